@@ -1,0 +1,2 @@
+// Entry point of the program.
+int main() { return 0; }
