@@ -1,7 +1,10 @@
 # Shared build settings and the helpers each folder's CMakeLists.txt calls.
 
 set(ORVIK_WARNINGS -Wall -Wextra)
-if(ORVIK_SANITIZE)
+if(ORVIK_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+elseif(ORVIK_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
 endif()
