@@ -1,0 +1,66 @@
+// DEFLATE (RFC 1951) decoding: a resumable decoder whose whole progress lives in a caller-held
+// InflateState, and the canonical-Huffman decoding-tree builder it shares with the JPEG decoder.
+#pragma once
+#include "Core/Types.h"
+
+// inflate results.
+enum InflateResult : i32 {
+    InflateNeedsInput = 0,   // every input byte is used and the stream is not finished
+    InflateOutputFull = 1,   // the next literal, match or stored byte would pass outputCapacity
+    InflateDone = 2,         // the final block has ended; later calls return 2 at once
+    InflateMalformed = 3,    // the data is not a valid stream
+};
+
+constexpr i32 kInflateLiteralTreeCapacity = 800;
+constexpr i32 kInflateDistanceTreeCapacity = 100;
+constexpr i32 kInflateFastBits = 10;
+
+// One per stream. Zero-fill it, set output and outputCapacity, and pass it unchanged to every call.
+struct InflateState {
+    u8* output;           // null: count only
+    i64 outputPosition;   // bytes produced so far; the whole output is the window
+    i64 outputCapacity;
+    u64 bitBuffer;        // next bit lowest
+    i32 bitCount;
+    i32 inBlock;
+    i32 finalBlock;
+    u8 blockType;         // 0 stored, 1 fixed, 2 dynamic
+    i64 storedBytesRead;  // counting the 4 header bytes
+    u8 storedHeader[4];
+    u16 storedLength;
+    // Dynamic header progress: 0 HLIT, 1 HDIST, 2 HCLEN, 3..2+HCLEN code-length-code lengths,
+    // 24 the code lengths, -1 tables built and symbols being decoded.
+    i32 headerStep;
+    i32 literalCodeCount;
+    i32 distanceCodeCount;
+    i32 codeLengthCodeCount;
+    u8 codeLengthCodeLengths[19];
+    i32 literalLengthsRead;
+    i32 distanceLengthsRead;
+    u8 previousLength;
+    u8 literalLengths[288];
+    u8 distanceLengths[32];
+    i32 haveLength;
+    i32 matchLength;
+    i32 distanceSymbol;
+    // >= 0 a node index of the current walk; < 0 a decoded symbol, negated, whose extra bits are
+    // still to come (-1 in the distance phase: the symbol is in distanceSymbol).
+    i32 treeNode;
+    i32 literalTree[kInflateLiteralTreeCapacity];
+    i32 distanceTree[kInflateDistanceTreeCapacity];
+    // Lookup tables over the next kInflateFastBits bits, built with the trees of each block; they
+    // let whole symbols be decoded at once while plenty of input and output remain.
+    i32 tablesReady;
+    i32 hasDistanceCodes;
+    u16 literalFast[1 << kInflateFastBits];
+    u16 distanceFast[1 << kInflateFastBits];
+};
+
+// Decodes from input[*inputPosition] up to inputLength, advancing *inputPosition past every byte
+// taken. Returns an InflateResult.
+i32 inflate(const u8* input, i64* inputPosition, i64 inputLength, InflateState* state);
+
+// Builds the canonical decoding tree for symbols 0..count-1 (length 0 = unused) into nodes; levels
+// that do not fit in capacity are left unwritten. Returns the entries the whole tree needs, or 0
+// when no symbol is in use.
+i32 buildHuffmanDecodeTree(const u8* lengths, i32 count, i32* nodes, i32 capacity);
