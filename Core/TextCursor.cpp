@@ -1,0 +1,359 @@
+// Text cursors (lenient UTF-8 decoding, number readers) and the small text utilities built on them:
+// case-insensitive tests, replacement and case mapping.
+//
+// A text is a byte pointer and an end; a position is an index that the readers advance. Nothing
+// here reads at or past the end. Number readers do not check for overflow: their digits accumulate
+// in unsigned 64-bit arithmetic, which wraps.
+#include <cmath>
+#include <cstring>
+
+#include "Core/FixedString.h"
+
+namespace {
+
+constexpr i64 kFixedStringCapacity = 253;
+
+inline bool isDigit(u8 c) { return c >= '0' && c <= '9'; }
+
+inline i32 hexDigitValue(u8 c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+inline u32 foldAscii(u32 c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+
+// Lead byte of a multi-byte sequence: the number of continuation bytes it announces and its payload
+// bits, or -1 for a byte that cannot lead.
+inline i32 leadByteContinuations(u8 lead, u32* payload) {
+    if ((lead & 0xE0) == 0xC0) {
+        *payload = lead & 0x1F;
+        return 1;
+    }
+    if ((lead & 0xF0) == 0xE0) {
+        *payload = lead & 0x0F;
+        return 2;
+    }
+    if ((lead & 0xF8) == 0xF0) {
+        *payload = lead & 0x07;
+        return 3;
+    }
+    if ((lead & 0xFC) == 0xF8) {
+        *payload = lead & 0x03;
+        return 4;
+    }
+    if ((lead & 0xFE) == 0xFC) {
+        *payload = lead & 0x01;
+        return 5;
+    }
+    *payload = 0;
+    return -1;
+}
+
+template <typename Body>
+FixedString buildString(Body body) {
+    FixedString result;
+    std::memset(&result, 0, sizeof result);
+    ByteWriter writer = makeByteWriter(result.text, kFixedStringCapacity);
+    body(&writer);
+    result.length = (u8)writer.length;
+    result.truncated = writer.overflow;
+    return result;
+}
+
+inline i64 fixedStringLength(const FixedString* text) {
+    return text->length > kFixedStringCapacity ? kFixedStringCapacity : text->length;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// UTF-8 decoding
+
+i32 utf8DecodeNext(const u8* text, i64 length, i64* position) {
+    i64 p = *position;
+    if (p < 0 || p >= length) return kUtf8End;
+    u8 lead = text[p++];
+    if (lead < 0x80) {
+        *position = p;
+        return lead;
+    }
+    u32 value;
+    i32 continuations = leadByteContinuations(lead, &value);
+    if (continuations < 0) {
+        *position = p;
+        return kUtf8Malformed;
+    }
+    for (i32 i = 0; i < continuations; i++) {
+        if (p >= length) {
+            *position = p;
+            return kUtf8Truncated;
+        }
+        u8 c = text[p];
+        if ((c & 0xC0) != 0x80) {
+            *position = p;  // the offending byte is not consumed
+            return kUtf8Malformed;
+        }
+        value = (value << 6) | (c & 0x3F);
+        p++;
+    }
+    *position = p;
+    return (i32)value;
+}
+
+i32 readCodepoint(const u8* text, i64* position, i64 end) { return utf8DecodeNext(text, end, position); }
+
+i32 utf8DecodePrevious(const u8* text, i64* position) {
+    i64 p = *position;
+    if (p <= 0) return kUtf8End;
+    u32 collected = 0;
+    i32 continuations = 0;
+    while (true) {
+        if (p <= 0) {
+            *position = 0;
+            return kUtf8End;
+        }
+        p--;
+        u8 c = text[p];
+        if (c < 0x80) {
+            *position = p;
+            return continuations == 0 ? (i32)c : kUtf8Malformed;
+        }
+        if ((c & 0xC0) == 0x80) {
+            if (continuations < 5) collected |= (u32)(c & 0x3F) << (6 * continuations);
+            continuations++;
+            continue;
+        }
+        *position = p;
+        u32 payload;
+        if (leadByteContinuations(c, &payload) != continuations) return kUtf8Malformed;
+        return (i32)((payload << (6 * continuations)) | collected);
+    }
+}
+
+void skipBlanks(const u8* text, i64* position, i64 end) {
+    while (true) {
+        i64 p = *position;
+        i32 c = readCodepoint(text, &p, end);
+        if (c != ' ' && c != '\t') return;
+        *position = p;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Number readers
+
+i64 parseInteger(const u8* text, i64* position, i64 end, i64 defaultValue) {
+    i64 p = *position;
+    while (p < end && text[p] == ' ') p++;
+    bool negative = false;
+    if (p < end && (text[p] == '+' || text[p] == '-')) {
+        negative = text[p] == '-';
+        p++;
+        if (p >= end) {
+            *position = p;
+            return defaultValue;
+        }
+    }
+    if (p >= end || !isDigit(text[p])) {
+        *position = p;
+        return defaultValue;
+    }
+    u64 value = 0;
+    while (p < end && isDigit(text[p])) {
+        value = value * 10 + (u64)(text[p] - '0');
+        p++;
+    }
+    *position = p;
+    return (i64)(negative ? 0 - value : value);
+}
+
+f64 parseDouble(const u8* text, i64* position, i64 end, f64 defaultValue) {
+    i64 p = *position;
+    while (p < end && text[p] == ' ') p++;
+    f64 sign = 1.0;
+    if (p < end && (text[p] == '+' || text[p] == '-')) {
+        if (text[p] == '-') sign = -1.0;
+        p++;
+        if (p >= end) {
+            *position = p;
+            return defaultValue;
+        }
+    }
+    if (p >= end || (!isDigit(text[p]) && text[p] != '.')) {
+        *position = p;
+        return defaultValue;
+    }
+    f64 mantissa = 0.0;
+    while (p < end && isDigit(text[p])) mantissa = mantissa * 10.0 + (text[p++] - '0');
+    f64 divisor = 1.0;
+    i64 fractionDigits = 0;
+    if (p < end && text[p] == '.') {
+        p++;
+        while (p < end && isDigit(text[p])) {
+            mantissa = mantissa * 10.0 + (text[p++] - '0');
+            divisor *= 10.0;
+            fractionDigits++;
+        }
+    }
+    if (p < end && (text[p] == 'e' || text[p] == 'E')) {
+        p++;
+        if (p >= end) {
+            *position = p;
+            return sign * mantissa / divisor;
+        }
+        i64 exponentSign = 1;
+        if (text[p] == '+' || text[p] == '-') {
+            if (text[p] == '-') exponentSign = -1;
+            p++;
+            if (p >= end) {
+                *position = p;
+                return sign * mantissa / divisor;
+            }
+        }
+        // The exponent is held at a bound far beyond any finite double instead of overflowing.
+        constexpr i64 kExponentLimit = 1000000;
+        i64 exponent = 0;
+        while (p < end && isDigit(text[p])) {
+            exponent = exponent * 10 + (text[p++] - '0');
+            if (exponent > kExponentLimit) exponent = kExponentLimit;
+        }
+        *position = p;
+        return std::pow(10.0, (f64)(exponentSign * exponent - fractionDigits)) * (sign * mantissa);
+    }
+    *position = p;
+    return sign * mantissa / divisor;
+}
+
+i64 parseHex(const u8* text, i64* position, i64 end, i64 defaultValue) {
+    i64 p = *position;
+    while (p < end && text[p] == ' ') p++;
+    if (p >= end || hexDigitValue(text[p]) < 0) {
+        *position = p;
+        return defaultValue;
+    }
+    u64 value = 0;
+    while (p < end && hexDigitValue(text[p]) >= 0) value = value * 16 + (u64)hexDigitValue(text[p++]);
+    *position = p;
+    return (i64)value;
+}
+
+f64 parseDoubleOr(FixedString text, f64 defaultValue) {
+    i64 position = 0;
+    return parseDouble((const u8*)text.text, &position, fixedStringLength(&text), defaultValue);
+}
+
+i64 parseIntOr(FixedString text, i64 defaultValue) {
+    i64 position = 0;
+    return parseInteger((const u8*)text.text, &position, fixedStringLength(&text), defaultValue);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Reading into FixedStrings
+
+void readRestAsString(FixedString* out, const u8* text, i64* position, i64 end) {
+    *out = buildString([&](ByteWriter* w) {
+        while (true) {
+            i32 c = readCodepoint(text, position, end);
+            if (c < 0) break;
+            appendCodepoint(c, w);
+        }
+    });
+}
+
+void readUntilCodepoint(FixedString* out, u32 delimiter, const u8* text, i64* position, i64 end) {
+    *out = buildString([&](ByteWriter* w) {
+        while (true) {
+            i32 c = readCodepoint(text, position, end);
+            if (c < 0 || (u32)c == delimiter) break;
+            appendCodepoint(c, w);
+        }
+    });
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Comparisons, replacement and case mapping
+
+i32 equalsIgnoringCase(const char* a, const void* b, i64 bLength) {
+    const u8* left = (const u8*)(a ? a : "");
+    const u8* right = (const u8*)b;
+    i64 length = (i64)std::strlen((const char*)left);
+    if (length != bLength) return 0;
+    for (i64 i = 0; i < length; i++) {
+        if (foldAscii(left[i]) != foldAscii(right[i])) return 0;
+    }
+    return 1;
+}
+
+i32 endsWithIgnoringCase(const void* text, i64 length, const char* suffix) {
+    i64 suffixLength = suffix ? (i64)std::strlen(suffix) : 0;
+    if (suffixLength > length) return 0;
+    const u8* tail = (const u8*)text + (length - suffixLength);
+    for (i64 i = 0; i < suffixLength; i++) {
+        if (foldAscii(tail[i]) != foldAscii((u8)suffix[i])) return 0;
+    }
+    return 1;
+}
+
+i32 containsIgnoringCase(const char* needle, const TextSlice* text) {
+    const u8* wanted = (const u8*)(needle ? needle : "");
+    i64 wantedLength = (i64)std::strlen((const char*)wanted);
+    i64 wantedPosition = 0;
+    i32 next = utf8DecodeNext(wanted, wantedLength, &wantedPosition);
+    if (next == kUtf8End) return 1;
+    if (next < 0) return 0;
+    i64 position = 0;
+    while (true) {
+        i32 c = utf8DecodeNext(text->text, text->length, &position);
+        if (c < 0) return 0;  // the end, or a malformed or truncated sequence
+        if (foldAscii((u32)c) == foldAscii((u32)next)) {
+            next = utf8DecodeNext(wanted, wantedLength, &wantedPosition);
+            if (next == kUtf8End) return 1;
+            if (next < 0) return 0;
+        }
+    }
+}
+
+FixedString replaceAll(FixedString text, FixedString find, FixedString replacement) {
+    i64 textLength = fixedStringLength(&text);
+    i64 findLength = fixedStringLength(&find);
+    // Nothing to search for: the text comes back as it was.
+    if (findLength == 0) return text;
+    FixedString result = buildString([&](ByteWriter* w) {
+        i64 i = 0;
+        while (i < textLength && !w->overflow) {
+            if (i + findLength <= textLength && std::memcmp(text.text + i, find.text, (size_t)findLength) == 0) {
+                appendFixedStringRef(&replacement, w);
+                i += findLength;
+            } else {
+                appendBytes(text.text + i, 1, w);
+                i++;
+            }
+        }
+    });
+    if (text.truncated) result.truncated = 1;
+    return result;
+}
+
+namespace {
+FixedString mapCodepoints(const FixedString* text, bool blanksToUnderscores) {
+    return buildString([&](ByteWriter* w) {
+        const u8* bytes = (const u8*)text->text;
+        i64 length = fixedStringLength(text);
+        i64 position = 0;
+        while (!w->overflow) {
+            i32 c = utf8DecodeNext(bytes, length, &position);
+            if (c == kUtf8End || c == kUtf8Truncated) break;
+            if (c < 0) continue;
+            if (c >= 'a' && c <= 'z') c -= 32;
+            if (blanksToUnderscores && c == ' ') c = '_';
+            appendCodepoint(c, w);
+        }
+    });
+}
+}  // namespace
+
+FixedString toUpperCase(const FixedString* text) { return mapCodepoints(text, false); }
+
+FixedString toUpperSnakeCase(const FixedString* text) { return mapCodepoints(text, true); }
