@@ -1,0 +1,298 @@
+#include "Crypto/EllipticCurve.h"
+
+#include <cstring>
+
+#include "Core/Profiler.h"
+#include "Crypto/MontgomeryField.h"
+#include "Platform/Random.h"
+
+namespace {
+
+// Numbers below are written most significant byte first and stored reversed.
+struct Be32 {
+    u8 bytes[32];
+};
+
+constexpr Be32 littleEndian(const char* hex) {
+    Be32 out{};
+    auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
+    for (int i = 0; i < 32; i++) out.bytes[31 - i] = (u8)(digit(hex[2 * i]) << 4 | digit(hex[2 * i + 1]));
+    return out;
+}
+
+constexpr Be32 kP = littleEndian("FFFFFFFF00000001000000000000000000000000FFFFFFFFFFFFFFFFFFFFFFFF");
+constexpr Be32 kA = littleEndian("FFFFFFFF00000001000000000000000000000000FFFFFFFFFFFFFFFFFFFFFFFC");
+constexpr Be32 kB = littleEndian("5AC635D8AA3A93E7B3EBBD55769886BC651D06B0CC53B0F63BCE3C3E27D2604B");
+constexpr Be32 kGx = littleEndian("6B17D1F2E12C4247F8BCE6E563A440F277037D812DEB33A0F4A13945D898C296");
+constexpr Be32 kGy = littleEndian("4FE342E2FE1A7F9B8E7EB4A7C0F9E162BCE33576B315ECECBBB6406837BF51F5");
+constexpr Be32 kN = littleEndian("FFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551");
+
+constexpr PreparedModulus prepareTopBitSet(const Be32& number) {
+    PreparedModulus m{};
+    m.topLimb = 7;
+    for (int i = 0; i < 8; i++)
+        m.limbs[i] = (u32)number.bytes[4 * i] | (u32)number.bytes[4 * i + 1] << 8 |
+                     (u32)number.bytes[4 * i + 2] << 16 | (u32)number.bytes[4 * i + 3] << 24;
+    return m;
+}
+
+constexpr EllipticCurve makeSecp256r1() {
+    EllipticCurve c{};
+    for (int i = 0; i < 32; i++) {
+        c.p[i] = kP.bytes[i];
+        c.a[i] = kA.bytes[i];
+        c.b[i] = kB.bytes[i];
+        c.generatorX[i] = kGx.bytes[i];
+        c.generatorY[i] = kGy.bytes[i];
+        c.order[i] = kN.bytes[i];
+    }
+    c.preparedP = prepareTopBitSet(kP);
+    return c;
+}
+
+// Field arithmetic for the affine operations: generic sums with one correction and products reduced
+// by long division.
+void fieldAdd(u8* out, const u8* a, const u8* b, const EllipticCurve* c) {
+    u32 carry = bigNumAdd(out, a, b);
+    if (carry || bigNumCompare(out, c->p) >= 0) bigNumSubtract(out, out, c->p);
+}
+
+void fieldSubtract(u8* out, const u8* a, const u8* b, const EllipticCurve* c) {
+    if (!bigNumSubtract(out, a, b)) bigNumAdd(out, out, c->p);
+}
+
+void fieldMultiply(u8* out, const u8* a, const u8* b, const EllipticCurve* c) {
+    u8 product[64], quotient[64];
+    bigNumMultiply(product, a, b);
+    bigNumModReduce(quotient, out, product, &c->preparedP);
+}
+
+void fieldInvert(u8* out, const u8* a, const EllipticCurve* c) {
+    u8 gcd[32], work[32];
+    extendedEuclideanAlgorithm(gcd, out, work, a, c->p);
+    if (out[31] & 0x80) bigNumAdd(out, out, c->p);
+}
+
+// ---- Scalar multiplication in Jacobian coordinates (X / Z^2, Y / Z^3) over Montgomery limbs.
+
+using Field = MontgomeryField<4>;
+
+struct Jacobian {
+    u64 x[4], y[4], z[4];
+};
+
+struct CurveField {
+    Field f;
+    u64 a[4];  // a in Montgomery form
+};
+
+void makeCurveField(CurveField* out, const EllipticCurve* curve) {
+    u64 p[4];
+    montgomery::loadBytes<4>(p, curve->p);
+    out->f = montgomery::makeField<4>(p);
+    u64 a[4];
+    montgomery::loadBytes<4>(a, curve->a);
+    montgomery::toMontgomery<4>(out->a, a, &out->f);
+}
+
+// 2P for a point with Z != 0 and Y != 0 (always so for points of odd prime order).
+void jacobianDouble(Jacobian* out, const Jacobian* p, const CurveField* cf) {
+    using namespace montgomery;
+    const Field* f = &cf->f;
+    u64 xx[4], yy[4], yyyy[4], zz[4], s[4], m[4], t[4], u[4];
+    multiply<4>(xx, p->x, p->x, f);
+    multiply<4>(yy, p->y, p->y, f);
+    multiply<4>(yyyy, yy, yy, f);
+    multiply<4>(zz, p->z, p->z, f);
+    // s = 4 x yy
+    multiply<4>(s, p->x, yy, f);
+    add<4>(s, s, s, f);
+    add<4>(s, s, s, f);
+    // m = 3 xx + a zz^2
+    add<4>(m, xx, xx, f);
+    add<4>(m, m, xx, f);
+    multiply<4>(t, zz, zz, f);
+    multiply<4>(t, t, cf->a, f);
+    add<4>(m, m, t, f);
+    // z3 = 2 y z
+    multiply<4>(u, p->y, p->z, f);
+    add<4>(out->z, u, u, f);
+    // x3 = m^2 - 2 s
+    multiply<4>(t, m, m, f);
+    subtract<4>(t, t, s, f);
+    subtract<4>(t, t, s, f);
+    // y3 = m (s - x3) - 8 yyyy
+    subtract<4>(s, s, t, f);
+    multiply<4>(s, m, s, f);
+    add<4>(yyyy, yyyy, yyyy, f);
+    add<4>(yyyy, yyyy, yyyy, f);
+    add<4>(yyyy, yyyy, yyyy, f);
+    subtract<4>(out->y, s, yyyy, f);
+    memcpy(out->x, t, sizeof(t));
+}
+
+// P + Q for two finite points: 0 on success, 1 when the sum is the point at infinity.
+i32 jacobianAdd(Jacobian* out, const Jacobian* p, const Jacobian* q, const CurveField* cf) {
+    using namespace montgomery;
+    const Field* f = &cf->f;
+    u64 z1z1[4], z2z2[4], u1[4], u2[4], s1[4], s2[4], h[4], r[4], t[4];
+    multiply<4>(z1z1, p->z, p->z, f);
+    multiply<4>(z2z2, q->z, q->z, f);
+    multiply<4>(u1, p->x, z2z2, f);
+    multiply<4>(u2, q->x, z1z1, f);
+    multiply<4>(t, q->z, z2z2, f);
+    multiply<4>(s1, p->y, t, f);
+    multiply<4>(t, p->z, z1z1, f);
+    multiply<4>(s2, q->y, t, f);
+    subtract<4>(h, u2, u1, f);
+    subtract<4>(r, s2, s1, f);
+    if (isZero<4>(h)) {
+        if (!isZero<4>(r)) return 1;
+        jacobianDouble(out, p, cf);
+        return 0;
+    }
+    u64 hh[4], hhh[4], v[4];
+    multiply<4>(hh, h, h, f);
+    multiply<4>(hhh, hh, h, f);
+    multiply<4>(v, u1, hh, f);
+    // x3 = r^2 - hhh - 2 v
+    u64 x3[4], y3[4];
+    multiply<4>(x3, r, r, f);
+    subtract<4>(x3, x3, hhh, f);
+    subtract<4>(x3, x3, v, f);
+    subtract<4>(x3, x3, v, f);
+    // y3 = r (v - x3) - s1 hhh
+    subtract<4>(t, v, x3, f);
+    multiply<4>(y3, r, t, f);
+    multiply<4>(t, s1, hhh, f);
+    subtract<4>(y3, y3, t, f);
+    // z3 = z1 z2 h
+    multiply<4>(t, p->z, q->z, f);
+    multiply<4>(out->z, t, h, f);
+    memcpy(out->x, x3, sizeof(x3));
+    memcpy(out->y, y3, sizeof(y3));
+    return 0;
+}
+
+}  // namespace
+
+const EllipticCurve secp256r1 = makeSecp256r1();
+
+bool isPointOnCurve(const u8* point, const EllipticCurve* curve) {
+    const u8* x = point;
+    const u8* y = point + 32;
+    if (bigNumCompare(x, curve->p) >= 0 || bigNumCompare(y, curve->p) >= 0) return false;
+    u8 left[32], right[32], t[32];
+    fieldMultiply(left, y, y, curve);
+    fieldMultiply(t, x, x, curve);
+    fieldMultiply(right, t, x, curve);
+    fieldMultiply(t, curve->a, x, curve);
+    fieldAdd(right, right, t, curve);
+    fieldAdd(right, right, curve->b, curve);
+    return memcmp(left, right, 32) == 0;
+}
+
+i32 doublePoint(u8* out, const u8* p, const EllipticCurve* curve) {
+    ProfilingScope scope("Double Point");
+    const u8* x = p;
+    const u8* y = p + 32;
+    if (bigNumIsZero(y)) return 1;
+    u8 numerator[32], denominator[32], lambda[32], t[32];
+    fieldMultiply(t, x, x, curve);
+    fieldAdd(numerator, t, t, curve);
+    fieldAdd(numerator, numerator, t, curve);
+    fieldAdd(numerator, numerator, curve->a, curve);
+    fieldAdd(denominator, y, y, curve);
+    fieldInvert(t, denominator, curve);
+    fieldMultiply(lambda, numerator, t, curve);
+    u8 x3[32], y3[32];
+    fieldMultiply(x3, lambda, lambda, curve);
+    fieldSubtract(x3, x3, x, curve);
+    fieldSubtract(x3, x3, x, curve);
+    fieldSubtract(t, x, x3, curve);
+    fieldMultiply(y3, lambda, t, curve);
+    fieldSubtract(y3, y3, y, curve);
+    memcpy(out, x3, 32);
+    memcpy(out + 32, y3, 32);
+    return 0;
+}
+
+i32 addDifferentPoints(u8* out, const u8* p, const u8* q, const EllipticCurve* curve) {
+    if (memcmp(p, q, 32) == 0) {
+        if (memcmp(p + 32, q + 32, 32) != 0) return 1;
+        return doublePoint(out, p, curve);
+    }
+    ProfilingScope scope("Add Different Points");
+    u8 dx[32], dy[32], lambda[32], t[32];
+    fieldSubtract(dy, q + 32, p + 32, curve);
+    fieldSubtract(dx, q, p, curve);
+    fieldInvert(t, dx, curve);
+    fieldMultiply(lambda, dy, t, curve);
+    u8 x3[32], y3[32];
+    fieldMultiply(x3, lambda, lambda, curve);
+    fieldSubtract(x3, x3, p, curve);
+    fieldSubtract(x3, x3, q, curve);
+    fieldSubtract(t, p, x3, curve);
+    fieldMultiply(y3, lambda, t, curve);
+    fieldSubtract(y3, y3, p + 32, curve);
+    memcpy(out, x3, 32);
+    memcpy(out + 32, y3, 32);
+    return 0;
+}
+
+// Right-to-left double-and-add over all 256 bits, as the affine formulation: R accumulates the set
+// bits' multiples of Q = 2^i P; meeting the point at infinity in an addition fails.
+i32 scalePoint(u8* out, const u8* scalar, const u8* point, const EllipticCurve* curve) {
+    ProfilingScope scope("Scale Point");
+    using namespace montgomery;
+    CurveField cf;
+    makeCurveField(&cf, curve);
+    Jacobian q, r;
+    u64 raw[4];
+    loadBytes<4>(raw, point);
+    toMontgomery<4>(q.x, raw, &cf.f);
+    loadBytes<4>(raw, point + 32);
+    toMontgomery<4>(q.y, raw, &cf.f);
+    memcpy(q.z, cf.f.one, sizeof(q.z));
+    if (isZero<4>(q.y)) return 1;  // a point of order two: its doubling is infinite
+    bool haveR = false;
+    for (int bit = 0; bit < 256; bit++) {
+        if ((scalar[bit / 8] >> (bit % 8)) & 1) {
+            if (!haveR) {
+                r = q;
+                haveR = true;
+            } else if (jacobianAdd(&r, &r, &q, &cf)) {
+                return 1;
+            }
+        }
+        jacobianDouble(&q, &q, &cf);
+    }
+    if (!haveR) return 1;
+    u64 zInverse[4], zz[4], zzz[4], x[4], y[4];
+    invert<4>(zInverse, r.z, &cf.f);
+    multiply<4>(zz, zInverse, zInverse, &cf.f);
+    multiply<4>(zzz, zz, zInverse, &cf.f);
+    multiply<4>(x, r.x, zz, &cf.f);
+    multiply<4>(y, r.y, zzz, &cf.f);
+    fromMontgomery<4>(raw, x, &cf.f);
+    storeBytes<4>(out, raw);
+    fromMontgomery<4>(raw, y, &cf.f);
+    storeBytes<4>(out + 32, raw);
+    return 0;
+}
+
+i32 generateRandomNumber(u8* out, const EllipticCurve* curve) {
+    ProfilingScope scope("Generate random number");
+    // Bits above the order's highest bit are cleared; a draw of 0 or of n and above is drawn again.
+    int topByte = 31;
+    while (topByte > 0 && curve->order[topByte] == 0) topByte--;
+    u8 topMask = 0xFF;
+    while (topMask >> 1 >= curve->order[topByte]) topMask >>= 1;
+    for (int attempt = 0; attempt < 1000; attempt++) {
+        if (getRandomBytes(out, 32)) return 1;
+        for (int i = topByte + 1; i < 32; i++) out[i] = 0;
+        out[topByte] &= topMask;
+        if (!bigNumIsZero(out) && bigNumCompare(out, curve->order) < 0) return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,32 @@
+// Short-Weierstrass curves over 256-bit prime fields (secp256r1), points as 64 bytes: x then y,
+// each 32 bytes little-endian, affine. The point at infinity has no form: operations that would
+// produce it report failure instead. Nothing here signs or verifies.
+#pragma once
+#include "Crypto/BigNum.h"
+
+struct EllipticCurve {
+    u8 p[32];
+    PreparedModulus preparedP;
+    u8 a[32];
+    u8 b[32];
+    u8 generatorX[32];
+    u8 generatorY[32];
+    u8 order[32];  // n
+};
+
+extern const EllipticCurve secp256r1;
+
+bool isPointOnCurve(const u8* point, const EllipticCurve* curve);
+
+// Affine sum of P and Q: 0 on success, 1 when the sum is the point at infinity (Q = -P).
+i32 addDifferentPoints(u8* out, const u8* p, const u8* q, const EllipticCurve* curve);
+// 2P: 0 on success, 1 when y = 0.
+i32 doublePoint(u8* out, const u8* p, const EllipticCurve* curve);
+
+// out = scalar * point: 0 on success, 1 when the scalar is 0 or the computation meets the point at
+// infinity (out is then unusable). The point must be on the curve (callers check isPointOnCurve).
+i32 scalePoint(u8* out, const u8* scalar, const u8* point, const EllipticCurve* curve);
+
+// A uniformly random private scalar in 1 .. n - 1: 0 on success, 1 when the system's random
+// generator failed (out must then not be used).
+i32 generateRandomNumber(u8* out, const EllipticCurve* curve);
