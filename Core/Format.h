@@ -18,6 +18,22 @@ enum FormatArgumentKind : u32 {
     FormatArgHexBytes = 8,
 };
 
+// The pairs that kinds 5 to 8 point at.
+struct FormatHexArgument {
+    u64 value;
+    i64 digitCount;
+};
+struct FormatFixedArgument {
+    i64 scaledValue;
+    i64 decimals;
+};
+struct FormatBytesArgument {  // a span (kind 7) or bytes shown as hex pairs (kind 8)
+    const void* bytes;
+    i64 length;
+};
+
+// Renders `format` with arguments[i] of kind kinds[i] for i below count. Any other kind renders
+// nothing.
 FixedString formatString(const char* format, const void* const* arguments, const u32* kinds, i32 count);
 
 FixedString format(const char* format);
