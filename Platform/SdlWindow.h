@@ -1,0 +1,28 @@
+// The window-system side of the platform layer on SDL2: events into the shared input records, game
+// controllers, fullscreen and cursor capture. Only the platform layer and its tests include this.
+#pragma once
+#include <SDL.h>
+
+#include "Platform/Platform.h"
+
+// The key code of a key by its position (SDL scancode); 0 for keys the program does not use.
+i32 virtualKeyFromScancode(SDL_Scancode scancode);
+
+// Turns one window-system event into the shared records. The window size (in window coordinates)
+// places touch points.
+void handleWindowEvent(const SDL_Event* event, WindowHead* head, Platform* platform, u64 now);
+
+// One XInput-style poll of an SDL game controller's axes and buttons (y up).
+PadPoll padPollFromController(SDL_GameController* controller);
+// Opens and closes controllers as they come and go.
+void openGameController(i32 deviceIndex);
+void closeGameController(SDL_JoystickID instance);
+void closeAllGameControllers();
+// Polls the first open controller into the game pad and keys 223-236; nothing changes without one.
+void pollGameControllers(Platform* platform, u64 now);
+
+// Applies the fullscreen wish: entering saves the window's placement, leaving restores it. Returns 0
+// when the change is done (or none was wanted), 1 when it failed and is to be tried again.
+i32 applyFullscreenChange(SDL_Window* window, WindowHead* head, Platform* platform);
+// Applies the cursor-capture wish: a captured cursor is hidden and only raw motion moves things.
+void applyCursorCapture(SDL_Window* window, WindowHead* head, Platform* platform, i32 width, i32 height);

@@ -1,0 +1,20 @@
+// System facts read once at start-up: the DNS servers, the data folder and the system strings.
+#pragma once
+#include "Platform/Platform.h"
+
+// The IPv4 "nameserver" lines of a resolv.conf text, at most 8, each on port 53. Returns the count.
+i32 parseResolvConf(const char* text, i64 length, DnsServerList* list);
+
+// The Documents folder named by XDG_DOCUMENTS_DIR in a user-dirs.dirs text ("$HOME/..." or an
+// absolute path), else home + "/Documents". No trailing separator.
+FixedString documentsFolderFromUserDirs(const char* text, i64 length, const char* home);
+// "<documents>/Tarnwick/"; empty when documents is empty.
+FixedString dataFolderUnder(FixedString documents);
+// The value of KEY="value" (or KEY=value) in an os-release text, or empty.
+FixedString osReleaseValue(const char* text, i64 length, const char* key);
+
+// Fills the DNS list from /etc/resolv.conf and returns its count (0: the caller takes the built-in
+// list). Fills the data folder and the six system strings of the running system.
+i32 readSystemDnsServers(DnsServerList* list);
+void readDataFolder(Platform* platform);
+void readSystemStrings(Platform* platform);
