@@ -29,15 +29,28 @@ struct Profiler {
     ProfilingRegion* stack[20];
     ProfilingRegion roots[64];
     ProfilingRegion pool[65536];
+    u64 (*clock)();  // the time source in microseconds; null: getMicroseconds
 };
 
 extern Profiler globalProfiler;
 
+// Region entry and exit on a given profiler, without the thread test.
 void enterProfilingRegion(Profiler* profiler, const char* name);
+void exitProfilingRegionIn(Profiler* profiler, const char* name);
+// The thread test, then entry or exit on globalProfiler. Only the thread whose stack made the first
+// entry is profiled; calls from other threads do nothing.
 void enterProfilingRegionChecked(const char* name);
 void exitProfilingRegion(const char* name);
+
+// The report in padded columns (appendProfilingReport) or tab-separated (appendProfilingReportB).
 void appendProfilingReport(Profiler* profiler, ByteWriter* writer);
 void appendProfilingReportB(Profiler* profiler, ByteWriter* writer);
+// One region's row and then its subtree's rows. nameWidth is the padded report's first column width.
+void appendProfilingRegionTree(Profiler* profiler, const ProfilingRegion* region, i32 level, i64 nameWidth,
+                               i64 rootTotal, i64 parentTotal, ByteWriter* writer);
+void appendProfilingRegionTreeB(Profiler* profiler, const ProfilingRegion* region, i32 level, i64 rootTotal,
+                                i64 parentTotal, ByteWriter* writer);
+// Writes the padded report to standard output.
 void printProfilingReport(Profiler* profiler);
 
 // Opens a region for the rest of the enclosing scope.
