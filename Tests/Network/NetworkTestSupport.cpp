@@ -1,0 +1,149 @@
+#include "NetworkTestSupport.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+extern char** environ;
+
+u64 testNow = 10000000;
+u64 testClock() { return testNow; }
+
+void waitBriefly() {
+    timespec pause{0, 1000000};
+    nanosleep(&pause, nullptr);
+}
+
+namespace {
+
+bool spawnPython(const char* const* arguments, int* pid, int* input, int* output) {
+    int toChild[2];
+    int fromChild[2];
+    if (pipe(toChild) != 0 || pipe(fromChild) != 0) {
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+    posix_spawn_file_actions_addclose(&actions, toChild[1]);
+    posix_spawn_file_actions_addclose(&actions, fromChild[0]);
+    int result = posix_spawn(pid, "/usr/bin/python3", &actions, nullptr, (char* const*)arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(toChild[0]);
+    close(fromChild[1]);
+    if (result != 0) {
+        close(toChild[1]);
+        close(fromChild[0]);
+        return false;
+    }
+    *input = toChild[1];
+    *output = fromChild[0];
+    return true;
+}
+
+}  // namespace
+
+bool startPythonPeer(PythonPeer* peer, const char* scriptName) {
+    signal(SIGPIPE, SIG_IGN);
+    std::string path = std::string(ORVIK_SOURCE_DIR) + "/Tests/Network/" + scriptName;
+    const char* arguments[] = {"python3", "-u", path.c_str(), nullptr};
+    int output = -1;
+    if (!spawnPython(arguments, &peer->pid, &peer->input, &output)) {
+        return false;
+    }
+    peer->output = fdopen(output, "r");
+    return peer->output != nullptr;
+}
+
+std::string peerCommand(PythonPeer* peer, const std::string& line) {
+    std::string command = line + "\n";
+    if (write(peer->input, command.data(), command.size()) != (ssize_t)command.size()) {
+        return "write failed";
+    }
+    std::string answer;
+    int c;
+    while ((c = fgetc((FILE*)peer->output)) != EOF && c != '\n') {
+        answer.push_back((char)c);
+    }
+    return answer;
+}
+
+void stopPythonPeer(PythonPeer* peer) {
+    if (peer->pid < 0) {
+        return;
+    }
+    const char quit[] = "quit\n";
+    (void)!write(peer->input, quit, sizeof(quit) - 1);
+    close(peer->input);
+    fclose((FILE*)peer->output);
+    int status = 0;
+    waitpid(peer->pid, &status, 0);
+    peer->pid = -1;
+}
+
+std::string runPython(const std::string& program, const std::string& input) {
+    signal(SIGPIPE, SIG_IGN);
+    const char* arguments[] = {"python3", "-c", program.c_str(), nullptr};
+    int pid = -1;
+    int in = -1;
+    int out = -1;
+    if (!spawnPython(arguments, &pid, &in, &out)) {
+        return "";
+    }
+    // Inputs are small enough for the pipe: write everything, then read the answer.
+    size_t written = 0;
+    while (written < input.size()) {
+        ssize_t n = write(in, input.data() + written, input.size() - written);
+        if (n <= 0) {
+            break;
+        }
+        written += (size_t)n;
+    }
+    close(in);
+    std::string result;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(out, buffer, sizeof(buffer))) > 0) {
+        result.append(buffer, (size_t)n);
+    }
+    close(out);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return result;
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> result;
+    size_t start = 0;
+    while (start < line.size()) {
+        size_t end = line.find(' ', start);
+        if (end == std::string::npos) {
+            end = line.size();
+        }
+        if (end > start) {
+            result.push_back(line.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return result;
+}
+
+std::string text(const FixedString& value) { return std::string(value.text, value.length); }
+
+std::string hexOf(const void* bytes, u64 count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string result;
+    for (u64 i = 0; i < count; i++) {
+        u8 b = ((const u8*)bytes)[i];
+        result.push_back(digits[b >> 4]);
+        result.push_back(digits[b & 15]);
+    }
+    return result;
+}
+
+std::string hexOfText(const std::string& value) { return hexOf(value.data(), value.size()); }

@@ -1,0 +1,48 @@
+// Shared pieces of the network tests: a Python loopback peer driven over pipes, an injectable
+// clock for sockets, and a loop that steps a socket until a condition holds.
+#pragma once
+#include "Core/FixedString.h"
+#include "Network/Socket.h"
+
+#include <string>
+#include <vector>
+
+// A /usr/bin/python3 process running a script; one command line in, one answer line out.
+struct PythonPeer {
+    int pid = -1;
+    int input = -1;
+    void* output = nullptr;  // FILE*
+};
+
+bool startPythonPeer(PythonPeer* peer, const char* scriptName);
+std::string peerCommand(PythonPeer* peer, const std::string& line);
+void stopPythonPeer(PythonPeer* peer);
+// Runs a Python program to its end with the given standard input; returns its standard output.
+std::string runPython(const std::string& program, const std::string& input);
+
+// Splits an answer line on spaces.
+std::vector<std::string> words(const std::string& line);
+
+// The clock the tests hand to sockets; starts well away from 0.
+extern u64 testNow;
+u64 testClock();
+
+std::string text(const FixedString& value);
+std::string hexOf(const void* bytes, u64 count);
+std::string hexOfText(const std::string& value);
+
+void waitBriefly();
+
+// Steps until the predicate holds (the result of the step that made it hold stays in *out), waiting
+// a millisecond between steps for the loopback peer; false after about five seconds.
+template <typename Step, typename Predicate>
+bool stepUntil(SocketResult* out, Step step, Predicate done) {
+    for (int i = 0; i < 5000; i++) {
+        step(out);
+        if (done(*out)) {
+            return true;
+        }
+        waitBriefly();
+    }
+    return false;
+}
