@@ -1,2 +1,219 @@
-// Entry point of the program.
-int main() { return 0; }
+// Entry point of the program: start-up, the event loop and one frame per display refresh.
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "Core/Clock.h"
+#include "Core/Format.h"
+#include "Core/Profiler.h"
+#include "Network/DnsPlaceholder.h"
+#include "Platform/SdlWindow.h"
+#include "Platform/SystemInfo.h"
+#include "SourceCommon/Renderer/Renderer.h"
+#include "Video/VideoDecoder.h"
+
+namespace {
+
+constexpr GlEnum kGlVersion = 0x1F02;
+constexpr GlEnum kGlRenderer = 0x1F01;
+constexpr GlEnum kGlMajorVersion = 0x821B;
+constexpr GlEnum kGlMinorVersion = 0x821C;
+constexpr GlEnum kGlContextFlags = 0x821E;
+constexpr GlEnum kGlContextProfileMask = 0x9126;
+constexpr GlInt kGlContextCoreProfileBit = 0x1;
+constexpr GlInt kGlContextFlagDebugBit = 0x2;
+
+// Frames to run before the program closes its own window (ORVIK_EXIT_AFTER_FRAMES), 0 for no limit:
+// lets a test run the real program unattended.
+u64 exitAfterFrames = 0;
+u64 framesDrawn = 0;
+
+constexpr u64 alignedSize(u64 size) { return (size + 63) & ~u64(63); }
+
+void initializeOpenGl(WindowHead* head) {
+    ProfilingScope scope("Initialize OpenGL");
+    SDL_Window* window = (SDL_Window*)head->window;
+    SDL_GLContext context;
+    {
+        ProfilingScope create("Create GL context");
+        context = SDL_GL_CreateContext(window);
+    }
+    if (!context) {
+        static bool reported = false;
+        if (!reported) std::fprintf(stderr, "Could not create an OpenGL 4.3 core context: %s\n", SDL_GetError());
+        reported = true;
+        return;
+    }
+    if (SDL_GL_MakeCurrent(window, context) != 0) {
+        SDL_GL_DeleteContext(context);
+        return;
+    }
+    head->glContext = context;
+    loadOpenGlFunctions(&head->gl, SDL_GL_GetProcAddress);
+    SDL_GL_SetSwapInterval(1);
+    head->glReady = 1;
+
+    GlInt major = 0, minor = 0, profile = 0, flags = 0;
+    if (head->gl.glGetIntegerv) {
+        head->gl.glGetIntegerv(kGlMajorVersion, &major);
+        head->gl.glGetIntegerv(kGlMinorVersion, &minor);
+        head->gl.glGetIntegerv(kGlContextProfileMask, &profile);
+        head->gl.glGetIntegerv(kGlContextFlags, &flags);
+    }
+    const char* version = head->gl.glGetString ? (const char*)head->gl.glGetString(kGlVersion) : nullptr;
+    const char* renderer = head->gl.glGetString ? (const char*)head->gl.glGetString(kGlRenderer) : nullptr;
+    std::printf("OpenGL %d.%d %s profile%s: %s, %s\n", major, minor,
+                (profile & kGlContextCoreProfileBit) ? "core" : "compatibility",
+                (flags & kGlContextFlagDebugBit) ? ", debug" : "", version ? version : "?", renderer ? renderer : "?");
+    std::fflush(stdout);
+}
+
+void applyWindowWishes(SDL_Window* window, WindowHead* head, Platform* platform, i32 width, i32 height) {
+    applyFullscreenChange(window, head, platform);
+    applyCursorCapture(window, head, platform, width, height);
+    applyFullscreenChange(window, head, platform);
+}
+
+void closeWindowAfterLastFrame(WindowHead* head) {
+    if (!exitAfterFrames || framesDrawn != exitAfterFrames) return;
+    SDL_Event close{};
+    close.type = SDL_WINDOWEVENT;
+    close.window.event = SDL_WINDOWEVENT_CLOSE;
+    close.window.windowID = SDL_GetWindowID((SDL_Window*)head->window);
+    SDL_PushEvent(&close);
+}
+
+}  // namespace
+
+// One frame.
+void mainLoop() {
+    ProfilingScope scope("Main Loop");
+    WindowHead* head = &globalMemory->head;
+    Platform* platform = &globalMemory->platform;
+    SDL_Window* window = (SDL_Window*)head->window;
+    if (head->sizeCountSeen < head->sizeMessageCount) head->sizeCountSeen = head->sizeMessageCount;
+
+    if (!head->glReady && window) initializeOpenGl(head);
+
+    {
+        ProfilingScope pads("Game Controllers");
+        pollGameControllers(platform, getMicroseconds());
+    }
+
+    i32 width = 0;
+    i32 height = 0;
+    if (window) SDL_GL_GetDrawableSize(window, &width, &height);
+    if (!head->glReady || width <= 0 || height <= 0) {
+        if (window) applyFullscreenChange(window, head, platform);
+        return;
+    }
+
+    prepareFrameInputs(head, platform, height);
+    {
+        ProfilingScope frame("Update and Render");
+        ByteWriter platformMessage = makeMeasuringWriter();
+        updateAndRender(platform, globalMemory->application, &head->gl, width, height, 1, &platformMessage, 1);
+    }
+    finishFrameInputs(head, platform);
+    {
+        ProfilingScope swap("Swap Buffers");
+        SDL_GL_SwapWindow(window);
+    }
+    framesDrawn++;
+    closeWindowAfterLastFrame(head);
+    applyWindowWishes(window, head, platform, width, height);
+}
+
+int main(int, char**) {
+    getMicroseconds();  // the clock's start
+    if (const char* frames = std::getenv("ORVIK_EXIT_AFTER_FRAMES")) exitAfterFrames = std::strtoull(frames, nullptr, 10);
+
+    enterProfilingRegionChecked("Main Setup");
+    u64 stateSize = alignedSize(sizeof(WindowsAndApplicationMemory));
+    u64 decoderSize = alignedSize(sizeof(VideoDecoder));
+    u64 applicationSize = alignedSize(sizeof(ApplicationMemory));
+    u64 blockSize = stateSize + decoderSize + applicationSize + (u64)kScratchSize;
+    u8* block;
+    {
+        ProfilingScope allocate("Allocate Application Memory");
+        void* mapping = mmap(nullptr, blockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (mapping == MAP_FAILED) {
+            std::fprintf(stderr, "Could not reserve %llu bytes of program state\n", (unsigned long long)blockSize);
+            return -1;
+        }
+        block = (u8*)mapping;
+    }
+    globalMemory = (WindowsAndApplicationMemory*)block;
+    WindowHead* head = &globalMemory->head;
+    Platform* platform = &globalMemory->platform;
+    head->videoDecoder = (VideoDecoder*)(block + stateSize);
+    globalMemory->application = (ApplicationMemory*)(block + stateSize + decoderSize);
+    platform->scratch = block + stateSize + decoderSize + applicationSize;
+
+    SDL_SetHint(SDL_HINT_TOUCH_MOUSE_EVENTS, "0");
+    SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
+    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        std::fprintf(stderr, "Could not start the window system: %s\n", SDL_GetError());
+        return 1;
+    }
+    // Game controllers are optional: without them the program runs on mouse, keyboard and touch.
+    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
+
+    globalMemory->application->glslHeader = makeString("#version 330 core\n");
+    platform->documentsFolderAccess = 1;
+    platform->appFolderAccess = 1;
+    platform->blockSize = blockSize;
+    platform->applicationSize = applicationSize;
+    platform->jobQueue.running = &head->running;
+    head->arrowCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+
+    if (readSystemDnsServers(&platform->dnsServers) == 0) platform->dnsServers = setDefaultDnsServers();
+
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, SDL_GL_CONTEXT_DEBUG_FLAG);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+    SDL_Window* window = SDL_CreateWindow("Orvik", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1280, 720,
+                                          SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN);
+    if (!window) {
+        std::fprintf(stderr, "Could not open the window: %s\n", SDL_GetError());
+        SDL_Quit();
+        return 1;
+    }
+    // The audio output and its thread come with the sound mixer.
+
+    readDataFolder(platform);
+    readSystemStrings(platform);
+    initializeH264Decoder(head->videoDecoder);
+
+    head->window = window;
+    setRunning(head, 1);
+    // The file thread joins these with the file tables.
+    std::thread jobWorker([queue = &platform->jobQueue] { asyncJobThread(queue); });
+    exitProfilingRegion("Main Setup");
+
+    while (isRunning(head)) {
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) handleWindowEvent(&event, head, platform, getMicroseconds());
+        mainLoop();
+    }
+
+    printProfilingReport(&globalProfiler);
+    jobWorker.join();
+    closeAllGameControllers();
+    if (head->glContext) SDL_GL_DeleteContext((SDL_GLContext)head->glContext);
+    if (head->arrowCursor) SDL_FreeCursor((SDL_Cursor*)head->arrowCursor);
+    SDL_DestroyWindow(window);
+    SDL_Quit();
+    return 0;
+}

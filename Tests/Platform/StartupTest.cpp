@@ -1,0 +1,40 @@
+// The program itself on the test display: it starts, draws frames on an OpenGL core context of
+// version 4.3 or higher and ends with status 0 when its window is closed.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !display[0]) GTEST_SKIP() << "no display";
+    // Mesa's GL driver keeps allocations to the end of the process; its leaks are not ours to find.
+    std::string command = std::string("env ORVIK_EXIT_AFTER_FRAMES=30 ASAN_OPTIONS=detect_leaks=0 '") + ORVIK_BINARY_DIR +
+                          "/orvik' 2>&1";
+    FILE* program = popen(command.c_str(), "r");
+    ASSERT_NE(program, nullptr);
+    std::string output;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), program)) > 0) output.append(buffer, got);
+    int status = pclose(program);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+
+    int major = 0, minor = 0;
+    char profile[32] = {};
+    size_t at = output.find("OpenGL ");
+    ASSERT_NE(at, std::string::npos) << output;
+    ASSERT_EQ(std::sscanf(output.c_str() + at, "OpenGL %d.%d %31s profile", &major, &minor, profile), 3) << output;
+    EXPECT_TRUE(major > 4 || (major == 4 && minor >= 3)) << output;
+    EXPECT_STREQ(profile, "core");
+    EXPECT_NE(output.find("debug"), std::string::npos) << output;
+    // The profiling report names the frame's regions.
+    EXPECT_NE(output.find("Update and Render"), std::string::npos) << output;
+}
+
+}  // namespace
