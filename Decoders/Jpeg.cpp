@@ -1,0 +1,655 @@
+// Baseline JPEG decoder: segment walk, Huffman tables, entropy decoding, dequantisation, the direct
+// inverse DCT, upsampling by repetition and YCbCr to RGB.
+#include "Decoders/Jpeg.h"
+
+#include <cstring>
+
+#include "Core/Format.h"
+#include "Core/Profiler.h"
+#include "Decoders/Inflate.h"
+
+namespace {
+
+constexpr i32 kTreeCapacity = 512;
+constexpr i32 kFastBits = 9;
+
+const char* const kParseRegion = "Parse JPEG";
+const char* const kHuffmanRegion = "Huffman decoding";
+const char* const kIdctRegion = "Inverse discrete cosine transform";
+const char* const kColorRegion = "Convert YCbCr to RGB";
+
+const u8 kZigzagToNatural[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
+};
+
+// kIdctTable[x][u] = C(u) / 2 x cos((2x + 1) u pi / 16), C(0) = 0.70710677, else 1; the two passes
+// of the separable sum together give the 1/4 C(u) C(v) factor.
+struct IdctTable {
+    f32 values[8][8];
+};
+
+IdctTable makeIdctTable() {
+    IdctTable table{};
+    // cos(k pi / 16) for k = 0..31, so that no library call is needed per entry.
+    static const f64 cosines[16] = {
+        1.0,
+        0.98078528040323043,
+        0.92387953251128674,
+        0.83146961230254524,
+        0.70710678118654757,
+        0.55557023301960218,
+        0.38268343236508984,
+        0.19509032201612833,
+        0.0,
+        -0.19509032201612819,
+        -0.38268343236508973,
+        -0.55557023301960196,
+        -0.70710678118654746,
+        -0.83146961230254535,
+        -0.92387953251128674,
+        -0.98078528040323043,
+    };
+    for (i32 x = 0; x < 8; x++) {
+        for (i32 u = 0; u < 8; u++) {
+            i32 k = ((2 * x + 1) * u) % 32;
+            f64 c = k < 16 ? cosines[k] : -cosines[k - 16];
+            f32 scale = u == 0 ? 0.70710677f : 1.0f;
+            table.values[x][u] = (f32)c * scale * 0.5f;
+        }
+    }
+    return table;
+}
+
+const IdctTable kIdct = makeIdctTable();
+
+struct HuffmanTable {
+    i32 tree[kTreeCapacity];
+    u16 fast[1 << kFastBits];  // length << 9 | symbol index, or 0x8000 | node index to walk on from
+    u8 symbols[256];
+    i32 symbolCount;
+    i32 treeSize;
+};
+
+struct FrameComponent {
+    u8 id;
+    u8 h;
+    u8 v;
+    u8 quantTable;
+};
+
+struct BitReader {
+    const u8* data;
+    i64 position;
+    i64 length;
+    u64 bits;
+    i32 count;
+    i32 stop;  // 0 reading, 1 end of data, 2 marker
+    u8 marker;
+};
+
+struct Decoder {
+    ImageResult* result;
+    const u8* bytes;
+    i64 length;
+    u8* pixels;
+    bool output;
+    u8 rowAlignment;
+    u32 frameMarker;
+    u32 componentCount;
+    FrameComponent components[3];
+    i32 hmax;
+    i32 vmax;
+    u16 quant[4][64];
+    HuffmanTable dc[4];
+    HuffmanTable ac[4];
+    i32 predictors[3];
+};
+
+FixedString hexMessage(const char* format, u32 value) { return formatHex(format, value, 2); }
+
+// Fills the accumulator to at least 57 bits where the data allows, stopping before a marker or the
+// end so that they are reported only when bits are actually wanted from them.
+inline void fillBits(BitReader* r) {
+    while (r->count <= 56 && r->stop == 0) {
+        if (r->position >= r->length) {
+            r->stop = 1;
+            return;
+        }
+        u8 b = r->data[r->position];
+        if (b == 0xFF) {
+            if (r->position + 1 >= r->length) {
+                r->stop = 1;
+                return;
+            }
+            u8 next = r->data[r->position + 1];
+            if (next != 0) {
+                r->stop = 2;
+                r->marker = next;
+                return;
+            }
+            r->position += 2;
+        } else {
+            r->position++;
+        }
+        r->bits = (r->bits << 8) | b;
+        r->count += 8;
+    }
+}
+
+FixedString bitsExhausted(const BitReader* r) {
+    if (r->stop == 2) return hexMessage("Unexpected marker 0xFF@ in scan line.", r->marker);
+    return format("Parsing scan line, but encountered end of data.");
+}
+
+// Reads n bits (0..16), most significant first. False when the scan data cannot supply them.
+inline bool readBits(BitReader* r, i32 n, u32* value) {
+    if (r->count < n) {
+        fillBits(r);
+        if (r->count < n) return false;
+    }
+    r->count -= n;
+    *value = (u32)(r->bits >> r->count) & ((1u << n) - 1u);
+    return true;
+}
+
+inline i32 extendValue(u32 value, i32 size) {
+    if (size == 0) return 0;
+    if (value < (1u << (size - 1))) return (i32)value + 1 - (1 << size);
+    return (i32)value;
+}
+
+// Decodes one symbol index. Returns -1 when the bits run out.
+inline i32 decodeSymbolIndex(BitReader* r, const HuffmanTable* table) {
+    if (r->count < kFastBits) fillBits(r);
+    u32 peek;
+    if (r->count >= kFastBits) {
+        peek = (u32)(r->bits >> (r->count - kFastBits)) & ((1u << kFastBits) - 1u);
+    } else {
+        peek = (u32)(r->bits << (kFastBits - r->count)) & ((1u << kFastBits) - 1u);
+    }
+    u16 entry = table->fast[peek];
+    if (!(entry & 0x8000)) {
+        i32 length = entry >> 9;
+        if (length > r->count) return -1;
+        r->count -= length;
+        return entry & 0x1FF;
+    }
+    if (r->count < kFastBits) return -1;
+    r->count -= kFastBits;
+    i32 node = entry & 0x7FFF;
+    for (;;) {
+        u32 bit;
+        if (!readBits(r, 1, &bit)) return -1;
+        i32 index = node + (i32)bit;
+        if (index >= kTreeCapacity) return 0;  // unreachable for a tree that passed its size check
+        i32 next = table->tree[index];
+        if (next <= 0) return -next;
+        node = next;
+    }
+}
+
+// Builds the lookup over the first kFastBits bits by walking the tree for each prefix.
+void buildFastTable(HuffmanTable* table) {
+    for (u32 prefix = 0; prefix < (1u << kFastBits); prefix++) {
+        i32 node = 0;
+        u16 entry = 0;
+        bool leaf = false;
+        for (i32 depth = 1; depth <= kFastBits; depth++) {
+            u32 bit = (prefix >> (kFastBits - depth)) & 1u;
+            i32 next = table->tree[node + (i32)bit];
+            if (next <= 0) {
+                entry = (u16)((depth << 9) | (-next & 0x1FF));
+                leaf = true;
+                break;
+            }
+            node = next;
+        }
+        table->fast[prefix] = leaf ? entry : (u16)(0x8000 | node);
+    }
+}
+
+FixedString readHuffmanTables(Decoder* d, i64 start, i64 end) {
+    i64 p = start;
+    while (p < end) {
+        if (end - p < 17) return format("Huffman table doesn't fit within segment length");
+        u8 classAndId = d->bytes[p];
+        u32 tableClass = classAndId >> 4;
+        u32 id = classAndId & 15;
+        if (id > 3) return formatInt("Unrecognized huffman table destination identifier: @. Expected 0-3.", id);
+        const u8* counts = d->bytes + p + 1;
+        i32 total = 0;
+        for (i32 i = 0; i < 16; i++) total += counts[i];
+        if (total > 256) return formatInt("Huffman table holds @ symbols, more than 256", total);
+        if (end - (p + 17) < total) return format("Huffman table doesn't fit within segment length");
+        const u8* values = d->bytes + p + 17;
+        p += 17 + total;
+        if (tableClass > 1) continue;
+        // Code space check: more codes of some length than the shorter codes leave room for.
+        i64 room = 1;
+        i32 lastLength = 0;
+        for (i32 length = 1; length <= 16; length++) {
+            room = room * 2 - counts[length - 1];
+            if (room < 0) return format("Huffman table has more codes than its code lengths allow");
+            if (counts[length - 1]) lastLength = length;
+        }
+        u8 lengths[257];
+        i32 n = 0;
+        for (i32 length = 1; length <= 16; length++) {
+            for (i32 i = 0; i < counts[length - 1]; i++) lengths[n++] = (u8)length;
+        }
+        // One extra entry takes the all-ones code that JPEG leaves unused, so that it decodes to an
+        // index equal to the symbol count; a complete code has no such room.
+        bool roomAtLast = false;
+        if (lastLength > 0) {
+            i64 left = 1;
+            for (i32 length = 1; length <= lastLength; length++) left = left * 2 - counts[length - 1];
+            roomAtLast = left > 0;
+        }
+        if (roomAtLast) lengths[n++] = (u8)lastLength;
+        HuffmanTable* table = tableClass == 0 ? &d->dc[id] : &d->ac[id];
+        std::memset(table, 0, sizeof *table);
+        i32 needed = buildHuffmanDecodeTree(lengths, n, table->tree, kTreeCapacity);
+        if (needed > kTreeCapacity) {
+            std::memset(table, 0, sizeof *table);
+            return formatInt(tableClass == 0
+                                 ? "Parser didn't allocate enough memory for the dc huffman decoding tree. Needed @ slots."
+                                 : "Parser didn't allocate enough memory for the ac huffman decoding tree. Needed @ slots.",
+                             needed);
+        }
+        std::memcpy(table->symbols, values, (size_t)total);
+        table->symbolCount = total;
+        table->treeSize = needed;
+        buildFastTable(table);
+    }
+    return FixedString{};
+}
+
+FixedString readQuantizationTables(Decoder* d, i64 start, i64 end) {
+    i64 p = start;
+    while (p < end) {
+        u8 pqTq = d->bytes[p];
+        u32 tq = pqTq & 15;
+        u32 pq = pqTq >> 4;
+        if (tq >= 4) return formatInt("Unrecognized quantization table destination identifier: @. Expected 0-3.", tq);
+        if (pq > 1) {
+            return formatInt("Unrecognized quantization table precision value: @. Expected 0 (8 bit) or 1 (16 bit).", pq);
+        }
+        i64 size = pq == 0 ? 64 : 128;
+        if (end - (p + 1) < size) return format("Quantization table doesn't fit within segment length");
+        const u8* q = d->bytes + p + 1;
+        for (i32 i = 0; i < 64; i++) d->quant[tq][i] = pq == 0 ? q[i] : (u16)((q[2 * i] << 8) | q[2 * i + 1]);
+        p += 1 + size;
+    }
+    return FixedString{};
+}
+
+FixedString readFrame(Decoder* d, u32 marker, i64 start, i64 end, i64 capacity) {
+    ImageResult* result = d->result;
+    if (end - start < 6) return format("Frame header doesn't fit within segment length");
+    const u8* b = d->bytes + start;
+    if (b[0] != 8) return format("Only 8-bit jpeg supported.");
+    result->height = (u32)((b[1] << 8) | b[2]);
+    result->width = (u32)((b[3] << 8) | b[4]);
+    u32 count = b[5];
+    if (count > 3) return format("More than 3 image components in the frame.");
+    if (end - start < 6 + 3 * (i64)count) return format("Frame header doesn't fit within segment length");
+    d->frameMarker = marker;
+    d->componentCount = count;
+    if (result->channels == 0) result->channels = count;
+    u64 stride = (u64)result->width * result->channels;
+    stride = (stride + d->rowAlignment - 1) / d->rowAlignment * d->rowAlignment;
+    result->rowStride = (u32)stride;
+    d->hmax = 1;
+    d->vmax = 1;
+    for (u32 i = 0; i < count; i++) {
+        const u8* c = b + 6 + 3 * i;
+        FrameComponent* fc = &d->components[i];
+        fc->id = c[0];
+        fc->h = c[1] >> 4;
+        fc->v = c[1] & 15;
+        fc->quantTable = c[2];
+        if (fc->h == 0 || fc->v == 0) {
+            return formatHexIntInt("For image component 0x@, a sampling factor is 0 (@ by @).", fc->id, 2, fc->h, fc->v);
+        }
+        if (fc->quantTable > 3) {
+            return formatHexInt("For image component 0x@, the quantization table selector @ is not 0-3.", fc->id, 2,
+                                fc->quantTable);
+        }
+        if (fc->h > d->hmax) d->hmax = fc->h;
+        if (fc->v > d->vmax) d->vmax = fc->v;
+    }
+    for (u32 i = 0; i < count; i++) {
+        const FrameComponent* fc = &d->components[i];
+        if (d->vmax % fc->v != 0) {
+            return formatHexIntInt("For image component 0x@, The vertical sampling factor (@) does not divide evenly "
+                                   "into the maximum sampling factor (@).",
+                                   fc->id, 2, fc->v, d->vmax);
+        }
+        if (d->hmax % fc->h != 0) {
+            return formatHexIntInt("For image component 0x@, The horizontal sampling factor (@) does not divide evenly "
+                                   "into the maximum sampling factor (@).",
+                                   fc->id, 2, fc->h, d->hmax);
+        }
+    }
+    i64 needed = (i64)stride * result->height;
+    if (needed > capacity) {
+        result->error = formatInt6(
+            "@x@ image with @ channels and with rows starting on multiples of @ bytes requires @ bytes of memory. "
+            "imageBufferCapacity was only @",
+            result->width, result->height, result->channels, d->rowAlignment, needed, capacity);
+        d->output = false;
+    }
+    return FixedString{};
+}
+
+// Dequantises, transforms and writes one block of frame component ci whose top-left block
+// coordinate in the component's own grid is (blockX, blockY).
+void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, i32 blockX, i32 blockY) {
+    ProfilingScope scope(kIdctRegion);
+    const FrameComponent* fc = &d->components[ci];
+    const u16* q = d->quant[fc->quantTable];
+    f32 natural[64];
+    for (i32 i = 0; i < 64; i++) natural[kZigzagToNatural[i]] = (f32)coefficients[i] * (f32)q[i];
+    // Rows (vertical frequency v) first over horizontal frequency, then columns.
+    f32 partial[8][8];  // [v][x]
+    for (i32 v = 0; v < 8; v++) {
+        const f32* row = natural + v * 8;
+        for (i32 x = 0; x < 8; x++) {
+            const f32* t = kIdct.values[x];
+            f32 sum = 0.0f;
+            for (i32 u = 0; u < 8; u++) sum += t[u] * row[u];
+            partial[v][x] = sum;
+        }
+    }
+    u8 samples[64];
+    for (i32 y = 0; y < 8; y++) {
+        const f32* t = kIdct.values[y];
+        for (i32 x = 0; x < 8; x++) {
+            f32 sum = 0.0f;
+            for (i32 v = 0; v < 8; v++) sum += t[v] * partial[v][x];
+            f64 value = (f64)sum + 128.5;
+            i32 sample = value <= 0.0 ? 0 : value >= 255.0 ? 255 : (i32)value;
+            samples[y * 8 + x] = (u8)sample;
+        }
+    }
+    ImageResult* result = d->result;
+    i32 fx = d->hmax / fc->h;
+    i32 fy = d->vmax / fc->v;
+    i64 x0 = (i64)blockX * 8 * fx;
+    i64 y0 = (i64)blockY * 8 * fy;
+    u32 channels = result->channels;
+    for (i32 sy = 0; sy < 8 * fy; sy++) {
+        i64 y = y0 + sy;
+        if (y >= result->height) break;
+        u8* row = d->pixels + y * result->rowStride + ci;
+        const u8* source = samples + (sy / fy) * 8;
+        i64 xEnd = x0 + 8 * fx;
+        if (xEnd > result->width) xEnd = result->width;
+        if (fx == 1) {
+            for (i64 x = x0; x < xEnd; x++) row[x * channels] = source[x - x0];
+        } else {
+            for (i64 x = x0; x < xEnd; x++) row[x * channels] = source[(x - x0) / fx];
+        }
+    }
+}
+
+// Entropy-decodes one block into zigzag-ordered coefficients.
+FixedString decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, const HuffmanTable* acTable,
+                        i32* coefficients) {
+    ProfilingScope scope(kHuffmanRegion);
+    std::memset(coefficients, 0, 64 * sizeof(i32));
+    i32 index = decodeSymbolIndex(r, dcTable);
+    if (index < 0) return bitsExhausted(r);
+    if (index >= dcTable->symbolCount) return format("Invalid Huffman table symbol");
+    i32 size = dcTable->symbols[index];
+    if (size > 11) return format("Invalid DC coefficient num bits");
+    u32 raw = 0;
+    if (!readBits(r, size, &raw)) return bitsExhausted(r);
+    d->predictors[ci] = (i32)((u32)d->predictors[ci] + (u32)extendValue(raw, size));
+    coefficients[0] = d->predictors[ci];
+    for (i32 k = 1; k < 64;) {
+        index = decodeSymbolIndex(r, acTable);
+        if (index < 0) return bitsExhausted(r);
+        if (index >= acTable->symbolCount) return format("Invalid Huffman table symbol");
+        u8 symbol = acTable->symbols[index];
+        if (symbol == 0) break;
+        i32 run = symbol >> 4;
+        i32 bits = symbol & 15;
+        if (bits > 10) return format("Invalid AC coefficient num bits");
+        k += run;
+        if (bits != 0) {
+            if (!readBits(r, bits, &raw)) return bitsExhausted(r);
+            if (k > 63) break;  // a run past the block's end: nothing more belongs to this block
+            coefficients[k] = extendValue(raw, bits);
+        }
+        k++;
+    }
+    return FixedString{};
+}
+
+struct ScanComponent {
+    u32 frameIndex;
+    u32 dcTable;
+    u32 acTable;
+};
+
+FixedString decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i32 blockX, i32 blockY) {
+    i32 coefficients[64];
+    FixedString error = decodeBlock(d, r, sc->frameIndex, &d->dc[sc->dcTable], &d->ac[sc->acTable], coefficients);
+    if (error.length) return error;
+    if (d->output && sc->frameIndex < d->result->channels) {
+        transformAndWriteBlock(d, sc->frameIndex, coefficients, blockX, blockY);
+    }
+    return FixedString{};
+}
+
+// Decodes the entropy-coded data of one scan from *position, leaving the position after the last byte
+// whose bits were used.
+FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64* position) {
+    BitReader r{};
+    r.data = d->bytes;
+    r.position = *position;
+    r.length = d->length;
+    ImageResult* result = d->result;
+    FixedString error{};
+    if (scanCount == 1) {
+        // A single-component scan is not interleaved: its blocks cover the component's own grid.
+        const FrameComponent* fc = &d->components[scan[0].frameIndex];
+        i64 componentWidth = ((i64)result->width * fc->h + d->hmax - 1) / d->hmax;
+        i64 componentHeight = ((i64)result->height * fc->v + d->vmax - 1) / d->vmax;
+        i64 across = (componentWidth + 7) / 8;
+        i64 down = (componentHeight + 7) / 8;
+        for (i64 by = 0; by < down && !error.length; by++) {
+            for (i64 bx = 0; bx < across; bx++) {
+                error = decodeOneBlock(d, &r, &scan[0], (i32)bx, (i32)by);
+                if (error.length) break;
+            }
+        }
+    } else if (scanCount > 1) {
+        i64 mcuWidth = 8 * (i64)d->hmax;
+        i64 mcuHeight = 8 * (i64)d->vmax;
+        i64 across = (result->width + mcuWidth - 1) / mcuWidth;
+        i64 down = (result->height + mcuHeight - 1) / mcuHeight;
+        for (i64 my = 0; my < down && !error.length; my++) {
+            for (i64 mx = 0; mx < across && !error.length; mx++) {
+                for (u32 s = 0; s < scanCount && !error.length; s++) {
+                    const FrameComponent* fc = &d->components[scan[s].frameIndex];
+                    for (i32 v = 0; v < fc->v && !error.length; v++) {
+                        for (i32 h = 0; h < fc->h; h++) {
+                            error = decodeOneBlock(d, &r, &scan[s], (i32)(mx * fc->h + h), (i32)(my * fc->v + v));
+                            if (error.length) break;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    if (error.length) return error;
+    // Give back the whole bytes still held in the accumulator; a stuffed 0xFF took two.
+    i64 p = r.position;
+    for (i32 held = r.count / 8; held > 0 && p > *position; held--) {
+        if (p - 2 >= *position && d->bytes[p - 1] == 0 && d->bytes[p - 2] == 0xFF) {
+            p -= 2;
+        } else {
+            p -= 1;
+        }
+    }
+    *position = p;
+    return FixedString{};
+}
+
+FixedString readScan(Decoder* d, i64 start, i64 end, i64* position) {
+    if (end - start < 1) return format("Scan header doesn't fit within segment length");
+    u32 count = d->bytes[start];
+    if (count > 3) return format("Scan line has more than 3 components.");
+    if (end - start < 1 + 2 * (i64)count + 3) return format("Scan header doesn't fit within segment length");
+    ScanComponent scan[3]{};
+    for (u32 i = 0; i < count; i++) {
+        u8 selector = d->bytes[start + 1 + 2 * i];
+        u8 tables = d->bytes[start + 2 + 2 * i];
+        bool found = false;
+        for (u32 c = 0; c < d->componentCount; c++) {
+            if (d->components[c].id == selector) {
+                scan[i].frameIndex = c;
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
+            return hexMessage("Didn't find 0x@ in one of the image components described at the start of the frame.",
+                              selector);
+        }
+        scan[i].dcTable = tables >> 4;
+        scan[i].acTable = tables & 15;
+        if (scan[i].dcTable > 3 || scan[i].acTable > 3) {
+            return formatHexIntInt("Scan component 0x@ selects Huffman tables @ and @. Expected 0-3.", selector, 2,
+                                   scan[i].dcTable, scan[i].acTable);
+        }
+    }
+    // Only sequential Huffman frames are decoded (SOF0 baseline, SOF1 extended with 8-bit samples).
+    if (d->frameMarker != 192 && d->frameMarker != 193) {
+        return hexMessage("Unsupported frame type 0x@.", d->frameMarker);
+    }
+    *position = end;
+    return decodeScan(d, scan, count, position);
+}
+
+void finish(Decoder* d) {
+    ImageResult* result = d->result;
+    if (!d->output) return;
+    u32 channels = result->channels;
+    u64 width = result->width;
+    if (d->componentCount == 3 && channels >= 3) {
+        ProfilingScope scope(kColorRegion);
+        for (u64 y = 0; y < result->height; y++) {
+            u8* p = d->pixels + y * result->rowStride;
+            for (u64 x = 0; x < width; x++, p += channels) {
+                i32 luma = p[0] * (1 << 20) + (1 << 19);
+                i32 cb = p[1] - 128;
+                i32 cr = p[2] - 128;
+                i32 r = (luma + cr * 1470208) >> 20;
+                i32 g = (luma + (((-cb) * 360960) & ~0xFFFF) + (-cr) * 748800) >> 20;
+                i32 b = (luma + cb * 1858048) >> 20;
+                p[0] = (u8)(r < 0 ? 0 : r > 255 ? 255 : r);
+                p[1] = (u8)(g < 0 ? 0 : g > 255 ? 255 : g);
+                p[2] = (u8)(b < 0 ? 0 : b > 255 ? 255 : b);
+                if (channels == 4) p[3] = 255;
+            }
+        }
+    } else if (d->componentCount == 3 && channels == 2) {
+        for (u64 y = 0; y < result->height; y++) {
+            u8* p = d->pixels + y * result->rowStride;
+            for (u64 x = 0; x < width; x++) p[x * 2 + 1] = 255;
+        }
+    } else if (d->componentCount == 1 && channels >= 2) {
+        for (u64 y = 0; y < result->height; y++) {
+            u8* p = d->pixels + y * result->rowStride;
+            for (u64 x = 0; x < width; x++, p += channels) {
+                if (channels == 2) {
+                    p[1] = 255;
+                } else {
+                    p[1] = p[0];
+                    p[2] = p[0];
+                    if (channels == 4) p[3] = 255;
+                }
+            }
+        }
+    }
+    result->pixels = d->pixels;
+}
+
+FixedString decode(Decoder* d, i64 capacity) {
+    const u8* bytes = d->bytes;
+    i64 length = d->length;
+    if (!bytes) return format("JPEG bytes pointer was NULL");
+    if (length < 20) return formatInt("Insufficient bytes (@ bytes) for JPEG header (20 bytes)", length);
+    if (bytes[0] != 0xFF || bytes[1] != 0xD8) return format("First two bytes weren't 0xFFD8");
+    i64 p = 2;
+    for (;;) {
+        if (length - p < 2) return format("Insufficient bytes to read next segment marker");
+        u32 marker = bytes[p++];
+        if (marker == 0xFF) {
+            while (p < length && bytes[p] == 0xFF) p++;
+            if (p >= length) return format("Insufficient bytes to read next segment marker");
+            marker = bytes[p++];
+        }
+        if (marker == 217) {
+            finish(d);
+            return FixedString{};
+        }
+        if ((marker >= 208 && marker <= 215) || marker == 1) {
+            if (p >= length) return format("Read all segments but didn't encounter end of image (0xFFD9)");
+            continue;
+        }
+        if (length - p < 2) return hexMessage("Insufficient bytes to read segment 0xFF@", marker);
+        i64 segmentLength = (bytes[p] << 8) | bytes[p + 1];
+        i64 start = p + 2;
+        i64 end = p + segmentLength;
+        if (segmentLength < 2 || end > length) return hexMessage("Insufficient bytes to read segment 0xFF@", marker);
+        FixedString error{};
+        if (marker == 219) {
+            error = readQuantizationTables(d, start, end);
+            p = end;
+        } else if (marker == 196) {
+            error = readHuffmanTables(d, start, end);
+            p = end;
+        } else if (marker >= 192 && marker <= 207 && marker != 200 && marker != 204) {
+            error = readFrame(d, marker, start, end, capacity);
+            p = end;
+        } else if (marker == 218) {
+            error = readScan(d, start, end, &p);
+        } else {
+            p = end;
+        }
+        if (error.length) return error;
+        if (p >= length) return format("Read all segments but didn't encounter end of image (0xFFD9)");
+    }
+}
+
+}  // namespace
+
+ImageResult* parseJpeg(ImageResult* result, const u8* bytes, i64 length, u8* pixels, i64 imageBufferCapacity,
+                       u32 channels, u8 rowAlignment) {
+    ProfilingScope scope(kParseRegion);
+    std::memset(result, 0, sizeof *result);
+    result->channels = channels;
+    result->pixels = pixels;
+    Decoder decoder;
+    std::memset(&decoder, 0, sizeof decoder);
+    decoder.result = result;
+    decoder.bytes = bytes;
+    decoder.length = length;
+    decoder.pixels = pixels;
+    decoder.output = pixels != nullptr;
+    decoder.rowAlignment = rowAlignment ? rowAlignment : 1;
+    FixedString error = decode(&decoder, imageBufferCapacity);
+    if (error.length) {
+        result->error = error;
+        if (!decoder.output) result->pixels = nullptr;
+    } else if (!decoder.output) {
+        result->pixels = nullptr;
+    }
+    return result;
+}
