@@ -37,7 +37,7 @@ void initializeOpenGl(WindowHead* head) {
     SDL_Window* window = (SDL_Window*)head->window;
     SDL_GLContext context;
     {
-        ProfilingScope create("Create GL context");
+        ProfilingScope create("Create actual wgl context");
         context = SDL_GL_CreateContext(window);
     }
     if (!context) {
@@ -98,7 +98,7 @@ void mainLoop() {
     if (!head->glReady && window) initializeOpenGl(head);
 
     {
-        ProfilingScope pads("Game Controllers");
+        ProfilingScope pads("X Input");
         pollGameControllers(platform, getMicroseconds());
     }
 

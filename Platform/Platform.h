@@ -63,7 +63,7 @@ struct Platform {
     i32 screenInsetRight;
     i32 screenInsetBottom;
     i32 screenInsetTop;
-    u32 screenChanged;  // set when the window size changes; cleared by the screen runner
+    u32 screenChanged;  // the shown screen changed this frame; the screen runner keeps it
     u32 pad;
     // The file read tables, the file job table and the PDF page table join here with the file thread.
     JobQueue jobQueue;
