@@ -49,12 +49,14 @@ inline std::string trim(const std::string& text) {
 }
 
 // Reads a vector file: a record ends where one of its keys appears again or a section begins; a bare
-// word line (such as FAIL) is a field with an empty value.
+// word line (such as FAIL) is a field with an empty value. Consecutive bracketed headers add up; the
+// first header after records replaces them all.
 inline std::vector<VectorRecord> readVectorFile(const std::string& relativePath) {
     std::vector<VectorRecord> records;
     std::ifstream file(std::string(vectorDirectory()) + "/" + relativePath);
     if (!file) return records;
     std::map<std::string, std::string> section;
+    bool recordsSinceHeader = false;  // a header after records starts a fresh set of headers
     VectorRecord current;
     auto flush = [&] {
         if (!current.fields.empty()) records.push_back(current);
@@ -68,6 +70,8 @@ inline std::vector<VectorRecord> readVectorFile(const std::string& relativePath)
         if (line.empty() || line[0] == '#') continue;
         if (line[0] == '[') {
             flush();
+            if (recordsSinceHeader) section.clear();
+            recordsSinceHeader = false;
             std::string inner = line.substr(1, line.find(']') - 1);
             size_t equals = inner.find('=');
             if (equals == std::string::npos) section[trim(inner)] = "";
@@ -80,6 +84,7 @@ inline std::vector<VectorRecord> readVectorFile(const std::string& relativePath)
         std::string value = equals == std::string::npos ? "" : trim(line.substr(equals + 1));
         if (current.fields.count(key)) flush();
         current.fields[key] = value;
+        recordsSinceHeader = true;
     }
     flush();
     return records;
