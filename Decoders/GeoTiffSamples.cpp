@@ -1,0 +1,240 @@
+// The GeoTIFF reader's second half: strips and tiles, decompressed and stored within the window.
+#include <cstring>
+
+#include "Core/Format.h"
+#include "Core/Profiler.h"
+#include "Decoders/GeoTiffInternal.h"
+#include "Decoders/Lzw.h"
+
+namespace {
+
+const char* const kLzwRegion = "Decompress LZW";
+const char* const kTexelRegion = "Read Tiff Texels";
+
+// A compressed strip or tile may need more room than the samples kept; beyond this much (or the
+// budget, when larger) the file is refused rather than a huge block taken.
+constexpr i64 kMinDecompressionLimit = 64ll << 20;
+
+struct SampleReader {
+    ElevationRaster* out;
+    TiffBytes* file;
+    const TiffImageLayout* layout;
+    RasterWindow window;
+    u8* area;  // decompression area
+    i64 areaSize;
+    u8* progress;
+};
+
+void setProgress(SampleReader* r, u64 index, u64 count) {
+    if (r->progress && count) *r->progress = (u8)(index * 100 / count);
+}
+
+// Entry `index` of StripOffsets or TileOffsets, by its field type.
+FixedString readOffset(SampleReader* r, const TiffOffsetArray* offsets, u64 index, const char* what, u64* offset) {
+    i32 size;
+    switch (offsets->type) {
+        case TiffShort: size = 2; break;
+        case TiffLong: size = 4; break;
+        case TiffLong8: size = 8; break;
+        default: return formatCstrInt("Unsupported @ Offsets Type @", what, offsets->type);
+    }
+    if (index >= offsets->count) {
+        return formatCstrInt("@ Offsets holds too few entries for the image: @", what, (i64)offsets->count);
+    }
+    *offset = tiffReadUnsigned(r->file, offsets->position + index * (u64)size, size);
+    if (r->file->outside) return tiffOutsideMessage(r->file);
+    return FixedString{};
+}
+
+// Finds the bytes of one strip or tile: in the file for uncompressed data, else decoded into the
+// decompression area. `expected` is the byte count the caller will read.
+FixedString locateBlock(SampleReader* r, u64 offset, i64 expected, const u8** data) {
+    TiffBytes* file = r->file;
+    u64 compression = r->layout->compression;
+    if (compression == 1) {
+        if (offset > (u64)file->length || (u64)expected > (u64)file->length - offset) {
+            return formatIntInt("Strip/tile data at offset @ runs past the end of the file of @ bytes",
+                                offset > (u64)INT64_MAX ? INT64_MAX : (i64)offset, file->length);
+        }
+        *data = file->data + offset;
+        return FixedString{};
+    }
+    if (compression != 5) return formatInt("Unsupported Compression Method @", (i64)compression);
+    if (offset >= (u64)file->length) {
+        return formatIntInt("Strip/tile data at offset @ runs past the end of the file of @ bytes",
+                            offset > (u64)INT64_MAX ? INT64_MAX : (i64)offset, file->length);
+    }
+    ByteWriter writer = makeByteWriter(r->area, r->areaSize);
+    i64 consumed;
+    {
+        ProfilingScope scope(kLzwRegion);
+        consumed = decodeTiffLzw(file->data + offset, file->length - (i64)offset, &writer);
+    }
+    if (consumed < 0) return format("Error decompressing LZW");
+    if (writer.length < expected) {
+        return formatIntInt("Decompressed strip/tile was @ bytes long. Expected @ bytes.", writer.length, expected);
+    }
+    *data = r->area;
+    return FixedString{};
+}
+
+inline u32 wordAt(const u8* p, bool bigEndian) {
+    if (bigEndian) return (u32)p[0] << 24 | (u32)p[1] << 16 | (u32)p[2] << 8 | p[3];
+    return (u32)p[3] << 24 | (u32)p[2] << 16 | (u32)p[1] << 8 | p[0];
+}
+
+inline void storeWord(u8* p, u32 word) {
+    p[0] = (u8)word;
+    p[1] = (u8)(word >> 8);
+    p[2] = (u8)(word >> 16);
+    p[3] = (u8)(word >> 24);
+}
+
+// Stored row or column of a file row or column, -1 when the window leaves it out.
+inline i64 storedIndex(u64 fileIndex, i32 first, i32 end, i32 step) {
+    if (fileIndex < (u64)first || fileIndex >= (u64)end) return -1;
+    u64 delta = fileIndex - (u64)first;
+    if (delta % (u64)step) return -1;
+    return (i64)(delta / (u64)step);
+}
+
+FixedString readStrips(SampleReader* r) {
+    const TiffImageLayout* l = r->layout;
+    const RasterWindow& w = r->window;
+    u64 rowsPerStrip = l->rowsPerStrip;
+    u64 stripCount = (l->height + rowsPerStrip - 1) / rowsPerStrip;
+    bool bigEndian = r->file->bigEndian;
+    u64 firstStrip = (u64)w.firstRow / rowsPerStrip;
+    u64 endStrip = ((u64)w.endRow - 1) / rowsPerStrip + 1;
+    for (u64 s = firstStrip; s < endStrip && s < stripCount; s++) {
+        setProgress(r, s, stripCount);
+        u64 offset;
+        FixedString message = readOffset(r, &l->stripOffsets, s, "Strip", &offset);
+        if (message.length) return message;
+        u64 firstFileRow = s * rowsPerStrip;
+        u64 rows = l->height - firstFileRow < rowsPerStrip ? l->height - firstFileRow : rowsPerStrip;
+        i64 expected = (i64)(rows * l->width * 4);
+        const u8* data;
+        message = locateBlock(r, offset, expected, &data);
+        if (message.length) return message;
+        ProfilingScope scope(kTexelRegion);
+        for (u64 row = 0; row < rows; row++) {
+            i64 storedRow = storedIndex(firstFileRow + row, w.firstRow, w.endRow, w.step);
+            if (storedRow < 0) continue;
+            const u8* source = data + row * l->width * 4;
+            u8* target = r->out->samples + storedRow * (i64)w.rowStride;
+            // Horizontal differencing sums the samples' 32-bit words as integers, left to right.
+            u32 running = 0;
+            for (u64 column = 0; column < (u64)w.endColumn; column++) {
+                u32 word = wordAt(source + column * 4, bigEndian);
+                if (l->predictor == 2) {
+                    running += word;
+                    word = running;
+                }
+                i64 storedColumn = storedIndex(column, w.firstColumn, w.endColumn, w.step);
+                if (storedColumn >= 0) storeWord(target + storedColumn * 4, word);
+            }
+        }
+    }
+    return FixedString{};
+}
+
+FixedString readTiles(SampleReader* r) {
+    const TiffImageLayout* l = r->layout;
+    const RasterWindow& w = r->window;
+    if (l->predictor == 2) return format("Differencing LZW Predictor is not supported with tiled images");
+    u64 across = (l->width + l->tileWidth - 1) / l->tileWidth;
+    u64 down = (l->height + l->tileLength - 1) / l->tileLength;
+    u64 tileCount = across * down;
+    bool bigEndian = r->file->bigEndian;
+    i64 expected = (i64)(l->tileWidth * l->tileLength * 4);
+    u64 firstTileRow = (u64)w.firstRow / l->tileLength;
+    u64 endTileRow = ((u64)w.endRow - 1) / l->tileLength + 1;
+    u64 firstTileColumn = (u64)w.firstColumn / l->tileWidth;
+    u64 endTileColumn = ((u64)w.endColumn - 1) / l->tileWidth + 1;
+    for (u64 ty = firstTileRow; ty < endTileRow && ty < down; ty++) {
+        for (u64 tx = firstTileColumn; tx < endTileColumn && tx < across; tx++) {
+            u64 t = ty * across + tx;
+            setProgress(r, t, tileCount);
+            u64 offset;
+            FixedString message = readOffset(r, &l->tileOffsets, t, "Tile", &offset);
+            if (message.length) return message;
+            const u8* data;
+            message = locateBlock(r, offset, expected, &data);
+            if (message.length) return message;
+            ProfilingScope scope(kTexelRegion);
+            for (u64 row = 0; row < l->tileLength; row++) {
+                u64 fileRow = ty * l->tileLength + row;
+                if (fileRow >= l->height) break;
+                i64 storedRow = storedIndex(fileRow, w.firstRow, w.endRow, w.step);
+                if (storedRow < 0) continue;
+                u8* target = r->out->samples + storedRow * (i64)w.rowStride;
+                for (u64 column = 0; column < l->tileWidth; column++) {
+                    u64 fileColumn = tx * l->tileWidth + column;
+                    if (fileColumn >= l->width) break;
+                    i64 storedColumn = storedIndex(fileColumn, w.firstColumn, w.endColumn, w.step);
+                    if (storedColumn < 0) continue;
+                    u32 word = wordAt(data + (row * l->tileWidth + column) * 4, bigEndian);
+                    storeWord(target + storedColumn * 4, word);
+                }
+            }
+        }
+    }
+    return FixedString{};
+}
+
+}  // namespace
+
+void readGeoTiffSamples(ElevationRaster* out, TiffBytes* file, const TiffImageLayout* layout,
+                        const RasterGeoreference* whole, i64 sampleByteBudget, u32 rowAlignment,
+                        const f64* areaOfInterest, u8* progress) {
+    TiffImageLayout l = *layout;
+    // TIFF's own default: no RowsPerStrip (or 0, or more than the image) means one strip.
+    if (l.rowsPerStrip == 0 || l.rowsPerStrip > l.height) l.rowsPerStrip = l.height;
+    SampleReader r{};
+    r.out = out;
+    r.file = file;
+    r.layout = &l;
+    r.progress = progress;
+    setupElevationRasterGeoreference(&r.window, whole, (u32)l.width, (u32)l.height, 4, rowAlignment,
+                                     sampleByteBudget, areaOfInterest);
+    out->rowStride = r.window.rowStride;
+    out->georeference = r.window.georeference;
+
+    // LZW data needs room of its own; uncompressed samples are read where they lie, so a strip or
+    // tile that is larger than the file cannot be one.
+    u64 blockWidth = l.tileWidth ? l.tileWidth : l.width;
+    u64 blockLength = l.tileWidth ? l.tileLength : l.rowsPerStrip;
+    i64 limit = sampleByteBudget > kMinDecompressionLimit ? sampleByteBudget : kMinDecompressionLimit;
+    if (l.compression == 1) limit = file->length;
+    if (blockLength > (u64)limit / 4 / blockWidth) {
+        if (l.compression == 1) {
+            out->error = formatInt("A strip or tile is larger than the file of @ bytes", file->length);
+        } else {
+            out->error = formatStr("A strip or tile larger than @ can't be decompressed", byteSizeString(limit));
+        }
+        return;
+    }
+    i64 areaSize = l.compression == 5 ? (i64)(blockWidth * blockLength * 4) : 0;
+    i64 imageSize = (i64)r.window.rowStride * (i64)r.window.height;
+    i64 blockSize = imageSize + areaSize;
+    u8* block = allocateRasterBlock(blockSize);
+    if (!block) {
+        out->error = formatStr("Failed to allocate @ of temporary buffer for image and decompression",
+                               byteSizeString(blockSize));
+        return;
+    }
+    out->samples = block;
+    out->allocationSize = blockSize;
+    r.area = block + imageSize;
+    r.areaSize = areaSize;
+
+    FixedString message = l.tileWidth == 0 ? readStrips(&r) : readTiles(&r);
+    if (message.length) {
+        out->error = message;
+        return;
+    }
+    out->width = r.window.width;
+    out->height = r.window.height;
+    computeElevationImageMinMax(out, out->samples, rowAlignment);
+}
