@@ -161,7 +161,9 @@ SendOutcome sendQueuedPackets(Socket* socket, SocketResult* out) {
         ProfilingScope scope("Send a new packet");
         u32 length = (u32)slot->writer.length;
         u8 address[kSockaddrSize];
-        makeSockaddr(address, socket->family, destination.address, destination.port);
+        // Raw packets carry their ports in the caller's own headers; the system wants none here.
+        u16 port = socket->mode == SocketModeRaw ? 0 : destination.port;
+        makeSockaddr(address, socket->family, destination.address, port);
         u32 sent = 0;
         i32 code = platformSocketSend(handle, slot->data, length, isStream(socket->mode) ? nullptr : address, &sent);
         if (code == kSocketErrorWouldBlock) {

@@ -14,6 +14,7 @@
 namespace {
 
 const u8 kLoopback4[16] = {127, 0, 0, 1};
+const u8 kLoopback6[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
 
 // Gives up every capability of this process, CAP_NET_RAW among them.
 bool dropCapabilities() {
@@ -83,6 +84,32 @@ void writeUdpPacket(ByteWriter* writer, u16 sourcePort, u16 destinationPort, con
     appendBytes(payload.data(), (i64)payload.size(), writer);
 }
 
+void writeUdp6Packet(ByteWriter* writer, u16 sourcePort, u16 destinationPort, const std::string& payload) {
+    u16 udpLength = (u16)(8 + payload.size());
+    // Checksum over the pseudo-header (addresses, length, next header) and the UDP datagram.
+    u32 sum = 2 * 1 + udpLength + 17 + sourcePort + destinationPort + udpLength;
+    for (size_t i = 0; i < payload.size(); i += 2) {
+        u32 high = (u8)payload[i];
+        u32 low = i + 1 < payload.size() ? (u8)payload[i + 1] : 0;
+        sum += (high << 8) | low;
+    }
+    while (sum >> 16) {
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    u16 checksum = (u16)~sum;
+    appendU32Be(0x60000000, writer);
+    appendU16Be(udpLength, writer);
+    appendU8(17, writer);
+    appendU8(64, writer);
+    appendBytes(kLoopback6, 16, writer);
+    appendBytes(kLoopback6, 16, writer);
+    appendU16Be(sourcePort, writer);
+    appendU16Be(destinationPort, writer);
+    appendU16Be(udpLength, writer);
+    appendU16Be(checksum == 0 ? 0xFFFF : checksum, writer);
+    appendBytes(payload.data(), (i64)payload.size(), writer);
+}
+
 TEST(RawSocket, SendsAndReceivesWholeIpPacketsWithTheCapability) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "raw sockets need CAP_NET_RAW";
@@ -119,6 +146,18 @@ TEST(RawSocket, SendsAndReceivesWholeIpPacketsWithTheCapability) {
     EXPECT_EQ(result.source.family, 4);
     EXPECT_EQ(std::memcmp(result.source.address, kLoopback4, 4), 0);
     EXPECT_EQ(queueSocketPacketToPeer(result.peerIndex, socket.get()), nullptr);
+
+    // IPv6: the caller's own header, and a UDP checksum, which IPv6 requires.
+    updateSocket(&result, socket.get(), 6, SocketModeRaw, 0, &noInterface, nullptr, 0);
+    EXPECT_EQ(result.reset, 1u);
+    ASSERT_EQ(socket->state, (u32)SocketStateReady) << text(socket->status);
+    auto python6 = words(peerCommand(&peer, "udp 6"));
+    u16 port6 = (u16)std::stoi(python6.at(1));
+    AddressRecord to6 = makeAddressRecord(6, kLoopback6, port6);
+    writeUdp6Packet(queueSocketPacket(&to6, socket.get()), 40003, port6, "raw six");
+    updateSocket(&result, socket.get(), 6, SocketModeRaw, 0, &noInterface, nullptr, 0);
+    EXPECT_EQ(text(socket->status).rfind("Error", 0), std::string::npos) << text(socket->status);
+    EXPECT_EQ(peerCommand(&peer, "recvfrom " + python6.at(0)), "40003 " + hexOfText("raw six"));
     closeSocket(socket.get());
     stopPythonPeer(&peer);
 }
