@@ -114,7 +114,11 @@ SendOutcome sendQueuedPackets(Socket* socket, SocketResult* out) {
                         failClient(socket, i, "Error writing packet: @", code);
                     }
                 }
-                socket->sendHandle = -1;
+                // Closing the client gave up the packet; any other way, it is given up here.
+                if (socket->sendHandle >= 0) {
+                    dropOldestQueuedPacket(queue);
+                    socket->sendHandle = -1;
+                }
                 return SendStopped;
             }
             show(out, socket, formatStr("Error writing packet: @", errorText(code)));
