@@ -64,6 +64,31 @@ TEST(Window, FullscreenRoundTripRestoresThePlacement) {
     SDL_Quit();
 }
 
+TEST(Window, CapturedCursorIsHiddenAndReleasedCursorShows) {
+    if (!haveDisplay()) GTEST_SKIP() << "no display";
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+    SDL_Window* window = SDL_CreateWindow("Orvik", 100, 100, 320, 240, SDL_WINDOW_SHOWN | SDL_WINDOW_INPUT_FOCUS);
+    ASSERT_NE(window, nullptr) << SDL_GetError();
+    pumpEvents();
+    WindowHead head{};
+    Platform platform{};
+    head.arrowCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+    platform.cursorCaptureWanted = 1;
+    applyCursorCapture(window, &head, &platform, 320, 240);
+    EXPECT_EQ(platform.cursorCaptured, 1u);
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+    platform.cursorCaptureWanted = 0;
+    platform.pointers[0] = PointerSlot{PointerPresent, 100, 100, 0, 0, 0};
+    applyCursorCapture(window, &head, &platform, 320, 240);
+    EXPECT_EQ(platform.cursorCaptured, 0u);
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+    EXPECT_EQ(SDL_GetRelativeMouseMode(), SDL_FALSE);
+    EXPECT_EQ(SDL_GetCursor(), (SDL_Cursor*)head.arrowCursor);
+    SDL_FreeCursor((SDL_Cursor*)head.arrowCursor);
+    SDL_DestroyWindow(window);
+    SDL_Quit();
+}
+
 }  // namespace
 
 // The window system's session-bus library keeps a buffer for the life of the process.
