@@ -137,3 +137,31 @@ TEST(SendQueue, PerPeerDestinationsFollowTheSocketMode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TrafficCounters, RatesFollowWholeSecondsOfTraffic) {
+    TrafficCounters counters{};
+    AddressRecord peer = endpoint(3, 14550);
+    resetTrafficCounters(&counters, &peer, 5000000);
+    EXPECT_EQ(counters.starts, 1u);
+    EXPECT_EQ(counters.lastActivity, 5000000u);
+    counters.bytesReceived = 3000;
+    counters.packetsReceived = 30;
+    counters.bytesSent = 100;
+    updateTrafficRates(&counters, 5999999);  // not yet a second
+    EXPECT_EQ(counters.rates[0], 0);
+    updateTrafficRates(&counters, 7000000);  // two seconds
+    EXPECT_EQ(counters.rates[0], 1500);
+    EXPECT_EQ(counters.rates[1], 15);
+    EXPECT_EQ(counters.rates[2], 50);
+    EXPECT_EQ(counters.rates[3], 0);
+    updateTrafficRates(&counters, 8000000);  // nothing more arrived
+    EXPECT_EQ(counters.rates[0], 0);
+    resetTrafficCounters(&counters, &peer, 9000000);
+    EXPECT_EQ(counters.starts, 2u);
+    EXPECT_EQ(counters.bytesReceived, 0u);
+    EXPECT_TRUE(sameEndpoint(&counters.peer, &peer));
+}
+
+}  // namespace

@@ -267,6 +267,32 @@ TEST_F(ServerFixture, ServesFourClientsAndKeepsTheFifthWaiting) {
     EXPECT_EQ(peerCommand(&peer, "recv " + clients[0].first + " 1"), "closed -");
 }
 
+TEST_F(ServerFixture, AClientThatResetsLeavesTheOthersConnected) {
+    step();
+    u16 port = socket->localPort;
+    auto first = words(peerCommand(&peer, "connect 4 " + std::to_string(port)));
+    auto second = words(peerCommand(&peer, "connect 4 " + std::to_string(port)));
+    ASSERT_TRUE(stepUntil(&result, [&](SocketResult*) { step(); },
+                          [&](const SocketResult&) { return socket->peerMask == 0b11; }));
+    int firstSlot = std::to_string(socket->peers[0].peer.port) == first.at(1) ? 0 : 1;
+    peerCommand(&peer, "reset " + first.at(0));
+    // Writing to the reset client fails for that client alone; SIGPIPE would end the program.
+    ASSERT_TRUE(stepUntil(&result,
+                          [&](SocketResult*) {
+                              ByteWriter* writer = queueSocketPacketToPeer(firstSlot, socket.get());
+                              if (writer) {
+                                  appendCString("gone?", writer);
+                              }
+                              step();
+                          },
+                          [&](const SocketResult&) { return !(socket->peerMask & (1u << firstSlot)); }));
+    EXPECT_EQ(result.reset, 0u);
+    EXPECT_EQ(socket->state, (u32)SocketStateListening);
+    appendCString("still", queueSocketPacketToPeer(1 - firstSlot, socket.get()));
+    step();
+    EXPECT_EQ(peerCommand(&peer, "recv " + second.at(0) + " 5"), hexOfText("still"));
+}
+
 TEST_F(ServerFixture, WorksOverIpv6) {
     family = 6;
     step();
