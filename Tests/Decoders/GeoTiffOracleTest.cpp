@@ -43,6 +43,8 @@ struct ReadableCase {
     u32 width, height;
     i32 noData;
     f64 corners[8];
+    GeoPoint probe;
+    f64 probeValue;
 };
 
 std::vector<ReadableCase> readableCases() {
@@ -55,6 +57,7 @@ std::vector<ReadableCase> readableCases() {
         ReadableCase c;
         fields >> c.name >> c.width >> c.height >> c.noData;
         for (f64& v : c.corners) fields >> v;
+        fields >> c.probe.longitude >> c.probe.latitude >> c.probeValue;
         cases.push_back(c);
     }
     return cases;
@@ -113,6 +116,12 @@ TEST(GeoTiffOracle, ReadsEveryLayoutByteOrderAndProjectionAsGdalDoes) {
             EXPECT_NEAR(p.longitude, c.corners[2 * k], 1e-9) << "corner " << k;
             EXPECT_NEAR(p.latitude, c.corners[2 * k + 1], 1e-9) << "corner " << k;
         }
+        // The sample at a place is the one gdallocationinfo finds there.
+        f64 column, row;
+        ASSERT_TRUE(rasterLonLatToPixel(&r.georeference, c.probe, &column, &row));
+        EXPECT_NEAR(column, 11.0, 1e-6);
+        EXPECT_NEAR(row, 7.0, 1e-6);
+        EXPECT_NEAR(storedValue(r, (u32)std::lround(row), (u32)std::lround(column)), c.probeValue, 1e-4);
     }
 }
 

@@ -5,7 +5,8 @@ Usage: geotiff_oracle.py OUTPUT_FOLDER
 
 For every readable file NAME.tif it writes NAME.f32 (GDAL's ReadAsArray as little-endian float32)
 and a line in readable.txt: NAME width height noData, then longitude and latitude of the centres of
-the four corner samples (top-left, top-right, bottom-left, bottom-right) as gdaltransform gives them.
+the four corner samples (top-left, top-right, bottom-left, bottom-right) as gdaltransform gives them,
+then the longitude and latitude of sample {11, 7} and the value gdallocationinfo finds there.
 Files the reader must refuse are only written; the test knows their messages. lzw-N.lzw and
 lzw-N.raw hold one LZW strip made by libtiff and the same strip after tiffcp -c none.
 """
@@ -155,7 +156,17 @@ def record(name, srs_for_corners=None):
     command.append(path(name))
     result = subprocess.run(command, input=points, capture_output=True, text=True, check=True).stdout.split()
     corners = " ".join(result)
-    readable.append("%s %d %d %d %s" % (name[:-4], w, h, -32768 if nodata is None else int(nodata), corners))
+    # One sample looked up by its position, as gdallocationinfo finds it.
+    probe = subprocess.run(command, input="11.5 7.5\n", capture_output=True, text=True, check=True).stdout.split()
+    located = ["gdallocationinfo", "-valonly"]
+    if srs_for_corners:
+        located += ["-l_srs", srs_for_corners]
+    else:
+        located += ["-geoloc"]
+    value = subprocess.run(located + [path(name), probe[0], probe[1]], capture_output=True, text=True,
+                           check=True).stdout.strip()
+    readable.append("%s %d %d %d %s %s %s %s" % (name[:-4], w, h, -32768 if nodata is None else int(nodata), corners,
+                                                 probe[0], probe[1], value))
 
 
 # Plain GDAL data in each layout, then the GeoKeys GDAL does not write installed by geotifcp.
