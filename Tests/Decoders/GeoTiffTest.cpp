@@ -371,3 +371,56 @@ TEST(GeoTiffSamples, AccumulatesPredictedFloatWordsAsIntegers) {
     ASSERT_EQ(parsed.error(), "");
     expectGrid(parsed.raster);
 }
+
+TEST(GeoTiffSamples, ReadsAMissingOrZeroRowsPerStripAsOneStrip) {
+    std::vector<Entry> entries = imageEntries(8);
+    removeEntry(&entries, 278);
+    ParsedRaster parsed;
+    parseBytes(&parsed, plainFile(entries));
+    ASSERT_EQ(parsed.error(), "");
+    expectGrid(parsed.raster);
+    setEntry(&entries, {278, kShort, {0}, {}});
+    ParsedRaster zero;
+    parseBytes(&zero, plainFile(entries));
+    ASSERT_EQ(zero.error(), "");
+    expectGrid(zero.raster);
+    // Tiles need both sides.
+    setEntry(&entries, {322, kShort, {16}, {}});
+    setEntry(&entries, {324, kLong, {8}, {}});
+    EXPECT_EQ(errorOf(plainFile(entries)), "Tile size 16 x 0 isn't supported");
+}
+
+TEST(GeoTiffGeoKeys, FitsAlbersFromThreeTiePoints) {
+    // Pixel {c, r} lies at x = 1000 + 30c + 5r, y = 2000 + 4c - 30r projected metres from the false
+    // origin {250, -100}; the origin longitude comes from ProjCenterLongGeoKey.
+    auto model = [](f64 c, f64 r) { return std::pair<f64, f64>{1000 + 30 * c + 5 * r, 2000 + 4 * c - 30 * r}; };
+    std::vector<f64> ties;
+    for (auto [c, r] : {std::pair<f64, f64>{0, 0}, {3, 0}, {0, 2}}) {
+        auto [x, y] = model(c, r);
+        ties.insert(ties.end(), {c, r, 0, x, y, 0});
+    }
+    std::vector<Entry> entries = imageEntries(8);
+    setEntry(&entries, {33922, kDouble, ties, {}});
+    setEntry(&entries, {34735, kShort,
+                        {1, 1, 0, 11, 1024, 0, 1, 1, 1025, 0, 1, 2, 2048, 0, 1, 4269, 3075, 0, 1, 11, 3076, 0, 1,
+                         9001, 3078, 34736, 1, 0, 3079, 34736, 1, 1, 3081, 34736, 1, 2, 3082, 34736, 1, 3, 3083, 34736,
+                         1, 4, 3088, 34736, 1, 5},
+                        {}});
+    setEntry(&entries, {34736, kDouble, {29.5, 45.5, 23.0, 250.0, -100.0, -96.0}, {}});
+    ParsedRaster parsed;
+    parseBytes(&parsed, plainFile(entries));
+    ASSERT_EQ(parsed.error(), "");
+    expectGrid(parsed.raster);
+    const RasterGeoreference& g = parsed.raster.georeference;
+    ASSERT_EQ(g.kind, kGeoreferenceAlbers);
+    EXPECT_DOUBLE_EQ(g.originLongitude, -96.0);
+    RasterAffine trueOrigin{30, 5, 1000 - 250, 4, -30, 2000 + 100};
+    RasterGeoreference expected;
+    albersConicParameters(&expected, 6378137.0, 6356752.3141, GeoPoint{-96.0, 23.0}, 29.5, 45.5, &trueOrigin);
+    for (auto [c, r] : {std::pair<f64, f64>{0, 0}, {3, 2}, {1.5, 0.5}}) {
+        GeoPoint got = rasterPixelToLonLat(&g, c, r);
+        GeoPoint want = rasterPixelToLonLat(&expected, c, r);
+        EXPECT_NEAR(got.longitude, want.longitude, 1e-10);
+        EXPECT_NEAR(got.latitude, want.latitude, 1e-10);
+    }
+}
