@@ -64,6 +64,17 @@ IdctTable makeIdctTable() {
 
 const IdctTable kIdct = makeIdctTable();
 
+// The same table transposed: kIdctByFrequency[u][x].
+IdctTable transpose(const IdctTable& table) {
+    IdctTable out{};
+    for (i32 i = 0; i < 8; i++) {
+        for (i32 j = 0; j < 8; j++) out.values[j][i] = table.values[i][j];
+    }
+    return out;
+}
+
+const IdctTable kIdctByFrequency = transpose(kIdct);
+
 struct HuffmanTable {
     i32 tree[kTreeCapacity];
     u16 fast[1 << kFastBits];  // length << 9 | symbol index, or 0x8000 | node index to walk on from
@@ -352,24 +363,35 @@ void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, i32 blo
     const u16* q = d->quant[fc->quantTable];
     f32 natural[64];
     for (i32 i = 0; i < 64; i++) natural[kZigzagToNatural[i]] = (f32)coefficients[i] * (f32)q[i];
-    // Rows (vertical frequency v) first over horizontal frequency, then columns.
+    // Rows (vertical frequency v) first over horizontal frequency, then columns. Each output adds its
+    // terms in rising frequency order; zero coefficients and all-zero rows add nothing and are passed
+    // over, which leaves every sum as the full one.
     f32 partial[8][8];  // [v][x]
+    bool rowUsed[8];
     for (i32 v = 0; v < 8; v++) {
         const f32* row = natural + v * 8;
-        for (i32 x = 0; x < 8; x++) {
-            const f32* t = kIdct.values[x];
-            f32 sum = 0.0f;
-            for (i32 u = 0; u < 8; u++) sum += t[u] * row[u];
-            partial[v][x] = sum;
+        f32* out = partial[v];
+        for (i32 x = 0; x < 8; x++) out[x] = 0.0f;
+        rowUsed[v] = false;
+        for (i32 u = 0; u < 8; u++) {
+            f32 coefficient = row[u];
+            if (coefficient == 0.0f) continue;
+            rowUsed[v] = true;
+            const f32* t = kIdctByFrequency.values[u];
+            for (i32 x = 0; x < 8; x++) out[x] += t[x] * coefficient;
         }
     }
     u8 samples[64];
     for (i32 y = 0; y < 8; y++) {
         const f32* t = kIdct.values[y];
+        f32 sums[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        for (i32 v = 0; v < 8; v++) {
+            if (!rowUsed[v]) continue;
+            f32 weight = t[v];
+            for (i32 x = 0; x < 8; x++) sums[x] += weight * partial[v][x];
+        }
         for (i32 x = 0; x < 8; x++) {
-            f32 sum = 0.0f;
-            for (i32 v = 0; v < 8; v++) sum += t[v] * partial[v][x];
-            f64 value = (f64)sum + 128.5;
+            f64 value = (f64)sums[x] + 128.5;
             i32 sample = value <= 0.0 ? 0 : value >= 255.0 ? 255 : (i32)value;
             samples[y * 8 + x] = (u8)sample;
         }
@@ -390,7 +412,11 @@ void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, i32 blo
         if (fx == 1) {
             for (i64 x = x0; x < xEnd; x++) row[x * channels] = source[x - x0];
         } else {
-            for (i64 x = x0; x < xEnd; x++) row[x * channels] = source[(x - x0) / fx];
+            i64 x = x0;
+            for (i32 sx = 0; sx < 8 && x < xEnd; sx++) {
+                u8 sample = source[sx];
+                for (i32 repeat = 0; repeat < fx && x < xEnd; repeat++, x++) row[x * channels] = sample;
+            }
         }
     }
 }
