@@ -4,6 +4,7 @@
 #pragma once
 #include "Core/FixedString.h"
 #include "Core/JobQueue.h"
+#include "Platform/FileTables.h"
 #include "Platform/GlFunctionTable.h"
 #include "Platform/Input.h"
 #include "Core/AddressRecord.h"
@@ -65,7 +66,11 @@ struct Platform {
     i32 screenInsetTop;
     u32 screenChanged;  // the shown screen changed this frame; the screen runner keeps it
     u32 pad;
-    // The file read tables, the file job table and the PDF page table join here with the file thread.
+    // The file thread's tables (Platform/FileTables.h), served in this order on every pass.
+    FileReadTable resourceReads;  // served from the resources embedded in the program
+    FileReadTable fileReads;  // served from the file system
+    FileJobTable fileJobs;
+    PdfPageTable pdfPages;
     JobQueue jobQueue;
     FixedString userName;
     FixedString computerName;

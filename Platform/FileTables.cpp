@@ -1,0 +1,276 @@
+// Main-thread side of the file tables: taking and releasing slots, queueing jobs, status texts.
+#include "Platform/FileTables.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "Core/Format.h"
+
+u8* allocateFileBuffer(u64 size) { return (u8*)std::malloc(size ? size : 1); }
+
+void freeFileBuffer(void* data) { std::free(data); }
+
+bool isSlotUsed(const u64* used, u32 index) {
+    u64 word = std::atomic_ref<u64>(const_cast<u64&>(used[index / 64])).load(std::memory_order_acquire);
+    return (word >> (index % 64)) & 1;
+}
+
+void publishStatus(u32* status, u32 value) { std::atomic_ref<u32>(*status).store(value, std::memory_order_release); }
+
+u32 readStatus(const u32* status) {
+    return std::atomic_ref<u32>(const_cast<u32&>(*status)).load(std::memory_order_acquire);
+}
+
+u32 fileRequestStatus(const FileReadRequest* request) { return readStatus(&request->status); }
+
+u32 fileJobStatus(const FileJobResult* result) { return readStatus(&result->status); }
+
+namespace {
+
+// The lowest clear bit of the bitmap, or -1.
+i32 findFreeSlot(const u64* used, u32 words) {
+    for (u32 w = 0; w < words; w++) {
+        if (used[w] == ~u64(0)) continue;
+        for (u32 bit = 0; bit < 64; bit++) {
+            if (!((used[w] >> bit) & 1)) return (i32)(w * 64 + bit);
+        }
+    }
+    return -1;
+}
+
+void setUsedBit(u64* used, u32 index) {
+    std::atomic_ref<u64> word(used[index / 64]);
+    word.store(word.load(std::memory_order_relaxed) | (u64(1) << (index % 64)), std::memory_order_release);
+}
+
+void clearUsedBit(u64* used, u32 index) {
+    std::atomic_ref<u64> word(used[index / 64]);
+    word.store(word.load(std::memory_order_relaxed) & ~(u64(1) << (index % 64)), std::memory_order_release);
+}
+
+FileReadRequest* fullTable(FileReadTable* table) {
+    FileReadRequest* full = &table->fullTableSlot;
+    full->bytesRead = 0;
+    full->fileSize = 0;
+    full->modifiedMs = 0;
+    full->data = nullptr;
+    full->status = FileStatusTooManyOpenFiles;
+    return full;
+}
+
+// A zeroed slot with its path and name, not yet marked used; null when the table is full.
+FileReadRequest* takeReadSlot(FixedString path, FileReadTable* table, i32* index) {
+    *index = findFreeSlot(table->used, kFileTableWords);
+    if (*index < 0) return nullptr;
+    FileReadRequest* request = &table->slots[*index];
+    std::memset(request, 0, sizeof(*request));
+    request->path = path;
+    return request;
+}
+
+}  // namespace
+
+FileReadRequest* requestFile(FixedString path, u64 maxSize, u32 headroom, FileReadTable* table) {
+    i32 index;
+    FileReadRequest* request = takeReadSlot(path, table, &index);
+    if (!request) return fullTable(table);
+    request->name = fileNameOfPath(path);
+    request->kind = FileReadKindRead;
+    request->maxSize = maxSize;
+    request->headroom = headroom;
+    request->ownsBuffer = 1;
+    setUsedBit(table->used, (u32)index);
+    return request;
+}
+
+FileReadRequest* requestFileIntoBuffer(FixedString path, u8* buffer, u64 capacity, FileReadTable* table) {
+    i32 index;
+    FileReadRequest* request = takeReadSlot(path, table, &index);
+    if (!request) return fullTable(table);
+    request->name = fileNameOfPath(path);
+    request->kind = FileReadKindRead;
+    request->data = buffer;
+    request->maxSize = capacity;
+    setUsedBit(table->used, (u32)index);
+    return request;
+}
+
+FileReadRequest* requestFolderListing(FixedString path, FileReadTable* table) {
+    i32 index;
+    FileReadRequest* request = takeReadSlot(path, table, &index);
+    if (!request) return fullTable(table);
+    request->kind = FileReadKindList;
+    request->ownsBuffer = 1;
+    setUsedBit(table->used, (u32)index);
+    return request;
+}
+
+FileReadRequest* requestPickedFile(FixedString acceptedTypes, u64 maxSize, u32 requesterTag, FileReadTable* table) {
+    i32 index;
+    FileReadRequest* request = takeReadSlot(acceptedTypes, table, &index);
+    if (!request) return fullTable(table);
+    request->kind = FileReadKindPick;
+    request->maxSize = maxSize;
+    request->requesterTag = requesterTag;
+    request->ownsBuffer = 1;
+    setUsedBit(table->used, (u32)index);
+    return request;
+}
+
+FileReadRequest* fileRequestFromBuffer(u8* buffer, u64 size, u32 takeOwnership, FixedString path, u64 modifiedMs,
+                                       FileReadTable* table) {
+    i32 index;
+    FileReadRequest* request = takeReadSlot(path, table, &index);
+    if (!request) {
+        if (takeOwnership) freeFileBuffer(buffer);
+        return fullTable(table);
+    }
+    request->name = fileNameOfPath(path);
+    request->bytesRead = size;
+    request->fileSize = size;
+    request->maxSize = size;
+    request->modifiedMs = modifiedMs;
+    request->data = buffer;
+    request->ownsBuffer = takeOwnership;
+    request->status = FileStatusSuccess;
+    setUsedBit(table->used, (u32)index);
+    return request;
+}
+
+void releaseFileReadRequest(FileReadRequest* request, FileReadTable* table) {
+    if (request < table->slots || request >= table->slots + kFileTableSlots) return;
+    u32 index = (u32)(request - table->slots);
+    if (!isSlotUsed(table->used, index)) return;
+    if (readStatus(&request->status) == FileStatusSuccess && request->ownsBuffer && request->data) {
+        freeFileBuffer(request->data);
+        request->data = nullptr;
+    }
+    clearUsedBit(table->used, index);
+}
+
+void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, u32 freeData, u32 mode,
+                    FileJobTable* table, FileJobResult* result) {
+    i32 index = findFreeSlot(table->used, kFileTableWords);
+    if (index < 0) {
+        for (u32 i = 0; i < kFileTableSlots; i++) {
+            if (isSlotUsed(table->used, i) && readStatus(&table->slots[i].own.status) >= FileStatusSuccess) {
+                clearUsedBit(table->used, i);
+            }
+        }
+        index = findFreeSlot(table->used, kFileTableWords);
+    }
+    if (index < 0) {
+        if (result) *result = FileJobResult{size, 0, FileStatusTooManyOpenFiles};
+        // Handed over to be freed: the thread will never see it, so it is freed here.
+        if (freeData && data) freeFileBuffer(data);
+        return;
+    }
+    FileJob* job = &table->slots[index];
+    std::memset(job, 0, sizeof(*job));
+    job->path = path;
+    job->mimeType = mimeType;
+    job->data = data;
+    job->own.size = size;
+    job->freeData = freeData;
+    job->mode = mode;
+    job->id = table->nextId++;
+    job->result = result;
+    if (result) *result = FileJobResult{size, 0, FileStatusNotYetProcessed};
+    setUsedBit(table->used, (u32)index);
+}
+
+PdfPageRequest* requestPdfPage(u8* pixels, u32 documentNumber, u32 pageIndex, i64 pixelBudget, PdfPageTable* table) {
+    i32 index = findFreeSlot(&table->used, 1);
+    if (index < 0) return nullptr;
+    PdfPageRequest* request = &table->slots[index];
+    std::memset(request, 0, sizeof(*request));
+    request->pixels = pixels;
+    request->documentNumber = documentNumber;
+    request->pageIndex = pageIndex;
+    request->pixelBudget = pixelBudget;
+    setUsedBit(&table->used, (u32)index);
+    return request;
+}
+
+u32 pdfPageStatus(const PdfPageRequest* request) { return readStatus(&request->status); }
+
+void releasePdfPage(PdfPageRequest* request, PdfPageTable* table) {
+    if (request < table->slots || request >= table->slots + kPdfPageSlots) return;
+    clearUsedBit(&table->used, (u32)(request - table->slots));
+}
+
+FixedString fileStatusString(u32 status) {
+    static const char* const texts[] = {
+        "Not yet processed",
+        "Processing",
+        "Success",
+        "Documents directory doesn't exist",
+        "Cant access app folder",
+        "Too many open files",
+        "File path is empty",
+        "File could not be opened: Unknown Error",
+        "File could not be opened: Access Denied",
+        "File not found",
+        "File path syntax is incorrect",
+        "File is larger than allowed",
+        "Read failed",
+        "Write failed",
+        "Could not get file size",
+        "Could not get last modified time",
+        "Memory allocation failed",
+        "Could not create app directory",
+        "Could not create sub directory",
+        "Could not create file",
+        "File picker cancelled",
+        "Failed to get result from file picker",
+    };
+    if (status < sizeof(texts) / sizeof(texts[0])) return makeString(texts[status]);
+    return formatInt("Code @", (i64)status);
+}
+
+FixedString fileNameOfPath(FixedString path) {
+    const u8* text = (const u8*)path.text;
+    i64 position = 0;
+    i64 start = 0;
+    for (;;) {
+        i64 before = position;
+        i32 codepoint = utf8DecodeNext(text, path.length, &position);
+        if (codepoint == kUtf8End || codepoint == kUtf8Truncated) {
+            position = before;
+            break;
+        }
+        if (codepoint == '/' || codepoint == '\\') start = position;
+    }
+    return stringFromBytes(path.text + start, path.length - start);
+}
+
+FixedString toWindowsPath(FixedString path) {
+    for (u32 i = 0; i < path.length; i++) {
+        if (path.text[i] == '/') path.text[i] = '\\';
+    }
+    return path;
+}
+
+u64 utf8ToUtf16(FixedString text, u16* out, u64 capacity) {
+    if (capacity == 0) return 0;
+    u64 count = 0;
+    i64 position = 0;
+    for (;;) {
+        i32 codepoint = utf8DecodeNext((const u8*)text.text, text.length, &position);
+        if (codepoint == kUtf8End || codepoint == kUtf8Truncated) break;
+        if (codepoint < 0) continue;
+        if ((codepoint >= 0xD800 && codepoint <= 0xDFFF) || codepoint > 0x10FFFF) continue;
+        if (codepoint > 0xFFFF) {
+            if (count + 2 > capacity - 1) break;
+            u32 value = (u32)codepoint - 0x10000;
+            out[count++] = (u16)(0xD800 + (value >> 10));
+            out[count++] = (u16)(0xDC00 + (value & 0x3FF));
+        } else {
+            if (count + 1 > capacity - 1) break;
+            out[count++] = (u16)codepoint;
+        }
+    }
+    out[count] = 0;
+    return count;
+}

@@ -1,0 +1,181 @@
+// The tables through which the main thread hands file work to the file thread: read requests
+// (whole files, picked files, folder listings), file jobs (write, append, delete, move) and PDF page
+// renders. The main thread fills a slot and sets its used bit last; the file thread fills the result
+// and sets the status last. Results are polled on later frames, never awaited.
+#pragma once
+#include "Core/FixedString.h"
+
+// The state of a read request or a file job. 0 and 1: not finished; 2: done; 3 and above: failed.
+enum FileStatus : u32 {
+    FileStatusNotYetProcessed = 0,
+    FileStatusProcessing = 1,
+    FileStatusSuccess = 2,
+    FileStatusNoDocumentsFolder = 3,
+    FileStatusCantAccessAppFolder = 4,
+    FileStatusTooManyOpenFiles = 5,
+    FileStatusEmptyPath = 6,
+    FileStatusOpenUnknownError = 7,
+    FileStatusAccessDenied = 8,
+    FileStatusNotFound = 9,
+    FileStatusBadPathSyntax = 10,
+    FileStatusTooLarge = 11,
+    FileStatusReadFailed = 12,
+    FileStatusWriteFailed = 13,
+    FileStatusNoFileSize = 14,
+    FileStatusNoModifiedTime = 15,
+    FileStatusOutOfMemory = 16,
+    FileStatusCantCreateAppFolder = 17,
+    FileStatusCantCreateSubfolder = 18,
+    FileStatusCantCreateFile = 19,
+    FileStatusPickerCancelled = 20,
+    FileStatusPickerFailed = 21,
+};
+
+// Kinds of read request.
+enum FileReadKind : u32 {
+    FileReadKindRead = 0,
+    FileReadKindPick = 1,  // the operator picks a file, which is then read
+    FileReadKindList = 2,  // folder listing
+};
+
+constexpr u32 kFileTableSlots = 1024;
+constexpr u32 kFileTableWords = kFileTableSlots / 64;
+
+struct FileReadRequest {
+    FixedString name;  // last path component; for a listing, the absolute folder searched, ending in "/"
+    FixedString path;  // relative to the data folder with "/" separators, or absolute (reads only)
+    u64 bytesRead;
+    u64 fileSize;
+    u64 modifiedMs;  // last write, milliseconds since 1601-01-01 UTC
+    u8* data;  // the file's bytes begin headroom bytes after this
+    u32 pdfDocumentNumber;  // the loaded PDF document's number after a read of a ".pdf"; else 0
+    FixedString statusText;
+    u32 status;  // FileStatus
+    u32 kind;  // FileReadKind
+    u32 requesterTag;  // the requester's own mark; the file thread never changes it
+    u64 maxSize;  // largest file accepted; for a caller's buffer, its capacity
+    u32 headroom;  // free bytes in front of the data in a buffer the file thread allocates
+    u32 ownsBuffer;  // 1: releasing the request frees data
+};
+
+struct FileReadTable {
+    u64 used[kFileTableWords];  // bit i of word w: slot 64 w + i is in use
+    FileReadRequest slots[kFileTableSlots];
+    FileReadRequest fullTableSlot;  // handed out with status 5 when no slot is free
+};
+
+// One entry of a folder listing; entries are packed one after another in the listing's buffer.
+struct FolderEntry {
+    u64 size;  // bytes; 0 for a folder
+    u64 modified;  // last write in 100-nanosecond units since 1601-01-01 UTC; 0 for a folder
+    u32 isFolder;
+    u32 isFile;
+    FixedString name;
+};
+static_assert(sizeof(FolderEntry) == 280);
+
+struct FileJobResult {
+    u32 size;  // bytes asked to be written
+    u32 written;  // bytes written
+    u32 status;  // FileStatus
+};
+
+enum FileJobMode : u32 {
+    FileJobWrite = 0,  // size 0: delete
+    FileJobAppend = 1,
+    FileJobMove = 2,  // data holds the new file name, size bytes; the file keeps its folder
+};
+
+struct FileJob {
+    FixedString path;  // relative to the data folder with "/" separators
+    const char* mimeType;  // kept with the job, not interpreted
+    u8* data;
+    u64 id;
+    u32 freeData;  // 1: the file thread frees data after the job
+    u32 mode;  // FileJobMode
+    FileJobResult own;
+    FileJobResult* result;  // the requester's copy, may be null
+};
+
+struct FileJobTable {
+    u64 nextId;
+    u64 used[kFileTableWords];
+    FileJob slots[kFileTableSlots];
+};
+
+// PDF page renders. Page statuses, not FileStatus codes.
+enum PdfPageStatus : u32 {
+    PdfPageNew = 0,
+    PdfPageProcessing = 1,
+    PdfPageDone = 2,
+    PdfPageNotLoaded = 4,  // the document is no longer loaded
+    PdfPageFailed = 5,
+};
+
+constexpr u32 kPdfPageSlots = 64;
+
+struct PdfPageRequest {
+    u8* pixels;  // the requester's buffer of pixelBudget x 4 bytes; receives RGBA rows of width x 4 bytes
+    u32 width;
+    u32 height;
+    u32 status;  // PdfPageStatus
+    FixedString message;  // empty on success, else the reason
+    u32 documentNumber;  // pdfDocumentNumber of the read that loaded the PDF
+    u32 pageIndex;  // from 0
+    i64 pixelBudget;  // most pixels the page may have
+};
+
+struct PdfPageTable {
+    u64 used;  // bit i: slot i
+    PdfPageRequest slots[kPdfPageSlots];
+};
+
+// Buffers that travel between the threads: file contents, listings and job data that the file thread
+// frees. Both sides allocate and free them through these two.
+u8* allocateFileBuffer(u64 size);
+void freeFileBuffer(void* data);
+
+// Main-thread side. Each request maker returns the slot, or the full-table slot with status 5.
+// A whole-file read into a buffer that the file thread allocates, with headroom free bytes in front.
+FileReadRequest* requestFile(FixedString path, u64 maxSize, u32 headroom, FileReadTable* table);
+// A whole-file read into the caller's buffer.
+FileReadRequest* requestFileIntoBuffer(FixedString path, u8* buffer, u64 capacity, FileReadTable* table);
+// A listing of a folder below the data folder (empty path: the data folder itself).
+FileReadRequest* requestFolderListing(FixedString path, FileReadTable* table);
+// The operator picks a file with the system's picker; the file is then read like requestFile.
+// acceptedTypes: MIME types separated by blanks.
+FileReadRequest* requestPickedFile(FixedString acceptedTypes, u64 maxSize, u32 requesterTag, FileReadTable* table);
+// Bytes already in memory registered as a finished read (status 2). With no free slot and
+// takeOwnership 1 the buffer is freed.
+FileReadRequest* fileRequestFromBuffer(u8* buffer, u64 size, u32 takeOwnership, FixedString path, u64 modifiedMs,
+                                       FileReadTable* table);
+// Frees data when the status is 2 and the request owns it, then frees the slot. The full-table slot
+// and pointers outside the table change nothing.
+void releaseFileReadRequest(FileReadRequest* request, FileReadTable* table);
+// The status as the file thread last published it.
+u32 fileRequestStatus(const FileReadRequest* request);
+
+// Queues a write (size 0: delete), append or move. With the table full of unfinished jobs the job is
+// dropped: result shows status 5, and data is freed when freeData is 1.
+void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, u32 freeData, u32 mode,
+                    FileJobTable* table, FileJobResult* result);
+u32 fileJobStatus(const FileJobResult* result);
+
+// The lowest free page slot with its fields set and its bit set last, or null when all 64 are taken.
+PdfPageRequest* requestPdfPage(u8* pixels, u32 documentNumber, u32 pageIndex, i64 pixelBudget, PdfPageTable* table);
+u32 pdfPageStatus(const PdfPageRequest* request);
+void releasePdfPage(PdfPageRequest* request, PdfPageTable* table);
+
+// Texts and path helpers.
+FixedString fileStatusString(u32 status);
+// The last component of a path: the text after the last "/" or "\".
+FixedString fileNameOfPath(FixedString path);
+// The same text with every "/" replaced by "\".
+FixedString toWindowsPath(FixedString path);
+// UTF-8 into at most capacity - 1 UTF-16 units and a zero unit; returns the units before the zero.
+u64 utf8ToUtf16(FixedString text, u16* out, u64 capacity);
+
+// Shared by both threads: the used bits and statuses with acquire/release order.
+bool isSlotUsed(const u64* used, u32 index);
+void publishStatus(u32* status, u32 value);
+u32 readStatus(const u32* status);

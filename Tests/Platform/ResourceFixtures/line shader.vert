@@ -1,0 +1,2 @@
+#version 330 core
+void main() {}
