@@ -23,79 +23,77 @@ constexpr u8 kSbox[256] = {
     0x69, 0xd9, 0x8e, 0x94, 0x9b, 0x1e, 0x87, 0xe9, 0xce, 0x55, 0x28, 0xdf, 0x8c, 0xa1, 0x89, 0x0d, 0xbf, 0xe6, 0x42,
     0x68, 0x41, 0x99, 0x2d, 0x0f, 0xb0, 0x54, 0xbb, 0x16};
 
-// Multiplication in GF(2^8) under x^8 + x^4 + x^3 + x + 1, used only to build the tables below.
-constexpr u8 gfMultiply(u8 a, u8 b) {
-    u8 product = 0;
-    for (int i = 0; i < 8; i++) {
-        if (b & 1) product ^= a;
-        bool high = a & 0x80;
-        a = (u8)(a << 1);
-        if (high) a ^= 0x1B;
-        b >>= 1;
-    }
-    return product;
-}
-
-struct Tables {
-    u8 inverseSbox[256];
-    u8 times2[256], times3[256], times9[256], times11[256], times13[256], times14[256];
+struct InverseSbox {
+    u8 table[256];
 };
 
-constexpr Tables buildTables() {
-    Tables t{};
+constexpr InverseSbox buildInverseSbox() {
+    InverseSbox t{};
+    for (int i = 0; i < 256; i++) t.table[kSbox[i]] = (u8)i;
+    return t;
+}
+
+constexpr InverseSbox kInverseSbox = buildInverseSbox();
+
+// The encryption round as table look-ups: entry x is the MixColumns column of S(x) entering in row 0
+// (2 S(x), S(x), S(x), 3 S(x) in bytes 0 to 3); a byte entering in row r takes the entry rotated
+// left by 8 r bits.
+struct RoundTable {
+    u32 column[256];
+};
+
+constexpr RoundTable buildRoundTable() {
+    RoundTable t{};
     for (int i = 0; i < 256; i++) {
-        t.inverseSbox[kSbox[i]] = (u8)i;
-        t.times2[i] = gfMultiply((u8)i, 2);
-        t.times3[i] = gfMultiply((u8)i, 3);
-        t.times9[i] = gfMultiply((u8)i, 9);
-        t.times11[i] = gfMultiply((u8)i, 11);
-        t.times13[i] = gfMultiply((u8)i, 13);
-        t.times14[i] = gfMultiply((u8)i, 14);
+        u32 s = kSbox[i];
+        u32 twice = ((s << 1) ^ ((s >> 7) * 0x1Bu)) & 0xFF;
+        t.column[i] = twice | s << 8 | s << 16 | (twice ^ s) << 24;
     }
     return t;
 }
 
-constexpr Tables kTables = buildTables();
+constexpr RoundTable kRoundTable = buildRoundTable();
+
+// The GF(2^8) products of MixColumns are computed on whole columns (four bytes in a u32, byte r of
+// the column in bits 8r..8r+7) rather than looked up: doubling each byte under
+// x^8 + x^4 + x^3 + x + 1 without branches.
+inline u32 doubleBytes(u32 w) { return ((w & 0x7F7F7F7Fu) << 1) ^ (((w >> 7) & 0x01010101u) * 0x1Bu); }
+inline u32 rotateBytes(u32 w, int bytes) { return (w >> (8 * bytes)) | (w << (32 - 8 * bytes)); }
+
+inline u32 loadColumn(const u8* c) { return (u32)c[0] | (u32)c[1] << 8 | (u32)c[2] << 16 | (u32)c[3] << 24; }
+inline void storeColumn(u8* c, u32 w) {
+    c[0] = (u8)w;
+    c[1] = (u8)(w >> 8);
+    c[2] = (u8)(w >> 16);
+    c[3] = (u8)(w >> 24);
+}
+
+// b_r = 2 a_r + 3 a_(r+1) + a_(r+2) + a_(r+3)
+inline u32 mixColumn(u32 w) {
+    u32 t = w ^ rotateBytes(w, 1);
+    return w ^ doubleBytes(t) ^ t ^ rotateBytes(t, 2);
+}
+
+// InvMixColumns as a pre-step (adding 4 (a_r + a_(r+2)) to each byte) followed by MixColumns.
+inline u32 inverseMixColumn(u32 w) {
+    u32 p = w ^ rotateBytes(w, 2);
+    return mixColumn(w ^ doubleBytes(doubleBytes(p)));
+}
 
 inline void addRoundKey(u8* state, const u8* key) {
     for (int i = 0; i < 16; i++) state[i] ^= key[i];
 }
 
-// SubBytes and ShiftRows together: state byte 4c + r comes from column c + r of the same row.
-inline void subShift(u8* s) {
-    u8 t[16];
-    for (int c = 0; c < 4; c++)
-        for (int r = 0; r < 4; r++) t[4 * c + r] = kSbox[s[4 * ((c + r) & 3) + r]];
-    memcpy(s, t, 16);
-}
-
+// InvShiftRows and InvSubBytes: byte r of column c comes from column c - r.
 inline void inverseShiftSub(u8* s) {
-    u8 t[16];
-    for (int c = 0; c < 4; c++)
-        for (int r = 0; r < 4; r++) t[4 * ((c + r) & 3) + r] = kTables.inverseSbox[s[4 * c + r]];
+    const u8* is = kInverseSbox.table;
+    u8 t[16] = {is[s[0]],  is[s[13]], is[s[10]], is[s[7]], is[s[4]],  is[s[1]],  is[s[14]], is[s[11]],
+                is[s[8]],  is[s[5]],  is[s[2]],  is[s[15]], is[s[12]], is[s[9]], is[s[6]],  is[s[3]]};
     memcpy(s, t, 16);
-}
-
-inline void mixColumns(u8* s) {
-    for (int c = 0; c < 4; c++) {
-        u8* col = s + 4 * c;
-        u8 a0 = col[0], a1 = col[1], a2 = col[2], a3 = col[3];
-        col[0] = kTables.times2[a0] ^ kTables.times3[a1] ^ a2 ^ a3;
-        col[1] = a0 ^ kTables.times2[a1] ^ kTables.times3[a2] ^ a3;
-        col[2] = a0 ^ a1 ^ kTables.times2[a2] ^ kTables.times3[a3];
-        col[3] = kTables.times3[a0] ^ a1 ^ a2 ^ kTables.times2[a3];
-    }
 }
 
 inline void inverseMixColumns(u8* s) {
-    for (int c = 0; c < 4; c++) {
-        u8* col = s + 4 * c;
-        u8 a0 = col[0], a1 = col[1], a2 = col[2], a3 = col[3];
-        col[0] = kTables.times14[a0] ^ kTables.times11[a1] ^ kTables.times13[a2] ^ kTables.times9[a3];
-        col[1] = kTables.times9[a0] ^ kTables.times14[a1] ^ kTables.times11[a2] ^ kTables.times13[a3];
-        col[2] = kTables.times13[a0] ^ kTables.times9[a1] ^ kTables.times14[a2] ^ kTables.times11[a3];
-        col[3] = kTables.times11[a0] ^ kTables.times13[a1] ^ kTables.times9[a2] ^ kTables.times14[a3];
-    }
+    for (int c = 0; c < 16; c += 4) storeColumn(s + c, inverseMixColumn(loadColumn(s + c)));
 }
 
 inline u64 loadBe64(const u8* p) {
@@ -206,7 +204,7 @@ AesKeySchedule* aesKeyExpansion(AesKeySchedule* out, i32 keyLength, const u8* ke
             t[1] = kSbox[t[2]];
             t[2] = kSbox[t[3]];
             t[3] = kSbox[first];
-            roundConstant = kTables.times2[roundConstant];
+            roundConstant = (u8)doubleBytes(roundConstant);
         } else if (nk > 6 && i % nk == 4) {
             for (int j = 0; j < 4; j++) t[j] = kSbox[t[j]];
         }
@@ -216,12 +214,35 @@ AesKeySchedule* aesKeyExpansion(AesKeySchedule* out, i32 keyLength, const u8* ke
 }
 
 void aesEncryptBlock(u8* block, const AesKeySchedule* schedule) {
-    addRoundKey(block, schedule->roundKeys);
-    for (i32 round = 1; round <= schedule->rounds; round++) {
-        subShift(block);
-        if (round != schedule->rounds) mixColumns(block);
-        addRoundKey(block, schedule->roundKeys + 16 * round);
+    const u32* te = kRoundTable.column;
+    const u8* key = schedule->roundKeys;
+    u32 c0 = loadColumn(block) ^ loadColumn(key), c1 = loadColumn(block + 4) ^ loadColumn(key + 4);
+    u32 c2 = loadColumn(block + 8) ^ loadColumn(key + 8), c3 = loadColumn(block + 12) ^ loadColumn(key + 12);
+    // SubBytes, ShiftRows (row r of column c from column c + r), MixColumns and AddRoundKey at once.
+    auto column = [te](u32 a, u32 b, u32 c, u32 d, const u8* k) {
+        return te[a & 0xFF] ^ rotateBytes(te[(b >> 8) & 0xFF], 3) ^ rotateBytes(te[(c >> 16) & 0xFF], 2) ^
+               rotateBytes(te[d >> 24], 1) ^ loadColumn(k);
+    };
+    for (i32 round = 1; round < schedule->rounds; round++) {
+        key += 16;
+        u32 t0 = column(c0, c1, c2, c3, key), t1 = column(c1, c2, c3, c0, key + 4);
+        u32 t2 = column(c2, c3, c0, c1, key + 8), t3 = column(c3, c0, c1, c2, key + 12);
+        c0 = t0;
+        c1 = t1;
+        c2 = t2;
+        c3 = t3;
     }
+    // The last round has no MixColumns.
+    key += 16;
+    auto lastColumn = [](u32 a, u32 b, u32 c, u32 d, const u8* k) {
+        return ((u32)kSbox[a & 0xFF] | (u32)kSbox[(b >> 8) & 0xFF] << 8 | (u32)kSbox[(c >> 16) & 0xFF] << 16 |
+                (u32)kSbox[d >> 24] << 24) ^
+               loadColumn(k);
+    };
+    storeColumn(block, lastColumn(c0, c1, c2, c3, key));
+    storeColumn(block + 4, lastColumn(c1, c2, c3, c0, key + 4));
+    storeColumn(block + 8, lastColumn(c2, c3, c0, c1, key + 8));
+    storeColumn(block + 12, lastColumn(c3, c0, c1, c2, key + 12));
 }
 
 void aesDecryptBlock(u8* block, const AesKeySchedule* schedule) {
