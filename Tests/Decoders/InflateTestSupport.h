@@ -93,7 +93,9 @@ inline InflateRun inflateInPieces(const std::vector<u8>& stream, i64 outputCapac
         EXPECT_LE(position, i64(piece));
         run.consumed += position;
         at += size_t(position);
-        if (run.result == InflateNeedsInput) EXPECT_EQ(position, i64(piece));
+        if (run.result == InflateNeedsInput) {
+            EXPECT_EQ(position, i64(piece));
+        }
     } while (run.result == InflateNeedsInput && at < stream.size());
     if (run.result == InflateNeedsInput) {
         i64 position = 0;

@@ -283,7 +283,9 @@ TEST(Png, MessagesForBrokenFiles) {
             std::vector<u8> data = stream;
             data[i] ^= u8(1 << bit);
             Decoded d = decode(withStream(data), 0, 1, 4096, 4096);
-            if (message(d.result).empty()) EXPECT_EQ(d.pixels, original.pixels) << i << " bit " << bit;
+            if (message(d.result).empty()) {
+                EXPECT_EQ(d.pixels, original.pixels) << i << " bit " << bit;
+            }
         }
     }
     std::vector<u8> badAdler = stream;

@@ -1,0 +1,170 @@
+// inflate beside zlib's inflate on the same raw DEFLATE streams: filtered rows of generated map tiles,
+// text, and random bytes. Each run times both and reports MB/s of output for each and the ratio
+// (ours / zlib; above 1 means ours is faster).
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "Decoders/Inflate.h"
+
+namespace {
+
+// A map-like 256 x 256 RGB tile as PNG rows (filter byte 0 or 1 per row): flat land and water areas,
+// anti-aliased roads with casings, and small dense label patches.
+std::vector<u8> mapTileRows(u32 seed, int channels) {
+    std::mt19937 random(seed);
+    const int size = 256;
+    std::vector<u8> image(size_t(size) * size * 4);
+    const u8 colours[5][3] = {{242, 239, 233}, {170, 211, 223}, {205, 235, 176}, {224, 223, 223}, {255, 255, 229}};
+    int centres[6][3];
+    for (auto& c : centres) c[0] = int(random() % 256), c[1] = int(random() % 256), c[2] = int(random() % 5);
+    for (int y = 0; y < size; y++)
+        for (int x = 0; x < size; x++) {
+            int best = 0;
+            int bestDistance = 1 << 30;
+            for (int i = 0; i < 6; i++) {
+                int d = (x - centres[i][0]) * (x - centres[i][0]) + (y - centres[i][1]) * (y - centres[i][1]);
+                if (d < bestDistance) bestDistance = d, best = i;
+            }
+            u8* p = &image[size_t(y * size + x) * 4];
+            std::memcpy(p, colours[centres[best][2]], 3);
+            p[3] = centres[best][2] == 1 ? 0 : 255;
+        }
+    for (int road = 0; road < 8; road++) {
+        double x0 = random() % 256, y0 = random() % 256, x1 = random() % 256, y1 = random() % 256;
+        double width = 2 + random() % 5;
+        double dx = x1 - x0, dy = y1 - y0, length = std::sqrt(dx * dx + dy * dy) + 1e-9;
+        for (int y = 0; y < size; y++)
+            for (int x = 0; x < size; x++) {
+                double t = ((x - x0) * dx + (y - y0) * dy) / (length * length);
+                if (t < 0 || t > 1) continue;
+                double d = std::fabs((x - x0) * dy - (y - y0) * dx) / length;
+                if (d > width + 1.5) continue;
+                u8* p = &image[size_t(y * size + x) * 4];
+                double casing = std::min(1.0, std::max(0.0, width + 1.5 - d));
+                double fill = std::min(1.0, std::max(0.0, width - d));
+                for (int c = 0; c < 3; c++) {
+                    double v = p[c] * (1 - casing) + 180 * casing;
+                    v = v * (1 - fill) + (c == 2 ? 160 : 250) * fill;
+                    p[c] = u8(v);
+                }
+                p[3] = 255;
+            }
+    }
+    for (int label = 0; label < 6; label++) {
+        int lx = int(random() % 220), ly = int(random() % 245);
+        for (int y = ly; y < ly + 9; y++)
+            for (int x = lx; x < lx + 34; x++)
+                if (random() % 3 == 0) {
+                    u8* p = &image[size_t(y * size + x) * 4];
+                    p[0] = p[1] = p[2] = u8(60 + random() % 40);
+                    p[3] = 255;
+                }
+    }
+    std::vector<u8> rows;
+    for (int y = 0; y < size; y++) {
+        rows.push_back(1);
+        for (int x = 0; x < size; x++)
+            for (int c = 0; c < channels; c++) {
+                int left = x ? image[size_t(y * size + x - 1) * 4 + size_t(c)] : 0;
+                rows.push_back(u8(image[size_t(y * size + x) * 4 + size_t(c)] - left));
+            }
+    }
+    return rows;
+}
+
+std::vector<u8> sampleText(size_t size) {
+    static const char* const kWords[] = {"drone ", "mission ", "waypoint ", "altitude ", "terrain ", "tile ",
+                                         "payload ", "geofence ", "\n", "the ", "of ", "<coordinates>", "-122.4194,37.7749,0 "};
+    std::mt19937 random(3);
+    std::vector<u8> text;
+    while (text.size() < size) {
+        const char* word = kWords[random() % 13];
+        text.insert(text.end(), word, word + std::strlen(word));
+    }
+    text.resize(size);
+    return text;
+}
+
+struct Sample {
+    std::vector<u8> original;
+    std::vector<u8> stream;
+};
+
+Sample makeSample(int kind) {
+    Sample s;
+    if (kind == 0) {
+        for (u32 tile = 0; tile < 16; tile++) {
+            std::vector<u8> rows = mapTileRows(tile, tile % 2 ? 4 : 3);
+            s.original.insert(s.original.end(), rows.begin(), rows.end());
+        }
+    } else if (kind == 1) {
+        s.original = sampleText(4 << 20);
+    } else {
+        std::mt19937 random(9);
+        s.original.resize(4 << 20);
+        for (u8& b : s.original) b = u8(random());
+    }
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    s.stream.resize(deflateBound(&z, uLong(s.original.size())));
+    z.next_in = s.original.data();
+    z.avail_in = uInt(s.original.size());
+    z.next_out = s.stream.data();
+    z.avail_out = uInt(s.stream.size());
+    ::deflate(&z, Z_FINISH);
+    s.stream.resize(z.total_out);
+    deflateEnd(&z);
+    return s;
+}
+
+const Sample& sample(int kind) {
+    static Sample samples[3] = {makeSample(0), makeSample(1), makeSample(2)};
+    return samples[kind];
+}
+
+void inflateBeside(benchmark::State& state) {
+    const Sample& s = sample(int(state.range(0)));
+    std::vector<u8> out(s.original.size());
+    auto* inflateState = new InflateState;
+    double ours = 0;
+    double theirs = 0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        std::memset(inflateState, 0, sizeof *inflateState);
+        inflateState->output = out.data();
+        inflateState->outputCapacity = i64(out.size());
+        i64 position = 0;
+        i32 result = inflate(s.stream.data(), &position, i64(s.stream.size()), inflateState);
+        auto t1 = std::chrono::steady_clock::now();
+        z_stream z{};
+        inflateInit2(&z, -15);
+        z.next_in = const_cast<u8*>(s.stream.data());
+        z.avail_in = uInt(s.stream.size());
+        z.next_out = out.data();
+        z.avail_out = uInt(out.size());
+        int status = ::inflate(&z, Z_FINISH);
+        inflateEnd(&z);
+        auto t2 = std::chrono::steady_clock::now();
+        if (result != InflateDone || status != Z_STREAM_END) state.SkipWithError("decode failed");
+        ours += std::chrono::duration<double>(t1 - t0).count();
+        theirs += std::chrono::duration<double>(t2 - t1).count();
+        state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
+    }
+    delete inflateState;
+    const double megabytes = double(s.original.size()) * double(state.iterations()) / 1e6;
+    state.counters["ours_MBps"] = megabytes / ours;
+    state.counters["zlib_MBps"] = megabytes / theirs;
+    state.counters["ratio"] = theirs / ours;
+    state.SetBytesProcessed(i64(s.original.size()) * i64(state.iterations()));
+}
+
+}  // namespace
+
+// 0: map tile rows, 1: text, 2: random bytes.
+BENCHMARK(inflateBeside)->ArgName("tiles_text_random")->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Unit(benchmark::kMillisecond);
