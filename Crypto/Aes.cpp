@@ -109,27 +109,77 @@ inline void storeBe64(u8* p, u64 v) {
     }
 }
 
-// GHASH state and key as two 64-bit halves (byte 0 is the top of the high half).
+// Carry-less product of two 64-bit polynomials, low 64 bits, through ordinary multiplication: each
+// operand is split into four interleaved bit sets with three-bit holes between their bits, so the
+// carries of one product never reach a bit that is kept. No branches or look-ups on the data.
+inline u64 carrylessMultiplyLow(u64 x, u64 y) {
+    const u64 m0 = 0x1111111111111111ull, m1 = 0x2222222222222222ull, m2 = 0x4444444444444444ull,
+              m3 = 0x8888888888888888ull;
+    u64 x0 = x & m0, x1 = x & m1, x2 = x & m2, x3 = x & m3;
+    u64 y0 = y & m0, y1 = y & m1, y2 = y & m2, y3 = y & m3;
+    u64 z0 = (x0 * y0) ^ (x1 * y3) ^ (x2 * y2) ^ (x3 * y1);
+    u64 z1 = (x0 * y1) ^ (x1 * y0) ^ (x2 * y3) ^ (x3 * y2);
+    u64 z2 = (x0 * y2) ^ (x1 * y1) ^ (x2 * y0) ^ (x3 * y3);
+    u64 z3 = (x0 * y3) ^ (x1 * y2) ^ (x2 * y1) ^ (x3 * y0);
+    return (z0 & m0) | (z1 & m1) | (z2 & m2) | (z3 & m3);
+}
+
+inline u64 reverseBits(u64 x) {
+    x = ((x & 0x5555555555555555ull) << 1) | ((x >> 1) & 0x5555555555555555ull);
+    x = ((x & 0x3333333333333333ull) << 2) | ((x >> 2) & 0x3333333333333333ull);
+    x = ((x & 0x0F0F0F0F0F0F0F0Full) << 4) | ((x >> 4) & 0x0F0F0F0F0F0F0F0Full);
+    x = ((x & 0x00FF00FF00FF00FFull) << 8) | ((x >> 8) & 0x00FF00FF00FF00FFull);
+    x = ((x & 0x0000FFFF0000FFFFull) << 16) | ((x >> 16) & 0x0000FFFF0000FFFFull);
+    return (x << 32) | (x >> 32);
+}
+
+// GHASH state and key as two 64-bit halves read big-endian (byte 0 at the top of the high half), so
+// the coefficient of x^0 is the top bit: the polynomials are bit-reversed words. The key's halves,
+// their sum and their bit reversals are kept for the products.
 struct Ghash {
-    u64 hHigh, hLow;
+    u64 hHigh, hLow, hSum;
+    u64 hHighReversed, hLowReversed, hSumReversed;
     u64 yHigh, yLow;
 };
 
-// y = (y XOR piece) * h, bit-serial, without branches on the data.
+void ghashSetKey(Ghash* g, u64 high, u64 low) {
+    g->hHigh = high;
+    g->hLow = low;
+    g->hSum = high ^ low;
+    g->hHighReversed = reverseBits(high);
+    g->hLowReversed = reverseBits(low);
+    g->hSumReversed = g->hHighReversed ^ g->hLowReversed;
+    g->yHigh = g->yLow = 0;
+}
+
+// y = (y XOR piece) * h: a Karatsuba 128 x 128 carry-less product (the high halves of the 64-bit
+// products come from the bit-reversed operands), a shift by one for the reversed bit order, and the
+// reduction by x^128 + x^7 + x^2 + x + 1.
 inline void ghashFold(Ghash* g, const u8* piece) {
-    u64 xHigh = g->yHigh ^ loadBe64(piece), xLow = g->yLow ^ loadBe64(piece + 8);
-    u64 vHigh = g->hHigh, vLow = g->hLow, zHigh = 0, zLow = 0;
-    for (int i = 0; i < 128; i++) {
-        u64 bit = i < 64 ? (xHigh >> (63 - i)) & 1 : (xLow >> (127 - i)) & 1;
-        u64 mask = 0 - bit;
-        zHigh ^= vHigh & mask;
-        zLow ^= vLow & mask;
-        u64 carry = 0 - (vLow & 1);
-        vLow = (vLow >> 1) | (vHigh << 63);
-        vHigh = (vHigh >> 1) ^ (0xE100000000000000ull & carry);
-    }
-    g->yHigh = zHigh;
-    g->yLow = zLow;
+    u64 y1 = g->yHigh ^ loadBe64(piece), y0 = g->yLow ^ loadBe64(piece + 8);
+    u64 y0r = reverseBits(y0), y1r = reverseBits(y1), y2 = y0 ^ y1, y2r = y0r ^ y1r;
+    u64 z0 = carrylessMultiplyLow(y0, g->hLow);
+    u64 z1 = carrylessMultiplyLow(y1, g->hHigh);
+    u64 z2 = carrylessMultiplyLow(y2, g->hSum);
+    u64 z0h = carrylessMultiplyLow(y0r, g->hLowReversed);
+    u64 z1h = carrylessMultiplyLow(y1r, g->hHighReversed);
+    u64 z2h = carrylessMultiplyLow(y2r, g->hSumReversed);
+    z2 ^= z0 ^ z1;
+    z2h ^= z0h ^ z1h;
+    z0h = reverseBits(z0h) >> 1;
+    z1h = reverseBits(z1h) >> 1;
+    z2h = reverseBits(z2h) >> 1;
+    u64 v0 = z0, v1 = z0h ^ z2, v2 = z1 ^ z2h, v3 = z1h;
+    v3 = (v3 << 1) | (v2 >> 63);
+    v2 = (v2 << 1) | (v1 >> 63);
+    v1 = (v1 << 1) | (v0 >> 63);
+    v0 = v0 << 1;
+    v2 ^= v0 ^ (v0 >> 1) ^ (v0 >> 2) ^ (v0 >> 7);
+    v1 ^= (v0 << 63) ^ (v0 << 62) ^ (v0 << 57);
+    v3 ^= v1 ^ (v1 >> 1) ^ (v1 >> 2) ^ (v1 >> 7);
+    v2 ^= (v1 << 63) ^ (v1 << 62) ^ (v1 << 57);
+    g->yHigh = v3;
+    g->yLow = v2;
 }
 
 void ghashData(Ghash* g, const u8* data, i64 length) {
@@ -148,9 +198,7 @@ void ghashData(Ghash* g, const u8* data, i64 length) {
 void ghashStart(Ghash* g, const AesKeySchedule* schedule, const u8* aad, i64 aadLength) {
     u8 h[16] = {};
     aesEncryptBlock(h, schedule);
-    g->hHigh = loadBe64(h);
-    g->hLow = loadBe64(h + 8);
-    g->yHigh = g->yLow = 0;
+    ghashSetKey(g, loadBe64(h), loadBe64(h + 8));
     if (aadLength > 0) ghashData(g, aad, aadLength);
 }
 
@@ -310,7 +358,8 @@ i32 decryptAesGcm(const u8* ciphertext, u8* plaintext, i64 length, const u8* iv,
 }
 
 u8* ghashMultiply(u8* out, const u8* x, const u8* h) {
-    Ghash g = {loadBe64(h), loadBe64(h + 8), 0, 0};
+    Ghash g;
+    ghashSetKey(&g, loadBe64(h), loadBe64(h + 8));
     ghashFold(&g, x);
     storeBe64(out, g.yHigh);
     storeBe64(out + 8, g.yLow);
