@@ -1,0 +1,27 @@
+// The draw function of each batch kind and the fixed draw order. Every draw function leaves its
+// batch empty, also when it skips drawing (program not built, nothing to draw).
+#pragma once
+#include "Platform/GlFunctionTable.h"
+#include "SourceCommon/Renderer/RendererState.h"
+
+void drawColored2dBatch(Colored2dBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+void drawColored3dBatch(Colored3dBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+void drawColoredRectBatch(ColoredRectBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+void drawLine2dBatch(Line2dBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+void drawLine3dBatch(Line3dBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+void drawSdfBatch(SdfBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+void drawTextured2dBatch(Textured2dBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+void drawTexturedPerspectiveBatch(TexturedPerspectiveEntry* entries, i32* count, Renderer* renderer, GlFunctionTable* gl);
+
+// The texture a textured_2d key names (0 for none) and the unit it is bound to.
+struct ResolvedTexture {
+    u32 texture;
+    u32 unit;
+};
+ResolvedTexture resolveTextureKey(const Renderer* renderer, u32 key);
+
+// Clears, uploads the uniforms and draws the twelve batches in their fixed order.
+void drawAllBatches(Renderer* renderer, GlFunctionTable* gl);
+
+// Counts the draw calls made since the counter was last reset (for tests of batching).
+extern i64 rendererDrawCallCount;

@@ -1,0 +1,33 @@
+// The renderer record: everything updateAndRender keeps between frames. It lives at the start of
+// the application's memory, zero-filled at start and never freed.
+#pragma once
+#include "SourceCommon/Renderer/AssetReader.h"
+#include "SourceCommon/Renderer/GlDebug.h"
+#include "SourceCommon/Renderer/UiState.h"
+
+struct Platform;
+struct AppState;
+
+constexpr i32 kQuadIndexCapacity = kSdfQuadCapacity;
+
+// The per-frame application step that fills the batches.
+using ApplicationUpdateFunction = void (*)(Platform* platform, UiState* ui, AppState* app);
+
+struct Renderer {
+    u32 initialised;  // 0 until the first frame's set-up has run
+    ShaderSet shaders;
+    FixedString glslHeader;  // put in front of every shader source
+    u8 logBuffer[kRendererLogCapacity];
+    UiState ui;
+    u16 quadIndices[kQuadIndexCapacity * 6];  // quad q: 4q, 4q+1, 4q+2, 4q+2, 4q+3, 4q
+    void* fontInfoRequest;
+    u32 assetTexture[kImageAssetCount + 1];  // GL texture names by asset index; the last is never filled
+    u8* assetPixels[kImageAssetCount];
+    u32 assetLoadCursor;  // first asset of the current load window
+    AssetLoad assetLoads[kAssetLoadsAtOnce];
+    u64 imageMemoryUsed;  // 8-byte units of the image memory
+    GlDebugLog debug;
+    AssetReader assetReader;  // set on the first frame unless a test installed one
+    ApplicationUpdateFunction update;  // null: the application update; a test harness installs its own
+    u8* imageMemory;  // kImageMemoryBytes, a bump area for decoded asset pixels
+};
