@@ -1,0 +1,556 @@
+#include "Drone/DroneConnection.h"
+
+#include "Core/Profiler.h"
+#include "Drone/FlightController/AutopilotControl.h"
+#include "Drone/TarnwickPayloads/PayloadLink.h"
+#include "FlightLogs/FlightLogger.h"
+#include "Network/Address.h"
+#include "Video/CameraLink.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+const u8 kLoopback[16] = {127, 0, 0, 1};
+
+// The frame's view of where things go and what the preferences say.
+struct LinkFrame {
+    DroneConnection* connection;
+    const DroneLinkInputs* inputs;
+    const Preferences* preferences;
+    u64 now;
+    u16 ownSource;
+    bool fixedEndpoint;
+    bool positionUpdated;
+};
+
+bool isLoopbackSource(const AddressRecord* source) {
+    return source->family == 4 && std::memcmp(source->address, kLoopback, 4) == 0;
+}
+
+// The MAVLink types of aircraft the connection locks on to.
+bool isLockableVehicleType(u8 type) {
+    static const u8 kTypes[] = {1, 2, 3, 4, 7, 8, 9, 13, 14, 15, 16, 17, 19, 20, 21, 22, 23, 24, 25, 28, 29, 35, 43};
+    if (type >= 44) {
+        return false;
+    }
+    for (u8 lockable : kTypes) {
+        if (lockable == type) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool endsWith(const FixedString* text, const char* suffix) {
+    i64 suffixLength = (i64)std::strlen(suffix);
+    return text->length >= suffixLength &&
+           std::memcmp(text->text + text->length - suffixLength, suffix, (size_t)suffixLength) == 0;
+}
+
+bool isCameraUrl(const Preferences* preferences) {
+    const FixedString* url = &preferences->rtspUrl;
+    return preferences->videoStreamProtocol == VideoStreamRtsp &&
+           (endsWith(url, "/live0") || endsWith(url, "/live1") || endsWith(url, "/video"));
+}
+
+// The RTSP URL's host at the camera port; family 0 when the host is not an address.
+AddressRecord cameraEndpointFromUrl(const Preferences* preferences) {
+    ByteWriter url = makeByteWriter((void*)preferences->rtspUrl.text, preferences->rtspUrl.length);
+    url.length = preferences->rtspUrl.length;
+    ParsedUrl parsed = parseUrl(&url);
+    u64 position = 0;
+    AddressRecord host = parseIpAddress((const u8*)parsed.host.text, &position, parsed.host.length);
+    if (host.family == 0 || position != parsed.host.length) {
+        return AddressRecord{};
+    }
+    host.port = kCameraPort;
+    return host;
+}
+
+void logQueuedPackets(Socket* socket, u8 fromIndex, u8 type, FlightLogger* logger, u64 now) {
+    if (!logger) {
+        return;
+    }
+    PacketQueue* queue = &socket->sendQueue;
+    for (u8 index = fromIndex; index != queue->writeIndex; index = (u8)((index + 1) % kPacketQueueSlots)) {
+        const PacketSlot* slot = &queue->slots[index];
+        addFlightLogEntry(logger, now, type, slot->data, slot->writer.length);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Relay host side: the controlling peer's MAVLink goes on to the drone (or the camera).
+
+void forwardControllingPeerMessage(LinkFrame* frame, const MavlinkMessage* message) {
+    DroneConnection* connection = frame->connection;
+    const DroneLinkInputs* inputs = frame->inputs;
+    ByteWriter payload = makeByteWriter((void*)message->payload, message->payloadLength);
+    payload.length = message->payloadLength;
+    u8 sequence = message->sequence;
+    const u8* p = message->payload;
+    bool digicam = message->messageId == MavlinkCommandLong && mavlinkU16(p + 28) == 203 && p[30] == 1 && p[31] == 0;
+    if (digicam && inputs->cameraSocket && isCameraUrl(frame->preferences)) {
+        AddressRecord camera = cameraEndpointFromUrl(frame->preferences);
+        ByteWriter* slot = camera.family ? queueSocketPacket(&camera, inputs->cameraSocket) : nullptr;
+        sendMavlinkMessage(message->version == 2, message->messageId, &payload, slot, &sequence, message->source,
+                           &connection->traffic[TrafficCameraLink], frame->now);
+        return;
+    }
+    ByteWriter* slot = queueSocketPacket(&connection->droneEndpoint, inputs->droneSocket);
+    sendMavlinkMessage(message->version == 2, message->messageId, &payload, slot, &sequence, message->source,
+                       &connection->traffic[TrafficRelay], frame->now);
+}
+
+void serveRelayHost(LinkFrame* frame) {
+    const DroneLinkInputs* inputs = frame->inputs;
+    const Preferences* preferences = frame->preferences;
+    SecureLinkHost* host = inputs->relayHost;
+    frame->connection->relayControlled = 0;
+    if (!inputs->relaySocket || !host || preferences->relayModePort == 0) {
+        return;
+    }
+    sendSecureLinkPublicKey(host, inputs->relaySocket, RelayStreamMavlink, preferences, frame->now);
+    sendSecureLinkStateUpdates(host, inputs->relaySocket, preferences, frame->now);
+    for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
+        SocketResult datagram;
+        updateSocket(&datagram, inputs->relaySocket, 4, SocketModeUdp, preferences->relayModePort,
+                     &preferences->relayNetworkInterface, nullptr, 0);
+        if (!datagram.received) {
+            break;
+        }
+        SecureLinkReceived opened;
+        receiveFromSecureLinkPeer(&opened, &datagram, host, RelayStreamMavlink, preferences, frame->now);
+        if (!opened.peer || opened.peer != host->controllingPeer || !opened.data) {
+            continue;
+        }
+        MavlinkMessage reader{};
+        i32 position = 0;
+        for (;;) {
+            position = parseMavlinkBytes(&reader, opened.data, position, (i32)opened.length);
+            if (!reader.haveMessage) {
+                break;
+            }
+            forwardControllingPeerMessage(frame, &reader);
+        }
+    }
+    SecureLinkPeer* controlling = host->controllingPeer;
+    frame->connection->relayControlled =
+        controlling && controlling->lastHeardTime && frame->now - controlling->lastHeardTime < kRelayControlHoldTime;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The drone socket.
+
+struct DroneSocketConfig {
+    u8 family;
+    SocketMode mode;
+    u16 localPort;
+    const FixedString* interfaceName;
+    AddressRecord remote;
+};
+
+DroneSocketConfig droneSocketConfig(const LinkFrame* frame) {
+    static const FixedString kNoInterface{};
+    const Preferences* preferences = frame->preferences;
+    DroneSocketConfig config{};
+    if (frame->inputs->simulatorPort) {
+        config.family = 4;
+        config.mode = SocketModeUdp;
+        config.localPort = kSimulatorLinkLocalPort;
+        config.interfaceName = &kNoInterface;
+    } else {
+        config.family = preferences->droneAddress.family == 6 ? 6 : 4;
+        config.mode = preferences->droneTransportProtocol == TransportTcp ? SocketModeTcpClient : SocketModeUdp;
+        config.localPort = preferences->droneLocalPort;
+        config.interfaceName = &preferences->droneNetworkInterface;
+    }
+    config.remote = frame->connection->droneEndpoint;
+    return config;
+}
+
+// A datagram with a fixed endpoint is the drone's when it comes from that endpoint. A payload
+// datagram may also come from another port of the drone's address, or, with the simulator, from
+// the simulated drone and payload units on the loopback.
+bool isFromDrone(const LinkFrame* frame, const AddressRecord* source, bool payloadDatagram) {
+    const AddressRecord* endpoint = &frame->connection->droneEndpoint;
+    if (sameEndpoint(source, endpoint)) {
+        return true;
+    }
+    if (!payloadDatagram) {
+        return false;
+    }
+    if (frame->inputs->simulatorPort) {
+        return isLoopbackSource(source) && (source->port == frame->inputs->simulatorPort ||
+                                            source->port == kSimulatedVoskPortA || source->port == kSimulatedVoskPortB);
+    }
+    return sameAddress(source, endpoint);
+}
+
+bool isPayloadDatagram(const u8* data, u32 length) {
+    if (length == 0 || (data[0] != kMavlink1Magic && data[0] != kMavlink2Magic)) {
+        return false;
+    }
+    MavlinkMessage first{};
+    parseMavlinkBytes(&first, data, 0, (i32)length);
+    return first.haveMessage && first.messageId == MavlinkEncapsulatedData && containsPayloadFrame(&first);
+}
+
+// Lock-on: a HEARTBEAT of an aircraft's autopilot (component 1). The followed vehicle keeps the
+// lock while it is heard; another aircraft takes it only after the vehicle has been silent.
+bool lockOnHeartbeat(LinkFrame* frame, const MavlinkMessage* message) {
+    VehicleState* vehicle = &frame->connection->vehicle;
+    const u8* p = message->payload;
+    if (message->messageId != MavlinkHeartbeat || (message->source & 0xFF) != 1 || !isLockableVehicleType(p[4])) {
+        return false;
+    }
+    bool locked = vehicle->vehicleId != 0 && vehicle->lastHeardTime != 0;
+    bool silent = frame->now - vehicle->lastHeardTime >= kVehicleLockHoldTime;
+    if (locked && message->source != vehicle->vehicleId && !silent) {
+        return false;
+    }
+    u8 autopilot = p[5];
+    vehicle->autopilotKind = autopilot == 12 ? AutopilotPx4 : autopilot == 3 ? AutopilotArduCopter : AutopilotUnknown;
+    vehicle->frameKind = p[4];
+    vehicle->mavState = p[7];
+    copyMavlinkPayload(&vehicle->heartbeat, message, vehicle->heartbeatSlot, sizeof(vehicle->heartbeatSlot), frame->now);
+    vehicle->lastHeartbeatTime = frame->now;
+    vehicle->vehicleId = message->source;
+    return true;
+}
+
+// Messages nobody of the vehicle took: payload, camera, gimbal and the radio.
+void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message) {
+    DroneConnection* connection = frame->connection;
+    u64 now = frame->now;
+    if (handleEncapsulatedData(message, connection, now) || handleCameraInformation(message, connection, now)) {
+        return;
+    }
+    if (connection->cameraKind == CameraGimbal && handleLayoutCameraMessage(message, connection, now)) {
+        return;
+    }
+    if (connection->cameraKind == CameraProtocol && handleCameraProtocolMessage(message, connection, now)) {
+        return;
+    }
+    if (handleNextVisionExtension(message, connection, now)) {
+        connection->cameraKind = CameraNextVision;
+        connection->nextVisionViaDrone = 1;
+        return;
+    }
+    if (handleGremsyGimbalMessage(message, connection, now)) {
+        connection->cameraKind = CameraGimbal;
+        return;
+    }
+    if (message->messageId == MavlinkRadioStatus && (message->source >> 8) == 42) {
+        connection->radioStatusTime = now;
+        connection->radioRssi = -(i32)message->payload[4];
+    }
+}
+
+void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
+    DroneConnection* connection = frame->connection;
+    VehicleState* vehicle = &connection->vehicle;
+    u64 now = frame->now;
+    bool heard = lockOnHeartbeat(frame, message);
+    if (message->source == vehicle->vehicleId && vehicle->vehicleId != 0) {
+        vehicle->lastHeardTime = now;
+        connection->lastDroneMessageTime = now;
+        u32 taken = 0;
+        if (vehicle->autopilotKind == AutopilotPx4) {
+            taken = handlePx4Message(message, connection, now);
+        } else if (vehicle->autopilotKind == AutopilotArduCopter) {
+            taken = handleArduCopterMessage(message, connection, now);
+        }
+        if (!taken) {
+            TelemetryResult decoded;
+            decodeTelemetryMessage(&decoded, message, vehicle, now);
+            taken = decoded.taken;
+            frame->positionUpdated = frame->positionUpdated || decoded.positionUpdated;
+        }
+        heard = heard || taken;
+    }
+    if (!heard) {
+        handleOtherMessage(frame, message);
+    }
+    // Autodetect: the vehicle's datagrams tell where the drone is.
+    if (!frame->fixedEndpoint && heard) {
+        const AddressRecord* wanted = &frame->preferences->droneAddress;
+        bool anyAddress = std::memcmp(wanted->address, "\0\0\0\0", 4) == 0;
+        if (anyAddress || (source->family == wanted->family && sameAddress(source, wanted))) {
+            connection->droneEndpoint = *source;
+        }
+    }
+    recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
+                         message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink], now);
+}
+
+void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) {
+    DroneConnection* connection = frame->connection;
+    const DroneLinkInputs* inputs = frame->inputs;
+    u8* data = datagram->data;
+    u32 length = datagram->length;
+    if (frame->fixedEndpoint && !stream && !isFromDrone(frame, &datagram->source, isPayloadDatagram(data, length))) {
+        return;  // not the drone's: dropped unseen
+    }
+    receiveFromSecureLinkHost(&data, &length, &connection->secureLinkClient, frame->now);
+    addFlightLogEntry(inputs->flightLogger, frame->now, FlightLogReceivedFromDrone, data, length);
+    if (inputs->relaySocket && inputs->relayHost) {
+        u8 relayCopy[7000];
+        ByteWriter writer = makeByteWriter(relayCopy, sizeof(relayCopy));
+        appendBytes(data, length, &writer);
+        relayPacketToPeers(inputs->relayHost, inputs->relaySocket, RelayStreamMavlink, frame->preferences, &writer);
+    }
+    // A datagram is one or more whole frames; a stream may split a frame anywhere, so its bytes
+    // always go to the reader.
+    if (!stream && (length == 0 || (data[0] != kMavlink1Magic && data[0] != kMavlink2Magic))) {
+        return;
+    }
+    MavlinkMessage* reader = &connection->droneReader;
+    if (!stream) {
+        *reader = MavlinkMessage{};
+    }
+    i32 position = 0;
+    for (;;) {
+        position = parseMavlinkBytes(reader, data, position, (i32)length);
+        if (!reader->haveMessage) {
+            break;
+        }
+        handleDroneMessage(frame, reader, &datagram->source);
+    }
+}
+
+void drainDroneSocket(LinkFrame* frame, u8* loggedFrom) {
+    DroneConnection* connection = frame->connection;
+    Socket* socket = frame->inputs->droneSocket;
+    DroneSocketConfig config = droneSocketConfig(frame);
+    bool stream = config.mode == SocketModeTcpClient;
+    for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
+        SocketResult datagram;
+        updateSocket(&datagram, socket, config.family, config.mode, config.localPort, config.interfaceName,
+                     config.remote.address, config.remote.port);
+        if (datagram.reset) {
+            connection->droneReader = MavlinkMessage{};
+            *loggedFrom = socket->sendQueue.writeIndex;
+        }
+        if (!datagram.received) {
+            break;
+        }
+        handleDroneDatagram(frame, &datagram, stream);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The camera socket (a camera of its own on the network).
+
+void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
+    DroneConnection* connection = frame->connection;
+    const DroneLinkInputs* inputs = frame->inputs;
+    Socket* socket = inputs->cameraSocket;
+    static const FixedString kNoInterface{};
+    for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
+        SocketResult datagram;
+        updateSocket(&datagram, socket, 4, SocketModeUdp, kCameraPort, &kNoInterface, nullptr, 0);
+        if (datagram.reset) {
+            *loggedFrom = socket->sendQueue.writeIndex;
+        }
+        if (!datagram.received) {
+            break;
+        }
+        addFlightLogEntry(inputs->flightLogger, frame->now, FlightLogReceivedFromCamera, datagram.data, datagram.length);
+        MavlinkMessage* reader = &connection->cameraReader;
+        *reader = MavlinkMessage{};
+        i32 position = 0;
+        for (;;) {
+            position = parseMavlinkBytes(reader, datagram.data, position, (i32)datagram.length);
+            if (!reader->haveMessage) {
+                break;
+            }
+            if (handleNextVisionExtension(reader, connection, frame->now)) {
+                connection->nextVisionViaDrone = 0;
+            }
+            recordMavlinkTraffic(reader->source, reader->sequence, reader->messageId, reader->payload,
+                                 reader->payloadLength, reader->frameLength, &connection->traffic[TrafficCameraLink],
+                                 frame->now);
+            if (inputs->relaySocket && inputs->relayHost && reader->source == 65470) {
+                u8 bytes[500];
+                ByteWriter writer = makeByteWriter(bytes, sizeof(bytes));
+                ByteWriter payload = makeByteWriter(reader->payload, reader->payloadLength);
+                payload.length = reader->payloadLength;
+                u8 sequence = reader->sequence;
+                sendMavlinkMessage(0, reader->messageId, &payload, &writer, &sequence, reader->source, nullptr, frame->now);
+                relayPacketToPeers(inputs->relayHost, inputs->relaySocket, RelayStreamMavlink, frame->preferences, &writer);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Height above ground and the augmented position record.
+
+f64 elevationAt(const DroneLinkInputs* inputs, f64 longitude, f64 latitude) {
+    return inputs->elevation ? inputs->elevation(inputs->elevationContext, longitude, latitude) : NAN;
+}
+
+void updateHeightAboveGround(LinkFrame* frame) {
+    DroneConnection* connection = frame->connection;
+    const VehicleState* vehicle = &connection->vehicle;
+    const Preferences* preferences = frame->preferences;
+    LongitudeLatitude reference = vehiclePosition(vehicle);
+    f64 vehicleLongitude = vehicle->globalPosition.longitude + vehicle->longitudeOffset;
+    f64 vehicleLatitude = vehicle->globalPosition.latitude + vehicle->latitudeOffset;
+    f64 relativeAltitude = vehicle->globalPosition.relativeAltitude + vehicle->altitudeOffset;
+    f64 groundAtReference = elevationAt(frame->inputs, reference.longitude, reference.latitude);
+    f64 groundAtVehicle = elevationAt(frame->inputs, vehicleLongitude, vehicleLatitude);
+    bool bothKnown = std::isfinite(groundAtReference) && std::isfinite(groundAtVehicle);
+    f64 height = bothKnown ? groundAtReference + relativeAltitude - groundAtVehicle : relativeAltitude;
+    connection->heightAboveGround = height;
+
+    bool replay = frame->inputs->flightLogger == nullptr;
+    if (!(replay && !std::isfinite(groundAtReference))) {
+        f64 warning = preferences->lowAltitudeWarning;
+        bool crossed = warning >= height && connection->previousHeightAboveGround > warning;
+        if (crossed && frame->now - connection->lowAltitudeAlertTime > kLowAltitudeAlertInterval) {
+            connection->lowAltitudeAlerts++;
+            connection->lowAltitudeAlertTime = frame->now;
+        }
+    }
+    connection->previousHeightAboveGround = height;
+
+    if (frame->positionUpdated) {
+        u8 bytes[36];
+        ByteWriter record = makeByteWriter(bytes, sizeof(bytes));
+        appendF64Le(vehicleLatitude, &record);
+        appendF64Le(vehicleLongitude, &record);
+        appendF32Le((f32)relativeAltitude, &record);
+        appendF32Le((f32)groundAtVehicle, &record);
+        appendF32Le(bothKnown ? (f32)height : NAN, &record);
+        appendF32Le((f32)(relativeAltitude + groundAtReference), &record);
+        appendF32Le(preferences->showAltMslFromTakeoffElevation
+                        ? (f32)(relativeAltitude + preferences->inputtedTakeoffElevation)
+                        : NAN,
+                    &record);
+        addFlightLogEntry(frame->inputs->flightLogger, frame->now, FlightLogAugmentedPosition, bytes, record.length);
+    }
+}
+
+}  // namespace
+
+ByteWriter* reserveDroneOutput(DroneOutput* output) {
+    return output->socket ? queueSocketPacket(&output->destination, output->socket) : nullptr;
+}
+
+void writeGcsHeartbeatPayload(ByteWriter* writer) {
+    appendU32Le(0, writer);  // custom mode
+    appendU8(6, writer);     // MAV_TYPE_GCS
+    appendU8(8, writer);     // MAV_AUTOPILOT_INVALID
+    appendU8(0xC0, writer);  // base mode
+    appendU8(4, writer);     // MAV_STATE_ACTIVE
+    appendU8(3, writer);     // MAVLink version
+}
+
+void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
+    ProfilingScope scope("Control Drone");
+    const Preferences* preferences = inputs->preferences;
+    LinkFrame frame{};
+    frame.connection = connection;
+    frame.inputs = inputs;
+    frame.preferences = preferences;
+    frame.now = inputs->now;
+    frame.ownSource = (u16)(preferences->appSystemId << 8 | preferences->appComponentId);
+
+    // Drone endpoint: the simulator, the configured drone, or what autodetect learned.
+    if (inputs->simulatorPort) {
+        connection->droneEndpoint = makeAddressRecord(4, kLoopback, inputs->simulatorPort);
+        frame.fixedEndpoint = true;
+    } else if (preferences->droneAddress.port != 0) {
+        connection->droneEndpoint = preferences->droneAddress;
+        frame.fixedEndpoint = true;
+    }
+
+    Socket* droneSocket = inputs->droneSocket;
+    u8 droneLoggedFrom = droneSocket->sendQueue.writeIndex;
+    u8 cameraLoggedFrom = inputs->cameraSocket ? inputs->cameraSocket->sendQueue.writeIndex : 0;
+
+    serveRelayHost(&frame);
+    drainDroneSocket(&frame, &droneLoggedFrom);
+
+    DroneOutput droneOutput{};
+    droneOutput.socket = connection->relayControlled ? &connection->sinkSocket : droneSocket;
+    droneOutput.destination = connection->droneEndpoint;
+    droneOutput.sequence = &connection->gcsSequence;
+    droneOutput.source = frame.ownSource;
+    droneOutput.stats = &connection->traffic[connection->relayControlled ? TrafficSink : TrafficDroneLink];
+
+    // The ground station's HEARTBEAT, once a second; a full queue tries again next frame.
+    // Until autodetect has found the drone there is nowhere to send it.
+    bool haveDestination = droneOutput.destination.family != 0 || droneSocket->mode == SocketModeTcpClient;
+    if (inputs->now - connection->gcsHeartbeatTime > kGcsHeartbeatInterval && haveDestination) {
+        ByteWriter* slot = reserveDroneOutput(&droneOutput);
+        if (slot) {
+            u8 bytes[9];
+            ByteWriter payload = makeByteWriter(bytes, sizeof(bytes));
+            writeGcsHeartbeatPayload(&payload);
+            sendMavlinkMessage(0, MavlinkHeartbeat, &payload, slot, droneOutput.sequence, droneOutput.source,
+                               droneOutput.stats, inputs->now);
+            connection->gcsHeartbeatTime = inputs->now;
+        }
+    }
+    sendSecureLinkHello(&connection->secureLinkClient, &connection->droneEndpoint, droneOutput.socket, inputs->now);
+
+    connection->missionSettings[0] = preferences->waypointMissionCruiseSpeed;
+    connection->missionSettings[1] = -3.0;
+    connection->missionSettings[2] = 6.0;
+    connection->missionSettings[3] = 3.0;
+    connection->vehicle.cruiseSpeed = preferences->waypointMissionCruiseSpeed;
+
+    if (connection->vehicle.autopilotKind == AutopilotPx4) {
+        controlPx4(connection, &droneOutput, inputs->now);
+    } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
+        controlArduCopter(connection, &droneOutput, inputs->now);
+    }
+    controlPayloadLink(connection, &droneOutput, inputs->now);
+
+    // The camera: its own socket when the video URL names one, else through the drone.
+    DroneOutput cameraOutput = droneOutput;
+    if (inputs->cameraSocket && isCameraUrl(preferences)) {
+        connection->cameraKind = CameraNextVision;
+        connection->cameraEndpoint = cameraEndpointFromUrl(preferences);
+        drainCameraSocket(&frame, &cameraLoggedFrom);
+        if (connection->nextVisionViaDrone == 0) {
+            cameraOutput.socket = inputs->cameraSocket;
+            cameraOutput.destination = connection->cameraEndpoint;
+            cameraOutput.sequence = &connection->cameraSequence;
+            cameraOutput.stats = &connection->traffic[TrafficCameraLink];
+        }
+    } else if (connection->cameraKind == CameraNextVision && preferences->videoStreamProtocol != VideoStreamQv) {
+        connection->cameraKind = CameraNone;
+    }
+    if (connection->relayControlled) {
+        cameraOutput.socket = &connection->sinkSocket;
+        cameraOutput.stats = &connection->traffic[TrafficSink];
+    }
+    controlCameraAndGimbal(connection, &cameraOutput, inputs->now);
+
+    for (MavlinkTrafficStats& stats : connection->traffic) {
+        updateMavlinkTrafficRates(&stats, inputs->now);
+    }
+    connection->zoomChanged = 0;
+    connection->gimbalCommandActive = connection->gimbalPitchRate != 0 || connection->gimbalYawRate != 0 ||
+                                      connection->gimbalRecenter || connection->gimbalSecondaryPosition;
+    connection->gimbalPitchRate = 0;
+    connection->gimbalYawRate = 0;
+    connection->gimbalRecenter = 0;
+    connection->gimbalSecondaryPosition = 0;
+
+    updateHeightAboveGround(&frame);
+
+    // Everything queued during this call goes to the flight log.
+    u8 droneType = connection->relayControlled ? FlightLogWithheldToDrone : FlightLogSentToDrone;
+    u8 cameraType = connection->relayControlled ? FlightLogWithheldToCamera : FlightLogSentToCamera;
+    logQueuedPackets(droneSocket, droneLoggedFrom, droneType, inputs->flightLogger, inputs->now);
+    if (inputs->cameraSocket && inputs->cameraSocket != droneSocket) {
+        logQueuedPackets(inputs->cameraSocket, cameraLoggedFrom, cameraType, inputs->flightLogger, inputs->now);
+    }
+    encryptSecureLinkSendQueue(&connection->secureLinkClient, droneSocket);
+}

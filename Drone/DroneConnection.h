@@ -1,0 +1,125 @@
+// The per-frame drone connection: finds the drone on the network, locks on to its vehicle, follows
+// its telemetry, logs and relays every datagram and sends the ground station's HEARTBEAT.
+#pragma once
+#include "Core/Preferences.h"
+#include "Drone/SecureLink.h"
+#include "Drone/VehicleState.h"
+#include "Network/Socket.h"
+
+struct FlightLogger;
+
+// The simulated drone's UDP port and its two simulated payload units.
+constexpr u16 kSimulatedDronePort = 50403;
+constexpr u16 kSimulatedVoskPortA = 50404;
+constexpr u16 kSimulatedVoskPortB = 50405;
+// The local port of the drone socket while the simulator runs.
+constexpr u16 kSimulatorLinkLocalPort = 14550;
+constexpr u16 kCameraPort = 10024;
+
+constexpr u64 kGcsHeartbeatInterval = 1000000;
+constexpr u64 kRelayControlHoldTime = 1300000;
+// A locked vehicle keeps the lock while it is heard; another aircraft takes over only after this
+// long without a message from it.
+constexpr u64 kVehicleLockHoldTime = 3000000;
+constexpr u64 kLowAltitudeAlertInterval = 1000000;
+// Datagrams taken from one socket in one frame at most, so a flood cannot hold the frame.
+constexpr i32 kMaxDatagramsPerFrame = 256;
+
+enum DroneTrafficLink : u32 {
+    TrafficDroneLink = 0,
+    TrafficCameraLink = 1,
+    TrafficRelay = 2,
+    TrafficSink = 3,
+    TrafficSpareA = 4,
+    TrafficSpareB = 5,
+    kDroneTrafficLinks = 6,
+};
+
+enum CameraKind : u32 {
+    CameraNone = 0,
+    CameraGimbal = 1,
+    CameraNextVision = 2,
+    CameraProtocol = 3,
+};
+
+// Where one kind of the app's own MAVLink goes this frame: socket, destination, sequence counter,
+// own source id and the statistics that count it.
+struct DroneOutput {
+    Socket* socket;
+    AddressRecord destination;
+    u8* sequence;
+    u16 source;
+    MavlinkTrafficStats* stats;
+};
+
+// A send slot of the output for its destination; null when its queue is full.
+ByteWriter* reserveDroneOutput(DroneOutput* output);
+
+// Ground height in metres at a point, NaN when not known.
+typedef f64 (*ElevationLookup)(void* context, f64 longitude, f64 latitude);
+
+struct DroneConnection {
+    AddressRecord droneEndpoint;  // where the app's MAVLink goes
+    VehicleState vehicle;
+    MavlinkTrafficStats traffic[kDroneTrafficLinks];
+    MavlinkMessage droneReader;   // the drone stream's reader state
+    MavlinkMessage cameraReader;  // the camera stream's reader state
+
+    u8 gcsSequence;
+    u64 gcsHeartbeatTime;
+    u64 lastDroneMessageTime;  // last message from the followed vehicle, 0 before the first
+
+    // Camera link.
+    u32 cameraKind;  // CameraKind
+    u32 nextVisionViaDrone;
+    u8 cameraSequence;
+    AddressRecord cameraEndpoint;
+
+    // Gimbal requests gathered during a call and consumed by the camera control.
+    f32 gimbalPitchRate;
+    f32 gimbalYawRate;
+    u32 gimbalRecenter;
+    u32 gimbalSecondaryPosition;
+    u32 gimbalCommandActive;
+    u32 pitchYawToggle;
+    u32 pitchZoomToggle;
+    f64 commandedZoom;
+    f64 reportedZoom;
+    u32 zoomChanged;
+
+    // Height above ground and the low-altitude alert.
+    f64 heightAboveGround;  // m
+    f64 previousHeightAboveGround;
+    u64 lowAltitudeAlertTime;
+    u32 lowAltitudeAlerts;  // alerts raised, for the sound that plays them
+
+    f64 missionSettings[4];  // cruise speed, lowest and highest vertical speed, and 3.0
+
+    // Radio link (RADIO_STATUS of system 42).
+    u64 radioStatusTime;
+    i32 radioRssi;
+
+    // Relay: while a relay peer controls, the app's own output is held on the sink socket.
+    u32 relayControlled;
+    SecureLinkClient secureLinkClient;
+    Socket sinkSocket;
+};
+
+// Everything one frame hands to the connection; the caller owns it all.
+struct DroneLinkInputs {
+    Socket* droneSocket;
+    Socket* cameraSocket;
+    Socket* relaySocket;  // null in replay, or while "Relay mode port" is 0
+    u16 simulatorPort;    // 0 = no simulator
+    const Preferences* preferences;
+    SecureLinkHost* relayHost;    // null without relay
+    FlightLogger* flightLogger;   // null in replay
+    ElevationLookup elevation;    // null: no elevation data
+    void* elevationContext;
+    u64 now;  // us
+};
+
+void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
+
+// The ground station's own HEARTBEAT payload (9 bytes).
+void writeGcsHeartbeatPayload(ByteWriter* writer);

@@ -1,0 +1,360 @@
+#include "Drone/Mavlink.h"
+
+#include "Drone/MavlinkTables.h"
+
+#include <cstring>
+
+// ---------------------------------------------------------------------------------------------------
+// Tables
+
+static const MavlinkMessageInfo* findMessageInfo(u32 messageId) {
+    i32 low = 0;
+    i32 high = mavlinkMessageCount - 1;
+    while (low <= high) {
+        i32 middle = low + (high - low) / 2;
+        u32 id = mavlinkMessageTable[middle].id;
+        if (id == messageId) {
+            return &mavlinkMessageTable[middle];
+        }
+        if (id < messageId) {
+            low = middle + 1;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return nullptr;
+}
+
+// The ids the link speaks: the common dialect below 420 and the Open Drone ID messages it sends
+// and hears. Others in the generated table (newer or vendor messages) are not taken.
+static const MavlinkMessageInfo* findSpokenMessage(u32 messageId) {
+    bool spoken = messageId < kMavlinkNamedIds || (messageId >= 12900 && messageId <= 12905) || messageId == 12918;
+    return spoken ? findMessageInfo(messageId) : nullptr;
+}
+
+i32 mavlinkCrcExtra(u32 messageId) {
+    const MavlinkMessageInfo* info = findSpokenMessage(messageId);
+    return info ? info->crcExtra : -1;
+}
+
+const char* mavlinkNamedMessage(u32 messageId) {
+    if (messageId >= kMavlinkNamedIds) {
+        return nullptr;
+    }
+    const MavlinkMessageInfo* info = findMessageInfo(messageId);
+    return info ? info->name : nullptr;
+}
+
+const char* mavlinkMessageName(u32 messageId) {
+    const MavlinkMessageInfo* info = findSpokenMessage(messageId);
+    return info ? info->name : "Unrecognized message";
+}
+
+i32 mavlinkMinimumPayloadLength(u32 messageId) {
+    const MavlinkMessageInfo* info = findSpokenMessage(messageId);
+    return info ? info->minimumPayloadLength : -1;
+}
+
+i32 mavlinkMaximumPayloadLength(u32 messageId) {
+    const MavlinkMessageInfo* info = findSpokenMessage(messageId);
+    return info ? info->maximumPayloadLength : -1;
+}
+
+static u16 crcStep(u16 crc, u8 byte) {
+    u8 tmp = (u8)(byte ^ (u8)(crc & 0xFF));
+    tmp = (u8)(tmp ^ (u8)(tmp << 4));
+    return (u16)((crc >> 8) ^ ((u16)tmp << 8) ^ ((u16)tmp << 3) ^ (tmp >> 4));
+}
+
+u16 mavlinkCrc16(const u8* bytes, i64 first, i64 end, u8 crcExtra) {
+    u16 crc = 0xFFFF;
+    for (i64 i = first; i < end; i++) {
+        crc = crcStep(crc, bytes[i]);
+    }
+    return crcStep(crc, crcExtra);
+}
+
+f32 mavlinkF32(const u8* p) {
+    u32 bits = mavlinkU32(p);
+    f32 value;
+    std::memcpy(&value, &bits, 4);
+    return value;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Reader
+
+static bool isStartByte(u8 byte) { return byte == kMavlink1Magic || byte == kMavlink2Magic; }
+
+// Gives up the buffered frame candidate: keeps what follows its start byte from the next start
+// byte on, so a frame that began inside a bad one is still found.
+static void dropCandidate(MavlinkMessage* message) {
+    i32 count = message->bytesBuffered;
+    i32 next = 1;
+    while (next < count && !isStartByte(message->frame[next])) {
+        next++;
+    }
+    if (next >= count) {
+        message->bytesBuffered = 0;
+        return;
+    }
+    std::memmove(message->frame, message->frame + next, (size_t)(count - next));
+    message->bytesBuffered = (u16)(count - next);
+}
+
+// Copies input bytes into the frame buffer until it holds `wanted` bytes; false when the input ran out.
+static bool fillTo(MavlinkMessage* message, i32 wanted, const u8* bytes, i32* position, i32 end) {
+    i32 missing = wanted - message->bytesBuffered;
+    if (missing <= 0) {
+        return true;
+    }
+    i32 available = end - *position;
+    i32 take = missing < available ? missing : available;
+    if (take > 0) {
+        std::memcpy(message->frame + message->bytesBuffered, bytes + *position, (size_t)take);
+        message->bytesBuffered = (u16)(message->bytesBuffered + take);
+        *position += take;
+    }
+    return take == missing;
+}
+
+static void takeFrame(MavlinkMessage* message, i32 headerLength, i32 payloadLength, i32 frameLength, u32 messageId) {
+    const u8* frame = message->frame;
+    bool version2 = frame[0] == kMavlink2Magic;
+    message->version = version2 ? 2 : 1;
+    message->haveMessage = 1;
+    message->sequence = version2 ? frame[4] : frame[2];
+    u8 system = version2 ? frame[5] : frame[3];
+    u8 component = version2 ? frame[6] : frame[4];
+    message->source = (u16)(system << 8 | component);
+    message->messageId = messageId;
+    message->frameLength = (u16)frameLength;
+    message->payloadLength = (u16)payloadLength;
+    std::memset(message->payload, 0, sizeof(message->payload));
+    std::memcpy(message->payload, frame + headerLength, (size_t)payloadLength);
+    message->headerLength = (u8)headerLength;
+    std::memset(message->header, 0, sizeof(message->header));
+    std::memcpy(message->header, frame, (size_t)headerLength);
+    message->checksum[0] = frame[headerLength + payloadLength];
+    message->checksum[1] = frame[headerLength + payloadLength + 1];
+    // Bytes behind the frame stay buffered for the next call.
+    i32 rest = message->bytesBuffered - frameLength;
+    if (rest > 0) {
+        std::memmove(message->frame, message->frame + frameLength, (size_t)rest);
+    }
+    message->bytesBuffered = (u16)(rest > 0 ? rest : 0);
+}
+
+i32 parseMavlinkBytes(MavlinkMessage* message, const u8* bytes, i32 position, i32 end) {
+    message->haveMessage = 0;
+    if (message->bytesBuffered > kMavlinkMaxFrameBytes) {
+        message->bytesBuffered = 0;
+    }
+    if (!bytes || position < 0 || end < position) {
+        position = end = 0;
+    }
+    for (;;) {
+        if (message->bytesBuffered == 0) {
+            while (position < end && !isStartByte(bytes[position])) {
+                position++;
+            }
+            if (position >= end) {
+                return end;
+            }
+            message->frame[0] = bytes[position++];
+            message->bytesBuffered = 1;
+        }
+        bool version2 = message->frame[0] == kMavlink2Magic;
+        i32 headerLength = version2 ? kMavlink2HeaderBytes : kMavlink1HeaderBytes;
+        if (!fillTo(message, headerLength, bytes, &position, end)) {
+            return end;
+        }
+        const u8* frame = message->frame;
+        i32 payloadLength = frame[1];
+        u32 messageId = version2 ? (u32)frame[7] | (u32)frame[8] << 8 | (u32)frame[9] << 16 : frame[5];
+        u8 incompatFlags = version2 ? frame[2] : 0;
+        i32 crcExtra = mavlinkCrcExtra(messageId);
+        if ((incompatFlags & ~kMavlinkIncompatSigned) != 0 || crcExtra < 0) {
+            dropCandidate(message);  // a flag this reader does not understand, or an id it does not know
+            continue;
+        }
+        i32 frameLength = headerLength + payloadLength + 2 +
+                          ((incompatFlags & kMavlinkIncompatSigned) ? kMavlinkSignatureBytes : 0);
+        if (!fillTo(message, frameLength, bytes, &position, end)) {
+            return end;
+        }
+        u16 expected = mavlinkCrc16(frame, 1, headerLength + payloadLength, (u8)crcExtra);
+        u16 received = mavlinkU16(frame + headerLength + payloadLength);
+        if (expected != received) {
+            dropCandidate(message);
+            continue;
+        }
+        takeFrame(message, headerLength, payloadLength, frameLength, messageId);
+        return position;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Writer
+
+LengthFieldMark beginMavlinkPacket(ByteWriter* writer, u8* sequence, u16 source, u32 messageId, u32 forceVersion2) {
+    bool version2 = forceVersion2 || messageId > 255;
+    appendU8(version2 ? kMavlink2Magic : kMavlink1Magic, writer);
+    LengthFieldMark mark = reserveLengthField(writer, LengthFieldU8);
+    if (version2) {
+        appendU8(0, writer);  // incompatibility flags
+        appendU8(0, writer);  // compatibility flags
+    }
+    appendU8(*sequence, writer);
+    *sequence = (u8)(*sequence + 1);
+    appendU8((u8)(source >> 8), writer);
+    appendU8((u8)source, writer);
+    appendU8((u8)messageId, writer);
+    if (version2) {
+        appendU8((u8)(messageId >> 8), writer);
+        appendU8((u8)(messageId >> 16), writer);
+    }
+    return mark;
+}
+
+void finishMavlinkPacket(LengthFieldMark* mark, ByteWriter* writer) {
+    if (mark->kind == LengthFieldNone || !writer->data || mark->position < 2 || mark->position > writer->length) {
+        return;
+    }
+    u8* lengthByte = writer->data + mark->position - 1;
+    u8 magic = lengthByte[-1];
+    if (magic != kMavlink1Magic && magic != kMavlink2Magic) {
+        return;
+    }
+    i64 restOfHeader = magic == kMavlink2Magic ? 8 : 4;
+    i64 payloadLength = writer->length - mark->position - restOfHeader;
+    if (payloadLength < 0) {
+        return;  // the header itself did not fit
+    }
+    if (payloadLength > 255) {
+        writer->overflow = 1;  // a length byte cannot say this; the frame would be corrupt
+        return;
+    }
+    patchLengthField(mark, (u64)payloadLength);
+    const u8* header = writer->data + mark->position;
+    u32 messageId = magic == kMavlink2Magic ? (u32)header[5] | (u32)header[6] << 8 | (u32)header[7] << 16 : header[3];
+    i32 crcExtra = mavlinkCrcExtra(messageId);
+    if (crcExtra < 0) {
+        return;
+    }
+    i64 first = mark->position - 1;
+    u16 checksum = mavlinkCrc16(writer->data, first, writer->length, (u8)crcExtra);
+    if (writer->capacity - writer->length < 2) {
+        writer->overflow = 1;
+        return;
+    }
+    appendU16Le(checksum, writer);
+}
+
+MavlinkFrameCopy* copyMavlinkPayload(MavlinkFrameCopy* result, const MavlinkMessage* message, u8* slot, i64 slotSize,
+                                     u64 receiveTime) {
+    *result = MavlinkFrameCopy{};
+    result->receiveTime = receiveTime;
+    result->writer = makeByteWriter(slot, slotSize);
+    i32 headerLength = message->headerLength <= kMavlink2HeaderBytes ? message->headerLength : kMavlink2HeaderBytes;
+    appendBytes(message->header, headerLength, &result->writer);
+    appendBytes(message->payload, message->payloadLength <= 255 ? message->payloadLength : 255, &result->writer);
+    appendBytes(message->checksum, 2, &result->writer);
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Traffic counters
+
+void findTrafficRecord(u16 source, u8 sequence, u32 messageId, MavlinkTrafficStats* stats) {
+    if (source != 0x0101 || stats->fcSequenceCount < 0 || stats->fcSequenceCount >= kFcSequenceEntries) {
+        return;
+    }
+    stats->fcSequence[stats->fcSequenceCount] = sequence;
+    stats->fcMessageId[stats->fcSequenceCount] = messageId;
+    stats->fcSequenceCount++;
+}
+
+void recordMavlinkTraffic(u16 source, u8 sequence, u32 messageId, const u8* payload, i32 payloadLength, i32 frameLength,
+                          MavlinkTrafficStats* stats, u64 time) {
+    (void)payload;
+    (void)payloadLength;
+    if (!stats) {
+        return;
+    }
+    stats->messages++;
+    stats->bytes += frameLength > 0 ? (u64)frameLength : 0;
+    stats->lastMessageTime = time;
+    if (source == 0x0101) {
+        if (stats->fcSequenceKnown) {
+            u8 gap = (u8)(sequence - (u8)(stats->lastFcSequence + 1));
+            // A large jump backwards is a restart of the sender, not a loss.
+            if (gap < 128) {
+                stats->lostMessages += gap;
+            }
+        }
+        stats->lastFcSequence = sequence;
+        stats->fcSequenceKnown = 1;
+    }
+    findTrafficRecord(source, sequence, messageId, stats);
+}
+
+void updateMavlinkTrafficRates(MavlinkTrafficStats* stats, u64 time) {
+    if (stats->rateTime == 0 || time < stats->rateTime) {
+        stats->rateTime = time;
+        stats->rateMessages = stats->messages;
+        stats->rateBytes = stats->bytes;
+        stats->rateLost = stats->lostMessages;
+        return;
+    }
+    u64 elapsed = time - stats->rateTime;
+    if (elapsed < 1000000) {
+        return;
+    }
+    f64 seconds = (f64)elapsed / 1e6;
+    stats->messagesPerSecond = (f64)(stats->messages - stats->rateMessages) / seconds;
+    stats->bytesPerSecond = (f64)(stats->bytes - stats->rateBytes) / seconds;
+    stats->lostPerSecond = (f64)(stats->lostMessages - stats->rateLost) / seconds;
+    stats->rateTime = time;
+    stats->rateMessages = stats->messages;
+    stats->rateBytes = stats->bytes;
+    stats->rateLost = stats->lostMessages;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Senders
+
+void sendMavlinkMessage(u32 forceVersion2, u32 messageId, const ByteWriter* payload, ByteWriter* output, u8* sequence,
+                        u16 source, MavlinkTrafficStats* stats, u64 time) {
+    if (!output) {
+        return;
+    }
+    i64 start = output->length;
+    u8 frameSequence = *sequence;
+    LengthFieldMark mark = beginMavlinkPacket(output, sequence, source, messageId, forceVersion2);
+    i64 payloadLength = payload && payload->data ? payload->length : 0;
+    if (payloadLength > 0) {
+        appendBytes(payload->data, payloadLength, output);
+    }
+    finishMavlinkPacket(&mark, output);
+    if (output->overflow) {
+        return;
+    }
+    recordMavlinkTraffic(source, frameSequence, messageId, payload ? payload->data : nullptr, (i32)payloadLength,
+                         (i32)(output->length - start), stats, time);
+}
+
+void sendCommandLong(u16 command, f32 param1, f32 param2, f32 param3, f32 param4, f32 param5, f32 param6, f32 param7,
+                     u16 target, ByteWriter* output, u8* sequence, u16 source, MavlinkTrafficStats* stats, u64 time) {
+    u8 bytes[33];
+    ByteWriter payload = makeByteWriter(bytes, sizeof(bytes));
+    const f32 params[7] = {param1, param2, param3, param4, param5, param6, param7};
+    for (f32 param : params) {
+        appendF32Le(param, &payload);
+    }
+    appendU16Le(command, &payload);
+    appendU8((u8)(target >> 8), &payload);
+    appendU8((u8)target, &payload);
+    appendU8(0, &payload);  // confirmation
+    sendMavlinkMessage(0, MavlinkCommandLong, &payload, output, sequence, source, stats, time);
+}
