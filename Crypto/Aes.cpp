@@ -54,9 +54,32 @@ constexpr RoundTable buildRoundTable() {
 
 constexpr RoundTable kRoundTable = buildRoundTable();
 
-// The GF(2^8) products of MixColumns are computed on whole columns (four bytes in a u32, byte r of
-// the column in bits 8r..8r+7) rather than looked up: doubling each byte under
-// x^8 + x^4 + x^3 + x + 1 without branches.
+constexpr u32 gfMultiply(u32 a, u32 b) {
+    u32 product = 0;
+    for (int i = 0; i < 8; i++) {
+        if (b & 1) product ^= a;
+        a = ((a << 1) ^ ((a >> 7) * 0x1Bu)) & 0xFF;
+        b >>= 1;
+    }
+    return product;
+}
+
+// The decryption round's table: entry x is the InvMixColumns column of InvS(x) entering in row 0
+// (14, 9, 13 and 11 times InvS(x) in bytes 0 to 3).
+constexpr RoundTable buildInverseRoundTable() {
+    RoundTable t{};
+    for (int i = 0; i < 256; i++) {
+        u32 s = kInverseSbox.table[i];
+        t.column[i] = gfMultiply(s, 14) | gfMultiply(s, 9) << 8 | gfMultiply(s, 13) << 16 | gfMultiply(s, 11) << 24;
+    }
+    return t;
+}
+
+constexpr RoundTable kInverseRoundTable = buildInverseRoundTable();
+
+// Columns are four bytes in a u32, byte r of the column in bits 8r..8r+7. doubleBytes multiplies
+// each byte by 2 under x^8 + x^4 + x^3 + x + 1 without branches; it also serves the key expansion's
+// round constants and the InvMixColumns of the round keys in decryption.
 inline u32 doubleBytes(u32 w) { return ((w & 0x7F7F7F7Fu) << 1) ^ (((w >> 7) & 0x01010101u) * 0x1Bu); }
 inline u32 rotateBytes(u32 w, int bytes) { return (w >> (8 * bytes)) | (w << (32 - 8 * bytes)); }
 
@@ -78,22 +101,6 @@ inline u32 mixColumn(u32 w) {
 inline u32 inverseMixColumn(u32 w) {
     u32 p = w ^ rotateBytes(w, 2);
     return mixColumn(w ^ doubleBytes(doubleBytes(p)));
-}
-
-inline void addRoundKey(u8* state, const u8* key) {
-    for (int i = 0; i < 16; i++) state[i] ^= key[i];
-}
-
-// InvShiftRows and InvSubBytes: byte r of column c comes from column c - r.
-inline void inverseShiftSub(u8* s) {
-    const u8* is = kInverseSbox.table;
-    u8 t[16] = {is[s[0]],  is[s[13]], is[s[10]], is[s[7]], is[s[4]],  is[s[1]],  is[s[14]], is[s[11]],
-                is[s[8]],  is[s[5]],  is[s[2]],  is[s[15]], is[s[12]], is[s[9]], is[s[6]],  is[s[3]]};
-    memcpy(s, t, 16);
-}
-
-inline void inverseMixColumns(u8* s) {
-    for (int c = 0; c < 16; c += 4) storeColumn(s + c, inverseMixColumn(loadColumn(s + c)));
 }
 
 inline u64 loadBe64(const u8* p) {
@@ -294,12 +301,37 @@ void aesEncryptBlock(u8* block, const AesKeySchedule* schedule) {
 }
 
 void aesDecryptBlock(u8* block, const AesKeySchedule* schedule) {
-    addRoundKey(block, schedule->roundKeys + 16 * schedule->rounds);
-    for (i32 round = schedule->rounds - 1; round >= 0; round--) {
-        inverseShiftSub(block);
-        addRoundKey(block, schedule->roundKeys + 16 * round);
-        if (round != 0) inverseMixColumns(block);
+    const u32* td = kInverseRoundTable.column;
+    const u8* key = schedule->roundKeys + 16 * schedule->rounds;
+    u32 c0 = loadColumn(block) ^ loadColumn(key), c1 = loadColumn(block + 4) ^ loadColumn(key + 4);
+    u32 c2 = loadColumn(block + 8) ^ loadColumn(key + 8), c3 = loadColumn(block + 12) ^ loadColumn(key + 12);
+    // InvShiftRows (row r of column c from column c - r), InvSubBytes, AddRoundKey and InvMixColumns
+    // at once: InvMixColumns is linear, so the round key enters through its own InvMixColumns.
+    auto column = [td](u32 a, u32 b, u32 c, u32 d, const u8* k) {
+        return td[a & 0xFF] ^ rotateBytes(td[(b >> 8) & 0xFF], 3) ^ rotateBytes(td[(c >> 16) & 0xFF], 2) ^
+               rotateBytes(td[d >> 24], 1) ^ inverseMixColumn(loadColumn(k));
+    };
+    for (i32 round = schedule->rounds - 1; round > 0; round--) {
+        key -= 16;
+        u32 t0 = column(c0, c3, c2, c1, key), t1 = column(c1, c0, c3, c2, key + 4);
+        u32 t2 = column(c2, c1, c0, c3, key + 8), t3 = column(c3, c2, c1, c0, key + 12);
+        c0 = t0;
+        c1 = t1;
+        c2 = t2;
+        c3 = t3;
     }
+    // The last round has no InvMixColumns.
+    key -= 16;
+    const u8* is = kInverseSbox.table;
+    auto lastColumn = [is](u32 a, u32 b, u32 c, u32 d, const u8* k) {
+        return ((u32)is[a & 0xFF] | (u32)is[(b >> 8) & 0xFF] << 8 | (u32)is[(c >> 16) & 0xFF] << 16 |
+                (u32)is[d >> 24] << 24) ^
+               loadColumn(k);
+    };
+    storeColumn(block, lastColumn(c0, c3, c2, c1, key));
+    storeColumn(block + 4, lastColumn(c1, c0, c3, c2, key + 4));
+    storeColumn(block + 8, lastColumn(c2, c1, c0, c3, key + 8));
+    storeColumn(block + 12, lastColumn(c3, c2, c1, c0, key + 12));
 }
 
 u8* encryptAesCbc(u8* work, const u8* input, u8* output, i64 length, u8* iv, const AesKeySchedule* schedule) {
