@@ -9,6 +9,7 @@
 #include "Core/Format.h"
 #include "Core/Profiler.h"
 #include "Network/DnsPlaceholder.h"
+#include "Platform/FileThread.h"
 #include "Platform/SdlWindow.h"
 #include "Platform/SystemInfo.h"
 #include "SourceCommon/Renderer/Renderer.h"
@@ -198,7 +199,7 @@ int main(int, char**) {
 
     head->window = window;
     setRunning(head, 1);
-    // The file thread joins these with the file tables.
+    std::thread fileWorker([platform] { fileThread(platform); });
     std::thread jobWorker([queue = &platform->jobQueue] { asyncJobThread(queue); });
     exitProfilingRegion("Main Setup");
 
@@ -210,6 +211,7 @@ int main(int, char**) {
 
     printProfilingReport(&globalProfiler);
     jobWorker.join();
+    fileWorker.join();
     closeAllGameControllers();
     if (head->glContext) SDL_GL_DeleteContext((SDL_GLContext)head->glContext);
     if (head->arrowCursor) SDL_FreeCursor((SDL_Cursor*)head->arrowCursor);

@@ -1,0 +1,40 @@
+// The file thread's plain file work on the data folder: whole-file reads, folder listings and file
+// jobs. Every path below the data folder is relative with "/" (or "\") separators; absolute paths are
+// accepted for reads alone, and ".." never leaves the data folder.
+#pragma once
+#include "Platform/FileTables.h"
+
+// The data folder ("<Documents>/Tarnwick/") as start-up formed it; reads, listings and jobs report
+// "Documents directory doesn't exist" when it is empty or its Documents folder is missing.
+struct FileRequestResult {
+    FixedString fullPath;
+    u32 ok;
+};
+
+// Forms the full path of a read and reads the file into the request. On success the status stays 1
+// for the caller to finish; a failure status is final.
+FileRequestResult processFileRequest(FixedString dataFolder, FixedString path, u8* buffer, u64 maxSize, u32 headroom,
+                                     FileReadRequest* request);
+// Reads a whole file into the caller's buffer (capacity maxSize) or a buffer allocated here with
+// headroom free bytes in front. Returns 1 on success.
+u32 readEntireFile(FixedString fullPath, u8* buffer, i64 maxSize, u32 headroom, FileReadRequest* request);
+// Serves a listing request (kind 2): FolderEntry records in the order the system enumerates them.
+void listFolder(FixedString dataFolder, FileReadRequest* request);
+
+// Executes one job. Whole-file writes go to a temporary file beside the target that is flushed and
+// renamed over it, so the old file stays whole until the new one is complete.
+void runFileJob(FixedString dataFolder, FixedString path, const char* mimeType, u8* data, u32 size, u32 mode,
+                FileJobResult* own, FileJobResult* result);
+// The job pass: runs every queued job whose path has no earlier unfinished job, in slot order.
+void runFileJobPass(FixedString dataFolder, FileJobTable* table);
+
+// The first half of a whole-file write: the bytes into the temporary file beside fullPath, flushed.
+// Returns a FileStatus (2 on success) and the bytes written; the caller renames the temporary file.
+u32 writeTemporaryBeside(FixedString fullPath, const u8* data, u32 size, u32* written, FixedString* temporaryPath);
+
+// The FileStatus for an errno of opening, deleting or renaming.
+u32 fileStatusFromErrno(int error);
+// The Documents folder of a data folder path ("/home/a/Documents/Tarnwick/" -> "/home/a/Documents").
+FixedString documentsFolderOf(FixedString dataFolder);
+// 1 when the path is relative and has no ".." component.
+u32 isPathInsideDataFolder(FixedString path);
