@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "Core/Profiler.h"
-#include "Crypto/MontgomeryField.h"
+#include "Crypto/JacobianCurve.h"
 #include "Platform/Random.h"
 
 namespace {
@@ -73,107 +73,6 @@ void fieldInvert(u8* out, const u8* a, const EllipticCurve* c) {
     if (out[31] & 0x80) bigNumAdd(out, out, c->p);
 }
 
-// ---- Scalar multiplication in Jacobian coordinates (X / Z^2, Y / Z^3) over Montgomery limbs.
-
-using Field = MontgomeryField<4>;
-
-struct Jacobian {
-    u64 x[4], y[4], z[4];
-};
-
-struct CurveField {
-    Field f;
-    u64 a[4];  // a in Montgomery form
-};
-
-void makeCurveField(CurveField* out, const EllipticCurve* curve) {
-    u64 p[4];
-    montgomery::loadBytes<4>(p, curve->p);
-    out->f = montgomery::makeField<4>(p);
-    u64 a[4];
-    montgomery::loadBytes<4>(a, curve->a);
-    montgomery::toMontgomery<4>(out->a, a, &out->f);
-}
-
-// 2P for a point with Z != 0 and Y != 0 (always so for points of odd prime order).
-void jacobianDouble(Jacobian* out, const Jacobian* p, const CurveField* cf) {
-    using namespace montgomery;
-    const Field* f = &cf->f;
-    u64 xx[4], yy[4], yyyy[4], zz[4], s[4], m[4], t[4], u[4];
-    multiply<4>(xx, p->x, p->x, f);
-    multiply<4>(yy, p->y, p->y, f);
-    multiply<4>(yyyy, yy, yy, f);
-    multiply<4>(zz, p->z, p->z, f);
-    // s = 4 x yy
-    multiply<4>(s, p->x, yy, f);
-    add<4>(s, s, s, f);
-    add<4>(s, s, s, f);
-    // m = 3 xx + a zz^2
-    add<4>(m, xx, xx, f);
-    add<4>(m, m, xx, f);
-    multiply<4>(t, zz, zz, f);
-    multiply<4>(t, t, cf->a, f);
-    add<4>(m, m, t, f);
-    // z3 = 2 y z
-    multiply<4>(u, p->y, p->z, f);
-    add<4>(out->z, u, u, f);
-    // x3 = m^2 - 2 s
-    multiply<4>(t, m, m, f);
-    subtract<4>(t, t, s, f);
-    subtract<4>(t, t, s, f);
-    // y3 = m (s - x3) - 8 yyyy
-    subtract<4>(s, s, t, f);
-    multiply<4>(s, m, s, f);
-    add<4>(yyyy, yyyy, yyyy, f);
-    add<4>(yyyy, yyyy, yyyy, f);
-    add<4>(yyyy, yyyy, yyyy, f);
-    subtract<4>(out->y, s, yyyy, f);
-    memcpy(out->x, t, sizeof(t));
-}
-
-// P + Q for two finite points: 0 on success, 1 when the sum is the point at infinity.
-i32 jacobianAdd(Jacobian* out, const Jacobian* p, const Jacobian* q, const CurveField* cf) {
-    using namespace montgomery;
-    const Field* f = &cf->f;
-    u64 z1z1[4], z2z2[4], u1[4], u2[4], s1[4], s2[4], h[4], r[4], t[4];
-    multiply<4>(z1z1, p->z, p->z, f);
-    multiply<4>(z2z2, q->z, q->z, f);
-    multiply<4>(u1, p->x, z2z2, f);
-    multiply<4>(u2, q->x, z1z1, f);
-    multiply<4>(t, q->z, z2z2, f);
-    multiply<4>(s1, p->y, t, f);
-    multiply<4>(t, p->z, z1z1, f);
-    multiply<4>(s2, q->y, t, f);
-    subtract<4>(h, u2, u1, f);
-    subtract<4>(r, s2, s1, f);
-    if (isZero<4>(h)) {
-        if (!isZero<4>(r)) return 1;
-        jacobianDouble(out, p, cf);
-        return 0;
-    }
-    u64 hh[4], hhh[4], v[4];
-    multiply<4>(hh, h, h, f);
-    multiply<4>(hhh, hh, h, f);
-    multiply<4>(v, u1, hh, f);
-    // x3 = r^2 - hhh - 2 v
-    u64 x3[4], y3[4];
-    multiply<4>(x3, r, r, f);
-    subtract<4>(x3, x3, hhh, f);
-    subtract<4>(x3, x3, v, f);
-    subtract<4>(x3, x3, v, f);
-    // y3 = r (v - x3) - s1 hhh
-    subtract<4>(t, v, x3, f);
-    multiply<4>(y3, r, t, f);
-    multiply<4>(t, s1, hhh, f);
-    subtract<4>(y3, y3, t, f);
-    // z3 = z1 z2 h
-    multiply<4>(t, p->z, q->z, f);
-    multiply<4>(out->z, t, h, f);
-    memcpy(out->x, x3, sizeof(x3));
-    memcpy(out->y, y3, sizeof(y3));
-    return 0;
-}
-
 }  // namespace
 
 const EllipticCurve secp256r1 = makeSecp256r1();
@@ -240,45 +139,9 @@ i32 addDifferentPoints(u8* out, const u8* p, const u8* q, const EllipticCurve* c
     return 0;
 }
 
-// Right-to-left double-and-add over all 256 bits, as the affine formulation: R accumulates the set
-// bits' multiples of Q = 2^i P; meeting the point at infinity in an addition fails.
 i32 scalePoint(u8* out, const u8* scalar, const u8* point, const EllipticCurve* curve) {
     ProfilingScope scope("Scale Point");
-    using namespace montgomery;
-    CurveField cf;
-    makeCurveField(&cf, curve);
-    Jacobian q, r;
-    u64 raw[4];
-    loadBytes<4>(raw, point);
-    toMontgomery<4>(q.x, raw, &cf.f);
-    loadBytes<4>(raw, point + 32);
-    toMontgomery<4>(q.y, raw, &cf.f);
-    memcpy(q.z, cf.f.one, sizeof(q.z));
-    if (isZero<4>(q.y)) return 1;  // a point of order two: its doubling is infinite
-    bool haveR = false;
-    for (int bit = 0; bit < 256; bit++) {
-        if ((scalar[bit / 8] >> (bit % 8)) & 1) {
-            if (!haveR) {
-                r = q;
-                haveR = true;
-            } else if (jacobianAdd(&r, &r, &q, &cf)) {
-                return 1;
-            }
-        }
-        jacobianDouble(&q, &q, &cf);
-    }
-    if (!haveR) return 1;
-    u64 zInverse[4], zz[4], zzz[4], x[4], y[4];
-    invert<4>(zInverse, r.z, &cf.f);
-    multiply<4>(zz, zInverse, zInverse, &cf.f);
-    multiply<4>(zzz, zz, zInverse, &cf.f);
-    multiply<4>(x, r.x, zz, &cf.f);
-    multiply<4>(y, r.y, zzz, &cf.f);
-    fromMontgomery<4>(raw, x, &cf.f);
-    storeBytes<4>(out, raw);
-    fromMontgomery<4>(raw, y, &cf.f);
-    storeBytes<4>(out + 32, raw);
-    return 0;
+    return jacobian::scaleJacobian<4>(out, scalar, point, curve->p, curve->a);
 }
 
 i32 generateRandomNumber(u8* out, const EllipticCurve* curve) {

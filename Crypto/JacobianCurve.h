@@ -1,0 +1,155 @@
+// Scalar multiplication on a short-Weierstrass curve y^2 = x^3 + a x + b over a prime field of
+// N 64-bit limbs, in Jacobian coordinates (X / Z^2, Y / Z^3) over Montgomery-form limbs: one
+// inversion per multiplication instead of one per step. Used inside the curve code only.
+#pragma once
+#include <cstring>
+
+#include "Crypto/MontgomeryField.h"
+
+namespace jacobian {
+
+template <int N>
+struct Jacobian {
+    u64 x[N], y[N], z[N];
+};
+
+template <int N>
+struct CurveField {
+    MontgomeryField<N> f;
+    u64 a[N];  // a in Montgomery form
+};
+
+template <int N>
+void makeCurveField(CurveField<N>* out, const u8* prime, const u8* a) {
+    u64 p[N];
+    montgomery::loadBytes<N>(p, prime);
+    out->f = montgomery::makeField<N>(p);
+    u64 aLimbs[N];
+    montgomery::loadBytes<N>(aLimbs, a);
+    montgomery::toMontgomery<N>(out->a, aLimbs, &out->f);
+}
+
+// 2P for a point with Z != 0 and Y != 0 (always so for points of odd prime order).
+template <int N>
+void jacobianDouble(Jacobian<N>* out, const Jacobian<N>* p, const CurveField<N>* cf) {
+    using namespace montgomery;
+    const MontgomeryField<N>* f = &cf->f;
+    u64 xx[N], yy[N], yyyy[N], zz[N], s[N], m[N], t[N], u[N];
+    multiply<N>(xx, p->x, p->x, f);
+    multiply<N>(yy, p->y, p->y, f);
+    multiply<N>(yyyy, yy, yy, f);
+    multiply<N>(zz, p->z, p->z, f);
+    // s = 4 x yy
+    multiply<N>(s, p->x, yy, f);
+    add<N>(s, s, s, f);
+    add<N>(s, s, s, f);
+    // m = 3 xx + a zz^2
+    add<N>(m, xx, xx, f);
+    add<N>(m, m, xx, f);
+    multiply<N>(t, zz, zz, f);
+    multiply<N>(t, t, cf->a, f);
+    add<N>(m, m, t, f);
+    // z3 = 2 y z
+    multiply<N>(u, p->y, p->z, f);
+    add<N>(out->z, u, u, f);
+    // x3 = m^2 - 2 s
+    multiply<N>(t, m, m, f);
+    subtract<N>(t, t, s, f);
+    subtract<N>(t, t, s, f);
+    // y3 = m (s - x3) - 8 yyyy
+    subtract<N>(s, s, t, f);
+    multiply<N>(s, m, s, f);
+    add<N>(yyyy, yyyy, yyyy, f);
+    add<N>(yyyy, yyyy, yyyy, f);
+    add<N>(yyyy, yyyy, yyyy, f);
+    subtract<N>(out->y, s, yyyy, f);
+    memcpy(out->x, t, sizeof(t));
+}
+
+// P + Q for two finite points: 0 on success, 1 when the sum is the point at infinity.
+template <int N>
+i32 jacobianAdd(Jacobian<N>* out, const Jacobian<N>* p, const Jacobian<N>* q, const CurveField<N>* cf) {
+    using namespace montgomery;
+    const MontgomeryField<N>* f = &cf->f;
+    u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], r[N], t[N];
+    multiply<N>(z1z1, p->z, p->z, f);
+    multiply<N>(z2z2, q->z, q->z, f);
+    multiply<N>(u1, p->x, z2z2, f);
+    multiply<N>(u2, q->x, z1z1, f);
+    multiply<N>(t, q->z, z2z2, f);
+    multiply<N>(s1, p->y, t, f);
+    multiply<N>(t, p->z, z1z1, f);
+    multiply<N>(s2, q->y, t, f);
+    subtract<N>(h, u2, u1, f);
+    subtract<N>(r, s2, s1, f);
+    if (isZero<N>(h)) {
+        if (!isZero<N>(r)) return 1;
+        jacobianDouble(out, p, cf);
+        return 0;
+    }
+    u64 hh[N], hhh[N], v[N];
+    multiply<N>(hh, h, h, f);
+    multiply<N>(hhh, hh, h, f);
+    multiply<N>(v, u1, hh, f);
+    // x3 = r^2 - hhh - 2 v
+    u64 x3[N], y3[N];
+    multiply<N>(x3, r, r, f);
+    subtract<N>(x3, x3, hhh, f);
+    subtract<N>(x3, x3, v, f);
+    subtract<N>(x3, x3, v, f);
+    // y3 = r (v - x3) - s1 hhh
+    subtract<N>(t, v, x3, f);
+    multiply<N>(y3, r, t, f);
+    multiply<N>(t, s1, hhh, f);
+    subtract<N>(y3, y3, t, f);
+    // z3 = z1 z2 h
+    multiply<N>(t, p->z, q->z, f);
+    multiply<N>(out->z, t, h, f);
+    memcpy(out->x, x3, sizeof(x3));
+    memcpy(out->y, y3, sizeof(y3));
+    return 0;
+}
+
+// Right-to-left double-and-add over every bit of the scalar, as the affine formulation: R
+// accumulates the set bits' multiples of Q = 2^i P; meeting the point at infinity in an addition
+// fails. Numbers are 8 N bytes little-endian; the point is x then y.
+template <int N>
+i32 scaleJacobian(u8* out, const u8* scalar, const u8* point, const u8* prime, const u8* a) {
+    using namespace montgomery;
+    CurveField<N> cf;
+    makeCurveField<N>(&cf, prime, a);
+    Jacobian<N> q, r;
+    u64 raw[N];
+    loadBytes<N>(raw, point);
+    toMontgomery<N>(q.x, raw, &cf.f);
+    loadBytes<N>(raw, point + 8 * N);
+    toMontgomery<N>(q.y, raw, &cf.f);
+    memcpy(q.z, cf.f.one, sizeof(q.z));
+    if (isZero<N>(q.y)) return 1;  // a point of order two: its doubling is infinite
+    bool haveR = false;
+    for (int bit = 0; bit < 64 * N; bit++) {
+        if ((scalar[bit / 8] >> (bit % 8)) & 1) {
+            if (!haveR) {
+                r = q;
+                haveR = true;
+            } else if (jacobianAdd<N>(&r, &r, &q, &cf)) {
+                return 1;
+            }
+        }
+        jacobianDouble<N>(&q, &q, &cf);
+    }
+    if (!haveR) return 1;
+    u64 zInverse[N], zz[N], zzz[N], x[N], y[N];
+    invert<N>(zInverse, r.z, &cf.f);
+    multiply<N>(zz, zInverse, zInverse, &cf.f);
+    multiply<N>(zzz, zz, zInverse, &cf.f);
+    multiply<N>(x, r.x, zz, &cf.f);
+    multiply<N>(y, r.y, zzz, &cf.f);
+    fromMontgomery<N>(raw, x, &cf.f);
+    storeBytes<N>(out, raw);
+    fromMontgomery<N>(raw, y, &cf.f);
+    storeBytes<N>(out + 8 * N, raw);
+    return 0;
+}
+
+}  // namespace jacobian
