@@ -48,22 +48,27 @@ struct PngInfo {
     u8 paletteAlpha[256];
 };
 
+// The Paeth predictor without branches: |p - a| = |b - c|, |p - b| = |a - c|, |p - c| = |a + b - 2c|;
+// ties prefer a, then b.
 inline u8 paeth(i32 a, i32 b, i32 c) {
-    i32 p = a + b - c;
-    i32 pa = p > a ? p - a : a - p;
-    i32 pb = p > b ? p - b : b - p;
-    i32 pc = p > c ? p - c : c - p;
-    if (pa <= pb && pa <= pc) return u8(a);
-    if (pb <= pc) return u8(b);
-    return u8(c);
+    i32 pa = b - c;
+    i32 pb = a - c;
+    i32 pc = pa + pb;
+    pa = pa < 0 ? -pa : pa;
+    pb = pb < 0 ? -pb : pb;
+    pc = pc < 0 ? -pc : pc;
+    i32 bc = pb <= pc ? b : c;
+    return u8(pa <= pb && pa <= pc ? a : bc);
 }
 
 // Undoes one row's filter in place; prev is the unfiltered row above, or null for the first row.
-bool unfilterRow(u8 type, u8* row, const u8* prev, i64 count, i64 offset) {
+// Offset is the filter's byte distance to the left; the per-pixel loops are unrolled for each offset.
+template <i64 Offset>
+bool unfilterRowFixed(u8 type, u8* row, const u8* prev, i64 count) {
     switch (type) {
     case 0: return true;
     case 1:
-        for (i64 i = offset; i < count; i++) row[i] = u8(row[i] + row[i - offset]);
+        for (i64 i = Offset; i < count; i++) row[i] = u8(row[i] + row[i - Offset]);
         return true;
     case 2:
         if (prev)
@@ -71,23 +76,37 @@ bool unfilterRow(u8 type, u8* row, const u8* prev, i64 count, i64 offset) {
         return true;
     case 3:
         if (prev) {
-            for (i64 i = 0; i < offset && i < count; i++) row[i] = u8(row[i] + (prev[i] >> 1));
-            for (i64 i = offset; i < count; i++) row[i] = u8(row[i] + ((row[i - offset] + prev[i]) >> 1));
+            for (i64 i = 0; i < Offset && i < count; i++) row[i] = u8(row[i] + (prev[i] >> 1));
+            for (i64 i = Offset; i < count; i++) row[i] = u8(row[i] + ((row[i - Offset] + prev[i]) >> 1));
         } else {
-            for (i64 i = offset; i < count; i++) row[i] = u8(row[i] + (row[i - offset] >> 1));
+            for (i64 i = Offset; i < count; i++) row[i] = u8(row[i] + (row[i - Offset] >> 1));
         }
         return true;
     case 4:
         if (prev) {
-            for (i64 i = 0; i < offset && i < count; i++) row[i] = u8(row[i] + prev[i]);
-            for (i64 i = offset; i < count; i++)
-                row[i] = u8(row[i] + paeth(row[i - offset], prev[i], prev[i - offset]));
+            for (i64 i = 0; i < Offset && i < count; i++) row[i] = u8(row[i] + prev[i]);
+            i64 i = Offset;
+            for (; i + Offset <= count; i += Offset)
+                for (i64 k = 0; k < Offset; k++)
+                    row[i + k] = u8(row[i + k] + paeth(row[i + k - Offset], prev[i + k], prev[i + k - Offset]));
+            for (; i < count; i++) row[i] = u8(row[i] + paeth(row[i - Offset], prev[i], prev[i - Offset]));
         } else {
             // With the row above all zero, Paeth always picks the left byte.
-            for (i64 i = offset; i < count; i++) row[i] = u8(row[i] + row[i - offset]);
+            for (i64 i = Offset; i < count; i++) row[i] = u8(row[i] + row[i - Offset]);
         }
         return true;
     default: return false;
+    }
+}
+
+bool unfilterRow(u8 type, u8* row, const u8* prev, i64 count, i64 offset) {
+    switch (offset) {
+    case 1: return unfilterRowFixed<1>(type, row, prev, count);
+    case 2: return unfilterRowFixed<2>(type, row, prev, count);
+    case 3: return unfilterRowFixed<3>(type, row, prev, count);
+    case 4: return unfilterRowFixed<4>(type, row, prev, count);
+    case 6: return unfilterRowFixed<6>(type, row, prev, count);
+    default: return unfilterRowFixed<8>(type, row, prev, count);
     }
 }
 
