@@ -3,16 +3,120 @@
 #include <cstring>
 
 #include "Core/Profiler.h"
-#include "Crypto/MontgomeryField.h"
 #include "Platform/Random.h"
 
 namespace {
 
-using Field = MontgomeryField<4>;
+// Numbers modulo p = 2^255 - 19 as five 51-bit limbs (least significant first). Limbs may run a
+// few bits over 51 between reductions; every operation is free of branches and look-ups on the
+// values.
+using u128 = unsigned __int128;
+constexpr u64 kMask51 = (1ull << 51) - 1;
 
-constexpr u64 kPrime[4] = {0xFFFFFFFFFFFFFFEDull, 0xFFFFFFFFFFFFFFFFull, 0xFFFFFFFFFFFFFFFFull,
-                           0x7FFFFFFFFFFFFFFFull};
-constexpr Field kField = montgomery::makeField<4>(kPrime);
+struct Element {
+    u64 limb[5];
+};
+
+Element fromBytes(const u8* bytes) {
+    u64 w[4];
+    for (int i = 0; i < 4; i++) {
+        u64 v = 0;
+        for (int j = 7; j >= 0; j--) v = v << 8 | bytes[8 * i + j];
+        w[i] = v;
+    }
+    w[3] &= 0x7FFFFFFFFFFFFFFFull;  // the top bit of u is ignored
+    return {{w[0] & kMask51, (w[0] >> 51 | w[1] << 13) & kMask51, (w[1] >> 38 | w[2] << 26) & kMask51,
+             (w[2] >> 25 | w[3] << 39) & kMask51, w[3] >> 12}};
+}
+
+// Limbs below 2^51 again, the overflow of the top limb folded back as 19 times itself.
+Element carry(Element a) {
+    for (int pass = 0; pass < 2; pass++) {
+        for (int i = 0; i < 4; i++) {
+            a.limb[i + 1] += a.limb[i] >> 51;
+            a.limb[i] &= kMask51;
+        }
+        a.limb[0] += 19 * (a.limb[4] >> 51);
+        a.limb[4] &= kMask51;
+    }
+    return a;
+}
+
+void toBytes(u8* out, Element a) {
+    a = carry(a);
+    // q = 1 exactly when a >= p; then a - p = a + 19 - 2^255.
+    u64 q = (a.limb[0] + 19) >> 51;
+    for (int i = 1; i < 5; i++) q = (a.limb[i] + q) >> 51;
+    a.limb[0] += 19 * q;
+    for (int i = 0; i < 4; i++) {
+        a.limb[i + 1] += a.limb[i] >> 51;
+        a.limb[i] &= kMask51;
+    }
+    a.limb[4] &= kMask51;
+    u64 w[4] = {a.limb[0] | a.limb[1] << 51, a.limb[1] >> 13 | a.limb[2] << 38, a.limb[2] >> 26 | a.limb[3] << 25,
+                a.limb[3] >> 39 | a.limb[4] << 12};
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 8; j++) out[8 * i + j] = (u8)(w[i] >> (8 * j));
+}
+
+Element add(const Element& a, const Element& b) {
+    Element r;
+    for (int i = 0; i < 5; i++) r.limb[i] = a.limb[i] + b.limb[i];
+    return r;
+}
+
+// a - b for b with limbs below 2^52: 2p is added first so no limb goes below zero.
+Element subtract(const Element& a, const Element& b) {
+    Element r;
+    r.limb[0] = a.limb[0] + 0xFFFFFFFFFFFDAull - b.limb[0];
+    for (int i = 1; i < 5; i++) r.limb[i] = a.limb[i] + 0xFFFFFFFFFFFFEull - b.limb[i];
+    return r;
+}
+
+Element multiply(const Element& f, const Element& g) {
+    const u64 *a = f.limb, *b = g.limb;
+    u64 b1 = 19 * b[1], b2 = 19 * b[2], b3 = 19 * b[3], b4 = 19 * b[4];
+    u128 r0 = (u128)a[0] * b[0] + (u128)a[1] * b4 + (u128)a[2] * b3 + (u128)a[3] * b2 + (u128)a[4] * b1;
+    u128 r1 = (u128)a[0] * b[1] + (u128)a[1] * b[0] + (u128)a[2] * b4 + (u128)a[3] * b3 + (u128)a[4] * b2;
+    u128 r2 = (u128)a[0] * b[2] + (u128)a[1] * b[1] + (u128)a[2] * b[0] + (u128)a[3] * b4 + (u128)a[4] * b3;
+    u128 r3 = (u128)a[0] * b[3] + (u128)a[1] * b[2] + (u128)a[2] * b[1] + (u128)a[3] * b[0] + (u128)a[4] * b4;
+    u128 r4 = (u128)a[0] * b[4] + (u128)a[1] * b[3] + (u128)a[2] * b[2] + (u128)a[3] * b[1] + (u128)a[4] * b[0];
+    Element h;
+    r1 += (u64)(r0 >> 51);
+    h.limb[0] = (u64)r0 & kMask51;
+    r2 += (u64)(r1 >> 51);
+    h.limb[1] = (u64)r1 & kMask51;
+    r3 += (u64)(r2 >> 51);
+    h.limb[2] = (u64)r2 & kMask51;
+    r4 += (u64)(r3 >> 51);
+    h.limb[3] = (u64)r3 & kMask51;
+    u64 top = (u64)(r4 >> 51);
+    h.limb[4] = (u64)r4 & kMask51;
+    h.limb[0] += top * 19;
+    h.limb[1] += h.limb[0] >> 51;
+    h.limb[0] &= kMask51;
+    return h;
+}
+
+void conditionalSwap(Element* a, Element* b, u64 bit) {
+    u64 mask = 0 - bit;
+    for (int i = 0; i < 5; i++) {
+        u64 t = (a->limb[i] ^ b->limb[i]) & mask;
+        a->limb[i] ^= t;
+        b->limb[i] ^= t;
+    }
+}
+
+// a^(p - 2) = 1 / a (0 for 0). The exponent 2^255 - 21 is public, so the steps are always the same.
+Element invert(const Element& a) {
+    Element result = {{1, 0, 0, 0, 0}};
+    for (int bit = 254; bit >= 0; bit--) {
+        result = multiply(result, result);
+        bool set = !(bit == 2 || bit == 4);  // 2^255 - 21 has every bit of 0..254 set but bits 2 and 4
+        if (set) result = multiply(result, a);
+    }
+    return result;
+}
 
 }  // namespace
 
@@ -20,56 +124,32 @@ const u8 x25519BasePoint[32] = {9};
 
 u8* x25519(u8* out, u8* scalar, const u8* u) {
     ProfilingScope scope("x25519");
-    using namespace montgomery;
-    const Field* f = &kField;
     scalar[0] &= 248;
     scalar[31] &= 63;
     scalar[31] |= 64;
-    u8 uBytes[32];
-    memcpy(uBytes, u, 32);
-    uBytes[31] &= 0x7F;
-    u64 raw[4], a24Raw[4] = {121665};
-    loadBytes<4>(raw, uBytes);
-    u64 x1[4], x2[4], z2[4] = {}, x3[4], z3[4], a24[4];
-    toMontgomery<4>(x1, raw, f);  // also reduces a u of p and above
-    toMontgomery<4>(a24, a24Raw, f);
-    memcpy(x2, f->one, sizeof(x2));
-    memcpy(x3, x1, sizeof(x3));
-    memcpy(z3, f->one, sizeof(z3));
+    const Element x1 = fromBytes(u), a24 = {{121665, 0, 0, 0, 0}};
+    Element x2 = {{1, 0, 0, 0, 0}}, z2 = {}, x3 = x1, z3 = {{1, 0, 0, 0, 0}};
     u64 swap = 0;
     for (int t = 254; t >= 0; t--) {
         u64 bit = (scalar[t / 8] >> (t % 8)) & 1;
         swap ^= bit;
-        conditionalSwap<4>(x2, x3, swap);
-        conditionalSwap<4>(z2, z3, swap);
+        conditionalSwap(&x2, &x3, swap);
+        conditionalSwap(&z2, &z3, swap);
         swap = bit;
-        u64 a[4], aa[4], b[4], bb[4], e[4], c[4], d[4], da[4], cb[4], t1[4];
-        add<4>(a, x2, z2, f);
-        multiply<4>(aa, a, a, f);
-        subtract<4>(b, x2, z2, f);
-        multiply<4>(bb, b, b, f);
-        subtract<4>(e, aa, bb, f);
-        add<4>(c, x3, z3, f);
-        subtract<4>(d, x3, z3, f);
-        multiply<4>(da, d, a, f);
-        multiply<4>(cb, c, b, f);
-        add<4>(t1, da, cb, f);
-        multiply<4>(x3, t1, t1, f);
-        subtract<4>(t1, da, cb, f);
-        multiply<4>(t1, t1, t1, f);
-        multiply<4>(z3, x1, t1, f);
-        multiply<4>(x2, aa, bb, f);
-        multiply<4>(t1, a24, e, f);
-        add<4>(t1, aa, t1, f);
-        multiply<4>(z2, e, t1, f);
+        Element a = add(x2, z2), aa = multiply(a, a);
+        Element b = subtract(x2, z2), bb = multiply(b, b);
+        Element e = subtract(aa, bb);
+        Element c = add(x3, z3), d = subtract(x3, z3);
+        Element da = multiply(d, a), cb = multiply(c, b);
+        Element sum = add(da, cb), difference = subtract(da, cb);
+        x3 = multiply(sum, sum);
+        z3 = multiply(x1, multiply(difference, difference));
+        x2 = multiply(aa, bb);
+        z2 = multiply(e, add(aa, multiply(a24, e)));
     }
-    conditionalSwap<4>(x2, x3, swap);
-    conditionalSwap<4>(z2, z3, swap);
-    u64 zInverse[4], result[4];
-    invert<4>(zInverse, z2, f);
-    multiply<4>(result, x2, zInverse, f);
-    fromMontgomery<4>(raw, result, f);
-    storeBytes<4>(out, raw);
+    conditionalSwap(&x2, &x3, swap);
+    conditionalSwap(&z2, &z3, swap);
+    toBytes(out, multiply(x2, invert(z2)));
     return out;
 }
 
