@@ -94,6 +94,13 @@ TEST(PngEncode, RowsSpanningSeveralBlocks) {
     PngPicture back;
     ASSERT_TRUE(libpngRead(file, &back));
     EXPECT_TRUE(back.samples == pixels);
+    std::vector<u8> decoded(pixels.size());
+    std::vector<u8> scratch(size_t(height) * (1 + size_t(width) * 4));
+    ImageResult result{};
+    parsePng(&result, file.data(), i64(file.size()), decoded.data(), i64(decoded.size()), 4, 1, scratch.data(),
+             i64(scratch.size()));
+    EXPECT_EQ(std::string(result.error.text, result.error.length), "");
+    EXPECT_TRUE(decoded == pixels);
     // Count the blocks with zlib, which stops after each one with Z_BLOCK.
     std::vector<u8> stream = pngIdatData(file);
     std::vector<u8> raw(size_t(height) * (1 + size_t(width) * 4));
