@@ -31,10 +31,10 @@ constexpr i32 countOf(const AttributeSpec (&)[N]) {
     return N;
 }
 
-// The state of a program before its batch draws: null when the program is not built.
+// The program a batch draws with: null until one has been built.
 const ShaderProgram* usableProgram(Renderer* renderer, i32 index) {
     const ShaderProgram* program = &renderer->shaders.programs[index];
-    if (program->status.length != 0 || program->program == 0) return nullptr;
+    if (program->program == 0) return nullptr;
     return program;
 }
 

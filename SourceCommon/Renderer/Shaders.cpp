@@ -68,11 +68,8 @@ void buildProgram(ShaderProgram* program, const char* const* names, const FixedS
                   GlFunctionTable* gl, GlDebugLog* debugLog) {
     program->builtCount = program->loadCount;
     program->status = FixedString{};
-    if (program->program) {
-        GL_SITE;
-        gl->glDeleteProgram(program->program);
-        program->program = 0;
-    }
+    // The program in use keeps drawing until its replacement has linked: a source that fails during
+    // a reload leaves its error in the status, not a blank screen.
     GL_SITE;
     GlUint name = gl->glCreateProgram();
     if (!name) program->status = makeString("Couldn't create another shader program");
@@ -127,6 +124,10 @@ void buildProgram(ShaderProgram* program, const char* const* names, const FixedS
         }
     }
     if (program->status.length == 0) {
+        if (program->program) {
+            GL_SITE;
+            gl->glDeleteProgram(program->program);
+        }
         program->program = name;
         GL_SITE;
         gl->glUseProgram(name);

@@ -54,7 +54,7 @@ struct ShaderProgram {
     FixedString status; // empty when built; else the latest loading message or error
     i32 loadCount;      // raised each time a source request is made
     i32 builtCount;     // loadCount at the last build attempt
-    u32 program;        // GL program name, 0 when none
+    u32 program;        // GL program name, 0 when none; kept while a rebuild fails
 };
 
 struct ShaderSet {
@@ -66,7 +66,8 @@ struct ShaderSet {
 void fillShaderNames(ShaderSet* shaders);
 
 // The per-frame step: follows each program's two source requests, builds a program whose sources
-// are ready and were (re)loaded, and appends one status line per program to the log.
+// are ready and were (re)loaded, and appends one status line per program to the log. A program
+// draws whenever it has a GL program, also while its sources reload or a rebuild failed.
 void checkShaders(ShaderSet* shaders, const FixedString* glslHeader, AssetReader* reader, GlFunctionTable* gl,
                   GlDebugLog* debugLog, ByteWriter* rendererLog);
 
