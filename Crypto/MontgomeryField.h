@@ -45,17 +45,6 @@ inline void select(u64* out, u64 mask, const u64* a, const u64* b) {
     for (int i = 0; i < N; i++) out[i] = (a[i] & mask) | (b[i] & ~mask);
 }
 
-// Swaps a and b when bit is 1.
-template <int N>
-inline void conditionalSwap(u64* a, u64* b, u64 bit) {
-    u64 mask = 0 - bit;
-    for (int i = 0; i < N; i++) {
-        u64 t = (a[i] ^ b[i]) & mask;
-        a[i] ^= t;
-        b[i] ^= t;
-    }
-}
-
 template <int N>
 inline void add(u64* out, const u64* a, const u64* b, const MontgomeryField<N>* f) {
     u64 sum[N], reduced[N];
@@ -136,13 +125,6 @@ inline u64 isZero(const u64* a) {
     u64 any = 0;
     for (int i = 0; i < N; i++) any |= a[i];
     return any == 0;
-}
-
-template <int N>
-inline bool equal(const u64* a, const u64* b) {
-    u64 difference = 0;
-    for (int i = 0; i < N; i++) difference |= a[i] ^ b[i];
-    return difference == 0;
 }
 
 // The constants of the field of the odd prime p.
