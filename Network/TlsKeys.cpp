@@ -1,0 +1,179 @@
+// Key schedules: the TLS 1.3 schedule over SHA-256 or SHA-384 (RFC 8446 section 7) and the TLS 1.2
+// PRF, master secret (with the extended master secret of RFC 7627) and key block.
+#include "Crypto/Hmac.h"
+#include "Network/TlsInternal.h"
+
+#include <cstring>
+
+namespace {
+
+const u8 kNoBytes[1] = {0};
+
+}  // namespace
+
+u32 tlsHashLength(const TlsClient* client) { return client->hashBits == 384 ? 48 : 32; }
+
+void tlsTranscriptHash(const TlsClient* client, u8* out) {
+    if (client->hashBits == 384) {
+        sha384Final(out, &client->transcript384);
+    } else {
+        sha256Final(out, &client->transcript256);
+    }
+}
+
+void tlsHmac(const TlsClient* client, u8* out, const u8* key, const u8* message, u64 messageLength) {
+    if (client->hashBits == 384) {
+        hmacSha384(out, key, 48, message ? message : kNoBytes, messageLength);
+    } else {
+        hmacSha256(out, key, 32, message ? message : kNoBytes, messageLength);
+    }
+}
+
+void tlsExpandLabel(const TlsClient* client, const u8* secret, const char* label, const u8* context, u8 contextLength,
+                    u8* out, u64 outLength) {
+    const u8* safeContext = context ? context : kNoBytes;
+    if (client->hashBits == 384) {
+        hkdfExpandLabelSha384(secret, label, safeContext, contextLength, out, outLength);
+    } else {
+        hkdfExpandLabelSha256(secret, label, safeContext, contextLength, out, outLength);
+    }
+}
+
+void tls12Prf(const u8* secret, u64 secretLength, const char* label, const u8* seed, u64 seedLength, u8* out,
+              u64 outLength) {
+    // P_SHA256(secret, label + seed): A(i) = HMAC(secret, A(i-1)), output HMAC(secret, A(i) + label + seed).
+    u8 labelSeed[128];
+    u64 labelLength = strlen(label);
+    u64 totalLength = labelLength + seedLength;
+    if (totalLength > sizeof(labelSeed)) {
+        return;
+    }
+    memcpy(labelSeed, label, labelLength);
+    memcpy(labelSeed + labelLength, seed, seedLength);
+    u8 a[32];
+    hmacSha256(a, secret, secretLength, labelSeed, totalLength);
+    u64 produced = 0;
+    while (produced < outLength) {
+        HmacSha256Context context;
+        hmacSha256Init(&context, secret, secretLength);
+        sha256Update(&context.inner, a, 32);
+        sha256Update(&context.inner, labelSeed, totalLength);
+        u8 block[32];
+        hmacSha256Final(block, &context);
+        u64 take = outLength - produced < 32 ? outLength - produced : 32;
+        memcpy(out + produced, block, take);
+        produced += take;
+        u8 next[32];
+        hmacSha256(next, secret, secretLength, a, 32);
+        memcpy(a, next, 32);
+    }
+}
+
+void tls13PrecomputeDerivedSecrets(TlsClient* client) {
+    // Early secret = HKDF-Extract(zero salt, zero key material); derived = Expand-Label(early, "derived", Hash("")).
+    u8 zeros[48] = {};
+    u8 early[48];
+    u8 emptyHash[48];
+    hmacSha256(early, zeros, 32, zeros, 32);
+    sha256(emptyHash, kNoBytes, 0);
+    hkdfExpandLabelSha256(early, "derived", emptyHash, 32, client->derived256, 32);
+    hmacSha384(early, zeros, 48, zeros, 48);
+    sha384(emptyHash, kNoBytes, 0);
+    hkdfExpandLabelSha384(early, "derived", emptyHash, 48, client->derived384, 48);
+}
+
+void tls13SetTrafficKeys(const TlsClient* client, TlsTrafficKeys* keys, const u8* secret) {
+    u8 key[32];
+    tlsExpandLabel(client, secret, "key", nullptr, 0, key, client->keyBytes);
+    aesKeyExpansion(&keys->key, (i32)client->keyBytes, key);
+    tlsExpandLabel(client, secret, "iv", nullptr, 0, keys->iv, 12);
+    keys->sequence = 0;
+    memset(key, 0, sizeof(key));
+}
+
+void tls13DeriveHandshakeSecrets(TlsClient* client) {
+    u32 length = tlsHashLength(client);
+    const u8* derived = length == 48 ? client->derived384 : client->derived256;
+    // HKDF-Extract(salt derived, shared secret) is HMAC keyed with the salt.
+    if (length == 48) {
+        hmacSha384(client->handshakeSecret, derived, 48, client->sharedSecret, 32);
+    } else {
+        hmacSha256(client->handshakeSecret, derived, 32, client->sharedSecret, 32);
+    }
+    u8 transcript[48];
+    tlsTranscriptHash(client, transcript);
+    tlsExpandLabel(client, client->handshakeSecret, "c hs traffic", transcript, (u8)length, client->clientHandshakeSecret,
+                   length);
+    tlsExpandLabel(client, client->handshakeSecret, "s hs traffic", transcript, (u8)length, client->serverHandshakeSecret,
+                   length);
+    tls13SetTrafficKeys(client, &client->receive, client->serverHandshakeSecret);
+    tls13SetTrafficKeys(client, &client->send, client->clientHandshakeSecret);
+    client->receiveProtection = TlsProtectionGcm13;
+    client->sendProtection = TlsProtectionGcm13;
+}
+
+void tls13DeriveApplicationSecrets(TlsClient* client) {
+    u32 length = tlsHashLength(client);
+    u8 emptyHash[48];
+    if (length == 48) {
+        sha384(emptyHash, kNoBytes, 0);
+    } else {
+        sha256(emptyHash, kNoBytes, 0);
+    }
+    u8 derived[48];
+    tlsExpandLabel(client, client->handshakeSecret, "derived", emptyHash, (u8)length, derived, length);
+    u8 zeros[48] = {};
+    tlsHmac(client, client->masterSecret, derived, zeros, length);
+    u8 transcript[48];
+    tlsTranscriptHash(client, transcript);
+    tlsExpandLabel(client, client->masterSecret, "c ap traffic", transcript, (u8)length, client->clientApplicationSecret,
+                   length);
+    tlsExpandLabel(client, client->masterSecret, "s ap traffic", transcript, (u8)length, client->serverApplicationSecret,
+                   length);
+    // The server's records switch now; the client's own switch after its Finished has gone out.
+    tls13SetTrafficKeys(client, &client->receive, client->serverApplicationSecret);
+}
+
+void tls13FinishedVerifyData(const TlsClient* client, u8* out, const u8* trafficSecret) {
+    u32 length = tlsHashLength(client);
+    u8 finishedKey[48];
+    tlsExpandLabel(client, trafficSecret, "finished", nullptr, 0, finishedKey, length);
+    u8 transcript[48];
+    tlsTranscriptHash(client, transcript);
+    tlsHmac(client, out, finishedKey, transcript, length);
+}
+
+void tls12DeriveKeys(TlsClient* client) {
+    if (client->extendedMasterSecret) {
+        u8 sessionHash[32];
+        sha256Final(sessionHash, &client->transcript256);
+        tls12Prf(client->sharedSecret, 32, "extended master secret", sessionHash, 32, client->masterSecret, 48);
+    } else {
+        u8 randoms[64];
+        memcpy(randoms, client->clientRandom, 32);
+        memcpy(randoms + 32, client->serverRandom, 32);
+        tls12Prf(client->sharedSecret, 32, "master secret", randoms, 64, client->masterSecret, 48);
+    }
+    u8 randoms[64];
+    memcpy(randoms, client->serverRandom, 32);
+    memcpy(randoms + 32, client->clientRandom, 32);
+    u8 keyBlock[160];
+    tls12Prf(client->masterSecret, 48, "key expansion", randoms, 64, keyBlock, sizeof(keyBlock));
+    u8* cursor = keyBlock;
+    memcpy(client->clientMacKey, cursor, client->macBytes);
+    cursor += client->macBytes;
+    memcpy(client->serverMacKey, cursor, client->macBytes);
+    cursor += client->macBytes;
+    aesKeyExpansion(&client->send.key, (i32)client->keyBytes, cursor);
+    cursor += client->keyBytes;
+    aesKeyExpansion(&client->receive.key, (i32)client->keyBytes, cursor);
+    client->send.sequence = 0;
+    client->receive.sequence = 0;
+    memset(keyBlock, 0, sizeof(keyBlock));
+}
+
+void tls12FinishedVerifyData(const TlsClient* client, u8* out, const char* label) {
+    u8 transcript[32];
+    sha256Final(transcript, &client->transcript256);
+    tls12Prf(client->masterSecret, 48, label, transcript, 32, out, 12);
+}
