@@ -245,6 +245,10 @@ void gcmCounterMode(const u8* input, u8* output, i64 length, const u8* iv, const
 
 AesKeySchedule* aesKeyExpansion(AesKeySchedule* out, i32 keyLength, const u8* key) {
     memset(out->roundKeys, 0, sizeof(out->roundKeys));
+    if (keyLength != 16 && keyLength != 24 && keyLength != 32) {
+        out->rounds = 0;  // unsupported: the block functions then leave their data alone
+        return out;
+    }
     i32 nk = keyLength / 4;
     out->rounds = nk + 6;
     i32 words = 4 * (out->rounds + 1);
@@ -269,6 +273,7 @@ AesKeySchedule* aesKeyExpansion(AesKeySchedule* out, i32 keyLength, const u8* ke
 }
 
 void aesEncryptBlock(u8* block, const AesKeySchedule* schedule) {
+    if (schedule->rounds <= 0 || schedule->rounds > 14) return;
     const u32* te = kRoundTable.column;
     const u8* key = schedule->roundKeys;
     u32 c0 = loadColumn(block) ^ loadColumn(key), c1 = loadColumn(block + 4) ^ loadColumn(key + 4);
@@ -301,6 +306,7 @@ void aesEncryptBlock(u8* block, const AesKeySchedule* schedule) {
 }
 
 void aesDecryptBlock(u8* block, const AesKeySchedule* schedule) {
+    if (schedule->rounds <= 0 || schedule->rounds > 14) return;
     const u32* td = kInverseRoundTable.column;
     const u8* key = schedule->roundKeys + 16 * schedule->rounds;
     u32 c0 = loadColumn(block) ^ loadColumn(key), c1 = loadColumn(block + 4) ^ loadColumn(key + 4);

@@ -9,7 +9,8 @@ struct AesKeySchedule {
 };
 
 // Expands a 16- or 32-byte key (the round keys are zeroed first); returns out. One schedule serves
-// both directions.
+// both directions. A key of another length gives a schedule of 0 rounds, which the block functions
+// refuse to use (they leave the block as it is).
 AesKeySchedule* aesKeyExpansion(AesKeySchedule* out, i32 keyLength, const u8* key);
 
 void aesEncryptBlock(u8* block, const AesKeySchedule* schedule);

@@ -46,6 +46,21 @@ TEST(Aes, KeyExpansionOfFips197AppendixA) {
     EXPECT_EQ(toHex(s.roundKeys + 224, 16), "fe4890d1e6188d0b046df344706c631e");
 }
 
+TEST(Aes, UnsupportedKeyLengthsAreNeverUsed) {
+    u8 key[64] = {1, 2, 3};
+    for (i32 length : {0, 8, 20, 33, 64}) {
+        AesKeySchedule s;
+        memset(&s, 0x5A, sizeof(s));
+        aesKeyExpansion(&s, length, key);
+        EXPECT_EQ(s.rounds, 0) << length;
+        EXPECT_EQ(toHex(s.roundKeys, 240), std::string(480, '0'));
+        u8 block[16] = {9, 8, 7};
+        aesEncryptBlock(block, &s);
+        aesDecryptBlock(block, &s);
+        EXPECT_EQ(toHex(block, 16), "09080700000000000000000000000000");
+    }
+}
+
 // The CAVP ECB and CBC files for 128- and 256-bit keys (the 192-bit files are not ours).
 TEST(Aes, CavpEcbAndCbc) {
     const char* sets[] = {"GFSbox", "KeySbox", "VarKey", "VarTxt", "MMT"};
