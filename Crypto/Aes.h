@@ -1,14 +1,14 @@
-// AES (16- and 32-byte keys) with CBC and GCM over caller-owned buffers. Input and output of the
+// AES (16-, 24- and 32-byte keys) with CBC and GCM over caller-owned buffers. Input and output of the
 // CBC and GCM operations may be the same buffer. Lengths of zero or below do nothing.
 #pragma once
 #include "Core/Types.h"
 
 struct AesKeySchedule {
-    i32 rounds;          // 10 for a 16-byte key, 14 for a 32-byte key
+    i32 rounds;          // 10, 12 or 14 for a 16-, 24- or 32-byte key
     u8 roundKeys[240];   // FIPS 197 words as byte sequences; the first bytes are the key itself
 };
 
-// Expands a 16- or 32-byte key (the round keys are zeroed first); returns out. One schedule serves
+// Expands a 16-, 24- or 32-byte key (the round keys are zeroed first); returns out. One schedule serves
 // both directions. A key of another length gives a schedule of 0 rounds, which the block functions
 // refuse to use (they leave the block as it is).
 AesKeySchedule* aesKeyExpansion(AesKeySchedule* out, i32 keyLength, const u8* key);
