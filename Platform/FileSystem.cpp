@@ -434,23 +434,24 @@ void runFileJob(FixedString dataFolder, FixedString path, const char* mimeType, 
 }
 
 void runFileJobPass(FixedString dataFolder, FileJobTable* table) {
-    // The unfinished jobs, which hold back later jobs on the same path.
+    // The queued jobs as this pass finds them. The main thread leaves a job alone until its status is
+    // final, so these slots stay as they are until they run here.
     u16 pending[kFileTableSlots];
+    u8 done[kFileTableSlots];
     u32 pendingCount = 0;
     for (u32 i = 0; i < kFileTableSlots; i++) {
-        if (isSlotUsed(table->used, i) && readStatus(&table->slots[i].own.status) < FileStatusSuccess) {
+        if (isNewFileWork(table->used, i, &table->slots[i].own.status)) {
+            done[pendingCount] = 0;
             pending[pendingCount++] = (u16)i;
         }
     }
     for (u32 p = 0; p < pendingCount; p++) {
         FileJob* job = &table->slots[pending[p]];
-        if (readStatus(&job->own.status) != FileStatusNotYetProcessed) continue;
         bool blocked = false;
         for (u32 q = 0; q < pendingCount && !blocked; q++) {
+            if (q == p || done[q]) continue;
             const FileJob* other = &table->slots[pending[q]];
-            if (other == job || other->id >= job->id) continue;
-            if (readStatus(&other->own.status) >= FileStatusSuccess) continue;
-            blocked = other->path.length == job->path.length &&
+            blocked = other->id < job->id && other->path.length == job->path.length &&
                       std::memcmp(other->path.text, job->path.text, job->path.length) == 0;
         }
         if (blocked) continue;
@@ -458,6 +459,7 @@ void runFileJobPass(FixedString dataFolder, FileJobTable* table) {
         u32 freeData = job->freeData;
         publishStatus(&job->own.status, FileStatusProcessing);
         runFileJob(dataFolder, job->path, job->mimeType, data, job->own.size, job->mode, &job->own, job->result);
+        done[p] = 1;
         if (freeData && data) freeFileBuffer(data);
     }
 }

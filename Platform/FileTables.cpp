@@ -16,6 +16,10 @@ bool isSlotUsed(const u64* used, u32 index) {
     return (word >> (index % 64)) & 1;
 }
 
+bool isNewFileWork(const u64* used, u32 index, const u32* status) {
+    return isSlotUsed(used, index) && readStatus(status) == 0 && isSlotUsed(used, index);
+}
+
 void publishStatus(u32* status, u32 value) { std::atomic_ref<u32>(*status).store(value, std::memory_order_release); }
 
 u32 readStatus(const u32* status) {

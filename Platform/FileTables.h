@@ -177,5 +177,8 @@ u64 utf8ToUtf16(FixedString text, u16* out, u64 capacity);
 
 // Shared by both threads: the used bits and statuses with acquire/release order.
 bool isSlotUsed(const u64* used, u32 index);
+// File-thread side: the slot is in use with status 0 and completely filled (its bit is read again
+// after the status, so a slot being refilled is never taken half-written).
+bool isNewFileWork(const u64* used, u32 index, const u32* status);
 void publishStatus(u32* status, u32 value);
 u32 readStatus(const u32* status);

@@ -13,9 +13,8 @@ namespace {
 void serveResourceTable(FileThreadState* state, FileReadTable* table) {
     const EmbeddedResourceTable* resources = state->resources ? state->resources : programResources();
     for (u32 i = 0; i < kFileTableSlots; i++) {
-        if (!isSlotUsed(table->used, i)) continue;
         FileReadRequest* request = &table->slots[i];
-        if (readStatus(&request->status) != FileStatusNotYetProcessed) continue;
+        if (!isNewFileWork(table->used, i, &request->status)) continue;
         publishStatus(&request->status, FileStatusProcessing);
         loadResourceFromTableForRequest(resources, request->path, request->data, request->maxSize, request->headroom,
                                         request);
@@ -64,9 +63,8 @@ void readFile(FileThreadState* state, FixedString dataFolder, FileReadRequest* r
 void serveFileTable(FileThreadState* state, FixedString dataFolder, FileReadTable* table) {
     pollPicker(state, table);
     for (u32 i = 0; i < kFileTableSlots; i++) {
-        if (!isSlotUsed(table->used, i)) continue;
         FileReadRequest* request = &table->slots[i];
-        if (readStatus(&request->status) != FileStatusNotYetProcessed) continue;
+        if (!isNewFileWork(table->used, i, &request->status)) continue;
         if (request->kind == FileReadKindPick) {
             if (state->picker.pid > 0) continue;  // one dialog at a time; this one waits its turn
             if (!startFilePicker(&state->picker, i)) {
@@ -85,9 +83,8 @@ void serveFileTable(FileThreadState* state, FixedString dataFolder, FileReadTabl
 
 void servePageTable(FileThreadState* state, PdfPageTable* table) {
     for (u32 i = 0; i < kPdfPageSlots; i++) {
-        if (!isSlotUsed(&table->used, i)) continue;
         PdfPageRequest* request = &table->slots[i];
-        if (readStatus(&request->status) != PdfPageNew) continue;
+        if (!isNewFileWork(&table->used, i, &request->status)) continue;
         renderPdfPage(&state->pdf, request);
     }
 }

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <thread>
+#include <unistd.h>
+#include <atomic>
 
 #include "Core/Clock.h"
 #include "Core/Format.h"
@@ -322,6 +325,45 @@ TEST(FileTexts, StatusTextsAndPathHelpers) {
     EXPECT_EQ(isPathInsideDataFolder(makeString("..")), 0u);
     EXPECT_EQ(isPathInsideDataFolder(makeString("/abs")), 0u);
     EXPECT_STREQ(documentsFolderOf(makeString("/home/a/Documents/Tarnwick/")).text, "/home/a/Documents");
+}
+
+}  // namespace
+
+namespace {
+
+// The real thread: requests made and polled from this thread while it runs its passes.
+TEST_F(FileRequests, ThreadServesRequestsUntilTheRunningFlagClears) {
+    for (int i = 0; i < 50; i++) writeDataFile("Tile Maps/" + std::to_string(i) + ".png", "tile " + std::to_string(i));
+    u32 running = 1;
+    std::thread worker([this, &running] { runFileThread(platform, &running); });
+    std::vector<FileReadRequest*> reads;
+    std::vector<FileJobResult> jobs(50);
+    for (int i = 0; i < 50; i++) {
+        reads.push_back(requestFile(makeString(("Tile Maps/" + std::to_string(i) + ".png").c_str()), 100, 0,
+                                    &platform->fileReads));
+        std::string text = "entry " + std::to_string(i) + "\n";
+        u8* data = allocateFileBuffer(text.size());
+        std::memcpy(data, text.data(), text.size());
+        enqueueFileJob(makeString("Flight Logs/thread.txt"), "text/plain", data, (u32)text.size(), 1, FileJobAppend,
+                       &platform->fileJobs, &jobs[i]);
+    }
+    for (int wait = 0; wait < 20000; wait++) {
+        bool finished = fileJobStatus(&jobs.back()) >= FileStatusSuccess;
+        for (FileReadRequest* read : reads) finished = finished && fileRequestStatus(read) >= FileStatusSuccess;
+        if (finished) break;
+        usleep(1000);
+    }
+    std::atomic_ref<u32>(running).store(0, std::memory_order_release);
+    worker.join();
+    for (int i = 0; i < 50; i++) {
+        ASSERT_EQ(fileRequestStatus(reads[i]), FileStatusSuccess);
+        EXPECT_EQ(bytesOf(reads[i]->data, reads[i]->bytesRead), "tile " + std::to_string(i));
+        releaseFileReadRequest(reads[i], &platform->fileReads);
+        EXPECT_EQ(fileJobStatus(&jobs[i]), FileStatusSuccess);
+    }
+    std::string expected;
+    for (int i = 0; i < 50; i++) expected += "entry " + std::to_string(i) + "\n";
+    EXPECT_EQ(readWholeFile(dataFolder + "Flight Logs/thread.txt"), expected);
 }
 
 }  // namespace
