@@ -54,6 +54,7 @@ std::string runNodePeer(const std::string& arguments) {
 }
 
 bool startNodePeer(NodeProcess* process, const std::vector<std::string>& arguments) {
+    signal(SIGPIPE, SIG_IGN);  // the peer may have ended before it is told to stop
     int toChild[2];
     int fromChild[2];
     if (pipe(toChild) != 0 || pipe(fromChild) != 0) {

@@ -1,0 +1,171 @@
+// The drone connection against a vehicle scripted with node-mavlink on the loopback: autodetect,
+// lock-on, telemetry and the ground station's HEARTBEAT, with a second vehicle that must not take
+// the lock. The connection's clock is the test's; real time only lets the datagrams travel.
+#include "Drone/DroneConnection.h"
+#include "FlightLogs/FlightLogger.h"
+#include "NodePeer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr u16 kGcsPort = 14550;
+constexpr u16 kVehiclePort = 14555;
+constexpr u16 kIntruderPort = 14556;
+constexpr u64 kFrameStep = 100000;  // simulated microseconds per frame
+
+u64 simulatedNow = 0;
+u64 simulatedClock() { return simulatedNow; }
+
+TEST(ScriptedVehicle, AutodetectLockOnTelemetryAndHeartbeat) {
+    ASSERT_EQ(prepareNodePeer(), "");
+    std::unique_ptr<Socket> droneSocket = std::make_unique<Socket>();
+    std::unique_ptr<Socket> cameraSocket = std::make_unique<Socket>();
+    std::unique_ptr<DroneConnection> connection = std::make_unique<DroneConnection>();
+    std::unique_ptr<Preferences> preferences = std::make_unique<Preferences>();
+    preferences->appSystemId = 255;
+    preferences->appComponentId = 190;
+    preferences->droneLocalPort = kGcsPort;  // no drone address: autodetect
+    preferences->droneTransportProtocol = TransportUdp;
+    preferences->lowAltitudeWarning = -1000;
+    simulatedNow = 100000000;
+    droneSocket->clock = simulatedClock;
+    cameraSocket->clock = simulatedClock;
+    FlightLogger logger{};
+    logger.open = 1;
+    DroneLinkInputs inputs{};
+    inputs.droneSocket = droneSocket.get();
+    inputs.cameraSocket = cameraSocket.get();
+    inputs.preferences = preferences.get();
+    inputs.flightLogger = &logger;
+
+    // The socket listens before the vehicle starts sending.
+    inputs.now = simulatedNow;
+    controlDrone(connection.get(), &inputs);
+    ASSERT_EQ(droneSocket->localPort, kGcsPort) << std::string(droneSocket->status.text, droneSocket->status.length);
+
+    NodeProcess vehicle;
+    ASSERT_TRUE(startNodePeer(&vehicle, {"vehicle", std::to_string(kVehiclePort), std::to_string(kGcsPort),
+                                         std::to_string(kIntruderPort), "20"}));
+    std::vector<u64> heartbeatTimes;
+    u8 lastSequence = 0;
+    int received = 0;
+    for (int i = 0; i < 5000 && received < 6; i++) {
+        simulatedNow += kFrameStep;
+        inputs.now = simulatedNow;
+        controlDrone(connection.get(), &inputs);
+        if (connection->gcsSequence != lastSequence) {
+            lastSequence = connection->gcsSequence;
+            heartbeatTimes.push_back(simulatedNow);
+        }
+        if (!pollNodePeer(&vehicle)) {
+            break;
+        }
+        received = 0;
+        for (const std::string& line : vehicle.lines) {
+            received += line.rfind("rx ", 0) == 0;
+        }
+        pauseBriefly();
+    }
+    // A few more frames take in what is still on its way.
+    for (int i = 0; i < 20; i++) {
+        pauseBriefly();
+        inputs.now = simulatedNow;
+        controlDrone(connection.get(), &inputs);
+    }
+    stopNodePeer(&vehicle);
+
+    // The vehicle heard our HEARTBEATs in order, one per simulated second.
+    std::vector<std::string> heartbeats;
+    for (const std::string& line : vehicle.lines) {
+        if (line.rfind("rx ", 0) == 0) {
+            heartbeats.push_back(line);
+        } else {
+            EXPECT_EQ(line, "ready");
+        }
+    }
+    ASSERT_EQ(heartbeats.size(), 6u);
+    for (size_t i = 0; i < heartbeats.size(); i++) {
+        EXPECT_EQ(heartbeats[i], "rx " + std::to_string(i) + " 255 190 6 8");
+    }
+    ASSERT_GE(heartbeatTimes.size(), 6u);
+    for (size_t i = 1; i < heartbeatTimes.size(); i++) {
+        EXPECT_EQ(heartbeatTimes[i] - heartbeatTimes[i - 1], 11 * kFrameStep);
+    }
+    EXPECT_GE(logger.entriesByType[FlightLogSentToDrone], 6u);
+    EXPECT_GE(logger.entriesByType[FlightLogReceivedFromDrone], 8u);
+
+    // Autodetect found the vehicle and kept it although the second vehicle was heard.
+    AddressRecord expected = makeAddressRecord(4, (const u8*)"\x7f\x00\x00\x01", kVehiclePort);
+    EXPECT_TRUE(sameEndpoint(&connection->droneEndpoint, &expected));
+    bool intruderHeard = false;
+    for (i32 i = 0; i < kSocketPeers; i++) {
+        if ((droneSocket->peerMask & (1ull << i)) && droneSocket->peers[i].peer.port == kIntruderPort) {
+            intruderHeard = droneSocket->peers[i].packetsReceived > 0;
+        }
+    }
+    EXPECT_TRUE(intruderHeard);
+    const VehicleState& v = connection->vehicle;
+    EXPECT_EQ(v.vehicleId, 0x0101);
+    EXPECT_EQ(v.autopilotKind, (u32)AutopilotPx4);
+    EXPECT_EQ(v.frameKind, 2u);
+    EXPECT_NE(connection->lastDroneMessageTime, 0u);
+
+    // SYS_STATUS
+    EXPECT_EQ(v.sensorsPresent, 0x3Full | 1ull << 32);
+    EXPECT_EQ(v.sensorsEnabled, 0x2Full | 1ull << 32);
+    EXPECT_EQ(v.sensorsHealthy, 0x1Full);
+    EXPECT_DOUBLE_EQ(v.batteryVoltage, 15.8);
+    EXPECT_DOUBLE_EQ(v.batteryCurrent, 12.34);
+    EXPECT_EQ(v.batteryRemaining, 76);
+    EXPECT_NE(v.sysStatusTime, 0u);
+    // GPS_RAW_INT
+    EXPECT_EQ(v.gpsFixType, 3);
+    EXPECT_EQ(v.satellites, 14);
+    EXPECT_EQ(v.horizontalAccuracyMm, 1500u);
+    EXPECT_DOUBLE_EQ(v.gpsAltitudeMsl, 488.5);
+    EXPECT_NE(v.gpsRawTime, 0u);
+    // ATTITUDE
+    EXPECT_EQ(v.roll, 0.125f);
+    EXPECT_EQ(v.pitch, -0.25f);
+    EXPECT_EQ(v.yaw, 1.5f);
+    EXPECT_NE(v.attitudeTime, 0u);
+    // GLOBAL_POSITION_INT
+    EXPECT_DOUBLE_EQ(v.globalPosition.latitude, 47.397742);
+    EXPECT_DOUBLE_EQ(v.globalPosition.longitude, 8.545594);
+    EXPECT_DOUBLE_EQ(v.globalPosition.altitudeMsl, 488.0);
+    EXPECT_DOUBLE_EQ(v.globalPosition.relativeAltitude, 10.0);
+    EXPECT_DOUBLE_EQ(v.velocityNorth, 1.0);
+    EXPECT_DOUBLE_EQ(v.velocityEast, -0.5);
+    EXPECT_DOUBLE_EQ(v.velocityDown, 0.25);
+    EXPECT_FLOAT_EQ(v.heading, 90.0f);
+    EXPECT_NE(v.globalPosition.time, 0u);
+    EXPECT_GE(logger.entriesByType[FlightLogAugmentedPosition], 1u);
+    // RC_CHANNELS
+    EXPECT_EQ(v.rcChannels.count, 8);
+    EXPECT_EQ(v.rcChannels.rssi, 200);
+    for (int i = 0; i < kRcChannelCount; i++) {
+        EXPECT_EQ(v.rcChannels.values[i], 1000 + 50 * i) << i;
+    }
+    EXPECT_NE(v.rcChannels.previousTime, 0u);
+    // HOME_POSITION
+    EXPECT_DOUBLE_EQ(v.home.latitude, 47.397);
+    EXPECT_DOUBLE_EQ(v.home.longitude, 8.545);
+    EXPECT_DOUBLE_EQ(v.home.altitude, 487.0);
+    LongitudeLatitude reference = vehiclePosition(&v);
+    EXPECT_DOUBLE_EQ(reference.latitude, 47.397);
+    // STATUSTEXT
+    const StatusTextEntry* text = newestStatusText(&v);
+    ASSERT_NE(text, nullptr);
+    EXPECT_STREQ(text->text, "Takeoff detected");
+    EXPECT_EQ(text->severity, 6);
+    EXPECT_GE(v.statusTextCount, 1u);
+
+    closeSocket(droneSocket.get());
+    closeSocket(cameraSocket.get());
+}
+
+}  // namespace
