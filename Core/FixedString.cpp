@@ -295,6 +295,18 @@ void appendJsonUnescaped(const void* text, i64 byteLength, ByteWriter* writer) {
                 i32 value = 0;
                 for (int k = 0; k < 4; k++) value = value * 16 + hexValueOrZero(bytes[i + k]);
                 i += 4;
+                if (value >= 0xD800 && value <= 0xDBFF && byteLength - i >= 6 && bytes[i] == '\\' &&
+                    bytes[i + 1] == 'u') {
+                    // A high surrogate escape followed by a low one is one character beyond the
+                    // Basic Multilingual Plane (how JSON writers escape emoji and rare scripts).
+                    i32 low = 0;
+                    for (int k = 0; k < 4; k++) low = low * 16 + hexValueOrZero(bytes[i + 2 + k]);
+                    if (low >= 0xDC00 && low <= 0xDFFF) {
+                        i += 6;
+                        appendCodepoint(0x10000 + ((value & 0x3FF) << 10) + (low & 0x3FF), writer);
+                        break;
+                    }
+                }
                 if (value < 0xD800 || value > 0xDFFF) appendCodepoint(value, writer);
                 break;
             }

@@ -248,7 +248,10 @@ TEST(FixedStringAppenders, JsonUnescaping) {
         return appended([&](ByteWriter* w) { appendJsonUnescaped(s.data(), (i64)s.size(), w); });
     };
     EXPECT_EQ(json("\\u00e9"), "\xC3\xA9");
-    EXPECT_EQ(json("a\\ud83d\\ude00b"), "ab");  // surrogates write nothing, pairs are not joined
+    EXPECT_EQ(json("a\\ud83d\\ude00b"), "a\xF0\x9F\x98\x80" "b");  // an escaped pair is one character
+    EXPECT_EQ(json("a\\ude00\\ud83db"), "ab");                   // lone or reversed halves write nothing
+    EXPECT_EQ(json("a\\ud83d\\u0041b"), "aAb");                   // a high half before another escape
+    EXPECT_EQ(json("a\\ud83d\\ude0"), "a");                       // a pair cut off by the end
     EXPECT_EQ(json("a\\xb"), "ab");
     EXPECT_EQ(json("\\\"\\\\\\/\\b\\f\\n\\r\\t"), "\"\\/\b\f\n\r\t");
     EXPECT_EQ(json("end\\"), "end");
