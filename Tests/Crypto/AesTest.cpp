@@ -187,7 +187,7 @@ TEST(AesGcm, CavpEncryptAndDecrypt) {
 }
 
 TEST(AesGcm, Sp80038dTestCases) {
-    // The specification's test cases 1 to 4 (AES-128) and 13 and 16 (AES-256).
+    // Test cases 1 to 4 (AES-128) and 13 and 16 (AES-256) of the GCM paper by McGrew and Viega.
     struct Case {
         const char *key, *iv, *plain, *aad, *cipher, *tag;
     } cases[] = {
