@@ -2,7 +2,8 @@
 // constant-time comparison every MAC and tag check uses.
 //
 // The message of an HMAC is fed by calling the matching hash update on the context's inner field
-// between Init and Final; Final does not change the context.
+// between Init and Final; Final does not change the context. Key, message, info and context
+// pointers may be null when their length is 0.
 #pragma once
 #include "Crypto/Sha.h"
 

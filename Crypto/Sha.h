@@ -1,6 +1,6 @@
 // SHA-1, SHA-256 and SHA-384 over caller-owned contexts. A context is set up by the ...Init
 // functions (or by the one-call hashes); every Final works on a copy, so a running hash can be read
-// at any point and absorbing may go on afterwards.
+// at any point and absorbing may go on afterwards. A data pointer may be null when its length is 0.
 #pragma once
 #include "Core/Types.h"
 

@@ -229,6 +229,18 @@ TEST(AesGcm, Sp80038dTestCases) {
     }
 }
 
+TEST(AesGcm, NullBuffersOfNoLength) {
+    AesKeySchedule s = scheduleOf(Bytes(16, 0));
+    Bytes iv(12, 0);
+    u8 tag[16];
+    encryptAesGcm(tag, nullptr, nullptr, 0, iv.data(), nullptr, 0, &s);
+    EXPECT_EQ(toHex(tag, 16), "58e2fccefa7e3061367f1d57a4e7455a");
+    EXPECT_EQ(decryptAesGcm(nullptr, nullptr, 0, iv.data(), nullptr, 0, &s, tag), 0);
+    u8 work[16];
+    encryptAesCbc(work, nullptr, nullptr, 0, iv.data(), &s);
+    decryptAesCbc(nullptr, nullptr, 0, iv.data(), &s);
+}
+
 TEST(AesGcm, AnyFlippedBitIsRefusedAndThePlaintextStillWritten) {
     AesKeySchedule s = scheduleOf(fromHex("feffe9928665731c6d6a8f9467308308"));
     Bytes iv = fromHex("cafebabefacedbaddecaf888"), aad = fromHex("feedfacedeadbeef0102"), plain(37);

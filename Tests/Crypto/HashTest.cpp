@@ -237,6 +237,22 @@ TEST(Hkdf, OutputStopsAt255Blocks) {
     for (size_t i = 255 * 32; i < out.size(); i++) EXPECT_EQ(out[i], 0xEE);
 }
 
+TEST(Hash, NullDataOfNoLength) {
+    u8 out[48], expected[48];
+    const u8 empty[1] = {};
+    EXPECT_EQ(toHex(sha1(out, nullptr, 0), 20), toHex(sha1(expected, empty, 0), 20));
+    EXPECT_EQ(toHex(sha384(out, nullptr, 0), 48), toHex(sha384(expected, empty, 0), 48));
+    EXPECT_EQ(toHex(hmacSha256(out, nullptr, 0, nullptr, 0), 32), toHex(hmacSha256(expected, empty, 0, empty, 0), 32));
+    EXPECT_EQ(toHex(hmacSha384(out, nullptr, 0, nullptr, 0), 48), toHex(hmacSha384(expected, empty, 0, empty, 0), 48));
+    u8 prk[48] = {7};
+    hkdfExpandSha384(prk, nullptr, 0, out, 48);
+    hkdfExpandSha384(prk, empty, 0, expected, 48);
+    EXPECT_EQ(toHex(out, 48), toHex(expected, 48));
+    hkdfExpandLabelSha256(prk, "key", nullptr, 0, out, 16);
+    hkdfExpandLabelSha256(prk, "key", empty, 0, expected, 16);
+    EXPECT_EQ(toHex(out, 16), toHex(expected, 16));
+}
+
 TEST(ConstantTimeEqual, ComparesEveryByte) {
     u8 a[16] = {}, b[16] = {};
     EXPECT_EQ(constantTimeEqual(a, b, 16), 1);
