@@ -12,7 +12,7 @@ import math
 import os
 import sys
 
-from PIL import Image, ImageDraw, ImageFilter
+from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageMath
 
 SCALE = 4
 
@@ -78,7 +78,21 @@ class Canvas:
         self.image.alpha_composite(other.image, (int(dx * SCALE), int(dy * SCALE)))
 
     def result(self):
-        return self.image.resize((self.width, self.height), Image.LANCZOS)
+        return bleed_edges(self.image.resize((self.width, self.height), Image.LANCZOS))
+
+
+def bleed_edges(image):
+    """Gives fully transparent pixels the colour of the shapes near them, so that texture filtering and
+    mipmaps blend an edge with its own colour instead of black."""
+    red, green, blue, alpha = image.split()
+    blurred_alpha = alpha.filter(ImageFilter.GaussianBlur(8))
+    opaque = alpha.point(lambda v: 255 if v > 0 else 0)
+    channels = []
+    for c in (red, green, blue):
+        spread = ImageChops.multiply(c, alpha).filter(ImageFilter.GaussianBlur(8))
+        bled = ImageMath.eval("convert(min(a * 255 / max(b, 1), 255), 'L')", a=spread, b=blurred_alpha)
+        channels.append(Image.composite(c, bled, opaque))
+    return Image.merge("RGBA", channels + [alpha])
 
 
 def star_points(cx, cy, outer, inner, count, turn=-90):

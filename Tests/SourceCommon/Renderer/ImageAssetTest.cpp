@@ -1,0 +1,268 @@
+// Image assets: names split into parts, parts joined in order into one buffer, loads five at a time
+// in table order, decoding by extension into the image memory, failures reported by code or by the
+// decoder's text, and the program's own embedded icons loading and drawing.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Decoders/Png.h"
+#include "Platform/Resources.h"
+#include "RendererTestSupport.h"
+
+namespace {
+
+std::vector<u8> encodeTestPng(i32 width, i32 height, u32 channels, u8 seed) {
+    std::vector<u8> pixels((size_t)width * height * channels);
+    for (size_t i = 0; i < pixels.size(); i++) pixels[i] = (u8)(seed + i * 7);
+    FixedString error{};
+    ByteWriter measure = makeMeasuringWriter();
+    encodePng(&error, pixels.data(), width, height, 1, channels, (i32)channels, &measure);
+    std::vector<u8> bytes((size_t)measure.length);
+    ByteWriter writer = makeByteWriter(bytes.data(), measure.length);
+    encodePng(&error, pixels.data(), width, height, 1, channels, (i32)channels, &writer);
+    return bytes;
+}
+
+TEST(AssetNames, PartSuffixesGiveTheCountAndThePath) {
+    AssetLoad load{};
+    prepareAssetLoad(&load, "logo.png");
+    EXPECT_EQ(load.partCount, 1);
+    EXPECT_STREQ(load.path.text, "AppOrvik\\Assets/logo.png");
+    prepareAssetLoad(&load, "font_sdf.png.part_1");
+    EXPECT_EQ(load.partCount, 2);
+    EXPECT_STREQ(load.path.text, "AppOrvik\\Assets/font_sdf.png");
+    prepareAssetLoad(&load, "x.part_a");
+    EXPECT_EQ(load.partCount, 1);
+    EXPECT_STREQ(load.path.text, "AppOrvik\\Assets/x.part_a");
+    prepareAssetLoad(&load, "x.part_12b");
+    EXPECT_EQ(load.partCount, 1);
+    prepareAssetLoad(&load, "x.part_");
+    EXPECT_EQ(load.partCount, 0);
+    EXPECT_STREQ(load.path.text, "AppOrvik\\Assets/x");
+}
+
+TEST(AssetNames, TheTableHoldsEightyNineNamesInOrder) {
+    ImageAssetTable table = initImageAssets();
+    EXPECT_STREQ(table.assets[0].name, "font_sdf.png.part_1");
+    EXPECT_STREQ(table.assets[1].name, "logo.png");
+    EXPECT_STREQ(table.assets[19].name, "white_marker_64.png");
+    EXPECT_STREQ(table.assets[88].name, "orvik.png");
+    for (const ImageAsset& asset : table.assets) {
+        EXPECT_EQ(asset.state, 0);
+        EXPECT_EQ(asset.image.width, 0u);
+    }
+}
+
+// Runs a load to its end with a store that serves at once.
+void runLoad(AssetLoad* load, AssetReader* reader) {
+    for (i32 step = 0; step < 10 && load->status < 2; step++) joinAssetParts(load, reader);
+}
+
+TEST(AssetParts, TwoPartsJoinInOrderIntoOneBuffer) {
+    TestAssetStore store;
+    store.holdReads = true;
+    AssetReader reader = makeTestAssetReader(&store);
+    std::vector<u8> first(900000, 0x11), second(364028, 0x22);
+    store.put("font_sdf.png.part_0", first);
+    store.put("font_sdf.png.part_1", second);
+    AssetLoad load{};
+    prepareAssetLoad(&load, "font_sdf.png.part_1");
+    joinAssetParts(&load, &reader);
+    ASSERT_EQ(load.status, 1u);
+    EXPECT_EQ(load.totalSize, 1264028u);
+    // One part at a time: the second is asked for only when the first is in.
+    EXPECT_EQ(store.openRequests(), 1);
+    EXPECT_EQ(store.requests[0]->key, "FONT_SDF.PNG.PART_0");
+    EXPECT_EQ(store.requests[0]->maxBytes, 1000000u);
+    joinAssetParts(&load, &reader);
+    EXPECT_EQ(store.requests.size(), 1u);
+    store.serveAll();
+    joinAssetParts(&load, &reader);
+    ASSERT_EQ(store.requests.size(), 2u);
+    EXPECT_EQ(store.requests[1]->key, "FONT_SDF.PNG.PART_1");
+    EXPECT_EQ(store.requests[1]->maxBytes, 364028u);  // never past the end of the buffer
+    store.serveAll();
+    joinAssetParts(&load, &reader);
+    ASSERT_EQ(load.status, 2u);
+    EXPECT_EQ(load.bytesRead, 1264028u);
+    EXPECT_EQ(load.buffer[0], 0x11);
+    EXPECT_EQ(load.buffer[899999], 0x11);
+    EXPECT_EQ(load.buffer[900000], 0x22);
+    EXPECT_EQ(load.buffer[1264027], 0x22);
+    EXPECT_TRUE(store.requests[0]->released);
+    EXPECT_TRUE(store.requests[1]->released);
+    discardAssetLoadBuffer(&load);
+}
+
+TEST(AssetParts, AMissingPartOrAnEmptyAssetFailsWithNotFoundBeforeAnyRead) {
+    TestAssetStore store;
+    AssetReader reader = makeTestAssetReader(&store);
+    store.put("font_sdf.png.part_1", std::vector<u8>(10, 1));
+    AssetLoad load{};
+    prepareAssetLoad(&load, "font_sdf.png.part_1");
+    runLoad(&load, &reader);
+    EXPECT_EQ(load.status, 9u);
+    EXPECT_EQ(load.buffer, nullptr);
+    EXPECT_TRUE(store.requests.empty());
+
+    store.put("empty.png", std::vector<u8>());
+    prepareAssetLoad(&load, "empty.png");
+    runLoad(&load, &reader);
+    EXPECT_EQ(load.status, 9u);
+
+    prepareAssetLoad(&load, "x.part_");
+    runLoad(&load, &reader);
+    EXPECT_EQ(load.status, 9u);
+}
+
+TEST(AssetParts, AFailedReadGivesItsStatusToTheLoad) {
+    TestAssetStore store;
+    AssetReader reader = makeTestAssetReader(&store);
+    store.put("logo.png", std::vector<u8>(100, 1));
+    store.failStatus = 12;
+    AssetLoad load{};
+    prepareAssetLoad(&load, "logo.png");
+    runLoad(&load, &reader);
+    EXPECT_EQ(load.status, 12u);
+    EXPECT_EQ(load.buffer, nullptr);
+    EXPECT_TRUE(store.requests[0]->released);
+}
+
+class ImageAssets : public RendererTest {
+protected:
+    // The asset requests that are still waiting.
+    i32 openImageReads() {
+        i32 count = 0;
+        for (TestAssetRequest* request : store.requests) {
+            bool image = request->key.find(".PNG") != std::string::npos || request->key.find(".BMP") != std::string::npos;
+            if (image && !request->released && request->status < 2) count++;
+        }
+        return count;
+    }
+    void putAllIcons() {
+        ImageAssetTable table = initImageAssets();
+        for (i32 i = 1; i < kImageAssetCount; i++) store.put(table.assets[i].name, encodeTestPng(4, 4, 4, (u8)i));
+    }
+};
+
+TEST_F(ImageAssets, LoadFiveAtATimeAndAWaitingAssetHoldsTheWindow) {
+    startHarness(true);
+    putAllIcons();
+    store.holdReads = true;
+    runHarnessFrame(&harness);
+    EXPECT_EQ(openImageReads(), 4);  // assets 1 to 4; the font atlas has no parts here and failed at once
+    EXPECT_EQ(ui->assets[0].state, 9);
+    for (i32 frame = 0; frame < 3; frame++) runHarnessFrame(&harness);
+    EXPECT_EQ(renderer->assetLoadCursor, 0u);
+    EXPECT_EQ(ui->assets[5].state, 0);
+    store.serveAll();
+    runHarnessFrame(&harness);  // the window completes
+    EXPECT_EQ(renderer->assetLoadCursor, 5u);
+    EXPECT_EQ(ui->assets[4].state, 2);
+    EXPECT_EQ(ui->assets[4].image.width, 4u);
+    runHarnessFrame(&harness);
+    EXPECT_EQ(openImageReads(), 5);  // assets 5 to 9
+    EXPECT_EQ(ui->assets[10].state, 0);
+    store.holdReads = false;
+    store.serveAll();
+    for (i32 frame = 0; frame < 60 && renderer->assetLoadCursor < (u32)kImageAssetCount; frame++) runHarnessFrame(&harness);
+    EXPECT_GE(renderer->assetLoadCursor, (u32)kImageAssetCount);
+    runHarnessFrame(&harness);
+    for (i32 i = 1; i < kImageAssetCount; i++) {
+        EXPECT_EQ(ui->assets[i].state, 2) << i;
+        EXPECT_NE(renderer->assetTexture[i], 0u) << i;
+    }
+    EXPECT_EQ(renderer->assetTexture[kImageAssetCount], 0u);
+    // Every frame from now on repeats the report of the failures.
+    EXPECT_TRUE(harnessLogContains(&harness, "Image asset font_sdf.png.part_1 failed to load with code: 9\n"));
+    EXPECT_EQ(ui->imageMemoryUsedBytes, 88u * 64u);
+    EXPECT_EQ(ui->imageMemoryCapacity, 20000000u);
+}
+
+TEST_F(ImageAssets, ATwoPartAssetJoinsAndDecodes) {
+    startHarness(true);
+    std::vector<u8> png = encodeTestPng(64, 48, 1, 3);
+    size_t half = png.size() / 2;
+    store.put("font_sdf.png.part_0", std::vector<u8>(png.begin(), png.begin() + half));
+    store.put("font_sdf.png.part_1", std::vector<u8>(png.begin() + half, png.end()));
+    runHarnessFrames(&harness, 3);  // request, join, then the texture on the frame after decoding
+    const ImageAsset& atlas = ui->assets[AssetFontSdf];
+    ASSERT_EQ(atlas.state, 2);
+    EXPECT_EQ(atlas.image.error.length, 0) << atlas.image.error.text;
+    EXPECT_EQ(atlas.image.width, 64u);
+    EXPECT_EQ(atlas.image.height, 48u);
+    EXPECT_EQ(atlas.image.channels, 1u);
+    EXPECT_EQ(renderer->assetPixels[AssetFontSdf], renderer->imageMemory);
+    EXPECT_EQ(renderer->assetPixels[AssetFontSdf][65], (u8)(3 + 65 * 7));
+    runHarnessFrame(&harness);
+    EXPECT_NE(renderer->assetTexture[AssetFontSdf], 0u);
+    EXPECT_EQ(renderer->imageMemoryUsed, (64u * 48u + 7) / 8);
+}
+
+TEST_F(ImageAssets, MissingUnknownAndUndecodableAssetsAreReported) {
+    startHarness(true);
+    putAllIcons();
+    store.remove("logo.png");
+    store.put("battery_0.png", std::string("not a png at all"));
+    runHarnessFrame(&harness);
+    ui->assets[7].name = "camera.bmp";  // not started yet: its window comes next
+    store.put("camera.bmp", std::string("BM"));
+    runHarnessFrames(&harness, 3);
+    EXPECT_EQ(ui->assets[AssetLogo].state, 9);
+    EXPECT_EQ(renderer->assetTexture[AssetLogo], 0u);
+    EXPECT_EQ(ui->assets[2].state, 2);
+    EXPECT_NE(ui->assets[2].image.error.length, 0);
+    EXPECT_EQ(renderer->assetTexture[2], 0u);
+    EXPECT_STREQ(ui->assets[7].image.error.text, "Did not recognize the file extension of AppOrvik\\Assets/camera.bmp");
+    EXPECT_TRUE(harnessLogContains(&harness, "Image asset logo.png failed to load with code: 9\n"));
+    EXPECT_TRUE(harnessLogContains(&harness, "Image asset battery_0.png failed to parse with error: "));
+    EXPECT_TRUE(harnessLogContains(&harness, "Image asset camera.bmp failed to parse with error: Did not recognize"));
+    EXPECT_NE(renderer->assetTexture[3], 0u);
+}
+
+TEST_F(ImageAssets, AFullImageMemoryKeepsTheDecodersMessageAndLaterAssetsStillTry) {
+    startHarness(true);
+    putAllIcons();
+    store.put("logo.png", encodeTestPng(300, 300, 4, 1));
+    renderer->imageMemoryUsed = kImageMemoryBytes / 8 - 1000;  // 8,000 bytes left
+    runHarnessFrames(&harness, 3);
+    std::string error = ui->assets[AssetLogo].image.error.text;
+    EXPECT_NE(error.find("requires"), std::string::npos) << error;
+    EXPECT_NE(error.find("imageBufferCapacity was only 8000"), std::string::npos) << error;
+    EXPECT_EQ(ui->assets[2].image.error.length, 0);
+    EXPECT_NE(renderer->assetTexture[2], 0u);
+}
+
+TEST_F(ImageAssets, TheProgramsOwnIconsLoadAndDraw) {
+    startHarness(false);
+    for (i32 frame = 0; frame < 60 && renderer->assetLoadCursor < (u32)kImageAssetCount; frame++) runHarnessFrame(&harness);
+    runHarnessFrame(&harness);
+    ASSERT_GE(renderer->assetLoadCursor, (u32)kImageAssetCount);
+    for (i32 i = 1; i < kImageAssetCount; i++) {
+        EXPECT_EQ(ui->assets[i].state, 2) << ui->assets[i].name;
+        EXPECT_EQ(ui->assets[i].image.error.length, 0) << ui->assets[i].name << ": " << ui->assets[i].image.error.text;
+        EXPECT_NE(renderer->assetTexture[i], 0u) << ui->assets[i].name;
+    }
+    if (!loadResource(makeString("font_sdf.png.part_0")).exists) {
+        EXPECT_EQ(ui->assets[AssetFontSdf].state, 9);
+        EXPECT_TRUE(harnessLogContains(&harness, "Image asset font_sdf.png.part_1 failed to load with code: 9\n"));
+    }
+
+    // A sheet of icons on the window for a person to look at.
+    ui->clearColor[0] = 60;
+    ui->clearColor[1] = 70;
+    ui->clearColor[2] = 80;
+    const i32 columns = 8, size = 20;
+    for (i32 i = 1; i < kImageAssetCount && i <= 48; i++) {
+        f32 x = (f32)(((i - 1) % columns) * size), y = (f32)(kHeight - size - ((i - 1) / columns) * size);
+        addTexturedQuad(&ui->batches.textured2d, x, y, x + size, y + size, 0.5f, assetTextureKey(i), 1, 1, 0, 4, kWidth, kHeight);
+    }
+    runHarnessFrame(&harness);
+    // The camera (asset 7) has a white body beside its lens.
+    u32 camera = harnessPixel(&harness, 6 * size + 4, kHeight - 8);
+    EXPECT_GT(channel(camera, 0), 150);
+    FixedString written = writeHarnessPng(&harness, (::testing::TempDir() + "renderer_icons.png").c_str());
+    EXPECT_EQ(written.length, 0) << written.text;
+}
+
+}  // namespace
