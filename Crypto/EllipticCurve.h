@@ -25,6 +25,7 @@ i32 doublePoint(u8* out, const u8* p, const EllipticCurve* curve);
 
 // out = scalar * point: 0 on success, 1 when the scalar is 0 or the computation meets the point at
 // infinity (out is then unusable). The point must be on the curve (callers check isPointOnCurve).
+// Its running time depends on the scalar: use it for one-handshake keys only.
 i32 scalePoint(u8* out, const u8* scalar, const u8* point, const EllipticCurve* curve);
 
 // A uniformly random private scalar in 1 .. n - 1: 0 on success, 1 when the system's random
