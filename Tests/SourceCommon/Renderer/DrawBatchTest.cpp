@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "Decoders/Png.h"
 #include "RendererTestSupport.h"
 #include "SourceCommon/Renderer/DrawBatchesGl.h"
 
@@ -352,6 +353,62 @@ TEST_F(DrawBatches, FrameSizesFollowTheWindowAndTheInsets) {
     EXPECT_EQ(ui->safeRect.y0, 5.0f);
     EXPECT_EQ(ui->safeRect.y1, kHeight - 6.0f);
     EXPECT_TRUE(harnessLogContains(&harness, "Debug gl context created\n"));
+}
+
+}  // namespace
+
+namespace {
+
+// An atlas of 8 x 8 texels: the left half inside a glyph (255), the right half far outside (0).
+std::vector<u8> halfGlyphAtlasPng() {
+    std::vector<u8> texels(64);
+    for (i32 i = 0; i < 64; i++) texels[i] = (i % 8) < 4 ? 255 : 0;
+    FixedString error{};
+    ByteWriter measure = makeMeasuringWriter();
+    encodePng(&error, texels.data(), 8, 8, 1, 1, 1, &measure);
+    std::vector<u8> bytes((size_t)measure.length);
+    ByteWriter writer = makeByteWriter(bytes.data(), measure.length);
+    encodePng(&error, texels.data(), 8, 8, 1, 1, 1, &writer);
+    return bytes;
+}
+
+void addGlyphQuad(SdfBatch* batch, f32 x0, f32 y0, f32 x1, f32 y1, u32 mark, i32 width, i32 height) {
+    const f32 corners[4][4] = {{x0, y0, 0, 1}, {x1, y0, 1, 1}, {x1, y1, 1, 0}, {x0, y1, 0, 0}};
+    for (i32 i = 0; i < 4; i++) {
+        SdfVertex* v = &batch->vertices[4 * batch->quadCount + i];
+        *v = SdfVertex{};
+        v->x = clipX(corners[i][0], width);
+        v->y = clipY(corners[i][1], height);
+        v->z = 0.5f;
+        for (i32 c = 0; c < 4; c++) v->mark[c] = channel(mark, c) / 255.0f;
+        v->u = corners[i][2];
+        v->v = corners[i][3];
+        v->pixelsPerTexel = 10;
+    }
+    batch->quadCount++;
+}
+
+TEST_F(DrawBatches, TextIsDrawnFromTheAtlasOverEverythingElse) {
+    // Without the atlas (this harness had none to load) the text batch is skipped and emptied.
+    ASSERT_EQ(ui->assets[AssetFontSdf].state, 9);
+    addGlyphQuad(&ui->batches.sdf, 0, 0, 160, 120, kRed, kWidth, kHeight);
+    runHarnessFrame(&harness);
+    EXPECT_EQ(ui->batches.sdf.quadCount, 0);
+    EXPECT_TRUE(colorNear(at(40, 60), kBlack));
+
+    stopRenderHarness(&harness);
+    std::vector<u8> atlas = halfGlyphAtlasPng();
+    store.put("font_sdf.png.part_0", std::vector<u8>(atlas.begin(), atlas.begin() + atlas.size() / 2));
+    store.put("font_sdf.png.part_1", std::vector<u8>(atlas.begin() + atlas.size() / 2, atlas.end()));
+    startHarness(true);
+    runUntilProgramsBuilt();
+    runHarnessFrames(&harness, 3);
+    ASSERT_NE(renderer->assetTexture[AssetFontSdf], 0u);
+    addColoredRect(&ui->batches.coloredRect, 0, 0, 160, 120, 0.5f, kBlue, kBlue, 0, 0, kWidth, kHeight);
+    addGlyphQuad(&ui->batches.sdf, 0, 0, 160, 120, kRed, kWidth, kHeight);
+    runHarnessFrame(&harness);
+    EXPECT_TRUE(colorNear(at(20, 60), kRed));    // inside the glyph, over the rectangle at the same depth
+    EXPECT_TRUE(colorNear(at(140, 60), kBlue));  // outside: discarded
 }
 
 }  // namespace
