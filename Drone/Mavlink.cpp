@@ -86,11 +86,10 @@ f32 mavlinkF32(const u8* p) {
 
 static bool isStartByte(u8 byte) { return byte == kMavlink1Magic || byte == kMavlink2Magic; }
 
-// Gives up the buffered frame candidate: keeps what follows its start byte from the next start
-// byte on, so a frame that began inside a bad one is still found.
-static void dropCandidate(MavlinkMessage* message) {
+// Drops buffered bytes before the first start byte at or after `from`.
+static void discardUntilStartByte(MavlinkMessage* message, i32 from) {
     i32 count = message->bytesBuffered;
-    i32 next = 1;
+    i32 next = from;
     while (next < count && !isStartByte(message->frame[next])) {
         next++;
     }
@@ -98,9 +97,15 @@ static void dropCandidate(MavlinkMessage* message) {
         message->bytesBuffered = 0;
         return;
     }
-    std::memmove(message->frame, message->frame + next, (size_t)(count - next));
-    message->bytesBuffered = (u16)(count - next);
+    if (next > 0) {
+        std::memmove(message->frame, message->frame + next, (size_t)(count - next));
+        message->bytesBuffered = (u16)(count - next);
+    }
 }
+
+// Gives up the buffered frame candidate: keeps what follows its start byte from the next start
+// byte on, so a frame that began inside a bad one is still found.
+static void dropCandidate(MavlinkMessage* message) { discardUntilStartByte(message, 1); }
 
 // Copies input bytes into the frame buffer until it holds `wanted` bytes; false when the input ran out.
 static bool fillTo(MavlinkMessage* message, i32 wanted, const u8* bytes, i32* position, i32 end) {
@@ -154,6 +159,8 @@ i32 parseMavlinkBytes(MavlinkMessage* message, const u8* bytes, i32 position, i3
         position = end = 0;
     }
     for (;;) {
+        // What stayed behind a taken frame need not start one.
+        discardUntilStartByte(message, 0);
         if (message->bytesBuffered == 0) {
             while (position < end && !isStartByte(bytes[position])) {
                 position++;

@@ -189,6 +189,24 @@ TEST(MavlinkReader, FrameStartingInsideABadFrameIsFound) {
     EXPECT_EQ(found[0].frame, hexFromBytes(good.data(), good.size()));
 }
 
+TEST(MavlinkReader, BytesLeftBehindAFrameMustStartTheNextOne) {
+    // A false start covers a good frame and, behind it, a frame that lost its start byte: only the
+    // good frame is taken.
+    u8 sequence = 0;
+    Bytes good = frameOf(0, kHeartbeatPayload, &sequence, 0x0101, 0);
+    Bytes headless = frameOf(76, Bytes(33, 2), &sequence, 0x0101, 0);
+    headless[0] = 0x12;
+    Bytes stream = {0xFE, 60, 0, 1, 1, 0};
+    stream.insert(stream.end(), good.begin(), good.end());
+    stream.insert(stream.end(), headless.begin(), headless.end());
+    stream.insert(stream.end(), 60, 0x11);
+    for (size_t chunk : {stream.size(), (size_t)1, (size_t)5}) {
+        std::vector<Parsed> found = parseAll(stream, chunk);
+        ASSERT_EQ(found.size(), 1u) << chunk;
+        EXPECT_EQ(found[0].frame, hexFromBytes(good.data(), good.size()));
+    }
+}
+
 TEST(MavlinkReader, TrimmedSignedAndFlaggedFrames) {
     // A MAVLink 2 sender trims trailing zeros: the reader zero-fills them.
     u8 sequence = 0;
