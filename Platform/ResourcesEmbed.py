@@ -1,10 +1,12 @@
 """Turns asset files into the program's resource table: one C++ source with every file's bytes as an
 array, named by the upper-cased file name with blanks as "_", sorted by name. A file larger than the
-part size is stored as numbered parts NAME.PART_0, NAME.PART_1, ...
+part size is stored as numbered parts NAME.PART_0, NAME.PART_1, ...; files named "x.part_N" are
+parts already and stay whole.
 
 usage: ResourcesEmbed.py OUTPUT.cpp TABLE_SYMBOL PART_SIZE FILE...
 """
 import os
+import re
 import sys
 
 
@@ -40,7 +42,8 @@ def main():
             data = f.read()
         name = resource_name(path)
         pieces = [(name, data)]
-        if len(data) > part_size:
+        # A file that is already a part keeps its name.
+        if len(data) > part_size and not re.search(r"\.PART_[0-9]+$", name):
             pieces = [("%s.PART_%d" % (name, i // part_size), data[i:i + part_size])
                       for i in range(0, len(data), part_size)]
         for piece_name, piece in pieces:

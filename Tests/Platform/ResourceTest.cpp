@@ -89,6 +89,13 @@ TEST(ResourceParts, LargeAssetIsStoredInNumberedParts) {
         offset += request.bytesRead;
     }
     EXPECT_EQ(joined, fixtureBytes("atlas.bin"));
+
+    // A file that is a part already stays whole under its own name, however large.
+    const EmbeddedResource* part = findResource(table, makeString("Assets/big.dat.part_3"));
+    ASSERT_NE(part, nullptr);
+    EXPECT_EQ(part->size, 1200u);
+    EXPECT_EQ(resourceBytes(part), fixtureBytes("big.dat.part_3"));
+    EXPECT_EQ(findResource(table, makeString("big.dat.part_3.part_0")), nullptr);
 }
 
 TEST(ResourceRequests, StatusesOfResourceReads) {
