@@ -17,6 +17,8 @@ struct ImageSlot {
     u32 releaseRequested;
 };
 
+static_assert(sizeof(ImageSlot) == 32);
+
 struct ImageSlotTable {
     u64 used[kImageSlotCount / 64];  // bit s of word s / 64: slot s in use
     ImageSlot slots[kImageSlotCount];

@@ -40,6 +40,8 @@ struct UndoHistory {
     UndoRing redo;
 };
 
+static_assert(sizeof(UndoRecord) == 24 && sizeof(UndoRing) == 16 + kUndoRingCells * 24);
+
 inline u8* undoRecordPayload(UndoRecord* record) { return reinterpret_cast<u8*>(record) + 16; }
 inline u64 undoRecordCells(u64 payloadSize) { return 1 + (payloadSize + 15) / 24; }
 
