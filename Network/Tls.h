@@ -92,6 +92,9 @@ struct TlsClient {
     u32 sharedSecretReady;
     u32 connectionLost;      // the socket reported a reset after the connection was up
     u32 abortCount;          // counts aborts, so a step can tell that it ended in one
+    u32 certificateRequested;  // the server asked for a client certificate; an empty one is sent
+    u8 certificateRequestContextLength;
+    u8 certificateRequestContext[255];
     u8 sharedSecret[32];     // X25519 output, or the P-256 x coordinate big-endian
 
     // TLS 1.3 secrets (32 bytes for SHA-256 suites, 48 for SHA-384).

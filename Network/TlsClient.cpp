@@ -29,6 +29,9 @@ void sendDue(TlsClient* client, Socket* socket, TlsSendQueue* queue) {
         if (!packet) {
             return;
         }
+        if (client->certificateRequested) {
+            writeEmptyClientCertificate(client, packet);
+        }
         writeClientKeyExchange(client, packet);
         tls12DeriveKeys(client);
         client->state = TlsStateChangeCipherSpecDue;
@@ -51,6 +54,9 @@ void sendDue(TlsClient* client, Socket* socket, TlsSendQueue* queue) {
         ByteWriter* packet = queueSocketPacketToPeer(0, socket);
         if (!packet) {
             return;
+        }
+        if (client->tls13 && client->certificateRequested) {
+            writeEmptyClientCertificate(client, packet);
         }
         writeClientFinished(client, packet);
         client->state = client->tls13 ? TlsStateEstablished : TlsStateAwaitingServerChangeCipherSpec;

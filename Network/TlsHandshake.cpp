@@ -365,10 +365,21 @@ u32 processHandshakeMessage(TlsClient* client, const u8* message, i64 length) {
         break;
     }
     case TlsHandshakeCertificateRequest:
-        if (!reading || (client->tls13 && !client->encryptedExtensionsSeen)) {
+        if (!reading || (client->tls13 && !client->encryptedExtensionsSeen) || client->certificateRequested) {
             unexpectedMessage(client, type);
             return 0;
         }
+        // The client has no certificate; it answers with an empty Certificate message, echoing the
+        // request's context under TLS 1.3.
+        if (client->tls13) {
+            u8 contextLength = tlsReadU8(&reader);
+            const u8* context = tlsReadBytes(&reader, contextLength);
+            if (context) {
+                memcpy(client->certificateRequestContext, context, contextLength);
+                client->certificateRequestContextLength = contextLength;
+            }
+        }
+        client->certificateRequested = 1;
         reader.position = reader.end;
         break;
     case TlsHandshakeServerKeyExchange:
@@ -621,6 +632,22 @@ void writeClientHello(TlsClient* client, const FixedString* hostName, ByteWriter
     if (!packet->overflow && packet->data) {
         hashHandshake(client, packet->data + messageStart, packet->length - messageStart);
     }
+}
+
+void writeEmptyClientCertificate(TlsClient* client, ByteWriter* packet) {
+    u8 message[4 + 1 + 255 + 3];
+    ByteWriter writer = makeByteWriter(message, sizeof(message));
+    appendU8(TlsHandshakeCertificate, &writer);
+    LengthFieldMark length = reserveLengthField(&writer, LengthFieldU24Be);
+    if (client->tls13) {
+        appendU8(client->certificateRequestContextLength, &writer);
+        appendBytes(client->certificateRequestContext, client->certificateRequestContextLength, &writer);
+    }
+    appendU8(0, &writer);  // an empty certificate list
+    appendU16Be(0, &writer);
+    patchLengthField(&length, (u64)(writer.length - length.position));
+    hashHandshake(client, message, writer.length);
+    writeTlsRecord(client, TlsRecordHandshake, message, writer.length, packet);
 }
 
 void writeClientKeyExchange(TlsClient* client, ByteWriter* packet) {

@@ -53,6 +53,8 @@ inline bool tlsAborted(const TlsClient* client) {
 
 // Handshake messages (TlsHandshake.cpp).
 void writeClientHello(TlsClient* client, const FixedString* hostName, ByteWriter* packet);
+// The answer to a CertificateRequest: a Certificate message with no certificate.
+void writeEmptyClientCertificate(TlsClient* client, ByteWriter* packet);
 void writeClientKeyExchange(TlsClient* client, ByteWriter* packet);
 void writeClientFinished(TlsClient* client, ByteWriter* packet);
 void hashHandshake(TlsClient* client, const u8* message, i64 length);

@@ -1,0 +1,328 @@
+// The client against two independent TLS servers on loopback, OpenSSL's s_server and GnuTLS's
+// gnutls-serv: every suite and group it offers, TLS 1.2 with and without encrypt-then-MAC and the
+// extended master secret, a server that fragments its handshake, one that asks for a second
+// ClientHello and one that offers only suites the client lacks. Each test makes its certificates,
+// starts its own server on a free port and stops it again.
+#include "NetworkTestSupport.h"
+#include "Network/Tls.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+u64 interopNow = 10000000;
+u64 interopClock() { return interopNow; }
+
+std::string makeScratchFolder() {
+    char pattern[] = "/tmp/orvik-tls-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    return made ? made : "";
+}
+
+bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+u16 freePort() {
+    int handle = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    bind(handle, (sockaddr*)&address, sizeof(address));
+    socklen_t length = sizeof(address);
+    getsockname(handle, (sockaddr*)&address, &length);
+    close(handle);
+    return ntohs(address.sin_port);
+}
+
+bool acceptsConnections(u16 port) {
+    int handle = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    bool connected = connect(handle, (sockaddr*)&address, sizeof(address)) == 0;
+    close(handle);
+    return connected;
+}
+
+struct Fetched {
+    std::string received;  // the decrypted bytes of the whole connection
+    std::string message;   // the client's status text when the connection ended
+    bool established = false;
+    u32 tls13 = 0;
+    u16 suite = 0;
+    u16 group = 0;
+    u32 encryptThenMac = 0;
+    u32 extendedMasterSecret = 0;
+};
+
+struct TlsInterop : ::testing::Test {
+    std::string folder;
+    std::string content;
+    pid_t server = -1;
+    u16 port = 0;
+    void (*previousPipeHandler)(int) = nullptr;
+
+    void SetUp() override {
+        previousPipeHandler = signal(SIGPIPE, SIG_IGN);
+        folder = makeScratchFolder();
+        ASSERT_FALSE(folder.empty());
+        std::string request = " -days 30 -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1 2>/dev/null";
+        ASSERT_TRUE(run("cd " + folder + " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
+                        "-keyout ec.key -out ec.crt" + request));
+        ASSERT_TRUE(run("cd " + folder + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout rsa.key -out rsa.crt" +
+                        request));
+        // A file of 40,000 bytes: several records and socket packets long.
+        for (int i = 0; i < 40000; i++) content += (char)("abcdefghijklmnopqrstuvwxyz0123456789\n"[(i * 7 + i / 37) % 37]);
+        std::ofstream(folder + "/f.txt", std::ios::binary) << content;
+    }
+    void TearDown() override {
+        stopServer();
+        if (!folder.empty()) run("rm -rf " + folder);
+        signal(SIGPIPE, previousPipeHandler);
+    }
+
+    // Starts a server with its arguments ("PORT" stands for the port) in the scratch folder.
+    void startServer(std::vector<std::string> arguments) {
+        port = freePort();
+        for (std::string& argument : arguments) {
+            size_t at = argument.find("PORT");
+            if (at != std::string::npos) argument.replace(at, 4, std::to_string(port));
+        }
+        server = fork();
+        if (server == 0) {
+            if (chdir(folder.c_str()) != 0) _exit(126);
+            int input = open("/dev/null", O_RDONLY);
+            int log = open("server.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(input, 0);
+            dup2(log, 1);
+            dup2(log, 2);
+            std::vector<char*> argv;
+            for (std::string& argument : arguments) argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        for (int i = 0; i < 500 && !acceptsConnections(port); i++) usleep(10000);
+        ASSERT_TRUE(acceptsConnections(port)) << serverLog();
+    }
+    void stopServer() {
+        if (server > 0) {
+            kill(server, SIGTERM);
+            waitpid(server, nullptr, 0);
+            server = -1;
+        }
+    }
+    std::string serverLog() {
+        std::ifstream file(folder + "/server.log");
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+
+    // Sends one request and steps the client, one frame at a time, until the connection ends.
+    Fetched fetch(const std::string& request) {
+        Fetched result;
+        auto client = std::make_unique<TlsClient>();
+        auto socket = std::make_unique<Socket>();
+        auto queue = std::make_unique<TlsSendQueue>();
+        memset((void*)client.get(), 0, sizeof(TlsClient));
+        memset((void*)socket.get(), 0, sizeof(Socket));
+        memset((void*)queue.get(), 0, sizeof(TlsSendQueue));
+        client->clock = interopClock;
+        socket->clock = interopClock;
+        appendBytes(request.data(), (i64)request.size(), queueTlsRecord(queue.get()));
+        AddressRecord address{};
+        address.family = 4;
+        address.address[0] = 127;
+        address.address[3] = 1;
+        address.port = port;
+        FixedString host = makeString("localhost");
+        TlsStepResult out;
+        for (int frame = 0; frame < 4000; frame++) {
+            interopNow += 16667;
+            tlsClient(&out, client.get(), socket.get(), &address, &host, queue.get());
+            result.received.append((const char*)out.data.data, (size_t)out.data.length);
+            if (client->state == TlsStateEstablished && !result.established) {
+                result.established = true;
+                result.tls13 = client->tls13;
+                result.suite = client->cipherSuite;
+                result.group = client->keyExchangeGroup;
+                result.encryptThenMac = client->encryptThenMac;
+                result.extendedMasterSecret = client->extendedMasterSecret;
+            }
+            if (out.closed) {
+                break;
+            }
+            usleep(1000);
+        }
+        result.message = text(client->message);
+        // Lets the alert go out before the socket closes.
+        for (int frame = 0; frame < 3; frame++) {
+            interopNow += 16667;
+            tlsClient(&out, client.get(), socket.get(), &address, &host, queue.get());
+        }
+        closeSocket(socket.get());
+        return result;
+    }
+
+    void expectFile(const Fetched& fetched) {
+        size_t headerEnd = fetched.received.find("\r\n\r\n");
+        ASSERT_NE(headerEnd, std::string::npos) << fetched.message << "\n" << serverLog();
+        EXPECT_EQ(fetched.received.substr(0, 12), "HTTP/1.0 200");
+        std::string body = fetched.received.substr(headerEnd + 4);
+        EXPECT_EQ(body.size(), content.size());
+        EXPECT_TRUE(body == content);
+    }
+};
+
+struct Tls13Case {
+    const char* name;
+    const char* opensslSuite;
+    const char* opensslGroup;
+    const char* gnutlsCipher;
+    const char* gnutlsGroup;
+    u16 suite;
+    u16 group;
+};
+
+const Tls13Case kTls13Cases[] = {
+    {"Aes128X25519", "TLS_AES_128_GCM_SHA256", "X25519", "AES-128-GCM", "GROUP-X25519", 0x1301, 0x001D},
+    {"Aes128P256", "TLS_AES_128_GCM_SHA256", "P-256", "AES-128-GCM", "GROUP-SECP256R1", 0x1301, 0x0017},
+    {"Aes256X25519", "TLS_AES_256_GCM_SHA384", "X25519", "AES-256-GCM", "GROUP-X25519", 0x1302, 0x001D},
+    {"Aes256P256", "TLS_AES_256_GCM_SHA384", "P-256", "AES-256-GCM", "GROUP-SECP256R1", 0x1302, 0x0017},
+};
+
+struct Tls13Interop : TlsInterop, ::testing::WithParamInterface<Tls13Case> {};
+
+TEST_P(Tls13Interop, OpensslServesTheFile) {
+    const Tls13Case& test = GetParam();
+    startServer({"openssl", "s_server", "-accept", "127.0.0.1:PORT", "-cert", "ec.crt", "-key", "ec.key", "-tls1_3",
+                 "-ciphersuites", test.opensslSuite, "-groups", test.opensslGroup, "-WWW", "-quiet"});
+    Fetched fetched = fetch("GET /f.txt HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(fetched.established) << fetched.message << "\n" << serverLog();
+    EXPECT_EQ(fetched.tls13, 1u);
+    EXPECT_EQ(fetched.suite, test.suite);
+    EXPECT_EQ(fetched.group, test.group);
+    expectFile(fetched);
+}
+
+TEST_P(Tls13Interop, GnutlsServesTheFile) {
+    const Tls13Case& test = GetParam();
+    startServer({"gnutls-serv", "--http", "--httpdata=f.txt", "-p", "PORT", "--x509certfile=ec.crt",
+                 "--x509keyfile=ec.key", "--priority",
+                 std::string("NORMAL:-VERS-ALL:+VERS-TLS1.3:-CIPHER-ALL:+") + test.gnutlsCipher + ":-GROUP-ALL:+" +
+                     test.gnutlsGroup});
+    Fetched fetched = fetch("GET /f.txt HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(fetched.established) << fetched.message << "\n" << serverLog();
+    EXPECT_EQ(fetched.tls13, 1u);
+    EXPECT_EQ(fetched.suite, test.suite);
+    EXPECT_EQ(fetched.group, test.group);
+    expectFile(fetched);
+}
+
+INSTANTIATE_TEST_SUITE_P(Suites, Tls13Interop, ::testing::ValuesIn(kTls13Cases),
+                         [](const ::testing::TestParamInfo<Tls13Case>& info) { return std::string(info.param.name); });
+
+struct Tls12Case {
+    const char* name;
+    bool gnutls;
+    const char* group;  // OpenSSL or GnuTLS group name
+    const char* extra;  // extra OpenSSL argument or GnuTLS priority suffix
+    u16 groupId;
+    u32 encryptThenMac;
+    u32 extendedMasterSecret;
+};
+
+const Tls12Case kTls12Cases[] = {
+    {"OpensslEtmEms", false, "X25519", "", 0x001D, 1, 1},
+    {"OpensslNoEtm", false, "P-256", "-no_etm", 0x0017, 0, 1},
+    {"GnutlsEtmEms", true, "GROUP-X25519", "", 0x001D, 1, 1},
+    {"GnutlsNoEms", true, "GROUP-SECP256R1", ":%NO_SESSION_HASH", 0x0017, 1, 0},
+    {"GnutlsNoEtmNoEms", true, "GROUP-X25519", ":%NO_ETM:%NO_SESSION_HASH", 0x001D, 0, 0},
+};
+
+struct Tls12Interop : TlsInterop, ::testing::WithParamInterface<Tls12Case> {};
+
+TEST_P(Tls12Interop, CbcSuiteServesTheFile) {
+    const Tls12Case& test = GetParam();
+    if (test.gnutls) {
+        startServer({"gnutls-serv", "--http", "--httpdata=f.txt", "-p", "PORT", "--x509certfile=rsa.crt",
+                     "--x509keyfile=rsa.key", "--priority",
+                     std::string("NONE:+VERS-TLS1.2:+ECDHE-RSA:+AES-128-CBC:+SHA1:+SIGN-ALL:+COMP-NULL:+CTYPE-X509:+") +
+                         test.group + test.extra});
+    } else {
+        std::vector<std::string> arguments = {"openssl", "s_server", "-accept", "127.0.0.1:PORT", "-cert", "rsa.crt",
+                                              "-key", "rsa.key", "-tls1_2", "-cipher", "ECDHE-RSA-AES128-SHA",
+                                              "-groups", test.group, "-WWW", "-quiet"};
+        if (*test.extra) arguments.push_back(test.extra);
+        startServer(arguments);
+    }
+    Fetched fetched = fetch("GET /f.txt HTTP/1.0\r\n\r\n");
+    ASSERT_TRUE(fetched.established) << fetched.message << "\n" << serverLog();
+    EXPECT_EQ(fetched.tls13, 0u);
+    EXPECT_EQ(fetched.suite, 0xC013);
+    EXPECT_EQ(fetched.group, test.groupId);
+    EXPECT_EQ(fetched.encryptThenMac, test.encryptThenMac);
+    EXPECT_EQ(fetched.extendedMasterSecret, test.extendedMasterSecret);
+    expectFile(fetched);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, Tls12Interop, ::testing::ValuesIn(kTls12Cases),
+                         [](const ::testing::TestParamInfo<Tls12Case>& info) { return std::string(info.param.name); });
+
+// A server that cuts its handshake into records of 512 bytes: the certificate and the messages
+// around it arrive split across records.
+TEST_F(TlsInterop, FragmentedHandshakeIsReassembled) {
+    for (const char* version : {"-tls1_3", "-tls1_2"}) {
+        SCOPED_TRACE(version);
+        startServer({"openssl", "s_server", "-accept", "127.0.0.1:PORT", "-cert", "rsa.crt", "-key", "rsa.key",
+                     version, "-cipher", "ECDHE-RSA-AES128-SHA", "-max_send_frag", "512", "-WWW", "-quiet"});
+        Fetched fetched = fetch("GET /f.txt HTTP/1.0\r\n\r\n");
+        ASSERT_TRUE(fetched.established) << fetched.message << "\n" << serverLog();
+        expectFile(fetched);
+        stopServer();
+    }
+}
+
+// A server that asks for a second ClientHello (a cookie and the secp256r1 group): the handshake ends
+// with a clear reason and a handshake_failure alert, and the HelloRetryRequest is never taken for a
+// ServerHello.
+TEST_F(TlsInterop, HelloRetryRequestEndsTheHandshake) {
+    startServer({"/usr/bin/python3", ORVIK_SOURCE_DIR "/Tests/Network/TlsHelloRetryPeer.py", "PORT"});
+    Fetched fetched = fetch("GET /f.txt HTTP/1.0\r\n\r\n");
+    EXPECT_FALSE(fetched.established);
+    EXPECT_NE(fetched.message.find("HelloRetryRequest"), std::string::npos) << fetched.message;
+    EXPECT_TRUE(fetched.received.empty());
+    for (int i = 0; i < 300 && serverLog().find("RECEIVED") == std::string::npos; i++) usleep(10000);
+    EXPECT_NE(serverLog().find("RECEIVED 15030300020228"), std::string::npos) << serverLog();
+}
+
+TEST_F(TlsInterop, ServersWithOnlyUnsupportedSuitesRefuse) {
+    startServer({"openssl", "s_server", "-accept", "127.0.0.1:PORT", "-cert", "rsa.crt", "-key", "rsa.key", "-tls1_2",
+                 "-cipher", "ECDHE-RSA-AES256-GCM-SHA384", "-WWW", "-quiet"});
+    Fetched fetched = fetch("GET /f.txt HTTP/1.0\r\n\r\n");
+    EXPECT_FALSE(fetched.established);
+    EXPECT_EQ(fetched.message, "Received server alert: 2 40 (Handshake Failure)");
+    stopServer();
+
+    startServer({"gnutls-serv", "--http", "--httpdata=f.txt", "-p", "PORT", "--x509certfile=rsa.crt",
+                 "--x509keyfile=rsa.key", "--priority",
+                 "NONE:+VERS-TLS1.2:+ECDHE-RSA:+AES-256-GCM:+AEAD:+SIGN-ALL:+COMP-NULL:+CTYPE-X509:+GROUP-ALL"});
+    fetched = fetch("GET /f.txt HTTP/1.0\r\n\r\n");
+    EXPECT_FALSE(fetched.established);
+    EXPECT_EQ(fetched.message.rfind("Received server alert: 2 ", 0), 0u) << fetched.message;
+}
+
+}  // namespace
