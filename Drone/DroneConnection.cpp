@@ -1,6 +1,7 @@
 #include "Drone/DroneConnection.h"
 
 #include "Core/Profiler.h"
+#include "Drone/AirTraffic.h"
 #include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
 #include "FlightLogs/FlightLogger.h"
@@ -240,6 +241,9 @@ void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message) {
     }
     if (handleGremsyGimbalMessage(message, connection, now)) {
         connection->cameraKind = CameraGimbal;
+        return;
+    }
+    if (decodeAdsbVehicle(message, connection, now)) {
         return;
     }
     if (message->messageId == MavlinkRadioStatus && (message->source >> 8) == 42) {

@@ -294,6 +294,35 @@ TEST_F(DroneLink, RadioStatusAndMissionSettings) {
     EXPECT_EQ(connection->missionSettings[3], 3.0);
 }
 
+TEST_F(DroneLink, CameraOfItsOwnOnTheNetwork) {
+    fixEndpoint(14555);
+    preferences->videoStreamProtocol = VideoStreamRtsp;
+    preferences->rtspUrl = makeString("rtsp://127.0.0.1:8554/live1");
+    SocketResult fromCamera{};
+    Bytes status = heartbeat(0x6401, 30, 8);
+    fromCamera.received = 1;
+    fromCamera.data = status.data();
+    fromCamera.length = (u32)status.size();
+    fromCamera.source = loopback(kCameraPort);
+    cameraSocket->simulatorResult = &fromCamera;
+    frame();
+    EXPECT_EQ(connection->cameraKind, (u32)CameraNextVision);
+    AddressRecord camera = loopback(kCameraPort);
+    EXPECT_TRUE(sameEndpoint(&connection->cameraEndpoint, &camera));
+    EXPECT_EQ(logger.entriesByType[FlightLogReceivedFromCamera], 1u);
+    EXPECT_EQ(connection->traffic[TrafficCameraLink].messages, 1u);
+    EXPECT_EQ(vehicleId(), 0);  // camera traffic is not the vehicle's
+
+    // Another URL: the camera kind falls back unless the maker's own stream is chosen.
+    preferences->rtspUrl = makeString("rtsp://127.0.0.1:8554/stream");
+    frame();
+    EXPECT_EQ(connection->cameraKind, (u32)CameraNone);
+    connection->cameraKind = CameraNextVision;
+    preferences->videoStreamProtocol = VideoStreamQv;
+    frame();
+    EXPECT_EQ(connection->cameraKind, (u32)CameraNextVision);
+}
+
 TEST_F(DroneLink, ControllingRelayPeerHoldsTheOwnOutput) {
     std::unique_ptr<Socket> relaySocket = std::make_unique<Socket>();
     relaySocket->simulatorResult = kSimulatorResultConsumed;

@@ -12,9 +12,10 @@
 
 namespace {
 
-constexpr u16 kGcsPort = 14550;
-constexpr u16 kVehiclePort = 14555;
-constexpr u16 kIntruderPort = 14556;
+// The usual MAVLink ports; when another program holds them, the next group of ten is tried.
+constexpr u16 kFirstGcsPort = 14550;
+constexpr u16 kVehiclePortOffset = 5;
+constexpr u16 kIntruderPortOffset = 6;
 constexpr u64 kFrameStep = 100000;  // simulated microseconds per frame
 
 u64 simulatedNow = 0;
@@ -28,7 +29,7 @@ TEST(ScriptedVehicle, AutodetectLockOnTelemetryAndHeartbeat) {
     std::unique_ptr<Preferences> preferences = std::make_unique<Preferences>();
     preferences->appSystemId = 255;
     preferences->appComponentId = 190;
-    preferences->droneLocalPort = kGcsPort;  // no drone address: autodetect
+    // No drone address: autodetect.
     preferences->droneTransportProtocol = TransportUdp;
     preferences->lowAltitudeWarning = -1000;
     simulatedNow = 100000000;
@@ -43,13 +44,23 @@ TEST(ScriptedVehicle, AutodetectLockOnTelemetryAndHeartbeat) {
     inputs.flightLogger = &logger;
 
     // The socket listens before the vehicle starts sending.
-    inputs.now = simulatedNow;
-    controlDrone(connection.get(), &inputs);
-    ASSERT_EQ(droneSocket->localPort, kGcsPort) << std::string(droneSocket->status.text, droneSocket->status.length);
+    u16 gcsPort = 0;
+    for (int attempt = 0; attempt < 5; attempt++) {
+        gcsPort = (u16)(kFirstGcsPort + 10 * attempt);
+        preferences->droneLocalPort = gcsPort;
+        inputs.now = simulatedNow;
+        controlDrone(connection.get(), &inputs);
+        if (droneSocket->localPort == gcsPort) {
+            break;
+        }
+    }
+    ASSERT_EQ(droneSocket->localPort, gcsPort) << std::string(droneSocket->status.text, droneSocket->status.length);
+    const u16 vehiclePort = (u16)(gcsPort + kVehiclePortOffset);
+    const u16 intruderPort = (u16)(gcsPort + kIntruderPortOffset);
 
     NodeProcess vehicle;
-    ASSERT_TRUE(startNodePeer(&vehicle, {"vehicle", std::to_string(kVehiclePort), std::to_string(kGcsPort),
-                                         std::to_string(kIntruderPort), "20"}));
+    ASSERT_TRUE(startNodePeer(&vehicle, {"vehicle", std::to_string(vehiclePort), std::to_string(gcsPort),
+                                         std::to_string(intruderPort), "20"}));
     std::vector<u64> heartbeatTimes;
     u8 lastSequence = 0;
     int received = 0;
@@ -99,11 +110,11 @@ TEST(ScriptedVehicle, AutodetectLockOnTelemetryAndHeartbeat) {
     EXPECT_GE(logger.entriesByType[FlightLogReceivedFromDrone], 8u);
 
     // Autodetect found the vehicle and kept it although the second vehicle was heard.
-    AddressRecord expected = makeAddressRecord(4, (const u8*)"\x7f\x00\x00\x01", kVehiclePort);
+    AddressRecord expected = makeAddressRecord(4, (const u8*)"\x7f\x00\x00\x01", vehiclePort);
     EXPECT_TRUE(sameEndpoint(&connection->droneEndpoint, &expected));
     bool intruderHeard = false;
     for (i32 i = 0; i < kSocketPeers; i++) {
-        if ((droneSocket->peerMask & (1ull << i)) && droneSocket->peers[i].peer.port == kIntruderPort) {
+        if ((droneSocket->peerMask & (1ull << i)) && droneSocket->peers[i].peer.port == intruderPort) {
             intruderHeard = droneSocket->peers[i].packetsReceived > 0;
         }
     }
