@@ -85,7 +85,19 @@ void sendDue(TlsClient* client, Socket* socket, TlsSendQueue* queue) {
     }
 }
 
-// After the alert has gone out the secrets are wiped; the reason and the abort time stay.
+// Zeroes everything but the buffers, keeping the injected clock and the fixed-IV switch.
+void clearTlsClient(TlsClient* client) {
+    u64 (*clock)() = client->clock;
+    u32 fixedCbcIv = client->fixedCbcIv;
+    memset((void*)client, 0, offsetof(TlsClient, handshakeBuffer));
+    client->clock = clock;
+    client->fixedCbcIv = fixedCbcIv;
+    client->ready = 1;
+    client->hashBits = 256;
+}
+
+// After the alert has gone out the secrets are wiped; the reason and the abort time stay. Fresh key
+// shares are made by the reset that follows the hold time.
 void wipeAfterAlert(TlsClient* client) {
     FixedString reason = client->message;
     u64 abortTime = client->abortTime;
@@ -93,7 +105,9 @@ void wipeAfterAlert(TlsClient* client) {
     u8 description = client->alertDescription;
     u32 aborts = client->abortCount;
     u32 lost = client->connectionLost;
-    resetTlsClient(client);
+    u64 resetTime = client->resetTime;
+    clearTlsClient(client);
+    client->resetTime = resetTime;
     client->state = TlsStateAborted;
     client->message = reason;
     client->abortTime = abortTime;
@@ -187,15 +201,9 @@ ByteWriter* queueTlsRecord(TlsSendQueue* queue) {
 
 void resetTlsClient(TlsClient* client) {
     ProfilingScope scope("Reset Tls Client");
-    u64 (*clock)() = client->clock;
-    u32 fixedCbcIv = client->fixedCbcIv;
-    memset((void*)client, 0, offsetof(TlsClient, handshakeBuffer));
-    client->clock = clock;
-    client->fixedCbcIv = fixedCbcIv;
+    clearTlsClient(client);
     client->resetTime = tlsNow(client);
     client->message = makeString("Reset");
-    client->ready = 1;
-    client->hashBits = 256;
     u8 generator[64];
     memcpy(generator, secp256r1.generatorX, 32);
     memcpy(generator + 32, secp256r1.generatorY, 32);
