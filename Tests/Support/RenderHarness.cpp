@@ -145,7 +145,8 @@ void harnessMouseMove(RenderHarness* harness, f32 x, f32 y) {
     WindowHead* head = &harness->memory->head;
     i32 left = isKeyDown(&harness->platform->input, KeyMouseLeft) ? 1 : 0;
     i32 right = isKeyDown(&harness->platform->input, KeyMouseRight) ? 1 : 0;
-    mouseMoved(head, harness->platform, (i32)x, (i32)((f32)harness->height - y), left, right, harness->now);
+    // The window system counts rows from the top; the handler turns them into rows from the bottom.
+    mouseMoved(head, harness->platform, (i32)x, (i32)((f32)harness->height - 1 - y), left, right, harness->now);
 }
 
 void harnessMouseButton(RenderHarness* harness, i32 keyCode, bool down) {
@@ -154,6 +155,14 @@ void harnessMouseButton(RenderHarness* harness, i32 keyCode, bool down) {
 
 void harnessKey(RenderHarness* harness, i32 keyCode, bool down) {
     setKeyState(keyCode, &harness->platform->input, down ? 1 : 0);
+}
+
+void harnessTouchDown(RenderHarness* harness, u64 id, f32 x, f32 y) {
+    touchPointDown(&harness->memory->head, harness->platform, id, x, (f32)harness->height - y, harness->now);
+}
+
+void harnessTouchMove(RenderHarness* harness, u64 id, f32 x, f32 y, bool up) {
+    touchPointMoved(&harness->memory->head, harness->platform, id, x, (f32)harness->height - y, up ? 1 : 0, harness->now);
 }
 
 u32 harnessPixel(RenderHarness* harness, i32 x, i32 y) {

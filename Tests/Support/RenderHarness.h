@@ -43,6 +43,9 @@ void runHarnessFrames(RenderHarness* harness, i32 count);
 void harnessMouseMove(RenderHarness* harness, f32 x, f32 y);  // window pixels, y up
 void harnessMouseButton(RenderHarness* harness, i32 keyCode, bool down);  // KeyMouseLeft, KeyMouseRight
 void harnessKey(RenderHarness* harness, i32 keyCode, bool down);
+// Touches by their system id: down, moved, and lifted (up = true).
+void harnessTouchDown(RenderHarness* harness, u64 id, f32 x, f32 y);
+void harnessTouchMove(RenderHarness* harness, u64 id, f32 x, f32 y, bool up);
 
 // The pixel at (x, y), origin bottom-left, as 0xAABBGGRR.
 u32 harnessPixel(RenderHarness* harness, i32 x, i32 y);
