@@ -171,24 +171,6 @@ DroneSocketConfig droneSocketConfig(const LinkFrame* frame) {
     return config;
 }
 
-// A datagram with a fixed endpoint is the drone's when it comes from that endpoint. A payload
-// datagram may also come from another port of the drone's address, or, with the simulator, from
-// the simulated drone and payload units on the loopback.
-bool isFromDrone(const LinkFrame* frame, const AddressRecord* source, bool payloadDatagram) {
-    const AddressRecord* endpoint = &frame->connection->droneEndpoint;
-    if (sameEndpoint(source, endpoint)) {
-        return true;
-    }
-    if (!payloadDatagram) {
-        return false;
-    }
-    if (frame->inputs->simulatorPort) {
-        return isLoopbackSource(source) && (source->port == frame->inputs->simulatorPort ||
-                                            source->port == kSimulatedVoskPortA || source->port == kSimulatedVoskPortB);
-    }
-    return sameAddress(source, endpoint);
-}
-
 bool isPayloadDatagram(const u8* data, u32 length) {
     if (length == 0 || (data[0] != kMavlink1Magic && data[0] != kMavlink2Magic)) {
         return false;
@@ -196,6 +178,23 @@ bool isPayloadDatagram(const u8* data, u32 length) {
     MavlinkMessage first{};
     parseMavlinkBytes(&first, data, 0, (i32)length);
     return first.haveMessage && first.messageId == MavlinkEncapsulatedData && containsPayloadFrame(&first);
+}
+
+// A datagram with a fixed endpoint is the drone's when it comes from that endpoint. A payload
+// datagram may also come from another port of the drone's address, or, with the simulator, from
+// the simulated drone and payload units on the loopback.
+bool isFromDrone(const LinkFrame* frame, const SocketResult* datagram) {
+    const AddressRecord* source = &datagram->source;
+    const AddressRecord* endpoint = &frame->connection->droneEndpoint;
+    if (sameEndpoint(source, endpoint)) {
+        return true;
+    }
+    bool possible = frame->inputs->simulatorPort
+                        ? isLoopbackSource(source) && (source->port == frame->inputs->simulatorPort ||
+                                                       source->port == kSimulatedVoskPortA ||
+                                                       source->port == kSimulatedVoskPortB)
+                        : sameAddress(source, endpoint);
+    return possible && isPayloadDatagram(datagram->data, datagram->length);
 }
 
 // Lock-on: a HEARTBEAT of an aircraft's autopilot (component 1). The followed vehicle keeps the
@@ -294,7 +293,7 @@ void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) 
     const DroneLinkInputs* inputs = frame->inputs;
     u8* data = datagram->data;
     u32 length = datagram->length;
-    if (frame->fixedEndpoint && !stream && !isFromDrone(frame, &datagram->source, isPayloadDatagram(data, length))) {
+    if (frame->fixedEndpoint && !stream && !isFromDrone(frame, datagram)) {
         return;  // not the drone's: dropped unseen
     }
     receiveFromSecureLinkHost(&data, &length, &connection->secureLinkClient, frame->now);
