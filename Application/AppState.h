@@ -1,0 +1,133 @@
+// The application's state record: the fields that the per-frame update owns at its head, then every
+// subsystem's long-lived record that the update hands on. It lives inside ApplicationMemory,
+// zero-filled at start.
+#pragma once
+#include "Application/AppCache.h"
+#include "Application/Placeholders.h"
+#include "Application/PreferencesFile.h"
+#include "Core/AddressRecord.h"
+#include "Core/Sound.h"
+#include "Drone/DroneConnection.h"
+#include "Drone/TarnwickPayloads/DropLocations.h"
+#include "FlightLogs/FlightLogSession.h"
+#include "Map/CopernicusDownloader.h"
+#include "Map/ElevationMapLoader.h"
+#include "Mission/MissionSteps.h"
+#include "Network/Socket.h"
+#include "Overlays/OverlaySteps.h"
+#include "Video/VideoSteps.h"
+
+constexpr u32 kDownloadSockets = 3;
+
+// Sizes in pixels that screens lay themselves out in, recomputed every frame from the window.
+struct UiMetrics {
+    f32 textHeight;  // never below 22
+    f32 buttonTextHeight;  // 1.3 x textHeight
+    f32 margin;  // buttonTextHeight / 8
+    f32 rowHeight;  // buttonTextHeight + 2 x margin
+    f32 buttonHeight;  // 2 x buttonTextHeight + 2 x margin
+};
+
+struct CompanionAppPresence {
+    u32 present;
+    u32 cleared;
+};
+
+// The relay host side's identity on the encrypted link.
+struct RelayHostIdentity {
+    u8 privateKey[32];
+    u8 publicKey[32];  // X25519(privateKey, 9)
+    u8 controllingListenerPassword[8];  // kept by the app cache
+    AddressRecord controllingListener;  // the listener granted control; kept by the app cache
+};
+
+// This app as a client of another app's relay.
+struct SecureLinkClientIdentity {
+    FixedString name;  // "<BIOS product name> <first 4 installation id bytes as hex>"; kept by the app cache
+    u8 privateKey[32];
+    u16 peerId;
+    u8 publicKey[32];
+    u8 relayPassword[8];  // used towards a relay host; kept by the app cache
+};
+
+// The ArduCopter id that the app cache keeps.
+struct ArduCopterId {
+    u8 idType[4];
+    u8 id[20];
+};
+
+// The clocks the update reads; null entries take the system's. Tests put their own here.
+struct AppClocks {
+    u64 (*monotonicMicroseconds)();
+    i64 (*utcMilliseconds)();
+};
+
+struct PendingLoads {
+    FileReadRequest* missionRead;
+    FileReadRequest* kmzRead;
+    u32 kmzImportMode;
+    FixedString kmzImportName;
+    FileReadRequest* overlayPick;
+};
+
+struct AppState {
+    u32 started;  // 0 until the first frame has run
+    u8 installationId[32];
+    i64 lastDebugReportTime;  // monotonic us
+    u32 mainScreenWord;  // owned by the Main Screen
+    CompanionAppPresence companionAppPresent[2];  // "com.auterion", "com.auterion.skyway"
+    u32 simulatorRunning;
+
+    AppClocks clocks;
+    u32 cacheLoadedThisRun;  // the frame's app cache step loaded the file (drop-location expiry ran)
+    u32 preferencesSaved;  // the result of this frame's preferences step
+
+    SoundMixer sound;  // the queue that screens fill and the voices the audio thread mixes
+
+    DnsResolver dnsResolver;
+    Socket dnsSockets[2];
+    DownloadPool downloadPool;
+    Socket downloadSockets[kDownloadSockets];
+    CopernicusDownloader copernicusDownloader;
+    Socket copernicusSocket;
+    Socket droneSocket;
+    Socket cameraSocket;
+    Socket relaySocket;
+    Socket qvVideoSocket;
+    Socket videoRelaySocket;
+    Socket rtspSocket;
+    Socket rtpSocket;
+    Socket rtcpSocket;
+    H264Stream h264Stream;
+    QvVideoStream qvVideoStream;
+    RtspClient rtspClient;
+    Socket simulatorSocket;
+    Socket simulatorPayloadPrimarySocket;  // "Simulator KTQ Primary"
+    Socket simulatorPayloadSecondarySocket;  // "Simulator KTQ Secondary"
+    DroneConnection droneConnection;
+    SimulatedDrone simulatedDrone;
+    SecureLinkHost relayHost;
+    RelayHostIdentity relayHostIdentity;
+    SecureLinkClientIdentity secureLinkClientIdentity;
+    ArduCopterId arduCopterId;
+    FlightLogSession flightLog;
+    ElevationMapLoader elevationMapLoader;
+    WaypointMissionEditor waypointMissionEditor;
+    TransectRegion transectRegion;
+    OrvikGeofence orvikGeofence;
+    OrvikDropLocations orvikDropLocations;
+    DodireruDropLocations dodireruDropLocations;
+    MissionList missionList;
+    PendingLoads pendingLoads;
+    OverlayList overlayList;
+    ExportedKmzList exportedKmzList;
+    KmzEditor kmzEditor;
+    VectorOverlayLoader vectorOverlayLoader;
+    RasterOverlayLoader rasterOverlayLoader;
+    FlightLogList flightLogList;
+    ScreenStack screenStack;
+    UiMetrics uiMetrics;
+    Preferences preferences;
+    PreferencesState preferencesState;
+    AppCacheState appCache;
+};

@@ -1,0 +1,264 @@
+#include "Application/AppUpdate.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "Core/Clock.h"
+#include "Core/Format.h"
+#include "Core/MathEarth.h"
+#include "Core/Profiler.h"
+#include "Crypto/X25519.h"
+#include "Platform/Platform.h"
+#include "Platform/Random.h"
+#include "SourceCommon/Renderer/UiState.h"
+
+const char* const fixedDnsHosts[5] = {
+    "api.tarnwick.com",                    // the maker's web service
+    "maps.geoapify.com",                   // map tiles
+    "identity.dataspace.copernicus.eu",    // Copernicus Data Space login
+    "catalogue.dataspace.copernicus.eu",   // catalogue search
+    "zipper.dataspace.copernicus.eu",      // product downloads
+};
+
+namespace {
+
+u64 monotonicNow(const AppState* app) {
+    return app->clocks.monotonicMicroseconds ? app->clocks.monotonicMicroseconds() : getMicroseconds();
+}
+
+i64 utcNowMs(const AppState* app) {
+    return app->clocks.utcMilliseconds ? app->clocks.utcMilliseconds() : currentTimeMilliseconds();
+}
+
+f64 lookUpElevation(void* context, f64 longitude, f64 latitude) {
+    const f32 unknown = -1e30f;
+    f32 height = getElevation((const ElevationMapLoader*)context, GeoPoint{longitude, latitude}, unknown);
+    return height == unknown ? __builtin_nan("") : (f64)height;
+}
+
+// Adds a point, its longitude first wrapped near the frame's first longitude (near 0 for the first).
+void addAreaPoint(GeoPoint point, LonLatBox* box, bool* haveFirst, f64* firstLongitude) {
+    if (!(point.longitude - point.longitude == 0.0) || !(point.latitude - point.latitude == 0.0)) return;
+    point.longitude = wrapLongitudeNear(point.longitude, *haveFirst ? *firstLongitude : 0.0);
+    if (!*haveFirst) {
+        *haveFirst = true;
+        *firstLongitude = point.longitude;
+    }
+    extendLonLatBounds(point, box);
+}
+
+}  // namespace
+
+UiMetrics computeUiMetrics(Rect window) {
+    f32 w = (window.x1 - window.x0) / 2;
+    f32 h = (window.y1 - window.y0) / 2;
+    UiMetrics m;
+    m.textHeight = (w < h ? w : h) / 17;
+    if (22 * m.textHeight > w) m.textHeight = w / 22;
+    if (!(m.textHeight >= 22)) m.textHeight = 22;
+    m.buttonTextHeight = 1.3f * m.textHeight;
+    m.margin = m.buttonTextHeight / 8;
+    m.rowHeight = m.buttonTextHeight + 2 * m.margin;
+    m.buttonHeight = 2 * m.buttonTextHeight + 2 * m.margin;
+    return m;
+}
+
+i32 updateAreaOfInterest(AppState* app, u64 now) {
+    const VehicleState* vehicle = &app->droneConnection.vehicle;
+    const WaypointMissionEditor* mission = &app->waypointMissionEditor;
+    const TransectRegion* transect = &app->transectRegion;
+    FlightLogList* logs = &app->flightLogList;
+    bool liveSilent = vehicle->lastHeardTime == 0 || now - vehicle->lastHeardTime > kReplayTakesOverAfter;
+    if (logs->viewerLoaded && liveSilent) {
+        vehicle = &logs->replayVehicle;
+        mission = &logs->replayMission;
+        transect = &logs->replayTransect;
+    }
+
+    LonLatBox box = kEmptyLonLatBox;
+    bool haveFirst = false;
+    f64 firstLongitude = 0;
+    // The vehicle has no separate take-off record: its home position stands for both.
+    if (vehicle->home.time) {
+        addAreaPoint(GeoPoint{vehicle->home.longitude + vehicle->longitudeOffset, vehicle->home.latitude + vehicle->latitudeOffset},
+                     &box, &haveFirst, &firstLongitude);
+    }
+    if (vehicle->globalPosition.time) {
+        addAreaPoint(GeoPoint{vehicle->globalPosition.longitude + vehicle->longitudeOffset,
+                              vehicle->globalPosition.latitude + vehicle->latitudeOffset},
+                     &box, &haveFirst, &firstLongitude);
+    }
+    i32 waypoints = mission->waypointCount < 0 ? 0 : mission->waypointCount > kMaxWaypoints ? kMaxWaypoints : mission->waypointCount;
+    for (i32 i = 0; i < waypoints; i++) {
+        Vec2 position{mission->waypoints[i].x, mission->waypoints[i].y};
+        GeoPoint point;
+        mercatorToLatLng(&point, &position);
+        addAreaPoint(point, &box, &haveFirst, &firstLongitude);
+    }
+    i32 corners = transect->pointCount < 0 ? 0 : transect->pointCount > kMaxTransectPoints ? kMaxTransectPoints : transect->pointCount;
+    for (i32 i = 0; i < corners; i++) {
+        GeoPoint point;
+        mercatorToLatLng(&point, &transect->points[i]);
+        addAreaPoint(point, &box, &haveFirst, &firstLongitude);
+    }
+    if (box.latMax == kEmptyLonLatBox.latMax) return 0;
+    app->elevationMapLoader.areaOfInterest = box;
+    return 1;
+}
+
+i32 decideLogging(const VehicleState* vehicle, FlightLogSession* session, const ElevationMapLoader* loader, u64 now) {
+    if (now < vehicle->lastHeardTime || now - vehicle->lastHeardTime >= kVehicleSilentForLogging) return 0;
+    if (vehicle->landedState >= 2) return 1;
+    if (!session->logger.open) return 0;
+
+    bool moving = false;
+    for (f64 v : {vehicle->velocityNorth, vehicle->velocityEast, vehicle->velocityDown}) {
+        if (v < -kMovingSpeed || v > kMovingSpeed) moving = true;
+    }
+    f32 referenceGround = 0;
+    if (vehicle->home.time) {
+        referenceGround = getElevation(loader,
+                                       GeoPoint{vehicle->home.longitude + vehicle->longitudeOffset,
+                                                vehicle->home.latitude + vehicle->latitudeOffset},
+                                       0.0f);
+    }
+    f32 vehicleGround = getElevation(loader,
+                                     GeoPoint{vehicle->globalPosition.longitude + vehicle->longitudeOffset,
+                                              vehicle->globalPosition.latitude + vehicle->latitudeOffset},
+                                     referenceGround);
+    f64 height = (f64)referenceGround + vehicle->globalPosition.relativeAltitude + vehicle->altitudeOffset - vehicleGround;
+    if (height > kLoggingHeightAboveGround) {
+        if (session->highAboveGroundSince == 0) session->highAboveGroundSince = (i64)now;
+        if ((i64)now - session->highAboveGroundSince < (i64)kHighAboveGroundHold) return 1;
+        return moving ? 1 : 0;
+    }
+    return moving ? 1 : 0;
+}
+
+i32 setUpFirstFrame(AppState* app, Platform* platform) {
+    u8 randomBytes[32 + 32 + 8 + 32 + 2];
+    if (getRandomBytes(randomBytes, sizeof(randomBytes)) != 0) return 0;
+    const u8* next = randomBytes;
+
+    app->started = 1;
+    std::memset(&app->screenStack, 0, sizeof(app->screenStack));
+    app->screenStack.depth = 1;
+    app->screenStack.screens[0] = mainScreen;
+    app->flightLog.fileSystem = &platform->fileJobs;
+    app->orvikGeofence.flightLogger = &app->flightLog;
+
+    std::memcpy(app->installationId, next, 32);
+    next += 32;
+
+    RelayHostIdentity* host = &app->relayHostIdentity;
+    std::memset(host, 0, sizeof(*host));
+    std::memcpy(host->privateKey, next, 32);
+    next += 32;
+    std::memcpy(host->controllingListenerPassword, next, 8);
+    next += 8;
+    x25519(host->publicKey, host->privateKey, x25519BasePoint);
+
+    FixedString name = formatStrStr("@ @", platform->biosProductName, hexString(app->installationId, 4));
+
+    SecureLinkClientIdentity* client = &app->secureLinkClientIdentity;
+    std::memset(client, 0, sizeof(*client));
+    std::memcpy(client->privateKey, next, 32);
+    next += 32;
+    std::memcpy(&client->peerId, next, 2);
+    x25519(client->publicKey, client->privateKey, x25519BasePoint);
+    client->name = name;
+    std::memset(randomBytes, 0, sizeof(randomBytes));
+
+    bool companionDevice = equals(platform->biosProductName, "optimus") && equals(platform->biosManufacturer, "CubePilot");
+    app->companionAppPresent[0].present = companionDevice ? 1 : 0;
+    app->companionAppPresent[1].present = companionDevice ? 1 : 0;
+    return 1;
+}
+
+void updateApp(Platform* platform, UiState* ui, AppState* app) {
+    if (!app->started && !setUpFirstFrame(app, platform)) return;
+    Preferences* preferences = &app->preferences;
+    FileReadTable* reads = &platform->fileReads;
+    ImageSlotTable* slots = &ui->imageSlots;
+
+    downloadFiles(&app->downloadPool, &app->dnsResolver, app->downloadSockets, kDownloadSockets);
+    app->preferencesSaved = updatePreferences(preferences, &app->preferencesState, platform);
+    app->cacheLoadedThisRun = (u32)updateAppCache(app, &app->appCache, platform);
+    if (app->cacheLoadedThisRun) {
+        expireDropLocations(&app->orvikDropLocations, &app->dodireruDropLocations,
+                            preferences->orvikDropLocationPersistence, utcNowMs(app));
+    }
+    u64 now = monotonicNow(app);
+    if ((i64)now - app->lastDebugReportTime > (i64)kDebugReportInterval) {
+        writeDebugReport(app, platform, ui);
+        app->lastDebugReportTime = (i64)now;
+    }
+    for (u32 i = 0; i < 5; i++) startDnsLookup(makeString(fixedDnsHosts[i]), &app->dnsResolver.lookups[i]);
+    checkDnsQueries(&app->dnsResolver, &platform->dnsServers);
+    updateCopernicusDownloader(&app->copernicusDownloader, &app->dnsResolver, &app->copernicusSocket, preferences, platform);
+
+    if (isKeyDown(&platform->input, kFullscreenKey) && !wasKeyDown(&platform->input, kFullscreenKey)) {
+        platform->fullscreenWanted = platform->fullscreen ? 0 : 1;
+    }
+    app->uiMetrics = computeUiMetrics(ui->screenRect);
+
+    Socket* relaySocket = &app->relaySocket;
+    if (preferences->relayModePort == 0) {
+        SocketResult ignored;
+        updateSocket(&ignored, relaySocket, 0, SocketModeUdp, 0, &preferences->relayNetworkInterface, nullptr, 0);
+        relaySocket = nullptr;
+    }
+    if (preferences->droneConnection == DroneConnectionIp || app->simulatorRunning) {
+        ProfilingScope scope("Control Drone");
+        DroneLinkInputs inputs{};
+        inputs.droneSocket = &app->droneSocket;
+        inputs.cameraSocket = &app->cameraSocket;
+        inputs.relaySocket = relaySocket;
+        inputs.simulatorPort = app->simulatorRunning ? app->simulatorSocket.localPort : 0;
+        inputs.preferences = preferences;
+        inputs.relayHost = relaySocket ? &app->relayHost : nullptr;
+        inputs.flightLogger = &app->flightLog.logger;
+        inputs.elevation = lookUpElevation;
+        inputs.elevationContext = &app->elevationMapLoader;
+        inputs.now = now;
+        controlDrone(&app->droneConnection, &inputs);
+    }
+    rebaseWaypointAltitudes(&app->waypointMissionEditor, &app->droneConnection.vehicle, &app->elevationMapLoader);
+    if (app->simulatorRunning) {
+        controlSimulatedPx4Drone(&app->simulatedDrone, &platform->gamepad, &platform->input, &app->elevationMapLoader,
+                                 preferences, &app->simulatorSocket, &app->simulatorPayloadPrimarySocket,
+                                 &app->simulatorPayloadSecondarySocket);
+    }
+    controlQvVideoStream(&app->qvVideoSocket, &app->videoRelaySocket, &app->relayHostIdentity,
+                         &app->secureLinkClientIdentity, &app->qvVideoStream, &app->h264Stream, preferences, slots,
+                         &app->flightLog.logger);
+    controlRtspVideoStream(&app->rtspSocket, &app->rtpSocket, &app->rtcpSocket, &app->videoRelaySocket,
+                           &app->relayHostIdentity, &app->rtspClient, &app->h264Stream, preferences, slots,
+                           &app->flightLog.logger);
+    processH264DecoderOutput(slots);
+
+    updateAreaOfInterest(app, now);
+    manageElevationMaps(&app->elevationMapLoader, platform, &app->downloadPool, slots, preferences);
+    updateMissionList(&app->missionList, reads);
+    applyLoadedMission(&app->pendingLoads.missionRead, &app->waypointMissionEditor, &app->transectRegion,
+                       &app->orvikGeofence, &app->elevationMapLoader, preferences, reads);
+    updateOverlayList(&app->overlayList, reads, slots, platform->scratch, (u64)kScratchSize);
+    updateExportedKmzList(&app->exportedKmzList, reads, slots);
+    importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
+                           app->pendingLoads.kmzImportMode, reads);
+    updateVectorOverlayLoader(reads, &platform->fileJobs, &app->downloadPool, &platform->jobQueue,
+                              &app->pendingLoads.overlayPick, preferences, slots, platform->scratch, (u64)kScratchSize);
+    updateRasterOverlayLoader(reads, &platform->fileJobs, &platform->pdfPages, &platform->jobQueue,
+                              &app->rasterOverlayLoader, preferences, slots);
+
+    FlightLogSession* session = &app->flightLog;
+    i32 logging = decideLogging(&app->droneConnection.vehicle, session, &app->elevationMapLoader, now);
+    if (session->registeredCount < kMaxRegisteredLogRecords && app->orvikGeofence.logRecordData) {
+        session->registered[session->registeredCount++] = &app->orvikGeofence.logRecordData;
+    }
+    updateFlightLogger(session, app->installationId, platform, preferences, logging || session->forceLogging,
+                       app->preferencesSaved);
+    updateFlightLogList(&app->flightLogList, reads, &platform->jobQueue, slots);
+
+    updateScreen(&app->screenStack, platform, ui, app);
+}

@@ -1,0 +1,49 @@
+#include "Overlays/OverlaySteps.h"
+
+void updateOverlayList(OverlayList* list, FileReadTable* reads, ImageSlotTable* slots, u8* scratch, u64 scratchSize) {
+    (void)list;
+    (void)reads;
+    (void)slots;
+    (void)scratch;
+    (void)scratchSize;
+}
+
+void updateExportedKmzList(ExportedKmzList* list, FileReadTable* reads, ImageSlotTable* slots) {
+    (void)list;
+    (void)reads;
+    (void)slots;
+}
+
+void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, FixedString* importName, u32 importMode,
+                            FileReadTable* reads) {
+    (void)pendingRead;
+    (void)editor;
+    (void)importName;
+    (void)importMode;
+    (void)reads;
+}
+
+void updateVectorOverlayLoader(FileReadTable* reads, FileJobTable* jobs, DownloadPool* downloads, JobQueue* jobQueue,
+                               FileReadRequest** pendingPick, Preferences* preferences, ImageSlotTable* slots,
+                               u8* scratch, u64 scratchSize) {
+    (void)reads;
+    (void)jobs;
+    (void)downloads;
+    (void)jobQueue;
+    (void)pendingPick;
+    (void)preferences;
+    (void)slots;
+    (void)scratch;
+    (void)scratchSize;
+}
+
+void updateRasterOverlayLoader(FileReadTable* reads, FileJobTable* jobs, PdfPageTable* pages, JobQueue* jobQueue,
+                               RasterOverlayLoader* loader, Preferences* preferences, ImageSlotTable* slots) {
+    (void)reads;
+    (void)jobs;
+    (void)pages;
+    (void)jobQueue;
+    (void)loader;
+    (void)preferences;
+    (void)slots;
+}
