@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
+#include <ostream>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -232,6 +233,8 @@ TEST_P(Tls13Interop, GnutlsServesTheFile) {
     expectFile(fetched);
 }
 
+void PrintTo(const Tls13Case& test, std::ostream* out) { *out << test.name; }
+
 INSTANTIATE_TEST_SUITE_P(Suites, Tls13Interop, ::testing::ValuesIn(kTls13Cases),
                          [](const ::testing::TestParamInfo<Tls13Case>& info) { return std::string(info.param.name); });
 
@@ -279,6 +282,8 @@ TEST_P(Tls12Interop, CbcSuiteServesTheFile) {
     expectFile(fetched);
 }
 
+void PrintTo(const Tls12Case& test, std::ostream* out) { *out << test.name; }
+
 INSTANTIATE_TEST_SUITE_P(Servers, Tls12Interop, ::testing::ValuesIn(kTls12Cases),
                          [](const ::testing::TestParamInfo<Tls12Case>& info) { return std::string(info.param.name); });
 
@@ -300,13 +305,26 @@ TEST_F(TlsInterop, FragmentedHandshakeIsReassembled) {
 // with a clear reason and a handshake_failure alert, and the HelloRetryRequest is never taken for a
 // ServerHello.
 TEST_F(TlsInterop, HelloRetryRequestEndsTheHandshake) {
-    startServer({"/usr/bin/python3", ORVIK_SOURCE_DIR "/Tests/Network/TlsHelloRetryPeer.py", "PORT"});
+    startServer({"/usr/bin/python3", ORVIK_SOURCE_DIR "/Tests/Network/TlsScriptedPeer.py", "PORT", "retry"});
     Fetched fetched = fetch("GET /f.txt HTTP/1.0\r\n\r\n");
     EXPECT_FALSE(fetched.established);
     EXPECT_NE(fetched.message.find("HelloRetryRequest"), std::string::npos) << fetched.message;
     EXPECT_TRUE(fetched.received.empty());
     for (int i = 0; i < 300 && serverLog().find("RECEIVED") == std::string::npos; i++) usleep(10000);
     EXPECT_NE(serverLog().find("RECEIVED 15030300020228"), std::string::npos) << serverLog();
+}
+
+// A server that drops the connection in the middle of the handshake: the request fails with a reason
+// instead of waiting, and is not sent again on a new connection.
+TEST_F(TlsInterop, ConnectionClosedDuringTheHandshakeFails) {
+    startServer({"/usr/bin/python3", ORVIK_SOURCE_DIR "/Tests/Network/TlsScriptedPeer.py", "PORT", "close"});
+    Fetched fetched = fetch("GET /f.txt HTTP/1.0\r\n\r\n");
+    EXPECT_FALSE(fetched.established);
+    EXPECT_EQ(fetched.message, "The server closed the connection");
+    for (int i = 0; i < 300 && serverLog().find("HELLO") == std::string::npos; i++) usleep(10000);
+    std::string log = serverLog();
+    EXPECT_NE(log.find("HELLO"), std::string::npos);
+    EXPECT_EQ(log.find("HELLO"), log.rfind("HELLO")) << log;
 }
 
 TEST_F(TlsInterop, ServersWithOnlyUnsupportedSuitesRefuse) {

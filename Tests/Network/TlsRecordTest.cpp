@@ -275,6 +275,48 @@ TEST(TlsServerHello, TwoMessagesInOneRecordAndTls12Parameters) {
     EXPECT_EQ(client->state, (u32)TlsStateAwaitingServerChangeCipherSpec);
 }
 
+TEST(TlsServerHello, ServerKeyExchangeFaults) {
+    std::vector<u8> serverKey = fromHex(rfc8448::kServerPublicKey);
+    struct Case {
+        std::vector<u8> message;
+        const char* reason;
+        u8 alert;
+    };
+    std::vector<u8> explicitCurve = {12, 0, 0, 4, 1, 0, 0x1D, 0};
+    std::vector<u8> longKey = {12, 0, 0, 6, 3, 0, 0x1D, 32, 1, 2};
+    std::vector<u8> zeroKey = {12, 0, 0, 4 + 32, 3, 0, 0x1D, 32};
+    zeroKey.resize(zeroKey.size() + 32, 0);
+    std::vector<u8> pointOffCurve = {12, 0, 0, 4 + 65, 3, 0, 0x17, 65, 4};
+    pointOffCurve.resize(pointOffCurve.size() + 64, 1);
+    std::vector<Case> cases = {
+        {explicitCurve, "Unrecognized curve type: 0x01. Expected 3 (named Curve)", TlsAlertDecodeError},
+        {longKey, "The Server key exchange key is longer than the handshake message", TlsAlertDecodeError},
+        {zeroKey, "The server's X25519 key share gives an all-zero shared secret", TlsAlertIllegalParameter},
+        {pointOffCurve,
+         "Elliptic Curve point provided by the server isn't on the curve Group:0x0017, "
+         "x:0101010101010101010101010101010101010101010101010101010101010101, "
+         "y:0101010101010101010101010101010101010101010101010101010101010101",
+         TlsAlertIllegalParameter},
+        {{14, 0, 0, 0}, "Unexpected handshake message 14 in state 5", TlsAlertUnexpectedMessage},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.reason);
+        Replay replay;
+        startRfc8448Client(replay.client.get());
+        replay.feed(serverHello(0xC013, {}));
+        ASSERT_EQ(replay.client->state, (u32)TlsStateReadingServerFlight) << text(replay.client->message);
+        std::vector<u8> record = {22, 3, 3, 0, (u8)test.message.size()};
+        record.insert(record.end(), test.message.begin(), test.message.end());
+        TlsStepResult* out = replay.feed(record);
+        EXPECT_EQ(out->closed, 1u);
+        EXPECT_EQ(text(replay.client->message), test.reason);
+        replay.step();
+        auto sent = replay.sent();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(toHex(sent[0]), toHex(std::vector<u8>{21, 3, 3, 0, 2, 2, test.alert}));
+    }
+}
+
 TEST(TlsRecords, Tls13TamperedPaddedAndOversizedRecords) {
     std::vector<u8> payload = fromHex(rfc8448::kApplicationData);
     struct Case {

@@ -1,6 +1,8 @@
-# A TLS 1.3 server that answers every ClientHello with a HelloRetryRequest asking for a cookie and
-# the secp256r1 group, then reports the bytes the client sent back.
-# Usage: /usr/bin/python3 TlsHelloRetryPeer.py [port]  (prints "PORT n", then "RECEIVED hex" per connection)
+# A scripted TLS server for the cases real servers are not made to produce. After reading the
+# ClientHello it either answers with a HelloRetryRequest asking for a cookie and the secp256r1 group
+# and reports the bytes the client sends back ("retry"), or closes the connection ("close").
+# Usage: /usr/bin/python3 TlsScriptedPeer.py port retry|close
+#   prints "PORT n", then per connection "HELLO n" and, for retry, "RECEIVED hex"
 import socket
 import struct
 import sys
@@ -41,6 +43,9 @@ def main():
             if len(header) < 5:
                 continue
             hello = read_exactly(connection, struct.unpack(">H", header[3:5])[0])
+            print("HELLO %d" % len(hello), flush=True)
+            if len(sys.argv) > 2 and sys.argv[2] == "close":
+                continue
             session_id = hello[4 + 2 + 32 + 1:4 + 2 + 32 + 1 + hello[4 + 2 + 32]]
             connection.sendall(hello_retry_request(session_id))
             answer = b""
