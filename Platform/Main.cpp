@@ -8,7 +8,7 @@
 #include "Core/Clock.h"
 #include "Core/Format.h"
 #include "Core/Profiler.h"
-#include "Network/DnsPlaceholder.h"
+#include "Network/Dns.h"
 #include "Platform/FileThread.h"
 #include "Platform/SdlWindow.h"
 #include "Platform/SystemInfo.h"
@@ -171,7 +171,7 @@ int main(int, char**) {
     platform->jobQueue.running = &head->running;
     head->arrowCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
 
-    if (readSystemDnsServers(&platform->dnsServers) == 0) platform->dnsServers = setDefaultDnsServers();
+    if (readSystemDnsServers(&platform->dnsServers) == 0) setDefaultDnsServers(&platform->dnsServers);
 
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);

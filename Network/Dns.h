@@ -1,0 +1,68 @@
+// The program's own DNS client: six lookup slots asked over UDP (A records, recursion desired),
+// stepped once per frame. Lookups 0-4 belong to the application's fixed host names, lookup 5 to the
+// download manager. Replies are believed only from the server the last query went to, with that
+// query's random transaction id and its question. There is no cache and no search domain.
+#pragma once
+#include "Network/Socket.h"
+#include "Platform/Platform.h"
+
+constexpr i32 kDnsLookups = 6;
+constexpr i32 kDnsDownloadLookup = 5;
+constexpr u64 kDnsResendInterval = 1000000;  // microseconds between queries of one lookup
+constexpr i32 kDnsQueryNameBytes = 253;
+constexpr i32 kDnsMaxLabel = 63;
+constexpr u16 kDnsPort = 53;
+
+// The name in DNS label form, terminating zero included.
+struct DnsQueryName {
+    u8 length;
+    u8 overflow;
+    u8 bytes[kDnsQueryNameBytes];
+};
+
+struct DnsLookup {
+    FixedString hostName;  // empty: the slot is free
+    DnsQueryName queryName;
+    u32 failed;  // the name could not be encoded; it is never sent
+    FixedString message;  // progress or failure text
+    u64 lastSendTime;  // microseconds of the last query; 0 = never
+    u16 transactionId;  // id of the last query sent
+    AddressRecord server;  // where the last query went
+    i64 attempts;  // queries sent so far
+    u32 noSuchName;  // the server said the name does not exist
+    AddressRecord result;  // family non-zero once resolved; port 0
+};
+
+struct DnsResolver {
+    DnsLookup lookups[kDnsLookups];
+    u16 nextTransactionId;  // drawn afresh from the system's random source for every query
+    Socket ipv4;
+    Socket ipv6;
+    u64 (*clock)();  // null: getMicroseconds; tests set their own
+};
+
+// One received datagram.
+struct DnsPacket {
+    const u8* data;
+    i64 length;
+    AddressRecord source;
+};
+
+// (Re)starts the lookup unless it already holds exactly this name. An empty name frees the slot; a
+// name that is already an IP address is resolved at once without asking any server.
+void startDnsLookup(const FixedString* hostName, DnsLookup* lookup);
+// One step: reads the replies that arrived and sends the queries that are due. Does nothing when
+// the list is null or empty.
+void checkDnsQueries(DnsResolver* resolver, const DnsServerList* servers);
+// Matches a reply's question to the lookup that asked it, at *position (12 in a whole reply). A
+// lookup holding the name with another transaction id or another server gets a rejection message
+// and null is returned; *position ends after the question's type and class.
+DnsLookup* acceptDnsReply(const DnsPacket* packet, u64* position, u16 transactionId, DnsLookup lookups[kDnsLookups]);
+// Takes one reply: answers, CNAME chains and "no such name" for the lookup whose question it answers.
+void readDnsReply(const DnsPacket* packet, DnsLookup lookups[kDnsLookups]);
+// The built-in list of eight public resolvers, used when the system names none.
+void setDefaultDnsServers(DnsServerList* list);
+
+bool isDnsLookupResolved(const DnsLookup* lookup);
+// Reads a host text that is an IP address ("192.0.2.1" or "[2001:db8::1]"); false for a name.
+bool parseHostAddress(const FixedString* host, AddressRecord* out);

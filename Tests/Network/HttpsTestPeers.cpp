@@ -1,0 +1,167 @@
+#include "HttpsTestPeers.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+std::string makeScratchFolder(const char* prefix) {
+    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    const char* made = mkdtemp(buffer.data());
+    return made ? made : "";
+}
+
+void removeFolder(const std::string& folder) {
+    if (folder.size() > 5 && folder.compare(0, 5, "/tmp/") == 0) {
+        runCommand("rm -rf '" + folder + "'");
+    }
+}
+
+bool writeTextFile(const std::string& path, const std::string& content) {
+    std::ofstream file(path, std::ios::binary);
+    file << content;
+    return (bool)file;
+}
+
+std::string readTextFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool runCommand(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+namespace {
+
+u16 freePort(int type) {
+    int handle = socket(AF_INET, type, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(handle, (sockaddr*)&address, sizeof(address));
+    socklen_t length = sizeof(address);
+    getsockname(handle, (sockaddr*)&address, &length);
+    close(handle);
+    return ntohs(address.sin_port);
+}
+
+sockaddr_in loopback(u16 port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+}  // namespace
+
+u16 freeTcpPort() { return freePort(SOCK_STREAM); }
+u16 freeUdpPort() { return freePort(SOCK_DGRAM); }
+
+bool waitForTcpPort(u16 port) {
+    for (int i = 0; i < 500; i++) {
+        int handle = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = loopback(port);
+        bool connected = connect(handle, (sockaddr*)&address, sizeof(address)) == 0;
+        close(handle);
+        if (connected) {
+            return true;
+        }
+        usleep(10000);
+    }
+    return false;
+}
+
+bool waitForDnsServer(u16 port) {
+    static const u8 query[] = {0x12, 0x34, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 5, 'r', 'e', 'a', 'd', 'y',
+                               4,    't',  'e', 's', 't', 0, 0, 1, 0, 1};
+    int handle = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address = loopback(port);
+    bool answered = false;
+    for (int i = 0; i < 100 && !answered; i++) {
+        sendto(handle, query, sizeof(query), 0, (sockaddr*)&address, sizeof(address));
+        pollfd wait{handle, POLLIN, 0};
+        if (poll(&wait, 1, 50) == 1) {
+            u8 reply[512];
+            answered = recv(handle, reply, sizeof(reply), 0) > 0;
+        }
+    }
+    close(handle);
+    return answered;
+}
+
+bool startPeerProcess(PeerProcess* peer, const std::vector<std::string>& arguments, const std::string& folder) {
+    signal(SIGPIPE, SIG_IGN);
+    peer->log = folder + "/peer-" + std::to_string(getpid()) + "-" + std::to_string(rand()) + ".log";
+    peer->pid = fork();
+    if (peer->pid == 0) {
+        if (chdir(folder.c_str()) != 0) {
+            _exit(126);
+        }
+        int input = open("/dev/null", O_RDONLY);
+        int log = open(peer->log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(input, 0);
+        dup2(log, 1);
+        dup2(log, 2);
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return peer->pid > 0;
+}
+
+void stopPeerProcess(PeerProcess* peer) {
+    if (peer->pid > 0) {
+        kill(peer->pid, SIGTERM);
+        waitpid(peer->pid, nullptr, 0);
+        peer->pid = -1;
+    }
+}
+
+bool makeTestCertificates(const std::string& folder) {
+    std::string subject = " -days 30 -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1 2>/dev/null";
+    return runCommand("cd '" + folder + "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
+                      "-keyout ec.key -out ec.crt" + subject) &&
+           runCommand("cd '" + folder + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout rsa.key -out rsa.crt" +
+                      subject);
+}
+
+bool startNginx(PeerProcess* peer, const std::string& folder, u16 port) {
+    // The worker process runs as an unprivileged user: it must be able to read the served files.
+    runCommand("mkdir -p '" + folder + "/tmp' '" + folder + "/www' && chmod -R a+rX '" + folder + "'");
+    const std::string& d = folder;
+    std::string config =
+        "daemon off; worker_processes 1; pid " + d + "/nginx.pid; error_log " + d + "/error.log warn;\n"
+        "events { worker_connections 64; }\n"
+        "http { access_log " + d + "/access.log;\n"
+        "  client_body_temp_path " + d + "/tmp; proxy_temp_path " + d + "/tmp; fastcgi_temp_path " + d + "/tmp;\n"
+        "  uwsgi_temp_path " + d + "/tmp; scgi_temp_path " + d + "/tmp;\n"
+        "  types { image/png png; text/plain txt; }\n"
+        "  server { listen 127.0.0.1:" + std::to_string(port) + " ssl; ssl_protocols TLSv1.2 TLSv1.3;\n"
+        "    ssl_certificate " + d + "/ec.crt; ssl_certificate_key " + d + "/ec.key;\n"
+        "    ssl_certificate " + d + "/rsa.crt; ssl_certificate_key " + d + "/rsa.key;\n"
+        "    root " + d + "/www;\n"
+        "    location /redirect { return 302 /tiles/0/0/0.png; }\n"
+        "    location /moved { return 301 /tiles/0/0/0.png; }\n"
+        "    location /forbidden { return 403; }\n"
+        "  } }\n";
+    if (!writeTextFile(folder + "/nginx.conf", config)) {
+        return false;
+    }
+    if (!startPeerProcess(peer, {"nginx", "-c", folder + "/nginx.conf", "-p", folder}, folder)) {
+        return false;
+    }
+    return waitForTcpPort(port);
+}

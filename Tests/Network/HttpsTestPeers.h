@@ -1,0 +1,34 @@
+// Peer processes for the DNS, HTTPS and download tests: scratch folders, free loopback ports,
+// certificates, and servers (dnsmasq, nginx, Python scripts) started and stopped by the tests.
+#pragma once
+#include "Core/Types.h"
+
+#include <string>
+#include <vector>
+
+std::string makeScratchFolder(const char* prefix);
+void removeFolder(const std::string& folder);
+bool writeTextFile(const std::string& path, const std::string& content);
+std::string readTextFile(const std::string& path);
+bool runCommand(const std::string& command);
+
+// Ports that were free a moment ago on 127.0.0.1.
+u16 freeTcpPort();
+u16 freeUdpPort();
+bool waitForTcpPort(u16 port);
+// Sends a query for "ready.test" until the server answers anything (about five seconds at most).
+bool waitForDnsServer(u16 port);
+
+// A child process with its standard output and error in logPath, run in folder.
+struct PeerProcess {
+    int pid = -1;
+    std::string log;
+};
+bool startPeerProcess(PeerProcess* peer, const std::vector<std::string>& arguments, const std::string& folder);
+void stopPeerProcess(PeerProcess* peer);
+
+// ec.crt/ec.key (P-256) and rsa.crt/rsa.key for localhost and 127.0.0.1 in folder.
+bool makeTestCertificates(const std::string& folder);
+
+// nginx serving folder over TLS on the port; /redirect answers 302, /moved 301, /forbidden 403.
+bool startNginx(PeerProcess* peer, const std::string& folder, u16 port);
