@@ -173,7 +173,7 @@ TEST_F(TextOnScreen, ASampleOfEveryTextStyleAndSomeIcons) {
     ui->clearColor[1] = 52;
     ui->clearColor[2] = 64;
     TextStyle plain = plainStyle(28);
-    TextStyle outlined = {0xFFFFFFFF, 0xFF000000, 0xFFE36400, 40, 0.08f, 0};
+    TextStyle outlined = {0xFFFFFFFF, 0xFF000000, 0xFFE36400, 40, 0.05f, 0};
     TextStyle bold = {0xFF00D0FF, 0xFF000000, 0xFFE36400, 40, 0, 0.04f};
     TextStyle secondary = {0xFFC0C0C0, 0xFF000000, 0xFFE36400, 18, 0, 0};
     TextStyle large = {0xFFFFFFFF, 0xFF202020, 0xFFE36400, 64, 0.05f, 0.02f};
