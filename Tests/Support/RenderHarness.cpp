@@ -10,7 +10,7 @@
 #include <string>
 
 #include "Decoders/Png.h"
-#include "Platform/Resources.h"
+#include "Platform/FileThread.h"
 #include "SourceCommon/Renderer/GlConstants.h"
 
 namespace {
@@ -29,7 +29,7 @@ FixedString startRenderHarness(RenderHarness* harness, i32 width, i32 height) {
     *harness = RenderHarness{};
     harness->width = width;
     harness->height = height;
-    harness->serveResources = 1;
+    harness->runFilePasses = 1;
     harness->now = 1000000;
 
     auto getPlatformDisplay = (PFNEGLGETPLATFORMDISPLAYEXTPROC)eglGetProcAddress("eglGetPlatformDisplayEXT");
@@ -83,6 +83,7 @@ FixedString startRenderHarness(RenderHarness* harness, i32 width, i32 height) {
     harness->memory->head.glReady = 1;
     harness->memory->head.clientHeight = height;
     harness->app->glslHeader = makeString("#version 330 core\n");
+    harness->fileThreadState = new FileThreadState{};
     globalMemory = harness->memory;
     return FixedString{};
 }
@@ -95,6 +96,10 @@ void stopRenderHarness(RenderHarness* harness) {
             if (isSlotUsed(table->used, i)) releaseFileReadRequest(&table->slots[i], table);
         }
         for (i32 i = 0; i < kAssetLoadsAtOnce; i++) discardAssetLoadBuffer(&harness->app->renderer.assetLoads[i]);
+        if (harness->fileThreadState) {
+            finishFileThread((FileThreadState*)harness->fileThreadState);
+            delete (FileThreadState*)harness->fileThreadState;
+        }
         if (globalMemory == harness->memory) globalMemory = nullptr;
         munmap(harness->memory, harness->platform->blockSize);
     }
@@ -112,20 +117,12 @@ void stopRenderHarness(RenderHarness* harness) {
 
 void setHarnessUpdate(RenderHarness* harness, ApplicationUpdateFunction update) { harness->app->renderer.update = update; }
 
-void serveResourceReads(Platform* platform) {
-    FileReadTable* table = &platform->resourceReads;
-    for (u32 i = 0; i < kFileTableSlots; i++) {
-        if (!isSlotUsed(table->used, i)) continue;
-        FileReadRequest* request = &table->slots[i];
-        if (readStatus(&request->status) != FileStatusNotYetProcessed) continue;
-        publishStatus(&request->status, FileStatusProcessing);
-        u8* buffer = request->ownsBuffer ? nullptr : request->data;
-        loadResourceForRequest(request->path, buffer, request->maxSize, request->headroom, request);
-    }
+void runHarnessFilePass(RenderHarness* harness) {
+    runFileThreadPass((FileThreadState*)harness->fileThreadState, harness->platform);
 }
 
 void runHarnessFrame(RenderHarness* harness) {
-    if (harness->serveResources) serveResourceReads(harness->platform);
+    if (harness->runFilePasses) runHarnessFilePass(harness);
     bindHarnessFramebuffer(harness);
     WindowHead* head = &harness->memory->head;
     prepareFrameInputs(head, harness->platform, harness->height);

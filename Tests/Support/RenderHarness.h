@@ -22,7 +22,8 @@ struct RenderHarness {
     u64 applicationBytes;
     u64 frameCount;
     u64 now;  // microseconds handed to the input handlers; tests move it
-    u32 serveResources;  // 1 (the default): resource reads are served between frames, as the file thread would
+    u32 runFilePasses;  // 1 (the default): one pass of the file thread's work before every frame
+    void* fileThreadState;  // FileThreadState of those passes
 };
 
 // Creates the context and the state; an empty text on success, else why not.
@@ -32,8 +33,9 @@ void stopRenderHarness(RenderHarness* harness);
 // Installs a per-frame update in place of the application update (null: the application update).
 void setHarnessUpdate(RenderHarness* harness, ApplicationUpdateFunction update);
 
-// Serves the resource read requests that wait, from the program's embedded resources.
-void serveResourceReads(Platform* platform);
+// One pass of the file thread over the platform's tables (resource and file reads, file jobs, PDF
+// pages), run on the calling thread so that tests stay deterministic.
+void runHarnessFilePass(RenderHarness* harness);
 
 // One frame as the main loop runs it: input preparation, updateAndRender, input turn-over.
 void runHarnessFrame(RenderHarness* harness);
