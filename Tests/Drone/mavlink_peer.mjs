@@ -16,7 +16,10 @@
 //       HEARTBEAT arrives, then once for each HEARTBEAT it receives. A second vehicle (system 2) on
 //       INTRUDER_PORT sends HEARTBEATs after that. Prints "rx SEQ SYS COMP TYPE AUTOPILOT" for every
 //       HEARTBEAT received and ends after 6 of them, on "stop" on its input, or after MAX_SECONDS.
+//   node mavlink_peer.mjs tcp-vehicle PORT MAX_SECONDS
+//       The same vehicle as a TCP server on 127.0.0.1:PORT, without the second vehicle.
 import dgram from 'node:dgram'
+import net from 'node:net'
 import fs from 'node:fs'
 import { MavLinkPacketSplitter, MavLinkProtocolV1, MavLinkProtocolV2, minimal, standard, common } from 'node-mavlink'
 
@@ -110,6 +113,37 @@ function parse(file) {
   console.log(`counts ${splitter.validPackages} ${splitter.invalidPackages} ${splitter.unknownPackagesCount}`)
 }
 
+const heartbeat = (type, autopilot) => Object.assign(new minimal.Heartbeat(), { type, autopilot,
+  baseMode: minimal.MavModeFlag.CUSTOM_MODE_ENABLED, customMode: 0, systemStatus: minimal.MavState.ACTIVE, mavlinkVersion: 3 })
+
+// The scripted vehicle's HEARTBEAT and telemetry.
+const telemetry = () => [
+  heartbeat(minimal.MavType.QUADROTOR, minimal.MavAutopilot.PX4),
+  Object.assign(new common.SysStatus(), { onboardControlSensorsPresent: 0x3f, onboardControlSensorsEnabled: 0x2f,
+    onboardControlSensorsHealth: 0x1f, voltageBattery: 15800, currentBattery: 1234, batteryRemaining: 76,
+    onboardControlSensorsPresentExtended: 1, onboardControlSensorsEnabledExtended: 1, onboardControlSensorsHealthExtended: 0 }),
+  Object.assign(new common.GpsRawInt(), { lat: 473977420, lon: 85455940, alt: 488500, fixType: 3, satellitesVisible: 14,
+    eph: 90, epv: 120, vel: 0, cog: 0, hAcc: 1500 }),
+  Object.assign(new common.Attitude(), { timeBootMs: 1000, roll: 0.125, pitch: -0.25, yaw: 1.5 }),
+  Object.assign(new common.GlobalPositionInt(), { timeBootMs: 123456, lat: 473977420, lon: 85455940, alt: 488000,
+    relativeAlt: 10000, vx: 100, vy: -50, vz: 25, hdg: 9000 }),
+  Object.assign(new common.RcChannels(), { timeBootMs: 1000, chancount: 8, rssi: 200,
+    ...Object.fromEntries(Array.from({ length: 18 }, (_, i) => [`chan${i + 1}Raw`, 1000 + 50 * i])) }),
+  Object.assign(new common.HomePosition(), { latitude: 473970000, longitude: 85450000, altitude: 487000 }),
+  Object.assign(new common.StatusText(), { severity: 6, text: 'Takeoff detected', id: 0, chunkSeq: 0 }),
+]
+
+// Prints a received HEARTBEAT frame as "rx SEQ SYS COMP TYPE AUTOPILOT"; false for other frames.
+function reportHeartbeat(hex) {
+  const frame = Buffer.from(hex, 'hex')
+  const v2 = frame[0] === 0xfd
+  const offset = v2 ? 10 : 6
+  if ((v2 ? frame.readUIntLE(7, 3) : frame[5]) !== 0) return false
+  const [seqNo, sys, comp] = v2 ? [frame[4], frame[5], frame[6]] : [frame[2], frame[3], frame[4]]
+  console.log(`rx ${seqNo} ${sys} ${comp} ${frame[offset + 4]} ${frame[offset + 5]}`)
+  return true
+}
+
 function vehicle(localPort, gcsPort, intruderPort, maxSeconds) {
   const proto = new MavLinkProtocolV2(1, 1)
   const intruderProto = new MavLinkProtocolV1(2, 1)
@@ -119,36 +153,11 @@ function vehicle(localPort, gcsPort, intruderPort, maxSeconds) {
   let received = 0
   let retry = null
   const send = message => socket.send(proto.serialize(message, seq++ & 255), gcsPort, '127.0.0.1')
-  const heartbeat = (type, autopilot) => Object.assign(new minimal.Heartbeat(), { type, autopilot,
-    baseMode: minimal.MavModeFlag.CUSTOM_MODE_ENABLED, customMode: 0, systemStatus: minimal.MavState.ACTIVE, mavlinkVersion: 3 })
-  const statusText = Object.assign(new common.StatusText(), { severity: 6, text: 'Takeoff detected', id: 0, chunkSeq: 0 })
-  const telemetry = () => [
-    heartbeat(minimal.MavType.QUADROTOR, minimal.MavAutopilot.PX4),
-    Object.assign(new common.SysStatus(), { onboardControlSensorsPresent: 0x3f, onboardControlSensorsEnabled: 0x2f,
-      onboardControlSensorsHealth: 0x1f, voltageBattery: 15800, currentBattery: 1234, batteryRemaining: 76,
-      onboardControlSensorsPresentExtended: 1, onboardControlSensorsEnabledExtended: 1, onboardControlSensorsHealthExtended: 0 }),
-    Object.assign(new common.GpsRawInt(), { lat: 473977420, lon: 85455940, alt: 488500, fixType: 3, satellitesVisible: 14,
-      eph: 90, epv: 120, vel: 0, cog: 0, hAcc: 1500 }),
-    Object.assign(new common.Attitude(), { timeBootMs: 1000, roll: 0.125, pitch: -0.25, yaw: 1.5 }),
-    Object.assign(new common.GlobalPositionInt(), { timeBootMs: 123456, lat: 473977420, lon: 85455940, alt: 488000,
-      relativeAlt: 10000, vx: 100, vy: -50, vz: 25, hdg: 9000 }),
-    Object.assign(new common.RcChannels(), { timeBootMs: 1000, chancount: 8, rssi: 200,
-      ...Object.fromEntries(Array.from({ length: 18 }, (_, i) => [`chan${i + 1}Raw`, 1000 + 50 * i])) }),
-    Object.assign(new common.HomePosition(), { latitude: 473970000, longitude: 85450000, altitude: 487000 }),
-    statusText,
-  ]
   const burst = () => telemetry().forEach(send)
   const finish = () => { clearInterval(retry); socket.close(); intruder.close(); process.exit(0) }
   socket.on('message', bytes => {
-    const { frames } = splitFrames(bytes)
-    for (const hex of frames) {
-      const frame = Buffer.from(hex, 'hex')
-      const v2 = frame[0] === 0xfd
-      const offset = v2 ? 10 : 6
-      const id = v2 ? frame.readUIntLE(7, 3) : frame[5]
-      if (id !== 0) continue
-      const [seqNo, sys, comp] = v2 ? [frame[4], frame[5], frame[6]] : [frame[2], frame[3], frame[4]]
-      console.log(`rx ${seqNo} ${sys} ${comp} ${frame[offset + 4]} ${frame[offset + 5]}`)
+    for (const hex of splitFrames(bytes).frames) {
+      if (!reportHeartbeat(hex)) continue
       received++
       if (received === 1) {
         clearInterval(retry)
@@ -172,6 +181,33 @@ function vehicle(localPort, gcsPort, intruderPort, maxSeconds) {
   })
 }
 
+// The same vehicle as a TCP server: telemetry when the ground station connects and after each of
+// its HEARTBEATs, written one byte at a time for the first burst so that frames arrive split.
+function tcpVehicle(port, maxSeconds) {
+  const proto = new MavLinkProtocolV2(1, 1)
+  let seq = 0
+  let received = 0
+  let client = null
+  const server = net.createServer(connection => {
+    client = connection
+    connection.on('error', () => {})
+    const bytes = Buffer.concat(telemetry().map(message => proto.serialize(message, seq++ & 255)))
+    for (let i = 0; i < bytes.length; i++) connection.write(bytes.subarray(i, i + 1))
+    const splitter = new MavLinkPacketSplitter()
+    splitter.on('data', ({ buffer }) => {
+      if (!reportHeartbeat(buffer.toString('hex'))) return
+      received++
+      connection.write(Buffer.concat(telemetry().map(message => proto.serialize(message, seq++ & 255))))
+      if (received >= 6) finish()
+    })
+    connection.on('data', bytes => splitter.write(bytes))
+  })
+  const finish = () => { if (client) client.destroy(); server.close(); process.exit(0) }
+  process.stdin.on('data', text => { if (String(text).includes('stop')) finish() })
+  setTimeout(finish, maxSeconds * 1000)
+  server.listen(port, '127.0.0.1', () => console.log('ready'))
+}
+
 if (mode === 'emit') emit(args[0])
 else if (mode === 'parse') parse(args[0])
 else if (mode === 'magic') {
@@ -180,4 +216,5 @@ else if (mode === 'magic') {
   }
 }
 else if (mode === 'vehicle') vehicle(Number(args[0]), Number(args[1]), Number(args[2]), Number(args[3]))
+else if (mode === 'tcp-vehicle') tcpVehicle(Number(args[0]), Number(args[1]))
 else { console.error('unknown mode ' + mode); process.exit(2) }
