@@ -57,6 +57,16 @@ TEST_F(ShaderPrograms, AllEightBuildFromTheEmbeddedSourcesAndReportEachStep) {
     EXPECT_EQ(line.text[79], ' ');
 }
 
+TEST_F(ShaderPrograms, SourcesWhoseTimeDoesNotChangeAreReadOnce) {
+    startHarness(false);
+    runUntilProgramsBuilt();
+    runHarnessFrames(&harness, 5);
+    for (const ShaderProgram& program : renderer->shaders.programs) {
+        EXPECT_EQ(program.loadCount, 2);
+        EXPECT_EQ(program.builtCount, 2);
+    }
+}
+
 TEST_F(ShaderPrograms, LoadingStepsAppearInTheLogWhileReadsWait) {
     startHarness(true);
     store.holdReads = true;

@@ -202,16 +202,41 @@ TEST(ShapeWriters, TrianglesAreCutToTheClipRectangle) {
         f32 x = batch->vertices[i].x, y = batch->vertices[i].y;
         EXPECT_TRUE((x == 0 || x == 100) && (y == 0 || y == 100)) << x << "," << y;
     }
-    // Fan triangles (n, n + i, n + i - 1) from the start of the list.
+    // Fan triangles from the start of the list, each counter-clockwise on screen.
     EXPECT_EQ(batch->indices[0], 0);
-    EXPECT_EQ(batch->indices[1], 2);
-    EXPECT_EQ(batch->indices[2], 1);
+    for (i32 t = 0; t < batch->triangleCount; ++t) {
+        const u16* tri = &batch->indices[3 * t];
+        Vec2F32 corners[3];
+        for (i32 j = 0; j < 3; ++j) corners[j] = {batch->vertices[tri[j]].x, batch->vertices[tri[j]].y};
+        EXPECT_GT(polygonArea2(corners, 3), 0) << t;
+    }
     // A fan over a point list: fewer than 3 points add nothing.
     Vec2F32 points[5] = {{50, 50}, {60, 50}, {60, 60}, {50, 60}, {40, 55}};
     addTriangleFanPoints(points, 2, clip, 0, 1, batch.get());
     EXPECT_EQ(batch->vertexCount, 8);
     addTriangleFanPoints(points, 5, clip, 0, 1, batch.get());
     EXPECT_EQ(batch->vertexCount, 8 + 9);
+}
+
+TEST(ShapeWriters, PolygonsGivenEitherWayRoundFaceTheViewer) {
+    auto batch = makeZeroed<Colored2dBatch>();
+    Vec2F32 clockwise[4] = {{0, 0}, {0, 10}, {10, 10}, {10, 0}};
+    addConvexPolygon(clockwise, 4, 0, 1, batch.get());
+    // Points given clockwise keep the fan order (n, n + i, n + i - 1).
+    EXPECT_EQ(batch->indices[1], 2);
+    EXPECT_EQ(batch->indices[2], 1);
+    Vec2F32 counterClockwise[4] = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+    addConvexPolygon(counterClockwise, 4, 0, 1, batch.get());
+    EXPECT_EQ(batch->indices[7], 5);
+    EXPECT_EQ(batch->indices[8], 6);
+    for (i32 t = 0; t < batch->triangleCount; ++t) {
+        Vec2F32 corners[3];
+        for (i32 j = 0; j < 3; ++j) {
+            const Colored2dVertex& v = batch->vertices[batch->indices[3 * t + j]];
+            corners[j] = {v.x, v.y};
+        }
+        EXPECT_GT(polygonArea2(corners, 3), 0) << t;
+    }
 }
 
 TEST(ShapeWriters, ThreeDSegmentsAreCutToTheFrustumSides) {
