@@ -246,6 +246,12 @@ TEST_F(ImageAssets, TheProgramsOwnIconsLoadAndDraw) {
     if (!loadResource(makeString("font_sdf.png.part_0")).exists) {
         EXPECT_EQ(ui->assets[AssetFontSdf].state, 9);
         EXPECT_TRUE(harnessLogContains(&harness, "Image asset font_sdf.png.part_1 failed to load with code: 9\n"));
+    } else {
+        // The atlas is stored in two parts and joined before decoding.
+        EXPECT_EQ(ui->assets[AssetFontSdf].state, 2);
+        EXPECT_EQ(ui->assets[AssetFontSdf].image.error.length, 0) << ui->assets[AssetFontSdf].image.error.text;
+        EXPECT_NE(renderer->assetTexture[AssetFontSdf], 0u);
+        EXPECT_FALSE(harnessLogContains(&harness, "Image asset "));
     }
 
     // A sheet of icons on the window for a person to look at.
