@@ -93,6 +93,15 @@ Vec3 sub(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
 }  // namespace
 
+f32 polygonArea2(const Vec2F32* points, i32 count) {
+    f32 sum = 0;
+    for (i32 i = 0; i < count; ++i) {
+        Vec2F32 a = points[i], b = points[(i + 1) % count];
+        sum += a.x * b.y - b.x * a.y;
+    }
+    return sum;
+}
+
 ColoredRectVertex makeRectVertex(f32 x, f32 y, f32 z, Color fillColor, Color outlineColor, f32 rectX, f32 rectY,
                                  f32 rectWidth, f32 rectHeight, const Rect& cropRect, f32 cornerRadius,
                                  f32 outlineWidth) {
@@ -151,7 +160,13 @@ void addConvexPolygon(const Vec2F32* points, i32 count, f32 depth, Color color, 
         return;
     i32 n = batch->vertexCount;
     i32 t = batch->triangleCount;
-    for (i32 i = 2; i < count; ++i) writeForwardTriangle(batch->indices, t++, n, n + i, n + i - 1);
+    // Back faces are culled, so the fan's triangles turn counter-clockwise on screen whichever way
+    // the points go round: (n, n + i, n + i - 1) for points given clockwise, the reverse otherwise.
+    bool counterClockwise = polygonArea2(points, count) > 0;
+    for (i32 i = 2; i < count; ++i) {
+        if (counterClockwise) writeForwardTriangle(batch->indices, t++, n, n + i - 1, n + i);
+        else writeForwardTriangle(batch->indices, t++, n, n + i, n + i - 1);
+    }
     for (i32 i = 0; i < count; ++i) {
         Colored2dVertex* v = &batch->vertices[n + i];
         v->x = points[i].x;

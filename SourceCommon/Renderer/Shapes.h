@@ -30,7 +30,8 @@ ColoredRectVertex makeRectVertex(f32 x, f32 y, f32 z, Color fillColor, Color out
                                  f32 rectWidth, f32 rectHeight, const Rect& cropRect, f32 cornerRadius,
                                  f32 outlineWidth);
 
-// colored_2d: a convex polygon as a fan, points in fan order.
+// colored_2d: a convex polygon as a fan, points in fan order; its triangles face the viewer
+// whichever way the points go round.
 void addConvexPolygon(const Vec2F32* points, i32 count, f32 depth, Color color, Colored2dBatch* batch);
 // colored_2d: a triangle cut to the clip rectangle.
 void addTriangleFromPoints(Vec2F32 p0, Vec2F32 p1, Vec2F32 p2, const Rect& clipRect, f32 depth, Color color,
@@ -65,3 +66,6 @@ Color blendColor(Color a, Color b, f32 t);
 // inside a side only when strictly inside. Returns the number of points written to out (at most
 // count + 4, and no more than capacity), 0 when nothing is left.
 i32 clipPolygonToRect(const Vec2F32* points, i32 count, const Rect& rect, Vec2F32* out, i32 capacity);
+
+// Twice the signed area of a polygon: positive when its points go round counter-clockwise (y up).
+f32 polygonArea2(const Vec2F32* points, i32 count);

@@ -110,14 +110,16 @@ i32 addTexturedQuadClipped(u32 kind, u32 index, u32 format, f32 width, f32 heigh
         v->info[3] = (f32)format;
     }
     u16 key = imageTextureKey(kind, index);
+    // Back faces are culled: a quad whose corners go round clockwise is fanned the other way.
+    bool clockwise = polygonArea2(points, count) < 0;
     for (i32 i = 2; i < count; ++i) {
         i32 t = batch->triangleCount;
         if (t < 0 || t > kTextured2dTriangles - 1) break;
         batch->textureKey[kTextured2dTriangles - 1 - t] = key;
         Textured2dVertex* out = &batch->vertices[3 * (kTextured2dTriangles - 1 - t)];
         out[0] = vertices[0];
-        out[1] = vertices[i - 1];
-        out[2] = vertices[i];
+        out[1] = vertices[clockwise ? i : i - 1];
+        out[2] = vertices[clockwise ? i - 1 : i];
         batch->triangleCount = t + 1;
     }
     return batch->triangleCount;

@@ -101,6 +101,20 @@ TEST(TexturedQuads, OutsideAddsNothingTheClipItselfComesWholeAndAFullBatchCutsTh
               3000);
 }
 
+TEST(TexturedQuads, AQuadGoingRoundClockwiseStillFacesTheViewer) {
+    auto batch = makeZeroed<Textured2dBatch>();
+    Rect clip = {0, 100, 0, 100};
+    ASSERT_EQ(addTexturedQuadClipped(0, 1, 4, 8, 8, {10, 10}, {10, 90}, {90, 90}, {90, 10}, {0, 1}, {0, 0}, {1, 0},
+                                     {1, 1}, clip, 0, kHalf, kHalf, batch.get(), 0),
+              2);
+    for (i32 t = 0; t < 2; ++t) {
+        PlacedVertex a = placed(batch.get(), t, 0), b = placed(batch.get(), t, 1), c = placed(batch.get(), t, 2);
+        EXPECT_GT((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x), 0) << t;
+        EXPECT_NEAR(b.u, (b.x - 10) / 80, 1e-5f);
+        EXPECT_NEAR(b.v, (90 - b.y) / 80, 1e-5f);
+    }
+}
+
 class Icons : public ::testing::Test {
 protected:
     ZeroedPtr<UiState> ui = makeZeroed<UiState>();
