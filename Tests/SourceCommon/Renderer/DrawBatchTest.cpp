@@ -180,6 +180,24 @@ TEST_F(DrawBatches, AGreySlotSamplesAsGrey) {
     EXPECT_TRUE(colorNear(at(80, 60), 0xFF5A5A5A));
 }
 
+TEST_F(DrawBatches, RgbAndTwoBytePerPixelSlotsUploadWithTheirRowLayout) {
+    // 2 x 2 RGB with rows padded to 8 bytes: yellow, cyan / magenta, grey.
+    std::vector<u8> rgb = {255, 255, 0, 0, 255, 255, 0, 0, 255, 0, 255, 128, 128, 128, 0, 0};
+    i32 rgbId = allocImageSlot(rgb.data(), 2, 2, ImageFormatRgb, &ui->imageSlots);
+    // One pixel of two bytes, shown as two texels side by side.
+    std::vector<u8> twoBytes = {40, 200, 0, 0};
+    i32 twoId = allocImageSlot(twoBytes.data(), 1, 1, ImageFormatTwoBytes, &ui->imageSlots);
+    addTexturedQuad(&ui->batches.textured2d, 0, 0, 80, 120, 0.5f, slotTextureKey(rgbId), 2, 2, 0, 3, kWidth, kHeight);
+    addTexturedQuad(&ui->batches.textured2d, 80, 0, 160, 120, 0.5f, slotTextureKey(twoId), 1, 1, 0, 2, kWidth, kHeight);
+    runHarnessFrame(&harness);
+    EXPECT_TRUE(colorNear(at(20, 90), 0xFF00FFFF, 6));
+    EXPECT_TRUE(colorNear(at(60, 90), 0xFFFFFF00, 6));
+    EXPECT_TRUE(colorNear(at(20, 30), 0xFFFF00FF, 6));
+    EXPECT_TRUE(colorNear(at(60, 30), 0xFF808080, 6));
+    EXPECT_TRUE(colorNear(at(100, 60), 0xFF282828));  // nearest: no blend between the two bytes
+    EXPECT_TRUE(colorNear(at(140, 60), 0xFFC8C8C8));
+}
+
 TEST_F(DrawBatches, AnNv12SlotIsConvertedToRgb) {
     // 4 x 2 luma of 0.5, then one chroma row: Cb, Cr pairs for each 2 x 2 block.
     const u8 y = 128, cb = 100, cr = 200;
