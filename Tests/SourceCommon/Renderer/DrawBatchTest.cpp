@@ -261,6 +261,27 @@ TEST_F(DrawBatches, ElevationSlotsOfBothFormatsShadeAboveTheDangerLevelAndHideNo
     EXPECT_TRUE(colorNear(at(5, 60), 0xFFFFFFFF));
 }
 
+TEST_F(DrawBatches, TopographicModeDrawsContourLinesAtTheirInterval) {
+    ui->clearColor[0] = ui->clearColor[1] = ui->clearColor[2] = 255;
+    // A ramp rising 10 m per texel to the east; 10 pixels per texel, so 1 m per pixel.
+    std::vector<f32> ramp(16 * 2);
+    for (i32 i = 0; i < 32; i++) ramp[i] = 10.0f * (f32)(i % 16);
+    i32 id = allocImageSlot((u8*)ramp.data(), 16, 2, ImageFormatElevationF32, &ui->imageSlots);
+    Uniforms* u = &ui->uniforms;
+    u->elevationMapMode = 1;
+    u->pixelsPerMeter = 1;
+    u->thickestTopoLineElevation = 100;
+    u->thickestTopoLineHalfThickness = 2;
+    u->thickTopoLineElevation = 1000;
+    u->thinTopoLineElevation = 1000;
+    addTexturedQuad(&ui->batches.textured2d, 0, 0, 160, 120, 0.5f, slotTextureKey(id), 16, 2, -9999, 37332, kWidth, kHeight);
+    runHarnessFrame(&harness);
+    // 100 m lies half a texel past texel 10: x = 105. The line is black at three quarters.
+    EXPECT_TRUE(colorNear(at(105, 60), packColor(64, 64, 64, 207), 4));  // alpha blends as well
+    EXPECT_TRUE(colorNear(at(80, 60), 0xFFFFFFFF, 2));
+    EXPECT_TRUE(colorNear(at(130, 60), 0xFFFFFFFF, 2));
+}
+
 TEST_F(DrawBatches, TexturedRunsMakeOneDrawCallPerRunOfEqualKeys) {
     std::vector<u8> pixels = rgbaQuadrants();
     i32 a = allocImageSlot(pixels.data(), 2, 2, ImageFormatRgba, &ui->imageSlots);
