@@ -145,7 +145,8 @@ bool startNginx(PeerProcess* peer, const std::string& folder, u16 port) {
     std::string config =
         "daemon off; worker_processes 1; pid " + d + "/nginx.pid; error_log " + d + "/error.log warn;\n"
         "events { worker_connections 64; }\n"
-        "http { access_log " + d + "/access.log;\n"
+        "http { log_format connection '$connection $request $status';\n"
+        "  access_log " + d + "/access.log connection; large_client_header_buffers 4 16k;\n"
         "  client_body_temp_path " + d + "/tmp; proxy_temp_path " + d + "/tmp; fastcgi_temp_path " + d + "/tmp;\n"
         "  uwsgi_temp_path " + d + "/tmp; scgi_temp_path " + d + "/tmp;\n"
         "  types { image/png png; text/plain txt; }\n"

@@ -30,5 +30,6 @@ void stopPeerProcess(PeerProcess* peer);
 // ec.crt/ec.key (P-256) and rsa.crt/rsa.key for localhost and 127.0.0.1 in folder.
 bool makeTestCertificates(const std::string& folder);
 
-// nginx serving folder over TLS on the port; /redirect answers 302, /moved 301, /forbidden 403.
+// nginx serving folder/www over TLS on the port; /redirect answers 302, /moved 301, /forbidden 403.
+// Its access log (folder/access.log) lists "<connection number> <request line> <status>".
 bool startNginx(PeerProcess* peer, const std::string& folder, u16 port);

@@ -1,0 +1,126 @@
+# A small HTTPS server on 127.0.0.1 with hand-made responses, for the HTTPS operation tests. It keeps
+# connections open between requests unless a response says otherwise, and sends each response in
+# the pieces listed, one TLS record (and mostly one TCP packet) per piece. Driven over stdin:
+#   start CERT KEY -> the port
+#   connections    -> how many connections were accepted
+#   quit
+import socket, ssl, sys, threading, time
+
+connections = [0]
+lock = threading.Lock()
+BODY_26 = b"abcdefghijklmnopqrstuvwxyz"
+BIG = bytes((i * 7 + i // 251) % 256 for i in range(70000))
+
+def responses(path, request):
+    """The pieces of the response and what to do after it: 'keep', 'close' (with close_notify) or
+    'drop' (the socket closed without close_notify)."""
+    if path == "/length":
+        return [b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"], "keep"
+    if path == "/idle-close":
+        return [b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"], "idle-close"
+    if path == "/split":
+        return [b"HTTP/1.1 2", b"00 OK\r\nCont", b"ent-Length: 5\r\n\r\nhe", b"llo"], "keep"
+    if path == "/chunked":
+        return [b"HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\nContent-Length: 99\r\n\r\n4\r\nWi",
+                b"ki\r\n5;ext=1\r", b"\npedia\r\n1", b"a\r\n" + BODY_26 + b"\r", b"\n0\r\nX-Trailer: yes\r\n",
+                b"X-Other: 1\r\n\r\n"], "keep"
+    if path == "/chunked-empty":
+        return [b"HTTP/1.1 200 OK\r\ntransfer-encoding: chunked\r\n\r\n0\r\n\r\n"], "keep"
+    if path == "/until-close":
+        return [b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", BIG[:20000], BIG[20000:40000]], "close"
+    if path == "/until-drop":
+        return [b"HTTP/1.0 200 OK\r\n\r\n", BIG[:3000]], "drop"
+    if path == "/odd":
+        return [b"HTTP/1.1 200 Fine Thanks\r\ncontent-length:5\r\nX-Empty:\r\n"
+                b"LAST-MODIFIED: \t Wed, 21 Oct 2015 07:28:00 GMT \t\r\nContent-Lengthy: 7\r\n\r\nhelloEXTRA"], "keep"
+    if path == "/bare-lf":
+        return [b"HTTP/1.1 200 OK\nContent-Length:\t3\n\nabc"], "keep"
+    if path == "/bad-chunk-size":
+        return [b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n"], "keep"
+    if path == "/bad-chunk-end":
+        return [b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabcXY\r\n0\r\n\r\n"], "keep"
+    if path == "/bad-length":
+        return [b"HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\nhello"], "keep"
+    if path == "/not-found":
+        return [b"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"], "keep"
+    if path == "/http10":
+        return [b"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabc"], "keep"
+    if path == "/big":
+        return [b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(BIG), BIG], "keep"
+    if path == "/echo" or path.startswith("/echo/"):
+        return [b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(request), request], "keep"
+    return [b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"], "keep"
+
+def serve(connection):
+    data = b""
+    try:
+        while True:
+            while b"\r\n\r\n" not in data:
+                chunk = connection.recv(65536)
+                if not chunk:
+                    return
+                data += chunk
+            end = data.index(b"\r\n\r\n") + 4
+            request, data = data[:end], data[end:]
+            path = request.split(b" ")[1].decode("latin-1")
+            pieces, after = responses(path, request)
+            for piece in pieces:
+                connection.sendall(piece)
+                time.sleep(0.02)
+            if after == "close":
+                connection.unwrap().close()
+                return
+            if after == "idle-close":
+                # As a server whose keep-alive time ran out: the client is not told in time.
+                time.sleep(0.1)
+                connection.unwrap().close()
+                return
+            if after == "drop":
+                connection.shutdown(socket.SHUT_RDWR)
+                connection.close()
+                return
+    except (OSError, ssl.SSLError):
+        pass
+    finally:
+        try:
+            connection.close()
+        except OSError:
+            pass
+
+def accept(listener):
+    while True:
+        try:
+            raw, _ = listener.accept()
+        except OSError:
+            return
+        with lock:
+            connections[0] += 1
+        def handshake(raw=raw):
+            try:
+                connection = context.wrap_socket(raw, server_side=True)
+            except (OSError, ssl.SSLError):
+                raw.close()
+                return
+            serve(connection)
+        threading.Thread(target=handshake, daemon=True).start()
+
+context = None
+for line in sys.stdin:
+    words = line.split()
+    if not words:
+        continue
+    if words[0] == "quit":
+        break
+    if words[0] == "start":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(words[1], words[2])
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(16)
+        threading.Thread(target=accept, args=(listener,), daemon=True).start()
+        print(listener.getsockname()[1], flush=True)
+    elif words[0] == "connections":
+        with lock:
+            print(connections[0], flush=True)
+    else:
+        print("unknown", flush=True)
