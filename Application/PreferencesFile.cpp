@@ -323,8 +323,11 @@ u32 updatePreferences(Preferences* preferences, PreferencesState* state, Platfor
         if (request && status >= FileStatusSuccess) {
             state->loadStatus = status;
             if (status == FileStatusSuccess) {
-                parsePreferencesText(preferences, request->data + request->headroom, (i64)request->bytesRead);
-                state->saved = *preferences;
+                // The saved copy is what the file holds, so a change made before the load finished
+                // still differs from it and gets saved.
+                const u8* text = request->data + request->headroom;
+                parsePreferencesText(preferences, text, (i64)request->bytesRead);
+                parsePreferencesText(&state->saved, text, (i64)request->bytesRead);
                 state->loaded = 1;
                 Preferences otherDefaults{};
                 setBindingDefaults(&otherDefaults, 1);
