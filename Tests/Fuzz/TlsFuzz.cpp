@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kStartingStates = 8;
+constexpr int kStartingStates = 10;
 
 struct Prepared {
     std::unique_ptr<TlsClient> clients[kStartingStates];
@@ -30,8 +30,11 @@ Prepared* prepare() {
         replay.feed(fromHex(rfc8448::kServerHelloRecord));
         prepared.clients[1] = copyOf(replay.client.get());  // TLS 1.3 handshake keys
         replay.feed(fromHex(rfc8448::kServerFlightRecord));
+        prepared.clients[8] = copyOf(replay.client.get());  // server Finished read, own flight due
         replay.step();
         prepared.clients[2] = copyOf(replay.client.get());  // TLS 1.3 established
+        abortTlsClient(replay.client.get(), makeString("Abandoned"), 2, 0);
+        prepared.clients[9] = copyOf(replay.client.get());  // aborted, alert due
     }
     for (u32 encryptThenMac : {0u, 1u}) {
         Replay replay;
