@@ -5,6 +5,7 @@
 #include "Decoders/Jpeg.h"
 #include "Decoders/Png.h"
 #include "SourceCommon/Renderer/DrawBatchesGl.h"
+#include "SourceCommon/Renderer/FontRecord.h"
 #include "SourceCommon/Renderer/GlConstants.h"
 #include "SourceCommon/Renderer/Renderer.h"
 
@@ -270,7 +271,8 @@ void updateAndRender(Platform* platform, ApplicationMemory* memory, GlFunctionTa
     setFrameSizes(renderer, platform, width, height);
     if (renderer->fontInfoRequest && !ui->fontInfo) {
         AssetReadView font = reader->view(reader->context, renderer->fontInfoRequest);
-        if (font.status == 2) ui->fontInfo = font.data;
+        // A record of the wrong size or with ranges past its glyphs is never handed to the text code.
+        if (font.status == 2 && checkFontRecord(font.data, (i64)font.size).length == 0) ui->fontInfo = font.data;
     }
     {
         ProfilingScope scope("Update");
