@@ -1,6 +1,7 @@
 #include "Drone/DroneConnection.h"
 
 #include "Core/Profiler.h"
+#include "Core/Sound.h"
 #include "Drone/AirTraffic.h"
 #include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
@@ -14,6 +15,11 @@
 namespace {
 
 const u8 kLoopback[16] = {127, 0, 0, 1};
+
+const ToneSegment kLowAltitudeTone[] = {
+    {0.25, 440, 0.5, 0}, {0.25, 620, 0.5, 0}, {0.25, 440, 0.5, 0}, {0.25, 620, 0.5, 0},
+    {0.25, 440, 0.5, 0}, {0.25, 620, 0.5, 0}, {0, 620, 0.5, 0},
+};
 
 // The frame's view of where things go and what the preferences say.
 struct LinkFrame {
@@ -414,7 +420,10 @@ void updateHeightAboveGround(LinkFrame* frame) {
         f64 warning = preferences->lowAltitudeWarning;
         bool crossed = warning >= height && connection->previousHeightAboveGround > warning;
         if (crossed && frame->now - connection->lowAltitudeAlertTime > kLowAltitudeAlertInterval) {
-            connection->lowAltitudeAlerts++;
+            SoundQueue* sounds = frame->inputs->soundQueue;
+            if (sounds && pendingSoundCount(sounds) < kSoundQueueSlots - 1) {
+                queueSound(sounds, kLowAltitudeTone, sizeof(kLowAltitudeTone) / sizeof(kLowAltitudeTone[0]));
+            }
             connection->lowAltitudeAlertTime = frame->now;
         }
     }

@@ -7,6 +7,7 @@
 #include "Network/Socket.h"
 
 struct FlightLogger;
+struct SoundQueue;
 
 // The simulated drone's UDP port and its two simulated payload units.
 constexpr u16 kSimulatedDronePort = 50403;
@@ -91,7 +92,6 @@ struct DroneConnection {
     f64 heightAboveGround;  // m
     f64 previousHeightAboveGround;
     u64 lowAltitudeAlertTime;
-    u32 lowAltitudeAlerts;  // alerts raised, for the sound that plays them
 
     f64 missionSettings[4];  // cruise speed, lowest and highest vertical speed, and 3.0
 
@@ -116,6 +116,7 @@ struct DroneLinkInputs {
     FlightLogger* flightLogger;   // null in replay
     ElevationLookup elevation;    // null: no elevation data
     void* elevationContext;
+    SoundQueue* soundQueue;       // null: no warning sounds
     u64 now;  // us
 };
 

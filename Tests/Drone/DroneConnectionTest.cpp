@@ -1,5 +1,6 @@
 // The drone connection with datagrams handed straight to its socket (no network), an injected
 // clock and the counting flight logger.
+#include "Core/Sound.h"
 #include "Drone/DroneConnection.h"
 #include "FlightLogs/FlightLogger.h"
 #include "NodePeer.h"
@@ -268,19 +269,38 @@ TEST_F(DroneLink, HeightAboveGroundAndTheLowAltitudeAlert) {
     EXPECT_DOUBLE_EQ(connection->heightAboveGround, 30.0);  // no elevation data: the relative altitude
     EXPECT_EQ(logger.entriesByType[FlightLogAugmentedPosition], 1u);
 
+    auto sounds = std::make_unique<SoundQueue>();
+    inputs.soundQueue = sounds.get();
     inputs.elevation = testElevation;
     preferences->lowAltitudeWarning = 60;
     now += 2000000;
     deliver(globalPosition(0x0101, 30000), loopback(14555));
     EXPECT_DOUBLE_EQ(connection->heightAboveGround, 500.0 + 30.0 - 450.0);
-    EXPECT_EQ(connection->lowAltitudeAlerts, 0u);
+    EXPECT_EQ(pendingSoundCount(sounds.get()), 0u);
     now += 2000000;
     deliver(globalPosition(0x0101, 5000), loopback(14555));  // 55 m: below the warning
-    EXPECT_EQ(connection->lowAltitudeAlerts, 1u);
+    ASSERT_EQ(pendingSoundCount(sounds.get()), 1u);
+    const SoundRequest& tone = sounds->requests[sounds->readIndex];
+    ASSERT_EQ(tone.segmentCount, 7u);
+    EXPECT_EQ(tone.segments[0].frequency, 440.0);
+    EXPECT_EQ(tone.segments[5].frequency, 620.0);
+    EXPECT_EQ(tone.segments[6].seconds, 0.0);
+    EXPECT_EQ(connection->lowAltitudeAlertTime, now);
+    // Up again and down within a second of the last alert: no tone.
+    now += 100000;
+    deliver(globalPosition(0x0101, 30000), loopback(14555));
+    now += 100000;
+    deliver(globalPosition(0x0101, 4000), loopback(14555));
+    EXPECT_EQ(pendingSoundCount(sounds.get()), 1u);
     now += 2000000;
-    deliver(globalPosition(0x0101, 4000), loopback(14555));  // still below: no second alert
-    EXPECT_EQ(connection->lowAltitudeAlerts, 1u);
-    EXPECT_EQ(logger.entriesByType[FlightLogAugmentedPosition], 4u);
+    deliver(globalPosition(0x0101, 4000), loopback(14555));  // staying below: no second alert
+    EXPECT_EQ(pendingSoundCount(sounds.get()), 1u);
+    now += 1000000;
+    deliver(globalPosition(0x0101, 30000), loopback(14555));
+    now += 1000;
+    deliver(globalPosition(0x0101, 4000), loopback(14555));
+    EXPECT_EQ(pendingSoundCount(sounds.get()), 2u);
+    EXPECT_EQ(logger.entriesByType[FlightLogAugmentedPosition], 8u);
 }
 
 TEST_F(DroneLink, RadioStatusAndMissionSettings) {
