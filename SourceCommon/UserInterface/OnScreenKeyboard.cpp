@@ -160,7 +160,52 @@ constexpr KeyDef kKeyboardRows[5][15] = {
 };
 constexpr i32 kKeyboardRowKeys[5] = {14, 14, 13, 12, 6};
 
+constexpr f32 kPadWeights[6] = {-1, -1, -1, -1, -1.5f, -1.5f};
+constexpr f32 kMenuWeights[2] = {-1, -1};
+
+// The rows of the full keyboard split into its keys.
+LayoutCells keyboardRows(const UiState* ui, const OverlayMetrics& m, LayoutCells cells[5]) {
+    LayoutCells rows = overlayRows(&ui->safeRect, 5, m);
+    for (i32 r = 0; r < 5; r++) {
+        f32 weights[15];
+        for (i32 k = 0; k < kKeyboardRowKeys[r]; k++) weights[k] = -kKeyboardRows[r][k].weight;
+        cells[r] = splitLayout(LayoutAlongX, weights, kKeyboardRowKeys[r], m.S, &rows.cells[r + 1]);
+    }
+    return rows;
+}
+
+// A key of the numeric keypad: "Backspace" and "Done" span the last two cells of their rows.
+Rect numpadKeyRect(const LayoutCells& rows, const OverlayMetrics& m, i32 r, i32 k) {
+    LayoutCells cells = splitLayout(LayoutAlongX, kPadWeights, 6, m.S, &rows.cells[r + 1]);
+    Rect rect = cells.cells[k];
+    if (r < 2 && k == 4) rect.x1 = cells.cells[5].x1;
+    return rect;
+}
+
 }  // namespace
+
+Rect onScreenKeyRect(u32 keyboardMode, const UiState* ui, i32 row, i32 key) {
+    if (row < 0 || key < 0) return Rect{};
+    if (keyboardMode == TextKeyboardFull) {
+        if (row >= 5 || key >= kKeyboardRowKeys[row]) return Rect{};
+        OverlayMetrics m = overlayMetrics(ui, 1.3f);
+        LayoutCells cells[5];
+        keyboardRows(ui, m, cells);
+        return cells[row].cells[key];
+    }
+    OverlayMetrics m = overlayMetrics(ui, 2.3f);
+    Rect area = shrinkRect(ui->safeRect, m.S);
+    if (keyboardMode == TextKeyboardNumpad) {
+        if (row >= 3 || key >= (row == 2 ? 6 : 5)) return Rect{};
+        return numpadKeyRect(overlayRows(&area, 3, m), m, row, key);
+    }
+    if (keyboardMode == TextKeyboardSelectionMenu) {
+        if (row >= 1 || key >= 2) return Rect{};
+        LayoutCells rows = overlayRows(&area, 1, m);
+        return splitLayout(LayoutAlongX, kMenuWeights, 2, m.S, &rows.cells[1]).cells[key];
+    }
+    return Rect{};
+}
 
 i32 onScreenKeyCharacter(i32 virtualKey, bool shift, bool capsLock) {
     i32 plain = 0, shifted = 0;
@@ -185,13 +230,8 @@ i32 onScreenKeyCharacter(i32 virtualKey, bool shift, bool capsLock) {
 void drawOnScreenKeyboard(OnScreenKeyboard* keyboard, ScreenStack* stack, UiState* ui) {
     OverlayMetrics m = overlayMetrics(ui, 1.3f);
     ButtonStyle style = keyStyle(m);
-    LayoutCells rows = overlayRows(&ui->safeRect, 5, m);
     LayoutCells cells[5];
-    for (i32 r = 0; r < 5; r++) {
-        f32 weights[15];
-        for (i32 k = 0; k < kKeyboardRowKeys[r]; k++) weights[k] = -kKeyboardRows[r][k].weight;
-        cells[r] = splitLayout(LayoutAlongX, weights, kKeyboardRowKeys[r], m.S, &rows.cells[r + 1]);
-    }
+    LayoutCells rows = keyboardRows(ui, m, cells);
     // Shift first, so that the labels and characters of this frame follow it.
     overlayKey(keyboard, kKeyboardRows[3][0], cells[3].cells[0], 1000 + 3 * 20, false, true, &style, stack, ui);
     bool shift = isKeyDown(&keyboard->keys, KeyLeftShift);
@@ -211,7 +251,6 @@ void drawOnScreenNumpad(OnScreenKeyboard* keyboard, ScreenStack* stack, UiState*
     ButtonStyle style = keyStyle(m);
     Rect area = shrinkRect(ui->safeRect, m.S);
     LayoutCells rows = overlayRows(&area, 3, m);
-    static constexpr f32 kWeights[6] = {-1, -1, -1, -1, -1.5f, -1.5f};
     static constexpr KeyDef kPad[3][6] = {
         {{103, 1, nullptr, 0}, {104, 1, nullptr, 0}, {105, 1, nullptr, 0}, {96, 1, nullptr, 0}, {8, 1, "Backspace", 0}},
         {{100, 1, nullptr, 0}, {101, 1, nullptr, 0}, {102, 1, nullptr, 0}, {109, 1, nullptr, 0}, {0, 1, "Done", ActionDone}},
@@ -219,11 +258,9 @@ void drawOnScreenNumpad(OnScreenKeyboard* keyboard, ScreenStack* stack, UiState*
          {37, 1, "\xE2\x86\x90", 0}, {39, 1, "\xE2\x86\x92", 0}},
     };
     for (i32 r = 0; r < 3; r++) {
-        LayoutCells cells = splitLayout(LayoutAlongX, kWeights, 6, m.S, &rows.cells[r + 1]);
         i32 keyCount = r == 2 ? 6 : 5;
         for (i32 k = 0; k < keyCount; k++) {
-            Rect rect = cells.cells[k];
-            if (keyCount == 5 && k == 4) rect.x1 = cells.cells[5].x1;  // over the last two cells
+            Rect rect = numpadKeyRect(rows, m, r, k);
             overlayKey(keyboard, kPad[r][k], rect, (u64)(2000 + r * 20 + k), false, false, &style, stack, ui);
         }
     }
@@ -236,9 +273,8 @@ void drawTextSelectionMenu(OnScreenKeyboard* keyboard, ScreenStack* stack, UiSta
     ButtonStyle style = keyStyle(m);
     Rect area = shrinkRect(ui->safeRect, m.S);
     LayoutCells rows = overlayRows(&area, 1, m);
-    static constexpr f32 kWeights[2] = {-1, -1};
     static constexpr KeyDef kMenu[2] = {{0, 1, "Copy", ActionCopy}, {0, 1, "Select All", ActionSelectAll}};
-    LayoutCells cells = splitLayout(LayoutAlongX, kWeights, 2, m.S, &rows.cells[1]);
+    LayoutCells cells = splitLayout(LayoutAlongX, kMenuWeights, 2, m.S, &rows.cells[1]);
     for (i32 k = 0; k < 2; k++) {
         overlayKey(keyboard, kMenu[k], cells.cells[k], (u64)(3000 + k), false, false, &style, stack, ui);
     }

@@ -10,6 +10,8 @@ u64 harnessClock() { return currentHarness ? currentHarness->render.now : 0; }
 
 ScreenStack* allocStack() { return (ScreenStack*)std::calloc(1, sizeof(ScreenStack)); }
 
+void idleScreen(Platform*, ScreenStack*, UiState*, AppState*, ScreenResult*, void*) {}
+
 void screenUpdate(Platform* platform, UiState* ui, AppState* app) {
     if (currentHarness) updateScreen(currentHarness->stack, platform, ui, app);
 }
@@ -65,9 +67,18 @@ bool startScreenHarness(ScreenHarness* harness, i32 width, i32 height, ScreenFun
     harness->stack = allocStack();
     harness->stack->clock = harnessClock;
     harness->stack->depth = 1;
-    harness->stack->screens[0] = first;
+    harness->stack->screens[0] = idleScreen;
     currentHarness = harness;
     setHarnessUpdate(&harness->render, screenUpdate);
+    // The shader programs and the font come in over the first frames.
+    Renderer* renderer = &harness->render.app->renderer;
+    for (i32 frame = 0; frame < 300; frame++) {
+        bool built = true;
+        for (const ShaderProgram& program : renderer->shaders.programs) built = built && program.program != 0;
+        if (built && renderer->ui.fontInfo && renderer->ui.assets[AssetFontSdf].state == 2) break;
+        screenFrame(harness);
+    }
+    harness->stack->screens[0] = first;
     return true;
 }
 
