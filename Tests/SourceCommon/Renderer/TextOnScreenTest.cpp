@@ -11,6 +11,7 @@
 #include "SourceCommon/Renderer/Icons.h"
 #include "SourceCommon/Renderer/SoftwareText.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
+#include "TestAssetReader.h"
 #include "TextTestSupport.h"
 
 namespace {
@@ -217,6 +218,36 @@ TEST_F(TextOnScreen, ASampleOfEveryTextStyleAndSomeIcons) {
     }
     EXPECT_GT(white, 100);
     EXPECT_GT(dark, 100);
+}
+
+// The font record as read at start-up: only a whole, consistent record reaches the text code.
+void runWithFontRecord(const std::vector<u8>& record, bool expectUsed) {
+    RenderHarness harness{};
+    TestAssetStore store;
+    ASSERT_EQ(startRenderHarness(&harness, 64, 64).length, 0);
+    store.putShaders();
+    store.put("font_sdf_info.bin", record);
+    harness.app->renderer.assetReader = makeTestAssetReader(&store);
+    runHarnessFrames(&harness, 3);
+    UiState* ui = &harness.app->renderer.ui;
+    EXPECT_EQ(ui->fontInfo != nullptr, expectUsed);
+    TextLayoutResult r = drawTextAt(ui, makeString("abc"), AnchorCentre, {32, 32}, 0.5f, {0, 64, 0, 64}, plainStyle(20));
+    EXPECT_EQ(ui->batches.sdf.quadCount, expectUsed ? 3 : 0);
+    EXPECT_EQ(r.bounds.x1 != 0, expectUsed);
+    stopRenderHarness(&harness);
+}
+
+TEST(FontRecordOnLoad, OnlyAWholeConsistentRecordIsUsed) {
+    const u8* committed = (const u8*)committedFontRecord();
+    ASSERT_NE(committed, nullptr);
+    std::vector<u8> record(committed, committed + kFontRecordBytes);
+    runWithFontRecord(record, true);
+    std::vector<u8> cut(record.begin(), record.end() - 100);
+    runWithFontRecord(cut, false);
+    std::vector<u8> tooManyRanges = record;
+    tooManyRanges[16] = 201;
+    tooManyRanges[17] = 0;
+    runWithFontRecord(tooManyRanges, false);
 }
 
 }  // namespace
