@@ -28,7 +28,7 @@ struct Parsed {
     std::string frame;  // header, payload and checksum as kept by copyMavlinkPayload
 };
 
-// Feeds the bytes in pieces of `chunk` bytes and collects every message.
+// Feeds the bytes in chunks of `chunk` bytes and collects every message.
 std::vector<Parsed> parseAll(const Bytes& bytes, size_t chunk) {
     std::vector<Parsed> found;
     MavlinkMessage message{};

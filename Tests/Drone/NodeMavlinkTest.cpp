@@ -164,7 +164,7 @@ TEST_F(NodeMavlink, OurReaderTakesNodeMavlinkFramesFromADirtyStream) {
                 found.push_back(hexFromBytes(slot, (size_t)copy.writer.length));
             }
         }
-        EXPECT_EQ(found, expected) << "pieces of " << chunk << " bytes";
+        EXPECT_EQ(found, expected) << "chunks of " << chunk << " bytes";
     }
 }
 

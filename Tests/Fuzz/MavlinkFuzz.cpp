@@ -1,4 +1,4 @@
-// The MAVLink reader over arbitrary bytes in arbitrary pieces: every message it yields must carry a
+// The MAVLink reader over arbitrary bytes in arbitrary chunks: every message it yields must carry a
 // known id and a checksum that holds, read back the same from its kept copy, and decode into the
 // vehicle state without harm. The input's tail is also framed by the writer and must read back.
 #include "Drone/Mavlink.h"
@@ -19,10 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > 1 << 16) {
         return 0;
     }
-    size_t piece = data[0] % 40 + 1;
+    size_t chunk = data[0] % 40 + 1;
     MavlinkMessage message{};
-    for (size_t start = 1; start < size; start += piece) {
-        i32 end = (i32)(size - start < piece ? size - start : piece);
+    for (size_t start = 1; start < size; start += chunk) {
+        i32 end = (i32)(size - start < chunk ? size - start : chunk);
         i32 position = 0;
         for (;;) {
             i32 next = parseMavlinkBytes(&message, data + start, position, end);
