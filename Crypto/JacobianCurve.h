@@ -1,6 +1,6 @@
 // Scalar multiplication on a short-Weierstrass curve y^2 = x^3 + a x + b over a prime field of
 // N 64-bit limbs, in Jacobian coordinates (X / Z^2, Y / Z^3) over Montgomery-form limbs: one
-// inversion per multiplication instead of one per step. Used inside the curve code only.
+// inversion per multiplication instead of one per step. Used inside the curve and ECDSA code only.
 #pragma once
 #include <cstring>
 
@@ -149,6 +149,76 @@ i32 scaleJacobian(u8* out, const u8* scalar, const u8* point, const u8* prime, c
     storeBytes<N>(out, raw);
     fromMontgomery<N>(raw, y, &cf.f);
     storeBytes<N>(out + 8 * N, raw);
+    return 0;
+}
+
+// x and y (8 N bytes little-endian each) below the prime, and y^2 = x^3 + a x + b.
+template <int N>
+bool isOnCurve(const u8* point, const u8* prime, const u8* a, const u8* b) {
+    using namespace montgomery;
+    u64 p[N], x[N], y[N];
+    loadBytes<N>(p, prime);
+    loadBytes<N>(x, point);
+    loadBytes<N>(y, point + 8 * N);
+    u64 scratch[N];
+    if (!subtractLimbs<N>(scratch, x, p) || !subtractLimbs<N>(scratch, y, p)) return false;  // not below p
+    CurveField<N> cf;
+    makeCurveField<N>(&cf, prime, a);
+    u64 xm[N], ym[N], bm[N], left[N], right[N], t[N];
+    toMontgomery<N>(xm, x, &cf.f);
+    toMontgomery<N>(ym, y, &cf.f);
+    loadBytes<N>(t, b);
+    toMontgomery<N>(bm, t, &cf.f);
+    multiply<N>(left, ym, ym, &cf.f);
+    multiply<N>(right, xm, xm, &cf.f);
+    add<N>(right, right, cf.a, &cf.f);
+    multiply<N>(right, right, xm, &cf.f);
+    add<N>(right, right, bm, &cf.f);
+    for (int i = 0; i < N; i++)
+        if (left[i] != right[i]) return false;
+    return true;
+}
+
+// The affine x coordinate (8 N bytes little-endian) of u1 G + u2 Q, both points affine: 0 on
+// success, 1 when the sum is the point at infinity or a product meets it. Either scalar may be zero
+// (its term is left out), not both. Public scalars only.
+template <int N>
+i32 sumOfProductsX(u8* outX, const u8* u1, const u8* g, const u8* u2, const u8* q, const u8* prime, const u8* a) {
+    using namespace montgomery;
+    u64 s1[N], s2[N];
+    loadBytes<N>(s1, u1);
+    loadBytes<N>(s2, u2);
+    bool have1 = !isZero<N>(s1), have2 = !isZero<N>(s2);
+    if (!have1 && !have2) return 1;
+    u8 p1[16 * N], p2[16 * N];
+    if (have1 && scaleJacobian<N>(p1, u1, g, prime, a)) return 1;
+    if (have2 && scaleJacobian<N>(p2, u2, q, prime, a)) return 1;
+    if (!have1 || !have2) {
+        memcpy(outX, have1 ? p1 : p2, 8 * N);
+        return 0;
+    }
+    CurveField<N> cf;
+    makeCurveField<N>(&cf, prime, a);
+    Jacobian<N> j1, j2, sum;
+    u64 raw[N];
+    loadBytes<N>(raw, p1);
+    toMontgomery<N>(j1.x, raw, &cf.f);
+    loadBytes<N>(raw, p1 + 8 * N);
+    toMontgomery<N>(j1.y, raw, &cf.f);
+    memcpy(j1.z, cf.f.one, sizeof(j1.z));
+    loadBytes<N>(raw, p2);
+    toMontgomery<N>(j2.x, raw, &cf.f);
+    loadBytes<N>(raw, p2 + 8 * N);
+    toMontgomery<N>(j2.y, raw, &cf.f);
+    memcpy(j2.z, cf.f.one, sizeof(j2.z));
+    if (jacobianAdd<N>(&sum, &j1, &j2, &cf)) return 1;
+    if (isZero<N>(sum.z)) return 1;
+    u64 zInverse[N], zz[N], x[N];
+    invert<N>(zInverse, sum.z, &cf.f);
+    multiply<N>(zz, zInverse, zInverse, &cf.f);
+    multiply<N>(x, sum.x, zz, &cf.f);
+    fromMontgomery<N>(raw, x, &cf.f);
+    storeBytes<N>(outX, raw);
     return 0;
 }
 

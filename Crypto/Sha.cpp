@@ -13,6 +13,10 @@ constexpr u64 kSha384Initial[8] = {0xCBBB9D5DC1059ED8ull, 0x629A292A367CD507ull,
                                    0x152FECD8F70E5939ull, 0x67332667FFC00B31ull, 0x8EB44A8768581511ull,
                                    0xDB0C2E0D64F98FA7ull, 0x47B5481DBEFA4FA4ull};
 
+constexpr u64 kSha512Initial[8] = {0x6A09E667F3BCC908ull, 0xBB67AE8584CAA73Bull, 0x3C6EF372FE94F82Bull,
+                                   0xA54FF53A5F1D36F1ull, 0x510E527FADE682D1ull, 0x9B05688C2B3E6C1Full,
+                                   0x1F83D9ABFB41BD6Bull, 0x5BE0CD19137E2179ull};
+
 constexpr u32 kSha256Rounds[64] = {
     0x428A2F98, 0x71374491, 0xB5C0FBCF, 0xE9B5DBA5, 0x3956C25B, 0x59F111F1, 0x923F82A4, 0xAB1C5ED5,
     0xD807AA98, 0x12835B01, 0x243185BE, 0x550C7DC3, 0x72BE5D74, 0x80DEB1FE, 0x9BDC06A7, 0xC19BF174,
@@ -221,6 +225,12 @@ Sha384Context* sha384Init(Sha384Context* context) {
     return context;
 }
 
+Sha512Context* sha512Init(Sha512Context* context) {
+    memset(context, 0, sizeof(*context));
+    memcpy(context->state, kSha512Initial, sizeof(kSha512Initial));
+    return context;
+}
+
 void sha1Update(Sha1Context* context, const u8* data, u64 length) {
     absorb<64>(context, data, length, sha1Transform);
 }
@@ -230,6 +240,10 @@ void sha256Update(Sha256Context* context, const u8* data, u64 length) {
 }
 
 void sha384Update(Sha384Context* context, const u8* data, u64 length) {
+    absorb<128>(context, data, length, sha512Transform);
+}
+
+void sha512Update(Sha512Context* context, const u8* data, u64 length) {
     absorb<128>(context, data, length, sha512Transform);
 }
 
@@ -254,6 +268,13 @@ u8* sha384Final(u8* digest, const Sha384Context* context) {
     return digest;
 }
 
+u8* sha512Final(u8* digest, const Sha512Context* context) {
+    Sha512Context copy = *context;
+    finish<128, 16>(&copy, sha512Transform);
+    for (int i = 0; i < 8; i++) storeBe64(digest + 8 * i, copy.state[i]);
+    return digest;
+}
+
 u8* sha1(u8* digest, const u8* data, u64 length) {
     Sha1Context context;
     sha1Update(sha1Init(&context), data, length);
@@ -270,4 +291,29 @@ u8* sha384(u8* digest, const u8* data, u64 length) {
     Sha384Context context;
     sha384Update(sha384Init(&context), data, length);
     return sha384Final(digest, &context);
+}
+
+u8* sha512(u8* digest, const u8* data, u64 length) {
+    Sha512Context context;
+    sha512Update(sha512Init(&context), data, length);
+    return sha512Final(digest, &context);
+}
+
+u32 signatureHashLength(u32 hash) {
+    switch (hash) {
+        case SignatureHashSha256: return (u32)kSha256DigestSize;
+        case SignatureHashSha384: return (u32)kSha384DigestSize;
+        case SignatureHashSha512: return (u32)kSha512DigestSize;
+        default: return 0;
+    }
+}
+
+u32 signatureHashBytes(u8* digest, u32 hash, const u8* data, u64 length) {
+    switch (hash) {
+        case SignatureHashSha256: sha256(digest, data, length); break;
+        case SignatureHashSha384: sha384(digest, data, length); break;
+        case SignatureHashSha512: sha512(digest, data, length); break;
+        default: return 0;
+    }
+    return signatureHashLength(hash);
 }
