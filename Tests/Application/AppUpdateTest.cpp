@@ -1,0 +1,282 @@
+// The per-frame application update: the first frame's identity and screen stack, UI metrics for
+// several window sizes, the area of interest and the logging decision over scripted vehicle states
+// with an injected clock, drop-location expiry on the frame the cache loads, F11 and the relay
+// socket.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "Application/AppUpdate.h"
+#include "Core/MathEarth.h"
+#include "Crypto/X25519.h"
+#include "Platform/FileTestSupport.h"
+#include "SourceCommon/Renderer/UiState.h"
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <typename T>
+std::unique_ptr<T, FreeDeleter> zeroed() {
+    return std::unique_ptr<T, FreeDeleter>((T*)std::calloc(1, sizeof(T)));
+}
+
+TEST(UiMetricsTest, FollowTheWindowSize) {
+    UiMetrics tall = computeUiMetrics(Rect{0, 400, 0, 2000});
+    EXPECT_FLOAT_EQ(tall.textHeight, 22.0f);
+    UiMetrics wide = computeUiMetrics(Rect{0, 1920, 0, 1080});
+    EXPECT_NEAR(wide.textHeight, 540.0 / 17, 1e-4);
+    EXPECT_NEAR(wide.buttonTextHeight, 1.3 * 540 / 17, 1e-3);
+    EXPECT_NEAR(wide.margin, 1.3 * 540 / 17 / 8, 1e-3);
+    EXPECT_NEAR(wide.rowHeight, 1.3 * 540 / 17 * 1.25, 1e-3);
+    EXPECT_NEAR(wide.buttonHeight, 1.3 * 540 / 17 * 2.25, 1e-3);
+    // Portrait: the width limits the text to w / 22.
+    UiMetrics portrait = computeUiMetrics(Rect{0, 1080, 0, 1920});
+    EXPECT_NEAR(portrait.textHeight, 540.0 / 22, 1e-4);
+    UiMetrics big = computeUiMetrics(Rect{100, 3940, 50, 2210});
+    EXPECT_NEAR(big.textHeight, 1080.0 / 17, 1e-3);
+    UiMetrics none = computeUiMetrics(Rect{0, 0, 0, 0});
+    EXPECT_FLOAT_EQ(none.textHeight, 22.0f);
+    EXPECT_FLOAT_EQ(none.buttonHeight, 2 * 28.6f + 2 * 3.575f);
+}
+
+class AppAreaAndLogging : public ::testing::Test {
+protected:
+    void SetUp() override { app = zeroed<AppState>(); }
+    VehicleState* vehicle() { return &app->droneConnection.vehicle; }
+    LonLatBox box() { return app->elevationMapLoader.areaOfInterest; }
+    void addWaypoint(f64 longitude, f64 latitude) {
+        GeoPoint point{longitude, latitude};
+        Vec2 position;
+        latLngToMercator(&position, &point);
+        Waypoint* w = &app->waypointMissionEditor.waypoints[app->waypointMissionEditor.waypointCount++];
+        w->x = position.x;
+        w->y = position.y;
+    }
+    std::unique_ptr<AppState, FreeDeleter> app;
+};
+
+TEST_F(AppAreaAndLogging, AreaOfInterestHoldsVehicleMissionAndTransect) {
+    app->elevationMapLoader.areaOfInterest = LonLatBox{1, 2, 3, 4};
+    EXPECT_EQ(updateAreaOfInterest(app.get(), 1000000), 0);
+    EXPECT_EQ(box().lonMin, 1);  // nothing to hold: the box stays
+
+    VehicleState* v = vehicle();
+    v->lastHeardTime = 900000;
+    v->home = StoredPosition{5, 150.0, -33.0, 0};
+    v->globalPosition.time = 5;
+    v->globalPosition.longitude = 150.2;
+    v->globalPosition.latitude = -33.1;
+    v->latitudeOffset = 0.01;
+    v->longitudeOffset = -0.02;
+    addWaypoint(150.5, -32.8);
+    GeoPoint corner{149.9, -33.4};
+    latLngToMercator(&app->transectRegion.points[0], &corner);
+    app->transectRegion.pointCount = 1;
+    EXPECT_EQ(updateAreaOfInterest(app.get(), 1000000), 1);
+    EXPECT_NEAR(box().lonMin, 149.9, 1e-9);
+    EXPECT_NEAR(box().lonMax, 150.5, 1e-9);
+    EXPECT_NEAR(box().latMin, -33.4, 1e-9);
+    EXPECT_NEAR(box().latMax, -32.8, 1e-9);
+}
+
+TEST_F(AppAreaAndLogging, AreaOfInterestAcrossTheAntimeridianStaysNarrow) {
+    VehicleState* v = vehicle();
+    v->home = StoredPosition{5, 179.8, -17.0, 0};
+    addWaypoint(-179.7, -17.2);
+    addWaypoint(179.5, -16.9);
+    EXPECT_EQ(updateAreaOfInterest(app.get(), 1000000), 1);
+    EXPECT_NEAR(box().lonMin, 179.5, 1e-9);
+    EXPECT_NEAR(box().lonMax, 180.3, 1e-9);
+}
+
+TEST_F(AppAreaAndLogging, AReplayCountsOnlyWhileTheLiveVehicleIsSilent) {
+    FlightLogList* logs = &app->flightLogList;
+    logs->viewerLoaded = 1;
+    logs->replayVehicle.home = StoredPosition{5, 10.0, 50.0, 0};
+    VehicleState* v = vehicle();
+    v->home = StoredPosition{5, -70.0, -40.0, 0};
+    v->lastHeardTime = 10000000;
+    EXPECT_EQ(updateAreaOfInterest(app.get(), 14000000), 1);
+    EXPECT_EQ(box().lonMin, -70.0);
+    EXPECT_EQ(updateAreaOfInterest(app.get(), 15000001), 1);
+    EXPECT_EQ(box().lonMin, 10.0);
+    logs->viewerLoaded = 0;
+    EXPECT_EQ(updateAreaOfInterest(app.get(), 15000001), 1);
+    EXPECT_EQ(box().lonMin, -70.0);
+}
+
+TEST_F(AppAreaAndLogging, LoggingFollowsTheFlightOverAScriptedVehicle) {
+    VehicleState* v = vehicle();
+    FlightLogSession* session = &app->flightLog;
+    const ElevationMapLoader* loader = &app->elevationMapLoader;
+    u64 t = 100000000;
+    v->lastHeardTime = t;
+    v->landedState = 1;  // on the ground, no log open: never opens one
+    EXPECT_EQ(decideLogging(v, session, loader, t), 0);
+    v->landedState = 2;  // in the air
+    EXPECT_EQ(decideLogging(v, session, loader, t + 1000), 1);
+    EXPECT_EQ(decideLogging(v, session, loader, t + 59999999), 1);
+    EXPECT_EQ(decideLogging(v, session, loader, t + 60000000), 0);  // a minute of silence
+
+    // Landed state below 2 with a log open: high above the ground holds the log for 5 s, then only
+    // while moving.
+    session->logger.open = 1;
+    v->landedState = 1;
+    v->home = StoredPosition{5, 150.0, -33.0, 0};
+    v->globalPosition.time = 5;
+    v->globalPosition.relativeAltitude = 40.0;
+    v->altitudeOffset = -25.0;
+    u64 now = t + 1000;
+    EXPECT_EQ(decideLogging(v, session, loader, now), 1);
+    EXPECT_EQ(session->highAboveGroundSince, (i64)now);
+    EXPECT_EQ(decideLogging(v, session, loader, now + 4999999), 1);
+    EXPECT_EQ(decideLogging(v, session, loader, now + 5000000), 0);
+    v->velocityEast = -0.6;
+    EXPECT_EQ(decideLogging(v, session, loader, now + 5000000), 1);
+    v->velocityEast = 0.5;
+    EXPECT_EQ(decideLogging(v, session, loader, now + 5000000), 0);
+    // Low: height 10 m or less logs only while moving.
+    session->highAboveGroundSince = 0;
+    v->globalPosition.relativeAltitude = 35.0;  // 10 m with the shift
+    EXPECT_EQ(decideLogging(v, session, loader, now), 0);
+    EXPECT_EQ(session->highAboveGroundSince, 0);
+    v->velocityDown = 0.51;
+    EXPECT_EQ(decideLogging(v, session, loader, now), 1);
+}
+
+// Whole frames of the update against the real file thread with injected clocks.
+u64 fakeMicroseconds = 0;
+i64 fakeUtcMs = 0;
+u64 readFakeMicroseconds() { return fakeMicroseconds; }
+i64 readFakeUtcMs() { return fakeUtcMs; }
+
+class AppFrames : public FileThreadFixture {
+protected:
+    void SetUp() override {
+        FileThreadFixture::SetUp();
+        app = zeroed<AppState>();
+        ui = zeroed<UiState>();
+        ui->screenRect = Rect{0, 1280, 0, 720};
+        app->clocks.monotonicMicroseconds = readFakeMicroseconds;
+        app->clocks.utcMilliseconds = readFakeUtcMs;
+        fakeMicroseconds = 2000000;
+        fakeUtcMs = 13000000000000;
+    }
+    void frame() {
+        updateApp(platform, ui.get(), app.get());
+        pass();
+        fakeMicroseconds += 16667;
+    }
+    std::unique_ptr<AppState, FreeDeleter> app;
+    std::unique_ptr<UiState, FreeDeleter> ui;
+};
+
+TEST_F(AppFrames, TheFirstFrameDrawsTheIdentityAndOpensTheMainScreen) {
+    platform->biosProductName = makeString("optimus");
+    platform->biosManufacturer = makeString("CubePilot");
+    frame();
+    EXPECT_EQ(app->started, 1u);
+    EXPECT_EQ(app->screenStack.depth, 1u);
+    EXPECT_EQ(app->screenStack.screens[0], mainScreen);
+    EXPECT_EQ(app->screenStack.framesRun, 1u);
+    EXPECT_EQ(app->flightLog.fileSystem, &platform->fileJobs);
+    EXPECT_EQ(app->orvikGeofence.flightLogger, &app->flightLog);
+    u8 zero[32] = {};
+    EXPECT_NE(std::memcmp(app->installationId, zero, 32), 0);
+    u8 expected[32];
+    x25519(expected, app->relayHostIdentity.privateKey, x25519BasePoint);
+    EXPECT_EQ(std::memcmp(expected, app->relayHostIdentity.publicKey, 32), 0);
+    x25519(expected, app->secureLinkClientIdentity.privateKey, x25519BasePoint);
+    EXPECT_EQ(std::memcmp(expected, app->secureLinkClientIdentity.publicKey, 32), 0);
+    EXPECT_NE(std::memcmp(app->relayHostIdentity.privateKey, app->secureLinkClientIdentity.privateKey, 32), 0);
+    char name[64];
+    std::snprintf(name, sizeof(name), "optimus %02x%02x%02x%02x", app->installationId[0], app->installationId[1],
+                  app->installationId[2], app->installationId[3]);
+    FixedString got = app->secureLinkClientIdentity.name;
+    EXPECT_TRUE(equalsIgnoringCase(name, got.text, got.length)) << got.text;
+    EXPECT_EQ(app->companionAppPresent[0].present, 1u);
+    EXPECT_EQ(app->companionAppPresent[1].present, 1u);
+    // Nothing of the first frame runs again.
+    u8 id[32];
+    std::memcpy(id, app->installationId, 32);
+    frame();
+    EXPECT_EQ(std::memcmp(id, app->installationId, 32), 0);
+    EXPECT_EQ(app->screenStack.framesRun, 2u);
+    EXPECT_FLOAT_EQ(app->uiMetrics.textHeight, 22.0f);  // 1280 x 720: 360 / 17 is below the floor
+}
+
+TEST_F(AppFrames, CompanionFlagsNeedBothNamesExactly) {
+    platform->biosProductName = makeString("optimus");
+    platform->biosManufacturer = makeString("cubepilot");
+    frame();
+    EXPECT_EQ(app->companionAppPresent[0].present, 0u);
+    EXPECT_EQ(app->companionAppPresent[1].present, 0u);
+}
+
+TEST_F(AppFrames, DropLocationsExpireOnceOnTheFrameTheCacheLoads) {
+    // A stored cache with one old and one future Orvik drop.
+    auto stored = zeroed<AppState>();
+    addOrvikDropLocation(&stored->orvikDropLocations, DropPosition{1, 1}, (u64)(fakeUtcMs - 1000));
+    addOrvikDropLocation(&stored->orvikDropLocations, DropPosition{2, 2}, (u64)(fakeUtcMs + 1000));
+    ByteWriter measure = makeMeasuringWriter(1 << 30);
+    writeAppCacheFile(stored.get(), &measure);
+    std::string bytes((size_t)measure.length, '\0');
+    ByteWriter fill = makeByteWriter(bytes.data(), measure.length);
+    writeAppCacheFile(stored.get(), &fill);
+    writeDataFile("OrvikAppCache.bin", bytes);
+    writeDataFile("Preferences.txt", "Orvik drop location persistence (hours): 0\n");
+
+    u32 loadFrames = 0;
+    for (i32 i = 0; i < 6; i++) {
+        frame();
+        loadFrames += app->cacheLoadedThisRun;
+        if (i == 1) {
+            // A drop recorded during the run is not expired, even an old one.
+            addOrvikDropLocation(&app->orvikDropLocations, DropPosition{3, 3}, 5);
+        }
+    }
+    EXPECT_EQ(loadFrames, 1u);
+    EXPECT_EQ(app->preferences.orvikDropLocationPersistence, 0.0);
+    ASSERT_EQ(app->orvikDropLocations.count, 2u);
+    EXPECT_EQ(app->orvikDropLocations.positions[0].longitude, 2);
+    EXPECT_EQ(app->orvikDropLocations.positions[1].longitude, 3);
+}
+
+TEST_F(AppFrames, F11TogglesTheFullscreenWishOnItsPressOnly) {
+    frame();
+    platform->input.keys[kFullscreenKey / 64] |= 1ull << (kFullscreenKey % 64);
+    frame();
+    EXPECT_EQ(platform->fullscreenWanted, 1u);
+    platform->fullscreen = 1;
+    platform->input.previousKeys[kFullscreenKey / 64] |= 1ull << (kFullscreenKey % 64);
+    frame();  // held: no new press
+    EXPECT_EQ(platform->fullscreenWanted, 1u);
+    platform->input.previousKeys[kFullscreenKey / 64] = 0;
+    frame();
+    EXPECT_EQ(platform->fullscreenWanted, 0u);
+}
+
+TEST_F(AppFrames, TheDebugReportTimeAndTheStepsWithoutADroneConnection) {
+    frame();
+    EXPECT_EQ(app->lastDebugReportTime, 2000000);
+    frame();
+    EXPECT_EQ(app->lastDebugReportTime, 2000000);
+    fakeMicroseconds = 3000001;
+    frame();
+    EXPECT_EQ(app->lastDebugReportTime, 3000001);
+    // "Drone connection" N/A and no simulator: the drone link is never stepped, and the relay
+    // socket is only ever driven closed.
+    EXPECT_EQ(app->droneSocket.initialised, 0u);
+    EXPECT_LE(app->relaySocket.handle, 0);
+    EXPECT_EQ(app->droneConnection.gcsHeartbeatTime, 0u);
+    for (u32 i = 0; i < 5; i++) {
+        EXPECT_EQ(std::string(app->dnsResolver.lookups[i].name.text, app->dnsResolver.lookups[i].name.length),
+                  fixedDnsHosts[i]);
+    }
+}
+
+}  // namespace
