@@ -18,6 +18,10 @@ def responses(path, request):
         return [b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"], "keep"
     if path == "/idle-close":
         return [b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"], "idle-close"
+    if path.startswith("/slow"):
+        return [b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234", b"PAUSE", b"56789"], "keep"
+    if path == "/stall":
+        return [b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234", b"STALL"], "keep"
     if path == "/split":
         return [b"HTTP/1.1 2", b"00 OK\r\nCont", b"ent-Length: 5\r\n\r\nhe", b"llo"], "keep"
     if path == "/chunked":
@@ -65,6 +69,14 @@ def serve(connection):
             path = request.split(b" ")[1].decode("latin-1")
             pieces, after = responses(path, request)
             for piece in pieces:
+                if piece == b"PAUSE":
+                    time.sleep(0.2)
+                    continue
+                if piece == b"STALL":
+                    # The rest of the body never comes; the client gives up on its own.
+                    while connection.recv(65536):
+                        pass
+                    return
                 connection.sendall(piece)
                 time.sleep(0.02)
             if after == "close":
