@@ -1,5 +1,5 @@
-// Shared pieces of the text tests: the committed font record, zeroed batches and helpers that read
-// glyph quads back in window pixels.
+// Helpers of the text tests: the committed font record, zeroed batches and readers of glyph quads in
+// window pixels.
 #pragma once
 #include <cstdlib>
 #include <cstring>
