@@ -4,6 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash Tools/install-packages.sh $(cat Tools/packages-build.txt Tools/packages-test.txt)
+# The MAVLink peer tests install an npm package: Debian's nodejs comes without npm, other builds of
+# nodejs bring their own.
+command -v npm >/dev/null || bash Tools/install-packages.sh npm
 jobs=$(nproc)
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVIK_TESTS=ON -DORVIK_SANITIZE=ON >/dev/null
 cmake --build build/test
