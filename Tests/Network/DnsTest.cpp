@@ -329,17 +329,13 @@ TEST(DnsClient, AgainstDnsmasq) {
     std::string folder = makeScratchFolder("orvik-dns");
     ASSERT_FALSE(folder.empty());
     writeTextFile(folder + "/hosts.test", "127.0.0.10 multi.test\n127.0.0.11 multi.test\n127.0.0.12 target.test\n");
-    u16 port = freeUdpPort();
+    u16 port = 0;
     PeerProcess dnsmasq;
-    ASSERT_TRUE(startPeerProcess(&dnsmasq,
-                                 {"dnsmasq", "--conf-file=/dev/null", "--keep-in-foreground", "--no-resolv",
-                                  "--no-hosts", "--addn-hosts=" + folder + "/hosts.test",
-                                  "--port=" + std::to_string(port), "--listen-address=127.0.0.1", "--bind-interfaces",
-                                  "--user=root", "--pid-file=" + folder + "/dnsmasq.pid", "--local=/test/",
-                                  "--address=/tiles.test/127.0.0.1", "--address=/v4only.test/127.0.0.2",
-                                  "--cname=alias.test,target.test"},
-                                 folder));
-    ASSERT_TRUE(waitForDnsServer(port)) << readTextFile(dnsmasq.log);
+    ASSERT_TRUE(startDnsmasq(&dnsmasq, folder,
+                             {"--addn-hosts=" + folder + "/hosts.test", "--address=/tiles.test/127.0.0.1",
+                              "--address=/v4only.test/127.0.0.2", "--cname=alias.test,target.test"},
+                             &port))
+        << readTextFile(dnsmasq.log);
     DnsServerList servers = loopbackServers({port});
     auto resolver = makeResolver();
     const char* names[] = {"tiles.test", "alias.test", "sub.tiles.test", "missing.test", "multi.test", "v4only.test"};

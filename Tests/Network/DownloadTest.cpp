@@ -195,18 +195,12 @@ struct DownloadFixture : ::testing::Test {
                                "Image.radial_gradient('L').convert('RGB').resize((256, 256)).save('" + folder +
                                "/www/tiles/0/0/0.png')\""));
         tile = readTextFile(folder + "/www/tiles/0/0/0.png");
-        nginxPort = freeTcpPort();
-        ASSERT_TRUE(startNginx(&nginx, folder, nginxPort)) << readTextFile(folder + "/error.log");
-        dnsPort = freeUdpPort();
-        std::vector<std::string> arguments = {"dnsmasq", "--conf-file=/dev/null", "--keep-in-foreground", "--no-resolv",
-                                              "--no-hosts", "--port=" + std::to_string(dnsPort),
-                                              "--listen-address=127.0.0.1", "--bind-interfaces", "--user=root",
-                                              "--pid-file=" + folder + "/dnsmasq.pid", "--local=/test/"};
+        ASSERT_TRUE(startNginx(&nginx, folder, &nginxPort)) << readTextFile(folder + "/error.log");
+        std::vector<std::string> names;
         for (const char* name : {"tiles", "a", "b", "c", "d"}) {
-            arguments.push_back(std::string("--address=/") + name + ".test/127.0.0.1");
+            names.push_back(std::string("--address=/") + name + ".test/127.0.0.1");
         }
-        ASSERT_TRUE(startPeerProcess(&dnsmasq, arguments, folder));
-        ASSERT_TRUE(waitForDnsServer(dnsPort)) << readTextFile(dnsmasq.log);
+        ASSERT_TRUE(startDnsmasq(&dnsmasq, folder, names, &dnsPort)) << readTextFile(dnsmasq.log);
         ASSERT_TRUE(startPythonPeer(&python, "HttpsTestServer.py"));
         pythonPort = (u16)std::stoi(peerCommand(&python, "start " + folder + "/ec.crt " + folder + "/ec.key"));
     }

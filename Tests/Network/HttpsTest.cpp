@@ -338,8 +338,7 @@ struct NginxFixture : ::testing::Test {
                                "Image.radial_gradient('L').convert('RGB').save('" + folder + "/www/tiles/0/0/0.png')\""));
         writeTextFile(folder + "/www/a b \xc3\xbc.txt", "spaced");
         tile = readTextFile(folder + "/www/tiles/0/0/0.png");
-        port = freeTcpPort();
-        ASSERT_TRUE(startNginx(&nginx, folder, port)) << readTextFile(folder + "/error.log");
+        ASSERT_TRUE(startNginx(&nginx, folder, &port)) << readTextFile(folder + "/error.log");
     }
     void TearDown() override {
         stopPeerProcess(&nginx);

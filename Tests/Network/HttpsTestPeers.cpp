@@ -130,6 +130,38 @@ void stopPeerProcess(PeerProcess* peer) {
     }
 }
 
+bool isPeerRunning(PeerProcess* peer) {
+    if (peer->pid <= 0) {
+        return false;
+    }
+    int status = 0;
+    if (waitpid(peer->pid, &status, WNOHANG) == peer->pid) {
+        peer->pid = -1;
+        return false;
+    }
+    return true;
+}
+
+bool startDnsmasq(PeerProcess* peer, const std::string& folder, const std::vector<std::string>& options, u16* port) {
+    for (int attempt = 0; attempt < 5; attempt++) {
+        *port = freeUdpPort();
+        std::vector<std::string> arguments = {"dnsmasq", "--conf-file=/dev/null", "--keep-in-foreground", "--no-resolv",
+                                              "--no-hosts", "--port=" + std::to_string(*port),
+                                              "--listen-address=127.0.0.1", "--bind-interfaces", "--user=root",
+                                              "--pid-file=" + folder + "/dnsmasq.pid", "--local=/test/"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        if (!startPeerProcess(peer, arguments, folder)) {
+            return false;
+        }
+        // A port taken by another process makes dnsmasq exit at once.
+        if (waitForDnsServer(*port) && isPeerRunning(peer)) {
+            return true;
+        }
+        stopPeerProcess(peer);
+    }
+    return false;
+}
+
 bool makeTestCertificates(const std::string& folder) {
     std::string subject = " -days 30 -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1 2>/dev/null";
     return runCommand("cd '" + folder + "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
@@ -138,7 +170,9 @@ bool makeTestCertificates(const std::string& folder) {
                       subject);
 }
 
-bool startNginx(PeerProcess* peer, const std::string& folder, u16 port) {
+namespace {
+
+bool startNginxOn(PeerProcess* peer, const std::string& folder, u16 port) {
     // The worker process runs as an unprivileged user: it must be able to read the served files.
     runCommand("mkdir -p '" + folder + "/tmp' '" + folder + "/www' && chmod -R a+rX '" + folder + "'");
     const std::string& d = folder;
@@ -164,5 +198,21 @@ bool startNginx(PeerProcess* peer, const std::string& folder, u16 port) {
     if (!startPeerProcess(peer, {"nginx", "-c", folder + "/nginx.conf", "-p", folder}, folder)) {
         return false;
     }
-    return waitForTcpPort(port);
+    if (waitForTcpPort(port) && isPeerRunning(peer)) {
+        return true;
+    }
+    stopPeerProcess(peer);
+    return false;
+}
+
+}  // namespace
+
+bool startNginx(PeerProcess* peer, const std::string& folder, u16* port) {
+    for (int attempt = 0; attempt < 5; attempt++) {
+        *port = freeTcpPort();
+        if (startNginxOn(peer, folder, *port)) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -26,10 +26,16 @@ struct PeerProcess {
 };
 bool startPeerProcess(PeerProcess* peer, const std::vector<std::string>& arguments, const std::string& folder);
 void stopPeerProcess(PeerProcess* peer);
+bool isPeerRunning(PeerProcess* peer);
 
 // ec.crt/ec.key (P-256) and rsa.crt/rsa.key for localhost and 127.0.0.1 in folder.
 bool makeTestCertificates(const std::string& folder);
 
+// dnsmasq on a free 127.0.0.1 port answering for "*.test" with the given options; *port receives the
+// port. Tries another port when the first was taken meanwhile.
+bool startDnsmasq(PeerProcess* peer, const std::string& folder, const std::vector<std::string>& options, u16* port);
+
 // nginx serving folder/www over TLS on the port; /redirect answers 302, /moved 301, /forbidden 403.
 // Its access log (folder/access.log) lists "<connection number> <request line> <status>".
-bool startNginx(PeerProcess* peer, const std::string& folder, u16 port);
+// *port receives the port; another is tried when the first was taken meanwhile.
+bool startNginx(PeerProcess* peer, const std::string& folder, u16* port);
