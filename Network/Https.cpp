@@ -414,8 +414,10 @@ HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, So
         i64 length = step.data.length;
         i64 bodyStart = 0;
         if (!op->headerDone) {
+            // Only as much as the header buffer holds: body bytes may follow the header in the slice.
             i64 before = op->headerWriter.length;
-            appendBytes(slice, length, &op->headerWriter);
+            i64 room = kHttpHeaderBytes - before;
+            appendBytes(slice, length < room ? length : room, &op->headerWriter);
             i64 end = findHeaderEnd(op->headerBuffer, before > 2 ? before - 2 : 0, op->headerWriter.length);
             if (end >= 0) {
                 op->headerDone = 1;

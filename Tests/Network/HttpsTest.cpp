@@ -269,6 +269,20 @@ TEST_F(PythonServerFixture, OddHeadersAndBytesBeyondTheBody) {
     EXPECT_EQ(r.body, "hello");
 }
 
+TEST_F(PythonServerFixture, LongHeaders) {
+    // 9,000 header bytes with the body behind them in the same records.
+    Connection c(port);
+    Response r = get(&c, "/long-header");
+    EXPECT_EQ(r.done, 1u) << r.message;
+    EXPECT_EQ(r.body.size(), 70000u);
+    EXPECT_EQ((u8)r.body[0], 0);
+    EXPECT_EQ((u8)r.body[69999], (u8)((69999 * 7 + 69999 / 251) % 256));
+
+    r = get(&c, "/huge-header");
+    EXPECT_EQ(r.error, 1u);
+    EXPECT_EQ(r.message, "The response header is longer than 10000 bytes");
+}
+
 TEST_F(PythonServerFixture, NotFoundDeliversNoBody) {
     Connection c(port);
     Response r = get(&c, "/not-found");

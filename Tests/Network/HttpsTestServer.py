@@ -22,6 +22,10 @@ def responses(path, request):
         return [b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234", b"PAUSE", b"56789"], "keep"
     if path == "/stall":
         return [b"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n01234", b"STALL"], "keep"
+    if path == "/long-header":
+        return [b"HTTP/1.1 200 OK\r\nX-Pad: " + b"p" * 9000 + b"\r\nContent-Length: %d\r\n\r\n" % len(BIG) + BIG], "keep"
+    if path == "/huge-header":
+        return [b"HTTP/1.1 200 OK\r\nX-Pad: " + b"p" * 12000 + b"\r\nContent-Length: 5\r\n\r\nhello"], "keep"
     if path == "/split":
         return [b"HTTP/1.1 2", b"00 OK\r\nCont", b"ent-Length: 5\r\n\r\nhe", b"llo"], "keep"
     if path == "/chunked":
