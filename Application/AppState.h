@@ -85,7 +85,6 @@ struct AppState {
     SoundMixer sound;  // the queue that screens fill and the voices the audio thread mixes
 
     DnsResolver dnsResolver;
-    Socket dnsSockets[2];
     DownloadPool downloadPool;
     Socket downloadSockets[kDownloadSockets];
     CopernicusDownloader copernicusDownloader;

@@ -193,7 +193,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         writeDebugReport(app, platform, ui);
         app->lastDebugReportTime = (i64)now;
     }
-    for (u32 i = 0; i < 5; i++) startDnsLookup(makeString(fixedDnsHosts[i]), &app->dnsResolver.lookups[i]);
+    for (u32 i = 0; i < 5; i++) {
+        FixedString host = makeString(fixedDnsHosts[i]);
+        startDnsLookup(&host, &app->dnsResolver.lookups[i]);
+    }
     checkDnsQueries(&app->dnsResolver, &platform->dnsServers);
     updateCopernicusDownloader(&app->copernicusDownloader, &app->dnsResolver, &app->copernicusSocket, preferences, platform);
 
@@ -220,6 +223,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.flightLogger = &app->flightLog.logger;
         inputs.elevation = lookUpElevation;
         inputs.elevationContext = &app->elevationMapLoader;
+        inputs.soundQueue = &app->sound.queue;
         inputs.now = now;
         controlDrone(&app->droneConnection, &inputs);
     }

@@ -1,8 +1,3 @@
-// The application's state record. The application update brings the real record; until then the
-// renderer only passes this one on.
+// The application's state record, which the renderer only passes on to the application update.
 #pragma once
-#include "Core/Types.h"
-
-struct AppState {
-    u32 frameCount;
-};
+#include "Application/AppState.h"

@@ -84,6 +84,9 @@ FixedString startRenderHarness(RenderHarness* harness, i32 width, i32 height) {
     harness->memory->head.clientHeight = height;
     harness->app->glslHeader = makeString("#version 330 core\n");
     harness->fileThreadState = new FileThreadState{};
+    // Frames draw only what the test puts in the batches until it installs an update (null: the
+    // application's own, which runs the screens and draws their widgets).
+    harness->app->renderer.update = [](Platform*, UiState*, AppState*) {};
     globalMemory = harness->memory;
     return FixedString{};
 }

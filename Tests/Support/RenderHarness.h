@@ -31,6 +31,7 @@ FixedString startRenderHarness(RenderHarness* harness, i32 width, i32 height);
 void stopRenderHarness(RenderHarness* harness);
 
 // Installs a per-frame update in place of the application update (null: the application update).
+// A new harness starts with an update that does nothing.
 void setHarnessUpdate(RenderHarness* harness, ApplicationUpdateFunction update);
 
 // One pass of the file thread over the platform's tables (resource and file reads, file jobs, PDF
