@@ -82,7 +82,7 @@ void rasterizeSdfText(const SdfBatch* quads, u8* pixels, i32 width, i32 height, 
                                                        1);
                 f32 d = (sample.red - onEdge) * fallOff / onEdge * pixelsPerTexel + extraThickness;
                 f32 o = outlineWidth;
-                if (d < -o - 0.5f) continue;
+                if (!(d >= -o - 0.5f)) continue;  // beyond the outline, or a vertex that holds no numbers
                 f32 mark = std::fmax(std::fmax(d + 0.5f, 0.0f) - std::fmax(d - 0.5f, 0.0f), 0.0f);
                 f32 outline = std::fmax(std::fmin(d + 0.5f, 0.0f) - std::fmax(d - 0.5f, -o), 0.0f);
                 f32 background = std::fmax(std::fmin(d + 0.5f, -o) - std::fmin(d - 0.5f, -o), 0.0f);
@@ -95,7 +95,7 @@ void rasterizeSdfText(const SdfBatch* quads, u8* pixels, i32 width, i32 height, 
                 for (i32 c = 0; c < 4; ++c) {
                     f32 value = bottomLeft->mark[c] * 255 * mark + bottomLeft->outline[c] * 255 * outline +
                                 target[c] * background;
-                    target[c] = (u8)(value < 0 ? 0 : value > 255 ? 255 : value);
+                    target[c] = (u8)(value > 0 ? (value < 255 ? value : 255) : 0);
                 }
             }
         }

@@ -13,6 +13,13 @@ void colorToFloats(Color color, f32 out[4]) {
 
 f32 textScale(const TextStyle& style, const FontRecord* font) { return style.size / (f32)fontLineHeight(font); }
 
+// Toward zero onto a whole pixel; positions beyond a billion pixels (or not numbers) are held there.
+f32 truncatePixel(f32 value) {
+    if (!(value > -1.0e9f)) return value != value ? 0 : -1.0e9f;
+    if (value > 1.0e9f) return 1.0e9f;
+    return (f32)(i64)value;
+}
+
 void setCaretAfter(TextTracker* tracker, f32 right, f32 bottom, f32 top, f32 spaceWidth) {
     tracker->caretSet = 1;
     tracker->caretLeft = right + 1;
@@ -204,7 +211,8 @@ void addGlyphQuad(SdfBatch* quads, const GlyphRecord* glyph, Color markColor, Co
     f32 top = pen.y + glyph->yOffset * k;
     f32 right = left + boxWidth;
     f32 bottom = top - boxHeight;
-    if (clipRect.x0 > right || left > clipRect.x1 || clipRect.y0 > top || bottom > clipRect.y1) return;
+    // Outside the clip rectangle (or placed at no number): no quad.
+    if (!(right >= clipRect.x0 && clipRect.x1 >= left && top >= clipRect.y0 && clipRect.y1 >= bottom)) return;
     f32 atlasWidth = (f32)glyph->width / kFontAtlasSize;
     f32 atlasHeight = (f32)glyph->height / kFontAtlasSize;
     f32 u0 = (f32)glyph->atlasX / kFontAtlasSize, u1 = u0 + atlasWidth;
@@ -317,8 +325,8 @@ TextLayoutResult finishTextLayout(TextTracker* tracker, f32 depth, const Rect& c
     }
     if (tracker->caretSet) {
         f32 centre = (tracker->caretLeft + tracker->caretRight) / 2;
-        f32 x0 = (f32)(i64)(centre - spaceWidth / 8);
-        result.caret = {x0, x0 + (f32)(i64)(spaceWidth / 4) + 1, tracker->caretBottom, tracker->caretTop};
+        f32 x0 = truncatePixel(centre - spaceWidth / 8);
+        result.caret = {x0, x0 + truncatePixel(spaceWidth / 4) + 1, tracker->caretBottom, tracker->caretTop};
     }
     f32 outline = style.size * style.outlineFraction;
     result.bounds = {block.x0 - outline, block.x1 + outline, block.y0 - outline, block.y1 + outline};

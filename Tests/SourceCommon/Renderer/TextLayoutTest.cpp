@@ -254,6 +254,12 @@ TEST_F(TextLayout, AZeroOrBrokenSizeOrNoFontDrawsNothing) {
     style.size = 0.0f / 0.0f;
     r = addTextBox(textOf("abc"), AnchorCentre, 0, {0, 500, 0, 500}, kEverywhere, style, noTextCaret(), target());
     EXPECT_EQ(quads->quadCount, 0);
+    // A point that is not a number lays out without a number anywhere turning into garbage pixels.
+    f32 nan = 0.0f / 0.0f;
+    r = addWrappedText(textOf("a\tb"), AnchorCentre, {nan, nan}, 0, kEverywhere, plainStyle(20), {0, 1, {nan, nan}},
+                       target());
+    EXPECT_EQ(r.caret.x0, 0);
+    EXPECT_EQ(quads->quadCount, 0);
     TextTarget none = target();
     none.font = nullptr;
     r = addWrappedText(textOf("abc"), AnchorCentre, {100, 100}, 0, kEverywhere, plainStyle(20), noTextCaret(), none);
