@@ -82,14 +82,22 @@ void copySelection(const ByteWriter* text, i64 s0, i64 s1) {
     copyTextToClipboard(&selected);
 }
 
+i64 codepointBoundary(const ByteWriter* text, i64 position) {
+    position = maxI64(0, minI64(position, text->length));
+    while (position > 0 && position < text->length && (text->data[position] & 0xC0) == 0x80) position--;
+    return position;
+}
+
 bool isScalarValue(i32 c) { return c > 0 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF); }
 
 }  // namespace
 
 bool applyTextEditEvent(i32 event, ByteWriter* text, u32 editable, TextEditState* focus, TextEditResult* result,
                         u64 now) {
-    focus->caret = maxI64(0, minI64(focus->caret, text->length));
-    focus->selectionAnchor = maxI64(0, minI64(focus->selectionAnchor, text->length));
+    // Offsets set elsewhere (a pointer, or a text its owner changed) are kept inside the text and on
+    // the first byte of a code point.
+    focus->caret = codepointBoundary(text, focus->caret);
+    focus->selectionAnchor = codepointBoundary(text, focus->selectionAnchor);
     i64 s0 = minI64(focus->caret, focus->selectionAnchor);
     i64 s1 = maxI64(focus->caret, focus->selectionAnchor);
     bool empty = s0 == s1;

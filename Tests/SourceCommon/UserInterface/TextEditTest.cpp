@@ -182,6 +182,15 @@ TEST(TextEditing, LengthLimit) {
     EXPECT_EQ(field.text.length, 0);
 }
 
+TEST(TextEditing, OffsetsFromElsewhereAreKeptOnWholeCodePoints) {
+    Field field("a\xE2\x82\xAC");
+    field.setCaret(3);  // inside the euro sign
+    EXPECT_EQ(field.send({KeyEventDelete}), "a");
+    field = Field("ab");
+    field.setCaret(40, 1);  // beyond a text its owner shortened
+    EXPECT_EQ(field.send({'c'}), "ac");
+}
+
 TEST(TextEditing, BackAndDoneDropTheEventsAfterThem) {
     Field field("");
     EXPECT_EQ(field.send({'a', KeyEventDone, 'b'}), "a");
