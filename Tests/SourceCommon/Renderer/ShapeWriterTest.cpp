@@ -63,6 +63,9 @@ TEST(ShapeWriters, ARectanglesCornersCarryTheirPlaceAndTheSharedValues) {
 TEST(ShapeWriters, AFullBatchDropsTheWholeShape) {
     auto rects = makeZeroed<ColoredRectBatch>();
     Rect crop = {0, 800, 0, 600};
+    rects->vertexCount = 65533;
+    addRoundedRect({10, 20, 10, 20}, 0, crop, 0, 0, 1, 1, rects.get(), kHalfW, kHalfH);
+    EXPECT_EQ(rects->vertexCount, 65533);
     rects->vertexCount = 65532;
     addRoundedRect({10, 20, 10, 20}, 0, crop, 0, 0, 1, 1, rects.get(), kHalfW, kHalfH);
     EXPECT_EQ(rects->vertexCount, 65536);
