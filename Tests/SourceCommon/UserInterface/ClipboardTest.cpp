@@ -2,7 +2,11 @@
 // with CR LF, checked by their edge cases and against Python's codecs, and the clipboard service.
 #include <gtest/gtest.h>
 
+#include <SDL.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -130,6 +134,27 @@ TEST(ClipboardService, CopyThenPasteAndAnEmptyCopyEmptiesIt) {
     out = makeByteWriter(buffer, sizeof(buffer));
     pasteFromClipboard(&out);
     EXPECT_EQ(out.length, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// With a display, the text goes through SDL's clipboard (the system's) in its CR LF form.
+TEST(ClipboardService, SystemClipboardWhenVideoRuns) {
+    if (!std::getenv("DISPLAY") || SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) GTEST_SKIP() << "no display";
+    const char* text = "a\nb\xF0\x9F\x98\x80";
+    ByteWriter writer = makeByteWriter((void*)text, (i64)std::strlen(text));
+    writer.length = (i64)std::strlen(text);
+    copyTextToClipboard(&writer);
+    char* system = SDL_GetClipboardText();
+    EXPECT_STREQ(system, "a\r\nb\xF0\x9F\x98\x80");
+    SDL_free(system);
+    char buffer[32];
+    ByteWriter out = makeByteWriter(buffer, sizeof(buffer));
+    pasteFromClipboard(&out);
+    EXPECT_EQ(std::string(buffer, (size_t)out.length), text);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 }  // namespace
