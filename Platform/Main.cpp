@@ -9,6 +9,7 @@
 #include "Core/Format.h"
 #include "Core/Profiler.h"
 #include "Network/Dns.h"
+#include "Platform/Audio.h"
 #include "Platform/FileThread.h"
 #include "Platform/SdlWindow.h"
 #include "Platform/SystemInfo.h"
@@ -30,6 +31,9 @@ constexpr GlInt kGlContextFlagDebugBit = 0x2;
 // lets a test run the real program unattended.
 u64 exitAfterFrames = 0;
 u64 framesDrawn = 0;
+
+// The sound output's ring and mix buffer; the audio thread runs only when the device opened.
+AudioOutput audioOutput;
 
 constexpr u64 alignedSize(u64 size) { return (size + 63) & ~u64(63); }
 
@@ -191,7 +195,7 @@ int main(int, char**) {
         SDL_Quit();
         return 1;
     }
-    // The audio output and its thread come with the sound mixer.
+    bool soundOpen = openAudioOutput(&audioOutput).length == 0;
 
     readDataFolder(platform);
     readSystemStrings(platform);
@@ -201,6 +205,11 @@ int main(int, char**) {
     setRunning(head, 1);
     std::thread fileWorker([platform] { fileThread(platform); });
     std::thread jobWorker([queue = &platform->jobQueue] { asyncJobThread(queue); });
+    std::thread audioWorker;
+    if (soundOpen) {
+        SoundMixer* sound = &globalMemory->application->app.sound;
+        audioWorker = std::thread([head, sound] { audioThread(&audioOutput, sound, head); });
+    }
     exitProfilingRegion("Main Setup");
 
     while (isRunning(head)) {
@@ -211,6 +220,8 @@ int main(int, char**) {
 
     printProfilingReport(&globalProfiler);
     jobWorker.join();
+    if (audioWorker.joinable()) audioWorker.join();
+    closeAudioOutput(&audioOutput);
     fileWorker.join();
     closeAllGameControllers();
     if (head->glContext) SDL_GL_DeleteContext((SDL_GLContext)head->glContext);
