@@ -1,0 +1,75 @@
+// The test PKI of make-test-pki.sh, made once per test program in a scratch folder, and helpers to
+// read its PEM files as DER.
+#pragma once
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Core/Types.h"
+
+namespace testpki {
+
+// The folder with the PKI; empty when it could not be made.
+inline const std::string& folder() {
+    static std::string made = [] {
+        char pattern[] = "/tmp/orvik-pki-XXXXXX";
+        if (!mkdtemp(pattern)) return std::string();
+        std::string dir = pattern;
+        std::string command = std::string("sh '") + ORVIK_SOURCE_DIR + "/Tests/Crypto/make-test-pki.sh' '" + dir + "'";
+        if (system(command.c_str()) != 0) return std::string();
+        static struct Remover {
+            std::string dir;
+            ~Remover() { (void)!system(("rm -rf '" + dir + "'").c_str()); }
+        } remover{dir};
+        return dir;
+    }();
+    return made;
+}
+
+inline std::string readText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream all;
+    all << file.rdbuf();
+    return all.str();
+}
+
+inline std::string path(const std::string& name) { return folder() + "/" + name; }
+
+// The DER certificates of a PEM file, in order.
+inline std::vector<std::vector<u8>> certificates(const std::string& name) {
+    std::vector<std::vector<u8>> out;
+    std::string text = readText(name[0] == '/' ? name : path(name));
+    const std::string begin = "-----BEGIN CERTIFICATE-----", end = "-----END CERTIFICATE-----";
+    size_t at = 0;
+    while ((at = text.find(begin, at)) != std::string::npos) {
+        size_t stop = text.find(end, at);
+        if (stop == std::string::npos) break;
+        std::vector<u8> der;
+        u32 accumulator = 0, bits = 0;
+        for (size_t i = at + begin.size(); i < stop; i++) {
+            char c = text[i];
+            int v = c >= 'A' && c <= 'Z'   ? c - 'A'
+                    : c >= 'a' && c <= 'z' ? c - 'a' + 26
+                    : c >= '0' && c <= '9' ? c - '0' + 52
+                    : c == '+'             ? 62
+                    : c == '/'             ? 63
+                                           : -1;
+            if (v < 0) continue;
+            accumulator = accumulator << 6 | (u32)v;
+            bits += 6;
+            if (bits >= 8) {
+                bits -= 8;
+                der.push_back((u8)(accumulator >> bits));
+            }
+        }
+        out.push_back(der);
+        at = stop;
+    }
+    return out;
+}
+
+}  // namespace testpki

@@ -1,0 +1,227 @@
+// Server chains judged against a trust store holding the test root: the good chains of every key
+// kind pass; an untrusted root, a self-signed certificate, an expired one, an altered signature, a
+// wrong host, a missing intermediate and misused certificates each give their verdict and text. Host
+// names against alternative names: exact, any case, wildcards, IPv4 and IPv6.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "Crypto/X509Verify.h"
+#include "CryptoTestSupport.h"
+#include "TestPki.h"
+
+namespace {
+
+constexpr i64 kNow = 1800000000;  // 2027-01-15, inside the test certificates' validity
+
+struct Chain {
+    std::vector<Bytes> der;
+    std::vector<X509Certificate> parsed;
+};
+
+Chain loadChain(const std::string& file) {
+    Chain chain;
+    chain.der = testpki::certificates(file);
+    chain.parsed.resize(chain.der.size());
+    for (size_t i = 0; i < chain.der.size(); i++)
+        EXPECT_EQ(parseX509Certificate(&chain.parsed[i], chain.der[i].data(), (u32)chain.der[i].size()).length, 0);
+    return chain;
+}
+
+std::unique_ptr<TrustStore> storeWith(const std::vector<std::string>& files) {
+    auto store = std::make_unique<TrustStore>();
+    for (const auto& file : files) {
+        std::string text = testpki::readText(testpki::path(file));
+        EXPECT_EQ(addPemTrustAnchors(store.get(), (const u8*)text.data(), text.size()), 1u) << file;
+    }
+    return store;
+}
+
+struct Verdict {
+    u8 alert;
+    std::string message;
+};
+
+Verdict judge(const std::string& file, const TrustStore* store, const char* host = "localhost", i64 now = kNow) {
+    Chain chain = loadChain(file);
+    FixedString message, hostName = makeString(host);
+    u8 alert = verifyServerChain(&message, chain.parsed.data(), (u32)chain.parsed.size(), store, &hostName, now);
+    return {alert, std::string(message.text, message.length)};
+}
+
+class ChainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(testpki::folder().empty());
+        if (!store) store = storeWith({"ca.pem"});
+    }
+    static std::unique_ptr<TrustStore> store;
+};
+std::unique_ptr<TrustStore> ChainTest::store;
+
+TEST_F(ChainTest, GoodChainsPass) {
+    for (const char* file : {"rsa2048-chain.pem", "rsa4096-chain.pem", "p256-chain.pem", "p384-chain.pem",
+                             "pss-chain.pem", "direct-chain.pem"}) {
+        Verdict v = judge(file, store.get());
+        EXPECT_EQ(v.alert, ChainTrusted) << file << ": " << v.message;
+        EXPECT_EQ(v.message, "");
+        // the same for the other names of the certificate
+        EXPECT_EQ(judge(file, store.get(), "127.0.0.1").alert, ChainTrusted) << file;
+        EXPECT_EQ(judge(file, store.get(), "::1").alert, ChainTrusted) << file;
+        EXPECT_EQ(judge(file, store.get(), "tiles.wild.test").alert, ChainTrusted) << file;
+        EXPECT_EQ(judge(file, store.get(), "LOCALHOST.").alert, ChainTrusted) << file;
+    }
+    // the intermediate may come in any order after the server's certificate, or repeated
+    Chain chain = loadChain("p256-chain.pem");
+    std::vector<X509Certificate> shuffled = {chain.parsed[0], chain.parsed[1], chain.parsed[1]};
+    FixedString message, host = makeString("localhost");
+    EXPECT_EQ(verifyServerChain(&message, shuffled.data(), 3, store.get(), &host, kNow), ChainTrusted);
+}
+
+TEST_F(ChainTest, RefusedChains) {
+    Verdict v = judge("untrusted-chain.pem", store.get());
+    EXPECT_EQ(v.alert, ChainUnknownIssuer);
+    EXPECT_EQ(v.message, "Certificate of localhost is from an unknown authority");
+    v = judge("self-chain.pem", store.get());
+    EXPECT_EQ(v.alert, ChainUnknownIssuer);
+    EXPECT_EQ(v.message, "Certificate of localhost is self-signed and not trusted");
+    v = judge("expired-chain.pem", store.get());
+    EXPECT_EQ(v.alert, ChainExpired);
+    EXPECT_EQ(v.message, "Certificate of localhost has expired");
+    v = judge("p256-chain.pem", store.get(), "localhost", 1000000000);  // 2001
+    EXPECT_EQ(v.alert, ChainExpired);
+    EXPECT_EQ(v.message, "Certificate of localhost is not yet valid");
+    v = judge("altered-chain.pem", store.get());
+    EXPECT_EQ(v.alert, ChainBadCertificate);
+    EXPECT_EQ(v.message, "Certificate of localhost rejected: bad signature");
+    v = judge("p256-chain.pem", store.get(), "example.com");
+    EXPECT_EQ(v.alert, ChainBadCertificate);
+    EXPECT_EQ(v.message, "Certificate is not for example.com");
+    EXPECT_EQ(judge("p256-chain.pem", store.get(), "127.0.0.2").alert, ChainBadCertificate);
+    EXPECT_EQ(judge("p256-chain.pem", store.get(), "a.b.wild.test").alert, ChainBadCertificate);
+    EXPECT_EQ(judge("p256-chain.pem", store.get(), "wild.test").alert, ChainBadCertificate);
+    // the server's certificate without its intermediate
+    Chain chain = loadChain("p256-chain.pem");
+    FixedString message, host = makeString("localhost");
+    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 1, store.get(), &host, kNow), ChainUnknownIssuer);
+    // a server certificate posing as an intermediate: p256 "issues" nothing, and the intermediate
+    // alone is not for localhost
+    std::vector<X509Certificate> reversed = {chain.parsed[1], chain.parsed[0]};
+    EXPECT_EQ(verifyServerChain(&message, reversed.data(), 2, store.get(), &host, kNow), ChainBadCertificate);
+    // nothing at all, and an empty store
+    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 0, store.get(), &host, kNow), ChainBadCertificate);
+    TrustStore* empty = new TrustStore();
+    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 2, empty, &host, kNow), ChainUnknownIssuer);
+    EXPECT_EQ(std::string(message.text, message.length),
+              "Can't check the certificate of localhost: no trusted certificates loaded");
+    delete empty;
+    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 2, nullptr, &host, kNow), ChainUnknownIssuer);
+}
+
+// A trusted server certificate is trusted by itself (a private server's own certificate as anchor);
+// the intermediate as anchor shortens the chain; the untrusted root as well as ours.
+TEST_F(ChainTest, OtherAnchors) {
+    auto selfStore = storeWith({"self.crt"});
+    EXPECT_EQ(judge("self-chain.pem", selfStore.get()).alert, ChainTrusted);
+    EXPECT_EQ(judge("self-chain.pem", selfStore.get(), "example.com").alert, ChainBadCertificate);
+    EXPECT_EQ(judge("p256-chain.pem", selfStore.get()).alert, ChainUnknownIssuer);
+    auto interStore = storeWith({"inter.crt"});
+    EXPECT_EQ(judge("p384-chain.pem", interStore.get()).alert, ChainTrusted);
+    EXPECT_EQ(judge("direct-chain.pem", interStore.get()).alert, ChainUnknownIssuer);
+    auto both = storeWith({"other-root.crt", "ca.pem"});
+    EXPECT_EQ(judge("untrusted-chain.pem", both.get()).alert, ChainTrusted);
+    EXPECT_EQ(judge("rsa2048-chain.pem", both.get()).alert, ChainTrusted);
+}
+
+// A chain whose server certificate is only for clients, and a CA:FALSE certificate used as issuer.
+TEST_F(ChainTest, UsesAndFlags) {
+    std::string dir = testpki::folder();
+    std::string command =
+        "cd '" + dir + "' && printf 'extendedKeyUsage=clientAuth\\nsubjectAltName=DNS:localhost\\n' > client.ext && "
+        "openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout client.key -out client.csr "
+        "-subj /CN=client && openssl x509 -req -in client.csr -CA inter.crt -CAkey inter.key -set_serial 77 "
+        "-days 30 -extfile client.ext -out client.crt && cat client.crt inter.crt > client-chain.pem && "
+        "printf 'subjectAltName=DNS:localhost\\n' > leaf.ext && "
+        "openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout sub.key -out sub.csr -subj /CN=sub && "
+        "openssl x509 -req -in sub.csr -CA p256.crt -CAkey p256.key -set_serial 78 -days 30 -extfile leaf.ext "
+        "-out sub.crt && cat sub.crt p256.crt inter.crt > sub-chain.pem";
+    ASSERT_EQ(system(("(" + command + ") > /dev/null 2>&1").c_str()), 0);
+    Verdict v = judge("client-chain.pem", store.get(), "localhost", time(nullptr));
+    EXPECT_EQ(v.alert, ChainBadCertificate);
+    EXPECT_EQ(v.message, "Certificate of localhost is not for servers");
+    v = judge("sub-chain.pem", store.get(), "localhost", time(nullptr));
+    EXPECT_EQ(v.alert, ChainBadCertificate);
+    EXPECT_EQ(v.message, "Certificate of localhost rejected: its issuer is not a certificate authority");
+}
+
+X509Certificate withNames(std::vector<Bytes>* storage, const std::vector<std::pair<u8, std::string>>& names) {
+    X509Certificate c = {};
+    storage->clear();
+    Bytes all;
+    for (const auto& name : names) {
+        c.nameTypes[c.nameCount] = name.first;
+        c.names[c.nameCount] = DerSpan{(u32)all.size(), (u32)name.second.size()};
+        all.insert(all.end(), name.second.begin(), name.second.end());
+        c.nameCount++;
+    }
+    storage->push_back(all);
+    c.der = storage->back().data();
+    c.derLength = (u32)all.size();
+    return c;
+}
+
+bool matches(const X509Certificate& c, const std::string& host) {
+    return certificateMatchesHost(&c, (const u8*)host.data(), (u32)host.size());
+}
+
+TEST(HostNames, DnsNamesAndWildcards) {
+    std::vector<Bytes> storage;
+    X509Certificate c = withNames(&storage, {{X509NameDns, "tiles.example.com"}, {X509NameDns, "*.cdn.example.com"}});
+    EXPECT_TRUE(matches(c, "tiles.example.com"));
+    EXPECT_TRUE(matches(c, "Tiles.Example.COM"));
+    EXPECT_TRUE(matches(c, "tiles.example.com."));
+    EXPECT_TRUE(matches(c, "eu1.cdn.example.com"));
+    EXPECT_FALSE(matches(c, "cdn.example.com"));
+    EXPECT_FALSE(matches(c, "a.eu1.cdn.example.com"));
+    EXPECT_FALSE(matches(c, ".cdn.example.com"));
+    EXPECT_FALSE(matches(c, "example.com"));
+    EXPECT_FALSE(matches(c, "tiles.example.co"));
+    EXPECT_FALSE(matches(c, "xtiles.example.com"));
+    EXPECT_FALSE(matches(c, ""));
+    // too-wide and inner wildcards are not honoured
+    X509Certificate wide = withNames(&storage, {{X509NameDns, "*.com"}, {X509NameDns, "f*.example.com"},
+                                                {X509NameDns, "*"}, {X509NameDns, "a.*.example.com"}});
+    EXPECT_FALSE(matches(wide, "example.com"));
+    EXPECT_FALSE(matches(wide, "foo.example.com"));
+    EXPECT_FALSE(matches(wide, "a.b.example.com"));
+    EXPECT_FALSE(matches(wide, "x"));
+    // a DNS name that looks like an address does not stand for the address
+    X509Certificate text = withNames(&storage, {{X509NameDns, "127.0.0.1"}});
+    EXPECT_FALSE(matches(text, "127.0.0.1"));
+}
+
+TEST(HostNames, Addresses) {
+    std::vector<Bytes> storage;
+    X509Certificate c = withNames(
+        &storage, {{X509NameIp, std::string("\x0A\x00\x00\x07", 4)},
+                   {X509NameIp, std::string("\x20\x01\x0d\xb8\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01", 16)},
+                   {X509NameDns, "localhost"}});
+    EXPECT_TRUE(matches(c, "10.0.0.7"));
+    EXPECT_FALSE(matches(c, "10.0.0.8"));
+    EXPECT_TRUE(matches(c, "2001:db8::1"));
+    EXPECT_TRUE(matches(c, "2001:DB8:0:0:0:0:0:1"));
+    EXPECT_TRUE(matches(c, "[2001:db8::1]"));
+    EXPECT_FALSE(matches(c, "2001:db8::2"));
+    EXPECT_FALSE(matches(c, "10.0.0.07"));  // not a numeric host, and no such DNS name
+    u8 out[16];
+    EXPECT_EQ(parseNumericHost(out, (const u8*)"::", 2), 16u);
+    EXPECT_EQ(parseNumericHost(out, (const u8*)"::ffff:1.2.3.4", 14), 16u);
+    EXPECT_EQ(toHex(out, 16), "00000000000000000000ffff01020304");
+    EXPECT_EQ(parseNumericHost(out, (const u8*)"1::2:3", 6), 16u);
+    EXPECT_EQ(toHex(out, 16), "00010000000000000000000000020003");
+    for (const char* bad : {"1.2.3", "1.2.3.4.5", "256.1.1.1", "1..2.3", ":::", "1:2:3:4:5:6:7:8:9", "1::2::3",
+                            "12345::", "1:", "g::1", "localhost", ""})
+        EXPECT_EQ(parseNumericHost(out, (const u8*)bad, (u32)strlen(bad)), 0u) << bad;
+}
+
+}  // namespace
