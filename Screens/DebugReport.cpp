@@ -1,0 +1,195 @@
+#include "Screens/DebugReport.h"
+
+#include "Application/AppState.h"
+#include "Core/Clock.h"
+#include "Core/Format.h"
+#include "Core/Profiler.h"
+#include "Network/Address.h"
+#include "Platform/Platform.h"
+#include "SourceCommon/Renderer/RendererState.h"
+#include "SourceCommon/Renderer/UiState.h"
+
+namespace {
+
+void appendDateTime(i64 milliseconds, const char* suffix, ByteWriter* writer) {
+    DateTimeParts t = calendarFromMilliseconds(milliseconds);
+    const void* args[7];
+    i64 values[7] = {t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond};
+    u32 kinds[7];
+    for (i32 i = 0; i < 7; i++) {
+        args[i] = &values[i];
+        kinds[i] = FormatArgInt;
+    }
+    appendFixedString(formatString("@-@-@ @:@:@.@", args, kinds, 7), writer);
+    appendCString(suffix, writer);
+}
+
+// The files held in memory by one read table: in use, read successfully and, when asked, owning
+// their buffer.
+void appendHeldFiles(const FileReadTable* table, bool ownedOnly, ByteWriter* writer) {
+    for (u32 i = 0; i < kFileTableSlots; i++) {
+        if (!isSlotUsed(table->used, i)) continue;
+        const FileReadRequest* slot = &table->slots[i];
+        if (fileRequestStatus(slot) != FileStatusSuccess) continue;
+        if (ownedOnly && slot->ownsBuffer != 1) continue;
+        appendCString("\t", writer);
+        appendFixedStringRef(&slot->path, writer);
+        appendCString(": ", writer);
+        appendInt64((i64)(slot->bytesRead + slot->headroom), writer);
+        appendCString(" bytes\n", writer);
+    }
+}
+
+void appendListenerLine(const char* label, const Socket* socket, ByteWriter* writer) {
+    appendCString(label, writer);
+    appendCString(": port ", writer);
+    appendInt64(socket->localPort, writer);
+    appendCString(", ", writer);
+    appendFixedStringRef(&socket->status, writer);
+    appendCString(", ", writer);
+    appendInt64(queuedDatagrams(socket), writer);
+    appendCString(" packets in queue\n", writer);
+}
+
+void appendRendererText(const ByteWriter* log, ByteWriter* writer) {
+    if (!log->data) return;
+    i64 length = log->length < log->capacity ? log->length : log->capacity;
+    i64 position = 0;
+    for (;;) {
+        i32 codepoint = utf8DecodeNext(log->data, length, &position);
+        if (codepoint == kUtf8End || codepoint == kUtf8Truncated) break;
+        if (codepoint == kUtf8Malformed) continue;
+        appendCodepoint(codepoint, writer);
+    }
+}
+
+}  // namespace
+
+void appendMemoryLine(const char* label, i64 bytes, ByteWriter* writer) {
+    i64 lineStart = writer->length;
+    appendCString(label, writer);
+    appendInt64Padded(bytes, lineStart + kDebugReportNumberColumn, writer);
+    appendCString(" bytes\n", writer);
+}
+
+void appendSocketLine(const char* label, const Socket* socket, ByteWriter* writer) {
+    appendCString(label, writer);
+    appendCString(": ", writer);
+    appendInt64(socket->localPort, writer);
+    appendCString(", ", writer);
+    appendFixedStringRef(&socket->status, writer);
+    appendCString("\n", writer);
+}
+
+i64 queuedDatagrams(const Socket* socket) {
+    return (i64)((u32)(u8)(socket->sendQueue.writeIndex - socket->sendQueue.readIndex) % 64);
+}
+
+void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* platform, const UiState* ui, i64 utcMs,
+                          i64 zoneOffsetMs) {
+    appendCString(kApplicationName, writer);
+    appendCString(" ", writer);
+    appendCString(kApplicationVersion, writer);
+    appendCString("\n", writer);
+    appendCString("Generated ", writer);
+    appendDateTime(utcMs, " UTC, ", writer);
+    appendDateTime(utcMs + zoneOffsetMs, " Local Time\n\n", writer);
+
+    appendCString("--- Memory Usage ---\n", writer);
+    appendCString("Global Variables\n", writer);
+    appendMemoryLine("   Profiling Regions: ", (i64)sizeof(Profiler), writer);
+    appendMemoryLine("Static Allocation: ", (i64)platform->blockSize, writer);
+    appendMemoryLine("   Platform: ", (i64)sizeof(Platform), writer);
+    appendMemoryLine("   Renderer and Application: ", (i64)platform->applicationSize, writer);
+    {
+        i64 lineStart = writer->length;
+        appendCString("      Image Memory Buffer: ", writer);
+        appendInt64Padded((i64)ui->imageMemoryCapacity, lineStart + kDebugReportNumberColumn, writer);
+        appendCString(" bytes (", writer);
+        appendInt64((i64)ui->imageMemoryUsedBytes, writer);
+        appendCString(" bytes used)\n", writer);
+    }
+    appendMemoryLine("      Renderer Interface: ", (i64)sizeof(Renderer), writer);
+    appendMemoryLine("      Application: ", (i64)sizeof(AppState), writer);
+    appendMemoryLine("         CopernicusDownloader: ", (i64)sizeof(CopernicusDownloader), writer);
+    appendMemoryLine("         Drone: ", (i64)sizeof(DroneConnection), writer);
+    appendMemoryLine("         FlightLogger: ", (i64)sizeof(FlightLogSession), writer);
+    appendMemoryLine("         FlightLogList: ", (i64)sizeof(FlightLogList), writer);
+    appendMemoryLine("         OrvikGeofence: ", (i64)sizeof(OrvikGeofence), writer);
+    appendMemoryLine("         OrvikDropLocations: ", (i64)sizeof(OrvikDropLocations), writer);
+    appendMemoryLine("         DodireruDropLocations: ", (i64)sizeof(DodireruDropLocations), writer);
+    appendMemoryLine("         WaypointMissionEditor: ", (i64)sizeof(WaypointMissionEditor), writer);
+    appendMemoryLine("         TransectRegion: ", (i64)sizeof(TransectRegion), writer);
+    appendMemoryLine("         MissionList: ", (i64)sizeof(MissionList), writer);
+    appendMemoryLine("         VectorOverlayLoader: ", (i64)sizeof(VectorOverlayLoader), writer);
+    appendMemoryLine("         RasterOverlayLoader: ", (i64)sizeof(RasterOverlayLoader), writer);
+    appendMemoryLine("         OverlayList: ", (i64)sizeof(OverlayList), writer);
+    appendMemoryLine("         KmzEditor: ", (i64)sizeof(KmzEditor), writer);
+    appendMemoryLine("         ExportedKmzList: ", (i64)sizeof(ExportedKmzList), writer);
+    appendMemoryLine("         ElevationMapLoader: ", (i64)sizeof(ElevationMapLoader), writer);
+
+    appendCString("Asset Files:\n", writer);
+    appendHeldFiles(&platform->resourceReads, false, writer);
+    appendCString("Filesystem Files:\n", writer);
+    appendHeldFiles(&platform->fileReads, true, writer);
+
+    appendCString("\n", writer);
+    appendCString("--- Socket Status ---\n", writer);
+    appendSocketLine("DNS Queries over IPv4", &app->dnsResolver.ipv4, writer);
+    appendSocketLine("DNS Queries over IPv6", &app->dnsResolver.ipv6, writer);
+    for (u32 i = 0; i < kDownloadSockets; i++) {
+        appendCString("Generic File Download Socket ", writer);
+        appendInt64(i + 1, writer);
+        appendCString(": ", writer);
+        appendInt64(app->downloadSockets[i].localPort, writer);
+        appendCString(", ", writer);
+        appendFixedStringRef(&app->downloadSockets[i].status, writer);
+        appendCString("\n", writer);
+    }
+    appendSocketLine("Copernicus Downloads", &app->copernicusSocket, writer);
+    const Socket* drone = &app->droneSocket;
+    appendSocketLine("Drone MAVLink", drone, writer);
+    if (drone->mode == SocketModeUdp) {
+        for (i32 i = 0; i < kSocketPeers; i++) {
+            if (!((drone->peerMask >> i) & 1)) continue;
+            appendCString("   ", writer);
+            appendFixedString(endpointString(&drone->peers[i].peer), writer);
+            const AddressRecord* endpoint = &app->droneConnection.droneEndpoint;
+            if (endpoint->family != 0 && sameEndpoint(&drone->peers[i].peer, endpoint)) {
+                appendCString(" <-- Drone", writer);
+            }
+            appendCString("\n", writer);
+        }
+    }
+    appendSocketLine("Camera MAVLink", &app->cameraSocket, writer);
+    appendSocketLine("QV Video Stream", &app->qvVideoSocket, writer);
+    appendListenerLine("MAVLink Listener", &app->relaySocket, writer);
+    appendListenerLine("Video Listener", &app->videoRelaySocket, writer);
+    appendSocketLine("RTSP", &app->rtspSocket, writer);
+    appendSocketLine("RTP", &app->rtpSocket, writer);
+    appendSocketLine("RTCP", &app->rtcpSocket, writer);
+    appendSocketLine("Simulator", &app->simulatorSocket, writer);
+    appendSocketLine("Simulator KTQ Primary", &app->simulatorPayloadPrimarySocket, writer);
+    appendSocketLine("Simulator KTQ Secondary", &app->simulatorPayloadSecondarySocket, writer);
+
+    appendCString("\n", writer);
+    appendCString("--- Renderer Status ---\n", writer);
+    appendRendererText(&ui->rendererLog, writer);
+    appendCString("\n", writer);
+    appendProfilingReport(&globalProfiler, writer);
+}
+
+void queueDebugReport(AppState* app, Platform* platform, UiState* ui) {
+    i64 utcMs = app->clocks.utcMilliseconds ? app->clocks.utcMilliseconds() : currentTimeMilliseconds();
+    ByteWriter measure = makeMeasuringWriter();
+    writeDebugReportText(&measure, app, platform, ui, utcMs, getTimeZoneOffsetMs());
+    if (measure.length <= 0 || measure.length > 0xFFFFFFFFll) return;
+    u8* buffer = allocateFileBuffer((u64)measure.length);
+    if (!buffer) return;
+    // The clocks are read again; text that grew since the measuring pass is cut at its length.
+    utcMs = app->clocks.utcMilliseconds ? app->clocks.utcMilliseconds() : currentTimeMilliseconds();
+    ByteWriter fill = makeByteWriter(buffer, measure.length);
+    writeDebugReportText(&fill, app, platform, ui, utcMs, getTimeZoneOffsetMs());
+    enqueueFileJob(makeString(kDebugReportPath), "text/plain", buffer, (u32)fill.length, 1, FileJobWrite,
+                   &platform->fileJobs, nullptr);
+}

@@ -1,0 +1,13 @@
+// Stand-in until the screen itself arrives: its title and the way back.
+#include "Screens/ChildScreens.h"
+#include "Screens/PlaceholderScreen.h"
+
+void sharingPermissionsScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app,
+        ScreenResult* result, void* scratch) {
+    (void)platform;
+    (void)stack;
+    (void)app;
+    (void)result;
+    (void)scratch;
+    drawPlaceholderScreen("Sharing Permissions Screen", ui);
+}

@@ -1,0 +1,212 @@
+#include "Screens/MainScreen.h"
+
+#include <cmath>
+
+#include "Application/AppState.h"
+#include "Core/Profiler.h"
+#include "Network/Address.h"
+#include "Platform/Platform.h"
+#include "Screens/ChildScreens.h"
+#include "Screens/PickQvFolderScreen.h"
+#include "Screens/SettingsScreen.h"
+#include "SourceCommon/Renderer/Shapes.h"
+#include "SourceCommon/Renderer/TextDrawers.h"
+#include "Video/VideoDecoder.h"
+
+const char* const mainScreenButtonLabels[kMainScreenButtons] = {
+    "DOWNLOAD MAPS", "APP SETTINGS", "FLY",
+    "MAP OVERLAYS", "ORVIK SETUP", "FLIGHT LOGS",
+    "ELEVATION MAPS", "DRONE SETUP", "DEBUG",
+};
+
+const ScreenFunction mainScreenButtonTargets[kMainScreenButtons] = {
+    selectCopernicusRegionScreen, settingsScreen, flyScreen,
+    overlaysScreen, selectOrvikSetupConnectionScreen, flightLogsScreen,
+    selectElevationDataSourceScreen, droneSetupScreen, testSelectorScreen,
+};
+
+namespace {
+
+bool grantsMissing(const Platform* platform) {
+    return platform->documentsFolderAccess == 0 || platform->appFolderAccess == 0;
+}
+
+// Microseconds since an event, or the largest value for an event in the future.
+u64 since(u64 now, u64 time) { return now >= time ? now - time : ~0ull; }
+
+void setClearColor(UiState* ui, Color color) {
+    ui->clearColor[0] = (u8)(color & 0xFF);
+    ui->clearColor[1] = (u8)((color >> 8) & 0xFF);
+    ui->clearColor[2] = (u8)((color >> 16) & 0xFF);
+}
+
+const VideoDecoder* currentVideoDecoder() {
+    return globalMemory ? globalMemory->head.videoDecoder : nullptr;
+}
+
+}  // namespace
+
+MainScreenLayout mainScreenLayout(const UiMetrics* m, Rect screen, f32 logoHeight) {
+    MainScreenLayout layout{};
+    f32 gap = 2 * m->margin;
+    Rect content{screen.x0 + gap, screen.x1 - gap, screen.y0 + gap, screen.y1 - gap};
+    f32 sizes[11] = {0.35f * logoHeight, -1, m->buttonHeight, 0, m->buttonHeight, m->buttonHeight,
+                     m->buttonHeight, -1, m->textHeight, m->textHeight, -1};
+    layout.cells = splitLayout(LayoutAlongY, sizes, 11, gap, &content);
+    for (i32 row = 0; row < 3; row++) {
+        Rect cell = layout.cells.cells[4 + row];
+        f32 width = (cell.x1 - cell.x0 - 4 * m->margin) / 3;
+        for (i32 column = 0; column < 3; column++) {
+            f32 x0 = cell.x0 + column * (width + gap);
+            layout.buttons[row][column] = Rect{x0, x0 + width, cell.y0, cell.y1};
+        }
+    }
+    const Rect* c = layout.cells.cells;
+    layout.linkStatus = Rect{c[7].x0, c[7].x1, c[8].y0, c[7].y1};
+    layout.videoStatus = Rect{c[9].x0, c[9].x1, c[10].y0, c[9].y1};
+    return layout;
+}
+
+bool mainScreenButtonShown(i32 button, u32 developerMode) {
+    if (button == MainButtonDownloadMaps || button == MainButtonDebug) return developerMode != 0;
+    return button >= 0 && button < kMainScreenButtons;
+}
+
+void writeLinkStatusText(ByteWriter* writer, const Platform* platform, const AppState* app, u64 now) {
+    if (grantsMissing(platform) && (now / kPermissionWarningPeriod) % 2 == 1) {
+        appendCString("The app is missing necessary permissions. Restart to re-request them.\n"
+                      "The app won't be able to save anything.",
+                      writer);
+        return;
+    }
+    appendCString("MAVLink Connection:\t", writer);
+    if (app->preferences.droneConnection != DroneConnectionIp && app->simulatorRunning == 0) {
+        appendCString("None selected\n", writer);
+        return;
+    }
+    u64 last = app->droneConnection.lastDroneMessageTime;
+    if (last != 0 && since(now, last) <= kDroneConnectedWithin) {
+        appendCString("Connected to Drone", writer);
+    } else {
+        appendFixedStringRef(&app->droneSocket.status, writer);
+    }
+    const SecureLinkClient* client = &app->droneConnection.secureLinkClient;
+    if (client->active && since(now, client->lastHostDatagramTime) < kRelayHostHeardWithin) {
+        if (since(now, client->lastTelemetryTime) > kRelayHostHeardWithin) {
+            appendCString("\nEnable \"Share Telemetry\" on the other app", writer);
+        } else if (since(now, client->lastControlGrantTime) > kRelayHostHeardWithin) {
+            appendCString("\nControl is not granted by the other app", writer);
+        }
+    }
+    const SecureLinkPeer* peer = app->relayHost.controllingPeer;
+    if (peer && since(now, peer->lastHeardTime) < kControllingPeerHeardWithin) {
+        appendCString("\nRelaying control from ", writer);
+        if (peer->name.length) appendFixedStringRef(&peer->name, writer);
+        else appendFixedString(addressString(&peer->address), writer);
+    }
+    appendCString("\n", writer);
+}
+
+void writeVideoStatusText(ByteWriter* writer, const AppState* app, const VideoDecoder* decoder, u64 now) {
+    appendCString("Video Stream:\t", writer);
+    u32 protocol = app->preferences.videoStreamProtocol;
+    if (protocol == VideoStreamQv) {
+        appendFixedStringRef(&app->qvVideoStream.status, writer);
+        const SecureLinkClient* client = &app->droneConnection.secureLinkClient;
+        if (client->active && since(now, client->lastHostDatagramTime) < kRelayHostHeardWithin &&
+            since(now, client->lastVideoTime) > kRelayHostHeardWithin) {
+            appendCString("\nEnable \"Share Video\" on the other app", writer);
+        }
+    } else if (protocol == VideoStreamRtsp) {
+        appendFixedStringRef(&app->rtspClient.status, writer);
+    } else {
+        appendCString("None selected", writer);
+    }
+    appendCString("\n", writer);
+    if (decoder && decoder->error.length) {
+        appendFixedStringRef(&decoder->error, writer);
+        appendCString("\n", writer);
+    }
+}
+
+bool sharingRequestPending(const SecureLinkHost* host) {
+    for (i32 i = 0; i < kSecureLinkPeers; i++) {
+        if (host->peers[i].address.family != 0 && host->peers[i].pending) return true;
+    }
+    return false;
+}
+
+Color sharingPulse(Color base, u64 now) {
+    f64 fraction = (f64)(now % 1000000) / 1000000.0;
+    return blendColor(base, kSharingPulseColor, (f32)(0.5 + 0.5 * std::cos(2 * M_PI * fraction)));
+}
+
+void mainScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app, ScreenResult* result,
+                void* scratch) {
+    (void)scratch;
+    u32* folderPickerOffered = &app->mainScreenWord;
+    if (grantsMissing(platform) && *folderPickerOffered == 0) {
+        setClearColor(ui, 0xFF000000);
+        *folderPickerOffered = 1;
+        result->next = pickQvFolderScreen;
+        return;
+    }
+    ProfilingScope scope("Main Screen");
+    setClearColor(ui, kMainScreenClearColor);
+    u64 now = stack->now;
+    const UiMetrics* m = &app->uiMetrics;
+    Rect screen = ui->screenRect;
+
+    Rect logo = drawIconInRect(&screen, &screen, 0.001f, AnchorTopCentre, IconKindAsset, AssetLogo,
+                               &ui->batches.textured2d, ui);
+    MainScreenLayout layout = mainScreenLayout(m, screen, logo.y1 - logo.y0);
+
+    TextStyle title{kTextWhite, kNoOutline, kSelectionOrange, 1.7f * m->buttonTextHeight, 0, 0};
+    const Rect& titleCell = layout.cells.cells[2];
+    drawTextAt(ui, makeString("TARNWICK"), AnchorCentre,
+               Vec2F32{(titleCell.x0 + titleCell.x1) / 2, (titleCell.y0 + titleCell.y1) / 2}, 0.002f, screen, title);
+
+    TextStyle statusStyle{kTextWhite, kNoOutline, kSelectionOrange, m->textHeight, 0, 0};
+    u8 linkBytes[kMainStatusTextBytes];
+    ByteWriter link = makeByteWriter(linkBytes, sizeof(linkBytes));
+    writeLinkStatusText(&link, platform, app, now);
+    drawCharsInRect(ui, TextSlice{linkBytes, link.length}, AnchorBottomCentre, 0.002f, layout.linkStatus, screen,
+                    statusStyle);
+    u8 videoBytes[kMainStatusTextBytes];
+    ByteWriter video = makeByteWriter(videoBytes, sizeof(videoBytes));
+    writeVideoStatusText(&video, app, currentVideoDecoder(), now);
+    drawCharsInRect(ui, TextSlice{videoBytes, video.length}, AnchorTopCentre, 0.002f, layout.videoStatus, screen,
+                    statusStyle);
+
+    ButtonStyle style{};
+    style.textStyle = TextStyle{kTextWhite, kNoOutline, kSelectionOrange, m->buttonTextHeight, 0, 0};
+    style.anchor = AnchorCentre;
+    style.textPadding = m->margin;
+    style.cornerRadius = 0.1f * m->buttonHeight;
+    style.fill = kMainButtonFill;
+    style.pressedFill = kMainButtonPressed;
+    style.outlineWidth = 0.5f * m->margin;
+    ButtonStyle settingsStyle = style;
+    if (sharingRequestPending(&app->relayHost)) settingsStyle.fill = sharingPulse(kMainButtonFill, now);
+
+    // One id per button, each from its own line.
+    const WidgetId ids[kMainScreenButtons] = {
+        WIDGET_ID,
+        WIDGET_ID,
+        WIDGET_ID,
+        WIDGET_ID,
+        WIDGET_ID,
+        WIDGET_ID,
+        WIDGET_ID,
+        WIDGET_ID,
+        WIDGET_ID,
+    };
+    for (i32 i = 0; i < kMainScreenButtons; i++) {
+        if (!mainScreenButtonShown(i, app->preferences.developerMode)) continue;
+        const Rect& rect = layout.buttons[i / 3][i % 3];
+        const ButtonStyle* s = i == MainButtonAppSettings ? &settingsStyle : &style;
+        if (button(makeString(mainScreenButtonLabels[i]), &rect, &screen, 0.5f, s, ui, stack, &ids[i]).clicked) {
+            result->next = mainScreenButtonTargets[i];
+        }
+    }
+}

@@ -1,0 +1,63 @@
+// The Main Screen, the home menu: the logo, the title, up to nine buttons in three rows of three
+// that open every other screen, and the status texts of the drone link and the video stream. It is
+// the only screen on the stack at start and stays at its bottom for the whole run.
+#pragma once
+#include "Core/GeometryTypes.h"
+#include "SourceCommon/UserInterface/Rows.h"
+#include "SourceCommon/UserInterface/Screen.h"
+
+struct UiMetrics;
+struct SecureLinkHost;
+struct VideoDecoder;
+
+constexpr Color kMainScreenClearColor = 0xFF090314;
+constexpr Color kMainButtonFill = 0xFF505050;
+constexpr Color kMainButtonPressed = 0xFFC0C0C0;
+constexpr Color kSharingPulseColor = 0xFF656600;
+constexpr u64 kDroneConnectedWithin = 3000000;      // us since the last drone message
+constexpr u64 kPermissionWarningPeriod = 3000000;   // us; the warning shows in every other period
+constexpr u64 kRelayHostHeardWithin = 2100000;      // us
+constexpr u64 kControllingPeerHeardWithin = 1300000;
+constexpr i32 kMainStatusTextBytes = 256;
+
+// Where the Main Screen puts things this frame.
+struct MainScreenLayout {
+    LayoutCells cells;  // 11 cells from top to bottom
+    Rect buttons[3][3]; // row, column
+    Rect linkStatus;    // cells 7 and 8
+    Rect videoStatus;   // cells 9 and 10
+};
+
+// The screen's buttons by row and column, and what each opens.
+enum MainScreenButton : i32 {
+    MainButtonDownloadMaps = 0,
+    MainButtonAppSettings,
+    MainButtonFly,
+    MainButtonMapOverlays,
+    MainButtonOrvikSetup,
+    MainButtonFlightLogs,
+    MainButtonElevationMaps,
+    MainButtonDroneSetup,
+    MainButtonDebug,
+    kMainScreenButtons,
+};
+
+extern const char* const mainScreenButtonLabels[kMainScreenButtons];
+extern const ScreenFunction mainScreenButtonTargets[kMainScreenButtons];
+
+MainScreenLayout mainScreenLayout(const UiMetrics* metrics, Rect screen, f32 logoHeight);
+// Whether a button is on screen: "DOWNLOAD MAPS" and "DEBUG" only in developer mode.
+bool mainScreenButtonShown(i32 button, u32 developerMode);
+
+// The two status texts, each cut at 256 bytes by the writer's capacity.
+void writeLinkStatusText(ByteWriter* writer, const Platform* platform, const AppState* app, u64 now);
+void writeVideoStatusText(ByteWriter* writer, const AppState* app, const VideoDecoder* decoder, u64 now);
+
+// Whether a device of the sharing list waits for the operator's decision.
+bool sharingRequestPending(const SecureLinkHost* host);
+// The pulse of a waiting sharing request: from the base colour (t = 0) to the pulse colour at each
+// whole second.
+Color sharingPulse(Color base, u64 now);
+
+void mainScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app, ScreenResult* result,
+                void* scratch);
