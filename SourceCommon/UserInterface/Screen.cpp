@@ -1,5 +1,6 @@
 #include "SourceCommon/UserInterface/Screen.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "Core/Clock.h"
@@ -8,6 +9,9 @@
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/UserInterface/OnScreenKeyboard.h"
 #include "SourceCommon/UserInterface/Widgets.h"
+
+static_assert(sizeof(ScreenStack) - offsetof(ScreenStack, runner) == kScreenScratchBytes,
+              "the scratch area runs from the runner's state to the end of the stack");
 
 namespace {
 

@@ -108,3 +108,35 @@ TEST(RowLayoutTest, RowsMoveTheCursorAndOnlyVisibleOnesDraw) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ChoiceRowTest, OpenedWithNoCurrentValueKeepsNoSelection) {
+    WidgetBench* bench = makeWidgetBench(1280, 720);
+    Platform* platform = (Platform*)std::calloc(1, sizeof(Platform));
+    MapView view = makeScrollView(WidgetId{1, "view"});
+    WidgetId choiceId{2, "choice"};
+    view.openRowId = choiceId;
+    view.rowJustOpened = 1;
+    Rect viewRect{0, 1280, 0, 720};
+    const FixedString options[2] = {makeString("One"), makeString("Two")};
+    FixedString title = makeString("Choice"), none{};
+    i32 selected = 5;
+    for (i32 frame = 0; frame < 2; frame++) {
+        beginMapView(&viewRect, platform, bench->ui, &view);
+        ChoiceRowResult row = choiceRowBody(&title, &none, &none, -1, &selected, options, 2, 0, bench->stack, bench->ui,
+                                            &view, &choiceId);
+        EXPECT_TRUE(row.expanded);
+        EXPECT_EQ(row.justOpened, frame == 0 ? 1u : 0u);
+        EXPECT_EQ(selected, -1);
+        EXPECT_FLOAT_EQ(row.optionHeight, 48);
+        // The row and its two options with their padding and no note.
+        EXPECT_NEAR(view.layoutCursor, -(76.8 + 2 * 48 + 24), 1e-3);
+        endMapView(bench->stack, bench->ui, &view);
+        endBenchFrame(bench);
+    }
+    std::free(platform);
+    freeWidgetBench(bench);
+}
+
+}  // namespace
