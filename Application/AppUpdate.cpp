@@ -10,6 +10,8 @@
 #include "Crypto/X25519.h"
 #include "Platform/Platform.h"
 #include "Platform/Random.h"
+#include "Screens/DebugReport.h"
+#include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
 
 const char* const fixedDnsHosts[5] = {
@@ -190,7 +192,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     }
     u64 now = monotonicNow(app);
     if ((i64)now - app->lastDebugReportTime > (i64)kDebugReportInterval) {
-        writeDebugReport(app, platform, ui);
+        queueDebugReport(app, platform, ui);
         app->lastDebugReportTime = (i64)now;
     }
     for (u32 i = 0; i < 5; i++) {

@@ -1,6 +1,6 @@
 // Steps of subsystems that the application update calls before those subsystems exist here: the
-// download manager, the Main Screen, the debug report and the simulated drone. Each does the least
-// the update needs; its own subsystem replaces it.
+// download manager and the simulated drone. Each does the least the update needs; its own subsystem
+// replaces it.
 #pragma once
 #include "Core/FixedString.h"
 #include "Network/Dns.h"
@@ -21,15 +21,9 @@ struct DownloadPool {
 
 void downloadFiles(DownloadPool* pool, DnsResolver* resolver, Socket* sockets, u32 socketCount);
 
-// The Main Screen: the only screen on the stack at start.
-void mainScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app, ScreenResult* result, void* scratch);
-
 struct SimulatedDrone {
     u32 state;
 };
 void controlSimulatedPx4Drone(SimulatedDrone* drone, GamepadState* gamepad, InputState* input,
                               ElevationMapLoader* loader, Preferences* preferences, Socket* simulatorSocket,
                               Socket* primaryPayloadSocket, Socket* secondaryPayloadSocket);
-
-// The debug report written once a second.
-void writeDebugReport(AppState* app, Platform* platform, UiState* ui);

@@ -12,6 +12,7 @@
 #include "Core/MathEarth.h"
 #include "Crypto/X25519.h"
 #include "Platform/FileTestSupport.h"
+#include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
 
 namespace {
@@ -161,6 +162,9 @@ protected:
         app = zeroed<AppState>();
         ui = zeroed<UiState>();
         ui->screenRect = Rect{0, 1280, 0, 720};
+        // Start-up grants both folders.
+        platform->documentsFolderAccess = 1;
+        platform->appFolderAccess = 1;
         app->clocks.monotonicMicroseconds = readFakeMicroseconds;
         app->clocks.utcMilliseconds = readFakeUtcMs;
         fakeMicroseconds = 2000000;
