@@ -86,8 +86,8 @@ struct ScreenStack {
     u64 now;            // the frame's time in microseconds, set by the runner
     ScreenClock clock;  // null: getMicroseconds
     // The scratch area, zeroed on every push and pop: the runner's state, then the top screen's.
-    alignas(16) ScreenRunnerState runner;
-    alignas(16) u8 screenState[kScreenScratchBytes - ((sizeof(ScreenRunnerState) + 15) / 16) * 16];
+    alignas(8) ScreenRunnerState runner;
+    alignas(8) u8 screenState[kScreenScratchBytes - ((sizeof(ScreenRunnerState) + 7) / 8) * 8];
 };
 
 // One frame: the last step of the application update.
