@@ -1,0 +1,239 @@
+// The Main Screen through real frames: every button opens its screen and comes back, "Developer
+// mode" shows and hides its two buttons on the next frame, and a screenshot for a person to look
+// at. The link and video status texts for scripted connection states.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "Application/AppUpdate.h"
+#include "Screens/ChildScreens.h"
+#include "Screens/MainScreen.h"
+#include "Screens/SettingsScreen.h"
+#include "ScreenTestSupport.h"
+#include "Video/VideoDecoder.h"
+
+namespace {
+
+constexpr i32 kWidth = 1280;
+constexpr i32 kHeight = 720;
+
+class MainScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(startScreensHarness(&harness, kWidth, kHeight)); }
+    void TearDown() override { stopScreensHarness(&harness); }
+
+    MainScreenLayout layout() {
+        const ImageAsset& logo = harness.ui->assets[AssetLogo];
+        Rect screen = harness.ui->screenRect;
+        Rect drawn = fitRect((f32)logo.image.width, (f32)logo.image.height, AnchorTopCentre, &screen);
+        return mainScreenLayout(&harness.app->uiMetrics, screen, drawn.y1 - drawn.y0);
+    }
+    Rect buttonRect(i32 button) { return layout().buttons[button / 3][button % 3]; }
+
+    ScreensHarness harness{};
+};
+
+TEST_F(MainScreenTest, EveryButtonOpensItsScreenAndComesBack) {
+    harness.app->preferences.developerMode = 1;
+    frames(&harness);
+    for (i32 i = 0; i < kMainScreenButtons; i++) {
+        SCOPED_TRACE(mainScreenButtonLabels[i]);
+        Rect r = buttonRect(i);
+        click(&harness, (r.x0 + r.x1) / 2, (r.y0 + r.y1) / 2);
+        ASSERT_EQ(stackDepth(&harness), 2);
+        EXPECT_EQ(topScreen(&harness), mainScreenButtonTargets[i]);
+        // Back with Escape on even buttons, with the corner button on odd ones.
+        if (i % 2 == 0) {
+            tapKey(&harness, KeyEscape);
+        } else {
+            frames(&harness);  // the runner places its corner button on the new screen's first frame
+            Rect corner = harness.app->screenStack.runner.cornerButtonRect;
+            ASSERT_GT(corner.x1, corner.x0);
+            click(&harness, (corner.x0 + corner.x1) / 2, (corner.y0 + corner.y1) / 2);
+        }
+        ASSERT_EQ(stackDepth(&harness), 1);
+        EXPECT_EQ(topScreen(&harness), (ScreenFunction)mainScreen);
+    }
+    EXPECT_EQ(mainScreenButtonTargets[MainButtonAppSettings], (ScreenFunction)settingsScreen);
+    EXPECT_EQ(mainScreenButtonTargets[MainButtonFly], (ScreenFunction)flyScreen);
+    EXPECT_EQ(mainScreenButtonTargets[MainButtonDebug], (ScreenFunction)testSelectorScreen);
+}
+
+TEST_F(MainScreenTest, DeveloperModeShowsItsButtonsOnTheNextFrame) {
+    moveMouseAway(&harness);
+    const Color grey = kMainButtonFill;
+    const f32 margin = harness.app->uiMetrics.margin;
+    auto insideLeftEdge = [&](i32 button) {
+        Rect r = buttonRect(button);
+        return harnessPixel(&harness.render, (i32)(r.x0 + 2 * margin), (i32)((r.y0 + r.y1) / 2));
+    };
+    EXPECT_NE(insideLeftEdge(MainButtonDownloadMaps), grey);
+    EXPECT_NE(insideLeftEdge(MainButtonDebug), grey);
+    EXPECT_EQ(insideLeftEdge(MainButtonAppSettings), grey);
+    // A click where a hidden button would be opens nothing.
+    Rect hidden = buttonRect(MainButtonDebug);
+    click(&harness, (hidden.x0 + hidden.x1) / 2, (hidden.y0 + hidden.y1) / 2);
+    EXPECT_EQ(stackDepth(&harness), 1);
+    moveMouseAway(&harness);
+
+    harness.app->preferences.developerMode = 1;
+    frames(&harness);
+    EXPECT_EQ(insideLeftEdge(MainButtonDownloadMaps), grey);
+    EXPECT_EQ(insideLeftEdge(MainButtonDebug), grey);
+    FixedString error = writeHarnessPng(&harness.render, outputPath("ScreensMainScreen.png").c_str());
+    EXPECT_EQ(error.length, 0) << error.text;
+
+    harness.app->preferences.developerMode = 0;
+    frames(&harness);
+    EXPECT_NE(insideLeftEdge(MainButtonDownloadMaps), grey);
+    EXPECT_NE(insideLeftEdge(MainButtonDebug), grey);
+}
+
+TEST_F(MainScreenTest, ClearColourAndSharingPulse) {
+    frames(&harness);
+    const u8* clear = harness.ui->clearColor;
+    EXPECT_EQ(clear[0], 0x14);
+    EXPECT_EQ(clear[1], 0x03);
+    EXPECT_EQ(clear[2], 0x09);
+    EXPECT_EQ(sharingPulse(kMainButtonFill, 5000000), kSharingPulseColor);
+    EXPECT_EQ(sharingPulse(kMainButtonFill, 5500000), kMainButtonFill);
+    EXPECT_EQ(sharingPulse(kMainButtonFill, 5250000), blendColor(kMainButtonFill, kSharingPulseColor, 0.5f));
+}
+
+TEST(MainScreenLayout, CellsAndColumns) {
+    UiMetrics m = computeUiMetrics(Rect{0, 1280, 0, 720});
+    MainScreenLayout l = mainScreenLayout(&m, Rect{0, 1280, 0, 720}, 200);
+    f32 gap = 2 * m.margin;
+    EXPECT_FLOAT_EQ(l.cells.cells[0].y1, 720 - gap);
+    EXPECT_FLOAT_EQ(l.cells.cells[0].y1 - l.cells.cells[0].y0, 70);
+    EXPECT_FLOAT_EQ(l.cells.cells[2].y1 - l.cells.cells[2].y0, m.buttonHeight);
+    EXPECT_FLOAT_EQ(l.cells.cells[3].y1 - l.cells.cells[3].y0, 0);
+    EXPECT_FLOAT_EQ(l.cells.cells[8].y1 - l.cells.cells[8].y0, m.textHeight);
+    EXPECT_NEAR(l.cells.cells[10].y0, gap, 0.001);
+    // The two shares of the room left over are equal.
+    EXPECT_NEAR(l.cells.cells[1].y1 - l.cells.cells[1].y0, l.cells.cells[7].y1 - l.cells.cells[7].y0, 0.01);
+    for (i32 row = 0; row < 3; row++) {
+        f32 width = (1280 - 2 * gap - 4 * m.margin) / 3;
+        for (i32 column = 0; column < 3; column++) {
+            const Rect& b = l.buttons[row][column];
+            EXPECT_NEAR(b.x1 - b.x0, width, 0.01);
+            EXPECT_NEAR(b.x0, gap + column * (width + gap), 0.01);
+        }
+    }
+    EXPECT_FLOAT_EQ(l.linkStatus.y0, l.cells.cells[8].y0);
+    EXPECT_FLOAT_EQ(l.linkStatus.y1, l.cells.cells[7].y1);
+    EXPECT_FLOAT_EQ(l.videoStatus.y0, l.cells.cells[10].y0);
+    EXPECT_FLOAT_EQ(l.videoStatus.y1, l.cells.cells[9].y1);
+}
+
+// The status texts over a zeroed state.
+class StatusTextTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app = (AppState*)std::calloc(1, sizeof(AppState));
+        platform = (Platform*)std::calloc(1, sizeof(Platform));
+        platform->documentsFolderAccess = platform->appFolderAccess = 1;
+    }
+    void TearDown() override {
+        std::free(app);
+        std::free(platform);
+    }
+    std::string link(u64 now) {
+        u8 bytes[kMainStatusTextBytes];
+        ByteWriter writer = makeByteWriter(bytes, sizeof(bytes));
+        writeLinkStatusText(&writer, platform, app, now);
+        return std::string((const char*)bytes, (size_t)writer.length);
+    }
+    std::string video(u64 now, const VideoDecoder* decoder = nullptr) {
+        u8 bytes[kMainStatusTextBytes];
+        ByteWriter writer = makeByteWriter(bytes, sizeof(bytes));
+        writeVideoStatusText(&writer, app, decoder, now);
+        return std::string((const char*)bytes, (size_t)writer.length);
+    }
+    AppState* app = nullptr;
+    Platform* platform = nullptr;
+};
+
+TEST_F(StatusTextTest, LinkWithoutConnectionAndThePermissionWarning) {
+    EXPECT_EQ(link(1000000), "MAVLink Connection:\tNone selected\n");
+    platform->appFolderAccess = 0;
+    EXPECT_EQ(link(1000000), "MAVLink Connection:\tNone selected\n");  // even 3-second period
+    EXPECT_EQ(link(3000000), "The app is missing necessary permissions. Restart to re-request them.\n"
+                             "The app won't be able to save anything.");
+    EXPECT_EQ(link(6000000), "MAVLink Connection:\tNone selected\n");
+}
+
+TEST_F(StatusTextTest, LinkConnectedForThreeSeconds) {
+    app->simulatorRunning = 1;
+    app->droneSocket.status = makeString("Waiting for data on port 14550");
+    EXPECT_EQ(link(5000000), "MAVLink Connection:\tWaiting for data on port 14550\n");
+    app->droneConnection.lastDroneMessageTime = 2000000;
+    EXPECT_EQ(link(5000000), "MAVLink Connection:\tConnected to Drone\n");
+    EXPECT_EQ(link(5000001), "MAVLink Connection:\tWaiting for data on port 14550\n");
+    app->simulatorRunning = 0;
+    app->preferences.droneConnection = DroneConnectionIp;
+    EXPECT_EQ(link(5000000), "MAVLink Connection:\tConnected to Drone\n");
+}
+
+TEST_F(StatusTextTest, LinkThroughAnotherAppsRelay) {
+    app->preferences.droneConnection = DroneConnectionIp;
+    app->droneConnection.lastDroneMessageTime = 9000000;
+    SecureLinkClient* client = &app->droneConnection.secureLinkClient;
+    client->active = 1;
+    client->lastHostDatagramTime = 9000000;
+    EXPECT_EQ(link(10000000), "MAVLink Connection:\tConnected to Drone\nEnable \"Share Telemetry\" on the other app\n");
+    client->lastTelemetryTime = 9500000;
+    EXPECT_EQ(link(10000000), "MAVLink Connection:\tConnected to Drone\nControl is not granted by the other app\n");
+    client->lastControlGrantTime = 9500000;
+    EXPECT_EQ(link(10000000), "MAVLink Connection:\tConnected to Drone\n");
+    // A host silent for 2.1 s or more adds nothing.
+    client->lastTelemetryTime = 0;
+    EXPECT_EQ(link(11100000), "MAVLink Connection:\tConnected to Drone\n");
+}
+
+TEST_F(StatusTextTest, LinkRelayingControl) {
+    app->preferences.droneConnection = DroneConnectionIp;
+    app->droneConnection.lastDroneMessageTime = 9000000;
+    SecureLinkPeer* peer = &app->relayHost.peers[1];
+    peer->address.family = 4;
+    peer->address.port = 14550;
+    peer->address.address[0] = 10, peer->address.address[3] = 7;
+    peer->lastHeardTime = 9000000;
+    app->relayHost.controllingPeer = peer;
+    EXPECT_EQ(link(10000000), "MAVLink Connection:\tConnected to Drone\nRelaying control from 10.0.0.7\n");
+    peer->name = makeString("Field tablet");
+    EXPECT_EQ(link(10000000), "MAVLink Connection:\tConnected to Drone\nRelaying control from Field tablet\n");
+    EXPECT_EQ(link(10300000), "MAVLink Connection:\tConnected to Drone\n");
+}
+
+TEST_F(StatusTextTest, VideoByProtocol) {
+    EXPECT_EQ(video(1), "Video Stream:\tNone selected\n");
+    app->preferences.videoStreamProtocol = VideoStreamRtsp;
+    app->rtspClient.status = makeString("Playing");
+    EXPECT_EQ(video(1), "Video Stream:\tPlaying\n");
+    app->preferences.videoStreamProtocol = VideoStreamQv;
+    app->qvVideoStream.status = makeString("Receiving");
+    EXPECT_EQ(video(1), "Video Stream:\tReceiving\n");
+    SecureLinkClient* client = &app->droneConnection.secureLinkClient;
+    client->active = 1;
+    client->lastHostDatagramTime = 9000000;
+    EXPECT_EQ(video(10000000), "Video Stream:\tReceiving\nEnable \"Share Video\" on the other app\n");
+    client->lastVideoTime = 9000000;
+    EXPECT_EQ(video(10000000), "Video Stream:\tReceiving\n");
+    VideoDecoder decoder{};
+    decoder.error = makeString("No H.264 decoder");
+    EXPECT_EQ(video(10000000, &decoder), "Video Stream:\tReceiving\nNo H.264 decoder\n");
+}
+
+TEST_F(StatusTextTest, LongTextsAreCutAtTheBuffer) {
+    app->preferences.droneConnection = DroneConnectionIp;
+    app->droneSocket.status = makeString(std::string(250, 'x').c_str());
+    SecureLinkClient* client = &app->droneConnection.secureLinkClient;
+    client->active = 1;
+    client->lastHostDatagramTime = 9000000;
+    std::string text = link(10000000);
+    EXPECT_EQ(text.size(), (size_t)kMainStatusTextBytes);
+}
+
+}  // namespace
