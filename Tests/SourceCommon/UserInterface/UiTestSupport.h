@@ -1,4 +1,4 @@
-// Shared pieces of the widget tests: a screen stack with scripted pointers and a clock of the
+// What the widget tests share: a screen stack with scripted pointers and a clock of the
 // test's own, for widget calls without a GL context, and a screen harness that runs real frames
 // of the screen runner through the render harness.
 #pragma once
