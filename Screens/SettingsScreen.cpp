@@ -62,6 +62,15 @@ i32 sharingListCount(const SecureLinkHost* host) {
     return count;
 }
 
+// The image asset of a drone colour's arrow head, found by its file name; -1 when the program has none.
+i32 droneColorIcon(const UiState* ui, u32 color) {
+    const char* name = color == DroneColorRed ? "red_arrow_head_96_4_circles.png" : "yellow_arrow_head_96_4_circles.png";
+    for (i32 i = 0; i < kImageAssetCount; i++) {
+        if (ui->assets[i].name && std::strcmp(ui->assets[i].name, name) == 0) return i;
+    }
+    return -1;
+}
+
 void drawRowIcon(const Rect& iconRect, i32 asset, const MapView* view, UiState* ui) {
     drawIconInRect(&iconRect, &view->clipRect, kIconDepth, AnchorCentre, IconKindAsset, asset,
                    &ui->batches.textured2d, ui);
@@ -253,9 +262,8 @@ void settingsScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppStat
         WidgetId id = WIDGET_ID;
         choiceRowFor("Drone icon color", &preferences->droneColor, state->droneColorNames, 2, 1, stack, ui, view, &id,
                      &iconRect);
-        if (preferences->droneColor <= DroneColorYellow && iconRect.x1 > iconRect.x0) {
-            drawRowIcon(iconRect, 73 + (i32)preferences->droneColor, view, ui);
-        }
+        i32 icon = preferences->droneColor <= DroneColorYellow ? droneColorIcon(ui, preferences->droneColor) : -1;
+        if (icon >= 0 && iconRect.x1 > iconRect.x0) drawRowIcon(iconRect, icon, view, ui);
     }
 
     // 11: how long drop locations are kept.

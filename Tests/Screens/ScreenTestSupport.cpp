@@ -38,9 +38,9 @@ bool startScreensHarness(ScreensHarness* harness, i32 width, i32 height) {
         bool built = true;
         for (const ShaderProgram& program : renderer->shaders.programs) built = built && program.program != 0;
         const UiState* ui = harness->ui;
-        if (built && ui->fontInfo && ui->assets[AssetFontSdf].state == 2 && ui->assets[AssetLogo].state == 2) {
-            return true;
-        }
+        bool assetsDone = true;  // loaded or failed, every one
+        for (const ImageAsset& asset : ui->assets) assetsDone = assetsDone && asset.state >= 2;
+        if (built && ui->fontInfo && assetsDone && ui->assets[AssetLogo].state == 2) return true;
         runHarnessFrame(&harness->render);
     }
     return false;

@@ -16,7 +16,7 @@ struct ScreensHarness {
 };
 
 // Starts the harness with the Main Screen alone on the stack and both folder grants given, and
-// runs frames until the shaders, the font and the logo are loaded.
+// runs frames until the shaders, the font and every image asset are in.
 bool startScreensHarness(ScreensHarness* harness, i32 width, i32 height);
 void stopScreensHarness(ScreensHarness* harness);
 
