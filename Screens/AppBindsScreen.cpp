@@ -90,7 +90,9 @@ i32 listedBaseInputs(u32 controllerKind, u32* out) {
 
 u32 flipBindingInversion(u32 binding) {
     if (binding == ControllerInputUnbound) return binding;
-    if (binding >= 1 && binding <= 32) return binding + 32;
+    // "Unbound (inverted)" has no source either; it becomes "Unbound" rather than a value past 63.
+    if (binding == ControllerInputInverted) return ControllerInputUnbound;
+    if (binding >= 1 && binding < 32) return binding + 32;
     if (binding > 32 && binding < kControllerInputs) return binding - 32;
     return binding;
 }

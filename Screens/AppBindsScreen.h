@@ -28,8 +28,8 @@ struct AppBindsScreenState {
 // for a Pilot Pro no Herelink input, for a Herelink no Pilot Pro input. Returns their number.
 i32 listedBaseInputs(u32 controllerKind, u32* out);
 
-// The value a row stores when the Invert box is clicked: 1 to 32 gain 32, above 32 lose 32,
-// "Unbound" stays 0.
+// The value a row stores when the Invert box is clicked: 1 to 31 gain 32, 33 to 63 lose 32,
+// "Unbound" stays 0 and "Unbound (inverted)" becomes 0.
 u32 flipBindingInversion(u32 binding);
 
 // The colour of one input's activity bar.
