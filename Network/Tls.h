@@ -2,10 +2,14 @@
 // with TLS_ECDHE_RSA_WITH_AES_128_CBC_SHA; X25519 or secp256r1 key exchange), stepped once per frame by
 // the HTTPS operation that owns it. One step drives the TCP socket, moves the handshake on by as many
 // messages as have arrived, sends queued request bytes once the connection is up and hands back the
-// application data of this step. Nothing blocks and nothing allocates.
+// application data of this step. Nothing blocks and nothing allocates. The server is authenticated:
+// its certificate chain must lead to a trust anchor and name the host, and its handshake signature
+// must verify with the certificate's key.
 #pragma once
 #include "Crypto/Aes.h"
+#include "Crypto/Rsa.h"
 #include "Crypto/Sha.h"
+#include "Crypto/TrustStore.h"
 #include "Network/Socket.h"
 
 constexpr i64 kTlsBufferBytes = 30000;           // receive buffer and plaintext buffer
@@ -38,6 +42,9 @@ enum TlsAlert : u8 {
     TlsAlertBadRecordMac = 20,
     TlsAlertRecordOverflow = 22,
     TlsAlertHandshakeFailure = 40,
+    TlsAlertBadCertificate = 42,
+    TlsAlertCertificateExpired = 45,
+    TlsAlertUnknownCa = 48,
     TlsAlertIllegalParameter = 47,
     TlsAlertDecodeError = 50,
     TlsAlertDecryptError = 51,
@@ -96,6 +103,19 @@ struct TlsClient {
     u8 certificateRequestContextLength;
     u8 certificateRequestContext[255];
     u8 sharedSecret[32];     // X25519 output, or the P-256 x coordinate big-endian
+
+    // Server authentication. trustStore, skipServerVerification and utcClock are kept across resets.
+    const TrustStore* trustStore;  // null: the program's trust store (the system's CA bundle)
+    u32 skipServerVerification;    // tests that replay recorded handshakes only: certificates and
+                                   // signatures are taken unchecked
+    i64 (*utcClock)();             // null: currentTimeMilliseconds; tests set their own
+    FixedString hostName;          // the name the ClientHello asked for; the certificate must carry it
+    u32 serverCertificateSeen;     // the server's chain was accepted and its key taken
+    u32 serverAuthenticated;       // its CertificateVerify or ServerKeyExchange signature verified
+    u32 serverKeyType;             // X509KeyType of the server's certificate
+    u32 serverEcPointLength;
+    u8 serverEcPoint[97];          // uncompressed point of an EC key
+    RsaPublicKey serverRsaKey;
 
     // TLS 1.3 secrets (32 bytes for SHA-256 suites, 48 for SHA-384).
     u8 derived256[32];

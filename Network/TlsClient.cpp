@@ -85,13 +85,20 @@ void sendDue(TlsClient* client, Socket* socket, TlsSendQueue* queue) {
     }
 }
 
-// Zeroes everything but the buffers, keeping the injected clock and the fixed-IV switch.
+// Zeroes everything but the buffers, keeping the injected clocks, the fixed-IV switch and the
+// server-authentication settings.
 void clearTlsClient(TlsClient* client) {
     u64 (*clock)() = client->clock;
     u32 fixedCbcIv = client->fixedCbcIv;
+    const TrustStore* trustStore = client->trustStore;
+    u32 skipServerVerification = client->skipServerVerification;
+    i64 (*utcClock)() = client->utcClock;
     memset((void*)client, 0, offsetof(TlsClient, handshakeBuffer));
     client->clock = clock;
     client->fixedCbcIv = fixedCbcIv;
+    client->trustStore = trustStore;
+    client->skipServerVerification = skipServerVerification;
+    client->utcClock = utcClock;
     client->ready = 1;
     client->hashBits = 256;
 }

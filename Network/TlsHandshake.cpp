@@ -28,8 +28,10 @@ const u8 kHelloRetryRandom[32] = {0xCF, 0x21, 0xAD, 0x74, 0xE5, 0x9A, 0x61, 0x11
 // The last eight bytes of a TLS 1.3 server's random when it was pushed down to TLS 1.2 or below.
 const u8 kDowngradeMarker[7] = {'D', 'O', 'W', 'N', 'G', 'R', 'D'};
 
-const u16 kSignatureAlgorithms[16] = {0x0403, 0x0503, 0x0603, 0x0807, 0x0808, 0x0809, 0x080A, 0x080B,
-                                      0x0804, 0x0805, 0x0806, 0x0401, 0x0501, 0x0601, 0x0203, 0x0201};
+// The signature schemes the client can verify (TlsServerAuth.cpp): ECDSA on P-256 and P-384, RSA-PSS
+// with either kind of RSA key, and PKCS#1 v1.5 (certificates, and TLS 1.2 key exchanges).
+const u16 kSignatureAlgorithms[11] = {0x0403, 0x0503, 0x0804, 0x0805, 0x0806, 0x0809,
+                                      0x080A, 0x080B, 0x0401, 0x0501, 0x0601};
 
 void appendReversed(const u8* littleEndian, ByteWriter* writer) {
     u8 bytes[32];
@@ -342,7 +344,7 @@ u32 processHandshakeMessage(TlsClient* client, const u8* message, i64 length) {
         break;
     }
     case TlsHandshakeCertificate:
-        if (!reading || (client->tls13 && !client->encryptedExtensionsSeen)) {
+        if (!reading || (client->tls13 && !client->encryptedExtensionsSeen) || client->serverCertificateSeen) {
             unexpectedMessage(client, type);
             return 0;
         }
@@ -352,7 +354,7 @@ u32 processHandshakeMessage(TlsClient* client, const u8* message, i64 length) {
         reader.position = reader.end;
         break;
     case TlsHandshakeCertificateVerify: {
-        if (!client->tls13 || !reading || !client->encryptedExtensionsSeen) {
+        if (!client->tls13 || !reading || !client->serverCertificateSeen || client->serverAuthenticated) {
             unexpectedMessage(client, type);
             return 0;
         }
@@ -398,7 +400,9 @@ u32 processHandshakeMessage(TlsClient* client, const u8* message, i64 length) {
         client->state = TlsStateKeyExchangeDue;
         return 0;
     case TlsHandshakeFinished:
-        if (client->tls13 ? (!reading || !client->encryptedExtensionsSeen)
+        // Under TLS 1.3 the server must have proven its certificate's key first (under TLS 1.2 the
+        // ServerHelloDone already waited for the signed key exchange).
+        if (client->tls13 ? (!reading || !client->encryptedExtensionsSeen || !client->serverAuthenticated)
                           : state != TlsStateAwaitingServerFinished) {
             unexpectedMessage(client, type);
             return 0;
@@ -550,6 +554,7 @@ u32 tlsPublicKeyParsingAndCalculations(u16 group, u16 keyLength, TlsClient* clie
 }
 
 void writeClientHello(TlsClient* client, const FixedString* hostName, ByteWriter* packet) {
+    client->hostName = hostName ? *hostName : FixedString{};
     appendU8(TlsRecordHandshake, packet);
     appendU16Be(0x0301, packet);
     LengthFieldMark recordLength = reserveLengthField(packet, LengthFieldU16Be);
@@ -592,8 +597,8 @@ void writeClientHello(TlsClient* client, const FixedString* hostName, ByteWriter
     appendU16Be(0x0017, packet);  // extended_master_secret
     appendU16Be(0, packet);
     appendU16Be(0x000D, packet);  // signature_algorithms
-    appendU16Be(34, packet);
-    appendU16Be(32, packet);
+    appendU16Be((u16)(2 + 2 * sizeof(kSignatureAlgorithms) / sizeof(u16)), packet);
+    appendU16Be((u16)(2 * sizeof(kSignatureAlgorithms) / sizeof(u16)), packet);
     for (u16 algorithm : kSignatureAlgorithms) {
         appendU16Be(algorithm, packet);
     }

@@ -1,8 +1,6 @@
-// The test PKI of make-test-pki.sh, made once per test program in a scratch folder, and helpers to
-// read its PEM files as DER.
+// The test PKI of make-test-pki.sh, made once per build folder, and helpers to read its PEM files
+// as DER.
 #pragma once
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -13,18 +11,15 @@
 
 namespace testpki {
 
-// The folder with the PKI; empty when it could not be made.
+// The folder with the PKI; empty when it could not be made. One PKI serves every test program of
+// the build folder: the first to ask makes it, under a lock, and the others wait for it.
 inline const std::string& folder() {
     static std::string made = [] {
-        char pattern[] = "/tmp/orvik-pki-XXXXXX";
-        if (!mkdtemp(pattern)) return std::string();
-        std::string dir = pattern;
-        std::string command = std::string("sh '") + ORVIK_SOURCE_DIR + "/Tests/Crypto/make-test-pki.sh' '" + dir + "'";
+        std::string dir = std::string(ORVIK_BINARY_DIR) + "/test-pki";
+        std::string command = "mkdir -p '" + dir + "' && flock '" + dir + ".lock' sh -c \"[ -f '" + dir +
+                              "/done' ] || (sh '" + ORVIK_SOURCE_DIR + "/Tests/Crypto/make-test-pki.sh' '" + dir +
+                              "' && touch '" + dir + "/done')\"";
         if (system(command.c_str()) != 0) return std::string();
-        static struct Remover {
-            std::string dir;
-            ~Remover() { (void)!system(("rm -rf '" + dir + "'").c_str()); }
-        } remover{dir};
         return dir;
     }();
     return made;

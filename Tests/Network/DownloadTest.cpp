@@ -34,6 +34,7 @@ struct Manager {
         resolver->ipv6.clock = downloadClock;
         for (i32 c = 0; c < kDownloadConnections; c++) {
             pool->connections[c].tls.clock = downloadClock;
+            pool->connections[c].tls.trustStore = testCertificateTrust();
             sockets[c].clock = downloadClock;
         }
     }

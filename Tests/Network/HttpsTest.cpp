@@ -25,6 +25,7 @@ struct Connection {
         memset((void*)op.get(), 0, sizeof(HttpsGetOperation));
         memset((void*)socket.get(), 0, sizeof(Socket));
         op->tls.clock = httpsClock;
+        op->tls.trustStore = testCertificateTrust();
         socket->clock = httpsClock;
         u8 loopback[4] = {127, 0, 0, 1};
         address = makeAddressRecord(4, loopback, port);

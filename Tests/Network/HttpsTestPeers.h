@@ -2,6 +2,7 @@
 // certificates, and servers (dnsmasq, nginx, Python scripts) started and stopped by the tests.
 #pragma once
 #include "Core/Types.h"
+#include "Crypto/TrustStore.h"
 
 #include <string>
 #include <vector>
@@ -28,8 +29,13 @@ bool startPeerProcess(PeerProcess* peer, const std::vector<std::string>& argumen
 void stopPeerProcess(PeerProcess* peer);
 bool isPeerRunning(PeerProcess* peer);
 
-// ec.crt/ec.key (P-256) and rsa.crt/rsa.key for localhost and 127.0.0.1 in folder.
+// ec.crt/ec.key (P-256) and rsa.crt/rsa.key for localhost, 127.0.0.1 and the tests' *.test names
+// in folder. The two
+// certificates become the trust anchors of testCertificateTrust().
 bool makeTestCertificates(const std::string& folder);
+// The trust store that TLS clients of these tests use: the certificates of the last
+// makeTestCertificates.
+const TrustStore* testCertificateTrust();
 
 // dnsmasq on a free 127.0.0.1 port answering for "*.test" with the given options; *port receives the
 // port. Tries another port when the first was taken meanwhile.

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <memory>
 #include <netinet/in.h>
 #include <ostream>
 #include <string>
@@ -75,6 +76,7 @@ struct TlsInterop : ::testing::Test {
     std::string content;
     pid_t server = -1;
     u16 port = 0;
+    std::unique_ptr<TrustStore> trust;
     void (*previousPipeHandler)(int) = nullptr;
 
     void SetUp() override {
@@ -86,6 +88,13 @@ struct TlsInterop : ::testing::Test {
                         "-keyout ec.key -out ec.crt" + request));
         ASSERT_TRUE(run("cd " + folder + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout rsa.key -out rsa.crt" +
                         request));
+        // The servers' own certificates are the trust anchors.
+        trust = std::make_unique<TrustStore>();
+        for (const char* name : {"/ec.crt", "/rsa.crt"}) {
+            std::ifstream file(folder + name);
+            std::string pem((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            ASSERT_EQ(addPemTrustAnchors(trust.get(), (const u8*)pem.data(), pem.size()), 1u) << name;
+        }
         // A file of 40,000 bytes: several records and socket packets long.
         for (int i = 0; i < 40000; i++) content += (char)("abcdefghijklmnopqrstuvwxyz0123456789\n"[(i * 7 + i / 37) % 37]);
         std::ofstream(folder + "/f.txt", std::ios::binary) << content;
@@ -158,6 +167,7 @@ struct TlsInterop : ::testing::Test {
         memset((void*)socket.get(), 0, sizeof(Socket));
         memset((void*)queue.get(), 0, sizeof(TlsSendQueue));
         client->clock = interopClock;
+        client->trustStore = trust.get();
         socket->clock = interopClock;
         appendBytes(request.data(), (i64)request.size(), queueTlsRecord(queue.get()));
         AddressRecord address{};

@@ -94,7 +94,8 @@ TEST(TlsStep, ClientHelloOffersExactlyWhatTheClientSupports) {
     EXPECT_EQ(toHex(extensions[0x000A]), "0004001d0017");
     EXPECT_EQ(toHex(extensions[0x002B]), "0403040303");
     EXPECT_EQ(toHex(extensions[0x0010]), "000908687474702f312e31");
-    EXPECT_EQ(extensions[0x000D].size(), 34u);
+    // exactly the signature schemes the client verifies
+    EXPECT_EQ(toHex(extensions[0x000D]), "0016040305030804080508060809080a080b040105010601");
     // Both key shares are the client's own public keys.
     std::vector<u8> shares = extensions[0x0033];
     ASSERT_EQ(shares.size(), 2u + 4 + 32 + 4 + 65);
