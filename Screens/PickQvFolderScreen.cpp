@@ -98,8 +98,10 @@ void drawPictureStrip(PickQvFolderScreenState* state, const FolderHelpPictureSet
         Rect place{x0, x0 + (f32)(set.placeWidth * scale), cell.y0, cell.y1};
         if (place.x1 < cell.x0 || place.x0 > cell.x1) continue;
         if (picture->imageSlot) {
+            // The picture goes in the batch drawn before the rectangles, so that the highlight frame's
+            // transparent inside leaves it showing.
             Rect drawn = drawIconInRect(&place, &cell, 0.5f, AnchorCentre, IconKindSlot, picture->imageSlot,
-                                        &ui->batches.textured2d, ui);
+                                        &ui->batches.textured2dUnder, ui);
             Rect full = fitRect((f32)picture->result.width, (f32)picture->result.height, AnchorCentre, &place);
             f32 w = full.x1 - full.x0, h = full.y1 - full.y0;
             if (drawn.x1 > drawn.x0 && picture->result.width && picture->result.height) {
