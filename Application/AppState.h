@@ -4,6 +4,7 @@
 #pragma once
 #include "Application/AppCache.h"
 #include "Application/Placeholders.h"
+#include "SourceCommon/UserInterface/Screen.h"
 #include "Application/PreferencesFile.h"
 #include "Core/AddressRecord.h"
 #include "Core/Sound.h"
@@ -13,11 +14,13 @@
 #include "Map/CopernicusDownloader.h"
 #include "Map/ElevationMapLoader.h"
 #include "Mission/MissionSteps.h"
+#include "Network/Dns.h"
+#include "Network/Download.h"
 #include "Network/Socket.h"
 #include "Overlays/OverlaySteps.h"
 #include "Video/VideoSteps.h"
 
-constexpr u32 kDownloadSockets = 3;
+constexpr u32 kDownloadSockets = kDownloadConnections;
 
 // Sizes in pixels that screens lay themselves out in, recomputed every frame from the window.
 struct UiMetrics {

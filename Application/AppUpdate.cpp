@@ -183,7 +183,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     FileReadTable* reads = &platform->fileReads;
     ImageSlotTable* slots = &ui->imageSlots;
 
-    downloadFiles(&app->downloadPool, &app->dnsResolver, app->downloadSockets, kDownloadSockets);
+    downloadFiles(&app->downloadPool, &app->dnsResolver, app->downloadSockets, (i32)kDownloadSockets);
     app->preferencesSaved = updatePreferences(preferences, &app->preferencesState, platform);
     app->cacheLoadedThisRun = (u32)updateAppCache(app, &app->appCache, platform);
     if (app->cacheLoadedThisRun) {

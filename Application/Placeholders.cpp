@@ -1,12 +1,5 @@
 #include "Application/Placeholders.h"
 
-void downloadFiles(DownloadPool* pool, DnsResolver* resolver, Socket* sockets, u32 socketCount) {
-    (void)pool;
-    (void)resolver;
-    (void)sockets;
-    (void)socketCount;
-}
-
 void controlSimulatedPx4Drone(SimulatedDrone* drone, GamepadState* gamepad, InputState* input,
                               ElevationMapLoader* loader, Preferences* preferences, Socket* simulatorSocket,
                               Socket* primaryPayloadSocket, Socket* secondaryPayloadSocket) {

@@ -1,25 +1,13 @@
-// Steps of subsystems that the application update calls before those subsystems exist here: the
-// download manager and the simulated drone. Each does the least the update needs; its own subsystem
-// replaces it.
+// The simulated drone's step, which the application update calls while the simulator runs. It does
+// nothing for now; the drone link's simulator replaces it.
 #pragma once
 #include "Core/FixedString.h"
-#include "Network/Dns.h"
-#include "SourceCommon/UserInterface/Screen.h"
 
-struct Platform;
-struct UiState;
-struct AppState;
 struct Socket;
 struct GamepadState;
 struct InputState;
 struct ElevationMapLoader;
 struct Preferences;
-
-struct DownloadPool {
-    u32 state;
-};
-
-void downloadFiles(DownloadPool* pool, DnsResolver* resolver, Socket* sockets, u32 socketCount);
 
 struct SimulatedDrone {
     u32 state;
