@@ -268,3 +268,33 @@ TEST(SettingsScreenshot, SettingsScreen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SettingsSharingRow, PulsesWhileADeviceWaits) {
+    ScreensHarness harness{};
+    ASSERT_TRUE(startScreensHarness(&harness, 800, 1600));
+    ScreenStack* stack = &harness.app->screenStack;
+    SecureLinkPeer* peer = &harness.app->relayHost.peers[2];
+    peer->address.family = 4;
+    peer->pending = 1;
+    stack->depth = 2;
+    stack->screens[1] = settingsScreen;
+    clearScreenScratch(stack);
+    moveMouseAway(&harness);
+    // At a whole second the row is fully teal, half a second later back at the list's grey.
+    i32 x = 600, y = (i32)rowCentreY(&harness, 0);
+    harness.render.now = 20000000;
+    frames(&harness);
+    EXPECT_EQ(harnessPixel(&harness.render, x, y), 0xFF656600u);
+    harness.render.now = 20500000;
+    frames(&harness);
+    EXPECT_EQ(harnessPixel(&harness.render, x, y), 0xFF303030u);
+    peer->pending = 0;
+    harness.render.now = 21000000;
+    frames(&harness);
+    EXPECT_EQ(harnessPixel(&harness.render, x, y), 0xFF303030u);
+    stopScreensHarness(&harness);
+}
+
+}  // namespace
