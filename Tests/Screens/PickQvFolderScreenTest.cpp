@@ -3,7 +3,11 @@
 // of the job ring, and leaving only when no picture is read or decoded.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include "Core/JobQueue.h"
+#include "Platform/FileThread.h"
 #include "Screens/MainScreen.h"
 #include "Screens/PickQvFolderScreen.h"
 #include "ScreenTestSupport.h"
@@ -126,6 +130,75 @@ TEST(FolderHelpPictures, SetsByApiLevel) {
     EXPECT_STREQ(three.names[2], "rpafp10_3_use_this_folder.jpg");
     EXPECT_DOUBLE_EQ(three.placeWidth, 2.2);
     EXPECT_FLOAT_EQ(three.highlights[2][1], 961);
+}
+
+}  // namespace
+
+
+namespace {
+
+// The pictures' loading without frames: a read that fails keeps its file-status text, a file that
+// is no JPEG keeps the decoder's text, and neither takes an image slot.
+TEST(FolderHelpPictures, FailedReadsAndDecodesKeepTheirMessages) {
+    Platform* platform = (Platform*)std::calloc(1, sizeof(Platform));
+    ImageSlotTable* slots = (ImageSlotTable*)std::calloc(1, sizeof(ImageSlotTable));
+    PickQvFolderScreenState* state = (PickQvFolderScreenState*)std::calloc(1, sizeof(PickQvFolderScreenState));
+    state->pictureBuffer = (u8*)std::calloc(1, (size_t)kFolderHelpBufferBytes);
+    state->pictureCount = 2;
+    state->pictures[0].request =
+        requestFile(makeString("AppOrvik\\Assets/Android/no_such_picture.jpg"), kFolderHelpPictureMaxBytes, 0,
+                    &platform->resourceReads);
+    u8* bytes = allocateFileBuffer(64);
+    std::memset(bytes, 0x5A, 64);
+    state->pictures[1].request = fileRequestFromBuffer(bytes, 64, 1, makeString("not_a_jpeg.jpg"), 0,
+                                                       &platform->resourceReads);
+
+    EXPECT_EQ(updateFolderHelpPictures(state, platform, slots), 1);  // the first read is pending
+    FileThreadState files{};
+    runFileThreadPass(&files, platform);
+    EXPECT_EQ(updateFolderHelpPictures(state, platform, slots), 1);  // the second is decoding
+    EXPECT_STREQ(state->pictures[0].result.error.text, "File not found");
+    EXPECT_EQ(state->pictures[0].request, nullptr);
+    EXPECT_EQ(state->pictures[1].state, (i32)FolderHelpDecoding);
+    EXPECT_EQ(runNextAsyncJob(&platform->jobQueue), 1);
+    EXPECT_EQ(updateFolderHelpPictures(state, platform, slots), 0);
+    EXPECT_GT(state->pictures[1].result.error.length, 0);
+    EXPECT_EQ(state->pictures[1].imageSlot, 0);
+    EXPECT_EQ(state->pictures[1].request, nullptr);
+    finishFileThread(&files);
+
+    std::free(state->pictureBuffer);
+    std::free(state);
+    std::free(slots);
+    std::free(platform);
+}
+
+TEST_F(PickQvFolderScreenTest, TheStripScrollsWithADrag) {
+    clickOk();
+    Rect c = content();
+    f32 y = c.y0 + (c.y1 - c.y0) / 2;
+    EXPECT_EQ(state()->stripOffset, 0.0);
+    harnessMouseMove(&harness.render, 900, y);
+    frames(&harness);
+    harnessMouseButton(&harness.render, KeyMouseLeft, true);
+    frames(&harness);
+    for (f32 x = 850; x >= 700; x -= 50) {
+        harnessMouseMove(&harness.render, x, y);
+        frames(&harness);
+    }
+    harnessMouseButton(&harness.render, KeyMouseLeft, false);
+    frames(&harness);
+    f64 cellHeight = (c.y1 - c.y0) / 3;
+    EXPECT_NEAR(state()->stripOffset, 200 / cellHeight, 1e-3);
+    // Scrolled past the end it stops at the last picture.
+    harnessMouseButton(&harness.render, KeyMouseLeft, true);
+    frames(&harness);
+    harnessMouseMove(&harness.render, 0, y);
+    frames(&harness);
+    harnessMouseButton(&harness.render, KeyMouseLeft, false);
+    frames(&harness);
+    f64 visible = (c.x1 - c.x0) / cellHeight;
+    EXPECT_NEAR(state()->stripOffset, 6 * 1.1 - visible, 1e-3);
 }
 
 }  // namespace
