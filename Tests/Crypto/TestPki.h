@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,9 +16,15 @@ namespace testpki {
 // the build folder: the first to ask makes it, under a lock, and the others wait for it.
 inline const std::string& folder() {
     static std::string made = [] {
-        std::string dir = std::string(ORVIK_BINARY_DIR) + "/test-pki";
+        // named after the script's text, so that a changed script makes a new PKI
+        std::string script = std::string(ORVIK_SOURCE_DIR) + "/Tests/Crypto/make-test-pki.sh";
+        std::ifstream file(script, std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        std::string dir = std::string(ORVIK_BINARY_DIR) + "/test-pki-" +
+                          std::to_string(std::hash<std::string>{}(text.str()) % 1000000007);
         std::string command = "mkdir -p '" + dir + "' && flock '" + dir + ".lock' sh -c \"[ -f '" + dir +
-                              "/done' ] || (sh '" + ORVIK_SOURCE_DIR + "/Tests/Crypto/make-test-pki.sh' '" + dir +
+                              "/done' ] || (sh '" + script + "' '" + dir +
                               "' && touch '" + dir + "/done')\"";
         if (system(command.c_str()) != 0) return std::string();
         return dir;
