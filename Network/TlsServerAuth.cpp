@@ -198,6 +198,12 @@ u32 checkServerCertificate(TlsClient* client, const u8* body, i64 length) {
         return 1;
     }
     const TrustStore* store = client->trustStore ? client->trustStore : programTrustStore();
+    if (store->count == 0 && store->message.length) {
+        // the bundle is still loading, or could not be read
+        tlsFail(client, formatStrStr("Can't check the certificate of @: @", hostOf(client), store->message),
+                TlsAlertUnknownCa);
+        return 1;
+    }
     FixedString message;
     u8 verdict = verifyServerChain(&message, chain, count, store, &client->hostName, unixNow(client));
     if (verdict != ChainTrusted) {

@@ -229,6 +229,30 @@ TEST_F(TlsVerify, BadChainsAreRefusedWithTheirAlert) {
     EXPECT_EQ(o.alert, TlsAlertUnknownCa);
 }
 
+// A client without a store of its own uses the program's, which start-up fills from the system's
+// bundle: before that, nothing is trusted.
+TEST_F(TlsVerify, TheProgramStoreIsTheDefault) {
+    ASSERT_TRUE(startOpenssl("p256", {"-tls1_3"})) << serverLog();
+    store.reset();
+    Outcome o = fetch();
+    EXPECT_FALSE(o.established);
+    EXPECT_EQ(o.alert, TlsAlertUnknownCa);
+    EXPECT_EQ(o.message, "Can't check the certificate of localhost: no trusted certificates loaded");
+    expectServerGotAlert(TlsAlertUnknownCa);
+    // while the bundle is being read
+    TrustStore* program = programTrustStore();
+    program->state = TrustStoreLoading;
+    program->message = makeString("Loading trusted certificates");
+    o = fetch();
+    EXPECT_EQ(o.message, "Can't check the certificate of localhost: Loading trusted certificates");
+    // and once the test root is in it
+    std::string pem = testpki::readText(testpki::path("ca.pem"));
+    EXPECT_EQ(addPemTrustAnchors(program, (const u8*)pem.data(), pem.size()), 1u);
+    o = fetch();
+    EXPECT_TRUE(o.established) << o.message;
+    memset((void*)program, 0, sizeof(TrustStore));
+}
+
 // A proxy hands the client the chain of another server key (rsa4096's) while the server signs its
 // key exchange with its own (rsa2048's).
 TEST_F(TlsVerify, KeyExchangeSignedByAnotherKeyIsRefused) {
