@@ -2,9 +2,10 @@
 // trust anchor: s_server and gnutls-serv with good chains of every key kind are accepted under TLS
 // 1.3 and 1.2 (RSA-PSS and PKCS#1 key exchange signatures); a wrong host name, an untrusted root, a
 // self-signed certificate, an expired one and an altered signature are refused with their alert,
-// which reaches the server; a TLS 1.2 server whose key exchange is signed by another key (its
-// Certificate swapped by a proxy) is refused with decrypt_error. The TLS 1.3 CertificateVerify is
-// checked directly: signed by the certificate's key, by another key, under schemes not offered.
+// which reaches the server; a TLS 1.3 server whose CertificateVerify is signed by another key (a
+// scripted server) and a TLS 1.2 server whose key exchange is (its Certificate swapped by a proxy)
+// are refused with decrypt_error. The CertificateVerify is also checked directly: signed by the
+// certificate's key, by another key, under schemes not offered.
 #include "Core/Clock.h"
 #include "Crypto/TestPki.h"
 #include "HttpsTestPeers.h"
@@ -276,6 +277,38 @@ TEST_F(TlsVerify, KeyExchangeSignedByAnotherKeyIsRefused) {
     EXPECT_EQ(o.message, "The key exchange signature of localhost does not verify");
     // without the swap the same server is accepted
     EXPECT_TRUE(fetch().established);
+}
+
+// A scripted TLS 1.3 server signs its CertificateVerify with the key the test names: the
+// certificate's own is accepted, another key is refused with decrypt_error, which the server reads
+// under the client's handshake keys.
+TEST_F(TlsVerify, CertificateVerifySignedByAnotherKeyIsRefused) {
+    struct Case {
+        const char* chain;
+        const char* key;
+        bool accepted;
+    };
+    const Case cases[] = {{"p256-chain.pem", "p256.key", true},     {"p256-chain.pem", "direct.key", false},
+                          {"p384-chain.pem", "p384.key", true},     {"p384-chain.pem", "inter.key", false},
+                          {"rsa2048-chain.pem", "rsa2048.key", true}, {"rsa2048-chain.pem", "pss.key", false}};
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::string(test.chain) + " signed by " + test.key);
+        ASSERT_TRUE(start({"/usr/bin/python3", ORVIK_SOURCE_DIR "/Tests/Network/Tls13SigningPeer.py", "PORT",
+                           "PKI/" + std::string(test.chain), "PKI/" + std::string(test.key)}))
+            << serverLog();
+        Outcome o = fetch();
+        const char* answer = test.accepted ? "FINISHED" : "ALERT 2 51";
+        for (int i = 0; i < 300 && serverLog().find(answer) == std::string::npos; i++) waitBriefly();
+        EXPECT_NE(serverLog().find(answer), std::string::npos) << serverLog();
+        if (test.accepted) {
+            EXPECT_TRUE(o.established) << o.message;
+        } else {
+            EXPECT_FALSE(o.established);
+            EXPECT_EQ(o.alert, TlsAlertDecryptError);
+            EXPECT_EQ(o.message, "The CertificateVerify signature of localhost does not verify");
+        }
+        stopPeerProcess(&server);
+    }
 }
 
 // The CertificateVerify, checked on a client that has taken p256's chain: the content is the 64
