@@ -225,7 +225,8 @@ i32 updateAppCache(AppState* app, AppCacheState* state, Platform* platform) {
     if (!state->loaded) {
         if (state->retryCountdown > 0) state->retryCountdown--;
         if (!state->pendingRead && state->retryCountdown == 0) {
-            state->pendingRead = requestFile(makeString(kAppCacheFileName), appCacheMaxFileSize(), 0, &platform->fileReads);
+            state->pendingRead =
+                requestFile(makeString(kAppCacheFileName), appCacheMaxFileSize(), 0, &platform->fileReads);
         }
         FileReadRequest* request = state->pendingRead;
         u32 status = request ? fileRequestStatus(request) : FileStatusNotYetProcessed;

@@ -82,7 +82,8 @@ i32 updateAreaOfInterest(AppState* app, u64 now) {
     f64 firstLongitude = 0;
     // The vehicle has no separate take-off record: its home position stands for both.
     if (vehicle->home.time) {
-        addAreaPoint(GeoPoint{vehicle->home.longitude + vehicle->longitudeOffset, vehicle->home.latitude + vehicle->latitudeOffset},
+        addAreaPoint(GeoPoint{vehicle->home.longitude + vehicle->longitudeOffset,
+                              vehicle->home.latitude + vehicle->latitudeOffset},
                      &box, &haveFirst, &firstLongitude);
     }
     if (vehicle->globalPosition.time) {
@@ -90,14 +91,16 @@ i32 updateAreaOfInterest(AppState* app, u64 now) {
                               vehicle->globalPosition.latitude + vehicle->latitudeOffset},
                      &box, &haveFirst, &firstLongitude);
     }
-    i32 waypoints = mission->waypointCount < 0 ? 0 : mission->waypointCount > kMaxWaypoints ? kMaxWaypoints : mission->waypointCount;
+    i32 waypoints = mission->waypointCount < 0 ? 0 : mission->waypointCount;
+    if (waypoints > kMaxWaypoints) waypoints = kMaxWaypoints;
     for (i32 i = 0; i < waypoints; i++) {
         Vec2 position{mission->waypoints[i].x, mission->waypoints[i].y};
         GeoPoint point;
         mercatorToLatLng(&point, &position);
         addAreaPoint(point, &box, &haveFirst, &firstLongitude);
     }
-    i32 corners = transect->pointCount < 0 ? 0 : transect->pointCount > kMaxTransectPoints ? kMaxTransectPoints : transect->pointCount;
+    i32 corners = transect->pointCount < 0 ? 0 : transect->pointCount;
+    if (corners > kMaxTransectPoints) corners = kMaxTransectPoints;
     for (i32 i = 0; i < corners; i++) {
         GeoPoint point;
         mercatorToLatLng(&point, &transect->points[i]);
@@ -128,7 +131,8 @@ i32 decideLogging(const VehicleState* vehicle, FlightLogSession* session, const 
                                      GeoPoint{vehicle->globalPosition.longitude + vehicle->longitudeOffset,
                                               vehicle->globalPosition.latitude + vehicle->latitudeOffset},
                                      referenceGround);
-    f64 height = (f64)referenceGround + vehicle->globalPosition.relativeAltitude + vehicle->altitudeOffset - vehicleGround;
+    f64 altitudeAboveTakeoff = vehicle->globalPosition.relativeAltitude + vehicle->altitudeOffset;
+    f64 height = (f64)referenceGround + altitudeAboveTakeoff - vehicleGround;
     if (height > kLoggingHeightAboveGround) {
         if (session->highAboveGroundSince == 0) session->highAboveGroundSince = (i64)now;
         if ((i64)now - session->highAboveGroundSince < (i64)kHighAboveGroundHold) return 1;
@@ -171,7 +175,8 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     client->name = name;
     std::memset(randomBytes, 0, sizeof(randomBytes));
 
-    bool companionDevice = equals(platform->biosProductName, "optimus") && equals(platform->biosManufacturer, "CubePilot");
+    bool companionDevice =
+        equals(platform->biosProductName, "optimus") && equals(platform->biosManufacturer, "CubePilot");
     app->companionAppPresent[0].present = companionDevice ? 1 : 0;
     app->companionAppPresent[1].present = companionDevice ? 1 : 0;
     return 1;
@@ -200,7 +205,8 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         startDnsLookup(&host, &app->dnsResolver.lookups[i]);
     }
     checkDnsQueries(&app->dnsResolver, &platform->dnsServers);
-    updateCopernicusDownloader(&app->copernicusDownloader, &app->dnsResolver, &app->copernicusSocket, preferences, platform);
+    updateCopernicusDownloader(&app->copernicusDownloader, &app->dnsResolver, &app->copernicusSocket, preferences,
+                               platform);
 
     if (isKeyDown(&platform->input, kFullscreenKey) && !wasKeyDown(&platform->input, kFullscreenKey)) {
         platform->fullscreenWanted = platform->fullscreen ? 0 : 1;

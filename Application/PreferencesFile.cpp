@@ -230,7 +230,8 @@ bool bindingGroupsEqual(const Preferences* a, const Preferences* b) {
 }
 
 void copyBindingGroup(Preferences* to, const Preferences* from) {
-    std::memcpy((u8*)to + kBindingGroupStart, (const u8*)from + kBindingGroupStart, kBindingGroupEnd - kBindingGroupStart);
+    std::memcpy((u8*)to + kBindingGroupStart, (const u8*)from + kBindingGroupStart,
+                kBindingGroupEnd - kBindingGroupStart);
 }
 
 void setDefaultPreferences(Preferences* p, u32 controllerKind) {
@@ -316,7 +317,8 @@ u32 updatePreferences(Preferences* preferences, PreferencesState* state, Platfor
     if (!state->loaded) {
         if (state->retryCountdown > 0) state->retryCountdown--;
         if (!state->pendingRead && state->retryCountdown == 0) {
-            state->pendingRead = requestFile(makeString(kPreferencesFileName), kPreferencesFileMaxSize, 0, &platform->fileReads);
+            state->pendingRead =
+                requestFile(makeString(kPreferencesFileName), kPreferencesFileMaxSize, 0, &platform->fileReads);
         }
         FileReadRequest* request = state->pendingRead;
         u32 status = request ? fileRequestStatus(request) : FileStatusNotYetProcessed;

@@ -13,7 +13,9 @@ void appCacheChangeCheckWithFullDropLists(benchmark::State& state) {
     for (u32 i = 0; i < kMaxOrvikDropLocations; i++) {
         addOrvikDropLocation(&app->orvikDropLocations, DropPosition{(i32)i, 1}, i);
     }
-    for (u32 i = 0; i < kMaxVoskDropLocations; i++) addVoskDropLocation(&app->dodireruDropLocations, DropPosition{}, i, 1);
+    for (u32 i = 0; i < kMaxVoskDropLocations; i++) {
+        addVoskDropLocation(&app->dodireruDropLocations, DropPosition{}, i, 1);
+    }
     for (auto _ : state) {
         i64 total = 0;
         for (const AppCacheField& row : appCacheFields) total += cacheFieldFingerprint(app, &row);

@@ -74,7 +74,9 @@ void fillApp(AppState* app) {
     std::memcpy(app->secureLinkClientIdentity.relayPassword, "relaypw!", 8);
     app->relayHostIdentity.controllingListener = AddressRecord{14551, 4, 0, {192, 168, 1, 20}};
     std::memcpy(app->relayHostIdentity.controllingListenerPassword, "listenpw", 8);
-    for (u32 i = 0; i < 3; i++) addOrvikDropLocation(&app->orvikDropLocations, DropPosition{(i32)(1000 + i), -(i32)i}, 5000 + i);
+    for (u32 i = 0; i < 3; i++) {
+        addOrvikDropLocation(&app->orvikDropLocations, DropPosition{(i32)(1000 + i), -(i32)i}, 5000 + i);
+    }
     addVoskDropLocation(&app->dodireruDropLocations, DropPosition{11, 12}, 7000, 1);
     addVoskDropLocation(&app->dodireruDropLocations, DropPosition{13, 14}, 7001, 0);
     addVoskDropLocation(&app->dodireruDropLocations, DropPosition{15, 16}, 7002, 1);
@@ -98,7 +100,8 @@ TEST(AppCacheFile, RecordsInTableOrderReadBackWhole) {
     ASSERT_EQ(found.size(), 12u);
     const char* names[] = {"Installation ID", "Device Name", "Encryption to Relay Password", "Controlling Listener IP",
                            "Encryption to Controlling Listener Password", "Orvik Drop Coordinates", "Orvik Drop Times",
-                           "VOSK Drop Coordinates", "VOSK Drop Times", "VOSK Armed", "ArduCopter ID Type", "ArduCopter ID"};
+                           "VOSK Drop Coordinates", "VOSK Drop Times", "VOSK Armed", "ArduCopter ID Type",
+                           "ArduCopter ID"};
     for (size_t i = 0; i < 12; i++) EXPECT_EQ(found[i].name, names[i]);
     EXPECT_EQ(found[0].data.size(), 32u);
     EXPECT_EQ(found[1].data.size(), 256u);

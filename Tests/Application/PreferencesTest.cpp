@@ -246,7 +246,8 @@ TEST(PreferencesText, HandWrittenLinesWithOddSpacingCaseAndValues) {
 
 TEST(PreferencesText, MalformedUtf8EndsALineAndLongLinesAreCut) {
     auto p = defaults();
-    std::string text = "Map style: da\xff" "rk\nUnits: Nautical (kn)\nRTSP URL: " + std::string(600, 'x') + "\nDeveloper mode: True";
+    std::string text = "Map style: da\xff" "rk\nUnits: Nautical (kn)\nRTSP URL: " + std::string(600, 'x') +
+                       "\nDeveloper mode: True";
     parseText(p.get(), text);
     EXPECT_EQ(std::string(p->mapStyle.text, p->mapStyle.length), "da");
     EXPECT_EQ(p->units, UnitsNauticalKn);

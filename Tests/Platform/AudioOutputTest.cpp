@@ -2,6 +2,7 @@
 // queued tone through SDL's "disk" driver, whose file is measured afterwards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -108,7 +109,8 @@ TEST(AudioThread, AOneKilohertzToneReachesTheDeviceAsOneKilohertz) {
     // silence, possible on a loaded machine) says nothing about the frequency and is passed over.
     size_t count = 2400;
     i32 measured = 0;
-    for (size_t from = first + 240; from + count < first + 0.38 * 48000 && from + count < samples.size(); from += count) {
+    size_t end = std::min<size_t>(first + (size_t)(0.38 * 48000), samples.size());
+    for (size_t from = first + 240; from + count < end; from += count) {
         i32 quiet = 0;
         bool gap = false;
         for (size_t i = from; i < from + count; i++) {
