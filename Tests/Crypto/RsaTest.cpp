@@ -2,6 +2,8 @@
 // on fresh keys of 2048, 3072 and 4096 bits: OpenSSL's signatures are accepted, altered ones refused.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <openssl/core_names.h>
+#include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
 #include <memory>
@@ -148,6 +150,65 @@ TEST(Rsa, AgainstOpenSslOnFreshKeys) {
         u8 digest[32] = {};
         EXPECT_FALSE(rsaVerifyPkcs1(&ours, SignatureHashSha256, digest, modulusBytes.data(), ours.modulusBytes));
     }
+}
+
+// A 2049-bit modulus: the PSS block is one byte shorter than the signature, whose first byte must
+// be zero. OpenSSL's key generation rounds to whole bytes, so the key is made from two primes here.
+TEST(Rsa, PssWithAModulusOneBitPastWholeBytes) {
+    BN_CTX* context = BN_CTX_new();
+    BIGNUM *p = BN_new(), *q = BN_new(), *n = BN_new(), *e = BN_new(), *d = nullptr, *phi = BN_new();
+    BN_set_word(e, 65537);
+    for (int attempt = 0; attempt < 50; attempt++) {
+        BN_generate_prime_ex(p, 1025, 0, nullptr, nullptr, nullptr);
+        BN_generate_prime_ex(q, 1024, 0, nullptr, nullptr, nullptr);  // top two bits set: 2049 bits
+        BN_mul(n, p, q, context);
+        if (BN_num_bits(n) != 2049) continue;
+        BIGNUM *p1 = BN_dup(p), *q1 = BN_dup(q);
+        BN_sub_word(p1, 1);
+        BN_sub_word(q1, 1);
+        BN_mul(phi, p1, q1, context);
+        BN_free(p1);
+        BN_free(q1);
+        d = BN_mod_inverse(nullptr, e, phi, context);
+        if (d) break;
+    }
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(BN_num_bits(n), 2049);
+    OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
+    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_N, n);
+    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_E, e);
+    OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_D, d);
+    OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(build);
+    EVP_PKEY_CTX* from = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+    EVP_PKEY* raw = nullptr;
+    EVP_PKEY_fromdata_init(from);
+    ASSERT_EQ(EVP_PKEY_fromdata(from, &raw, EVP_PKEY_KEYPAIR, params), 1);
+    OpenSslKey key(raw);
+    Bytes modulus(BN_num_bytes(n)), exponent = {1, 0, 1};
+    BN_bn2bin(n, modulus.data());
+    RsaPublicKey ours;
+    ASSERT_EQ(makeRsaPublicKey(&ours, modulus.data(), (u32)modulus.size(), exponent.data(), 3).length, 0);
+    EXPECT_EQ(ours.modulusBits, 2049u);
+    EXPECT_EQ(ours.modulusBytes, 257u);
+    std::mt19937_64 random(2049);
+    for (u32 hash : {SignatureHashSha256, SignatureHashSha384, SignatureHashSha512}) {
+        Bytes message = randomBytes(random, 100);
+        u8 digest[64];
+        u32 hashLength = signatureHashBytes(digest, hash, message.data(), message.size());
+        Bytes pss = opensslSign(key.get(), hash, message, (int)hashLength);
+        ASSERT_EQ(pss.size(), 257u);
+        EXPECT_EQ(pss[0] >> 1, 0);  // below the modulus
+        EXPECT_TRUE(rsaVerifyPss(&ours, hash, digest, (i32)hashLength, pss.data(), (u32)pss.size()));
+        Bytes pkcs1 = opensslSign(key.get(), hash, message, -1);
+        EXPECT_TRUE(rsaVerifyPkcs1(&ours, hash, digest, pkcs1.data(), (u32)pkcs1.size()));
+        digest[0] ^= 1;
+        EXPECT_FALSE(rsaVerifyPss(&ours, hash, digest, (i32)hashLength, pss.data(), (u32)pss.size()));
+    }
+    OSSL_PARAM_free(params);
+    OSSL_PARAM_BLD_free(build);
+    EVP_PKEY_CTX_free(from);
+    for (BIGNUM* b : {p, q, n, e, d, phi}) BN_free(b);
+    BN_CTX_free(context);
 }
 
 TEST(Rsa, KeysOutsideTheSupportedRangeAreRefused) {
