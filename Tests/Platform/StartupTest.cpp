@@ -2,8 +2,10 @@
 // version 4.3 or higher and ends with status 0 when its window is closed.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <string>
 
@@ -12,9 +14,16 @@ namespace {
 TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
     const char* display = std::getenv("DISPLAY");
     if (!display || !display[0]) GTEST_SKIP() << "no display";
+    // A network namespace of its own keeps the program's DNS look-ups off every real network, and a
+    // temporary home keeps its data folder out of the user's Documents.
+    if (std::system("unshare -n true > /dev/null 2>&1") != 0) GTEST_SKIP() << "no network namespace";
+    char pattern[] = "/tmp/orvik-startup-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string home = pattern;
     // Mesa's GL driver keeps allocations to the end of the process; its leaks are not ours to find.
-    std::string command = std::string("env ORVIK_EXIT_AFTER_FRAMES=30 ASAN_OPTIONS=detect_leaks=0 '") + ORVIK_BINARY_DIR +
-                          "/orvik' 2>&1";
+    std::string command = "env -u XDG_CONFIG_HOME HOME='" + home +
+                          "' ORVIK_EXIT_AFTER_FRAMES=30 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 unshare -n '" +
+                          ORVIK_BINARY_DIR + "/orvik' 2>&1";
     FILE* program = popen(command.c_str(), "r");
     ASSERT_NE(program, nullptr);
     std::string output;
@@ -22,6 +31,8 @@ TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
     size_t got;
     while ((got = fread(buffer, 1, sizeof(buffer), program)) > 0) output.append(buffer, got);
     int status = pclose(program);
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(WEXITSTATUS(status), 0) << output;
 
