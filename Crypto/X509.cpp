@@ -104,12 +104,15 @@ enum : u8 {
     kExtExtendedKeyUsage = 37,
 };
 
-#define OID_IS(reader, item, oid) itemIs(reader, item, oid, sizeof(oid))
+template <u32 N>
+bool oidIs(const DerReader* reader, const DerItem* item, const u8 (&oid)[N]) {
+    return itemIs(reader, item, oid, N);
+}
 
 u32 hashOfOid(const DerReader* r, const DerItem* oid) {
-    if (OID_IS(r, oid, kOidSha256)) return SignatureHashSha256;
-    if (OID_IS(r, oid, kOidSha384)) return SignatureHashSha384;
-    if (OID_IS(r, oid, kOidSha512)) return SignatureHashSha512;
+    if (oidIs(r, oid, kOidSha256)) return SignatureHashSha256;
+    if (oidIs(r, oid, kOidSha384)) return SignatureHashSha384;
+    if (oidIs(r, oid, kOidSha512)) return SignatureHashSha512;
     return SignatureHashNone;
 }
 
@@ -142,7 +145,7 @@ bool readPssParameters(DerReader* r, const DerItem* parameters, u32* hash, i32* 
         DerItem sequence, oid;
         if (!derExpect(&inner, 0x30, &sequence) || inner.position != inner.end) return false;
         DerReader mgf = readerInside(&inner, &sequence);
-        if (!derExpect(&mgf, 0x06, &oid) || !OID_IS(&mgf, &oid, kOidMgf1)) return false;
+        if (!derExpect(&mgf, 0x06, &oid) || !oidIs(&mgf, &oid, kOidMgf1)) return false;
         mgfHash = readHashAlgorithm(&mgf);
         if (mgf.position != mgf.end) return false;
     }
@@ -197,7 +200,7 @@ bool readSignatureAlgorithm(DerReader* r, X509Certificate* out) {
         out->signatureHash = k.hash;
         return true;
     }
-    if (OID_IS(&inner, &oid, kOidRsaPss)) {
+    if (oidIs(&inner, &oid, kOidRsaPss)) {
         u32 hash;
         i32 salt;
         if (hasParameters && readPssParameters(&inner, &parameters, &hash, &salt)) {
@@ -272,7 +275,7 @@ bool readPublicKey(DerReader* r, X509Certificate* out) {
     if (a.position != a.end) return false;
     DerSpan key = {bits.contentStart + 1, bits.length - 1};
     out->keyType = X509KeyUnknown;
-    if (OID_IS(&a, &oid, kOidRsaEncryption) || OID_IS(&a, &oid, kOidRsaPss)) {
+    if (oidIs(&a, &oid, kOidRsaEncryption) || oidIs(&a, &oid, kOidRsaPss)) {
         DerReader k{r->data, key.offset, key.offset + key.length};
         DerItem sequence;
         if (!derExpect(&k, 0x30, &sequence) || k.position != k.end) return false;
@@ -280,10 +283,10 @@ bool readPublicKey(DerReader* r, X509Certificate* out) {
         if (!readPositiveInteger(&numbers, &out->keyModulus) || !readPositiveInteger(&numbers, &out->keyExponent) ||
             numbers.position != numbers.end)
             return false;
-        out->keyType = OID_IS(&a, &oid, kOidRsaEncryption) ? X509KeyRsa : X509KeyRsaPss;
-    } else if (OID_IS(&a, &oid, kOidEcPublicKey) && hasParameters && parameters.tag == 0x06) {
-        u32 type = OID_IS(&a, &parameters, kOidP256) ? X509KeyEcP256
-                   : OID_IS(&a, &parameters, kOidP384) ? X509KeyEcP384
+        out->keyType = oidIs(&a, &oid, kOidRsaEncryption) ? X509KeyRsa : X509KeyRsaPss;
+    } else if (oidIs(&a, &oid, kOidEcPublicKey) && hasParameters && parameters.tag == 0x06) {
+        u32 type = oidIs(&a, &parameters, kOidP256) ? X509KeyEcP256
+                   : oidIs(&a, &parameters, kOidP384) ? X509KeyEcP384
                                                         : X509KeyUnknown;
         if (type != X509KeyUnknown) {
             u32 bytes = type == X509KeyEcP256 ? 32 : 48;
@@ -342,7 +345,7 @@ bool readExtendedKeyUsage(DerReader* r, X509Certificate* out) {
     out->hasExtendedKeyUsage = 1;
     while (e.position < e.end) {
         if (!derExpect(&e, 0x06, &oid)) return false;
-        if (OID_IS(&e, &oid, kOidServerAuth) || OID_IS(&e, &oid, kOidAnyExtendedKeyUsage)) out->serverAuth = 1;
+        if (oidIs(&e, &oid, kOidServerAuth) || oidIs(&e, &oid, kOidAnyExtendedKeyUsage)) out->serverAuth = 1;
     }
     return true;
 }
@@ -405,7 +408,7 @@ FixedString readExtensions(DerReader* r, const DerItem* explicitTag, X509Certifi
                 case kExtCertificatePolicies: break;  // nothing a client must act on
                 default: understood = false;
             }
-        } else if (!OID_IS(&x, &oid, kOidAuthorityInformationAccess)) {
+        } else if (!oidIs(&x, &oid, kOidAuthorityInformationAccess)) {
             understood = false;
         }
         if (!ok) return makeString("bad extension");
@@ -438,10 +441,9 @@ FixedString parseX509Certificate(X509Certificate* out, const u8* der, u32 length
     DerReader c = readerInside(&top, &certificate);
     if (!derExpect(&c, 0x30, &tbs)) return makeString("no TBSCertificate");
     out->tbs = wholeSpanOf(&tbs);
-    DerReader outerAlgorithm = c;
-    if (!readSignatureAlgorithm(&c, out)) return makeString("bad signature algorithm");
-    DerReader algorithmCopy = outerAlgorithm;
-    derNext(&algorithmCopy, &signatureAlgorithm);
+    DerReader peek = c;  // the outer AlgorithmIdentifier's bytes, compared with the signed one below
+    if (!derNext(&peek, &signatureAlgorithm) || !readSignatureAlgorithm(&c, out))
+        return makeString("bad signature algorithm");
     if (!derExpect(&c, 0x03, &signature) || c.position != c.end) return makeString("bad signature");
     if (signature.length < 1 || der[signature.contentStart] != 0) return makeString("bad signature");
     out->signature = DerSpan{signature.contentStart + 1, signature.length - 1};
