@@ -75,7 +75,9 @@ TEST(Geometry, PointInPolygonAgreesWithCrossingCountOnRandomPolygons) {
             double d = signedDistanceSquaredToPolygon(&p, ring.data(), n);
             EXPECT_EQ(d < 0, expected);
             Vec2F32 pf = {f32(p.x), f32(p.y)};
-            if (std::fabs(d) > 1e-8) EXPECT_EQ(pointInPolygonF32(pf, ringF32.data(), n), expected);
+            if (std::fabs(d) > 1e-8) {
+                EXPECT_EQ(pointInPolygonF32(pf, ringF32.data(), n), expected);
+            }
         }
     }
 }

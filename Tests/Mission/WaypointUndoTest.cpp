@@ -239,7 +239,9 @@ void expectSame(WaypointMissionEditor* editor, Model& model) {
         stack->erase(stack->begin(), stack->begin() + long(stack->size() - n));
         UndoRecord* newest = nullptr;
         for (UndoRecord* r = oldestUndoAction(ring); r; r = nextUndoAction(ring, r)) newest = r;
-        if (n) ASSERT_EQ(newest->operation, stack->back().operation);
+        if (n) {
+            ASSERT_EQ(newest->operation, stack->back().operation);
+        }
     }
     const char* undo = model.undo.empty() ? nullptr : inverseLabelOf(model.undo.back().operation);
     const char* redo = model.redo.empty() ? nullptr : doneLabelOf(model.redo.back().operation);
