@@ -142,6 +142,10 @@ static void takeFrame(MavlinkMessage* message, i32 headerLength, i32 payloadLeng
     std::memcpy(message->header, frame, (size_t)headerLength);
     message->checksum[0] = frame[headerLength + payloadLength];
     message->checksum[1] = frame[headerLength + payloadLength + 1];
+    i32 signatureLength = frameLength - (headerLength + payloadLength + 2);
+    message->signatureLength = (u8)signatureLength;
+    std::memset(message->signature, 0, sizeof(message->signature));
+    std::memcpy(message->signature, frame + headerLength + payloadLength + 2, (size_t)signatureLength);
     // Bytes behind the frame stay buffered for the next call.
     i32 rest = message->bytesBuffered - frameLength;
     if (rest > 0) {
@@ -267,6 +271,9 @@ MavlinkFrameCopy* copyMavlinkPayload(MavlinkFrameCopy* result, const MavlinkMess
     appendBytes(message->header, headerLength, &result->writer);
     appendBytes(message->payload, message->payloadLength <= 255 ? message->payloadLength : 255, &result->writer);
     appendBytes(message->checksum, 2, &result->writer);
+    // A signed frame without its signature would claim bytes that never follow.
+    i32 signatureLength = message->signatureLength <= kMavlinkSignatureBytes ? message->signatureLength : 0;
+    appendBytes(message->signature, signatureLength, &result->writer);
     return result;
 }
 

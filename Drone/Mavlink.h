@@ -45,6 +45,8 @@ struct MavlinkMessage {
     u8 headerLength;    // 6 or 10
     u8 header[kMavlink2HeaderBytes];
     u8 checksum[2];
+    u8 signatureLength;  // 13 for a signed MAVLink 2 frame, else 0
+    u8 signature[kMavlinkSignatureBytes];
 };
 
 // Takes bytes from position on until one whole frame with a known id and a correct checksum is in
@@ -79,7 +81,8 @@ LengthFieldMark beginMavlinkPacket(ByteWriter* writer, u8* sequence, u16 source,
 // overflow flag is set and no checksum is written.
 void finishMavlinkPacket(LengthFieldMark* mark, ByteWriter* writer);
 
-// A received frame kept as it arrived (header, payload, checksum) in a caller's fixed slot.
+// A received frame kept as it arrived (header, payload, checksum and any signature) in a caller's
+// fixed slot, so that it reads back as the same frame.
 struct MavlinkFrameCopy {
     u64 receiveTime;
     ByteWriter writer;  // over the slot; overflow set when the frame did not fit

@@ -11,7 +11,7 @@ enum AutopilotKind : u32 {
 constexpr i32 kStatusTextEntries = 256;
 constexpr i32 kStatusTextBytes = 51;  // zero-terminated; STATUSTEXT carries at most 50 characters
 constexpr i32 kRcChannelCount = 18;
-constexpr i32 kHeartbeatCopyBytes = 21;  // a version 2 HEARTBEAT frame: 10 + 9 + 2
+constexpr i32 kHeartbeatCopyBytes = 34;  // a signed version 2 HEARTBEAT frame: 10 + 9 + 2 + 13
 
 struct StatusTextEntry {
     u64 time;  // receive time, us

@@ -241,6 +241,12 @@ TEST(MavlinkReader, TrimmedSignedAndFlaggedFrames) {
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].id, 0u);
     EXPECT_EQ(found[1].id, 33u);
+    // The kept copy of a signed frame is the whole frame, signature included, and reads back.
+    Bytes whole(stream.begin(), stream.begin() + (long)signedFrame.size() + kMavlinkSignatureBytes);
+    EXPECT_EQ(found[0].frame, hexFromBytes(whole.data(), whole.size()));
+    std::vector<Parsed> again = parseAll(bytesFromHex(found[0].frame), 1);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].frame, found[0].frame);
 }
 
 TEST(MavlinkReader, OneMessagePerCallAndTheRestOnTheNext) {

@@ -44,12 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(!copy.writer.overflow);
             i64 body = message.headerLength + message.payloadLength;
             check(mavlinkU16(slot + body) == mavlinkCrc16(slot, 1, body, (u8)crcExtra));
-            if (!(slot[0] == kMavlink2Magic && (slot[2] & kMavlinkIncompatSigned))) {
-                MavlinkMessage again{};
-                parseMavlinkBytes(&again, slot, 0, (i32)copy.writer.length);
-                check(again.haveMessage && again.messageId == message.messageId && again.source == message.source);
-                check(std::memcmp(again.payload, message.payload, 255) == 0);
-            }
+            // Signed or not, the copy is the whole frame and reads back as the same message.
+            check(copy.writer.length == message.frameLength);
+            MavlinkMessage again{};
+            parseMavlinkBytes(&again, slot, 0, (i32)copy.writer.length);
+            check(again.haveMessage && again.messageId == message.messageId && again.source == message.source);
+            check(std::memcmp(again.payload, message.payload, 255) == 0);
+            check(again.signatureLength == message.signatureLength &&
+                  std::memcmp(again.signature, message.signature, kMavlinkSignatureBytes) == 0);
             TelemetryResult result;
             decodeTelemetryMessage(&result, &message, &vehicle, 1);
         }
