@@ -13,25 +13,13 @@
 #include <vector>
 
 #include "Decoders/Jpeg.h"
+#include "Tests/Decoders/DecoderTestFiles.h"
 
 namespace {
 
-using Bytes = std::vector<u8>;
-
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char name[] = "/tmp/orvik-jpeg-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using decodertest::Bytes;
+using decodertest::readFile;
+using decodertest::TempFolder;
 
 // A smooth picture with edges and some texture, written as a binary PPM.
 void writeSourcePpm(const std::string& path, i32 width, i32 height) {
@@ -168,7 +156,7 @@ Bytes mergeHuffmanSegments(const Bytes& f) {
 }
 
 TEST(Jpeg, BaselineSamplingsMatchLibjpeg) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     struct Case {
         const char* options;
         i32 width, height;
@@ -189,7 +177,7 @@ TEST(Jpeg, BaselineSamplingsMatchLibjpeg) {
 }
 
 TEST(Jpeg, GreyscaleChannelsAndSampling) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     for (const char* options : {"-baseline -grayscale", "-baseline -grayscale -sample 2x2"}) {
         SCOPED_TRACE(options);
         Bytes file = runCjpeg(folder, options, 67, 45);
@@ -214,7 +202,7 @@ TEST(Jpeg, GreyscaleChannelsAndSampling) {
 }
 
 TEST(Jpeg, ColourAsRgbaAndGreyAlphaWithAlignedRows) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     Bytes file = runCjpeg(folder, "-baseline -sample 2x2", 67, 45);
     Decoded rgb = decode(file, 3);
     Decoded rgba = decode(file, 4, 16);
@@ -240,7 +228,7 @@ TEST(Jpeg, ColourAsRgbaAndGreyAlphaWithAlignedRows) {
 }
 
 TEST(Jpeg, SixteenBitQuantisationTables) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     Bytes file = runCjpeg(folder, "-quality 3 -sample 2x2", 67, 45);
     bool sixteenBit = false;
     for (auto [offset, code] : segments(file)) {
@@ -251,7 +239,7 @@ TEST(Jpeg, SixteenBitQuantisationTables) {
 }
 
 TEST(Jpeg, MergedHuffmanSegmentDefinesEveryTable) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     Bytes file = runCjpeg(folder, "-baseline -sample 2x2", 67, 45);
     Bytes merged = mergeHuffmanSegments(file);
     i32 dhtCount = 0;
@@ -265,7 +253,7 @@ TEST(Jpeg, MergedHuffmanSegmentDefinesEveryTable) {
 }
 
 TEST(Jpeg, SingleComponentScansUseTheComponentGrid) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     std::ofstream(folder.file("scans.txt")) << "0;\n1;\n2;\n";
     Bytes file = runCjpeg(folder, "-sample 2x2 -scans '" + folder.file("scans.txt") + "'", 67, 45);
     i32 scans = 0;
@@ -275,7 +263,7 @@ TEST(Jpeg, SingleComponentScansUseTheComponentGrid) {
 }
 
 TEST(Jpeg, PillowFiles) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     std::string script = "from PIL import Image\n"
                          "im = Image.new('RGB', (50, 37))\n"
                          "im.putdata([((x * 5) % 256, (y * 7) % 256, (x * y) % 256) for y in range(37) for x in range(50)])\n"
@@ -294,7 +282,7 @@ TEST(Jpeg, PillowFiles) {
 }
 
 TEST(Jpeg, UnsupportedCodingsAreReported) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     Bytes progressive = runCjpeg(folder, "-progressive", 67, 45);
     EXPECT_EQ(errorText(decode(progressive, 3).result), "Unsupported frame type 0xC2.");
     Bytes arithmetic = runCjpeg(folder, "-arithmetic", 67, 45);
@@ -304,7 +292,7 @@ TEST(Jpeg, UnsupportedCodingsAreReported) {
 }
 
 TEST(Jpeg, HeaderAndTruncationMessages) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     Bytes file = runCjpeg(folder, "-baseline -sample 2x2", 67, 45);
     ImageResult r{};
     u8 pixels[16];
@@ -332,7 +320,7 @@ TEST(Jpeg, HeaderAndTruncationMessages) {
 }
 
 TEST(Jpeg, SmallBufferIsReportedButTheFileIsStillRead) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     Bytes file = runCjpeg(folder, "-baseline -sample 2x2", 67, 45);
     Decoded small = decode(file, 4, 4, 1000);
     EXPECT_EQ(errorText(small.result),
@@ -347,7 +335,7 @@ TEST(Jpeg, SmallBufferIsReportedButTheFileIsStillRead) {
 
 // Malformed tables and factors must be refused without reading or writing out of bounds.
 TEST(Jpeg, MalformedTablesAreRefused) {
-    TempFolder folder;
+    TempFolder folder("jpeg");
     Bytes file = runCjpeg(folder, "-baseline -sample 2x2", 67, 45);
     size_t sof = 0, dht = 0, dqt = 0, sos = 0;
     for (auto [offset, code] : segments(file)) {

@@ -62,8 +62,12 @@ void expectMatchesReference(const std::vector<JsonToken>& tokens, const std::vec
         const auto& line = lines[i];
         ASSERT_EQ(t.kind, (u32)std::stoi(line[0])) << keyOf(t);
         EXPECT_EQ(keyOf(t), jsonxmltest::fromHex(line[1]));
-        if (t.kind == JsonString) EXPECT_EQ(unescape(t), jsonxmltest::fromHex(line[2]));
-        if (t.kind == JsonBoolean) EXPECT_EQ(t.boolean, (u32)std::stoi(line[2]));
+        if (t.kind == JsonString) {
+            EXPECT_EQ(unescape(t), jsonxmltest::fromHex(line[2]));
+        }
+        if (t.kind == JsonBoolean) {
+            EXPECT_EQ(t.boolean, (u32)std::stoi(line[2]));
+        }
         if (t.kind == JsonNumber) {
             if (line[2][0] == 'i') {
                 i64 expected = std::stoll(line[2].substr(1));

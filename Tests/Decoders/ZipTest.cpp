@@ -14,29 +14,14 @@
 #include "Decoders/Checksum.h"
 #include "Decoders/Inflate.h"
 #include "Decoders/Zip.h"
+#include "Tests/Decoders/DecoderTestFiles.h"
 
 namespace {
 
-using Bytes = std::vector<u8>;
-
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char name[] = "/tmp/orvik-zip-XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempFolder() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-};
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const Bytes& data) {
-    std::ofstream(path, std::ios::binary).write((const char*)data.data(), (std::streamsize)data.size());
-}
+using decodertest::Bytes;
+using decodertest::readFile;
+using decodertest::TempFolder;
+using decodertest::writeFile;
 
 int run(const std::string& command) { return std::system(command.c_str()); }
 
@@ -136,7 +121,7 @@ void expectListingMatches(const TempFolder& folder, const std::string& archive,
 }
 
 TEST(Zip, InfoZipArchivesListAndExtract) {
-    TempFolder folder;
+    TempFolder folder("zip");
     auto files = makeSourceTree(folder);
     std::string src = folder.file("src");
     ASSERT_EQ(run("cd '" + src + "' && zip -q -X -0 -r '" + folder.file("stored.zip") + "' ."), 0);
@@ -152,7 +137,7 @@ TEST(Zip, InfoZipArchivesListAndExtract) {
 }
 
 TEST(Zip, PythonStreamingArchivesWithDataDescriptors) {
-    TempFolder folder;
+    TempFolder folder("zip");
     auto files = makeSourceTree(folder);
     std::string script = folder.file("stream.py");
     std::ofstream(script) << "import io, sys, zipfile\n"
@@ -216,7 +201,7 @@ Bytes writeArchiveTwoPass(const std::vector<std::pair<std::string, Bytes>>& entr
 }
 
 TEST(Zip, WrittenArchivesPassUnzipAndPython) {
-    TempFolder folder;
+    TempFolder folder("zip");
     auto files = makeSourceTree(folder);
     std::vector<std::pair<std::string, Bytes>> entries(files.begin(), files.end());
     entries.push_back({"files/", {}});
