@@ -6,13 +6,6 @@ constexpr i32 kPolygonPointCapacity = 8;
 
 f32 channel(Color color, i32 shift) { return (f32)((color >> shift) & 0xFF) / 255.0f; }
 
-void colorToFloats(Color color, f32 out[4]) {
-    out[0] = channel(color, 0);
-    out[1] = channel(color, 8);
-    out[2] = channel(color, 16);
-    out[3] = channel(color, 24);
-}
-
 // Triangle t of a batch filled from the end of its index list.
 void writeBackwardTriangle(u16* indices, i32 triangleCapacity, i32 t, i32 a, i32 b, i32 c) {
     u16* triple = indices + 3 * (i64)(triangleCapacity - 1 - t);
@@ -92,6 +85,13 @@ f64 dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 Vec3 sub(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
 }  // namespace
+
+void colorToFloats(Color color, f32 out[4]) {
+    out[0] = channel(color, 0);
+    out[1] = channel(color, 8);
+    out[2] = channel(color, 16);
+    out[3] = channel(color, 24);
+}
 
 f32 polygonArea2(const Vec2F32* points, i32 count) {
     f32 sum = 0;

@@ -59,6 +59,9 @@ ClippedSegment clipSegmentToPlane(const ClipPlane& plane, Vec3 p0, Vec3 p1);
 // |x| < a y and |z| < b y, where tangents = {a, b}.
 ClippedSegment clipSegmentToFrustumSides(const f64 tangents[2], Vec3 p0, Vec3 p1);
 
+// The colour as red, green, blue and alpha from 0 to 1.
+void colorToFloats(Color color, f32 out[4]);
+
 // Linear mix per channel, rounded half up; t <= 0 gives a, t >= 1 gives b.
 Color blendColor(Color a, Color b, f32 t);
 

@@ -2,15 +2,6 @@
 
 namespace {
 
-f32 byteToUnit(Color color, i32 shift) { return (f32)((color >> shift) & 0xFF) / 255.0f; }
-
-void colorToFloats(Color color, f32 out[4]) {
-    out[0] = byteToUnit(color, 0);
-    out[1] = byteToUnit(color, 8);
-    out[2] = byteToUnit(color, 16);
-    out[3] = byteToUnit(color, 24);
-}
-
 f32 textScale(const TextStyle& style, const FontRecord* font) { return style.size / (f32)fontLineHeight(font); }
 
 // Toward zero onto a whole pixel; positions beyond a billion pixels (or not numbers) are held there.
