@@ -1,5 +1,7 @@
 #include "Application/AppUpdate.h"
 
+#include "Crypto/TrustStore.h"
+
 #include <cstring>
 #include <initializer_list>
 
@@ -188,6 +190,9 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     FileReadTable* reads = &platform->fileReads;
     ImageSlotTable* slots = &ui->imageSlots;
 
+    // The system's certificate authorities, read once through the file thread; until they are in,
+    // HTTPS connections are refused with a message rather than trusted blindly.
+    loadProgramTrustStore(reads);
     downloadFiles(&app->downloadPool, &app->dnsResolver, app->downloadSockets, (i32)kDownloadSockets);
     app->preferencesSaved = updatePreferences(preferences, &app->preferencesState, platform);
     app->cacheLoadedThisRun = (u32)updateAppCache(app, &app->appCache, platform);
