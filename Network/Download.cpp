@@ -31,9 +31,16 @@ void freeBuffer(DownloadSlot* slot) {
     slot->data = nullptr;
 }
 
+// More than five queries went unanswered, the last of them with its full second to be answered
+// (or a further query has gone out meanwhile).
+bool dnsGaveUp(const DnsLookup* lookup, u64 now) {
+    return lookup->attempts > kDownloadDnsAttempts + 1 ||
+           (lookup->attempts > kDownloadDnsAttempts && now - lookup->lastSendTime > kDnsResendInterval);
+}
+
 // Step 1: the addresses of waiting slots; returns the host that no lookup holds yet (of several,
 // the highest-numbered slot's), or null.
-const FixedString* findAddresses(DownloadPool* pool, DnsResolver* resolver) {
+const FixedString* findAddresses(DownloadPool* pool, DnsResolver* resolver, u64 now) {
     const FixedString* pendingHost = nullptr;
     for (i32 i = 0; i < kDownloadSlots; i++) {
         DownloadSlot* slot = &pool->slots[i];
@@ -62,7 +69,7 @@ const FixedString* findAddresses(DownloadPool* pool, DnsResolver* resolver) {
         } else if (lookup->failed) {
             // A name that cannot be asked for at all: its lookup is never sent.
             fail(slot, FileStatusBadPathSyntax, lookup->message);
-        } else if (lookup->attempts > kDownloadDnsAttempts) {
+        } else if (dnsGaveUp(lookup, now)) {
             fail(slot, FileStatusNotFound, makeString("No response from DNS servers (check your internet connection)"));
         }
     }
@@ -230,16 +237,16 @@ DownloadSlot* startDownload(const ByteWriter* url, const FixedString* user, cons
 
 void downloadFiles(DownloadPool* pool, DnsResolver* resolver, Socket sockets[], i32 connectionCount) {
     ProfilingScope scope("Download Files");
-    const FixedString* pendingHost = findAddresses(pool, resolver);
+    u64 now = pool->clock ? pool->clock() : getMicroseconds();
+    const FixedString* pendingHost = findAddresses(pool, resolver, now);
 
     DnsLookup* lookup = &resolver->lookups[kDnsDownloadLookup];
     if (lookup->hostName.length == 0 || isDnsLookupResolved(lookup) || lookup->noSuchName || lookup->failed ||
-        lookup->attempts > kDownloadDnsAttempts) {
+        dnsGaveUp(lookup, now)) {
         FixedString none{};
         startDnsLookup(pendingHost ? pendingHost : &none, lookup);
     }
 
-    u64 now = pool->clock ? pool->clock() : getMicroseconds();
     i32 count = connectionCount < kDownloadConnections ? connectionCount : kDownloadConnections;
     for (i32 c = 0; c < count; c++) {
         stepConnection(pool, c, &sockets[c], now);
