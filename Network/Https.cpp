@@ -15,11 +15,7 @@ bool sameHostAndAddress(const HttpsGetOperation* op, const FixedString* host, co
     if (op->host->length != host->length || memcmp(op->host->text, host->text, host->length) != 0) {
         return false;
     }
-    const AddressRecord* old = op->address;
-    if (old->port != address->port || old->family != address->family || memcmp(old->address, address->address, 4) != 0) {
-        return false;
-    }
-    return address->family == 4 || memcmp(old->address + 4, address->address + 4, 12) == 0;
+    return sameEndpoint(op->address, address);
 }
 
 // Characters a request target may carry as they are; "%" is taken as the start of an escape the

@@ -92,6 +92,15 @@ void failClient(Socket* socket, i32 index, const char* format, i32 code) {
     publishSocketStatus(socket, &socket->status);
 }
 
+// A send that failed on a TCP server client ends that client's connection only.
+void failClientsOnHandle(Socket* socket, i32 handle, i32 code) {
+    for (i32 i = 0; i < kSocketPeers; i++) {
+        if ((socket->peerMask & (1ull << i)) && socket->clientHandles[i] == handle) {
+            failClient(socket, i, "Error writing packet: @", code);
+        }
+    }
+}
+
 enum SendOutcome { SendDone, SendStopped, SendFailed };
 
 // Sends the queued packets that the system takes now; a stream keeps its partly sent packet in
@@ -109,11 +118,7 @@ SendOutcome sendQueuedPackets(Socket* socket, SocketResult* out) {
         }
         if (code != 0) {
             if (socket->mode == SocketModeTcpServer) {
-                for (i32 i = 0; i < kSocketPeers; i++) {
-                    if ((socket->peerMask & (1ull << i)) && socket->clientHandles[i] == socket->sendHandle) {
-                        failClient(socket, i, "Error writing packet: @", code);
-                    }
-                }
+                failClientsOnHandle(socket, socket->sendHandle, code);
                 // Closing the client gave up the packet; any other way, it is given up here.
                 if (socket->sendHandle >= 0) {
                     dropOldestQueuedPacket(queue);
@@ -175,11 +180,7 @@ SendOutcome sendQueuedPackets(Socket* socket, SocketResult* out) {
         }
         if (code != 0) {
             if (socket->mode == SocketModeTcpServer) {
-                for (i32 i = 0; i < kSocketPeers; i++) {
-                    if ((socket->peerMask & (1ull << i)) && socket->clientHandles[i] == handle) {
-                        failClient(socket, i, "Error writing packet: @", code);
-                    }
-                }
+                failClientsOnHandle(socket, handle, code);
                 dropOldestQueuedPacket(queue);
                 continue;
             }
