@@ -1,7 +1,5 @@
 #include "Application/AppUpdate.h"
 
-#include "Crypto/TrustStore.h"
-
 #include <cstring>
 #include <initializer_list>
 
@@ -9,6 +7,7 @@
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
 #include "Core/Profiler.h"
+#include "Crypto/TrustStore.h"
 #include "Crypto/X25519.h"
 #include "Platform/Platform.h"
 #include "Platform/Random.h"
