@@ -5,6 +5,11 @@
 // first 3 x triangleCount indices; a backward batch keeps triangle t at the t-th triple counted from
 // the end of the index area and the renderer draws the last 3 x triangleCount indices, so at equal
 // depth the first-added shape of a backward batch ends up on top.
+//
+// Every fragment that is drawn writes its depth, also where a rectangle's fill is fully transparent
+// (the rectangle program discards only outside its crop and its rounded edge). So an image that must
+// show through the inside of a frame goes into a batch drawn before the rectangles
+// (textured2dUnder), not into one drawn after them at a smaller depth.
 #pragma once
 #include "Core/Types.h"
 

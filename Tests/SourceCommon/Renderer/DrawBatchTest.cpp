@@ -91,6 +91,22 @@ TEST_F(DrawBatches, AtEqualDepthALaterBatchLiesOverAnEarlierOne) {
     EXPECT_TRUE(colorNear(at(20, 60), 0xFFFFFFFF));
 }
 
+TEST_F(DrawBatches, ATransparentRectangleTakesItsDepthSoImagesMeantToShowThroughGoUnderIt) {
+    // A frame with a fully transparent inside, nearer than the image: drawn before the widgets'
+    // image batch it hides the image there; the image batch drawn before the rectangles shows.
+    std::vector<u8> red = {255, 0, 0, 255};
+    i32 id = allocImageSlot(red.data(), 1, 1, ImageFormatRgba, &ui->imageSlots);
+    ASSERT_GE(id, 1);
+    addColoredRect(&ui->batches.coloredRect, 0, 0, 160, 120, 0.6f, 0x00FFFFFF, kGreen, 4, 0, kWidth, kHeight);
+    addTexturedQuad(&ui->batches.textured2d, 10, 20, 70, 100, 0.5f, slotTextureKey(id), 1, 1, 0, 4, kWidth, kHeight);
+    addTexturedQuad(&ui->batches.textured2dUnder, 90, 20, 150, 100, 0.5f, slotTextureKey(id), 1, 1, 0, 4, kWidth,
+                    kHeight);
+    runHarnessFrame(&harness);
+    EXPECT_TRUE(colorNear(at(2, 60), kGreen));    // the frame's outline
+    EXPECT_TRUE(colorNear(at(40, 60), kBlack));   // hidden behind the transparent inside
+    EXPECT_TRUE(colorNear(at(120, 60), kRed));    // under the rectangles: shows through
+}
+
 TEST_F(DrawBatches, ForwardBatchesPutTheLastShapeOnTopBackwardBatchesTheFirst) {
     addColored2dQuad(&ui->batches.colored2d, 0, 0, 80, 120, 0.5f, kRed);
     addColored2dQuad(&ui->batches.colored2d, 0, 0, 80, 120, 0.5f, kGreen);
