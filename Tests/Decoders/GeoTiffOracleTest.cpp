@@ -12,30 +12,6 @@ using namespace geotifftest;
 
 namespace {
 
-const f64 kWorld[4] = {-180.0, 180.0, -90.0, 90.0};
-
-struct ParsedRaster {
-    ElevationRaster raster{};
-    u8 progress = 0;
-    ~ParsedRaster() { releaseElevationRaster(&raster); }
-};
-
-void parseBytes(ParsedRaster* parsed, const std::vector<u8>& bytes, i64 budget = 1 << 30, const f64* area = kWorld) {
-    parseGeoTiff(&parsed->raster, bytes.data(), (i64)bytes.size(), budget, 4, area, &parsed->progress);
-}
-
-u32 storedWord(const ElevationRaster& r, u32 row, u32 column) {
-    const u8* p = r.samples + (u64)row * r.rowStride + column * 4;
-    return (u32)p[0] | (u32)p[1] << 8 | (u32)p[2] << 16 | (u32)p[3] << 24;
-}
-
-f32 storedValue(const ElevationRaster& r, u32 row, u32 column) {
-    u32 word = storedWord(r, row, column);
-    f32 value;
-    std::memcpy(&value, &word, 4);
-    return value;
-}
-
 std::string filePath(const std::string& name) { return oracleFolder() + "/" + name; }
 
 struct ReadableCase {

@@ -9,27 +9,6 @@ using namespace geotifftest;
 
 namespace {
 
-const f64 kWorld[4] = {-180.0, 180.0, -90.0, 90.0};
-
-struct ParsedRaster {
-    ElevationRaster raster{};
-    u8 progress = 77;
-    ~ParsedRaster() { releaseElevationRaster(&raster); }
-    std::string error() const { return std::string(raster.error.text, raster.error.length); }
-};
-
-void parseBytes(ParsedRaster* parsed, const std::vector<u8>& bytes, i64 budget = 1 << 20, const f64* area = kWorld) {
-    parseGeoTiff(&parsed->raster, bytes.data(), (i64)bytes.size(), budget, 4, area, &parsed->progress);
-}
-
-f32 sampleAt(const ElevationRaster& r, u32 row, u32 column) {
-    const u8* p = r.samples + (u64)row * r.rowStride + column * 4;
-    u32 word = (u32)p[0] | (u32)p[1] << 8 | (u32)p[2] << 16 | (u32)p[3] << 24;
-    f32 value;
-    std::memcpy(&value, &word, 4);
-    return value;
-}
-
 // 4 × 3 samples, value = 10 × row + column + 0.5.
 std::vector<f32> gridValues(u32 width = 4, u32 height = 3) {
     std::vector<f32> values;
@@ -89,7 +68,7 @@ void expectGrid(const ElevationRaster& r, u32 width = 4, u32 height = 3) {
     ASSERT_EQ(r.height, height);
     for (u32 row = 0; row < height; row++) {
         for (u32 column = 0; column < width; column++) {
-            EXPECT_EQ(sampleAt(r, row, column), 10.0f * row + column + 0.5f) << row << "," << column;
+            EXPECT_EQ(storedValue(r, row, column), 10.0f * row + column + 0.5f) << row << "," << column;
         }
     }
 }
@@ -341,7 +320,7 @@ TEST(GeoTiffSamples, LeavesStripsOutsideTheWindowUndecoded) {
     ASSERT_EQ(parsed.raster.height, 2u);
     for (u32 row = 0; row < 2; row++) {
         for (u32 column = 0; column < 4; column++) {
-            EXPECT_EQ(sampleAt(parsed.raster, row, column), 10.0f * (row + 2) + column + 0.5f);
+            EXPECT_EQ(storedValue(parsed.raster, row, column), 10.0f * (row + 2) + column + 0.5f);
         }
     }
     EXPECT_DOUBLE_EQ(parsed.raster.georeference.north, 48.0);

@@ -11,8 +11,39 @@
 #include <vector>
 
 #include "Core/Types.h"
+#include "Decoders/GeoTiff.h"
+#include "Map/ElevationRaster.h"
 
 namespace geotifftest {
+
+const f64 kWorld[4] = {-180.0, 180.0, -90.0, 90.0};
+
+// A raster read by parseGeoTiff and released at the end of its scope. The progress byte starts at a
+// value the reader must overwrite.
+struct ParsedRaster {
+    ElevationRaster raster{};
+    u8 progress = 77;
+    ~ParsedRaster() { releaseElevationRaster(&raster); }
+    std::string error() const { return std::string(raster.error.text, raster.error.length); }
+};
+
+inline void parseBytes(ParsedRaster* parsed, const std::vector<u8>& bytes, i64 budget = 1 << 30,
+                       const f64* area = kWorld) {
+    parseGeoTiff(&parsed->raster, bytes.data(), (i64)bytes.size(), budget, 4, area, &parsed->progress);
+}
+
+// The stored sample at row and column as its little-endian 32-bit word.
+inline u32 storedWord(const ElevationRaster& r, u32 row, u32 column) {
+    const u8* p = r.samples + (u64)row * r.rowStride + column * 4;
+    return (u32)p[0] | (u32)p[1] << 8 | (u32)p[2] << 16 | (u32)p[3] << 24;
+}
+
+inline f32 storedValue(const ElevationRaster& r, u32 row, u32 column) {
+    u32 word = storedWord(r, row, column);
+    f32 value;
+    std::memcpy(&value, &word, 4);
+    return value;
+}
 
 enum : u16 { kShort = 3, kLong = 4, kAscii = 2, kDouble = 12, kLong8 = 16 };
 

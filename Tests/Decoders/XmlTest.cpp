@@ -75,7 +75,9 @@ TEST(Xml, TokensEqualThoseOfAPythonSaxWalker) {
                 EXPECT_EQ(slice(t.name, t.nameLength), jsonxmltest::fromHex(line[3]));
                 EXPECT_EQ(decoded(t.value, t.valueLength), jsonxmltest::fromHex(line[4]));
             }
-            if (t.kind == XmlText) EXPECT_EQ(decoded(t.name, t.nameLength), jsonxmltest::fromHex(line[3]));
+            if (t.kind == XmlText) {
+                EXPECT_EQ(decoded(t.name, t.nameLength), jsonxmltest::fromHex(line[3]));
+            }
         }
     }
 }

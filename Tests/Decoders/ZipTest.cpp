@@ -114,8 +114,12 @@ void expectListingMatches(const TempFolder& folder, const std::string& archive,
         EXPECT_EQ(data.size(), manifest[i].size);
         EXPECT_EQ(crc32(data.data(), (i64)data.size()), manifest[i].crc);
         auto original = files.find(nameOf(e));
-        if (original != files.end()) EXPECT_EQ(data, original->second);
-        if (!nameOf(e).empty() && nameOf(e).back() == '/') EXPECT_TRUE(data.empty());
+        if (original != files.end()) {
+            EXPECT_EQ(data, original->second);
+        }
+        if (!nameOf(e).empty() && nameOf(e).back() == '/') {
+            EXPECT_TRUE(data.empty());
+        }
     }
     delete dir;
 }
