@@ -275,6 +275,9 @@ bool receivePacket(Socket* socket, SocketResult* out, u64 now) {
     if (code == kSocketErrorWouldBlock) {
         return true;
     }
+    if (code == kSocketErrorMessageSize && !isStream(socket->mode)) {
+        return true;  // a datagram larger than the receive buffer is dropped, never delivered cut short
+    }
     if (code == 0 && received == 0 && socket->mode == SocketModeTcpClient) {
         // The server closed the connection: as lost as after a reset, and reconnected the same way.
         code = kSocketErrorConnectionReset;

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #ifndef IPV6_HDRINCL
@@ -280,11 +281,19 @@ i32 platformSocketReceive(i32 handle, u8* buffer, u32 capacity, u8* sourceAddres
         return code;
     }
     sockaddr_storage address;
-    socklen_t length = sizeof(address);
     std::memset(&address, 0, sizeof(address));
-    ssize_t result = recvfrom(handle, buffer, capacity, MSG_DONTWAIT, (sockaddr*)&address, &length);
+    iovec part{buffer, capacity};
+    msghdr header{};
+    header.msg_name = &address;
+    header.msg_namelen = sizeof(address);
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    ssize_t result = recvmsg(handle, &header, MSG_DONTWAIT);
     if (result < 0) {
         return lastError();
+    }
+    if (header.msg_flags & MSG_TRUNC) {
+        return kSocketErrorMessageSize;  // the datagram did not fit; its cut-off head is not the packet
     }
     fromSystemAddress(&address, sourceAddress28);
     *received = (u32)result;

@@ -60,7 +60,8 @@ i32 platformSocketConnect(i32 handle, const u8* address28);
 // Sends what the system takes now (*sent may be less than length on a stream). address28 null:
 // the connected peer. Never raises SIGPIPE.
 i32 platformSocketSend(i32 handle, const u8* data, u32 length, const u8* address28, u32* sent);
-// Nothing waiting: kSocketErrorWouldBlock. A stream whose peer closed gives 0 and *received 0.
+// Nothing waiting: kSocketErrorWouldBlock. A stream whose peer closed gives 0 and *received 0. A
+// datagram larger than capacity is taken and given up: kSocketErrorMessageSize.
 i32 platformSocketReceive(i32 handle, u8* buffer, u32 capacity, u8* sourceAddress28, u32* received);
 void platformSocketClose(i32 handle);
 

@@ -162,6 +162,18 @@ TEST_F(UdpFixture, DropsAPacketThatOverflowedItsSlot) {
     EXPECT_EQ(peerCommand(&peer, "recvfrom " + python.first), std::to_string(socket->localPort) + " " + hexOfText("fits"));
 }
 
+TEST_F(UdpFixture, DropsADatagramLargerThanTheReceiveBuffer) {
+    step();
+    auto python = pythonUdp();
+    std::string port = std::to_string(socket->localPort);
+    peerCommand(&peer, "sendto " + python.first + " " + port + " " + hexOfText(std::string(kSocketReceiveBytes + 1, 'x')));
+    peerCommand(&peer, "sendto " + python.first + " " + port + " " + hexOfText("after"));
+    ASSERT_TRUE(receive());
+    EXPECT_EQ(std::string((const char*)result.data, result.length), "after");
+    EXPECT_EQ(socket->state, (u32)SocketStateReady);
+    EXPECT_EQ(result.reset, 0u);
+}
+
 TEST_F(UdpFixture, ReportsAPortInUseOnEveryStep) {
     auto python = pythonUdp();
     for (int i = 0; i < 3; i++) {
