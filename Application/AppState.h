@@ -112,7 +112,8 @@ struct AppState {
     RelayHostIdentity relayHostIdentity;
     SecureLinkClientIdentity secureLinkClientIdentity;
     ArduCopterId arduCopterId;
-    FlightLogSession flightLog;
+    FlightLogger flightLogger;
+    u32 forceLogging;  // nonzero keeps a log open whatever the flight state
     ElevationMapLoader elevationMapLoader;
     WaypointMissionEditor waypointMissionEditor;
     TransectRegion transectRegion;

@@ -112,10 +112,10 @@ i32 updateAreaOfInterest(AppState* app, u64 now) {
     return 1;
 }
 
-i32 decideLogging(const VehicleState* vehicle, FlightLogSession* session, const ElevationMapLoader* loader, u64 now) {
+i32 decideLogging(const VehicleState* vehicle, FlightLogger* logger, const ElevationMapLoader* loader, u64 now) {
     if (now < vehicle->lastHeardTime || now - vehicle->lastHeardTime >= kVehicleSilentForLogging) return 0;
     if (vehicle->landedState >= 2) return 1;
-    if (!session->logger.open) return 0;
+    if (!logger->open) return 0;
 
     bool moving = false;
     for (f64 v : {vehicle->velocityNorth, vehicle->velocityEast, vehicle->velocityDown}) {
@@ -135,8 +135,8 @@ i32 decideLogging(const VehicleState* vehicle, FlightLogSession* session, const 
     f64 altitudeAboveTakeoff = vehicle->globalPosition.relativeAltitude + vehicle->altitudeOffset;
     f64 height = (f64)referenceGround + altitudeAboveTakeoff - vehicleGround;
     if (height > kLoggingHeightAboveGround) {
-        if (session->highAboveGroundSince == 0) session->highAboveGroundSince = (i64)now;
-        if ((i64)now - session->highAboveGroundSince < (i64)kHighAboveGroundHold) return 1;
+        if (logger->highAboveGroundSince == 0) logger->highAboveGroundSince = (i64)now;
+        if ((i64)now - logger->highAboveGroundSince < (i64)kHighAboveGroundHold) return 1;
         return moving ? 1 : 0;
     }
     return moving ? 1 : 0;
@@ -151,8 +151,8 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     std::memset(&app->screenStack, 0, sizeof(app->screenStack));
     app->screenStack.depth = 1;
     app->screenStack.screens[0] = mainScreen;
-    app->flightLog.fileSystem = &platform->fileJobs;
-    app->orvikGeofence.flightLogger = &app->flightLog;
+    app->flightLogger.fileJobs = &platform->fileJobs;
+    app->orvikGeofence.flightLogger = &app->flightLogger;
 
     std::memcpy(app->installationId, next, 32);
     next += 32;
@@ -224,7 +224,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         relaySocket = nullptr;
     }
     if (preferences->droneConnection == DroneConnectionIp || app->simulatorRunning) {
-        ProfilingScope scope("Control Drone");
+        // controlDrone opens its own profiling region.
         DroneLinkInputs inputs{};
         inputs.droneSocket = &app->droneSocket;
         inputs.cameraSocket = &app->cameraSocket;
@@ -232,7 +232,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.simulatorPort = app->simulatorRunning ? app->simulatorSocket.localPort : 0;
         inputs.preferences = preferences;
         inputs.relayHost = relaySocket ? &app->relayHost : nullptr;
-        inputs.flightLogger = &app->flightLog.logger;
+        inputs.flightLogger = &app->flightLogger;
         inputs.elevation = lookUpElevation;
         inputs.elevationContext = &app->elevationMapLoader;
         inputs.soundQueue = &app->sound.queue;
@@ -247,10 +247,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     }
     controlQvVideoStream(&app->qvVideoSocket, &app->videoRelaySocket, &app->relayHostIdentity,
                          &app->secureLinkClientIdentity, &app->qvVideoStream, &app->h264Stream, preferences, slots,
-                         &app->flightLog.logger);
+                         &app->flightLogger);
     controlRtspVideoStream(&app->rtspSocket, &app->rtpSocket, &app->rtcpSocket, &app->videoRelaySocket,
                            &app->relayHostIdentity, &app->rtspClient, &app->h264Stream, preferences, slots,
-                           &app->flightLog.logger);
+                           &app->flightLogger);
     processH264DecoderOutput(slots);
 
     updateAreaOfInterest(app, now);
@@ -267,12 +267,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     updateRasterOverlayLoader(reads, &platform->fileJobs, &platform->pdfPages, &platform->jobQueue,
                               &app->rasterOverlayLoader, preferences, slots);
 
-    FlightLogSession* session = &app->flightLog;
-    i32 logging = decideLogging(&app->droneConnection.vehicle, session, &app->elevationMapLoader, now);
-    if (session->registeredCount < kMaxRegisteredLogRecords && app->orvikGeofence.logRecordData) {
-        session->registered[session->registeredCount++] = &app->orvikGeofence.logRecordData;
-    }
-    updateFlightLogger(session, app->installationId, platform, preferences, logging || session->forceLogging,
+    FlightLogger* logger = &app->flightLogger;
+    i32 logging = decideLogging(&app->droneConnection.vehicle, logger, &app->elevationMapLoader, now);
+    registerFlightLogEntry(logger, &app->orvikGeofence.logEntry);
+    updateFlightLogger(logger, app->installationId, platform, preferences, logging || app->forceLogging,
                        app->preferencesSaved);
     updateFlightLogList(&app->flightLogList, reads, &platform->jobQueue, slots);
 

@@ -32,4 +32,4 @@ i32 updateAreaOfInterest(AppState* app, u64 now);
 
 // Whether the flight is being logged this frame (before forceLogging): the vehicle heard within the
 // last minute and in the air, or, with a log open, still high above the ground or moving.
-i32 decideLogging(const VehicleState* vehicle, FlightLogSession* session, const ElevationMapLoader* loader, u64 now);
+i32 decideLogging(const VehicleState* vehicle, FlightLogger* logger, const ElevationMapLoader* loader, u64 now);

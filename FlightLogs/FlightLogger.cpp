@@ -12,3 +12,11 @@ void addFlightLogEntry(FlightLogger* logger, u64 time, u8 type, const void* data
         logger->entriesByType[type]++;
     }
 }
+
+i32 registerFlightLogEntry(FlightLogger* logger, const FlightLogEntryRecord* entry) {
+    if (!logger || !entry || !entry->payload.data || logger->registeredEntryCount >= kMaxRegisteredLogEntries) {
+        return 0;
+    }
+    logger->registeredEntries[logger->registeredEntryCount++] = entry;
+    return 1;
+}

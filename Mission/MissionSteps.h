@@ -3,6 +3,7 @@
 // rebasing of waypoint altitudes. For now the steps do nothing; mission planning replaces this.
 #pragma once
 #include "Core/GeometryTypes.h"
+#include "FlightLogs/FlightLogger.h"
 #include "Mission/WaypointMissionEditor.h"
 
 struct VehicleState;
@@ -10,7 +11,6 @@ struct ElevationMapLoader;
 struct FileReadTable;
 struct FileReadRequest;
 struct Preferences;
-struct FlightLogger;
 
 constexpr i32 kMaxTransectPoints = 256;
 
@@ -19,12 +19,11 @@ struct TransectRegion {
     Vec2 points[kMaxTransectPoints];  // normalised Web-Mercator
 };
 
-// The payload geofence. Its flight-log record is registered with the flight logger on every frame
-// on which it holds pending data.
+// The payload geofence. Its flight-log entry is registered with the flight logger on every frame on
+// which it holds a payload, so every new log starts with the current geofence.
 struct OrvikGeofence {
-    void* flightLogger;  // set on the first frame
-    const void* logRecordData;  // pending flight-log data, null while none
-    u32 logRecordLength;
+    FlightLogger* flightLogger;  // set on the first frame
+    FlightLogEntryRecord logEntry;  // the last geofence change; no payload while none
     i32 pointCount;
     Vec2 points[kMaxTransectPoints];
 };

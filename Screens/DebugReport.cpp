@@ -113,7 +113,7 @@ void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* pla
     appendMemoryLine("      Application: ", (i64)sizeof(AppState), writer);
     appendMemoryLine("         CopernicusDownloader: ", (i64)sizeof(CopernicusDownloader), writer);
     appendMemoryLine("         Drone: ", (i64)sizeof(DroneConnection), writer);
-    appendMemoryLine("         FlightLogger: ", (i64)sizeof(FlightLogSession), writer);
+    appendMemoryLine("         FlightLogger: ", (i64)sizeof(FlightLogger), writer);
     appendMemoryLine("         FlightLogList: ", (i64)sizeof(FlightLogList), writer);
     appendMemoryLine("         OrvikGeofence: ", (i64)sizeof(OrvikGeofence), writer);
     appendMemoryLine("         OrvikDropLocations: ", (i64)sizeof(OrvikDropLocations), writer);

@@ -112,41 +112,55 @@ TEST_F(AppAreaAndLogging, AReplayCountsOnlyWhileTheLiveVehicleIsSilent) {
 
 TEST_F(AppAreaAndLogging, LoggingFollowsTheFlightOverAScriptedVehicle) {
     VehicleState* v = vehicle();
-    FlightLogSession* session = &app->flightLog;
+    FlightLogger* logger = &app->flightLogger;
     const ElevationMapLoader* loader = &app->elevationMapLoader;
     u64 t = 100000000;
     v->lastHeardTime = t;
     v->landedState = 1;  // on the ground, no log open: never opens one
-    EXPECT_EQ(decideLogging(v, session, loader, t), 0);
+    EXPECT_EQ(decideLogging(v, logger, loader, t), 0);
     v->landedState = 2;  // in the air
-    EXPECT_EQ(decideLogging(v, session, loader, t + 1000), 1);
-    EXPECT_EQ(decideLogging(v, session, loader, t + 59999999), 1);
-    EXPECT_EQ(decideLogging(v, session, loader, t + 60000000), 0);  // a minute of silence
+    EXPECT_EQ(decideLogging(v, logger, loader, t + 1000), 1);
+    EXPECT_EQ(decideLogging(v, logger, loader, t + 59999999), 1);
+    EXPECT_EQ(decideLogging(v, logger, loader, t + 60000000), 0);  // a minute of silence
 
     // Landed state below 2 with a log open: high above the ground holds the log for 5 s, then only
     // while moving.
-    session->logger.open = 1;
+    logger->open = 1;
     v->landedState = 1;
     v->home = StoredPosition{5, 150.0, -33.0, 0};
     v->globalPosition.time = 5;
     v->globalPosition.relativeAltitude = 40.0;
     v->altitudeOffset = -25.0;
     u64 now = t + 1000;
-    EXPECT_EQ(decideLogging(v, session, loader, now), 1);
-    EXPECT_EQ(session->highAboveGroundSince, (i64)now);
-    EXPECT_EQ(decideLogging(v, session, loader, now + 4999999), 1);
-    EXPECT_EQ(decideLogging(v, session, loader, now + 5000000), 0);
+    EXPECT_EQ(decideLogging(v, logger, loader, now), 1);
+    EXPECT_EQ(logger->highAboveGroundSince, (i64)now);
+    EXPECT_EQ(decideLogging(v, logger, loader, now + 4999999), 1);
+    EXPECT_EQ(decideLogging(v, logger, loader, now + 5000000), 0);
     v->velocityEast = -0.6;
-    EXPECT_EQ(decideLogging(v, session, loader, now + 5000000), 1);
+    EXPECT_EQ(decideLogging(v, logger, loader, now + 5000000), 1);
     v->velocityEast = 0.5;
-    EXPECT_EQ(decideLogging(v, session, loader, now + 5000000), 0);
+    EXPECT_EQ(decideLogging(v, logger, loader, now + 5000000), 0);
     // Low: height 10 m or less logs only while moving.
-    session->highAboveGroundSince = 0;
+    logger->highAboveGroundSince = 0;
     v->globalPosition.relativeAltitude = 35.0;  // 10 m with the shift
-    EXPECT_EQ(decideLogging(v, session, loader, now), 0);
-    EXPECT_EQ(session->highAboveGroundSince, 0);
+    EXPECT_EQ(decideLogging(v, logger, loader, now), 0);
+    EXPECT_EQ(logger->highAboveGroundSince, 0);
     v->velocityDown = 0.51;
-    EXPECT_EQ(decideLogging(v, session, loader, now), 1);
+    EXPECT_EQ(decideLogging(v, logger, loader, now), 1);
+}
+
+TEST(FlightLoggerEntries, RegisteredOnlyWithAPayloadAndAtMost128) {
+    auto logger = zeroed<FlightLogger>();
+    u8 payload[4] = {1, 2, 3, 4};
+    FlightLogEntryRecord empty{};
+    FlightLogEntryRecord full{};
+    full.payload = makeByteWriter(payload, sizeof(payload));
+    EXPECT_EQ(registerFlightLogEntry(logger.get(), &empty), 0);
+    EXPECT_EQ(logger->registeredEntryCount, 0u);
+    for (u32 i = 0; i < kMaxRegisteredLogEntries; i++) ASSERT_EQ(registerFlightLogEntry(logger.get(), &full), 1);
+    EXPECT_EQ(registerFlightLogEntry(logger.get(), &full), 0);
+    EXPECT_EQ(logger->registeredEntryCount, kMaxRegisteredLogEntries);
+    EXPECT_EQ(logger->registeredEntries[0], &full);
 }
 
 // Whole frames of the update against the real file thread with injected clocks.
@@ -186,8 +200,8 @@ TEST_F(AppFrames, TheFirstFrameDrawsTheIdentityAndOpensTheMainScreen) {
     EXPECT_EQ(app->started, 1u);
     EXPECT_EQ(app->screenStack.depth, 1);
     EXPECT_EQ(app->screenStack.screens[0], mainScreen);
-    EXPECT_EQ(app->flightLog.fileSystem, &platform->fileJobs);
-    EXPECT_EQ(app->orvikGeofence.flightLogger, &app->flightLog);
+    EXPECT_EQ(app->flightLogger.fileJobs, &platform->fileJobs);
+    EXPECT_EQ(app->orvikGeofence.flightLogger, &app->flightLogger);
     u8 zero[32] = {};
     EXPECT_NE(std::memcmp(app->installationId, zero, 32), 0);
     u8 expected[32];
@@ -280,6 +294,22 @@ TEST_F(AppFrames, TheDebugReportTimeAndTheStepsWithoutADroneConnection) {
         EXPECT_EQ(std::string(app->dnsResolver.lookups[i].hostName.text, app->dnsResolver.lookups[i].hostName.length),
                   fixedDnsHosts[i]);
     }
+}
+
+TEST_F(AppFrames, RecordFlightLogNowKeepsALogOpenAndLoggingOffClearsTheHighMark) {
+    frame();
+    EXPECT_EQ(app->flightLogger.open, 0u);
+    u8 payload[8] = {};
+    app->orvikGeofence.logEntry.payload = makeByteWriter(payload, sizeof(payload));
+    app->forceLogging = 1;
+    frame();
+    EXPECT_EQ(app->flightLogger.open, 1u);
+    EXPECT_EQ(app->flightLogger.registeredEntryCount, 0u);  // emptied by the writer's step every frame
+    app->forceLogging = 0;
+    app->flightLogger.highAboveGroundSince = 12345;
+    frame();  // no vehicle heard: logging is off
+    EXPECT_EQ(app->flightLogger.open, 0u);
+    EXPECT_EQ(app->flightLogger.highAboveGroundSince, 0);
 }
 
 }  // namespace
