@@ -12,10 +12,11 @@ namespace {
 constexpr i32 kMaxChunkSizeDigits = 15;
 
 bool sameHostAndAddress(const HttpsGetOperation* op, const FixedString* host, const AddressRecord* address) {
-    if (op->host->length != host->length || memcmp(op->host->text, host->text, host->length) != 0) {
+    const FixedString* old = &op->connectionHost;
+    if (old->length != host->length || memcmp(old->text, host->text, host->length) != 0) {
         return false;
     }
-    return sameEndpoint(op->address, address);
+    return sameEndpoint(&op->connectionAddress, address);
 }
 
 // Characters a request target may carry as they are; "%" is taken as the start of an escape the
@@ -358,6 +359,8 @@ ByteWriter* beginHttpsRequest(const FixedString* host, const AddressRecord* addr
     op->keepAlive = 0;
     op->address = address;
     op->host = host;
+    op->connectionHost = *host;
+    op->connectionAddress = *address;
     op->outgoing.writeIndex = 1;
     op->outgoing.readIndex = 0;
     op->outgoing.count = 1;

@@ -31,6 +31,10 @@ struct HttpsGetOperation {
     ByteWriter headerWriter;
     const AddressRecord* address;  // as given to the last beginHttpsRequest (a reference)
     const FixedString* host;
+    // Copies of the host and address the open connection was made for: the caller's records may
+    // have been reused for another request meanwhile.
+    FixedString connectionHost;
+    AddressRecord connectionAddress;
     TlsClient tls;
     u8 headerBuffer[kHttpHeaderBytes];
     TlsSendQueue outgoing;

@@ -255,6 +255,16 @@ TEST_F(DownloadFixture, PngTileFetchedWhole) {
     ASSERT_TRUE(m.finish({slot}));
     EXPECT_TRUE(body(slot) == tile);
     EXPECT_EQ(m.pool->connections[0].reused, 1u);
+
+    // The released slot taken again for another host name at the same address: the kept
+    // connection was authenticated for the other name and is not used.
+    releaseDownload(slot, m.pool.get());
+    DownloadSlot* other = m.start(nginxUrl("a.test", "/tiles/0/0/0.png"));
+    ASSERT_EQ(other, slot);
+    ASSERT_TRUE(m.finish({other}));
+    EXPECT_EQ(other->status, (u32)FileStatusSuccess) << text(other->message);
+    EXPECT_TRUE(body(other) == tile);
+    EXPECT_EQ(m.pool->connections[0].reused, 0u);
 }
 
 TEST_F(DownloadFixture, HttpFailuresAndTheSizeLimit) {
