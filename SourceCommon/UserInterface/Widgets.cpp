@@ -4,6 +4,7 @@
 
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
+#include "SourceCommon/Renderer/TexturedQuads.h"
 #include "SourceCommon/UserInterface/Screen.h"
 
 namespace {
@@ -18,32 +19,6 @@ f32 squaredDistanceToSegment(f32 px, f32 py, const SegmentF32& s) {
     }
     f32 ex = s.x0 + t * dx - px, ey = s.y0 + t * dy - py;
     return ex * ex + ey * ey;
-}
-
-// One textured rectangle cut to the crop, its texture coordinates cut with it; the image's first
-// row at the top.
-void addClippedImageQuad(Textured2dBatch* batch, const Rect& box, const Rect& crop, f32 depth, u16 key,
-                         f32 imageWidth, f32 imageHeight, f32 format, f32 halfWidth, f32 halfHeight) {
-    if (batch->triangleCount + 2 > kTextured2dTriangles || halfWidth <= 0 || halfHeight <= 0) return;
-    Rect cut = intersectRect(box, crop);
-    f32 width = box.x1 - box.x0, height = box.y1 - box.y0;
-    f32 u0 = (cut.x0 - box.x0) / width, u1 = (cut.x1 - box.x0) / width;
-    f32 v0 = (box.y1 - cut.y1) / height, v1 = (box.y1 - cut.y0) / height;  // v0 at the top edge
-    f32 cx0 = cut.x0 / halfWidth - 1, cx1 = cut.x1 / halfWidth - 1;
-    f32 cy0 = cut.y0 / halfHeight - 1, cy1 = cut.y1 / halfHeight - 1;
-    const Textured2dVertex corners[4] = {
-        {cx0, cy1, depth, u0, v0, {imageWidth, imageHeight, 0, format}},
-        {cx0, cy0, depth, u0, v1, {imageWidth, imageHeight, 0, format}},
-        {cx1, cy0, depth, u1, v1, {imageWidth, imageHeight, 0, format}},
-        {cx1, cy1, depth, u1, v0, {imageWidth, imageHeight, 0, format}},
-    };
-    const i32 triangles[2][3] = {{0, 1, 2}, {2, 3, 0}};
-    for (i32 k = 0; k < 2; k++) {
-        i32 t = batch->triangleCount;
-        batch->textureKey[kTextured2dTriangles - 1 - t] = key;
-        for (i32 i = 0; i < 3; i++) batch->vertices[3 * kTextured2dTriangles - 3 - 3 * t + i] = corners[triangles[k][i]];
-        batch->triangleCount++;
-    }
 }
 
 }  // namespace
@@ -297,21 +272,18 @@ u64 buttonBehavior(const Rect* rect, MapView* view, ScreenStack* stack) {
 Rect drawIconInRect(const Rect* rect, const Rect* crop, f32 depth, u32 anchor, u32 kind, i32 index,
                     Textured2dBatch* batch, UiState* ui) {
     f32 width = 0, height = 0, format = 0;
-    u16 key = 0;
     if (kind == IconKindAsset) {
         if (index < 0 || index >= kImageAssetCount) return Rect{};
         const ImageAsset* asset = &ui->assets[index];
         width = (f32)asset->image.width;
         height = (f32)asset->image.height;
         format = (f32)asset->image.channels;
-        key = (u16)(index * 2);
     } else if (kind == IconKindSlot) {
         const ImageSlot* slot = getImageSlot(&ui->imageSlots, index);
         if (!slot) return Rect{};
         width = (f32)slot->width;
         height = (f32)slot->height;
         format = (f32)slot->format;
-        key = (u16)(index * 2 + 1);
     } else {
         return fitRect(1, 1, (i32)anchor, rect);
     }
@@ -319,6 +291,10 @@ Rect drawIconInRect(const Rect* rect, const Rect* crop, f32 depth, u32 anchor, u
     Rect box = fitRect(width, height, (i32)anchor, rect);
     if (!(box.x1 > box.x0) || !(box.y1 > box.y0)) return Rect{};
     if (!(crop->x1 > box.x0 && box.x1 > crop->x0 && crop->y1 > box.y0 && box.y1 > crop->y0)) return Rect{};
-    addClippedImageQuad(batch, box, *crop, depth, key, width, height, format, ui->halfWidth, ui->halfHeight);
+    // The image's first row at the top.
+    addTexturedQuadClipped(kind, (u32)index, (u32)format, width, height, Vec2F32{box.x0, box.y1},
+                           Vec2F32{box.x0, box.y0}, Vec2F32{box.x1, box.y0}, Vec2F32{box.x1, box.y1}, Vec2F32{0, 0},
+                           Vec2F32{0, 1}, Vec2F32{1, 1}, Vec2F32{1, 0}, *crop, depth, ui->halfWidth, ui->halfHeight,
+                           batch, 0);
     return intersectRect(box, *crop);
 }
