@@ -110,6 +110,10 @@ struct GamepadState {
     f32 rightStickY;
     f32 leftTrigger;  // triggers in [0, 1]
     f32 rightTrigger;
+    // Axes 6 and 7: the left and right rocker of a Pilot Pro, or a Herelink's wheel (axis 6), in
+    // [-1, 1]; filled by those controllers' platform layer, 0 for other pads.
+    f32 leftRocker;
+    f32 rightRocker;
 };
 
 // The event of each key code when neither Shift nor Ctrl applies (0: none).

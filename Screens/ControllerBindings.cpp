@@ -58,6 +58,8 @@ f32 gamepadAxis(const GamepadState* pad, i32 index) {
         case 3: return pad->rightStickY;
         case 4: return pad->leftTrigger;
         case 5: return pad->rightTrigger;
+        case 6: return pad->leftRocker;
+        case 7: return pad->rightRocker;
         default: return 0;
     }
 }

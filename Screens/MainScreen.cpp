@@ -4,6 +4,7 @@
 
 #include "Application/AppState.h"
 #include "Core/Profiler.h"
+#include "Drone/SharingRequest.h"
 #include "Network/Address.h"
 #include "Platform/Platform.h"
 #include "Screens/ChildScreens.h"
@@ -129,13 +130,6 @@ void writeVideoStatusText(ByteWriter* writer, const AppState* app, const VideoDe
     }
 }
 
-bool sharingRequestPending(const SecureLinkHost* host) {
-    for (i32 i = 0; i < kSecureLinkPeers; i++) {
-        if (host->peers[i].address.family != 0 && host->peers[i].pending) return true;
-    }
-    return false;
-}
-
 Color sharingPulse(Color base, u64 now) {
     f64 fraction = (f64)(now % 1000000) / 1000000.0;
     return blendColor(base, kSharingPulseColor, (f32)(0.5 + 0.5 * std::cos(2 * M_PI * fraction)));
@@ -187,7 +181,7 @@ void mainScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* a
     style.pressedFill = kMainButtonPressed;
     style.outlineWidth = 0.5f * m->margin;
     ButtonStyle settingsStyle = style;
-    if (sharingRequestPending(&app->relayHost)) settingsStyle.fill = sharingPulse(kMainButtonFill, now);
+    if (hasPendingSharingRequest(&app->relayHost, &app->preferences)) settingsStyle.fill = sharingPulse(kMainButtonFill, now);
 
     // One id per button, each from its own line.
     const WidgetId ids[kMainScreenButtons] = {

@@ -7,7 +7,6 @@
 #include "SourceCommon/UserInterface/Screen.h"
 
 struct UiMetrics;
-struct SecureLinkHost;
 struct VideoDecoder;
 
 constexpr Color kMainScreenClearColor = 0xFF090314;
@@ -53,8 +52,6 @@ bool mainScreenButtonShown(i32 button, u32 developerMode);
 void writeLinkStatusText(ByteWriter* writer, const Platform* platform, const AppState* app, u64 now);
 void writeVideoStatusText(ByteWriter* writer, const AppState* app, const VideoDecoder* decoder, u64 now);
 
-// Whether a device of the sharing list waits for the operator's decision.
-bool sharingRequestPending(const SecureLinkHost* host);
 // The pulse of a waiting sharing request: from the base colour (t = 0) to the pulse colour at each
 // whole second.
 Color sharingPulse(Color base, u64 now);

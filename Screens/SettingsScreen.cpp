@@ -7,6 +7,7 @@
 #include "Core/Format.h"
 #include "Core/PreferenceFields.h"
 #include "Core/Profiler.h"
+#include "Drone/SharingRequest.h"
 #include "Platform/Platform.h"
 #include "Platform/WebPage.h"
 #include "Screens/AppBindsScreen.h"
@@ -219,7 +220,7 @@ void settingsScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppStat
         FixedString title = makeString("Sharing permissions");
         FixedString text = makeString("Allow other devices to see the telemetry and video feed from the app");
         RowResult r = buttonRow(&title, &text, 0, stack, ui, view);
-        if (r.visible && sharingRequestPending(&app->relayHost)) {
+        if (r.visible && hasPendingSharingRequest(&app->relayHost, &app->preferences)) {
             Color pulse = sharingPulse(0xFF303030, now);
             addRoundedRect(r.layout.rowRect, kPulseDepth, view->clipRect, 0, 0, pulse, pulse,
                            &ui->batches.coloredRect, ui->halfWidth, ui->halfHeight);

@@ -98,8 +98,13 @@ TEST(BindingAxisValue, GamepadAxesKeysAndNothing) {
     GamepadState pad{};
     pad.controllerKind = ControllerGamepad;
     InputState keys{};
-    // Index 6 (rockers and wheel) is not reported by the platform layer: it reads 0.
+    // Indices 6 and 7 are the rockers (the wheel on a Herelink); past 7 nothing is read.
     EXPECT_FLOAT_EQ(gamepadAxis(&pad, 6), 0.0f);
+    pad.leftRocker = -0.5f;
+    pad.rightRocker = 0.75f;
+    EXPECT_FLOAT_EQ(gamepadAxis(&pad, 6), -0.5f);
+    EXPECT_FLOAT_EQ(gamepadAxis(&pad, 7), 0.75f);
+    EXPECT_FLOAT_EQ(gamepadAxis(&pad, 8), 0.0f);
     pad.rightStickY = 0.04f;
     EXPECT_FLOAT_EQ(gamepadAxis(&pad, 3), 0.04f);
 
@@ -119,10 +124,16 @@ TEST(BindingAxisValue, GamepadDeadZone) {
     EXPECT_FLOAT_EQ(axisPastDeadZone(1.0f), 1.0f);
     EXPECT_FLOAT_EQ(axisPastDeadZone(-1.0f), -1.0f);
     EXPECT_FLOAT_EQ(axisPastDeadZone(0.52f), 0.5f);
-    // The rockers and wheel (axis 6) read 0 while the platform layer does not report them.
+    // The wheel and the rockers read their own axes, not the sticks.
     GamepadState pad{};
     pad.leftStickX = 1.0f;
     EXPECT_FLOAT_EQ(bindingAxisValue(ControllerInputHerelinkWheel, nullptr, &pad, nullptr, 0), 0.0f);
+    pad.leftRocker = 1.0f;
+    pad.rightRocker = -0.52f;
+    EXPECT_FLOAT_EQ(bindingAxisValue(ControllerInputHerelinkWheel, nullptr, &pad, nullptr, 0), 1.0f);
+    EXPECT_FLOAT_EQ(bindingAxisValue(ControllerInputPilotProLeftRocker, nullptr, &pad, nullptr, 0), 1.0f);
+    EXPECT_FLOAT_EQ(bindingAxisValue(ControllerInputPilotProRightRocker, nullptr, &pad, nullptr, 0), -0.5f);
+    EXPECT_FLOAT_EQ(bindingAxisValue(inverted(ControllerInputPilotProRightRocker), nullptr, &pad, nullptr, 0), 0.5f);
 }
 
 TEST(BindingButtonState, KeyPressClickAndHold) {

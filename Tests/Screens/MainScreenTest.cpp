@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Application/AppUpdate.h"
+#include "Drone/SharingRequest.h"
 #include "Screens/ChildScreens.h"
 #include "Screens/MainScreen.h"
 #include "Screens/SettingsScreen.h"
@@ -99,6 +100,31 @@ TEST_F(MainScreenTest, ClearColourAndSharingPulse) {
     EXPECT_EQ(sharingPulse(kMainButtonFill, 5000000), kSharingPulseColor);
     EXPECT_EQ(sharingPulse(kMainButtonFill, 5500000), kMainButtonFill);
     EXPECT_EQ(sharingPulse(kMainButtonFill, 5250000), blendColor(kMainButtonFill, kSharingPulseColor, 0.5f));
+}
+
+TEST(SharingRequest, PendingOnlyForAListedDeviceWithoutADecision) {
+    SecureLinkHost host{};
+    Preferences preferences{};
+    EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 0u);
+    preferences.relayModeDisableEncryption = 1;
+    EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 0u);  // an empty list never is
+    preferences.relayModeDisableEncryption = 0;
+    SecureLinkPeer* peer = &host.peers[3];
+    peer->address.family = 4;
+    EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 0u);
+    peer->counter = 2;
+    EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 0u);
+    peer->counter = 3;
+    EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 1u);
+    peer->counter = 0;
+    peer->pending = 1;
+    EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 1u);
+    peer->pending = 0;
+    preferences.relayModeDisableEncryption = 1;
+    EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 1u);
+    peer->userDecision = 1;  // decided: no longer asks
+    peer->pending = 1;
+    EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 0u);
 }
 
 TEST(MainScreenLayout, CellsAndColumns) {
