@@ -214,8 +214,7 @@ bool parseHostAddress(const FixedString* host, AddressRecord* out) {
 }
 
 void startDnsLookup(const FixedString* hostName, DnsLookup* lookup) {
-    if (hostName->length == lookup->hostName.length &&
-        memcmp(hostName->text, lookup->hostName.text, hostName->length) == 0) {
+    if (equals(*hostName, lookup->hostName)) {
         return;
     }
     memset((void*)lookup, 0, sizeof(*lookup));

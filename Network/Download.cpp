@@ -12,10 +12,6 @@ namespace {
 
 bool isUsed(const DownloadPool* pool, i32 index) { return (pool->usedMask >> index) & 1; }
 
-bool sameText(const FixedString* a, const FixedString* b) {
-    return a->length == b->length && memcmp(a->text, b->text, a->length) == 0;
-}
-
 bool startsWith(const DownloadSlot* slot, const char* prefix) {
     i64 length = (i64)strlen(prefix);
     return slot->url.length >= length && memcmp(slot->urlText, prefix, (size_t)length) == 0;
@@ -55,7 +51,7 @@ const FixedString* findAddresses(DownloadPool* pool, DnsResolver* resolver, u64 
         }
         const DnsLookup* lookup = nullptr;
         for (i32 l = 0; l < kDnsLookups && !lookup; l++) {
-            if (sameText(&resolver->lookups[l].hostName, &slot->host)) {
+            if (equals(resolver->lookups[l].hostName, slot->host)) {
                 lookup = &resolver->lookups[l];
             }
         }

@@ -12,11 +12,7 @@ namespace {
 constexpr i32 kMaxChunkSizeDigits = 15;
 
 bool sameHostAndAddress(const HttpsGetOperation* op, const FixedString* host, const AddressRecord* address) {
-    const FixedString* old = &op->connectionHost;
-    if (old->length != host->length || memcmp(old->text, host->text, host->length) != 0) {
-        return false;
-    }
-    return sameEndpoint(&op->connectionAddress, address);
+    return equals(op->connectionHost, *host) && sameEndpoint(&op->connectionAddress, address);
 }
 
 // Characters a request target may carry as they are; "%" is taken as the start of an escape the

@@ -3,8 +3,6 @@
 #include "Core/Format.h"
 #include "Platform/NetworkInterfaces.h"
 
-#include <cstring>
-
 namespace {
 constexpr i32 kInterfaceSearchLimit = 20;
 constexpr i32 kInterfaceListLimit = 64;
@@ -44,8 +42,7 @@ AddressRecord findNetworkInterface(const FixedString* interfaceName, u32 family,
     FixedString names[kInterfaceSearchLimit];
     i32 count = listNetworkInterfaces(addresses, names, kInterfaceSearchLimit, family);
     for (i32 i = 0; i < count; i++) {
-        if (names[i].length == interfaceName->length &&
-            std::memcmp(names[i].text, interfaceName->text, interfaceName->length) == 0) {
+        if (equals(names[i], *interfaceName)) {
             return addresses[i];
         }
     }

@@ -6,15 +6,10 @@
 #include "Network/NetworkInterfaces.h"
 #include "Platform/Socket.h"
 
-#include <cstring>
 
 namespace {
 
 u64 socketNow(const Socket* socket) { return socket->clock ? socket->clock() : getMicroseconds(); }
-
-bool sameText(const FixedString* a, const FixedString* b) {
-    return a->length == b->length && std::memcmp(a->text, b->text, a->length) == 0;
-}
 
 bool isStream(SocketMode mode) { return mode == SocketModeTcpClient || mode == SocketModeTcpServer; }
 
@@ -483,7 +478,7 @@ bool connectClient(SocketResult* out, Socket* socket, u64 now) {
 void publishSocketStatus(Socket* socket, const FixedString* status) {
     u64 now = socketNow(socket);
     bool due = socket->shownStatusTime == 0 || now - socket->shownStatusTime > kSocketStatusHoldTime;
-    if (due && !sameText(&socket->shownStatus, status)) {
+    if (due && !equals(socket->shownStatus, *status)) {
         socket->shownStatus = *status;
         socket->shownStatusTime = now;
     }
@@ -574,7 +569,7 @@ SocketResult* updateSocket(SocketResult* out, Socket* socket, u8 family, SocketM
 
     FixedString noName{};
     const FixedString* name = interfaceName ? interfaceName : &noName;
-    bool changed = family != socket->family || localPort != socket->boundPort || !sameText(name, &socket->interfaceName) ||
+    bool changed = family != socket->family || localPort != socket->boundPort || !equals(*name, socket->interfaceName) ||
                    mode != socket->mode;
     AddressRecord remote{};
     if (mode == SocketModeTcpClient) {
