@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr i64 kFixedStringCapacity = 253;
 
 // The three bytes of the infinity sign U+221E.
 constexpr u8 kInfinitySign[3] = {0xE2, 0x88, 0x9E};
@@ -60,21 +59,6 @@ void appendRepeated(u8 byte, i64 count, ByteWriter* writer) {
         writer->length = writer->capacity;
     }
     writer->overflow = 1;
-}
-
-template <typename Appender>
-FixedString buildString(Appender appender) {
-    FixedString result;
-    std::memset(&result, 0, sizeof result);
-    ByteWriter writer = makeByteWriter(result.text, kFixedStringCapacity);
-    appender(&writer);
-    result.length = (u8)writer.length;
-    result.truncated = writer.overflow;
-    return result;
-}
-
-inline i64 fixedStringLength(const FixedString* text) {
-    return text->length > kFixedStringCapacity ? kFixedStringCapacity : text->length;
 }
 
 // Decimal digits of a magnitude, most significant first; returns how many.
@@ -517,45 +501,45 @@ void patchLengthField(LengthFieldMark* mark, u64 value) {
 // FixedString builders
 
 FixedString makeString(const char* text) {
-    return buildString([&](ByteWriter* w) { appendCString(text, w); });
+    return buildFixedString([&](ByteWriter* w) { appendCString(text, w); });
 }
 
 FixedString stringFromBytes(const void* bytes, i64 count) {
-    return buildString([&](ByteWriter* w) { appendBytes(bytes, count, w); });
+    return buildFixedString([&](ByteWriter* w) { appendBytes(bytes, count, w); });
 }
 
 FixedString stringFromCodepoint(i32 codepoint) {
-    return buildString([&](ByteWriter* w) { appendCodepoint(codepoint, w); });
+    return buildFixedString([&](ByteWriter* w) { appendCodepoint(codepoint, w); });
 }
 
 FixedString stringFromInt(i64 value) {
-    return buildString([&](ByteWriter* w) { appendInt64(value, w); });
+    return buildFixedString([&](ByteWriter* w) { appendInt64(value, w); });
 }
 
 FixedString stringFromFixedPoint(i64 scaledValue, i64 decimals) {
-    return buildString([&](ByteWriter* w) { appendFixedPoint(scaledValue, decimals, w); });
+    return buildFixedString([&](ByteWriter* w) { appendFixedPoint(scaledValue, decimals, w); });
 }
 
 FixedString stringFromDouble(f64 value, i32 decimals) {
-    return buildString([&](ByteWriter* w) { appendDouble(value, decimals, w); });
+    return buildFixedString([&](ByteWriter* w) { appendDouble(value, decimals, w); });
 }
 
 FixedString stringFromDoubleTrimmed(f64 value, i32 decimals) {
-    return buildString([&](ByteWriter* w) { appendDoubleTrimmed(value, decimals, w); });
+    return buildFixedString([&](ByteWriter* w) { appendDoubleTrimmed(value, decimals, w); });
 }
 
 FixedString hexString(const void* bytes, i64 count) {
-    return buildString([&](ByteWriter* w) { appendHexBytes(bytes, count, w); });
+    return buildFixedString([&](ByteWriter* w) { appendHexBytes(bytes, count, w); });
 }
 
 FixedString stringFromUtf8Bytes(const ByteWriter* writer) {
-    return buildString([&](ByteWriter* w) {
+    return buildFixedString([&](ByteWriter* w) {
         if (writer->data) appendUtf8Text(writer->data, writer->length, w);
     });
 }
 
 FixedString byteSizeString(i64 byteCount) {
-    return buildString([&](ByteWriter* w) {
+    return buildFixedString([&](ByteWriter* w) {
         if (byteCount < 1000) {
             appendInt64(byteCount, w);
             appendCString(" B", w);

@@ -50,6 +50,26 @@ struct TextSlice {
 ByteWriter makeByteWriter(void* data, i64 capacity);
 ByteWriter makeMeasuringWriter(i64 capacity = kMeasureCapacity);
 
+// The most text bytes a FixedString holds.
+constexpr i64 kFixedStringCapacity = 253;
+
+// A FixedString filled by one run of an appender (a callable taking the ByteWriter*): the record
+// starts all zero and takes the writer's length, and its overflow as the truncated flag.
+template <typename Appender>
+FixedString buildFixedString(Appender appender) {
+    FixedString result{};
+    ByteWriter writer = makeByteWriter(result.text, kFixedStringCapacity);
+    appender(&writer);
+    result.length = (u8)writer.length;
+    result.truncated = writer.overflow;
+    return result;
+}
+
+// A FixedString's length, held at the capacity for a damaged record.
+inline i64 fixedStringLength(const FixedString* text) {
+    return text->length > kFixedStringCapacity ? kFixedStringCapacity : text->length;
+}
+
 // FixedString builders.
 FixedString makeString(const char* text);
 FixedString stringFromBytes(const void* bytes, i64 count);

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr i64 kFixedStringCapacity = 253;
 
 void renderArgument(const void* argument, u32 kind, ByteWriter* writer) {
     switch (kind) {

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr i64 kFixedStringCapacity = 253;
-
 inline bool isDigit(u8 c) { return c >= '0' && c <= '9'; }
 
 inline i32 hexDigitValue(u8 c) {
@@ -49,21 +47,6 @@ inline i32 leadByteContinuations(u8 lead, u32* payload) {
     }
     *payload = 0;
     return -1;
-}
-
-template <typename Body>
-FixedString buildString(Body body) {
-    FixedString result;
-    std::memset(&result, 0, sizeof result);
-    ByteWriter writer = makeByteWriter(result.text, kFixedStringCapacity);
-    body(&writer);
-    result.length = (u8)writer.length;
-    result.truncated = writer.overflow;
-    return result;
-}
-
-inline i64 fixedStringLength(const FixedString* text) {
-    return text->length > kFixedStringCapacity ? kFixedStringCapacity : text->length;
 }
 
 }  // namespace
@@ -253,7 +236,7 @@ i64 parseIntOr(FixedString text, i64 defaultValue) {
 // Reading into FixedStrings
 
 void readRestAsString(FixedString* out, const u8* text, i64* position, i64 end) {
-    *out = buildString([&](ByteWriter* w) {
+    *out = buildFixedString([&](ByteWriter* w) {
         while (true) {
             i32 c = readCodepoint(text, position, end);
             if (c < 0) break;
@@ -263,7 +246,7 @@ void readRestAsString(FixedString* out, const u8* text, i64* position, i64 end) 
 }
 
 void readUntilCodepoint(FixedString* out, u32 delimiter, const u8* text, i64* position, i64 end) {
-    *out = buildString([&](ByteWriter* w) {
+    *out = buildFixedString([&](ByteWriter* w) {
         while (true) {
             i32 c = readCodepoint(text, position, end);
             if (c < 0 || (u32)c == delimiter) break;
@@ -320,7 +303,7 @@ FixedString replaceAll(FixedString text, FixedString find, FixedString replaceme
     i64 findLength = fixedStringLength(&find);
     // Nothing to search for: the text comes back as it was.
     if (findLength == 0) return text;
-    FixedString result = buildString([&](ByteWriter* w) {
+    FixedString result = buildFixedString([&](ByteWriter* w) {
         i64 i = 0;
         while (i < textLength && !w->overflow) {
             if (i + findLength <= textLength && std::memcmp(text.text + i, find.text, (size_t)findLength) == 0) {
@@ -338,7 +321,7 @@ FixedString replaceAll(FixedString text, FixedString find, FixedString replaceme
 
 namespace {
 FixedString mapCodepoints(const FixedString* text, bool blanksToUnderscores) {
-    return buildString([&](ByteWriter* w) {
+    return buildFixedString([&](ByteWriter* w) {
         const u8* bytes = (const u8*)text->text;
         i64 length = fixedStringLength(text);
         i64 position = 0;

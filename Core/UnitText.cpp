@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr i64 kFixedStringCapacity = 253;
 constexpr f64 kFeetPerMetre = 3.280839895;
 constexpr i32 kInfinitySign = 0x221E;
 constexpr i32 kDegreeSign = 0xB0;
@@ -17,17 +16,6 @@ u32 unitsOf(const Preferences* prefs) { return prefs ? prefs->units : UnitsMetri
 
 // Lengths in feet and temperatures in Fahrenheit for the imperial and nautical settings.
 bool usesImperialLengths(const Preferences* prefs) { return unitsOf(prefs) > UnitsMetricKmh; }
-
-template <typename Body>
-FixedString buildString(Body body) {
-    FixedString result;
-    std::memset(&result, 0, sizeof result);
-    ByteWriter writer = makeByteWriter(result.text, kFixedStringCapacity);
-    body(&writer);
-    result.length = (u8)writer.length;
-    result.truncated = writer.overflow;
-    return result;
-}
 
 // The whole part of a magnitude, held inside the i64 range (NaN gives 0).
 i64 wholePart(f64 magnitude) {
@@ -40,7 +28,7 @@ FixedString coordinateString(f64 degrees, const Preferences* prefs, char positiv
     char letter = degrees >= 0 ? positiveLetter : negativeLetter;
     f64 magnitude = std::fabs(degrees);
     u32 layout = prefs ? prefs->latLngFormat : LatLngDecimalDegrees;
-    return buildString([&](ByteWriter* w) {
+    return buildFixedString([&](ByteWriter* w) {
         if (layout == LatLngDegreesDecimalMinutes) {
             i64 wholeDegrees = wholePart(magnitude);
             f64 minutes = (magnitude - (f64)wholeDegrees) * 60.0;
@@ -115,7 +103,7 @@ FixedString formatLengthValue(f64 metres, f64 resolution, const Preferences* pre
 
 FixedString formatLength(f64 metres, f64 resolution, const Preferences* prefs) {
     FixedString value = formatLengthValue(metres, resolution, prefs);
-    return buildString([&](ByteWriter* w) {
+    return buildFixedString([&](ByteWriter* w) {
         appendFixedStringRef(&value, w);
         appendCString(usesImperialLengths(prefs) ? " ft" : " m", w);
     });
