@@ -33,10 +33,21 @@ struct CentralSizes {
     u32 uncompressedSize;
 };
 
-// Finds the end record from the archive's end and, in the central directory it points at, the
-// header naming the local header at localOffset.
-bool findCentralSizes(const u8* bytes, i64 length, i64 localOffset, CentralSizes* out) {
-    if (length < 22) return false;
+// The central directory as the end record places it, looked for once per archive, and where the
+// next search for a header begins. Writers put the central headers in the order of the local
+// headers, so a search that starts after the last header found meets its own header at once.
+struct CentralDirectory {
+    i32 state;  // 0 not looked for yet, 1 found, 2 missing
+    i64 start;
+    i64 end;
+    i64 cursor;  // always the start of a header on the chain from `start`
+};
+
+// Finds the end record from the archive's end; the central directory lies between the offset it
+// gives and the record itself.
+void locateCentralDirectory(const u8* bytes, i64 length, CentralDirectory* directory) {
+    directory->state = 2;
+    if (length < 22) return;
     i64 lowest = length - 22 - 65535;
     if (lowest < 0) lowest = 0;
     for (i64 p = length - 22; p >= lowest; p--) {
@@ -45,16 +56,32 @@ bool findCentralSizes(const u8* bytes, i64 length, i64 localOffset, CentralSizes
         i64 directoryOffset = readU32(bytes + p + 16);
         i64 end = directoryOffset + directorySize;
         if (end > p) end = p;
-        i64 q = directoryOffset;
-        while (q + 46 <= end && readU32(bytes + q) == kCentralHeaderSignature) {
+        directory->state = 1;
+        directory->start = directoryOffset;
+        directory->end = end;
+        directory->cursor = directoryOffset;
+        return;
+    }
+}
+
+// Finds the central header naming the local header at localOffset: from the cursor to the end of
+// the directory, then from its start up to the cursor.
+bool findCentralSizes(const u8* bytes, i64 length, i64 localOffset, CentralDirectory* directory, CentralSizes* out) {
+    if (directory->state == 0) locateCentralDirectory(bytes, length, directory);
+    if (directory->state != 1) return false;
+    for (i32 pass = 0; pass < 2; pass++) {
+        i64 q = pass == 0 ? directory->cursor : directory->start;
+        i64 stop = pass == 0 ? directory->end : directory->cursor;
+        while (q < stop && q + 46 <= directory->end && readU32(bytes + q) == kCentralHeaderSignature) {
+            i64 next = q + 46 + (i64)readU16(bytes + q + 28) + readU16(bytes + q + 30) + readU16(bytes + q + 32);
             if (readU32(bytes + q + 42) == (u64)localOffset) {
                 out->compressedSize = readU32(bytes + q + 20);
                 out->uncompressedSize = readU32(bytes + q + 24);
+                directory->cursor = next;
                 return true;
             }
-            q += 46 + (i64)readU16(bytes + q + 28) + readU16(bytes + q + 30) + readU16(bytes + q + 32);
+            q = next;
         }
-        return false;
     }
     return false;
 }
@@ -66,6 +93,7 @@ ZipDirectory* readZipDirectory(ZipDirectory* result, const u8* bytes, i64 length
     if (!bytes || length < 8) return result;
     i32 stored = 0;
     i64 p = 0;
+    CentralDirectory centralDirectory{};
     while (length - p >= 8) {
         u32 signature = readU32(bytes + p);
         if (signature == kLocalHeaderSignature) {
@@ -94,7 +122,7 @@ ZipDirectory* readZipDirectory(ZipDirectory* result, const u8* bytes, i64 length
                 // The sizes follow the data in a descriptor; the central directory has them too, and
                 // only it tells where the data ends.
                 CentralSizes sizes{};
-                if (!findCentralSizes(bytes, length, p, &sizes)) {
+                if (!findCentralSizes(bytes, length, p, &centralDirectory, &sizes)) {
                     result->entryCount = stored;
                     result->error = formatStr("Could not find data for @", name);
                     return result;

@@ -287,53 +287,67 @@ TEST(Zip, EntriesTheCentralDirectoryDoesNotNameAreDropped) {
     delete dir;
 }
 
-// One stored entry with flag bit 3: zero sizes in its local header, its data, then a descriptor
-// with or without its signature, the central header and the end record.
-Bytes descriptorArchive(bool withSignature, bool withCentral, const Bytes& data) {
-    Bytes buffer(1000);
-    ByteWriter w = makeByteWriter(buffer.data(), 1000);
-    u32 crc = crc32(data.data(), (i64)data.size());
-    appendU32Le(0x04034B50, &w);
-    appendU16Le(20, &w);
-    appendU16Le(8, &w);
-    appendU16Le(0, &w);
-    appendU32Le(0, &w);
-    appendU32Le(0, &w);
-    appendU32Le(0, &w);
-    appendU32Le(0, &w);
-    appendU16Le(5, &w);
-    appendU16Le(0, &w);
-    appendBytes("a.txt", 5, &w);
-    appendBytes(data.data(), (i64)data.size(), &w);
-    if (withSignature) appendU32Le(0x08074B50, &w);
-    appendU32Le(crc, &w);
-    appendU32Le((u32)data.size(), &w);
-    appendU32Le((u32)data.size(), &w);
+// Stored entries with flag bit 3, named "0.txt", "1.txt", ...: zero sizes in their local headers,
+// their data, then a descriptor with or without its signature; the central headers in the given
+// order (none when it is empty) and the end record.
+Bytes descriptorArchive(bool withSignature, const std::vector<Bytes>& datas, const std::vector<size_t>& centralOrder) {
+    Bytes buffer(200 + datas.size() * 120);
+    for (const Bytes& data : datas) buffer.resize(buffer.size() + data.size());
+    ByteWriter w = makeByteWriter(buffer.data(), (i64)buffer.size());
+    std::vector<i64> offsets;
+    std::vector<std::string> names;
+    for (size_t i = 0; i < datas.size(); i++) {
+        const Bytes& data = datas[i];
+        offsets.push_back(w.length);
+        names.push_back(std::to_string(i) + ".txt");
+        u32 crc = crc32(data.data(), (i64)data.size());
+        appendU32Le(0x04034B50, &w);
+        appendU16Le(20, &w);
+        appendU16Le(8, &w);
+        appendU16Le(0, &w);
+        appendU32Le(0, &w);
+        appendU32Le(0, &w);
+        appendU32Le(0, &w);
+        appendU32Le(0, &w);
+        appendU16Le((u16)names[i].size(), &w);
+        appendU16Le(0, &w);
+        appendBytes(names[i].data(), (i64)names[i].size(), &w);
+        appendBytes(data.data(), (i64)data.size(), &w);
+        if (withSignature) appendU32Le(0x08074B50, &w);
+        appendU32Le(crc, &w);
+        appendU32Le((u32)data.size(), &w);
+        appendU32Le((u32)data.size(), &w);
+    }
     i64 central = w.length;
-    if (withCentral) {
+    for (size_t i : centralOrder) {
         appendU32Le(0x02014B50, &w);
         appendU16Le(20, &w);
         appendU16Le(20, &w);
         appendU16Le(8, &w);
         appendU16Le(0, &w);
         appendU32Le(0, &w);
-        appendU32Le(crc, &w);
-        appendU32Le((u32)data.size(), &w);
-        appendU32Le((u32)data.size(), &w);
-        appendU16Le(5, &w);
-        for (int i = 0; i < 4; i++) appendU16Le(0, &w);
+        appendU32Le(crc32(datas[i].data(), (i64)datas[i].size()), &w);
+        appendU32Le((u32)datas[i].size(), &w);
+        appendU32Le((u32)datas[i].size(), &w);
+        appendU16Le((u16)names[i].size(), &w);
+        for (int k = 0; k < 4; k++) appendU16Le(0, &w);
         appendU32Le(0, &w);
-        appendU32Le(0, &w);
-        appendBytes("a.txt", 5, &w);
+        appendU32Le((u32)offsets[i], &w);
+        appendBytes(names[i].data(), (i64)names[i].size(), &w);
     }
     appendU32Le(0x06054B50, &w);
     appendU32Le(0, &w);
-    appendU16Le(withCentral, &w);
-    appendU16Le(withCentral, &w);
+    appendU16Le((u16)centralOrder.size(), &w);
+    appendU16Le((u16)centralOrder.size(), &w);
     appendU32Le((u32)(w.length - 12 - central), &w);
     appendU32Le((u32)central, &w);
     appendU16Le(0, &w);
+    EXPECT_FALSE(w.overflow);
     return Bytes(buffer.begin(), buffer.begin() + w.length);
+}
+
+Bytes descriptorArchive(bool withSignature, bool withCentral, const Bytes& data) {
+    return descriptorArchive(withSignature, {data}, withCentral ? std::vector<size_t>{0} : std::vector<size_t>{});
 }
 
 TEST(Zip, DataDescriptorsTakeTheirSizesFromTheCentralDirectory) {
@@ -355,7 +369,35 @@ TEST(Zip, DataDescriptorsTakeTheirSizesFromTheCentralDirectory) {
     EXPECT_EQ(dir->entries[0].compressedSize, 0u);
     Bytes orphan = descriptorArchive(true, false, data);
     readZipDirectory(dir, orphan.data(), (i64)orphan.size());
-    EXPECT_EQ(errorOf(*dir), "Could not find data for a.txt");
+    EXPECT_EQ(errorOf(*dir), "Could not find data for 0.txt");
+    delete dir;
+}
+
+TEST(Zip, DescriptorEntriesFindTheirCentralHeadersInAnyOrder) {
+    ZipDirectory* dir = new ZipDirectory;
+    std::vector<Bytes> datas;
+    for (size_t i = 0; i < 12; i++) datas.push_back(Bytes(i * 3 + 1, (u8)('a' + i)));
+    std::vector<std::vector<size_t>> orders = {
+        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+        {11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0},
+        {5, 6, 7, 8, 9, 10, 11, 0, 1, 2, 3, 4},
+        {0, 2, 4, 6, 8, 10, 1, 3, 5, 7, 9, 11},
+    };
+    for (const auto& order : orders) {
+        Bytes archive = descriptorArchive(true, datas, order);
+        readZipDirectory(dir, archive.data(), (i64)archive.size());
+        EXPECT_EQ(errorOf(*dir), "");
+        ASSERT_EQ(dir->entryCount, 12);
+        for (i32 i = 0; i < 12; i++) {
+            EXPECT_EQ(nameOf(dir->entries[i]), std::to_string(i) + ".txt");
+            EXPECT_EQ(dir->entries[i].compressedSize, datas[(size_t)i].size());
+            EXPECT_EQ(extract(dir->entries[i]), datas[(size_t)i]);
+        }
+    }
+    // An entry that the central directory leaves out is found nowhere, wherever the search began.
+    Bytes archive = descriptorArchive(false, datas, {0, 1, 2, 4, 5});
+    readZipDirectory(dir, archive.data(), (i64)archive.size());
+    EXPECT_EQ(errorOf(*dir), "Could not find data for 3.txt");
     delete dir;
 }
 
