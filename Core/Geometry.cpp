@@ -36,6 +36,23 @@ void appendPoint(PointList* out, Vec2 point) {
     if (out->count < out->capacity) out->points[out->count++] = point;
 }
 
+// Squared distance from p to the segment a -> b: to the nearer end when the projection falls outside
+// it, else the perpendicular one. A segment of zero length is its point.
+template <typename S>
+S segmentDistanceSquared(S ax, S ay, S bx, S by, S x, S y) {
+    S dx = bx - ax, dy = by - ay;
+    S px = x - ax, py = y - ay;
+    S lengthSquared = dx * dx + dy * dy;
+    S dot = px * dx + py * dy;
+    if (lengthSquared == 0 || dot <= 0) return px * px + py * py;
+    if (dot >= lengthSquared) {
+        S qx = x - bx, qy = y - by;
+        return qx * qx + qy * qy;
+    }
+    S cross = dx * py - dy * px;
+    return cross * cross / lengthSquared;
+}
+
 }  // namespace
 
 i32 pointInPolygon(const Vec2* point, const Vec2* vertices, i32 count) {
@@ -70,31 +87,11 @@ i32 isPolygonClockwise(const Vec2* vertices, i32 count) {
 }
 
 f32 distanceSquaredToSegment(const SegmentF32* segment, Vec2F32 point) {
-    f32 dx = segment->x1 - segment->x0, dy = segment->y1 - segment->y0;
-    f32 px = point.x - segment->x0, py = point.y - segment->y0;
-    f32 lengthSquared = dx * dx + dy * dy;
-    f32 dot = px * dx + py * dy;
-    if (lengthSquared == 0 || dot <= 0) return px * px + py * py;
-    if (dot >= lengthSquared) {
-        f32 qx = point.x - segment->x1, qy = point.y - segment->y1;
-        return qx * qx + qy * qy;
-    }
-    f32 cross = dx * py - dy * px;
-    return cross * cross / lengthSquared;
+    return segmentDistanceSquared<f32>(segment->x0, segment->y0, segment->x1, segment->y1, point.x, point.y);
 }
 
 f64 distanceSquaredToSegmentF64(const Segment2* segment, Vec2 point) {
-    f64 dx = segment->b.x - segment->a.x, dy = segment->b.y - segment->a.y;
-    f64 px = point.x - segment->a.x, py = point.y - segment->a.y;
-    f64 lengthSquared = dx * dx + dy * dy;
-    f64 dot = px * dx + py * dy;
-    if (lengthSquared == 0 || dot <= 0) return px * px + py * py;
-    if (dot >= lengthSquared) {
-        f64 qx = point.x - segment->b.x, qy = point.y - segment->b.y;
-        return qx * qx + qy * qy;
-    }
-    f64 cross = dx * py - dy * px;
-    return cross * cross / lengthSquared;
+    return segmentDistanceSquared<f64>(segment->a.x, segment->a.y, segment->b.x, segment->b.y, point.x, point.y);
 }
 
 f64 signedDistanceSquaredToPolygon(const Vec2* point, const Vec2* vertices, i32 count) {
