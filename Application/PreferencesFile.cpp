@@ -71,8 +71,7 @@ void applyValue(Preferences* preferences, const PreferenceField* row, const u8* 
             i64 position = 0;
             f64 v = parseDouble(value, &position, length, 0.0);
             if (v - v != 0.0) break;  // infinities and not-a-number are refused
-            if (v > kMaxPreferenceNumber) v = kMaxPreferenceNumber;
-            if (v < -kMaxPreferenceNumber) v = -kMaxPreferenceNumber;
+            v = heldPreferenceNumber(v, 0.0);
             std::memcpy(field, &v, 8);
             break;
         }
@@ -120,9 +119,8 @@ void parseLine(Preferences* preferences, const u8* line, i64 length) {
 }
 
 void writeNumber(f64 value, ByteWriter* writer) {
-    if (value - value != 0.0) value = 0.0;
-    if (value > kMaxPreferenceNumber) value = kMaxPreferenceNumber;
-    if (value < -kMaxPreferenceNumber) value = -kMaxPreferenceNumber;
+    if (value - value != 0.0) value = 0.0;  // infinities and not-a-number are written as 0
+    value = heldPreferenceNumber(value, 0.0);
     i64 scaled = (i64)(value * 10000000.0);
     if (value < 0.0 && scaled == 0) appendCString("-", writer);
     appendFixedPoint(scaled, 7, writer);

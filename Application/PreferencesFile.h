@@ -9,6 +9,15 @@ struct Platform;
 constexpr u64 kPreferencesFileMaxSize = 50000;
 // Numbers are written as value x 10,000,000 in a signed 64-bit integer; larger values are held here.
 constexpr f64 kMaxPreferenceNumber = 900000000000.0;
+
+// A number as a preference can hold it: not-a-number gives fallback, anything beyond the limits
+// (infinities included) is held at them.
+inline f64 heldPreferenceNumber(f64 value, f64 fallback) {
+    if (!(value == value)) return fallback;
+    if (value > kMaxPreferenceNumber) return kMaxPreferenceNumber;
+    if (value < -kMaxPreferenceNumber) return -kMaxPreferenceNumber;
+    return value;
+}
 // Frames between repeated reads of a file that could not be loaded, and between repeated saves
 // after a failed write.
 constexpr u32 kPreferencesRetryFrames = 120;

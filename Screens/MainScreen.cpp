@@ -181,7 +181,9 @@ void mainScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* a
     style.pressedFill = kMainButtonPressed;
     style.outlineWidth = 0.5f * m->margin;
     ButtonStyle settingsStyle = style;
-    if (hasPendingSharingRequest(&app->relayHost, &app->preferences)) settingsStyle.fill = sharingPulse(kMainButtonFill, now);
+    if (hasPendingSharingRequest(&app->relayHost, &app->preferences)) {
+        settingsStyle.fill = sharingPulse(kMainButtonFill, now);
+    }
 
     // One id per button, each from its own line.
     const WidgetId ids[kMainScreenButtons] = {

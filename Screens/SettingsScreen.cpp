@@ -160,12 +160,13 @@ bool lengthsInFeet(const Preferences* preferences) { return preferences->units >
 
 f64 enteredNumber(const FixedString* text, f64 defaultValue) {
     i64 position = 0;
-    return parseDouble((const u8*)text->text, &position, text->length, defaultValue);
+    f64 value = parseDouble((const u8*)text->text, &position, text->length, defaultValue);
+    return heldPreferenceNumber(value, defaultValue);
 }
 
 f64 enteredLength(const FixedString* text, f64 defaultValue, const Preferences* preferences) {
     f64 value = enteredNumber(text, defaultValue);
-    return lengthsInFeet(preferences) ? value / kFeetPerMetre : value;
+    return heldPreferenceNumber(lengthsInFeet(preferences) ? value / kFeetPerMetre : value, defaultValue);
 }
 
 FixedString preferencesLoadFailureText(u32 status) {

@@ -247,6 +247,15 @@ TEST(SettingsTexts, EnteredLengths) {
     FixedString empty{};
     p.units = UnitsImperialFps;
     EXPECT_NEAR(enteredLength(&empty, 20, &p), 6.096, 1e-9);
+    // Numbers beyond what a preference holds are held at its limits; not-a-number gives the default.
+    FixedString huge = makeString("1e999");
+    FixedString negativeHuge = makeString("-1e999");
+    FixedString notANumber = makeString("0e999");
+    EXPECT_EQ(enteredNumber(&huge, 24), kMaxPreferenceNumber);
+    EXPECT_EQ(enteredNumber(&negativeHuge, 24), -kMaxPreferenceNumber);
+    EXPECT_EQ(enteredNumber(&notANumber, 24), 24.0);
+    EXPECT_DOUBLE_EQ(enteredLength(&huge, 20, &p), kMaxPreferenceNumber / kFeetPerMetre);
+    EXPECT_NEAR(enteredLength(&notANumber, 20, &p), 6.096, 1e-9);
 }
 
 TEST(SettingsScreenshot, SettingsScreen) {
