@@ -114,6 +114,23 @@ TEST_F(DroneLink, LocksOnAutopilotHeartbeatsOnly) {
     deliver(heartbeat(0x0101, 2, 8), loopback(14555));
     EXPECT_EQ(connection->vehicle.autopilotKind, (u32)AutopilotUnknown);
     EXPECT_EQ(connection->traffic[TrafficDroneLink].messages, 6u + 1);  // and the app's own HEARTBEAT
+
+    // A signed MAVLink 2 HEARTBEAT is kept whole, signature included.
+    u8 buffer[64];
+    ByteWriter writer = makeByteWriter(buffer, sizeof(buffer));
+    u8 sequence = 9;
+    LengthFieldMark mark = beginMavlinkPacket(&writer, &sequence, 0x0101, MavlinkHeartbeat, 1);
+    const u8 payload[9] = {0, 0, 0, 0, 2, 12, 0x81, 4, 3};
+    appendBytes(payload, sizeof(payload), &writer);
+    buffer[2] = kMavlinkIncompatSigned;
+    finishMavlinkPacket(&mark, &writer);
+    for (u8 i = 0; i < kMavlinkSignatureBytes; i++) appendU8((u8)(0xA0 + i), &writer);
+    Bytes signedHeartbeat(buffer, buffer + writer.length);
+    deliver(signedHeartbeat, loopback(14555));
+    EXPECT_EQ(connection->vehicle.autopilotKind, (u32)AutopilotPx4);
+    EXPECT_FALSE(copy->writer.overflow);
+    ASSERT_EQ(copy->writer.length, (i64)signedHeartbeat.size());
+    EXPECT_EQ(std::memcmp(connection->vehicle.heartbeatSlot, signedHeartbeat.data(), signedHeartbeat.size()), 0);
 }
 
 TEST_F(DroneLink, LockHoldsUntilTheVehicleHasBeenSilentForThreeSeconds) {
