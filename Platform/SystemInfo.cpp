@@ -117,6 +117,7 @@ FixedString documentsFolderFromUserDirs(const char* text, i64 length, const char
         if (value.length >= 5 && std::memcmp(value.text, "$HOME", 5) == 0) {
             FixedString rest = stringFromBytes(value.text + 5, value.length - 5);
             value = formatStrStr("@@", homeText, rest);
+            if (homeText.truncated) value.truncated = 1;
         }
         if (value.length > 0 && value.text[0] == '/') {
             while (value.length > 1 && value.text[value.length - 1] == '/') value.text[--value.length] = 0;
@@ -124,12 +125,18 @@ FixedString documentsFolderFromUserDirs(const char* text, i64 length, const char
         }
     }
     if (homeText.length == 0) return FixedString{};
-    return formatStr("@/Documents", homeText);
+    FixedString documents = formatStr("@/Documents", homeText);
+    if (homeText.truncated) documents.truncated = 1;
+    return documents;
 }
 
 FixedString dataFolderUnder(FixedString documents) {
-    if (documents.length == 0) return FixedString{};
-    return formatStr("@/Tarnwick/", documents);
+    if (documents.length == 0 || documents.truncated) return FixedString{};
+    FixedString folder = formatStr("@/Tarnwick/", documents);
+    // A cut path would name some other folder: without a whole path there is no data folder, and
+    // file access reports the missing Documents folder instead of writing elsewhere.
+    if (folder.truncated) return FixedString{};
+    return folder;
 }
 
 FixedString osReleaseValue(const char* text, i64 length, const char* key) {

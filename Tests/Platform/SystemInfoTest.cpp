@@ -64,6 +64,24 @@ TEST(DataFolder, FromUserDirsOrHome) {
     EXPECT_EQ(dataFolderUnder(FixedString{}).length, 0);
 }
 
+TEST(DataFolder, PathsTooLongForTheFolderLeaveItEmpty) {
+    // The Documents folder fits but "/Tarnwick/" after it does not: no data folder, never a cut one.
+    std::string longFolder = "/" + std::string(248, 'd');
+    FixedString documents = makeString(longFolder.c_str());
+    ASSERT_EQ(documents.truncated, 0);
+    EXPECT_EQ(dataFolderUnder(documents).length, 0);
+    std::string fits = "/" + std::string(200, 'd');
+    EXPECT_STREQ(dataFolderUnder(makeString(fits.c_str())).text, (fits + "/Tarnwick/").c_str());
+
+    // A home folder longer than a path text: the Documents folder below it is marked cut.
+    std::string home = "/" + std::string(300, 'h');
+    const char* dirs = "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n";
+    FixedString fromDirs = documentsFolderFromUserDirs(dirs, (i64)std::strlen(dirs), home.c_str());
+    EXPECT_EQ(dataFolderUnder(fromDirs).length, 0);
+    FixedString fromHome = documentsFolderFromUserDirs(nullptr, -1, home.c_str());
+    EXPECT_EQ(dataFolderUnder(fromHome).length, 0);
+}
+
 TEST(OsRelease, QuotedAndPlainValues) {
     const char* text = "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=Debian\nVERSION_ID=\"12\"\nID=debian\n";
     i64 length = (i64)std::strlen(text);
