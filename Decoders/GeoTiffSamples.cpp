@@ -68,7 +68,7 @@ FixedString locateBlock(SampleReader* r, u64 offset, i64 expected, const u8** da
     i64 consumed;
     {
         ProfilingScope scope(kLzwRegion);
-        consumed = decodeTiffLzw(file->data + offset, file->length - (i64)offset, &writer);
+        consumed = decodeTiffLzwToFill(file->data + offset, file->length - (i64)offset, &writer);
     }
     if (consumed < 0) return format("Error decompressing LZW");
     if (writer.length < expected) {

@@ -52,21 +52,7 @@ u8 emitString(const LzwTable* table, i32 code, i32 extra, u8 extraByte, ByteWrit
     return first;
 }
 
-}  // namespace
-
-LzwTable* initLzwTable(LzwTable* table) {
-    std::memset(table, 0, sizeof(*table));
-    for (i32 i = 0; i < 258; i++) {
-        table->prefix[i] = kNoPrefix;
-        table->suffix[i] = (u8)i;
-    }
-    table->suffix[kClearCode] = 0;
-    table->suffix[kEndCode] = 1;
-    table->nextCode = 258;
-    return table;
-}
-
-i64 decodeTiffLzw(const u8* input, i64 inputLength, ByteWriter* output) {
+i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFull) {
     LzwTable pristine;
     initLzwTable(&pristine);
     LzwTable table;
@@ -77,6 +63,7 @@ i64 decodeTiffLzw(const u8* input, i64 inputLength, ByteWriter* output) {
     i32 previous = -1;
     u8 previousFirst = 0;
     for (;;) {
+        if (stopWhenFull && output->length >= output->capacity) return position;
         i32 width = codeWidth(table.nextCode);
         while (bitCount < width && position < inputLength) {
             bits = (bits << 8) | input[position++];
@@ -109,4 +96,26 @@ i64 decodeTiffLzw(const u8* input, i64 inputLength, ByteWriter* output) {
         previous = code;
         previousFirst = first;
     }
+}
+
+}  // namespace
+
+LzwTable* initLzwTable(LzwTable* table) {
+    std::memset(table, 0, sizeof(*table));
+    for (i32 i = 0; i < 258; i++) {
+        table->prefix[i] = kNoPrefix;
+        table->suffix[i] = (u8)i;
+    }
+    table->suffix[kClearCode] = 0;
+    table->suffix[kEndCode] = 1;
+    table->nextCode = 258;
+    return table;
+}
+
+i64 decodeTiffLzw(const u8* input, i64 inputLength, ByteWriter* output) {
+    return decode(input, inputLength, output, false);
+}
+
+i64 decodeTiffLzwToFill(const u8* input, i64 inputLength, ByteWriter* output) {
+    return decode(input, inputLength, output, true);
 }

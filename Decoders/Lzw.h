@@ -18,3 +18,8 @@ LzwTable* initLzwTable(LzwTable* table);
 // the next free one, or kLzwTableFull. Bytes that do not fit set the writer's overflow flag and are
 // dropped; a measuring writer (null data) only counts.
 i64 decodeTiffLzw(const u8* input, i64 inputLength, ByteWriter* output);
+
+// Decodes like decodeTiffLzw, but stops once the writer is full: for a reader that needs no more
+// than the writer holds, so that a stream running on past it (or lacking its end code) costs no
+// more than the room it fills. Returns the input bytes consumed up to there, or an error as above.
+i64 decodeTiffLzwToFill(const u8* input, i64 inputLength, ByteWriter* output);

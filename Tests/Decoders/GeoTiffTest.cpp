@@ -278,6 +278,18 @@ TEST(GeoTiffSamples, ReportsLzwFaults) {
     EXPECT_EQ(errorOf(buildTiff({}, bad, {entries})), "Error decompressing LZW");
     std::vector<u8> shortStrip = lzwLiterals(std::vector<u8>(8, 1));
     EXPECT_EQ(errorOf(buildTiff({}, shortStrip, {entries})), "Decompressed strip/tile was 8 bytes long. Expected 48 bytes.");
+    // A stream that runs on past its strip, into a code beyond the table and without an end code:
+    // only the strip's own bytes are decoded, and they are the samples.
+    std::vector<i32> runOn{256};
+    for (u8 b : floatBytes(gridValues(), false)) runOn.push_back(b);
+    runOn.push_back(4000);
+    for (i32 k = 0; k < 100; k++) runOn.push_back(7);
+    {
+        ParsedRaster parsed;
+        parseBytes(&parsed, buildTiff({}, packLzwCodes(runOn), {entries}));
+        ASSERT_EQ(parsed.error(), "");
+        expectGrid(parsed.raster);
+    }
     // Strips of LZW literals, the last one short, read as the uncompressed samples would.
     std::vector<u8> samples = floatBytes(gridValues(4, 5), false);
     std::vector<u8> data;

@@ -147,3 +147,28 @@ TEST(Lzw, StopsAtTheEndCodeAndDropsWhatDoesNotFit) {
     EXPECT_EQ(decodeToString(stream, 100, &result, &writer), "abcabbc");
     EXPECT_EQ(decodeToString(stream, 5, &result, &writer), "abcab");
 }
+
+TEST(Lzw, ToFillStopsOnceItsRoomIsFull) {
+    // "HELLO", then a code far beyond the table and more codes, without an end code.
+    std::vector<i32> codes = literalCodes("HELLO");
+    codes.push_back(4000);
+    for (int k = 0; k < 50; k++) codes.push_back('x');
+    std::vector<u8> stream = packLzwCodes(codes);
+    u8 room[100];
+    ByteWriter writer = makeByteWriter(room, 5);
+    EXPECT_EQ(decodeTiffLzw(stream.data(), (i64)stream.size(), &writer), kLzwCodeTooLarge);
+    writer = makeByteWriter(room, 5);
+    i64 consumed = decodeTiffLzwToFill(stream.data(), (i64)stream.size(), &writer);
+    EXPECT_GT(consumed, 0);
+    EXPECT_LT(consumed, (i64)stream.size());
+    EXPECT_EQ(std::string((const char*)room, (size_t)writer.length), "HELLO");
+    EXPECT_EQ(writer.overflow, 0);
+    // With room to spare it reads on and meets the fault as decodeTiffLzw does.
+    writer = makeByteWriter(room, 100);
+    EXPECT_EQ(decodeTiffLzwToFill(stream.data(), (i64)stream.size(), &writer), kLzwCodeTooLarge);
+    // A whole stream with its end code decodes as with decodeTiffLzw.
+    stream = packLzwCodes({256, 'a', 'b', 'c', 258, 259, 257});
+    writer = makeByteWriter(room, 100);
+    EXPECT_EQ(decodeTiffLzwToFill(stream.data(), (i64)stream.size(), &writer), (i64)stream.size());
+    EXPECT_EQ(std::string((const char*)room, (size_t)writer.length), "abcabbc");
+}

@@ -28,5 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
     ByteWriter writer = makeByteWriter(output, sizeof(output));
     i64 consumed = decodeTiffLzw(bytes.data(), (i64)bytes.size(), &writer);
     if (consumed > (i64)bytes.size() || writer.length > writer.capacity) std::abort();
+    ByteWriter small = makeByteWriter(output, 4096);
+    consumed = decodeTiffLzwToFill(bytes.data(), (i64)bytes.size(), &small);
+    if (consumed > (i64)bytes.size() || small.length > small.capacity) std::abort();
     return 0;
 }
