@@ -13,7 +13,9 @@
 
 namespace {
 
-const i64 kNow = (i64)time(nullptr);  // the test certificates are valid now
+// The test certificates are valid from the moment they were made (once per build folder, possibly
+// during this run), so "now" is read at each check, never once at start-up.
+i64 currentSeconds() { return (i64)time(nullptr); }
 
 struct Chain {
     std::vector<Bytes> der;
@@ -43,7 +45,7 @@ struct Verdict {
     std::string message;
 };
 
-Verdict judge(const std::string& file, const TrustStore* store, const char* host = "localhost", i64 now = kNow) {
+Verdict judge(const std::string& file, const TrustStore* store, const char* host = "localhost", i64 now = currentSeconds()) {
     Chain chain = loadChain(file);
     FixedString message, hostName = makeString(host);
     u8 alert = verifyServerChain(&message, chain.parsed.data(), (u32)chain.parsed.size(), store, &hostName, now);
@@ -76,7 +78,7 @@ TEST_F(ChainTest, GoodChainsPass) {
     Chain chain = loadChain("p256-chain.pem");
     std::vector<X509Certificate> shuffled = {chain.parsed[0], chain.parsed[1], chain.parsed[1]};
     FixedString message, host = makeString("localhost");
-    EXPECT_EQ(verifyServerChain(&message, shuffled.data(), 3, store.get(), &host, kNow), ChainTrusted);
+    EXPECT_EQ(verifyServerChain(&message, shuffled.data(), 3, store.get(), &host, currentSeconds()), ChainTrusted);
 }
 
 TEST_F(ChainTest, RefusedChains) {
@@ -104,19 +106,19 @@ TEST_F(ChainTest, RefusedChains) {
     // the server's certificate without its intermediate
     Chain chain = loadChain("p256-chain.pem");
     FixedString message, host = makeString("localhost");
-    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 1, store.get(), &host, kNow), ChainUnknownIssuer);
+    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 1, store.get(), &host, currentSeconds()), ChainUnknownIssuer);
     // a server certificate posing as an intermediate: p256 "issues" nothing, and the intermediate
     // alone is not for localhost
     std::vector<X509Certificate> reversed = {chain.parsed[1], chain.parsed[0]};
-    EXPECT_EQ(verifyServerChain(&message, reversed.data(), 2, store.get(), &host, kNow), ChainBadCertificate);
+    EXPECT_EQ(verifyServerChain(&message, reversed.data(), 2, store.get(), &host, currentSeconds()), ChainBadCertificate);
     // nothing at all, and an empty store
-    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 0, store.get(), &host, kNow), ChainBadCertificate);
+    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 0, store.get(), &host, currentSeconds()), ChainBadCertificate);
     TrustStore* empty = new TrustStore();
-    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 2, empty, &host, kNow), ChainUnknownIssuer);
+    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 2, empty, &host, currentSeconds()), ChainUnknownIssuer);
     EXPECT_EQ(std::string(message.text, message.length),
               "Can't check the certificate of localhost: no trusted certificates loaded");
     delete empty;
-    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 2, nullptr, &host, kNow), ChainUnknownIssuer);
+    EXPECT_EQ(verifyServerChain(&message, chain.parsed.data(), 2, nullptr, &host, currentSeconds()), ChainUnknownIssuer);
 }
 
 // A trusted server certificate is trusted by itself (a private server's own certificate as anchor);
