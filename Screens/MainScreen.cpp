@@ -35,17 +35,17 @@ bool grantsMissing(const Platform* platform) {
 // Microseconds since an event, or the largest value for an event in the future.
 u64 since(u64 now, u64 time) { return now >= time ? now - time : ~0ull; }
 
-void setClearColor(UiState* ui, Color color) {
-    ui->clearColor[0] = (u8)(color & 0xFF);
-    ui->clearColor[1] = (u8)((color >> 8) & 0xFF);
-    ui->clearColor[2] = (u8)((color >> 16) & 0xFF);
-}
-
 const VideoDecoder* currentVideoDecoder() {
     return globalMemory ? globalMemory->head.videoDecoder : nullptr;
 }
 
 }  // namespace
+
+void setClearColor(UiState* ui, Color color) {
+    ui->clearColor[0] = (u8)(color & 0xFF);
+    ui->clearColor[1] = (u8)((color >> 8) & 0xFF);
+    ui->clearColor[2] = (u8)((color >> 16) & 0xFF);
+}
 
 MainScreenLayout mainScreenLayout(const UiMetrics* m, Rect screen, f32 logoHeight) {
     MainScreenLayout layout{};

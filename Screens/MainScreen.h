@@ -44,6 +44,9 @@ enum MainScreenButton : i32 {
 extern const char* const mainScreenButtonLabels[kMainScreenButtons];
 extern const ScreenFunction mainScreenButtonTargets[kMainScreenButtons];
 
+// The frame's clear colour from an RGBA8 colour (red in the lowest byte; alpha is not used).
+void setClearColor(UiState* ui, Color color);
+
 MainScreenLayout mainScreenLayout(const UiMetrics* metrics, Rect screen, f32 logoHeight);
 // Whether a button is on screen: "DOWNLOAD MAPS" and "DEBUG" only in developer mode.
 bool mainScreenButtonShown(i32 button, u32 developerMode);

@@ -9,6 +9,7 @@
 #include "Core/Profiler.h"
 #include "Decoders/Jpeg.h"
 #include "Platform/Platform.h"
+#include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/ImageAssets.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
@@ -32,12 +33,6 @@ const char* const kThreePictures[3] = {
     "rpafp10_1_documents.jpg", "rpafp10_2_tarnwick.jpg", "rpafp10_3_use_this_folder.jpg",
 };
 const f32 kThreeHighlights[3][4] = {{18, 333, 285, 370}, {60, 379, 371, 457}, {612, 961, 432, 490}};
-
-void setClearColor(UiState* ui, Color color) {
-    ui->clearColor[0] = (u8)(color & 0xFF);
-    ui->clearColor[1] = (u8)((color >> 8) & 0xFF);
-    ui->clearColor[2] = (u8)((color >> 16) & 0xFF);
-}
 
 i32 pictureStateOf(const FolderHelpPicture* picture) { return __atomic_load_n(&picture->state, __ATOMIC_ACQUIRE); }
 
