@@ -378,11 +378,17 @@ FixedString parse(ElevationRaster* out, TiffBytes* file, i64 budget, u32 rowAlig
 
     TiffDirectory d;
     bool found = false;
-    for (i32 directories = 0; offset != 0 && directories < kMaxDirectories; directories++) {
+    // Directories of a sound file do not overlap, so together they hold no more entries than the
+    // file has room for; a chain that reads more loops back on itself and ends here.
+    const u64 entryLimit = (u64)length / entrySize;
+    u64 entriesRead = 0;
+    for (i32 directories = 0; offset != 0 && directories < kMaxDirectories && entriesRead <= entryLimit;
+         directories++) {
         resetDirectory(&d);
         u64 entries = file->bigTiff ? tiffRead64(file, offset) : tiffRead16(file, offset);
         if (file->outside) return tiffOutsideMessage(file);
         u64 entry = offset + countSize;
+        entriesRead += entries;
         for (u64 k = 0; k < entries; k++, entry += entrySize) {
             if (entry + entrySize >= (u64)length) return format("Insufficient space for next IFD Entry");
             FixedString message = readEntry(file, entry, &d);
