@@ -8,6 +8,7 @@
 #include "Core/Profiler.h"
 #include "Platform/Platform.h"
 #include "Screens/ControllerBindings.h"
+#include "Screens/SettingsScreen.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
 #include "SourceCommon/UserInterface/ListView.h"
@@ -39,8 +40,7 @@ void numberRow(const char* titleText, FixedString value, f64* field, AppBindsScr
     TextFieldRowResult r = textFieldRow(&title, &value, &state->editBuffer, &value, TextKeyboardNumpad, 0, stack, ui,
                                         &stack->runner.textFocus, &state->listView, id);
     if (r.submitted) {
-        i64 position = 0;
-        *field = parseDouble((const u8*)state->editBuffer.text, &position, state->editBuffer.length, 0);
+        *field = enteredNumber(&state->editBuffer, 0);
         state->listView.openRowId = WidgetId{};
     }
 }

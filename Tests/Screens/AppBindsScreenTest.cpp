@@ -3,6 +3,7 @@
 // rules of the choice list and the activity colours.
 #include <gtest/gtest.h>
 
+#include "Application/PreferencesFile.h"
 #include "Core/PreferenceFields.h"
 #include "Screens/AppBindsScreen.h"
 #include "Screens/ControllerBindings.h"
@@ -97,6 +98,16 @@ TEST_F(AppBindsScreenTest, RowsThatComeWithTheirBindings) {
     typeText(&harness, "-12.5");
     sendKeyEvent(&harness, KeyEventDone);
     EXPECT_DOUBLE_EQ(prefs()->recenterPositionPitch, -12.5);
+    // Entries beyond what the preference holds are held at its limit; not-a-number reads as 0.
+    clickRow(7);
+    typeText(&harness, "1e999");
+    sendKeyEvent(&harness, KeyEventDone);
+    EXPECT_DOUBLE_EQ(prefs()->recenterPositionPitch, kMaxPreferenceNumber);
+    frames(&harness);
+    clickRow(7);
+    typeText(&harness, "0e999");
+    sendKeyEvent(&harness, KeyEventDone);
+    EXPECT_DOUBLE_EQ(prefs()->recenterPositionPitch, 0.0);
 }
 
 TEST_F(AppBindsScreenTest, ResetToTheDefaults) {
