@@ -133,6 +133,28 @@ inline void copyMatch(u8* out, i64 position, i64 distance, i32 length) {
     }
 }
 
+// Decodes one symbol from the buffered bits: through the lookup table, and on down the tree for a
+// code longer than the table's bits.
+inline u32 fastSymbol(const u16* fast, const i32* tree, u64* bits, i32* count) {
+    u32 entry = fast[*bits & kFastMask];
+    if (!(entry & kFastPointer)) {
+        i32 used = i32(entry >> 9);
+        *bits >>= used;
+        *count -= used;
+        return entry & 0x1FF;
+    }
+    *bits >>= kInflateFastBits;
+    *count -= kInflateFastBits;
+    i32 node = i32(entry & 0x3FF);
+    for (;;) {
+        i32 next = tree[node + i32(*bits & 1)];
+        *bits >>= 1;
+        (*count)--;
+        if (next <= 0) return u32(-next);
+        node = next;
+    }
+}
+
 // Decodes whole symbols while at least 8 input bytes and kFastOutputMargin output bytes remain.
 // Returns -1 to let the careful path continue, or a final result.
 i32 decodeFast(const u8* input, i64* position, i64 length, InflateState* s) {
@@ -151,28 +173,7 @@ i32 decodeFast(const u8* input, i64* position, i64 length, InflateState* s) {
         pos += (63 - count) >> 3;
         count |= 56;
 
-        u32 entry = s->literalFast[bits & kFastMask];
-        u32 symbol;
-        if (entry & kFastPointer) {
-            bits >>= kInflateFastBits;
-            count -= kInflateFastBits;
-            i32 node = i32(entry & 0x3FF);
-            for (;;) {
-                i32 next = s->literalTree[node + i32(bits & 1)];
-                bits >>= 1;
-                count--;
-                if (next <= 0) {
-                    symbol = u32(-next);
-                    break;
-                }
-                node = next;
-            }
-        } else {
-            i32 used = i32(entry >> 9);
-            bits >>= used;
-            count -= used;
-            symbol = entry & 0x1FF;
-        }
+        u32 symbol = fastSymbol(s->literalFast, s->literalTree, &bits, &count);
         if (symbol < 256) {
             output[out++] = u8(symbol);
             continue;
@@ -191,27 +192,7 @@ i32 decodeFast(const u8* input, i64* position, i64 length, InflateState* s) {
             result = InflateMalformed;
             break;
         }
-        entry = s->distanceFast[bits & kFastMask];
-        if (entry & kFastPointer) {
-            bits >>= kInflateFastBits;
-            count -= kInflateFastBits;
-            i32 node = i32(entry & 0x3FF);
-            for (;;) {
-                i32 next = s->distanceTree[node + i32(bits & 1)];
-                bits >>= 1;
-                count--;
-                if (next <= 0) {
-                    symbol = u32(-next);
-                    break;
-                }
-                node = next;
-            }
-        } else {
-            i32 used = i32(entry >> 9);
-            bits >>= used;
-            count -= used;
-            symbol = entry & 0x1FF;
-        }
+        symbol = fastSymbol(s->distanceFast, s->distanceTree, &bits, &count);
         extra = kDistanceExtra[symbol];
         i64 distance = i64(kDistanceBase[symbol]) + i64(bits & ((u64(1) << extra) - 1));
         bits >>= extra;
