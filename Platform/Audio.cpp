@@ -100,12 +100,16 @@ void runAudioPass(AudioOutput* output, SoundMixer* mixer) {
     takeQueuedSounds(mixer);
     mixVoices(mixer, output->mix, frames);
     u32 position = output->ownPosition;
+    // The device callback reads and clears the ring under the device's lock; writing under it too
+    // keeps the two from touching the ring at the same time.
+    if (output->device) SDL_LockAudioDevice(output->device);
     for (u32 i = 0; i < frames; i++) {
         i16 sample = sampleFromMix(output->mix[i]);
         output->ring[position] = (u8)((u16)sample & 0xff);
         output->ring[position + 1] = (u8)((u16)sample >> 8);
         position = (position + kBytesPerFrame) % kAudioRingBytes;
     }
+    if (output->device) SDL_UnlockAudioDevice(output->device);
     output->ownPosition = position;
     output->passes++;
 }
