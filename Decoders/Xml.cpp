@@ -58,6 +58,16 @@ void setElement(XmlToken* out, const XmlReader* reader) {
     out->elementNameLength = reader->elementNameLength;
 }
 
+// The element being read closes: its token, at the depth after the count goes down.
+XmlToken* closeElement(XmlToken* out, XmlReader* reader) {
+    reader->depth--;
+    out->kind = XmlElementClose;
+    setElement(out, reader);
+    out->depth = reader->depth;
+    resetElement(reader);
+    return out;
+}
+
 }  // namespace
 
 XmlToken* nextXmlToken(XmlToken* out, XmlReader* reader) {
@@ -155,12 +165,7 @@ XmlToken* nextXmlToken(XmlToken* out, XmlReader* reader) {
                         return fail(out, formatHexInt("Unexpected character U+@ at byte @ after /", (u32)next, 8,
                                                       reader->position));
                     }
-                    reader->depth--;
-                    out->kind = XmlElementClose;
-                    setElement(out, reader);
-                    out->depth = reader->depth;
-                    resetElement(reader);
-                    return out;
+                    return closeElement(out, reader);
                 }
                 if (c == '>') {
                     reader->insideTag = 0;
@@ -236,12 +241,7 @@ XmlToken* nextXmlToken(XmlToken* out, XmlReader* reader) {
                     if (reader->depth <= 0) {
                         return fail(out, formatInt("Closing tag at byte @ has no open element", reader->position));
                     }
-                    reader->depth--;
-                    out->kind = XmlElementClose;
-                    setElement(out, reader);
-                    out->depth = reader->depth;
-                    resetElement(reader);
-                    return out;
+                    return closeElement(out, reader);
                 }
                 break;
             case StateBang:

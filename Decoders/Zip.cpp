@@ -86,6 +86,13 @@ bool findCentralSizes(const u8* bytes, i64 length, i64 localOffset, CentralDirec
     return false;
 }
 
+// Ends the walk with a message; the entries found so far stay as they are, not compacted.
+ZipDirectory* stopWalk(ZipDirectory* result, i32 stored, const FixedString& message) {
+    result->entryCount = stored;
+    result->error = message;
+    return result;
+}
+
 }  // namespace
 
 ZipDirectory* readZipDirectory(ZipDirectory* result, const u8* bytes, i64 length) {
@@ -98,9 +105,8 @@ ZipDirectory* readZipDirectory(ZipDirectory* result, const u8* bytes, i64 length
         u32 signature = readU32(bytes + p);
         if (signature == kLocalHeaderSignature) {
             if (length - p < 30) {
-                result->entryCount = stored;
-                result->error = formatInt("Local file header at byte @ runs past the end of the archive", p);
-                return result;
+                return stopWalk(result, stored,
+                                formatInt("Local file header at byte @ runs past the end of the archive", p));
             }
             const u8* h = bytes + p;
             u16 flags = readU16(h + 6);
@@ -112,9 +118,8 @@ ZipDirectory* readZipDirectory(ZipDirectory* result, const u8* bytes, i64 length
             i64 dataOffset = p + 30 + nameLength + extraLength;
             FixedString name = stringFromBytes(h + 30, nameLength <= length - p - 30 ? nameLength : length - p - 30);
             if (dataOffset > length) {
-                result->entryCount = stored;
-                result->error = formatInt("Local file header at byte @ runs past the end of the archive", p);
-                return result;
+                return stopWalk(result, stored,
+                                formatInt("Local file header at byte @ runs past the end of the archive", p));
             }
             i64 dataEnd = dataOffset + compressedSize;
             i64 next = dataEnd;
@@ -123,9 +128,7 @@ ZipDirectory* readZipDirectory(ZipDirectory* result, const u8* bytes, i64 length
                 // only it tells where the data ends.
                 CentralSizes sizes{};
                 if (!findCentralSizes(bytes, length, p, &centralDirectory, &sizes)) {
-                    result->entryCount = stored;
-                    result->error = formatStr("Could not find data for @", name);
-                    return result;
+                    return stopWalk(result, stored, formatStr("Could not find data for @", name));
                 }
                 compressedSize = sizes.compressedSize;
                 uncompressedSize = sizes.uncompressedSize;
@@ -136,9 +139,7 @@ ZipDirectory* readZipDirectory(ZipDirectory* result, const u8* bytes, i64 length
                 if (dataEnd + 4 <= length && readU32(bytes + dataEnd) == kDataDescriptorSignature) next += 4;
             }
             if (dataEnd > length || next > length) {
-                result->entryCount = stored;
-                result->error = formatStr("Data of @ runs past the end of the archive", name);
-                return result;
+                return stopWalk(result, stored, formatStr("Data of @ runs past the end of the archive", name));
             }
             if (stored < kZipMaxEntries) {
                 ZipDirectoryEntry* e = &result->entries[stored++];
@@ -154,9 +155,8 @@ ZipDirectory* readZipDirectory(ZipDirectory* result, const u8* bytes, i64 length
             p = next;
         } else if (signature == kCentralHeaderSignature) {
             if (length - p < 46) {
-                result->entryCount = stored;
-                result->error = formatInt("Central directory header at byte @ runs past the end of the archive", p);
-                return result;
+                return stopWalk(result, stored,
+                                formatInt("Central directory header at byte @ runs past the end of the archive", p));
             }
             const u8* h = bytes + p;
             i64 localOffset = readU32(h + 42);
@@ -167,9 +167,7 @@ ZipDirectory* readZipDirectory(ZipDirectory* result, const u8* bytes, i64 length
         } else if (signature == kEndRecordSignature) {
             break;
         } else {
-            result->entryCount = stored;
-            result->error = format("Can not find next header");
-            return result;
+            return stopWalk(result, stored, format("Can not find next header"));
         }
     }
     i32 kept = 0;
