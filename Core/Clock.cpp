@@ -18,19 +18,9 @@ i64 currentTimeMilliseconds() {
 }
 
 i64 getTimeZoneOffsetMs() {
-    // Break the current instant down as UTC, read that breakdown back as local time: the difference
-    // is the zone's offset, daylight saving included.
+    // The zone's offset east of UTC at this instant, daylight saving included.
     std::time_t now = std::time(nullptr);
-    std::tm utc{};
     std::tm local{};
-#if defined(_WIN32)
-    gmtime_s(&utc, &now);
-    localtime_s(&local, &now);
-#else
-    gmtime_r(&now, &utc);
-    localtime_r(&now, &local);
-#endif
-    utc.tm_isdst = local.tm_isdst;
-    std::time_t utcAsLocal = std::mktime(&utc);
-    return (i64)std::difftime(now, utcAsLocal) * 1000;
+    if (!localtime_r(&now, &local)) return 0;
+    return (i64)local.tm_gmtoff * 1000;
 }

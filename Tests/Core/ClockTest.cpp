@@ -33,6 +33,9 @@ TEST(Clock, TimeZoneOffsetFollowsTz) {
     tzset();
     i64 denver = getTimeZoneOffsetMs();
     EXPECT_TRUE(denver == -7 * 3600 * 1000 || denver == -6 * 3600 * 1000);
+    setenv("TZ", "Asia/Kolkata", 1);  // half an hour off the whole hours, no daylight saving
+    tzset();
+    EXPECT_EQ(getTimeZoneOffsetMs(), (5 * 60 + 30) * 60 * 1000);
     if (saved) setenv("TZ", previous.c_str(), 1); else unsetenv("TZ");
     tzset();
 }
