@@ -82,7 +82,12 @@ struct AppState {
     u32 simulatorRunning;
 
     AppClocks clocks;
-    u32 cacheLoadedThisRun;  // the frame's app cache step loaded the file (drop-location expiry ran)
+    u32 cacheLoadedThisRun;  // the frame's app cache step loaded the file
+    // Drop-location expiry waits from the cache's load for the preferences' load, so that it uses the
+    // user's persistence; the counts are the stored points, the only ones it may remove.
+    u32 dropExpiryPending;
+    u32 storedOrvikDrops;
+    u32 storedVoskDrops;
     u32 preferencesSaved;  // the result of this frame's preferences step
 
     SoundMixer sound;  // the queue that screens fill and the voices the audio thread mixes

@@ -196,8 +196,16 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     app->preferencesSaved = updatePreferences(preferences, &app->preferencesState, platform);
     app->cacheLoadedThisRun = (u32)updateAppCache(app, &app->appCache, platform);
     if (app->cacheLoadedThisRun) {
+        app->dropExpiryPending = 1;
+        app->storedOrvikDrops = app->orvikDropLocations.count;
+        app->storedVoskDrops = app->dodireruDropLocations.count;
+    }
+    if (app->dropExpiryPending && app->preferencesState.loaded) {
+        // Until the preferences have loaded their persistence is the default, not the user's.
+        app->dropExpiryPending = 0;
         expireDropLocations(&app->orvikDropLocations, &app->dodireruDropLocations,
-                            preferences->orvikDropLocationPersistence, utcNowMs(app));
+                            preferences->orvikDropLocationPersistence, utcNowMs(app), app->storedOrvikDrops,
+                            app->storedVoskDrops);
     }
     u64 now = monotonicNow(app);
     if ((i64)now - app->lastDebugReportTime > (i64)kDebugReportInterval) {

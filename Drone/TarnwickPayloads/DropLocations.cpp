@@ -52,7 +52,8 @@ void removeVoskDropLocation(DodireruDropLocations* list, u32 index) {
     list->count = count - 1;
 }
 
-u32 expireDropLocations(OrvikDropLocations* orvik, DodireruDropLocations* vosk, f64 persistenceHours, i64 nowMs) {
+u32 expireDropLocations(OrvikDropLocations* orvik, DodireruDropLocations* vosk, f64 persistenceHours, i64 nowMs,
+                        u32 orvikConsidered, u32 voskConsidered) {
     if (!(persistenceHours >= 0.0)) return 0;
     f64 lifetime = persistenceHours * 60.0 * 60.0 * 1000.0;
     f64 now = (f64)nowMs;
@@ -61,7 +62,7 @@ u32 expireDropLocations(OrvikDropLocations* orvik, DodireruDropLocations* vosk, 
     u32 count = orvik->count > kMaxOrvikDropLocations ? kMaxOrvikDropLocations : orvik->count;
     u32 kept = 0;
     for (u32 i = 0; i < count; i++) {
-        if ((f64)orvik->times[i] + lifetime <= now) continue;
+        if (i < orvikConsidered && (f64)orvik->times[i] + lifetime <= now) continue;
         orvik->positions[kept] = orvik->positions[i];
         orvik->times[kept] = orvik->times[i];
         kept++;
@@ -71,7 +72,7 @@ u32 expireDropLocations(OrvikDropLocations* orvik, DodireruDropLocations* vosk, 
     count = vosk->count > kMaxVoskDropLocations ? kMaxVoskDropLocations : vosk->count;
     kept = 0;
     for (u32 i = 0; i < count; i++) {
-        if ((f64)vosk->times[i] + lifetime <= now) continue;
+        if (i < voskConsidered && (f64)vosk->times[i] + lifetime <= now) continue;
         vosk->positions[kept] = vosk->positions[i];
         vosk->times[kept] = vosk->times[i];
         setVoskDropArmed(vosk, kept, isVoskDropArmed(vosk, i));

@@ -39,5 +39,7 @@ void removeVoskDropLocation(DodireruDropLocations* list, u32 index);
 
 // Removes the points whose time + persistence <= now from both lists, last to first. A persistence
 // that is negative or not a number removes nothing: a mistyped setting must not wipe the lists.
-// Returns the number of points removed.
-u32 expireDropLocations(OrvikDropLocations* orvik, DodireruDropLocations* vosk, f64 persistenceHours, i64 nowMs);
+// Only the first orvikConsidered and voskConsidered points are candidates, so points added after
+// those are kept. Returns the number of points removed.
+u32 expireDropLocations(OrvikDropLocations* orvik, DodireruDropLocations* vosk, f64 persistenceHours, i64 nowMs,
+                        u32 orvikConsidered = 0xFFFFFFFFu, u32 voskConsidered = 0xFFFFFFFFu);

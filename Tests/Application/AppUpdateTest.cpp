@@ -263,6 +263,43 @@ TEST_F(AppFrames, DropLocationsExpireOnceOnTheFrameTheCacheLoads) {
     EXPECT_EQ(app->orvikDropLocations.positions[1].longitude, 3);
 }
 
+TEST_F(AppFrames, DropLocationsWaitForTheUsersPersistenceWhenThePreferencesCannotBeRead) {
+    const i64 hour = 3600000;
+    auto stored = zeroed<AppState>();
+    addOrvikDropLocation(&stored->orvikDropLocations, DropPosition{1, 1}, (u64)(fakeUtcMs - 48 * hour));
+    addOrvikDropLocation(&stored->orvikDropLocations, DropPosition{2, 2}, (u64)(fakeUtcMs - 2000 * hour));
+    addVoskDropLocation(&stored->dodireruDropLocations, DropPosition{3, 3}, (u64)(fakeUtcMs - 2000 * hour), 1);
+    addVoskDropLocation(&stored->dodireruDropLocations, DropPosition{4, 4}, (u64)(fakeUtcMs - 48 * hour), 1);
+    ByteWriter measure = makeMeasuringWriter(1 << 30);
+    writeAppCacheFile(stored.get(), &measure);
+    std::string bytes((size_t)measure.length, '\0');
+    ByteWriter fill = makeByteWriter(bytes.data(), measure.length);
+    writeAppCacheFile(stored.get(), &fill);
+    writeDataFile("OrvikAppCache.bin", bytes);
+    // The user's 1000 hours sit in a file the program cannot load (over its size limit).
+    std::string large = "Orvik drop location persistence (hours): 1000\n";
+    large += std::string(60000, '#');
+    writeDataFile("Preferences.txt", large);
+
+    for (i32 i = 0; i < 8; i++) frame();
+    EXPECT_EQ(app->preferencesState.loaded, 0u);
+    // The default of 24 hours would have removed every point; nothing is removed without the user's.
+    EXPECT_EQ(app->orvikDropLocations.count, 2u);
+    EXPECT_EQ(app->dodireruDropLocations.count, 2u);
+    addOrvikDropLocation(&app->orvikDropLocations, DropPosition{5, 5}, 5);  // recorded in this run
+
+    writeDataFile("Preferences.txt", "Orvik drop location persistence (hours): 1000\n");
+    for (u32 i = 0; i < kPreferencesRetryFrames + 4 && !app->preferencesState.loaded; i++) frame();
+    ASSERT_EQ(app->preferencesState.loaded, 1u);
+    frame();
+    ASSERT_EQ(app->orvikDropLocations.count, 2u);
+    EXPECT_EQ(app->orvikDropLocations.positions[0].longitude, 1);
+    EXPECT_EQ(app->orvikDropLocations.positions[1].longitude, 5);
+    ASSERT_EQ(app->dodireruDropLocations.count, 1u);
+    EXPECT_EQ(app->dodireruDropLocations.positions[0].longitude, 4);
+    EXPECT_EQ(isVoskDropArmed(&app->dodireruDropLocations, 0), 1u);
+}
+
 TEST_F(AppFrames, F11TogglesTheFullscreenWishOnItsPressOnly) {
     frame();
     platform->input.keys[kFullscreenKey / 64] |= 1ull << (kFullscreenKey % 64);
