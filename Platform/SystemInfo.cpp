@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -178,6 +179,9 @@ void readDataFolder(Platform* platform) {
         length = readSmallFile(path.text, buffer, sizeof(buffer));
     }
     FixedString documents = documentsFolderFromUserDirs(length >= 0 ? buffer : nullptr, length, home);
+    // A fresh account may have no Documents folder yet, and then nothing could ever be saved: it is
+    // made here, once, as a desktop's first login would (only the last step; the home must exist).
+    if (documents.length && !documents.truncated) mkdir(documents.text, 0755);
     platform->dataFolder = dataFolderUnder(documents);
     platform->pathSeparator = '/';
 }

@@ -1,7 +1,10 @@
 // System facts: DNS servers from resolv.conf, the data folder from user-dirs.dirs, os-release values.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "Platform/SystemInfo.h"
@@ -91,10 +94,46 @@ TEST(OsRelease, QuotedAndPlainValues) {
     EXPECT_EQ(osReleaseValue(text, length, "VERSION").length, 0);
 }
 
+// Runs a test body with HOME pointing at a fresh temporary folder and no XDG_CONFIG_HOME.
+template <typename Body>
+void withTemporaryHome(Body body) {
+    char pattern[] = "/tmp/orvik-home-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const char* savedHome = std::getenv("HOME");
+    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
+    std::string home = savedHome ? savedHome : "", config = savedConfig ? savedConfig : "";
+    setenv("HOME", pattern, 1);
+    unsetenv("XDG_CONFIG_HOME");
+    body(std::string(pattern));
+    if (savedHome) setenv("HOME", home.c_str(), 1); else unsetenv("HOME");
+    if (savedConfig) setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    std::filesystem::remove_all(pattern);
+}
+
+TEST(DataFolder, AMissingDocumentsFolderIsMadeAtStartUp) {
+    withTemporaryHome([](const std::string& home) {
+        Platform platform{};
+        readDataFolder(&platform);
+        EXPECT_TRUE(std::filesystem::is_directory(home + "/Documents"));
+        EXPECT_EQ(std::string(platform.dataFolder.text), home + "/Documents/Tarnwick/");
+        // An existing folder is left as it is.
+        std::ofstream(home + "/Documents/keep.txt") << "kept";
+        readDataFolder(&platform);
+        EXPECT_TRUE(std::filesystem::exists(home + "/Documents/keep.txt"));
+    });
+    // Without a home there is nothing to make it in.
+    withTemporaryHome([](const std::string& home) {
+        setenv("HOME", (home + "/gone").c_str(), 1);
+        Platform platform{};
+        readDataFolder(&platform);
+        EXPECT_FALSE(std::filesystem::exists(home + "/gone"));
+    });
+}
+
 TEST(SystemStrings, ReadFromTheRunningSystem) {
     Platform platform{};
     readSystemStrings(&platform);
-    readDataFolder(&platform);
+    withTemporaryHome([&](const std::string&) { readDataFolder(&platform); });
     EXPECT_GT(platform.userName.length, 0);
     EXPECT_GT(platform.computerName.length, 0);
     EXPECT_EQ(platform.pathSeparator, '/');
