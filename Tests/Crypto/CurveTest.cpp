@@ -153,6 +153,47 @@ TEST(P256, Fips186PublicKeyValidation) {
     EXPECT_GE(checked, 10);
 }
 
+// A coordinate at or above p names the same field element as its value less p, so a check that
+// only reduced it would take it for a point; (0, 0), which some encodings use for the point at
+// infinity, is not on the curve.
+TEST(P256, CoordinatesAtOrAbovePAndZeroAreRefused) {
+    u8 zero[64] = {};
+    EXPECT_FALSE(isPointOnCurve(zero, &secp256r1));
+    BN_CTX* ctx = BN_CTX_new();
+    BIGNUM *p = toBn(secp256r1.p, 32), *b = toBn(secp256r1.b, 32), *rhs = BN_new(), *y = BN_new();
+    int found = 0;
+    for (u32 x = 0; found < 4 && x < 100; x++) {
+        // y^2 = x^3 - 3 x + b with small x, so that x + p still fits in 256 bits.
+        BIGNUM* bx = BN_new();
+        BN_set_word(bx, x);
+        BN_set_word(rhs, (BN_ULONG)x * x * x);
+        BN_sub(rhs, rhs, bx);
+        BN_sub(rhs, rhs, bx);
+        BN_sub(rhs, rhs, bx);
+        BN_mod_add(rhs, rhs, b, p, ctx);
+        BN_free(bx);
+        ERR_set_mark();
+        bool square = BN_mod_sqrt(y, rhs, p, ctx) != nullptr;
+        ERR_pop_to_mark();
+        if (!square) continue;
+        u8 point[64] = {(u8)x}, shifted[64];
+        fromBn(y, point + 32, 32);
+        ASSERT_TRUE(isPointOnCurve(point, &secp256r1)) << x;
+        memcpy(shifted, point, 64);
+        ASSERT_EQ(bigNumAdd(shifted, point, secp256r1.p), 0u);  // x + p
+        EXPECT_FALSE(isPointOnCurve(shifted, &secp256r1)) << x;
+        memcpy(shifted, secp256r1.p, 32);  // x = p when x is 0
+        if (x == 0) EXPECT_FALSE(isPointOnCurve(shifted, &secp256r1));
+        found++;
+    }
+    EXPECT_EQ(found, 4);
+    BN_free(p);
+    BN_free(b);
+    BN_free(rhs);
+    BN_free(y);
+    BN_CTX_free(ctx);
+}
+
 TEST(P256, ScalingEdgeCases) {
     u8 g[64], out[64], scalar[32] = {};
     generator(g);
