@@ -152,6 +152,69 @@ TEST(Rsa, AgainstOpenSslOnFreshKeys) {
     }
 }
 
+// The raw private operation on a block of the modulus's length (no padding added by OpenSSL).
+Bytes rawPrivate(EVP_PKEY* key, const Bytes& block) {
+    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key, nullptr);
+    EVP_PKEY_sign_init(context);
+    EVP_PKEY_CTX_set_rsa_padding(context, RSA_NO_PADDING);
+    size_t length = block.size();
+    Bytes out(length);
+    if (EVP_PKEY_sign(context, out.data(), &length, block.data(), block.size()) != 1) out.clear();
+    EVP_PKEY_CTX_free(context);
+    return out;
+}
+
+// Every byte of the PKCS#1 v1.5 block counts: blocks signed with the private key but differing from
+// the exact encoding in one byte, or laid out as lenient checkers would take them (DigestInfo without
+// its NULL, bytes after the digest, another block type or filler), are refused.
+TEST(Rsa, Pkcs1BlockIsComparedWhole) {
+    OpenSslKey key = generateRsa(2048);
+    ASSERT_TRUE(key);
+    Bytes n = bignumParam(key.get(), "n"), e = bignumParam(key.get(), "e");
+    RsaPublicKey ours;
+    ASSERT_EQ(makeRsaPublicKey(&ours, n.data(), (u32)n.size(), e.data(), (u32)e.size()).length, 0);
+    const size_t k = 256;
+    u8 digest[48] = {};  // SHA-256's 32 bytes, room for the SHA-384 call at the end
+    for (int i = 0; i < 32; i++) digest[i] = (u8)(0x90 + i);
+    Bytes info = fromHex("3031300d060960864801650304020105000420");
+    auto block = [&](size_t fill, const Bytes& infoBytes, const Bytes& tail) {
+        Bytes b = {0x00, 0x01};
+        b.insert(b.end(), fill, 0xFF);
+        b.push_back(0x00);
+        b.insert(b.end(), infoBytes.begin(), infoBytes.end());
+        b.insert(b.end(), digest, digest + 32);
+        b.insert(b.end(), tail.begin(), tail.end());
+        return b;
+    };
+    auto accepts = [&](const Bytes& b) {
+        EXPECT_EQ(b.size(), k);
+        Bytes signature = rawPrivate(key.get(), b);
+        EXPECT_EQ(signature.size(), k);
+        return rsaVerifyPkcs1(&ours, SignatureHashSha256, digest, signature.data(), (u32)signature.size());
+    };
+    Bytes good = block(k - 3 - 19 - 32, info, {});
+    ASSERT_TRUE(accepts(good));
+    for (size_t i = 0; i < k; i++) {
+        Bytes changed = good;
+        changed[i] ^= 0x01;
+        EXPECT_FALSE(accepts(changed)) << "byte " << i;
+    }
+    // DigestInfo with the parameters left out
+    Bytes noNull = fromHex("302f300b0609608648016503040201" "0420");
+    EXPECT_FALSE(accepts(block(k - 3 - 17 - 32, noNull, {})));
+    // eight bytes after the digest, the filler shortened to make room
+    EXPECT_FALSE(accepts(block(k - 3 - 19 - 32 - 8, info, Bytes(8, 0x5A))));
+    // block type 2, and filler that is not all FF
+    Bytes typeTwo = good;
+    typeTwo[1] = 0x02;
+    EXPECT_FALSE(accepts(typeTwo));
+    Bytes filler = good;
+    for (size_t i = 2; i < k - 3 - 19 - 32 + 2; i++) filler[i] = 0x01;
+    EXPECT_FALSE(accepts(filler));
+    // the SHA-384 DigestInfo over the same block refused under SHA-256
+    EXPECT_FALSE(rsaVerifyPkcs1(&ours, SignatureHashSha384, digest, rawPrivate(key.get(), good).data(), (u32)k));
+}
+
 // A 2049-bit modulus: the PSS block is one byte shorter than the signature, whose first byte must
 // be zero. OpenSSL's key generation rounds to whole bytes, so the key is made from two primes here.
 TEST(Rsa, PssWithAModulusOneBitPastWholeBytes) {
