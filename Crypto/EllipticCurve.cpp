@@ -73,6 +73,20 @@ void fieldInvert(u8* out, const u8* a, const EllipticCurve* c) {
     if (out[31] & 0x80) bigNumAdd(out, out, c->p);
 }
 
+// The sum's coordinates from the slope: x3 = lambda^2 - x(P) - qx, y3 = lambda (x(P) - x3) - y(P),
+// with qx = x(P) for a doubling.
+void pointFromSlope(u8* out, const u8* lambda, const u8* p, const u8* qx, const EllipticCurve* c) {
+    u8 x3[32], y3[32], t[32];
+    fieldMultiply(x3, lambda, lambda, c);
+    fieldSubtract(x3, x3, p, c);
+    fieldSubtract(x3, x3, qx, c);
+    fieldSubtract(t, p, x3, c);
+    fieldMultiply(y3, lambda, t, c);
+    fieldSubtract(y3, y3, p + 32, c);
+    memcpy(out, x3, 32);
+    memcpy(out + 32, y3, 32);
+}
+
 }  // namespace
 
 const EllipticCurve secp256r1 = makeSecp256r1();
@@ -104,15 +118,7 @@ i32 doublePoint(u8* out, const u8* p, const EllipticCurve* curve) {
     fieldAdd(denominator, y, y, curve);
     fieldInvert(t, denominator, curve);
     fieldMultiply(lambda, numerator, t, curve);
-    u8 x3[32], y3[32];
-    fieldMultiply(x3, lambda, lambda, curve);
-    fieldSubtract(x3, x3, x, curve);
-    fieldSubtract(x3, x3, x, curve);
-    fieldSubtract(t, x, x3, curve);
-    fieldMultiply(y3, lambda, t, curve);
-    fieldSubtract(y3, y3, y, curve);
-    memcpy(out, x3, 32);
-    memcpy(out + 32, y3, 32);
+    pointFromSlope(out, lambda, p, x, curve);
     return 0;
 }
 
@@ -127,15 +133,7 @@ i32 addDifferentPoints(u8* out, const u8* p, const u8* q, const EllipticCurve* c
     fieldSubtract(dx, q, p, curve);
     fieldInvert(t, dx, curve);
     fieldMultiply(lambda, dy, t, curve);
-    u8 x3[32], y3[32];
-    fieldMultiply(x3, lambda, lambda, curve);
-    fieldSubtract(x3, x3, p, curve);
-    fieldSubtract(x3, x3, q, curve);
-    fieldSubtract(t, p, x3, curve);
-    fieldMultiply(y3, lambda, t, curve);
-    fieldSubtract(y3, y3, p + 32, curve);
-    memcpy(out, x3, 32);
-    memcpy(out + 32, y3, 32);
+    pointFromSlope(out, lambda, p, q, curve);
     return 0;
 }
 
