@@ -307,6 +307,50 @@ TEST(X25519, Rfc7748DiffieHellman) {
     EXPECT_EQ(toHex(shared2, 32), toHex(shared1, 32));
 }
 
+// u at or above p = 2^255 - 19 stands for u - p (RFC 7748 section 5), and the points of small order
+// (among them 0, 1, p - 1, p and p + 1) give the all-zero result key agreement refuses: the output
+// is fully reduced, never p itself.
+TEST(X25519, NonCanonicalAndSmallOrderU) {
+    const std::string scalarHex = "a546e36bf0527c9d3b16154b82465edd62144c0ac1fc5a18506a2244ba449ac4";
+    u8 p[32], u[32], out[32], expected[32];
+    memset(p, 0xFF, 32);
+    p[0] = 0xED;
+    p[31] = 0x7F;
+    auto run = [&](const u8* input, u8* result) {
+        Bytes scalar = fromHex(scalarHex);
+        x25519(result, scalar.data(), input);
+    };
+    run(x25519BasePoint, expected);
+    memcpy(u, p, 32);
+    u[0] += 9;  // p + 9, no carry out of byte 0
+    run(u, out);
+    EXPECT_EQ(toHex(out, 32), toHex(expected, 32));
+    u[31] |= 0x80;  // and with the ignored top bit set
+    run(u, out);
+    EXPECT_EQ(toHex(out, 32), toHex(expected, 32));
+
+    const u8 zero[32] = {};
+    for (int delta : {-1, 0, 1}) {
+        memcpy(u, p, 32);
+        u[0] = (u8)(u[0] + delta);
+        run(u, out);
+        EXPECT_EQ(toHex(out, 32), toHex(zero, 32)) << "p " << delta;
+    }
+    u8 small[32] = {};
+    run(small, out);
+    EXPECT_EQ(toHex(out, 32), toHex(zero, 32));
+    small[0] = 1;
+    run(small, out);
+    EXPECT_EQ(toHex(out, 32), toHex(zero, 32));
+    // The points of order 8 from the list of RFC 7748's small-order inputs.
+    for (const char* hex : {"e0eb7a7c3b41b8ae1656e3faf19fc46ada098deb9c32b1fd866205165f49b800",
+                            "5f9c95bca3508c24b1d0b1559c83ef5b04445cc4581c8e86d8224eddd09f1157"}) {
+        Bytes order8 = fromHex(hex);
+        run(order8.data(), out);
+        EXPECT_EQ(toHex(out, 32), toHex(zero, 32)) << hex;
+    }
+}
+
 TEST(X25519, KeyPairsAreFreshAndAgree) {
     u8 aPrivate[32], aPublic[32], bPrivate[32], bPublic[32], s1[32], s2[32];
     ASSERT_EQ(generateX25519KeyPair(aPrivate, aPublic), 0);
