@@ -73,6 +73,7 @@ struct TlsClient {
     u32 tls13;            // the server selected TLS 1.3
     u8 clientRandom[32];
     u8 sessionId[32];
+    u8 sessionIdLength;   // of sessionId, as the ClientHello sent it (a TLS 1.3 server echoes it)
     u64 abortTime;
     u8 alertLevel;
     u8 alertDescription;

@@ -218,6 +218,7 @@ void resetTlsClient(TlsClient* client) {
                   scalePoint(client->p256Public, client->p256Private, generator, &secp256r1) != 0 ||
                   generateX25519KeyPair(client->x25519Private, client->x25519Public) != 0 ||
                   getRandomBytes(client->clientRandom, 32) != 0 || getRandomBytes(client->sessionId, 32) != 0;
+    client->sessionIdLength = 32;
     tls13PrecomputeDerivedSecrets(client);
     sha256Init(&client->transcript256);
     sha384Init(&client->transcript384);

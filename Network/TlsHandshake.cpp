@@ -6,6 +6,7 @@
 #include "Crypto/EllipticCurve.h"
 #include "Crypto/Hmac.h"
 #include "Crypto/X25519.h"
+#include "Crypto/X509Verify.h"
 #include "Network/TlsInternal.h"
 
 #include <cstring>
@@ -166,7 +167,7 @@ void parseServerHello(TlsClient* client, TlsReader* reader) {
     u16 legacyVersion = tlsReadU16(reader);
     const u8* random = tlsReadBytes(reader, 32);
     u8 sessionIdLength = tlsReadU8(reader);
-    tlsReadBytes(reader, sessionIdLength);
+    const u8* sessionId = tlsReadBytes(reader, sessionIdLength);
     u16 suite = tlsReadU16(reader);
     u8 compression = tlsReadU8(reader);
     if (reader->failed || sessionIdLength > 32) {
@@ -207,6 +208,12 @@ void parseServerHello(TlsClient* client, TlsReader* reader) {
     if (legacyVersion != kVersionTls12) {
         tlsFail(client, formatHex("Server chose protocol version 0x@, which this client does not speak", legacyVersion, 4),
                 TlsAlertProtocolVersion);
+        return;
+    }
+    if (client->tls13 && (sessionIdLength != client->sessionIdLength ||
+                          memcmp(sessionId, client->sessionId, sessionIdLength) != 0)) {
+        tlsFail(client, makeString("Server's session id differs from the one the ClientHello sent"),
+                TlsAlertIllegalParameter);
         return;
     }
     bool suiteIs13 = suite == kSuiteAes128GcmSha256 || suite == kSuiteAes256GcmSha384;
@@ -563,8 +570,8 @@ void writeClientHello(TlsClient* client, const FixedString* hostName, ByteWriter
     LengthFieldMark messageLength = reserveLengthField(packet, LengthFieldU24Be);
     appendU16Be(kVersionTls12, packet);
     appendBytes(client->clientRandom, 32, packet);
-    appendU8(32, packet);
-    appendBytes(client->sessionId, 32, packet);
+    appendU8(client->sessionIdLength, packet);
+    appendBytes(client->sessionId, client->sessionIdLength, packet);
     appendU16Be(6, packet);
     appendU16Be(kSuiteAes256GcmSha384, packet);
     appendU16Be(kSuiteAes128GcmSha256, packet);
@@ -573,6 +580,10 @@ void writeClientHello(TlsClient* client, const FixedString* hostName, ByteWriter
     appendU8(0, packet);
     LengthFieldMark extensionsLength = reserveLengthField(packet, LengthFieldU16Be);
     u16 hostLength = hostName ? hostName->length : 0;
+    u8 address[16];
+    if (hostLength > 0 && parseNumericHost(address, (const u8*)hostName->text, hostLength)) {
+        hostLength = 0;  // server_name carries DNS names only, never an address
+    }
     if (hostLength > 0) {
         appendU16Be(0x0000, packet);
         appendU16Be((u16)(hostLength + 5), packet);

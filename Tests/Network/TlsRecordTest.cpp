@@ -233,6 +233,21 @@ TEST(TlsServerHello, ChoicesTheClientDidNotOfferAreRefused) {
         ASSERT_EQ(sent.size(), 1u);
         EXPECT_EQ(toHex(sent[0]), toHex(std::vector<u8>{21, 3, 3, 0, 2, 2, refusal.alert}));
     }
+    // A TLS 1.3 server echoes the ClientHello's session id; a TLS 1.2 server may name its own.
+    for (bool tls13 : {true, false}) {
+        SCOPED_TRACE(tls13 ? "TLS 1.3 session id" : "TLS 1.2 session id");
+        Replay replay;
+        startRfc8448Client(replay.client.get());
+        replay.client->sessionIdLength = 32;
+        memset(replay.client->sessionId, 0x77, 32);
+        replay.feed(tls13 ? serverHello(0x1301, join({kSelectTls13, share})) : serverHello(0xC013, {}));
+        if (tls13) {
+            EXPECT_EQ(text(replay.client->message), "Server's session id differs from the one the ClientHello sent");
+            EXPECT_EQ(replay.client->alertDescription, TlsAlertIllegalParameter);
+        } else {
+            EXPECT_FALSE(tlsAborted(replay.client.get())) << text(replay.client->message);
+        }
+    }
 }
 
 TEST(TlsServerHello, TwoMessagesInOneRecordAndTls12Parameters) {

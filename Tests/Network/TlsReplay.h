@@ -118,6 +118,7 @@ inline void startRfc8448Client(TlsClient* client) {
     memcpy(client->x25519Private, privateKey.data(), 32);
     memcpy(client->x25519Public, publicKey.data(), 32);
     memcpy(client->clientRandom, hello.data() + 6, 32);
+    client->sessionIdLength = hello[38];  // the trace's ClientHello sends none
     hashHandshake(client, hello.data(), (i64)hello.size());
     client->state = TlsStateReadingServerFlight;
     client->skipServerVerification = 1;  // the trace's certificate is no one's to trust

@@ -15,6 +15,39 @@ namespace {
 
 u16 be16(const std::vector<u8>& bytes, size_t at) { return (u16)(bytes[at] << 8 | bytes[at + 1]); }
 
+// The first record the client sends once a request is queued (its ClientHello).
+std::vector<u8> firstClientHello(Replay* replay) {
+    replay->queueRequest({'G', 'E', 'T'});
+    std::vector<std::vector<u8>> sent;
+    for (int frame = 0; frame < 20 && sent.empty(); frame++) {
+        replay->step();
+        sent = replay->sent();
+    }
+    return sent.size() == 1 ? sent[0] : std::vector<u8>{};
+}
+
+// The ClientHello's extensions by type, and their order.
+std::map<u16, std::vector<u8>> helloExtensions(const std::vector<u8>& hello, std::vector<u16>* order) {
+    std::map<u16, std::vector<u8>> extensions;
+    size_t at = 86;
+    if (hello.size() < at + 2) {
+        ADD_FAILURE() << "no extensions";
+        return extensions;
+    }
+    size_t extensionsEnd = at + 2 + be16(hello, at);
+    EXPECT_EQ(extensionsEnd, hello.size());
+    at += 2;
+    while (at + 4 <= extensionsEnd) {
+        u16 type = be16(hello, at);
+        u16 length = be16(hello, at + 2);
+        order->push_back(type);
+        extensions[type] = std::vector<u8>(hello.begin() + (long)at + 4, hello.begin() + (long)(at + 4 + length));
+        at += 4 + length;
+    }
+    EXPECT_EQ(at, extensionsEnd);
+    return extensions;
+}
+
 TEST(TlsStep, IdleTextsAndTheDelayBeforeTheClientHello) {
     Replay replay;
     TlsClient* client = replay.client.get();
@@ -55,14 +88,7 @@ TEST(TlsStep, ClientHelloOffersExactlyWhatTheClientSupports) {
     Replay replay;
     TlsClient* client = replay.client.get();
     replay.host = makeString("a");
-    replay.queueRequest({'G', 'E', 'T'});
-    std::vector<std::vector<u8>> sent;
-    for (int frame = 0; frame < 20 && sent.empty(); frame++) {
-        replay.step();
-        sent = replay.sent();
-    }
-    ASSERT_EQ(sent.size(), 1u);
-    const std::vector<u8>& hello = sent[0];
+    std::vector<u8> hello = firstClientHello(&replay);
     ASSERT_GE(hello.size(), 5u + 4 + 2 + 32 + 33 + 8 + 2 + 2);
     EXPECT_EQ(toHex(std::vector<u8>(hello.begin(), hello.begin() + 3)), "160301");
     EXPECT_EQ(be16(hello, 3), hello.size() - 5);
@@ -74,20 +100,8 @@ TEST(TlsStep, ClientHelloOffersExactlyWhatTheClientSupports) {
     EXPECT_EQ(toHex(&hello[44], 32), toHex(client->sessionId, 32));
     EXPECT_EQ(toHex(&hello[76], 8), "000613021301c013");  // three suites
     EXPECT_EQ(toHex(&hello[84], 2), "0100");              // no compression
-    size_t at = 86;
-    size_t extensionsEnd = at + 2 + be16(hello, at);
-    EXPECT_EQ(extensionsEnd, hello.size());
-    at += 2;
     std::vector<u16> order;
-    std::map<u16, std::vector<u8>> extensions;
-    while (at + 4 <= extensionsEnd) {
-        u16 type = be16(hello, at);
-        u16 length = be16(hello, at + 2);
-        order.push_back(type);
-        extensions[type] = std::vector<u8>(hello.begin() + (long)at + 4, hello.begin() + (long)(at + 4 + length));
-        at += 4 + length;
-    }
-    EXPECT_EQ(at, extensionsEnd);
+    std::map<u16, std::vector<u8>> extensions = helloExtensions(hello, &order);
     EXPECT_EQ(order, (std::vector<u16>{0x0000, 0x000B, 0x000A, 0x0023, 0x0016, 0x0017, 0x000D, 0x002B, 0x002D, 0x0010,
                                        0x0033}));
     EXPECT_EQ(toHex(extensions[0x0000]), "000400000161");  // list of 4: host name "a"
@@ -112,6 +126,28 @@ TEST(TlsStep, ClientHelloOffersExactlyWhatTheClientSupports) {
     sha256(expected, hello.data() + 5, hello.size() - 5);
     tlsTranscriptHash(client, transcript);
     EXPECT_EQ(toHex(transcript, 32), toHex(expected, 32));
+}
+
+// An address is no host name: a numeric host leaves server_name out, yet the certificate is still
+// judged against it.
+TEST(TlsStep, NumericHostsSendNoServerName) {
+    for (const char* host : {"10.0.0.7", "::1", "[2001:db8::1]"}) {
+        SCOPED_TRACE(host);
+        Replay replay;
+        replay.host = makeString(host);
+        std::vector<u8> hello = firstClientHello(&replay);
+        ASSERT_FALSE(hello.empty());
+        std::vector<u16> order;
+        std::map<u16, std::vector<u8>> extensions = helloExtensions(hello, &order);
+        EXPECT_EQ(extensions.count(0x0000), 0u);
+        EXPECT_EQ(order.size(), 10u);
+        EXPECT_EQ(text(replay.client->hostName), host);
+    }
+    Replay named;
+    named.host = makeString("10.0.0.7.example.com");
+    std::vector<u16> order;
+    EXPECT_EQ(toHex(helloExtensions(firstClientHello(&named), &order)[0x0000]),
+              "0017000014" + toHex((const u8*)"10.0.0.7.example.com", 20));
 }
 
 TEST(TlsStep, ServerAlertsAreEchoedAndTheReasonStaysTwoSeconds) {
