@@ -18,6 +18,8 @@ bool equalNoCase(const u8* a, const u8* b, u32 length) {
 bool dnsNameMatches(const u8* pattern, u32 patternLength, const u8* host, u32 hostLength) {
     if (patternLength && pattern[patternLength - 1] == '.') patternLength--;
     if (patternLength == 0 || hostLength == 0) return false;
+    // a zero byte belongs to no DNS name: "a.example.com\0.evil.net" is not a name of a.example.com
+    if (memchr(pattern, 0, patternLength) || memchr(host, 0, hostLength)) return false;
     if (patternLength >= 2 && pattern[0] == '*' && pattern[1] == '.') {
         // "*.example.com": one whole leftmost label, and at least two labels after the star
         const u8* suffix = pattern + 1;  // ".example.com"

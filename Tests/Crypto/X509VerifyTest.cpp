@@ -198,6 +198,17 @@ TEST(HostNames, DnsNamesAndWildcards) {
     EXPECT_FALSE(matches(wide, "foo.example.com"));
     EXPECT_FALSE(matches(wide, "a.b.example.com"));
     EXPECT_FALSE(matches(wide, "x"));
+    // names with a zero byte inside stand for nothing, neither the part before it nor the whole
+    std::vector<Bytes> nulStorage, plainStorage;
+    X509Certificate nul = withNames(&nulStorage, {{X509NameDns, std::string("tiles.example.com\0.evil.net", 26)},
+                                               {X509NameDns, std::string("*.cdn.example.com\0.evil.net", 26)}});
+    EXPECT_FALSE(matches(nul, "tiles.example.com"));
+    EXPECT_FALSE(matches(nul, "eu1.cdn.example.com"));
+    EXPECT_FALSE(matches(nul, "evil.net"));
+    EXPECT_FALSE(certificateMatchesHost(&nul, (const u8*)"tiles.example.com\0.evil.net", 26));
+    X509Certificate plain = withNames(&plainStorage, {{X509NameDns, "tiles.example.com"}});
+    EXPECT_FALSE(certificateMatchesHost(&plain, (const u8*)"tiles.example.com\0", 18));
+    EXPECT_TRUE(matches(plain, "tiles.example.com"));
     // a DNS name that looks like an address does not stand for the address
     X509Certificate text = withNames(&storage, {{X509NameDns, "127.0.0.1"}});
     EXPECT_FALSE(matches(text, "127.0.0.1"));
