@@ -66,44 +66,43 @@ u32 takeServerKey(TlsClient* client, const X509Certificate* leaf) {
 // signature that does not verify a decrypt error.
 u32 verifyServerSignature(TlsClient* client, u16 scheme, const u8* content, u64 contentLength, const u8* signature,
                           u32 signatureLength, const char* what) {
-    u32 hash = SignatureHashNone;
-    enum { Ecdsa, Pss, Pkcs1 } kind = Ecdsa;
-    u32 keyFits = 0;
+    // The schemes the ClientHello offers: kind and hash of each.
+    enum Kind : u8 { Ecdsa, Pss, PssKey, Pkcs1 };
+    struct Scheme {
+        u16 scheme;
+        Kind kind;
+        u32 hash;
+    };
+    static const Scheme kSchemes[] = {
+        {0x0403, Ecdsa, SignatureHashSha256},  {0x0503, Ecdsa, SignatureHashSha384},
+        {0x0804, Pss, SignatureHashSha256},    {0x0805, Pss, SignatureHashSha384},
+        {0x0806, Pss, SignatureHashSha512},    {0x0809, PssKey, SignatureHashSha256},
+        {0x080A, PssKey, SignatureHashSha384}, {0x080B, PssKey, SignatureHashSha512},
+        {0x0401, Pkcs1, SignatureHashSha256},  {0x0501, Pkcs1, SignatureHashSha384},
+        {0x0601, Pkcs1, SignatureHashSha512},
+    };
+    const Scheme* found = nullptr;
+    for (const Scheme& s : kSchemes) {
+        if (s.scheme == scheme) found = &s;
+    }
+    if (!found) {
+        tlsFail(client, formatStrStr("@ was not offered to @", formatHex("Signature scheme 0x@", scheme, 4),
+                                     hostOf(client)),
+                TlsAlertIllegalParameter);
+        return 1;
+    }
+    Kind kind = found->kind;
+    u32 hash = found->hash;
     u32 type = client->serverKeyType;
-    switch (scheme) {
-        case 0x0403:
-        case 0x0503:
-            kind = Ecdsa;
-            hash = scheme == 0x0403 ? SignatureHashSha256 : SignatureHashSha384;
+    u32 keyFits = 0;
+    switch (kind) {
+        case Ecdsa:
             // TLS 1.3 ties each ECDSA scheme to its curve; TLS 1.2 has no ECDSA suite here
-            keyFits = client->tls13 && type == (scheme == 0x0403 ? (u32)X509KeyEcP256 : (u32)X509KeyEcP384);
+            keyFits = client->tls13 && type == (hash == SignatureHashSha256 ? (u32)X509KeyEcP256 : (u32)X509KeyEcP384);
             break;
-        case 0x0804:
-        case 0x0805:
-        case 0x0806:
-            kind = Pss;
-            hash = scheme == 0x0804 ? SignatureHashSha256 : scheme == 0x0805 ? SignatureHashSha384 : SignatureHashSha512;
-            keyFits = type == X509KeyRsa;
-            break;
-        case 0x0809:
-        case 0x080A:
-        case 0x080B:
-            kind = Pss;
-            hash = scheme == 0x0809 ? SignatureHashSha256 : scheme == 0x080A ? SignatureHashSha384 : SignatureHashSha512;
-            keyFits = type == X509KeyRsaPss;
-            break;
-        case 0x0401:
-        case 0x0501:
-        case 0x0601:
-            kind = Pkcs1;
-            hash = scheme == 0x0401 ? SignatureHashSha256 : scheme == 0x0501 ? SignatureHashSha384 : SignatureHashSha512;
-            keyFits = !client->tls13 && type == X509KeyRsa;  // not for TLS 1.3 handshake signatures
-            break;
-        default:
-            tlsFail(client, formatStrStr("@ was not offered to @", formatHex("Signature scheme 0x@", scheme, 4),
-                                         hostOf(client)),
-                    TlsAlertIllegalParameter);
-            return 1;
+        case Pss: keyFits = type == X509KeyRsa; break;
+        case PssKey: keyFits = type == X509KeyRsaPss; break;
+        case Pkcs1: keyFits = !client->tls13 && type == X509KeyRsa; break;  // not for TLS 1.3 handshake signatures
     }
     if (!keyFits) {
         tlsFail(client, formatStrStr("@ does not fit the certificate of @", formatHex("Signature scheme 0x@", scheme, 4),
@@ -118,7 +117,7 @@ u32 verifyServerSignature(TlsClient* client, u16 scheme, const u8* content, u64 
         u32 curve = type == X509KeyEcP256 ? EcdsaCurveP256 : EcdsaCurveP384;
         valid = ecdsaVerifyDer(curve, client->serverEcPoint, client->serverEcPointLength, digest, digestLength,
                                signature, signatureLength);
-    } else if (kind == Pss) {
+    } else if (kind == Pss || kind == PssKey) {
         valid = rsaVerifyPss(&client->serverRsaKey, hash, digest, (i32)digestLength, signature, signatureLength);
     } else {
         valid = rsaVerifyPkcs1(&client->serverRsaKey, hash, digest, signature, signatureLength);
