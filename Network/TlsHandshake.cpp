@@ -374,7 +374,9 @@ u32 processHandshakeMessage(TlsClient* client, const u8* message, i64 length) {
         break;
     }
     case TlsHandshakeCertificateRequest:
-        if (!reading || (client->tls13 && !client->encryptedExtensionsSeen) || client->certificateRequested) {
+        // under TLS 1.3 it stands between the EncryptedExtensions and the server's Certificate
+        if (!reading || (client->tls13 && (!client->encryptedExtensionsSeen || client->serverCertificateSeen)) ||
+            client->certificateRequested) {
             unexpectedMessage(client, type);
             return 0;
         }

@@ -172,6 +172,54 @@ struct RefusalCase {
     u8 alert;
 };
 
+// The TLS 1.3 flight in any order but EncryptedExtensions, Certificate, CertificateVerify, Finished is
+// refused at the first message out of place: above all a Finished before the server has proven its
+// certificate's key with a CertificateVerify.
+TEST(TlsServerFlight, MessagesOutOfOrderAreRefused) {
+    std::vector<u8> flight = fromHex(rfc8448::kServerFlight);
+    std::vector<std::vector<u8>> messages;  // EncryptedExtensions, Certificate, CertificateVerify, Finished
+    for (size_t at = 0; at + 4 <= flight.size();) {
+        size_t length = 4 + ((size_t)flight[at + 1] << 16 | (size_t)flight[at + 2] << 8 | flight[at + 3]);
+        messages.emplace_back(flight.begin() + (long)at, flight.begin() + (long)(at + length));
+        at += length;
+    }
+    ASSERT_EQ(messages.size(), 4u);
+    messages.push_back({13, 0, 0, 3, 0, 0, 0});  // a CertificateRequest (index 4)
+    struct Case {
+        std::vector<int> order;
+        const char* reason;
+        u8 alert = TlsAlertUnexpectedMessage;
+    };
+    const Case cases[] = {
+        {{0, 1, 3}, "Unexpected handshake message 20 in state 5"},     // no CertificateVerify
+        {{0, 3}, "Unexpected handshake message 20 in state 5"},        // no Certificate either
+        {{0, 2, 1, 3}, "Unexpected handshake message 15 in state 5"},  // CertificateVerify first
+        {{1, 0, 2, 3}, "Unexpected handshake message 11 in state 5"},  // Certificate before EncryptedExtensions
+        {{0, 0, 1, 2, 3}, "Unexpected handshake message 8 in state 5"},
+        {{0, 1, 1, 2, 3}, "Unexpected handshake message 11 in state 5"},
+        {{0, 1, 2, 2, 3}, "Unexpected handshake message 15 in state 5"},
+        {{0, 1, 4, 2, 3}, "Unexpected handshake message 13 in state 5"},  // CertificateRequest after Certificate
+        {{4, 0, 1, 2, 3}, "Unexpected handshake message 13 in state 5"},  // and before EncryptedExtensions
+        // in its place it is taken; only the trace's Finished, made without it, no longer fits
+        {{0, 4, 1, 2, 3}, "Server Finished verify data did not match what we hashed", TlsAlertDecryptError},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.reason);
+        Replay replay;
+        startRfc8448Client(replay.client.get());
+        replay.feed(fromHex(rfc8448::kServerHelloRecord));
+        ASSERT_FALSE(tlsAborted(replay.client.get())) << text(replay.client->message);
+        TlsTrafficKeys serverKeys = replay.client->receive;
+        std::vector<u8> inner;
+        for (int index : test.order) inner.insert(inner.end(), messages[index].begin(), messages[index].end());
+        inner.push_back(22);
+        TlsStepResult* out = replay.feed(sealGcm(&serverKeys, inner));
+        EXPECT_EQ(out->closed, 1u);
+        EXPECT_EQ(text(replay.client->message), test.reason);
+        EXPECT_EQ(replay.client->alertDescription, test.alert);
+    }
+}
+
 TEST(TlsServerHello, ChoicesTheClientDidNotOfferAreRefused) {
     const u8 helloRetryRandom[32] = {0xCF, 0x21, 0xAD, 0x74, 0xE5, 0x9A, 0x61, 0x11, 0xBE, 0x1D, 0x8C,
                                      0x02, 0x1E, 0x65, 0xB8, 0x91, 0xC2, 0xA2, 0x11, 0x16, 0x7A, 0xBB,
