@@ -378,6 +378,37 @@ TEST(TlsServerHello, ServerKeyExchangeFaults) {
         ASSERT_EQ(sent.size(), 1u);
         EXPECT_EQ(toHex(sent[0]), toHex(std::vector<u8>{21, 3, 3, 0, 2, 2, test.alert}));
     }
+    // With verification on, out of order in TLS 1.2: the key exchange before the certificate, the
+    // server's ChangeCipherSpec or Finished before the client's flight.
+    std::vector<u8> keyExchange = {12, 0, 0, 4 + 32 + 4, 3, 0, 0x1D, 32};
+    keyExchange.insert(keyExchange.end(), serverKey.begin(), serverKey.end());
+    keyExchange.insert(keyExchange.end(), {4, 1, 0, 0});
+    std::vector<u8> keyExchangeRecord = {22, 3, 3, 0, (u8)keyExchange.size()};
+    keyExchangeRecord.insert(keyExchangeRecord.end(), keyExchange.begin(), keyExchange.end());
+    std::vector<u8> finished = {22, 3, 3, 0, 16, 20, 0, 0, 12};
+    finished.resize(finished.size() + 12, 0xF1);
+    struct OrderCase {
+        std::vector<u8> record;
+        const char* reason;
+    };
+    const OrderCase orderCases[] = {
+        {keyExchangeRecord, "Key exchange from the server before its certificate"},
+        {{20, 3, 3, 0, 1, 1}, "Unexpected change cipher spec record"},
+        {finished, "Unexpected handshake message 20 in state 5"},
+    };
+    for (const OrderCase& test : orderCases) {
+        SCOPED_TRACE(test.reason);
+        Replay replay;
+        startRfc8448Client(replay.client.get());
+        replay.client->skipServerVerification = 0;
+        replay.feed(serverHello(0xC013, {}));
+        ASSERT_EQ(replay.client->state, (u32)TlsStateReadingServerFlight) << text(replay.client->message);
+        TlsStepResult* out = replay.feed(test.record);
+        EXPECT_EQ(out->closed, 1u);
+        EXPECT_EQ(text(replay.client->message), test.reason);
+        EXPECT_EQ(replay.client->alertDescription, TlsAlertUnexpectedMessage);
+        EXPECT_EQ(replay.client->serverAuthenticated, 0u);
+    }
 }
 
 TEST(TlsRecords, Tls13TamperedPaddedAndOversizedRecords) {
