@@ -157,6 +157,47 @@ TEST_F(ChainTest, UsesAndFlags) {
     EXPECT_EQ(v.message, "Certificate of localhost rejected: its issuer is not a certificate authority");
 }
 
+// Issuers' limits: a CA with path length 0 may issue servers but no further CA below it; a CA whose
+// key usage lacks certificate signing issues nothing; a server certificate whose key usage lacks
+// digital signatures cannot sign a handshake.
+TEST_F(ChainTest, PathLengthAndKeyUsage) {
+    std::string dir = testpki::folder();
+    std::string newKey = "openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes ";
+    auto sign = [](const char* name, const char* issuer, const char* ext, int serial) {
+        return std::string("openssl x509 -req -in ") + name + ".csr -CA " + issuer + ".crt -CAkey " + issuer +
+               ".key -set_serial " + std::to_string(serial) + " -days 30 -extfile " + ext + " -out " + name + ".crt";
+    };
+    std::string command =
+        "cd '" + dir + "' && " +
+        "printf 'basicConstraints=critical,CA:TRUE,pathlen:0\\nkeyUsage=critical,keyCertSign\\n' > len0.ext && " +
+        "printf 'basicConstraints=critical,CA:TRUE\\nkeyUsage=critical,digitalSignature\\n' > nosign.ext && " +
+        "printf 'basicConstraints=CA:FALSE\\nkeyUsage=critical,keyEncipherment\\nsubjectAltName=DNS:localhost\\n' "
+        "> encipher.ext && printf 'subjectAltName=DNS:localhost\\n' > plain.ext && " +
+        newKey + "-keyout len0.key -out len0.csr -subj '/CN=Length Zero CA' && " + sign("len0", "root", "len0.ext", 81) +
+        " && " + newKey + "-keyout below.key -out below.csr -subj '/CN=Below CA' && " +
+        sign("below", "len0", "ca.ext", 82) + " && " + newKey + "-keyout deep.key -out deep.csr -subj /CN=deep && " +
+        sign("deep", "below", "plain.ext", 83) + " && " + newKey + "-keyout near.key -out near.csr -subj /CN=near && " +
+        sign("near", "len0", "plain.ext", 84) + " && " + newKey +
+        "-keyout nosign.key -out nosign.csr -subj '/CN=No Signing CA' && " + sign("nosign", "root", "nosign.ext", 85) +
+        " && " + newKey + "-keyout fromnosign.key -out fromnosign.csr -subj /CN=fromnosign && " +
+        sign("fromnosign", "nosign", "plain.ext", 86) + " && " + newKey +
+        "-keyout encipher.key -out encipher.csr -subj /CN=encipher && " + sign("encipher", "inter", "encipher.ext", 87) +
+        " && cat deep.crt below.crt len0.crt > deep-chain.pem && cat near.crt len0.crt > near-chain.pem && "
+        "cat fromnosign.crt nosign.crt > fromnosign-chain.pem && cat encipher.crt inter.crt > encipher-chain.pem";
+    ASSERT_EQ(system(("(" + command + ") > /dev/null 2>&1").c_str()), 0);
+    Verdict v = judge("near-chain.pem", store.get());
+    EXPECT_EQ(v.alert, ChainTrusted) << v.message;
+    v = judge("deep-chain.pem", store.get());
+    EXPECT_EQ(v.alert, ChainBadCertificate);
+    EXPECT_EQ(v.message, "Certificate of localhost rejected: its issuer is not a certificate authority");
+    v = judge("fromnosign-chain.pem", store.get());
+    EXPECT_EQ(v.alert, ChainBadCertificate);
+    EXPECT_EQ(v.message, "Certificate of localhost rejected: its issuer is not a certificate authority");
+    v = judge("encipher-chain.pem", store.get());
+    EXPECT_EQ(v.alert, ChainBadCertificate);
+    EXPECT_EQ(v.message, "Certificate of localhost is not for signing");
+}
+
 X509Certificate withNames(std::vector<Bytes>* storage, const std::vector<std::pair<u8, std::string>>& names) {
     X509Certificate c = {};
     storage->clear();
