@@ -179,6 +179,7 @@ u8 verifyServerChain(FixedString* message, const X509Certificate* chain, u32 cou
     bool trusted = false;
     while (!trusted) {
         bool issuerNamed = false;
+        bool pathTooLong = false;  // an issuer's path length leaves no room for the CAs below it
         FixedString signatureProblem = {};
         for (u32 a = 0; a < store->count && !trusted; a++) {
             if (!trustAnchor(store, a, &anchor)) continue;
@@ -194,7 +195,10 @@ u8 verifyServerChain(FixedString* message, const X509Certificate* chain, u32 cou
                 signatureProblem = problem;
                 continue;
             }
-            if (anchor.pathLength >= 0 && (i32)pathLength - 1 > anchor.pathLength) continue;
+            if (anchor.pathLength >= 0 && (i32)pathLength - 1 > anchor.pathLength) {
+                pathTooLong = true;
+                continue;
+            }
             trusted = true;
             path[pathLength++] = &anchor;
         }
@@ -209,13 +213,20 @@ u8 verifyServerChain(FixedString* message, const X509Certificate* chain, u32 cou
                 signatureProblem = problem;
                 continue;
             }
-            if (chain[i].pathLength >= 0 && (i32)pathLength - 1 > chain[i].pathLength) continue;
+            if (chain[i].pathLength >= 0 && (i32)pathLength - 1 > chain[i].pathLength) {
+                pathTooLong = true;
+                continue;
+            }
             usedFromChain[i] = true;
             next = &chain[i];
         }
         if (!next) {
             if (signatureProblem.length) {
                 *message = formatStrStr("Certificate of @ rejected: @", host, signatureProblem);
+                return ChainBadCertificate;
+            }
+            if (pathTooLong) {
+                *message = formatStr("Certificate chain of @ is longer than its issuer allows", host);
                 return ChainBadCertificate;
             }
             bool selfSigned = x509SpansEqual(current, current->issuer, current, current->subject);
