@@ -91,6 +91,20 @@ void tls13SetTrafficKeys(const TlsClient* client, TlsTrafficKeys* keys, const u8
     memset(key, 0, sizeof(key));
 }
 
+namespace {
+
+// The client's and the server's traffic secrets from secret and the transcript so far.
+void expandTrafficSecrets(TlsClient* client, const u8* secret, const char* clientLabel, u8* clientSecret,
+                          const char* serverLabel, u8* serverSecret) {
+    u32 length = tlsHashLength(client);
+    u8 transcript[48];
+    tlsTranscriptHash(client, transcript);
+    tlsExpandLabel(client, secret, clientLabel, transcript, (u8)length, clientSecret, length);
+    tlsExpandLabel(client, secret, serverLabel, transcript, (u8)length, serverSecret, length);
+}
+
+}  // namespace
+
 void tls13DeriveHandshakeSecrets(TlsClient* client) {
     u32 length = tlsHashLength(client);
     const u8* derived = length == 48 ? client->derived384 : client->derived256;
@@ -100,12 +114,8 @@ void tls13DeriveHandshakeSecrets(TlsClient* client) {
     } else {
         hmacSha256(client->handshakeSecret, derived, 32, client->sharedSecret, 32);
     }
-    u8 transcript[48];
-    tlsTranscriptHash(client, transcript);
-    tlsExpandLabel(client, client->handshakeSecret, "c hs traffic", transcript, (u8)length, client->clientHandshakeSecret,
-                   length);
-    tlsExpandLabel(client, client->handshakeSecret, "s hs traffic", transcript, (u8)length, client->serverHandshakeSecret,
-                   length);
+    expandTrafficSecrets(client, client->handshakeSecret, "c hs traffic", client->clientHandshakeSecret, "s hs traffic",
+                         client->serverHandshakeSecret);
     tls13SetTrafficKeys(client, &client->receive, client->serverHandshakeSecret);
     tls13SetTrafficKeys(client, &client->send, client->clientHandshakeSecret);
     client->receiveProtection = TlsProtectionGcm13;
@@ -124,12 +134,8 @@ void tls13DeriveApplicationSecrets(TlsClient* client) {
     tlsExpandLabel(client, client->handshakeSecret, "derived", emptyHash, (u8)length, derived, length);
     u8 zeros[48] = {};
     tlsHmac(client, client->masterSecret, derived, zeros, length);
-    u8 transcript[48];
-    tlsTranscriptHash(client, transcript);
-    tlsExpandLabel(client, client->masterSecret, "c ap traffic", transcript, (u8)length, client->clientApplicationSecret,
-                   length);
-    tlsExpandLabel(client, client->masterSecret, "s ap traffic", transcript, (u8)length, client->serverApplicationSecret,
-                   length);
+    expandTrafficSecrets(client, client->masterSecret, "c ap traffic", client->clientApplicationSecret, "s ap traffic",
+                         client->serverApplicationSecret);
     // The server's records switch now; the client's own switch after its Finished has gone out.
     tls13SetTrafficKeys(client, &client->receive, client->serverApplicationSecret);
 }
