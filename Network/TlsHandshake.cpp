@@ -29,10 +29,6 @@ const u8 kHelloRetryRandom[32] = {0xCF, 0x21, 0xAD, 0x74, 0xE5, 0x9A, 0x61, 0x11
 // The last eight bytes of a TLS 1.3 server's random when it was pushed down to TLS 1.2 or below.
 const u8 kDowngradeMarker[7] = {'D', 'O', 'W', 'N', 'G', 'R', 'D'};
 
-// The signature schemes the client can verify (TlsServerAuth.cpp): ECDSA on P-256 and P-384, RSA-PSS
-// with either kind of RSA key, and PKCS#1 v1.5 (certificates, and TLS 1.2 key exchanges).
-const u16 kSignatureAlgorithms[11] = {0x0403, 0x0503, 0x0804, 0x0805, 0x0806, 0x0809,
-                                      0x080A, 0x080B, 0x0401, 0x0501, 0x0601};
 
 void appendReversed(const u8* littleEndian, ByteWriter* writer) {
     u8 bytes[32];
@@ -610,10 +606,10 @@ void writeClientHello(TlsClient* client, const FixedString* hostName, ByteWriter
     appendU16Be(0x0017, packet);  // extended_master_secret
     appendU16Be(0, packet);
     appendU16Be(0x000D, packet);  // signature_algorithms
-    appendU16Be((u16)(2 + 2 * sizeof(kSignatureAlgorithms) / sizeof(u16)), packet);
-    appendU16Be((u16)(2 * sizeof(kSignatureAlgorithms) / sizeof(u16)), packet);
-    for (u16 algorithm : kSignatureAlgorithms) {
-        appendU16Be(algorithm, packet);
+    appendU16Be((u16)(2 + 2 * kTlsSignatureSchemeCount), packet);
+    appendU16Be((u16)(2 * kTlsSignatureSchemeCount), packet);
+    for (const TlsSignatureScheme& scheme : kTlsSignatureSchemes) {
+        appendU16Be(scheme.scheme, packet);
     }
     // supported_versions: TLS 1.3, and TLS 1.2 as well, since a server that knows this extension
     // negotiates from it alone and would otherwise find no version in common when limited to 1.2.

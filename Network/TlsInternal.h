@@ -89,6 +89,15 @@ void processTlsRecords(TlsClient* client, TlsStepResult* out);
 // Server authentication (TlsServerAuth.cpp): the one place where the server's certificate chain and
 // its signatures (CertificateVerify, ServerKeyExchange) are examined. Each returns 0, or 1 when the
 // client was aborted.
+// The signature schemes the ClientHello offers, in its order, and the only ones a server may use.
+enum TlsSignatureKind : u8 { TlsSignatureEcdsa, TlsSignaturePss, TlsSignaturePssKey, TlsSignaturePkcs1 };
+struct TlsSignatureScheme {
+    u16 scheme;
+    u8 kind;   // TlsSignatureKind; PssKey: RSA-PSS under an RSA-PSS certificate key
+    u32 hash;  // SignatureHash
+};
+constexpr u32 kTlsSignatureSchemeCount = 11;
+extern const TlsSignatureScheme kTlsSignatureSchemes[kTlsSignatureSchemeCount];
 u32 checkServerCertificate(TlsClient* client, const u8* body, i64 length);
 u32 checkServerCertificateVerify(TlsClient* client, const u8* body, i64 length, const u8* transcriptHash);
 u32 checkServerKeyExchangeSignature(TlsClient* client, const u8* params, i64 paramsLength, const u8* signature,

@@ -66,23 +66,8 @@ u32 takeServerKey(TlsClient* client, const X509Certificate* leaf) {
 // signature that does not verify a decrypt error.
 u32 verifyServerSignature(TlsClient* client, u16 scheme, const u8* content, u64 contentLength, const u8* signature,
                           u32 signatureLength, const char* what) {
-    // The schemes the ClientHello offers: kind and hash of each.
-    enum Kind : u8 { Ecdsa, Pss, PssKey, Pkcs1 };
-    struct Scheme {
-        u16 scheme;
-        Kind kind;
-        u32 hash;
-    };
-    static const Scheme kSchemes[] = {
-        {0x0403, Ecdsa, SignatureHashSha256},  {0x0503, Ecdsa, SignatureHashSha384},
-        {0x0804, Pss, SignatureHashSha256},    {0x0805, Pss, SignatureHashSha384},
-        {0x0806, Pss, SignatureHashSha512},    {0x0809, PssKey, SignatureHashSha256},
-        {0x080A, PssKey, SignatureHashSha384}, {0x080B, PssKey, SignatureHashSha512},
-        {0x0401, Pkcs1, SignatureHashSha256},  {0x0501, Pkcs1, SignatureHashSha384},
-        {0x0601, Pkcs1, SignatureHashSha512},
-    };
-    const Scheme* found = nullptr;
-    for (const Scheme& s : kSchemes) {
+    const TlsSignatureScheme* found = nullptr;
+    for (const TlsSignatureScheme& s : kTlsSignatureSchemes) {
         if (s.scheme == scheme) found = &s;
     }
     if (!found) {
@@ -91,18 +76,18 @@ u32 verifyServerSignature(TlsClient* client, u16 scheme, const u8* content, u64 
                 TlsAlertIllegalParameter);
         return 1;
     }
-    Kind kind = found->kind;
+    u8 kind = found->kind;
     u32 hash = found->hash;
     u32 type = client->serverKeyType;
     u32 keyFits = 0;
     switch (kind) {
-        case Ecdsa:
+        case TlsSignatureEcdsa:
             // TLS 1.3 ties each ECDSA scheme to its curve; TLS 1.2 has no ECDSA suite here
             keyFits = client->tls13 && type == (hash == SignatureHashSha256 ? (u32)X509KeyEcP256 : (u32)X509KeyEcP384);
             break;
-        case Pss: keyFits = type == X509KeyRsa; break;
-        case PssKey: keyFits = type == X509KeyRsaPss; break;
-        case Pkcs1: keyFits = !client->tls13 && type == X509KeyRsa; break;  // not for TLS 1.3 handshake signatures
+        case TlsSignaturePss: keyFits = type == X509KeyRsa; break;
+        case TlsSignaturePssKey: keyFits = type == X509KeyRsaPss; break;
+        case TlsSignaturePkcs1: keyFits = !client->tls13 && type == X509KeyRsa; break;  // not for TLS 1.3 handshake signatures
     }
     if (!keyFits) {
         tlsFail(client, formatStrStr("@ does not fit the certificate of @", formatHex("Signature scheme 0x@", scheme, 4),
@@ -113,11 +98,11 @@ u32 verifyServerSignature(TlsClient* client, u16 scheme, const u8* content, u64 
     u8 digest[64];
     u32 digestLength = signatureHashBytes(digest, hash, content, contentLength);
     bool valid;
-    if (kind == Ecdsa) {
+    if (kind == TlsSignatureEcdsa) {
         u32 curve = type == X509KeyEcP256 ? EcdsaCurveP256 : EcdsaCurveP384;
         valid = ecdsaVerifyDer(curve, client->serverEcPoint, client->serverEcPointLength, digest, digestLength,
                                signature, signatureLength);
-    } else if (kind == Pss || kind == PssKey) {
+    } else if (kind == TlsSignaturePss || kind == TlsSignaturePssKey) {
         valid = rsaVerifyPss(&client->serverRsaKey, hash, digest, (i32)digestLength, signature, signatureLength);
     } else {
         valid = rsaVerifyPkcs1(&client->serverRsaKey, hash, digest, signature, signatureLength);
@@ -146,6 +131,17 @@ u32 readSignature(TlsClient* client, const u8* bytes, i64 length, u16* scheme, c
 }
 
 }  // namespace
+
+// ECDSA on P-256 and P-384, RSA-PSS with either kind of RSA key, and PKCS#1 v1.5 (certificates, and
+// TLS 1.2 key exchanges).
+const TlsSignatureScheme kTlsSignatureSchemes[kTlsSignatureSchemeCount] = {
+    {0x0403, TlsSignatureEcdsa, SignatureHashSha256},  {0x0503, TlsSignatureEcdsa, SignatureHashSha384},
+    {0x0804, TlsSignaturePss, SignatureHashSha256},    {0x0805, TlsSignaturePss, SignatureHashSha384},
+    {0x0806, TlsSignaturePss, SignatureHashSha512},    {0x0809, TlsSignaturePssKey, SignatureHashSha256},
+    {0x080A, TlsSignaturePssKey, SignatureHashSha384}, {0x080B, TlsSignaturePssKey, SignatureHashSha512},
+    {0x0401, TlsSignaturePkcs1, SignatureHashSha256},  {0x0501, TlsSignaturePkcs1, SignatureHashSha384},
+    {0x0601, TlsSignaturePkcs1, SignatureHashSha512},
+};
 
 u32 checkServerCertificate(TlsClient* client, const u8* body, i64 length) {
     TlsReader reader{body, 0, length, 0};
