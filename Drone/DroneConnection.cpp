@@ -32,6 +32,19 @@ struct LinkFrame {
     bool positionUpdated;
 };
 
+// Where the app's own MAVLink to the drone goes this frame: the drone socket, or the sink socket
+// while a relay peer controls.
+DroneOutput droneOutputOf(const LinkFrame* frame) {
+    DroneConnection* connection = frame->connection;
+    DroneOutput output{};
+    output.socket = connection->relayControlled ? &connection->sinkSocket : frame->inputs->droneSocket;
+    output.destination = connection->droneEndpoint;
+    output.sequence = &connection->gcsSequence;
+    output.source = frame->ownSource;
+    output.stats = &connection->traffic[connection->relayControlled ? TrafficSink : TrafficDroneLink];
+    return output;
+}
+
 bool isLoopbackSource(const AddressRecord* source) {
     return source->family == 4 && std::memcmp(source->address, kLoopback, 4) == 0;
 }
@@ -267,7 +280,8 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         connection->lastDroneMessageTime = now;
         u32 taken = 0;
         if (vehicle->autopilotKind == AutopilotPx4) {
-            taken = handlePx4Message(message, connection, now);
+            DroneOutput output = droneOutputOf(frame);
+            taken = handlePx4Message(message, &connection->px4, vehicle, frame->inputs->missionPlan, &output, now);
         } else if (vehicle->autopilotKind == AutopilotArduCopter) {
             taken = handleArduCopterMessage(message, connection, now);
         }
@@ -487,12 +501,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     serveRelayHost(&frame);
     drainDroneSocket(&frame, &droneLoggedFrom);
 
-    DroneOutput droneOutput{};
-    droneOutput.socket = connection->relayControlled ? &connection->sinkSocket : droneSocket;
-    droneOutput.destination = connection->droneEndpoint;
-    droneOutput.sequence = &connection->gcsSequence;
-    droneOutput.source = frame.ownSource;
-    droneOutput.stats = &connection->traffic[connection->relayControlled ? TrafficSink : TrafficDroneLink];
+    DroneOutput droneOutput = droneOutputOf(&frame);
 
     // The ground station's HEARTBEAT, once a second; a full queue tries again next frame.
     // Until autodetect has found the drone there is nowhere to send it.
@@ -517,7 +526,18 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     connection->vehicle.cruiseSpeed = preferences->waypointMissionCruiseSpeed;
 
     if (connection->vehicle.autopilotKind == AutopilotPx4) {
-        controlPx4(connection, &droneOutput, inputs->now);
+        AutopilotFrame autopilot{};
+        autopilot.vehicle = &connection->vehicle;
+        autopilot.plan = inputs->missionPlan;
+        autopilot.sounds = inputs->soundQueue;
+        autopilot.logger = inputs->flightLogger;
+        autopilot.preferences = preferences;
+        autopilot.output = &droneOutput;
+        autopilot.gamepad = inputs->gamepad;
+        autopilot.input = inputs->input;
+        autopilot.now = inputs->now;
+        autopilot.utcMilliseconds = inputs->utcMilliseconds;
+        controlPx4(&connection->px4, &autopilot);
     } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
         controlArduCopter(connection, &droneOutput, inputs->now);
     }

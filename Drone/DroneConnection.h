@@ -2,12 +2,17 @@
 // its telemetry, logs and relays every datagram and sends the ground station's HEARTBEAT.
 #pragma once
 #include "Core/Preferences.h"
+#include "Drone/AirTraffic.h"
+#include "Drone/AutopilotState.h"
 #include "Drone/SecureLink.h"
 #include "Drone/VehicleState.h"
 #include "Network/Socket.h"
 
 struct FlightLogger;
 struct SoundQueue;
+struct WaypointMissionEditor;
+struct GamepadState;
+struct InputState;
 
 // The simulated drone's UDP port and its two simulated payload units.
 constexpr u16 kSimulatedDronePort = 50403;
@@ -103,6 +108,12 @@ struct DroneConnection {
     u32 relayControlled;
     SecureLinkClient secureLinkClient;
     Socket sinkSocket;
+
+    // The followed vehicle's autopilot, by its kind.
+    Px4State px4;
+    ArduCopterState arduCopter;
+
+    AirTrafficList airTraffic;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -117,7 +128,12 @@ struct DroneLinkInputs {
     ElevationLookup elevation;    // null: no elevation data
     void* elevationContext;
     SoundQueue* soundQueue;       // null: no warning sounds
+    WaypointMissionEditor* missionPlan;     // the plan that uploads take; null: none
+    const GamepadState* gamepad;            // the controller state; null: none
+    const GamepadState* previousGamepad;    // the previous frame's, for presses
+    const InputState* input;                // the key map; null: none
     u64 now;  // us
+    i64 utcMilliseconds;  // the system clock, ms since 1601-01-01 UTC
 };
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
