@@ -110,7 +110,7 @@ struct Px4State {
     u32 flightActions[kPx4FlightActions];  // requests of the fly screen's flight-action buttons
     u64 manualControlTime;
 
-    // The last HEARTBEAT and EXTENDED_SYS_STATE, registered with the flight logger every frame.
+    // The last HEARTBEAT, registered with the flight logger every frame so every log starts with it.
     FlightLogEntryRecord logEntry;
     u8 logFrame[64];
 };

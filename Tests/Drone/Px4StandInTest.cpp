@@ -9,6 +9,7 @@
 #include "FlightLogs/FlightLogger.h"
 #include "Mission/WaypointMissionEditor.h"
 #include "NodePeer.h"
+#include "Platform/Input.h"
 
 #include <gtest/gtest.h>
 
@@ -238,6 +239,8 @@ TEST(Px4StandIn, EditedParameterIsSentUntilReportedAndWrongValuesAreNotStored) {
     startRig(&rig, 14700, {"spoof", "ignore-set"});
     if (HasFatalFailure()) return;
     // A PARAM_VALUE of the wrong type, and one of a name outside the table, stored nothing.
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.linesStartingWith("spoofed").empty(); }, 500));
+    rig.run(100000);
     EXPECT_EQ(rig.slot("BAT_LOW_THR").received, 0u);
 
     // A screen shows two slots: they are read and hold the vehicle's values.
@@ -266,15 +269,51 @@ TEST(Px4StandIn, EditedParameterIsSentUntilReportedAndWrongValuesAreNotStored) {
     EXPECT_EQ(parameterFloat(rig.slot("MPC_XY_CRUISE").wanted), 15.0f);
 }
 
-TEST(Px4StandIn, ConfirmedEditIsSentOnce) {
+TEST(Px4StandIn, ConfirmedEditIsSentOnceAndOperatorLocationAndSticksReachTheVehicle) {
     Rig rig;
-    startRig(&rig, 14710, {});
+    startRig(&rig, 14710, {"remote-id"});
     if (HasFatalFailure()) return;
     editParameter(&rig.slot("MAV_1_RATE"), parameterBytesFromInt(57600), simulatedNow);
-    rig.run(4000000);
-    EXPECT_EQ(rig.linesStartingWith("param_set MAV_1_RATE").size(), 1u);
-    EXPECT_EQ(rig.linesStartingWith("param_set MAV_1_RATE")[0], "param_set MAV_1_RATE 6 57600");
+    // A Pilot Pro controller with its sticks and rockers moved and one button down.
+    GamepadState pad{};
+    pad.controllerKind = ControllerPilotPro;
+    pad.rightStickY = 0.5f;
+    pad.rightStickX = -0.25f;
+    pad.leftStickY = 0.0f;
+    pad.leftStickX = 1.0f;
+    pad.leftRocker = 0.5f;
+    pad.rightRocker = -1.0f;
+    InputState keys{};
+    keys.keys[303 / 64] |= 1ull << (303 % 64);
+    rig.preferences->enableMavlinkJoysticks = 1;
+    rig.inputs.gamepad = &pad;
+    rig.inputs.input = &keys;
+    size_t locatedBefore = rig.linesStartingWith("odid_system ").size();
+    for (int i = 0; i < 200; i++) {
+        pad.time = simulatedNow + kFrameStep;
+        rig.step();
+    }
+    EXPECT_EQ(rig.linesStartingWith("param_set MAV_1_RATE"), std::vector<std::string>{"param_set MAV_1_RATE 6 57600"});
     EXPECT_EQ(parameterInt(rig.slot("MAV_1_RATE").value), 57600);
+
+    // In the air the operator location is the home position; at most three a second.
+    std::vector<std::string> located = rig.linesStartingWith("odid_system ");
+    EXPECT_GE(located.size() - locatedBefore, 10u);
+    EXPECT_LE(located.size() - locatedBefore, 13u);
+    for (const std::string& line : located) {
+        std::vector<std::string> words = splitWords(line);
+        ASSERT_EQ(words.size(), 4u);
+        EXPECT_EQ(words[1], "473970000");
+        EXPECT_EQ(words[2], "85450000");
+        i64 seconds = std::stoll(words[3]);
+        EXPECT_GE(seconds, 500);  // seconds since 2019 by the injected system clock
+        EXPECT_LE(seconds, 600);
+    }
+    // MANUAL_CONTROL at most every 40 ms: x pitch, y roll, z throttle, r yaw, button bit 0, the rockers.
+    std::vector<std::string> manual = rig.linesStartingWith("manual ");
+    EXPECT_GE(manual.size(), 60u);
+    EXPECT_LE(manual.size(), 101u);
+    for (const std::string& line : manual) EXPECT_EQ(line, "manual 500 -250 500 1000 1 -500 -1000");
 }
 
 // The item lines of the stand-in, by their words.

@@ -217,7 +217,7 @@ function tcpVehicle(port, maxSeconds) {
 //   param_read NAME | param_set NAME VALUE | command CMD P1 P2 P3 | item SEQ CMD FRAME P1 P2 P3 P4 LAT LON ALT
 //   count N | clear | cancel | refused SEQ | mission_stored N | manual X Y Z R BUTTONS AUX1 AUX2 | odid_system LAT LON TIMESTAMP
 // Options: refuse=SEQ:TYPE refuses the first upload with MISSION_ACK TYPE once item SEQ has arrived;
-// spoof sends, at the first HEARTBEAT, a PARAM_VALUE of BAT_LOW_THR with the INT32 type and one of a
+// spoof sends, at the station's second HEARTBEAT, a PARAM_VALUE of BAT_LOW_THR with the INT32 type and one of a
 // name outside the table at index 5000; remote-id makes it send OPEN_DRONE_ID_LOCATION.
 function px4(localPort, gcsPort, maxSeconds, options) {
   const proto = new MavLinkProtocolV2(1, 1)
@@ -243,6 +243,7 @@ function px4(localPort, gcsPort, maxSeconds, options) {
   let refusal = null
   let itemSinceHeartbeat = false
   let heard = false
+  let stationHeartbeats = 0
   for (const option of options) {
     if (option.startsWith('refuse=')) { const [at, type] = option.slice(7).split(':').map(Number); refusal = { at, type } }
   }
@@ -257,6 +258,7 @@ function px4(localPort, gcsPort, maxSeconds, options) {
       relativeAlt: 20000, vx: 0, vy: 0, vz: 0, hdg: 0 }))
     send(Object.assign(new common.GpsRawInt(), { lat: 473977420, lon: 85455940, alt: 498000, fixType: 3,
       satellitesVisible: 14, eph: 90, epv: 120, vel: 0, cog: 0, hAcc: 800 }))
+    send(Object.assign(new common.HomePosition(), { latitude: 473970000, longitude: 85450000, altitude: 478000 }))
     if (remoteId) send(Object.assign(new common.OpenDroneIdLocation(), { latitude: 473977420, longitude: 85455940 }))
   }
   const requestItem = () => send(Object.assign(new common.MissionRequestInt(), { seq: items.length, targetSystem: 255,
@@ -265,13 +267,15 @@ function px4(localPort, gcsPort, maxSeconds, options) {
     missionType: 0 }))
   const handlers = {
     HEARTBEAT: () => {
-      if (!heard && spoof) {
+      heard = true
+      telemetry()
+      // By the station's second HEARTBEAT it follows this vehicle.
+      if (++stationHeartbeats === 2 && spoof) {
         const wrong = valueMessage('BAT_LOW_THR'); wrong.paramType = 6; send(wrong)
         send(Object.assign(new common.ParamValue(), { paramId: 'NOT_IN_TABLE', paramValue: 1, paramType: 9,
           paramCount: 900, paramIndex: 5000 }))
+        console.log('spoofed')
       }
-      heard = true
-      telemetry()
       // PX4 asks again for an item it has not received.
       if (expected && !itemSinceHeartbeat) requestItem()
       itemSinceHeartbeat = false

@@ -80,7 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         check(w.px4.startState <= MissionStarted);
         check(w.px4.mission.count <= kMaxMissionItems);
-        check(w.px4.mission.nextRequested == 0xFFFF || w.px4.mission.nextRequested < w.px4.mission.count);
+        // No list yet (the zero-filled record), none requested yet, or an item of the list.
+        check(w.px4.mission.count == 0 || w.px4.mission.nextRequested == 0xFFFF ||
+              w.px4.mission.nextRequested < w.px4.mission.count);
         check(w.plan.waypointCount >= 0 && w.plan.waypointCount <= kMaxWaypoints);
         // Everything queued is a whole, good frame; then the queue is emptied as a socket step would.
         while (PacketSlot* slot = oldestQueuedPacket(&w.socket.sendQueue)) {
