@@ -363,10 +363,16 @@ TEST(Px4StandIn, MissionUploadStartStopAndFlightActions) {
     EXPECT_EQ(list[5][8], list[4][8]);
     EXPECT_EQ(list[5][9], list[4][9]);
     EXPECT_EQ(rig.plan->waypoints[0].uploadMark, 2u);
-    EXPECT_EQ(rig.plan->waypoints[0].missionItemNumber, 2u);
+    EXPECT_EQ((i64)rig.plan->waypoints[0].missionItemNumber, 2);
     EXPECT_EQ(rig.plan->waypoints[2].uploadMark, 1u);
-    EXPECT_EQ(rig.plan->waypoints[2].missionItemNumber, 4u);
+    EXPECT_EQ((i64)rig.plan->waypoints[2].missionItemNumber, 4);
     EXPECT_EQ(rig.linesStartingWith("command 176 1 4 4").size() >= 1, true);
+
+    // Once the vehicle has reached the second waypoint's item, the first waypoint leaves the plan.
+    ASSERT_TRUE(rig.runUntil([&] { return !rig.linesStartingWith("reached 3").empty(); }, 1000));
+    rig.run(100000);
+    ASSERT_EQ(rig.plan->waypointCount, 2);
+    EXPECT_EQ(rig.plan->waypoints[0].id, 2u);
 
     // Stop: back to position control.
     rig.vehicle().stopRequest = 1;

@@ -215,7 +215,7 @@ function tcpVehicle(port, maxSeconds) {
 // HEARTBEATs (and until the first one), so the run follows the station's clock, not this one's. It
 // holds a mission of 3 items at start, flies in position control, in the air. Lines it prints:
 //   param_read NAME | param_set NAME VALUE | command CMD P1 P2 P3 | item SEQ CMD FRAME P1 P2 P3 P4 LAT LON ALT
-//   count N | clear | cancel | refused SEQ | mission_stored N | manual X Y Z R BUTTONS AUX1 AUX2 | odid_system LAT LON TIMESTAMP
+//   count N | clear | cancel | refused SEQ | mission_stored N | reached SEQ | manual X Y Z R BUTTONS AUX1 AUX2 | odid_system LAT LON TIMESTAMP
 // Options: refuse=SEQ:TYPE refuses the first upload with MISSION_ACK TYPE once item SEQ has arrived;
 // spoof sends, at the station's second HEARTBEAT, a PARAM_VALUE of BAT_LOW_THR with the INT32 type and one of a
 // name outside the table at index 5000; remote-id makes it send OPEN_DRONE_ID_LOCATION.
@@ -244,6 +244,7 @@ function px4(localPort, gcsPort, maxSeconds, options) {
   let itemSinceHeartbeat = false
   let heard = false
   let stationHeartbeats = 0
+  let reached = 0
   for (const option of options) {
     if (option.startsWith('refuse=')) { const [at, type] = option.slice(7).split(':').map(Number); refusal = { at, type } }
   }
@@ -275,6 +276,11 @@ function px4(localPort, gcsPort, maxSeconds, options) {
         send(Object.assign(new common.ParamValue(), { paramId: 'NOT_IN_TABLE', paramValue: 1, paramType: 9,
           paramCount: 900, paramIndex: 5000 }))
         console.log('spoofed')
+      }
+      // Flying the mission: one more item reached per station HEARTBEAT.
+      if (mainMode === 4 && subMode === 4 && reached < stored.length) {
+        send(Object.assign(new common.MissionItemReached(), { seq: reached }))
+        console.log('reached ' + reached++)
       }
       // PX4 asks again for an item it has not received.
       if (expected && !itemSinceHeartbeat) requestItem()
