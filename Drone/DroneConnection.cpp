@@ -279,11 +279,12 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         vehicle->lastHeardTime = now;
         connection->lastDroneMessageTime = now;
         u32 taken = 0;
+        DroneOutput output = droneOutputOf(frame);
+        WaypointMissionEditor* plan = frame->inputs->missionPlan;
         if (vehicle->autopilotKind == AutopilotPx4) {
-            DroneOutput output = droneOutputOf(frame);
-            taken = handlePx4Message(message, &connection->px4, vehicle, frame->inputs->missionPlan, &output, now);
+            taken = handlePx4Message(message, &connection->px4, vehicle, plan, &output, now);
         } else if (vehicle->autopilotKind == AutopilotArduCopter) {
-            taken = handleArduCopterMessage(message, connection, now);
+            taken = handleArduCopterMessage(message, &connection->arduCopter, vehicle, plan, &output, now);
         }
         if (!taken) {
             TelemetryResult decoded;
@@ -462,10 +463,6 @@ void updateHeightAboveGround(LinkFrame* frame) {
 
 }  // namespace
 
-ByteWriter* reserveDroneOutput(DroneOutput* output) {
-    return output->socket ? queueSocketPacket(&output->destination, output->socket) : nullptr;
-}
-
 void writeGcsHeartbeatPayload(ByteWriter* writer) {
     appendU32Le(0, writer);  // custom mode
     appendU8(6, writer);     // MAV_TYPE_GCS
@@ -525,21 +522,21 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     connection->missionSettings[3] = 3.0;
     connection->vehicle.cruiseSpeed = preferences->waypointMissionCruiseSpeed;
 
+    AutopilotFrame autopilot{};
+    autopilot.vehicle = &connection->vehicle;
+    autopilot.plan = inputs->missionPlan;
+    autopilot.sounds = inputs->soundQueue;
+    autopilot.logger = inputs->flightLogger;
+    autopilot.preferences = preferences;
+    autopilot.output = &droneOutput;
+    autopilot.gamepad = inputs->gamepad;
+    autopilot.input = inputs->input;
+    autopilot.now = inputs->now;
+    autopilot.utcMilliseconds = inputs->utcMilliseconds;
     if (connection->vehicle.autopilotKind == AutopilotPx4) {
-        AutopilotFrame autopilot{};
-        autopilot.vehicle = &connection->vehicle;
-        autopilot.plan = inputs->missionPlan;
-        autopilot.sounds = inputs->soundQueue;
-        autopilot.logger = inputs->flightLogger;
-        autopilot.preferences = preferences;
-        autopilot.output = &droneOutput;
-        autopilot.gamepad = inputs->gamepad;
-        autopilot.input = inputs->input;
-        autopilot.now = inputs->now;
-        autopilot.utcMilliseconds = inputs->utcMilliseconds;
         controlPx4(&connection->px4, &autopilot);
     } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
-        controlArduCopter(connection, &droneOutput, inputs->now);
+        controlArduCopter(&connection->arduCopter, &autopilot);
     }
     controlPayloadLink(connection, &droneOutput, inputs->now);
 

@@ -3,9 +3,10 @@
 #pragma once
 #include "Core/Preferences.h"
 #include "Drone/AirTraffic.h"
-#include "Drone/AutopilotState.h"
+#include "Drone/FlightController/AutopilotState.h"
+#include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/SecureLink.h"
-#include "Drone/VehicleState.h"
+#include "Drone/Mavlink/VehicleState.h"
 #include "Network/Socket.h"
 
 struct FlightLogger;
@@ -47,19 +48,6 @@ enum CameraKind : u32 {
     CameraNextVision = 2,
     CameraProtocol = 3,
 };
-
-// Where one kind of the app's own MAVLink goes this frame: socket, destination, sequence counter,
-// own source id and the statistics that count it.
-struct DroneOutput {
-    Socket* socket;
-    AddressRecord destination;
-    u8* sequence;
-    u16 source;
-    MavlinkTrafficStats* stats;
-};
-
-// A send slot of the output for its destination; null when its queue is full.
-ByteWriter* reserveDroneOutput(DroneOutput* output);
 
 // Ground height in metres at a point, NaN when not known.
 typedef f64 (*ElevationLookup)(void* context, f64 longitude, f64 latitude);

@@ -2,5 +2,8 @@
 
 // The ArduCopter handling is still to come: its handler takes no message and its control sends
 // nothing.
-u32 handleArduCopterMessage(const MavlinkMessage*, DroneConnection*, u64) { return 0; }
-void controlArduCopter(DroneConnection*, DroneOutput*, u64) {}
+u32 handleArduCopterMessage(const MavlinkMessage*, ArduCopterState*, VehicleState*, WaypointMissionEditor*, DroneOutput*,
+                            u64) {
+    return 0;
+}
+void controlArduCopter(ArduCopterState*, const AutopilotFrame*) {}

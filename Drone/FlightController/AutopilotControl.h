@@ -2,10 +2,9 @@
 // mission item list that both autopilots upload.
 #pragma once
 #include "Core/GeometryTypes.h"
-#include "Drone/AutopilotState.h"
+#include "Drone/FlightController/AutopilotState.h"
 
 struct MavlinkMessage;
-struct DroneConnection;
 struct DroneOutput;
 struct VehicleState;
 struct WaypointMissionEditor;
@@ -101,5 +100,6 @@ void sendVehicleMessage(u32 messageId, ByteWriter* payload, ByteWriter* slot, Dr
 // ---------------------------------------------------------------------------------------------------
 // ArduCopter
 
-u32 handleArduCopterMessage(const MavlinkMessage* message, DroneConnection* connection, u64 now);
-void controlArduCopter(DroneConnection* connection, DroneOutput* output, u64 now);
+u32 handleArduCopterMessage(const MavlinkMessage* message, ArduCopterState* arduCopter, VehicleState* vehicle,
+                            WaypointMissionEditor* plan, DroneOutput* output, u64 now);
+void controlArduCopter(ArduCopterState* arduCopter, const AutopilotFrame* frame);

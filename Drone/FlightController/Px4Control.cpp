@@ -1,9 +1,10 @@
 #include "Core/Format.h"
 #include "Core/Preferences.h"
 #include "Core/Sound.h"
-#include "Drone/DroneConnection.h"
+#include "Drone/Mavlink/DroneOutput.h"
+#include "Drone/Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
-#include "Drone/Parameters.h"
+#include "Drone/FlightController/Parameters.h"
 #include "Mission/WaypointMissionEditor.h"
 #include "Platform/Input.h"
 

@@ -1,7 +1,8 @@
 #include "Core/Format.h"
-#include "Drone/DroneConnection.h"
+#include "Drone/Mavlink/DroneOutput.h"
+#include "Drone/Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
-#include "Drone/Parameters.h"
+#include "Drone/FlightController/Parameters.h"
 #include "Mission/WaypointUndo.h"
 
 #include <cstring>

@@ -5,7 +5,7 @@
 #include "Core/Sound.h"
 #include "Drone/DroneConnection.h"
 #include "Drone/FlightController/AutopilotControl.h"
-#include "Drone/Parameters.h"
+#include "Drone/FlightController/Parameters.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Mission/WaypointMissionEditor.h"
 #include "NodePeer.h"

@@ -1,6 +1,7 @@
-#include "Drone/Parameters.h"
+#include "Drone/FlightController/Parameters.h"
 
-#include "Drone/DroneConnection.h"
+#include "Drone/Mavlink/DroneOutput.h"
+#include "Drone/Mavlink/VehicleState.h"
 
 #include <cstring>
 

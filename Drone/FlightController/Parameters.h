@@ -1,8 +1,8 @@
 // Vehicle parameters kept in step with the drone: the PX4 parameter table, storing a received
 // PARAM_VALUE and the per-frame senders that write an edited value and read a shown one.
 #pragma once
-#include "Drone/AutopilotState.h"
-#include "Drone/Mavlink.h"
+#include "Drone/FlightController/AutopilotState.h"
+#include "Drone/Mavlink/Mavlink.h"
 
 struct DroneOutput;
 
