@@ -15,14 +15,12 @@ constexpr Color kGeofenceRed = 0xFF3030FF;
 constexpr Color kTransectCyan = 0xFFFFFF00;
 constexpr Color kDeleteRed = 0xFF2020D0;
 
-// The one place where this file turns map positions into window pixels and back.
-Vec2F32 toWindow(const MapView* view, Vec2 point) {
-    return Vec2F32{mapViewWindowX(view, wrapNear(point.x, view->centreX)), mapViewWindowY(view, point.y)};
-}
+// Map positions as window pixels and back; a position taken from the window is kept within
+// [-0.5, 0.5] turns.
+Vec2F32 toWindow(const MapView* view, Vec2 point) { return mapPointToScreen(view, point); }
 Vec2 toMap(const MapView* view, Vec2F32 pixel) {
-    f64 scale = view->pixelsPerUnit > 0 ? view->pixelsPerUnit : 1;
-    return Vec2{wrapNear(view->centreX + (pixel.x - view->rectCentreX) / scale, 0),
-                view->centreY + (pixel.y - view->rectCentreY) / scale};
+    Vec2 point = screenPointToMap(view, pixel.x, pixel.y);
+    return Vec2{wrapNear(point.x, 0), point.y};
 }
 
 // Widget ids of the handles: one per layer and element, never equal to a call site's id.

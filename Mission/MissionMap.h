@@ -11,6 +11,7 @@
 #pragma once
 #include "Mission/PlanPolygons.h"
 #include "Mission/WaypointMissionEditor.h"
+#include "SourceCommon/UserInterface/MapView.h"
 #include "SourceCommon/UserInterface/Widgets.h"
 
 struct ScreenStack;

@@ -25,23 +25,21 @@ struct PlanOnMap {
     FlightLogger logger;
     MapView view;
     u32 editable;
+    u32 recentre;  // the next frame puts the map back to its starting place
+    i32 taps;      // taps that reached the map
 };
 PlanOnMap* plan = nullptr;
 
-void placeView(MapView* view) {
-    view->rect = view->clipRect = Rect{0, (f32)kWidth, 0, (f32)kHeight};
-    view->rectCentreX = kWidth / 2.0f;
-    view->rectCentreY = kHeight / 2.0f;
-    view->centreX = kCentreX;
-    view->centreY = kCentreY;
-    view->pixelsPerUnit = kPixelsPerTurn;
-}
-
-void planScreen(Platform*, ScreenStack* stack, UiState* ui, AppState*, ScreenResult*, void*) {
-    placeView(&plan->view);
+void planScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState*, ScreenResult*, void*) {
+    Rect rect = {0, (f32)kWidth, 0, (f32)kHeight};
+    updateMapView(&plan->view, &rect, Box2{0, 0, -0.5, 0.5}, ui, stack, platform, MapWheelZooms);
+    if (plan->recentre) setMapCenterAndZoom(&plan->view, kCentreX, kCentreY, kPixelsPerTurn);
+    plan->recentre = 0;
     drawWaypointMission(&plan->editor, &plan->view, ui, stack, nullptr, nullptr, plan->editable, 0.5f);
     editOrvikGeofence(&plan->geofence, &plan->view, ui, stack, plan->editable, 0.5f);
     drawTransectRegion(&plan->region, &plan->view, ui, stack, plan->editable, 0.5f);
+    MapTaps taps;
+    plan->taps += handleMapPointers(&taps, &plan->view, stack)->count;
 }
 
 // A map position at window pixels from the view's centre.
@@ -63,6 +61,8 @@ protected:
         plan->editable = 1;
         plan->logger.open = 1;
         plan->geofence.flightLogger = &plan->logger;
+        plan->view = makeMapView(WidgetId{1, "plan map"}, MapViewModeMap);
+        plan->recentre = 1;
         ASSERT_TRUE(startScreenHarness(&harness, kWidth, kHeight, planScreen));
         markerWidth = waypointMarkerWidth(&harness.render.app->renderer.ui);
     }
@@ -107,6 +107,7 @@ TEST_F(PlanOnMapTest, WaypointsSelectDragInsertAndDeleteWithOneRecordEach) {
     tap(400, markerY(editor->waypoints[1]));
     EXPECT_EQ(editor->selectedWaypointId, editor->waypoints[1].id);
     EXPECT_EQ(recordsIn(&editor->history.undo), 0u);
+    EXPECT_EQ(plan->taps, 0);
 
     // A drag of the third waypoint moves it with the pointer and leaves one "Move" record.
     drag(600, markerY(editor->waypoints[2]), 650, markerY(editor->waypoints[2]) + 80);
@@ -147,8 +148,12 @@ TEST_F(PlanOnMapTest, LockedWaypointsAndReadOnlyMapsAreInert) {
     clearUndoRing(&editor->history.undo);
     editor->waypoints[0].uploadMark = 2;
 
+    // Presses on the locked waypoint reach the map: the drag pans it, the tap is the map's.
     drag(200, markerY(editor->waypoints[0]), 250, 400);
+    EXPECT_NE(plan->view.centreX, kCentreX);
+    plan->recentre = 1;
     tap(200, markerY(editor->waypoints[0]));
+    EXPECT_EQ(plan->taps, 1);
     EXPECT_EQ(editor->waypoints[0].x, a.x);
     EXPECT_EQ(editor->selectedWaypointId, 0u);
     EXPECT_EQ(recordsIn(&editor->history.undo), 0u);
