@@ -108,6 +108,16 @@ TEST_F(PlanOnMapTest, WaypointsSelectDragInsertAndDeleteWithOneRecordEach) {
     EXPECT_EQ(editor->selectedWaypointId, editor->waypoints[1].id);
     EXPECT_EQ(recordsIn(&editor->history.undo), 0u);
     EXPECT_EQ(plan->taps, 0);
+    // On screen the selected marker is yellow and the others blue.
+    UiState* ui = &harness.render.app->renderer.ui;
+    for (int i = 0; i < 300 && ui->assets[AssetYellowMarker].state != 2; ++i) screenFrame(&harness);
+    screenFrame(&harness, 2);
+    u32 selected = harnessPixel(&harness.render, 400, (i32)markerY(editor->waypoints[1]));
+    u32 other = harnessPixel(&harness.render, 200, (i32)markerY(editor->waypoints[0]));
+    EXPECT_GT(selected & 0xFF, 0xC0u) << std::hex << selected;          // red
+    EXPECT_LT((selected >> 16) & 0xFF, 0x80u) << std::hex << selected;  // little blue
+    EXPECT_GT((other >> 16) & 0xFF, 0xC0u) << std::hex << other;
+    EXPECT_LT(other & 0xFF, 0x80u) << std::hex << other;
 
     // A drag of the third waypoint moves it with the pointer and leaves one "Move" record.
     drag(600, markerY(editor->waypoints[2]), 650, markerY(editor->waypoints[2]) + 80);
