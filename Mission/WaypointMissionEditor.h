@@ -1,6 +1,8 @@
 // The waypoint mission being planned: up to 99 waypoints with their undo history, the mission's
 // reference point, the map selection and the terrain check's findings.
 #pragma once
+#include <cstddef>
+
 #include "Core/GeometryTypes.h"
 #include "Core/Types.h"
 #include "Core/Undo.h"
@@ -26,7 +28,8 @@ struct Waypoint {
     i32 missionItemNumber;  // its item number in the mission on the vehicle
     u32 reserved1;
 };
-static_assert(sizeof(Waypoint) == 48);
+static_assert(sizeof(Waypoint) == 48 && offsetof(Waypoint, x) == 8 && offsetof(Waypoint, altitude) == 24 &&
+              offsetof(Waypoint, ignitePreviousSegment) == 32 && offsetof(Waypoint, missionItemNumber) == 40);
 
 // Where the terrain check last found the path too low, in metres along the mission's side view.
 struct LowSpot {
