@@ -141,6 +141,7 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     app->screenStack.screens[0] = mainScreen;
     app->flightLogger.fileJobs = &platform->fileJobs;
     app->orvikGeofence.flightLogger = &app->flightLogger;
+    app->waypointMissionEditor.takeoffTerrainHeight = kUnknownTerrainHeight;
 
     std::memcpy(app->installationId, next, 32);
     next += 32;
