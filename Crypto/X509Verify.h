@@ -1,7 +1,7 @@
 // A server's certificate chain judged the way a TLS client must: each link's signature up to a
 // trust anchor, validity at the current time, CA flags and path lengths of the issuers, key and
-// extended key usage of the server's certificate, and the host name against its subject
-// alternative names.
+// extended key usage of the server's certificate, the name constraints (DNS names and IP addresses)
+// of every issuer, and the host name against its subject alternative names.
 #pragma once
 #include "Crypto/TrustStore.h"
 
