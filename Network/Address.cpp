@@ -177,7 +177,9 @@ ParsedUrl parseUrl(const ByteWriter* url) {
     u8 hostBytes[256];
     ByteWriter host = makeByteWriter(hostBytes, sizeof(hostBytes));
     i32 delimiter = kUtf8End;
+    i64 delimiterAt = position;  // where the delimiter's bytes begin
     for (;;) {
+        delimiterAt = position;
         i32 codepoint = readCodepoint(text, &position, end);
         if (codepoint < 0 || codepoint == '/' || codepoint == ':') {
             delimiter = codepoint;
@@ -203,13 +205,17 @@ ParsedUrl parseUrl(const ByteWriter* url) {
             return refusedUrl(&result.scheme, "The port of a URL must be a number from 1 to 65535");
         }
         result.port = (u16)port;
+        delimiterAt = position;
         delimiter = readCodepoint(text, &position, end);
     }
     if (delimiter == '/') {
-        i64 slash = position - 1;
-        result.path.length = end - slash;
+        // The path starts with the "/" byte itself; a "/" read from any longer sequence is no separator.
+        if (text[delimiterAt] != '/') {
+            return refusedUrl(&result.scheme, "The URL is not well-formed UTF-8");
+        }
+        result.path.length = end - delimiterAt;
         result.path.capacity = result.path.length;
-        result.path.data = url->data + slash;
+        result.path.data = url->data + delimiterAt;
     }
     return result;
 }

@@ -221,6 +221,10 @@ TEST(UrlSplitting, PortsOutsideTheRangeAndUserInformationAreRefused) {
         EXPECT_EQ(parsed.host.length, 0) << url;
         EXPECT_EQ(parsed.path.length, 0) << url;
     }
+    // A "/" spelt as an overlong sequence is no separator: a path always starts with the "/" byte.
+    ParsedUrl overlong = parseUrlText("https://h\xC0\xAF" "etc/x");
+    EXPECT_TRUE(overlong.path.length == 0 || overlong.path.data[0] == '/');
+    EXPECT_EQ(overlong.port, 0);
     // An "@" in the path or query is not user information.
     ParsedUrl inPath = parseUrlText("https://tiles.example/a@b?c=@");
     EXPECT_EQ(inPath.message.length, 0);
