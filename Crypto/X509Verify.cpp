@@ -163,9 +163,9 @@ bool addressWithin(const u8* address, u32 length, const u8* base, u32 baseLength
     return true;
 }
 
-// The DNS names and IP addresses of subject against the name constraints of issuer: each must lie
-// in a permitted subtree of its form (when the issuer names any) and in no excluded one.
-bool namesAllowed(const X509Certificate* subject, const X509Certificate* issuer) {
+}  // namespace
+
+bool certificateNamesAllowed(const X509Certificate* subject, const X509Certificate* issuer) {
     for (u32 n = 0; n < subject->nameCount; n++) {
         u8 type = subject->nameTypes[n];
         const u8* name = x509Bytes(subject, subject->names[n]);
@@ -188,8 +188,6 @@ bool namesAllowed(const X509Certificate* subject, const X509Certificate* issuer)
     }
     return true;
 }
-
-}  // namespace
 
 u32 parseNumericHost(u8* out, const u8* text, u32 length) {
     if (parseIpv4(out, text, length)) return 4;
@@ -331,7 +329,7 @@ u8 verifyServerChain(FixedString* message, const X509Certificate* chain, u32 cou
         for (u32 j = 0; j < i; j++) {
             const X509Certificate* below = path[j];
             if (j > 0 && x509SpansEqual(below, below->issuer, below, below->subject)) continue;
-            if (below->namesCut || !namesAllowed(below, issuer)) {
+            if (below->namesCut || !certificateNamesAllowed(below, issuer)) {
                 *message = formatStr(j == 0 ? "Certificate of @ names a host its issuer may not certify"
                                             : "Certificate chain of @ breaks its issuer's name constraints",
                                      host);
