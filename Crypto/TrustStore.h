@@ -1,9 +1,11 @@
 // The trust anchors that server certificate chains must end in: the system's CA bundle (PEM),
-// read once through the file thread at start-up, or certificates a caller adds itself (tests, a
-// private CA). The store keeps the DER bytes of each anchor in its own fixed buffer.
+// read once through the file thread at start-up (Network/TrustStoreLoad.h), or certificates a caller
+// adds itself (tests, a private CA). The store keeps the DER bytes of each anchor in its own fixed
+// buffer.
 #pragma once
 #include "Crypto/X509.h"
-#include "Platform/FileTables.h"
+
+struct FileReadRequest;
 
 constexpr u32 kTrustStoreBytes = 512 * 1024;
 constexpr u32 kTrustStoreAnchors = 512;
@@ -38,7 +40,7 @@ struct TrustStore {
     u32 used;      // bytes of der taken
     u32 skipped;   // certificates of the bundle that did not parse or did not fit
     FixedString message;
-    FileReadRequest* request;
+    FileReadRequest* request;  // the bundle's read while Loading (Network/TrustStoreLoad.h)
     u32 candidateCount;  // bundles to try, in order; the first that yields certificates is taken
     u32 candidateIndex;  // the one being read
     FixedString candidates[kTrustBundleCandidates];
@@ -53,20 +55,5 @@ u32 addPemTrustAnchors(TrustStore* store, const u8* text, u64 length);
 // Parses anchor index into out; false for an index out of range.
 bool trustAnchor(const TrustStore* store, u32 index, X509Certificate* out);
 
-// Asks the file thread for the bundle at path (absolute). Call once; then update on later frames.
-void startTrustStoreLoad(TrustStore* store, FixedString path, FileReadTable* table);
-// The same over several bundles (at most kTrustBundleCandidates): one that cannot be read or holds no
-// certificate passes on to the next; when none is left the store fails with a text saying so.
-void startTrustStoreSearch(TrustStore* store, const FixedString* paths, u32 count, FileReadTable* table);
-// Takes the finished read, if any: parses the bundle and releases the request. Returns the state.
-u32 updateTrustStoreLoad(TrustStore* store, FileReadTable* table);
-
-// The bundles the program looks for: SSL_CERT_FILE's when it is set, then kSystemCaBundlePaths.
-// Returns the count written to out.
-u32 systemTrustBundleCandidates(FixedString out[kTrustBundleCandidates]);
-
 // The program's own store: the system bundle, once start-up has loaded it.
 TrustStore* programTrustStore();
-// Start-up's call, on each frame until it returns Ready or Failed: the first call starts the search
-// over systemTrustBundleCandidates, later ones take the reads.
-u32 loadProgramTrustStore(FileReadTable* table);
