@@ -120,6 +120,11 @@ void stepEntry(TileMaps* tiles, TileEntry* entry, UiState* ui, Platform* platfor
         case TileEntryReading: {
             u32 status = fileRequestStatus(entry->read);
             if (status < FileStatusSuccess) return;
+            if (entry->level == kNoLevel) {
+                releaseRead(entry, platform);
+                entry->state = TileEntryFree;
+                return;
+            }
             if (status == FileStatusSuccess && entry->read->bytesRead > 0) {
                 startDecode(tiles, entry, platform, entry->read->data + entry->read->headroom,
                             (i64)entry->read->bytesRead);
@@ -225,8 +230,10 @@ TileEntry* takeEntry(TileMaps* tiles, UiState* ui) {
 // Forgets every entry (the tile source changed); decodes still running finish as failed entries.
 void emptyCache(TileMaps* tiles, UiState* ui, Platform* platform) {
     for (TileEntry& entry : tiles->entries) {
-        if (entry.state == TileEntryDecoding) {
-            entry.level = kNoLevel;  // its job still reads the bytes: dropped once it is done
+        bool reading = entry.state == TileEntryReading && entry.read && fileRequestStatus(entry.read) < FileStatusSuccess;
+        if (entry.state == TileEntryDecoding || reading) {
+            // Its job or the file thread still works on it: dropped once that is done.
+            entry.level = kNoLevel;
             continue;
         }
         releaseRead(&entry, platform);
@@ -468,7 +475,8 @@ void releaseTileMaps(TileMaps* tiles, UiState* ui, Platform* platform) {
         while (entry.state == TileEntryDecoding && !decodeDoneOf(&entry)) {
             if (!runNextAsyncJob(&platform->jobQueue)) std::this_thread::yield();
         }
-        releaseRead(&entry, platform);
+        // A read the file thread still works on is left to it.
+        if (!entry.read || fileRequestStatus(entry.read) >= FileStatusSuccess) releaseRead(&entry, platform);
         releaseDownloadOf(&entry, tiles);
         ImageSlot* slot = entry.imageSlot ? getImageSlot(&ui->imageSlots, entry.imageSlot) : nullptr;
         if (slot && slot->pixels == entry.pixels) slot->releaseRequested = 1;
