@@ -236,6 +236,13 @@ TEST_F(TileMapTest, DownloadedTilesShowKeepForOfflineUseAndFailuresLeaveGapsWith
     startWorld();
     ASSERT_TRUE(showsGoodTiles(0, 600));
     EXPECT_EQ(probe(1, 2), gap);
+
+    // Closer in, the level-4 tiles are not to be had: their level-3 ancestors' parts stand in.
+    setMapCenterAndZoom(&world->view, world->view.centreX, world->view.centreY, 256.0 * 16);
+    for (i32 i = 0; i < 10; i++) frame();
+    EXPECT_EQ(world->tiles.lastLevel, kLevel + 1);
+    Vec2F32 inside = mapPointToScreen(&world->view, Vec2{-0.5 + 3.25 / 8, 0.5 - 3.25 / 8});
+    EXPECT_EQ(harnessPixel(&harness, (i32)inside.x, (i32)inside.y), expectedColour(3, 3));
 }
 
 }  // namespace
