@@ -245,4 +245,19 @@ TEST_F(TileMapTest, DownloadedTilesShowKeepForOfflineUseAndFailuresLeaveGapsWith
     EXPECT_EQ(harnessPixel(&harness, (i32)inside.x, (i32)inside.y), expectedColour(3, 3));
 }
 
+// A style or extension taken from the preferences can never place a file outside the tile folder.
+TEST(TileNames, StyleAndExtensionStayInsideTheTileFolderAndTheUrlGetsEveryPlaceholder) {
+    FixedString style = makeString("../../Flight Logs"), extension = makeString("png/..");
+    FixedString path = tileFilePath(&style, &extension, 3, 4, 5);
+    EXPECT_EQ(std::string(path.text, path.length), "Tile Maps/______Flight_Logs/3/4/5.png___");
+    FixedString urlTemplate = makeString("https://h.test:8443/{style}/{z}/{x}/{y}.{extension}?k={qvgeoapifykey}&{q}");
+    style = makeString("osm-carto");
+    extension = makeString("jpg");
+    u8 bytes[200];
+    ByteWriter url = makeByteWriter(bytes, sizeof(bytes));
+    tileUrl(&urlTemplate, &style, &extension, 19, 524287, 7, &url);
+    EXPECT_EQ(std::string((const char*)bytes, (size_t)url.length),
+              "https://h.test:8443/osm-carto/19/524287/7.jpg?k=" + std::string(tileServiceKey) + "&{q}");
+}
+
 }  // namespace
