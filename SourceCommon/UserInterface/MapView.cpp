@@ -206,8 +206,6 @@ void setMapCenterAndZoom(MapView* view, f64 centreX, f64 centreY, f64 zoom) {
     view->centreY = centreY;
     view->zoom = zoom < 1 || !isFiniteValue(zoom) ? 1 : zoom;
     settleView(view, view->mode == MapViewModeScrollList);
-    // The pointers holding the view now hold the new position.
-    view->panningPointerMask = 0;
 }
 
 MapTaps* handleMapPointers(MapTaps* out, MapView* view, ScreenStack* stack) {
