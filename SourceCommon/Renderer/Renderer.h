@@ -11,6 +11,9 @@ void updateAndRender(Platform* platform, ApplicationMemory* memory, GlFunctionTa
 
 // The application's per-frame update.
 void updateApp(Platform* platform, UiState* ui, AppState* app);
+// The application's last step when the window has closed, before the file thread finishes its jobs:
+// queues the saves of what the last frame changed.
+void finishApp(Platform* platform, AppState* app);
 
 // Resolves every entry of the table by name, then clears the optional entries (glDebugMessageCallback,
 // glClipControl) that the context's version and extensions do not promise.

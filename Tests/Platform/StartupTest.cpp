@@ -1,5 +1,6 @@
 // The program itself on the test display: it starts, draws frames on an OpenGL core context of
-// version 4.3 or higher and ends with status 0 when its window is closed.
+// version 4.3 or higher and ends with status 0 when its window is closed. Without any display it
+// ends at once with a message instead of running where no one can see it.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,6 +47,33 @@ TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
     EXPECT_NE(output.find("debug"), std::string::npos) << output;
     // The profiling report names the frame's regions.
     EXPECT_NE(output.find("Update and Render"), std::string::npos) << output;
+}
+
+// No X11 display and no Wayland socket: SDL falls back to a driver that draws nowhere. The program
+// must say so and end, not run unseen. (The timeout only keeps a faulty build from hanging the suite.)
+TEST(Program, WithNoDisplayEndsAtOnceWithAMessage) {
+    char pattern[] = "/tmp/orvik-nodisplay-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string home = pattern;
+    std::string runtime = home + "/runtime";
+    std::filesystem::create_directory(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER -u XDG_CONFIG_HOME HOME='" + home +
+                          "' XDG_RUNTIME_DIR='" + runtime +
+                          "' SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 timeout 60 '" + ORVIK_BINARY_DIR +
+                          "/orvik' 2>&1 >/dev/null";
+    FILE* program = popen(command.c_str(), "r");
+    ASSERT_NE(program, nullptr);
+    std::string output;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), program)) > 0) output.append(buffer, got);
+    int status = pclose(program);
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << output;
+    EXPECT_NE(output.find("No display to open a window on"), std::string::npos) << output;
 }
 
 }  // namespace
