@@ -150,7 +150,8 @@ void freeFileBuffer(void* data);
 // Main-thread side. Each request maker returns the slot, or the full-table slot with status 5.
 // A whole-file read into a buffer that the file thread allocates, with headroom free bytes in front.
 FileReadRequest* requestFile(FixedString path, u64 maxSize, u32 headroom, FileReadTable* table);
-// A whole-file read into the caller's buffer.
+// A whole-file read into the caller's buffer. Released before it is done, the read may still write
+// into the buffer until the file thread lets go of the slot: the buffer must stay until then.
 FileReadRequest* requestFileIntoBuffer(FixedString path, u8* buffer, u64 capacity, FileReadTable* table);
 // A listing of a folder below the data folder (empty path: the data folder itself).
 FileReadRequest* requestFolderListing(FixedString path, FileReadTable* table);
