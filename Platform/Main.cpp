@@ -161,7 +161,10 @@ void mainLoop() {
     i32 height = 0;
     if (window) SDL_GL_GetDrawableSize(window, &width, &height);
     if (!head->glReady || width <= 0 || height <= 0) {
-        if (window) applyFullscreenChange(window, head, platform);
+        if (window) {
+            applyFullscreenChange(window, head, platform);
+            paceFrame(window);  // nothing drawn, so nothing waited for the display either
+        }
         return;
     }
 
