@@ -98,7 +98,7 @@ void applyValue(Preferences* preferences, const PreferenceField* row, const u8* 
             i64 position = 0;
             while (position < length && isBlank(value[position])) position++;
             f64 v = parseDouble(value, &position, length, 0.0);
-            if (v - v != 0.0) break;  // infinities and not-a-number are refused
+            if (v != v) break;  // 0 x 10^huge: no value; a decimal too large for a double is held below
             v = heldPreferenceNumber(v, 0.0);
             std::memcpy(field, &v, 8);
             break;
@@ -120,7 +120,10 @@ void applyValue(Preferences* preferences, const PreferenceField* row, const u8* 
             break;
         }
         case PreferenceText: {
-            FixedString text = stringFromBytes(value, length);
+            // A value longer than a text holds is cut at a whole code point, so that it is written
+            // back as it reads.
+            ByteWriter bytes{length, length, 0, (u8*)value};
+            FixedString text = stringFromUtf8Bytes(&bytes);
             std::memcpy(field, &text, sizeof(text));
             break;
         }
@@ -305,9 +308,9 @@ void parsePreferencesText(Preferences* preferences, const u8* text, i64 length) 
             }
             lineEnd = position;
         }
-        i64 lineLength = lineEnd - lineStart;
-        if (lineLength > (i64)sizeof(FixedString::text) - 1) lineLength = sizeof(FixedString::text) - 1;
-        parseLine(preferences, text + lineStart, lineLength);
+        // A line is read whole: a cut line would lose the end of a long text the program wrote
+        // itself, after its key and the blanks that align the colons.
+        parseLine(preferences, text + lineStart, lineEnd - lineStart);
     }
 }
 

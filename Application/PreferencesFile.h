@@ -50,8 +50,8 @@ void copyBindingGroup(Preferences* to, const Preferences* from);
 
 // Applies the lines of a file text to the record; unknown keys, unparsable values and enum names that
 // match nothing change nothing (integers that cannot be read become 0; a number whose whole value is
-// not one decimal number, or is not finite, is refused; numbers and integers that do not fit are held
-// at the field's limits).
+// not one decimal number is refused; numbers and integers that do not fit are held at the field's
+// limits). Lines are read whole; a text longer than a record's text is cut at a whole code point.
 void parsePreferencesText(Preferences* preferences, const u8* text, i64 length);
 // Writes the file text; the caller runs it twice (measure, then fill).
 void writePreferencesText(const Preferences* preferences, ByteWriter* writer);

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -290,6 +291,27 @@ TEST(PreferencesText, ATextBeginningWithACarriageReturnIsWrittenBackUnchanged) {
     }
 }
 
+// The colons are aligned, so a long text's line is longer than the text: it must still read back
+// whole, and a text cut to fit is cut at a whole code point.
+TEST(PreferencesText, ALongTextReadsBackWholeAfterASave) {
+    for (const std::string& value : {std::string(300, 'x'), std::string(210, 'y'), [] {
+             std::string accents;
+             for (int i = 0; i < 150; i++) accents += "\xC3\xA9";
+             return accents;
+         }()}) {
+        auto p = defaults();
+        parseText(p.get(), "Map URL: " + value + "\n");
+        std::string kept(p->mapUrl.text, p->mapUrl.length);
+        EXPECT_EQ(kept, value.substr(0, kept.size()));
+        EXPECT_GE(kept.size(), std::min<size_t>(value.size(), 252));
+        std::string text = writeText(p.get());
+        auto again = defaults();
+        parseText(again.get(), text);
+        EXPECT_EQ(std::string(again->mapUrl.text, again->mapUrl.length), kept);
+        EXPECT_EQ(writeText(again.get()), text);
+    }
+}
+
 TEST(PreferencesText, MalformedUtf8EndsALineAndLongLinesAreCut) {
     auto p = defaults();
     std::string text = "Map style: da\xff" "rk\nUnits: Nautical (kn)\nRTSP URL: " + std::string(600, 'x') +
@@ -297,7 +319,7 @@ TEST(PreferencesText, MalformedUtf8EndsALineAndLongLinesAreCut) {
     parseText(p.get(), text);
     EXPECT_EQ(std::string(p->mapStyle.text, p->mapStyle.length), "da");
     EXPECT_EQ(p->units, UnitsNauticalKn);
-    EXPECT_EQ(p->rtspUrl.length, 253 - 10);
+    EXPECT_EQ(p->rtspUrl.length, 253);
     EXPECT_EQ(p->developerMode, 1u);
     // Nothing at all, or a lone byte of a sequence, changes nothing.
     auto q = defaults();
