@@ -237,7 +237,12 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.elevation = lookUpElevation;
         inputs.elevationContext = &app->elevationMapLoader;
         inputs.soundQueue = &app->sound.queue;
+        inputs.missionPlan = &app->waypointMissionEditor;
+        inputs.gamepad = &platform->gamepad;
+        inputs.previousGamepad = &platform->previousGamepad;
+        inputs.input = &platform->input;
         inputs.now = now;
+        inputs.utcMilliseconds = utcNowMs(app);
         controlDrone(&app->droneConnection, &inputs);
     }
     rebaseWaypointAltitudes(&app->waypointMissionEditor, &app->droneConnection.vehicle, &app->elevationMapLoader);
