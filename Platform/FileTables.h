@@ -160,6 +160,8 @@ u32 fileRequestStatus(const FileReadRequest* request);
 void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, u32 freeData, u32 mode,
                     FileJobTable* table, FileJobResult* result);
 u32 fileJobStatus(const FileJobResult* result);
+// 1 when the next enqueueFileJob on this table will be queued (main thread: only it fills slots).
+u32 fileJobSlotAvailable(FileJobTable* table);
 
 // The lowest free page slot with its fields set and its bit set last, or null when all 64 are taken.
 PdfPageRequest* requestPdfPage(u8* pixels, u32 documentNumber, u32 pageIndex, i64 pixelBudget, PdfPageTable* table);

@@ -166,7 +166,7 @@ TEST(ScriptedVehicle, AutodetectLockOnTelemetryAndHeartbeat) {
     droneSocket->clock = simulatedClock;
     cameraSocket->clock = simulatedClock;
     FlightLogger logger{};
-    logger.open = 1;
+    logger.logFileName = makeString("Flight Logs/test.qvlog3");
     DroneLinkInputs inputs{};
     inputs.droneSocket = droneSocket.get();
     inputs.cameraSocket = cameraSocket.get();
