@@ -155,3 +155,16 @@ void logPreferences(FlightLogger* logger, const Preferences* preferences, i64 ti
         if (all || std::memcmp(now, logged, field->size) != 0) logPreference(logger, preferences, time, row);
     }
 }
+
+void logVideoStreamStatus(FlightLogger* logger, i64 time, const VideoStreamStatistics* statistics) {
+    if (!logger || !statistics) return;
+    u8 bytes[32];
+    ByteWriter writer = makeByteWriter(bytes, sizeof(bytes));
+    appendU64Le(statistics->intervalMicros, &writer);
+    appendU64Le(statistics->bytesReceived, &writer);
+    appendU32Le(statistics->packetsReceived, &writer);
+    appendU32Le(statistics->packetsDropped, &writer);
+    appendU32Le(static_cast<u32>(statistics->frameWidth), &writer);
+    appendU32Le(static_cast<u32>(statistics->frameHeight), &writer);
+    addFlightLogEntry(logger, time, FlightLogVideoStreamStatus, bytes, writer.length);
+}

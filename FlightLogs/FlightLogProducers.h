@@ -17,3 +17,15 @@ void logPreference(FlightLogger* logger, const Preferences* preferences, i64 tim
 // The rows that flight logs carry, in table order, are logged when their bytes differ from the
 // last logged ones (all = 1: every such row).
 void logPreferences(FlightLogger* logger, const Preferences* preferences, i64 time, u32 all);
+
+// The video statistics of one measuring interval (type 14, 32 bytes): u64 interval us, u64 bytes,
+// u32 packets received, u32 packets dropped, i32 frame width, i32 frame height.
+struct VideoStreamStatistics {
+    u64 intervalMicros;
+    u64 bytesReceived;
+    u32 packetsReceived;
+    u32 packetsDropped;
+    i32 frameWidth;
+    i32 frameHeight;
+};
+void logVideoStreamStatus(FlightLogger* logger, i64 time, const VideoStreamStatistics* statistics);

@@ -103,6 +103,8 @@ TEST_F(FlightLogFiles, StartBlockOrderAndEveryPayloadReadBackByAnIndependentRead
     appendF64Le(150.25, &writer);
     for (f32 v : {10.0f, 200.0f, 8.5f, 210.0f, 1.0f}) appendF32Le(v, &writer);
     addFlightLogEntry(logger, (i64)gMicros, FlightLogAugmentedPosition, position, writer.length);
+    VideoStreamStatistics video{1000123, 250000, 180, 20, 1280, -1};
+    logVideoStreamStatus(logger, (i64)gMicros, &video);
     InputState input = platform->input;
     input.keys[0] = 1ull << 3;
     input.keys[1] = 0;
@@ -118,7 +120,7 @@ TEST_F(FlightLogFiles, StartBlockOrderAndEveryPayloadReadBackByAnIndependentRead
     ASSERT_EQ(log.exitStatus, 0) << (log.lines.empty() ? "" : log.lines.back());
     const std::vector<std::string>& l = log.lines;
     u32 rows = loggedPreferenceRows();
-    ASSERT_EQ(l.size(), 5 + rows + 1 + 5 + 1u);
+    ASSERT_EQ(l.size(), 5 + rows + 1 + 6 + 1u);
     std::string startMs = std::to_string(kStartUnix);
     EXPECT_EQ(l[0], "type=1 time=" + std::to_string(kStartUnix - 5000) + " bytes=fd0102");
     EXPECT_EQ(l[1], "type=2 time=" + startMs + " bytes=fe09");
@@ -144,11 +146,12 @@ TEST_F(FlightLogFiles, StartBlockOrderAndEveryPayloadReadBackByAnIndependentRead
     std::string later = std::to_string(kStartUnix + 2);
     EXPECT_EQ(l[6 + rows], "type=3 time=" + later + " bytes=fd090000");
     EXPECT_EQ(l[7 + rows], "type=10 time=" + later + " position=-33.5,150.25 10,200,8.5,210,1");
-    EXPECT_EQ(entryBody(l[8 + rows]), "button=3");
-    EXPECT_EQ(l[8 + rows].rfind("type=12 ", 0), 0u);
-    EXPECT_EQ(entryBody(l[9 + rows]), "button=70");
-    EXPECT_EQ(l[9 + rows].rfind("type=11 ", 0), 0u);
-    EXPECT_EQ(entryBody(l[10 + rows]), "kind=3 key=Waypoint curve range (m) value=20");
+    EXPECT_EQ(l[8 + rows], "type=14 time=" + later + " interval=1000123 bytes=250000 received=180 dropped=20 size=1280x-1");
+    EXPECT_EQ(entryBody(l[9 + rows]), "button=3");
+    EXPECT_EQ(l[9 + rows].rfind("type=12 ", 0), 0u);
+    EXPECT_EQ(entryBody(l[10 + rows]), "button=70");
+    EXPECT_EQ(l[10 + rows].rfind("type=11 ", 0), 0u);
+    EXPECT_EQ(entryBody(l[11 + rows]), "kind=3 key=Waypoint curve range (m) value=20");
     EXPECT_EQ(l.back(), "end entries=" + std::to_string(l.size() - 1) + " tail=0");
 
     // A full header: every field, the installation id's first 8 bytes last.

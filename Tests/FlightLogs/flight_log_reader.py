@@ -113,6 +113,8 @@ def decode(kind, payload):
         text = "button=%d" % c.take("H")
     elif kind == 13:
         text = "name=" + c.bytes(len(payload)).decode("utf-8", "replace")
+    elif kind == 14:
+        text = "interval=%d bytes=%d received=%d dropped=%d size=%dx%d" % c.take("QQIIii")
     elif kind == 15:
         text = preference(c)
     elif kind == 16:
