@@ -235,8 +235,8 @@ void freeFileJobData(FileJobTable* table) {
     }
 }
 
-void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, u32 freeData, u32 mode,
-                    FileJobTable* table, FileJobResult* result) {
+// A free job slot, taking back the slots of finished jobs when none is free; -1 when all are busy.
+static i32 takeFreeJobSlot(FileJobTable* table) {
     i32 index = findFreeSlot(table->used, kFileTableWords);
     if (index < 0) {
         for (u32 i = 0; i < kFileTableSlots; i++) {
@@ -246,6 +246,14 @@ void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, 
         }
         index = findFreeSlot(table->used, kFileTableWords);
     }
+    return index;
+}
+
+u32 fileJobSlotAvailable(FileJobTable* table) { return takeFreeJobSlot(table) >= 0 ? 1 : 0; }
+
+void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, u32 freeData, u32 mode,
+                    FileJobTable* table, FileJobResult* result) {
+    i32 index = takeFreeJobSlot(table);
     if (index < 0) {
         if (result) *result = FileJobResult{size, 0, FileStatusTooManyOpenFiles};
         // Handed over to be freed: the thread will never see it, so it is freed here.

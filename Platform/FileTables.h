@@ -179,6 +179,8 @@ u32 fileJobStatus(const FileJobResult* result);
 // no longer writes to it. Releasing a result twice is a fault (an assertion in the test build); a
 // result of a finished or dropped job changes nothing.
 void releaseFileJob(const FileJobResult* result, FileJobTable* table);
+// 1 when the next enqueueFileJob on this table will be queued (main thread: only it fills slots).
+u32 fileJobSlotAvailable(FileJobTable* table);
 
 // The lowest free page slot with its fields set and its bit set last, or null when all 64 are taken.
 PdfPageRequest* requestPdfPage(u8* pixels, u32 documentNumber, u32 pageIndex, i64 pixelBudget, PdfPageTable* table);
