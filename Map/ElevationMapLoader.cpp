@@ -406,6 +406,9 @@ void manageElevationMaps(ElevationMapLoader* loader, Platform* platform, Downloa
         loader->status = formatIntInt("Loading @ / @", loaded, wantedCount);
     } else if (failed) {
         loader->status = failed->message;
+    } else if (loaded < wantedCount) {
+        // Also a raster that is only taken up on the next frame.
+        loader->status = formatIntInt("Loading @ / @", loaded, wantedCount);
     } else if (wantedCount > 0) {
         loader->status = makeString("Loaded and Parsed");
     } else {
