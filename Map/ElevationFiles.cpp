@@ -249,6 +249,11 @@ i32 sampleElevationRaster(const ElevationRaster* raster, GeoPoint point, f64* he
         f64 middle = 0.5 * (g->west + g->east);
         if (longitude - middle > 180.0) longitude -= 360.0;
         if (longitude - middle < -180.0) longitude += 360.0;
+        // Most look-ups that miss a raster end here, on comparisons alone.
+        if (!(longitude >= std::fmin(g->west, g->east) && longitude <= std::fmax(g->west, g->east) &&
+              point.latitude >= std::fmin(g->south, g->north) && point.latitude <= std::fmax(g->south, g->north))) {
+            return 0;
+        }
         column = (longitude - g->west) / (g->east - g->west) * g->lastColumn;
         row = (g->north - point.latitude) / (g->north - g->south) * g->lastRow;
     } else if (!rasterLonLatToPixel(g, point, &column, &row)) {
