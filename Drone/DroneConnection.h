@@ -3,7 +3,7 @@
 #pragma once
 #include "Core/Preferences.h"
 #include "Drone/SecureLink.h"
-#include "Drone/VehicleState.h"
+#include "Drone/Mavlink/VehicleState.h"
 #include "Network/Socket.h"
 
 struct FlightLogger;

@@ -4,7 +4,7 @@
 // float samples (37332) for a floating-point BIL. Plain functions over bytes in memory; failures are
 // returned as message texts.
 #pragma once
-#include "Map/ElevationRaster.h"
+#include "Core/ElevationRaster.h"
 
 // What a ".hdr" says about its ".bil".
 struct BilHeader {
