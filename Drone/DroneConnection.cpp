@@ -32,6 +32,19 @@ struct LinkFrame {
     bool positionUpdated;
 };
 
+// Where the app's own MAVLink to the drone goes this frame: the drone socket, or the sink socket
+// while a relay peer controls.
+DroneOutput droneOutputOf(const LinkFrame* frame) {
+    DroneConnection* connection = frame->connection;
+    DroneOutput output{};
+    output.socket = connection->relayControlled ? &connection->sinkSocket : frame->inputs->droneSocket;
+    output.destination = connection->droneEndpoint;
+    output.sequence = &connection->gcsSequence;
+    output.source = frame->ownSource;
+    output.stats = &connection->traffic[connection->relayControlled ? TrafficSink : TrafficDroneLink];
+    return output;
+}
+
 bool isLoopbackSource(const AddressRecord* source) {
     return source->family == 4 && std::memcmp(source->address, kLoopback, 4) == 0;
 }
@@ -257,19 +270,41 @@ void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message) {
     }
 }
 
+// Autodetect: the followed vehicle's ids from an endpoint other than the one it was locked at, while
+// that endpoint is still heard. Anyone on the network can send a HEARTBEAT with the same ids; it must
+// not take the link (or feed the vehicle's state) from the aircraft that is really there.
+bool isFromAnotherEndpoint(const LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
+    const DroneConnection* connection = frame->connection;
+    const VehicleState* vehicle = &connection->vehicle;
+    if (frame->fixedEndpoint || !source || connection->droneEndpoint.family == 0 || vehicle->vehicleId == 0 ||
+        connection->endpointHeardTime == 0) {
+        return false;
+    }
+    return message->source == vehicle->vehicleId && !sameEndpoint(source, &connection->droneEndpoint) &&
+           frame->now - connection->endpointHeardTime < kVehicleLockHoldTime;
+}
+
 void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
     DroneConnection* connection = frame->connection;
     VehicleState* vehicle = &connection->vehicle;
     u64 now = frame->now;
+    if (isFromAnotherEndpoint(frame, message, source)) {
+        recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
+                             message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink],
+                             now);
+        return;
+    }
     bool heard = lockOnHeartbeat(frame, message);
     if (message->source == vehicle->vehicleId && vehicle->vehicleId != 0) {
         vehicle->lastHeardTime = now;
         connection->lastDroneMessageTime = now;
         u32 taken = 0;
+        DroneOutput output = droneOutputOf(frame);
+        WaypointMissionEditor* plan = frame->inputs->missionPlan;
         if (vehicle->autopilotKind == AutopilotPx4) {
-            taken = handlePx4Message(message, connection, now);
+            taken = handlePx4Message(message, &connection->px4, vehicle, plan, &output, now);
         } else if (vehicle->autopilotKind == AutopilotArduCopter) {
-            taken = handleArduCopterMessage(message, connection, now);
+            taken = handleArduCopterMessage(message, &connection->arduCopter, vehicle, plan, &output, now);
         }
         if (!taken) {
             TelemetryResult decoded;
@@ -288,7 +323,12 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         bool anyAddress = std::memcmp(wanted->address, "\0\0\0\0", 4) == 0;
         if (anyAddress || (source->family == wanted->family && sameAddress(source, wanted))) {
             connection->droneEndpoint = *source;
+            connection->endpointHeardTime = now;
         }
+    }
+    if (!frame->fixedEndpoint && vehicle->vehicleId != 0 && message->source == vehicle->vehicleId &&
+        sameEndpoint(source, &connection->droneEndpoint)) {
+        connection->endpointHeardTime = now;
     }
     recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
                          message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink], now);
@@ -448,10 +488,6 @@ void updateHeightAboveGround(LinkFrame* frame) {
 
 }  // namespace
 
-ByteWriter* reserveDroneOutput(DroneOutput* output) {
-    return output->socket ? queueSocketPacket(&output->destination, output->socket) : nullptr;
-}
-
 void writeGcsHeartbeatPayload(ByteWriter* writer) {
     appendU32Le(0, writer);  // custom mode
     appendU8(6, writer);     // MAV_TYPE_GCS
@@ -487,12 +523,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     serveRelayHost(&frame);
     drainDroneSocket(&frame, &droneLoggedFrom);
 
-    DroneOutput droneOutput{};
-    droneOutput.socket = connection->relayControlled ? &connection->sinkSocket : droneSocket;
-    droneOutput.destination = connection->droneEndpoint;
-    droneOutput.sequence = &connection->gcsSequence;
-    droneOutput.source = frame.ownSource;
-    droneOutput.stats = &connection->traffic[connection->relayControlled ? TrafficSink : TrafficDroneLink];
+    DroneOutput droneOutput = droneOutputOf(&frame);
 
     // The ground station's HEARTBEAT, once a second; a full queue tries again next frame.
     // Until autodetect has found the drone there is nowhere to send it.
@@ -516,10 +547,21 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     connection->missionSettings[3] = 3.0;
     connection->vehicle.cruiseSpeed = preferences->waypointMissionCruiseSpeed;
 
+    AutopilotFrame autopilot{};
+    autopilot.vehicle = &connection->vehicle;
+    autopilot.plan = inputs->missionPlan;
+    autopilot.sounds = inputs->soundQueue;
+    autopilot.logger = inputs->flightLogger;
+    autopilot.preferences = preferences;
+    autopilot.output = &droneOutput;
+    autopilot.gamepad = inputs->gamepad;
+    autopilot.input = inputs->input;
+    autopilot.now = inputs->now;
+    autopilot.utcMilliseconds = inputs->utcMilliseconds;
     if (connection->vehicle.autopilotKind == AutopilotPx4) {
-        controlPx4(connection, &droneOutput, inputs->now);
+        controlPx4(&connection->px4, &autopilot);
     } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
-        controlArduCopter(connection, &droneOutput, inputs->now);
+        controlArduCopter(&connection->arduCopter, &autopilot);
     }
     controlPayloadLink(connection, &droneOutput, inputs->now);
 

@@ -2,12 +2,18 @@
 // its telemetry, logs and relays every datagram and sends the ground station's HEARTBEAT.
 #pragma once
 #include "Core/Preferences.h"
+#include "Drone/AirTraffic.h"
+#include "Drone/FlightController/AutopilotState.h"
+#include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/SecureLink.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Network/Socket.h"
 
 struct FlightLogger;
 struct SoundQueue;
+struct WaypointMissionEditor;
+struct GamepadState;
+struct InputState;
 
 // The simulated drone's UDP port and its two simulated payload units.
 constexpr u16 kSimulatedDronePort = 50403;
@@ -20,7 +26,8 @@ constexpr u16 kCameraPort = 10024;
 constexpr u64 kGcsHeartbeatInterval = 1000000;
 constexpr u64 kRelayControlHoldTime = 1300000;
 // A locked vehicle keeps the lock while it is heard; another aircraft takes over only after this
-// long without a message from it.
+// long without a message from it. With autodetect the vehicle's endpoint is held the same way: its
+// ids from another address or port count only once the locked endpoint has been silent this long.
 constexpr u64 kVehicleLockHoldTime = 3000000;
 constexpr u64 kLowAltitudeAlertInterval = 1000000;
 // Datagrams taken from one socket in one frame at most, so a flood cannot hold the frame.
@@ -43,24 +50,12 @@ enum CameraKind : u32 {
     CameraProtocol = 3,
 };
 
-// Where one kind of the app's own MAVLink goes this frame: socket, destination, sequence counter,
-// own source id and the statistics that count it.
-struct DroneOutput {
-    Socket* socket;
-    AddressRecord destination;
-    u8* sequence;
-    u16 source;
-    MavlinkTrafficStats* stats;
-};
-
-// A send slot of the output for its destination; null when its queue is full.
-ByteWriter* reserveDroneOutput(DroneOutput* output);
-
 // Ground height in metres at a point, NaN when not known.
 typedef f64 (*ElevationLookup)(void* context, f64 longitude, f64 latitude);
 
 struct DroneConnection {
     AddressRecord droneEndpoint;  // where the app's MAVLink goes
+    u64 endpointHeardTime;  // autodetect: last message of the locked vehicle from droneEndpoint, 0 before
     VehicleState vehicle;
     MavlinkTrafficStats traffic[kDroneTrafficLinks];
     MavlinkMessage droneReader;   // the drone stream's reader state
@@ -103,6 +98,12 @@ struct DroneConnection {
     u32 relayControlled;
     SecureLinkClient secureLinkClient;
     Socket sinkSocket;
+
+    // The followed vehicle's autopilot, by its kind.
+    Px4State px4;
+    ArduCopterState arduCopter;
+
+    AirTrafficList airTraffic;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -117,7 +118,12 @@ struct DroneLinkInputs {
     ElevationLookup elevation;    // null: no elevation data
     void* elevationContext;
     SoundQueue* soundQueue;       // null: no warning sounds
+    WaypointMissionEditor* missionPlan;     // the plan that uploads take; null: none
+    const GamepadState* gamepad;            // the controller state; null: none
+    const GamepadState* previousGamepad;    // the previous frame's, for presses
+    const InputState* input;                // the key map; null: none
     u64 now;  // us
+    i64 utcMilliseconds;  // the system clock, ms since 1601-01-01 UTC
 };
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
