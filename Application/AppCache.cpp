@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
 #include "Core/Profiler.h"
 #include "Platform/Platform.h"
 

@@ -3,11 +3,13 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "Application/AppCache.h"
+#include "Application/PreferencesFile.h"
 #include "Core/Clock.h"
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
 #include "Core/Profiler.h"
-#include "Crypto/TrustStore.h"
+#include "Network/TrustStoreLoad.h"
 #include "Crypto/X25519.h"
 #include "Platform/Platform.h"
 #include "Platform/Random.h"
@@ -51,20 +53,6 @@ void addAreaPoint(GeoPoint point, LonLatBox* box, bool* haveFirst, f64* firstLon
 }
 
 }  // namespace
-
-UiMetrics computeUiMetrics(Rect window) {
-    f32 w = (window.x1 - window.x0) / 2;
-    f32 h = (window.y1 - window.y0) / 2;
-    UiMetrics m;
-    m.textHeight = (w < h ? w : h) / 17;
-    if (22 * m.textHeight > w) m.textHeight = w / 22;
-    if (!(m.textHeight >= 22)) m.textHeight = 22;
-    m.buttonTextHeight = 1.3f * m.textHeight;
-    m.margin = m.buttonTextHeight / 8;
-    m.rowHeight = m.buttonTextHeight + 2 * m.margin;
-    m.buttonHeight = 2 * m.buttonTextHeight + 2 * m.margin;
-    return m;
-}
 
 i32 updateAreaOfInterest(AppState* app, u64 now) {
     const VehicleState* vehicle = &app->droneConnection.vehicle;
@@ -153,6 +141,7 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     app->screenStack.screens[0] = mainScreen;
     app->flightLogger.fileJobs = &platform->fileJobs;
     app->orvikGeofence.flightLogger = &app->flightLogger;
+    app->waypointMissionEditor.takeoffTerrainHeight = kUnknownTerrainHeight;
 
     std::memcpy(app->installationId, next, 32);
     next += 32;
@@ -244,7 +233,12 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.elevation = lookUpElevation;
         inputs.elevationContext = &app->elevationMapLoader;
         inputs.soundQueue = &app->sound.queue;
+        inputs.missionPlan = &app->waypointMissionEditor;
+        inputs.gamepad = &platform->gamepad;
+        inputs.previousGamepad = &platform->previousGamepad;
+        inputs.input = &platform->input;
         inputs.now = now;
+        inputs.utcMilliseconds = utcNowMs(app);
         controlDrone(&app->droneConnection, &inputs);
     }
     rebaseWaypointAltitudes(&app->waypointMissionEditor, &app->droneConnection.vehicle, &app->elevationMapLoader);

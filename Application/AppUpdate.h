@@ -1,7 +1,7 @@
 // The application's one per-frame entry: the first frame's identity and screen stack, then every
 // subsystem's step in its fixed order, with the few decisions that belong to no single subsystem.
 #pragma once
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
 #include "Core/GeometryTypes.h"
 
 struct UiState;
@@ -22,8 +22,6 @@ void updateApp(Platform* platform, UiState* ui, AppState* app);
 // The first frame: the screen stack, the installation id, both key pairs, the client name and the
 // companion-app check. Returns 0 when the random generator failed; the frame is then tried again.
 i32 setUpFirstFrame(AppState* app, Platform* platform);
-
-UiMetrics computeUiMetrics(Rect window);
 
 // The box around the vehicle, mission and transect (from the flight-log viewer's replay copies when
 // it has a log loaded and the live vehicle is silent); stored as the elevation loader's area of

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
+#include "Application/AppCache.h"
+#include "Application/PreferencesFile.h"
 
 namespace {
 

@@ -35,3 +35,15 @@ extern const char* const controllerInputNames[kControllerInputCount];
 const PreferenceField* findPreferenceField(const u8* key, i64 keyLength);
 // The row that describes a field of the record, or null.
 const PreferenceField* preferenceFieldAt(u32 offset);
+
+// Numbers are written as value x 10,000,000 in a signed 64-bit integer; larger values are held here.
+constexpr f64 kMaxPreferenceNumber = 900000000000.0;
+
+// A number as a preference can hold it: not-a-number gives fallback, anything beyond the limits
+// (infinities included) is held at them.
+inline f64 heldPreferenceNumber(f64 value, f64 fallback) {
+    if (!(value == value)) return fallback;
+    if (value > kMaxPreferenceNumber) return kMaxPreferenceNumber;
+    if (value < -kMaxPreferenceNumber) return -kMaxPreferenceNumber;
+    return value;
+}

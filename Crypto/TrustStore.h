@@ -1,9 +1,11 @@
 // The trust anchors that server certificate chains must end in: the system's CA bundle (PEM),
-// read once through the file thread at start-up, or certificates a caller adds itself (tests, a
-// private CA). The store keeps the DER bytes of each anchor in its own fixed buffer.
+// read once through the file thread at start-up (Network/TrustStoreLoad.h), or certificates a caller
+// adds itself (tests, a private CA). The store keeps the DER bytes of each anchor in its own fixed
+// buffer.
 #pragma once
 #include "Crypto/X509.h"
-#include "Platform/FileTables.h"
+
+struct FileReadRequest;
 
 constexpr u32 kTrustStoreBytes = 512 * 1024;
 constexpr u32 kTrustStoreAnchors = 512;
@@ -28,7 +30,7 @@ struct TrustStore {
     u32 used;      // bytes of der taken
     u32 skipped;   // certificates of the bundle that did not parse or did not fit
     FixedString message;
-    FileReadRequest* request;
+    FileReadRequest* request;  // the bundle's read while Loading (Network/TrustStoreLoad.h)
     TrustAnchorEntry anchors[kTrustStoreAnchors];
     u8 der[kTrustStoreBytes];
 };
@@ -40,13 +42,5 @@ u32 addPemTrustAnchors(TrustStore* store, const u8* text, u64 length);
 // Parses anchor index into out; false for an index out of range.
 bool trustAnchor(const TrustStore* store, u32 index, X509Certificate* out);
 
-// Asks the file thread for the bundle at path (absolute). Call once; then update on later frames.
-void startTrustStoreLoad(TrustStore* store, FixedString path, FileReadTable* table);
-// Takes the finished read, if any: parses the bundle and releases the request. Returns the state.
-u32 updateTrustStoreLoad(TrustStore* store, FileReadTable* table);
-
 // The program's own store: the system bundle, once start-up has loaded it.
 TrustStore* programTrustStore();
-// Start-up's call, on each frame until it returns Ready or Failed: the first call asks for
-// kSystemCaBundlePath, later ones take the read.
-u32 loadProgramTrustStore(FileReadTable* table);

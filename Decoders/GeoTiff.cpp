@@ -6,7 +6,7 @@
 #include "Core/Format.h"
 #include "Core/Profiler.h"
 #include "Decoders/GeoTiffInternal.h"
-#include "Overlays/Georeference.h"
+#include "Core/Georeference.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // GeoTIFF and BigTIFF elevation rasters: one band of 32-bit float heights in strips or tiles,
 // uncompressed or LZW, on a longitude/latitude grid or an Albers equal-area conic projection.
 #pragma once
-#include "Map/ElevationRaster.h"
+#include "Core/ElevationRaster.h"
 
 // Reads the raster of `bytes` into `out` (zero-filled first), keeping at most `sampleByteBudget`
 // bytes of samples, rows padded to `rowAlignment`, cropped to `areaOfInterest` {west, east, south,

@@ -14,10 +14,3 @@ void updateFlightLogger(FlightLogger* logger, const u8* installationId, Platform
     }
     logger->registeredEntryCount = 0;
 }
-
-void updateFlightLogList(FlightLogList* list, FileReadTable* reads, JobQueue* jobQueue, ImageSlotTable* slots) {
-    (void)list;
-    (void)reads;
-    (void)jobQueue;
-    (void)slots;
-}

@@ -13,6 +13,7 @@
 #include "Platform/FileThread.h"
 #include "Platform/SdlWindow.h"
 #include "Platform/SystemInfo.h"
+#include "Application/ApplicationMemory.h"
 #include "SourceCommon/Renderer/Renderer.h"
 #include "Video/VideoDecoder.h"
 
@@ -119,7 +120,7 @@ void mainLoop() {
     {
         ProfilingScope frame("Update and Render");
         ByteWriter platformMessage = makeMeasuringWriter();
-        updateAndRender(platform, globalMemory->application, &head->gl, width, height, 1, &platformMessage, 1);
+        updateAndRenderApplication(platform, globalMemory->application, &head->gl, width, height, 1, &platformMessage, 1);
     }
     finishFrameInputs(head, platform);
     {
@@ -168,6 +169,7 @@ int main(int, char**) {
     SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 
     globalMemory->application->glslHeader = makeString("#version 330 core\n");
+    setUpApplicationMemory(globalMemory->application);
     platform->documentsFolderAccess = 1;
     platform->appFolderAccess = 1;
     platform->blockSize = blockSize;

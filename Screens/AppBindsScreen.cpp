@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
 #include "Core/Format.h"
 #include "Core/PreferenceFields.h"
 #include "Core/Profiler.h"

@@ -4,7 +4,7 @@
 // defaults.
 #pragma once
 #include "Core/FixedString.h"
-#include "Map/MapView.h"
+#include "SourceCommon/UserInterface/MapView.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/UserInterface/Screen.h"
 

@@ -1,9 +1,9 @@
-// The screens that the Main Screen and the Settings screen open, as their subsystems provide them.
+// The screens that the Main Screen and the Settings screen open: those of the screen sub-libraries,
+// and the stand-ins of the subsystems whose screens have not arrived yet.
 #pragma once
+#include "Screens/DroneSetup/DroneSetupScreens.h"
+#include "Screens/Test/TestScreens.h"
 #include "SourceCommon/UserInterface/Screen.h"
-
-#define ORVIK_SCREEN_FUNCTION(name) \
-    void name(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app, ScreenResult* result, void* scratch)
 
 // Map and terrain.
 ORVIK_SCREEN_FUNCTION(selectCopernicusRegionScreen);
@@ -15,11 +15,3 @@ ORVIK_SCREEN_FUNCTION(selectOrvikSetupConnectionScreen);
 ORVIK_SCREEN_FUNCTION(overlaysScreen);
 // Flight logs.
 ORVIK_SCREEN_FUNCTION(flightLogsScreen);
-// Drone link.
-ORVIK_SCREEN_FUNCTION(droneSetupScreen);
-ORVIK_SCREEN_FUNCTION(sharingPermissionsScreen);
-ORVIK_SCREEN_FUNCTION(relaySettingsScreen);
-ORVIK_SCREEN_FUNCTION(simulatorSettingsScreen);
-// Diagnostics.
-ORVIK_SCREEN_FUNCTION(testSelectorScreen);
-ORVIK_SCREEN_FUNCTION(testSoundsScreen);

@@ -1,6 +1,6 @@
 #include "Screens/DebugReport.h"
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
 #include "Core/Clock.h"
 #include "Core/Format.h"
 #include "Core/Profiler.h"

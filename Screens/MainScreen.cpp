@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
 #include "Core/Profiler.h"
 #include "Drone/SharingRequest.h"
 #include "Network/Address.h"

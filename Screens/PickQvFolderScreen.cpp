@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
 #include "Core/Format.h"
 #include "Core/ImageSlots.h"
 #include "Core/JobQueue.h"

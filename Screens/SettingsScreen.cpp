@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
 #include "Core/Format.h"
 #include "Core/PreferenceFields.h"
 #include "Core/Profiler.h"

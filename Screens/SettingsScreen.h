@@ -6,7 +6,7 @@
 // them.
 #pragma once
 #include "Core/FixedString.h"
-#include "Map/MapView.h"
+#include "SourceCommon/UserInterface/MapView.h"
 #include "SourceCommon/UserInterface/Screen.h"
 
 struct Preferences;

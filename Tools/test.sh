@@ -8,6 +8,8 @@ bash Tools/install-packages.sh $(cat Tools/packages-build.txt Tools/packages-tes
 # nodejs bring their own.
 command -v npm >/dev/null || bash Tools/install-packages.sh npm
 jobs=$(nproc)
+# Every folder includes only from itself and the folders its library links, in the folders' order.
+/usr/bin/python3 Tools/check_layers.py
 cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVIK_TESTS=ON -DORVIK_SANITIZE=ON >/dev/null
 cmake --build build/test
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_FUZZ=ON \

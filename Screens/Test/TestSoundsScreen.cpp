@@ -1,6 +1,6 @@
 // Stand-in until the screen itself arrives: its title and the way back.
-#include "Screens/ChildScreens.h"
-#include "Screens/PlaceholderScreen.h"
+#include "Screens/Test/TestScreens.h"
+#include "SourceCommon/UserInterface/PlaceholderScreen.h"
 
 void testSoundsScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app,
         ScreenResult* result, void* scratch) {

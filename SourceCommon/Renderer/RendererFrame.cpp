@@ -91,9 +91,9 @@ FixedString assetPath(const char* name) {
     return formatString("@/@", arguments, kinds, 2);
 }
 
-void firstFrame(Renderer* renderer, const ApplicationMemory* memory, Platform* platform) {
+void firstFrame(Renderer* renderer, FixedString glslHeader, Platform* platform) {
     fillShaderNames(&renderer->shaders);
-    renderer->glslHeader = memory->glslHeader.length ? memory->glslHeader : makeString("#version 330 core\n");
+    renderer->glslHeader = glslHeader.length ? glslHeader : makeString("#version 330 core\n");
     ImageAssetTable table = initImageAssets();
     std::memcpy(renderer->ui.assets, table.assets, sizeof(table.assets));
     for (i32 q = 0; q < kQuadIndexCapacity; q++) {
@@ -258,13 +258,13 @@ void setUpGlState(Renderer* renderer, GlFunctionTable* gl, i32 width, i32 height
 
 }  // namespace
 
-void updateAndRender(Platform* platform, ApplicationMemory* memory, GlFunctionTable* gl, i32 width, i32 height,
-                     i32 contextValid, ByteWriter* platformMessage, i32 debugContext) {
+void updateAndRender(Platform* platform, Renderer* renderer, AppState* app, u8* imageMemory, FixedString glslHeader,
+                     GlFunctionTable* gl, i32 width, i32 height, i32 contextValid, ByteWriter* platformMessage,
+                     i32 debugContext) {
     (void)platformMessage;
     if (!contextValid) return;  // nothing can be drawn without a context
-    Renderer* renderer = &memory->renderer;
-    renderer->imageMemory = memory->imageMemory;
-    if (!renderer->initialised) firstFrame(renderer, memory, platform);
+    renderer->imageMemory = imageMemory;
+    if (!renderer->initialised) firstFrame(renderer, glslHeader, platform);
     UiState* ui = &renderer->ui;
     AssetReader* reader = &renderer->assetReader;
 
@@ -276,8 +276,7 @@ void updateAndRender(Platform* platform, ApplicationMemory* memory, GlFunctionTa
     }
     {
         ProfilingScope scope("Update");
-        if (renderer->update) renderer->update(platform, ui, &memory->app);
-        else updateApp(platform, ui, &memory->app);
+        if (renderer->update) renderer->update(platform, ui, app);
     }
     resetRendererLog(renderer);
     if (debugContext) appendCString("Debug gl context created\n", &ui->rendererLog);

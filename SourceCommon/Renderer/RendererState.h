@@ -28,6 +28,6 @@ struct Renderer {
     u64 imageMemoryUsed;  // 8-byte units of the image memory
     GlDebugLog debug;
     AssetReader assetReader;  // set on the first frame unless a test installed one
-    ApplicationUpdateFunction update;  // null: the application update; a test harness installs its own
+    ApplicationUpdateFunction update;  // start-up installs the application update, a test harness its own; null: none
     u8* imageMemory;  // kImageMemoryBytes, a bump area for decoded asset pixels
 };

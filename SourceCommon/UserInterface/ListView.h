@@ -1,7 +1,7 @@
 // A MapView used as the vertical scroll view of a list screen: made once with makeScrollView, then
 // opened with beginMapView and closed with endMapView every frame around the rows it holds.
 #pragma once
-#include "Map/MapView.h"
+#include "SourceCommon/UserInterface/MapView.h"
 
 struct Platform;
 struct UiState;

@@ -27,6 +27,10 @@ struct ScreenResult {
     ScreenFunction next;  // non-null: open this screen on top
 };
 
+// Declares or defines a screen function of the ScreenFunction shape.
+#define ORVIK_SCREEN_FUNCTION(name) \
+    void name(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app, ScreenResult* result, void* scratch)
+
 // The runner's clock; null means the program's monotonic clock. Tests install their own.
 using ScreenClock = u64 (*)();
 

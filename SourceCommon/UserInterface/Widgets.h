@@ -5,7 +5,7 @@
 // what happened this frame.
 #pragma once
 #include "Core/FixedString.h"
-#include "Map/MapView.h"
+#include "SourceCommon/UserInterface/MapView.h"
 #include "SourceCommon/Renderer/TextLayout.h"
 #include "SourceCommon/Renderer/UiState.h"
 #include "SourceCommon/UserInterface/WidgetId.h"

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
+#include "Application/AppCache.h"
 #include "Platform/FileTestSupport.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "Application/AppCache.h"
 #include "Application/AppUpdate.h"
 #include "Core/MathEarth.h"
 #include "Crypto/X25519.h"

@@ -12,7 +12,7 @@
 
 #include "Core/Types.h"
 #include "Decoders/GeoTiff.h"
-#include "Map/ElevationRaster.h"
+#include "Core/ElevationRaster.h"
 
 namespace geotifftest {
 

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
+#include "Application/AppCache.h"
 
 namespace {
 

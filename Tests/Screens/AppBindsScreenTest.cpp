@@ -3,7 +3,6 @@
 // rules of the choice list and the activity colours.
 #include <gtest/gtest.h>
 
-#include "Application/PreferencesFile.h"
 #include "Core/PreferenceFields.h"
 #include "Screens/AppBindsScreen.h"
 #include "Screens/ControllerBindings.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
 #include "Platform/Platform.h"
 #include "Screens/DebugReport.h"
 #include "SourceCommon/Renderer/UiState.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "Application/AppUpdate.h"
+#include "SourceCommon/UserInterface/UiMetrics.h"
 #include "Drone/SharingRequest.h"
 #include "Screens/ChildScreens.h"
 #include "Screens/MainScreen.h"

@@ -1,6 +1,6 @@
 #include "ScreenTestSupport.h"
 
-#include "Application/AppUpdate.h"
+#include "SourceCommon/UserInterface/UiMetrics.h"
 #include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/RendererState.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 #include <string>
 
-#include "Application/AppState.h"
+#include "AppState/AppState.h"
 #include "Platform/Platform.h"
 #include "Support/RenderHarness.h"
 

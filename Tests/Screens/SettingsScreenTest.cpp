@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Core/Format.h"
+#include "Core/PreferenceFields.h"
 #include "Platform/WebPage.h"
 #include "Screens/AppBindsScreen.h"
 #include "Screens/ChildScreens.h"

@@ -118,7 +118,9 @@ void stopRenderHarness(RenderHarness* harness) {
     *harness = RenderHarness{};
 }
 
-void setHarnessUpdate(RenderHarness* harness, ApplicationUpdateFunction update) { harness->app->renderer.update = update; }
+void setHarnessUpdate(RenderHarness* harness, ApplicationUpdateFunction update) {
+    harness->app->renderer.update = update ? update : updateApp;
+}
 
 void runHarnessFilePass(RenderHarness* harness) {
     runFileThreadPass((FileThreadState*)harness->fileThreadState, harness->platform);
@@ -130,7 +132,7 @@ void runHarnessFrame(RenderHarness* harness) {
     WindowHead* head = &harness->memory->head;
     prepareFrameInputs(head, harness->platform, harness->height);
     ByteWriter platformMessage = makeMeasuringWriter();
-    updateAndRender(harness->platform, harness->app, &harness->gl, harness->width, harness->height, 1, &platformMessage, 1);
+    updateAndRenderApplication(harness->platform, harness->app, &harness->gl, harness->width, harness->height, 1, &platformMessage, 1);
     finishFrameInputs(head, harness->platform);
     harness->gl.glFinish();
     harness->frameCount++;

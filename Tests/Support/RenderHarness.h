@@ -5,6 +5,7 @@
 #pragma once
 #include "Core/FixedString.h"
 #include "Platform/Platform.h"
+#include "Application/ApplicationMemory.h"
 #include "SourceCommon/Renderer/Renderer.h"
 
 struct RenderHarness {

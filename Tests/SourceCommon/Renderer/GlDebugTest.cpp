@@ -122,7 +122,7 @@ TEST_F(GlDebugOutput, AProvokedErrorAppearsOnceWithItsCallSiteAndARisingCount) {
     // A negative width reaches glViewport, which refuses it on every frame.
     for (i32 frame = 1; frame <= 3; frame++) {
         ByteWriter message = makeMeasuringWriter();
-        updateAndRender(harness.platform, harness.app, &harness.gl, -4, kHeight, 1, &message, 1);
+        updateAndRenderApplication(harness.platform, harness.app, &harness.gl, -4, kHeight, 1, &message, 1);
         i32 errors = 0;
         const GlDebugMessage* entry = nullptr;
         for (const GlDebugMessage& candidate : renderer->debug.messages) {

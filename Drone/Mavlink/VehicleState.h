@@ -1,6 +1,6 @@
 // The telemetry record of the one followed vehicle and the decoder that fills it.
 #pragma once
-#include "Drone/Mavlink.h"
+#include "Drone/Mavlink/Mavlink.h"
 
 enum AutopilotKind : u32 {
     AutopilotUnknown = 0,
@@ -105,6 +105,9 @@ struct VehicleState {
     StatusTextEntry statusTexts[kStatusTextEntries];
 
     f64 cruiseSpeed;  // m/s, the mission setting
+    // The mission upload's and start's own texts ("Uploading 40%", "Started mission") and their time.
+    FixedString missionStatusText;
+    u64 missionStatusTime;
 };
 
 struct TelemetryResult {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Map/ElevationRaster.h"
+#include "Core/ElevationRaster.h"
 
 namespace {
 

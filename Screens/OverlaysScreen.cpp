@@ -1,13 +1,13 @@
 // Stand-in until the screen itself arrives: its title and the way back.
 #include "Screens/ChildScreens.h"
-#include "Screens/PlaceholderScreen.h"
+#include "SourceCommon/UserInterface/PlaceholderScreen.h"
 
-void selectElevationDataSourceScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app,
+void overlaysScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app,
         ScreenResult* result, void* scratch) {
     (void)platform;
     (void)stack;
     (void)app;
     (void)result;
     (void)scratch;
-    drawPlaceholderScreen("Select Elevation Data Source Screen", ui);
+    drawPlaceholderScreen("Overlays Screen", ui);
 }

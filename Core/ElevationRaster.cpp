@@ -1,4 +1,4 @@
-#include "Map/ElevationRaster.h"
+#include "Core/ElevationRaster.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "Drone/VehicleState.h"
+#include "Drone/Mavlink/VehicleState.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "Application/Placeholders.h"
+#include "Drone/SimulatedDrone.h"
 
 void controlSimulatedPx4Drone(SimulatedDrone* drone, GamepadState* gamepad, InputState* input,
                               ElevationMapLoader* loader, Preferences* preferences, Socket* simulatorSocket,

@@ -1,4 +1,4 @@
-#include "Overlays/Georeference.h"
+#include "Core/Georeference.h"
 
 #include <cmath>
 

@@ -1,15 +1,16 @@
 // The application's state record: the fields that the per-frame update owns at its head, then every
-// subsystem's long-lived record that the update hands on. It lives inside ApplicationMemory,
-// zero-filled at start.
+// subsystem's long-lived record that the update hands on. It lives inside ApplicationMemory
+// (Application/ApplicationMemory.h), zero-filled at start. It stands below the screens so that they
+// read it without including the application update.
 #pragma once
-#include "Application/AppCache.h"
-#include "Application/Placeholders.h"
-#include "SourceCommon/UserInterface/Screen.h"
-#include "Application/PreferencesFile.h"
+#include "AppState/AppCacheState.h"
+#include "AppState/PreferencesState.h"
 #include "Core/AddressRecord.h"
 #include "Core/Sound.h"
 #include "Drone/DroneConnection.h"
+#include "Drone/SimulatedDrone.h"
 #include "Drone/TarnwickPayloads/DropLocations.h"
+#include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogs/FlightLogSession.h"
 #include "Map/CopernicusDownloader.h"
 #include "Map/ElevationMapLoader.h"
@@ -18,18 +19,11 @@
 #include "Network/Download.h"
 #include "Network/Socket.h"
 #include "Overlays/OverlaySteps.h"
+#include "SourceCommon/UserInterface/Screen.h"
+#include "SourceCommon/UserInterface/UiMetrics.h"
 #include "Video/VideoSteps.h"
 
 constexpr u32 kDownloadSockets = kDownloadConnections;
-
-// Sizes in pixels that screens lay themselves out in, recomputed every frame from the window.
-struct UiMetrics {
-    f32 textHeight;  // never below 22
-    f32 buttonTextHeight;  // 1.3 x textHeight
-    f32 margin;  // buttonTextHeight / 8
-    f32 rowHeight;  // buttonTextHeight + 2 x margin
-    f32 buttonHeight;  // 2 x buttonTextHeight + 2 x margin
-};
 
 struct CompanionAppPresence {
     u32 present;

@@ -1,6 +1,6 @@
-#include "Drone/Mavlink.h"
+#include "Drone/Mavlink/Mavlink.h"
 
-#include "Drone/MavlinkTables.h"
+#include "Drone/Mavlink/MavlinkTables.h"
 
 #include <cstring>
 
