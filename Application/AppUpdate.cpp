@@ -141,6 +141,7 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     app->screenStack.screens[0] = mainScreen;
     app->flightLogger.fileJobs = &platform->fileJobs;
     app->orvikGeofence.flightLogger = &app->flightLogger;
+    app->waypointMissionEditor.takeoffTerrainHeight = kUnknownTerrainHeight;
 
     std::memcpy(app->installationId, next, 32);
     next += 32;
@@ -232,7 +233,12 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.elevation = lookUpElevation;
         inputs.elevationContext = &app->elevationMapLoader;
         inputs.soundQueue = &app->sound.queue;
+        inputs.missionPlan = &app->waypointMissionEditor;
+        inputs.gamepad = &platform->gamepad;
+        inputs.previousGamepad = &platform->previousGamepad;
+        inputs.input = &platform->input;
         inputs.now = now;
+        inputs.utcMilliseconds = utcNowMs(app);
         controlDrone(&app->droneConnection, &inputs);
     }
     rebaseWaypointAltitudes(&app->waypointMissionEditor, &app->droneConnection.vehicle, &app->elevationMapLoader);

@@ -32,6 +32,19 @@ struct LinkFrame {
     bool positionUpdated;
 };
 
+// Where the app's own MAVLink to the drone goes this frame: the drone socket, or the sink socket
+// while a relay peer controls.
+DroneOutput droneOutputOf(const LinkFrame* frame) {
+    DroneConnection* connection = frame->connection;
+    DroneOutput output{};
+    output.socket = connection->relayControlled ? &connection->sinkSocket : frame->inputs->droneSocket;
+    output.destination = connection->droneEndpoint;
+    output.sequence = &connection->gcsSequence;
+    output.source = frame->ownSource;
+    output.stats = &connection->traffic[connection->relayControlled ? TrafficSink : TrafficDroneLink];
+    return output;
+}
+
 bool isLoopbackSource(const AddressRecord* source) {
     return source->family == 4 && std::memcmp(source->address, kLoopback, 4) == 0;
 }
@@ -266,10 +279,12 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         vehicle->lastHeardTime = now;
         connection->lastDroneMessageTime = now;
         u32 taken = 0;
+        DroneOutput output = droneOutputOf(frame);
+        WaypointMissionEditor* plan = frame->inputs->missionPlan;
         if (vehicle->autopilotKind == AutopilotPx4) {
-            taken = handlePx4Message(message, connection, now);
+            taken = handlePx4Message(message, &connection->px4, vehicle, plan, &output, now);
         } else if (vehicle->autopilotKind == AutopilotArduCopter) {
-            taken = handleArduCopterMessage(message, connection, now);
+            taken = handleArduCopterMessage(message, &connection->arduCopter, vehicle, plan, &output, now);
         }
         if (!taken) {
             TelemetryResult decoded;
@@ -448,10 +463,6 @@ void updateHeightAboveGround(LinkFrame* frame) {
 
 }  // namespace
 
-ByteWriter* reserveDroneOutput(DroneOutput* output) {
-    return output->socket ? queueSocketPacket(&output->destination, output->socket) : nullptr;
-}
-
 void writeGcsHeartbeatPayload(ByteWriter* writer) {
     appendU32Le(0, writer);  // custom mode
     appendU8(6, writer);     // MAV_TYPE_GCS
@@ -487,12 +498,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     serveRelayHost(&frame);
     drainDroneSocket(&frame, &droneLoggedFrom);
 
-    DroneOutput droneOutput{};
-    droneOutput.socket = connection->relayControlled ? &connection->sinkSocket : droneSocket;
-    droneOutput.destination = connection->droneEndpoint;
-    droneOutput.sequence = &connection->gcsSequence;
-    droneOutput.source = frame.ownSource;
-    droneOutput.stats = &connection->traffic[connection->relayControlled ? TrafficSink : TrafficDroneLink];
+    DroneOutput droneOutput = droneOutputOf(&frame);
 
     // The ground station's HEARTBEAT, once a second; a full queue tries again next frame.
     // Until autodetect has found the drone there is nowhere to send it.
@@ -516,10 +522,21 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     connection->missionSettings[3] = 3.0;
     connection->vehicle.cruiseSpeed = preferences->waypointMissionCruiseSpeed;
 
+    AutopilotFrame autopilot{};
+    autopilot.vehicle = &connection->vehicle;
+    autopilot.plan = inputs->missionPlan;
+    autopilot.sounds = inputs->soundQueue;
+    autopilot.logger = inputs->flightLogger;
+    autopilot.preferences = preferences;
+    autopilot.output = &droneOutput;
+    autopilot.gamepad = inputs->gamepad;
+    autopilot.input = inputs->input;
+    autopilot.now = inputs->now;
+    autopilot.utcMilliseconds = inputs->utcMilliseconds;
     if (connection->vehicle.autopilotKind == AutopilotPx4) {
-        controlPx4(connection, &droneOutput, inputs->now);
+        controlPx4(&connection->px4, &autopilot);
     } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
-        controlArduCopter(connection, &droneOutput, inputs->now);
+        controlArduCopter(&connection->arduCopter, &autopilot);
     }
     controlPayloadLink(connection, &droneOutput, inputs->now);
 

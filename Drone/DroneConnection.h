@@ -2,12 +2,18 @@
 // its telemetry, logs and relays every datagram and sends the ground station's HEARTBEAT.
 #pragma once
 #include "Core/Preferences.h"
+#include "Drone/AirTraffic.h"
+#include "Drone/FlightController/AutopilotState.h"
+#include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/SecureLink.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Network/Socket.h"
 
 struct FlightLogger;
 struct SoundQueue;
+struct WaypointMissionEditor;
+struct GamepadState;
+struct InputState;
 
 // The simulated drone's UDP port and its two simulated payload units.
 constexpr u16 kSimulatedDronePort = 50403;
@@ -42,19 +48,6 @@ enum CameraKind : u32 {
     CameraNextVision = 2,
     CameraProtocol = 3,
 };
-
-// Where one kind of the app's own MAVLink goes this frame: socket, destination, sequence counter,
-// own source id and the statistics that count it.
-struct DroneOutput {
-    Socket* socket;
-    AddressRecord destination;
-    u8* sequence;
-    u16 source;
-    MavlinkTrafficStats* stats;
-};
-
-// A send slot of the output for its destination; null when its queue is full.
-ByteWriter* reserveDroneOutput(DroneOutput* output);
 
 // Ground height in metres at a point, NaN when not known.
 typedef f64 (*ElevationLookup)(void* context, f64 longitude, f64 latitude);
@@ -103,6 +96,12 @@ struct DroneConnection {
     u32 relayControlled;
     SecureLinkClient secureLinkClient;
     Socket sinkSocket;
+
+    // The followed vehicle's autopilot, by its kind.
+    Px4State px4;
+    ArduCopterState arduCopter;
+
+    AirTrafficList airTraffic;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -117,7 +116,12 @@ struct DroneLinkInputs {
     ElevationLookup elevation;    // null: no elevation data
     void* elevationContext;
     SoundQueue* soundQueue;       // null: no warning sounds
+    WaypointMissionEditor* missionPlan;     // the plan that uploads take; null: none
+    const GamepadState* gamepad;            // the controller state; null: none
+    const GamepadState* previousGamepad;    // the previous frame's, for presses
+    const InputState* input;                // the key map; null: none
     u64 now;  // us
+    i64 utcMilliseconds;  // the system clock, ms since 1601-01-01 UTC
 };
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);

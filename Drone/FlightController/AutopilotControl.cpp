@@ -1,7 +1,9 @@
 #include "Drone/FlightController/AutopilotControl.h"
 
-u32 handlePx4Message(const MavlinkMessage*, DroneConnection*, u64) { return 0; }
-u32 handleArduCopterMessage(const MavlinkMessage*, DroneConnection*, u64) { return 0; }
-
-void controlPx4(DroneConnection*, DroneOutput*, u64) {}
-void controlArduCopter(DroneConnection*, DroneOutput*, u64) {}
+// The ArduCopter handling is still to come: its handler takes no message and its control sends
+// nothing.
+u32 handleArduCopterMessage(const MavlinkMessage*, ArduCopterState*, VehicleState*, WaypointMissionEditor*, DroneOutput*,
+                            u64) {
+    return 0;
+}
+void controlArduCopter(ArduCopterState*, const AutopilotFrame*) {}

@@ -105,6 +105,9 @@ struct VehicleState {
     StatusTextEntry statusTexts[kStatusTextEntries];
 
     f64 cruiseSpeed;  // m/s, the mission setting
+    // The mission upload's and start's own texts ("Uploading 40%", "Started mission") and their time.
+    FixedString missionStatusText;
+    u64 missionStatusTime;
 };
 
 struct TelemetryResult {

@@ -113,7 +113,8 @@ TEST_F(DroneLink, LocksOnAutopilotHeartbeatsOnly) {
     EXPECT_EQ(connection->vehicle.frameKind, 13u);
     deliver(heartbeat(0x0101, 2, 8), loopback(14555));
     EXPECT_EQ(connection->vehicle.autopilotKind, (u32)AutopilotUnknown);
-    EXPECT_EQ(connection->traffic[TrafficDroneLink].messages, 6u + 1);  // and the app's own HEARTBEAT
+    // and the app's own HEARTBEAT, and the PX4 control's MISSION_REQUEST_LIST while it followed PX4
+    EXPECT_EQ(connection->traffic[TrafficDroneLink].messages, 6u + 2);
 
     // A signed MAVLink 2 HEARTBEAT is kept whole, signature included.
     u8 buffer[64];
@@ -197,7 +198,7 @@ TEST_F(DroneLink, GroundStationHeartbeatOncePerSecond) {
 TEST_F(DroneLink, NoHeartbeatBeforeAutodetectHasFoundTheDrone) {
     frame();
     EXPECT_EQ(queued(), 0);
-    deliver(heartbeat(0x0101), loopback(14555));
+    deliver(heartbeat(0x0101, 2, 8), loopback(14555));  // no autopilot control: the HEARTBEAT alone
     frame();
     ASSERT_EQ(queued(), 1);
     EXPECT_TRUE(sameEndpoint(&oldestQueuedPacket(&droneSocket->sendQueue)->destination, &connection->droneEndpoint));

@@ -18,10 +18,13 @@
 //       HEARTBEAT received and ends after 6 of them, on "stop" on its input, or after MAX_SECONDS.
 //   node mavlink_peer.mjs tcp-vehicle PORT MAX_SECONDS
 //       The same vehicle as a TCP server on 127.0.0.1:PORT, without the second vehicle.
+//   node mavlink_peer.mjs px4 LOCAL_PORT GCS_PORT MAX_SECONDS [OPTION...]
+//       A PX4 stand-in (system 1, component 1) on UDP that speaks as PX4 does: parameters, mission
+//       protocol, DO_SET_MODE and the other commands; see px4() below. Prints what it is asked.
 import dgram from 'node:dgram'
 import net from 'node:net'
 import fs from 'node:fs'
-import { MavLinkPacketSplitter, MavLinkProtocolV1, MavLinkProtocolV2, minimal, standard, common } from 'node-mavlink'
+import { MavLinkPacketSplitter, MavLinkPacketParser, MavLinkProtocolV1, MavLinkProtocolV2, minimal, standard, common } from 'node-mavlink'
 
 const [mode, ...args] = process.argv.slice(2)
 
@@ -208,6 +211,163 @@ function tcpVehicle(port, maxSeconds) {
   server.listen(port, '127.0.0.1', () => console.log('ready'))
 }
 
+// The PX4 stand-in. It is paced by the ground station: telemetry goes out with each of its
+// HEARTBEATs (and until the first one), so the run follows the station's clock, not this one's. It
+// holds a mission of 3 items at start, flies in position control, in the air. Lines it prints:
+//   param_read NAME | param_set NAME VALUE | command CMD P1 P2 P3 | item SEQ CMD FRAME P1 P2 P3 P4 LAT LON ALT
+//   count N | clear | cancel | refused SEQ | mission_stored N | reached SEQ | manual X Y Z R BUTTONS AUX1 AUX2 | odid_system LAT LON TIMESTAMP
+// Options: refuse=SEQ:TYPE refuses the first upload with MISSION_ACK TYPE once item SEQ has arrived;
+// spoof sends, at the station's second HEARTBEAT, a PARAM_VALUE of BAT_LOW_THR with the INT32 type and one of a
+// name outside the table at index 5000; remote-id makes it send OPEN_DRONE_ID_LOCATION.
+function px4(localPort, gcsPort, maxSeconds, options) {
+  const proto = new MavLinkProtocolV2(1, 1)
+  const socket = dgram.createSocket('udp4')
+  let seq = 0
+  const send = message => socket.send(proto.serialize(message, seq++ & 255), gcsPort, '127.0.0.1')
+  const params = {
+    CBRK_PARAMBLOCK: [6, 1], NAV_RCL_ACT: [6, 2], MPC_YAW_MODE: [6, 0], MAV_1_RATE: [6, 1200],
+    BAT_LOW_THR: [9, 0.2], MPC_XY_CRUISE: [9, 15.0], MIS_DIST_1WP: [9, 10000.0],
+  }
+  const names = Object.keys(params)
+  const valueMessage = name => {
+    const [type, value] = params[name]
+    const bytes = Buffer.alloc(4)
+    if (type === 6) bytes.writeInt32LE(value); else bytes.writeFloatLE(value)
+    return Object.assign(new common.ParamValue(), { paramId: name, paramValue: bytes.readFloatLE(0), paramType: type,
+      paramCount: 900, paramIndex: 700 + names.indexOf(name) })
+  }
+  let mainMode = 3, subMode = 0
+  let stored = [{}, {}, {}]   // a mission left on the vehicle
+  let expected = 0            // items of the upload in progress; 0 = none
+  let items = []
+  let refusal = null
+  let itemSinceHeartbeat = false
+  let heard = false
+  let stationHeartbeats = 0
+  let reached = 0
+  for (const option of options) {
+    if (option.startsWith('refuse=')) { const [at, type] = option.slice(7).split(':').map(Number); refusal = { at, type } }
+  }
+  const spoof = options.includes('spoof'), remoteId = options.includes('remote-id')
+  const heartbeatMessage = () => Object.assign(new minimal.Heartbeat(), { type: minimal.MavType.QUADROTOR,
+    autopilot: minimal.MavAutopilot.PX4, baseMode: minimal.MavModeFlag.CUSTOM_MODE_ENABLED,
+    customMode: (mainMode << 16) | (subMode << 24), systemStatus: minimal.MavState.ACTIVE, mavlinkVersion: 3 })
+  const telemetry = () => {
+    send(heartbeatMessage())
+    send(Object.assign(new common.ExtendedSysState(), { vtolState: 0, landedState: 2 }))
+    send(Object.assign(new common.GlobalPositionInt(), { timeBootMs: 1000, lat: 473977420, lon: 85455940, alt: 498000,
+      relativeAlt: 20000, vx: 0, vy: 0, vz: 0, hdg: 0 }))
+    send(Object.assign(new common.GpsRawInt(), { lat: 473977420, lon: 85455940, alt: 498000, fixType: 3,
+      satellitesVisible: 14, eph: 90, epv: 120, vel: 0, cog: 0, hAcc: 800 }))
+    send(Object.assign(new common.HomePosition(), { latitude: 473970000, longitude: 85450000, altitude: 478000 }))
+    if (remoteId) send(Object.assign(new common.OpenDroneIdLocation(), { latitude: 473977420, longitude: 85455940 }))
+  }
+  const requestItem = () => send(Object.assign(new common.MissionRequestInt(), { seq: items.length, targetSystem: 255,
+    targetComponent: 190, missionType: 0 }))
+  const ack = type => send(Object.assign(new common.MissionAck(), { targetSystem: 255, targetComponent: 190, type,
+    missionType: 0 }))
+  const handlers = {
+    HEARTBEAT: () => {
+      heard = true
+      telemetry()
+      // By the station's second HEARTBEAT it follows this vehicle.
+      if (++stationHeartbeats === 2 && spoof) {
+        const wrong = valueMessage('BAT_LOW_THR'); wrong.paramType = 6; send(wrong)
+        send(Object.assign(new common.ParamValue(), { paramId: 'NOT_IN_TABLE', paramValue: 1, paramType: 9,
+          paramCount: 900, paramIndex: 5000 }))
+        console.log('spoofed')
+      }
+      // Flying the mission: one more item reached per station HEARTBEAT.
+      if (mainMode === 4 && subMode === 4 && reached < stored.length) {
+        send(Object.assign(new common.MissionItemReached(), { seq: reached }))
+        console.log('reached ' + reached++)
+      }
+      // PX4 asks again for an item it has not received.
+      if (expected && !itemSinceHeartbeat) requestItem()
+      itemSinceHeartbeat = false
+    },
+    PARAM_REQUEST_READ: m => {
+      console.log('param_read ' + m.paramId)
+      if (params[m.paramId]) send(valueMessage(m.paramId))
+    },
+    PARAM_SET: m => {
+      const bytes = Buffer.alloc(4); bytes.writeFloatLE(m.paramValue)
+      const value = m.paramType === 6 ? bytes.readInt32LE(0) : bytes.readFloatLE(0)
+      console.log(`param_set ${m.paramId} ${m.paramType} ${value}`)
+      if (!params[m.paramId] || params[m.paramId][0] !== m.paramType || options.includes('ignore-set')) return
+      params[m.paramId][1] = value
+      send(valueMessage(m.paramId))
+    },
+    MISSION_REQUEST_LIST: () => send(Object.assign(new common.MissionCount(), { count: stored.length, targetSystem: 255,
+      targetComponent: 190, missionType: 0 })),
+    MISSION_CLEAR_ALL: () => { console.log('clear'); stored = [] },
+    MISSION_ACK: m => { if (m.type === 15) { console.log('cancel'); expected = 0; items = [] } },
+    MISSION_COUNT: m => {
+      console.log('count ' + m.count)
+      stored = []; items = []
+      expected = m.count
+      if (m.count === 0) ack(0); else requestItem()
+    },
+    MISSION_ITEM_INT: m => {
+      if (!expected) {
+        // The station did not hear the acceptance and sends the last item again.
+        if (stored.length && m.seq === stored.length - 1) ack(0)
+        return
+      }
+      // An item it already has: the station did not hear the next request, which goes again.
+      if (m.seq < items.length) { requestItem(); return }
+      if (m.seq !== items.length) return
+      itemSinceHeartbeat = true
+      items.push(m)
+      console.log(`item ${m.seq} ${m.command} ${m.frame} ${m.param1} ${m.param2} ${m.param3} ${m.param4} ${m.x} ${m.y} ${m.z.toFixed(2)}`)
+      if (refusal && m.seq === refusal.at) {
+        console.log('refused ' + m.seq)
+        ack(refusal.type); refusal = null; expected = 0; items = []
+        return
+      }
+      if (items.length < expected) { requestItem(); return }
+      stored = items; items = []; expected = 0
+      console.log('mission_stored ' + stored.length)
+      ack(0)
+    },
+    COMMAND_LONG: m => {
+      console.log(`command ${m.command} ${m._param1} ${m._param2} ${m._param3}`)
+      let result = 3
+      if (m.command === 176) { mainMode = Math.trunc(m._param2); subMode = Math.trunc(m._param3); result = 0 }
+      if (m.command === 400 || m.command === 246) result = 0
+      send(Object.assign(new common.CommandAck(), { command: m.command, result }))
+      send(heartbeatMessage())
+    },
+    MANUAL_CONTROL: m => console.log(`manual ${m.x} ${m.y} ${m.z} ${m.r} ${m.buttons} ${m.aux1} ${m.aux2}`),
+    OPEN_DRONE_ID_SYSTEM: m => console.log(`odid_system ${m.operatorLatitude} ${m.operatorLongitude} ${m.timestamp}`),
+  }
+  const REGISTRY = { ...minimal.REGISTRY, ...common.REGISTRY }
+  socket.on('message', bytes => {
+    const splitter = new MavLinkPacketSplitter()
+    const parser = new MavLinkPacketParser()
+    splitter.pipe(parser)
+    parser.on('data', packet => {
+      const clazz = REGISTRY[packet.header.msgid]
+      if (!clazz) return
+      const message = packet.protocol.data(packet.payload, clazz)
+      const targeted = message.targetSystem === undefined || (message.targetSystem === 1 &&
+        (message.targetComponent === 1 || message.targetComponent === 0 || clazz.MSG_NAME === 'OPEN_DRONE_ID_SYSTEM'))
+      if (clazz.MSG_NAME === 'MANUAL_CONTROL' || clazz.MSG_NAME === 'OPEN_DRONE_ID_SYSTEM' || targeted) {
+        const handler = handlers[clazz.MSG_NAME]
+        if (handler) handler(message, packet.header)
+      }
+    })
+    splitter.write(bytes)
+  })
+  const finish = () => { socket.close(); process.exit(0) }
+  process.stdin.on('data', text => { if (String(text).includes('stop')) finish() })
+  setTimeout(finish, maxSeconds * 1000)
+  socket.bind(localPort, '127.0.0.1', () => {
+    console.log('ready')
+    const early = setInterval(() => { if (heard) clearInterval(early); else telemetry() }, 50)
+  })
+}
+
 if (mode === 'emit') emit(args[0])
 else if (mode === 'parse') parse(args[0])
 else if (mode === 'magic') {
@@ -217,4 +377,5 @@ else if (mode === 'magic') {
 }
 else if (mode === 'vehicle') vehicle(Number(args[0]), Number(args[1]), Number(args[2]), Number(args[3]))
 else if (mode === 'tcp-vehicle') tcpVehicle(Number(args[0]), Number(args[1]))
+else if (mode === 'px4') px4(Number(args[0]), Number(args[1]), Number(args[2]), args.slice(3))
 else { console.error('unknown mode ' + mode); process.exit(2) }

@@ -1,0 +1,5 @@
+#include "Drone/Mavlink/DroneOutput.h"
+
+ByteWriter* reserveDroneOutput(DroneOutput* output) {
+    return output->socket ? queueSocketPacket(&output->destination, output->socket) : nullptr;
+}
