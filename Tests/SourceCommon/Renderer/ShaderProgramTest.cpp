@@ -6,6 +6,7 @@
 #include <string>
 
 #include "RendererTestSupport.h"
+#include "SourceCommon/Renderer/Shaders.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ const char* const kSources[16] = {
     "textured_perspective_fragment.glsl",
 };
 
+// Each source as the renderer hands it to the driver: the version header, the uniforms prelude, the file.
 TEST(GlslSources, PassTheReferenceCompilerWithTheVersionHeader) {
     if (std::system("command -v glslangValidator >/dev/null 2>&1") != 0) GTEST_SKIP() << "glslangValidator missing";
     std::string folder = ::testing::TempDir() + "glsl_sources";
@@ -29,7 +31,7 @@ TEST(GlslSources, PassTheReferenceCompilerWithTheVersionHeader) {
         ASSERT_FALSE(bytes.empty()) << name;
         std::string text(bytes.begin(), bytes.end());
         EXPECT_EQ(text.find("#version"), std::string::npos) << name << " carries its own version line";
-        std::ofstream(path) << "#version 330 core\n" << text;
+        std::ofstream(path) << "#version 330 core\n" << kUniformsPrelude << text;
         std::string command = "glslangValidator '" + path + "' > '" + path + ".log' 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << name << ": " << std::string(readRepoFile("").empty() ? "" : "")
                                                    << std::ifstream(path + ".log").rdbuf();
