@@ -140,6 +140,7 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     app->screenStack.depth = 1;
     app->screenStack.screens[0] = mainScreen;
     app->flightLogger.fileJobs = &platform->fileJobs;
+    app->tileMaps.downloads = &app->downloadPool;
     app->orvikGeofence.flightLogger = &app->flightLogger;
     app->waypointMissionEditor.takeoffTerrainHeight = kUnknownTerrainHeight;
 
