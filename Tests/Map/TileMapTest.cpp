@@ -106,7 +106,8 @@ protected:
         world->tiles.downloads = &world->pool;
         world->tiles.clock = tileTestClock;
         world->pool.clock = tileTestClock;
-        world->resolver.clock = world->resolver.ipv4.clock = world->resolver.ipv6.clock = tileTestClock;
+        world->resolver.clock = tileTestClock;
+        for (Socket& socket : world->resolver.sockets) socket.clock = tileTestClock;
         for (i32 c = 0; c < kDownloadConnections; c++) {
             world->pool.connections[c].tls.clock = tileTestClock;
             world->pool.connections[c].tls.trustStore = testCertificateTrust();
@@ -128,8 +129,7 @@ protected:
             if (world->pool.usedMask & (1ull << i)) releaseDownload(&world->pool.slots[i], &world->pool);
         }
         for (i32 c = 0; c < kDownloadConnections; c++) closeSocket(&world->sockets[c]);
-        closeSocket(&world->resolver.ipv4);
-        closeSocket(&world->resolver.ipv6);
+        for (Socket& socket : world->resolver.sockets) closeSocket(&socket);
         std::free(world);
         world = nullptr;
     }
