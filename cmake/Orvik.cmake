@@ -52,6 +52,9 @@ function(orvik_test name)
     target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gmock GTest::gtest_main)
     target_compile_definitions(${name} PRIVATE
         ORVIK_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ORVIK_BINARY_DIR="${CMAKE_BINARY_DIR}")
+    # GoogleTest's headers take about a third of each test file's compile time: parsed once per
+    # test program instead of once per file.
+    target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <gmock/gmock.h> <string> <vector> <memory> <cstring>)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
         PROPERTIES ENVIRONMENT "ORVIK_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()

@@ -1,25 +1,4 @@
 // Filled 2-D triangles: pixel positions with a clip depth and a packed colour.
-struct Eye {
-    mat4 worldToEyeRotation;
-    mat4 eyeToWorldRotation;
-    ivec4 iposition;
-    vec4 extraPosition;
-    float tanHalfHFov;
-    float tanHalfVFov;
-    float halfWindowWidth;
-    float halfWindowHeight;
-};
-
-layout(std140) uniform Uniforms {
-    Eye eye;
-    float elevationMapMode;
-    float pixelsPerMeter;
-    float dangerElevation;
-    float topoLineThickness;
-    float thinTopoLineElevation;
-    float thickTopoLineElevation;
-};
-
 layout(location = 0) in vec3 position;
 layout(location = 1) in ivec2 colorAndExtra;
 

@@ -1,25 +1,4 @@
 // Filled 3-D triangles: integer world positions seen from the eye; nearer is a larger depth.
-struct Eye {
-    mat4 worldToEyeRotation;
-    mat4 eyeToWorldRotation;
-    ivec4 iposition;
-    vec4 extraPosition;
-    float tanHalfHFov;
-    float tanHalfVFov;
-    float halfWindowWidth;
-    float halfWindowHeight;
-};
-
-layout(std140) uniform Uniforms {
-    Eye eye;
-    float elevationMapMode;
-    float pixelsPerMeter;
-    float dangerElevation;
-    float topoLineThickness;
-    float thinTopoLineElevation;
-    float thickTopoLineElevation;
-};
-
 layout(location = 0) in ivec4 position;  // x, y, z and the packed colour
 layout(location = 1) in vec3 normal;
 

@@ -1,26 +1,5 @@
 // Anti-aliased 2-D line segments: each corner of a segment's quad is pushed sideways by the sign of
 // its thickness and back past its own end, one pixel more than the half thickness.
-struct Eye {
-    mat4 worldToEyeRotation;
-    mat4 eyeToWorldRotation;
-    ivec4 iposition;
-    vec4 extraPosition;
-    float tanHalfHFov;
-    float tanHalfVFov;
-    float halfWindowWidth;
-    float halfWindowHeight;
-};
-
-layout(std140) uniform Uniforms {
-    Eye eye;
-    float elevationMapMode;
-    float pixelsPerMeter;
-    float dangerElevation;
-    float topoLineThickness;
-    float thinTopoLineElevation;
-    float thickTopoLineElevation;
-};
-
 layout(location = 0) in vec4 ends;           // this end x, y and the other end x, y in pixels
 layout(location = 1) in vec2 depthAndExtra;
 layout(location = 2) in ivec2 colorAndThickness;

@@ -1,26 +1,5 @@
 // Anti-aliased 3-D line segments: coverage from the distance to the projected segment, measured from
 // the window centre.
-struct Eye {
-    mat4 worldToEyeRotation;
-    mat4 eyeToWorldRotation;
-    ivec4 iposition;
-    vec4 extraPosition;
-    float tanHalfHFov;
-    float tanHalfVFov;
-    float halfWindowWidth;
-    float halfWindowHeight;
-};
-
-layout(std140) uniform Uniforms {
-    Eye eye;
-    float elevationMapMode;
-    float pixelsPerMeter;
-    float dangerElevation;
-    float topoLineThickness;
-    float thinTopoLineElevation;
-    float thickTopoLineElevation;
-};
-
 in vec4 color;
 flat in vec2 leftEnd;
 flat in vec2 rightEnd;

@@ -1,26 +1,5 @@
 // Anti-aliased 3-D line segments: both ends to eye space, clipped against planes a little wider than
 // the view, projected, then widened on screen as the 2-D lines are.
-struct Eye {
-    mat4 worldToEyeRotation;
-    mat4 eyeToWorldRotation;
-    ivec4 iposition;
-    vec4 extraPosition;
-    float tanHalfHFov;
-    float tanHalfVFov;
-    float halfWindowWidth;
-    float halfWindowHeight;
-};
-
-layout(std140) uniform Uniforms {
-    Eye eye;
-    float elevationMapMode;
-    float pixelsPerMeter;
-    float dangerElevation;
-    float topoLineThickness;
-    float thinTopoLineElevation;
-    float thickTopoLineElevation;
-};
-
 layout(location = 0) in ivec4 position;  // this end x, y, z and the packed colour
 layout(location = 1) in ivec4 otherEnd;  // the other end x, y, z and the signed thickness
 

@@ -1,30 +1,6 @@
 // Textured 2-D triangles. By the image format: an NV12 video frame converted to RGB, an elevation
 // raster (32-bit float on texture0, signed 16-bit on texture1) shaded with hills, contour lines and a
 // danger level, or any other image sampled as it is.
-struct Eye {
-    mat4 worldToEyeRotation;
-    mat4 eyeToWorldRotation;
-    ivec4 iposition;
-    vec4 extraPosition;
-    float tanHalfHFov;
-    float tanHalfVFov;
-    float halfWindowWidth;
-    float halfWindowHeight;
-};
-
-layout(std140) uniform Uniforms {
-    Eye eye;
-    float elevationMapMode;
-    float pixelsPerMeter;
-    float dangerElevation;
-    float thinTopoLineHalfThickness;
-    float thickTopoLineHalfThickness;
-    float thickestTopoLineHalfThickness;
-    float thinTopoLineElevation;
-    float thickTopoLineElevation;
-    float thickestTopoLineElevation;
-};
-
 uniform sampler2D texture0;
 uniform isampler2D texture1;
 

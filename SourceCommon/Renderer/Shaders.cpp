@@ -5,6 +5,32 @@
 #include "Core/Format.h"
 #include "SourceCommon/Renderer/GlConstants.h"
 
+const char kUniformsPrelude[] =
+    "struct Eye {\n"
+    "    mat4 worldToEyeRotation;\n"
+    "    mat4 eyeToWorldRotation;\n"
+    "    ivec4 iposition;\n"
+    "    vec4 extraPosition;\n"
+    "    float tanHalfHFov;\n"
+    "    float tanHalfVFov;\n"
+    "    float halfWindowWidth;\n"
+    "    float halfWindowHeight;\n"
+    "};\n"
+    "layout(std140) uniform Uniforms {\n"
+    "    Eye eye;\n"
+    "    float elevationMapMode;\n"
+    "    float pixelsPerMeter;\n"
+    "    float dangerElevation;\n"
+    "    float thinTopoLineHalfThickness;\n"
+    "    float thickTopoLineHalfThickness;\n"
+    "    float thickestTopoLineHalfThickness;\n"
+    "    float thinTopoLineElevation;\n"
+    "    float thickTopoLineElevation;\n"
+    "    float thickestTopoLineElevation;\n"
+    "};\n"
+    "#line 1\n";
+const u32 kUniformsPreludeLength = sizeof(kUniformsPrelude) - 1;
+
 namespace {
 
 constexpr i32 kFileBase = 200000;
@@ -82,10 +108,12 @@ void buildProgram(ShaderProgram* program, const char* const* names, const FixedS
             program->status = makeString("Couldn't create another shader");
             break;
         }
+        // The headroom in front of the source holds the GLSL header, then the uniforms prelude.
         AssetReadView view = reader->view(reader->context, program->request[stage]);
         std::memcpy(view.data, header->text, header->length);
+        std::memcpy(view.data + header->length, kUniformsPrelude, kUniformsPreludeLength);
         const GlChar* text = (const GlChar*)view.data;
-        GlInt length = (GlInt)(header->length + view.size);
+        GlInt length = (GlInt)(header->length + kUniformsPreludeLength + view.size);
         GL_SITE;
         gl->glShaderSource(shaders[stage], 1, &text, &length);
         GL_SITE;
@@ -99,7 +127,7 @@ void buildProgram(ShaderProgram* program, const char* const* names, const FixedS
             GL_SITE;
             gl->glGetShaderInfoLog(shaders[stage], sizeof(log), &logLength, log);
             FixedString logText = infoLogText(log, logLength);
-            program->status = formatCstrStr("Error compiling @: @\n(subtract 1 from all line numbers)", names[stage], logText);
+            program->status = formatCstrStr("Error compiling @: @", names[stage], logText);
         }
         if (program->status.length == 0) {
             GL_SITE;
@@ -120,7 +148,7 @@ void buildProgram(ShaderProgram* program, const char* const* names, const FixedS
             FixedString logText = infoLogText(log, logLength);
             const void* arguments[3] = {names[0], names[1], &logText};
             const u32 kinds[3] = {FormatArgCString, FormatArgCString, FormatArgFixedString};
-            program->status = formatString("Error linking @ and @: @\n(subtract 1 from all line numbers)", arguments, kinds, 3);
+            program->status = formatString("Error linking @ and @: @", arguments, kinds, 3);
         }
     }
     if (program->status.length == 0) {
@@ -191,7 +219,7 @@ void checkShaders(ShaderSet* shaders, const FixedString* glslHeader, AssetReader
         const char* const* names = &shaders->names[2 * p];
         bool ready = true;
         for (i32 stage = 0; stage < 2; stage++) {
-            if (!checkStage(program, stage, names[stage], glslHeader->length, reader).ready) ready = false;
+            if (!checkStage(program, stage, names[stage], glslHeader->length + kUniformsPreludeLength, reader).ready) ready = false;
         }
         if (ready && program->loadCount != program->builtCount) buildProgram(program, names, glslHeader, reader, gl, debugLog);
         appendShaderStatusLine(names[0], names[1], &program->status, rendererLog);

@@ -49,6 +49,12 @@ static_assert(sizeof(Eye) == 176);
 static_assert(sizeof(Uniforms) == 224);
 constexpr i64 kUniformsUsedBytes = 212;
 
+// The GLSL side of Eye and Uniforms, put in front of every shader source behind the GLSL header, so
+// that no shader declares the block itself. It ends in "#line 1": compiler messages count the
+// lines of the source file itself.
+extern const char kUniformsPrelude[];
+extern const u32 kUniformsPreludeLength;
+
 struct ShaderProgram {
     void* request[2];   // vertex, fragment read requests; null until first requested
     FixedString status; // empty when built; else the latest loading message or error

@@ -1,5 +1,5 @@
-// The test PKI of make-test-pki.sh, made once per build folder, and helpers to read its PEM files
-// as DER.
+// The test PKI of make-test-pki.sh, made once per build folder, helpers to read its PEM files as DER,
+// and self-signed certificates made on the spot with openssl for the X.509 and TLS tests.
 #pragma once
 #include <cstdlib>
 #include <fstream>
@@ -72,6 +72,18 @@ inline std::vector<std::vector<u8>> certificates(const std::string& name) {
         at = stop;
     }
     return out;
+}
+
+// Makes a self-signed certificate <name>.crt with its key <name>.key in folder with openssl:
+// key "ec" (P-256) or "rsa" (2048 bits), subject as "/CN=...", each extension added with -addext,
+// valid for 30 days. True when both files were written.
+inline bool makeSelfSigned(const std::string& folder, const std::string& name, const std::string& key,
+                           const std::string& subject, const std::vector<std::string>& extensions = {}) {
+    std::string command = "cd '" + folder + "' && openssl req -x509 -newkey " +
+                          (key == "ec" ? std::string("ec -pkeyopt ec_paramgen_curve:P-256") : std::string("rsa:2048")) +
+                          " -nodes -keyout " + name + ".key -out " + name + ".crt -days 30 -subj '" + subject + "'";
+    for (const std::string& extension : extensions) command += " -addext '" + extension + "'";
+    return system((command + " > /dev/null 2>&1").c_str()) == 0;
 }
 
 }  // namespace testpki

@@ -6,26 +6,6 @@
 
 namespace {
 
-// Bits least significant first, as DEFLATE packs them.
-struct TestBits {
-    std::vector<u8> bytes;
-    int used = 8;
-    void put(u32 value, int count) {
-        for (int i = 0; i < count; i++) {
-            if (used == 8) {
-                bytes.push_back(0);
-                used = 0;
-            }
-            bytes.back() |= u8(((value >> i) & 1) << used);
-            used++;
-        }
-    }
-    // A Huffman code, most significant bit first.
-    void code(u32 value, int length) {
-        for (int i = length - 1; i >= 0; i--) put((value >> i) & 1, 1);
-    }
-};
-
 constexpr int kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 // A dynamic block header whose code-length code gives each of the 19 symbols the length in
@@ -147,7 +127,7 @@ TEST(Inflate, MalformedHeadersAndDistances) {
     TestBits btype3;
     btype3.put(1, 1);
     btype3.put(3, 2);
-    EXPECT_EQ(inflateBytes(btype3.bytes, &out), InflateMalformed);
+    EXPECT_EQ(inflateBytes(btype3.bytes(), &out), InflateMalformed);
 
     std::vector<u8> storedBad = {0x01, 0x05, 0x00, 0xFA, 0xFE, 'a', 'b', 'c', 'd', 'e'};
     EXPECT_EQ(inflateBytes(storedBad, &out), InflateMalformed);
@@ -163,7 +143,7 @@ TEST(Inflate, MalformedHeadersAndDistances) {
     far.code(1, 7);  // length symbol 257: 3
     far.code(1, 5);  // distance symbol 1: 2
     far.code(0, 7);
-    EXPECT_EQ(inflateBytes(far.bytes, &out), InflateMalformed);
+    EXPECT_EQ(inflateBytes(far.bytes(), &out), InflateMalformed);
 
     // A malformed stream stays malformed.
     auto* state = new InflateState{};
@@ -171,7 +151,7 @@ TEST(Inflate, MalformedHeadersAndDistances) {
     state->output = buffer.data();
     state->outputCapacity = 100;
     i64 position = 0;
-    EXPECT_EQ(inflate(btype3.bytes.data(), &position, i64(btype3.bytes.size()), state), InflateMalformed);
+    EXPECT_EQ(inflate(btype3.bytes().data(), &position, i64(btype3.bytes().size()), state), InflateMalformed);
     position = 0;
     EXPECT_EQ(inflate(storedGood.data(), &position, i64(storedGood.size()), state), InflateMalformed);
     delete state;
@@ -188,7 +168,7 @@ TEST(Inflate, HostileCodeLengthsAreMalformed) {
         lengths.push_back(1);
         writeLengths(&bits, lengths);
         for (int i = 0; i < 8; i++) bits.put(0, 8);
-        EXPECT_EQ(inflateBytes(bits.bytes, &out), InflateMalformed);
+        EXPECT_EQ(inflateBytes(bits.bytes(), &out), InflateMalformed);
     }
     {
         // Incomplete literal/length code: two codes of length 2 (256 and 'x'), the rest unused.
@@ -200,7 +180,7 @@ TEST(Inflate, HostileCodeLengthsAreMalformed) {
         lengths.push_back(1);
         writeLengths(&bits, lengths);
         for (int i = 0; i < 8; i++) bits.put(0, 8);
-        EXPECT_EQ(inflateBytes(bits.bytes, &out), InflateMalformed);
+        EXPECT_EQ(inflateBytes(bits.bytes(), &out), InflateMalformed);
     }
     {
         // Over-subscribed distance code.
@@ -212,7 +192,7 @@ TEST(Inflate, HostileCodeLengthsAreMalformed) {
         for (int i = 0; i < 3; i++) lengths.push_back(1);
         writeLengths(&bits, lengths);
         for (int i = 0; i < 8; i++) bits.put(0, 8);
-        EXPECT_EQ(inflateBytes(bits.bytes, &out), InflateMalformed);
+        EXPECT_EQ(inflateBytes(bits.bytes(), &out), InflateMalformed);
     }
     {
         // Over-subscribed and incomplete code-length codes.
@@ -226,7 +206,7 @@ TEST(Inflate, HostileCodeLengthsAreMalformed) {
             TestBits bits;
             dynamicHeader(&bits, 1, 257, 1, cl);
             for (int i = 0; i < 40; i++) bits.put(0, 8);
-            EXPECT_EQ(inflateBytes(bits.bytes, &out), InflateMalformed) << variant;
+            EXPECT_EQ(inflateBytes(bits.bytes(), &out), InflateMalformed) << variant;
         }
     }
     {
@@ -238,7 +218,7 @@ TEST(Inflate, HostileCodeLengthsAreMalformed) {
         lengths.push_back(0);
         writeLengths(&bits, lengths);
         for (int i = 0; i < 8; i++) bits.put(0xFF, 8);
-        EXPECT_EQ(inflateBytes(bits.bytes, &out), InflateMalformed);
+        EXPECT_EQ(inflateBytes(bits.bytes(), &out), InflateMalformed);
     }
     {
         // A code-length repeat that runs past the last distance length.
@@ -251,7 +231,7 @@ TEST(Inflate, HostileCodeLengthsAreMalformed) {
         clSymbol(&bits, 17);
         bits.put(0, 3);  // 3 zeros, but only one distance length is left
         for (int i = 0; i < 4; i++) bits.put(0, 8);
-        EXPECT_EQ(inflateBytes(bits.bytes, &out), InflateMalformed);
+        EXPECT_EQ(inflateBytes(bits.bytes(), &out), InflateMalformed);
     }
     {
         // A match with no distance codes at all.
@@ -266,7 +246,7 @@ TEST(Inflate, HostileCodeLengthsAreMalformed) {
         bits.code(2, 2);  // 'x'
         bits.code(1, 1);  // length 3
         for (int i = 0; i < 4; i++) bits.put(0, 8);
-        EXPECT_EQ(inflateBytes(bits.bytes, &out), InflateMalformed);
+        EXPECT_EQ(inflateBytes(bits.bytes(), &out), InflateMalformed);
     }
 }
 
@@ -293,7 +273,7 @@ TEST(Inflate, SingleDistanceCodeAndRepeatsAcrossTheTwoLists) {
     good.code(0, 1);     // distance symbol 0
     good.code(2, 2);     // end of block
     std::vector<u8> out;
-    EXPECT_EQ(inflateBytes(good.bytes, &out), InflateDone);
+    EXPECT_EQ(inflateBytes(good.bytes(), &out), InflateDone);
     EXPECT_EQ(std::string(out.begin(), out.end()), "aaaaaaa");
 
     // A 16 repeat that runs from the literal/length lengths into the distance lengths: 'a', 'b', 255
@@ -314,7 +294,7 @@ TEST(Inflate, SingleDistanceCodeAndRepeatsAcrossTheTwoLists) {
     span.code(0, 2);  // 'a'
     span.code(2, 2);  // 255
     span.code(3, 2);  // end of block
-    EXPECT_EQ(inflateBytes(span.bytes, &out), InflateDone);
+    EXPECT_EQ(inflateBytes(span.bytes(), &out), InflateDone);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0], 'a');
     EXPECT_EQ(out[1], 255);

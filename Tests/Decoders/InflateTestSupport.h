@@ -1,5 +1,5 @@
 // Shared helpers of the DEFLATE and PNG tests: zlib as the reference compressor and decompressor,
-// sample data, and our inflate fed in random pieces.
+// hand-made DEFLATE bit streams, sample data, and our inflate fed in random pieces.
 #pragma once
 #include <zlib.h>
 
@@ -8,7 +8,32 @@
 #include <string>
 #include <vector>
 
+#include "Core/FixedString.h"
 #include "Decoders/Inflate.h"
+
+// A hand-made DEFLATE bit stream on the program's own BitWriter: fields least significant bit first,
+// Huffman codes most significant bit first, as the format packs them.
+struct TestBits {
+    u8 buffer[1 << 14];
+    ByteWriter writer = makeByteWriter(buffer, sizeof(buffer));
+    BitWriter bits = makeBitWriter(&writer, 0);
+    TestBits() = default;
+    TestBits(const TestBits&) = delete;
+    void put(u32 value, int count) { appendBits(value, count, &bits); }
+    void code(u32 value, int length) {
+        for (int i = length - 1; i >= 0; i--) put((value >> i) & 1, 1);
+    }
+    std::vector<u8> bytes() const { return std::vector<u8>(buffer, buffer + writer.length); }
+};
+
+// A zlib stream (header, DEFLATE, Adler-32) of data from zlib's default compression.
+inline std::vector<u8> zlibCompress(const std::vector<u8>& data) {
+    std::vector<u8> out(compressBound(uLong(data.size())));
+    uLongf size = uLongf(out.size());
+    compress(out.data(), &size, data.data(), uLong(data.size()));
+    out.resize(size);
+    return out;
+}
 
 // Raw DEFLATE (no zlib wrapper) from zlib at the given level and strategy.
 inline std::vector<u8> zlibDeflateRaw(const std::vector<u8>& data, int level, int strategy) {

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "Decoders/Png.h"
+#include "Decoders/InflateTestSupport.h"
 #include "Decoders/PngTestSupport.h"
 
 namespace {
@@ -176,11 +177,7 @@ TEST(Png, PaletteChannelsAndScaledSamples) {
     pngAppendChunk(&file, "PLTE", {10, 20, 30, 40, 50, 60, 70, 80, 90, 200, 201, 202});
     pngAppendChunk(&file, "tRNS", {0, 128});
     std::vector<u8> raw = {0, 0b00011011};  // filter none; indices 0, 1, 2, 3
-    std::vector<u8> z(64);
-    uLongf zSize = z.size();
-    compress(z.data(), &zSize, raw.data(), raw.size());
-    z.resize(zSize);
-    pngAppendChunk(&file, "IDAT", z);
+    pngAppendChunk(&file, "IDAT", zlibCompress(raw));
     pngAppendChunk(&file, "IEND", {});
     Decoded own = decode(file, 0, 1);
     ASSERT_EQ(message(own.result), "");
@@ -193,11 +190,7 @@ TEST(Png, PaletteChannelsAndScaledSamples) {
     std::vector<u8> bits = pngSignature();
     pngAppendChunk(&bits, "IHDR", pngIhdr(9, 1, 1, 0));
     raw = {0, 0b10100000, 0b10000000};
-    zSize = z.size() + 64;
-    z.assign(zSize, 0);
-    compress(z.data(), &zSize, raw.data(), raw.size());
-    z.resize(zSize);
-    pngAppendChunk(&bits, "IDAT", z);
+    pngAppendChunk(&bits, "IDAT", zlibCompress(raw));
     Decoded grey = decode(bits, 1, 1);
     ASSERT_EQ(message(grey.result), "");
     EXPECT_EQ(grey.pixels, (std::vector<u8>{255, 0, 255, 0, 0, 0, 0, 0, 255}));
@@ -308,29 +301,22 @@ TEST(Png, MessagesForBrokenFiles) {
     EXPECT_EQ(messageOf(withStream(broken)), "Deflated data was incorrectly formatted");
 
     // Raw rows built by hand: too few rows, an unknown filter, a palette index past the palette.
-    auto zlibOf = [](const std::vector<u8>& raw) {
-        std::vector<u8> z(raw.size() + 64);
-        uLongf size = z.size();
-        compress(z.data(), &size, raw.data(), raw.size());
-        z.resize(size);
-        return z;
-    };
     std::vector<u8> rows(4 * (1 + 24), 0);
     std::vector<u8> shortRows(rows.begin(), rows.end() - 1);
-    EXPECT_EQ(messageOf(withStream(zlibOf(shortRows))), "Inflated image data is 99 bytes, but the image needs 100");
+    EXPECT_EQ(messageOf(withStream(zlibCompress(shortRows))), "Inflated image data is 99 bytes, but the image needs 100");
     rows[25] = 5;
-    EXPECT_EQ(messageOf(withStream(zlibOf(rows))), "Unsupported row filter type 5");
+    EXPECT_EQ(messageOf(withStream(zlibCompress(rows))), "Unsupported row filter type 5");
     std::vector<u8> paletted = pngSignature();
     pngAppendChunk(&paletted, "IHDR", pngIhdr(2, 1, 8, 3));
     pngAppendChunk(&paletted, "PLTE", {1, 2, 3, 4, 5, 6});
-    pngAppendChunk(&paletted, "IDAT", zlibOf({0, 1, 2}));
+    pngAppendChunk(&paletted, "IDAT", zlibCompress({0, 1, 2}));
     EXPECT_EQ(messageOf(paletted), "Palette index 2 is beyond palette length 2");
     // Oversized PLTE and tRNS chunks are read up to the tables' size.
     std::vector<u8> big = pngSignature();
     pngAppendChunk(&big, "IHDR", pngIhdr(1, 1, 8, 3));
     pngAppendChunk(&big, "PLTE", std::vector<u8>(900, 7));
     pngAppendChunk(&big, "tRNS", std::vector<u8>(300, 9));
-    pngAppendChunk(&big, "IDAT", zlibOf({0, 255}));
+    pngAppendChunk(&big, "IDAT", zlibCompress({0, 255}));
     Decoded d = decode(big, 0, 1);
     EXPECT_EQ(message(d.result), "");
     EXPECT_EQ(d.pixels, (std::vector<u8>{7, 7, 7, 9}));

@@ -1,5 +1,7 @@
 #include "HttpsTestPeers.h"
 
+#include "Crypto/TestPki.h"
+
 #include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
@@ -173,12 +175,10 @@ TrustStore* certificateTrust() {
 
 bool makeTestCertificates(const std::string& folder) {
     // the names the tests ask for: the client checks them against the certificate
-    std::string subject = " -days 30 -subj /CN=localhost -addext subjectAltName=DNS:localhost,DNS:tiles.test,"
-                          "DNS:quiet.test,DNS:a.test,DNS:b.test,DNS:c.test,DNS:d.test,IP:127.0.0.1 2>/dev/null";
-    bool made = runCommand("cd '" + folder + "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
-                           "-keyout ec.key -out ec.crt" + subject) &&
-                runCommand("cd '" + folder + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout rsa.key -out rsa.crt" +
-                           subject);
+    const std::string names = "subjectAltName=DNS:localhost,DNS:tiles.test,DNS:quiet.test,DNS:a.test,DNS:b.test,"
+                              "DNS:c.test,DNS:d.test,IP:127.0.0.1";
+    bool made = testpki::makeSelfSigned(folder, "ec", "ec", "/CN=localhost", {names}) &&
+                testpki::makeSelfSigned(folder, "rsa", "rsa", "/CN=localhost", {names});
     memset((void*)certificateTrust(), 0, sizeof(TrustStore));
     for (const char* name : {"/ec.crt", "/rsa.crt"}) {
         std::string pem = readTextFile(folder + name);

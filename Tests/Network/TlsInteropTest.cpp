@@ -3,6 +3,7 @@
 // extended master secret, a server that fragments its handshake, one that asks for a second
 // ClientHello and one that offers only suites the client lacks. Each test makes its certificates,
 // starts its own server on a free port and stops it again.
+#include "Crypto/TestPki.h"
 #include "NetworkTestSupport.h"
 #include "Network/Tls.h"
 
@@ -84,11 +85,9 @@ struct TlsInterop : ::testing::Test {
         previousPipeHandler = signal(SIGPIPE, SIG_IGN);
         folder = makeScratchFolder();
         ASSERT_FALSE(folder.empty());
-        std::string request = " -days 30 -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1 2>/dev/null";
-        ASSERT_TRUE(run("cd " + folder + " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
-                        "-keyout ec.key -out ec.crt" + request));
-        ASSERT_TRUE(run("cd " + folder + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout rsa.key -out rsa.crt" +
-                        request));
+        for (const char* key : {"ec", "rsa"})
+            ASSERT_TRUE(testpki::makeSelfSigned(folder, key, key, "/CN=localhost",
+                                                {"subjectAltName=DNS:localhost,IP:127.0.0.1"}));
         // The servers' own certificates are the trust anchors.
         trust = std::make_unique<TrustStore>();
         for (const char* name : {"/ec.crt", "/rsa.crt"}) {
