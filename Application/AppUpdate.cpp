@@ -146,7 +146,9 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     app->screenStack.depth = 1;
     app->screenStack.screens[0] = mainScreen;
     app->flightLogger.fileJobs = &platform->fileJobs;
+    app->tileMaps.downloads = &app->downloadPool;
     app->orvikGeofence.flightLogger = &app->flightLogger;
+    app->waypointMissionEditor.takeoffTerrainHeight = kUnknownTerrainHeight;
 
     std::memcpy(app->installationId, next, 32);
     next += 32;

@@ -11,6 +11,16 @@ constexpr u32 kTrustStoreBytes = 512 * 1024;
 constexpr u32 kTrustStoreAnchors = 512;
 constexpr u64 kTrustBundleMaxBytes = 4 * 1024 * 1024;
 constexpr const char* kSystemCaBundlePath = "/etc/ssl/certs/ca-certificates.crt";
+constexpr u32 kTrustBundleCandidates = 8;
+// Where Linux systems keep their CA bundle, in the order they are tried (after SSL_CERT_FILE).
+constexpr const char* kSystemCaBundlePaths[] = {
+    kSystemCaBundlePath,                                   // Debian, Ubuntu, Arch, Gentoo
+    "/etc/pki/tls/certs/ca-bundle.crt",                    // Fedora, RHEL
+    "/etc/ssl/ca-bundle.pem",                              // openSUSE
+    "/etc/pki/ca-trust/extracted/pem/tls-ca-bundle.pem",   // CentOS, RHEL 7 and later
+    "/etc/ssl/cert.pem",                                   // Alpine
+    "/etc/pki/tls/cacert.pem",
+};
 
 enum TrustStoreState : u32 {
     TrustStoreEmpty = 0,    // nothing asked for yet
@@ -31,6 +41,9 @@ struct TrustStore {
     u32 skipped;   // certificates of the bundle that did not parse or did not fit
     FixedString message;
     FileReadRequest* request;  // the bundle's read while Loading (Network/TrustStoreLoad.h)
+    u32 candidateCount;  // bundles to try, in order; the first that yields certificates is taken
+    u32 candidateIndex;  // the one being read
+    FixedString candidates[kTrustBundleCandidates];
     TrustAnchorEntry anchors[kTrustStoreAnchors];
     u8 der[kTrustStoreBytes];
 };

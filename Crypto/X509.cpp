@@ -102,6 +102,7 @@ enum : u8 {
     kExtCertificatePolicies = 32,
     kExtAuthorityKeyIdentifier = 35,
     kExtExtendedKeyUsage = 37,
+    kExtNameConstraints = 30,
 };
 
 template <u32 N>
@@ -371,6 +372,43 @@ bool readSubjectAltName(DerReader* r, X509Certificate* out) {
     return true;
 }
 
+// NameConstraints: SEQUENCE { [0] permittedSubtrees, [1] excludedSubtrees }, each a SEQUENCE OF
+// GeneralSubtree { base GeneralName, [0] minimum DEFAULT 0, [1] maximum } (minimum and maximum must be
+// absent in this profile).
+bool readNameConstraints(DerReader* r, X509Certificate* out) {
+    DerItem sequence;
+    if (!derExpect(r, 0x30, &sequence) || r->position != r->end) return false;
+    DerReader c = readerInside(r, &sequence);
+    out->hasNameConstraints = 1;
+    u8 lastTag = 0;
+    while (c.position < c.end) {
+        DerItem subtrees;
+        if (!derNext(&c, &subtrees) || (subtrees.tag != 0xA0 && subtrees.tag != 0xA1) || subtrees.tag <= lastTag)
+            return false;
+        lastTag = subtrees.tag;
+        DerReader list = readerInside(&c, &subtrees);
+        if (list.position == list.end) return false;  // at least one subtree
+        while (list.position < list.end) {
+            DerItem subtree, base;
+            if (!derExpect(&list, 0x30, &subtree)) return false;
+            DerReader t = readerInside(&list, &subtree);
+            if (!derNext(&t, &base)) return false;
+            if (t.position != t.end) return false;  // minimum and maximum are not used
+            if (base.tag == 0x87 && base.length != 8 && base.length != 32) return false;
+            if (base.tag != 0x82 && base.tag != 0x87) continue;
+            if (out->constraintCount == kX509MaxNameConstraints) {
+                out->constraintsCut = 1;
+                continue;
+            }
+            out->constraintTypes[out->constraintCount] = (u8)(base.tag & 0x1F);
+            out->constraintExcluded[out->constraintCount] = subtrees.tag == 0xA1;
+            out->constraints[out->constraintCount] = spanOf(&base);
+            out->constraintCount++;
+        }
+    }
+    return true;
+}
+
 FixedString readExtensions(DerReader* r, const DerItem* explicitTag, X509Certificate* out) {
     DerReader outer = readerInside(r, explicitTag);
     DerItem list;
@@ -402,6 +440,7 @@ FixedString readExtensions(DerReader* r, const DerItem* explicitTag, X509Certifi
                 case kExtKeyUsage: ok = readKeyUsage(&v, out); break;
                 case kExtSubjectAltName: ok = readSubjectAltName(&v, out); break;
                 case kExtExtendedKeyUsage: ok = readExtendedKeyUsage(&v, out); break;
+                case kExtNameConstraints: ok = readNameConstraints(&v, out); break;
                 case kExtSubjectKeyIdentifier:
                 case kExtAuthorityKeyIdentifier:
                 case kExtCrlDistributionPoints:

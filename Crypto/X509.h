@@ -5,6 +5,7 @@
 #include "Core/FixedString.h"
 
 constexpr u32 kX509MaxNames = 32;  // subject alternative names kept per certificate
+constexpr u32 kX509MaxNameConstraints = 16;  // DNS and IP subtrees kept per certificate
 
 // A run of bytes inside the certificate's DER.
 struct DerSpan {
@@ -68,6 +69,15 @@ struct X509Certificate {
     u32 namesCut;            // more names than kX509MaxNames
     u8 nameTypes[kX509MaxNames];  // X509NameType
     DerSpan names[kX509MaxNames];
+    // nameConstraints of a CA: DNS name and IP address subtrees. Subtrees of other name forms
+    // (e-mail, URI, directory names) do not bear on the DNS names and addresses a server is checked
+    // by, and are not kept.
+    u32 hasNameConstraints;
+    u32 constraintCount;
+    u32 constraintsCut;  // more DNS and IP subtrees than kX509MaxNameConstraints
+    u8 constraintTypes[kX509MaxNameConstraints];     // X509NameType
+    u8 constraintExcluded[kX509MaxNameConstraints];  // 1: excludedSubtrees, 0: permittedSubtrees
+    DerSpan constraints[kX509MaxNameConstraints];    // a DNS name, or an IP address then its mask (8 or 32 bytes)
 };
 
 // Parses one certificate. Empty on success, else what is wrong with it.

@@ -126,7 +126,68 @@ bool sameCertificate(const X509Certificate* a, const X509Certificate* b) {
     return a->derLength == b->derLength && memcmp(a->der, b->der, a->derLength) == 0;
 }
 
+bool endsWithNoCase(const u8* text, u32 length, const u8* suffix, u32 suffixLength) {
+    return length >= suffixLength && equalNoCase(text + length - suffixLength, suffix, suffixLength);
+}
+
+// RFC 5280 DNS subtrees: "example.com" holds itself and every name below it, ".example.com" only
+// the names below it, the empty name everything. A leftmost "*" counts as a label of its own.
+bool dnsNameWithin(const u8* name, u32 length, const u8* base, u32 baseLength) {
+    if (length && name[length - 1] == '.') length--;
+    if (baseLength && base[baseLength - 1] == '.') baseLength--;
+    if (baseLength == 0) return true;
+    if (base[0] == '.') return length > baseLength && endsWithNoCase(name, length, base, baseLength);
+    if (length == baseLength) return equalNoCase(name, base, length);
+    return length > baseLength && name[length - baseLength - 1] == '.' && endsWithNoCase(name, length, base, baseLength);
+}
+
+// Whether some name that the wildcard "*.rest" stands for lies in the excluded subtree base: base is
+// one label directly under rest ("bad.rest"), or holds rest itself.
+bool wildcardReaches(const u8* name, u32 length, const u8* base, u32 baseLength) {
+    if (length < 2 || name[0] != '*' || name[1] != '.') return false;
+    if (length && name[length - 1] == '.') length--;
+    if (baseLength && base[baseLength - 1] == '.') baseLength--;
+    const u8* rest = name + 2;
+    u32 restLength = length - 2;
+    if (baseLength == 0 || base[0] == '.') return false;
+    if (baseLength <= restLength + 1 || base[baseLength - restLength - 1] != '.' ||
+        !endsWithNoCase(base, baseLength, rest, restLength))
+        return false;
+    return memchr(base, '.', baseLength - restLength - 1) == nullptr;
+}
+
+bool addressWithin(const u8* address, u32 length, const u8* base, u32 baseLength) {
+    if (baseLength != 2 * length) return false;
+    for (u32 i = 0; i < length; i++)
+        if ((address[i] & base[length + i]) != (base[i] & base[length + i])) return false;
+    return true;
+}
+
 }  // namespace
+
+bool certificateNamesAllowed(const X509Certificate* subject, const X509Certificate* issuer) {
+    for (u32 n = 0; n < subject->nameCount; n++) {
+        u8 type = subject->nameTypes[n];
+        const u8* name = x509Bytes(subject, subject->names[n]);
+        u32 length = subject->names[n].length;
+        bool anyPermitted = false, permitted = false;
+        for (u32 c = 0; c < issuer->constraintCount; c++) {
+            if (issuer->constraintTypes[c] != type) continue;
+            const u8* base = x509Bytes(issuer, issuer->constraints[c]);
+            u32 baseLength = issuer->constraints[c].length;
+            bool within = type == X509NameDns ? dnsNameWithin(name, length, base, baseLength)
+                                              : addressWithin(name, length, base, baseLength);
+            if (issuer->constraintExcluded[c]) {
+                if (within || (type == X509NameDns && wildcardReaches(name, length, base, baseLength))) return false;
+            } else {
+                anyPermitted = true;
+                permitted = permitted || within;
+            }
+        }
+        if (anyPermitted && !permitted) return false;
+    }
+    return true;
+}
 
 u32 parseNumericHost(u8* out, const u8* text, u32 length) {
     if (parseIpv4(out, text, length)) return 4;
@@ -254,6 +315,26 @@ u8 verifyServerChain(FixedString* message, const X509Certificate* chain, u32 cou
         if (now > path[i]->notAfter) {
             *message = formatStr(i == 0 ? "Certificate of @ has expired" : "Certificate chain of @ has expired", host);
             return ChainExpired;
+        }
+    }
+    // Name constraints of each issuer on the path hold for every certificate below it (a CA that
+    // issued itself again is not held to them).
+    for (u32 i = 1; i < pathLength; i++) {
+        const X509Certificate* issuer = path[i];
+        if (!issuer->hasNameConstraints) continue;
+        if (issuer->constraintsCut) {
+            *message = formatStr("Certificate chain of @ has more name constraints than can be checked", host);
+            return ChainBadCertificate;
+        }
+        for (u32 j = 0; j < i; j++) {
+            const X509Certificate* below = path[j];
+            if (j > 0 && x509SpansEqual(below, below->issuer, below, below->subject)) continue;
+            if (below->namesCut || !certificateNamesAllowed(below, issuer)) {
+                *message = formatStr(j == 0 ? "Certificate of @ names a host its issuer may not certify"
+                                            : "Certificate chain of @ breaks its issuer's name constraints",
+                                     host);
+                return ChainBadCertificate;
+            }
         }
     }
     const X509Certificate* leaf = &chain[0];

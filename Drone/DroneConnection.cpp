@@ -274,10 +274,30 @@ void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message) {
     }
 }
 
+// Autodetect: the followed vehicle's ids from an endpoint other than the one it was locked at, while
+// that endpoint is still heard. Anyone on the network can send a HEARTBEAT with the same ids; it must
+// not take the link (or feed the vehicle's state) from the aircraft that is really there.
+bool isFromAnotherEndpoint(const LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
+    const DroneConnection* connection = frame->connection;
+    const VehicleState* vehicle = &connection->vehicle;
+    if (frame->fixedEndpoint || !source || connection->droneEndpoint.family == 0 || vehicle->vehicleId == 0 ||
+        connection->endpointHeardTime == 0) {
+        return false;
+    }
+    return message->source == vehicle->vehicleId && !sameEndpoint(source, &connection->droneEndpoint) &&
+           frame->now - connection->endpointHeardTime < kVehicleLockHoldTime;
+}
+
 void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
     DroneConnection* connection = frame->connection;
     VehicleState* vehicle = &connection->vehicle;
     u64 now = frame->now;
+    if (isFromAnotherEndpoint(frame, message, source)) {
+        recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
+                             message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink],
+                             now);
+        return;
+    }
     bool heard = lockOnHeartbeat(frame, message);
     if (message->source == vehicle->vehicleId && vehicle->vehicleId != 0) {
         vehicle->lastHeardTime = now;
@@ -307,7 +327,12 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         bool anyAddress = std::memcmp(wanted->address, "\0\0\0\0", 4) == 0;
         if (anyAddress || (source->family == wanted->family && sameAddress(source, wanted))) {
             connection->droneEndpoint = *source;
+            connection->endpointHeardTime = now;
         }
+    }
+    if (!frame->fixedEndpoint && vehicle->vehicleId != 0 && message->source == vehicle->vehicleId &&
+        sameEndpoint(source, &connection->droneEndpoint)) {
+        connection->endpointHeardTime = now;
     }
     recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
                          message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink], now);

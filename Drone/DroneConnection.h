@@ -26,7 +26,8 @@ constexpr u16 kCameraPort = 10024;
 constexpr u64 kGcsHeartbeatInterval = 1000000;
 constexpr u64 kRelayControlHoldTime = 1300000;
 // A locked vehicle keeps the lock while it is heard; another aircraft takes over only after this
-// long without a message from it.
+// long without a message from it. With autodetect the vehicle's endpoint is held the same way: its
+// ids from another address or port count only once the locked endpoint has been silent this long.
 constexpr u64 kVehicleLockHoldTime = 3000000;
 constexpr u64 kLowAltitudeAlertInterval = 1000000;
 // Datagrams taken from one socket in one frame at most, so a flood cannot hold the frame.
@@ -54,6 +55,7 @@ typedef f64 (*ElevationLookup)(void* context, f64 longitude, f64 latitude);
 
 struct DroneConnection {
     AddressRecord droneEndpoint;  // where the app's MAVLink goes
+    u64 endpointHeardTime;  // autodetect: last message of the locked vehicle from droneEndpoint, 0 before
     VehicleState vehicle;
     MavlinkTrafficStats traffic[kDroneTrafficLinks];
     MavlinkMessage droneReader;   // the drone stream's reader state

@@ -114,12 +114,34 @@ UndoActionResult clearWaypointsAction(void* owner, const u8*, u64, UndoRing* inv
     UndoActionResult labels = {"Clear", "Append", 1};
     if (!inverseTarget) return labels;
     WaypointMissionEditor* editor = asEditor(owner);
-    i32 from = 0;
-    while (from < editor->waypointCount && editor->waypoints[from].locked) ++from;
+    i32 from = lockedWaypointCount(editor);
     if (from == editor->waypointCount) return kRefused;
     pushInverse(inverseTarget, appendWaypointsAction, &editor->waypoints[from],
                 sizeof(Waypoint) * static_cast<u64>(editor->waypointCount - from));
     editor->waypointCount = from;
+    return labels;
+}
+
+UndoActionResult generateWaypointsAction(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget) {
+    UndoActionResult labels = {"Generate", "Generate", 1};
+    if (!inverseTarget) return labels;
+    WaypointMissionEditor* editor = asEditor(owner);
+    i32 from = lockedWaypointCount(editor);
+    u64 count = payloadSize / sizeof(Waypoint);
+    if (payloadSize % sizeof(Waypoint) != 0 || count > static_cast<u64>(kMaxWaypoints - from)) return kRefused;
+    for (u64 i = 0; i < count; ++i) {
+        Waypoint waypoint;
+        std::memcpy(&waypoint, payload + i * sizeof(Waypoint), sizeof waypoint);
+        i32 at = findWaypoint(editor, waypoint.id);
+        if (waypoint.id == 0 || (at >= 0 && at < from)) return kRefused;
+        for (u64 j = 0; j < i; ++j) {
+            if (std::memcmp(payload + j * sizeof(Waypoint), &waypoint.id, 4) == 0) return kRefused;
+        }
+    }
+    pushInverse(inverseTarget, generateWaypointsAction, &editor->waypoints[from],
+                sizeof(Waypoint) * static_cast<u64>(editor->waypointCount - from));
+    if (count) std::memcpy(&editor->waypoints[from], payload, payloadSize);
+    editor->waypointCount = from + static_cast<i32>(count);
     return labels;
 }
 
@@ -152,7 +174,7 @@ bool refersToAny(UndoRecord* record, const WaypointMissionEditor* editor, i32 k)
 void purgeUndoActionsFor(WaypointMissionEditor* editor, u32 number) {
     i32 k = 0;
     for (i32 i = 0; i < editor->waypointCount && editor->waypoints[i].uploadMark != 0; ++i) {
-        if (editor->waypoints[i].missionItemNumber == number) {
+        if (static_cast<u32>(editor->waypoints[i].missionItemNumber) == number) {
             k = i + 1;
             break;
         }

@@ -38,6 +38,10 @@ UndoActionResult appendWaypointsAction(void* editor, const u8* payload, u64 payl
 // "Clear" (inverse "Append"), no payload: removes the waypoints from the first unlocked one on;
 // refused when there is none.
 UndoActionResult clearWaypointsAction(void* editor, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
+// "Generate" (inverse "Generate"): the payload is whole Waypoint records (possibly none) that take
+// the place of the waypoints from the first unlocked one on; the inverse puts those back. Refused
+// when the result would pass 99 waypoints or repeat an id.
+UndoActionResult generateWaypointsAction(void* editor, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
 
 // After the vehicle has reached mission item `number`: removes the waypoints up to the one with that
 // item number (among the leading uploaded ones) and the history records that refer to them.

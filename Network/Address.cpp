@@ -145,6 +145,17 @@ AddressRecord parseIpAddress(const u8* text, u64* position, i64 length) {
     return record;
 }
 
+namespace {
+
+ParsedUrl refusedUrl(const FixedString* scheme, const char* message) {
+    ParsedUrl refused{};
+    refused.scheme = *scheme;
+    refused.message = makeString(message);
+    return refused;
+}
+
+}  // namespace
+
 ParsedUrl parseUrl(const ByteWriter* url) {
     ParsedUrl result{};
     const u8* text = url->data;
@@ -156,11 +167,19 @@ ParsedUrl parseUrl(const ByteWriter* url) {
             return result;
         }
     }
+    // User information ends at an "@" before the path; it is never read as part of the host.
+    for (i64 at = position; at < end && text[at] != '/' && text[at] != '?' && text[at] != '#'; at++) {
+        if (text[at] == '@') {
+            return refusedUrl(&result.scheme, "URLs with a user name or password are not supported");
+        }
+    }
     // The host runs to the first "/" or ":", the end, or a malformed sequence.
     u8 hostBytes[256];
     ByteWriter host = makeByteWriter(hostBytes, sizeof(hostBytes));
     i32 delimiter = kUtf8End;
+    i64 delimiterAt = position;  // where the delimiter's bytes begin
     for (;;) {
+        delimiterAt = position;
         i32 codepoint = readCodepoint(text, &position, end);
         if (codepoint < 0 || codepoint == '/' || codepoint == ':') {
             delimiter = codepoint;
@@ -170,15 +189,33 @@ ParsedUrl parseUrl(const ByteWriter* url) {
     }
     result.host = stringFromUtf8Bytes(&host);
     if (delimiter == ':') {
-        i64 port = parseInteger(text, &position, end, 0);
+        // Decimal digits only, up to the path or the end; an empty port is the scheme's own.
+        i64 port = 0;
+        i64 digits = 0;
+        while (position < end && text[position] >= '0' && text[position] <= '9') {
+            port = port * 10 + (text[position] - '0');
+            if (port > 65535) {
+                break;
+            }
+            position++;
+            digits++;
+        }
+        bool ends = position == end || text[position] == '/';
+        if (!ends || (digits > 0 && port == 0) || port > 65535) {
+            return refusedUrl(&result.scheme, "The port of a URL must be a number from 1 to 65535");
+        }
         result.port = (u16)port;
+        delimiterAt = position;
         delimiter = readCodepoint(text, &position, end);
     }
     if (delimiter == '/') {
-        i64 slash = position - 1;
-        result.path.length = end - slash;
+        // The path starts with the "/" byte itself; a "/" read from any longer sequence is no separator.
+        if (text[delimiterAt] != '/') {
+            return refusedUrl(&result.scheme, "The URL is not well-formed UTF-8");
+        }
+        result.path.length = end - delimiterAt;
         result.path.capacity = result.path.length;
-        result.path.data = url->data + slash;
+        result.path.data = url->data + delimiterAt;
     }
     return result;
 }

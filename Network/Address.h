@@ -10,6 +10,7 @@ struct ParsedUrl {
     FixedString host;
     ByteWriter path;  // view into the URL text from the "/" after the host (or port) to its end; length 0 when absent
     u16 port;         // 0 when absent
+    FixedString message;  // why the URL was refused (then host, path and port are empty); empty when read
 };
 
 // Socket-address buffers use the Winsock layout: a 16-bit family (2 IPv4, 23 IPv6) in host order,
@@ -37,6 +38,8 @@ FixedString addressString(const AddressRecord* record);
 // A malformed address, an IPv4 part outside 0-255 or a port above 65,535 gives family 0.
 AddressRecord parseIpAddress(const u8* text, u64* position, i64 length);
 
+// Splits "scheme://host[:port][/path]". A URL with user information ("user@host") or a port that is
+// not a number from 1 to 65,535 is refused with a message.
 ParsedUrl parseUrl(const ByteWriter* url);
 
 // Codes are Winsock or system error codes; the platform layer maps its own errors onto them.

@@ -150,11 +150,35 @@ u16 drawTransactionId(DnsResolver* resolver) {
     return resolver->nextTransactionId;
 }
 
-void readSocket(DnsResolver* resolver, Socket* socket, u8 family) {
+u16 drawSourcePort(DnsResolver* resolver) {
+    u8 random[2];
+    u16 value = 0;
+    if (getRandomBytes(random, 2) == 0) {
+        value = readU16Be(random);
+    } else {
+        resolver->nextSourcePort = (u16)(resolver->nextSourcePort * 25173u + 13849u);
+        value = resolver->nextSourcePort;
+    }
+    return (u16)(kDnsLowestSourcePort + value % (65536u - kDnsLowestSourcePort));
+}
+
+bool isPending(const DnsLookup* lookup) {
+    return lookup->hostName.length != 0 && !lookup->failed && !isDnsLookupResolved(lookup);
+}
+
+void readSocket(DnsResolver* resolver, i32 index) {
+    Socket* socket = &resolver->sockets[index];
+    if (!socket->initialised || socket->state == SocketStateNoHandle) {
+        return;
+    }
+    if (!isPending(&resolver->lookups[index]) || resolver->lookups[index].noSuchName) {
+        closeSocket(socket);  // nothing more to hear for this lookup
+        return;
+    }
     FixedString noInterface{};
     for (i32 i = 0; i < kDnsReadsPerStep; i++) {
         SocketResult result;
-        updateSocket(&result, socket, family, SocketModeUdp, 0, &noInterface, nullptr, 0);
+        updateSocket(&result, socket, socket->family, SocketModeUdp, socket->boundPort, &noInterface, nullptr, 0);
         if (!result.received) {
             break;
         }
@@ -163,19 +187,53 @@ void readSocket(DnsResolver* resolver, Socket* socket, u8 family) {
     }
 }
 
+// A fixed host that got "no such name", or no answer to a whole round of queries, starts a new round
+// once it has rested; the download manager's lookup gives up on its own terms instead.
+bool restsBeforeNextRound(DnsLookup* lookup, i32 index, u64 now) {
+    if (index == kDnsDownloadLookup) {
+        return lookup->noSuchName != 0;
+    }
+    bool roundOver = lookup->noSuchName || lookup->attempts >= kDnsQueriesPerRound;
+    if (!roundOver) {
+        return false;
+    }
+    if (now - lookup->lastSendTime < kDnsRetryInterval) {
+        if (lookup->attempts >= kDnsQueriesPerRound && !lookup->noSuchName) {
+            lookup->message = formatStr("No answer for @; asking again in 30 seconds", lookup->hostName);
+        }
+        return true;
+    }
+    lookup->noSuchName = 0;
+    lookup->attempts = 0;
+    return false;
+}
+
 void sendDueQueries(DnsResolver* resolver, const DnsServerList* servers, u64 now) {
     u32 count = servers->count < (u32)kMaxDnsServers ? servers->count : (u32)kMaxDnsServers;
+    FixedString noInterface{};
     for (i32 i = 0; i < kDnsLookups; i++) {
         DnsLookup* lookup = &resolver->lookups[i];
-        if (lookup->hostName.length == 0 || lookup->failed || isDnsLookupResolved(lookup) || lookup->noSuchName) {
+        if (!isPending(lookup) || restsBeforeNextRound(lookup, i, now)) {
             continue;
         }
         if (lookup->lastSendTime != 0 && now - lookup->lastSendTime <= kDnsResendInterval) {
             continue;
         }
         const AddressRecord* server = &servers->servers[(lookup->attempts >> 1) % count];
-        Socket* socket = server->family == 4 ? &resolver->ipv4 : server->family == 6 ? &resolver->ipv6 : nullptr;
-        if (!socket) {
+        if (server->family != 4 && server->family != 6) {
+            continue;
+        }
+        // A fresh socket on a random port for this query; a port that is taken is tried again with
+        // another on the next step.
+        Socket* socket = &resolver->sockets[i];
+        if (resolver->clock) {
+            socket->clock = resolver->clock;
+        }
+        SocketResult result;
+        updateSocket(&result, socket, server->family, SocketModeUdp, drawSourcePort(resolver), &noInterface, nullptr,
+                     0);
+        if (socket->state < SocketStateReady) {
+            lookup->message = socket->status;
             continue;
         }
         ByteWriter* packet = queueSocketPacket(server, socket);
@@ -196,6 +254,12 @@ void sendDueQueries(DnsResolver* resolver, const DnsServerList* servers, u64 now
         appendU16Be(1, packet);  // IN
         lookup->attempts++;
         lookup->message = formatStrStr("Asking @ for the address of @", endpointString(server), lookup->hostName);
+        // Out at once, from the port just bound.
+        updateSocket(&result, socket, server->family, SocketModeUdp, socket->boundPort, &noInterface, nullptr, 0);
+        if (result.received) {
+            DnsPacket early{result.data, result.length, result.source};
+            readDnsReply(&early, resolver->lookups);
+        }
     }
 }
 
@@ -368,10 +432,17 @@ void checkDnsQueries(DnsResolver* resolver, const DnsServerList* servers) {
         return;
     }
     ProfilingScope scope("Check DNS Queries");
-    readSocket(resolver, &resolver->ipv4, 4);
-    readSocket(resolver, &resolver->ipv6, 6);
+    for (i32 i = 0; i < kDnsLookups; i++) {
+        readSocket(resolver, i);
+    }
     u64 now = resolver->clock ? resolver->clock() : getMicroseconds();
     sendDueQueries(resolver, servers, now);
+}
+
+void closeDnsResolver(DnsResolver* resolver) {
+    for (i32 i = 0; i < kDnsLookups; i++) {
+        closeSocket(&resolver->sockets[i]);
+    }
 }
 
 void setDefaultDnsServers(DnsServerList* list) {

@@ -1,7 +1,11 @@
 // The program's own DNS client: six lookup slots asked over UDP (A records, recursion desired),
 // stepped once per frame. Lookups 0-4 belong to the application's fixed host names, lookup 5 to the
-// download manager. Replies are believed only from the server the last query went to, with that
-// query's random transaction id and its question. There is no cache and no search domain.
+// download manager. Each query goes out from a socket of its own lookup bound afresh to a random
+// local port, so a forged reply must guess the port as well as the transaction id. Replies are
+// believed only from the server the last query went to, with that query's random transaction id and
+// its question. A fixed host name that got "no such name", or no answer to a whole round of queries,
+// is asked again 30 s later (the network may come up after start-up). There is no cache and no
+// search domain.
 #pragma once
 #include "Network/Socket.h"
 #include "Platform/Platform.h"
@@ -9,6 +13,9 @@
 constexpr i32 kDnsLookups = 6;
 constexpr i32 kDnsDownloadLookup = 5;
 constexpr u64 kDnsResendInterval = 1000000;  // microseconds between queries of one lookup
+constexpr i64 kDnsQueriesPerRound = 16;      // unanswered queries of a fixed host before it rests
+constexpr u64 kDnsRetryInterval = 30000000;  // microseconds a fixed host rests before it is asked again
+constexpr u16 kDnsLowestSourcePort = 1024;
 constexpr i32 kDnsQueryNameBytes = 253;
 constexpr i32 kDnsMaxLabel = 63;
 constexpr u16 kDnsPort = 53;
@@ -36,9 +43,9 @@ struct DnsLookup {
 struct DnsResolver {
     DnsLookup lookups[kDnsLookups];
     u16 nextTransactionId;  // drawn afresh from the system's random source for every query
-    Socket ipv4;
-    Socket ipv6;
-    u64 (*clock)();  // null: getMicroseconds; tests set their own
+    u16 nextSourcePort;     // likewise; the fallback generator's state when the random source fails
+    Socket sockets[kDnsLookups];  // one per lookup, re-created on a random local port for every query
+    u64 (*clock)();  // null: getMicroseconds; tests set their own (and on the sockets)
 };
 
 // One received datagram.
@@ -54,6 +61,8 @@ void startDnsLookup(const FixedString* hostName, DnsLookup* lookup);
 // One step: reads the replies that arrived and sends the queries that are due. Does nothing when
 // the list is null or empty.
 void checkDnsQueries(DnsResolver* resolver, const DnsServerList* servers);
+// Closes the lookups' sockets.
+void closeDnsResolver(DnsResolver* resolver);
 // Matches a reply's question to the lookup that asked it, at *position (12 in a whole reply). A
 // lookup holding the name with another transaction id or another server gets a rejection message
 // and null is returned; *position ends after the question's type and class.

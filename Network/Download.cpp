@@ -160,6 +160,9 @@ void stepConnection(DownloadPool* pool, i32 c, Socket* socket, u64 now) {
     HttpsGetResult result;
     httpsGetOperation(&result, op, socket);
     if (op->headerDone) {
+        if (slot->lastByteTime == 0 || result.body.length > 0) {
+            slot->lastByteTime = now;
+        }
         takeHeader(slot, op);
         if (slot->status == FileStatusProcessing) {
             takeBody(slot, op, &result);
@@ -169,6 +172,14 @@ void stepConnection(DownloadPool* pool, i32 c, Socket* socket, u64 now) {
                 slot->status = FileStatusSuccess;
             } else if (result.error) {
                 fail(slot, FileStatusReadFailed, formatStr("Connection aborted: @", op->tls.message));
+            } else if (now - slot->lastByteTime > kDownloadStallTimeout) {
+                // A server that stops sending would hold the connection and the slot for good.
+                fail(slot, FileStatusReadFailed,
+                     formatIntInt("No data from the server for 10 seconds (@ of @ bytes received)",
+                                  (i64)slot->bytesReceived, (i64)slot->totalBytes));
+                abortTlsClient(&op->tls, slot->message, 1, TlsAlertCloseNotify);
+                op->finished = 1;
+                op->keepAlive = 0;
             }
         }
         if (slot->status != FileStatusSuccess && slot->status != FileStatusProcessing) {
@@ -223,6 +234,8 @@ DownloadSlot* startDownload(const ByteWriter* url, const FixedString* user, cons
     if (slot->url.overflow) {
         fail(slot, FileStatusBadPathSyntax,
              formatIntInt("The url is @ bytes long, but we only support @", length, kDownloadUrlBytes));
+    } else if (parts.message.length != 0) {
+        fail(slot, FileStatusBadPathSyntax, parts.message);  // the URL itself may hold a password
     } else if (parts.host.length == 0) {
         fail(slot, FileStatusBadPathSyntax, formatSpan("Failed to parse the domain of @", text, length));
     } else if (parts.scheme.length == 0) {

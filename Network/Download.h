@@ -11,6 +11,7 @@ constexpr i32 kDownloadSlots = 64;
 constexpr i32 kDownloadConnections = 3;
 constexpr i64 kDownloadUrlBytes = 2000;
 constexpr u64 kDownloadHeaderTimeout = 3000000;  // microseconds from the request to the complete header
+constexpr u64 kDownloadStallTimeout = 10000000;  // microseconds without a byte once the header is in
 constexpr i64 kDownloadDnsAttempts = 5;          // more unanswered queries than this fail the download
 constexpr u64 kTileDownloadBytes = 800000;
 constexpr u64 kLargeDownloadBytes = 20000000;
@@ -24,6 +25,7 @@ struct DownloadSlot {
     FixedString message;
     ByteWriter url;  // over urlText
     u64 startTime;  // microseconds when the request was started
+    u64 lastByteTime;  // microseconds when the header or the last body bytes arrived; 0 before the header
     u64 maxBytes;
     ByteWriter path;  // view into urlText
     AddressRecord address;  // family 0 until resolved; the URL's port (0: 443)

@@ -431,8 +431,9 @@ HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, So
     }
 
     if (step.closed) {
-        // The server ends the connection: with a close_notify, or by closing the socket.
-        bool cleanClose = op->tls.alertDescription == TlsAlertCloseNotify;
+        // The server ends the connection: with a close_notify, or by closing the socket. Only the
+        // close_notify proves that a body without a length is whole; a bare close may be a cut.
+        bool cleanClose = op->tls.closeNotifyReceived != 0;
         op->keepAlive = 0;
         if (out->done || out->error) {
             // The response had already ended in this step.
@@ -446,6 +447,11 @@ HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, So
             op->outgoing.writeIndex = 1;
             op->outgoing.readIndex = 0;
             op->outgoing.count = 1;
+        } else if (op->headerDone) {
+            out->error = 1;
+            out->body.length = 0;
+            out->message = formatInt("The connection closed before the whole response arrived (@ body bytes)",
+                                     op->bodyReceived);
         } else {
             out->error = 1;
             out->body.length = 0;

@@ -100,6 +100,9 @@ struct TlsClient {
     u32 sharedSecretReady;
     u32 connectionLost;      // the socket reported a reset after the connection was up
     u32 abortCount;          // counts aborts, so a step can tell that it ended in one
+    u32 closeNotifyReceived; // the server ended the connection with its close_notify alert
+    u32 keyUpdateDue;        // TLS 1.3: the server asked for a KeyUpdate; ours goes before any more data
+    u32 keyUpdatesReceived;  // the server's KeyUpdates followed on this connection
     u32 certificateRequested;  // the server asked for a client certificate; an empty one is sent
     u8 certificateRequestContextLength;
     u8 certificateRequestContext[255];

@@ -34,6 +34,9 @@ void sendDue(TlsClient* client, Socket* socket, TlsSendQueue* queue) {
         }
         writeClientKeyExchange(client, packet);
         tls12DeriveKeys(client);
+        if (tlsAborted(client)) {
+            return;
+        }
         client->state = TlsStateChangeCipherSpecDue;
     }
     if (client->state == TlsStateChangeCipherSpecDue) {
@@ -59,7 +62,17 @@ void sendDue(TlsClient* client, Socket* socket, TlsSendQueue* queue) {
             writeEmptyClientCertificate(client, packet);
         }
         writeClientFinished(client, packet);
+        if (tlsAborted(client)) {
+            return;
+        }
         client->state = client->tls13 ? TlsStateEstablished : TlsStateAwaitingServerChangeCipherSpec;
+    }
+    if (client->state == TlsStateEstablished && client->keyUpdateDue) {
+        ByteWriter* packet = queueSocketPacketToPeer(0, socket);
+        if (!packet) {
+            return;
+        }
+        writeClientKeyUpdate(client, packet);
     }
     if (client->state == TlsStateEstablished) {
         while (ByteWriter* slot = currentTlsRecord(queue)) {
@@ -112,6 +125,7 @@ void wipeAfterAlert(TlsClient* client) {
     u8 description = client->alertDescription;
     u32 aborts = client->abortCount;
     u32 lost = client->connectionLost;
+    u32 closeNotify = client->closeNotifyReceived;
     u64 resetTime = client->resetTime;
     clearTlsClient(client);
     client->resetTime = resetTime;
@@ -122,6 +136,7 @@ void wipeAfterAlert(TlsClient* client) {
     client->alertDescription = description;
     client->abortCount = aborts;
     client->connectionLost = lost;
+    client->closeNotifyReceived = closeNotify;
 }
 
 FixedString statusText(const TlsClient* client, const Socket* socket, const AddressRecord* server) {

@@ -287,6 +287,9 @@ void verifyServerFinished(TlsClient* client, TlsReader* reader, const u8* messag
     } else {
         length = 12;
         tls12FinishedVerifyData(client, expected, "server finished");
+        if (tlsAborted(client)) {
+            return;
+        }
     }
     i64 bodyLength = reader->end - reader->position;
     if (bodyLength != length) {
@@ -434,6 +437,30 @@ u32 processHandshakeMessage(TlsClient* client, const u8* message, i64 length) {
             hashHandshake(client, message, length);
         }
         return 0;
+    case TlsHandshakeKeyUpdate: {
+        // The server's records switch to its next keys right after this message; when it asks, the
+        // client's own KeyUpdate goes out before its next record of data. Not part of the transcript.
+        if (!client->tls13 || state != TlsStateEstablished) {
+            unexpectedMessage(client, type);
+            return 0;
+        }
+        u8 request = tlsReadU8(&reader);
+        if (reader.failed || reader.position != reader.end) {
+            failDecode(client);
+            return 0;
+        }
+        if (request > 1) {
+            tlsFail(client, formatInt("The server's KeyUpdate has the request value @", request),
+                    TlsAlertIllegalParameter);
+            return 0;
+        }
+        tls13NextTrafficKeys(client, client->serverApplicationSecret, &client->receive);
+        client->keyUpdatesReceived++;
+        if (request == 1) {
+            client->keyUpdateDue = 1;
+        }
+        return 1;
+    }
     case 0:  // HelloRequest: renegotiation is not offered, so it is ignored once established
         if (!client->tls13 && state == TlsStateEstablished) {
             return 0;
@@ -683,6 +710,13 @@ void writeClientKeyExchange(TlsClient* client, ByteWriter* packet) {
     writeTlsRecord(client, TlsRecordHandshake, message, writer.length, packet);
 }
 
+void writeClientKeyUpdate(TlsClient* client, ByteWriter* packet) {
+    const u8 message[5] = {TlsHandshakeKeyUpdate, 0, 0, 1, 0};  // update_not_requested
+    writeTlsRecord(client, TlsRecordHandshake, message, sizeof(message), packet);
+    tls13NextTrafficKeys(client, client->clientApplicationSecret, &client->send);
+    client->keyUpdateDue = 0;
+}
+
 void writeClientFinished(TlsClient* client, ByteWriter* packet) {
     u8 message[4 + 48];
     u32 length = client->tls13 ? tlsHashLength(client) : 12;
@@ -690,6 +724,9 @@ void writeClientFinished(TlsClient* client, ByteWriter* packet) {
         tls13FinishedVerifyData(client, message + 4, client->clientHandshakeSecret);
     } else {
         tls12FinishedVerifyData(client, message + 4, "client finished");
+        if (tlsAborted(client)) {
+            return;
+        }
     }
     message[0] = TlsHandshakeFinished;
     message[1] = 0;

@@ -28,6 +28,7 @@ enum TlsHandshakeType : u8 {
     TlsHandshakeCertificateVerify = 15,
     TlsHandshakeClientKeyExchange = 16,
     TlsHandshakeFinished = 20,
+    TlsHandshakeKeyUpdate = 24,
 };
 
 // A bounds-checked reader over received bytes: reads past the end return zeros and set failed.
@@ -57,6 +58,9 @@ void writeClientHello(TlsClient* client, const FixedString* hostName, ByteWriter
 void writeEmptyClientCertificate(TlsClient* client, ByteWriter* packet);
 void writeClientKeyExchange(TlsClient* client, ByteWriter* packet);
 void writeClientFinished(TlsClient* client, ByteWriter* packet);
+// The answer to a server's KeyUpdate that asked for one: the client's own KeyUpdate, after which the
+// client's records use its next keys.
+void writeClientKeyUpdate(TlsClient* client, ByteWriter* packet);
 void hashHandshake(TlsClient* client, const u8* message, i64 length);
 // Appends the content of a handshake record and processes every message that is complete.
 void receiveHandshakeBytes(TlsClient* client, const u8* bytes, i64 length);
@@ -70,15 +74,20 @@ void tlsTranscriptHash(const TlsClient* client, u8* out);
 void tlsHmac(const TlsClient* client, u8* out, const u8* key, const u8* message, u64 messageLength);
 void tlsExpandLabel(const TlsClient* client, const u8* secret, const char* label, const u8* context, u8 contextLength,
                     u8* out, u64 outLength);
-void tls12Prf(const u8* secret, u64 secretLength, const char* label, const u8* seed, u64 seedLength, u8* out,
-              u64 outLength);
+// The TLS 1.2 PRF over SHA-256. Empty on success; a missing secret, label, seed or output is refused
+// with a message and out (when given) is zero-filled.
+FixedString tls12Prf(const u8* secret, u64 secretLength, const char* label, const u8* seed, u64 seedLength, u8* out,
+                     u64 outLength);
 void tls13PrecomputeDerivedSecrets(TlsClient* client);
 void tls13SetTrafficKeys(const TlsClient* client, TlsTrafficKeys* keys, const u8* secret);
 void tls13DeriveHandshakeSecrets(TlsClient* client);
 void tls13DeriveApplicationSecrets(TlsClient* client);
 void tls13FinishedVerifyData(const TlsClient* client, u8* out, const u8* trafficSecret);
+// KeyUpdate: the next traffic secret of one direction replaces secret, and its keys replace keys.
+void tls13NextTrafficKeys(const TlsClient* client, u8* secret, TlsTrafficKeys* keys);
+// Both abort the client when the PRF refuses its input.
 void tls12DeriveKeys(TlsClient* client);
-void tls12FinishedVerifyData(const TlsClient* client, u8* out, const char* label);
+void tls12FinishedVerifyData(TlsClient* client, u8* out, const char* label);
 
 // Records (TlsRecord.cpp).
 // Writes one record of the given content type, protected with the send keys when they are set.

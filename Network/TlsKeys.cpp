@@ -39,34 +39,41 @@ void tlsExpandLabel(const TlsClient* client, const u8* secret, const char* label
     }
 }
 
-void tls12Prf(const u8* secret, u64 secretLength, const char* label, const u8* seed, u64 seedLength, u8* out,
-              u64 outLength) {
+FixedString tls12Prf(const u8* secret, u64 secretLength, const char* label, const u8* seed, u64 seedLength, u8* out,
+                     u64 outLength) {
     // P_SHA256(secret, label + seed): A(i) = HMAC(secret, A(i-1)), output HMAC(secret, A(i) + label + seed).
-    u8 labelSeed[128];
-    u64 labelLength = strlen(label);
-    u64 totalLength = labelLength + seedLength;
-    if (totalLength > sizeof(labelSeed)) {
-        return;
+    // Label and seed go into the hash as they are, so any length is taken.
+    if ((!secret && secretLength != 0) || !label || (!seed && seedLength != 0) || (!out && outLength != 0)) {
+        if (out) {
+            memset(out, 0, outLength);
+        }
+        return makeString("The TLS 1.2 key derivation was given a missing secret, label, seed or output");
     }
-    memcpy(labelSeed, label, labelLength);
-    memcpy(labelSeed + labelLength, seed, seedLength);
+    const u8* key = secret ? secret : kNoBytes;
+    const u8* seedBytes = seed ? seed : kNoBytes;
+    u64 labelLength = strlen(label);
     u8 a[32];
-    hmacSha256(a, secret, secretLength, labelSeed, totalLength);
+    HmacSha256Context context;
+    hmacSha256Init(&context, key, secretLength);
+    sha256Update(&context.inner, (const u8*)label, labelLength);
+    sha256Update(&context.inner, seedBytes, seedLength);
+    hmacSha256Final(a, &context);
     u64 produced = 0;
     while (produced < outLength) {
-        HmacSha256Context context;
-        hmacSha256Init(&context, secret, secretLength);
+        hmacSha256Init(&context, key, secretLength);
         sha256Update(&context.inner, a, 32);
-        sha256Update(&context.inner, labelSeed, totalLength);
+        sha256Update(&context.inner, (const u8*)label, labelLength);
+        sha256Update(&context.inner, seedBytes, seedLength);
         u8 block[32];
         hmacSha256Final(block, &context);
         u64 take = outLength - produced < 32 ? outLength - produced : 32;
         memcpy(out + produced, block, take);
         produced += take;
         u8 next[32];
-        hmacSha256(next, secret, secretLength, a, 32);
+        hmacSha256(next, key, secretLength, a, 32);
         memcpy(a, next, 32);
     }
+    return FixedString{};
 }
 
 void tls13PrecomputeDerivedSecrets(TlsClient* client) {
@@ -149,22 +156,38 @@ void tls13FinishedVerifyData(const TlsClient* client, u8* out, const u8* traffic
     tlsHmac(client, out, finishedKey, transcript, length);
 }
 
+void tls13NextTrafficKeys(const TlsClient* client, u8* secret, TlsTrafficKeys* keys) {
+    u32 length = tlsHashLength(client);
+    u8 next[48];
+    tlsExpandLabel(client, secret, "traffic upd", nullptr, 0, next, length);
+    memcpy(secret, next, length);
+    memset(next, 0, sizeof(next));
+    tls13SetTrafficKeys(client, keys, secret);
+}
+
 void tls12DeriveKeys(TlsClient* client) {
+    FixedString failure{};
     if (client->extendedMasterSecret) {
         u8 sessionHash[32];
         sha256Final(sessionHash, &client->transcript256);
-        tls12Prf(client->sharedSecret, 32, "extended master secret", sessionHash, 32, client->masterSecret, 48);
+        failure = tls12Prf(client->sharedSecret, 32, "extended master secret", sessionHash, 32, client->masterSecret, 48);
     } else {
         u8 randoms[64];
         memcpy(randoms, client->clientRandom, 32);
         memcpy(randoms + 32, client->serverRandom, 32);
-        tls12Prf(client->sharedSecret, 32, "master secret", randoms, 64, client->masterSecret, 48);
+        failure = tls12Prf(client->sharedSecret, 32, "master secret", randoms, 64, client->masterSecret, 48);
     }
     u8 randoms[64];
     memcpy(randoms, client->serverRandom, 32);
     memcpy(randoms + 32, client->clientRandom, 32);
     u8 keyBlock[160];
-    tls12Prf(client->masterSecret, 48, "key expansion", randoms, 64, keyBlock, sizeof(keyBlock));
+    if (failure.length == 0) {
+        failure = tls12Prf(client->masterSecret, 48, "key expansion", randoms, 64, keyBlock, sizeof(keyBlock));
+    }
+    if (failure.length != 0) {
+        tlsFail(client, failure, TlsAlertInternalError);
+        return;
+    }
     u8* cursor = keyBlock;
     memcpy(client->clientMacKey, cursor, client->macBytes);
     cursor += client->macBytes;
@@ -178,8 +201,11 @@ void tls12DeriveKeys(TlsClient* client) {
     memset(keyBlock, 0, sizeof(keyBlock));
 }
 
-void tls12FinishedVerifyData(const TlsClient* client, u8* out, const char* label) {
+void tls12FinishedVerifyData(TlsClient* client, u8* out, const char* label) {
     u8 transcript[32];
     sha256Final(transcript, &client->transcript256);
-    tls12Prf(client->masterSecret, 48, label, transcript, 32, out, 12);
+    FixedString failure = tls12Prf(client->masterSecret, 48, label, transcript, 32, out, 12);
+    if (failure.length != 0) {
+        tlsFail(client, failure, TlsAlertInternalError);
+    }
 }

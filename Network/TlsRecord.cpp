@@ -157,6 +157,9 @@ void receiveAlert(TlsClient* client, const u8* content, i64 length) {
     arguments[2] = name;
     u32 kinds[3] = {FormatArgInt, FormatArgInt, FormatArgCString};
     FixedString reason = formatString("Received server alert: @ @ (@)", arguments, kinds, 3);
+    if (description == TlsAlertCloseNotify) {
+        client->closeNotifyReceived = 1;
+    }
     // The server's own level and description are sent back.
     abortTlsClient(client, reason, level, description);
 }

@@ -111,6 +111,7 @@ void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* pla
     }
     appendMemoryLine("      Renderer Interface: ", (i64)sizeof(Renderer), writer);
     appendMemoryLine("      Application: ", (i64)sizeof(AppState), writer);
+    appendMemoryLine("         TileMaps: ", (i64)sizeof(TileMaps), writer);
     appendMemoryLine("         CopernicusDownloader: ", (i64)sizeof(CopernicusDownloader), writer);
     appendMemoryLine("         Drone: ", (i64)sizeof(DroneConnection), writer);
     appendMemoryLine("         FlightLogger: ", (i64)sizeof(FlightLogger), writer);
@@ -135,8 +136,12 @@ void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* pla
 
     appendCString("\n", writer);
     appendCString("--- Socket Status ---\n", writer);
-    appendSocketLine("DNS Queries over IPv4", &app->dnsResolver.ipv4, writer);
-    appendSocketLine("DNS Queries over IPv6", &app->dnsResolver.ipv6, writer);
+    // Each DNS lookup asks from a socket of its own, on a fresh port for every query.
+    for (i32 i = 0; i < kDnsLookups; i++) {
+        FixedString label = formatInt("DNS Queries of lookup @", i + 1);
+        label.text[label.length] = 0;
+        appendSocketLine(label.text, &app->dnsResolver.sockets[i], writer);
+    }
     for (u32 i = 0; i < kDownloadSockets; i++) {
         appendCString("Generic File Download Socket ", writer);
         appendInt64(i + 1, writer);

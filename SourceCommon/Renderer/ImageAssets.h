@@ -23,6 +23,9 @@ enum ImageAssetIndex : i32 {
     AssetFolder = 11,
     AssetSignalBars0 = 12,
     AssetWhiteMarker = 19,
+    AssetBlueMarker = 25,
+    AssetYellowMarker = 26,
+    AssetAddWaypoint = 27,
     AssetOrvik = 88,
 };
 

@@ -53,7 +53,7 @@ TEST_F(DebugReportFile, RewrittenOnceASecond) {
     ASSERT_FALSE(first.empty());
     EXPECT_EQ(first.rfind("Orvik 3.1.0\nGenerated 2026-3-7 9:5:3.42 UTC, ", 0), 0u) << first.substr(0, 80);
     for (const char* heading : {"--- Memory Usage ---\nGlobal Variables\n", "Asset Files:\n", "Filesystem Files:\n",
-                                "\n--- Socket Status ---\nDNS Queries over IPv4: ", "\n--- Renderer Status ---\n",
+                                "\n--- Socket Status ---\nDNS Queries of lookup 1: ", "\n--- Renderer Status ---\n",
                                 "--- Profiling Report"}) {
         EXPECT_NE(first.find(heading), std::string::npos) << heading;
     }

@@ -258,8 +258,18 @@ TEST(X509, RefusedContent) {
               "unsupported critical extension");
     Bytes notCritical = make("noncritical", "1.2.3.4=DER:0500");
     EXPECT_EQ(parseX509Certificate(&c, notCritical.data(), (u32)notCritical.size()).length, 0);
-    Bytes constraints = make("constraints", "nameConstraints=critical,permitted;DNS:example.com");
-    EXPECT_GT(parseX509Certificate(&c, constraints.data(), (u32)constraints.size()).length, 0);
+    // Critical name constraints are understood: their DNS and IP subtrees are kept for the chain check.
+    Bytes constraints = make("constraints", "nameConstraints=critical,permitted;DNS:example.com,"
+                                            "excluded;IP:192.168.0.0/255.255.0.0,permitted;email:a@example.com");
+    ASSERT_EQ(parseX509Certificate(&c, constraints.data(), (u32)constraints.size()).length, 0);
+    EXPECT_EQ(c.hasNameConstraints, 1u);
+    ASSERT_EQ(c.constraintCount, 2u);
+    EXPECT_EQ(c.constraintTypes[0], (u8)X509NameDns);
+    EXPECT_EQ(c.constraintExcluded[0], 0);
+    EXPECT_EQ(std::string((const char*)x509Bytes(&c, c.constraints[0]), c.constraints[0].length), "example.com");
+    EXPECT_EQ(c.constraintTypes[1], (u8)X509NameIp);
+    EXPECT_EQ(c.constraintExcluded[1], 1);
+    EXPECT_EQ(c.constraints[1].length, 8u);
     Bytes pathLength = make("pathlen", "basicConstraints=critical,CA:TRUE,pathlen:3");
     ASSERT_EQ(parseX509Certificate(&c, pathLength.data(), (u32)pathLength.size()).length, 0);
     EXPECT_EQ(c.pathLength, 3);

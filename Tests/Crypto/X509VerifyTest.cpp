@@ -198,6 +198,50 @@ TEST_F(ChainTest, PathLengthAndKeyUsage) {
     EXPECT_EQ(v.message, "Certificate of localhost is not for signing");
 }
 
+// An authority limited by name constraints: good.test and below, 127/8, but not bad.good.test. Its
+// certificates are judged as openssl verify judges them, and a wildcard that could stand for the
+// excluded name is refused as well.
+TEST_F(ChainTest, NameConstrainedAuthority) {
+    std::string dir = testpki::folder();
+    std::string newKey = "openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes ";
+    std::string command =
+        "cd '" + dir + "' && printf 'basicConstraints=critical,CA:TRUE\\nkeyUsage=critical,keyCertSign\\n"
+        "nameConstraints=critical,permitted;DNS:good.test,permitted;IP:127.0.0.0/255.0.0.0,"
+        "excluded;DNS:bad.good.test\\n' > nc.ext && " +
+        newKey + "-keyout nc.key -out nc.csr -subj '/CN=Constrained CA' && openssl x509 -req -in nc.csr -CA root.crt "
+        "-CAkey root.key -set_serial 91 -days 30 -extfile nc.ext -out nc.crt";
+    const std::vector<std::pair<std::string, std::string>> leaves = {
+        {"ncinside", "DNS:www.good.test,DNS:good.test,IP:127.0.0.1"},
+        {"ncoutside", "DNS:www.good.test,DNS:evil.test"},
+        {"ncexcluded", "DNS:www.good.test,DNS:x.bad.good.test"},
+        {"ncaddress", "DNS:www.good.test,IP:10.0.0.1"},
+        {"ncwildcard", "DNS:*.good.test"},
+    };
+    int serial = 92;
+    for (const auto& leaf : leaves) {
+        command += " && printf 'subjectAltName=" + leaf.second + "\\n' > " + leaf.first + ".ext && " + newKey +
+                   "-keyout " + leaf.first + ".key -out " + leaf.first + ".csr -subj /CN=" + leaf.first +
+                   " && openssl x509 -req -in " + leaf.first + ".csr -CA nc.crt -CAkey nc.key -set_serial " +
+                   std::to_string(serial++) + " -days 30 -extfile " + leaf.first + ".ext -out " + leaf.first +
+                   ".crt && cat " + leaf.first + ".crt nc.crt > " + leaf.first + "-chain.pem";
+    }
+    ASSERT_EQ(system(("(" + command + ") > /dev/null 2>&1").c_str()), 0);
+    for (size_t i = 0; i + 1 < leaves.size(); i++) {
+        const std::string& name = leaves[i].first;
+        std::string oracle = "cd '" + dir + "' && openssl verify -CAfile root.crt -untrusted nc.crt " + name +
+                             ".crt > /dev/null 2>&1";
+        bool opensslTrusts = system(oracle.c_str()) == 0;
+        Verdict v = judge(name + "-chain.pem", store.get(), "www.good.test");
+        EXPECT_EQ(v.alert == ChainTrusted, opensslTrusts) << name << ": " << v.message;
+        EXPECT_EQ(opensslTrusts, i == 0) << name;
+        if (i > 0) EXPECT_EQ(v.message, "Certificate of www.good.test names a host its issuer may not certify");
+    }
+    EXPECT_EQ(judge("ncinside-chain.pem", store.get(), "127.0.0.1").alert, ChainTrusted);
+    Verdict wildcard = judge("ncwildcard-chain.pem", store.get(), "www.good.test");
+    EXPECT_EQ(wildcard.alert, ChainBadCertificate);
+    EXPECT_EQ(wildcard.message, "Certificate of www.good.test names a host its issuer may not certify");
+}
+
 X509Certificate withNames(std::vector<Bytes>* storage, const std::vector<std::pair<u8, std::string>>& names) {
     X509Certificate c = {};
     storage->clear();

@@ -235,15 +235,25 @@ TEST_F(DroneLink, AutodetectFollowsTheVehicleWithinTheConfiguredAddress) {
     deliver(heartbeat(0x0101), loopback(14555));
     AddressRecord first = loopback(14555);
     EXPECT_TRUE(sameEndpoint(&connection->droneEndpoint, &first));
-    // Telemetry of the vehicle from a new address moves the endpoint; another source's does not.
+    // The vehicle's ids from another port or address are not the vehicle while it is heard where it
+    // was locked; once that endpoint has been silent for three seconds they move the endpoint.
+    u64 lastHeard = now;
+    now = lastHeard + kVehicleLockHoldTime - 1;
+    deliver(heartbeat(0x0101), loopback(14556));
+    deliver(globalPosition(0x0101, 1000), loopback(14600, kLoopback2));
+    EXPECT_TRUE(sameEndpoint(&connection->droneEndpoint, &first));
+    EXPECT_EQ(connection->vehicle.lastHeardTime, lastHeard);
+    now = lastHeard + kVehicleLockHoldTime;
     deliver(globalPosition(0x0101, 1000), loopback(14600, kLoopback2));
     AddressRecord moved = loopback(14600, kLoopback2);
     EXPECT_TRUE(sameEndpoint(&connection->droneEndpoint, &moved));
+    EXPECT_DOUBLE_EQ(connection->vehicle.globalPosition.relativeAltitude, 1.0);
     deliver(globalPosition(0x0305, 1000), loopback(14700));
     EXPECT_TRUE(sameEndpoint(&connection->droneEndpoint, &moved));
 
     // A configured address without port: only that address is taken, on any port.
     preferences->droneAddress = loopback(0);
+    now += kVehicleLockHoldTime;
     deliver(globalPosition(0x0101, 1000), loopback(14601, kLoopback2));
     EXPECT_TRUE(sameEndpoint(&connection->droneEndpoint, &moved));
     deliver(globalPosition(0x0101, 1000), loopback(14602));

@@ -151,7 +151,10 @@ bool waitForReady(NodeProcess* process) {
     return false;
 }
 
-TEST(ScriptedVehicle, AutodetectLockOnTelemetryAndHeartbeat) {
+// Autodetect against the scripted vehicle; with spoof, the second sender uses the vehicle's own ids
+// from its own port (a spoofing HEARTBEAT and position), which must take neither the endpoint nor
+// the vehicle's state while the vehicle is heard.
+void runAutodetect(bool spoof) {
     ASSERT_EQ(prepareNodePeer(), "");
     std::unique_ptr<Socket> droneSocket = std::make_unique<Socket>();
     std::unique_ptr<Socket> cameraSocket = std::make_unique<Socket>();
@@ -189,10 +192,14 @@ TEST(ScriptedVehicle, AutodetectLockOnTelemetryAndHeartbeat) {
     const u16 intruderPort = (u16)(gcsPort + kIntruderPortOffset);
 
     NodeProcess vehicle;
-    ASSERT_TRUE(startNodePeer(&vehicle, {"vehicle", std::to_string(vehiclePort), std::to_string(gcsPort),
-                                         std::to_string(intruderPort), "20"}));
+    std::vector<std::string> arguments = {"vehicle", std::to_string(vehiclePort), std::to_string(gcsPort),
+                                          std::to_string(intruderPort), "20"};
+    if (spoof) {
+        arguments.push_back("spoof");
+    }
+    ASSERT_TRUE(startNodePeer(&vehicle, arguments));
     runUntilSixHeartbeats(&vehicle, connection.get(), &inputs);
-    if (HasFatalFailure()) {
+    if (::testing::Test::HasFatalFailure()) {
         return;
     }
     EXPECT_GE(logger.entriesByType[FlightLogSentToDrone], 6u);
@@ -217,6 +224,10 @@ TEST(ScriptedVehicle, AutodetectLockOnTelemetryAndHeartbeat) {
     closeSocket(droneSocket.get());
     closeSocket(cameraSocket.get());
 }
+
+TEST(ScriptedVehicle, AutodetectLockOnTelemetryAndHeartbeat) { runAutodetect(false); }
+
+TEST(ScriptedVehicle, ASpoofedHeartbeatFromAnotherPortDoesNotMoveTheEndpoint) { runAutodetect(true); }
 
 }  // namespace
 
@@ -256,7 +267,7 @@ TEST(ScriptedVehicle, TcpStreamWithFramesSplitAnywhere) {
     inputs.preferences = preferences.get();
 
     runUntilSixHeartbeats(&vehicle, connection.get(), &inputs);
-    if (HasFatalFailure()) {
+    if (::testing::Test::HasFatalFailure()) {
         return;
     }
     EXPECT_EQ(droneSocket->mode, SocketModeTcpClient);

@@ -16,6 +16,9 @@
 //       HEARTBEAT arrives, then once for each HEARTBEAT it receives. A second vehicle (system 2) on
 //       INTRUDER_PORT sends HEARTBEATs after that. Prints "rx SEQ SYS COMP TYPE AUTOPILOT" for every
 //       HEARTBEAT received and ends after 6 of them, on "stop" on its input, or after MAX_SECONDS.
+//   node mavlink_peer.mjs vehicle LOCAL_PORT GCS_PORT INTRUDER_PORT MAX_SECONDS spoof
+//       The same, but what sends from INTRUDER_PORT pretends to be the vehicle: system 1, component
+//       1, a PX4 HEARTBEAT and a GLOBAL_POSITION_INT 777 m above home.
 //   node mavlink_peer.mjs tcp-vehicle PORT MAX_SECONDS
 //       The same vehicle as a TCP server on 127.0.0.1:PORT, without the second vehicle.
 //   node mavlink_peer.mjs px4 LOCAL_PORT GCS_PORT MAX_SECONDS [OPTION...]
@@ -151,9 +154,9 @@ function reportHeartbeat(hex) {
   return true
 }
 
-function vehicle(localPort, gcsPort, intruderPort, maxSeconds) {
+function vehicle(localPort, gcsPort, intruderPort, maxSeconds, spoof) {
   const proto = new MavLinkProtocolV2(1, 1)
-  const intruderProto = new MavLinkProtocolV1(2, 1)
+  const intruderProto = spoof ? new MavLinkProtocolV2(1, 1) : new MavLinkProtocolV1(2, 1)
   const socket = dgram.createSocket('udp4')
   const intruder = dgram.createSocket('udp4')
   let seq = 0
@@ -168,8 +171,13 @@ function vehicle(localPort, gcsPort, intruderPort, maxSeconds) {
       received++
       if (received === 1) {
         clearInterval(retry)
-        const other = () => intruder.send(intruderProto.serialize(
-          heartbeat(minimal.MavType.QUADROTOR, minimal.MavAutopilot.ARDUPILOTMEGA), seq & 255), gcsPort, '127.0.0.1')
+        const other = spoof
+          ? () => intruder.send(Buffer.concat([
+              intruderProto.serialize(heartbeat(minimal.MavType.QUADROTOR, minimal.MavAutopilot.PX4), seq & 255),
+              intruderProto.serialize(Object.assign(new common.GlobalPositionInt(), { timeBootMs: 1, lat: 0, lon: 0,
+                alt: 0, relativeAlt: 777000, vx: 0, vy: 0, vz: 0, hdg: 0 }), seq & 255)]), gcsPort, '127.0.0.1')
+          : () => intruder.send(intruderProto.serialize(
+              heartbeat(minimal.MavType.QUADROTOR, minimal.MavAutopilot.ARDUPILOTMEGA), seq & 255), gcsPort, '127.0.0.1')
         other()
         retry = setInterval(other, 20)
       }
@@ -548,7 +556,7 @@ else if (mode === 'magic') {
     console.log(`${clazz.MSG_ID} ${clazz.MAGIC_NUMBER} ${clazz.MSG_NAME}`)
   }
 }
-else if (mode === 'vehicle') vehicle(Number(args[0]), Number(args[1]), Number(args[2]), Number(args[3]))
+else if (mode === 'vehicle') vehicle(Number(args[0]), Number(args[1]), Number(args[2]), Number(args[3]), args[4] === 'spoof')
 else if (mode === 'tcp-vehicle') tcpVehicle(Number(args[0]), Number(args[1]))
 else if (mode === 'px4') px4(Number(args[0]), Number(args[1]), Number(args[2]), args.slice(3))
 else if (mode === 'arducopter') arducopter(Number(args[0]), Number(args[1]), Number(args[2]), args.slice(3))

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kStartingStates = 10;
+constexpr int kStartingStates = 11;
 
 struct Prepared {
     std::unique_ptr<TlsClient> clients[kStartingStates];
@@ -33,6 +33,10 @@ Prepared* prepare() {
         prepared.clients[8] = copyOf(replay.client.get());  // server Finished read, own flight due
         replay.step();
         prepared.clients[2] = copyOf(replay.client.get());  // TLS 1.3 established
+        // TLS 1.3 established with records read in the clear: post-handshake messages (tickets,
+        // KeyUpdates) straight from the input.
+        prepared.clients[10] = copyOf(replay.client.get());
+        prepared.clients[10]->receiveProtection = TlsProtectionNone;
         abortTlsClient(replay.client.get(), makeString("Abandoned"), 2, 0);
         prepared.clients[9] = copyOf(replay.client.get());  // aborted, alert due
     }

@@ -1,6 +1,7 @@
 // Certificate bytes from the fuzzer: the DER parser, then, for what parses, the signature check with
-// the certificate's own key, the host-name match and a one-certificate chain judged against a store
-// holding the same certificate. The input is also read as a PEM bundle.
+// the certificate's own key, the host-name match, its names against its own name constraints and a
+// one-certificate chain judged against a store holding the same certificate. The input is also read
+// as a PEM bundle.
 #include <cstring>
 #include <memory>
 
@@ -14,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         verifyX509Signature(&certificate, &certificate);
         certificateMatchesHost(&certificate, (const u8*)"tiles.example.com", 17);
         certificateMatchesHost(&certificate, (const u8*)"::1", 3);
+        certificateNamesAllowed(&certificate, &certificate);
         memset(store, 0, sizeof(TrustStore));
         addTrustAnchor(store, data, (u32)size);
         FixedString message, host = makeString("localhost");

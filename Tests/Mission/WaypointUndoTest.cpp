@@ -119,8 +119,8 @@ TEST(WaypointUndo, MoveSwapsPositions) {
 
 TEST(WaypointUndo, ClearKeepsLockedWaypointsAndAppendBringsTheRestBack) {
     auto editor = editorWith({1, 2, 3, 4});
-    editor->waypoints[0].locked = 1;
-    editor->waypoints[1].locked = 1;
+    editor->waypoints[0].uploadMark = 1;
+    editor->waypoints[1].uploadMark = 2;
     UndoHistory* history = &editor->history;
     ASSERT_EQ(runNewEdit(history, clearWaypointsAction, nullptr, 0).ok, 1u);
     EXPECT_EQ(idsOf(editor.get()), (std::vector<u32>{1, 2}));
@@ -152,7 +152,7 @@ TEST(WaypointUndo, PurgeDropsReachedWaypointsAndTheHistoryAboutThem) {
     auto editor = editorWith({1, 2, 3, 4, 5});
     for (i32 i = 0; i < 4; ++i) {
         editor->waypoints[i].uploadMark = 1;
-        editor->waypoints[i].missionItemNumber = u32(i + 1);
+        editor->waypoints[i].missionItemNumber = i + 1;
     }
     UndoHistory* history = &editor->history;
     MoveWaypointPayload moveFour = {0.5, 0.5, 10, 4, 0}, moveTwo = {0.1, 0.1, 10, 2, 0}, moveFive = {0.3, 0.3, 10, 5, 0};
@@ -183,22 +183,30 @@ TEST(WaypointUndo, PurgeDropsReachedWaypointsAndTheHistoryAboutThem) {
     EXPECT_EQ(later->waypointCount, 3);
 }
 
-// The model keeps, for every record, the mission it restores and the ids that a purge looks for.
+// The reference model: the mission as a plain list, and for every history record the mission that
+// running it gives back and the ids by which a purge finds it.
 struct ModelRecord {
     UndoAction operation;
     std::vector<Waypoint> restores;
     std::vector<u32> refersTo;
 };
 
-const char* doneLabelOf(UndoAction a) { return a(nullptr, nullptr, 0, nullptr).doneLabel; }
-const char* inverseLabelOf(UndoAction a) { return a(nullptr, nullptr, 0, nullptr).inverseLabel; }
-
 struct Model {
     std::vector<Waypoint> mission;
     std::deque<ModelRecord> undo, redo;
 };
 
-// The record that takes `mission` back from `after`, for an edit by `operation`.
+const char* doneLabelOf(UndoAction a) { return a(nullptr, nullptr, 0, nullptr).doneLabel; }
+const char* inverseLabelOf(UndoAction a) { return a(nullptr, nullptr, 0, nullptr).inverseLabel; }
+
+size_t lockedIn(const std::vector<Waypoint>& mission) {
+    size_t n = 0;
+    while (n < mission.size() && mission[n].uploadMark) ++n;
+    return n;
+}
+
+// The record that takes the mission back to `before`, after an edit by `operation` on the
+// waypoint `id`.
 ModelRecord inverseRecord(UndoAction operation, const std::vector<Waypoint>& before, u32 id) {
     ModelRecord record = {nullptr, before, {}};
     if (operation == deleteWaypointAction) {
@@ -214,7 +222,9 @@ ModelRecord inverseRecord(UndoAction operation, const std::vector<Waypoint>& bef
         record.refersTo.push_back(id);
     } else if (operation == clearWaypointsAction) {
         record.operation = appendWaypointsAction;
-        for (const Waypoint& w : before) record.refersTo.push_back(w.id);
+        for (size_t i = lockedIn(before); i < before.size(); ++i) record.refersTo.push_back(before[i].id);
+    } else if (operation == generateWaypointsAction) {
+        record.operation = generateWaypointsAction;
     } else {
         record.operation = clearWaypointsAction;
     }
@@ -249,65 +259,123 @@ void expectSame(WaypointMissionEditor* editor, Model& model) {
     ASSERT_STREQ(redoLabel(&editor->history), redo);
 }
 
+// Where the rings stand: enough to see that a refused edit left them alone.
+struct RingMarks {
+    u64 undoHead, undoTail, redoHead, redoTail;
+    bool operator==(const RingMarks&) const = default;
+};
+RingMarks marksOf(const UndoHistory& h) { return {h.undo.head, h.undo.tail, h.redo.head, h.redo.tail}; }
+
 TEST(WaypointUndo, RandomEditsUndoRedoAndPurgesAgainstAModel) {
     auto editor = std::make_unique<WaypointMissionEditor>();
     *editor = WaypointMissionEditor{};
     Model model;
     std::mt19937_64 random(47);
-    u32 nextId = 1, nextItem = 1;
-    int purges = 0;
-    for (int step = 0; step < 20000; ++step) {
+    i32 nextItem = 1;
+    int purges = 0, refusals = 0, fullMissions = 0;
+    auto coordinate = [&] { return double(random() % 1000) / 1000; };
+    for (int step = 0; step < 30000; ++step) {
         u32 choice = u32(random() % 100);
         std::vector<Waypoint> before = model.mission;
-        if (choice < 50) {
-            // A fresh edit.
-            u32 kind = u32(random() % 10);
-            UndoAction operation;
+        size_t locked = lockedIn(model.mission);
+        fullMissions += model.mission.size() == size_t(kMaxWaypoints);
+        if (choice < 55) {
+            // A fresh edit, tried whether or not it can be applied.
+            u32 kind = u32(random() % 12);
+            UndoAction operation = nullptr;
             std::vector<u8> payload;
             u32 id = 0;
-            if (kind < 4 && model.mission.size() < size_t(kMaxWaypoints)) {
+            bool expectOk = true;
+            if (kind < 3) {
+                // A tap on the map: the mission's own insertion with a fresh id.
+                i32 index = i32(random() % (model.mission.size() + 3)) - 1;
+                f64 x = coordinate(), y = coordinate(), altitude = f64(random() % 120);
+                expectOk = model.mission.size() < size_t(kMaxWaypoints) && index >= i32(locked) &&
+                           index <= i32(model.mission.size());
+                RingMarks rings = marksOf(editor->history);
+                u32 ok = insertWaypoint(editor.get(), index, x, y, altitude);
+                ASSERT_EQ(ok, u32(expectOk)) << step;
+                if (!ok) {
+                    ++refusals;
+                    ASSERT_TRUE(rings == marksOf(editor->history));
+                    ASSERT_NO_FATAL_FAILURE(expectSame(editor.get(), model));
+                    continue;
+                }
+                Waypoint added = {};
+                added.id = id = editor->waypoints[index].id;
+                ASSERT_NE(id, 0u);
+                ASSERT_EQ(findWaypoint(editor.get(), id), index);
+                added.x = x, added.y = y, added.altitude = altitude;
+                model.mission.insert(model.mission.begin() + index, added);
+                model.undo.push_back(inverseRecord(insertWaypointAction, before, id));
+                model.redo.clear();
+                ASSERT_NO_FATAL_FAILURE(expectSame(editor.get(), model)) << "step " << step;
+                continue;
+            } else if (kind < 5) {
+                // A waypoint the vehicle already holds: inserted with its upload mark.
                 InsertWaypointPayload insert = {};
                 size_t at = random() % (model.mission.size() + 1);
                 insert.previousId = at ? model.mission[at - 1].id : 0;
-                insert.waypoint = waypoint(id = nextId++, double(random() % 1000) / 1000, double(random() % 1000) / 1000);
-                if (random() % 2) {
-                    insert.waypoint.uploadMark = 1;
-                    insert.waypoint.missionItemNumber = nextItem++;
-                }
+                insert.waypoint = waypoint(id = takeWaypointId(editor.get()), coordinate(), coordinate());
+                insert.waypoint.uploadMark = u32(1 + random() % 2);
+                insert.waypoint.missionItemNumber = nextItem++;
                 insert.id = id;
                 operation = insertWaypointAction;
                 payload.assign(reinterpret_cast<u8*>(&insert), reinterpret_cast<u8*>(&insert + 1));
-                model.mission.insert(model.mission.begin() + long(at), insert.waypoint);
-            } else if (kind < 6 && !model.mission.empty()) {
-                id = model.mission[random() % model.mission.size()].id;
+                expectOk = model.mission.size() < size_t(kMaxWaypoints);
+                if (expectOk) model.mission.insert(model.mission.begin() + long(at), insert.waypoint);
+            } else if (kind < 7) {
+                id = model.mission.empty() || random() % 8 == 0 ? 100000 : model.mission[random() % model.mission.size()].id;
                 DeleteWaypointPayload remove = {id};
                 operation = deleteWaypointAction;
                 payload.assign(reinterpret_cast<u8*>(&remove), reinterpret_cast<u8*>(&remove + 1));
-                model.mission.erase(std::find_if(model.mission.begin(), model.mission.end(),
-                                                 [&](const Waypoint& w) { return w.id == id; }));
+                auto found = std::find_if(model.mission.begin(), model.mission.end(), [&](const Waypoint& w) { return w.id == id; });
+                expectOk = found != model.mission.end();
+                if (expectOk) model.mission.erase(found);
             } else if (kind < 9 && !model.mission.empty()) {
                 Waypoint& w = model.mission[random() % model.mission.size()];
                 id = w.id;
-                MoveWaypointPayload move = {double(random() % 1000), double(random() % 1000), double(random() % 90), id, 0};
+                MoveWaypointPayload move = {coordinate(), coordinate(), double(random() % 90), id, 0};
                 operation = moveWaypointAction;
                 payload.assign(reinterpret_cast<u8*>(&move), reinterpret_cast<u8*>(&move + 1));
                 w.x = move.x, w.y = move.y, w.altitude = move.altitude;
-            } else if (!model.mission.empty()) {
+            } else if (kind < 10) {
+                // "Clear" keeps the locked waypoints and changes nothing when no other is left.
                 operation = clearWaypointsAction;
-                model.mission.clear();
+                expectOk = locked < model.mission.size();
+                model.mission.resize(locked);
             } else {
-                continue;
+                // "Generate" replaces the unlocked waypoints; refused past 99 waypoints.
+                size_t count = random() % (size_t(kMaxWaypoints) - locked + 3);
+                if (random() % 2) count %= 8;
+                std::vector<Waypoint> generated;
+                for (size_t i = 0; i < count; ++i) generated.push_back(waypoint(takeWaypointId(editor.get()), coordinate(), coordinate()));
+                operation = generateWaypointsAction;
+                payload.assign(reinterpret_cast<u8*>(generated.data()), reinterpret_cast<u8*>(generated.data() + count));
+                expectOk = locked + count <= size_t(kMaxWaypoints);
+                if (expectOk) {
+                    model.mission.resize(locked);
+                    model.mission.insert(model.mission.end(), generated.begin(), generated.end());
+                }
             }
-            ASSERT_EQ(runNewEdit(&editor->history, operation, payload.data(), payload.size()).ok, 1u) << step;
-            model.undo.push_back(inverseRecord(operation, before, id));
-            model.redo.clear();
-        } else if (choice < 95) {
-            bool undo = choice < 75;
+            if (!operation) continue;
+            RingMarks rings = marksOf(editor->history);
+            ASSERT_EQ(runNewEdit(&editor->history, operation, payload.data(), payload.size()).ok, u32(expectOk)) << step;
+            if (expectOk) {
+                model.undo.push_back(inverseRecord(operation, before, id));
+                model.redo.clear();
+            } else {
+                ++refusals;
+                ASSERT_TRUE(rings == marksOf(editor->history)) << step;
+            }
+        } else if (choice < 96) {
+            bool undo = choice < 78;
             std::deque<ModelRecord>& from = undo ? model.undo : model.redo;
             std::deque<ModelRecord>& to = undo ? model.redo : model.undo;
             if (undo) undoLastAction(&editor->history); else redoLastAction(&editor->history);
-            // A "Clear" left with nothing to clear (a purge took the waypoints) is refused and stays.
-            bool refused = !from.empty() && from.back().operation == clearWaypointsAction && model.mission.empty();
+            // A "Clear" left with nothing unlocked to clear (a purge took the waypoints) is refused
+            // and stays.
+            bool refused = !from.empty() && from.back().operation == clearWaypointsAction && locked == model.mission.size();
             if (!from.empty() && !refused) {
                 ModelRecord record = from.back();
                 from.pop_back();
@@ -324,14 +392,14 @@ TEST(WaypointUndo, RandomEditsUndoRedoAndPurgesAgainstAModel) {
             }
         } else {
             // The vehicle reached a mission item.
-            std::vector<u32> numbers;
+            std::vector<i32> numbers;
             for (const Waypoint& w : model.mission) {
                 if (!w.uploadMark) break;
                 numbers.push_back(w.missionItemNumber);
             }
             if (numbers.empty()) continue;
-            u32 number = numbers[random() % numbers.size()];
-            purgeUndoActionsFor(editor.get(), number);
+            i32 number = numbers[random() % numbers.size()];
+            purgeUndoActionsFor(editor.get(), u32(number));
             ++purges;
             size_t k = 0;
             while (model.mission[k].missionItemNumber != number) ++k;
@@ -356,6 +424,8 @@ TEST(WaypointUndo, RandomEditsUndoRedoAndPurgesAgainstAModel) {
         ASSERT_NO_FATAL_FAILURE(expectSame(editor.get(), model)) << "step " << step;
     }
     EXPECT_GT(purges, 100);
+    EXPECT_GT(refusals, 100);
+    EXPECT_GT(fullMissions, 0);
 }
 
 }  // namespace

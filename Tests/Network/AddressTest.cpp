@@ -194,9 +194,41 @@ TEST(UrlSplitting, SplitsSchemeHostPortAndPath) {
     EXPECT_EQ(text(noSlashes.scheme), "mailto");
     EXPECT_EQ(noSlashes.host.length, 0);
 
-    ParsedUrl letter = parseUrlText("http://h:81x/p");
-    EXPECT_EQ(letter.port, 81);
-    EXPECT_EQ(letter.path.length, 0);
+    ParsedUrl emptyPort = parseUrlText("https://h:/p");
+    EXPECT_EQ(emptyPort.message.length, 0);
+    EXPECT_EQ(emptyPort.port, 0);
+    EXPECT_EQ(text(emptyPort.host), "h");
+    ParsedUrl highest = parseUrlText("https://h:65535");
+    EXPECT_EQ(highest.port, 65535);
+    EXPECT_EQ(highest.message.length, 0);
+}
+
+// Ports that do not fit 16 bits once wrapped round to another port ("h:65979" reached port 443),
+// and user information was read as the host ("user:pw@h" went to host "user", port garbage).
+TEST(UrlSplitting, PortsOutsideTheRangeAndUserInformationAreRefused) {
+    for (const char* url : {"https://h:0/p", "https://h:65536/p", "https://h:65979/p", "https://h:99999999999999999999/",
+                            "https://h:81x/p", "https://h:-1/p", "https://h: 80/p"}) {
+        ParsedUrl parsed = parseUrlText(url);
+        EXPECT_EQ(text(parsed.message), "The port of a URL must be a number from 1 to 65535") << url;
+        EXPECT_EQ(parsed.host.length, 0) << url;
+        EXPECT_EQ(parsed.port, 0) << url;
+        EXPECT_EQ(parsed.path.length, 0) << url;
+    }
+    for (const char* url : {"https://user:pw@tiles.example/a", "https://user@tiles.example", "https://a@b:443/",
+                            "https://tiles.example@evil.example/x"}) {
+        ParsedUrl parsed = parseUrlText(url);
+        EXPECT_EQ(text(parsed.message), "URLs with a user name or password are not supported") << url;
+        EXPECT_EQ(parsed.host.length, 0) << url;
+        EXPECT_EQ(parsed.path.length, 0) << url;
+    }
+    // A "/" spelt as an overlong sequence is no separator: a path always starts with the "/" byte.
+    ParsedUrl overlong = parseUrlText("https://h\xC0\xAF" "etc/x");
+    EXPECT_TRUE(overlong.path.length == 0 || overlong.path.data[0] == '/');
+    EXPECT_EQ(overlong.port, 0);
+    // An "@" in the path or query is not user information.
+    ParsedUrl inPath = parseUrlText("https://tiles.example/a@b?c=@");
+    EXPECT_EQ(inPath.message.length, 0);
+    EXPECT_EQ(text(inPath.host), "tiles.example");
 }
 
 TEST(SocketErrors, MapsSystemErrorsOntoWinsockTexts) {

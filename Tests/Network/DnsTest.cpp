@@ -11,6 +11,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <set>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,15 +24,10 @@ std::unique_ptr<DnsResolver> makeResolver() {
     auto resolver = std::make_unique<DnsResolver>();
     memset((void*)resolver.get(), 0, sizeof(DnsResolver));
     resolver->clock = dnsClock;
-    resolver->ipv4.clock = dnsClock;
-    resolver->ipv6.clock = dnsClock;
     return resolver;
 }
 
-void closeResolver(DnsResolver* resolver) {
-    closeSocket(&resolver->ipv4);
-    closeSocket(&resolver->ipv6);
-}
+void closeResolver(DnsResolver* resolver) { closeDnsResolver(resolver); }
 
 DnsServerList loopbackServers(std::initializer_list<u16> ports) {
     DnsServerList list{};
@@ -162,8 +158,7 @@ TEST(DnsClient, EmptyServerListDoesNothing) {
     DnsServerList none{};
     checkDnsQueries(resolver.get(), &none);
     checkDnsQueries(resolver.get(), nullptr);
-    EXPECT_EQ(resolver->ipv4.initialised, 0u);
-    EXPECT_EQ(resolver->ipv6.initialised, 0u);
+    for (const Socket& socket : resolver->sockets) EXPECT_EQ(socket.initialised, 0u);
     EXPECT_EQ(resolver->lookups[0].attempts, 0);
 }
 
@@ -264,6 +259,63 @@ TEST_F(ScriptedServerFixture, AnAnswerForAnotherLookupsNameDoesNotResolveIt) {
     settle(resolver.get(), &servers, 60);
     EXPECT_EQ(resultText(resolver->lookups[1]), "127.0.0.1");
     EXPECT_FALSE(isDnsLookupResolved(&resolver->lookups[0]));
+}
+
+// A reply forged by someone off the path must guess the query's source port as well as its id: each
+// query leaves from a port of its own, drawn at random.
+TEST_F(ScriptedServerFixture, EachQueryLeavesFromAFreshRandomPort) {
+    start(&resolver->lookups[kDnsDownloadLookup], "silent.test");
+    for (int i = 0; i < 8; i++) {
+        dnsNow += kDnsResendInterval + 1;
+        checkDnsQueries(resolver.get(), &servers);
+    }
+    for (int i = 0; i < 500 && queries("silent.test") < 8; i++) waitBriefly();
+    std::vector<std::string> ports = words(peerCommand(&peer, "ports silent.test"));
+    ASSERT_EQ(ports.size(), 8u);
+    std::set<std::string> distinct(ports.begin(), ports.end());
+    EXPECT_EQ(distinct.size(), 8u) << peerCommand(&peer, "ports silent.test");
+    for (const std::string& port : ports) EXPECT_GE(std::stoi(port), (int)kDnsLowestSourcePort);
+}
+
+// A fixed host name is not given up for good: after "no such name", or after a round of queries
+// that all went unanswered, it is asked again 30 s later (a network that came up after start-up).
+TEST_F(ScriptedServerFixture, AFixedHostIsAskedAgainThirtySecondsAfterNoSuchNameOrNoAnswer) {
+    DnsLookup* later = &resolver->lookups[0];
+    DnsLookup* silent = &resolver->lookups[1];
+    start(later, "later.test");
+    start(silent, "silent.test");
+    auto step = [&] {
+        checkDnsQueries(resolver.get(), &servers);
+        waitBriefly();
+    };
+    for (int i = 0; i < 2000 && !later->noSuchName; i++) step();
+    ASSERT_EQ(later->noSuchName, 1u);
+    for (int i = 0; i < kDnsQueriesPerRound + 3; i++) {
+        dnsNow += kDnsResendInterval + 1;
+        step();
+    }
+    EXPECT_EQ(silent->attempts, kDnsQueriesPerRound);
+    EXPECT_EQ(text(silent->message), "No answer for silent.test; asking again in 30 seconds");
+    for (int i = 0; i < 500 && queries("silent.test") < kDnsQueriesPerRound; i++) waitBriefly();
+    EXPECT_EQ(queries("silent.test"), kDnsQueriesPerRound);
+    EXPECT_EQ(queries("later.test"), 1);
+
+    // The name now exists and the server answers.
+    EXPECT_EQ(peerCommand(&peer, "enable later.test"), "ok");
+    EXPECT_EQ(peerCommand(&peer, "enable silent.test"), "ok");
+    dnsNow = later->lastSendTime + kDnsRetryInterval - 1;
+    for (int i = 0; i < 20; i++) step();
+    EXPECT_EQ(later->noSuchName, 1u);
+    EXPECT_EQ(queries("later.test"), 1);
+    dnsNow = later->lastSendTime + kDnsRetryInterval;
+    for (int i = 0; i < 2000 && !isDnsLookupResolved(later); i++) step();
+    EXPECT_EQ(resultText(*later), "127.0.0.9");
+    EXPECT_FALSE(isDnsLookupResolved(silent));
+
+    dnsNow = silent->lastSendTime + kDnsRetryInterval;
+    for (int i = 0; i < 2000 && !isDnsLookupResolved(silent); i++) step();
+    EXPECT_EQ(resultText(*silent), "127.0.0.9");
+    EXPECT_EQ(queries("silent.test"), kDnsQueriesPerRound + 1);
 }
 
 // Two servers that never answer: which one each query goes to, and when.

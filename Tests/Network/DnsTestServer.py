@@ -2,6 +2,8 @@
 #   port          -> the UDP port it answers on
 #   count NAME    -> how many queries for NAME arrived (letter case ignored)
 #   last NAME     -> "<id> <qname as received>" of the last query for NAME, or "none"
+#   ports NAME    -> the source ports of the queries for NAME, in order, space-separated
+#   enable NAME   -> "ok"; from now on later.test or silent.test is answered with 127.0.0.9
 #   quit
 # Names and what they get:
 #   tiles.test A 127.0.0.1 (AAAA ::1); multi.test two A records; v6only.test an AAAA answer only
@@ -14,6 +16,7 @@
 #   other.test an answer for other.test whose answer record names tiles.test
 #   upper.test the question echoed in upper case, then the answer
 #   truncated.test a TC reply without a question, as dnslib sends for oversize answers
+#   later.test NXDOMAIN until enabled; silent.test no reply at all until enabled
 import socket, struct, sys, threading
 from dnslib import DNSRecord, DNSHeader, DNSQuestion, RR, QTYPE, RCODE, A, AAAA, CNAME
 
@@ -23,6 +26,8 @@ other = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 other.bind(("127.0.0.1", 0))
 counts = {}
 last = {}
+ports = {}
+enabled = set()
 lock = threading.Lock()
 
 def answer(request, name):
@@ -63,6 +68,10 @@ def answer(request, name):
     elif name == "upper.test.":
         reply = DNSRecord(DNSHeader(id=request.header.id, qr=1, aa=1, ra=1), q=DNSQuestion("UPPER.TEST."))
         reply.add_answer(RR("Upper.Test.", QTYPE.A, ttl=60, rdata=A("127.0.0.8")))
+    elif name in ("later.test.", "silent.test.") and name in enabled:
+        reply.add_answer(RR(q.qname, QTYPE.A, ttl=60, rdata=A("127.0.0.9")))
+    elif name == "silent.test.":
+        return None
     elif name == "truncated.test.":
         return DNSRecord(DNSHeader(id=request.header.id, qr=1, aa=1, ra=1, tc=1)).pack()
     else:
@@ -81,7 +90,10 @@ def serve():
         with lock:
             counts[name] = counts.get(name, 0) + 1
             last[name] = "%d %s" % (request.header.id, received)
-        out = answer(request, name)
+            ports.setdefault(name, []).append(str(source[1]))
+            out = answer(request, name)
+        if out is None:
+            continue
         (other if name == "wrongsource.test." else main).sendto(out, source)
 
 threading.Thread(target=serve, daemon=True).start()
@@ -98,5 +110,10 @@ for line in sys.stdin:
             print(counts.get(words[1].lower().rstrip(".") + ".", 0), flush=True)
         elif words[0] == "last":
             print(last.get(words[1].lower().rstrip(".") + ".", "none"), flush=True)
+        elif words[0] == "ports":
+            print(" ".join(ports.get(words[1].lower().rstrip(".") + ".", [])), flush=True)
+        elif words[0] == "enable":
+            enabled.add(words[1].lower().rstrip(".") + ".")
+            print("ok", flush=True)
         else:
             print("unknown", flush=True)

@@ -30,8 +30,6 @@ struct Manager {
         memset((void*)sockets.get(), 0, sizeof(Socket) * kDownloadConnections);
         pool->clock = downloadClock;
         resolver->clock = downloadClock;
-        resolver->ipv4.clock = downloadClock;
-        resolver->ipv6.clock = downloadClock;
         for (i32 c = 0; c < kDownloadConnections; c++) {
             pool->connections[c].tls.clock = downloadClock;
             pool->connections[c].tls.trustStore = testCertificateTrust();
@@ -43,8 +41,7 @@ struct Manager {
             if (pool->usedMask & (1ull << i)) releaseDownload(&pool->slots[i], pool.get());
         }
         for (i32 c = 0; c < kDownloadConnections; c++) closeSocket(&sockets[c]);
-        closeSocket(&resolver->ipv4);
-        closeSocket(&resolver->ipv6);
+        closeDnsResolver(resolver.get());
     }
     void useDnsServer(u16 port) {
         u8 loopback[4] = {127, 0, 0, 1};
@@ -392,6 +389,28 @@ TEST_F(DownloadFixture, ReleasingMidDownloadFreesTheBufferAndTheConnection) {
     EXPECT_EQ(next->status, (u32)FileStatusSuccess) << text(next->message);
     EXPECT_EQ(body(next), "hello");
     EXPECT_EQ(m.pool->connections[0].reused, 0u);
+}
+
+TEST_F(DownloadFixture, AServerThatFallsSilentAfterTheHeaderIsGivenUpAfterTenSeconds) {
+    Manager m;
+    DownloadSlot* stalled = m.start(pythonUrl("/stall"));
+    for (int i = 0; i < 4000 && stalled->bytesReceived < 5; i++) m.frame();
+    ASSERT_EQ(stalled->status, (u32)FileStatusProcessing) << text(stalled->message);
+    u64 lastBytes = stalled->lastByteTime;
+    downloadNow = lastBytes + kDownloadStallTimeout - 16667;
+    m.frame();
+    EXPECT_EQ(stalled->status, (u32)FileStatusProcessing);
+    m.frame();
+    m.frame();
+    EXPECT_EQ(stalled->status, (u32)FileStatusReadFailed);
+    EXPECT_EQ(text(stalled->message), "No data from the server for 10 seconds (5 of 10 bytes received)");
+    EXPECT_EQ(stalled->data, nullptr);
+    EXPECT_EQ(m.running(), 0);
+    // The connection serves the next download.
+    DownloadSlot* next = m.start(pythonUrl("/length"));
+    ASSERT_TRUE(m.finish({next}));
+    EXPECT_EQ(next->status, (u32)FileStatusSuccess) << text(next->message);
+    EXPECT_EQ(body(next), "hello");
 }
 
 TEST_F(DownloadFixture, BasicCredentialsReachTheServer) {

@@ -75,6 +75,7 @@ struct TlsInterop : ::testing::Test {
     std::string folder;
     std::string content;
     pid_t server = -1;
+    int serverInput = -1;  // the server's standard input, when startServer was asked for it
     u16 port = 0;
     std::unique_ptr<TrustStore> trust;
     void (*previousPipeHandler)(int) = nullptr;
@@ -107,8 +108,10 @@ struct TlsInterop : ::testing::Test {
 
     // Starts a server with its arguments ("PORT" stands for the port) in the scratch folder. A server
     // that exits at once (its port taken in the meantime) is started again on another port.
-    void startServer(const std::vector<std::string>& pattern) {
+    void startServer(const std::vector<std::string>& pattern, bool withInput = false) {
         for (int attempt = 0; attempt < 3; attempt++) {
+            int pipeEnds[2] = {-1, -1};
+            if (withInput && pipe(pipeEnds) != 0) FAIL() << "no pipe";
             port = freePort();
             std::vector<std::string> arguments = pattern;
             for (std::string& argument : arguments) {
@@ -118,7 +121,8 @@ struct TlsInterop : ::testing::Test {
             server = fork();
             if (server == 0) {
                 if (chdir(folder.c_str()) != 0) _exit(126);
-                int input = open("/dev/null", O_RDONLY);
+                int input = withInput ? pipeEnds[0] : open("/dev/null", O_RDONLY);
+                if (withInput) close(pipeEnds[1]);
                 int log = open("server.log", O_WRONLY | O_CREAT | O_TRUNC, 0644);
                 dup2(input, 0);
                 dup2(log, 1);
@@ -128,6 +132,10 @@ struct TlsInterop : ::testing::Test {
                 argv.push_back(nullptr);
                 execvp(argv[0], argv.data());
                 _exit(127);
+            }
+            if (withInput) {
+                close(pipeEnds[0]);
+                serverInput = pipeEnds[1];
             }
             bool exited = false;
             for (int i = 0; i < 1500 && !exited && !acceptsConnections(port); i++) {
@@ -146,6 +154,10 @@ struct TlsInterop : ::testing::Test {
         FAIL() << "the server did not start\n" << serverLog();
     }
     void stopServer() {
+        if (serverInput >= 0) {
+            close(serverInput);
+            serverInput = -1;
+        }
         if (server > 0) {
             kill(server, SIGTERM);
             waitpid(server, nullptr, 0);
@@ -243,6 +255,77 @@ TEST_P(Tls13Interop, OpensslServesTheFile) {
     EXPECT_EQ(fetched.suite, test.suite);
     EXPECT_EQ(fetched.group, test.group);
     expectFile(fetched);
+}
+
+// openssl s_server's "K" command sends a KeyUpdate that asks for one back, "k" one that does not.
+// The client follows the server onto its next keys (the line after each must still be read), answers
+// when asked, and its own next records must be readable by the server under the keys it moved to.
+TEST_F(TlsInterop, TheServersKeyUpdateIsFollowedAndAnswered) {
+    for (const char* suite : {"TLS_AES_128_GCM_SHA256", "TLS_AES_256_GCM_SHA384"}) {
+        SCOPED_TRACE(suite);
+        startServer({"openssl", "s_server", "-accept", "127.0.0.1:PORT", "-cert", "ec.crt", "-key", "ec.key",
+                     "-tls1_3", "-ciphersuites", suite, "-num_tickets", "0", "-msg"},
+                    true);
+        auto client = std::make_unique<TlsClient>();
+        auto socket = std::make_unique<Socket>();
+        auto queue = std::make_unique<TlsSendQueue>();
+        memset((void*)client.get(), 0, sizeof(TlsClient));
+        memset((void*)socket.get(), 0, sizeof(Socket));
+        memset((void*)queue.get(), 0, sizeof(TlsSendQueue));
+        client->clock = interopClock;
+        client->trustStore = trust.get();
+        socket->clock = interopClock;
+        AddressRecord address = makeAddressRecord(4, (const u8*)"\x7f\x00\x00\x01", port);
+        FixedString host = makeString("localhost");
+        std::string received;
+        bool closed = false;
+        auto stepUntil = [&](auto done) {
+            TlsStepResult out;
+            for (int frame = 0; frame < 3000 && !done(); frame++) {
+                interopNow += 16667;
+                tlsClient(&out, client.get(), socket.get(), &address, &host, queue.get());
+                received.append((const char*)out.data.data, (size_t)out.data.length);
+                closed = closed || out.closed;
+                if (closed) return false;
+                usleep(1000);
+            }
+            return done();
+        };
+        auto send = [&](const std::string& line) {
+            appendBytes(line.data(), (i64)line.size(), queueTlsRecord(queue.get()));
+        };
+        auto tell = [&](const std::string& line) {
+            EXPECT_EQ(write(serverInput, line.data(), line.size()), (ssize_t)line.size());
+        };
+        auto serverSaw = [&](const char* what) { return serverLog().find(what) != std::string::npos; };
+
+        send("hello\n");
+        ASSERT_TRUE(stepUntil([&] { return serverSaw("hello"); })) << text(client->message) << "\n" << serverLog();
+        // s_server takes a command only as a line of its own: each waits for what the last one did.
+        tell("K\n");
+        ASSERT_TRUE(stepUntil([&] { return client->keyUpdatesReceived == 1 && client->keyUpdateDue == 0; }))
+            << text(client->message) << "\n" << serverLog();
+        tell("first\n");
+        ASSERT_TRUE(stepUntil([&] { return received.find("first") != std::string::npos; }))
+            << text(client->message) << "\n" << serverLog();
+        send("after\n");
+        ASSERT_TRUE(stepUntil([&] { return serverSaw("after"); })) << text(client->message) << "\n" << serverLog();
+        // The server read the client's KeyUpdate, and then its data under the keys that follow.
+        EXPECT_TRUE(serverSaw("<<< TLS 1.3, Handshake [length 0005], KeyUpdate")) << serverLog();
+        tell("k\n");
+        ASSERT_TRUE(stepUntil([&] { return client->keyUpdatesReceived == 2; }))
+            << text(client->message) << "\n" << serverLog();
+        EXPECT_EQ(client->keyUpdateDue, 0u);  // not asked for this time
+        tell("second\n");
+        ASSERT_TRUE(stepUntil([&] { return received.find("second") != std::string::npos; }))
+            << text(client->message) << "\n" << serverLog();
+        send("again\n");
+        ASSERT_TRUE(stepUntil([&] { return serverSaw("again"); })) << text(client->message) << "\n" << serverLog();
+        EXPECT_FALSE(closed);
+        EXPECT_EQ(client->state, (u32)TlsStateEstablished);
+        closeSocket(socket.get());
+        stopServer();
+    }
 }
 
 TEST_P(Tls13Interop, GnutlsServesTheFile) {

@@ -553,3 +553,41 @@ TEST(TlsRecords, CbcRecordsTheClientSendsOpenWithTheServerKeys) {
 }
 
 }  // namespace
+
+// The TLS 1.2 PRF against Python's HMAC for label and seed lengths on both sides of a 128-byte
+// total (longer input was once left unwritten, the output buffer then used as key material), and
+// missing input refused with a message rather than ignored.
+TEST(Tls12Prf, AnyLengthMatchesAnIndependentPrfAndMissingInputIsRefused) {
+    std::string expected = runPython(
+        "import hmac, hashlib, sys\n"
+        "def prf(secret, seed, n):\n"
+        "    a, out = seed, b''\n"
+        "    while len(out) < n:\n"
+        "        a = hmac.new(secret, a, hashlib.sha256).digest()\n"
+        "        out += hmac.new(secret, a + seed, hashlib.sha256).digest()\n"
+        "    return out[:n]\n"
+        "for length in (10, 100, 300):\n"
+        "    seed = bytes((i * 13) % 256 for i in range(length))\n"
+        "    print(prf(bytes(range(48)), b'key expansion' + seed, 100).hex())\n",
+        "");
+    std::string got;
+    u8 secret[48];
+    for (int i = 0; i < 48; i++) secret[i] = (u8)i;
+    for (int length : {10, 100, 300}) {
+        std::vector<u8> seed(length);
+        for (int i = 0; i < length; i++) seed[i] = (u8)((i * 13) % 256);
+        u8 out[100];
+        memset(out, 0xAA, sizeof(out));
+        FixedString failure = tls12Prf(secret, 48, "key expansion", seed.data(), seed.size(), out, sizeof(out));
+        EXPECT_EQ(failure.length, 0);
+        got += hexOf(out, sizeof(out)) + "\n";
+    }
+    EXPECT_EQ(got, expected);
+
+    u8 out[12];
+    memset(out, 0xAA, sizeof(out));
+    FixedString failure = tls12Prf(secret, 48, "client finished", nullptr, 32, out, sizeof(out));
+    EXPECT_EQ(text(failure), "The TLS 1.2 key derivation was given a missing secret, label, seed or output");
+    EXPECT_EQ(hexOf(out, sizeof(out)), std::string(24, '0'));
+    EXPECT_NE(tls12Prf(secret, 48, nullptr, out, 12, out, sizeof(out)).length, 0);
+}

@@ -1,0 +1,36 @@
+// The plan on a map view: the waypoint mission, the payload geofence and the transect region drawn
+// at a base depth and, when editable, edited with the pointers that no earlier widget claimed.
+// Call them after updateMapView and before handleMapPointers, so that a press on a waypoint or a
+// vertex does not pan the map.
+//
+// Gestures: a tap on a waypoint selects it; a press held for 250 ms drags a waypoint or a vertex,
+// with one "Move" record pushed when the hold starts, so that one undo takes the whole drag back.
+// The selected waypoint shows a delete handle beside its marker, and every segment that ends at an
+// unlocked waypoint shows an insert handle at its midpoint. Locked waypoints (on the vehicle
+// already) are drawn but never edited. Every change is a fresh edit of the record's own history.
+#pragma once
+#include "Mission/PlanPolygons.h"
+#include "Mission/WaypointMissionEditor.h"
+#include "SourceCommon/UserInterface/MapView.h"
+#include "SourceCommon/UserInterface/Widgets.h"
+
+struct ScreenStack;
+struct Preferences;
+struct ElevationMapLoader;
+
+// The path and its markers ("blue_marker_64_no_dot.png", "yellow_marker_64_no_dot.png" for the
+// selected one), and with editable set the selection, drags, inserts ("add_waypoint.png") and
+// deletes. Layers inside the call stay below depth + 0.001.
+void drawWaypointMission(WaypointMissionEditor* editor, MapView* view, UiState* ui, ScreenStack* stack,
+                         Preferences* preferences, const ElevationMapLoader* elevation, u32 editable, f32 depth);
+// The geofence polygon and, with editable set, its draggable vertices. The geofence is logged when
+// a drag ends.
+void editOrvikGeofence(OrvikGeofence* geofence, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
+                       f32 depth);
+// The transect region and, with editable set, its draggable vertices.
+void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
+                        f32 depth);
+
+// Sizes on the map, in window pixels, from the frame's line height.
+f32 waypointMarkerWidth(const UiState* ui);
+constexpr f32 kVertexHandleHalfSize = 8;
