@@ -1,12 +1,10 @@
 // The ArduCopter handling's own rules that the stand-in does not show: the state texts of unnamed
 // modes and states, the basic ID and the flight actions kept through a full send queue, a vehicle that
-// never enters AUTO is not commanded to it for ever, and who counts as asking to share.
+// never enters AUTO is not commanded to it for ever.
 #include "Core/Preferences.h"
 #include "Drone/DroneConnection.h"
 #include "Drone/FlightController/AutopilotControl.h"
-#include "Drone/SharingRequest.h"
 #include "Mission/WaypointMissionEditor.h"
-#include "Network/Address.h"
 
 #include <gtest/gtest.h>
 
@@ -128,26 +126,6 @@ TEST(ArduCopterControl, AcceptedMissionThatNeverEntersAutoGivesUpWithText) {
     EXPECT_LE(autoCommands, 11);
     EXPECT_EQ(rig.state->startState, (u32)MissionIdle);
     EXPECT_EQ(std::string(rig.vehicle->missionStatusText.text), kStartTimedOutText);
-}
-
-TEST(SharingRequest, UndecidedPeerAwayFromTheReferenceAddressIsPending) {
-    auto host = std::make_unique<SecureLinkHost>();
-    auto preferences = std::make_unique<Preferences>();
-    EXPECT_EQ(hasPendingSharingRequest(host.get(), preferences.get()), 0u);
-    const u8 listener[4] = {192, 168, 7, 20};
-    const u8 other[4] = {192, 168, 7, 21};
-    host->referenceAddress = makeAddressRecord(4, listener, 0);
-    host->peers[2].address = makeAddressRecord(4, listener, 40000);
-    EXPECT_EQ(hasPendingSharingRequest(host.get(), preferences.get()), 0u) << "the listener itself, any port";
-    host->peers[2].counter = 3;
-    EXPECT_EQ(hasPendingSharingRequest(host.get(), preferences.get()), 1u);
-    host->peers[2].counter = 0;
-    host->peers[4].address = makeAddressRecord(4, other, 40000);
-    EXPECT_EQ(hasPendingSharingRequest(host.get(), preferences.get()), 1u);
-    host->peers[4].userDecision = 1;
-    EXPECT_EQ(hasPendingSharingRequest(host.get(), preferences.get()), 0u);
-    preferences->relayModeDisableEncryption = 1;
-    EXPECT_EQ(hasPendingSharingRequest(host.get(), preferences.get()), 1u);
 }
 
 }  // namespace

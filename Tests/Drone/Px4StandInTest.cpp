@@ -172,7 +172,8 @@ TEST(Px4StandIn, MissionUploadStartStopAndFlightActions) {
     // Every flight action reaches the vehicle once.
     size_t before = rig.linesStartingWith("command ").size();
     for (u32& action : rig.state().flightActions) action = 1;
-    rig.run(300000);
+    ASSERT_TRUE(rig.runUntil([&] { return rig.linesStartingWith("command ").size() >= before + 7; }, 500));
+    rig.run(100000);
     std::vector<std::string> commands = rig.linesStartingWith("command ");
     commands.erase(commands.begin(), commands.begin() + (long)before);
     EXPECT_EQ(commands, (std::vector<std::string>{"command 246 1 0 0", "command 176 1 4 2", "command 176 1 4 6",
