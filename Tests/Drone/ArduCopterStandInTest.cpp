@@ -63,7 +63,10 @@ TEST(ArduCopterStandIn, StreamsAreAskedOnceAndBasicIdFollowsThePrearmText) {
     if (HasFatalFailure()) return;
     rig.run(5000000);
     std::vector<std::vector<std::string>> cycles = intervalCycles(rig);
-    ASSERT_EQ(cycles.size(), 1u) << "streams that flow are not asked for again";
+    // Streams that flow are not asked for again (a stand-in slowed by a loaded machine may let one
+    // lapse now and then; asked every second they would make five or more cycles).
+    ASSERT_GE(cycles.size(), 1u);
+    EXPECT_LE(cycles.size(), 3u);
     EXPECT_EQ(cycles[0], (std::vector<std::string>{"1 1000000", "30 100000", "33 100000", "24 1000000", "242 5000000"}));
 
     ASSERT_EQ(rig.linesStartingWith("prearm").size(), 1u);
