@@ -3,6 +3,7 @@
 #include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
+#include "Mission/MissionFlightLog.h"
 #include "Mission/WaypointMissionEditor.h"
 
 #include <cmath>
@@ -235,6 +236,9 @@ void runMission(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
             arduCopter->startState = MissionStarted;
             arduCopter->missionKnown = 0;
             setMissionStatus(vehicle, "Started mission", now);
+            if (frame->plan) {
+                logWaypointMissionStarted(frame->logger, (i64)now, frame->plan, frame->transect, frame->preferences);
+            }
         } else if (now - arduCopter->missionMessageTime > kMissionUploadTimeout) {
             // A vehicle that will not fly the mission is not commanded to AUTO for ever.
             arduCopter->startState = MissionIdle;

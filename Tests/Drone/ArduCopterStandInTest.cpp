@@ -116,6 +116,7 @@ TEST(ArduCopterStandIn, MissionUploadAutoPositionHoldReturnAndDisarm) {
     rig.vehicle().uploadRequest = 1;
     ASSERT_TRUE(until([&] { return rig.arduCopter().startState == MissionStarted; }, 1000)) << rig.status();
     EXPECT_EQ(rig.status(), "Started mission");
+    EXPECT_EQ(rig.logger.entriesByType[FlightLogStartedMission], 1u);
     std::vector<std::string> items = rig.linesStartingWith("item ");
     ASSERT_EQ(items.size(), 5u);
     for (size_t i = 0; i < items.size(); i++) {

@@ -123,6 +123,17 @@ TEST(Px4StandIn, MissionUploadStartStopAndFlightActions) {
     ASSERT_TRUE(rig.runUntil([&] { return rig.state().startState == MissionStarted; }, 3000)) << rig.status();
     EXPECT_EQ(rig.status(), "Started mission");
     EXPECT_EQ(rig.linesStartingWith("mission_stored"), std::vector<std::string>{"mission_stored 6"});
+    // The start is in the flight log, and the vehicle's last HEARTBEAT frame is registered for the
+    // start of every new log.
+    EXPECT_EQ(rig.logger.entriesByType[FlightLogStartedMission], 1u);
+    bool heartbeatRegistered = false;
+    for (u32 i = 0; i < rig.logger.registeredEntryCount; i++) {
+        const ByteWriter& frame = rig.logger.registeredEntries[i]->payload;
+        bool v2 = frame.length > 9 && frame.data[0] == 0xFD;
+        u32 id = v2 ? (u32)(frame.data[7] | frame.data[8] << 8 | frame.data[9] << 16) : frame.length > 5 ? frame.data[5] : 1;
+        heartbeatRegistered = heartbeatRegistered || ((frame.data[0] == 0xFD || frame.data[0] == 0xFE) && id == 0);
+    }
+    EXPECT_TRUE(heartbeatRegistered);
 
     std::vector<std::vector<std::string>> list = items(rig);
     ASSERT_EQ(list.size(), 6u);

@@ -175,7 +175,7 @@ void startStandIn(Rig* rig, const char* mode, u16 firstPort, const std::vector<s
     simulatedNow = 500000000;
     rig->droneSocket->clock = simulatedClock;
     rig->cameraSocket->clock = simulatedClock;
-    rig->logger.open = 1;
+    rig->logger.logFileName = makeString("Flight Logs/test.qvlog3");
     rig->inputs.droneSocket = rig->droneSocket.get();
     rig->inputs.cameraSocket = rig->cameraSocket.get();
     rig->inputs.preferences = preferences;
