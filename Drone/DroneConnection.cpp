@@ -4,6 +4,7 @@
 #include "Core/Sound.h"
 #include "Drone/AirTraffic.h"
 #include "Drone/FlightController/AutopilotControl.h"
+#include "Drone/FlightController/FlightPhase.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
 #include "FlightLogs/FlightLogProducers.h"
 #include "Network/Address.h"
@@ -233,6 +234,7 @@ bool lockOnHeartbeat(LinkFrame* frame, const MavlinkMessage* message) {
     vehicle->autopilotKind = autopilot == 12 ? AutopilotPx4 : autopilot == 3 ? AutopilotArduCopter : AutopilotUnknown;
     vehicle->frameKind = p[4];
     vehicle->mavState = p[7];
+    vehicle->baseMode = p[6];
     copyMavlinkPayload(&vehicle->heartbeat, message, vehicle->heartbeatSlot, sizeof(vehicle->heartbeatSlot), frame->now);
     vehicle->lastHeartbeatTime = frame->now;
     vehicle->vehicleId = message->source;
@@ -261,7 +263,9 @@ void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message) {
         connection->cameraKind = CameraGimbal;
         return;
     }
-    if (decodeAdsbVehicle(message, connection, now)) {
+    const DroneLinkInputs* inputs = frame->inputs;
+    if (decodeAdsbVehicle(message, &connection->vehicle, frame->preferences, inputs->soundQueue,
+                          &connection->airTraffic, now)) {
         return;
     }
     if (message->messageId == MavlinkRadioStatus && (message->source >> 8) == 42) {
@@ -571,6 +575,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
         controlArduCopter(&connection->arduCopter, &autopilot);
     }
+    updateFlightPhase(&connection->vehicle, &connection->px4, &connection->arduCopter, inputs->now);
     controlPayloadLink(connection, &droneOutput, inputs->now);
 
     // The camera: its own socket when the video URL names one, else through the drone.

@@ -110,11 +110,13 @@ TEST_F(DroneLink, LocksOnAutopilotHeartbeatsOnly) {
 
     deliver(heartbeat(0x0101, 13, 3), loopback(14555));
     EXPECT_EQ(connection->vehicle.autopilotKind, (u32)AutopilotArduCopter);
-    EXPECT_EQ(connection->vehicle.frameKind, 13u);
+    EXPECT_EQ(connection->vehicle.frameKind, 2u);  // a hexarotor
     deliver(heartbeat(0x0101, 2, 8), loopback(14555));
     EXPECT_EQ(connection->vehicle.autopilotKind, (u32)AutopilotUnknown);
-    // and the app's own HEARTBEAT, and the PX4 control's MISSION_REQUEST_LIST while it followed PX4
-    EXPECT_EQ(connection->traffic[TrafficDroneLink].messages, 6u + 2);
+    // and the app's own HEARTBEAT, the PX4 control's MISSION_REQUEST_LIST while it followed PX4, and
+    // the ArduCopter control's five message-rate requests and MISSION_REQUEST_LIST while it followed
+    // ArduCopter
+    EXPECT_EQ(connection->traffic[TrafficDroneLink].messages, 6u + 2 + 6);
 
     // A signed MAVLink 2 HEARTBEAT is kept whole, signature included.
     u8 buffer[64];

@@ -287,6 +287,7 @@ TEST(SettingsSharingRow, PulsesWhileADeviceWaits) {
     ScreenStack* stack = &harness.app->screenStack;
     SecureLinkPeer* peer = &harness.app->relayHost.peers[2];
     peer->address.family = 4;
+    harness.app->relayHost.referenceAddress = peer->address;  // the controlling listener itself
     peer->pending = 1;
     stack->depth = 2;
     stack->screens[1] = settingsScreen;
