@@ -240,10 +240,15 @@ bool lockOnHeartbeat(LinkFrame* frame, const MavlinkMessage* message) {
 }
 
 // Messages nobody of the vehicle took: payload, camera, gimbal and the radio.
-void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message) {
+void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
     DroneConnection* connection = frame->connection;
+    const DroneLinkInputs* inputs = frame->inputs;
     u64 now = frame->now;
-    if (handleEncapsulatedData(message, connection, now) || handleCameraInformation(message, connection, now)) {
+    PayloadReceive receive{source,           &connection->vehicle, inputs->orvikDrops,     inputs->voskDrops,
+                           inputs->soundQueue, inputs->payloadKind, inputs->mappingKitPhotos, now,
+                           inputs->utcMilliseconds};
+    if (handleEncapsulatedData(message, &connection->payload, &receive) ||
+        handleCameraInformation(message, connection, now)) {
         return;
     }
     if (connection->cameraKind == CameraGimbal && handleLayoutCameraMessage(message, connection, now)) {
@@ -315,7 +320,7 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         heard = heard || taken;
     }
     if (!heard) {
-        handleOtherMessage(frame, message);
+        handleOtherMessage(frame, message, source);
     }
     // Autodetect: the vehicle's datagrams tell where the drone is.
     if (!frame->fixedEndpoint && heard) {
@@ -563,7 +568,9 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
         controlArduCopter(&connection->arduCopter, &autopilot);
     }
-    controlPayloadLink(connection, &droneOutput, inputs->now);
+    PayloadControl payloadControl{&connection->vehicle, inputs->soundQueue, inputs->geofence, inputs->missionPlan,
+                                  preferences,          inputs->flightLogger, &droneOutput,   inputs->now};
+    controlPayloadLink(&connection->payload, &payloadControl);
 
     // The camera: its own socket when the video URL names one, else through the drone.
     DroneOutput cameraOutput = droneOutput;
