@@ -234,6 +234,9 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.elevationContext = &app->elevationMapLoader;
         inputs.soundQueue = &app->sound.queue;
         inputs.missionPlan = &app->waypointMissionEditor;
+        inputs.orvikDrops = &app->orvikDropLocations;
+        inputs.voskDrops = &app->dodireruDropLocations;
+        inputs.geofence = &app->orvikGeofence;
         inputs.gamepad = &platform->gamepad;
         inputs.previousGamepad = &platform->previousGamepad;
         inputs.input = &platform->input;
