@@ -14,6 +14,7 @@
 #include "FlightLogs/FlightLogSession.h"
 #include "Map/CopernicusDownloader.h"
 #include "Map/ElevationMapLoader.h"
+#include "Map/TileMaps.h"
 #include "Mission/MissionSteps.h"
 #include "Network/Dns.h"
 #include "Network/Download.h"
@@ -89,6 +90,7 @@ struct AppState {
     DnsResolver dnsResolver;
     DownloadPool downloadPool;
     Socket downloadSockets[kDownloadSockets];
+    TileMaps tileMaps;
     CopernicusDownloader copernicusDownloader;
     Socket copernicusSocket;
     Socket droneSocket;

@@ -69,7 +69,11 @@ i32 updateAreaOfInterest(AppState* app, u64 now) {
     LonLatBox box = kEmptyLonLatBox;
     bool haveFirst = false;
     f64 firstLongitude = 0;
-    // The vehicle has no separate take-off record: its home position stands for both.
+    if (vehicle->secondPosition.time) {
+        addAreaPoint(GeoPoint{vehicle->secondPosition.longitude + vehicle->longitudeOffset,
+                              vehicle->secondPosition.latitude + vehicle->latitudeOffset},
+                     &box, &haveFirst, &firstLongitude);
+    }
     if (vehicle->home.time) {
         addAreaPoint(GeoPoint{vehicle->home.longitude + vehicle->longitudeOffset,
                               vehicle->home.latitude + vehicle->latitudeOffset},
@@ -109,11 +113,13 @@ i32 decideLogging(const VehicleState* vehicle, FlightLogger* logger, const Eleva
     for (f64 v : {vehicle->velocityNorth, vehicle->velocityEast, vehicle->velocityDown}) {
         if (v < -kMovingSpeed || v > kMovingSpeed) moving = true;
     }
+    // The ground where the vehicle took off, else at home.
     f32 referenceGround = 0;
-    if (vehicle->home.time) {
+    const StoredPosition* reference = vehicle->secondPosition.time ? &vehicle->secondPosition : &vehicle->home;
+    if (reference->time) {
         referenceGround = getElevation(loader,
-                                       GeoPoint{vehicle->home.longitude + vehicle->longitudeOffset,
-                                                vehicle->home.latitude + vehicle->latitudeOffset},
+                                       GeoPoint{reference->longitude + vehicle->longitudeOffset,
+                                                reference->latitude + vehicle->latitudeOffset},
                                        0.0f);
     }
     f32 vehicleGround = getElevation(loader,
@@ -140,6 +146,7 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     app->screenStack.depth = 1;
     app->screenStack.screens[0] = mainScreen;
     app->flightLogger.fileJobs = &platform->fileJobs;
+    app->tileMaps.downloads = &app->downloadPool;
     app->orvikGeofence.flightLogger = &app->flightLogger;
     app->waypointMissionEditor.takeoffTerrainHeight = kUnknownTerrainHeight;
 

@@ -4,6 +4,7 @@
 #include "Core/Sound.h"
 #include "Drone/AirTraffic.h"
 #include "Drone/FlightController/AutopilotControl.h"
+#include "Drone/FlightController/FlightPhase.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Network/Address.h"
@@ -233,6 +234,7 @@ bool lockOnHeartbeat(LinkFrame* frame, const MavlinkMessage* message) {
     vehicle->autopilotKind = autopilot == 12 ? AutopilotPx4 : autopilot == 3 ? AutopilotArduCopter : AutopilotUnknown;
     vehicle->frameKind = p[4];
     vehicle->mavState = p[7];
+    vehicle->baseMode = p[6];
     copyMavlinkPayload(&vehicle->heartbeat, message, vehicle->heartbeatSlot, sizeof(vehicle->heartbeatSlot), frame->now);
     vehicle->lastHeartbeatTime = frame->now;
     vehicle->vehicleId = message->source;
@@ -266,7 +268,8 @@ void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         connection->cameraKind = CameraGimbal;
         return;
     }
-    if (decodeAdsbVehicle(message, connection, now)) {
+    if (decodeAdsbVehicle(message, &connection->vehicle, frame->preferences, inputs->soundQueue,
+                          &connection->airTraffic, now)) {
         return;
     }
     if (message->messageId == MavlinkRadioStatus && (message->source >> 8) == 42) {
@@ -568,6 +571,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
         controlArduCopter(&connection->arduCopter, &autopilot);
     }
+    updateFlightPhase(&connection->vehicle, &connection->px4, &connection->arduCopter, inputs->now);
     PayloadControl payloadControl{&connection->vehicle, inputs->soundQueue, inputs->geofence, inputs->missionPlan,
                                   preferences,          inputs->flightLogger, &droneOutput,   inputs->now};
     controlPayloadLink(&connection->payload, &payloadControl);

@@ -29,6 +29,7 @@ struct SecureLinkPeer {
 struct SecureLinkHost {
     SecureLinkPeer peers[kSecureLinkPeers];
     SecureLinkPeer* controllingPeer;
+    AddressRecord referenceAddress;  // the list's own reference: the controlling listener's address
 };
 
 // The client side: this app's connection to another app's relay.

@@ -6,6 +6,7 @@
 struct SecureLinkHost;
 struct Preferences;
 
-// 1 when a listed device without the user's decision asks for it: its pending word is set, its
-// counter word has reached 3, or "Relay mode disable encryption" is on. An empty list is never pending.
+// 1 when a listed device without the user's decision asks for it: its address is not the list's
+// reference address (family and address), its pending word is set, its counter word has reached 3,
+// or "Relay mode disable encryption" is on. An empty list is never pending.
 u32 hasPendingSharingRequest(const SecureLinkHost* sharingList, const Preferences* preferences);

@@ -111,6 +111,7 @@ void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* pla
     }
     appendMemoryLine("      Renderer Interface: ", (i64)sizeof(Renderer), writer);
     appendMemoryLine("      Application: ", (i64)sizeof(AppState), writer);
+    appendMemoryLine("         TileMaps: ", (i64)sizeof(TileMaps), writer);
     appendMemoryLine("         CopernicusDownloader: ", (i64)sizeof(CopernicusDownloader), writer);
     appendMemoryLine("         Drone: ", (i64)sizeof(DroneConnection), writer);
     appendMemoryLine("         FlightLogger: ", (i64)sizeof(FlightLogger), writer);

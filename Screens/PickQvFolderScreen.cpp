@@ -59,38 +59,22 @@ void releasePictureRequest(FolderHelpPicture* picture, Platform* platform) {
     picture->request = nullptr;
 }
 
-// The strip of pictures in the middle cell, scrolled sideways by dragging.
+// The strip of pictures in the middle cell: a horizontal strip view one unit high, dragged (or
+// wheeled) sideways.
 void drawPictureStrip(PickQvFolderScreenState* state, const FolderHelpPictureSet& set, const Rect& cell,
-                      ScreenStack* stack, UiState* ui, const UiMetrics* m) {
+                      Platform* platform, ScreenStack* stack, UiState* ui, const UiMetrics* m) {
     f32 cellWidth = cell.x1 - cell.x0, cellHeight = cell.y1 - cell.y0;
     if (!(cellHeight > 0) || !(cellWidth > 0)) return;
-    f64 scale = cellHeight;  // pixels per content unit: the strip is one unit high
-    f64 contentWidth = set.count * set.placeWidth;
-    f64 visibleWidth = cellWidth / scale;
-
-    static const WidgetId stripId = WIDGET_ID;
-    PointerHit hit = rectHitTest(&cell, 0, stack, &stripId);
-    if (hit.primaryPointer >= 0 && (hit.pointerFlags[hit.primaryPointer] & PointerFlagPressed)) {
-        f32 x = stack->pointers[hit.primaryPointer].x;
-        if (state->dragging) state->stripOffset -= (x - state->lastDragX) / scale;
-        state->lastDragX = x;
-        state->dragging = 1;
-    } else {
-        state->dragging = 0;
-    }
-    f64 maxOffset = contentWidth > visibleWidth ? contentWidth - visibleWidth : 0;
-    if (state->stripOffset > maxOffset) state->stripOffset = maxOffset;
-    if (state->stripOffset < 0) state->stripOffset = 0;
-    // A strip narrower than the cell is centred.
-    f64 left = contentWidth < visibleWidth ? cell.x0 + (visibleWidth - contentWidth) * scale / 2 : cell.x0;
+    MapView* view = &state->stripView;
+    updateMapView(view, &cell, Box2{0, set.count * set.placeWidth, 0, 1}, ui, stack, platform, MapWheelScrolls);
 
     u64 now = stack->now;
     u64 period = (u64)set.count * kHighlightFlashPeriod;
     u64 phase = period ? now % period : 0;
     for (i32 i = 0; i < set.count; i++) {
         FolderHelpPicture* picture = &state->pictures[i];
-        f32 x0 = (f32)(left + (i * set.placeWidth - state->stripOffset) * scale);
-        Rect place{x0, x0 + (f32)(set.placeWidth * scale), cell.y0, cell.y1};
+        const f64 box[4] = {i * set.placeWidth, (i + 1) * set.placeWidth, 0, 1};
+        Rect place = mapRectToScreen(view, box);
         if (place.x1 < cell.x0 || place.x0 > cell.x1) continue;
         if (picture->imageSlot) {
             // The picture goes in the batch drawn before the rectangles, so that the highlight frame's
@@ -124,14 +108,9 @@ void drawPictureStrip(PickQvFolderScreenState* state, const FolderHelpPictureSet
             drawTextInRect(ui, text, AnchorCentre, 0.9f, place, clipped, style, noTextCaret());
         }
     }
-    // The strip's scroll bar along its bottom edge.
-    if (contentWidth > visibleWidth) {
-        f32 thickness = m->margin;
-        f32 t0 = (f32)(state->stripOffset / contentWidth), t1 = (f32)((state->stripOffset + visibleWidth) / contentWidth);
-        Rect thumb{cell.x0 + t0 * cellWidth, cell.x0 + t1 * cellWidth, cell.y0, cell.y0 + thickness};
-        addRoundedRect(thumb, 0.5f, cell, 0, thickness / 2, kSecondaryGrey, kSecondaryGrey, &ui->batches.coloredRect,
-                       ui->halfWidth, ui->halfHeight);
-    }
+    drawHorizontalViewScrollbar(1, kSecondaryGrey, 0.5f, view, ui);
+    MapTaps taps;
+    handleMapPointers(&taps, view, stack);
 }
 
 }  // namespace
@@ -210,6 +189,7 @@ void pickQvFolderScreen(Platform* platform, ScreenStack* stack, UiState* ui, App
     if (!state->initialised) {
         state->initialised = 1;
         state->pictureCount = set.count;
+        state->stripView = makeMapView(WIDGET_ID, MapViewModeHorizontalStrip);
         state->pictureBuffer = (u8*)std::calloc(1, (size_t)kFolderHelpBufferBytes);
         if (state->pictureBuffer) {
             for (i32 i = 0; i < set.count; i++) {
@@ -255,7 +235,7 @@ void pickQvFolderScreen(Platform* platform, ScreenStack* stack, UiState* ui, App
             FixedString text = makeString("Insufficient memory to load instructional images");
             drawCentredText(ui, (const u8*)text.text, text.length, cells.cells[1], m->buttonTextHeight, 0.9f);
         } else {
-            drawPictureStrip(state, set, cells.cells[1], stack, ui, m);
+            drawPictureStrip(state, set, cells.cells[1], platform, stack, ui, m);
         }
         Rect open = alignRect(halfWidth, m->buttonHeight, AnchorCentre, &cells.cells[2]);
         static const WidgetId openId = WIDGET_ID;

@@ -7,6 +7,7 @@
 #include "Decoders/Png.h"
 #include "Core/ImageSlots.h"
 #include "Platform/FileTables.h"
+#include "SourceCommon/UserInterface/MapView.h"
 #include "SourceCommon/UserInterface/Screen.h"
 
 constexpr i64 kFolderHelpBufferBytes = 4718592;
@@ -37,9 +38,7 @@ struct PickQvFolderScreenState {
     i32 pictureCount;
     FolderHelpPicture pictures[kMaxFolderHelpPictures];
     u8* pictureBuffer;  // kFolderHelpBufferBytes; null when it could not be had
-    f64 stripOffset;    // content units scrolled from the strip's left end
-    f32 lastDragX;
-    u32 dragging;
+    MapView stripView;  // the strip of pictures, one content unit high
 };
 
 // A picture set: the file names in strip order, their highlight rectangles (pixels, x across and y

@@ -97,9 +97,43 @@ FixedString missionUploadFailureText(u8 type, const MissionItemList* list);
 // fields are zero and the id allows it, else MAVLink 2. Nothing when slot is null.
 void sendVehicleMessage(u32 messageId, ByteWriter* payload, ByteWriter* slot, DroneOutput* output, u64 now);
 
+// The OPEN_DRONE_ID_SYSTEM payload (54 bytes) with the operator location: on the ground the
+// vehicle's global position when known, else (and in the air) the take-off or home position, plus
+// the position offset; the timestamp in seconds since 2019-01-01 UTC by the system clock. False, and
+// nothing written, when the position it needs is not known.
+bool writeOperatorLocationPayload(ByteWriter* payload, const VehicleState* vehicle, i64 utcMilliseconds,
+                                  u8 targetSystem, u8 targetComponent);
+
 // ---------------------------------------------------------------------------------------------------
 // ArduCopter
 
+// ArduCopter flight modes (the HEARTBEAT's custom mode).
+constexpr u32 kArduCopterModeAuto = 3;
+constexpr u32 kArduCopterModeRtl = 6;
+constexpr u32 kArduCopterModeLand = 9;
+constexpr u32 kArduCopterModePoshold = 16;
+constexpr i32 kArduCopterModeNames = 28;
+
+// The mode's name ("POSHOLD"), or null for a number without one.
+const char* arduCopterModeName(u32 customMode);
+
+// The pre-arm text after which the vehicle is sent its basic ID.
+extern const char kBasicIdPrearmText[];
+
+// Takes the messages of the followed ArduCopter vehicle that keep its state: the HEARTBEAT (mode,
+// MAV_STATE, landed state, state text "ACTIVE - POSHOLD"), the mission protocol (items served during
+// an upload, the vehicle's mission count, the upload's result in words); 1 when taken. A STATUSTEXT
+// is not taken, but the basic-ID pre-arm text sets the basic-ID request while a Remote ID type is set.
 u32 handleArduCopterMessage(const MavlinkMessage* message, ArduCopterState* arduCopter, VehicleState* vehicle,
                             WaypointMissionEditor* plan, DroneOutput* output, u64 now);
+
+// The per-frame sending side for an ArduCopter vehicle: the message rates it does not stream on its
+// own, OPEN_DRONE_ID_SYSTEM, the mission poll, upload and start (AUTO, and POSHOLD to stop), the
+// basic ID, and the flight actions. A requested action or basic ID stays requested until it has a
+// place in the send queue.
 void controlArduCopter(ArduCopterState* arduCopter, const AutopilotFrame* frame);
+
+// Message-rate requests: SET_MESSAGE_INTERVAL at most once a second while the vehicle's HEARTBEAT is
+// younger than this, for every stream that has stopped.
+constexpr u64 kMessageRateRequestInterval = 1000000;
+constexpr u64 kMessageRateHeartbeatFreshness = 4000000;

@@ -169,20 +169,9 @@ void sendOperatorLocation(Px4State* px4, const AutopilotFrame* frame) {
     if (px4->remoteIdHeardTime == 0 || (px4->remoteIdTime != 0 && frame->now - px4->remoteIdTime < kRemoteIdInterval)) {
         return;
     }
-    const VehicleState* vehicle = frame->vehicle;
-    const StoredPosition* reference = vehicle->secondPositionSelected ? &vehicle->secondPosition : &vehicle->home;
-    f64 longitude, latitude;
-    if (vehicle->landedState < 2 && vehicle->globalPosition.time != 0) {
-        longitude = vehicle->globalPosition.longitude;
-        latitude = vehicle->globalPosition.latitude;
-    } else if (reference->time != 0) {
-        longitude = reference->longitude;
-        latitude = reference->latitude;
-    } else {
-        return;
-    }
-    longitude += vehicle->longitudeOffset;
-    latitude += vehicle->latitudeOffset;
+    u8 bytes[54];
+    ByteWriter payload = makeByteWriter(bytes, sizeof(bytes));
+    if (!writeOperatorLocationPayload(&payload, frame->vehicle, frame->utcMilliseconds, 1, 51)) return;
     DroneOutput output = *frame->output;
     if (output.source != kRemoteIdSource) {
         output.source = kRemoteIdSource;
@@ -190,20 +179,6 @@ void sendOperatorLocation(Px4State* px4, const AutopilotFrame* frame) {
     }
     ByteWriter* slot = reserveDroneOutput(&output);
     if (!slot) return;
-    u8 bytes[54];
-    ByteWriter payload = makeByteWriter(bytes, sizeof(bytes));
-    appendU32Le((u32)(i32)std::lround(latitude * 1e7), &payload);
-    appendU32Le((u32)(i32)std::lround(longitude * 1e7), &payload);
-    appendF32Le(-1000, &payload);  // area ceiling
-    appendF32Le(-1000, &payload);  // area floor
-    appendF32Le(-1000, &payload);  // operator altitude
-    i64 seconds = frame->utcMilliseconds / 1000 - kOpenDroneIdEpochSeconds;
-    appendU32Le(seconds > 0 ? (u32)seconds : 0, &payload);
-    appendU16Le(1, &payload);  // area count
-    appendU16Le(0, &payload);  // area radius
-    appendU8(1, &payload);     // target system
-    appendU8(51, &payload);    // target component
-    for (i32 i = 0; i < 20 + 4; i++) appendU8(0, &payload);  // id, location type, classification, category, class
     sendMavlinkMessage(1, kOpenDroneIdSystem, &payload, slot, output.sequence, output.source, output.stats, frame->now);
     px4->remoteIdTime = frame->now;
 }
@@ -424,6 +399,36 @@ void sendManualControl(Px4State* px4, const AutopilotFrame* frame) {
 }
 
 }  // namespace
+
+bool writeOperatorLocationPayload(ByteWriter* payload, const VehicleState* vehicle, i64 utcMilliseconds,
+                                  u8 targetSystem, u8 targetComponent) {
+    const StoredPosition* reference = vehicle->secondPositionSelected ? &vehicle->secondPosition : &vehicle->home;
+    f64 longitude, latitude;
+    if (vehicle->landedState < 2 && vehicle->globalPosition.time != 0) {
+        longitude = vehicle->globalPosition.longitude;
+        latitude = vehicle->globalPosition.latitude;
+    } else if (reference->time != 0) {
+        longitude = reference->longitude;
+        latitude = reference->latitude;
+    } else {
+        return false;
+    }
+    longitude += vehicle->longitudeOffset;
+    latitude += vehicle->latitudeOffset;
+    appendU32Le((u32)(i32)std::lround(latitude * 1e7), payload);
+    appendU32Le((u32)(i32)std::lround(longitude * 1e7), payload);
+    appendF32Le(-1000, payload);  // area ceiling
+    appendF32Le(-1000, payload);  // area floor
+    appendF32Le(-1000, payload);  // operator altitude
+    i64 seconds = utcMilliseconds / 1000 - kOpenDroneIdEpochSeconds;
+    appendU32Le(seconds > 0 ? (u32)seconds : 0, payload);
+    appendU16Le(1, payload);  // area count
+    appendU16Le(0, payload);  // area radius
+    appendU8(targetSystem, payload);
+    appendU8(targetComponent, payload);
+    for (i32 i = 0; i < 20 + 4; i++) appendU8(0, payload);  // id, location type, classification, category, class
+    return true;
+}
 
 void controlPx4(Px4State* px4, const AutopilotFrame* frame) {
     if (px4->heartbeatTime == 0) return;

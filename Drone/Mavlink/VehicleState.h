@@ -70,7 +70,7 @@ struct VehicleState {
     f64 velocityDown;
     f32 heading;  // degrees; NaN when the vehicle does not know it
     StoredPosition home;
-    StoredPosition secondPosition;
+    StoredPosition secondPosition;  // the take-off position: where the vehicle last left the ground
     u32 secondPositionSelected;
     f64 latitudeOffset;  // added to every position
     f64 longitudeOffset;
@@ -108,6 +108,12 @@ struct VehicleState {
     // The mission upload's and start's own texts ("Uploading 40%", "Started mission") and their time.
     FixedString missionStatusText;
     u64 missionStatusTime;
+
+    u8 baseMode;  // base_mode of the vehicle's last HEARTBEAT (bit 7: armed)
+    // The flight phase derived once per frame from the landed state and the autopilot's mode:
+    // FlightPhase (0 no vehicle, 1 on the ground, 2 in the air, 3 taking off or landing, 4 flying the
+    // uploaded mission).
+    i32 flightPhase;
 };
 
 struct TelemetryResult {

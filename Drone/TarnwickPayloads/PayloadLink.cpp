@@ -20,7 +20,6 @@ const ToneSegment kAlertTone[] = {
     {0.125, 1319, 0.5, 0}, {0, 1319, 0.5, 0},
 };
 
-constexpr u64 kFlightPhaseHoldTime = 3000000;
 constexpr u64 kKindCopyStartTime = 5000000;
 
 u16 readU16Be(const u8* p) { return (u16)(p[0] << 8 | p[1]); }
@@ -28,15 +27,6 @@ u32 readU32Be(const u8* p) { return (u32)p[0] << 24 | (u32)p[1] << 16 | (u32)p[2
 u64 readU64Be(const u8* p) { return (u64)readU32Be(p) << 32 | readU32Be(p + 4); }
 
 bool isOld(u64 time, u64 now, u64 age) { return now > time && now - time > age; }
-
-// The custom mode of the followed vehicle's last HEARTBEAT; 0xFFFFFFFF when none is kept.
-u32 heartbeatCustomMode(const VehicleState* vehicle) {
-    i64 length = vehicle->heartbeat.writer.length;
-    if (vehicle->lastHeartbeatTime == 0 || length < 6 + 4) return 0xFFFFFFFFu;
-    i64 header = vehicle->heartbeatSlot[0] == kMavlink2Magic ? kMavlink2HeaderBytes : kMavlink1HeaderBytes;
-    if (length < header + 4) return 0xFFFFFFFFu;
-    return mavlinkU32(vehicle->heartbeatSlot + header);
-}
 
 // A text of a version frame: up to a NUL byte or the end of the body.
 FixedString readVersionText(const u8* body, i32 length, i32* position) {
@@ -85,26 +75,9 @@ void keepLogCopy(PayloadLink* link, i32 slot, const MavlinkMessage* message, u64
 
 }  // namespace
 
-i32 payloadFlightPhase(const VehicleState* vehicle, u64 now) {
-    if (vehicle->vehicleId == 0 || vehicle->lastHeardTime == 0 || isOld(vehicle->lastHeardTime, now, kFlightPhaseHoldTime)) {
-        return 0;
-    }
-    u32 customMode = heartbeatCustomMode(vehicle);
-    if (vehicle->autopilotKind == AutopilotArduCopter) {
-        if (vehicle->landedState < 2) return 1;
-        if (customMode == 9) return 3;  // LAND
-        return customMode == 3 ? 4 : 2;  // AUTO flies the mission
-    }
-    switch (vehicle->landedState) {
-        case 2: {
-            u32 main = (customMode >> 16) & 0xFF;
-            u32 sub = (customMode >> 24) & 0xFF;
-            return customMode != 0xFFFFFFFFu && main == 4 && sub == 4 ? 4 : 2;  // AUTO MISSION
-        }
-        case 3:
-        case 4: return 3;
-        default: return 1;
-    }
+i32 payloadFlightPhase(const VehicleState* vehicle) {
+    i32 phase = vehicle->flightPhase;
+    return phase < 0 || phase > 4 ? 0 : phase;
 }
 
 i32 vehicleDropPosition(DropPosition* out, const VehicleState* vehicle) {
@@ -123,7 +96,7 @@ u32 containsPayloadFrame(const MavlinkMessage* message) {
 
 u32 handleEncapsulatedData(const MavlinkMessage* message, PayloadLink* link, const PayloadReceive* receive) {
     u64 now = receive->now;
-    if (receive->payloadKindWord && payloadFlightPhase(receive->vehicle, now) >= 2 && now > kKindCopyStartTime) {
+    if (receive->payloadKindWord && payloadFlightPhase(receive->vehicle) >= 2 && now > kKindCopyStartTime) {
         *receive->payloadKindWord = link->kind;
     }
     if (message->messageId != MavlinkEncapsulatedData) return 0;
@@ -179,7 +152,7 @@ u32 handleOrvikFrame(const u8* body, i32 length, u8 type, OrvikDropLocations* dr
     if (counterA > orvik->dropCounterA || counterB > orvik->dropCounterB) {
         orvik->lastDropTime = now;
         DropPosition position;
-        if (drops && payloadFlightPhase(vehicle, now) >= 2 && vehicle->globalPosition.time > 0 &&
+        if (drops && payloadFlightPhase(vehicle) >= 2 && vehicle->globalPosition.time > 0 &&
             vehicleDropPosition(&position, vehicle)) {
             addOrvikDropLocation(drops, position, (u64)utcMilliseconds);
         }
@@ -281,7 +254,7 @@ void queuePayloadAlert(SoundQueue* sounds) {
 void controlOrvikLink(OrvikPayloadState* orvik, const PayloadControl* control) {
     u64 now = control->now;
     const VehicleState* vehicle = control->vehicle;
-    i32 phase = payloadFlightPhase(vehicle, now);
+    i32 phase = payloadFlightPhase(vehicle);
     if (isOld(orvik->requestTimes[0], now, kPayloadRequestHoldTime)) {
         orvik->wantedInjection = (u8)(orvik->injectionAmount / 10 * 10);
     }

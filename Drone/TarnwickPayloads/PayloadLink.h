@@ -12,10 +12,10 @@ struct WaypointMissionEditor;
 struct Preferences;
 struct FlightLogger;
 
-// The vehicle's flight phase as the payloads read it: 0 no vehicle heard within 3 s, 1 on the
-// ground, 2 in the air, 3 taking off or landing (drops refused), 4 flying the uploaded mission
-// (the Orvik payload starts by itself).
-i32 payloadFlightPhase(const VehicleState* vehicle, u64 now);
+// The vehicle's flight phase as the payloads read it: 0 no vehicle, 1 on the ground, 2 in the air,
+// 3 taking off or landing (drops refused), 4 flying the uploaded mission (the Orvik payload starts
+// by itself); a value out of that range counts as no vehicle.
+i32 payloadFlightPhase(const VehicleState* vehicle);
 
 // The vehicle's position (reference plus offset) as a drop point; 0 when it cannot be stored.
 i32 vehicleDropPosition(DropPosition* out, const VehicleState* vehicle);

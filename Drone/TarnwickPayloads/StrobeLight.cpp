@@ -79,7 +79,7 @@ void sendLightControl(StrobeLight* light, const PayloadControl* control) {
     if (!slot) return;
     if (light->mode == StrobeAutoDay || light->mode == StrobeAutoNight) {
         bool day = light->mode == StrobeAutoDay;
-        i32 phase = payloadFlightPhase(control->vehicle, now);
+        i32 phase = payloadFlightPhase(control->vehicle);
         if (isStrobeAway(control->vehicle, phase)) {
             light->brightness = day ? StrobeHigh : StrobeMedium;
             light->pattern = day ? StrobeRotate : StrobeFlash;

@@ -74,7 +74,7 @@ u32 handleVoskStatusFrame(const u8* body, i32 length, u8 type, DodireruDropLocat
         u32 dropServo = block[1];
         if (dropServo == 1 && unit->dropServo[channel] == 0) {
             DropPosition position;
-            if (drops && other->dropServo[channel] == 1 && payloadFlightPhase(vehicle, now) >= 2 &&
+            if (drops && other->dropServo[channel] == 1 && payloadFlightPhase(vehicle) >= 2 &&
                 vehicle->globalPosition.time > 0 && vehicleDropPosition(&position, vehicle)) {
                 u32 armed = vosk->units[0].safetyServo[channel] == 0;
                 addVoskDropLocation(drops, position, (u64)utcMilliseconds, armed);
@@ -100,7 +100,7 @@ void controlVoskLink(VoskPayloadState* vosk, const PayloadControl* control) {
     DroneOutput* output = control->output;
     if (vosk->lastSendTime != 0 && now - vosk->lastSendTime < kPayloadControlInterval) return;
     if (!output || !output->socket || kPacketQueueSlots - 1 - queuedPacketCount(&output->socket->sendQueue) < 2) return;
-    i32 phase = payloadFlightPhase(control->vehicle, now);
+    i32 phase = payloadFlightPhase(control->vehicle);
     u32 allowed = 0;
     if (!primaryFresh) {
         vosk->disarmReason = VoskPrimaryNotFresh;

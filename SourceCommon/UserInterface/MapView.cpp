@@ -78,11 +78,13 @@ const PointerSlot* viewPointers(ScreenStack* stack, Platform* platform) {
     return platform ? platform->pointers : nullptr;
 }
 
-// The panning pointers that are still pressed, in press order, at most two.
-i32 activePanPointers(const MapView* view, const PointerSlot* pointers, i32 out[2]) {
+// The panning pointers that are pressed or were let go this frame (their last move still counts), in
+// press order, at most two.
+i32 activePanPointers(const MapView* view, const PointerSlot* pointers, const ScreenStack* stack, i32 out[2]) {
     i32 count = 0;
     for (i32 i = 0; i < 5 && pointers; i++) {
-        if (!((view->panningPointerMask >> i) & 1) || pointers[i].state != PointerPressed) continue;
+        bool releasedNow = stack && stack->pointerRecords[i].previousState == PointerPressed;
+        if (!((view->panningPointerMask >> i) & 1) || (pointers[i].state != PointerPressed && !releasedNow)) continue;
         if (count < 2) {
             out[count++] = i;
         } else if (pointers[i].pressTime < pointers[out[1]].pressTime) {
@@ -99,9 +101,9 @@ i32 activePanPointers(const MapView* view, const PointerSlot* pointers, i32 out[
 
 // Moves the view so that the pointers hold on to the content points recorded last frame: one pointer
 // pans, two also zoom by the change of their distance.
-void applyPointerPan(MapView* view, const PointerSlot* pointers) {
+void applyPointerPan(MapView* view, const PointerSlot* pointers, const ScreenStack* stack) {
     i32 active[2];
-    i32 count = activePanPointers(view, pointers, active);
+    i32 count = activePanPointers(view, pointers, stack, active);
     if (count == 0) return;
     if (count == 2) {
         const PointerSlot* a = &pointers[active[0]];
@@ -194,7 +196,7 @@ void updateMapView(MapView* view, const Rect* rect, Box2 content, UiState* ui, S
     view->clickedPointerMask = 0;
 
     const PointerSlot* pointers = viewPointers(stack, platform);
-    applyPointerPan(view, pointers);
+    applyPointerPan(view, pointers, stack);
     applyWheel(view, stack, platform, scrollMode);
     settleView(view, scrollsVertically(view, scrollMode));
 }
@@ -204,8 +206,6 @@ void setMapCenterAndZoom(MapView* view, f64 centreX, f64 centreY, f64 zoom) {
     view->centreY = centreY;
     view->zoom = zoom < 1 || !isFiniteValue(zoom) ? 1 : zoom;
     settleView(view, view->mode == MapViewModeScrollList);
-    // The pointers holding the view now hold the new position.
-    view->panningPointerMask = 0;
 }
 
 MapTaps* handleMapPointers(MapTaps* out, MapView* view, ScreenStack* stack) {

@@ -33,6 +33,10 @@
 //       "light BRIGHTNESS PATTERN MODE", "stop". Prints "ready", "done" after each command, and
 //       "rx PORT TYPE SEQ BODYHEX MAVSEQ VERSION" for every payload frame it receives (PORT is
 //       vehicle, voskA or voskB).
+//   node mavlink_peer.mjs arducopter LOCAL_PORT GCS_PORT MAX_SECONDS [OPTION...]
+//       An ArduCopter stand-in (system 1, component 1) on UDP: streams only what it is asked for,
+//       pulls a mission with MISSION_REQUEST, flies, lands and reports ADS-B traffic on a script;
+//       see arducopter() below. Prints what it is asked.
 import dgram from 'node:dgram'
 import net from 'node:net'
 import fs from 'node:fs'
@@ -235,7 +239,10 @@ function tcpVehicle(port, maxSeconds) {
 //   count N | clear | cancel | refused SEQ | mission_stored N | reached SEQ | manual X Y Z R BUTTONS AUX1 AUX2 | odid_system LAT LON TIMESTAMP
 // Options: refuse=SEQ:TYPE refuses the first upload with MISSION_ACK TYPE once item SEQ has arrived;
 // spoof sends, at the station's second HEARTBEAT, a PARAM_VALUE of BAT_LOW_THR with the INT32 type and one of a
-// name outside the table at index 5000; remote-id makes it send OPEN_DRONE_ID_LOCATION.
+// name outside the table at index 5000; remote-id makes it send OPEN_DRONE_ID_LOCATION; ground starts
+// it on the ground, disarmed: the take-off mode takes 2 station HEARTBEATs to reach the air (landed
+// state 3, then 2), the landing mode 2 to land (4, then 1 and disarmed); it prints
+// "landed HEARTBEAT STATE" on each change.
 function px4(localPort, gcsPort, maxSeconds, options) {
   const proto = new MavLinkProtocolV2(1, 1)
   const socket = dgram.createSocket('udp4')
@@ -266,14 +273,18 @@ function px4(localPort, gcsPort, maxSeconds, options) {
     if (option.startsWith('refuse=')) { const [at, type] = option.slice(7).split(':').map(Number); refusal = { at, type } }
   }
   const spoof = options.includes('spoof'), remoteId = options.includes('remote-id')
+  let landed = options.includes('ground') ? 1 : 2, phaseSince = 0
+  const setLanded = state => { landed = state; phaseSince = stationHeartbeats; console.log(`landed ${stationHeartbeats} ${state}`) }
   const heartbeatMessage = () => Object.assign(new minimal.Heartbeat(), { type: minimal.MavType.QUADROTOR,
-    autopilot: minimal.MavAutopilot.PX4, baseMode: minimal.MavModeFlag.CUSTOM_MODE_ENABLED,
+    autopilot: minimal.MavAutopilot.PX4,
+    baseMode: minimal.MavModeFlag.CUSTOM_MODE_ENABLED | (landed === 1 ? 0 : minimal.MavModeFlag.SAFETY_ARMED),
     customMode: (mainMode << 16) | (subMode << 24), systemStatus: minimal.MavState.ACTIVE, mavlinkVersion: 3 })
   const telemetry = () => {
     send(heartbeatMessage())
-    send(Object.assign(new common.ExtendedSysState(), { vtolState: 0, landedState: 2 }))
-    send(Object.assign(new common.GlobalPositionInt(), { timeBootMs: 1000, lat: 473977420, lon: 85455940, alt: 498000,
-      relativeAlt: 20000, vx: 0, vy: 0, vz: 0, hdg: 0 }))
+    send(Object.assign(new common.ExtendedSysState(), { vtolState: 0, landedState: landed }))
+    const up = landed === 1 ? 0 : landed === 2 ? 20000 : 1000
+    send(Object.assign(new common.GlobalPositionInt(), { timeBootMs: 1000, lat: 473977420, lon: 85455940, alt: 478000 + up,
+      relativeAlt: up, vx: 0, vy: 0, vz: 0, hdg: 0 }))
     send(Object.assign(new common.GpsRawInt(), { lat: 473977420, lon: 85455940, alt: 498000, fixType: 3,
       satellitesVisible: 14, eph: 90, epv: 120, vel: 0, cog: 0, hAcc: 800 }))
     send(Object.assign(new common.HomePosition(), { latitude: 473970000, longitude: 85450000, altitude: 478000 }))
@@ -286,6 +297,8 @@ function px4(localPort, gcsPort, maxSeconds, options) {
   const handlers = {
     HEARTBEAT: () => {
       heard = true
+      if (landed === 3 && stationHeartbeats - phaseSince >= 1) { setLanded(2); subMode = 3 }
+      if (landed === 4 && stationHeartbeats - phaseSince >= 1) { setLanded(1); mainMode = 3; subMode = 0 }
       telemetry()
       // By the station's second HEARTBEAT it follows this vehicle.
       if (++stationHeartbeats === 2 && spoof) {
@@ -351,9 +364,12 @@ function px4(localPort, gcsPort, maxSeconds, options) {
       console.log(`command ${m.command} ${m._param1} ${m._param2} ${m._param3}`)
       let result = 3
       if (m.command === 176) { mainMode = Math.trunc(m._param2); subMode = Math.trunc(m._param3); result = 0 }
+      if (m.command === 176 && mainMode === 4 && subMode === 2 && landed === 1) setLanded(3)
+      if (m.command === 176 && mainMode === 4 && subMode === 6 && landed === 2) setLanded(4)
       if (m.command === 400 || m.command === 246) result = 0
       send(Object.assign(new common.CommandAck(), { command: m.command, result }))
       send(heartbeatMessage())
+      send(Object.assign(new common.ExtendedSysState(), { vtolState: 0, landedState: landed }))
     },
     MANUAL_CONTROL: m => console.log(`manual ${m.x} ${m.y} ${m.z} ${m.r} ${m.buttons} ${m.aux1} ${m.aux2}`),
     OPEN_DRONE_ID_SYSTEM: m => console.log(`odid_system ${m.operatorLatitude} ${m.operatorLongitude} ${m.timestamp}`),
@@ -483,6 +499,163 @@ function payloads(vehiclePort, voskAPort, voskBPort, gcsPort, maxSeconds) {
   }
 }
 
+// The ArduCopter stand-in, paced by the ground station like the PX4 one. It starts on the ground,
+// disarmed, in LOITER, holding a mission of 2 items, and streams nothing but its HEARTBEAT until it
+// is asked with SET_MESSAGE_INTERVAL; then each asked stream goes out once per datagram of the
+// station. Lines it prints:
+//   interval ID MICROSECONDS | command CMD P1 P2 P3 | count N | clear | cancel | refused SEQ |
+//   item SEQ CMD FRAME P1 P2 P3 P4 LAT LON ALT | mission_stored N | odid_system LAT LON TIMESTAMP SYS COMP |
+//   basic_id ID_TYPE UA_TYPE UAS_ID SYS COMP | prearm | phase STATION_HEARTBEAT STATE MODE ALTITUDE | traffic STEP
+// Options: streams=ID,ID streams those ids always and ignores the interval requests; refuse=SEQ:TYPE;
+// prearm sends the Remote ID pre-arm text at the station's second HEARTBEAT; takeoff=N arms and
+// climbs 1.5 m per station HEARTBEAT from the station's HEARTBEAT N up to 12 m (RTL and LAND come
+// down 4 m per HEARTBEAT and disarm on the ground); traffic sends one step of the ADS-B script per
+// station HEARTBEAT from the third on.
+function arducopter(localPort, gcsPort, maxSeconds, options) {
+  const proto = new MavLinkProtocolV2(1, 1)
+  const socket = dgram.createSocket('udp4')
+  let seq = 0
+  const send = message => socket.send(proto.serialize(message, seq++ & 255), gcsPort, '127.0.0.1')
+  let mode = 5, armed = false, altitude = 0
+  let stored = [{}, {}]
+  let expected = 0, items = [], refusal = null, itemSinceHeartbeat = false
+  let heard = false, stationHeartbeats = 0, takeoffAt = 0
+  let asked = new Set(), fixed = null
+  for (const option of options) {
+    if (option.startsWith('refuse=')) { const [at, type] = option.slice(7).split(':').map(Number); refusal = { at, type } }
+    if (option.startsWith('streams=')) fixed = new Set(option.slice(8).split(',').map(Number))
+    if (option.startsWith('takeoff=')) takeoffAt = Number(option.slice(8))
+  }
+  const lat = 473977420, lon = 85455940
+  const heartbeatMessage = () => Object.assign(new minimal.Heartbeat(), { type: minimal.MavType.QUADROTOR,
+    autopilot: minimal.MavAutopilot.ARDUPILOTMEGA,
+    baseMode: minimal.MavModeFlag.CUSTOM_MODE_ENABLED | (armed ? minimal.MavModeFlag.SAFETY_ARMED : 0),
+    customMode: mode, systemStatus: armed ? minimal.MavState.ACTIVE : minimal.MavState.STANDBY, mavlinkVersion: 3 })
+  const streamMessages = {
+    1: () => Object.assign(new common.SysStatus(), { voltageBattery: 15800, currentBattery: 100, batteryRemaining: 80 }),
+    30: () => Object.assign(new common.Attitude(), { timeBootMs: 1000, roll: 0, pitch: 0, yaw: 1 }),
+    33: () => Object.assign(new common.GlobalPositionInt(), { timeBootMs: 1000, lat, lon,
+      alt: 488000 + Math.round(altitude * 1000), relativeAlt: Math.round(altitude * 1000), vx: 0, vy: 0, vz: 0, hdg: 0 }),
+    24: () => Object.assign(new common.GpsRawInt(), { lat, lon, alt: 488000, fixType: 3, satellitesVisible: 14,
+      eph: 90, epv: 120, vel: 0, cog: 0, hAcc: 800 }),
+    242: () => Object.assign(new common.HomePosition(), { latitude: 473970000, longitude: 85450000, altitude: 488000 }),
+  }
+  const stream = () => { for (const id of (fixed || asked)) if (streamMessages[id]) send(streamMessages[id]()) }
+  // The ADS-B script, around the vehicle at 47.397742 N 8.545594 E: an aircraft 800 m MSL passing
+  // east of it at 1010, 900, 800, 1200 and 500 m; one 1500 m MSL 100 m away last heard 7 s ago and
+// one at 0/0; then 64 more far above; then one more.
+  const east = metres => lon + Math.round(metres / (111319.49 * Math.cos(47.397742 * Math.PI / 180)) * 1e7)
+  const adsb = (icao, latitude, longitude, altitudeMm, tslc, callsign) => Object.assign(new common.AdsbVehicle(), {
+    ICAOAddress: icao, lat: latitude, lon: longitude, altitudeType: 1, altitude: altitudeMm, heading: 9000,
+    horVelocity: 5000, verVelocity: 0, callsign, emitterType: 1, tslc, flags: 3, squawk: 1200 })
+  const trafficSteps = [
+    () => [adsb(0xabcdef, lat, east(1010), 800000, 0, 'INTRUDER')],
+    () => [adsb(0xabcdef, lat, east(900), 800000, 0, 'INTRUDER')],
+    () => [adsb(0xabcdef, lat, east(800), 800000, 0, 'INTRUDER')],
+    () => [adsb(0xabcdef, lat, east(1200), 800000, 0, 'INTRUDER')],
+    () => [adsb(0xabcdef, lat, east(500), 800000, 0, 'INTRUDER')],
+    () => [adsb(0x4000, lat, east(100), 1500000, 7, 'HIGH'), adsb(0x0, 0, 0, 100000, 0, 'NOWHERE')],
+    () => Array.from({ length: 64 }, (_, i) => adsb(0x100 + i, lat + 200000 + 1000 * i, lon, 2000000, 0, 'F' + i)),
+    () => [adsb(0x999, lat - 200000, lon, 2000000, 0, 'LATE')],
+  ]
+  const requestItem = () => send(Object.assign(new common.MissionRequest(), { seq: items.length, targetSystem: 255,
+    targetComponent: 190, missionType: 0 }))
+  const ack = type => send(Object.assign(new common.MissionAck(), { targetSystem: 255, targetComponent: 190, type,
+    missionType: 0 }))
+  const fly = () => {
+    if (takeoffAt && stationHeartbeats === takeoffAt) { armed = true; mode = 5 }
+    else if (armed && (mode === 6 || mode === 9)) {
+      if (altitude === 0) armed = false
+      else altitude = Math.max(0, altitude - 4)
+    } else if (armed && takeoffAt && stationHeartbeats > takeoffAt && altitude < 12) altitude += 1.5
+    console.log(`phase ${stationHeartbeats} ${armed ? 4 : 3} ${mode} ${altitude}`)
+  }
+  const handlers = {
+    HEARTBEAT: () => {
+      heard = true
+      stationHeartbeats++
+      fly()
+      send(heartbeatMessage())
+      if (stationHeartbeats === 2 && options.includes('prearm')) {
+        send(Object.assign(new common.StatusText(), { severity: 4, text: 'PreArm: OpenDroneID: UA_TYPE required in BasicID' }))
+        console.log('prearm')
+      }
+      const step = stationHeartbeats - 3
+      if (options.includes('traffic') && step >= 0 && step < trafficSteps.length) {
+        for (const message of trafficSteps[step]()) send(message)
+        console.log('traffic ' + step)
+      }
+      if (expected && !itemSinceHeartbeat) requestItem()
+      itemSinceHeartbeat = false
+    },
+    MISSION_REQUEST_LIST: () => send(Object.assign(new common.MissionCount(), { count: stored.length, targetSystem: 255,
+      targetComponent: 190, missionType: 0 })),
+    MISSION_CLEAR_ALL: () => { console.log('clear'); stored = []; ack(0) },
+    MISSION_ACK: m => { if (m.type === 15) { console.log('cancel'); expected = 0; items = [] } },
+    MISSION_COUNT: m => {
+      console.log('count ' + m.count)
+      stored = []; items = []
+      expected = m.count
+      if (m.count === 0) ack(0); else requestItem()
+    },
+    MISSION_ITEM: m => {
+      if (!expected || m.seq !== items.length) return
+      itemSinceHeartbeat = true
+      items.push(m)
+      console.log(`item ${m.seq} ${m.command} ${m.frame} ${m.param1} ${m.param2} ${m.param3} ${m.param4} ${Math.round(m.x * 1e7)} ${Math.round(m.y * 1e7)} ${m.z.toFixed(2)}`)
+      if (refusal && m.seq === refusal.at) {
+        console.log('refused ' + m.seq)
+        ack(refusal.type); refusal = null; expected = 0; items = []
+        return
+      }
+      if (items.length < expected) { requestItem(); return }
+      stored = items; items = []; expected = 0
+      console.log('mission_stored ' + stored.length)
+      ack(0)
+    },
+    COMMAND_LONG: m => {
+      let result = 3
+      if (m.command === 511) {
+        console.log(`interval ${m._param1} ${m._param2}`)
+        if (!fixed) asked.add(m._param1)
+        result = 0
+      } else {
+        console.log(`command ${m.command} ${m._param1} ${m._param2} ${m._param3}`)
+        // AUTO only with a mission and in the air.
+        if (m.command === 176 && (m._param2 !== 3 || (armed && stored.length))) { mode = Math.trunc(m._param2); result = 0 }
+        if (m.command === 400 && m._param1 === 0) { armed = false; altitude = 0; result = 0 }
+      }
+      send(Object.assign(new common.CommandAck(), { command: m.command, result }))
+      send(heartbeatMessage())
+    },
+    OPEN_DRONE_ID_SYSTEM: m => console.log(`odid_system ${m.operatorLatitude} ${m.operatorLongitude} ${m.timestamp} ${m.targetSystem} ${m.targetComponent}`),
+    OPEN_DRONE_ID_BASIC_ID: m => console.log(`basic_id ${m.idType} ${m.uaType} ${Buffer.from(m.uasId).toString('latin1').replace(/\0+$/, '')} ${m.targetSystem} ${m.targetComponent}`),
+  }
+  const REGISTRY = { ...minimal.REGISTRY, ...common.REGISTRY }
+  socket.on('message', bytes => {
+    const splitter = new MavLinkPacketSplitter()
+    const parser = new MavLinkPacketParser()
+    splitter.pipe(parser)
+    parser.on('data', packet => {
+      const clazz = REGISTRY[packet.header.msgid]
+      if (!clazz) return
+      const message = packet.protocol.data(packet.payload, clazz)
+      if (message.targetSystem !== undefined && (message.targetSystem !== 1 || message.targetComponent !== 1)) return
+      const handler = handlers[clazz.MSG_NAME]
+      if (handler) handler(message, packet.header)
+    })
+    splitter.write(bytes)
+    if (heard) stream()
+  })
+  const finish = () => { socket.close(); process.exit(0) }
+  process.stdin.on('data', text => { if (String(text).includes('stop')) finish() })
+  setTimeout(finish, maxSeconds * 1000)
+  socket.bind(localPort, '127.0.0.1', () => {
+    console.log('ready')
+    const early = setInterval(() => { if (heard) clearInterval(early); else { send(heartbeatMessage()); stream() } }, 50)
+  })
+}
+
 if (mode === 'emit') emit(args[0])
 else if (mode === 'parse') parse(args[0])
 else if (mode === 'magic') {
@@ -494,4 +667,5 @@ else if (mode === 'vehicle') vehicle(Number(args[0]), Number(args[1]), Number(ar
 else if (mode === 'tcp-vehicle') tcpVehicle(Number(args[0]), Number(args[1]))
 else if (mode === 'px4') px4(Number(args[0]), Number(args[1]), Number(args[2]), args.slice(3))
 else if (mode === 'payloads') payloads(...args.slice(0, 5).map(Number))
+else if (mode === 'arducopter') arducopter(Number(args[0]), Number(args[1]), Number(args[2]), args.slice(3))
 else { console.error('unknown mode ' + mode); process.exit(2) }

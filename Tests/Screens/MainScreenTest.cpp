@@ -111,6 +111,8 @@ TEST(SharingRequest, PendingOnlyForAListedDeviceWithoutADecision) {
     preferences.relayModeDisableEncryption = 0;
     SecureLinkPeer* peer = &host.peers[3];
     peer->address.family = 4;
+    EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 1u);  // not the list's reference address
+    host.referenceAddress = peer->address;
     EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 0u);
     peer->counter = 2;
     EXPECT_EQ(hasPendingSharingRequest(&host, &preferences), 0u);

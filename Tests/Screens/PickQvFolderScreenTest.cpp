@@ -177,7 +177,7 @@ TEST_F(PickQvFolderScreenTest, TheStripScrollsWithADrag) {
     clickOk();
     Rect c = content();
     f32 y = c.y0 + (c.y1 - c.y0) / 2;
-    EXPECT_EQ(state()->stripOffset, 0.0);
+    EXPECT_EQ(state()->stripView.visibleXMin, 0.0);
     harnessMouseMove(&harness.render, 900, y);
     frames(&harness);
     harnessMouseButton(&harness.render, KeyMouseLeft, true);
@@ -189,7 +189,7 @@ TEST_F(PickQvFolderScreenTest, TheStripScrollsWithADrag) {
     harnessMouseButton(&harness.render, KeyMouseLeft, false);
     frames(&harness);
     f64 cellHeight = (c.y1 - c.y0) / 3;
-    EXPECT_NEAR(state()->stripOffset, 200 / cellHeight, 1e-3);
+    EXPECT_NEAR(state()->stripView.visibleXMin, 200 / cellHeight, 1e-3);
     // Scrolled past the end it stops at the last picture.
     harnessMouseButton(&harness.render, KeyMouseLeft, true);
     frames(&harness);
@@ -198,7 +198,7 @@ TEST_F(PickQvFolderScreenTest, TheStripScrollsWithADrag) {
     harnessMouseButton(&harness.render, KeyMouseLeft, false);
     frames(&harness);
     f64 visible = (c.x1 - c.x0) / cellHeight;
-    EXPECT_NEAR(state()->stripOffset, 6 * 1.1 - visible, 1e-3);
+    EXPECT_NEAR(state()->stripView.visibleXMin, 6 * 1.1 - visible, 1e-3);
 }
 
 }  // namespace

@@ -1,0 +1,307 @@
+#include "Core/Format.h"
+#include "Core/Preferences.h"
+#include "Drone/Mavlink/DroneOutput.h"
+#include "Drone/Mavlink/VehicleState.h"
+#include "Drone/FlightController/AutopilotControl.h"
+#include "Mission/WaypointMissionEditor.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr u32 kMissionRequestList = 43;
+constexpr u32 kMissionCount = 44;
+constexpr u32 kMissionClearAll = 45;
+constexpr u32 kMissionAck = 47;
+constexpr u32 kOpenDroneIdBasicId = 12900;
+constexpr u32 kOpenDroneIdSystem = 12904;
+constexpr u16 kDoSetMode = 176;
+constexpr u16 kComponentArmDisarm = 400;
+constexpr u16 kSetMessageInterval = 511;
+constexpr u64 kRemoteIdInterval = 333334;
+constexpr u8 kUaTypeMultirotor = 2;
+
+void setMissionStatus(VehicleState* vehicle, FixedString text, u64 now) {
+    vehicle->missionStatusText = text;
+    vehicle->missionStatusTime = now;
+}
+void setMissionStatus(VehicleState* vehicle, const char* text, u64 now) {
+    setMissionStatus(vehicle, makeString(text), now);
+}
+
+bool olderThan(u64 time, u64 age, u64 now) { return time == 0 || now < time || now - time > age; }
+
+// COMMAND_LONG to the vehicle; false when the send queue was full.
+bool sendCommand(u16 command, f32 param1, f32 param2, f32 param3, f32 param4, f32 param5, f32 param6, f32 param7,
+                 const AutopilotFrame* frame) {
+    ByteWriter* slot = reserveDroneOutput(frame->output);
+    if (!slot) return false;
+    DroneOutput* output = frame->output;
+    sendCommandLong(command, param1, param2, param3, param4, param5, param6, param7, frame->vehicle->vehicleId, slot,
+                    output->sequence, output->source, output->stats, frame->now);
+    return true;
+}
+
+bool setMode(u32 mode, const AutopilotFrame* frame) { return sendCommand(kDoSetMode, 1, (f32)mode, 0, 0, 0, 0, 0, frame); }
+
+// A message with the vehicle's system and component between two runs of bytes.
+bool sendTargetedMessage(u32 messageId, const u8* before, i32 beforeLength, const u8* after, i32 afterLength,
+                         const AutopilotFrame* frame) {
+    ByteWriter* slot = reserveDroneOutput(frame->output);
+    if (!slot) return false;
+    u8 bytes[16];
+    ByteWriter payload = makeByteWriter(bytes, sizeof(bytes));
+    appendBytes(before, beforeLength, &payload);
+    appendU8((u8)(frame->vehicle->vehicleId >> 8), &payload);
+    appendU8((u8)frame->vehicle->vehicleId, &payload);
+    appendBytes(after, afterLength, &payload);
+    sendVehicleMessage(messageId, &payload, slot, frame->output, frame->now);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+// ArduCopter streams only what it is asked for: each stream that has stopped is asked again.
+void requestMessageRates(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
+    const VehicleState* vehicle = frame->vehicle;
+    u64 now = frame->now;
+    if (olderThan(arduCopter->heartbeatTime, kMessageRateHeartbeatFreshness - 1, now)) return;
+    if (!olderThan(arduCopter->messageRateRequestTime, kMessageRateRequestInterval, now)) return;
+    struct Stream {
+        u64 lastTime;
+        u64 maxAge;
+        u32 messageId;
+        f32 interval;
+    };
+    const Stream streams[] = {
+        {vehicle->sysStatusTime, 3000000, 1, 1000000},
+        {vehicle->attitudeTime, 3000000, 30, 100000},
+        {vehicle->globalPosition.time, 3000000, 33, 100000},
+        {vehicle->gpsRawTime, 1000000, 24, 1000000},
+        {vehicle->gpsRawTime, 1000000, 242, 5000000},  // HOME_POSITION
+    };
+    bool queued = true;
+    for (const Stream& stream : streams) {
+        if (!olderThan(stream.lastTime, stream.maxAge, now)) continue;
+        queued = sendCommand(kSetMessageInterval, (f32)stream.messageId, stream.interval, NAN, NAN, NAN, NAN, 0,
+                             frame) && queued;
+    }
+    // A full queue asks again next frame.
+    if (queued) arduCopter->messageRateRequestTime = now;
+}
+
+void sendOperatorLocation(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
+    if (!olderThan(arduCopter->remoteIdTime, kRemoteIdInterval - 1, frame->now)) return;
+    u16 vehicleId = frame->vehicle->vehicleId;
+    u8 bytes[54];
+    ByteWriter payload = makeByteWriter(bytes, sizeof(bytes));
+    if (!writeOperatorLocationPayload(&payload, frame->vehicle, frame->utcMilliseconds, (u8)(vehicleId >> 8),
+                                      (u8)vehicleId)) {
+        return;
+    }
+    ByteWriter* slot = reserveDroneOutput(frame->output);
+    if (!slot) return;
+    DroneOutput* output = frame->output;
+    sendMavlinkMessage(1, kOpenDroneIdSystem, &payload, slot, output->sequence, output->source, output->stats,
+                       frame->now);
+    arduCopter->remoteIdTime = frame->now;
+}
+
+void pollMissionList(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
+    u64 now = frame->now;
+    if (arduCopter->missionKnown || !olderThan(arduCopter->missionListRequestTime, kMissionListRequestInterval, now) ||
+        !olderThan(arduCopter->missionMessageTime, kMissionListRequestInterval, now)) {
+        return;
+    }
+    u8 missionType = 0;
+    if (sendTargetedMessage(kMissionRequestList, nullptr, 0, &missionType, 1, frame)) {
+        arduCopter->missionListRequestTime = now;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Mission upload and start.
+
+void reportPendingStep(ArduCopterState* arduCopter, const AutopilotFrame* frame, const char* waiting,
+                       const char* failed) {
+    if (arduCopter->pendingStepTime == 0) return;
+    if (frame->now - arduCopter->pendingStepTime <= kMissionStepTimeout) {
+        setMissionStatus(frame->vehicle, waiting, frame->now);
+    } else {
+        setMissionStatus(frame->vehicle, failed, frame->now);
+        arduCopter->pendingStepTime = 0;
+    }
+}
+
+bool commandDue(const ArduCopterState* arduCopter, u64 now) {
+    return olderThan(arduCopter->modeCommandTime, kMissionCommandInterval - 1, now);
+}
+
+// Ends any transfer, clears the vehicle's mission and tells it the new count is 0; the mission is then
+// learned again once the vehicle has had a second for it.
+void clearDroneMission(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
+    if (!commandDue(arduCopter, frame->now)) return;
+    u8 cancel[2] = {15, 0};
+    u8 all = 255;
+    u8 zero[2] = {0, 0};
+    u8 missionType = 0;
+    bool sent = sendTargetedMessage(kMissionAck, nullptr, 0, cancel, 2, frame);
+    sent = sendTargetedMessage(kMissionClearAll, nullptr, 0, &all, 1, frame) && sent;
+    sent = sendTargetedMessage(kMissionCount, zero, 2, &missionType, 1, frame) && sent;
+    if (!sent) return;
+    arduCopter->modeCommandTime = frame->now;
+    arduCopter->missionKnown = 0;
+    arduCopter->missionMessageTime = frame->now;
+}
+
+void startUpload(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
+    VehicleState* vehicle = frame->vehicle;
+    u64 now = frame->now;
+    if (!frame->plan || frame->plan->waypointCount == 0) {
+        arduCopter->pendingStepTime = 0;
+        setMissionStatus(vehicle, "No mission to start", now);
+        return;
+    }
+    if (vehicle->globalPosition.time == 0) {
+        arduCopter->pendingStepTime = 0;
+        setMissionStatus(vehicle, "Can't start a mission if the drone's location isn't known", now);
+        return;
+    }
+    if (vehicle->landedState < 2) {
+        arduCopter->pendingStepTime = 0;
+        setMissionStatus(vehicle, "You must take off before you can start the mission", now);
+        return;
+    }
+    // The step stays pending until the count is queued.
+    ByteWriter* slot = reserveDroneOutput(frame->output);
+    if (!slot) return;
+    arduCopter->pendingStepTime = 0;
+    buildMissionItemList(&arduCopter->mission, frame->plan, vehicle, frame->preferences,
+                         frame->preferences->waypointMissionCruiseSpeed, 0);
+    u16 count = arduCopter->mission.count;
+    u8 bytes[5] = {(u8)count, (u8)(count >> 8), (u8)(vehicle->vehicleId >> 8), (u8)vehicle->vehicleId, 0};
+    ByteWriter payload = makeByteWriter(bytes, sizeof(bytes));
+    payload.length = sizeof(bytes);
+    sendVehicleMessage(kMissionCount, &payload, slot, frame->output, now);
+    arduCopter->mission.nextRequested = 0xFFFF;
+    arduCopter->lastRequestedIndex = -1;
+    arduCopter->missionMessageTime = now;
+    arduCopter->startState = MissionUploading;
+    setMissionStatus(vehicle, "Uploading 0%", now);
+}
+
+void runMission(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
+    VehicleState* vehicle = frame->vehicle;
+    u64 now = frame->now;
+    if (vehicle->uploadRequest) {
+        vehicle->uploadRequest = 0;
+        arduCopter->startState = MissionIdle;
+        arduCopter->pendingStepTime = now;
+    }
+    if (vehicle->stopRequest) {
+        vehicle->stopRequest = 0;
+        arduCopter->startState = MissionIdle;
+    }
+    switch (arduCopter->startState) {
+    case MissionIdle:
+        if (arduCopter->customMode == kArduCopterModeAuto) {
+            if (commandDue(arduCopter, now) && setMode(kArduCopterModePoshold, frame)) arduCopter->modeCommandTime = now;
+            reportPendingStep(arduCopter, frame, "Stopping mission", "Couldn't stop mission. Aborting upload.");
+        } else if (!arduCopter->missionKnown) {
+            reportPendingStep(arduCopter, frame, "Checking for previously uploaded mission",
+                              "Couldn't learn mission state of drone. Aborting upload.");
+        } else if (arduCopter->droneMissionCount > 0) {
+            reportPendingStep(arduCopter, frame, "Clearing previous mission",
+                              "Couldn't clear previously uploaded mission. Aborting upload.");
+            clearDroneMission(arduCopter, frame);
+        } else if (arduCopter->pendingStepTime == 0) {
+            clearPlanUploadMarks(frame->plan);
+        } else {
+            startUpload(arduCopter, frame);
+        }
+        break;
+    case MissionUploading:
+        // The vehicle asks again for what it misses; an upload it has stopped asking for is given up.
+        vehicle->missionStatusTime = now;
+        if (now - arduCopter->missionMessageTime > kMissionUploadTimeout) {
+            arduCopter->startState = MissionIdle;
+            arduCopter->missionKnown = 0;
+            setMissionStatus(vehicle, kUploadTimedOutText, now);
+        }
+        break;
+    case MissionUploaded:
+        if (arduCopter->customMode == kArduCopterModeAuto) {
+            arduCopter->startState = MissionStarted;
+            arduCopter->missionKnown = 0;
+            setMissionStatus(vehicle, "Started mission", now);
+        } else if (now - arduCopter->missionMessageTime > kMissionUploadTimeout) {
+            // A vehicle that will not fly the mission is not commanded to AUTO for ever.
+            arduCopter->startState = MissionIdle;
+            arduCopter->missionKnown = 0;
+            setMissionStatus(vehicle, kStartTimedOutText, now);
+        } else if (commandDue(arduCopter, now) && setMode(kArduCopterModeAuto, frame)) {
+            arduCopter->modeCommandTime = now;
+        }
+        break;
+    case MissionStarted:
+        if (arduCopter->customMode != kArduCopterModeAuto) arduCopter->startState = MissionIdle;
+        break;
+    default:
+        arduCopter->startState = MissionIdle;
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+// OPEN_DRONE_ID_BASIC_ID: the Remote ID type and UAS id entered for this vehicle, as a multirotor.
+void sendBasicId(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
+    if (!arduCopter->basicIdRequest) return;
+    ByteWriter* slot = reserveDroneOutput(frame->output);
+    if (!slot) return;  // asked again next frame
+    u16 vehicleId = frame->vehicle->vehicleId;
+    u8 bytes[44];
+    ByteWriter payload = makeByteWriter(bytes, sizeof(bytes));
+    appendU8((u8)(vehicleId >> 8), &payload);
+    appendU8((u8)vehicleId, &payload);
+    for (i32 i = 0; i < 20; i++) appendU8(0, &payload);  // id_or_mac
+    appendU8((u8)arduCopter->remoteIdType, &payload);
+    appendU8(kUaTypeMultirotor, &payload);
+    appendBytes(arduCopter->uasId, sizeof(arduCopter->uasId), &payload);
+    DroneOutput* output = frame->output;
+    sendMavlinkMessage(1, kOpenDroneIdBasicId, &payload, slot, output->sequence, output->source, output->stats,
+                       frame->now);
+    arduCopter->basicIdRequest = 0;
+}
+
+void sendFlightActions(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
+    struct Action {
+        u16 command;
+        f32 param1, param2, param3;
+    };
+    static const Action kActions[kArduCopterFlightActions] = {
+        {kDoSetMode, 1, kArduCopterModeRtl, 0},
+        {kDoSetMode, 1, kArduCopterModePoshold, 0},
+        {kComponentArmDisarm, 0, 0, 0},
+        {kComponentArmDisarm, 0, 21196, 0},
+    };
+    for (i32 i = 0; i < (i32)kArduCopterFlightActions; i++) {
+        if (!arduCopter->flightActions[i]) continue;
+        const Action& action = kActions[i];
+        if (sendCommand(action.command, action.param1, action.param2, action.param3, 0, 0, 0, 0, frame)) {
+            arduCopter->flightActions[i] = 0;
+        }
+    }
+}
+
+}  // namespace
+
+void controlArduCopter(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
+    requestMessageRates(arduCopter, frame);
+    sendOperatorLocation(arduCopter, frame);
+    pollMissionList(arduCopter, frame);
+    runMission(arduCopter, frame);
+    sendBasicId(arduCopter, frame);
+    sendFlightActions(arduCopter, frame);
+}
