@@ -179,6 +179,11 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     return 1;
 }
 
+void finishApp(Platform* platform, AppState* app) {
+    if (!app->started) return;
+    savePreferencesAtQuit(&app->preferences, &app->preferencesState, platform);
+}
+
 void updateApp(Platform* platform, UiState* ui, AppState* app) {
     if (!app->started && !setUpFirstFrame(app, platform)) return;
     Preferences* preferences = &app->preferences;
