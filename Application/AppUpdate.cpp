@@ -247,6 +247,9 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.soundQueue = &app->sound.queue;
         inputs.missionPlan = &app->waypointMissionEditor;
         inputs.missionTransect = &app->transectRegion;
+        inputs.orvikDrops = &app->orvikDropLocations;
+        inputs.voskDrops = &app->dodireruDropLocations;
+        inputs.geofence = &app->orvikGeofence;
         inputs.gamepad = &platform->gamepad;
         inputs.previousGamepad = &platform->previousGamepad;
         inputs.input = &platform->input;

@@ -242,10 +242,15 @@ bool lockOnHeartbeat(LinkFrame* frame, const MavlinkMessage* message) {
 }
 
 // Messages nobody of the vehicle took: payload, camera, gimbal and the radio.
-void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message) {
+void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
     DroneConnection* connection = frame->connection;
+    const DroneLinkInputs* inputs = frame->inputs;
     u64 now = frame->now;
-    if (handleEncapsulatedData(message, connection, now) || handleCameraInformation(message, connection, now)) {
+    PayloadReceive receive{source,           &connection->vehicle, inputs->orvikDrops,     inputs->voskDrops,
+                           inputs->soundQueue, inputs->payloadKind, inputs->mappingKitPhotos, now,
+                           inputs->utcMilliseconds};
+    if (handleEncapsulatedData(message, &connection->payload, &receive) ||
+        handleCameraInformation(message, connection, now)) {
         return;
     }
     if (connection->cameraKind == CameraGimbal && handleLayoutCameraMessage(message, connection, now)) {
@@ -263,7 +268,6 @@ void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message) {
         connection->cameraKind = CameraGimbal;
         return;
     }
-    const DroneLinkInputs* inputs = frame->inputs;
     if (decodeAdsbVehicle(message, &connection->vehicle, frame->preferences, inputs->soundQueue,
                           &connection->airTraffic, now)) {
         return;
@@ -320,7 +324,7 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         rememberLinkLogMessage(&connection->logRecords, LinkLogVehicle, message, FlightLogReceivedFromDrone, now);
     }
     if (!heard) {
-        handleOtherMessage(frame, message);
+        handleOtherMessage(frame, message, source);
     }
     rememberLinkLogMessage(&connection->logRecords, LinkLogCamera, message, FlightLogReceivedFromDrone, now);
     rememberLinkLogMessage(&connection->logRecords, LinkLogRadio, message, FlightLogReceivedFromDrone, now);
@@ -576,7 +580,9 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
         controlArduCopter(&connection->arduCopter, &autopilot);
     }
     updateFlightPhase(&connection->vehicle, &connection->px4, &connection->arduCopter, inputs->now);
-    controlPayloadLink(connection, &droneOutput, inputs->now);
+    PayloadControl payloadControl{&connection->vehicle, inputs->soundQueue, inputs->geofence, inputs->missionPlan,
+                                  preferences,          inputs->flightLogger, &droneOutput,   inputs->now};
+    controlPayloadLink(&connection->payload, &payloadControl);
 
     // The camera: its own socket when the video URL names one, else through the drone.
     DroneOutput cameraOutput = droneOutput;

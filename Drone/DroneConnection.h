@@ -7,6 +7,7 @@
 #include "Drone/FlightController/AutopilotState.h"
 #include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/SecureLink.h"
+#include "Drone/TarnwickPayloads/PayloadLink.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Network/Socket.h"
 
@@ -14,6 +15,7 @@ struct FlightLogger;
 struct SoundQueue;
 struct WaypointMissionEditor;
 struct TransectRegion;
+struct OrvikGeofence;
 struct GamepadState;
 struct InputState;
 
@@ -109,6 +111,9 @@ struct DroneConnection {
 
     // The link messages every new flight log starts with.
     LinkLogRecords logRecords;
+
+    // The payloads carried inside ENCAPSULATED_DATA: Orvik, VOSK, the strobe light, the mapping kit.
+    PayloadLink payload;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -128,6 +133,11 @@ struct DroneLinkInputs {
     const GamepadState* gamepad;            // the controller state; null: none
     const GamepadState* previousGamepad;    // the previous frame's, for presses
     const InputState* input;                // the key map; null: none
+    OrvikDropLocations* orvikDrops;       // where drops are recorded; null: not recorded
+    DodireruDropLocations* voskDrops;
+    const OrvikGeofence* geofence;        // null: drops in the air are refused
+    u32* payloadKind;                     // the caller's copy of the payload kind; null: none
+    u32* mappingKitPhotos;                // the caller's running photo total; null: none
     u64 now;  // us
     i64 utcMilliseconds;  // the system clock, ms since 1601-01-01 UTC
 };

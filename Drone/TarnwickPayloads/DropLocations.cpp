@@ -1,5 +1,11 @@
 #include "Drone/TarnwickPayloads/DropLocations.h"
 
+#include "Core/MathEarth.h"
+#include "SourceCommon/Renderer/Icons.h"
+#include "SourceCommon/Renderer/TextLayout.h"
+#include "SourceCommon/UserInterface/MapView.h"
+
+#include <cmath>
 #include <cstring>
 
 i32 addOrvikDropLocation(OrvikDropLocations* list, DropPosition position, u64 time) {
@@ -82,4 +88,51 @@ u32 expireDropLocations(OrvikDropLocations* orvik, DodireruDropLocations* vosk, 
     removed += count - kept;
     vosk->count = kept;
     return removed;
+}
+
+i32 encodeDropPosition(DropPosition* out, const GeoPoint* geo) {
+    Vec2 mercator;
+    latLngToMercator(&mercator, geo);
+    f64 x = std::trunc(mercator.x * kDropPositionScale);
+    f64 y = std::trunc(mercator.y * kDropPositionScale);
+    if (x == kDropPositionScale) x = -kDropPositionScale;
+    if (!(x >= -kDropPositionScale && x < kDropPositionScale && y >= -kDropPositionScale && y < kDropPositionScale)) {
+        return 0;
+    }
+    out->x = (i32)x;
+    out->y = (i32)y;
+    return 1;
+}
+
+Vec2 decodeDropPosition(DropPosition position) {
+    return Vec2{position.x / kDropPositionScale, position.y / kDropPositionScale};
+}
+
+Vec2F32 dropPointOnView(DropPosition position, const MapView* view) {
+    Vec2 point = decodeDropPosition(position);
+    f64 cx = view->centreX;
+    f64 x = point.x;
+    if (std::isfinite(cx)) {
+        x -= std::trunc(x - cx);
+        while (x > cx + 0.5) x -= 1;
+        while (x < cx - 0.5) x += 1;
+    }
+    return Vec2F32{(f32)((x - cx) * view->pixelsPerUnit + view->rectCentreX),
+                   (f32)((point.y - view->centreY) * view->pixelsPerUnit + view->rectCentreY)};
+}
+
+void drawOrvikDropPoints(const OrvikDropLocations* list, f32 iconSize, f32 depth, const MapView* view, UiState* ui) {
+    u32 count = list->count > kMaxOrvikDropLocations ? kMaxOrvikDropLocations : list->count;
+    for (u32 i = 0; i < count; i++) {
+        drawIconAt(dropPointOnView(list->positions[i], view), depth, AnchorCentre, 0, iconSize * 0.5f, view->clipRect,
+                   ImageKindAsset, kOrvikDropImage, &ui->batches.textured2d, ui);
+    }
+}
+
+void drawVoskDropPoints(const DodireruDropLocations* list, f32 iconSize, f32 depth, const MapView* view, UiState* ui) {
+    u32 count = list->count > kMaxVoskDropLocations ? kMaxVoskDropLocations : list->count;
+    for (u32 i = 0; i < count; i++) {
+        drawIconAt(dropPointOnView(list->positions[i], view), depth, AnchorCentre, 0, iconSize * 2.5f, view->clipRect,
+                   ImageKindAsset, kVoskDropImage, &ui->batches.textured2d, ui);
+    }
 }

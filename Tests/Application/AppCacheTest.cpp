@@ -281,13 +281,13 @@ TEST(DropLocations, ExpiryRemovesOldPointsAndKeepsArmedBitsWithTheirPoints) {
 
     EXPECT_EQ(expireDropLocations(orvik, vosk, 24.0, now), 5u);
     ASSERT_EQ(orvik->count, 3u);
-    EXPECT_EQ(orvik->positions[0].longitude, 0);
-    EXPECT_EQ(orvik->positions[1].longitude, 2);
-    EXPECT_EQ(orvik->positions[2].longitude, 4);
+    EXPECT_EQ(orvik->positions[0].x, 0);
+    EXPECT_EQ(orvik->positions[1].x, 2);
+    EXPECT_EQ(orvik->positions[2].x, 4);
     ASSERT_EQ(vosk->count, 3u);
-    EXPECT_EQ(vosk->positions[0].longitude, 1);
+    EXPECT_EQ(vosk->positions[0].x, 1);
     EXPECT_EQ(isVoskDropArmed(vosk, 0), 0u);
-    EXPECT_EQ(vosk->positions[1].longitude, 3);
+    EXPECT_EQ(vosk->positions[1].x, 3);
     EXPECT_EQ(isVoskDropArmed(vosk, 1), 1u);
     EXPECT_EQ(isVoskDropArmed(vosk, 2), 1u);
     EXPECT_EQ(isVoskDropArmed(vosk, 3), 0u);
@@ -299,7 +299,7 @@ TEST(DropLocations, ExpiryRemovesOldPointsAndKeepsArmedBitsWithTheirPoints) {
     EXPECT_EQ(expireDropLocations(orvik, vosk, 0.0, now), 5u);
     EXPECT_EQ(orvik->count, 0u);
     ASSERT_EQ(vosk->count, 1u);
-    EXPECT_EQ(vosk->positions[0].longitude, 4);
+    EXPECT_EQ(vosk->positions[0].x, 4);
     EXPECT_EQ(isVoskDropArmed(vosk, 0), 1u);
 
     removeVoskDropLocation(vosk, 0);

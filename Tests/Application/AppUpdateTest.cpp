@@ -260,8 +260,8 @@ TEST_F(AppFrames, DropLocationsExpireOnceOnTheFrameTheCacheLoads) {
     EXPECT_EQ(loadFrames, 1u);
     EXPECT_EQ(app->preferences.orvikDropLocationPersistence, 0.0);
     ASSERT_EQ(app->orvikDropLocations.count, 2u);
-    EXPECT_EQ(app->orvikDropLocations.positions[0].longitude, 2);
-    EXPECT_EQ(app->orvikDropLocations.positions[1].longitude, 3);
+    EXPECT_EQ(app->orvikDropLocations.positions[0].x, 2);
+    EXPECT_EQ(app->orvikDropLocations.positions[1].x, 3);
 }
 
 TEST_F(AppFrames, DropLocationsWaitForTheUsersPersistenceWhenThePreferencesCannotBeRead) {
@@ -294,10 +294,10 @@ TEST_F(AppFrames, DropLocationsWaitForTheUsersPersistenceWhenThePreferencesCanno
     ASSERT_EQ(app->preferencesState.loaded, 1u);
     frame();
     ASSERT_EQ(app->orvikDropLocations.count, 2u);
-    EXPECT_EQ(app->orvikDropLocations.positions[0].longitude, 1);
-    EXPECT_EQ(app->orvikDropLocations.positions[1].longitude, 5);
+    EXPECT_EQ(app->orvikDropLocations.positions[0].x, 1);
+    EXPECT_EQ(app->orvikDropLocations.positions[1].x, 5);
     ASSERT_EQ(app->dodireruDropLocations.count, 1u);
-    EXPECT_EQ(app->dodireruDropLocations.positions[0].longitude, 4);
+    EXPECT_EQ(app->dodireruDropLocations.positions[0].x, 4);
     EXPECT_EQ(isVoskDropArmed(&app->dodireruDropLocations, 0), 1u);
 }
 

@@ -24,6 +24,15 @@
 //   node mavlink_peer.mjs px4 LOCAL_PORT GCS_PORT MAX_SECONDS [OPTION...]
 //       A PX4 stand-in (system 1, component 1) on UDP that speaks as PX4 does: parameters, mission
 //       protocol, DO_SET_MODE and the other commands; see px4() below. Prints what it is asked.
+//   node mavlink_peer.mjs payloads VEHICLE_PORT VOSK_A_PORT VOSK_B_PORT GCS_PORT MAX_SECONDS
+//       A PX4 vehicle (system 1, component 1) carrying an Orvik payload and a strobe light (component
+//       25 on the vehicle's port) and two VOSK units on their own ports (components 26 and 27). Their
+//       payload frames are written with a codec of this script, from the frame table. Commands on
+//       its input, one a line: "vehicle LANDED MAIN SUB LAT LON RELALT VN VE", "orvik STATE A B
+//       DROPPING CHUTE WORDHEX", "version", "vosk UNIT FLAGS SAFETY_A DROP_A SAFETY_B DROP_B",
+//       "light BRIGHTNESS PATTERN MODE", "stop". Prints "ready", "done" after each command, and
+//       "rx PORT TYPE SEQ BODYHEX MAVSEQ VERSION" for every payload frame it receives (PORT is
+//       vehicle, voskA or voskB).
 //   node mavlink_peer.mjs arducopter LOCAL_PORT GCS_PORT MAX_SECONDS [OPTION...]
 //       An ArduCopter stand-in (system 1, component 1) on UDP: streams only what it is asked for,
 //       pulls a mission with MISSION_REQUEST, flies, lands and reports ADS-B traffic on a script;
@@ -392,6 +401,104 @@ function px4(localPort, gcsPort, maxSeconds, options) {
   })
 }
 
+// The payload frame codec, written from the frame table: 0xB7, length, sequence, version 1, type,
+// body, checksum high and low over everything before the checksum.
+function payloadChecksum(bytes) {
+  let s1 = 0, s2 = 0
+  for (const b of bytes) { s1 = (s1 + (b ^ 0xB7)) % 255; s2 = (s2 + s1) % 255 }
+  return [s2, s1]
+}
+function payloadFrame(type, body, sequence) {
+  const head = [0xB7, body.length + 7, sequence & 255, 1, type, ...body]
+  return Buffer.from([...head, ...payloadChecksum(head)])
+}
+function readPayloadFrame(bytes) {
+  if (bytes.length < 7 || bytes[0] !== 0xB7) return null
+  const length = bytes[1]
+  if (length < 7 || length > bytes.length) return null
+  const [high, low] = payloadChecksum(bytes.subarray(0, length - 2))
+  if (bytes[length - 2] !== high || bytes[length - 1] !== low) return null
+  return { sequence: bytes[2], type: bytes[4], body: bytes.subarray(5, length - 2) }
+}
+function encapsulated(frame) {
+  const data = Array.from({ length: 253 }, (_, i) => (i + 2 < frame.length ? frame[i + 2] : 0))
+  return Object.assign(new common.EncapsulatedData(), { seqnr: frame[0] | frame[1] << 8, data })
+}
+
+function payloads(vehiclePort, voskAPort, voskBPort, gcsPort, maxSeconds) {
+  const vehicleProto = new MavLinkProtocolV2(1, 1)
+  const payloadProto = new MavLinkProtocolV2(1, 25)
+  const unitProto = [new MavLinkProtocolV2(1, 26), new MavLinkProtocolV2(1, 27)]
+  const sockets = { vehicle: dgram.createSocket('udp4'), voskA: dgram.createSocket('udp4'), voskB: dgram.createSocket('udp4') }
+  let seq = 0, frameSeq = 0
+  const send = (socket, proto, message) => socket.send(proto.serialize(message, seq++ & 255), gcsPort, '127.0.0.1')
+  const sendFrame = (socket, proto, type, body) => send(socket, proto, encapsulated(payloadFrame(type, body, frameSeq++)))
+  const u16 = v => [(v >> 8) & 255, v & 255]
+  const commands = {
+    vehicle: ([landed, main, sub, lat, lon, relAlt, vn, ve]) => {
+      send(sockets.vehicle, vehicleProto, Object.assign(new minimal.Heartbeat(), { type: minimal.MavType.QUADROTOR,
+        autopilot: minimal.MavAutopilot.PX4, baseMode: minimal.MavModeFlag.CUSTOM_MODE_ENABLED,
+        customMode: (Number(main) << 16) | (Number(sub) << 24), systemStatus: minimal.MavState.ACTIVE, mavlinkVersion: 3 }))
+      send(sockets.vehicle, vehicleProto, Object.assign(new common.ExtendedSysState(), { vtolState: 0, landedState: Number(landed) }))
+      send(sockets.vehicle, vehicleProto, Object.assign(new common.HomePosition(), { latitude: Math.round(Number(lat) * 1e7),
+        longitude: Math.round(Number(lon) * 1e7), altitude: 478000 }))
+      send(sockets.vehicle, vehicleProto, Object.assign(new common.GlobalPositionInt(), { timeBootMs: 1000,
+        lat: Math.round(Number(lat) * 1e7), lon: Math.round(Number(lon) * 1e7), alt: 498000,
+        relativeAlt: Math.round(Number(relAlt) * 1000), vx: Math.round(Number(vn) * 100), vy: Math.round(Number(ve) * 100),
+        vz: 0, hdg: 0 }))
+    },
+    orvik: ([state, a, b, dropping, chute, word]) => {
+      const status = [Number(state), ...u16(Number(a)), ...u16(Number(b)), 0, 0, 0, 0, 126, 50, Number(dropping), 0, 0, 0, 0,
+        Number(chute) & 255, 20, 25]
+      const bits = BigInt('0x' + word)
+      for (let i = 7; i >= 0; i--) status.push(Number((bits >> BigInt(8 * i)) & 255n))
+      sendFrame(sockets.vehicle, payloadProto, 5, status)
+    },
+    version: () => sendFrame(sockets.vehicle, payloadProto, 6, [0, 0, 0, 7, 1, 2, 3, 4, 0, 9,
+      ...Buffer.from('2.1\0' + '2026-01-02\0' + '1.0\0' + '2025-12-01')]),
+    vosk: ([unit, flags, safetyA, dropA, safetyB, dropB]) => {
+      const body = [Number(flags) | Number(unit), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9,
+        Number(safetyA), Number(dropA), ...u16(100), ...u16(200), Number(safetyB), Number(dropB), ...u16(300), ...u16(400)]
+      const socket = Number(unit) === 0 ? sockets.voskA : sockets.voskB
+      sendFrame(socket, unitProto[Number(unit)], 7, body)
+    },
+    light: ([brightness, pattern, mode]) => sendFrame(sockets.vehicle, payloadProto, 10, [Number(brightness), Number(pattern), Number(mode)]),
+  }
+  const finish = () => { for (const socket of Object.values(sockets)) socket.close(); process.exit(0) }
+  let pendingInput = ''
+  process.stdin.on('data', text => {
+    pendingInput += String(text)
+    let newline
+    while ((newline = pendingInput.indexOf('\n')) >= 0) {
+      const [name, ...words] = pendingInput.slice(0, newline).trim().split(/\s+/)
+      pendingInput = pendingInput.slice(newline + 1)
+      if (name === 'stop') finish()
+      if (commands[name]) { commands[name](words); console.log('done') }
+    }
+  })
+  for (const [name, socket] of Object.entries(sockets)) {
+    socket.on('message', bytes => {
+      const splitter = new MavLinkPacketSplitter()
+      const parser = new MavLinkPacketParser()
+      splitter.pipe(parser)
+      parser.on('data', packet => {
+        if (packet.header.msgid !== 131) return
+        const frame = readPayloadFrame(packet.payload)
+        if (!frame) { console.log(`rx ${name} bad`); return }
+        console.log(`rx ${name} ${frame.type} ${frame.sequence} ${Buffer.from(frame.body).toString('hex')} ${packet.header.seq} ` +
+          `${packet.buffer[0] === 0xFE ? 1 : 2}`)
+      })
+      splitter.write(bytes)
+    })
+  }
+  setTimeout(finish, maxSeconds * 1000)
+  let bound = 0
+  const ports = { vehicle: vehiclePort, voskA: voskAPort, voskB: voskBPort }
+  for (const [name, socket] of Object.entries(sockets)) {
+    socket.bind(ports[name], '127.0.0.1', () => { if (++bound === 3) console.log('ready') })
+  }
+}
+
 // The ArduCopter stand-in, paced by the ground station like the PX4 one. It starts on the ground,
 // disarmed, in LOITER, holding a mission of 2 items, and streams nothing but its HEARTBEAT until it
 // is asked with SET_MESSAGE_INTERVAL; then each asked stream goes out once per datagram of the
@@ -559,5 +666,6 @@ else if (mode === 'magic') {
 else if (mode === 'vehicle') vehicle(Number(args[0]), Number(args[1]), Number(args[2]), Number(args[3]), args[4] === 'spoof')
 else if (mode === 'tcp-vehicle') tcpVehicle(Number(args[0]), Number(args[1]))
 else if (mode === 'px4') px4(Number(args[0]), Number(args[1]), Number(args[2]), args.slice(3))
+else if (mode === 'payloads') payloads(...args.slice(0, 5).map(Number))
 else if (mode === 'arducopter') arducopter(Number(args[0]), Number(args[1]), Number(args[2]), args.slice(3))
 else { console.error('unknown mode ' + mode); process.exit(2) }
