@@ -103,7 +103,7 @@ i32 updateAreaOfInterest(AppState* app, u64 now) {
 i32 decideLogging(const VehicleState* vehicle, FlightLogger* logger, const ElevationMapLoader* loader, u64 now) {
     if (now < vehicle->lastHeardTime || now - vehicle->lastHeardTime >= kVehicleSilentForLogging) return 0;
     if (vehicle->landedState >= 2) return 1;
-    if (!logger->open) return 0;
+    if (logger->logFileName.length == 0) return 0;
 
     bool moving = false;
     for (f64 v : {vehicle->velocityNorth, vehicle->velocityEast, vehicle->velocityDown}) {
@@ -173,6 +173,11 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     return 1;
 }
 
+void finishApp(Platform* platform, AppState* app) {
+    if (!app->started) return;
+    savePreferencesAtQuit(&app->preferences, &app->preferencesState, platform);
+}
+
 void updateApp(Platform* platform, UiState* ui, AppState* app) {
     if (!app->started && !setUpFirstFrame(app, platform)) return;
     Preferences* preferences = &app->preferences;
@@ -235,6 +240,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.elevationContext = &app->elevationMapLoader;
         inputs.soundQueue = &app->sound.queue;
         inputs.missionPlan = &app->waypointMissionEditor;
+        inputs.missionTransect = &app->transectRegion;
         inputs.gamepad = &platform->gamepad;
         inputs.previousGamepad = &platform->previousGamepad;
         inputs.input = &platform->input;
@@ -275,6 +281,8 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     FlightLogger* logger = &app->flightLogger;
     i32 logging = decideLogging(&app->droneConnection.vehicle, logger, &app->elevationMapLoader, now);
     registerFlightLogEntry(logger, &app->orvikGeofence.logEntry);
+    logger->clocks.microseconds = app->clocks.monotonicMicroseconds;
+    logger->clocks.utcMilliseconds = app->clocks.utcMilliseconds;
     updateFlightLogger(logger, app->installationId, platform, preferences, logging || app->forceLogging,
                        app->preferencesSaved);
     updateFlightLogList(&app->flightLogList, reads, &platform->jobQueue, slots);

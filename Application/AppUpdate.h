@@ -18,6 +18,9 @@ constexpr i32 kFullscreenKey = 122;  // F11
 extern const char* const fixedDnsHosts[5];
 
 void updateApp(Platform* platform, UiState* ui, AppState* app);
+// The application's last step when the window has closed, before the file thread finishes its jobs:
+// queues the saves of what the last frame changed.
+void finishApp(Platform* platform, AppState* app);
 
 // The first frame: the screen stack, the installation id, both key pairs, the client name and the
 // companion-app check. Returns 0 when the random generator failed; the frame is then tried again.

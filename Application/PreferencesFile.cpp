@@ -54,6 +54,31 @@ i64 readClampedInteger(const u8* text, i64 length, i64 low, i64 high) {
     return value < low ? low : value > high ? high : value;
 }
 
+bool isDigitByte(u8 c) { return c >= '0' && c <= '9'; }
+
+// Whether the whole value is one decimal number: blanks, an optional sign, digits with an optional
+// fraction (at least one digit in all), an optional exponent with digits, blanks.
+bool isWholeDecimalNumber(const u8* text, i64 length) {
+    i64 p = 0;
+    while (p < length && isBlank(text[p])) p++;
+    if (p < length && (text[p] == '+' || text[p] == '-')) p++;
+    i64 digits = 0;
+    while (p < length && isDigitByte(text[p])) p++, digits++;
+    if (p < length && text[p] == '.') {
+        p++;
+        while (p < length && isDigitByte(text[p])) p++, digits++;
+    }
+    if (digits == 0) return false;
+    if (p < length && (text[p] == 'e' || text[p] == 'E')) {
+        p++;
+        if (p < length && (text[p] == '+' || text[p] == '-')) p++;
+        if (p >= length || !isDigitByte(text[p])) return false;
+        while (p < length && isDigitByte(text[p])) p++;
+    }
+    while (p < length && isBlank(text[p])) p++;
+    return p == length;
+}
+
 void applyValue(Preferences* preferences, const PreferenceField* row, const u8* value, i64 length) {
     u8* field = fieldBytes(preferences, row);
     switch (row->size) {
@@ -68,9 +93,12 @@ void applyValue(Preferences* preferences, const PreferenceField* row, const u8* 
             break;
         }
         case PreferenceNumber: {
+            // A damaged number leaves the row as it was rather than taking its leading digits.
+            if (!isWholeDecimalNumber(value, length)) break;
             i64 position = 0;
+            while (position < length && isBlank(value[position])) position++;
             f64 v = parseDouble(value, &position, length, 0.0);
-            if (v - v != 0.0) break;  // infinities and not-a-number are refused
+            if (v != v) break;  // 0 x 10^huge: no value; a decimal too large for a double is held below
             v = heldPreferenceNumber(v, 0.0);
             std::memcpy(field, &v, 8);
             break;
@@ -92,7 +120,10 @@ void applyValue(Preferences* preferences, const PreferenceField* row, const u8* 
             break;
         }
         case PreferenceText: {
-            FixedString text = stringFromBytes(value, length);
+            // A value longer than a text holds is cut at a whole code point, so that it is written
+            // back as it reads.
+            ByteWriter bytes{length, length, 0, (u8*)value};
+            FixedString text = stringFromUtf8Bytes(&bytes);
             std::memcpy(field, &text, sizeof(text));
             break;
         }
@@ -167,11 +198,14 @@ void writeRow(const Preferences* preferences, const PreferenceField* row, ByteWr
         case PreferenceText: {
             const FixedString* text = (const FixedString*)field;
             u32 length = text->length < sizeof(text->text) ? text->length : sizeof(text->text) - 1;
-            // A line feed inside a text would split the line; it is written as a blank.
+            // A line feed inside a text would split the line; it is written as a blank. Carriage
+            // returns are kept; a text ending in one gets a CR LF line end, as the reader takes one
+            // carriage return before the line feed for the line end.
             for (u32 i = 0; i < length; i++) {
                 char c = text->text[i];
-                appendBytes(c == '\n' || c == '\r' ? " " : &text->text[i], 1, writer);
+                appendBytes(c == '\n' ? " " : &text->text[i], 1, writer);
             }
+            if (length > 0 && text->text[length - 1] == '\r') appendCString("\r", writer);
             break;
         }
         default:
@@ -274,9 +308,9 @@ void parsePreferencesText(Preferences* preferences, const u8* text, i64 length) 
             }
             lineEnd = position;
         }
-        i64 lineLength = lineEnd - lineStart;
-        if (lineLength > (i64)sizeof(FixedString::text) - 1) lineLength = sizeof(FixedString::text) - 1;
-        parseLine(preferences, text + lineStart, lineLength);
+        // A line is read whole: a cut line would lose the end of a long text the program wrote
+        // itself, after its key and the blanks that align the colons.
+        parseLine(preferences, text + lineStart, lineEnd - lineStart);
     }
 }
 
@@ -369,4 +403,12 @@ u32 updatePreferences(Preferences* preferences, PreferencesState* state, Platfor
     bool changed = std::memcmp(preferences, &state->saved, sizeof(Preferences)) != 0;
     if (!changed && !state->saveRetryDue) return 0;
     return queueSave(preferences, state, platform) && changed ? 1 : 0;
+}
+
+u32 savePreferencesAtQuit(Preferences* preferences, PreferencesState* state, Platform* platform) {
+    if (!state->loaded) return 0;  // the file's content is not known: never overwrite it
+    if (preferences->maxWaypointsToUpload == 0) preferences->maxWaypointsToUpload = 1;
+    bool changed = std::memcmp(preferences, &state->saved, sizeof(Preferences)) != 0;
+    if (!changed && !state->saveRetryDue) return 0;
+    return queueSave(preferences, state, platform) ? 1 : 0;
 }

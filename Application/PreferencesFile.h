@@ -17,11 +17,15 @@ bool bindingGroupsEqual(const Preferences* a, const Preferences* b);
 void copyBindingGroup(Preferences* to, const Preferences* from);
 
 // Applies the lines of a file text to the record; unknown keys, unparsable values and enum names that
-// match nothing change nothing (integers and numbers that cannot be read become 0; numbers that are
-// not finite are refused; numbers and integers that do not fit are held at the field's limits).
+// match nothing change nothing (integers that cannot be read become 0; a number whose whole value is
+// not one decimal number is refused; numbers and integers that do not fit are held at the field's
+// limits). Lines are read whole; a text longer than a record's text is cut at a whole code point.
 void parsePreferencesText(Preferences* preferences, const u8* text, i64 length);
 // Writes the file text; the caller runs it twice (measure, then fill).
 void writePreferencesText(const Preferences* preferences, ByteWriter* writer);
 
 // The per-frame step. Returns 1 on the frame on which a changed record was queued for saving.
 u32 updatePreferences(Preferences* preferences, PreferencesState* state, Platform* platform);
+// At quit: queues a save of a record that differs from the saved copy (a change of the last frame),
+// once the file has been loaded. Returns 1 when a save was queued.
+u32 savePreferencesAtQuit(Preferences* preferences, PreferencesState* state, Platform* platform);

@@ -1,4 +1,4 @@
-// Text cursors (lenient UTF-8 decoding, number readers) and the small text utilities built on them:
+// Text cursors (strict UTF-8 decoding, number readers) and the small text utilities built on them:
 // case-insensitive tests, replacement and case mapping.
 //
 // A text is a byte pointer and an end; a position is an index that the readers advance. Nothing
@@ -22,28 +22,28 @@ inline i32 hexDigitValue(u8 c) {
 
 inline u32 foldAscii(u32 c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
-// Lead byte of a multi-byte sequence: the number of continuation bytes it announces and its payload
-// bits, or -1 for a byte that cannot lead.
-inline i32 leadByteContinuations(u8 lead, u32* payload) {
-    if ((lead & 0xE0) == 0xC0) {
+// Lead byte of a multi-byte sequence: the number of continuation bytes it announces, its payload
+// bits and the range the first continuation byte must lie in (narrower than 0x80..0xBF where the
+// shortest form, the surrogates or the U+10FFFF ceiling demand it), or -1 for a byte that cannot
+// lead a well-formed sequence (continuation bytes, 0xC0, 0xC1, 0xF5..0xFF).
+inline i32 leadByteContinuations(u8 lead, u32* payload, u8* firstLow, u8* firstHigh) {
+    *firstLow = 0x80;
+    *firstHigh = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
         *payload = lead & 0x1F;
         return 1;
     }
-    if ((lead & 0xF0) == 0xE0) {
+    if (lead >= 0xE0 && lead <= 0xEF) {
         *payload = lead & 0x0F;
+        if (lead == 0xE0) *firstLow = 0xA0;   // below U+0800: overlong
+        if (lead == 0xED) *firstHigh = 0x9F;  // U+D800..U+DFFF: surrogates
         return 2;
     }
-    if ((lead & 0xF8) == 0xF0) {
+    if (lead >= 0xF0 && lead <= 0xF4) {
         *payload = lead & 0x07;
+        if (lead == 0xF0) *firstLow = 0x90;   // below U+10000: overlong
+        if (lead == 0xF4) *firstHigh = 0x8F;  // above U+10FFFF
         return 3;
-    }
-    if ((lead & 0xFC) == 0xF8) {
-        *payload = lead & 0x03;
-        return 4;
-    }
-    if ((lead & 0xFE) == 0xFC) {
-        *payload = lead & 0x01;
-        return 5;
     }
     *payload = 0;
     return -1;
@@ -63,7 +63,8 @@ i32 utf8DecodeNext(const u8* text, i64 length, i64* position) {
         return lead;
     }
     u32 value;
-    i32 continuations = leadByteContinuations(lead, &value);
+    u8 low, high;
+    i32 continuations = leadByteContinuations(lead, &value, &low, &high);
     if (continuations < 0) {
         *position = p;
         return kUtf8Malformed;
@@ -74,10 +75,12 @@ i32 utf8DecodeNext(const u8* text, i64 length, i64* position) {
             return kUtf8Truncated;
         }
         u8 c = text[p];
-        if ((c & 0xC0) != 0x80) {
+        if (c < low || c > high) {
             *position = p;  // the offending byte is not consumed
             return kUtf8Malformed;
         }
+        low = 0x80;
+        high = 0xBF;
         value = (value << 6) | (c & 0x3F);
         p++;
     }
@@ -90,7 +93,6 @@ i32 readCodepoint(const u8* text, i64* position, i64 end) { return utf8DecodeNex
 i32 utf8DecodePrevious(const u8* text, i64* position) {
     i64 p = *position;
     if (p <= 0) return kUtf8End;
-    u32 collected = 0;
     i32 continuations = 0;
     while (true) {
         if (p <= 0) {
@@ -104,14 +106,15 @@ i32 utf8DecodePrevious(const u8* text, i64* position) {
             return continuations == 0 ? (i32)c : kUtf8Malformed;
         }
         if ((c & 0xC0) == 0x80) {
-            if (continuations < 5) collected |= (u32)(c & 0x3F) << (6 * continuations);
             continuations++;
             continue;
         }
         *position = p;
-        u32 payload;
-        if (leadByteContinuations(c, &payload) != continuations) return kUtf8Malformed;
-        return (i32)((payload << (6 * continuations)) | collected);
+        // The sequence from the lead byte must read forward, whole, to where decoding started.
+        i64 forward = p;
+        i32 value = utf8DecodeNext(text, p + 1 + continuations, &forward);
+        if (value < 0 || forward != p + 1 + continuations) return kUtf8Malformed;
+        return value;
     }
 }
 

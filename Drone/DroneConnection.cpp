@@ -5,7 +5,7 @@
 #include "Drone/AirTraffic.h"
 #include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
-#include "FlightLogs/FlightLogger.h"
+#include "FlightLogs/FlightLogProducers.h"
 #include "Network/Address.h"
 #include "Video/CameraLink.h"
 
@@ -313,10 +313,13 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
             frame->positionUpdated = frame->positionUpdated || decoded.positionUpdated;
         }
         heard = heard || taken;
+        rememberLinkLogMessage(&connection->logRecords, LinkLogVehicle, message, FlightLogReceivedFromDrone, now);
     }
     if (!heard) {
         handleOtherMessage(frame, message);
     }
+    rememberLinkLogMessage(&connection->logRecords, LinkLogCamera, message, FlightLogReceivedFromDrone, now);
+    rememberLinkLogMessage(&connection->logRecords, LinkLogRadio, message, FlightLogReceivedFromDrone, now);
     // Autodetect: the vehicle's datagrams tell where the drone is.
     if (!frame->fixedEndpoint && heard) {
         const AddressRecord* wanted = &frame->preferences->droneAddress;
@@ -418,6 +421,8 @@ void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
             if (handleNextVisionExtension(reader, connection, frame->now)) {
                 connection->nextVisionViaDrone = 0;
             }
+            rememberLinkLogMessage(&connection->logRecords, LinkLogCamera, reader, FlightLogReceivedFromCamera,
+                                   frame->now);
             recordMavlinkTraffic(reader->source, reader->sequence, reader->messageId, reader->payload,
                                  reader->payloadLength, reader->frameLength, &connection->traffic[TrafficCameraLink],
                                  frame->now);
@@ -506,6 +511,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     frame.preferences = preferences;
     frame.now = inputs->now;
     frame.ownSource = (u16)(preferences->appSystemId << 8 | preferences->appComponentId);
+    logControllerState(inputs->flightLogger, inputs->gamepad, inputs->input);
 
     // Drone endpoint: the simulator, the configured drone, or what autodetect learned.
     if (inputs->simulatorPort) {
@@ -522,6 +528,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
 
     serveRelayHost(&frame);
     drainDroneSocket(&frame, &droneLoggedFrom);
+    registerLinkLogRecords(&connection->logRecords, LinkLogVehicle, inputs->flightLogger);
 
     DroneOutput droneOutput = droneOutputOf(&frame);
 
@@ -550,6 +557,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     AutopilotFrame autopilot{};
     autopilot.vehicle = &connection->vehicle;
     autopilot.plan = inputs->missionPlan;
+    autopilot.transect = inputs->missionTransect;
     autopilot.sounds = inputs->soundQueue;
     autopilot.logger = inputs->flightLogger;
     autopilot.preferences = preferences;
@@ -584,6 +592,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
         cameraOutput.socket = &connection->sinkSocket;
         cameraOutput.stats = &connection->traffic[TrafficSink];
     }
+    registerLinkLogRecords(&connection->logRecords, LinkLogCamera, inputs->flightLogger);
     controlCameraAndGimbal(connection, &cameraOutput, inputs->now);
 
     for (MavlinkTrafficStats& stats : connection->traffic) {
@@ -599,6 +608,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
 
     updateHeightAboveGround(&frame);
 
+    registerLinkLogRecords(&connection->logRecords, LinkLogRadio, inputs->flightLogger);
     // Everything queued during this call goes to the flight log.
     u8 droneType = connection->relayControlled ? FlightLogWithheldToDrone : FlightLogSentToDrone;
     u8 cameraType = connection->relayControlled ? FlightLogWithheldToCamera : FlightLogSentToCamera;

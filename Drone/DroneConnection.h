@@ -3,6 +3,7 @@
 #pragma once
 #include "Core/Preferences.h"
 #include "Drone/AirTraffic.h"
+#include "Drone/DroneLinkLog.h"
 #include "Drone/FlightController/AutopilotState.h"
 #include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/SecureLink.h"
@@ -12,6 +13,7 @@
 struct FlightLogger;
 struct SoundQueue;
 struct WaypointMissionEditor;
+struct TransectRegion;
 struct GamepadState;
 struct InputState;
 
@@ -104,6 +106,9 @@ struct DroneConnection {
     ArduCopterState arduCopter;
 
     AirTrafficList airTraffic;
+
+    // The link messages every new flight log starts with.
+    LinkLogRecords logRecords;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -119,6 +124,7 @@ struct DroneLinkInputs {
     void* elevationContext;
     SoundQueue* soundQueue;       // null: no warning sounds
     WaypointMissionEditor* missionPlan;     // the plan that uploads take; null: none
+    const TransectRegion* missionTransect;  // its transect, logged when a mission starts; null: none
     const GamepadState* gamepad;            // the controller state; null: none
     const GamepadState* previousGamepad;    // the previous frame's, for presses
     const InputState* input;                // the key map; null: none

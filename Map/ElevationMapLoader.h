@@ -1,12 +1,20 @@
-// Terrain heights as the application update and the drone link ask for them, and the per-frame step
-// of elevation-map management. For now no raster is loaded and every look-up answers its default;
-// the elevation-map manager replaces this.
+// Terrain heights as the application update, the drone link and the planners ask for them, and the
+// per-frame step that keeps up to four elevation rasters loaded around the area of interest.
+//
+// The source is the "Custom elevation data file" preference: empty means SRTM tiles, the one-degree
+// ".hgt" tiles in "SRTM/" (at most four: those nearest the centre of the area of interest first),
+// downloaded from the elevation service when missing and written back; otherwise the user's own file
+// in "Elevation Maps/" (".tif"/".tiff" GeoTIFF, ".bil" with its ".hdr", or a ".hgt" tile). Files are
+// read by the file thread and parsed on the job worker; nothing waits inside a frame.
 #pragma once
 #include "Core/GeometryTypes.h"
 #include "Core/Types.h"
+#include "Map/ElevationFiles.h"
+#include "Platform/FileTables.h"
 
 struct Platform;
 struct DownloadPool;
+struct DownloadSlot;
 struct ImageSlotTable;
 struct Preferences;
 
@@ -18,15 +26,99 @@ struct LonLatBox {
     f64 latMax;
 };
 
-struct ElevationMapLoader {
-    LonLatBox areaOfInterest;  // written by the application update before manageElevationMaps
-    u32 loadedMapCount;
+constexpr u32 kElevationMapSlots = 4;
+constexpr i64 kElevationSampleBudget = 64ll << 20;  // bytes of samples one raster may keep
+constexpr i64 kElevationFileMaxBytes = 1ll << 30;  // largest user file read
+constexpr i64 kElevationHeaderMaxBytes = 65536;
+constexpr u64 kElevationRetryInterval = 30000000;  // microseconds before a failed raster is tried again
+// The download limit for elevation files: the large-download limit, raised to hold a whole SRTM1
+// tile, which is larger.
+constexpr u64 kElevationDownloadBytes = (u64)kSrtm1Bytes > 20000000 ? (u64)kSrtm1Bytes : 20000000;
+
+enum ElevationMapState : u32 {
+    ElevationMapEmpty = 0,
+    ElevationMapReadingHeader = 1,  // a BIL's ".hdr"
+    ElevationMapReading = 2,
+    ElevationMapDownloading = 3,
+    ElevationMapParsing = 4,  // queued or running on the job worker
+    ElevationMapLoaded = 5,
+    ElevationMapFailed = 6,
 };
 
-// Ground height in metres at a point; the default when no loaded raster covers it.
+enum ElevationFileKind : u32 {
+    ElevationFileSrtm = 0,
+    ElevationFileGeoTiff = 1,
+    ElevationFileBil = 2,
+};
+
+// One raster and the road by which it arrives.
+struct ElevationMapSlot {
+    u32 state;  // ElevationMapState
+    u32 kind;  // ElevationFileKind
+    FixedString name;  // file name, the slot's identity
+    FixedString path;  // below the data folder
+    i32 rank;  // place in this frame's wanted list; -1 when no longer wanted
+    i32 southLatitude;  // an SRTM tile's corner
+    i32 westLongitude;
+    u32 downloadable;  // a missing file is fetched from the elevation service
+    ElevationRaster raster;  // the loaded raster
+    FileReadRequest* read;
+    FileReadRequest* headerRead;
+    DownloadSlot* download;
+    u8* downloaded;  // a downloaded tile (a file buffer) until it is written back or refused
+    i64 downloadedLength;
+    FixedString message;  // why the slot failed
+    u64 failedAt;
+    FileJobResult writeBack;
+    // The parse job: the main thread fills these before queueing it; the worker fills `parsed` and
+    // `progress`, and sets `jobDone` last.
+    u32 jobQueued;
+    u32 jobDone;
+    const u8* jobBytes;
+    i64 jobLength;
+    f64 jobArea[4];
+    const f64* jobAreaPointer;  // jobArea or null
+    BilHeader header;
+    ElevationRaster parsed;
+    u8 progress;  // percentage of a GeoTIFF parse
+};
+
+// Where missing SRTM tiles come from: "<url>/<tile name>" with HTTP Basic credentials. An empty URL
+// means no downloads.
+struct ElevationService {
+    const char* url;
+    const char* user;
+    const char* password;
+};
+
+struct ElevationMapLoader {
+    LonLatBox areaOfInterest;  // written by the application update before manageElevationMaps; all zero: none yet
+    ElevationMapSlot slots[kElevationMapSlots];
+    u32 order[kElevationMapSlots];  // the loaded slots, nearest the centre first
+    u32 loadedCount;
+    u32 wantedCount;
+    FixedString status;  // "Loaded and Parsed" when every wanted raster is in
+    const ElevationService* service;  // null: the service this program was built with
+    u64 (*clock)();  // null: getMicroseconds
+};
+
+// Ground height in metres at a point: the first loaded raster, nearest the area's centre first, that
+// covers the point with four valid neighbouring samples, interpolated bilinearly; else the default.
 f32 getElevation(const ElevationMapLoader* loader, GeoPoint point, f32 defaultValue);
+// The per-frame step: chooses the wanted rasters, reads, downloads and parses them, releases the ones
+// no longer wanted and sets the status text.
 void manageElevationMaps(ElevationMapLoader* loader, Platform* platform, DownloadPool* downloads, ImageSlotTable* slots,
                          Preferences* preferences);
+// Releases every raster and buffer the loader holds, waiting for nothing: slots whose file read,
+// download or parse job is still out are left as they are. For the end of the program and tests.
+void releaseElevationMaps(ElevationMapLoader* loader, Platform* platform, DownloadPool* downloads);
+
+// The elevation service this program was built with (empty unless configured at build time).
+const ElevationService* builtInElevationService();
+
+// The SRTM tiles for an area: at most `capacity` tiles that meet the area, nearest its centre first.
+// Returns how many, with each tile's south-west corner.
+u32 chooseSrtmTiles(const LonLatBox* area, i32 capacity, i32* southLatitudes, i32* westLongitudes);
 
 // The box that starts a frame's area of interest: empty, so any point replaces it.
 constexpr LonLatBox kEmptyLonLatBox = {1e12, -1e12, 1e12, -1e12};

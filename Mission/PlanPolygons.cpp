@@ -20,7 +20,7 @@ void logOrvikGeofence(OrvikGeofence* geofence) {
     entry->time = static_cast<i64>(getMicroseconds());
     entry->payload = writer;
     entry->type = FlightLogGeofenceChanged;
-    addFlightLogEntry(geofence->flightLogger, static_cast<u64>(entry->time), FlightLogGeofenceChanged,
+    addFlightLogEntry(geofence->flightLogger, entry->time, FlightLogGeofenceChanged,
                       writer.data, writer.length);
 }
 

@@ -458,8 +458,12 @@ void runFileJobPass(FixedString dataFolder, FileJobTable* table) {
         u8* data = job->data;
         u32 freeData = job->freeData;
         publishStatus(&job->own.status, FileStatusProcessing);
-        runFileJob(dataFolder, job->path, job->mimeType, data, job->own.size, job->mode, &job->own, job->result);
+        // The outcome reaches the requester's result only if it still wants it, and the slot last.
+        FileJobResult outcome{};
+        runFileJob(dataFolder, job->path, job->mimeType, data, job->own.size, job->mode, &outcome, nullptr);
         done[p] = 1;
         if (freeData && data) freeFileBuffer(data);
+        job->data = nullptr;
+        finishFileJob(job, &outcome);
     }
 }

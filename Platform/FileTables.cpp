@@ -2,6 +2,7 @@
 #include "Platform/FileTables.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +26,25 @@ void publishStatus(u32* status, u32 value) { std::atomic_ref<u32>(*status).store
 u32 readStatus(const u32* status) {
     return std::atomic_ref<u32>(const_cast<u32&>(*status)).load(std::memory_order_acquire);
 }
+
+namespace {
+
+u32 swapHandoff(u32* handoff, u32 value) {
+    return std::atomic_ref<u32>(*handoff).exchange(value, std::memory_order_acq_rel);
+}
+
+u32 readHandoff(const u32* handoff) {
+    return std::atomic_ref<u32>(const_cast<u32&>(*handoff)).load(std::memory_order_acquire);
+}
+
+void freeOwnedBuffer(FileReadRequest* request) {
+    if (readStatus(&request->status) == FileStatusSuccess && request->ownsBuffer && request->data) {
+        freeFileBuffer(request->data);
+        request->data = nullptr;
+    }
+}
+
+}  // namespace
 
 u32 fileRequestStatus(const FileReadRequest* request) { return readStatus(&request->status); }
 
@@ -138,6 +158,7 @@ FileReadRequest* fileRequestFromBuffer(u8* buffer, u64 size, u32 takeOwnership, 
     request->data = buffer;
     request->ownsBuffer = takeOwnership;
     request->status = FileStatusSuccess;
+    request->handoff = FileHandoffFinished;  // never served: the requester frees it
     setUsedBit(table->used, (u32)index);
     return request;
 }
@@ -145,16 +166,77 @@ FileReadRequest* fileRequestFromBuffer(u8* buffer, u64 size, u32 takeOwnership, 
 void releaseFileReadRequest(FileReadRequest* request, FileReadTable* table) {
     if (request < table->slots || request >= table->slots + kFileTableSlots) return;
     u32 index = (u32)(request - table->slots);
-    if (!isSlotUsed(table->used, index)) return;
-    if (readStatus(&request->status) == FileStatusSuccess && request->ownsBuffer && request->data) {
-        freeFileBuffer(request->data);
-        request->data = nullptr;
-    }
+    bool used = isSlotUsed(table->used, index);
+    assert(used && "a file request released twice");
+    if (!used) return;
+    u32 previous = swapHandoff(&request->handoff, FileHandoffReleased);
+    assert(previous != FileHandoffReleased && "a file request released twice");
+    if (previous != FileHandoffFinished) return;  // cancelled: the file thread frees it when done
+    freeOwnedBuffer(request);
     clearUsedBit(table->used, index);
 }
 
-void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, u32 freeData, u32 mode,
-                    FileJobTable* table, FileJobResult* result) {
+bool isReleasedRequest(const FileReadRequest* request) {
+    return readHandoff(&request->handoff) == FileHandoffReleased;
+}
+
+void finishServedRequest(FileReadRequest* request, FileReadTable* table) {
+    if (swapHandoff(&request->handoff, FileHandoffFinished) != FileHandoffReleased) return;
+    freeOwnedBuffer(request);
+    clearUsedBit(table->used, (u32)(request - table->slots));
+}
+
+void freeFileTableBuffers(FileReadTable* table) {
+    for (u32 i = 0; i < kFileTableSlots; i++) {
+        if (isSlotUsed(table->used, i)) freeOwnedBuffer(&table->slots[i]);
+    }
+}
+
+void finishFileJob(FileJob* job, const FileJobResult* outcome) {
+    u32 expected = FileHandoffOpen;
+    std::atomic_ref<u32> handoff(job->handoff);
+    if (job->result && handoff.compare_exchange_strong(expected, FileHandoffDelivering, std::memory_order_acq_rel)) {
+        job->result->size = outcome->size;
+        job->result->written = outcome->written;
+        publishStatus(&job->result->status, outcome->status);
+        handoff.store(FileHandoffFinished, std::memory_order_release);
+    }
+    job->own.size = outcome->size;
+    job->own.written = outcome->written;
+    publishStatus(&job->own.status, outcome->status);
+}
+
+void releaseFileJob(const FileJobResult* result, FileJobTable* table) {
+    if (!result) return;
+    for (u32 i = 0; i < kFileTableSlots; i++) {
+        FileJob* job = &table->slots[i];
+        if (!isSlotUsed(table->used, i) || job->result != result) continue;
+        if (readStatus(&job->own.status) >= FileStatusSuccess) continue;  // done: nothing more is written
+        std::atomic_ref<u32> handoff(job->handoff);
+        for (;;) {
+            u32 state = handoff.load(std::memory_order_acquire);
+            assert(state != FileHandoffReleased && "a file job released twice");
+            if (state != FileHandoffOpen && state != FileHandoffDelivering) break;
+            // Delivering: the file thread is copying three words into result; it is done at once.
+            if (state == FileHandoffOpen &&
+                handoff.compare_exchange_weak(state, FileHandoffReleased, std::memory_order_acq_rel)) {
+                break;
+            }
+        }
+    }
+}
+
+void freeFileJobData(FileJobTable* table) {
+    for (u32 i = 0; i < kFileTableSlots; i++) {
+        FileJob* job = &table->slots[i];
+        if (!isSlotUsed(table->used, i) || readStatus(&job->own.status) >= FileStatusSuccess) continue;
+        if (job->freeData && job->data) freeFileBuffer(job->data);
+        job->data = nullptr;
+    }
+}
+
+// A free job slot, taking back the slots of finished jobs when none is free; -1 when all are busy.
+static i32 takeFreeJobSlot(FileJobTable* table) {
     i32 index = findFreeSlot(table->used, kFileTableWords);
     if (index < 0) {
         for (u32 i = 0; i < kFileTableSlots; i++) {
@@ -164,6 +246,14 @@ void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, 
         }
         index = findFreeSlot(table->used, kFileTableWords);
     }
+    return index;
+}
+
+u32 fileJobSlotAvailable(FileJobTable* table) { return takeFreeJobSlot(table) >= 0 ? 1 : 0; }
+
+void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, u32 freeData, u32 mode,
+                    FileJobTable* table, FileJobResult* result) {
+    i32 index = takeFreeJobSlot(table);
     if (index < 0) {
         if (result) *result = FileJobResult{size, 0, FileStatusTooManyOpenFiles};
         // Handed over to be freed: the thread will never see it, so it is freed here.

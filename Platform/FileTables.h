@@ -38,6 +38,16 @@ enum FileReadKind : u32 {
     FileReadKindList = 2,  // folder listing
 };
 
+// Who frees a slot the file thread serves: the requester releasing it and the file thread finishing
+// it each swap their mark in, and whichever comes second frees. A request released while the file
+// thread still serves it is thereby cancelled: the file thread frees what it made and the slot.
+enum FileHandoff : u32 {
+    FileHandoffOpen = 0,
+    FileHandoffReleased = 1,
+    FileHandoffFinished = 2,
+    FileHandoffDelivering = 3,  // a job's outcome is being copied to the requester's result
+};
+
 constexpr u32 kFileTableSlots = 1024;
 constexpr u32 kFileTableWords = kFileTableSlots / 64;
 
@@ -56,6 +66,7 @@ struct FileReadRequest {
     u64 maxSize;  // largest file accepted; for a caller's buffer, its capacity
     u32 headroom;  // free bytes in front of the data in a buffer the file thread allocates
     u32 ownsBuffer;  // 1: releasing the request frees data
+    u32 handoff;  // FileHandoff
 };
 
 struct FileReadTable {
@@ -93,8 +104,9 @@ struct FileJob {
     u64 id;
     u32 freeData;  // 1: the file thread frees data after the job
     u32 mode;  // FileJobMode
-    FileJobResult own;
-    FileJobResult* result;  // the requester's copy, may be null
+    FileJobResult own;  // its status turns final last, when the file thread is done with the slot
+    FileJobResult* result;  // the requester's copy, may be null; filled once, when the job is done
+    u32 handoff;  // FileHandoff
 };
 
 struct FileJobTable {
@@ -138,7 +150,8 @@ void freeFileBuffer(void* data);
 // Main-thread side. Each request maker returns the slot, or the full-table slot with status 5.
 // A whole-file read into a buffer that the file thread allocates, with headroom free bytes in front.
 FileReadRequest* requestFile(FixedString path, u64 maxSize, u32 headroom, FileReadTable* table);
-// A whole-file read into the caller's buffer.
+// A whole-file read into the caller's buffer. Released before it is done, the read may still write
+// into the buffer until the file thread lets go of the slot: the buffer must stay until then.
 FileReadRequest* requestFileIntoBuffer(FixedString path, u8* buffer, u64 capacity, FileReadTable* table);
 // A listing of a folder below the data folder (empty path: the data folder itself).
 FileReadRequest* requestFolderListing(FixedString path, FileReadTable* table);
@@ -149,8 +162,10 @@ FileReadRequest* requestPickedFile(FixedString acceptedTypes, u64 maxSize, u32 r
 // takeOwnership 1 the buffer is freed.
 FileReadRequest* fileRequestFromBuffer(u8* buffer, u64 size, u32 takeOwnership, FixedString path, u64 modifiedMs,
                                        FileReadTable* table);
-// Frees data when the status is 2 and the request owns it, then frees the slot. The full-table slot
-// and pointers outside the table change nothing.
+// Frees data when the status is 2 and the request owns it, then frees the slot. A request the file
+// thread has not finished is cancelled instead: the file thread frees its buffer and the slot when it
+// is done. The full-table slot and pointers outside the table change nothing; releasing a slot twice
+// is a fault (an assertion in the test build).
 void releaseFileReadRequest(FileReadRequest* request, FileReadTable* table);
 // The status as the file thread last published it.
 u32 fileRequestStatus(const FileReadRequest* request);
@@ -160,6 +175,12 @@ u32 fileRequestStatus(const FileReadRequest* request);
 void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, u32 freeData, u32 mode,
                     FileJobTable* table, FileJobResult* result);
 u32 fileJobStatus(const FileJobResult* result);
+// The requester gives up result (before its memory goes): a queued or running job still runs, but
+// no longer writes to it. Releasing a result twice is a fault (an assertion in the test build); a
+// result of a finished or dropped job changes nothing.
+void releaseFileJob(const FileJobResult* result, FileJobTable* table);
+// 1 when the next enqueueFileJob on this table will be queued (main thread: only it fills slots).
+u32 fileJobSlotAvailable(FileJobTable* table);
 
 // The lowest free page slot with its fields set and its bit set last, or null when all 64 are taken.
 PdfPageRequest* requestPdfPage(u8* pixels, u32 documentNumber, u32 pageIndex, i64 pixelBudget, PdfPageTable* table);
@@ -182,3 +203,14 @@ bool isSlotUsed(const u64* used, u32 index);
 bool isNewFileWork(const u64* used, u32 index, const u32* status);
 void publishStatus(u32* status, u32 value);
 u32 readStatus(const u32* status);
+// File-thread side: a request is done (its final status published, or cancelled before it ran). When
+// its requester has already released it, its buffer and its slot are freed here.
+void finishServedRequest(FileReadRequest* request, FileReadTable* table);
+bool isReleasedRequest(const FileReadRequest* request);
+// File-thread side: hands a job's outcome to its requester unless released, then publishes it in the
+// slot, whose status turns final last.
+void finishFileJob(FileJob* job, const FileJobResult* outcome);
+// After the file thread has ended: frees the buffers it made that were never released and the data
+// of jobs it never ran.
+void freeFileTableBuffers(FileReadTable* table);
+void freeFileJobData(FileJobTable* table);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "Core/Clock.h"
 #include "Core/Format.h"
 #include "Platform/FileSystem.h"
 
@@ -15,9 +16,12 @@ void serveResourceTable(FileThreadState* state, FileReadTable* table) {
     for (u32 i = 0; i < kFileTableSlots; i++) {
         FileReadRequest* request = &table->slots[i];
         if (!isNewFileWork(table->used, i, &request->status)) continue;
-        publishStatus(&request->status, FileStatusProcessing);
-        loadResourceFromTableForRequest(resources, request->path, request->data, request->maxSize, request->headroom,
-                                        request);
+        if (!isReleasedRequest(request)) {
+            publishStatus(&request->status, FileStatusProcessing);
+            loadResourceFromTableForRequest(resources, request->path, request->data, request->maxSize,
+                                            request->headroom, request);
+        }
+        finishServedRequest(request, table);
     }
 }
 
@@ -30,6 +34,12 @@ void pollPicker(FileThreadState* state, FileReadTable* table) {
         stopFilePicker(picker);
         return;
     }
+    if (isReleasedRequest(request)) {
+        // The requester gave up waiting: the dialog goes, and so does the slot.
+        stopFilePicker(picker);
+        finishServedRequest(request, table);
+        return;
+    }
     FixedString path{};
     u32 outcome = pollFilePicker(picker, &path);
     if (outcome == FilePickerRunning) return;
@@ -40,6 +50,7 @@ void pollPicker(FileThreadState* state, FileReadTable* table) {
         u32 status = outcome == FilePickerCancelled ? FileStatusPickerCancelled : FileStatusPickerFailed;
         request->statusText = fileStatusString(status);
         publishStatus(&request->status, status);
+        finishServedRequest(request, table);
     }
 }
 
@@ -65,11 +76,17 @@ void serveFileTable(FileThreadState* state, FixedString dataFolder, FileReadTabl
     for (u32 i = 0; i < kFileTableSlots; i++) {
         FileReadRequest* request = &table->slots[i];
         if (!isNewFileWork(table->used, i, &request->status)) continue;
+        if (isReleasedRequest(request)) {
+            // Cancelled before it was served. A dialog open for it is ended by pollPicker.
+            if (!(state->picker.pid > 0 && state->picker.slotIndex == i)) finishServedRequest(request, table);
+            continue;
+        }
         if (request->kind == FileReadKindPick) {
             if (state->picker.pid > 0) continue;  // one dialog at a time; this one waits its turn
             if (!startFilePicker(&state->picker, i)) {
                 request->statusText = fileStatusString(FileStatusPickerFailed);
                 publishStatus(&request->status, FileStatusPickerFailed);
+                finishServedRequest(request, table);
             }
             continue;
         }
@@ -78,6 +95,7 @@ void serveFileTable(FileThreadState* state, FixedString dataFolder, FileReadTabl
         } else if (request->kind == FileReadKindList) {
             listFolder(dataFolder, request);
         }
+        finishServedRequest(request, table);
     }
 }
 
@@ -103,14 +121,32 @@ void finishFileThread(FileThreadState* state) {
     closePdfRenderer(&state->pdf);
 }
 
+bool hasUnfinishedFileJobs(FileJobTable* table) {
+    for (u32 i = 0; i < kFileTableSlots; i++) {
+        if (isSlotUsed(table->used, i) && readStatus(&table->slots[i].own.status) < FileStatusSuccess) return true;
+    }
+    return false;
+}
+
+void finishQueuedFileJobs(Platform* platform, u64 deadline) {
+    while (hasUnfinishedFileJobs(&platform->fileJobs) && getMicroseconds() < deadline) {
+        runFileJobPass(platform->dataFolder, &platform->fileJobs);
+    }
+}
+
 i64 runFileThread(Platform* platform, const u32* running) {
     FileThreadState state{};
     while (std::atomic_ref<u32>(const_cast<u32&>(*running)).load(std::memory_order_acquire)) {
         runFileThreadPass(&state, platform);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    finishQueuedFileJobs(platform, getMicroseconds() + kFileThreadFinishMicroseconds);
     finishFileThread(&state);
     return 0;
 }
 
-i64 fileThread(Platform* platform) { return runFileThread(platform, &globalMemory->head.running); }
+void freeFileThreadBuffers(Platform* platform) {
+    freeFileTableBuffers(&platform->resourceReads);
+    freeFileTableBuffers(&platform->fileReads);
+    freeFileJobData(&platform->fileJobs);
+}

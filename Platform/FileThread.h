@@ -17,7 +17,15 @@ struct FileThreadState {
 void runFileThreadPass(FileThreadState* state, Platform* platform);
 // Ends an open dialog and releases the PDF document.
 void finishFileThread(FileThreadState* state);
-// Passes with a 1 ms sleep between them while *running is nonzero. Returns 0.
+// How long the file thread may go on with jobs already queued once it is told to stop.
+constexpr u64 kFileThreadFinishMicroseconds = 5000000;
+
+// Passes with a 1 ms sleep between them while *running is nonzero; then the jobs already queued
+// (writes the program must not lose) until none is left or the deadline (getMicroseconds) passes.
+// Returns 0.
 i64 runFileThread(Platform* platform, const u32* running);
-// The thread procedure start-up starts: runFileThread over the program's running flag.
-i64 fileThread(Platform* platform);
+bool hasUnfinishedFileJobs(FileJobTable* table);
+void finishQueuedFileJobs(Platform* platform, u64 deadline);
+// After the file thread has ended: frees the read buffers it made that no one released and the data
+// of jobs it never ran.
+void freeFileThreadBuffers(Platform* platform);

@@ -1,8 +1,11 @@
 // Entry point of the program: start-up, the event loop and one frame per display refresh.
 #include <sys/mman.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "Core/Clock.h"
@@ -13,6 +16,7 @@
 #include "Platform/FileThread.h"
 #include "Platform/SdlWindow.h"
 #include "Platform/SystemInfo.h"
+#include "Application/AppUpdate.h"
 #include "Application/ApplicationMemory.h"
 #include "SourceCommon/Renderer/Renderer.h"
 #include "Video/VideoDecoder.h"
@@ -38,7 +42,27 @@ AudioOutput audioOutput;
 
 constexpr u64 alignedSize(u64 size) { return (size + 63) & ~u64(63); }
 
+// Without a context the set-up is tried again once a second, not every frame.
+constexpr u64 kGlRetryMicroseconds = 1000000;
+u64 nextGlAttempt = 0;
+bool glFailureReported = false;
+
+// The first failure is written to stderr and shown to the operator; later ones only wait.
+void reportGlFailure(SDL_Window* window, const char* what) {
+    nextGlAttempt = getMicroseconds() + kGlRetryMicroseconds;
+    if (glFailureReported) return;
+    glFailureReported = true;
+    char text[1024];
+    std::snprintf(text, sizeof text,
+                  "%s: %s\n\nOrvik needs OpenGL 4.3 (core profile). It keeps trying once a second.", what,
+                  SDL_GetError());
+    std::fprintf(stderr, "%s\n", text);
+    std::fflush(stderr);
+    SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Orvik: no OpenGL 4.3", text, window);
+}
+
 void initializeOpenGl(WindowHead* head) {
+    if (getMicroseconds() < nextGlAttempt) return;
     ProfilingScope scope("Initialize OpenGL");
     SDL_Window* window = (SDL_Window*)head->window;
     SDL_GLContext context;
@@ -47,12 +71,11 @@ void initializeOpenGl(WindowHead* head) {
         context = SDL_GL_CreateContext(window);
     }
     if (!context) {
-        static bool reported = false;
-        if (!reported) std::fprintf(stderr, "Could not create an OpenGL 4.3 core context: %s\n", SDL_GetError());
-        reported = true;
+        reportGlFailure(window, "Could not create an OpenGL 4.3 core context");
         return;
     }
     if (SDL_GL_MakeCurrent(window, context) != 0) {
+        reportGlFailure(window, "Could not make the OpenGL 4.3 core context current");
         SDL_GL_DeleteContext(context);
         return;
     }
@@ -80,6 +103,34 @@ void applyWindowWishes(SDL_Window* window, WindowHead* head, Platform* platform,
     applyFullscreenChange(window, head, platform);
     applyCursorCapture(window, head, platform, width, height);
     applyFullscreenChange(window, head, platform);
+}
+
+// The end of the last frame's buffer swap, and the display's refresh period.
+u64 lastSwapEnd = 0;
+
+u64 displayRefreshPeriod(SDL_Window* window) {
+    SDL_DisplayMode mode{};
+    i32 display = SDL_GetWindowDisplayIndex(window);
+    if (display < 0 || SDL_GetCurrentDisplayMode(display, &mode) != 0 || mode.refresh_rate <= 0) return 1000000 / 60;
+    return 1000000 / (u64)mode.refresh_rate;
+}
+
+// When the swap did not wait for the display, waits out the rest of the refresh period.
+void paceFrame(SDL_Window* window) {
+    u64 now = getMicroseconds();
+    u64 wait = framePacingWait(lastSwapEnd, now, displayRefreshPeriod(window));
+    if (wait > 0) {
+        ProfilingScope pace("Frame Pacing");
+        std::this_thread::sleep_for(std::chrono::microseconds(wait));
+        now = getMicroseconds();
+    }
+    lastSwapEnd = now;
+}
+
+// The video driver SDL chose draws nowhere a person can see: no X11 or Wayland display was found.
+bool isInvisibleVideoDriver() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return !driver || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0;
 }
 
 void closeWindowAfterLastFrame(WindowHead* head) {
@@ -112,7 +163,10 @@ void mainLoop() {
     i32 height = 0;
     if (window) SDL_GL_GetDrawableSize(window, &width, &height);
     if (!head->glReady || width <= 0 || height <= 0) {
-        if (window) applyFullscreenChange(window, head, platform);
+        if (window) {
+            applyFullscreenChange(window, head, platform);
+            paceFrame(window);  // nothing drawn, so nothing waited for the display either
+        }
         return;
     }
 
@@ -127,6 +181,7 @@ void mainLoop() {
         ProfilingScope swap("Swap Buffers");
         SDL_GL_SwapWindow(window);
     }
+    paceFrame(window);
     framesDrawn++;
     closeWindowAfterLastFrame(head);
     applyWindowWishes(window, head, platform, width, height);
@@ -163,6 +218,15 @@ int main(int, char**) {
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         std::fprintf(stderr, "Could not start the window system: %s\n", SDL_GetError());
+        return 1;
+    }
+    if (isInvisibleVideoDriver()) {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        std::fprintf(stderr,
+                     "No display to open a window on (SDL found only its \"%s\" video driver): start Orvik from a "
+                     "desktop session, or set DISPLAY or WAYLAND_DISPLAY.\n",
+                     driver ? driver : "none");
+        SDL_Quit();
         return 1;
     }
     // Game controllers are optional: without them the program runs on mouse, keyboard and touch.
@@ -205,7 +269,10 @@ int main(int, char**) {
 
     head->window = window;
     setRunning(head, 1);
-    std::thread fileWorker([platform] { fileThread(platform); });
+    // The file thread has a running flag of its own: it is cleared only once the last frame's
+    // saves are queued.
+    u32 fileThreadRunning = 1;
+    std::thread fileWorker([platform, &fileThreadRunning] { runFileThread(platform, &fileThreadRunning); });
     std::thread jobWorker([queue = &platform->jobQueue] { asyncJobThread(queue); });
     std::thread audioWorker;
     if (soundOpen) {
@@ -220,11 +287,15 @@ int main(int, char**) {
         mainLoop();
     }
 
+    // A preference changed in the last frame is queued before the file thread finishes its jobs.
+    finishApp(platform, &globalMemory->application->app);
+    std::atomic_ref<u32>(fileThreadRunning).store(0, std::memory_order_release);
     printProfilingReport(&globalProfiler);
     jobWorker.join();
     if (audioWorker.joinable()) audioWorker.join();
     closeAudioOutput(&audioOutput);
     fileWorker.join();
+    freeFileThreadBuffers(platform);
     closeAllGameControllers();
     if (head->glContext) SDL_GL_DeleteContext((SDL_GLContext)head->glContext);
     if (head->arrowCursor) SDL_FreeCursor((SDL_Cursor*)head->arrowCursor);

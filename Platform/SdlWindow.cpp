@@ -275,3 +275,10 @@ void applyCursorCapture(SDL_Window* window, WindowHead* head, Platform* platform
         }
     }
 }
+
+u64 framePacingWait(u64 previousSwapEnd, u64 now, u64 refreshPeriod) {
+    if (previousSwapEnd == 0 || now < previousSwapEnd) return 0;
+    u64 elapsed = now - previousSwapEnd;
+    if (elapsed >= refreshPeriod - refreshPeriod / 4) return 0;
+    return refreshPeriod - elapsed;
+}

@@ -26,3 +26,9 @@ void pollGameControllers(Platform* platform, u64 now);
 i32 applyFullscreenChange(SDL_Window* window, WindowHead* head, Platform* platform);
 // Applies the cursor-capture wish: a captured cursor is hidden and only raw motion moves things.
 void applyCursorCapture(SDL_Window* window, WindowHead* head, Platform* platform, i32 width, i32 height);
+
+// Microseconds to wait after a buffer swap that did not wait for the display (software rendering, an
+// occluded window, a driver that ignores the swap interval): the rest of the refresh period since
+// the previous swap ended. 0 on the first frame and whenever the frame already took most of a period,
+// as it does when the swap waits.
+u64 framePacingWait(u64 previousSwapEnd, u64 now, u64 refreshPeriod);

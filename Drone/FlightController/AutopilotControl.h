@@ -8,6 +8,7 @@ struct MavlinkMessage;
 struct DroneOutput;
 struct VehicleState;
 struct WaypointMissionEditor;
+struct TransectRegion;
 struct SoundQueue;
 struct FlightLogger;
 struct Preferences;
@@ -18,6 +19,7 @@ struct InputState;
 struct AutopilotFrame {
     VehicleState* vehicle;
     WaypointMissionEditor* plan;  // null: no plan
+    const TransectRegion* transect;  // the plan's transect, logged with a started mission; null: none
     SoundQueue* sounds;           // null: silent
     FlightLogger* logger;         // null in replay
     const Preferences* preferences;

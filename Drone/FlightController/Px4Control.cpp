@@ -5,6 +5,7 @@
 #include "Drone/Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/FlightController/Parameters.h"
+#include "Mission/MissionFlightLog.h"
 #include "Mission/WaypointMissionEditor.h"
 #include "Platform/Input.h"
 
@@ -344,6 +345,9 @@ void runMission(Px4State* px4, const AutopilotFrame* frame) {
         if (inAutoMission(px4)) {
             px4->startState = MissionStarted;
             setMissionStatus(vehicle, "Started mission", now);
+            if (frame->plan) {
+                logWaypointMissionStarted(frame->logger, (i64)now, frame->plan, frame->transect, frame->preferences);
+            }
         } else if (now - px4->uploadTime > kMissionUploadTimeout) {
             px4->startState = MissionIdle;
             px4->missionKnown = 0;

@@ -66,6 +66,8 @@ static u16 crcStep(u16 crc, u8 byte) {
     return (u16)((crc >> 8) ^ ((u16)tmp << 8) ^ ((u16)tmp << 3) ^ (tmp >> 4));
 }
 
+u16 mavlinkCrcAccumulate(u16 crc, u8 byte) { return crcStep(crc, byte); }
+
 u16 mavlinkCrc16(const u8* bytes, i64 first, i64 end, u8 crcExtra) {
     u16 crc = 0xFFFF;
     for (i64 i = first; i < end; i++) {

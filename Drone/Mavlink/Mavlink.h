@@ -62,6 +62,8 @@ i32 mavlinkCrcExtra(u32 messageId);
 // The X.25 checksum of MAVLink (CRC-16/MCRF4XX from 0xFFFF) over bytes[first, end), then one more
 // step with the CRC_EXTRA byte.
 u16 mavlinkCrc16(const u8* bytes, i64 first, i64 end, u8 crcExtra);
+// One byte more into a running X.25 checksum (flight-log entries use the same checksum).
+u16 mavlinkCrcAccumulate(u16 crc, u8 byte);
 // The message's name ("HEARTBEAT"), or "Unrecognized message".
 const char* mavlinkMessageName(u32 messageId);
 // The entry of the message-name table: the name for ids below 420 that have one, else null.

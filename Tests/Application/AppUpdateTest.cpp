@@ -126,7 +126,7 @@ TEST_F(AppAreaAndLogging, LoggingFollowsTheFlightOverAScriptedVehicle) {
 
     // Landed state below 2 with a log open: high above the ground holds the log for 5 s, then only
     // while moving.
-    logger->open = 1;
+    logger->logFileName = makeString("Flight Logs/test.qvlog3");
     v->landedState = 1;
     v->home = StoredPosition{5, 150.0, -33.0, 0};
     v->globalPosition.time = 5;
@@ -336,17 +336,17 @@ TEST_F(AppFrames, TheDebugReportTimeAndTheStepsWithoutADroneConnection) {
 
 TEST_F(AppFrames, RecordFlightLogNowKeepsALogOpenAndLoggingOffClearsTheHighMark) {
     frame();
-    EXPECT_EQ(app->flightLogger.open, 0u);
+    EXPECT_EQ(app->flightLogger.logFileName.length, 0u);
     u8 payload[8] = {};
     app->orvikGeofence.logEntry.payload = makeByteWriter(payload, sizeof(payload));
     app->forceLogging = 1;
     frame();
-    EXPECT_EQ(app->flightLogger.open, 1u);
+    EXPECT_NE(app->flightLogger.logFileName.length, 0u);
     EXPECT_EQ(app->flightLogger.registeredEntryCount, 0u);  // emptied by the writer's step every frame
     app->forceLogging = 0;
     app->flightLogger.highAboveGroundSince = 12345;
     frame();  // no vehicle heard: logging is off
-    EXPECT_EQ(app->flightLogger.open, 0u);
+    EXPECT_EQ(app->flightLogger.logFileName.length, 0u);
     EXPECT_EQ(app->flightLogger.highAboveGroundSince, 0);
 }
 

@@ -6,8 +6,10 @@
 
 #include <cmath>
 #include <cstddef>
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 
@@ -233,7 +235,7 @@ TEST(PreferencesText, HandWrittenLinesWithOddSpacingCaseAndValues) {
     EXPECT_EQ(p->relayModePort, 65535);
     EXPECT_EQ(p->droneLocalPort, 65535);
     EXPECT_EQ(p->lowAltitudeWarning, 44.5);
-    EXPECT_EQ(p->waypointCurveRange, 0.0);  // not a number: nothing can be read, which is 0
+    EXPECT_EQ(p->waypointCurveRange, 1.0);  // not a number: the default stays
     EXPECT_EQ(p->airspaceIndicatorAltitude, kMaxPreferenceNumber);
     EXPECT_EQ(p->transectSpacing, kMaxPreferenceNumber);
     EXPECT_EQ(p->transectOvershootDistance, 0.0);
@@ -244,6 +246,72 @@ TEST(PreferencesText, HandWrittenLinesWithOddSpacingCaseAndValues) {
     EXPECT_EQ(std::string(p->mapStyle.text, p->mapStyle.length), "dark");
 }
 
+TEST(PreferencesText, DamagedNumbersLeaveTheirRowsAtTheDefault) {
+    auto p = defaults();
+    parseText(p.get(),
+              "Low altitude warning (m): 3x5!!\n"
+              "Airspace indicator altitude (m): !!\n"
+              "Waypoint mission cruise speed (m/s): -\n"
+              "Waypoint curve range (m): .\n"
+              "ADSB audible warning cylinder altitude (m MSL): 1e\n"
+              "ADSB audible warning cylinder radius (m): 12 34\n"
+              "Orvik drop spacing (m): 0x10\n"
+              "Orvik max drop period (s): 7.5.1\n");
+    expectSameValues(p.get(), defaults().get());
+
+    // Whole numbers, with blanks around them, still read; so does every number the program writes.
+    parseText(p.get(), "Low altitude warning (m):  -0.5e1 \r\nWaypoint curve range (m): .25\n");
+    EXPECT_EQ(p->lowAltitudeWarning, -5.0);
+    EXPECT_EQ(p->waypointCurveRange, 0.25);
+    std::mt19937_64 random(24);
+    for (int i = 0; i < 2000; i++) {
+        auto written = defaults();
+        written->lowAltitudeWarning = std::ldexp((f64)(i64)random(), -(int)(random() % 90));
+        std::string line = lineOf(writeText(written.get()), "Low altitude warning (m)");
+        std::string value = line.substr(line.find(": ") + 2);
+        i64 position = 0;
+        f64 before = parseDouble((const u8*)value.data(), &position, (i64)value.size(), 0.0);
+        auto read = defaults();
+        read->lowAltitudeWarning = -1.0;
+        parseText(read.get(), line + "\n");
+        ASSERT_EQ(read->lowAltitudeWarning, before) << line;
+    }
+}
+
+TEST(PreferencesText, ATextBeginningWithACarriageReturnIsWrittenBackUnchanged) {
+    for (const std::string value : {"\rdark", "\r", "a\rb", "dark\r", "\r\r"}) {
+        auto p = defaults();
+        parseText(p.get(), "Map style: " + value + "\r\n");
+        EXPECT_EQ(std::string(p->mapStyle.text, p->mapStyle.length), value);
+        std::string text = writeText(p.get());
+        auto again = defaults();
+        parseText(again.get(), text);
+        EXPECT_EQ(std::string(again->mapStyle.text, again->mapStyle.length), value);
+        EXPECT_EQ(writeText(again.get()), text);
+    }
+}
+
+// The colons are aligned, so a long text's line is longer than the text: it must still read back
+// whole, and a text cut to fit is cut at a whole code point.
+TEST(PreferencesText, ALongTextReadsBackWholeAfterASave) {
+    for (const std::string& value : {std::string(300, 'x'), std::string(210, 'y'), [] {
+             std::string accents;
+             for (int i = 0; i < 150; i++) accents += "\xC3\xA9";
+             return accents;
+         }()}) {
+        auto p = defaults();
+        parseText(p.get(), "Map URL: " + value + "\n");
+        std::string kept(p->mapUrl.text, p->mapUrl.length);
+        EXPECT_EQ(kept, value.substr(0, kept.size()));
+        EXPECT_GE(kept.size(), std::min<size_t>(value.size(), 252));
+        std::string text = writeText(p.get());
+        auto again = defaults();
+        parseText(again.get(), text);
+        EXPECT_EQ(std::string(again->mapUrl.text, again->mapUrl.length), kept);
+        EXPECT_EQ(writeText(again.get()), text);
+    }
+}
+
 TEST(PreferencesText, MalformedUtf8EndsALineAndLongLinesAreCut) {
     auto p = defaults();
     std::string text = "Map style: da\xff" "rk\nUnits: Nautical (kn)\nRTSP URL: " + std::string(600, 'x') +
@@ -251,7 +319,7 @@ TEST(PreferencesText, MalformedUtf8EndsALineAndLongLinesAreCut) {
     parseText(p.get(), text);
     EXPECT_EQ(std::string(p->mapStyle.text, p->mapStyle.length), "da");
     EXPECT_EQ(p->units, UnitsNauticalKn);
-    EXPECT_EQ(p->rtspUrl.length, 253 - 10);
+    EXPECT_EQ(p->rtspUrl.length, 253);
     EXPECT_EQ(p->developerMode, 1u);
     // Nothing at all, or a lone byte of a sequence, changes nothing.
     auto q = defaults();
@@ -378,6 +446,23 @@ TEST_F(PreferencesStep, APilotProGetsItsBindingsOnlyWhenTheFileHasNone) {
     EXPECT_EQ(preferences->pitchGimbalBinding, 1u);
     EXPECT_EQ(state->bindingsAtDefaults, 1u);
     EXPECT_EQ(lineOf(fileText(), "Yaw gimbal").substr(50), ": Unbound");
+}
+
+}  // namespace
+
+namespace {
+
+// The window closes right after a frame that changed a preference: the change is queued at quit and
+// the file thread writes it before it returns.
+TEST_F(PreferencesStep, AChangeOfTheLastFrameIsSavedAtQuit) {
+    writeDataFile("Preferences.txt", "Low altitude warning (m): 30.0000000\n");
+    frames(5);
+    ASSERT_EQ(state->loaded, 1u);
+    preferences->lowAltitudeWarning = 45.5;
+    EXPECT_EQ(savePreferencesAtQuit(preferences.get(), state.get(), platform), 1u);
+    u32 stopped = 0;
+    runFileThread(platform, &stopped);
+    EXPECT_NE(fileText().find("Low altitude warning (m): 45.5000000"), std::string::npos) << fileText();
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 // UTF-8 and UTF-16 re-encoding checked against Python's codecs over thousands of random inputs with
 // malformed units mixed in.
 //
-// The decoder here is lenient where Python's is strict (overlong forms, encoded surrogates, values
-// above U+10FFFF, five- and six-byte forms decode to their values); those forms are tested by hand in
-// TextCursorTest. The random inputs keep to the ground where both decoders agree: valid sequences,
-// stray continuation bytes, 0xFE and 0xFF, and sequences cut short by an ASCII byte, a new lead byte
-// or the end of the text.
+// The re-encoding inputs mix valid sequences, stray continuation bytes, 0xFE and 0xFF, and sequences
+// cut short by an ASCII byte, a new lead byte or the end of the text. The decoder itself is held to
+// Python's strict decoder over random bytes near the boundaries of the well-formed ranges.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -229,5 +227,74 @@ TEST(EncodingOracle, Utf8AndUtf16AgreeWithPythonCodecs) {
         std::string part = reencodeUtf16(input, (i64)small, &overflow);
         EXPECT_EQ(part, want.substr(0, cutAtCodepoint(want, small)));
         EXPECT_EQ(overflow, want.size() > part.size() ? 1 : 0);
+    }
+}
+
+namespace {
+
+// Bytes drawn mostly from the places where well-formedness is decided: the lead bytes 0xC0..0xFF
+// and the edges of the continuation range.
+std::string randomBytes(std::mt19937_64& random) {
+    static const u8 edges[] = {0x00, 0x2F, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2,
+                               0xDF, 0xE0, 0xE1, 0xEC, 0xED, 0xEE, 0xEF, 0xF0, 0xF1, 0xF3, 0xF4, 0xF5,
+                               0xF7, 0xF8, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF};
+    std::string out;
+    size_t count = random() % 24;
+    for (size_t i = 0; i < count; i++) {
+        switch (random() % 3) {
+            case 0: out += (char)edges[random() % sizeof edges]; break;
+            case 1: out += (char)(0x80 + random() % 0x40); break;
+            default: out += (char)(random() % 256); break;
+        }
+    }
+    return out;
+}
+
+// Forward decoding with each malformed or cut-off part shown as U+FFFD, as Python's "replace" does.
+std::string decodeReplacing(const std::string& input) {
+    const u8* bytes = (const u8*)input.data();
+    i64 end = (i64)input.size();
+    u8 buffer[1024];
+    ByteWriter writer = makeByteWriter(buffer, sizeof buffer);
+    for (i64 position = 0;;) {
+        i32 c = utf8DecodeNext(bytes, end, &position);
+        if (c == kUtf8End) break;
+        appendCodepoint(c >= 0 ? c : 0xFFFD, &writer);
+        if (c == kUtf8Truncated) break;
+    }
+    return std::string((const char*)buffer, (size_t)writer.length);
+}
+
+}  // namespace
+
+TEST(EncodingOracle, OverlongSurrogateAndOutOfRangeFormsReadAsMalformed) {
+    constexpr int kInputs = 20000;
+    std::mt19937_64 random(24);
+    std::vector<std::string> inputs;
+    std::string file;
+    for (int i = 0; i < kInputs; i++) {
+        inputs.push_back(randomBytes(random));
+        addRecord(file, 2, inputs.back().data(), (u32)inputs.back().size());
+    }
+    bool ok = false;
+    std::vector<std::string> expected = readRecords(coreoracle::runScript("reencode.py", file, &ok));
+    ASSERT_TRUE(ok) << "the Python oracle did not run";
+    ASSERT_EQ(expected.size(), (size_t)kInputs);
+    for (int i = 0; i < kInputs; i++) {
+        const std::string& input = inputs[(size_t)i];
+        ASSERT_EQ(hex(decodeReplacing(input)), hex(expected[(size_t)i])) << "input " << hex(input);
+
+        // Backward, a code point is only ever one that forward decoding reads from the same byte.
+        const u8* bytes = (const u8*)input.data();
+        for (i64 position = (i64)input.size(); position > 0;) {
+            i64 before = position;
+            i32 c = utf8DecodePrevious(bytes, &position);
+            if (c == kUtf8End || position == before) break;
+            if (c >= 0) {
+                i64 forward = position;
+                ASSERT_EQ(utf8DecodeNext(bytes, before, &forward), c) << "input " << hex(input);
+                ASSERT_EQ(forward, before) << "input " << hex(input);
+            }
+        }
     }
 }

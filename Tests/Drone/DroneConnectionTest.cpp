@@ -61,7 +61,7 @@ struct DroneLink : ::testing::Test {
         preferences->appComponentId = 190;
         preferences->waypointMissionCruiseSpeed = 8;
         preferences->lowAltitudeWarning = -1000;
-        logger.open = 1;
+        logger.logFileName = makeString("Flight Logs/test.qvlog3");
         inputs.droneSocket = droneSocket.get();
         inputs.cameraSocket = cameraSocket.get();
         inputs.preferences = preferences.get();

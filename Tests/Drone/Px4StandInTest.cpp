@@ -176,7 +176,7 @@ void startRig(Rig* rig, u16 firstPort, const std::vector<std::string>& options, 
     simulatedNow = 500000000;
     rig->droneSocket->clock = simulatedClock;
     rig->cameraSocket->clock = simulatedClock;
-    rig->logger.open = 1;
+    rig->logger.logFileName = makeString("Flight Logs/test.qvlog3");
     rig->inputs.droneSocket = rig->droneSocket.get();
     rig->inputs.cameraSocket = rig->cameraSocket.get();
     rig->inputs.preferences = preferences;
@@ -335,6 +335,17 @@ TEST(Px4StandIn, MissionUploadStartStopAndFlightActions) {
     ASSERT_TRUE(rig.runUntil([&] { return rig.state().startState == MissionStarted; }, 3000)) << rig.status();
     EXPECT_EQ(rig.status(), "Started mission");
     EXPECT_EQ(rig.linesStartingWith("mission_stored"), std::vector<std::string>{"mission_stored 6"});
+    // The start is in the flight log, and the vehicle's last HEARTBEAT frame is registered for the
+    // start of every new log.
+    EXPECT_EQ(rig.logger.entriesByType[FlightLogStartedMission], 1u);
+    bool heartbeatRegistered = false;
+    for (u32 i = 0; i < rig.logger.registeredEntryCount; i++) {
+        const ByteWriter& frame = rig.logger.registeredEntries[i]->payload;
+        bool v2 = frame.length > 9 && frame.data[0] == 0xFD;
+        u32 id = v2 ? (u32)(frame.data[7] | frame.data[8] << 8 | frame.data[9] << 16) : frame.length > 5 ? frame.data[5] : 1;
+        heartbeatRegistered = heartbeatRegistered || ((frame.data[0] == 0xFD || frame.data[0] == 0xFE) && id == 0);
+    }
+    EXPECT_TRUE(heartbeatRegistered);
 
     std::vector<std::vector<std::string>> list = items(rig);
     ASSERT_EQ(list.size(), 6u);

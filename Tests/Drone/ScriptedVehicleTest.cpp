@@ -169,7 +169,7 @@ void runAutodetect(bool spoof) {
     droneSocket->clock = simulatedClock;
     cameraSocket->clock = simulatedClock;
     FlightLogger logger{};
-    logger.open = 1;
+    logger.logFileName = makeString("Flight Logs/test.qvlog3");
     DroneLinkInputs inputs{};
     inputs.droneSocket = droneSocket.get();
     inputs.cameraSocket = cameraSocket.get();

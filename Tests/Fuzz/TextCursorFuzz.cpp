@@ -30,12 +30,20 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
     i64 end = (i64)size;
     i64 capacity = size > 0 ? data[0] : 0;
 
-    // Forward and backward decoding always advance and stay inside the text.
+    // Forward and backward decoding always advance and stay inside the text. A code point read is a
+    // Unicode scalar value whose shortest form is exactly the bytes it was read from.
     for (i64 position = 0; position < end;) {
         i64 before = position;
         i32 c = readCodepoint(data, &position, end);
         check(position <= end);
         if (c == kUtf8End || c == kUtf8Truncated) break;
+        if (c >= 0) {
+            check(c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF));
+            u8 shortest[8];
+            ByteWriter encoded = makeByteWriter(shortest, sizeof shortest);
+            appendCodepoint(c, &encoded);
+            check(encoded.length == position - before && std::memcmp(shortest, data + before, (size_t)encoded.length) == 0);
+        }
         if (position == before) position++;  // a malformed byte that was not consumed
     }
     for (i64 position = end; position > 0;) {

@@ -106,7 +106,7 @@ protected:
         world->tiles.downloads = &world->pool;
         world->tiles.clock = tileTestClock;
         world->pool.clock = tileTestClock;
-        world->resolver.clock = world->resolver.ipv4.clock = world->resolver.ipv6.clock = tileTestClock;
+        world->resolver.clock = tileTestClock;
         for (i32 c = 0; c < kDownloadConnections; c++) {
             world->pool.connections[c].tls.clock = tileTestClock;
             world->pool.connections[c].tls.trustStore = testCertificateTrust();
@@ -128,8 +128,7 @@ protected:
             if (world->pool.usedMask & (1ull << i)) releaseDownload(&world->pool.slots[i], &world->pool);
         }
         for (i32 c = 0; c < kDownloadConnections; c++) closeSocket(&world->sockets[c]);
-        closeSocket(&world->resolver.ipv4);
-        closeSocket(&world->resolver.ipv6);
+        closeDnsResolver(&world->resolver);
         std::free(world);
         world = nullptr;
     }

@@ -59,7 +59,7 @@ protected:
         state = std::make_unique<PlanOnMap>();
         plan = state.get();
         plan->editable = 1;
-        plan->logger.open = 1;
+        plan->logger.logFileName = makeString("Flight Logs/test.qvlog3");
         plan->geofence.flightLogger = &plan->logger;
         plan->view = makeMapView(WidgetId{1, "plan map"}, MapViewModeMap);
         plan->recentre = 1;

@@ -184,7 +184,7 @@ TEST(PlanPolygons, RandomTransectEditsUndoAndRedoAgreeWithAPlainList) {
 TEST(PlanPolygons, RandomGeofenceEditsAgreeWithAPlainListAndEveryChangeIsLogged) {
     auto geofence = std::make_unique<OrvikGeofence>();
     FlightLogger logger = {};
-    logger.open = 1;
+    logger.logFileName = makeString("Flight Logs/test.qvlog3");
     geofence->flightLogger = &logger;
     runRandomEdits(geofence.get(), kGeofenceKind, &logger, 12);
 }

@@ -240,3 +240,27 @@ TEST_F(FileJobs, FullTableDropsTheJobAndFreesHandedOverData) {
 }
 
 }  // namespace
+
+namespace {
+
+// Quitting: the running flag is already clear when the thread starts, as when the window closed
+// with writes still queued; they are all done before the thread returns.
+TEST_F(FileJobs, QuitFinishesTheJobsAlreadyQueued) {
+    std::vector<FileJobResult> results(40);
+    for (u32 i = 0; i < results.size(); i++) {
+        std::string text = "log " + std::to_string(i) + "\n";
+        enqueueFileJob(makeString(i % 2 ? "Flight Logs/a.txt" : "Flight Logs/b.txt"), "text/plain", bufferWith(text),
+                       (u32)text.size(), 1, FileJobAppend, &platform->fileJobs, &results[i]);
+    }
+    u32 stopped = 0;
+    runFileThread(platform, &stopped);
+    std::string a, b;
+    for (u32 i = 0; i < results.size(); i++) {
+        EXPECT_EQ(fileJobStatus(&results[i]), FileStatusSuccess) << i;
+        (i % 2 ? a : b) += "log " + std::to_string(i) + "\n";
+    }
+    EXPECT_EQ(readWholeFile(dataFolder + "Flight Logs/a.txt"), a);
+    EXPECT_EQ(readWholeFile(dataFolder + "Flight Logs/b.txt"), b);
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 // Read requests through the file thread's pass: whole-file reads, caller buffers, the statuses a read
 // can end with, the full table, registered buffers, folder listings against Python's os.scandir, and
 // resource reads served from the resource table.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -170,8 +171,9 @@ TEST_F(FileRequests, FullTableHandsOutTheFullSlot) {
     u8* handed = allocateFileBuffer(64);
     EXPECT_EQ(fileRequestFromBuffer(handed, 64, 1, makeString("x.zip"), 5, table), full);
 
-    // Freeing one slot makes it the next one taken.
+    // Freeing one slot makes it the next one taken, once the file thread has let go of it.
     releaseFileReadRequest(&table->slots[700], table);
+    pass();
     EXPECT_EQ(requestFile(makeString("c.txt"), 10, 0, table), &table->slots[700]);
 }
 
@@ -364,6 +366,54 @@ TEST_F(FileRequests, ThreadServesRequestsUntilTheRunningFlagClears) {
     std::string expected;
     for (int i = 0; i < 50; i++) expected += "entry " + std::to_string(i) + "\n";
     EXPECT_EQ(readWholeFile(dataFolder + "Flight Logs/thread.txt"), expected);
+}
+
+}  // namespace
+
+namespace {
+
+// The file thread blocks opening a FIFO until this side opens it for writing: a read that is
+// deterministically still being served when its requester releases it.
+TEST_F(FileRequests, ReleaseDuringASlowReadCancelsItAndTheThreadFreesWhatItMade) {
+    std::filesystem::create_directories(dataFolder);
+    std::string fifo = dataFolder + "slow.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    u32 running = 1;
+    std::thread worker([this, &running] { runFileThread(platform, &running); });
+    FileReadRequest* slow = requestFile(makeString("slow.fifo"), 1000, 16, &platform->fileReads);
+    while (fileRequestStatus(slow) != FileStatusProcessing) std::this_thread::yield();
+
+    // A job queued behind the blocked read, whose requester goes away before it runs.
+    FileJobResult* gone = new FileJobResult{};
+    enqueueFileJob(makeString("after.txt"), "text/plain", nullptr, 0, 0, FileJobWrite, &platform->fileJobs, gone);
+    releaseFileJob(gone, &platform->fileJobs);
+    delete gone;
+
+    releaseFileReadRequest(slow, &platform->fileReads);
+    // The slot stays with the file thread: a new request must not be handed the slot it is filling.
+    FileReadRequest* other = requestFile(makeString("other.txt"), 1000, 0, &platform->fileReads);
+    EXPECT_NE(other, slow);
+
+    int writer = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    close(writer);
+    u32 slowIndex = (u32)(slow - platform->fileReads.slots);
+    while (isSlotUsed(platform->fileReads.used, slowIndex)) std::this_thread::yield();
+    while (fileRequestStatus(other) < FileStatusSuccess) std::this_thread::yield();
+    EXPECT_EQ(fileRequestStatus(other), FileStatusNotFound);
+    releaseFileReadRequest(other, &platform->fileReads);
+    std::atomic_ref<u32>(running).store(0, std::memory_order_release);
+    worker.join();
+    // The buffer the thread allocated for the cancelled read was freed: the leak check at exit
+    // holds it to that.
+}
+
+TEST_F(FileRequests, ReleasingARequestTwiceIsCaught) {
+    writeDataFile("a.txt", "a");
+    FileReadRequest* request = requestFile(makeString("a.txt"), 100, 0, &platform->fileReads);
+    pass();
+    releaseFileReadRequest(request, &platform->fileReads);
+    EXPECT_DEBUG_DEATH(releaseFileReadRequest(request, &platform->fileReads), "released twice");
 }
 
 }  // namespace

@@ -44,22 +44,7 @@ protected:
 
     // As at the program's end, a test may stop with reads delivered but not yet taken and jobs not
     // yet run: their buffers go with the tables.
-    void freeWhatTheTablesHold() {
-        for (FileReadTable* table : {&platform->resourceReads, &platform->fileReads}) {
-            for (u32 i = 0; i < kFileTableSlots; i++) {
-                if (isSlotUsed(table->used, i)) releaseFileReadRequest(&table->slots[i], table);
-            }
-        }
-        FileJobTable* jobs = &platform->fileJobs;
-        for (u32 i = 0; i < kFileTableSlots; i++) {
-            FileJob* job = &jobs->slots[i];
-            if (isSlotUsed(jobs->used, i) && readStatus(&job->own.status) == FileStatusNotYetProcessed &&
-                job->freeData && job->data) {
-                freeFileBuffer(job->data);
-                job->data = nullptr;
-            }
-        }
-    }
+    void freeWhatTheTablesHold() { freeFileThreadBuffers(platform); }
 
     // Writes a file below the data folder (or at an absolute path), creating its folders.
     static void writeFile(const std::string& path, const std::string& bytes) {

@@ -94,10 +94,7 @@ FixedString startRenderHarness(RenderHarness* harness, i32 width, i32 height) {
 void stopRenderHarness(RenderHarness* harness) {
     if (harness->memory) {
         // Requests still open hold buffers of the file layer.
-        FileReadTable* table = &harness->platform->resourceReads;
-        for (u32 i = 0; i < kFileTableSlots; i++) {
-            if (isSlotUsed(table->used, i)) releaseFileReadRequest(&table->slots[i], table);
-        }
+        freeFileTableBuffers(&harness->platform->resourceReads);
         for (i32 i = 0; i < kAssetLoadsAtOnce; i++) discardAssetLoadBuffer(&harness->app->renderer.assetLoads[i]);
         if (harness->fileThreadState) {
             finishFileThread((FileThreadState*)harness->fileThreadState);

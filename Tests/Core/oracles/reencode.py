@@ -1,5 +1,6 @@
-# Decodes each input record with Python's codecs, dropping malformed units ("ignore"), and writes the
-# text back as UTF-8. Records in: u8 kind (0 UTF-8, 1 UTF-16LE), u32 LE byte length, bytes.
+# Decodes each input record with Python's codecs, dropping malformed units ("ignore") or, for kind 2,
+# putting U+FFFD in place of each maximal malformed part ("replace"), and writes the text back as
+# UTF-8. Records in: u8 kind (0 UTF-8, 1 UTF-16LE, 2 UTF-8 replacing), u32 LE byte length, bytes.
 # Records out: u32 LE byte length, UTF-8 bytes.
 import struct
 import sys
@@ -14,6 +15,8 @@ while i < len(data):
     i += 5 + n
     if kind == 0:
         text = body.decode("utf-8", errors="ignore")
+    elif kind == 2:
+        text = body.decode("utf-8", errors="replace")
     else:
         # A zero unit ends a UTF-16 text.
         for k in range(0, len(body) - 1, 2):
