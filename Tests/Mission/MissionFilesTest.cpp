@@ -64,7 +64,7 @@ protected:
     void SetUp() override {
         FileThreadFixture::SetUp();
         plan = std::make_unique<Plan>();
-        plan->logger.open = 1;
+        plan->logger.logFileName = makeString("Flight Logs/test.qvlog3");
         plan->geofence.flightLogger = &plan->logger;
     }
 
