@@ -13,6 +13,7 @@
 
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
+#include "Map/ElevationMapLoader.h"
 #include "Mission/WaypointUndo.h"
 #include "Platform/FileTestSupport.h"
 
@@ -360,6 +361,40 @@ TEST_F(MissionFiles, BadNumbersAndTooManyWaypointsLoadWhatFitsAndReportTheRest) 
     EXPECT_STREQ(nothing.text, "hand.csv holds no mission. Skipped 2 unreadable rows, the first on line 1.");
     EXPECT_EQ(plan->editor.waypointCount, 99);
     EXPECT_EQ(plan->geofence.pointCount, 100);
+}
+
+TEST_F(MissionFiles, AltitudesFromAFileWhoseReferenceStandsOnOtherGroundAreRebased) {
+    // Ground rising from 100 m at longitude 0 to 200 m at longitude 10.
+    auto loader = std::make_unique<ElevationMapLoader>();
+    i16 samples[4] = {100, 200, 100, 200};
+    ElevationRaster* raster = &loader->slots[0].raster;
+    raster->width = raster->height = 2;
+    raster->rowStride = 4;
+    raster->noData = -32768;
+    raster->sampleFormat = kRasterSamplesI16;
+    raster->samples = (u8*)samples;
+    raster->georeference.kind = kGeoreferenceLonLatGrid;
+    raster->georeference.west = 0;
+    raster->georeference.east = 10;
+    raster->georeference.south = 0;
+    raster->georeference.north = 10;
+    raster->georeference.lastColumn = raster->georeference.lastRow = 1;
+    loader->order[0] = 0;
+    loader->loadedCount = 1;
+    plan->editor.referenceLatitude = 5;
+    plan->editor.referenceLongitude = 1;  // ground 110 m
+
+    std::string text = "Reference,5,6,,,\nWaypoint,5,7,30,0,0\n";  // ground 160 m
+    u8* bytes = allocateFileBuffer(text.size());
+    std::memcpy(bytes, text.data(), text.size());
+    plan->pending = fileRequestFromBuffer(bytes, text.size(), 1, makeString("Missions/far.csv"), 0, &platform->fileReads);
+    FixedString report = applyLoadedMission(&plan->pending, &plan->editor, &plan->transect, &plan->geofence,
+                                            loader.get(), &plan->preferences, &platform->fileReads);
+    EXPECT_STREQ(report.text, "Loaded far.csv");
+    ASSERT_EQ(plan->editor.waypointCount, 1);
+    EXPECT_NEAR(plan->editor.waypoints[0].altitude, 80, 1e-3);
+    EXPECT_EQ(plan->editor.referenceLongitude, 1);
+    raster->samples = nullptr;
 }
 
 TEST_F(MissionFiles, NamesThatLeaveTheFolderOrHoldControlCharactersAreRefused) {
