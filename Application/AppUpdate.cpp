@@ -274,8 +274,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     updateAreaOfInterest(app, now);
     manageElevationMaps(&app->elevationMapLoader, platform, &app->downloadPool, slots, preferences);
     updateMissionList(&app->missionList, reads);
-    applyLoadedMission(&app->pendingLoads.missionRead, &app->waypointMissionEditor, &app->transectRegion,
-                       &app->orvikGeofence, &app->elevationMapLoader, preferences, reads);
+    FixedString missionLoaded =
+        applyLoadedMission(&app->pendingLoads.missionRead, &app->waypointMissionEditor, &app->transectRegion,
+                           &app->orvikGeofence, &app->elevationMapLoader, preferences, reads);
+    if (missionLoaded.length) app->missionList.message = missionLoaded;
     updateOverlayList(&app->overlayList, reads, slots, platform->scratch, (u64)kScratchSize);
     updateExportedKmzList(&app->exportedKmzList, reads, slots);
     importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,

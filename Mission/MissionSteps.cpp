@@ -5,20 +5,3 @@ void rebaseWaypointAltitudes(WaypointMissionEditor* editor, VehicleState* vehicl
     (void)vehicle;
     (void)loader;
 }
-
-void updateMissionList(MissionList* list, FileReadTable* reads) {
-    (void)list;
-    (void)reads;
-}
-
-void applyLoadedMission(FileReadRequest** pendingRead, WaypointMissionEditor* editor, TransectRegion* transect,
-                        OrvikGeofence* geofence, ElevationMapLoader* loader, Preferences* preferences,
-                        FileReadTable* reads) {
-    (void)pendingRead;
-    (void)editor;
-    (void)transect;
-    (void)geofence;
-    (void)loader;
-    (void)preferences;
-    (void)reads;
-}

@@ -125,6 +125,26 @@ UndoActionResult clearPoints(const PolygonOperations& ops, void* owner, const u8
     return labels;
 }
 
+// Every point gives way to the payload's (possibly none); the inverse, a load of the old points,
+// puts them back.
+template <typename Owner>
+UndoActionResult loadPoints(UndoAction self, const PolygonOperations& ops, void* owner, const u8* payload, u64 size,
+                            UndoRing* inverse) {
+    UndoActionResult labels = {"Load", "Load", 1};
+    if (!inverse) return labels;
+    Owner* polygon = static_cast<Owner*>(owner);
+    u64 count = size / sizeof(Vec2);
+    if (size % sizeof(Vec2) != 0 || count > static_cast<u64>(ops.capacity) || polygon->pointCount < 0 ||
+        polygon->pointCount > ops.capacity) {
+        return kRefused;
+    }
+    pushInverse(inverse, self, polygon->points, sizeof(Vec2) * static_cast<u64>(polygon->pointCount));
+    if (count) std::memcpy(polygon->points, payload, size);
+    polygon->pointCount = static_cast<i32>(count);
+    afterChange(polygon);
+    return labels;
+}
+
 const PolygonOperations kGeofence = {addGeofencePointAction, deleteLastGeofencePointAction, moveGeofencePointAction,
                                      appendGeofencePointsAction, clearGeofenceAction, kMaxGeofencePoints};
 const PolygonOperations kTransect = {addTransectPointAction, deleteLastTransectPointAction, moveTransectPointAction,
@@ -148,6 +168,10 @@ UndoActionResult clearGeofenceAction(void* owner, const u8* payload, u64 size, U
     return clearPoints<OrvikGeofence>(kGeofence, owner, payload, size, inverse);
 }
 
+UndoActionResult loadGeofenceAction(void* owner, const u8* payload, u64 size, UndoRing* inverse) {
+    return loadPoints<OrvikGeofence>(loadGeofenceAction, kGeofence, owner, payload, size, inverse);
+}
+
 UndoActionResult addTransectPointAction(void* owner, const u8* payload, u64 size, UndoRing* inverse) {
     return addPoint<TransectRegion>(kTransect, owner, payload, size, inverse);
 }
@@ -162,6 +186,10 @@ UndoActionResult appendTransectPointsAction(void* owner, const u8* payload, u64 
 }
 UndoActionResult clearTransectRegionAction(void* owner, const u8* payload, u64 size, UndoRing* inverse) {
     return clearPoints<TransectRegion>(kTransect, owner, payload, size, inverse);
+}
+
+UndoActionResult loadTransectRegionAction(void* owner, const u8* payload, u64 size, UndoRing* inverse) {
+    return loadPoints<TransectRegion>(loadTransectRegionAction, kTransect, owner, payload, size, inverse);
 }
 
 u32 addGeofencePoint(OrvikGeofence* geofence, Vec2 point) {

@@ -43,6 +43,8 @@ void logOrvikGeofence(OrvikGeofence* geofence);
 //   delete: none; removes the last point ("Delete", inverse "Add");
 //   move:   PolygonMovePayload ("Move", inverse "Move");
 //   append: whole Vec2 points appended after the last one ("Append", inverse "Clear");
+//   load:   whole Vec2 points, possibly none, that take the place of all points ("Load", inverse
+//           "Load");
 //   clear:  none, every point goes; or a u32 count of leading points to keep ("Clear", inverse
 //           "Append"). Refused with nothing to remove.
 // Each refuses an edit that would pass 100 points or names a point that is not there.
@@ -59,6 +61,7 @@ UndoActionResult moveGeofencePointAction(void* geofence, const u8* payload, u64 
 UndoActionResult appendGeofencePointsAction(void* geofence, const u8* payload, u64 payloadSize,
                                             UndoRing* inverseTarget);
 UndoActionResult clearGeofenceAction(void* geofence, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
+UndoActionResult loadGeofenceAction(void* geofence, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
 
 UndoActionResult addTransectPointAction(void* region, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
 UndoActionResult deleteLastTransectPointAction(void* region, const u8* payload, u64 payloadSize,
@@ -67,6 +70,7 @@ UndoActionResult moveTransectPointAction(void* region, const u8* payload, u64 pa
 UndoActionResult appendTransectPointsAction(void* region, const u8* payload, u64 payloadSize,
                                             UndoRing* inverseTarget);
 UndoActionResult clearTransectRegionAction(void* region, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
+UndoActionResult loadTransectRegionAction(void* region, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
 
 // A tap on the map: a fresh, undoable "Add" of a point after the last one. 1 when added; 0 when
 // the polygon holds 100 points already.

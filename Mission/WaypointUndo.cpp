@@ -122,8 +122,12 @@ UndoActionResult clearWaypointsAction(void* owner, const u8*, u64, UndoRing* inv
     return labels;
 }
 
-UndoActionResult generateWaypointsAction(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget) {
-    UndoActionResult labels = {"Generate", "Generate", 1};
+namespace {
+
+// The waypoints from the first unlocked one on give way to the payload's; the inverse, the same
+// operation, puts them back.
+UndoActionResult replaceUnlockedWaypoints(UndoAction self, UndoActionResult labels, void* owner, const u8* payload,
+                                          u64 payloadSize, UndoRing* inverseTarget) {
     if (!inverseTarget) return labels;
     WaypointMissionEditor* editor = asEditor(owner);
     i32 from = lockedWaypointCount(editor);
@@ -138,11 +142,23 @@ UndoActionResult generateWaypointsAction(void* owner, const u8* payload, u64 pay
             if (std::memcmp(payload + j * sizeof(Waypoint), &waypoint.id, 4) == 0) return kRefused;
         }
     }
-    pushInverse(inverseTarget, generateWaypointsAction, &editor->waypoints[from],
+    pushInverse(inverseTarget, self, &editor->waypoints[from],
                 sizeof(Waypoint) * static_cast<u64>(editor->waypointCount - from));
     if (count) std::memcpy(&editor->waypoints[from], payload, payloadSize);
     editor->waypointCount = from + static_cast<i32>(count);
     return labels;
+}
+
+}  // namespace
+
+UndoActionResult generateWaypointsAction(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget) {
+    return replaceUnlockedWaypoints(generateWaypointsAction, {"Generate", "Generate", 1}, owner, payload, payloadSize,
+                                    inverseTarget);
+}
+
+UndoActionResult loadWaypointsAction(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget) {
+    return replaceUnlockedWaypoints(loadWaypointsAction, {"Load", "Load", 1}, owner, payload, payloadSize,
+                                    inverseTarget);
 }
 
 namespace {

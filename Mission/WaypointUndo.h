@@ -42,6 +42,8 @@ UndoActionResult clearWaypointsAction(void* editor, const u8* payload, u64 paylo
 // the place of the waypoints from the first unlocked one on; the inverse puts those back. Refused
 // when the result would pass 99 waypoints or repeat an id.
 UndoActionResult generateWaypointsAction(void* editor, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
+// "Load" (inverse "Load"): the same replacement for a mission read from a file.
+UndoActionResult loadWaypointsAction(void* editor, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
 
 // After the vehicle has reached mission item `number`: removes the waypoints up to the one with that
 // item number (among the leading uploaded ones) and the history records that refer to them.

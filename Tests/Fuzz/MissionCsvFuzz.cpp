@@ -1,0 +1,53 @@
+// Mission files as a person or a spreadsheet may have left them: any bytes read without fault, the
+// plan they load writes a file that reads back whole (no unreadable rows, every object and setting
+// found again).
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "Mission/MissionFiles.h"
+
+namespace {
+
+struct FuzzPlan {
+    WaypointMissionEditor editor;
+    TransectRegion transect;
+    OrvikGeofence geofence;
+    Preferences preferences;
+    FileReadTable reads;
+    MissionFileContent content;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
+    static FuzzPlan* plan = (FuzzPlan*)std::calloc(1, sizeof(FuzzPlan));
+    // A fresh plan each time, keeping the histories' rings (they drop their oldest records).
+    plan->editor.waypointCount = 0;
+    plan->editor.referenceLatitude = plan->editor.referenceLongitude = 0;
+    plan->transect.pointCount = 0;
+    plan->geofence.pointCount = 0;
+
+    FileReadRequest* pending =
+        fileRequestFromBuffer((u8*)data, (u64)size, 0, makeString("Missions/fuzz.csv"), 0, &plan->reads);
+    FixedString report = applyLoadedMission(&pending, &plan->editor, &plan->transect, &plan->geofence, nullptr,
+                                            &plan->preferences, &plan->reads);
+    if (pending || report.length == 0) std::abort();
+
+    ByteWriter measure = makeMeasuringWriter();
+    i64 length = writeMissionCsv(&plan->editor, &plan->transect, &plan->geofence, &plan->preferences, &measure);
+    std::string text((size_t)length, '\0');
+    ByteWriter fill = makeByteWriter(text.data(), length);
+    if (writeMissionCsv(&plan->editor, &plan->transect, &plan->geofence, &plan->preferences, &fill) != length ||
+        fill.overflow) {
+        std::abort();
+    }
+    MissionFileContent* again = &plan->content;
+    readMissionCsv(again, (const u8*)text.data(), (i64)text.size());
+    if (again->badRows != 0 || again->waypointCount != plan->editor.waypointCount ||
+        again->transectCount != plan->transect.pointCount || again->geofenceCount != plan->geofence.pointCount ||
+        again->settingsFound != (1u << kMissionSettingCount) - 1 || !again->hasReference) {
+        std::abort();
+    }
+    return 0;
+}
