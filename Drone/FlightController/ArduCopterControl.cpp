@@ -3,6 +3,7 @@
 #include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
+#include "Drone/FlightController/AutopilotSend.h"
 #include "Mission/MissionFlightLog.h"
 #include "Mission/WaypointMissionEditor.h"
 
@@ -23,43 +24,11 @@ constexpr u16 kSetMessageInterval = 511;
 constexpr u64 kRemoteIdInterval = 333334;
 constexpr u8 kUaTypeMultirotor = 2;
 
-void setMissionStatus(VehicleState* vehicle, FixedString text, u64 now) {
-    vehicle->missionStatusText = text;
-    vehicle->missionStatusTime = now;
-}
-void setMissionStatus(VehicleState* vehicle, const char* text, u64 now) {
-    setMissionStatus(vehicle, makeString(text), now);
-}
-
 bool olderThan(u64 time, u64 age, u64 now) { return time == 0 || now < time || now - time > age; }
 
-// COMMAND_LONG to the vehicle; false when the send queue was full.
-bool sendCommand(u16 command, f32 param1, f32 param2, f32 param3, f32 param4, f32 param5, f32 param6, f32 param7,
-                 const AutopilotFrame* frame) {
-    ByteWriter* slot = reserveDroneOutput(frame->output);
-    if (!slot) return false;
-    DroneOutput* output = frame->output;
-    sendCommandLong(command, param1, param2, param3, param4, param5, param6, param7, frame->vehicle->vehicleId, slot,
-                    output->sequence, output->source, output->stats, frame->now);
-    return true;
-}
 
-bool setMode(u32 mode, const AutopilotFrame* frame) { return sendCommand(kDoSetMode, 1, (f32)mode, 0, 0, 0, 0, 0, frame); }
+bool setMode(u32 mode, const AutopilotFrame* frame) { return sendVehicleCommand(kDoSetMode, 1, (f32)mode, 0, 0, 0, 0, 0, frame); }
 
-// A message with the vehicle's system and component between two runs of bytes.
-bool sendTargetedMessage(u32 messageId, const u8* before, i32 beforeLength, const u8* after, i32 afterLength,
-                         const AutopilotFrame* frame) {
-    ByteWriter* slot = reserveDroneOutput(frame->output);
-    if (!slot) return false;
-    u8 bytes[16];
-    ByteWriter payload = makeByteWriter(bytes, sizeof(bytes));
-    appendBytes(before, beforeLength, &payload);
-    appendU8((u8)(frame->vehicle->vehicleId >> 8), &payload);
-    appendU8((u8)frame->vehicle->vehicleId, &payload);
-    appendBytes(after, afterLength, &payload);
-    sendVehicleMessage(messageId, &payload, slot, frame->output, frame->now);
-    return true;
-}
 
 // ---------------------------------------------------------------------------------------------------
 
@@ -85,7 +54,7 @@ void requestMessageRates(ArduCopterState* arduCopter, const AutopilotFrame* fram
     bool queued = true;
     for (const Stream& stream : streams) {
         if (!olderThan(stream.lastTime, stream.maxAge, now)) continue;
-        queued = sendCommand(kSetMessageInterval, (f32)stream.messageId, stream.interval, NAN, NAN, NAN, NAN, 0,
+        queued = sendVehicleCommand(kSetMessageInterval, (f32)stream.messageId, stream.interval, NAN, NAN, NAN, NAN, 0,
                              frame) && queued;
     }
     // A full queue asks again next frame.
@@ -143,14 +112,7 @@ bool commandDue(const ArduCopterState* arduCopter, u64 now) {
 // learned again once the vehicle has had a second for it.
 void clearDroneMission(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
     if (!commandDue(arduCopter, frame->now)) return;
-    u8 cancel[2] = {15, 0};
-    u8 all = 255;
-    u8 zero[2] = {0, 0};
-    u8 missionType = 0;
-    bool sent = sendTargetedMessage(kMissionAck, nullptr, 0, cancel, 2, frame);
-    sent = sendTargetedMessage(kMissionClearAll, nullptr, 0, &all, 1, frame) && sent;
-    sent = sendTargetedMessage(kMissionCount, zero, 2, &missionType, 1, frame) && sent;
-    if (!sent) return;
+    if (!sendMissionClear(frame)) return;
     arduCopter->modeCommandTime = frame->now;
     arduCopter->missionKnown = 0;
     arduCopter->missionMessageTime = frame->now;
@@ -293,7 +255,7 @@ void sendFlightActions(ArduCopterState* arduCopter, const AutopilotFrame* frame)
     for (i32 i = 0; i < (i32)kArduCopterFlightActions; i++) {
         if (!arduCopter->flightActions[i]) continue;
         const Action& action = kActions[i];
-        if (sendCommand(action.command, action.param1, action.param2, action.param3, 0, 0, 0, 0, frame)) {
+        if (sendVehicleCommand(action.command, action.param1, action.param2, action.param3, 0, 0, 0, 0, frame)) {
             arduCopter->flightActions[i] = 0;
         }
     }

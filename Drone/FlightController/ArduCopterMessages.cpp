@@ -2,6 +2,7 @@
 #include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
+#include "Drone/FlightController/AutopilotSend.h"
 
 #include <cstring>
 
@@ -18,11 +19,6 @@ const char* const kModeNames[kArduCopterModeNames] = {
     nullptr, "DRIFT", nullptr, "SPORT", "FLIP", "AUTOTUNE", "POSHOLD", "BRAKE", "THROW", "AVOID ADSB",
     "GUIDED NO GPS", "SMART RTL", "FLOW HOLD", "FOLLOW", "ZIGZAG", "SYSTEMID", "AUTOROTATE", "AUTO RTL",
 };
-
-void setMissionStatus(VehicleState* vehicle, FixedString text, u64 now) {
-    vehicle->missionStatusText = text;
-    vehicle->missionStatusTime = now;
-}
 
 FixedString modeText(u32 customMode) {
     const char* name = arduCopterModeName(customMode);

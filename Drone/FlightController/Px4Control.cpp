@@ -4,6 +4,7 @@
 #include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
+#include "Drone/FlightController/AutopilotSend.h"
 #include "Drone/FlightController/Parameters.h"
 #include "Mission/MissionFlightLog.h"
 #include "Mission/WaypointMissionEditor.h"
@@ -61,40 +62,13 @@ void playTone(SoundQueue* sounds, const ToneSegment (&tone)[N]) {
     if (sounds) queueSound(sounds, tone, N);
 }
 
-void setMissionStatus(VehicleState* vehicle, FixedString text, u64 now) {
-    vehicle->missionStatusText = text;
-    vehicle->missionStatusTime = now;
-}
-void setMissionStatus(VehicleState* vehicle, const char* text, u64 now) {
-    setMissionStatus(vehicle, makeString(text), now);
-}
-
 bool inAutoMission(const Px4State* px4) { return px4->mainMode == kPx4MainAuto && px4->subMode == kPx4SubMission; }
 
 // Sends COMMAND_LONG to the vehicle; false when the send queue was full.
 bool sendCommand(u16 command, f32 param1, f32 param2, f32 param3, const AutopilotFrame* frame) {
-    ByteWriter* slot = reserveDroneOutput(frame->output);
-    if (!slot) return false;
-    DroneOutput* output = frame->output;
-    sendCommandLong(command, param1, param2, param3, 0, 0, 0, 0, frame->vehicle->vehicleId, slot, output->sequence,
-                    output->source, output->stats, frame->now);
-    return true;
+    return sendVehicleCommand(command, param1, param2, param3, 0, 0, 0, 0, frame);
 }
 
-// Sends a message of target system and component (and mission type 0 when asked) to the vehicle.
-bool sendTargetedMessage(u32 messageId, const u8* before, i32 beforeLength, const u8* after, i32 afterLength,
-                         const AutopilotFrame* frame) {
-    ByteWriter* slot = reserveDroneOutput(frame->output);
-    if (!slot) return false;
-    u8 bytes[16];
-    ByteWriter payload = makeByteWriter(bytes, sizeof(bytes));
-    appendBytes(before, beforeLength, &payload);
-    appendU8((u8)(frame->vehicle->vehicleId >> 8), &payload);
-    appendU8((u8)frame->vehicle->vehicleId, &payload);
-    appendBytes(after, afterLength, &payload);
-    sendVehicleMessage(messageId, &payload, slot, frame->output, frame->now);
-    return true;
-}
 
 void sendMissionCount(u16 count, const AutopilotFrame* frame) {
     u8 countBytes[2] = {(u8)count, (u8)(count >> 8)};
@@ -215,14 +189,7 @@ bool commandDue(const Px4State* px4, u64 now) {
 
 void clearDroneMission(Px4State* px4, const AutopilotFrame* frame) {
     if (!commandDue(px4, frame->now)) return;
-    u8 cancel[2] = {15, 0};
-    u8 all = 255;
-    u8 zero[2] = {0, 0};
-    u8 missionType = 0;
-    bool sent = sendTargetedMessage(kMissionAck, nullptr, 0, cancel, 2, frame);
-    sent = sendTargetedMessage(kMissionClearAll, nullptr, 0, &all, 1, frame) && sent;
-    sent = sendTargetedMessage(kMissionCount, zero, 2, &missionType, 1, frame) && sent;
-    if (!sent) return;
+    if (!sendMissionClear(frame)) return;
     px4->modeCommandTime = frame->now;
     px4->missionKnown = 0;
     px4->missionCountTime = frame->now;

@@ -2,6 +2,7 @@
 #include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
+#include "Drone/FlightController/AutopilotSend.h"
 #include "Drone/FlightController/Parameters.h"
 #include "Mission/WaypointUndo.h"
 
@@ -21,11 +22,6 @@ constexpr u32 kOpenDroneIdAuthentication = 12902;
 constexpr u8 kParamTypeInt32 = 6;
 constexpr u8 kParamTypeReal32 = 9;
 constexpr u8 kMissionCancelled = 15;
-
-void setMissionStatus(VehicleState* vehicle, FixedString text, u64 now) {
-    vehicle->missionStatusText = text;
-    vehicle->missionStatusTime = now;
-}
 
 void keepLogFrame(Px4State* px4, const MavlinkMessage* message, u64 now) {
     MavlinkFrameCopy copy;
