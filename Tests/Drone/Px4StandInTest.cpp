@@ -22,6 +22,11 @@ void startRig(Rig* rig, u16 firstPort, const std::vector<std::string>& options, 
     }, relaySeed);
 }
 
+// The upload's preconditions: the vehicle's position and its landed state "in the air" have arrived.
+auto knownFlying(Rig* rig) {
+    return [rig] { return rig->vehicle().globalPosition.time != 0 && rig->vehicle().landedState >= 2; };
+}
+
 TEST(Px4StandIn, EditedParameterIsSentUntilReportedAndWrongValuesAreNotStored) {
     Rig rig;
     startRig(&rig, 14700, {"spoof", "ignore-set"});
@@ -119,6 +124,7 @@ TEST(Px4StandIn, MissionUploadStartStopAndFlightActions) {
 
     // Three waypoints 30 m up, 20 m apart; the vehicle hovers 20 m up.
     makePlan(rig.plan.get(), 3, 20, 30);
+    ASSERT_TRUE(rig.runUntil(knownFlying(&rig), 1000));
     rig.vehicle().uploadRequest = 1;
     ASSERT_TRUE(rig.runUntil([&] { return rig.state().startState == MissionStarted; }, 3000)) << rig.status();
     EXPECT_EQ(rig.status(), "Started mission");
@@ -199,6 +205,7 @@ TEST(Px4StandIn, RefusedUploadShowsItsFailureText) {
     if (HasFatalFailure()) return;
     rig.preferences->verticalFlightPathToFirstWaypoint = VerticalFlightPathStraight;
     makePlan(rig.plan.get(), 3, 20, 30);
+    ASSERT_TRUE(rig.runUntil(knownFlying(&rig), 1000));
     rig.vehicle().uploadRequest = 1;
     ASSERT_TRUE(rig.runUntil([&] { return !rig.linesStartingWith("refused").empty(); }, 3000));
     rig.run(200000);
@@ -213,6 +220,8 @@ TEST(Px4StandIn, UploadOverLossyLinkCompletesInOrderOrFailsWithText) {
         startRig(&rig, 14740, {}, seed);
         if (HasFatalFailure()) return;
         makePlan(rig.plan.get(), kMaxWaypoints, 15, 30);
+        // Telemetry crosses the lossy link too: the upload is asked for once the vehicle is known flying.
+        ASSERT_TRUE(rig.runUntil(knownFlying(&rig), 3000)) << "seed " << seed;
         rig.vehicle().uploadRequest = 1;
         bool done = rig.runUntil([&] {
             return rig.state().startState >= MissionUploaded || rig.status().rfind("Upload Failed", 0) == 0 ||
@@ -234,6 +243,7 @@ TEST(Px4StandIn, UploadOverLossyLinkCompletesInOrderOrFailsWithText) {
     startRig(&rig, 14740, {}, 5);
     if (HasFatalFailure()) return;
     makePlan(rig.plan.get(), kMaxWaypoints, 15, 30);
+    ASSERT_TRUE(rig.runUntil(knownFlying(&rig), 3000));
     rig.vehicle().uploadRequest = 1;
     ASSERT_TRUE(rig.runUntil([&] { return items(rig).size() >= 40; }, 20000));
     rig.relay->cut = true;
