@@ -296,6 +296,7 @@ int main(int, char**) {
     closeAudioOutput(&audioOutput);
     fileWorker.join();
     freeFileThreadBuffers(platform);
+    releaseRendererBuffers(&globalMemory->application->renderer);
     closeAllGameControllers();
     if (head->glContext) SDL_GL_DeleteContext((SDL_GLContext)head->glContext);
     if (head->arrowCursor) SDL_FreeCursor((SDL_Cursor*)head->arrowCursor);

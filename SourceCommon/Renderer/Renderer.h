@@ -20,5 +20,7 @@ void updateAndRender(Platform* platform, Renderer* renderer, AppState* app, u8* 
 GlFunctionTable* loadOpenGlFunctions(GlFunctionTable* table, GlGetProcFunction getProc);
 
 // Whether the current context offers an optional feature, from its version and extension list.
+// At the program's end: frees the joined bytes that the image-asset loads still hold.
+void releaseRendererBuffers(Renderer* renderer);
 bool glContextHasDebugOutput(GlFunctionTable* gl);
 bool glContextHasClipControl(GlFunctionTable* gl);

@@ -301,3 +301,7 @@ void updateAndRender(Platform* platform, Renderer* renderer, AppState* app, u8* 
         drawAllBatches(renderer, gl);
     }
 }
+
+void releaseRendererBuffers(Renderer* renderer) {
+    for (AssetLoad& load : renderer->assetLoads) discardAssetLoadBuffer(&load);
+}
