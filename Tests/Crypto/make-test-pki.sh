@@ -30,8 +30,8 @@ q openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout o
 q openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-384 -nodes -keyout inter.key -out inter.csr -subj "/CN=Test Intermediate CA"
 q openssl x509 -req -in inter.csr -CA root.crt -CAkey root.key -set_serial 2 -days 3650 -sha384 -extfile ca.ext -out inter.crt
 issue() {  # name keyspec issuer digest [extra x509 options]
-  name=$1; spec=$2; issuer=$3; digest=$4; shift 4
-  q openssl req -new -newkey $spec -nodes -keyout $name.key -out $name.csr -subj "/CN=$name server"
+  name=$1; keyType=$2; issuer=$3; digest=$4; shift 4
+  q openssl req -new -newkey $keyType -nodes -keyout $name.key -out $name.csr -subj "/CN=$name server"
   q openssl x509 -req -in $name.csr -CA $issuer.crt -CAkey $issuer.key -set_serial 0x$(openssl rand -hex 8) -days 825 \
     -$digest -extfile server.ext -out $name.crt "$@"
 }
