@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -37,6 +40,23 @@ ChromaSampling chromaSampling(i32 format) {
         return {1, 0, 1, 1};
     default:
         return {0, 0, 0, 0};
+    }
+}
+
+// Interleaves count Cb and Cr samples into Cb Cr pairs.
+void interleaveChroma(u8* out, const u8* cb, const u8* cr, i64 count) {
+    i64 c = 0;
+#if defined(__SSE2__)
+    for (; c + 16 <= count; c += 16) {
+        __m128i b = _mm_loadu_si128((const __m128i*)(cb + c));
+        __m128i r = _mm_loadu_si128((const __m128i*)(cr + c));
+        _mm_storeu_si128((__m128i*)(out + 2 * c), _mm_unpacklo_epi8(b, r));
+        _mm_storeu_si128((__m128i*)(out + 2 * c + 16), _mm_unpackhi_epi8(b, r));
+    }
+#endif
+    for (; c < count; ++c) {
+        out[2 * c] = cb[c];
+        out[2 * c + 1] = cr[c];
     }
 }
 
@@ -121,42 +141,46 @@ i32 receiveH264Picture(H264Decoder* decoder, u8* output, i64 capacity, H264Pictu
 
     ChromaSampling sampling = chromaSampling(picture->format);
     if (!sampling.supported) return H264DecoderUnsupported;
-    i64 width = picture->width;
-    i64 height = picture->height;
-    if (width <= 0 || height <= 0 || (width & 1) || (height & 1)) return H264DecoderUnsupported;
-    i64 stride = width;
-    if (stride * height * 3 / 2 > capacity) return H264DecoderTooLarge;
+    // The displayed picture: cropping the library reports beyond the picture is ignored.
+    i64 left = (i64)picture->crop_left, right = (i64)picture->crop_right;
+    i64 top = (i64)picture->crop_top, bottom = (i64)picture->crop_bottom;
+    if (left < 0 || right < 0 || left + right >= picture->width) left = right = 0;
+    if (top < 0 || bottom < 0 || top + bottom >= picture->height) top = bottom = 0;
+    i64 width = picture->width - left - right;
+    i64 height = picture->height - top - bottom;
+    if (width <= 0 || height <= 0) return H264DecoderUnsupported;
+    if (width * height + width * (height / 2) > capacity) return H264DecoderTooLarge;
 
+    const u8* luma = picture->data[0] + top * picture->linesize[0] + left;
     for (i64 row = 0; row < height; ++row) {
-        std::memcpy(output + row * stride, picture->data[0] + row * picture->linesize[0], (size_t)width);
+        std::memcpy(output + row * width, luma + row * picture->linesize[0], (size_t)width);
     }
-    u8* chroma = output + stride * height;
+    u8* chroma = output + width * height;
+    i64 pairs = width / 2;
     for (i64 row = 0; row < height / 2; ++row) {
-        u8* out = chroma + row * stride;
+        u8* out = chroma + row * width;
         if (!sampling.planar) {
             std::memset(out, 128, (size_t)width);
             continue;
         }
-        const u8* cb = picture->data[1] + row * sampling.rowStep * picture->linesize[1];
-        const u8* cr = picture->data[2] + row * sampling.rowStep * picture->linesize[2];
-        i64 step = sampling.columnStep;
-        for (i64 column = 0; column < width / 2; ++column) {
-            out[2 * column] = cb[column * step];
-            out[2 * column + 1] = cr[column * step];
+        // NV12 chroma sample (row, c) sits at luma (top + 2 row, left + 2 c); the source plane
+        // holds one sample per rowStep luma rows and columnStep luma columns there.
+        i64 sourceRow = sampling.rowStep == 2 ? top + 2 * row : top / 2 + row;
+        i64 sourceColumn = sampling.columnStep == 2 ? left : left / 2;
+        const u8* cb = picture->data[1] + sourceRow * picture->linesize[1] + sourceColumn;
+        const u8* cr = picture->data[2] + sourceRow * picture->linesize[2] + sourceColumn;
+        if (sampling.columnStep == 1) {
+            interleaveChroma(out, cb, cr, pairs);
+        } else {
+            for (i64 c = 0; c < pairs; ++c) {
+                out[2 * c] = cb[2 * c];
+                out[2 * c + 1] = cr[2 * c];
+            }
         }
+        if (width & 1) out[width - 1] = 128;
     }
-
-    // Cropping the library reports beyond the picture is ignored rather than trusted.
-    i64 left = (i64)picture->crop_left, right = (i64)picture->crop_right;
-    i64 top = (i64)picture->crop_top, bottom = (i64)picture->crop_bottom;
-    if (left < 0 || right < 0 || left + right >= width) left = right = 0;
-    if (top < 0 || bottom < 0 || top + bottom >= height) top = bottom = 0;
-    layout->stride = (i32)stride;
-    layout->codedHeight = (i32)height;
-    layout->cropLeft = (i32)left;
-    layout->cropTop = (i32)top;
-    layout->width = (i32)(width - left - right);
-    layout->height = (i32)(height - top - bottom);
+    layout->width = (i32)width;
+    layout->height = (i32)height;
     return H264DecoderOk;
 }
 

@@ -1,9 +1,9 @@
 // The system's H.264 decoder (libavcodec): low delay, one thread, fed one Annex-B NAL unit at a
 // time (parameter sets, SEI and single slices alike). A picture is ready as soon as its last slice
-// has been fed, and is handed out as NV12 in the decoder's own layout: `stride` bytes per row,
-// `codedHeight` luma rows (the whole coded picture, cropping not applied), then codedHeight / 2 rows
-// of interleaved Cb/Cr with the same stride. Pictures in 4:2:2 or 4:4:4 are brought to 4:2:0 by
-// keeping every other chroma row and/or column; bit depths above 8 are not converted.
+// has been fed, and is handed out as tightly packed NV12 of its displayed (cropped) size: height
+// rows of width luma bytes, then height / 2 rows of width bytes of interleaved Cb/Cr. Pictures in
+// 4:2:2 or 4:4:4 are brought to 4:2:0 by keeping every other chroma row and/or column, grey ones
+// get neutral chroma; bit depths above 8 are not converted.
 //
 // Calls return an H264DecoderStatus; where the library itself failed, *libraryCode holds its
 // (negative) error code, else 0.
@@ -28,12 +28,8 @@ struct H264Decoder {
     void* picture;  // the library's frame, reused for every picture
 };
 
-// Where a picture handed out by receiveH264Picture lies in the caller's buffer.
+// The size of a picture handed out by receiveH264Picture.
 struct H264PictureLayout {
-    i32 stride;       // bytes from one row to the next, luma and chroma
-    i32 codedHeight;  // luma rows before the chroma rows
-    i32 cropLeft;     // the displayed picture: luma columns cropLeft .. cropLeft + width - 1
-    i32 cropTop;      // and rows cropTop .. cropTop + height - 1
     i32 width;
     i32 height;
 };
@@ -45,8 +41,9 @@ i32 openH264Decoder(H264Decoder* decoder, i32* libraryCode);
 // the same unit again. Any other failure drops the unit; the decoder carries on with the next one.
 i32 sendH264Unit(H264Decoder* decoder, const u8* bytes, i64 length, i32* libraryCode);
 
-// Takes the oldest decoded picture and writes it as NV12 into output (capacity bytes), describing
-// it in *layout. H264DecoderNoPicture when none is waiting.
+// Takes the oldest decoded picture and writes it as NV12 into output (capacity bytes), with its
+// size in *layout. H264DecoderNoPicture when none is waiting; H264DecoderTooLarge when it does not
+// fit (the picture is dropped).
 i32 receiveH264Picture(H264Decoder* decoder, u8* output, i64 capacity, H264PictureLayout* layout,
                        i32* libraryCode);
 

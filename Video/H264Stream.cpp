@@ -75,20 +75,12 @@ H264NalUnit collectFragment(H264StreamState* state, const u8* payload, i64 lengt
     return {};
 }
 
-// The next unit of Annex-B bytes at or after *at: its first byte (the NAL header) and its length up to
-// the next start code. False when no further start code is found.
-bool nextUnit(const u8* bytes, i64 length, i64* at, i64* unitStart, i64* unitLength) {
-    i64 i = *at;
-    while (i + 2 < length && !(bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1)) ++i;
-    if (i + 2 >= length) return false;
-    i64 start = i + 3;
-    i64 j = start;
-    while (j + 2 < length && !(bytes[j] == 0 && bytes[j + 1] == 0 && bytes[j + 2] == 1)) ++j;
-    i64 end = j + 2 < length ? j : length;
-    *unitStart = start;
-    *unitLength = end - start;
-    *at = end;
-    return true;
+// The index just after the next start code (00 00 01) at or after `from`, or -1.
+i64 findUnitStart(const u8* bytes, i64 length, i64 from) {
+    for (i64 i = from; i + 2 < length; ++i) {
+        if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1) return i + 3;
+    }
+    return -1;
 }
 
 // Copies RBSP bytes out of a NAL unit's payload, dropping the emulation-prevention bytes (00 00 03 ->
@@ -228,9 +220,15 @@ H264NalUnit convertPacketTransportNalUnit(u8* packet, i64 payloadOffset, i64 pac
 
 i32 parseSequenceParameterSet(H264NalUnit unit, H264StreamState* state) {
     if (!unit.bytes || unit.length <= 0) return 0;
-    i64 at = 0, start = 0, length = 0;
-    while (nextUnit(unit.bytes, unit.length, &at, &start, &length)) {
-        if (length < 1 || (unit.bytes[start] & 0x1F) != NalSps) continue;
+    i64 start = 0;
+    while ((start = findUnitStart(unit.bytes, unit.length, start)) >= 0 && start < unit.length) {
+        u32 type = unit.bytes[start] & 0x1F;
+        // Parameter sets come before the slices they serve: the (long) slice data is not searched.
+        if ((type >= 1 && type <= 5) || type == 20) return 0;
+        if (type != NalSps) continue;
+        i64 end = findUnitStart(unit.bytes, unit.length, start);
+        end = end < 0 ? unit.length : end - 3;
+        i64 length = end - start;
         ProfilingScope profile("Parse Sequence Parameter Set NAL Unit for Width/Height");
         state->spsSeen = 1;
         u8 rbsp[kRbspCapacity];

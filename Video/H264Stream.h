@@ -47,9 +47,10 @@ struct H264NalUnit {
 H264NalUnit convertPacketTransportNalUnit(u8* packet, i64 payloadOffset, i64 packetEnd, H264StreamState* state,
                                           u16 sequenceNumber);
 
-// When the bytes hold an SPS (the first type-7 unit among them), stores its sizes in the state and
-// returns 1 when the displayed width or height differs from those stored before; 0 otherwise (no
-// SPS, empty, or the same size). Malformed or truncated data reads as zeros and is not reported.
+// When the bytes hold an SPS (the first type-7 unit among them, before any slice), stores its sizes
+// in the state and returns 1 when the displayed width or height differs from those stored before;
+// 0 otherwise (no SPS, empty, or the same size). Malformed or truncated data reads as zeros and is
+// not reported.
 i32 parseSequenceParameterSet(H264NalUnit unit, H264StreamState* state);
 
 // Reads RBSP bits, most significant bit of byte 0 first.

@@ -12,31 +12,24 @@ VideoDecoder* programDecoder = nullptr;
 
 i32 smaller(i32 a, i32 b) { return a < b ? a : b; }
 
-// Copies the displayed part of the decoder's picture into the frame as tightly packed NV12 and
-// returns its size; {0, 0} when there is nothing to show.
-void copyPicture(VideoDecoder* d, i32* copiedWidth, i32* copiedHeight) {
-    *copiedWidth = 0;
-    *copiedHeight = 0;
-    const H264PictureLayout* out = &d->output;
-    // The SPS's sizes, within the picture the decoder delivered.
-    i32 width = smaller(d->width, out->width);
-    i32 height = smaller(d->height, out->height);
-    if (width <= 0 || height <= 0) return;
-    i64 lumaBytes = (i64)width * height;
-    if (lumaBytes + (i64)width * (height / 2) > kVideoFrameCapacity) return;
-    i64 stride = out->stride;
-    i64 left = out->cropLeft;
-    const u8* luma = d->outputBuffer + out->cropTop * stride + left;
-    for (i64 row = 0; row < height; ++row) {
-        std::memcpy(d->frame + row * width, luma + row * stride, (size_t)width);
+// Cuts the picture in the frame (w x h as delivered) to the SPS's sizes where those are smaller, in
+// place, and returns the size shown; 0 x 0 before the first SPS.
+void fitPictureToSps(VideoDecoder* d, i32 w, i32 h, i32* shownWidth, i32* shownHeight) {
+    i32 width = smaller(d->width, w);
+    i32 height = smaller(d->height, h);
+    if (width <= 0 || height <= 0) {
+        *shownWidth = *shownHeight = 0;
+        return;
     }
-    const u8* chroma = d->outputBuffer + out->codedHeight * stride + (out->cropTop / 2) * stride + (left & ~i64(1));
-    u8* frameChroma = d->frame + lumaBytes;
-    for (i64 row = 0; row < height / 2; ++row) {
-        std::memcpy(frameChroma + row * width, chroma + row * stride, (size_t)width);
+    if (width != w || height != h) {
+        // Rows only move towards the start of the frame, so each can be moved in turn.
+        for (i64 row = 1; row < height; ++row) std::memmove(d->frame + row * width, d->frame + row * w, (size_t)width);
+        const u8* chroma = d->frame + (i64)w * h;
+        u8* to = d->frame + (i64)width * height;
+        for (i64 row = 0; row < height / 2; ++row) std::memmove(to + row * width, chroma + row * w, (size_t)width);
     }
-    *copiedWidth = width;
-    *copiedHeight = height;
+    *shownWidth = width;
+    *shownHeight = height;
 }
 
 }  // namespace
@@ -100,21 +93,20 @@ void processH264DecoderOutput(ImageSlotTable* slots) {
     H264PictureLayout layout{};
     {
         ProfilingScope get("Get decoder output");
-        status = receiveH264Picture(&d->decoder, d->outputBuffer, kVideoFrameCapacity, &layout, &code);
+        status = receiveH264Picture(&d->decoder, d->frame, kVideoFrameCapacity, &layout, &code);
     }
     if (status == H264DecoderUnsupported) {
         d->error = makeString("The video decoder can't convert this stream's pictures to NV12");
         return;
     }
     if (status == H264DecoderTooLarge) {
-        d->error = makeString("The video picture is larger than 1920 x 1080");
+        d->error = makeString("The video picture is too large to show");
         return;
     }
     if (status != H264DecoderOk) return;
-    d->output = layout;
 
     i32 width = 0, height = 0;
-    copyPicture(d, &width, &height);
+    fitPictureToSps(d, layout.width, layout.height, &width, &height);
     // Before the first SPS there is nothing to show: no empty image is registered.
     if (width == 0) return;
     if (d->imageSlotId) {

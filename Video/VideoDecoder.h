@@ -1,12 +1,12 @@
 // The program's one H.264 decoder. Both stream clients feed it Annex-B NAL units as their
 // depacketiser produces them (processH264BytestreamNalu); once a frame the application update takes
-// the newest picture (processH264DecoderOutput), copies it as tightly packed NV12 into the record's
-// frame and publishes it as a renderer image slot of format 12, which screens draw by its id.
+// the newest picture (processH264DecoderOutput) as tightly packed NV12 into the record's frame and
+// publishes it as a renderer image slot of format 12, which screens draw by its id.
 //
 // The stream clients write the picture geometry from each changed SPS (width, height, stride =
 // coded width, coded height; see parseSequenceParameterSet). Until the first SPS the sizes are 0
-// and no picture is published. A picture is copied within what the decoder delivered and what the
-// frame holds: sizes an SPS claims beyond the picture are cut to it, and a picture larger than the
+// and no picture is published. The shown size is the SPS's within the picture the decoder
+// delivered: sizes an SPS claims beyond the picture are cut to it, and a picture larger than the
 // frame is not published (the error text says so).
 #pragma once
 #include "Core/FixedString.h"
@@ -14,7 +14,7 @@
 
 struct ImageSlotTable;
 
-// Room for one 1920 x 1080 picture three times over, as the decoder's output and as the frame.
+// Room for one 1920 x 1080 picture three times over (NV12 needs half of it).
 constexpr i64 kVideoFrameCapacity = 1920 * 1080 * 3;
 constexpr u32 kVideoFormatNv12 = 12;
 // A unit the decoder keeps refusing is dropped after this many pictures taken without success.
@@ -29,11 +29,8 @@ struct VideoDecoder {
     i32 stride;            // the SPS's coded width
     i32 codedHeight;       // the SPS's coded height
     u32 imageSlotId;       // renderer image slot of the newest picture; 0 while there is none
-    H264PictureLayout output;      // where the last picture lies in outputBuffer
     u32 picturesPublished;         // pictures registered as image slots so far
-    u32 pad;
     FixedString error;             // text of the most recent failure; a later success keeps it
-    u8 outputBuffer[kVideoFrameCapacity];  // the decoder's picture in its own layout
     u8 frame[kVideoFrameCapacity];  // the newest picture: height rows of width luma bytes, then
                                     // height / 2 rows of width bytes of interleaved Cb/Cr
 };

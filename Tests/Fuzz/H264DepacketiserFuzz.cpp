@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at += 4;
         if (length > size - at) length = size - at;
         std::vector<u8> packet((size_t)offset + length);
-        std::memcpy(packet.data() + offset, data + at, length);
+        if (length) std::memcpy(packet.data() + offset, data + at, length);
         at += length;
         u8* bytes = packet.data();
         H264NalUnit unit = convertPacketTransportNalUnit(bytes, offset, (i64)packet.size(), &state, sequence);

@@ -148,6 +148,48 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"OddSizeMainCabac", 722, 406, 4, "-pix_fmt yuv420p -profile:v main -bf 0", 600}),
     [](const ::testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
 
+// ffmpeg's planar decode brought to NV12 by keeping the chroma sample at each even row and column.
+Bytes nv12FromPlanar(const Bytes& planar, int w, int h, int chromaWidth, int chromaHeight) {
+    Bytes out(planar.begin(), planar.begin() + (long)w * h);
+    const u8* cb = planar.data() + (size_t)w * h;
+    const u8* cr = cb + (size_t)chromaWidth * chromaHeight;
+    int columnStep = chromaWidth == w ? 2 : 1;
+    int rowStep = chromaHeight == h ? 2 : 1;
+    for (int row = 0; row < h / 2; ++row) {
+        for (int c = 0; c < w / 2; ++c) {
+            out.push_back(cb[row * rowStep * chromaWidth + c * columnStep]);
+            out.push_back(cr[row * rowStep * chromaWidth + c * columnStep]);
+        }
+    }
+    return out;
+}
+
+TEST(H264Pictures, FourTwoTwoFourFourFourAndGreyStreamsShowAsNv12OfTheirOwnSamples) {
+    struct Layout {
+        const char* x264;
+        int chromaWidth, chromaHeight;  // of ffmpeg's own decode, in the decoder's format
+    };
+    const int w = 350, h = 198;
+    for (Layout l : {Layout{"-pix_fmt yuv422p -profile:v high422", w / 2, h},
+                     Layout{"-pix_fmt yuv444p -profile:v high444", w, h},
+                     Layout{"-pix_fmt gray -profile:v high", w / 2, h / 2}}) {
+        SCOPED_TRACE(l.x264);
+        TempFolder folder("h264");
+        std::string h264 = folder.file("s.h264"), raw = folder.file("s.yuv"), rtp = folder.file("g.rtp");
+        ASSERT_TRUE(encodeTestPattern(h264, w, h, 2, std::string(l.x264) + " -bf 0"));
+        ASSERT_TRUE(run("ffmpeg -hide_banner -nostdin -y -i '" + h264 + "' -f rawvideo '" + raw + "'"));
+        ASSERT_TRUE(gstreamerCapture(h264, rtp, 1400));
+        Bytes planar = readFile(raw);
+        size_t frameSize = (size_t)w * h + 2 * (size_t)l.chromaWidth * l.chromaHeight;
+        Received r = receive(readCapture(rtp));
+        ASSERT_EQ(r.pictures.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            Bytes one(planar.begin() + (long)(i * frameSize), planar.begin() + (long)((i + 1) * frameSize));
+            EXPECT_TRUE(r.pictures[i] == nv12FromPlanar(one, w, h, l.chromaWidth, l.chromaHeight)) << "picture " << i;
+        }
+    }
+}
+
 TEST(H264Faults, LostFragmentDropsItsUnitOnlyAndOversizedSpsClaimsOrAMissingSpsAreSafe) {
     TempFolder folder("h264");
     std::string h264 = folder.file("s.h264"), nv12 = folder.file("s.nv12"), rtp = folder.file("g.rtp");
