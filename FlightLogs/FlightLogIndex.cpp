@@ -11,8 +11,6 @@
 namespace {
 
 constexpr i64 kEntryFraming = kFlightLogEntryHeaderBytes + kFlightLogChecksumBytes;  // 13
-constexpr i64 kDescriptorBatch = 1000;
-constexpr i64 kDescriptorBytes = 7;  // u32 time offset, u16 length, u8 type
 constexpr u64 kMaxPayloadOffset = 0xFFFFFFFFFFFFull;
 constexpr u64 kTimeWindow = 0xFFFFFFFFull;
 
@@ -23,24 +21,43 @@ u64 readU64(const u8* p) {
     return value;
 }
 
-struct Descriptor {
-    u32 time;
-    u16 length;
-    u8 type;
+// The descriptors of the entries found so far, as three arrays in one temporary block of 13 bytes
+// per entry of capacity.
+struct DescriptorArrays {
+    u8* block;
+    i64 capacity;
+    u64* refs;
+    u32* times;
+    u8* types;
+    i64 failedBytes;  // the size that could not be had
 };
 
-void storeDescriptor(u8* at, const Descriptor* descriptor) {
-    std::memcpy(at, &descriptor->time, 4);
-    std::memcpy(at + 4, &descriptor->length, 2);
-    at[6] = descriptor->type;
+bool growArrays(DescriptorArrays* arrays, i64 count, i64 logLength) {
+    // A log of n bytes holds at most n / 13 entries.
+    i64 most = logLength / kEntryFraming + 1;
+    i64 capacity = arrays->capacity ? arrays->capacity * 2 : 4096;
+    if (capacity > most) capacity = most;
+    if (capacity <= count) capacity = count + 1;
+    u8* block = allocateFileBuffer(static_cast<u64>(capacity * kEntryFraming));
+    if (!block) {
+        arrays->failedBytes = capacity * kEntryFraming;
+        return false;
+    }
+    DescriptorArrays grown{block, capacity, reinterpret_cast<u64*>(block), reinterpret_cast<u32*>(block + 8 * capacity),
+                           block + 12 * capacity, 0};
+    if (count) {
+        std::memcpy(grown.refs, arrays->refs, static_cast<size_t>(8 * count));
+        std::memcpy(grown.times, arrays->times, static_cast<size_t>(4 * count));
+        std::memcpy(grown.types, arrays->types, static_cast<size_t>(count));
+    }
+    if (arrays->block) freeFileBuffer(arrays->block);
+    *arrays = grown;
+    return true;
 }
 
-Descriptor loadDescriptor(const u8* at) {
-    Descriptor descriptor;
-    std::memcpy(&descriptor.time, at, 4);
-    std::memcpy(&descriptor.length, at + 4, 2);
-    descriptor.type = at[6];
-    return descriptor;
+void releaseArrays(DescriptorArrays* arrays) {
+    if (arrays->block) freeFileBuffer(arrays->block);
+    *arrays = DescriptorArrays{};
 }
 
 struct SortArrays {
@@ -149,98 +166,83 @@ FlightLogIndex optimizeFlightLogFile(u8* bytes, i64 length) {
     }
     if (length < 0) length = 0;
 
-    // The buffer while parsing: packed payloads at the front, then the unread bytes, free space,
-    // and the descriptors at the back growing downward. Every entry gives up its 13 framing bytes
-    // and needs 7 for its descriptor, so the three never meet.
-    i64 packed = 0;  // end of the packed payloads
-    i64 read = 0;    // the scanner's position in the unread bytes
-    i64 unreadEnd = length;
-    i64 descriptorTop = length & ~static_cast<i64>(3);
-    i64 descriptorBottom = descriptorTop;
+    // The scan runs over the buffer in place: each entry's payload moves down to the end of the
+    // packed payloads (it never overtakes the scan, as every entry leaves 13 framing bytes behind),
+    // and its descriptor goes to the temporary arrays, which grow by doubling. The unread bytes never
+    // move, so a long log costs one pass over its bytes.
+    DescriptorArrays arrays{};
+    i64 packed = 0;
+    i64 read = 0;
     i64 count = 0;
     i64 skipped = 0;
     i64 previousTime = 0;
     i64 timeBase = 0;
     bool haveTimeBase = false;
-    Descriptor batch[kDescriptorBatch];
-    i64 batchCount = 0;
     {
         ProfilingScope parse("Parse flight log file");
         for (;;) {
-            FlightLogEntryScan scan = nextFlightLogEntry(bytes, &read, unreadEnd, &previousTime);
+            FlightLogEntryScan scan = nextFlightLogEntry(bytes, &read, length, &previousTime);
             skipped += scan.skipped;
-            if (scan.payload) {
-                if (!haveTimeBase) {
-                    timeBase = static_cast<i64>(static_cast<u64>(scan.time) - kFlightLogTimeBaseLeadMs);
-                    haveTimeBase = true;
-                }
-                // Times are taken modulo 2^64 so that no time, however hostile, overflows.
-                u64 offset = static_cast<u64>(scan.time) - static_cast<u64>(timeBase);
-                if (offset > kTimeWindow) {
-                    // Outside what a u32 offset from the time base can hold: not indexed.
-                    skipped += kEntryFraming + scan.length;
-                } else {
-                    std::memmove(bytes + packed, scan.payload, scan.length);
-                    packed += scan.length;
-                    batch[batchCount++] = Descriptor{static_cast<u32>(offset), scan.length, scan.type};
-                    count++;
-                }
+            if (!scan.payload) break;
+            if (!haveTimeBase) {
+                timeBase = static_cast<i64>(static_cast<u64>(scan.time) - kFlightLogTimeBaseLeadMs);
+                haveTimeBase = true;
             }
-            if (batchCount == kDescriptorBatch || !scan.payload) {
-                i64 unread = unreadEnd - read;
-                std::memmove(bytes + packed, bytes + read, static_cast<size_t>(unread));
-                read = packed;
-                unreadEnd = packed + unread;
-                for (i64 i = 0; i < batchCount; i++) {
-                    descriptorBottom -= kDescriptorBytes;
-                    storeDescriptor(bytes + descriptorBottom, &batch[i]);
-                }
-                batchCount = 0;
-                if (!scan.payload) break;
+            // Times are taken modulo 2^64 so that no time, however hostile, overflows.
+            u64 offset = static_cast<u64>(scan.time) - static_cast<u64>(timeBase);
+            if (offset > kTimeWindow) {
+                // Outside what a u32 offset from the time base can hold: not indexed.
+                skipped += kEntryFraming + scan.length;
+                continue;
             }
+            if (count == arrays.capacity && !growArrays(&arrays, count, length)) {
+                FixedString size = byteSizeString(arrays.failedBytes);
+                releaseArrays(&arrays);
+                return failed(formatStr("Failed to allocate @ of temporary memory", size));
+            }
+            std::memmove(bytes + packed, scan.payload, scan.length);
+            arrays.refs[count] = static_cast<u64>(packed) << 16 | scan.length;
+            arrays.times[count] = static_cast<u32>(offset);
+            arrays.types[count] = scan.type;
+            packed += scan.length;
+            count++;
         }
     }
 
-    if (count == 0) return failed(format("Didn't parse any entries"));
+    if (count == 0) {
+        releaseArrays(&arrays);
+        return failed(format("Didn't parse any entries"));
+    }
     if (static_cast<u64>(packed) > kMaxPayloadOffset) {
+        releaseArrays(&arrays);
         return failed(formatStr("Too much entry data for 48-bit offsets. Found @ of entry data", byteSizeString(packed)));
     }
     if (static_cast<u64>(count) * 13 > 0xFFFFFFFFull) {
+        releaseArrays(&arrays);
         return failed(formatIntInt("Too many entries. Found @ entries, but max supported is @", count,
                                    kMaxFlightLogIndexEntries));
     }
-    i64 arrayBytes = count * kEntryFraming;
-    u8* block = allocateFileBuffer(static_cast<u64>(arrayBytes));
-    if (!block) {
-        return failed(formatStr("Failed to allocate @ of temporary memory", byteSizeString(arrayBytes)));
-    }
-    SortArrays arrays{reinterpret_cast<u64*>(block), reinterpret_cast<u32*>(block + 8 * count), block + 12 * count};
     i64 firstHeader = -1;
-    {
-        ProfilingScope copy("Copy to SOA");
-        u64 payloadOffset = 0;
-        for (i64 i = 0; i < count; i++) {
-            Descriptor descriptor = loadDescriptor(bytes + descriptorTop - (i + 1) * kDescriptorBytes);
-            arrays.refs[i] = payloadOffset << 16 | descriptor.length;
-            arrays.times[i] = descriptor.time;
-            arrays.types[i] = descriptor.type;
-            payloadOffset += descriptor.length;
-            if (firstHeader < 0 && descriptor.type == FlightLogHeader) firstHeader = i;
-        }
+    for (i64 i = 0; i < count && firstHeader < 0; i++) {
+        if (arrays.types[i] == FlightLogHeader) firstHeader = i;
     }
     i64 firstSorted = firstHeader + 1;
     {
         ProfilingScope sort("Quicksort");
-        if (count - 1 > firstSorted) sortEntries(&arrays, firstSorted, count - 1);
+        SortArrays sortArrays{arrays.refs, arrays.times, arrays.types};
+        if (count - 1 > firstSorted) sortEntries(&sortArrays, firstSorted, count - 1);
     }
+    i64 arrayBytes = count * kEntryFraming;
     {
         ProfilingScope shift("Shift entry data");
         std::memmove(bytes + arrayBytes, bytes, static_cast<size_t>(packed));
     }
     {
         ProfilingScope copy("Copy SOA");
-        std::memcpy(bytes, block, static_cast<size_t>(arrayBytes));
-        freeFileBuffer(block);
+        std::memcpy(bytes, arrays.refs, static_cast<size_t>(8 * count));
+        std::memcpy(bytes + 8 * count, arrays.times, static_cast<size_t>(4 * count));
+        std::memcpy(bytes + 12 * count, arrays.types, static_cast<size_t>(count));
+        releaseArrays(&arrays);
     }
 
     FlightLogIndex index{};
