@@ -21,13 +21,16 @@ u64 readU64(const u8* p) {
     return value;
 }
 
-// The descriptors of the entries found so far, as three arrays in one temporary block of 13 bytes
-// per entry of capacity.
+// The descriptors of the entries found so far, as arrays in one temporary block of 17 bytes per
+// entry of capacity: the index's three, and each entry's place in the file. Empty payloads share
+// their offset with the next entry, so only the place tells equal times apart in file order.
+constexpr i64 kTemporaryEntryBytes = 17;
 struct DescriptorArrays {
     u8* block;
     i64 capacity;
     u64* refs;
     u32* times;
+    u32* places;
     u8* types;
     i64 failedBytes;  // the size that could not be had
 };
@@ -38,16 +41,22 @@ bool growArrays(DescriptorArrays* arrays, i64 count, i64 logLength) {
     i64 capacity = arrays->capacity ? arrays->capacity * 2 : 4096;
     if (capacity > most) capacity = most;
     if (capacity <= count) capacity = count + 1;
-    u8* block = allocateFileBuffer(static_cast<u64>(capacity * kEntryFraming));
+    u8* block = allocateFileBuffer(static_cast<u64>(capacity * kTemporaryEntryBytes));
     if (!block) {
-        arrays->failedBytes = capacity * kEntryFraming;
+        arrays->failedBytes = capacity * kTemporaryEntryBytes;
         return false;
     }
-    DescriptorArrays grown{block, capacity, reinterpret_cast<u64*>(block), reinterpret_cast<u32*>(block + 8 * capacity),
-                           block + 12 * capacity, 0};
+    DescriptorArrays grown{block,
+                           capacity,
+                           reinterpret_cast<u64*>(block),
+                           reinterpret_cast<u32*>(block + 8 * capacity),
+                           reinterpret_cast<u32*>(block + 12 * capacity),
+                           block + 16 * capacity,
+                           0};
     if (count) {
         std::memcpy(grown.refs, arrays->refs, static_cast<size_t>(8 * count));
         std::memcpy(grown.times, arrays->times, static_cast<size_t>(4 * count));
+        std::memcpy(grown.places, arrays->places, static_cast<size_t>(4 * count));
         std::memcpy(grown.types, arrays->types, static_cast<size_t>(count));
     }
     if (arrays->block) freeFileBuffer(arrays->block);
@@ -63,6 +72,7 @@ void releaseArrays(DescriptorArrays* arrays) {
 struct SortArrays {
     u64* refs;
     u32* times;
+    u32* places;
     u8* types;
 };
 
@@ -73,12 +83,15 @@ void swapEntries(SortArrays* a, i64 i, i64 j) {
     u32 time = a->times[i];
     a->times[i] = a->times[j];
     a->times[j] = time;
+    u32 place = a->places[i];
+    a->places[i] = a->places[j];
+    a->places[j] = place;
     u8 type = a->types[i];
     a->types[i] = a->types[j];
     a->types[j] = type;
 }
 
-// Quicksort of [lo, hi] by time, then payload offset (unique, so the order is total): the middle
+// Quicksort of [lo, hi] by time, then place in the file (unique, so the order is total): the middle
 // element as pivot, Hoare partition, the larger part kept on an explicit stack and the smaller part
 // sorted next, so the stack never holds more than 64 ranges.
 void sortEntries(SortArrays* a, i64 lo, i64 hi) {
@@ -91,14 +104,14 @@ void sortEntries(SortArrays* a, i64 lo, i64 hi) {
         while (lo < hi) {
             i64 middle = lo / 2 + hi / 2 + (lo & hi & 1);
             u32 pivotTime = a->times[middle];
-            u64 pivotRef = a->refs[middle];
+            u32 pivotPlace = a->places[middle];
             i64 i = lo - 1;
             i64 j = hi + 1;
             for (;;) {
                 do i++;
-                while (a->times[i] < pivotTime || (a->times[i] == pivotTime && a->refs[i] < pivotRef));
+                while (a->times[i] < pivotTime || (a->times[i] == pivotTime && a->places[i] < pivotPlace));
                 do j--;
-                while (a->times[j] > pivotTime || (a->times[j] == pivotTime && a->refs[j] > pivotRef));
+                while (a->times[j] > pivotTime || (a->times[j] == pivotTime && a->places[j] > pivotPlace));
                 if (i >= j) break;
                 swapEntries(a, i, j);
             }
@@ -203,6 +216,7 @@ FlightLogIndex optimizeFlightLogFile(u8* bytes, i64 length) {
             std::memmove(bytes + packed, scan.payload, scan.length);
             arrays.refs[count] = static_cast<u64>(packed) << 16 | scan.length;
             arrays.times[count] = static_cast<u32>(offset);
+            arrays.places[count] = static_cast<u32>(count);
             arrays.types[count] = scan.type;
             packed += scan.length;
             count++;
@@ -229,7 +243,7 @@ FlightLogIndex optimizeFlightLogFile(u8* bytes, i64 length) {
     i64 firstSorted = firstHeader + 1;
     {
         ProfilingScope sort("Quicksort");
-        SortArrays sortArrays{arrays.refs, arrays.times, arrays.types};
+        SortArrays sortArrays{arrays.refs, arrays.times, arrays.places, arrays.types};
         if (count - 1 > firstSorted) sortEntries(&sortArrays, firstSorted, count - 1);
     }
     i64 arrayBytes = count * kEntryFraming;

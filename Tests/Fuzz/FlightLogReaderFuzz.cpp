@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             total += flightLogEntryLength(&index, i);
             if (i > index.firstSortedEntry) {
                 check(index.entryTimes[i - 1] < index.entryTimes[i] ||
-                      (index.entryTimes[i - 1] == index.entryTimes[i] && index.entryRefs[i - 1] < index.entryRefs[i]));
+                      (index.entryTimes[i - 1] == index.entryTimes[i] && index.entryRefs[i - 1] <= index.entryRefs[i]));
             }
-            if (i < index.firstSortedEntry && i > 0) check(index.entryRefs[i - 1] < index.entryRefs[i]);
+            if (i < index.firstSortedEntry && i > 0) check(index.entryRefs[i - 1] <= index.entryRefs[i]);
         }
         check(total == index.usedBytes - 13 * index.entryCount);
     }
