@@ -131,6 +131,78 @@ void sortEntries(SortArrays* a, i64 lo, i64 hi) {
     }
 }
 
+// ---------------------------------------------------------------------------------------------------
+// Checksums of many overlapping ranges. While the scanner resynchronises it tries a candidate at
+// every byte, each with a checksum over up to 65,535 bytes; computed one by one, a stretch of
+// garbage would cost its length times 32 KB. The checksum is linear, so with s[i] the register
+// after the bytes up to i (from 0), the checksum of [a, b) from 0xFFFF is
+//   advance(0xFFFF ^ s[a], b - a) ^ s[b]
+// where advance runs the register over that many zero bytes. The registers of a window of 2^17
+// positions are kept in a ring; advance goes by powers of two through tables.
+
+constexpr i64 kRingPositions = 1 << 17;  // more than the longest entry from any candidate
+constexpr i64 kShortRange = 64;          // checksummed directly
+
+u16 crcStepZero(u16 crc) { return mavlinkCrcAccumulate(crc, 0); }
+
+// advanceTables[k][0][v]: the register v (low byte) after 2^k zero bytes; [k][1][v]: the same
+// for v as the high byte.
+struct AdvanceTables {
+    u16 table[16][2][256];
+};
+
+const AdvanceTables* advanceTables() {
+    static const AdvanceTables* tables = [] {
+        static AdvanceTables built;
+        for (u32 v = 0; v < 256; v++) {
+            built.table[0][0][v] = crcStepZero(static_cast<u16>(v));
+            built.table[0][1][v] = crcStepZero(static_cast<u16>(v << 8));
+        }
+        for (i32 k = 1; k < 16; k++) {
+            for (u32 half = 0; half < 2; half++) {
+                for (u32 v = 0; v < 256; v++) {
+                    u16 once = built.table[k - 1][half][v];
+                    built.table[k][half][v] = built.table[k - 1][0][once & 0xFF] ^ built.table[k - 1][1][once >> 8];
+                }
+            }
+        }
+        return &built;
+    }();
+    return tables;
+}
+
+u16 advanceZeros(const AdvanceTables* tables, u16 crc, u32 count) {
+    for (i32 k = 0; count; k++, count >>= 1) {
+        if (count & 1) crc = tables->table[k][0][crc & 0xFF] ^ tables->table[k][1][crc >> 8];
+    }
+    return crc;
+}
+
+struct RangeChecksums {
+    const u8* bytes;
+    u16* ring;       // registers of positions [frontier - kRingPositions + 1, frontier]
+    i64 frontier;    // the last position whose register is known
+    u16 register_;   // the register at the frontier
+    const AdvanceTables* tables;
+};
+
+u16 registerAt(RangeChecksums* ranges, i64 position) {
+    while (ranges->frontier < position) {
+        ranges->register_ = mavlinkCrcAccumulate(ranges->register_, ranges->bytes[ranges->frontier]);
+        ranges->frontier++;
+        ranges->ring[ranges->frontier & (kRingPositions - 1)] = ranges->register_;
+    }
+    return ranges->ring[position & (kRingPositions - 1)];
+}
+
+// The entry checksum of the payload [first, first + length) and the type byte.
+u16 rangeChecksum(RangeChecksums* ranges, i64 first, u16 length, u8 type) {
+    u16 atEnd = registerAt(ranges, first + length);
+    u16 atFirst = registerAt(ranges, first);
+    u16 crc = static_cast<u16>(advanceZeros(ranges->tables, static_cast<u16>(0xFFFF ^ atFirst), length) ^ atEnd);
+    return mavlinkCrcAccumulate(crc, type);
+}
+
 FlightLogIndex failed(FixedString error) {
     FlightLogIndex index{};
     index.error = error;
@@ -143,6 +215,7 @@ FlightLogEntryScan nextFlightLogEntry(const u8* bytes, i64* position, i64 end, i
     FlightLogEntryScan scan{};
     i64 start = *position;
     bool resynchronising = false;
+    RangeChecksums ranges{};
     for (i64 p = start; p + kEntryFraming <= end; p++, resynchronising = true) {
         const u8* entry = bytes + p;
         i64 time = static_cast<i64>(readU64(entry + 1));
@@ -155,7 +228,22 @@ FlightLogEntryScan nextFlightLogEntry(const u8* bytes, i64* position, i64 end, i
         }
         if (length > end - p - kEntryFraming) continue;
         u16 stored = readU16(entry + kFlightLogEntryHeaderBytes + length);
-        if (mavlinkCrc16(entry + kFlightLogEntryHeaderBytes, 0, length, entry[0]) != stored) continue;
+        u16 crc;
+        if (resynchronising && length > kShortRange) {
+            if (!ranges.ring) {
+                ranges.ring = reinterpret_cast<u16*>(allocateFileBuffer(kRingPositions * sizeof(u16)));
+                ranges.bytes = bytes;
+                ranges.frontier = p;
+                ranges.register_ = 0;
+                ranges.tables = advanceTables();
+                if (ranges.ring) ranges.ring[p & (kRingPositions - 1)] = 0;
+            }
+            crc = ranges.ring ? rangeChecksum(&ranges, p + kFlightLogEntryHeaderBytes, length, entry[0])
+                              : mavlinkCrc16(entry + kFlightLogEntryHeaderBytes, 0, length, entry[0]);
+        } else {
+            crc = mavlinkCrc16(entry + kFlightLogEntryHeaderBytes, 0, length, entry[0]);
+        }
+        if (crc != stored) continue;
         scan.skipped = p - start;
         scan.offset = p;
         scan.time = time;
@@ -164,8 +252,10 @@ FlightLogEntryScan nextFlightLogEntry(const u8* bytes, i64* position, i64 end, i
         scan.payload = entry + kFlightLogEntryHeaderBytes;
         *previousTime = time;
         *position = p + kEntryFraming + length;
+        if (ranges.ring) freeFileBuffer(ranges.ring);
         return scan;
     }
+    if (ranges.ring) freeFileBuffer(ranges.ring);
     scan.skipped = end > start ? end - start : 0;
     scan.offset = end;
     *position = end > start ? end : start;
