@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "Drone/NodePeer.h"
+#include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogs/FlightLogger.h"
 
@@ -21,6 +22,22 @@ struct Entry {
     Bytes payload;
 };
 
+Bytes encodeLog(const std::vector<Entry>& entries) {
+    Bytes log;
+    for (const Entry& entry : entries) {
+        u8 header[20];
+        ByteWriter writer = makeByteWriter(header, sizeof(header));
+        LengthFieldMark mark = writeFlightLogEntryHeader(&writer, entry.time, entry.type);
+        patchLengthField(&mark, entry.payload.size());
+        log.insert(log.end(), header, header + writer.length);
+        log.insert(log.end(), entry.payload.begin(), entry.payload.end());
+        u16 crc = flightLogChecksum(entry.payload.data(), (i64)entry.payload.size(), entry.type);
+        log.push_back((u8)crc);
+        log.push_back((u8)(crc >> 8));
+    }
+    return log;
+}
+
 struct ReplayFixture : ::testing::Test {
     std::vector<u64> buffer;
     FlightLogIndex index{};
@@ -30,18 +47,7 @@ struct ReplayFixture : ::testing::Test {
     ~ReplayFixture() override { std::free(replay); }
 
     void build(const std::vector<Entry>& entries) {
-        Bytes log;
-        for (const Entry& entry : entries) {
-            u8 header[20];
-            ByteWriter writer = makeByteWriter(header, sizeof(header));
-            LengthFieldMark mark = writeFlightLogEntryHeader(&writer, entry.time, entry.type);
-            patchLengthField(&mark, entry.payload.size());
-            log.insert(log.end(), header, header + writer.length);
-            log.insert(log.end(), entry.payload.begin(), entry.payload.end());
-            u16 crc = flightLogChecksum(entry.payload.data(), (i64)entry.payload.size(), entry.type);
-            log.push_back((u8)crc);
-            log.push_back((u8)(crc >> 8));
-        }
+        Bytes log = encodeLog(entries);
         buffer.assign(log.size() / 8 + 1, 0);
         std::memcpy(buffer.data(), log.data(), log.size());
         index = optimizeFlightLogFile((u8*)buffer.data(), (i64)log.size());
@@ -233,18 +239,53 @@ TEST(FlightLogParse, ARecordingThatStopsAtTheFinalEntryCountsOnce) {
     EXPECT_EQ(videoEndsAfterEntry(1, 1, 1) + videoEndsAfterEntry(1, 1, 0), 1u);
 }
 
+Bytes mavlinkFrame(u32 messageId, const Bytes& payload, u16 source) {
+    u8 buffer[300];
+    u8 sequence = 0;
+    ByteWriter writer = makeByteWriter(buffer, sizeof(buffer));
+    LengthFieldMark mark = beginMavlinkPacket(&writer, &sequence, source, messageId, 0);
+    appendBytes(payload.data(), (i64)payload.size(), &writer);
+    finishMavlinkPacket(&mark, &writer);
+    return Bytes(buffer, buffer + writer.length);
+}
+
+// An Orvik status frame with its two drop counters, inside ENCAPSULATED_DATA from the payload.
+Bytes orvikStatus(i16 counterA, i16 counterB) {
+    u8 frame[64];
+    u8 sequence = 1;
+    ByteWriter writer = makeByteWriter(frame, sizeof(frame));
+    LengthFieldMark mark = beginPayloadFrame(&sequence, PayloadFrameOrvikStatus, &writer);
+    u8 body[27] = {2, (u8)(counterA >> 8), (u8)counterA, (u8)(counterB >> 8), (u8)counterB};
+    appendBytes(body, sizeof(body), &writer);
+    finishPayloadFrame(&mark, &writer);
+    Bytes payload(frame, frame + writer.length);
+    payload.resize(255);
+    return mavlinkFrame(MavlinkEncapsulatedData, payload, 0x0119);
+}
+
+TEST(FlightLogParse, JobCountsTheIgnitionSpheresDroppedDuringTheLog) {
+    Bytes heartbeat = mavlinkFrame(MavlinkHeartbeat, Bytes{0, 0, 0, 0, 2, 12, 0x81, 4, 3}, 0x0101);
+    std::vector<Entry> entries{{7, kStart, Bytes{0, 0, 0, 0}}, {1, kStart + 100, heartbeat}};
+    i16 counters[][2] = {{3, 2}, {3, 2}, {7, 2}, {10, 4}};
+    for (i32 i = 0; i < 4; i++) entries.push_back(Entry{1, kStart + 1000 * (i + 1), orvikStatus(counters[i][0], counters[i][1])});
+    FlightLogList* list = (FlightLogList*)std::calloc(1, sizeof(FlightLogList));
+    FileReadRequest request{};
+    request.name = makeString("flight_log_2025_12_7_10_00_00.qvlog3");
+    Bytes log = encodeLog(entries);  // the job indexes the bytes itself
+    std::vector<u64> bytes(log.size() / 8 + 1);
+    std::memcpy(bytes.data(), log.data(), log.size());
+    request.bytesRead = log.size();
+    request.data = (u8*)bytes.data();
+    list->logRequest = &request;
+    parseFlightLogJob(list);
+    EXPECT_EQ(list->index.entryCount, 6);
+    EXPECT_EQ(list->parseReplay.connection.payload.orvik.dropCounterA, 10);
+    EXPECT_EQ(list->ignitionSpheres, 9u);  // 14 at the end, 5 at the first status
+    std::free(list);
+}
+
 TEST(FlightLogParse, JobIndexesTheLogAndPublishesItsResult) {
-    Bytes log;
-    for (i32 i = 0; i < 3; i++) {
-        u8 header[20];
-        ByteWriter writer = makeByteWriter(header, sizeof(header));
-        LengthFieldMark mark = writeFlightLogEntryHeader(&writer, kStart + 60000 * i, i == 0 ? 7 : 1);
-        patchLengthField(&mark, 0);
-        log.insert(log.end(), header, header + writer.length);
-        u16 crc = flightLogChecksum(nullptr, 0, i == 0 ? 7 : 1);
-        log.push_back((u8)crc);
-        log.push_back((u8)(crc >> 8));
-    }
+    Bytes log = encodeLog({{7, kStart, Bytes{}}, {1, kStart + 60000, Bytes{}}, {1, kStart + 120000, Bytes{}}});
     FlightLogList* list = (FlightLogList*)std::calloc(1, sizeof(FlightLogList));
     std::vector<u64> bytes(8 + log.size() / 8);
     std::memcpy((u8*)bytes.data() + 16, log.data(), log.size());
