@@ -243,6 +243,11 @@ TEST_F(MissionStatsTest, ClimbDescentAndLevelLegsAndIgnitedLegsAsWorkedOutByHand
     preferences->orvikMaxDropPeriod = 2;
     calculateMissionStats(&stats, editor.get(), vehicle.get(), preferences.get());
     EXPECT_EQ(stats.spheres, 10);
+    // No drop spacing: no spheres rather than a division by zero.
+    preferences->orvikDropSpacing = 0;
+    calculateMissionStats(&stats, editor.get(), vehicle.get(), preferences.get());
+    EXPECT_EQ(stats.spheres, 0);
+    EXPECT_EQ(stats.averageSpacingM, 0);
     // Nothing ignited: no spheres and no spacing.
     setWaypoints(editor.get(), {{0, 0, 60}, {0.001, 0, 60}});
     calculateMissionStats(&stats, editor.get(), vehicle.get(), preferences.get());
