@@ -2,7 +2,8 @@
 // and the walk along it in even steps with the terrain under every step.
 //
 // The path starts at the vehicle at its altitude above the take-off point (on the ground or with no
-// position: the mission's reference point at altitude 0) and reaches the first waypoint as the
+// position: the mission's reference point at altitude 0, or under the first waypoint while the
+// mission has no reference) and reaches the first waypoint as the
 // mission upload flies it: with "Vertical flight path to first waypoint" "Safe", a vertical climb
 // before or a vertical descent after a level leg (when the altitudes differ by more than 1 m),
 // else one straight leg. Then it runs from waypoint to waypoint. Distances are horizontal metres.

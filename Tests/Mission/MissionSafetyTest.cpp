@@ -61,7 +61,58 @@ void setWaypoints(WaypointMissionEditor* editor, const std::vector<std::vector<f
     ASSERT_TRUE(runNewEdit(&editor->history, loadWaypointsAction, records.data(), bytes).ok);
 }
 
-class RidgeOracle : public ::testing::Test {
+// A loaded SRTM3 tile at N46 E009: a plain at 400 m with a ridge along 9.5 E, 700 m at its crest.
+class RidgeTerrain : public ::testing::Test {
+protected:
+    static std::string ridgeTile() {
+        std::string bytes((size_t)kSrtm3Bytes, '\0');
+        for (i64 row = 0; row < kSrtm3Samples; ++row) {
+            for (i64 column = 0; column < kSrtm3Samples; ++column) {
+                f64 x = (9.0 + column / 1200.0 - 9.5) / 0.01;
+                i32 height = (i32)std::lround(400 + 300 * std::exp(-x * x));
+                size_t at = (size_t)(row * kSrtm3Samples + column) * 2;
+                bytes[at] = (char)((u32)height >> 8);
+                bytes[at + 1] = (char)height;
+            }
+        }
+        return bytes;
+    }
+    virtual const std::string& tileBytes() {
+        static const std::string tile = ridgeTile();
+        return tile;
+    }
+    void SetUp() override {
+        loader.reset(new ElevationMapLoader{});
+        const std::string& tile = tileBytes();
+        readSrtmTile(&loader->slots[0].raster, (const u8*)tile.data(), (i64)tile.size(), 46, 9, kElevationSampleBudget,
+                     4, nullptr);
+        ASSERT_EQ(std::string(loader->slots[0].raster.error.text), "");
+        loader->slots[0].state = ElevationMapLoaded;
+        loader->loadedCount = 1;
+        editor.reset(new WaypointMissionEditor{});
+        editor->takeoffTerrainHeight = kUnknownTerrainHeight;
+        vehicle.reset(new VehicleState{});
+        preferences.reset(new Preferences{});
+    }
+    void TearDown() override { releaseElevationRaster(&loader->slots[0].raster); }
+
+    // The mission on the ground at its reference, as the vehicle's home sets it.
+    void plan(GeoPoint reference, f64 clearance, const std::vector<std::vector<f64>>& waypoints) {
+        vehicle->home = StoredPosition{1, reference.longitude, reference.latitude, 0};
+        rebaseWaypointAltitudes(editor.get(), vehicle.get(), loader.get());
+        ASSERT_NE(editor->takeoffTerrainHeight, kUnknownTerrainHeight);
+        preferences->lowAltitudeWarning = clearance;
+        setWaypoints(editor.get(), waypoints);
+    }
+
+    std::unique_ptr<ElevationMapLoader> loader;
+    std::unique_ptr<WaypointMissionEditor> editor;
+    std::unique_ptr<VehicleState> vehicle;
+    std::unique_ptr<Preferences> preferences;
+};
+
+// The same check over the tile GDAL wrote, against the script's own walk.
+class RidgeOracle : public RidgeTerrain {
 protected:
     static void SetUpTestSuite() {
         char pattern[] = "/tmp/orvik-ridge-XXXXXX";
@@ -89,49 +140,24 @@ protected:
                 missions.back().spots.push_back(s);
             }
         }
-        tile = readFile(folder + "/N46E009.hgt");
+        gdalTile = readFile(folder + "/N46E009.hgt");
         std::system(("rm -rf " + folder).c_str());
     }
-    void SetUp() override {
-        ASSERT_EQ(missions.size(), 5u);
-        loader.reset(new ElevationMapLoader{});
-        readSrtmTile(&loader->slots[0].raster, (const u8*)tile.data(), (i64)tile.size(), 46, 9, kElevationSampleBudget,
-                     4, nullptr);
-        ASSERT_EQ(std::string(loader->slots[0].raster.error.text), "");
-        loader->slots[0].state = ElevationMapLoaded;
-        loader->loadedCount = 1;
-        editor.reset(new WaypointMissionEditor{});
-        editor->takeoffTerrainHeight = kUnknownTerrainHeight;
-        vehicle.reset(new VehicleState{});
-        preferences.reset(new Preferences{});
-    }
-    void TearDown() override { releaseElevationRaster(&loader->slots[0].raster); }
-
-    // The mission on the ground at its reference, as the vehicle's home sets it.
-    void plan(const OracleMission& m) {
-        vehicle->home = StoredPosition{1, m.reference.longitude, m.reference.latitude, 0};
-        rebaseWaypointAltitudes(editor.get(), vehicle.get(), loader.get());
-        ASSERT_NE(editor->takeoffTerrainHeight, kUnknownTerrainHeight);
-        preferences->lowAltitudeWarning = m.clearance;
-        setWaypoints(editor.get(), m.waypoints);
-    }
+    const std::string& tileBytes() override { return gdalTile; }
 
     static inline std::vector<OracleMission> missions;
-    static inline std::string tile;
-    std::unique_ptr<ElevationMapLoader> loader;
-    std::unique_ptr<WaypointMissionEditor> editor;
-    std::unique_ptr<VehicleState> vehicle;
-    std::unique_ptr<Preferences> preferences;
+    static inline std::string gdalTile;
 };
 
 TEST_F(RidgeOracle, LowSpotsOneAfterAnotherAsTheyAreAcknowledgedMatchAnIndependentWalk) {
+    ASSERT_EQ(missions.size(), 5u);
     for (const OracleMission& m : missions) {
         SCOPED_TRACE(m.name);
         if (&m != &missions[0]) {
             TearDown();
             SetUp();
         }
-        plan(m);
+        plan(m.reference, m.clearance, m.waypoints);
         for (const Spot& expected : m.spots) {
             ASSERT_EQ(isWaypointMissionSafe(editor.get(), loader.get(), preferences.get(), vehicle.get()), 0);
             EXPECT_EQ(editor->safetyCheckResult, 0u);
@@ -144,22 +170,24 @@ TEST_F(RidgeOracle, LowSpotsOneAfterAnotherAsTheyAreAcknowledgedMatchAnIndepende
     }
 }
 
-TEST_F(RidgeOracle, NothingIsLowWhileTheTakeoffGroundIsUnknownAndClearForgetsAcknowledgements) {
-    const OracleMission& ridge = missions[0];
-    ASSERT_FALSE(ridge.spots.empty());
-    plan(ridge);
-    acknowledgeLowSpot(editor.get(), mercator(ridge.spots[0].longitude, ridge.spots[0].latitude));
+const GeoPoint kPlain = {9.45, 46.5};
+const std::vector<std::vector<f64>> kOverTheRidge = {{9.47, 46.5, 120}, {9.53, 46.505, 120}};
+const std::vector<std::vector<f64>> kHighAbove = {{9.47, 46.5, 340}, {9.53, 46.5, 340}, {9.82, 46.51, 340}};
+
+TEST_F(RidgeTerrain, NothingIsLowWhileTheTakeoffGroundIsUnknownAndClearForgetsAcknowledgements) {
+    plan(kPlain, 30, kOverTheRidge);
+    acknowledgeLowSpot(editor.get(), mercator(9.5, 46.5));
     UndoActionResult cleared = runNewEdit(&editor->history, clearWaypointsAction, nullptr, 0);
     ASSERT_TRUE(cleared.ok);
     EXPECT_EQ(editor->acknowledgedLowSpotCount, 0);
-    setWaypoints(editor.get(), ridge.waypoints);
+    setWaypoints(editor.get(), kOverTheRidge);
     EXPECT_EQ(isWaypointMissionSafe(editor.get(), loader.get(), preferences.get(), vehicle.get()), 0);
     editor->takeoffTerrainHeight = kUnknownTerrainHeight;
     EXPECT_EQ(isWaypointMissionSafe(editor.get(), loader.get(), preferences.get(), vehicle.get()), 1);
 }
 
-TEST_F(RidgeOracle, RebaseKeepsEveryWaypointsHeightAboveSeaLevelWhenHomeMovesToHigherGround) {
-    plan(missions[1]);
+TEST_F(RidgeTerrain, RebaseKeepsEveryWaypointsHeightAboveSeaLevelWhenHomeMovesToHigherGround) {
+    plan(kPlain, 30, kHighAbove);
     f64 oldGround = editor->takeoffTerrainHeight;
     std::vector<f64> seaLevel;
     for (i32 i = 0; i < editor->waypointCount; ++i) seaLevel.push_back(editor->waypoints[i].altitude + oldGround);
@@ -179,8 +207,8 @@ TEST_F(RidgeOracle, RebaseKeepsEveryWaypointsHeightAboveSeaLevelWhenHomeMovesToH
     EXPECT_NEAR(editor->waypoints[0].altitude + newGround, seaLevel[0], 1e-9);
 }
 
-TEST_F(RidgeOracle, SnapSettersMoveOnlyTheWaypointsThatSatAtTheOldSnapAltitude) {
-    plan(missions[1]);
+TEST_F(RidgeTerrain, SnapSettersMoveOnlyTheWaypointsThatSatAtTheOldSnapAltitude) {
+    plan(kPlain, 30, kHighAbove);
     preferences->waypointSnapAltitudeMode = SnapAboveGroundLevel;
     preferences->waypointSnapAltitudeAboveGroundLevel = 40;
     Vec2 crest = mercator(9.5, 46.51), plain = mercator(9.45, 46.51);
