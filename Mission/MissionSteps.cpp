@@ -6,6 +6,7 @@
 #include "Map/ElevationMapLoader.h"
 
 void rebaseWaypointAltitudes(WaypointMissionEditor* editor, VehicleState* vehicle, ElevationMapLoader* loader) {
+    if (!editor || !vehicle || !loader) return;
     bool takeoffKnown = vehicle->secondPositionSelected && vehicle->secondPosition.time != 0;
     if (vehicle->home.time == 0 && !takeoffKnown) return;
     LongitudeLatitude reference = vehiclePosition(vehicle);

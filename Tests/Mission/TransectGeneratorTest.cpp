@@ -133,6 +133,26 @@ TEST(TransectGenerator, IgnitionUsageIgnitesEveryLineAndNotTheTurns) {
     for (i32 i = 0; i < made; ++i) EXPECT_EQ(plan->editor.waypoints[i].ignitePreviousSegment, (u32)(i % 2)) << i;
 }
 
+TEST(TransectGenerator, LinesAcrossAConcaveRegionRunFromItsOutermostCrossingsOverTheGap) {
+    // A U open to the north: the lines across its top cross both arms and bridge the gap between.
+    auto plan = makePlan();
+    setRegion(&plan->region, {{10, 50}, {10.003, 50}, {10.003, 50.002}, {10.002, 50.002}, {10.002, 50.001},
+                              {10.001, 50.001}, {10.001, 50.002}, {10, 50.002}});
+    plan->preferences.transectSpacing = 40;
+    plan->preferences.transectZigZagHeading = 90;
+    plan->preferences.transectOvershootDistance = 12;
+    i32 made = generateWaypointsFromTransects(&plan->editor, &plan->region, nullptr, nullptr, &plan->preferences);
+    ASSERT_EQ(made, 12);  // 222.4 m from north to south: 6 lines
+    f64 overshoot = 12 / metersPerDegreeLongitude(50.001);
+    for (i32 i = 0; i < made; ++i) {
+        GeoPoint g;
+        Vec2 at = {plan->editor.waypoints[i].x, plan->editor.waypoints[i].y};
+        mercatorToLatLng(&g, &at);
+        bool west = (i / 2 + i) % 2 == 0;  // lines alternate: east-bound, then west-bound
+        EXPECT_NEAR(g.longitude, west ? 10 - overshoot : 10.003 + overshoot, 1e-7) << i;
+    }
+}
+
 TEST(TransectGenerator, NinetyNineWaypointsHoldBesideLockedOnesAndUndoBringsBackTheMissionBefore) {
     auto plan = makePlan();
     WaypointMissionEditor* editor = &plan->editor;
