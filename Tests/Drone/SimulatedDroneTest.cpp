@@ -270,4 +270,80 @@ TEST(SimulatedDrone, StepWithoutTimeMovesNothingAndUnknownItemsAreSkipped) {
     EXPECT_TRUE(std::isfinite(drone->east) && std::isfinite(drone->altitude));
 }
 
+// Messages handed straight to the drone, its answers read from the send queue.
+struct Direct {
+    std::unique_ptr<SimulatedDrone> drone = std::make_unique<SimulatedDrone>();
+    std::unique_ptr<Socket> socket = std::make_unique<Socket>();
+    Preferences preferences{};
+    AddressRecord station = makeAddressRecord(4, kLoopback, 9);
+
+    Direct() {
+        initialiseSimulatedDrone(drone.get(), 1000);
+        drone->groundStation = station;
+        drone->groundStationId = 255 << 8 | 190;
+    }
+    void send(u32 id, const std::vector<u8>& payload) {
+        MavlinkMessage message{};
+        message.messageId = id;
+        message.source = 255 << 8 | 190;
+        std::memcpy(message.payload, payload.data(), payload.size());
+        message.payloadLength = (u16)payload.size();
+        handleSimulatedDroneMessage(drone.get(), &message, &station, &preferences, socket.get(), 2000);
+    }
+    std::vector<MavlinkMessage> answers() {
+        std::vector<MavlinkMessage> found;
+        while (PacketSlot* slot = oldestQueuedPacket(&socket->sendQueue)) {
+            MavlinkMessage message{};
+            parseMavlinkBytes(&message, slot->data, 0, (i32)slot->writer.length);
+            found.push_back(message);
+            dropOldestQueuedPacket(&socket->sendQueue);
+        }
+        return found;
+    }
+};
+
+std::vector<u8> missionCount(u16 count) { return {(u8)count, (u8)(count >> 8), 1, 1, 0}; }
+std::vector<u8> missionItem(u16 seq) {
+    std::vector<u8> p(38, 0);
+    p[28] = (u8)seq;
+    p[29] = (u8)(seq >> 8);
+    p[30] = 16;
+    p[32] = p[33] = 1;
+    return p;
+}
+
+TEST(SimulatedDrone, UploadOf103ItemsIsAcceptedAnd104Refused) {
+    Direct direct;
+    direct.send(44, missionCount(104));
+    EXPECT_EQ(direct.drone->expectedCount, 0);
+    direct.send(44, missionCount(103));
+    for (u16 seq = 103; seq-- > 0;) direct.send(73, missionItem(seq));  // any order
+    EXPECT_EQ(direct.drone->storedCount, 103);
+    std::vector<MavlinkMessage> answers = direct.answers();
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].messageId, 47u);
+    EXPECT_EQ(answers[0].payload[2], 0);  // accepted
+    EXPECT_EQ(answers[0].payload[0], 255);
+    // An item past the count, or of another mission type, is not taken.
+    direct.send(44, missionCount(2));
+    std::vector<u8> fence = missionItem(0);
+    fence[37] = 1;
+    direct.send(73, fence);
+    direct.send(73, missionItem(2));
+    EXPECT_EQ(direct.drone->receivedMask[0], 0u);
+    // DO_SET_MODE with a value that is no mode number is refused and changes nothing.
+    std::vector<u8> command(33, 0);
+    f32 nan = NAN, four = 4;
+    std::memcpy(&command[4], &nan, 4);
+    std::memcpy(&command[8], &four, 4);
+    command[28] = 176;
+    command[30] = command[31] = 1;
+    direct.answers();
+    direct.send(76, command);
+    answers = direct.answers();
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].payload[2], 2);
+    EXPECT_EQ(direct.drone->mainMode, 3);
+}
+
 }  // namespace

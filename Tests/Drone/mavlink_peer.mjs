@@ -735,10 +735,10 @@ function gcs(localPort, vehiclePort, maxSeconds) {
       if (m) printParam(m); else console.log('no_answer index ' + index)
     }
     for (const index of [84, 300, -2]) {
-      const m = await ask(() => readParam('', index), 'PARAM_VALUE', () => true, 600)
+      const m = await ask(() => readParam('', index), 'PARAM_VALUE', () => true, 400)
       if (m) printParam(m); else console.log('no_answer index ' + index)
     }
-    const nope = await ask(() => readParam('NOT_A_PARAM', -1), 'PARAM_VALUE', () => true, 600)
+    const nope = await ask(() => readParam('NOT_A_PARAM', -1), 'PARAM_VALUE', () => true, 400)
     if (!nope) console.log('no_answer NOT_A_PARAM')
     // A set, then a set of an INT32 parameter as REAL32 (ignored), each read back.
     send(Object.assign(new common.ParamSet(), { targetSystem: 1, targetComponent: 1, paramId: 'MPC_XY_CRUISE',
