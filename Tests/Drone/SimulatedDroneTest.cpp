@@ -232,6 +232,25 @@ TEST(SimulatedDrone, FliesTheProgramsMissionHoldsThenReturnsHomeAndLands) {
     EXPECT_GE(drone->altitude, 0.0);  // the ground at take-off height stopped the descent
 }
 
+TEST(SimulatedDrone, ProgramsPayloadLinkReadsTheSimulatedOrvikAndLight) {
+    ProgramOnSimulator both;
+    both.sim.preferences->simulateOrvik = 1;
+    both.sim.preferences->simulateStrobe = 1;
+    both.open(16400);
+    if (HasFatalFailure()) return;
+    both.run(2500000);
+    const PayloadLink& link = both.rig.connection->payload;
+    EXPECT_EQ(link.kind, (u32)PayloadKindOrvik);
+    EXPECT_NE(link.orvik.versionTime, 0u);
+    EXPECT_EQ(std::string(link.orvik.mainFirmwareVersion.text, link.orvik.mainFirmwareVersion.length),
+              "Simulated Firmware");
+    EXPECT_EQ(std::string(link.orvik.auxProgrammingDate.text, link.orvik.auxProgrammingDate.length), "March 29, 2023");
+    EXPECT_NE(link.light.reportTime, 0u);
+    // The program's control frames reach the firmware: it is commanded, so not stale.
+    EXPECT_NE(both.sim.drone->orvik.lastCommandTime, 0u);
+    EXPECT_EQ(link.orvik.statusWord & 16, 0u);
+}
+
 // Frame steps without time, a mission with an unknown command, and a reached waypoint radius.
 TEST(SimulatedDrone, StepWithoutTimeMovesNothingAndUnknownItemsAreSkipped) {
     auto drone = std::make_unique<SimulatedDrone>();
