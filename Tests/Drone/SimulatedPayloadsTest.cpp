@@ -3,7 +3,6 @@
 // on the test's clock.
 #include "SimulatorRig.h"
 
-#include <algorithm>
 #include <functional>
 
 namespace {
@@ -286,53 +285,6 @@ TEST(SimulatedPayloads, StoppedCommandsOrAReleaseEndTheDrops) {
     stopped.command(orvikCommand(1, 0, 9, 0, 2, 1));
     stopped.command(orvikCommand(0, 0, 9, 0, 2, 1));
     EXPECT_EQ(stopped.record.state, (u32)SimulatedOrvikStopped);
-}
-
-TEST(SimulatedPayloads, VersionFrameIsHeldBackAfterACommandAskingForIt) {
-    auto socket = std::make_unique<Socket>();
-    Firmware firmware;
-    AddressRecord station = makeAddressRecord(4, kLoopback, 9);
-    std::vector<u8> types;
-    auto sendFrames = [&](u64 microseconds) {
-        for (u64 t = 0; t < microseconds; t += 20000) {
-            firmware.now += 20000;
-            simPayloadSendStatus(socket.get(), &station, &firmware.record, firmware.now);
-            while (PacketSlot* slot = oldestQueuedPacket(&socket->sendQueue)) {
-                MavlinkMessage message{};
-                parseMavlinkBytes(&message, slot->data, 0, (i32)slot->writer.length);
-                EXPECT_EQ(message.source, kSimulatedOrvikSource);
-                types.push_back(message.payload[4]);
-                dropOldestQueuedPacket(&socket->sendQueue);
-            }
-        }
-    };
-    sendFrames(1000000);
-    EXPECT_EQ(std::count(types.begin(), types.end(), PayloadFrameOrvikVersion), 1);
-    types.clear();
-    firmware.command(orvikCommand(4, 0, 0, 0, 0, 0));
-    sendFrames(1000000);  // held for 1 s after the command, status frames go on
-    EXPECT_EQ(std::count(types.begin(), types.end(), PayloadFrameOrvikVersion), 0);
-    EXPECT_GE(std::count(types.begin(), types.end(), PayloadFrameOrvikStatus), 8);
-    sendFrames(100000);
-    EXPECT_EQ(std::count(types.begin(), types.end(), PayloadFrameOrvikVersion), 1);
-}
-
-TEST(SimulatedPayloads, StrobeAdoptsOnlyANewChangeCounter) {
-    SimulatedStrobeLight light{};
-    auto control = [&](std::vector<u8> body, u64 now) {
-        MavlinkMessage message = decoded(commandDatagram(PayloadFrameLightControl, body));
-        handleSimulatedStrobePacket(&message, &light, now);
-    };
-    control({7, 3, 1, 4}, 100);
-    control({9, 5, 2, 4}, 200);  // the same counter: only the control time changes
-    EXPECT_EQ(light.brightness, 7);
-    EXPECT_EQ(light.pattern, 3);
-    EXPECT_EQ(light.mode, 1);
-    EXPECT_EQ(light.lastControlTime, 200u);
-    control({9, 0, 2, 5}, 300);  // no pattern: the light's steady state
-    EXPECT_EQ(light.brightness, 2);
-    EXPECT_EQ(light.pattern, 1);
-    EXPECT_EQ(light.mode, 2);
 }
 
 }  // namespace
