@@ -673,7 +673,7 @@ function gcs(localPort, vehiclePort, maxSeconds) {
   let waiting = null  // { name, test, resolve }
   let lastHeartbeat = null
   socket.on('message', bytes => {
-    const { splitter } = { splitter: new MavLinkPacketSplitter() }
+    const splitter = new MavLinkPacketSplitter()
     const parser = new MavLinkPacketParser()
     splitter.pipe(parser)
     parser.on('data', packet => {
@@ -735,10 +735,13 @@ function gcs(localPort, vehiclePort, maxSeconds) {
       if (m) printParam(m); else console.log('no_answer index ' + index)
     }
     for (const index of [84, 300, -2]) {
-      const m = await ask(() => readParam('', index), 'PARAM_VALUE', () => true, 400)
+      // Any answer naming that index, or an index no slot has (a late repeat of an earlier answer
+      // names its own slot).
+      const m = await ask(() => readParam('', index), 'PARAM_VALUE', v => v.paramIndex === (index & 0xFFFF) ||
+        v.paramIndex >= 84, 400)
       if (m) printParam(m); else console.log('no_answer index ' + index)
     }
-    const nope = await ask(() => readParam('NOT_A_PARAM', -1), 'PARAM_VALUE', () => true, 400)
+    const nope = await ask(() => readParam('NOT_A_PARAM', -1), 'PARAM_VALUE', v => v.paramId === 'NOT_A_PARAM', 400)
     if (!nope) console.log('no_answer NOT_A_PARAM')
     // A set, then a set of an INT32 parameter as REAL32 (ignored), each read back.
     send(Object.assign(new common.ParamSet(), { targetSystem: 1, targetComponent: 1, paramId: 'MPC_XY_CRUISE',
@@ -755,10 +758,8 @@ function gcs(localPort, vehiclePort, maxSeconds) {
     let ack = null
     while (request && !ack) {
       const next = request.seq + 1
-      const reply = await Promise.race([
-        ask(() => send(itemMessage(request.seq)), next < mission.length ? 'MISSION_REQUEST_INT' : 'MISSION_ACK',
-          r => next < mission.length ? r.seq === next : true),
-      ])
+      const reply = await ask(() => send(itemMessage(request.seq)),
+        next < mission.length ? 'MISSION_REQUEST_INT' : 'MISSION_ACK', r => next < mission.length ? r.seq === next : true)
       if (next < mission.length) request = reply; else ack = reply
     }
     console.log(ack ? `ack ${ack.type}` : 'no_answer upload')
