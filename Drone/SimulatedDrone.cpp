@@ -158,6 +158,9 @@ void initialiseSimulatedDrone(SimulatedDrone* drone, u64 now) {
     drone->subMode = 0;
     drone->lastUpdateTime = now ? now : 1;  // 0 means "not yet initialised"
     drone->bootTime = now;
+    // A gesture is timed from now: one already held on the next frame must still be held a second.
+    drone->armGestureStart = now;
+    drone->disarmGestureStart = now;
     setInt(drone, "CBRK_PARAMBLOCK", 1);
     setInt(drone, "COM_LOW_BAT_ACT", 3);
     setInt(drone, "NAV_RCL_ACT", 2);

@@ -3,6 +3,7 @@
 // modes; and the program's own drone link flying a mission on it with the game pad's gestures.
 #include "Core/MathEarth.h"
 #include "Drone/FlightController/Parameters.h"
+#include "Map/ElevationMapLoader.h"
 #include "SimulatorRig.h"
 
 namespace {
@@ -249,6 +250,57 @@ TEST(SimulatedDrone, ProgramsPayloadLinkReadsTheSimulatedOrvikAndLight) {
     // The program's control frames reach the firmware: it is commanded, so not stale.
     EXPECT_NE(both.sim.drone->orvik.lastCommandTime, 0u);
     EXPECT_EQ(link.orvik.statusWord & 16, 0u);
+}
+
+TEST(SimulatedDrone, ArmGestureHeldFromStartWaitsItsSecondAndRisingTerrainLiftsTheDrone) {
+    // A ramp from 100 m in the west to 150 m in the east, 0.02 degrees wide around the take-off point.
+    auto loader = std::make_unique<ElevationMapLoader>();
+    f32 samples[4] = {100, 150, 100, 150};
+    ElevationRaster* raster = &loader->slots[0].raster;
+    raster->width = raster->height = 2;
+    raster->rowStride = 8;
+    raster->sampleFormat = kRasterSamplesF32;
+    raster->noData = -32768;
+    raster->samples = (u8*)samples;
+    raster->georeference.west = kTakeoffLongitude - 0.01;
+    raster->georeference.east = kTakeoffLongitude + 0.01;
+    raster->georeference.south = kTakeoffLatitude - 0.01;
+    raster->georeference.north = kTakeoffLatitude + 0.01;
+    raster->georeference.lastColumn = raster->georeference.lastRow = 1;
+    loader->loadedCount = 1;
+    simulatedNow = 4000000000;
+    Simulator sim;
+    sim.terrain = loader.get();
+    ASSERT_TRUE(sim.open(16500));
+    SimulatedDrone* drone = sim.drone.get();
+    auto run = [&](u64 microseconds) {
+        for (u64 t = 0; t < microseconds; t += kFrameStep) {
+            simulatedNow += kFrameStep;
+            sim.step();
+        }
+    };
+    // The arm gesture from the first frame on arms only once held for over a second.
+    sim.pad.leftStickX = 0.7f;
+    sim.pad.leftStickY = -0.7f;
+    run(900000);
+    EXPECT_EQ(drone->systemStatus, 3);
+    run(200000);
+    ASSERT_EQ(drone->systemStatus, 4);
+    // 10 s to the right at full stick (heading about north): about 150 m east, where the ground is
+    // 5 m higher.
+    sim.pad = GamepadState{};
+    sim.pad.rightStickX = 1;
+    run(10000000);
+    auto ramp = [](f64 east) { return 50.0 * east / (0.02 * metersPerDegreeLongitude(kTakeoffLatitude)); };
+    EXPECT_GT(drone->east, 140.0);
+    EXPECT_NEAR(drone->altitude, ramp(drone->east), 0.05);
+    // Flying west and down, it comes to rest on the falling ground.
+    sim.pad = GamepadState{};
+    sim.pad.rightStickX = -1;
+    sim.pad.leftStickY = -0.5f;
+    run(30000000);
+    EXPECT_LT(drone->east, -250.0);
+    EXPECT_NEAR(drone->altitude, ramp(drone->east), 0.05);
 }
 
 // Frame steps without time, a mission with an unknown command, and a reached waypoint radius.

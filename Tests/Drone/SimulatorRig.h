@@ -18,9 +18,10 @@ struct Simulator {
     std::unique_ptr<Preferences> preferences = std::make_unique<Preferences>();
     GamepadState pad{};
     InputState input{};
+    const ElevationMapLoader* terrain = nullptr;  // none: flat ground at the take-off height
 
     void step() {
-        controlSimulatedPx4Drone(drone.get(), &pad, &input, nullptr, preferences.get(), sockets[0].get(),
+        controlSimulatedPx4Drone(drone.get(), &pad, &input, terrain, preferences.get(), sockets[0].get(),
                                  sockets[1].get(), sockets[2].get(), standin::simulatedNow);
         std::memcpy(input.previousKeys, input.keys, sizeof(input.keys));
     }
