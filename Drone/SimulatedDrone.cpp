@@ -36,8 +36,15 @@ f64 groundAt(const ElevationMapLoader* loader, f64 longitude, f64 latitude, f32 
     return getElevation(loader, GeoPoint{longitude, latitude}, defaultValue);
 }
 
+// MPC_XY_CRUISE as a speed: a value that is none (0, negative, NaN, as a ground station may set it)
+// takes the initial 15 m/s, so the drone never flies away from where it is sent.
+f64 cruiseSpeed(const SimulatedDrone* drone) {
+    f64 cruise = simulatedParameterFloat(drone, "MPC_XY_CRUISE");
+    return cruise > 0 && cruise < 1e6 ? cruise : 15.0;
+}
+
 void flyStickMode(SimulatedDrone* drone, const f32 sticks[4], f64 dt) {
-    if (drone->currentItem == 0) drone->missionSpeed = simulatedParameterFloat(drone, "MPC_XY_CRUISE");
+    if (drone->currentItem == 0) drone->missionSpeed = cruiseSpeed(drone);
     f64 leftX = sticks[0], leftY = sticks[1], rightX = sticks[2], rightY = sticks[3];
     drone->heading += dt * kPi / 2 * leftX;
     f64 h = drone->heading;
@@ -56,7 +63,7 @@ void faceTravel(SimulatedDrone* drone, f64 step, f64 dt) {
 
 void flyReturn(SimulatedDrone* drone, f64 dt) {
     f64 returnAltitude = simulatedParameterFloat(drone, "RTL_RETURN_ALT");
-    f64 cruise = simulatedParameterFloat(drone, "MPC_XY_CRUISE");
+    f64 cruise = cruiseSpeed(drone);
     f64 d = std::sqrt(drone->east * drone->east + drone->north * drone->north);
     if (d >= 0.5 && d > 20 && returnAltitude > drone->altitude) {
         f64 step = std::fmin(returnAltitude - drone->altitude, cruise * dt);
@@ -94,7 +101,7 @@ bool flyMission(SimulatedDrone* drone, f64 dt, f64 takeoffLongitude, f64 takeoff
             f64 dist = std::sqrt(dEast * dEast + dNorth * dNorth + dUp * dUp);
             // Exactly on the target counts as reached too: there is no direction left to fly in.
             if (!((f64)item->params[1] > dist) && dist > 0) {
-                f64 speed = drone->missionSpeed > 0 ? drone->missionSpeed : simulatedParameterFloat(drone, "MPC_XY_CRUISE");
+                f64 speed = drone->missionSpeed > 0 ? drone->missionSpeed : cruiseSpeed(drone);
                 f64 step = std::fmin(dist, speed * dt);
                 drone->velocityEast = dEast / dist * step / dt;
                 drone->velocityNorth = dNorth / dist * step / dt;

@@ -304,7 +304,7 @@ TEST(SimulatedDrone, ArmGestureHeldFromStartWaitsItsSecondAndRisingTerrainLiftsT
 }
 
 // Frame steps without time, a mission with an unknown command, and a reached waypoint radius.
-TEST(SimulatedDrone, StepWithoutTimeMovesNothingAndUnknownItemsAreSkipped) {
+TEST(SimulatedDrone, StepWithoutTimeMovesNothingUnknownItemsAreSkippedAndNoCruiseSpeedFliesHome) {
     auto drone = std::make_unique<SimulatedDrone>();
     initialiseSimulatedDrone(drone.get(), 1000);
     drone->systemStatus = 4;
@@ -339,6 +339,14 @@ TEST(SimulatedDrone, StepWithoutTimeMovesNothingAndUnknownItemsAreSkipped) {
     EXPECT_EQ(drone->mainMode, 3);  // the mission ended
     EXPECT_NEAR(drone->east, 100.0, 1.0);
     EXPECT_TRUE(std::isfinite(drone->east) && std::isfinite(drone->altitude));
+    // A cruise speed set to no speed at all still brings it home, not away.
+    f32 negative = -5;
+    std::memcpy(&drone->parameters[px4ParameterSlotByName("MPC_XY_CRUISE")], &negative, 4);
+    drone->mainMode = 4;
+    drone->subMode = 5;
+    drone->altitude = 30;
+    moveSimulatedDrone(drone.get(), still, 1.0, kTakeoffLongitude, kTakeoffLatitude, nullptr);
+    EXPECT_NEAR(drone->east, 85.0, 1.0);
 }
 
 // Messages handed straight to the drone, its answers read from the send queue.
