@@ -20,6 +20,7 @@
 // along the heading, X to the right) at up to 15 m/s, left Y climbs at up to 3 m/s, left X turns at up
 // to 90 degrees per second. Input code 238 going down toggles return-to-home.
 #pragma once
+#include "Drone/FlightController/AutopilotState.h"
 #include "Drone/SimulatedPayloads.h"
 
 struct GamepadState;
@@ -59,7 +60,7 @@ struct SimulatedMissionItem {
 
 struct SimulatedDrone {
     // Parameter values in the order of Px4ParameterNames: slots 0-61 i32, 62-83 f32, as 4 raw bytes.
-    u32 parameters[84];
+    u32 parameters[kPx4Parameters];
     // Position relative to the takeoff location.
     f64 east;     // m
     f64 north;    // m
