@@ -261,7 +261,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     if (app->simulatorRunning) {
         controlSimulatedPx4Drone(&app->simulatedDrone, &platform->gamepad, &platform->input, &app->elevationMapLoader,
                                  preferences, &app->simulatorSocket, &app->simulatorPayloadPrimarySocket,
-                                 &app->simulatorPayloadSecondarySocket);
+                                 &app->simulatorPayloadSecondarySocket, now);
     }
     controlQvVideoStream(&app->qvVideoSocket, &app->videoRelaySocket, &app->relayHostIdentity,
                          &app->secureLinkClientIdentity, &app->qvVideoStream, &app->h264Stream, preferences, slots,
