@@ -1,0 +1,64 @@
+// The elevation-map viewer: a map of the tiles with the loaded elevation rasters' hill shading and
+// contour lines (no danger shading: there is no flight to measure against), fitted once to the
+// chosen raster when it is in. The source's name and the loader's status are shown at the top.
+#include "AppState/AppState.h"
+#include "Core/Format.h"
+#include "Core/Profiler.h"
+#include "Map/ElevationDrawing.h"
+#include "Map/ElevationMapLoader.h"
+#include "Map/TileMaps.h"
+#include "Platform/Platform.h"
+#include "Screens/ElevationScreens.h"
+#include "SourceCommon/Renderer/TextDrawers.h"
+#include "SourceCommon/UserInterface/UiMetrics.h"
+#include "SourceCommon/UserInterface/Widgets.h"
+
+namespace {
+
+constexpr f32 kLabelDepth = 0.9f;
+
+void fitToChosenRaster(ElevationViewerState* state, const ElevationMapLoader* loader, f32 margin) {
+    if (state->fitted || loader->loadedCount == 0) return;
+    f64 box[4];
+    const ElevationMapSlot* nearest = &loader->slots[loader->order[0]];
+    if (!elevationRasterMapBox(&nearest->raster, box)) return;
+    zoomMapToFit(&state->view, box, margin);
+    state->fitted = 1;
+}
+
+}  // namespace
+
+void elevationMapViewerScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app,
+                              ScreenResult* result, void* scratch) {
+    ProfilingScope scope("Elevation Map Viewer Screen");
+    (void)result;
+    ElevationViewerState* state = (ElevationViewerState*)scratch;
+    const Preferences* preferences = &app->preferences;
+    const ElevationMapLoader* loader = &app->elevationMapLoader;
+    MapView* view = &state->view;
+    if (!state->initialised) {
+        state->initialised = 1;
+        *view = makeMapView(WIDGET_ID, MapViewModeMap);
+    }
+    ui->clearColor[0] = 242;
+    ui->clearColor[1] = 239;
+    ui->clearColor[2] = 233;
+    // The wrapping world map in normalised Web-Mercator.
+    updateMapView(view, &ui->screenRect, Box2{0, 0, -0.5, 0.5}, ui, stack, platform, MapWheelZooms);
+    const UiMetrics* metrics = &app->uiMetrics;
+    fitToChosenRaster(state, loader, metrics->buttonHeight);
+
+    drawTileMaps(view, ui, platform, preferences, &app->tileMaps, kViewerTilesDepth, 0);
+    drawElevationMaps(loader, view, ui, 1, 0, preferences->units <= 1 ? 1 : 0, kNoDangerBelow, kViewerElevationDepth);
+
+    FixedString source = preferences->customElevationDataFile.length ? preferences->customElevationDataFile
+                                                                      : makeString("SRTM");
+    FixedString label = loader->status.length ? formatStrStr("@\n@", source, loader->status) : source;
+    TextStyle style{kTextWhite, 0xFF000000, kSelectionOrange, metrics->textHeight, 0.12f, 0};
+    Rect screen = ui->screenRect;
+    drawTextAt(ui, label, AnchorTopCentre, Vec2F32{(screen.x0 + screen.x1) / 2, screen.y1 - metrics->margin},
+               kLabelDepth, screen, style);
+
+    MapTaps taps;
+    handleMapPointers(&taps, view, stack);
+}
