@@ -1,15 +1,14 @@
 // The elevation screens through real frames: the data-source list over a data folder holding a
-// GDAL-made ridge (elevation_ridge.py) and a file that is no elevation map, the choice written to
-// "Preferences.txt" by the preferences step, and the viewer showing the loaded ridge's contour lines.
+// GDAL-made ridge (elevation_ridge.py) and a file that is no elevation map, the choice kept in the
+// preferences record (which the preferences step saves) and followed by the elevation loader, and the
+// viewer showing the loaded ridge's contour lines.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
-#include "Application/PreferencesFile.h"
 #include "Core/ImageSlots.h"
 #include "Core/JobQueue.h"
 #include "Core/MathEarth.h"
@@ -25,18 +24,12 @@ constexpr i32 kWidth = 1280;
 constexpr i32 kHeight = 720;
 constexpr u32 kBackground = 0xFFE9EFF2;  // the viewer's clear colour 242, 239, 233 as 0xAABBGGRR
 
-// The parts of the application update these screens rely on: the elevation loader, the UI metrics,
-// the screens, and the preferences step that saves a changed record.
+// The parts of the application update these screens rely on: the elevation loader, the UI metrics
+// and the screens.
 void elevationUpdate(Platform* platform, UiState* ui, AppState* app) {
     manageElevationMaps(&app->elevationMapLoader, platform, &app->downloadPool, &ui->imageSlots, &app->preferences);
     app->uiMetrics = computeUiMetrics(ui->screenRect);
     updateScreen(&app->screenStack, platform, ui, app);
-    updatePreferences(&app->preferences, &app->preferencesState, platform);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class ElevationScreensTest : public ::testing::Test {
@@ -91,14 +84,13 @@ protected:
         const FixedString& f = harness.app->preferences.customElevationDataFile;
         return std::string(f.text, f.length);
     }
-    std::string savedPreferences() { return readFile(folder + "/data/Preferences.txt"); }
 
     ScreensHarness harness{};
     std::string folder;
 };
 
 // Rows: 0 the title, 1 SRTM, 2 the ridge file, 3 "View elevation map".
-TEST_F(ElevationScreensTest, TheListSwitchesBetweenSrtmAndAFileAndTheChoiceIsSaved) {
+TEST_F(ElevationScreensTest, TheListSwitchesBetweenSrtmAndAFileAndTheChoiceOutlivesTheScreen) {
     ASSERT_EQ(topScreen(&harness), (ScreenFunction)selectElevationDataSourceScreen);
     ASSERT_EQ(list()->fileCount, 1);  // notes.txt is no elevation file
     EXPECT_STREQ(list()->files[0].name.text, "ridge_f32.bil");
@@ -106,9 +98,15 @@ TEST_F(ElevationScreensTest, TheListSwitchesBetweenSrtmAndAFileAndTheChoiceIsSav
 
     clickRow(2);
     EXPECT_EQ(chosen(), "ridge_f32.bil");
+    // Leaving for the Main Screen and coming back keeps the choice.
+    tapKey(&harness, KeyEscape);
+    ASSERT_EQ(stackDepth(&harness), 1);
+    ScreenStack* stack = &harness.app->screenStack;
+    stack->screens[1] = selectElevationDataSourceScreen;
+    stack->depth = 2;
+    std::memset(stack->screenState, 0, sizeof(stack->screenState));
     run(3);
-    EXPECT_NE(savedPreferences().find("Custom elevation data file: ridge_f32.bil\n"), std::string::npos);
-    EXPECT_EQ(harness.app->elevationMapLoader.status.length > 0, true);
+    EXPECT_EQ(chosen(), "ridge_f32.bil");
     for (i32 i = 0; i < 20 && harness.app->elevationMapLoader.loadedCount == 0; i++) run(1);
     EXPECT_STREQ(harness.app->elevationMapLoader.status.text, "Loaded and Parsed");
     f32 crest = getElevation(&harness.app->elevationMapLoader, GeoPoint{8.5, 47.0}, -1);
@@ -124,7 +122,6 @@ TEST_F(ElevationScreensTest, TheListSwitchesBetweenSrtmAndAFileAndTheChoiceIsSav
     clickRow(1);
     EXPECT_EQ(chosen(), "");
     run(3);
-    EXPECT_NE(savedPreferences().find("Custom elevation data file: \n"), std::string::npos);
     EXPECT_EQ(harness.app->elevationMapLoader.loadedCount, 0u);  // no area of interest yet: no SRTM tiles
     EXPECT_EQ(getImageSlot(&harness.ui->imageSlots, slotId), nullptr);  // the file's texture was given back
 }
