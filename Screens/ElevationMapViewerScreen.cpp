@@ -53,7 +53,12 @@ void elevationMapViewerScreen(Platform* platform, ScreenStack* stack, UiState* u
 
     FixedString source = preferences->customElevationDataFile.length ? preferences->customElevationDataFile
                                                                       : makeString("SRTM");
-    FixedString label = loader->status.length ? formatStrStr("@\n@", source, loader->status) : source;
+    FixedString status = loader->status;
+    if (status.length == 0 && loader->wantedCount == 0) {
+        // SRTM tiles are chosen around the drone, its home and the mission; none of them is known yet.
+        status = makeString("No flight area yet: tiles load around the drone and the mission");
+    }
+    FixedString label = status.length ? formatStrStr("@\n@", source, status) : source;
     TextStyle style{kTextWhite, 0xFF000000, kSelectionOrange, metrics->textHeight, 0.12f, 0};
     Rect screen = ui->screenRect;
     drawTextAt(ui, label, AnchorTopCentre, Vec2F32{(screen.x0 + screen.x1) / 2, screen.y1 - metrics->margin},

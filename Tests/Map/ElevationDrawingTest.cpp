@@ -6,11 +6,13 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Core/ImageSlots.h"
 #include "Core/MathEarth.h"
+#include "Decoders/GeoTiff.h"
 #include "Map/ElevationDrawing.h"
 #include "Map/ElevationMapLoader.h"
 #include "Network/HttpsTestPeers.h"
@@ -56,7 +58,7 @@ void sceneFrame(Platform*, UiState* ui, AppState*) {
 
 i32 channelOf(u32 colour, i32 index) { return (i32)((colour >> (8 * index)) & 255); }
 
-class ElevationDrawingTest : public ::testing::TestWithParam<const char*> {
+class ElevationDrawingBase : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         folder = makeScratchFolder("orvik-ridge");
@@ -65,18 +67,21 @@ protected:
     }
     static void TearDownTestSuite() { removeFolder(folder); }
 
-    void SetUp() override {
+    void TearDown() override {
+        stopRenderHarness(&harness);
+        if (scene) releaseElevationRaster(&scene->loader.slots[0].raster);
+        std::free(scene);
+        scene = nullptr;
+    }
+
+    // Starts the harness with the raster as the loader's one loaded raster, over the map picture, in a
+    // view centred on a point at 0.4 pixels per metre on the ground.
+    void start(const ElevationRaster& raster, GeoPoint centre, f64 pixelsPerMetre) {
         ASSERT_EQ(startRenderHarness(&harness, kWidth, kHeight).length, 0);
         ui = &harness.app->renderer.ui;
         scene = (Scene*)std::calloc(1, sizeof(Scene));
-        std::string name = GetParam();
-        std::string header = readTextFile(folder + "/" + name + ".hdr");
-        bil = readTextFile(folder + "/" + name + ".bil");
-        BilHeader parsedHeader{};
-        ASSERT_EQ(parseBilHeader(&parsedHeader, (const u8*)header.data(), (i64)header.size()).length, 0);
         ElevationMapSlot* slot = &scene->loader.slots[0];
-        readBilRaster(&slot->raster, (const u8*)bil.data(), (i64)bil.size(), &parsedHeader, 64 << 20, 4, nullptr);
-        ASSERT_EQ(slot->raster.error.length, 0) << slot->raster.error.text;
+        slot->raster = raster;
         slot->state = ElevationMapLoaded;
         slot->imageSlot = allocImageSlot(slot->raster.samples, slot->raster.width, slot->raster.height,
                                          slot->raster.sampleFormat, &ui->imageSlots);
@@ -84,15 +89,13 @@ protected:
         for (i32 i = 0; i < 16; i++) std::memcpy(&mapPixels[4 * i], &kMapColour, 4);
         scene->mapSlot = allocImageSlot(mapPixels.data(), 4, 4, 4, &ui->imageSlots);
 
-        // A map view centred on the ridge's crest, at 0.4 pixels per metre on the ground.
         MapView* view = &scene->view;
         *view = makeMapView(WidgetId{1, "ridge"}, MapViewModeMap);
-        GeoPoint centre{8.5, kLatitude};
         Vec2 mercator;
         latLngToMercator(&mercator, &centre);
         view->centreX = mercator.x;
         view->centreY = mercator.y;
-        view->pixelsPerUnit = kPixelsPerMetre * metersPerDegreeLongitude(kLatitude) * 360.0;
+        view->pixelsPerUnit = pixelsPerMetre * metersPerDegreeLongitude(centre.latitude) * 360.0;
         view->rect = view->clipRect = Rect{0, kWidth, 0, kHeight};
         view->rectCentreX = kWidth / 2.0f;
         view->rectCentreY = kHeight / 2.0f;
@@ -105,12 +108,6 @@ protected:
             if (built && getImageSlot(&ui->imageSlots, slot->imageSlot)->texture) break;
             runHarnessFrame(&harness);
         }
-    }
-    void TearDown() override {
-        stopRenderHarness(&harness);
-        releaseElevationRaster(&scene->loader.slots[0].raster);
-        std::free(scene);
-        scene = nullptr;
     }
 
     void draw(u32 topographic, u32 lowAltitude, u32 metric, f32 danger) {
@@ -133,11 +130,28 @@ protected:
     }
 
     static std::string folder;
-    std::string bil;
     RenderHarness harness{};
     UiState* ui = nullptr;
 };
-std::string ElevationDrawingTest::folder;
+std::string ElevationDrawingBase::folder;
+
+class ElevationDrawingTest : public ElevationDrawingBase, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        std::string name = GetParam();
+        std::string header = readTextFile(folder + "/" + name + ".hdr");
+        bil = readTextFile(folder + "/" + name + ".bil");
+        BilHeader parsedHeader{};
+        ASSERT_EQ(parseBilHeader(&parsedHeader, (const u8*)header.data(), (i64)header.size()).length, 0);
+        ElevationRaster raster{};
+        readBilRaster(&raster, (const u8*)bil.data(), (i64)bil.size(), &parsedHeader, 64 << 20, 4, nullptr);
+        ASSERT_EQ(raster.error.length, 0) << raster.error.text;
+        start(raster, GeoPoint{8.5, kLatitude}, kPixelsPerMetre);
+    }
+    std::string bil;
+};
+
+class ProjectedElevationDrawingTest : public ElevationDrawingBase {};
 
 TEST_P(ElevationDrawingTest, DangerShadingIsRedOnlyWhereTheGroundIsAboveTheDangerElevation) {
     const f32 danger = 900;
@@ -204,6 +218,40 @@ TEST_P(ElevationDrawingTest, ContourLinesRunAtTheMetricOrImperialIntervalsAndHol
     }
     // Outside the holes the same rows are shaded.
     EXPECT_NE(pixel(columnOf(8.5 + 0.0001 * 5), holeY), kMapColour);
+}
+
+// An Albers raster is drawn as a warped mesh: its no-data hole lies where GDAL's projection puts it.
+TEST_F(ProjectedElevationDrawingTest, AProjectedRastersHoleAndShadingLieWhereGdalPutsThem) {
+    std::string tiff = readTextFile(folder + "/plateau_albers.tif");
+    ElevationRaster raster{};
+    parseGeoTiff(&raster, (const u8*)tiff.data(), (i64)tiff.size(), 64 << 20, 4, nullptr, nullptr);
+    ASSERT_EQ(raster.error.length, 0) << raster.error.text;
+    ASSERT_EQ(raster.georeference.kind, kGeoreferenceAlbers);
+    std::istringstream lines(readTextFile(folder + "/plateau_points.txt"));
+    std::vector<std::pair<std::string, GeoPoint>> points;
+    std::string where;
+    GeoPoint point;
+    f64 west = 1e9, east = -1e9, south = 1e9, north = -1e9;
+    while (lines >> where >> point.longitude >> point.latitude) {
+        points.push_back({where, point});
+        west = std::min(west, point.longitude);
+        east = std::max(east, point.longitude);
+        south = std::min(south, point.latitude);
+        north = std::max(north, point.latitude);
+    }
+    ASSERT_EQ(points.size(), 11u);
+    // 90 m samples at 0.02 pixels per metre: 1.8 pixels each; the outside points are 4 samples out.
+    start(raster, GeoPoint{(west + east) / 2, (south + north) / 2}, 0.02);
+    draw(0, 1, 1, 400);
+    for (const auto& [kind, at] : points) {
+        Vec2F32 p = geoPointToScreen(&scene->view, at);
+        u32 colour = pixel((i32)std::lround(p.x), (i32)std::lround(p.y));
+        if (kind == "inside") {
+            EXPECT_EQ(colour, kMapColour) << at.longitude << " " << at.latitude;
+        } else {
+            EXPECT_NEAR(channelOf(colour, 1), 0.9 * 0xA0, 3) << at.longitude << " " << at.latitude;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSampleFormats, ElevationDrawingTest, ::testing::Values("ridge_i16", "ridge_f32"));
