@@ -42,8 +42,10 @@ protected:
         std::filesystem::create_directories(maps);
         std::string script = std::string(ORVIK_SOURCE_DIR) + "/Tests/Map/elevation_ridge.py";
         ASSERT_EQ(std::system(("/usr/bin/python3 " + script + " '" + maps + "'").c_str()), 0);
-        std::filesystem::remove(maps + "/ridge_i16.bil");  // one ridge file is enough here
-        std::filesystem::remove(maps + "/ridge_i16.hdr");
+        // One ridge file is enough here.
+        for (const char* other : {"ridge_i16.bil", "ridge_i16.hdr", "plateau_albers.tif", "plateau_points.txt"}) {
+            std::filesystem::remove(maps + "/" + other);
+        }
         std::ofstream(maps + "/notes.txt") << "not a map";
 
         ASSERT_TRUE(startScreensHarness(&harness, kWidth, kHeight));
