@@ -121,6 +121,7 @@ TEST_F(ElevationScreensTest, TheListSwitchesBetweenSrtmAndAFileAndTheChoiceOutli
     EXPECT_EQ(image->format, 37332u);
     EXPECT_NE(image->texture, 0u);
 
+    writeHarnessPng(&harness.render, outputPath("elevation_sources.png").c_str());
     clickRow(1);
     EXPECT_EQ(chosen(), "");
     run(3);
