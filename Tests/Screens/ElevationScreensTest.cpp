@@ -160,4 +160,46 @@ TEST_F(ElevationScreensTest, TheViewerOpenedFromTheListShowsTheRastersContourLin
     EXPECT_EQ(topScreen(&harness), (ScreenFunction)selectElevationDataSourceScreen);
 }
 
+TEST_F(ElevationScreensTest, BeforeThereIsAFlightAreaTheViewerLoadsTheSrtmTileInView) {
+    // An SRTM3 tile whose ground rises 7 m a row towards the south: the hill shading, lit from the
+    // top of the screen, darkens it a little. Its neighbours are missing (and no service is set up).
+    std::vector<u8> tile(1201 * 1201 * 2);
+    for (i32 row = 0; row < 1201; row++) {
+        for (i32 column = 0; column < 1201; column++) {
+            i32 height = 100 + 7 * row;
+            tile[2 * (row * 1201 + column)] = (u8)(height >> 8);  // big-endian
+            tile[2 * (row * 1201 + column) + 1] = (u8)height;
+        }
+    }
+    std::filesystem::create_directories(folder + "/data/SRTM");
+    std::ofstream(folder + "/data/SRTM/N47E008.hgt", std::ios::binary).write((const char*)tile.data(), (i64)tile.size());
+    ASSERT_EQ(chosen(), "");
+    clickRow(3);
+    ASSERT_EQ(topScreen(&harness), (ScreenFunction)elevationMapViewerScreen);
+    moveMouseAway(&harness);
+    ElevationViewerState* viewer = (ElevationViewerState*)harness.app->screenStack.screenState;
+    const ElevationMapLoader* loader = &harness.app->elevationMapLoader;
+    EXPECT_EQ(loader->wantedCount, 0u);  // the whole world in view lends no area
+
+    // 1.5 degrees of longitude across the window, centred in the tile.
+    Vec2 centre;
+    GeoPoint middle{8.5, 47.5};
+    latLngToMercator(&centre, &middle);
+    setMapCenterAndZoom(&viewer->view, centre.x, centre.y, kWidth / (1.5 / 360.0));
+    for (i32 i = 0; i < 30 && loader->loadedCount == 0; i++) run(1);
+    ASSERT_EQ(loader->loadedCount, 1u);
+    EXPECT_STREQ(loader->slots[loader->order[0]].name.text, "N47E008.hgt");
+    EXPECT_EQ(viewer->lentArea, 1u);
+    run(2);
+    writeHarnessPng(&harness.render, outputPath("elevation_viewer_srtm.png").c_str());
+    auto greenAt = [&](f64 longitude, f64 latitude) {
+        Vec2F32 p = geoPointToScreen(&viewer->view, GeoPoint{longitude, latitude});
+        return (i32)((harnessPixel(&harness.render, (i32)p.x, (i32)p.y) >> 8) & 255);
+    };
+    i32 shaded = greenAt(8.5, 47.5);
+    EXPECT_LE(shaded, 0xEF - 4);
+    EXPECT_GE(shaded, 0xEF - 14);
+    EXPECT_EQ(greenAt(9.1, 47.5), 0xEF);  // the missing tile east of it leaves the map alone
+}
+
 }  // namespace
