@@ -575,8 +575,11 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
             connection->gcsHeartbeatTime = inputs->now;
         }
     }
-    sendSecureLinkHello(&connection->secureLinkClient, &connection->droneEndpoint, droneOutput.socket,
-                        RelayStreamMavlink, inputs->now);
+    // A relaying host is spoken to over UDP only: a hello in a TCP stream would be bytes in its frames.
+    if (droneSocketConfig(&frame).mode == SocketModeUdp) {
+        sendSecureLinkHello(&connection->secureLinkClient, &connection->droneEndpoint, droneOutput.socket,
+                            RelayStreamMavlink, inputs->now);
+    }
 
     connection->missionSettings[0] = preferences->waypointMissionCruiseSpeed;
     connection->missionSettings[1] = -3.0;

@@ -7,9 +7,6 @@
 constexpr i64 kSealedDataHeader = 4;
 constexpr i64 kHelloHeader = 36;
 constexpr i64 kHostKeyLength = 35;
-// A sealed part adds the counter, the IV, at most one block of padding and the MAC.
-constexpr i64 kSealOverhead = 8 + 16 + 16 + 16;
-constexpr i64 kSealMinimum = 8 + 16 + 16 + 16;  // counter, IV, one block, MAC
 
 // K = SHA-256(X25519(privateKey, peerPublicKey) | host public key | client public key). Returns 0
 // (keys not ready) when the shared secret is all zero (a point of small order).

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr u64 kIdlePeerReplaceTime = 10000000;
+constexpr u64 kForgottenPeerTime = 600000000;
 
 bool isListed(const SecureLinkPeer* peer) { return peer->address.family != 0; }
 
@@ -33,13 +34,18 @@ SecureLinkPeer* findPeer(SecureLinkHost* host, u16 peerId, const AddressRecord* 
     return nullptr;
 }
 
-// A free slot, else the longest silent undecided peer that has not been heard for a while.
+// A free slot, else the longest silent peer among the undecided ones that have not been heard for a
+// while, else among all that have been silent for long (a client that started again comes back with
+// a new peer id and key, so its old entry is of no more use).
 SecureLinkPeer* freePeer(SecureLinkHost* host, u64 now) {
     SecureLinkPeer* oldest = nullptr;
-    for (SecureLinkPeer& peer : host->peers) {
-        if (!isListed(&peer)) return &peer;
-        bool idle = peer.userDecision == 0 && now - peer.lastHeardTime > kIdlePeerReplaceTime;
-        if (idle && (!oldest || peer.lastHeardTime < oldest->lastHeardTime)) oldest = &peer;
+    for (u32 pass = 0; pass < 2 && !oldest; pass++) {
+        for (SecureLinkPeer& peer : host->peers) {
+            if (!isListed(&peer)) return &peer;
+            bool idle = pass == 0 ? peer.userDecision == 0 && now - peer.lastHeardTime > kIdlePeerReplaceTime
+                                  : now - peer.lastHeardTime > kForgottenPeerTime;
+            if (idle && (!oldest || peer.lastHeardTime < oldest->lastHeardTime)) oldest = &peer;
+        }
     }
     if (oldest && host->controllingPeer == oldest) host->controllingPeer = nullptr;
     return oldest;
