@@ -73,20 +73,21 @@ bool readHostState(SecureLinkClient* client, GamepadState* gamepad, const u8* st
     return true;
 }
 
-// The link's own inner packets (the password, the host's state): true when the packet was one.
+// The link's own inner packets (the password, the host's state): true when the packet was one (a
+// short one is used up without effect).
 bool takeLinkPacket(SecureLinkClient* client, GamepadState* gamepad, const u8* inner, i64 length, u64 now) {
-    if (length >= 9 && inner[0] == SecureLinkControlPassword) {
-        if (std::memcmp(client->identity->relayPassword, inner + 1, 8) != 0) {
+    if (inner[0] == SecureLinkControlPassword) {
+        if (length >= 9 && std::memcmp(client->identity->relayPassword, inner + 1, 8) != 0) {
             std::memcpy(client->identity->relayPassword, inner + 1, 8);
             client->helloPending = 1;
         }
         return true;
     }
-    if (length >= 1 && inner[0] == SecureLinkHostState) {
+    if (inner[0] == SecureLinkHostState) {
         readHostState(client, gamepad, inner, length, now);
         return true;
     }
-    return length >= 1 && (inner[0] == SecureLinkControlPassword);
+    return false;
 }
 
 }  // namespace
