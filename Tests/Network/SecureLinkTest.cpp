@@ -326,3 +326,28 @@ TEST_F(Link, WithEncryptionDisabledEverythingGoesPlainAndNothingSealedLeavesWith
 }
 
 }  // namespace
+
+namespace {
+
+// After a restart the host keeps the listener it granted control and its password: that listener
+// controls again once it echoes the password, unasked; another password at the same address does not.
+TEST_F(Link, KeptListenerRegainsControlOnlyWithTheKeptPassword) {
+    hostIdentity.controllingListener = makeAddressRecord(4, kLoopback, 0);
+    std::memcpy(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8);
+    clientIdentity.relayPassword[7] ^= 1;
+    connect(0);
+    if (HasFatalFailure()) return;
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+    EXPECT_EQ(host->controllingPeer, nullptr);
+    takeQueued(hostSocket.get());
+
+    std::memcpy(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8);
+    client->helloPending = 1;
+    sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+    deliverToHost();
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+    EXPECT_EQ(host->controllingPeer, &host->peers[0]);
+    EXPECT_EQ(host->peers[0].userDecision, 0u);
+}
+
+}  // namespace
