@@ -86,7 +86,7 @@ struct AppState {
     Socket rtcpSocket;
     H264StreamState h264Stream;
     QvVideoStream qvVideoStream;
-    RtspClient rtspClient;
+    RtspVideoStream rtspVideoStream;
     Socket simulatorSocket;
     Socket simulatorPayloadPrimarySocket;  // "Simulator KTQ Primary"
     Socket simulatorPayloadSecondarySocket;  // "Simulator KTQ Secondary"

@@ -272,7 +272,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
                          &app->droneConnection.secureLinkClient, &app->qvVideoStream, &app->h264Stream, preferences, slots,
                          &app->flightLogger);
     controlRtspVideoStream(&app->rtspSocket, &app->rtpSocket, &app->rtcpSocket, &app->videoRelaySocket,
-                           &app->relayHost, &app->rtspClient, &app->h264Stream, preferences, slots,
+                           &app->relayHost, &app->rtspVideoStream, &app->h264Stream, preferences, slots,
                            &app->flightLogger);
     processH264DecoderOutput(slots);
 

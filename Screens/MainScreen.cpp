@@ -112,14 +112,14 @@ void writeVideoStatusText(ByteWriter* writer, const AppState* app, const VideoDe
     appendCString("Video Stream:\t", writer);
     u32 protocol = app->preferences.videoStreamProtocol;
     if (protocol == VideoStreamQv) {
-        appendFixedStringRef(&app->qvVideoStream.status, writer);
+        appendFixedStringRef(&app->qvVideoStream.stats.status, writer);
         const SecureLinkClient* client = &app->droneConnection.secureLinkClient;
         if (client->active && since(now, client->lastHostDatagramTime) < kRelayHostHeardWithin &&
             since(now, client->lastVideoTime) > kRelayHostHeardWithin) {
             appendCString("\nEnable \"Share Video\" on the other app", writer);
         }
     } else if (protocol == VideoStreamRtsp) {
-        appendFixedStringRef(&app->rtspClient.status, writer);
+        appendFixedStringRef(&app->rtspVideoStream.stats.status, writer);
     } else {
         appendCString("None selected", writer);
     }

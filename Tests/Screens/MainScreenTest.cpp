@@ -238,10 +238,10 @@ TEST_F(StatusTextTest, LinkRelayingControl) {
 TEST_F(StatusTextTest, VideoByProtocol) {
     EXPECT_EQ(video(1), "Video Stream:\tNone selected\n");
     app->preferences.videoStreamProtocol = VideoStreamRtsp;
-    app->rtspClient.status = makeString("Playing");
+    app->rtspVideoStream.stats.status = makeString("Playing");
     EXPECT_EQ(video(1), "Video Stream:\tPlaying\n");
     app->preferences.videoStreamProtocol = VideoStreamQv;
-    app->qvVideoStream.status = makeString("Receiving");
+    app->qvVideoStream.stats.status = makeString("Receiving");
     EXPECT_EQ(video(1), "Video Stream:\tReceiving\n");
     SecureLinkClient* client = &app->droneConnection.secureLinkClient;
     client->active = 1;

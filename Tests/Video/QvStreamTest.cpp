@@ -1,0 +1,164 @@
+// The Qv client against a python Qv server that sends ffmpeg's RTP payloads: the pictures decode, one
+// type-14 status entry is written each second, the server's text shows, and a second station behind
+// the first one's relay (plain, and sealed by the encrypted link) receives the same datagrams and
+// decodes the same pictures.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "Crypto/X25519.h"
+#include "Network/Address.h"
+#include "Network/SecureLink.h"
+#include "Video/H264TestStreams.h"
+#include "Video/VideoStreamRig.h"
+
+using namespace videotest;
+
+namespace {
+
+const u8 kLoopback[4] = {127, 0, 0, 1};
+
+u16 freeUdpPort() {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof(a);
+    bind(s, (sockaddr*)&a, sizeof(a));
+    getsockname(s, (sockaddr*)&a, &size);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+struct Station {
+    Socket video{};
+    QvVideoStream stream{};
+    H264StreamState h264{};
+    Preferences preferences{};
+};
+
+class QvRelay : public ::testing::TestWithParam<bool> {};
+
+TEST_P(QvRelay, PicturesDecodeAndReachTheStationBehindTheRelay) {
+    bool sealed = GetParam();
+    TempFolder folder("qv");
+    std::string h264 = folder.file("in.h264"), rtp = folder.file("in.rtp");
+    ASSERT_TRUE(encodeTestPattern(h264, 320, 240, 12, "-pix_fmt yuv420p -profile:v baseline -bf 0 -g 6"));
+    ASSERT_TRUE(ffmpegCapture(h264, rtp, 1000));
+    ChildProcess server;
+    ASSERT_TRUE(server.start({"/usr/bin/python3", std::string(getenv("ORVIK_SOURCE_DIR")) + "/Tests/Video/qv_server.py", rtp}));
+    u16 serverPort = (u16)std::stoi(server.line(10000));
+    videoRelayPort = freeUdpPort();
+
+    // Station A serves the relay; station B is its client.
+    auto rig = std::make_unique<VideoRig>();
+    auto a = std::make_unique<Station>();
+    auto b = std::make_unique<Station>();
+    auto relaySocket = std::make_unique<Socket>();
+    auto host = std::make_unique<SecureLinkHost>();
+    auto client = std::make_unique<SecureLinkClient>();
+    auto logger = std::make_unique<FlightLogger>();
+    logger->logFileName = makeString("video.log");
+    RelayHostIdentity hostIdentity{};
+    SecureLinkClientIdentity clientIdentity{};
+    ASSERT_EQ(generateX25519KeyPair(hostIdentity.privateKey, hostIdentity.publicKey), 0);
+    ASSERT_EQ(generateX25519KeyPair(clientIdentity.privateKey, clientIdentity.publicKey), 0);
+    clientIdentity.peerId = 0x5EC0;
+    clientIdentity.name = makeString("station B");
+    host->identity = &hostIdentity;
+    client->identity = &clientIdentity;
+    a->stream.stats.clock = rigClock;
+    b->stream.stats.clock = rigClock;
+    a->preferences.relayModeDisableEncryption = sealed ? 0 : 1;
+    b->preferences.videoStreamProtocol = VideoStreamQv;
+    b->preferences.qvVideoServerAddress = makeAddressRecord(4, kLoopback, videoRelayPort);
+
+    auto stepA = [&] {
+        controlQvVideoStream(&a->video, relaySocket.get(), host.get(), nullptr, &a->stream, &a->h264, &a->preferences,
+                             &rig->slots, logger.get());
+        rig->collect();
+    };
+    auto stepB = [&] {
+        controlQvVideoStream(&b->video, nullptr, nullptr, client.get(), &b->stream, &b->h264, &b->preferences,
+                             &rig->slots, nullptr);
+        rig->collect();
+    };
+    // B says hello to A's relay until A lists it (and, sealed, until B holds A's key).
+    bool linked = false;
+    for (int i = 0; i < 2000 && !linked; i++) {
+        rigNow += 20000;
+        stepA();
+        stepB();
+        if (sealed && host->peers[0].peerId && !host->peers[0].userDecision) {
+            setSecureLinkPeerDecision(host.get(), &host->peers[0], SecureLinkGrantVideo);
+        }
+        linked = host->peers[0].peerId == clientIdentity.peerId && (!sealed || client->keys.ready);
+        usleep(1000);
+    }
+    ASSERT_TRUE(linked);
+
+    // A asks the server; B's datagrams wait in its socket while A decodes.
+    a->preferences.videoStreamProtocol = VideoStreamQv;
+    a->preferences.qvVideoServerAddress = makeAddressRecord(4, kLoopback, serverPort);
+    i64 firstSnapshot = a->stream.stats.snapshotTime;
+    std::string sent;
+    for (int i = 0; i < 5000 && sent.empty(); i++) {
+        rigNow += 10000;
+        stepA();
+        sent = server.line(0);
+        usleep(1000);
+    }
+    for (int i = 0; i < 100; i++) {
+        rigNow += 10000;
+        stepA();
+        usleep(1000);
+    }
+    ASSERT_EQ(sent.rfind("sent ", 0), 0u);
+    i64 count = std::stol(sent.substr(5));
+    EXPECT_EQ(text(a->stream.relayingAppText), "Hello");
+    EXPECT_EQ(a->stream.stats.packetsReceived, count);
+    EXPECT_EQ(a->stream.stats.packetsLost, 0);
+    EXPECT_EQ(rig->published, 12u) << text(rig->decoder->error);
+    EXPECT_EQ(rig->width, 320u);
+    EXPECT_EQ(rig->height, 240u);
+    // One status entry for each whole second since the logger was handed in, each over one second.
+    EXPECT_EQ(logger->entriesByType[FlightLogVideoStreamStatus], ((i64)rigNow - firstSnapshot) / 1000000);
+    EXPECT_EQ(a->stream.stats.entryPayload[0] | a->stream.stats.entryPayload[1] << 8 | a->stream.stats.entryPayload[2] << 16,
+              1000000);
+    Bytes lastPicture(rig->decoder->frame, rig->decoder->frame + 320 * 240 * 3 / 2);
+
+    // B decodes what A relayed, on a decoder of its own.
+    auto rigB = std::make_unique<VideoRig>();
+    for (int i = 0; i < 300; i++) {
+        rigNow += 10000;
+        controlQvVideoStream(&b->video, nullptr, nullptr, client.get(), &b->stream, &b->h264, &b->preferences,
+                             &rigB->slots, nullptr);
+        rigB->collect();
+    }
+    EXPECT_EQ(b->stream.stats.packetsReceived, count);
+    EXPECT_EQ(b->stream.stats.packetsLost, 0);
+    EXPECT_EQ(rigB->published, 12u) << text(rigB->decoder->error);
+    EXPECT_TRUE(Bytes(rigB->decoder->frame, rigB->decoder->frame + 320 * 240 * 3 / 2) == lastPicture);
+    videoRelayPort = kSecureLinkVideoPort;
+}
+
+INSTANTIATE_TEST_SUITE_P(Link, QvRelay, ::testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "Sealed" : "Plain"); });
+
+TEST(QvDatagrams, ShortVideoDatagramsAreDroppedAndWrapsLoseNothing) {
+    auto stream = std::make_unique<QvVideoStream>();
+    auto h264 = std::make_unique<H264StreamState>();
+    Preferences preferences{};
+    auto feed = [&](std::vector<u8> d) {
+        handleQvDatagram(stream.get(), d.data(), (u32)d.size(), h264.get(), nullptr, nullptr, &preferences, nullptr, 5);
+    };
+    feed({0xB8, 0xFF});  // no whole sequence number
+    EXPECT_EQ(stream->stats.packetsReceived, 0);
+    for (u16 s : {5, 6, 9, 65535, 0}) feed({0xB8, (u8)(s >> 8), (u8)s});
+    EXPECT_EQ(stream->stats.packetsReceived, 5);
+    EXPECT_EQ(stream->stats.packetsLost, 2 + 65525);  // 7 and 8, then the jump to 65535
+    EXPECT_EQ(stream->stats.bytesReceived, 0);
+}
+
+}  // namespace

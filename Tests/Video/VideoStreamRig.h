@@ -1,0 +1,123 @@
+// A stream client with its sockets, preferences, decoder and image slots, stepped one frame at a time
+// on an injected clock; and a child process whose standard output the test reads line by line.
+#pragma once
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Core/ImageSlots.h"
+#include "Core/Preferences.h"
+#include "Network/Socket.h"
+#include "Video/VideoSteps.h"
+
+namespace videotest {
+
+inline u64 rigNow = 1000000000;
+inline u64 rigClock() { return rigNow; }
+
+struct VideoRig {
+    Socket control{}, rtp{}, rtcp{}, qv{};
+    RtspVideoStream rtsp{};
+    QvVideoStream qvStream{};
+    H264StreamState h264{};
+    Preferences preferences{};
+    ImageSlotTable slots{};
+    std::unique_ptr<VideoDecoder> decoder{new VideoDecoder{}};
+    u32 published = 0;
+    u32 width = 0, height = 0;
+
+    VideoRig() {
+        rtsp.stats.clock = rigClock;
+        qvStream.stats.clock = rigClock;
+        initializeH264Decoder(decoder.get());
+    }
+    ~VideoRig() { closeH264Decoder(&decoder->decoder); }
+    // The renderer's part: takes the newest picture's size and frees released slots.
+    void collect() {
+        processH264DecoderOutput(&slots);
+        if (decoder->picturesPublished != published) {
+            published = decoder->picturesPublished;
+            if (ImageSlot* slot = getImageSlot(&slots, (i32)decoder->imageSlotId)) {
+                width = slot->width;
+                height = slot->height;
+            }
+        }
+        for (i32 i = 0; i < kImageSlotCount; ++i) {
+            if (slots.slots[i].releaseRequested) {
+                slots.used[i / 64] &= ~(u64(1) << (i % 64));
+                slots.slots[i] = ImageSlot{};
+            }
+        }
+    }
+    void stepRtsp(u64 advance = 20000) {
+        rigNow += advance;
+        controlRtspVideoStream(&control, &rtp, &rtcp, nullptr, nullptr, &rtsp, &h264, &preferences, &slots, nullptr);
+        collect();
+        usleep(2000);
+    }
+};
+
+inline std::string text(const FixedString& value) { return std::string(value.text, value.length); }
+
+inline void setText(FixedString* field, const std::string& value) { *field = stringFromBytes(value.data(), (i64)value.size()); }
+
+struct ChildProcess {
+    pid_t pid = -1;
+    int output = -1;
+    std::string pending;
+
+    bool start(const std::vector<std::string>& arguments) {
+        int pipes[2];
+        if (pipe(pipes) != 0) return false;
+        pid = fork();
+        if (pid == 0) {
+            dup2(pipes[1], 1);
+            close(pipes[0]);
+            std::vector<char*> argv;
+            for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(pipes[1]);
+        output = pipes[0];
+        return pid > 0;
+    }
+    // The next whole line, waiting up to timeoutMs (0: only what is there); empty when none.
+    std::string line(int timeoutMs) {
+        for (int waited = 0;; waited++) {
+            size_t end = pending.find('\n');
+            if (end != std::string::npos) {
+                std::string result = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                return result;
+            }
+            fcntl(output, F_SETFL, O_NONBLOCK);
+            char buffer[256];
+            ssize_t n = read(output, buffer, sizeof(buffer));
+            if (n > 0) {
+                pending.append(buffer, (size_t)n);
+                continue;
+            }
+            if (waited >= timeoutMs) return "";
+            usleep(1000);
+        }
+    }
+    void stop() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+        if (output >= 0) close(output);
+        output = -1;
+    }
+    ~ChildProcess() { stop(); }
+};
+
+}  // namespace videotest

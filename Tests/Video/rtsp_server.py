@@ -1,0 +1,54 @@
+#!/usr/bin/python3
+"""GStreamer's RTSP server with one H.264 stream at /test on 127.0.0.1.
+
+    rtsp_server.py AGGREGATE IN_BAND SESSION_TIMEOUT
+
+AGGREGATE: "none" (single units and FU-A) or "zero-latency" (STAP-A as well). IN_BAND: 1 repeats
+SPS and PPS in the stream, 0 leaves them in the SDP only. SESSION_TIMEOUT: seconds a session lives
+without keep-alive. Prints the bound port, then "session-removed" whenever the server drops a
+session.
+"""
+import sys
+
+import gi
+gi.require_version("Gst", "1.0")
+gi.require_version("GstRtspServer", "1.0")
+gi.require_version("GstRtsp", "1.0")
+from gi.repository import GLib, Gst, GstRtsp, GstRtspServer
+
+Gst.init(None)
+aggregate, in_band, timeout = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+server = GstRtspServer.RTSPServer()
+server.set_address("127.0.0.1")
+server.set_service("0")
+factory = GstRtspServer.RTSPMediaFactory()
+factory.set_launch(
+    "( videotestsrc is-live=true pattern=ball ! video/x-raw,width=320,height=240,framerate=15/1 "
+    "! x264enc tune=zerolatency speed-preset=ultrafast key-int-max=15 bframes=0 %s "
+    "! video/x-h264,profile=constrained-baseline,stream-format=avc "
+    "! rtph264pay name=pay0 pt=96 config-interval=%d mtu=1200 aggregate-mode=%s )"
+    % ("" if in_band else "option-string=repeat-headers=0", 1 if in_band else 0, aggregate))
+factory.set_shared(True)
+factory.set_protocols(GstRtsp.RTSPLowerTrans.UDP)
+server.get_mount_points().add_factory("/test", factory)
+
+
+def new_session(client, session):
+    session.set_timeout(timeout)
+
+
+server.connect("client-connected", lambda s, client: client.connect("new-session", new_session))
+pool = server.get_session_pool()
+pool.connect("session-removed", lambda p, s: print("session-removed", flush=True))
+if server.attach(None) == 0:
+    sys.exit("attach failed")
+
+
+def cleanup():
+    pool.cleanup()
+    return True
+
+
+GLib.timeout_add(250, cleanup)
+print(server.get_bound_port(), flush=True)
+GLib.MainLoop().run()

@@ -1,0 +1,130 @@
+#include "Video/QvVideoStream.h"
+
+#include "Core/Format.h"
+#include "Core/Preferences.h"
+#include "Core/Profiler.h"
+#include "Network/SecureLink.h"
+#include "Network/Socket.h"
+
+u16 videoRelayPort = kSecureLinkVideoPort;
+
+void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slots) {
+    if (parseSequenceParameterSet(unit, h264) == 1) {
+        VideoDecoder* decoder = programVideoDecoder();
+        if (decoder) {
+            decoder->width = (i32)h264->width;
+            decoder->height = (i32)h264->height;
+            decoder->stride = (i32)h264->codedWidth;
+            decoder->codedHeight = (i32)h264->codedHeight;
+        }
+    }
+    processH264BytestreamNalu(unit.bytes, unit.length, slots);
+}
+
+void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, const Preferences* preferences,
+                           i64 now) {
+    if (!videoRelaySocket) return;
+    for (;;) {
+        SocketResult datagram;
+        updateSocket(&datagram, videoRelaySocket, 4, SocketModeUdp, videoRelayPort,
+                     &preferences->relayNetworkInterface, nullptr, 0);
+        if (!datagram.received) break;
+        if (!relayHost) continue;
+        SecureLinkReceived opened;
+        receiveFromSecureLinkPeer(&opened, &datagram, relayHost, RelayStreamVideo, preferences, (u64)now);
+    }
+}
+
+static void relayDatagram(SecureLinkHost* relayHost, Socket* videoRelaySocket, const Preferences* preferences,
+                          u8* data, u32 length) {
+    if (!relayHost || !videoRelaySocket) return;
+    ByteWriter packet = makeByteWriter(data, length);
+    packet.length = length;
+    relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &packet);
+}
+
+void handleQvDatagram(QvVideoStream* stream, u8* data, u32 length, H264StreamState* h264,
+                      SecureLinkHost* relayHost, Socket* videoRelaySocket, const Preferences* preferences,
+                      ImageSlotTable* slots, i64 now) {
+    if (length == 0) return;
+    if (data[0] == kQvText) {
+        stream->relayingAppText = buildFixedString([&](ByteWriter* w) {
+            i64 position = 1;
+            while (w->length < kFixedStringCapacity) {
+                i32 c = utf8DecodeNext(data, length, &position);
+                if (c == kUtf8End || c == kUtf8Truncated) break;
+                if (c == kUtf8Malformed) continue;
+                i64 before = w->length;
+                appendCodepoint(c, w);
+                if (w->overflow) {
+                    w->length = before;
+                    w->overflow = 0;
+                    break;
+                }
+            }
+        });
+        stream->lastTextTime = now;
+        relayDatagram(relayHost, videoRelaySocket, preferences, data, length);
+        return;
+    }
+    // A video datagram needs its whole sequence number.
+    if (data[0] != kQvVideo || length < 3) return;
+    relayDatagram(relayHost, videoRelaySocket, preferences, data, length);
+    VideoStreamStats* stats = &stream->stats;
+    stats->lastPacketTime = now;
+    u16 sequence = (u16)((data[1] << 8) | data[2]);
+    if (stats->packetsReceived && sequence != stream->lastSequence) {
+        stats->packetsLost += (u16)(sequence - stream->lastSequence - 1);
+    }
+    stream->lastSequence = sequence;
+    stats->packetsReceived++;
+    stats->bytesReceived += length - 3;
+    if (length > 3) {
+        H264NalUnit unit = convertPacketTransportNalUnit(data, 3, length, h264, sequence);
+        feedVideoUnit(unit, h264, slots);
+    }
+}
+
+void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureLinkHost* relayHost,
+                          SecureLinkClient* secureLinkClient, QvVideoStream* stream, H264StreamState* h264,
+                          Preferences* preferences, ImageSlotTable* slots, FlightLogger* logger) {
+    enterProfilingRegionChecked("Control QV Video Stream");
+    VideoStreamStats* stats = &stream->stats;
+    i64 now = videoStreamNow(stats);
+    u32 active = preferences->videoStreamProtocol == VideoStreamQv;
+    const AddressRecord* server = &preferences->qvVideoServerAddress;
+    for (;;) {
+        SocketResult datagram;
+        updateSocket(&datagram, videoSocket, active ? server->family : 0, SocketModeUdp, 0,
+                     &preferences->videoNetworkInterface, nullptr, 0);
+        if (!datagram.received) break;
+        u8* data = datagram.data;
+        u32 length = datagram.length;
+        if (secureLinkClient) receiveFromSecureLinkHost(&data, &length, secureLinkClient, nullptr, (u64)now);
+        handleQvDatagram(stream, data, length, h264, relayHost, videoRelaySocket, preferences, slots, now);
+    }
+    updateVideoStreamStats(stats, active ? logger : nullptr, (i32)h264->width, (i32)h264->height);
+
+    if (now - stream->lastRequestTime > 1000000) {
+        ByteWriter* request = queueSocketPacket(server, videoSocket);
+        if (request) {
+            appendU8(kQvRequest, request);
+            stream->lastRequestTime = now;
+        }
+    }
+    serveVideoRelaySocket(videoRelaySocket, relayHost, preferences, now);
+    if (secureLinkClient) sendSecureLinkHello(secureLinkClient, server, videoSocket, RelayStreamVideo, (u64)now);
+    if (relayHost && videoRelaySocket) {
+        sendSecureLinkPublicKey(relayHost, videoRelaySocket, RelayStreamVideo, preferences, (u64)now);
+    }
+
+    if (stats->packetsReceived && now - stats->lastPacketTime <= 1000000) {
+        stats->status = formatIntInt("Receiving @% of video packets @ kB/s", stats->receivedPercent,
+                                     stats->bytesPerSecond / 1000);
+    } else if (stream->lastTextTime && now - stream->lastTextTime <= 1000000) {
+        stats->status = formatStr("Relaying app says: @", stream->relayingAppText);
+    } else {
+        stats->status = videoSocket->status;
+    }
+    exitProfilingRegion("Control QV Video Stream");
+}
