@@ -17,7 +17,9 @@ extern "C" {
 }
 
 #include "Core/ImageSlots.h"
+#include "Core/Preferences.h"
 #include "Video/H264Stream.h"
+#include "Video/RtspVideoStream.h"
 #include "Video/VideoDecoder.h"
 
 namespace {
@@ -170,7 +172,61 @@ void LibavcodecOneThread(benchmark::State& state) {
                                                                            benchmark::Counter::kInvert);
 }
 
+// The RTSP client's path from the last RTP packet of a frame (its marker bit set) to that frame's
+// picture in the image slot: each timed step is one such packet and the output step after it. The
+// packets before it go in untimed. "same_frame" is 1 when every timed packet produced its picture.
+void RtspLastPacketToPicture(benchmark::State& state) {
+    const Stream& s = stream();
+    if (s.packets.empty()) {
+        state.SkipWithError("could not make the stream (ffmpeg, gst-launch-1.0)");
+        return;
+    }
+    auto h264 = std::make_unique<H264StreamState>();
+    auto rtsp = std::make_unique<RtspVideoStream>();
+    auto decoder = std::unique_ptr<VideoDecoder>(new VideoDecoder{});
+    auto slots = std::make_unique<ImageSlotTable>();
+    Preferences preferences{};
+    std::vector<Packet> packets = s.packets;
+    size_t next = packets.size();
+    u64 timed = 0, late = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (next >= packets.size()) {
+            closeH264Decoder(&decoder->decoder);
+            *h264 = H264StreamState{};
+            initializeH264Decoder(decoder.get());
+            next = 0;
+        }
+        // Up to the frame's last packet.
+        while (next < packets.size() && !(packets[next].bytes[1] & 0x80)) {
+            Packet& p = packets[next++];
+            handleRtpDatagram(rtsp.get(), p.bytes.data(), (i64)p.bytes.size(), h264.get(), nullptr, nullptr,
+                              &preferences, slots.get(), 0);
+            processH264DecoderOutput(slots.get());
+            freeReleasedSlots(slots.get());
+        }
+        if (next >= packets.size()) {
+            state.ResumeTiming();
+            continue;
+        }
+        Packet& last = packets[next++];
+        u32 before = decoder->picturesPublished;
+        state.ResumeTiming();
+        handleRtpDatagram(rtsp.get(), last.bytes.data(), (i64)last.bytes.size(), h264.get(), nullptr, nullptr,
+                          &preferences, slots.get(), 0);
+        processH264DecoderOutput(slots.get());
+        state.PauseTiming();
+        timed++;
+        if (decoder->picturesPublished == before) late++;
+        freeReleasedSlots(slots.get());
+        state.ResumeTiming();
+    }
+    closeH264Decoder(&decoder->decoder);
+    state.counters["same_frame"] = timed && !late ? 1 : 0;
+}
+
 }  // namespace
 
+BENCHMARK(RtspLastPacketToPicture)->Unit(benchmark::kMillisecond)->Iterations(kFrames - 1);
 BENCHMARK(DepacketiseAndDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(LibavcodecOneThread)->Unit(benchmark::kMillisecond)->MinTime(2.0);
