@@ -213,8 +213,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         queueDebugReport(app, platform, ui);
         app->lastDebugReportTime = (i64)now;
     }
+    const char* copernicusHosts[3] = {copernicusService.identityHost, copernicusService.catalogueHost,
+                                      copernicusService.downloadHost};
     for (u32 i = 0; i < 5; i++) {
-        FixedString host = makeString(fixedDnsHosts[i]);
+        FixedString host = makeString(i >= 2 ? copernicusHosts[i - 2] : fixedDnsHosts[i]);
         startDnsLookup(&host, &app->dnsResolver.lookups[i]);
     }
     checkDnsQueries(&app->dnsResolver, &platform->dnsServers);
