@@ -514,8 +514,12 @@ void updateCopernicusDownloader(CopernicusDownloader* d, DnsResolver* resolver, 
     case CopernicusFinishingDownload:
         stepDownload(d, socket, platform, now);
         break;
-    default:
+    default: {
+        // A connection that cannot carry the next request is closed rather than left open.
+        bool reusable = d->https.finished && d->https.keepAlive && d->https.tls.state == TlsStateEstablished;
+        if (!reusable && socket->initialised && socket->handle > 0) closeSocket(socket);
         break;
+    }
     }
 }
 
@@ -525,6 +529,7 @@ FixedString readCopernicusLoginReply(CopernicusDownloader* d, const u8* text, i6
     reader.length = length;
     FixedString found[3] = {};
     i64 seconds = 0;
+    d->tokenLength = 0;  // a reply that fails leaves no token behind, not even the last one
     ByteWriter token = makeByteWriter(d->token, kCopernicusTokenBytes);
     bool haveToken = false;
     for (;;) {
@@ -549,7 +554,6 @@ FixedString readCopernicusLoginReply(CopernicusDownloader* d, const u8* text, i6
             if (sameText(&t.key, "error")) found[2] = jsonText(&t);
         }
     }
-    d->tokenLength = 0;
     if (statusCode != 200 || !haveToken) {
         for (const FixedString& message : found) {
             if (message.length) return message;
