@@ -148,7 +148,8 @@ void appendHostHeader(CopernicusDownloader* d, ByteWriter* w) {
 }
 
 void writeLoginRequest(CopernicusDownloader* d) {
-    u8 formBytes[1024];
+    // Both texts percent-encoded at three bytes a byte, and the fixed fields.
+    u8 formBytes[6 * kFixedStringCapacity + 128];
     ByteWriter form = makeByteWriter(formBytes, sizeof(formBytes));
     appendCString("client_id=", &form);
     appendEncodedText(kClientId, &form);

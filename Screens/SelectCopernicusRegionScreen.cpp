@@ -129,7 +129,7 @@ void selectCopernicusRegionScreen(Platform* platform, ScreenStack* stack, UiStat
     }
     {
         FixedString title = makeString("Copernicus save login info");
-        FixedString text = makeString("Keep the user name and password for the next time");
+        FixedString text = makeString("Keep the login for next time");
         RowResult r = checkboxRow(&title, &text, 0, preferences->copernicusSaveLoginInfo == 1 ? 1 : 0, stack, ui, view);
         if (r.clicked) {
             preferences->copernicusSaveLoginInfo = preferences->copernicusSaveLoginInfo == 1 ? 0 : 1;
@@ -147,11 +147,8 @@ void selectCopernicusRegionScreen(Platform* platform, ScreenStack* stack, UiStat
     {
         u32 month = preferences->copernicusSearchMonth <= 12 ? preferences->copernicusSearchMonth : 0;
         FixedString title = makeString("Search");
-        FixedString text = formatStrStr("@, at most @ % cloud cover", makeString(kMonthNames[month]),
+        FixedString text = formatStrStr("@, at most @ % cloud", makeString(kMonthNames[month]),
                                         stringFromDoubleTrimmed(preferences->copernicusMaxCloudCover, 1));
-        text = formatStrStr("@ over the map's area (@)", text,
-                            formatStrStr("@, @", stringFromDouble(0.5 * (region.minX + region.maxX), 3),
-                                         stringFromDouble(0.5 * (region.minY + region.maxY), 3)));
         if (!busy && buttonRow(&title, &text, 0, stack, ui, view).clicked &&
             startCopernicusSearch(downloader, region, month, preferences->copernicusMaxCloudCover)) {
             state->selected = -1;
