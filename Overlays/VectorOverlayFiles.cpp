@@ -24,11 +24,10 @@ struct EntryBytes {
 EntryBytes entryBytes(const ZipDirectoryEntry* entry, const u8* archive, i64 archiveLength) {
     EntryBytes out{};
     if (entry->method == 0) {
+        // A stored entry's bytes never reach past its stored data.
         out.data = entry->data;
-        out.length = entry->uncompressedSize;
-        // A stored entry never reaches past the archive.
-        if (entry->dataOffset + out.length > archiveLength) out.length = archiveLength - entry->dataOffset;
-        if (out.length < 0) out.length = 0;
+        out.length = entry->uncompressedSize < entry->compressedSize ? entry->uncompressedSize : entry->compressedSize;
+        (void)archiveLength;
         return out;
     }
     if (entry->method != 8) {
