@@ -501,7 +501,14 @@ void closePolygon(KmlParser* p) {
     Vec2* v = o->polygonVertices;
     u32 end = o->polygonVertexCount;
     u32 outerEnd = p->innerCount > 0 ? p->innerStarts[0] : end;
-    if (p->polygonLostVertices || outerEnd < p->outerStart + 3) return;
+    if (p->polygonLostVertices || outerEnd < p->outerStart + 3 || outerEnd > end) return;
+    // Rings follow one another, each hole with its reserved slot; elements nested out of order can
+    // leave starts that do not, and such a polygon keeps its outline only.
+    for (u32 k = 0; k < p->innerCount; k++) {
+        u32 next = k + 1 < p->innerCount ? p->innerStarts[k + 1] : end;
+        u32 previous = k > 0 ? p->innerStarts[k - 1] + 1 : outerEnd;
+        if (p->innerStarts[k] < previous || next < p->innerStarts[k] + 1 || next > end) return;
+    }
     // Outer ring clockwise, holes counter-clockwise.
     if (!isPolygonClockwise(v + p->outerStart, (i32)(outerEnd - p->outerStart))) {
         std::reverse(v + p->outerStart, v + outerEnd);

@@ -35,6 +35,12 @@ EntryBytes entryBytes(const ZipDirectoryEntry* entry, const u8* archive, i64 arc
         return out;
     }
     u64 size = entry->uncompressedSize;
+    // DEFLATE expands at most 1,032 times: a header that claims more cannot be right, and is not
+    // allowed to reserve gigabytes.
+    if (size > (u64)entry->compressedSize * 1032 + 1024) {
+        out.error = format("Compressed data length from header does not match length of deflated data");
+        return out;
+    }
     out.buffer = allocateFileBuffer(size ? size : 1);
     if (!out.buffer) {
         out.error = formatStrStr("Failed to allocate @ bytes of memory for decompressing @", byteSizeString((i64)size),
