@@ -15,11 +15,16 @@ constexpr f32 kIconPixels = 32.0f;
 
 // x moved by whole turns to within half a turn of the view's centre.
 inline f64 wrapToView(f64 x, f64 centre) {
+    if (x >= centre - 0.5 && x <= centre + 0.5) return x;
     if (!std::isfinite(x)) return x;
     f64 wrapped = x - std::trunc(x - centre);
     while (wrapped > centre + 0.5) wrapped -= 1;
     while (wrapped < centre - 0.5) wrapped += 1;
     return wrapped;
+}
+
+inline bool inside(Vec2F32 p, const Rect& clip) {
+    return p.x >= clip.x0 && p.x <= clip.x1 && p.y >= clip.y0 && p.y <= clip.y1;
 }
 
 }  // namespace
@@ -34,7 +39,10 @@ void drawVectorOverlayItems(UiState* ui, const MapView* view, const VectorOverla
     auto screen = [&](f64 x, f64 y) { return Vec2F32{(f32)(x * scale + originX), (f32)(y * scale + originY)}; };
 
     u32 segments = std::min(overlay->lineSegmentCount, kOverlayMaxLineSegments);
+    Line2dBatch* lines = &ui->batches.line2d;
     for (u32 i = segments; i-- > 0;) {
+        // A full batch takes nothing more.
+        if (lines->vertexCount + 4 > kBatchVertexCapacity || lines->triangleCount + 2 > kLine2dTriangles) break;
         const OverlayLineSegment* s = &overlay->lineSegments[i];
         Vec2F32 a = screen(wrapToView(s->x0, centre), s->y0);
         Vec2F32 b = screen(wrapToView(s->x1, centre), s->y1);
@@ -44,12 +52,20 @@ void drawVectorOverlayItems(UiState* ui, const MapView* view, const VectorOverla
             (a.y < clip.y0 - reach && b.y < clip.y0 - reach) || (a.y > clip.y1 + reach && b.y > clip.y1 + reach)) {
             continue;
         }
-        addLine(a, b, depth, clip, s->colour, s->width, &ui->batches.line2d);
+        if (inside(a, clip) && inside(b, clip)) {
+            addLineUnclipped(a, b, depth, s->colour, s->width, lines);
+        } else {
+            addLine(a, b, depth, clip, s->colour, s->width, lines);
+        }
     }
 
     u32 triangles = std::min(overlay->triangleCount, kOverlayMaxTriangles);
     u32 vertices = std::min(overlay->polygonVertexCount, kOverlayMaxPolygonVertices);
+    Colored2dBatch* fills = &ui->batches.colored2d;
     for (u32 t = 0; t < triangles; t++) {
+        if (fills->vertexCount + 3 > kBatchVertexCapacity || fills->triangleCount + 1 > kColored2dTriangles) break;
+        // Polygons without a fill style are triangulated with a transparent colour: nothing to draw.
+        if ((overlay->triangleColours[t] >> 24) == 0) continue;
         const u16* corner = &overlay->triangles[t * 3];
         if (corner[0] >= vertices || corner[1] >= vertices || corner[2] >= vertices) continue;
         const Vec2* v0 = &overlay->polygonVertices[corner[0]];
@@ -62,7 +78,12 @@ void drawVectorOverlayItems(UiState* ui, const MapView* view, const VectorOverla
             (a.y < clip.y0 && b.y < clip.y0 && c.y < clip.y0) || (a.y > clip.y1 && b.y > clip.y1 && c.y > clip.y1)) {
             continue;
         }
-        addTriangleFromPoints(a, b, c, clip, depth, overlay->triangleColours[t], &ui->batches.colored2d);
+        if (inside(a, clip) && inside(b, clip) && inside(c, clip)) {
+            Vec2F32 corners[3] = {a, b, c};
+            addConvexPolygon(corners, 3, depth, overlay->triangleColours[t], fills);
+        } else {
+            addTriangleFromPoints(a, b, c, clip, depth, overlay->triangleColours[t], fills);
+        }
     }
 
     u32 markers = std::min(overlay->markerCount, kOverlayMaxMarkers);
@@ -76,7 +97,9 @@ void drawVectorOverlayItems(UiState* ui, const MapView* view, const VectorOverla
     const TextStyle labelStyle{0xFFFFFFFF, 0xFF000000, 0xFFE36400, labelTextSize, 0.03f, 0};
     u32 styleCount = std::min(overlay->markerStyleCount, kOverlayMaxMarkerStyles);
     u32 imageCount = std::min(overlay->markerImageCount, kOverlayMaxMarkerImages);
+    Textured2dBatch* icons = &ui->batches.textured2d;
     for (u32 k = 0; k < markers; k++) {
+        if (icons->triangleCount + 2 > kTextured2dTriangles) break;
         const OverlayMarker* marker = &overlay->markers[order[k]];
         Vec2F32 at = places[order[k]];
         if (marker->styleIndex < 0 || (u32)marker->styleIndex >= styleCount) continue;
@@ -94,7 +117,7 @@ void drawVectorOverlayItems(UiState* ui, const MapView* view, const VectorOverla
         addTexturedQuadClipped(ImageKindSlot, image->slot, 4, (f32)image->width, (f32)image->height,
                                Vec2F32{left, top}, Vec2F32{left, bottom}, Vec2F32{right, bottom}, Vec2F32{right, top},
                                Vec2F32{0, 0}, Vec2F32{0, 1}, Vec2F32{1, 1}, Vec2F32{1, 0}, clip, depth, ui->halfWidth,
-                               ui->halfHeight, &ui->batches.textured2d, 0);
+                               ui->halfHeight, icons, 0);
         if (marker->nearest * scale > 2.0 * labelTextSize && marker->name.length) {
             drawTextAt(ui, marker->name, 5, Vec2F32{at.x, bottom}, depth, clip, labelStyle);
         }
