@@ -147,20 +147,20 @@ AES_TARGET inline __m128i counterBlock(__m128i base, u32 counter) {
 }  // namespace
 
 AES_TARGET void aesHardwareEncryptBlock(u8* block, const AesKeySchedule* schedule) {
-    RoundKeys k;
+    RoundKeys k{};
     loadKeys(&k, schedule);
     _mm_storeu_si128((__m128i*)block, encrypt(_mm_loadu_si128((const __m128i*)block), &k));
 }
 
 AES_TARGET void aesHardwareDecryptBlock(u8* block, const AesKeySchedule* schedule) {
-    RoundKeys k;
+    RoundKeys k{};
     loadDecryptionKeys(&k, schedule);
     _mm_storeu_si128((__m128i*)block, decrypt(_mm_loadu_si128((const __m128i*)block), &k));
 }
 
 AES_TARGET void aesHardwareEncryptCbc(const u8* input, u8* output, i64 blocks, u8* iv,
                                       const AesKeySchedule* schedule) {
-    RoundKeys k;
+    RoundKeys k{};
     loadKeys(&k, schedule);
     __m128i chain = _mm_loadu_si128((const __m128i*)iv);
     for (i64 b = 0; b < blocks; b++) {
@@ -172,7 +172,7 @@ AES_TARGET void aesHardwareEncryptCbc(const u8* input, u8* output, i64 blocks, u
 
 AES_TARGET void aesHardwareDecryptCbc(const u8* input, u8* output, i64 blocks, const u8* iv,
                                       const AesKeySchedule* schedule) {
-    RoundKeys k;
+    RoundKeys k{};
     loadDecryptionKeys(&k, schedule);
     __m128i chain = _mm_loadu_si128((const __m128i*)iv);
     i64 b = 0;
@@ -194,7 +194,7 @@ AES_TARGET void aesHardwareDecryptCbc(const u8* input, u8* output, i64 blocks, c
 
 AES_TARGET void aesHardwareGcm(u8* tag, bool decrypt, const u8* input, u8* output, i64 length, const u8* iv,
                                const u8* aad, i64 aadLength, const AesKeySchedule* schedule) {
-    RoundKeys k;
+    RoundKeys k{};
     loadKeys(&k, schedule);
     GhashKeys keys;
     __m128i h = byteReverse(encrypt(_mm_setzero_si128(), &k));

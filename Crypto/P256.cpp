@@ -171,9 +171,9 @@ void selectEntry(Point* out, const Point* table, u32 index) {
 
 inline u32 window(const u8* scalar, int w) { return (u32)(scalar[w / 2] >> (4 * (w % 2))) & 15; }
 
-// The affine coordinates of p: 0 on success, 1 for the point at infinity.
+// The affine coordinates of p: 0 on success, 1 for the point at infinity (whose Z of 0 inverts
+// to 0, so the same steps run either way).
 i32 toAffine(u8* outX, u8* outY, const Point* p) {
-    if (isZero<4>(p->z)) return 1;
     u64 zInverse[4], t[4], raw[4];
     invert<4>(zInverse, p->z, &kField);
     mul(t, p->x, zInverse);
@@ -184,7 +184,7 @@ i32 toAffine(u8* outX, u8* outY, const Point* p) {
         fromMontgomery<4>(raw, t, &kField);
         storeBytes<4>(outY, raw);
     }
-    return 0;
+    return (i32)isZero<4>(p->z);
 }
 
 const Point* generatorTable() {
