@@ -34,9 +34,110 @@ struct Point {
     u64 x[4], y[4], z[4];
 };
 
-inline void mul(u64* out, const u64* a, const u64* b) { multiply<4>(out, a, b, &kField); }
-inline void addF(u64* out, const u64* a, const u64* b) { add<4>(out, a, b, &kField); }
-inline void subF(u64* out, const u64* a, const u64* b) { subtract<4>(out, a, b, &kField); }
+// Field arithmetic modulo p = 2^256 - 2^224 + 2^192 + 2^96 - 1 in Montgomery form, written out for
+// this prime: -p^-1 mod 2^64 is 1, so each reduction step's multiple is the lowest word itself, and
+// the words of p are 2^64 - 1, 2^32 - 1, 0 and 2^64 - 2^32 + 1.
+constexpr u64 kP1 = 0x00000000FFFFFFFFull, kP3 = 0xFFFFFFFF00000001ull;
+
+// out = value - p when that does not borrow or when top is set, else value (in constant time).
+inline void reduceOnce(u64* out, const u64* value, u64 top) {
+    u64 reduced[4];
+    u64 borrow = subtractLimbs<4>(reduced, value, kField.p);
+    u64 mask = 0 - ((1 - borrow) | top);
+    select<4>(out, mask, reduced, value);
+}
+
+// (c2 : c1 : c0) += x y
+inline void multiplyAccumulate(u64& c0, u64& c1, u64& c2, u64 x, u64 y) {
+    u128 product = (u128)x * y;
+    unsigned long long low, high;
+    unsigned char carry = _addcarry_u64(0, c0, (u64)product, &low);
+    carry = _addcarry_u64(carry, c1, (u64)(product >> 64), &high);
+    c0 = low;
+    c1 = high;
+    c2 += carry;
+}
+
+// out = a b / 2^256 mod p for a, b below p: the 512-bit product column by column, then four
+// reduction steps.
+inline void mul(u64* out, const u64* a, const u64* b) {
+    u64 t[8];
+    u64 c0 = 0, c1 = 0, c2 = 0;
+    // Column k gathers the products a[i] b[k - i].
+    auto column = [&](int k) {
+        t[k] = c0;
+        c0 = c1;
+        c1 = c2;
+        c2 = 0;
+    };
+    multiplyAccumulate(c0, c1, c2, a[0], b[0]);
+    column(0);
+    multiplyAccumulate(c0, c1, c2, a[0], b[1]);
+    multiplyAccumulate(c0, c1, c2, a[1], b[0]);
+    column(1);
+    multiplyAccumulate(c0, c1, c2, a[0], b[2]);
+    multiplyAccumulate(c0, c1, c2, a[1], b[1]);
+    multiplyAccumulate(c0, c1, c2, a[2], b[0]);
+    column(2);
+    multiplyAccumulate(c0, c1, c2, a[0], b[3]);
+    multiplyAccumulate(c0, c1, c2, a[1], b[2]);
+    multiplyAccumulate(c0, c1, c2, a[2], b[1]);
+    multiplyAccumulate(c0, c1, c2, a[3], b[0]);
+    column(3);
+    multiplyAccumulate(c0, c1, c2, a[1], b[3]);
+    multiplyAccumulate(c0, c1, c2, a[2], b[2]);
+    multiplyAccumulate(c0, c1, c2, a[3], b[1]);
+    column(4);
+    multiplyAccumulate(c0, c1, c2, a[2], b[3]);
+    multiplyAccumulate(c0, c1, c2, a[3], b[2]);
+    column(5);
+    multiplyAccumulate(c0, c1, c2, a[3], b[3]);
+    column(6);
+    t[7] = c0;
+    u64 extra = 0;
+    for (int i = 0; i < 4; i++) {
+        // t += m p 2^(64 i) with m = t[i]: word i becomes 0 and carries m.
+        u64 m = t[i];
+        u128 c = (u128)m * kP1 + t[i + 1] + m;
+        t[i + 1] = (u64)c;
+        c >>= 64;
+        c += t[i + 2];
+        t[i + 2] = (u64)c;
+        c >>= 64;
+        c += (u128)m * kP3 + t[i + 3];
+        t[i + 3] = (u64)c;
+        c >>= 64;
+        c += (u128)t[i + 4] + extra;
+        t[i + 4] = (u64)c;
+        extra = (u64)(c >> 64);
+    }
+    reduceOnce(out, t + 4, extra);
+}
+
+inline void addF(u64* out, const u64* a, const u64* b) {
+    u64 sum[4];
+    u64 carry = addLimbs<4>(sum, a, b);
+    reduceOnce(out, sum, carry);
+}
+
+inline void subF(u64* out, const u64* a, const u64* b) {
+    u64 difference[4], corrected[4];
+    u64 borrow = subtractLimbs<4>(difference, a, b);
+    addLimbs<4>(corrected, difference, kField.p);
+    select<4>(out, 0 - borrow, corrected, difference);
+}
+
+// out = a^(p - 2) = 1 / a (0 for 0); the exponent is public, so the steps are always the same.
+void invertF(u64* out, const u64* a) {
+    u64 result[4];
+    memcpy(result, kField.one, sizeof(result));
+    const u64 exponent[4] = {0xFFFFFFFFFFFFFFFDull, kP1, 0, kP3};
+    for (int bit = 255; bit >= 0; bit--) {
+        mul(result, result, result);
+        if ((exponent[bit / 64] >> (bit % 64)) & 1) mul(result, result, a);
+    }
+    memcpy(out, result, sizeof(result));
+}
 
 // P + Q for any two points, the point at infinity and P = Q included (complete addition for
 // a = -3, 12 products).
@@ -175,7 +276,7 @@ inline u32 window(const u8* scalar, int w) { return (u32)(scalar[w / 2] >> (4 * 
 // to 0, so the same steps run either way).
 i32 toAffine(u8* outX, u8* outY, const Point* p) {
     u64 zInverse[4], t[4], raw[4];
-    invert<4>(zInverse, p->z, &kField);
+    invertF(zInverse, p->z);
     mul(t, p->x, zInverse);
     fromMontgomery<4>(raw, t, &kField);
     storeBytes<4>(outX, raw);
