@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Crypto/AesInternal.h"
+#include "Crypto/CpuFeatures.h"
 #include "Crypto/Hmac.h"
 
 namespace {
@@ -214,12 +215,6 @@ void gcmCounterMode(const u8* input, u8* output, i64 length, const u8* iv, const
 
 bool gHardwareAllowed = true;
 
-bool hardwarePresent() {
-    static const bool present = __builtin_cpu_supports("aes") && __builtin_cpu_supports("pclmul") &&
-                                __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1");
-    return present;
-}
-
 // The state as four columns of four bytes; ShiftRows takes row r of column c from column c + r.
 inline void substituteState(u32* c) {
     u64 low = (u64)c[0] | (u64)c[1] << 32, high = (u64)c[2] | (u64)c[3] << 32;
@@ -287,7 +282,7 @@ void softwareDecryptBlock(u8* block, const AesKeySchedule* schedule) {
 
 static inline bool usable(const AesKeySchedule* schedule) { return schedule->rounds > 0 && schedule->rounds <= 14; }
 
-bool aesHardwareInUse() { return gHardwareAllowed && hardwarePresent(); }
+bool aesHardwareInUse() { return gHardwareAllowed && cpuHasAesInstructions(); }
 
 void aesAllowHardware(bool allow) { gHardwareAllowed = allow; }
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "Crypto/CpuFeatures.h"
+
 namespace {
 
 constexpr u32 kSha1Initial[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
@@ -230,13 +232,8 @@ SHA_TARGET void sha256TransformHardware(u32* state, const u8* block, u64 blocks)
     _mm_storeu_si128((__m128i*)(state + 4), state1);
 }
 
-bool shaInstructionsPresent() {
-    static const bool present = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
-    return present;
-}
-
 void sha256Blocks(u32* state, const u8* block, u64 blocks) {
-    if (shaInstructionsPresent()) return sha256TransformHardware(state, block, blocks);
+    if (cpuHasShaInstructions()) return sha256TransformHardware(state, block, blocks);
     for (u64 b = 0; b < blocks; b++) sha256TransformSoftware(state, block + 64 * b);
 }
 

@@ -387,6 +387,27 @@ void inverseDct(u8* samples, const i32* coefficients, const u16* q) {
     }
 }
 
+// Writes an 8 x 8 block of samples into one channel of the pixels from row y0 on, each sample
+// repeated fx times across and fy times down, count pixels of each row (fewer at the right edge).
+template <u32 Channels>
+inline void writeBlock(u8* origin, const u8* samples, i32 fx, i32 fy, i64 y0, i64 count, const ImageResult* result) {
+    i64 y = y0;
+    for (i32 sourceRow = 0; sourceRow < 8; sourceRow++) {
+        const u8* source = samples + 8 * sourceRow;
+        for (i32 repeat = 0; repeat < fy; repeat++, y++) {
+            if (y >= (i64)result->height) return;
+            u8* out = origin + y * result->rowStride;
+            if (fx == 1) {
+                for (i64 n = 0; n < count; n++) out[n * Channels] = source[n];
+            } else if (fx == 2) {
+                for (i64 n = 0; n < count; n++) out[n * Channels] = source[n >> 1];
+            } else {
+                for (i64 n = 0; n < count; n++) out[n * Channels] = source[n / fx];
+            }
+        }
+    }
+}
+
 // Dequantises, transforms and writes one block of frame component ci whose top-left block
 // coordinate in the component's own grid is (blockX, blockY).
 void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, i32 blockX, i32 blockY) {
@@ -398,23 +419,14 @@ void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, i32 blo
     i32 fy = d->vmax / fc->v;
     i64 x0 = (i64)blockX * 8 * fx;
     i64 y0 = (i64)blockY * 8 * fy;
-    u32 channels = result->channels;
-    for (i32 sy = 0; sy < 8 * fy; sy++) {
-        i64 y = y0 + sy;
-        if (y >= result->height) break;
-        u8* row = d->pixels + y * result->rowStride + ci;
-        const u8* source = samples + (sy / fy) * 8;
-        i64 xEnd = x0 + 8 * fx;
-        if (xEnd > result->width) xEnd = result->width;
-        if (fx == 1) {
-            for (i64 x = x0; x < xEnd; x++) row[x * channels] = source[x - x0];
-        } else {
-            i64 x = x0;
-            for (i32 sx = 0; sx < 8 && x < xEnd; sx++) {
-                u8 sample = source[sx];
-                for (i32 repeat = 0; repeat < fx && x < xEnd; repeat++, x++) row[x * channels] = sample;
-            }
-        }
+    i64 count = (i64)result->width - x0;
+    if (count > 8 * fx) count = 8 * fx;
+    u8* origin = d->pixels + x0 * result->channels + ci;
+    switch (result->channels) {
+        case 1: writeBlock<1>(origin, samples, fx, fy, y0, count, result); break;
+        case 2: writeBlock<2>(origin, samples, fx, fy, y0, count, result); break;
+        case 3: writeBlock<3>(origin, samples, fx, fy, y0, count, result); break;
+        default: writeBlock<4>(origin, samples, fx, fy, y0, count, result); break;
     }
 }
 
@@ -468,13 +480,11 @@ FixedString decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i3
 }
 
 // YCbCr to RGB in place over rows y0 .. y1 - 1 (and opaque alpha for four channels).
-void convertRows(Decoder* d, u64 y0, u64 y1) {
-    ImageResult* result = d->result;
-    u32 channels = result->channels;
-    u64 width = result->width;
+template <u32 Channels>
+void convertRowsOf(u8* pixels, u64 rowStride, u64 width, u64 y0, u64 y1) {
     for (u64 y = y0; y < y1; y++) {
-        u8* p = d->pixels + y * result->rowStride;
-        for (u64 x = 0; x < width; x++, p += channels) {
+        u8* p = pixels + y * rowStride;
+        for (u64 x = 0; x < width; x++, p += Channels) {
             i32 luma = p[0] * (1 << 20) + (1 << 19);
             i32 cb = p[1] - 128;
             i32 cr = p[2] - 128;
@@ -484,9 +494,15 @@ void convertRows(Decoder* d, u64 y0, u64 y1) {
             p[0] = (u8)(r < 0 ? 0 : r > 255 ? 255 : r);
             p[1] = (u8)(g < 0 ? 0 : g > 255 ? 255 : g);
             p[2] = (u8)(b < 0 ? 0 : b > 255 ? 255 : b);
-            if (channels == 4) p[3] = 255;
+            if (Channels == 4) p[3] = 255;
         }
     }
+}
+
+void convertRows(Decoder* d, u64 y0, u64 y1) {
+    ImageResult* result = d->result;
+    if (result->channels == 4) convertRowsOf<4>(d->pixels, result->rowStride, result->width, y0, y1);
+    else convertRowsOf<3>(d->pixels, result->rowStride, result->width, y0, y1);
 }
 
 // Decodes the entropy-coded data of one scan from *position, leaving the position after the last byte

@@ -15,33 +15,52 @@ i32 codeWidth(i32 nextCode) {
     return 12;
 }
 
-i32 stringLength(const LzwTable* table, i32 code) {
-    i32 length = 1;
-    while (table->prefix[code] != kNoPrefix) {
-        code = table->prefix[code];
-        length++;
+// The decoder's own table: besides each string's prefix code and last byte, its length and first
+// byte, so a string is written in one pass from its end and a new entry costs nothing to describe.
+// A clear code only rewinds nextCode: entries above it are never read before they are written again.
+struct Strings {
+    i32 nextCode;
+    u16 prefix[4096];
+    u8 suffix[4096];
+    u8 first[4096];
+    u16 length[4096];
+};
+
+void startStrings(Strings* s) {
+    for (i32 i = 0; i < 256; i++) {
+        s->prefix[i] = kNoPrefix;
+        s->suffix[i] = (u8)i;
+        s->first[i] = (u8)i;
+        s->length[i] = 1;
     }
-    return length;
+    s->nextCode = 258;
 }
 
-// Writes the string of `code` followed by `extra` bytes (0 or 1, given by extraByte); returns the
-// string's first byte. The chain is walked from its last byte, so bytes are placed from the end.
-u8 emitString(const LzwTable* table, i32 code, i32 extra, u8 extraByte, ByteWriter* output) {
-    i64 length = stringLength(table, code);
+// Writes the string of `code` followed by `extra` bytes (0 or 1, given by extraByte). Bytes beyond
+// the writer's room are dropped and set its overflow flag.
+inline void emitString(const Strings* s, i32 code, i32 extra, u8 extraByte, ByteWriter* output) {
+    i64 length = s->length[code];
     i64 total = length + extra;
     i64 start = output->length;
     i64 room = output->capacity - start;
     if (room < 0) room = 0;
     u8* data = output->data;
-    if (extra && data && total - 1 < room) data[start + total - 1] = extraByte;
-    i64 position = length - 1;
-    u8 first = 0;
-    for (;;) {
-        first = table->suffix[code];
-        if (data && position < room) data[start + position] = first;
-        if (table->prefix[code] == kNoPrefix) break;
-        code = table->prefix[code];
-        position--;
+    if (data) {
+        if (total <= room) {
+            u8* end = data + start + length;
+            if (extra) *end = extraByte;
+            for (i64 i = length - 1; i > 0; i--) {
+                end[i - length] = s->suffix[code];
+                code = s->prefix[code];
+            }
+            end[-length] = s->suffix[code];
+        } else {
+            if (extra && total - 1 < room) data[start + total - 1] = extraByte;
+            for (i64 position = length - 1; position >= 0; position--) {
+                if (position < room) data[start + position] = s->suffix[code];
+                code = s->prefix[code];
+            }
+        }
     }
     if (total > room) {
         output->overflow = 1;
@@ -49,52 +68,53 @@ u8 emitString(const LzwTable* table, i32 code, i32 extra, u8 extraByte, ByteWrit
     } else if (!output->overflow) {
         output->length = start + total;
     }
-    return first;
 }
 
 i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFull) {
-    LzwTable pristine;
-    initLzwTable(&pristine);
-    LzwTable table;
-    std::memcpy(&table, &pristine, sizeof(table));
+    Strings table;
+    startStrings(&table);
     i64 position = 0;
     u64 bits = 0;
     i32 bitCount = 0;
     i32 previous = -1;
-    u8 previousFirst = 0;
+    i32 width = 9;
     for (;;) {
         if (stopWhenFull && output->length >= output->capacity) return position;
-        i32 width = codeWidth(table.nextCode);
         while (bitCount < width && position < inputLength) {
             bits = (bits << 8) | input[position++];
             bitCount += 8;
         }
         if (bitCount < width) return position;
-        i32 code = (i32)((bits >> (bitCount - width)) & ((1u << width) - 1));
         bitCount -= width;
-        bits &= (bitCount > 0) ? ((u64)1 << bitCount) - 1 : 0;
+        i32 code = (i32)((bits >> bitCount) & ((1u << width) - 1));
         if (code == kEndCode) return position;
         if (code == kClearCode) {
-            std::memcpy(&table, &pristine, sizeof(table));
+            table.nextCode = 258;
+            width = 9;
             previous = -1;
             continue;
         }
         if (code > table.nextCode) return kLzwCodeTooLarge;
         u8 first;
         if (code < table.nextCode) {
-            first = emitString(&table, code, 0, 0, output);
+            first = table.first[code];
+            emitString(&table, code, 0, 0, output);
         } else {
             if (previous < 0) return kLzwCodeTooLarge;
-            first = emitString(&table, previous, 1, previousFirst, output);
+            first = table.first[previous];
+            emitString(&table, previous, 1, first, output);
         }
         if (previous >= 0) {
-            if (table.nextCode >= 4096) return kLzwTableFull;
-            table.prefix[table.nextCode] = (u16)previous;
-            table.suffix[table.nextCode] = first;
-            table.nextCode++;
+            i32 next = table.nextCode;
+            if (next >= 4096) return kLzwTableFull;
+            table.prefix[next] = (u16)previous;
+            table.suffix[next] = first;
+            table.first[next] = table.first[previous];
+            table.length[next] = (u16)(table.length[previous] + 1);
+            table.nextCode = next + 1;
+            width = codeWidth(next + 1);
         }
         previous = code;
-        previousFirst = first;
     }
 }
 
