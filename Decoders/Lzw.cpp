@@ -18,12 +18,16 @@ i32 codeWidth(i32 nextCode) {
 // The decoder's own table: besides each string's prefix code and last byte, its length and first
 // byte, so a string is written in one pass from its end and a new entry costs nothing to describe.
 // A clear code only rewinds nextCode: entries above it are never read before they are written again.
+// Every string also stands in the output already, where it was first written (an entry is the
+// previous string followed by the current one's first byte, both just written): while the output
+// is whole, a string is copied from there instead of walked along its prefixes.
 struct Strings {
     i32 nextCode;
     u16 prefix[4096];
     u8 suffix[4096];
     u8 first[4096];
     u16 length[4096];
+    i64 written[4096];  // output offset of the string's bytes (entries from 258 on)
 };
 
 void startStrings(Strings* s) {
@@ -70,24 +74,123 @@ inline void emitString(const Strings* s, i32 code, i32 extra, u8 extraByte, Byte
     }
 }
 
+// The string of an entry (code 258 on) copied from its earlier place, then `extra` bytes; the caller
+// has checked that everything fits and nothing was dropped so far.
+inline void copyString(const Strings* s, i32 code, i32 extra, u8 extraByte, ByteWriter* output) {
+    i64 length = s->length[code];
+    u8* to = output->data + output->length;
+    const u8* from = output->data + s->written[code];
+    // Eight bytes at a time when the rounded-up copy stays inside the buffer: the source ends at or
+    // before the destination starts, and the bytes past the string are written again later.
+    if (output->length + length + 8 <= output->capacity) {
+        for (i64 i = 0; i < length; i += 8) {
+            u64 chunk;
+            memcpy(&chunk, from + i, 8);
+            memcpy(to + i, &chunk, 8);
+        }
+    } else {
+        for (i64 i = 0; i < length; i++) to[i] = from[i];
+    }
+    if (extra) to[length] = extraByte;
+    output->length += length + extra;
+}
+
 i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFull) {
     Strings table;
     startStrings(&table);
+    i64 previousStart = 0;
     i64 position = 0;
     u64 bits = 0;
     i32 bitCount = 0;
     i32 previous = -1;
     i32 width = 9;
+    // Bytes read ahead into the accumulator and not yet used do not count as consumed.
+    auto consumed = [&] { return position - bitCount / 8; };
+    // The common stretch: the output is whole and has room for the longest string, and the input
+    // has eight bytes to refill from; the output's length lives in a local meanwhile. The loop below
+    // takes over for the rest with every check.
+    if (output->data && !output->overflow) {
+        u8* data = output->data;
+        i64 length = output->length;
+        const i64 limit = output->capacity - 4096 - 16;
+        while (length <= limit && position + 8 <= inputLength) {
+            if (bitCount < width) {
+                u64 word;
+                memcpy(&word, input + position, 8);
+                word = __builtin_bswap64(word);
+                i32 take = (63 - bitCount) / 8;
+                bits = (bits << (8 * take)) | (word >> (64 - 8 * take));
+                position += take;
+                bitCount += 8 * take;
+            }
+            bitCount -= width;
+            i32 code = (i32)((bits >> bitCount) & ((1u << width) - 1));
+            if (code == kClearCode) {
+                table.nextCode = 258;
+                width = 9;
+                previous = -1;
+                continue;
+            }
+            if (code == kEndCode || code > table.nextCode || (code == table.nextCode && previous < 0)) {
+                bitCount += width;  // the loop below reads this code again and answers it
+                break;
+            }
+            i32 source = code < table.nextCode ? code : previous;
+            i32 extra = code < table.nextCode ? 0 : 1;
+            u8 first = table.first[source];
+            i64 stringLength = table.length[source];
+            if (source < 256) {
+                data[length] = (u8)source;
+            } else {
+                const u8* from = data + table.written[source];
+                u8* to = data + length;
+                for (i64 i = 0; i < stringLength; i += 8) {
+                    u64 chunk;
+                    memcpy(&chunk, from + i, 8);
+                    memcpy(to + i, &chunk, 8);
+                }
+            }
+            data[length + stringLength] = first;  // the extra byte, or overwritten by the next string
+            if (previous >= 0) {
+                i32 next = table.nextCode;
+                if (next >= 4096) {
+                    output->length = length + stringLength + extra;
+                    return kLzwTableFull;
+                }
+                table.prefix[next] = (u16)previous;
+                table.suffix[next] = first;
+                table.first[next] = table.first[previous];
+                table.length[next] = (u16)(table.length[previous] + 1);
+                table.written[next] = previousStart;
+                table.nextCode = next + 1;
+                width = codeWidth(next + 1);
+            }
+            previous = code;
+            previousStart = length;
+            length += stringLength + extra;
+        }
+        output->length = length;
+    }
     for (;;) {
-        if (stopWhenFull && output->length >= output->capacity) return position;
-        while (bitCount < width && position < inputLength) {
-            bits = (bits << 8) | input[position++];
-            bitCount += 8;
+        if (stopWhenFull && output->length >= output->capacity) return consumed();
+        if (bitCount < width) {
+            if (position + 8 <= inputLength) {
+                // Whole bytes up to 56 bits at once.
+                i32 take = (63 - bitCount) / 8;
+                for (i32 i = 0; i < take; i++) bits = (bits << 8) | input[position + i];
+                position += take;
+                bitCount += 8 * take;
+            } else {
+                while (bitCount < width && position < inputLength) {
+                    bits = (bits << 8) | input[position++];
+                    bitCount += 8;
+                }
+            }
         }
         if (bitCount < width) return position;
         bitCount -= width;
         i32 code = (i32)((bits >> bitCount) & ((1u << width) - 1));
-        if (code == kEndCode) return position;
+        if (code == kEndCode) return consumed();
         if (code == kClearCode) {
             table.nextCode = 258;
             width = 9;
@@ -96,13 +199,20 @@ i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFu
         }
         if (code > table.nextCode) return kLzwCodeTooLarge;
         u8 first;
-        if (code < table.nextCode) {
-            first = table.first[code];
-            emitString(&table, code, 0, 0, output);
+        i64 start = output->length;
+        i32 source = code < table.nextCode ? code : previous;
+        if (code == table.nextCode && previous < 0) return kLzwCodeTooLarge;
+        i32 extra = code < table.nextCode ? 0 : 1;
+        first = table.first[source];
+        bool whole = output->data && !output->overflow && start + table.length[source] + extra <= output->capacity;
+        if (whole && source < 256) {
+            output->data[start] = (u8)source;
+            if (extra) output->data[start + 1] = first;
+            output->length = start + 1 + extra;
+        } else if (whole) {
+            copyString(&table, source, extra, first, output);
         } else {
-            if (previous < 0) return kLzwCodeTooLarge;
-            first = table.first[previous];
-            emitString(&table, previous, 1, first, output);
+            emitString(&table, source, extra, first, output);
         }
         if (previous >= 0) {
             i32 next = table.nextCode;
@@ -111,10 +221,12 @@ i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFu
             table.suffix[next] = first;
             table.first[next] = table.first[previous];
             table.length[next] = (u16)(table.length[previous] + 1);
+            table.written[next] = previousStart;
             table.nextCode = next + 1;
             width = codeWidth(next + 1);
         }
         previous = code;
+        previousStart = start;
     }
 }
 
