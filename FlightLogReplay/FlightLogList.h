@@ -1,15 +1,55 @@
-// The flight-log list with the viewer's replay copies of the vehicle, the mission and the transect.
-// For now the list does nothing; the log list and its replay replace this. Replay drives the same
-// records the live drone link fills, so it sits above the drone link.
+// The flight-log list: the parse record that the background job fills for one log (its index and
+// what its replay counted), and the viewer's replay copies of the vehicle, the mission and the
+// transect. The list's own per-frame step (listing, reading the shown logs, summaries) is still a
+// placeholder. Replay drives the same records the live drone link fills, so it sits above the drone
+// link.
 #pragma once
 #include "Drone/Mavlink/VehicleState.h"
+#include "FlightLogReplay/FlightLogReplay.h"
 #include "Mission/MissionSteps.h"
 
+struct FileReadRequest;
 struct FileReadTable;
 struct JobQueue;
 struct ImageSlotTable;
 
+constexpr u32 kMaxFlightLogListEntries = 64;
+
+enum FlightLogParseState : u32 {
+    FlightLogParseNone = 0,
+    FlightLogParsing = 1,  // the job owns the parse record and the log's bytes
+    FlightLogParseDone = 2,
+};
+
+// One known log.
+struct FlightLogListEntry {
+    i64 lastShownTime;  // monotonic us, set while the log's row is visible; 0 when cleared
+    u64 modifiedTime;
+    FixedString fileName;
+    FixedString summary;
+    i64 keepUntil;  // monotonic us
+    u32 imageId;    // 0: none
+};
+
 struct FlightLogList {
+    // The parse record of parseFlightLogJob.
+    FlightLogReplay parseReplay;
+    i64 listingTime;  // monotonic us of the last finished listing, 0 while one is pending
+    FixedString nextLogToRead;
+    FixedString wantedLog;
+    FileReadRequest* currentListing;
+    FileReadRequest* pendingListing;
+    FileReadRequest* logRequest;  // the log being read, parsed or kept
+    u32 parseState;      // FlightLogParseState; the job stores 2 with release order
+    u32 extensionFound;  // 1 when the job found the ".qvlog3" extension
+    FlightLogIndex index;
+    u32 ignitionSpheres;
+    u32 photos;
+    u32 videos;
+    u64 occupied;  // bit i: entries[i] is in use
+    FlightLogListEntry entries[kMaxFlightLogListEntries];
+
+    // The flight-log viewer's replay copies.
     u32 viewerLoaded;  // the flight-log viewer has a log loaded
     VehicleState replayVehicle;
     WaypointMissionEditor replayMission;
@@ -17,3 +57,24 @@ struct FlightLogList {
 };
 
 void updateFlightLogList(FlightLogList* list, FileReadTable* reads, JobQueue* jobQueue, ImageSlotTable* slots);
+
+// Indexes the log of list->logRequest (whose data must start on an 8-byte boundary) and replays it
+// to count ignition spheres, photos and videos; ends by storing FlightLogParseDone in parseState with
+// release order. A job of the job ring: the argument is the FlightLogList.
+i64 parseFlightLogJob(void* argument);
+
+// The parse state as the main thread reads it (acquire order: once it reads 2, the job's results
+// are all visible).
+u32 flightLogParseState(const FlightLogList* list);
+
+// What the camera of a replayed connection shows: its kind, whether it records, its photo counter.
+struct ReplayCameraState {
+    u32 kind;
+    u32 recording;
+    u32 photos;
+};
+ReplayCameraState replayCameraState(const DroneConnection* connection);
+
+// The video count's step after one replayed entry: a recording counts once, when it stops or, if it
+// is still running, when the last entry has been replayed. Returns 1 when a video ends here.
+u32 videoEndsAfterEntry(u32 wasRecording, u32 recording, i64 entriesLeft);

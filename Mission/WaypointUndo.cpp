@@ -119,6 +119,7 @@ UndoActionResult clearWaypointsAction(void* owner, const u8*, u64, UndoRing* inv
     pushInverse(inverseTarget, appendWaypointsAction, &editor->waypoints[from],
                 sizeof(Waypoint) * static_cast<u64>(editor->waypointCount - from));
     editor->waypointCount = from;
+    editor->acknowledgedLowSpotCount = 0;  // the spots were on a path that is gone
     return labels;
 }
 
@@ -146,6 +147,7 @@ UndoActionResult replaceUnlockedWaypoints(UndoAction self, UndoActionResult labe
                 sizeof(Waypoint) * static_cast<u64>(editor->waypointCount - from));
     if (count) std::memcpy(&editor->waypoints[from], payload, payloadSize);
     editor->waypointCount = from + static_cast<i32>(count);
+    editor->acknowledgedLowSpotCount = 0;  // the spots were on a path that is gone
     return labels;
 }
 

@@ -88,8 +88,9 @@ i32 vehicleDropPosition(DropPosition* out, const VehicleState* vehicle) {
 
 u32 containsPayloadFrame(const MavlinkMessage* message) {
     if (message->messageId != MavlinkEncapsulatedData) return 0;
-    static PayloadFrameParser parser;  // main thread only; emptied before each use
-    parser = PayloadFrameParser{};
+    // Its own parser on the stack: the flight-log parse job replays logs through the drone link on
+    // the job worker while the main thread runs the live one.
+    PayloadFrameParser parser{};
     nextPayloadFrame(&parser, message->payload, 0, message->payloadLength);
     return parser.frameReady;
 }

@@ -26,6 +26,7 @@ enum ImageAssetIndex : i32 {
     AssetBlueMarker = 25,
     AssetYellowMarker = 26,
     AssetAddWaypoint = 27,
+    AssetDroneIconSideView = 28,
     AssetOrvik = 88,
 };
 

@@ -33,6 +33,12 @@
 //       "light BRIGHTNESS PATTERN MODE", "stop". Prints "ready", "done" after each command, and
 //       "rx PORT TYPE SEQ BODYHEX MAVSEQ VERSION" for every payload frame it receives (PORT is
 //       vehicle, voskA or voskB).
+//   node mavlink_peer.mjs flight COUNT
+//       The datagrams of a recorded flight, for the flight-log replay: COUNT datagrams of a PX4
+//       quadrotor (system 1, component 1), each a HEARTBEAT, an ATTITUDE and a GLOBAL_POSITION_INT
+//       with values of the script's generator, at irregular times. Prints per datagram "datagram MS
+//       HEX" (MS from the flight's start) and "expect LAT LON RELALT_MM ROLL PITCH YAW" with the
+//       values node-mavlink wrote.
 //   node mavlink_peer.mjs arducopter LOCAL_PORT GCS_PORT MAX_SECONDS [OPTION...]
 //       An ArduCopter stand-in (system 1, component 1) on UDP: streams only what it is asked for,
 //       pulls a mission with MISSION_REQUEST, flies, lands and reports ADS-B traffic on a script;
@@ -656,7 +662,32 @@ function arducopter(localPort, gcsPort, maxSeconds, options) {
   })
 }
 
+function flight(count) {
+  const proto = new MavLinkProtocolV2(1, 1)
+  let seq = 0
+  let ms = 0
+  const f32 = value => Math.fround(value)
+  for (let i = 0; i < count; i++) {
+    ms += 40 + next() % 2500
+    const lat = 473977420 + (next() % 200000) - 100000
+    const lon = 85455940 + (next() % 200000) - 100000
+    const relativeAlt = next() % 120000
+    const roll = f32((next() % 2000 - 1000) / 1000)
+    const pitch = f32((next() % 2000 - 1000) / 1000)
+    const yaw = f32((next() % 6000 - 3000) / 1000)
+    const frames = [
+      heartbeat(minimal.MavType.QUADROTOR, minimal.MavAutopilot.PX4),
+      Object.assign(new common.Attitude(), { timeBootMs: ms, roll, pitch, yaw }),
+      Object.assign(new common.GlobalPositionInt(), { timeBootMs: ms, lat, lon, alt: 488000 + relativeAlt,
+        relativeAlt, vx: 100, vy: -50, vz: 25, hdg: 9000 }),
+    ].map(message => proto.serialize(message, seq++ & 255))
+    console.log(`datagram ${ms} ${Buffer.concat(frames).toString('hex')}`)
+    console.log(`expect ${lat} ${lon} ${relativeAlt} ${roll} ${pitch} ${yaw}`)
+  }
+}
+
 if (mode === 'emit') emit(args[0])
+else if (mode === 'flight') flight(Number(args[0]))
 else if (mode === 'parse') parse(args[0])
 else if (mode === 'magic') {
   for (const clazz of Object.values({ ...minimal.REGISTRY, ...standard.REGISTRY, ...common.REGISTRY })) {

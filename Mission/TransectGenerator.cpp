@@ -1,0 +1,125 @@
+#include "Mission/TransectGenerator.h"
+
+#include <cmath>
+
+#include "Core/Geometry.h"
+#include "Core/MathEarth.h"
+#include "Core/Preferences.h"
+#include "Mission/MissionAltitudes.h"
+#include "Mission/WaypointUndo.h"
+
+namespace {
+
+constexpr f64 kPi = 3.14159265358979323846;
+
+// East and north metres about a centre, straight lines staying straight on the map: an affine
+// frame over Web-Mercator scaled by the metres per turn of x and of y at the centre's latitude.
+struct LocalFrame {
+    Vec2 centre;
+    f64 eastPerTurn, northPerTurn;
+};
+
+Vec2 toLocal(const LocalFrame& frame, Vec2 mercator) {
+    return Vec2{(wrapNear(mercator.x, frame.centre.x) - frame.centre.x) * frame.eastPerTurn,
+                (mercator.y - frame.centre.y) * frame.northPerTurn};
+}
+
+Vec2 toMercator(const LocalFrame& frame, Vec2 local) {
+    return Vec2{wrapNear(frame.centre.x + local.x / frame.eastPerTurn, 0),
+                frame.centre.y + local.y / frame.northPerTurn};
+}
+
+}  // namespace
+
+i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion* region,
+                                   const ElevationMapLoader* elevation, VehicleState* vehicle,
+                                   Preferences* preferences) {
+    (void)vehicle;
+    i32 count = region->pointCount > kMaxTransectPoints ? kMaxTransectPoints : region->pointCount;
+    f64 heading = preferences->transectZigZagHeading;
+    f64 spacing = preferences->transectSpacing;
+    f64 overshoot = preferences->transectOvershootDistance;
+    if (count < 3 || !std::isfinite(heading) || !std::isfinite(spacing) || !std::isfinite(overshoot) ||
+        spacing <= 0) {
+        return 0;
+    }
+    if (overshoot < 0) overshoot = 0;
+
+    // The frame's centre: the middle of the region's bounding box.
+    Vec2 first = region->points[0];
+    f64 west = first.x, east = first.x, south = first.y, north = first.y;
+    for (i32 i = 1; i < count; ++i) {
+        f64 x = wrapNear(region->points[i].x, first.x);
+        west = std::fmin(west, x);
+        east = std::fmax(east, x);
+        south = std::fmin(south, region->points[i].y);
+        north = std::fmax(north, region->points[i].y);
+    }
+    LocalFrame frame;
+    frame.centre = Vec2{(west + east) / 2, (south + north) / 2};
+    GeoPoint centre;
+    mercatorToLatLng(&centre, &frame.centre);
+    f64 degreesPerTurnY = 360.0 * std::cos(centre.latitude * kPi / 180.0);
+    frame.eastPerTurn = 360.0 * metersPerDegreeLongitude(centre.latitude);
+    frame.northPerTurn = degreesPerTurnY * metersPerDegreeLatitude(centre.latitude);
+    if (!(frame.eastPerTurn > 0) || !(frame.northPerTurn > 0)) return 0;
+
+    Vec2 local[kMaxTransectPoints];
+    for (i32 i = 0; i < count; ++i) local[i] = toLocal(frame, region->points[i]);
+    f64 radians = heading * kPi / 180.0;
+    Vec2 along = {std::sin(radians), std::cos(radians)};
+    Vec2 across = {along.y, -along.x};
+    f64 low = INFINITY, high = -INFINITY;
+    for (i32 i = 0; i < count; ++i) {
+        f64 offset = local[i].x * across.x + local[i].y * across.y;
+        low = std::fmin(low, offset);
+        high = std::fmax(high, offset);
+    }
+
+    i32 locked = lockedWaypointCount(editor);
+    i32 room = kMaxWaypoints - locked;
+    Waypoint generated[kMaxWaypoints];
+    i32 made = 0;
+    u32 ignite = preferences->transectUsage == TransectIgnition;
+    i32 lines = 0;
+    for (f64 offset = low + spacing / 2; offset < high && made + 2 <= room; offset = low + spacing * (0.5 + lines)) {
+        Line2 line = {Vec2{across.x * offset, across.y * offset}, along};
+        Vec2 crossings[2 * kMaxTransectPoints];
+        PointList list = {crossings, 2 * kMaxTransectPoints, 0};
+        clipPolylineAgainstLine(&line, local, count, &list);
+        lines++;
+        if (list.count < 2) continue;
+        f64 first = INFINITY, last = -INFINITY;
+        for (i32 i = 0; i < list.count; ++i) {
+            f64 t = crossings[i].x * along.x + crossings[i].y * along.y;
+            first = std::fmin(first, t);
+            last = std::fmax(last, t);
+        }
+        first -= overshoot;
+        last += overshoot;
+        if ((made / 2) % 2 == 1) {
+            f64 swap = first;
+            first = last;
+            last = swap;
+        }
+        f64 ends[2] = {first, last};
+        for (i32 e = 0; e < 2; ++e) {
+            Vec2 point = {line.point.x + along.x * ends[e], line.point.y + along.y * ends[e]};
+            Vec2 position = toMercator(frame, point);
+            Waypoint* w = &generated[made++];
+            *w = Waypoint{};
+            do {
+                w->id = takeWaypointId(editor);
+            } while (findWaypoint(editor, w->id) >= 0 && findWaypoint(editor, w->id) < locked);
+            w->x = position.x;
+            w->y = position.y;
+            w->altitude = waypointSnapAltitude(preferences, groundHeightAt(elevation, position),
+                                               editor->takeoffTerrainHeight);
+            w->ignitePreviousSegment = e == 1 ? ignite : 0;
+        }
+    }
+    if (made == 0) return 0;
+    if (!runNewEdit(&editor->history, generateWaypointsAction, generated, sizeof(Waypoint) * (u64)made).ok) return 0;
+    editor->selectedWaypointId = 0;
+    return made;
+}
