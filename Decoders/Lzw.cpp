@@ -21,21 +21,25 @@ i32 codeWidth(i32 nextCode) {
 // Every string also stands in the output already, where it was first written (an entry is the
 // previous string followed by the current one's first byte, both just written): while the output
 // is whole, a string is copied from there instead of walked along its prefixes.
+struct Entry {
+    u32 written;  // output offset of the string's bytes (entries from 258 on, outputs below 4 GB)
+    u16 length;
+    u8 first;
+    u8 unused;
+};
+
 struct Strings {
     i32 nextCode;
     u16 prefix[4096];
     u8 suffix[4096];
-    u8 first[4096];
-    u16 length[4096];
-    i64 written[4096];  // output offset of the string's bytes (entries from 258 on)
+    Entry entries[4096];  // what the fast loop reads, eight bytes each
 };
 
 void startStrings(Strings* s) {
     for (i32 i = 0; i < 256; i++) {
         s->prefix[i] = kNoPrefix;
         s->suffix[i] = (u8)i;
-        s->first[i] = (u8)i;
-        s->length[i] = 1;
+        s->entries[i] = {0, 1, (u8)i, 0};
     }
     s->nextCode = 258;
 }
@@ -43,7 +47,7 @@ void startStrings(Strings* s) {
 // Writes the string of `code` followed by `extra` bytes (0 or 1, given by extraByte). Bytes beyond
 // the writer's room are dropped and set its overflow flag.
 inline void emitString(const Strings* s, i32 code, i32 extra, u8 extraByte, ByteWriter* output) {
-    i64 length = s->length[code];
+    i64 length = s->entries[code].length;
     i64 total = length + extra;
     i64 start = output->length;
     i64 room = output->capacity - start;
@@ -77,9 +81,9 @@ inline void emitString(const Strings* s, i32 code, i32 extra, u8 extraByte, Byte
 // The string of an entry (code 258 on) copied from its earlier place, then `extra` bytes; the caller
 // has checked that everything fits and nothing was dropped so far.
 inline void copyString(const Strings* s, i32 code, i32 extra, u8 extraByte, ByteWriter* output) {
-    i64 length = s->length[code];
+    i64 length = s->entries[code].length;
     u8* to = output->data + output->length;
-    const u8* from = output->data + s->written[code];
+    const u8* from = output->data + s->entries[code].written;
     // Eight bytes at a time when the rounded-up copy stays inside the buffer: the source ends at or
     // before the destination starts, and the bytes past the string are written again later.
     if (output->length + length + 8 <= output->capacity) {
@@ -109,7 +113,7 @@ i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFu
     // The common stretch: the output is whole and has room for the longest string, and the input
     // has eight bytes to refill from; the output's length lives in a local meanwhile. The loop below
     // takes over for the rest with every check.
-    if (output->data && !output->overflow) {
+    if (output->data && !output->overflow && output->capacity < ((i64)1 << 32)) {
         u8* data = output->data;
         i64 length = output->length;
         const i64 limit = output->capacity - 4096 - 16;
@@ -137,12 +141,13 @@ i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFu
             }
             i32 source = code < table.nextCode ? code : previous;
             i32 extra = code < table.nextCode ? 0 : 1;
-            u8 first = table.first[source];
-            i64 stringLength = table.length[source];
+            Entry string = table.entries[source];
+            u8 first = string.first;
+            i64 stringLength = string.length;
             if (source < 256) {
                 data[length] = (u8)source;
             } else {
-                const u8* from = data + table.written[source];
+                const u8* from = data + string.written;
                 u8* to = data + length;
                 for (i64 i = 0; i < stringLength; i += 8) {
                     u64 chunk;
@@ -159,9 +164,8 @@ i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFu
                 }
                 table.prefix[next] = (u16)previous;
                 table.suffix[next] = first;
-                table.first[next] = table.first[previous];
-                table.length[next] = (u16)(table.length[previous] + 1);
-                table.written[next] = previousStart;
+                const Entry& before = table.entries[previous];
+                table.entries[next] = {(u32)previousStart, (u16)(before.length + 1), before.first, 0};
                 table.nextCode = next + 1;
                 width = codeWidth(next + 1);
             }
@@ -203,8 +207,9 @@ i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFu
         i32 source = code < table.nextCode ? code : previous;
         if (code == table.nextCode && previous < 0) return kLzwCodeTooLarge;
         i32 extra = code < table.nextCode ? 0 : 1;
-        first = table.first[source];
-        bool whole = output->data && !output->overflow && start + table.length[source] + extra <= output->capacity;
+        first = table.entries[source].first;
+        bool whole = output->data && !output->overflow && output->capacity < ((i64)1 << 32) &&
+                     start + table.entries[source].length + extra <= output->capacity;
         if (whole && source < 256) {
             output->data[start] = (u8)source;
             if (extra) output->data[start + 1] = first;
@@ -219,9 +224,8 @@ i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFu
             if (next >= 4096) return kLzwTableFull;
             table.prefix[next] = (u16)previous;
             table.suffix[next] = first;
-            table.first[next] = table.first[previous];
-            table.length[next] = (u16)(table.length[previous] + 1);
-            table.written[next] = previousStart;
+            const Entry& before = table.entries[previous];
+            table.entries[next] = {(u32)previousStart, (u16)(before.length + 1), before.first, 0};
             table.nextCode = next + 1;
             width = codeWidth(next + 1);
         }
