@@ -72,6 +72,24 @@ FixedString hexMessage(const char* format, u32 value) { return formatHex(format,
 // Fills the accumulator to at least 57 bits where the data allows, stopping before a marker or the
 // end so that they are reported only when bits are actually wanted from them.
 inline void fillBits(BitReader* r) {
+    // Up to seven bytes at once while none of them is 0xFF (a stuffed byte or a marker), which
+    // the byte-by-byte loop below handles.
+    if (r->count <= 55 && r->stop == 0 && r->position + 8 <= r->length) {
+        u64 word;
+        std::memcpy(&word, r->data + r->position, 8);
+        word = __builtin_bswap64(word);
+        i32 take = (63 - r->count) / 8;
+        u64 chunk = word >> (64 - 8 * take);
+        // A byte of chunk is 0xFF where its complement has a zero byte; the bytes above chunk's
+        // are set so they never count.
+        u64 complement = ~chunk | (~0ull << (8 * take));
+        if (((complement - 0x0101010101010101ull) & ~complement & 0x8080808080808080ull) == 0) {
+            r->bits = (r->bits << (8 * take)) | chunk;
+            r->position += take;
+            r->count += 8 * take;
+            return;
+        }
+    }
     while (r->count <= 56 && r->stop == 0) {
         if (r->position >= r->length) {
             r->stop = 1;
