@@ -284,8 +284,8 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
                            app->pendingLoads.kmzImportMode, reads);
     updateVectorOverlayLoader(reads, &platform->fileJobs, &app->downloadPool, &platform->jobQueue,
                               &app->pendingLoads.overlayPick, preferences, slots, platform->scratch, (u64)kScratchSize);
-    updateRasterOverlayLoader(reads, &platform->fileJobs, &platform->pdfPages, &platform->jobQueue,
-                              &app->rasterOverlayLoader, preferences, slots);
+    updateRasterOverlayLoader(reads, &platform->fileJobs, &platform->renderedPages, &platform->jobQueue,
+                              &app->rasterOverlayLoader, &preferences->rasterOverlayFile, slots);
 
     FlightLogger* logger = &app->flightLogger;
     i32 logging = decideLogging(&app->droneConnection.vehicle, logger, &app->elevationMapLoader, now);

@@ -36,14 +36,3 @@ void updateVectorOverlayLoader(FileReadTable* reads, FileJobTable* jobs, Downloa
     (void)scratch;
     (void)scratchSize;
 }
-
-void updateRasterOverlayLoader(FileReadTable* reads, FileJobTable* jobs, PdfPageTable* pages, JobQueue* jobQueue,
-                               RasterOverlayLoader* loader, Preferences* preferences, ImageSlotTable* slots) {
-    (void)reads;
-    (void)jobs;
-    (void)pages;
-    (void)jobQueue;
-    (void)loader;
-    (void)preferences;
-    (void)slots;
-}

@@ -1,13 +1,14 @@
 // The overlay records and per-frame steps that the application update hands on: the overlay list,
-// the exported-KMZ list, KMZ import into the editor and the vector and raster overlay loaders. For
-// now the steps do nothing; the overlay subsystem replaces this.
+// the exported-KMZ list, KMZ import into the editor and the vector overlay loader. For now these
+// steps do nothing; the overlay subsystem replaces this. The raster overlay loader is in
+// RasterOverlayLoader.h.
 #pragma once
 #include "Core/FixedString.h"
+#include "Overlays/RasterOverlayLoader.h"
 
 struct FileReadTable;
 struct FileReadRequest;
 struct FileJobTable;
-struct PdfPageTable;
 struct DownloadPool;
 struct JobQueue;
 struct ImageSlotTable;
@@ -25,9 +26,6 @@ struct KmzEditor {
 struct VectorOverlayLoader {
     u32 state;
 };
-struct RasterOverlayLoader {
-    u32 state;
-};
 
 void updateOverlayList(OverlayList* list, FileReadTable* reads, ImageSlotTable* slots, u8* scratch, u64 scratchSize);
 void updateExportedKmzList(ExportedKmzList* list, FileReadTable* reads, ImageSlotTable* slots);
@@ -36,5 +34,3 @@ void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, Fi
 void updateVectorOverlayLoader(FileReadTable* reads, FileJobTable* jobs, DownloadPool* downloads, JobQueue* jobQueue,
                                FileReadRequest** pendingPick, Preferences* preferences, ImageSlotTable* slots,
                                u8* scratch, u64 scratchSize);
-void updateRasterOverlayLoader(FileReadTable* reads, FileJobTable* jobs, PdfPageTable* pages, JobQueue* jobQueue,
-                               RasterOverlayLoader* loader, Preferences* preferences, ImageSlotTable* slots);
