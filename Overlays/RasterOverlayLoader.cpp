@@ -92,7 +92,7 @@ void renderPages(RasterOverlayLoader* loader, FileJobTable* jobs, RenderedPageTa
     }
     loader->currentPage = (i32)next;
     loader->pendingRender = requestRenderedPage(loader->pixels, loader->request->pdfDocumentNumber, (u32)next,
-                                                kRenderedPageBytes, pages);
+                                                loader->renderBytes ? loader->renderBytes : kRenderedPageBytes, pages);
 }
 
 void finish(RasterOverlayLoader* loader, FileReadTable* reads, FixedString* selectedName, ImageSlotTable* slots) {

@@ -46,6 +46,7 @@ struct RasterOverlayLoader {
     u32 width, height, channels;  // of the page image (4 after a render, 3 after a .pdfbin)
     u32 pad3;
     u8* pixels;  // kRasterPixelBytes, reserved on first use
+    u64 renderBytes;  // most bytes a page render may write; 0 means kRenderedPageBytes
 };
 
 // The per-frame step. selectedName is the raster overlay file the maps should show: a name in

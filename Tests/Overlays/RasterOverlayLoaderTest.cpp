@@ -27,6 +27,8 @@ protected:
         FileThreadFixture::SetUp();
         loader = (RasterOverlayLoader*)std::calloc(1, sizeof(RasterOverlayLoader));
         slots = (ImageSlotTable*)std::calloc(1, sizeof(ImageSlotTable));
+        // Pages of a quarter million pixels keep the PNG work of the test short.
+        loader->renderBytes = 1000000;
     }
     void TearDown() override {
         delete[] loader->pixels;
@@ -132,6 +134,29 @@ TEST_F(RasterOverlayLoading, ImportWritesPagesHighestFirstWithGdalsCornersAndRea
     EXPECT_EQ(differing, 0u);
     delete[] second->pixels;
     std::free(second);
+}
+
+// The renderer draws the crop box turned by /Rotate; the grid must span the same shown page, so
+// the rendered image and the grid on the map have the same shape.
+TEST_F(RasterOverlayLoading, CroppedAndTurnedPagesRenderWithTheShapeOfTheirGrid) {
+    const GeoPdfOracle& oracle = geoPdfOracle();
+    ASSERT_TRUE(oracle.failure.empty()) << oracle.failure;
+    for (const char* name : {"cropped", "turned", "mercator"}) {
+        SCOPED_TRACE(name);
+        std::string file = std::string(name) + ".pdf";
+        writeDataFile("Overlays/" + file, readBytes(oracle.folder + "/" + file));
+        selected = makeString(file.c_str());
+        std::string written = file + "_0.pdfbin";
+        for (int i = 0; i < 20 && !(loader->state == RasterOverlayIdle && equals(selected, written.c_str())); i++) frame();
+        ASSERT_STREQ(selected.text, written.c_str()) << loader->message.text;
+        const PdfPageGeo* grid = &loader->grid;
+        const double* tl = gridCorner(grid, 0);
+        const double* tr = gridCorner(grid, 1);
+        const double* bl = gridCorner(grid, 3);
+        double gridAspect = std::hypot(tr[0] - tl[0], tr[1] - tl[1]) / std::hypot(bl[0] - tl[0], bl[1] - tl[1]);
+        double imageAspect = (double)loader->width / loader->height;
+        EXPECT_NEAR(imageAspect / gridAspect, 1.0, 0.01) << loader->width << " x " << loader->height;
+    }
 }
 
 TEST_F(RasterOverlayLoading, FailedLoadsKeepTheirMessageAndVanishedFilesClearTheSelection) {
