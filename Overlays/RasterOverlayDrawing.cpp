@@ -20,9 +20,9 @@ f64 wrapToView(f64 x, f64 centre) {
 }  // namespace
 
 void drawRasterOverlay(const RasterOverlayLoader* loader, const MapView* view, UiState* ui,
-                       const FixedString* selectedName, f32 depth) {
+                       const OverlaySelection* selection, f32 depth) {
     if (__atomic_load_n(&loader->state, __ATOMIC_ACQUIRE) == RasterOverlayJobRunning) return;
-    if (!loader->loaded || !loader->imageSlot || !equals(loader->pdfbinName, *selectedName)) return;
+    if (!loader->loaded || !loader->imageSlot || !equals(loader->pdfbinName, *selection->rasterOverlayName)) return;
     const PdfPageGeo* grid = &loader->grid;
     u32 columns = grid->columns, rows = grid->rows;
     if (rows < 2 || columns < 2 || (u64)rows * columns > kPdfGridPoints) return;

@@ -9,4 +9,4 @@ struct UiState;
 // Draws while the loader shows a page image under the selected raster overlay name and its grid
 // has at least 2 rows and columns.
 void drawRasterOverlay(const RasterOverlayLoader* loader, const MapView* view, UiState* ui,
-                       const FixedString* selectedName, f32 depth);
+                       const OverlaySelection* selection, f32 depth);

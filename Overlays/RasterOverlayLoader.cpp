@@ -193,7 +193,8 @@ i64 loadPdfBin(void* argument) {
 }
 
 void updateRasterOverlayLoader(FileReadTable* reads, FileJobTable* jobs, RenderedPageTable* pages, JobQueue* jobQueue,
-                               RasterOverlayLoader* loader, FixedString* selectedName, ImageSlotTable* slots) {
+                               RasterOverlayLoader* loader, const OverlaySelection* selection, ImageSlotTable* slots) {
+    FixedString* selectedName = selection->rasterOverlayName;
     u32 state = readState(loader);
     if (state == RasterOverlayJobRunning) return;
     if (state == RasterOverlayRendering) {

@@ -5,6 +5,7 @@
 // a ".pdfbin" is decoded on the job ring and shown.
 #pragma once
 #include "Core/FixedString.h"
+#include "Core/OverlaySelection.h"
 #include "Overlays/PdfObjects.h"
 
 struct FileReadRequest;
@@ -49,11 +50,11 @@ struct RasterOverlayLoader {
     u64 renderBytes;  // most bytes a page render may write; 0 means kRenderedPageBytes
 };
 
-// The per-frame step. selectedName is the raster overlay file the maps should show: a name in
-// "Overlays/"; the step moves it to the .pdfbin it writes or loads, and clears it when the file has
-// vanished or failed to load.
+// The per-frame step. The selection's raster overlay name ("Raster overlay file") is the file the maps
+// should show: a name in "Overlays/"; the step moves it to the .pdfbin it writes or loads, and clears
+// it when the file has vanished or failed to load.
 void updateRasterOverlayLoader(FileReadTable* reads, FileJobTable* jobs, RenderedPageTable* pages, JobQueue* jobQueue,
-                               RasterOverlayLoader* loader, FixedString* selectedName, ImageSlotTable* slots);
+                               RasterOverlayLoader* loader, const OverlaySelection* selection, ImageSlotTable* slots);
 
 // The loading job (argument: the loader). A .pdf with georeferenced pages enters state 2; anything
 // else ends in state 3 with the page decoded or a message.

@@ -334,6 +334,20 @@ TEST_F(AppFrames, TheDebugReportTimeAndTheStepsWithoutADroneConnection) {
     }
 }
 
+TEST_F(AppFrames, SimulatorSwitchStartsTheSimulatedDroneAndTheDroneLinkFollowsIt) {
+    app->simulatorRunning = 1;
+    for (int i = 0; i < 300 && app->droneConnection.vehicle.autopilotKind != AutopilotPx4; i++) frame();
+    ASSERT_EQ(app->droneConnection.vehicle.autopilotKind, AutopilotPx4);
+    EXPECT_EQ(app->simulatorSocket.localPort, kSimulatorDronePort);
+    EXPECT_EQ(app->simulatedDrone.groundStation.port, kSimulatorLinkLocalPort);
+    EXPECT_EQ(app->droneConnection.vehicle.vehicleId, kSimulatedVehicleSource);
+    for (int i = 0; i < 30; i++) frame();
+    EXPECT_NE(app->droneConnection.vehicle.globalPosition.time, 0u);
+    EXPECT_EQ(app->droneConnection.vehicle.landedState, 1);
+    closeSocket(&app->simulatorSocket);
+    closeSocket(&app->droneSocket);
+}
+
 TEST_F(AppFrames, RecordFlightLogNowKeepsALogOpenAndLoggingOffClearsTheHighMark) {
     frame();
     EXPECT_EQ(app->flightLogger.logFileName.length, 0u);

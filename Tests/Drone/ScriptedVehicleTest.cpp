@@ -16,7 +16,7 @@
 namespace {
 
 // The usual MAVLink ports; when another program holds them, the next group of ten is tried.
-constexpr u16 kFirstGcsPort = 14550;
+constexpr u16 kFirstGcsPort = 14560;  // 14550 is the drone socket's while the simulator runs
 constexpr u16 kVehiclePortOffset = 5;
 constexpr u16 kIntruderPortOffset = 6;
 constexpr u64 kFrameStep = 100000;  // simulated microseconds per frame

@@ -33,6 +33,12 @@
 //       "light BRIGHTNESS PATTERN MODE", "stop". Prints "ready", "done" after each command, and
 //       "rx PORT TYPE SEQ BODYHEX MAVSEQ VERSION" for every payload frame it receives (PORT is
 //       vehicle, voskA or voskB).
+//   node mavlink_peer.mjs gcs LOCAL_PORT VEHICLE_PORT MAX_SECONDS
+//       A ground station (system 255, component 190) that works through a script against the
+//       vehicle at 127.0.0.1:VEHICLE_PORT, waiting for each answer (asking again every 200 ms) and
+//       printing what it got: "heartbeat TYPE AUTOPILOT STATUS MAIN SUB", "param NAME INDEX TYPE
+//       COUNT VALUE", "no_answer WHAT", "ack TYPE", "count N", "item SEQ CMD FRAME P1 P2 P3 P4 X Y Z
+//       AUTOCONTINUE", "command_ack CMD RESULT", "mode MAIN SUB", then "done"; see gcs() below.
 //   node mavlink_peer.mjs flight COUNT
 //       The datagrams of a recorded flight, for the flight-log replay: COUNT datagrams of a PX4
 //       quadrotor (system 1, component 1), each a HEARTBEAT, an ATTITUDE and a GLOBAL_POSITION_INT
@@ -437,7 +443,16 @@ function payloads(vehiclePort, voskAPort, voskBPort, gcsPort, maxSeconds) {
   const unitProto = [new MavLinkProtocolV2(1, 26), new MavLinkProtocolV2(1, 27)]
   const sockets = { vehicle: dgram.createSocket('udp4'), voskA: dgram.createSocket('udp4'), voskB: dgram.createSocket('udp4') }
   let seq = 0, frameSeq = 0
-  const send = (socket, proto, message) => socket.send(proto.serialize(message, seq++ & 255), gcsPort, '127.0.0.1')
+  // "done" is printed once every datagram of the command has reached the kernel (on the loopback
+  // it is then in the station's receive buffer), so the station reads it on its next frame.
+  let sending = 0, afterSent = []
+  const send = (socket, proto, message) => {
+    sending++
+    socket.send(proto.serialize(message, seq++ & 255), gcsPort, '127.0.0.1', () => {
+      if (--sending === 0) { const waiting = afterSent; afterSent = []; for (const f of waiting) f() }
+    })
+  }
+  const whenSent = f => { if (sending === 0) f(); else afterSent.push(f) }
   const sendFrame = (socket, proto, type, body) => send(socket, proto, encapsulated(payloadFrame(type, body, frameSeq++)))
   const u16 = v => [(v >> 8) & 255, v & 255]
   const commands = {
@@ -479,7 +494,7 @@ function payloads(vehiclePort, voskAPort, voskBPort, gcsPort, maxSeconds) {
       const [name, ...words] = pendingInput.slice(0, newline).trim().split(/\s+/)
       pendingInput = pendingInput.slice(newline + 1)
       if (name === 'stop') finish()
-      if (commands[name]) { commands[name](words); console.log('done') }
+      if (commands[name]) { commands[name](words); whenSent(() => console.log('done')) }
     }
   })
   for (const [name, socket] of Object.entries(sockets)) {
@@ -662,6 +677,139 @@ function arducopter(localPort, gcsPort, maxSeconds, options) {
   })
 }
 
+// The ground station: parameters by name and by index (and indexes that name nothing), a set and
+// a set of the wrong type, a 5-item mission up and back down, and the modes.
+function gcs(localPort, vehiclePort, maxSeconds) {
+  const proto = new MavLinkProtocolV1(255, 190)
+  const socket = dgram.createSocket('udp4')
+  let seq = 0
+  const send = message => socket.send(proto.serialize(message, seq++ & 255), vehiclePort, '127.0.0.1')
+  const REGISTRY = { ...minimal.REGISTRY, ...common.REGISTRY }
+  let waiting = null  // { name, test, resolve }
+  let lastHeartbeat = null
+  socket.on('message', bytes => {
+    const splitter = new MavLinkPacketSplitter()
+    const parser = new MavLinkPacketParser()
+    splitter.pipe(parser)
+    parser.on('data', packet => {
+      const clazz = REGISTRY[packet.header.msgid]
+      if (!clazz || packet.header.sysid !== 1 || packet.header.compid !== 1) return
+      const message = packet.protocol.data(packet.payload, clazz)
+      if (clazz.MSG_NAME === 'HEARTBEAT') lastHeartbeat = message
+      if (waiting && waiting.name === clazz.MSG_NAME && waiting.test(message)) {
+        const done = waiting
+        waiting = null
+        done.resolve(message)
+      }
+    })
+    splitter.write(bytes)
+  })
+  // Sends, then waits for a message; asks again every 200 ms, gives up (null) after `ms`.
+  const ask = (sendIt, name, test = () => true, ms = 4000) => new Promise(resolve => {
+    const started = Date.now()
+    waiting = { name, test, resolve: m => { clearInterval(timer); resolve(m) } }
+    const timer = setInterval(() => {
+      if (Date.now() - started > ms) { clearInterval(timer); waiting = null; resolve(null); return }
+      if (sendIt) sendIt()
+    }, 200)
+    if (sendIt) sendIt()
+  })
+  const heartbeat = () => send(Object.assign(new minimal.Heartbeat(), { type: minimal.MavType.GCS,
+    autopilot: minimal.MavAutopilot.INVALID, baseMode: 0xC0, customMode: 0, systemStatus: 4, mavlinkVersion: 3 }))
+  const readParam = (name, index) => send(Object.assign(new common.ParamRequestRead(), { targetSystem: 1,
+    targetComponent: 1, paramId: name, paramIndex: index }))
+  const printParam = m => {
+    const bytes = Buffer.alloc(4); bytes.writeFloatLE(m.paramValue)
+    const value = m.paramType === 6 ? bytes.readInt32LE(0) : Number(bytes.readFloatLE(0).toPrecision(7))
+    console.log(`param ${m.paramId} ${m.paramIndex} ${m.paramType} ${m.paramCount} ${value}`)
+  }
+  const mission = [
+    { command: 178, frame: 2, p: [1, 7.5, -1, 0], x: 0, y: 0, z: 0 },
+    { command: 16, frame: 3, p: [0, 2, 0, 0], x: 473977420, y: 85455940, z: 30 },
+    { command: 203, frame: 2, p: [0, 0, 0, 0], x: 0, y: 0, z: 0 },
+    { command: 16, frame: 3, p: [0, 2.5, 0, 0], x: 473987420, y: 85465940, z: 40.25 },
+    { command: 16, frame: 3, p: [0, 3, 0, 0], x: 473967420, y: 85445940, z: 12.5 },
+  ]
+  const itemMessage = i => Object.assign(new common.MissionItemInt(), { targetSystem: 1, targetComponent: 1, seq: i,
+    frame: mission[i].frame, command: mission[i].command, current: 0, autocontinue: 1, param1: mission[i].p[0],
+    param2: mission[i].p[1], param3: mission[i].p[2], param4: mission[i].p[3], x: mission[i].x, y: mission[i].y,
+    z: mission[i].z, missionType: 0 })
+  const setMode = (main, sub) => send(Object.assign(new common.CommandLong(), { targetSystem: 1, targetComponent: 1,
+    command: 176, confirmation: 0, _param1: 1, _param2: main, _param3: sub, _param4: 0, _param5: 0, _param6: 0, _param7: 0 }))
+  async function script() {
+    const hb = await ask(heartbeat, 'HEARTBEAT')
+    if (!hb) { console.log('no_answer heartbeat'); return }
+    console.log(`heartbeat ${hb.type} ${hb.autopilot} ${hb.systemStatus} ${(hb.customMode >> 16) & 255} ${(hb.customMode >> 24) & 255}`)
+    const beat = setInterval(heartbeat, 500)
+    for (const name of ['MIS_DIST_1WP', 'NAV_RCL_ACT', 'MPC_XY_CRUISE', 'BOOM3_COLOR']) {
+      const m = await ask(() => readParam(name, -1), 'PARAM_VALUE', v => v.paramId === name)
+      if (m) printParam(m); else console.log('no_answer ' + name)
+    }
+    for (const index of [0, 61, 62, 83]) {
+      const m = await ask(() => readParam('', index), 'PARAM_VALUE', v => v.paramIndex === index)
+      if (m) printParam(m); else console.log('no_answer index ' + index)
+    }
+    for (const index of [84, 300, -2]) {
+      // Any answer naming that index, or an index no slot has (a late repeat of an earlier answer
+      // names its own slot).
+      const m = await ask(() => readParam('', index), 'PARAM_VALUE', v => v.paramIndex === (index & 0xFFFF) ||
+        v.paramIndex >= 84, 400)
+      if (m) printParam(m); else console.log('no_answer index ' + index)
+    }
+    const nope = await ask(() => readParam('NOT_A_PARAM', -1), 'PARAM_VALUE', v => v.paramId === 'NOT_A_PARAM', 400)
+    if (!nope) console.log('no_answer NOT_A_PARAM')
+    // A set, then a set of an INT32 parameter as REAL32 (ignored), each read back.
+    send(Object.assign(new common.ParamSet(), { targetSystem: 1, targetComponent: 1, paramId: 'MPC_XY_CRUISE',
+      paramValue: 12.5, paramType: 9 }))
+    send(Object.assign(new common.ParamSet(), { targetSystem: 1, targetComponent: 1, paramId: 'NAV_RCL_ACT',
+      paramValue: 7.0, paramType: 9 }))
+    for (const name of ['MPC_XY_CRUISE', 'NAV_RCL_ACT']) {
+      const m = await ask(() => readParam(name, -1), 'PARAM_VALUE', v => v.paramId === name)
+      if (m) printParam(m); else console.log('no_answer ' + name)
+    }
+    // Upload: the vehicle asks for each item.
+    let request = await ask(() => send(Object.assign(new common.MissionCount(), { targetSystem: 1, targetComponent: 1,
+      count: mission.length, missionType: 0 })), 'MISSION_REQUEST_INT', r => r.seq === 0)
+    let ack = null
+    while (request && !ack) {
+      const next = request.seq + 1
+      const reply = await ask(() => send(itemMessage(request.seq)),
+        next < mission.length ? 'MISSION_REQUEST_INT' : 'MISSION_ACK', r => next < mission.length ? r.seq === next : true)
+      if (next < mission.length) request = reply; else ack = reply
+    }
+    console.log(ack ? `ack ${ack.type}` : 'no_answer upload')
+    // Download.
+    const count = await ask(() => send(Object.assign(new common.MissionRequestList(), { targetSystem: 1,
+      targetComponent: 1, missionType: 0 })), 'MISSION_COUNT')
+    console.log(count ? `count ${count.count}` : 'no_answer count')
+    for (let i = 0; count && i < count.count; i++) {
+      const m = await ask(() => send(Object.assign(new common.MissionRequestInt(), { targetSystem: 1, targetComponent: 1,
+        seq: i, missionType: 0 })), 'MISSION_ITEM_INT', r => r.seq === i)
+      if (!m) { console.log('no_answer item ' + i); continue }
+      console.log(`item ${m.seq} ${m.command} ${m.frame} ${m.param1} ${m.param2} ${m.param3} ${m.param4} ${m.x} ${m.y} ${m.z} ${m.autocontinue}`)
+    }
+    // Modes: return, then position control, then an arming command (not supported).
+    for (const [main, sub] of [[4, 5], [3, 0]]) {
+      const a = await ask(() => setMode(main, sub), 'COMMAND_ACK', r => r.command === 176)
+      console.log(a ? `command_ack ${a.command} ${a.result}` : 'no_answer mode')
+      const h = await ask(null, 'HEARTBEAT', r => ((r.customMode >> 16) & 255) === main && ((r.customMode >> 24) & 255) === sub)
+      console.log(h ? `mode ${main} ${sub}` : 'no_answer heartbeat mode')
+    }
+    const arm = await ask(() => send(Object.assign(new common.CommandLong(), { targetSystem: 1, targetComponent: 1,
+      command: 400, confirmation: 0, _param1: 1, _param2: 0, _param3: 0, _param4: 0, _param5: 0, _param6: 0, _param7: 0 })),
+      'COMMAND_ACK', r => r.command === 400)
+    console.log(arm ? `command_ack ${arm.command} ${arm.result}` : 'no_answer arm')
+    clearInterval(beat)
+  }
+  const finish = () => { socket.close(); process.exit(0) }
+  process.stdin.on('data', text => { if (String(text).includes('stop')) finish() })
+  setTimeout(finish, maxSeconds * 1000)
+  socket.bind(localPort, '127.0.0.1', () => {
+    console.log('ready')
+    script().then(() => { console.log('done'); finish() })
+  })
+}
+
 function flight(count) {
   const proto = new MavLinkProtocolV2(1, 1)
   let seq = 0
@@ -698,5 +846,6 @@ else if (mode === 'vehicle') vehicle(Number(args[0]), Number(args[1]), Number(ar
 else if (mode === 'tcp-vehicle') tcpVehicle(Number(args[0]), Number(args[1]))
 else if (mode === 'px4') px4(Number(args[0]), Number(args[1]), Number(args[2]), args.slice(3))
 else if (mode === 'payloads') payloads(...args.slice(0, 5).map(Number))
+else if (mode === 'gcs') gcs(Number(args[0]), Number(args[1]), Number(args[2]))
 else if (mode === 'arducopter') arducopter(Number(args[0]), Number(args[1]), Number(args[2]), args.slice(3))
 else { console.error('unknown mode ' + mode); process.exit(2) }

@@ -39,7 +39,9 @@ void drawFrame(Platform* platform, UiState* ui, AppState*) {
         loader->imageSlot = (u32)allocImageSlot(loader->pixels, loader->width, loader->height, 3, &ui->imageSlots);
         loader->loaded = 1;
     }
-    drawRasterOverlay(loader, &world->view, ui, &world->selected, 0.5f);
+    OverlaySelection selection{};
+    selection.rasterOverlayName = &world->selected;
+    drawRasterOverlay(loader, &world->view, ui, &selection, 0.5f);
 }
 
 TEST(RasterOverlayDrawing, TheRedDotOfTheSourceShowsAtItsPlaceOnTheMap) {

@@ -39,8 +39,10 @@ protected:
     // One frame: the loader's step, the job ring run here, then the file thread's pass. Returns the
     // .pdfbin files that appeared in the overlay folder during the frame.
     std::vector<std::string> frame() {
+        OverlaySelection selection{};
+        selection.rasterOverlayName = &selected;
         updateRasterOverlayLoader(&platform->fileReads, &platform->fileJobs, &platform->renderedPages, &jobs, loader,
-                                  &selected, slots);
+                                  &selection, slots);
         while (runNextAsyncJob(&jobs)) {
         }
         pass();
@@ -104,9 +106,11 @@ TEST_F(RasterOverlayLoading, ImportWritesPagesHighestFirstWithGdalsCornersAndRea
     // The lowest page, read back by a second loader, has the same grid and the same pixels.
     RasterOverlayLoader* second = (RasterOverlayLoader*)std::calloc(1, sizeof(RasterOverlayLoader));
     FixedString secondSelected = selected;
+    OverlaySelection secondSelection{};
+    secondSelection.rasterOverlayName = &secondSelected;
     for (int i = 0; i < 10 && !(second->state == RasterOverlayIdle && second->loaded); i++) {
         updateRasterOverlayLoader(&platform->fileReads, &platform->fileJobs, &platform->renderedPages, &jobs, second,
-                                  &secondSelected, slots);
+                                  &secondSelection, slots);
         while (runNextAsyncJob(&jobs)) {
         }
         pass();
