@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -33,13 +34,18 @@ inline std::string readBytes(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Made on first use; the folder is left for the process's end (a few hundred kB in /tmp).
+// Made on first use; the folder goes when the test program ends.
 inline const GeoPdfOracle& geoPdfOracle() {
     static GeoPdfOracle oracle = [] {
         GeoPdfOracle o{};
         char pattern[] = "/tmp/orvik-geopdf-XXXXXX";
         if (!mkdtemp(pattern)) return o.failure = "mkdtemp", o;
         o.folder = pattern;
+        static std::string made = o.folder;
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(made, ignored);
+        });
         const char* source = std::getenv("ORVIK_SOURCE_DIR");
         std::string command = "/usr/bin/python3 " + std::string(source ? source : ORVIK_SOURCE_DIR) +
                               "/Tests/Overlays/geopdf_oracle.py " + o.folder + " 2>&1";
