@@ -6,6 +6,7 @@
 
 #include "Core/Clock.h"
 #include "Core/Format.h"
+#include "Core/ImageSlots.h"
 #include "Core/MathEarth.h"
 #include "Core/Preferences.h"
 #include "Core/Profiler.h"
@@ -131,7 +132,16 @@ void failSlot(ElevationMapSlot* slot, FixedString message, u64 now, Platform* pl
     slot->state = ElevationMapFailed;
 }
 
-void clearSlot(ElevationMapSlot* slot, Platform* platform, DownloadPool* downloads) {
+// The renderer never reads a slot's pixels again once its release is asked for, so the samples can go
+// at once; the slot itself is freed by the renderer on its next frame.
+void releaseRasterImage(ElevationMapSlot* slot, ImageSlotTable* table) {
+    ImageSlot* image = table && slot->imageSlot ? getImageSlot(table, slot->imageSlot) : nullptr;
+    if (image && image->pixels == slot->raster.samples) image->releaseRequested = 1;
+    slot->imageSlot = 0;
+}
+
+void clearSlot(ElevationMapSlot* slot, Platform* platform, DownloadPool* downloads, ImageSlotTable* table) {
+    releaseRasterImage(slot, table);
     releaseSlotBuffers(slot, platform, downloads);
     releaseElevationRaster(&slot->raster);
     releaseElevationRaster(&slot->parsed);
@@ -277,7 +287,7 @@ void stepSlot(ElevationMapLoader* loader, ElevationMapSlot* slot, Platform* plat
         return;
     }
     if (slot->state == ElevationMapFailed && now - slot->failedAt > kElevationRetryInterval) {
-        clearSlot(slot, platform, downloads);
+        clearSlot(slot, platform, downloads, loader->imageSlots);
     }
 }
 
@@ -288,6 +298,12 @@ bool isSlotBusy(const ElevationMapSlot* slot) {
 }  // namespace
 
 const ElevationService* builtInElevationService() { return &kBuiltInService; }
+
+bool isElevationFileName(FixedString name) {
+    u32 known = 0;
+    kindOfFile(name, &known);
+    return known != 0;
+}
 
 u32 chooseSrtmTiles(const LonLatBox* area, i32 capacity, i32* southLatitudes, i32* westLongitudes) {
     if (capacity <= 0 || !isAreaSet(area)) return 0;
@@ -339,8 +355,8 @@ f32 getElevation(const ElevationMapLoader* loader, GeoPoint point, f32 defaultVa
 
 void manageElevationMaps(ElevationMapLoader* loader, Platform* platform, DownloadPool* downloads, ImageSlotTable* slots,
                          Preferences* preferences) {
-    (void)slots;
     ProfilingScope scope("Manage Elevation Maps");
+    loader->imageSlots = slots;
     u64 now = loaderNow(loader);
     const ElevationService* service = loader->service ? loader->service : &kBuiltInService;
 
@@ -354,7 +370,7 @@ void manageElevationMaps(ElevationMapLoader* loader, Platform* platform, Downloa
             if (equals(slot.name, wanted[w].name)) slot.rank = (i32)w;
         }
         // What is no longer wanted goes, unless the worker still holds it.
-        if (slot.rank < 0 && !isSlotBusy(&slot)) clearSlot(&slot, platform, downloads);
+        if (slot.rank < 0 && !isSlotBusy(&slot)) clearSlot(&slot, platform, downloads, slots);
     }
     for (u32 w = 0; w < wantedCount; w++) {
         bool held = false;
@@ -380,6 +396,12 @@ void manageElevationMaps(ElevationMapLoader* loader, Platform* platform, Downloa
     for (ElevationMapSlot& slot : loader->slots) {
         stepSlot(loader, &slot, platform, downloads, service, now);
         if (slot.rank < 0) continue;
+        if (slot.state == ElevationMapLoaded && !slot.imageSlot && slots && slot.raster.samples) {
+            // A full table leaves the raster without a texture and tries again next frame; heights
+            // are served either way.
+            slot.imageSlot = allocImageSlot(slot.raster.samples, slot.raster.width, slot.raster.height,
+                                            slot.raster.sampleFormat, slots);
+        }
         if (slot.state == ElevationMapLoaded) loaded++;
         if (slot.state >= ElevationMapReadingHeader && slot.state <= ElevationMapParsing) loading++;
         if (slot.state == ElevationMapParsing && slot.kind == ElevationFileGeoTiff && slot.jobQueued) {
@@ -419,7 +441,7 @@ void manageElevationMaps(ElevationMapLoader* loader, Platform* platform, Downloa
 void releaseElevationMaps(ElevationMapLoader* loader, Platform* platform, DownloadPool* downloads) {
     for (ElevationMapSlot& slot : loader->slots) {
         if (slot.state == ElevationMapEmpty || isSlotBusy(&slot)) continue;
-        clearSlot(&slot, platform, downloads);
+        clearSlot(&slot, platform, downloads, loader->imageSlots);
     }
     loader->loadedCount = 0;
 }

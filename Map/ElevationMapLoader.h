@@ -62,6 +62,7 @@ struct ElevationMapSlot {
     i32 westLongitude;
     u32 downloadable;  // a missing file is fetched from the elevation service
     ElevationRaster raster;  // the loaded raster
+    i32 imageSlot;  // the loaded raster's samples handed to the renderer as a texture; 0 none
     FileReadRequest* read;
     FileReadRequest* headerRead;
     DownloadSlot* download;
@@ -99,6 +100,7 @@ struct ElevationMapLoader {
     u32 wantedCount;
     FixedString status;  // "Loaded and Parsed" when every wanted raster is in
     const ElevationService* service;  // null: the service this program was built with
+    ImageSlotTable* imageSlots;  // the table the rasters' textures are claimed from (the last manageElevationMaps)
     u64 (*clock)();  // null: getMicroseconds
 };
 
@@ -106,12 +108,18 @@ struct ElevationMapLoader {
 // covers the point with four valid neighbouring samples, interpolated bilinearly; else the default.
 f32 getElevation(const ElevationMapLoader* loader, GeoPoint point, f32 defaultValue);
 // The per-frame step: chooses the wanted rasters, reads, downloads and parses them, releases the ones
-// no longer wanted and sets the status text.
+// no longer wanted and sets the status text. Each loaded raster's samples go to the renderer through
+// an image slot of the table (of format 37316 or 37332), which drawElevationMaps draws; a raster that
+// goes asks for its slot's release first. slots may be null (no textures).
 void manageElevationMaps(ElevationMapLoader* loader, Platform* platform, DownloadPool* downloads, ImageSlotTable* slots,
                          Preferences* preferences);
 // Releases every raster and buffer the loader holds, waiting for nothing: slots whose file read,
 // download or parse job is still out are left as they are. For the end of the program and tests.
 void releaseElevationMaps(ElevationMapLoader* loader, Platform* platform, DownloadPool* downloads);
+
+// Whether a file name is one of the elevation files the loader reads (".tif", ".tiff", ".bil" or an
+// SRTM tile name ending in ".hgt"), in either letter case.
+bool isElevationFileName(FixedString name);
 
 // The elevation service this program was built with (empty unless configured at build time).
 const ElevationService* builtInElevationService();

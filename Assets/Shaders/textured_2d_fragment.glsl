@@ -67,6 +67,8 @@ vec4 elevationColour(bool integerTexels) {
     float bottomLeft = elevationTexel(integerTexels, ivec2(cornerX, cornerY + 1), size);
     float bottomRight = elevationTexel(integerTexels, ivec2(cornerX + 1, cornerY + 1), size);
     if (topLeft == noData || topRight == noData || bottomLeft == noData || bottomRight == noData) discard;
+    // A float raster's NaN samples are no data as well.
+    if (isnan(topLeft) || isnan(topRight) || isnan(bottomLeft) || isnan(bottomRight)) discard;
     float leftWeight = 1.0 - rightWeight;
     float topWeight = 1.0 - bottomWeight;
     float elevation = topLeft * leftWeight * topWeight + topRight * rightWeight * topWeight +

@@ -1,7 +1,7 @@
 // The Sharing Permissions screen: one block per device on the relay host's sharing list (its name or
 // address and when it was last heard, then "Share Telemetry", "Share Video" and "Grant Control").
 // A check box flips one grant of the user's decision on that device; control goes to one device at a
-// time.
+// time, whose address the app cache keeps as the controlling listener.
 #include <cstring>
 
 #include "AppState/AppState.h"
@@ -9,7 +9,7 @@
 #include "Core/Profiler.h"
 #include "Network/Address.h"
 #include "Screens/DroneSetup/DroneSetupScreens.h"
-#include "Screens/DroneSetup/SharingDecisions.h"
+#include "Screens/DroneSetup/SharingPeerWait.h"
 #include "SourceCommon/Renderer/UiState.h"
 #include "SourceCommon/UserInterface/ListView.h"
 #include "SourceCommon/UserInterface/Rows.h"
@@ -27,9 +27,9 @@ struct GrantRow {
     u32 bit;
 };
 const GrantRow kGrantRows[3] = {
-    {"Share Telemetry", "Send the drone's MAVLink telemetry to this device", kSharingGrantTelemetry},
-    {"Share Video", "Send the video feed to this device", kSharingGrantVideo},
-    {"Grant Control", "Let this device command the drone. Only one device can have control", kSharingGrantControl},
+    {"Share Telemetry", "Send the drone's MAVLink telemetry to this device", SecureLinkGrantTelemetry},
+    {"Share Video", "Send the video feed to this device", SecureLinkGrantVideo},
+    {"Grant Control", "Let this device command the drone. Only one device can have control", SecureLinkGrantControl},
 };
 
 FixedString peerTitle(const SecureLinkPeer* peer) {
@@ -72,7 +72,7 @@ void sharingPermissionsScreen(Platform* platform, ScreenStack* stack, UiState* u
             FixedString description = makeString(row.description);
             i32 checked = (peer->userDecision & row.bit) ? 1 : 0;
             if (checkboxRow(&rowTitle, &description, 0, checked, stack, ui, view).clicked) {
-                setSharingDecision(app, peer, peer->userDecision ^ row.bit);
+                setSecureLinkPeerDecision(host, peer, peer->userDecision ^ row.bit);
             }
         }
     }
