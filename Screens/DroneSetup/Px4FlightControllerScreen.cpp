@@ -20,6 +20,9 @@ struct Px4FlightControllerScreenState {
     FixedString editBuffer;
 };
 
+// The parameter rows' ids: the slot index with a tag of their own, apart from the call-site ids.
+const char kParameterRowTag[] = "Px4FlightControllerScreen parameter rows";
+
 // The serial-port parameters have their own pages.
 bool onSerialPortPage(const FixedString& name) {
     return (name.length >= 4 && std::memcmp(name.text, "MAV_", 4) == 0) ||
@@ -39,7 +42,6 @@ void px4FlightControllerScreen(Platform* platform, ScreenStack* stack, UiState* 
         *view = makeScrollView(WIDGET_ID);
     }
     beginMapView(&ui->screenRect, platform, ui, view);
-    // One widget id per row: the call site's line, told apart by the row's index.
     for (i32 instance = 0; instance < 3; instance++) {
         FixedString title = formatInt("MAVLink instance @ serial port", instance);
         FixedString configName = formatInt("MAV_@_CONFIG", instance);
@@ -54,7 +56,7 @@ void px4FlightControllerScreen(Platform* platform, ScreenStack* stack, UiState* 
     for (i32 i = 0; i < kPx4Parameters; i++) {
         FixedString name = fixedStringFromCharField((const u8*)Px4ParameterNames[i], kParameterNameBytes);
         if (onSerialPortPage(name)) continue;
-        WidgetId id{(u64)i + 1, __FILE__};
+        WidgetId id{(u64)i, kParameterRowTag};
         parameterNumberRow(name.text, &px4->parameters[i], i >= kPx4IntParameters, &state->editBuffer, stack, ui, view,
                            &id);
     }

@@ -245,6 +245,10 @@ TEST_F(DroneSetupScreens, EachSerialPortPageWritesWantedValues) {
     }
     // The slots of the other instances were left alone by each page.
     EXPECT_EQ(parameterInt(px4Slot("MAV_1_RATE")->wanted), 2400);
+    // Under the three pages, every other parameter has a number row, the first one's slot first.
+    enter(3, "7");
+    EXPECT_EQ(parameterInt(px4Slot("CBRK_PARAMBLOCK")->wanted), 7);
+    EXPECT_EQ(parameterInt(px4Slot("COM_LOW_BAT_ACT")->wanted), 0);
 }
 
 TEST_F(DroneSetupScreens, AdvancedConfigurationFollowsTheVehicleAndFlipsItsSwitches) {
