@@ -292,8 +292,9 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     updateExportedKmzList(&app->exportedKmzList, reads, slots);
     importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
                            app->pendingLoads.kmzImportMode, reads);
-    updateVectorOverlayLoader(reads, &platform->fileJobs, &app->downloadPool, &platform->jobQueue,
-                              &app->pendingLoads.overlayPick, preferences, slots, platform->scratch, (u64)kScratchSize);
+    OverlaySelection overlaySelection = overlaySelectionOf(preferences);
+    updateVectorOverlayLoader(&app->vectorOverlayLoader, &overlaySelection, reads, &platform->fileJobs,
+                              &platform->jobQueue, slots, &app->downloadPool, &app->pendingLoads.overlayPick);
     updateRasterOverlayLoader(reads, &platform->fileJobs, &platform->pdfPages, &platform->jobQueue,
                               &app->rasterOverlayLoader, preferences, slots);
 
