@@ -218,8 +218,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         queueDebugReport(app, platform, ui);
         app->lastDebugReportTime = (i64)now;
     }
+    const char* copernicusHosts[3] = {copernicusService.identityHost, copernicusService.catalogueHost,
+                                      copernicusService.downloadHost};
     for (u32 i = 0; i < 5; i++) {
-        FixedString host = makeString(fixedDnsHosts[i]);
+        FixedString host = makeString(i >= 2 ? copernicusHosts[i - 2] : fixedDnsHosts[i]);
         startDnsLookup(&host, &app->dnsResolver.lookups[i]);
     }
     checkDnsQueries(&app->dnsResolver, &platform->dnsServers);
@@ -295,8 +297,8 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     OverlaySelection overlaySelection = overlaySelectionOf(preferences);
     updateVectorOverlayLoader(&app->vectorOverlayLoader, &overlaySelection, reads, &platform->fileJobs,
                               &platform->jobQueue, slots, &app->downloadPool, &app->pendingLoads.overlayPick);
-    updateRasterOverlayLoader(reads, &platform->fileJobs, &platform->pdfPages, &platform->jobQueue,
-                              &app->rasterOverlayLoader, preferences, slots);
+    updateRasterOverlayLoader(reads, &platform->fileJobs, &platform->renderedPages, &platform->jobQueue,
+                              &app->rasterOverlayLoader, &overlaySelection, slots);
 
     FlightLogger* logger = &app->flightLogger;
     i32 logging = decideLogging(&app->droneConnection.vehicle, logger, &app->elevationMapLoader, now);
