@@ -73,7 +73,7 @@ void takeFinishedRead(FlightLogList* list, FileReadTable* reads, JobQueue* jobQu
     }
     entry->modifiedTime = request->modifiedMs;
     entry->keepUntil = INT64_MAX;
-    if (list->parseState == FlightLogParseNone) {
+    if (flightLogParseState(list) == FlightLogParseNone) {
         list->extensionFound = 0;
         list->index = FlightLogIndex{};
         list->ignitionSpheres = 0;
