@@ -62,7 +62,7 @@ void takeFinishedRead(FlightLogList* list, FileReadTable* reads, JobQueue* jobQu
                       i64 now) {
     FileReadRequest* request = list->logRequest;
     u32 status = fileRequestStatus(request);
-    FixedString name = request->name;
+    FixedString name = list->logName;
     FlightLogListEntry* entry = takeEntry(list, &name, images);
     if (status != FileStatusSuccess) {
         entry->summary = fileStatusString(status);
@@ -130,6 +130,7 @@ void takeFinishedListing(FlightLogList* list, FileReadTable* reads, ImageSlotTab
 void requestLog(FlightLogList* list, const FixedString* name, FileReadTable* reads) {
     FixedString path = formatStr("Flight Logs/@", *name);
     list->logRequest = requestFile(path, kMaxFlightLogBytes, 0, reads);
+    list->logName = *name;
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ struct FlightLogList {
     u32 videos;
     u64 occupied;  // bit i: entries[i] is in use
     FlightLogListEntry entries[kMaxFlightLogListEntries];
+    FixedString logName;  // the file name of logRequest, also when the table had no slot for it
     // The chosen log that last failed to read or was not a log, and when it may be asked for again.
     FixedString failedWantedLog;
     i64 wantedRetryTime;  // monotonic us

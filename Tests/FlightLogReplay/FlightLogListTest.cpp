@@ -57,12 +57,12 @@ protected:
         folder = dataFolder + "Flight Logs";
         std::filesystem::create_directories(folder);
         running = 1;
-        fileThread = std::thread([this] { runFileThread(platform, &running); });
+        if (realFileThread) fileThread = std::thread([this] { runFileThread(platform, &running); });
         jobWorker = std::thread([this] { runAsyncJobWorker(&platform->jobQueue, &running, 1000); });
     }
     void TearDown() override {
         __atomic_store_n(&running, 0, __ATOMIC_RELEASE);
-        fileThread.join();
+        if (fileThread.joinable()) fileThread.join();
         jobWorker.join();
         std::free(list);
         FileThreadFixture::TearDown();
@@ -94,6 +94,7 @@ protected:
     template <typename Condition>
     bool framesUntil(Condition condition) {
         for (int i = 0; i < 20000; i++) {
+            if (!realFileThread) pass();
             update();
             if (condition()) return true;
             std::this_thread::sleep_for(std::chrono::microseconds(500));
@@ -119,6 +120,7 @@ protected:
 
     FlightLogList* list = nullptr;
     std::string folder;
+    bool realFileThread = true;  // else the test runs the file thread's passes itself
     u32 running = 0;
     std::thread fileThread;
     std::thread jobWorker;
@@ -202,7 +204,13 @@ TEST_F(FlightLogListFixture, The65thLogTakesTheSlotShownLongestAgoAndAVanishedFa
     EXPECT_NE(findFlightLogEntry(list, &deleted), nullptr);
 }
 
-TEST_F(FlightLogListFixture, AChosenLogThatCannotBeUsedIsReadAtMostOnceEveryTwoSeconds) {
+// The file thread's passes run by the test, so that every read asked for is seen before it is served.
+class ChosenLogFixture : public FlightLogListFixture {
+protected:
+    ChosenLogFixture() { realFileThread = false; }
+};
+
+TEST_F(ChosenLogFixture, AChosenLogThatCannotBeUsedIsReadAtMostOnceEveryTwoSeconds) {
     writeFile(folder + "/notes.txt", "not a log");
     {
         std::ofstream big(folder + "/huge.qvlog3");
@@ -213,14 +221,12 @@ TEST_F(FlightLogListFixture, AChosenLogThatCannotBeUsedIsReadAtMostOnceEveryTwoS
         list->wantedLog = makeString(name);
         i64 start = now;
         int reads = 0;
-        FileReadRequest* previous = nullptr;
-        // Ten seconds of frames 50 ms apart, each waiting until the file thread and the job are done.
+        // Ten seconds of frames 50 ms apart, each with a file pass and waiting for the job.
         while (now < start + 10000000) {
             update();
-            if (list->logRequest && list->logRequest != previous) reads++;
-            previous = list->logRequest;
-            while (list->logRequest && (fileRequestStatus(list->logRequest) < FileStatusSuccess ||
-                                        flightLogParseState(list) == FlightLogParsing)) {
+            if (list->logRequest && fileRequestStatus(list->logRequest) == FileStatusNotYetProcessed) reads++;
+            pass();
+            while (flightLogParseState(list) == FlightLogParsing) {
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
             }
             now += 50000;
@@ -244,6 +250,21 @@ TEST_F(FlightLogListFixture, AChosenLogThatCannotBeUsedIsReadAtMostOnceEveryTwoS
     update();
     EXPECT_EQ(list->logRequest, nullptr);
     EXPECT_EQ(list->parseState, (u32)FlightLogParseNone);
+}
+
+TEST_F(FlightLogListFixture, ALogAskedForWhileTheReadTableIsFullFailsUnderItsOwnName) {
+    writeFile(folder + "/flight_log_a.qvlog3", "x");
+    ASSERT_TRUE(framesUntil([&] { return listed(); }));
+    std::vector<FileReadRequest*> fillers;
+    for (;;) {
+        FileReadRequest* filler = requestFolderListing(makeString("no such folder"), &platform->fileReads);
+        if (filler == &platform->fileReads.fullTableSlot) break;
+        fillers.push_back(filler);
+    }
+    const FlightLogListEntry* entry = readLog("flight_log_a.qvlog3");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_STREQ(entry->summary.text, fileStatusString(FileStatusTooManyOpenFiles).text);
+    for (FileReadRequest* filler : fillers) releaseFileReadRequest(filler, &platform->fileReads);
 }
 
 }  // namespace
