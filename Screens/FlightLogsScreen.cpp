@@ -62,7 +62,8 @@ i32 flightLogRowOrder(const FileReadRequest* listing, u16* order) {
     for (u64 i = 0; i < count && rows < (i32)kMaxFlightLogRows; i++) {
         if (entries[i].isFile) order[rows++] = (u16)i;
     }
-    std::stable_sort(order, order + rows, [entries](u16 a, u16 b) { return entries[a].modified > entries[b].modified; });
+    auto newerFirst = [entries](u16 a, u16 b) { return entries[a].modified > entries[b].modified; };
+    std::stable_sort(order, order + rows, newerFirst);
     return rows;
 }
 

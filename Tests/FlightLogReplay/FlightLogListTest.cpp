@@ -70,8 +70,9 @@ protected:
 
     // The python writer's files and the summary it expects for each.
     std::map<std::string, std::string> writeLogs(const std::string& arguments) {
-        std::string command = "/usr/bin/python3 '" ORVIK_SOURCE_DIR "/Tests/FlightLogReplay/flight_log_list_logs.py' '" +
-                              folder + "' " + arguments;
+        std::string command =
+            "/usr/bin/python3 '" ORVIK_SOURCE_DIR "/Tests/FlightLogReplay/flight_log_list_logs.py' '" + folder + "' " +
+            arguments;
         std::map<std::string, std::string> expected;
         FILE* pipe = popen(command.c_str(), "r");
         std::string text;

@@ -155,7 +155,8 @@ TEST_F(FlightLogsScreenTest, MoreThan3000FilesShowTheFirst3000InListingOrderNewe
 TEST_F(FlightLogsScreenTest, ViewOpensOnlyAnIndexedLogAndLeavingGivesBackTheKeptRead) {
     ASSERT_NO_FATAL_FAILURE(start(20));
     // The two logs are the newest rows; shown, they are read one after the other.
-    ASSERT_TRUE(framesUntil([&] { return entryOf("a_good.qvlog3") && entryOf("b_empty.qvlog3") && !list()->logRequest; }));
+    ASSERT_TRUE(framesUntil(
+        [&] { return entryOf("a_good.qvlog3") && entryOf("b_empty.qvlog3") && !list()->logRequest; }));
     ASSERT_EQ(rowName(0), "a_good.qvlog3");
     EXPECT_STREQ(entryOf("a_good.qvlog3")->summary.text, "1 min 5 s");
     EXPECT_STREQ(entryOf("b_empty.qvlog3")->summary.text, "Didn't parse any entries");
