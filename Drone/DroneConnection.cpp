@@ -311,6 +311,7 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
                              message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink],
                              now);
+        recordSourceTraffic(&connection->droneSources, message->source, message->sequence, message->frameLength, now);
         return;
     }
     bool heard = lockOnHeartbeat(frame, message);
@@ -354,6 +355,7 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
     }
     recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
                          message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink], now);
+    recordSourceTraffic(&connection->droneSources, message->source, message->sequence, message->frameLength, now);
 }
 
 void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) {
@@ -634,6 +636,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     for (MavlinkTrafficStats& stats : connection->traffic) {
         updateMavlinkTrafficRates(&stats, inputs->now);
     }
+    updateSourceTrafficRates(&connection->droneSources, inputs->now);
     connection->zoomChanged = 0;
     connection->gimbalCommandActive = connection->gimbalPitchRate != 0 || connection->gimbalYawRate != 0 ||
                                       connection->gimbalRecenter || connection->gimbalSecondaryPosition;

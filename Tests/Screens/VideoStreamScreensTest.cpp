@@ -72,6 +72,13 @@ TEST_F(VideoStreamScreensTest, EachDeviceGetsItsPresetRowsAndAPresetClosesTheLis
     EXPECT_EQ(text(preferences()->rtspUrl), "rtsp://10.0.0.5/cam");
 }
 
+TEST_F(VideoStreamScreensTest, DroneSetupVideoRowOpensTheSourceList) {
+    push(droneSetupScreen);
+    click(&harness, harness.ui->screenRect.x1 / 2, rowCentreY(&harness, 2));
+    frames(&harness, 2);
+    EXPECT_EQ(topScreen(&harness), (ScreenFunction)selectVideoStreamConnectionScreen);
+}
+
 TEST(CustomVideoPort, OutOfRangeIsRefusedNotCut) {
     AddressRecord server{};
     server.port = 5600;
