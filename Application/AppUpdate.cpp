@@ -255,6 +255,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.input = &platform->input;
         inputs.now = now;
         inputs.utcMilliseconds = utcNowMs(app);
+        inputs.timeZoneOffsetMs = getTimeZoneOffsetMs();
         controlDrone(&app->droneConnection, &inputs);
     }
     rebaseWaypointAltitudes(&app->waypointMissionEditor, &app->droneConnection.vehicle, &app->elevationMapLoader);
