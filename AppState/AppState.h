@@ -31,23 +31,6 @@ struct CompanionAppPresence {
     u32 cleared;
 };
 
-// The relay host side's identity on the encrypted link.
-struct RelayHostIdentity {
-    u8 privateKey[32];
-    u8 publicKey[32];  // X25519(privateKey, 9)
-    u8 controllingListenerPassword[8];  // kept by the app cache
-    AddressRecord controllingListener;  // the listener granted control; kept by the app cache
-};
-
-// This app as a client of another app's relay.
-struct SecureLinkClientIdentity {
-    FixedString name;  // "<BIOS product name> <first 4 installation id bytes as hex>"; kept by the app cache
-    u8 privateKey[32];
-    u16 peerId;
-    u8 publicKey[32];
-    u8 relayPassword[8];  // used towards a relay host; kept by the app cache
-};
-
 // The ArduCopter id that the app cache keeps.
 struct ArduCopterId {
     u8 idType[4];

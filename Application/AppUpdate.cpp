@@ -232,6 +232,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         updateSocket(&ignored, relaySocket, 0, SocketModeUdp, 0, &preferences->relayNetworkInterface, nullptr, 0);
         relaySocket = nullptr;
     }
+    // The link's keys, names and passwords are the identities that the first frame drew and the app
+    // cache keeps.
+    app->relayHost.identity = &app->relayHostIdentity;
+    app->droneConnection.secureLinkClient.identity = &app->secureLinkClientIdentity;
     if (preferences->droneConnection == DroneConnectionIp || app->simulatorRunning) {
         // controlDrone opens its own profiling region.
         DroneLinkInputs inputs{};
@@ -252,6 +256,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.geofence = &app->orvikGeofence;
         inputs.gamepad = &platform->gamepad;
         inputs.previousGamepad = &platform->previousGamepad;
+        inputs.hostGamepad = &platform->gamepad;
         inputs.input = &platform->input;
         inputs.now = now;
         inputs.utcMilliseconds = utcNowMs(app);
@@ -264,11 +269,11 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
                                  preferences, &app->simulatorSocket, &app->simulatorPayloadPrimarySocket,
                                  &app->simulatorPayloadSecondarySocket, now);
     }
-    controlQvVideoStream(&app->qvVideoSocket, &app->videoRelaySocket, &app->relayHostIdentity,
-                         &app->secureLinkClientIdentity, &app->qvVideoStream, &app->h264Stream, preferences, slots,
+    controlQvVideoStream(&app->qvVideoSocket, &app->videoRelaySocket, &app->relayHost,
+                         &app->droneConnection.secureLinkClient, &app->qvVideoStream, &app->h264Stream, preferences, slots,
                          &app->flightLogger);
     controlRtspVideoStream(&app->rtspSocket, &app->rtpSocket, &app->rtcpSocket, &app->videoRelaySocket,
-                           &app->relayHostIdentity, &app->rtspClient, &app->h264Stream, preferences, slots,
+                           &app->relayHost, &app->rtspClient, &app->h264Stream, preferences, slots,
                            &app->flightLogger);
     processH264DecoderOutput(slots);
 

@@ -125,6 +125,15 @@ void forwardControllingPeerMessage(LinkFrame* frame, const MavlinkMessage* messa
                        &connection->traffic[TrafficRelay], frame->now);
 }
 
+// The controller's buttons (keys 223 to 236 of the key map) as bits, for the relay peers.
+u64 gamepadButtons(const InputState* input) {
+    u64 buttons = 0;
+    for (i32 i = 0; input && i < 14; i++) {
+        if (isKeyDown(input, 223 + i)) buttons |= (u64)1 << i;
+    }
+    return buttons;
+}
+
 void serveRelayHost(LinkFrame* frame) {
     const DroneLinkInputs* inputs = frame->inputs;
     const Preferences* preferences = frame->preferences;
@@ -134,7 +143,8 @@ void serveRelayHost(LinkFrame* frame) {
         return;
     }
     sendSecureLinkPublicKey(host, inputs->relaySocket, RelayStreamMavlink, preferences, frame->now);
-    sendSecureLinkStateUpdates(host, inputs->relaySocket, preferences, frame->now);
+    sendSecureLinkStateUpdates(host, inputs->relaySocket, inputs->gamepad, gamepadButtons(inputs->input), preferences,
+                               frame->now);
     for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, inputs->relaySocket, 4, SocketModeUdp, preferences->relayModePort,
@@ -339,7 +349,17 @@ void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) 
     if (frame->fixedEndpoint && !stream && !isFromDrone(frame, datagram)) {
         return;  // not the drone's: dropped unseen
     }
-    receiveFromSecureLinkHost(&data, &length, &connection->secureLinkClient, frame->now);
+    if (!stream) {
+        // A relaying host's datagram: opened, or used by the link itself (length 0 then).
+        u64 gamepadTime = inputs->hostGamepad ? inputs->hostGamepad->time : 0;
+        receiveFromSecureLinkHost(&data, &length, &connection->secureLinkClient, inputs->hostGamepad, frame->now);
+        if (inputs->hostGamepad && inputs->hostGamepad->time != gamepadTime) {
+            logControllerState(inputs->flightLogger, inputs->hostGamepad, inputs->input);
+        }
+        if (length == 0) {
+            return;
+        }
+    }
     addFlightLogEntry(inputs->flightLogger, frame->now, FlightLogReceivedFromDrone, data, length);
     if (inputs->relaySocket && inputs->relayHost) {
         u8 relayCopy[7000];
@@ -541,7 +561,11 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
             connection->gcsHeartbeatTime = inputs->now;
         }
     }
-    sendSecureLinkHello(&connection->secureLinkClient, &connection->droneEndpoint, droneOutput.socket, inputs->now);
+    // A relaying host is spoken to over UDP only: a hello in a TCP stream would be bytes in its frames.
+    if (droneSocketConfig(&frame).mode == SocketModeUdp) {
+        sendSecureLinkHello(&connection->secureLinkClient, &connection->droneEndpoint, droneOutput.socket,
+                            RelayStreamMavlink, inputs->now);
+    }
 
     connection->missionSettings[0] = preferences->waypointMissionCruiseSpeed;
     connection->missionSettings[1] = -3.0;

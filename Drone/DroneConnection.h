@@ -7,7 +7,7 @@
 #include "Drone/FlightController/AutopilotState.h"
 #include "Drone/GremsyGimbal.h"
 #include "Drone/Mavlink/DroneOutput.h"
-#include "Drone/SecureLink.h"
+#include "Network/SecureLink.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Network/Socket.h"
@@ -138,6 +138,7 @@ struct DroneLinkInputs {
     const TransectRegion* missionTransect;  // its transect, logged when a mission starts; null: none
     const GamepadState* gamepad;            // the controller state; null: none
     const GamepadState* previousGamepad;    // the previous frame's, for presses
+    GamepadState* hostGamepad;              // filled from a relaying host's controller; null: not filled
     const InputState* input;                // the key map; null: none
     OrvikDropLocations* orvikDrops;       // where drops are recorded; null: not recorded
     DodireruDropLocations* voskDrops;

@@ -1,7 +1,7 @@
 #include "Drone/SharingRequest.h"
 
 #include "Core/Preferences.h"
-#include "Drone/SecureLink.h"
+#include "Network/SecureLink.h"
 #include "Network/Address.h"
 
 u32 hasPendingSharingRequest(const SecureLinkHost* sharingList, const Preferences* preferences) {

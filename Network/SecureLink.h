@@ -1,0 +1,183 @@
+// The encrypted relay link between app instances. The app at the drone's radio (the host) relays
+// every drone datagram and its video to the other apps of the crew (its peers, at most 6), and takes
+// MAVLink from the one peer it lets control the drone. Every datagram is UDP; its byte 0 is the type:
+//
+//   1 host key     host -> client  1, u16 client peer id, 32 B host public key
+//   2 hello        client -> host  2, u16 peer id, 32 B client public key, u8 streams wanted (SecureLinkGrant
+//                                  bits), then the block {u64 control password, u8 name length, name}:
+//                                  sealed (u64 counter, 16 B IV, AES-128-CBC of the block, 16 B MAC) once the
+//                                  host key is known, else plain
+//   3 sealed data  host -> client  3, u16 peer id, u8 stream, u64 counter, 16 B IV, AES-128-CBC (PKCS#7) of
+//   4 sealed data  client -> host  the inner packet, 16 B MAC
+//
+// All numbers are little-endian. K = SHA-256(X25519 shared secret | host public key | client public
+// key); the cipher key is K[0..16], the MAC is HMAC-SHA-256 under K[16..32] over everything before the
+// MAC, cut to 16 bytes, and it is checked before anything is decrypted. Each direction counts its
+// datagrams per stream from 0; a receiver drops a counter it has accepted already or one more than 63
+// behind the highest it accepted, so nothing captured can be replayed.
+//
+// Inner packets: 0xFD/0xFE MAVLink, 0xB7/0xB8 video, 5 the control password (5, u64), 6 the host's state
+// (6, u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons).
+//
+// With "Relay mode disable encryption" the host sends and takes everything plain, to and from every
+// listed peer. With encryption on, nothing relayed leaves unsealed.
+#pragma once
+#include "Core/AddressRecord.h"
+#include "Core/FixedString.h"
+
+struct Socket;
+struct SocketResult;
+struct Preferences;
+struct GamepadState;
+
+constexpr i32 kSecureLinkPeers = 6;
+constexpr i32 kSecureLinkStreams = 2;
+constexpr u16 kSecureLinkVideoPort = 32423;
+constexpr u64 kSecureLinkKeyInterval = 1000000;      // the host key to each peer, per stream
+constexpr u64 kSecureLinkStateInterval = 500000;     // the host's state to each peer
+constexpr u64 kSecureLinkPasswordInterval = 1000000; // the control password to the granted peer
+constexpr u64 kSecureLinkPasswordHeardWithin = 3000000;
+constexpr u64 kSecureLinkHostSilence = 3000000;      // the client says hello while the host is silent this long
+constexpr u64 kSecureLinkHelloInterval = 1000000;
+
+enum RelayStream : u32 {
+    RelayStreamMavlink = 0,
+    RelayStreamVideo = 1,
+};
+
+enum SecureLinkType : u8 {
+    SecureLinkHostKey = 1,
+    SecureLinkHello = 2,
+    SecureLinkFromHost = 3,
+    SecureLinkFromClient = 4,
+    SecureLinkControlPassword = 5,
+    SecureLinkHostState = 6,
+};
+
+// A peer's user decision (0 = undecided), a hello's streams wanted and the host state's grants.
+enum SecureLinkGrant : u32 {
+    SecureLinkGrantTelemetry = 1,
+    SecureLinkGrantVideo = 2,
+    SecureLinkGrantControl = 4,
+};
+
+// The relay host side's identity: drawn on the first frame, the password and the listener kept by
+// the app cache.
+struct RelayHostIdentity {
+    u8 privateKey[32];
+    u8 publicKey[32];  // X25519(privateKey, 9)
+    u8 controllingListenerPassword[8];  // the host's control password (u64 little-endian)
+    AddressRecord controllingListener;  // the listener granted control
+};
+
+// This app as a client of another app's relay.
+struct SecureLinkClientIdentity {
+    FixedString name;  // "<BIOS product name> <first 4 installation id bytes as hex>"; kept by the app cache
+    u8 privateKey[32];
+    u16 peerId;
+    u8 publicKey[32];
+    u8 relayPassword[8];  // the control password the host gave (u64 little-endian); kept by the app cache
+};
+
+// The keys of one host-client pair; ready is 0 until the exchange is done.
+struct SecureLinkKeys {
+    u32 ready;
+    u8 cipherKey[16];
+    u8 macKey[16];
+};
+
+// The counters accepted on one stream: the highest, and a bit for each of the 64 below and at it.
+struct SecureLinkReplayWindow {
+    u32 started;
+    u64 highest;
+    u64 seen;  // bit i: highest - i was accepted
+};
+
+struct SecureLinkPeer {
+    AddressRecord address;  // of its first hello (the MAVLink stream's port when it has one)
+    FixedString name;
+    u32 userDecision;  // SecureLinkGrant bits; 0 = undecided
+    u32 pending;       // its hello asked for control
+    u32 counter;       // hellos seen while undecided
+    u64 lastHeardTime;  // us
+
+    u16 peerId;
+    u8 streamsWanted;
+    u16 ports[kSecureLinkStreams];  // the source port of its hello on each stream's socket; 0 = none
+    u8 publicKey[32];
+    SecureLinkKeys keys;
+    u64 sendCounters[kSecureLinkStreams];
+    SecureLinkReplayWindow windows[kSecureLinkStreams];
+    u32 echoKnown;
+    u64 echoedPassword;  // the control password of its last sealed hello
+    u64 keySentTime[kSecureLinkStreams];
+    u64 stateSentTime;
+    u64 passwordSentTime;
+};
+
+// The relay host side: the listed peers and the one that controls the drone (null for none).
+struct SecureLinkHost {
+    SecureLinkPeer peers[kSecureLinkPeers];
+    SecureLinkPeer* controllingPeer;
+    AddressRecord referenceAddress;  // the list's own reference: the controlling listener's address
+    RelayHostIdentity* identity;  // null: the link does nothing
+};
+
+// The client side: this app's connection to another app's relay.
+struct SecureLinkClient {
+    u32 active;
+    u64 lastHostDatagramTime;
+    u64 lastTelemetryTime;
+    u64 lastVideoTime;
+    u64 lastControlGrantTime;
+
+    SecureLinkClientIdentity* identity;  // null: the link does nothing
+    AddressRecord server;  // the host's endpoint that the hellos go to
+    u8 hostPublicKey[32];
+    SecureLinkKeys keys;
+    u32 hostPlain;  // the host sends plain (its encryption is off)
+    u32 hostGrants;
+    u64 hostButtons;
+    u32 helloPending;  // the host needs a hello now (new keys or a new password)
+    u64 helloTime;
+    u64 sendCounters[kSecureLinkStreams];
+    SecureLinkReplayWindow windows[kSecureLinkStreams];
+};
+
+struct SecureLinkReceived {
+    SecureLinkPeer* peer;  // null when the datagram was rejected or was the link's own
+    const u8* data;        // the opened payload (MAVLink or video), null for none
+    u32 length;
+};
+
+// Host side, once per frame and stream before the relay socket is drained: the host's public key to
+// every listed peer not served on that stream for more than 1 s.
+void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
+                             u64 now);
+// Host side, once per frame: names the controlling peer, and sends the control password to the peer
+// granted control and the host's state (its grants and controller) to every peer.
+void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const GamepadState* gamepad,
+                                u64 buttons, const Preferences* preferences, u64 now);
+// Host side: one datagram of the relay socket of the stream. Hellos list or refresh their peer; a
+// sealed datagram is opened in place. The peer is null when the datagram is rejected.
+SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
+                                              SecureLinkHost* host, u32 stream, const Preferences* preferences,
+                                              u64 now);
+// Host side: queues one packet for every peer that may have that stream, sealed for each.
+void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
+                        const ByteWriter* packet);
+// The user's decision on a peer (SecureLinkGrant bits). Granting control makes the peer the controlling
+// listener (and takes control from any other); taking it away forgets the listener.
+void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 decision);
+
+// Client side: leaves in place of the datagram the one to handle: the opened inner packet of a sealed
+// datagram from the host, the datagram unchanged when it is none of the link's (or there is no
+// client identity, or it is shorter than 2 bytes), and a length of 0 when the link used it (the key
+// exchange, the password, the host's state) or dropped it. Once the keys are known every datagram
+// that is not sealed is dropped. The host's controller fills gamepad (when not null).
+void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now);
+// Client side: the hello to the host while the host has been silent for 3 s (once a second), and at
+// once when the host needs it (new keys, a new password).
+void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, Socket* socket, u32 stream, u64 now);
+// Client side: seals the MAVLink queued on the socket for the host while the keys are known.
+void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket);

@@ -1,0 +1,217 @@
+// The client side of the encrypted relay link: hellos, the key exchange, opening the host's
+// datagrams and sealing what goes to the host.
+#include "Network/Address.h"
+#include "Network/SecureLinkFormat.h"
+#include "Network/Socket.h"
+#include "Platform/Input.h"
+
+#include <cstring>
+
+namespace {
+
+bool isRelayedPacket(u8 type) { return type == 0xFD || type == 0xFE || type == 0xB7 || type == 0xB8; }
+
+void hostHeard(SecureLinkClient* client, u64 now) {
+    client->active = 1;
+    client->lastHostDatagramTime = now;
+}
+
+void takeHostKey(SecureLinkClient* client, const u8* data, u64 now) {
+    SecureLinkClientIdentity* identity = client->identity;
+    const u8* hostKey = data + 3;
+    if (client->keys.ready && std::memcmp(client->hostPublicKey, hostKey, 32) == 0) {
+        hostHeard(client, now);
+        return;
+    }
+    SecureLinkKeys keys;
+    if (!deriveSecureLinkKeys(&keys, identity->privateKey, hostKey, hostKey, identity->publicKey)) return;
+    // A new host key (the host started again): fresh keys, counters and windows.
+    client->keys = keys;
+    std::memcpy(client->hostPublicKey, hostKey, 32);
+    std::memset(client->sendCounters, 0, sizeof(client->sendCounters));
+    std::memset(client->windows, 0, sizeof(client->windows));
+    client->hostPlain = 0;
+    client->helloPending = 1;
+    hostHeard(client, now);
+}
+
+// The host's state: {u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons}.
+bool readHostState(SecureLinkClient* client, GamepadState* gamepad, const u8* state, i64 length, u64 now) {
+    if (length < 7) return false;
+    i64 nameLength = state[6];
+    if (length < 7 + nameLength + 32 + 8) return false;
+    u32 grants = state[1];
+    client->hostGrants = grants;
+    if (grants & SecureLinkGrantTelemetry) client->lastTelemetryTime = now;
+    if (grants & SecureLinkGrantVideo) client->lastVideoTime = now;
+    if (grants & SecureLinkGrantControl) client->lastControlGrantTime = now;
+    const u8* axes = state + 7 + nameLength;
+    client->hostButtons = readLinkU64(axes + 32);
+    if (!gamepad) return true;
+    gamepad->controllerKind = readLinkU32(state + 2);
+    gamepad->remote = 1;
+    FixedString name{};
+    i64 kept = nameLength > kFixedStringCapacity ? kFixedStringCapacity : nameLength;
+    std::memcpy(name.text, state + 7, (size_t)kept);
+    name.length = (u8)kept;
+    gamepad->name = name;
+    f32 values[8];
+    for (i32 i = 0; i < 8; i++) {
+        u32 bits = readLinkU32(axes + 4 * i);
+        std::memcpy(&values[i], &bits, 4);
+        if (!(values[i] >= -1.0f && values[i] <= 1.0f)) values[i] = 0;  // NaN or out of range
+    }
+    gamepad->leftStickX = values[0];
+    gamepad->leftStickY = values[1];
+    gamepad->rightStickX = values[2];
+    gamepad->rightStickY = values[3];
+    gamepad->leftTrigger = values[4];
+    gamepad->rightTrigger = values[5];
+    gamepad->leftRocker = values[6];
+    gamepad->rightRocker = values[7];
+    gamepad->time = now;
+    return true;
+}
+
+// The link's own inner packets (the password, the host's state): true when the packet was one (a
+// short one is used up without effect).
+bool takeLinkPacket(SecureLinkClient* client, GamepadState* gamepad, const u8* inner, i64 length, u64 now) {
+    if (inner[0] == SecureLinkControlPassword) {
+        if (length >= 9 && std::memcmp(client->identity->relayPassword, inner + 1, 8) != 0) {
+            std::memcpy(client->identity->relayPassword, inner + 1, 8);
+            client->helloPending = 1;
+        }
+        return true;
+    }
+    if (inner[0] == SecureLinkHostState) {
+        readHostState(client, gamepad, inner, length, now);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now) {
+    if (!data || !length || !*data || *length < 2 || !client || !client->identity) return;
+    u8* bytes = *data;
+    i64 size = *length;
+    u8 type = bytes[0];
+    if (type == SecureLinkHostKey) {
+        if (size == kHostKeyLength && readLinkU16(bytes + 1) == client->identity->peerId) {
+            takeHostKey(client, bytes, now);
+        }
+        *length = 0;
+        return;
+    }
+    if (type == SecureLinkFromHost) {
+        *length = 0;
+        if (size < kSealedDataHeader || readLinkU16(bytes + 1) != client->identity->peerId) return;
+        u32 stream = bytes[3];
+        if (stream >= kSecureLinkStreams) return;
+        u8* inner = nullptr;
+        i64 innerLength = 0;
+        u64 counter = 0;
+        if (!openSecureLinkPart(bytes, size, kSealedDataHeader, &client->keys, &client->windows[stream], &inner,
+                                &innerLength, &counter)) {
+            return;
+        }
+        acceptReplayCounter(&client->windows[stream], counter);
+        hostHeard(client, now);
+        if (innerLength == 0 || takeLinkPacket(client, gamepad, inner, innerLength, now)) return;
+        if (stream == RelayStreamMavlink) client->lastTelemetryTime = now;
+        if (stream == RelayStreamVideo) client->lastVideoTime = now;
+        *data = inner;
+        *length = (u32)innerLength;
+        return;
+    }
+    if (client->keys.ready) {
+        // While the link is encrypted nothing plain is taken: it would be anyone's injection.
+        *length = 0;
+        return;
+    }
+    // A host with its encryption off sends its own packets plain.
+    if (type == SecureLinkControlPassword || type == SecureLinkHostState) {
+        if (!client->hostPlain) client->helloPending = 1;
+        client->hostPlain = 1;
+        hostHeard(client, now);
+        takeLinkPacket(client, gamepad, bytes, size, now);
+        *length = 0;
+        return;
+    }
+    if (client->hostPlain && isRelayedPacket(type)) {
+        hostHeard(client, now);
+        if (type == 0xB7 || type == 0xB8) client->lastVideoTime = now;
+        else client->lastTelemetryTime = now;
+    }
+}
+
+void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, Socket* socket, u32 stream, u64 now) {
+    if (!client || !client->identity || !server || server->family == 0 || server->port == 0 || !socket ||
+        stream >= kSecureLinkStreams) {
+        return;
+    }
+    if (!sameEndpoint(server, &client->server)) {
+        // Another host: what was known of the last one no longer holds.
+        SecureLinkClientIdentity* identity = client->identity;
+        *client = SecureLinkClient{};
+        client->identity = identity;
+        client->server = *server;
+    }
+    bool silent = !client->lastHostDatagramTime || now - client->lastHostDatagramTime >= kSecureLinkHostSilence;
+    bool due = !client->helloTime || now - client->helloTime >= kSecureLinkHelloInterval;
+    if (!client->helloPending && !(silent && due)) return;
+    ByteWriter* slot = queueSocketPacket(server, socket);
+    if (!slot) return;
+    SecureLinkClientIdentity* identity = client->identity;
+    appendU8(SecureLinkHello, slot);
+    appendU16Le(identity->peerId, slot);
+    appendBytes(identity->publicKey, 32, slot);
+    appendU8((u8)(stream == RelayStreamVideo ? SecureLinkGrantVideo : SecureLinkGrantTelemetry | SecureLinkGrantControl),
+             slot);
+    // The block goes sealed once the host key is known, plain to a host that sends plain, and not at
+    // all before either: the password never leaves unsealed towards a host that encrypts.
+    u8 block[8 + 1 + kFixedStringCapacity];
+    ByteWriter writer = makeByteWriter(block, sizeof(block));
+    appendBytes(identity->relayPassword, 8, &writer);
+    i64 nameLength = fixedStringLength(&identity->name);
+    appendU8((u8)nameLength, &writer);
+    appendBytes(identity->name.text, nameLength, &writer);
+    if (client->keys.ready) {
+        if (sealSecureLinkPart(slot, SecureLinkHello, (u8)stream, client->sendCounters[stream], &client->keys, block,
+                               writer.length)) {
+            client->sendCounters[stream]++;
+        }
+    } else if (client->hostPlain) {
+        appendBytes(block, writer.length, slot);
+    }
+    std::memset(block, 0, sizeof(block));
+    client->helloTime = now;
+    client->helloPending = 0;
+}
+
+void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket) {
+    if (!client || !client->identity || !client->keys.ready || !socket) return;
+    PacketQueue* queue = &socket->sendQueue;
+    u8 sealed[kPacketSlotBytes];
+    for (u8 index = queue->readIndex; index != queue->writeIndex; index = (u8)((index + 1) % kPacketQueueSlots)) {
+        PacketSlot* slot = &queue->slots[index];
+        i64 length = slot->writer.length;
+        if (length < 1 || (slot->data[0] != 0xFD && slot->data[0] != 0xFE) ||
+            !sameEndpoint(&slot->destination, &client->server)) {
+            continue;
+        }
+        ByteWriter writer = makeByteWriter(sealed, sizeof(sealed));
+        appendU8(SecureLinkFromClient, &writer);
+        appendU16Le(client->identity->peerId, &writer);
+        appendU8(RelayStreamMavlink, &writer);
+        if (sealSecureLinkPart(&writer, SecureLinkFromClient, RelayStreamMavlink,
+                               client->sendCounters[RelayStreamMavlink], &client->keys, slot->data, length)) {
+            client->sendCounters[RelayStreamMavlink]++;
+            std::memcpy(slot->data, sealed, (size_t)writer.length);
+            slot->writer.length = writer.length;
+        } else {
+            slot->writer.length = 0;  // too long to seal: sent empty rather than plain
+        }
+    }
+}

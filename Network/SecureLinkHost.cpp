@@ -1,0 +1,305 @@
+// The relay host side of the encrypted relay link: the peer table, hellos, keys, grants, the control
+// password and the relaying of packets to the peers.
+#include "Core/Preferences.h"
+#include "Network/Address.h"
+#include "Network/SecureLinkFormat.h"
+#include "Network/Socket.h"
+#include "Platform/Input.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr u64 kIdlePeerReplaceTime = 10000000;
+constexpr u64 kForgottenPeerTime = 600000000;
+
+bool isListed(const SecureLinkPeer* peer) { return peer->address.family != 0; }
+
+bool encryptionOff(const Preferences* preferences) { return preferences && preferences->relayModeDisableEncryption; }
+
+u64 hostPassword(const RelayHostIdentity* identity) { return readLinkU64(identity->controllingListenerPassword); }
+
+u32 streamGrant(u32 stream) { return stream == RelayStreamVideo ? SecureLinkGrantVideo : SecureLinkGrantTelemetry; }
+
+AddressRecord peerDestination(const SecureLinkPeer* peer, u32 stream) {
+    AddressRecord destination = peer->address;
+    destination.port = peer->ports[stream];
+    return destination;
+}
+
+SecureLinkPeer* findPeer(SecureLinkHost* host, u16 peerId, const AddressRecord* source) {
+    for (SecureLinkPeer& peer : host->peers) {
+        if (isListed(&peer) && peer.peerId == peerId && sameAddress(&peer.address, source)) return &peer;
+    }
+    return nullptr;
+}
+
+// A free slot, else the longest silent peer among the undecided ones that have not been heard for a
+// while, else among all that have been silent for long (a client that started again comes back with
+// a new peer id and key, so its old entry is of no more use).
+SecureLinkPeer* freePeer(SecureLinkHost* host, u64 now) {
+    SecureLinkPeer* oldest = nullptr;
+    for (u32 pass = 0; pass < 2 && !oldest; pass++) {
+        for (SecureLinkPeer& peer : host->peers) {
+            if (!isListed(&peer)) return &peer;
+            bool idle = pass == 0 ? peer.userDecision == 0 && now - peer.lastHeardTime > kIdlePeerReplaceTime
+                                  : now - peer.lastHeardTime > kForgottenPeerTime;
+            if (idle && (!oldest || peer.lastHeardTime < oldest->lastHeardTime)) oldest = &peer;
+        }
+    }
+    if (oldest && host->controllingPeer == oldest) host->controllingPeer = nullptr;
+    return oldest;
+}
+
+// Queues one inner packet for a peer on a stream: sealed, or plain when encryption is off.
+void sendToPeer(SecureLinkPeer* peer, Socket* socket, u32 stream, const u8* inner, i64 innerLength, bool plain) {
+    if (!peer->ports[stream] || (!plain && !peer->keys.ready)) return;
+    AddressRecord destination = peerDestination(peer, stream);
+    ByteWriter* slot = queueSocketPacket(&destination, socket);
+    if (!slot) return;
+    if (plain) {
+        appendBytes(inner, innerLength, slot);
+        return;
+    }
+    appendU8(SecureLinkFromHost, slot);
+    appendU16Le(peer->peerId, slot);
+    appendU8((u8)stream, slot);
+    if (sealSecureLinkPart(slot, SecureLinkFromHost, (u8)stream, peer->sendCounters[stream], &peer->keys, inner,
+                           innerLength)) {
+        peer->sendCounters[stream]++;
+    } else {
+        slot->length = 0;  // too long to seal: sent empty rather than plain
+    }
+}
+
+// The hello's block: {u64 control password, u8 name length, name}.
+void readHelloBlock(SecureLinkPeer* peer, const u8* block, i64 length) {
+    if (length < 9) return;
+    peer->echoedPassword = readLinkU64(block);
+    peer->echoKnown = 1;
+    i64 nameLength = block[8];
+    if (nameLength > length - 9) nameLength = length - 9;
+    if (nameLength > kFixedStringCapacity) nameLength = kFixedStringCapacity;
+    FixedString name{};
+    std::memcpy(name.text, block + 9, (size_t)nameLength);
+    name.length = (u8)nameLength;
+    peer->name = name;
+}
+
+SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, bool plain, u64 now) {
+    u8* data = datagram->data;
+    i64 length = datagram->length;
+    if (length < kHelloHeader) return nullptr;
+    u16 peerId = readLinkU16(data + 1);
+    const u8* publicKey = data + 3;
+    u8 streams = data[35];
+    SecureLinkPeer* peer = findPeer(host, peerId, &datagram->source);
+    if (peer && std::memcmp(peer->publicKey, publicKey, 32) != 0) return nullptr;  // a peer's key never changes
+    SecureLinkKeys keys = peer ? peer->keys : SecureLinkKeys{};
+    if (!peer && !deriveSecureLinkKeys(&keys, host->identity->privateKey, publicKey, host->identity->publicKey,
+                                       publicKey) &&
+        !plain) {
+        return nullptr;
+    }
+    // The block: sealed once the client knows the host key; a plain one is read only with encryption
+    // off, and one that does not open drops the whole hello.
+    const u8* block = nullptr;
+    i64 blockLength = 0;
+    u64 counter = 0;
+    bool sealed = false;
+    if (length > kHelloHeader) {
+        SecureLinkReplayWindow fresh{};
+        u8* inner = nullptr;
+        if (keys.ready && openSecureLinkPart(data, length, kHelloHeader, &keys, peer ? &peer->windows[stream] : &fresh,
+                                             &inner, &blockLength, &counter)) {
+            block = inner;
+            sealed = true;
+        } else if (plain) {
+            block = data + kHelloHeader;
+            blockLength = length - kHelloHeader;
+        } else {
+            return nullptr;
+        }
+    }
+    if (!peer) {
+        peer = freePeer(host, now);
+        if (!peer) return nullptr;
+        *peer = SecureLinkPeer{};
+        peer->address = datagram->source;
+        peer->peerId = peerId;
+        std::memcpy(peer->publicKey, publicKey, 32);
+        peer->keys = keys;
+    }
+    if (sealed) acceptReplayCounter(&peer->windows[stream], counter);
+    if (block) readHelloBlock(peer, block, blockLength);
+    peer->ports[stream] = datagram->source.port;
+    if (stream == RelayStreamMavlink) peer->address.port = datagram->source.port;
+    peer->streamsWanted |= streams;
+    if (streams & SecureLinkGrantControl) peer->pending = 1;
+    if (peer->userDecision == 0) peer->counter++;
+    peer->lastHeardTime = now;
+    return peer;
+}
+
+}  // namespace
+
+void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
+                             u64 now) {
+    if (!host || !host->identity || !relaySocket || stream >= kSecureLinkStreams || encryptionOff(preferences)) return;
+    for (SecureLinkPeer& peer : host->peers) {
+        if (!isListed(&peer) || !peer.ports[stream]) continue;
+        if (peer.keySentTime[stream] && now - peer.keySentTime[stream] <= kSecureLinkKeyInterval) continue;
+        AddressRecord destination = peerDestination(&peer, stream);
+        ByteWriter* slot = queueSocketPacket(&destination, relaySocket);
+        if (!slot) return;
+        appendU8(SecureLinkHostKey, slot);
+        appendU16Le(peer.peerId, slot);
+        appendBytes(host->identity->publicKey, 32, slot);
+        peer.keySentTime[stream] = now;
+    }
+}
+
+void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const GamepadState* gamepad, u64 buttons,
+                                const Preferences* preferences, u64 now) {
+    if (!host || !host->identity) return;
+    RelayHostIdentity* identity = host->identity;
+    bool plain = encryptionOff(preferences);
+    u64 password = hostPassword(identity);
+    host->referenceAddress = identity->controllingListener;
+
+    // The peer granted control: the user's choice, else the listener kept from an earlier run when it
+    // echoes the password it was given then.
+    SecureLinkPeer* granted = nullptr;
+    for (SecureLinkPeer& peer : host->peers) {
+        if (isListed(&peer) && (peer.userDecision & SecureLinkGrantControl)) {
+            granted = &peer;
+            break;
+        }
+    }
+    for (SecureLinkPeer& peer : host->peers) {
+        if (granted) break;
+        bool atListener = identity->controllingListener.family != 0 &&
+                          sameAddress(&peer.address, &identity->controllingListener);
+        if (isListed(&peer) && peer.userDecision == 0 && atListener && peer.echoKnown && peer.echoedPassword == password) {
+            granted = &peer;
+        }
+    }
+    host->controllingPeer = granted && granted->echoKnown && granted->echoedPassword == password ? granted : nullptr;
+    if (!relaySocket) return;
+
+    if (granted && granted->lastHeardTime && now - granted->lastHeardTime < kSecureLinkPasswordHeardWithin &&
+        (!granted->echoKnown || granted->echoedPassword != password) &&
+        (!granted->passwordSentTime || now - granted->passwordSentTime >= kSecureLinkPasswordInterval)) {
+        u8 inner[9] = {SecureLinkControlPassword};
+        std::memcpy(inner + 1, identity->controllingListenerPassword, 8);
+        sendToPeer(granted, relaySocket, RelayStreamMavlink, inner, sizeof(inner), plain);
+        granted->passwordSentTime = now;
+    }
+
+    // The host's state: what each peer is granted and the host's controller.
+    u8 bytes[300];
+    for (SecureLinkPeer& peer : host->peers) {
+        if (!isListed(&peer) || (peer.stateSentTime && now - peer.stateSentTime < kSecureLinkStateInterval)) continue;
+        ByteWriter state = makeByteWriter(bytes, sizeof(bytes));
+        u32 grants = plain ? SecureLinkGrantTelemetry | SecureLinkGrantVideo : peer.userDecision;
+        if (&peer != granted) grants &= ~(u32)SecureLinkGrantControl;
+        else grants |= SecureLinkGrantControl;
+        appendU8(SecureLinkHostState, &state);
+        appendU8((u8)grants, &state);
+        appendU32Le(gamepad ? gamepad->controllerKind : 0, &state);
+        FixedString name = gamepad ? gamepad->name : FixedString{};
+        i64 nameLength = fixedStringLength(&name);
+        appendU8((u8)nameLength, &state);
+        appendBytes(name.text, nameLength, &state);
+        const f32 axes[8] = {gamepad ? gamepad->leftStickX : 0,   gamepad ? gamepad->leftStickY : 0,
+                             gamepad ? gamepad->rightStickX : 0,  gamepad ? gamepad->rightStickY : 0,
+                             gamepad ? gamepad->leftTrigger : 0,  gamepad ? gamepad->rightTrigger : 0,
+                             gamepad ? gamepad->leftRocker : 0,   gamepad ? gamepad->rightRocker : 0};
+        for (f32 axis : axes) appendF32Le(axis, &state);
+        appendU64Le(buttons, &state);
+        for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+            sendToPeer(&peer, relaySocket, stream, bytes, state.length, plain);
+        }
+        peer.stateSentTime = now;
+    }
+}
+
+SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
+                                              SecureLinkHost* host, u32 stream, const Preferences* preferences,
+                                              u64 now) {
+    *out = SecureLinkReceived{};
+    if (!host || !host->identity || !datagram || !datagram->received || datagram->length < 1 ||
+        stream >= kSecureLinkStreams) {
+        return out;
+    }
+    bool plain = encryptionOff(preferences);
+    u8* data = datagram->data;
+    i64 length = datagram->length;
+    u8 type = data[0];
+    if (type == SecureLinkHello) {
+        receiveHello(host, datagram, stream, plain, now);
+        return out;  // the link's own: nothing to hand on
+    }
+    if (type == SecureLinkFromClient) {
+        if (length < kSealedDataHeader || data[3] != stream) return out;
+        SecureLinkPeer* peer = findPeer(host, readLinkU16(data + 1), &datagram->source);
+        u8* inner = nullptr;
+        i64 innerLength = 0;
+        u64 counter = 0;
+        if (!peer || !openSecureLinkPart(data, length, kSealedDataHeader, &peer->keys, &peer->windows[stream], &inner,
+                                         &innerLength, &counter)) {
+            return out;
+        }
+        acceptReplayCounter(&peer->windows[stream], counter);
+        peer->lastHeardTime = now;
+        out->peer = peer;
+        out->data = innerLength > 0 ? inner : nullptr;
+        out->length = (u32)innerLength;
+        return out;
+    }
+    // Plain MAVLink from a listed peer's port, taken only with encryption off.
+    if (plain && (type == 0xFD || type == 0xFE)) {
+        for (SecureLinkPeer& peer : host->peers) {
+            if (isListed(&peer) && peer.ports[stream] == datagram->source.port &&
+                sameAddress(&peer.address, &datagram->source)) {
+                peer.lastHeardTime = now;
+                out->peer = &peer;
+                out->data = data;
+                out->length = (u32)length;
+                return out;
+            }
+        }
+    }
+    return out;
+}
+
+void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
+                        const ByteWriter* packet) {
+    if (!host || !host->identity || !relaySocket || !packet || packet->length <= 0 || stream >= kSecureLinkStreams) {
+        return;
+    }
+    bool plain = encryptionOff(preferences);
+    for (SecureLinkPeer& peer : host->peers) {
+        if (!isListed(&peer) || (!plain && !(peer.userDecision & streamGrant(stream)))) continue;
+        sendToPeer(&peer, relaySocket, stream, packet->data, packet->length, plain);
+    }
+}
+
+void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 decision) {
+    if (!host || !peer) return;
+    RelayHostIdentity* identity = host->identity;
+    if (decision & SecureLinkGrantControl) {
+        for (SecureLinkPeer& other : host->peers) {
+            if (&other != peer) other.userDecision &= ~(u32)SecureLinkGrantControl;
+        }
+        if (identity) {
+            identity->controllingListener = peer->address;
+            identity->controllingListener.port = 0;
+        }
+    } else if ((peer->userDecision & SecureLinkGrantControl) && identity) {
+        identity->controllingListener = AddressRecord{};
+    }
+    peer->userDecision = decision;
+    peer->counter = 0;
+    if (!(decision & SecureLinkGrantControl) && host->controllingPeer == peer) host->controllingPeer = nullptr;
+}

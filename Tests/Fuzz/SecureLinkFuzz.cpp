@@ -1,0 +1,159 @@
+// The relay link's datagram readers, host and client side, over arbitrary datagrams, and over
+// arbitrary inner packets and hello blocks sealed with the right keys (so the fuzzer gets past the
+// MAC). What they hand on must lie inside the datagram, and nothing may read or write outside it.
+#include "Core/Preferences.h"
+#include "Crypto/X25519.h"
+#include "Network/SecureLinkFormat.h"
+#include "Network/Socket.h"
+#include "Platform/Input.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+static void fail(int line) {
+    fprintf(stderr, "SecureLinkFuzz: check failed at line %d\n", line);
+    __builtin_trap();
+}
+#define check(condition) ((condition) ? (void)0 : fail(__LINE__))
+
+namespace {
+
+const u8 kLoopback[4] = {127, 0, 0, 1};
+constexpr u16 kPeerId = 0x1234;
+
+struct World {
+    RelayHostIdentity hostIdentity;
+    SecureLinkClientIdentity clientIdentity;
+    SecureLinkHost host;
+    SecureLinkClient client;
+    Preferences preferences;
+    GamepadState gamepad;
+};
+
+World initial;
+World world;
+
+void setUp() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    World* w = &initial;
+    *w = World{};
+    for (i32 i = 0; i < 32; i++) {
+        w->hostIdentity.privateKey[i] = (u8)(i * 7 + 1);
+        w->clientIdentity.privateKey[i] = (u8)(i * 13 + 5);
+    }
+    x25519(w->hostIdentity.publicKey, w->hostIdentity.privateKey, x25519BasePoint);
+    x25519(w->clientIdentity.publicKey, w->clientIdentity.privateKey, x25519BasePoint);
+    w->clientIdentity.peerId = kPeerId;
+    SecureLinkPeer* peer = &w->host.peers[0];
+    peer->address = makeAddressRecord(4, kLoopback, 40000);
+    peer->peerId = kPeerId;
+    peer->ports[0] = 40000;
+    peer->ports[1] = 40001;
+    peer->userDecision = SecureLinkGrantTelemetry | SecureLinkGrantControl;
+    std::memcpy(peer->publicKey, w->clientIdentity.publicKey, 32);
+    deriveSecureLinkKeys(&peer->keys, w->hostIdentity.privateKey, w->clientIdentity.publicKey,
+                         w->hostIdentity.publicKey, w->clientIdentity.publicKey);
+    w->client.keys = peer->keys;
+    std::memcpy(w->client.hostPublicKey, w->hostIdentity.publicKey, 32);
+    w->client.server = makeAddressRecord(4, kLoopback, 9876);
+}
+
+void link() {
+    world = initial;
+    world.host.identity = &world.hostIdentity;
+    world.client.identity = &world.clientIdentity;
+}
+
+void toHost(std::vector<u8>& bytes, u32 stream) {
+    SocketResult datagram{};
+    datagram.received = 1;
+    datagram.data = bytes.data();
+    datagram.length = (u32)bytes.size();
+    datagram.source = makeAddressRecord(4, kLoopback, 40000);
+    SecureLinkReceived out;
+    receiveFromSecureLinkPeer(&out, &datagram, &world.host, stream, &world.preferences, 5000000);
+    if (out.data) {
+        check(out.peer >= world.host.peers && out.peer < world.host.peers + kSecureLinkPeers);
+        check(out.data >= bytes.data() && out.data + out.length <= bytes.data() + bytes.size());
+        volatile u8 sum = 0;
+        for (u32 i = 0; i < out.length; i++) sum = sum + out.data[i];
+    }
+    check(world.host.peers[0].name.length <= kFixedStringCapacity);
+}
+
+void toClient(std::vector<u8>& bytes) {
+    u8* data = bytes.data();
+    u32 length = (u32)bytes.size();
+    receiveFromSecureLinkHost(&data, &length, &world.client, &world.gamepad, 5000000);
+    check(length <= bytes.size());
+    if (length) check(data >= bytes.data() && data + length <= bytes.data() + bytes.size());
+    check(world.gamepad.name.length <= kFixedStringCapacity);
+    check(world.gamepad.leftStickX >= -1 && world.gamepad.leftStickX <= 1);
+}
+
+std::vector<u8> sealed(u8 type, u8 stream, u64 counter, const u8* inner, size_t length) {
+    std::vector<u8> bytes(length + 200);
+    ByteWriter writer = makeByteWriter(bytes.data(), (i64)bytes.size());
+    appendU8(type, &writer);
+    appendU16Le(kPeerId, &writer);
+    if (type == SecureLinkHello) {
+        appendBytes(initial.clientIdentity.publicKey, 32, &writer);
+        appendU8(stream, &writer);
+    } else {
+        appendU8(stream, &writer);
+    }
+    check(sealSecureLinkPart(&writer, type, stream, counter, &initial.host.peers[0].keys, inner, (i64)length));
+    bytes.resize((size_t)writer.length);
+    return bytes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 3 || size > 8000) return 0;
+    setUp();
+    link();
+    u8 mode = data[0] % 6;
+    u8 stream = data[1] & 1;
+    world.preferences.relayModeDisableEncryption = data[1] >> 7;
+    std::vector<u8> rest(data + 2, data + size);
+    switch (mode) {
+    case 0:
+        toHost(rest, stream);
+        break;
+    case 1:
+        toClient(rest);
+        break;
+    case 2: {
+        std::vector<u8> datagram = sealed(SecureLinkFromHost, stream, data[1], rest.data(), rest.size());
+        toClient(datagram);
+        break;
+    }
+    case 3: {
+        std::vector<u8> datagram = sealed(SecureLinkHello, stream, data[1], rest.data(), rest.size());
+        toHost(datagram, stream);
+        break;
+    }
+    case 4: {
+        std::vector<u8> datagram = sealed(SecureLinkFromClient, stream, data[1], rest.data(), rest.size());
+        toHost(datagram, stream);
+        break;
+    }
+    default:
+        // A run of datagrams to both sides: lengths from the first byte of each.
+        for (size_t at = 0; at < rest.size();) {
+            size_t length = rest[at] % 100 + 1;
+            if (at + 1 + length > rest.size()) length = rest.size() - at - 1;
+            std::vector<u8> one(rest.begin() + (long)at + 1, rest.begin() + (long)(at + 1 + length));
+            std::vector<u8> copy = one;
+            toHost(one, stream);
+            toClient(copy);
+            at += 1 + length;
+        }
+        break;
+    }
+    return 0;
+}

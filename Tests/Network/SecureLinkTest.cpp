@@ -1,0 +1,353 @@
+// The relay link's datagrams against python3-cryptography (an independent reading of the format and
+// key schedule, both ways), and the datagrams that must be dropped without changing anything.
+#include "Core/Preferences.h"
+#include "Crypto/X25519.h"
+#include "NetworkTestSupport.h"
+#include "Network/Address.h"
+#include "Network/SecureLink.h"
+#include "Network/Socket.h"
+#include "Platform/Input.h"
+#include "Platform/Random.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const u8 kLoopback[4] = {127, 0, 0, 1};
+constexpr u16 kHostPort = 9876;
+constexpr u16 kClientPort = 40111;
+
+struct Datagram {
+    AddressRecord destination;
+    std::vector<u8> bytes;
+};
+
+std::vector<Datagram> takeQueued(Socket* socket) {
+    std::vector<Datagram> taken;
+    while (PacketSlot* slot = oldestQueuedPacket(&socket->sendQueue)) {
+        taken.push_back({slot->destination, std::vector<u8>(slot->data, slot->data + slot->writer.length)});
+        dropOldestQueuedPacket(&socket->sendQueue);
+    }
+    return taken;
+}
+
+std::vector<u8> fromHex(const std::string& hex) {
+    std::vector<u8> bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back((u8)std::stoi(hex.substr(i, 2), nullptr, 16));
+    return bytes;
+}
+
+std::string hex(const std::vector<u8>& bytes) { return hexOf(bytes.data(), bytes.size()); }
+
+// A MAVLink-looking packet of a given length (its content does not matter to the link).
+std::vector<u8> packet(size_t length, u8 seed) {
+    std::vector<u8> bytes(length);
+    for (size_t i = 0; i < length; i++) bytes[i] = (u8)(seed * 31 + i * 7);
+    if (length) bytes[0] = 0xFD;
+    return bytes;
+}
+
+struct Link : testing::Test {
+    std::unique_ptr<SecureLinkHost> host = std::make_unique<SecureLinkHost>();
+    std::unique_ptr<SecureLinkClient> client = std::make_unique<SecureLinkClient>();
+    std::unique_ptr<Socket> hostSocket = std::make_unique<Socket>();
+    std::unique_ptr<Socket> clientSocket = std::make_unique<Socket>();
+    std::unique_ptr<Preferences> preferences = std::make_unique<Preferences>();
+    RelayHostIdentity hostIdentity{};
+    SecureLinkClientIdentity clientIdentity{};
+    GamepadState gamepad{};
+    AddressRecord hostAddress = makeAddressRecord(4, kLoopback, kHostPort);
+    AddressRecord clientAddress = makeAddressRecord(4, kLoopback, kClientPort);
+    u64 now = 7000000000;
+
+    void SetUp() override {
+        ASSERT_EQ(generateX25519KeyPair(hostIdentity.privateKey, hostIdentity.publicKey), 0);
+        ASSERT_EQ(getRandomBytes(hostIdentity.controllingListenerPassword, 8), 0);
+        ASSERT_EQ(generateX25519KeyPair(clientIdentity.privateKey, clientIdentity.publicKey), 0);
+        clientIdentity.peerId = 0xBEE5;
+        clientIdentity.name = makeString("tablet 2");
+        host->identity = &hostIdentity;
+        client->identity = &clientIdentity;
+    }
+
+    SecureLinkReceived toHost(std::vector<u8> bytes, const AddressRecord& source) {
+        SocketResult result{};
+        result.received = 1;
+        result.data = bytes.data();
+        result.length = (u32)bytes.size();
+        result.source = source;
+        SecureLinkReceived received;
+        receiveFromSecureLinkPeer(&received, &result, host.get(), RelayStreamMavlink, preferences.get(), now);
+        lastOpened = received.data ? std::vector<u8>(received.data, received.data + received.length) : std::vector<u8>();
+        return received;
+    }
+    // What the client hands on: the opened packet, or nothing when the link used or dropped it.
+    std::vector<u8> toClient(std::vector<u8> bytes) {
+        u8* data = bytes.data();
+        u32 length = (u32)bytes.size();
+        receiveFromSecureLinkHost(&data, &length, client.get(), &gamepad, now);
+        return std::vector<u8>(data, data + length);
+    }
+    void deliverToHost() {
+        for (Datagram& datagram : takeQueued(clientSocket.get())) toHost(datagram.bytes, clientAddress);
+    }
+    void deliverToClient() {
+        for (Datagram& datagram : takeQueued(hostSocket.get())) toClient(datagram.bytes);
+    }
+    // Hello, key, sealed hello, and the user's decision: the link is up with the given grants.
+    void connect(u32 decision) {
+        sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+        deliverToHost();
+        ASSERT_EQ(host->peers[0].peerId, clientIdentity.peerId);
+        sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
+        deliverToClient();
+        ASSERT_EQ(client->keys.ready, 1u);
+        now += 20000;
+        sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+        deliverToHost();
+        ASSERT_EQ(std::string(host->peers[0].name.text, host->peers[0].name.length), "tablet 2");
+        setSecureLinkPeerDecision(host.get(), &host->peers[0], decision);
+    }
+    std::vector<u8> lastOpened;
+};
+
+TEST_F(Link, SealedDatagramsReadAndWrittenByPythonCryptographyMatchBothWays) {
+    connect(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    if (HasFatalFailure()) return;
+    PythonPeer python;
+    ASSERT_TRUE(startPythonPeer(&python, "secure_link_oracle.py"));
+    EXPECT_EQ(peerCommand(&python, "keys " + hexOf(hostIdentity.privateKey, 32) + " " + hexOf(clientIdentity.publicKey, 32)),
+              "public " + hexOf(hostIdentity.publicKey, 32));
+
+    // Host to client: relayed packets of every length around the block size, and the host's own.
+    gamepad.controllerKind = ControllerHerelink;
+    gamepad.name = makeString("Herelink");
+    gamepad.leftStickY = 0.5f;
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), &gamepad, 0x15, preferences.get(), now);
+    std::vector<std::vector<u8>> sent;
+    for (size_t length = 1; length <= 60; length++) {  // the queue holds 63
+        sent.push_back(packet(length, (u8)length));
+        ByteWriter writer = makeByteWriter(sent.back().data(), (i64)length);
+        writer.length = (i64)length;
+        relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    }
+    std::vector<Datagram> fromHost = takeQueued(hostSocket.get());
+    ASSERT_EQ(fromHost.size(), sent.size() + 2);  // the password and the host's state first
+    u64 expectedCounter = 0;
+    for (size_t i = 0; i < fromHost.size(); i++) {
+        EXPECT_TRUE(sameEndpoint(&fromHost[i].destination, &clientAddress));
+        std::vector<std::string> answer = words(peerCommand(&python, "open " + hex(fromHost[i].bytes)));
+        ASSERT_EQ(answer.size(), 6u) << i << ": " << (answer.empty() ? "" : answer[1]);
+        EXPECT_EQ(answer[1], "3");
+        EXPECT_EQ(answer[2], std::to_string(clientIdentity.peerId));
+        EXPECT_EQ(answer[4], std::to_string(expectedCounter++));
+        std::string expected = i == 0   ? "05" + hexOf(hostIdentity.controllingListenerPassword, 8)
+                               : i == 1 ? "0605"  // the host's state: grants telemetry and control
+                                        : hex(sent[i - 2]);
+        EXPECT_EQ(answer[5].substr(0, expected.size()), expected);
+        // The client opens the same datagram to the same packet.
+        std::vector<u8> opened = toClient(fromHost[i].bytes);
+        EXPECT_EQ(hex(opened), i >= 2 ? hex(sent[i - 2]) : "");
+    }
+    EXPECT_EQ(std::memcmp(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8), 0);
+    EXPECT_EQ(gamepad.remote, 1u);
+    EXPECT_EQ(client->hostButtons, 0x15u);
+
+    // Client to host: the sealed hello and sealed MAVLink read by Python.
+    now += 20000;
+    sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);  // the new password
+    for (u8 i = 0; i < 20; i++) {
+        std::vector<u8> bytes = packet(10 + i * 3, i);
+        ByteWriter* slot = queueSocketPacket(&hostAddress, clientSocket.get());
+        appendBytes(bytes.data(), (i64)bytes.size(), slot);
+        sent.push_back(bytes);
+    }
+    encryptSecureLinkSendQueue(client.get(), clientSocket.get());
+    std::vector<Datagram> fromClient = takeQueued(clientSocket.get());
+    ASSERT_EQ(fromClient.size(), 21u);
+    std::vector<std::string> hello = words(peerCommand(&python, "open " + hex(fromClient[0].bytes)));
+    ASSERT_EQ(hello.size(), 6u);
+    EXPECT_EQ(hello[5].substr(0, 16), hexOf(hostIdentity.controllingListenerPassword, 8));
+    EXPECT_EQ(toHost(fromClient[0].bytes, clientAddress).peer, nullptr);  // a hello hands nothing on
+    for (size_t i = 1; i < fromClient.size(); i++) {
+        std::vector<std::string> answer = words(peerCommand(&python, "open " + hex(fromClient[i].bytes)));
+        ASSERT_EQ(answer.size(), 6u);
+        EXPECT_EQ(answer[1], "4");
+        EXPECT_EQ(answer[5], hex(sent[60 + i - 1]));
+    }
+
+    // Written by Python, opened here: MAVLink from the client to the host, and from the host to the client.
+    for (u32 i = 0; i < 20; i++) {
+        std::vector<u8> inner = packet(1 + i * 5, (u8)(i + 100));
+        std::vector<std::string> answer =
+            words(peerCommand(&python, "seal 4 " + std::to_string(clientIdentity.peerId) + " 0 " +
+                                           std::to_string(5000 + i) + " " + hex(inner)));
+        ASSERT_EQ(answer.size(), 2u);
+        SecureLinkReceived received = toHost(fromHex(answer[1]), clientAddress);
+        EXPECT_EQ(received.peer, &host->peers[0]);
+        EXPECT_EQ(hex(lastOpened), hex(inner));
+
+        answer = words(peerCommand(&python, "seal 3 " + std::to_string(clientIdentity.peerId) + " 0 " +
+                                                std::to_string(9000 + i) + " " + hex(inner)));
+        EXPECT_EQ(hex(toClient(fromHex(answer[1]))), hex(inner));
+    }
+    // The echoed password makes the peer the controlling one.
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), &gamepad, 0, preferences.get(), now);
+    EXPECT_EQ(host->controllingPeer, &host->peers[0]);
+    stopPythonPeer(&python);
+}
+
+TEST_F(Link, ChangedWrongKeyReplayedTruncatedAndForeignDatagramsAreDroppedAndChangeNothing) {
+    connect(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    if (HasFatalFailure()) return;
+    std::vector<u8> inner = packet(40, 9);
+    ByteWriter writer = makeByteWriter(inner.data(), (i64)inner.size());
+    writer.length = (i64)inner.size();
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    std::vector<Datagram> fromHost = takeQueued(hostSocket.get());
+    ASSERT_EQ(fromHost.size(), 2u);
+    ByteWriter* slot = queueSocketPacket(&hostAddress, clientSocket.get());
+    appendBytes(inner.data(), (i64)inner.size(), slot);
+    encryptSecureLinkSendQueue(client.get(), clientSocket.get());
+    std::vector<u8> fromClient = takeQueued(clientSocket.get())[0].bytes;
+
+    auto snapshot = [&] {
+        std::vector<u8> bytes((const u8*)client.get(), (const u8*)client.get() + sizeof(SecureLinkClient));
+        bytes.insert(bytes.end(), (const u8*)host.get(), (const u8*)host.get() + sizeof(SecureLinkHost));
+        return bytes;
+    };
+    std::vector<u8> before = snapshot();
+    auto unchanged = [&] { return snapshot() == before; };
+    std::vector<u8> good = fromHost[0].bytes;
+
+    // One bit changed anywhere.
+    for (size_t bit = 0; bit < good.size() * 8; bit++) {
+        std::vector<u8> changed = good;
+        changed[bit / 8] ^= (u8)(1 << bit % 8);
+        EXPECT_TRUE(toClient(changed).empty()) << "bit " << bit;
+        changed = fromClient;
+        changed[bit / 8] ^= (u8)(1 << bit % 8);
+        EXPECT_EQ(toHost(changed, clientAddress).peer, nullptr) << "bit " << bit;
+    }
+    // Cut short by any number of bytes.
+    for (size_t length = 2; length < good.size(); length++) {
+        EXPECT_TRUE(toClient(std::vector<u8>(good.begin(), good.begin() + (long)length)).empty()) << length;
+        EXPECT_EQ(toHost(std::vector<u8>(fromClient.begin(), fromClient.begin() + (long)length), clientAddress).peer,
+                  nullptr);
+    }
+    // Sealed for another client (a wrong key), and from a peer that never said hello.
+    auto stranger = std::make_unique<SecureLinkClient>();
+    SecureLinkClientIdentity strangerIdentity = clientIdentity;
+    ASSERT_EQ(generateX25519KeyPair(strangerIdentity.privateKey, strangerIdentity.publicKey), 0);
+    stranger->identity = &strangerIdentity;
+    std::vector<u8> key(fromHost[0].bytes.begin(), fromHost[0].bytes.begin() + 3);
+    key[0] = SecureLinkHostKey;
+    key.insert(key.end(), hostIdentity.publicKey, hostIdentity.publicKey + 32);
+    u8* data = key.data();
+    u32 length = (u32)key.size();
+    receiveFromSecureLinkHost(&data, &length, stranger.get(), nullptr, now);
+    ASSERT_EQ(stranger->keys.ready, 1u);
+    stranger->server = hostAddress;
+    slot = queueSocketPacket(&hostAddress, clientSocket.get());
+    appendBytes(inner.data(), (i64)inner.size(), slot);
+    encryptSecureLinkSendQueue(stranger.get(), clientSocket.get());
+    std::vector<u8> foreign = takeQueued(clientSocket.get())[0].bytes;
+    EXPECT_EQ(toHost(foreign, clientAddress).peer, nullptr);  // same peer id, another key
+    std::vector<u8> otherPeer = foreign;
+    otherPeer[1] ^= 0x40;
+    EXPECT_EQ(toHost(otherPeer, clientAddress).peer, nullptr);  // an unknown peer id
+    EXPECT_EQ(toHost(fromClient, makeAddressRecord(4, (const u8*)"\x7f\0\0\x02", kClientPort)).peer, nullptr);
+    // Plain MAVLink while the link is encrypted.
+    EXPECT_TRUE(toClient(inner).empty());
+    EXPECT_EQ(toHost(inner, clientAddress).peer, nullptr);
+    EXPECT_TRUE(unchanged());
+
+    // Taken once, then a replay of it is dropped; so is one more than 63 behind the newest.
+    EXPECT_EQ(hex(toClient(good)), hex(inner));
+    EXPECT_EQ(toHost(fromClient, clientAddress).peer, &host->peers[0]);
+    before = snapshot();
+    EXPECT_TRUE(toClient(good).empty());
+    EXPECT_EQ(toHost(fromClient, clientAddress).peer, nullptr);
+    EXPECT_TRUE(unchanged());
+    std::vector<Datagram> later;
+    for (i32 i = 0; i < 64; i++) {
+        relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+        later.push_back(takeQueued(hostSocket.get())[0]);
+    }
+    EXPECT_EQ(hex(toClient(later.back().bytes)), hex(inner));
+    EXPECT_TRUE(toClient(fromHost[1].bytes).empty());  // counter 1, the newest is 65
+    EXPECT_EQ(hex(toClient(later[10].bytes)), hex(inner));  // within the window, not yet seen
+}
+
+TEST_F(Link, WithEncryptionDisabledEverythingGoesPlainAndNothingSealedLeavesWithItOn) {
+    preferences->relayModeDisableEncryption = 1;
+    sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+    deliverToHost();
+    sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+    std::vector<u8> inner = packet(30, 3);
+    ByteWriter writer = makeByteWriter(inner.data(), (i64)inner.size());
+    writer.length = (i64)inner.size();
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    std::vector<Datagram> plain = takeQueued(hostSocket.get());
+    ASSERT_EQ(plain.size(), 2u);  // the state and the packet, no key
+    EXPECT_EQ(plain[0].bytes[0], SecureLinkHostState);
+    EXPECT_EQ(hex(plain[1].bytes), hex(inner));
+    EXPECT_TRUE(toClient(plain[0].bytes).empty());
+    EXPECT_EQ(hex(toClient(plain[1].bytes)), hex(inner));
+    EXPECT_NE(client->lastTelemetryTime, 0u);
+    // The client learnt that its host is plain and tells its name; its MAVLink is taken plain.
+    sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+    deliverToHost();
+    EXPECT_EQ(std::string(host->peers[0].name.text, host->peers[0].name.length), "tablet 2");
+    EXPECT_EQ(toHost(inner, clientAddress).peer, &host->peers[0]);
+
+    // Encryption on again: an undecided peer gets nothing, a granted one only sealed datagrams.
+    preferences->relayModeDisableEncryption = 0;
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    EXPECT_TRUE(takeQueued(hostSocket.get()).empty());
+    EXPECT_EQ(toHost(inner, clientAddress).peer, nullptr);
+    setSecureLinkPeerDecision(host.get(), &host->peers[0], SecureLinkGrantTelemetry);
+    now += 2000000;
+    sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    std::vector<Datagram> sealed = takeQueued(hostSocket.get());
+    ASSERT_EQ(sealed.size(), 3u);
+    EXPECT_EQ(sealed[0].bytes[0], SecureLinkHostKey);
+    EXPECT_EQ(sealed[1].bytes[0], SecureLinkFromHost);
+    EXPECT_EQ(sealed[2].bytes[0], SecureLinkFromHost);
+    for (Datagram& datagram : sealed) toClient(datagram.bytes);
+    EXPECT_EQ(client->keys.ready, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// After a restart the host keeps the listener it granted control and its password: that listener
+// controls again once it echoes the password, unasked; another password at the same address does not.
+TEST_F(Link, KeptListenerRegainsControlOnlyWithTheKeptPassword) {
+    hostIdentity.controllingListener = makeAddressRecord(4, kLoopback, 0);
+    std::memcpy(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8);
+    clientIdentity.relayPassword[7] ^= 1;
+    connect(0);
+    if (HasFatalFailure()) return;
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+    EXPECT_EQ(host->controllingPeer, nullptr);
+    takeQueued(hostSocket.get());
+
+    std::memcpy(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8);
+    client->helloPending = 1;
+    sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+    deliverToHost();
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+    EXPECT_EQ(host->controllingPeer, &host->peers[0]);
+    EXPECT_EQ(host->peers[0].userDecision, 0u);
+}
+
+}  // namespace
