@@ -57,7 +57,7 @@ u32 handleGremsyGimbalMessage(const MavlinkMessage* message, GremsyGimbalState* 
 }
 
 i32 gremsyVersionSign(const GremsyGimbalState* state) {
-    for (i32 i = GremsyVersionX; i <= GremsyVersionZ; i++) {
+    for (i32 i = (i32)GremsyVersionX; i <= (i32)GremsyVersionZ; i++) {
         if (!state->parameters[i].received) return 0;
     }
     i32 part[3];
@@ -73,7 +73,7 @@ void controlGimbal(GremsyGimbalState* state, GimbalPointing* pointing, const Veh
                    const Preferences* preferences, FlightLogger* logger, DroneOutput* output, u64 now) {
     if (state->gimbalSource == 0) return;
     // No command goes out before the firmware version is known, so it is read until it is.
-    for (i32 i = GremsyVersionX; i <= GremsyVersionZ; i++) {
+    for (i32 i = (i32)GremsyVersionX; i <= (i32)GremsyVersionZ; i++) {
         if (!state->parameters[i].received) state->parameters[i].viewedTime = now;
     }
     i32 sign = gremsyVersionSign(state);

@@ -369,7 +369,7 @@ TEST(CameraStandIn, HyperspectralKeysSendWellFormedTextsWithTheLocalTimeOfThePre
         while ((count = recv(listener, buffer, sizeof(buffer), 0)) > 0) texts.emplace_back(buffer, (size_t)count);
         ASSERT_EQ(texts.size(), 2u);
         DateTimeParts local = calendarFromMilliseconds(pressUtc - 5 * 3600000LL);
-        char mission[32];
+        char mission[64];
         std::snprintf(mission, sizeof(mission), "<mission>%04d%02d%02d%02d%02d%02d</mission>", local.year, local.month,
                       local.day, local.hour, local.minute, local.second);
         EXPECT_NE(texts[0].find(mission), std::string::npos) << texts[0];

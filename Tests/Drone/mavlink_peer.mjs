@@ -922,6 +922,8 @@ function camera(localPort, gcsPort, maxSeconds, kind, options) {
       if (m.command === 2500) recording = 1
       if (m.command === 2501) recording = 0
       if (m.command === 2000 && camera) { images++; cam(new common.CameraImageCaptured()) }
+      // The NextVision camera keeps its type-1 report coming while it is being commanded.
+      if (m.command === 203 && kind === 'nextvision') nextVisionReport(1, () => {})
     },
     PARAM_EXT_SET: m => {
       const value = m.paramValue.length ? m.paramValue.charCodeAt(0) : 0
