@@ -37,6 +37,22 @@ std::vector<Command> commands(const Rig& rig, int number = -1) {
 
 size_t countLines(const Rig& rig, const std::string& prefix) { return rig.linesStartingWith(prefix).size(); }
 
+// Waits (without moving the test's clock) until the stand-in has printed everything it received:
+// no new line for 40 polls in a row.
+void settle(Rig* rig) {
+    size_t seen = rig->peer.lines.size();
+    for (int quiet = 0; quiet < 40;) {
+        pauseBriefly();
+        pollNodePeer(&rig->peer);
+        if (rig->peer.lines.size() != seen) {
+            seen = rig->peer.lines.size();
+            quiet = 0;
+        } else {
+            quiet++;
+        }
+    }
+}
+
 // A game pad the test holds: rockers as axes, buttons as keys of the key map.
 struct ScriptedPad {
     GamepadState pad{}, previous{};
@@ -76,6 +92,7 @@ TEST(CameraStandIn, ProtocolCameraIsAskedUntilItNamesItselfThenPolledAndCommande
     if (HasFatalFailure()) return;
     DroneConnection* c = rig.connection.get();
     ASSERT_TRUE(rig.runUntil([&] { return c->cameraKind == CameraProtocol; }, 400));
+    settle(&rig);
     std::vector<Command> asks = commands(rig, 521);
     ASSERT_EQ(asks.size(), 3u) << "two unanswered requests, then the answered one";
     for (const Command& ask : asks) {
@@ -85,6 +102,7 @@ TEST(CameraStandIn, ProtocolCameraIsAskedUntilItNamesItselfThenPolledAndCommande
     }
 
     rig.run(2000000);
+    settle(&rig);
     EXPECT_EQ(commands(rig, 521).size(), 3u) << "no request once the camera is known";
     size_t settings = commands(rig, 522).size();
     EXPECT_GE(settings, 3u);
@@ -110,10 +128,12 @@ TEST(CameraStandIn, ProtocolCameraIsAskedUntilItNamesItselfThenPolledAndCommande
     EXPECT_EQ(ev->value, 3);
     EXPECT_EQ(ev->paramIndex, 5);
     EXPECT_EQ(vendor->value, 7);
+    settle(&rig);
     EXPECT_EQ(countLines(rig, "ext_read -1 CAM_EV"), 1u);
     ev->wanted = 4;
     ev->changeAskedTime = simulatedNow;
     rig.run(3500000);
+    settle(&rig);
     EXPECT_EQ(countLines(rig, "ext_set CAM_EV 1 4"), 1u);
     EXPECT_EQ(ev->value, 4);
 
@@ -124,6 +144,7 @@ TEST(CameraStandIn, ProtocolCameraIsAskedUntilItNamesItselfThenPolledAndCommande
     for (u32 r = 0; r < kProtocolCameraRequests; r++) EXPECT_EQ(requests[r], 0u) << r;
     requests[ProtocolRequestSinglePhoto] = 1;
     rig.run(200000);
+    settle(&rig);
     std::vector<Command> captures = commands(rig, 2000);
     ASSERT_EQ(captures.size(), 3u);
     EXPECT_EQ(captures[0].p[1], 2);  // single photo first
@@ -159,6 +180,7 @@ TEST(CameraStandIn, ProtocolCameraStickGoesAsManualRateWithinItsLimitsAndStopsAS
     // Down at a quarter: a rate of (0.25 - 0.04) / 0.96 x 70 / 50, under the app's own identity.
     pad.pad.leftRocker = -0.25f;
     stepWith(&rig, &pad, 50);
+    settle(&rig);
     std::vector<std::string> manual = rig.linesStartingWith("manual ");
     ASSERT_GE(manual.size(), 8u);
     EXPECT_LE(manual.size(), 11u) << "at most one every 100 ms";
@@ -173,13 +195,16 @@ TEST(CameraStandIn, ProtocolCameraStickGoesAsManualRateWithinItsLimitsAndStopsAS
     // Full down: the rate is clamped to -1.
     pad.pad.leftRocker = -1;
     stepWith(&rig, &pad, 20);
+    settle(&rig);
     EXPECT_EQ(splitWords(rig.linesStartingWith("manual ").back())[5], "-1");
 
     // Released: rate 0 for one second, then nothing.
     pad.pad.leftRocker = 0;
     stepWith(&rig, &pad, 100);
+    settle(&rig);
     size_t afterRelease = countLines(rig, "manual ");
     stepWith(&rig, &pad, 50);
+    settle(&rig);
     EXPECT_EQ(countLines(rig, "manual "), afterRelease) << "nothing a second after the release";
     EXPECT_EQ(splitWords(rig.linesStartingWith("manual ").back())[5], "0");
 
@@ -188,6 +213,7 @@ TEST(CameraStandIn, ProtocolCameraStickGoesAsManualRateWithinItsLimitsAndStopsAS
     size_t mounts = commands(rig, 205).size();
     pad.pad.leftRocker = 1;
     stepWith(&rig, &pad, 10);
+    settle(&rig);
     std::vector<Command> holds = commands(rig, 205);
     EXPECT_GE(holds.size() - mounts, 8u);
     EXPECT_EQ(holds.back().p[0], 5);
@@ -213,11 +239,13 @@ void driveGremsy(const char* firmware, u16 port, int sign) {
     DroneConnection* c = rig.connection.get();
     ASSERT_TRUE(rig.runUntil([&] { return gremsyVersionSign(&c->gremsyGimbal) != 0; }, 400));
     EXPECT_EQ(c->cameraKind, (u32)CameraGimbal);
+    settle(&rig);
     EXPECT_EQ(commands(rig, 205).size(), 0u) << "nothing without input";
 
     pad.pad.leftRocker = 1;  // 70 degrees a second up, for two seconds
     pad.pad.rightRocker = 0.5f;
     stepWith(&rig, &pad, 100);
+    settle(&rig);
     std::vector<Command> up = commands(rig, 205);
     ASSERT_GE(up.size(), 15u);
     EXPECT_LE(up.size(), 20u);
@@ -231,10 +259,12 @@ void driveGremsy(const char* firmware, u16 port, int sign) {
     pad.pad.leftRocker = -1;
     pad.pad.rightRocker = 0;
     stepWith(&rig, &pad, 150);
+    settle(&rig);
     EXPECT_FLOAT_EQ(commands(rig, 205).back().p[0], sign * -90.0) << "and to -90";
 
     pad.key(251, true);  // recenter held, stick still down
     stepWith(&rig, &pad, 10);
+    settle(&rig);
     Command last = commands(rig, 205).back();
     EXPECT_FLOAT_EQ(last.p[0], sign * -45.0);
     EXPECT_FLOAT_EQ(last.p[2], 0.0);
@@ -243,12 +273,14 @@ void driveGremsy(const char* firmware, u16 port, int sign) {
     pad.key(251, false);
     pad.pad.leftRocker = 0;
     stepWith(&rig, &pad, 10);
+    settle(&rig);
     size_t before = commands(rig, 205).size();
     c->gremsyGimbal.requestPitch = -30;
     c->gremsyGimbal.requestYaw = 15;
     c->gremsyGimbal.requestRoll = 0;
     c->gremsyGimbal.requestPending = 1;
     stepWith(&rig, &pad, 10);
+    settle(&rig);
     std::vector<Command> after = commands(rig, 205);
     ASSERT_EQ(after.size(), before + 1);
     EXPECT_EQ(after.back().p[0], -30);
@@ -269,6 +301,7 @@ TEST(CameraStandIn, WorkswellLayoutIsReadByIndexAndAPressBehindAFullQueueIsDelay
                              400));
     EXPECT_EQ(c->workswellCamera.layout.value, 1u);
     rig.run(2500000);
+    settle(&rig);
     EXPECT_EQ(countLines(rig, "ext_read -1 LAYOUT_MAIN"), 1u) << "by name only until the index is known";
     EXPECT_GE(countLines(rig, "ext_read 4 LAYOUT_MAIN") + countLines(rig, "ext_read 4 "), 1u);
     EXPECT_FLOAT_EQ(c->cameraView.crop.x1, 0.703125f);
@@ -281,6 +314,7 @@ TEST(CameraStandIn, WorkswellLayoutIsReadByIndexAndAPressBehindAFullQueueIsDelay
     c->workswellCamera.layout.wanted = 3;
     c->workswellCamera.layout.changeAskedTime = simulatedNow;
     rig.run(4000000);
+    settle(&rig);
     EXPECT_EQ(countLines(rig, "ext_set LAYOUT_MAIN"), 6u);
 
     // The send queue is full when the photo is asked for: the flag waits for room.
@@ -293,6 +327,7 @@ TEST(CameraStandIn, WorkswellLayoutIsReadByIndexAndAPressBehindAFullQueueIsDelay
     updateCameraControl(&c->workswellCamera, c->cameraIdentity.cameraSource, &c->cameraView, &output, simulatedNow);
     EXPECT_EQ(c->workswellCamera.requests[WorkswellRequestTakePhoto], 1u);
     rig.run(200000);
+    settle(&rig);
     EXPECT_EQ(c->workswellCamera.requests[WorkswellRequestTakePhoto], 0u);
     std::vector<Command> photos = commands(rig, 2000);
     ASSERT_EQ(photos.size(), 1u);
@@ -310,6 +345,7 @@ TEST(CameraStandIn, NextVisionReportsSelectTheirStreamsAndAShootPhotoPressTakesA
     DroneConnection* c = rig.connection.get();
     ASSERT_TRUE(rig.runUntil([&] { return c->cameraKind == CameraNextVision; }, 400));
     stepWith(&rig, &pad, 200);
+    settle(&rig);
     EXPECT_FLOAT_EQ(c->nextVision.temperature, 31.5f);
     EXPECT_EQ(c->nextVision.stabilised, 1u);
     int typeOne = 0, card = 0;
@@ -328,6 +364,7 @@ TEST(CameraStandIn, NextVisionReportsSelectTheirStreamsAndAShootPhotoPressTakesA
     stepWith(&rig, &pad, 3);
     pad.key(252, false);
     stepWith(&rig, &pad, 5);
+    settle(&rig);
     std::vector<Command> snaps;
     for (const Command& k : commands(rig, 203)) {
         if (k.p[0] == 1) snaps.push_back(k);
