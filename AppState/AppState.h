@@ -84,7 +84,7 @@ struct AppState {
     Socket rtspSocket;
     Socket rtpSocket;
     Socket rtcpSocket;
-    H264Stream h264Stream;
+    H264StreamState h264Stream;
     QvVideoStream qvVideoStream;
     RtspClient rtspClient;
     Socket simulatorSocket;

@@ -300,6 +300,7 @@ int main(int, char**) {
     closeAllGameControllers();
     if (head->glContext) SDL_GL_DeleteContext((SDL_GLContext)head->glContext);
     if (head->arrowCursor) SDL_FreeCursor((SDL_Cursor*)head->arrowCursor);
+    closeH264Decoder(&head->videoDecoder->decoder);
     SDL_DestroyWindow(window);
     SDL_Quit();
     return 0;

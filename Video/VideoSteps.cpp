@@ -1,7 +1,7 @@
 #include "Video/VideoSteps.h"
 
 void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, void* relayHost, void* secureLinkClient,
-                          QvVideoStream* stream, H264Stream* h264, Preferences* preferences, ImageSlotTable* slots,
+                          QvVideoStream* stream, H264StreamState* h264, Preferences* preferences, ImageSlotTable* slots,
                           FlightLogger* logger) {
     (void)videoSocket;
     (void)videoRelaySocket;
@@ -15,7 +15,7 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, void* r
 }
 
 void controlRtspVideoStream(Socket* rtspSocket, Socket* rtpSocket, Socket* rtcpSocket, Socket* videoRelaySocket,
-                            void* relayHost, RtspClient* client, H264Stream* h264, Preferences* preferences,
+                            void* relayHost, RtspClient* client, H264StreamState* h264, Preferences* preferences,
                             ImageSlotTable* slots, FlightLogger* logger) {
     (void)rtspSocket;
     (void)rtpSocket;
@@ -28,5 +28,3 @@ void controlRtspVideoStream(Socket* rtspSocket, Socket* rtpSocket, Socket* rtcpS
     (void)slots;
     (void)logger;
 }
-
-void processH264DecoderOutput(ImageSlotTable* slots) { (void)slots; }

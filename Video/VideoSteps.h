@@ -1,18 +1,15 @@
 // The video records and per-frame steps that the application update hands on: the QV and RTSP
-// streams and the decoder output. For now the steps do nothing; the video subsystem replaces this.
+// streams. For now the steps do nothing; the stream clients replace this. The decoder output step
+// is in Video/VideoDecoder.h.
 #pragma once
 #include "Core/FixedString.h"
+#include "Video/H264Stream.h"
+#include "Video/VideoDecoder.h"
 
 struct Socket;
 struct Preferences;
 struct ImageSlotTable;
 struct FlightLogger;
-
-// What the stream knows of the H.264 pictures: their size from the sequence parameter set.
-struct H264Stream {
-    u32 frameWidth;
-    u32 frameHeight;
-};
 
 struct QvVideoStream {
     FixedString status;
@@ -23,9 +20,8 @@ struct RtspClient {
 };
 
 void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, void* relayHost, void* secureLinkClient,
-                          QvVideoStream* stream, H264Stream* h264, Preferences* preferences, ImageSlotTable* slots,
+                          QvVideoStream* stream, H264StreamState* h264, Preferences* preferences, ImageSlotTable* slots,
                           FlightLogger* logger);
 void controlRtspVideoStream(Socket* rtspSocket, Socket* rtpSocket, Socket* rtcpSocket, Socket* videoRelaySocket,
-                            void* relayHost, RtspClient* client, H264Stream* h264, Preferences* preferences,
+                            void* relayHost, RtspClient* client, H264StreamState* h264, Preferences* preferences,
                             ImageSlotTable* slots, FlightLogger* logger);
-void processH264DecoderOutput(ImageSlotTable* slots);

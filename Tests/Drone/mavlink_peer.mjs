@@ -454,7 +454,16 @@ function payloads(vehiclePort, voskAPort, voskBPort, gcsPort, maxSeconds) {
   const unitProto = [new MavLinkProtocolV2(1, 26), new MavLinkProtocolV2(1, 27)]
   const sockets = { vehicle: dgram.createSocket('udp4'), voskA: dgram.createSocket('udp4'), voskB: dgram.createSocket('udp4') }
   let seq = 0, frameSeq = 0
-  const send = (socket, proto, message) => socket.send(proto.serialize(message, seq++ & 255), gcsPort, '127.0.0.1')
+  // "done" is printed once every datagram of the command has reached the kernel (on the loopback
+  // it is then in the station's receive buffer), so the station reads it on its next frame.
+  let sending = 0, afterSent = []
+  const send = (socket, proto, message) => {
+    sending++
+    socket.send(proto.serialize(message, seq++ & 255), gcsPort, '127.0.0.1', () => {
+      if (--sending === 0) { const waiting = afterSent; afterSent = []; for (const f of waiting) f() }
+    })
+  }
+  const whenSent = f => { if (sending === 0) f(); else afterSent.push(f) }
   const sendFrame = (socket, proto, type, body) => send(socket, proto, encapsulated(payloadFrame(type, body, frameSeq++)))
   const u16 = v => [(v >> 8) & 255, v & 255]
   const commands = {
@@ -496,7 +505,7 @@ function payloads(vehiclePort, voskAPort, voskBPort, gcsPort, maxSeconds) {
       const [name, ...words] = pendingInput.slice(0, newline).trim().split(/\s+/)
       pendingInput = pendingInput.slice(newline + 1)
       if (name === 'stop') finish()
-      if (commands[name]) { commands[name](words); console.log('done') }
+      if (commands[name]) { commands[name](words); whenSent(() => console.log('done')) }
     }
   })
   for (const [name, socket] of Object.entries(sockets)) {

@@ -1,0 +1,176 @@
+// Depacketising and decoding a 1080p RTP stream against libavcodec decoding the same stream on
+// one thread, side by side; "frame_time" is the time per picture. The stream (libx264, no B-frames,
+// as cameras send) and its RTP capture (GStreamer, 1400-byte packets) are made when the benchmark
+// starts; ffmpeg and gst-launch-1.0 must be installed.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "Core/ImageSlots.h"
+#include "Video/H264Stream.h"
+#include "Video/VideoDecoder.h"
+
+namespace {
+
+constexpr int kFrames = 60;
+
+struct Packet {
+    std::vector<u8> bytes;
+    long payloadOffset;
+    u16 sequence;
+};
+
+struct Stream {
+    std::vector<u8> annexB;
+    std::vector<Packet> packets;
+};
+
+std::vector<u8> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<u8>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+const Stream& stream() {
+    static Stream s = [] {
+        Stream made;
+        char folder[] = "/tmp/orvik-videobench-XXXXXX";
+        if (!mkdtemp(folder)) return made;
+        std::string dir = folder;
+        std::string encode = "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=1920x1080:rate=30 "
+                             "-frames:v " + std::to_string(kFrames) +
+                             " -pix_fmt yuv420p -c:v libx264 -profile:v high -bf 0 -f h264 " + dir + "/s.h264";
+        std::string pay = "gst-launch-1.0 -q filesrc location=" + dir +
+                          "/s.h264 ! h264parse ! video/x-h264,stream-format=byte-stream,alignment=nal ! "
+                          "rtph264pay mtu=1400 aggregate-mode=zero-latency ! rtpstreampay ! filesink location=" +
+                          dir + "/s.rtp";
+        if (std::system(encode.c_str()) == 0 && std::system(pay.c_str()) == 0) {
+            made.annexB = readAll(dir + "/s.h264");
+            std::vector<u8> capture = readAll(dir + "/s.rtp");
+            for (size_t at = 0; at + 2 <= capture.size();) {
+                size_t length = (size_t)capture[at] << 8 | capture[at + 1];
+                at += 2;
+                if (length < 12 || at + length > capture.size()) break;
+                Packet p;
+                p.bytes.assign(capture.begin() + (long)at, capture.begin() + (long)(at + length));
+                p.payloadOffset = 12 + 4 * (p.bytes[0] & 15);
+                p.sequence = (u16)(p.bytes[2] << 8 | p.bytes[3]);
+                made.packets.push_back(std::move(p));
+                at += length;
+            }
+        }
+        std::system(("rm -rf " + dir).c_str());
+        return made;
+    }();
+    return s;
+}
+
+void freeReleasedSlots(ImageSlotTable* slots) {
+    for (i32 i = 0; i < kImageSlotCount; ++i) {
+        if (slots->slots[i].releaseRequested) {
+            slots->used[i / 64] &= ~(u64(1) << (i % 64));
+            slots->slots[i] = ImageSlot{};
+        }
+    }
+}
+
+// The stream clients' path: depacketise, read the SPS, feed each unit, take the picture each frame.
+void DepacketiseAndDecode(benchmark::State& state) {
+    const Stream& s = stream();
+    if (s.packets.empty()) {
+        state.SkipWithError("could not make the stream (ffmpeg, gst-launch-1.0)");
+        return;
+    }
+    auto h264 = std::make_unique<H264StreamState>();
+    auto decoder = std::unique_ptr<VideoDecoder>(new VideoDecoder{});
+    auto slots = std::make_unique<ImageSlotTable>();
+    std::vector<Packet> packets = s.packets;
+    u64 pictures = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        closeH264Decoder(&decoder->decoder);
+        *h264 = H264StreamState{};
+        initializeH264Decoder(decoder.get());
+        u32 before = decoder->picturesPublished;
+        state.ResumeTiming();
+        for (Packet& p : packets) {
+            H264NalUnit unit = convertPacketTransportNalUnit(p.bytes.data(), p.payloadOffset, (i64)p.bytes.size(),
+                                                             h264.get(), p.sequence);
+            if (parseSequenceParameterSet(unit, h264.get())) {
+                decoder->width = (i32)h264->width;
+                decoder->height = (i32)h264->height;
+                decoder->stride = (i32)h264->codedWidth;
+                decoder->codedHeight = (i32)h264->codedHeight;
+            }
+            processH264BytestreamNalu(unit.bytes, unit.length, slots.get());
+            processH264DecoderOutput(slots.get());
+            freeReleasedSlots(slots.get());
+        }
+        pictures += decoder->picturesPublished - before;
+    }
+    closeH264Decoder(&decoder->decoder);
+    if (pictures != (u64)kFrames * state.iterations()) state.SkipWithError("pictures were lost");
+    state.counters["frame_time"] = benchmark::Counter((double)pictures, benchmark::Counter::kIsRate |
+                                                                           benchmark::Counter::kInvert);
+}
+
+// libavcodec on one thread over the same stream, whole access units from its own parser, pictures
+// left in the library's frames.
+void LibavcodecOneThread(benchmark::State& state) {
+    const Stream& s = stream();
+    if (s.annexB.empty()) {
+        state.SkipWithError("could not make the stream (ffmpeg)");
+        return;
+    }
+    std::vector<u8> input = s.annexB;
+    input.resize(s.annexB.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    u64 pictures = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        AVCodecParserContext* parser = av_parser_init(codec->id);
+        AVCodecContext* context = avcodec_alloc_context3(codec);
+        context->thread_count = 1;
+        avcodec_open2(context, codec, nullptr);
+        state.ResumeTiming();
+        const u8* at = input.data();
+        int left = (int)s.annexB.size();
+        for (;;) {
+            int used = av_parser_parse2(parser, context, &packet->data, &packet->size, at, left, AV_NOPTS_VALUE,
+                                        AV_NOPTS_VALUE, 0);
+            at += used;
+            left -= used;
+            if (packet->size) {
+                avcodec_send_packet(context, packet);
+                while (avcodec_receive_frame(context, frame) == 0) ++pictures;
+            }
+            if (left == 0 && !packet->size) break;
+        }
+        avcodec_send_packet(context, nullptr);
+        while (avcodec_receive_frame(context, frame) == 0) ++pictures;
+        state.PauseTiming();
+        av_parser_close(parser);
+        avcodec_free_context(&context);
+        state.ResumeTiming();
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    state.counters["frame_time"] = benchmark::Counter((double)pictures, benchmark::Counter::kIsRate |
+                                                                           benchmark::Counter::kInvert);
+}
+
+}  // namespace
+
+BENCHMARK(DepacketiseAndDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(LibavcodecOneThread)->Unit(benchmark::kMillisecond)->MinTime(2.0);

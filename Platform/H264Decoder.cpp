@@ -1,0 +1,193 @@
+#include "Platform/H264Decoder.h"
+
+#include <cerrno>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+#include <libavutil/pixfmt.h>
+}
+
+namespace {
+
+AVCodecContext* contextOf(H264Decoder* decoder) { return (AVCodecContext*)decoder->context; }
+
+// How a library picture's chroma planes map onto NV12's half-width, half-height Cb/Cr rows.
+struct ChromaSampling {
+    i32 supported;
+    i32 planar;       // 1: Cb and Cr in planes 1 and 2; 0: no chroma (grey pictures get 128)
+    i32 columnStep;   // source chroma samples per NV12 chroma sample, across
+    i32 rowStep;      // and down
+};
+
+ChromaSampling chromaSampling(i32 format) {
+    switch (format) {
+    case AV_PIX_FMT_YUV420P:
+    case AV_PIX_FMT_YUVJ420P:
+        return {1, 1, 1, 1};
+    case AV_PIX_FMT_YUV422P:
+    case AV_PIX_FMT_YUVJ422P:
+        return {1, 1, 1, 2};
+    case AV_PIX_FMT_YUV444P:
+    case AV_PIX_FMT_YUVJ444P:
+        return {1, 1, 2, 2};
+    case AV_PIX_FMT_GRAY8:
+        return {1, 0, 1, 1};
+    default:
+        return {0, 0, 0, 0};
+    }
+}
+
+// Interleaves count Cb and Cr samples into Cb Cr pairs.
+void interleaveChroma(u8* out, const u8* cb, const u8* cr, i64 count) {
+    i64 c = 0;
+#if defined(__SSE2__)
+    for (; c + 16 <= count; c += 16) {
+        __m128i b = _mm_loadu_si128((const __m128i*)(cb + c));
+        __m128i r = _mm_loadu_si128((const __m128i*)(cr + c));
+        _mm_storeu_si128((__m128i*)(out + 2 * c), _mm_unpacklo_epi8(b, r));
+        _mm_storeu_si128((__m128i*)(out + 2 * c + 16), _mm_unpackhi_epi8(b, r));
+    }
+#endif
+    for (; c < count; ++c) {
+        out[2 * c] = cb[c];
+        out[2 * c + 1] = cr[c];
+    }
+}
+
+}  // namespace
+
+i32 openH264Decoder(H264Decoder* decoder, i32* libraryCode) {
+    *libraryCode = 0;
+    if (decoder->context) return H264DecoderOk;
+    // Damaged units are expected on a lossy link; the library's own reports of them would only
+    // flood the terminal.
+    av_log_set_level(AV_LOG_QUIET);
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (!codec) return H264DecoderNotFound;
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    AVFrame* picture = av_frame_alloc();
+    if (!context || !picture) {
+        avcodec_free_context(&context);
+        av_frame_free(&picture);
+        return H264DecoderOutOfMemory;
+    }
+    // Each picture leaves as soon as its last slice is in: no reordering delay, no frame threads,
+    // and a unit may carry part of a picture.
+    context->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    context->flags2 |= AV_CODEC_FLAG2_CHUNKS;
+    context->thread_count = 1;
+    context->thread_type = 0;
+    // The picture is handed out whole, with its cropping, as the decoder's buffer holds it.
+    context->apply_cropping = 0;
+    i32 result = avcodec_open2(context, codec, nullptr);
+    if (result < 0) {
+        *libraryCode = result;
+        avcodec_free_context(&context);
+        av_frame_free(&picture);
+        return H264DecoderLibraryError;
+    }
+    decoder->context = context;
+    decoder->picture = picture;
+    return H264DecoderOk;
+}
+
+i32 sendH264Unit(H264Decoder* decoder, const u8* bytes, i64 length, i32* libraryCode) {
+    *libraryCode = 0;
+    AVCodecContext* context = contextOf(decoder);
+    if (!context) return H264DecoderNotOpen;
+    if (!bytes || length <= 0) return H264DecoderOk;
+    if (length > INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE) return H264DecoderTooLarge;
+    // A packet without its own buffer: the library copies the bytes into a padded buffer of its own.
+    AVPacket packet;
+    std::memset(&packet, 0, sizeof packet);
+    packet.data = (u8*)bytes;
+    packet.size = (i32)length;
+    packet.pts = AV_NOPTS_VALUE;
+    packet.dts = AV_NOPTS_VALUE;
+    packet.pos = -1;
+    i32 result = avcodec_send_packet(context, &packet);
+    if (result == AVERROR(EAGAIN)) return H264DecoderNotAccepting;
+    if (result == AVERROR(ENOMEM)) return H264DecoderOutOfMemory;
+    if (result < 0) {
+        *libraryCode = result;
+        return H264DecoderLibraryError;
+    }
+    return H264DecoderOk;
+}
+
+i32 receiveH264Picture(H264Decoder* decoder, u8* output, i64 capacity, H264PictureLayout* layout,
+                       i32* libraryCode) {
+    *libraryCode = 0;
+    *layout = H264PictureLayout{};
+    AVCodecContext* context = contextOf(decoder);
+    AVFrame* picture = (AVFrame*)decoder->picture;
+    if (!context || !picture) return H264DecoderNotOpen;
+    i32 result = avcodec_receive_frame(context, picture);
+    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return H264DecoderNoPicture;
+    if (result < 0) {
+        *libraryCode = result;
+        return H264DecoderLibraryError;
+    }
+    struct Unref {
+        AVFrame* f;
+        ~Unref() { av_frame_unref(f); }
+    } unref{picture};
+
+    ChromaSampling sampling = chromaSampling(picture->format);
+    if (!sampling.supported) return H264DecoderUnsupported;
+    // The displayed picture: cropping the library reports beyond the picture is ignored.
+    i64 left = (i64)picture->crop_left, right = (i64)picture->crop_right;
+    i64 top = (i64)picture->crop_top, bottom = (i64)picture->crop_bottom;
+    if (left < 0 || right < 0 || left + right >= picture->width) left = right = 0;
+    if (top < 0 || bottom < 0 || top + bottom >= picture->height) top = bottom = 0;
+    i64 width = picture->width - left - right;
+    i64 height = picture->height - top - bottom;
+    if (width <= 0 || height <= 0) return H264DecoderUnsupported;
+    if (width * height + width * (height / 2) > capacity) return H264DecoderTooLarge;
+
+    const u8* luma = picture->data[0] + top * picture->linesize[0] + left;
+    for (i64 row = 0; row < height; ++row) {
+        std::memcpy(output + row * width, luma + row * picture->linesize[0], (size_t)width);
+    }
+    u8* chroma = output + width * height;
+    i64 pairs = width / 2;
+    for (i64 row = 0; row < height / 2; ++row) {
+        u8* out = chroma + row * width;
+        if (!sampling.planar) {
+            std::memset(out, 128, (size_t)width);
+            continue;
+        }
+        // NV12 chroma sample (row, c) sits at luma (top + 2 row, left + 2 c); the source plane
+        // holds one sample per rowStep luma rows and columnStep luma columns there.
+        i64 sourceRow = sampling.rowStep == 2 ? top + 2 * row : top / 2 + row;
+        i64 sourceColumn = sampling.columnStep == 2 ? left : left / 2;
+        const u8* cb = picture->data[1] + sourceRow * picture->linesize[1] + sourceColumn;
+        const u8* cr = picture->data[2] + sourceRow * picture->linesize[2] + sourceColumn;
+        if (sampling.columnStep == 1) {
+            interleaveChroma(out, cb, cr, pairs);
+        } else {
+            for (i64 c = 0; c < pairs; ++c) {
+                out[2 * c] = cb[2 * c];
+                out[2 * c + 1] = cr[2 * c];
+            }
+        }
+        if (width & 1) out[width - 1] = 128;
+    }
+    layout->width = (i32)width;
+    layout->height = (i32)height;
+    return H264DecoderOk;
+}
+
+void closeH264Decoder(H264Decoder* decoder) {
+    AVCodecContext* context = contextOf(decoder);
+    AVFrame* picture = (AVFrame*)decoder->picture;
+    avcodec_free_context(&context);
+    av_frame_free(&picture);
+    *decoder = H264Decoder{};
+}

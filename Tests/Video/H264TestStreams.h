@@ -1,0 +1,134 @@
+// H.264 streams for the video tests, made at test time by the real encoders: libx264 through ffmpeg
+// (Annex-B files, NV12 reference decodes, RTP sent over loopback) and GStreamer's rtph264pay (RTP
+// written to a file). Captures hold RTP packets, each behind a 2-byte big-endian length.
+#pragma once
+#include <stdlib.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "Core/Types.h"
+
+namespace videotest {
+
+using Bytes = std::vector<u8>;
+
+// A fresh folder /tmp/orvik-<kind>-XXXXXX, removed with everything in it when the test ends.
+struct TempFolder {
+    std::string path;
+    explicit TempFolder(const std::string& kind) {
+        std::string pattern = "/tmp/orvik-" + kind + "-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back(0);
+        if (mkdtemp(name.data())) path = name.data();
+    }
+    ~TempFolder() {
+        if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+inline Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string& path, const Bytes& data) {
+    std::ofstream(path, std::ios::binary).write((const char*)data.data(), (std::streamsize)data.size());
+}
+
+inline bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+inline std::string output(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+        pclose(pipe);
+    }
+    return text;
+}
+
+// Encodes `frames` frames of ffmpeg's test pattern at w x h with libx264 into an Annex-B file.
+inline bool encodeTestPattern(const std::string& path, int w, int h, int frames, const std::string& options) {
+    return run("ffmpeg -hide_banner -nostdin -y -f lavfi -i testsrc=size=" + std::to_string(w) + "x" +
+               std::to_string(h) + ":rate=25 -frames:v " + std::to_string(frames) + " -c:v libx264 " + options +
+               " -f h264 '" + path + "'");
+}
+
+// ffmpeg's own decode of an Annex-B file as NV12 frames, one after another.
+inline bool decodeToNv12(const std::string& h264, const std::string& nv12) {
+    return run("ffmpeg -hide_banner -nostdin -y -i '" + h264 + "' -f rawvideo -pix_fmt nv12 '" + nv12 + "'");
+}
+
+// GStreamer's payloader at the given MTU, with SPS/PPS aggregated into STAP-A packets and sequence
+// numbers starting just below the wrap.
+inline bool gstreamerCapture(const std::string& h264, const std::string& rtp, int mtu) {
+    return run("gst-launch-1.0 -q filesrc location='" + h264 +
+               "' ! h264parse ! video/x-h264,stream-format=byte-stream,alignment=nal ! rtph264pay mtu=" +
+               std::to_string(mtu) + " aggregate-mode=zero-latency seqnum-offset=65530 ! rtpstreampay ! filesink "
+               "location='" + rtp + "'");
+}
+
+// ffmpeg's RTP muxer sending to a loopback socket of the capture script.
+inline bool ffmpegCapture(const std::string& h264, const std::string& rtp, int packetSize) {
+    return run(std::string("/usr/bin/python3 '") + ORVIK_SOURCE_DIR + "/Tests/Video/rtp_capture.py' '" + h264 +
+               "' '" + rtp + "' " + std::to_string(packetSize));
+}
+
+// One RTP packet with its payload's place in it.
+struct RtpPacket {
+    Bytes bytes;
+    long payloadOffset;
+    long payloadEnd;
+    u16 sequence;
+};
+
+inline std::vector<RtpPacket> readCapture(const std::string& path) {
+    Bytes data = readFile(path);
+    std::vector<RtpPacket> packets;
+    size_t at = 0;
+    while (at + 2 <= data.size()) {
+        size_t length = (size_t)data[at] << 8 | data[at + 1];
+        at += 2;
+        if (length < 12 || at + length > data.size()) break;
+        RtpPacket p;
+        p.bytes.assign(data.begin() + (long)at, data.begin() + (long)(at + length));
+        at += length;
+        long offset = 12 + 4 * (p.bytes[0] & 15);
+        if (p.bytes[0] & 0x10) offset += 4 + 4 * (p.bytes[offset + 2] << 8 | p.bytes[offset + 3]);
+        long end = (long)p.bytes.size();
+        if (p.bytes[0] & 0x20) end -= p.bytes[end - 1];
+        p.payloadOffset = offset;
+        p.payloadEnd = end;
+        p.sequence = (u16)(p.bytes[2] << 8 | p.bytes[3]);
+        packets.push_back(std::move(p));
+    }
+    return packets;
+}
+
+// The NAL units of Annex-B bytes, each without its start code (trailing zero bytes dropped).
+inline std::vector<Bytes> splitAnnexB(const u8* bytes, size_t length) {
+    std::vector<size_t> starts;
+    for (size_t i = 0; i + 2 < length; ++i) {
+        if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 1) {
+            starts.push_back(i + 3);
+            i += 2;
+        }
+    }
+    std::vector<Bytes> units;
+    for (size_t k = 0; k < starts.size(); ++k) {
+        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : length;
+        while (end > starts[k] && bytes[end - 1] == 0) --end;
+        units.emplace_back(bytes + starts[k], bytes + end);
+    }
+    return units;
+}
+
+}  // namespace videotest

@@ -1,0 +1,72 @@
+// H.264 over RTP (the payload format both video transports carry): turning one RTP payload into
+// Annex-B byte-stream NAL units for the decoder, reassembling fragmented units, and reading the
+// picture size from each sequence parameter set. Also the RBSP bit reader the SPS walk uses.
+#pragma once
+#include "Core/Types.h"
+
+constexpr i32 kH264FragmentCapacity = 200000;
+// An aggregation packet fits one datagram; each of its units gains 2 bytes (start code for size).
+constexpr i32 kH264AggregateCapacity = 2 * 65536;
+
+// One record shared by both stream clients (only one runs at a time); zero-filled at start.
+struct H264StreamState {
+    u32 spsSeen;        // 1 once an SPS unit has been parsed
+    u32 codedWidth;     // (pic_width_in_mbs_minus1 + 1) * 16 of the last SPS
+    u32 codedHeight;    // map units * (2 - frame_mbs_only_flag) * 16 of the last SPS
+    u32 width;          // coded width minus the horizontal cropping of the last SPS
+    u32 height;         // coded height minus the vertical cropping of the last SPS
+    i32 fragmentLength; // bytes collected in fragmentBuffer; 0 when no unit is being collected
+    u16 expectedSequence;  // RTP sequence number the next fragment must carry
+    u16 pad;
+    i32 aggregateLength;   // bytes of the last split aggregation packet in aggregateBuffer
+    u8 fragmentBuffer[kH264FragmentCapacity];   // start code, rebuilt NAL header, fragments' data
+    u8 aggregateBuffer[kH264AggregateCapacity]; // units of an aggregation packet, each with a start code
+};
+
+// Annex-B bytes handed to the decoder: one NAL unit beginning 00 00 00 01 (or, for an aggregation
+// packet, several such units one after another); {null, 0} means nothing this time.
+struct H264NalUnit {
+    u8* bytes;
+    i64 length;
+};
+
+// Turns the RTP payload packet[payloadOffset .. packetEnd) with the packet's sequence number into
+// byte-stream NAL units:
+//  - a single NAL unit (types 0-23): the start code is written over the 4 bytes in front of the
+//    payload and the result points into the caller's packet. The caller keeps 4 writable bytes
+//    there (an RTP header provides them); with a payload offset below 4 the unit is copied instead.
+//  - FU-A / FU-B (28, 29): fragments are collected in the state's fragment buffer and the unit comes
+//    out, start code and rebuilt header first, with its end fragment; a sequence gap drops the unit
+//    until the next start fragment. Units above 200,000 bytes are cut. Fragments too short for
+//    their FU header (and decoding order number) are dropped.
+//  - STAP-A / STAP-B (24, 25): the aggregated units come out together, each with its own start
+//    code, from the state's aggregation buffer; a unit whose size runs past the payload ends them.
+//  - MTAP16 / MTAP24 and types 30, 31 (not sent in non-interleaved mode) and empty payloads give
+//    nothing.
+// A result in the state's buffers stays valid until the next call.
+H264NalUnit convertPacketTransportNalUnit(u8* packet, i64 payloadOffset, i64 packetEnd, H264StreamState* state,
+                                          u16 sequenceNumber);
+
+// When the bytes hold an SPS (the first type-7 unit among them, before any slice), stores its sizes
+// in the state and returns 1 when the displayed width or height differs from those stored before;
+// 0 otherwise (no SPS, empty, or the same size). Malformed or truncated data reads as zeros and is
+// not reported.
+i32 parseSequenceParameterSet(H264NalUnit unit, H264StreamState* state);
+
+// Reads RBSP bits, most significant bit of byte 0 first.
+struct BitReader {
+    const u8* data;
+    u32 bitLength;
+    u32 bitPosition;
+};
+
+// The next n bits (n from 1 to 64), most significant first. When fewer than n bits remain or n is
+// out of range: 0, and the position does not move.
+u64 readBits(BitReader* reader, i32 n);
+
+// One unsigned Exp-Golomb value ue(v). A code that runs past the data, or whose zero prefix is
+// longer than 32 bits (no valid ue(v) is), reads as 0 and leaves the reader at its end.
+u64 readExpGolomb(BitReader* reader);
+
+// The signed form se(v) of the next Exp-Golomb code.
+i64 readSignedExpGolomb(BitReader* reader);
