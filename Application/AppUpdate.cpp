@@ -261,7 +261,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.now = now;
         inputs.utcMilliseconds = utcNowMs(app);
         inputs.timeZoneOffsetMs = getTimeZoneOffsetMs();
-        inputs.videoHeight = (i32)app->h264Stream.frameHeight;
+        inputs.videoHeight = (i32)app->h264Stream.height;
         controlDrone(&app->droneConnection, &inputs);
     }
     rebaseWaypointAltitudes(&app->waypointMissionEditor, &app->droneConnection.vehicle, &app->elevationMapLoader);
