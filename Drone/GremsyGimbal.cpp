@@ -63,7 +63,7 @@ i32 gremsyVersionSign(const GremsyGimbalState* state) {
     i32 part[3];
     for (i32 i = 0; i < 3; i++) {
         f32 value = parameterFloat(state->parameters[i].value);
-        part[i] = std::isfinite(value) ? (i32)(i64)value & 63 : 0;
+        part[i] = std::fabs(value) < 1e9f ? (i32)value & 63 : 0;  // NaN and huge values read as 0
     }
     i32 version = part[0] * 10000 + part[1] * 100 + part[2];
     return version < 70508 ? -1 : 1;

@@ -40,7 +40,7 @@ FixedString gremsyFirmwareText(const GremsyGimbalState* gimbal) {
     FixedString parts[3];
     for (i32 i = 0; i < 3; i++) {
         f32 value = parameterFloat(p[GremsyVersionX + i].value);
-        parts[i] = formatInt("@", std::isfinite(value) ? (i64)value : 0);
+        parts[i] = formatInt("@", std::fabs(value) < 1e15f ? (i64)value : 0);
     }
     return formatStrStrStr("@.@.@", parts[0], parts[1], parts[2]);
 }
