@@ -213,8 +213,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         queueDebugReport(app, platform, ui);
         app->lastDebugReportTime = (i64)now;
     }
+    const char* copernicusHosts[3] = {copernicusService.identityHost, copernicusService.catalogueHost,
+                                      copernicusService.downloadHost};
     for (u32 i = 0; i < 5; i++) {
-        FixedString host = makeString(fixedDnsHosts[i]);
+        FixedString host = makeString(i >= 2 ? copernicusHosts[i - 2] : fixedDnsHosts[i]);
         startDnsLookup(&host, &app->dnsResolver.lookups[i]);
     }
     checkDnsQueries(&app->dnsResolver, &platform->dnsServers);
@@ -289,8 +291,9 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     updateExportedKmzList(&app->exportedKmzList, reads, slots);
     importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
                            app->pendingLoads.kmzImportMode, reads);
-    updateVectorOverlayLoader(reads, &platform->fileJobs, &app->downloadPool, &platform->jobQueue,
-                              &app->pendingLoads.overlayPick, preferences, slots, platform->scratch, (u64)kScratchSize);
+    OverlaySelection overlaySelection = overlaySelectionOf(preferences);
+    updateVectorOverlayLoader(&app->vectorOverlayLoader, &overlaySelection, reads, &platform->fileJobs,
+                              &platform->jobQueue, slots, &app->downloadPool, &app->pendingLoads.overlayPick);
     updateRasterOverlayLoader(reads, &platform->fileJobs, &platform->pdfPages, &platform->jobQueue,
                               &app->rasterOverlayLoader, preferences, slots);
 

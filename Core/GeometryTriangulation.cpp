@@ -32,39 +32,68 @@ i32 triangulatePolygon(const Vec2* vertices, i32 vertexCount, u32 clockwise, u16
         while (i < n && isRemoved(i)) ++i;
         return i;
     };
+    auto previousKept = [&](u32 i) {
+        while (i > startVertex && isRemoved(i)) --i;
+        return i;
+    };
 
     i32 count = first;
+    // Cuts the corner at cur when it is an ear.
+    auto tryEar = [&](u32 prev, u32 cur, u32 next) {
+        Vec2 a = vertices[prev], b = vertices[cur], c = vertices[next];
+        f64 cross = (c.y - b.y) * (b.x - a.x) - (c.x - b.x) * (b.y - a.y);
+        // A corner that turns the ring's way is convex; a straight one (a vertex in the middle of a
+        // collinear run) is cut as a triangle without area for either winding, or a clockwise
+        // ring with such a run could never be finished.
+        bool convex = clockwise ? cross <= 0 : cross >= 0;
+        if (!convex) return false;
+        Vec2 triangle[3] = {a, b, c};
+        Box2 box = {std::min({a.x, b.x, c.x}), std::max({a.x, b.x, c.x}), std::min({a.y, b.y, c.y}),
+                    std::max({a.y, b.y, c.y})};
+        if (kdTreeHasPointInTriangle(vertices, vertexCount, triangle, tree, 0, 0, &box)) return false;
+        // The triangle array holds `end` triangles; the count never passes it.
+        u16* out = triangles + static_cast<i64>(count) * 3;
+        out[0] = static_cast<u16>(prev), out[1] = static_cast<u16>(cur), out[2] = static_cast<u16>(next);
+        ++count;
+        removed[cur / 64] |= u64(1) << (cur % 64);
+        return true;
+    };
+    u32 head = startVertex;  // the first vertex still in the ring
     for (;;) {
         bool cut = false;
-        u32 prev = startVertex;
-        u32 cur = nextKept(startVertex + 1);
+        u32 prev = head;
+        u32 cur = nextKept(head + 1);
         u32 next = cur < n ? nextKept(cur + 1) : n;
         while (cur < n && next < n && count < end) {
-            Vec2 a = vertices[prev], b = vertices[cur], c = vertices[next];
-            f64 cross = (c.y - b.y) * (b.x - a.x) - (c.x - b.x) * (b.y - a.y);
-            // A corner that turns the ring's way is convex; a straight one (a vertex in the middle of a
-            // collinear run) is cut as a triangle without area for either winding, or a clockwise
-            // ring with such a run could never be finished.
-            bool convex = clockwise ? cross <= 0 : cross >= 0;
-            bool ear = false;
-            if (convex) {
-                Vec2 triangle[3] = {a, b, c};
-                Box2 box = {std::min({a.x, b.x, c.x}), std::max({a.x, b.x, c.x}), std::min({a.y, b.y, c.y}),
-                            std::max({a.y, b.y, c.y})};
-                ear = !kdTreeHasPointInTriangle(vertices, vertexCount, triangle, tree, 0, 0, &box);
-            }
-            if (ear) {
-                // The triangle array holds `end` triangles; the count never passes it.
-                u16* out = triangles + static_cast<i64>(count) * 3;
-                out[0] = static_cast<u16>(prev), out[1] = static_cast<u16>(cur), out[2] = static_cast<u16>(next);
-                ++count;
-                removed[cur / 64] |= u64(1) << (cur % 64);
+            if (tryEar(prev, cur, next)) {
+                // The walk goes on past the new edge rather than fanning out from prev: every pass
+                // then cuts about half of a convex run and its triangles stay small, which keeps the
+                // ear tests local.
                 cut = true;
-            } else {
-                prev = cur;
+                prev = next;
+                cur = nextKept(next + 1);
+                next = cur < n ? nextKept(cur + 1) : n;
+                continue;
             }
+            prev = cur;
             cur = next;
             next = nextKept(cur + 1);
+        }
+        if (count >= end) return count;
+        if (!cut) {
+            // The walk runs from the head to the last vertex; the two corners where the ring closes
+            // (at the last vertex and at the head) are tried once it stalls.
+            u32 second = nextKept(head + 1);
+            u32 last = previousKept(n - 1);
+            if (second >= n || last <= second) return count;
+            u32 beforeLast = previousKept(last - 1);
+            if (beforeLast == head) return count;
+            if (tryEar(beforeLast, last, head)) {
+                cut = true;
+            } else if (tryEar(last, head, second)) {
+                head = second;
+                cut = true;
+            }
         }
         if (!cut || count >= end) return count;
     }

@@ -21,10 +21,10 @@ struct PolygonKdTree {
 i32 kdTreeHasPointInTriangle(const Vec2* vertices, i32 vertexCount, const Vec2* triangle, const PolygonKdTree* tree,
                              u32 level, u32 node, const Box2* box);
 
-// Cuts ears from the vertices startVertex .. vertexCount - 1 (no wrap to lower indices), writing
-// each as three u16 vertex indices from triangle number `first` on, and stops at triangle number
-// `end`. `clockwise` is 1 for a clockwise ring (y up), 0 for a counter-clockwise one. Returns the
-// triangle count reached: a simple polygon of n vertices gives n - 2 triangles, fewer means that the
-// walk got stuck and the caller may try another start.
+// Cuts ears from the ring of the vertices startVertex .. vertexCount - 1 (the last joined back to
+// startVertex; nothing below startVertex is touched), writing each as three u16 vertex indices from
+// triangle number `first` on, and stops at triangle number `end`. `clockwise` is 1 for a clockwise
+// ring (y up), 0 for a counter-clockwise one. Returns the triangle count reached: a simple polygon of
+// n vertices gives n - 2 triangles, fewer means that the walk got stuck.
 i32 triangulatePolygon(const Vec2* vertices, i32 vertexCount, u32 clockwise, u16* triangles, i32 first, i32 end,
                        u32 startVertex, const PolygonKdTree* tree);

@@ -2,80 +2,51 @@
 
 #include <cstring>
 
-#include "Core/Profiler.h"
+#include "Crypto/AesInternal.h"
+#include "Crypto/CpuFeatures.h"
 #include "Crypto/Hmac.h"
 
 namespace {
 
-constexpr u8 kSbox[256] = {
-    0x63, 0x7c, 0x77, 0x7b, 0xf2, 0x6b, 0x6f, 0xc5, 0x30, 0x01, 0x67, 0x2b, 0xfe, 0xd7, 0xab, 0x76, 0xca, 0x82, 0xc9,
-    0x7d, 0xfa, 0x59, 0x47, 0xf0, 0xad, 0xd4, 0xa2, 0xaf, 0x9c, 0xa4, 0x72, 0xc0, 0xb7, 0xfd, 0x93, 0x26, 0x36, 0x3f,
-    0xf7, 0xcc, 0x34, 0xa5, 0xe5, 0xf1, 0x71, 0xd8, 0x31, 0x15, 0x04, 0xc7, 0x23, 0xc3, 0x18, 0x96, 0x05, 0x9a, 0x07,
-    0x12, 0x80, 0xe2, 0xeb, 0x27, 0xb2, 0x75, 0x09, 0x83, 0x2c, 0x1a, 0x1b, 0x6e, 0x5a, 0xa0, 0x52, 0x3b, 0xd6, 0xb3,
-    0x29, 0xe3, 0x2f, 0x84, 0x53, 0xd1, 0x00, 0xed, 0x20, 0xfc, 0xb1, 0x5b, 0x6a, 0xcb, 0xbe, 0x39, 0x4a, 0x4c, 0x58,
-    0xcf, 0xd0, 0xef, 0xaa, 0xfb, 0x43, 0x4d, 0x33, 0x85, 0x45, 0xf9, 0x02, 0x7f, 0x50, 0x3c, 0x9f, 0xa8, 0x51, 0xa3,
-    0x40, 0x8f, 0x92, 0x9d, 0x38, 0xf5, 0xbc, 0xb6, 0xda, 0x21, 0x10, 0xff, 0xf3, 0xd2, 0xcd, 0x0c, 0x13, 0xec, 0x5f,
-    0x97, 0x44, 0x17, 0xc4, 0xa7, 0x7e, 0x3d, 0x64, 0x5d, 0x19, 0x73, 0x60, 0x81, 0x4f, 0xdc, 0x22, 0x2a, 0x90, 0x88,
-    0x46, 0xee, 0xb8, 0x14, 0xde, 0x5e, 0x0b, 0xdb, 0xe0, 0x32, 0x3a, 0x0a, 0x49, 0x06, 0x24, 0x5c, 0xc2, 0xd3, 0xac,
-    0x62, 0x91, 0x95, 0xe4, 0x79, 0xe7, 0xc8, 0x37, 0x6d, 0x8d, 0xd5, 0x4e, 0xa9, 0x6c, 0x56, 0xf4, 0xea, 0x65, 0x7a,
-    0xae, 0x08, 0xba, 0x78, 0x25, 0x2e, 0x1c, 0xa6, 0xb4, 0xc6, 0xe8, 0xdd, 0x74, 0x1f, 0x4b, 0xbd, 0x8b, 0x8a, 0x70,
-    0x3e, 0xb5, 0x66, 0x48, 0x03, 0xf6, 0x0e, 0x61, 0x35, 0x57, 0xb9, 0x86, 0xc1, 0x1d, 0x9e, 0xe1, 0xf8, 0x98, 0x11,
-    0x69, 0xd9, 0x8e, 0x94, 0x9b, 0x1e, 0x87, 0xe9, 0xce, 0x55, 0x28, 0xdf, 0x8c, 0xa1, 0x89, 0x0d, 0xbf, 0xe6, 0x42,
-    0x68, 0x41, 0x99, 0x2d, 0x0f, 0xb0, 0x54, 0xbb, 0x16};
+// The S-box without tables, on eight bytes of a u64 at once: the inverse in GF(2^8) as x^254
+// (products by shift-and-add under per-byte masks), then the affine map. Every step is the same
+// whatever the bytes.
+constexpr u64 kLowBits = 0x0101010101010101ull;
 
-struct InverseSbox {
-    u8 table[256];
-};
+inline u64 doubleEach(u64 a) { return ((a & 0x7F7F7F7F7F7F7F7Full) << 1) ^ (((a >> 7) & kLowBits) * 0x1B); }
 
-constexpr InverseSbox buildInverseSbox() {
-    InverseSbox t{};
-    for (int i = 0; i < 256; i++) t.table[kSbox[i]] = (u8)i;
-    return t;
-}
-
-constexpr InverseSbox kInverseSbox = buildInverseSbox();
-
-// The encryption round as table look-ups: entry x is the MixColumns column of S(x) entering in row 0
-// (2 S(x), S(x), S(x), 3 S(x) in bytes 0 to 3); a byte entering in row r takes the entry rotated
-// left by 8 r bits.
-struct RoundTable {
-    u32 column[256];
-};
-
-constexpr RoundTable buildRoundTable() {
-    RoundTable t{};
-    for (int i = 0; i < 256; i++) {
-        u32 s = kSbox[i];
-        u32 twice = ((s << 1) ^ ((s >> 7) * 0x1Bu)) & 0xFF;
-        t.column[i] = twice | s << 8 | s << 16 | (twice ^ s) << 24;
-    }
-    return t;
-}
-
-constexpr RoundTable kRoundTable = buildRoundTable();
-
-constexpr u32 gfMultiply(u32 a, u32 b) {
-    u32 product = 0;
+inline u64 multiplyEach(u64 a, u64 b) {
+    u64 product = 0;
     for (int i = 0; i < 8; i++) {
-        if (b & 1) product ^= a;
-        a = ((a << 1) ^ ((a >> 7) * 0x1Bu)) & 0xFF;
-        b >>= 1;
+        product ^= a & (((b >> i) & kLowBits) * 0xFF);
+        a = doubleEach(a);
     }
     return product;
 }
 
-// The decryption round's table: entry x is the InvMixColumns column of InvS(x) entering in row 0
-// (14, 9, 13 and 11 times InvS(x) in bytes 0 to 3).
-constexpr RoundTable buildInverseRoundTable() {
-    RoundTable t{};
-    for (int i = 0; i < 256; i++) {
-        u32 s = kInverseSbox.table[i];
-        t.column[i] = gfMultiply(s, 14) | gfMultiply(s, 9) << 8 | gfMultiply(s, 13) << 16 | gfMultiply(s, 11) << 24;
-    }
-    return t;
+inline u64 inverseEach(u64 x) {
+    u64 x3 = multiplyEach(multiplyEach(x, x), x);
+    u64 x7 = multiplyEach(multiplyEach(x3, x3), x);
+    u64 x15 = multiplyEach(multiplyEach(x7, x7), x);
+    u64 x31 = multiplyEach(multiplyEach(x15, x15), x);
+    u64 x63 = multiplyEach(multiplyEach(x31, x31), x);
+    u64 x127 = multiplyEach(multiplyEach(x63, x63), x);
+    return multiplyEach(x127, x127);  // x^254; 0 stays 0
 }
 
-constexpr RoundTable kInverseRoundTable = buildInverseRoundTable();
+inline u64 rotateEach(u64 a, int bits) {
+    u64 high = kLowBits * ((0xFFu << bits) & 0xFF), low = kLowBits * (0xFFu >> (8 - bits));
+    return ((a << bits) & high) | ((a >> (8 - bits)) & low);
+}
+
+inline u64 substituteEach(u64 a) {
+    u64 b = inverseEach(a);
+    return b ^ rotateEach(b, 1) ^ rotateEach(b, 2) ^ rotateEach(b, 3) ^ rotateEach(b, 4) ^ (kLowBits * 0x63);
+}
+
+inline u64 inverseSubstituteEach(u64 s) {
+    return inverseEach(rotateEach(s, 1) ^ rotateEach(s, 3) ^ rotateEach(s, 6) ^ (kLowBits * 0x05));
+}
 
 // Columns are four bytes in a u32, byte r of the column in bits 8r..8r+7. doubleBytes multiplies
 // each byte by 2 under x^8 + x^4 + x^3 + x + 1 without branches; it also serves the key expansion's
@@ -241,7 +212,81 @@ void gcmCounterMode(const u8* input, u8* output, i64 length, const u8* iv, const
     }
 }
 
+
+bool gHardwareAllowed = true;
+
+// The state as four columns of four bytes; ShiftRows takes row r of column c from column c + r.
+inline void substituteState(u32* c) {
+    u64 low = (u64)c[0] | (u64)c[1] << 32, high = (u64)c[2] | (u64)c[3] << 32;
+    low = substituteEach(low);
+    high = substituteEach(high);
+    c[0] = (u32)low, c[1] = (u32)(low >> 32), c[2] = (u32)high, c[3] = (u32)(high >> 32);
+}
+
+inline void inverseSubstituteState(u32* c) {
+    u64 low = (u64)c[0] | (u64)c[1] << 32, high = (u64)c[2] | (u64)c[3] << 32;
+    low = inverseSubstituteEach(low);
+    high = inverseSubstituteEach(high);
+    c[0] = (u32)low, c[1] = (u32)(low >> 32), c[2] = (u32)high, c[3] = (u32)(high >> 32);
+}
+
+inline u32 pickRows(u32 a, u32 b, u32 c, u32 d) {
+    return (a & 0xFFu) | (b & 0xFF00u) | (c & 0xFF0000u) | (d & 0xFF000000u);
+}
+
+inline void shiftRows(u32* c) {
+    u32 t0 = pickRows(c[0], c[1], c[2], c[3]), t1 = pickRows(c[1], c[2], c[3], c[0]);
+    u32 t2 = pickRows(c[2], c[3], c[0], c[1]), t3 = pickRows(c[3], c[0], c[1], c[2]);
+    c[0] = t0, c[1] = t1, c[2] = t2, c[3] = t3;
+}
+
+inline void inverseShiftRows(u32* c) {
+    u32 t0 = pickRows(c[0], c[3], c[2], c[1]), t1 = pickRows(c[1], c[0], c[3], c[2]);
+    u32 t2 = pickRows(c[2], c[1], c[0], c[3]), t3 = pickRows(c[3], c[2], c[1], c[0]);
+    c[0] = t0, c[1] = t1, c[2] = t2, c[3] = t3;
+}
+
+inline void addRoundKey(u32* c, const u8* key) {
+    for (int i = 0; i < 4; i++) c[i] ^= loadColumn(key + 4 * i);
+}
+
+void softwareEncryptBlock(u8* block, const AesKeySchedule* schedule) {
+    u32 c[4];
+    for (int i = 0; i < 4; i++) c[i] = loadColumn(block + 4 * i);
+    addRoundKey(c, schedule->roundKeys);
+    for (i32 round = 1; round <= schedule->rounds; round++) {
+        substituteState(c);
+        shiftRows(c);
+        if (round < schedule->rounds)
+            for (int i = 0; i < 4; i++) c[i] = mixColumn(c[i]);
+        addRoundKey(c, schedule->roundKeys + 16 * round);
+    }
+    for (int i = 0; i < 4; i++) storeColumn(block + 4 * i, c[i]);
+}
+
+void softwareDecryptBlock(u8* block, const AesKeySchedule* schedule) {
+    u32 c[4];
+    for (int i = 0; i < 4; i++) c[i] = loadColumn(block + 4 * i);
+    addRoundKey(c, schedule->roundKeys + 16 * schedule->rounds);
+    for (i32 round = schedule->rounds - 1; round >= 0; round--) {
+        inverseShiftRows(c);
+        inverseSubstituteState(c);
+        addRoundKey(c, schedule->roundKeys + 16 * round);
+        if (round > 0)
+            for (int i = 0; i < 4; i++) c[i] = inverseMixColumn(c[i]);
+    }
+    for (int i = 0; i < 4; i++) storeColumn(block + 4 * i, c[i]);
+}
+
 }  // namespace
+
+static inline bool usable(const AesKeySchedule* schedule) { return schedule->rounds > 0 && schedule->rounds <= 14; }
+
+bool aesHardwareInUse() { return gHardwareAllowed && cpuHasAesInstructions(); }
+
+void aesAllowHardware(bool allow) { gHardwareAllowed = allow; }
+
+u32 aesSubstituteWord(u32 word) { return (u32)substituteEach(word); }
 
 AesKeySchedule* aesKeyExpansion(AesKeySchedule* out, i32 keyLength, const u8* key) {
     memset(out->roundKeys, 0, sizeof(out->roundKeys));
@@ -253,97 +298,41 @@ AesKeySchedule* aesKeyExpansion(AesKeySchedule* out, i32 keyLength, const u8* ke
     out->rounds = nk + 6;
     i32 words = 4 * (out->rounds + 1);
     memcpy(out->roundKeys, key, (size_t)keyLength);
-    u8 roundConstant = 1;
+    u32 roundConstant = 1;
     for (i32 i = nk; i < words; i++) {
-        u8 t[4];
-        memcpy(t, out->roundKeys + 4 * (i - 1), 4);
+        u32 t = loadColumn(out->roundKeys + 4 * (i - 1));
         if (i % nk == 0) {
-            u8 first = t[0];
-            t[0] = (u8)(kSbox[t[1]] ^ roundConstant);
-            t[1] = kSbox[t[2]];
-            t[2] = kSbox[t[3]];
-            t[3] = kSbox[first];
-            roundConstant = (u8)doubleBytes(roundConstant);
+            t = aesSubstituteWord(rotateBytes(t, 1)) ^ roundConstant;
+            roundConstant = doubleBytes(roundConstant);
         } else if (nk > 6 && i % nk == 4) {
-            for (int j = 0; j < 4; j++) t[j] = kSbox[t[j]];
+            t = aesSubstituteWord(t);
         }
-        for (int j = 0; j < 4; j++) out->roundKeys[4 * i + j] = out->roundKeys[4 * (i - nk) + j] ^ t[j];
+        storeColumn(out->roundKeys + 4 * i, loadColumn(out->roundKeys + 4 * (i - nk)) ^ t);
     }
     return out;
 }
 
 void aesEncryptBlock(u8* block, const AesKeySchedule* schedule) {
     if (schedule->rounds <= 0 || schedule->rounds > 14) return;
-    const u32* te = kRoundTable.column;
-    const u8* key = schedule->roundKeys;
-    u32 c0 = loadColumn(block) ^ loadColumn(key), c1 = loadColumn(block + 4) ^ loadColumn(key + 4);
-    u32 c2 = loadColumn(block + 8) ^ loadColumn(key + 8), c3 = loadColumn(block + 12) ^ loadColumn(key + 12);
-    // SubBytes, ShiftRows (row r of column c from column c + r), MixColumns and AddRoundKey at once.
-    auto column = [te](u32 a, u32 b, u32 c, u32 d, const u8* k) {
-        return te[a & 0xFF] ^ rotateBytes(te[(b >> 8) & 0xFF], 3) ^ rotateBytes(te[(c >> 16) & 0xFF], 2) ^
-               rotateBytes(te[d >> 24], 1) ^ loadColumn(k);
-    };
-    for (i32 round = 1; round < schedule->rounds; round++) {
-        key += 16;
-        u32 t0 = column(c0, c1, c2, c3, key), t1 = column(c1, c2, c3, c0, key + 4);
-        u32 t2 = column(c2, c3, c0, c1, key + 8), t3 = column(c3, c0, c1, c2, key + 12);
-        c0 = t0;
-        c1 = t1;
-        c2 = t2;
-        c3 = t3;
-    }
-    // The last round has no MixColumns.
-    key += 16;
-    auto lastColumn = [](u32 a, u32 b, u32 c, u32 d, const u8* k) {
-        return ((u32)kSbox[a & 0xFF] | (u32)kSbox[(b >> 8) & 0xFF] << 8 | (u32)kSbox[(c >> 16) & 0xFF] << 16 |
-                (u32)kSbox[d >> 24] << 24) ^
-               loadColumn(k);
-    };
-    storeColumn(block, lastColumn(c0, c1, c2, c3, key));
-    storeColumn(block + 4, lastColumn(c1, c2, c3, c0, key + 4));
-    storeColumn(block + 8, lastColumn(c2, c3, c0, c1, key + 8));
-    storeColumn(block + 12, lastColumn(c3, c0, c1, c2, key + 12));
+    if (aesHardwareInUse()) return aesHardwareEncryptBlock(block, schedule);
+    softwareEncryptBlock(block, schedule);
 }
 
 void aesDecryptBlock(u8* block, const AesKeySchedule* schedule) {
     if (schedule->rounds <= 0 || schedule->rounds > 14) return;
-    const u32* td = kInverseRoundTable.column;
-    const u8* key = schedule->roundKeys + 16 * schedule->rounds;
-    u32 c0 = loadColumn(block) ^ loadColumn(key), c1 = loadColumn(block + 4) ^ loadColumn(key + 4);
-    u32 c2 = loadColumn(block + 8) ^ loadColumn(key + 8), c3 = loadColumn(block + 12) ^ loadColumn(key + 12);
-    // InvShiftRows (row r of column c from column c - r), InvSubBytes, AddRoundKey and InvMixColumns
-    // at once: InvMixColumns is linear, so the round key enters through its own InvMixColumns.
-    auto column = [td](u32 a, u32 b, u32 c, u32 d, const u8* k) {
-        return td[a & 0xFF] ^ rotateBytes(td[(b >> 8) & 0xFF], 3) ^ rotateBytes(td[(c >> 16) & 0xFF], 2) ^
-               rotateBytes(td[d >> 24], 1) ^ inverseMixColumn(loadColumn(k));
-    };
-    for (i32 round = schedule->rounds - 1; round > 0; round--) {
-        key -= 16;
-        u32 t0 = column(c0, c3, c2, c1, key), t1 = column(c1, c0, c3, c2, key + 4);
-        u32 t2 = column(c2, c1, c0, c3, key + 8), t3 = column(c3, c2, c1, c0, key + 12);
-        c0 = t0;
-        c1 = t1;
-        c2 = t2;
-        c3 = t3;
-    }
-    // The last round has no InvMixColumns.
-    key -= 16;
-    const u8* is = kInverseSbox.table;
-    auto lastColumn = [is](u32 a, u32 b, u32 c, u32 d, const u8* k) {
-        return ((u32)is[a & 0xFF] | (u32)is[(b >> 8) & 0xFF] << 8 | (u32)is[(c >> 16) & 0xFF] << 16 |
-                (u32)is[d >> 24] << 24) ^
-               loadColumn(k);
-    };
-    storeColumn(block, lastColumn(c0, c3, c2, c1, key));
-    storeColumn(block + 4, lastColumn(c1, c0, c3, c2, key + 4));
-    storeColumn(block + 8, lastColumn(c2, c1, c0, c3, key + 8));
-    storeColumn(block + 12, lastColumn(c3, c2, c1, c0, key + 12));
+    if (aesHardwareInUse()) return aesHardwareDecryptBlock(block, schedule);
+    softwareDecryptBlock(block, schedule);
 }
 
 u8* encryptAesCbc(u8* work, const u8* input, u8* output, i64 length, u8* iv, const AesKeySchedule* schedule) {
     memset(work, 0, 16);
     if (length <= 0) return work;
     i64 blocks = ((length - 1) >> 4) + 1;
+    if (usable(schedule) && aesHardwareInUse()) {
+        aesHardwareEncryptCbc(input, output, blocks, iv, schedule);
+        memcpy(work, iv, 16);
+        return work;
+    }
     for (i64 b = 0; b < blocks; b++) {
         memcpy(work, input + 16 * b, 16);
         for (int i = 0; i < 16; i++) work[i] ^= iv[i];
@@ -357,6 +346,7 @@ u8* encryptAesCbc(u8* work, const u8* input, u8* output, i64 length, u8* iv, con
 void decryptAesCbc(const u8* input, u8* output, i64 length, const u8* iv, const AesKeySchedule* schedule) {
     if (length <= 0) return;
     i64 blocks = ((length - 1) >> 4) + 1;
+    if (usable(schedule) && aesHardwareInUse()) return aesHardwareDecryptCbc(input, output, blocks, iv, schedule);
     u8 chain[16];
     memcpy(chain, iv, 16);
     for (i64 b = 0; b < blocks; b++) {
@@ -371,6 +361,10 @@ void decryptAesCbc(const u8* input, u8* output, i64 length, const u8* iv, const 
 
 u8* encryptAesGcm(u8* tag, const u8* plaintext, u8* ciphertext, i64 length, const u8* iv, const u8* aad,
                   i64 aadLength, const AesKeySchedule* schedule) {
+    if (usable(schedule) && aesHardwareInUse()) {
+        aesHardwareGcm(tag, false, plaintext, ciphertext, length, iv, aad, aadLength, schedule);
+        return tag;
+    }
     Ghash g;
     ghashStart(&g, schedule, aad, aadLength);
     if (length > 0) {
@@ -383,15 +377,18 @@ u8* encryptAesGcm(u8* tag, const u8* plaintext, u8* ciphertext, i64 length, cons
 
 i32 decryptAesGcm(const u8* ciphertext, u8* plaintext, i64 length, const u8* iv, const u8* aad, i64 aadLength,
                   const AesKeySchedule* schedule, const u8* expectedTag) {
-    ProfilingScope scope("Decrypt AES GCM");
-    Ghash g;
-    ghashStart(&g, schedule, aad, aadLength);
-    if (length > 0) {
-        ghashData(&g, ciphertext, length);  // before decrypting: the buffers may be the same
-        gcmCounterMode(ciphertext, plaintext, length, iv, schedule);
-    }
     u8 tag[16];
-    ghashFinish(tag, &g, schedule, iv, aadLength, length);
+    if (usable(schedule) && aesHardwareInUse()) {
+        aesHardwareGcm(tag, true, ciphertext, plaintext, length, iv, aad, aadLength, schedule);
+    } else {
+        Ghash g;
+        ghashStart(&g, schedule, aad, aadLength);
+        if (length > 0) {
+            ghashData(&g, ciphertext, length);  // before decrypting: the buffers may be the same
+            gcmCounterMode(ciphertext, plaintext, length, iv, schedule);
+        }
+        ghashFinish(tag, &g, schedule, iv, aadLength, length);
+    }
     return constantTimeEqual(tag, expectedTag, 16) ? 0 : 1;
 }
 

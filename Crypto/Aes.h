@@ -1,5 +1,7 @@
 // AES (16-, 24- and 32-byte keys) with CBC and GCM over caller-owned buffers. Input and output of the
-// CBC and GCM operations may be the same buffer. Lengths of zero or below do nothing.
+// CBC and GCM operations may be the same buffer. Lengths of zero or below do nothing. Nothing here
+// looks up a table by a secret byte: the processor's AES and carry-less multiply instructions run
+// where the CPU has them, a constant-time software path otherwise.
 #pragma once
 #include "Core/Types.h"
 

@@ -56,6 +56,87 @@ MontgomeryField<N> prepareField(const u64* p) {
     return f;
 }
 
+// out = value 2^(64 N) mod p (the Montgomery form of value < p) by long division (Knuth's
+// algorithm D over 64-bit digits): cheaper than building R^2 mod p for one exponentiation.
+template <int N>
+void shiftedRemainder(u64* out, const u64* value, const u64* p) {
+    using u128 = unsigned __int128;
+    int top = N - 1;
+    while (top > 0 && p[top] == 0) top--;
+    int n = top + 1;  // the divisor's digits
+    int shift = __builtin_clzll(p[top]);
+    u64 v[N] = {};
+    for (int i = n - 1; i >= 0; i--) v[i] = p[i] << shift | (shift && i ? p[i - 1] >> (64 - shift) : 0);
+    // The dividend: value shifted by 64 N bits and normalised, 2 N + 1 digits.
+    u64 u[2 * N + 1] = {};
+    for (int i = 0; i < N; i++) {
+        u[N + i] |= value[i] << shift;
+        if (shift) u[N + i + 1] |= value[i] >> (64 - shift);
+    }
+    int m = 2 * N + 1;
+    while (m > n && u[m - 1] == 0) m--;
+    if (m <= n) m = n + 1;
+    for (int j = m - n - 1; j >= 0; j--) {
+        u128 numerator = (u128)u[j + n] << 64 | u[j + n - 1];
+        u128 qhat = numerator / v[n - 1];
+        u128 rhat = numerator % v[n - 1];
+        while (qhat >> 64 || (n > 1 && qhat * v[n - 2] > (rhat << 64 | u[j + n - 2]))) {
+            qhat--;
+            rhat += v[n - 1];
+            if (rhat >> 64) break;
+        }
+        // u[j .. j + n] -= qhat v
+        u64 carry = 0, borrow = 0;
+        for (int i = 0; i < n; i++) {
+            u128 product = qhat * v[i] + carry;
+            carry = (u64)(product >> 64);
+            u128 difference = (u128)u[i + j] - (u64)product - borrow;
+            u[i + j] = (u64)difference;
+            borrow = (u64)(difference >> 64) & 1;
+        }
+        u128 difference = (u128)u[j + n] - carry - borrow;
+        u[j + n] = (u64)difference;
+        if ((difference >> 64) & 1) {  // qhat was one too large: add v back
+            u64 c = 0;
+            for (int i = 0; i < n; i++) {
+                u128 sum = (u128)u[i + j] + v[i] + c;
+                u[i + j] = (u64)sum;
+                c = (u64)(sum >> 64);
+            }
+            u[j + n] += c;
+        }
+    }
+    for (int i = 0; i < N; i++) out[i] = 0;
+    for (int i = 0; i < n; i++) out[i] = u[i] >> shift | (shift && i + 1 < n ? u[i + 1] << (64 - shift) : 0);
+}
+
+// base^exponent for an odd exponent above 1 (every RSA public exponent): the base's Montgomery
+// form by one division, left-to-right square and multiply, and the last product taken with the
+// plain base so that it leaves the Montgomery form by itself. No R^2 mod p is built.
+template <int N>
+void modExpOdd(u8* out, const u8* base, const u8* modulus, u32 length, u64 exponent) {
+    u64 p[N], b[N];
+    loadBigEndian<N>(p, modulus, length);
+    loadBigEndian<N>(b, base, length);
+    MontgomeryField<N> field{};
+    for (int i = 0; i < N; i++) field.p[i] = p[i];
+    u64 inverse = 1;  // Newton iteration for p^-1 mod 2^64
+    for (int i = 0; i < 6; i++) inverse *= 2 - p[0] * inverse;
+    field.pInverse = 0 - inverse;
+    u64 baseM[N], result[N];
+    shiftedRemainder<N>(baseM, b, p);
+    memcpy(result, baseM, sizeof(result));
+    int top = 63;
+    while (!((exponent >> top) & 1)) top--;
+    for (int bit = top - 1; bit >= 1; bit--) {
+        montgomery::multiply<N>(result, result, result, &field);
+        if ((exponent >> bit) & 1) montgomery::multiply<N>(result, result, baseM, &field);
+    }
+    montgomery::multiply<N>(result, result, result, &field);
+    montgomery::multiply<N>(result, result, b, &field);
+    storeBigEndian<N>(out, length, result);
+}
+
 // Left-to-right square and multiply in Montgomery form over the smallest limb count that holds the
 // modulus (the field's set-up cost grows with N squared).
 template <int N>
@@ -92,6 +173,16 @@ bool bigIntModExp(u8* out, const u8* base, const u8* modulus, u32 length, u64 ex
     if (!(modulus[length - 1] & 1)) return false;
     if (bigIntCompare(base, modulus, length) >= 0) return false;
     u32 limbs = (length + 7) / 8;
+    if ((exponent & 1) && exponent > 1 && limbs > 4) {
+        if (limbs <= 16) modExpOdd<16>(out, base, modulus, length, exponent);
+        else if (limbs <= 24) modExpOdd<24>(out, base, modulus, length, exponent);
+        else if (limbs <= 32) modExpOdd<32>(out, base, modulus, length, exponent);
+        else if (limbs <= 40) modExpOdd<40>(out, base, modulus, length, exponent);
+        else if (limbs <= 48) modExpOdd<48>(out, base, modulus, length, exponent);
+        else if (limbs <= 56) modExpOdd<56>(out, base, modulus, length, exponent);
+        else modExpOdd<64>(out, base, modulus, length, exponent);
+        return true;
+    }
     if (limbs <= 4) modExp<4>(out, base, modulus, length, exponent);
     else if (limbs <= 16) modExp<16>(out, base, modulus, length, exponent);
     else if (limbs <= 24) modExp<24>(out, base, modulus, length, exponent);

@@ -5,6 +5,7 @@
 #include "Core/Profiler.h"
 #include "Crypto/EllipticCurve.h"
 #include "Crypto/JacobianCurve.h"
+#include "Crypto/P256.h"
 #include "Crypto/P384.h"
 
 namespace {
@@ -83,7 +84,11 @@ bool verifyOn(const CurveConstants& c, const u8* q, const u8* digest, u32 digest
     storeBytes<N>(u2Bytes, u2);
     memcpy(g, c.generatorX, 8 * N);
     memcpy(g + 8 * N, c.generatorY, 8 * N);
-    if (jacobian::sumOfProductsX<N>(x, u1Bytes, g, u2Bytes, q, c.p, c.a)) return false;
+    if constexpr (N == 4) {
+        if (p256SumOfProductsX(x, u1Bytes, u2Bytes, q)) return false;
+    } else {
+        if (jacobian::sumOfProductsX<N>(x, u1Bytes, g, u2Bytes, q, c.p, c.a)) return false;
+    }
     // x mod n (x < p < 2 n) must equal r
     u64 xLimbs[N];
     loadBytes<N>(xLimbs, x);

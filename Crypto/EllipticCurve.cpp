@@ -4,6 +4,7 @@
 
 #include "Core/Profiler.h"
 #include "Crypto/JacobianCurve.h"
+#include "Crypto/P256.h"
 #include "Platform/Random.h"
 
 namespace {
@@ -139,6 +140,10 @@ i32 addDifferentPoints(u8* out, const u8* p, const u8* q, const EllipticCurve* c
 
 i32 scalePoint(u8* out, const u8* scalar, const u8* point, const EllipticCurve* curve) {
     ProfilingScope scope("Scale Point");
+    // P-256 itself always goes through the constant-time code: its scalars are private keys.
+    if (curve == &secp256r1 || (memcmp(curve->p, secp256r1.p, 32) == 0 && memcmp(curve->a, secp256r1.a, 32) == 0 &&
+                                memcmp(curve->b, secp256r1.b, 32) == 0))
+        return p256ScalarMultiply(out, scalar, point);
     return jacobian::scaleJacobian<4>(out, scalar, point, curve->p, curve->a);
 }
 

@@ -25,7 +25,8 @@ i32 doublePoint(u8* out, const u8* p, const EllipticCurve* curve);
 
 // out = scalar * point: 0 on success, 1 when the scalar is 0 or the computation meets the point at
 // infinity (out is then unusable). The point must be on the curve (callers check isPointOnCurve).
-// Its running time depends on the scalar: use it for one-handshake keys only.
+// On secp256r1 itself it runs in constant time (P256.h); on any other curve (the self tests' small
+// one) its running time depends on the scalar, so such curves take test values only.
 i32 scalePoint(u8* out, const u8* scalar, const u8* point, const EllipticCurve* curve);
 
 // A uniformly random private scalar in 1 .. n - 1: 0 on success, 1 when the system's random

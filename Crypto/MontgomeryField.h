@@ -4,6 +4,10 @@
 #pragma once
 #include "Core/Types.h"
 
+#if defined(__x86_64__)
+#include <x86intrin.h>
+#endif
+
 template <int N>
 struct MontgomeryField {
     u64 p[N];
@@ -17,8 +21,18 @@ namespace montgomery {
 using u128 = unsigned __int128;
 
 // out = (a - b) mod 2^(64 N); returns the borrow.
+// The carry chains use the processor's add-with-carry where the compiler offers it.
 template <int N>
 inline u64 subtractLimbs(u64* out, const u64* a, const u64* b) {
+#if defined(__x86_64__)
+    unsigned char borrow = 0;
+    for (int i = 0; i < N; i++) {
+        unsigned long long d;
+        borrow = _subborrow_u64(borrow, a[i], b[i], &d);
+        out[i] = d;
+    }
+    return borrow;
+#else
     u64 borrow = 0;
     for (int i = 0; i < N; i++) {
         u128 d = (u128)a[i] - b[i] - borrow;
@@ -26,10 +40,20 @@ inline u64 subtractLimbs(u64* out, const u64* a, const u64* b) {
         borrow = (u64)(d >> 64) & 1;
     }
     return borrow;
+#endif
 }
 
 template <int N>
 inline u64 addLimbs(u64* out, const u64* a, const u64* b) {
+#if defined(__x86_64__)
+    unsigned char carry = 0;
+    for (int i = 0; i < N; i++) {
+        unsigned long long s;
+        carry = _addcarry_u64(carry, a[i], b[i], &s);
+        out[i] = s;
+    }
+    return carry;
+#else
     u64 carry = 0;
     for (int i = 0; i < N; i++) {
         u128 s = (u128)a[i] + b[i] + carry;
@@ -37,6 +61,7 @@ inline u64 addLimbs(u64* out, const u64* a, const u64* b) {
         carry = (u64)(s >> 64);
     }
     return carry;
+#endif
 }
 
 // out = mask ? a : b, with mask all ones or zero.

@@ -1,6 +1,11 @@
 #include "Crypto/Sha.h"
 
+#include <immintrin.h>
+
 #include <cstring>
+#include <utility>
+
+#include "Crypto/CpuFeatures.h"
 
 namespace {
 
@@ -67,7 +72,7 @@ inline void storeBe64(u8* p, u64 v) {
 }
 
 // The block-buffer logic shared by all hashes: Context has state, bitCount and block, and Transform
-// compresses one block of BlockSize bytes.
+// compresses a run of whole blocks of BlockSize bytes (state, data, count).
 template <u64 BlockSize, typename Context, typename Transform>
 void absorb(Context* context, const u8* data, u64 length, Transform transform) {
     if (length == 0) return;
@@ -80,12 +85,13 @@ void absorb(Context* context, const u8* data, u64 length, Transform transform) {
         data += take;
         length -= take;
         if (used + take < BlockSize) return;
-        transform(context->state, context->block);
+        transform(context->state, context->block, 1);
     }
-    while (length >= BlockSize) {
-        transform(context->state, data);
-        data += BlockSize;
-        length -= BlockSize;
+    u64 blocks = length / BlockSize;
+    if (blocks) {
+        transform(context->state, data, blocks);
+        data += blocks * BlockSize;
+        length -= blocks * BlockSize;
     }
     if (length) memcpy(context->block, data, length);
 }
@@ -99,12 +105,12 @@ void finish(Context* copy, Transform transform) {
     copy->block[used++] = 0x80;
     if (used > BlockSize - LengthBytes) {
         memset(copy->block + used, 0, BlockSize - used);
-        transform(copy->state, copy->block);
+        transform(copy->state, copy->block, 1);
         used = 0;
     }
     memset(copy->block + used, 0, BlockSize - used);
     storeBe64(copy->block + BlockSize - 8, bits);
-    transform(copy->state, copy->block);
+    transform(copy->state, copy->block, 1);
 }
 
 }  // namespace
@@ -143,7 +149,9 @@ void sha1Transform(u32* state, const u8* block) {
     state[4] += e;
 }
 
-void sha256Transform(u32* state, const u8* block) {
+namespace {
+
+void sha256TransformSoftware(u32* state, const u8* block) {
     u32 w[64];
     for (int i = 0; i < 16; i++) w[i] = loadBe32(block + 4 * i);
     for (int i = 16; i < 64; i++) {
@@ -174,6 +182,72 @@ void sha256Transform(u32* state, const u8* block) {
     state[6] += g;
     state[7] += h;
 }
+
+// SHA-256 on the processor's SHA extensions: the state as the two registers ABEF and CDGH, four
+// rounds per group of the schedule, two per instruction.
+#define SHA_TARGET __attribute__((target("sha,sse4.1")))
+
+// One group of four rounds (g = 0 .. 15) with its schedule work: the words of group g + 1 get
+// their second message step, those of group g + 3 their first.
+template <int G>
+SHA_TARGET inline void sha256Group(__m128i& state0, __m128i& state1, __m128i* m) {
+    __m128i& current = m[G % 4];
+    __m128i message = _mm_add_epi32(current, _mm_loadu_si128((const __m128i*)(kSha256Rounds + 4 * G)));
+    state1 = _mm_sha256rnds2_epu32(state1, state0, message);
+    if constexpr (G >= 3 && G <= 14) {
+        __m128i& next = m[(G + 1) % 4];
+        next = _mm_add_epi32(next, _mm_alignr_epi8(current, m[(G + 3) % 4], 4));
+        next = _mm_sha256msg2_epu32(next, current);
+    }
+    message = _mm_shuffle_epi32(message, 0x0E);
+    state0 = _mm_sha256rnds2_epu32(state0, state1, message);
+    if constexpr (G >= 1 && G <= 12) m[(G + 3) % 4] = _mm_sha256msg1_epu32(m[(G + 3) % 4], current);
+}
+
+template <int... G>
+SHA_TARGET inline void sha256Groups(__m128i& state0, __m128i& state1, __m128i* m, std::integer_sequence<int, G...>) {
+    (sha256Group<G>(state0, state1, m), ...);
+}
+
+SHA_TARGET void sha256TransformHardware(u32* state, const u8* block, u64 blocks) {
+    const __m128i byteOrder = _mm_set_epi64x(0x0C0D0E0F08090A0Bll, 0x0405060700010203ll);
+    __m128i t = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i*)state), 0xB1);           // CDAB
+    __m128i state1 = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i*)(state + 4)), 0x1B);  // EFGH
+    __m128i state0 = _mm_alignr_epi8(t, state1, 8);                                          // ABEF
+    state1 = _mm_blend_epi16(state1, t, 0xF0);                                               // CDGH
+    for (u64 b = 0; b < blocks; b++, block += 64) {
+        __m128i savedAbef = state0, savedCdgh = state1;
+        __m128i m[4];
+        for (int i = 0; i < 4; i++)
+            m[i] = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i*)(block + 16 * i)), byteOrder);
+        sha256Groups(state0, state1, m, std::make_integer_sequence<int, 16>{});
+        state0 = _mm_add_epi32(state0, savedAbef);
+        state1 = _mm_add_epi32(state1, savedCdgh);
+    }
+    t = _mm_shuffle_epi32(state0, 0x1B);        // FEBA
+    state1 = _mm_shuffle_epi32(state1, 0xB1);   // DCHG
+    state0 = _mm_blend_epi16(t, state1, 0xF0);  // DCBA
+    state1 = _mm_alignr_epi8(state1, t, 8);     // HGFE
+    _mm_storeu_si128((__m128i*)state, state0);
+    _mm_storeu_si128((__m128i*)(state + 4), state1);
+}
+
+void sha256Blocks(u32* state, const u8* block, u64 blocks) {
+    if (cpuHasShaInstructions()) return sha256TransformHardware(state, block, blocks);
+    for (u64 b = 0; b < blocks; b++) sha256TransformSoftware(state, block + 64 * b);
+}
+
+void sha1Blocks(u32* state, const u8* block, u64 blocks) {
+    for (u64 b = 0; b < blocks; b++) sha1Transform(state, block + 64 * b);
+}
+
+void sha512Blocks(u64* state, const u8* block, u64 blocks) {
+    for (u64 b = 0; b < blocks; b++) sha512Transform(state, block + 128 * b);
+}
+
+}  // namespace
+
+void sha256Transform(u32* state, const u8* block) { sha256Blocks(state, block, 1); }
 
 void sha512Transform(u64* state, const u8* block) {
     u64 w[80];
@@ -232,45 +306,45 @@ Sha512Context* sha512Init(Sha512Context* context) {
 }
 
 void sha1Update(Sha1Context* context, const u8* data, u64 length) {
-    absorb<64>(context, data, length, sha1Transform);
+    absorb<64>(context, data, length, sha1Blocks);
 }
 
 void sha256Update(Sha256Context* context, const u8* data, u64 length) {
-    absorb<64>(context, data, length, sha256Transform);
+    absorb<64>(context, data, length, sha256Blocks);
 }
 
 void sha384Update(Sha384Context* context, const u8* data, u64 length) {
-    absorb<128>(context, data, length, sha512Transform);
+    absorb<128>(context, data, length, sha512Blocks);
 }
 
 void sha512Update(Sha512Context* context, const u8* data, u64 length) {
-    absorb<128>(context, data, length, sha512Transform);
+    absorb<128>(context, data, length, sha512Blocks);
 }
 
 u8* sha1Final(u8* digest, const Sha1Context* context) {
     Sha1Context copy = *context;
-    finish<64, 8>(&copy, sha1Transform);
+    finish<64, 8>(&copy, sha1Blocks);
     for (int i = 0; i < 5; i++) storeBe32(digest + 4 * i, copy.state[i]);
     return digest;
 }
 
 u8* sha256Final(u8* digest, const Sha256Context* context) {
     Sha256Context copy = *context;
-    finish<64, 8>(&copy, sha256Transform);
+    finish<64, 8>(&copy, sha256Blocks);
     for (int i = 0; i < 8; i++) storeBe32(digest + 4 * i, copy.state[i]);
     return digest;
 }
 
 u8* sha384Final(u8* digest, const Sha384Context* context) {
     Sha384Context copy = *context;
-    finish<128, 16>(&copy, sha512Transform);  // the upper eight bytes of the length field stay zero
+    finish<128, 16>(&copy, sha512Blocks);  // the upper eight bytes of the length field stay zero
     for (int i = 0; i < 6; i++) storeBe64(digest + 8 * i, copy.state[i]);
     return digest;
 }
 
 u8* sha512Final(u8* digest, const Sha512Context* context) {
     Sha512Context copy = *context;
-    finish<128, 16>(&copy, sha512Transform);
+    finish<128, 16>(&copy, sha512Blocks);
     for (int i = 0; i < 8; i++) storeBe64(digest + 8 * i, copy.state[i]);
     return digest;
 }

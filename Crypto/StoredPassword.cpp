@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Crypto/Aes.h"
+#include "Crypto/Wipe.h"
 #include "Platform/Random.h"
 
 const u8 storedPasswordKey[32] = {0x3A, 0x91, 0xC4, 0x5E, 0x07, 0xB8, 0x2F, 0xD6, 0x61, 0x1C, 0xE9,
@@ -38,9 +39,10 @@ FixedString obscurePassword(FixedString* out, const FixedString* password) {
         aesEncryptBlock(block, &schedule);
         appendHexBytes(block, 16, &writer);
         memcpy(chain, block, 16);
+        secureWipe(block, sizeof(block));
     }
     out->length = (u8)writer.length;
-    memset(&schedule, 0, sizeof(schedule));
+    secureWipe(&schedule, sizeof(schedule));
     return FixedString{};
 }
 
@@ -68,8 +70,9 @@ FixedString revealPassword(FixedString* out, const FixedString* stored) {
             if (c == 0) ended = true;
             else if (length < 253) out->text[length++] = (char)c;
         }
+        secureWipe(block, sizeof(block));
     }
     out->length = (u8)length;
-    memset(&schedule, 0, sizeof(schedule));
+    secureWipe(&schedule, sizeof(schedule));
     return FixedString{};
 }

@@ -98,6 +98,53 @@ Element multiply(const Element& f, const Element& g) {
     return h;
 }
 
+// f^2, the symmetric products taken once.
+Element square(const Element& f) {
+    const u64* a = f.limb;
+    u64 a0x2 = 2 * a[0], a1x2 = 2 * a[1], a1x38 = 38 * a[1], a2x38 = 38 * a[2], a3x19 = 19 * a[3], a3x38 = 38 * a[3],
+        a4x19 = 19 * a[4];
+    u128 r0 = (u128)a[0] * a[0] + (u128)a1x38 * a[4] + (u128)a2x38 * a[3];
+    u128 r1 = (u128)a0x2 * a[1] + (u128)a2x38 * a[4] + (u128)a3x19 * a[3];
+    u128 r2 = (u128)a0x2 * a[2] + (u128)a[1] * a[1] + (u128)a3x38 * a[4];
+    u128 r3 = (u128)a0x2 * a[3] + (u128)a1x2 * a[2] + (u128)a4x19 * a[4];
+    u128 r4 = (u128)a0x2 * a[4] + (u128)a1x2 * a[3] + (u128)a[2] * a[2];
+    Element h;
+    r1 += (u64)(r0 >> 51);
+    h.limb[0] = (u64)r0 & kMask51;
+    r2 += (u64)(r1 >> 51);
+    h.limb[1] = (u64)r1 & kMask51;
+    r3 += (u64)(r2 >> 51);
+    h.limb[2] = (u64)r2 & kMask51;
+    r4 += (u64)(r3 >> 51);
+    h.limb[3] = (u64)r3 & kMask51;
+    u64 top = (u64)(r4 >> 51);
+    h.limb[4] = (u64)r4 & kMask51;
+    h.limb[0] += top * 19;
+    h.limb[1] += h.limb[0] >> 51;
+    h.limb[0] &= kMask51;
+    return h;
+}
+
+Element squareTimes(Element f, int times) {
+    for (int i = 0; i < times; i++) f = square(f);
+    return f;
+}
+
+// f times a constant below 2^32 (the ladder's (A - 2) / 4 = 121665).
+Element multiplySmall(const Element& f, u64 constant) {
+    Element h;
+    u128 carry = 0;
+    for (int i = 0; i < 5; i++) {
+        u128 product = (u128)f.limb[i] * constant + carry;
+        h.limb[i] = (u64)product & kMask51;
+        carry = product >> 51;
+    }
+    h.limb[0] += 19 * (u64)carry;
+    h.limb[1] += h.limb[0] >> 51;
+    h.limb[0] &= kMask51;
+    return h;
+}
+
 void conditionalSwap(Element* a, Element* b, u64 bit) {
     u64 mask = 0 - bit;
     for (int i = 0; i < 5; i++) {
@@ -107,15 +154,21 @@ void conditionalSwap(Element* a, Element* b, u64 bit) {
     }
 }
 
-// a^(p - 2) = 1 / a (0 for 0). The exponent 2^255 - 21 is public, so the steps are always the same.
+// a^(p - 2) = 1 / a (0 for 0), along the usual chain of 254 squarings and 11 products for
+// 2^255 - 21; the steps never depend on a.
 Element invert(const Element& a) {
-    Element result = {{1, 0, 0, 0, 0}};
-    for (int bit = 254; bit >= 0; bit--) {
-        result = multiply(result, result);
-        bool set = !(bit == 2 || bit == 4);  // 2^255 - 21 has every bit of 0..254 set but bits 2 and 4
-        if (set) result = multiply(result, a);
-    }
-    return result;
+    Element a2 = square(a);
+    Element a9 = multiply(squareTimes(a2, 2), a);
+    Element a11 = multiply(a9, a2);
+    Element t5 = multiply(square(a11), a9);  // a^(2^5 - 1)
+    Element t10 = multiply(squareTimes(t5, 5), t5);
+    Element t20 = multiply(squareTimes(t10, 10), t10);
+    Element t40 = multiply(squareTimes(t20, 20), t20);
+    Element t50 = multiply(squareTimes(t40, 10), t10);
+    Element t100 = multiply(squareTimes(t50, 50), t50);
+    Element t200 = multiply(squareTimes(t100, 100), t100);
+    Element t250 = multiply(squareTimes(t200, 50), t50);
+    return multiply(squareTimes(t250, 5), a11);
 }
 
 }  // namespace
@@ -127,7 +180,7 @@ u8* x25519(u8* out, u8* scalar, const u8* u) {
     scalar[0] &= 248;
     scalar[31] &= 63;
     scalar[31] |= 64;
-    const Element x1 = fromBytes(u), a24 = {{121665, 0, 0, 0, 0}};
+    const Element x1 = fromBytes(u);
     Element x2 = {{1, 0, 0, 0, 0}}, z2 = {}, x3 = x1, z3 = {{1, 0, 0, 0, 0}};
     u64 swap = 0;
     for (int t = 254; t >= 0; t--) {
@@ -136,16 +189,16 @@ u8* x25519(u8* out, u8* scalar, const u8* u) {
         conditionalSwap(&x2, &x3, swap);
         conditionalSwap(&z2, &z3, swap);
         swap = bit;
-        Element a = add(x2, z2), aa = multiply(a, a);
-        Element b = subtract(x2, z2), bb = multiply(b, b);
+        Element a = add(x2, z2), aa = square(a);
+        Element b = subtract(x2, z2), bb = square(b);
         Element e = subtract(aa, bb);
         Element c = add(x3, z3), d = subtract(x3, z3);
         Element da = multiply(d, a), cb = multiply(c, b);
         Element sum = add(da, cb), difference = subtract(da, cb);
-        x3 = multiply(sum, sum);
-        z3 = multiply(x1, multiply(difference, difference));
+        x3 = square(sum);
+        z3 = multiply(x1, square(difference));
         x2 = multiply(aa, bb);
-        z2 = multiply(e, add(aa, multiply(a24, e)));
+        z2 = multiply(e, add(aa, multiplySmall(e, 121665)));
     }
     conditionalSwap(&x2, &x3, swap);
     conditionalSwap(&z2, &z3, swap);

@@ -123,16 +123,24 @@ FixedString readStrips(SampleReader* r) {
             if (storedRow < 0) continue;
             const u8* source = data + row * l->width * 4;
             u8* target = r->out->samples + storedRow * (i64)w.rowStride;
-            // Horizontal differencing sums the samples' 32-bit words as integers, left to right.
-            u32 running = 0;
-            for (u64 column = 0; column < (u64)w.endColumn; column++) {
-                u32 word = wordAt(source + column * 4, bigEndian);
-                if (l->predictor == 2) {
-                    running += word;
-                    word = running;
+            // The kept columns are firstColumn, firstColumn + step, .. below endColumn.
+            if (l->predictor == 2) {
+                // Horizontal differencing sums the samples' 32-bit words as integers, left to right.
+                u32 running = 0;
+                u64 nextKept = (u64)w.firstColumn;
+                u8* out = target;
+                for (u64 column = 0; column < (u64)w.endColumn; column++) {
+                    running += wordAt(source + column * 4, bigEndian);
+                    if (column == nextKept) {
+                        storeWord(out, running);
+                        out += 4;
+                        nextKept += (u64)w.step;
+                    }
                 }
-                i64 storedColumn = storedIndex(column, w.firstColumn, w.endColumn, w.step);
-                if (storedColumn >= 0) storeWord(target + storedColumn * 4, word);
+            } else {
+                u8* out = target;
+                for (u64 column = (u64)w.firstColumn; column < (u64)w.endColumn; column += (u64)w.step, out += 4)
+                    storeWord(out, wordAt(source + column * 4, bigEndian));
             }
         }
     }
@@ -163,20 +171,25 @@ FixedString readTiles(SampleReader* r) {
             message = locateBlock(r, offset, expected, &data);
             if (message.length) return message;
             ProfilingScope scope(kTexelRegion);
+            // The kept file columns of this tile: from the first kept one at or after its start, every
+            // step-th, below its end, the image's width and the window's end.
+            u64 tileStart = tx * l->tileWidth;
+            u64 keptEnd = tileStart + l->tileWidth;
+            if (keptEnd > l->width) keptEnd = l->width;
+            if (keptEnd > (u64)w.endColumn) keptEnd = (u64)w.endColumn;
+            u64 keptStored = 0;
+            if (tileStart > (u64)w.firstColumn) keptStored = (tileStart - (u64)w.firstColumn + (u64)w.step - 1) / (u64)w.step;
+            u64 keptStart = (u64)w.firstColumn + keptStored * (u64)w.step;
             for (u64 row = 0; row < l->tileLength; row++) {
                 u64 fileRow = ty * l->tileLength + row;
                 if (fileRow >= l->height) break;
                 i64 storedRow = storedIndex(fileRow, w.firstRow, w.endRow, w.step);
                 if (storedRow < 0) continue;
                 u8* target = r->out->samples + storedRow * (i64)w.rowStride;
-                for (u64 column = 0; column < l->tileWidth; column++) {
-                    u64 fileColumn = tx * l->tileWidth + column;
-                    if (fileColumn >= l->width) break;
-                    i64 storedColumn = storedIndex(fileColumn, w.firstColumn, w.endColumn, w.step);
-                    if (storedColumn < 0) continue;
-                    u32 word = wordAt(data + (row * l->tileWidth + column) * 4, bigEndian);
-                    storeWord(target + storedColumn * 4, word);
-                }
+                const u8* source = data + row * l->tileWidth * 4;
+                for (u64 fileColumn = keptStart, storedColumn = keptStored; fileColumn < keptEnd;
+                     fileColumn += (u64)w.step, storedColumn++)
+                    storeWord(target + storedColumn * 4, wordAt(source + (fileColumn - tileStart) * 4, bigEndian));
             }
         }
     }

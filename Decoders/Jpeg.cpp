@@ -14,8 +14,7 @@ constexpr i32 kTreeCapacity = 512;
 constexpr i32 kFastBits = 9;
 
 const char* const kParseRegion = "Parse JPEG";
-const char* const kHuffmanRegion = "Huffman decoding";
-const char* const kIdctRegion = "Inverse discrete cosine transform";
+const char* const kScanRegion = "Decode JPEG scan";
 const char* const kColorRegion = "Convert YCbCr to RGB";
 
 const u8 kZigzagToNatural[64] = {
@@ -23,57 +22,6 @@ const u8 kZigzagToNatural[64] = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
 };
-
-// kIdctTable[x][u] = C(u) / 2 x cos((2x + 1) u pi / 16), C(0) = 0.70710677, else 1; the two passes
-// of the separable sum together give the 1/4 C(u) C(v) factor.
-struct IdctTable {
-    f32 values[8][8];
-};
-
-IdctTable makeIdctTable() {
-    IdctTable table{};
-    // cos(k pi / 16) for k = 0..31, so that no library call is needed per entry.
-    static const f64 cosines[16] = {
-        1.0,
-        0.98078528040323043,
-        0.92387953251128674,
-        0.83146961230254524,
-        0.70710678118654757,
-        0.55557023301960218,
-        0.38268343236508984,
-        0.19509032201612833,
-        0.0,
-        -0.19509032201612819,
-        -0.38268343236508973,
-        -0.55557023301960196,
-        -0.70710678118654746,
-        -0.83146961230254535,
-        -0.92387953251128674,
-        -0.98078528040323043,
-    };
-    for (i32 x = 0; x < 8; x++) {
-        for (i32 u = 0; u < 8; u++) {
-            i32 k = ((2 * x + 1) * u) % 32;
-            f64 c = k < 16 ? cosines[k] : -cosines[k - 16];
-            f32 scale = u == 0 ? 0.70710677f : 1.0f;
-            table.values[x][u] = (f32)c * scale * 0.5f;
-        }
-    }
-    return table;
-}
-
-const IdctTable kIdct = makeIdctTable();
-
-// The same table transposed: kIdctByFrequency[u][x].
-IdctTable transpose(const IdctTable& table) {
-    IdctTable out{};
-    for (i32 i = 0; i < 8; i++) {
-        for (i32 j = 0; j < 8; j++) out.values[j][i] = table.values[i][j];
-    }
-    return out;
-}
-
-const IdctTable kIdctByFrequency = transpose(kIdct);
 
 struct HuffmanTable {
     i32 tree[kTreeCapacity];
@@ -116,6 +64,7 @@ struct Decoder {
     HuffmanTable dc[4];
     HuffmanTable ac[4];
     i32 predictors[3];
+    bool converted;  // the pixels are RGB already (converted row by row during the scan)
 };
 
 FixedString hexMessage(const char* format, u32 value) { return formatHex(format, value, 2); }
@@ -123,6 +72,24 @@ FixedString hexMessage(const char* format, u32 value) { return formatHex(format,
 // Fills the accumulator to at least 57 bits where the data allows, stopping before a marker or the
 // end so that they are reported only when bits are actually wanted from them.
 inline void fillBits(BitReader* r) {
+    // Up to seven bytes at once while none of them is 0xFF (a stuffed byte or a marker), which
+    // the byte-by-byte loop below handles.
+    if (r->count <= 55 && r->stop == 0 && r->position + 8 <= r->length) {
+        u64 word;
+        std::memcpy(&word, r->data + r->position, 8);
+        word = __builtin_bswap64(word);
+        i32 take = (63 - r->count) / 8;
+        u64 chunk = word >> (64 - 8 * take);
+        // A byte of chunk is 0xFF where its complement has a zero byte; the bytes above chunk's
+        // are set so they never count.
+        u64 complement = ~chunk | (~0ull << (8 * take));
+        if (((complement - 0x0101010101010101ull) & ~complement & 0x8080808080808080ull) == 0) {
+            r->bits = (r->bits << (8 * take)) | chunk;
+            r->position += take;
+            r->count += 8 * take;
+            return;
+        }
+    }
     while (r->count <= 56 && r->stop == 0) {
         if (r->position >= r->length) {
             r->stop = 1;
@@ -355,76 +322,144 @@ FixedString readFrame(Decoder* d, u32 marker, i64 start, i64 end, i64 capacity) 
     return FixedString{};
 }
 
+// The inverse DCT in 64-bit integers (the Loeffler-Ligtenberg-Moschytz factorisation): columns
+// into a workspace, then rows into samples with the level shift and clamping. The constants carry
+// 24 fractional bits and 8 are kept between the passes, so the samples round as an exact transform
+// would. Columns and rows whose AC terms are all zero take the DC shortcut, which gives the same
+// values.
+constexpr i32 kConstBits = 24;
+constexpr i32 kPass1Bits = 8;
+constexpr i64 fixed(f64 x) { return (i64)(x * (f64)(1 << kConstBits) + 0.5); }
+constexpr i64 kFix0298631336 = fixed(0.298631336), kFix0390180644 = fixed(0.390180644),
+              kFix0541196100 = fixed(0.541196100), kFix0765366865 = fixed(0.765366865),
+              kFix0899976223 = fixed(0.899976223), kFix1175875602 = fixed(1.175875602),
+              kFix1501321110 = fixed(1.501321110), kFix1847759065 = fixed(1.847759065),
+              kFix1961570560 = fixed(1.961570560), kFix2053119869 = fixed(2.053119869),
+              kFix2562915447 = fixed(2.562915447), kFix3072711026 = fixed(3.072711026);
+
+inline i64 descale(i64 x, i32 n) { return (x + ((i64)1 << (n - 1))) >> n; }
+
+inline u8 clampSample(i64 v) { return (u8)(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+// One 8-point pass over in[0], in[stride], ..: the even and odd halves, outputs before the shift.
+struct IdctOutputs {
+    i64 v[8];
+};
+
+inline IdctOutputs idct8(i64 i0, i64 i1, i64 i2, i64 i3, i64 i4, i64 i5, i64 i6, i64 i7) {
+    i64 z1 = (i2 + i6) * kFix0541196100;
+    i64 tmp2 = z1 - i6 * kFix1847759065;
+    i64 tmp3 = z1 + i2 * kFix0765366865;
+    i64 tmp0 = (i0 + i4) * ((i64)1 << kConstBits);
+    i64 tmp1 = (i0 - i4) * ((i64)1 << kConstBits);
+    i64 tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3, tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
+    i64 o0 = i7, o1 = i5, o2 = i3, o3 = i1;
+    z1 = o0 + o3;
+    i64 z2 = o1 + o2, z3 = o0 + o2, z4 = o1 + o3;
+    i64 z5 = (z3 + z4) * kFix1175875602;
+    o0 *= kFix0298631336;
+    o1 *= kFix2053119869;
+    o2 *= kFix3072711026;
+    o3 *= kFix1501321110;
+    z1 *= -kFix0899976223;
+    z2 *= -kFix2562915447;
+    z3 = z3 * -kFix1961570560 + z5;
+    z4 = z4 * -kFix0390180644 + z5;
+    o0 += z1 + z3;
+    o1 += z2 + z4;
+    o2 += z2 + z3;
+    o3 += z1 + z4;
+    return {{tmp10 + o3, tmp11 + o2, tmp12 + o1, tmp13 + o0, tmp13 - o0, tmp12 - o1, tmp11 - o2, tmp10 - o3}};
+}
+
+void inverseDct(u8* samples, const i32* coefficients, const u16* q) {
+    bool dcOnly = true;
+    for (i32 i = 1; i < 64 && dcOnly; i++) dcOnly = coefficients[i] == 0;
+    if (dcOnly) {
+        // Both shortcuts in one: every sample is the DC term's.
+        i64 value = (i64)coefficients[0] * q[0];
+        value = value < -(1 << 16) ? -(1 << 16) : value > (1 << 16) ? (1 << 16) : value;
+        std::memset(samples, clampSample(descale(value * ((i64)1 << kPass1Bits), kPass1Bits + 3) + 128), 64);
+        return;
+    }
+    // Products are limited to a range far beyond any real file's, so that no sum of a damaged file
+    // can overflow.
+    i64 in[64];
+    for (i32 i = 0; i < 64; i++) {
+        i64 value = (i64)coefficients[i] * q[i];
+        in[kZigzagToNatural[i]] = value < -(1 << 16) ? -(1 << 16) : value > (1 << 16) ? (1 << 16) : value;
+    }
+    i64 work[64];
+    for (i32 x = 0; x < 8; x++) {
+        const i64* c = in + x;
+        if ((c[8] | c[16] | c[24] | c[32] | c[40] | c[48] | c[56]) == 0) {
+            i64 dc = c[0] * ((i64)1 << kPass1Bits);
+            for (i32 y = 0; y < 8; y++) work[8 * y + x] = dc;
+            continue;
+        }
+        IdctOutputs o = idct8(c[0], c[8], c[16], c[24], c[32], c[40], c[48], c[56]);
+        for (i32 y = 0; y < 8; y++) work[8 * y + x] = descale(o.v[y], kConstBits - kPass1Bits);
+    }
+    constexpr i32 kRowShift = kConstBits + kPass1Bits + 3;
+    for (i32 y = 0; y < 8; y++) {
+        const i64* w = work + 8 * y;
+        u8* out = samples + 8 * y;
+        if ((w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) == 0) {
+            u8 value = clampSample(descale(w[0], kPass1Bits + 3) + 128);
+            for (i32 x = 0; x < 8; x++) out[x] = value;
+            continue;
+        }
+        IdctOutputs o = idct8(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
+        for (i32 x = 0; x < 8; x++) out[x] = clampSample(descale(o.v[x], kRowShift) + 128);
+    }
+}
+
+// Writes an 8 x 8 block of samples into one channel of the pixels from row y0 on, each sample
+// repeated fx times across and fy times down, count pixels of each row (fewer at the right edge).
+template <u32 Channels>
+inline void writeBlock(u8* origin, const u8* samples, i32 fx, i32 fy, i64 y0, i64 count, const ImageResult* result) {
+    i64 y = y0;
+    for (i32 sourceRow = 0; sourceRow < 8; sourceRow++) {
+        const u8* source = samples + 8 * sourceRow;
+        for (i32 repeat = 0; repeat < fy; repeat++, y++) {
+            if (y >= (i64)result->height) return;
+            u8* out = origin + y * result->rowStride;
+            if (fx == 1) {
+                for (i64 n = 0; n < count; n++) out[n * Channels] = source[n];
+            } else if (fx == 2) {
+                for (i64 n = 0; n < count; n++) out[n * Channels] = source[n >> 1];
+            } else {
+                for (i64 n = 0; n < count; n++) out[n * Channels] = source[n / fx];
+            }
+        }
+    }
+}
+
 // Dequantises, transforms and writes one block of frame component ci whose top-left block
 // coordinate in the component's own grid is (blockX, blockY).
 void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, i32 blockX, i32 blockY) {
-    ProfilingScope scope(kIdctRegion);
     const FrameComponent* fc = &d->components[ci];
-    const u16* q = d->quant[fc->quantTable];
-    f32 natural[64];
-    for (i32 i = 0; i < 64; i++) natural[kZigzagToNatural[i]] = (f32)coefficients[i] * (f32)q[i];
-    // Rows (vertical frequency v) first over horizontal frequency, then columns. Each output adds its
-    // terms in rising frequency order; zero coefficients and all-zero rows add nothing and are passed
-    // over, which leaves every sum as the full one.
-    f32 partial[8][8];  // [v][x]
-    bool rowUsed[8];
-    for (i32 v = 0; v < 8; v++) {
-        const f32* row = natural + v * 8;
-        f32* out = partial[v];
-        for (i32 x = 0; x < 8; x++) out[x] = 0.0f;
-        rowUsed[v] = false;
-        for (i32 u = 0; u < 8; u++) {
-            f32 coefficient = row[u];
-            if (coefficient == 0.0f) continue;
-            rowUsed[v] = true;
-            const f32* t = kIdctByFrequency.values[u];
-            for (i32 x = 0; x < 8; x++) out[x] += t[x] * coefficient;
-        }
-    }
     u8 samples[64];
-    for (i32 y = 0; y < 8; y++) {
-        const f32* t = kIdct.values[y];
-        f32 sums[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-        for (i32 v = 0; v < 8; v++) {
-            if (!rowUsed[v]) continue;
-            f32 weight = t[v];
-            for (i32 x = 0; x < 8; x++) sums[x] += weight * partial[v][x];
-        }
-        for (i32 x = 0; x < 8; x++) {
-            f64 value = (f64)sums[x] + 128.5;
-            i32 sample = value <= 0.0 ? 0 : value >= 255.0 ? 255 : (i32)value;
-            samples[y * 8 + x] = (u8)sample;
-        }
-    }
+    inverseDct(samples, coefficients, d->quant[fc->quantTable]);
     ImageResult* result = d->result;
     i32 fx = d->hmax / fc->h;
     i32 fy = d->vmax / fc->v;
     i64 x0 = (i64)blockX * 8 * fx;
     i64 y0 = (i64)blockY * 8 * fy;
-    u32 channels = result->channels;
-    for (i32 sy = 0; sy < 8 * fy; sy++) {
-        i64 y = y0 + sy;
-        if (y >= result->height) break;
-        u8* row = d->pixels + y * result->rowStride + ci;
-        const u8* source = samples + (sy / fy) * 8;
-        i64 xEnd = x0 + 8 * fx;
-        if (xEnd > result->width) xEnd = result->width;
-        if (fx == 1) {
-            for (i64 x = x0; x < xEnd; x++) row[x * channels] = source[x - x0];
-        } else {
-            i64 x = x0;
-            for (i32 sx = 0; sx < 8 && x < xEnd; sx++) {
-                u8 sample = source[sx];
-                for (i32 repeat = 0; repeat < fx && x < xEnd; repeat++, x++) row[x * channels] = sample;
-            }
-        }
+    i64 count = (i64)result->width - x0;
+    if (count > 8 * fx) count = 8 * fx;
+    u8* origin = d->pixels + x0 * result->channels + ci;
+    switch (result->channels) {
+        case 1: writeBlock<1>(origin, samples, fx, fy, y0, count, result); break;
+        case 2: writeBlock<2>(origin, samples, fx, fy, y0, count, result); break;
+        case 3: writeBlock<3>(origin, samples, fx, fy, y0, count, result); break;
+        default: writeBlock<4>(origin, samples, fx, fy, y0, count, result); break;
     }
 }
 
 // Entropy-decodes one block into zigzag-ordered coefficients.
 FixedString decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, const HuffmanTable* acTable,
                         i32* coefficients) {
-    ProfilingScope scope(kHuffmanRegion);
     std::memset(coefficients, 0, 64 * sizeof(i32));
     i32 index = decodeSymbolIndex(r, dcTable);
     if (index < 0) return bitsExhausted(r);
@@ -471,9 +506,36 @@ FixedString decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i3
     return FixedString{};
 }
 
+// YCbCr to RGB in place over rows y0 .. y1 - 1 (and opaque alpha for four channels).
+template <u32 Channels>
+void convertRowsOf(u8* pixels, u64 rowStride, u64 width, u64 y0, u64 y1) {
+    for (u64 y = y0; y < y1; y++) {
+        u8* p = pixels + y * rowStride;
+        for (u64 x = 0; x < width; x++, p += Channels) {
+            i32 luma = p[0] * (1 << 20) + (1 << 19);
+            i32 cb = p[1] - 128;
+            i32 cr = p[2] - 128;
+            i32 r = (luma + cr * 1470208) >> 20;
+            i32 g = (luma + (((-cb) * 360960) & ~0xFFFF) + (-cr) * 748800) >> 20;
+            i32 b = (luma + cb * 1858048) >> 20;
+            p[0] = (u8)(r < 0 ? 0 : r > 255 ? 255 : r);
+            p[1] = (u8)(g < 0 ? 0 : g > 255 ? 255 : g);
+            p[2] = (u8)(b < 0 ? 0 : b > 255 ? 255 : b);
+            if (Channels == 4) p[3] = 255;
+        }
+    }
+}
+
+void convertRows(Decoder* d, u64 y0, u64 y1) {
+    ImageResult* result = d->result;
+    if (result->channels == 4) convertRowsOf<4>(d->pixels, result->rowStride, result->width, y0, y1);
+    else convertRowsOf<3>(d->pixels, result->rowStride, result->width, y0, y1);
+}
+
 // Decodes the entropy-coded data of one scan from *position, leaving the position after the last byte
 // whose bits were used.
 FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64* position) {
+    ProfilingScope scope(kScanRegion);
     BitReader r{};
     r.data = d->bytes;
     r.position = *position;
@@ -498,6 +560,9 @@ FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64
         i64 mcuHeight = 8 * (i64)d->vmax;
         i64 across = (result->width + mcuWidth - 1) / mcuWidth;
         i64 down = (result->height + mcuHeight - 1) / mcuHeight;
+        // A scan that holds all three colour components converts each row of MCUs to RGB as soon as
+        // it is decoded, while its pixels are still in the cache.
+        bool convert = d->output && !d->converted && scanCount == 3 && d->componentCount == 3 && result->channels >= 3;
         for (i64 my = 0; my < down && !error.length; my++) {
             for (i64 mx = 0; mx < across && !error.length; mx++) {
                 for (u32 s = 0; s < scanCount && !error.length; s++) {
@@ -510,7 +575,12 @@ FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64
                     }
                 }
             }
+            if (convert && !error.length) {
+                u64 y0 = (u64)(my * mcuHeight), y1 = y0 + (u64)mcuHeight;
+                convertRows(d, y0, y1 < result->height ? y1 : result->height);
+            }
         }
+        if (convert && !error.length) d->converted = true;
     }
     if (error.length) return error;
     // Give back the whole bytes still held in the accumulator; a stuffed 0xFF took two.
@@ -568,21 +638,9 @@ void finish(Decoder* d) {
     u32 channels = result->channels;
     u64 width = result->width;
     if (d->componentCount == 3 && channels >= 3) {
-        ProfilingScope scope(kColorRegion);
-        for (u64 y = 0; y < result->height; y++) {
-            u8* p = d->pixels + y * result->rowStride;
-            for (u64 x = 0; x < width; x++, p += channels) {
-                i32 luma = p[0] * (1 << 20) + (1 << 19);
-                i32 cb = p[1] - 128;
-                i32 cr = p[2] - 128;
-                i32 r = (luma + cr * 1470208) >> 20;
-                i32 g = (luma + (((-cb) * 360960) & ~0xFFFF) + (-cr) * 748800) >> 20;
-                i32 b = (luma + cb * 1858048) >> 20;
-                p[0] = (u8)(r < 0 ? 0 : r > 255 ? 255 : r);
-                p[1] = (u8)(g < 0 ? 0 : g > 255 ? 255 : g);
-                p[2] = (u8)(b < 0 ? 0 : b > 255 ? 255 : b);
-                if (channels == 4) p[3] = 255;
-            }
+        if (!d->converted) {
+            ProfilingScope scope(kColorRegion);
+            convertRows(d, 0, result->height);
         }
     } else if (d->componentCount == 3 && channels == 2) {
         for (u64 y = 0; y < result->height; y++) {

@@ -297,7 +297,7 @@ void readChunks(HttpsGetResult* out, HttpsGetOperation* op, u8* slice, i64 lengt
 
 void readBody(HttpsGetResult* out, HttpsGetOperation* op, u8* slice, i64 length, i64 capacity) {
     out->body = ByteWriter{0, capacity, 0, slice};
-    if (op->statusCode != 200) {
+    if (op->statusCode != 200 && !op->keepErrorBodies) {
         fail(out, op, formatInt("Received HTTP Code: @", op->statusCode));
         return;
     }
@@ -437,7 +437,8 @@ HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, So
         op->keepAlive = 0;
         if (out->done || out->error) {
             // The response had already ended in this step.
-        } else if (op->headerDone && op->statusCode == 200 && op->framing == HttpBodyUntilClose && cleanClose) {
+        } else if (op->headerDone && (op->statusCode == 200 || op->keepErrorBodies) &&
+                   op->framing == HttpBodyUntilClose && cleanClose) {
             out->done = 1;
             op->contentLength = op->bodyReceived;
         } else if (op->reused && op->headerWriter.length == 0 && isGetRequest(op)) {

@@ -45,6 +45,8 @@ struct HttpsGetOperation {
     u32 keepAlive;  // the connection may carry the next request once this one is done
     u32 reused;  // this request went out on a connection kept from an earlier one
     i64 headerStart;  // header bytes that arrived before this call
+    u32 keepErrorBodies;  // set by the owner: a response other than 200 hands its body on like a 200
+                          // (the caller reads statusCode) instead of failing at its header
 };
 
 struct HttpsGetResult {

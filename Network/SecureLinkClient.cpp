@@ -1,5 +1,6 @@
 // The client side of the encrypted relay link: hellos, the key exchange, opening the host's
 // datagrams and sealing what goes to the host.
+#include "Crypto/Wipe.h"
 #include "Network/Address.h"
 #include "Network/SecureLinkFormat.h"
 #include "Network/Socket.h"
@@ -185,7 +186,7 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
     } else if (client->hostPlain) {
         appendBytes(block, writer.length, slot);
     }
-    std::memset(block, 0, sizeof(block));
+    secureWipe(block, sizeof(block));
     client->helloTime = now;
     client->helloPending = 0;
 }

@@ -3,6 +3,7 @@
 #include "Crypto/Aes.h"
 #include "Crypto/Hmac.h"
 #include "Crypto/Sha.h"
+#include "Crypto/Wipe.h"
 #include "Crypto/X25519.h"
 
 #include <cstring>
@@ -30,9 +31,9 @@ u32 deriveSecureLinkKeys(SecureLinkKeys* out, const u8* privateKey, const u8* pe
     std::memcpy(out->cipherKey, digest, 16);
     std::memcpy(out->macKey, digest + 16, 16);
     out->ready = any != 0;
-    std::memset(scalar, 0, sizeof(scalar));
-    std::memset(shared, 0, sizeof(shared));
-    std::memset(digest, 0, sizeof(digest));
+    secureWipe(scalar, sizeof(scalar));
+    secureWipe(shared, sizeof(shared));
+    secureWipe(digest, sizeof(digest));
     if (!out->ready) *out = SecureLinkKeys{};
     return out->ready;
 }
@@ -60,7 +61,7 @@ bool sealSecureLinkPart(ByteWriter* writer, u8 type, u8 stream, u64 counter, con
     u8 mac[32];
     hmacSha256(mac, keys->macKey, 16, writer->data, (u64)writer->length);
     appendBytes(mac, 16, writer);
-    std::memset(&schedule, 0, sizeof(schedule));
+    secureWipe(&schedule, sizeof(schedule));
     return !writer->overflow;
 }
 
@@ -97,7 +98,7 @@ bool openSecureLinkPart(u8* data, i64 length, i64 header, const SecureLinkKeys* 
     aesKeyExpansion(&schedule, 16, keys->cipherKey);
     u8* cipher = data + header + 24;
     decryptAesCbc(cipher, cipher, cipherLength, data + header + 8, &schedule);
-    std::memset(&schedule, 0, sizeof(schedule));
+    secureWipe(&schedule, sizeof(schedule));
     u8 padding = cipher[cipherLength - 1];
     if (padding == 0 || padding > 16) return false;
     for (i64 i = cipherLength - padding; i < cipherLength; i++) {

@@ -5,6 +5,7 @@
 #include "Core/Profiler.h"
 #include "Crypto/EllipticCurve.h"
 #include "Crypto/X25519.h"
+#include "Crypto/Wipe.h"
 #include "Network/TlsInternal.h"
 #include "Platform/Random.h"
 
@@ -106,7 +107,7 @@ void clearTlsClient(TlsClient* client) {
     const TrustStore* trustStore = client->trustStore;
     u32 skipServerVerification = client->skipServerVerification;
     i64 (*utcClock)() = client->utcClock;
-    memset((void*)client, 0, offsetof(TlsClient, handshakeBuffer));
+    secureWipe((void*)client, offsetof(TlsClient, handshakeBuffer));  // keys and secrets included
     client->clock = clock;
     client->fixedCbcIv = fixedCbcIv;
     client->trustStore = trustStore;

@@ -7,6 +7,7 @@
 #include "Crypto/Hmac.h"
 #include "Crypto/X25519.h"
 #include "Crypto/X509Verify.h"
+#include "Crypto/Wipe.h"
 #include "Network/TlsInternal.h"
 
 #include <cstring>
@@ -545,6 +546,8 @@ u32 tlsPublicKeyParsingAndCalculations(u16 group, u16 keyLength, TlsClient* clie
         }
         u8 product[64];
         i32 error = scalePoint(product, client->p256Private, point, &secp256r1);
+        for (int i = 0; i < 32; i++) client->sharedSecret[i] = product[31 - i];
+        secureWipe(product, sizeof(product));
         if (error == 1) {
             tlsFail(client,
                     makeString("Elliptic Curve Point scaling resulted in the point at infinity. Unlucky. Try again "
@@ -556,14 +559,11 @@ u32 tlsPublicKeyParsingAndCalculations(u16 group, u16 keyLength, TlsClient* clie
             tlsFail(client, formatInt("Unrecognized Elliptic Curve validation error @", error), TlsAlertDecryptError);
             return 1;
         }
-        for (int i = 0; i < 32; i++) {
-            client->sharedSecret[i] = product[31 - i];
-        }
     } else if (group == kGroupX25519 && keyLength == 32) {
         u8 scalar[32];
         memcpy(scalar, client->x25519Private, 32);
         x25519(client->sharedSecret, scalar, key);
-        memset(scalar, 0, sizeof(scalar));
+        secureWipe(scalar, sizeof(scalar));
         u8 zero[32] = {};
         if (constantTimeEqual(client->sharedSecret, zero, 32)) {
             tlsFail(client, makeString("The server's X25519 key share gives an all-zero shared secret"),

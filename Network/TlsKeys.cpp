@@ -1,6 +1,7 @@
 // Key schedules: the TLS 1.3 schedule over SHA-256 or SHA-384 (RFC 8446 section 7) and the TLS 1.2
 // PRF, master secret (with the extended master secret of RFC 7627) and key block.
 #include "Crypto/Hmac.h"
+#include "Crypto/Wipe.h"
 #include "Network/TlsInternal.h"
 
 #include <cstring>
@@ -95,7 +96,7 @@ void tls13SetTrafficKeys(const TlsClient* client, TlsTrafficKeys* keys, const u8
     aesKeyExpansion(&keys->key, (i32)client->keyBytes, key);
     tlsExpandLabel(client, secret, "iv", nullptr, 0, keys->iv, 12);
     keys->sequence = 0;
-    memset(key, 0, sizeof(key));
+    secureWipe(key, sizeof(key));
 }
 
 namespace {
@@ -161,7 +162,7 @@ void tls13NextTrafficKeys(const TlsClient* client, u8* secret, TlsTrafficKeys* k
     u8 next[48];
     tlsExpandLabel(client, secret, "traffic upd", nullptr, 0, next, length);
     memcpy(secret, next, length);
-    memset(next, 0, sizeof(next));
+    secureWipe(next, sizeof(next));
     tls13SetTrafficKeys(client, keys, secret);
 }
 
@@ -185,6 +186,7 @@ void tls12DeriveKeys(TlsClient* client) {
         failure = tls12Prf(client->masterSecret, 48, "key expansion", randoms, 64, keyBlock, sizeof(keyBlock));
     }
     if (failure.length != 0) {
+        secureWipe(keyBlock, sizeof(keyBlock));
         tlsFail(client, failure, TlsAlertInternalError);
         return;
     }
@@ -198,7 +200,7 @@ void tls12DeriveKeys(TlsClient* client) {
     aesKeyExpansion(&client->receive.key, (i32)client->keyBytes, cursor);
     client->send.sequence = 0;
     client->receive.sequence = 0;
-    memset(keyBlock, 0, sizeof(keyBlock));
+    secureWipe(keyBlock, sizeof(keyBlock));
 }
 
 void tls12FinishedVerifyData(TlsClient* client, u8* out, const char* label) {

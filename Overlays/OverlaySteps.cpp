@@ -23,20 +23,6 @@ void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, Fi
     (void)reads;
 }
 
-void updateVectorOverlayLoader(FileReadTable* reads, FileJobTable* jobs, DownloadPool* downloads, JobQueue* jobQueue,
-                               FileReadRequest** pendingPick, Preferences* preferences, ImageSlotTable* slots,
-                               u8* scratch, u64 scratchSize) {
-    (void)reads;
-    (void)jobs;
-    (void)downloads;
-    (void)jobQueue;
-    (void)pendingPick;
-    (void)preferences;
-    (void)slots;
-    (void)scratch;
-    (void)scratchSize;
-}
-
 void updateRasterOverlayLoader(FileReadTable* reads, FileJobTable* jobs, PdfPageTable* pages, JobQueue* jobQueue,
                                RasterOverlayLoader* loader, Preferences* preferences, ImageSlotTable* slots) {
     (void)reads;

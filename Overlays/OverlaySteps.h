@@ -1,8 +1,10 @@
 // The overlay records and per-frame steps that the application update hands on: the overlay list,
-// the exported-KMZ list, KMZ import into the editor and the vector and raster overlay loaders. For
-// now the steps do nothing; the overlay subsystem replaces this.
+// the exported-KMZ list, KMZ import into the editor and the raster overlay loader. For now these
+// steps do nothing; the overlay subsystem replaces them. The vector overlay loader is in
+// VectorOverlayLoader.h.
 #pragma once
 #include "Core/FixedString.h"
+#include "Overlays/VectorOverlayLoader.h"
 
 struct FileReadTable;
 struct FileReadRequest;
@@ -22,9 +24,6 @@ struct ExportedKmzList {
 struct KmzEditor {
     u32 state;
 };
-struct VectorOverlayLoader {
-    u32 state;
-};
 struct RasterOverlayLoader {
     u32 state;
 };
@@ -33,8 +32,5 @@ void updateOverlayList(OverlayList* list, FileReadTable* reads, ImageSlotTable* 
 void updateExportedKmzList(ExportedKmzList* list, FileReadTable* reads, ImageSlotTable* slots);
 void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, FixedString* importName, u32 importMode,
                             FileReadTable* reads);
-void updateVectorOverlayLoader(FileReadTable* reads, FileJobTable* jobs, DownloadPool* downloads, JobQueue* jobQueue,
-                               FileReadRequest** pendingPick, Preferences* preferences, ImageSlotTable* slots,
-                               u8* scratch, u64 scratchSize);
 void updateRasterOverlayLoader(FileReadTable* reads, FileJobTable* jobs, PdfPageTable* pages, JobQueue* jobQueue,
                                RasterOverlayLoader* loader, Preferences* preferences, ImageSlotTable* slots);

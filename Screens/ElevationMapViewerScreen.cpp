@@ -9,6 +9,7 @@
 #include "Map/ElevationDrawing.h"
 #include "Map/ElevationMapLoader.h"
 #include "Map/TileMaps.h"
+#include "Overlays/VectorOverlayDrawing.h"
 #include "Platform/Platform.h"
 #include "Screens/ElevationScreens.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
@@ -18,6 +19,7 @@
 namespace {
 
 constexpr f32 kLabelDepth = 0.9f;
+constexpr f32 kVectorOverlayDepth = 0.2f;  // above the tiles and the shading
 
 // SRTM tiles are chosen around the loader's area of interest. While the application has found none
 // (it is all zero) or it is still the one lent here, the area in view stands in for it, once the view
@@ -74,6 +76,8 @@ void elevationMapViewerScreen(Platform* platform, ScreenStack* stack, UiState* u
 
     drawTileMaps(view, ui, platform, preferences, &app->tileMaps, kViewerTilesDepth, 0);
     drawElevationMaps(loader, view, ui, 1, 0, preferences->units <= 1 ? 1 : 0, kNoDangerBelow, kViewerElevationDepth);
+    OverlaySelection overlays = overlaySelectionOf(&app->preferences);
+    drawVectorOverlay(&app->vectorOverlayLoader, view, ui, &overlays, kVectorOverlayDepth, app->uiMetrics.textHeight);
 
     FixedString source = preferences->customElevationDataFile.length ? preferences->customElevationDataFile
                                                                       : makeString("SRTM");

@@ -294,6 +294,14 @@ TEST_F(PythonServerFixture, NotFoundDeliversNoBody) {
     EXPECT_EQ(r.body, "");
     EXPECT_EQ(c.op->statusCode, 404);
     EXPECT_EQ(c.op->tls.state, (u32)TlsStateAlertDue);
+
+    // An owner that reads the server's explanation gets the body whole and the status to judge.
+    Connection keeping(port);
+    keeping.op->keepErrorBodies = 1;
+    r = get(&keeping, "/not-found");
+    EXPECT_EQ(r.done, 1u) << r.message;
+    EXPECT_EQ(r.body, "not found");
+    EXPECT_EQ(keeping.op->statusCode, 404);
 }
 
 TEST_F(PythonServerFixture, TheRequestArrivesAsWritten) {

@@ -1,0 +1,35 @@
+#include "Crypto/CpuFeatures.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
+namespace {
+
+struct Features {
+    bool aes;
+    bool sha;
+};
+
+Features readFeatures() {
+    Features f{};
+#if defined(__x86_64__) || defined(__i386__)
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
+    bool ssse3 = c & (1u << 9), sse41 = c & (1u << 19), pclmul = c & (1u << 1), aes = c & (1u << 25);
+    f.aes = ssse3 && sse41 && pclmul && aes;
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) f.sha = sse41 && (b & (1u << 29));
+#endif
+    return f;
+}
+
+const Features& features() {
+    static const Features f = readFeatures();
+    return f;
+}
+
+}  // namespace
+
+bool cpuHasAesInstructions() { return features().aes; }
+
+bool cpuHasShaInstructions() { return features().sha; }

@@ -1,0 +1,7 @@
+// The processor's instruction-set extensions that the crypto code can use, read once from CPUID.
+#pragma once
+
+// AES-NI, PCLMULQDQ, SSSE3 and SSE4.1.
+bool cpuHasAesInstructions();
+// The SHA extensions and SSE4.1.
+bool cpuHasShaInstructions();
