@@ -294,8 +294,8 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     OverlaySelection overlaySelection = overlaySelectionOf(preferences);
     updateVectorOverlayLoader(&app->vectorOverlayLoader, &overlaySelection, reads, &platform->fileJobs,
                               &platform->jobQueue, slots, &app->downloadPool, &app->pendingLoads.overlayPick);
-    updateRasterOverlayLoader(reads, &platform->fileJobs, &platform->pdfPages, &platform->jobQueue,
-                              &app->rasterOverlayLoader, preferences, slots);
+    updateRasterOverlayLoader(reads, &platform->fileJobs, &platform->renderedPages, &platform->jobQueue,
+                              &app->rasterOverlayLoader, &overlaySelection, slots);
 
     FlightLogger* logger = &app->flightLogger;
     i32 logging = decideLogging(&app->droneConnection.vehicle, logger, &app->elevationMapLoader, now);

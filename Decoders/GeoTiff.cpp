@@ -304,12 +304,13 @@ FixedString buildGeoreference(const TiffDirectory* d, const GeoKeys* keys, Raste
     }
     GeoPoint origin{keys->naturalOriginLongitude, keys->naturalOriginLatitude};
     if (!keys->naturalOriginLongitudeGiven && keys->centreLongitudeGiven) origin.longitude = keys->centreLongitude;
-    AffineTransform fit;
-    fitAffineFromThreePoints(&fit, pixels, model);
+    Transformation fit;
+    fitAffineFromThreePoints(&fit, &pixels[0], &pixels[1], &pixels[2], &model[0], &model[1], &model[2]);
+    const f64* c = fit.forward;
     // Projected coordinates count from the false origin; the projection counts from the true one.
     f64 falseEasting = keys->falseEastingGiven ? keys->falseEasting : keys->falseOriginEasting;
     f64 falseNorthing = keys->falseNorthingGiven ? keys->falseNorthing : keys->falseOriginNorthing;
-    RasterAffine affine{fit.a, fit.b, fit.c - falseEasting, fit.d, fit.e, fit.f - falseNorthing};
+    RasterAffine affine{c[0], c[1], c[2] - falseEasting, c[3], c[4], c[5] - falseNorthing};
     albersConicParameters(whole, keys->semiMajorAxis, keys->semiMinorAxis, origin, keys->standardParallel1,
                           keys->standardParallel2, &affine);
     return FixedString{};

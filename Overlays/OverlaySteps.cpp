@@ -22,14 +22,3 @@ void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, Fi
     (void)importMode;
     (void)reads;
 }
-
-void updateRasterOverlayLoader(FileReadTable* reads, FileJobTable* jobs, PdfPageTable* pages, JobQueue* jobQueue,
-                               RasterOverlayLoader* loader, Preferences* preferences, ImageSlotTable* slots) {
-    (void)reads;
-    (void)jobs;
-    (void)pages;
-    (void)jobQueue;
-    (void)loader;
-    (void)preferences;
-    (void)slots;
-}

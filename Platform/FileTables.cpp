@@ -274,23 +274,31 @@ void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, 
     setUsedBit(table->used, (u32)index);
 }
 
-PdfPageRequest* requestPdfPage(u8* pixels, u32 documentNumber, u32 pageIndex, i64 pixelBudget, PdfPageTable* table) {
+RenderedPageSlot* requestRenderedPage(u8* pixels, u32 document, u32 page, u64 capacity, RenderedPageTable* table) {
     i32 index = findFreeSlot(&table->used, 1);
-    if (index < 0) return nullptr;
-    PdfPageRequest* request = &table->slots[index];
+    if (index < 0) {
+        RenderedPageSlot* failed = &table->errorSlot;
+        std::memset(failed, 0, sizeof(*failed));
+        failed->document = document;
+        failed->page = page;
+        failed->message = makeString("Too many rendered pages");
+        failed->status = PdfPageFailed;
+        return failed;
+    }
+    RenderedPageSlot* request = &table->slots[index];
     std::memset(request, 0, sizeof(*request));
     request->pixels = pixels;
-    request->documentNumber = documentNumber;
-    request->pageIndex = pageIndex;
-    request->pixelBudget = pixelBudget;
+    request->document = document;
+    request->page = page;
+    request->capacity = capacity;
     setUsedBit(&table->used, (u32)index);
     return request;
 }
 
-u32 pdfPageStatus(const PdfPageRequest* request) { return readStatus(&request->status); }
+u32 renderedPageStatus(const RenderedPageSlot* request) { return readStatus(&request->status); }
 
-void releasePdfPage(PdfPageRequest* request, PdfPageTable* table) {
-    if (request < table->slots || request >= table->slots + kPdfPageSlots) return;
+void releaseRenderedPageSlot(RenderedPageSlot* request, RenderedPageTable* table) {
+    if (request < table->slots || request >= table->slots + kRenderedPageSlots) return;
     clearUsedBit(&table->used, (u32)(request - table->slots));
 }
 

@@ -124,22 +124,25 @@ enum PdfPageStatus : u32 {
     PdfPageFailed = 5,
 };
 
-constexpr u32 kPdfPageSlots = 64;
+constexpr u32 kRenderedPageSlots = 64;
 
-struct PdfPageRequest {
-    u8* pixels;  // the requester's buffer of pixelBudget x 4 bytes; receives RGBA rows of width x 4 bytes
+struct RenderedPageSlot {
+    u8* pixels;  // the requester's buffer of capacity bytes; receives RGBA rows of width x 4 bytes
     u32 width;
     u32 height;
     u32 status;  // PdfPageStatus
     FixedString message;  // empty on success, else the reason
-    u32 documentNumber;  // pdfDocumentNumber of the read that loaded the PDF
-    u32 pageIndex;  // from 0
-    i64 pixelBudget;  // most pixels the page may have
+    u32 document;  // pdfDocumentNumber of the read that loaded the PDF
+    u32 page;  // from 0
+    u64 capacity;  // bytes at pixels; the page gets at most capacity / 4 pixels
 };
 
-struct PdfPageTable {
+// Page renders shared with the file thread. The error slot is never served: it is what a request
+// gets when all 64 slots are taken, already failed.
+struct RenderedPageTable {
     u64 used;  // bit i: slot i
-    PdfPageRequest slots[kPdfPageSlots];
+    RenderedPageSlot slots[kRenderedPageSlots];
+    RenderedPageSlot errorSlot;
 };
 
 // Buffers that travel between the threads: file contents, listings and job data that the file thread
@@ -182,10 +185,12 @@ void releaseFileJob(const FileJobResult* result, FileJobTable* table);
 // 1 when the next enqueueFileJob on this table will be queued (main thread: only it fills slots).
 u32 fileJobSlotAvailable(FileJobTable* table);
 
-// The lowest free page slot with its fields set and its bit set last, or null when all 64 are taken.
-PdfPageRequest* requestPdfPage(u8* pixels, u32 documentNumber, u32 pageIndex, i64 pixelBudget, PdfPageTable* table);
-u32 pdfPageStatus(const PdfPageRequest* request);
-void releasePdfPage(PdfPageRequest* request, PdfPageTable* table);
+// The lowest free page slot with its fields set and its bit set last. When all 64 are taken: the
+// table's error slot, failed (status 5) with "Too many rendered pages".
+RenderedPageSlot* requestRenderedPage(u8* pixels, u32 document, u32 page, u64 capacity, RenderedPageTable* table);
+u32 renderedPageStatus(const RenderedPageSlot* request);
+// Clears the slot's bit; the error slot changes nothing.
+void releaseRenderedPageSlot(RenderedPageSlot* slot, RenderedPageTable* table);
 
 // Texts and path helpers.
 FixedString fileStatusString(u32 status);

@@ -99,9 +99,9 @@ void serveFileTable(FileThreadState* state, FixedString dataFolder, FileReadTabl
     }
 }
 
-void servePageTable(FileThreadState* state, PdfPageTable* table) {
-    for (u32 i = 0; i < kPdfPageSlots; i++) {
-        PdfPageRequest* request = &table->slots[i];
+void servePageTable(FileThreadState* state, RenderedPageTable* table) {
+    for (u32 i = 0; i < kRenderedPageSlots; i++) {
+        RenderedPageSlot* request = &table->slots[i];
         if (!isNewFileWork(&table->used, i, &request->status)) continue;
         renderPdfPage(&state->pdf, request);
     }
@@ -113,7 +113,7 @@ void runFileThreadPass(FileThreadState* state, Platform* platform) {
     serveResourceTable(state, &platform->resourceReads);
     serveFileTable(state, platform->dataFolder, &platform->fileReads);
     runFileJobPass(platform->dataFolder, &platform->fileJobs);
-    servePageTable(state, &platform->pdfPages);
+    servePageTable(state, &platform->renderedPages);
 }
 
 void finishFileThread(FileThreadState* state) {

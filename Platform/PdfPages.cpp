@@ -21,7 +21,7 @@ void ignorePopplerMessage(const std::string&, void*) {}
 
 poppler::document* currentDocument(PdfRenderer* renderer) { return (poppler::document*)renderer->document; }
 
-void finishPage(PdfPageRequest* request, u32 status) { publishStatus(&request->status, status); }
+void finishPage(RenderedPageSlot* request, u32 status) { publishStatus(&request->status, status); }
 
 }  // namespace
 
@@ -92,15 +92,15 @@ u32 loadPdfDocument(PdfRenderer* renderer, FixedString fullPath, FixedString* er
     return renderer->documentCounter;
 }
 
-void renderPdfPage(PdfRenderer* renderer, PdfPageRequest* request) {
+void renderPdfPage(PdfRenderer* renderer, RenderedPageSlot* request) {
     publishStatus(&request->status, PdfPageProcessing);
     poppler::document* document = currentDocument(renderer);
-    if (!document || request->documentNumber != renderer->documentCounter) {
+    if (!document || request->document != renderer->documentCounter) {
         request->message = makeString("Pdf is no longer loaded in memory");
         return finishPage(request, PdfPageNotLoaded);
     }
     std::unique_ptr<poppler::page> page;
-    if (request->pageIndex < (u32)document->pages()) page.reset(document->create_page((int)request->pageIndex));
+    if (request->page < (u32)document->pages()) page.reset(document->create_page((int)request->page));
     if (!page) {
         checkHresult(kInvalidArgument, "PdfDocument.GetPage()", &request->message);
         return finishPage(request, PdfPageFailed);
@@ -114,7 +114,7 @@ void renderPdfPage(PdfRenderer* renderer, PdfPageRequest* request) {
         width = height;
         height = swap;
     }
-    PdfPixelSize size = choosePdfPixelSize(width, height, request->pixelBudget);
+    PdfPixelSize size = choosePdfPixelSize(width, height, (i64)(request->capacity / 4));
     if (size.width == 0 || size.height == 0 || !request->pixels) {
         checkHresult(kInvalidArgument, "PdfPageRenderOptions.put_DestinationWidth()", &request->message);
         return finishPage(request, PdfPageFailed);

@@ -24,7 +24,7 @@ PdfPixelSize choosePdfPixelSize(f32 pageWidth, f32 pageHeight, i64 pixelBudget);
 // number, or 0 with the reason in *error.
 u32 loadPdfDocument(PdfRenderer* renderer, FixedString fullPath, FixedString* error);
 // Serves one page request (status 0): renders the page on opaque white into its pixels as RGBA rows.
-void renderPdfPage(PdfRenderer* renderer, PdfPageRequest* request);
+void renderPdfPage(PdfRenderer* renderer, RenderedPageSlot* request);
 // Releases the current document.
 void closePdfRenderer(PdfRenderer* renderer);
 

@@ -70,7 +70,7 @@ struct Platform {
     FileReadTable resourceReads;  // served from the resources embedded in the program
     FileReadTable fileReads;  // served from the file system
     FileJobTable fileJobs;
-    PdfPageTable pdfPages;
+    RenderedPageTable renderedPages;
     JobQueue jobQueue;
     FixedString userName;
     FixedString computerName;

@@ -9,6 +9,7 @@
 #include "Map/ElevationDrawing.h"
 #include "Map/ElevationMapLoader.h"
 #include "Map/TileMaps.h"
+#include "Overlays/RasterOverlayDrawing.h"
 #include "Overlays/VectorOverlayDrawing.h"
 #include "Platform/Platform.h"
 #include "Screens/ElevationScreens.h"
@@ -20,6 +21,7 @@ namespace {
 
 constexpr f32 kLabelDepth = 0.9f;
 constexpr f32 kVectorOverlayDepth = 0.2f;  // above the tiles and the shading
+constexpr f32 kRasterOverlayDepth = kVectorOverlayDepth - 0.02f;  // beneath the vector overlay
 
 // SRTM tiles are chosen around the loader's area of interest. While the application has found none
 // (it is all zero) or it is still the one lent here, the area in view stands in for it, once the view
@@ -77,6 +79,7 @@ void elevationMapViewerScreen(Platform* platform, ScreenStack* stack, UiState* u
     drawTileMaps(view, ui, platform, preferences, &app->tileMaps, kViewerTilesDepth, 0);
     drawElevationMaps(loader, view, ui, 1, 0, preferences->units <= 1 ? 1 : 0, kNoDangerBelow, kViewerElevationDepth);
     OverlaySelection overlays = overlaySelectionOf(&app->preferences);
+    drawRasterOverlay(&app->rasterOverlayLoader, view, ui, &overlays, kRasterOverlayDepth);
     drawVectorOverlay(&app->vectorOverlayLoader, view, ui, &overlays, kVectorOverlayDepth, app->uiMetrics.textHeight);
 
     FixedString source = preferences->customElevationDataFile.length ? preferences->customElevationDataFile

@@ -34,18 +34,32 @@ void runUntilSixHeartbeats(NodeProcess* vehicle, DroneConnection* connection, Dr
         simulatedNow += kFrameStep;
         inputs->now = simulatedNow;
         controlDrone(connection, inputs);
-        if (connection->gcsHeartbeatTime != lastHeartbeat) {
+        bool sentHeartbeat = connection->gcsHeartbeatTime != lastHeartbeat;
+        if (sentHeartbeat) {
             lastHeartbeat = connection->gcsHeartbeatTime;
             heartbeatTimes.push_back(simulatedNow);
         }
-        if (!pollNodePeer(vehicle)) {
+        // The vehicle answers each HEARTBEAT: on a loaded machine its answer can take longer than
+        // many simulated frames, so wait (bounded, in real time) until it has reported this one.
+        int before = received;
+        bool alive = true;
+        for (int wait = 0; wait < (sentHeartbeat ? 1000 : 1); wait++) {
+            alive = pollNodePeer(vehicle);
+            if (!alive) {
+                break;
+            }
+            received = 0;
+            for (const std::string& line : vehicle->lines) {
+                received += line.rfind("rx ", 0) == 0;
+            }
+            pauseBriefly();
+            if (received > before) {
+                break;
+            }
+        }
+        if (!alive) {
             break;
         }
-        received = 0;
-        for (const std::string& line : vehicle->lines) {
-            received += line.rfind("rx ", 0) == 0;
-        }
-        pauseBriefly();
     }
     // A few more frames take in what is still on its way.
     for (int i = 0; i < 20; i++) {

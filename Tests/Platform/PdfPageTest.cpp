@@ -62,10 +62,10 @@ protected:
         return request;
     }
 
-    PdfPageRequest* renderPage(std::vector<u8>* pixels, u32 document, u32 page, i64 budget) {
+    RenderedPageSlot* renderPage(std::vector<u8>* pixels, u32 document, u32 page, i64 budget) {
         pixels->assign((size_t)budget * 4, 0);
-        PdfPageRequest* request = requestPdfPage(pixels->data(), document, page, budget, &platform->pdfPages);
-        EXPECT_NE(request, nullptr);
+        RenderedPageSlot* request = requestRenderedPage(pixels->data(), document, page, (u64)budget * 4, &platform->renderedPages);
+        EXPECT_NE(request, &platform->renderedPages.errorSlot);
         pass();
         return request;
     }
@@ -79,8 +79,8 @@ TEST_F(PdfPages, ShapesRenderAtTheirPlaces) {
     EXPECT_EQ(read->bytesRead, shapesPdf(200, 100, 0).size());
 
     std::vector<u8> pixels;
-    PdfPageRequest* page = renderPage(&pixels, 1, 0, 20000);
-    ASSERT_EQ(pdfPageStatus(page), PdfPageDone) << page->message.text;
+    RenderedPageSlot* page = renderPage(&pixels, 1, 0, 20000);
+    ASSERT_EQ(renderedPageStatus(page), PdfPageDone) << page->message.text;
     EXPECT_EQ(page->message.length, 0);
     ASSERT_EQ(page->width, 200u);
     ASSERT_EQ(page->height, 100u);
@@ -93,23 +93,23 @@ TEST_F(PdfPages, ShapesRenderAtTheirPlaces) {
     EXPECT_TRUE(isColour(pixelAt(pixels, 200, 0, 0), 255, 255, 255));
     EXPECT_TRUE(isColour(pixelAt(pixels, 200, 50, 20), 255, 255, 255));  // above the red box
     EXPECT_TRUE(isColour(pixelAt(pixels, 200, 199, 99), 255, 255, 255));
-    releasePdfPage(page, &platform->pdfPages);
+    releaseRenderedPageSlot(page, &platform->renderedPages);
 
     // A larger budget scales the page: two pixels per point.
     page = renderPage(&pixels, 1, 0, 80000);
-    ASSERT_EQ(pdfPageStatus(page), PdfPageDone);
+    ASSERT_EQ(renderedPageStatus(page), PdfPageDone);
     ASSERT_EQ(page->width, 400u);
     ASSERT_EQ(page->height, 200u);
     EXPECT_TRUE(isColour(pixelAt(pixels, 400, 100, 120), 255, 0, 0));
     EXPECT_TRUE(isColour(pixelAt(pixels, 400, 300, 60), 0, 0, 255));
     EXPECT_TRUE(isColour(pixelAt(pixels, 400, 200, 100), 255, 255, 255));
-    releasePdfPage(page, &platform->pdfPages);
+    releaseRenderedPageSlot(page, &platform->renderedPages);
 
     // A page beyond the last one.
     page = renderPage(&pixels, 1, 1, 20000);
-    EXPECT_EQ(pdfPageStatus(page), PdfPageFailed);
+    EXPECT_EQ(renderedPageStatus(page), PdfPageFailed);
     EXPECT_STREQ(page->message.text, "PdfDocument.GetPage() returned E_INVALIDARG");
-    releasePdfPage(page, &platform->pdfPages);
+    releaseRenderedPageSlot(page, &platform->renderedPages);
     releaseFileReadRequest(read, &platform->fileReads);
 }
 
@@ -118,15 +118,15 @@ TEST_F(PdfPages, RotatedPageIsRenderedUpright) {
     FileReadRequest* read = readPdf("Overlays/turned.pdf");
     ASSERT_EQ(read->pdfDocumentNumber, 1u);
     std::vector<u8> pixels;
-    PdfPageRequest* page = renderPage(&pixels, 1, 0, 20000);
-    ASSERT_EQ(pdfPageStatus(page), PdfPageDone) << page->message.text;
+    RenderedPageSlot* page = renderPage(&pixels, 1, 0, 20000);
+    ASSERT_EQ(renderedPageStatus(page), PdfPageDone) << page->message.text;
     ASSERT_EQ(page->width, 100u);
     ASSERT_EQ(page->height, 200u);
     // Turned a quarter clockwise: the page's bottom edge is now its left edge.
     EXPECT_TRUE(isColour(pixelAt(pixels, 100, 40, 50), 255, 0, 0));
     EXPECT_TRUE(isColour(pixelAt(pixels, 100, 70, 150), 0, 0, 255));
     EXPECT_TRUE(isColour(pixelAt(pixels, 100, 50, 100), 255, 255, 255));
-    releasePdfPage(page, &platform->pdfPages);
+    releaseRenderedPageSlot(page, &platform->renderedPages);
     releaseFileReadRequest(read, &platform->fileReads);
 }
 
@@ -142,8 +142,8 @@ TEST_F(PdfPages, OnlyTheLatestDocumentRenders) {
     EXPECT_EQ(second->pdfDocumentNumber, 2u);
 
     std::vector<u8> oldPixels, newPixels;
-    PdfPageRequest* old = renderPage(&oldPixels, 1, 0, 20000);
-    EXPECT_EQ(pdfPageStatus(old), PdfPageNotLoaded);
+    RenderedPageSlot* old = renderPage(&oldPixels, 1, 0, 20000);
+    EXPECT_EQ(renderedPageStatus(old), PdfPageNotLoaded);
     EXPECT_STREQ(old->message.text, "Pdf is no longer loaded in memory");
 
     // A failed load and a file that is no PDF leave the loaded document alone.
@@ -155,16 +155,16 @@ TEST_F(PdfPages, OnlyTheLatestDocumentRenders) {
     EXPECT_EQ(picture->pdfDocumentNumber, 0u);
     EXPECT_STREQ(picture->statusText.text, "picture.png does not end with .pdf");
 
-    PdfPageRequest* current = renderPage(&newPixels, 2, 0, 10000);
-    ASSERT_EQ(pdfPageStatus(current), PdfPageDone) << current->message.text;
+    RenderedPageSlot* current = renderPage(&newPixels, 2, 0, 10000);
+    ASSERT_EQ(renderedPageStatus(current), PdfPageDone) << current->message.text;
     EXPECT_EQ(current->width, 100u);
     EXPECT_EQ(current->height, 100u);
     EXPECT_TRUE(isColour(pixelAt(newPixels, 100, 50, 60), 255, 0, 0));
 
     for (FileReadRequest* request : {first, second, broken, picture}) releaseFileReadRequest(request, &platform->fileReads);
-    releasePdfPage(old, &platform->pdfPages);
-    releasePdfPage(current, &platform->pdfPages);
-    EXPECT_EQ(platform->pdfPages.used, 0u);
+    releaseRenderedPageSlot(old, &platform->renderedPages);
+    releaseRenderedPageSlot(current, &platform->renderedPages);
+    EXPECT_EQ(platform->renderedPages.used, 0u);
 }
 
 TEST(PdfPageSize, SearchesForTheExactRatioWithinTheBudget) {
@@ -184,19 +184,24 @@ TEST(PdfPageSize, SearchesForTheExactRatioWithinTheBudget) {
     EXPECT_EQ(none.height, 0u);
 }
 
-TEST(PdfPageTable, SixtyFourSlots) {
-    PdfPageTable table{};
+TEST(RenderedPageTable, SixtyFourSlots) {
+    RenderedPageTable table{};
     u8 pixels[4];
-    for (u32 i = 0; i < kPdfPageSlots; i++) {
-        EXPECT_EQ(requestPdfPage(pixels, 1, i, 1, &table), &table.slots[i]);
+    for (u32 i = 0; i < kRenderedPageSlots; i++) {
+        EXPECT_EQ(requestRenderedPage(pixels, 1, i, 4, &table), &table.slots[i]);
     }
-    EXPECT_EQ(requestPdfPage(pixels, 1, 0, 1, &table), nullptr);
-    releasePdfPage(&table.slots[9], &table);
-    PdfPageRequest* again = requestPdfPage(pixels, 3, 7, 16000000, &table);
+    RenderedPageSlot* full = requestRenderedPage(pixels, 1, 0, 4, &table);
+    ASSERT_EQ(full, &table.errorSlot);
+    EXPECT_GT(renderedPageStatus(full), 2u);
+    EXPECT_STREQ(full->message.text, "Too many rendered pages");
+    releaseRenderedPageSlot(full, &table);
+    EXPECT_EQ(table.used, ~0ull);
+    releaseRenderedPageSlot(&table.slots[9], &table);
+    RenderedPageSlot* again = requestRenderedPage(pixels, 3, 7, 16000000, &table);
     ASSERT_EQ(again, &table.slots[9]);
-    EXPECT_EQ(again->documentNumber, 3u);
-    EXPECT_EQ(again->pageIndex, 7u);
-    EXPECT_EQ(again->pixelBudget, 16000000);
+    EXPECT_EQ(again->document, 3u);
+    EXPECT_EQ(again->page, 7u);
+    EXPECT_EQ(again->capacity, 16000000u);
     EXPECT_EQ(again->status, (u32)PdfPageNew);
 }
 
