@@ -200,6 +200,11 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         app->dropExpiryPending = 1;
         app->storedOrvikDrops = app->orvikDropLocations.count;
         app->storedVoskDrops = app->dodireruDropLocations.count;
+        // The ArduCopter Remote ID the user set last time is what the vehicle is told again.
+        ArduCopterState* arduCopter = &app->droneConnection.arduCopter;
+        const u8* idType = app->arduCopterId.idType;
+        arduCopter->remoteIdType = (u32)idType[0] | (u32)idType[1] << 8 | (u32)idType[2] << 16 | (u32)idType[3] << 24;
+        std::memcpy(arduCopter->uasId, app->arduCopterId.id, sizeof(arduCopter->uasId));
     }
     if (app->dropExpiryPending && app->preferencesState.loaded) {
         // Until the preferences have loaded their persistence is the default, not the user's.

@@ -296,6 +296,7 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
                              message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink],
                              now);
+        recordSourceTraffic(&connection->droneSources, message->source, message->sequence, message->frameLength, now);
         return;
     }
     bool heard = lockOnHeartbeat(frame, message);
@@ -339,6 +340,7 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
     }
     recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
                          message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink], now);
+    recordSourceTraffic(&connection->droneSources, message->source, message->sequence, message->frameLength, now);
 }
 
 void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) {
@@ -621,6 +623,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     for (MavlinkTrafficStats& stats : connection->traffic) {
         updateMavlinkTrafficRates(&stats, inputs->now);
     }
+    updateSourceTrafficRates(&connection->droneSources, inputs->now);
     connection->zoomChanged = 0;
     connection->gimbalCommandActive = connection->gimbalPitchRate != 0 || connection->gimbalYawRate != 0 ||
                                       connection->gimbalRecenter || connection->gimbalSecondaryPosition;

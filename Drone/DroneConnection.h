@@ -7,6 +7,7 @@
 #include "Drone/FlightController/AutopilotState.h"
 #include "Drone/GremsyGimbal.h"
 #include "Drone/Mavlink/DroneOutput.h"
+#include "Drone/Mavlink/SourceTraffic.h"
 #include "Network/SecureLink.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
 #include "Drone/Mavlink/VehicleState.h"
@@ -56,6 +57,7 @@ struct DroneConnection {
     u64 endpointHeardTime;  // autodetect: last message of the locked vehicle from droneEndpoint, 0 before
     VehicleState vehicle;
     MavlinkTrafficStats traffic[kDroneTrafficLinks];
+    MavlinkSourceTable droneSources;  // the drone link's traffic per source; its count is the components heard
     MavlinkMessage droneReader;   // the drone stream's reader state
     MavlinkMessage cameraReader;  // the camera stream's reader state
 

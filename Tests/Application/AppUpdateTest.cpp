@@ -264,6 +264,23 @@ TEST_F(AppFrames, DropLocationsExpireOnceOnTheFrameTheCacheLoads) {
     EXPECT_EQ(app->orvikDropLocations.positions[1].x, 3);
 }
 
+TEST_F(AppFrames, TheCachedArduCopterRemoteIdIsAnnouncedAgainAfterARestart) {
+    auto stored = zeroed<AppState>();
+    stored->arduCopterId.idType[0] = 1;
+    std::memcpy(stored->arduCopterId.id, "SN-0042", 7);
+    ByteWriter measure = makeMeasuringWriter(1 << 30);
+    writeAppCacheFile(stored.get(), &measure);
+    std::string bytes((size_t)measure.length, '\0');
+    ByteWriter fill = makeByteWriter(bytes.data(), measure.length);
+    writeAppCacheFile(stored.get(), &fill);
+    writeDataFile("OrvikAppCache.bin", bytes);
+    for (i32 i = 0; i < 6; i++) frame();
+    const ArduCopterState* arduCopter = &app->droneConnection.arduCopter;
+    EXPECT_EQ(arduCopter->remoteIdType, 1u);
+    const u8 expected[20] = {'S', 'N', '-', '0', '0', '4', '2'};
+    EXPECT_EQ(std::memcmp(arduCopter->uasId, expected, 20), 0);
+}
+
 TEST_F(AppFrames, DropLocationsWaitForTheUsersPersistenceWhenThePreferencesCannotBeRead) {
     const i64 hour = 3600000;
     auto stored = zeroed<AppState>();

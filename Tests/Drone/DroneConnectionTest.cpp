@@ -402,3 +402,32 @@ TEST_F(DroneLink, ControllingRelayPeerHoldsTheOwnOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DroneLink, EachSourceCountsItsOwnSequenceGapsAndRate) {
+    fixEndpoint(14555);
+    // The autopilot skips sequence numbers 3 to 5 (wrapping 255 -> 0 is no gap); the gimbal none.
+    const u8 autopilotSequences[] = {254, 255, 0, 1, 2, 6};
+    for (u8 sequence : autopilotSequences) {
+        deliver(frameOf(0, {0, 0, 0, 0, 2, 12, 0x81, 4, 3}, 0x0101, sequence), loopback(14555));
+        deliver(frameOf(0, {0, 0, 0, 0, 26, 8, 0, 4, 3}, 0x019A, (u8)(sequence + 40)), loopback(14555));
+        now += 100000;
+    }
+    const MavlinkSourceTable* sources = &connection->droneSources;
+    ASSERT_EQ(sources->count, 2);
+    const MavlinkSourceTraffic* autopilot = findSourceTraffic(sources, 0x0101);
+    const MavlinkSourceTraffic* gimbal = findSourceTraffic(sources, 0x019A);
+    ASSERT_TRUE(autopilot && gimbal);
+    EXPECT_EQ(autopilot->messages, 6u);
+    EXPECT_EQ(autopilot->lostMessages, 3u);
+    EXPECT_DOUBLE_EQ(sourceLossPercent(autopilot), 100.0 * 3 / 9);
+    EXPECT_EQ(gimbal->messages, 6u);
+    EXPECT_EQ(gimbal->lostMessages, 3u);  // its sequence follows the same pattern, shifted
+    // Six messages in the first 0.6 s, then a frame a full second after the first: 6 per second.
+    now = 50000000 + 1000000;
+    frame();
+    EXPECT_DOUBLE_EQ(autopilot->messagesPerSecond, 6.0);
+}
+
+}  // namespace
