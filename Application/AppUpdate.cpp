@@ -309,7 +309,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     logger->clocks.utcMilliseconds = app->clocks.utcMilliseconds;
     updateFlightLogger(logger, app->installationId, platform, preferences, logging || app->forceLogging,
                        app->preferencesSaved);
-    updateFlightLogList(&app->flightLogList, reads, &platform->jobQueue, slots);
+    updateFlightLogList(&app->flightLogList, reads, &platform->jobQueue, slots, (i64)now);
 
     updateScreen(&app->screenStack, platform, ui, app);
 }

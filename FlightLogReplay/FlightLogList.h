@@ -1,8 +1,9 @@
-// The flight-log list: the parse record that the background job fills for one log (its index and
-// what its replay counted), and the viewer's replay copies of the vehicle, the mission and the
-// transect. The list's own per-frame step (listing, reading the shown logs, summaries) is still a
-// placeholder. Replay drives the same records the live drone link fills, so it sits above the drone
-// link.
+// The flight-log list: the logs of "Flight Logs" known to the app, each with a one-line summary. It
+// lists the folder at most every 5 s, reads the logs the Flight Logs screen shows one at a time,
+// indexes and replays each in a background job (parseFlightLogJob) and keeps the log chosen for
+// viewing loaded (bytes, index, parse record) until another is chosen. It also holds the viewer's
+// replay copies of the vehicle, the mission and the transect. Replay drives the same records the
+// live drone link fills, so it sits above the drone link.
 #pragma once
 #include "Drone/Mavlink/VehicleState.h"
 #include "FlightLogReplay/FlightLogReplay.h"
@@ -14,6 +15,11 @@ struct JobQueue;
 struct ImageSlotTable;
 
 constexpr u32 kMaxFlightLogListEntries = 64;
+constexpr u64 kMaxFlightLogBytes = 300000000;
+constexpr i64 kFlightLogListingPeriodMicros = 5000000;
+// A log whose read failed is kept this long after the failure even when it left the folder; a
+// chosen log that failed is not asked for again before it has passed.
+constexpr i64 kFlightLogRetryMicros = 2000000;
 
 enum FlightLogParseState : u32 {
     FlightLogParseNone = 0,
@@ -48,6 +54,10 @@ struct FlightLogList {
     u32 videos;
     u64 occupied;  // bit i: entries[i] is in use
     FlightLogListEntry entries[kMaxFlightLogListEntries];
+    FixedString logName;  // the file name of logRequest, also when the table had no slot for it
+    // The chosen log that last failed to read or was not a log, and when it may be asked for again.
+    FixedString failedWantedLog;
+    i64 wantedRetryTime;  // monotonic us
 
     // The flight-log viewer's replay copies.
     u32 viewerLoaded;  // the flight-log viewer has a log loaded
@@ -56,7 +66,16 @@ struct FlightLogList {
     TransectRegion replayTransect;
 };
 
-void updateFlightLogList(FlightLogList* list, FileReadTable* reads, JobQueue* jobQueue, ImageSlotTable* slots);
+// The per-frame step, after the flight-log writer; now in monotonic microseconds. Freeing an entry
+// with an image marks that image for release in slots (may be null while no entry has one).
+void updateFlightLogList(FlightLogList* list, FileReadTable* reads, JobQueue* jobQueue, ImageSlotTable* slots,
+                         i64 now);
+
+// The entry of a log name, or null.
+FlightLogListEntry* findFlightLogEntry(FlightLogList* list, const FixedString* name);
+
+// The summary of a parsed log without index error: skipped bytes, duration and counts.
+FixedString flightLogSummary(const FlightLogIndex* index, u32 ignitionSpheres, u32 photos, u32 videos);
 
 // Indexes the log of list->logRequest (whose data must start on an 8-byte boundary) and replays it
 // to count ignition spheres, photos and videos; ends by storing FlightLogParseDone in parseState with

@@ -15,3 +15,4 @@ ORVIK_SCREEN_FUNCTION(selectOrvikSetupConnectionScreen);
 ORVIK_SCREEN_FUNCTION(overlaysScreen);
 // Flight logs.
 ORVIK_SCREEN_FUNCTION(flightLogsScreen);
+ORVIK_SCREEN_FUNCTION(viewFlightLogScreen);
