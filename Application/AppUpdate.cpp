@@ -267,6 +267,8 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.input = &platform->input;
         inputs.now = now;
         inputs.utcMilliseconds = utcNowMs(app);
+        inputs.timeZoneOffsetMs = getTimeZoneOffsetMs();
+        inputs.videoHeight = (i32)app->h264Stream.height;
         controlDrone(&app->droneConnection, &inputs);
     }
     rebaseWaypointAltitudes(&app->waypointMissionEditor, &app->droneConnection.vehicle, &app->elevationMapLoader);

@@ -3,13 +3,13 @@
 #include "Core/Profiler.h"
 #include "Core/Sound.h"
 #include "Drone/AirTraffic.h"
+#include "Drone/CameraControl.h"
 #include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/FlightController/FlightPhase.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
 #include "FlightLogs/FlightLogProducers.h"
 #include "Network/Address.h"
 #include "Platform/Input.h"
-#include "Video/CameraLink.h"
 
 #include <cmath>
 #include <cstring>
@@ -261,22 +261,7 @@ void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message, const A
                            inputs->soundQueue, inputs->payloadKind, inputs->mappingKitPhotos, now,
                            inputs->utcMilliseconds};
     if (handleEncapsulatedData(message, &connection->payload, &receive) ||
-        handleCameraInformation(message, connection, now)) {
-        return;
-    }
-    if (connection->cameraKind == CameraGimbal && handleLayoutCameraMessage(message, connection, now)) {
-        return;
-    }
-    if (connection->cameraKind == CameraProtocol && handleCameraProtocolMessage(message, connection, now)) {
-        return;
-    }
-    if (handleNextVisionExtension(message, connection, now)) {
-        connection->cameraKind = CameraNextVision;
-        connection->nextVisionViaDrone = 1;
-        return;
-    }
-    if (handleGremsyGimbalMessage(message, connection, now)) {
-        connection->cameraKind = CameraGimbal;
+        handleCameraMessages(connection, message, now)) {
         return;
     }
     if (decodeAdsbVehicle(message, &connection->vehicle, frame->preferences, inputs->soundQueue,
@@ -449,7 +434,8 @@ void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
             if (!reader->haveMessage) {
                 break;
             }
-            if (handleNextVisionExtension(reader, connection, frame->now)) {
+            if (handleNextVisionExtension(reader, &connection->nextVision, &connection->cameraView.imagesCaptured,
+                                          frame->now)) {
                 connection->nextVisionViaDrone = 0;
             }
             rememberLinkLogMessage(&connection->logRecords, LinkLogCamera, reader, FlightLogReceivedFromCamera,
@@ -630,8 +616,9 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
         cameraOutput.socket = &connection->sinkSocket;
         cameraOutput.stats = &connection->traffic[TrafficSink];
     }
+    applyCameraBindings(connection, inputs);
     registerLinkLogRecords(&connection->logRecords, LinkLogCamera, inputs->flightLogger);
-    controlCameraAndGimbal(connection, &cameraOutput, inputs->now);
+    controlCameras(connection, inputs, &cameraOutput);
 
     for (MavlinkTrafficStats& stats : connection->traffic) {
         updateMavlinkTrafficRates(&stats, inputs->now);
@@ -644,6 +631,9 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     connection->gimbalYawRate = 0;
     connection->gimbalRecenter = 0;
     connection->gimbalSecondaryPosition = 0;
+    if (preferences->enableCorningShark410 && inputs->gamepad && inputs->gamepad->controllerKind == ControllerPilotPro) {
+        sendHyperspectralCommand(inputs->input, cameraOutput.socket, inputs->utcMilliseconds, inputs->timeZoneOffsetMs);
+    }
 
     updateHeightAboveGround(&frame);
 

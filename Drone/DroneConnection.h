@@ -5,6 +5,7 @@
 #include "Drone/AirTraffic.h"
 #include "Drone/DroneLinkLog.h"
 #include "Drone/FlightController/AutopilotState.h"
+#include "Drone/GremsyGimbal.h"
 #include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/Mavlink/SourceTraffic.h"
 #include "Network/SecureLink.h"
@@ -48,13 +49,6 @@ enum DroneTrafficLink : u32 {
     kDroneTrafficLinks = 6,
 };
 
-enum CameraKind : u32 {
-    CameraNone = 0,
-    CameraGimbal = 1,
-    CameraNextVision = 2,
-    CameraProtocol = 3,
-};
-
 // Ground height in metres at a point, NaN when not known.
 typedef f64 (*ElevationLookup)(void* context, f64 longitude, f64 latitude);
 
@@ -88,6 +82,18 @@ struct DroneConnection {
     f64 commandedZoom;
     f64 reportedZoom;
     u32 zoomChanged;
+    u64 bindingsTime;  // the previous evaluation of the bindings
+    // Press-start slots of the toggle, recenter, secondary, Vis/IR, photo and video bindings.
+    u64 bindingPressStart[6];
+
+    // The cameras and the gimbal; cameraKind says which of them runs.
+    CameraIdentity cameraIdentity;
+    CameraView cameraView;
+    GimbalPointing gimbalPointing;
+    ProtocolCameraState protocolCamera;
+    WorkswellCameraState workswellCamera;
+    GremsyGimbalState gremsyGimbal;
+    NextVisionState nextVision;
 
     // Height above ground and the low-altitude alert.
     f64 heightAboveGround;  // m
@@ -143,6 +149,8 @@ struct DroneLinkInputs {
     u32* mappingKitPhotos;                // the caller's running photo total; null: none
     u64 now;  // us
     i64 utcMilliseconds;  // the system clock, ms since 1601-01-01 UTC
+    i64 timeZoneOffsetMs;  // local time = UTC + this
+    i32 videoHeight;       // rows of the live video as its stream reports them; 0 while none
 };
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);

@@ -7,7 +7,7 @@
 #include "Core/PreferenceFields.h"
 #include "Core/Profiler.h"
 #include "Platform/Platform.h"
-#include "Screens/ControllerBindings.h"
+#include "Drone/ControllerBindings.h"
 #include "Screens/SettingsScreen.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"

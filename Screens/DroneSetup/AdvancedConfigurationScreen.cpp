@@ -6,6 +6,7 @@
 #include "Core/Profiler.h"
 #include "Screens/DroneSetup/DroneSetupRows.h"
 #include "Screens/DroneSetup/DroneSetupScreens.h"
+#include "Screens/DroneSetup/GremsyParametersScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
 #include "SourceCommon/UserInterface/ListView.h"
 
@@ -78,13 +79,12 @@ void advancedConfigurationScreen(Platform* platform, ScreenStack* stack, UiState
         }
     }
     {
-        // The gimbal parameter screen comes with the camera and gimbal control; until then the row
-        // shows whether a gimbal is heard.
+        // The row shows whether a gimbal is heard and opens its parameters.
         FixedString title = makeString("Gremsy Gimbal Parameters");
         const MavlinkSourceTraffic* gimbal = heardGimbal(&connection->droneSources);
         FixedString text = gimbal ? componentStatusText(gimbal->lastMessageTime, gimbal->source, now)
                                   : makeString("Disconnected");
-        infoRow(&title, &text, 0, ui, view);
+        if (buttonRow(&title, &text, 0, stack, ui, view).clicked) result->next = gremsyParametersScreen;
     }
     {
         FixedString title = makeString("Record flight log now");

@@ -49,6 +49,17 @@
 //       An ArduCopter stand-in (system 1, component 1) on UDP: streams only what it is asked for,
 //       pulls a mission with MISSION_REQUEST, flies, lands and reports ADS-B traffic on a script;
 //       see arducopter() below. Prints what it is asked.
+//   node mavlink_peer.mjs camera LOCAL_PORT GCS_PORT MAX_SECONDS KIND [OPTION...]
+//       Camera and gimbal stand-ins on UDP, answering the ground station's messages only (the test's
+//       clock decides when anything happens). KIND: "sony" (a camera-protocol camera, system 1
+//       component 100, and a gimbal device on component 154), "workswell" (the WORKSWELL camera with
+//       LAYOUT_MAIN), "gremsy" (a gimbal on component 154, option "firmware=X.Y.Z") or "nextvision"
+//       (V2_EXTENSION reports from system 255, component 190). All send a generic vehicle HEARTBEAT
+//       (system 1, component 1) per station HEARTBEAT. Option "silent-info=N" leaves the first N
+//       camera-information requests unanswered. Prints "ready", then "command SYS COMP TSYS TCOMP CMD
+//       P1 .. P7" per COMMAND_LONG, "ext_set NAME TYPE VALUE", "ext_read INDEX NAME", "ext_list",
+//       "manual SYS COMP SEQ FLAGS PITCH_RATE YAW_RATE TSYS TCOMP", "param_read NAME", "param_set NAME
+//       VALUE" and "raw HEX" for anything else addressed to it.
 import dgram from 'node:dgram'
 import net from 'node:net'
 import fs from 'node:fs'
@@ -834,6 +845,139 @@ function flight(count) {
   }
 }
 
+function camera(localPort, gcsPort, maxSeconds, kind, options) {
+  const socket = dgram.createSocket('udp4')
+  const protocols = {}
+  const sequences = {}
+  const sendAs = (system, component, message) => {
+    const key = system * 256 + component
+    if (!protocols[key]) { protocols[key] = new MavLinkProtocolV2(system, component); sequences[key] = 0 }
+    socket.send(protocols[key].serialize(message, sequences[key]++ & 255), gcsPort, '127.0.0.1')
+  }
+  const option = name => { const found = options.find(o => o.startsWith(name + '=')); return found ? found.slice(name.length + 1) : null }
+  let silentInfo = Number(option('silent-info') || 0)
+  const firmware = (option('firmware') || '7.5.8').split('.').map(Number)
+  const camera = kind === 'sony' || kind === 'workswell'
+  const vendor = kind === 'sony' ? 'Sony' : 'WORKSWELL'
+  const bytes = (text, n) => Array.from({ length: n }, (_, i) => i < text.length ? text.charCodeAt(i) : 0)
+  let mode = 0, recording = 0, images = 0
+  // Extended parameters: name -> [index, type, value]
+  const ext = kind === 'sony'
+    ? { CAM_MODE: [0, 1, 0], CAM_EV: [5, 1, 3], CAM_VND_80000000: [2, 1, 7], CAM_ISO: [6, 2, 9] }
+    : { LAYOUT_MAIN: [4, 6, 1] }
+  const extValue = name => {
+    const [index, type, value] = ext[name]
+    return Object.assign(new common.ParamExtValue(), { paramId: name, paramValue: value ? String.fromCharCode(value) : '',
+      paramType: type, paramCount: 20, paramIndex: index })
+  }
+  const gremsyParams = { VERSION_X: [0, firmware[0]], VERSION_Y: [67, firmware[1]], VERSION_Z: [68, firmware[2]],
+    HEARTBEAT_EMIT: [72, 1], STATUS_RATE: [73, 0], ENC_CNT_RATE: [74, 0], ENC_TYPE_SEND: [75, 0], ORIEN_RATE: [76, 10],
+    IMU_RATE: [77, 0] }
+  const gremsyValue = name => Object.assign(new common.ParamValue(), { paramId: name, paramValue: gremsyParams[name][1],
+    paramType: 9, paramCount: 100, paramIndex: gremsyParams[name][0] })
+  const nextVisionReport = (type, fill) => {
+    const b = Buffer.alloc(254)
+    b.writeUInt16LE(type, 0)
+    fill(b)
+    sendAs(255, 190, Object.assign(new common.V2Extension(), { messageType: b.readUInt16LE(0), targetNetwork: b[2],
+      targetSystem: b[3], targetComponent: b[4], payload: Array.from(b.subarray(5)) }))
+  }
+  const heartbeat = () => {
+    sendAs(1, 1, Object.assign(new minimal.Heartbeat(), { type: 2, autopilot: 0, baseMode: 0, customMode: 0,
+      systemStatus: 4, mavlinkVersion: 3 }))
+    if (camera) {
+      sendAs(1, 100, Object.assign(new minimal.Heartbeat(), { type: 30, autopilot: 8, baseMode: 0, customMode: 0,
+        systemStatus: 4, mavlinkVersion: 3 }))
+    }
+    if (kind === 'sony') {
+      sendAs(1, 100, Object.assign(new common.GimbalManagerStatus(), { timeBootMs: 1, flags: 0, gimbalDeviceId: 154,
+        primaryControlSysid: 255, primaryControlCompid: 190, secondaryControlSysid: 0, secondaryControlCompid: 0 }))
+      // Level, facing north.
+      sendAs(1, 154, Object.assign(new common.GimbalDeviceAttitudeStatus(), { q: [1, 0, 0, 0], flags: 0 }))
+    }
+    if (kind === 'gremsy') {
+      sendAs(1, 154, Object.assign(new minimal.Heartbeat(), { type: 26, autopilot: 8, baseMode: 0, customMode: 0,
+        systemStatus: 4, mavlinkVersion: 3 }))
+      sendAs(1, 154, Object.assign(new common.MountOrientation(), { timeBootMs: 1, roll: 1, pitch: -10, yaw: 20,
+        yawAbsolute: 20 }))
+    }
+    if (kind === 'nextvision') {
+      nextVisionReport(0, b => { b.writeFloatLE(-20, 2); b.writeFloatLE(0, 6); b.writeFloatLE(40, 10); b[15] = recording
+        b[16] = 0; b[43] = 2; b.writeFloatLE(31.5, 53); b.writeFloatLE(0, 57) })
+      nextVisionReport(1, () => {})
+    }
+  }
+  const handlers = {
+    HEARTBEAT: (m, h) => { if (m.type === 6) heartbeat() },
+    COMMAND_LONG: (m, h) => {
+      const p = [m._param1, m._param2, m._param3, m._param4, m._param5, m._param6, m._param7]
+      console.log(`command ${h.sysid} ${h.compid} ${m.targetSystem} ${m.targetComponent} ${m.command} ${p.join(' ')}`)
+      const cam = (message) => sendAs(1, 100, message)
+      if (m.command === 521 && camera) {
+        if (silentInfo > 0) { silentInfo--; return }
+        cam(Object.assign(new common.CameraInformation(), { timeBootMs: 5, vendorName: bytes(vendor, 32),
+          modelName: bytes('Stand-in', 32), firmwareVersion: 1, focalLength: 4.5, sensorSizeH: 6, sensorSizeV: 4,
+          resolutionH: 1920, resolutionV: 1080, lensId: 0, flags: 0, camDefinitionVersion: 0, camDefinitionUri: '' }))
+      }
+      if (m.command === 522 && camera) cam(Object.assign(new common.CameraSettings(), { timeBootMs: 5, modeId: mode, zoomLevel: 2, focusLevel: 0 }))
+      if (m.command === 527 && camera) cam(Object.assign(new common.CameraCaptureStatus(), { timeBootMs: 5, imageStatus: 0,
+        videoStatus: recording, imageInterval: 0, recordingTimeMs: recording ? 4000 : 0, availableCapacity: 100, imageCount: images }))
+      if (m.command === 525 && camera) {
+        const type = kind === 'sony' ? (m._param1 === 0 ? 2 : 1) : (m._param1 === 0 ? 3 : 7)
+        cam(Object.assign(new common.StorageInformation(), { timeBootMs: 5, storageId: m._param1, storageCount: 3,
+          status: 2, totalCapacity: 1000, usedCapacity: 400, availableCapacity: 600, readSpeed: 0, writeSpeed: 0, type }))
+      }
+      if (m.command === 530) mode = m._param2
+      if (m.command === 2500) recording = 1
+      if (m.command === 2501) recording = 0
+      if (m.command === 2000 && camera) { images++; cam(new common.CameraImageCaptured()) }
+      // The NextVision camera keeps its type-1 report coming while it is being commanded.
+      if (m.command === 203 && kind === 'nextvision') nextVisionReport(1, () => {})
+    },
+    PARAM_EXT_SET: m => {
+      const value = m.paramValue.length ? m.paramValue.charCodeAt(0) : 0
+      console.log(`ext_set ${m.paramId} ${m.paramType} ${value}`)
+      if (!ext[m.paramId] || options.includes('ignore-set')) return
+      ext[m.paramId][2] = value
+      sendAs(1, 100, extValue(m.paramId))
+    },
+    PARAM_EXT_REQUEST_READ: m => {
+      console.log(`ext_read ${m.paramIndex} ${m.paramId}`)
+      const name = m.paramIndex >= 0 ? Object.keys(ext).find(n => ext[n][0] === m.paramIndex) : m.paramId
+      if (name && ext[name]) sendAs(1, 100, extValue(name))
+    },
+    PARAM_EXT_REQUEST_LIST: () => console.log('ext_list'),
+    GIMBAL_MANAGER_SET_MANUAL_CONTROL: (m, h) => console.log(`manual ${h.sysid} ${h.compid} ${h.seq} ${m.flags} ` +
+      `${m.pitchRate} ${m.yawRate} ${m.targetSystem} ${m.targetComponent}`),
+    PARAM_REQUEST_READ: m => {
+      console.log('param_read ' + m.paramId)
+      if (kind === 'gremsy' && gremsyParams[m.paramId]) sendAs(1, 154, gremsyValue(m.paramId))
+    },
+    PARAM_SET: m => {
+      console.log(`param_set ${m.paramId} ${m.paramValue}`)
+      if (kind === 'gremsy' && gremsyParams[m.paramId]) { gremsyParams[m.paramId][1] = m.paramValue; sendAs(1, 154, gremsyValue(m.paramId)) }
+    },
+  }
+  const REGISTRY = { ...minimal.REGISTRY, ...common.REGISTRY }
+  socket.on('message', datagram => {
+    const splitter = new MavLinkPacketSplitter()
+    const parser = new MavLinkPacketParser()
+    splitter.pipe(parser)
+    parser.on('data', packet => {
+      const clazz = REGISTRY[packet.header.msgid]
+      if (!clazz) { console.log('raw ' + packet.buffer.toString('hex')); return }
+      const message = packet.protocol.data(packet.payload, clazz)
+      const handler = handlers[clazz.MSG_NAME]
+      if (handler) handler(message, packet.header)
+    })
+    splitter.write(datagram)
+  })
+  const finish = () => { socket.close(); process.exit(0) }
+  process.stdin.on('data', text => { if (String(text).includes('stop')) finish() })
+  setTimeout(finish, maxSeconds * 1000)
+  socket.bind(localPort, '127.0.0.1', () => console.log('ready'))
+}
+
 if (mode === 'emit') emit(args[0])
 else if (mode === 'flight') flight(Number(args[0]))
 else if (mode === 'parse') parse(args[0])
@@ -848,4 +992,5 @@ else if (mode === 'px4') px4(Number(args[0]), Number(args[1]), Number(args[2]), 
 else if (mode === 'payloads') payloads(...args.slice(0, 5).map(Number))
 else if (mode === 'gcs') gcs(Number(args[0]), Number(args[1]), Number(args[2]))
 else if (mode === 'arducopter') arducopter(Number(args[0]), Number(args[1]), Number(args[2]), args.slice(3))
+else if (mode === 'camera') camera(Number(args[0]), Number(args[1]), Number(args[2]), args[3], args.slice(4))
 else { console.error('unknown mode ' + mode); process.exit(2) }

@@ -5,7 +5,7 @@
 
 #include "Core/PreferenceFields.h"
 #include "Screens/AppBindsScreen.h"
-#include "Screens/ControllerBindings.h"
+#include "Drone/ControllerBindings.h"
 #include "ScreenTestSupport.h"
 #include "SourceCommon/UserInterface/TextEdit.h"
 

@@ -5,7 +5,7 @@
 #include "Core/PreferenceFields.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Platform/Input.h"
-#include "Screens/ControllerBindings.h"
+#include "Drone/ControllerBindings.h"
 
 namespace {
 

@@ -19,6 +19,7 @@
 #include "Network/Address.h"
 #include "Platform/SystemInfo.h"
 #include "Screens/ChildScreens.h"
+#include "Screens/DroneSetup/GremsyParametersScreen.h"
 #include "Screens/DroneSetup/MavlinkConnectionSettings.h"
 #include "Screens/SettingsScreen.h"
 #include "ScreenTestSupport.h"
@@ -257,8 +258,11 @@ TEST_F(DroneSetupScreens, AdvancedConfigurationFollowsTheVehicleAndFlipsItsSwitc
     vehicle->vehicleId = 0x0101;
     open(advancedConfigurationScreen);
     vehicle->lastHeartbeatTime = harness.app->screenStack.now;
-    // Row 2 is now the gimbal row: no ArduCopter row for a PX4 vehicle.
+    // Row 2 is now the gimbal row (no ArduCopter row for a PX4 vehicle); it opens the gimbal's
+    // parameters.
     clickRow(2);
+    EXPECT_EQ(topScreen(&harness), (ScreenFunction)gremsyParametersScreen);
+    tapKey(&harness, KeyEscape);
     EXPECT_EQ(topScreen(&harness), (ScreenFunction)advancedConfigurationScreen);
     clickRow(3);
     EXPECT_EQ(harness.app->forceLogging, 1u);

@@ -1,4 +1,4 @@
-#include "Screens/ControllerBindings.h"
+#include "Drone/ControllerBindings.h"
 
 #include "Core/Format.h"
 #include "Core/PreferenceFields.h"
