@@ -10,6 +10,7 @@
 #include "Network/NetworkInterfaces.h"
 #include "Network/SecureLink.h"
 #include "Platform/Platform.h"
+#include "Screens/DroneSetup/DroneSetupRows.h"
 #include "Screens/DroneSetup/DroneSetupScreens.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
 #include "SourceCommon/UserInterface/ListView.h"
@@ -206,6 +207,9 @@ ORVIK_SCREEN_FUNCTION(configureCustomVideoStreamConnectionScreen) {
         FixedString title = makeString("RTSP URL");
         FixedString value = preferences->customRtspUrl;
         WidgetId rowId = WIDGET_ID;
+        // Each field's edit starts from what it holds (the rows share one edit buffer).
+        startEntryWithText(view, &rowId, &stack->runner.textFocus, TextKeyboardFull, &state->editBuffer,
+                           preferences->customRtspUrl);
         TextFieldRowResult r = textFieldRow(&title, &value, &state->editBuffer, &value, TextKeyboardFull, 0, stack, ui,
                                             &stack->runner.textFocus, view, &rowId);
         if (r.submitted) {
@@ -220,6 +224,8 @@ ORVIK_SCREEN_FUNCTION(configureCustomVideoStreamConnectionScreen) {
             FixedString title = makeString("Server IP Address");
             FixedString value = memcmp(server->address, zero, 16) == 0 ? makeString("Unspecified") : addressString(server);
             WidgetId rowId = WIDGET_ID;
+            startEntryWithText(view, &rowId, &stack->runner.textFocus, TextKeyboardNumpad, &state->editBuffer,
+                               memcmp(server->address, zero, 16) == 0 ? FixedString{} : addressString(server));
             TextFieldRowResult r = textFieldRow(&title, &value, &state->editBuffer, &value, TextKeyboardNumpad, 0, stack,
                                                 ui, &stack->runner.textFocus, view, &rowId);
             if (r.submitted) {
@@ -237,6 +243,8 @@ ORVIK_SCREEN_FUNCTION(configureCustomVideoStreamConnectionScreen) {
                                 : server->port                ? formatInt("@", server->port)
                                                               : makeString("Unspecified");
             WidgetId rowId = WIDGET_ID;
+            startEntryWithText(view, &rowId, &stack->runner.textFocus, TextKeyboardNumpad, &state->editBuffer,
+                               server->port ? formatInt("@", server->port) : FixedString{});
             TextFieldRowResult r = textFieldRow(&title, &value, &state->editBuffer, &value, TextKeyboardNumpad, 0, stack,
                                                 ui, &stack->runner.textFocus, view, &rowId);
             if (r.submitted) {

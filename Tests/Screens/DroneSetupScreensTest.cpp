@@ -19,6 +19,7 @@
 #include "Network/Address.h"
 #include "Platform/SystemInfo.h"
 #include "Screens/ChildScreens.h"
+#include "Screens/DroneSetup/DroneSetupScreens.h"
 #include "Screens/DroneSetup/GremsyParametersScreen.h"
 #include "Screens/DroneSetup/MavlinkConnectionSettings.h"
 #include "Screens/SettingsScreen.h"
@@ -433,6 +434,34 @@ TEST_F(CustomConnectionRestart, EditedPortsComeBackAfterARestart) {
     EXPECT_EQ(harness.app->preferences.customDroneLocalPort, 14551);
     EXPECT_EQ(harness.app->preferences.customDroneAddress.port, 5760);
     EXPECT_EQ(harness.app->preferences.customDroneAddress.address[3], 2);
+}
+
+TEST_F(CustomConnectionRestart, EditedCustomVideoSourceComesBackAfterARestart) {
+    startProgram();
+    // The edit starts from the stored URL (the harness types no ':' or '/').
+    harness.app->preferences.customVideoStreamProtocol = VideoStreamRtsp;
+    harness.app->preferences.customRtspUrl = makeString("rtsp://10.1.2.3:8554/");
+    ScreenStack* stack = &harness.app->screenStack;
+    stack->depth = 2;
+    stack->screens[1] = configureCustomVideoStreamConnectionScreen;
+    clearScreenScratch(stack);
+    step();
+    step();
+    persistenceNow = harness.render.now;
+    click(&harness, 400, rowCentreY(&harness, 1));
+    sendKeyEvent(&harness, KeyEventRight);
+    typeText(&harness, "cam2");
+    sendKeyEvent(&harness, KeyEventDone);
+    step();
+    const char* url = "rtsp://10.1.2.3:8554/cam2";
+    ASSERT_EQ(std::string(harness.app->preferences.customRtspUrl.text, harness.app->preferences.customRtspUrl.length), url);
+    for (i32 i = 0; i < 300 && preferencesText().find(url) == std::string::npos; i++) step();
+    ASSERT_NE(preferencesText().find(url), std::string::npos);
+    stopProgram();
+
+    startProgram();
+    EXPECT_EQ(harness.app->preferences.customVideoStreamProtocol, (u32)VideoStreamRtsp);
+    EXPECT_EQ(std::string(harness.app->preferences.customRtspUrl.text, harness.app->preferences.customRtspUrl.length), url);
 }
 
 }  // namespace
