@@ -120,11 +120,11 @@ def track_log(flight_path, folder):
     datagrams = [d for i, d in enumerate(datagrams) if i not in extremes] + [datagrams[i] for i in sorted(extremes)]
 
     expect = Expectation()
-    data = header(START)
+    parts = [header(START)]
     lat, lon = 47.3977, 8.5456
     for k, (frame, vehicle_lat, vehicle_lon, relative) in enumerate(datagrams):
         t = START + 1000 + 1000 * k
-        data += entry(1, t, frame)
+        parts.append(entry(1, t, frame))
         expect.altitude = f32(relative)
         for j in range(100):
             lat += rng.uniform(-2e-5, 2e-5)
@@ -132,8 +132,9 @@ def track_log(flight_path, folder):
             agl = NAN if rng.random() < 0.1 else f32(rng.uniform(0, 120))
             dem = NAN if rng.random() < 0.05 else f32(rng.uniform(300, 600))
             pilot = f32(rng.uniform(300, 600))
-            data += entry(10, t + 5 + 9 * j, augmented(lat, lon, f32(relative), f32(400.0), agl, dem, pilot))
+            parts.append(entry(10, t + 5 + 9 * j, augmented(lat, lon, f32(relative), f32(400.0), agl, dem, pilot)))
             expect.position(lat, lon, agl, dem, pilot, (vehicle_lat, vehicle_lon))
+    data = b"".join(parts)
     open(os.path.join(folder, "track.qvlog3"), "wb").write(data)
     expect.report("track", data)
 
