@@ -45,13 +45,6 @@
 //       with values of the script's generator, at irregular times. Prints per datagram "datagram MS
 //       HEX" (MS from the flight's start) and "expect LAT LON RELALT_MM ROLL PITCH YAW" with the
 //       values node-mavlink wrote.
-//   node mavlink_peer.mjs recorded-camera
-//       The datagrams a camera-protocol camera (system 1, component 100, vendor "Sony") and its
-//       vehicle send, for the flight-log viewer: one line "datagram WHAT HEX" each, in this order:
-//       "vehicle" (the vehicle's HEARTBEAT), "camera" (the camera's HEARTBEAT), "information"
-//       (CAMERA_INFORMATION), "status-1-1500" (CAMERA_CAPTURE_STATUS recording for 1,500 ms),
-//       "status-0-0" (not recording), "status-1-0" (recording, just started) and "captured"
-//       (CAMERA_IMAGE_CAPTURED).
 //   node mavlink_peer.mjs arducopter LOCAL_PORT GCS_PORT MAX_SECONDS [OPTION...]
 //       An ArduCopter stand-in (system 1, component 1) on UDP: streams only what it is asked for,
 //       pulls a mission with MISSION_REQUEST, flies, lands and reports ADS-B traffic on a script;
@@ -852,26 +845,6 @@ function flight(count) {
   }
 }
 
-function recordedCamera() {
-  const vehicle = new MavLinkProtocolV2(1, 1)
-  const camera = new MavLinkProtocolV2(1, 100)
-  let seq = 0
-  const out = (what, proto, message) => console.log(`datagram ${what} ${proto.serialize(message, seq++ & 255).toString('hex')}`)
-  const bytes = (text, n) => Array.from({ length: n }, (_, i) => i < text.length ? text.charCodeAt(i) : 0)
-  out('vehicle', vehicle, heartbeat(minimal.MavType.QUADROTOR, minimal.MavAutopilot.PX4))
-  out('camera', camera, Object.assign(new minimal.Heartbeat(), { type: 30, autopilot: 8, baseMode: 0, customMode: 0,
-    systemStatus: 4, mavlinkVersion: 3 }))
-  out('information', camera, Object.assign(new common.CameraInformation(), { timeBootMs: 5, vendorName: bytes('Sony', 32),
-    modelName: bytes('Stand-in', 32), firmwareVersion: 1, focalLength: 4.5, sensorSizeH: 6, sensorSizeV: 4,
-    resolutionH: 1920, resolutionV: 1080, lensId: 0, flags: 0, camDefinitionVersion: 0, camDefinitionUri: '' }))
-  for (const [recording, elapsed] of [[1, 1500], [0, 0], [1, 0]]) {
-    out(`status-${recording}-${elapsed}`, camera, Object.assign(new common.CameraCaptureStatus(), { timeBootMs: 5,
-      imageStatus: 0, videoStatus: recording, imageInterval: 0, recordingTimeMs: elapsed, availableCapacity: 100,
-      imageCount: 0 }))
-  }
-  out('captured', camera, new common.CameraImageCaptured())
-}
-
 function camera(localPort, gcsPort, maxSeconds, kind, options) {
   const socket = dgram.createSocket('udp4')
   const protocols = {}
@@ -1007,7 +980,6 @@ function camera(localPort, gcsPort, maxSeconds, kind, options) {
 
 if (mode === 'emit') emit(args[0])
 else if (mode === 'flight') flight(Number(args[0]))
-else if (mode === 'recorded-camera') recordedCamera()
 else if (mode === 'parse') parse(args[0])
 else if (mode === 'magic') {
   for (const clazz of Object.values({ ...minimal.REGISTRY, ...standard.REGISTRY, ...common.REGISTRY })) {

@@ -9,7 +9,6 @@
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogs/FlightLogger.h"
-#include "Support/FlightLogBuilder.h"
 
 namespace {
 
@@ -17,9 +16,27 @@ using Bytes = std::vector<u8>;
 
 constexpr i64 kStart = 1765100000000;  // Unix ms
 
-using Entry = FlightLogTestEntry;
+struct Entry {
+    u8 type;
+    i64 time;
+    Bytes payload;
+};
 
-Bytes encodeLog(const std::vector<Entry>& entries) { return encodeFlightLog(entries); }
+Bytes encodeLog(const std::vector<Entry>& entries) {
+    Bytes log;
+    for (const Entry& entry : entries) {
+        u8 header[20];
+        ByteWriter writer = makeByteWriter(header, sizeof(header));
+        LengthFieldMark mark = writeFlightLogEntryHeader(&writer, entry.time, entry.type);
+        patchLengthField(&mark, entry.payload.size());
+        log.insert(log.end(), header, header + writer.length);
+        log.insert(log.end(), entry.payload.begin(), entry.payload.end());
+        u16 crc = flightLogChecksum(entry.payload.data(), (i64)entry.payload.size(), entry.type);
+        log.push_back((u8)crc);
+        log.push_back((u8)(crc >> 8));
+    }
+    return log;
+}
 
 struct ReplayFixture : ::testing::Test {
     std::vector<u64> buffer;
@@ -30,7 +47,10 @@ struct ReplayFixture : ::testing::Test {
     ~ReplayFixture() override { std::free(replay); }
 
     void build(const std::vector<Entry>& entries) {
-        index = indexFlightLogBytes(encodeLog(entries), &buffer);
+        Bytes log = encodeLog(entries);
+        buffer.assign(log.size() / 8 + 1, 0);
+        std::memcpy(buffer.data(), log.data(), log.size());
+        index = optimizeFlightLogFile((u8*)buffer.data(), (i64)log.size());
         ASSERT_EQ(index.error.length, 0) << index.error.text;
         std::memset((void*)replay, 0, sizeof(*replay));
         cursor = 0;

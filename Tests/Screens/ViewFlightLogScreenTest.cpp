@@ -12,13 +12,16 @@
 
 #include "Drone/NodePeer.h"
 #include "FlightLogReplay/FlightLogReplay.h"
+#include "FlightLogReplay/FlightLogTestLogs.h"
 #include "ScreenTestSupport.h"
 #include "Screens/ChildScreens.h"
 #include "Screens/ViewFlightLogScreen.h"
 #include "SourceCommon/UserInterface/UiMetrics.h"
-#include "Support/FlightLogBuilder.h"
 
 namespace {
+
+using flightlogtest::Entry;
+using flightlogtest::IndexedLog;
 
 constexpr i64 kStart = 1765100000000;  // Unix ms, as the python writer's logs
 
@@ -71,7 +74,10 @@ TEST(ViewFlightLogSetUp, TrackPresenceRecordingsAndDistanceAreAsThePythonWriterB
     std::string folder = temporaryPath("viewer-logs");
     runCommand("rm -rf '" + folder + "' && mkdir -p '" + folder + "'");
     runNodePeer("flight 905 > '" + folder + "/flight.txt'");
-    runNodePeer("recorded-camera > '" + folder + "/camera.txt'");
+    // The camera's script runs beside the installed node-mavlink.
+    std::string peer = std::string(ORVIK_BINARY_DIR) + "/node-peer";
+    runCommand("cp '" ORVIK_SOURCE_DIR "/Tests/Screens/recorded_camera.mjs' '" + peer + "/recorded_camera.mjs' && node '" +
+               peer + "/recorded_camera.mjs' > '" + folder + "/camera.txt'");
     std::istringstream expected(runCommand("/usr/bin/python3 '" ORVIK_SOURCE_DIR
                                            "/Tests/Screens/flight_log_viewer_logs.py' '" + folder + "/flight.txt' '" +
                                            folder + "/camera.txt' '" + folder + "'"));
@@ -80,6 +86,12 @@ TEST(ViewFlightLogSetUp, TrackPresenceRecordingsAndDistanceAreAsThePythonWriterB
     std::vector<u64> buffer;
     FlightLogIndex index{};
     u32 recordings = 0;
+    auto indexFile = [&](const std::string& path) {
+        std::vector<u8> log = readFile(path);
+        buffer.assign(log.size() / 8 + 1, 0);
+        std::memcpy(buffer.data(), log.data(), log.size());
+        return optimizeFlightLogFile((u8*)buffer.data(), (i64)log.size());
+    };
     i32 logs = 0;
     std::string line;
     auto finishLog = [&] {
@@ -96,7 +108,7 @@ TEST(ViewFlightLogSetUp, TrackPresenceRecordingsAndDistanceAreAsThePythonWriterB
             std::string name;
             words >> name;
             SCOPED_TRACE(name);
-            index = indexFlightLogBytes(readFile(folder + "/" + name + ".qvlog3"), &buffer);
+            index = indexFile(folder + "/" + name + ".qvlog3");
             ASSERT_EQ(index.error.length, 0) << index.error.text;
             viewer.clear();
             setUpFlightLogViewer(state, &index, viewer.replay, 720, 40, 5000000);
@@ -168,8 +180,8 @@ TEST(ViewFlightLogSetUp, TrackPresenceRecordingsAndDistanceAreAsThePythonWriterB
 }
 
 // A minute of augmented positions, one a second after the header.
-std::vector<FlightLogTestEntry> minuteLog() {
-    std::vector<FlightLogTestEntry> entries{{7, kStart, std::vector<u8>{0, 0, 3, 0}}};
+std::vector<Entry> minuteLog() {
+    std::vector<Entry> entries{{7, kStart, std::vector<u8>{0, 0, 3, 0}}};
     for (i64 s = 1; s <= 60; s++) {
         std::vector<u8> position(36, 0);
         f64 lat = 47.0 + s * 1e-5, lon = 8.0;
@@ -182,11 +194,11 @@ std::vector<FlightLogTestEntry> minuteLog() {
 
 struct PlaybackClock : ::testing::Test {
     ViewerRecords viewer;
-    std::vector<u64> buffer;
-    FlightLogIndex index{};
+    IndexedLog log;
+    FlightLogIndex& index = log.index;
     u64 now = 7000000;
     void SetUp() override {
-        index = indexFlightLogBytes(encodeFlightLog(minuteLog()), &buffer);
+        ASSERT_NO_FATAL_FAILURE(log.build(minuteLog()));
         ASSERT_EQ(index.endTime, kStart + 60000);
         setUpFlightLogViewer(viewer.state, &index, viewer.replay, 720, 40, now);
     }
@@ -250,13 +262,14 @@ constexpr i32 kHeight = 720;
 struct ViewerFrames : ::testing::Test {
     ScreensHarness harness{};
     bool started = false;
-    std::vector<u64> buffer;
+    IndexedLog log;
 
     void SetUp() override {
-        std::vector<FlightLogTestEntry> entries{{7, kStart, std::vector<u8>{0, 0, 3, 0}}};
+        std::vector<Entry> entries{{7, kStart, std::vector<u8>{0, 0, 3, 0}}};
         for (i64 i = 1; i <= 2000; i++) entries.push_back({(u8)(i % 3 ? 10 : 12), kStart + 100 * i, std::vector<u8>(36, (u8)i)});
         ASSERT_TRUE(started = startScreensHarness(&harness, kWidth, kHeight));
-        harness.app->flightLogList.index = indexFlightLogBytes(encodeFlightLog(entries), &buffer);
+        ASSERT_NO_FATAL_FAILURE(log.build(entries));
+        harness.app->flightLogList.index = log.index;
         ScreenStack* stack = &harness.app->screenStack;
         stack->screens[1] = viewFlightLogScreen;
         stack->depth = 2;

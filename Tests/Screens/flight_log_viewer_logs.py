@@ -4,7 +4,7 @@ what the viewer's first pass over each must find, worked out from the bytes writ
 
   flight_log_viewer_logs.py FLIGHT CAMERA FOLDER
       FLIGHT: the output of "mavlink_peer.mjs flight N" (lines "datagram MS HEX" and "expect LAT LON
-      RELALT_MM ..."); CAMERA: the output of "mavlink_peer.mjs recorded-camera". Writes
+      RELALT_MM ..."); CAMERA: the output of recorded_camera.mjs. Writes
       FOLDER/track.qvlog3 (100 augmented positions after each datagram, some altitudes NaN) and
       FOLDER/camera.qvlog3 (a camera-protocol camera that records three times, the last time to the
       end of the log, and captures two photos). For each log prints "log NAME", then
