@@ -62,7 +62,7 @@ struct FlyScreenState {
     i32 selectedIndex;  // mission files dialog row; -1 none
     u32 mapMinimized;   // 1: the video is the main view (when a picture is there)
     u32 openPanel;      // FlyPanel
-    u32 reserved1;
+    u32 previousPanel;  // openPanel at the end of the last frame
     WidgetId editFieldId;  // the screen's one number field
     FixedString editText;
     FixedString pathModeNames[2];
@@ -114,14 +114,12 @@ struct FlyAltitudes {
 FlyAltitudes flyScreenAltitudes(const VehicleState* vehicle, const ElevationMapLoader* elevation,
                                 const Preferences* preferences);
 
-// The diagnostics panel's text (at most 500 bytes): the unhealthy sensors' names, the two newest
-// status texts with their local arrival time, or "No errors or diagnostic messages". nowUtcMs and
-// zoneOffsetMs turn the texts' monotonic times (now) into the local time of day.
-FixedString flyDiagnosticsText(const VehicleState* vehicle, u64 now, i64 nowUtcMs, i64 zoneOffsetMs);
-
-// The altitude of a waypoint tapped at a point whose terrain height is tapGround (kUnknownTapGround
-// when unknown), with the take-off point's terrain height takeoffGround (likewise).
-f64 tappedWaypointAltitude(const Preferences* preferences, f32 tapGround, f32 takeoffGround);
+// The diagnostics panel's text into the writer (the panel gives it kFlyDiagnosticsBytes; what does
+// not fit is cut and flagged): the unhealthy sensors' names, the two newest status texts with their
+// local arrival time, or "No errors or diagnostic messages". nowUtcMs and zoneOffsetMs turn the
+// texts' monotonic times (now) into the local time of day.
+constexpr i64 kFlyDiagnosticsBytes = 500;
+void writeFlyDiagnosticsText(ByteWriter* out, const VehicleState* vehicle, u64 now, i64 nowUtcMs, i64 zoneOffsetMs);
 
 // The scale bar: its label ("@ @": the length between the outer ticks and the unit), the step in
 // pixels and the number of steps on each side of the centre.
