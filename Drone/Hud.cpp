@@ -66,35 +66,33 @@ Rect takeCell(f32* xCursor, f32 width, const Rect* bar) {
     return cell;
 }
 
-f32 textWidth(UiState* ui, const FixedString& text, f32 size) {
-    // Measured by laying the text out without drawing it: the SDF font's advance is about 0.55 of the
-    // size per character, which is what the cells are sized by.
-    (void)ui;
-    return 0.55f * size * (f32)text.length;
-}
-
 TextStyle indicatorText(const ButtonStyle* style, Color colour) {
     TextStyle text = style->textStyle;
     text.markColor = colour;
     return text;
 }
 
-// An image and a text side by side in one cell; returns the press result.
+// A text and an image left of it in one cell ending at the cursor; the text is laid out first and
+// the cell takes its width. Returns the press result.
 PointerHit indicatorCell(f32* xCursor, const Rect* bar, const ButtonStyle* style, i32 asset, const FixedString& text,
                          Color colour, UiState* ui, ScreenStack* stack, const WidgetId* id) {
     f32 height = barHeightOf(bar);
-    f32 iconWidth = asset >= 0 ? height * 0.8f : 0;
-    f32 width = iconWidth + textWidth(ui, text, style->textStyle.size) + 2 * style->textPadding;
-    Rect cell = takeCell(xCursor, width, bar);
-    if (asset >= 0) {
-        Rect icon{cell.x0 + style->textPadding, cell.x0 + style->textPadding + iconWidth, cell.y0 + height * 0.1f,
-                  cell.y1 - height * 0.1f};
-        drawIconInRect(&icon, &cell, kIndicatorDepth, AnchorCentre, IconKindAsset, asset, &ui->batches.textured2d, ui);
-    }
+    f32 pad = style->textPadding;
+    f32 left = *xCursor - pad;
     if (text.length) {
-        drawTextAt(ui, text, AnchorRightCentre, Vec2F32{cell.x1 - style->textPadding, (cell.y0 + cell.y1) / 2},
-                   kIndicatorDepth, cell, indicatorText(style, colour));
+        TextLayoutResult layout = drawTextAt(ui, text, AnchorRightCentre, Vec2F32{left, (bar->y0 + bar->y1) / 2},
+                                             kIndicatorDepth, *bar, indicatorText(style, colour));
+        f32 width = layout.bounds.x1 > layout.bounds.x0 ? layout.bounds.x1 - layout.bounds.x0 : 0.6f * style->textStyle.size * text.length;
+        left -= width + pad;
     }
+    if (asset >= 0) {
+        f32 iconWidth = height * 0.8f;
+        Rect icon{left - iconWidth, left, bar->y0 + height * 0.1f, bar->y1 - height * 0.1f};
+        drawIconInRect(&icon, bar, kIndicatorDepth, AnchorCentre, IconKindAsset, asset, &ui->batches.textured2d, ui);
+        left -= iconWidth;
+    }
+    Rect cell{left - pad, *xCursor, bar->y0, bar->y1};
+    *xCursor = cell.x0;
     return rectHitTest(&cell, 1, stack, id);
 }
 

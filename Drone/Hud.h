@@ -88,8 +88,8 @@ const char* sysStatusSensorName(i32 bit);
 FixedString telemetryText(const Preferences* preferences, const DroneConnection* connection, u64 now, f32 agl,
                           f32 mslElevation, f32 mslTakeoff);
 // Draws telemetryText right-aligned under the top bar on a rounded background of the given colour:
-// textArea is where the lines go (its top edge is the bar's bottom), clip the rectangle they are cut
-// to.
+// textArea is where the lines go, two lines high (its top edge is the bar's bottom), clip the
+// rectangle they are cut to.
 void drawTelemetryText(Rect textArea, Color background, const Preferences* preferences,
                        const DroneConnection* connection, Platform* platform, ScreenStack* stack, UiState* ui,
                        Rect clip, u64 now, f32 agl, f32 mslElevation, f32 mslTakeoff);

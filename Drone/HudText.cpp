@@ -96,14 +96,13 @@ void drawTelemetryText(Rect textArea, Color background, const Preferences* prefe
     f32 size = (textArea.y1 - textArea.y0);
     i32 lines = 1;
     for (i32 i = 0; i < text.length; i++) lines += text.text[i] == '\n';
-    f32 lineSize = size / (f32)(lines > 1 ? lines : 1);
-    if (lines == 1) lineSize = size;
-    TextStyle style{kTextWhite, 0xFF000000, 0xFFE36400, lineSize * 0.8f, 0.1f, 0};
+    // The area holds two lines: the telemetry and the rangefinder's.
+    f32 lineSize = size / 2;
+    TextStyle style{kTextWhite, kNoOutline, 0xFFE36400, lineSize * 0.9f, 0, 0};
     f32 pad = lineSize * 0.2f;
     TextLayoutResult layout = drawTextAt(ui, text, AnchorTopRight, Vec2F32{textArea.x1 - pad, textArea.y1 - pad * 0.5f},
                                          kTelemetryDepth, clip, style);
-    (void)layout;
-    f32 width = 0.55f * style.size * (f32)text.length / (f32)lines + 2 * pad;
+    f32 width = layout.bounds.x1 - layout.bounds.x0 + 2 * pad;
     Rect box{textArea.x1 - width, textArea.x1, textArea.y1 - lines * lineSize, textArea.y1};
     if (box.x0 < textArea.x0) box.x0 = textArea.x0;
     addRoundedRect(box, kTelemetryDepth - 0.001f, clip, 0, pad, background, background, &ui->batches.coloredRect,

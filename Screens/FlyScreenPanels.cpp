@@ -70,8 +70,6 @@ void drawFlyTopBar(FlyScreenFrame* f) {
     const UiMetrics* m = f->metrics;
     f32 cursor = f->topBar.x1 - m->margin;
     ButtonStyle style = f->buttonStyle;
-    style.textStyle.outlineColor = 0xFF000000;
-    style.textStyle.outlineFraction = 0.1f;
     DroneConnection* connection = &app->droneConnection;
     VehicleState* vehicle = &connection->vehicle;
     const Rect* bar = &f->topBar;

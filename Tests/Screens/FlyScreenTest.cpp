@@ -93,7 +93,9 @@ TEST_F(FlyScreenTest, MapCentresOnDroneAndShowsArrowTrafficDropsAndGeofence) {
     addOrvikDropLocation(&app->orvikDropLocations, position, 1);
     Vec2 vertex = mercatorOf(kLatitude - 0.0006, kLongitude + 0.002);
     app->orvikGeofence.points[0] = vertex;
-    app->orvikGeofence.pointCount = 1;
+    app->orvikGeofence.points[1] = mercatorOf(kLatitude - 0.0012, kLongitude + 0.002);
+    app->orvikGeofence.points[2] = mercatorOf(kLatitude - 0.0012, kLongitude + 0.003);
+    app->orvikGeofence.pointCount = 3;
     frames(&harness, 3);
 
     ASSERT_EQ(state()->mapCenteredOnce, 1u);
@@ -123,7 +125,7 @@ TEST_F(FlyScreenTest, MapCentresOnDroneAndShowsArrowTrafficDropsAndGeofence) {
     EXPECT_NE(harnessPixel(&harness.render, (i32)vertexAt.x, (i32)vertexAt.y), background);
     writeHarnessPng(&harness.render, outputPath("fly_screen_map.png").c_str());
 
-    // Traffic ages out: the near one (0.5 km) is kept for 240 s, so both still show after 100 s; the
+    // Traffic ages out: the near one (about 140 m away) is kept for 240 s, so both still show after 100 s; the
     // far-away check holds when the drone is unknown (60 s).
     harness.render.now += 100000000;
     frames(&harness, 2);
@@ -197,12 +199,21 @@ TEST_F(FlyScreenTest, BackClosesTheOpenPanelThenLeaves) {
     EXPECT_EQ(stackDepth(&harness), 1);
 }
 
-// A still picture in the video decoder's slot.
+// A still picture in the video decoder's slot. The program's decoder outlives every test (the
+// screens find it through programVideoDecoder); a test's picture goes when the test ends.
+VideoDecoder* testDecoder() {
+    static VideoDecoder* decoder = [] {
+        VideoDecoder* d = new VideoDecoder{};
+        initializeH264Decoder(d);
+        return d;
+    }();
+    return decoder;
+}
+
 struct StillVideo {
-    std::unique_ptr<VideoDecoder> decoder = std::make_unique<VideoDecoder>();
+    VideoDecoder* decoder = testDecoder();
     std::vector<u8> pixels = std::vector<u8>(64 * 36 * 4, 0x80);
     explicit StillVideo(UiState* ui) {
-        initializeH264Decoder(decoder.get());
         decoder->imageSlotId = (u32)allocImageSlot(pixels.data(), 64, 36, ImageFormatRgba, &ui->imageSlots);
     }
     ~StillVideo() { decoder->imageSlotId = 0; }
