@@ -189,8 +189,25 @@ TEST_F(FlyScreenTest, TapsEditTheObjectOfTheOpenPanelAndOtherwiseShowTheTapInfo)
     EXPECT_EQ(app->orvikGeofence.pointCount, 100);
 }
 
-TEST_F(FlyScreenTest, BackClosesTheOpenPanelThenLeaves) {
+TEST_F(FlyScreenTest, EmergencyPromptHoldsItsPanelAndBackClosesThePanelThenLeaves) {
     frames(&harness);
+    // While an automatic emergency release counts down its prompt stays up whatever is opened; once
+    // cancelled the Orvik panel stays.
+    OrvikPayloadState* orvik = &harness.app->droneConnection.payload.orvik;
+    orvik->autoReleaseDeadline = (i64)harness.render.now + 5000000;
+    state()->openPanel = FlyPanelWaypoints;
+    frames(&harness);
+    EXPECT_EQ(state()->openPanel, (u32)FlyPanelOrvikEmergencyPrompt);
+    orvik->autoReleaseDeadline = -1;
+    frames(&harness);
+    EXPECT_EQ(state()->openPanel, (u32)FlyPanelOrvikMain);
+    // A raised alert brings the Orvik panel up by itself.
+    state()->openPanel = FlyPanelWaypoints;
+    orvik->alertRaised = 1;
+    frames(&harness);
+    EXPECT_EQ(state()->openPanel, (u32)FlyPanelOrvikMain);
+    orvik->alertRaised = 0;
+
     state()->openPanel = FlyPanelDiagnostics;
     tapKey(&harness, KeyEscape);
     EXPECT_EQ(topScreen(&harness), flyScreen);
@@ -243,6 +260,7 @@ TEST_F(FlyScreenTest, MiniViewTapSwapsViewsAndDragPicksTheCorner) {
     EXPECT_EQ(harness.app->preferences.minimapCorner, (u32)MinimapBottomLeft);
     release();
     EXPECT_EQ(state()->mapMinimized, 1u);
+    writeHarnessPng(&harness.render, outputPath("fly_screen_video.png").c_str());
     // A tap on the HUD over the video returns the map as the main view.
     click(&harness, 960, 540);
     EXPECT_EQ(state()->mapMinimized, 0u);
