@@ -14,6 +14,7 @@
 #include "Screens/FlyScreenSharedUiViewLog.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
+#include "SourceCommon/UserInterface/ListView.h"
 #include "Video/VideoDecoder.h"
 
 namespace {
@@ -37,8 +38,7 @@ void setUp(FlyScreenState* s) {
     s->mapView = makeMapView(WidgetId{64, "Screens/FlyScreen"}, MapViewModeMap);
     s->sideViewMapView = makeMapView(WidgetId{65, "Screens/FlyScreen"}, MapViewModeMap);
     for (i32 i = 0; i < kFlyScrollViews; i++) {
-        s->scrollViews[i] = makeMapView(WidgetId{(u64)(66 + i), "Screens/FlyScreen"}, MapViewModeScrollList);
-        s->scrollViews[i].layoutCursor = kUnknownLayoutCursor;
+        s->scrollViews[i] = makeScrollView(WidgetId{(u64)(66 + i), "Screens/FlyScreen"});
     }
     s->selectedIndex = -1;
     s->editFieldId = WidgetId{75, "Screens/FlyScreen"};

@@ -130,6 +130,10 @@ struct ScaleBar {
 };
 ScaleBar flyScaleBar(f64 metresPerPixel, f32 textSize, f32 availableWidth, u32 units);
 
+// Whether an aircraft is drawn: its report is younger than 240 s while it is within 20 km of the
+// drone, else younger than 60 s. distanceMetres is negative while the drone's position is unknown.
+bool isTrafficShown(f64 distanceMetres, u64 ageMicroseconds);
+
 // The frame's panel step, in its fixed order (FlyScreenPanels.cpp).
 void drawFlyScreenPanels(FlyScreenFrame* frame);
 // The camera key pad over the video (openPanel 21): four keys around the centre point.

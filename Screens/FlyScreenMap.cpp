@@ -136,8 +136,8 @@ void drawTraffic(FlyScreenFrame* f, const MapView* view, f32 depth) {
         at.latitude += travelled * std::cos(heading) / metersPerDegreeLatitude(at.latitude);
         f64 perLongitude = metersPerDegreeLongitude(at.latitude);
         if (perLongitude > 1e-6) at.longitude += travelled * std::sin(heading) / perLongitude;
-        bool near = knowDrone && geoDistanceSquared(&drone, &at) <= kTrafficNearDistance * kTrafficNearDistance;
-        if ((u64)ageUs >= (near ? kTrafficNearHold : kTrafficFarHold)) continue;
+        f64 distance = knowDrone ? std::sqrt(geoDistanceSquared(&drone, &at)) : -1;
+        if (!isTrafficShown(distance, (u64)ageUs)) continue;
         bool low = slot->altitude <= preferences->adsbWarningCylinderAltitude;
         Vec2F32 p = geoPointToScreen(view, at);
         f32 length = 1.5f * lineHeight;
@@ -287,6 +287,11 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
 }
 
 }  // namespace
+
+bool isTrafficShown(f64 distanceMetres, u64 ageMicroseconds) {
+    bool near = distanceMetres >= 0 && distanceMetres <= kTrafficNearDistance;
+    return ageMicroseconds < (near ? kTrafficNearHold : kTrafficFarHold);
+}
 
 ScaleBar flyScaleBar(f64 metresPerPixel, f32 textSize, f32 availableWidth, u32 units) {
     ScaleBar bar{};

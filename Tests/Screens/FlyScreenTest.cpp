@@ -361,6 +361,19 @@ TEST(FlyScreenTexts, AltitudesAndTelemetryShowDashesWhereTerrainIsUnknown) {
     }
 }
 
+TEST(FlyScreenTexts, TrafficIsKeptLongerNearTheDrone) {
+    struct Case {
+        f64 distance;
+        f64 ageSeconds;
+        bool shown;
+    };
+    const Case cases[] = {{30000, 59.9, true}, {30000, 60, false}, {5000, 60, true},   {5000, 239.9, true},
+                          {5000, 240, false},  {20000, 200, true}, {20001, 200, false}, {-1, 61, false}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(isTrafficShown(c.distance, (u64)(c.ageSeconds * 1e6)), c.shown) << c.distance << " " << c.ageSeconds;
+    }
+}
+
 TEST(FlyScreenTexts, ScaleBarPicksUnitAndStep) {
     struct Case {
         f64 metresPerPixel;
