@@ -46,7 +46,7 @@ void barIconButton(FlyScreenFrame* f, f32* cursor, i32 asset, u32 first, u32 ope
 }
 
 TextStyle panelTextStyle(const FlyScreenFrame* f) {
-    return TextStyle{kTextWhite, 0xFF000000, kSelectionOrange, f->metrics->textHeight, 0.1f, 0};
+    return TextStyle{kTextWhite, kNoOutline, kSelectionOrange, f->metrics->textHeight, 0, 0};
 }
 
 }  // namespace
@@ -76,8 +76,10 @@ void drawFlyTopBar(FlyScreenFrame* f) {
     f32 barHeight = bar->y1 - bar->y0;
 
     if (app->preferences.payloadType == PayloadOrvik) {
-        Rect slot{cursor - 2 * barHeight, cursor, bar->y0, bar->y1};
-        cursor -= 2 * barHeight;
+        // The indicator sizes its image by the slot's width: a slot a little wider than high keeps it
+        // inside the bar.
+        Rect slot{cursor - 1.2f * barHeight, cursor, bar->y0, bar->y1};
+        cursor -= 1.2f * barHeight;
         drawPayloadCountIndicator(panel, slot, m, &connection->payload.orvik, f->ui, f->stack, &s->payloadIndicatorTimer,
                                   f->now);
     } else if (app->preferences.payloadType == PayloadVosk) {
