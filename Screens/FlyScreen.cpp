@@ -63,6 +63,7 @@ void handleMapTaps(FlyScreenFrame* f, const MapTaps* taps) {
     AppState* app = f->app;
     u32 panel = s->openPanel;
     for (i32 i = 0; i < taps->count; i++) {
+        if (f->tapInfoClosed && pointInRect(f->tapInfoBox, taps->screen[i].x, taps->screen[i].y)) continue;
         Vec2 point = taps->positions[i];
         point.x = wrapWorldX(point.x);
         if (panel == FlyPanelGeofence) {

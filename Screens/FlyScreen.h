@@ -97,6 +97,8 @@ struct FlyScreenFrame {
     f32 panelUsedHeight;  // the flight-action buttons' running height below the bar
     ButtonStyle buttonStyle;
     f32 homeGroundHeight;  // m MSL; kUnknownGround (10,000) while unknown
+    u32 tapInfoClosed;     // the tap-info box was tapped this frame: that tap is no map tap
+    Rect tapInfoBox;
 };
 
 // Terrain heights that getElevation gives when it knows none.

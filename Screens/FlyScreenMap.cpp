@@ -228,7 +228,11 @@ void drawTapInfo(FlyScreenFrame* f, MapView* view, f32 depth) {
     TextStyle style{0xFF000000, kNoOutline, kSelectionOrange, textSize, 0, 0};
     drawTextAt(ui, text, AnchorCentre, Vec2F32{(box.x0 + box.x1) / 2, (box.y0 + box.y1) / 2}, depth + 0.0006f,
                view->clipRect, style);
-    if (buttonBehavior(&box, view, f->stack) > 0xFFFFFFFFull) s->showTapInfo = 0;
+    if (buttonBehavior(&box, view, f->stack) > 0xFFFFFFFFull) {
+        s->showTapInfo = 0;
+        f->tapInfoClosed = 1;
+        f->tapInfoBox = box;
+    }
 }
 
 // Everything drawn on the map, in the layer order of the depth offsets.

@@ -179,6 +179,9 @@ TEST_F(FlyScreenTest, TapsEditTheObjectOfTheOpenPanelAndOtherwiseShowTheTapInfo)
             EXPECT_NEAR(state()->tapInfoPosition.x, expected.x, 1e-9);
             EXPECT_NEAR(state()->tapInfoPosition.y, expected.y, 1e-9);
             EXPECT_EQ(app->orvikGeofence.pointCount + app->transectRegion.pointCount + app->waypointMissionEditor.waypointCount, 0);
+            // The box sits above the tapped point; a tap on it closes it and is no map tap.
+            click(&harness, x, 400 + 2 * harness.app->uiMetrics.textHeight);
+            EXPECT_EQ(state()->showTapInfo, 0u);
         }
     }
     // A full geofence ignores further taps.
