@@ -11,6 +11,7 @@
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
 #include "Core/Profiler.h"
+#include "Drone/Hud.h"
 #include "Drone/TarnwickPayloads/OrvikTexts.h"
 #include "FlightLogReplay/FlightLogReplay.h"
 #include "FlightLogs/FlightLogger.h"
@@ -256,6 +257,36 @@ void drawPanelMenu(ViewFlightLogState* state, Rect area, const UiMetrics* metric
     }
 }
 
+ButtonStyle indicatorStyle(const UiMetrics* metrics) {
+    ButtonStyle style{};
+    style.textStyle = TextStyle{kTextWhite, kNoOutline, kSelectionOrange, metrics->textHeight, 0, 0};
+    style.anchor = AnchorCentre;
+    style.textPadding = metrics->margin;
+    style.cornerRadius = 0.1f * metrics->rowHeight;
+    style.fill = 0xE0303030;
+    style.pressedFill = 0xFF606060;
+    return style;
+}
+
+// An image button of the top bar left of the cursor: a press while the open panel is one of its
+// values closes it, else opens its first value.
+void barIcon(f32* x, Rect bar, i32 asset, u32* panel, u32 first, u32 openFirst, u32 openLast, const WidgetId* id,
+             UiState* ui, ScreenStack* stack) {
+    f32 size = bar.y1 - bar.y0;
+    Rect cell{*x - size, *x, bar.y0, bar.y1};
+    *x -= size;
+    f32 inset = 0.1f * size;
+    Rect image{cell.x0 + inset, cell.x1 - inset, cell.y0 + inset, cell.y1 - inset};
+    drawIconInRect(&image, &cell, kBarDepth + 0.002f, AnchorCentre, IconKindAsset, asset, &ui->batches.textured2d, ui);
+    bool open = *panel >= openFirst && *panel <= openLast;
+    ButtonStyle style{};
+    style.fill = open ? 0x80E36400 : 0x00000000;
+    style.pressedFill = 0x80FFFFFF;
+    if (button(FixedString{}, &cell, &ui->screenRect, kBarDepth, &style, ui, stack, id).clicked) {
+        *panel = open ? ViewerPanelNone : first;
+    }
+}
+
 // The top bar: the elapsed time (a press switches the playback controls), then from the right the
 // indicators and the menu and editor icons.
 void drawTopBar(ViewFlightLogState* state, AppState* app, const FlightLogIndex* index, Rect bar, UiState* ui,
@@ -275,37 +306,36 @@ void drawTopBar(ViewFlightLogState* state, AppState* app, const FlightLogIndex* 
         state->openPanel = state->openPanel == ViewerPanelPlayback ? ViewerPanelNone : ViewerPanelPlayback;
     }
 
-    // Right to left: the sensor-health indicator, the editor and menu icons, then the indicators of
-    // the replayed connection. The indicators of the drone link (battery, signal, link quality, GPS,
-    // sensor health, and the VOSK two-cell status) are drawn here once they are part of the program.
+    // The indicator row, right to left: the payload indicator by the replayed payload type, battery,
+    // video signal, link quality, GPS, the menu and editor icons, and sensor health, all of the
+    // replayed connection.
     FlightLogReplay* replay = &app->flightLogReplay;
+    DroneConnection* connection = &replay->connection;
+    const VehicleState* vehicle = &connection->vehicle;
+    u32* panel = &state->openPanel;
+    ButtonStyle style = indicatorStyle(metrics);
     f32 x = bar.x1 - metrics->margin;
-    f32 iconSize = bar.y1 - bar.y0 - 2 * metrics->margin;
-    if (app->preferences.developerMode) {
-        Rect pencil{x - iconSize, x, bar.y0 + metrics->margin, bar.y1 - metrics->margin};
-        drawIconInRect(&pencil, &ui->screenRect, kBarDepth, AnchorCentre, IconKindAsset, AssetPencil,
-                       &ui->batches.textured2d, ui);
-        static const WidgetId kPencilId = WIDGET_ID;
-        if (buttonState(&kNoLabel, &pencil, kBarDepth, &invisible, ui, stack, &kPencilId).clicked) {
-            bool editing = state->openPanel >= ViewerPanelEditorFirst && state->openPanel <= ViewerPanelEditorLast;
-            state->openPanel = editing ? ViewerPanelNone : ViewerPanelEditorFirst;
-        }
-        x = pencil.x0 - metrics->margin;
+    f32 barHeight = bar.y1 - bar.y0;
+    if (replay->preferences.payloadType == PayloadOrvik) {
+        Rect slot{x - 1.2f * barHeight, x, bar.y0, bar.y1};
+        x -= 1.2f * barHeight;
+        drawPayloadCountIndicator(panel, slot, metrics, &connection->payload.orvik, ui, stack, &state->payloadSpinStart,
+                                  static_cast<u64>(replay->replayMicros));
+    } else if (replay->preferences.payloadType == PayloadVosk) {
+        drawDualStatusIndicator(panel, &x, &bar, &style, &connection->payload.vosk, ui, stack);
     }
-    Rect folder{x - iconSize, x, bar.y0 + metrics->margin, bar.y1 - metrics->margin};
-    drawIconInRect(&folder, &ui->screenRect, kBarDepth, AnchorCentre, IconKindAsset, AssetFolder,
-                   &ui->batches.textured2d, ui);
+    drawBatteryIndicator(panel, &x, &bar, &style, vehicle, &app->preferences, ui, stack);
+    drawSignalIndicator(panel, &x, &bar, &style, nullptr, ui, stack, &app->preferences);
+    drawLinkQualityIndicator(panel, &x, &bar, &style, connection, ui, stack, &app->preferences);
+    drawGpsIndicator(panel, &x, &bar, &style, vehicle, stack, ui, &app->preferences);
     static const WidgetId kFolderId = WIDGET_ID;
-    if (buttonState(&kNoLabel, &folder, kBarDepth, &invisible, ui, stack, &kFolderId).clicked) {
-        bool menu = state->openPanel >= ViewerPanelMenu && state->openPanel <= ViewerPanelOverlays;
-        state->openPanel = menu ? ViewerPanelNone : ViewerPanelMenu;
+    barIcon(&x, bar, AssetFolder, panel, ViewerPanelMenu, ViewerPanelMenu, ViewerPanelOverlays, &kFolderId, ui, stack);
+    if (app->preferences.developerMode) {
+        static const WidgetId kPencilId = WIDGET_ID;
+        barIcon(&x, bar, AssetPencil, panel, ViewerPanelEditorFirst, ViewerPanelEditorFirst, ViewerPanelEditorLast,
+                &kPencilId, ui, stack);
     }
-    x = folder.x0 - metrics->margin;
-    if (replay->preferences.payloadType == 1) {
-        Rect slot{x - 4 * t, x, bar.y0, bar.y1};
-        drawPayloadCountIndicator(&state->openPanel, slot, metrics, &replay->connection.payload.orvik, ui, stack,
-                                  &state->payloadSpinStart, static_cast<u64>(replay->replayMicros));
-    }
+    drawSensorHealthIndicator(panel, &x, &bar, &style, vehicle, ui, stack);
 }
 
 }  // namespace

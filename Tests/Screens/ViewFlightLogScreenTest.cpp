@@ -298,6 +298,7 @@ TEST_F(ViewerFrames, TheListOpensOnTheReplayRowHoldsTheReplayAndEscapeClosesItFi
     f32 barMiddle = kHeight - metrics->buttonHeight / 2;
     click(&harness, metrics->margin + 2 * metrics->textHeight, barMiddle);
     ASSERT_EQ(state()->openPanel, (u32)ViewerPanelPlayback);
+    writeHarnessPng(&harness.render, outputPath("view_flight_log_controls.png").c_str());
     f32 buttonHeight = 2.2f * metrics->textHeight;
     f32 entriesTop = kHeight - metrics->buttonHeight - metrics->margin - 6 * (buttonHeight + metrics->margin);
     click(&harness, metrics->margin + 2 * metrics->textHeight, entriesTop - buttonHeight / 2);
