@@ -79,11 +79,18 @@ i64 parseFlightLogJob(void* argument);
 // are all visible).
 u32 flightLogParseState(const FlightLogList* list);
 
-// What the camera of a replayed connection shows: its kind, whether it records, its photo counter.
+// What the camera of a replayed connection shows, by its kind: kind 1 has one recording flag for
+// both sensors, kind 2 (NextVision) a visible and a thermal flag, kind 3 (camera protocol) a visible
+// one; the camera's last status time (0 before its first status) and the elapsed recording time it
+// reported (kinds 1 and 3); and its photo counter (captures and NextVision snapshot reports).
 struct ReplayCameraState {
     u32 kind;
-    u32 recording;
+    u32 recording;  // either flag
     u32 photos;
+    u32 visible;
+    u32 thermal;
+    u64 statusTime;
+    i64 elapsedMs;
 };
 ReplayCameraState replayCameraState(const DroneConnection* connection);
 

@@ -13,6 +13,7 @@
 #include "Core/Profiler.h"
 #include "Drone/Hud.h"
 #include "Drone/TarnwickPayloads/OrvikTexts.h"
+#include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogReplay/FlightLogReplay.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Platform/Platform.h"
@@ -50,41 +51,6 @@ bool notePresence(u32* set, f64 value) {
     return gap;
 }
 
-// The camera's recording flags as the replayed connection shows them, by camera kind: kind 1 has
-// one flag for both sensors, kind 2 (NextVision) a visible and a thermal flag, kind 3 (camera
-// protocol) a visible one. Also its status time and the elapsed recording time it reported.
-struct CameraRecording {
-    u32 kind;
-    u32 visible;
-    u32 thermal;
-    u64 statusTime;
-    i64 elapsedMs;
-};
-
-CameraRecording cameraRecording(const DroneConnection* connection) {
-    CameraRecording camera{};
-    camera.kind = connection->cameraKind;
-    switch (connection->cameraKind) {
-        case CameraGimbal:
-            camera.visible = connection->workswellCamera.recording ? 1 : 0;
-            camera.statusTime = connection->workswellCamera.recordingTimeReceived;
-            camera.elapsedMs = connection->workswellCamera.recordingTimeMs;
-            break;
-        case CameraNextVision:
-            camera.visible = connection->nextVision.recordingChannel1 ? 1 : 0;
-            camera.thermal = connection->nextVision.recordingChannel2 ? 1 : 0;
-            camera.statusTime = connection->nextVision.reportTime[0];
-            break;
-        case CameraProtocol:
-            camera.visible = connection->protocolCamera.recording ? 1 : 0;
-            camera.statusTime = connection->protocolCamera.captureStatusTime;
-            camera.elapsedMs = connection->protocolCamera.recordingTimeMs;
-            break;
-        default: break;
-    }
-    return camera;
-}
-
 // One open recording of a sensor while the set-up pass runs.
 struct OpenRecording {
     u32 open;
@@ -110,7 +76,7 @@ void closeRecording(ViewFlightLogState* state, OpenRecording* recording, u32 the
 
 // Follows one sensor's flag after a step: opens a recording when it starts, closes it when it stops.
 void followRecording(ViewFlightLogState* state, OpenRecording* recording, u32 thermal, u32 flag,
-                     const CameraRecording* camera, u64 statusTimeBefore, i64 replayTime) {
+                     const ReplayCameraState* camera, u64 statusTimeBefore, i64 replayTime) {
     if (flag && !recording->open) {
         *recording = OpenRecording{};
         recording->open = 1;
@@ -367,7 +333,7 @@ void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index
     OpenRecording visible{}, thermal{};
     i64 cursor = 0;
     while (cursor < index->entryCount) {
-        u64 statusTimeBefore = cameraRecording(connection).statusTime;
+        u64 statusTimeBefore = replayCameraState(connection).statusTime;
         FlightLogReplayStep step;
         replayFlightLog(&step, &cursor, INT64_MAX, kViewerIdleStepMs, nullptr, index, replay, nullptr);
         if (step.type == -1) break;
@@ -400,7 +366,7 @@ void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index
         } else if (step.type == FlightLogReceivedFromDrone || step.type == FlightLogReceivedFromCamera) {
             state->lastDatagramEntry = entry;
         }
-        CameraRecording camera = cameraRecording(connection);
+        ReplayCameraState camera = replayCameraState(connection);
         followRecording(state, &visible, 0, camera.visible, &camera, statusTimeBefore, step.replayTime);
         followRecording(state, &thermal, 1, camera.thermal, &camera, statusTimeBefore, step.replayTime);
     }
@@ -408,7 +374,7 @@ void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index
     closeRecording(state, &visible, 0, replay->replayTime);
     closeRecording(state, &thermal, 1, replay->replayTime);
     state->totalDistance = replay->travelledDistance;
-    state->photoCount = connection->cameraView.imagesCaptured + replay->mappingKitPhotos;
+    state->photoCount = replayCameraState(connection).photos + replay->mappingKitPhotos;
 
     clearReplay(replay);
     state->cursor = 0;

@@ -11,7 +11,9 @@
 #include <sstream>
 
 #include "Drone/NodePeer.h"
+#include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogReplay/FlightLogReplay.h"
+#include "Platform/FileTables.h"
 #include "FlightLogReplay/FlightLogTestLogs.h"
 #include "ScreenTestSupport.h"
 #include "Screens/ChildScreens.h"
@@ -176,6 +178,21 @@ TEST(ViewFlightLogSetUp, TrackPresenceRecordingsAndDistanceAreAsThePythonWriterB
     }
     finishLog();
     EXPECT_EQ(logs, 2);
+
+    // The Flight Logs screen's summary of the camera log counts the same photos and recordings.
+    FlightLogList* list = (FlightLogList*)std::calloc(1, sizeof(FlightLogList));
+    std::vector<u8> bytes = readFile(folder + "/camera.qvlog3");
+    std::vector<u64> copy(bytes.size() / 8 + 1);
+    std::memcpy(copy.data(), bytes.data(), bytes.size());
+    FileReadRequest read{};
+    read.name = makeString("camera.qvlog3");
+    read.data = (u8*)copy.data();
+    read.bytesRead = bytes.size();
+    list->logRequest = &read;
+    parseFlightLogJob(list);
+    EXPECT_EQ(list->photos, 2u);
+    EXPECT_EQ(list->videos, 3u);
+    std::free(list);
     runCommand("rm -rf '" + folder + "'");
 }
 
