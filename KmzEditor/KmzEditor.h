@@ -110,11 +110,13 @@ u32 countKmzSlots(const u64* used);
 //   inverse "Load" ("Clear" while the editor is empty); mergeIntoKmzEditorAction "Merge"/"Unmerge";
 //   unmergeKmzAction "Unmerge"/"Merge"; recolorLineAction "Recolor Line" both ways.
 // Payloads:
-//   addKmzLine: KmzLine. deleteKmzLine: u32 line slot. addKmzMarker: KmzMarker. deleteKmzMarker:
-//   u32 marker slot. addKmzPoint: KmzPoint then per segment to create {u32 other point, u8 colour}.
+//   addKmzLine: KmzLine, optionally followed by the u32 slot it goes back to (as deleteKmzLine
+//   pushes it; otherwise the lowest free slot). deleteKmzLine: u32 line slot. addKmzMarker:
+//   KmzMarker, optionally followed by its u32 slot. deleteKmzMarker: u32 marker slot. addKmzPoint: KmzPoint then per segment to create {u32 other point, u8 colour}.
 //   deleteKmzPoint: u64 point slot. moveKmzPointAction: KmzPoint new position, u32 point slot.
 //   moveKmzMarkerAction: f64 x, f64 y new position, u32 marker slot. clearKmzEditorAction and
-//   mergeIntoKmzEditorAction: a content payload. unmergeKmzAction: u16 point, line and marker
+//   mergeIntoKmzEditorAction: a content payload (the editor's own Clear records add the u16 slots
+//   of every item after it, and Load puts the items back into them). unmergeKmzAction: u16 point, line and marker
 //   counts, then that many u16 slots of points, lines and markers. recolorLineAction: u32 line
 //   slot, u32 colour index (low byte used).
 UndoActionResult addKmzLine(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
@@ -123,6 +125,9 @@ UndoActionResult addKmzMarker(void* owner, const u8* payload, u64 payloadSize, U
 UndoActionResult deleteKmzMarker(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
 UndoActionResult addKmzPoint(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
 UndoActionResult deleteKmzPoint(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
+// The inverse of deleteKmzPoint: the point with its colour and its segments back in their own slots
+// ("Add"/"Delete"). Payload: KmzPoint, u32 slot, u8 colour, then per segment KmzLine and u32 slot.
+UndoActionResult restoreKmzPoint(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
 UndoActionResult moveKmzPointAction(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
 UndoActionResult moveKmzMarkerAction(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);
 UndoActionResult clearKmzEditorAction(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget);

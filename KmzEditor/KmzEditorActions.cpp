@@ -26,6 +26,15 @@ void writeU32(u8* p, u32 v) {
     for (i32 i = 0; i < 4; ++i) p[i] = (u8)(v >> (8 * i));
 }
 
+// The slot an add takes: the one named after the item (an undo puts an item back where it was, so
+// that older records that name its slot still find it), else the lowest free one; -1 when that
+// slot is taken or the pool is full.
+i32 restoredSlot(const u64* used, const u8* payload, u64 payloadSize, u64 itemSize) {
+    if (payloadSize < itemSize + 4) return lowestFreeKmzSlot(used);
+    u32 slot = readU32(payload + itemSize);
+    return slot < kKmzPoolSlots && !kmzSlotUsed(used, slot) ? (i32)slot : -1;
+}
+
 UndoActionResult labels(const char* done, const char* inverse, u32 ok) { return UndoActionResult{done, inverse, ok}; }
 
 // The first `count` free slots of a pool, ascending; returns how many were found.
@@ -65,7 +74,9 @@ bool lineWithinPayload(const u8* line, u32 pointCount) {
     return readU32(line) < pointCount && readU32(line + 4) < pointCount;
 }
 
-// Writes the whole drawing as a content payload into out (null: measures); returns its size.
+// Writes the whole drawing as a content payload into out (null: measures); returns its size. After
+// the payload come the u16 slots of its points, lines and markers, so that an undo of a Clear or
+// Load puts every item back into its own slot.
 u64 serialiseContent(const KmzEditor* editor, u8* out) {
     u32 points = 0, lines = 0, markers = 0;
     u8* at = out ? out + kKmzContentHeaderBytes : nullptr;
@@ -103,8 +114,19 @@ u64 serialiseContent(const KmzEditor* editor, u8* out) {
         writeU16(out, (u16)points);
         writeU16(out + 2, (u16)lines);
         writeU16(out + 4, (u16)markers);
+        u8* slots = at;
+        for (u32 s = 0; s < kKmzPoolSlots; ++s)
+            if (kmzSlotUsed(editor->pointUsed, s)) writeU16(slots, (u16)s), slots += 2;
+        for (u32 s = 0; s < kKmzPoolSlots; ++s) {
+            if (!kmzSlotUsed(editor->lineUsed, s)) continue;
+            const KmzLine& line = editor->lines[s];
+            if (!kmzSlotUsed(editor->pointUsed, line.pointA) || !kmzSlotUsed(editor->pointUsed, line.pointB)) continue;
+            writeU16(slots, (u16)s), slots += 2;
+        }
+        for (u32 s = 0; s < kKmzPoolSlots; ++s)
+            if (kmzSlotUsed(editor->markerUsed, s)) writeU16(slots, (u16)s), slots += 2;
     }
-    return kmzContentPayloadSize(points, lines, markers);
+    return kmzContentPayloadSize(points, lines, markers) + 2ull * (points + lines + markers);
 }
 
 bool editorEmpty(const KmzEditor* editor) {
@@ -131,7 +153,7 @@ u32 countKmzSlots(const u64* used) { return (u32)countSetBits(used, kKmzPoolWord
 
 UndoActionResult addKmzLine(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget) {
     KmzEditor* editor = editorOf(owner);
-    i32 slot = lowestFreeKmzSlot(editor->lineUsed);
+    i32 slot = restoredSlot(editor->lineUsed, payload, payloadSize, sizeof(KmzLine));
     if (slot < 0 || payloadSize < sizeof(KmzLine)) return labels("Add Line", "Delete Line", 0);
     if (!inverseTarget) return labels("Add Line", "Delete Line", 1);
     u8* inverse = pushUndoAction(inverseTarget, deleteKmzLine, 4);
@@ -147,15 +169,18 @@ UndoActionResult deleteKmzLine(void* owner, const u8* payload, u64 payloadSize, 
     u32 slot = readU32(payload);
     if (!inverseTarget) return labels("Delete Line", "Add Line", 1);
     if (!kmzSlotUsed(editor->lineUsed, slot)) return labels("Delete Line", "Add Line", 0);
-    u8* inverse = pushUndoAction(inverseTarget, addKmzLine, sizeof(KmzLine));
-    if (inverse) std::memcpy(inverse, &editor->lines[slot], sizeof(KmzLine));
+    u8* inverse = pushUndoAction(inverseTarget, addKmzLine, sizeof(KmzLine) + 4);
+    if (inverse) {
+        std::memcpy(inverse, &editor->lines[slot], sizeof(KmzLine));
+        writeU32(inverse + sizeof(KmzLine), slot);
+    }
     clearBit(editor->lineUsed, slot);
     return labels("Delete Line", "Add Line", 1);
 }
 
 UndoActionResult addKmzMarker(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget) {
     KmzEditor* editor = editorOf(owner);
-    i32 slot = lowestFreeKmzSlot(editor->markerUsed);
+    i32 slot = restoredSlot(editor->markerUsed, payload, payloadSize, sizeof(KmzMarker));
     if (slot < 0 || payloadSize < sizeof(KmzMarker)) return labels("Add Marker", "Delete Marker", 0);
     if (!inverseTarget) return labels("Add Marker", "Delete Marker", 1);
     u8* inverse = pushUndoAction(inverseTarget, deleteKmzMarker, 4);
@@ -171,8 +196,11 @@ UndoActionResult deleteKmzMarker(void* owner, const u8* payload, u64 payloadSize
     u32 slot = readU32(payload);
     if (!inverseTarget) return labels("Delete Marker", "Add Marker", 1);
     if (!kmzSlotUsed(editor->markerUsed, slot)) return labels("Delete Marker", "Add Marker", 0);
-    u8* inverse = pushUndoAction(inverseTarget, addKmzMarker, sizeof(KmzMarker));
-    if (inverse) std::memcpy(inverse, &editor->markers[slot], sizeof(KmzMarker));
+    u8* inverse = pushUndoAction(inverseTarget, addKmzMarker, sizeof(KmzMarker) + 4);
+    if (inverse) {
+        std::memcpy(inverse, &editor->markers[slot], sizeof(KmzMarker));
+        writeU32(inverse + sizeof(KmzMarker), slot);
+    }
     clearBit(editor->markerUsed, slot);
     return labels("Delete Marker", "Add Marker", 1);
 }
@@ -219,18 +247,23 @@ UndoActionResult deleteKmzPoint(void* owner, const u8* payload, u64 payloadSize,
             if (line.pointA == slot || line.pointB == slot) touching++;
         }
     }
-    u8* inverse = pushUndoAction(inverseTarget, addKmzPoint, sizeof(KmzPoint) + 5ull * touching);
-    u8* entry = inverse ? inverse + sizeof(KmzPoint) : nullptr;
-    if (inverse) std::memcpy(inverse, &editor->points[slot], sizeof(KmzPoint));
+    // The inverse puts the point, its colour and its segments back into their own slots.
+    u8* inverse = pushUndoAction(inverseTarget, restoreKmzPoint, 21 + 16ull * touching);
+    u8* entry = inverse ? inverse + 21 : nullptr;
+    if (inverse) {
+        std::memcpy(inverse, &editor->points[slot], sizeof(KmzPoint));
+        writeU32(inverse + 16, slot);
+        inverse[20] = editor->pointColor[slot];
+    }
     for (u32 w = 0; w < kKmzPoolWords; ++w) {
         for (u64 bits = editor->lineUsed[w]; bits; bits &= bits - 1) {
             u32 lineSlot = w * 64 + (u32)__builtin_ctzll(bits);
             const KmzLine& line = editor->lines[lineSlot];
             if (line.pointA != slot && line.pointB != slot) continue;
             if (entry) {
-                writeU32(entry, line.pointA == slot ? line.pointB : line.pointA);
-                entry[4] = (u8)line.color;
-                entry += 5;
+                std::memcpy(entry, &line, sizeof(KmzLine));
+                writeU32(entry + 12, lineSlot);
+                entry += 16;
             }
             clearBit(editor->lineUsed, lineSlot);
         }
@@ -238,6 +271,36 @@ UndoActionResult deleteKmzPoint(void* owner, const u8* payload, u64 payloadSize,
     clearBit(editor->pointUsed, slot);
     if (editor->lineEnd == (i32)slot) editor->lineEnd = -1;
     return labels("Delete", "Add", 1);
+}
+
+UndoActionResult restoreKmzPoint(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget) {
+    KmzEditor* editor = editorOf(owner);
+    if (payloadSize < 21) return labels("Add", "Delete", 0);
+    u32 slot = readU32(payload + 16);
+    u64 entries = (payloadSize - 21) / 16;
+    bool free = slot < kKmzPoolSlots && !kmzSlotUsed(editor->pointUsed, slot);
+    for (u64 e = 0; e < entries && free; ++e) {
+        u32 lineSlot = readU32(payload + 21 + e * 16 + 12);
+        free = lineSlot < kKmzPoolSlots && !kmzSlotUsed(editor->lineUsed, lineSlot);
+    }
+    if (!free) return labels("Add", "Delete", 0);
+    if (!inverseTarget) return labels("Add", "Delete", 1);
+    u8* inverse = pushUndoAction(inverseTarget, deleteKmzPoint, 8);
+    if (inverse) {
+        writeU32(inverse, slot);
+        writeU32(inverse + 4, 0);
+    }
+    std::memcpy(&editor->points[slot], payload, sizeof(KmzPoint));
+    editor->pointColor[slot] = payload[20];
+    setBit(editor->pointUsed, slot);
+    editor->lineEnd = (i32)slot;
+    for (u64 e = 0; e < entries; ++e) {
+        const u8* entry = payload + 21 + e * 16;
+        u32 lineSlot = readU32(entry + 12);
+        std::memcpy(&editor->lines[lineSlot], entry, sizeof(KmzLine));
+        setBit(editor->lineUsed, lineSlot);
+    }
+    return labels("Add", "Delete", 1);
 }
 
 UndoActionResult moveKmzPointAction(void* owner, const u8* payload, u64 payloadSize, UndoRing* inverseTarget) {
@@ -293,22 +356,31 @@ UndoActionResult clearKmzEditorAction(void* owner, const u8* payload, u64 payloa
     std::memset(editor->lineUsed, 0, sizeof editor->lineUsed);
     // The line end named a point of the old drawing: the next point starts a new polyline.
     editor->lineEnd = -1;
+    // Items go to slots 0, 1, 2 ... in payload order, or back to their own slots when the payload
+    // carries them (the editor's own Clear and Load records).
+    u64 plain = kmzContentPayloadSize(counts.points, counts.lines, counts.markers);
+    const u8* slots = payloadSize == plain + 2ull * (counts.points + counts.lines + counts.markers) ? payload + plain
+                                                                                                   : nullptr;
+    auto slotOf = [&](u32 k) -> u32 { return slots ? readU16(slots + 2 * k) : k; };
     const u8* at = payload + kKmzContentHeaderBytes;
     for (u32 k = 0; k < counts.points; ++k, at += kKmzPayloadPointBytes) {
-        std::memcpy(&editor->points[k], at, 16);
-        editor->pointColor[k] = at[16];
-        setBit(editor->pointUsed, k);
+        gPointPosition[k] = slotOf(k);
+        std::memcpy(&editor->points[slotOf(k)], at, 16);
+        editor->pointColor[slotOf(k)] = at[16];
+        setBit(editor->pointUsed, slotOf(k));
     }
     u32 lineSlot = 0;
     for (u32 k = 0; k < counts.lines; ++k, at += kKmzPayloadLineBytes) {
         // A segment whose end is not among the payload's points would join an unrelated slot.
         if (!lineWithinPayload(at, counts.points)) continue;
-        std::memcpy(&editor->lines[lineSlot], at, sizeof(KmzLine));
-        setBit(editor->lineUsed, lineSlot++);
+        u32 slot = slots ? slotOf(counts.points + k) : lineSlot++;
+        editor->lines[slot] = KmzLine{gPointPosition[readU32(at)], gPointPosition[readU32(at + 4)], readU32(at + 8)};
+        setBit(editor->lineUsed, slot);
     }
     for (u32 k = 0; k < counts.markers; ++k, at += kKmzPayloadMarkerBytes) {
-        std::memcpy(&editor->markers[k], at, sizeof(KmzMarker));
-        setBit(editor->markerUsed, k);
+        u32 slot = slotOf(counts.points + counts.lines + k);
+        std::memcpy(&editor->markers[slot], at, sizeof(KmzMarker));
+        setBit(editor->markerUsed, slot);
     }
     return labels(done, inverseLabel, 1);
 }

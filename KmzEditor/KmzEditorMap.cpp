@@ -285,7 +285,43 @@ void drawMarkers(const KmzEditor* editor, const KmzProjection& projection, const
     }
 }
 
+struct MarkerOrder {
+    u64 key;
+    u32 slot;
+};
+MarkerOrder gMarkerOrder[kKmzPoolSlots];
+
 }  // namespace
+
+u32 kmzMarkersInOrder(const KmzEditor* editor, u32* slots) {
+    u32 count = 0;
+    for (u32 w = 0; w < kKmzPoolWords; ++w) {
+        for (u64 bits = editor->markerUsed[w]; bits; bits &= bits - 1) {
+            u32 slot = w * 64 + (u32)__builtin_ctzll(bits);
+            const KmzMarker& m = editor->markers[slot];
+            gMarkerOrder[count++] = MarkerOrder{(u64)m.kind << 32 | m.number, slot};
+        }
+    }
+    std::sort(gMarkerOrder, gMarkerOrder + count, [](const MarkerOrder& a, const MarkerOrder& b) {
+        return a.key != b.key ? a.key < b.key : a.slot < b.slot;
+    });
+    for (u32 i = 0; i < count; ++i) slots[i] = gMarkerOrder[i].slot;
+    return count;
+}
+
+GeoPoint kmzGeoOf(f64 x, f64 y) {
+    GeoPoint geo;
+    geo.longitude = wrapNear(x, 0) * 360.0;
+    geo.latitude = (std::atan(std::exp(2 * kPi * y)) - kPi / 4) * 360.0 / kPi;
+    return geo;
+}
+
+FixedString kmzDegreesText(f64 degrees) { return stringFromFixedPoint((i64)std::trunc(degrees * 100000.0), 5); }
+
+FixedString kmzCoordinateLabel(f64 x, f64 y) {
+    GeoPoint geo = kmzGeoOf(x, y);
+    return formatStrStr("@\n@", kmzDegreesText(geo.latitude), kmzDegreesText(geo.longitude));
+}
 
 void addKmzItemAtPosition(KmzEditor* editor, Vec2 point) {
     if (editor->mode == KmzModeMarker) {

@@ -45,7 +45,7 @@ struct MContent {
     u32 rawLines = 0;  // the payload's line count, invalid lines included
 };
 
-enum RecordType { AddPoint, DeletePoint, AddLine, DeleteLine, AddMarker, DeleteMarker, MovePoint, MoveMarker,
+enum RecordType { AddPoint, RestorePoint, DeletePoint, AddLine, DeleteLine, AddMarker, DeleteMarker, MovePoint, MoveMarker,
                   Recolor, Load, Merge, Unmerge };
 
 struct MRecord {
@@ -55,6 +55,7 @@ struct MRecord {
     MLine line{};
     MMarker marker{};
     std::vector<std::pair<i32, u32>> others;  // AddPoint: (other point, colour)
+    std::vector<std::pair<i32, MLine>> restored;  // RestorePoint: its segments as they were
     u32 color = 0;
     MContent content;  // Load, Merge; Unmerge keeps only the ids
 };
@@ -88,6 +89,7 @@ struct Model {
                 for (auto& o : r.others)
                     if (!points.count(o.first)) return false;
                 return true;
+            case RestorePoint: return points.size() < kPool;
             case DeletePoint: return points.count(r.id) != 0;
             case AddLine: return lines.size() < kPool;
             case AddMarker: return markers.size() < kPool;
@@ -99,7 +101,7 @@ struct Model {
     bool loadFits(const MRecord& r) const { return fits(r.content); }
     const char* doneLabel(const MRecord& r) const {
         switch (r.type) {
-            case AddPoint: return "Add";
+            case AddPoint: case RestorePoint: return "Add";
             case DeletePoint: return "Delete";
             case AddLine: return "Add Line";
             case DeleteLine: return "Delete Line";
@@ -117,7 +119,7 @@ struct Model {
     }
     const char* inverseLabel(const MRecord& r) const {
         switch (r.type) {
-            case AddPoint: return "Delete";
+            case AddPoint: case RestorePoint: return "Delete";
             case DeletePoint: return "Add";
             case AddLine: return "Delete Line";
             case DeleteLine: return "Add Line";
@@ -149,13 +151,20 @@ struct Model {
                 inv.id = r.id;
                 break;
             }
+            case RestorePoint:
+                points[r.id] = r.point;
+                for (auto& l : r.restored) lines[l.first] = l.second;
+                lineEnd = r.id;
+                inv.type = DeletePoint;
+                inv.id = r.id;
+                break;
             case DeletePoint: {
-                inv.type = AddPoint;
+                inv.type = RestorePoint;
                 inv.id = r.id;
                 inv.point = points[r.id];
                 for (auto it = lines.begin(); it != lines.end();) {
                     if (it->second.a == r.id || it->second.b == r.id) {
-                        inv.others.push_back({it->second.a == r.id ? it->second.b : it->second.a, it->second.color & 0xFF});
+                        inv.restored.push_back(*it);
                         it = lines.erase(it);
                     } else {
                         ++it;
@@ -279,8 +288,31 @@ struct Drawing {
     std::vector<std::tuple<i64, i64, u32>> points;
     std::vector<std::tuple<i64, i64, i64, i64, u32>> lines;
     std::vector<std::tuple<i64, i64, u32, u32>> markers;
-    bool operator==(const Drawing&) const = default;
 };
+
+// Order-free comparison: for large drawings a sum of mixed hashes per item, else the sorted items.
+template <typename T>
+u64 itemHash(const T& item) {
+    u64 h = 0x9E3779B97F4A7C15ull;
+    std::apply([&](auto... v) { ((h = (h ^ (u64)v) * 0x100000001B3ull, h ^= h >> 29), ...); }, item);
+    return h * 0xD6E8FEB86659FD93ull;
+}
+template <typename T>
+bool sameItems(std::vector<T> a, std::vector<T> b) {
+    if (a.size() != b.size()) return false;
+    if (a.size() > 2000) {
+        u64 sa = 0, sb = 0, qa = 0, qb = 0;
+        for (auto& i : a) sa += itemHash(i), qa += itemHash(i) * itemHash(i);
+        for (auto& i : b) sb += itemHash(i), qb += itemHash(i) * itemHash(i);
+        return sa == sb && qa == qb;
+    }
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    return a == b;
+}
+bool operator==(const Drawing& a, const Drawing& b) {
+    return sameItems(a.points, b.points) && sameItems(a.lines, b.lines) && sameItems(a.markers, b.markers);
+}
 
 i64 q(f64 v) { return std::llround(v * 1e8); }
 
@@ -298,9 +330,6 @@ Drawing drawingOf(const KmzEditor* e) {
             d.markers.emplace_back(q(m.x), q(m.y), m.number, m.kind);
         }
     }
-    std::sort(d.points.begin(), d.points.end());
-    std::sort(d.lines.begin(), d.lines.end());
-    std::sort(d.markers.begin(), d.markers.end());
     return d;
 }
 
@@ -313,10 +342,44 @@ Drawing drawingOf(const Model& m) {
         d.lines.emplace_back(q(a.x), q(a.y), q(b.x), q(b.y), l.second.color & 0xFF);
     }
     for (auto& k : m.markers) d.markers.emplace_back(q(k.second.x), q(k.second.y), k.second.number, k.second.kind);
-    std::sort(d.points.begin(), d.points.end());
-    std::sort(d.lines.begin(), d.lines.end());
-    std::sort(d.markers.begin(), d.markers.end());
     return d;
+}
+
+template <typename T>
+std::string differences(const std::vector<T>& a, const std::vector<T>& b, const char* name) {
+    std::vector<T> onlyA, onlyB;
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(onlyA));
+    std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(onlyB));
+    if (onlyA.empty() && onlyB.empty()) return "";
+    return std::string(name) + ": " + std::to_string(onlyA.size()) + " only in the editor, " +
+           std::to_string(onlyB.size()) + " only in the model; ";
+}
+
+std::string describe(Drawing e, Drawing m) {
+    for (Drawing* d : {&e, &m}) {
+        std::sort(d->points.begin(), d->points.end());
+        std::sort(d->lines.begin(), d->lines.end());
+        std::sort(d->markers.begin(), d->markers.end());
+    }
+    std::string out = differences(e.points, m.points, "points") + differences(e.lines, m.lines, "lines") +
+                      differences(e.markers, m.markers, "markers");
+    for (auto& l : e.lines) {
+        if (!std::binary_search(m.lines.begin(), m.lines.end(), l))
+            out += " E-line colour " + std::to_string(std::get<4>(l));
+    }
+    for (auto& l : m.lines) {
+        if (!std::binary_search(e.lines.begin(), e.lines.end(), l))
+            out += " M-line colour " + std::to_string(std::get<4>(l));
+    }
+    for (auto& p : e.points) {
+        if (!std::binary_search(m.points.begin(), m.points.end(), p))
+            out += " E-point colour " + std::to_string(std::get<2>(p));
+    }
+    for (auto& p : m.points) {
+        if (!std::binary_search(e.points.begin(), e.points.end(), p))
+            out += " M-point colour " + std::to_string(std::get<2>(p));
+    }
+    return out;
 }
 
 size_t recordsIn(UndoRing* ring) {
@@ -402,6 +465,7 @@ struct Runner {
     KmzOnMap map;
     Model model;
     std::mt19937 random;
+    std::string history;
     explicit Runner(u32 seed) : random(seed) {}
 
     u32 pick(u32 n) { return (u32)(random() % n); }
@@ -444,6 +508,7 @@ struct Runner {
     }
 
     void tapEmpty() {
+        if (model.mode == KmzModeEraser) return;  // an eraser tap on the empty map may meet a line
         f32 x, y;
         if (!freeCell(&x, &y)) return;
         map.tap(x, y);
@@ -598,8 +663,6 @@ struct Runner {
             content.points.push_back({id, p});
             if (merge) model.points[id] = p;
         }
-        if (merge)
-            for (auto& p : content.points) model.points.erase(p.first);
         for (u32 i = 0; i + 1 < points.size(); ++i) {
             u32 b = pick(5) == 0 ? (u32)points.size() + pick(3) : i + 1;  // sometimes outside the payload
             lines.emplace_back(i, b, pick(7));
@@ -619,8 +682,10 @@ struct Runner {
             content.markers.push_back({id, m});
             if (merge) model.markers[id] = m;
         }
-        if (merge)
+        if (merge) {
+            for (auto& p : content.points) model.points.erase(p.first);
             for (auto& m : content.markers) model.markers.erase(m.first);
+        }
         content.rawLines = (u32)lines.size();
         std::vector<u8> payload = payloadOf(points, lines, markers);
         runNewEdit(&map.editor->history, merge ? mergeIntoKmzEditorAction : clearKmzEditorAction, payload.data(),
@@ -647,9 +712,18 @@ struct Runner {
     }
 
     // The rings may drop their oldest records (or all of them, for a record too large to keep).
+    std::string labels() {
+        std::string out = " editor:";
+        UndoRing* ring = &map.editor->history.undo;
+        for (UndoRecord* r = oldestUndoAction(ring); r; r = nextUndoAction(ring, r))
+            out += std::string(" ") + r->operation(map.editor, undoRecordPayload(r), r->payloadSize, nullptr).inverseLabel;
+        out += " model:";
+        for (auto& r : model.undo) out += std::string(" ") + model.inverseLabel(r);
+        return out;
+    }
     void trimHistories() {
         size_t u = recordsIn(&map.editor->history.undo), r = recordsIn(&map.editor->history.redo);
-        ASSERT_GE(model.undo.size(), u);
+        ASSERT_GE(model.undo.size(), u) << labels();
         ASSERT_GE(model.redo.size(), r);
         model.undo.erase(model.undo.begin(), model.undo.begin() + (ptrdiff_t)(model.undo.size() - u));
         model.redo.erase(model.redo.begin(), model.redo.begin() + (ptrdiff_t)(model.redo.size() - r));
@@ -658,7 +732,9 @@ struct Runner {
     void check(i32 step, const char* what) {
         trimHistories();
         KmzEditor* e = map.editor;
-        ASSERT_TRUE(drawingOf(e) == drawingOf(model)) << "step " << step << " " << what;
+        Drawing inEditor = drawingOf(e), inModel = drawingOf(model);
+        ASSERT_TRUE(inEditor == inModel) << "step " << step << " " << what << ": " << describe(inEditor, inModel)
+                                         << " history " << history;
         if (model.lineEnd < 0) {
             EXPECT_FALSE(e->lineEnd >= 0 && kmzSlotUsed(e->pointUsed, (u32)e->lineEnd)) << "step " << step << " " << what;
         } else {
@@ -697,6 +773,7 @@ struct Runner {
                 case 12: case 13: what = "undo"; undo(); break;
                 default: what = "redo"; redo(); break;
             }
+            history += std::string(what) + ",";
             check(step, what);
         }
     }
