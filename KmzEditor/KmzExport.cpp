@@ -291,12 +291,13 @@ void writeKmzArchive(const KmzEditor* editor, const KmzExportAssets* assets, u8*
         writeZipCentralDirectoryHeader(&entry, writer);
     }
     u16 entryCount = entries > 0xFFFF ? 0xFFFF : (u16)entries;
+    u32 directorySize = (u32)(writer->length - directoryStart);
     appendU32Le(kEndOfCentralDirectory, writer);
     appendU16Le(0, writer);
     appendU16Le(0, writer);
     appendU16Le(entryCount, writer);
     appendU16Le(entryCount, writer);
-    appendU32Le((u32)(writer->length - directoryStart), writer);
+    appendU32Le(directorySize, writer);
     appendU32Le((u32)directoryStart, writer);
     appendU16Le(0, writer);
 }
