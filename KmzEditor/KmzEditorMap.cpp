@@ -32,7 +32,8 @@ struct KmzProjection {
     const MapView* view;
     f64 reference;
     Vec2F32 toWindow(f64 x, f64 y) const {
-        return Vec2F32{mapViewWindowX(view, wrapNear(x, reference)), mapViewWindowY(view, y)};
+        f64 near = x - reference <= 0.5 && x - reference >= -0.5 ? x : wrapNear(x, reference);
+        return Vec2F32{mapViewWindowX(view, near), mapViewWindowY(view, y)};
     }
     Vec2 toMap(Vec2F32 pixel) const {
         Vec2 p = screenPointToMap(view, pixel.x, pixel.y);
@@ -48,6 +49,24 @@ KmzProjection projectionOf(const KmzEditor* editor, const MapView* view) {
     }
     if (first >= 0) projection.reference = wrapNear(editor->points[first].x, view->centreX);
     return projection;
+}
+
+// The window positions of the used points, made once a frame after the interaction has moved them.
+Vec2F32 gPointWindow[kKmzPoolSlots];
+
+void placePoints(const KmzEditor* editor, const KmzProjection& projection) {
+    for (u32 w = 0; w < kKmzPoolWords; ++w) {
+        for (u64 bits = editor->pointUsed[w]; bits; bits &= bits - 1) {
+            u32 slot = w * 64 + (u32)__builtin_ctzll(bits);
+            gPointWindow[slot] = projection.toWindow(editor->points[slot].x, editor->points[slot].y);
+        }
+    }
+}
+
+Vec2F32 placed(const KmzEditor* editor, const KmzProjection& projection, u32 slot) {
+    // A segment's end that is not a used point (never left by the actions) is placed from its bytes.
+    return kmzSlotUsed(editor->pointUsed, slot) ? gPointWindow[slot]
+                                                : projection.toWindow(editor->points[slot].x, editor->points[slot].y);
 }
 
 Rect boxAround(Vec2F32 c, f32 half) { return Rect{c.x - half, c.x + half, c.y - half, c.y + half}; }
@@ -201,8 +220,7 @@ void linePass(KmzEditor* editor, const KmzProjection& projection, MapView* view,
             u32 slot = w * 64 + (u32)__builtin_ctzll(bits);
             const KmzLine& line = editor->lines[slot];
             if (line.pointA >= kKmzPoolSlots || line.pointB >= kKmzPoolSlots) continue;
-            Vec2F32 a = projection.toWindow(editor->points[line.pointA].x, editor->points[line.pointA].y);
-            Vec2F32 b = projection.toWindow(editor->points[line.pointB].x, editor->points[line.pointB].y);
+            Vec2F32 a = placed(editor, projection, line.pointA), b = placed(editor, projection, line.pointB);
             WidgetId id = lineId(slot);
             PointerHit hit = circleHitTest(SegmentF32{a.x, a.y, b.x, b.y}, iconSize / 2, &view->clipRect, 1, stack, &id);
             if (hit.clicked) {
@@ -226,8 +244,7 @@ void drawLines(const KmzEditor* editor, const KmzProjection& projection, const M
         for (u64 bits = editor->lineUsed[w]; bits; bits &= bits - 1) {
             const KmzLine& line = editor->lines[w * 64 + (u32)__builtin_ctzll(bits)];
             if (line.pointA >= kKmzPoolSlots || line.pointB >= kKmzPoolSlots) continue;
-            Vec2F32 a = projection.toWindow(editor->points[line.pointA].x, editor->points[line.pointA].y);
-            Vec2F32 b = projection.toWindow(editor->points[line.pointB].x, editor->points[line.pointB].y);
+            Vec2F32 a = placed(editor, projection, line.pointA), b = placed(editor, projection, line.pointB);
             if (segmentOutside(view->clipRect, a, b, outline)) continue;
             addLine(a, b, depth, view->clipRect, kBlack, outline, &ui->batches.line2d);
             addLine(a, b, depth + 0.001f, view->clipRect, kmzColor((u8)line.color), width, &ui->batches.line2d);
@@ -240,7 +257,7 @@ void drawPoints(const KmzEditor* editor, const KmzProjection& projection, const 
     for (u32 w = 0; w < kKmzPoolWords; ++w) {
         for (u64 bits = editor->pointUsed[w]; bits; bits &= bits - 1) {
             u32 slot = w * 64 + (u32)__builtin_ctzll(bits);
-            Vec2F32 at = projection.toWindow(editor->points[slot].x, editor->points[slot].y);
+            Vec2F32 at = gPointWindow[slot];
             if (!nearClip(view->clipRect, at, kPointHalfSize)) continue;
             addRoundedRect(boxAround(at, kPointHalfSize), depth + 0.002f, view->clipRect, 1, kPointHalfSize,
                            kmzColor(editor->pointColor[slot]), kBlack, &ui->batches.coloredRect, ui->halfWidth,
@@ -351,6 +368,7 @@ void updateKmzEditor(KmzEditor* editor, f32 depth, u32 editing, MapView* view, U
     } else {
         editor->dragPoint = 0;
     }
+    placePoints(editor, projection);
     linePass(editor, projection, view, stack, iconSize);
     drawLines(editor, projection, view, ui, depth, iconSize);
     if (editing) drawPoints(editor, projection, view, ui, depth);
