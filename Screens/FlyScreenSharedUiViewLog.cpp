@@ -116,6 +116,8 @@ void kmzRowButtons(const RowLayout& layout, f32 textSize, Rect* first, Rect* sec
 
 void drawKmzEditorToolbar(u32* panel, Rect row, KmzEditor* editor, const UiMetrics* metrics, UiState* ui,
                           ScreenStack* stack) {
+    // The host calls it every frame; it shows itself while the panel word is one of its own.
+    if (*panel < KmzPanelNone || *panel > KmzPanelSave) return;
     f32 gap = metrics->margin;
     static const WidgetId pathId = WIDGET_ID, lineId = WIDGET_ID, markerId = WIDGET_ID, eraserId = WIDGET_ID,
                           undoId = WIDGET_ID, redoId = WIDGET_ID, clearId = WIDGET_ID, loadId = WIDGET_ID,

@@ -40,7 +40,8 @@ struct KmzExportPanelState {
 };
 
 // One row of nine equal cells (drone path, line tool, marker tool, eraser, "Undo @", "Redo @",
-// "Clear", "Load", "Save") and, below it while 31 to 33 is open, that picker's row.
+// "Clear", "Load", "Save") and, below it while 31 to 33 is open, that picker's row. Called every
+// frame; draws nothing while *panel is outside 30 to 35.
 void drawKmzEditorToolbar(u32* panel, Rect row, KmzEditor* editor, const UiMetrics* metrics, UiState* ui,
                           ScreenStack* stack);
 // The Load panel: the exported files, newest first, each with its date, name, "Load" and "Merge";
