@@ -12,6 +12,8 @@
 #include "KmzEditor/KmzImport.h"
 #include "Platform/FileTables.h"
 #include "ScreenTestSupport.h"
+#include "Screens/ChildScreens.h"
+#include "Screens/FlyScreen.h"
 #include "Screens/FlyScreenSharedUiViewLog.h"
 #include "SourceCommon/UserInterface/ListView.h"
 
@@ -212,6 +214,39 @@ TEST_F(KmzEditorPanels, SaveRenameLoadMergeAndDeleteThroughTheToolbarAndPanels) 
     frames(&harness, 2);
     clickRowButton(1, 1);
     ASSERT_TRUE(framesUntil([&] { return files().empty(); }));
+}
+
+// On the Fly Screen, with the drawing tools open, map taps draw a red polyline that shows on the
+// map; with them closed the drawing stays on the map but taps no longer add to it.
+TEST(KmzOnTheFlyScreen, DrawingToolTapsAddPointsAndLinesThatShowOnTheMap) {
+    ScreensHarness harness{};
+    ASSERT_TRUE(startScreensHarness(&harness, 1280, 800));
+    ScreenStack* stack = &harness.app->screenStack;
+    stack->depth = 2;
+    stack->screens[1] = flyScreen;
+    clearScreenScratch(stack);
+    moveMouseAway(&harness);
+    frames(&harness, 2);
+    FlyScreenState* state = (FlyScreenState*)stack->screenState;
+    KmzEditor* editor = &harness.app->kmzEditor;
+    editor->lineEnd = -1;
+    state->openPanel = FlyPanelDrawFirst;
+    frames(&harness);
+    click(&harness, 500, 300);
+    click(&harness, 700, 300);
+    EXPECT_EQ(countKmzSlots(editor->pointUsed), 2u);
+    EXPECT_EQ(countKmzSlots(editor->lineUsed), 1u);
+    EXPECT_STREQ(undoLabel(&editor->history), "Add");
+    moveMouseAway(&harness);
+    frames(&harness, 2);
+    u32 pixel = harnessPixel(&harness.render, 600, 300);
+    EXPECT_GT(pixel & 0xFF, 0xA0u) << std::hex << pixel;          // the segment's red
+    EXPECT_LT((pixel >> 8) & 0xFF, 0x40u) << std::hex << pixel;
+    state->openPanel = 0;
+    frames(&harness);
+    click(&harness, 600, 500);
+    EXPECT_EQ(countKmzSlots(editor->pointUsed), 2u);
+    stopScreensHarness(&harness);
 }
 
 TEST(KmzRenameTarget, NamesThatWouldLeaveTheFolderAreRefused) {
