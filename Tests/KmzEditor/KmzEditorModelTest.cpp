@@ -98,7 +98,6 @@ struct Model {
             default: return true;
         }
     }
-    bool loadFits(const MRecord& r) const { return fits(r.content); }
     const char* doneLabel(const MRecord& r) const {
         switch (r.type) {
             case AddPoint: case RestorePoint: return "Add";

@@ -108,7 +108,6 @@ struct Content {
     std::vector<std::tuple<u32, u32, u32>> lines;
     std::vector<std::tuple<f64, f64, u32, u32>> markers;  // lon, lat, number, kind
     std::vector<u8> payload() const {
-        ByteWriter measure = makeByteWriter(nullptr, INT64_MAX);
         std::vector<u8> out(kmzContentPayloadSize(points.size(), lines.size(), markers.size()));
         ByteWriter w = makeByteWriter(out.data(), (i64)out.size());
         appendU16Le((u16)points.size(), &w);
@@ -123,7 +122,6 @@ struct Content {
             Vec2 m = mercatorOf(std::get<0>(k), std::get<1>(k));
             appendF64Le(m.x, &w), appendF64Le(m.y, &w), appendU32Le(std::get<2>(k), &w), appendU32Le(std::get<3>(k), &w);
         }
-        (void)measure;
         return out;
     }
 };
