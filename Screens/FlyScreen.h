@@ -19,6 +19,7 @@ struct ElevationMapLoader;
 struct VehicleState;
 struct Preferences;
 struct WaypointMissionEditor;
+struct FlightLogReplay;
 
 constexpr i32 kFlyScrollViews = 7;
 
@@ -99,6 +100,10 @@ struct FlyScreenFrame {
     f32 homeGroundHeight;  // m MSL; kUnknownGround (10,000) while unknown
     u32 tapInfoClosed;     // the tap-info box was tapped this frame: that tap is no map tap
     Rect tapInfoBox;
+    // The flight-log viewer's map pass: the replayed link, drops and clock (now is its replay time in
+    // us) stand in for the live ones, and the live plans are neither drawn nor edited. Null on the
+    // fly screen.
+    const FlightLogReplay* replay;
 };
 
 // Terrain heights that getElevation gives when it knows none.

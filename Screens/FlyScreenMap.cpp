@@ -8,6 +8,7 @@
 #include "Core/MathEarth.h"
 #include "Core/MathQuaternion.h"
 #include "Core/Profiler.h"
+#include "FlightLogReplay/FlightLogReplay.h"
 #include "KmzEditor/KmzEditor.h"
 #include "Map/ElevationDrawing.h"
 #include "Map/TileMaps.h"
@@ -59,6 +60,11 @@ Vec2 mercatorOf(f64 longitude, f64 latitude) {
     return out;
 }
 
+// The link whose vehicle and traffic the map shows: the replay's in the flight-log viewer.
+const DroneConnection* mapConnection(const FlyScreenFrame* f) {
+    return f->replay ? &f->replay->connection : &f->app->droneConnection;
+}
+
 bool hasPosition(const VehicleState* vehicle) { return vehicle->globalPosition.time != 0; }
 
 GeoPoint dronePoint(const VehicleState* vehicle) {
@@ -80,7 +86,7 @@ i32 arrowVariant(const VehicleState* vehicle) {
 }
 
 void drawDroneArrow(FlyScreenFrame* f, const MapView* view, f32 depth) {
-    const VehicleState* vehicle = &f->app->droneConnection.vehicle;
+    const VehicleState* vehicle = &mapConnection(f)->vehicle;
     UiState* ui = f->ui;
     Vec2F32 at = geoPointToScreen(view, dronePoint(vehicle));
     f32 half = 0.9f * f->metrics->buttonTextHeight;
@@ -117,7 +123,7 @@ void drawDroneArrow(FlyScreenFrame* f, const MapView* view, f32 depth) {
 }
 
 void drawTraffic(FlyScreenFrame* f, const MapView* view, f32 depth) {
-    const DroneConnection* connection = &f->app->droneConnection;
+    const DroneConnection* connection = mapConnection(f);
     const VehicleState* vehicle = &connection->vehicle;
     const Preferences* preferences = &f->app->preferences;
     UiState* ui = f->ui;
@@ -159,7 +165,7 @@ void drawTraffic(FlyScreenFrame* f, const MapView* view, f32 depth) {
 }
 
 void drawScaleBar(FlyScreenFrame* f, const MapView* view, f32 depth) {
-    const VehicleState* vehicle = &f->app->droneConnection.vehicle;
+    const VehicleState* vehicle = &mapConnection(f)->vehicle;
     f64 latitude;
     if (hasPosition(vehicle)) {
         latitude = dronePoint(vehicle).latitude;
@@ -241,7 +247,7 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
     AppState* app = f->app;
     FlyScreenState* s = f->state;
     UiState* ui = f->ui;
-    const VehicleState* vehicle = &app->droneConnection.vehicle;
+    const VehicleState* vehicle = &mapConnection(f)->vehicle;
     Preferences* preferences = &app->preferences;
     f32 lineHeight = f->metrics->buttonTextHeight;
 
@@ -259,14 +265,19 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
     if (s->showTapInfo) drawTapInfo(f, view, base + kTapInfoOffset);
     ScreenStack* stack = f->stack;
     u32 panel = s->openPanel;
-    drawWaypointMission(&app->waypointMissionEditor, view, ui, stack, preferences, &app->elevationMapLoader,
-                        panel == FlyPanelWaypoints ? 1 : 0, base + kWaypointOffset);
-    editOrvikGeofence(&app->orvikGeofence, view, ui, stack, panel == FlyPanelGeofence ? 1 : 0, base + kGeofenceOffset);
-    drawTransectRegion(&app->transectRegion, view, ui, stack, panel == FlyPanelTransect ? 1 : 0,
-                       base + kTransectOffset);
+    if (!f->replay) {
+        drawWaypointMission(&app->waypointMissionEditor, view, ui, stack, preferences, &app->elevationMapLoader,
+                            panel == FlyPanelWaypoints ? 1 : 0, base + kWaypointOffset);
+        editOrvikGeofence(&app->orvikGeofence, view, ui, stack, panel == FlyPanelGeofence ? 1 : 0,
+                          base + kGeofenceOffset);
+        drawTransectRegion(&app->transectRegion, view, ui, stack, panel == FlyPanelTransect ? 1 : 0,
+                           base + kTransectOffset);
+    }
     f32 dropIcon = 0.8f * lineHeight;
-    drawVoskDropPoints(&app->dodireruDropLocations, dropIcon, base + kDropOffset, view, ui);
-    drawOrvikDropPoints(&app->orvikDropLocations, dropIcon, base + kDropOffset, view, ui);
+    drawVoskDropPoints(f->replay ? &f->replay->voskDrops : &app->dodireruDropLocations, dropIcon, base + kDropOffset,
+                       view, ui);
+    drawOrvikDropPoints(f->replay ? &f->replay->orvikDrops : &app->orvikDropLocations, dropIcon, base + kDropOffset,
+                        view, ui);
     if (vehicle->home.time != 0) {
         GeoPoint home{vehicle->home.longitude + vehicle->longitudeOffset, vehicle->home.latitude + vehicle->latitudeOffset};
         drawIconAt(geoPointToScreen(view, home), base + kHomeOffset, AnchorCentre, 0, 1.5f * lineHeight, view->clipRect,

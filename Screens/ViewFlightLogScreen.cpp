@@ -317,7 +317,7 @@ void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index
     state->panelViews[1] = makeScrollView(WIDGET_ID);
     state->panelViews[2] = makeScrollView(WIDGET_ID);
     state->panelViews[3] = makeMapView(WIDGET_ID, MapViewModeScrollList);
-    state->sideView = makeMapView(WIDGET_ID, MapViewModeScrollList);
+    state->sideView = makeMapView(WIDGET_ID, MapViewModeMap);
     state->entriesView = makeMapView(WIDGET_ID, MapViewModeScrollList);
     state->selectedEntry = -1;
     if (rowHeight <= 0) rowHeight = 1;

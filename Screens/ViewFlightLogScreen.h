@@ -25,6 +25,7 @@ struct ScreenStack;
 struct SoundQueue;
 struct UiMetrics;
 struct ReplayElevation;
+struct VehicleState;
 
 constexpr u32 kMaxTrackSamples = 90000;
 constexpr u32 kMaxReplayRecordings = 64;
@@ -103,6 +104,9 @@ struct ViewFlightLogState {
 
     // Kept between frames by the screen beyond the fields above.
     u64 payloadSpinStart;  // the payload indicator's turning start
+    u32 sideViewPlaced;    // the side view has been centred on the whole flight once
+    f32 detailsTextHeight;      // pixels of the details text drawn last frame
+    f64 sensorHealthBottom;     // lowest content y of the sensor-health list last frame
 };
 
 // The playback buttons of the controls column (open panel 37), top to bottom.
@@ -153,6 +157,17 @@ void appendDatagramDetails(u8 type, const u8* payload, u16 length, ByteWriter* d
 // has already stepped the replay; ground is the terrain height under the vehicle (10,000 while none).
 void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                                UiState* ui, Rect content, f32 groundElevation, f32 secondGround);
+// The side view (open panel 23) in panel: the whole track's altitude profile over its terrain, the
+// vehicle at travelled metres along the path and vehicleAltitude above the takeoff point; pans and
+// zooms with the pointers no widget took.
+void drawFlightLogSideView(ViewFlightLogState* state, Rect panel, f32 textSize, f64 travelled, f64 vehicleAltitude,
+                           const Preferences* preferences, UiState* ui, ScreenStack* stack);
+// The sensor-health panel's rows (open panel 36): each sensor bit that is present, enabled and not
+// healthy by name ("Sensor Bit @ Error" for a bit without one), then the kept status texts, oldest
+// first, as "@   @" with the time since the log's start (an entry's time plus startOffsetMicros,
+// (timeBase - startTime) x 1,000) and the text. Returns the number of rows written.
+constexpr i32 kSensorHealthRows = 64 + 256;
+i32 flightLogSensorHealthRows(FixedString* rows, i32 capacity, const VehicleState* vehicle, i64 startOffsetMicros);
 // The export panel, while the open panel is 39.
 void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                               UiState* ui, Rect content);
