@@ -75,6 +75,9 @@ void drawSideViewTerrainColumn(const MapView* view, const Rect& plot, f32 x0, f3
         fillRect(x0, x1, yGround, yZig, plot, kSideViewBandDark, ui, depth);
         fillRect(x0, x1, yZig, mapViewWindowY(view, ground + low), plot, kSideViewBandLight, ui, depth);
     }
+    // A warning altitude of 0 or less has no band: no zigzag (its period would be zero) and the
+    // airspace band starts at the ground instead of reaching into the earth.
+    if (low < 0) low = 0;
     if (airspace > low) {
         fillRect(x0, x1, mapViewWindowY(view, ground + low), mapViewWindowY(view, ground + airspace), plot,
                  kSideViewAirspace, ui, depth);

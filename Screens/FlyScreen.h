@@ -20,6 +20,7 @@ struct VehicleState;
 struct Preferences;
 struct WaypointMissionEditor;
 struct FlightLogReplay;
+struct AirTrafficSlot;
 
 constexpr i32 kFlyScrollViews = 7;
 
@@ -140,6 +141,11 @@ ScaleBar flyScaleBar(f64 metresPerPixel, f32 textSize, f32 availableWidth, u32 u
 // Whether an aircraft is drawn: its report is younger than 240 s while it is within 20 km of the
 // drone, else younger than 60 s. distanceMetres is negative while the drone's position is unknown.
 bool isTrafficShown(f64 distanceMetres, u64 ageMicroseconds);
+// An aircraft at or below "ADSB audible warning cylinder altitude (m MSL)" is drawn in yellow.
+bool isTrafficLow(f64 altitude, const Preferences* preferences);
+// An aircraft's label: its altitude (to 1 m), a line feed, then its callsign, or "ICAO: @" with the
+// address as six upper-case hexadecimal digits when it has none.
+FixedString trafficLabel(const AirTrafficSlot* slot, const Preferences* preferences);
 
 // The frame's panel step, in its fixed order (FlyScreenPanels.cpp).
 void drawFlyScreenPanels(FlyScreenFrame* frame);

@@ -145,7 +145,7 @@ void drawTraffic(FlyScreenFrame* f, const MapView* view, f32 depth) {
         if (perLongitude > 1e-6) at.longitude += travelled * std::sin(heading) / perLongitude;
         f64 distance = knowDrone ? std::sqrt(geoDistanceSquared(&drone, &at)) : -1;
         if (!isTrafficShown(distance, (u64)ageUs)) continue;
-        bool low = slot->altitude <= preferences->adsbWarningCylinderAltitude;
+        bool low = isTrafficLow(slot->altitude, preferences);
         Vec2F32 p = geoPointToScreen(view, at);
         f32 length = 1.5f * lineHeight;
         Vec2F32 tip{p.x + (f32)std::sin(heading) * length, p.y + (f32)std::cos(heading) * length};
@@ -154,10 +154,7 @@ void drawTraffic(FlyScreenFrame* f, const MapView* view, f32 depth) {
                 &ui->batches.line2d);
         drawIconAt(p, depth + 0.0004f, AnchorCentre, -slot->heading / 360.0, 1.8f * lineHeight, view->clipRect,
                    ImageKindAsset, low ? kAssetPlaneYellow : kAssetPlaneCyan, &ui->batches.textured2d, ui);
-        FixedString altitude = formatLength(slot->altitude, 1, preferences);
-        FixedString label = slot->callsign[0]
-                                ? formatStrStr("@\n@", altitude, makeString(slot->callsign))
-                                : formatStrStr("@@", altitude, formatHex("\nICAO: @", slot->icaoAddress, 6));
+        FixedString label = trafficLabel(slot, preferences);
         TextStyle style{0xFF000000, 0xFFFFFFFF, kSelectionOrange, f->metrics->textHeight * 0.8f, 0.15f, 0};
         drawTextAt(ui, label, AnchorTopLeft, Vec2F32{p.x + 0.9f * lineHeight, p.y - 0.2f * lineHeight},
                    depth + 0.0006f, view->clipRect, style);
@@ -303,6 +300,16 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
 }
 
 }  // namespace
+
+bool isTrafficLow(f64 altitude, const Preferences* preferences) {
+    return altitude <= preferences->adsbWarningCylinderAltitude;
+}
+
+FixedString trafficLabel(const AirTrafficSlot* slot, const Preferences* preferences) {
+    FixedString altitude = formatLength(slot->altitude, 1, preferences);
+    return slot->callsign[0] ? formatStrStr("@\n@", altitude, makeString(slot->callsign))
+                             : formatStrStr("@@", altitude, formatHex("\nICAO: @", slot->icaoAddress, 6));
+}
 
 bool isTrafficShown(f64 distanceMetres, u64 ageMicroseconds) {
     bool near = distanceMetres >= 0 && distanceMetres <= kTrafficNearDistance;
