@@ -67,7 +67,7 @@ void drawReplayMap(ViewFlightLogState* state, AppState* app, Platform* platform,
             zoomMapToFit(view, box, app->uiMetrics.buttonTextHeight * 1.8f);
         }
     }
-    ui->clearColor[0] = 233.0f / 255, ui->clearColor[1] = 239.0f / 255, ui->clearColor[2] = 242.0f / 255;
+    ui->clearColor[0] = 242, ui->clearColor[1] = 239, ui->clearColor[2] = 233;
     MapTaps taps{};
     drawFlyMapPass(&frame, 0, &taps);
     for (i32 i = 0; i < taps.count && !frame.tapInfoClosed; ++i) {
