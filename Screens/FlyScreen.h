@@ -104,7 +104,7 @@ struct FlyScreenFrame {
     // The flight-log viewer's map pass: the replayed link, drops and clock (now is its replay time in
     // us) stand in for the live ones, and the live plans are neither drawn nor edited. Null on the
     // fly screen.
-    const FlightLogReplay* replay;
+    FlightLogReplay* replay;
 };
 
 // Terrain heights that getElevation gives when it knows none.

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "AppState/AppState.h"
+#include "FlightLogReplay/FlightLogReplay.h"
 #include "Core/Format.h"
 #include "Platform/Platform.h"
 #include "Screens/FlyScreenInternal.h"
@@ -126,8 +127,9 @@ void drawFlyVideoPass(FlyScreenFrame* f, u32 videoMain) {
     const VideoStreamStats* stats = nullptr;
     if (f->app->preferences.videoStreamProtocol == VideoStreamQv) stats = &f->app->qvVideoStream.stats;
     if (f->app->preferences.videoStreamProtocol == VideoStreamRtsp) stats = &f->app->rtspVideoStream.stats;
-    if (drawHud(&s->hudState, drawn, stats, f->metrics->buttonTextHeight, &f->app->droneConnection, &f->app->preferences,
-                f->stack, f->ui)) {
+    DroneConnection* connection = f->replay ? &f->replay->connection : &f->app->droneConnection;
+    if (drawHud(&s->hudState, drawn, stats, f->metrics->buttonTextHeight, connection, &f->app->preferences, f->stack,
+                f->ui)) {
         s->mapMinimized = 0;
     }
 }

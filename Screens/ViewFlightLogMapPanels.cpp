@@ -15,6 +15,8 @@
 #include "Screens/ViewFlightLogScreen.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
 #include "SourceCommon/UserInterface/Rows.h"
+#include "Core/ImageSlots.h"
+#include "Video/VideoDecoder.h"
 
 namespace {
 
@@ -23,8 +25,9 @@ constexpr Color kPanelBackground = 0xFF303030;  // 48, 48, 48
 constexpr Color kScrollbarColour = 0xFFC0C0C0;
 constexpr i64 kDetailsBytes = 1000;
 
-// The map as the fly screen draws it, with the replay's link, drops and clock; the viewer's own
-// fields are handed in and taken back around the pass.
+// The map and the video as the fly screen draws them (one large, the other the mini view), with the
+// replay's link, drops and clock; the viewer's own fields are handed in and taken back around the
+// passes.
 void drawReplayMap(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack, UiState* ui,
                    Rect content) {
     FlightLogReplay* replay = &app->flightLogReplay;
@@ -35,6 +38,8 @@ void drawReplayMap(ViewFlightLogState* state, AppState* app, Platform* platform,
     fly.tapInfoPosition = Vec2{state->tapInfoPosition[0], state->tapInfoPosition[1]};
     fly.mapCenteredOnce = 1;  // the viewer fits the track instead
     fly.mapMinimized = state->miniViewSwapped;
+    fly.miniPointerMask = state->miniPointerMask;
+    fly.hudState = state->hud;
 
     FlyScreenFrame frame{};
     frame.platform = platform;
@@ -51,6 +56,10 @@ void drawReplayMap(ViewFlightLogState* state, AppState* app, Platform* platform,
     frame.buttonStyle = flyButtonStyle(frame.metrics);
     frame.homeGroundHeight = kUnknownGround;
     frame.replay = replay;
+    const VideoDecoder* decoder = programVideoDecoder();
+    ImageSlot* picture = decoder && decoder->imageSlotId ? getImageSlot(&ui->imageSlots, (i32)decoder->imageSlotId) : nullptr;
+    frame.videoAvailable = picture && picture->width && picture->height ? 1 : 0;
+    frame.videoImageSlot = frame.videoAvailable ? decoder->imageSlotId : 0;
 
     MapView* view = &fly.mapView;
     if (!state->mapFitted) {
@@ -67,9 +76,23 @@ void drawReplayMap(ViewFlightLogState* state, AppState* app, Platform* platform,
             zoomMapToFit(view, box, app->uiMetrics.buttonTextHeight * 1.8f);
         }
     }
-    ui->clearColor[0] = 242, ui->clearColor[1] = 239, ui->clearColor[2] = 233;
+    // Two passes: the one numbered like the video-large flag is the video's, so the mini view is
+    // always handled first.
+    u32 videoLarge = fly.mapMinimized && frame.videoAvailable ? 1 : 0;
+    if (videoLarge) {
+        ui->clearColor[0] = ui->clearColor[1] = ui->clearColor[2] = 0;
+    } else {
+        ui->clearColor[0] = 242, ui->clearColor[1] = 239, ui->clearColor[2] = 233;
+    }
     MapTaps taps{};
-    drawFlyMapPass(&frame, 0, &taps);
+    for (u32 pass = 0; pass < 2; pass++) {
+        if (pass == videoLarge) {
+            replay->connection.hudInUse = 0;
+            drawFlyVideoPass(&frame, videoLarge);
+        } else {
+            drawFlyMapPass(&frame, videoLarge, &taps);
+        }
+    }
     for (i32 i = 0; i < taps.count && !frame.tapInfoClosed; ++i) {
         if (state->openPanel >= ViewerPanelEditorFirst && state->openPanel <= ViewerPanelEditorLast) {
             addKmzItemAtTap(&frame, taps.positions[i]);
@@ -84,6 +107,8 @@ void drawReplayMap(ViewFlightLogState* state, AppState* app, Platform* platform,
     state->tapInfoPosition[0] = fly.tapInfoPosition.x;
     state->tapInfoPosition[1] = fly.tapInfoPosition.y;
     state->miniViewSwapped = fly.mapMinimized;
+    state->miniPointerMask = fly.miniPointerMask;
+    state->hud = fly.hudState;
 }
 
 void drawDetailsPanel(ViewFlightLogState* state, AppState* app, Rect panel, UiState* ui, ScreenStack* stack) {

@@ -11,6 +11,7 @@
 //   ViewFlightLogExport.cpp      the export panel (open panel 39)
 #pragma once
 #include "Core/FixedString.h"
+#include "Drone/Hud.h"
 #include "SourceCommon/UserInterface/MapView.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/UiState.h"
@@ -107,6 +108,8 @@ struct ViewFlightLogState {
     u32 sideViewPlaced;    // the side view has been centred on the whole flight once
     f32 detailsTextHeight;      // pixels of the details text drawn last frame
     f64 sensorHealthBottom;     // lowest content y of the sensor-health list last frame
+    u32 miniPointerMask;        // pointers pressed on the mini view that may still drag it
+    Hud hud;                    // the HUD over the large video
 };
 
 // The playback buttons of the controls column (open panel 37), top to bottom.

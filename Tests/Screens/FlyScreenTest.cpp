@@ -219,26 +219,6 @@ TEST_F(FlyScreenTest, EmergencyPromptHoldsItsPanelAndBackClosesThePanelThenLeave
     EXPECT_EQ(stackDepth(&harness), 1);
 }
 
-// A still picture in the video decoder's slot. The program's decoder outlives every test (the
-// screens find it through programVideoDecoder); a test's picture goes when the test ends.
-VideoDecoder* testDecoder() {
-    static VideoDecoder* decoder = [] {
-        VideoDecoder* d = new VideoDecoder{};
-        initializeH264Decoder(d);
-        return d;
-    }();
-    return decoder;
-}
-
-struct StillVideo {
-    VideoDecoder* decoder = testDecoder();
-    std::vector<u8> pixels = std::vector<u8>(64 * 36 * 4, 0x80);
-    explicit StillVideo(UiState* ui) {
-        decoder->imageSlotId = (u32)allocImageSlot(pixels.data(), 64, 36, ImageFormatRgba, &ui->imageSlots);
-    }
-    ~StillVideo() { decoder->imageSlotId = 0; }
-};
-
 TEST_F(FlyScreenTest, MiniViewTapSwapsViewsAndDragPicksTheCorner) {
     StillVideo video(harness.ui);
     ASSERT_NE(video.decoder->imageSlotId, 0u);

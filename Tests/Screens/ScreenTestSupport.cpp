@@ -3,6 +3,7 @@
 #include "SourceCommon/UserInterface/UiMetrics.h"
 #include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/RendererState.h"
+#include "Video/VideoDecoder.h"
 
 namespace {
 
@@ -114,3 +115,18 @@ f32 rowCentreY(const ScreensHarness* harness, i32 row) {
 }
 
 std::string outputPath(const char* name) { return std::string(ORVIK_BINARY_DIR) + "/" + name; }
+
+VideoDecoder* testDecoder() {
+    static VideoDecoder* decoder = [] {
+        VideoDecoder* d = new VideoDecoder{};
+        initializeH264Decoder(d);
+        return d;
+    }();
+    return decoder;
+}
+
+StillVideo::StillVideo(UiState* ui) : decoder(testDecoder()), pixels(64 * 36 * 4, 0x80) {
+    decoder->imageSlotId = (u32)allocImageSlot(pixels.data(), 64, 36, ImageFormatRgba, &ui->imageSlots);
+}
+
+StillVideo::~StillVideo() { decoder->imageSlotId = 0; }

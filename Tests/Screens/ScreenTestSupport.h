@@ -3,6 +3,7 @@
 // test's own, and scripted mouse, keys and wheel.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "AppState/AppState.h"
 #include "Platform/Platform.h"
@@ -41,3 +42,14 @@ f32 rowCentreY(const ScreensHarness* harness, i32 row);
 
 // Where test output goes: the build folder.
 std::string outputPath(const char* name);
+
+// A still picture in the video decoder's slot. The program's decoder outlives every test (the
+// screens find it through programVideoDecoder); a test's picture goes when the test ends.
+struct VideoDecoder;
+VideoDecoder* testDecoder();
+struct StillVideo {
+    VideoDecoder* decoder;
+    std::vector<u8> pixels;
+    explicit StillVideo(UiState* ui);
+    ~StillVideo();
+};

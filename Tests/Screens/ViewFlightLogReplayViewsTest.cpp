@@ -261,4 +261,29 @@ TEST_F(ReplayViewFrames, TheMapOpensFittedToTheTrackWithTheVehicleOnIt) {
     EXPECT_NE(rgb(harnessPixel(&harness.render, (i32)at.x, (i32)at.y)), before);
 }
 
+TEST_F(ReplayViewFrames, AClickOnTheMiniVideoSwapsItAndADragMovesTheMiniMapTopLeft) {
+    StillVideo video(harness.ui);
+    ASSERT_NE(video.decoder->imageSlotId, 0u);
+    frames(&harness, 2);
+    f32 l = harness.app->uiMetrics.buttonTextHeight;
+    Vec2F32 mini{kWidth - 5 * l, 5 * l};  // the bottom-right corner
+    click(&harness, mini.x, mini.y);
+    EXPECT_EQ(state()->miniViewSwapped, 1u);
+    frames(&harness);
+    // The video is large: its half-transparent grey over the black that a large video clears to.
+    EXPECT_EQ(harnessPixel(&harness.render, kWidth / 2, kHeight / 3) & 0xFFFFFF, 0x404040u);
+    // A drag from the mini map into the top-left quadrant puts it there without swapping back.
+    harnessMouseMove(&harness.render, mini.x, mini.y);
+    frames(&harness);
+    harnessMouseButton(&harness.render, KeyMouseLeft, true);
+    frames(&harness);
+    harnessMouseMove(&harness.render, 300, kHeight - 200);
+    frames(&harness);
+    harnessMouseButton(&harness.render, KeyMouseLeft, false);
+    frames(&harness);
+    EXPECT_EQ(harness.app->preferences.minimapCorner, (u32)MinimapTopLeft);
+    EXPECT_EQ(state()->miniViewSwapped, 1u);
+    writeHarnessPng(&harness.render, outputPath("view_flight_log_mini_map.png").c_str());
+}
+
 }  // namespace
