@@ -110,6 +110,8 @@ struct ViewFlightLogState {
     f64 sensorHealthBottom;     // lowest content y of the sensor-health list last frame
     u32 miniPointerMask;        // pointers pressed on the mini view that may still drag it
     Hud hud;                    // the HUD over the large video
+    u32 trackExtentsCount;      // trackCount + 1 when trackExtents were found (0: not yet)
+    f32 trackExtents[4];        // the side view's lowest and highest path and ground heights
 };
 
 // The playback buttons of the controls column (open panel 37), top to bottom.

@@ -3,6 +3,7 @@
 // and the terrain under the path with the low-altitude and airspace bands. The axes, grid, sky and
 // terrain columns are the mission side view's (Mission/SideViewPlot.h).
 #include <cmath>
+#include <cstring>
 
 #include "Core/Preferences.h"
 #include "Core/Profiler.h"
@@ -40,18 +41,27 @@ void drawFlightLogSideView(ViewFlightLogState* state, Rect panel, f32 textSize, 
     f64 low = preferences ? preferences->lowAltitudeWarning : 0;
     f64 airspace = preferences ? preferences->airspaceIndicatorAltitude : 0;
 
-    // The heights the view must hold: the path, the ground and its bands.
-    f64 lowest = 0, highest = std::fmax(0.0, std::fmax(low, airspace));
-    for (u32 i = 0; i < count; ++i) {
-        f64 altitude = state->trackAltitude[i];
-        if (std::isfinite(altitude)) {
-            lowest = std::fmin(lowest, altitude);
-            highest = std::fmax(highest, altitude);
+    // The heights the view must hold: the path, the ground and its bands, found once per track.
+    // Plain comparisons pass NaN over; x - x is 0 only for a finite x.
+    if (state->trackExtentsCount != count + 1) {
+        f32 extents[4] = {0, 0, 0, 0};  // lowest and highest path, lowest and highest ground
+        for (u32 i = 0; i < count; ++i) {
+            f32 altitude = state->trackAltitude[i];
+            if (altitude < extents[0]) extents[0] = altitude;
+            if (altitude > extents[1]) extents[1] = altitude;
+            f32 g = altitude - state->trackAgl[i];
+            if (g - g != 0) g = 0;
+            if (g < extents[2]) extents[2] = g;
+            if (g > extents[3]) extents[3] = g;
         }
-        f64 g = groundAt(state, i);
-        lowest = std::fmin(lowest, g);
-        highest = std::fmax(highest, g + std::fmax(low, 0.0));
+        std::memcpy(state->trackExtents, extents, sizeof(extents));
+        state->trackExtentsCount = count + 1;
     }
+    f32 lowestPath = state->trackExtents[0], highestPath = state->trackExtents[1];
+    f32 lowestGround = state->trackExtents[2], highestGround = state->trackExtents[3];
+    f64 lowest = std::fmin(lowestPath, lowestGround);
+    f64 highest = std::fmax(std::fmax(0.0, std::fmax(low, airspace)),
+                            std::fmax((f64)highestPath, highestGround + std::fmax(low, 0.0)));
 
     Rect plot = sideViewPlotRect(panel, textSize);
     f64 margin = kSideViewMarginMetres;
