@@ -20,6 +20,7 @@ struct Expected {
     std::string text;  // the whole line, or the prefix of an approximate one
     double value = 0;
     std::string suffix;
+    int decimals = 6;
 };
 
 struct Case {
@@ -64,6 +65,7 @@ Expected approximate(const std::vector<std::string>& parts) {
     expected.text = parts.size() > 1 ? parts[1] : "";
     expected.value = parts.size() > 2 ? std::strtod(parts[2].c_str(), nullptr) : 0;
     expected.suffix = parts.size() > 3 ? parts[3] : "";
+    expected.decimals = parts.size() > 4 ? std::atoi(parts[4].c_str()) : 6;
     return expected;
 }
 
@@ -82,11 +84,11 @@ std::vector<Case> readCases(const std::string& output) {
         } else if (kind == "sender" && parts.size() == 2) {
             current.sender = parts[1];
         } else if (kind == "summary" && parts.size() == 2) {
-            current.summary = {"line", parts[1], 0, ""};
+            current.summary = {"line", parts[1], 0, "", 0};
         } else if (kind == "summaryapprox") {
             current.summary = approximate(parts);
         } else if (kind == "line" && parts.size() == 2) {
-            current.lines.push_back({"line", parts[1], 0, ""});
+            current.lines.push_back({"line", parts[1], 0, "", 0});
         } else if (kind == "approx") {
             current.lines.push_back(approximate(parts));
         } else if (kind == "end") {
@@ -98,7 +100,7 @@ std::vector<Case> readCases(const std::string& output) {
     return cases;
 }
 
-// A float written with at most 6 decimals, truncated: within one millionth of the field's value.
+// A float written with at most D decimals, truncated: within 10^-D of the field's value.
 void expectLine(const Expected& expected, const std::string& ours, const std::string& where) {
     if (expected.kind == "line") {
         EXPECT_EQ(ours, expected.text) << where;
@@ -112,7 +114,7 @@ void expectLine(const Expected& expected, const std::string& ours, const std::st
     char* end = nullptr;
     double value = std::strtod(number.c_str(), &end);
     EXPECT_TRUE(end && *end == 0 && !number.empty()) << where << ": " << ours;
-    EXPECT_LE(std::fabs(value - expected.value), 1.0000001e-6 + std::fabs(expected.value) * 1e-12)
+    EXPECT_LE(std::fabs(value - expected.value), std::pow(10.0, -expected.decimals) * 1.0000001 + std::fabs(expected.value) * 1e-12)
         << where << ": " << ours << " for " << expected.value;
 }
 
@@ -134,8 +136,8 @@ std::vector<std::string> linesOf(const ByteWriter& writer) {
 
 TEST(RecordedMavlinkOracle, EveryNumberOfEveryLineIsTheFieldNodeMavlinkDecodes) {
     ASSERT_EQ(prepareNodePeer(), "");
-    std::vector<Case> cases = readCases(runScript("details 20261207 12"));
-    ASSERT_GT(cases.size(), 400u);
+    std::vector<Case> cases = readCases(runScript("details 20261207 8"));
+    ASSERT_GT(cases.size(), 300u);
     Preferences prefs{};
     int withLines = 0;
     for (const Case& c : cases) {
@@ -163,7 +165,7 @@ TEST(RecordedMavlinkOracle, EveryNumberOfEveryLineIsTheFieldNodeMavlinkDecodes) 
         for (size_t i = 0; i < ours.size(); i++) expectLine(c.lines[i], ours[i], where);
         withLines += !ours.empty();
     }
-    EXPECT_GT(withLines, 300);
+    EXPECT_GT(withLines, 250);
 }
 
 }  // namespace

@@ -9,9 +9,10 @@
 //         case LABEL HEX
 //         sender SYS.COMP
 //         summary TEXT                      (the whole summary row, when it has no float)
-//         summaryapprox PREFIX VALUE SUFFIX (a summary ending in a float)
+//         summaryapprox PREFIX VALUE SUFFIX DECIMALS (a summary ending in a float)
 //         line TEXT                         (one details line, without its newline)
-//         approx PREFIX VALUE SUFFIX        (a details line whose number is a float, in full)
+//         approx PREFIX VALUE SUFFIX DECIMALS (a details line whose number is a float, in full,
+//                                           written with at most DECIMALS decimals)
 //         end
 //       Fields are separated by tabs.
 import { MavLinkPacketSplitter, MavLinkPacketParser, MavLinkProtocolV1, MavLinkProtocolV2, minimal, common } from 'node-mavlink'
@@ -93,7 +94,7 @@ const text = value => String(value).replace(/\0.*$/s, '')
 
 // Expected lines: [kind, ...] with kind 'line' (exact) or 'approx' (prefix, number, suffix).
 const L = t => ['line', t]
-const A = (prefix, value, suffix) => ['approx', prefix, String(value), suffix]
+const A = (prefix, value, suffix, decimals = 6) => ['approx', prefix, String(value), suffix, String(decimals)]
 const RAD = 57.29577951308232
 
 const DETAILS = {
@@ -245,7 +246,7 @@ function nextVisionLines(m) {
     L(`I/R Sensor polarity: ${r[17]}`), L(`System mode: ${r[18]}`), L(`Laser status: ${r[19]}`),
     L(`Tracker ROI x: ${r.readUInt16LE(20)}`), L(`Tracker ROI y: ${r.readUInt16LE(22)}`),
     A('Single Yaw Command: ', f(24), DEG), L(`Snapshot status: 0x${hex(r[28], 2)}`), L(`CPU Temperature: ${celsius(f(29))}`),
-    A('Camera Version Number: ', f(33), ''), L(`TRIP Version Number: ${r[39]}.${r[38]}.${r[37]}`),
+    A('Camera Version Number: ', f(33), '', 3), L(`TRIP Version Number: ${r[39]}.${r[38]}.${r[37]}`),
     L(`TRIP Capabilities: 0x${hex(r[40], 2)}`), L(`BIT Report: 0x${hex(r.readUInt16LE(41), 4)}`),
     L(`Status Flags: 0x${hex(r[43], 2)}`), L(`Camera Type: ${r[44]}`), A('Roll Rate: ', f(45), `${DEG}/s`),
     A('Pitch Rate: ', f(49), `${DEG}/s`), L(`Camera Temperature: ${celsius(f(53))}`),
@@ -312,7 +313,7 @@ async function details(seed, rounds) {
         const [head, float] = suffix(id, m)
         const name = `${clazz.MSG_NAME} (${id})`
         if (float === undefined) console.log(`summary\t${name}${head}`)
-        else console.log(`summaryapprox\t${name}${head}\t${float}\t`)
+        else console.log(`summaryapprox\t${name}${head}\t${float}\t\t6`)
         for (const line of DETAILS[id](m)) console.log(line.join('\t'))
         console.log('end')
       }
