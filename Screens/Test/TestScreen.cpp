@@ -113,7 +113,7 @@ void appendTestScreenBlockA(ByteWriter* out, const TestScreenState* state, i64 u
     appendLine(out, "TLS12Basic:\t", state->tls12BasicResult);
     appendLine(out, "TLS12Extended:\t", state->tls12ExtendedResult);
     appendCString("DNS:\t", out);
-    appendFixedString(out, *dnsStatus);
+    appendFixedStringRef(dnsStatus, out);
     appendCString("\n", out);
     trimLastLine(out);
 }
@@ -138,7 +138,7 @@ void testScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* a
                        &ui->batches.coloredRect, ui->halfWidth, ui->halfHeight);
         FixedString placeholder = makeString("Enter text here");
         WidgetId id = WIDGET_ID;
-        textField(&state->editText, &placeholder, AnchorLeft, TextKeyboardFull, &box, &screen, 0.6f, &style,
+        textField(&state->editText, &placeholder, AnchorLeftCentre, TextKeyboardFull, &box, &screen, 0.6f, &style,
                   kTextWhite, ui, stack, &stack->runner.textFocus, &id);
     }
     // The square: red while the mouse is pressed, orange while F is held.
