@@ -26,6 +26,10 @@ constexpr Color kCircleFill = 0xFF0070DD;
 constexpr Color kBlack = 0xFF000000;
 constexpr i32 kKeyF = 0x46;
 constexpr i64 kBlockBytes = 1000;
+// Larger depths are drawn in front. The square lies over the logo (which is opaque where the square
+// is), the texts over everything but the pointer circles.
+constexpr f32 kSquareDepth = 0.55f;
+constexpr f32 kTextDepth = 0.9f;
 
 void appendLine(ByteWriter* out, const char* label, i64 value) {
     appendCString(label, out);
@@ -41,7 +45,7 @@ void trimLastLine(ByteWriter* writer) {
 void drawBlock(UiState* ui, const ByteWriter* block, i32 anchor, Vec2F32 point, const TextStyle& style) {
     if (!ui->fontInfo) return;  // before the font has loaded
     TextSlice slice{block->data, block->length};
-    addWrappedText(slice, anchor, point, 0.5f, ui->screenRect, style, noTextCaret(), uiTextTarget(ui));
+    addWrappedText(slice, anchor, point, kTextDepth, ui->screenRect, style, noTextCaret(), uiTextTarget(ui));
 }
 
 }  // namespace
@@ -134,7 +138,7 @@ void testScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* a
     // The edit box at the left edge, centred vertically.
     {
         Rect box{screen.x0, screen.x0 + 300, centreY - 150, centreY + 150};
-        addRoundedRect(box, 0.6f + 0.001f, screen, 0, 0, kEditBackground, kEditBackground,
+        addRoundedRect(box, 0.6f - 0.001f, screen, 0, 0, kEditBackground, kEditBackground,
                        &ui->batches.coloredRect, ui->halfWidth, ui->halfHeight);
         FixedString placeholder = makeString("Enter text here");
         WidgetId id = WIDGET_ID;
@@ -150,7 +154,7 @@ void testScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* a
             fill = kSquareKeyF;
         }
         Rect square{centreX - 150, centreX + 150, centreY - 150, centreY + 150};
-        addRoundedRect(square, 0.4f, screen, 0, 20, fill, kBlack, &ui->batches.coloredRect, ui->halfWidth,
+        addRoundedRect(square, kSquareDepth, screen, 0, 20, fill, kBlack, &ui->batches.coloredRect, ui->halfWidth,
                        ui->halfHeight);
     }
     {
@@ -163,7 +167,8 @@ void testScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* a
         ByteWriter block = makeByteWriter(blockBytes, kBlockBytes);
         i64 now = testScreenClock ? testScreenClock() : currentTimeMilliseconds();
         appendTestScreenBlockA(&block, state, now, &app->dnsResolver.lookups[0].message);
-        drawBlock(ui, &block, AnchorBottomLeft, Vec2F32{screen.x0, screen.y0}, style);
+        // Above the runner's corner button, which would hide its last lines.
+        drawBlock(ui, &block, AnchorBottomLeft, Vec2F32{screen.x0, screen.y0 + stack->runner.reservedHeight}, style);
     }
     drawBlock(ui, &ui->rendererLog, AnchorTopLeft, Vec2F32{screen.x0, screen.y1}, style);
     {

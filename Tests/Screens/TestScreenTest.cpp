@@ -61,7 +61,7 @@ TEST_F(TestScreenTest, FirstFrameRunsEverySuiteAndShowsZeroAfterEachLabel) {
     EXPECT_EQ(state()->md5Result, 0);
 }
 
-TEST_F(TestScreenTest, HuffmanCheckFindsTheExampleTreeOfRfc1951) { EXPECT_EQ(huffmanTreeCheck(), 0); }
+TEST(TestScreenHuffmanCheck, FindsTheExampleTreeOfRfc1951) { EXPECT_EQ(huffmanTreeCheck(), 0); }
 
 TEST_F(TestScreenTest, SquareIsRedWhileTheMouseIsPressedAndOrangeWhileFIsHeld) {
     frames(&harness);
@@ -70,6 +70,7 @@ TEST_F(TestScreenTest, SquareIsRedWhileTheMouseIsPressedAndOrangeWhileFIsHeld) {
     harnessMouseMove(&harness.render, 40, kHeight - 40);
     frames(&harness);
     EXPECT_EQ(harnessPixel(&harness.render, cx, cy), 0xFFCACC00u);
+    writeHarnessPng(&harness.render, outputPath("test_screen.png").c_str());  // for a person to look at
     harnessMouseButton(&harness.render, KeyMouseLeft, true);
     frames(&harness);
     EXPECT_EQ(harnessPixel(&harness.render, cx, cy), 0xFF0000DDu);

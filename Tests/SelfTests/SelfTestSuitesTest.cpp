@@ -6,6 +6,13 @@
 
 namespace {
 
+// The line of a check, which must exist.
+i32 checkLine(const char* file, const char* text) {
+    i32 line = lineOf(file, text);
+    EXPECT_GT(line, 0) << text;
+    return line;
+}
+
 struct BreakScope {
     explicit BreakScope(BrokenPrimitive p) { brokenPrimitive = p; }
     ~BreakScope() { brokenPrimitive = BrokenNothing; }
@@ -32,46 +39,46 @@ TEST(SelfTestSuites, EverySuitePassesOnTheProgramsOwnPrimitives) {
 TEST(SelfTestSuites, BrokenHashMacOrKeyDerivationFailsAtItsFirstCheck) {
     {
         BreakScope broken(BrokenSha256);
-        EXPECT_EQ(sha256TestSuite(), lineOf("HashSelfTests.cpp", "sha256Holds(Sha256Empty"));
+        EXPECT_EQ(sha256TestSuite(), checkLine("HashSelfTests.cpp", "sha256Holds(Sha256Empty"));
     }
     {
         BreakScope broken(BrokenHmacSha256);
-        EXPECT_EQ(sha256TestSuite(), lineOf("HashSelfTests.cpp", "hmacSha256StreamedHolds(HmacSha256Rfc4231Case1"));
+        EXPECT_EQ(sha256TestSuite(), checkLine("HashSelfTests.cpp", "hmacSha256StreamedHolds(HmacSha256Rfc4231Case1"));
     }
     {
         BreakScope broken(BrokenHkdf);
-        EXPECT_EQ(sha256TestSuite(), lineOf("HashSelfTests.cpp", "hkdfExpandHolds(HkdfCase1Expand"));
+        EXPECT_EQ(sha256TestSuite(), checkLine("HashSelfTests.cpp", "hkdfExpandHolds(HkdfCase1Expand"));
     }
 }
 
 TEST(SelfTestSuites, BrokenAesBlockOrGhashFailsAtItsFirstCheck) {
     {
         BreakScope broken(BrokenAesBlock);
-        EXPECT_EQ(aesCbcTestSuite(), lineOf("AesSelfTests.cpp", "memcmp(encrypted, d.ciphertext"));
+        EXPECT_EQ(aesCbcTestSuite(), checkLine("AesSelfTests.cpp", "memcmp(encrypted, d.ciphertext"));
         // The GHASH check compares two products under one key and cannot see it; the tag built
         // from the primitives can.
-        EXPECT_EQ(aesGcmTestSuite(), lineOf("AesSelfTests.cpp", "memcmp(tag, zero.tag"));
+        EXPECT_EQ(aesGcmTestSuite(), checkLine("AesSelfTests.cpp", "memcmp(tag, zero.tag"));
     }
     {
         BreakScope broken(BrokenGhash);
-        EXPECT_EQ(aesGcmTestSuite(), lineOf("AesSelfTests.cpp", "memcmp(tag, zero.tag"));
+        EXPECT_EQ(aesGcmTestSuite(), checkLine("AesSelfTests.cpp", "memcmp(tag, zero.tag"));
     }
 }
 
 TEST(SelfTestSuites, BrokenPointAdditionOrX25519FailsAtItsFirstCheck) {
     {
         BreakScope broken(BrokenPointAddition);
-        EXPECT_EQ(ellipticCurveCryptographyTestSuite(), lineOf("CurveSelfTests.cpp", "smallCurveCaseHolds(SmallAdd)"));
+        EXPECT_EQ(ellipticCurveCryptographyTestSuite(), checkLine("CurveSelfTests.cpp", "smallCurveCaseHolds(SmallAdd)"));
     }
     {
         BreakScope broken(BrokenX25519);
-        EXPECT_EQ(ellipticCurveCryptographyTestSuite(), lineOf("CurveSelfTests.cpp", "x25519Holds(X25519Function)"));
+        EXPECT_EQ(ellipticCurveCryptographyTestSuite(), checkLine("CurveSelfTests.cpp", "x25519Holds(X25519Function)"));
     }
 }
 
 TEST(SelfTestSuites, BrokenUrlPortFailsTheUrlTest) {
     BreakScope broken(BrokenUrlPort);
-    EXPECT_EQ(urlParseTest(), lineOf("TlsSelfTests.cpp", "parsed.port != 8554"));
+    EXPECT_EQ(urlParseTest(), checkLine("TlsSelfTests.cpp", "parsed.port != 8554"));
 }
 
 // One byte of a server record changed: the client refuses the record, and what it sends (an alert)
