@@ -154,7 +154,7 @@ bool sameAsHex(const u8* bytes, const char* hex) {
 
 u8* modularExponentiation(u8* out, const u8* base, const u8* exponent, const PreparedModulus* modulus) {
     ProfilingScope scope("Modular exponentiation");
-    u8 result[32] = {1}, square[32], scratch[32], wide[64], quotient[64], product[32];
+    u8 result[32] = {1}, square[32], scratch[32] = {}, wide[64], quotient[64], product[32];
     memcpy(square, base, 32);
     for (int word = 0; word < 8; word++) {
         u32 bits = (u32)exponent[4 * word] | (u32)exponent[4 * word + 1] << 8 | (u32)exponent[4 * word + 2] << 16 |
