@@ -4,7 +4,7 @@
 
 namespace {
 
-// The three HMACs differ only in their hash; this table of the hash's pieces lets one body serve
+// The HMACs differ only in their hash; this table of the hash's pieces lets one body serve
 // them all (and a further hash of the family later).
 template <typename Hash>
 struct HmacOf;

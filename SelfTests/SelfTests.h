@@ -14,7 +14,7 @@ i32 sha256TestSuite();
 i32 sha384TestSuite();
 i32 sha512TestSuite();
 
-// AES-CBC (NIST SP 800-38A) and AES-GCM (a TLS record, GHASH, the GCM specification's test cases 1
+// AES-CBC (NIST SP 800-38A) and AES-GCM (a TLS record, GHASH, GCM's published AES-128 test cases 1
 // to 4, and a timed decryption of 20,000 bytes in the region "Test Decrypt AES GCM timing").
 i32 aesCbcTestSuite();
 i32 aesGcmTestSuite();
