@@ -16,6 +16,9 @@
 
 i64 (*testScreenClock)() = nullptr;
 
+// The TLS suites work in the platform's scratch area.
+static_assert(kTlsSelfTestMemoryBytes <= (u64)kScratchSize);
+
 namespace {
 
 constexpr Color kEditBackground = 0xFF303030;
