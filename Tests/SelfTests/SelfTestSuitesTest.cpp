@@ -115,3 +115,21 @@ TEST(SelfTestSuites, ChangedServerRecordFailsTheReplayAtTheNextComparison) {
 }
 
 }  // namespace
+
+namespace {
+
+// The certificate check runs at the recording's time, not the machine's: the suites pass whatever
+// today's date, and a recording dated after its certificate's expiry fails.
+TEST(SelfTestSuites, ReplaysCheckTheCertificateAtTheRecordingsTime) {
+    SelfTestMemory memory;
+    OwnedRecording late;
+    copyRecording(kTls13Recording, &late);
+    late.recording.utcMilliseconds += 20LL * 365 * 24 * 3600 * 1000;  // the certificates last ten years
+    late.link();
+    EXPECT_EQ(replayTls13Recording(memory.get(), &late.recording),
+              lineOf("TlsSelfTests.cpp", "sentRecordsMatch(s, clientFlight)", "i32 replayTls13Recording("));
+    late.recording.utcMilliseconds = kTls13Recording.utcMilliseconds;
+    EXPECT_EQ(replayTls13Recording(memory.get(), &late.recording), 0);
+}
+
+}  // namespace
