@@ -15,9 +15,7 @@ struct JobQueue;
 struct ImageSlotTable;
 struct Preferences;
 
-struct OverlayList {
-    u32 state;
-};
+#include "Overlays/OverlayList.h"  // OverlayList and updateOverlayList
 struct ExportedKmzList {
     u32 state;
 };
@@ -25,7 +23,6 @@ struct KmzEditor {
     u32 state;
 };
 
-void updateOverlayList(OverlayList* list, FileReadTable* reads, ImageSlotTable* slots, u8* scratch, u64 scratchSize);
 void updateExportedKmzList(ExportedKmzList* list, FileReadTable* reads, ImageSlotTable* slots);
 void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, FixedString* importName, u32 importMode,
                             FileReadTable* reads);
