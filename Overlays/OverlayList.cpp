@@ -144,9 +144,11 @@ void followListing(OverlayList* list, FileReadTable* reads, ImageSlotTable* slot
     u32 status = fileRequestStatus(listing);
     if (status < FileStatusSuccess) return;
     if (list->listingTime == 0) list->listingTime = now;
-    if (status != FileStatusSuccess || !listing->data) return;
-    const FolderEntry* listed = (const FolderEntry*)(listing->data + listing->headroom);
-    u64 count = listing->bytesRead / sizeof(FolderEntry);
+    // A folder that is not there holds no files.
+    if (status != FileStatusSuccess && status != FileStatusNotFound) return;
+    bool any = status == FileStatusSuccess && listing->data;
+    const FolderEntry* listed = any ? (const FolderEntry*)(listing->data + listing->headroom) : nullptr;
+    u64 count = any ? listing->bytesRead / sizeof(FolderEntry) : 0;
     for (u32 i = 0; i < kOverlayListEntries; i++) {
         if (!(list->used >> i & 1)) continue;
         const OverlayListEntry* entry = &list->entries[i];

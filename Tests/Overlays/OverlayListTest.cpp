@@ -1,8 +1,9 @@
 // The overlay list over a real "Overlays" folder through the file thread's passes, with the clock in
 // the test's hands and the local time zone set: what it shows for each file (names, subtitles with the
 // local date and minutes, pages, previews) equals what an independent python reader of the same files
-// shows; added, replaced and removed files are followed within about a second; a failed read is
-// tried again after 2 seconds; the 65th file is never shown (nor read) while 64 are listed.
+// shows; added, replaced and removed files are followed within about a second (a folder that has
+// gone lists nothing); a failed read is tried again after 2 seconds; the 65th file is never shown
+// (nor read) while 64 are listed.
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -172,6 +173,10 @@ TEST_F(OverlayListTest, AddedReplacedAndRemovedFilesAreFollowedWithinASecond) {
     std::filesystem::remove(folder + "B.kmzbin");
     ASSERT_TRUE(framesUntil([&] { return entryNamed("B.kmzbin") == nullptr; }, 1200000));
     EXPECT_NE(entryNamed("A.kmlbin"), nullptr);
+
+    // With the folder gone, so are its files.
+    std::filesystem::remove_all(folder);
+    ASSERT_TRUE(framesUntil([&] { return list->used == 0; }, 1200000));
 }
 
 TEST_F(OverlayListTest, AFailedReadIsTriedAgainAfterTwoSeconds) {

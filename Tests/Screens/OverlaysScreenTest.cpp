@@ -173,7 +173,7 @@ protected:
         ASSERT_EQ(screen()->statusRowCount, 0u);
         click(&harness, kWidth / 2.0f, rowCentreY(&harness, 0));
     }
-    // Presses import and follows the rows until the picker has answered: "Picking file" shows first.
+    // Presses import and notes the rows shown until no progress row is left.
     void importWithRows(const std::string& path, std::set<std::string>* seen) {
         pickerChooses(path);
         holdJobs = true;
@@ -196,7 +196,11 @@ protected:
         holdJobs = false;
         ASSERT_TRUE(runUntil([&] {
             note();
-            return screen()->statusRowCount == 0;
+            for (u32 i = 0; i < screen()->statusRowCount; i++) {
+                std::string title = textOf(screen()->statusRows[i].title), text = textOf(screen()->statusRows[i].text);
+                if (title == "Picking file" || text == "Parsing" || text.rfind("Rendering", 0) == 0) return false;
+            }
+            return true;
         }));
     }
     // The rectangle's centre, clicked.
@@ -222,46 +226,62 @@ protected:
     const char* pickerArguments[6] = {};
 };
 
-TEST_F(OverlaysScreenTest, KmlKmzAndPdfImportsShowTheirProgressAndEndListedAndSelected) {
+TEST_F(OverlaysScreenTest, AKmlImportShowsItsProgressAndEndsListedAndSelected) {
     std::ofstream(imports + "Route.KML") << R"(<?xml version="1.0"?><kml><Document><Placemark><name>Route</name>
         <LineString><coordinates>10.1,44.8 10.3,44.9 10.5,44.85</coordinates></LineString></Placemark>
         </Document></kml>)";
-    ASSERT_EQ(std::system(("/usr/bin/python3 " + std::string(ORVIK_SOURCE_DIR) + "/Tests/Overlays/kmz_oracle.py make '" +
-                           imports + "' 1 > /dev/null")
-                              .c_str()),
-              0);
-    const GeoPdfOracle& pdfs = geoPdfOracle();
-    ASSERT_TRUE(pdfs.failure.empty()) << pdfs.failure;
-
-    std::set<std::string> kml;
-    importWithRows(imports + "Route.KML", &kml);
-    EXPECT_TRUE(kml.count("Picking file | Please use the system file picker to select the overlay file you want to import"));
-    EXPECT_TRUE(kml.count("Route.KML | Parsing"));
+    std::set<std::string> rows;
+    importWithRows(imports + "Route.KML", &rows);
+    EXPECT_TRUE(rows.count("Picking file | Please use the system file picker to select the overlay file you want to import"));
+    EXPECT_TRUE(rows.count("Route.KML | Parsing"));
     // The cache is named after the picked file, and the selection follows it.
     ASSERT_TRUE(runUntil([&] { return listed("Route.KMLbin") != nullptr; }));
     EXPECT_EQ(vectorSelected(), "Route.KMLbin");
     EXPECT_EQ(listed("Route.KMLbin")->kind, (u32)OverlayListVectorOverlay);
     EXPECT_EQ(textOf(listed("Route.KMLbin")->displayName), "Route.KML");
+    EXPECT_EQ(harness.app->vectorOverlayLoader.overlay.lineSegmentCount, 2u);
 
-    std::set<std::string> kmz;
-    importWithRows(imports + "stored.kmz", &kmz);
-    EXPECT_TRUE(kmz.count("stored.kmz | Parsing"));
+    // A cache picked from elsewhere is loaded as it is and kept in the folder under its own name.
+    std::filesystem::copy_file(overlays + "Route.KMLbin", imports + "Copy.kmlbin");
+    importWithRows(imports + "Copy.kmlbin", &rows);
+    ASSERT_TRUE(runUntil([&] { return listed("Copy.kmlbin") != nullptr; }));
+    EXPECT_EQ(vectorSelected(), "Copy.kmlbin");
+    // The same overlay; its first 8 bytes are the time of the file it was read from.
+    EXPECT_EQ(readBytes(overlays + "Copy.kmlbin").substr(8), readBytes(imports + "Copy.kmlbin").substr(8));
+}
+
+TEST_F(OverlaysScreenTest, AKmzImportShowsItsProgressAndEndsListedAndSelected) {
+    ASSERT_EQ(std::system(("/usr/bin/python3 " + std::string(ORVIK_SOURCE_DIR) + "/Tests/Overlays/kmz_oracle.py make '" +
+                           imports + "' 1 > /dev/null")
+                              .c_str()),
+              0);
+    std::set<std::string> rows;
+    importWithRows(imports + "stored.kmz", &rows);
+    EXPECT_TRUE(rows.count("Picking file | Please use the system file picker to select the overlay file you want to import"));
+    EXPECT_TRUE(rows.count("stored.kmz | Parsing"));
     ASSERT_TRUE(runUntil([&] { return listed("stored.kmzbin") != nullptr; }));
     EXPECT_EQ(vectorSelected(), "stored.kmzbin");
+    EXPECT_EQ(listed("stored.kmzbin")->kind, (u32)OverlayListVectorOverlay);
     EXPECT_GT(harness.app->vectorOverlayLoader.overlay.markerCount, 0u);
+}
 
-    std::set<std::string> pdf;
-    importWithRows(pdfs.folder + "/north.pdf", &pdf);
-    EXPECT_TRUE(pdf.count("north.pdf | Parsing"));
-    EXPECT_TRUE(pdf.count("north.pdf | Rendering page 1"));
+TEST_F(OverlaysScreenTest, AGeoreferencedPdfImportShowsItsProgressAndEndsListedAndSelected) {
+    const GeoPdfOracle& pdfs = geoPdfOracle();
+    ASSERT_TRUE(pdfs.failure.empty()) << pdfs.failure;
+    harness.app->preferences.vectorOverlayFile = makeString("Shown.kmlbin");
+    std::set<std::string> rows;
+    importWithRows(pdfs.folder + "/north.pdf", &rows);
+    EXPECT_TRUE(rows.count("Picking file | Please use the system file picker to select the overlay file you want to import"));
+    EXPECT_TRUE(rows.count("north.pdf | Parsing"));
+    EXPECT_TRUE(rows.count("north.pdf | Rendering page 1"));
     ASSERT_TRUE(runUntil([&] { return listed("north.pdf_0.pdfbin") != nullptr; }));
     EXPECT_EQ(rasterSelected(), "north.pdf_0.pdfbin");
     const OverlayListEntry* page = listed("north.pdf_0.pdfbin");
     EXPECT_EQ(page->kind, (u32)OverlayListRasterPage);
     EXPECT_EQ(textOf(page->displayName), "north.pdf");
     EXPECT_NE(page->previewSlot, 0u);
-    // The vector overlay stays shown beside the page.
-    EXPECT_EQ(vectorSelected(), "stored.kmzbin");
+    // The vector overlay shown before stays chosen beside the page.
+    EXPECT_EQ(vectorSelected(), "Shown.kmlbin");
 }
 
 TEST_F(OverlaysScreenTest, AnotherFileTypeIsNamedAndACancelledPickLeavesNoTrace) {
