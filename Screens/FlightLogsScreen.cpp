@@ -32,7 +32,6 @@ FixedString loadingText(const FileReadRequest* request) {
     return formatInt("Loading   @%", (i64)(request->bytesRead * 100 / request->fileSize));
 }
 
-// The "View" button inside the selected row, sized by the list's text.
 bool chosenLogIsReady(const FlightLogList* list, const FixedString* chosen) {
     const FileReadRequest* request = list->logRequest;
     return chosen->length && request && fileRequestStatus(request) == FileStatusSuccess &&
