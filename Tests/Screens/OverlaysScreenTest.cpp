@@ -269,6 +269,8 @@ TEST_F(OverlaysScreenTest, AGeoreferencedPdfImportShowsItsProgressAndEndsListedA
     const GeoPdfOracle& pdfs = geoPdfOracle();
     ASSERT_TRUE(pdfs.failure.empty()) << pdfs.failure;
     harness.app->preferences.vectorOverlayFile = makeString("Shown.kmlbin");
+    // Pages of a quarter million pixels keep the PNG work of the test short.
+    harness.app->rasterOverlayLoader.renderBytes = 1000000;
     std::set<std::string> rows;
     importWithRows(pdfs.folder + "/north.pdf", &rows);
     EXPECT_TRUE(rows.count("Picking file | Please use the system file picker to select the overlay file you want to import"));
