@@ -1,6 +1,6 @@
 // The playback layout of the View Flight Log screen under its top bar: the replay map (the fly
 // screen's map pass, fed by the replay), the drawing toolbar and the telemetry text over it, and the
-// open panel: details (6), side view (23) and sensor health (36).
+// open panel: details (6), side view (23), overlays (29) and sensor health (36).
 #include <cmath>
 
 #include "AppState/AppState.h"
@@ -10,6 +10,7 @@
 #include "Drone/TarnwickPayloads/OrvikTexts.h"
 #include "FlightLogReplay/FlightLogReplay.h"
 #include "FlightLogs/FlightLogIndex.h"
+#include "Overlays/OverlaysPanel.h"
 #include "Screens/FlyScreenInternal.h"
 #include "Screens/FlyScreenSharedUiViewLog.h"
 #include "Screens/ViewFlightLogScreen.h"
@@ -182,6 +183,11 @@ i32 flightLogSensorHealthRows(FixedString* rows, i32 capacity, const VehicleStat
     return count;
 }
 
+void drawFlightLogMap(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack, UiState* ui,
+                      Rect content) {
+    drawReplayMap(state, app, platform, stack, ui, content);
+}
+
 void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                                UiState* ui, Rect content, f32 groundElevation, f32 secondGround) {
     (void)groundElevation;
@@ -205,6 +211,12 @@ void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platfor
     switch (state->openPanel) {
         case ViewerPanelOrvikDetails: drawDetailsPanel(state, app, sidePanel, ui, stack); break;
         case ViewerPanelSensorHealth: drawSensorHealthPanel(state, app, sidePanel, ui, stack); break;
+        case ViewerPanelOverlays: {
+            OverlaySelection selection = overlaySelectionOf(&app->preferences);
+            drawOverlaysPanel(platform, stack, ui, &selection, &app->overlayList, &app->elevationMapLoader.status,
+                              &state->panelViews[1], &sidePanel);
+            break;
+        }
         case ViewerPanelSideView: {
             const VehicleState* vehicle = &replay->connection.vehicle;
             f64 altitude = vehicle->globalPosition.relativeAltitude + vehicle->altitudeOffset;
@@ -215,5 +227,4 @@ void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platfor
         default: break;
     }
 
-    drawReplayMap(state, app, platform, stack, ui, content);
 }

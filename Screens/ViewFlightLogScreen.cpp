@@ -486,6 +486,7 @@ void viewFlightLogScreen(Platform* platform, ScreenStack* stack, UiState* ui, Ap
         }
         if (state->openPanel == ViewerPanelMenu) drawPanelMenu(state, below, metrics, ui, stack);
         if (state->openPanel == ViewerPanelExport) drawFlightLogExportPanel(state, app, platform, stack, ui, below);
+        drawFlightLogMap(state, app, platform, stack, ui, below);
     }
     if (result->back) app->flightLogViewerOpen = 0;
 }

@@ -173,6 +173,10 @@ void drawFlightLogSideView(ViewFlightLogState* state, Rect panel, f32 textSize, 
 // (timeBase - startTime) x 1,000) and the text. Returns the number of rows written.
 constexpr i32 kSensorHealthRows = 64 + 256;
 i32 flightLogSensorHealthRows(FixedString* rows, i32 capacity, const VehicleState* vehicle, i64 startOffsetMicros);
+// The replay's map and video views (one large, the other the mini view) under everything else:
+// drawn last in the frame so that the widgets drawn before take their pointers first.
+void drawFlightLogMap(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack, UiState* ui,
+                      Rect content);
 // The export panel, while the open panel is 39.
 void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                               UiState* ui, Rect content);
