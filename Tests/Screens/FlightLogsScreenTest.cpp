@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "Map/TileMaps.h"
 #include "Platform/FileTables.h"
 #include "Screens/ChildScreens.h"
 #include "Screens/FlightLogsScreen.h"
@@ -120,10 +121,12 @@ protected:
         }
         return false;
     }
-    // Read slots in use besides the folder listings.
+    // Read slots in use besides the folder listings and the map's tile reads.
     i32 readSlotsInUse() {
         i32 count = 0;
         for (u64 word : harness.platform->fileReads.used) count += std::popcount(word);
+        // The replay's map reads tiles; they are the map's, kept until a map is drawn again.
+        for (const TileEntry& tile : harness.app->tileMaps.entries) count -= tile.read ? 1 : 0;
         return count - (list()->currentListing ? 1 : 0) - (list()->pendingListing ? 1 : 0);
     }
     // Selects a row, then presses the "View" button that opens under it.
