@@ -9,34 +9,15 @@
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogs/FlightLogger.h"
+#include "FlightLogReplay/FlightLogTestLogs.h"
 
 namespace {
 
-using Bytes = std::vector<u8>;
+using flightlogtest::Bytes;
+using flightlogtest::Entry;
+using flightlogtest::encodeLog;
 
 constexpr i64 kStart = 1765100000000;  // Unix ms
-
-struct Entry {
-    u8 type;
-    i64 time;
-    Bytes payload;
-};
-
-Bytes encodeLog(const std::vector<Entry>& entries) {
-    Bytes log;
-    for (const Entry& entry : entries) {
-        u8 header[20];
-        ByteWriter writer = makeByteWriter(header, sizeof(header));
-        LengthFieldMark mark = writeFlightLogEntryHeader(&writer, entry.time, entry.type);
-        patchLengthField(&mark, entry.payload.size());
-        log.insert(log.end(), header, header + writer.length);
-        log.insert(log.end(), entry.payload.begin(), entry.payload.end());
-        u16 crc = flightLogChecksum(entry.payload.data(), (i64)entry.payload.size(), entry.type);
-        log.push_back((u8)crc);
-        log.push_back((u8)(crc >> 8));
-    }
-    return log;
-}
 
 struct ReplayFixture : ::testing::Test {
     std::vector<u64> buffer;
