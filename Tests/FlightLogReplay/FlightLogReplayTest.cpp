@@ -152,6 +152,21 @@ TEST_F(ReplayFixture, TwoDatagramsFiveSecondsApartRunFourIdleUpdatesAndIdleSteps
     EXPECT_EQ(replay->droneLinkSteps, 1u + 2);
 }
 
+// A log with twenty days of silence in it (a damaged or merged log) replays in a bounded number of
+// updates and still arrives at the same time.
+TEST_F(ReplayFixture, LongSilenceRunsBoundedIdleUpdates) {
+    const i64 month = 20LL * 24 * 3600 * 1000;
+    build({{1, kStart, Bytes{}}, {1, kStart + month + 500, Bytes{}}});
+    step(INT64_MAX);
+    u64 before = replay->droneLinkSteps;
+    EXPECT_EQ(step(kStart + month - 250).type, -1);
+    EXPECT_EQ(replay->droneLinkSteps - before, (u64)kMaxIdleUpdatesPerGap);
+    EXPECT_EQ(replay->replayTime, kStart + month - 1000);
+    EXPECT_EQ(step(INT64_MAX).type, 1);
+    EXPECT_EQ(replay->replayTime, kStart + month + 500);
+    EXPECT_EQ(replay->droneLinkSteps - before, (u64)kMaxIdleUpdatesPerGap + 1 + 1);
+}
+
 TEST_F(ReplayFixture, HostileEntriesChangeOnlyWhatTheirBytesHold) {
     Bytes longText(255, 'x');
     Bytes cutMission{29, 3};  // three waypoints stated, one and a half present
