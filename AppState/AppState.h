@@ -117,6 +117,7 @@ struct AppState {
     // The flight-log viewer: its own replay of the list's kept log, and whether it has that log
     // open (set by the viewer on each of its frames, cleared when it is left).
     FlightLogReplay flightLogReplay;
+    FileJobResult flightLogExportProgress;  // the newest flight-log export's write
     u32 flightLogViewerOpen;
     ScreenStack screenStack;
     UiMetrics uiMetrics;
