@@ -110,7 +110,7 @@ TEST_F(DeveloperSoundsTest, EachRowPlaysItsWarningAtItsFrequenciesAndTimes) {
     for (i32 i = 0; i < 8; i++) {
         pressRow(i);
         ASSERT_EQ(pendingSoundCount(&mixer()->queue), rows[i].requests) << "row " << i;
-        Measure m = mixAndMeasure(mixer(), 2.0, rows[i].freqs);
+        Measure m = mixAndMeasure(mixer(), rows[i].length + 0.2, rows[i].freqs);
         EXPECT_GT(m.share, 0.93) << "row " << i;
         ASSERT_FALSE(m.intervals.empty()) << "row " << i;
         EXPECT_NEAR(m.intervals.front().first, 0.0, 0.011) << "row " << i;
@@ -119,7 +119,7 @@ TEST_F(DeveloperSoundsTest, EachRowPlaysItsWarningAtItsFrequenciesAndTimes) {
 
     // Three 0.2 s beeps at 425 Hz, 0.2 s apart.
     pressRow(1);
-    Measure gps = mixAndMeasure(mixer(), 1.5, "425");
+    Measure gps = mixAndMeasure(mixer(), 1.2, "425");
     ASSERT_EQ(gps.intervals.size(), 3u);
     for (i32 b = 0; b < 3; b++) {
         EXPECT_NEAR(gps.intervals[b].first, 0.4 * b, 0.011) << b;
@@ -130,7 +130,7 @@ TEST_F(DeveloperSoundsTest, EachRowPlaysItsWarningAtItsFrequenciesAndTimes) {
     // The mode rows' two tones sound at once: both hold a good share of the first beep.
     for (i32 row : {2, 4}) {
         pressRow(row);
-        Measure both = mixAndMeasure(mixer(), 1.0, "400,1200", row == 2 ? "0 0.035" : "0 0.2");
+        Measure both = mixAndMeasure(mixer(), 0.5, "400,1200", row == 2 ? "0 0.035" : "0 0.2");
         ASSERT_EQ(both.window.size(), 2u);
         EXPECT_GT(both.window[0], 0.3) << row;
         EXPECT_GT(both.window[1], 0.3) << row;
