@@ -261,6 +261,17 @@ TEST_F(DeveloperScreensTest, DuvevMarkerTurnsToThePointerAndClosesFortyPercentAS
     EXPECT_FLOAT_EQ(state->markers[0].x, start.x + moved);
 }
 
+TEST_F(DeveloperScreensTest, DebugNvPanelHidesAndShowsOnATapOfTheHud) {
+    open(debugNvScreen);
+    DebugNvState* state = (DebugNvState*)scratch();
+    ASSERT_EQ(state->hidePanel, 0u);
+    click(&harness, 600, 150);
+    EXPECT_EQ(state->hidePanel, 1u);
+    click(&harness, 600, 150);
+    EXPECT_EQ(state->hidePanel, 0u);
+    EXPECT_EQ(topScreen(&harness), debugNvScreen);
+}
+
 TEST_F(DeveloperScreensTest, ClippingShapesAreCutAtTheCropEdge) {
     open(testClippingScreen);
     TestClippingState* state = (TestClippingState*)scratch();
