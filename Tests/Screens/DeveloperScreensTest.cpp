@@ -259,6 +259,22 @@ TEST_F(DeveloperScreensTest, DuvevMarkerTurnsToThePointerAndClosesFortyPercentAS
     EXPECT_FLOAT_EQ(state->markers[1].x, start.x);
     frames(&harness, 30);  // no pointer held: nothing moves
     EXPECT_FLOAT_EQ(state->markers[0].x, start.x + moved);
+
+    // A touch on marker 2 selects it; "Detonate" (bottom right) ends its following for good.
+    click(&harness, state->markers[2].x, state->markers[2].y);
+    EXPECT_EQ(state->selected, 2u);
+    f32 unit = screenLineHeight(harness.ui);
+    click(&harness, 800 - 4 * unit, 2 * unit);
+    EXPECT_EQ(state->detonatedMask, 4ull);
+    DuvevMarker before = state->markers[2];
+    harnessMouseMove(&harness.render, 600, 300);
+    frames(&harness);
+    harnessMouseButton(&harness.render, KeyMouseLeft, true);
+    frames(&harness, 20);
+    harnessMouseButton(&harness.render, KeyMouseLeft, false);
+    frames(&harness);
+    EXPECT_FLOAT_EQ(state->markers[2].x, before.x);
+    EXPECT_FLOAT_EQ(state->markers[2].y, before.y);
 }
 
 TEST_F(DeveloperScreensTest, DebugNvPanelHidesAndShowsOnATapOfTheHud) {
