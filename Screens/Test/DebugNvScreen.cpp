@@ -78,8 +78,11 @@ void debugNvScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState
         drawIconInRect(&content, &content, 0.2f, AnchorCentre, IconKindSlot, (i32)decoder->imageSlotId,
                        &ui->batches.textured2d, ui);
     }
-    // The flight HUD over the content, whose tap toggles the panel, joins here with the Fly Screen's
-    // drawHud; until then a tap anywhere outside the text field does.
-    WidgetId hudId{1, __FILE__};
-    if (rectHitTest(&content, 0, stack, &hudId).clicked) state->hidePanel = state->hidePanel ? 0 : 1;
+    const VideoStreamStats* stats = nullptr;
+    if (app->preferences.videoStreamProtocol == VideoStreamQv) stats = &app->qvVideoStream.stats;
+    if (app->preferences.videoStreamProtocol == VideoStreamRtsp) stats = &app->rtspVideoStream.stats;
+    if (drawHud(&state->hud, content, stats, app->uiMetrics.buttonTextHeight, &app->droneConnection, &app->preferences,
+                stack, ui)) {
+        state->hidePanel = state->hidePanel ? 0 : 1;
+    }
 }

@@ -4,6 +4,7 @@
 #include "Core/FixedString.h"
 #include "Core/GeometryTypes.h"
 #include "Core/Sound.h"
+#include "Drone/Hud.h"
 #include "Platform/Input.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/UserInterface/MapView.h"
@@ -93,7 +94,7 @@ FcSequenceRow fcSequenceRow(const u8* sequences, const u32* messageIds, i32 inde
 struct DebugNvState {
     u32 hidePanel;
     u32 pad;
-    u64 hud[2];  // the HUD's own state
+    Hud hud;
     FixedString text;
 };
 
