@@ -224,6 +224,13 @@ TEST_F(DeveloperScreensTest, Test3DMovesAtItsSpeedTurnsByItsCountsAndFirstEscape
     EXPECT_NEAR((f64)live->position[1] / 4294967296.0, 232.83 * 60 * 16667 / 1e6, 0.2);
     EXPECT_EQ(live->position[0] >> 32, 0);
 
+    // 100 counts of raw motion to the right in one frame: a turn of 1 radian about the vertical.
+    addRawMouseMotion(harness.platform, 100, 0);
+    frames(&harness);
+    EXPECT_NEAR(std::fabs(2 * std::atan2(live->orientation.z, live->orientation.w)), 1.0, 1e-9);
+    EXPECT_NEAR(live->orientation.x, 0, 1e-12);
+    EXPECT_NEAR(live->orientation.y, 0, 1e-12);
+
     tapKey(&harness, KeyEscape);
     EXPECT_EQ(topScreen(&harness), test3DScreen);
     EXPECT_EQ(harness.platform->cursorCaptureWanted, 0u);
