@@ -16,5 +16,3 @@ ORVIK_SCREEN_FUNCTION(designSoundScreen);
 ORVIK_SCREEN_FUNCTION(duvevDebugScreen);
 ORVIK_SCREEN_FUNCTION(testClippingScreen);
 ORVIK_SCREEN_FUNCTION(testKeysScreen);
-// Stand-in of the Automated Tests screen until the self tests arrive.
-ORVIK_SCREEN_FUNCTION(automatedTestsStandInScreen);

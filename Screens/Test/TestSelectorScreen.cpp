@@ -8,10 +8,10 @@
 #include "Network/Address.h"
 #include "Network/NetworkInterfaces.h"
 #include "Platform/Platform.h"
+#include "Screens/Test/TestScreen.h"
 #include "Screens/Test/TestScreenStates.h"
 #include "Screens/Test/TestScreens.h"
 #include "SourceCommon/UserInterface/ListView.h"
-#include "SourceCommon/UserInterface/PlaceholderScreen.h"
 #include "SourceCommon/UserInterface/TextEdit.h"
 
 namespace {
@@ -29,7 +29,7 @@ const ScreenRow kScreenRows[12] = {
     {"Flight controller's MAVLink message sequence numbers", "Identify if there are multiple sequence number sequences",
      fcSequenceScreen},
     {"Cropping test", "Test if GUI elements crop correctly", testClippingScreen},
-    {"Automated Tests", "Run automated tests", automatedTestsStandInScreen},
+    {"Automated Tests", "Run automated tests", testScreen},
     {"3D Test", "Test 3D rendering", test3DScreen},
     {"Test Keys", "See what keys are pressed", testKeysScreen},
     {"Test Gamepad", "See what buttons and sticks are pressed", testGamepadScreen},
@@ -150,14 +150,4 @@ void testSelectorScreen(Platform* platform, ScreenStack* stack, UiState* ui, App
     }
 
     endMapView(stack, ui, view);
-}
-
-void automatedTestsStandInScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app,
-                                 ScreenResult* result, void* scratch) {
-    (void)platform;
-    (void)stack;
-    (void)app;
-    (void)result;
-    (void)scratch;
-    drawPlaceholderScreen("Automated Tests Screen", ui);
 }

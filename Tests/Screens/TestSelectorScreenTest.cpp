@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "Platform/SystemInfo.h"
+#include "Screens/Test/TestScreen.h"
 #include "Screens/Test/TestScreenStates.h"
 #include "Screens/Test/TestScreens.h"
 #include "ScreenTestSupport.h"
@@ -50,9 +51,9 @@ protected:
     ScreensHarness harness{};
 };
 
-TEST_F(TestSelectorTest, EveryScreenRowOpensItsScreenAndNoneAPlaceholderOfItsOwn) {
+TEST_F(TestSelectorTest, EveryScreenRowOpensItsScreen) {
     const ScreenFunction expected[12] = {
-        profilingScreen, fcSequenceScreen, testClippingScreen, automatedTestsStandInScreen,
+        profilingScreen, fcSequenceScreen, testClippingScreen, testScreen,
         test3DScreen,    testKeysScreen,   testGamepadScreen,  testSoundsScreen,
         designSoundScreen, debugNvScreen,  testPixyUScreen,    duvevDebugScreen,
     };
