@@ -71,6 +71,7 @@ struct AppState {
     u32 preferencesSaved;  // the result of this frame's preferences step
 
     SoundMixer sound;  // the queue that screens fill and the voices the audio thread mixes
+    TuneCopies designedTunes;  // the Design Sound screen's tune as the audio thread plays it
 
     DnsResolver dnsResolver;
     DownloadPool downloadPool;

@@ -70,7 +70,12 @@
 //       camera-information requests unanswered. Prints "ready", then "command SYS COMP TSYS TCOMP CMD
 //       P1 .. P7" per COMMAND_LONG, "ext_set NAME TYPE VALUE", "ext_read INDEX NAME", "ext_list",
 //       "manual SYS COMP SEQ FLAGS PITCH_RATE YAW_RATE TSYS TCOMP", "param_read NAME", "param_set NAME
-//       VALUE" and "raw HEX" for anything else addressed to it.
+//       VALUE" and "raw HEX" for anything else addressed to it. Option "versions=X:Y:Z" makes the
+//       gimbal report VERSION_X, VERSION_Y and VERSION_Z as those numbers (fractions kept).
+//   node mavlink_peer.mjs sequence LOCAL_PORT GCS_PORT MAX_SECONDS SEQ,SEQ,...
+//       On the station's first datagram, sends frames of system 1, component 1 with exactly these
+//       MAVLink sequence numbers (HEARTBEAT and ATTITUDE alternately), each followed by a HEARTBEAT of
+//       another sender; prints "ready", then "sent".
 import dgram from 'node:dgram'
 import net from 'node:net'
 import fs from 'node:fs'
@@ -956,7 +961,9 @@ function camera(localPort, gcsPort, maxSeconds, kind, options) {
   }
   const option = name => { const found = options.find(o => o.startsWith(name + '=')); return found ? found.slice(name.length + 1) : null }
   let silentInfo = Number(option('silent-info') || 0)
-  const firmware = (option('firmware') || '7.5.8').split('.').map(Number)
+  // "versions=X:Y:Z" gives the three version parameters as they are (7.9:2:0), "firmware" as digits.
+  const firmware = option('versions') ? option('versions').split(':').map(Number)
+    : (option('firmware') || '7.5.8').split('.').map(Number)
   const camera = kind === 'sony' || kind === 'workswell'
   const vendor = kind === 'sony' ? 'Sony' : 'WORKSWELL'
   const bytes = (text, n) => Array.from({ length: n }, (_, i) => i < text.length ? text.charCodeAt(i) : 0)
@@ -1078,7 +1085,34 @@ function camera(localPort, gcsPort, maxSeconds, kind, options) {
   socket.bind(localPort, '127.0.0.1', () => console.log('ready'))
 }
 
+// The flight controller's frames with the given sequence numbers, once the station's first HEARTBEAT
+// arrives: HEARTBEAT and ATTITUDE alternately from system 1, component 1, with frames of other
+// senders (system 2, and component 154 of system 1) between them.
+function sequence(localPort, gcsPort, maxSeconds, numbers) {
+  const socket = dgram.createSocket('udp4')
+  const fc = new MavLinkProtocolV2(1, 1)
+  const others = [new MavLinkProtocolV2(2, 1), new MavLinkProtocolV2(1, 154)]
+  const heartbeat = () => Object.assign(new minimal.Heartbeat(), { type: 2, autopilot: 12, baseMode: 0, customMode: 0,
+    systemStatus: 4, mavlinkVersion: 3 })
+  const attitude = () => Object.assign(new common.Attitude(), { timeBootMs: 1, roll: 0, pitch: 0, yaw: 0,
+    rollspeed: 0, pitchspeed: 0, yawspeed: 0 })
+  let sent = false
+  socket.on('message', () => {
+    if (sent) return
+    sent = true
+    numbers.forEach((seq, i) => {
+      socket.send(fc.serialize(i % 2 ? attitude() : heartbeat(), seq), gcsPort, '127.0.0.1')
+      socket.send(others[i % 2].serialize(heartbeat(), (seq + 1) & 255), gcsPort, '127.0.0.1')
+    })
+    console.log('sent')
+  })
+  process.stdin.on('data', text => { if (String(text).includes('stop')) { socket.close(); process.exit(0) } })
+  setTimeout(() => { socket.close(); process.exit(0) }, maxSeconds * 1000)
+  socket.bind(localPort, '127.0.0.1', () => console.log('ready'))
+}
+
 if (mode === 'emit') emit(args[0])
+else if (mode === 'sequence') sequence(Number(args[0]), Number(args[1]), Number(args[2]), args[3].split(',').map(Number))
 else if (mode === 'flight') flight(Number(args[0]))
 else if (mode === 'exportflight') exportFlight()
 else if (mode === 'parse') parse(args[0])
