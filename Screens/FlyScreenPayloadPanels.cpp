@@ -74,9 +74,58 @@ i32 lineCount(const char* text) {
     return lines;
 }
 
-void drawCaption(PanelLayout* layout, const FixedString& text, i32 anchor, const Rect& cell, Color colour, f32 scale) {
+// The width and height of a text laid out on one line per newline, in pixels.
+Vec2F32 measureText(UiState* ui, const u8* text, i64 length, const TextStyle& style) {
+    TextTarget measure = uiTextTarget(ui);
+    measure.quads = nullptr;
+    measure.highlights = nullptr;
+    Rect unbounded{0, 1e6f, 0, 1e6f};
+    TextLayoutResult block =
+        addTextBox(TextSlice{text, length}, AnchorBottomLeft, 0, unbounded, unbounded, style, noTextCaret(), measure);
+    return Vec2F32{block.bounds.x1 - block.bounds.x0, block.bounds.y1 - block.bounds.y0};
+}
+
+// The caption's style, its size made smaller where the cell is too narrow or too low for it. A
+// caption of several words may rather wrap onto two lines, when that leaves it larger.
+TextStyle fittedStyle(PanelLayout* layout, const FixedString& text, const Rect& cell, Color colour, f32 scale) {
+    UiState* ui = layout->frame->ui;
     i32 lines = lineCount(text.text);
-    drawLabelInRect(layout->frame->ui, text, anchor, kCaptionDepth, cell, captionStyle(layout, colour, scale, lines));
+    TextStyle style = captionStyle(layout, colour, scale, lines);
+    const u8* bytes = (const u8*)text.text;
+    i64 length = fixedStringLength(&text);
+    f32 room = 0.72f * (cell.x1 - cell.x0), height = cell.y1 - cell.y0;
+    Vec2F32 size = measureText(ui, bytes, length, style);
+    f32 single = style.size;
+    if (size.x > room && size.x > 0) single *= room / size.x;
+    if (lines > 1 && size.y > height && size.y > 0) single *= height / size.y;
+    f32 best = single;
+    if (lines == 1 && single < style.size) {
+        TextStyle wrapped = style;
+        wrapped.size = style.size < height / 2 ? style.size : height / 2;
+        f32 widest = 0;
+        for (i64 start = 0; start < length;) {
+            i64 end = start;
+            while (end < length && bytes[end] != ' ') end++;
+            f32 word = measureText(ui, bytes + start, end - start, wrapped).x;
+            if (word > widest) widest = word;
+            start = end + 1;
+        }
+        f32 twoLines = widest > room && widest > 0 ? wrapped.size * room / widest : wrapped.size;
+        if (widest > 0 && twoLines > best) best = twoLines;
+    }
+    style.size = best;
+    return style;
+}
+
+void drawCaption(PanelLayout* layout, const FixedString& text, i32 anchor, const Rect& cell, Color colour, f32 scale) {
+    drawLabelInRect(layout->frame->ui, text, anchor, kCaptionDepth, cell, fittedStyle(layout, text, cell, colour, scale));
+}
+
+// Long texts keep their size and are cut at the cell's end.
+void drawLongText(PanelLayout* layout, const FixedString& text, const Rect& cell, Color colour) {
+    TextStyle style = captionStyle(layout, colour, 0.92f, 1);
+    drawTextCheckedAlt(layout->frame->ui, TextSlice{(const u8*)text.text, fixedStringLength(&text)}, AnchorLeftCentre,
+                       kCaptionDepth, cell, style);
 }
 
 void drawOutline(PanelLayout* layout, const Rect& cell) {
@@ -88,15 +137,18 @@ void drawOutline(PanelLayout* layout, const Rect& cell) {
 }
 
 bool pressed(PanelLayout* layout, const Rect& cell, const WidgetId& id) {
-    ButtonStyle style{};
-    style.textStyle = captionStyle(layout, kTextWhite, 0.92f, 1);
-    style.anchor = AnchorCentre;
-    style.textPadding = layout->pad;
-    style.cornerRadius = 0.2f * layout->T;
-    style.fill = kNoFill;
-    style.pressedFill = kButtonPressed;
-    style.outlineWidth = 0;
     PayloadPanelFrame* frame = layout->frame;
+    ButtonStyle style{};
+    if (frame->buttonStyle) {
+        style = *frame->buttonStyle;
+    } else {
+        style.textStyle = captionStyle(layout, kTextWhite, 0.92f, 1);
+        style.anchor = AnchorCentre;
+        style.textPadding = layout->pad;
+        style.cornerRadius = 0.2f * layout->T;
+        style.fill = kNoFill;
+        style.pressedFill = kButtonPressed;
+    }
     return button(FixedString{}, &cell, &layout->screen, kButtonDepth, &style, frame->ui, frame->stack, &id).clicked;
 }
 
@@ -128,7 +180,7 @@ void setOpen(PayloadPanelFrame* frame, u32 value) { *frame->openPanel = value; }
 u32 toggled(u32 current, u32 value, u32 back) { return current == value ? back : value; }
 
 void openDropSpacingEditor(PayloadPanelFrame* frame) {
-    setOpen(frame, FlyPanelOrvikDropSpacing);
+    setOpen(frame, PayloadPanelOrvikDropSpacing);
     *frame->editText = FixedString{};
     TextEditState* focus = &frame->stack->runner.textFocus;
     focus->focusedId = *frame->editFieldId;
@@ -158,9 +210,9 @@ void drawOrvikToolbar(PanelLayout* layout) {
     drawIconInRect(&batteryIcon, &layout->screen, kCaptionDepth, AnchorCentre, IconKindAsset,
                    orvikBatteryAsset(orvik->batteryVoltage), &frame->ui->batches.textured2d, frame->ui);
 
-    if (geofenceButton(layout, takeFromRight(&row, 1.4f * H), WIDGET_ID)) setOpen(frame, FlyPanelGeofence);
+    if (geofenceButton(layout, takeFromRight(&row, 1.4f * H), WIDGET_ID)) setOpen(frame, PayloadPanelGeofence);
     if (captionButton(layout, makeString("Emg. Release"), takeFromRight(&row, 1.4f * H), WIDGET_ID)) {
-        setOpen(frame, toggled(*frame->openPanel, FlyPanelOrvikReleaseConfirm, FlyPanelOrvik));
+        setOpen(frame, toggled(*frame->openPanel, PayloadPanelOrvikReleaseConfirm, PayloadPanelOrvik));
     }
     if (captionButton(layout, makeString("Stop"), takeFromRight(&row, 1.4f * H), WIDGET_ID)) {
         raiseOrvikRequest(orvik, OrvikRequestStop, frame->now);
@@ -171,23 +223,21 @@ void drawOrvikToolbar(PanelLayout* layout) {
     }
     FixedString spacing = formatLengthToTenth(preferences->orvikDropSpacing, preferences);
     if (captionButton(layout, spacing, takeFromRight(&row, 1.4f * H), WIDGET_ID)) {
-        if (*frame->openPanel == FlyPanelOrvikDropSpacing) {
-            setOpen(frame, FlyPanelOrvik);
+        if (*frame->openPanel == PayloadPanelOrvikDropSpacing) {
+            setOpen(frame, PayloadPanelOrvik);
         } else {
             openDropSpacingEditor(frame);
         }
     }
-    drawCaption(layout, orvikStatusText(orvik, frame->now), AnchorLeftCentre, restOfRow(layout, &row),
-                orvikStatusColor(orvik), 0.92f);
+    drawLongText(layout, orvikStatusText(orvik, frame->now), restOfRow(layout, &row), orvikStatusColor(orvik));
 }
 
 void drawOrvikReleaseConfirmation(PanelLayout* layout) {
     PayloadPanelFrame* frame = layout->frame;
     PanelRow row = nextRow(layout);
     LayoutCells cells = confirmationCells(layout, &row);
-    drawCaption(layout, makeString("Are you sure you want to emergency release?"), AnchorLeftCentre, cells.cells[1],
-                kTextWhite, 0.92f);
-    if (captionButton(layout, makeString("Cancel"), cells.cells[3], WIDGET_ID)) setOpen(frame, FlyPanelOrvik);
+    drawLongText(layout, makeString("Are you sure you want to emergency release?"), cells.cells[1], kTextWhite);
+    if (captionButton(layout, makeString("Cancel"), cells.cells[3], WIDGET_ID)) setOpen(frame, PayloadPanelOrvik);
     if (captionButton(layout, makeString("Yes"), cells.cells[5], WIDGET_ID)) {
         // The row stays open: every further "Yes" asks again.
         raiseOrvikRequest(&frame->app->droneConnection.payload.orvik, OrvikRequestEmergencyRelease, frame->now);
@@ -200,8 +250,8 @@ void drawOrvikReleaseCountdown(PanelLayout* layout) {
     PanelRow row = nextRow(layout);
     LayoutCells cells = confirmationCells(layout, &row);
     i64 seconds = (orvik->autoReleaseDeadline - (i64)frame->now) / 1000000;
-    drawCaption(layout, formatInt("Orvik will automatically Emg. Release in @ seconds", seconds), AnchorLeftCentre,
-                cells.cells[1], kTextWhite, 0.92f);
+    drawLongText(layout, formatInt("Orvik will automatically Emg. Release in @ seconds", seconds), cells.cells[1],
+                 kTextWhite);
     if (captionButton(layout, makeString("Cancel"), cells.cells[3], WIDGET_ID)) orvik->autoReleaseDeadline = -1;
     if (captionButton(layout, makeString("Emg. Release Now"), cells.cells[5], WIDGET_ID)) {
         orvik->autoReleaseDeadline = (i64)frame->now;
@@ -215,14 +265,14 @@ void drawDropSpacingEditor(PanelLayout* layout) {
     Rect area{row.rect.x0 + layout->L, row.rect.x1 - layout->L, row.rect.y0, row.rect.y1};
     const f32 sizes[2] = {5 * layout->T, -1};
     LayoutCells cells = splitLayout(LayoutAlongX, sizes, 2, 0, &area);
-    drawCaption(layout, makeString("Drop Spacing:"), AnchorLeftCentre, cells.cells[0], kTextWhite, 0.92f);
+    drawLongText(layout, makeString("Drop Spacing:"), cells.cells[0], kTextWhite);
     FixedString hint = formatLengthToTenth(preferences->orvikDropSpacing, preferences);
     TextStyle style = captionStyle(layout, kTextWhite, 0.92f, 1);
     TextEditResult edit = textField(frame->editText, &hint, AnchorLeftCentre, TextKeyboardNumpad, &cells.cells[1],
                                     &layout->screen, kCaptionDepth, &style, kPayloadDisabledGrey, frame->ui,
                                     frame->stack, &frame->stack->runner.textFocus, frame->editFieldId);
     if (edit.submitted) commitLengthEntry(frame->editText, preferences, &preferences->orvikDropSpacing);
-    if (!edit.focused) setOpen(frame, FlyPanelOrvik);
+    if (!edit.focused) setOpen(frame, PayloadPanelOrvik);
 }
 
 void drawStrobePanel(PanelLayout* layout) {
@@ -278,9 +328,9 @@ void drawVoskToolbar(PanelLayout* layout) {
     PanelRow row = nextRow(layout);
     f32 width = 1.6f * layout->H;
     u32 open = *frame->openPanel;
-    if (geofenceButton(layout, takeFromRight(&row, width), WIDGET_ID)) setOpen(frame, FlyPanelGeofence);
+    if (geofenceButton(layout, takeFromRight(&row, width), WIDGET_ID)) setOpen(frame, PayloadPanelGeofence);
     if (captionButton(layout, makeString("Safety"), takeFromRight(&row, width), WIDGET_ID)) {
-        setOpen(frame, toggled(open, FlyPanelVoskSafeConfirm, FlyPanelVosk));
+        setOpen(frame, toggled(open, PayloadPanelVoskSafeConfirm, PayloadPanelVosk));
     }
     const WidgetId dropIds[2] = {
         WIDGET_ID,
@@ -294,7 +344,7 @@ void drawVoskToolbar(PanelLayout* layout) {
             continue;
         }
         if (captionButton(layout, caption, cell, dropIds[channel])) {
-            setOpen(frame, toggled(open, FlyPanelVoskDropAConfirm + (u32)channel, FlyPanelVosk));
+            setOpen(frame, toggled(open, PayloadPanelVoskDropAConfirm + (u32)channel, PayloadPanelVosk));
         }
     }
     if (frame->app->preferences.developerMode) {
@@ -306,7 +356,7 @@ void drawVoskToolbar(PanelLayout* layout) {
         for (i32 run = 2; run >= 0; run--) {
             Rect cell = takeFromRight(&row, width);
             if (captionButton(layout, formatCp("Run @", '1' + run), cell, runIds[run])) {
-                setOpen(frame, toggled(open, FlyPanelVoskRun1Confirm + (u32)run, FlyPanelVosk));
+                setOpen(frame, toggled(open, PayloadPanelVoskRun1Confirm + (u32)run, PayloadPanelVosk));
             }
         }
     }
@@ -329,11 +379,11 @@ void drawVoskConfirmation(PanelLayout* layout) {
     PayloadPanelFrame* frame = layout->frame;
     VoskPayloadState* vosk = &frame->app->droneConnection.payload.vosk;
     u32 open = *frame->openPanel;
-    if (open == FlyPanelVoskDropAConfirm || open == FlyPanelVoskDropBConfirm) {
+    if (open == PayloadPanelVoskDropAConfirm || open == PayloadPanelVoskDropBConfirm) {
         // A drop is confirmed only while drops are allowed in the air: the question goes away (and
         // its "Yes" with it) as soon as the vehicle lands or the permission is withdrawn.
         if (!vosk->dropAllowed || payloadFlightPhase(&frame->app->droneConnection.vehicle) < 2) {
-            setOpen(frame, FlyPanelVosk);
+            setOpen(frame, PayloadPanelVosk);
             return;
         }
     }
@@ -349,14 +399,14 @@ void drawVoskConfirmation(PanelLayout* layout) {
         {"Are you sure you want to run 2?", VoskRequestRun2},
         {"Are you sure you want to run 3?", VoskRequestRun3},
     };
-    const Question* question = &questions[open - FlyPanelVoskSafeConfirm];
+    const Question* question = &questions[open - PayloadPanelVoskSafeConfirm];
     PanelRow row = nextRow(layout);
     LayoutCells cells = confirmationCells(layout, &row);
-    drawCaption(layout, makeString(question->text), AnchorLeftCentre, cells.cells[1], kTextWhite, 0.92f);
-    if (captionButton(layout, makeString("Cancel"), cells.cells[3], WIDGET_ID)) setOpen(frame, FlyPanelVosk);
+    drawLongText(layout, makeString(question->text), cells.cells[1], kTextWhite);
+    if (captionButton(layout, makeString("Cancel"), cells.cells[3], WIDGET_ID)) setOpen(frame, PayloadPanelVosk);
     if (captionButton(layout, makeString("Yes"), cells.cells[5], WIDGET_ID)) {
         raiseVoskRequest(vosk, question->request, frame->now);
-        setOpen(frame, FlyPanelVosk);
+        setOpen(frame, PayloadPanelVosk);
     }
 }
 
@@ -417,12 +467,12 @@ f32 drawFlyScreenPayloadPanels(PayloadPanelFrame* frame, f32 usedHeight) {
     const UiMetrics* m = &frame->app->uiMetrics;
     PanelLayout layout{frame, frame->ui->screenRect, m->rowHeight, m->buttonTextHeight, m->textHeight, m->margin,
                        usedHeight};
-    if (isOpen(frame, FlyPanelOrvik, FlyPanelOrvikLast)) drawOrvikToolbar(&layout);
-    if (*frame->openPanel == FlyPanelOrvikReleaseConfirm) drawOrvikReleaseConfirmation(&layout);
-    if (*frame->openPanel == FlyPanelOrvikCountdown) drawOrvikReleaseCountdown(&layout);
-    if (*frame->openPanel == FlyPanelOrvikDropSpacing) drawDropSpacingEditor(&layout);
-    if (*frame->openPanel == FlyPanelStrobe) drawStrobePanel(&layout);
-    if (isOpen(frame, FlyPanelVosk, FlyPanelVoskRun3Confirm)) drawVoskToolbar(&layout);
-    if (isOpen(frame, FlyPanelVoskSafeConfirm, FlyPanelVoskRun3Confirm)) drawVoskConfirmation(&layout);
+    if (isOpen(frame, PayloadPanelOrvik, PayloadPanelOrvikLast)) drawOrvikToolbar(&layout);
+    if (*frame->openPanel == PayloadPanelOrvikReleaseConfirm) drawOrvikReleaseConfirmation(&layout);
+    if (*frame->openPanel == PayloadPanelOrvikCountdown) drawOrvikReleaseCountdown(&layout);
+    if (*frame->openPanel == PayloadPanelOrvikDropSpacing) drawDropSpacingEditor(&layout);
+    if (*frame->openPanel == PayloadPanelStrobe) drawStrobePanel(&layout);
+    if (isOpen(frame, PayloadPanelVosk, PayloadPanelVoskRun3Confirm)) drawVoskToolbar(&layout);
+    if (isOpen(frame, PayloadPanelVoskSafeConfirm, PayloadPanelVoskRun3Confirm)) drawVoskConfirmation(&layout);
     return layout.used;
 }

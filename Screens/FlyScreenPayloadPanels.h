@@ -6,23 +6,24 @@
 // counters, request times and the drop-spacing preference; the payload link sends.
 #pragma once
 #include "AppState/AppState.h"
+#include "SourceCommon/UserInterface/Widgets.h"
 
 // Values of the fly screen's panel selector that these rows read or set.
-enum FlyPayloadPanel : u32 {
-    FlyPanelNone = 0,
-    FlyPanelGeofence = 1,
-    FlyPanelOrvik = 2,
-    FlyPanelOrvikReleaseConfirm = 3,
-    FlyPanelOrvikCountdown = 4,
-    FlyPanelOrvikDropSpacing = 5,
-    FlyPanelOrvikLast = 6,
-    FlyPanelVosk = 8,
-    FlyPanelVoskSafeConfirm = 9,
-    FlyPanelVoskDropAConfirm = 10,
-    FlyPanelVoskDropBConfirm = 11,
-    FlyPanelVoskRun1Confirm = 12,
-    FlyPanelVoskRun3Confirm = 14,
-    FlyPanelStrobe = 16,
+enum PayloadPanelValue : u32 {
+    PayloadPanelNone = 0,
+    PayloadPanelGeofence = 1,
+    PayloadPanelOrvik = 2,
+    PayloadPanelOrvikReleaseConfirm = 3,
+    PayloadPanelOrvikCountdown = 4,
+    PayloadPanelOrvikDropSpacing = 5,
+    PayloadPanelOrvikLast = 6,
+    PayloadPanelVosk = 8,
+    PayloadPanelVoskSafeConfirm = 9,
+    PayloadPanelVoskDropAConfirm = 10,
+    PayloadPanelVoskDropBConfirm = 11,
+    PayloadPanelVoskRun1Confirm = 12,
+    PayloadPanelVoskRun3Confirm = 14,
+    PayloadPanelStrobe = 16,
 };
 
 constexpr Color kOrvikStatusRed = 0xFF0000DD;
@@ -36,6 +37,7 @@ struct PayloadPanelFrame {
     u32* openPanel;                // the fly screen's panel selector
     const WidgetId* editFieldId;   // the fly screen's one number field
     FixedString* editText;         // the text typed into it
+    const ButtonStyle* buttonStyle;  // the fly screen's; null: a transparent one
     u64 now;                       // monotonic microseconds
 };
 

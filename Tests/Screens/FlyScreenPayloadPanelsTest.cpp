@@ -8,7 +8,9 @@
 #include "Core/Preferences.h"
 #include "PayloadStandInRig.h"
 #include "Screens/FlyScreenPayloadPanels.h"
+#include "Screens/FlyScreenSharedUiViewLog.h"
 #include "Screens/PayloadScreenCommon.h"
+#include "SourceCommon/Renderer/ImageAssets.h"
 
 namespace {
 
@@ -24,12 +26,21 @@ PanelHost host;
 void panelHostScreen(Platform*, ScreenStack* stack, UiState* ui, AppState* app, ScreenResult*, void*) {
     const OrvikPayloadState* orvik = &app->droneConnection.payload.orvik;
     if (orvik->autoReleaseDeadline > 0 && orvik->autoReleaseDeadline > (i64)stack->now) {
-        host.openPanel = FlyPanelOrvikCountdown;
-    } else if (host.openPanel == FlyPanelOrvikCountdown) {
-        host.openPanel = FlyPanelOrvik;
+        host.openPanel = PayloadPanelOrvikCountdown;
+    } else if (host.openPanel == PayloadPanelOrvikCountdown) {
+        host.openPanel = PayloadPanelOrvik;
     }
     host.editFieldId = WidgetId{75, "Screens/FlyScreen"};
-    PayloadPanelFrame frame{ui, stack, app, &host.openPanel, &host.editFieldId, &host.editText, stack->now};
+    // The top bar's strobe toggle, at its right end.
+    const UiMetrics* m = &app->uiMetrics;
+    Rect bar{ui->screenRect.x0, ui->screenRect.x1, ui->screenRect.y1 - m->buttonHeight, ui->screenRect.y1};
+    f32 cursor = bar.x1;
+    ButtonStyle style{};
+    style.fill = 0xE0303030;
+    style.textStyle = TextStyle{kTextWhite, kNoOutline, kSelectionOrange, m->textHeight, 0, 0};
+    strobeToggleButton(&host.openPanel, &cursor, &bar, &style, &app->droneConnection.payload.light, ui, stack,
+                       stack->now);
+    PayloadPanelFrame frame{ui, stack, app, &host.openPanel, &host.editFieldId, &host.editText, nullptr, stack->now};
     drawFlyScreenPayloadPanels(&frame, app->uiMetrics.buttonHeight);
 }
 
@@ -84,7 +95,7 @@ TEST_F(PayloadPanelsStandIn, OrvikStartStopAndEmergencyReleaseOnlyAfterYes) {
     rig.repeat({kOnTheGround, "orvik 0 0 0 0 20 0000000000000000"});
     rig.run(300000);
     ASSERT_EQ(rig.link().kind, (u32)PayloadKindOrvik);
-    host.openPanel = FlyPanelOrvik;
+    host.openPanel = PayloadPanelOrvik;
     Cells c(&rig.harness);
     u64 t = rig.now();
     press(c.orvik(CellStart), c.rowY(0));
@@ -96,24 +107,24 @@ TEST_F(PayloadPanelsStandIn, OrvikStartStopAndEmergencyReleaseOnlyAfterYes) {
     t = rig.now();
     press(c.orvik(CellStop), c.rowY(0));
     rig.run(200000);
-    EXPECT_EQ(rig.lastBody(t, 1)[5 + OrvikRequestStop], 1);
+    EXPECT_EQ(rig.byteOf(t, 1, "vehicle", 5 + OrvikRequestStop), 1);
 
     // "Emg. Release" twice opens and closes the question: nothing is asked of the payload.
     press(c.orvik(CellRelease), c.rowY(0));
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelOrvikReleaseConfirm);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelOrvikReleaseConfirm);
     press(c.orvik(CellRelease), c.rowY(0));
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelOrvik);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelOrvik);
     t = rig.now();
     rig.run(200000);
-    EXPECT_EQ(rig.lastBody(t, 1)[5 + OrvikRequestEmergencyRelease], 0);
+    EXPECT_EQ(rig.byteOf(t, 1, "vehicle", 5 + OrvikRequestEmergencyRelease), 0);
     // Each "Yes" asks once more; the question stays.
     press(c.orvik(CellRelease), c.rowY(0));
     press(c.confirmYes(), c.rowY(1));
     press(c.confirmYes(), c.rowY(1));
     t = rig.now();
     rig.run(200000);
-    EXPECT_EQ(rig.lastBody(t, 1)[5 + OrvikRequestEmergencyRelease], 2);
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelOrvikReleaseConfirm);
+    EXPECT_EQ(rig.byteOf(t, 1, "vehicle", 5 + OrvikRequestEmergencyRelease), 2);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelOrvikReleaseConfirm);
 }
 
 TEST_F(PayloadPanelsStandIn, CountdownCancelHoldsAndReleaseNowFiresAtOnce) {
@@ -122,26 +133,26 @@ TEST_F(PayloadPanelsStandIn, CountdownCancelHoldsAndReleaseNowFiresAtOnce) {
     rig.run(300000);
     OrvikPayloadState& orvik = rig.link().orvik;
     ASSERT_GT(orvik.autoReleaseDeadline, (i64)rig.now());
-    ASSERT_EQ(host.openPanel, (u32)FlyPanelOrvikCountdown);
+    ASSERT_EQ(host.openPanel, (u32)PayloadPanelOrvikCountdown);
     Cells c(&rig.harness);
     press(c.confirmCancel(), c.rowY(1));
     EXPECT_EQ(orvik.autoReleaseDeadline, -1);
     rig.step();
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelOrvik) << "the toolbar stays open";
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelOrvik) << "the toolbar stays open";
     u64 t = rig.now();
     rig.run(300000);
-    EXPECT_EQ(rig.lastBody(t, 1)[5 + OrvikRequestEmergencyRelease], 0);
+    EXPECT_EQ(rig.byteOf(t, 1, "vehicle", 5 + OrvikRequestEmergencyRelease), 0);
 
     // The state leaves 163 and comes back: armed again, and released at once on request.
     rig.repeat({kOnTheGround, "orvik 0 0 0 0 20 0000000000000000"});
     rig.run(300000);
     rig.repeat({kOnTheGround, "orvik 163 0 0 0 20 0000000000000000"});
     rig.run(300000);
-    ASSERT_EQ(host.openPanel, (u32)FlyPanelOrvikCountdown);
+    ASSERT_EQ(host.openPanel, (u32)PayloadPanelOrvikCountdown);
     t = rig.now();
     press(c.confirmYes(), c.rowY(1));
     rig.run(200000);
-    EXPECT_GT(rig.lastBody(t, 1)[5 + OrvikRequestEmergencyRelease], 0);
+    EXPECT_GT(rig.byteOf(t, 1, "vehicle", 5 + OrvikRequestEmergencyRelease), 0);
     EXPECT_LT(rig.now() - t, 1000000u) << "well before the 5 s countdown";
 }
 
@@ -151,39 +162,39 @@ TEST_F(PayloadPanelsStandIn, VoskDropsOnlyWhileItsChannelIsReadyAndTheConfirmati
     rig.repeat({kInTheAir, "vosk 0 18 0 0 0 0", "vosk 1 18 0 0 0 0"});
     rig.run(400000);
     ASSERT_EQ(rig.link().vosk.dropAllowed, 1u);
-    host.openPanel = FlyPanelVosk;
+    host.openPanel = PayloadPanelVosk;
     Cells c(&rig.harness);
     press(c.wide(3), c.rowY(0));  // "Drop A"
-    ASSERT_EQ(host.openPanel, (u32)FlyPanelVoskDropAConfirm);
+    ASSERT_EQ(host.openPanel, (u32)PayloadPanelVoskDropAConfirm);
     u64 t = rig.now();
     press(c.confirmYes(), c.rowY(1));
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelVosk);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelVosk);
     rig.run(200000);
-    EXPECT_EQ(rig.lastBody(t, 8, "voskA")[1 + VoskRequestDropA], 1);
-    EXPECT_EQ(rig.lastBody(t, 8, "voskB")[1 + VoskRequestDropA], 1);
+    EXPECT_EQ(rig.byteOf(t, 8, "voskA", 1 + VoskRequestDropA), 1);
+    EXPECT_EQ(rig.byteOf(t, 8, "voskB", 1 + VoskRequestDropA), 1);
 
     // Channel A half open on the primary: its cell ignores presses. Channel B is still ready.
     rig.repeat({kInTheAir, "vosk 0 18 0 1 0 0", "vosk 1 18 0 0 0 0"});
     rig.run(300000);
     press(c.wide(3), c.rowY(0));
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelVosk);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelVosk);
     press(c.wide(2), c.rowY(0));  // "Drop B"
-    ASSERT_EQ(host.openPanel, (u32)FlyPanelVoskDropBConfirm);
+    ASSERT_EQ(host.openPanel, (u32)PayloadPanelVoskDropBConfirm);
     // The vehicle lands before "Yes": the question goes away by itself and its place asks nothing.
     rig.repeat({kOnTheGround, "vosk 0 18 0 1 0 0", "vosk 1 18 0 0 0 0"});
     rig.run(300000);
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelVosk);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelVosk);
     t = rig.now();
     press(c.confirmYes(), c.rowY(1));
     rig.run(200000);
-    EXPECT_EQ(rig.lastBody(t, 8, "voskA")[1 + VoskRequestDropB], 0);
+    EXPECT_EQ(rig.byteOf(t, 8, "voskA", 1 + VoskRequestDropB), 0);
 }
 
 TEST_F(PayloadPanelsStandIn, StrobeLightReceivesEachButtonsValues) {
     ASSERT_NO_FATAL_FAILURE(begin(17330));
     rig.repeat({kOnTheGround, "light 2 1 0"});
     rig.run(300000);
-    host.openPanel = FlyPanelStrobe;
+    host.openPanel = PayloadPanelStrobe;
     Cells c(&rig.harness);
     struct Expected {
         int brightness, pattern, mode;  // -1: the light's automatic choice
@@ -239,7 +250,7 @@ bool near(u32 pixel, u32 colour) {
 
 TEST_F(PayloadPanelsDrawn, StatusTextTakesRedYellowOrWhite) {
     OrvikPayloadState* orvik = &harness.app->droneConnection.payload.orvik;
-    host.openPanel = FlyPanelOrvik;
+    host.openPanel = PayloadPanelOrvik;
     frames(&harness);
     Cells c(&harness);
     f32 right = c.width - (1.4f + 0.8f + 0.6f + 5 * 1.4f) * c.H;
@@ -279,44 +290,65 @@ TEST_F(PayloadPanelsDrawn, DropCellOfAChannelNotReadyIsGreyAndIgnoresPresses) {
         unit.flying = unit.sbusArmed = 1;
     }
     vosk->units[1].dropServo[1] = 1;  // channel B partly dropped
-    host.openPanel = FlyPanelVosk;
+    host.openPanel = PayloadPanelVosk;
     frames(&harness);
     Cells c(&harness);
     auto whiteIn = [&](i32 k) {
         return countPixels(c.wide(k) - 0.8f * c.H, c.wide(k) + 0.8f * c.H, c.rowY(0) - c.H / 2, c.rowY(0) + c.H / 2,
                            [](u32 p) { return near(p, kTextWhite); });
     };
-    auto greyIn = [&](i32 k) {
+    // The caption's marks: pixels unlike the row's background, none of them white.
+    auto captionIn = [&](i32 k) {
+        u32 background = harnessPixel(&harness.render, (i32)(c.wide(k) + 0.75f * c.H), (i32)(c.rowY(0) - 0.4f * c.H));
         return countPixels(c.wide(k) - 0.8f * c.H, c.wide(k) + 0.8f * c.H, c.rowY(0) - c.H / 2, c.rowY(0) + c.H / 2,
-                           [](u32 p) { return (p & 0xFFFFFF) == (kPayloadDisabledGrey & 0xFFFFFF); });
+                           [&](u32 p) { return !near(p, background); });
     };
     EXPECT_GT(whiteIn(3), 50) << "drop A: caption and outline";
     EXPECT_EQ(whiteIn(2), 0) << "drop B: no outline, no white caption";
-    EXPECT_GT(greyIn(2), 5);
+    EXPECT_GT(captionIn(2), 20) << "drop B: its grey caption";
     click(&harness, c.wide(2), c.rowY(0));
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelVosk);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelVosk);
     click(&harness, c.wide(3), c.rowY(0));
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelVoskDropAConfirm);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelVoskDropAConfirm);
 }
 
 TEST_F(PayloadPanelsDrawn, DropSpacingTypedOnTheNumberPadIsStoredInMetres) {
     Preferences* preferences = &harness.app->preferences;
     preferences->orvikDropSpacing = 20;
     preferences->units = UnitsImperialMph;
-    host.openPanel = FlyPanelOrvik;
+    host.openPanel = PayloadPanelOrvik;
     frames(&harness);
     Cells c(&harness);
     click(&harness, c.orvik(CellSpacing), c.rowY(0));
-    ASSERT_EQ(host.openPanel, (u32)FlyPanelOrvikDropSpacing);
+    ASSERT_EQ(host.openPanel, (u32)PayloadPanelOrvikDropSpacing);
     typeText(&harness, "12");
     sendKeyEvent(&harness, KeyEventDone);
     EXPECT_NEAR(preferences->orvikDropSpacing, 3.6576, 1e-9);
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelOrvik) << "Done closes the editor";
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelOrvik) << "Done closes the editor";
     // An empty submission keeps the value.
     click(&harness, c.orvik(CellSpacing), c.rowY(0));
     sendKeyEvent(&harness, KeyEventDone);
     EXPECT_NEAR(preferences->orvikDropSpacing, 3.6576, 1e-9);
-    EXPECT_EQ(host.openPanel, (u32)FlyPanelOrvik);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelOrvik);
+}
+
+TEST_F(PayloadPanelsDrawn, StrobeToggleOpensAndClosesItsPanelWhileTheLightReports) {
+    StrobeLight* light = &harness.app->droneConnection.payload.light;
+    Cells c(&harness);
+    f32 x = c.width - 0.7f * c.bar, y = c.height - c.bar / 2;
+    click(&harness, x, y);
+    EXPECT_EQ(host.openPanel, 0u) << "a light never heard has no toggle";
+    light->reportTime = harness.render.now;
+    click(&harness, x, y);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelStrobe);
+    click(&harness, x, y);
+    EXPECT_EQ(host.openPanel, 0u);
+    host.openPanel = PayloadPanelVosk;
+    click(&harness, x, y);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelStrobe);
+    light->reportTime = harness.render.now - kStrobeReportHoldTime;
+    click(&harness, x, y);
+    EXPECT_EQ(host.openPanel, (u32)PayloadPanelStrobe) << "silent for 10 s: gone";
 }
 
 TEST(PayloadNumberEntry, LengthsAndTimesCommitByTheUnitsPreference) {
@@ -346,6 +378,12 @@ TEST(PayloadNumberEntry, LengthsAndTimesCommitByTheUnitsPreference) {
         clampGroundDropTiming(&preferences);
         EXPECT_EQ(preferences.orvikGroundDropTiming, typed > 1 ? 1 : typed);
     }
+}
+
+TEST(OrvikBatteryIcon, FiveLevelsByTenthsOfAVolt) {
+    const u8 volts[] = {0, 72, 73, 75, 76, 78, 79, 81, 82, 255};
+    const i32 levels[] = {0, 0, 1, 1, 2, 2, 3, 3, 4, 4};
+    for (i32 i = 0; i < 10; i++) EXPECT_EQ(orvikBatteryAsset(volts[i]), AssetBattery0 + levels[i]) << (int)volts[i];
 }
 
 TEST(StrobeStateText, ReportedModeBrightnessAndPattern) {

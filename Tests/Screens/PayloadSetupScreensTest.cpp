@@ -85,11 +85,12 @@ TEST_F(PayloadSetupStandIn, OrvikStartTakesTwoPressesDropTwoClearsTheGroundTimin
     press(c.x(0), c.y(kStartRow));
     press(c.x(0), c.y(kStartRow));
     rig.run(200000);
-    EXPECT_EQ(rig.lastBody(t, 1)[5 + OrvikRequestStart], 0);
+    EXPECT_EQ(rig.byteOf(t, 1, "vehicle", 5 + OrvikRequestStart), 0);
     press(c.x(0), c.y(kStartRow));
     press(c.x(1), c.y(kStartRow));  // "CONFIRM START"
     rig.run(200000);
     std::vector<u8> body = rig.lastBody(t, 1);
+    ASSERT_EQ(body.size(), 16u);
     EXPECT_EQ(body[5 + OrvikRequestStart], 1);
     EXPECT_EQ(body[4], 254);
     EXPECT_EQ(body[1], 25) << "ground drop timing 2.5 s";
@@ -100,6 +101,7 @@ TEST_F(PayloadSetupStandIn, OrvikStartTakesTwoPressesDropTwoClearsTheGroundTimin
     t = rig.now();
     rig.run(200000);
     body = rig.lastBody(t, 1);
+    ASSERT_EQ(body.size(), 16u);
     EXPECT_EQ(body[5 + OrvikRequestStart], 2);
     EXPECT_EQ(body[4], 2);
     EXPECT_EQ(body[1], 0);
@@ -110,6 +112,7 @@ TEST_F(PayloadSetupStandIn, OrvikStartTakesTwoPressesDropTwoClearsTheGroundTimin
     t = rig.now();
     rig.run(200000);
     body = rig.lastBody(t, 1);
+    ASSERT_EQ(body.size(), 16u);
     EXPECT_EQ(body[2], 10);
     EXPECT_EQ(body[3], 10);
     press(c.x(1), c.y(4));
@@ -118,6 +121,7 @@ TEST_F(PayloadSetupStandIn, OrvikStartTakesTwoPressesDropTwoClearsTheGroundTimin
     t = rig.now();
     rig.run(200000);
     body = rig.lastBody(t, 1);
+    ASSERT_EQ(body.size(), 16u);
     EXPECT_EQ(body[2], 20);
     EXPECT_EQ(body[5 + OrvikRequestStop], 1);
     EXPECT_EQ(body[5 + OrvikRequestEmergencyRelease], 1);
@@ -137,8 +141,8 @@ TEST_F(PayloadSetupStandIn, DropperOpensAChannelOnlyOnTheGroundAfterItsConfirmat
     press(left + cell / 2, y);                         // "OPEN A": refused
     press(left + cell + m->margin + cell / 2, y);      // where "CONFIRM OPEN A" would be
     rig.run(200000);
-    EXPECT_EQ(rig.lastBody(t, 8, "voskA")[1 + VoskRequestOpenA], 0);
-    EXPECT_EQ(rig.lastBody(t, 8, "voskA")[1 + VoskRequestOpenB], 0);
+    EXPECT_EQ(rig.byteOf(t, 8, "voskA", 1 + VoskRequestOpenA), 0);
+    EXPECT_EQ(rig.byteOf(t, 8, "voskA", 1 + VoskRequestOpenB), 0);
 
     rig.repeat({kOnTheGround, "vosk 0 0 0 0 0 0", "vosk 1 0 0 0 0 0"});
     rig.run(400000);
@@ -146,8 +150,8 @@ TEST_F(PayloadSetupStandIn, DropperOpensAChannelOnlyOnTheGroundAfterItsConfirmat
     press(left + cell + m->margin + cell / 2, y);  // "CONFIRM OPEN A"
     t = rig.now();
     rig.run(200000);
-    EXPECT_EQ(rig.lastBody(t, 8, "voskA")[1 + VoskRequestOpenA], 1);
-    EXPECT_EQ(rig.lastBody(t, 8, "voskB")[1 + VoskRequestOpenA], 1);
+    EXPECT_EQ(rig.byteOf(t, 8, "voskA", 1 + VoskRequestOpenA), 1);
+    EXPECT_EQ(rig.byteOf(t, 8, "voskB", 1 + VoskRequestOpenA), 1);
 }
 
 class PayloadSetupScreens : public ::testing::Test {

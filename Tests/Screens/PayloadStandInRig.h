@@ -57,10 +57,28 @@ struct Rig {
         }
         return found;
     }
-    // The body of the newest frame of a type sent after a time; empty when none came.
-    std::vector<u8> lastBody(u64 time, int type, const std::string& port = "vehicle") const {
+    // Reads the stand-in's reports without stepping a frame until it has been quiet for a while: a
+    // loaded machine may deliver them late.
+    void drain() {
+        size_t seen = peer.lines.size();
+        for (int quiet = 0, i = 0; quiet < 20 && i < 500; i++) {
+            pauseBriefly();
+            collect();
+            quiet = peer.lines.size() == seen ? quiet + 1 : 0;
+            seen = peer.lines.size();
+        }
+    }
+    // The body of the newest frame of a type sent after a time, once the reports are in; empty when
+    // none came.
+    std::vector<u8> lastBody(u64 time, int type, const std::string& port = "vehicle") {
+        drain();
         std::vector<Received> found = framesSince(time, type, port);
         return found.empty() ? std::vector<u8>{} : found.back().body;
+    }
+    // One byte of that body; -1 when no frame came or it is too short.
+    int byteOf(u64 time, int type, const std::string& port, size_t index) {
+        std::vector<u8> body = lastBody(time, type, port);
+        return index < body.size() ? body[index] : -1;
     }
     void push(ScreenFunction screen) {
         ScreenStack* stack = &harness.app->screenStack;
