@@ -89,6 +89,7 @@ TEST_F(PayloadSetupStandIn, OrvikStartTakesTwoPressesDropTwoClearsTheGroundTimin
     press(c.x(0), c.y(kStartRow));
     press(c.x(1), c.y(kStartRow));  // "CONFIRM START"
     rig.run(200000);
+    rig.awaitByte(t, 1, "vehicle", 5 + OrvikRequestStart, 1);
     std::vector<u8> body = rig.lastBody(t, 1);
     ASSERT_EQ(body.size(), 16u);
     EXPECT_EQ(body[5 + OrvikRequestStart], 1);
@@ -100,6 +101,7 @@ TEST_F(PayloadSetupStandIn, OrvikStartTakesTwoPressesDropTwoClearsTheGroundTimin
     EXPECT_EQ(rig.app()->preferences.orvikGroundDropTiming, 0);
     t = rig.now();
     rig.run(200000);
+    rig.awaitByte(t, 1, "vehicle", 5 + OrvikRequestStart, 2);
     body = rig.lastBody(t, 1);
     ASSERT_EQ(body.size(), 16u);
     EXPECT_EQ(body[5 + OrvikRequestStart], 2);
@@ -111,6 +113,7 @@ TEST_F(PayloadSetupStandIn, OrvikStartTakesTwoPressesDropTwoClearsTheGroundTimin
     for (int i = 0; i < 5; i++) press(c.x(0), c.y(4));
     t = rig.now();
     rig.run(200000);
+    rig.awaitByte(t, 1, "vehicle", 2, 10);
     body = rig.lastBody(t, 1);
     ASSERT_EQ(body.size(), 16u);
     EXPECT_EQ(body[2], 10);
@@ -120,6 +123,7 @@ TEST_F(PayloadSetupStandIn, OrvikStartTakesTwoPressesDropTwoClearsTheGroundTimin
     press(c.x(1), c.y(6));  // "EMERGENCY RELEASE", on a single press
     t = rig.now();
     rig.run(200000);
+    rig.awaitByte(t, 1, "vehicle", 5 + OrvikRequestEmergencyRelease, 1);
     body = rig.lastBody(t, 1);
     ASSERT_EQ(body.size(), 16u);
     EXPECT_EQ(body[2], 20);
@@ -150,8 +154,8 @@ TEST_F(PayloadSetupStandIn, DropperOpensAChannelOnlyOnTheGroundAfterItsConfirmat
     press(left + cell + m->margin + cell / 2, y);  // "CONFIRM OPEN A"
     t = rig.now();
     rig.run(200000);
-    EXPECT_EQ(rig.byteOf(t, 8, "voskA", 1 + VoskRequestOpenA), 1);
-    EXPECT_EQ(rig.byteOf(t, 8, "voskB", 1 + VoskRequestOpenA), 1);
+    EXPECT_EQ(rig.awaitByte(t, 8, "voskA", 1 + VoskRequestOpenA, 1), 1);
+    EXPECT_EQ(rig.awaitByte(t, 8, "voskB", 1 + VoskRequestOpenA, 1), 1);
 }
 
 class PayloadSetupScreens : public ::testing::Test {
