@@ -122,6 +122,12 @@ struct DroneConnection {
 
     // The payloads carried inside ENCAPSULATED_DATA: Orvik, VOSK, the strobe light, the mapping kit.
     PayloadLink payload;
+
+    // The screens' flight HUD: raised by drawHud while the HUD is used, cleared by the screen at the
+    // start of its video pass; and the flight action waiting for its confirmation (an index of
+    // flightActionName).
+    u32 hudInUse;
+    i32 pendingFlightAction;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.

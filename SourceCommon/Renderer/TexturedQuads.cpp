@@ -22,6 +22,31 @@ f32 cross(Vec2F32 origin, Vec2F32 a, Vec2F32 b) {
     return (a.x - origin.x) * (b.y - origin.y) - (a.y - origin.y) * (b.x - origin.x);
 }
 
+bool quadInside(const Vec2F32 quad[4], const Rect& rect) {
+    for (i32 i = 0; i < 4; ++i) {
+        if (!(quad[i].x > rect.x0 && quad[i].x < rect.x1 && quad[i].y > rect.y0 && quad[i].y < rect.y1)) return false;
+    }
+    return true;
+}
+
+// The fan (v0, v[i - 1], v[i]) into the backward batch; back faces are culled, so points that go round
+// clockwise are fanned the other way.
+i32 addTexturedFan(const Textured2dVertex* vertices, const Vec2F32* points, i32 count, u16 key,
+                   Textured2dBatch* batch) {
+    bool clockwise = polygonArea2(points, count) < 0;
+    for (i32 i = 2; i < count; ++i) {
+        i32 t = batch->triangleCount;
+        if (t < 0 || t > kTextured2dTriangles - 1) break;
+        batch->textureKey[kTextured2dTriangles - 1 - t] = key;
+        Textured2dVertex* out = &batch->vertices[3 * (kTextured2dTriangles - 1 - t)];
+        out[0] = vertices[0];
+        out[1] = vertices[clockwise ? i : i - 1];
+        out[2] = vertices[clockwise ? i - 1 : i];
+        batch->triangleCount = t + 1;
+    }
+    return batch->triangleCount;
+}
+
 }  // namespace
 
 i32 solveLinearSystemF32(f32* const* rows, const f32* rightHandSide, f32* solution, i32* permutation, i32 n) {
@@ -81,7 +106,23 @@ i32 addTexturedQuadClipped(u32 kind, u32 index, u32 format, f32 width, f32 heigh
                            Vec2F32 p2, Vec2F32 p3, Vec2F32 uv0, Vec2F32 uv1, Vec2F32 uv2, Vec2F32 uv3,
                            const Rect& clipRect, f32 depth, f32 halfWindowWidth, f32 halfWindowHeight,
                            Textured2dBatch* batch, f32 extraValue) {
+    // A full batch takes nothing more; spare the clipping and the fits.
+    if (batch->triangleCount < 0 || batch->triangleCount >= kTextured2dTriangles) return batch->triangleCount;
     Vec2F32 quad[4] = {p0, p1, p2, p3};
+    if (quadInside(quad, clipRect)) {
+        // Nothing to cut: the corners keep their own texture coordinates.
+        const Vec2F32 uvs[4] = {uv0, uv1, uv2, uv3};
+        Textured2dVertex vertices[4];
+        for (i32 i = 0; i < 4; ++i) {
+            vertices[i] = Textured2dVertex{(quad[i].x - halfWindowWidth) / halfWindowWidth,
+                                           (quad[i].y - halfWindowHeight) / halfWindowHeight,
+                                           depth,
+                                           uvs[i].x,
+                                           uvs[i].y,
+                                           {width, height, extraValue, (f32)format}};
+        }
+        return addTexturedFan(vertices, quad, 4, imageTextureKey(kind, index), batch);
+    }
     Vec2F32 points[kClippedQuadCapacity];
     i32 count = clipPolygonToRect(quad, 4, clipRect, points, kClippedQuadCapacity);
     if (count < 3) return batch->triangleCount;
@@ -109,20 +150,7 @@ i32 addTexturedQuadClipped(u32 kind, u32 index, u32 format, f32 width, f32 heigh
         v->info[2] = extraValue;
         v->info[3] = (f32)format;
     }
-    u16 key = imageTextureKey(kind, index);
-    // Back faces are culled: a quad whose corners go round clockwise is fanned the other way.
-    bool clockwise = polygonArea2(points, count) < 0;
-    for (i32 i = 2; i < count; ++i) {
-        i32 t = batch->triangleCount;
-        if (t < 0 || t > kTextured2dTriangles - 1) break;
-        batch->textureKey[kTextured2dTriangles - 1 - t] = key;
-        Textured2dVertex* out = &batch->vertices[3 * (kTextured2dTriangles - 1 - t)];
-        out[0] = vertices[0];
-        out[1] = vertices[clockwise ? i : i - 1];
-        out[2] = vertices[clockwise ? i - 1 : i];
-        batch->triangleCount = t + 1;
-    }
-    return batch->triangleCount;
+    return addTexturedFan(vertices, points, count, imageTextureKey(kind, index), batch);
 }
 
 void makePerspectiveQuad(TexturedPerspectiveEntry* entry, u32 kind, u32 index, i32 textureValue, const f32 c0[3],
