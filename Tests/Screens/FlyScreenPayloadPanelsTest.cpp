@@ -7,6 +7,8 @@
 #include "Core/PreferenceFields.h"
 #include "Core/Preferences.h"
 #include "PayloadStandInRig.h"
+#include "Screens/ChildScreens.h"
+#include "Screens/FlyScreen.h"
 #include "Screens/FlyScreenPayloadPanels.h"
 #include "Screens/FlyScreenSharedUiViewLog.h"
 #include "Screens/PayloadScreenCommon.h"
@@ -354,6 +356,30 @@ TEST_F(PayloadPanelsDrawn, StrobeToggleOpensAndClosesItsPanelWhileTheLightReport
     light->reportTime = harness.render.now - kStrobeReportHoldTime;
     click(&harness, x, y);
     EXPECT_EQ(host.openPanel, (u32)PayloadPanelStrobe) << "silent for 10 s: gone";
+}
+
+TEST(FlyScreenPayloadRows, TheFlyScreenShowsThemUnderItsTelemetryAndOpensTheStrobePanelFromItsBar) {
+    ScreensHarness harness{};
+    ASSERT_TRUE(startScreensHarness(&harness, 1024, 600));
+    ScreenStack* stack = &harness.app->screenStack;
+    stack->screens[stack->depth++] = flyScreen;
+    clearScreenScratch(stack);
+    frames(&harness, 2);
+    FlyScreenState* state = (FlyScreenState*)stack->screenState;
+    OrvikPayloadState* orvik = &harness.app->droneConnection.payload.orvik;
+    state->openPanel = PayloadPanelOrvik;
+    frames(&harness);
+    Cells c(&harness);
+    c.bar += 2 * harness.app->uiMetrics.textHeight;  // the rows start under the telemetry text
+    click(&harness, c.orvik(CellStart), c.rowY(0));
+    EXPECT_EQ(orvik->requestCounters[OrvikRequestStart], 1);
+    EXPECT_EQ(orvik->wantedDropCount, 254);
+    // The light reports: its toggle is the bar's rightmost control (no payload indicator).
+    harness.app->droneConnection.payload.light.reportTime = harness.render.now;
+    frames(&harness);
+    click(&harness, c.width - 0.7f * harness.app->uiMetrics.buttonHeight, c.height - harness.app->uiMetrics.buttonHeight / 2);
+    EXPECT_EQ(state->openPanel, (u32)PayloadPanelStrobe);
+    stopScreensHarness(&harness);
 }
 
 TEST(PayloadNumberEntry, LengthsAndTimesCommitByTheUnitsPreference) {
