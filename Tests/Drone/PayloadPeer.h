@@ -60,7 +60,7 @@ struct PayloadPeer {
     // loaded machine may deliver them late.
     void drain(u64 now) {
         size_t seen = process.lines.size();
-        for (int quiet = 0, i = 0; quiet < 20 && i < 500; i++) {
+        for (int quiet = 0, i = 0; quiet < 40 && i < 1000; i++) {
             pauseBriefly();
             collect(now);
             quiet = process.lines.size() == seen ? quiet + 1 : 0;
