@@ -177,6 +177,12 @@ i32 flightLogSensorHealthRows(FixedString* rows, i32 capacity, const VehicleStat
 // drawn last in the frame so that the widgets drawn before take their pointers first.
 void drawFlightLogMap(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack, UiState* ui,
                       Rect content);
-// The export panel, while the open panel is 39.
+// The ground height under a point for the replayed drone link (context: the ElevationMapLoader);
+// NaN where no elevation data covers it.
+f64 replayElevation(void* context, f64 longitude, f64 latitude);
+
+// The export panel, while the open panel is 39: the photo-info, video-metadata and flight-path
+// rows; a clicked row writes its file, and playback then goes on from a replay rebuilt up to the
+// playback time.
 void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                               UiState* ui, Rect content);
