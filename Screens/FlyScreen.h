@@ -77,6 +77,9 @@ struct FlyScreenState {
     Vec2 tapInfoPosition;  // normalised Web-Mercator
     u32 miniPointerMask;   // pointers pressed on the mini view that may still drag it
     u32 reserved2;
+    // The plan toolbars and side panels.
+    u32 cameraStepperIndex;  // the camera settings' open stepper row's position
+    u32 reserved3;
 };
 
 // One frame's layout and references, handed to every panel of the panel step.
