@@ -51,3 +51,6 @@ u16 flyUploadLimitEntry(const FixedString* text);
 FixedString flyAreaText(f64 squareMetres, u32 units);
 // The duration text of a time in seconds; "---" when it is not a finite number of microseconds.
 FixedString flyDurationText(f64 seconds);
+// The "Estimated mission duration" text: "---" while the cruise speed is 0 (or no number), as the
+// level legs would take for ever.
+FixedString flyMissionDurationText(f64 durationS, f64 cruiseSpeed);

@@ -157,7 +157,7 @@ void drawMissionSettings(PanelContext* c) {
     MissionStats stats{};
     calculateMissionStats(&stats, &app->waypointMissionEditor, &app->droneConnection.vehicle, p);
     FixedString title = makeString("Estimated mission duration");
-    FixedString text = flyDurationText(stats.durationS);
+    FixedString text = flyMissionDurationText(stats.durationS, p->waypointMissionCruiseSpeed);
     infoRow(&title, &text, 0, f->ui, c->view);
     title = makeString("Estimated number of ignition spheres required");
     text = formatInt("@ spheres", stats.spheres);
@@ -241,6 +241,12 @@ FixedString flyDurationText(f64 seconds) {
     // A duration past what microseconds hold (a cruise speed of 0 makes it infinite) is not known.
     if (!(std::fabs(microseconds) < 9.2e18)) return makeString("---");
     return durationString((i64)microseconds);
+}
+
+FixedString flyMissionDurationText(f64 durationS, f64 cruiseSpeed) {
+    // Without a cruise speed the level legs never end: the duration is not known.
+    if (!(cruiseSpeed > 0) || !std::isfinite(cruiseSpeed)) return makeString("---");
+    return flyDurationText(durationS);
 }
 
 Rect flySidePanelRect(const FlyScreenFrame* f) {

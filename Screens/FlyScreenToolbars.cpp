@@ -45,10 +45,14 @@ Toolbar beginToolbar(FlyScreenFrame* f, i32 cells, f32 cellWidth, f32 firstCellW
     t.layout = splitLayout(LayoutAlongX, sizes, 1 + 2 * cells, 0, &t.row);
     addRoundedRect(t.row, kPanelDepth - 0.002f, f->window, 0, 0, kHudBackground, kHudBackground,
                    &f->ui->batches.coloredRect, f->ui->halfWidth, f->ui->halfHeight);
-    WidgetId id{1, kToolbarFile};
-    rectHitTest(&t.row, 1, f->stack, &id);
     f->panelUsedHeight += barHeight;
     return t;
+}
+
+// After its buttons (which claim their presses first): the rest of the row keeps presses off the map.
+void endToolbar(FlyScreenFrame* f, const Toolbar* t) {
+    WidgetId id{1, kToolbarFile};
+    rectHitTest(&t->row, 1, f->stack, &id);
 }
 
 Rect toolbarCell(const Toolbar* t, i32 index) { return t->layout.cells[1 + 2 * index]; }
@@ -144,6 +148,7 @@ void drawWaypointToolbar(FlyScreenFrame* f) {
             s->previousPanel = FlyPanelSideView;
         }
     }
+    endToolbar(f, &t);
 }
 
 void drawTransectToolbar(FlyScreenFrame* f) {
@@ -167,6 +172,7 @@ void drawTransectToolbar(FlyScreenFrame* f) {
         generateWaypointsFromTransects(&app->waypointMissionEditor, region, &app->elevationMapLoader,
                                        &app->droneConnection.vehicle, &app->preferences);
     }
+    endToolbar(f, &t);
 }
 
 void drawFolderMenu(FlyScreenFrame* f) {
@@ -174,6 +180,7 @@ void drawFolderMenu(FlyScreenFrame* f) {
     Toolbar t = beginToolbar(f, 2, 1.8f * f->metrics->buttonHeight);
     if (toolbarButton(f, &t, 0, makeString("Overlays"), true, 301)) s->openPanel = FlyPanelOverlays;
     if (toolbarButton(f, &t, 1, makeString("Missions"), true, 302)) s->openPanel = FlyPanelMissionFiles;
+    endToolbar(f, &t);
 }
 
 void drawCameraSensorRow(FlyScreenFrame* f) {
@@ -196,6 +203,7 @@ void drawCameraSensorRow(FlyScreenFrame* f) {
             s->openPanel = FlyPanelKeyPad;
         }
     }
+    endToolbar(f, &t);
 }
 
 }  // namespace
@@ -208,6 +216,7 @@ void drawFlyGeofenceToolbar(FlyScreenFrame* f) {
     undoButton(f, &t, 1, &geofence->history, 11);
     redoButton(f, &t, 2, &geofence->history, 12);
     clearButton(f, &t, 3, geofence, &geofence->history, clearGeofenceAction, geofence->pointCount > 0, 13);
+    endToolbar(f, &t);
 }
 
 void drawFlyPlanToolbars(FlyScreenFrame* f) {
