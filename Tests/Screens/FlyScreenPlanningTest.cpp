@@ -367,22 +367,21 @@ TEST_F(FlyScreenPlanningTest, SettingsRowsStoreTypedValuesInSiInEveryUnit) {
 
 // A cruise speed of 0 makes the estimated duration infinite; the row shows it as not known instead of
 // casting it to microseconds.
-TEST_F(FlyScreenPlanningTest, ZeroCruiseSpeedShowsTheDurationAsUnknown) {
-    AppState* app = harness.app;
-    WaypointMissionEditor* editor = &app->waypointMissionEditor;
-    ASSERT_TRUE(insertWaypoint(editor, 0, 0.1, 0.1, 40));
-    ASSERT_TRUE(insertWaypoint(editor, 1, 0.10001, 0.1, 40));
-    prefs()->waypointMissionCruiseSpeed = 0;
+TEST(FlyScreenMissionStats, ZeroCruiseSpeedShowsTheDurationAsUnknown) {
+    auto editor = std::make_unique<WaypointMissionEditor>();
+    auto vehicle = std::make_unique<VehicleState>();
+    auto preferences = std::make_unique<Preferences>();
+    ASSERT_TRUE(insertWaypoint(editor.get(), 0, 0.1, 0.1, 40));
+    ASSERT_TRUE(insertWaypoint(editor.get(), 1, 0.10001, 0.1, 40));
     MissionStats stats{};
-    calculateMissionStats(&stats, editor, &app->droneConnection.vehicle, prefs());
+    calculateMissionStats(&stats, editor.get(), vehicle.get(), preferences.get());
     EXPECT_EQ(text(flyMissionDurationText(stats.durationS, 0)), "---");
     EXPECT_EQ(text(flyMissionDurationText(INFINITY, 0)), "---");
     EXPECT_EQ(text(flyDurationText(INFINITY)), "---") << "an infinite time is not cast to microseconds";
-    prefs()->waypointMissionCruiseSpeed = 5;
-    calculateMissionStats(&stats, editor, &app->droneConnection.vehicle, prefs());
+    preferences->waypointMissionCruiseSpeed = 5;
+    calculateMissionStats(&stats, editor.get(), vehicle.get(), preferences.get());
+    EXPECT_GT(stats.durationS, 0);
     EXPECT_EQ(text(flyMissionDurationText(stats.durationS, 5)), text(durationString((i64)(stats.durationS * 1e6))));
-    prefs()->waypointMissionCruiseSpeed = 0;
-    open(FlyPanelMissionSettings);  // drawn without a fault
 }
 
 // The capture button's press, by picture shape, recording, interval capture, the mapping kit's state
@@ -437,6 +436,26 @@ TEST(CameraCaptureButton, PressRaisesTheRequestOfItsState) {
     EXPECT_EQ(text(cameraIntervalText(0.5)), "0.5");
     EXPECT_EQ(text(cameraIntervalText(2)), "2");
     EXPECT_EQ(text(cameraIntervalText(1.2345)), "1.235");
+}
+
+// The camera HUD under the top bar (openPanel 17): the capture mark takes a single photo with no
+// interval set, and "Config" opens the camera settings.
+TEST_F(FlyScreenPlanningTest, CameraHudCaptureMarkAndConfigButton) {
+    DroneConnection* c = &harness.app->droneConnection;
+    c->cameraKind = CameraProtocol;
+    c->protocolCamera.pictureShape = 1;
+    prefs()->mappingKitPhotoInterval = 0;
+    open(FlyPanelCamera);
+    const UiMetrics& m = metrics();
+    f32 t = m.textHeight, top = (f32)harness.render.height - m.buttonHeight - 2 * t;
+    // Buttons (2 T with a quarter-T gap above and below), the mode line (1.5 T), then the mark.
+    f32 markTop = top - t / 4 - 2 * t - t / 4 - 1.5f * t - t / 4;
+    clickAt(m.margin + 7 * t, markTop - 1.2f * t);
+    EXPECT_EQ(c->protocolCamera.requests[ProtocolRequestSinglePhoto], 1u);
+    EXPECT_EQ(c->protocolCamera.requests[ProtocolRequestStartInterval], 0u);
+    f32 gap = t / 4, width = (14 * t - 4 * gap) / 3;
+    clickAt(m.margin + gap + 2 * (width + gap) + width / 2, top - gap - t);
+    EXPECT_EQ(state()->openPanel, (u32)FlyPanelCameraSettings);
 }
 
 // Against the camera stand-in: the exposure mode it reports hides the rows it fixes (they are no
