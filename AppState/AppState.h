@@ -20,6 +20,8 @@
 #include "Network/Download.h"
 #include "Network/Socket.h"
 #include "Overlays/OverlaySteps.h"
+#include "KmzEditor/ExportedKmzList.h"
+#include "KmzEditor/KmzImport.h"
 #include "SourceCommon/UserInterface/Screen.h"
 #include "SourceCommon/UserInterface/UiMetrics.h"
 #include "Video/VideoSteps.h"

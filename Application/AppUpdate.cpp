@@ -293,7 +293,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
                            &app->orvikGeofence, &app->elevationMapLoader, preferences, reads);
     if (missionLoaded.length) app->missionList.message = missionLoaded;
     updateOverlayList(&app->overlayList, reads, slots, platform->scratch, (u64)kScratchSize);
-    updateExportedKmzList(&app->exportedKmzList, reads, slots);
+    updateExportedKmzList(&app->exportedKmzList, reads, slots, (i64)now, getTimeZoneOffsetMs());
     importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
                            app->pendingLoads.kmzImportMode, reads);
     OverlaySelection overlaySelection = overlaySelectionOf(preferences);

@@ -18,14 +18,5 @@ struct Preferences;
 struct OverlayList {
     u32 state;
 };
-struct ExportedKmzList {
-    u32 state;
-};
-struct KmzEditor {
-    u32 state;
-};
 
 void updateOverlayList(OverlayList* list, FileReadTable* reads, ImageSlotTable* slots, u8* scratch, u64 scratchSize);
-void updateExportedKmzList(ExportedKmzList* list, FileReadTable* reads, ImageSlotTable* slots);
-void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, FixedString* importName, u32 importMode,
-                            FileReadTable* reads);

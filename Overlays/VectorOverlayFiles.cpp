@@ -10,19 +10,8 @@
 #include "Decoders/Zip.h"
 #include "Platform/FileTables.h"
 
-namespace {
-
-// An entry's bytes: in place when stored, else inflated into a buffer the caller frees.
-struct EntryBytes {
-    const u8* data;
-    i64 length;
-    u8* buffer;
-    FixedString error;  // aborts the whole read
-    u32 unsupportedMethod;
-};
-
-EntryBytes entryBytes(const ZipDirectoryEntry* entry, const u8* archive, i64 archiveLength) {
-    EntryBytes out{};
+ArchiveEntryBytes archiveEntryBytes(const ZipDirectoryEntry* entry, const u8* archive, i64 archiveLength) {
+    ArchiveEntryBytes out{};
     if (entry->method == 0) {
         // A stored entry's bytes never reach past its stored data.
         out.data = entry->data;
@@ -69,6 +58,8 @@ EntryBytes entryBytes(const ZipDirectoryEntry* entry, const u8* archive, i64 arc
     out.length = (i64)size;
     return out;
 }
+
+namespace {
 
 // Decodes one icon into the pixel store; the image's state and the overlay's message tell how.
 void decodeArchiveIcon(const ZipDirectoryEntry* entry, const u8* data, i64 length, OverlayMarkerImage* image,
@@ -189,7 +180,7 @@ FixedString parseKmz(const u8* bytes, i64 length, VectorOverlay* overlay) {
             failure = formatInt("Unsupported compression method: @", entry->method);
             break;
         }
-        EntryBytes kml = entryBytes(entry, bytes, length);
+        ArchiveEntryBytes kml = archiveEntryBytes(entry, bytes, length);
         if (kml.error.length) {
             failure = kml.error;
             break;
@@ -221,7 +212,7 @@ FixedString parseKmz(const u8* bytes, i64 length, VectorOverlay* overlay) {
                                             entry->method);
             continue;
         }
-        EntryBytes icon = entryBytes(entry, bytes, length);
+        ArchiveEntryBytes icon = archiveEntryBytes(entry, bytes, length);
         if (icon.error.length) {
             failure = icon.error;
             break;

@@ -18,6 +18,21 @@
 
 constexpr i64 kKmlBinHeadBytes = 37;
 
+struct ZipDirectoryEntry;
+
+// An archive entry's bytes: in place when stored, else inflated into a buffer (allocateFileBuffer)
+// that the caller frees. error: "Inflate return error code: @" or "Compressed data length from
+// header does not match length of deflated data" (also for a header that claims an impossible
+// size), or a failed allocation; unsupportedMethod 1 for a method other than 0 and 8.
+struct ArchiveEntryBytes {
+    const u8* data;
+    i64 length;
+    u8* buffer;
+    FixedString error;
+    u32 unsupportedMethod;
+};
+ArchiveEntryBytes archiveEntryBytes(const ZipDirectoryEntry* entry, const u8* archive, i64 archiveLength);
+
 // Reads the KML entry (the first whose name ends in ".kml") and then the icons that the archive
 // holds into the overlay (emptied first). Returns the failure text, empty on success; icons that
 // cannot be read only leave their state and the overlay's message.

@@ -8,6 +8,7 @@
 #include "Core/MathEarth.h"
 #include "Core/MathQuaternion.h"
 #include "Core/Profiler.h"
+#include "KmzEditor/KmzEditor.h"
 #include "Map/ElevationDrawing.h"
 #include "Map/TileMaps.h"
 #include "Mission/MissionAltitudes.h"
@@ -271,9 +272,9 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
         drawIconAt(geoPointToScreen(view, home), base + kHomeOffset, AnchorCentre, 0, 1.5f * lineHeight, view->clipRect,
                    ImageKindAsset, kAssetHelipad, &ui->batches.textured2d, ui);
     }
-    // The KMZ editor's items go here at base + kKmzOffset, editable while openPanel is 30 to 33,
-    // once the editor is part of the program.
-    (void)kKmzOffset;
+    // The drawing editor's items, editable while the drawing tools are open (not in the mini view).
+    u32 drawing = !miniView && panel >= FlyPanelDrawFirst && panel <= FlyPanelDrawLast ? 1 : 0;
+    updateKmzEditor(&app->kmzEditor, base + kKmzOffset, drawing, view, ui, stack, lineHeight);
     OverlaySelection overlays = overlaySelectionOf(preferences);
     drawVectorOverlay(&app->vectorOverlayLoader, view, ui, &overlays, base + kVectorOverlayOffset,
                       f->metrics->textHeight);
@@ -404,8 +405,4 @@ void addTappedWaypoint(FlyScreenFrame* f, Vec2 point) {
     insertWaypoint(editor, editor->waypointCount, point.x, point.y, altitude);
 }
 
-void addKmzItemAtTap(FlyScreenFrame* f, Vec2 point) {
-    // The drawing tools' taps become KMZ editor items once the editor is part of the program.
-    (void)f;
-    (void)point;
-}
+void addKmzItemAtTap(FlyScreenFrame* f, Vec2 point) { addKmzItemAtPosition(&f->app->kmzEditor, point); }

@@ -212,7 +212,6 @@ void drawFlyScreenPanels(FlyScreenFrame* f) {
     //      transect panel (25-26), the folder menu (27) and the drawing-tools toolbar (every frame) go
     //      here, in that order. --------------------------------------------------------------------
     drawFlyPlanToolbars(f);
-    // The drawing-tools toolbar (drawKmzEditorToolbar) is called here once the KMZ editor is in.
 
     if (s->openPanel == FlyPanelDiagnostics) drawFlyDiagnosticsPanel(f);
     drawFlyTopBarBackground(f);

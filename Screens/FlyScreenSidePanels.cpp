@@ -9,6 +9,7 @@
 #include "Drone/FlightController/Parameters.h"
 #include "Mission/MissionAltitudes.h"
 #include "Mission/MissionPath.h"
+#include "Platform/Platform.h"
 #include "Screens/FlyScreenInternal.h"
 #include "Screens/FlyScreenSharedUiViewLog.h"
 #include "SourceCommon/UserInterface/ListView.h"
@@ -283,8 +284,15 @@ void drawFlySidePanels(FlyScreenFrame* f) {
                                &s->scrollViews[ScrollMissionFiles], &s->selectedIndex, &s->editText, rect,
                                &app->pendingLoads.missionRead);
     }
-    // The KMZ export panel (35), the exported KMZ list (34) and the overlays panel (29) are drawn here
-    // in that order once their units are in.
+    if (panel == FlyPanelKmzExport) {
+        kmzExportPanel(rect, &app->kmzEditor, &s->kmzExportPanel, &app->exportedKmzList, &s->scrollViews[ScrollKmzLists],
+                       &f->platform->fileJobs, f->platform, f->ui, f->stack, &f->stack->runner.textFocus);
+    }
+    if (panel == FlyPanelExportedKmzList) {
+        drawExportedKmzList(rect, &app->exportedKmzList, &s->scrollViews[ScrollKmzLists], &app->pendingLoads.kmzRead,
+                            &app->pendingLoads.kmzImportMode, &f->platform->fileReads, f->platform, f->ui, f->stack);
+    }
+    // The overlays panel (29) is drawn here once its unit is in.
     if (panel == FlyPanelCameraSettings) {
         drawCameraSettingsPanel(rect, f->platform, f->stack, f->ui, &s->scrollViews[ScrollCameraSettings],
                                 &app->preferences, &app->droneConnection.protocolCamera, &app->droneConnection.payload,

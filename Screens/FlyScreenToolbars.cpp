@@ -10,6 +10,7 @@
 #include "Mission/TransectGenerator.h"
 #include "Mission/WaypointUndo.h"
 #include "Screens/FlyScreenInternal.h"
+#include "Screens/FlyScreenSharedUiViewLog.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
 #include "SourceCommon/UserInterface/Rows.h"
@@ -229,4 +230,15 @@ void drawFlyPlanToolbars(FlyScreenFrame* f) {
     }
     if (s->openPanel == FlyPanelTransect || s->openPanel == FlyPanelTransectSettings) drawTransectToolbar(f);
     if (s->openPanel == FlyPanelFolder) drawFolderMenu(f);
+
+    // The drawing tools' own toolbar, called every frame (it shows itself for 30 to 35), with its
+    // picker row under it for 31 to 33.
+    const UiMetrics* m = f->metrics;
+    f32 top = f->window.y1 - f->panelUsedHeight;
+    Rect row{f->content.x0, f->content.x1, top - m->buttonHeight, top};
+    drawKmzEditorToolbar(&s->openPanel, row, &f->app->kmzEditor, m, f->ui, f->stack);
+    if (s->openPanel >= KmzPanelNone && s->openPanel <= KmzPanelSave) f->panelUsedHeight += m->buttonHeight;
+    if (s->openPanel >= KmzPanelDronePath && s->openPanel <= KmzPanelMarkerKind) {
+        f->panelUsedHeight += m->buttonHeight + m->margin;
+    }
 }

@@ -107,6 +107,10 @@ protected:
             sizes[1 + 2 * i] = i == 0 && firstWidth > 0 ? firstWidth : cellWidth;
             sizes[2 + 2 * i] = -1;
         }
+        if (cellWidth == 0) {  // the drawing tools' row: equal cells across the whole width
+            f32 width = row.x1 / (f32)cells;
+            return Vec2F32{width * (index + 0.5f), (row.y0 + row.y1) / 2};
+        }
         LayoutCells layout = splitLayout(LayoutAlongX, sizes, 1 + 2 * cells, 0, &row);
         const Rect& cell = layout.cells[1 + 2 * index];
         return Vec2F32{(cell.x0 + cell.x1) / 2, (cell.y0 + cell.y1) / 2};
@@ -302,6 +306,16 @@ TEST_F(FlyScreenPlanningTest, UndoAndRedoLabelsFollowAddClearAndGenerateAndAnEmp
     EXPECT_NE(editor->selectedWaypointId, 0u);
     open(FlyPanelFolder);
     EXPECT_EQ(editor->selectedWaypointId, 0u);
+
+    // The folder menu's "Missions" opens the missions dialog; the drawing tools' "Save" its panel.
+    Vec2F32 missions = toolbarCell(2, 1.8f * metrics().buttonHeight, 1);
+    clickAt(missions.x, missions.y);
+    EXPECT_EQ(state()->openPanel, (u32)FlyPanelMissionFiles);
+    open(FlyPanelDrawFirst);
+    Vec2F32 save = toolbarCell(9, 0, 8);
+    clickAt(save.x, save.y);
+    EXPECT_EQ(state()->openPanel, (u32)FlyPanelKmzExport);
+    frame(2);
 }
 
 // Typed lengths and speeds are stored in SI whatever "Units" shows; the mapping rows come with
