@@ -114,6 +114,10 @@ struct AppState {
     VectorOverlayLoader vectorOverlayLoader;
     RasterOverlayLoader rasterOverlayLoader;
     FlightLogList flightLogList;
+    // The flight-log viewer: its own replay of the list's kept log, and whether it has that log
+    // open (set by the viewer on each of its frames, cleared when it is left).
+    FlightLogReplay flightLogReplay;
+    u32 flightLogViewerOpen;
     ScreenStack screenStack;
     UiMetrics uiMetrics;
     Preferences preferences;

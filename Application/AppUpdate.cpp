@@ -56,14 +56,18 @@ void addAreaPoint(GeoPoint point, LonLatBox* box, bool* haveFirst, f64* firstLon
 
 i32 updateAreaOfInterest(AppState* app, u64 now) {
     const VehicleState* vehicle = &app->droneConnection.vehicle;
-    const WaypointMissionEditor* mission = &app->waypointMissionEditor;
-    const TransectRegion* transect = &app->transectRegion;
-    FlightLogList* logs = &app->flightLogList;
+    const Waypoint* waypointList = app->waypointMissionEditor.waypoints;
+    i32 waypoints = app->waypointMissionEditor.waypointCount;
+    const Vec2* cornerList = app->transectRegion.points;
+    i32 corners = app->transectRegion.pointCount;
     bool liveSilent = vehicle->lastHeardTime == 0 || now - vehicle->lastHeardTime > kReplayTakesOverAfter;
-    if (logs->viewerLoaded && liveSilent) {
-        vehicle = &logs->replayVehicle;
-        mission = &logs->replayMission;
-        transect = &logs->replayTransect;
+    if (app->flightLogViewerOpen && liveSilent) {
+        const FlightLogReplay* replay = &app->flightLogReplay;
+        vehicle = &replay->connection.vehicle;
+        waypointList = replay->mission.waypoints;
+        waypoints = replay->mission.waypointCount;
+        cornerList = replay->mission.transectPoints;
+        corners = replay->mission.transectPointCount;
     }
 
     LonLatBox box = kEmptyLonLatBox;
@@ -84,19 +88,19 @@ i32 updateAreaOfInterest(AppState* app, u64 now) {
                               vehicle->globalPosition.latitude + vehicle->latitudeOffset},
                      &box, &haveFirst, &firstLongitude);
     }
-    i32 waypoints = mission->waypointCount < 0 ? 0 : mission->waypointCount;
+    if (waypoints < 0) waypoints = 0;
     if (waypoints > kMaxWaypoints) waypoints = kMaxWaypoints;
     for (i32 i = 0; i < waypoints; i++) {
-        Vec2 position{mission->waypoints[i].x, mission->waypoints[i].y};
+        Vec2 position{waypointList[i].x, waypointList[i].y};
         GeoPoint point;
         mercatorToLatLng(&point, &position);
         addAreaPoint(point, &box, &haveFirst, &firstLongitude);
     }
-    i32 corners = transect->pointCount < 0 ? 0 : transect->pointCount;
+    if (corners < 0) corners = 0;
     if (corners > kMaxTransectPoints) corners = kMaxTransectPoints;
     for (i32 i = 0; i < corners; i++) {
         GeoPoint point;
-        mercatorToLatLng(&point, &transect->points[i]);
+        mercatorToLatLng(&point, &cornerList[i]);
         addAreaPoint(point, &box, &haveFirst, &firstLongitude);
     }
     if (box.latMax == kEmptyLonLatBox.latMax) return 0;

@@ -61,8 +61,10 @@ f64 wrapLongitudeTurns(f64 longitude, f64 referenceTurns) {
 f64 wrapNear(f64 value, f64 reference) {
     if (!std::isfinite(value) || !std::isfinite(reference)) return value;
     value -= std::trunc(value - reference);
-    while (value > reference + 0.5) value -= 1;
-    while (value < reference - 0.5) value += 1;
+    // One step is enough once the whole units are gone; far from zero a unit is below the values'
+    // precision, and more steps would never end.
+    for (i32 i = 0; i < 2 && value > reference + 0.5; i++) value -= 1;
+    for (i32 i = 0; i < 2 && value < reference - 0.5; i++) value += 1;
     return value;
 }
 
@@ -70,8 +72,8 @@ f64 wrapLongitudeNear(f64 longitude, f64 reference) {
     if (!std::isfinite(longitude) || !std::isfinite(reference)) return longitude;
     f64 turns = std::trunc((longitude - reference) / 360.0);
     longitude -= turns * 360.0;
-    while (longitude <= reference - 180) longitude += 360;
-    while (longitude > reference + 180) longitude -= 360;
+    for (i32 i = 0; i < 2 && longitude <= reference - 180; i++) longitude += 360;
+    for (i32 i = 0; i < 2 && longitude > reference + 180; i++) longitude -= 360;
     return longitude;
 }
 

@@ -1,9 +1,8 @@
 // The flight-log list: the logs of "Flight Logs" known to the app, each with a one-line summary. It
 // lists the folder at most every 5 s, reads the logs the Flight Logs screen shows one at a time,
 // indexes and replays each in a background job (parseFlightLogJob) and keeps the log chosen for
-// viewing loaded (bytes, index, parse record) until another is chosen. It also holds the viewer's
-// replay copies of the vehicle, the mission and the transect. Replay drives the same records the
-// live drone link fills, so it sits above the drone link.
+// viewing loaded (bytes, index, parse record) until another is chosen. Replay drives the same records
+// the live drone link fills, so it sits above the drone link.
 #pragma once
 #include "Drone/Mavlink/VehicleState.h"
 #include "FlightLogReplay/FlightLogReplay.h"
@@ -58,12 +57,6 @@ struct FlightLogList {
     // The chosen log that last failed to read or was not a log, and when it may be asked for again.
     FixedString failedWantedLog;
     i64 wantedRetryTime;  // monotonic us
-
-    // The flight-log viewer's replay copies.
-    u32 viewerLoaded;  // the flight-log viewer has a log loaded
-    VehicleState replayVehicle;
-    WaypointMissionEditor replayMission;
-    TransectRegion replayTransect;
 };
 
 // The per-frame step, after the flight-log writer; now in monotonic microseconds. Freeing an entry
@@ -86,11 +79,18 @@ i64 parseFlightLogJob(void* argument);
 // are all visible).
 u32 flightLogParseState(const FlightLogList* list);
 
-// What the camera of a replayed connection shows: its kind, whether it records, its photo counter.
+// What the camera of a replayed connection shows, by its kind: kind 1 has one recording flag for
+// both sensors, kind 2 (NextVision) a visible and a thermal flag, kind 3 (camera protocol) a visible
+// one; the camera's last status time (0 before its first status) and the elapsed recording time it
+// reported (kinds 1 and 3); and its photo counter (captures and NextVision snapshot reports).
 struct ReplayCameraState {
     u32 kind;
-    u32 recording;
+    u32 recording;  // either flag
     u32 photos;
+    u32 visible;
+    u32 thermal;
+    u64 statusTime;
+    i64 elapsedMs;
 };
 ReplayCameraState replayCameraState(const DroneConnection* connection);
 

@@ -53,16 +53,35 @@ void countReplayedEvents(FlightLogList* list) {
     i32 spheres = haveBaseline ? payloadDrops(&replay->connection) - baseline : 0;
     list->ignitionSpheres = spheres > 0 ? static_cast<u32>(spheres) : 0;
     list->videos = videos;
-    list->photos = replayCameraState(&replay->connection).photos;
+    list->photos = replayCameraState(&replay->connection).photos + replay->mappingKitPhotos;
 }
 
 }  // namespace
 
 ReplayCameraState replayCameraState(const DroneConnection* connection) {
-    // The drone link keeps no recording flags or photo counter of its cameras yet.
-    ReplayCameraState state{};
-    state.kind = connection->cameraKind;
-    return state;
+    ReplayCameraState camera{};
+    camera.kind = connection->cameraKind;
+    camera.photos = connection->cameraView.imagesCaptured;
+    switch (connection->cameraKind) {
+        case CameraGimbal:
+            camera.visible = connection->workswellCamera.recording ? 1 : 0;
+            camera.statusTime = connection->workswellCamera.recordingTimeReceived;
+            camera.elapsedMs = connection->workswellCamera.recordingTimeMs;
+            break;
+        case CameraNextVision:
+            camera.visible = connection->nextVision.recordingChannel1 ? 1 : 0;
+            camera.thermal = connection->nextVision.recordingChannel2 ? 1 : 0;
+            camera.statusTime = connection->nextVision.reportTime[0];
+            break;
+        case CameraProtocol:
+            camera.visible = connection->protocolCamera.recording ? 1 : 0;
+            camera.statusTime = connection->protocolCamera.captureStatusTime;
+            camera.elapsedMs = connection->protocolCamera.recordingTimeMs;
+            break;
+        default: break;
+    }
+    camera.recording = camera.visible | camera.thermal;
+    return camera;
 }
 
 u32 videoEndsAfterEntry(u32 wasRecording, u32 recording, i64 entriesLeft) {

@@ -96,9 +96,8 @@ TEST_F(AppAreaAndLogging, AreaOfInterestAcrossTheAntimeridianStaysNarrow) {
 }
 
 TEST_F(AppAreaAndLogging, AReplayCountsOnlyWhileTheLiveVehicleIsSilent) {
-    FlightLogList* logs = &app->flightLogList;
-    logs->viewerLoaded = 1;
-    logs->replayVehicle.home = StoredPosition{5, 10.0, 50.0, 0};
+    app->flightLogViewerOpen = 1;
+    app->flightLogReplay.connection.vehicle.home = StoredPosition{5, 10.0, 50.0, 0};
     VehicleState* v = vehicle();
     v->home = StoredPosition{5, -70.0, -40.0, 0};
     v->lastHeardTime = 10000000;
@@ -106,7 +105,7 @@ TEST_F(AppAreaAndLogging, AReplayCountsOnlyWhileTheLiveVehicleIsSilent) {
     EXPECT_EQ(box().lonMin, -70.0);
     EXPECT_EQ(updateAreaOfInterest(app.get(), 15000001), 1);
     EXPECT_EQ(box().lonMin, 10.0);
-    logs->viewerLoaded = 0;
+    app->flightLogViewerOpen = 0;
     EXPECT_EQ(updateAreaOfInterest(app.get(), 15000001), 1);
     EXPECT_EQ(box().lonMin, -70.0);
 }

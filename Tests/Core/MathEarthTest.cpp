@@ -110,6 +110,10 @@ TEST(MathEarth, PolesDatelineAndTurns) {
     // Far-off and non-finite inputs come back at once instead of looping.
     EXPECT_NEAR(wrapLongitudeNear(1e15 + 90, 0), std::fmod(1e15 + 90, 360), 1e-6);
     EXPECT_TRUE(std::isnan(wrapNear(NAN, 0)));
+    // So do two far-off values near each other (a replayed log's garbage positions), where a turn
+    // is below their precision.
+    EXPECT_TRUE(std::isfinite(wrapLongitudeNear(7.4770787633437291e+20, 7.4770802645436046e+20)));
+    EXPECT_TRUE(std::isfinite(wrapNear(-3.1e19, 2.2e19)));
     EXPECT_TRUE(std::isinf(wrapLongitudeNear(INFINITY, 0)));
     EXPECT_TRUE(std::isinf(turnsToDegreesLongitude(-INFINITY)));
 }
