@@ -296,7 +296,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         applyLoadedMission(&app->pendingLoads.missionRead, &app->waypointMissionEditor, &app->transectRegion,
                            &app->orvikGeofence, &app->elevationMapLoader, preferences, reads);
     if (missionLoaded.length) app->missionList.message = missionLoaded;
-    updateOverlayList(&app->overlayList, reads, slots, platform->scratch, (u64)kScratchSize);
+    updateOverlayList(&app->overlayList, reads, slots, platform->scratch, (u64)kScratchSize, now);
     updateExportedKmzList(&app->exportedKmzList, reads, slots, (i64)now, getTimeZoneOffsetMs());
     importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
                            app->pendingLoads.kmzImportMode, reads);

@@ -24,3 +24,11 @@ i64 getTimeZoneOffsetMs() {
     if (!localtime_r(&now, &local)) return 0;
     return (i64)local.tm_gmtoff * 1000;
 }
+
+i64 timeZoneOffsetMsAt(i64 utcMilliseconds) {
+    i64 unixMilliseconds = utcMilliseconds - kUnixEpochIn1601Milliseconds;
+    std::time_t at = (std::time_t)(unixMilliseconds >= 0 ? unixMilliseconds / 1000 : -((-unixMilliseconds + 999) / 1000));
+    std::tm local{};
+    if (!localtime_r(&at, &local)) return 0;
+    return (i64)local.tm_gmtoff * 1000;
+}

@@ -163,11 +163,12 @@ bool bigNumIsZero(const u8* a) {
     return any == 0;
 }
 
-// Extended Euclid on (modulus, value) keeping only the coefficients of value, modulo 2^256 in two's
-// complement. Every coefficient used lies within half the modulus, so the 256-bit form holds it.
+// Extended Euclid on (modulus, value), keeping the coefficients of both modulo 2^256 in two's
+// complement: r_i = value t_i + modulus s_i throughout. Every coefficient used lies within half the
+// other number, so the 256-bit form holds it.
 void extendedEuclideanAlgorithm(u8* gcd, u8* inverse, u8* work, const u8* value, const u8* modulus) {
     ProfilingScope scope("Extended Euclidean Algorithm");
-    u8 r0[32], r1[32], t0[32] = {}, t1[32] = {1};
+    u8 r0[32], r1[32], t0[32] = {}, t1[32] = {1}, s0[32] = {1}, s1[32] = {};
     memcpy(r0, modulus, 32);
     memcpy(r1, value, 32);
     while (!bigNumIsZero(r1)) {
@@ -181,10 +182,14 @@ void extendedEuclideanAlgorithm(u8* gcd, u8* inverse, u8* work, const u8* value,
         bigNumSubtract(t, t0, product);
         memcpy(t0, t1, 32);
         memcpy(t1, t, 32);
+        bigNumMultiply(product, q, s1);
+        bigNumSubtract(t, s0, product);
+        memcpy(s0, s1, 32);
+        memcpy(s1, t, 32);
         memcpy(r0, r1, 32);
         memcpy(r1, r, 32);
     }
     memcpy(gcd, r0, 32);
     memcpy(inverse, t0, 32);
-    memcpy(work, t1, 32);
+    memcpy(work, s0, 32);
 }

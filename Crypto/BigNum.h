@@ -24,9 +24,10 @@ void bigNumMultiply(u8* out, const u8* a, const u8* b);
 void bigNumModReduce(u8* quotient, u8* remainder, const u8* dividend, const PreparedModulus* modulus);
 PreparedModulus* bigNumHighestBit(PreparedModulus* out, const u8* number);
 
-// inverse = s with s * value = 1 (mod modulus) as a signed two's-complement 256-bit number in
-// (-modulus, modulus); callers add the modulus when its top bit is set. gcd receives the greatest
-// common divisor (1 when the inverse exists) and work the other coefficient.
+// Bezout coefficients: gcd = value * inverse + modulus * work, both coefficients signed two's-
+// complement 256-bit numbers (the equation holds modulo 2^256). When gcd is 1, inverse * value = 1
+// (mod modulus) with inverse in (-modulus, modulus); callers add the modulus when its top bit is
+// set.
 void extendedEuclideanAlgorithm(u8* gcd, u8* inverse, u8* work, const u8* value, const u8* modulus);
 
 // Three-way comparison of two 256-bit numbers: -1, 0 or 1.

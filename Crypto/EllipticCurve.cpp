@@ -147,6 +147,11 @@ i32 scalePoint(u8* out, const u8* scalar, const u8* point, const EllipticCurve* 
     return jacobian::scaleJacobian<4>(out, scalar, point, curve->p, curve->a);
 }
 
+i32 scaleValidatedPoint(u8* out, const u8* scalar, const u8* point, const EllipticCurve* curve) {
+    if (!isPointOnCurve(point, curve)) return 2;  // also refuses coordinates of p and above
+    return scalePoint(out, scalar, point, curve);
+}
+
 i32 generateRandomNumber(u8* out, const EllipticCurve* curve) {
     ProfilingScope scope("Generate random number");
     // Bits above the order's highest bit are cleared; a draw of 0 or of n and above is drawn again.

@@ -1,4 +1,4 @@
-// HMAC over SHA-1, SHA-256 and SHA-384, HKDF-Expand and the TLS 1.3 HKDF-Expand-Label, and the
+// HMAC over SHA-1, SHA-256, SHA-384 and SHA-512, HKDF-Expand and the TLS 1.3 HKDF-Expand-Label, and the
 // constant-time comparison every MAC and tag check uses.
 //
 // The message of an HMAC is fed by calling the matching hash update on the context's inner field
@@ -22,16 +22,24 @@ struct HmacSha384Context {
     Sha384Context inner;
 };
 
+struct HmacSha512Context {
+    u8 keyBlock[128];
+    Sha512Context inner;
+};
+
 HmacSha1Context* hmacSha1Init(HmacSha1Context* context, const u8* key, u64 keyLength);
 HmacSha256Context* hmacSha256Init(HmacSha256Context* context, const u8* key, u64 keyLength);
 HmacSha384Context* hmacSha384Init(HmacSha384Context* context, const u8* key, u64 keyLength);
+HmacSha512Context* hmacSha512Init(HmacSha512Context* context, const u8* key, u64 keyLength);
 
 u8* hmacSha1Final(u8* mac, const HmacSha1Context* context);
 u8* hmacSha256Final(u8* mac, const HmacSha256Context* context);
 u8* hmacSha384Final(u8* mac, const HmacSha384Context* context);
+u8* hmacSha512Final(u8* mac, const HmacSha512Context* context);
 
 u8* hmacSha256(u8* mac, const u8* key, u64 keyLength, const u8* message, u64 messageLength);
 u8* hmacSha384(u8* mac, const u8* key, u64 keyLength, const u8* message, u64 messageLength);
+u8* hmacSha512(u8* mac, const u8* key, u64 keyLength, const u8* message, u64 messageLength);
 
 // HKDF-Expand: out = the first outLength bytes of T(1) || T(2) || ...; outLength is at most 255
 // times the hash length (longer requests fill only that much).

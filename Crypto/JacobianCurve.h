@@ -111,8 +111,10 @@ i32 jacobianAdd(Jacobian<N>* out, const Jacobian<N>* p, const Jacobian<N>* q, co
 }
 
 // Right-to-left double-and-add over every bit of the scalar, as the affine formulation: R
-// accumulates the set bits' multiples of Q = 2^i P; meeting the point at infinity in an addition
-// fails. Numbers are 8 N bytes little-endian; the point is x then y.
+// accumulates the set bits' multiples of Q = 2^i P. Both may pass through the point at infinity
+// (a sum R + Q = O, or Q of order two doubling to O) and go on from there, so a multiple of a point
+// of small order comes out right. 1 when the result itself is the point at infinity. Numbers are
+// 8 N bytes little-endian; the point is x then y.
 template <int N>
 i32 scaleJacobian(u8* out, const u8* scalar, const u8* point, const u8* prime, const u8* a) {
     using namespace montgomery;
@@ -125,18 +127,22 @@ i32 scaleJacobian(u8* out, const u8* scalar, const u8* point, const u8* prime, c
     loadBytes<N>(raw, point + 8 * N);
     toMontgomery<N>(q.y, raw, &cf.f);
     memcpy(q.z, cf.f.one, sizeof(q.z));
-    if (isZero<N>(q.y)) return 1;  // a point of order two: its doubling is infinite
-    bool haveR = false;
-    for (int bit = 0; bit < 64 * N; bit++) {
+    bool haveR = false;  // false: R is the point at infinity
+    bool qFinite = true;
+    for (int bit = 0; bit < 64 * N && qFinite; bit++) {
         if ((scalar[bit / 8] >> (bit % 8)) & 1) {
             if (!haveR) {
                 r = q;
                 haveR = true;
-            } else if (jacobianAdd<N>(&r, &r, &q, &cf)) {
-                return 1;
+            } else if (jacobianAdd<N>(&r, &r, &q, &cf) || isZero<N>(r.z)) {
+                haveR = false;  // R = -Q, or R = Q of order two
             }
         }
-        jacobianDouble<N>(&q, &q, &cf);
+        if (isZero<N>(q.y)) {
+            qFinite = false;  // 2Q is the point at infinity, and so is every later Q
+        } else {
+            jacobianDouble<N>(&q, &q, &cf);
+        }
     }
     if (!haveR) return 1;
     u64 zInverse[N], zz[N], zzz[N], x[N], y[N];

@@ -32,19 +32,6 @@ FixedString loadingText(const FileReadRequest* request) {
     return formatInt("Loading   @%", (i64)(request->bytesRead * 100 / request->fileSize));
 }
 
-// The "View" button inside the selected row, sized by the list's text.
-ButtonStyle rowButtonStyle(const MapView* view) {
-    ButtonStyle style{};
-    style.textStyle = TextStyle{kTextWhite, kNoOutline, kSelectionOrange, view->textSize, 0, 0};
-    style.anchor = AnchorCentre;
-    style.textPadding = view->padding;
-    style.cornerRadius = view->padding;
-    style.fill = kButtonGrey;
-    style.pressedFill = kPressedGrey;
-    style.outlineWidth = view->padding / 2;
-    return style;
-}
-
 bool chosenLogIsReady(const FlightLogList* list, const FixedString* chosen) {
     const FileReadRequest* request = list->logRequest;
     return chosen->length && request && fileRequestStatus(request) == FileStatusSuccess &&

@@ -66,7 +66,7 @@ f32 drawDetails(const ListFrame* f, i64 entry, f32 rowBottom) {
     const u8* payload = flightLogEntryPayload(f->index, entry);
     u16 length = flightLogEntryLength(f->index, entry);
     if (isDatagram(type)) {
-        appendDatagramDetails(type, payload, length, &details);
+        appendDatagramDetails(type, payload, length, f->units, &details);
     } else {
         appendFlightLogEntryDetails(type, payload, length, f->units, &details);
     }

@@ -142,11 +142,11 @@ void drawFlightLogEntries(ViewFlightLogState* state, const FlightLogIndex* index
 // Recorded datagrams (types 1 to 4) in the entries list. A row's text is drawn into textArea (from
 // half a text unit after the time column to the row's end) with the list's text size; rowColour
 // is the row's background. The details of the selected row are appended to details before the
-// common hexadecimal tail.
+// common hexadecimal tail; their temperatures follow the units preference.
 Color datagramRowColour(u8 type);
 void drawDatagramRowText(u8 type, const u8* payload, u16 length, Rect textArea, const Rect* crop, f32 textSize,
                          UiState* ui);
-void appendDatagramDetails(u8 type, const u8* payload, u16 length, ByteWriter* details);
+void appendDatagramDetails(u8 type, const u8* payload, u16 length, const Preferences* units, ByteWriter* details);
 
 // The playback layout below the top bar and the controls: the map, the HUD and its texts, the side
 // view and the open panel's content (including the panels 17, 19, 23, 28 to 33 and 36). The frame

@@ -50,6 +50,24 @@ const char* mavlinkMessageName(u32 messageId) {
     return info ? info->name : "Unrecognized message";
 }
 
+const char* mavCmdName(u16 command) {
+    i32 low = 0;
+    i32 high = mavlinkCommandCount - 1;
+    while (low <= high) {
+        i32 middle = low + (high - low) / 2;
+        u16 value = mavlinkCommandTable[middle].value;
+        if (value == command) {
+            return mavlinkCommandTable[middle].name;
+        }
+        if (value < command) {
+            low = middle + 1;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return nullptr;
+}
+
 i32 mavlinkMinimumPayloadLength(u32 messageId) {
     const MavlinkMessageInfo* info = findSpokenMessage(messageId);
     return info ? info->minimumPayloadLength : -1;

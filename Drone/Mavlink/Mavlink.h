@@ -66,6 +66,8 @@ u16 mavlinkCrc16(const u8* bytes, i64 first, i64 end, u8 crcExtra);
 u16 mavlinkCrcAccumulate(u16 crc, u8 byte);
 // The message's name ("HEARTBEAT"), or "Unrecognized message".
 const char* mavlinkMessageName(u32 messageId);
+// The full MAVLink name of a MAV_CMD value ("MAV_CMD_NAV_WAYPOINT"), or null for a value that has none.
+const char* mavCmdName(u16 command);
 // The entry of the message-name table: the name for ids below 420 that have one, else null.
 const char* mavlinkNamedMessage(u32 messageId);
 // The payload length of a message without its extension fields; -1 for an unknown id.

@@ -360,3 +360,15 @@ void drawViewScrollbar(u32 side, Color colour, f32 depth, const MapView* view, U
     addRoundedRect(thumb, depth, view->clipRect, 0, 0, colour, colour, &ui->batches.coloredRect, ui->halfWidth,
                    ui->halfHeight);
 }
+
+ButtonStyle rowButtonStyle(const MapView* view) {
+    ButtonStyle style{};
+    style.textStyle = TextStyle{kTextWhite, kNoOutline, kSelectionOrange, view->textSize, 0, 0};
+    style.anchor = AnchorCentre;
+    style.textPadding = view->padding;
+    style.cornerRadius = view->padding;
+    style.fill = kButtonGrey;
+    style.pressedFill = kPressedGrey;
+    style.outlineWidth = view->padding / 2;
+    return style;
+}

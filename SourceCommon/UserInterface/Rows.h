@@ -62,6 +62,9 @@ enum LayoutAxis : u32 {
 TextStyle rowTitleStyle(const MapView* view);
 TextStyle rowLabelStyle(const MapView* view);
 
+// The grey buttons placed in a row's opened area.
+ButtonStyle rowButtonStyle(const MapView* view);
+
 RowLayout widgetRectFromLayout(u32 hasIcon, u32 hasSide, const MapView* view);
 RowResult infoRow(const FixedString* title, const FixedString* value, u32 hasIcon, UiState* ui, MapView* view);
 RowResult checkboxRow(const FixedString* title, const FixedString* description, u32 hasIcon, i32 checked,

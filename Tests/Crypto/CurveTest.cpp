@@ -82,6 +82,12 @@ TEST(BigNum, ProductsReductionsAndInversesMatchOpenSsl) {
         if (bnInverse && !BN_is_one(bnM)) {
             u8 gcd[32], inverse[32], work[32], expectedInverse[32];
             extendedEuclideanAlgorithm(gcd, inverse, work, a.data(), m.data());
+            // Both Bezout coefficients: gcd = a * inverse + m * work (mod 2^256).
+            u8 ai[64], mw[64], combination[32];
+            bigNumMultiply(ai, a.data(), inverse);
+            bigNumMultiply(mw, m.data(), work);
+            bigNumAdd(combination, ai, mw);
+            ASSERT_EQ(toHex(combination, 32), toHex(gcd, 32)) << "value " << bigEndianHex(a.data());
             if (inverse[31] & 0x80) bigNumAdd(inverse, inverse, m.data());
             fromBn(bnInverse, expectedInverse, 32);
             ASSERT_EQ(toHex(inverse, 32), toHex(expectedInverse, 32)) << "value " << bigEndianHex(a.data());

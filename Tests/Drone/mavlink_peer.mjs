@@ -10,6 +10,8 @@
 //       wrote ("frame HEX") and how many node-mavlink's own splitter finds ("found N").
 //   node mavlink_peer.mjs magic
 //       Prints "ID CRC_EXTRA NAME" for every message of node-mavlink's common dialect.
+//   node mavlink_peer.mjs commands
+//       Prints "VALUE NAME" for every MAV_CMD value that node-mavlink's common dialect names.
 //   node mavlink_peer.mjs vehicle LOCAL_PORT GCS_PORT INTRUDER_PORT MAX_SECONDS
 //       A scripted vehicle (system 1, component 1, PX4 quadrotor) on UDP at 127.0.0.1:LOCAL_PORT
 //       that sends its HEARTBEAT and telemetry to 127.0.0.1:GCS_PORT until the ground station's
@@ -987,6 +989,9 @@ else if (mode === 'magic') {
   for (const clazz of Object.values({ ...minimal.REGISTRY, ...standard.REGISTRY, ...common.REGISTRY })) {
     console.log(`${clazz.MSG_ID} ${clazz.MAGIC_NUMBER} ${clazz.MSG_NAME}`)
   }
+}
+else if (mode === 'commands') {
+  for (const name of Object.keys(common.MavCmd).filter(key => isNaN(Number(key)))) console.log(`${common.MavCmd[name]} ${name}`)
 }
 else if (mode === 'vehicle') vehicle(Number(args[0]), Number(args[1]), Number(args[2]), Number(args[3]), args[4] === 'spoof')
 else if (mode === 'tcp-vehicle') tcpVehicle(Number(args[0]), Number(args[1]))
