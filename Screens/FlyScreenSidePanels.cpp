@@ -9,6 +9,7 @@
 #include "Drone/FlightController/Parameters.h"
 #include "Mission/MissionAltitudes.h"
 #include "Mission/MissionPath.h"
+#include "Overlays/OverlaysPanel.h"
 #include "Platform/Platform.h"
 #include "Screens/FlyScreenInternal.h"
 #include "Screens/FlyScreenSharedUiViewLog.h"
@@ -292,7 +293,11 @@ void drawFlySidePanels(FlyScreenFrame* f) {
         drawExportedKmzList(rect, &app->exportedKmzList, &s->scrollViews[ScrollKmzLists], &app->pendingLoads.kmzRead,
                             &app->pendingLoads.kmzImportMode, &f->platform->fileReads, f->platform, f->ui, f->stack);
     }
-    // The overlays panel (29) is drawn here once its unit is in.
+    if (panel == FlyPanelOverlays) {
+        OverlaySelection selection = overlaySelectionOf(&app->preferences);
+        drawOverlaysPanel(f->platform, f->stack, f->ui, &selection, &app->overlayList, &app->elevationMapLoader.status,
+                          &s->scrollViews[ScrollOverlays], &rect);
+    }
     if (panel == FlyPanelCameraSettings) {
         drawCameraSettingsPanel(rect, f->platform, f->stack, f->ui, &s->scrollViews[ScrollCameraSettings],
                                 &app->preferences, &app->droneConnection.protocolCamera, &app->droneConnection.payload,

@@ -307,10 +307,15 @@ TEST_F(FlyScreenPlanningTest, UndoAndRedoLabelsFollowAddClearAndGenerateAndAnEmp
     open(FlyPanelFolder);
     EXPECT_EQ(editor->selectedWaypointId, 0u);
 
-    // The folder menu's "Missions" opens the missions dialog; the drawing tools' "Save" its panel.
+    // The folder menu opens the missions dialog and the overlays panel; the drawing tools' "Save" the
+    // export panel.
     Vec2F32 missions = toolbarCell(2, 1.8f * metrics().buttonHeight, 1);
     clickAt(missions.x, missions.y);
     EXPECT_EQ(state()->openPanel, (u32)FlyPanelMissionFiles);
+    open(FlyPanelFolder);
+    Vec2F32 overlays = toolbarCell(2, 1.8f * metrics().buttonHeight, 0);
+    clickAt(overlays.x, overlays.y);
+    EXPECT_EQ(state()->openPanel, (u32)FlyPanelOverlays);
     open(FlyPanelDrawFirst);
     Vec2F32 save = toolbarCell(9, 0, 8);
     clickAt(save.x, save.y);
