@@ -71,6 +71,7 @@ struct AppState {
     u32 preferencesSaved;  // the result of this frame's preferences step
 
     SoundMixer sound;  // the queue that screens fill and the voices the audio thread mixes
+    TuneCopies designedTunes;  // the Design Sound screen's tune as the audio thread plays it
 
     DnsResolver dnsResolver;
     DownloadPool downloadPool;
@@ -117,6 +118,7 @@ struct AppState {
     // The flight-log viewer: its own replay of the list's kept log, and whether it has that log
     // open (set by the viewer on each of its frames, cleared when it is left).
     FlightLogReplay flightLogReplay;
+    FileJobResult flightLogExportProgress;  // the newest flight-log export's write
     u32 flightLogViewerOpen;
     ScreenStack screenStack;
     UiMetrics uiMetrics;

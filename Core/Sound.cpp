@@ -49,6 +49,24 @@ i32 queueSound(SoundQueue* queue, const ToneSegment* segments, u64 segmentCount)
     return 1;
 }
 
+i32 queueTuneCopy(TuneCopies* copies, SoundQueue* queue, const ToneSegment* steps, i64 count, u64 now) {
+    if (!copies || !queue) return 0;
+    if (count > kTuneSteps) count = kTuneSteps;
+    if (count < 0) count = 0;
+    u8 read = __atomic_load_n(&queue->readIndex, __ATOMIC_ACQUIRE);
+    if ((u8)(queue->writeIndex - read) >= kSoundQueueSlots - 1) return 0;
+    for (i32 i = 0; i < kTuneCopies; i++) {
+        TuneCopy* copy = &copies->copies[i];
+        if (copy->busyUntil > now) continue;
+        for (i64 k = 0; k < count; k++) copy->steps[k] = steps[k];
+        copy->stepCount = (u64)count;
+        u64 frames = totalSoundFrames(copy->steps, count);
+        copy->busyUntil = now + frames * 1000000ull / kSoundFramesPerSecond + kTuneCopyMargin;
+        return queueSound(queue, copy->steps, copy->stepCount);
+    }
+    return 0;
+}
+
 u32 pendingSoundCount(const SoundQueue* queue) {
     u8 write = __atomic_load_n(&queue->writeIndex, __ATOMIC_ACQUIRE);
     u8 read = __atomic_load_n(&queue->readIndex, __ATOMIC_ACQUIRE);
@@ -123,6 +141,10 @@ void synthesizeVoice(Voice* voice, f32* mix, u32 frames) {
         if (start > 0xffffffffull) break;  // frames played can count no further
     }
     voice->totalFrames = totalSoundFrames(segments, voice->segmentCount);
+    if (voice->framesPlayed >= voice->totalFrames) {
+        voice->segments = nullptr;
+        voice->segmentCount = 0;
+    }
 }
 
 void mixVoices(SoundMixer* mixer, f32* mix, u32 frames) {

@@ -55,6 +55,26 @@ u32 toneSegmentFrames(const ToneSegment* segment);
 i32 queueSound(SoundQueue* queue, const ToneSegment* segments, u64 segmentCount);
 u32 pendingSoundCount(const SoundQueue* queue);
 
+// Copies of tunes that change while they play (the Design Sound screen's): each request plays from a
+// copy that stays untouched until its play has ended, however the original changes or goes away.
+constexpr i32 kTuneSteps = 50;
+constexpr i32 kTuneCopies = 4;
+constexpr u64 kTuneCopyMargin = 1000000;  // us beyond the play's length before a copy is reused
+
+struct TuneCopy {
+    u64 busyUntil;  // monotonic us; 0 never used
+    u64 stepCount;
+    ToneSegment steps[kTuneSteps];
+};
+
+struct TuneCopies {
+    TuneCopy copies[kTuneCopies];
+};
+
+// Copies at most 50 steps into a copy whose last play has ended and queues it. Returns 1 when queued;
+// 0 when the queue is full or every copy may still be playing (nothing changes then).
+i32 queueTuneCopy(TuneCopies* copies, SoundQueue* queue, const ToneSegment* steps, i64 count, u64 now);
+
 // Audio-thread side: moves every pending request into a voice, oldest first. A voice that has never
 // sounded or whose sound has been mixed to its end is taken first; else the one that has played the
 // most frames (lowest index on ties).
@@ -62,7 +82,8 @@ void takeQueuedSounds(SoundMixer* mixer);
 // The voice that a new sound takes.
 i32 chooseVoice(const Voice* voices);
 
-// Adds the voice's next frames into mix.
+// Adds the voice's next frames into mix. A voice that has played to its end lets go of its steps
+// (segments null), so that it never reads them again.
 void synthesizeVoice(Voice* voice, f32* mix, u32 frames);
 // Clears mix (at most kSoundMixFrames frames) and adds every voice that has segments.
 void mixVoices(SoundMixer* mixer, f32* mix, u32 frames);

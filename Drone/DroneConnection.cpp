@@ -2,6 +2,7 @@
 
 #include "Core/Profiler.h"
 #include "Core/Sound.h"
+#include "Core/WarningSounds.h"
 #include "Drone/AirTraffic.h"
 #include "Drone/CameraControl.h"
 #include "Drone/FlightController/AutopilotControl.h"
@@ -17,11 +18,6 @@
 namespace {
 
 const u8 kLoopback[16] = {127, 0, 0, 1};
-
-const ToneSegment kLowAltitudeTone[] = {
-    {0.25, 440, 0.5, 0}, {0.25, 620, 0.5, 0}, {0.25, 440, 0.5, 0}, {0.25, 620, 0.5, 0},
-    {0.25, 440, 0.5, 0}, {0.25, 620, 0.5, 0}, {0, 620, 0.5, 0},
-};
 
 // The frame's view of where things go and what the preferences say.
 struct LinkFrame {
@@ -484,7 +480,7 @@ void updateHeightAboveGround(LinkFrame* frame) {
         if (crossed && frame->now - connection->lowAltitudeAlertTime > kLowAltitudeAlertInterval) {
             SoundQueue* sounds = frame->inputs->soundQueue;
             if (sounds && pendingSoundCount(sounds) < kSoundQueueSlots - 1) {
-                queueSound(sounds, kLowAltitudeTone, sizeof(kLowAltitudeTone) / sizeof(kLowAltitudeTone[0]));
+                queueSound(sounds, kLowAltitudeTone, toneSteps(kLowAltitudeTone));
             }
             connection->lowAltitudeAlertTime = frame->now;
         }

@@ -371,9 +371,19 @@ FlightLogReplayStep* replayFlightLog(FlightLogReplayStep* out, i64* cursor, i64 
         return out;
     }
     i64 time = flightLogEntryTime(index, entry);
-    if (replay->replayTime != 0 && idleStepMs > 0) {
-        while (replay->replayTime <= INT64_MAX - idleStepMs && replay->replayTime + idleStepMs < targetTime &&
-               replay->replayTime + idleStepMs < time) {
+    i64 limit = time < targetTime ? time : targetTime;
+    if (replay->replayTime != 0 && idleStepMs > 0 && replay->replayTime < limit &&
+        limit - replay->replayTime > idleStepMs) {
+        // Idle updates at replayTime + k x idleStepMs for every k that lies before the limit. Over a
+        // long silence (a paused or damaged log) the middle ones are left out: the link has long
+        // since timed out, and the last update still lands where the full run would end.
+        i64 steps = (limit - 1 - replay->replayTime) / idleStepMs;
+        i64 last = replay->replayTime + steps * idleStepMs;
+        for (i64 k = 1; k <= steps; k++) {
+            if (k == kMaxIdleUpdatesPerGap && steps > kMaxIdleUpdatesPerGap) {
+                replay->replayTime = last - idleStepMs;
+                k = steps;
+            }
             replay->replayTime += idleStepMs;
             replay->replayMicros =
                 static_cast<i64>(static_cast<u64>(replay->replayTime) - static_cast<u64>(index->timeBase)) * 1000;

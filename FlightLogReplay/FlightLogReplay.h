@@ -89,11 +89,15 @@ struct FlightLogReplayStep {
     u16 length;
 };
 
+// Between two entries at most this many idle updates run; a longer silence skips to its last ones.
+constexpr i64 kMaxIdleUpdatesPerGap = 300;
+
 // Applies the entry at *cursor (an index into the index's arrays) and advances the cursor, unless
 // that entry lies after targetTime and is past the start block: then nothing is applied and the
 // type is -1. Before the entry, while replayTime + idleStepMs lies before both the target and the
-// entry's time, the drone link runs without a datagram every idleStepMs. sounds and elevation may
-// be null.
+// entry's time, the drone link runs without a datagram every idleStepMs (at most
+// kMaxIdleUpdatesPerGap of those updates, the last of them where the full run would end). sounds and
+// elevation may be null.
 FlightLogReplayStep* replayFlightLog(FlightLogReplayStep* out, i64* cursor, i64 targetTime, i64 idleStepMs,
                                      SoundQueue* sounds, const FlightLogIndex* index, FlightLogReplay* replay,
                                      const ReplayElevation* elevation);

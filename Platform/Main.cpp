@@ -261,7 +261,8 @@ int main(int, char**) {
         SDL_Quit();
         return 1;
     }
-    bool soundOpen = openAudioOutput(&audioOutput).length == 0;
+    platform->soundSystemError = openAudioOutput(&audioOutput);
+    bool soundOpen = platform->soundSystemError.length == 0;
 
     readDataFolder(platform);
     readSystemStrings(platform);

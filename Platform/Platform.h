@@ -78,6 +78,7 @@ struct Platform {
     FixedString systemVersion;
     FixedString biosManufacturer;
     FixedString biosProductName;
+    FixedString soundSystemError;  // why sound output could not be started; empty while it plays
     u32 documentsFolderAccess;  // both set to 1 at start-up
     u32 appFolderAccess;
     DnsServerList dnsServers;

@@ -59,15 +59,15 @@ FixedString unquoted(const char* value, i64 length) {
     return stringFromBytes(value, length);
 }
 
-FixedString fileLine(const char* path) {
+}  // namespace
+
+FixedString dmiText(const char* path) {
     char buffer[256];
     i64 length = readSmallFile(path, buffer, sizeof(buffer));
-    if (length < 0) return FixedString{};
+    if (length < 0) return formatCstr("Failed to read @", path);
     while (length > 0 && (buffer[length - 1] == '\n' || isBlank(buffer[length - 1]))) length--;
     return stringFromBytes(buffer, length);
 }
-
-}  // namespace
 
 i32 parseResolvConf(const char* text, i64 length, DnsServerList* list) {
     list->count = 0;
@@ -209,6 +209,6 @@ void readSystemStrings(Platform* platform) {
         platform->systemReleaseId = makeString("Failed to read /etc/os-release");
         platform->systemVersion = platform->systemReleaseId;
     }
-    platform->biosManufacturer = fileLine("/sys/class/dmi/id/sys_vendor");
-    platform->biosProductName = fileLine("/sys/class/dmi/id/product_name");
+    platform->biosManufacturer = dmiText("/sys/class/dmi/id/sys_vendor");
+    platform->biosProductName = dmiText("/sys/class/dmi/id/product_name");
 }

@@ -13,6 +13,10 @@ FixedString dataFolderUnder(FixedString documents);
 // The value of KEY="value" (or KEY=value) in an os-release text, or empty.
 FixedString osReleaseValue(const char* text, i64 length, const char* key);
 
+// The first line of a DMI file (blanks and line end cut), or "Failed to read <path>" when it cannot
+// be read (no DMI on this machine, or no permission).
+FixedString dmiText(const char* path);
+
 // Fills the DNS list from /etc/resolv.conf and returns its count (0: the caller takes the built-in
 // list). Fills the data folder and the six system strings of the running system.
 i32 readSystemDnsServers(DnsServerList* list);

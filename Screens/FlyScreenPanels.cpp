@@ -8,6 +8,7 @@
 #include "Mission/MissionSideView.h"
 #include "Platform/Platform.h"
 #include "Screens/FlyScreenInternal.h"
+#include "Screens/FlyScreenPayloadPanels.h"
 #include "Screens/FlyScreenSharedUiViewLog.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
@@ -85,8 +86,7 @@ void drawFlyTopBar(FlyScreenFrame* f) {
     } else if (app->preferences.payloadType == PayloadVosk) {
         drawDualStatusIndicator(panel, &cursor, bar, &style, &connection->payload.vosk, f->ui, f->stack);
     }
-    // The strobe toggle takes its place here while the light reported within the last 10 s; it comes
-    // with the strobe-light panel.
+    strobeToggleButton(panel, &cursor, bar, &style, &connection->payload.light, f->ui, f->stack, f->now);
     drawBatteryIndicator(panel, &cursor, bar, &style, vehicle, &app->preferences, f->ui, f->stack);
     drawSignalIndicator(panel, &cursor, bar, &style, selectedVideoStats(app), f->ui, f->stack, &app->preferences);
     drawLinkQualityIndicator(panel, &cursor, bar, &style, connection, f->ui, f->stack, &app->preferences);
@@ -202,8 +202,11 @@ void drawFlyScreenPanels(FlyScreenFrame* f) {
 
     // ---- Plan toolbars: the geofence toolbar (openPanel 1) goes here. -----------------------------
     drawFlyGeofenceToolbar(f);
-    // ---- Payload panels: the Orvik panels (2-6), the strobe-light panel (16) and the VOSK panels
-    //      (8-14) go here, in that order. ------------------------------------------------------------
+
+    // The payload panels: the Orvik panels (2-6), the strobe-light panel (16) and the VOSK panels (8-14).
+    PayloadPanelFrame payload{f->ui, f->stack, app, &s->openPanel, &s->editFieldId, &s->editText, &f->buttonStyle,
+                              f->now};
+    f->panelUsedHeight = drawFlyScreenPayloadPanels(&payload, f->panelUsedHeight);
 
     drawFlightActionButtons(&s->openPanel, &f->panelUsedHeight, f->content, f->metrics->rowHeight, &f->buttonStyle,
                             &app->droneConnection, f->stack, f->ui);

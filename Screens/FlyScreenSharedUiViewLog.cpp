@@ -32,6 +32,23 @@ void drawPayloadCountIndicator(u32* panel, Rect slot, const UiMetrics* metrics, 
     if (hit.clicked) *panel = *panel >= 2 && *panel <= 6 ? 0 : 2;
 }
 
+void strobeToggleButton(u32* openPanel, f32* xCursor, const Rect* bar, const ButtonStyle* style,
+                        const StrobeLight* light, UiState* ui, ScreenStack* stack, u64 now) {
+    constexpr u32 kStrobePanel = 16;
+    constexpr f32 kBarButtonDepth = 0.95f;
+    constexpr Color kOpenFill = 0x80E36400;
+    if (light->reportTime == 0 || now < light->reportTime || now - light->reportTime >= kStrobeReportHoldTime) return;
+    f32 width = 1.4f * (bar->y1 - bar->y0);
+    Rect slot{*xCursor - width, *xCursor, bar->y0, bar->y1};
+    *xCursor -= width;
+    ButtonStyle look = *style;
+    if (*openPanel == kStrobePanel) look.fill = kOpenFill;
+    WidgetId id = WIDGET_ID;
+    if (button(makeString("Strobe"), &slot, bar, kBarButtonDepth, &look, ui, stack, &id).clicked) {
+        *openPanel = *openPanel == kStrobePanel ? 0 : kStrobePanel;
+    }
+}
+
 // ---- The KMZ editor's toolbar, the exported-KMZ list and the export panel ----
 
 namespace {

@@ -107,12 +107,6 @@ i64 entryTimeAt(const FlightLogIndex* index, i64 entry) {
 // ---------------------------------------------------------------------------------------------------
 // The playback layout.
 
-f64 replayElevation(void* context, f64 longitude, f64 latitude) {
-    const f32 unknown = -1e30f;
-    f32 height = getElevation(static_cast<const ElevationMapLoader*>(context), GeoPoint{longitude, latitude}, unknown);
-    return height == unknown ? NAN : static_cast<f64>(height);
-}
-
 ButtonStyle outlinedButtonStyle(f32 textSize) {
     ButtonStyle style{};
     style.textStyle = TextStyle{kTextWhite, kNoOutline, kSelectionOrange, textSize, 0, 0};
@@ -305,6 +299,12 @@ void drawTopBar(ViewFlightLogState* state, AppState* app, const FlightLogIndex* 
 }
 
 }  // namespace
+
+f64 replayElevation(void* context, f64 longitude, f64 latitude) {
+    const f32 unknown = -1e30f;
+    f32 height = getElevation(static_cast<const ElevationMapLoader*>(context), GeoPoint{longitude, latitude}, unknown);
+    return height == unknown ? NAN : static_cast<f64>(height);
+}
 
 // ---------------------------------------------------------------------------------------------------
 

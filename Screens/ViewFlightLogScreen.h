@@ -153,6 +153,12 @@ void appendDatagramDetails(u8 type, const u8* payload, u16 length, const Prefere
 // has already stepped the replay; ground is the terrain height under the vehicle (10,000 while none).
 void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                                UiState* ui, Rect content, f32 groundElevation, f32 secondGround);
-// The export panel, while the open panel is 39.
+// The ground height under a point for the replayed drone link (context: the ElevationMapLoader);
+// NaN where no elevation data covers it.
+f64 replayElevation(void* context, f64 longitude, f64 latitude);
+
+// The export panel, while the open panel is 39: the photo-info, video-metadata and flight-path
+// rows; a clicked row writes its file, and playback then goes on from a replay rebuilt up to the
+// playback time.
 void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                               UiState* ui, Rect content);

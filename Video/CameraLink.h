@@ -243,6 +243,11 @@ struct NextVisionState {
     f64 previousWantedTangent;
     u32 requests[kNextVisionRequests];
     f32 pointAt[2];
+    // The last pointing command sent: its mode (4 local, 5 global) and its two angles (local: pitch
+    // and roll; global: pitch and yaw), in degrees; 0 before the first.
+    f32 commandedMode;
+    f32 commandedAngles[2];
+    i32 imageFlip;  // the picture's flip as the camera reports it; no report fills it yet
 };
 
 // Each returns 1 when it took the message.

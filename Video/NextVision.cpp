@@ -202,7 +202,12 @@ void controlNextVisionCamera(NextVisionState* state, CameraView* view, GimbalPoi
         }
         pointingToggle = !pointingToggle;
         if (pointingToggle) pitch += 0.01f;
-        if (digicam(0, mode, pitch, yaw, NAN, NAN, NAN, output, now)) state->pointingCommandTime = now;
+        if (digicam(0, mode, pitch, yaw, NAN, NAN, NAN, output, now)) {
+            state->pointingCommandTime = now;
+            state->commandedMode = mode;
+            state->commandedAngles[0] = pitch;
+            state->commandedAngles[1] = yaw;
+        }
     }
 
     // 8. Zoom.

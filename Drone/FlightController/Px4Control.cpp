@@ -1,6 +1,7 @@
 #include "Core/Format.h"
 #include "Core/Preferences.h"
 #include "Core/Sound.h"
+#include "Core/WarningSounds.h"
 #include "Drone/Mavlink/DroneOutput.h"
 #include "Drone/Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
@@ -33,29 +34,6 @@ constexpr u64 kManualControlInterval = 40001;
 constexpr u64 kControllerFreshness = 70000;
 // 2019-01-01 00:00 UTC in seconds since 1601-01-01.
 constexpr i64 kOpenDroneIdEpochSeconds = 13190774400;
-
-#define TONE(seconds, frequency, level) ToneSegment{seconds, frequency, level, 0}
-const ToneSegment kCriticalTone[] = {
-    TONE(0.125, 941, 0.5), TONE(0, 941, 0.5), TONE(0.01, 941, 0), TONE(0, 941, 0),
-    TONE(0.125, 941, 0.5), TONE(0, 941, 0.5), TONE(0.01, 941, 0), TONE(0, 941, 0),
-    TONE(0.125, 941, 0.5), TONE(0, 941, 0.5), TONE(0.01, 941, 0), TONE(0, 941, 0),
-};
-const ToneSegment kPositionToneLow[] = {
-    TONE(0.035, 400, 0.5), TONE(0, 400, 0.5), TONE(0.2, 400, 0), TONE(0, 400, 0), TONE(0.035, 400, 0.5), TONE(0, 400, 0.5),
-};
-const ToneSegment kPositionToneHigh[] = {
-    TONE(0.035, 1200, 0.5), TONE(0, 1200, 0.5), TONE(0.2, 1200, 0), TONE(0, 1200, 0), TONE(0.035, 1200, 0.5),
-    TONE(0, 1200, 0.5),
-};
-const ToneSegment kAltitudeToneLow[] = {TONE(0.2, 400, 0.5), TONE(0, 400, 0.5)};
-const ToneSegment kAltitudeToneHigh[] = {TONE(0.2, 1200, 0.5), TONE(0, 1200, 0.5)};
-const ToneSegment kAutoTone[] = {TONE(0.1, 1200, 0.5), TONE(0, 1200, 0.5), TONE(0, 1200, 0.5)};
-const ToneSegment kGpsLostTone[] = {
-    TONE(0.2, 425, 0.5), TONE(0, 425, 0.5), TONE(0.2, 425, 0), TONE(0, 425, 0),
-    TONE(0.2, 425, 0.5), TONE(0, 425, 0.5), TONE(0.2, 425, 0), TONE(0, 425, 0),
-    TONE(0.2, 425, 0.5), TONE(0, 425, 0.5),
-};
-#undef TONE
 
 template <size_t N>
 void playTone(SoundQueue* sounds, const ToneSegment (&tone)[N]) {

@@ -27,4 +27,7 @@ u16 photoIntervalMilliseconds(f64 seconds);
 // The VOSK texts: one line for the fly screen, the report for the setup screen.
 void voskStateText(const VoskPayloadState* vosk, u64 now, ByteWriter* writer);
 void appendVoskStatus(const VoskPayloadState* vosk, ByteWriter* writer, u64 now);
+// One channel's (0 A, 1 B) load text from the two units' servo states: "A Empty", "A Safe",
+// "A Error, Safe", "A Error, Unsafe", "A Partial" or "A Loaded".
+void appendVoskChannelText(const VoskPayloadState* vosk, i32 channel, ByteWriter* writer);
 const char* voskFaultName(u32 bit, char* scratch, i32 scratchSize);

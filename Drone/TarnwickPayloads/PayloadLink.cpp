@@ -2,6 +2,7 @@
 
 #include "Core/GeometryTypes.h"
 #include "Core/Geometry.h"
+#include "Core/WarningSounds.h"
 #include "Core/MathEarth.h"
 #include "Core/Preferences.h"
 #include "Core/Sound.h"
@@ -13,12 +14,6 @@
 #include <cstring>
 
 namespace {
-
-const ToneSegment kAlertTone[] = {
-    {0.125, 1319, 0.5, 0}, {0, 1319, 0.5, 0}, {0.125, 1319, 0, 0}, {0, 1319, 0, 0},
-    {0.125, 1319, 0.5, 0}, {0, 1319, 0.5, 0}, {0.125, 1319, 0, 0}, {0, 1319, 0, 0},
-    {0.125, 1319, 0.5, 0}, {0, 1319, 0.5, 0},
-};
 
 constexpr u64 kKindCopyStartTime = 5000000;
 
@@ -249,7 +244,7 @@ u32 sendPayloadFrame(DroneOutput* output, const AddressRecord* destination, u8* 
 }
 
 void queuePayloadAlert(SoundQueue* sounds) {
-    if (sounds) queueSound(sounds, kAlertTone, sizeof(kAlertTone) / sizeof(kAlertTone[0]));
+    if (sounds) queueSound(sounds, kPayloadErrorTone, toneSteps(kPayloadErrorTone));
 }
 
 void controlOrvikLink(OrvikPayloadState* orvik, const PayloadControl* control) {

@@ -193,3 +193,14 @@ struct PayloadLink {
 inline bool isPayloadStatusFresh(u64 statusTime, u64 now) {
     return statusTime != 0 && now >= statusTime && now - statusTime <= kPayloadFreshTime;
 }
+
+// The screens' side of the request convention: counter k raised by one (wrapping) with its request
+// time. The Orvik times are shifted by one: element 0 belongs to the injection request.
+inline void raiseOrvikRequest(OrvikPayloadState* orvik, u32 request, u64 now) {
+    orvik->requestCounters[request]++;
+    orvik->requestTimes[request + 1] = now;
+}
+inline void raiseVoskRequest(VoskPayloadState* vosk, u32 request, u64 now) {
+    vosk->requestCounters[request]++;
+    vosk->requestTimes[request] = now;
+}

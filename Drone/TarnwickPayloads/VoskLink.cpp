@@ -171,6 +171,25 @@ void voskStateText(const VoskPayloadState* vosk, u64 now, ByteWriter* writer) {
     appendCString(vosk->units[0].sbusArmed ? "READY" : "SBUS DISARMED", writer);
 }
 
+void appendVoskChannelText(const VoskPayloadState* vosk, i32 channel, ByteWriter* writer) {
+    const VoskUnitStatus* p = &vosk->units[0];
+    const VoskUnitStatus* s = &vosk->units[1];
+    i32 c = channel ? 1 : 0;
+    char letter[2] = {(char)('A' + c), 0};
+    appendCString(letter, writer);
+    if (p->dropServo[c] == 1 && s->dropServo[c] == 1) {
+        appendCString(" Empty", writer);
+    } else if (p->safetyServo[c] == 1) {
+        appendCString(p->dropServo[c] == 2 || s->dropServo[c] == 2 ? " Error, Safe" : " Safe", writer);
+    } else if (p->safetyServo[c] == 2 || p->dropServo[c] == 2 || s->dropServo[c] == 2) {
+        appendCString(" Error, Unsafe", writer);
+    } else if (p->dropServo[c] != 0 || s->dropServo[c] != 0) {
+        appendCString(" Partial", writer);
+    } else {
+        appendCString(" Loaded", writer);
+    }
+}
+
 void appendVoskStatus(const VoskPayloadState* vosk, ByteWriter* writer, u64 now) {
     const VoskUnitStatus* p = &vosk->units[0];
     const VoskUnitStatus* s = &vosk->units[1];
@@ -182,19 +201,7 @@ void appendVoskStatus(const VoskPayloadState* vosk, ByteWriter* writer, u64 now)
     }
     appendCString("\n\n", writer);
     for (i32 c = 0; c < 2; c++) {
-        char letter[2] = {(char)('A' + c), 0};
-        appendCString(letter, writer);
-        if (p->dropServo[c] == 1 && s->dropServo[c] == 1) {
-            appendCString(" Empty", writer);
-        } else if (p->safetyServo[c] == 1) {
-            appendCString(p->dropServo[c] == 2 || s->dropServo[c] == 2 ? " Error, Safe" : " Safe", writer);
-        } else if (p->safetyServo[c] == 2 || p->dropServo[c] == 2 || s->dropServo[c] == 2) {
-            appendCString(" Error, Unsafe", writer);
-        } else if (p->dropServo[c] != 0 || s->dropServo[c] != 0) {
-            appendCString(" Partial", writer);
-        } else {
-            appendCString(" Loaded", writer);
-        }
+        appendVoskChannelText(vosk, c, writer);
         appendCString("\n", writer);
         const char* names[3] = {"Safety Servo: ", "Primary Servo: ", "Secondary Servo: "};
         u32 states[3] = {p->safetyServo[c], p->dropServo[c], s->dropServo[c]};

@@ -200,3 +200,40 @@ TEST(SoundMix, SamplesAreClampedAndTruncated) {
 }
 
 }  // namespace
+
+TEST(SoundMix, AFinishedVoiceNeverReadsItsStepsAgain) {
+    static SoundMixer mixer;
+    mixer = SoundMixer{};
+    static ToneSegment steps[2] = {{0.01, 500.0, 0.5, 0.0}, {0, 500.0, 0.5, 0.0}};
+    static f32 mix[4800];
+    queueSound(&mixer.queue, steps, 2);
+    takeQueuedSounds(&mixer);
+    mixVoices(&mixer, mix, 4800);  // 480 frames sound, then the voice is done
+    EXPECT_EQ(mixer.voices[0].segments, nullptr);
+    // The memory the steps were in now holds a longer sound: the finished voice stays silent.
+    steps[0].seconds = 1.0;
+    mixVoices(&mixer, mix, 4800);
+    for (f32 sample : mix) ASSERT_EQ(sample, 0.0f);
+}
+
+TEST(TuneCopies, ACopyIsReusedOnlyAfterItsPlayCanHaveEnded) {
+    static SoundQueue queue;
+    static TuneCopies copies;
+    queue = SoundQueue{};
+    copies = TuneCopies{};
+    ToneSegment tune[2] = {{0.5, 440.0, 0.5, 0.0}, {0.5, 660.0, 0.5, 0.0}};
+    const u64 start = 1000000;
+    for (i32 i = 0; i < kTuneCopies; i++) ASSERT_EQ(queueTuneCopy(&copies, &queue, tune, 2, start), 1) << i;
+    EXPECT_EQ(queueTuneCopy(&copies, &queue, tune, 2, start + 1999999), 0);  // 1 s of sound + 1 s margin
+    EXPECT_EQ(pendingSoundCount(&queue), (u32)kTuneCopies);
+    // The queued copies hold the tune as it was; changing the original changes none of them.
+    tune[0].frequency = 2000;
+    for (i32 i = 0; i < kTuneCopies; i++) EXPECT_EQ(queue.requests[i].segments[0].frequency, 440.0) << i;
+    EXPECT_EQ(queueTuneCopy(&copies, &queue, tune, 2, start + 2000000), 1);
+    EXPECT_EQ(queue.requests[kTuneCopies].segments, copies.copies[0].steps);
+    EXPECT_EQ(queue.requests[kTuneCopies].segments[0].frequency, 2000.0);
+    // Longer tunes are cut at 50 steps.
+    static ToneSegment many[60];
+    EXPECT_EQ(queueTuneCopy(&copies, &queue, many, 60, start + 9000000), 1);
+    EXPECT_EQ(queue.requests[kTuneCopies + 1].segmentCount, (u64)kTuneSteps);
+}

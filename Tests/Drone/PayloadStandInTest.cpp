@@ -8,7 +8,7 @@
 #include "FlightLogs/FlightLogger.h"
 #include "Mission/PlanPolygons.h"
 #include "Mission/WaypointMissionEditor.h"
-#include "NodePeer.h"
+#include "PayloadPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -24,25 +24,14 @@ namespace {
 
 constexpr u64 kFrameStep = 20000;
 const u8 kLoopback[4] = {127, 0, 0, 1};
-constexpr f64 kPi = 3.14159265358979323846;
-constexpr f64 kLatitude = 47.397742, kLongitude = 8.545594;
+using payloadpeer::kLatitude;
+using payloadpeer::kLongitude;
+using payloadpeer::mercator;
+using payloadpeer::Received;
 
 u64 simulatedNow = 0;
 u64 simulatedClock() { return simulatedNow; }
 
-Vec2 mercator(f64 latitude, f64 longitude) {
-    return Vec2{longitude / 360.0, std::log(std::tan(latitude * kPi / 360.0 + kPi / 4.0)) / (2.0 * kPi)};
-}
-
-// One payload frame the stand-in received.
-struct Received {
-    std::string port;
-    int type = 0;
-    std::vector<u8> body;
-    int mavlinkSequence = 0;
-    int mavlinkVersion = 0;
-    u64 time = 0;  // the connection's clock when it was read
-};
 
 struct Rig {
     std::unique_ptr<Socket> droneSocket = std::make_unique<Socket>();
@@ -54,9 +43,7 @@ struct Rig {
     std::unique_ptr<DodireruDropLocations> voskDrops = std::make_unique<DodireruDropLocations>();
     std::unique_ptr<SoundQueue> sounds = std::make_unique<SoundQueue>();
     DroneLinkInputs inputs{};
-    NodeProcess peer;
-    size_t linesRead = 0;
-    std::vector<Received> received;
+    payloadpeer::PayloadPeer peer;
     std::string vehicleLine = "vehicle 1 3 0 47.397742 8.545594 0 0 0";
     std::string orvikLine;  // sent again every second while not empty
     u64 lastRefresh = 0;
@@ -64,37 +51,7 @@ struct Rig {
     PayloadLink& link() { return connection->payload; }
     OrvikPayloadState& orvik() { return connection->payload.orvik; }
 
-    void collect() {
-        pollNodePeer(&peer);
-        for (; linesRead < peer.lines.size(); linesRead++) {
-            std::vector<std::string> words = splitWords(peer.lines[linesRead]);
-            if (words.size() == 7 && words[0] == "rx") {
-                Received r;
-                r.port = words[1];
-                r.type = std::stoi(words[2]);
-                r.body = bytesFromHex(words[4]);
-                r.mavlinkSequence = std::stoi(words[5]);
-                r.mavlinkVersion = std::stoi(words[6]);
-                r.time = simulatedNow;
-                received.push_back(r);
-            }
-        }
-    }
-    void command(const std::string& line) {
-        if (peer.input < 0) return;
-        size_t before = 0;
-        for (const std::string& l : peer.lines) before += l == "done";
-        std::string text = line + "\n";
-        ASSERT_EQ(write(peer.input, text.data(), text.size()), (ssize_t)text.size());
-        for (int i = 0; i < 2000; i++) {
-            collect();
-            size_t done = 0;
-            for (const std::string& l : peer.lines) done += l == "done";
-            if (done > before) break;
-            pauseBriefly();
-        }
-        pauseBriefly();
-    }
+    void command(const std::string& line) { peer.command(line, simulatedNow); }
     void step() {
         if (simulatedNow - lastRefresh >= 1000000) {
             lastRefresh = simulatedNow;
@@ -106,15 +63,9 @@ struct Rig {
         inputs.utcMilliseconds = 13400000000000 + (i64)(simulatedNow / 1000);
         controlDrone(connection.get(), &inputs);
         pauseBriefly();
-        collect();
+        peer.collect(simulatedNow);
     }
-    // Reads the stand-in's reports for a while of real time, stepping no frame.
-    void drain() {
-        for (int i = 0; i < 100; i++) {
-            pauseBriefly();
-            collect();
-        }
-    }
+    void drain() { peer.drain(simulatedNow); }
     void run(u64 microseconds) {
         for (u64 t = 0; t < microseconds; t += kFrameStep) step();
     }
@@ -125,17 +76,12 @@ struct Rig {
         step();
     }
     std::vector<Received> framesSince(u64 time, int type, const std::string& port = "") const {
-        std::vector<Received> found;
-        for (const Received& r : received) {
-            if (r.time > time && r.type == type && (port.empty() || r.port == port)) found.push_back(r);
-        }
-        return found;
+        return peer.framesSince(time, type, port);
     }
-    Received lastFrame(int type, const std::string& port = "vehicle") const {
-        for (size_t i = received.size(); i-- > 0;) {
-            if (received[i].type == type && received[i].port == port) return received[i];
-        }
-        return Received{};
+    // The newest frame once the stand-in's reports are in (a loaded machine delivers them late).
+    Received lastFrame(int type, const std::string& port = "vehicle") {
+        drain();
+        return peer.lastFrame(type, port);
     }
     void fly(int landed, int main, int sub, f64 relativeAltitude, f64 north, f64 east) {
         vehicleLine = "vehicle " + std::to_string(landed) + " " + std::to_string(main) + " " + std::to_string(sub) +
@@ -146,32 +92,10 @@ struct Rig {
         step();
     }
     ~Rig() {
-        stopNodePeer(&peer);
+        stopNodePeer(&peer.process);
         closeSocket(droneSocket.get());
     }
 };
-
-bool waitForReady(NodeProcess* process) {
-    for (int i = 0; i < 2500; i++) {
-        pollNodePeer(process);
-        for (const std::string& line : process->lines) {
-            if (line == "ready") return true;
-        }
-        if (process->ended) return false;
-        pauseBriefly();
-    }
-    return false;
-}
-
-// A square geofence of about 2 km around the stand-in's position.
-void fenceAroundVehicle(OrvikGeofence* geofence) {
-    geofence->pointCount = 4;
-    f64 d = 0.01;
-    geofence->points[0] = mercator(kLatitude - d, kLongitude - d);
-    geofence->points[1] = mercator(kLatitude - d, kLongitude + d);
-    geofence->points[2] = mercator(kLatitude + d, kLongitude + d);
-    geofence->points[3] = mercator(kLatitude + d, kLongitude - d);
-}
 
 void startRig(Rig* rig, u16 firstPort) {
     ASSERT_EQ(prepareNodePeer(), "");
@@ -193,7 +117,7 @@ void startRig(Rig* rig, u16 firstPort) {
     rig->inputs.geofence = rig->geofence.get();
     rig->inputs.orvikDrops = rig->orvikDrops.get();
     rig->inputs.voskDrops = rig->voskDrops.get();
-    fenceAroundVehicle(rig->geofence.get());
+    payloadpeer::fenceAroundStandIn(rig->geofence.get());
     bool started = false;
     for (int attempt = 0; attempt < 8 && !started; attempt++) {
         u16 gcsPort = (u16)(firstPort + 20 * attempt);
@@ -203,11 +127,7 @@ void startRig(Rig* rig, u16 firstPort) {
         closeSocket(rig->droneSocket.get());
         rig->step();
         if (rig->droneSocket->localPort != gcsPort) continue;
-        rig->peer = NodeProcess{};
-        ASSERT_TRUE(startNodePeer(&rig->peer, {"payloads", std::to_string(vehiclePort), std::to_string(vehiclePort + 1),
-                                               std::to_string(vehiclePort + 2), std::to_string(gcsPort), "120"}));
-        started = waitForReady(&rig->peer);
-        if (!started) stopNodePeer(&rig->peer);
+        started = payloadpeer::startPayloadPeer(&rig->peer, vehiclePort, gcsPort);
     }
     ASSERT_TRUE(started);
     // The stand-in's heartbeat leaves its process asynchronously: on a loaded machine it can come
@@ -279,7 +199,7 @@ TEST(PayloadStandIn, OrvikControlFramesCarryCountersPeriodAndFlagsAndDropsAreRec
     FixedString text = orvikStatusText(&rig.orvik(), simulatedNow);
     EXPECT_EQ(std::string(text.text, text.length), "FLYING OUTSIDE GEOFENCE");
     // Taking off or landing inside it: refused for the flight phase.
-    fenceAroundVehicle(rig.geofence.get());
+    payloadpeer::fenceAroundStandIn(rig.geofence.get());
     rig.fly(3, 3, 0, 2, 0, 0);
     rig.run(200000);
     EXPECT_EQ(rig.lastFrame(1).body[0], 0);

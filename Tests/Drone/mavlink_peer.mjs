@@ -47,6 +47,15 @@
 //       with values of the script's generator, at irregular times. Prints per datagram "datagram MS
 //       HEX" (MS from the flight's start) and "expect LAT LON RELALT_MM ROLL PITCH YAW" with the
 //       values node-mavlink wrote.
+//   node mavlink_peer.mjs exportflight START_MS
+//       A recorded flight for the flight-log exports: a PX4 quadrotor (system 1, component 1) with a
+//       camera-protocol camera (component 100) and its gimbal (component 154), photos with awkward
+//       names, a NextVision snapshot (from the camera's own link), mapping-kit counter reports (payload frame type 4) and Orvik
+//       drop counters (type 5). Prints per datagram "d TYPE MS HEX" (TYPE 1 from the drone, 2 from
+//       the camera; MS from the flight's start) and what it put in: "pos MS LAT LON RELALT_MM
+//       GPSALT_MM ROLL PITCH YAW VX VY", "camera MS", "gimbal MS W X Y Z", "photo MS TIME_UTC_US NAME_HEX",
+//       "snapshot MS NAME_HEX", "counters MS COUNT PERIOD MESSAGE_TS LAST_PHOTO_TS RANGE_CM",
+//       "orvik MS A B".
 //   node mavlink_peer.mjs arducopter LOCAL_PORT GCS_PORT MAX_SECONDS [OPTION...]
 //       An ArduCopter stand-in (system 1, component 1) on UDP: streams only what it is asked for,
 //       pulls a mission with MISSION_REQUEST, flies, lands and reports ADS-B traffic on a script;
@@ -62,7 +71,12 @@
 //       N. Prints "ready", then "command SYS COMP TSYS TCOMP CMD
 //       P1 .. P7" per COMMAND_LONG, "ext_set NAME TYPE VALUE", "ext_read INDEX NAME", "ext_list",
 //       "manual SYS COMP SEQ FLAGS PITCH_RATE YAW_RATE TSYS TCOMP", "param_read NAME", "param_set NAME
-//       VALUE" and "raw HEX" for anything else addressed to it.
+//       VALUE" and "raw HEX" for anything else addressed to it. Option "versions=X:Y:Z" makes the
+//       gimbal report VERSION_X, VERSION_Y and VERSION_Z as those numbers (fractions kept).
+//   node mavlink_peer.mjs sequence LOCAL_PORT GCS_PORT MAX_SECONDS SEQ,SEQ,...
+//       On the station's first datagram, sends frames of system 1, component 1 with exactly these
+//       MAVLink sequence numbers (HEARTBEAT and ATTITUDE alternately), each followed by a HEARTBEAT of
+//       another sender; prints "ready", then "sent".
 import dgram from 'node:dgram'
 import net from 'node:net'
 import fs from 'node:fs'
@@ -848,6 +862,95 @@ function flight(count) {
   }
 }
 
+function exportFlight() {
+  const protocols = {}
+  const sequences = {}
+  const frame = (system, component, message) => {
+    const key = system * 256 + component
+    if (!protocols[key]) { protocols[key] = new MavLinkProtocolV2(system, component); sequences[key] = 0 }
+    return protocols[key].serialize(message, sequences[key]++ & 255)
+  }
+  const datagram = (type, ms, frames) => console.log(`d ${type} ${ms} ${Buffer.concat(frames).toString('hex')}`)
+  const bytes = (text, n) => Array.from({ length: n }, (_, i) => i < text.length ? text.charCodeAt(i) : 0)
+  const f32 = value => Math.fround(value)
+  const camera = message => frame(1, 100, message)
+  console.log('camera 100')
+  datagram(1, 100, [camera(Object.assign(new minimal.Heartbeat(), { type: 30, autopilot: 8, baseMode: 0, customMode: 0,
+    systemStatus: 4, mavlinkVersion: 3 })), camera(Object.assign(new common.CameraInformation(), { timeBootMs: 5,
+    vendorName: bytes('Sony', 32), modelName: bytes('Stand-in', 32), firmwareVersion: 1, focalLength: 4.5, sensorSizeH: 6,
+    sensorSizeV: 4, resolutionH: 1920, resolutionV: 1080, lensId: 0, flags: 0, camDefinitionVersion: 0, camDefinitionUri: '' }))])
+  let frameSeq = 0
+  const payloadDatagram = (ms, type, body) =>
+    datagram(1, ms, [frame(1, 25, encapsulated(payloadFrame(type, body, frameSeq++)))])
+  const u16 = v => [(v >> 8) & 255, v & 255]
+  const be = (v, n) => { const out = []; let x = BigInt(v); for (let i = n - 1; i >= 0; i--) out.push(Number((x >> BigInt(8 * i)) & 255n)); return out }
+  const orvik = (ms, a, b) => {
+    payloadDatagram(ms, 5, [3, ...u16(a), ...u16(b), 0, 0, 0, 0, 126, 50, 0, 0, 0, 0, 0, 20, 20, 25, 0, 0, 0, 0, 0, 0, 0, 0])
+    console.log(`orvik ${ms} ${a} ${b}`)
+  }
+  const counters = (ms, count, period, range) => {
+    const messageTs = 5000000 + ms, lastPhoto = messageTs - 50
+    payloadDatagram(ms, 4, [...be(1, 4), ...be(2, 4), ...be(range, 4), 0, ...be(period, 2), ...be(messageTs, 8),
+      ...be(lastPhoto, 8), ...be(count, 4)])
+    console.log(`counters ${ms} ${count} ${period} ${messageTs} ${lastPhoto} ${range}`)
+  }
+  const start = Number(args[0])
+  const photo = (ms, utcMs, name) => {
+    datagram(1, ms, [camera(Object.assign(new common.CameraImageCaptured(), { timeUtc: BigInt(utcMs) * 1000n, timeBootMs: ms,
+      lat: 0, lon: 0, alt: 0, relativeAlt: 0, q: [1, 0, 0, 0], imageIndex: 1, cameraId: 0, captureResult: 1, fileUrl: name }))])
+    console.log(`photo ${ms} ${BigInt(utcMs) * 1000n} ${Buffer.from(name).toString('hex')}`)
+  }
+  const snapshot = (ms, name) => {
+    const b = Buffer.alloc(254)
+    b.writeUInt16LE(5, 0)
+    Buffer.from(name).copy(b, 2)
+    datagram(2, ms, [frame(255, 190, Object.assign(new common.V2Extension(), { messageType: b.readUInt16LE(0),
+      targetNetwork: b[2], targetSystem: b[3], targetComponent: b[4], payload: Array.from(b.subarray(5)) }))])
+    console.log(`snapshot ${ms} ${Buffer.from(name).toString('hex')}`)
+  }
+  const events = {
+    1000: () => orvik(1000, 12, 0), 4000: () => orvik(4000, 13, 0), 6000: () => orvik(6000, 14, 1),
+    8000: () => orvik(8000, 14, 1),
+    3000: () => photo(3000, start + 2900, 'a,b.jpg'), 5000: () => photo(5000, start + 4950, 'q"uote.jpg'),
+    7000: () => photo(7000, start + 7400, 'line\nfeed\r.jpg'),
+    10000: () => counters(10000, 3, 200, 1234), 12000: () => counters(12000, 4, 200, 1250),
+    14000: () => counters(14000, 11, 150, -7), 19000: () => snapshot(19000, 'nv_snap,1.jpg'),
+  }
+  let ms = 0
+  for (let i = 0; i < 80; i++) {
+    ms = 200 + 250 * i
+    const lat = -335000000 + (next() % 200000) - 100000
+    const lon = 1510000000 + (next() % 200000) - 100000
+    const relativeAlt = next() % 120000
+    const gpsAlt = 400000 + next() % 100000
+    const roll = f32((next() % 2000 - 1000) / 2000)
+    const pitch = f32((next() % 2000 - 1000) / 2000)
+    const yaw = f32((next() % 6000 - 3000) / 1000)
+    const vx = next() % 2000 - 1000, vy = next() % 2000 - 1000
+    datagram(1, ms, [
+      frame(1, 1, heartbeat(minimal.MavType.QUADROTOR, minimal.MavAutopilot.PX4)),
+      frame(1, 1, Object.assign(new common.Attitude(), { timeBootMs: ms, roll, pitch, yaw })),
+      frame(1, 1, Object.assign(new common.GpsRawInt(), { timeUsec: BigInt(ms) * 1000n, lat, lon, alt: gpsAlt, eph: 100,
+        epv: 100, vel: 0, cog: 0, fixType: 3, satellitesVisible: 12 })),
+      frame(1, 1, Object.assign(new common.GlobalPositionInt(), { timeBootMs: ms, lat, lon, alt: gpsAlt, relativeAlt,
+        vx, vy, vz: 0, hdg: 9000 })),
+    ])
+    console.log(`pos ${ms} ${lat} ${lon} ${relativeAlt} ${gpsAlt} ${roll} ${pitch} ${yaw} ${vx} ${vy}`)
+    if (i % 4 === 1) {
+      const q = [next() % 2000 - 1000, next() % 2000 - 1000, next() % 2000 - 1000, next() % 2000 - 1000]
+      const norm = Math.hypot(...q) || 1
+      const unit = q.map(v => f32(v / norm))
+      datagram(1, ms + 20, [frame(1, 154, Object.assign(new common.GimbalDeviceAttitudeStatus(), { timeBootMs: ms, q: unit,
+        angularVelocityX: 0, angularVelocityY: 0, angularVelocityZ: 0, failureFlags: 0, flags: 0, targetSystem: 0,
+        targetComponent: 0 }))])
+      console.log(`gimbal ${ms + 20} ${unit.join(' ')}`)
+    }
+    for (const at of Object.keys(events).map(Number)) {
+      if (at > ms - 250 && at <= ms) events[at]()
+    }
+  }
+}
+
 function camera(localPort, gcsPort, maxSeconds, kind, options) {
   const socket = dgram.createSocket('udp4')
   const protocols = {}
@@ -859,7 +962,9 @@ function camera(localPort, gcsPort, maxSeconds, kind, options) {
   }
   const option = name => { const found = options.find(o => o.startsWith(name + '=')); return found ? found.slice(name.length + 1) : null }
   let silentInfo = Number(option('silent-info') || 0)
-  const firmware = (option('firmware') || '7.5.8').split('.').map(Number)
+  // "versions=X:Y:Z" gives the three version parameters as they are (7.9:2:0), "firmware" as digits.
+  const firmware = option('versions') ? option('versions').split(':').map(Number)
+    : (option('firmware') || '7.5.8').split('.').map(Number)
   const camera = kind === 'sony' || kind === 'workswell'
   const vendor = kind === 'sony' ? 'Sony' : 'WORKSWELL'
   const bytes = (text, n) => Array.from({ length: n }, (_, i) => i < text.length ? text.charCodeAt(i) : 0)
@@ -982,8 +1087,36 @@ function camera(localPort, gcsPort, maxSeconds, kind, options) {
   socket.bind(localPort, '127.0.0.1', () => console.log('ready'))
 }
 
+// The flight controller's frames with the given sequence numbers, once the station's first HEARTBEAT
+// arrives: HEARTBEAT and ATTITUDE alternately from system 1, component 1, with frames of other
+// senders (system 2, and component 154 of system 1) between them.
+function sequence(localPort, gcsPort, maxSeconds, numbers) {
+  const socket = dgram.createSocket('udp4')
+  const fc = new MavLinkProtocolV2(1, 1)
+  const others = [new MavLinkProtocolV2(2, 1), new MavLinkProtocolV2(1, 154)]
+  const heartbeat = () => Object.assign(new minimal.Heartbeat(), { type: 2, autopilot: 12, baseMode: 0, customMode: 0,
+    systemStatus: 4, mavlinkVersion: 3 })
+  const attitude = () => Object.assign(new common.Attitude(), { timeBootMs: 1, roll: 0, pitch: 0, yaw: 0,
+    rollspeed: 0, pitchspeed: 0, yawspeed: 0 })
+  let sent = false
+  socket.on('message', () => {
+    if (sent) return
+    sent = true
+    numbers.forEach((seq, i) => {
+      socket.send(fc.serialize(i % 2 ? attitude() : heartbeat(), seq), gcsPort, '127.0.0.1')
+      socket.send(others[i % 2].serialize(heartbeat(), (seq + 1) & 255), gcsPort, '127.0.0.1')
+    })
+    console.log('sent')
+  })
+  process.stdin.on('data', text => { if (String(text).includes('stop')) { socket.close(); process.exit(0) } })
+  setTimeout(() => { socket.close(); process.exit(0) }, maxSeconds * 1000)
+  socket.bind(localPort, '127.0.0.1', () => console.log('ready'))
+}
+
 if (mode === 'emit') emit(args[0])
+else if (mode === 'sequence') sequence(Number(args[0]), Number(args[1]), Number(args[2]), args[3].split(',').map(Number))
 else if (mode === 'flight') flight(Number(args[0]))
+else if (mode === 'exportflight') exportFlight()
 else if (mode === 'parse') parse(args[0])
 else if (mode === 'magic') {
   for (const clazz of Object.values({ ...minimal.REGISTRY, ...standard.REGISTRY, ...common.REGISTRY })) {

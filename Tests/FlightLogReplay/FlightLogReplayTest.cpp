@@ -9,34 +9,15 @@
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogs/FlightLogger.h"
+#include "FlightLogReplay/FlightLogTestLogs.h"
 
 namespace {
 
-using Bytes = std::vector<u8>;
+using flightlogtest::Bytes;
+using flightlogtest::Entry;
+using flightlogtest::encodeLog;
 
 constexpr i64 kStart = 1765100000000;  // Unix ms
-
-struct Entry {
-    u8 type;
-    i64 time;
-    Bytes payload;
-};
-
-Bytes encodeLog(const std::vector<Entry>& entries) {
-    Bytes log;
-    for (const Entry& entry : entries) {
-        u8 header[20];
-        ByteWriter writer = makeByteWriter(header, sizeof(header));
-        LengthFieldMark mark = writeFlightLogEntryHeader(&writer, entry.time, entry.type);
-        patchLengthField(&mark, entry.payload.size());
-        log.insert(log.end(), header, header + writer.length);
-        log.insert(log.end(), entry.payload.begin(), entry.payload.end());
-        u16 crc = flightLogChecksum(entry.payload.data(), (i64)entry.payload.size(), entry.type);
-        log.push_back((u8)crc);
-        log.push_back((u8)(crc >> 8));
-    }
-    return log;
-}
 
 struct ReplayFixture : ::testing::Test {
     std::vector<u64> buffer;
@@ -169,6 +150,21 @@ TEST_F(ReplayFixture, TwoDatagramsFiveSecondsApartRunFourIdleUpdatesAndIdleSteps
     EXPECT_EQ(step(kStart + 2500).type, -1);
     EXPECT_EQ(replay->replayTime, kStart + 2000);
     EXPECT_EQ(replay->droneLinkSteps, 1u + 2);
+}
+
+// A log with twenty days of silence in it (a damaged or merged log) replays in a bounded number of
+// updates and still arrives at the same time.
+TEST_F(ReplayFixture, LongSilenceRunsBoundedIdleUpdates) {
+    const i64 month = 20LL * 24 * 3600 * 1000;
+    build({{1, kStart, Bytes{}}, {1, kStart + month + 500, Bytes{}}});
+    step(INT64_MAX);
+    u64 before = replay->droneLinkSteps;
+    EXPECT_EQ(step(kStart + month - 250).type, -1);
+    EXPECT_EQ(replay->droneLinkSteps - before, (u64)kMaxIdleUpdatesPerGap);
+    EXPECT_EQ(replay->replayTime, kStart + month - 1000);
+    EXPECT_EQ(step(INT64_MAX).type, 1);
+    EXPECT_EQ(replay->replayTime, kStart + month + 500);
+    EXPECT_EQ(replay->droneLinkSteps - before, (u64)kMaxIdleUpdatesPerGap + 1 + 1);
 }
 
 TEST_F(ReplayFixture, HostileEntriesChangeOnlyWhatTheirBytesHold) {

@@ -14,6 +14,7 @@
 #include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogReplay/FlightLogReplay.h"
 #include "Platform/FileTables.h"
+#include "Platform/FileThread.h"
 #include "FlightLogReplay/FlightLogTestLogs.h"
 #include "ScreenTestSupport.h"
 #include "Screens/ChildScreens.h"
@@ -354,6 +355,47 @@ TEST_F(ViewerFrames, TheListOpensOnTheReplayRowHoldsTheReplayAndEscapeClosesItFi
     tapKey(&harness, KeyEscape);
     EXPECT_EQ(stackDepth(&harness), 1);
     EXPECT_EQ(harness.app->flightLogViewerOpen, 0u);
+}
+
+// The export panel of a log without photos or recordings: its first row writes the GPS flight path,
+// and playback goes on from where it was.
+TEST_F(ViewerFrames, ExportPanelWritesTheFlightPathAndPlaybackGoesOn) {
+    char folder[] = "/tmp/orvik-viewer-export-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    harness.platform->dataFolder = makeString((std::string(folder) + "/").c_str());
+    harness.app->flightLogList.logName = makeString("flight_log_2025_12_07_09_33_20.qvlog3");
+    frames(&harness);
+    wait(5000000);
+    i64 cursor = state()->cursor;
+    i64 time = state()->playbackTime;
+    state()->openPanel = ViewerPanelExport;
+    state()->isPlaying = 0;
+    frames(&harness);
+    writeHarnessPng(&harness.render, outputPath("view_flight_log_export.png").c_str());
+
+    // The first row is the plain flight path: export number 3 (no video rows).
+    f32 top = kHeight - harness.app->uiMetrics.buttonHeight;
+    f32 rowHeight = 3.2f * listTextSize(&harness);
+    click(&harness, kWidth * 0.75f, top - 0.5f * rowHeight);
+    EXPECT_EQ(state()->exportNumber, 3);
+    EXPECT_STREQ(state()->exportPath.text, "Flight Logs GPX/flight_log_2025_12_07_09_33_20.gpx");
+    EXPECT_EQ(state()->cursor, cursor);
+    EXPECT_EQ(state()->playbackTime, time);
+    EXPECT_GT(harness.app->flightLogReplay.positionEntries, 0u);
+
+    FileThreadState files{};
+    for (int i = 0; i < 200 && fileJobStatus(&harness.app->flightLogExportProgress) < FileStatusSuccess; i++) {
+        runFileThreadPass(&files, harness.platform);
+    }
+    finishFileThread(&files);
+    ASSERT_EQ(harness.app->flightLogExportProgress.status, (u32)FileStatusSuccess);
+    std::ifstream written(std::string(folder) + "/Flight Logs GPX/flight_log_2025_12_07_09_33_20.gpx");
+    std::string gpx((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+    EXPECT_NE(gpx.find("<name>flight_log_2025_12_07_09_33_20</name>"), std::string::npos);
+    size_t points = 0;
+    for (size_t at = gpx.find("<trkpt"); at != std::string::npos; at = gpx.find("<trkpt", at + 1)) points++;
+    EXPECT_EQ(points, 1334u);  // the position entries of the log
+    std::system((std::string("rm -rf ") + folder).c_str());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "Screens/DebugReport.h"
+#include "Screens/Test/DebugReport.h"
 
 #include "AppState/AppState.h"
 #include "Core/Clock.h"
@@ -85,8 +85,7 @@ i64 queuedDatagrams(const Socket* socket) {
     return (i64)((u32)(u8)(socket->sendQueue.writeIndex - socket->sendQueue.readIndex) % 64);
 }
 
-void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* platform, const UiState* ui, i64 utcMs,
-                          i64 zoneOffsetMs) {
+void appendReportHeader(ByteWriter* writer, i64 utcMs, i64 zoneOffsetMs) {
     appendCString(kApplicationName, writer);
     appendCString(" ", writer);
     appendCString(kApplicationVersion, writer);
@@ -94,7 +93,9 @@ void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* pla
     appendCString("Generated ", writer);
     appendDateTime(utcMs, " UTC, ", writer);
     appendDateTime(utcMs + zoneOffsetMs, " Local Time\n\n", writer);
+}
 
+void appendMemorySection(ByteWriter* writer, const Platform* platform, const UiState* ui) {
     appendCString("--- Memory Usage ---\n", writer);
     appendCString("Global Variables\n", writer);
     appendMemoryLine("   Profiling Regions: ", (i64)sizeof(Profiler), writer);
@@ -128,12 +129,16 @@ void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* pla
     appendMemoryLine("         KmzEditor: ", (i64)sizeof(KmzEditor), writer);
     appendMemoryLine("         ExportedKmzList: ", (i64)sizeof(ExportedKmzList), writer);
     appendMemoryLine("         ElevationMapLoader: ", (i64)sizeof(ElevationMapLoader), writer);
+}
 
+void appendFilesSection(ByteWriter* writer, const Platform* platform) {
     appendCString("Asset Files:\n", writer);
     appendHeldFiles(&platform->resourceReads, false, writer);
     appendCString("Filesystem Files:\n", writer);
     appendHeldFiles(&platform->fileReads, true, writer);
+}
 
+void appendSocketSection(ByteWriter* writer, const AppState* app) {
     appendCString("\n", writer);
     appendCString("--- Socket Status ---\n", writer);
     // Each DNS lookup asks from a socket of its own, on a fresh port for every query.
@@ -176,11 +181,22 @@ void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* pla
     appendSocketLine("Simulator", &app->simulatorSocket, writer);
     appendSocketLine("Simulator KTQ Primary", &app->simulatorPayloadPrimarySocket, writer);
     appendSocketLine("Simulator KTQ Secondary", &app->simulatorPayloadSecondarySocket, writer);
+}
 
+void appendRendererSection(ByteWriter* writer, const UiState* ui) {
     appendCString("\n", writer);
     appendCString("--- Renderer Status ---\n", writer);
     appendRendererText(&ui->rendererLog, writer);
     appendCString("\n", writer);
+}
+
+void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* platform, const UiState* ui, i64 utcMs,
+                          i64 zoneOffsetMs) {
+    appendReportHeader(writer, utcMs, zoneOffsetMs);
+    appendMemorySection(writer, platform, ui);
+    appendFilesSection(writer, platform);
+    appendSocketSection(writer, app);
+    appendRendererSection(writer, ui);
     appendProfilingReport(&globalProfiler, writer);
 }
 

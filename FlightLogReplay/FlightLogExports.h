@@ -1,0 +1,132 @@
+// The flight-log exports: the photo-info and full-motion-video CSV tables and the flight-path GPX
+// documents of an open log. Each writer replays the log from its start through the caller's replay
+// record and appends its whole text to a ByteWriter; run once with a measuring writer and once into a
+// buffer of exactly that length, it writes the same bytes. queueFlightLogExport does both and hands
+// the buffer to the file thread as one write job.
+#pragma once
+#include "FlightLogReplay/FlightLogReplay.h"
+#include "Platform/FileTables.h"
+
+// A video recording that the viewer's first pass found in the log.
+struct FlightLogRecording {
+    i64 start;   // Unix ms
+    i64 length;  // ms
+    u8 visible;  // made by the visible sensor
+    u8 thermal;  // made by the thermal sensor
+    u8 mslPilotGap;  // some AugmentedPosition entry during it had no MSL altitude from the takeoff elevation
+    u8 mslDemGap;    // ... no MSL altitude from the elevation map
+};
+
+// The elevation written for each point of a flight-path GPX, in the order of the export rows.
+enum FlightPathElevation : u32 {
+    FlightPathGpsAltitude = 0,
+    FlightPathAboveTakeoff = 1,
+    FlightPathAboveGround = 2,
+    FlightPathMslFromElevationMap = 3,
+    FlightPathMslFromTakeoffElevation = 4,
+    kFlightPathVariants = 5,
+};
+
+// The export a row of the Export panel last queued; shared by every row.
+struct FlightLogExportStatus {
+    i64 exportStartMicros;  // when the last export was queued
+    i32 exportNumber;       // its row number, 0 before any
+    FixedString exportPath;
+};
+
+// The message id of a recorded datagram's first frame (bytes 7 to 9 of a MAVLink 2 frame, byte 5 of
+// a MAVLink 1 frame); -1 when the datagram is too short to hold it.
+i64 datagramFirstMessageId(const u8* payload, i64 length);
+
+// The open log's file name less its ".qvlog3" (its last 7 characters).
+FixedString flightLogExportName(FixedString logFileName);
+
+// "Exported Photo Info/NAME_photo_info.csv".
+FixedString photoInfoCsvPath(FixedString exportName);
+// "Exported FMV Metadata/NAME_fmv_S_L[_vis|_ir]" less ".csv" / "_timeshift.csv"; S and L in seconds.
+FixedString fmvCsvBase(FixedString exportName, i64 logStartTime, const FlightLogRecording* recording);
+// "Flight Logs GPX/NAME.gpx" and its four twins.
+FixedString flightPathGpxPath(FixedString exportName, u32 variant);
+
+// The photo-info table: a row at every photo the cameras or the payload's mapping kit took, between
+// track rows more than 100 ms apart, to the last datagram of the log.
+void writePhotoInfoCsv(ByteWriter* out, const FlightLogIndex* index, FlightLogReplay* replay, i64 lastDatagramEntry,
+                       const ReplayElevation* elevation);
+
+struct FmvCsvResult {
+    i64 rowsWritten;
+    i64 firstRowTime;  // Unix ms; 0 when no row was written
+};
+// The video metadata of one recording: a row whenever the gimbal's attitude changes or a position
+// arrives, from the recording's start to its end.
+FmvCsvResult writeFmvCsv(ByteWriter* out, const FlightLogIndex* index, FlightLogReplay* replay,
+                         const FlightLogRecording* recording, const ReplayElevation* elevation);
+// The time-shift table that goes beside an FMV table whose first row is not at the recording's start.
+void writeFmvTimeShift(ByteWriter* out, i64 recordingStart, i64 firstRowTime);
+
+// The flight path as GPX 1.1: one waypoint per payload drop, then the track of AugmentedPosition
+// entries, with the chosen elevation.
+void writeFlightPathGpx(ByteWriter* out, const FlightLogIndex* index, FlightLogReplay* replay, u32 variant,
+                        FixedString exportName, const ReplayElevation* ground);
+
+// What one export needs to queue its file.
+struct FlightLogExportTarget {
+    FlightLogExportStatus* status;
+    FileJobResult* progress;  // the application's one progress record of the exports
+    FileJobTable* jobs;
+    i64 nowMicros;
+};
+
+// Runs producer twice (measuring, then filling a buffer of exactly that length), clears the replay
+// record (when given) before each run and after, and queues the text as one write job at path. With the buffer
+// not to be had (or over 4 GB) nothing is queued and 0 is returned. With progress null the job runs
+// without a progress record and status is left as it was.
+template <typename Producer>
+u32 queueFlightLogExport(FixedString path, const char* mimeType, i32 rowNumber, const FlightLogExportTarget* target,
+                         FlightLogReplay* replay, Producer producer);
+// The three exports as the Export panel's rows queue them. Each returns 1 when its file was queued.
+struct FlightLogExportSource {
+    const FlightLogIndex* index;
+    FlightLogReplay* replay;  // the viewer's replay record: cleared after an export
+    const ReplayElevation* elevation;
+    FixedString exportName;  // the log's file name less ".qvlog3"
+};
+u32 queuePhotoInfoExport(const FlightLogExportSource* source, i64 lastDatagramEntry, const FlightLogExportTarget* target);
+// The table of the recording, then its time-shift table when the first row is not at its start.
+u32 queueFmvExport(const FlightLogExportSource* source, const FlightLogRecording* recording, i32 rowNumber,
+                   const FlightLogExportTarget* target);
+u32 queueFlightPathExport(const FlightLogExportSource* source, u32 variant, i32 rowNumber,
+                          const FlightLogExportTarget* target);
+
+// The description of an export row: the default, or the row's progress and result while it is the
+// row of the last export ("Writing @%", then "Saved to @@" or "Error saving file: @" until 5 s after
+// the export was queued).
+FixedString exportRowDescription(i32 rowNumber, const char* defaultDescription, const FlightLogExportStatus* status,
+                                 const FileJobResult* progress, FixedString dataFolder, i64 nowMicros);
+
+// Clears a replay record (it holds a drone connection of several megabytes).
+void clearFlightLogReplay(FlightLogReplay* replay);
+
+// ---------------------------------------------------------------------------------------------------
+
+template <typename Producer>
+u32 queueFlightLogExport(FixedString path, const char* mimeType, i32 rowNumber, const FlightLogExportTarget* target,
+                         FlightLogReplay* replay, Producer producer) {
+    ByteWriter measure = makeMeasuringWriter();
+    if (replay) clearFlightLogReplay(replay);
+    producer(&measure);
+    if (replay) clearFlightLogReplay(replay);
+    if (measure.length <= 0 || measure.length > (i64)0xFFFFFFFF) return 0;
+    u8* buffer = allocateFileBuffer((u64)measure.length);
+    if (!buffer) return 0;
+    ByteWriter fill = makeByteWriter(buffer, measure.length);
+    producer(&fill);
+    if (replay) clearFlightLogReplay(replay);
+    if (target->progress) {
+        target->status->exportStartMicros = target->nowMicros;
+        target->status->exportNumber = rowNumber;
+        target->status->exportPath = path;
+    }
+    enqueueFileJob(path, mimeType, buffer, (u32)fill.length, 1, FileJobWrite, target->jobs, target->progress);
+    return 1;
+}
