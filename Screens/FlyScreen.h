@@ -8,6 +8,7 @@
 #pragma once
 #include "Core/FixedString.h"
 #include "Drone/Hud.h"
+#include "Screens/FlyScreenSharedUiViewLog.h"
 #include "SourceCommon/UserInterface/MapView.h"
 #include "SourceCommon/UserInterface/Screen.h"
 #include "SourceCommon/UserInterface/UiMetrics.h"
@@ -79,6 +80,10 @@ struct FlyScreenState {
     Vec2 tapInfoPosition;  // normalised Web-Mercator
     u32 miniPointerMask;   // pointers pressed on the mini view that may still drag it
     u32 reserved2;
+    // The plan toolbars and side panels.
+    u32 cameraStepperIndex;  // the camera settings' open stepper row's position
+    u32 reserved3;
+    KmzExportPanelState kmzExportPanel;  // the KMZ export panel's rename state
 };
 
 // One frame's layout and references, handed to every panel of the panel step.

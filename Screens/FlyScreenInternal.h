@@ -30,3 +30,27 @@ void dragFlyMiniView(FlyScreenFrame* frame, const PointerHit* hit);
 // Map taps by openPanel.
 void addTappedWaypoint(FlyScreenFrame* frame, Vec2 point);
 void addKmzItemAtTap(FlyScreenFrame* frame, Vec2 point);
+
+// ---- Plan toolbars and side panels (FlyScreenToolbars.cpp, FlyScreenSidePanels.cpp) ----------------
+// The geofence toolbar (openPanel 1).
+void drawFlyGeofenceToolbar(FlyScreenFrame* frame);
+// The camera sensor row (17), the waypoint toolbar (22-24), the transect toolbar (25-26) and the
+// folder menu (27), each a row below what the panel step placed so far; outside 22-24 no waypoint
+// stays selected.
+void drawFlyPlanToolbars(FlyScreenFrame* frame);
+// The transect settings (26), the mission settings with the statistics (24) and the panels of other
+// units (28, 35, 34, 29, 18) in the side-panel rectangle.
+void drawFlySidePanels(FlyScreenFrame* frame);
+Rect flySidePanelRect(const FlyScreenFrame* frame);
+// Settings entries: a typed length in the display unit ("Units" 2 and above: feet) to metres; a
+// typed speed to m/s (never below 0); the upload limit (empty: 65,535; else 1 to 65,535).
+f64 flyLengthEntry(const FixedString* text, u32 units);
+f64 flySpeedEntry(const FixedString* text, u32 units);
+u16 flyUploadLimitEntry(const FixedString* text);
+// "@ Hectares" (metric units) or "@ Acres" to a tenth, rounded half away from zero.
+FixedString flyAreaText(f64 squareMetres, u32 units);
+// The duration text of a time in seconds; "---" when it is not a finite number of microseconds.
+FixedString flyDurationText(f64 seconds);
+// The "Estimated mission duration" text: "---" while the cruise speed is 0 (or no number), as the
+// level legs would take for ever.
+FixedString flyMissionDurationText(f64 durationS, f64 cruiseSpeed);

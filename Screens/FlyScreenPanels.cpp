@@ -201,6 +201,7 @@ void drawFlyScreenPanels(FlyScreenFrame* f) {
     f->panelUsedHeight = f->window.y1 - f->barBottom + 2 * f->metrics->textHeight;
 
     // ---- Plan toolbars: the geofence toolbar (openPanel 1) goes here. -----------------------------
+    drawFlyGeofenceToolbar(f);
 
     // The payload panels: the Orvik panels (2-6), the strobe-light panel (16) and the VOSK panels (8-14).
     PayloadPanelFrame payload{f->ui, f->stack, app, &s->openPanel, &s->editFieldId, &s->editText, &f->buttonStyle,
@@ -213,10 +214,14 @@ void drawFlyScreenPanels(FlyScreenFrame* f) {
     // ---- Plan toolbars and camera row: the camera sensor row (17), the waypoint panel (22-24), the
     //      transect panel (25-26), the folder menu (27) and the drawing-tools toolbar (every frame) go
     //      here, in that order. --------------------------------------------------------------------
+    drawFlyPlanToolbars(f);
 
     if (s->openPanel == FlyPanelDiagnostics) drawFlyDiagnosticsPanel(f);
     drawFlyTopBarBackground(f);
     // ---- The camera HUD (drawn while openPanel is 17, placed below the bar's bottom edge) goes here.
+    f->panelUsedHeight += drawCameraHud(f->content.x0 + f->metrics->margin, f->window.y1 - f->panelUsedHeight,
+                                        f->metrics->textHeight, &app->preferences, &s->openPanel,
+                                        &app->droneConnection, f->ui, f->stack);
 
     if (s->openPanel == FlyPanelSideView) {
         const UiMetrics* m = f->metrics;
@@ -231,4 +236,5 @@ void drawFlyScreenPanels(FlyScreenFrame* f) {
     // ---- Side panels: the transect settings (26), the mission settings and statistics (24), the
     //      mission files dialog (28), the KMZ export panel (35), the exported KMZ list (34), the
     //      overlays panel (29) and the camera settings panel (18) go here, in that order. ------------
+    drawFlySidePanels(f);
 }

@@ -65,3 +65,36 @@ void kmzExportPanel(Rect panel, KmzEditor* editor, KmzExportPanelState* state, E
 // The new name a rename's "Done" asks for: ".kmz" appended when missing; an empty text with
 // *refusal set for a name that is empty or holds "/", "\\", ".." or control characters.
 FixedString kmzRenameTarget(const FixedString* typed, FixedString* refusal);
+// ---- The camera panels (FlyScreenSharedUiViewLogCamera.cpp) ------------------------------------------
+#include "Drone/DroneConnection.h"
+#include "SourceCommon/UserInterface/MapView.h"
+
+struct Platform;
+
+// The camera HUD of the connection's camera at (x, y), its top-left corner, in text size `size`:
+// mode buttons, the capture button, recording time or photo count, storage and (NextVision) the
+// sensor temperature. Draws only while *panel is 17 and the camera kind is 1, 2 or 3; the
+// camera-protocol camera's "Config" sets *panel to 18. Returns the height used (0 when nothing was
+// drawn). Presses inside the HUD stay with it.
+f32 drawCameraHud(f32 x, f32 y, f32 size, const Preferences* preferences, u32* panel, DroneConnection* connection,
+                  UiState* ui, ScreenStack* stack);
+
+// A press of the camera-protocol camera's capture button: the request it raises by the picture
+// shape, recording, interval capture, the mapping kit's state (payload value4: 0 none, 1 ready, 2
+// taking photos) and the interval P in seconds ("Vezod Mapping Kit Photo Interval (s, 0 for
+// Single)").
+void pressCameraCapture(ProtocolCameraState* camera, PayloadLink* payload, f64 interval);
+// 1 while the capture button shows its square (recording, or capturing photos), 0 for its circle.
+u32 cameraCaptureShowsSquare(const ProtocolCameraState* camera, const PayloadLink* payload);
+
+// The camera-protocol camera's settings as a scrolling list in rect: the photo interval, then the
+// camera's parameters as choice and stepper rows (re-read every frame while shown; a choice writes
+// the wanted value, which the camera control sets at once). editText is the caller's number-field
+// text, stepperIndex the caller's place for an open stepper row's position.
+void drawCameraSettingsPanel(Rect rect, Platform* platform, ScreenStack* stack, UiState* ui, MapView* view,
+                             Preferences* preferences, ProtocolCameraState* camera, const PayloadLink* payload,
+                             FixedString* editText, u32* stepperIndex, u64 now);
+// The interval in seconds with at most three decimals and no trailing zeros ("0.5", "2", "1.25").
+FixedString cameraIntervalText(f64 seconds);
+// The photo-interval row's summary line.
+FixedString cameraIntervalSummary(f64 interval, const ProtocolCameraState* camera, const PayloadLink* payload);

@@ -67,7 +67,8 @@
 //       LAYOUT_MAIN), "gremsy" (a gimbal on component 154, option "firmware=X.Y.Z") or "nextvision"
 //       (V2_EXTENSION reports from system 255, component 190). All send a generic vehicle HEARTBEAT
 //       (system 1, component 1) per station HEARTBEAT. Option "silent-info=N" leaves the first N
-//       camera-information requests unanswered. Prints "ready", then "command SYS COMP TSYS TCOMP CMD
+//       camera-information requests unanswered; "exposure=N" gives the "sony" camera a CAM_EXPMODE of
+//       N. Prints "ready", then "command SYS COMP TSYS TCOMP CMD
 //       P1 .. P7" per COMMAND_LONG, "ext_set NAME TYPE VALUE", "ext_read INDEX NAME", "ext_list",
 //       "manual SYS COMP SEQ FLAGS PITCH_RATE YAW_RATE TSYS TCOMP", "param_read NAME", "param_set NAME
 //       VALUE" and "raw HEX" for anything else addressed to it. Option "versions=X:Y:Z" makes the
@@ -972,6 +973,7 @@ function camera(localPort, gcsPort, maxSeconds, kind, options) {
   const ext = kind === 'sony'
     ? { CAM_MODE: [0, 1, 0], CAM_EV: [5, 1, 3], CAM_VND_80000000: [2, 1, 7], CAM_ISO: [6, 2, 9] }
     : { LAYOUT_MAIN: [4, 6, 1] }
+  if (kind === 'sony' && option('exposure') !== null) ext.CAM_EXPMODE = [3, 1, Number(option('exposure'))]
   const extValue = name => {
     const [index, type, value] = ext[name]
     return Object.assign(new common.ParamExtValue(), { paramId: name, paramValue: value ? String.fromCharCode(value) : '',
