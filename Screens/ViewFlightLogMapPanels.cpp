@@ -203,7 +203,8 @@ void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platfor
     drawTelemetryText(textArea, kHudBackground, &app->preferences, &replay->connection, platform, stack, ui,
                       ui->screenRect, now, (f32)replay->altitudeAboveGround, (f32)replay->altitudeMslFromElevationMap,
                       (f32)replay->altitudeMslFromTakeoffElevation);
-    // ---- The camera HUD of the replayed camera (drawCameraHud) goes here.
+    drawCameraHud(content.x0 + m->margin, textArea.y0 - m->margin, m->textHeight, &app->preferences,
+                  &state->openPanel, &replay->connection, ui, stack);
 
     Rect panel{content.x0 + m->rowHeight, content.x1 - m->margin, content.y0 + m->rowHeight,
                content.y1 - 2 * m->textHeight - m->rowHeight};
