@@ -12,6 +12,7 @@
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogReplay/FlightLogList.h"
 #include "Platform/FileTables.h"
+#include "FlightLogReplay/FlightLogTestLogs.h"
 #include "Platform/FileTestSupport.h"
 
 namespace {
@@ -25,29 +26,7 @@ std::string hexOf(const Bytes& bytes) {
     return out;
 }
 
-Bytes mavlinkFrame(u32 messageId, const Bytes& payload, u16 source) {
-    u8 buffer[300];
-    u8 sequence = 0;
-    ByteWriter writer = makeByteWriter(buffer, sizeof(buffer));
-    LengthFieldMark mark = beginMavlinkPacket(&writer, &sequence, source, messageId, 0);
-    appendBytes(payload.data(), (i64)payload.size(), &writer);
-    finishMavlinkPacket(&mark, &writer);
-    return Bytes(buffer, buffer + writer.length);
-}
-
-// The payload's status frame with its two drop counters, inside ENCAPSULATED_DATA.
-Bytes payloadStatus(i16 counterA, i16 counterB) {
-    u8 frame[64];
-    u8 sequence = 1;
-    ByteWriter writer = makeByteWriter(frame, sizeof(frame));
-    LengthFieldMark mark = beginPayloadFrame(&sequence, PayloadFrameOrvikStatus, &writer);
-    u8 body[27] = {2, (u8)(counterA >> 8), (u8)counterA, (u8)(counterB >> 8), (u8)counterB};
-    appendBytes(body, sizeof(body), &writer);
-    finishPayloadFrame(&mark, &writer);
-    Bytes payload(frame, frame + writer.length);
-    payload.resize(255);
-    return mavlinkFrame(MavlinkEncapsulatedData, payload, 0x0119);
-}
+using flightlogtest::mavlinkFrame;
 
 class FlightLogListFixture : public FileThreadFixture {
 protected:
@@ -133,7 +112,7 @@ TEST_F(FlightLogListFixture, EverySummaryIsTheLineThePythonReaderBuildsFromTheSa
     std::ofstream out(statuses);
     out << "0 0 " << hexOf(mavlinkFrame(MavlinkHeartbeat, Bytes{0, 0, 0, 0, 2, 12, 0x81, 4, 3}, 0x0101)) << "\n";
     i16 counters[][2] = {{3, 2}, {3, 2}, {7, 2}, {7, 5}, {12, 6}};
-    for (auto& c : counters) out << c[0] << " " << c[1] << " " << hexOf(payloadStatus(c[0], c[1])) << "\n";
+    for (auto& c : counters) out << c[0] << " " << c[1] << " " << hexOf(flightlogtest::orvikStatus(c[0], c[1])) << "\n";
     out.close();
     std::map<std::string, std::string> expected = writeLogs("'" + statuses + "'");
     ASSERT_EQ(expected.size(), 9u);

@@ -235,29 +235,8 @@ TEST(FlightLogParse, ARecordingThatStopsAtTheFinalEntryCountsOnce) {
     EXPECT_EQ(videoEndsAfterEntry(1, 1, 1) + videoEndsAfterEntry(1, 1, 0), 1u);
 }
 
-Bytes mavlinkFrame(u32 messageId, const Bytes& payload, u16 source) {
-    u8 buffer[300];
-    u8 sequence = 0;
-    ByteWriter writer = makeByteWriter(buffer, sizeof(buffer));
-    LengthFieldMark mark = beginMavlinkPacket(&writer, &sequence, source, messageId, 0);
-    appendBytes(payload.data(), (i64)payload.size(), &writer);
-    finishMavlinkPacket(&mark, &writer);
-    return Bytes(buffer, buffer + writer.length);
-}
-
-// An Orvik status frame with its two drop counters, inside ENCAPSULATED_DATA from the payload.
-Bytes orvikStatus(i16 counterA, i16 counterB) {
-    u8 frame[64];
-    u8 sequence = 1;
-    ByteWriter writer = makeByteWriter(frame, sizeof(frame));
-    LengthFieldMark mark = beginPayloadFrame(&sequence, PayloadFrameOrvikStatus, &writer);
-    u8 body[27] = {2, (u8)(counterA >> 8), (u8)counterA, (u8)(counterB >> 8), (u8)counterB};
-    appendBytes(body, sizeof(body), &writer);
-    finishPayloadFrame(&mark, &writer);
-    Bytes payload(frame, frame + writer.length);
-    payload.resize(255);
-    return mavlinkFrame(MavlinkEncapsulatedData, payload, 0x0119);
-}
+using flightlogtest::mavlinkFrame;
+using flightlogtest::orvikStatus;
 
 TEST(FlightLogParse, JobCountsTheIgnitionSpheresDroppedDuringTheLog) {
     Bytes heartbeat = mavlinkFrame(MavlinkHeartbeat, Bytes{0, 0, 0, 0, 2, 12, 0x81, 4, 3}, 0x0101);

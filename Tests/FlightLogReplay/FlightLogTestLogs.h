@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "Drone/Mavlink/Mavlink.h"
+#include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogs/FlightLogIndex.h"
 #include "FlightLogs/FlightLogger.h"
 
@@ -48,5 +50,30 @@ struct IndexedLog {
         ASSERT_EQ(index.error.length, 0) << index.error.text;
     }
 };
+
+// One MAVLink frame of the message from source (system << 8 | component).
+inline Bytes mavlinkFrame(u32 messageId, const Bytes& payload, u16 source) {
+    u8 buffer[300];
+    u8 sequence = 0;
+    ByteWriter writer = makeByteWriter(buffer, sizeof(buffer));
+    LengthFieldMark mark = beginMavlinkPacket(&writer, &sequence, source, messageId, 0);
+    appendBytes(payload.data(), (i64)payload.size(), &writer);
+    finishMavlinkPacket(&mark, &writer);
+    return Bytes(buffer, buffer + writer.length);
+}
+
+// An Orvik status frame with its two drop counters, inside ENCAPSULATED_DATA from the payload.
+inline Bytes orvikStatus(i16 counterA, i16 counterB) {
+    u8 frame[64];
+    u8 sequence = 1;
+    ByteWriter writer = makeByteWriter(frame, sizeof(frame));
+    LengthFieldMark mark = beginPayloadFrame(&sequence, PayloadFrameOrvikStatus, &writer);
+    u8 body[27] = {2, (u8)(counterA >> 8), (u8)counterA, (u8)(counterB >> 8), (u8)counterB};
+    appendBytes(body, sizeof(body), &writer);
+    finishPayloadFrame(&mark, &writer);
+    Bytes payload(frame, frame + writer.length);
+    payload.resize(255);
+    return mavlinkFrame(MavlinkEncapsulatedData, payload, 0x0119);
+}
 
 }  // namespace flightlogtest
