@@ -21,9 +21,17 @@ constexpr u8 kDistanceExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,   3,  3,  4,  4,  5, 
 constexpr u8 kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 constexpr i32 kTreeSizeLimit = 1 << 30;
-constexpr u16 kFastPointer = 0x8000;  // fast-table entry: the code is longer; low bits are a tree node
-constexpr i32 kFastMask = (1 << kInflateFastBits) - 1;
-constexpr i64 kFastOutputMargin = 258 + 8;
+// The fast loop writes at most one match (258 bytes) past its output check, rounded up to whole
+// 8-byte words and after up to 8 bytes of a short-distance pattern, or three literals.
+constexpr i64 kFastOutputMargin = 258 + 32;
+
+// Fast-table entries: bits 0-7 the bits to take (code length plus extra bits), bits 8-11 the code
+// length (the extra bits follow it), bits 16-31 the literal, length base or distance base. A
+// sub-table pointer takes the main table's bits; its bits 8-11 hold the sub-table's bits and its
+// value the sub-table's first entry.
+constexpr u32 kEntryLiteral = 0x1000;
+constexpr u32 kEntryEnd = 0x2000;
+constexpr u32 kEntrySubtable = 0x4000;
 
 enum CodeSetKind { CodeSetEmpty, CodeSetUsable, CodeSetBroken };
 
@@ -49,19 +57,80 @@ CodeSetKind checkCodeLengths(const u8* lengths, i32 count) {
     return CodeSetUsable;
 }
 
-// Fills fast-table entries for every kInflateFastBits-bit window whose low bits are the code that
-// leads to tree entry pair `node`, `depth` bits deep.
-void fillFastTable(const i32* tree, i32 node, i32 depth, u32 prefix, u16* table) {
-    for (i32 bit = 0; bit < 2; bit++) {
-        i32 entry = tree[node + bit];
-        u32 code = prefix | (u32(bit) << depth);
-        if (entry > 0 && depth + 1 < kInflateFastBits) {
-            fillFastTable(tree, entry, depth + 1, code, table);
-            continue;
+inline u32 tableEntry(u32 value, u32 flags, i32 codeLength, i32 extra) {
+    return (value << 16) | flags | u32(codeLength << 8) | u32(codeLength + extra);
+}
+
+u32 literalEntry(i32 symbol, i32 codeLength) {
+    if (symbol < 256) return tableEntry(u32(symbol), kEntryLiteral, codeLength, 0);
+    if (symbol == 256) return tableEntry(0, kEntryEnd, codeLength, 0);
+    return tableEntry(kLengthBase[symbol - 257], 0, codeLength, kLengthExtra[symbol - 257]);
+}
+
+u32 distanceEntry(i32 symbol, i32 codeLength) {
+    return tableEntry(kDistanceBase[symbol], 0, codeLength, kDistanceExtra[symbol]);
+}
+
+// Builds the fast table of a usable code set (see checkCodeLengths): codes up to rootBits long fill
+// every main entry whose low bits they are; longer codes sharing their first rootBits bits get a
+// sub-table as deep as the longest of them. A lone code of length 1 leaves its other code to symbol
+// 0, as the decoding tree does. Returns false when the tables would pass capacity.
+bool buildFastTable(const u8* lengths, i32 count, i32 rootBits, bool literals, u32* table, i32 capacity) {
+    i32 counts[16] = {};
+    for (i32 i = 0; i < count; i++) counts[lengths[i]]++;
+    counts[0] = 0;
+    i32 offsets[16] = {};
+    for (i32 length = 1; length < 15; length++) offsets[length + 1] = offsets[length] + counts[length];
+    u16 sorted[288];
+    i32 used = 0;
+    for (i32 i = 0; i < count; i++)
+        if (lengths[i]) {
+            sorted[offsets[lengths[i]]++] = u16(i);
+            used++;
         }
-        u16 value = entry > 0 ? u16(kFastPointer | entry) : u16(((depth + 1) << 9) | -entry);
-        for (u32 index = code; index <= u32(kFastMask); index += 1u << (depth + 1)) table[index] = value;
+    // Canonical codes, bit-reversed: the decoder sees a code's first bit lowest.
+    u32 nextCode[16] = {};
+    u32 code = 0;
+    for (i32 length = 1; length <= 15; length++) {
+        code = (code + u32(counts[length - 1])) << 1;
+        nextCode[length] = code;
     }
+    u16 reversed[288];
+    for (i32 k = 0; k < used; k++) {
+        const i32 length = lengths[sorted[k]];
+        u32 r = 0;
+        for (u32 c = nextCode[length]++, i = 0; i < u32(length); i++, c >>= 1) r = (r << 1) | (c & 1);
+        reversed[k] = u16(r);
+    }
+    auto entryOf = [literals](i32 symbol, i32 length) {
+        return literals ? literalEntry(symbol, length) : distanceEntry(symbol, length);
+    };
+    const i32 rootSize = 1 << rootBits;
+    const u32 rootMask = u32(rootSize - 1);
+    if (used == 1)
+        for (i32 i = 0; i < rootSize; i++) table[i] = entryOf(0, 1);
+    i32 k = 0;
+    for (; k < used && lengths[sorted[k]] <= rootBits; k++) {
+        const i32 length = lengths[sorted[k]];
+        for (u32 i = reversed[k]; i < u32(rootSize); i += 1u << length) table[i] = entryOf(sorted[k], length);
+    }
+    // Longer codes sharing their first rootBits bits are neighbours in canonical order, longest last.
+    i32 tableEnd = rootSize;
+    while (k < used) {
+        const u32 prefix = reversed[k] & rootMask;
+        i32 last = k;
+        while (last + 1 < used && (reversed[last + 1] & rootMask) == prefix) last++;
+        const i32 subBits = lengths[sorted[last]] - rootBits;
+        if (tableEnd + (1 << subBits) > capacity) return false;
+        table[prefix] = tableEntry(u32(tableEnd), kEntrySubtable, subBits, rootBits - subBits);
+        for (; k <= last; k++) {
+            const i32 subLength = lengths[sorted[k]] - rootBits;
+            for (u32 i = u32(reversed[k]) >> rootBits; i < (1u << subBits); i += 1u << subLength)
+                table[tableEnd + i32(i)] = entryOf(sorted[k], subLength);
+        }
+        tableEnd += 1 << subBits;
+    }
+    return true;
 }
 
 // Builds one tree after checking its lengths; returns false for a set that cannot be decoded safely.
@@ -82,10 +151,11 @@ bool buildSymbolTables(InflateState* s) {
     if (!buildCheckedTree(s->distanceLengths, 32, s->distanceTree, kInflateDistanceTreeCapacity, true,
                           &distanceEmpty))
         return false;
-    fillFastTable(s->literalTree, 0, 0, 0, s->literalFast);
     s->hasDistanceCodes = !distanceEmpty;
-    if (s->hasDistanceCodes) fillFastTable(s->distanceTree, 0, 0, 0, s->distanceFast);
-    s->tablesReady = 1;
+    s->tablesReady = buildFastTable(s->literalLengths, 288, kInflateLiteralTableBits, true, s->literalTable,
+                                    kInflateLiteralTableCapacity) &&
+                     (!s->hasDistanceCodes || buildFastTable(s->distanceLengths, 32, kInflateDistanceTableBits, false,
+                                                             s->distanceTable, kInflateDistanceTableCapacity));
     s->headerStep = -1;
     s->treeNode = 0;
     s->haveLength = 0;
@@ -116,104 +186,147 @@ i32 malformed(InflateState* s) {
     return InflateMalformed;
 }
 
-inline void copyMatch(u8* out, i64 position, i64 distance, i32 length) {
-    u8* to = out + position;
+inline u64 loadWord(const u8* p) {
+    u64 word;
+    std::memcpy(&word, p, 8);
+    return word;
+}
+
+inline void storeWord(u8* p, u64 word) { std::memcpy(p, &word, 8); }
+
+// Copies a match by whole 8-byte words; the last word may write up to 7 bytes past the match, and a
+// distance under 8 first writes 8 bytes one at a time, all inside the fast loop's output margin.
+inline void copyMatch(u8* to, u64 distance, u32 length) {
     const u8* from = to - distance;
+    u8* const end = to + length;
     if (distance >= 8) {
-        // Whole 8-byte words; the last may write up to 7 bytes past the match, inside the margin.
-        for (i32 i = 0; i < length; i += 8) {
-            u64 word;
-            std::memcpy(&word, from + i, 8);
-            std::memcpy(to + i, &word, 8);
+        storeWord(to, loadWord(from));
+        storeWord(to + 8, loadWord(from + 8));
+        to += 16;
+        from += 16;
+        while (to < end) {
+            storeWord(to, loadWord(from));
+            storeWord(to + 8, loadWord(from + 8));
+            to += 16;
+            from += 16;
         }
-    } else if (distance == 1) {
-        std::memset(to, from[0], size_t(length));
-    } else {
-        for (i32 i = 0; i < length; i++) to[i] = from[i];
+        return;
     }
+    if (distance == 1) {
+        const u64 pattern = u64(from[0]) * 0x0101010101010101ull;
+        for (; to < end; to += 8) storeWord(to, pattern);
+        return;
+    }
+    // The first 8 bytes one at a time; after them the bytes repeat every whole number of periods
+    // of at least 8, which whole words can copy.
+    for (i32 i = 0; i < 8; i++) to[i] = from[i];
+    static constexpr u8 kStride[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+    const u64 stride = kStride[distance];
+    for (to += 8; to < end; to += 8) storeWord(to, loadWord(to - stride));
 }
 
-// Decodes one symbol from the buffered bits: through the lookup table, and on down the tree for a
-// code longer than the table's bits.
-inline u32 fastSymbol(const u16* fast, const i32* tree, u64* bits, i32* count) {
-    u32 entry = fast[*bits & kFastMask];
-    if (!(entry & kFastPointer)) {
-        i32 used = i32(entry >> 9);
-        *bits >>= used;
-        *count -= used;
-        return entry & 0x1FF;
-    }
-    *bits >>= kInflateFastBits;
-    *count -= kInflateFastBits;
-    i32 node = i32(entry & 0x3FF);
-    for (;;) {
-        i32 next = tree[node + i32(*bits & 1)];
-        *bits >>= 1;
-        (*count)--;
-        if (next <= 0) return u32(-next);
-        node = next;
-    }
-}
+inline u64 lowBits(u64 bits, u32 count) { return bits & ~(~u64(0) << count); }
 
-// Decodes whole symbols while at least 8 input bytes and kFastOutputMargin output bytes remain.
-// Returns -1 to let the careful path continue, or a final result.
+// Decodes whole symbols while at least 8 input bytes and kFastOutputMargin output bytes remain. Each
+// round refills the bit buffer to at least 56 bits, enough for a length and a distance with their
+// extra bits, or for three literals from the main table. Returns -1 to let the careful path
+// continue, -2 at the end of the block, InflatePaused, or InflateMalformed.
 i32 decodeFast(const u8* input, i64* position, i64 length, InflateState* s) {
-    i64 pos = *position;
-    const i64 entryPosition = pos;
+    const u8* in = input + *position;
+    const u8* const inEntry = in;
+    if (length - *position < 8) return -1;
+    const u8* const inLast = input + length - 8;
     u64 bits = s->bitBuffer;
-    i32 count = s->bitCount;
-    i64 out = s->outputPosition;
-    u8* output = s->output;
-    const i64 outLimit = s->outputCapacity - kFastOutputMargin;
+    u32 count = u32(s->bitCount);
+    u8* const output = s->output;
+    u8* out = output + s->outputPosition;
+    i64 limit = s->outputCapacity - kFastOutputMargin;
+    const bool pausing = s->outputPause > 0 && s->outputPause < limit + 1;
+    if (pausing) limit = s->outputPause - 1;
+    u8* const outLast = output + (limit < 0 ? 0 : limit);
+    const u32* const literalTable = s->literalTable;
+    const u32* const distanceTable = s->distanceTable;
+    constexpr u32 kLiteralMask = (1u << kInflateLiteralTableBits) - 1;
+    constexpr u32 kDistanceMask = (1u << kInflateDistanceTableBits) - 1;
     i32 result = -1;
-    while (out <= outLimit && length - pos >= 8) {
-        u64 word;
-        std::memcpy(&word, input + pos, 8);
-        bits |= word << count;
-        pos += (63 - count) >> 3;
-        count |= 56;
+    if (limit >= 0) {
+        while (out <= outLast && in <= inLast) {
+            bits |= loadWord(in) << count;
+            in += (63 - count) >> 3;
+            count |= 56;
 
-        u32 symbol = fastSymbol(s->literalFast, s->literalTree, &bits, &count);
-        if (symbol < 256) {
-            output[out++] = u8(symbol);
-            continue;
+            u32 entry = literalTable[bits & kLiteralMask];
+            if (entry & kEntryLiteral) {
+                bits >>= entry & 0xFF;
+                count -= entry & 0xFF;
+                *out++ = u8(entry >> 16);
+                entry = literalTable[bits & kLiteralMask];
+                if (entry & kEntryLiteral) {
+                    bits >>= entry & 0xFF;
+                    count -= entry & 0xFF;
+                    *out++ = u8(entry >> 16);
+                    entry = literalTable[bits & kLiteralMask];
+                    if (entry & kEntryLiteral) {
+                        bits >>= entry & 0xFF;
+                        count -= entry & 0xFF;
+                        *out++ = u8(entry >> 16);
+                    }
+                }
+                continue;
+            }
+            if (entry & kEntrySubtable) {
+                bits >>= kInflateLiteralTableBits;
+                count -= kInflateLiteralTableBits;
+                entry = literalTable[(entry >> 16) + lowBits(bits, (entry >> 8) & 15)];
+                if (entry & kEntryLiteral) {
+                    bits >>= entry & 0xFF;
+                    count -= entry & 0xFF;
+                    *out++ = u8(entry >> 16);
+                    continue;
+                }
+            }
+            if (entry & kEntryEnd) {
+                bits >>= entry & 0xFF;
+                count -= entry & 0xFF;
+                s->inBlock = 0;
+                result = -2;
+                break;
+            }
+            const u32 matchLength = (entry >> 16) + u32(lowBits(bits, entry & 0xFF) >> ((entry >> 8) & 15));
+            bits >>= entry & 0xFF;
+            count -= entry & 0xFF;
+            if (!s->hasDistanceCodes) {
+                result = InflateMalformed;
+                break;
+            }
+            entry = distanceTable[bits & kDistanceMask];
+            if (entry & kEntrySubtable) {
+                bits >>= kInflateDistanceTableBits;
+                count -= kInflateDistanceTableBits;
+                entry = distanceTable[(entry >> 16) + lowBits(bits, (entry >> 8) & 15)];
+            }
+            const u64 distance = (entry >> 16) + (lowBits(bits, entry & 0xFF) >> ((entry >> 8) & 15));
+            bits >>= entry & 0xFF;
+            count -= entry & 0xFF;
+            if (distance > u64(out - output)) {
+                result = InflateMalformed;
+                break;
+            }
+            copyMatch(out, distance, matchLength);
+            out += matchLength;
         }
-        if (symbol == 256) {
-            s->inBlock = 0;
-            result = -2;
-            break;
-        }
-        i32 lengthIndex = i32(symbol) - 257;
-        i32 extra = kLengthExtra[lengthIndex];
-        i32 matchLength = kLengthBase[lengthIndex] + i32(bits & ((1u << extra) - 1));
-        bits >>= extra;
-        count -= extra;
-        if (!s->hasDistanceCodes) {
-            result = InflateMalformed;
-            break;
-        }
-        symbol = fastSymbol(s->distanceFast, s->distanceTree, &bits, &count);
-        extra = kDistanceExtra[symbol];
-        i64 distance = i64(kDistanceBase[symbol]) + i64(bits & ((u64(1) << extra) - 1));
-        bits >>= extra;
-        count -= extra;
-        if (distance > out) {
-            result = InflateMalformed;
-            break;
-        }
-        copyMatch(output, out, distance, matchLength);
-        out += matchLength;
+        if (result == -1 && pausing && out > outLast) result = InflatePaused;
     }
     // Hand back the whole bytes read ahead in this run.
     i64 rewind = count >> 3;
-    if (rewind > pos - entryPosition) rewind = pos - entryPosition;
-    pos -= rewind;
-    count -= i32(rewind * 8);
+    if (rewind > in - inEntry) rewind = in - inEntry;
+    in -= rewind;
+    count -= u32(rewind * 8);
     bits &= count ? (~u64(0) >> (64 - count)) : 0;
-    *position = pos;
+    *position = in - input;
     s->bitBuffer = bits;
-    s->bitCount = count;
-    s->outputPosition = out;
+    s->bitCount = i32(count);
+    s->outputPosition = out - output;
     if (result == InflateMalformed) return malformed(s);
     return result;
 }
@@ -354,11 +467,13 @@ i32 continueDynamicHeader(const u8* input, i64* position, i64 length, InflateSta
 
 i32 continueSymbols(const u8* input, i64* position, i64 length, InflateState* s) {
     for (;;) {
-        if (s->treeNode == 0 && !s->haveLength && s->output) {
+        if (s->treeNode == 0 && !s->haveLength && s->output && s->tablesReady) {
             i32 fast = decodeFast(input, position, length, s);
             if (fast == -2) return -1;  // end of block
             if (fast != -1) return fast;
         }
+        if (s->outputPause > 0 && s->outputPosition >= s->outputPause && s->treeNode == 0 && !s->haveLength)
+            return InflatePaused;
         if (!s->haveLength) {
             if (s->treeNode >= 0) {
                 if (!needBits(s, input, position, length, 1)) return InflateNeedsInput;

@@ -9,17 +9,26 @@ enum InflateResult : i32 {
     InflateOutputFull = 1,   // the next literal, match or stored byte would pass outputCapacity
     InflateDone = 2,         // the final block has ended; later calls return 2 at once
     InflateMalformed = 3,    // the data is not a valid stream
+    InflatePaused = 4,       // outputPosition has reached outputPause; call again to go on
 };
 
 constexpr i32 kInflateLiteralTreeCapacity = 800;
 constexpr i32 kInflateDistanceTreeCapacity = 100;
-constexpr i32 kInflateFastBits = 10;
+// Fast-path tables: a main table over the next 11 (literal/length) or 8 (distance) bits, and the
+// sub-tables of longer codes behind it. Every complete code fits these capacities.
+constexpr i32 kInflateLiteralTableBits = 11;
+constexpr i32 kInflateDistanceTableBits = 8;
+constexpr i32 kInflateLiteralTableCapacity = 2400;
+constexpr i32 kInflateDistanceTableCapacity = 450;
 
 // One per stream. Zero-fill it, set output and outputCapacity, and pass it unchanged to every call.
 struct InflateState {
     u8* output;           // null: count only
     i64 outputPosition;   // bytes produced so far; the whole output is the window
     i64 outputCapacity;
+    // 0: run on. Otherwise inflate returns InflatePaused soon after outputPosition reaches it (at a
+    // symbol boundary, possibly some bytes past it), so that a caller can use and move the output.
+    i64 outputPause;
     u64 bitBuffer;        // next bit lowest
     i32 bitCount;
     i32 inBlock;
@@ -48,16 +57,18 @@ struct InflateState {
     i32 treeNode;
     i32 literalTree[kInflateLiteralTreeCapacity];
     i32 distanceTree[kInflateDistanceTreeCapacity];
-    // Lookup tables over the next kInflateFastBits bits, built with the trees of each block; they
-    // let whole symbols be decoded at once while plenty of input and output remain.
+    // Lookup tables built with the trees of each block; they let whole symbols, with their extra
+    // bits, be decoded at once while plenty of input and output remain.
     i32 tablesReady;
     i32 hasDistanceCodes;
-    u16 literalFast[1 << kInflateFastBits];
-    u16 distanceFast[1 << kInflateFastBits];
+    u32 literalTable[kInflateLiteralTableCapacity];
+    u32 distanceTable[kInflateDistanceTableCapacity];
 };
 
 // Decodes from input[*inputPosition] up to inputLength, advancing *inputPosition past every byte
-// taken. Returns an InflateResult.
+// taken. Returns an InflateResult. Back-references reach at most outputPosition bytes back, so a
+// caller may move the last bytes of the output to its start and lower outputPosition to match
+// between calls, provided it keeps the 32768 bytes a valid stream may refer to.
 i32 inflate(const u8* input, i64* inputPosition, i64 inputLength, InflateState* state);
 
 // Builds the canonical decoding tree for symbols 0..count-1 (length 0 = unused) into nodes; levels

@@ -345,3 +345,57 @@ TEST(Inflate, DecodeTreeLayout) {
     EXPECT_EQ(nodes[0], -2);
     EXPECT_EQ(nodes[1], 0);
 }
+
+// The fast path (whole input at once) and the careful one (one to three bytes at a time) end damaged
+// streams at the same result with the same output.
+TEST(Inflate, FastAndCarefulPathsAgreeOnDamagedStreams) {
+    std::mt19937 random(41);
+    std::vector<u8> input = sampleData(SampleKind::Mixed, 20000, 42);
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED, Z_RLE}) {
+        const std::vector<u8> stream = zlibDeflateRaw(input, 6, strategy);
+        for (int trial = 0; trial < 40; trial++) {
+            std::vector<u8> damaged = stream;
+            for (int flips = 1 + int(random() % 3); flips > 0; flips--) damaged[random() % damaged.size()] ^= u8(1 << (random() % 8));
+            const i64 capacity = trial % 3 ? i64(input.size()) + 5000 : i64(random() % input.size());
+            std::vector<u8> whole;
+            i32 wholeResult = inflateWhole(damaged, capacity, &whole);
+            InflateRun careful = inflateInPieces(damaged, capacity, &random, 3);
+            ASSERT_EQ(wholeResult, careful.result) << trial;
+            ASSERT_EQ(whole, careful.output) << trial;
+        }
+    }
+}
+
+// A caller that pauses the output, keeps the last 32768 bytes at the start of a small buffer and goes
+// on gets the whole data.
+TEST(Inflate, PausedOutputMovedToTheStartDecodesTheSame) {
+    std::mt19937 random(51);
+    std::vector<u8> input = sampleData(SampleKind::Mixed, 400000, 52);
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED}) {
+        const std::vector<u8> stream = zlibDeflateRaw(input, 9, strategy);
+        std::vector<u8> buffer(40000);
+        auto* state = new InflateState{};
+        state->output = buffer.data();
+        state->outputCapacity = i64(buffer.size());
+        std::vector<u8> output;
+        i64 position = 0;
+        i64 taken = 0;  // bytes of buffer already appended to output
+        i32 result = InflatePaused;
+        while (result == InflatePaused || result == InflateOutputFull) {
+            state->outputPause = state->outputPosition + 1 + i64(random() % 3000);
+            result = inflate(stream.data(), &position, i64(stream.size()), state);
+            output.insert(output.end(), buffer.begin() + taken, buffer.begin() + state->outputPosition);
+            taken = state->outputPosition;
+            if (state->outputPosition > 32768) {
+                const i64 drop = state->outputPosition - 32768;
+                std::memmove(buffer.data(), buffer.data() + drop, 32768);
+                state->outputPosition -= drop;
+                taken -= drop;
+            }
+        }
+        EXPECT_EQ(result, InflateDone);
+        EXPECT_EQ(position, i64(stream.size()));
+        EXPECT_TRUE(output == input);
+        delete state;
+    }
+}

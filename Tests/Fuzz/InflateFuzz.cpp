@@ -1,5 +1,6 @@
 // inflate on arbitrary bytes: the first byte picks the input piece size and the output limit; the
 // stream is fed in pieces, each in an exactly sized buffer, and must never read or write outside them.
+// The same bytes in one piece (the fast path's way) must end with the same result and output.
 #include <cstring>
 #include <vector>
 
@@ -30,5 +31,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (result == InflateNeedsInput && position != i64(n)) __builtin_trap();
     }
     if (state.outputPosition > state.outputCapacity) __builtin_trap();
+    if (piece <= size) {
+        static InflateState whole;
+        std::memset(&whole, 0, sizeof whole);
+        std::vector<u8> wholeOutput(output.size());
+        whole.output = countOnly ? nullptr : wholeOutput.data();
+        whole.outputCapacity = state.outputCapacity;
+        std::vector<u8> buffer(data, data + size);
+        i64 position = 0;
+        i32 wholeResult = inflate(buffer.data(), &position, i64(size), &whole);
+        if (wholeResult != result || whole.outputPosition != state.outputPosition) __builtin_trap();
+        if (!countOnly && std::memcmp(wholeOutput.data(), output.data(), size_t(state.outputPosition)) != 0)
+            __builtin_trap();
+    }
     return 0;
 }
