@@ -5,6 +5,8 @@
 // right after the last byte whose bits were needed.
 #include "Decoders/Inflate.h"
 
+#include <emmintrin.h>
+
 #include <cstring>
 
 namespace {
@@ -22,7 +24,7 @@ constexpr u8 kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12
 
 constexpr i32 kTreeSizeLimit = 1 << 30;
 // The fast loop writes at most one match (258 bytes) past its output check, rounded up to whole
-// 8-byte words and after up to 8 bytes of a short-distance pattern, or three literals.
+// 8-byte words and after up to 8 bytes of a short-distance pattern, or four literals.
 constexpr i64 kFastOutputMargin = 258 + 32;
 
 // Fast-table entries: bits 0-7 the bits to take (code length plus extra bits), bits 8-11 the code
@@ -143,15 +145,14 @@ bool buildCheckedTree(const u8* lengths, i32 count, i32* tree, i32 capacity, boo
     return size > 0 && size <= capacity;
 }
 
+// Checks the block's code sets and builds its fast tables; the decoding trees of the careful path
+// are built only when that path first needs them.
 bool buildSymbolTables(InflateState* s) {
-    bool literalEmpty = false;
-    bool distanceEmpty = false;
-    if (!buildCheckedTree(s->literalLengths, 288, s->literalTree, kInflateLiteralTreeCapacity, false, &literalEmpty))
-        return false;
-    if (!buildCheckedTree(s->distanceLengths, 32, s->distanceTree, kInflateDistanceTreeCapacity, true,
-                          &distanceEmpty))
-        return false;
-    s->hasDistanceCodes = !distanceEmpty;
+    if (checkCodeLengths(s->literalLengths, 288) != CodeSetUsable) return false;
+    CodeSetKind distances = checkCodeLengths(s->distanceLengths, 32);
+    if (distances == CodeSetBroken) return false;
+    s->hasDistanceCodes = distances != CodeSetEmpty;
+    s->treesReady = 0;
     s->tablesReady = buildFastTable(s->literalLengths, 288, kInflateLiteralTableBits, true, s->literalTable,
                                     kInflateLiteralTableCapacity) &&
                      (!s->hasDistanceCodes || buildFastTable(s->distanceLengths, 32, kInflateDistanceTableBits, false,
@@ -159,6 +160,16 @@ bool buildSymbolTables(InflateState* s) {
     s->headerStep = -1;
     s->treeNode = 0;
     s->haveLength = 0;
+    return true;
+}
+
+bool buildSymbolTrees(InflateState* s) {
+    bool empty = false;
+    if (!buildCheckedTree(s->literalLengths, 288, s->literalTree, kInflateLiteralTreeCapacity, false, &empty))
+        return false;
+    if (!buildCheckedTree(s->distanceLengths, 32, s->distanceTree, kInflateDistanceTreeCapacity, true, &empty))
+        return false;
+    s->treesReady = 1;
     return true;
 }
 
@@ -194,11 +205,24 @@ inline u64 loadWord(const u8* p) {
 
 inline void storeWord(u8* p, u64 word) { std::memcpy(p, &word, 8); }
 
-// Copies a match by whole 8-byte words; the last word may write up to 7 bytes past the match, and a
-// distance under 8 first writes 8 bytes one at a time, all inside the fast loop's output margin.
+// Copies a match by whole words: 16 bytes at a time when the distance allows, else 8. The last word
+// may write up to 15 bytes past the match, and a distance under 8 first writes 8 bytes one at a
+// time, all inside the fast loop's output margin.
 inline void copyMatch(u8* to, u64 distance, u32 length) {
     const u8* from = to - distance;
     u8* const end = to + length;
+    if (distance >= 16) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16)));
+        to += 32;
+        from += 32;
+        while (to < end) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)));
+            to += 16;
+            from += 16;
+        }
+        return;
+    }
     if (distance >= 8) {
         storeWord(to, loadWord(from));
         storeWord(to + 8, loadWord(from + 8));
@@ -206,9 +230,8 @@ inline void copyMatch(u8* to, u64 distance, u32 length) {
         from += 16;
         while (to < end) {
             storeWord(to, loadWord(from));
-            storeWord(to + 8, loadWord(from + 8));
-            to += 16;
-            from += 16;
+            to += 8;
+            from += 8;
         }
         return;
     }
@@ -228,13 +251,14 @@ inline void copyMatch(u8* to, u64 distance, u32 length) {
 inline u64 lowBits(u64 bits, u32 count) { return bits & ~(~u64(0) << count); }
 
 // Decodes whole symbols while at least 8 input bytes and kFastOutputMargin output bytes remain. Each
-// round refills the bit buffer to at least 56 bits, enough for a length and a distance with their
-// extra bits, or for three literals from the main table. Returns -1 to let the careful path
-// continue, -2 at the end of the block, InflatePaused, or InflateMalformed.
-i32 decodeFast(const u8* input, i64* position, i64 length, InflateState* s) {
+// round starts with at least 56 bits buffered, enough for a length and a distance with their extra
+// bits, or for three literals from the main table, and with the table entry of the next bits looked
+// up. Returns -1 to let the careful path continue, -2 at the end of the block, InflatePaused, or
+// InflateMalformed.
+__attribute__((always_inline)) inline i32 decodeFastBody(const u8* input, i64* position, i64 length,
+                                                          InflateState* s) {
     const u8* in = input + *position;
     const u8* const inEntry = in;
-    if (length - *position < 8) return -1;
     const u8* const inLast = input + length - 8;
     u64 bits = s->bitBuffer;
     u32 count = u32(s->bitCount);
@@ -243,80 +267,99 @@ i32 decodeFast(const u8* input, i64* position, i64 length, InflateState* s) {
     i64 limit = s->outputCapacity - kFastOutputMargin;
     const bool pausing = s->outputPause > 0 && s->outputPause < limit + 1;
     if (pausing) limit = s->outputPause - 1;
-    u8* const outLast = output + (limit < 0 ? 0 : limit);
+    if (limit < 0 || out > output + limit) return pausing ? InflatePaused : -1;
+    u8* const outLast = output + limit;
     const u32* const literalTable = s->literalTable;
     const u32* const distanceTable = s->distanceTable;
     constexpr u32 kLiteralMask = (1u << kInflateLiteralTableBits) - 1;
     constexpr u32 kDistanceMask = (1u << kInflateDistanceTableBits) - 1;
     i32 result = -1;
-    if (limit >= 0) {
-        while (out <= outLast && in <= inLast) {
-            bits |= loadWord(in) << count;
-            in += (63 - count) >> 3;
-            count |= 56;
-
-            u32 entry = literalTable[bits & kLiteralMask];
+#define ORVIK_REFILL()                    \
+    bits |= loadWord(in) << count;        \
+    in += (63 - count) >> 3;              \
+    count |= 56
+#define ORVIK_TAKE(entry)    \
+    bits >>= (entry) & 0xFF; \
+    count -= (entry) & 0xFF
+    ORVIK_REFILL();
+    u32 entry = literalTable[bits & kLiteralMask];
+    for (;;) {
+        if (entry & kEntryLiteral) {
+            ORVIK_TAKE(entry);
+            *out++ = u8(entry >> 16);
+            entry = literalTable[bits & kLiteralMask];
             if (entry & kEntryLiteral) {
-                bits >>= entry & 0xFF;
-                count -= entry & 0xFF;
+                ORVIK_TAKE(entry);
                 *out++ = u8(entry >> 16);
                 entry = literalTable[bits & kLiteralMask];
                 if (entry & kEntryLiteral) {
-                    bits >>= entry & 0xFF;
-                    count -= entry & 0xFF;
+                    ORVIK_TAKE(entry);
                     *out++ = u8(entry >> 16);
                     entry = literalTable[bits & kLiteralMask];
                     if (entry & kEntryLiteral) {
-                        bits >>= entry & 0xFF;
-                        count -= entry & 0xFF;
+                        ORVIK_TAKE(entry);
                         *out++ = u8(entry >> 16);
+                        entry = literalTable[bits & kLiteralMask];
                     }
                 }
+            }
+            // At least 12 bits are left, so the entry stays right across the refill.
+            if (out > outLast || in > inLast) break;
+            ORVIK_REFILL();
+            continue;
+        }
+        if (entry & kEntrySubtable) {
+            bits >>= kInflateLiteralTableBits;
+            count -= kInflateLiteralTableBits;
+            entry = literalTable[(entry >> 16) + lowBits(bits, (entry >> 8) & 15)];
+            if (entry & kEntryLiteral) {
+                ORVIK_TAKE(entry);
+                *out++ = u8(entry >> 16);
+                entry = literalTable[bits & kLiteralMask];
+                if (out > outLast || in > inLast) break;
+                ORVIK_REFILL();
                 continue;
             }
-            if (entry & kEntrySubtable) {
-                bits >>= kInflateLiteralTableBits;
-                count -= kInflateLiteralTableBits;
-                entry = literalTable[(entry >> 16) + lowBits(bits, (entry >> 8) & 15)];
-                if (entry & kEntryLiteral) {
-                    bits >>= entry & 0xFF;
-                    count -= entry & 0xFF;
-                    *out++ = u8(entry >> 16);
-                    continue;
-                }
-            }
-            if (entry & kEntryEnd) {
-                bits >>= entry & 0xFF;
-                count -= entry & 0xFF;
-                s->inBlock = 0;
-                result = -2;
-                break;
-            }
-            const u32 matchLength = (entry >> 16) + u32(lowBits(bits, entry & 0xFF) >> ((entry >> 8) & 15));
-            bits >>= entry & 0xFF;
-            count -= entry & 0xFF;
-            if (!s->hasDistanceCodes) {
-                result = InflateMalformed;
-                break;
-            }
-            entry = distanceTable[bits & kDistanceMask];
-            if (entry & kEntrySubtable) {
-                bits >>= kInflateDistanceTableBits;
-                count -= kInflateDistanceTableBits;
-                entry = distanceTable[(entry >> 16) + lowBits(bits, (entry >> 8) & 15)];
-            }
-            const u64 distance = (entry >> 16) + (lowBits(bits, entry & 0xFF) >> ((entry >> 8) & 15));
-            bits >>= entry & 0xFF;
-            count -= entry & 0xFF;
-            if (distance > u64(out - output)) {
-                result = InflateMalformed;
-                break;
-            }
+        }
+        if (entry & kEntryEnd) {
+            ORVIK_TAKE(entry);
+            s->inBlock = 0;
+            result = -2;
+            break;
+        }
+        const u32 matchLength = (entry >> 16) + u32(lowBits(bits, entry & 0xFF) >> ((entry >> 8) & 15));
+        ORVIK_TAKE(entry);
+        if (!s->hasDistanceCodes) {
+            result = InflateMalformed;
+            break;
+        }
+        entry = distanceTable[bits & kDistanceMask];
+        if (entry & kEntrySubtable) {
+            bits >>= kInflateDistanceTableBits;
+            count -= kInflateDistanceTableBits;
+            entry = distanceTable[(entry >> 16) + lowBits(bits, (entry >> 8) & 15)];
+        }
+        const u64 distance = (entry >> 16) + (lowBits(bits, entry & 0xFF) >> ((entry >> 8) & 15));
+        ORVIK_TAKE(entry);
+        if (distance > u64(out - output)) {
+            result = InflateMalformed;
+            break;
+        }
+        if (in > inLast) {
             copyMatch(out, distance, matchLength);
             out += matchLength;
+            break;
         }
-        if (result == -1 && pausing && out > outLast) result = InflatePaused;
+        // The next entry is looked up before the copy, so the two overlap.
+        ORVIK_REFILL();
+        entry = literalTable[bits & kLiteralMask];
+        copyMatch(out, distance, matchLength);
+        out += matchLength;
+        if (out > outLast) break;
     }
+#undef ORVIK_REFILL
+#undef ORVIK_TAKE
+    if (result == -1 && pausing && out > outLast) result = InflatePaused;
     // Hand back the whole bytes read ahead in this run.
     i64 rewind = count >> 3;
     if (rewind > in - inEntry) rewind = in - inEntry;
@@ -331,10 +374,31 @@ i32 decodeFast(const u8* input, i64* position, i64 length, InflateState* s) {
     return result;
 }
 
+i32 decodeFastPortable(const u8* input, i64* position, i64 length, InflateState* s) {
+    return decodeFastBody(input, position, length, s);
+}
+
+// The same loop with BMI2's single-instruction variable shifts and bit-field extraction.
+__attribute__((target("bmi,bmi2"))) i32 decodeFastBmi2(const u8* input, i64* position, i64 length, InflateState* s) {
+    return decodeFastBody(input, position, length, s);
+}
+
+bool cpuHasBmi2() {
+    static const bool has = __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2");
+    return has;
+}
+
+inline i32 decodeFast(const u8* input, i64* position, i64 length, InflateState* s) {
+    if (length - *position < 8) return -1;
+    if (!s->portableCode && cpuHasBmi2()) return decodeFastBmi2(input, position, length, s);
+    return decodeFastPortable(input, position, length, s);
+}
+
 // Starts a block whose 3 header bits are read.
 i32 beginBlock(InflateState* s) {
     s->inBlock = 1;
     s->tablesReady = 0;
+    s->treesReady = 0;
     s->treeNode = 0;
     s->haveLength = 0;
     if (s->blockType == 0) {
@@ -474,6 +538,7 @@ i32 continueSymbols(const u8* input, i64* position, i64 length, InflateState* s)
         }
         if (s->outputPause > 0 && s->outputPosition >= s->outputPause && s->treeNode == 0 && !s->haveLength)
             return InflatePaused;
+        if (!s->treesReady && !buildSymbolTrees(s)) return malformed(s);
         if (!s->haveLength) {
             if (s->treeNode >= 0) {
                 if (!needBits(s, input, position, length, 1)) return InflateNeedsInput;

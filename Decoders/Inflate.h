@@ -29,6 +29,7 @@ struct InflateState {
     // 0: run on. Otherwise inflate returns InflatePaused soon after outputPosition reaches it (at a
     // symbol boundary, possibly some bytes past it), so that a caller can use and move the output.
     i64 outputPause;
+    i32 portableCode;     // 1: keep to the SSE2 code even where the processor has BMI2 (for tests)
     u64 bitBuffer;        // next bit lowest
     i32 bitCount;
     i32 inBlock;
@@ -60,6 +61,7 @@ struct InflateState {
     // Lookup tables built with the trees of each block; they let whole symbols, with their extra
     // bits, be decoded at once while plenty of input and output remain.
     i32 tablesReady;
+    i32 treesReady;
     i32 hasDistanceCodes;
     u32 literalTable[kInflateLiteralTableCapacity];
     u32 distanceTable[kInflateDistanceTableCapacity];

@@ -132,10 +132,12 @@ inline InflateRun inflateInPieces(const std::vector<u8>& stream, i64 outputCapac
     return run;
 }
 
-// Our inflate over a whole buffer at once.
-inline i32 inflateWhole(const std::vector<u8>& stream, i64 outputCapacity, std::vector<u8>* out, i64* consumed = nullptr) {
+// Our inflate over a whole buffer at once (portableCode: without the BMI2 fast loop).
+inline i32 inflateWhole(const std::vector<u8>& stream, i64 outputCapacity, std::vector<u8>* out, i64* consumed = nullptr,
+                        bool portableCode = false) {
     auto* state = new InflateState;
     std::memset(state, 0, sizeof *state);
+    state->portableCode = portableCode;
     out->assign(size_t(outputCapacity), 0);
     state->output = outputCapacity ? out->data() : nullptr;
     state->outputCapacity = outputCapacity;
