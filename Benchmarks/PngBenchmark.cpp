@@ -86,7 +86,7 @@ void parsePngBeside(benchmark::State& state) {
         for (u32 seed = 0; seed < 8; seed++) files.push_back(libpngEncode(mapTile(seed, channels), channels));
     const size_t imageBytes = size_t(size) * size * size_t(channels);
     std::vector<u8> pixels(imageBytes);
-    std::vector<u8> scratch(size * (1 + size * size_t(channels)));
+    std::vector<u8> scratch(size_t(pngScratchBytesForWidth(size)));
     double ours = 0;
     double theirs = 0;
     for (auto _ : state) {

@@ -1,6 +1,7 @@
-// PNG reading: chunk walk with CRC-32 checks, the zlib stream inflated across IDAT chunks into the
-// caller's scratch and checked against its Adler-32, then row unfiltering and conversion to the
-// channel count the caller asks for.
+// PNG reading: chunk walk with CRC-32 checks, the zlib stream inflated across IDAT chunks and checked
+// against its Adler-32, rows unfiltered as they are inflated (through a window moving down the
+// caller's scratch, or after the whole stream when the scratch is small) and converted to the channel
+// count the caller asks for.
 #include "Decoders/Png.h"
 
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "Core/Profiler.h"
 #include "Decoders/Checksum.h"
 #include "Decoders/Inflate.h"
+#include "Decoders/PngInternal.h"
 
 namespace {
 
@@ -47,68 +49,6 @@ struct PngInfo {
     u8 palette[256][3];
     u8 paletteAlpha[256];
 };
-
-// The Paeth predictor without branches: |p - a| = |b - c|, |p - b| = |a - c|, |p - c| = |a + b - 2c|;
-// ties prefer a, then b.
-inline u8 paeth(i32 a, i32 b, i32 c) {
-    i32 pa = b - c;
-    i32 pb = a - c;
-    i32 pc = pa + pb;
-    pa = pa < 0 ? -pa : pa;
-    pb = pb < 0 ? -pb : pb;
-    pc = pc < 0 ? -pc : pc;
-    i32 bc = pb <= pc ? b : c;
-    return u8(pa <= pb && pa <= pc ? a : bc);
-}
-
-// Undoes one row's filter in place; prev is the unfiltered row above, or null for the first row.
-// Offset is the filter's byte distance to the left; the per-pixel loops are unrolled for each offset.
-template <i64 Offset>
-bool unfilterRowFixed(u8 type, u8* row, const u8* prev, i64 count) {
-    switch (type) {
-    case 0: return true;
-    case 1:
-        for (i64 i = Offset; i < count; i++) row[i] = u8(row[i] + row[i - Offset]);
-        return true;
-    case 2:
-        if (prev)
-            for (i64 i = 0; i < count; i++) row[i] = u8(row[i] + prev[i]);
-        return true;
-    case 3:
-        if (prev) {
-            for (i64 i = 0; i < Offset && i < count; i++) row[i] = u8(row[i] + (prev[i] >> 1));
-            for (i64 i = Offset; i < count; i++) row[i] = u8(row[i] + ((row[i - Offset] + prev[i]) >> 1));
-        } else {
-            for (i64 i = Offset; i < count; i++) row[i] = u8(row[i] + (row[i - Offset] >> 1));
-        }
-        return true;
-    case 4:
-        if (prev) {
-            for (i64 i = 0; i < Offset && i < count; i++) row[i] = u8(row[i] + prev[i]);
-            i64 i = Offset;
-            for (; i + Offset <= count; i += Offset)
-                for (i64 k = 0; k < Offset; k++)
-                    row[i + k] = u8(row[i + k] + paeth(row[i + k - Offset], prev[i + k], prev[i + k - Offset]));
-            for (; i < count; i++) row[i] = u8(row[i] + paeth(row[i - Offset], prev[i], prev[i - Offset]));
-        } else {
-            // With the row above all zero, Paeth always picks the left byte.
-            for (i64 i = Offset; i < count; i++) row[i] = u8(row[i] + row[i - Offset]);
-        }
-        return true;
-    default: return false;
-    }
-}
-
-bool unfilterRow(u8 type, u8* row, const u8* prev, i64 count, i64 offset) {
-    switch (offset) {
-    case 1: return unfilterRowFixed<1>(type, row, prev, count);
-    case 2: return unfilterRowFixed<2>(type, row, prev, count);
-    case 3: return unfilterRowFixed<3>(type, row, prev, count);
-    case 4: return unfilterRowFixed<4>(type, row, prev, count);
-    case 6: return unfilterRowFixed<6>(type, row, prev, count);
-    default: return unfilterRowFixed<8>(type, row, prev, count);
-    }
-}
 
 // Reads sample k of a row packed at the given depth, scaled to 8 bits (or a palette index as it is).
 inline u32 readSample(const u8* row, u64 k, u32 depth, bool scale) {
@@ -291,8 +231,84 @@ bool readChunks(ImageResult* result, const u8* bytes, i64 length, PngInfo* info)
     return true;
 }
 
-// Second pass: inflates every IDAT chunk's data into the scratch and checks the zlib wrapper.
-bool inflateIdat(ImageResult* result, const u8* bytes, i64 length, const PngInfo& info, InflateState* state) {
+// The 32768 bytes of history a stream may refer back to, which a moving window keeps.
+constexpr i64 kWindowHistory = 32768;
+// How many inflated bytes pass between two rounds of row unfiltering.
+constexpr i64 kRowRound = 16384;
+// The moving window's size past its history and two rows: room for a few rounds between moves.
+constexpr i64 kWindowSpare = 4 * kRowRound;
+
+// Where inflated rows go while the stream is inflated: unfiltered straight into the pixels (or through
+// two row buffers and the channel conversion) as soon as whole, the window moving down to keep only
+// the history once it fills. A row error is kept for after the stream's own checks, as the messages
+// of a whole-stream decode come in that order.
+struct RowSink {
+    const PngInfo* info;
+    bool moving;          // false: the scratch holds the whole stream and rows are unfiltered after it
+    bool direct;          // unfiltered rows are the pixel rows themselves
+    u8* window;           // = state output
+    i64 windowCapacity;
+    u8* rowBuffers[2];
+    u64 rowBytes;         // without the filter byte
+    u64 height;
+    i64 offset;           // filter distance in bytes
+    u8* pixels;
+    u64 stride;
+    u32 width;
+    u32 channels;
+    i64 base;             // stream bytes before window[0]
+    i64 limit;            // the most stream bytes accepted
+    i64 rowStart;         // window index of the next row's filter byte
+    i64 adlerFrom;        // window index from which the Adler-32 is still to be taken
+    u32 adler;
+    u64 row;              // rows unfiltered
+    const u8* previous;   // the last unfiltered row
+    bool rowFailed;
+    FixedString rowError;
+};
+
+void unfilterReadyRows(RowSink* sink, InflateState* state) {
+    const i64 lineBytes = i64(sink->rowBytes) + 1;
+    while (state->outputPosition - sink->rowStart >= lineBytes) {
+        const u8* line = sink->window + sink->rowStart;
+        sink->rowStart += lineBytes;
+        if (sink->rowFailed || sink->row >= sink->height) continue;
+        u8* target = sink->pixels + sink->row * sink->stride;
+        u8* row = sink->direct ? target : sink->rowBuffers[sink->row & 1];
+        if (!unfilterPngRow(line[0], line + 1, row, sink->previous, i64(sink->rowBytes), sink->offset)) {
+            sink->rowError = formatInt("Unsupported row filter type @", line[0]);
+            sink->rowFailed = true;
+            continue;
+        }
+        if (!sink->direct && !convertRow(*sink->info, row, sink->width, sink->channels, target, &sink->rowError)) {
+            sink->rowFailed = true;
+            continue;
+        }
+        sink->previous = row;
+        sink->row++;
+    }
+}
+
+// Moves the window's last bytes (the history, and any part of a row) to its start when too little
+// room is left for the next round, taking the Adler-32 of the bytes it lets go.
+void moveWindow(RowSink* sink, InflateState* state) {
+    const i64 lineBytes = i64(sink->rowBytes) + 1;
+    if (sink->windowCapacity - state->outputPosition >= lineBytes + kRowRound) return;
+    i64 keepFrom = state->outputPosition - kWindowHistory;
+    if (keepFrom > sink->rowStart) keepFrom = sink->rowStart;
+    if (keepFrom <= 0) return;
+    sink->adler = updateAdler32(sink->adler, sink->window + sink->adlerFrom, keepFrom - sink->adlerFrom);
+    std::memmove(sink->window, sink->window + keepFrom, size_t(state->outputPosition - keepFrom));
+    state->outputPosition -= keepFrom;
+    sink->rowStart -= keepFrom;
+    sink->adlerFrom = 0;
+    sink->base += keepFrom;
+}
+
+// Second pass: inflates every IDAT chunk's data and checks the zlib wrapper; a moving sink unfilters
+// rows on the way.
+bool inflateIdat(ImageResult* result, const u8* bytes, i64 length, const PngInfo& info, InflateState* state,
+                 RowSink* sink) {
     i64 pos = 8;
     i32 idatSeen = 0;
     i32 headerBytes = 0;
@@ -326,8 +342,17 @@ bool inflateIdat(ImageResult* result, const u8* bytes, i64 length, const PngInfo
                 return false;
             }
         }
-        if (headerBytes == 2 && inflated != InflateDone) {
+        while (headerBytes == 2 && inflated != InflateDone) {
+            if (sink->moving) state->outputPause = state->outputPosition + kRowRound;
             inflated = inflate(bytes, &at, dataEnd, state);
+            if (sink->moving) {
+                if (sink->base + state->outputPosition > sink->limit) inflated = InflateOutputFull;
+                else {
+                    unfilterReadyRows(sink, state);
+                    moveWindow(sink, state);
+                    if (inflated == InflateOutputFull || inflated == InflatePaused) continue;
+                }
+            }
             if (inflated == InflateOutputFull) {
                 result->error = format("Inflated data didn't fit in the scratch memory");
                 return false;
@@ -336,6 +361,7 @@ bool inflateIdat(ImageResult* result, const u8* bytes, i64 length, const PngInfo
                 result->error = format("Deflated data was incorrectly formatted");
                 return false;
             }
+            break;
         }
         // The Adler-32 follows the stream's end, possibly split over the chunks after it.
         if (inflated == InflateDone) {
@@ -353,7 +379,8 @@ bool inflateIdat(ImageResult* result, const u8* bytes, i64 length, const PngInfo
                 return false;
             }
             u32 stored = readU32Be(trailer);
-            u32 computed = updateAdler32(kAdler32Initial, state->output, state->outputPosition);
+            u32 computed = updateAdler32(sink->adler, state->output + sink->adlerFrom,
+                                         state->outputPosition - sink->adlerFrom);
             if (stored != computed) {
                 result->error = formatHex("Zlib Adler-32 checksum 0x@ does not match the inflated data", stored, 8);
                 return false;
@@ -420,31 +447,72 @@ ImageResult* parsePng(ImageResult* result, const u8* bytes, i64 length, u8* pixe
     }
     result->rowStride = u32(stride);
 
-    InflateState state;
-    std::memset(&state, 0, sizeof state);
-    state.output = scratch;
-    state.outputCapacity = scratch ? scratchCapacity : 0;
-    if (!inflateIdat(result, bytes, length, info, &state)) return result;
-
     // Every row must be there in full: a filter byte and its samples.
     const u64 rowBytes = (u64(info.bitDepth) * width * info.imageChannels + 7) / 8;
-    u64 scratchNeeded = 0;
-    if (__builtin_mul_overflow(rowBytes + 1, height, &scratchNeeded) || scratchNeeded > u64(state.outputPosition)) {
-        result->error = formatIntInt("Inflated image data is @ bytes, but the image needs @",
-                                     state.outputPosition, i64(scratchNeeded > u64(INT64_MAX) ? u64(INT64_MAX) : scratchNeeded));
+    u64 streamNeeded = 0;
+    if (__builtin_mul_overflow(rowBytes + 1, height, &streamNeeded)) streamNeeded = u64(INT64_MAX);
+    const i64 offset = info.bitDepth >= 8 ? i64(info.bitDepth / 8) * info.imageChannels : 1;
+
+    RowSink sink;
+    std::memset(&sink, 0, sizeof sink);
+    sink.info = &info;
+    sink.direct = info.bitDepth == 8 && !info.isPalette && channels == info.imageChannels;
+    sink.rowBytes = rowBytes;
+    sink.height = height;
+    sink.offset = offset;
+    sink.pixels = pixels;
+    sink.stride = stride;
+    sink.width = result->width;
+    sink.channels = channels;
+    sink.adler = kAdler32Initial;
+    // A scratch with room for two row buffers, the history and a few rounds of rows takes the rows as
+    // they come; a smaller one must hold the whole stream.
+    const u64 rowBuffers = sink.direct ? 0 : 2 * rowBytes;
+    const u64 movingNeeded = rowBuffers + u64(kWindowHistory) + 2 * (rowBytes + 1) + u64(kWindowSpare);
+    if (scratch && rowBytes < u64(INT32_MAX) && u64(scratchCapacity) >= movingNeeded) {
+        sink.moving = true;
+        sink.rowBuffers[0] = scratch;
+        sink.rowBuffers[1] = scratch + rowBytes;
+        sink.window = scratch + rowBuffers;
+        // A window that stays in the caches: no larger than needed.
+        sink.windowCapacity = i64(movingNeeded - rowBuffers);
+        sink.limit = scratchCapacity > i64(streamNeeded) ? scratchCapacity : i64(streamNeeded);
+    } else {
+        sink.window = scratch;
+        sink.windowCapacity = scratch ? scratchCapacity : 0;
+    }
+
+    InflateState inflateState;
+    InflateState* state = &inflateState;
+    std::memset(state, 0, sizeof *state);
+    state->output = sink.window;
+    state->outputCapacity = sink.windowCapacity;
+    const bool inflatedWell = inflateIdat(result, bytes, length, info, state, &sink);
+    const i64 inflatedBytes = sink.base + state->outputPosition;
+    if (!inflatedWell) return result;
+
+    if (u64(inflatedBytes) < streamNeeded) {
+        result->error = formatIntInt("Inflated image data is @ bytes, but the image needs @", inflatedBytes,
+                                     i64(streamNeeded > u64(INT64_MAX) ? u64(INT64_MAX) : streamNeeded));
         return result;
     }
-    const i64 offset = info.bitDepth >= 8 ? i64(info.bitDepth / 8) * info.imageChannels : 1;
-    const u8* prev = nullptr;
-    for (u64 y = 0; y < height; y++) {
-        u8* line = scratch + y * (rowBytes + 1);
-        u8* row = line + 1;
-        if (!unfilterRow(line[0], row, prev, i64(rowBytes), offset)) {
-            result->error = formatInt("Unsupported row filter type @", line[0]);
+    if (sink.moving) {
+        if (sink.rowFailed) {
+            result->error = sink.rowError;
             return result;
         }
-        if (!convertRow(info, row, result->width, channels, pixels + y * stride, &result->error)) return result;
-        prev = row;
+    } else {
+        const u8* prev = nullptr;
+        for (u64 y = 0; y < height; y++) {
+            u8* line = scratch + y * (rowBytes + 1);
+            u8* row = line + 1;
+            if (!unfilterPngRow(line[0], row, row, prev, i64(rowBytes), offset)) {
+                result->error = formatInt("Unsupported row filter type @", line[0]);
+                return result;
+            }
+            if (!convertRow(info, row, result->width, channels, pixels + y * stride, &result->error)) return result;
+            prev = row;
+        }
     }
     result->pixels = pixels;
     return result;

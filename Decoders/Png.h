@@ -14,7 +14,13 @@ struct ImageResult {
 
 // Decodes a PNG into pixels (imageBufferCapacity bytes) as channels bytes per pixel (0: the image's
 // own), rows starting on multiples of rowAlignment. scratch receives the inflated, still filtered
-// rows: height x (1 + bytes per row). Returns result.
+// rows: with pngScratchBytesForWidth(width) bytes or more, rows are unfiltered as they are inflated
+// through a window that moves down the scratch; with less, the scratch must hold them all, height x
+// (1 + bytes per row). Returns result; on failure the pixels may hold some rows.
+// Enough scratch for parsePng to take the rows of an image this wide as they are inflated, whatever
+// its format (up to 8 bytes a pixel): two rows to convert, 32 KiB of history and room for the rows.
+constexpr i64 pngScratchBytesForWidth(u32 width) { return 4 * (8 * i64(width) + 1) + 32768 + 65536; }
+
 ImageResult* parsePng(ImageResult* result, const u8* bytes, i64 length, u8* pixels, i64 imageBufferCapacity,
                       u32 channels, u8 rowAlignment, u8* scratch, i64 scratchCapacity);
 
