@@ -145,31 +145,22 @@ bool buildCheckedTree(const u8* lengths, i32 count, i32* tree, i32 capacity, boo
     return size > 0 && size <= capacity;
 }
 
-// Checks the block's code sets and builds its fast tables; the decoding trees of the careful path
-// are built only when that path first needs them.
+// Checks the block's code sets and builds their tables.
 bool buildSymbolTables(InflateState* s) {
     if (checkCodeLengths(s->literalLengths, 288) != CodeSetUsable) return false;
     CodeSetKind distances = checkCodeLengths(s->distanceLengths, 32);
     if (distances == CodeSetBroken) return false;
     s->hasDistanceCodes = distances != CodeSetEmpty;
-    s->treesReady = 0;
-    s->tablesReady = buildFastTable(s->literalLengths, 288, kInflateLiteralTableBits, true, s->literalTable,
-                                    kInflateLiteralTableCapacity) &&
-                     (!s->hasDistanceCodes || buildFastTable(s->distanceLengths, 32, kInflateDistanceTableBits, false,
-                                                             s->distanceTable, kInflateDistanceTableCapacity));
+    if (!buildFastTable(s->literalLengths, 288, kInflateLiteralTableBits, true, s->literalTable,
+                        kInflateLiteralTableCapacity))
+        return false;
+    if (s->hasDistanceCodes && !buildFastTable(s->distanceLengths, 32, kInflateDistanceTableBits, false,
+                                               s->distanceTable, kInflateDistanceTableCapacity))
+        return false;
     s->headerStep = -1;
     s->treeNode = 0;
     s->haveLength = 0;
-    return true;
-}
-
-bool buildSymbolTrees(InflateState* s) {
-    bool empty = false;
-    if (!buildCheckedTree(s->literalLengths, 288, s->literalTree, kInflateLiteralTreeCapacity, false, &empty))
-        return false;
-    if (!buildCheckedTree(s->distanceLengths, 32, s->distanceTree, kInflateDistanceTreeCapacity, true, &empty))
-        return false;
-    s->treesReady = 1;
+    s->pendingEntry = 0;
     return true;
 }
 
@@ -397,10 +388,9 @@ inline i32 decodeFast(const u8* input, i64* position, i64 length, InflateState* 
 // Starts a block whose 3 header bits are read.
 i32 beginBlock(InflateState* s) {
     s->inBlock = 1;
-    s->tablesReady = 0;
-    s->treesReady = 0;
     s->treeNode = 0;
     s->haveLength = 0;
+    s->pendingEntry = 0;
     if (s->blockType == 0) {
         i32 drop = s->bitCount & 7;
         s->bitBuffer >>= drop;
@@ -485,7 +475,7 @@ i32 continueDynamicHeader(const u8* input, i64* position, i64 length, InflateSta
         s->headerStep++;
         if (s->headerStep >= 3 && s->headerStep - 3 == s->codeLengthCodeCount) {
             bool empty = false;
-            if (!buildCheckedTree(s->codeLengthCodeLengths, 19, s->literalTree, kInflateLiteralTreeCapacity, false,
+            if (!buildCheckedTree(s->codeLengthCodeLengths, 19, s->codeLengthTree, kInflateCodeLengthTreeCapacity, false,
                                   &empty))
                 return malformed(s);
             s->headerStep = 24;
@@ -496,7 +486,7 @@ i32 continueDynamicHeader(const u8* input, i64* position, i64 length, InflateSta
     while (s->literalLengthsRead + s->distanceLengthsRead < total) {
         if (s->treeNode >= 0) {
             if (!needBits(s, input, position, length, 1)) return InflateNeedsInput;
-            i32 next = s->literalTree[s->treeNode + i32(takeBits(s, 1))];
+            i32 next = s->codeLengthTree[s->treeNode + i32(takeBits(s, 1))];
             if (next > 0) {
                 s->treeNode = next;
                 continue;
@@ -529,70 +519,95 @@ i32 continueDynamicHeader(const u8* input, i64* position, i64 length, InflateSta
     return -1;
 }
 
+// Looks up the table entry of the next code, taking input bytes one at a time until the buffered bits
+// hold the whole code (bits past the buffered ones are zero, and a code no longer than the buffered
+// bits is the real one, as no code is the start of another). Takes no bits; *codeBits is the code's
+// length. False when the input ends first.
+bool peekEntry(InflateState* s, const u8* input, i64* position, i64 length, const u32* table, i32 rootBits,
+               u32* entry, i32* codeBits) {
+    for (;;) {
+        u32 e = table[s->bitBuffer & ((1u << rootBits) - 1)];
+        i32 used = 0;
+        if (e & kEntrySubtable) {
+            used = rootBits;
+            e = table[(e >> 16) + ((s->bitBuffer >> rootBits) & ((1u << ((e >> 8) & 15)) - 1))];
+        }
+        used += i32((e >> 8) & 15);
+        if (s->bitCount >= used) {
+            *entry = e;
+            *codeBits = used;
+            return true;
+        }
+        if (*position >= length) return false;
+        s->bitBuffer |= u64(input[*position]) << s->bitCount;
+        (*position)++;
+        s->bitCount += 8;
+    }
+}
+
+// The extra bits after a length or distance code.
+inline i32 entryExtraBits(u32 entry) { return i32(entry & 0xFF) - i32((entry >> 8) & 15); }
+
+// Decodes symbols one at a time where the fast loop cannot run: near the end of the input or the
+// output, while counting, or with a length or distance begun in an earlier call. Nothing is taken
+// for a literal or match that does not fit, so a caller may make room and call again.
 i32 continueSymbols(const u8* input, i64* position, i64 length, InflateState* s) {
     for (;;) {
-        if (s->treeNode == 0 && !s->haveLength && s->output && s->tablesReady) {
-            i32 fast = decodeFast(input, position, length, s);
-            if (fast == -2) return -1;  // end of block
-            if (fast != -1) return fast;
+        if (!s->haveLength && !s->pendingEntry) {
+            if (s->output) {
+                i32 fast = decodeFast(input, position, length, s);
+                if (fast == -2) return -1;  // end of block
+                if (fast != -1) return fast;
+            }
+            if (s->outputPause > 0 && s->outputPosition >= s->outputPause) return InflatePaused;
         }
-        if (s->outputPause > 0 && s->outputPosition >= s->outputPause && s->treeNode == 0 && !s->haveLength)
-            return InflatePaused;
-        if (!s->treesReady && !buildSymbolTrees(s)) return malformed(s);
         if (!s->haveLength) {
-            if (s->treeNode >= 0) {
-                if (!needBits(s, input, position, length, 1)) return InflateNeedsInput;
-                i32 next = s->literalTree[s->treeNode + i32(takeBits(s, 1))];
-                if (next > 0) {
-                    s->treeNode = next;
-                    continue;
-                }
-                i32 symbol = -next;
-                if (symbol < 256) {
-                    s->treeNode = 0;
+            u32 entry = s->pendingEntry;
+            if (!entry) {
+                i32 codeBits = 0;
+                if (!peekEntry(s, input, position, length, s->literalTable, kInflateLiteralTableBits, &entry, &codeBits))
+                    return InflateNeedsInput;
+                if (entry & kEntryLiteral) {
                     if (s->outputPosition >= s->outputCapacity) return InflateOutputFull;
-                    if (s->output) s->output[s->outputPosition] = u8(symbol);
+                    takeBits(s, codeBits);
+                    if (s->output) s->output[s->outputPosition] = u8(entry >> 16);
                     s->outputPosition++;
                     continue;
                 }
-                if (symbol == 256) {
-                    s->treeNode = 0;
+                takeBits(s, codeBits);
+                if (entry & kEntryEnd) {
                     s->inBlock = 0;
                     return -1;
                 }
-                s->treeNode = next;
+                s->pendingEntry = entry;
             }
-            i32 lengthIndex = -s->treeNode - 257;
-            i32 extra = kLengthExtra[lengthIndex];
+            const i32 extra = entryExtraBits(entry);
             if (!needBits(s, input, position, length, extra)) return InflateNeedsInput;
-            s->matchLength = kLengthBase[lengthIndex] + i32(takeBits(s, extra));
-            s->treeNode = 0;
+            s->matchLength = i32(entry >> 16) + i32(takeBits(s, extra));
+            s->pendingEntry = 0;
             s->haveLength = 1;
-            if (s->outputPosition + s->matchLength > s->outputCapacity) return InflateOutputFull;
         }
-        if (s->treeNode >= 0) {
-            if (!s->hasDistanceCodes) return malformed(s);
-            if (!needBits(s, input, position, length, 1)) return InflateNeedsInput;
-            i32 next = s->distanceTree[s->treeNode + i32(takeBits(s, 1))];
-            if (next > 0) {
-                s->treeNode = next;
-                continue;
-            }
-            s->distanceSymbol = -next;
-            s->treeNode = -1;
-        }
-        i32 extra = kDistanceExtra[s->distanceSymbol];
-        if (!needBits(s, input, position, length, extra)) return InflateNeedsInput;
-        i64 distance = i64(kDistanceBase[s->distanceSymbol]) + i64(takeBits(s, extra));
-        if (distance > s->outputPosition) return malformed(s);
         if (s->outputPosition + s->matchLength > s->outputCapacity) return InflateOutputFull;
+        u32 entry = s->pendingEntry;
+        if (!entry) {
+            if (!s->hasDistanceCodes) return malformed(s);
+            i32 codeBits = 0;
+            if (!peekEntry(s, input, position, length, s->distanceTable, kInflateDistanceTableBits, &entry, &codeBits))
+                return InflateNeedsInput;
+            takeBits(s, codeBits);
+            s->pendingEntry = entry;
+        }
+        const i32 extra = entryExtraBits(entry);
+        if (!needBits(s, input, position, length, extra)) return InflateNeedsInput;
+        const i64 distance = i64(entry >> 16) + i64(takeBits(s, extra));
+        if (distance > s->outputPosition) return malformed(s);
         if (s->output) {
             u8* out = s->output + s->outputPosition;
             for (i32 i = 0; i < s->matchLength; i++) out[i] = out[i - distance];
         }
         s->outputPosition += s->matchLength;
         s->haveLength = 0;
-        s->treeNode = 0;
+        s->pendingEntry = 0;
     }
 }
 

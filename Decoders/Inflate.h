@@ -6,14 +6,15 @@
 // inflate results.
 enum InflateResult : i32 {
     InflateNeedsInput = 0,   // every input byte is used and the stream is not finished
-    InflateOutputFull = 1,   // the next literal, match or stored byte would pass outputCapacity
+    InflateOutputFull = 1,   // the next literal, match or stored byte would pass outputCapacity (none
+                             // of it is taken: after making room, call again to go on)
     InflateDone = 2,         // the final block has ended; later calls return 2 at once
     InflateMalformed = 3,    // the data is not a valid stream
     InflatePaused = 4,       // outputPosition has reached outputPause; call again to go on
 };
 
-constexpr i32 kInflateLiteralTreeCapacity = 800;
-constexpr i32 kInflateDistanceTreeCapacity = 100;
+// The decoding tree of a dynamic header's code-length code (19 symbols).
+constexpr i32 kInflateCodeLengthTreeCapacity = 40;
 // Fast-path tables: a main table over the next 11 (literal/length) or 8 (distance) bits, and the
 // sub-tables of longer codes behind it. Every complete code fits these capacities.
 constexpr i32 kInflateLiteralTableBits = 11;
@@ -50,18 +51,13 @@ struct InflateState {
     u8 previousLength;
     u8 literalLengths[288];
     u8 distanceLengths[32];
-    i32 haveLength;
+    i32 haveLength;       // matchLength is decoded; its distance is next
     i32 matchLength;
-    i32 distanceSymbol;
-    // >= 0 a node index of the current walk; < 0 a decoded symbol, negated, whose extra bits are
-    // still to come (-1 in the distance phase: the symbol is in distanceSymbol).
-    i32 treeNode;
-    i32 literalTree[kInflateLiteralTreeCapacity];
-    i32 distanceTree[kInflateDistanceTreeCapacity];
-    // Lookup tables built with the trees of each block; they let whole symbols, with their extra
-    // bits, be decoded at once while plenty of input and output remain.
-    i32 tablesReady;
-    i32 treesReady;
+    u32 pendingEntry;     // a length or distance table entry whose extra bits are still to come
+    i32 treeNode;         // the walk down the code-length code's tree (dynamic headers)
+    i32 codeLengthTree[kInflateCodeLengthTreeCapacity];
+    // Lookup tables built for each block: whole symbols, with the base and extra-bit count of lengths
+    // and distances, decoded at once.
     i32 hasDistanceCodes;
     u32 literalTable[kInflateLiteralTableCapacity];
     u32 distanceTable[kInflateDistanceTableCapacity];

@@ -6,6 +6,7 @@
 
 #include "Decoders/Png.h"
 #include "Decoders/InflateTestSupport.h"
+#include "Decoders/PngInternal.h"
 #include "Decoders/PngTestSupport.h"
 
 namespace {
@@ -69,8 +70,9 @@ const struct {
 } kFormats[] = {{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1},
                 {3, 2}, {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
 
-void expectMatchesPicture(const PngPicture& p, const std::vector<u8>& file, u32 channels, u8 alignment) {
-    Decoded d = decode(file, channels, alignment);
+void expectMatchesPicture(const PngPicture& p, const std::vector<u8>& file, u32 channels, u8 alignment,
+                          i64 scratchBytes = -1) {
+    Decoded d = decode(file, channels, alignment, -1, scratchBytes);
     ASSERT_EQ(message(d.result), "") << p.colorType << "/" << p.bitDepth << " " << p.width << "x" << p.height;
     u32 own = p.colorType == 3 ? (p.transparency.empty() ? 3 : 4) : u32(pngChannelsOf(p.colorType));
     u32 expectChannels = channels ? channels : own;
@@ -121,6 +123,44 @@ TEST(Png, LargerImagesWithManyIdatChunks) {
         for (const PngChunk& chunk : pngChunks(file)) idatCount += chunk.type == "IDAT";
         EXPECT_GT(idatCount, 50u);
         for (u32 channels : {0u, 3u, 4u}) expectMatchesPicture(p, file, channels, 4);
+    }
+}
+
+// With the smallest scratch that lets rows be unfiltered as they are inflated, the window moves many
+// times; every format and conversion still matches libpng.
+TEST(Png, RowsTakenAsInflatedThroughTheSmallestScratch) {
+    std::mt19937 random(7);
+    for (const auto& format : kFormats) {
+        PngPicture p = randomPicture(&random, 150, 260, format.colorType, format.depth, format.colorType == 3);
+        std::vector<u8> file = libpngWrite(p, 6, 5000);
+        PngPicture reference;
+        ASSERT_TRUE(libpngRead(file, &reference));
+        for (u32 channels = 0; channels <= 4; channels++)
+            expectMatchesPicture(reference, file, channels, 4, pngScratchBytesForWidth(150));
+    }
+}
+
+// The SSE2 filters give the plain loops' bytes for every filter type and pixel size, into another row
+// or in place.
+TEST(Png, WideFiltersMatchThePlainLoops) {
+    std::mt19937 random(8);
+    for (i64 offset : {1, 2, 3, 4, 6, 8}) {
+        for (i64 count : {offset, offset * 5, offset * 67}) {
+            std::vector<u8> prev(static_cast<size_t>(count));
+            std::vector<u8> src(static_cast<size_t>(count));
+            for (u8& b : prev) b = u8(random());
+            for (u8& b : src) b = u8(random() % 4 ? random() % 9 : random());
+            for (u8 type = 0; type <= 4; type++) {
+                std::vector<u8> plain(static_cast<size_t>(count));
+                std::vector<u8> wide(static_cast<size_t>(count));
+                std::vector<u8> inPlace = src;
+                ASSERT_TRUE(unfilterPngRow(type, src.data(), plain.data(), prev.data(), count, offset, true));
+                ASSERT_TRUE(unfilterPngRow(type, src.data(), wide.data(), prev.data(), count, offset));
+                ASSERT_TRUE(unfilterPngRow(type, inPlace.data(), inPlace.data(), prev.data(), count, offset));
+                EXPECT_EQ(plain, wide) << int(type) << " offset " << offset << " count " << count;
+                EXPECT_EQ(plain, inPlace) << int(type) << " offset " << offset << " count " << count;
+            }
+        }
     }
 }
 
