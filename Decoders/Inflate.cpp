@@ -1,8 +1,10 @@
-// Resumable DEFLATE decoding. Every partial result (block header, dynamic-header step, pending symbol,
-// pending length) lives in the InflateState, so input may end after any byte. While plenty of input
-// and output remain, whole symbols are decoded through lookup tables 8 input bytes at a time; the
-// bytes such a run took ahead are handed back before it returns, so the input position always stops
-// right after the last byte whose bits were needed.
+// Resumable DEFLATE decoding. Every partial result (block header, dynamic-header step, pending length
+// or distance) lives in the InflateState, so input may end after any byte. Symbols are decoded
+// through lookup tables built for each block: while plenty of input and output remain, a fast loop
+// refills a 64-bit bit buffer 8 input bytes at a time and copies matches by whole words, handing back
+// the bytes it took ahead before it returns, so the input position always stops right after the last
+// byte whose bits were needed; near the ends, symbols are decoded one at a time, taking input bytes
+// only as their bits are needed.
 #include "Decoders/Inflate.h"
 
 #include <emmintrin.h>
@@ -69,6 +71,11 @@ u32 literalEntry(i32 symbol, i32 codeLength) {
     return tableEntry(kLengthBase[symbol - 257], 0, codeLength, kLengthExtra[symbol - 257]);
 }
 
+// What a table's symbols are: literals and lengths, distances, or code lengths (the symbol itself).
+enum TableKind { TableLiterals, TableDistances, TableCodeLengths };
+// The code-length code's codes are at most 7 bits long.
+constexpr i32 kCodeLengthTableBits = 7;
+
 u32 distanceEntry(i32 symbol, i32 codeLength) {
     return tableEntry(kDistanceBase[symbol], 0, codeLength, kDistanceExtra[symbol]);
 }
@@ -77,7 +84,7 @@ u32 distanceEntry(i32 symbol, i32 codeLength) {
 // every main entry whose low bits they are; longer codes sharing their first rootBits bits get a
 // sub-table as deep as the longest of them. A lone code of length 1 leaves its other code to symbol
 // 0, as the decoding tree does. Returns false when the tables would pass capacity.
-bool buildFastTable(const u8* lengths, i32 count, i32 rootBits, bool literals, u32* table, i32 capacity) {
+bool buildFastTable(const u8* lengths, i32 count, i32 rootBits, TableKind kind, u32* table, i32 capacity) {
     i32 counts[16] = {};
     for (i32 i = 0; i < count; i++) counts[lengths[i]]++;
     counts[0] = 0;
@@ -104,8 +111,10 @@ bool buildFastTable(const u8* lengths, i32 count, i32 rootBits, bool literals, u
         for (u32 c = nextCode[length]++, i = 0; i < u32(length); i++, c >>= 1) r = (r << 1) | (c & 1);
         reversed[k] = u16(r);
     }
-    auto entryOf = [literals](i32 symbol, i32 length) {
-        return literals ? literalEntry(symbol, length) : distanceEntry(symbol, length);
+    auto entryOf = [kind](i32 symbol, i32 length) {
+        return kind == TableLiterals    ? literalEntry(symbol, length)
+               : kind == TableDistances ? distanceEntry(symbol, length)
+                                        : tableEntry(u32(symbol), 0, length, 0);
     };
     const i32 rootSize = 1 << rootBits;
     const u32 rootMask = u32(rootSize - 1);
@@ -135,30 +144,19 @@ bool buildFastTable(const u8* lengths, i32 count, i32 rootBits, bool literals, u
     return true;
 }
 
-// Builds one tree after checking its lengths; returns false for a set that cannot be decoded safely.
-bool buildCheckedTree(const u8* lengths, i32 count, i32* tree, i32 capacity, bool allowEmpty, bool* empty) {
-    CodeSetKind kind = checkCodeLengths(lengths, count);
-    *empty = kind == CodeSetEmpty;
-    if (kind == CodeSetBroken || (kind == CodeSetEmpty && !allowEmpty)) return false;
-    if (kind == CodeSetEmpty) return true;
-    i32 size = buildHuffmanDecodeTree(lengths, count, tree, capacity);
-    return size > 0 && size <= capacity;
-}
-
 // Checks the block's code sets and builds their tables.
 bool buildSymbolTables(InflateState* s) {
     if (checkCodeLengths(s->literalLengths, 288) != CodeSetUsable) return false;
     CodeSetKind distances = checkCodeLengths(s->distanceLengths, 32);
     if (distances == CodeSetBroken) return false;
     s->hasDistanceCodes = distances != CodeSetEmpty;
-    if (!buildFastTable(s->literalLengths, 288, kInflateLiteralTableBits, true, s->literalTable,
+    if (!buildFastTable(s->literalLengths, 288, kInflateLiteralTableBits, TableLiterals, s->literalTable,
                         kInflateLiteralTableCapacity))
         return false;
-    if (s->hasDistanceCodes && !buildFastTable(s->distanceLengths, 32, kInflateDistanceTableBits, false,
+    if (s->hasDistanceCodes && !buildFastTable(s->distanceLengths, 32, kInflateDistanceTableBits, TableDistances,
                                                s->distanceTable, kInflateDistanceTableCapacity))
         return false;
     s->headerStep = -1;
-    s->treeNode = 0;
     s->haveLength = 0;
     s->pendingEntry = 0;
     return true;
@@ -243,7 +241,7 @@ inline u64 lowBits(u64 bits, u32 count) { return bits & ~(~u64(0) << count); }
 
 // Decodes whole symbols while at least 8 input bytes and kFastOutputMargin output bytes remain. Each
 // round starts with at least 56 bits buffered, enough for a length and a distance with their extra
-// bits, or for three literals from the main table, and with the table entry of the next bits looked
+// bits, or for four literals from the main table, and with the table entry of the next bits looked
 // up. Returns -1 to let the careful path continue, -2 at the end of the block, InflatePaused, or
 // InflateMalformed.
 __attribute__((always_inline)) inline i32 decodeFastBody(const u8* input, i64* position, i64 length,
@@ -388,7 +386,6 @@ inline i32 decodeFast(const u8* input, i64* position, i64 length, InflateState* 
 // Starts a block whose 3 header bits are read.
 i32 beginBlock(InflateState* s) {
     s->inBlock = 1;
-    s->treeNode = 0;
     s->haveLength = 0;
     s->pendingEntry = 0;
     if (s->blockType == 0) {
@@ -462,63 +459,6 @@ i32 continueStored(const u8* input, i64* position, i64 length, InflateState* s) 
     return -1;
 }
 
-i32 continueDynamicHeader(const u8* input, i64* position, i64 length, InflateState* s) {
-    while (s->headerStep >= 0 && s->headerStep < 24) {
-        i32 step = s->headerStep;
-        i32 n = step == 2 ? 4 : step < 2 ? 5 : 3;
-        if (!needBits(s, input, position, length, n)) return InflateNeedsInput;
-        u32 value = takeBits(s, n);
-        if (step == 0) s->literalCodeCount = i32(value) + 257;
-        else if (step == 1) s->distanceCodeCount = i32(value) + 1;
-        else if (step == 2) s->codeLengthCodeCount = i32(value) + 4;
-        else s->codeLengthCodeLengths[kCodeLengthOrder[step - 3]] = u8(value);
-        s->headerStep++;
-        if (s->headerStep >= 3 && s->headerStep - 3 == s->codeLengthCodeCount) {
-            bool empty = false;
-            if (!buildCheckedTree(s->codeLengthCodeLengths, 19, s->codeLengthTree, kInflateCodeLengthTreeCapacity, false,
-                                  &empty))
-                return malformed(s);
-            s->headerStep = 24;
-            s->treeNode = 0;
-        }
-    }
-    const i32 total = s->literalCodeCount + s->distanceCodeCount;
-    while (s->literalLengthsRead + s->distanceLengthsRead < total) {
-        if (s->treeNode >= 0) {
-            if (!needBits(s, input, position, length, 1)) return InflateNeedsInput;
-            i32 next = s->codeLengthTree[s->treeNode + i32(takeBits(s, 1))];
-            if (next > 0) {
-                s->treeNode = next;
-                continue;
-            }
-            if (-next < 16) {
-                u8 value = u8(-next);
-                i32 index = s->literalLengthsRead + s->distanceLengthsRead;
-                if (index < s->literalCodeCount) s->literalLengths[s->literalLengthsRead++] = value;
-                else s->distanceLengths[s->distanceLengthsRead++] = value;
-                s->previousLength = value;
-                s->treeNode = 0;
-                continue;
-            }
-            s->treeNode = next;
-        }
-        i32 symbol = -s->treeNode;
-        i32 extra = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-        if (!needBits(s, input, position, length, extra)) return InflateNeedsInput;
-        i32 repeat = i32(takeBits(s, extra)) + (symbol == 16 ? 3 : symbol == 17 ? 3 : 11);
-        u8 value = symbol == 16 ? s->previousLength : 0;
-        if (s->literalLengthsRead + s->distanceLengthsRead + repeat > total) return malformed(s);
-        for (i32 i = 0; i < repeat; i++) {
-            if (s->literalLengthsRead < s->literalCodeCount) s->literalLengths[s->literalLengthsRead++] = value;
-            else s->distanceLengths[s->distanceLengthsRead++] = value;
-        }
-        s->previousLength = value;
-        s->treeNode = 0;
-    }
-    if (!buildSymbolTables(s)) return malformed(s);
-    return -1;
-}
-
 // Looks up the table entry of the next code, taking input bytes one at a time until the buffered bits
 // hold the whole code (bits past the buffered ones are zero, and a code no longer than the buffered
 // bits is the real one, as no code is the start of another). Takes no bits; *codeBits is the code's
@@ -547,6 +487,63 @@ bool peekEntry(InflateState* s, const u8* input, i64* position, i64 length, cons
 
 // The extra bits after a length or distance code.
 inline i32 entryExtraBits(u32 entry) { return i32(entry & 0xFF) - i32((entry >> 8) & 15); }
+
+i32 continueDynamicHeader(const u8* input, i64* position, i64 length, InflateState* s) {
+    while (s->headerStep >= 0 && s->headerStep < 24) {
+        i32 step = s->headerStep;
+        i32 n = step == 2 ? 4 : step < 2 ? 5 : 3;
+        if (!needBits(s, input, position, length, n)) return InflateNeedsInput;
+        u32 value = takeBits(s, n);
+        if (step == 0) s->literalCodeCount = i32(value) + 257;
+        else if (step == 1) s->distanceCodeCount = i32(value) + 1;
+        else if (step == 2) s->codeLengthCodeCount = i32(value) + 4;
+        else s->codeLengthCodeLengths[kCodeLengthOrder[step - 3]] = u8(value);
+        s->headerStep++;
+        if (s->headerStep >= 3 && s->headerStep - 3 == s->codeLengthCodeCount) {
+            // The code-length code's table borrows the distance table, built afresh after it.
+            if (checkCodeLengths(s->codeLengthCodeLengths, 19) != CodeSetUsable ||
+                !buildFastTable(s->codeLengthCodeLengths, 19, kCodeLengthTableBits, TableCodeLengths, s->distanceTable,
+                                kInflateDistanceTableCapacity))
+                return malformed(s);
+            s->headerStep = 24;
+            s->pendingEntry = 0;
+        }
+    }
+    const i32 total = s->literalCodeCount + s->distanceCodeCount;
+    while (s->literalLengthsRead + s->distanceLengthsRead < total) {
+        u32 entry = s->pendingEntry;
+        if (!entry) {
+            i32 codeBits = 0;
+            if (!peekEntry(s, input, position, length, s->distanceTable, kCodeLengthTableBits, &entry, &codeBits))
+                return InflateNeedsInput;
+            takeBits(s, codeBits);
+            const u32 symbol = entry >> 16;
+            if (symbol < 16) {
+                u8 value = u8(symbol);
+                i32 index = s->literalLengthsRead + s->distanceLengthsRead;
+                if (index < s->literalCodeCount) s->literalLengths[s->literalLengthsRead++] = value;
+                else s->distanceLengths[s->distanceLengthsRead++] = value;
+                s->previousLength = value;
+                continue;
+            }
+            s->pendingEntry = entry;
+        }
+        i32 symbol = i32(entry >> 16);
+        i32 extra = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
+        if (!needBits(s, input, position, length, extra)) return InflateNeedsInput;
+        i32 repeat = i32(takeBits(s, extra)) + (symbol == 16 ? 3 : symbol == 17 ? 3 : 11);
+        u8 value = symbol == 16 ? s->previousLength : 0;
+        if (s->literalLengthsRead + s->distanceLengthsRead + repeat > total) return malformed(s);
+        for (i32 i = 0; i < repeat; i++) {
+            if (s->literalLengthsRead < s->literalCodeCount) s->literalLengths[s->literalLengthsRead++] = value;
+            else s->distanceLengths[s->distanceLengthsRead++] = value;
+        }
+        s->previousLength = value;
+        s->pendingEntry = 0;
+    }
+    if (!buildSymbolTables(s)) return malformed(s);
+    return -1;
+}
 
 // Decodes symbols one at a time where the fast loop cannot run: near the end of the input or the
 // output, while counting, or with a length or distance begun in an earlier call. Nothing is taken

@@ -13,8 +13,6 @@ enum InflateResult : i32 {
     InflatePaused = 4,       // outputPosition has reached outputPause; call again to go on
 };
 
-// The decoding tree of a dynamic header's code-length code (19 symbols).
-constexpr i32 kInflateCodeLengthTreeCapacity = 40;
 // Fast-path tables: a main table over the next 11 (literal/length) or 8 (distance) bits, and the
 // sub-tables of longer codes behind it. Every complete code fits these capacities.
 constexpr i32 kInflateLiteralTableBits = 11;
@@ -53,11 +51,9 @@ struct InflateState {
     u8 distanceLengths[32];
     i32 haveLength;       // matchLength is decoded; its distance is next
     i32 matchLength;
-    u32 pendingEntry;     // a length or distance table entry whose extra bits are still to come
-    i32 treeNode;         // the walk down the code-length code's tree (dynamic headers)
-    i32 codeLengthTree[kInflateCodeLengthTreeCapacity];
+    u32 pendingEntry;     // a length, distance or repeat table entry whose extra bits are still to come
     // Lookup tables built for each block: whole symbols, with the base and extra-bit count of lengths
-    // and distances, decoded at once.
+    // and distances, decoded at once. A dynamic header's code-length code borrows distanceTable.
     i32 hasDistanceCodes;
     u32 literalTable[kInflateLiteralTableCapacity];
     u32 distanceTable[kInflateDistanceTableCapacity];

@@ -26,6 +26,12 @@ TEST(Checksum, MatchesZlibOverRandomPieces) {
         EXPECT_EQ(updateAdler32(kAdler32Initial, data.data(), i64(size)), u32(::adler32(1, data.data(), uInt(size))))
             << size;
     }
+    // All bytes 255: the largest sums the deferred modulo must hold.
+    std::vector<u8> full(3 * 5552 + 21, 255);
+    EXPECT_EQ(updateAdler32(kAdler32Initial, full.data(), i64(full.size())),
+              u32(::adler32(1, full.data(), uInt(full.size()))));
+    EXPECT_EQ(updateAdler32(0xFFF0FFF0u, full.data(), i64(full.size())),
+              u32(::adler32(0xFFF0FFF0u, full.data(), uInt(full.size()))));
     u32 crc = kCrc32Initial;
     u32 adler = kAdler32Initial;
     for (size_t at = 0; at < data.size();) {
