@@ -34,7 +34,7 @@ constexpr i64 kFastOutputMargin = 258 + 32;
 // sub-table pointer takes the main table's bits; its bits 8-11 hold the sub-table's bits and its
 // value the sub-table's first entry.
 constexpr u32 kEntryLiteral = 0x1000;
-constexpr u32 kEntryEnd = 0x2000;
+constexpr u32 kEntryEnd = 0x2000;  // end of block; in a distance table, no distance codes at all
 constexpr u32 kEntrySubtable = 0x4000;
 
 enum CodeSetKind { CodeSetEmpty, CodeSetUsable, CodeSetBroken };
@@ -156,6 +156,9 @@ bool buildSymbolTables(InflateState* s) {
     if (s->hasDistanceCodes && !buildFastTable(s->distanceLengths, 32, kInflateDistanceTableBits, TableDistances,
                                                s->distanceTable, kInflateDistanceTableCapacity))
         return false;
+    // Without distance codes, every distance entry stops the fast loop as malformed.
+    if (!s->hasDistanceCodes)
+        for (i32 i = 0; i < 1 << kInflateDistanceTableBits; i++) s->distanceTable[i] = kEntryEnd;
     s->headerStep = -1;
     s->haveLength = 0;
     s->pendingEntry = 0;
@@ -297,33 +300,35 @@ __attribute__((always_inline)) inline i32 decodeFastBody(const u8* input, i64* p
             ORVIK_REFILL();
             continue;
         }
-        if (entry & kEntrySubtable) {
-            bits >>= kInflateLiteralTableBits;
-            count -= kInflateLiteralTableBits;
-            entry = literalTable[(entry >> 16) + lowBits(bits, (entry >> 8) & 15)];
-            if (entry & kEntryLiteral) {
-                ORVIK_TAKE(entry);
-                *out++ = u8(entry >> 16);
-                entry = literalTable[bits & kLiteralMask];
-                if (out > outLast || in > inLast) break;
-                ORVIK_REFILL();
-                continue;
+        if (entry & (kEntrySubtable | kEntryEnd)) [[unlikely]] {
+            if (entry & kEntrySubtable) {
+                bits >>= kInflateLiteralTableBits;
+                count -= kInflateLiteralTableBits;
+                entry = literalTable[(entry >> 16) + lowBits(bits, (entry >> 8) & 15)];
+                if (entry & kEntryLiteral) {
+                    ORVIK_TAKE(entry);
+                    *out++ = u8(entry >> 16);
+                    entry = literalTable[bits & kLiteralMask];
+                    if (out > outLast || in > inLast) break;
+                    ORVIK_REFILL();
+                    continue;
+                }
             }
-        }
-        if (entry & kEntryEnd) {
-            ORVIK_TAKE(entry);
-            s->inBlock = 0;
-            result = -2;
-            break;
+            if (entry & kEntryEnd) {
+                ORVIK_TAKE(entry);
+                s->inBlock = 0;
+                result = -2;
+                break;
+            }
         }
         const u32 matchLength = (entry >> 16) + u32(lowBits(bits, entry & 0xFF) >> ((entry >> 8) & 15));
         ORVIK_TAKE(entry);
-        if (!s->hasDistanceCodes) {
-            result = InflateMalformed;
-            break;
-        }
         entry = distanceTable[bits & kDistanceMask];
-        if (entry & kEntrySubtable) {
+        if (entry & (kEntrySubtable | kEntryEnd)) [[unlikely]] {
+            if (entry & kEntryEnd) {  // the block has no distance codes
+                result = InflateMalformed;
+                break;
+            }
             bits >>= kInflateDistanceTableBits;
             count -= kInflateDistanceTableBits;
             entry = distanceTable[(entry >> 16) + lowBits(bits, (entry >> 8) & 15)];
