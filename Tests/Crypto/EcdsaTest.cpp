@@ -1,5 +1,7 @@
 // ECDSA checks on P-256 and P-384 against the CAVP SigVer file (every hash it uses, since the digest is
 // the caller's) and against OpenSSL's signatures over fresh keys, with altered and malformed ones.
+// EC_KEY is the shortest way to a raw public key, deprecated or not.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 #include <openssl/ec.h>
 #include <openssl/ecdsa.h>
@@ -171,6 +173,33 @@ TEST(Ecdsa, RangesOfRAndS) {
     EXPECT_FALSE(ecdsaVerify(EcdsaCurveP384, point, 65, digest.data(), 32, r.data(), 32, s.data(), 32));
     EXPECT_FALSE(ecdsaVerify(EcdsaCurveNone, point, 65, digest.data(), 32, r.data(), 32, s.data(), 32));
     EXPECT_FALSE(ecdsaPublicKeyValid(EcdsaCurveP256, compressed.data(), 33));
+}
+
+// A signature whose point u1 G + u2 Q has x in n .. p - 1: r is x - n, and the check must compare
+// modulo n (made for a chosen point: Q = c (R - a G), s = r c, e = a r c). OpenSSL agrees.
+TEST(Ecdsa, SumWhoseXIsAboveTheOrder) {
+    Bytes q = fromHex("04c6268eb12c7d87df0d8199bd966fcea9a38df7a533ae6326e615f94204638033852ba80a50925dc1c08b3a3038c1e2a867cf0e8adb27dd188d3ea9bb78014117");
+    Bytes digest = fromHex("1574bf1b4d7a30cce85809d1860caa0d9cbe99012eed083e44048bb64ccaa812");
+    Bytes r = fromHex("303b");
+    Bytes s = fromHex("580cd88629bd16f79c510497ea9f5a144b9d809c9e2bbcf5905dd401c378aa99");
+    Bytes x = fromHex("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc63558c");
+    auto verify = [&](const Bytes& rr, const Bytes& dd) {
+        return ecdsaVerify(EcdsaCurveP256, q.data(), 65, dd.data(), 32, rr.data(), (u32)rr.size(), s.data(), 32);
+    };
+    EXPECT_TRUE(verify(r, digest));
+    EXPECT_FALSE(verify(x, digest));  // the unreduced x is not below n
+    Bytes otherDigest = digest;
+    otherDigest[31] ^= 1;
+    EXPECT_FALSE(verify(r, otherDigest));
+
+    EC_KEY* key = EC_KEY_new_by_curve_name(NID_X9_62_prime256v1);
+    const u8* cursor = q.data();
+    ASSERT_TRUE(o2i_ECPublicKey(&key, &cursor, 65));
+    ECDSA_SIG* signature = ECDSA_SIG_new();
+    ECDSA_SIG_set0(signature, BN_bin2bn(r.data(), (int)r.size(), nullptr), BN_bin2bn(s.data(), 32, nullptr));
+    EXPECT_EQ(ECDSA_do_verify(digest.data(), 32, signature, key), 1);
+    ECDSA_SIG_free(signature);
+    EC_KEY_free(key);
 }
 
 // Malformed DER: non-minimal integers, negative integers, long lengths.
