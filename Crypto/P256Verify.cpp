@@ -17,36 +17,55 @@ constexpr u64 kNInverse = 0xCCD1C8AAEE00BC4Full;  // -n^-1 mod 2^64
 constexpr u64 kNRSquared[4] = {0x83244C95BE79EEA2ull, 0x4699799C49BD6FA6ull, 0x2845B2392B6BEC59ull,
                                0x66E12D94F3D95620ull};  // 2^512 mod n
 
-// out = a b / 2^256 mod n, for a below 2^256 and b below n.
+// One reduction step modulo n over the window a0 .. a5: adds m n with m = a0 (-n^-1) mod 2^64,
+// which clears a0 (the caller drops it).
+inline void reduceStepModN(u64 a0, u64& a1, u64& a2, u64& a3, u64& a4, u64& a5) {
+    u64 m = a0 * kNInverse;
+    u128 t = (u128)m * kN[0] + a0;
+    t = (u128)m * kN[1] + a1 + (u64)(t >> 64);
+    a1 = (u64)t;
+    t = (u128)m * kN[2] + a2 + (u64)(t >> 64);
+    a2 = (u64)t;
+    t = (u128)m * kN[3] + a3 + (u64)(t >> 64);
+    a3 = (u64)t;
+    unsigned char c = addCarry(0, a4, (u64)(t >> 64), &a4);
+    a5 += c;
+}
+
+// out = a b / 2^256 mod n, for a below 2^256 and b below n: as p256::mul, one row of products at a
+// time, each followed by a reduction step.
 void mulModN(u64* out, const u64* a, const u64* b) {
-    u64 r[6] = {};
+    const u64 a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
+    u64 r0 = 0, r1 = 0, r2 = 0, r3 = 0, r4 = 0, r5 = 0, carry;
+    u128 t;
+#pragma GCC unroll 4
     for (int i = 0; i < 4; i++) {
-        u64 carry = 0;
-        for (int j = 0; j < 4; j++) {
-            u128 t = (u128)a[j] * b[i] + r[j] + carry;
-            r[j] = (u64)t;
-            carry = (u64)(t >> 64);
-        }
-        u128 t = (u128)r[4] + carry;
-        r[4] = (u64)t;
-        r[5] = (u64)(t >> 64);
-        u64 m = r[0] * kNInverse;
-        t = (u128)m * kN[0] + r[0];
-        carry = (u64)(t >> 64);
-        for (int j = 1; j < 4; j++) {
-            t = (u128)m * kN[j] + r[j] + carry;
-            r[j - 1] = (u64)t;
-            carry = (u64)(t >> 64);
-        }
-        t = (u128)r[4] + carry;
-        r[3] = (u64)t;
-        r[4] = r[5] + (u64)(t >> 64);
+        u64 bi = b[i];
+        t = (u128)a0 * bi + r0;
+        r0 = (u64)t, carry = (u64)(t >> 64);
+        t = (u128)a1 * bi + r1 + carry;
+        r1 = (u64)t, carry = (u64)(t >> 64);
+        t = (u128)a2 * bi + r2 + carry;
+        r2 = (u64)t, carry = (u64)(t >> 64);
+        t = (u128)a3 * bi + r3 + carry;
+        r3 = (u64)t, carry = (u64)(t >> 64);
+        t = (u128)r4 + carry;
+        r4 = (u64)t, r5 = (u64)(t >> 64);
+        reduceStepModN(r0, r1, r2, r3, r4, r5);
+        r0 = r1, r1 = r2, r2 = r3, r3 = r4, r4 = r5;
     }
-    u64 reduced[4];
-    unsigned char borrow = 0;
-    for (int i = 0; i < 4; i++) borrow = subBorrow(borrow, r[i], kN[i], &reduced[i]);
-    bool keep = borrow && r[4] == 0;
-    for (int i = 0; i < 4; i++) out[i] = keep ? r[i] : reduced[i];
+    // (r4 : r3 .. r0) is below 2 n
+    u64 s0, s1, s2, s3, s4;
+    unsigned char borrow = subBorrow(0, r0, kN[0], &s0);
+    borrow = subBorrow(borrow, r1, kN[1], &s1);
+    borrow = subBorrow(borrow, r2, kN[2], &s2);
+    borrow = subBorrow(borrow, r3, kN[3], &s3);
+    borrow = subBorrow(borrow, r4, 0, &s4);
+    if (borrow) {
+        out[0] = r0, out[1] = r1, out[2] = r2, out[3] = r3;
+    } else {
+        out[0] = s0, out[1] = s1, out[2] = s2, out[3] = s3;
+    }
 }
 
 // out = a^(n - 2) = 1 / a in Montgomery form, by fixed 4-bit windows over the (public) exponent.
