@@ -202,6 +202,34 @@ TEST(Ecdsa, SumWhoseXIsAboveTheOrder) {
     EC_KEY_free(key);
 }
 
+// Signatures whose sum meets the addition's exceptions: with r = s = e both scalars are 1, so the
+// sum is G + Q, a doubling when Q is G (valid: r is the x of 2 G) and the point at infinity when Q
+// is -G (never valid).
+TEST(Ecdsa, SumsThatDoubleOrVanish) {
+    std::string gx = "6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296";
+    Bytes g = fromHex("04" + gx + "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5");
+    Bytes minusG = fromHex("04" + gx + "b01cbd1c01e58065711814b583f061e9d431cca994cea1313449bf97c840ae0a");
+    Bytes twoGx = fromHex("7cf27b188d034f7e8a52380304b51ac3c08969e277f21b35a60b48fc47669978");
+    auto verify = [](const Bytes& point, const Bytes& value) {
+        return ecdsaVerify(EcdsaCurveP256, point.data(), 65, value.data(), 32, value.data(), 32, value.data(), 32);
+    };
+    EXPECT_TRUE(verify(g, twoGx));
+    EXPECT_FALSE(verify(minusG, twoGx));
+    Bytes other = twoGx;
+    other[31] ^= 2;
+    EXPECT_FALSE(verify(g, other));
+    EXPECT_FALSE(verify(minusG, other));
+
+    EC_KEY* key = EC_KEY_new_by_curve_name(NID_X9_62_prime256v1);
+    const u8* cursor = g.data();
+    ASSERT_TRUE(o2i_ECPublicKey(&key, &cursor, 65));
+    ECDSA_SIG* signature = ECDSA_SIG_new();
+    ECDSA_SIG_set0(signature, BN_bin2bn(twoGx.data(), 32, nullptr), BN_bin2bn(twoGx.data(), 32, nullptr));
+    EXPECT_EQ(ECDSA_do_verify(twoGx.data(), 32, signature, key), 1);
+    ECDSA_SIG_free(signature);
+    EC_KEY_free(key);
+}
+
 // Malformed DER: non-minimal integers, negative integers, long lengths.
 TEST(Ecdsa, DerSignatureForm) {
     Bytes point = fromHex("04" + std::string(128, '1'));
