@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "Crypto/CpuFeatures.h"
 #include "Crypto/P256Point.h"
 #include "Crypto/Wipe.h"
 
@@ -199,7 +200,20 @@ i32 toAffine(u8* outX, u8* outY, const Point* p) {
     return atInfinity;
 }
 
+bool gExtensionsAllowed = true;
+
 }  // namespace
+
+int p256::chooseMultiplier() {
+    int choice = gExtensionsAllowed && cpuHasMulxAdx() ? 2 : 1;
+    gMultiplier.store(choice, std::memory_order_relaxed);
+    return choice;
+}
+
+void p256AllowProcessorExtensions(bool allow) {
+    gExtensionsAllowed = allow;
+    chooseMultiplier();
+}
 
 // Signed 5-bit windows from the top: five Jacobian doublings, then the window's multiple (read
 // from a table of every multiple, negated as the digit's sign asks) added with the complete

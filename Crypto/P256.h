@@ -17,3 +17,7 @@ bool p256IsOnCurve(const u8* point);
 // affine x coordinate of (e / s) G + (r / s) Q, reduced modulo n, equals r. Q is a point of the
 // curve (callers check), e the digest as a number below 2^256; all 32 bytes little-endian.
 bool p256EcdsaCheck(const u8* q, const u8* e, const u8* r, const u8* s);
+
+// The field products run on the processor's MULX, ADCX and ADOX instructions where it has them.
+// Tests and the timing check turn that off (false) to exercise the portable path, and back on.
+void p256AllowProcessorExtensions(bool allow);

@@ -7,6 +7,8 @@
 #pragma once
 #include <x86intrin.h>
 
+#include <atomic>
+
 #include "Core/Types.h"
 
 namespace p256 {
@@ -61,7 +63,7 @@ inline void reduceBelowP(u64* out, u64 r0, u64 r1, u64 r2, u64 r3, u64 top) {
 }
 
 // out = a b / 2^256 mod p: one row of products at a time, each followed by a reduction step.
-inline void mul(u64* out, const u64* a, const u64* b) {
+inline void mulPortable(u64* out, const u64* a, const u64* b) {
     const u64 a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
     u64 r0, r1, r2, r3, r4, r5 = 0, carry;
     u128 t;
@@ -96,7 +98,7 @@ inline void mul(u64* out, const u64* a, const u64* b) {
 
 // out = a^2 / 2^256 mod p: the six cross products once and doubled, the squares added, then the
 // low half reduced in four steps and the high half added.
-inline void sqr(u64* out, const u64* a) {
+inline void sqrPortable(u64* out, const u64* a) {
     const u64 a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
     u64 r0, r1, r2, r3, r4, r5, r6, r7, carry;
     u128 t;
@@ -143,6 +145,111 @@ inline void sqr(u64* out, const u64* a) {
     c = addCarry(c, z2, r6, &z2);
     c = addCarry(c, z3, r7, &z3);
     reduceBelowP(out, z0, z1, z2, z3, c);
+}
+
+// The same product on the processor's MULX, ADCX and ADOX: MULX leaves the flags alone, so each
+// row's low halves ride the carry flag and its high halves the overflow flag. The words rotate
+// through six registers; the last step's conditional subtraction of p leaves a mask (all ones:
+// keep the value) instead of a branch.
+alignas(32) inline constexpr u64 kWideConstants[4] = {kP0, kP1, kP3, 0};
+
+#define ORVIK_P256_ROW(bi, x0, x1, x2, x3, x4, x5) \
+    "movq " bi ", %%rdx\n\t"                        \
+    "xorl %k[" x5 "], %k[" x5 "]\n\t"               \
+    "mulxq %[a0], %[lo], %[hi]\n\t"                 \
+    "adcxq %[lo], %[" x0 "]\n\t"                    \
+    "adoxq %[hi], %[" x1 "]\n\t"                    \
+    "mulxq %[a1], %[lo], %[hi]\n\t"                 \
+    "adcxq %[lo], %[" x1 "]\n\t"                    \
+    "adoxq %[hi], %[" x2 "]\n\t"                    \
+    "mulxq %[a2], %[lo], %[hi]\n\t"                 \
+    "adcxq %[lo], %[" x2 "]\n\t"                    \
+    "adoxq %[hi], %[" x3 "]\n\t"                    \
+    "mulxq %[a3], %[lo], %[hi]\n\t"                 \
+    "adcxq %[lo], %[" x3 "]\n\t"                    \
+    "adoxq %[hi], %[" x4 "]\n\t"                    \
+    "adcxq %[" x5 "], %[" x4 "]\n\t"                \
+    "adoxq %[" x5 "], %[" x5 "]\n\t"                \
+    "adcxq %[zero], %[" x5 "]\n\t"
+
+// x1 .. x5 += x0 p (x0 2^32 at x1, the top word of p's multiple at x3), clearing x0.
+#define ORVIK_P256_REDUCE(x0, x1, x2, x3, x4, x5) \
+    "movq %[" x0 "], %%rdx\n\t"                    \
+    "mulxq %[p3], %[lo], %[hi]\n\t"                \
+    "shlq $32, %%rdx\n\t"                          \
+    "shrq $32, %[" x0 "]\n\t"                      \
+    "addq %%rdx, %[" x1 "]\n\t"                    \
+    "adcq %[" x0 "], %[" x2 "]\n\t"                \
+    "adcq %[lo], %[" x3 "]\n\t"                    \
+    "adcq %[hi], %[" x4 "]\n\t"                    \
+    "adcq $0, %[" x5 "]\n\t"
+
+inline void mulWide(u64* out, const u64* a, const u64* b) {
+    u64 r0, r1, r2, r3, r4, r5, lo, hi, d;
+    asm("movq %[b0], %%rdx\n\t"
+        "mulxq %[a0], %[r0], %[r1]\n\t"
+        "mulxq %[a1], %[lo], %[r2]\n\t"
+        "addq %[lo], %[r1]\n\t"
+        "mulxq %[a2], %[lo], %[r3]\n\t"
+        "adcq %[lo], %[r2]\n\t"
+        "mulxq %[a3], %[lo], %[r4]\n\t"
+        "adcq %[lo], %[r3]\n\t"
+        "adcq $0, %[r4]\n\t"
+        "movl $0, %k[r5]\n\t"
+        ORVIK_P256_REDUCE("r0", "r1", "r2", "r3", "r4", "r5")
+        ORVIK_P256_ROW("%[b1]", "r1", "r2", "r3", "r4", "r5", "r0")
+        ORVIK_P256_REDUCE("r1", "r2", "r3", "r4", "r5", "r0")
+        ORVIK_P256_ROW("%[b2]", "r2", "r3", "r4", "r5", "r0", "r1")
+        ORVIK_P256_REDUCE("r2", "r3", "r4", "r5", "r0", "r1")
+        ORVIK_P256_ROW("%[b3]", "r3", "r4", "r5", "r0", "r1", "r2")
+        ORVIK_P256_REDUCE("r3", "r4", "r5", "r0", "r1", "r2")
+        // the value is r4 r5 r0 r1 with r2 on top, below 2 p; minus p into lo hi rdx r3
+        "movq %[r4], %[lo]\n\t"
+        "subq %[p0], %[lo]\n\t"
+        "movq %[r5], %[hi]\n\t"
+        "sbbq %[p1], %[hi]\n\t"
+        "movq %[r0], %%rdx\n\t"
+        "sbbq $0, %%rdx\n\t"
+        "movq %[r1], %[r3]\n\t"
+        "sbbq %[p3], %[r3]\n\t"
+        "sbbq $0, %[r2]\n\t"
+        : [r0] "=&r"(r0), [r1] "=&r"(r1), [r2] "=&r"(r2), [r3] "=&r"(r3), [r4] "=&r"(r4), [r5] "=&r"(r5),
+          [lo] "=&r"(lo), [hi] "=&r"(hi), "=&d"(d)
+        : [a0] "m"(a[0]), [a1] "m"(a[1]), [a2] "m"(a[2]), [a3] "m"(a[3]), [b0] "m"(b[0]), [b1] "m"(b[1]),
+          [b2] "m"(b[2]), [b3] "m"(b[3]), [p0] "m"(kWideConstants[0]), [p1] "m"(kWideConstants[1]),
+          [p3] "m"(kWideConstants[2]), [zero] "m"(kWideConstants[3])
+        : "cc");
+    u64 keep = r2;  // all ones when the subtraction borrowed
+    out[0] = (r4 & keep) | (lo & ~keep);
+    out[1] = (r5 & keep) | (hi & ~keep);
+    out[2] = (r0 & keep) | (d & ~keep);
+    out[3] = (r1 & keep) | (r3 & ~keep);
+}
+
+#undef ORVIK_P256_ROW
+#undef ORVIK_P256_REDUCE
+
+// Which products the field uses: 0 not chosen yet, 1 the portable ones, 2 the wide instructions
+// (chosen once from the processor's features; tests switch between them).
+inline std::atomic<int> gMultiplier{0};
+
+// Chooses (P256.cpp) and returns the choice.
+int chooseMultiplier();
+
+inline bool wideMultiplier() {
+    int choice = gMultiplier.load(std::memory_order_relaxed);
+    if (choice == 0) choice = chooseMultiplier();
+    return choice == 2;
+}
+
+inline void mul(u64* out, const u64* a, const u64* b) {
+    if (wideMultiplier()) mulWide(out, a, b);
+    else mulPortable(out, a, b);
+}
+
+inline void sqr(u64* out, const u64* a) {
+    if (wideMultiplier()) mulWide(out, a, a);
+    else sqrPortable(out, a);
 }
 
 inline void add(u64* out, const u64* a, const u64* b) {

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "Crypto/Ecdsa.h"
+#include "Crypto/P256.h"
 #include "Crypto/Sha.h"
 #include "CryptoTestSupport.h"
 
@@ -69,6 +70,7 @@ TEST(Ecdsa, AgainstOpenSslOnFreshKeys) {
     std::mt19937_64 random(256384);
     for (u32 curve : {EcdsaCurveP256, EcdsaCurveP384}) {
         for (int keyRound = 0; keyRound < 4; keyRound++) {
+            p256AllowProcessorExtensions(keyRound % 2 == 0);  // the wide field products and the portable ones
             std::unique_ptr<EVP_PKEY, KeyFree> key(EVP_EC_gen(curve == EcdsaCurveP256 ? "P-256" : "P-384"));
             ASSERT_TRUE(key);
             u8 point[97];
@@ -114,6 +116,7 @@ TEST(Ecdsa, AgainstOpenSslOnFreshKeys) {
             }
         }
     }
+    p256AllowProcessorExtensions(true);
 }
 
 // r and s outside 1 .. n - 1, and the high-s twin of a signature (valid in ECDSA).
