@@ -226,8 +226,102 @@ inline void mulWide(u64* out, const u64* a, const u64* b) {
     out[3] = (r1 & keep) | (r3 & ~keep);
 }
 
+// One reduction step of a square's low half (x0 .. x3, which fit four words after every step):
+// adds x0 p, and the window becomes x1 x2 x3 x0.
+#define ORVIK_P256_REDUCE_LOW(x0, x1, x2, x3) \
+    "movq %[" x0 "], %%rdx\n\t"                \
+    "mulxq %[p3], %[lo], %[hi]\n\t"            \
+    "shlq $32, %%rdx\n\t"                      \
+    "shrq $32, %[" x0 "]\n\t"                  \
+    "addq %%rdx, %[" x1 "]\n\t"                \
+    "adcq %[" x0 "], %[" x2 "]\n\t"            \
+    "adcq %[lo], %[" x3 "]\n\t"                \
+    "adcq $0, %[hi]\n\t"                       \
+    "movq %[hi], %[" x0 "]\n\t"
+
+// out = a^2 / 2^256 mod p on the wide instructions: the six cross products, doubled on the carry
+// flag while the squares come in on the overflow flag, then the low half reduced and the high half
+// added.
+inline void sqrWide(u64* out, const u64* a) {
+    u64 r0, r1, r2, r3, r4, r5, r6, r7, lo, hi, d;
+    asm("movq %[a0], %%rdx\n\t"
+        "mulxq %[a1], %[r1], %[r2]\n\t"
+        "mulxq %[a2], %[lo], %[r3]\n\t"
+        "addq %[lo], %[r2]\n\t"
+        "mulxq %[a3], %[lo], %[r4]\n\t"
+        "adcq %[lo], %[r3]\n\t"
+        "movq %[a1], %%rdx\n\t"
+        "mulxq %[a3], %[lo], %[r5]\n\t"
+        "adcq %[lo], %[r4]\n\t"
+        "movq %[a2], %%rdx\n\t"
+        "mulxq %[a3], %[lo], %[r6]\n\t"
+        "adcq %[lo], %[r5]\n\t"
+        "adcq $0, %[r6]\n\t"
+        "movq %[a1], %%rdx\n\t"
+        "mulxq %[a2], %[lo], %[hi]\n\t"
+        "addq %[lo], %[r3]\n\t"
+        "adcq %[hi], %[r4]\n\t"
+        "adcq $0, %[r5]\n\t"
+        "adcq $0, %[r6]\n\t"
+        "xorl %k[r7], %k[r7]\n\t"
+        "movq %[a0], %%rdx\n\t"
+        "mulxq %%rdx, %[r0], %[hi]\n\t"
+        "adcxq %[r1], %[r1]\n\t"
+        "adoxq %[hi], %[r1]\n\t"
+        "movq %[a1], %%rdx\n\t"
+        "mulxq %%rdx, %[lo], %[hi]\n\t"
+        "adcxq %[r2], %[r2]\n\t"
+        "adoxq %[lo], %[r2]\n\t"
+        "adcxq %[r3], %[r3]\n\t"
+        "adoxq %[hi], %[r3]\n\t"
+        "movq %[a2], %%rdx\n\t"
+        "mulxq %%rdx, %[lo], %[hi]\n\t"
+        "adcxq %[r4], %[r4]\n\t"
+        "adoxq %[lo], %[r4]\n\t"
+        "adcxq %[r5], %[r5]\n\t"
+        "adoxq %[hi], %[r5]\n\t"
+        "movq %[a3], %%rdx\n\t"
+        "mulxq %%rdx, %[lo], %[hi]\n\t"
+        "adcxq %[r6], %[r6]\n\t"
+        "adoxq %[lo], %[r6]\n\t"
+        "adcxq %[r7], %[r7]\n\t"
+        "adoxq %[hi], %[r7]\n\t"
+        ORVIK_P256_REDUCE_LOW("r0", "r1", "r2", "r3")
+        ORVIK_P256_REDUCE_LOW("r1", "r2", "r3", "r0")
+        ORVIK_P256_REDUCE_LOW("r2", "r3", "r0", "r1")
+        ORVIK_P256_REDUCE_LOW("r3", "r0", "r1", "r2")
+        // reduced low half r0 .. r3 plus the high half r4 .. r7, top into r4
+        "addq %[r4], %[r0]\n\t"
+        "adcq %[r5], %[r1]\n\t"
+        "adcq %[r6], %[r2]\n\t"
+        "adcq %[r7], %[r3]\n\t"
+        "movl $0, %k[r4]\n\t"
+        "adcq $0, %[r4]\n\t"
+        // minus p into lo hi rdx r5, r4 becomes the keep mask
+        "movq %[r0], %[lo]\n\t"
+        "subq %[p0], %[lo]\n\t"
+        "movq %[r1], %[hi]\n\t"
+        "sbbq %[p1], %[hi]\n\t"
+        "movq %[r2], %%rdx\n\t"
+        "sbbq $0, %%rdx\n\t"
+        "movq %[r3], %[r5]\n\t"
+        "sbbq %[p3], %[r5]\n\t"
+        "sbbq $0, %[r4]\n\t"
+        : [r0] "=&r"(r0), [r1] "=&r"(r1), [r2] "=&r"(r2), [r3] "=&r"(r3), [r4] "=&r"(r4), [r5] "=&r"(r5),
+          [r6] "=&r"(r6), [r7] "=&r"(r7), [lo] "=&r"(lo), [hi] "=&r"(hi), "=&d"(d)
+        : [a0] "m"(a[0]), [a1] "m"(a[1]), [a2] "m"(a[2]), [a3] "m"(a[3]), [p0] "m"(kWideConstants[0]),
+          [p1] "m"(kWideConstants[1]), [p3] "m"(kWideConstants[2])
+        : "cc");
+    u64 keep = r4;  // all ones when the subtraction borrowed
+    out[0] = (r0 & keep) | (lo & ~keep);
+    out[1] = (r1 & keep) | (hi & ~keep);
+    out[2] = (r2 & keep) | (d & ~keep);
+    out[3] = (r3 & keep) | (r5 & ~keep);
+}
+
 #undef ORVIK_P256_ROW
 #undef ORVIK_P256_REDUCE
+#undef ORVIK_P256_REDUCE_LOW
 
 // Which products the field uses: 0 not chosen yet, 1 the portable ones, 2 the wide instructions
 // (chosen once from the processor's features; tests switch between them).
@@ -248,7 +342,7 @@ inline void mul(u64* out, const u64* a, const u64* b) {
 }
 
 inline void sqr(u64* out, const u64* a) {
-    if (wideMultiplier()) mulWide(out, a, a);
+    if (wideMultiplier()) sqrWide(out, a);
     else sqrPortable(out, a);
 }
 
