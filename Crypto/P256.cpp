@@ -1,6 +1,7 @@
 #include "Crypto/P256.h"
 
 #include <cstring>
+#include <memory>
 
 #include "Crypto/CpuFeatures.h"
 #include "Crypto/P256Point.h"
@@ -200,6 +201,100 @@ i32 toAffine(u8* outX, u8* outY, const Point* p) {
     return atInfinity;
 }
 
+// The generator's multiples for products with it: entry [w][k - 1] = k 32^w G for k in 1 .. 16,
+// affine in Montgomery form, made once on first use. With them a product is one complete addition
+// per window and no doublings.
+struct AffineEntry {
+    u64 x[4], y[4];
+};
+
+struct GeneratorWindows {
+    AffineEntry entries[kWindows][kTableSize - 1];
+};
+
+const GeneratorWindows& generatorWindows() {
+    static const GeneratorWindows* windows = [] {
+        constexpr int kCount = kWindows * (kTableSize - 1);
+        std::unique_ptr<Point[]> points(new Point[kCount]);
+        std::unique_ptr<u64[][4]> prefix(new u64[kCount][4]);
+        Point base;
+        fromAffine(&base, kGeneratorBytes);
+        for (int w = 0; w < kWindows; w++) {
+            Point* row = &points[w * (kTableSize - 1)];
+            row[0] = base;
+            for (int k = 2; k < kTableSize; k++) {
+                if (k % 2 == 0) pointDouble(&row[k - 1], &row[k / 2 - 1]);
+                else pointAdd(&row[k - 1], &row[k - 2], &base);
+            }
+            pointDouble(&base, &row[kTableSize - 2]);  // 32 times the row's base
+        }
+        // To affine with one inversion (no Z is zero: no multiple here is one of the order).
+        memcpy(prefix[0], points[0].z, sizeof(prefix[0]));
+        for (int i = 1; i < kCount; i++) mul(prefix[i], prefix[i - 1], points[i].z);
+        u64 inverse[4], zInverse[4];
+        invert(inverse, prefix[kCount - 1]);
+        GeneratorWindows* out = new GeneratorWindows;
+        for (int i = kCount - 1; i >= 0; i--) {
+            if (i > 0) {
+                mul(zInverse, inverse, prefix[i - 1]);
+                mul(inverse, inverse, points[i].z);
+            } else {
+                memcpy(zInverse, inverse, sizeof(zInverse));
+            }
+            AffineEntry* entry = &out->entries[i / (kTableSize - 1)][i % (kTableSize - 1)];
+            mul(entry->x, points[i].x, zInverse);
+            mul(entry->y, points[i].y, zInverse);
+        }
+        return out;
+    }();
+    return *windows;
+}
+
+// out = k P from a row of the generator's multiples (the point at infinity for k = 0), reading
+// every entry.
+void selectGeneratorEntry(Point* out, const AffineEntry* row, u32 k) {
+    u64 x[4] = {}, y[4] = {};
+    for (u32 i = 1; i < kTableSize; i++) {
+        u64 mask = 0 - (((u64)(i ^ k) - 1) >> 63);  // all ones when i == k
+        for (int j = 0; j < 4; j++) {
+            x[j] |= row[i - 1].x[j] & mask;
+            y[j] |= row[i - 1].y[j] & mask;
+        }
+    }
+    u64 none = 0 - (((u64)k - 1) >> 63);  // all ones when k == 0
+    const u64 zero[4] = {};
+    memcpy(out->x, x, sizeof(x));
+    select(out->y, none, kOne, y);
+    select(out->z, none, zero, kOne);
+    secureWipe(x, sizeof(x));
+    secureWipe(y, sizeof(y));
+}
+
+// out = scalar G: the same signed windows as below, each window's multiple from its own row.
+i32 generatorMultiply(u8* out, const u8* scalar) {
+    const GeneratorWindows& windows = generatorWindows();
+    Point sum, entry;
+    u64 negatedY[4];
+    u32 magnitude;
+    u64 negative;
+    infinity(&sum);
+    for (int w = 0; w < kWindows; w++) {
+        windowDigit(&magnitude, &negative, scalar, w);
+        selectGeneratorEntry(&entry, windows.entries[w], magnitude);
+        const u64 zero[4] = {};
+        sub(negatedY, zero, entry.y);
+        select(entry.y, negative, negatedY, entry.y);
+        pointAdd(&sum, &sum, &entry);
+    }
+    i32 result = toAffine(out, out + 32, &sum);
+    secureWipe(&entry, sizeof(entry));
+    secureWipe(&sum, sizeof(sum));
+    secureWipe(negatedY, sizeof(negatedY));
+    secureWipe(&magnitude, sizeof(magnitude));
+    secureWipe(&negative, sizeof(negative));
+    return result;
+}
+
 bool gExtensionsAllowed = true;
 
 }  // namespace
@@ -219,6 +314,7 @@ void p256AllowProcessorExtensions(bool allow) {
 // from a table of every multiple, negated as the digit's sign asks) added with the complete
 // formulas, which take the point at infinity and equal points alike.
 i32 p256ScalarMultiply(u8* out, const u8* scalar, const u8* point) {
+    if (memcmp(point, kGeneratorBytes, sizeof(kGeneratorBytes)) == 0) return generatorMultiply(out, scalar);
     Point table[kTableSize], sum, entry, p;
     JacobianPoint running;
     u64 negatedY[4];

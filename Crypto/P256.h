@@ -6,7 +6,7 @@
 #include "Core/Types.h"
 
 // out = scalar * point in constant time: signed 5-bit windows with every table entry read for each
-// window. 0 on success, 1 when the result is the point at infinity (the scalar is a multiple of
+// window (for the generator itself, a table of its multiples made once, and no doublings). 0 on success, 1 when the result is the point at infinity (the scalar is a multiple of
 // the order; out is then unusable).
 i32 p256ScalarMultiply(u8* out, const u8* scalar, const u8* point);
 
