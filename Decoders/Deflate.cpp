@@ -1,5 +1,5 @@
 // DEFLATE compression. The match finder keeps hash chains over the 32 KB window (a hash of the next
-// three bytes read by one load, the chain walk bounded, matches compared eight bytes at a time) and
+// four bytes read by one load, the chain walk bounded, matches compared eight bytes at a time) and
 // parses with one-step lazy matching: a match is taken only when the match one byte on is no longer.
 // The parse is cut into blocks of a fixed symbol count; each block goes out as dynamic Huffman, fixed
 // Huffman or stored, whichever is shortest, through a 64-bit bit buffer stored a word at a time.
@@ -24,10 +24,10 @@ constexpr i64 kSegmentBytes = i64(1) << 30;
 
 // Search effort: candidates tried per position, fewer after a good match; a match long enough is
 // taken without looking one byte further, a nice one ends the search at once.
-constexpr i32 kMaxChain = 24;
-constexpr i32 kGoodLength = 8;
-constexpr i32 kLazyLength = 16;
-constexpr i32 kNiceLength = 128;
+constexpr i32 kMaxChain = 48;
+constexpr i32 kGoodLength = 4;
+constexpr i32 kLazyLength = 8;
+constexpr i32 kNiceLength = 32;
 // A 3-byte match further back than this costs more bits than its three literals.
 constexpr i32 kFarestShortMatch = 4096;
 
@@ -464,10 +464,12 @@ void compressSegment(const u8* data, i32 n, u32 isFinal, Compressor* z, BitOutpu
     std::memset(block->literalFrequencies, 0, sizeof block->literalFrequencies);
     std::memset(block->distanceFrequencies, 0, sizeof block->distanceFrequencies);
 
-    // Positions with four readable bytes are hashed (three of them count).
+    // Positions with four bytes left are hashed. A hash of four bytes rather than three keeps the
+    // chains free of candidates that end after three, which text is full of: the output is smaller
+    // for the same chain length, and the search faster.
     const i32 hashEnd = n - 3;
     auto insert = [&](i32 p) {
-        const u32 h = ((load32(data + p) & 0xFFFFFF) * 0x9E3779B1u) >> hashShift;
+        const u32 h = (load32(data + p) * 0x9E3779B1u) >> hashShift;
         const i32 candidate = head[h];
         head[h] = p;
         const i32 back = p - candidate;
