@@ -29,7 +29,7 @@ constexpr i32 kGoodLength = 4;
 constexpr i32 kLazyLength = 8;
 constexpr i32 kNiceLength = 32;
 // A 3-byte match further back than this costs more bits than its three literals.
-constexpr i32 kFarestShortMatch = 4096;
+constexpr i32 kFarthestShortMatch = 4096;
 
 constexpr u16 kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -506,7 +506,7 @@ void compressSegment(const u8* data, i32 n, u32 isFinal, Compressor* z, BitOutpu
                 const i32 chain = pendingLength >= kGoodLength ? kMaxChain / 4 : kMaxChain;
                 length = longestMatch(data, p, candidate, limit, pendingLength > kMinMatch - 1 ? pendingLength : kMinMatch - 1,
                                       chain, previous, &distance);
-                if (length == kMinMatch && distance > kFarestShortMatch) length = 0;
+                if (length == kMinMatch && distance > kFarthestShortMatch) length = 0;
             }
         }
         if (pendingLength >= kMinMatch && length <= pendingLength) {
