@@ -13,7 +13,7 @@ namespace {
 constexpr i32 kWindowSize = 32768;
 constexpr i32 kWindowMask = kWindowSize - 1;
 // One less than the format allows: the chain link of a position 32,768 bytes back shares its slot
-// with the position being searched, so following it could lead anywhere.
+// with the position being searched, which has already overwritten it.
 constexpr i32 kMaxDistance = kWindowSize - 1;
 constexpr i32 kMinMatch = 3;
 constexpr i32 kMaxMatch = 258;
