@@ -9,6 +9,8 @@ constexpr u32 kAdler32Initial = 1u;
 // then complement with finishCrc32.
 u32 updateCrc32(u32 crc, const u8* bytes, i64 count);
 inline u32 finishCrc32(u32 crc) { return crc ^ 0xFFFFFFFFu; }
+// updateCrc32 by the tables alone, as on processors without carry-less products (tests compare).
+u32 updateCrc32Tables(u32 crc, const u8* bytes, i64 count);
 // The CRC-32 of one buffer, complemented: the value stored in PNG chunks and zip headers.
 u32 crc32(const u8* bytes, i64 count);
 

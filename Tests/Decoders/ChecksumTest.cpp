@@ -21,8 +21,11 @@ TEST(Checksum, MatchesZlibOverRandomPieces) {
     std::mt19937 random(7);
     std::vector<u8> data(200000);
     for (u8& byte : data) byte = u8(random() % 7 == 0 ? 255 : random());
-    for (size_t size : {size_t(1), size_t(7), size_t(8), size_t(9), size_t(5552), size_t(5553), size_t(65536), data.size()}) {
+    for (size_t size : {size_t(1), size_t(7), size_t(8), size_t(9), size_t(63), size_t(64), size_t(65), size_t(129), size_t(5552), size_t(5553), size_t(65536), data.size()}) {
         EXPECT_EQ(crc32(data.data(), i64(size)), u32(::crc32(0, data.data(), uInt(size)))) << size;
+        EXPECT_EQ(finishCrc32(updateCrc32Tables(kCrc32Initial, data.data(), i64(size))),
+                  u32(::crc32(0, data.data(), uInt(size))))
+            << size;
         EXPECT_EQ(updateAdler32(kAdler32Initial, data.data(), i64(size)), u32(::adler32(1, data.data(), uInt(size))))
             << size;
     }
