@@ -57,8 +57,8 @@ struct Decoder {
     u64 bitPosition;  // bits of the input taken
     i32 nextCode;
     i32 width;
-    i32 previous;       // the last code decoded, -1 at the start and after a clear code
-    u64 previousEntry;  // the entry it makes: its string and the first byte of the next one
+    bool hasPrevious;   // a code decoded since the start or the last clear code
+    u64 previousEntry;  // the entry the last one makes: its string and the first byte of the next one
     u64 entries[kTableSize];
 };
 
@@ -70,7 +70,7 @@ inline const u8* stringInOutput(u64 entry, ByteWriter* output) {
 void clearTable(Decoder* d) {
     d->nextCode = kFirstFreeCode;
     d->width = 9;
-    d->previous = -1;
+    d->hasPrevious = false;
 }
 
 // Input bytes taken: up to the last bit of the last code read.
@@ -88,18 +88,21 @@ bool readCode(Decoder* d, i32* code) {
     return true;
 }
 
+inline void copy16(u8* to, const u8* from) {
+    u64 low, high;
+    memcpy(&low, from, 8);
+    memcpy(&high, from + 8, 8);
+    memcpy(to, &low, 8);
+    memcpy(to + 8, &high, 8);
+}
+
 // Copies a string sixteen bytes at a time: up to 15 bytes past it are written too, and written again
 // by the strings after it.
 inline void copyString(u8* to, const u8* from, u32 length) {
-    u32 i = 0;
-    do {
-        u64 low, high;
-        memcpy(&low, from + i, 8);
-        memcpy(&high, from + i + 8, 8);
-        memcpy(to + i, &low, 8);
-        memcpy(to + i + 8, &high, 8);
-        i += 16;
-    } while (i < length);
+    copy16(to, from);
+    if (length > 16) {
+        for (u32 i = 16; i < length; i += 16) copy16(to + i, from + i);
+    }
 }
 
 // Decodes codes while each is at most the next free one and not a control code, its string and 16
@@ -115,7 +118,6 @@ void decodeRun(Decoder* d, ByteWriter* output) {
     const i64 lastBit = (d->inputLength - 8) * 8 + 7;
     u64 bitPosition = d->bitPosition;
     i32 nextCode = d->nextCode;
-    i32 code = d->previous;
     u64 pending = d->previousEntry;
     u64* const entries = d->entries;
     for (;;) {
@@ -154,12 +156,10 @@ void decodeRun(Decoder* d, ByteWriter* output) {
                 pending = makeEntry(addressOf(to), length + 1);
                 to += length;
             }
-            code = (i32)next;
             nextCode++;
         } while (nextCode != stop);
     }
 done:
-    d->previous = code;
     d->previousEntry = pending;
     d->nextCode = nextCode;
     d->width = codeWidth(nextCode);
@@ -205,7 +205,7 @@ bool decodeOne(Decoder* d, ByteWriter* output, i64* result) {
         clearTable(d);
         return true;
     }
-    if (code > d->nextCode || (code == d->nextCode && d->previous < 0)) {
+    if (code > d->nextCode || (code == d->nextCode && !d->hasPrevious)) {
         *result = kLzwCodeTooLarge;
         return false;
     }
@@ -223,7 +223,7 @@ bool decodeOne(Decoder* d, ByteWriter* output, i64* result) {
         const u8* from = writing ? stringInOutput(d->previousEntry, output) : nullptr;
         emitString(from, length - 1, true, output);
     }
-    if (d->previous >= 0) {
+    if (d->hasPrevious) {
         if (d->nextCode >= kTableSize) {
             *result = kLzwTableFull;
             return false;
@@ -232,7 +232,7 @@ bool decodeOne(Decoder* d, ByteWriter* output, i64* result) {
         d->nextCode++;
         d->width = codeWidth(d->nextCode);
     }
-    d->previous = code;
+    d->hasPrevious = true;
     d->previousEntry = makeEntry(addressOf(output->data) + (u64)start, length + 1);
     return true;
 }
@@ -253,7 +253,7 @@ i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFu
                 (u64)output->capacity < kFastAddressEnd - addressOf(output->data);
     for (;;) {
         if (stopWhenFull && output->length >= output->capacity) return consumed(&d);
-        if (fast && d.previous >= 0 && !output->overflow) {
+        if (fast && d.hasPrevious && !output->overflow) {
             decodeRun(&d, output);
             if (stopWhenFull && output->length >= output->capacity) return consumed(&d);
         }
