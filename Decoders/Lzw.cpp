@@ -88,6 +88,15 @@ bool readCode(Decoder* d, i32* code) {
     return true;
 }
 
+inline u64 bigEndian64(const u8* p) {
+    u64 word;
+    memcpy(&word, p, 8);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    return word;
+}
+
 inline void copy16(u8* to, const u8* from) {
     u64 low, high;
     memcpy(&low, from, 8);
@@ -130,9 +139,7 @@ void decodeRun(Decoder* d, ByteWriter* output) {
         if (stop <= nextCode) break;
         const i32 shift = 64 - width;
         do {
-            u64 word;
-            memcpy(&word, input + (bitPosition >> 3), 8);
-            u32 next = (u32)((__builtin_bswap64(word) << (bitPosition & 7)) >> shift);
+            u32 next = (u32)((bigEndian64(input + (bitPosition >> 3)) << (bitPosition & 7)) >> shift);
             if (next < (u32)nextCode) {
                 u64 string = entries[next];
                 if ((i64)string < 0) goto done;
