@@ -226,6 +226,13 @@ FixedString readTiles(SampleReader* r) {
                 if (storedRow < 0) continue;
                 u8* target = r->out->samples + storedRow * (i64)w.rowStride;
                 const u8* source = data + row * l->tileWidth * 4;
+                if (w.step == 1 && !bigEndian) {
+                    if (keptStart < keptEnd) {
+                        std::memcpy(target + keptStored * 4, source + (keptStart - tileStart) * 4,
+                                    (keptEnd - keptStart) * 4);
+                    }
+                    continue;
+                }
                 for (u64 fileColumn = keptStart, storedColumn = keptStored; fileColumn < keptEnd;
                      fileColumn += (u64)w.step, storedColumn++)
                     storeWord(target + storedColumn * 4, wordAt(source + (fileColumn - tileStart) * 4, bigEndian));
