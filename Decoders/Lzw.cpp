@@ -114,64 +114,106 @@ inline void copyString(u8* to, const u8* from, u32 length) {
     }
 }
 
-// Decodes codes while each is at most the next free one and not a control code, its string and 16
-// bytes more fit the output, and eight input bytes can be read at it. A string lies wholly before
-// the place it is copied to, but for the last byte of the entry being made, which a code equal to
-// the next free one repeats. Needs a previous code and an output that is written and whole; stops
-// before the first code that is not so, leaving it to decodeOne.
+// The fast loop's state, and the output's end less the 16 bytes a copy may run over.
+struct Run {
+    u8* to;
+    u64 bitPosition;
+    i32 nextCode;
+    u64 pending;  // the entry the previous code makes
+    u64 roomEnd;
+    u64* entries;
+};
+
+// Codes of one width until the next free code reaches `stop`; false when a code stops the run, with
+// nothing done for it: a control code, a code beyond the next free one, or a string that does not
+// fit. A string lies wholly before the place it is copied to, but for the last byte of the entry
+// being made, which a code equal to the next free one repeats. Four codes come from each eight
+// bytes read (57 bits or more past the first one's start).
+template <i32 Width>
+bool runCodes(Run* run, const u8* input, i32 stop) {
+    constexpr u64 kMask = ((u64)1 << Width) - 1;
+    u8* to = run->to;
+    u64 bitPosition = run->bitPosition;
+    i32 nextCode = run->nextCode;
+    u64 pending = run->pending;
+    const u64 roomEnd = run->roomEnd;
+    u64* const entries = run->entries;
+    auto code = [&](u32 next) __attribute__((always_inline)) {
+        if (next < (u32)nextCode) {
+            u64 string = entries[next];
+            if ((i64)string < 0) return false;
+            u32 length = entryLength(string);
+            if (addressOf(to) + length > roomEnd) return false;
+            entries[nextCode] = pending;
+            copyString(to, (const u8*)(uintptr_t)(string >> 16), length);
+            pending = makeEntry(addressOf(to), length + 1);
+            to += length;
+        } else {
+            if (next != (u32)nextCode) return false;
+            // The entry being made ends with its own first byte, the one written at `to`, which the
+            // copy may have read before writing it.
+            u32 length = entryLength(pending);
+            if (addressOf(to) + length > roomEnd) return false;
+            entries[nextCode] = pending;
+            copyString(to, (const u8*)(uintptr_t)(pending >> 16), length);
+            to[length - 1] = to[0];
+            pending = makeEntry(addressOf(to), length + 1);
+            to += length;
+        }
+        bitPosition += Width;
+        nextCode++;
+        return true;
+    };
+    bool whole = true;
+    while (stop - nextCode >= 4) {
+        u64 word = bigEndian64(input + (bitPosition >> 3)) << (bitPosition & 7);
+        if (!code((u32)(word >> (64 - Width))) || !code((u32)((word >> (64 - 2 * Width)) & kMask)) ||
+            !code((u32)((word >> (64 - 3 * Width)) & kMask)) || !code((u32)((word >> (64 - 4 * Width)) & kMask))) {
+            whole = false;
+            break;
+        }
+    }
+    while (whole && nextCode != stop) {
+        u64 word = bigEndian64(input + (bitPosition >> 3)) << (bitPosition & 7);
+        whole = code((u32)(word >> (64 - Width)));
+    }
+    run->to = to;
+    run->bitPosition = bitPosition;
+    run->nextCode = nextCode;
+    run->pending = pending;
+    return whole;
+}
+
+// Decodes codes while each is an ordinary one (see runCodes) and eight input bytes can be read at
+// it. Needs a previous code and an output that is written and whole; stops before the first code
+// that is not so, leaving it to decodeOne.
 void decodeRun(Decoder* d, ByteWriter* output) {
-    u8* to = output->data + output->length;
-    const u64 roomEnd = addressOf(output->data) + (u64)output->capacity - 16;
-    const u8* const input = d->input;
+    Run r{output->data + output->length, d->bitPosition, d->nextCode, d->previousEntry,
+          addressOf(output->data) + (u64)output->capacity - 16, d->entries};
     // The last bit position at which eight input bytes can be read.
     const i64 lastBit = (d->inputLength - 8) * 8 + 7;
-    u64 bitPosition = d->bitPosition;
-    i32 nextCode = d->nextCode;
-    u64 pending = d->previousEntry;
-    u64* const entries = d->entries;
     for (;;) {
         // Codes up to the next width change or full table, and no further than the input allows.
-        const i32 width = codeWidth(nextCode);
-        i64 readable = lastBit - (i64)bitPosition;
+        const i32 width = codeWidth(r.nextCode);
+        i64 readable = lastBit - (i64)r.bitPosition;
         if (readable < 0) break;
-        i64 stop = nextCode + readable / width + 1;
-        if (stop > widthLimit(nextCode)) stop = widthLimit(nextCode);
-        if (stop <= nextCode) break;
-        const i32 shift = 64 - width;
-        do {
-            u32 next = (u32)((bigEndian64(input + (bitPosition >> 3)) << (bitPosition & 7)) >> shift);
-            if (next < (u32)nextCode) {
-                u64 string = entries[next];
-                if ((i64)string < 0) goto done;
-                u32 length = entryLength(string);
-                if (addressOf(to) + length > roomEnd) goto done;
-                entries[nextCode] = pending;
-                bitPosition += (u64)width;
-                copyString(to, (const u8*)(uintptr_t)(string >> 16), length);
-                pending = makeEntry(addressOf(to), length + 1);
-                to += length;
-            } else {
-                if (next != (u32)nextCode) goto done;
-                // The entry being made: the previous string, then its own first byte, which is the one
-                // written at `to`, after the copy may have read what stood there before.
-                u32 length = entryLength(pending);
-                if (addressOf(to) + length > roomEnd) goto done;
-                entries[nextCode] = pending;
-                bitPosition += (u64)width;
-                copyString(to, (const u8*)(uintptr_t)(pending >> 16), length);
-                to[length - 1] = to[0];
-                pending = makeEntry(addressOf(to), length + 1);
-                to += length;
-            }
-            nextCode++;
-        } while (nextCode != stop);
+        i64 stop = r.nextCode + readable / width + 1;
+        if (stop > widthLimit(r.nextCode)) stop = widthLimit(r.nextCode);
+        if (stop <= r.nextCode) break;
+        bool whole;
+        switch (width) {
+            case 9: whole = runCodes<9>(&r, d->input, (i32)stop); break;
+            case 10: whole = runCodes<10>(&r, d->input, (i32)stop); break;
+            case 11: whole = runCodes<11>(&r, d->input, (i32)stop); break;
+            default: whole = runCodes<12>(&r, d->input, (i32)stop); break;
+        }
+        if (!whole) break;
     }
-done:
-    d->previousEntry = pending;
-    d->nextCode = nextCode;
-    d->width = codeWidth(nextCode);
-    d->bitPosition = bitPosition;
-    output->length = to - output->data;
+    d->previousEntry = r.pending;
+    d->nextCode = r.nextCode;
+    d->width = codeWidth(r.nextCode);
+    d->bitPosition = r.bitPosition;
+    output->length = r.to - output->data;
 }
 
 // Writes `length` bytes of a string that starts at `from` in the output (or in kLiterals) and, when
