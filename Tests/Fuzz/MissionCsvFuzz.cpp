@@ -35,10 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
     if (pending || report.length == 0) std::abort();
 
     ByteWriter measure = makeMeasuringWriter();
-    i64 length = writeMissionCsv(&plan->editor, &plan->transect, &plan->geofence, &plan->preferences, &measure);
+    MissionPlanView view = editedMissionPlan(&plan->editor, &plan->transect, &plan->geofence);
+    i64 length = writeMissionCsv(&view, &plan->preferences, &measure);
     std::string text((size_t)length, '\0');
     ByteWriter fill = makeByteWriter(text.data(), length);
-    if (writeMissionCsv(&plan->editor, &plan->transect, &plan->geofence, &plan->preferences, &fill) != length ||
+    if (writeMissionCsv(&view, &plan->preferences, &fill) != length ||
         fill.overflow) {
         std::abort();
     }
