@@ -330,12 +330,22 @@ TEST_F(ReplayViewFrames, SensorHealthListsBits31And40AndTheTextAtOneMinuteThirty
     EXPECT_LT(state()->sensorHealthBottom, -3.0);
 }
 
-TEST_F(ReplayViewFrames, TheMissionsPanelSavesTheFlownPlan) {
+TEST_F(ReplayViewFrames, TheMissionsPanelSavesTheFlownPlanAndLoadsAFileIntoTheReplay) {
     char pattern[] = "/tmp/orvik-viewer-missions-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     std::string home = pattern;
     std::filesystem::create_directory(home + "/Documents");
-    std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    // The data folder under a home of the test's own, put back however the test ends.
+    struct HomeSwap {
+        std::string saved, home;
+        Platform* platform;
+        ~HomeSwap() {
+            setenv("HOME", saved.c_str(), 1);
+            readDataFolder(platform);
+            std::error_code ignored;
+            std::filesystem::remove_all(home, ignored);
+        }
+    } swap{std::getenv("HOME") ? std::getenv("HOME") : "", home, harness.platform};
     setenv("HOME", home.c_str(), 1);
     readDataFolder(harness.platform);
     playToTheEnd();
@@ -353,9 +363,28 @@ TEST_F(ReplayViewFrames, TheMissionsPanelSavesTheFlownPlan) {
     }
     EXPECT_EQ(text(app->missionList.message), "Saved flown.csv");
     std::string csv = readFile(home + "/Documents/Tarnwick/Missions/flown.csv");
-    setenv("HOME", savedHome.c_str(), 1);
-    readDataFolder(harness.platform);
-    std::filesystem::remove_all(home);
+
+    // Loading it back replaces the replayed plan, not the plan being edited.
+    FlightLogReplay* replay = &app->flightLogReplay;
+    replay->mission.waypointCount = 0;
+    replay->geofence.pointCount = 0;
+    // The application's update lists the folder each frame; here the test does.
+    for (i32 i = 0; i < 100 && app->missionList.count == 0; ++i) {
+        updateMissionList(&app->missionList, &harness.platform->fileReads);
+        frames(&harness);
+    }
+    ASSERT_EQ(app->missionList.count, 1);
+    auto pressRow = [&](i32 row) {
+        click(&harness, (panel->rect.x0 + panel->rect.x1) / 2, panel->rect.y1 - (row + 0.5f) * panel->rowHeight);
+        frames(&harness, 2);
+    };
+    pressRow(2);  // the file, under "Save" and the message
+    pressRow(3);  // "Load"
+    for (i32 i = 0; i < 100 && text(app->missionList.message) != "Loaded flown.csv"; ++i) frames(&harness);
+    EXPECT_EQ(text(app->missionList.message), "Loaded flown.csv");
+    EXPECT_EQ(replay->mission.waypointCount, 3);
+    EXPECT_EQ(replay->geofence.pointCount, 4);
+    EXPECT_EQ(app->waypointMissionEditor.waypointCount, 0);
     // The replayed mission and geofence, as the log recorded them.
     EXPECT_NE(csv.find("Reference,47.000000000,8.000000000"), std::string::npos) << csv;
     EXPECT_NE(csv.find("Waypoint,47.002000000,8.000000000,60,0,1"), std::string::npos) << csv;
