@@ -32,7 +32,6 @@ f64 groundAt(const ViewFlightLogState* state, u32 i) {
     return std::isfinite(g) ? g : 0.0;
 }
 
-
 // Where the path's points go: a segment from the last drawn point to a point is drawn only when it
 // is longer than one pixel on screen or the payload state changes there, in the colour of the
 // point's state.
