@@ -417,46 +417,48 @@ inline i32 clampProduct(i64 value) {
     return (i32)(value < -(1 << 16) ? -(1 << 16) : value > (1 << 16) ? (1 << 16) : value);
 }
 
-// One DC difference the long way: a symbol not in the lookup, or bits running out.
-FixedString decodeDcDifference(BitReader* r, const HuffmanTable* table, i32* difference) {
+// One DC difference the long way: a symbol not in the lookup, or bits running out. False with
+// *error set when the data is bad. (The per-block steps return a flag: a message by value costs its
+// whole buffer's clearing.)
+bool decodeDcDifference(BitReader* r, const HuffmanTable* table, i32* difference, FixedString* error) {
     i32 index = decodeSymbolIndex(r, table);
-    if (index < 0) return bitsExhausted(r);
-    if (index >= table->symbolCount) return format("Invalid Huffman table symbol");
+    if (index < 0) return *error = bitsExhausted(r), false;
+    if (index >= table->symbolCount) return *error = format("Invalid Huffman table symbol"), false;
     i32 size = table->symbols[index];
-    if (size > 11) return format("Invalid DC coefficient num bits");
+    if (size > 11) return *error = format("Invalid DC coefficient num bits"), false;
     u32 raw = 0;
-    if (!readBits(r, size, &raw)) return bitsExhausted(r);
+    if (!readBits(r, size, &raw)) return *error = bitsExhausted(r), false;
     *difference = extendValue(raw, size);
-    return FixedString{};
+    return true;
 }
 
 // One AC symbol and its value the long way. *run is -1 for the end of the block.
-FixedString decodeAcTerm(BitReader* r, const HuffmanTable* table, i32* run, i32* value) {
+bool decodeAcTerm(BitReader* r, const HuffmanTable* table, i32* run, i32* value, FixedString* error) {
     i32 index = decodeSymbolIndex(r, table);
-    if (index < 0) return bitsExhausted(r);
-    if (index >= table->symbolCount) return format("Invalid Huffman table symbol");
+    if (index < 0) return *error = bitsExhausted(r), false;
+    if (index >= table->symbolCount) return *error = format("Invalid Huffman table symbol"), false;
     u8 symbol = table->symbols[index];
     if (symbol == 0) {
         *run = -1;
-        return FixedString{};
+        return true;
     }
     i32 bits = symbol & 15;
-    if (bits > 10) return format("Invalid AC coefficient num bits");
+    if (bits > 10) return *error = format("Invalid AC coefficient num bits"), false;
     *run = symbol >> 4;
     *value = 0;
     if (bits != 0) {
         u32 raw = 0;
-        if (!readBits(r, bits, &raw)) return bitsExhausted(r);
+        if (!readBits(r, bits, &raw)) return *error = bitsExhausted(r), false;
         *value = extendValue(raw, bits);
     }
-    return FixedString{};
+    return true;
 }
 
 // Entropy-decodes one block into dequantised coefficients in natural order, each clamped to
 // +-65536 (coefficients must be zero on entry). *magnitude receives the OR of their magnitudes and
-// *acPresent whether any AC term is not zero.
-FixedString decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, const HuffmanTable* acTable,
-                        const u16* q, i32* coefficients, u32* magnitude, bool* acPresent) {
+// *acPresent whether any AC term is not zero. False with *error set when the data is bad.
+bool decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, const HuffmanTable* acTable,
+                 const u16* q, i32* coefficients, u32* magnitude, bool* acPresent, FixedString* error) {
     // The accumulator lives in locals between refills: stores to coefficients could otherwise
     // alias it.
     u64 bits = r->bits;
@@ -474,8 +476,7 @@ FixedString decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dc
     } else {
         r->bits = bits;
         r->count = count;
-        FixedString error = decodeDcDifference(r, dcTable, &difference);
-        if (error.length) return error;
+        if (!decodeDcDifference(r, dcTable, &difference, error)) return false;
         bits = r->bits;
         count = r->count;
     }
@@ -502,8 +503,7 @@ FixedString decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dc
         } else {
             r->bits = bits;
             r->count = count;
-            FixedString error = decodeAcTerm(r, acTable, &run, &value);
-            if (error.length) return error;
+            if (!decodeAcTerm(r, acTable, &run, &value, error)) return false;
             bits = r->bits;
             count = r->count;
             if (run < 0) break;
@@ -523,7 +523,7 @@ FixedString decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dc
     r->count = count;
     *magnitude = seen;
     *acPresent = ac != 0;
-    return FixedString{};
+    return true;
 }
 
 struct ScanComponent {
@@ -532,18 +532,19 @@ struct ScanComponent {
     u32 acTable;
 };
 
-FixedString decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i32 blockX, i32 blockY) {
+bool decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i32 blockX, i32 blockY, FixedString* error) {
     alignas(32) i32 coefficients[64] = {};
     u32 magnitude;
     bool acPresent;
     const u16* q = d->quant[d->components[sc->frameIndex].quantTable];
-    FixedString error = decodeBlock(d, r, sc->frameIndex, &d->dc[sc->dcTable], &d->ac[sc->acTable], q, coefficients,
-                                    &magnitude, &acPresent);
-    if (error.length) return error;
+    if (!decodeBlock(d, r, sc->frameIndex, &d->dc[sc->dcTable], &d->ac[sc->acTable], q, coefficients, &magnitude,
+                     &acPresent, error)) {
+        return false;
+    }
     if (d->output && sc->frameIndex < d->result->channels) {
         transformAndWriteBlock(d, sc->frameIndex, coefficients, magnitude, acPresent, blockX, blockY);
     }
-    return FixedString{};
+    return true;
 }
 
 // YCbCr to RGB in place over rows y0 .. y1 - 1 (and opaque alpha for four channels).
@@ -584,7 +585,7 @@ bool fusedLayout(const Decoder* d, const ScanComponent* scan, u32 scanCount) {
 
 // Decodes a scan of fusedLayout: each MCU's blocks are transformed into small planes and converted
 // to RGB(A) straight into the pixels.
-FixedString decodeFusedScan(Decoder* d, const ScanComponent* scan, BitReader* r) {
+bool decodeFusedScan(Decoder* d, const ScanComponent* scan, BitReader* r, FixedString* error) {
     ImageResult* result = d->result;
     const FrameComponent* luma = &d->components[0];
     i64 mcuWidth = 8 * (i64)luma->h;
@@ -611,8 +612,9 @@ FixedString decodeFusedScan(Decoder* d, const ScanComponent* scan, BitReader* r)
                         std::memset(coefficients, 0, sizeof coefficients);
                         u32 magnitude;
                         bool acPresent;
-                        FixedString error = decodeBlock(d, r, ci, dcTable, acTable, q, coefficients, &magnitude, &acPresent);
-                        if (error.length) return error;
+                        if (!decodeBlock(d, r, ci, dcTable, acTable, q, coefficients, &magnitude, &acPresent, error)) {
+                            return false;
+                        }
                         transformBlock(d, targets[ci] + v * 8 * stride + h * 8, stride, coefficients, magnitude, acPresent);
                     }
                 }
@@ -623,7 +625,7 @@ FixedString decodeFusedScan(Decoder* d, const ScanComponent* scan, BitReader* r)
                              result->channels, &rows);
         }
     }
-    return FixedString{};
+    return true;
 }
 
 // Decodes the entropy-coded data of one scan from *position, leaving the position after the last byte
@@ -645,13 +647,11 @@ FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64
         i64 down = (componentHeight + 7) / 8;
         for (i64 by = 0; by < down && !error.length; by++) {
             for (i64 bx = 0; bx < across; bx++) {
-                error = decodeOneBlock(d, &r, &scan[0], (i32)bx, (i32)by);
-                if (error.length) break;
+                if (!decodeOneBlock(d, &r, &scan[0], (i32)bx, (i32)by, &error)) break;
             }
         }
     } else if (scanCount > 1 && d->output && !d->converted && result->channels >= 3 && fusedLayout(d, scan, scanCount)) {
-        error = decodeFusedScan(d, scan, &r);
-        if (!error.length) d->converted = true;
+        if (decodeFusedScan(d, scan, &r, &error)) d->converted = true;
     } else if (scanCount > 1) {
         i64 mcuWidth = 8 * (i64)d->hmax;
         i64 mcuHeight = 8 * (i64)d->vmax;
@@ -666,8 +666,10 @@ FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64
                     const FrameComponent* fc = &d->components[scan[s].frameIndex];
                     for (i32 v = 0; v < fc->v && !error.length; v++) {
                         for (i32 h = 0; h < fc->h; h++) {
-                            error = decodeOneBlock(d, &r, &scan[s], (i32)(mx * fc->h + h), (i32)(my * fc->v + v));
-                            if (error.length) break;
+                            if (!decodeOneBlock(d, &r, &scan[s], (i32)(mx * fc->h + h), (i32)(my * fc->v + v),
+                                                &error)) {
+                                break;
+                            }
                         }
                     }
                 }
