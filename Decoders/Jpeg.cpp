@@ -381,22 +381,22 @@ inline void writeBlock(u8* origin, const u8* samples, i32 fx, i32 fy, i64 y0, i6
 // Transforms one block of frame component ci (dequantised coefficients in natural order) into
 // samples rows stride bytes apart.
 inline void transformBlock(const Decoder* d, u8* samples, i64 stride, const i32* coefficients, u32 magnitude,
-                           bool acPresent) {
-    if (!acPresent) {
+                           u64 present) {
+    if (present <= 1) {
         u8 value = dcOnlySample(coefficients[0]);
         for (i32 y = 0; y < 8; y++) std::memset(samples + y * stride, value, 8);
         return;
     }
-    inverseDct(d->path, samples, stride, coefficients, magnitude);
+    inverseDct(d->path, samples, stride, coefficients, magnitude, present);
 }
 
 // Transforms and writes one block of frame component ci whose top-left block coordinate in the
 // component's own grid is (blockX, blockY).
-void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, u32 magnitude, bool acPresent, i32 blockX,
+void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, u32 magnitude, u64 present, i32 blockX,
                             i32 blockY) {
     const FrameComponent* fc = &d->components[ci];
     u8 samples[64];
-    transformBlock(d, samples, 8, coefficients, magnitude, acPresent);
+    transformBlock(d, samples, 8, coefficients, magnitude, present);
     ImageResult* result = d->result;
     i32 fx = d->hmax / fc->h;
     i32 fy = d->vmax / fc->v;
@@ -456,9 +456,10 @@ bool decodeAcTerm(BitReader* r, const HuffmanTable* table, i32* run, i32* value,
 
 // Entropy-decodes one block into dequantised coefficients in natural order, each clamped to
 // +-65536 (coefficients must be zero on entry). *magnitude receives the OR of their magnitudes and
-// *acPresent whether any AC term is not zero. False with *error set when the data is bad.
+// *present bit n set for each AC coefficient n that is not zero, and bit 0. False with *error set
+// when the data is bad.
 bool decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, const HuffmanTable* acTable,
-                 const u16* q, i32* coefficients, u32* magnitude, bool* acPresent, FixedString* error) {
+                 const u16* q, i32* coefficients, u32* magnitude, u64* present, FixedString* error) {
     // The accumulator lives in locals between refills: stores to coefficients could otherwise
     // alias it.
     u64 bits = r->bits;
@@ -484,7 +485,7 @@ bool decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, 
     i32 dc = clampProduct((i64)d->predictors[ci] * q[0]);
     coefficients[0] = dc;
     u32 seen = (u32)(dc < 0 ? -dc : dc);
-    u32 ac = 0;
+    u64 nonzero = 1;
     for (i32 k = 1; k < 64;) {
         if (count < kLookupBits) {
             r->bits = bits;
@@ -512,17 +513,17 @@ bool decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, 
         if (k > 63) break;  // a run past the block's end: nothing more belongs to this block
         if (value) {
             i32 v = clampProduct((i64)value * q[k]);
-            coefficients[kZigzagToNatural[k]] = v;
-            u32 m = (u32)(v < 0 ? -v : v);
-            seen |= m;
-            ac |= m;
+            u32 at = kZigzagToNatural[k];
+            coefficients[at] = v;
+            seen |= (u32)(v < 0 ? -v : v);
+            nonzero |= (u64)(v != 0) << at;
         }
         k++;
     }
     r->bits = bits;
     r->count = count;
     *magnitude = seen;
-    *acPresent = ac != 0;
+    *present = nonzero;
     return true;
 }
 
@@ -535,14 +536,14 @@ struct ScanComponent {
 bool decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i32 blockX, i32 blockY, FixedString* error) {
     alignas(32) i32 coefficients[64] = {};
     u32 magnitude;
-    bool acPresent;
+    u64 present;
     const u16* q = d->quant[d->components[sc->frameIndex].quantTable];
     if (!decodeBlock(d, r, sc->frameIndex, &d->dc[sc->dcTable], &d->ac[sc->acTable], q, coefficients, &magnitude,
-                     &acPresent, error)) {
+                     &present, error)) {
         return false;
     }
     if (d->output && sc->frameIndex < d->result->channels) {
-        transformAndWriteBlock(d, sc->frameIndex, coefficients, magnitude, acPresent, blockX, blockY);
+        transformAndWriteBlock(d, sc->frameIndex, coefficients, magnitude, present, blockX, blockY);
     }
     return true;
 }
@@ -611,11 +612,11 @@ bool decodeFusedScan(Decoder* d, const ScanComponent* scan, BitReader* r, FixedS
                     for (i32 h = 0; h < fc->h; h++) {
                         std::memset(coefficients, 0, sizeof coefficients);
                         u32 magnitude;
-                        bool acPresent;
-                        if (!decodeBlock(d, r, ci, dcTable, acTable, q, coefficients, &magnitude, &acPresent, error)) {
+                        u64 present;
+                        if (!decodeBlock(d, r, ci, dcTable, acTable, q, coefficients, &magnitude, &present, error)) {
                             return false;
                         }
-                        transformBlock(d, targets[ci] + v * 8 * stride + h * 8, stride, coefficients, magnitude, acPresent);
+                        transformBlock(d, targets[ci] + v * 8 * stride + h * 8, stride, coefficients, magnitude, present);
                     }
                 }
             }

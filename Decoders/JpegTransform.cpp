@@ -88,6 +88,13 @@ struct Double2 {
 inline Double2 operator+(const Double2& a, const Double2& b) { return {_mm_add_pd(a.v, b.v)}; }
 inline Double2 operator-(const Double2& a, const Double2& b) { return {_mm_sub_pd(a.v, b.v)}; }
 inline Double2 operator*(const Double2& a, const Double2& b) { return {_mm_mul_pd(a.v, b.v)}; }
+inline Double2 mulAdd(const Double2& a, const Double2& b, const Double2& c) { return a * b + c; }
+inline Double2 mulSub(const Double2& a, const Double2& b, const Double2& c) { return c - a * b; }
+
+// Rows 4 to 7 of columns 0-3, columns 4-7, and rows 4 to 7 of columns 4-7 in a present mask.
+constexpr u64 kLowColumnsHighRows = 0x0F0F0F0F00000000ull;
+constexpr u64 kHighColumns = 0xF0F0F0F0F0F0F0F0ull;
+constexpr u64 kHighColumnsHighRows = 0xF0F0F0F000000000ull;
 
 #endif
 
@@ -126,15 +133,22 @@ u8 dcOnlySample(i32 dc) { return clampSample(descale((i64)dc * ((i64)1 << kPass1
 // Columns two at a time, then rows two at a time after a transpose of 2 x 2 tiles. The second
 // pass's result floor(s / 2^35 + 1/2) + 128 is exact as a double below 2^17 and truncates to the
 // same integer wherever it is not negative; negative values clamp to 0 either way.
-void inverseDctSse2(u8* samples, i64 stride, const i32* coefficients) {
+void inverseDctSse2(u8* samples, i64 stride, const i32* coefficients, u64 present) {
     Double2 work[8][4];
+    bool highColumns = (present & kHighColumns) != 0;
     for (i32 j = 0; j < 4; j++) {
+        if (j >= 2 && !highColumns) {
+            for (i32 y = 0; y < 8; y++) work[y][j].v = _mm_setzero_pd();
+            continue;
+        }
         Double2 in[8];
-        for (i32 u = 0; u < 8; u++) {
+        bool highRows = (present & (j < 2 ? kLowColumnsHighRows : kHighColumnsHighRows)) != 0;
+        for (i32 u = 0; u < (highRows ? 8 : 4); u++) {
             in[u].v = _mm_cvtepi32_pd(_mm_loadl_epi64((const __m128i*)(coefficients + 8 * u + 2 * j)));
         }
         Double2 out[8];
-        idct8Pass(out, in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7]);
+        if (highRows) idct8Pass(out, in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7]);
+        else idct8PassLow(out, in[0], in[1], in[2], in[3]);
         for (i32 y = 0; y < 8; y++) work[y][j] = descaleFirstPass(out[y]);
     }
     const __m128d scale = _mm_set1_pd(1.0 / 34359738368.0), offset = _mm_set1_pd(128.5);
@@ -145,7 +159,8 @@ void inverseDctSse2(u8* samples, i64 stride, const i32* coefficients) {
             in[2 * j + 1].v = _mm_unpackhi_pd(work[y][j].v, work[y + 1][j].v);
         }
         Double2 out[8];
-        idct8Pass(out, in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7]);
+        if (highColumns) idct8Pass(out, in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7]);
+        else idct8PassLow(out, in[0], in[1], in[2], in[3]);
         __m128i c[8];
         for (i32 x = 0; x < 8; x++) c[x] = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(out[x].v, scale), offset));
         __m128i a01 = _mm_unpacklo_epi32(c[0], c[1]), a23 = _mm_unpacklo_epi32(c[2], c[3]);
@@ -299,7 +314,7 @@ void convertYCbCrRowsSse2(u8* out, i64 outStride, u32 channels, const YCbCrRows*
 
 #else
 
-void inverseDctSse2(u8* samples, i64 stride, const i32* coefficients) {
+void inverseDctSse2(u8* samples, i64 stride, const i32* coefficients, u64) {
     inverseDctPortable(samples, stride, coefficients);
 }
 
@@ -326,20 +341,22 @@ void convertYCbCrRowsPortable(u8* out, i64 outStride, u32 channels, const YCbCrR
 
 JpegTransformPath bestJpegTransformPath() {
 #if ORVIK_JPEG_X86
-    static const JpegTransformPath best = __builtin_cpu_supports("avx2") ? JpegTransformAvx2 : JpegTransformSse2;
+    static const JpegTransformPath best =
+        __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? JpegTransformAvx2 : JpegTransformSse2;
     return best;
 #else
     return JpegTransformPortable;
 #endif
 }
 
-void inverseDct(JpegTransformPath path, u8* samples, i64 stride, const i32* coefficients, u32 magnitude) {
+void inverseDct(JpegTransformPath path, u8* samples, i64 stride, const i32* coefficients, u32 magnitude,
+                u64 present) {
     if (magnitude >= kJpegVectorMagnitudeLimit || path == JpegTransformPortable) {
         inverseDctPortable(samples, stride, coefficients);
     } else if (path == JpegTransformAvx2) {
-        inverseDctAvx2(samples, stride, coefficients);
+        inverseDctAvx2(samples, stride, coefficients, present);
     } else {
-        inverseDctSse2(samples, stride, coefficients);
+        inverseDctSse2(samples, stride, coefficients, present);
     }
 }
 

@@ -18,12 +18,14 @@ enum JpegTransformPath : u32 {
 JpegTransformPath bestJpegTransformPath();
 
 // Inverse DCT of 64 dequantised coefficients in natural order, each within +-65536, into 8 rows of 8
-// samples, stride bytes apart. The vector paths need every coefficient's magnitude below
-// kJpegVectorMagnitudeLimit (the caller falls back to the portable path otherwise).
+// samples, stride bytes apart. Bit n of present is set where coefficient n may not be zero (the
+// vector paths skip the terms of clear bits). The vector paths need every coefficient's magnitude
+// below kJpegVectorMagnitudeLimit; inverseDct takes the portable path for others.
 void inverseDctPortable(u8* samples, i64 stride, const i32* coefficients);
-void inverseDctSse2(u8* samples, i64 stride, const i32* coefficients);
-void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients);
-void inverseDct(JpegTransformPath path, u8* samples, i64 stride, const i32* coefficients, u32 magnitude);
+void inverseDctSse2(u8* samples, i64 stride, const i32* coefficients, u64 present);
+void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients, u64 present);
+void inverseDct(JpegTransformPath path, u8* samples, i64 stride, const i32* coefficients, u32 magnitude,
+                u64 present);
 
 // The block whose only coefficient is the dequantised DC term dc: its one sample value.
 u8 dcOnlySample(i32 dc);

@@ -1,5 +1,6 @@
-// The inverse DCT four columns and then four rows at a time in AVX2 doubles. This file alone is
-// compiled for AVX2; bestJpegTransformPath() calls it only on processors that have it.
+// The inverse DCT four columns and then four rows at a time in AVX2 doubles with fused
+// multiply-adds. This file alone is compiled for AVX2 and FMA; bestJpegTransformPath() calls it only
+// on processors that have both.
 #include "Decoders/JpegTransform.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
@@ -16,6 +17,12 @@ struct Double4 {
 inline Double4 operator+(const Double4& a, const Double4& b) { return {_mm256_add_pd(a.v, b.v)}; }
 inline Double4 operator-(const Double4& a, const Double4& b) { return {_mm256_sub_pd(a.v, b.v)}; }
 inline Double4 operator*(const Double4& a, const Double4& b) { return {_mm256_mul_pd(a.v, b.v)}; }
+inline Double4 mulAdd(const Double4& a, const Double4& b, const Double4& c) { return {_mm256_fmadd_pd(a.v, b.v, c.v)}; }
+inline Double4 mulSub(const Double4& a, const Double4& b, const Double4& c) { return {_mm256_fnmadd_pd(a.v, b.v, c.v)}; }
+
+constexpr u64 kLowColumnsHighRows = 0x0F0F0F0F00000000ull;
+constexpr u64 kHighColumns = 0xF0F0F0F0F0F0F0F0ull;
+constexpr u64 kHighColumnsHighRows = 0xF0F0F0F000000000ull;
 
 // Rows r[0..3] of a 4 x 4 tile into its columns.
 inline void transpose4(Double4* c, const Double4* r) {
@@ -30,15 +37,22 @@ inline void transpose4(Double4* c, const Double4* r) {
 }  // namespace
 
 // As inverseDctSse2, with four lanes.
-void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients) {
+void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients, u64 present) {
     Double4 work[8][2];
+    bool highColumns = (present & kHighColumns) != 0;
     for (i32 j = 0; j < 2; j++) {
+        if (j == 1 && !highColumns) {
+            for (i32 y = 0; y < 8; y++) work[y][1].v = _mm256_setzero_pd();
+            continue;
+        }
         Double4 in[8];
-        for (i32 u = 0; u < 8; u++) {
+        bool highRows = (present & (j == 0 ? kLowColumnsHighRows : kHighColumnsHighRows)) != 0;
+        for (i32 u = 0; u < (highRows ? 8 : 4); u++) {
             in[u].v = _mm256_cvtepi32_pd(_mm_loadu_si128((const __m128i*)(coefficients + 8 * u + 4 * j)));
         }
         Double4 out[8];
-        idct8Pass(out, in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7]);
+        if (highRows) idct8Pass(out, in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7]);
+        else idct8PassLow(out, in[0], in[1], in[2], in[3]);
         for (i32 y = 0; y < 8; y++) work[y][j] = descaleFirstPass(out[y]);
     }
     const __m256d scale = _mm256_set1_pd(1.0 / 34359738368.0), offset = _mm256_set1_pd(128.5);
@@ -49,7 +63,8 @@ void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients) {
             transpose4(in + 4 * j, rows);
         }
         Double4 out[8];
-        idct8Pass(out, in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7]);
+        if (highColumns) idct8Pass(out, in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7]);
+        else idct8PassLow(out, in[0], in[1], in[2], in[3]);
         // c[x] holds column x of rows y .. y + 3.
         __m128i c[8];
         for (i32 x = 0; x < 8; x++) c[x] = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(out[x].v, scale), offset));
@@ -76,7 +91,7 @@ void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients) {
 
 #else
 
-void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients) {
+void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients, u64) {
     inverseDctPortable(samples, stride, coefficients);
 }
 
