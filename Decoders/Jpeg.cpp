@@ -460,26 +460,35 @@ bool decodeAcTerm(BitReader* r, const HuffmanTable* table, i32* run, i32* value,
 // when the data is bad.
 bool decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, const HuffmanTable* acTable,
                  const u16* q, i32* coefficients, u32* magnitude, u64* present, FixedString* error) {
-    // The accumulator lives in locals between refills: stores to coefficients could otherwise
-    // alias it.
-    u64 bits = r->bits;
-    i32 count = r->count;
+    // The unread bits live in locals between refills, left-aligned in window so that each lookup
+    // is one shift away from the previous symbol's length (and stores to coefficients cannot alias
+    // them).
+    u64 window;
+    i32 count;
+    auto load = [&]() {
+        count = r->count;
+        window = count ? r->bits << (64 - count) : 0;
+    };
+    auto store = [&]() {
+        r->bits = count ? window >> (64 - count) : 0;
+        r->count = count;
+    };
+    load();
     if (count < kLookupBits) {
         fillBits(r);
-        bits = r->bits;
-        count = r->count;
+        load();
     }
-    i32 entry = count >= kLookupBits ? dcTable->lookup[(u32)(bits >> (count - kLookupBits)) & kLookupMask] : 0;
+    i32 entry = count >= kLookupBits ? dcTable->lookup[window >> (64 - kLookupBits)] : 0;
     i32 difference;
     if (entry) {
-        count -= entry & 31;
+        i32 used = entry & 31;
+        window <<= used;
+        count -= used;
         difference = entry >> 16;
     } else {
-        r->bits = bits;
-        r->count = count;
+        store();
         if (!decodeDcDifference(r, dcTable, &difference, error)) return false;
-        bits = r->bits;
-        count = r->count;
+        load();
     }
     d->predictors[ci] = (i32)((u32)d->predictors[ci] + (u32)difference);
     i32 dc = clampProduct((i64)d->predictors[ci] * q[0]);
@@ -488,25 +497,23 @@ bool decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, 
     u64 nonzero = 1;
     for (i32 k = 1; k < 64;) {
         if (count < kLookupBits) {
-            r->bits = bits;
-            r->count = count;
+            store();
             fillBits(r);
-            bits = r->bits;
-            count = r->count;
+            load();
         }
-        entry = count >= kLookupBits ? acTable->lookup[(u32)(bits >> (count - kLookupBits)) & kLookupMask] : 0;
+        entry = count >= kLookupBits ? acTable->lookup[window >> (64 - kLookupBits)] : 0;
         i32 run, value;
         if (entry) {
-            count -= entry & 31;
+            i32 used = entry & 31;
+            window <<= used;
+            count -= used;
             if (entry & kLookupEndOfBlock) break;
             run = (entry >> 8) & 15;
             value = entry >> 16;
         } else {
-            r->bits = bits;
-            r->count = count;
+            store();
             if (!decodeAcTerm(r, acTable, &run, &value, error)) return false;
-            bits = r->bits;
-            count = r->count;
+            load();
             if (run < 0) break;
         }
         k += run;
@@ -520,8 +527,7 @@ bool decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, 
         }
         k++;
     }
-    r->bits = bits;
-    r->count = count;
+    store();
     *magnitude = seen;
     *present = nonzero;
     return true;
