@@ -175,65 +175,25 @@ void inverseDctSse2(u8* samples, i64 stride, const i32* coefficients, u64 presen
 
 namespace {
 
-// Each output channel is luma plus an offset that depends on the chroma alone, as convertPixel's
-// sums split: (y * 2^20 + 2^19 + t) >> 20 = y + ((2^19 + t) >> 20), and each chroma constant is a
-// multiple of 256, so the offsets are pmaddwd sums shifted by 12. Offsets of eight chroma samples
-// (bytes), as 16-bit red, green and blue.
-inline void chromaOffsets(__m128i* offsets, __m128i cb8, __m128i cr8) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i bias = _mm_set1_epi16(128);
-    const __m128i one = _mm_set1_epi16(1);
-    const __m128i kRed = _mm_set1_epi32((2048 << 16) | 5743);                             // (cr, 1)
-    const __m128i kBlue = _mm_set1_epi32((2048 << 16) | 7258);                            // (cb, 1)
-    const __m128i kGreenCr = _mm_set1_epi32((2048 << 16) | (i32)(u16)(i16)-2925);         // (cr, 1)
-    const __m128i kGreenCb = _mm_set1_epi32((i32)(u16)(i16)-1410);                        // (cb, cr)
-    const __m128i greenMask = _mm_set1_epi32(~0xFF);
-    __m128i cb = _mm_sub_epi16(_mm_unpacklo_epi8(cb8, zero), bias);
-    __m128i cr = _mm_sub_epi16(_mm_unpacklo_epi8(cr8, zero), bias);
-    __m128i result[3][2];
-    for (i32 half = 0; half < 2; half++) {
-        __m128i crOne = half ? _mm_unpackhi_epi16(cr, one) : _mm_unpacklo_epi16(cr, one);
-        __m128i cbOne = half ? _mm_unpackhi_epi16(cb, one) : _mm_unpacklo_epi16(cb, one);
-        __m128i cbCr = half ? _mm_unpackhi_epi16(cb, cr) : _mm_unpacklo_epi16(cb, cr);
-        result[0][half] = _mm_srai_epi32(_mm_madd_epi16(crOne, kRed), 12);
-        __m128i green = _mm_and_si128(_mm_madd_epi16(cbCr, kGreenCb), greenMask);
-        result[1][half] = _mm_srai_epi32(_mm_add_epi32(green, _mm_madd_epi16(crOne, kGreenCr)), 12);
-        result[2][half] = _mm_srai_epi32(_mm_madd_epi16(cbOne, kBlue), 12);
-    }
-    for (i32 c = 0; c < 3; c++) offsets[c] = _mm_packs_epi32(result[c][0], result[c][1]);
-}
+#include "Decoders/JpegColourKernel.h"
 
-// Sixteen pixels from their luma and the offsets of pixels 0-7 (low) and 8-15 (high), as four
-// registers of four RGBX pixels, X being fourth.
-inline void convertSixteen(__m128i* quads, __m128i luma, const __m128i* low, const __m128i* high, __m128i fourth) {
-    const __m128i zero = _mm_setzero_si128();
-    __m128i lumaLow = _mm_unpacklo_epi8(luma, zero), lumaHigh = _mm_unpackhi_epi8(luma, zero);
-    __m128i r8 = _mm_packus_epi16(_mm_add_epi16(lumaLow, low[0]), _mm_add_epi16(lumaHigh, high[0]));
-    __m128i g8 = _mm_packus_epi16(_mm_add_epi16(lumaLow, low[1]), _mm_add_epi16(lumaHigh, high[1]));
-    __m128i b8 = _mm_packus_epi16(_mm_add_epi16(lumaLow, low[2]), _mm_add_epi16(lumaHigh, high[2]));
-    __m128i rgLow = _mm_unpacklo_epi8(r8, g8), rgHigh = _mm_unpackhi_epi8(r8, g8);
-    __m128i bxLow = _mm_unpacklo_epi8(b8, fourth), bxHigh = _mm_unpackhi_epi8(b8, fourth);
-    quads[0] = _mm_unpacklo_epi16(rgLow, bxLow);
-    quads[1] = _mm_unpackhi_epi16(rgLow, bxLow);
-    quads[2] = _mm_unpacklo_epi16(rgHigh, bxHigh);
-    quads[3] = _mm_unpackhi_epi16(rgHigh, bxHigh);
-}
-
-// Writes the first pixels (16 or 8) of quads as RGBA, or as RGB: four RGB0 pixels become twelve
-// bytes (within each 64-bit half the second pixel moves down one byte, then the upper half moves
-// down two), and three twelve-byte groups fill each store.
-inline void storePixels(u8* o, const __m128i* quads, u32 channels, i32 pixels) {
+// Writes the first pixels (16 or 8) as RGBA, or as RGB: four RGB0 pixels become twelve bytes
+// (within each 64-bit half the second pixel moves down one byte, then the upper half moves down
+// two), and three twelve-byte groups fill each store.
+inline void storePixelsSse2(u8* o, const Rgb16& rgb, u32 channels, i32 pixels) {
+    __m128i quads[4];
+    interleaveRgba(quads, rgb);
     if (channels == 4) {
         for (i32 i = 0; i < pixels / 4; i++) _mm_storeu_si128((__m128i*)(o + 16 * i), quads[i]);
         return;
     }
     const __m128i low3 = _mm_set1_epi64x(0xFFFFFF), high3 = _mm_set1_epi64x(0xFFFFFF000000ll);
     const __m128i low6 = _mm_set_epi32(0, 0, 0xFFFF, (i32)0xFFFFFFFF);
-    const __m128i low12 = _mm_set_epi32(0, -1, -1, -1);
+    const __m128i middle6 = _mm_set_epi32(0, -1, (i32)0xFFFF0000, 0);
     __m128i packed[4];
     for (i32 i = 0; i < 4; i++) {
         __m128i q = _mm_or_si128(_mm_and_si128(quads[i], low3), _mm_and_si128(_mm_srli_epi64(quads[i], 8), high3));
-        packed[i] = _mm_or_si128(_mm_and_si128(q, low6), _mm_and_si128(_mm_andnot_si128(low6, low12), _mm_srli_si128(q, 2)));
+        packed[i] = _mm_or_si128(_mm_and_si128(q, low6), _mm_and_si128(_mm_srli_si128(q, 2), middle6));
     }
     __m128i first = _mm_or_si128(packed[0], _mm_slli_si128(packed[1], 12));
     __m128i second = _mm_or_si128(_mm_srli_si128(packed[1], 4), _mm_slli_si128(packed[2], 8));
@@ -246,70 +206,11 @@ inline void storePixels(u8* o, const __m128i* quads, u32 channels, i32 pixels) {
     _mm_storeu_si128((__m128i*)(o + 32), _mm_or_si128(_mm_srli_si128(packed[2], 8), _mm_slli_si128(packed[3], 4)));
 }
 
-inline __m128i loadFour(const u8* p) {
-    i32 v;
-    std::memcpy(&v, p, 4);
-    return _mm_cvtsi32_si128(v);
-}
-
-// The offsets of pixels x .. x + 15 (or x .. x + 7 when only eight remain) of a chroma row.
-inline void offsetsAt(__m128i* low, __m128i* high, const u8* cb, const u8* cr, i64 x, bool sixteen, bool halfWidth) {
-    if (halfWidth) {
-        __m128i offsets[3];
-        if (sixteen) {
-            chromaOffsets(offsets, _mm_loadl_epi64((const __m128i*)(cb + x / 2)),
-                          _mm_loadl_epi64((const __m128i*)(cr + x / 2)));
-        } else {
-            chromaOffsets(offsets, loadFour(cb + x / 2), loadFour(cr + x / 2));
-        }
-        for (i32 c = 0; c < 3; c++) {
-            low[c] = _mm_unpacklo_epi16(offsets[c], offsets[c]);
-            high[c] = _mm_unpackhi_epi16(offsets[c], offsets[c]);
-        }
-        return;
-    }
-    chromaOffsets(low, _mm_loadl_epi64((const __m128i*)(cb + x)), _mm_loadl_epi64((const __m128i*)(cr + x)));
-    if (sixteen) {
-        chromaOffsets(high, _mm_loadl_epi64((const __m128i*)(cb + x + 8)), _mm_loadl_epi64((const __m128i*)(cr + x + 8)));
-    } else {
-        for (i32 c = 0; c < 3; c++) high[c] = low[c];
-    }
-}
-
 }  // namespace
 
-// Chroma row by chroma row: each group of sixteen pixels' offsets serve the one or two luma rows
-// that share the chroma row.
 void convertYCbCrRowsSse2(u8* out, i64 outStride, u32 channels, const YCbCrRows* in) {
-    const __m128i fourth = channels == 4 ? _mm_set1_epi8(-1) : _mm_setzero_si128();
-    i64 count = in->count;
-    i64 vector = count & ~(i64)7;
-    i64 step = in->halfHeight ? 2 : 1;
-    for (i64 row = 0; row < in->rows; row += step) {
-        i64 lumaRows = in->rows - row < step ? in->rows - row : step;
-        const u8* cb = in->cb + (row / step) * in->chromaStride;
-        const u8* cr = in->cr + (row / step) * in->chromaStride;
-        for (i64 x = 0; x < vector; x += 16) {
-            bool sixteen = x + 16 <= vector;
-            __m128i low[3], high[3], quads[4];
-            offsetsAt(low, high, cb, cr, x, sixteen, in->halfWidth);
-            for (i64 r = 0; r < lumaRows; r++) {
-                const u8* y = in->luma + (row + r) * in->lumaStride + x;
-                __m128i luma = sixteen ? _mm_loadu_si128((const __m128i*)y) : _mm_loadl_epi64((const __m128i*)y);
-                convertSixteen(quads, luma, low, high, fourth);
-                storePixels(out + (row + r) * outStride + x * channels, quads, channels, sixteen ? 16 : 8);
-            }
-        }
-        for (i64 r = 0; r < lumaRows; r++) {
-            const u8* y = in->luma + (row + r) * in->lumaStride;
-            u8* o = out + (row + r) * outStride;
-            for (i64 x = vector; x < count; x++) {
-                i64 c = in->halfWidth ? x >> 1 : x;
-                convertPixel(o + x * channels, y[x], cb[c], cr[c]);
-                if (channels == 4) o[x * channels + 3] = 255;
-            }
-        }
-    }
+    convertRowsVector(out, outStride, channels, in,
+                      [channels](u8* o, const Rgb16& rgb, i32 pixels) { storePixelsSse2(o, rgb, channels, pixels); });
 }
 
 #else
@@ -362,5 +263,6 @@ void inverseDct(JpegTransformPath path, u8* samples, i64 stride, const i32* coef
 
 void convertYCbCrRows(JpegTransformPath path, u8* out, i64 outStride, u32 channels, const YCbCrRows* in) {
     if (path == JpegTransformPortable) convertYCbCrRowsPortable(out, outStride, channels, in);
+    else if (path == JpegTransformAvx2) convertYCbCrRowsAvx2(out, outStride, channels, in);
     else convertYCbCrRowsSse2(out, outStride, channels, in);
 }

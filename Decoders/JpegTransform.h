@@ -46,4 +46,5 @@ struct YCbCrRows {
 };
 void convertYCbCrRowsPortable(u8* out, i64 outStride, u32 channels, const YCbCrRows* in);
 void convertYCbCrRowsSse2(u8* out, i64 outStride, u32 channels, const YCbCrRows* in);
+void convertYCbCrRowsAvx2(u8* out, i64 outStride, u32 channels, const YCbCrRows* in);
 void convertYCbCrRows(JpegTransformPath path, u8* out, i64 outStride, u32 channels, const YCbCrRows* in);

@@ -1,13 +1,16 @@
 // The inverse DCT four columns and then four rows at a time in AVX2 doubles with fused
-// multiply-adds. This file alone is compiled for AVX2 and FMA; bestJpegTransformPath() calls it only
+// multiply-adds, and the colour conversion with byte shuffles interleaving RGB. This file alone is compiled for AVX2 and FMA; bestJpegTransformPath() calls it only
 // on processors that have both.
 #include "Decoders/JpegTransform.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
 #include <immintrin.h>
 
+#include <cstring>
+
 namespace {
 
+#include "Decoders/JpegColourKernel.h"
 #include "Decoders/JpegTransformKernel.h"
 
 struct Double4 {
@@ -34,7 +37,51 @@ inline void transpose4(Double4* c, const Double4* r) {
     c[3].v = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
+// Byte n of the three stores of sixteen RGB pixels takes channel n % 3 of pixel n / 3.
+struct RgbShuffles {
+    alignas(16) u8 mask[3][3][16];  // [store][channel]
+    constexpr RgbShuffles() : mask{} {
+        for (i32 o = 0; o < 3; o++) {
+            for (i32 c = 0; c < 3; c++) {
+                for (i32 i = 0; i < 16; i++) {
+                    i32 n = 16 * o + i;
+                    mask[o][c][i] = n % 3 == c ? (u8)(n / 3) : 0x80;
+                }
+            }
+        }
+    }
+};
+constexpr RgbShuffles kRgbShuffles{};
+
+inline void storePixelsSsse3(u8* o, const Rgb16& rgb, u32 channels, i32 pixels) {
+    if (channels == 4) {
+        __m128i quads[4];
+        interleaveRgba(quads, rgb);
+        for (i32 i = 0; i < pixels / 4; i++) _mm_storeu_si128((__m128i*)(o + 16 * i), quads[i]);
+        return;
+    }
+    __m128i out[3];
+    for (i32 s = 0; s < 3; s++) {
+        const __m128i* m = (const __m128i*)kRgbShuffles.mask[s];
+        out[s] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(rgb.r, _mm_load_si128(m)),
+                                           _mm_shuffle_epi8(rgb.g, _mm_load_si128(m + 1))),
+                              _mm_shuffle_epi8(rgb.b, _mm_load_si128(m + 2)));
+    }
+    _mm_storeu_si128((__m128i*)o, out[0]);
+    if (pixels == 8) {
+        _mm_storel_epi64((__m128i*)(o + 16), out[1]);
+        return;
+    }
+    _mm_storeu_si128((__m128i*)(o + 16), out[1]);
+    _mm_storeu_si128((__m128i*)(o + 32), out[2]);
+}
+
 }  // namespace
+
+void convertYCbCrRowsAvx2(u8* out, i64 outStride, u32 channels, const YCbCrRows* in) {
+    convertRowsVector(out, outStride, channels, in,
+                      [channels](u8* o, const Rgb16& rgb, i32 pixels) { storePixelsSsse3(o, rgb, channels, pixels); });
+}
 
 // As inverseDctSse2, with four lanes.
 void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients, u64 present) {
@@ -93,6 +140,10 @@ void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients, u64 presen
 
 void inverseDctAvx2(u8* samples, i64 stride, const i32* coefficients, u64) {
     inverseDctPortable(samples, stride, coefficients);
+}
+
+void convertYCbCrRowsAvx2(u8* out, i64 outStride, u32 channels, const YCbCrRows* in) {
+    convertYCbCrRowsPortable(out, outStride, channels, in);
 }
 
 #endif
