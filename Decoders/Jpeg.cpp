@@ -559,8 +559,9 @@ struct ScanComponent {
     u32 acTable;
 };
 
-bool decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i32 blockX, i32 blockY, FixedString* error) {
-    alignas(32) i32 coefficients[64] = {};
+// coefficients: zero on entry and again on return.
+bool decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i32 blockX, i32 blockY, i32* coefficients,
+                    FixedString* error) {
     u32 magnitude;
     u64 present;
     const u16* q = d->quant[d->components[sc->frameIndex].quantTable];
@@ -571,6 +572,7 @@ bool decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i32 block
     if (d->output && sc->frameIndex < d->result->channels) {
         transformAndWriteBlock(d, sc->frameIndex, coefficients, magnitude, present, blockX, blockY);
     }
+    clearCoefficients(coefficients, present);
     return true;
 }
 
@@ -665,6 +667,7 @@ FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64
     r.length = d->length;
     ImageResult* result = d->result;
     FixedString error{};
+    alignas(32) i32 coefficients[64] = {};
     if (scanCount == 1) {
         // A single-component scan is not interleaved: its blocks cover the component's own grid.
         const FrameComponent* fc = &d->components[scan[0].frameIndex];
@@ -674,7 +677,7 @@ FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64
         i64 down = (componentHeight + 7) / 8;
         for (i64 by = 0; by < down && !error.length; by++) {
             for (i64 bx = 0; bx < across; bx++) {
-                if (!decodeOneBlock(d, &r, &scan[0], (i32)bx, (i32)by, &error)) break;
+                if (!decodeOneBlock(d, &r, &scan[0], (i32)bx, (i32)by, coefficients, &error)) break;
             }
         }
     } else if (scanCount > 1 && d->output && !d->converted && result->channels >= 3 && fusedLayout(d, scan, scanCount)) {
@@ -694,7 +697,7 @@ FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64
                     for (i32 v = 0; v < fc->v && !error.length; v++) {
                         for (i32 h = 0; h < fc->h; h++) {
                             if (!decodeOneBlock(d, &r, &scan[s], (i32)(mx * fc->h + h), (i32)(my * fc->v + v),
-                                                &error)) {
+                                                coefficients, &error)) {
                                 break;
                             }
                         }
