@@ -124,6 +124,37 @@ TEST(ReplayViewArithmetic, TrafficExpiresByDistanceAndIsLabelledByCallsignOrIcao
     EXPECT_EQ(text(trafficLabel(&slot, &preferences)), "1234 m\nSWR123");
 }
 
+TEST(ReplaySensorHealth, TheStatusTextRingReadsInOrderAcrossItsWrapAndFromAFarTimeBase) {
+    VehicleState* vehicle = (VehicleState*)std::calloc(1, sizeof(VehicleState));
+    u64 bits = (1ull << 40) | (1ull << 31) | (1ull << 0) | (1ull << 5);
+    vehicle->sensorsPresent = bits;
+    vehicle->sensorsEnabled = bits & ~(1ull << 5);  // bit 5 is not enabled
+    vehicle->sensorsHealthy = 0;
+    // The ring wraps: entries 254, 255 and 0.
+    const char* texts[3] = {"PreArm: Compass not calibrated", "EKF3 IMU0 is using GPS", "Crash: Disarming"};
+    for (i32 n = 0; n < 3; ++n) {
+        StatusTextEntry* entry = &vehicle->statusTexts[(u8)(254 + n)];
+        entry->time = 95000000 + (u64)n * 1000000;
+        std::strcpy(entry->text, texts[n]);
+    }
+    vehicle->statusTextOldest = 254;
+    vehicle->statusTextNewest = 0;
+    vehicle->statusTextCount = 3;
+    std::vector<FixedString> rows(kSensorHealthRows);
+    // The log starts 20 days after its time base: entry times are counted from the base.
+    i64 offset = -20ll * 86400 * 1000000;
+    for (i32 n = 0; n < 3; ++n) vehicle->statusTexts[(u8)(254 + n)].time -= offset;
+    i32 count = flightLogSensorHealthRows(rows.data(), kSensorHealthRows, vehicle, offset);
+    ASSERT_EQ(count, 6);
+    EXPECT_EQ(text(rows[0]), std::string(sysStatusSensorName(0)));
+    EXPECT_EQ(text(rows[1]), "Sensor Bit 31 Error");
+    EXPECT_EQ(text(rows[2]), "Sensor Bit 40 Error");
+    EXPECT_EQ(text(rows[3]), text(durationString(95000000)) + "   PreArm: Compass not calibrated");
+    EXPECT_EQ(text(durationString(95000000)), "1 min 35 s");
+    EXPECT_EQ(text(rows[5]), text(durationString(97000000)) + "   Crash: Disarming");
+    std::free(vehicle);
+}
+
 TEST(ReplayViewArithmetic, ShadingThresholdIsTheTakeoffGroundPlusTheAltitudeLessTheWarning) {
     VehicleState* vehicle = (VehicleState*)std::calloc(1, sizeof(VehicleState));
     vehicle->globalPosition.relativeAltitude = 55;
