@@ -204,7 +204,7 @@ void ladderPortable(u8* out, const u8* scalar, const u8* u) {
 namespace wide {
 
 using x25519wide::add, x25519wide::canonical, x25519wide::conditionalSwap, x25519wide::Element, x25519wide::mul,
-    x25519wide::mulSmall, x25519wide::sqr, x25519wide::sub;
+    x25519wide::mulSmallAdd, x25519wide::sqr, x25519wide::sub;
 
 void squareTimes(Element* out, const Element* a, int times) {
     sqr(out, a);
@@ -270,8 +270,7 @@ void ladder(u8* out, const u8* scalar, const u8* u) {
         sqr(&t, &t);
         mul(&z3, &x1, &t);
         mul(&x2, &aa, &bb);
-        mulSmall(&t, &e, 121665);
-        add(&t, &t, &aa);
+        mulSmallAdd(&t, &e, 121665, &aa);
         mul(&z2, &e, &t);
     }
     conditionalSwap(&x2, &x3, swap);

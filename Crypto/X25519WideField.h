@@ -203,15 +203,15 @@ inline void sub(Element* out, const Element* a, const Element* b) {
     out->limb[3] = d3;
 }
 
-// out = a times a constant below 2^32 (mod p), below 2^256.
-inline void mulSmall(Element* out, const Element* a, u64 constant) {
-    u128 t = (u128)a->limb[0] * constant;
+// out = a times a constant below 2^32, plus b (mod p), below 2^256.
+inline void mulSmallAdd(Element* out, const Element* a, u64 constant, const Element* b) {
+    u128 t = (u128)a->limb[0] * constant + b->limb[0];
     u64 r0 = (u64)t;
-    t = (u128)a->limb[1] * constant + (u64)(t >> 64);
+    t = (u128)a->limb[1] * constant + b->limb[1] + (u64)(t >> 64);
     u64 r1 = (u64)t;
-    t = (u128)a->limb[2] * constant + (u64)(t >> 64);
+    t = (u128)a->limb[2] * constant + b->limb[2] + (u64)(t >> 64);
     u64 r2 = (u64)t;
-    t = (u128)a->limb[3] * constant + (u64)(t >> 64);
+    t = (u128)a->limb[3] * constant + b->limb[3] + (u64)(t >> 64);
     u64 r3 = (u64)t, top = (u64)(t >> 64);
     unsigned char c = addCarry(0, r0, top * 38, &r0);
     c = addCarry(c, r1, 0, &r1);
