@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "Core/Profiler.h"
+#include "Crypto/CpuFeatures.h"
+#include "Crypto/X25519WideField.h"
 #include "Platform/Random.h"
 
 namespace {
@@ -171,15 +173,8 @@ Element invert(const Element& a) {
     return multiply(squareTimes(t250, 5), a11);
 }
 
-}  // namespace
-
-const u8 x25519BasePoint[32] = {9};
-
-u8* x25519(u8* out, u8* scalar, const u8* u) {
-    ProfilingScope scope("x25519");
-    scalar[0] &= 248;
-    scalar[31] &= 63;
-    scalar[31] |= 64;
+// The ladder of RFC 7748 section 5 on the five-limb numbers: out = X25519(clamped scalar, u).
+void ladderPortable(u8* out, const u8* scalar, const u8* u) {
     const Element x1 = fromBytes(u);
     Element x2 = {{1, 0, 0, 0, 0}}, z2 = {}, x3 = x1, z3 = {{1, 0, 0, 0, 0}};
     u64 swap = 0;
@@ -203,8 +198,113 @@ u8* x25519(u8* out, u8* scalar, const u8* u) {
     conditionalSwap(&x2, &x3, swap);
     conditionalSwap(&z2, &z3, swap);
     toBytes(out, multiply(x2, invert(z2)));
+}
+
+// The same ladder on four 64-bit limbs and the processor's wide products.
+namespace wide {
+
+using x25519wide::add, x25519wide::canonical, x25519wide::conditionalSwap, x25519wide::Element, x25519wide::mul,
+    x25519wide::mulSmallAdd, x25519wide::sqr, x25519wide::sub;
+
+void squareTimes(Element* out, const Element* a, int times) {
+    sqr(out, a);
+    for (int i = 1; i < times; i++) sqr(out, out);
+}
+
+// a^(p - 2) along the same chain as the five-limb invert().
+void invert(Element* out, const Element* a) {
+    Element a2, a9, a11, t5, t10, t20, t40, t50, t100, t, s;
+    sqr(&a2, a);
+    squareTimes(&t, &a2, 2);
+    mul(&a9, &t, a);
+    mul(&a11, &a9, &a2);
+    sqr(&t, &a11);
+    mul(&t5, &t, &a9);
+    squareTimes(&t, &t5, 5);
+    mul(&t10, &t, &t5);
+    squareTimes(&t, &t10, 10);
+    mul(&t20, &t, &t10);
+    squareTimes(&t, &t20, 20);
+    mul(&t40, &t, &t20);
+    squareTimes(&t, &t40, 10);
+    mul(&t50, &t, &t10);
+    squareTimes(&t, &t50, 50);
+    mul(&t100, &t, &t50);
+    squareTimes(&t, &t100, 100);
+    mul(&s, &t, &t100);  // a^(2^200 - 1)
+    squareTimes(&t, &s, 50);
+    mul(&s, &t, &t50);  // a^(2^250 - 1)
+    squareTimes(&t, &s, 5);
+    mul(out, &t, &a11);
+}
+
+void ladder(u8* out, const u8* scalar, const u8* u) {
+    Element x1;
+    for (int i = 0; i < 4; i++) {
+        u64 v = 0;
+        for (int j = 7; j >= 0; j--) v = v << 8 | u[8 * i + j];
+        x1.limb[i] = v;
+    }
+    x1.limb[3] &= 0x7FFFFFFFFFFFFFFFull;  // the top bit of u is ignored
+    Element x2 = {{1, 0, 0, 0}}, z2 = {}, x3 = x1, z3 = {{1, 0, 0, 0}};
+    Element a, aa, b, bb, e, c, d, da, cb, t;
+    u64 swap = 0;
+    for (int i = 254; i >= 0; i--) {
+        u64 bit = (scalar[i / 8] >> (i % 8)) & 1;
+        swap ^= bit;
+        conditionalSwap(&x2, &x3, swap);
+        conditionalSwap(&z2, &z3, swap);
+        swap = bit;
+        add(&a, &x2, &z2);
+        sqr(&aa, &a);
+        sub(&b, &x2, &z2);
+        sqr(&bb, &b);
+        sub(&e, &aa, &bb);
+        add(&c, &x3, &z3);
+        sub(&d, &x3, &z3);
+        mul(&da, &d, &a);
+        mul(&cb, &c, &b);
+        add(&t, &da, &cb);
+        sqr(&x3, &t);
+        sub(&t, &da, &cb);
+        sqr(&t, &t);
+        mul(&z3, &x1, &t);
+        mul(&x2, &aa, &bb);
+        mulSmallAdd(&t, &e, 121665, &aa);
+        mul(&z2, &e, &t);
+    }
+    conditionalSwap(&x2, &x3, swap);
+    conditionalSwap(&z2, &z3, swap);
+    invert(&t, &z2);
+    mul(&t, &x2, &t);
+    canonical(&t, &t);
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 8; j++) out[8 * i + j] = (u8)(t.limb[i] >> (8 * j));
+}
+
+}  // namespace wide
+
+// 0: the wide products where the processor has them, 1: the portable ones, 2: the wide ones
+// without asking the processor.
+int gFieldChoice = 0;
+
+}  // namespace
+
+const u8 x25519BasePoint[32] = {9};
+
+u8* x25519(u8* out, u8* scalar, const u8* u) {
+    ProfilingScope scope("x25519");
+    scalar[0] &= 248;
+    scalar[31] &= 63;
+    scalar[31] |= 64;
+    if (gFieldChoice == 2 || (gFieldChoice == 0 && cpuHasMulxAdx())) wide::ladder(out, scalar, u);
+    else ladderPortable(out, scalar, u);
     return out;
 }
+
+void x25519AllowProcessorExtensions(bool allow) { gFieldChoice = allow ? 0 : 1; }
+
+void x25519ForceProcessorExtensions() { gFieldChoice = 2; }
 
 i32 generateX25519KeyPair(u8* privateKey, u8* publicKey) {
     if (getRandomBytes(privateKey, 32)) return 1;

@@ -247,6 +247,7 @@ TEST(OpenSslDifferential, AesGcmBothWaysAndTamperedTags) {
 TEST(OpenSslDifferential, X25519KeysAndSharedSecrets) {
     std::mt19937_64 random(106);
     for (int i = 0; i < 1000; i++) {
+        x25519AllowProcessorExtensions(i % 2 == 0);  // the wide field products and the portable ones
         Bytes a = randomBytes(random, 32), b = randomBytes(random, 32);
         EVP_PKEY* theirA = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, a.data(), 32);
         EVP_PKEY* theirB = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, b.data(), 32);
@@ -267,6 +268,40 @@ TEST(OpenSslDifferential, X25519KeysAndSharedSecrets) {
         EVP_PKEY_free(theirA);
         EVP_PKEY_free(theirB);
     }
+    x25519AllowProcessorExtensions(true);
+}
+
+// Any 32 bytes are a peer's public key: u at or near p and 2^255 (runs of 0xFF and zero bytes, the
+// ignored top bit set) must reduce the same as OpenSSL on both field paths; OpenSSL refuses the
+// all-zero results of small-order points.
+TEST(OpenSslDifferential, X25519ArbitraryPeerKeys) {
+    std::mt19937_64 random(108);
+    for (int i = 0; i < 600; i++) {
+        Bytes a = randomBytes(random, 32), u = randomBytes(random, 32);
+        if (i % 3 != 0)
+            for (u8& byte : u) byte = random() % 4 == 0 ? byte : (random() % 2 ? 0xFF : 0x00);
+        if (i % 5 == 0) u[31] |= 0x80;
+        EVP_PKEY* own = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, a.data(), 32);
+        EVP_PKEY* peer = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, u.data(), 32);
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(own, nullptr);
+        EVP_PKEY_derive_init(ctx);
+        EVP_PKEY_derive_set_peer(ctx, peer);
+        u8 expected[32] = {};
+        size_t length = 32;
+        bool derived = EVP_PKEY_derive(ctx, expected, &length) == 1;
+        if (!derived) memset(expected, 0, 32);
+        EVP_PKEY_CTX_free(ctx);
+        EVP_PKEY_free(own);
+        EVP_PKEY_free(peer);
+        for (bool wide : {true, false}) {
+            x25519AllowProcessorExtensions(wide);
+            Bytes scalar = a;
+            u8 ours[32];
+            x25519(ours, scalar.data(), u.data());
+            ASSERT_EQ(toHex(ours, 32), toHex(expected, 32)) << toHex(u) << (wide ? " wide" : " portable");
+        }
+    }
+    x25519AllowProcessorExtensions(true);
 }
 
 TEST(OpenSslDifferential, P256PublicKeysAndSharedSecrets) {
