@@ -310,6 +310,11 @@ void p256AllowProcessorExtensions(bool allow) {
     chooseMultiplier();
 }
 
+void p256ForceProcessorExtensions() {
+    gExtensionsAllowed = true;
+    gMultiplier.store(2, std::memory_order_relaxed);
+}
+
 // Signed 5-bit windows from the top: five Jacobian doublings, then the window's multiple (read
 // from a table of every multiple, negated as the digit's sign asks) added with the complete
 // formulas, which take the point at infinity and equal points alike.

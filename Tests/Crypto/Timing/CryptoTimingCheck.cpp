@@ -171,7 +171,10 @@ int main() {
     x25519AllowProcessorExtensions(false);
     checkX25519();
     x25519AllowProcessorExtensions(true);
-    checkP256();  // with the processor's wide products where it has them
+    if (hostHasMulxAdx()) {
+        p256ForceProcessorExtensions();
+        checkP256();  // with the processor's wide products
+    }
     p256AllowProcessorExtensions(false);
     checkP256();
     p256AllowProcessorExtensions(true);
