@@ -1,5 +1,6 @@
 // Entry point of the program: start-up, the event loop and one frame per display refresh.
 #include <sys/mman.h>
+#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -133,13 +134,40 @@ bool isInvisibleVideoDriver() {
     return !driver || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0;
 }
 
-void closeWindowAfterLastFrame(WindowHead* head) {
-    if (!exitAfterFrames || framesDrawn != exitAfterFrames) return;
+// With ORVIK_STARTUP_REPORT set, the program writes one line when its first complete frame (the
+// font, and every shader program and image asset that the frame drew, were ready) has come back from
+// the buffer swap, and then closes its window. The times are microseconds of the system's monotonic
+// clock, so that whoever started the program can measure from its own start.
+bool startupReport = false;
+u64 mainEntered = 0;
+u64 setUpDone = 0;
+
+u64 monotonicMicroseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (u64)now.tv_sec * 1000000 + (u64)now.tv_nsec / 1000;
+}
+
+void pushWindowClose(WindowHead* head) {
     SDL_Event close{};
     close.type = SDL_WINDOWEVENT;
     close.window.event = SDL_WINDOWEVENT_CLOSE;
     close.window.windowID = SDL_GetWindowID((SDL_Window*)head->window);
     SDL_PushEvent(&close);
+}
+
+void closeWindowAfterLastFrame(WindowHead* head) {
+    if (exitAfterFrames && framesDrawn == exitAfterFrames) pushWindowClose(head);
+}
+
+void reportFirstCompleteFrame(WindowHead* head, u64 frame) {
+    if (!startupReport || !globalMemory->application->renderer.frameComplete) return;
+    startupReport = false;
+    std::printf("Start-up: main %llu, set-up done %llu, first complete frame presented %llu (frame %llu)\n",
+                (unsigned long long)mainEntered, (unsigned long long)setUpDone,
+                (unsigned long long)monotonicMicroseconds(), (unsigned long long)frame);
+    std::fflush(stdout);
+    pushWindowClose(head);
 }
 
 }  // namespace
@@ -181,6 +209,7 @@ void mainLoop() {
         ProfilingScope swap("Swap Buffers");
         SDL_GL_SwapWindow(window);
     }
+    reportFirstCompleteFrame(head, framesDrawn + 1);
     paceFrame(window);
     framesDrawn++;
     closeWindowAfterLastFrame(head);
@@ -189,6 +218,8 @@ void mainLoop() {
 
 int main(int, char**) {
     getMicroseconds();  // the clock's start
+    mainEntered = monotonicMicroseconds();
+    startupReport = std::getenv("ORVIK_STARTUP_REPORT") != nullptr;
     if (const char* frames = std::getenv("ORVIK_EXIT_AFTER_FRAMES")) exitAfterFrames = std::strtoull(frames, nullptr, 10);
 
     enterProfilingRegionChecked("Main Setup");
@@ -281,6 +312,7 @@ int main(int, char**) {
         audioWorker = std::thread([head, sound] { audioThread(&audioOutput, sound, head); });
     }
     exitProfilingRegion("Main Setup");
+    setUpDone = monotonicMicroseconds();
 
     while (isRunning(head)) {
         SDL_Event event;

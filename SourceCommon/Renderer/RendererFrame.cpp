@@ -300,6 +300,7 @@ void updateAndRender(Platform* platform, Renderer* renderer, AppState* app, u8* 
         ProfilingScope drawing("GL Drawing commands");
         drawAllBatches(renderer, gl);
     }
+    renderer->frameComplete = ui->fontInfo && renderer->missingDraws == 0 ? 1 : 0;
 }
 
 void releaseRendererBuffers(Renderer* renderer) {

@@ -30,4 +30,9 @@ struct Renderer {
     AssetReader assetReader;  // set on the first frame unless a test installed one
     ApplicationUpdateFunction update;  // start-up installs the application update, a test harness its own; null: none
     u8* imageMemory;  // kImageMemoryBytes, a bump area for decoded asset pixels
+    // Draws of the last frame left out because their shader program, the font atlas or an image
+    // asset's texture was not ready yet (assets that failed to load do not count), and whether that
+    // frame was complete: the font record in and nothing left out.
+    i32 missingDraws;
+    u32 frameComplete;
 };
