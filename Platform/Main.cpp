@@ -244,11 +244,20 @@ int main(int, char**) {
     globalMemory->application = (ApplicationMemory*)(block + stateSize + decoderSize);
     platform->scratch = block + stateSize + decoderSize + applicationSize;
 
+    // The renderer queues its first reads and a thread of its own decodes the font atlas while SDL and
+    // the GL driver start: the first frame finds both ready.
+    globalMemory->application->glslHeader = makeString("#version 330 core\n");
+    setUpApplicationMemory(globalMemory->application);
+    Renderer* renderer = &globalMemory->application->renderer;
+    prepareRenderer(platform, renderer, globalMemory->application->imageMemory, globalMemory->application->glslHeader);
+    std::thread fontWorker([renderer, platform] { decodeFontAtlasFromResources(renderer, platform->scratch, kScratchSize); });
+
     SDL_SetHint(SDL_HINT_TOUCH_MOUSE_EVENTS, "0");
     SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         std::fprintf(stderr, "Could not start the window system: %s\n", SDL_GetError());
+        fontWorker.join();
         return 1;
     }
     if (isInvisibleVideoDriver()) {
@@ -258,13 +267,12 @@ int main(int, char**) {
                      "desktop session, or set DISPLAY or WAYLAND_DISPLAY.\n",
                      driver ? driver : "none");
         SDL_Quit();
+        fontWorker.join();
         return 1;
     }
     // Game controllers are optional: without them the program runs on mouse, keyboard and touch.
     SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 
-    globalMemory->application->glslHeader = makeString("#version 330 core\n");
-    setUpApplicationMemory(globalMemory->application);
     platform->documentsFolderAccess = 1;
     platform->appFolderAccess = 1;
     platform->blockSize = blockSize;
@@ -273,6 +281,15 @@ int main(int, char**) {
     head->arrowCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
 
     if (readSystemDnsServers(&platform->dnsServers) == 0) setDefaultDnsServers(&platform->dnsServers);
+    readDataFolder(platform);
+    readSystemStrings(platform);
+
+    // The file thread serves the renderer's first reads while the window opens. It has a running flag
+    // of its own: it is cleared only once the last frame's saves are queued.
+    setRunning(head, 1);
+    u32 fileThreadRunning = 1;
+    std::thread fileWorker([platform, &fileThreadRunning] { runFileThread(platform, &fileThreadRunning); });
+    std::thread jobWorker([queue = &platform->jobQueue] { asyncJobThread(queue); });
 
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
@@ -289,28 +306,28 @@ int main(int, char**) {
                                           SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN);
     if (!window) {
         std::fprintf(stderr, "Could not open the window: %s\n", SDL_GetError());
+        setRunning(head, 0);
+        std::atomic_ref<u32>(fileThreadRunning).store(0, std::memory_order_release);
+        jobWorker.join();
+        fileWorker.join();
+        fontWorker.join();
+        freeFileThreadBuffers(platform);
+        releaseRendererBuffers(renderer);
         SDL_Quit();
         return 1;
     }
     platform->soundSystemError = openAudioOutput(&audioOutput);
     bool soundOpen = platform->soundSystemError.length == 0;
 
-    readDataFolder(platform);
-    readSystemStrings(platform);
     initializeH264Decoder(head->videoDecoder);
 
     head->window = window;
-    setRunning(head, 1);
-    // The file thread has a running flag of its own: it is cleared only once the last frame's
-    // saves are queued.
-    u32 fileThreadRunning = 1;
-    std::thread fileWorker([platform, &fileThreadRunning] { runFileThread(platform, &fileThreadRunning); });
-    std::thread jobWorker([queue = &platform->jobQueue] { asyncJobThread(queue); });
     std::thread audioWorker;
     if (soundOpen) {
         SoundMixer* sound = &globalMemory->application->app.sound;
         audioWorker = std::thread([head, sound] { audioThread(&audioOutput, sound, head); });
     }
+    fontWorker.join();
     exitProfilingRegion("Main Setup");
     setUpDone = monotonicMicroseconds();
 

@@ -9,6 +9,9 @@ struct Platform;
 struct AppState;
 
 constexpr i32 kQuadIndexCapacity = kSdfQuadCapacity;
+// Two mipmap levels below the largest texture made on the processor (a 2048 x 2048 RGB image); the
+// levels of larger ones are left to GL.
+constexpr i64 kMipmapScratchBytes = 4000000;
 
 // The per-frame application step that fills the batches.
 using ApplicationUpdateFunction = void (*)(Platform* platform, UiState* ui, AppState* app);
@@ -35,4 +38,5 @@ struct Renderer {
     // frame was complete: the font record in and nothing left out.
     i32 missingDraws;
     u32 frameComplete;
+    u8 mipmapScratch[kMipmapScratchBytes];  // the levels below a texture's base while they are uploaded
 };

@@ -212,6 +212,18 @@ void appendShaderStatusLine(const char* vertexName, const char* fragmentName, co
     appendCString("\n", rendererLog);
 }
 
+void requestShaderSources(ShaderSet* shaders, const FixedString* glslHeader, AssetReader* reader) {
+    for (i32 p = 0; p < kShaderProgramCount; p++) {
+        ShaderProgram* program = &shaders->programs[p];
+        for (i32 stage = 0; stage < 2; stage++) {
+            if (program->request[stage]) continue;
+            program->request[stage] = requestSource(program, reader, shaders->names[2 * p + stage],
+                                                    glslHeader->length + kUniformsPreludeLength);
+            program->status = formatCstr("Queueing asset @ for loading", shaders->names[2 * p + stage]);
+        }
+    }
+}
+
 void checkShaders(ShaderSet* shaders, const FixedString* glslHeader, AssetReader* reader, GlFunctionTable* gl,
                   GlDebugLog* debugLog, ByteWriter* rendererLog) {
     for (i32 p = 0; p < kShaderProgramCount; p++) {

@@ -71,6 +71,10 @@ struct ShaderSet {
 // The source names, filled on the first frame.
 void fillShaderNames(ShaderSet* shaders);
 
+// Queues the read of every source not yet requested, so that they can be read before the first
+// frame (checkShaders requests them otherwise).
+void requestShaderSources(ShaderSet* shaders, const FixedString* glslHeader, AssetReader* reader);
+
 // The per-frame step: follows each program's two source requests, builds a program whose sources
 // are ready and were (re)loaded, and appends one status line per program to the log. A program
 // draws whenever it has a GL program, also while its sources reload or a rebuild failed.
