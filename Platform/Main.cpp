@@ -11,10 +11,12 @@
 
 #include "Core/Clock.h"
 #include "Core/Format.h"
+#include "Core/JobQueue.h"
 #include "Core/Profiler.h"
 #include "Network/Dns.h"
 #include "Platform/Audio.h"
 #include "Platform/FileThread.h"
+#include "Platform/H264Decoder.h"
 #include "Platform/SdlWindow.h"
 #include "Platform/SystemInfo.h"
 #include "Application/AppUpdate.h"
@@ -170,6 +172,24 @@ void reportFirstCompleteFrame(WindowHead* head, u64 frame) {
     pushWindowClose(head);
 }
 
+// libavcodec is loaded by the job thread once the first frame is out, and the video decoder then
+// opens on the main thread: no video can arrive before a link is up, and the start does not wait.
+u32 videoLibraryQueued = 0;
+u32 videoDecoderOpened = 0;
+
+i64 loadVideoLibrary(void*) { return loadH264Library(); }
+
+void openVideoDecoderAfterFirstFrame(WindowHead* head, Platform* platform) {
+    if (videoDecoderOpened || framesDrawn == 0) return;
+    if (!videoLibraryQueued) {
+        videoLibraryQueued = (u32)pushAsyncJob(loadVideoLibrary, nullptr, &platform->jobQueue);
+        return;
+    }
+    if (!h264LibraryLoadFinished()) return;
+    initializeH264Decoder(head->videoDecoder);
+    videoDecoderOpened = 1;
+}
+
 }  // namespace
 
 // One frame.
@@ -181,6 +201,7 @@ void mainLoop() {
     if (head->sizeCountSeen < head->sizeMessageCount) head->sizeCountSeen = head->sizeMessageCount;
 
     if (!head->glReady && window) initializeOpenGl(head);
+    openVideoDecoderAfterFirstFrame(head, platform);
 
     {
         ProfilingScope pads("X Input");
@@ -318,8 +339,6 @@ int main(int, char**) {
     }
     platform->soundSystemError = openAudioOutput(&audioOutput);
     bool soundOpen = platform->soundSystemError.length == 0;
-
-    initializeH264Decoder(head->videoDecoder);
 
     head->window = window;
     std::thread audioWorker;
