@@ -7,6 +7,9 @@
 // the program and its libraries included), "main_setup_ms" the set-up in main alone, "frames" the
 // frames drawn up to the first complete one. Arg 1 runs without Mesa's shader cache (a first start).
 // Pin it with taskset to see the start on one core: the program and its threads inherit the mask.
+// With ORVIK_REFERENCE_PROGRAM naming another build of the program (one that writes the same
+// report), the two start in turn and "reference_*" and "ratio" (reference / this one, first frame)
+// follow, so that a loaded machine slows both alike.
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -14,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,7 +43,7 @@ unsigned long long monotonicMicroseconds() {
 }
 
 // One start in a temporary home, cut off from every network, on software GL.
-StartRun startProgram(const std::string& home, bool coldShaderCache) {
+StartRun startProgram(const std::string& program, const std::string& home, bool coldShaderCache) {
     std::vector<std::string> settings = {"HOME=" + home, "ORVIK_STARTUP_REPORT=1", "SDL_AUDIODRIVER=dummy",
                                          "LIBGL_ALWAYS_SOFTWARE=1", "GALLIUM_DRIVER=llvmpipe",
                                          "ASAN_OPTIONS=detect_leaks=0"};
@@ -58,8 +62,7 @@ StartRun startProgram(const std::string& home, bool coldShaderCache) {
     environment.push_back(nullptr);
     int output[2];
     if (pipe(output) != 0) return {};
-    std::string program = ORVIK_PROGRAM;
-    std::vector<char*> arguments = {(char*)"unshare", (char*)"-n", program.data(), nullptr};
+    std::vector<char*> arguments = {(char*)"unshare", (char*)"-n", (char*)program.c_str(), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, output[1], 1);
@@ -111,27 +114,41 @@ void startToFirstFrame(benchmark::State& state) {
     }
     std::string home = pattern;
     bool cold = state.range(0) != 0;
+    const char* reference = std::getenv("ORVIK_REFERENCE_PROGRAM");
+    std::string programs[2] = {ORVIK_PROGRAM, reference ? reference : ""};
+    int count = reference && reference[0] ? 2 : 1;
     // The first start makes the data folder and its files: later starts find them, as a user's do.
-    StartRun first = startProgram(home, cold);
-    std::vector<double> firstFrame, setUp, mainSetUp, frames;
+    bool ready = true;
+    for (int p = 0; p < count; p++) ready = ready && startProgram(programs[p], home, cold).ok;
+    std::vector<double> firstFrame[2], setUp[2], mainSetUp[2], frames[2];
     for (auto _ : state) {
-        StartRun run = first.ok ? startProgram(home, cold) : first;
-        if (!run.ok) {
-            state.SkipWithError("the program did not report its first complete frame");
+        StartRun runs[2] = {};
+        for (int p = 0; p < count; p++) runs[p] = ready ? startProgram(programs[p], home, cold) : StartRun{};
+        if (!runs[0].ok || (count == 2 && !runs[1].ok)) {
+            state.SkipWithError("a program did not report its first complete frame");
             break;
         }
-        firstFrame.push_back(run.firstFrameMs);
-        setUp.push_back(run.setUpMs);
-        mainSetUp.push_back(run.mainSetUpMs);
-        frames.push_back(run.frames);
-        state.SetIterationTime(run.firstFrameMs / 1000.0);
+        for (int p = 0; p < count; p++) {
+            firstFrame[p].push_back(runs[p].firstFrameMs);
+            setUp[p].push_back(runs[p].setUpMs);
+            mainSetUp[p].push_back(runs[p].mainSetUpMs);
+            frames[p].push_back(runs[p].frames);
+        }
+        state.SetIterationTime(runs[0].firstFrameMs / 1000.0);
     }
     std::error_code ignored;
     std::filesystem::remove_all(home, ignored);
-    state.counters["first_frame_ms"] = median(firstFrame);
-    state.counters["setup_ms"] = median(setUp);
-    state.counters["main_setup_ms"] = median(mainSetUp);
-    state.counters["frames"] = median(frames);
+    state.counters["first_frame_ms"] = median(firstFrame[0]);
+    state.counters["setup_ms"] = median(setUp[0]);
+    state.counters["main_setup_ms"] = median(mainSetUp[0]);
+    state.counters["frames"] = median(frames[0]);
+    if (count == 2) {
+        state.counters["reference_first_frame_ms"] = median(firstFrame[1]);
+        state.counters["reference_setup_ms"] = median(setUp[1]);
+        state.counters["reference_frames"] = median(frames[1]);
+        double ours = median(firstFrame[0]);
+        state.counters["ratio"] = ours > 0 ? median(firstFrame[1]) / ours : 0;
+    }
 }
 BENCHMARK(startToFirstFrame)->Arg(0)->Arg(1)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
 

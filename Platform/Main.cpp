@@ -179,6 +179,17 @@ u32 videoDecoderOpened = 0;
 
 i64 loadVideoLibrary(void*) { return loadH264Library(); }
 
+// Game controllers are optional (without them the program runs on mouse, keyboard and touch), and
+// looking for them takes a while: SDL looks once the first frame is out and reports the ones it
+// finds as they were plugged in.
+u32 controllersStarted = 0;
+
+void startControllersAfterFirstFrame() {
+    if (controllersStarted || framesDrawn == 0) return;
+    controllersStarted = 1;
+    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
+}
+
 void openVideoDecoderAfterFirstFrame(WindowHead* head, Platform* platform) {
     if (videoDecoderOpened || framesDrawn == 0) return;
     if (!videoLibraryQueued) {
@@ -202,6 +213,7 @@ void mainLoop() {
 
     if (!head->glReady && window) initializeOpenGl(head);
     openVideoDecoderAfterFirstFrame(head, platform);
+    startControllersAfterFirstFrame();
 
     {
         ProfilingScope pads("X Input");
@@ -291,8 +303,6 @@ int main(int, char**) {
         fontWorker.join();
         return 1;
     }
-    // Game controllers are optional: without them the program runs on mouse, keyboard and touch.
-    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 
     platform->documentsFolderAccess = 1;
     platform->appFolderAccess = 1;

@@ -18,3 +18,24 @@ void halveImage(u8* output, const u8* input, i32 width, i32 height, i32 inputStr
         }
     }
 }
+
+i64 mipmapChainBytes(i32 width, i32 height, i32 bytesPerPixel) {
+    i64 total = 0;
+    while (width > 1 || height > 1) {
+        total += halvedImageBytes(width, height, bytesPerPixel);
+        width = width > 1 ? width / 2 : 1;
+        height = height > 1 ? height / 2 : 1;
+    }
+    return total;
+}
+
+void buildMipmapChain(u8* output, const u8* input, i32 width, i32 height, i32 inputStride, i32 bytesPerPixel) {
+    while (width > 1 || height > 1) {
+        halveImage(output, input, width, height, inputStride, bytesPerPixel);
+        input = output;
+        output += halvedImageBytes(width, height, bytesPerPixel);
+        width = width > 1 ? width / 2 : 1;
+        height = height > 1 ? height / 2 : 1;
+        inputStride = width * bytesPerPixel;
+    }
+}

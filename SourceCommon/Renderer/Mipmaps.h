@@ -16,3 +16,10 @@ inline i64 halvedImageBytes(i32 width, i32 height, i32 bytesPerPixel) {
     i64 h = height > 1 ? height / 2 : 1;
     return w * h * bytesPerPixel;
 }
+
+// Bytes of every level below a width x height image, down to 1 x 1, each packed.
+i64 mipmapChainBytes(i32 width, i32 height, i32 bytesPerPixel);
+
+// Writes every level below the image (rows inputStride bytes apart) into output, one after another
+// from the largest, each made from the one above it; output holds mipmapChainBytes.
+void buildMipmapChain(u8* output, const u8* input, i32 width, i32 height, i32 inputStride, i32 bytesPerPixel);

@@ -54,19 +54,19 @@ TextureFormat assetTextureFormat(const ImageResult* image) {
     }
 }
 
-// The levels below the bound texture's base, made on the processor where two of them fit the
-// scratch area (else by GL). Each level is made from the one above it, alternating between the start
-// of the scratch area and the place after the first level below the base.
-void uploadMipmaps(Renderer* renderer, GlFunctionTable* gl, const u8* base, TextureFormat f) {
+// The levels below the bound texture's base: the ones made when it was decoded (levels, packed one
+// after another), else made here on the processor where two of them fit the scratch area, else by
+// GL. Here each level is made from the one above it, alternating between the start of the scratch
+// area and the place after the first level below the base.
+void uploadMipmaps(Renderer* renderer, GlFunctionTable* gl, const u8* base, const u8* levels, TextureFormat f) {
     i64 firstBytes = halvedImageBytes(f.width, f.height, f.bytesPerPixel);
     i64 secondBytes = halvedImageBytes(f.width > 1 ? f.width / 2 : 1, f.height > 1 ? f.height / 2 : 1, f.bytesPerPixel);
-    if (!base || f.width <= 0 || f.height <= 0 || firstBytes + secondBytes > kMipmapScratchBytes) {
+    if (!levels && (!base || f.width <= 0 || f.height <= 0 || firstBytes + secondBytes > kMipmapScratchBytes)) {
         GL_SITE;
         gl->glGenerateMipmap(kGlTexture2d);
         return;
     }
-    // The base's rows start on multiples of four bytes, as GL reads them; the levels made here are
-    // packed.
+    // The base's rows start on multiples of four bytes, as GL reads them; the levels are packed.
     i32 stride = (f.width * f.bytesPerPixel + 3) & ~3;
     const u8* above = base;
     u8* areas[2] = {renderer->mipmapScratch, renderer->mipmapScratch + firstBytes};
@@ -75,8 +75,13 @@ void uploadMipmaps(Renderer* renderer, GlFunctionTable* gl, const u8* base, Text
     i32 width = f.width;
     i32 height = f.height;
     for (i32 level = 1; width > 1 || height > 1; level++) {
-        u8* below = areas[(level - 1) & 1];
-        halveImage(below, above, width, height, stride, f.bytesPerPixel);
+        const u8* below = levels;
+        if (levels) {
+            levels += halvedImageBytes(width, height, f.bytesPerPixel);
+        } else {
+            halveImage(areas[(level - 1) & 1], above, width, height, stride, f.bytesPerPixel);
+            below = areas[(level - 1) & 1];
+        }
         width = width > 1 ? width / 2 : 1;
         height = height > 1 ? height / 2 : 1;
         GL_SITE;
@@ -89,7 +94,7 @@ void uploadMipmaps(Renderer* renderer, GlFunctionTable* gl, const u8* base, Text
 }
 
 // Makes one clamped texture; 0 when GL gives no name.
-u32 createTexture(Renderer* renderer, GlFunctionTable* gl, const void* pixels, TextureFormat f) {
+u32 createTexture(Renderer* renderer, GlFunctionTable* gl, const void* pixels, const u8* levels, TextureFormat f) {
     GlUint texture = 0;
     GL_SITE;
     gl->glGenTextures(1, &texture);
@@ -112,7 +117,7 @@ u32 createTexture(Renderer* renderer, GlFunctionTable* gl, const void* pixels, T
     }
     GL_SITE;
     gl->glTexImage2D(kGlTexture2d, 0, f.internalFormat, f.width, f.height, 0, f.format, f.type, pixels);
-    if (f.mipmapped) uploadMipmaps(renderer, gl, (const u8*)pixels, f);
+    if (f.mipmapped) uploadMipmaps(renderer, gl, (const u8*)pixels, levels, f);
     return texture;
 }
 
@@ -175,7 +180,7 @@ void uploadImageSlots(Renderer* renderer, GlFunctionTable* gl) {
             }
             table->used[s / 64] &= ~bit;
         } else if (slot->texture == 0 && slot->width > 0 && slot->height > 0 && slot->pixels) {
-            slot->texture = createTexture(renderer, gl, slot->pixels, slotTextureFormat(slot));
+            slot->texture = createTexture(renderer, gl, slot->pixels, nullptr, slotTextureFormat(slot));
         }
     }
 }
@@ -187,7 +192,8 @@ void uploadImageAssets(Renderer* renderer, GlFunctionTable* gl) {
             asset->image.error.length != 0 || !renderer->assetPixels[i]) {
             continue;
         }
-        renderer->assetTexture[i] = createTexture(renderer, gl, renderer->assetPixels[i], assetTextureFormat(&asset->image));
+        renderer->assetTexture[i] = createTexture(renderer, gl, renderer->assetPixels[i], renderer->assetLevels[i],
+                                                 assetTextureFormat(&asset->image));
     }
 }
 
@@ -211,6 +217,15 @@ void decodeAssetBytes(Renderer* renderer, i32 index, const u8* bytes, i64 length
     if (asset->image.error.length == 0) {
         renderer->assetPixels[index] = bump;
         renderer->imageMemoryUsed += ((u64)asset->image.rowStride * asset->image.height + 7) / 8;
+        // The mipmap levels follow the image when they fit, made now rather than on upload.
+        TextureFormat f = assetTextureFormat(&asset->image);
+        i64 levelBytes = mipmapChainBytes(f.width, f.height, f.bytesPerPixel);
+        if (levelBytes > 0 && levelBytes <= (i64)(kImageMemoryUnits - renderer->imageMemoryUsed) * 8) {
+            u8* levels = renderer->imageMemory + renderer->imageMemoryUsed * 8;
+            buildMipmapChain(levels, bump, f.width, f.height, (i32)asset->image.rowStride, f.bytesPerPixel);
+            renderer->assetLevels[index] = levels;
+            renderer->imageMemoryUsed += ((u64)levelBytes + 7) / 8;
+        }
     }
 }
 

@@ -26,6 +26,7 @@ struct Renderer {
     void* fontInfoRequest;
     u32 assetTexture[kImageAssetCount + 1];  // GL texture names by asset index; the last is never filled
     u8* assetPixels[kImageAssetCount];
+    u8* assetLevels[kImageAssetCount];  // the mipmap levels below each, made when it was decoded; null: none
     u32 assetLoadCursor;  // first asset of the current load window
     AssetLoad assetLoads[kAssetLoadsAtOnce];
     u64 imageMemoryUsed;  // 8-byte units of the image memory
