@@ -274,6 +274,17 @@ void drawTexturedPerspectiveBatch(TexturedPerspectiveEntry* entries, i32* count,
     *count = 0;
 }
 
+u32 programsDrawnBy(const DrawBatches* b) {
+    auto bit = [](i32 program, bool used) { return used ? u32(1) << program : 0u; };
+    return bit(ProgramColored3d, b->colored3d.triangleCount > 0) | bit(ProgramLine3d, b->line3d.triangleCount > 0) |
+           bit(ProgramTextured2d, b->textured2dUnder.triangleCount > 0 || b->textured2dMiddle.triangleCount > 0 ||
+                                      b->textured2d.triangleCount > 0) |
+           bit(ProgramColored2d, b->colored2d.triangleCount > 0) |
+           bit(ProgramColoredRect, b->coloredRectUnder.triangleCount > 0 || b->coloredRect.triangleCount > 0) |
+           bit(ProgramLine2d, b->line2dUnder.triangleCount > 0 || b->line2d.triangleCount > 0) |
+           bit(ProgramTexturedPerspective, b->texturedPerspective.count > 0) | bit(ProgramSdf, b->sdf.quadCount > 0);
+}
+
 void drawAllBatches(Renderer* renderer, GlFunctionTable* gl) {
     DrawBatches* b = &renderer->ui.batches;
     renderer->missingDraws = 0;

@@ -371,7 +371,8 @@ void updateAndRender(Platform* platform, Renderer* renderer, AppState* app, u8* 
     appendGlDebugMessages(&renderer->debug, &ui->rendererLog);
     {
         ProfilingScope scope("Check Shaders");
-        checkShaders(&renderer->shaders, &renderer->glslHeader, reader, gl, &renderer->debug, &ui->rendererLog);
+        checkShaders(&renderer->shaders, &renderer->glslHeader, reader, gl, &renderer->debug, &ui->rendererLog,
+                     programsDrawnBy(&ui->batches));
     }
     {
         ProfilingScope scope("Check Image Assets");
