@@ -179,17 +179,6 @@ u32 videoDecoderOpened = 0;
 
 i64 loadVideoLibrary(void*) { return loadH264Library(); }
 
-// Game controllers are optional (without them the program runs on mouse, keyboard and touch), and
-// looking for them takes a while: SDL looks once the first frame is out and reports the ones it
-// finds as they were plugged in.
-u32 controllersStarted = 0;
-
-void startControllersAfterFirstFrame() {
-    if (controllersStarted || framesDrawn == 0) return;
-    controllersStarted = 1;
-    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
-}
-
 void openVideoDecoderAfterFirstFrame(WindowHead* head, Platform* platform) {
     if (videoDecoderOpened || framesDrawn == 0) return;
     if (!videoLibraryQueued) {
@@ -199,6 +188,17 @@ void openVideoDecoderAfterFirstFrame(WindowHead* head, Platform* platform) {
     if (!h264LibraryLoadFinished()) return;
     initializeH264Decoder(head->videoDecoder);
     videoDecoderOpened = 1;
+}
+
+// Game controllers are optional (without them the program runs on mouse, keyboard and touch), and
+// looking for them takes a while: SDL looks once the first frame is out and reports the ones it
+// finds as they were plugged in.
+u32 controllersStarted = 0;
+
+void startControllersAfterFirstFrame() {
+    if (controllersStarted || framesDrawn == 0) return;
+    controllersStarted = 1;
+    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 }
 
 }  // namespace
