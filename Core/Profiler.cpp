@@ -166,11 +166,21 @@ void exitProfilingRegionIn(Profiler* profiler, const char* name) {
 }
 
 void enterProfilingRegionChecked(const char* name) {
-    if (onProfiledThread()) enterProfilingRegion(&globalProfiler, name);
+    if (onProfiledThread() && globalProfiler.paused == 0) enterProfilingRegion(&globalProfiler, name);
 }
 
 void exitProfilingRegion(const char* name) {
-    if (profiledStack.load() != 0 && onProfiledThread()) exitProfilingRegionIn(&globalProfiler, name);
+    if (profiledStack.load() != 0 && onProfiledThread() && globalProfiler.paused == 0) {
+        exitProfilingRegionIn(&globalProfiler, name);
+    }
+}
+
+ProfilingPause::ProfilingPause() : active(onProfiledThread() ? 1 : 0) {
+    if (active) globalProfiler.paused++;
+}
+
+ProfilingPause::~ProfilingPause() {
+    if (active) globalProfiler.paused--;
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -30,6 +30,7 @@ struct Profiler {
     ProfilingRegion roots[64];
     ProfilingRegion pool[65536];
     u64 (*clock)();  // the time source in microseconds; null: getMicroseconds
+    i32 paused;      // open ProfilingPause scopes: regions entered meanwhile are not recorded
 };
 
 extern Profiler globalProfiler;
@@ -52,6 +53,18 @@ void appendProfilingRegionTreeB(Profiler* profiler, const ProfilingRegion* regio
                                 i64 parentTotal, ByteWriter* writer);
 // Writes the padded report to standard output.
 void printProfilingReport(Profiler* profiler);
+
+// Leaves out of globalProfiler every region entered on the profiled thread for the rest of the
+// enclosing scope (the work inside still counts in the regions already open). A flight-log replay
+// runs the whole drone link per recorded datagram: timing each of its regions would cost more than
+// the work, and would mix the replayed link's times into the live link's rows.
+struct ProfilingPause {
+    u32 active;
+    ProfilingPause();
+    ~ProfilingPause();
+    ProfilingPause(const ProfilingPause&) = delete;
+    ProfilingPause& operator=(const ProfilingPause&) = delete;
+};
 
 // Opens a region for the rest of the enclosing scope.
 struct ProfilingScope {

@@ -6,6 +6,7 @@
 
 #include "Core/MathEarth.h"
 #include "Core/PreferenceFields.h"
+#include "Core/Profiler.h"
 #include "Network/Address.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Network/SendQueue.h"
@@ -362,6 +363,7 @@ void applyEntry(FlightLogReplay* replay, i32 type, const u8* payload, u16 length
 FlightLogReplayStep* replayFlightLog(FlightLogReplayStep* out, i64* cursor, i64 targetTime, i64 idleStepMs,
                                      SoundQueue* sounds, const FlightLogIndex* index, FlightLogReplay* replay,
                                      const ReplayElevation* elevation) {
+    ProfilingPause pause;
     *out = FlightLogReplayStep{};
     out->type = -1;
     i64 entry = *cursor;

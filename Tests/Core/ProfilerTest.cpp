@@ -279,3 +279,28 @@ TEST(Profiler, OnlyTheFirstCallersThreadIsProfiled) {
     EXPECT_FALSE(workerSeen);
     globalProfiler.clock = nullptr;
 }
+
+TEST(Profiler, RegionsInsideAPauseAreLeftOutAndTheOpenOnesStillClose) {
+    static const char outer[] = "Region around a pause";
+    static const char inner[] = "Region inside a pause";
+    globalProfiler.clock = fakeClock;
+    i32 depth = globalProfiler.depth;
+    enterProfilingRegionChecked(outer);
+    {
+        ProfilingPause pause;
+        ProfilingScope scope(inner);
+        exitProfilingRegion(outer);  // must not close the region opened before the pause
+        EXPECT_EQ(globalProfiler.depth, depth + 1);
+    }
+    EXPECT_EQ(globalProfiler.paused, 0);
+    exitProfilingRegion(outer);
+    EXPECT_EQ(globalProfiler.depth, depth);
+    const ProfilingRegion* found = nullptr;
+    for (i32 i = 0; i < globalProfiler.rootCount; i++) {
+        if (globalProfiler.roots[i].name == outer) found = &globalProfiler.roots[i];
+    }
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->runs, 1u);
+    EXPECT_EQ(found->childCount, 0);
+    globalProfiler.clock = nullptr;
+}
