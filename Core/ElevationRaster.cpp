@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "Core/Format.h"
 
@@ -253,6 +256,54 @@ RasterWindow* setupElevationRasterGeoreference(RasterWindow* out, const RasterGe
     return out;
 }
 
+namespace {
+
+// The 32-bit float sample at p, stored little-endian.
+inline f32 floatSampleAt(const u8* p) {
+    u32 bits = (u32)p[0] | (u32)p[1] << 8 | (u32)p[2] << 16 | (u32)p[3] << 24;
+    f32 value;
+    std::memcpy(&value, &bits, 4);
+    return value;
+}
+
+// The least and greatest float samples that are neither NaN nor no-data, in one row, folded into
+// *least and *greatest. Ties keep the value already held.
+void floatRowMinMax(const u8* p, u32 width, f32 noData, f32* least, f32* greatest) {
+    u32 column = 0;
+#if defined(__SSE2__)
+    // Four lanes, each keeping its own extremes; skipped samples count as infinities.
+    if (width >= 8) {
+        const __m128 skipLow = _mm_set1_ps(INFINITY);
+        const __m128 skipHigh = _mm_set1_ps(-INFINITY);
+        const __m128 noDatas = _mm_set1_ps(noData);
+        __m128 low = _mm_set1_ps(*least);
+        __m128 high = _mm_set1_ps(*greatest);
+        for (; column + 4 <= width; column += 4) {
+            __m128 v = _mm_loadu_ps((const float*)(const void*)(p + (u64)column * 4));
+            __m128 keep = _mm_and_ps(_mm_cmpord_ps(v, v), _mm_cmpneq_ps(v, noDatas));
+            low = _mm_min_ps(_mm_or_ps(_mm_and_ps(keep, v), _mm_andnot_ps(keep, skipLow)), low);
+            high = _mm_max_ps(_mm_or_ps(_mm_and_ps(keep, v), _mm_andnot_ps(keep, skipHigh)), high);
+        }
+        alignas(16) f32 lows[4];
+        alignas(16) f32 highs[4];
+        _mm_store_ps(lows, low);
+        _mm_store_ps(highs, high);
+        for (i32 k = 0; k < 4; k++) {
+            if (lows[k] < *least) *least = lows[k];
+            if (highs[k] > *greatest) *greatest = highs[k];
+        }
+    }
+#endif
+    for (p += (u64)column * 4; column < width; column++, p += 4) {
+        f32 value = floatSampleAt(p);
+        if (value != value || value == noData) continue;
+        if (value < *least) *least = value;
+        if (value > *greatest) *greatest = value;
+    }
+}
+
+}  // namespace
+
 void computeElevationImageMinMax(ElevationRaster* raster, const u8* samples, u32 rowAlignment) {
     raster->minimum = 1000000.0f;
     raster->maximum = -1000000.0f;
@@ -268,19 +319,32 @@ void computeElevationImageMinMax(ElevationRaster* raster, const u8* samples, u32
     i64 stride = roundUpRow(raster->width, bytesPerSample, rowAlignment);
     f32 least = raster->minimum;
     f32 greatest = raster->maximum;
-    for (u32 row = 0; row < raster->height; row++) {
-        const u8* p = samples + (i64)row * stride;
-        if (bytesPerSample == 4) {
-            f32 noData = (f32)raster->noData;
-            for (u32 column = 0; column < raster->width; column++, p += 4) {
-                u32 bits = (u32)p[0] | (u32)p[1] << 8 | (u32)p[2] << 16 | (u32)p[3] << 24;
-                f32 value;
-                std::memcpy(&value, &bits, 4);
-                if (value != value || value == noData) continue;
-                if (value < least) least = value;
-                if (value > greatest) greatest = value;
+    if (bytesPerSample == 4) {
+        f32 noData = (f32)raster->noData;
+        for (u32 row = 0; row < raster->height; row++)
+            floatRowMinMax(samples + (i64)row * stride, raster->width, noData, &least, &greatest);
+        // A height of zero is the first zero sample met in row order, +0 or -0 as it stands: the
+        // rows' lanes meet their zeros in another order.
+        if (least == 0.0f || greatest == 0.0f) {
+            f32 firstZero = 0.0f;
+            bool found = false;
+            for (u32 row = 0; row < raster->height && !found; row++) {
+                const u8* p = samples + (i64)row * stride;
+                for (u32 column = 0; column < raster->width; column++, p += 4) {
+                    f32 value = floatSampleAt(p);
+                    if (value == 0.0f && value != noData) {
+                        firstZero = value;
+                        found = true;
+                        break;
+                    }
+                }
             }
-        } else {
+            if (least == 0.0f) least = firstZero;
+            if (greatest == 0.0f) greatest = firstZero;
+        }
+    } else {
+        for (u32 row = 0; row < raster->height; row++) {
+            const u8* p = samples + (i64)row * stride;
             for (u32 column = 0; column < raster->width; column++, p += 2) {
                 i32 value = (i16)(u16)((u32)p[0] | (u32)p[1] << 8);
                 if (value == raster->noData) continue;

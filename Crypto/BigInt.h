@@ -11,3 +11,7 @@ bool bigIntModExp(u8* out, const u8* base, const u8* modulus, u32 length, u64 ex
 
 // Three-way comparison of two big-endian numbers of the same length: -1, 0 or 1.
 i32 bigIntCompare(const u8* a, const u8* b, u32 length);
+
+// The Montgomery products run on the processor's MULX, ADCX and ADOX instructions where it has
+// them. Tests turn that off (false) to exercise the portable path, and back on (true).
+void bigIntAllowProcessorExtensions(bool allow);

@@ -9,6 +9,7 @@ namespace {
 struct Features {
     bool aes;
     bool sha;
+    bool mulxAdx;
 };
 
 Features readFeatures() {
@@ -18,7 +19,10 @@ Features readFeatures() {
     if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
     bool ssse3 = c & (1u << 9), sse41 = c & (1u << 19), pclmul = c & (1u << 1), aes = c & (1u << 25);
     f.aes = ssse3 && sse41 && pclmul && aes;
-    if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) f.sha = sse41 && (b & (1u << 29));
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
+        f.sha = sse41 && (b & (1u << 29));
+        f.mulxAdx = (b & (1u << 8)) && (b & (1u << 19));  // BMI2 and ADX
+    }
 #endif
     return f;
 }
@@ -33,3 +37,5 @@ const Features& features() {
 bool cpuHasAesInstructions() { return features().aes; }
 
 bool cpuHasShaInstructions() { return features().sha; }
+
+bool cpuHasMulxAdx() { return features().mulxAdx; }

@@ -5,3 +5,5 @@
 bool cpuHasAesInstructions();
 // The SHA extensions and SSE4.1.
 bool cpuHasShaInstructions();
+// MULX (BMI2) and the two-carry additions ADCX and ADOX (ADX).
+bool cpuHasMulxAdx();

@@ -60,7 +60,7 @@ bool verifyOn(const CurveConstants& c, const u8* q, const u8* digest, u32 digest
     // r and s in 1 .. n - 1
     if (isZero<N>(r) || isZero<N>(s)) return false;
     if (!subtractLimbs<N>(scratch, r, n) || !subtractLimbs<N>(scratch, s, n)) return false;
-    if (!jacobian::isOnCurve<N>(q, c.p, c.a, c.b)) return false;
+    if (N == 4 ? !p256IsOnCurve(q) : !jacobian::isOnCurve<N>(q, c.p, c.a, c.b)) return false;
     // e: the digest's leftmost 64 N bits (the order's length here), reduced once below n
     u32 take = digestLength < 8 * N ? digestLength : 8 * N;
     u8 eBytes[8 * N];
@@ -68,6 +68,10 @@ bool verifyOn(const CurveConstants& c, const u8* q, const u8* digest, u32 digest
     for (u32 i = 0; i < take; i++) eBytes[i] = digest[take - 1 - i];
     loadBytes<N>(e, eBytes);
     if (!subtractLimbs<N>(scratch, e, n)) memcpy(e, scratch, sizeof(e));
+    if constexpr (N == 4) {
+        storeBytes<N>(eBytes, e);
+        return p256EcdsaCheck(q, eBytes, rBytes, sBytes);
+    }
     // w = s^-1, u1 = e w, u2 = r w (mod n)
     MontgomeryField<N> field = makeField<N>(n);
     u64 sM[N], w[N], t[N], u1[N], u2[N];
@@ -84,11 +88,7 @@ bool verifyOn(const CurveConstants& c, const u8* q, const u8* digest, u32 digest
     storeBytes<N>(u2Bytes, u2);
     memcpy(g, c.generatorX, 8 * N);
     memcpy(g + 8 * N, c.generatorY, 8 * N);
-    if constexpr (N == 4) {
-        if (p256SumOfProductsX(x, u1Bytes, u2Bytes, q)) return false;
-    } else {
-        if (jacobian::sumOfProductsX<N>(x, u1Bytes, g, u2Bytes, q, c.p, c.a)) return false;
-    }
+    if (jacobian::sumOfProductsX<N>(x, u1Bytes, g, u2Bytes, q, c.p, c.a)) return false;
     // x mod n (x < p < 2 n) must equal r
     u64 xLimbs[N];
     loadBytes<N>(xLimbs, x);
@@ -127,7 +127,7 @@ bool ecdsaPublicKeyValid(u32 curve, const u8* point, u32 pointLength) {
     u8 q[96];
     if (!loadPoint(q, bytes, point, pointLength)) return false;
     CurveConstants c = constantsOf(curve);
-    return bytes == 32 ? jacobian::isOnCurve<4>(q, c.p, c.a, c.b) : jacobian::isOnCurve<6>(q, c.p, c.a, c.b);
+    return bytes == 32 ? p256IsOnCurve(q) : jacobian::isOnCurve<6>(q, c.p, c.a, c.b);
 }
 
 bool ecdsaVerify(u32 curve, const u8* point, u32 pointLength, const u8* digest, u32 digestLength, const u8* r,

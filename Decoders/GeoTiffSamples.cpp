@@ -46,6 +46,27 @@ FixedString readOffset(SampleReader* r, const TiffOffsetArray* offsets, u64 inde
     return FixedString{};
 }
 
+// Decodes one LZW strip or tile into `room` bytes at `target`: the samples' own place or the
+// decompression area. `expected` is the byte count the caller will read.
+FixedString decodeLzwBlock(SampleReader* r, u64 offset, i64 expected, u8* target, i64 room) {
+    TiffBytes* file = r->file;
+    if (offset >= (u64)file->length) {
+        return formatIntInt("Strip/tile data at offset @ runs past the end of the file of @ bytes",
+                            offset > (u64)INT64_MAX ? INT64_MAX : (i64)offset, file->length);
+    }
+    ByteWriter writer = makeByteWriter(target, room);
+    i64 consumed;
+    {
+        ProfilingScope scope(kLzwRegion);
+        consumed = decodeTiffLzwToFill(file->data + offset, file->length - (i64)offset, &writer);
+    }
+    if (consumed < 0) return format("Error decompressing LZW");
+    if (writer.length < expected) {
+        return formatIntInt("Decompressed strip/tile was @ bytes long. Expected @ bytes.", writer.length, expected);
+    }
+    return FixedString{};
+}
+
 // Finds the bytes of one strip or tile: in the file for uncompressed data, else decoded into the
 // decompression area. `expected` is the byte count the caller will read.
 FixedString locateBlock(SampleReader* r, u64 offset, i64 expected, const u8** data) {
@@ -60,22 +81,9 @@ FixedString locateBlock(SampleReader* r, u64 offset, i64 expected, const u8** da
         return FixedString{};
     }
     if (compression != 5) return formatInt("Unsupported Compression Method @", (i64)compression);
-    if (offset >= (u64)file->length) {
-        return formatIntInt("Strip/tile data at offset @ runs past the end of the file of @ bytes",
-                            offset > (u64)INT64_MAX ? INT64_MAX : (i64)offset, file->length);
-    }
-    ByteWriter writer = makeByteWriter(r->area, r->areaSize);
-    i64 consumed;
-    {
-        ProfilingScope scope(kLzwRegion);
-        consumed = decodeTiffLzwToFill(file->data + offset, file->length - (i64)offset, &writer);
-    }
-    if (consumed < 0) return format("Error decompressing LZW");
-    if (writer.length < expected) {
-        return formatIntInt("Decompressed strip/tile was @ bytes long. Expected @ bytes.", writer.length, expected);
-    }
+    FixedString message = decodeLzwBlock(r, offset, expected, r->area, r->areaSize);
     *data = r->area;
-    return FixedString{};
+    return message;
 }
 
 inline u32 wordAt(const u8* p, bool bigEndian) {
@@ -98,6 +106,45 @@ inline i64 storedIndex(u64 fileIndex, i32 first, i32 end, i32 step) {
     return (i64)(delta / (u64)step);
 }
 
+// Stores the kept columns of one strip row, firstColumn, firstColumn + step, .. below endColumn, as
+// little-endian words at `target`. The row may be read and stored in place (target at source, the
+// whole row kept).
+void storeRow(u8* target, const u8* source, const RasterWindow& w, u64 predictor, bool bigEndian) {
+    u64 first = (u64)w.firstColumn;
+    u64 end = (u64)w.endColumn;
+    u64 step = (u64)w.step;
+    if (predictor == 2) {
+        // Horizontal differencing sums the samples' 32-bit words as integers, left to right.
+        u32 running = 0;
+        u64 column = 0;
+        for (; column < first; column++) running += wordAt(source + column * 4, bigEndian);
+        if (step == 1) {
+            for (u8* out = target; column < end; column++, out += 4) {
+                running += wordAt(source + column * 4, bigEndian);
+                storeWord(out, running);
+            }
+            return;
+        }
+        u64 nextKept = first;
+        u8* out = target;
+        for (; column < end; column++) {
+            running += wordAt(source + column * 4, bigEndian);
+            if (column == nextKept) {
+                storeWord(out, running);
+                out += 4;
+                nextKept += step;
+            }
+        }
+        return;
+    }
+    if (step == 1 && !bigEndian) {
+        if (target != source + first * 4) std::memmove(target, source + first * 4, (end - first) * 4);
+        return;
+    }
+    u8* out = target;
+    for (u64 column = first; column < end; column += step, out += 4) storeWord(out, wordAt(source + column * 4, bigEndian));
+}
+
 FixedString readStrips(SampleReader* r) {
     const TiffImageLayout* l = r->layout;
     const RasterWindow& w = r->window;
@@ -106,6 +153,10 @@ FixedString readStrips(SampleReader* r) {
     bool bigEndian = r->file->bigEndian;
     u64 firstStrip = (u64)w.firstRow / rowsPerStrip;
     u64 endStrip = ((u64)w.endRow - 1) / rowsPerStrip + 1;
+    // Whole rows kept side by side: a full LZW strip inside the window decodes straight into its
+    // place among the samples, then its rows are put in order there.
+    bool wholeRows = l->compression == 5 && w.step == 1 && w.firstColumn == 0 && (u64)w.endColumn == l->width &&
+                     (u64)w.rowStride == l->width * 4;
     for (u64 s = firstStrip; s < endStrip && s < stripCount; s++) {
         setProgress(r, s, stripCount);
         u64 offset;
@@ -115,33 +166,21 @@ FixedString readStrips(SampleReader* r) {
         u64 rows = l->height - firstFileRow < rowsPerStrip ? l->height - firstFileRow : rowsPerStrip;
         i64 expected = (i64)(rows * l->width * 4);
         const u8* data;
-        message = locateBlock(r, offset, expected, &data);
+        if (wholeRows && rows == rowsPerStrip && firstFileRow >= (u64)w.firstRow &&
+            firstFileRow + rows <= (u64)w.endRow) {
+            u8* place = r->out->samples + (i64)(firstFileRow - (u64)w.firstRow) * (i64)w.rowStride;
+            message = decodeLzwBlock(r, offset, expected, place, expected);
+            data = place;
+        } else {
+            message = locateBlock(r, offset, expected, &data);
+        }
         if (message.length) return message;
         ProfilingScope scope(kTexelRegion);
         for (u64 row = 0; row < rows; row++) {
             i64 storedRow = storedIndex(firstFileRow + row, w.firstRow, w.endRow, w.step);
             if (storedRow < 0) continue;
-            const u8* source = data + row * l->width * 4;
-            u8* target = r->out->samples + storedRow * (i64)w.rowStride;
-            // The kept columns are firstColumn, firstColumn + step, .. below endColumn.
-            if (l->predictor == 2) {
-                // Horizontal differencing sums the samples' 32-bit words as integers, left to right.
-                u32 running = 0;
-                u64 nextKept = (u64)w.firstColumn;
-                u8* out = target;
-                for (u64 column = 0; column < (u64)w.endColumn; column++) {
-                    running += wordAt(source + column * 4, bigEndian);
-                    if (column == nextKept) {
-                        storeWord(out, running);
-                        out += 4;
-                        nextKept += (u64)w.step;
-                    }
-                }
-            } else {
-                u8* out = target;
-                for (u64 column = (u64)w.firstColumn; column < (u64)w.endColumn; column += (u64)w.step, out += 4)
-                    storeWord(out, wordAt(source + column * 4, bigEndian));
-            }
+            storeRow(r->out->samples + storedRow * (i64)w.rowStride, data + row * l->width * 4, w, l->predictor,
+                     bigEndian);
         }
     }
     return FixedString{};
@@ -187,6 +226,13 @@ FixedString readTiles(SampleReader* r) {
                 if (storedRow < 0) continue;
                 u8* target = r->out->samples + storedRow * (i64)w.rowStride;
                 const u8* source = data + row * l->tileWidth * 4;
+                if (w.step == 1 && !bigEndian) {
+                    if (keptStart < keptEnd) {
+                        std::memcpy(target + keptStored * 4, source + (keptStart - tileStart) * 4,
+                                    (keptEnd - keptStart) * 4);
+                    }
+                    continue;
+                }
                 for (u64 fileColumn = keptStart, storedColumn = keptStored; fileColumn < keptEnd;
                      fileColumn += (u64)w.step, storedColumn++)
                     storeWord(target + storedColumn * 4, wordAt(source + (fileColumn - tileStart) * 4, bigEndian));

@@ -6,7 +6,20 @@ namespace {
 
 constexpr i32 kClearCode = 256;
 constexpr i32 kEndCode = 257;
+constexpr i32 kFirstFreeCode = 258;
+constexpr i32 kTableSize = 4096;
 constexpr u16 kNoPrefix = 0xFFFF;
+
+// The single-byte strings, for codes below 256, with room to read sixteen bytes from any of them.
+struct Literals {
+    u8 bytes[256 + 16];
+};
+constexpr Literals makeLiterals() {
+    Literals l{};
+    for (i32 i = 0; i < 256; i++) l.bytes[i] = (u8)i;
+    return l;
+}
+alignas(64) constexpr Literals kLiterals = makeLiterals();
 
 i32 codeWidth(i32 nextCode) {
     if (nextCode < 511) return 9;
@@ -15,60 +28,208 @@ i32 codeWidth(i32 nextCode) {
     return 12;
 }
 
-// The decoder's own table: besides each string's prefix code and last byte, its length and first
-// byte, so a string is written in one pass from its end and a new entry costs nothing to describe.
-// A clear code only rewinds nextCode: entries above it are never read before they are written again.
-// Every string also stands in the output already, where it was first written (an entry is the
-// previous string followed by the current one's first byte, both just written): while the output
-// is whole, a string is copied from there instead of walked along its prefixes.
-struct Entry {
-    u32 written;  // output offset of the string's bytes (entries from 258 on, outputs below 4 GB)
-    u16 length;
-    u8 first;
-    u8 unused;
-};
-
-struct Strings {
-    i32 nextCode;
-    u16 prefix[4096];
-    u8 suffix[4096];
-    Entry entries[4096];  // what the fast loop reads, eight bytes each
-};
-
-void startStrings(Strings* s) {
-    for (i32 i = 0; i < 256; i++) {
-        s->prefix[i] = kNoPrefix;
-        s->suffix[i] = (u8)i;
-        s->entries[i] = {0, 1, (u8)i, 0};
-    }
-    s->nextCode = 258;
+// The next free code at which the code width grows, or at which the table is full.
+i32 widthLimit(i32 nextCode) {
+    if (nextCode < 511) return 511;
+    if (nextCode < 1023) return 1023;
+    if (nextCode < 2047) return 2047;
+    return kTableSize;
 }
 
-// Writes the string of `code` followed by `extra` bytes (0 or 1, given by extraByte). Bytes beyond
-// the writer's room are dropped and set its overflow flag.
-inline void emitString(const Strings* s, i32 code, i32 extra, u8 extraByte, ByteWriter* output) {
-    i64 length = s->entries[code].length;
-    i64 total = length + extra;
+// The output itself is the dictionary: every string already stands in it, where it was first
+// written (an entry is the previous string followed by the first byte of the one after it, which
+// comes right behind it); the single bytes stand in kLiterals. An entry is one word: the address of
+// its string above 16 bits of length (no string outgrows them: each is at most one byte longer than
+// one before it, and the table fills within 3838 codes). Addresses are kept to 48 bits; the fast
+// loop, which reads them as they stand, runs only where every address fits 47 bits.
+inline u64 makeEntry(u64 address, u32 length) { return address << 16 | length; }
+inline u32 entryLength(u64 entry) { return (u16)entry; }
+constexpr u64 kAddressMask = ((u64)1 << 48) - 1;
+constexpr u64 kFastAddressEnd = (u64)1 << 47;
+// What the clear and end codes hold in the table: a negative word, which no string makes there.
+constexpr u64 kControlEntry = ~(u64)0;
+
+inline u64 addressOf(const u8* p) { return (u64)(uintptr_t)p; }
+
+struct Decoder {
+    const u8* input;
+    i64 inputLength;
+    u64 bitPosition;  // bits of the input taken
+    i32 nextCode;
+    i32 width;
+    bool hasPrevious;   // a code decoded since the start or the last clear code
+    u64 previousEntry;  // the entry the last one makes: its string and the first byte of the next one
+    u64 entries[kTableSize];
+};
+
+// Where in the output the string of an entry made while writing begins.
+inline const u8* stringInOutput(u64 entry, ByteWriter* output) {
+    return output->data + (((entry >> 16) - addressOf(output->data)) & kAddressMask);
+}
+
+void clearTable(Decoder* d) {
+    d->nextCode = kFirstFreeCode;
+    d->width = 9;
+    d->hasPrevious = false;
+}
+
+// Input bytes taken: up to the last bit of the last code read.
+i64 consumed(const Decoder* d) { return (i64)((d->bitPosition + 7) / 8); }
+
+// The next code, checked against the input's end; false when the input holds no whole code more.
+bool readCode(Decoder* d, i32* code) {
+    u64 width = (u64)d->width;
+    if (d->bitPosition + width > (u64)d->inputLength * 8) return false;
+    u64 byte = d->bitPosition >> 3;
+    u32 window = 0;
+    for (u64 k = 0; k < 3; k++) window = window << 8 | (byte + k < (u64)d->inputLength ? d->input[byte + k] : 0);
+    *code = (i32)((window >> (24 - (d->bitPosition & 7) - width)) & ((1u << width) - 1));
+    d->bitPosition += width;
+    return true;
+}
+
+inline u64 bigEndian64(const u8* p) {
+    u64 word;
+    memcpy(&word, p, 8);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    word = __builtin_bswap64(word);
+#endif
+    return word;
+}
+
+inline void copy16(u8* to, const u8* from) {
+    u64 low, high;
+    memcpy(&low, from, 8);
+    memcpy(&high, from + 8, 8);
+    memcpy(to, &low, 8);
+    memcpy(to + 8, &high, 8);
+}
+
+// Copies a string sixteen bytes at a time: up to 15 bytes past it are written too, and written again
+// by the strings after it.
+inline void copyString(u8* to, const u8* from, u32 length) {
+    copy16(to, from);
+    if (length > 16) {
+        for (u32 i = 16; i < length; i += 16) copy16(to + i, from + i);
+    }
+}
+
+// The fast loop's state, and the output's end less the 16 bytes a copy may run over.
+struct Run {
+    u8* to;
+    u64 bitPosition;
+    i32 nextCode;
+    u64 pending;  // the entry the previous code makes
+    u64 roomEnd;
+    u64* entries;
+};
+
+// Codes of one width until the next free code reaches `stop`; false when a code stops the run, with
+// nothing done for it: a control code, a code beyond the next free one, or a string that does not
+// fit. A string lies wholly before the place it is copied to, but for the last byte of the entry
+// being made, which a code equal to the next free one repeats. Four codes come from each eight
+// bytes read (57 bits or more past the first one's start).
+template <i32 Width>
+bool runCodes(Run* run, const u8* input, i32 stop) {
+    constexpr u64 kMask = ((u64)1 << Width) - 1;
+    u8* to = run->to;
+    u64 bitPosition = run->bitPosition;
+    i32 nextCode = run->nextCode;
+    u64 pending = run->pending;
+    const u64 roomEnd = run->roomEnd;
+    u64* const entries = run->entries;
+    auto code = [&](u32 next) __attribute__((always_inline)) {
+        if (next < (u32)nextCode) {
+            u64 string = entries[next];
+            if ((i64)string < 0) return false;
+            u32 length = entryLength(string);
+            if (addressOf(to) + length > roomEnd) return false;
+            entries[nextCode] = pending;
+            copyString(to, (const u8*)(uintptr_t)(string >> 16), length);
+            pending = makeEntry(addressOf(to), length + 1);
+            to += length;
+        } else {
+            if (next != (u32)nextCode) return false;
+            // The entry being made ends with its own first byte, the one written at `to`, which the
+            // copy may have read before writing it.
+            u32 length = entryLength(pending);
+            if (addressOf(to) + length > roomEnd) return false;
+            entries[nextCode] = pending;
+            copyString(to, (const u8*)(uintptr_t)(pending >> 16), length);
+            to[length - 1] = to[0];
+            pending = makeEntry(addressOf(to), length + 1);
+            to += length;
+        }
+        bitPosition += Width;
+        nextCode++;
+        return true;
+    };
+    bool whole = true;
+    while (stop - nextCode >= 4) {
+        u64 word = bigEndian64(input + (bitPosition >> 3)) << (bitPosition & 7);
+        if (!code((u32)(word >> (64 - Width))) || !code((u32)((word >> (64 - 2 * Width)) & kMask)) ||
+            !code((u32)((word >> (64 - 3 * Width)) & kMask)) || !code((u32)((word >> (64 - 4 * Width)) & kMask))) {
+            whole = false;
+            break;
+        }
+    }
+    while (whole && nextCode != stop) {
+        u64 word = bigEndian64(input + (bitPosition >> 3)) << (bitPosition & 7);
+        whole = code((u32)(word >> (64 - Width)));
+    }
+    run->to = to;
+    run->bitPosition = bitPosition;
+    run->nextCode = nextCode;
+    run->pending = pending;
+    return whole;
+}
+
+// Decodes codes while each is an ordinary one (see runCodes) and eight input bytes can be read at
+// it. Needs a previous code and an output that is written and whole; stops before the first code
+// that is not so, leaving it to decodeOne.
+void decodeRun(Decoder* d, ByteWriter* output) {
+    Run r{output->data + output->length, d->bitPosition, d->nextCode, d->previousEntry,
+          addressOf(output->data) + (u64)output->capacity - 16, d->entries};
+    // The last bit position at which eight input bytes can be read.
+    const i64 lastBit = (d->inputLength - 8) * 8 + 7;
+    for (;;) {
+        // Codes up to the next width change or full table, and no further than the input allows.
+        const i32 width = codeWidth(r.nextCode);
+        i64 readable = lastBit - (i64)r.bitPosition;
+        if (readable < 0) break;
+        i64 stop = r.nextCode + readable / width + 1;
+        if (stop > widthLimit(r.nextCode)) stop = widthLimit(r.nextCode);
+        if (stop <= r.nextCode) break;
+        bool whole;
+        switch (width) {
+            case 9: whole = runCodes<9>(&r, d->input, (i32)stop); break;
+            case 10: whole = runCodes<10>(&r, d->input, (i32)stop); break;
+            case 11: whole = runCodes<11>(&r, d->input, (i32)stop); break;
+            default: whole = runCodes<12>(&r, d->input, (i32)stop); break;
+        }
+        if (!whole) break;
+    }
+    d->previousEntry = r.pending;
+    d->nextCode = r.nextCode;
+    d->width = codeWidth(r.nextCode);
+    d->bitPosition = r.bitPosition;
+    output->length = r.to - output->data;
+}
+
+// Writes `length` bytes of a string that starts at `from` in the output (or in kLiterals) and, when
+// `extra`, the string's first byte after them. The string lies wholly before the output's end, so
+// the copy never reads what it writes. Bytes beyond the writer's room are dropped and set its
+// overflow flag; once it has overflowed, or when it only measures, nothing is written.
+void emitString(const u8* from, i64 length, bool extra, ByteWriter* output) {
+    i64 total = length + (extra ? 1 : 0);
     i64 start = output->length;
     i64 room = output->capacity - start;
     if (room < 0) room = 0;
-    u8* data = output->data;
-    if (data) {
-        if (total <= room) {
-            u8* end = data + start + length;
-            if (extra) *end = extraByte;
-            for (i64 i = length - 1; i > 0; i--) {
-                end[i - length] = s->suffix[code];
-                code = s->prefix[code];
-            }
-            end[-length] = s->suffix[code];
-        } else {
-            if (extra && total - 1 < room) data[start + total - 1] = extraByte;
-            for (i64 position = length - 1; position >= 0; position--) {
-                if (position < room) data[start + position] = s->suffix[code];
-                code = s->prefix[code];
-            }
-        }
+    if (output->data && !output->overflow) {
+        u8* to = output->data + start;
+        i64 copied = length < room ? length : room;
+        for (i64 i = 0; i < copied; i++) to[i] = from[i];
+        if (extra && length < room) to[length] = from[0];
     }
     if (total > room) {
         output->overflow = 1;
@@ -78,159 +239,75 @@ inline void emitString(const Strings* s, i32 code, i32 extra, u8 extraByte, Byte
     }
 }
 
-// The string of an entry (code 258 on) copied from its earlier place, then `extra` bytes; the caller
-// has checked that everything fits and nothing was dropped so far.
-inline void copyString(const Strings* s, i32 code, i32 extra, u8 extraByte, ByteWriter* output) {
-    i64 length = s->entries[code].length;
-    u8* to = output->data + output->length;
-    const u8* from = output->data + s->entries[code].written;
-    // Eight bytes at a time when the rounded-up copy stays inside the buffer: the source ends at or
-    // before the destination starts, and the bytes past the string are written again later.
-    if (output->length + length + 8 <= output->capacity) {
-        for (i64 i = 0; i < length; i += 8) {
-            u64 chunk;
-            memcpy(&chunk, from + i, 8);
-            memcpy(to + i, &chunk, 8);
-        }
-    } else {
-        for (i64 i = 0; i < length; i++) to[i] = from[i];
+// One code with every check. Returns false when decoding ends, with what decode returns in *result.
+bool decodeOne(Decoder* d, ByteWriter* output, i64* result) {
+    i32 code;
+    if (!readCode(d, &code)) {
+        *result = d->inputLength;
+        return false;
     }
-    if (extra) to[length] = extraByte;
-    output->length += length + extra;
+    if (code == kEndCode) {
+        *result = consumed(d);
+        return false;
+    }
+    if (code == kClearCode) {
+        clearTable(d);
+        return true;
+    }
+    if (code > d->nextCode || (code == d->nextCode && !d->hasPrevious)) {
+        *result = kLzwCodeTooLarge;
+        return false;
+    }
+    i64 start = output->length;
+    bool writing = output->data && !output->overflow;
+    u32 length;
+    if (code < d->nextCode) {
+        u64 string = d->entries[code];
+        length = entryLength(string);
+        const u8* from = nullptr;
+        if (writing) from = code < 256 ? kLiterals.bytes + code : stringInOutput(string, output);
+        emitString(from, length, false, output);
+    } else {
+        length = entryLength(d->previousEntry);
+        const u8* from = writing ? stringInOutput(d->previousEntry, output) : nullptr;
+        emitString(from, length - 1, true, output);
+    }
+    if (d->hasPrevious) {
+        if (d->nextCode >= kTableSize) {
+            *result = kLzwTableFull;
+            return false;
+        }
+        d->entries[d->nextCode] = d->previousEntry;
+        d->nextCode++;
+        d->width = codeWidth(d->nextCode);
+    }
+    d->hasPrevious = true;
+    d->previousEntry = makeEntry(addressOf(output->data) + (u64)start, length + 1);
+    return true;
 }
 
 i64 decode(const u8* input, i64 inputLength, ByteWriter* output, bool stopWhenFull) {
-    Strings table;
-    startStrings(&table);
-    i64 previousStart = 0;
-    i64 position = 0;
-    u64 bits = 0;
-    i32 bitCount = 0;
-    i32 previous = -1;
-    i32 width = 9;
-    // Bytes read ahead into the accumulator and not yet used do not count as consumed.
-    auto consumed = [&] { return position - bitCount / 8; };
-    // The common stretch: the output is whole and has room for the longest string, and the input
-    // has eight bytes to refill from; the output's length lives in a local meanwhile. The loop below
-    // takes over for the rest with every check.
-    if (output->data && !output->overflow && output->capacity < ((i64)1 << 32)) {
-        u8* data = output->data;
-        i64 length = output->length;
-        const i64 limit = output->capacity - 4096 - 16;
-        while (length <= limit && position + 8 <= inputLength) {
-            if (bitCount < width) {
-                u64 word;
-                memcpy(&word, input + position, 8);
-                word = __builtin_bswap64(word);
-                i32 take = (63 - bitCount) / 8;
-                bits = (bits << (8 * take)) | (word >> (64 - 8 * take));
-                position += take;
-                bitCount += 8 * take;
-            }
-            bitCount -= width;
-            i32 code = (i32)((bits >> bitCount) & ((1u << width) - 1));
-            if (code == kClearCode) {
-                table.nextCode = 258;
-                width = 9;
-                previous = -1;
-                continue;
-            }
-            if (code == kEndCode || code > table.nextCode || (code == table.nextCode && previous < 0)) {
-                bitCount += width;  // the loop below reads this code again and answers it
-                break;
-            }
-            i32 source = code < table.nextCode ? code : previous;
-            i32 extra = code < table.nextCode ? 0 : 1;
-            Entry string = table.entries[source];
-            u8 first = string.first;
-            i64 stringLength = string.length;
-            if (source < 256) {
-                data[length] = (u8)source;
-            } else {
-                const u8* from = data + string.written;
-                u8* to = data + length;
-                for (i64 i = 0; i < stringLength; i += 8) {
-                    u64 chunk;
-                    memcpy(&chunk, from + i, 8);
-                    memcpy(to + i, &chunk, 8);
-                }
-            }
-            data[length + stringLength] = first;  // the extra byte, or overwritten by the next string
-            if (previous >= 0) {
-                i32 next = table.nextCode;
-                if (next >= 4096) {
-                    output->length = length + stringLength + extra;
-                    return kLzwTableFull;
-                }
-                table.prefix[next] = (u16)previous;
-                table.suffix[next] = first;
-                const Entry& before = table.entries[previous];
-                table.entries[next] = {(u32)previousStart, (u16)(before.length + 1), before.first, 0};
-                table.nextCode = next + 1;
-                width = codeWidth(next + 1);
-            }
-            previous = code;
-            previousStart = length;
-            length += stringLength + extra;
-        }
-        output->length = length;
-    }
+    Decoder d;
+    d.input = input;
+    d.inputLength = inputLength < 0 ? 0 : inputLength;
+    d.bitPosition = 0;
+    d.previousEntry = 0;
+    for (i32 i = 0; i < 256; i++) d.entries[i] = makeEntry(addressOf(kLiterals.bytes + i), 1);
+    d.entries[kClearCode] = kControlEntry;
+    d.entries[kEndCode] = kControlEntry;
+    clearTable(&d);
+    // The fast loop reads addresses straight from the entries.
+    bool fast = output->data && output->capacity >= 0 && addressOf(kLiterals.bytes) + sizeof(kLiterals) < kFastAddressEnd &&
+                addressOf(output->data) < kFastAddressEnd &&
+                (u64)output->capacity < kFastAddressEnd - addressOf(output->data);
     for (;;) {
-        if (stopWhenFull && output->length >= output->capacity) return consumed();
-        if (bitCount < width) {
-            if (position + 8 <= inputLength) {
-                // Whole bytes up to 56 bits at once.
-                i32 take = (63 - bitCount) / 8;
-                for (i32 i = 0; i < take; i++) bits = (bits << 8) | input[position + i];
-                position += take;
-                bitCount += 8 * take;
-            } else {
-                while (bitCount < width && position < inputLength) {
-                    bits = (bits << 8) | input[position++];
-                    bitCount += 8;
-                }
-            }
+        if (stopWhenFull && output->length >= output->capacity) return consumed(&d);
+        if (fast && d.hasPrevious && !output->overflow) {
+            decodeRun(&d, output);
+            if (stopWhenFull && output->length >= output->capacity) return consumed(&d);
         }
-        if (bitCount < width) return position;
-        bitCount -= width;
-        i32 code = (i32)((bits >> bitCount) & ((1u << width) - 1));
-        if (code == kEndCode) return consumed();
-        if (code == kClearCode) {
-            table.nextCode = 258;
-            width = 9;
-            previous = -1;
-            continue;
-        }
-        if (code > table.nextCode) return kLzwCodeTooLarge;
-        u8 first;
-        i64 start = output->length;
-        i32 source = code < table.nextCode ? code : previous;
-        if (code == table.nextCode && previous < 0) return kLzwCodeTooLarge;
-        i32 extra = code < table.nextCode ? 0 : 1;
-        first = table.entries[source].first;
-        bool whole = output->data && !output->overflow && output->capacity < ((i64)1 << 32) &&
-                     start + table.entries[source].length + extra <= output->capacity;
-        if (whole && source < 256) {
-            output->data[start] = (u8)source;
-            if (extra) output->data[start + 1] = first;
-            output->length = start + 1 + extra;
-        } else if (whole) {
-            copyString(&table, source, extra, first, output);
-        } else {
-            emitString(&table, source, extra, first, output);
-        }
-        if (previous >= 0) {
-            i32 next = table.nextCode;
-            if (next >= 4096) return kLzwTableFull;
-            table.prefix[next] = (u16)previous;
-            table.suffix[next] = first;
-            const Entry& before = table.entries[previous];
-            table.entries[next] = {(u32)previousStart, (u16)(before.length + 1), before.first, 0};
-            table.nextCode = next + 1;
-            width = codeWidth(next + 1);
-        }
-        previous = code;
-        previousStart = start;
+        i64 result;
+        if (!decodeOne(&d, output, &result)) return result;
     }
 }
 
@@ -244,7 +321,7 @@ LzwTable* initLzwTable(LzwTable* table) {
     }
     table->suffix[kClearCode] = 0;
     table->suffix[kEndCode] = 1;
-    table->nextCode = 258;
+    table->nextCode = kFirstFreeCode;
     return table;
 }
 

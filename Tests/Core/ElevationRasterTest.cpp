@@ -194,3 +194,50 @@ TEST(ElevationImageMinMax, SkipsNoDataAndNanInBothSampleFormats) {
     computeElevationImageMinMax(&r, zeros.data(), 4);
     EXPECT_EQ(std::string(r.error.text, r.error.length), "computeElevationImageMinMax: unrecognized color format 5");
 }
+
+// Rows wide enough to be scanned several samples at once: the range is the one a sample-by-sample
+// scan in row order finds, down to which zero (+0 or -0) is met first, with no-data, NaN and
+// infinities anywhere in a row and rows of every width around the scan's step.
+TEST(ElevationImageMinMax, WideRowsGiveTheRangeOfARowOrderScan) {
+    u32 seed = 12345;
+    auto random = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const f32 specials[] = {0.0f, -0.0f, -9999.0f, NAN, INFINITY, -INFINITY, 2000000.0f, -2000000.0f};
+    for (i32 trial = 0; trial < 400; trial++) {
+        ElevationRaster r{};
+        r.width = 1 + random() % 23;
+        r.height = 1 + random() % 4;
+        r.noData = trial % 3 == 0 ? 0 : -9999;
+        r.sampleFormat = kRasterSamplesF32;
+        u32 stride = (r.width * 4 + 7) / 8 * 8;  // rows padded to 8 bytes, the padding holding a decoy
+        std::vector<u8> samples((size_t)stride * r.height);
+        const f32 decoy = -123456.0f;
+        for (size_t at = 0; at < samples.size(); at += 4) std::memcpy(samples.data() + at, &decoy, 4);
+        bool zerosOnly = trial % 4 == 1;
+        for (u32 row = 0; row < r.height; row++) {
+            for (u32 column = 0; column < r.width; column++) {
+                u32 pick = random() % 16;
+                f32 value = pick < 8 ? specials[pick] : (f32)((i32)(random() % 2001) - 1000) / 4.0f;
+                if (zerosOnly) value = pick % 2 ? -0.0f : pick % 3 ? 0.0f : -5.0f;
+                std::memcpy(samples.data() + (size_t)row * stride + column * 4, &value, 4);
+            }
+        }
+        f32 least = 1000000.0f;
+        f32 greatest = -1000000.0f;
+        for (u32 row = 0; row < r.height; row++) {
+            for (u32 column = 0; column < r.width; column++) {
+                f32 value;
+                std::memcpy(&value, samples.data() + (size_t)row * stride + column * 4, 4);
+                if (value != value || value == (f32)r.noData) continue;
+                if (value < least) least = value;
+                if (value > greatest) greatest = value;
+            }
+        }
+        computeElevationImageMinMax(&r, samples.data(), 8);
+        SCOPED_TRACE(trial);
+        EXPECT_EQ(std::memcmp(&r.minimum, &least, 4), 0) << r.minimum << " " << least;
+        EXPECT_EQ(std::memcmp(&r.maximum, &greatest, 4), 0) << r.maximum << " " << greatest;
+    }
+}

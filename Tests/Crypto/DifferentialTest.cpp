@@ -13,8 +13,10 @@
 
 #include "Crypto/Aes.h"
 #include "Crypto/AesInternal.h"
+#include "Crypto/BigInt.h"
 #include "Crypto/EllipticCurve.h"
 #include "Crypto/Hmac.h"
+#include "Crypto/P256.h"
 #include "Crypto/X25519.h"
 #include "CryptoTestSupport.h"
 
@@ -276,6 +278,7 @@ TEST(OpenSslDifferential, P256PublicKeysAndSharedSecrets) {
     memcpy(g + 32, secp256r1.generatorY, 32);
     auto toLittleEndian = [](const BIGNUM* bn, u8* out) { BN_bn2lebinpad(bn, out, 32); };
     for (int i = 0; i < 1000; i++) {
+        p256AllowProcessorExtensions(i % 2 == 0);  // the wide field products and the portable ones
         u8 a[32], b[32];
         // Random scalars below the order; every 50th from our own generator.
         if (i % 50 == 0) {
@@ -284,6 +287,9 @@ TEST(OpenSslDifferential, P256PublicKeysAndSharedSecrets) {
         } else {
             do {
                 Bytes r = randomBytes(random, 32);
+                // every fourth with runs of zero and one bits, the signed windows' extreme digits
+                if (i % 4 == 1)
+                    for (u8& byte : r) byte = random() % 3 == 0 ? byte : (random() % 2 ? 0xFF : 0x00);
                 memcpy(a, r.data(), 32);
             } while (bigNumCompare(a, secp256r1.order) >= 0 || bigNumIsZero(a));
             do {
@@ -316,8 +322,45 @@ TEST(OpenSslDifferential, P256PublicKeysAndSharedSecrets) {
         BN_free(x);
         BN_free(y);
     }
+    p256AllowProcessorExtensions(true);
     BN_CTX_free(bnContext);
     EC_GROUP_free(group);
+}
+
+// Modular exponentiation (the RSA public operation) against BN_mod_exp on random odd moduli of
+// whole and partial limbs, with the processor's wide multiply instructions and without them.
+TEST(OpenSslDifferential, ModularExponentiationBothPaths) {
+    std::mt19937_64 random(65537);
+    BN_CTX* bnContext = BN_CTX_new();
+    for (int round = 0; round < 120; round++) {
+        u32 length = (u32)(round % 3 == 0 ? 256 : 33 + random() % (kBigIntMaxBytes - 32));
+        Bytes modulus = randomBytes(random, length), base = randomBytes(random, length);
+        modulus[0] |= 0x80;
+        modulus[length - 1] |= 1;
+        if (round % 5 == 1) std::fill(modulus.begin(), modulus.begin() + length / 2, 0xFF);
+        base[0] &= 0x7F;  // below the modulus
+        if (round % 7 == 2) std::fill(base.begin() + 1, base.end(), 0xFF);
+        u64 exponent = round % 4 == 0 ? 65537 : round % 4 == 1 ? 3 : (random() | 1);
+        BIGNUM *n = BN_bin2bn(modulus.data(), (int)length, nullptr), *b = BN_bin2bn(base.data(), (int)length, nullptr);
+        BIGNUM *e = BN_new(), *result = BN_new();
+        BN_set_word(e, exponent);
+        BN_mod_exp(result, b, e, n, bnContext);
+        Bytes expected(length);
+        BN_bn2binpad(result, expected.data(), (int)length);
+        for (bool extensions : {true, false}) {
+            bigIntAllowProcessorExtensions(extensions);
+            Bytes ours(length);
+            ASSERT_TRUE(bigIntModExp(ours.data(), base.data(), modulus.data(), length, exponent));
+            ASSERT_EQ(toHex(ours.data(), length), toHex(expected.data(), length))
+                << length << " bytes, exponent " << exponent << (extensions ? "" : ", portable");
+        }
+        bigIntAllowProcessorExtensions(true);
+        BN_free(n);
+        BN_free(b);
+        BN_free(e);
+        BN_free(result);
+    }
+    BN_CTX_free(bnContext);
 }
 
 }  // namespace

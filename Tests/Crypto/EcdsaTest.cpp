@@ -1,5 +1,7 @@
 // ECDSA checks on P-256 and P-384 against the CAVP SigVer file (every hash it uses, since the digest is
 // the caller's) and against OpenSSL's signatures over fresh keys, with altered and malformed ones.
+// EC_KEY is the shortest way to a raw public key, deprecated or not.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <gtest/gtest.h>
 #include <openssl/ec.h>
 #include <openssl/ecdsa.h>
@@ -10,6 +12,7 @@
 #include <memory>
 
 #include "Crypto/Ecdsa.h"
+#include "Crypto/P256.h"
 #include "Crypto/Sha.h"
 #include "CryptoTestSupport.h"
 
@@ -67,6 +70,7 @@ TEST(Ecdsa, AgainstOpenSslOnFreshKeys) {
     std::mt19937_64 random(256384);
     for (u32 curve : {EcdsaCurveP256, EcdsaCurveP384}) {
         for (int keyRound = 0; keyRound < 4; keyRound++) {
+            p256AllowProcessorExtensions(keyRound % 2 == 0);  // the wide field products and the portable ones
             std::unique_ptr<EVP_PKEY, KeyFree> key(EVP_EC_gen(curve == EcdsaCurveP256 ? "P-256" : "P-384"));
             ASSERT_TRUE(key);
             u8 point[97];
@@ -112,6 +116,7 @@ TEST(Ecdsa, AgainstOpenSslOnFreshKeys) {
             }
         }
     }
+    p256AllowProcessorExtensions(true);
 }
 
 // r and s outside 1 .. n - 1, and the high-s twin of a signature (valid in ECDSA).
@@ -171,6 +176,61 @@ TEST(Ecdsa, RangesOfRAndS) {
     EXPECT_FALSE(ecdsaVerify(EcdsaCurveP384, point, 65, digest.data(), 32, r.data(), 32, s.data(), 32));
     EXPECT_FALSE(ecdsaVerify(EcdsaCurveNone, point, 65, digest.data(), 32, r.data(), 32, s.data(), 32));
     EXPECT_FALSE(ecdsaPublicKeyValid(EcdsaCurveP256, compressed.data(), 33));
+}
+
+// A signature whose point u1 G + u2 Q has x in n .. p - 1: r is x - n, and the check must compare
+// modulo n (made for a chosen point: Q = c (R - a G), s = r c, e = a r c). OpenSSL agrees.
+TEST(Ecdsa, SumWhoseXIsAboveTheOrder) {
+    Bytes q = fromHex("04c6268eb12c7d87df0d8199bd966fcea9a38df7a533ae6326e615f94204638033852ba80a50925dc1c08b3a3038c1e2a867cf0e8adb27dd188d3ea9bb78014117");
+    Bytes digest = fromHex("1574bf1b4d7a30cce85809d1860caa0d9cbe99012eed083e44048bb64ccaa812");
+    Bytes r = fromHex("303b");
+    Bytes s = fromHex("580cd88629bd16f79c510497ea9f5a144b9d809c9e2bbcf5905dd401c378aa99");
+    Bytes x = fromHex("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc63558c");
+    auto verify = [&](const Bytes& rr, const Bytes& dd) {
+        return ecdsaVerify(EcdsaCurveP256, q.data(), 65, dd.data(), 32, rr.data(), (u32)rr.size(), s.data(), 32);
+    };
+    EXPECT_TRUE(verify(r, digest));
+    EXPECT_FALSE(verify(x, digest));  // the unreduced x is not below n
+    Bytes otherDigest = digest;
+    otherDigest[31] ^= 1;
+    EXPECT_FALSE(verify(r, otherDigest));
+
+    EC_KEY* key = EC_KEY_new_by_curve_name(NID_X9_62_prime256v1);
+    const u8* cursor = q.data();
+    ASSERT_TRUE(o2i_ECPublicKey(&key, &cursor, 65));
+    ECDSA_SIG* signature = ECDSA_SIG_new();
+    ECDSA_SIG_set0(signature, BN_bin2bn(r.data(), (int)r.size(), nullptr), BN_bin2bn(s.data(), 32, nullptr));
+    EXPECT_EQ(ECDSA_do_verify(digest.data(), 32, signature, key), 1);
+    ECDSA_SIG_free(signature);
+    EC_KEY_free(key);
+}
+
+// Signatures whose sum meets the addition's exceptions: with r = s = e both scalars are 1, so the
+// sum is G + Q, a doubling when Q is G (valid: r is the x of 2 G) and the point at infinity when Q
+// is -G (never valid).
+TEST(Ecdsa, SumsThatDoubleOrVanish) {
+    std::string gx = "6b17d1f2e12c4247f8bce6e563a440f277037d812deb33a0f4a13945d898c296";
+    Bytes g = fromHex("04" + gx + "4fe342e2fe1a7f9b8ee7eb4a7c0f9e162bce33576b315ececbb6406837bf51f5");
+    Bytes minusG = fromHex("04" + gx + "b01cbd1c01e58065711814b583f061e9d431cca994cea1313449bf97c840ae0a");
+    Bytes twoGx = fromHex("7cf27b188d034f7e8a52380304b51ac3c08969e277f21b35a60b48fc47669978");
+    auto verify = [](const Bytes& point, const Bytes& value) {
+        return ecdsaVerify(EcdsaCurveP256, point.data(), 65, value.data(), 32, value.data(), 32, value.data(), 32);
+    };
+    EXPECT_TRUE(verify(g, twoGx));
+    EXPECT_FALSE(verify(minusG, twoGx));
+    Bytes other = twoGx;
+    other[31] ^= 2;
+    EXPECT_FALSE(verify(g, other));
+    EXPECT_FALSE(verify(minusG, other));
+
+    EC_KEY* key = EC_KEY_new_by_curve_name(NID_X9_62_prime256v1);
+    const u8* cursor = g.data();
+    ASSERT_TRUE(o2i_ECPublicKey(&key, &cursor, 65));
+    ECDSA_SIG* signature = ECDSA_SIG_new();
+    ECDSA_SIG_set0(signature, BN_bin2bn(twoGx.data(), 32, nullptr), BN_bin2bn(twoGx.data(), 32, nullptr));
+    EXPECT_EQ(ECDSA_do_verify(twoGx.data(), 32, signature, key), 1);
+    ECDSA_SIG_free(signature);
+    EC_KEY_free(key);
 }
 
 // Malformed DER: non-minimal integers, negative integers, long lengths.

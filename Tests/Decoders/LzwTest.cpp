@@ -172,3 +172,28 @@ TEST(Lzw, ToFillStopsOnceItsRoomIsFull) {
     EXPECT_EQ(decodeTiffLzwToFill(stream.data(), (i64)stream.size(), &writer), (i64)stream.size());
     EXPECT_EQ(std::string((const char*)room, (size_t)writer.length), "abcabbc");
 }
+
+TEST(Lzw, RunsOfOneByteRepeatTheEntryBeingMadeAtEveryLength) {
+    // A run of 'A's: every code after the first is the entry being made, one byte longer each time,
+    // through the lengths the decoder copies in steps; after a clear code the run starts again.
+    std::vector<i32> codes{256, 'A'};
+    for (i32 code = 258; code < 300; code++) codes.push_back(code);
+    codes.push_back(256);
+    codes.push_back('B');
+    for (i32 code = 258; code < 280; code++) codes.push_back(code);
+    codes.push_back('A');
+    codes.push_back(257);
+    std::string expected = std::string(1 + 43 * 44 / 2 - 1, 'A') + std::string(1 + 23 * 24 / 2 - 1, 'B') + "A";
+    std::vector<u8> stream = packLzwCodes(codes);
+    ByteWriter writer;
+    i64 result;
+    EXPECT_EQ(decodeToString(stream, 1 << 16, &result, &writer), expected);
+    EXPECT_EQ(result, (i64)stream.size());
+    // Room for exactly the output, and room that ends inside the last long string.
+    for (i64 room : {(i64)expected.size(), (i64)expected.size() - 30}) {
+        std::vector<u8> exact((size_t)room);
+        writer = makeByteWriter(exact.data(), room);
+        decodeTiffLzwToFill(stream.data(), (i64)stream.size(), &writer);
+        EXPECT_EQ(std::string((const char*)exact.data(), (size_t)writer.length), expected.substr(0, (size_t)room));
+    }
+}

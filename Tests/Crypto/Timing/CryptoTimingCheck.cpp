@@ -11,6 +11,7 @@
 #include "Crypto/AesInternal.h"
 #include "Crypto/EllipticCurve.h"
 #include "Crypto/Hmac.h"
+#include "Crypto/P256.h"
 #include "Crypto/X25519.h"
 
 namespace {
@@ -147,7 +148,10 @@ void checkComparisons() {
 
 int main() {
     checkX25519();
+    checkP256();  // with the processor's wide products where it has them
+    p256AllowProcessorExtensions(false);
     checkP256();
+    p256AllowProcessorExtensions(true);
     checkAes("AES with the processor's instructions");
     aesAllowHardware(false);
     checkAes("AES in software");
