@@ -20,6 +20,7 @@
 #include "Platform/SdlWindow.h"
 #include "Platform/SystemInfo.h"
 #include "Application/AppUpdate.h"
+#include "Application/PreferencesFile.h"
 #include "Application/ApplicationMemory.h"
 #include "SourceCommon/Renderer/Renderer.h"
 #include "Video/VideoDecoder.h"
@@ -137,9 +138,10 @@ bool isInvisibleVideoDriver() {
 }
 
 // With ORVIK_STARTUP_REPORT set, the program writes one line when its first complete frame (the
-// font, and every shader program and image asset that the frame drew, were ready) has come back from
-// the buffer swap, and then closes its window. The times are microseconds of the system's monotonic
-// clock, so that whoever started the program can measure from its own start.
+// font, and every shader program and image asset that the frame drew, were ready, and the settings
+// were read) has come back from the buffer swap, and then closes its window. The times are
+// microseconds of the system's monotonic clock, so that whoever started the program can measure
+// from its own start.
 bool startupReport = false;
 u64 mainEntered = 0;
 u64 setUpDone = 0;
@@ -163,7 +165,9 @@ void closeWindowAfterLastFrame(WindowHead* head) {
 }
 
 void reportFirstCompleteFrame(WindowHead* head, u64 frame) {
-    if (!startupReport || !globalMemory->application->renderer.frameComplete) return;
+    // Complete also means drawn with the user's settings, once their file was read (or found missing).
+    const ApplicationMemory* memory = globalMemory->application;
+    if (!startupReport || !memory->renderer.frameComplete || !memory->app.preferencesState.loaded) return;
     startupReport = false;
     std::printf("Start-up: main %llu, set-up done %llu, first complete frame presented %llu (frame %llu)\n",
                 (unsigned long long)mainEntered, (unsigned long long)setUpDone,
@@ -190,17 +194,6 @@ void openVideoDecoderAfterFirstFrame(WindowHead* head, Platform* platform) {
     videoDecoderOpened = 1;
 }
 
-// Game controllers are optional (without them the program runs on mouse, keyboard and touch), and
-// looking for them takes a while: SDL looks once the first frame is out and reports the ones it
-// finds as they were plugged in.
-u32 controllersStarted = 0;
-
-void startControllersAfterFirstFrame() {
-    if (controllersStarted || framesDrawn == 0) return;
-    controllersStarted = 1;
-    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
-}
-
 }  // namespace
 
 // One frame.
@@ -213,7 +206,6 @@ void mainLoop() {
 
     if (!head->glReady && window) initializeOpenGl(head);
     openVideoDecoderAfterFirstFrame(head, platform);
-    startControllersAfterFirstFrame();
 
     {
         ProfilingScope pads("X Input");
@@ -303,6 +295,8 @@ int main(int, char**) {
         fontWorker.join();
         return 1;
     }
+    // Game controllers are optional: without them the program runs on mouse, keyboard and touch.
+    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 
     platform->documentsFolderAccess = 1;
     platform->appFolderAccess = 1;
@@ -314,6 +308,7 @@ int main(int, char**) {
     if (readSystemDnsServers(&platform->dnsServers) == 0) setDefaultDnsServers(&platform->dnsServers);
     readDataFolder(platform);
     readSystemStrings(platform);
+    requestPreferencesFile(&globalMemory->application->app.preferencesState, platform);
 
     // The file thread serves the renderer's first reads while the window opens. It has a running flag
     // of its own: it is cleared only once the last frame's saves are queued.
