@@ -1,17 +1,25 @@
-// Baseline JPEG decoder: segment walk, Huffman tables, entropy decoding, dequantisation, the direct
-// inverse DCT, upsampling by repetition and YCbCr to RGB.
+// Baseline JPEG decoder: segment walk, Huffman tables, entropy decoding with dequantisation, then
+// (Decoders/JpegTransform.cpp) the inverse DCT, upsampling by repetition and YCbCr to RGB.
 #include "Decoders/Jpeg.h"
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "Core/Format.h"
 #include "Core/Profiler.h"
 #include "Decoders/Inflate.h"
+#include "Decoders/JpegTransform.h"
 
 namespace {
 
 constexpr i32 kTreeCapacity = 512;
 constexpr i32 kFastBits = 9;
+constexpr i32 kLookupBits = 10;
+constexpr u32 kLookupMask = (1u << kLookupBits) - 1u;
+constexpr i32 kLookupEndOfBlock = 0x80;
 
 const char* const kParseRegion = "Parse JPEG";
 const char* const kScanRegion = "Decode JPEG scan";
@@ -26,6 +34,10 @@ const u8 kZigzagToNatural[64] = {
 struct HuffmanTable {
     i32 tree[kTreeCapacity];
     u16 fast[1 << kFastBits];  // length << 9 | symbol index, or 0x8000 | node index to walk on from
+    // The whole symbol and its extra bits for each kLookupBits-bit prefix where both fit in it:
+    // value << 16 | run << 8 | kLookupEndOfBlock | bits used (DC tables: difference << 16 | bits
+    // used); 0 where they do not fit or the symbol is invalid.
+    i32 lookup[1 << kLookupBits];
     u8 symbols[256];
     i32 symbolCount;
     i32 treeSize;
@@ -65,6 +77,7 @@ struct Decoder {
     HuffmanTable ac[4];
     i32 predictors[3];
     bool converted;  // the pixels are RGB already (converted row by row during the scan)
+    JpegTransformPath path;
 };
 
 FixedString hexMessage(const char* format, u32 value) { return formatHex(format, value, 2); }
@@ -188,6 +201,31 @@ void buildFastTable(HuffmanTable* table) {
     }
 }
 
+// Fills table->lookup from the code lengths, codes being assigned in order of length and then of
+// position, as the tree assigns them.
+void buildLookupTable(HuffmanTable* table, const u8* counts, bool dc) {
+    std::memset(table->lookup, 0, sizeof table->lookup);
+    u32 code = 0;
+    i32 index = 0;
+    for (i32 length = 1; length <= 16; length++, code <<= 1) {
+        for (i32 i = 0; i < counts[length - 1]; i++, index++, code++) {
+            if (length > kLookupBits) continue;
+            u8 symbol = table->symbols[index];
+            i32 size = dc ? symbol : symbol & 15;
+            i32 run = dc ? 0 : symbol >> 4;
+            if (size > (dc ? 11 : 10)) continue;
+            bool endOfBlock = !dc && symbol == 0;
+            i32 used = length + size;
+            if (used > kLookupBits) continue;
+            for (u32 extra = 0; extra < (1u << size); extra++) {
+                i32 entry = (i32)((u32)extendValue(extra, size) << 16) | run << 8 | (endOfBlock ? kLookupEndOfBlock : 0) | used;
+                u32 first = (code << (kLookupBits - length)) | (extra << (kLookupBits - used));
+                for (u32 k = 0; k < (1u << (kLookupBits - used)); k++) table->lookup[first + k] = entry;
+            }
+        }
+    }
+}
+
 FixedString readHuffmanTables(Decoder* d, i64 start, i64 end) {
     i64 p = start;
     while (p < end) {
@@ -240,6 +278,7 @@ FixedString readHuffmanTables(Decoder* d, i64 start, i64 end) {
         table->symbolCount = total;
         table->treeSize = needed;
         buildFastTable(table);
+        buildLookupTable(table, counts, tableClass == 0);
     }
     return FixedString{};
 }
@@ -322,98 +361,6 @@ FixedString readFrame(Decoder* d, u32 marker, i64 start, i64 end, i64 capacity) 
     return FixedString{};
 }
 
-// The inverse DCT in 64-bit integers (the Loeffler-Ligtenberg-Moschytz factorisation): columns
-// into a workspace, then rows into samples with the level shift and clamping. The constants carry
-// 24 fractional bits and 8 are kept between the passes, so the samples round as an exact transform
-// would. Columns and rows whose AC terms are all zero take the DC shortcut, which gives the same
-// values.
-constexpr i32 kConstBits = 24;
-constexpr i32 kPass1Bits = 8;
-constexpr i64 fixed(f64 x) { return (i64)(x * (f64)(1 << kConstBits) + 0.5); }
-constexpr i64 kFix0298631336 = fixed(0.298631336), kFix0390180644 = fixed(0.390180644),
-              kFix0541196100 = fixed(0.541196100), kFix0765366865 = fixed(0.765366865),
-              kFix0899976223 = fixed(0.899976223), kFix1175875602 = fixed(1.175875602),
-              kFix1501321110 = fixed(1.501321110), kFix1847759065 = fixed(1.847759065),
-              kFix1961570560 = fixed(1.961570560), kFix2053119869 = fixed(2.053119869),
-              kFix2562915447 = fixed(2.562915447), kFix3072711026 = fixed(3.072711026);
-
-inline i64 descale(i64 x, i32 n) { return (x + ((i64)1 << (n - 1))) >> n; }
-
-inline u8 clampSample(i64 v) { return (u8)(v < 0 ? 0 : v > 255 ? 255 : v); }
-
-// One 8-point pass over in[0], in[stride], ..: the even and odd halves, outputs before the shift.
-struct IdctOutputs {
-    i64 v[8];
-};
-
-inline IdctOutputs idct8(i64 i0, i64 i1, i64 i2, i64 i3, i64 i4, i64 i5, i64 i6, i64 i7) {
-    i64 z1 = (i2 + i6) * kFix0541196100;
-    i64 tmp2 = z1 - i6 * kFix1847759065;
-    i64 tmp3 = z1 + i2 * kFix0765366865;
-    i64 tmp0 = (i0 + i4) * ((i64)1 << kConstBits);
-    i64 tmp1 = (i0 - i4) * ((i64)1 << kConstBits);
-    i64 tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3, tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
-    i64 o0 = i7, o1 = i5, o2 = i3, o3 = i1;
-    z1 = o0 + o3;
-    i64 z2 = o1 + o2, z3 = o0 + o2, z4 = o1 + o3;
-    i64 z5 = (z3 + z4) * kFix1175875602;
-    o0 *= kFix0298631336;
-    o1 *= kFix2053119869;
-    o2 *= kFix3072711026;
-    o3 *= kFix1501321110;
-    z1 *= -kFix0899976223;
-    z2 *= -kFix2562915447;
-    z3 = z3 * -kFix1961570560 + z5;
-    z4 = z4 * -kFix0390180644 + z5;
-    o0 += z1 + z3;
-    o1 += z2 + z4;
-    o2 += z2 + z3;
-    o3 += z1 + z4;
-    return {{tmp10 + o3, tmp11 + o2, tmp12 + o1, tmp13 + o0, tmp13 - o0, tmp12 - o1, tmp11 - o2, tmp10 - o3}};
-}
-
-void inverseDct(u8* samples, const i32* coefficients, const u16* q) {
-    bool dcOnly = true;
-    for (i32 i = 1; i < 64 && dcOnly; i++) dcOnly = coefficients[i] == 0;
-    if (dcOnly) {
-        // Both shortcuts in one: every sample is the DC term's.
-        i64 value = (i64)coefficients[0] * q[0];
-        value = value < -(1 << 16) ? -(1 << 16) : value > (1 << 16) ? (1 << 16) : value;
-        std::memset(samples, clampSample(descale(value * ((i64)1 << kPass1Bits), kPass1Bits + 3) + 128), 64);
-        return;
-    }
-    // Products are limited to a range far beyond any real file's, so that no sum of a damaged file
-    // can overflow.
-    i64 in[64];
-    for (i32 i = 0; i < 64; i++) {
-        i64 value = (i64)coefficients[i] * q[i];
-        in[kZigzagToNatural[i]] = value < -(1 << 16) ? -(1 << 16) : value > (1 << 16) ? (1 << 16) : value;
-    }
-    i64 work[64];
-    for (i32 x = 0; x < 8; x++) {
-        const i64* c = in + x;
-        if ((c[8] | c[16] | c[24] | c[32] | c[40] | c[48] | c[56]) == 0) {
-            i64 dc = c[0] * ((i64)1 << kPass1Bits);
-            for (i32 y = 0; y < 8; y++) work[8 * y + x] = dc;
-            continue;
-        }
-        IdctOutputs o = idct8(c[0], c[8], c[16], c[24], c[32], c[40], c[48], c[56]);
-        for (i32 y = 0; y < 8; y++) work[8 * y + x] = descale(o.v[y], kConstBits - kPass1Bits);
-    }
-    constexpr i32 kRowShift = kConstBits + kPass1Bits + 3;
-    for (i32 y = 0; y < 8; y++) {
-        const i64* w = work + 8 * y;
-        u8* out = samples + 8 * y;
-        if ((w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) == 0) {
-            u8 value = clampSample(descale(w[0], kPass1Bits + 3) + 128);
-            for (i32 x = 0; x < 8; x++) out[x] = value;
-            continue;
-        }
-        IdctOutputs o = idct8(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
-        for (i32 x = 0; x < 8; x++) out[x] = clampSample(descale(o.v[x], kRowShift) + 128);
-    }
-}
-
 // Writes an 8 x 8 block of samples into one channel of the pixels from row y0 on, each sample
 // repeated fx times across and fy times down, count pixels of each row (fewer at the right edge).
 template <u32 Channels>
@@ -435,12 +382,25 @@ inline void writeBlock(u8* origin, const u8* samples, i32 fx, i32 fy, i64 y0, i6
     }
 }
 
-// Dequantises, transforms and writes one block of frame component ci whose top-left block
-// coordinate in the component's own grid is (blockX, blockY).
-void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, i32 blockX, i32 blockY) {
+// Transforms one block of frame component ci (dequantised coefficients in natural order) into
+// samples rows stride bytes apart.
+inline void transformBlock(const Decoder* d, u8* samples, i64 stride, const i32* coefficients, u32 magnitude,
+                           u64 present) {
+    if (present <= 1) {
+        u8 value = dcOnlySample(coefficients[0]);
+        for (i32 y = 0; y < 8; y++) std::memset(samples + y * stride, value, 8);
+        return;
+    }
+    inverseDct(d->path, samples, stride, coefficients, magnitude, present);
+}
+
+// Transforms and writes one block of frame component ci whose top-left block coordinate in the
+// component's own grid is (blockX, blockY).
+void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, u32 magnitude, u64 present, i32 blockX,
+                            i32 blockY) {
     const FrameComponent* fc = &d->components[ci];
     u8 samples[64];
-    inverseDct(samples, coefficients, d->quant[fc->quantTable]);
+    transformBlock(d, samples, 8, coefficients, magnitude, present);
     ImageResult* result = d->result;
     i32 fx = d->hmax / fc->h;
     i32 fy = d->vmax / fc->v;
@@ -457,37 +417,140 @@ void transformAndWriteBlock(Decoder* d, u32 ci, const i32* coefficients, i32 blo
     }
 }
 
-// Entropy-decodes one block into zigzag-ordered coefficients.
-FixedString decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, const HuffmanTable* acTable,
-                        i32* coefficients) {
-    std::memset(coefficients, 0, 64 * sizeof(i32));
-    i32 index = decodeSymbolIndex(r, dcTable);
-    if (index < 0) return bitsExhausted(r);
-    if (index >= dcTable->symbolCount) return format("Invalid Huffman table symbol");
-    i32 size = dcTable->symbols[index];
-    if (size > 11) return format("Invalid DC coefficient num bits");
+// Zeroes the rows of coefficients (32-byte aligned) that present marks: a block of 256 bytes
+// cleared whole costs more than the few rows most blocks use, and the compiler turns small memsets
+// into string instructions slower still.
+inline void clearCoefficients(i32* coefficients, u64 present) {
+    for (i32 row = 0; row < 8; row++) {
+        if ((present >> (8 * row)) & 0xFF) {
+#if defined(__SSE2__)
+            _mm_store_si128((__m128i*)(coefficients + 8 * row), _mm_setzero_si128());
+            _mm_store_si128((__m128i*)(coefficients + 8 * row + 4), _mm_setzero_si128());
+#else
+            for (i32 i = 0; i < 8; i++) coefficients[8 * row + i] = 0;
+#endif
+        }
+    }
+}
+
+inline i32 clampProduct(i64 value) {
+    return (i32)(value < -(1 << 16) ? -(1 << 16) : value > (1 << 16) ? (1 << 16) : value);
+}
+
+// One DC difference the long way: a symbol not in the lookup, or bits running out. False with
+// *error set when the data is bad. (The per-block steps return a flag: a message by value costs its
+// whole buffer's clearing.)
+bool decodeDcDifference(BitReader* r, const HuffmanTable* table, i32* difference, FixedString* error) {
+    i32 index = decodeSymbolIndex(r, table);
+    if (index < 0) return *error = bitsExhausted(r), false;
+    if (index >= table->symbolCount) return *error = format("Invalid Huffman table symbol"), false;
+    i32 size = table->symbols[index];
+    if (size > 11) return *error = format("Invalid DC coefficient num bits"), false;
     u32 raw = 0;
-    if (!readBits(r, size, &raw)) return bitsExhausted(r);
-    d->predictors[ci] = (i32)((u32)d->predictors[ci] + (u32)extendValue(raw, size));
-    coefficients[0] = d->predictors[ci];
+    if (!readBits(r, size, &raw)) return *error = bitsExhausted(r), false;
+    *difference = extendValue(raw, size);
+    return true;
+}
+
+// One AC symbol and its value the long way. *run is -1 for the end of the block.
+bool decodeAcTerm(BitReader* r, const HuffmanTable* table, i32* run, i32* value, FixedString* error) {
+    i32 index = decodeSymbolIndex(r, table);
+    if (index < 0) return *error = bitsExhausted(r), false;
+    if (index >= table->symbolCount) return *error = format("Invalid Huffman table symbol"), false;
+    u8 symbol = table->symbols[index];
+    if (symbol == 0) {
+        *run = -1;
+        return true;
+    }
+    i32 bits = symbol & 15;
+    if (bits > 10) return *error = format("Invalid AC coefficient num bits"), false;
+    *run = symbol >> 4;
+    *value = 0;
+    if (bits != 0) {
+        u32 raw = 0;
+        if (!readBits(r, bits, &raw)) return *error = bitsExhausted(r), false;
+        *value = extendValue(raw, bits);
+    }
+    return true;
+}
+
+// Entropy-decodes one block into dequantised coefficients in natural order, each clamped to
+// +-65536 (coefficients must be zero on entry). *magnitude receives the OR of their magnitudes and
+// *present bit n set for each AC coefficient n that is not zero, and bit 0. False with *error set
+// when the data is bad.
+bool decodeBlock(Decoder* d, BitReader* r, u32 ci, const HuffmanTable* dcTable, const HuffmanTable* acTable,
+                 const u16* q, i32* coefficients, u32* magnitude, u64* present, FixedString* error) {
+    // The unread bits live in locals between refills, left-aligned in window so that each lookup
+    // is one shift away from the previous symbol's length (and stores to coefficients cannot alias
+    // them).
+    u64 window;
+    i32 count;
+    auto load = [&]() {
+        count = r->count;
+        window = count ? r->bits << (64 - count) : 0;
+    };
+    auto store = [&]() {
+        r->bits = count ? window >> (64 - count) : 0;
+        r->count = count;
+    };
+    load();
+    if (count < kLookupBits) {
+        fillBits(r);
+        load();
+    }
+    i32 entry = count >= kLookupBits ? dcTable->lookup[window >> (64 - kLookupBits)] : 0;
+    i32 difference;
+    if (entry) {
+        i32 used = entry & 31;
+        window <<= used;
+        count -= used;
+        difference = entry >> 16;
+    } else {
+        store();
+        if (!decodeDcDifference(r, dcTable, &difference, error)) return false;
+        load();
+    }
+    d->predictors[ci] = (i32)((u32)d->predictors[ci] + (u32)difference);
+    i32 dc = clampProduct((i64)d->predictors[ci] * q[0]);
+    coefficients[0] = dc;
+    u32 seen = (u32)(dc < 0 ? -dc : dc);
+    u64 nonzero = 1;
     for (i32 k = 1; k < 64;) {
-        index = decodeSymbolIndex(r, acTable);
-        if (index < 0) return bitsExhausted(r);
-        if (index >= acTable->symbolCount) return format("Invalid Huffman table symbol");
-        u8 symbol = acTable->symbols[index];
-        if (symbol == 0) break;
-        i32 run = symbol >> 4;
-        i32 bits = symbol & 15;
-        if (bits > 10) return format("Invalid AC coefficient num bits");
+        if (count < kLookupBits) {
+            store();
+            fillBits(r);
+            load();
+        }
+        entry = count >= kLookupBits ? acTable->lookup[window >> (64 - kLookupBits)] : 0;
+        i32 run, value;
+        if (entry) {
+            i32 used = entry & 31;
+            window <<= used;
+            count -= used;
+            if (entry & kLookupEndOfBlock) break;
+            run = (entry >> 8) & 15;
+            value = entry >> 16;
+        } else {
+            store();
+            if (!decodeAcTerm(r, acTable, &run, &value, error)) return false;
+            load();
+            if (run < 0) break;
+        }
         k += run;
-        if (bits != 0) {
-            if (!readBits(r, bits, &raw)) return bitsExhausted(r);
-            if (k > 63) break;  // a run past the block's end: nothing more belongs to this block
-            coefficients[k] = extendValue(raw, bits);
+        if (k > 63) break;  // a run past the block's end: nothing more belongs to this block
+        if (value) {
+            i32 v = clampProduct((i64)value * q[k]);
+            u32 at = kZigzagToNatural[k];
+            coefficients[at] = v;
+            seen |= (u32)(v < 0 ? -v : v);
+            nonzero |= (u64)(v != 0) << at;
         }
         k++;
     }
-    return FixedString{};
+    store();
+    *magnitude = seen;
+    *present = nonzero;
+    return true;
 }
 
 struct ScanComponent {
@@ -496,14 +559,21 @@ struct ScanComponent {
     u32 acTable;
 };
 
-FixedString decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i32 blockX, i32 blockY) {
-    i32 coefficients[64];
-    FixedString error = decodeBlock(d, r, sc->frameIndex, &d->dc[sc->dcTable], &d->ac[sc->acTable], coefficients);
-    if (error.length) return error;
-    if (d->output && sc->frameIndex < d->result->channels) {
-        transformAndWriteBlock(d, sc->frameIndex, coefficients, blockX, blockY);
+// coefficients: zero on entry and again on return.
+bool decodeOneBlock(Decoder* d, BitReader* r, const ScanComponent* sc, i32 blockX, i32 blockY, i32* coefficients,
+                    FixedString* error) {
+    u32 magnitude;
+    u64 present;
+    const u16* q = d->quant[d->components[sc->frameIndex].quantTable];
+    if (!decodeBlock(d, r, sc->frameIndex, &d->dc[sc->dcTable], &d->ac[sc->acTable], q, coefficients, &magnitude,
+                     &present, error)) {
+        return false;
     }
-    return FixedString{};
+    if (d->output && sc->frameIndex < d->result->channels) {
+        transformAndWriteBlock(d, sc->frameIndex, coefficients, magnitude, present, blockX, blockY);
+    }
+    clearCoefficients(coefficients, present);
+    return true;
 }
 
 // YCbCr to RGB in place over rows y0 .. y1 - 1 (and opaque alpha for four channels).
@@ -532,6 +602,61 @@ void convertRows(Decoder* d, u64 y0, u64 y1) {
     else convertRowsOf<3>(d->pixels, result->rowStride, result->width, y0, y1);
 }
 
+// Whether an interleaved scan is decoded and converted MCU by MCU: the three components once each,
+// luma one or two blocks each way, each chroma component one block.
+bool fusedLayout(const Decoder* d, const ScanComponent* scan, u32 scanCount) {
+    if (scanCount != 3 || d->componentCount != 3) return false;
+    u32 seen = 0;
+    for (u32 s = 0; s < scanCount; s++) seen |= 1u << scan[s].frameIndex;
+    const FrameComponent* c = d->components;
+    return seen == 7 && c[0].h <= 2 && c[0].v <= 2 && c[1].h == 1 && c[1].v == 1 && c[2].h == 1 && c[2].v == 1;
+}
+
+// Decodes a scan of fusedLayout: each MCU's blocks are transformed into small planes and converted
+// to RGB(A) straight into the pixels.
+bool decodeFusedScan(Decoder* d, const ScanComponent* scan, BitReader* r, FixedString* error) {
+    ImageResult* result = d->result;
+    const FrameComponent* luma = &d->components[0];
+    i64 mcuWidth = 8 * (i64)luma->h;
+    i64 mcuHeight = 8 * (i64)luma->v;
+    i64 across = (result->width + mcuWidth - 1) / mcuWidth;
+    i64 down = (result->height + mcuHeight - 1) / mcuHeight;
+    alignas(32) u8 planes[16 * 16 + 2 * 64];
+    u8* targets[3] = {planes, planes + 256, planes + 256 + 64};
+    YCbCrRows rows{targets[0], targets[1], targets[2], 16, 8, 0, 0, luma->h == 2, luma->v == 2};
+    alignas(32) i32 coefficients[64] = {};
+    for (i64 my = 0; my < down; my++) {
+        i64 y0 = my * mcuHeight;
+        rows.rows = (i64)result->height - y0 < mcuHeight ? (i64)result->height - y0 : mcuHeight;
+        for (i64 mx = 0; mx < across; mx++) {
+            for (u32 s = 0; s < 3; s++) {
+                u32 ci = scan[s].frameIndex;
+                const FrameComponent* fc = &d->components[ci];
+                const u16* q = d->quant[fc->quantTable];
+                const HuffmanTable* dcTable = &d->dc[scan[s].dcTable];
+                const HuffmanTable* acTable = &d->ac[scan[s].acTable];
+                i64 stride = ci == 0 ? 16 : 8;
+                for (i32 v = 0; v < fc->v; v++) {
+                    for (i32 h = 0; h < fc->h; h++) {
+                        u32 magnitude;
+                        u64 present;
+                        if (!decodeBlock(d, r, ci, dcTable, acTable, q, coefficients, &magnitude, &present, error)) {
+                            return false;
+                        }
+                        transformBlock(d, targets[ci] + v * 8 * stride + h * 8, stride, coefficients, magnitude, present);
+                        clearCoefficients(coefficients, present);
+                    }
+                }
+            }
+            i64 x0 = mx * mcuWidth;
+            rows.count = (i64)result->width - x0 < mcuWidth ? (i64)result->width - x0 : mcuWidth;
+            convertYCbCrRows(d->path, d->pixels + y0 * result->rowStride + x0 * result->channels, result->rowStride,
+                             result->channels, &rows);
+        }
+    }
+    return true;
+}
+
 // Decodes the entropy-coded data of one scan from *position, leaving the position after the last byte
 // whose bits were used.
 FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64* position) {
@@ -542,6 +667,7 @@ FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64
     r.length = d->length;
     ImageResult* result = d->result;
     FixedString error{};
+    alignas(32) i32 coefficients[64] = {};
     if (scanCount == 1) {
         // A single-component scan is not interleaved: its blocks cover the component's own grid.
         const FrameComponent* fc = &d->components[scan[0].frameIndex];
@@ -551,10 +677,11 @@ FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64
         i64 down = (componentHeight + 7) / 8;
         for (i64 by = 0; by < down && !error.length; by++) {
             for (i64 bx = 0; bx < across; bx++) {
-                error = decodeOneBlock(d, &r, &scan[0], (i32)bx, (i32)by);
-                if (error.length) break;
+                if (!decodeOneBlock(d, &r, &scan[0], (i32)bx, (i32)by, coefficients, &error)) break;
             }
         }
+    } else if (scanCount > 1 && d->output && !d->converted && result->channels >= 3 && fusedLayout(d, scan, scanCount)) {
+        if (decodeFusedScan(d, scan, &r, &error)) d->converted = true;
     } else if (scanCount > 1) {
         i64 mcuWidth = 8 * (i64)d->hmax;
         i64 mcuHeight = 8 * (i64)d->vmax;
@@ -569,8 +696,10 @@ FixedString decodeScan(Decoder* d, const ScanComponent* scan, u32 scanCount, i64
                     const FrameComponent* fc = &d->components[scan[s].frameIndex];
                     for (i32 v = 0; v < fc->v && !error.length; v++) {
                         for (i32 h = 0; h < fc->h; h++) {
-                            error = decodeOneBlock(d, &r, &scan[s], (i32)(mx * fc->h + h), (i32)(my * fc->v + v));
-                            if (error.length) break;
+                            if (!decodeOneBlock(d, &r, &scan[s], (i32)(mx * fc->h + h), (i32)(my * fc->v + v),
+                                                coefficients, &error)) {
+                                break;
+                            }
                         }
                     }
                 }
@@ -714,8 +843,8 @@ FixedString decode(Decoder* d, i64 capacity) {
 
 }  // namespace
 
-ImageResult* parseJpeg(ImageResult* result, const u8* bytes, i64 length, u8* pixels, i64 imageBufferCapacity,
-                       u32 channels, u8 rowAlignment) {
+ImageResult* parseJpegWithPath(ImageResult* result, const u8* bytes, i64 length, u8* pixels, i64 imageBufferCapacity,
+                               u32 channels, u8 rowAlignment, JpegTransformPath path) {
     ProfilingScope scope(kParseRegion);
     std::memset(result, 0, sizeof *result);
     result->channels = channels;
@@ -728,6 +857,7 @@ ImageResult* parseJpeg(ImageResult* result, const u8* bytes, i64 length, u8* pix
     decoder.pixels = pixels;
     decoder.output = pixels != nullptr;
     decoder.rowAlignment = rowAlignment ? rowAlignment : 1;
+    decoder.path = path;
     FixedString error = decode(&decoder, imageBufferCapacity);
     if (error.length) {
         result->error = error;
@@ -736,4 +866,10 @@ ImageResult* parseJpeg(ImageResult* result, const u8* bytes, i64 length, u8* pix
         result->pixels = nullptr;
     }
     return result;
+}
+
+ImageResult* parseJpeg(ImageResult* result, const u8* bytes, i64 length, u8* pixels, i64 imageBufferCapacity,
+                       u32 channels, u8 rowAlignment) {
+    return parseJpegWithPath(result, bytes, length, pixels, imageBufferCapacity, channels, rowAlignment,
+                             bestJpegTransformPath());
 }

@@ -7,26 +7,10 @@
 #include "Core/GeometryTypes.h"
 #include "Drone/DroneConnection.h"
 #include "FlightLogs/FlightLogIndex.h"
-#include "Mission/PlanPolygons.h"
-#include "Mission/WaypointMissionEditor.h"
+#include "Mission/MissionPlan.h"
 #include "Platform/Input.h"
 
 struct SoundQueue;
-
-// The mission of the last StartedWaypointMission entry, as normalised Web-Mercator points.
-struct ReplayedMission {
-    u32 nextWaypointId;
-    i32 waypointCount;
-    Waypoint waypoints[kMaxWaypoints];  // uploadMark: 2 for the first waypoint, 1 for the others
-    i32 transectPointCount;
-    Vec2 transectPoints[kMaxTransectPoints];
-    f64 referenceLatitude, referenceLongitude;
-};
-
-struct ReplayedGeofence {
-    i32 pointCount;
-    Vec2 points[kMaxGeofencePoints];
-};
 
 // Ground heights for the replayed drone link; a null lookup means none.
 struct ReplayElevation {
@@ -51,8 +35,8 @@ struct FlightLogReplay {
     u32 payloadKind;
     u32 mappingKitPhotos;
 
-    ReplayedMission mission;
-    ReplayedGeofence geofence;
+    ReplayedMission mission;    // the last started mission
+    ReplayedGeofence geofence;  // the last geofence
 
     // The replayed controller: key map and key events, name, type, emulation flag and axes.
     InputState input;

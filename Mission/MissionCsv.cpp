@@ -218,19 +218,16 @@ FixedString missionSettingText(i32 setting, const Preferences* preferences) {
     return buildFixedString([&](ByteWriter* w) { appendRounded(value, 7, true, w); });
 }
 
-i64 writeMissionCsv(const WaypointMissionEditor* editor, const TransectRegion* transect, const OrvikGeofence* geofence,
-                    const Preferences* preferences, ByteWriter* writer) {
+i64 writeMissionCsv(const MissionPlanView* plan, const Preferences* preferences, ByteWriter* writer) {
     i64 start = writer->length;
     appendCString("Type,Latitude,Longitude,Altitude,Ignite,Field\n", writer);
     appendCString("Reference,", writer);
-    appendRounded(editor->referenceLatitude, 9, false, writer);
+    appendRounded(plan->referenceLatitude, 9, false, writer);
     appendU8(',', writer);
-    appendRounded(editor->referenceLongitude, 9, false, writer);
+    appendRounded(plan->referenceLongitude, 9, false, writer);
     appendCString(",,,\n", writer);
-    i32 waypoints = editor->waypointCount < 0 ? 0 : editor->waypointCount;
-    if (waypoints > kMaxWaypoints) waypoints = kMaxWaypoints;
-    for (i32 i = 0; i < waypoints; i++) {
-        const Waypoint* waypoint = &editor->waypoints[i];
+    for (i32 i = 0; i < plan->waypointCount; i++) {
+        const Waypoint* waypoint = &plan->waypoints[i];
         Vec2 position = {waypoint->x, waypoint->y};
         GeoPoint geo;
         mercatorToLatLng(&geo, &position);
@@ -244,12 +241,8 @@ i64 writeMissionCsv(const WaypointMissionEditor* editor, const TransectRegion* t
         appendInt64(waypoint->missionItemNumber, writer);
         appendU8('\n', writer);
     }
-    i32 transectCount = transect->pointCount < 0 ? 0 : transect->pointCount;
-    if (transectCount > kMaxTransectPoints) transectCount = kMaxTransectPoints;
-    for (i32 i = 0; i < transectCount; i++) appendPointRow("Transect", &transect->points[i], writer);
-    i32 geofenceCount = geofence->pointCount < 0 ? 0 : geofence->pointCount;
-    if (geofenceCount > kMaxGeofencePoints) geofenceCount = kMaxGeofencePoints;
-    for (i32 i = 0; i < geofenceCount; i++) appendPointRow("Geofence", &geofence->points[i], writer);
+    for (i32 i = 0; i < plan->transectPointCount; i++) appendPointRow("Transect", &plan->transectPoints[i], writer);
+    for (i32 i = 0; i < plan->geofencePointCount; i++) appendPointRow("Geofence", &plan->geofencePoints[i], writer);
     for (i32 s = 0; s < kMissionSettingCount; s++) {
         appendCString("Setting,", writer);
         appendField(kMissionSettingKeys[s], (i64)std::strlen(kMissionSettingKeys[s]), writer);

@@ -15,8 +15,7 @@
 #include "Core/FixedString.h"
 #include "Core/GeometryTypes.h"
 #include "Core/Preferences.h"
-#include "Mission/PlanPolygons.h"
-#include "Mission/WaypointMissionEditor.h"
+#include "Mission/MissionPlan.h"
 
 constexpr i32 kMissionSettingCount = 11;
 // The mission settings' preference keys, in the order they are written.
@@ -49,8 +48,7 @@ struct MissionFileContent {
 
 // Writes the plan and the settings from the preferences; returns the bytes written (a measuring
 // writer gives the size to allocate).
-i64 writeMissionCsv(const WaypointMissionEditor* editor, const TransectRegion* transect, const OrvikGeofence* geofence,
-                    const Preferences* preferences, ByteWriter* writer);
+i64 writeMissionCsv(const MissionPlanView* plan, const Preferences* preferences, ByteWriter* writer);
 
 // Reads a mission file. Never fails: what it could not read is counted in the content.
 void readMissionCsv(MissionFileContent* out, const u8* text, i64 length);

@@ -138,18 +138,17 @@ FixedString missionFileName(FixedString name) {
     return formatStr("@.csv", name);
 }
 
-FixedString startMissionSave(MissionList* list, FixedString name, const WaypointMissionEditor* editor,
-                             const TransectRegion* transect, const OrvikGeofence* geofence,
+FixedString startMissionSave(MissionList* list, FixedString name, const MissionPlanView* plan,
                              const Preferences* preferences, FileJobTable* jobs) {
     FixedString problem = missionNameProblem(name);
     if (problem.length) return problem;
     if (workBusy(list)) return makeString("Wait for the last change to the files to finish");
     ByteWriter measure = makeMeasuringWriter();
-    i64 size = writeMissionCsv(editor, transect, geofence, preferences, &measure);
+    i64 size = writeMissionCsv(plan, preferences, &measure);
     u8* text = allocateFileBuffer((u64)size);
     if (!text) return makeString("Not enough memory to save the mission");
     ByteWriter writer = makeByteWriter(text, size);
-    writeMissionCsv(editor, transect, geofence, preferences, &writer);
+    writeMissionCsv(plan, preferences, &writer);
     FixedString file = missionFileName(name);
     list->jobs = jobs;
     list->workFile = file;
@@ -221,35 +220,55 @@ void updateMissionList(MissionList* list, FileReadTable* reads) {
     }
 }
 
-FixedString applyLoadedMission(FileReadRequest** pendingRead, WaypointMissionEditor* editor, TransectRegion* transect,
-                               OrvikGeofence* geofence, ElevationMapLoader* loader, Preferences* preferences,
-                               FileReadTable* reads) {
+namespace {
+
+// Takes a finished read of a mission file into *content (on the heap, for freeFileBuffer). Returns
+// the outcome when there is nothing to apply: a failed read, or no memory; an empty text with a null
+// content while the read is still going.
+FixedString takeLoadedMission(FileReadRequest** pendingRead, FileReadTable* reads, FixedString* name,
+                              MissionFileContent** content) {
+    *content = nullptr;
     FileReadRequest* request = *pendingRead;
     if (!request) return FixedString{};
     u32 status = fileRequestStatus(request);
     if (status < FileStatusSuccess) return FixedString{};
-    FixedString name = request->name;
+    *name = request->name;
     *pendingRead = nullptr;
     if (status != FileStatusSuccess) {
-        FixedString failure = formatStrStr("Couldn't load @: @", name, fileStatusString(status));
+        FixedString failure = formatStrStr("Couldn't load @: @", *name, fileStatusString(status));
         releaseFileReadRequest(request, reads);
         return failure;
     }
     // The content is large (the whole plan twice over): it lives on the heap for the moment.
-    MissionFileContent* content = (MissionFileContent*)allocateFileBuffer(sizeof(MissionFileContent));
-    if (!content) {
+    *content = (MissionFileContent*)allocateFileBuffer(sizeof(MissionFileContent));
+    if (!*content) {
         releaseFileReadRequest(request, reads);
-        return formatStr("Not enough memory to load @", name);
+        return formatStr("Not enough memory to load @", *name);
     }
-    readMissionCsv(content, request->data + request->headroom, (i64)request->bytesRead);
+    readMissionCsv(*content, request->data + request->headroom, (i64)request->bytesRead);
     releaseFileReadRequest(request, reads);
+    return FixedString{};
+}
+
+bool holdsAMission(const MissionFileContent* content) {
+    return content->hasReference || content->waypointsInFile || content->transectInFile || content->geofenceInFile ||
+           content->settingsFound;
+}
+
+}  // namespace
+
+FixedString applyLoadedMission(FileReadRequest** pendingRead, WaypointMissionEditor* editor, TransectRegion* transect,
+                               OrvikGeofence* geofence, ElevationMapLoader* loader, Preferences* preferences,
+                               FileReadTable* reads) {
+    FixedString name;
+    MissionFileContent* content;
+    FixedString outcome = takeLoadedMission(pendingRead, reads, &name, &content);
+    if (!content) return outcome;
 
     i32 from = lockedWaypointCount(editor);
     i32 room = kMaxWaypoints - from;
     FixedString report = missionCsvReport(content, room);
-    bool anything = content->hasReference || content->waypointsInFile || content->transectInFile ||
-                    content->geofenceInFile || content->settingsFound;
-    if (!anything) {
+    if (!holdsAMission(content)) {
         freeFileBuffer(content);
         return formatStrStr("@ holds no mission. @", name, report);
     }
@@ -298,6 +317,49 @@ FixedString applyLoadedMission(FileReadRequest** pendingRead, WaypointMissionEdi
     if (content->geofenceCount > 0 || geofence->pointCount > 0) {
         runNewEdit(&geofence->history, loadGeofenceAction, points, sizeof(Vec2) * (u64)content->geofenceCount);
     }
+    applyMissionSettings(content, preferences);
+    freeFileBuffer(content);
+    if (report.length) return formatStrStr("Loaded @. @", name, report);
+    return formatStr("Loaded @", name);
+}
+
+FixedString applyLoadedMissionToReplay(FileReadRequest** pendingRead, ReplayedMission* mission,
+                                       ReplayedGeofence* geofence, Preferences* preferences, FileReadTable* reads) {
+    FixedString name;
+    MissionFileContent* content;
+    FixedString outcome = takeLoadedMission(pendingRead, reads, &name, &content);
+    if (!content) return outcome;
+    FixedString report = missionCsvReport(content, kMaxWaypoints);
+    if (!holdsAMission(content)) {
+        freeFileBuffer(content);
+        return formatStrStr("@ holds no mission. @", name, report);
+    }
+    if (content->hasReference) {
+        mission->referenceLatitude = content->reference.latitude;
+        mission->referenceLongitude = content->reference.longitude;
+    }
+    i32 kept = content->waypointCount < kMaxWaypoints ? content->waypointCount : kMaxWaypoints;
+    for (i32 i = 0; i < kept; i++) {
+        const MissionFileWaypoint* source = &content->waypoints[i];
+        Vec2 position;
+        latLngToMercator(&position, &source->position);
+        Waypoint* waypoint = &mission->waypoints[i];
+        *waypoint = Waypoint{};
+        if (mission->nextWaypointId == 0) mission->nextWaypointId = 1;
+        waypoint->id = mission->nextWaypointId++;
+        waypoint->x = position.x;
+        waypoint->y = position.y;
+        waypoint->altitude = source->altitude;
+        waypoint->ignitePreviousSegment = source->ignitePreviousSegment;
+        waypoint->missionItemNumber = source->missionItemNumber;
+    }
+    mission->waypointCount = kept;
+    mission->transectPointCount = content->transectCount;
+    for (i32 i = 0; i < content->transectCount; i++) {
+        latLngToMercator(&mission->transectPoints[i], &content->transect[i]);
+    }
+    geofence->pointCount = content->geofenceCount;
+    for (i32 i = 0; i < content->geofenceCount; i++) latLngToMercator(&geofence->points[i], &content->geofence[i]);
     applyMissionSettings(content, preferences);
     freeFileBuffer(content);
     if (report.length) return formatStrStr("Loaded @. @", name, report);

@@ -64,8 +64,7 @@ FixedString missionFileName(FixedString name);
 
 // Each starts one piece of file work and returns why it did not (empty when started). The outcome
 // arrives in list->message through updateMissionList.
-FixedString startMissionSave(MissionList* list, FixedString name, const WaypointMissionEditor* editor,
-                             const TransectRegion* transect, const OrvikGeofence* geofence,
+FixedString startMissionSave(MissionList* list, FixedString name, const MissionPlanView* plan,
                              const Preferences* preferences, FileJobTable* jobs);
 FixedString startMissionRename(MissionList* list, FixedString file, FixedString newName, FileJobTable* jobs);
 FixedString startMissionDelete(MissionList* list, FixedString file, FileJobTable* jobs);
@@ -84,10 +83,17 @@ void updateMissionList(MissionList* list, FileReadTable* reads);
 FixedString applyLoadedMission(FileReadRequest** pendingRead, WaypointMissionEditor* editor, TransectRegion* transect,
                                OrvikGeofence* geofence, ElevationMapLoader* loader, Preferences* preferences,
                                FileReadTable* reads);
+// The same for a replayed plan, which keeps no undo history: the file's waypoints, transect region,
+// geofence and reference take the place of the replayed ones as the file holds them, and its
+// settings go into the replay's preferences.
+FixedString applyLoadedMissionToReplay(FileReadRequest** pendingRead, ReplayedMission* mission,
+                                       ReplayedGeofence* geofence, Preferences* preferences, FileReadTable* reads);
 
 // The missions dialog in the panel rectangle: "Save" with a name field, the saved missions newest
-// first, and for the selected one "Load", "Rename" and "Delete" (pressed twice).
+// first, and for the selected one "Load", "Rename" and "Delete" (pressed twice). "Save" writes plan
+// with the settings of preferences; "Load" only asks for the file into pendingRead, which the owner
+// of the plan applies (applyLoadedMission, applyLoadedMissionToReplay).
 void drawMissionFilesDialog(f32 lineHeight, f32 pad, f32 barHeight, Platform* platform, ScreenStack* stack,
-                            UiState* ui, TextEditState* focus, Preferences* preferences, WaypointMissionEditor* editor,
-                            OrvikGeofence* geofence, TransectRegion* transect, MissionList* list, MapView* scroll,
-                            i32* selectedRow, FixedString* editText, Rect panel, FileReadRequest** pendingRead);
+                            UiState* ui, TextEditState* focus, const Preferences* preferences,
+                            const MissionPlanView* plan, MissionList* list, MapView* scroll, i32* selectedRow,
+                            FixedString* editText, Rect panel, FileReadRequest** pendingRead);

@@ -44,9 +44,9 @@ FixedString entryDescription(const MissionFileEntry* entry) {
 }  // namespace
 
 void drawMissionFilesDialog(f32 lineHeight, f32 pad, f32 barHeight, Platform* platform, ScreenStack* stack,
-                            UiState* ui, TextEditState* focus, Preferences* preferences, WaypointMissionEditor* editor,
-                            OrvikGeofence* geofence, TransectRegion* transect, MissionList* list, MapView* scroll,
-                            i32* selectedRow, FixedString* editText, Rect panel, FileReadRequest** pendingRead) {
+                            UiState* ui, TextEditState* focus, const Preferences* preferences,
+                            const MissionPlanView* plan, MissionList* list, MapView* scroll, i32* selectedRow,
+                            FixedString* editText, Rect panel, FileReadRequest** pendingRead) {
     // The row metrics come from the list view itself.
     (void)lineHeight;
     (void)pad;
@@ -65,8 +65,7 @@ void drawMissionFilesDialog(f32 lineHeight, f32 pad, f32 barHeight, Platform* pl
         TextFieldRowResult r = textFieldRow(&title, &description, editText, &placeholder, TextKeyboardFull, 0, stack,
                                             ui, focus, scroll, &id);
         if (r.submitted) {
-            FixedString refused = startMissionSave(list, *editText, editor, transect, geofence, preferences,
-                                                   &platform->fileJobs);
+            FixedString refused = startMissionSave(list, *editText, plan, preferences, &platform->fileJobs);
             list->message = refused.length ? refused : formatStr("Saving @...", missionFileName(*editText));
             scroll->openRowId = WidgetId{};
         }

@@ -133,20 +133,60 @@ u32 editVertices(Owner* polygon, i32 count, UndoAction move, HandleLayer layer, 
     return ended;
 }
 
-template <typename Owner>
-void drawPolygon(const Owner* polygon, i32 count, u32 editable, Color color, MapView* view, UiState* ui, f32 depth) {
+// A polygon's outline (a closed one from 3 points on) and, with a drag record (editable), its vertex
+// discs.
+void drawPolygon(const Vec2* points, i32 count, const MapEditDrag* drag, Color color, const MapView* view, UiState* ui,
+                 f32 depth) {
     f32 thickness = waypointMarkerWidth(ui) * 0.1f;
     const Rect& clip = view->clipRect;
     for (i32 i = 0; i + 1 < count || (count >= 3 && i < count); ++i) {
-        Vec2F32 a = toWindow(view, polygon->points[i]);
-        Vec2F32 b = toWindow(view, polygon->points[(i + 1) % count]);
+        Vec2F32 a = toWindow(view, points[i]);
+        Vec2F32 b = toWindow(view, points[(i + 1) % count]);
         drawOutlinedLine(a, b, depth, clip, color, thickness, ui);
     }
-    if (!editable) return;
+    if (!drag) return;
     for (i32 i = 0; i < count; ++i) {
-        Vec2F32 at = toWindow(view, polygon->points[i]);
-        u32 dragged = polygon->drag.active && polygon->drag.element == (u32)i;
+        Vec2F32 at = toWindow(view, points[i]);
+        u32 dragged = drag->active && drag->element == (u32)i;
         drawVertexDisc(at, depth + 0.0003f, clip, dragged ? kPathWhite : color, ui);
+    }
+}
+
+// The waypoint path (orange where the segment drops ignition spheres) and the markers; editable adds
+// the insert handles after the locked waypoints and the selected waypoint's colour and delete handle.
+void drawWaypointPath(const Waypoint* waypoints, i32 count, i32 locked, u32 selectedId, u32 editable,
+                      const MapView* view, UiState* ui, f32 depth) {
+    f32 width = waypointMarkerWidth(ui);
+    f32 deleteRadius = width * 0.3f;
+    const Rect& clip = view->clipRect;
+    f32 thickness = width * 0.1f;
+    for (i32 i = 1; i < count; ++i) {
+        const Waypoint* a = &waypoints[i - 1];
+        const Waypoint* b = &waypoints[i];
+        Color color = b->ignitePreviousSegment ? kIgniteOrange : kPathWhite;
+        drawOutlinedLine(toWindow(view, Vec2{a->x, a->y}), toWindow(view, Vec2{b->x, b->y}), depth, clip, color,
+                         thickness, ui);
+        if (editable && i >= locked) {
+            Vec2 middle = {(a->x + wrapNear(b->x, a->x)) / 2, (a->y + b->y) / 2};
+            drawIconAt(toWindow(view, middle), depth + 0.0002f, 8, 0, width * 0.6f, clip, ImageKindAsset,
+                       AssetAddWaypoint, &ui->batches.textured2d, ui);
+        }
+    }
+    for (i32 i = 0; i < count; ++i) {
+        const Waypoint* w = &waypoints[i];
+        u32 selected = editable && w->id == selectedId;
+        drawIconAt(toWindow(view, Vec2{w->x, w->y}), depth + (selected ? 0.0004f : 0.0003f), 1, 0, width, clip,
+                   ImageKindAsset, selected ? AssetYellowMarker : AssetBlueMarker, &ui->batches.textured2d, ui);
+        if (selected && i >= locked) {
+            Vec2F32 centre = deleteHandleCentre(toWindow(view, Vec2{w->x, w->y}), width);
+            addRoundedRect(boxAround(centre, deleteRadius, deleteRadius), depth + 0.0005f, clip, 2, deleteRadius,
+                           kDeleteRed, kPathWhite, &ui->batches.coloredRect, ui->halfWidth, ui->halfHeight);
+            f32 arm = deleteRadius * 0.45f;
+            addLine(Vec2F32{centre.x - arm, centre.y - arm}, Vec2F32{centre.x + arm, centre.y + arm}, depth + 0.0006f,
+                    clip, kPathWhite, thickness, &ui->batches.line2d);
+            addLine(Vec2F32{centre.x - arm, centre.y + arm}, Vec2F32{centre.x + arm, centre.y - arm}, depth + 0.0006f,
+                    clip, kPathWhite, thickness, &ui->batches.line2d);
+        }
     }
 }
 
@@ -162,7 +202,6 @@ void drawWaypointMission(WaypointMissionEditor* editor, MapView* view, UiState* 
     (void)elevation;
     f32 width = waypointMarkerWidth(ui);
     f32 deleteRadius = width * 0.3f;
-    const Rect& clip = view->clipRect;
     MapEditDrag* drag = &editor->drag;
     if (drag->active && (!editable || findWaypoint(editor, drag->element) < lockedWaypointCount(editor))) {
         drag->active = 0;
@@ -223,37 +262,8 @@ void drawWaypointMission(WaypointMissionEditor* editor, MapView* view, UiState* 
     }
 
     // Drawing: the path, insert handles, markers, then the delete handle.
-    i32 count = clampCount(editor->waypointCount, kMaxWaypoints);
-    i32 locked = lockedWaypointCount(editor);
-    f32 thickness = width * 0.1f;
-    for (i32 i = 1; i < count; ++i) {
-        const Waypoint* a = &editor->waypoints[i - 1];
-        const Waypoint* b = &editor->waypoints[i];
-        Color color = b->ignitePreviousSegment ? kIgniteOrange : kPathWhite;
-        drawOutlinedLine(toWindow(view, Vec2{a->x, a->y}), toWindow(view, Vec2{b->x, b->y}), depth, clip, color,
-                         thickness, ui);
-        if (editable && i >= locked) {
-            Vec2 middle = {(a->x + wrapNear(b->x, a->x)) / 2, (a->y + b->y) / 2};
-            drawIconAt(toWindow(view, middle), depth + 0.0002f, 8, 0, width * 0.6f, clip, ImageKindAsset,
-                       AssetAddWaypoint, &ui->batches.textured2d, ui);
-        }
-    }
-    for (i32 i = 0; i < count; ++i) {
-        const Waypoint* w = &editor->waypoints[i];
-        u32 selected = editable && w->id == editor->selectedWaypointId;
-        drawIconAt(toWindow(view, Vec2{w->x, w->y}), depth + (selected ? 0.0004f : 0.0003f), 1, 0, width, clip,
-                   ImageKindAsset, selected ? AssetYellowMarker : AssetBlueMarker, &ui->batches.textured2d, ui);
-        if (selected && i >= locked) {
-            Vec2F32 centre = deleteHandleCentre(toWindow(view, Vec2{w->x, w->y}), width);
-            addRoundedRect(boxAround(centre, deleteRadius, deleteRadius), depth + 0.0005f, clip, 2, deleteRadius,
-                           kDeleteRed, kPathWhite, &ui->batches.coloredRect, ui->halfWidth, ui->halfHeight);
-            f32 arm = deleteRadius * 0.45f;
-            addLine(Vec2F32{centre.x - arm, centre.y - arm}, Vec2F32{centre.x + arm, centre.y + arm}, depth + 0.0006f,
-                    clip, kPathWhite, thickness, &ui->batches.line2d);
-            addLine(Vec2F32{centre.x - arm, centre.y + arm}, Vec2F32{centre.x + arm, centre.y - arm}, depth + 0.0006f,
-                    clip, kPathWhite, thickness, &ui->batches.line2d);
-        }
-    }
+    drawWaypointPath(editor->waypoints, clampCount(editor->waypointCount, kMaxWaypoints), lockedWaypointCount(editor),
+                     editor->selectedWaypointId, editable, view, ui, depth);
 }
 
 void editOrvikGeofence(OrvikGeofence* geofence, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
@@ -267,7 +277,7 @@ void editOrvikGeofence(OrvikGeofence* geofence, MapView* view, UiState* ui, Scre
         geofence->drag.active = 0;
         logOrvikGeofence(geofence);
     }
-    drawPolygon(geofence, count, editable, kGeofenceRed, view, ui, depth);
+    drawPolygon(geofence->points, count, editable ? &geofence->drag : nullptr, kGeofenceRed, view, ui, depth);
 }
 
 void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
@@ -278,5 +288,12 @@ void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, Scre
     } else {
         region->drag.active = 0;
     }
-    drawPolygon(region, count, editable, kTransectCyan, view, ui, depth);
+    drawPolygon(region->points, count, editable ? &region->drag : nullptr, kTransectCyan, view, ui, depth);
+}
+
+void drawMissionPlan(const MissionPlanView* plan, const MapView* view, UiState* ui, f32 waypointDepth,
+                     f32 geofenceDepth, f32 transectDepth) {
+    drawWaypointPath(plan->waypoints, plan->waypointCount, plan->waypointCount, 0, 0, view, ui, waypointDepth);
+    drawPolygon(plan->geofencePoints, plan->geofencePointCount, nullptr, kGeofenceRed, view, ui, geofenceDepth);
+    drawPolygon(plan->transectPoints, plan->transectPointCount, nullptr, kTransectCyan, view, ui, transectDepth);
 }

@@ -9,8 +9,7 @@
 // unlocked waypoint shows an insert handle at its midpoint. Locked waypoints (on the vehicle
 // already) are drawn but never edited. Every change is a fresh edit of the record's own history.
 #pragma once
-#include "Mission/PlanPolygons.h"
-#include "Mission/WaypointMissionEditor.h"
+#include "Mission/MissionPlan.h"
 #include "SourceCommon/UserInterface/MapView.h"
 #include "SourceCommon/UserInterface/Widgets.h"
 
@@ -30,6 +29,12 @@ void editOrvikGeofence(OrvikGeofence* geofence, MapView* view, UiState* ui, Scre
 // The transect region and, with editable set, its draggable vertices.
 void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
                         f32 depth);
+
+// A plan that is only shown (a flight log's replayed plan): the waypoint path and markers, the
+// geofence and the transect region as the three calls above draw them without editing, each at its
+// own depth.
+void drawMissionPlan(const MissionPlanView* plan, const MapView* view, UiState* ui, f32 waypointDepth,
+                     f32 geofenceDepth, f32 transectDepth);
 
 // Sizes on the map, in window pixels, from the frame's line height.
 f32 waypointMarkerWidth(const UiState* ui);

@@ -13,14 +13,33 @@ constexpr f64 kFeetPerMetre = 3.280839895;
 
 bool imperial(const Preferences* preferences) { return preferences && preferences->units > UnitsMetricKmh; }
 
+// An axis-aligned rectangle cut to the plot, as the two counter-clockwise triangles that
+// addConvexPolygon makes of it, written straight into the batch: the terrain adds thousands a frame.
 void fillRect(f32 x0, f32 x1, f32 y0, f32 y1, const Rect& plot, Color color, UiState* ui, f32 depth) {
-    x0 = std::fmax(x0, plot.x0);
-    x1 = std::fmin(x1, plot.x1);
-    y0 = std::fmax(y0, plot.y0);
-    y1 = std::fmin(y1, plot.y1);
+    // As fmax and fmin: a NaN edge gives way to the plot's.
+    x0 = x0 > plot.x0 ? x0 : plot.x0;
+    x1 = x1 < plot.x1 ? x1 : plot.x1;
+    y0 = y0 > plot.y0 ? y0 : plot.y0;
+    y1 = y1 < plot.y1 ? y1 : plot.y1;
     if (!(x0 < x1 && y0 < y1)) return;
-    Vec2F32 quad[4] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
-    addConvexPolygon(quad, 4, depth, color, &ui->batches.colored2d);
+    Colored2dBatch* batch = &ui->batches.colored2d;
+    i32 n = batch->vertexCount;
+    i32 t = batch->triangleCount;
+    if (n + 4 > kBatchVertexCapacity || t + 2 > kColored2dTriangles) return;
+    const f32 corners[4][2] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
+    for (i32 i = 0; i < 4; ++i) {
+        Colored2dVertex* v = &batch->vertices[n + i];
+        v->x = corners[i][0];
+        v->y = corners[i][1];
+        v->z = depth;
+        v->color = (i32)color;
+        v->extra = 0;
+    }
+    u16* indices = batch->indices + 3 * (i64)t;
+    const i32 fan[6] = {n, n + 1, n + 2, n, n + 2, n + 3};
+    for (i32 i = 0; i < 6; ++i) indices[i] = (u16)fan[i];
+    batch->vertexCount = n + 4;
+    batch->triangleCount = t + 2;
 }
 
 // A tick drawn white over a slightly wider black copy.

@@ -143,6 +143,13 @@ struct ScaleBar {
 };
 ScaleBar flyScaleBar(f64 metresPerPixel, f32 textSize, f32 availableWidth, u32 units);
 
+// The tap bubble's text: latitude and longitude on a line each, then "@ MSL" with the terrain height
+// (to 0.1 m) where an elevation map covers the point.
+FixedString flyTapInfoText(GeoPoint at, const ElevationMapLoader* elevation, const Preferences* preferences);
+// The elevation maps' low-altitude shading threshold in m MSL: the ground at the takeoff position
+// (kUnknownGround or kUnknownTapGround while unknown) plus the vehicle's altitude above takeoff less
+// "Low altitude warning (m)"; kUnknownTapGround (no threshold) while the ground is unknown.
+f32 flyShadingThreshold(const VehicleState* vehicle, f32 takeoffGround, f64 lowAltitudeWarning);
 // Whether an aircraft is drawn: its report is younger than 240 s while it is within 20 km of the
 // drone, else younger than 60 s. distanceMetres is negative while the drone's position is unknown.
 bool isTrafficShown(f64 distanceMetres, u64 ageMicroseconds);

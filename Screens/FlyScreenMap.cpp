@@ -204,18 +204,10 @@ void drawTapInfo(FlyScreenFrame* f, MapView* view, f32 depth) {
     UiState* ui = f->ui;
     GeoPoint at;
     mercatorToLatLng(&at, &s->tapInfoPosition);
-    f32 ground;
-    {
-        ProfilingScope scope("getElevation");
-        ground = getElevation(&f->app->elevationMapLoader, at, kUnknownTapGround);
-    }
-    FixedString text = formatStrStr("@\n@", latitudeString(at.latitude, preferences),
-                                    longitudeString(at.longitude, preferences));
-    if (ground != kUnknownTapGround) {
-        text = formatStrStr("@\n@", text, formatStr("@ MSL", formatLength(ground, 0.1, preferences)));
-    }
+    FixedString text = flyTapInfoText(at, &f->app->elevationMapLoader, preferences);
     f32 textSize = f->metrics->textHeight;
-    i32 lines = ground != kUnknownTapGround ? 3 : 2;
+    i32 lines = 1;
+    for (i32 i = 0; i < text.length; ++i) lines += text.text[i] == '\n' ? 1 : 0;
     Vec2F32 point = mapPointToScreen(view, s->tapInfoPosition);
     f32 pad = f->metrics->margin;
     f32 width = 0.55f * textSize * 16 + 2 * pad;
@@ -262,7 +254,11 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
     if (s->showTapInfo) drawTapInfo(f, view, base + kTapInfoOffset);
     ScreenStack* stack = f->stack;
     u32 panel = s->openPanel;
-    if (!f->replay) {
+    // The plan: the live one is edited with its toolbars open; a replay shows the plan it flew.
+    if (f->replay) {
+        MissionPlanView plan = replayedMissionPlan(&f->replay->mission, &f->replay->geofence);
+        drawMissionPlan(&plan, view, ui, base + kWaypointOffset, base + kGeofenceOffset, base + kTransectOffset);
+    } else {
         drawWaypointMission(&app->waypointMissionEditor, view, ui, stack, preferences, &app->elevationMapLoader,
                             panel == FlyPanelWaypoints ? 1 : 0, base + kWaypointOffset);
         editOrvikGeofence(&app->orvikGeofence, view, ui, stack, panel == FlyPanelGeofence ? 1 : 0,
@@ -287,10 +283,7 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
     drawVectorOverlay(&app->vectorOverlayLoader, view, ui, &overlays, base + kVectorOverlayOffset,
                       f->metrics->textHeight);
     if (!miniView && (preferences->showTopographicOverlay || preferences->showLowAltitudeOverlay)) {
-        f32 danger = f->homeGroundHeight == kUnknownGround
-                         ? kUnknownGround
-                         : (f32)(vehicle->globalPosition.relativeAltitude - preferences->lowAltitudeWarning) +
-                               f->homeGroundHeight;
+        f32 danger = flyShadingThreshold(vehicle, f->homeGroundHeight, preferences->lowAltitudeWarning);
         drawElevationMaps(&app->elevationMapLoader, view, ui, preferences->showTopographicOverlay,
                           preferences->showLowAltitudeOverlay, preferences->units <= 1 ? 1 : 0, danger,
                           base + kElevationOffset);
@@ -300,6 +293,27 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
 }
 
 }  // namespace
+
+FixedString flyTapInfoText(GeoPoint at, const ElevationMapLoader* elevation, const Preferences* preferences) {
+    f32 ground;
+    {
+        ProfilingScope scope("getElevation");
+        ground = getElevation(elevation, at, kUnknownTapGround);
+    }
+    FixedString text = formatStrStr("@\n@", latitudeString(at.latitude, preferences),
+                                    longitudeString(at.longitude, preferences));
+    if (ground != kUnknownTapGround) {
+        text = formatStrStr("@\n@", text, formatStr("@ MSL", formatLength(ground, 0.1, preferences)));
+    }
+    return text;
+}
+
+f32 flyShadingThreshold(const VehicleState* vehicle, f32 takeoffGround, f64 lowAltitudeWarning) {
+    if (takeoffGround == kUnknownGround || takeoffGround == kUnknownTapGround) return kUnknownTapGround;
+    f64 aboveTakeoff = vehicle->globalPosition.relativeAltitude + vehicle->altitudeOffset;
+    if (!std::isfinite(aboveTakeoff)) aboveTakeoff = 0;
+    return (f32)((f64)takeoffGround + aboveTakeoff - lowAltitudeWarning);
+}
 
 bool isTrafficLow(f64 altitude, const Preferences* preferences) {
     return altitude <= preferences->adsbWarningCylinderAltitude;

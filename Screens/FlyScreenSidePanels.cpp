@@ -279,9 +279,9 @@ void drawFlySidePanels(FlyScreenFrame* f) {
     }
     const UiMetrics* m = f->metrics;
     if (panel == FlyPanelMissionFiles) {
+        MissionPlanView plan = editedMissionPlan(&app->waypointMissionEditor, &app->transectRegion, &app->orvikGeofence);
         drawMissionFilesDialog(m->buttonTextHeight, m->margin, m->buttonHeight, f->platform, f->stack, f->ui,
-                               &f->stack->runner.textFocus, &app->preferences, &app->waypointMissionEditor,
-                               &app->orvikGeofence, &app->transectRegion, &app->missionList,
+                               &f->stack->runner.textFocus, &app->preferences, &plan, &app->missionList,
                                &s->scrollViews[ScrollMissionFiles], &s->selectedIndex, &s->editText, rect,
                                &app->pendingLoads.missionRead);
     }

@@ -10,6 +10,7 @@
 #include "Drone/TarnwickPayloads/OrvikTexts.h"
 #include "FlightLogReplay/FlightLogReplay.h"
 #include "FlightLogs/FlightLogIndex.h"
+#include "Mission/MissionFiles.h"
 #include "Overlays/OverlaysPanel.h"
 #include "Screens/FlyScreenInternal.h"
 #include "Screens/FlyScreenSharedUiViewLog.h"
@@ -30,7 +31,7 @@ constexpr i64 kDetailsBytes = 1000;
 // replay's link, drops and clock; the viewer's own fields are handed in and taken back around the
 // passes.
 void drawReplayMap(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack, UiState* ui,
-                   Rect content) {
+                   Rect content, f32 takeoffGround) {
     FlightLogReplay* replay = &app->flightLogReplay;
     FlyScreenState fly{};
     fly.mapView = state->mapView;
@@ -55,7 +56,7 @@ void drawReplayMap(ViewFlightLogState* state, AppState* app, Platform* platform,
     frame.topBar = Rect{content.x0, content.x1, content.y1, content.y1};
     frame.barBottom = content.y1;
     frame.buttonStyle = flyButtonStyle(frame.metrics);
-    frame.homeGroundHeight = kUnknownGround;
+    frame.homeGroundHeight = takeoffGround == kUnknownTapGround ? kUnknownGround : takeoffGround;
     frame.replay = replay;
     const VideoDecoder* decoder = programVideoDecoder();
     ImageSlot* picture = decoder && decoder->imageSlotId ? getImageSlot(&ui->imageSlots, (i32)decoder->imageSlotId) : nullptr;
@@ -184,8 +185,8 @@ i32 flightLogSensorHealthRows(FixedString* rows, i32 capacity, const VehicleStat
 }
 
 void drawFlightLogMap(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack, UiState* ui,
-                      Rect content) {
-    drawReplayMap(state, app, platform, stack, ui, content);
+                      Rect content, f32 takeoffGround) {
+    drawReplayMap(state, app, platform, stack, ui, content, takeoffGround);
 }
 
 void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
@@ -209,7 +210,19 @@ void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platfor
     Rect panel{content.x0 + m->rowHeight, content.x1 - m->margin, content.y0 + m->rowHeight,
                content.y1 - 2 * m->textHeight - m->rowHeight};
     Rect sidePanel{content.x0 + 0.45f * (content.x1 - content.x0), panel.x1, panel.y0, panel.y1};
+    // A mission file loaded from the Missions panel replaces the replayed plan.
+    FixedString loaded = applyLoadedMissionToReplay(&state->missionRead, &replay->mission, &replay->geofence,
+                                                    &replay->preferences, &platform->fileReads);
+    if (loaded.length) app->missionList.message = loaded;
     switch (state->openPanel) {
+        case ViewerPanelMissions: {
+            MissionPlanView plan = replayedMissionPlan(&replay->mission, &replay->geofence);
+            drawMissionFilesDialog(m->buttonTextHeight, m->margin, m->buttonHeight, platform, stack, ui,
+                                   &stack->runner.textFocus, &replay->preferences, &plan, &app->missionList,
+                                   &state->panelViews[2], &state->missionRow, &state->missionName, sidePanel,
+                                   &state->missionRead);
+            break;
+        }
         case ViewerPanelOrvikDetails: drawDetailsPanel(state, app, sidePanel, ui, stack); break;
         case ViewerPanelSensorHealth: drawSensorHealthPanel(state, app, sidePanel, ui, stack); break;
         case ViewerPanelOverlays: {

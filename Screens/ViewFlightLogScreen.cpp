@@ -313,6 +313,7 @@ void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index
     state->isInitialised = 1;
     state->mapView = makeMapView(WIDGET_ID, MapViewModeMap);
     state->sensorHealthView = makeMapView(WIDGET_ID, MapViewModeScrollList);
+    state->missionRow = -1;
     state->panelViews[0] = makeScrollView(WIDGET_ID);
     state->panelViews[1] = makeScrollView(WIDGET_ID);
     state->panelViews[2] = makeScrollView(WIDGET_ID);
@@ -461,14 +462,11 @@ void viewFlightLogScreen(Platform* platform, ScreenStack* stack, UiState* ui, Ap
         ReplayElevation elevation{replayElevation, &app->elevationMapLoader};
         stepFlightLogReplay(state, index, replay, &app->sound.queue, &elevation);
 
-        // The ground under the replayed vehicle, for the HUD's texts.
+        // The ground at the replayed vehicle's takeoff position (home or second stored position with
+        // the offset): the reference of the map's low-altitude shading; 10,000 until a position.
         f32 ground = kHudGroundUnknown;
         const VehicleState* vehicle = &replay->connection.vehicle;
-        if (vehicle->globalPosition.time != 0) {
-            GeoPoint at{vehicle->globalPosition.longitude + vehicle->longitudeOffset,
-                        vehicle->globalPosition.latitude + vehicle->latitudeOffset};
-            ground = getElevation(&app->elevationMapLoader, at, kNoElevation);
-        } else if (vehicle->home.time != 0 || vehicle->secondPosition.time != 0) {
+        if (vehicle->globalPosition.time != 0 && (vehicle->home.time != 0 || vehicle->secondPosition.time != 0)) {
             LongitudeLatitude reference = vehiclePosition(vehicle);
             ground = getElevation(&app->elevationMapLoader, GeoPoint{reference.longitude, reference.latitude}, kNoElevation);
         }
@@ -486,7 +484,12 @@ void viewFlightLogScreen(Platform* platform, ScreenStack* stack, UiState* ui, Ap
         }
         if (state->openPanel == ViewerPanelMenu) drawPanelMenu(state, below, metrics, ui, stack);
         if (state->openPanel == ViewerPanelExport) drawFlightLogExportPanel(state, app, platform, stack, ui, below);
-        drawFlightLogMap(state, app, platform, stack, ui, below);
+        drawFlightLogMap(state, app, platform, stack, ui, below, ground);
     }
-    if (result->back) app->flightLogViewerOpen = 0;
+    if (result->back) {
+        app->flightLogViewerOpen = 0;
+        // A mission file still being read for the replayed plan is no longer wanted.
+        if (state->missionRead) releaseFileReadRequest(state->missionRead, &platform->fileReads);
+        state->missionRead = nullptr;
+    }
 }

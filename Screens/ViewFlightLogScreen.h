@@ -19,6 +19,7 @@
 struct AppState;
 struct FlightLogIndex;
 struct FlightLogReplay;
+struct FileReadRequest;
 struct Preferences;
 struct Platform;
 struct ScreenResult;
@@ -112,6 +113,11 @@ struct ViewFlightLogState {
     Hud hud;                    // the HUD over the large video
     u32 trackExtentsCount;      // trackCount + 1 when trackExtents were found (0: not yet)
     f32 trackExtents[4];        // the side view's lowest and highest path and ground heights
+    // The Missions panel (28): its selected row, the typed name and a mission file being read for
+    // the replayed plan.
+    i32 missionRow;
+    FixedString missionName;
+    FileReadRequest* missionRead;
 };
 
 // The playback buttons of the controls column (open panel 37), top to bottom.
@@ -158,8 +164,9 @@ void drawDatagramRowText(u8 type, const u8* payload, u16 length, Rect textArea, 
 void appendDatagramDetails(u8 type, const u8* payload, u16 length, const Preferences* units, ByteWriter* details);
 
 // The playback layout below the top bar and the controls: the map, the HUD and its texts, the side
-// view and the open panel's content (including the panels 17, 19, 23, 28 to 33 and 36). The frame
-// has already stepped the replay; ground is the terrain height under the vehicle (10,000 while none).
+// view and the open panel's content (including the panels 17, 19, 23, 28 to 33 and 36; a mission file
+// that the Missions panel loads replaces the replayed plan). The frame has already stepped the
+// replay; ground is the terrain height at the vehicle's takeoff position (10,000 while none).
 void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                                UiState* ui, Rect content, f32 groundElevation, f32 secondGround);
 // The side view (open panel 23) in panel: the whole track's altitude profile over its terrain, the
@@ -175,8 +182,10 @@ constexpr i32 kSensorHealthRows = 64 + 256;
 i32 flightLogSensorHealthRows(FixedString* rows, i32 capacity, const VehicleState* vehicle, i64 startOffsetMicros);
 // The replay's map and video views (one large, the other the mini view) under everything else:
 // drawn last in the frame so that the widgets drawn before take their pointers first.
+// takeoffGround: the ground at the vehicle's takeoff position (m MSL; 10,000 or -32768 while unknown),
+// the reference of the elevation maps' low-altitude shading.
 void drawFlightLogMap(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack, UiState* ui,
-                      Rect content);
+                      Rect content, f32 takeoffGround);
 // The ground height under a point for the replayed drone link (context: the ElevationMapLoader);
 // NaN where no elevation data covers it.
 f64 replayElevation(void* context, f64 longitude, f64 latitude);

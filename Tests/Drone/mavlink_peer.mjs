@@ -47,6 +47,13 @@
 //       with values of the script's generator, at irregular times. Prints per datagram "datagram MS
 //       HEX" (MS from the flight's start) and "expect LAT LON RELALT_MM ROLL PITCH YAW" with the
 //       values node-mavlink wrote.
+//   node mavlink_peer.mjs replayviews
+//       A recorded level flight for the flight-log viewer's views: a PX4 quadrotor (system 1,
+//       component 1) flies north from its home at 47 N 8 E, 60 m up, one position a second for 100
+//       s, with an Orvik payload (component 25) dropping from the 40th to the 59th second, SYS_STATUS
+//       sensor bits 31 and 40 present, enabled and unhealthy, and a STATUSTEXT at 95 s. Prints per
+//       datagram "datagram MS HEX" and per position "at MS LAT LON RELALT_MM DROPPING" (MS from the
+//       start; DROPPING 1 while the payload reports dropping).
 //   node mavlink_peer.mjs exportflight START_MS
 //       A recorded flight for the flight-log exports: a PX4 quadrotor (system 1, component 1) with a
 //       camera-protocol camera (component 100) and its gimbal (component 154), photos with awkward
@@ -1113,10 +1120,43 @@ function sequence(localPort, gcsPort, maxSeconds, numbers) {
   socket.bind(localPort, '127.0.0.1', () => console.log('ready'))
 }
 
+function replayViews() {
+  const vehicle = new MavLinkProtocolV2(1, 1)
+  const payload = new MavLinkProtocolV2(1, 25)
+  let seq = 0, frameSeq = 0
+  const out = (ms, frames) => console.log(`datagram ${ms} ${Buffer.concat(frames).toString('hex')}`)
+  const orvik = dropping => payload.serialize(encapsulated(payloadFrame(5, [2, 0, 0, 0, 0, 0, 0, 0, 0, 126, 50,
+    dropping, 0, 0, 0, 0, 20, 20, 25, 0, 0, 0, 0, 0, 0, 0, 0], frameSeq++)), seq++ & 255)
+  const sensors = { onboardControlSensorsPresent: 0x80000001, onboardControlSensorsEnabled: 0x80000001,
+    onboardControlSensorsHealth: 0x00000001, voltageBattery: 15800, currentBattery: 1234, batteryRemaining: 76,
+    onboardControlSensorsPresentExtended: 0x100, onboardControlSensorsEnabledExtended: 0x100,
+    onboardControlSensorsHealthExtended: 0 }
+  out(0, [vehicle.serialize(heartbeat(minimal.MavType.QUADROTOR, minimal.MavAutopilot.PX4), seq++ & 255),
+    vehicle.serialize(Object.assign(new common.HomePosition(), { latitude: 470000000, longitude: 80000000,
+      altitude: 400000 }), seq++ & 255)])
+  for (let s = 1; s <= 100; s++) {
+    const ms = 1000 * s
+    const lat = 470000000 + 900 * s, lon = 80000000, relativeAlt = 60000
+    const dropping = s >= 40 && s < 60 ? 1 : 0
+    const frames = [vehicle.serialize(heartbeat(minimal.MavType.QUADROTOR, minimal.MavAutopilot.PX4), seq++ & 255),
+      vehicle.serialize(Object.assign(new common.SysStatus(), sensors), seq++ & 255),
+      vehicle.serialize(Object.assign(new common.GlobalPositionInt(), { timeBootMs: ms, lat, lon,
+        alt: 400000 + relativeAlt, relativeAlt, vx: 1000, vy: 0, vz: 0, hdg: 0 }), seq++ & 255),
+      orvik(dropping)]
+    if (s === 95) {
+      frames.push(vehicle.serialize(Object.assign(new common.StatusText(), { severity: 4, text: 'Low battery',
+        id: 0, chunkSeq: 0 }), seq++ & 255))
+    }
+    out(ms, frames)
+    console.log(`at ${ms} ${lat} ${lon} ${relativeAlt} ${dropping}`)
+  }
+}
+
 if (mode === 'emit') emit(args[0])
 else if (mode === 'sequence') sequence(Number(args[0]), Number(args[1]), Number(args[2]), args[3].split(',').map(Number))
 else if (mode === 'flight') flight(Number(args[0]))
 else if (mode === 'exportflight') exportFlight()
+else if (mode === 'replayviews') replayViews()
 else if (mode === 'parse') parse(args[0])
 else if (mode === 'magic') {
   for (const clazz of Object.values({ ...minimal.REGISTRY, ...standard.REGISTRY, ...common.REGISTRY })) {

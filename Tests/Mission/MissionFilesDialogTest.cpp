@@ -36,8 +36,9 @@ void dialogScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState*
                                             nullptr, &dialog->preferences, &platform->fileReads);
     if (loaded.length) dialog->list.message = loaded;
     Rect panel = {0, (f32)kWidth, 0, (f32)kHeight};
-    drawMissionFilesDialog(40, 8, 60, platform, stack, ui, &stack->runner.textFocus, &dialog->preferences,
-                           &dialog->editor, &dialog->geofence, &dialog->transect, &dialog->list, &dialog->scroll,
+    MissionPlanView plan = editedMissionPlan(&dialog->editor, &dialog->transect, &dialog->geofence);
+    drawMissionFilesDialog(40, 8, 60, platform, stack, ui, &stack->runner.textFocus, &dialog->preferences, &plan,
+                           &dialog->list, &dialog->scroll,
                            &dialog->selectedRow, &dialog->editText, panel, &dialog->pending);
 }
 

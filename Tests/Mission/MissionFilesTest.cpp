@@ -86,8 +86,9 @@ protected:
     }
 
     void save(const char* name) {
-        FixedString refused = startMissionSave(&plan->list, makeString(name), &plan->editor, &plan->transect,
-                                               &plan->geofence, &plan->preferences, &platform->fileJobs);
+        MissionPlanView view = editedMissionPlan(&plan->editor, &plan->transect, &plan->geofence);
+        FixedString refused = startMissionSave(&plan->list, makeString(name), &view, &plan->preferences,
+                                               &platform->fileJobs);
         ASSERT_EQ(refused.length, 0) << refused.text;
         settle();
     }
@@ -400,9 +401,10 @@ TEST_F(MissionFiles, AltitudesFromAFileWhoseReferenceStandsOnOtherGroundAreRebas
 TEST_F(MissionFiles, NamesThatLeaveTheFolderOrHoldControlCharactersAreRefused) {
     const char* refused[] = {"", "a/b", "..\\x", "..", "a..b", "../Preferences", "tab\there", "bell\x07",
                              "del\x7F", ".csv"};
+    MissionPlanView view = editedMissionPlan(&plan->editor, &plan->transect, &plan->geofence);
     for (const char* name : refused) {
-        FixedString message = startMissionSave(&plan->list, makeString(name), &plan->editor, &plan->transect,
-                                               &plan->geofence, &plan->preferences, &platform->fileJobs);
+        FixedString message = startMissionSave(&plan->list, makeString(name), &view, &plan->preferences,
+                                               &platform->fileJobs);
         EXPECT_GT(message.length, 0) << name;
         EXPECT_GT(startMissionRename(&plan->list, makeString("x.csv"), makeString(name), &platform->fileJobs).length, 0)
             << name;

@@ -16,6 +16,15 @@ what the viewer's first pass over each must find, worked out from the bytes writ
         photos COUNT
         recording START LENGTH PILOT_GAP DEM_GAP       (one line per recording)
         sample I STEP ALTITUDE AGL                     (every 997th kept sample)
+
+  flight_log_viewer_logs.py views FLIGHT FOLDER
+      FLIGHT: the output of "mavlink_peer.mjs replayviews". Writes FOLDER/views.qvlog3: the
+      datagrams, an augmented position after each position (the ground flat at the takeoff's
+      height), and before the flight a geofence and a started mission. Prints
+        total METRES                       the path's length
+        payload FROM TO                    the distances of the first and last sample dropping
+        geofence LAT LON ...               the geofence's corners
+        waypoint LAT LON ...               the mission's waypoints
 """
 import math
 import os
@@ -172,7 +181,46 @@ def camera_log(camera_path, folder):
     expect.report("camera", data)
 
 
+GEOFENCE = [(46.9995, 7.9990), (46.9995, 8.0010), (47.0095, 8.0010), (47.0095, 7.9990)]
+WAYPOINTS = [(47.002, 8.0), (47.005, 8.0006), (47.008, 8.0)]
+
+
+def views_log(flight_path, folder):
+    parts = [header(START)]
+    geofence = struct.pack("<B", len(GEOFENCE)) + b"".join(struct.pack("<dd", lat, lon) for lat, lon in GEOFENCE)
+    parts.append(entry(9, START + 200, geofence))
+    mission = struct.pack("<BB", 29, len(WAYPOINTS))
+    for k, (lat, lon) in enumerate(WAYPOINTS):
+        mission += struct.pack("<dddiB", lat, lon, 60.0, k + 1, 1 if k == 1 else 0)
+    mission += struct.pack("<BB", 16, 0) + struct.pack("<dd", 47.0, 8.0)
+    mission += struct.pack("<ddiddididdd", 8.0, 5.0, 0, 60.0, 60.0, 0, 12.0, 0, 0.0, 20.0, 10.0)
+    parts.append(entry(8, START + 300, mission))
+    distance, previous, dropping = 0.0, None, []  # dropping: the distances of the samples that drop
+    for words in read_peer(flight_path):
+        if words[0] == "datagram":
+            ms = int(words[1])
+            frame = bytes.fromhex(words[2])
+            parts.append(entry(1, START + ms, frame))
+        elif words[0] == "at":
+            ms, lat, lon, relative = int(words[1]), int(words[2]) / 1e7, int(words[3]) / 1e7, int(words[4]) / 1000.0
+            if previous is not None:
+                distance += step_distance(previous, (lat, lon))
+            previous = (lat, lon)
+            if words[5] == "1":
+                dropping.append(distance)
+            parts.append(entry(10, START + ms + 5, augmented(lat, lon, f32(relative), f32(400.0), f32(relative),
+                                                             f32(400.0 + relative), f32(400.0 + relative))))
+    open(os.path.join(folder, "views.qvlog3"), "wb").write(b"".join(parts))
+    print("total %.17g" % distance)
+    print("payload %.17g %.17g" % (dropping[0], dropping[-1]))
+    print("geofence " + " ".join("%.17g %.17g" % corner for corner in GEOFENCE))
+    print("waypoint " + " ".join("%.17g %.17g" % point for point in WAYPOINTS))
+
+
 def main():
+    if sys.argv[1] == "views":
+        views_log(sys.argv[2], sys.argv[3])
+        return
     track_log(sys.argv[1], sys.argv[3])
     camera_log(sys.argv[2], sys.argv[3])
 
