@@ -327,6 +327,11 @@ void writePreferencesText(const Preferences* preferences, ByteWriter* writer) {
     }
 }
 
+void requestPreferencesFile(PreferencesState* state, Platform* platform) {
+    if (state->loaded || state->pendingRead) return;
+    state->pendingRead = requestFile(makeString(kPreferencesFileName), kPreferencesFileMaxSize, 0, &platform->fileReads);
+}
+
 u32 updatePreferences(Preferences* preferences, PreferencesState* state, Platform* platform) {
     ProfilingScope scope("Update Preferences");
     u32 kind = platform->gamepad.controllerKind;

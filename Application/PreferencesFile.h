@@ -24,6 +24,10 @@ void parsePreferencesText(Preferences* preferences, const u8* text, i64 length);
 // Writes the file text; the caller runs it twice (measure, then fill).
 void writePreferencesText(const Preferences* preferences, ByteWriter* writer);
 
+// Queues the file's read ahead of the first frame (start-up calls it once the data folder is known),
+// so that the first frame already shows the user's settings; the per-frame step takes the read over.
+void requestPreferencesFile(PreferencesState* state, Platform* platform);
+
 // The per-frame step. Returns 1 on the frame on which a changed record was queued for saving.
 u32 updatePreferences(Preferences* preferences, PreferencesState* state, Platform* platform);
 // At quit: queues a save of a record that differs from the saved copy (a change of the last frame),

@@ -1,7 +1,11 @@
 #include "Platform/H264Decoder.h"
 
+#include <dlfcn.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -14,6 +18,49 @@ extern "C" {
 }
 
 namespace {
+
+// The library's functions, found once it is loaded. The program does not link it: loading its
+// hundred-odd dependencies would add tens of milliseconds to every start, video or not.
+struct LibraryFunctions {
+    void (*logSetLevel)(int level);
+    const AVCodec* (*findDecoder)(enum AVCodecID id);
+    AVCodecContext* (*allocContext)(const AVCodec* codec);
+    void (*freeContext)(AVCodecContext** context);
+    int (*open)(AVCodecContext* context, const AVCodec* codec, AVDictionary** options);
+    int (*sendPacket)(AVCodecContext* context, const AVPacket* packet);
+    int (*receiveFrame)(AVCodecContext* context, AVFrame* frame);
+    AVFrame* (*frameAlloc)();
+    void (*frameFree)(AVFrame** frame);
+    void (*frameUnref)(AVFrame* frame);
+};
+
+#define ORVIK_TEXT(x) #x
+#define ORVIK_SONAME(name, major) "lib" name ".so." ORVIK_TEXT(major)
+
+LibraryFunctions av{};
+std::once_flag libraryOnce;
+std::atomic<i32> libraryState{0};  // 0 not loaded yet, 1 loaded, 2 failed
+
+template <typename Function>
+bool find(void* library, const char* name, Function* function) {
+    *function = (Function)dlsym(library, name);
+    return *function != nullptr;
+}
+
+void loadLibrary() {
+    void* codec = dlopen(ORVIK_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
+    void* util = dlopen(ORVIK_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
+    bool found = codec && util && find(util, "av_log_set_level", &av.logSetLevel) &&
+                 find(codec, "avcodec_find_decoder", &av.findDecoder) &&
+                 find(codec, "avcodec_alloc_context3", &av.allocContext) &&
+                 find(codec, "avcodec_free_context", &av.freeContext) && find(codec, "avcodec_open2", &av.open) &&
+                 find(codec, "avcodec_send_packet", &av.sendPacket) &&
+                 find(codec, "avcodec_receive_frame", &av.receiveFrame) &&
+                 find(util, "av_frame_alloc", &av.frameAlloc) && find(util, "av_frame_free", &av.frameFree) &&
+                 find(util, "av_frame_unref", &av.frameUnref);
+    // The handles stay open for the rest of the run: the functions live in them.
+    libraryState.store(found ? 1 : 2, std::memory_order_release);
+}
 
 AVCodecContext* contextOf(H264Decoder* decoder) { return (AVCodecContext*)decoder->context; }
 
@@ -62,19 +109,27 @@ void interleaveChroma(u8* out, const u8* cb, const u8* cr, i64 count) {
 
 }  // namespace
 
+i32 loadH264Library() {
+    std::call_once(libraryOnce, loadLibrary);
+    return libraryState.load(std::memory_order_acquire) == 1 ? 1 : 0;
+}
+
+i32 h264LibraryLoadFinished() { return libraryState.load(std::memory_order_acquire) != 0 ? 1 : 0; }
+
 i32 openH264Decoder(H264Decoder* decoder, i32* libraryCode) {
     *libraryCode = 0;
     if (decoder->context) return H264DecoderOk;
+    if (!loadH264Library()) return H264DecoderNoLibrary;
     // Damaged units are expected on a lossy link; the library's own reports of them would only
     // flood the terminal.
-    av_log_set_level(AV_LOG_QUIET);
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    av.logSetLevel(AV_LOG_QUIET);
+    const AVCodec* codec = av.findDecoder(AV_CODEC_ID_H264);
     if (!codec) return H264DecoderNotFound;
-    AVCodecContext* context = avcodec_alloc_context3(codec);
-    AVFrame* picture = av_frame_alloc();
+    AVCodecContext* context = av.allocContext(codec);
+    AVFrame* picture = av.frameAlloc();
     if (!context || !picture) {
-        avcodec_free_context(&context);
-        av_frame_free(&picture);
+        av.freeContext(&context);
+        av.frameFree(&picture);
         return H264DecoderOutOfMemory;
     }
     // Each picture leaves as soon as its last slice is in: no reordering delay, no frame threads,
@@ -85,11 +140,11 @@ i32 openH264Decoder(H264Decoder* decoder, i32* libraryCode) {
     context->thread_type = 0;
     // The picture is handed out whole, with its cropping, as the decoder's buffer holds it.
     context->apply_cropping = 0;
-    i32 result = avcodec_open2(context, codec, nullptr);
+    i32 result = av.open(context, codec, nullptr);
     if (result < 0) {
         *libraryCode = result;
-        avcodec_free_context(&context);
-        av_frame_free(&picture);
+        av.freeContext(&context);
+        av.frameFree(&picture);
         return H264DecoderLibraryError;
     }
     decoder->context = context;
@@ -111,7 +166,7 @@ i32 sendH264Unit(H264Decoder* decoder, const u8* bytes, i64 length, i32* library
     packet.pts = AV_NOPTS_VALUE;
     packet.dts = AV_NOPTS_VALUE;
     packet.pos = -1;
-    i32 result = avcodec_send_packet(context, &packet);
+    i32 result = av.sendPacket(context, &packet);
     if (result == AVERROR(EAGAIN)) return H264DecoderNotAccepting;
     if (result == AVERROR(ENOMEM)) return H264DecoderOutOfMemory;
     if (result < 0) {
@@ -128,7 +183,7 @@ i32 receiveH264Picture(H264Decoder* decoder, u8* output, i64 capacity, H264Pictu
     AVCodecContext* context = contextOf(decoder);
     AVFrame* picture = (AVFrame*)decoder->picture;
     if (!context || !picture) return H264DecoderNotOpen;
-    i32 result = avcodec_receive_frame(context, picture);
+    i32 result = av.receiveFrame(context, picture);
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return H264DecoderNoPicture;
     if (result < 0) {
         *libraryCode = result;
@@ -136,7 +191,7 @@ i32 receiveH264Picture(H264Decoder* decoder, u8* output, i64 capacity, H264Pictu
     }
     struct Unref {
         AVFrame* f;
-        ~Unref() { av_frame_unref(f); }
+        ~Unref() { av.frameUnref(f); }
     } unref{picture};
 
     ChromaSampling sampling = chromaSampling(picture->format);
@@ -187,7 +242,8 @@ i32 receiveH264Picture(H264Decoder* decoder, u8* output, i64 capacity, H264Pictu
 void closeH264Decoder(H264Decoder* decoder) {
     AVCodecContext* context = contextOf(decoder);
     AVFrame* picture = (AVFrame*)decoder->picture;
-    avcodec_free_context(&context);
-    av_frame_free(&picture);
+    // A decoder that never opened holds nothing, and the library may never have been loaded.
+    if (context) av.freeContext(&context);
+    if (picture) av.frameFree(&picture);
     *decoder = H264Decoder{};
 }

@@ -1,4 +1,4 @@
-// The system's H.264 decoder (libavcodec): low delay, one thread, fed one Annex-B NAL unit at a
+// The system's H.264 decoder (libavcodec, loaded when first needed): low delay, one thread, fed one Annex-B NAL unit at a
 // time (parameter sets, SEI and single slices alike). A picture is ready as soon as its last slice
 // has been fed, and is handed out as tightly packed NV12 of its displayed (cropped) size: height
 // rows of width luma bytes, then height / 2 rows of width bytes of interleaved Cb/Cr. Pictures in
@@ -20,7 +20,14 @@ enum H264DecoderStatus : i32 {
     H264DecoderUnsupported = 6,    // a picture format with no NV12 conversion (the picture is dropped)
     H264DecoderTooLarge = 7,       // the NV12 picture does not fit the caller's buffer (dropped)
     H264DecoderNotOpen = 8,
+    H264DecoderNoLibrary = 9,      // the system's libavcodec could not be loaded
 };
+
+// The library is loaded on first use, not with the program. Loads it once (from any thread; later
+// calls wait for the first): 1 when it is there. openH264Decoder loads it too.
+i32 loadH264Library();
+// Whether a load has finished, either way, without waiting for one.
+i32 h264LibraryLoadFinished();
 
 // Zero-filled = not open.
 struct H264Decoder {

@@ -1,5 +1,6 @@
 // Entry point of the program: start-up, the event loop and one frame per display refresh.
 #include <sys/mman.h>
+#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -10,13 +11,16 @@
 
 #include "Core/Clock.h"
 #include "Core/Format.h"
+#include "Core/JobQueue.h"
 #include "Core/Profiler.h"
 #include "Network/Dns.h"
 #include "Platform/Audio.h"
 #include "Platform/FileThread.h"
+#include "Platform/H264Decoder.h"
 #include "Platform/SdlWindow.h"
 #include "Platform/SystemInfo.h"
 #include "Application/AppUpdate.h"
+#include "Application/PreferencesFile.h"
 #include "Application/ApplicationMemory.h"
 #include "SourceCommon/Renderer/Renderer.h"
 #include "Video/VideoDecoder.h"
@@ -133,13 +137,61 @@ bool isInvisibleVideoDriver() {
     return !driver || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0;
 }
 
-void closeWindowAfterLastFrame(WindowHead* head) {
-    if (!exitAfterFrames || framesDrawn != exitAfterFrames) return;
+// With ORVIK_STARTUP_REPORT set, the program writes one line when its first complete frame (the
+// font, and every shader program and image asset that the frame drew, were ready, and the settings
+// were read) has come back from the buffer swap, and then closes its window. The times are
+// microseconds of the system's monotonic clock, so that whoever started the program can measure
+// from its own start.
+bool startupReport = false;
+u64 mainEntered = 0;
+u64 setUpDone = 0;
+
+u64 monotonicMicroseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (u64)now.tv_sec * 1000000 + (u64)now.tv_nsec / 1000;
+}
+
+void pushWindowClose(WindowHead* head) {
     SDL_Event close{};
     close.type = SDL_WINDOWEVENT;
     close.window.event = SDL_WINDOWEVENT_CLOSE;
     close.window.windowID = SDL_GetWindowID((SDL_Window*)head->window);
     SDL_PushEvent(&close);
+}
+
+void closeWindowAfterLastFrame(WindowHead* head) {
+    if (exitAfterFrames && framesDrawn == exitAfterFrames) pushWindowClose(head);
+}
+
+void reportFirstCompleteFrame(WindowHead* head, u64 frame) {
+    // Complete also means drawn with the user's settings, once their file was read (or found missing).
+    const ApplicationMemory* memory = globalMemory->application;
+    if (!startupReport || !memory->renderer.frameComplete || !memory->app.preferencesState.loaded) return;
+    startupReport = false;
+    std::printf("Start-up: main %llu, set-up done %llu, first complete frame presented %llu (frame %llu)\n",
+                (unsigned long long)mainEntered, (unsigned long long)setUpDone,
+                (unsigned long long)monotonicMicroseconds(), (unsigned long long)frame);
+    std::fflush(stdout);
+    pushWindowClose(head);
+}
+
+// libavcodec is loaded by the job thread once the first frame is out, and the video decoder then
+// opens on the main thread: no video can arrive before a link is up, and the start does not wait.
+u32 videoLibraryQueued = 0;
+u32 videoDecoderOpened = 0;
+
+i64 loadVideoLibrary(void*) { return loadH264Library(); }
+
+void openVideoDecoderAfterFirstFrame(WindowHead* head, Platform* platform) {
+    if (videoDecoderOpened || framesDrawn == 0) return;
+    if (!videoLibraryQueued) {
+        videoLibraryQueued = (u32)pushAsyncJob(loadVideoLibrary, nullptr, &platform->jobQueue);
+        return;
+    }
+    if (!h264LibraryLoadFinished()) return;
+    initializeH264Decoder(head->videoDecoder);
+    videoDecoderOpened = 1;
 }
 
 }  // namespace
@@ -153,6 +205,7 @@ void mainLoop() {
     if (head->sizeCountSeen < head->sizeMessageCount) head->sizeCountSeen = head->sizeMessageCount;
 
     if (!head->glReady && window) initializeOpenGl(head);
+    openVideoDecoderAfterFirstFrame(head, platform);
 
     {
         ProfilingScope pads("X Input");
@@ -181,6 +234,7 @@ void mainLoop() {
         ProfilingScope swap("Swap Buffers");
         SDL_GL_SwapWindow(window);
     }
+    reportFirstCompleteFrame(head, framesDrawn + 1);
     paceFrame(window);
     framesDrawn++;
     closeWindowAfterLastFrame(head);
@@ -189,6 +243,8 @@ void mainLoop() {
 
 int main(int, char**) {
     getMicroseconds();  // the clock's start
+    mainEntered = monotonicMicroseconds();
+    startupReport = std::getenv("ORVIK_STARTUP_REPORT") != nullptr;
     if (const char* frames = std::getenv("ORVIK_EXIT_AFTER_FRAMES")) exitAfterFrames = std::strtoull(frames, nullptr, 10);
 
     enterProfilingRegionChecked("Main Setup");
@@ -213,11 +269,20 @@ int main(int, char**) {
     globalMemory->application = (ApplicationMemory*)(block + stateSize + decoderSize);
     platform->scratch = block + stateSize + decoderSize + applicationSize;
 
+    // The renderer queues its first reads and a thread of its own decodes the font atlas while SDL and
+    // the GL driver start: the first frame finds both ready.
+    globalMemory->application->glslHeader = makeString("#version 330 core\n");
+    setUpApplicationMemory(globalMemory->application);
+    Renderer* renderer = &globalMemory->application->renderer;
+    prepareRenderer(platform, renderer, globalMemory->application->imageMemory, globalMemory->application->glslHeader);
+    std::thread fontWorker([renderer, platform] { decodeFontAtlasFromResources(renderer, platform->scratch, kScratchSize); });
+
     SDL_SetHint(SDL_HINT_TOUCH_MOUSE_EVENTS, "0");
     SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
         std::fprintf(stderr, "Could not start the window system: %s\n", SDL_GetError());
+        fontWorker.join();
         return 1;
     }
     if (isInvisibleVideoDriver()) {
@@ -227,13 +292,12 @@ int main(int, char**) {
                      "desktop session, or set DISPLAY or WAYLAND_DISPLAY.\n",
                      driver ? driver : "none");
         SDL_Quit();
+        fontWorker.join();
         return 1;
     }
     // Game controllers are optional: without them the program runs on mouse, keyboard and touch.
     SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 
-    globalMemory->application->glslHeader = makeString("#version 330 core\n");
-    setUpApplicationMemory(globalMemory->application);
     platform->documentsFolderAccess = 1;
     platform->appFolderAccess = 1;
     platform->blockSize = blockSize;
@@ -242,6 +306,16 @@ int main(int, char**) {
     head->arrowCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
 
     if (readSystemDnsServers(&platform->dnsServers) == 0) setDefaultDnsServers(&platform->dnsServers);
+    readDataFolder(platform);
+    readSystemStrings(platform);
+    requestPreferencesFile(&globalMemory->application->app.preferencesState, platform);
+
+    // The file thread serves the renderer's first reads while the window opens. It has a running flag
+    // of its own: it is cleared only once the last frame's saves are queued.
+    setRunning(head, 1);
+    u32 fileThreadRunning = 1;
+    std::thread fileWorker([platform, &fileThreadRunning] { runFileThread(platform, &fileThreadRunning); });
+    std::thread jobWorker([queue = &platform->jobQueue] { asyncJobThread(queue); });
 
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
@@ -258,29 +332,28 @@ int main(int, char**) {
                                           SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN);
     if (!window) {
         std::fprintf(stderr, "Could not open the window: %s\n", SDL_GetError());
+        setRunning(head, 0);
+        std::atomic_ref<u32>(fileThreadRunning).store(0, std::memory_order_release);
+        jobWorker.join();
+        fileWorker.join();
+        fontWorker.join();
+        freeFileThreadBuffers(platform);
+        releaseRendererBuffers(renderer);
         SDL_Quit();
         return 1;
     }
     platform->soundSystemError = openAudioOutput(&audioOutput);
     bool soundOpen = platform->soundSystemError.length == 0;
 
-    readDataFolder(platform);
-    readSystemStrings(platform);
-    initializeH264Decoder(head->videoDecoder);
-
     head->window = window;
-    setRunning(head, 1);
-    // The file thread has a running flag of its own: it is cleared only once the last frame's
-    // saves are queued.
-    u32 fileThreadRunning = 1;
-    std::thread fileWorker([platform, &fileThreadRunning] { runFileThread(platform, &fileThreadRunning); });
-    std::thread jobWorker([queue = &platform->jobQueue] { asyncJobThread(queue); });
     std::thread audioWorker;
     if (soundOpen) {
         SoundMixer* sound = &globalMemory->application->app.sound;
         audioWorker = std::thread([head, sound] { audioThread(&audioOutput, sound, head); });
     }
+    fontWorker.join();
     exitProfilingRegion("Main Setup");
+    setUpDone = monotonicMicroseconds();
 
     while (isRunning(head)) {
         SDL_Event event;

@@ -1,25 +1,58 @@
-// PDF documents and pages through poppler.
+// PDF documents and pages through the PDF module, loaded on first use.
 #include "Platform/PdfPages.h"
 
-#include <poppler-document.h>
-#include <poppler-global.h>
-#include <poppler-image.h>
-#include <poppler-page-renderer.h>
-#include <poppler-page.h>
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
-#include <memory>
+#include <mutex>
 
 #include "Core/Format.h"
+#include "Platform/PdfLibrary.h"
 
 namespace {
 
 constexpr u32 kInvalidArgument = 0x80070057;
 
-void ignorePopplerMessage(const std::string&, void*) {}
+const PdfLibraryFunctions* pdfFunctions = nullptr;
+char pdfLoadError[512];
+std::once_flag pdfOnce;
 
-poppler::document* currentDocument(PdfRenderer* renderer) { return (poppler::document*)renderer->document; }
+// The module beside the program, else in the build folder (where tests, built elsewhere, find it).
+void loadPdfModule() {
+    char program[4096];
+    ssize_t length = readlink("/proc/self/exe", program, sizeof(program) - 1);
+    char candidates[2][4608] = {};
+    if (length > 0) {
+        program[length] = 0;
+        char* slash = std::strrchr(program, '/');
+        if (slash) *slash = 0;
+        std::snprintf(candidates[0], sizeof(candidates[0]), "%s/%s", program, kPdfLibraryFile);
+    }
+    std::snprintf(candidates[1], sizeof(candidates[1]), "%s/%s", ORVIK_MODULE_DIR, kPdfLibraryFile);
+    for (const char* candidate : candidates) {
+        if (!candidate[0]) continue;
+        void* module = dlopen(candidate, RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            const char* reason = dlerror();
+            std::snprintf(pdfLoadError, sizeof(pdfLoadError), "Could not load the PDF module: %.400s", reason ? reason : "?");
+            continue;
+        }
+        auto entry = (const PdfLibraryFunctions* (*)())dlsym(module, kPdfLibraryExport);
+        if (entry && entry()) {
+            pdfFunctions = entry();
+            return;
+        }
+        std::snprintf(pdfLoadError, sizeof(pdfLoadError), "The PDF module %.300s has no %s", candidate, kPdfLibraryExport);
+    }
+}
+
+const PdfLibraryFunctions* pdfLibrary() {
+    std::call_once(pdfOnce, loadPdfModule);
+    return pdfFunctions;
+}
 
 void finishPage(RenderedPageSlot* request, u32 status) { publishStatus(&request->status, status); }
 
@@ -78,10 +111,13 @@ u32 loadPdfDocument(PdfRenderer* renderer, FixedString fullPath, FixedString* er
         *error = renderer->setupError;
         return 0;
     }
-    poppler::set_debug_error_function(ignorePopplerMessage, nullptr);
-    poppler::document* document = poppler::document::load_from_file(std::string(fullPath.text, fullPath.length));
-    if (!document || document->is_locked() || document->pages() <= 0) {
-        delete document;
+    const PdfLibraryFunctions* pdf = pdfLibrary();
+    if (!pdf) {
+        *error = makeString(pdfLoadError);
+        return 0;
+    }
+    void* document = pdf->load(fullPath.text, (u64)fullPath.length);
+    if (!document) {
         *error = makeString("IPdfDocumentStatics.LoadFromFileAsync() terminated with an error");
         return 0;
     }
@@ -94,55 +130,29 @@ u32 loadPdfDocument(PdfRenderer* renderer, FixedString fullPath, FixedString* er
 
 void renderPdfPage(PdfRenderer* renderer, RenderedPageSlot* request) {
     publishStatus(&request->status, PdfPageProcessing);
-    poppler::document* document = currentDocument(renderer);
+    void* document = renderer->document;
     if (!document || request->document != renderer->documentCounter) {
         request->message = makeString("Pdf is no longer loaded in memory");
         return finishPage(request, PdfPageNotLoaded);
     }
-    std::unique_ptr<poppler::page> page;
-    if (request->page < (u32)document->pages()) page.reset(document->create_page((int)request->page));
-    if (!page) {
+    // A document is only ever loaded through the module, so it is there.
+    const PdfLibraryFunctions* pdf = pdfLibrary();
+    f32 width = 0;
+    f32 height = 0;
+    if (request->page >= (u32)pdf->pageCount(document) || !pdf->pageSize(document, (i32)request->page, &width, &height)) {
         checkHresult(kInvalidArgument, "PdfDocument.GetPage()", &request->message);
         return finishPage(request, PdfPageFailed);
-    }
-    poppler::rectf box = page->page_rect(poppler::crop_box);
-    f32 width = (f32)box.width();
-    f32 height = (f32)box.height();
-    poppler::page::orientation_enum orientation = page->orientation();
-    if (orientation == poppler::page::landscape || orientation == poppler::page::seascape) {
-        f32 swap = width;
-        width = height;
-        height = swap;
     }
     PdfPixelSize size = choosePdfPixelSize(width, height, (i64)(request->capacity / 4));
     if (size.width == 0 || size.height == 0 || !request->pixels) {
         checkHresult(kInvalidArgument, "PdfPageRenderOptions.put_DestinationWidth()", &request->message);
         return finishPage(request, PdfPageFailed);
     }
-
-    poppler::page_renderer pageRenderer;
-    pageRenderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-    pageRenderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-    pageRenderer.set_paper_color(0xFFFFFFFF);
-    pageRenderer.set_image_format(poppler::image::format_argb32);
     f64 xDpi = (f64)size.width * 72.0 / (f64)width;
     f64 yDpi = (f64)size.height * 72.0 / (f64)height;
-    poppler::image image = pageRenderer.render_page(page.get(), xDpi, yDpi, 0, 0, (int)size.width, (int)size.height);
-    if (!image.is_valid() || image.width() < (int)size.width || image.height() < (int)size.height) {
+    if (!pdf->render(document, (i32)request->page, xDpi, yDpi, size.width, size.height, request->pixels)) {
         request->message = makeString("PdfPage.RenderWithOptionsToStreamAsync() terminated with an error");
         return finishPage(request, PdfPageFailed);
-    }
-    // 0xAARRGGBB words, little-endian: bytes B, G, R, A.
-    const u8* source = (const u8*)image.const_data();
-    for (u32 y = 0; y < size.height; y++) {
-        const u8* row = source + (u64)y * (u64)image.bytes_per_row();
-        u8* out = request->pixels + (u64)y * size.width * 4;
-        for (u32 x = 0; x < size.width; x++) {
-            out[x * 4 + 0] = row[x * 4 + 2];
-            out[x * 4 + 1] = row[x * 4 + 1];
-            out[x * 4 + 2] = row[x * 4 + 0];
-            out[x * 4 + 3] = row[x * 4 + 3];
-        }
     }
     request->width = size.width;
     request->height = size.height;
@@ -151,6 +161,6 @@ void renderPdfPage(PdfRenderer* renderer, RenderedPageSlot* request) {
 }
 
 void closePdfRenderer(PdfRenderer* renderer) {
-    delete currentDocument(renderer);
+    if (renderer->document) pdfLibrary()->close(renderer->document);
     renderer->document = nullptr;
 }

@@ -42,7 +42,9 @@ void initializeH264Decoder(VideoDecoder* decoder) {
     decoder->error = FixedString{};
     i32 code = 0;
     i32 status = openH264Decoder(&decoder->decoder, &code);
-    if (status == H264DecoderNotFound) {
+    if (status == H264DecoderNoLibrary) {
+        decoder->error = makeString("The system's libavcodec could not be loaded");
+    } else if (status == H264DecoderNotFound) {
         decoder->error = makeString("The system's libavcodec has no H.264 decoder");
     } else if (status == H264DecoderOutOfMemory) {
         decoder->error = makeString("Not enough memory for the H.264 decoder");

@@ -121,6 +121,7 @@ void drawIndexedBatch(Batch* batch, i32 programIndex, bool usesUniforms, bool ba
     // Counts beyond the arrays are a writer's fault; they are cut, never read past the batch.
     i32 vertexCount = batch->vertexCount < kBatchVertexCapacity ? batch->vertexCount : kBatchVertexCapacity;
     i32 triangleCount = batch->triangleCount < triangleCapacity ? batch->triangleCount : triangleCapacity;
+    if (!program && vertexCount >= 1 && triangleCount >= 1) renderer->missingDraws++;
     if (program && vertexCount >= 1 && triangleCount >= 1) {
         useProgram(renderer, gl, program, uniformBuffer, usesUniforms);
         i32 stride = (i32)sizeof(batch->vertices[0]);
@@ -134,6 +135,13 @@ void drawIndexedBatch(Batch* batch, i32 programIndex, bool usesUniforms, bool ba
     }
     batch->vertexCount = 0;
     batch->triangleCount = 0;
+}
+
+// An asset whose texture is still to come, as opposed to one that failed to load or decode.
+bool assetPending(const Renderer* renderer, u32 asset) {
+    if (asset >= (u32)kImageAssetCount) return false;
+    const ImageAsset* entry = &renderer->ui.assets[asset];
+    return entry->state < 2 || (entry->state == 2 && entry->image.error.length == 0);
 }
 
 void bindTexture(Renderer* renderer, GlFunctionTable* gl, ResolvedTexture texture) {
@@ -189,6 +197,7 @@ void drawSdfBatch(SdfBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlF
     u32 atlas = renderer->assetTexture[AssetFontSdf];
     i32 quads = batch->quadCount;
     if (quads > kSdfQuadCapacity) quads = kSdfQuadCapacity;
+    if ((!program || !atlas) && quads >= 1) renderer->missingDraws++;
     if (program && atlas && quads >= 1) {
         useProgram(renderer, gl, program, 0, false);
         VertexObjects objects = uploadVertices(renderer, gl, batch->vertices, (i64)quads * 4 * sizeof(SdfVertex),
@@ -205,6 +214,7 @@ void drawTextured2dBatch(Textured2dBatch* batch, GlUint uniformBuffer, Renderer*
     const ShaderProgram* program = usableProgram(renderer, ProgramTextured2d);
     i32 triangles = batch->triangleCount;
     if (triangles > kTextured2dTriangles) triangles = kTextured2dTriangles;
+    if (!program && triangles >= 1) renderer->missingDraws++;
     if (program && triangles >= 1) {
         useProgram(renderer, gl, program, uniformBuffer, true);
         const Textured2dVertex* first = batch->vertices + 3 * (kTextured2dTriangles - triangles);
@@ -222,6 +232,8 @@ void drawTextured2dBatch(Textured2dBatch* batch, GlUint uniformBuffer, Renderer*
                 GL_SITE;
                 gl->glDrawArrays(kGlTriangles, 3 * runStart, 3 * (runEnd - runStart));
                 rendererDrawCallCount++;
+            } else if ((keys[runStart] & 1) == 0 && assetPending(renderer, keys[runStart] / 2u)) {
+                renderer->missingDraws++;
             }
             runStart = runEnd;
         }
@@ -234,6 +246,7 @@ void drawTexturedPerspectiveBatch(TexturedPerspectiveEntry* entries, i32* count,
     const ShaderProgram* program = usableProgram(renderer, ProgramTexturedPerspective);
     i32 total = *count;
     if (total > kTexturedPerspectiveEntries) total = kTexturedPerspectiveEntries;
+    if (!program && total >= 1) renderer->missingDraws++;
     if (program && total >= 1) {
         static const u16 kQuad[6] = {0, 1, 2, 2, 3, 0};
         useProgram(renderer, gl, program, 0, false);
@@ -246,7 +259,10 @@ void drawTexturedPerspectiveBatch(TexturedPerspectiveEntry* entries, i32* count,
                 texture = resolveTextureKey(renderer, slotTextureKey(entry->index)).texture;
                 if (entry->index < 1 || entry->index > (u32)kImageSlotCount) texture = 0;
             }
-            if (!texture) continue;
+            if (!texture) {
+                if (entry->kind == TexturedPerspectiveAsset && assetPending(renderer, entry->index)) renderer->missingDraws++;
+                continue;
+            }
             VertexObjects objects = uploadVertices(renderer, gl, entry->v, sizeof(entry->v), sizeof(TexturedPerspectiveVertex),
                                                    kVec4x4Attributes, countOf(kVec4x4Attributes));
             uploadIndices(renderer, gl, &objects, kQuad, 6);
@@ -258,8 +274,20 @@ void drawTexturedPerspectiveBatch(TexturedPerspectiveEntry* entries, i32* count,
     *count = 0;
 }
 
+u32 programsDrawnBy(const DrawBatches* b) {
+    auto bit = [](i32 program, bool used) { return used ? u32(1) << program : 0u; };
+    return bit(ProgramColored3d, b->colored3d.triangleCount > 0) | bit(ProgramLine3d, b->line3d.triangleCount > 0) |
+           bit(ProgramTextured2d, b->textured2dUnder.triangleCount > 0 || b->textured2dMiddle.triangleCount > 0 ||
+                                      b->textured2d.triangleCount > 0) |
+           bit(ProgramColored2d, b->colored2d.triangleCount > 0) |
+           bit(ProgramColoredRect, b->coloredRectUnder.triangleCount > 0 || b->coloredRect.triangleCount > 0) |
+           bit(ProgramLine2d, b->line2dUnder.triangleCount > 0 || b->line2d.triangleCount > 0) |
+           bit(ProgramTexturedPerspective, b->texturedPerspective.count > 0) | bit(ProgramSdf, b->sdf.quadCount > 0);
+}
+
 void drawAllBatches(Renderer* renderer, GlFunctionTable* gl) {
     DrawBatches* b = &renderer->ui.batches;
+    renderer->missingDraws = 0;
     GL_SITE;
     gl->glClear(kGlColorBufferBit | kGlDepthBufferBit);
     GlUint uniformBuffer = 0;

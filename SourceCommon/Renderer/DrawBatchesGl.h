@@ -20,7 +20,11 @@ struct ResolvedTexture {
 };
 ResolvedTexture resolveTextureKey(const Renderer* renderer, u32 key);
 
-// Clears, uploads the uniforms and draws the twelve batches in their fixed order.
+// The shader programs (bit per ShaderProgramIndex) that the batches' contents would draw with.
+u32 programsDrawnBy(const DrawBatches* batches);
+
+// Clears, uploads the uniforms and draws the twelve batches in their fixed order; counts in
+// renderer->missingDraws what it had to leave out for a program or an asset texture not yet ready.
 void drawAllBatches(Renderer* renderer, GlFunctionTable* gl);
 
 // Counts the draw calls made since the counter was last reset (for tests of batching).

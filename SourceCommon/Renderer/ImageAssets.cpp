@@ -35,13 +35,17 @@ const char* const kAssetNames[kImageAssetCount] = {
     "pelvar.png", "orvik.png",
 };
 
-FixedString partPath(const FixedString& path, i32 part) {
+}  // namespace
+
+FixedString assetPartPath(const FixedString& path, i32 part) {
     const void* arguments[2] = {&path, nullptr};
     i64 number = part;
     arguments[1] = &number;
     const u32 kinds[2] = {FormatArgFixedString, FormatArgInt};
     return formatString("@.part_@", arguments, kinds, 2);
 }
+
+namespace {
 
 void failLoad(AssetLoad* load, u32 status) {
     load->status = status;
@@ -107,7 +111,7 @@ void joinAssetParts(AssetLoad* load, AssetReader* reader) {
             total = info.size;
         } else {
             for (i32 i = 0; i < load->partCount; i++) {
-                AssetInfo info = reader->info(reader->context, partPath(load->path, i));
+                AssetInfo info = reader->info(reader->context, assetPartPath(load->path, i));
                 if (!info.found) {
                     load->status = kStatusNotFound;
                     return;
@@ -153,6 +157,6 @@ void joinAssetParts(AssetLoad* load, AssetReader* reader) {
     // when a part has grown since its size was taken.
     u64 room = load->totalSize - load->bytesRead;
     u64 capacity = room < kAssetPartMaxBytes ? room : kAssetPartMaxBytes;
-    FixedString path = load->partCount == 1 ? load->path : partPath(load->path, load->nextPart);
+    FixedString path = load->partCount == 1 ? load->path : assetPartPath(load->path, load->nextPart);
     load->request = reader->request(reader->context, path, capacity, 0, load->buffer + load->bytesRead);
 }

@@ -61,5 +61,8 @@ void prepareAssetLoad(AssetLoad* load, const char* name);
 // One step of a load's state machine; called once per frame while its status is 0 or 1.
 void joinAssetParts(AssetLoad* load, AssetReader* reader);
 
+// The path of part `part` of an asset kept as parts: path ".part_" part.
+FixedString assetPartPath(const FixedString& path, i32 part);
+
 // Frees a load's buffer, if it still has one.
 void discardAssetLoadBuffer(AssetLoad* load);

@@ -15,6 +15,17 @@ void updateAndRender(Platform* platform, Renderer* renderer, AppState* app, u8* 
                      GlFunctionTable* gl, i32 width, i32 height, i32 contextValid, ByteWriter* platformMessage,
                      i32 debugContext);
 
+// Start-up before the GL context exists: the first frame's set-up and the read requests of the font
+// record and every shader source, so that the file thread serves them while the window opens.
+void prepareRenderer(Platform* platform, Renderer* renderer, u8* imageMemory, FixedString glslHeader);
+
+// Reads the font atlas from the program's resources and decodes it into the image memory, for a
+// thread of start-up's own while the window opens: the first frame then only uploads it. Touches the
+// atlas's asset entry, its pixels and the image memory's fill alone; call it after prepareRenderer and
+// join the thread before the first frame. Leaves the asset to the frames' loading when a part is
+// missing.
+void decodeFontAtlasFromResources(Renderer* renderer, u8* scratch, i64 scratchCapacity);
+
 // Resolves every entry of the table by name, then clears the optional entries (glDebugMessageCallback,
 // glClipControl) that the context's version and extensions do not promise.
 GlFunctionTable* loadOpenGlFunctions(GlFunctionTable* table, GlGetProcFunction getProc);

@@ -1,12 +1,15 @@
+#include <cstdlib>
 #include <cstring>
 
 #include "Core/Format.h"
 #include "Core/Profiler.h"
 #include "Decoders/Jpeg.h"
 #include "Decoders/Png.h"
+#include "Platform/Resources.h"
 #include "SourceCommon/Renderer/DrawBatchesGl.h"
 #include "SourceCommon/Renderer/FontRecord.h"
 #include "SourceCommon/Renderer/GlConstants.h"
+#include "SourceCommon/Renderer/Mipmaps.h"
 #include "SourceCommon/Renderer/Renderer.h"
 
 namespace {
@@ -24,19 +27,20 @@ struct TextureFormat {
     GlSizei width;
     GlSizei height;
     bool mipmapped;
+    i32 bytesPerPixel;  // of the mipmapped formats
 };
 
 TextureFormat slotTextureFormat(const ImageSlot* slot) {
     GlSizei w = (GlSizei)slot->width;
     GlSizei h = (GlSizei)slot->height;
     switch (slot->format) {
-        case ImageFormatTwoBytes: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w * 2, h, false};
-        case ImageFormatRgb: return {(GlInt)kGlRgb8, kGlRgb, kGlUnsignedByte, w, h, true};
-        case ImageFormatRgba: return {(GlInt)kGlRgba8, kGlRgba, kGlUnsignedByte, w, h, true};
-        case ImageFormatNv12: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h * 3 / 2, false};
-        case ImageFormatElevationI16: return {(GlInt)kGlR16i, kGlRedInteger, kGlShort, w, h, false};
-        case ImageFormatElevationF32: return {(GlInt)kGlR32f, kGlRed, kGlFloat, w, h, false};
-        default: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h, true};
+        case ImageFormatTwoBytes: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w * 2, h, false, 1};
+        case ImageFormatRgb: return {(GlInt)kGlRgb8, kGlRgb, kGlUnsignedByte, w, h, true, 3};
+        case ImageFormatRgba: return {(GlInt)kGlRgba8, kGlRgba, kGlUnsignedByte, w, h, true, 4};
+        case ImageFormatNv12: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h * 3 / 2, false, 1};
+        case ImageFormatElevationI16: return {(GlInt)kGlR16i, kGlRedInteger, kGlShort, w, h, false, 2};
+        case ImageFormatElevationF32: return {(GlInt)kGlR32f, kGlRed, kGlFloat, w, h, false, 4};
+        default: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h, true, 1};
     }
 }
 
@@ -44,14 +48,53 @@ TextureFormat assetTextureFormat(const ImageResult* image) {
     GlSizei w = (GlSizei)image->width;
     GlSizei h = (GlSizei)image->height;
     switch (image->channels) {
-        case 3: return {(GlInt)kGlRgb8, kGlRgb, kGlUnsignedByte, w, h, true};
-        case 4: return {(GlInt)kGlRgba8, kGlRgba, kGlUnsignedByte, w, h, true};
-        default: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h, true};
+        case 3: return {(GlInt)kGlRgb8, kGlRgb, kGlUnsignedByte, w, h, true, 3};
+        case 4: return {(GlInt)kGlRgba8, kGlRgba, kGlUnsignedByte, w, h, true, 4};
+        default: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h, true, 1};
     }
 }
 
+// The levels below the bound texture's base: the ones made when it was decoded (levels, packed one
+// after another), else made here on the processor where two of them fit the scratch area, else by
+// GL. Here each level is made from the one above it, alternating between the start of the scratch
+// area and the place after the first level below the base.
+void uploadMipmaps(Renderer* renderer, GlFunctionTable* gl, const u8* base, const u8* levels, TextureFormat f) {
+    i64 firstBytes = halvedImageBytes(f.width, f.height, f.bytesPerPixel);
+    i64 secondBytes = halvedImageBytes(f.width > 1 ? f.width / 2 : 1, f.height > 1 ? f.height / 2 : 1, f.bytesPerPixel);
+    if (!levels && (!base || f.width <= 0 || f.height <= 0 || firstBytes + secondBytes > kMipmapScratchBytes)) {
+        GL_SITE;
+        gl->glGenerateMipmap(kGlTexture2d);
+        return;
+    }
+    // The base's rows start on multiples of four bytes, as GL reads them; the levels are packed.
+    i32 stride = (f.width * f.bytesPerPixel + 3) & ~3;
+    const u8* above = base;
+    u8* areas[2] = {renderer->mipmapScratch, renderer->mipmapScratch + firstBytes};
+    GL_SITE;
+    gl->glPixelStorei(kGlUnpackAlignment, 1);
+    i32 width = f.width;
+    i32 height = f.height;
+    for (i32 level = 1; width > 1 || height > 1; level++) {
+        const u8* below = levels;
+        if (levels) {
+            levels += halvedImageBytes(width, height, f.bytesPerPixel);
+        } else {
+            halveImage(areas[(level - 1) & 1], above, width, height, stride, f.bytesPerPixel);
+            below = areas[(level - 1) & 1];
+        }
+        width = width > 1 ? width / 2 : 1;
+        height = height > 1 ? height / 2 : 1;
+        GL_SITE;
+        gl->glTexImage2D(kGlTexture2d, level, f.internalFormat, width, height, 0, f.format, f.type, below);
+        above = below;
+        stride = width * f.bytesPerPixel;
+    }
+    GL_SITE;
+    gl->glPixelStorei(kGlUnpackAlignment, 4);
+}
+
 // Makes one clamped texture; 0 when GL gives no name.
-u32 createTexture(Renderer* renderer, GlFunctionTable* gl, const void* pixels, TextureFormat f) {
+u32 createTexture(Renderer* renderer, GlFunctionTable* gl, const void* pixels, const u8* levels, TextureFormat f) {
     GlUint texture = 0;
     GL_SITE;
     gl->glGenTextures(1, &texture);
@@ -74,10 +117,7 @@ u32 createTexture(Renderer* renderer, GlFunctionTable* gl, const void* pixels, T
     }
     GL_SITE;
     gl->glTexImage2D(kGlTexture2d, 0, f.internalFormat, f.width, f.height, 0, f.format, f.type, pixels);
-    if (f.mipmapped) {
-        GL_SITE;
-        gl->glGenerateMipmap(kGlTexture2d);
-    }
+    if (f.mipmapped) uploadMipmaps(renderer, gl, (const u8*)pixels, levels, f);
     return texture;
 }
 
@@ -140,7 +180,7 @@ void uploadImageSlots(Renderer* renderer, GlFunctionTable* gl) {
             }
             table->used[s / 64] &= ~bit;
         } else if (slot->texture == 0 && slot->width > 0 && slot->height > 0 && slot->pixels) {
-            slot->texture = createTexture(renderer, gl, slot->pixels, slotTextureFormat(slot));
+            slot->texture = createTexture(renderer, gl, slot->pixels, nullptr, slotTextureFormat(slot));
         }
     }
 }
@@ -152,24 +192,24 @@ void uploadImageAssets(Renderer* renderer, GlFunctionTable* gl) {
             asset->image.error.length != 0 || !renderer->assetPixels[i]) {
             continue;
         }
-        renderer->assetTexture[i] = createTexture(renderer, gl, renderer->assetPixels[i], assetTextureFormat(&asset->image));
+        renderer->assetTexture[i] = createTexture(renderer, gl, renderer->assetPixels[i], renderer->assetLevels[i],
+                                                 assetTextureFormat(&asset->image));
     }
 }
 
-void decodeAsset(Renderer* renderer, Platform* platform, i32 index, AssetLoad* load) {
+// Decodes one asset's bytes into the image memory.
+void decodeAssetBytes(Renderer* renderer, i32 index, const u8* bytes, i64 length, FixedString path, u8* scratch,
+                      i64 scratchCapacity) {
     ImageAsset* asset = &renderer->ui.assets[index];
     u8* bump = renderer->imageMemory + renderer->imageMemoryUsed * 8;
     i64 capacity = (i64)(kImageMemoryUnits - renderer->imageMemoryUsed) * 8;
-    const char* path = load->path.text;
-    i64 pathLength = load->path.length;
-    if (endsWithIgnoringCase(path, pathLength, ".png")) {
-        parsePng(&asset->image, load->buffer, load->bytesRead, bump, capacity, 0, 4, platform->scratch,
-                 platform->scratch ? kScratchSize : 0);
-    } else if (endsWithIgnoringCase(path, pathLength, ".jpg") || endsWithIgnoringCase(path, pathLength, ".jpeg")) {
-        parseJpeg(&asset->image, load->buffer, load->bytesRead, bump, capacity, 0, 4);
+    if (endsWithIgnoringCase(path.text, path.length, ".png")) {
+        parsePng(&asset->image, bytes, length, bump, capacity, 0, 4, scratch, scratch ? scratchCapacity : 0);
+    } else if (endsWithIgnoringCase(path.text, path.length, ".jpg") || endsWithIgnoringCase(path.text, path.length, ".jpeg")) {
+        parseJpeg(&asset->image, bytes, length, bump, capacity, 0, 4);
     } else {
         asset->image = ImageResult{};
-        asset->image.error = formatStr("Did not recognize the file extension of @", load->path);
+        asset->image.error = formatStr("Did not recognize the file extension of @", path);
     }
     if (asset->image.error.length == 0 && (asset->image.width == 0 || asset->image.height == 0)) {
         asset->image.error = formatIntInt("Width or Height is 0 (@x@)", asset->image.width, asset->image.height);
@@ -177,7 +217,21 @@ void decodeAsset(Renderer* renderer, Platform* platform, i32 index, AssetLoad* l
     if (asset->image.error.length == 0) {
         renderer->assetPixels[index] = bump;
         renderer->imageMemoryUsed += ((u64)asset->image.rowStride * asset->image.height + 7) / 8;
+        // The mipmap levels follow the image when they fit, made now rather than on upload.
+        TextureFormat f = assetTextureFormat(&asset->image);
+        i64 levelBytes = mipmapChainBytes(f.width, f.height, f.bytesPerPixel);
+        if (levelBytes > 0 && levelBytes <= (i64)(kImageMemoryUnits - renderer->imageMemoryUsed) * 8) {
+            u8* levels = renderer->imageMemory + renderer->imageMemoryUsed * 8;
+            buildMipmapChain(levels, bump, f.width, f.height, (i32)asset->image.rowStride, f.bytesPerPixel);
+            renderer->assetLevels[index] = levels;
+            renderer->imageMemoryUsed += ((u64)levelBytes + 7) / 8;
+        }
     }
+}
+
+void decodeAsset(Renderer* renderer, Platform* platform, i32 index, AssetLoad* load) {
+    decodeAssetBytes(renderer, index, load->buffer, (i64)load->bytesRead, load->path, platform->scratch,
+                     platform->scratch ? kScratchSize : 0);
     discardAssetLoadBuffer(load);
 }
 
@@ -258,6 +312,37 @@ void setUpGlState(Renderer* renderer, GlFunctionTable* gl, i32 width, i32 height
 
 }  // namespace
 
+void prepareRenderer(Platform* platform, Renderer* renderer, u8* imageMemory, FixedString glslHeader) {
+    renderer->imageMemory = imageMemory;
+    if (!renderer->initialised) firstFrame(renderer, glslHeader, platform);
+    requestShaderSources(&renderer->shaders, &renderer->glslHeader, &renderer->assetReader);
+}
+
+void decodeFontAtlasFromResources(Renderer* renderer, u8* scratch, i64 scratchCapacity) {
+    ImageAsset* asset = &renderer->ui.assets[AssetFontSdf];
+    if (asset->state != 0 || !renderer->imageMemory) return;
+    AssetLoad load;
+    prepareAssetLoad(&load, asset->name);
+    const EmbeddedResource* parts[8] = {};
+    i64 total = 0;
+    if (load.partCount < 1 || load.partCount > 8) return;
+    for (i32 p = 0; p < load.partCount; p++) {
+        parts[p] = findResource(programResources(), load.partCount == 1 ? load.path : assetPartPath(load.path, p));
+        if (!parts[p] || parts[p]->size == 0) return;  // left to the frames' loading, which reports it
+        total += (i64)parts[p]->size;
+    }
+    u8* joined = (u8*)std::malloc((size_t)total);
+    if (!joined) return;
+    i64 at = 0;
+    for (i32 p = 0; p < load.partCount; p++) {
+        std::memcpy(joined + at, parts[p]->data, parts[p]->size);
+        at += (i64)parts[p]->size;
+    }
+    decodeAssetBytes(renderer, AssetFontSdf, joined, total, load.path, scratch, scratchCapacity);
+    std::free(joined);
+    asset->state = 2;
+}
+
 void updateAndRender(Platform* platform, Renderer* renderer, AppState* app, u8* imageMemory, FixedString glslHeader,
                      GlFunctionTable* gl, i32 width, i32 height, i32 contextValid, ByteWriter* platformMessage,
                      i32 debugContext) {
@@ -286,7 +371,8 @@ void updateAndRender(Platform* platform, Renderer* renderer, AppState* app, u8* 
     appendGlDebugMessages(&renderer->debug, &ui->rendererLog);
     {
         ProfilingScope scope("Check Shaders");
-        checkShaders(&renderer->shaders, &renderer->glslHeader, reader, gl, &renderer->debug, &ui->rendererLog);
+        checkShaders(&renderer->shaders, &renderer->glslHeader, reader, gl, &renderer->debug, &ui->rendererLog,
+                     programsDrawnBy(&ui->batches));
     }
     {
         ProfilingScope scope("Check Image Assets");
@@ -300,6 +386,7 @@ void updateAndRender(Platform* platform, Renderer* renderer, AppState* app, u8* 
         ProfilingScope drawing("GL Drawing commands");
         drawAllBatches(renderer, gl);
     }
+    renderer->frameComplete = ui->fontInfo && renderer->missingDraws == 0 ? 1 : 0;
 }
 
 void releaseRendererBuffers(Renderer* renderer) {

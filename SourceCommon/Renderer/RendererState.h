@@ -9,6 +9,9 @@ struct Platform;
 struct AppState;
 
 constexpr i32 kQuadIndexCapacity = kSdfQuadCapacity;
+// Two mipmap levels below the largest texture made on the processor (a 2048 x 2048 RGB image); the
+// levels of larger ones are left to GL.
+constexpr i64 kMipmapScratchBytes = 4000000;
 
 // The per-frame application step that fills the batches.
 using ApplicationUpdateFunction = void (*)(Platform* platform, UiState* ui, AppState* app);
@@ -23,6 +26,7 @@ struct Renderer {
     void* fontInfoRequest;
     u32 assetTexture[kImageAssetCount + 1];  // GL texture names by asset index; the last is never filled
     u8* assetPixels[kImageAssetCount];
+    u8* assetLevels[kImageAssetCount];  // the mipmap levels below each, made when it was decoded; null: none
     u32 assetLoadCursor;  // first asset of the current load window
     AssetLoad assetLoads[kAssetLoadsAtOnce];
     u64 imageMemoryUsed;  // 8-byte units of the image memory
@@ -30,4 +34,10 @@ struct Renderer {
     AssetReader assetReader;  // set on the first frame unless a test installed one
     ApplicationUpdateFunction update;  // start-up installs the application update, a test harness its own; null: none
     u8* imageMemory;  // kImageMemoryBytes, a bump area for decoded asset pixels
+    // Draws of the last frame left out because their shader program, the font atlas or an image
+    // asset's texture was not ready yet (assets that failed to load do not count), and whether that
+    // frame was complete: the font record in and nothing left out.
+    i32 missingDraws;
+    u32 frameComplete;
+    u8 mipmapScratch[kMipmapScratchBytes];  // the levels below a texture's base while they are uploaded
 };

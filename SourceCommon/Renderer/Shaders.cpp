@@ -212,16 +212,39 @@ void appendShaderStatusLine(const char* vertexName, const char* fragmentName, co
     appendCString("\n", rendererLog);
 }
 
+void requestShaderSources(ShaderSet* shaders, const FixedString* glslHeader, AssetReader* reader) {
+    for (i32 p = 0; p < kShaderProgramCount; p++) {
+        ShaderProgram* program = &shaders->programs[p];
+        for (i32 stage = 0; stage < 2; stage++) {
+            if (program->request[stage]) continue;
+            program->request[stage] = requestSource(program, reader, shaders->names[2 * p + stage],
+                                                    glslHeader->length + kUniformsPreludeLength);
+            program->status = formatCstr("Queueing asset @ for loading", shaders->names[2 * p + stage]);
+        }
+    }
+}
+
 void checkShaders(ShaderSet* shaders, const FixedString* glslHeader, AssetReader* reader, GlFunctionTable* gl,
-                  GlDebugLog* debugLog, ByteWriter* rendererLog) {
+                  GlDebugLog* debugLog, ByteWriter* rendererLog, u32 neededPrograms) {
+    bool ready[kShaderProgramCount];
+    bool neededWaiting = false;
     for (i32 p = 0; p < kShaderProgramCount; p++) {
         ShaderProgram* program = &shaders->programs[p];
         const char* const* names = &shaders->names[2 * p];
-        bool ready = true;
+        ready[p] = true;
         for (i32 stage = 0; stage < 2; stage++) {
-            if (!checkStage(program, stage, names[stage], glslHeader->length + kUniformsPreludeLength, reader).ready) ready = false;
+            if (!checkStage(program, stage, names[stage], glslHeader->length + kUniformsPreludeLength, reader).ready) ready[p] = false;
         }
-        if (ready && program->loadCount != program->builtCount) buildProgram(program, names, glslHeader, reader, gl, debugLog);
+        ready[p] = ready[p] && program->loadCount != program->builtCount;
+        if (ready[p] && (neededPrograms >> p & 1) && program->program == 0) neededWaiting = true;
+    }
+    for (i32 p = 0; p < kShaderProgramCount; p++) {
+        ShaderProgram* program = &shaders->programs[p];
+        const char* const* names = &shaders->names[2 * p];
+        // A frame that waits for programs to draw with builds those alone; the others follow on a
+        // frame that needs none (with a software GL driver each build is a compile of its own).
+        bool now = !neededWaiting || (neededPrograms >> p & 1);
+        if (ready[p] && now) buildProgram(program, names, glslHeader, reader, gl, debugLog);
         appendShaderStatusLine(names[0], names[1], &program->status, rendererLog);
     }
 }

@@ -71,11 +71,16 @@ struct ShaderSet {
 // The source names, filled on the first frame.
 void fillShaderNames(ShaderSet* shaders);
 
+// Queues the read of every source not yet requested, so that they can be read before the first
+// frame (checkShaders requests them otherwise).
+void requestShaderSources(ShaderSet* shaders, const FixedString* glslHeader, AssetReader* reader);
+
 // The per-frame step: follows each program's two source requests, builds a program whose sources
-// are ready and were (re)loaded, and appends one status line per program to the log. A program
+// are ready and were (re)loaded (while programs in neededPrograms, a bit per ShaderProgramIndex, wait
+// for their first build, only those), and appends one status line per program to the log. A program
 // draws whenever it has a GL program, also while its sources reload or a rebuild failed.
 void checkShaders(ShaderSet* shaders, const FixedString* glslHeader, AssetReader* reader, GlFunctionTable* gl,
-                  GlDebugLog* debugLog, ByteWriter* rendererLog);
+                  GlDebugLog* debugLog, ByteWriter* rendererLog, u32 neededPrograms = ~0u);
 
 // The log line of one program.
 void appendShaderStatusLine(const char* vertexName, const char* fragmentName, const FixedString* status,

@@ -384,6 +384,18 @@ TEST_F(PreferencesStep, LoadsTheFileAndSavesAZeroWaypointLimitAsOne) {
     EXPECT_EQ(lineOf(text, "Units").substr(50), ": Imperial (ft/s)");
 }
 
+// Start-up queues the read before the first frame, so that the first frame shows the user's settings
+// (a read asked for in a frame is served after it). The step takes the read over.
+TEST_F(PreferencesStep, AReadQueuedAtStartUpIsAppliedOnTheFirstFrame) {
+    writeDataFile("Preferences.txt", "Units: Nautical (kn)\nDeveloper mode: True\n");
+    requestPreferencesFile(state.get(), platform);
+    pass();
+    EXPECT_EQ(frame(), 0u);
+    EXPECT_EQ(state->loaded, 1u);
+    EXPECT_EQ(preferences->units, UnitsNauticalKn);
+    EXPECT_EQ(preferences->developerMode, 1u);
+}
+
 TEST_F(PreferencesStep, AFileThatFailsToLoadIsNeverOverwritten) {
     std::string big = "Units: Nautical (kn)\n" + std::string(60000, '#');
     writeDataFile("Preferences.txt", big);

@@ -3,6 +3,7 @@
 // ends at once with a message instead of running where no one can see it.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -55,6 +56,47 @@ TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
         std::string report = output.substr(leak, output.find("\n\n", leak) - leak);
         EXPECT_EQ(report.find(ORVIK_SOURCE_DIR), std::string::npos) << report;
     }
+}
+
+// With ORVIK_STARTUP_REPORT the program says when its first complete frame was presented, on the
+// system's monotonic clock, and ends by itself.
+TEST(Program, ReportsItsFirstCompleteFrameAndEnds) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !display[0]) GTEST_SKIP() << "no display";
+    if (std::system("unshare -n true > /dev/null 2>&1") != 0) GTEST_SKIP() << "no network namespace";
+    char pattern[] = "/tmp/orvik-report-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string home = pattern;
+    timespec before{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    std::string command = "env -u XDG_CONFIG_HOME HOME='" + home +
+                          "' ORVIK_STARTUP_REPORT=1 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 timeout 120 "
+                          "unshare -n '" + ORVIK_BINARY_DIR + "/orvik' 2>&1";
+    FILE* program = popen(command.c_str(), "r");
+    ASSERT_NE(program, nullptr);
+    std::string output;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), program)) > 0) output.append(buffer, got);
+    int status = pclose(program);
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    unsigned long long mainAt = 0, setUpAt = 0, frameAt = 0, frame = 0;
+    size_t at = output.find("Start-up: ");
+    ASSERT_NE(at, std::string::npos) << output;
+    ASSERT_EQ(std::sscanf(output.c_str() + at,
+                          "Start-up: main %llu, set-up done %llu, first complete frame presented %llu (frame %llu)",
+                          &mainAt, &setUpAt, &frameAt, &frame),
+              4)
+        << output;
+    unsigned long long started = (unsigned long long)before.tv_sec * 1000000 + (unsigned long long)before.tv_nsec / 1000;
+    EXPECT_LE(started, mainAt);
+    EXPECT_LE(mainAt, setUpAt);
+    EXPECT_LE(setUpAt, frameAt);
+    EXPECT_GE(frame, 1u);
+    EXPECT_EQ(output.find("Start-up: ", at + 1), std::string::npos) << "reported twice";
 }
 
 // No X11 display and no Wayland socket: SDL falls back to a driver that draws nowhere. The program

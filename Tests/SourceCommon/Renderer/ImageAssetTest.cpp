@@ -1,6 +1,8 @@
 // Image assets: names split into parts, parts joined in order into one buffer, loads five at a time
 // in table order, decoding by extension into the image memory, failures reported by code or by the
 // decoder's text, and the program's own embedded icons loading and drawing.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "Decoders/Png.h"
 #include "Platform/Resources.h"
 #include "RendererTestSupport.h"
+#include "SourceCommon/Renderer/GlConstants.h"
 
 namespace {
 
@@ -175,7 +178,8 @@ TEST_F(ImageAssets, LoadFiveAtATimeAndAWaitingAssetHoldsTheWindow) {
     EXPECT_EQ(renderer->assetTexture[kImageAssetCount], 0u);
     // Every frame from now on repeats the report of the failures.
     EXPECT_TRUE(harnessLogContains(&harness, "Image asset font_sdf.png.part_1 failed to load with code: 9\n"));
-    EXPECT_EQ(ui->imageMemoryUsedBytes, 88u * 64u);
+    // Each 4 x 4 icon takes 64 bytes and its 2 x 2 and 1 x 1 mipmap levels 20, rounded up to 24.
+    EXPECT_EQ(ui->imageMemoryUsedBytes, 88u * (64u + 24u));
     EXPECT_EQ(ui->imageMemoryCapacity, 20000000u);
 }
 
@@ -196,7 +200,8 @@ TEST_F(ImageAssets, ATwoPartAssetJoinsAndDecodes) {
     EXPECT_EQ(renderer->assetPixels[AssetFontSdf][65], (u8)(3 + 65 * 7));
     runHarnessFrame(&harness);
     EXPECT_NE(renderer->assetTexture[AssetFontSdf], 0u);
-    EXPECT_EQ(renderer->imageMemoryUsed, (64u * 48u + 7) / 8);
+    // The image, then its mipmap levels from 32 x 24 down to 1 x 1 (1,023 bytes).
+    EXPECT_EQ(renderer->imageMemoryUsed, (64u * 48u + 7) / 8 + (1023u + 7) / 8);
 }
 
 TEST_F(ImageAssets, MissingUnknownAndUndecodableAssetsAreReported) {
@@ -231,6 +236,90 @@ TEST_F(ImageAssets, AFullImageMemoryKeepsTheDecodersMessageAndLaterAssetsStillTr
     EXPECT_NE(error.find("imageBufferCapacity was only 8000"), std::string::npos) << error;
     EXPECT_EQ(ui->assets[2].image.error.length, 0);
     EXPECT_NE(renderer->assetTexture[2], 0u);
+}
+
+// The same image as a texture whose mipmap levels GL makes itself.
+u32 textureWithGlsLevels(GlFunctionTable* gl, const ImageResult& image, const u8* pixels) {
+    GlUint texture = 0;
+    gl->glGenTextures(1, &texture);
+    gl->glBindTexture(kGlTexture2d, texture);
+    gl->glTexParameteri(kGlTexture2d, kGlTextureWrapS, (GlInt)kGlClampToEdge);
+    gl->glTexParameteri(kGlTexture2d, kGlTextureWrapT, (GlInt)kGlClampToEdge);
+    gl->glTexParameteri(kGlTexture2d, kGlTextureMinFilter, (GlInt)kGlLinearMipmapLinear);
+    gl->glTexParameteri(kGlTexture2d, kGlTextureMagFilter, (GlInt)kGlLinear);
+    bool grey = image.channels == 1;
+    if (grey) {
+        const GlInt swizzle[4] = {(GlInt)kGlRed, (GlInt)kGlRed, (GlInt)kGlRed, 1};
+        gl->glTexParameteriv(kGlTexture2d, kGlTextureSwizzleRgba, swizzle);
+    }
+    gl->glTexImage2D(kGlTexture2d, 0, grey ? (GlInt)kGlR8 : (GlInt)kGlRgba8, (GlSizei)image.width,
+                     (GlSizei)image.height, 0, grey ? kGlRed : kGlRgba, kGlUnsignedByte, pixels);
+    gl->glGenerateMipmap(kGlTexture2d);
+    return texture;
+}
+
+// The levels made on the processor when an asset is decoded sample as GL's own would: a grey atlas
+// and an RGBA icon (sizes that halve evenly, where GL's filter is the same box) drawn at a quarter
+// and an eighth of their size, where sampling reads the levels alone.
+TEST_F(ImageAssets, MipmapLevelsMadeOnDecodingDrawAsGlsOwn) {
+    startHarness(true);
+    putAllIcons();
+    store.put("logo.png", encodeTestPng(64, 32, 4, 9));
+    std::vector<u8> atlas = encodeTestPng(64, 64, 1, 5);
+    store.put("font_sdf.png.part_0", std::vector<u8>(atlas.begin(), atlas.begin() + atlas.size() / 2));
+    store.put("font_sdf.png.part_1", std::vector<u8>(atlas.begin() + atlas.size() / 2, atlas.end()));
+    for (i32 frame = 0; frame < 60 && renderer->assetLoadCursor < (u32)kImageAssetCount; frame++) runHarnessFrame(&harness);
+    runHarnessFrame(&harness);
+    GlFunctionTable* gl = &harness.gl;
+    std::vector<u8> ours((size_t)kWidth * kHeight * 4), gls(ours.size());
+    for (i32 index : {(i32)AssetFontSdf, (i32)AssetLogo}) {
+        const ImageResult& image = ui->assets[index].image;
+        ASSERT_NE(renderer->assetTexture[index], 0u) << index;
+        ASSERT_NE(renderer->assetLevels[index], nullptr) << index;
+        for (i32 pass = 0; pass < 2; pass++) {
+            u32 saved = renderer->assetTexture[index];
+            if (pass == 1) renderer->assetTexture[index] = textureWithGlsLevels(gl, image, renderer->assetPixels[index]);
+            f32 w = (f32)image.width, h = (f32)image.height;
+            addTexturedQuad(&ui->batches.textured2d, 10, 10, 10 + w / 4, 10 + h / 4, 0.5f, assetTextureKey(index), w, h,
+                            0, 4, kWidth, kHeight);
+            addTexturedQuad(&ui->batches.textured2d, 60, 10, 60 + w / 8, 10 + h / 8, 0.5f, assetTextureKey(index), w, h,
+                            0, 4, kWidth, kHeight);
+            runHarnessFrame(&harness);
+            readHarnessPixels(&harness, pass == 0 ? ours.data() : gls.data());
+            if (pass == 1) {
+                gl->glDeleteTextures(1, &renderer->assetTexture[index]);
+                renderer->assetTexture[index] = saved;
+            }
+        }
+        i32 worst = 0;
+        for (size_t i = 0; i < ours.size(); i++) worst = std::max(worst, std::abs((i32)ours[i] - (i32)gls[i]));
+        EXPECT_LE(worst, 2) << ui->assets[index].name;
+        EXPECT_NE(ours, std::vector<u8>(ours.size(), ours[0])) << "nothing drawn";
+    }
+}
+
+// A frame counts as complete only once the font and everything it drew could be drawn: the start-up
+// report waits for that frame.
+TEST_F(ImageAssets, AFrameIsCompleteOnlyWhenWhatItDrewWasReady) {
+    startHarness(false);
+    i32 firstComplete = -1;
+    for (i32 frame = 0; frame < 60 && firstComplete < 0; frame++) {
+        addTexturedQuad(&ui->batches.textured2d, 10, 10, 42, 42, 0.5f, assetTextureKey(AssetLogo), 256, 256, 0, 4,
+                        kWidth, kHeight);
+        runHarnessFrame(&harness);
+        bool ready = ui->fontInfo && renderer->shaders.programs[ProgramTextured2d].program != 0 &&
+                     renderer->assetTexture[AssetLogo] != 0;
+        EXPECT_EQ(renderer->frameComplete != 0, ready) << frame;
+        if (renderer->frameComplete) firstComplete = frame;
+    }
+    ASSERT_GT(firstComplete, 0);  // the first frame only asks for the sources
+    // An asset that failed for good does not hold frames back.
+    ui->assets[AssetLogo].state = 9;
+    renderer->assetTexture[AssetLogo] = 0;
+    addTexturedQuad(&ui->batches.textured2d, 10, 10, 42, 42, 0.5f, assetTextureKey(AssetLogo), 256, 256, 0, 4, kWidth,
+                    kHeight);
+    runHarnessFrame(&harness);
+    EXPECT_EQ(renderer->frameComplete, 1u);
 }
 
 TEST_F(ImageAssets, TheProgramsOwnIconsLoadAndDraw) {

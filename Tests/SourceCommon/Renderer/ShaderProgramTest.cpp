@@ -59,6 +59,23 @@ TEST_F(ShaderPrograms, AllEightBuildFromTheEmbeddedSourcesAndReportEachStep) {
     EXPECT_EQ(line.text[79], ' ');
 }
 
+// With a software GL driver every build is a compile: a frame that waits for programs to draw with
+// builds those alone, and the rest follow on the next frame that needs none.
+TEST_F(ShaderPrograms, AFrameBuildsTheProgramsItDrawsWithFirstAndTheRestFollow) {
+    startHarness(false);
+    for (i32 frame = 0; frame < 5 && renderer->shaders.programs[ProgramLine2d].program == 0; frame++) {
+        ui->batches.line2d.vertexCount = 3;  // one (empty) triangle asks for the line program
+        ui->batches.line2d.triangleCount = 1;
+        runHarnessFrame(&harness);
+    }
+    ASSERT_NE(renderer->shaders.programs[ProgramLine2d].program, 0u);
+    for (i32 p = 0; p < kShaderProgramCount; p++) {
+        if (p != ProgramLine2d) EXPECT_EQ(renderer->shaders.programs[p].program, 0u) << kSources[2 * p];
+    }
+    runHarnessFrame(&harness);
+    for (const ShaderProgram& program : renderer->shaders.programs) EXPECT_NE(program.program, 0u);
+}
+
 TEST_F(ShaderPrograms, SourcesWhoseTimeDoesNotChangeAreReadOnce) {
     startHarness(false);
     runUntilProgramsBuilt();
