@@ -582,15 +582,7 @@ void convertRowsOf(u8* pixels, u64 rowStride, u64 width, u64 y0, u64 y1) {
     for (u64 y = y0; y < y1; y++) {
         u8* p = pixels + y * rowStride;
         for (u64 x = 0; x < width; x++, p += Channels) {
-            i32 luma = p[0] * (1 << 20) + (1 << 19);
-            i32 cb = p[1] - 128;
-            i32 cr = p[2] - 128;
-            i32 r = (luma + cr * 1470208) >> 20;
-            i32 g = (luma + (((-cb) * 360960) & ~0xFFFF) + (-cr) * 748800) >> 20;
-            i32 b = (luma + cb * 1858048) >> 20;
-            p[0] = (u8)(r < 0 ? 0 : r > 255 ? 255 : r);
-            p[1] = (u8)(g < 0 ? 0 : g > 255 ? 255 : g);
-            p[2] = (u8)(b < 0 ? 0 : b > 255 ? 255 : b);
+            convertPixel(p, p[0], p[1], p[2]);
             if (Channels == 4) p[3] = 255;
         }
     }

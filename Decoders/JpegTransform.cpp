@@ -65,19 +65,6 @@ inline IdctOutputs idct8(i64 i0, i64 i1, i64 i2, i64 i3, i64 i4, i64 i5, i64 i6,
     return {{tmp10 + o3, tmp11 + o2, tmp12 + o1, tmp13 + o0, tmp13 - o0, tmp12 - o1, tmp11 - o2, tmp10 - o3}};
 }
 
-// YCbCr to RGB of one pixel in 20-bit fixed point.
-inline void convertPixel(u8* p, i32 y, i32 cb, i32 cr) {
-    i32 luma = y * (1 << 20) + (1 << 19);
-    cb -= 128;
-    cr -= 128;
-    i32 r = (luma + cr * 1470208) >> 20;
-    i32 g = (luma + (((-cb) * 360960) & ~0xFFFF) + (-cr) * 748800) >> 20;
-    i32 b = (luma + cb * 1858048) >> 20;
-    p[0] = (u8)(r < 0 ? 0 : r > 255 ? 255 : r);
-    p[1] = (u8)(g < 0 ? 0 : g > 255 ? 255 : g);
-    p[2] = (u8)(b < 0 ? 0 : b > 255 ? 255 : b);
-}
-
 #if ORVIK_JPEG_X86
 
 // Two doubles for the transform kernel.

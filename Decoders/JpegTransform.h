@@ -48,3 +48,16 @@ void convertYCbCrRowsPortable(u8* out, i64 outStride, u32 channels, const YCbCrR
 void convertYCbCrRowsSse2(u8* out, i64 outStride, u32 channels, const YCbCrRows* in);
 void convertYCbCrRowsAvx2(u8* out, i64 outStride, u32 channels, const YCbCrRows* in);
 void convertYCbCrRows(JpegTransformPath path, u8* out, i64 outStride, u32 channels, const YCbCrRows* in);
+
+// YCbCr to RGB of one pixel in 20-bit fixed point.
+inline void convertPixel(u8* p, i32 y, i32 cb, i32 cr) {
+    i32 luma = y * (1 << 20) + (1 << 19);
+    cb -= 128;
+    cr -= 128;
+    i32 r = (luma + cr * 1470208) >> 20;
+    i32 g = (luma + (((-cb) * 360960) & ~0xFFFF) + (-cr) * 748800) >> 20;
+    i32 b = (luma + cb * 1858048) >> 20;
+    p[0] = (u8)(r < 0 ? 0 : r > 255 ? 255 : r);
+    p[1] = (u8)(g < 0 ? 0 : g > 255 ? 255 : g);
+    p[2] = (u8)(b < 0 ? 0 : b > 255 ? 255 : b);
+}
