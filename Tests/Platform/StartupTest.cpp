@@ -13,6 +13,24 @@
 
 namespace {
 
+// Runs the shell command, returns what it wrote and its status, and removes its temporary home.
+std::string runAndRemoveHome(const std::string& command, const std::string& home, int* status) {
+    std::string output;
+    FILE* program = popen(command.c_str(), "r");
+    if (program) {
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof(buffer), program)) > 0) output.append(buffer, got);
+        *status = pclose(program);
+    } else {
+        *status = -1;
+        output = "could not start: " + command;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+    return output;
+}
+
 TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
     const char* display = std::getenv("DISPLAY");
     if (!display || !display[0]) GTEST_SKIP() << "no display";
@@ -29,15 +47,8 @@ TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
                           "' ORVIK_EXIT_AFTER_FRAMES=30 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=1 "
                           "LSAN_OPTIONS=exitcode=0 unshare -n '" +
                           ORVIK_BINARY_DIR + "/orvik' 2>&1";
-    FILE* program = popen(command.c_str(), "r");
-    ASSERT_NE(program, nullptr);
-    std::string output;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), program)) > 0) output.append(buffer, got);
-    int status = pclose(program);
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
+    int status = 0;
+    std::string output = runAndRemoveHome(command, home, &status);
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(WEXITSTATUS(status), 0) << output;
 
@@ -72,15 +83,8 @@ TEST(Program, ReportsItsFirstCompleteFrameAndEnds) {
     std::string command = "env -u XDG_CONFIG_HOME HOME='" + home +
                           "' ORVIK_STARTUP_REPORT=1 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 timeout 120 "
                           "unshare -n '" + ORVIK_BINARY_DIR + "/orvik' 2>&1";
-    FILE* program = popen(command.c_str(), "r");
-    ASSERT_NE(program, nullptr);
-    std::string output;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), program)) > 0) output.append(buffer, got);
-    int status = pclose(program);
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
+    int status = 0;
+    std::string output = runAndRemoveHome(command, home, &status);
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(WEXITSTATUS(status), 0) << output;
     unsigned long long mainAt = 0, setUpAt = 0, frameAt = 0, frame = 0;
@@ -112,15 +116,8 @@ TEST(Program, WithNoDisplayEndsAtOnceWithAMessage) {
                           "' XDG_RUNTIME_DIR='" + runtime +
                           "' SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 timeout 60 '" + ORVIK_BINARY_DIR +
                           "/orvik' 2>&1 >/dev/null";
-    FILE* program = popen(command.c_str(), "r");
-    ASSERT_NE(program, nullptr);
-    std::string output;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), program)) > 0) output.append(buffer, got);
-    int status = pclose(program);
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
+    int status = 0;
+    std::string output = runAndRemoveHome(command, home, &status);
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(WEXITSTATUS(status), 1) << output;
     EXPECT_NE(output.find("No display to open a window on"), std::string::npos) << output;
