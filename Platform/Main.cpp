@@ -16,6 +16,7 @@
 #include "Network/Dns.h"
 #include "Platform/Audio.h"
 #include "Platform/FileThread.h"
+#include "Platform/GlDriverPreload.h"
 #include "Platform/H264Decoder.h"
 #include "Platform/SdlWindow.h"
 #include "Platform/SystemInfo.h"
@@ -65,28 +66,80 @@ void reportGlFailure(SDL_Window* window, const char* what) {
     SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Orvik: no OpenGL 4.3", text, window);
 }
 
-void initializeOpenGl(WindowHead* head) {
-    if (getMicroseconds() < nextGlAttempt) return;
-    ProfilingScope scope("Initialize OpenGL");
+// Creates the window's 4.3 core context, makes it current and loads the GL functions; null when it
+// did, else what failed.
+const char* createGlContext(WindowHead* head) {
     SDL_Window* window = (SDL_Window*)head->window;
     SDL_GLContext context;
     {
         ProfilingScope create("Create actual wgl context");
         context = SDL_GL_CreateContext(window);
     }
-    if (!context) {
-        reportGlFailure(window, "Could not create an OpenGL 4.3 core context");
-        return;
-    }
+    if (!context) return "Could not create an OpenGL 4.3 core context";
     if (SDL_GL_MakeCurrent(window, context) != 0) {
-        reportGlFailure(window, "Could not make the OpenGL 4.3 core context current");
         SDL_GL_DeleteContext(context);
-        return;
+        return "Could not make the OpenGL 4.3 core context current";
     }
     head->glContext = context;
     loadOpenGlFunctions(&head->gl, SDL_GL_GetProcAddress);
     SDL_GL_SetSwapInterval(1);
     head->glReady = 1;
+    return nullptr;
+}
+
+// On X11 the window's OpenGL goes through EGL, as it does on Wayland: SDL's GLX set-up makes and
+// deletes a legacy context of its own before the window's (with a software driver about a tenth of
+// the start). It is only a default: SDL_VIDEO_X11_FORCE_EGL=0 in the environment keeps GLX.
+bool windowOpenGlIsX11Egl() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver && std::strcmp(driver, "x11") == 0 && SDL_GetHintBoolean(SDL_HINT_VIDEO_X11_FORCE_EGL, SDL_FALSE);
+}
+
+SDL_Window* createProgramWindow() {
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, SDL_GL_CONTEXT_DEBUG_FLAG);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+    return SDL_CreateWindow("Orvik", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1280, 720,
+                           SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN);
+}
+
+// Where EGL could not be loaded or made no 4.3 core context, the window is made again on GLX: SDL
+// picks the GL interface when it loads the GL library, which the new window loads again.
+SDL_Window* reopenWindowOnGlx(SDL_Window* window) {
+    std::fprintf(stderr, "OpenGL through EGL failed (%s); trying GLX\n", SDL_GetError());
+    if (window) SDL_DestroyWindow(window);
+    SDL_GL_UnloadLibrary();
+    SDL_SetHintWithPriority(SDL_HINT_VIDEO_X11_FORCE_EGL, "0", SDL_HINT_OVERRIDE);
+    return createProgramWindow();
+}
+
+void initializeOpenGl(WindowHead* head) {
+    if (getMicroseconds() < nextGlAttempt) return;
+    ProfilingScope scope("Initialize OpenGL");
+    const char* failure = createGlContext(head);
+    if (failure && windowOpenGlIsX11Egl()) {
+        if (SDL_Window* replacement = reopenWindowOnGlx((SDL_Window*)head->window)) {
+            head->window = replacement;
+            failure = createGlContext(head);
+        } else {
+            head->window = nullptr;
+            std::fprintf(stderr, "Could not open the window: %s\n", SDL_GetError());
+            setRunning(head, 0);
+            return;
+        }
+    }
+    if (failure) {
+        reportGlFailure((SDL_Window*)head->window, failure);
+        return;
+    }
 
     GlInt major = 0, minor = 0, profile = 0, flags = 0;
     if (head->gl.glGetIntegerv) {
@@ -97,9 +150,12 @@ void initializeOpenGl(WindowHead* head) {
     }
     const char* version = head->gl.glGetString ? (const char*)head->gl.glGetString(kGlVersion) : nullptr;
     const char* renderer = head->gl.glGetString ? (const char*)head->gl.glGetString(kGlRenderer) : nullptr;
-    std::printf("OpenGL %d.%d %s profile%s: %s, %s\n", major, minor,
+    const char* driver = SDL_GetCurrentVideoDriver();
+    bool egl = !driver || std::strcmp(driver, "x11") != 0 || windowOpenGlIsX11Egl();
+    std::printf("OpenGL %d.%d %s profile%s, through %s: %s, %s\n", major, minor,
                 (profile & kGlContextCoreProfileBit) ? "core" : "compatibility",
-                (flags & kGlContextFlagDebugBit) ? ", debug" : "", version ? version : "?", renderer ? renderer : "?");
+                (flags & kGlContextFlagDebugBit) ? ", debug" : "", egl ? "EGL" : "GLX", version ? version : "?",
+                renderer ? renderer : "?");
     std::fflush(stdout);
 }
 
@@ -176,6 +232,19 @@ void reportFirstCompleteFrame(WindowHead* head, u64 frame) {
     pushWindowClose(head);
 }
 
+// Game controllers and the arrow cursor start once the first frame is out: neither is needed to draw
+// it, and the controllers' library load would wait for the GL driver's. This runs before the video
+// library's load is queued, so that the two loads never meet inside a frame.
+bool lateStartDone = false;
+
+void startAfterFirstFrame(WindowHead* head) {
+    if (lateStartDone || framesDrawn == 0) return;
+    lateStartDone = true;
+    // Game controllers are optional: without them the program runs on mouse, keyboard and touch.
+    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
+    head->arrowCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+}
+
 // libavcodec is loaded by the job thread once the first frame is out, and the video decoder then
 // opens on the main thread: no video can arrive before a link is up, and the start does not wait.
 u32 videoLibraryQueued = 0;
@@ -204,7 +273,11 @@ void mainLoop() {
     SDL_Window* window = (SDL_Window*)head->window;
     if (head->sizeCountSeen < head->sizeMessageCount) head->sizeCountSeen = head->sizeMessageCount;
 
-    if (!head->glReady && window) initializeOpenGl(head);
+    if (!head->glReady && window) {
+        initializeOpenGl(head);
+        window = (SDL_Window*)head->window;  // made again when EGL failed
+    }
+    startAfterFirstFrame(head);
     openVideoDecoderAfterFirstFrame(head, platform);
 
     {
@@ -280,8 +353,19 @@ int main(int, char**) {
     SDL_SetHint(SDL_HINT_TOUCH_MOUSE_EVENTS, "0");
     SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
+    // The events first: they open D-Bus, SDL's one library load of the start. Then the GL driver loads
+    // on a thread of its own while the video starts.
+    if (SDL_Init(SDL_INIT_EVENTS) != 0) {
         std::fprintf(stderr, "Could not start the window system: %s\n", SDL_GetError());
+        fontWorker.join();
+        return 1;
+    }
+    std::thread driverWorker = startGlDriverPreload();
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "Could not start the window system: %s\n", SDL_GetError());
+        SDL_Quit();
+        driverWorker.join();
         fontWorker.join();
         return 1;
     }
@@ -292,18 +376,16 @@ int main(int, char**) {
                      "desktop session, or set DISPLAY or WAYLAND_DISPLAY.\n",
                      driver ? driver : "none");
         SDL_Quit();
+        driverWorker.join();
         fontWorker.join();
         return 1;
     }
-    // Game controllers are optional: without them the program runs on mouse, keyboard and touch.
-    SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER);
 
     platform->documentsFolderAccess = 1;
     platform->appFolderAccess = 1;
     platform->blockSize = blockSize;
     platform->applicationSize = applicationSize;
     platform->jobQueue.running = &head->running;
-    head->arrowCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
 
     if (readSystemDnsServers(&platform->dnsServers) == 0) setDefaultDnsServers(&platform->dnsServers);
     readDataFolder(platform);
@@ -317,19 +399,9 @@ int main(int, char**) {
     std::thread fileWorker([platform, &fileThreadRunning] { runFileThread(platform, &fileThreadRunning); });
     std::thread jobWorker([queue = &platform->jobQueue] { asyncJobThread(queue); });
 
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, SDL_GL_CONTEXT_DEBUG_FLAG);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
-    SDL_Window* window = SDL_CreateWindow("Orvik", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1280, 720,
-                                          SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN);
+    SDL_Window* window = createProgramWindow();
+    if (!window && windowOpenGlIsX11Egl()) window = reopenWindowOnGlx(nullptr);
+    driverWorker.join();
     if (!window) {
         std::fprintf(stderr, "Could not open the window: %s\n", SDL_GetError());
         setRunning(head, 0);
@@ -375,7 +447,7 @@ int main(int, char**) {
     if (head->glContext) SDL_GL_DeleteContext((SDL_GLContext)head->glContext);
     if (head->arrowCursor) SDL_FreeCursor((SDL_Cursor*)head->arrowCursor);
     closeH264Decoder(&head->videoDecoder->decoder);
-    SDL_DestroyWindow(window);
+    if (head->window) SDL_DestroyWindow((SDL_Window*)head->window);
     SDL_Quit();
     return 0;
 }

@@ -60,12 +60,47 @@ TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
     EXPECT_TRUE(major > 4 || (major == 4 && minor >= 3)) << output;
     EXPECT_STREQ(profile, "core");
     EXPECT_NE(output.find("debug"), std::string::npos) << output;
+    EXPECT_NE(output.find(" through EGL: "), std::string::npos) << output;
     // The profiling report names the frame's regions.
     EXPECT_NE(output.find("Update and Render"), std::string::npos) << output;
     // Whatever the file thread made is freed by the time the program returns.
     for (size_t leak = output.find("leak of"); leak != std::string::npos; leak = output.find("leak of", leak + 1)) {
         std::string report = output.substr(leak, output.find("\n\n", leak) - leak);
         EXPECT_EQ(report.find(ORVIK_SOURCE_DIR), std::string::npos) << report;
+    }
+}
+
+// Where EGL cannot be had (no vendor library answers) or makes no context (a vendor that refuses
+// every one), the window is made again on GLX, and the program draws and ends as it does on EGL.
+TEST(Program, FallsBackToGlxWhereEglMakesNoWindowOrNoContext) {
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !display[0]) GTEST_SKIP() << "no display";
+    if (std::system("unshare -n true > /dev/null 2>&1") != 0) GTEST_SKIP() << "no network namespace";
+    for (bool vendorRefusesContexts : {false, true}) {
+        char pattern[] = "/tmp/orvik-glx-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string home = pattern;
+        std::string vendorFile = home + "/no-vendor.json";
+        if (vendorRefusesContexts) {
+            vendorFile = home + "/no-context.json";
+            FILE* file = std::fopen(vendorFile.c_str(), "w");
+            ASSERT_NE(file, nullptr);
+            std::fprintf(file, "{\"file_format_version\": \"1.0.0\", \"ICD\": {\"library_path\": \"%s\"}}\n",
+                         NO_CONTEXT_EGL_VENDOR);
+            std::fclose(file);
+        }
+        std::string command = "env -u XDG_CONFIG_HOME -u SDL_VIDEO_X11_FORCE_EGL HOME='" + home +
+                              "' __EGL_VENDOR_LIBRARY_FILENAMES='" + vendorFile +
+                              "' ORVIK_EXIT_AFTER_FRAMES=5 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 "
+                              "timeout 120 unshare -n '" + ORVIK_BINARY_DIR + "/orvik' 2>&1";
+        int status = 0;
+        std::string output = runAndRemoveHome(command, home, &status);
+        ASSERT_TRUE(WIFEXITED(status)) << output;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+        EXPECT_NE(output.find("OpenGL through EGL failed"), std::string::npos) << output;
+        EXPECT_NE(output.find(" through GLX: "), std::string::npos) << output;
+        EXPECT_EQ(output.find("Orvik needs OpenGL 4.3"), std::string::npos) << output;
+        EXPECT_NE(output.find("Update and Render"), std::string::npos) << output;
     }
 }
 
