@@ -7,14 +7,30 @@
 
 namespace {
 
-i32 base64Value(u8 c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
+// Each byte's value in base64: 0 to 63 for the alphabet, kBase64Space for white space (skipped),
+// kBase64Padding for '=' (the end), kBase64Invalid for anything else.
+constexpr u8 kBase64Space = 64;
+constexpr u8 kBase64Padding = 65;
+constexpr u8 kBase64Invalid = 66;
+
+struct Base64Table {
+    u8 values[256];
+};
+
+constexpr Base64Table makeBase64Table() {
+    Base64Table table{};
+    for (u32 c = 0; c < 256; c++) table.values[c] = kBase64Invalid;
+    for (u32 c = 'A'; c <= 'Z'; c++) table.values[c] = (u8)(c - 'A');
+    for (u32 c = 'a'; c <= 'z'; c++) table.values[c] = (u8)(c - 'a' + 26);
+    for (u32 c = '0'; c <= '9'; c++) table.values[c] = (u8)(c - '0' + 52);
+    table.values['+'] = 62;
+    table.values['/'] = 63;
+    table.values[(u8)' '] = table.values[(u8)'\n'] = table.values[(u8)'\r'] = table.values[(u8)'\t'] = kBase64Space;
+    table.values['='] = kBase64Padding;
+    return table;
 }
+
+constexpr Base64Table kBase64 = makeBase64Table();
 
 // Decodes base64 text (white space skipped, '=' padding ends it) into out; returns the byte count, or
 // -1 for a character outside the alphabet or more bytes than capacity.
@@ -22,11 +38,12 @@ i64 decodeBase64(u8* out, u64 capacity, const u8* text, u64 length) {
     u32 accumulator = 0, bits = 0;
     u64 written = 0;
     for (u64 i = 0; i < length; i++) {
-        u8 c = text[i];
-        if (c == ' ' || c == '\n' || c == '\r' || c == '\t') continue;
-        if (c == '=') break;
-        i32 v = base64Value(c);
-        if (v < 0) return -1;
+        u8 v = kBase64.values[text[i]];
+        if (v >= kBase64Space) {
+            if (v == kBase64Space) continue;
+            if (v == kBase64Padding) break;
+            return -1;
+        }
         accumulator = accumulator << 6 | (u32)v;
         bits += 6;
         if (bits >= 8) {
@@ -40,13 +57,10 @@ i64 decodeBase64(u8* out, u64 capacity, const u8* text, u64 length) {
 
 // The position of needle in text at or after from, or -1.
 i64 find(const u8* text, u64 length, u64 from, const char* needle) {
-    u64 n = strlen(needle);
-    for (u64 i = from; i + n <= length; i++)
-        if (memcmp(text + i, needle, n) == 0) return (i64)i;
-    return -1;
+    if (from >= length) return -1;
+    const void* at = memmem(text + from, length - from, needle, strlen(needle));
+    return at ? (i64)((const u8*)at - text) : -1;
 }
-
-
 
 // Takes the length bytes at the end of the store's buffer as its next anchor when they parse.
 bool keepTail(TrustStore* store, u32 length) {
