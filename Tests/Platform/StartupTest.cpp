@@ -31,24 +31,40 @@ std::string runAndRemoveHome(const std::string& command, const std::string& home
     return output;
 }
 
-TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
+// Why the program cannot be run here, or null. A network namespace of its own keeps the program's DNS
+// look-ups off every real network.
+const char* whyTheProgramCannotRun() {
     const char* display = std::getenv("DISPLAY");
-    if (!display || !display[0]) GTEST_SKIP() << "no display";
-    // A network namespace of its own keeps the program's DNS look-ups off every real network, and a
-    // temporary home keeps its data folder out of the user's Documents.
-    if (std::system("unshare -n true > /dev/null 2>&1") != 0) GTEST_SKIP() << "no network namespace";
-    char pattern[] = "/tmp/orvik-startup-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    std::string home = pattern;
+    if (!display || !display[0]) return "no display";
+    if (std::system("unshare -n true > /dev/null 2>&1") != 0) return "no network namespace";
+    return nullptr;
+}
+
+// A new temporary home (it keeps the program's data folder out of the user's Documents), or "".
+std::string makeTemporaryHome() {
+    char pattern[] = "/tmp/orvik-program-XXXXXX";
+    return mkdtemp(pattern) ? std::string(pattern) : std::string();
+}
+
+// Runs the program in a network namespace of its own with the home and the environment settings
+// ("NAME=value ..."), for at most two minutes; returns what it wrote, its status in *status, and
+// removes the home.
+std::string runProgram(const std::string& home, const std::string& settings, int* status) {
+    std::string command = "env -u XDG_CONFIG_HOME -u SDL_VIDEO_X11_FORCE_EGL HOME='" + home + "' SDL_AUDIODRIVER=dummy " +
+                          settings + " timeout 120 unshare -n '" + ORVIK_BINARY_DIR + "/orvik' 2>&1";
+    return runAndRemoveHome(command, home, status);
+}
+
+TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
+    if (const char* reason = whyTheProgramCannotRun()) GTEST_SKIP() << reason;
+    std::string home = makeTemporaryHome();
+    ASSERT_FALSE(home.empty());
     // Mesa's GL driver and D-Bus keep allocations to the end of the process; their leaks are not ours
     // to find, so leaks do not change the exit status and only those from the program's own sources
     // count.
-    std::string command = "env -u XDG_CONFIG_HOME HOME='" + home +
-                          "' ORVIK_EXIT_AFTER_FRAMES=30 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=1 "
-                          "LSAN_OPTIONS=exitcode=0 unshare -n '" +
-                          ORVIK_BINARY_DIR + "/orvik' 2>&1";
     int status = 0;
-    std::string output = runAndRemoveHome(command, home, &status);
+    std::string output =
+        runProgram(home, "ORVIK_EXIT_AFTER_FRAMES=30 ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=exitcode=0", &status);
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(WEXITSTATUS(status), 0) << output;
 
@@ -73,13 +89,10 @@ TEST(Program, StartsDrawsFramesAndEndsWhenItsWindowCloses) {
 // Where EGL cannot be had (no vendor library answers) or makes no context (a vendor that refuses
 // every one), the window is made again on GLX, and the program draws and ends as it does on EGL.
 TEST(Program, FallsBackToGlxWhereEglMakesNoWindowOrNoContext) {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !display[0]) GTEST_SKIP() << "no display";
-    if (std::system("unshare -n true > /dev/null 2>&1") != 0) GTEST_SKIP() << "no network namespace";
+    if (const char* reason = whyTheProgramCannotRun()) GTEST_SKIP() << reason;
     for (bool vendorRefusesContexts : {false, true}) {
-        char pattern[] = "/tmp/orvik-glx-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        std::string home = pattern;
+        std::string home = makeTemporaryHome();
+        ASSERT_FALSE(home.empty());
         std::string vendorFile = home + "/no-vendor.json";
         if (vendorRefusesContexts) {
             vendorFile = home + "/no-context.json";
@@ -89,12 +102,10 @@ TEST(Program, FallsBackToGlxWhereEglMakesNoWindowOrNoContext) {
                          NO_CONTEXT_EGL_VENDOR);
             std::fclose(file);
         }
-        std::string command = "env -u XDG_CONFIG_HOME -u SDL_VIDEO_X11_FORCE_EGL HOME='" + home +
-                              "' __EGL_VENDOR_LIBRARY_FILENAMES='" + vendorFile +
-                              "' ORVIK_EXIT_AFTER_FRAMES=5 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 "
-                              "timeout 120 unshare -n '" + ORVIK_BINARY_DIR + "/orvik' 2>&1";
         int status = 0;
-        std::string output = runAndRemoveHome(command, home, &status);
+        std::string output = runProgram(
+            home, "__EGL_VENDOR_LIBRARY_FILENAMES='" + vendorFile + "' ORVIK_EXIT_AFTER_FRAMES=5 ASAN_OPTIONS=detect_leaks=0",
+            &status);
         ASSERT_TRUE(WIFEXITED(status)) << output;
         EXPECT_EQ(WEXITSTATUS(status), 0) << output;
         EXPECT_NE(output.find("OpenGL through EGL failed"), std::string::npos) << output;
@@ -107,19 +118,13 @@ TEST(Program, FallsBackToGlxWhereEglMakesNoWindowOrNoContext) {
 // With ORVIK_STARTUP_REPORT the program says when its first complete frame was presented, on the
 // system's monotonic clock, and ends by itself.
 TEST(Program, ReportsItsFirstCompleteFrameAndEnds) {
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !display[0]) GTEST_SKIP() << "no display";
-    if (std::system("unshare -n true > /dev/null 2>&1") != 0) GTEST_SKIP() << "no network namespace";
-    char pattern[] = "/tmp/orvik-report-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    std::string home = pattern;
+    if (const char* reason = whyTheProgramCannotRun()) GTEST_SKIP() << reason;
+    std::string home = makeTemporaryHome();
+    ASSERT_FALSE(home.empty());
     timespec before{};
     clock_gettime(CLOCK_MONOTONIC, &before);
-    std::string command = "env -u XDG_CONFIG_HOME HOME='" + home +
-                          "' ORVIK_STARTUP_REPORT=1 SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 timeout 120 "
-                          "unshare -n '" + ORVIK_BINARY_DIR + "/orvik' 2>&1";
     int status = 0;
-    std::string output = runAndRemoveHome(command, home, &status);
+    std::string output = runProgram(home, "ORVIK_STARTUP_REPORT=1 ASAN_OPTIONS=detect_leaks=0", &status);
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(WEXITSTATUS(status), 0) << output;
     unsigned long long mainAt = 0, setUpAt = 0, frameAt = 0, frame = 0;
