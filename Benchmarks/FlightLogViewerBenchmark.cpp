@@ -106,6 +106,22 @@ void ViewerSetUpOver300MbLog(benchmark::State& state) {
 }
 BENCHMARK(ViewerSetUpOver300MbLog)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// A zeroed 1920 x 1080 UI whose font record is read into *font (none when the file is missing); free
+// it with std::free.
+UiState* makeFullHdUi(std::vector<u8>* font) {
+    auto* ui = static_cast<UiState*>(std::calloc(1, sizeof(UiState)));
+    ui->width = 1920;
+    ui->height = 1080;
+    ui->halfWidth = 960;
+    ui->halfHeight = 540;
+    ui->screenRect = Rect{0, 1920, 0, 1080};
+    ui->safeRect = ui->screenRect;
+    std::ifstream fontFile(ORVIK_SOURCE_DIR "/Assets/FONT_SDF_INFO.BIN", std::ios::binary);
+    font->assign(std::istreambuf_iterator<char>(fontFile), std::istreambuf_iterator<char>());
+    ui->fontInfo = font->empty() ? nullptr : font->data();
+    return ui;
+}
+
 void EntriesListFrameAtTheEndOfAMillionEntries(benchmark::State& state) {
     std::vector<u8> log;
     log.reserve(70000000);
@@ -118,16 +134,8 @@ void EntriesListFrameAtTheEndOfAMillionEntries(benchmark::State& state) {
     u8* buffer = alignedCopy(log);
     FlightLogIndex index = optimizeFlightLogFile(buffer, (i64)log.size());
 
-    auto* ui = static_cast<UiState*>(std::calloc(1, sizeof(UiState)));
-    ui->width = 1920;
-    ui->height = 1080;
-    ui->halfWidth = 960;
-    ui->halfHeight = 540;
-    ui->screenRect = Rect{0, 1920, 0, 1080};
-    ui->safeRect = ui->screenRect;
-    std::ifstream fontFile(ORVIK_SOURCE_DIR "/Assets/FONT_SDF_INFO.BIN", std::ios::binary);
-    std::vector<u8> font((std::istreambuf_iterator<char>(fontFile)), std::istreambuf_iterator<char>());
-    ui->fontInfo = font.empty() ? nullptr : font.data();
+    std::vector<u8> font;
+    UiState* ui = makeFullHdUi(&font);
     auto* stack = static_cast<ScreenStack*>(std::calloc(1, sizeof(ScreenStack)));
     auto* viewer = static_cast<ViewFlightLogState*>(std::calloc(1, sizeof(ViewFlightLogState)));
     UiMetrics metrics = computeUiMetrics(ui->screenRect);
@@ -163,16 +171,8 @@ BENCHMARK(EntriesListFrameAtTheEndOfAMillionEntries)->Unit(benchmark::kMicroseco
 // ground, the payload active in stretches) at 1920 x 1080 (target: under 1 ms of CPU): the terrain
 // columns, the merged path, the axes and labels into the frame's batches.
 void SideViewFrameOf90000Samples(benchmark::State& state) {
-    auto* ui = static_cast<UiState*>(std::calloc(1, sizeof(UiState)));
-    ui->width = 1920;
-    ui->height = 1080;
-    ui->halfWidth = 960;
-    ui->halfHeight = 540;
-    ui->screenRect = Rect{0, 1920, 0, 1080};
-    ui->safeRect = ui->screenRect;
-    std::ifstream fontFile(ORVIK_SOURCE_DIR "/Assets/FONT_SDF_INFO.BIN", std::ios::binary);
-    std::vector<u8> font((std::istreambuf_iterator<char>(fontFile)), std::istreambuf_iterator<char>());
-    ui->fontInfo = font.empty() ? nullptr : font.data();
+    std::vector<u8> font;
+    UiState* ui = makeFullHdUi(&font);
     auto* stack = static_cast<ScreenStack*>(std::calloc(1, sizeof(ScreenStack)));
     auto* viewer = static_cast<ViewFlightLogState*>(std::calloc(1, sizeof(ViewFlightLogState)));
     viewer->sideView = makeMapView(WidgetId{2, __FILE__}, MapViewModeMap);
