@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogReplay/FlightLogExports.h"
 #include "FlightLogs/FlightLogger.h"

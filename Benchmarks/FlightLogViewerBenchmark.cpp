@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "Core/Preferences.h"
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "FlightLogReplay/FlightLogReplay.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Screens/ViewFlightLogScreen.h"

@@ -1,7 +1,7 @@
 // The entries list formats the summary of every row it lays out (up to 200 a frame) and the details
 // of the selected one, from the recorded bytes, every frame.
 #include "Core/Preferences.h"
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "FlightLogReplay/RecordedMavlink.h"
 
 #include <benchmark/benchmark.h>

@@ -3,7 +3,7 @@
 #include "Core/MathEarth.h"
 #include "Core/Preferences.h"
 #include "Core/Sound.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 
 #include <cmath>
 #include <cstring>

@@ -2,7 +2,7 @@
 
 #include "Core/Format.h"
 #include "Core/PreferenceFields.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 #include "Platform/Input.h"
 
 namespace {

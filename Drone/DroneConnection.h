@@ -6,11 +6,11 @@
 #include "Drone/DroneLinkLog.h"
 #include "Drone/FlightController/AutopilotState.h"
 #include "Drone/GremsyGimbal.h"
-#include "Drone/Mavlink/DroneOutput.h"
-#include "Drone/Mavlink/SourceTraffic.h"
+#include "Mavlink/DroneOutput.h"
+#include "Mavlink/SourceTraffic.h"
 #include "Network/SecureLink.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 #include "Network/Socket.h"
 
 struct FlightLogger;

@@ -2,7 +2,7 @@
 // few messages that tell who the vehicle and its camera are and what state they are in. Every frame
 // they are registered with the logger, so that a log started mid-flight begins with them.
 #pragma once
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "FlightLogs/FlightLogger.h"
 
 enum LinkLogGroup : u32 {

@@ -3,7 +3,7 @@
 #include "Core/MathQuaternion.h"
 #include "Core/Preferences.h"
 #include "Drone/FlightController/Parameters.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,7 +6,7 @@
 // The records start zero-filled and live inside SimulatedDrone; only controlSimulatedPx4Drone drives
 // them, but every function here takes the clock as an argument so it can be driven alone.
 #pragma once
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "Network/Socket.h"
 

@@ -5,7 +5,7 @@
 
 #include "Core/Format.h"
 #include "Core/MathQuaternion.h"
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "Video/CameraLink.h"
 #include "FlightLogs/FlightLogger.h"

@@ -4,7 +4,7 @@
 // viewing loaded (bytes, index, parse record) until another is chosen. Replay drives the same records
 // the live drone link fills, so it sits above the drone link.
 #pragma once
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 #include "FlightLogReplay/FlightLogReplay.h"
 #include "Mission/MissionSteps.h"
 

@@ -2,7 +2,7 @@
 // decoded payload, and the line forms. Shared by RecordedMavlink.cpp and RecordedCameraMessages.cpp.
 #pragma once
 #include "Core/FixedString.h"
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 
 struct Preferences;
 

@@ -4,7 +4,7 @@
 
 #include "Core/Format.h"
 #include "Core/Profiler.h"
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Platform/FileTables.h"
 

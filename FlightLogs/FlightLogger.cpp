@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "Core/Clock.h"
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 
 u64 flightLogMicroseconds(const FlightLogger* logger) {
     return logger->clocks.microseconds ? logger->clocks.microseconds() : getMicroseconds();

@@ -4,7 +4,7 @@
 
 #include "Core/MathEarth.h"
 #include "Core/Preferences.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 #include "Map/ElevationMapLoader.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 #include "Map/ElevationMapLoader.h"
 
 void rebaseWaypointAltitudes(WaypointMissionEditor* editor, VehicleState* vehicle, ElevationMapLoader* loader) {

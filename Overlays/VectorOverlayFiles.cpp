@@ -16,7 +16,6 @@ ArchiveEntryBytes archiveEntryBytes(const ZipDirectoryEntry* entry, const u8* ar
         // A stored entry's bytes never reach past its stored data.
         out.data = entry->data;
         out.length = entry->uncompressedSize < entry->compressedSize ? entry->uncompressedSize : entry->compressedSize;
-        (void)archiveLength;
         return out;
     }
     if (entry->method != 8) {

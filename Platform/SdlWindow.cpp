@@ -260,8 +260,7 @@ i32 applyFullscreenChange(SDL_Window* window, WindowHead* head, Platform* platfo
     return 0;
 }
 
-void applyCursorCapture(SDL_Window* window, WindowHead* head, Platform* platform, i32 width, i32 height) {
-    (void)window;
+void applyCursorCapture(WindowHead* head, Platform* platform, i32 width, i32 height) {
     if (platform->cursorCaptured != platform->cursorCaptureWanted) {
         // Relative mode hides the cursor and keeps it in the window; only raw motion moves things.
         SDL_SetRelativeMouseMode(platform->cursorCaptureWanted ? SDL_TRUE : SDL_FALSE);

@@ -25,7 +25,7 @@ void pollGameControllers(Platform* platform, u64 now);
 // when the change is done (or none was wanted), 1 when it failed and is to be tried again.
 i32 applyFullscreenChange(SDL_Window* window, WindowHead* head, Platform* platform);
 // Applies the cursor-capture wish: a captured cursor is hidden and only raw motion moves things.
-void applyCursorCapture(SDL_Window* window, WindowHead* head, Platform* platform, i32 width, i32 height);
+void applyCursorCapture(WindowHead* head, Platform* platform, i32 width, i32 height);
 
 // Microseconds to wait after a buffer swap that did not wait for the display (software rendering, an
 // occluded window, a driver that ignores the swap interval): the rest of the refresh period since

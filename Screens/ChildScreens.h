@@ -1,5 +1,5 @@
-// The screens that the Main Screen and the Settings screen open: those of the screen sub-libraries,
-// and the stand-ins of the subsystems whose screens have not arrived yet.
+// The screens that the Main Screen and the Settings screen open, with those of the screen
+// sub-libraries.
 #pragma once
 #include "Screens/DroneSetup/DroneSetupScreens.h"
 #include "Screens/Test/TestScreens.h"

@@ -190,9 +190,7 @@ void drawFlightLogMap(ViewFlightLogState* state, AppState* app, Platform* platfo
 }
 
 void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
-                               UiState* ui, Rect content, f32 groundElevation, f32 secondGround) {
-    (void)groundElevation;
-    (void)secondGround;
+                               UiState* ui, Rect content) {
     FlightLogReplay* replay = &app->flightLogReplay;
     const UiMetrics* m = &app->uiMetrics;
     u64 now = replay->replayMicros > 0 ? (u64)replay->replayMicros : 0;

@@ -474,7 +474,7 @@ void viewFlightLogScreen(Platform* platform, ScreenStack* stack, UiState* ui, Ap
         Rect screen = ui->screenRect;
         Rect bar{screen.x0, screen.x1, screen.y1 - metrics->buttonHeight, screen.y1};
         Rect below{screen.x0, screen.x1, screen.y0, bar.y0};
-        drawFlightLogMapAndPanels(state, app, platform, stack, ui, below, ground, kHudGroundUnknown);
+        drawFlightLogMapAndPanels(state, app, platform, stack, ui, below);
         drawTopBar(state, app, index, bar, ui, stack);
         if (state->openPanel == ViewerPanelPlayback) {
             drawPlaybackControls(state, index, replay, below, metrics, ui, stack);

@@ -166,9 +166,9 @@ void appendDatagramDetails(u8 type, const u8* payload, u16 length, const Prefere
 // The playback layout below the top bar and the controls: the map, the HUD and its texts, the side
 // view and the open panel's content (including the panels 17, 19, 23, 28 to 33 and 36; a mission file
 // that the Missions panel loads replaces the replayed plan). The frame has already stepped the
-// replay; ground is the terrain height at the vehicle's takeoff position (10,000 while none).
+// replay.
 void drawFlightLogMapAndPanels(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
-                               UiState* ui, Rect content, f32 groundElevation, f32 secondGround);
+                               UiState* ui, Rect content);
 // The side view (open panel 23) in panel: the whole track's altitude profile over its terrain, the
 // vehicle at travelled metres along the path and vehicleAltitude above the takeoff point; pans and
 // zooms with the pointers no widget took.

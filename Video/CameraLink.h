@@ -7,7 +7,7 @@
 // full queue delays a press to a later frame, it never loses it.
 #pragma once
 #include "Core/GeometryTypes.h"
-#include "Drone/Mavlink/DroneOutput.h"
+#include "Mavlink/DroneOutput.h"
 
 struct Preferences;
 struct VehicleState;

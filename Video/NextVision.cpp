@@ -3,7 +3,7 @@
 #include "Core/Format.h"
 #include "Core/MathQuaternion.h"
 #include "Core/Preferences.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 #include "Platform/Input.h"
 #include "Video/CameraLinkSend.h"
 

@@ -1,9 +1,9 @@
 #include "Drone/FlightController/AutopilotSend.h"
 
 #include "Drone/FlightController/AutopilotControl.h"
-#include "Drone/Mavlink/DroneOutput.h"
-#include "Drone/Mavlink/Mavlink.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/DroneOutput.h"
+#include "Mavlink/Mavlink.h"
+#include "Mavlink/VehicleState.h"
 
 namespace {
 constexpr u32 kMissionCount = 44;

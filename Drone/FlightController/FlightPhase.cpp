@@ -1,7 +1,7 @@
 #include "Drone/FlightController/FlightPhase.h"
 
 #include "Drone/FlightController/AutopilotControl.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 
 namespace {
 

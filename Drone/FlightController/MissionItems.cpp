@@ -1,8 +1,8 @@
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
 #include "Core/Preferences.h"
-#include "Drone/Mavlink/DroneOutput.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/DroneOutput.h"
+#include "Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
 #include "Mission/WaypointMissionEditor.h"
 

@@ -1,7 +1,7 @@
 #include "Drone/FlightController/Parameters.h"
 
-#include "Drone/Mavlink/DroneOutput.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/DroneOutput.h"
+#include "Mavlink/VehicleState.h"
 
 #include <cstring>
 

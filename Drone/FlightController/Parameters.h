@@ -2,7 +2,7 @@
 // PARAM_VALUE and the per-frame senders that write an edited value and read a shown one.
 #pragma once
 #include "Drone/FlightController/AutopilotState.h"
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 
 struct DroneOutput;
 

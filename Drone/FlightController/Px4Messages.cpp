@@ -1,6 +1,6 @@
 #include "Core/Format.h"
-#include "Drone/Mavlink/DroneOutput.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/DroneOutput.h"
+#include "Mavlink/VehicleState.h"
 #include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/FlightController/AutopilotSend.h"
 #include "Drone/FlightController/Parameters.h"

@@ -1,8 +1,8 @@
 // The payload link of one drone connection: the receive step that routes every payload frame that
 // arrives inside ENCAPSULATED_DATA, and the per-frame step that sends the payloads' control frames.
 #pragma once
-#include "Drone/Mavlink/DroneOutput.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/DroneOutput.h"
+#include "Mavlink/VehicleState.h"
 #include "Drone/TarnwickPayloads/DropLocations.h"
 #include "Drone/TarnwickPayloads/PayloadRecords.h"
 

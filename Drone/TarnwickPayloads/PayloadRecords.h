@@ -5,7 +5,7 @@
 #pragma once
 #include "Core/AddressRecord.h"
 #include "Core/FixedString.h"
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogs/FlightLogger.h"
 

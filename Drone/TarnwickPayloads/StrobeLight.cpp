@@ -11,7 +11,7 @@ constexpr f64 kStrobeAwayDistanceSquared = 2090.3184;  // (45.72 m)^2, 150 ft
 
 bool isOld(u64 time, u64 now, u64 age) { return now > time && now - time > age; }
 
-void sendIntervalFrame(PayloadLink* link, const PayloadControl* control, u8 on, u16 interval) {
+void sendIntervalFrame(const PayloadControl* control, u8 on, u16 interval) {
     DroneOutput* output = control->output;
     if (!output || !output->socket || !output->sequence) return;
     u8 bytes[kPayloadFrameWriterBytes];
@@ -23,7 +23,6 @@ void sendIntervalFrame(PayloadLink* link, const PayloadControl* control, u8 on, 
     finishPayloadFrame(&mark, &frame);
     *output->sequence = frameSequence;
     sendPayloadFrame(output, &output->destination, output->sequence, &frame, 1, control->now);
-    (void)link;
 }
 
 }  // namespace
@@ -119,10 +118,10 @@ void sendPhotoIntervalRequests(PayloadLink* link, const PayloadControl* control)
     if (link->photoIntervalStart) {
         link->photoIntervalStart = 0;
         f64 seconds = control->preferences ? control->preferences->mappingKitPhotoInterval : 0;
-        sendIntervalFrame(link, control, 1, photoIntervalMilliseconds(seconds));
+        sendIntervalFrame(control, 1, photoIntervalMilliseconds(seconds));
     }
     if (link->photoIntervalStop) {
         link->photoIntervalStop = 0;
-        sendIntervalFrame(link, control, 0, 0);
+        sendIntervalFrame(control, 0, 0);
     }
 }

@@ -3,7 +3,7 @@
 #include "Core/Sound.h"
 #include "Drone/DroneConnection.h"
 #include "FlightLogs/FlightLogger.h"
-#include "NodePeer.h"
+#include "Mavlink/NodePeer.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Drone/NodePeer.h"
+#include "Mavlink/NodePeer.h"
 #include "Mission/PlanPolygons.h"
 
 namespace payloadpeer {

@@ -4,7 +4,7 @@
 // datagrams travel.
 #include "Drone/DroneConnection.h"
 #include "FlightLogs/FlightLogger.h"
-#include "NodePeer.h"
+#include "Mavlink/NodePeer.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "Drone/FlightController/AutopilotControl.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Mission/WaypointMissionEditor.h"
-#include "NodePeer.h"
+#include "Mavlink/NodePeer.h"
 
 #include <gtest/gtest.h>
 

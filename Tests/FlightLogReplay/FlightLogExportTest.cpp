@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "Core/Format.h"
-#include "Drone/NodePeer.h"
+#include "Mavlink/NodePeer.h"
 #include "FlightLogReplay/FlightLogExports.h"
 #include "FlightLogReplay/FlightLogTestLogs.h"
 #include "Platform/FileTestSupport.h"

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogReplay/FlightLogList.h"
 #include "Platform/FileTables.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "Drone/NodePeer.h"
+#include "Mavlink/NodePeer.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogs/FlightLogger.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogs/FlightLogIndex.h"
 #include "FlightLogs/FlightLogger.h"

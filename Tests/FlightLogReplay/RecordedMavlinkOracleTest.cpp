@@ -2,7 +2,7 @@
 // messages of random field values (MAVLink 1, MAVLink 2 with its trailing zeros cut, signed MAVLink
 // 2), decodes them again, and computes every expected line from the fields it decoded.
 #include "Core/Preferences.h"
-#include "Drone/NodePeer.h"
+#include "Mavlink/NodePeer.h"
 #include "FlightLogReplay/RecordedMavlink.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // extension fields, full-length texts, noise between frames, payload-link frames, NextVision reports,
 // camera parameters, and the battery charge and energy lines.
 #include "Core/Preferences.h"
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "FlightLogReplay/RecordedMavlink.h"
 

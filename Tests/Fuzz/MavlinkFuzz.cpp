@@ -1,8 +1,8 @@
 // The MAVLink reader over arbitrary bytes in arbitrary chunks: every message it yields must carry a
 // known id and a checksum that holds, read back the same from its kept copy, and decode into the
 // vehicle state without harm. The input's tail is also framed by the writer and must read back.
-#include "Drone/Mavlink/Mavlink.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/Mavlink.h"
+#include "Mavlink/VehicleState.h"
 
 #include <cstdio>
 #include <cstring>

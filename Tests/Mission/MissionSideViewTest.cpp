@@ -9,7 +9,7 @@
 
 #include "Core/MathEarth.h"
 #include "Core/Preferences.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 #include "Map/ElevationMapLoader.h"
 #include "Mission/MissionPath.h"
 #include "Mission/MissionSideView.h"

@@ -74,12 +74,12 @@ TEST(Window, CapturedCursorIsHiddenAndReleasedCursorShows) {
     Platform platform{};
     head.arrowCursor = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
     platform.cursorCaptureWanted = 1;
-    applyCursorCapture(window, &head, &platform, 320, 240);
+    applyCursorCapture(&head, &platform, 320, 240);
     EXPECT_EQ(platform.cursorCaptured, 1u);
     EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
     platform.cursorCaptureWanted = 0;
     platform.pointers[0] = PointerSlot{PointerPresent, 100, 100, 0, 0, 0};
-    applyCursorCapture(window, &head, &platform, 320, 240);
+    applyCursorCapture(&head, &platform, 320, 240);
     EXPECT_EQ(platform.cursorCaptured, 0u);
     EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
     EXPECT_EQ(SDL_GetRelativeMouseMode(), SDL_FALSE);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Core/PreferenceFields.h"
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 #include "Platform/Input.h"
 #include "Drone/ControllerBindings.h"
 

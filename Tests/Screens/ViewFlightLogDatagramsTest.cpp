@@ -3,7 +3,7 @@
 // background reaches down over the field lines of its message, not only over its bytes.
 #include <cstring>
 
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "ScreenTestSupport.h"
 #include "Screens/ChildScreens.h"
 #include "Screens/ViewFlightLogScreen.h"

@@ -10,7 +10,7 @@
 #include <map>
 #include <sstream>
 
-#include "Drone/NodePeer.h"
+#include "Mavlink/NodePeer.h"
 #include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogReplay/FlightLogReplay.h"
 #include "Platform/FileTables.h"

@@ -1,5 +1,5 @@
 // Command names against node-mavlink's MAV_CMD enumeration and the message definitions themselves.
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "NodePeer.h"
 
 #include <gtest/gtest.h>

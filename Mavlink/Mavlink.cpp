@@ -1,6 +1,6 @@
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 
-#include "Drone/Mavlink/MavlinkTables.h"
+#include "Mavlink/MavlinkTables.h"
 
 #include <cstring>
 

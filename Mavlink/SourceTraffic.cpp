@@ -1,4 +1,4 @@
-#include "Drone/Mavlink/SourceTraffic.h"
+#include "Mavlink/SourceTraffic.h"
 
 namespace {
 

@@ -1,30 +1,19 @@
-// Entry point of the program: start-up, the event loop and one frame per display refresh.
+// The platform layer's part of the program's life: see ProgramWindow.h.
+#include "Platform/ProgramWindow.h"
+
 #include <sys/mman.h>
 #include <time.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "Core/Clock.h"
-#include "Core/Format.h"
-#include "Core/JobQueue.h"
 #include "Core/Profiler.h"
-#include "Network/Dns.h"
-#include "Platform/Audio.h"
-#include "Platform/FileThread.h"
 #include "Platform/GlDriverPreload.h"
 #include "Platform/H264Decoder.h"
 #include "Platform/SdlWindow.h"
-#include "Platform/SystemInfo.h"
-#include "Application/AppUpdate.h"
-#include "Application/PreferencesFile.h"
-#include "Application/ApplicationMemory.h"
-#include "SourceCommon/Renderer/Renderer.h"
-#include "Video/VideoDecoder.h"
 
 namespace {
 
@@ -41,11 +30,6 @@ constexpr GlInt kGlContextFlagDebugBit = 0x2;
 // lets a test run the real program unattended.
 u64 exitAfterFrames = 0;
 u64 framesDrawn = 0;
-
-// The sound output's ring and mix buffer; the audio thread runs only when the device opened.
-AudioOutput audioOutput;
-
-constexpr u64 alignedSize(u64 size) { return (size + 63) & ~u64(63); }
 
 // Without a context the set-up is tried again once a second, not every frame.
 constexpr u64 kGlRetryMicroseconds = 1000000;
@@ -68,7 +52,7 @@ void reportGlFailure(SDL_Window* window, const char* what) {
 
 // Creates the window's 4.3 core context, makes it current and loads the GL functions; null when it
 // did, else what failed.
-const char* createGlContext(WindowHead* head) {
+const char* createGlContext(WindowHead* head, const ProgramFrameHooks* hooks) {
     SDL_Window* window = (SDL_Window*)head->window;
     SDL_GLContext context;
     {
@@ -81,7 +65,7 @@ const char* createGlContext(WindowHead* head) {
         return "Could not make the OpenGL 4.3 core context current";
     }
     head->glContext = context;
-    loadOpenGlFunctions(&head->gl, SDL_GL_GetProcAddress);
+    hooks->loadGlFunctions(&head->gl, SDL_GL_GetProcAddress);
     SDL_GL_SetSwapInterval(1);
     head->glReady = 1;
     return nullptr;
@@ -121,14 +105,14 @@ SDL_Window* reopenWindowOnGlx(SDL_Window* window) {
     return createProgramWindow();
 }
 
-void initializeOpenGl(WindowHead* head) {
+void initializeOpenGl(WindowHead* head, const ProgramFrameHooks* hooks) {
     if (getMicroseconds() < nextGlAttempt) return;
     ProfilingScope scope("Initialize OpenGL");
-    const char* failure = createGlContext(head);
+    const char* failure = createGlContext(head, hooks);
     if (failure && windowOpenGlIsX11Egl()) {
         if (SDL_Window* replacement = reopenWindowOnGlx((SDL_Window*)head->window)) {
             head->window = replacement;
-            failure = createGlContext(head);
+            failure = createGlContext(head, hooks);
         } else {
             head->window = nullptr;
             std::fprintf(stderr, "Could not open the window: %s\n", SDL_GetError());
@@ -161,7 +145,7 @@ void initializeOpenGl(WindowHead* head) {
 
 void applyWindowWishes(SDL_Window* window, WindowHead* head, Platform* platform, i32 width, i32 height) {
     applyFullscreenChange(window, head, platform);
-    applyCursorCapture(window, head, platform, width, height);
+    applyCursorCapture(head, platform, width, height);
     applyFullscreenChange(window, head, platform);
 }
 
@@ -220,10 +204,8 @@ void closeWindowAfterLastFrame(WindowHead* head) {
     if (exitAfterFrames && framesDrawn == exitAfterFrames) pushWindowClose(head);
 }
 
-void reportFirstCompleteFrame(WindowHead* head, u64 frame) {
-    // Complete also means drawn with the user's settings, once their file was read (or found missing).
-    const ApplicationMemory* memory = globalMemory->application;
-    if (!startupReport || !memory->renderer.frameComplete || !memory->app.preferencesState.loaded) return;
+void reportFirstCompleteFrame(WindowHead* head, const ProgramFrameHooks* hooks, u64 frame) {
+    if (!startupReport || !hooks->frameComplete(hooks->context)) return;
     startupReport = false;
     std::printf("Start-up: main %llu, set-up done %llu, first complete frame presented %llu (frame %llu)\n",
                 (unsigned long long)mainEntered, (unsigned long long)setUpDone,
@@ -252,33 +234,85 @@ u32 videoDecoderOpened = 0;
 
 i64 loadVideoLibrary(void*) { return loadH264Library(); }
 
-void openVideoDecoderAfterFirstFrame(WindowHead* head, Platform* platform) {
+void openVideoDecoderAfterFirstFrame(Platform* platform, const ProgramFrameHooks* hooks) {
     if (videoDecoderOpened || framesDrawn == 0) return;
     if (!videoLibraryQueued) {
         videoLibraryQueued = (u32)pushAsyncJob(loadVideoLibrary, nullptr, &platform->jobQueue);
         return;
     }
     if (!h264LibraryLoadFinished()) return;
-    initializeH264Decoder(head->videoDecoder);
+    hooks->videoLibraryLoaded(hooks->context);
     videoDecoderOpened = 1;
 }
 
 }  // namespace
 
-// One frame.
-void mainLoop() {
+void readProgramEnvironment() {
+    getMicroseconds();  // the clock's start
+    mainEntered = monotonicMicroseconds();
+    startupReport = std::getenv("ORVIK_STARTUP_REPORT") != nullptr;
+    if (const char* frames = std::getenv("ORVIK_EXIT_AFTER_FRAMES")) exitAfterFrames = std::strtoull(frames, nullptr, 10);
+}
+
+u8* reserveProgramBlock(u64 size) {
+    ProfilingScope allocate("Allocate Application Memory");
+    void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (mapping == MAP_FAILED) {
+        std::fprintf(stderr, "Could not reserve %llu bytes of program state\n", (unsigned long long)size);
+        return nullptr;
+    }
+    return (u8*)mapping;
+}
+
+bool startWindowSystem(std::thread* driverWorker) {
+    SDL_SetHint(SDL_HINT_TOUCH_MOUSE_EVENTS, "0");
+    SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
+    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
+    // The events first: they open D-Bus, SDL's one library load of the start. Then the GL driver loads
+    // on a thread of its own while the video starts.
+    if (SDL_Init(SDL_INIT_EVENTS) != 0) {
+        std::fprintf(stderr, "Could not start the window system: %s\n", SDL_GetError());
+        return false;
+    }
+    *driverWorker = startGlDriverPreload();
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "Could not start the window system: %s\n", SDL_GetError());
+        SDL_Quit();
+        driverWorker->join();
+        return false;
+    }
+    if (isInvisibleVideoDriver()) {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        std::fprintf(stderr,
+                     "No display to open a window on (SDL found only its \"%s\" video driver): start Orvik from a "
+                     "desktop session, or set DISPLAY or WAYLAND_DISPLAY.\n",
+                     driver ? driver : "none");
+        SDL_Quit();
+        driverWorker->join();
+        return false;
+    }
+    return true;
+}
+
+void* openProgramWindow() {
+    SDL_Window* window = createProgramWindow();
+    if (!window && windowOpenGlIsX11Egl()) window = reopenWindowOnGlx(nullptr);
+    if (!window) std::fprintf(stderr, "Could not open the window: %s\n", SDL_GetError());
+    return window;
+}
+
+void runProgramFrame(WindowHead* head, Platform* platform, const ProgramFrameHooks* hooks) {
     ProfilingScope scope("Main Loop");
-    WindowHead* head = &globalMemory->head;
-    Platform* platform = &globalMemory->platform;
     SDL_Window* window = (SDL_Window*)head->window;
     if (head->sizeCountSeen < head->sizeMessageCount) head->sizeCountSeen = head->sizeMessageCount;
 
     if (!head->glReady && window) {
-        initializeOpenGl(head);
+        initializeOpenGl(head, hooks);
         window = (SDL_Window*)head->window;  // made again when EGL failed
     }
     startAfterFirstFrame(head);
-    openVideoDecoderAfterFirstFrame(head, platform);
+    openVideoDecoderAfterFirstFrame(platform, hooks);
 
     {
         ProfilingScope pads("X Input");
@@ -299,155 +333,37 @@ void mainLoop() {
     prepareFrameInputs(head, platform, height);
     {
         ProfilingScope frame("Update and Render");
-        ByteWriter platformMessage = makeMeasuringWriter();
-        updateAndRenderApplication(platform, globalMemory->application, &head->gl, width, height, 1, &platformMessage, 1);
+        hooks->updateAndRender(hooks->context, width, height);
     }
     finishFrameInputs(head, platform);
     {
         ProfilingScope swap("Swap Buffers");
         SDL_GL_SwapWindow(window);
     }
-    reportFirstCompleteFrame(head, framesDrawn + 1);
+    reportFirstCompleteFrame(head, hooks, framesDrawn + 1);
     paceFrame(window);
     framesDrawn++;
     closeWindowAfterLastFrame(head);
     applyWindowWishes(window, head, platform, width, height);
 }
 
-int main(int, char**) {
-    getMicroseconds();  // the clock's start
-    mainEntered = monotonicMicroseconds();
-    startupReport = std::getenv("ORVIK_STARTUP_REPORT") != nullptr;
-    if (const char* frames = std::getenv("ORVIK_EXIT_AFTER_FRAMES")) exitAfterFrames = std::strtoull(frames, nullptr, 10);
-
-    enterProfilingRegionChecked("Main Setup");
-    u64 stateSize = alignedSize(sizeof(WindowsAndApplicationMemory));
-    u64 decoderSize = alignedSize(sizeof(VideoDecoder));
-    u64 applicationSize = alignedSize(sizeof(ApplicationMemory));
-    u64 blockSize = stateSize + decoderSize + applicationSize + (u64)kScratchSize;
-    u8* block;
-    {
-        ProfilingScope allocate("Allocate Application Memory");
-        void* mapping = mmap(nullptr, blockSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (mapping == MAP_FAILED) {
-            std::fprintf(stderr, "Could not reserve %llu bytes of program state\n", (unsigned long long)blockSize);
-            return -1;
-        }
-        block = (u8*)mapping;
-    }
-    globalMemory = (WindowsAndApplicationMemory*)block;
-    WindowHead* head = &globalMemory->head;
-    Platform* platform = &globalMemory->platform;
-    head->videoDecoder = (VideoDecoder*)(block + stateSize);
-    globalMemory->application = (ApplicationMemory*)(block + stateSize + decoderSize);
-    platform->scratch = block + stateSize + decoderSize + applicationSize;
-
-    // The renderer queues its first reads and a thread of its own decodes the font atlas while SDL and
-    // the GL driver start: the first frame finds both ready.
-    globalMemory->application->glslHeader = makeString("#version 330 core\n");
-    setUpApplicationMemory(globalMemory->application);
-    Renderer* renderer = &globalMemory->application->renderer;
-    prepareRenderer(platform, renderer, globalMemory->application->imageMemory, globalMemory->application->glslHeader);
-    std::thread fontWorker([renderer, platform] { decodeFontAtlasFromResources(renderer, platform->scratch, kScratchSize); });
-
-    SDL_SetHint(SDL_HINT_TOUCH_MOUSE_EVENTS, "0");
-    SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
-    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-    SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
-    // The events first: they open D-Bus, SDL's one library load of the start. Then the GL driver loads
-    // on a thread of its own while the video starts.
-    if (SDL_Init(SDL_INIT_EVENTS) != 0) {
-        std::fprintf(stderr, "Could not start the window system: %s\n", SDL_GetError());
-        fontWorker.join();
-        return 1;
-    }
-    std::thread driverWorker = startGlDriverPreload();
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "Could not start the window system: %s\n", SDL_GetError());
-        SDL_Quit();
-        driverWorker.join();
-        fontWorker.join();
-        return 1;
-    }
-    if (isInvisibleVideoDriver()) {
-        const char* driver = SDL_GetCurrentVideoDriver();
-        std::fprintf(stderr,
-                     "No display to open a window on (SDL found only its \"%s\" video driver): start Orvik from a "
-                     "desktop session, or set DISPLAY or WAYLAND_DISPLAY.\n",
-                     driver ? driver : "none");
-        SDL_Quit();
-        driverWorker.join();
-        fontWorker.join();
-        return 1;
-    }
-
-    platform->documentsFolderAccess = 1;
-    platform->appFolderAccess = 1;
-    platform->blockSize = blockSize;
-    platform->applicationSize = applicationSize;
-    platform->jobQueue.running = &head->running;
-
-    if (readSystemDnsServers(&platform->dnsServers) == 0) setDefaultDnsServers(&platform->dnsServers);
-    readDataFolder(platform);
-    readSystemStrings(platform);
-    requestPreferencesFile(&globalMemory->application->app.preferencesState, platform);
-
-    // The file thread serves the renderer's first reads while the window opens. It has a running flag
-    // of its own: it is cleared only once the last frame's saves are queued.
-    setRunning(head, 1);
-    u32 fileThreadRunning = 1;
-    std::thread fileWorker([platform, &fileThreadRunning] { runFileThread(platform, &fileThreadRunning); });
-    std::thread jobWorker([queue = &platform->jobQueue] { asyncJobThread(queue); });
-
-    SDL_Window* window = createProgramWindow();
-    if (!window && windowOpenGlIsX11Egl()) window = reopenWindowOnGlx(nullptr);
-    driverWorker.join();
-    if (!window) {
-        std::fprintf(stderr, "Could not open the window: %s\n", SDL_GetError());
-        setRunning(head, 0);
-        std::atomic_ref<u32>(fileThreadRunning).store(0, std::memory_order_release);
-        jobWorker.join();
-        fileWorker.join();
-        fontWorker.join();
-        freeFileThreadBuffers(platform);
-        releaseRendererBuffers(renderer);
-        SDL_Quit();
-        return 1;
-    }
-    platform->soundSystemError = openAudioOutput(&audioOutput);
-    bool soundOpen = platform->soundSystemError.length == 0;
-
-    head->window = window;
-    std::thread audioWorker;
-    if (soundOpen) {
-        SoundMixer* sound = &globalMemory->application->app.sound;
-        audioWorker = std::thread([head, sound] { audioThread(&audioOutput, sound, head); });
-    }
-    fontWorker.join();
-    exitProfilingRegion("Main Setup");
-    setUpDone = monotonicMicroseconds();
-
+void runMainLoop(WindowHead* head, Platform* platform, const ProgramFrameHooks* hooks) {
     while (isRunning(head)) {
         SDL_Event event;
         while (SDL_PollEvent(&event)) handleWindowEvent(&event, head, platform, getMicroseconds());
-        mainLoop();
+        runProgramFrame(head, platform, hooks);
     }
+}
 
-    // A preference changed in the last frame is queued before the file thread finishes its jobs.
-    finishApp(platform, &globalMemory->application->app);
-    std::atomic_ref<u32>(fileThreadRunning).store(0, std::memory_order_release);
-    printProfilingReport(&globalProfiler);
-    jobWorker.join();
-    if (audioWorker.joinable()) audioWorker.join();
-    closeAudioOutput(&audioOutput);
-    fileWorker.join();
-    freeFileThreadBuffers(platform);
-    releaseRendererBuffers(&globalMemory->application->renderer);
+void markProgramSetUpDone() { setUpDone = monotonicMicroseconds(); }
+
+void closeWindowSystem(WindowHead* head) {
     closeAllGameControllers();
     if (head->glContext) SDL_GL_DeleteContext((SDL_GLContext)head->glContext);
+    head->glContext = nullptr;
     if (head->arrowCursor) SDL_FreeCursor((SDL_Cursor*)head->arrowCursor);
-    closeH264Decoder(&head->videoDecoder->decoder);
+    head->arrowCursor = nullptr;
     if (head->window) SDL_DestroyWindow((SDL_Window*)head->window);
+    head->window = nullptr;
     SDL_Quit();
-    return 0;
 }

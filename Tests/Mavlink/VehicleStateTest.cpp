@@ -1,4 +1,4 @@
-#include "Drone/Mavlink/VehicleState.h"
+#include "Mavlink/VehicleState.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The telemetry record of the one followed vehicle and the decoder that fills it.
 #pragma once
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 
 enum AutopilotKind : u32 {
     AutopilotUnknown = 0,

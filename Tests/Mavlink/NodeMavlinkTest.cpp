@@ -1,6 +1,6 @@
 // Our framing against node-mavlink, an independent implementation: each side reads what the other
 // writes.
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "NodePeer.h"
 
 #include <gtest/gtest.h>

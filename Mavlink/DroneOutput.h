@@ -2,7 +2,7 @@
 // counter, the own source id and the statistics that count it. The drone connection fills it; the
 // autopilot, payload and camera senders write through it.
 #pragma once
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "Network/Socket.h"
 
 struct DroneOutput {

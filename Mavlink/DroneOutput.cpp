@@ -1,4 +1,4 @@
-#include "Drone/Mavlink/DroneOutput.h"
+#include "Mavlink/DroneOutput.h"
 
 ByteWriter* reserveDroneOutput(DroneOutput* output) {
     return output->socket ? queueSocketPacket(&output->destination, output->socket) : nullptr;

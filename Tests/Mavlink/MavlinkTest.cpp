@@ -1,4 +1,4 @@
-#include "Drone/Mavlink/Mavlink.h"
+#include "Mavlink/Mavlink.h"
 #include "NodePeer.h"
 
 #include <gtest/gtest.h>

@@ -36,7 +36,7 @@ std::string runCommand(const std::string& command, int* status) {
 
 std::string prepareNodePeer() {
     std::string folder = peerFolder();
-    std::string script = std::string(ORVIK_SOURCE_DIR) + "/Tests/Drone/mavlink_peer.mjs";
+    std::string script = std::string(ORVIK_SOURCE_DIR) + "/Tests/Mavlink/mavlink_peer.mjs";
     // One installer at a time; later callers find the package in place and only copy the script.
     std::string command = "mkdir -p '" + folder + "' && flock '" + folder + ".lock' sh -c \"" +
                           "(test -f '" + folder + "/node_modules/node-mavlink/package.json' || " +
