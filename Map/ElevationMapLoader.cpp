@@ -345,13 +345,6 @@ u32 chooseSrtmTiles(const LonLatBox* area, i32 capacity, i32* southLatitudes, i3
     return chosen;
 }
 
-f32 getElevation(const ElevationMapLoader* loader, GeoPoint point, f32 defaultValue) {
-    for (u32 k = 0; k < loader->loadedCount; k++) {
-        f64 height;
-        if (sampleElevationRaster(&loader->slots[loader->order[k]].raster, point, &height)) return (f32)height;
-    }
-    return defaultValue;
-}
 
 void manageElevationMaps(ElevationMapLoader* loader, Platform* platform, DownloadPool* downloads, ImageSlotTable* slots,
                          Preferences* preferences) {
@@ -421,6 +414,7 @@ void manageElevationMaps(ElevationMapLoader* loader, Platform* platform, Downloa
             }
         }
     }
+    prepareElevationLookups(loader);
 
     if (parsingTiff) {
         loader->status = formatInt("Parsing @%", progress);
@@ -444,6 +438,7 @@ void releaseElevationMaps(ElevationMapLoader* loader, Platform* platform, Downlo
         clearSlot(&slot, platform, downloads, loader->imageSlots);
     }
     loader->loadedCount = 0;
+    prepareElevationLookups(loader);
 }
 
 void extendLonLatBounds(GeoPoint point, LonLatBox* box) {

@@ -7,9 +7,12 @@
 // in "Elevation Maps/" (".tif"/".tiff" GeoTIFF, ".bil" with its ".hdr", or a ".hgt" tile). Files are
 // read by the file thread and parsed on the job worker; nothing waits inside a frame.
 #pragma once
+#include <cassert>
+
 #include "Core/GeometryTypes.h"
 #include "Core/Types.h"
 #include "Map/ElevationFiles.h"
+#include "Map/ElevationLookup.h"
 #include "Platform/FileTables.h"
 
 struct Platform;
@@ -96,6 +99,10 @@ struct ElevationMapLoader {
     LonLatBox areaOfInterest;  // written by the application update before manageElevationMaps; all zero: none yet
     ElevationMapSlot slots[kElevationMapSlots];
     u32 order[kElevationMapSlots];  // the loaded slots, nearest the centre first
+    // The quick look-ups of the loaded rasters in that order, made by prepareElevationLookups, which
+    // runs after every change of the rasters (a look-up with stale ones is a fault that the test
+    // build's assertion catches).
+    QuickElevationLookup quick[kElevationMapSlots];
     u32 loadedCount;
     u32 wantedCount;
     FixedString status;  // "Loaded and Parsed" when every wanted raster is in
@@ -106,7 +113,15 @@ struct ElevationMapLoader {
 
 // Ground height in metres at a point: the first loaded raster, nearest the area's centre first, that
 // covers the point with four valid neighbouring samples, interpolated bilinearly; else the default.
-f32 getElevation(const ElevationMapLoader* loader, GeoPoint point, f32 defaultValue);
+// The first raster's quick look-up is inline, so that a caller's loop keeps many look-ups going.
+inline f32 getElevation(const ElevationMapLoader* loader, GeoPoint point, f32 defaultValue);
+// The same from the k-th loaded raster on.
+// Reads the loader alone (pure), so that a caller's loop may keep what it read from it.
+[[gnu::pure]] f32 getElevationFrom(const ElevationMapLoader* loader, GeoPoint point, f32 defaultValue, u32 k);
+// Makes the quick look-up of every loaded raster that allows one; the others are looked up the
+// general way, with the same heights. manageElevationMaps and releaseElevationMaps run it after
+// every change of the rasters; code that fills or changes a loader by other means runs it after.
+void prepareElevationLookups(ElevationMapLoader* loader);
 // The per-frame step: chooses the wanted rasters, reads, downloads and parses them, releases the ones
 // no longer wanted and sets the status text. Each loaded raster's samples go to the renderer through
 // an image slot of the table (of format 37316 or 37332), which drawElevationMaps draws; a raster that
@@ -133,3 +148,15 @@ constexpr LonLatBox kEmptyLonLatBox = {1e12, -1e12, 1e12, -1e12};
 // Grows the box to hold the point. When the box is not empty the point's longitude is first moved
 // by whole turns to within 180 degrees of lonMin.
 void extendLonLatBounds(GeoPoint point, LonLatBox* box);
+
+inline f32 getElevation(const ElevationMapLoader* loader, GeoPoint point, f32 defaultValue) {
+    const QuickElevationLookup* first = &loader->quick[0];
+    if (__builtin_expect(loader->loadedCount == 0 || !first->samples, 0)) {
+        return getElevationFrom(loader, point, defaultValue, 0);
+    }
+    assert(first->samples == loader->slots[loader->order[0]].raster.samples && "rasters changed without prepareElevationLookups");
+    f64 height;
+    i32 found = sampleQuickElevation(first, point.longitude, point.latitude, &height);
+    if (__builtin_expect(found > 0, 1)) return (f32)height;
+    return getElevationFrom(loader, point, defaultValue, found == 0 ? 1 : 0);
+}

@@ -1,10 +1,12 @@
 // Terrain heights against GDAL: rasters of every kind the program reads, made by GDAL at test time
 // (elevation_oracle.py), and the heights gdal.Warp interpolates bilinearly at points over them,
-// including points beside no-data samples, outside the rasters and where two rasters overlap.
+// including points beside no-data samples, outside the rasters and where two rasters overlap. The
+// quick look-up is held to the bits of the plain one it replaced over the same rasters.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -66,7 +68,59 @@ std::unique_ptr<ElevationMapLoader> loaderWith(std::initializer_list<const char*
         loader->order[s] = s;
         loader->loadedCount++;
     }
+    prepareElevationLookups(loader.get());
     return loader;
+}
+
+// The look-up as the program had it before the quick one: two divisions for the sample position,
+// then the bilinear blend of four valid samples.
+bool previousLookUp(const ElevationRaster* raster, GeoPoint point, f64* height) {
+    if (!raster->samples || raster->width < 2 || raster->height < 2) return false;
+    const RasterGeoreference* g = &raster->georeference;
+    f64 column, row;
+    if (g->kind == kGeoreferenceLonLatGrid) {
+        f64 longitude = point.longitude;
+        f64 middle = 0.5 * (g->west + g->east);
+        if (longitude - middle > 180.0) longitude -= 360.0;
+        if (longitude - middle < -180.0) longitude += 360.0;
+        if (!(longitude >= std::fmin(g->west, g->east) && longitude <= std::fmax(g->west, g->east) &&
+              point.latitude >= std::fmin(g->south, g->north) && point.latitude <= std::fmax(g->south, g->north))) {
+            return false;
+        }
+        column = (longitude - g->west) / (g->east - g->west) * g->lastColumn;
+        row = (g->north - point.latitude) / (g->north - g->south) * g->lastRow;
+    } else if (!rasterLonLatToPixel(g, point, &column, &row)) {
+        return false;
+    }
+    if (!(column >= 0.0 && column <= (f64)(raster->width - 1) && row >= 0.0 && row <= (f64)(raster->height - 1))) {
+        return false;
+    }
+    u32 i = (u32)column, j = (u32)row;
+    if (i == raster->width - 1) i--;
+    if (j == raster->height - 1) j--;
+    f64 fx = column - (f64)i, fy = row - (f64)j;
+    const u8* top = raster->samples + (i64)j * raster->rowStride;
+    const u8* bottom = top + raster->rowStride;
+    f64 v[4];
+    if (raster->sampleFormat == kRasterSamplesI16) {
+        i16 s[4];
+        std::memcpy(&s[0], top + i * 2, 4);
+        std::memcpy(&s[2], bottom + i * 2, 4);
+        for (i32 k = 0; k < 4; k++) {
+            if (s[k] == raster->noData) return false;
+            v[k] = s[k];
+        }
+    } else {
+        f32 s[4];
+        std::memcpy(&s[0], top + i * 4, 8);
+        std::memcpy(&s[2], bottom + i * 4, 8);
+        for (i32 k = 0; k < 4; k++) {
+            if (s[k] != s[k] || s[k] == (f32)raster->noData) return false;
+            v[k] = s[k];
+        }
+    }
+    *height = (1.0 - fy) * ((1.0 - fx) * v[0] + fx * v[1]) + fy * ((1.0 - fx) * v[2] + fx * v[3]);
+    return true;
 }
 
 class ElevationOracle : public ::testing::Test {
@@ -152,6 +206,76 @@ TEST_F(ElevationOracle, PointsWithoutFourValidSamplesFallToTheNextRasterThenTheD
     // Far from every raster: the caller's default, unchanged.
     EXPECT_EQ(getElevation(loader.get(), GeoPoint{-120.0, 10.0}, 10000.0f), 10000.0f);
     EXPECT_TRUE(std::isnan(getElevation(loader.get(), GeoPoint{NAN, 47.5}, NAN)));
+}
+
+TEST_F(ElevationOracle, QuickHeightsHaveTheBitsOfThePreviousLookUp) {
+    u64 seed = 69;
+    auto unit = [&]() {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return (f64)(seed >> 11) / (f64)(1ull << 53);
+    };
+    for (const char* name : {"srtm1", "srtm3", "grid", "bil", "albers"}) {
+        const ElevationRaster* raster = &rasters[name];
+        auto loader = loaderWith({name});
+        if (std::string(name).starts_with("srtm")) ASSERT_NE(loader->quick[0].samples, nullptr) << name;
+        // Points over the raster's box and a little beyond; its edges, sample centres and the
+        // numbers next to them; and the same a turn away.
+        f64 west = 1e9, east = -1e9, south = 1e9, north = -1e9;
+        for (f64 c : {0.0, 0.5, 1.0}) {
+            for (f64 r : {0.0, 0.5, 1.0}) {
+                GeoPoint p = rasterPixelToLonLat(&raster->georeference, c * (raster->width - 1), r * (raster->height - 1));
+                west = std::min(west, p.longitude), east = std::max(east, p.longitude);
+                south = std::min(south, p.latitude), north = std::max(north, p.latitude);
+            }
+        }
+        std::vector<GeoPoint> points;
+        f64 marginX = 0.02 * (east - west), marginY = 0.02 * (north - south);
+        for (i32 k = 0; k < 200000; k++) {
+            points.push_back({west - marginX + (east - west + 2 * marginX) * unit(),
+                              south - marginY + (north - south + 2 * marginY) * unit()});
+        }
+        for (i32 k = 0; k < 20000; k++) {
+            f64 column = std::floor(unit() * raster->width), row = std::floor(unit() * raster->height);
+            GeoPoint centre = rasterPixelToLonLat(&raster->georeference, column, row);
+            for (i32 dx = -1; dx <= 1; dx++) {
+                for (i32 dy = -1; dy <= 1; dy++) {
+                    f64 x = centre.longitude, y = centre.latitude;
+                    for (i32 n = 0; n < 2; n++) x = dx < 0 ? std::nextafter(x, -1e9) : dx > 0 ? std::nextafter(x, 1e9) : x;
+                    y = dy < 0 ? std::nextafter(y, -1e9) : dy > 0 ? std::nextafter(y, 1e9) : y;
+                    points.push_back({x, y});
+                }
+            }
+        }
+        for (f64 x : {west, east, 0.5 * (west + east)}) {
+            for (f64 y : {south, north, 0.5 * (south + north)}) {
+                for (f64 towardX : {-1e9, 0.0, 1e9}) {
+                    for (f64 towardY : {-1e9, 0.0, 1e9}) {
+                        points.push_back({towardX == 0 ? x : std::nextafter(x, towardX), towardY == 0 ? y : std::nextafter(y, towardY)});
+                    }
+                }
+            }
+        }
+        size_t count = points.size();
+        for (size_t k = 0; k < count; k += 7) {
+            points.push_back({points[k].longitude + 360.0, points[k].latitude});
+            points.push_back({points[k].longitude - 360.0, points[k].latitude});
+        }
+        points.push_back({NAN, 0.5 * (south + north)});
+        points.push_back({0.5 * (west + east), NAN});
+        i32 found = 0, differ = 0;
+        for (const GeoPoint& p : points) {
+            f64 previous;
+            f32 expected = previousLookUp(raster, p, &previous) ? (f32)previous : -32768.0f;
+            f32 height = getElevation(loader.get(), p, -32768.0f);
+            found += expected != -32768.0f;
+            if (std::memcmp(&expected, &height, 4) != 0 && differ++ < 5) {
+                ADD_FAILURE() << name << std::hexfloat << " at " << p.longitude << " " << p.latitude << ": " << height
+                              << ", before " << expected;
+            }
+        }
+        EXPECT_EQ(differ, 0) << name;
+        EXPECT_GT(found, 100000) << name;
+    }
 }
 
 }  // namespace
