@@ -90,10 +90,10 @@ void fillEveryLayer(AppState* app, UiState* ui, Platform* platform, ScreenStack*
     for (u32 i = 0; i < 50000; i++) {
         if (i % 100 == 0) at = Vec2{centre.x + 130 * near(random), centre.y + 70 * near(random)};
         Vec2 next{at.x + near(random), at.y + near(random)};
-        overlay->lineSegments[i] = OverlayLineSegment{at.x, at.y, next.x, next.y, 0xFF0000FF, 2};
+        appendOverlayLineSegment(overlay, OverlayLineSegment{at.x, at.y, next.x, next.y, 0xFF0000FF, 2});
         at = next;
     }
-    overlay->lineSegmentCount = 50000;
+    buildOverlayGeometry(&loader->geometry, overlay);
     app->preferences.vectorOverlayFile = makeString("bench.kml");
     loader->name = app->preferences.vectorOverlayFile;
     loader->state = 1;

@@ -8,7 +8,7 @@
 #include "Core/MathEarth.h"
 #include "KmzEditor/KmzEditor.h"
 #include "KmzEditor/KmzEditorDrawing.h"
-#include "SourceCommon/Renderer/Icons.h"
+#include "SourceCommon/Renderer/MapBatches.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
 #include "SourceCommon/UserInterface/Screen.h"
@@ -246,8 +246,8 @@ void drawLines(const KmzEditor* editor, const KmzProjection& projection, const M
             if (line.pointA >= kKmzPoolSlots || line.pointB >= kKmzPoolSlots) continue;
             Vec2F32 a = placed(editor, projection, line.pointA), b = placed(editor, projection, line.pointB);
             if (segmentOutside(view->clipRect, a, b, outline)) continue;
-            addLine(a, b, depth, view->clipRect, kBlack, outline, &ui->batches.line2d);
-            addLine(a, b, depth + 0.001f, view->clipRect, kmzColor((u8)line.color), width, &ui->batches.line2d);
+            addMapSegment(a, b, depth, view->clipRect, kBlack, outline, &ui->batches.mapLines);
+            addMapSegment(a, b, depth + 0.001f, view->clipRect, kmzColor((u8)line.color), width, &ui->batches.mapLines);
         }
     }
 }
@@ -259,9 +259,10 @@ void drawPoints(const KmzEditor* editor, const KmzProjection& projection, const 
             u32 slot = w * 64 + (u32)__builtin_ctzll(bits);
             Vec2F32 at = gPointWindow[slot];
             if (!nearClip(view->clipRect, at, kPointHalfSize)) continue;
-            addRoundedRect(boxAround(at, kPointHalfSize), depth + 0.002f, view->clipRect, 1, kPointHalfSize,
-                           kmzColor(editor->pointColor[slot]), kBlack, &ui->batches.coloredRect, ui->halfWidth,
-                           ui->halfHeight);
+            // A disc is a segment of no length: a black one under a coloured one a pixel narrower.
+            addMapSegment(at, at, depth + 0.002f, view->clipRect, kBlack, 2 * kPointHalfSize, &ui->batches.mapLines);
+            addMapSegment(at, at, depth + 0.002f, view->clipRect, kmzColor(editor->pointColor[slot]),
+                          2 * kPointHalfSize - 2, &ui->batches.mapLines);
         }
     }
     if (editor->mode == KmzModeMarker || editor->lineEnd < 0 || !kmzSlotUsed(editor->pointUsed, (u32)editor->lineEnd))
@@ -287,8 +288,8 @@ void drawMarkers(const KmzEditor* editor, const KmzProjection& projection, const
         Vec2F32 at = projection.toWindow(marker.x, marker.y);
         if (!nearClip(view->clipRect, at, side * 2)) continue;
         u32 kind = marker.kind < kKmzMarkerKindCount ? marker.kind : 0;
-        drawIconAt(at, depth + 0.004f, AnchorCentre, 0, side, view->clipRect, ImageKindAsset,
-                   (u32)kmzMarkerImageAsset(kind), &ui->batches.textured2d, ui);
+        drawMapIcon(at, depth + 0.004f, AnchorCentre, 0, side, view->clipRect, ImageKindAsset,
+                    (u32)kmzMarkerImageAsset(kind), ui);
         KmzLabelOffsets offsets = kmzMarkerLabelOffsets(kind);
         TextStyle rankStyle{kBlack, 0x00FFFFFF, kmzColor(KmzBlue), side * 0.2f, 0, 0};
         drawTextAt(ui, stringFromInt(rank), AnchorCentre,

@@ -2,7 +2,7 @@
 
 #include "Core/MathEarth.h"
 #include "Mission/WaypointUndo.h"
-#include "SourceCommon/Renderer/Icons.h"
+#include "SourceCommon/Renderer/MapBatches.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/UserInterface/Screen.h"
 
@@ -168,15 +168,15 @@ void drawWaypointPath(const Waypoint* waypoints, i32 count, i32 locked, u32 sele
                          thickness, ui);
         if (editable && i >= locked) {
             Vec2 middle = {(a->x + wrapNear(b->x, a->x)) / 2, (a->y + b->y) / 2};
-            drawIconAt(toWindow(view, middle), depth + 0.0002f, 8, 0, width * 0.6f, clip, ImageKindAsset,
-                       AssetAddWaypoint, &ui->batches.textured2d, ui);
+            drawMapIcon(toWindow(view, middle), depth + 0.0002f, 8, 0, width * 0.6f, clip, ImageKindAsset,
+                        AssetAddWaypoint, ui);
         }
     }
     for (i32 i = 0; i < count; ++i) {
         const Waypoint* w = &waypoints[i];
         u32 selected = editable && w->id == selectedId;
-        drawIconAt(toWindow(view, Vec2{w->x, w->y}), depth + (selected ? 0.0004f : 0.0003f), 1, 0, width, clip,
-                   ImageKindAsset, selected ? AssetYellowMarker : AssetBlueMarker, &ui->batches.textured2d, ui);
+        drawMapIcon(toWindow(view, Vec2{w->x, w->y}), depth + (selected ? 0.0004f : 0.0003f), 1, 0, width, clip,
+                    ImageKindAsset, selected ? AssetYellowMarker : AssetBlueMarker, ui);
         if (selected && i >= locked) {
             Vec2F32 centre = deleteHandleCentre(toWindow(view, Vec2{w->x, w->y}), width);
             addRoundedRect(boxAround(centre, deleteRadius, deleteRadius), depth + 0.0005f, clip, 2, deleteRadius,

@@ -84,7 +84,7 @@ struct KmlParser {
     i32 placemarkStyleIndex;
     Color lineColour;
     f32 lineWidth;
-    u32 markersCounted, segmentsCounted, verticesCounted;
+    u32 markersCounted, verticesCounted;
     u32 inInnerBoundary;
     u32 ringIgnored;  // an inner ring past the table's room: outline only
     u32 polygonLostVertices;
@@ -383,11 +383,7 @@ void resolveStyleMaps(KmlParser* p) {
 // Pass 2: geometry
 
 void addSegment(KmlParser* p, Vec2 a, Vec2 b) {
-    VectorOverlay* o = p->overlay;
-    if (o->lineSegmentCount < kOverlayMaxLineSegments) {
-        o->lineSegments[o->lineSegmentCount++] = OverlayLineSegment{a.x, a.y, b.x, b.y, p->lineColour, p->lineWidth};
-    }
-    p->segmentsCounted++;
+    appendOverlayLineSegment(p->overlay, OverlayLineSegment{a.x, a.y, b.x, b.y, p->lineColour, p->lineWidth});
 }
 
 void addVertex(KmlParser* p, Vec2 v) {
@@ -746,6 +742,8 @@ void markUnusedImages(VectorOverlay* o) {
 
 void setCapacityWarning(VectorOverlay* o, const KmlParser* p) {
     if (o->message.length) return;
+    o->message = overlayLinesShownText(o);
+    if (o->message.length) return;
     struct Check {
         const char* text;
         u32 counted;
@@ -756,7 +754,6 @@ void setCapacityWarning(VectorOverlay* o, const KmlParser* p) {
         {"File contained @ line styles but our buffer can only hold @", p->lineStylesCounted, kMaxLineStyles},
         {"File contained @ poly styles but our buffer can only hold @", p->polyStylesCounted, kMaxPolyStyles},
         {"File contained @ markers but our buffer can only hold @", p->markersCounted, kOverlayMaxMarkers},
-        {"File contained @ line segments but our buffer can only hold @", p->segmentsCounted, kOverlayMaxLineSegments},
         {"File contained @ polygon vertices but our buffer can only hold @", p->verticesCounted,
          kOverlayMaxPolygonVertices},
     };
@@ -773,7 +770,7 @@ void setCapacityWarning(VectorOverlay* o, const KmlParser* p) {
 void clearVectorOverlay(VectorOverlay* overlay) {
     // Every record is written whole before its count takes it in, so the counts and the message are
     // all that a fresh overlay needs (the 60 MB of tables are left as they are).
-    overlay->lineSegmentCount = overlay->markerStyleCount = overlay->markerCount = 0;
+    overlay->lineSegmentCount = overlay->lineSegmentsInFile = overlay->markerStyleCount = overlay->markerCount = 0;
     overlay->pixelWordCount = overlay->markerImageCount = overlay->triangleCount = overlay->polygonVertexCount = 0;
     overlay->message = FixedString{};
 }

@@ -8,7 +8,6 @@
 
 using Color = u32;  // RGBA8, red in the lowest byte (KML's aabbggrr read as one number)
 
-constexpr u32 kOverlayMaxLineSegments = 500000;
 constexpr u32 kOverlayMaxMarkerStyles = 200;
 constexpr u32 kOverlayMaxMarkers = 2000;
 constexpr u32 kOverlayMaxPixelWords = 5780000;
@@ -68,6 +67,9 @@ struct OverlayMarkerImage {
     FixedString href;
 };
 
+// Line segments are kept as the file gives them, as many as memory holds: the store grows while a
+// file is read. When it cannot grow, the segments that fit are kept and the overlay's message says
+// "Showing N of M lines".
 struct VectorOverlay {
     u32 lineSegmentCount;
     u32 markerStyleCount;
@@ -76,7 +78,10 @@ struct VectorOverlay {
     u32 markerImageCount;
     u32 triangleCount;
     u32 polygonVertexCount;
-    OverlayLineSegment lineSegments[kOverlayMaxLineSegments];
+    OverlayLineSegment* lineSegments;  // the C heap; kept (and reused) until releaseVectorOverlay
+    u32 lineSegmentCapacity;
+    u32 lineSegmentsInFile;  // segments the file held; more than lineSegmentCount when memory ran out
+    u64 lineSegmentByteLimit;  // the most the store may take; 0: as much as memory gives
     OverlayMarkerStyle markerStyles[kOverlayMaxMarkerStyles];
     OverlayMarker markers[kOverlayMaxMarkers];
     u32 markerImagePixels[kOverlayMaxPixelWords];
@@ -87,8 +92,17 @@ struct VectorOverlay {
     FixedString message;  // the last warning of the parse or of the icon reads; empty when clean
 };
 
-// Empties the overlay: counts and message to zero.
+// Empties the overlay: counts and message to zero (the segment store is kept for the next file).
 void clearVectorOverlay(VectorOverlay* overlay);
+// Gives the segment store back.
+void releaseVectorOverlay(VectorOverlay* overlay);
+// Appends a segment, growing the store; counts it in lineSegmentsInFile either way. 0 when it could
+// not be kept.
+i32 appendOverlayLineSegment(VectorOverlay* overlay, const OverlayLineSegment& segment);
+// Makes room for a number of segments at once; false when memory (or the byte limit) does not allow.
+bool reserveOverlayLineSegments(VectorOverlay* overlay, u64 count);
+// "Showing N of M lines" when segments were left out, else an empty text.
+FixedString overlayLinesShownText(const VectorOverlay* overlay);
 
 // Parses a KML document into the overlay (emptied first): styles in a first pass, placemarks in a
 // second. Returns "Truncated file" when the text ends inside a tracked element (what was read stays),

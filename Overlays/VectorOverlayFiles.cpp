@@ -236,8 +236,7 @@ FixedString parseKmlBin(const u8* bytes, u64 length, VectorOverlay* o) {
     if (!has(r, messageLength)) return truncated;
     o->message = readText(r, messageLength);
     if (markers > kOverlayMaxMarkers || styles > kOverlayMaxMarkerStyles || images > kOverlayMaxMarkerImages ||
-        pixels > kOverlayMaxPixelWords || vertices > kOverlayMaxPolygonVertices ||
-        segments > kOverlayMaxLineSegments || triangles > kOverlayMaxTriangles) {
+        pixels > kOverlayMaxPixelWords || vertices > kOverlayMaxPolygonVertices || triangles > kOverlayMaxTriangles) {
         return corrupted;
     }
     // Markers without styles keep style index 0, which draws nothing.
@@ -296,7 +295,10 @@ FixedString parseKmlBin(const u8* bytes, u64 length, VectorOverlay* o) {
     }
     o->polygonVertexCount = vertices;
     if (!has(r, (u64)segments * 40)) return truncated;
-    for (u32 i = 0; i < segments; i++) {
+    // As many segments as memory holds; the rest are passed over and counted.
+    u32 kept = segments;
+    while (kept > 0 && !reserveOverlayLineSegments(o, kept)) kept /= 2;
+    for (u32 i = 0; i < kept; i++) {
         OverlayLineSegment* s = &o->lineSegments[i];
         s->x0 = readF64(r);
         s->y0 = readF64(r);
@@ -305,7 +307,10 @@ FixedString parseKmlBin(const u8* bytes, u64 length, VectorOverlay* o) {
         s->colour = readU32(r);
         s->width = readF32(r);
     }
-    o->lineSegmentCount = segments;
+    r->position += (u64)(segments - kept) * 40;
+    o->lineSegmentCount = kept;
+    o->lineSegmentsInFile = segments;
+    if (kept < segments) o->message = overlayLinesShownText(o);
     if (!has(r, (u64)triangles * 10)) return truncated;
     for (u32 i = 0; i < triangles; i++) {
         u16 a = readU16(r), b = readU16(r), c = readU16(r);
@@ -325,7 +330,7 @@ void writeKmlBin(const VectorOverlay* o, ByteWriter* w, u64 sourceTime) {
     u32 images = clampCount(o->markerImageCount, kOverlayMaxMarkerImages);
     u32 pixels = clampCount(o->pixelWordCount, kOverlayMaxPixelWords);
     u32 vertices = clampCount(o->polygonVertexCount, kOverlayMaxPolygonVertices);
-    u32 segments = clampCount(o->lineSegmentCount, kOverlayMaxLineSegments);
+    u32 segments = o->lineSegmentCount;
     u32 triangles = clampCount(o->triangleCount, kOverlayMaxTriangles);
     appendU64Le(sourceTime, w);
     appendU32Le(markers, w);

@@ -95,7 +95,12 @@ i64 loadOverlayFile(void* argument) {
         loader->failedName = name;
         loader->message = failure;
         clearVectorOverlay(&loader->overlay);
+        clearOverlayGeometry(&loader->geometry);
     } else {
+        buildOverlayGeometry(&loader->geometry, &loader->overlay);
+        if (loader->geometry.message.length && loader->overlay.message.length == 0) {
+            loader->overlay.message = loader->geometry.message;
+        }
         loader->cacheNeeded = cacheNeeded;
         loader->name = name;
         loader->state = 1;
@@ -256,4 +261,8 @@ void releaseVectorOverlayLoader(VectorOverlayLoader* loader, FileReadTable* read
         loader->request = nullptr;
     }
     releaseOverlaySlots(&loader->overlay, slots);
+    if (observe(&loader->jobState) != OverlayJobRunning) {
+        releaseVectorOverlay(&loader->overlay);
+        clearOverlayGeometry(&loader->geometry);
+    }
 }

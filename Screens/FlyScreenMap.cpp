@@ -18,7 +18,7 @@
 #include "Overlays/VectorOverlayDrawing.h"
 #include "Platform/Platform.h"
 #include "Screens/FlyScreenInternal.h"
-#include "SourceCommon/Renderer/Icons.h"
+#include "SourceCommon/Renderer/MapBatches.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
 
@@ -152,8 +152,8 @@ void drawTraffic(FlyScreenFrame* f, const MapView* view, f32 depth) {
         addLine(p, tip, depth, view->clipRect, 0xFF000000, 0.12f * lineHeight, &ui->batches.line2d);
         addLine(p, tip, depth + 0.0002f, view->clipRect, low ? kTrafficLowLine : kTrafficHighLine, 0.08f * lineHeight,
                 &ui->batches.line2d);
-        drawIconAt(p, depth + 0.0004f, AnchorCentre, -slot->heading / 360.0, 1.8f * lineHeight, view->clipRect,
-                   ImageKindAsset, low ? kAssetPlaneYellow : kAssetPlaneCyan, &ui->batches.textured2d, ui);
+        drawMapIcon(p, depth + 0.0004f, AnchorCentre, -slot->heading / 360.0, 1.8f * lineHeight, view->clipRect,
+                    ImageKindAsset, low ? kAssetPlaneYellow : kAssetPlaneCyan, ui);
         FixedString label = trafficLabel(slot, preferences);
         TextStyle style{0xFF000000, 0xFFFFFFFF, kSelectionOrange, f->metrics->textHeight * 0.8f, 0.15f, 0};
         drawTextAt(ui, label, AnchorTopLeft, Vec2F32{p.x + 0.9f * lineHeight, p.y - 0.2f * lineHeight},
@@ -273,8 +273,8 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
                         view, ui);
     if (vehicle->home.time != 0) {
         GeoPoint home{vehicle->home.longitude + vehicle->longitudeOffset, vehicle->home.latitude + vehicle->latitudeOffset};
-        drawIconAt(geoPointToScreen(view, home), base + kHomeOffset, AnchorCentre, 0, 1.5f * lineHeight, view->clipRect,
-                   ImageKindAsset, kAssetHelipad, &ui->batches.textured2d, ui);
+        drawMapIcon(geoPointToScreen(view, home), base + kHomeOffset, AnchorCentre, 0, 1.5f * lineHeight,
+                    view->clipRect, ImageKindAsset, kAssetHelipad, ui);
     }
     // The drawing editor's items, editable while the drawing tools are open (not in the mini view).
     u32 drawing = !miniView && panel >= FlyPanelDrawFirst && panel <= FlyPanelDrawLast ? 1 : 0;

@@ -41,7 +41,7 @@ bool vectorOverlayBox(const VectorOverlayLoader* loader, f64 box[4]) {
     startBox(box);
     if (loader->state != 1) return false;
     const VectorOverlay* overlay = &loader->overlay;
-    for (u32 i = 0; i < overlay->lineSegmentCount && i < kOverlayMaxLineSegments; i++) {
+    for (u32 i = 0; i < overlay->lineSegmentCount; i++) {
         const OverlayLineSegment& segment = overlay->lineSegments[i];
         growBox(box, segment.x0, segment.y0);
         growBox(box, segment.x1, segment.y1);

@@ -1,7 +1,7 @@
 #include "Drone/TarnwickPayloads/DropLocations.h"
 
 #include "Core/MathEarth.h"
-#include "SourceCommon/Renderer/Icons.h"
+#include "SourceCommon/Renderer/MapBatches.h"
 #include "SourceCommon/Renderer/TextLayout.h"
 #include "SourceCommon/UserInterface/MapView.h"
 
@@ -121,18 +121,24 @@ Vec2F32 dropPointOnView(DropPosition position, const MapView* view) {
                    (f32)((point.y - view->centreY) * view->pixelsPerUnit + view->rectCentreY)};
 }
 
+namespace {
+
+// Oldest first: the newest lie on top.
+void drawDropPoints(const DropPosition* positions, u32 count, u32 image, f32 width, f32 depth, const MapView* view,
+                    UiState* ui) {
+    MapIconStamp stamp = makeMapIconStamp(ui, ImageKindAsset, image, width, AnchorCentre, 0, depth, view->clipRect);
+    if (!stamp.ready) return;
+    for (u32 i = 0; i < count; i++) stampMapIcon(&stamp, dropPointOnView(positions[i], view), &ui->batches.mapIcons);
+}
+
+}  // namespace
+
 void drawOrvikDropPoints(const OrvikDropLocations* list, f32 iconSize, f32 depth, const MapView* view, UiState* ui) {
     u32 count = list->count > kMaxOrvikDropLocations ? kMaxOrvikDropLocations : list->count;
-    for (u32 i = 0; i < count; i++) {
-        drawIconAt(dropPointOnView(list->positions[i], view), depth, AnchorCentre, 0, iconSize * 0.5f, view->clipRect,
-                   ImageKindAsset, kOrvikDropImage, &ui->batches.textured2d, ui);
-    }
+    drawDropPoints(list->positions, count, kOrvikDropImage, iconSize * 0.5f, depth, view, ui);
 }
 
 void drawVoskDropPoints(const DodireruDropLocations* list, f32 iconSize, f32 depth, const MapView* view, UiState* ui) {
     u32 count = list->count > kMaxVoskDropLocations ? kMaxVoskDropLocations : list->count;
-    for (u32 i = 0; i < count; i++) {
-        drawIconAt(dropPointOnView(list->positions[i], view), depth, AnchorCentre, 0, iconSize * 2.5f, view->clipRect,
-                   ImageKindAsset, kVoskDropImage, &ui->batches.textured2d, ui);
-    }
+    drawDropPoints(list->positions, count, kVoskDropImage, iconSize * 2.5f, depth, view, ui);
 }

@@ -58,8 +58,9 @@ void removeVoskDropLocation(DodireruDropLocations* list, u32 index);
 u32 expireDropLocations(OrvikDropLocations* orvik, DodireruDropLocations* vosk, f64 persistenceHours, i64 nowMs,
                         u32 orvikConsidered = 0xFFFFFFFFu, u32 voskConsidered = 0xFFFFFFFFu);
 
-// Draw every point on a map view, each on the copy of the world nearest the view's centre: Orvik
-// points at half the icon size, VOSK points at 2.5 times. One icon per point, no allocation.
+// Draw every point in view on a map view, each on the copy of the world nearest the view's centre:
+// Orvik points at half the icon size, VOSK points at 2.5 times. One icon instance per point, oldest
+// first, so that the newest lie on top; no allocation.
 void drawOrvikDropPoints(const OrvikDropLocations* list, f32 iconSize, f32 depth, const MapView* view, UiState* ui);
 void drawVoskDropPoints(const DodireruDropLocations* list, f32 iconSize, f32 depth, const MapView* view, UiState* ui);
 // The window position of a stored point on a map view.

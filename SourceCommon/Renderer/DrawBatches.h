@@ -1,5 +1,6 @@
-// The twelve draw batches: fixed-capacity vertex arrays that the writers fill during the update and
-// the renderer draws, in one fixed order, after it. Layouts here are the contract between the two.
+// The draw batches: fixed-capacity vertex and instance arrays that the writers fill during the update
+// and the renderer draws, in one fixed order, after it; and the geometry slots that keep what does
+// not change on the GPU. Layouts here are the contract between the two.
 //
 // Index direction: a forward batch keeps triangle t at indices[3t .. 3t+2] and the renderer draws the
 // first 3 x triangleCount indices; a backward batch keeps triangle t at the t-th triple counted from
@@ -11,6 +12,7 @@
 // show through the inside of a frame goes into a batch drawn before the rectangles
 // (textured2dUnder), not into one drawn after them at a smaller depth.
 #pragma once
+#include "Core/GeometryTypes.h"
 #include "Core/Types.h"
 
 // colored_2d: window pixels, clip depth, colour 0xAABBGGRR.
@@ -92,6 +94,35 @@ struct TexturedPerspectiveVertex {
 };
 static_assert(sizeof(TexturedPerspectiveVertex) == 64);
 
+// map_line instance: one anti-aliased segment. Per-frame batches give window pixels and the depth;
+// retained geometry gives turns from its chunk's origin and depth 0 (the draw gives both places).
+struct SegmentInstance {
+    f32 x0, y0, x1, y1;
+    f32 z;
+    i32 color;   // 0xAABBGGRR
+    f32 width;   // pixels
+};
+static_assert(sizeof(SegmentInstance) == 28);
+
+// map_fill vertex of retained triangles: turns from the chunk's origin, and the x of the triangle's
+// first corner, which decides the copy of the world that the whole triangle is drawn on.
+struct FillVertex {
+    f32 x, y;
+    f32 anchorX;
+    i32 color;
+};
+static_assert(sizeof(FillVertex) == 16);
+
+// icon instance: an image placed at a point, turned about it, cut to a crop rectangle.
+struct IconInstance {
+    f32 x, y, z;            // the point, window pixels, and the depth
+    f32 width, height;      // pixels
+    f32 offsetX, offsetY;   // the image's bottom-left corner from the point before turning
+    f32 cosine, sine;       // the turn, counter-clockwise
+    f32 crop[4];            // left, right, bottom, top in window pixels
+};
+static_assert(sizeof(IconInstance) == 52);
+
 constexpr i32 kBatchVertexCapacity = 65536;
 constexpr i32 kColored2dTriangles = 65536;
 constexpr i32 kColored3dTriangles = 131072;
@@ -168,6 +199,67 @@ struct TexturedPerspectiveList {
     TexturedPerspectiveEntry entries[kTexturedPerspectiveEntries];
 };
 
+// Map content drawn as instances, so that every drop, marker and segment in view fits: the largest
+// sources (30,000 drops, a drawing of 65,536 segments and 65,536 markers, 2,000 overlay markers) fit
+// together. Forward: at equal depth the last added is on top.
+constexpr i32 kSegmentInstanceCapacity = 262144;
+constexpr i32 kIconInstanceCapacity = 131072;
+
+struct SegmentInstanceBatch {
+    i32 count;
+    SegmentInstance instances[kSegmentInstanceCapacity];
+};
+
+// Each icon's texture key beside it: the renderer draws each run of equal keys at once.
+struct IconInstanceBatch {
+    i32 count;
+    u16 textureKey[kIconInstanceCapacity];
+    IconInstance instances[kIconInstanceCapacity];
+};
+
+// Geometry kept on the GPU between frames (an overlay's lines and triangles, which do not change):
+// the owner fills a slot with bytes that stay valid until `buffer` is made; the renderer makes the
+// buffer on its next frame and deletes it (freeing the slot) once the owner sets releaseRequested.
+// A slot id is the slot's index + 1; 0 means none.
+constexpr i32 kGeometrySlotCount = 512;
+struct GeometrySlot {
+    u32 buffer;  // GL buffer name, 0 until made
+    u32 releaseRequested;
+    const void* data;
+    u64 bytes;
+};
+struct GeometrySlotTable {
+    u64 used[kGeometrySlotCount / 64];
+    GeometrySlot slots[kGeometrySlotCount];
+};
+
+enum RetainedDrawKind : u32 {
+    RetainedLines = 0,  // SegmentInstance records
+    RetainedFills = 1,  // FillVertex triangles
+};
+
+// One draw of retained geometry: records first .. first + count - 1 of a slot, whose positions are
+// turns from a chunk origin. Window position = centre + (offset + position) x scale, where offset is
+// the origin less the view's centre; with wrap set each segment end (each triangle, by its first
+// corner) is first moved by whole turns to within half a turn of the centre.
+struct RetainedDraw {
+    u32 kind;  // RetainedDrawKind
+    i32 slot;
+    u32 first;
+    u32 count;
+    f32 offsetX, offsetY;
+    f32 scale;
+    f32 centreX, centreY;
+    f32 depth;
+    u32 wrap;
+    Rect crop;  // window pixels outside it are left alone
+};
+constexpr i32 kRetainedDrawCapacity = 4096;
+struct RetainedDrawList {
+    i32 count;
+    RetainedDraw draws[kRetainedDrawCapacity];
+};
+
 // The batches in memory order, which is also their draw order.
 struct DrawBatches {
     Colored3dBatch colored3d;
@@ -179,7 +271,10 @@ struct DrawBatches {
     Textured2dBatch textured2dMiddle;
     TexturedPerspectiveList texturedPerspective;
     ColoredRectBatch coloredRect;
+    RetainedDrawList retained;  // map geometry kept on the GPU
+    SegmentInstanceBatch mapLines;
     Line2dBatch line2d;
+    IconInstanceBatch mapIcons;
     Textured2dBatch textured2d;
     SdfBatch sdf;
 };

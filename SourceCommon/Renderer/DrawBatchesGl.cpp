@@ -31,28 +31,6 @@ constexpr i32 countOf(const AttributeSpec (&)[N]) {
     return N;
 }
 
-// The program a batch draws with: null until one has been built.
-const ShaderProgram* usableProgram(Renderer* renderer, i32 index) {
-    const ShaderProgram* program = &renderer->shaders.programs[index];
-    if (program->program == 0) return nullptr;
-    return program;
-}
-
-void useProgram(Renderer* renderer, GlFunctionTable* gl, const ShaderProgram* program, GlUint uniformBuffer,
-                bool usesUniforms) {
-    GL_SITE;
-    gl->glUseProgram(program->program);
-    if (!usesUniforms) return;
-    GL_SITE;
-    GlUint index = gl->glGetUniformBlockIndex(program->program, "Uniforms");
-    if (index != kGlInvalidIndex) {
-        GL_SITE;
-        gl->glUniformBlockBinding(program->program, index, 0);
-    }
-    GL_SITE;
-    gl->glBindBufferBase(kGlUniformBuffer, 0, uniformBuffer);
-}
-
 struct VertexObjects {
     GlUint vertexArray;
     GlUint buffers[2];
@@ -137,7 +115,29 @@ void drawIndexedBatch(Batch* batch, i32 programIndex, bool usesUniforms, bool ba
     batch->triangleCount = 0;
 }
 
-// An asset whose texture is still to come, as opposed to one that failed to load or decode.
+}  // namespace
+
+const ShaderProgram* usableProgram(Renderer* renderer, i32 index) {
+    const ShaderProgram* program = &renderer->shaders.programs[index];
+    if (program->program == 0) return nullptr;
+    return program;
+}
+
+void useProgram(Renderer* renderer, GlFunctionTable* gl, const ShaderProgram* program, GlUint uniformBuffer,
+                bool usesUniforms) {
+    GL_SITE;
+    gl->glUseProgram(program->program);
+    if (!usesUniforms) return;
+    GL_SITE;
+    GlUint index = gl->glGetUniformBlockIndex(program->program, "Uniforms");
+    if (index != kGlInvalidIndex) {
+        GL_SITE;
+        gl->glUniformBlockBinding(program->program, index, 0);
+    }
+    GL_SITE;
+    gl->glBindBufferBase(kGlUniformBuffer, 0, uniformBuffer);
+}
+
 bool assetPending(const Renderer* renderer, u32 asset) {
     if (asset >= (u32)kImageAssetCount) return false;
     const ImageAsset* entry = &renderer->ui.assets[asset];
@@ -150,8 +150,6 @@ void bindTexture(Renderer* renderer, GlFunctionTable* gl, ResolvedTexture textur
     GL_SITE;
     gl->glBindTexture(kGlTexture2d, texture.texture);
 }
-
-}  // namespace
 
 ResolvedTexture resolveTextureKey(const Renderer* renderer, u32 key) {
     if ((key & 1) == 0) {
@@ -274,6 +272,14 @@ void drawTexturedPerspectiveBatch(TexturedPerspectiveEntry* entries, i32* count,
     *count = 0;
 }
 
+static u32 retainedPrograms(const RetainedDrawList* list) {
+    u32 programs = 0;
+    for (i32 i = 0; i < list->count && i < kRetainedDrawCapacity; i++) {
+        programs |= 1u << (list->draws[i].kind == RetainedFills ? ProgramMapFill : ProgramMapLine);
+    }
+    return programs;
+}
+
 u32 programsDrawnBy(const DrawBatches* b) {
     auto bit = [](i32 program, bool used) { return used ? u32(1) << program : 0u; };
     return bit(ProgramColored3d, b->colored3d.triangleCount > 0) | bit(ProgramLine3d, b->line3d.triangleCount > 0) |
@@ -282,7 +288,8 @@ u32 programsDrawnBy(const DrawBatches* b) {
            bit(ProgramColored2d, b->colored2d.triangleCount > 0) |
            bit(ProgramColoredRect, b->coloredRectUnder.triangleCount > 0 || b->coloredRect.triangleCount > 0) |
            bit(ProgramLine2d, b->line2dUnder.triangleCount > 0 || b->line2d.triangleCount > 0) |
-           bit(ProgramTexturedPerspective, b->texturedPerspective.count > 0) | bit(ProgramSdf, b->sdf.quadCount > 0);
+           bit(ProgramTexturedPerspective, b->texturedPerspective.count > 0) | bit(ProgramSdf, b->sdf.quadCount > 0) |
+           bit(ProgramMapLine, b->mapLines.count > 0) | bit(ProgramIcon, b->mapIcons.count > 0) | retainedPrograms(&b->retained);
 }
 
 void drawAllBatches(Renderer* renderer, GlFunctionTable* gl) {
@@ -309,7 +316,10 @@ void drawAllBatches(Renderer* renderer, GlFunctionTable* gl) {
     drawTextured2dBatch(&b->textured2dMiddle, uniformBuffer, renderer, gl);
     drawTexturedPerspectiveBatch(b->texturedPerspective.entries, &b->texturedPerspective.count, renderer, gl);
     drawColoredRectBatch(&b->coloredRect, uniformBuffer, renderer, gl);
+    drawRetainedDraws(&b->retained, uniformBuffer, renderer, gl);
+    drawSegmentInstanceBatch(&b->mapLines, uniformBuffer, renderer, gl);
     drawLine2dBatch(&b->line2d, uniformBuffer, renderer, gl);
+    drawIconInstanceBatch(&b->mapIcons, uniformBuffer, renderer, gl);
     drawTextured2dBatch(&b->textured2d, uniformBuffer, renderer, gl);
     drawSdfBatch(&b->sdf, uniformBuffer, renderer, gl);
 

@@ -20,10 +20,28 @@ struct ResolvedTexture {
 };
 ResolvedTexture resolveTextureKey(const Renderer* renderer, u32 key);
 
+// Shared by the draw functions: the program a batch draws with (null until built), putting it in
+// use with the Uniforms block bound, binding a texture, and whether an asset's texture is still to
+// come (as opposed to one that failed).
+const ShaderProgram* usableProgram(Renderer* renderer, i32 index);
+void useProgram(Renderer* renderer, GlFunctionTable* gl, const ShaderProgram* program, GlUint uniformBuffer,
+                bool usesUniforms);
+void bindTexture(Renderer* renderer, GlFunctionTable* gl, ResolvedTexture texture);
+bool assetPending(const Renderer* renderer, u32 asset);
+
+// The instanced map batches and the retained geometry (InstanceBatchesGl.cpp).
+void drawRetainedDraws(RetainedDrawList* list, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+void drawSegmentInstanceBatch(SegmentInstanceBatch* batch, GlUint uniformBuffer, Renderer* renderer,
+                              GlFunctionTable* gl);
+void drawIconInstanceBatch(IconInstanceBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+// Makes the buffers of new geometry slots (at least one a frame, more while the frame's bytes stay
+// under a few megabytes) and deletes those whose release was asked.
+void uploadGeometrySlots(Renderer* renderer, GlFunctionTable* gl);
+
 // The shader programs (bit per ShaderProgramIndex) that the batches' contents would draw with.
 u32 programsDrawnBy(const DrawBatches* batches);
 
-// Clears, uploads the uniforms and draws the twelve batches in their fixed order; counts in
+// Clears, uploads the uniforms and draws the batches in their fixed order; counts in
 // renderer->missingDraws what it had to leave out for a program or an asset texture not yet ready.
 void drawAllBatches(Renderer* renderer, GlFunctionTable* gl);
 

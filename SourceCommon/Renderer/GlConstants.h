@@ -7,6 +7,7 @@ constexpr GlEnum kGlFalse = 0;
 constexpr GlEnum kGlTrue = 1;
 
 constexpr GlEnum kGlTriangles = 0x0004;
+constexpr GlEnum kGlTriangleStrip = 0x0005;
 constexpr GlEnum kGlByte = 0x1400;
 constexpr GlEnum kGlUnsignedByte = 0x1401;
 constexpr GlEnum kGlShort = 0x1402;
@@ -23,6 +24,7 @@ constexpr GlEnum kGlCcw = 0x0901;
 constexpr GlEnum kGlCullFace = 0x0B44;
 constexpr GlEnum kGlDepthTest = 0x0B71;
 constexpr GlEnum kGlBlend = 0x0BE2;
+constexpr GlEnum kGlScissorTest = 0x0C11;
 constexpr GlEnum kGlSrcAlpha = 0x0302;
 constexpr GlEnum kGlOneMinusSrcAlpha = 0x0303;
 
@@ -38,6 +40,8 @@ constexpr GlEnum kGlLinearMipmapLinear = 0x2703;
 constexpr GlEnum kGlClampToEdge = 0x812F;
 constexpr GlEnum kGlTextureSwizzleRgba = 0x8E46;
 constexpr GlEnum kGlUnpackAlignment = 0x0CF5;
+constexpr GlEnum kGlUnpackRowLength = 0x0CF2;
+constexpr GlEnum kGlMaxTextureSize = 0x0D33;
 constexpr GlEnum kGlPackAlignment = 0x0D05;
 
 constexpr GlEnum kGlRed = 0x1903;
@@ -54,6 +58,7 @@ constexpr GlEnum kGlArrayBuffer = 0x8892;
 constexpr GlEnum kGlElementArrayBuffer = 0x8893;
 constexpr GlEnum kGlUniformBuffer = 0x8A11;
 constexpr GlEnum kGlStaticDraw = 0x88E4;
+constexpr GlEnum kGlStreamDraw = 0x88E0;
 
 constexpr GlEnum kGlFragmentShader = 0x8B30;
 constexpr GlEnum kGlVertexShader = 0x8B31;

@@ -2,39 +2,48 @@
 
 #include <cmath>
 
+bool iconImage(const UiState* ui, u32 kind, u32 index, u32* width, u32* height, u32* format) {
+    *format = ImageFormatRgba;
+    if (kind == ImageKindAsset) {
+        if (index >= (u32)kImageAssetCount) return false;
+        const ImageAsset* asset = &ui->assets[index];
+        if (asset->image.error.length != 0) return false;
+        *width = asset->image.width;
+        *height = asset->image.height;
+    } else if (kind == ImageKindSlot) {
+        const ImageSlot* slot = getImageSlot((ImageSlotTable*)&ui->imageSlots, (i32)index);
+        if (!slot) return false;
+        *width = slot->width;
+        *height = slot->height;
+        *format = slot->format;
+    } else {
+        return false;
+    }
+    return *width > 0 && *height > 0;
+}
+
+Vec2F32 iconAnchorOffset(i32 anchor, f32 w, f32 h) {
+    switch (anchor) {
+    case 0: return {-w, 0};
+    case 1: return {-w / 2, 0};
+    case 3: return {0, -h / 2};
+    case 4: return {0, -h};
+    case 5: return {-w / 2, -h};
+    case 6: return {-w, -h};
+    case 7: return {-w, -h / 2};
+    case 8: return {-w / 2, -h / 2};
+    default: return {0, 0};
+    }
+}
+
 void drawIconAt(Vec2F32 point, f32 depth, i32 anchor, f64 rotationTurns, f32 width, const Rect& clipRect, u32 kind,
                 u32 index, Textured2dBatch* batch, UiState* ui) {
     u32 imageWidth = 0, imageHeight = 0, format = ImageFormatRgba;
-    if (kind == ImageKindAsset) {
-        if (index >= (u32)kImageAssetCount) return;
-        const ImageAsset* asset = &ui->assets[index];
-        if (asset->image.error.length != 0) return;
-        imageWidth = asset->image.width;
-        imageHeight = asset->image.height;
-    } else if (kind == ImageKindSlot) {
-        const ImageSlot* slot = getImageSlot(&ui->imageSlots, (i32)index);
-        if (!slot) return;
-        imageWidth = slot->width;
-        imageHeight = slot->height;
-        format = slot->format;
-    } else {
-        return;
-    }
-    if (imageWidth == 0 || imageHeight == 0 || !(width > 0)) return;
+    if (!iconImage(ui, kind, index, &imageWidth, &imageHeight, &format) || !(width > 0)) return;
     f32 w = width;
     f32 h = (f32)((f64)width * imageHeight / imageWidth);
-    f32 offsetX, offsetY;
-    switch (anchor) {
-    case 0: offsetX = -w, offsetY = 0; break;
-    case 1: offsetX = -w / 2, offsetY = 0; break;
-    case 3: offsetX = 0, offsetY = -h / 2; break;
-    case 4: offsetX = 0, offsetY = -h; break;
-    case 5: offsetX = -w / 2, offsetY = -h; break;
-    case 6: offsetX = -w, offsetY = -h; break;
-    case 7: offsetX = -w, offsetY = -h / 2; break;
-    case 8: offsetX = -w / 2, offsetY = -h / 2; break;
-    default: offsetX = 0, offsetY = 0; break;
-    }
+    Vec2F32 offset = iconAnchorOffset(anchor, w, h);
+    f32 offsetX = offset.x, offsetY = offset.y;
     f64 angle = 2 * 3.14159265358979323846 * rotationTurns;
     f64 c = std::cos(angle), s = std::sin(angle);
     auto place = [&](f32 x, f32 y) {

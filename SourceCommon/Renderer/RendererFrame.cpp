@@ -367,6 +367,7 @@ void updateAndRender(Platform* platform, Renderer* renderer, AppState* app, u8* 
     if (debugContext) appendCString("Debug gl context created\n", &ui->rendererLog);
     setUpGlDebugOutput(&renderer->debug, gl, &ui->rendererLog);
     uploadImageSlots(renderer, gl);
+    uploadGeometrySlots(renderer, gl);
     uploadImageAssets(renderer, gl);
     appendGlDebugMessages(&renderer->debug, &ui->rendererLog);
     {

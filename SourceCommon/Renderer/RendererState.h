@@ -13,6 +13,13 @@ constexpr i32 kQuadIndexCapacity = kSdfQuadCapacity;
 // levels of larger ones are left to GL.
 constexpr i64 kMipmapScratchBytes = 4000000;
 
+// The uniforms that place a map program's draw (map_line, map_fill), looked up again whenever the
+// program is rebuilt.
+struct MapUniformLocations {
+    u32 program;  // the GL program they belong to
+    i32 offset, scale, centre, wrap, depth;
+};
+
 // The per-frame application step that fills the batches.
 using ApplicationUpdateFunction = void (*)(Platform* platform, UiState* ui, AppState* app);
 
@@ -39,5 +46,6 @@ struct Renderer {
     // frame was complete: the font record in and nothing left out.
     i32 missingDraws;
     u32 frameComplete;
+    MapUniformLocations mapUniforms[2];  // map_line, map_fill
     u8 mipmapScratch[kMipmapScratchBytes];  // the levels below a texture's base while they are uploaded
 };

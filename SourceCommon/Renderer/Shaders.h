@@ -1,4 +1,4 @@
-// The eight shader programs: each built from a vertex and a fragment source read as program assets,
+// The shader programs: each built from a vertex and a fragment source read as program assets,
 // checked every frame and rebuilt when a source was (re)loaded. Also the uniform block they share.
 #pragma once
 #include "Core/FixedString.h"
@@ -15,8 +15,11 @@ enum ShaderProgramIndex : i32 {
     ProgramColored3d = 5,
     ProgramLine3d = 6,
     ProgramTexturedPerspective = 7,
+    ProgramMapLine = 8,  // instanced segments, per frame and retained
+    ProgramMapFill = 9,  // retained triangles
+    ProgramIcon = 10,    // instanced map icons
 };
-constexpr i32 kShaderProgramCount = 8;
+constexpr i32 kShaderProgramCount = 11;
 constexpr u64 kShaderSourceMaxBytes = 50000;
 
 struct Eye {

@@ -1,6 +1,6 @@
 // The frame context that the renderer hands to the application update and to every screen: the
 // window's sizes, the uniform block, the font, the image assets and slots, the renderer log and the
-// twelve draw batches.
+// draw batches with the geometry slots they draw from.
 #pragma once
 #include "Core/GeometryTypes.h"
 #include "Core/ImageSlots.h"
@@ -34,6 +34,7 @@ struct UiState {
     const u8* fontInfo;  // the font record once loaded, else null
     ImageAsset assets[kImageAssetCount];
     ImageSlotTable imageSlots;
+    GeometrySlotTable geometrySlots;
     ByteWriter rendererLog;  // the previous frame's renderer messages while the application runs
     u64 imageMemoryUsedBytes;
     u64 imageMemoryCapacity;

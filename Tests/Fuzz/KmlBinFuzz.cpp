@@ -1,5 +1,6 @@
-// Fuzzes the overlay cache reader and then draws what it accepted, with its icons taken as uploaded,
-// at a few zooms round the antimeridian: no read outside the overlay's tables.
+// Fuzzes the overlay cache reader, then makes the GPU geometry of what it accepted and draws it, with
+// its icons taken as uploaded, at a few zooms round the antimeridian: no read outside the overlay's
+// tables, and every draw within its geometry.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,14 +8,17 @@
 
 #include "Overlays/VectorOverlayDrawing.h"
 #include "Overlays/VectorOverlayFiles.h"
+#include "SourceCommon/Renderer/MapBatches.h"
 #include "SourceCommon/Renderer/UiState.h"
 #include "SourceCommon/UserInterface/MapView.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static VectorOverlay* overlay = (VectorOverlay*)std::calloc(1, sizeof(VectorOverlay));
+    static VectorOverlayLoader* loader = (VectorOverlayLoader*)std::calloc(1, sizeof(VectorOverlayLoader));
     static UiState* ui = (UiState*)std::calloc(1, sizeof(UiState));
+    VectorOverlay* overlay = &loader->overlay;
     FixedString result = parseKmlBin(data, size, overlay);
     if (result.length) return 0;
+    buildOverlayGeometry(&loader->geometry, overlay);
     for (u32 i = 0; i < overlay->markerImageCount; i++) overlay->markerImages[i].slot = i + 1;
     ui->width = 1920;
     ui->height = 1080;
@@ -31,10 +35,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         view.pixelsPerUnit = zooms[k];
         view.centreX = centres[k];
         view.centreY = centres[(k + 1) % 3] / 4;
-        ui->batches.line2d.vertexCount = ui->batches.line2d.triangleCount = 0;
-        ui->batches.colored2d.vertexCount = ui->batches.colored2d.triangleCount = 0;
-        ui->batches.textured2d.triangleCount = 0;
-        drawVectorOverlayItems(ui, &view, overlay, 20.0f, 0.5f);
+        ui->batches.retained.count = ui->batches.mapIcons.count = ui->batches.sdf.quadCount = 0;
+        drawVectorOverlayItems(ui, &view, loader, 20.0f, 0.5f);
+        for (i32 d = 0; d < ui->batches.retained.count; d++) {
+            const RetainedDraw* draw = &ui->batches.retained.draws[d];
+            const GeometrySlot* slot = getGeometrySlot(&ui->geometrySlots, draw->slot);
+            u64 record = draw->kind == RetainedFills ? sizeof(FillVertex) : sizeof(SegmentInstance);
+            if (!slot || (u64)(draw->first + draw->count) * record > slot->bytes) std::abort();
+        }
+    }
+    // Released slots go, as the renderer lets them go.
+    for (i32 i = 0; i < kGeometrySlotCount; i++) {
+        if (!ui->geometrySlots.slots[i].releaseRequested) continue;
+        ui->geometrySlots.slots[i] = GeometrySlot{};
+        ui->geometrySlots.used[i / 64] &= ~(1ull << (i % 64));
     }
     return 0;
 }

@@ -8,7 +8,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static VectorOverlay* overlay = (VectorOverlay*)std::calloc(1, sizeof(VectorOverlay));
     parseKmlDocument(data, (i64)size, overlay);
-    if (overlay->lineSegmentCount > kOverlayMaxLineSegments || overlay->markerCount > kOverlayMaxMarkers ||
+    if (overlay->lineSegmentCount > overlay->lineSegmentCapacity || overlay->lineSegmentCount > overlay->lineSegmentsInFile ||
+        overlay->markerCount > kOverlayMaxMarkers ||
         overlay->markerStyleCount > kOverlayMaxMarkerStyles || overlay->markerImageCount > kOverlayMaxMarkerImages ||
         overlay->triangleCount > kOverlayMaxTriangles || overlay->polygonVertexCount > kOverlayMaxPolygonVertices) {
         std::abort();

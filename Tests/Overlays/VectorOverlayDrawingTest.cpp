@@ -62,6 +62,7 @@ protected:
     }
     void load(const std::string& kml, const char* name) {
         ASSERT_EQ(parseKmlText(kml, &world->loader.overlay).length, 0);
+        buildOverlayGeometry(&world->loader.geometry, &world->loader.overlay);
         world->loader.name = makeString(name);
         world->loader.state = 1;
         world->preferences.vectorOverlayFile = makeString(name);

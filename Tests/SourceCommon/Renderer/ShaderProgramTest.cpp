@@ -1,4 +1,4 @@
-// The eight programs: their sources pass the reference GLSL compiler, compile and link on llvmpipe,
+// The programs: their sources pass the reference GLSL compiler, compile and link on llvmpipe,
 // report their loading steps in the log, and survive a broken source during a reload.
 #include <cstdio>
 #include <cstdlib>
@@ -10,12 +10,13 @@
 
 namespace {
 
-const char* const kSources[16] = {
+const char* const kSources[2 * kShaderProgramCount] = {
     "colored_2d_vertex.glsl",  "colored_2d_fragment.glsl",  "line_2d_vertex.glsl",  "line_2d_fragment.glsl",
     "sdf_vertex.glsl",         "sdf_fragment.glsl",         "colored_rect_vertex.glsl", "colored_rect_fragment.glsl",
     "textured_2d_vertex.glsl", "textured_2d_fragment.glsl", "colored_3d_vertex.glsl", "colored_3d_fragment.glsl",
     "line_3d_vertex.glsl",     "line_3d_fragment.glsl",     "textured_perspective_vertex.glsl",
-    "textured_perspective_fragment.glsl",
+    "textured_perspective_fragment.glsl", "map_line_vertex.glsl", "line_2d_fragment.glsl", "map_fill_vertex.glsl",
+    "colored_2d_fragment.glsl", "icon_vertex.glsl", "icon_fragment.glsl",
 };
 
 // Each source as the renderer hands it to the driver: the version header, the uniforms prelude, the file.
@@ -40,7 +41,7 @@ TEST(GlslSources, PassTheReferenceCompilerWithTheVersionHeader) {
 
 class ShaderPrograms : public RendererTest {};
 
-TEST_F(ShaderPrograms, AllEightBuildFromTheEmbeddedSourcesAndReportEachStep) {
+TEST_F(ShaderPrograms, AllBuildFromTheEmbeddedSourcesAndReportEachStep) {
     startHarness(false);
     runHarnessFrame(&harness);
     // First frame: the sources are only queued, nothing is built.
@@ -48,7 +49,8 @@ TEST_F(ShaderPrograms, AllEightBuildFromTheEmbeddedSourcesAndReportEachStep) {
     for (const ShaderProgram& program : renderer->shaders.programs) EXPECT_EQ(program.program, 0u);
     runUntilProgramsBuilt();
     for (i32 p = 0; p < kShaderProgramCount; p++) {
-        FixedString line = harnessLogLine(&harness, kSources[2 * p + 1]);
+        std::string pair = std::string(kSources[2 * p]) + " & " + kSources[2 * p + 1];
+        FixedString line = harnessLogLine(&harness, pair.c_str());
         EXPECT_NE(std::string(line.text).find("\tLoaded Successfully"), std::string::npos) << line.text;
         EXPECT_EQ(renderer->shaders.programs[p].status.length, 0) << renderer->shaders.programs[p].status.text;
     }
