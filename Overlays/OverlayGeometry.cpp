@@ -15,7 +15,7 @@ namespace {
 constexpr f64 kChunkExtent = 1.0 / 256;
 // A band whose simplified lines keep this share of the segments or more is the last: it and every
 // finer scale draw the segments as they are.
-constexpr f64 kLastBandShare = 0.8;
+constexpr f64 kLastBandShare = 0.5;
 // The tolerance of a band: a quarter pixel at its largest scale.
 constexpr f64 kBandTolerancePixels = 0.25;
 
@@ -126,6 +126,8 @@ void closeBand(Builder* b, u32 band, u32 firstSegment, u32 firstChunk) {
     out->segmentCount = b->segmentTotal - firstSegment;
     out->firstChunk = firstChunk;
     out->chunkCount = b->g->chunkCount - firstChunk;
+    // Chunks count their records from the start of their band's buffer.
+    for (u32 c = firstChunk; c < b->g->chunkCount; c++) b->g->chunks[c].first -= firstSegment;
     b->open = nullptr;
 }
 

@@ -1,8 +1,11 @@
 // Pixel probes of the vector overlay on a map view, on headless llvmpipe: a line across the
-// antimeridian drawn on the view's side, labels of crowded markers hidden until zoomed in, and
-// nothing drawn for a selection that names another overlay.
+// antimeridian drawn on the view's side, labels of crowded markers hidden until zoomed in, nothing
+// drawn for a selection that names another overlay, and a line of a million points kept whole and
+// drawn to its last point, zoomed out and in.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "Overlays/VectorOverlayDrawing.h"
@@ -18,7 +21,7 @@ struct DrawWorld {
     VectorOverlayLoader loader;
     Preferences preferences;
     MapView view;
-    f64 centreX, zoom;
+    f64 centreX, centreY, zoom;
     u32 placed;
     u32 iconPixels[16];
 };
@@ -30,7 +33,7 @@ void drawFrame(Platform* platform, UiState* ui, AppState*) {
     updateMapView(&world->view, &window, Box2{0, 0, -0.5, 0.5}, ui, nullptr, platform, MapWheelZooms);
     if (!world->placed) {
         world->placed = 1;
-        setMapCenterAndZoom(&world->view, world->centreX, 0.0, world->zoom);
+        setMapCenterAndZoom(&world->view, world->centreX, world->centreY, world->zoom);
     }
     OverlaySelection selection = overlaySelectionOf(&world->preferences);
     for (u32 i = 0; i < world->loader.overlay.markerImageCount; i++) {
@@ -67,8 +70,9 @@ protected:
         world->loader.state = 1;
         world->preferences.vectorOverlayFile = makeString(name);
     }
-    void show(f64 centreX, f64 zoom) {
+    void show(f64 centreX, f64 zoom, f64 centreY = 0) {
         world->centreX = centreX;
+        world->centreY = centreY;
         world->zoom = zoom;
         world->placed = 0;
         runHarnessFrames(&harness, 3);
@@ -144,6 +148,71 @@ TEST_F(VectorOverlayDrawing, CrowdedLabelsAreHiddenUntilZoomedIn) {
     EXPECT_GT(count(cx - offset - 10, cx - offset + 10, cy - 10, cy + 10, green), 300);
     EXPECT_GT(count(cx - offset - 30, cx - offset + 30, cy - 40, cy - 16, white), 10);
     EXPECT_GT(count(cx + offset - 30, cx + offset + 30, cy - 40, cy - 16, white), 10);
+}
+
+// The window pixel of a longitude and latitude in the test's view.
+Vec2F32 pixelOf(const MapView* view, f64 longitude, f64 latitude) {
+    f64 y = std::log(std::tan(latitude * 3.14159265358979323846 / 360.0 + 3.14159265358979323846 / 4)) /
+            (2 * 3.14159265358979323846);
+    return Vec2F32{(f32)((longitude / 360.0 - view->centreX) * view->pixelsPerUnit + view->rectCentreX),
+                   (f32)((y - view->centreY) * view->pixelsPerUnit + view->rectCentreY)};
+}
+
+// A flight of a million points wanders over a small area west of the meridian, then goes east to a
+// last point alone: every segment is kept on load, and the last point is drawn with the whole line in
+// view (a coarse band of simplified lines) and zoomed in on it (the finest band).
+TEST_F(VectorOverlayDrawing, TheLastPointOfAMillionPointLineIsDrawn) {
+    constexpr i32 kPoints = 1000000;
+    std::string kml = "<kml><Style id=\"r\"><LineStyle><color>ff0000ff</color><width>3</width></LineStyle></Style>"
+                      "<Placemark><styleUrl>#r</styleUrl><LineString><coordinates>";
+    kml.reserve(30000000);
+    u64 seed = 1;
+    f64 longitude = -0.01, latitude = 0, heading = 0;
+    char tuple[64];
+    for (i32 i = 0; i + 1 < kPoints; i++) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        heading += ((f64)(seed >> 11) / (f64)(1ull << 53) - 0.5) * 0.6;
+        longitude += 2e-6 * std::cos(heading);
+        latitude += 2e-6 * std::sin(heading);
+        // Kept within 0.01 degrees of its start.
+        if (std::fabs(longitude + 0.01) > 0.01 || std::fabs(latitude) > 0.01) heading += 3.14159265358979323846;
+        std::snprintf(tuple, sizeof tuple, "%.8f,%.8f ", longitude, latitude);
+        kml += tuple;
+    }
+    const f64 lastLongitude = 0.03, lastLatitude = 0.002;
+    std::snprintf(tuple, sizeof tuple, "%.8f,%.8f", lastLongitude, lastLatitude);
+    kml += tuple;
+    kml += "</coordinates></LineString></Placemark></kml>";
+    load(kml, "flight.kml");
+    const VectorOverlay* overlay = &world->loader.overlay;
+    ASSERT_EQ(overlay->lineSegmentCount, (u32)kPoints - 1);
+    EXPECT_EQ(overlay->message.length, 0) << overlay->message.text;
+
+    const u32 red = 0xFF0000FF;
+    const f64 midLongitude = 0.005;
+    auto probe = [&](f64 zoom, f64 centreLongitude, f64 centreLatitude) {
+        f64 centreY = std::log(std::tan(centreLatitude * 3.14159265358979323846 / 360.0 + 3.14159265358979323846 / 4)) /
+                      (2 * 3.14159265358979323846);
+        show(centreLongitude / 360.0, zoom, centreY);
+        Vec2F32 last = pixelOf(&world->view, lastLongitude, lastLatitude);
+        i32 x = (i32)std::lround(last.x), y = (i32)std::lround(last.y);
+        SCOPED_TRACE(zoom);
+        ASSERT_TRUE(x > 8 && x < kWidth - 8 && y > 8 && y < kHeight - 8);
+        // The three pixels across the line at its end, and the ones beside them towards the line.
+        EXPECT_GE(count(x - 2, x + 1, y - 1, y + 2, red), 3);
+        // Nothing beyond it, on the line's far side.
+        EXPECT_EQ(count(x + 5, x + 8, y - 1, y + 2, red), 0);
+    };
+    // The whole line in 640 pixels: 0.06 degrees.
+    probe(640 / (0.06 / 360), midLongitude, 0);
+    Vec2F32 west = pixelOf(&world->view, -0.02, 0), east = pixelOf(&world->view, lastLongitude, 0);
+    EXPECT_GT(west.x, 0.0f);
+    EXPECT_LT(east.x, (f32)kWidth);
+    // Most of the wandering part is drawn: a dense patch west of the meridian.
+    Vec2F32 patch = pixelOf(&world->view, -0.01, 0);
+    EXPECT_GT(count((i32)patch.x - 20, (i32)patch.x + 20, (i32)patch.y - 20, (i32)patch.y + 20, red), 800);
+    // As close as a map goes (a zoom of a billion), centred a little west of the last point.
+    probe(1e9, lastLongitude - 2e-6, lastLatitude);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "Core/MathEarth.h"
 #include "Core/Undo.h"
 #include "Screens/ChildScreens.h"
+#include "KmzEditor/KmzEditor.h"
 #include "Screens/FlyScreen.h"
 #include "ScreenTestSupport.h"
 #include "Video/VideoDecoder.h"
@@ -135,6 +136,44 @@ TEST_F(FlyScreenTest, MapCentresOnDroneAndShowsArrowTrafficDropsAndGeofence) {
     frames(&harness, 2);
     yellow = harnessPixel(&harness.render, (i32)(lowAt.x + 1.3f * lineHeight()), (i32)lowAt.y);
     EXPECT_NE(yellow & 0xFFFFFF, 0x00FFFFu) << "traffic not known to be near goes after 60 s";
+}
+
+// A full drop list, all in view: the newest drop, and the home and the drawing's marker drawn after
+// the drops, all show (none is left out for room).
+TEST_F(FlyScreenTest, TheNewestOfThirtyThousandDropsAndTheMarkersAfterThemShow) {
+    AppState* app = harness.app;
+    placeDrone();
+    frames(&harness, 2);
+    ASSERT_EQ(state()->mapCenteredOnce, 1u);
+    const MapView* view = &state()->mapView;
+    auto dropAt = [&](f32 x, f32 y) {
+        Vec2 map = screenPointToMap(view, x, y);
+        GeoPoint geo;
+        mercatorToLatLng(&geo, &map);
+        DropPosition position;
+        EXPECT_EQ(encodeDropPosition(&position, &geo), 1);
+        EXPECT_EQ(addOrvikDropLocation(&app->orvikDropLocations, position, 1), 1);
+    };
+    // 29,999 drops packed over the left of the window, then the newest alone on the right.
+    for (u32 i = 0; i + 1 < kMaxOrvikDropLocations; i++) dropAt(100 + (f32)(i % 200) * 5, 150 + (f32)(i / 200) * 5);
+    const Vec2F32 newest{1500, 700}, home{1500, 400}, flag{1250, 550};
+    dropAt(newest.x, newest.y);
+    Vec2 homeMap = screenPointToMap(view, home.x, home.y);
+    GeoPoint homeGeo;
+    mercatorToLatLng(&homeGeo, &homeMap);
+    vehicle()->home = StoredPosition{harness.render.now, homeGeo.longitude, homeGeo.latitude, 500};
+    KmzEditor* editor = &app->kmzEditor;
+    Vec2 flagMap = screenPointToMap(view, flag.x, flag.y);
+    editor->markers[0] = KmzMarker{flagMap.x, flagMap.y, 1, KmzMarkerFlag};
+    editor->markerUsed[0] = 1;
+    u32 background = harnessPixel(&harness.render, (i32)newest.x, (i32)newest.y + 60);
+    frames(&harness, 2);
+    ASSERT_EQ(app->orvikDropLocations.count, kMaxOrvikDropLocations);
+    for (Vec2F32 at : {newest, home, flag, Vec2F32{600, 500}}) {
+        EXPECT_NE(harnessPixel(&harness.render, (i32)at.x, (i32)at.y), background) << at.x << " " << at.y;
+    }
+    EXPECT_EQ(harnessPixel(&harness.render, (i32)newest.x, (i32)newest.y + 60), background);
+    writeHarnessPng(&harness.render, outputPath("fly_screen_drops.png").c_str());
 }
 
 TEST_F(FlyScreenTest, TapsEditTheObjectOfTheOpenPanelAndOtherwiseShowTheTapInfo) {

@@ -381,6 +381,57 @@ TEST_F(OverlaysScreenTest, ViewFramesThePageAndATapHidesItAndDeleteRemovesTheFil
     EXPECT_EQ(rasterSelected(), "");
 }
 
+// A file of one point and one line: the View Overlay screen draws both, the point as the default pin
+// (it names no icon), standing on its point.
+TEST_F(OverlaysScreenTest, ViewOverlayDrawsAPointPlacemarkBesideALine) {
+    std::ofstream(imports + "Both.kml") << R"(<?xml version="1.0"?><kml><Document>
+        <Style id="r"><LineStyle><color>ff0000ff</color><width>4</width></LineStyle></Style>
+        <Placemark><name>Spot</name><Point><coordinates>10.2,44.9</coordinates></Point></Placemark>
+        <Placemark><styleUrl>#r</styleUrl><LineString><coordinates>10.3,44.8 10.5,44.8</coordinates></LineString>
+        </Placemark></Document></kml>)";
+    std::set<std::string> rows;
+    importWithRows(imports + "Both.kml", &rows);
+    ASSERT_TRUE(runUntil([&] { return listed("Both.kmlbin") != nullptr; }));
+    openRow(0);
+    clickRect(screen()->viewButton);
+    ASSERT_TRUE(runUntil([&] { return topScreen(&harness) == viewVectorOverlayScreen; }));
+    run(2);
+    const ViewOverlayScreenState* view = (const ViewOverlayScreenState*)harness.app->screenStack.screenState;
+    ASSERT_EQ(view->framed, 1u);
+    auto dark = [&](Vec2F32 at, i32 x0, i32 x1, i32 y0, i32 y1) {
+        i32 n = 0;
+        for (i32 y = y0; y <= y1; y++) {
+            for (i32 x = x0; x <= x1; x++) n += (pixel(at.x + x, at.y + y) & 0xFF) < 100;
+        }
+        return n;
+    };
+    // The pin's dark outline and dot fill part of the 32 pixels above the point.
+    Vec2F32 spot = geoPointToScreen(&view->view, GeoPoint{10.2, 44.9});
+    EXPECT_GT(dark(spot, -16, 16, 1, 32), 40);
+    EXPECT_EQ(dark(spot, -16, 16, -12, -4), 0);
+    // The line, red, along its middle.
+    Vec2F32 line = geoPointToScreen(&view->view, GeoPoint{10.4, 44.8});
+    u32 red = pixel(line.x, line.y);
+    EXPECT_GT((i32)(red & 0xFF), 200) << std::hex << red;
+    EXPECT_LT((i32)(red >> 8 & 0xFF), 60) << std::hex << red;
+}
+
+// Lines beyond what memory gives: the segments that fit are drawn and the overlay's row says how many
+// of how many, in the list and after the cache is read back.
+TEST_F(OverlaysScreenTest, LinesBeyondTheMemoryGivenShowNOfMLinesInTheOverlaysRow) {
+    std::string kml = R"(<?xml version="1.0"?><kml><Document><Placemark><LineString><coordinates>)";
+    for (i32 i = 0; i < 300; i++) kml += std::to_string(10.0 + 0.001 * i) + ",44.8 ";
+    kml += "</coordinates></LineString></Placemark></Document></kml>";
+    std::ofstream(imports + "Long.kml") << kml;
+    harness.app->vectorOverlayLoader.overlay.lineSegmentByteLimit = 100 * sizeof(OverlayLineSegment);
+    std::set<std::string> rows;
+    importWithRows(imports + "Long.kml", &rows);
+    ASSERT_TRUE(runUntil([&] { return listed("Long.kmlbin") != nullptr; }));
+    EXPECT_EQ(harness.app->vectorOverlayLoader.overlay.lineSegmentCount, 100u);
+    EXPECT_EQ(textOf(listed("Long.kmlbin")->subtitle).rfind("Showing 100 of 299 lines   ", 0), 0u)
+        << textOf(listed("Long.kmlbin")->subtitle);
+}
+
 TEST_F(OverlaysScreenTest, APanelRowTogglesWhatTheMapDrawsAndTheTerrainRowsTheirSwitches) {
     placeSolidPage("Solid.pdf_0.pdfbin");
     ASSERT_TRUE(runUntil([&] { return listed("Solid.pdf_0.pdfbin") != nullptr; }));
