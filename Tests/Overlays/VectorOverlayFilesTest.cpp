@@ -98,6 +98,7 @@ TEST_F(OverlayFiles, ACacheReadsBackAsTheSameModel) {
       0,0 2,0 2,2 1,3 0,2 0,0</coordinates></LinearRing></outerBoundaryIs></Polygon></Placemark></kml>)";
     // Markers and icons from the archive, polygons and lines from a KML, in one model.
     ASSERT_EQ(parseKmlText(kml, other.get()).length, 0);
+    ASSERT_TRUE(reserveOverlayLineSegments(overlay.get(), other->lineSegmentCount));
     std::memcpy(overlay->lineSegments, other->lineSegments, sizeof(OverlayLineSegment) * other->lineSegmentCount);
     overlay->lineSegmentCount = other->lineSegmentCount;
     std::memcpy(overlay->polygonVertices, other->polygonVertices, sizeof(Vec2) * other->polygonVertexCount);
@@ -151,13 +152,12 @@ TEST_F(OverlayFiles, TruncatedAndCorruptedCachesAreRefused) {
     std::string damaged = cache;
     putU32(&damaged, 8 + 12, 5780001);
     EXPECT_EQ(refusal(damaged), "Corrupted file");
-    damaged = cache;
-    putU32(&damaged, 8 + 20, 500001);
-    EXPECT_EQ(refusal(damaged), "Corrupted file");
-    // 500,000 segments without their bytes.
-    damaged = cache;
-    putU32(&damaged, 8 + 20, 500000);
-    EXPECT_EQ(refusal(damaged), "Truncated file");
+    // Segments have no capacity but memory: any count without its bytes is a truncated file.
+    for (u32 segments : {500000u, 500001u, 4000000000u}) {
+        damaged = cache;
+        putU32(&damaged, 8 + 20, segments);
+        EXPECT_EQ(refusal(damaged), "Truncated file") << segments;
+    }
 
     // Indices: the sections' offsets follow the head and the message.
     size_t at = 37 + overlay->message.length;
