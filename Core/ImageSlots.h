@@ -9,7 +9,7 @@ constexpr i32 kImageSlotCount = 512;
 
 struct ImageSlot {
     u32 texture;  // the renderer's texture name, 0 until it is made
-    u32 reserved;
+    u32 rowLength;  // pixels from one row's start to the next when the image is part of a wider one; 0: width
     u8* pixels;   // rows top to bottom; must stay valid until the slot is released
     u32 width;
     u32 height;

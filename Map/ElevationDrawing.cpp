@@ -70,47 +70,66 @@ i32 elevationRasterMapBox(const ElevationRaster* raster, f64 box[4]) {
     return 1;
 }
 
-void drawElevationRaster(const ElevationRaster* raster, i32 imageSlot, const MapView* view, UiState* ui, f32 depth) {
-    if (imageSlot <= 0 || raster->width == 0 || raster->height == 0) return;
+void drawElevationRaster(const ElevationRaster* raster, const ElevationTiles* tiles, const MapView* view, UiState* ui,
+                         f32 depth) {
+    if (raster->width == 0 || raster->height == 0 || tiles->columns == 0) return;
     const RasterGeoreference* georeference = &raster->georeference;
     bool grid = georeference->kind == kGeoreferenceLonLatGrid;
     i32 columns = grid ? 1 : kProjectedRasterCells;
     i32 rows = grid ? kGridRasterBands : kProjectedRasterCells;
-    f64 width = raster->width, height = raster->height;
-
-    // The texture's edges lie half a sample outside the first and last sample centres.
-    Vec2 corners[kProjectedRasterCells + 1][kGridRasterBands + 1];
-    for (i32 i = 0; i <= columns; i++) {
-        for (i32 j = 0; j <= rows; j++) {
-            corners[i][j] = rasterPointToMercator(georeference, -0.5 + width * i / columns, -0.5 + height * j / rows);
-        }
-    }
     // One shift by whole turns for the whole raster, to lie nearest the view's centre.
     f64 shift = 0;
     if (mapViewWraps(view)) {
-        f64 middle = 0.5 * (corners[0][rows / 2].x + corners[columns][rows / 2].x);
+        f64 rowMiddle = 0.5 * raster->height - 0.5;
+        f64 west = rasterPointToMercator(georeference, -0.5, rowMiddle).x;
+        f64 east = rasterPointToMercator(georeference, raster->width - 0.5, rowMiddle).x;
+        f64 middle = 0.5 * (west + east);
         shift = wrapNear(middle, view->centreX) - middle;
     }
     const Rect& clip = view->clipRect;
-    for (i32 i = 0; i < columns; i++) {
-        for (i32 j = 0; j < rows; j++) {
-            // Going round: top-left, bottom-left, bottom-right, top-right (rows grow southwards).
-            const Vec2* cell[4] = {&corners[i][j], &corners[i][j + 1], &corners[i + 1][j + 1], &corners[i + 1][j]};
-            const i32 di[4] = {0, 0, 1, 1}, dj[4] = {0, 1, 1, 0};
-            Vec2F32 p[4], uv[4];
-            f32 x0 = 1e30f, x1 = -1e30f, y0 = 1e30f, y1 = -1e30f;
-            for (i32 k = 0; k < 4; k++) {
-                p[k] = Vec2F32{mapViewWindowX(view, cell[k]->x + shift), mapViewWindowY(view, cell[k]->y)};
-                uv[k] = Vec2F32{(f32)(i + di[k]) / (f32)columns, (f32)(j + dj[k]) / (f32)rows};
-                x0 = std::fmin(x0, p[k].x);
-                x1 = std::fmax(x1, p[k].x);
-                y0 = std::fmin(y0, p[k].y);
-                y1 = std::fmax(y1, p[k].y);
+    for (u32 tileRow = 0; tileRow < tiles->rows; tileRow++) {
+        for (u32 tileColumn = 0; tileColumn < tiles->columns; tileColumn++) {
+            // The tile's part of the raster in sample positions: from its first sample's centre to its
+            // last one's, or half a sample beyond where it is the raster's edge.
+            u32 x0, x1, y0, y1;
+            elevationTileRange(raster->width, tileColumn, &x0, &x1);
+            elevationTileRange(raster->height, tileRow, &y0, &y1);
+            f64 left = x0 == 0 ? -0.5 : x0, right = x1 + 1 == raster->width ? x1 + 0.5 : x1;
+            f64 top = y0 == 0 ? -0.5 : y0, bottom = y1 + 1 == raster->height ? y1 + 0.5 : y1;
+            f64 tileWidth = x1 - x0 + 1, tileHeight = y1 - y0 + 1;
+            i32 slot = tiles->slots[tileRow * tiles->columns + tileColumn];
+            Vec2 corners[kProjectedRasterCells + 1][kGridRasterBands + 1];
+            for (i32 i = 0; i <= columns; i++) {
+                for (i32 j = 0; j <= rows; j++) {
+                    corners[i][j] = rasterPointToMercator(georeference, left + (right - left) * i / columns,
+                                                          top + (bottom - top) * j / rows);
+                }
             }
-            if (x1 < clip.x0 || x0 > clip.x1 || y1 < clip.y0 || y0 > clip.y1) continue;
-            addTexturedQuadClipped(ImageKindSlot, (u32)imageSlot, raster->sampleFormat, (f32)raster->width,
-                                   (f32)raster->height, p[0], p[1], p[2], p[3], uv[0], uv[1], uv[2], uv[3], clip, depth,
-                                   ui->halfWidth, ui->halfHeight, &ui->batches.textured2dMiddle, (f32)raster->noData);
+            for (i32 i = 0; i < columns; i++) {
+                for (i32 j = 0; j < rows; j++) {
+                    // Going round: top-left, bottom-left, bottom-right, top-right (rows grow southwards).
+                    const Vec2* cell[4] = {&corners[i][j], &corners[i][j + 1], &corners[i + 1][j + 1], &corners[i + 1][j]};
+                    const i32 di[4] = {0, 0, 1, 1}, dj[4] = {0, 1, 1, 0};
+                    Vec2F32 p[4], uv[4];
+                    f32 minX = 1e30f, maxX = -1e30f, minY = 1e30f, maxY = -1e30f;
+                    for (i32 k = 0; k < 4; k++) {
+                        p[k] = Vec2F32{mapViewWindowX(view, cell[k]->x + shift), mapViewWindowY(view, cell[k]->y)};
+                        // A texel's centre lies half a texel in from its edge.
+                        f64 sampleX = left + (right - left) * (i + di[k]) / columns;
+                        f64 sampleY = top + (bottom - top) * (j + dj[k]) / rows;
+                        uv[k] = Vec2F32{(f32)((sampleX - x0 + 0.5) / tileWidth), (f32)((sampleY - y0 + 0.5) / tileHeight)};
+                        minX = std::fmin(minX, p[k].x);
+                        maxX = std::fmax(maxX, p[k].x);
+                        minY = std::fmin(minY, p[k].y);
+                        maxY = std::fmax(maxY, p[k].y);
+                    }
+                    if (maxX < clip.x0 || minX > clip.x1 || maxY < clip.y0 || minY > clip.y1) continue;
+                    addTexturedQuadClipped(ImageKindSlot, (u32)slot, raster->sampleFormat, (f32)tileWidth,
+                                           (f32)tileHeight, p[0], p[1], p[2], p[3], uv[0], uv[1], uv[2], uv[3], clip,
+                                           depth, ui->halfWidth, ui->halfHeight, &ui->batches.textured2dMiddle,
+                                           (f32)raster->noData);
+                }
+            }
         }
     }
 }
@@ -123,10 +142,9 @@ void drawElevationMaps(const ElevationMapLoader* loader, MapView* view, UiState*
     if (mode == 0) return;
     for (u32 k = 0; k < loader->loadedCount && k < kElevationMapSlots; k++) {
         const ElevationMapSlot* slot = &loader->slots[loader->order[k]];
-        if (slot->state != ElevationMapLoaded || !slot->imageSlot) continue;
-        // A slot the table no longer holds for these samples is not drawn.
-        ImageSlot* image = getImageSlot(&ui->imageSlots, slot->imageSlot);
-        if (!image || image->pixels != slot->raster.samples || image->releaseRequested) continue;
-        drawElevationRaster(&slot->raster, slot->imageSlot, view, ui, depth);
+        if (slot->state != ElevationMapLoaded) continue;
+        // Tiles the table no longer holds for these samples are not drawn.
+        if (!elevationTilesCurrent(&slot->tiles, &slot->raster, &ui->imageSlots)) continue;
+        drawElevationRaster(&slot->raster, &slot->tiles, view, ui, depth);
     }
 }

@@ -1,7 +1,8 @@
-// Terrain on a map view: every loaded elevation raster drawn as a warped textured mesh of its image
-// slot, which the textured_2d program shades by the frame's elevation uniforms: hill shading and
-// contour lines (topographic), and a red tint with a dark red line where the ground rises above the
-// danger elevation (low altitude). No-data samples leave holes through which the map shows.
+// Terrain on a map view: every loaded elevation raster drawn as a warped textured mesh over its image
+// slots (one, or tiles where the raster is larger than a texture may be), which the textured_2d
+// program shades by the frame's elevation uniforms: hill shading and contour lines (topographic), and
+// a red tint with a dark red line where the ground rises above the danger elevation (low altitude).
+// No-data samples leave holes through which the map shows.
 #pragma once
 #include "Core/Types.h"
 
@@ -10,6 +11,7 @@ struct MapView;
 struct UiState;
 struct Uniforms;
 struct ElevationRaster;
+struct ElevationTiles;
 
 // Elevation map modes of the uniforms: the topographic bit and the danger bit.
 constexpr u32 kElevationModeTopographic = 1;
@@ -48,5 +50,6 @@ void drawElevationMaps(const ElevationMapLoader* loader, MapView* view, UiState*
 // edges); 0 when the raster is empty.
 i32 elevationRasterMapBox(const ElevationRaster* raster, f64 box[4]);
 
-// One raster's mesh for an image slot; for drawElevationMaps and tests.
-void drawElevationRaster(const ElevationRaster* raster, i32 imageSlot, const MapView* view, UiState* ui, f32 depth);
+// One raster's mesh over its tiles' image slots; for drawElevationMaps and tests.
+void drawElevationRaster(const ElevationRaster* raster, const ElevationTiles* tiles, const MapView* view, UiState* ui,
+                         f32 depth);

@@ -135,9 +135,7 @@ void failSlot(ElevationMapSlot* slot, FixedString message, u64 now, Platform* pl
 // The renderer never reads a slot's pixels again once its release is asked for, so the samples can go
 // at once; the slot itself is freed by the renderer on its next frame.
 void releaseRasterImage(ElevationMapSlot* slot, ImageSlotTable* table) {
-    ImageSlot* image = table && slot->imageSlot ? getImageSlot(table, slot->imageSlot) : nullptr;
-    if (image && image->pixels == slot->raster.samples) image->releaseRequested = 1;
-    slot->imageSlot = 0;
+    releaseElevationTiles(&slot->tiles, &slot->raster, table);
 }
 
 void clearSlot(ElevationMapSlot* slot, Platform* platform, DownloadPool* downloads, ImageSlotTable* table) {
@@ -389,11 +387,10 @@ void manageElevationMaps(ElevationMapLoader* loader, Platform* platform, Downloa
     for (ElevationMapSlot& slot : loader->slots) {
         stepSlot(loader, &slot, platform, downloads, service, now);
         if (slot.rank < 0) continue;
-        if (slot.state == ElevationMapLoaded && !slot.imageSlot && slots && slot.raster.samples) {
-            // A full table leaves the raster without a texture and tries again next frame; heights
+        if (slot.state == ElevationMapLoaded && slot.tiles.columns == 0 && slots && slot.raster.samples) {
+            // A full table leaves the raster without textures and tries again next frame; heights
             // are served either way.
-            slot.imageSlot = allocImageSlot(slot.raster.samples, slot.raster.width, slot.raster.height,
-                                            slot.raster.sampleFormat, slots);
+            claimElevationTiles(&slot.tiles, &slot.raster, slots);
         }
         if (slot.state == ElevationMapLoaded) loaded++;
         if (slot.state >= ElevationMapReadingHeader && slot.state <= ElevationMapParsing) loading++;

@@ -13,6 +13,7 @@
 #include "Core/Types.h"
 #include "Map/ElevationFiles.h"
 #include "Map/ElevationLookup.h"
+#include "Map/ElevationTiles.h"
 #include "Platform/FileTables.h"
 
 struct Platform;
@@ -65,7 +66,7 @@ struct ElevationMapSlot {
     i32 westLongitude;
     u32 downloadable;  // a missing file is fetched from the elevation service
     ElevationRaster raster;  // the loaded raster
-    i32 imageSlot;  // the loaded raster's samples handed to the renderer as a texture; 0 none
+    ElevationTiles tiles;  // the loaded raster's samples handed to the renderer as textures; none: 0 columns
     FileReadRequest* read;
     FileReadRequest* headerRead;
     DownloadSlot* download;

@@ -1,6 +1,6 @@
 // Terrain shading on a map, drawn for real on llvmpipe: a ridge made by GDAL (elevation_ridge.py) is
 // read by the BIL reader in both sample formats, handed to the renderer through an image slot and drawn
-// by drawElevationMaps over a plain map picture. The ridge's height is known at every longitude, so
+// by drawElevationMaps over a plain map picture; and a raster larger than a texture, drawn in tiles. The ridge's height is known at every longitude, so
 // each probe knows whether it lies above the danger elevation and where each contour must run.
 #include <gtest/gtest.h>
 
@@ -83,8 +83,7 @@ protected:
         ElevationMapSlot* slot = &scene->loader.slots[0];
         slot->raster = raster;
         slot->state = ElevationMapLoaded;
-        slot->imageSlot = allocImageSlot(slot->raster.samples, slot->raster.width, slot->raster.height,
-                                         slot->raster.sampleFormat, &ui->imageSlots);
+        ASSERT_TRUE(claimElevationTiles(&slot->tiles, &slot->raster, &ui->imageSlots));
         scene->loader.loadedCount = 1;
         for (i32 i = 0; i < 16; i++) std::memcpy(&mapPixels[4 * i], &kMapColour, 4);
         scene->mapSlot = allocImageSlot(mapPixels.data(), 4, 4, 4, &ui->imageSlots);
@@ -105,7 +104,11 @@ protected:
         for (i32 frame = 0; frame < 50; frame++) {
             bool built = true;
             for (const ShaderProgram& program : renderer->shaders.programs) built = built && program.program != 0;
-            if (built && getImageSlot(&ui->imageSlots, slot->imageSlot)->texture) break;
+            bool made = true;
+            for (u32 t = 0; t < slot->tiles.columns * slot->tiles.rows; t++) {
+                made = made && getImageSlot(&ui->imageSlots, slot->tiles.slots[t])->texture != 0;
+            }
+            if (built && made) break;
             runHarnessFrame(&harness);
         }
     }
@@ -252,6 +255,52 @@ TEST_F(ProjectedElevationDrawingTest, AProjectedRastersHoleAndShadingLieWhereGda
             EXPECT_NEAR(channelOf(colour, 1), 0.9 * 0xA0, 3) << at.longitude << " " << at.latitude;
         }
     }
+}
+
+class TiledElevationDrawingTest : public ElevationDrawingBase {};
+
+// A raster of 20,000 x 20,000 samples, wider and taller than a texture may be, goes to the renderer
+// as tiles and is shaded all over: blocks above the danger elevation at its west and east ends and
+// across the seam between its tiles are tinted, the ground between them is not.
+TEST_F(TiledElevationDrawingTest, ARasterLargerThanATextureIsShadedAtBothEndsAndAcrossItsSeam) {
+    constexpr u32 kSide = 20000;
+    constexpr f64 kStep = 1e-5;  // degrees a sample
+    ElevationRaster raster{};
+    raster.width = raster.height = kSide;
+    raster.rowStride = kSide * 2;
+    raster.sampleFormat = kRasterSamplesI16;
+    raster.noData = -32768;
+    raster.allocationSize = (i64)raster.rowStride * kSide;
+    raster.samples = allocateRasterBlock(raster.allocationSize);  // ground at 0 m, untouched pages
+    ASSERT_NE(raster.samples, nullptr);
+    raster.georeference.kind = kGeoreferenceLonLatGrid;
+    raster.georeference.west = 8.0;
+    raster.georeference.east = 8.0 + kStep * (kSide - 1);
+    raster.georeference.north = 47.2;
+    raster.georeference.south = 47.2 - kStep * (kSide - 1);
+    raster.georeference.lastColumn = raster.georeference.lastRow = kSide - 1;
+    // 500 m blocks of 400 columns by 2,000 rows: at the west end, across the seam of the tiles at
+    // column 16,383, and at the east end.
+    const u32 blockColumns[3] = {0, 16183, kSide - 400};
+    for (u32 row = 9000; row < 11000; row++) {
+        i16* samples = (i16*)(raster.samples + (i64)row * raster.rowStride);
+        for (u32 first : blockColumns) {
+            for (u32 column = first; column < first + 400; column++) samples[column] = 500;
+        }
+    }
+    start(raster, GeoPoint{8.1, 47.1}, 0.035);
+    ASSERT_EQ(scene->loader.slots[0].tiles.columns, 2u);
+    ASSERT_EQ(scene->loader.slots[0].tiles.rows, 2u);
+    draw(0, 1, 1, 100);
+    auto at = [&](u32 column) {
+        Vec2F32 p = geoPointToScreen(&scene->view, GeoPoint{8.0 + kStep * column, 47.2 - kStep * 10000});
+        return pixel((i32)std::lround(p.x), (i32)std::lround(p.y));
+    };
+    for (u32 first : blockColumns) {
+        EXPECT_NEAR(channelOf(at(first + 200), 1), 0.9 * 0xA0, 3) << "block at column " << first;
+    }
+    for (u32 column : {8000u, 12000u, 18000u}) EXPECT_EQ(at(column), kMapColour) << "column " << column;
+    writeHarnessPng(&harness, "elevation_tiles.png");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSampleFormats, ElevationDrawingTest, ::testing::Values("ridge_i16", "ridge_f32"));

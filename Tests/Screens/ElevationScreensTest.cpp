@@ -115,7 +115,7 @@ TEST_F(ElevationScreensTest, TheListSwitchesBetweenSrtmAndAFileAndTheChoiceOutli
     EXPECT_NEAR(crest, 1000.0f, 0.01f);
     // The raster's samples are the renderer's texture through an image slot of their format.
     const ElevationMapLoader* loader = &harness.app->elevationMapLoader;
-    i32 slotId = loader->slots[loader->order[0]].imageSlot;
+    i32 slotId = loader->slots[loader->order[0]].tiles.slots[0];
     ImageSlot* image = getImageSlot(&harness.ui->imageSlots, slotId);
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->format, 37332u);
