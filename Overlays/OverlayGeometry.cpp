@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Overlays/VectorOverlay.h"
+#include "SourceCommon/Renderer/MapBatches.h"
 
 namespace {
 
@@ -16,8 +17,8 @@ constexpr f64 kChunkExtent = 1.0 / 256;
 // A band whose simplified lines keep this share of the segments or more is the last: it and every
 // finer scale draw the segments as they are.
 constexpr f64 kLastBandShare = 0.5;
-// The tolerance of a band: a quarter pixel at its largest scale.
-constexpr f64 kBandTolerancePixels = 0.25;
+// The tolerance of a band: half a pixel at its largest scale (an eighth at its smallest).
+constexpr f64 kBandTolerancePixels = 0.5;
 
 // A growable array in the C heap; false when memory runs out.
 template <typename T>
@@ -36,7 +37,7 @@ bool reserve(T** items, u32* capacity, u64 wanted) {
 
 struct Builder {
     OverlayGeometry* g;
-    SegmentInstance* segments;  // of every band, one after another
+    SegmentVertex* segments;  // four a segment, of every band one after another
     u32 segmentCapacity, chunkCapacity, fillCapacity;
     u32 segmentTotal;  // of every band
     bool failed;
@@ -66,17 +67,15 @@ void chunkFor(Builder* b, u32 firstRecord, f64 x0, f64 y0, f64 minX, f64 maxX, f
 }
 
 void addSegment(Builder* b, f64 x0, f64 y0, f64 x1, f64 y1, Color colour, f32 width) {
-    OverlayGeometry* g = b->g;
-    if (b->failed || !reserve(&b->segments, &b->segmentCapacity, (u64)b->segmentTotal + 1)) {
+    if (b->failed || !reserve(&b->segments, &b->segmentCapacity, 4 * ((u64)b->segmentTotal + 1))) {
         b->failed = true;
         return;
     }
     chunkFor(b, b->segmentTotal, x0, y0, std::fmin(x0, x1), std::fmax(x0, x1), std::fmin(y0, y1), std::fmax(y0, y1), 1);
     if (b->failed) return;
     OverlayChunk* c = b->open;
-    b->segments[b->segmentTotal++] =
-        SegmentInstance{(f32)(x0 - c->originX), (f32)(y0 - c->originY), (f32)(x1 - c->originX), (f32)(y1 - c->originY),
-                        0, (i32)colour, width};
+    writeSegmentQuad((f32)(x0 - c->originX), (f32)(y0 - c->originY), (f32)(x1 - c->originX), (f32)(y1 - c->originY), 0,
+                     colour, width, &b->segments[4 * (u64)b->segmentTotal++]);
     c->count++;
 }
 
@@ -183,7 +182,7 @@ void buildLines(Builder* b, const VectorOverlay* o) {
     }
     if (b->failed) g->bandCount = 0;
     g->segments = b->segments;
-    for (u32 band = 0; band < g->bandCount; band++) g->bands[band].segments = b->segments + firstSegments[band];
+    for (u32 band = 0; band < g->bandCount; band++) g->bands[band].segments = b->segments + 4 * (u64)firstSegments[band];
     std::free(runs.starts);
     std::free(points);
     std::free(kept);

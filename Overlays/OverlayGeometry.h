@@ -25,7 +25,7 @@ struct OverlayChunk {
 };
 
 struct OverlayBand {
-    SegmentInstance* segments;  // within the geometry's segments
+    SegmentVertex* segments;  // four a segment, within the geometry's segments
     u32 segmentCount;
     u32 firstChunk, chunkCount;  // into the geometry's chunks
 };
@@ -38,7 +38,7 @@ struct OverlayGeometry {
     u32 taken;
     u32 bandCount;  // 0: no lines
     OverlayBand bands[kOverlayMaxBands];
-    SegmentInstance* segments;  // of every band, one after another
+    SegmentVertex* segments;  // four a segment, of every band one after another
     OverlayChunk* chunks;  // of every band, then of the fills
     u32 chunkCount;
     FillVertex* fills;  // three a triangle

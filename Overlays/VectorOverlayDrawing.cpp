@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "SourceCommon/Renderer/MapBatches.h"
@@ -43,12 +44,30 @@ void takeGeometry(VectorOverlayLoader* loader, UiState* ui) {
     for (u32 b = 0; b < geometry->bandCount; b++) {
         const OverlayBand* band = &geometry->bands[b];
         if (band->segmentCount) {
-            gpu->bandSlots[b] = allocGeometrySlot(band->segments, (u64)band->segmentCount * sizeof(SegmentInstance), table);
+            gpu->bandSlots[b] =
+                allocGeometrySlot(band->segments, (u64)band->segmentCount * 4 * sizeof(SegmentVertex), table);
         }
     }
     if (geometry->fillCount) {
         gpu->fillSlot = allocGeometrySlot(geometry->fills, (u64)geometry->fillCount * sizeof(FillVertex), table);
     }
+}
+
+// Once the renderer has made every buffer, the vertices it made them from go (the chunks stay: they
+// place the draws).
+void freeUploadedVertices(OverlayGpu* gpu, UiState* ui) {
+    if (!gpu->taken.segments && !gpu->taken.fills) return;
+    for (i32 id : gpu->bandSlots) {
+        const GeometrySlot* slot = getGeometrySlot(&ui->geometrySlots, id);
+        if (id && (!slot || !slot->buffer)) return;
+    }
+    const GeometrySlot* fills = getGeometrySlot(&ui->geometrySlots, gpu->fillSlot);
+    if (gpu->fillSlot && (!fills || !fills->buffer)) return;
+    std::free(gpu->taken.segments);
+    std::free(gpu->taken.fills);
+    gpu->taken.segments = nullptr;
+    gpu->taken.fills = nullptr;
+    for (OverlayBand& band : gpu->taken.bands) band.segments = nullptr;
 }
 
 // The draws of the chunks in view: consecutive ones with one origin become one draw.
@@ -92,6 +111,7 @@ void drawChunks(const OverlayChunk* chunks, u32 count, u32 kind, i32 slot, const
 void drawVectorOverlayItems(UiState* ui, const MapView* view, VectorOverlayLoader* loader, f32 labelTextSize,
                             f32 depth) {
     takeGeometry(loader, ui);
+    freeUploadedVertices(&loader->gpu, ui);
     const OverlayGpu* gpu = &loader->gpu;
     const OverlayGeometry* geometry = &gpu->taken;
     const VectorOverlay* overlay = &loader->overlay;

@@ -94,15 +94,18 @@ struct TexturedPerspectiveVertex {
 };
 static_assert(sizeof(TexturedPerspectiveVertex) == 64);
 
-// map_line instance: one anti-aliased segment. Per-frame batches give window pixels and the depth;
-// retained geometry gives turns from its chunk's origin and depth 0 (the draw gives both places).
-struct SegmentInstance {
-    f32 x0, y0, x1, y1;
+// map_line vertex: one corner of an anti-aliased segment's quad, written four to a segment as the
+// line_2d writer writes them (this end and the other, the side by the width's sign). Per-frame
+// batches give window pixels and the depth; retained geometry gives turns from its chunk's origin and
+// depth 0 (the draw gives both places).
+struct SegmentVertex {
+    f32 x, y;             // this end
+    f32 otherX, otherY;   // the other end
     f32 z;
-    i32 color;   // 0xAABBGGRR
-    f32 width;   // pixels
+    i32 color;            // 0xAABBGGRR
+    f32 width;            // pixels, signed: the sign picks the side the corner is pushed to
 };
-static_assert(sizeof(SegmentInstance) == 28);
+static_assert(sizeof(SegmentVertex) == 28);
 
 // map_fill vertex of retained triangles: turns from the chunk's origin, and the x of the triangle's
 // first corner, which decides the copy of the world that the whole triangle is drawn on.
@@ -113,15 +116,13 @@ struct FillVertex {
 };
 static_assert(sizeof(FillVertex) == 16);
 
-// icon instance: an image placed at a point, turned about it, cut to a crop rectangle.
-struct IconInstance {
-    f32 x, y, z;            // the point, window pixels, and the depth
-    f32 width, height;      // pixels
-    f32 offsetX, offsetY;   // the image's bottom-left corner from the point before turning
-    f32 cosine, sine;       // the turn, counter-clockwise
-    f32 crop[4];            // left, right, bottom, top in window pixels
+// Map icon vertex, four to an icon in the order of the shared quad indices, drawn with the textured_2d
+// program (its image information is the same for every icon and given once).
+struct IconVertex {
+    f32 x, y, z;  // clip
+    f32 u, v;
 };
-static_assert(sizeof(IconInstance) == 52);
+static_assert(sizeof(IconVertex) == 20);
 
 constexpr i32 kBatchVertexCapacity = 65536;
 constexpr i32 kColored2dTriangles = 65536;
@@ -199,22 +200,28 @@ struct TexturedPerspectiveList {
     TexturedPerspectiveEntry entries[kTexturedPerspectiveEntries];
 };
 
-// Map content drawn as instances, so that every drop, marker and segment in view fits: the largest
-// sources (30,000 drops, a drawing of 65,536 segments and 65,536 markers, 2,000 overlay markers) fit
-// together. Forward: at equal depth the last added is on top.
-constexpr i32 kSegmentInstanceCapacity = 262144;
-constexpr i32 kIconInstanceCapacity = 131072;
+// Map content drawn in quads of four vertices from the shared quad indices, so that every drop,
+// marker and segment in view fits: the largest sources (30,000 drops, a drawing of 65,536 segments
+// and 65,536 markers, 2,000 overlay markers) fit together. Forward: at equal depth the last added is
+// on top.
+constexpr i32 kMapSegmentCapacity = 262144;
+constexpr i32 kMapIconCapacity = 131072;
+constexpr i32 kMapIconCrops = 16;
 
-struct SegmentInstanceBatch {
-    i32 count;
-    SegmentInstance instances[kSegmentInstanceCapacity];
+struct SegmentBatch {
+    i32 count;  // segments
+    SegmentVertex vertices[4 * kMapSegmentCapacity];
 };
 
-// Each icon's texture key beside it: the renderer draws each run of equal keys at once.
-struct IconInstanceBatch {
-    i32 count;
-    u16 textureKey[kIconInstanceCapacity];
-    IconInstance instances[kIconInstanceCapacity];
+// Each icon's texture key and crop rectangle beside it: the renderer draws each run of icons with
+// equal ones at once, cut to the crop by the scissor.
+struct IconBatch {
+    i32 count;  // icons
+    i32 cropCount;
+    Rect crops[kMapIconCrops];  // window pixels
+    u16 textureKey[kMapIconCapacity];
+    u8 crop[kMapIconCapacity];
+    IconVertex vertices[4 * kMapIconCapacity];
 };
 
 // Geometry kept on the GPU between frames (an overlay's lines and triangles, which do not change):
@@ -234,7 +241,7 @@ struct GeometrySlotTable {
 };
 
 enum RetainedDrawKind : u32 {
-    RetainedLines = 0,  // SegmentInstance records
+    RetainedLines = 0,  // SegmentVertex quads, four vertices a record
     RetainedFills = 1,  // FillVertex triangles
 };
 
@@ -272,9 +279,9 @@ struct DrawBatches {
     TexturedPerspectiveList texturedPerspective;
     ColoredRectBatch coloredRect;
     RetainedDrawList retained;  // map geometry kept on the GPU
-    SegmentInstanceBatch mapLines;
+    SegmentBatch mapLines;
     Line2dBatch line2d;
-    IconInstanceBatch mapIcons;
+    IconBatch mapIcons;
     Textured2dBatch textured2d;
     SdfBatch sdf;
 };

@@ -289,7 +289,8 @@ u32 programsDrawnBy(const DrawBatches* b) {
            bit(ProgramColoredRect, b->coloredRectUnder.triangleCount > 0 || b->coloredRect.triangleCount > 0) |
            bit(ProgramLine2d, b->line2dUnder.triangleCount > 0 || b->line2d.triangleCount > 0) |
            bit(ProgramTexturedPerspective, b->texturedPerspective.count > 0) | bit(ProgramSdf, b->sdf.quadCount > 0) |
-           bit(ProgramMapLine, b->mapLines.count > 0) | bit(ProgramIcon, b->mapIcons.count > 0) | retainedPrograms(&b->retained);
+           bit(ProgramMapLine, b->mapLines.count > 0) | bit(ProgramTextured2d, b->mapIcons.count > 0) |
+           retainedPrograms(&b->retained);
 }
 
 void drawAllBatches(Renderer* renderer, GlFunctionTable* gl) {
@@ -317,9 +318,9 @@ void drawAllBatches(Renderer* renderer, GlFunctionTable* gl) {
     drawTexturedPerspectiveBatch(b->texturedPerspective.entries, &b->texturedPerspective.count, renderer, gl);
     drawColoredRectBatch(&b->coloredRect, uniformBuffer, renderer, gl);
     drawRetainedDraws(&b->retained, uniformBuffer, renderer, gl);
-    drawSegmentInstanceBatch(&b->mapLines, uniformBuffer, renderer, gl);
+    drawSegmentBatch(&b->mapLines, uniformBuffer, renderer, gl);
     drawLine2dBatch(&b->line2d, uniformBuffer, renderer, gl);
-    drawIconInstanceBatch(&b->mapIcons, uniformBuffer, renderer, gl);
+    drawIconBatch(&b->mapIcons, uniformBuffer, renderer, gl);
     drawTextured2dBatch(&b->textured2d, uniformBuffer, renderer, gl);
     drawSdfBatch(&b->sdf, uniformBuffer, renderer, gl);
 

@@ -29,11 +29,10 @@ void useProgram(Renderer* renderer, GlFunctionTable* gl, const ShaderProgram* pr
 void bindTexture(Renderer* renderer, GlFunctionTable* gl, ResolvedTexture texture);
 bool assetPending(const Renderer* renderer, u32 asset);
 
-// The instanced map batches and the retained geometry (InstanceBatchesGl.cpp).
+// The map batches and the retained geometry (MapBatchesGl.cpp).
 void drawRetainedDraws(RetainedDrawList* list, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
-void drawSegmentInstanceBatch(SegmentInstanceBatch* batch, GlUint uniformBuffer, Renderer* renderer,
-                              GlFunctionTable* gl);
-void drawIconInstanceBatch(IconInstanceBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+void drawSegmentBatch(SegmentBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
+void drawIconBatch(IconBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl);
 // Makes the buffers of new geometry slots (at least one a frame, more while the frame's bytes stay
 // under a few megabytes) and deletes those whose release was asked.
 void uploadGeometrySlots(Renderer* renderer, GlFunctionTable* gl);

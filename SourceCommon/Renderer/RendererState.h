@@ -30,6 +30,7 @@ struct Renderer {
     u8 logBuffer[kRendererLogCapacity];
     UiState ui;
     u16 quadIndices[kQuadIndexCapacity * 6];  // quad q: 4q, 4q+1, 4q+2, 4q+2, 4q+3, 4q
+    u32 quadIndexBuffer;  // the quad indices as a GL buffer, made on first use by the map batches
     void* fontInfoRequest;
     u32 assetTexture[kImageAssetCount + 1];  // GL texture names by asset index; the last is never filled
     u8* assetPixels[kImageAssetCount];

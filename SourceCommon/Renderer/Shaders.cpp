@@ -196,7 +196,6 @@ void fillShaderNames(ShaderSet* shaders) {
         "textured_perspective_vertex.glsl", "textured_perspective_fragment.glsl",
         "map_line_vertex.glsl",             "line_2d_fragment.glsl",
         "map_fill_vertex.glsl",             "colored_2d_fragment.glsl",
-        "icon_vertex.glsl",                 "icon_fragment.glsl",
     };
     for (i32 i = 0; i < 2 * kShaderProgramCount; i++) shaders->names[i] = names[i];
 }

@@ -15,11 +15,10 @@ enum ShaderProgramIndex : i32 {
     ProgramColored3d = 5,
     ProgramLine3d = 6,
     ProgramTexturedPerspective = 7,
-    ProgramMapLine = 8,  // instanced segments, per frame and retained
+    ProgramMapLine = 8,  // map segments, per frame and retained
     ProgramMapFill = 9,  // retained triangles
-    ProgramIcon = 10,    // instanced map icons
 };
-constexpr i32 kShaderProgramCount = 11;
+constexpr i32 kShaderProgramCount = 10;
 constexpr u64 kShaderSourceMaxBytes = 50000;
 
 struct Eye {

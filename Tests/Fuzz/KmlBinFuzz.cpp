@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (i32 d = 0; d < ui->batches.retained.count; d++) {
             const RetainedDraw* draw = &ui->batches.retained.draws[d];
             const GeometrySlot* slot = getGeometrySlot(&ui->geometrySlots, draw->slot);
-            u64 record = draw->kind == RetainedFills ? sizeof(FillVertex) : sizeof(SegmentInstance);
+            u64 record = draw->kind == RetainedFills ? sizeof(FillVertex) : 4 * sizeof(SegmentVertex);
             if (!slot || (u64)(draw->first + draw->count) * record > slot->bytes) std::abort();
         }
     }

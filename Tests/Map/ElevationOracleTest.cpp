@@ -217,7 +217,9 @@ TEST_F(ElevationOracle, QuickHeightsHaveTheBitsOfThePreviousLookUp) {
     for (const char* name : {"srtm1", "srtm3", "grid", "bil", "albers"}) {
         const ElevationRaster* raster = &rasters[name];
         auto loader = loaderWith({name});
-        if (std::string(name).starts_with("srtm")) ASSERT_NE(loader->quick[0].samples, nullptr) << name;
+        if (std::string(name).starts_with("srtm")) {
+            ASSERT_NE(loader->quick[0].samples, nullptr) << name;
+        }
         // Points over the raster's box and a little beyond; its edges, sample centres and the
         // numbers next to them; and the same a turn away.
         f64 west = 1e9, east = -1e9, south = 1e9, north = -1e9;

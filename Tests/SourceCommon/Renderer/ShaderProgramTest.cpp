@@ -16,7 +16,7 @@ const char* const kSources[2 * kShaderProgramCount] = {
     "textured_2d_vertex.glsl", "textured_2d_fragment.glsl", "colored_3d_vertex.glsl", "colored_3d_fragment.glsl",
     "line_3d_vertex.glsl",     "line_3d_fragment.glsl",     "textured_perspective_vertex.glsl",
     "textured_perspective_fragment.glsl", "map_line_vertex.glsl", "line_2d_fragment.glsl", "map_fill_vertex.glsl",
-    "colored_2d_fragment.glsl", "icon_vertex.glsl", "icon_fragment.glsl",
+    "colored_2d_fragment.glsl",
 };
 
 // Each source as the renderer hands it to the driver: the version header, the uniforms prelude, the file.

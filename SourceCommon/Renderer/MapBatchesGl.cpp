@@ -1,6 +1,7 @@
-// The map batches drawn as instances of a four-corner strip (segments and icons, one upload a frame
-// and one draw a run), and the retained geometry: buffers made once from their slots and drawn each
-// frame in place, moved by uniforms.
+// The map batches, drawn in quads from the renderer's one buffer of quad indices (a software GL
+// driver spends per instance what a quad of four vertices costs it several times over): segments
+// and icons uploaded once a frame, and the retained geometry, whose buffers are made once from their
+// slots and drawn each frame in place, moved by uniforms.
 #include <cstdint>
 
 #include "SourceCommon/Renderer/DrawBatchesGl.h"
@@ -14,22 +15,22 @@ constexpr i32 kFileBase = 500000;
 // Bytes of new geometry slots made in one frame, beyond the first slot, which is always made.
 constexpr u64 kGeometryUploadBytesPerFrame = 8u << 20;
 
-struct InstanceAttribute {
+struct Attribute {
     u32 location;
     i32 size;
     bool integer;
     u32 offset;
 };
 
-constexpr InstanceAttribute kSegmentAttributes[] = {{0, 4, false, 0}, {1, 1, false, 16}, {2, 1, true, 20}, {3, 1, false, 24}};
-constexpr InstanceAttribute kFillAttributes[] = {{0, 3, false, 0}, {1, 1, true, 12}};
-constexpr InstanceAttribute kIconAttributes[] = {{0, 3, false, 0}, {1, 4, false, 12}, {2, 2, false, 28}, {3, 4, false, 36}};
+constexpr Attribute kSegmentAttributes[] = {{0, 4, false, 0}, {1, 1, false, 16}, {2, 1, true, 20}, {3, 1, false, 24}};
+constexpr Attribute kFillAttributes[] = {{0, 3, false, 0}, {1, 1, true, 12}};
+constexpr Attribute kIconAttributes[] = {{0, 3, false, 0}, {1, 2, false, 12}};
 
-// Points the attributes at the records from byteOffset on; divisor 1 makes them per instance.
+// Points the attributes at the vertices from byteOffset on.
 template <i32 N>
-void pointAttributes(Renderer* renderer, GlFunctionTable* gl, const InstanceAttribute (&attributes)[N], i32 stride,
-                     u64 byteOffset, u32 divisor) {
-    for (const InstanceAttribute& a : attributes) {
+void pointAttributes(Renderer* renderer, GlFunctionTable* gl, const Attribute (&attributes)[N], i32 stride,
+                     u64 byteOffset) {
+    for (const Attribute& a : attributes) {
         const void* offset = (const void*)(std::uintptr_t)(byteOffset + a.offset);
         if (a.integer) {
             GL_SITE;
@@ -40,32 +41,40 @@ void pointAttributes(Renderer* renderer, GlFunctionTable* gl, const InstanceAttr
         }
         GL_SITE;
         gl->glEnableVertexAttribArray(a.location);
-        GL_SITE;
-        gl->glVertexAttribDivisor(a.location, divisor);
     }
 }
 
 struct FrameObjects {
     GlUint vertexArray;
-    GlUint buffer;  // the frame's own data, 0 for retained geometry
+    GlUint buffer;  // the frame's own vertices, 0 for retained geometry
 };
 
-FrameObjects makeVertexArray(Renderer* renderer, GlFunctionTable* gl) {
+// A vertex array with the shared quad indices bound, and the frame's vertices when given.
+FrameObjects makeVertexArray(Renderer* renderer, GlFunctionTable* gl, const void* data, u64 bytes) {
     FrameObjects objects{};
     GL_SITE;
     gl->glGenVertexArrays(1, &objects.vertexArray);
     GL_SITE;
     gl->glBindVertexArray(objects.vertexArray);
+    if (!renderer->quadIndexBuffer) {
+        GL_SITE;
+        gl->glGenBuffers(1, &renderer->quadIndexBuffer);
+        GL_SITE;
+        gl->glBindBuffer(kGlElementArrayBuffer, renderer->quadIndexBuffer);
+        GL_SITE;
+        gl->glBufferData(kGlElementArrayBuffer, sizeof(renderer->quadIndices), renderer->quadIndices, kGlStaticDraw);
+    }
+    GL_SITE;
+    gl->glBindBuffer(kGlElementArrayBuffer, renderer->quadIndexBuffer);
+    if (data) {
+        GL_SITE;
+        gl->glGenBuffers(1, &objects.buffer);
+        GL_SITE;
+        gl->glBindBuffer(kGlArrayBuffer, objects.buffer);
+        GL_SITE;
+        gl->glBufferData(kGlArrayBuffer, (GlSizeiptr)bytes, data, kGlStreamDraw);
+    }
     return objects;
-}
-
-void uploadFrameData(Renderer* renderer, GlFunctionTable* gl, FrameObjects* objects, const void* data, u64 bytes) {
-    GL_SITE;
-    gl->glGenBuffers(1, &objects->buffer);
-    GL_SITE;
-    gl->glBindBuffer(kGlArrayBuffer, objects->buffer);
-    GL_SITE;
-    gl->glBufferData(kGlArrayBuffer, (GlSizeiptr)bytes, data, kGlStreamDraw);
 }
 
 void deleteFrameObjects(Renderer* renderer, GlFunctionTable* gl, FrameObjects* objects) {
@@ -77,6 +86,28 @@ void deleteFrameObjects(Renderer* renderer, GlFunctionTable* gl, FrameObjects* o
         GL_SITE;
         gl->glDeleteBuffers(1, &objects->buffer);
     }
+}
+
+// Quads first .. first + count - 1 of the bound vertices, in runs the quad indices reach.
+template <i32 N>
+void drawQuads(Renderer* renderer, GlFunctionTable* gl, const Attribute (&attributes)[N], i32 vertexBytes, u64 first,
+               u64 count) {
+    while (count > 0) {
+        u64 quads = count < (u64)kQuadIndexCapacity ? count : (u64)kQuadIndexCapacity;
+        pointAttributes(renderer, gl, attributes, vertexBytes, first * 4 * vertexBytes);
+        GL_SITE;
+        gl->glDrawElements(kGlTriangles, (GlSizei)(quads * 6), kGlUnsignedShort, nullptr);
+        rendererDrawCallCount++;
+        first += quads;
+        count -= quads;
+    }
+}
+
+void scissorTo(Renderer* renderer, GlFunctionTable* gl, const Rect& crop) {
+    i32 x0 = (i32)crop.x0, y0 = (i32)crop.y0;
+    i32 x1 = (i32)(crop.x1 + 0.999f), y1 = (i32)(crop.y1 + 0.999f);
+    GL_SITE;
+    gl->glScissor(x0, y0, x1 > x0 ? x1 - x0 : 0, y1 > y0 ? y1 - y0 : 0);
 }
 
 // The placement uniforms of a map program, looked up once per build of the program.
@@ -133,10 +164,9 @@ void drawRetainedKind(RetainedDrawList* list, u32 kind, GlUint uniformBuffer, Re
     }
     useProgram(renderer, gl, program, uniformBuffer, true);
     const MapUniformLocations* u = mapUniformsOf(renderer, gl, program, kind == RetainedFills ? 1 : 0);
-    FrameObjects objects = makeVertexArray(renderer, gl);
+    FrameObjects objects = makeVertexArray(renderer, gl, nullptr, 0);
     GL_SITE;
     gl->glEnable(kGlScissorTest);
-    u32 bound = 0;
     for (i32 i = 0; i < count; i++) {
         const RetainedDraw* d = &list->draws[i];
         if (d->kind != kind || d->count == 0) continue;
@@ -146,28 +176,19 @@ void drawRetainedKind(RetainedDrawList* list, u32 kind, GlUint uniformBuffer, Re
             renderer->missingDraws++;  // made on a later frame
             continue;
         }
-        if (bound != slot->buffer) {
-            GL_SITE;
-            gl->glBindBuffer(kGlArrayBuffer, slot->buffer);
-            bound = slot->buffer;
-        }
+        GL_SITE;
+        gl->glBindBuffer(kGlArrayBuffer, slot->buffer);
         setPlacement(renderer, gl, u, d->offsetX, d->offsetY, d->scale, d->centreX, d->centreY, d->wrap ? 1.0f : 0.0f,
                      d->depth);
-        i32 x0 = (i32)d->crop.x0, y0 = (i32)d->crop.y0;
-        i32 x1 = (i32)(d->crop.x1 + 0.999f), y1 = (i32)(d->crop.y1 + 0.999f);
-        GL_SITE;
-        gl->glScissor(x0, y0, x1 > x0 ? x1 - x0 : 0, y1 > y0 ? y1 - y0 : 0);
+        scissorTo(renderer, gl, d->crop);
         if (kind == RetainedFills) {
-            pointAttributes(renderer, gl, kFillAttributes, sizeof(FillVertex), 0, 0);
+            pointAttributes(renderer, gl, kFillAttributes, sizeof(FillVertex), 0);
             GL_SITE;
             gl->glDrawArrays(kGlTriangles, (GlInt)d->first, (GlSizei)d->count);
+            rendererDrawCallCount++;
         } else {
-            pointAttributes(renderer, gl, kSegmentAttributes, sizeof(SegmentInstance),
-                            (u64)d->first * sizeof(SegmentInstance), 1);
-            GL_SITE;
-            gl->glDrawArraysInstanced(kGlTriangleStrip, 0, 4, (GlSizei)d->count);
+            drawQuads(renderer, gl, kSegmentAttributes, sizeof(SegmentVertex), d->first, d->count);
         }
-        rendererDrawCallCount++;
     }
     GL_SITE;
     gl->glDisable(kGlScissorTest);
@@ -183,53 +204,56 @@ void drawRetainedDraws(RetainedDrawList* list, GlUint uniformBuffer, Renderer* r
     list->count = 0;
 }
 
-void drawSegmentInstanceBatch(SegmentInstanceBatch* batch, GlUint uniformBuffer, Renderer* renderer,
-                              GlFunctionTable* gl) {
-    i32 count = batch->count < kSegmentInstanceCapacity ? batch->count : kSegmentInstanceCapacity;
+void drawSegmentBatch(SegmentBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl) {
+    i32 count = batch->count < kMapSegmentCapacity ? batch->count : kMapSegmentCapacity;
     const ShaderProgram* program = usableProgram(renderer, ProgramMapLine);
     if (!program && count >= 1) renderer->missingDraws++;
     if (program && count >= 1) {
         useProgram(renderer, gl, program, uniformBuffer, true);
         setPlacement(renderer, gl, mapUniformsOf(renderer, gl, program, 0), 0, 0, 1, 0, 0, 0, 0);
-        FrameObjects objects = makeVertexArray(renderer, gl);
-        uploadFrameData(renderer, gl, &objects, batch->instances, (u64)count * sizeof(SegmentInstance));
-        pointAttributes(renderer, gl, kSegmentAttributes, sizeof(SegmentInstance), 0, 1);
-        GL_SITE;
-        gl->glDrawArraysInstanced(kGlTriangleStrip, 0, 4, count);
-        rendererDrawCallCount++;
+        FrameObjects objects = makeVertexArray(renderer, gl, batch->vertices, (u64)count * 4 * sizeof(SegmentVertex));
+        drawQuads(renderer, gl, kSegmentAttributes, sizeof(SegmentVertex), 0, (u64)count);
         deleteFrameObjects(renderer, gl, &objects);
     }
     batch->count = 0;
 }
 
-void drawIconInstanceBatch(IconInstanceBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl) {
-    i32 count = batch->count < kIconInstanceCapacity ? batch->count : kIconInstanceCapacity;
-    const ShaderProgram* program = usableProgram(renderer, ProgramIcon);
+void drawIconBatch(IconBatch* batch, GlUint uniformBuffer, Renderer* renderer, GlFunctionTable* gl) {
+    i32 count = batch->count < kMapIconCapacity ? batch->count : kMapIconCapacity;
+    const ShaderProgram* program = usableProgram(renderer, ProgramTextured2d);
     if (!program && count >= 1) renderer->missingDraws++;
     if (program && count >= 1) {
         useProgram(renderer, gl, program, uniformBuffer, true);
-        FrameObjects objects = makeVertexArray(renderer, gl);
-        uploadFrameData(renderer, gl, &objects, batch->instances, (u64)count * sizeof(IconInstance));
+        FrameObjects objects = makeVertexArray(renderer, gl, batch->vertices, (u64)count * 4 * sizeof(IconVertex));
+        // The image information of every icon: a plain picture (the size is not read for those).
+        GL_SITE;
+        gl->glDisableVertexAttribArray(2);
+        GL_SITE;
+        gl->glVertexAttrib4f(2, 1, 1, 0, (f32)4);
+        GL_SITE;
+        gl->glEnable(kGlScissorTest);
         i32 runStart = 0;
         while (runStart < count) {
             i32 runEnd = runStart + 1;
             u16 key = batch->textureKey[runStart];
-            while (runEnd < count && batch->textureKey[runEnd] == key) runEnd++;
+            u8 crop = batch->crop[runStart];
+            while (runEnd < count && batch->textureKey[runEnd] == key && batch->crop[runEnd] == crop) runEnd++;
             ResolvedTexture texture = resolveTextureKey(renderer, key);
-            if (texture.texture && texture.unit == 0) {
+            if (texture.texture && texture.unit == 0 && crop < batch->cropCount && crop < kMapIconCrops) {
                 bindTexture(renderer, gl, texture);
-                pointAttributes(renderer, gl, kIconAttributes, sizeof(IconInstance), (u64)runStart * sizeof(IconInstance), 1);
-                GL_SITE;
-                gl->glDrawArraysInstanced(kGlTriangleStrip, 0, 4, runEnd - runStart);
-                rendererDrawCallCount++;
+                scissorTo(renderer, gl, batch->crops[crop]);
+                drawQuads(renderer, gl, kIconAttributes, sizeof(IconVertex), (u64)runStart, (u64)(runEnd - runStart));
             } else if ((key & 1) == 0 && assetPending(renderer, key / 2u)) {
                 renderer->missingDraws++;
             }
             runStart = runEnd;
         }
+        GL_SITE;
+        gl->glDisable(kGlScissorTest);
         deleteFrameObjects(renderer, gl, &objects);
     }
     batch->count = 0;
+    batch->cropCount = 0;
 }
 
 void uploadGeometrySlots(Renderer* renderer, GlFunctionTable* gl) {
