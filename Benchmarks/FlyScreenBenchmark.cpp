@@ -10,6 +10,7 @@
 #include <random>
 
 #include "AppState/AppState.h"
+#include "LoadedTiles.h"
 #include "Core/MathEarth.h"
 #include "Platform/Platform.h"
 #include "Screens/ChildScreens.h"
@@ -109,29 +110,7 @@ void fillEveryLayer(AppState* app, UiState* ui, Platform* platform, ScreenStack*
     // loaded.
     ScreenResult result{};
     flyScreen(platform, stack, ui, app, &result, state);
-    TileMaps* tiles = &app->tileMaps;
-    const MapView* view = &state->mapView;
-    u32 level = tiles->lastLevel;
-    f64 n = std::ldexp(1.0, (i32)level);
-    i64 x0 = (i64)std::floor((view->visibleXMin + 0.5) * n), x1 = (i64)std::floor((view->visibleXMax + 0.5) * n);
-    i64 y0 = (i64)std::floor((0.5 - view->visibleYMax) * n), y1 = (i64)std::floor((0.5 - view->visibleYMin) * n);
-    i32 next = 0;
-    for (TileEntry& entry : tiles->entries) {
-        if (entry.read) releaseFileReadRequest(entry.read, &platform->fileReads);
-        entry.read = nullptr;
-        entry.state = TileEntryFree;
-    }
-    for (i64 y = y0; y <= y1; y++) {
-        for (i64 x = x0; x <= x1 && next < kTileTextureCount; x++) {
-            TileEntry* entry = &tiles->entries[next++];
-            entry->level = level;
-            entry->x = (u32)x;
-            entry->y = (u32)y;
-            entry->state = TileEntryReady;
-            entry->result.width = entry->result.height = kTileSize;
-            entry->imageSlot = allocImageSlot(entry->pixels, kTileSize, kTileSize, ImageFormatRgba, &ui->imageSlots);
-        }
-    }
+    makeTilesInViewLoaded(&app->tileMaps, &state->mapView, platform, ui);
 }
 
 void flyScreenFrameWithEveryLayer(benchmark::State& bench) {

@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "AppState/AppState.h"
+#include "LoadedTiles.h"
 #include "Core/MathEarth.h"
 #include "Overlays/VectorOverlayLoader.h"
 #include "Screens/FlyScreen.h"
@@ -111,34 +112,11 @@ struct FlyScreenRig {
         setMapCenterAndZoom(&state()->mapView, centre.x, centre.y, 1920 * metresPerTurn / metres);
         runHarnessFrame(&harness);
         // The tiles in view are taken as loaded (grey pixels), as the tile cache would have them.
-        TileMaps* tiles = &app->tileMaps;
-        const MapView* view = &state()->mapView;
-        u32 level = tiles->lastLevel;
-        f64 n = std::ldexp(1.0, (i32)level);
-        i64 x0 = (i64)std::floor((view->visibleXMin + 0.5) * n), x1 = (i64)std::floor((view->visibleXMax + 0.5) * n);
-        i64 y0 = (i64)std::floor((0.5 - view->visibleYMax) * n), y1 = (i64)std::floor((0.5 - view->visibleYMin) * n);
-        i32 next = 0;
         UiState* ui = &harness.app->renderer.ui;
-        for (TileEntry& entry : tiles->entries) {
-            if (entry.read) releaseFileReadRequest(entry.read, &harness.platform->fileReads);
-            entry.read = nullptr;
-            if (entry.imageSlot) getImageSlot(&ui->imageSlots, entry.imageSlot)->releaseRequested = 1;
-            entry.imageSlot = 0;
-            entry.state = TileEntryFree;
+        for (TileEntry& entry : app->tileMaps.entries) {
+            for (i64 k = 0; entry.pixels && k < kTileImageBytes; k++) entry.pixels[k] = (u8)(k % 4 == 3 ? 255 : 180);
         }
-        for (i64 y = y0; y <= y1; y++) {
-            for (i64 x = x0; x <= x1 && next < kTileTextureCount; x++) {
-                TileEntry* entry = &tiles->entries[next++];
-                if (!entry->pixels) continue;
-                for (i64 i = 0; i < kTileImageBytes; i++) entry->pixels[i] = (u8)(180 + (i % 4 == 3 ? 75 : 0));
-                entry->level = level;
-                entry->x = (u32)x;
-                entry->y = (u32)y;
-                entry->state = TileEntryReady;
-                entry->result.width = entry->result.height = kTileSize;
-                entry->imageSlot = allocImageSlot(entry->pixels, kTileSize, kTileSize, ImageFormatRgba, &ui->imageSlots);
-            }
-        }
+        makeTilesInViewLoaded(&app->tileMaps, &state()->mapView, harness.platform, ui);
         runHarnessFrames(&harness, 3);
     }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "LoadedTiles.h"
 #include "Core/ImageSlots.h"
 #include "Core/Preferences.h"
 #include "Map/TileMaps.h"
@@ -37,27 +38,7 @@ void drawFullScreenOfCachedTiles(benchmark::State& state) {
 
     // One call takes the memory and asks for the tiles; then every visible tile is made loaded.
     drawTileMaps(&view, ui, platform, preferences, tiles, 0.5f, 0);
-    u32 level = tiles->lastLevel;
-    f64 n = std::ldexp(1.0, (i32)level);
-    i64 x0 = (i64)std::floor((view.visibleXMin + 0.5) * n), x1 = (i64)std::floor((view.visibleXMax + 0.5) * n);
-    i64 y0 = (i64)std::floor((0.5 - view.visibleYMax) * n), y1 = (i64)std::floor((0.5 - view.visibleYMin) * n);
-    i32 next = 0;
-    for (TileEntry& entry : tiles->entries) {
-        if (entry.read) releaseFileReadRequest(entry.read, &platform->fileReads);
-        entry.read = nullptr;
-        entry.state = TileEntryFree;
-    }
-    for (i64 y = y0; y <= y1; y++) {
-        for (i64 x = x0; x <= x1 && next < kTileTextureCount; x++) {
-            TileEntry* entry = &tiles->entries[next++];
-            entry->level = level;
-            entry->x = (u32)x;
-            entry->y = (u32)y;
-            entry->state = TileEntryReady;
-            entry->result.width = entry->result.height = kTileSize;
-            entry->imageSlot = allocImageSlot(entry->pixels, kTileSize, kTileSize, ImageFormatRgba, &ui->imageSlots);
-        }
-    }
+    makeTilesInViewLoaded(tiles, &view, platform, ui);
     for (auto _ : state) {
         ui->batches.textured2dUnder.triangleCount = 0;
         drawTileMaps(&view, ui, platform, preferences, tiles, 0.5f, 0);

@@ -131,7 +131,9 @@ void DrawOverlayFrame(benchmark::State& state) {
     }
     o->triangleCount = 10000;
     o->markerImageCount = 1;
-    o->markerImages[0] = OverlayMarkerImage{0, 8, 8, 1, OverlayImagePresent, {}};
+    static u32 iconPixels[64];
+    o->markerImages[0] = OverlayMarkerImage{0, 8, 8, 0, OverlayImagePresent, {}};
+    o->markerImages[0].slot = (u32)allocImageSlot((u8*)iconPixels, 8, 8, 4, &ui->imageSlots);
     o->pixelWordCount = 64;
     o->markerStyleCount = 1;
     o->markerStyles[0] = OverlayMarkerStyle{0, {}, 1.0f, 0.5f, 0.5f, OverlayUnitsFraction, OverlayUnitsFraction};

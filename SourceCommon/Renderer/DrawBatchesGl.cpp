@@ -10,12 +10,7 @@ namespace {
 constexpr i32 kFileBase = 300000;
 #define GL_SITE ORVIK_GL_SITE(&renderer->debug, kFileBase)
 
-struct AttributeSpec {
-    u32 location;
-    i32 size;
-    bool integer;
-    u32 offset;
-};
+using AttributeSpec = VertexAttribute;
 
 constexpr AttributeSpec kColored2dAttributes[] = {{0, 3, false, 0}, {1, 2, true, 12}};
 constexpr AttributeSpec kColored3dAttributes[] = {{0, 4, true, 0}, {1, 3, false, 16}};
@@ -49,19 +44,7 @@ VertexObjects uploadVertices(Renderer* renderer, GlFunctionTable* gl, const void
     gl->glBindBuffer(kGlArrayBuffer, objects.buffers[0]);
     GL_SITE;
     gl->glBufferData(kGlArrayBuffer, (GlSizeiptr)bytes, vertices, kGlStaticDraw);
-    for (i32 i = 0; i < attributeCount; i++) {
-        const AttributeSpec& a = attributes[i];
-        const void* offset = (const void*)(std::intptr_t)a.offset;
-        if (a.integer) {
-            GL_SITE;
-            gl->glVertexAttribIPointer(a.location, a.size, kGlInt, stride, offset);
-        } else {
-            GL_SITE;
-            gl->glVertexAttribPointer(a.location, a.size, kGlFloat, kGlFalse, stride, offset);
-        }
-        GL_SITE;
-        gl->glEnableVertexAttribArray(a.location);
-    }
+    pointVertexAttributes(renderer, gl, attributes, attributeCount, stride, 0);
     return objects;
 }
 
@@ -116,6 +99,23 @@ void drawIndexedBatch(Batch* batch, i32 programIndex, bool usesUniforms, bool ba
 }
 
 }  // namespace
+
+void pointVertexAttributes(Renderer* renderer, GlFunctionTable* gl, const VertexAttribute* attributes, i32 count,
+                           i32 stride, u64 byteOffset) {
+    for (i32 i = 0; i < count; i++) {
+        const VertexAttribute& a = attributes[i];
+        const void* offset = (const void*)(std::intptr_t)(byteOffset + a.offset);
+        if (a.integer) {
+            GL_SITE;
+            gl->glVertexAttribIPointer(a.location, a.size, kGlInt, stride, offset);
+        } else {
+            GL_SITE;
+            gl->glVertexAttribPointer(a.location, a.size, kGlFloat, kGlFalse, stride, offset);
+        }
+        GL_SITE;
+        gl->glEnableVertexAttribArray(a.location);
+    }
+}
 
 const ShaderProgram* usableProgram(Renderer* renderer, i32 index) {
     const ShaderProgram* program = &renderer->shaders.programs[index];

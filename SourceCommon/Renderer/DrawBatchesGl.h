@@ -20,6 +20,18 @@ struct ResolvedTexture {
 };
 ResolvedTexture resolveTextureKey(const Renderer* renderer, u32 key);
 
+// One vertex attribute: its location, component count, whether it is read as integers, and its
+// offset in the vertex.
+struct VertexAttribute {
+    u32 location;
+    i32 size;
+    bool integer;
+    u32 offset;
+};
+// Points (and enables) the attributes at the bound array buffer's vertices from byteOffset on.
+void pointVertexAttributes(Renderer* renderer, GlFunctionTable* gl, const VertexAttribute* attributes, i32 count,
+                           i32 stride, u64 byteOffset);
+
 // Shared by the draw functions: the program a batch draws with (null until built), putting it in
 // use with the Uniforms block bound, binding a texture, and whether an asset's texture is still to
 // come (as opposed to one that failed).

@@ -15,33 +15,14 @@ constexpr i32 kFileBase = 500000;
 // Bytes of new geometry slots made in one frame, beyond the first slot, which is always made.
 constexpr u64 kGeometryUploadBytesPerFrame = 8u << 20;
 
-struct Attribute {
-    u32 location;
-    i32 size;
-    bool integer;
-    u32 offset;
-};
+constexpr VertexAttribute kSegmentAttributes[] = {{0, 4, false, 0}, {1, 1, false, 16}, {2, 1, true, 20}, {3, 1, false, 24}};
+constexpr VertexAttribute kFillAttributes[] = {{0, 3, false, 0}, {1, 1, true, 12}};
+constexpr VertexAttribute kIconAttributes[] = {{0, 3, false, 0}, {1, 2, false, 12}};
 
-constexpr Attribute kSegmentAttributes[] = {{0, 4, false, 0}, {1, 1, false, 16}, {2, 1, true, 20}, {3, 1, false, 24}};
-constexpr Attribute kFillAttributes[] = {{0, 3, false, 0}, {1, 1, true, 12}};
-constexpr Attribute kIconAttributes[] = {{0, 3, false, 0}, {1, 2, false, 12}};
-
-// Points the attributes at the vertices from byteOffset on.
 template <i32 N>
-void pointAttributes(Renderer* renderer, GlFunctionTable* gl, const Attribute (&attributes)[N], i32 stride,
+void pointAttributes(Renderer* renderer, GlFunctionTable* gl, const VertexAttribute (&attributes)[N], i32 stride,
                      u64 byteOffset) {
-    for (const Attribute& a : attributes) {
-        const void* offset = (const void*)(std::uintptr_t)(byteOffset + a.offset);
-        if (a.integer) {
-            GL_SITE;
-            gl->glVertexAttribIPointer(a.location, a.size, kGlInt, stride, offset);
-        } else {
-            GL_SITE;
-            gl->glVertexAttribPointer(a.location, a.size, kGlFloat, kGlFalse, stride, offset);
-        }
-        GL_SITE;
-        gl->glEnableVertexAttribArray(a.location);
-    }
+    pointVertexAttributes(renderer, gl, attributes, N, stride, byteOffset);
 }
 
 struct FrameObjects {
@@ -90,7 +71,7 @@ void deleteFrameObjects(Renderer* renderer, GlFunctionTable* gl, FrameObjects* o
 
 // Quads first .. first + count - 1 of the bound vertices, in runs the quad indices reach.
 template <i32 N>
-void drawQuads(Renderer* renderer, GlFunctionTable* gl, const Attribute (&attributes)[N], i32 vertexBytes, u64 first,
+void drawQuads(Renderer* renderer, GlFunctionTable* gl, const VertexAttribute (&attributes)[N], i32 vertexBytes, u64 first,
                u64 count) {
     while (count > 0) {
         u64 quads = count < (u64)kQuadIndexCapacity ? count : (u64)kQuadIndexCapacity;
