@@ -61,9 +61,14 @@ H264NalUnit collectFragment(H264StreamState* state, const u8* payload, i64 lengt
     }
     state->expectedSequence = (u16)(sequenceNumber + 1);
     if (state->fragmentLength > 0) {
-        i64 room = kH264FragmentCapacity - state->fragmentLength;
         i64 count = length - headerSize;
-        if (count > room) count = room;
+        if (count > kH264FragmentCapacity - state->fragmentLength) {
+            // Cut, the unit would decode as damage: it goes whole.
+            state->fragmentLength = 0;
+            state->unitsTooLarge++;
+            state->lossPending = 1;
+            return {};
+        }
         std::memcpy(state->fragmentBuffer + state->fragmentLength, payload + headerSize, (size_t)count);
         state->fragmentLength += (i32)count;
         if (end) {

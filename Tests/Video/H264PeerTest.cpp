@@ -74,7 +74,9 @@ Received receive(std::vector<RtpPacket> packets, Client client = {}) {
         processH264DecoderOutput(slots.get());
         collect();
     }
-    for (int i = 0; i < 4; ++i) {
+    // The stream ends: the pictures held back for reordering come out.
+    endH264Stream(slots.get());
+    for (int i = 0; i < 20; ++i) {
         processH264DecoderOutput(slots.get());
         collect();
     }
