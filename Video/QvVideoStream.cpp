@@ -144,7 +144,7 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
     i64 now = videoStreamNow(stats);
     u32 active = preferences->videoStreamProtocol == VideoStreamQv;
     const AddressRecord* server = &preferences->qvVideoServerAddress;
-    videoSocket->receiveBufferBytes = kVideoReceiveBufferBytes;
+    if (!videoSocket->receiveBufferBytes) videoSocket->receiveBufferBytes = kVideoReceiveBufferBytes;
     for (;;) {
         SocketResult datagram;
         updateSocket(&datagram, videoSocket, active ? server->family : 0, SocketModeUdp, 0,
@@ -154,6 +154,7 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
         if (!sameAddress(&datagram.source, server)) {
             stats->strangerDatagrams++;
         } else {
+            stream->streamingFrom = *server;
             u8* data = datagram.data;
             u32 length = datagram.length;
             if (secureLinkClient) receiveFromSecureLinkHost(&data, &length, secureLinkClient, nullptr, (u64)now);
@@ -163,11 +164,18 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
         if (videoStreamNow(stats) - now > kVideoIntakeBudget) break;
     }
     expireQvVideo(stream, h264, slots, now);
-    if (stream->streaming && (!active || now - stats->lastPacketTime > kVideoStreamEndSilence)) {
+    if (stream->streaming) {
+        i64 silence = now - stats->lastPacketTime;
         QvDelivery delivery{stream, h264, slots};
-        flushReorderWindow(&stream->reorder, deliverQvVideo, &delivery);
-        endH264Stream(slots);
-        stream->streaming = 0;
+        if (!active || !sameEndpoint(server, &stream->streamingFrom) || silence > kVideoStreamEndSilence) {
+            flushReorderWindow(&stream->reorder, deliverQvVideo, &delivery);
+            endH264Stream(slots);
+            stream->streaming = 0;
+        } else if (silence > kVideoPictureSilence) {
+            // Nothing marks the end of a Qv picture but the start of the next one. (The window has
+            // let go of what it held long ago.)
+            endH264AccessUnit(slots);
+        }
     }
     updateVideoStreamStats(stats, active ? logger : nullptr, (i32)h264->width, (i32)h264->height);
 

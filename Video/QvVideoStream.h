@@ -26,13 +26,18 @@ constexpr u8 kQvText = 0xB7;
 constexpr u8 kQvVideo = 0xB8;
 constexpr u8 kQvRequest = 0xB9;
 
-// The receive buffer asked for the video sockets: a 1080p I picture arrives as one burst of about
-// 500 kB between two frames.
+// The receive buffer asked for the video sockets (unless their owner asks for another): a 1080p I
+// picture arrives as one burst of about 500 kB between two frames.
 constexpr u32 kVideoReceiveBufferBytes = 4 * 1024 * 1024;
 // A frame takes datagrams from a video socket until it is empty or this much time has gone (us).
 constexpr i64 kVideoIntakeBudget = 10000;
-// A stream that sent no video for this long has ended: the pictures held back are shown (us).
-constexpr i64 kVideoStreamEndSilence = 1000000;
+// After this long without video the picture being gathered is shown: nothing more of it will come
+// (us).
+constexpr i64 kVideoPictureSilence = 1000000;
+// A Qv stream without video for this long has ended, as when the protocol or the server changes:
+// the pictures the decoder holds back for reordering are shown, and the next stream starts at an
+// IDR picture (us).
+constexpr i64 kVideoStreamEndSilence = 3000000;
 
 struct QvVideoStream {
     VideoStreamStats stats;
@@ -40,6 +45,7 @@ struct QvVideoStream {
     i64 lastTextTime;      // us; 0: none yet
     FixedString relayingAppText;  // the latest text packet
     u32 streaming;         // video has come since the stream last ended
+    AddressRecord streamingFrom;  // the server it came from
     PacketReorderWindow reorder;
 };
 

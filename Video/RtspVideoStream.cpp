@@ -216,7 +216,7 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
         if (!chunk.received) break;
         gatherRtspReplies(stream, chunk.data, chunk.length, now);
     }
-    rtpSocket->receiveBufferBytes = kVideoReceiveBufferBytes;
+    if (!rtpSocket->receiveBufferBytes) rtpSocket->receiveBufferBytes = kVideoReceiveBufferBytes;
     for (;;) {
         SocketResult datagram;
         updateSocket(&datagram, rtpSocket, family, SocketModeUdp, 0, interfaceName, nullptr, 0);
@@ -288,11 +288,13 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
     default:
         break;
     }
-    // The stream ended: what the decoder holds back for reordering is shown. (RTP may come before
-    // the answer to PLAY.)
+    // The session ended: what the decoder holds back for reordering is shown (RTP may come before
+    // the answer to PLAY). A silent stream shows the picture it was sending.
     bool live = stream->state >= RtspSetupDone && stream->state <= RtspPlaying;
-    if (stream->streaming && (!live || now - stats->lastPacketTime > kVideoStreamEndSilence)) {
+    if (stream->streaming && !live) {
         endRtpVideo(stream, h264, slots);
+    } else if (stream->streaming && now - stats->lastPacketTime > kVideoPictureSilence) {
+        endH264AccessUnit(slots);
     }
     stats->status = statusText(stream, controlSocket, now);
     if (stream->repliesTooLarge) {

@@ -30,6 +30,8 @@ struct VideoRig {
     std::unique_ptr<VideoDecoder> decoder{new VideoDecoder{}};
     u32 published = 0;
     u32 width = 0, height = 0;
+    bool keepPictures = false;        // keep every picture collected (NV12) in pictures
+    std::vector<std::vector<u8>> pictures;
 
     VideoRig() {
         rtsp.stats.clock = rigClock;
@@ -45,6 +47,7 @@ struct VideoRig {
             if (ImageSlot* slot = getImageSlot(&slots, (i32)decoder->imageSlotId)) {
                 width = slot->width;
                 height = slot->height;
+                if (keepPictures) pictures.emplace_back(slot->pixels, slot->pixels + width * height * 3 / 2);
             }
         }
         for (i32 i = 0; i < kImageSlotCount; ++i) {
@@ -53,6 +56,12 @@ struct VideoRig {
                 slots.slots[i] = ImageSlot{};
             }
         }
+    }
+    void stepQv(u64 advance = 20000) {
+        rigNow += advance;
+        controlQvVideoStream(&qv, nullptr, nullptr, nullptr, &qvStream, &h264, &preferences, &slots, nullptr);
+        collect();
+        usleep(2000);
     }
     void stepRtsp(u64 advance = 20000) {
         rigNow += advance;
