@@ -136,6 +136,12 @@ inline std::vector<Bytes> splitAnnexB(const u8* bytes, size_t length) {
     return units;
 }
 
+// The largest receive buffer the system grants a socket (Linux), 0 when unknown.
+inline long systemReceiveBufferMax() {
+    Bytes text = readFile("/proc/sys/net/core/rmem_max");
+    return text.empty() ? 0 : std::atol(std::string(text.begin(), text.end()).c_str());
+}
+
 inline size_t largestUnit(const std::string& path) {
     Bytes file = readFile(path);
     size_t largest = 0;
