@@ -117,6 +117,12 @@ void DepacketiseAndDecode(benchmark::State& state) {
             processH264DecoderOutput(slots.get());
             freeReleasedSlots(slots.get());
         }
+        // The last picture is complete when the stream ends.
+        endH264Stream(slots.get());
+        for (int i = 0; i < 4; ++i) {
+            processH264DecoderOutput(slots.get());
+            freeReleasedSlots(slots.get());
+        }
         pictures += decoder->picturesPublished - before;
     }
     closeH264Decoder(&decoder->decoder);
@@ -194,6 +200,7 @@ void RtspLastPacketToPicture(benchmark::State& state) {
         if (next >= packets.size()) {
             closeH264Decoder(&decoder->decoder);
             *h264 = H264StreamState{};
+            *rtsp = RtspVideoStream{};  // the packets' numbers start again
             initializeH264Decoder(decoder.get());
             next = 0;
         }

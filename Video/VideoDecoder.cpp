@@ -106,6 +106,10 @@ void initializeH264Decoder(VideoDecoder* decoder) {
     programDecoder = decoder;
     decoder->ready = 0;
     decoder->error = FixedString{};
+    decoder->accessUnitsFed = 0;
+    decoder->damagedFrom = 0;
+    decoder->shownFrom = 0;
+    clearAccessUnit(&decoder->accessUnit);
     i32 code = 0;
     i32 status = openH264Decoder(&decoder->decoder, &code);
     if (status == H264DecoderNoLibrary) {
