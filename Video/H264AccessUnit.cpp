@@ -4,15 +4,6 @@
 
 namespace {
 
-enum : u32 {
-    NalSlice = 1,
-    NalIdr = 5,
-    NalSei = 6,
-    NalSps = 7,
-    NalPps = 8,
-    NalDelimiter = 9,
-};
-
 struct SliceStart {
     u32 firstMb;
     u32 pps;

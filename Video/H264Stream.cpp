@@ -9,14 +9,6 @@ namespace {
 constexpr u8 kStartCode[4] = {0, 0, 0, 1};
 constexpr i64 kRbspCapacity = 65536;
 
-enum : u32 {
-    NalSps = 7,
-    NalStapA = 24,
-    NalStapB = 25,
-    NalFuA = 28,
-    NalFuB = 29,
-};
-
 // Appends a start code and the unit to the aggregation buffer; false when it does not fit.
 bool appendAggregated(H264StreamState* state, const u8* unit, i64 length) {
     if (length + 4 > kH264AggregateCapacity - state->aggregateLength) return false;

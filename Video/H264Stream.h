@@ -11,6 +11,20 @@ constexpr i32 kH264FragmentCapacity = 8160 * 400 * 3 / 2;
 // An aggregation packet fits one datagram; each of its units gains 2 bytes (start code for size).
 constexpr i32 kH264AggregateCapacity = 2 * 65536;
 
+// NAL unit types this code looks at.
+enum H264NalType : u32 {
+    NalSlice = 1,
+    NalIdr = 5,
+    NalSei = 6,
+    NalSps = 7,
+    NalPps = 8,
+    NalDelimiter = 9,
+    NalStapA = 24,
+    NalStapB = 25,
+    NalFuA = 28,
+    NalFuB = 29,
+};
+
 // One record shared by both stream clients (only one runs at a time); zero-filled at start.
 struct H264StreamState {
     u32 spsSeen;        // 1 once an SPS unit has been parsed

@@ -1,7 +1,9 @@
 // The Qv client against a python Qv server that sends ffmpeg's RTP payloads: the pictures decode, one
 // type-14 status entry is written each second, the server's text shows, and a second station behind
 // the first one's relay (plain, and sealed by the encrypted link) receives the same datagrams and
-// decodes the same pictures.
+// decodes the same pictures. 1080p I pictures of over half a megabyte, each sent in one burst, all
+// show while a second address is kept out; backward steps of the sequence number are late packets,
+// never 65,535 lost ones.
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -163,26 +165,6 @@ TEST(QvDatagrams, ShortOnesAreDroppedAndBackwardStepsAreLateNotSixtyFiveThousand
     EXPECT_EQ(stream->stats.packetsLost, 2);  // 7 and 8
     EXPECT_EQ(stream->stats.bytesReceived, 0);
 }
-
-// A second address on loopback that sends to the station's video port.
-struct Stranger {
-    int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
-    int sent = 0;
-    Stranger() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(0x7F000009);  // 127.0.0.9
-        bind(socket, (sockaddr*)&a, sizeof(a));
-    }
-    ~Stranger() { close(socket); }
-    void send(u16 port, std::vector<u8> datagram) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
-        if (port && sendto(socket, datagram.data(), datagram.size(), 0, (sockaddr*)&a, sizeof(a)) > 0) sent++;
-    }
-};
 
 TEST(QvBigPictures, IPicturesOverHalfAMegabyteInOneBurstEachAreAllShownAndStrangersAreDropped) {
     TempFolder folder("qvbig");

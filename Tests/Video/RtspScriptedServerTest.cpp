@@ -188,26 +188,6 @@ TEST(RtspScriptedServer, FirstDescribeAtOnceRedirectAndRepliesByteByByteThenRece
     EXPECT_EQ(be32(b + 20), 0u);
 }
 
-// A second address on loopback.
-struct Stranger {
-    int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
-    int sent = 0;
-    Stranger() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(0x7F000009);  // 127.0.0.9
-        bind(socket, (sockaddr*)&a, sizeof(a));
-    }
-    ~Stranger() { close(socket); }
-    void send(u16 port, const std::vector<u8>& datagram) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(port);
-        if (sendto(socket, datagram.data(), datagram.size(), 0, (sockaddr*)&a, sizeof(a)) > 0) sent++;
-    }
-};
-
 TEST(RtspScriptedServer, TwoPercentSwappedPacketsAllDecodeWithNoLossAndOtherAddressesAreKeptOut) {
     TempFolder folder("swap");
     std::string h264 = folder.file("s.h264"), nv12 = folder.file("s.nv12"), rtp = folder.file("s.rtp");

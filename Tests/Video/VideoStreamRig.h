@@ -1,8 +1,11 @@
 // A stream client with its sockets, preferences, decoder and image slots, stepped one frame at a time
 // on an injected clock; and a child process whose standard output the test reads line by line.
 #pragma once
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,6 +71,27 @@ struct VideoRig {
         controlRtspVideoStream(&control, &rtp, &rtcp, nullptr, nullptr, &rtsp, &h264, &preferences, &slots, nullptr);
         collect();
         usleep(2000);
+    }
+};
+
+// A second address on loopback (127.0.0.9) that sends datagrams to the station's ports.
+struct Stranger {
+    int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int sent = 0;
+    Stranger() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(0x7F000009);
+        bind(socket, (sockaddr*)&a, sizeof(a));
+    }
+    ~Stranger() { close(socket); }
+    // To the port on 127.0.0.1 (nothing while the port is not known yet).
+    void send(u16 port, const std::vector<u8>& datagram) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        if (port && sendto(socket, datagram.data(), datagram.size(), 0, (sockaddr*)&a, sizeof(a)) > 0) sent++;
     }
 };
 
