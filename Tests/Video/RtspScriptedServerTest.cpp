@@ -272,6 +272,26 @@ TEST(RtspScriptedServer, IPicturesOverHalfAMegabyteInOneBurstEachAreAllShown) {
     for (size_t i = 0; i < reference.size(); ++i) EXPECT_TRUE(rig->pictures[i] == reference[i]) << "picture " << i;
 }
 
+TEST(RtspRedirect, FiveAreFollowedAndTheSixthIsAFailure) {
+    auto stream = std::make_unique<RtspVideoStream>();
+    stream->state = RtspDescribe;
+    for (int i = 1; i <= 6; i++) {
+        std::string reply = "RTSP/1.0 302 Moved Temporarily\r\nCSeq: 1\r\nlocation: rtsp://127.0.0." +
+                            std::to_string(i) + ":80" + std::to_string(i) + "/hop\r\n\r\n";
+        stream->lastRequestTime = 5;
+        gatherRtspReplies(stream.get(), (const u8*)reply.data(), (i64)reply.size(), 10);
+        EXPECT_EQ(stream->state, RtspDescribe);
+        if (i > 5) break;
+        EXPECT_EQ(text(stream->url), "rtsp://127.0.0." + std::to_string(i) + ":80" + std::to_string(i) + "/hop");
+        EXPECT_EQ(stream->server.address[3], i);
+        EXPECT_EQ(stream->lastRequestTime, 0);  // DESCRIBE goes out at once
+    }
+    EXPECT_EQ(stream->redirects, 5);
+    EXPECT_EQ(text(stream->url), "rtsp://127.0.0.5:805/hop");
+    EXPECT_EQ(stream->lastRequestTime, 5);
+    EXPECT_EQ(text(stream->reason), "Moved Temporarily (more than 5 redirects)");
+}
+
 TEST(RtspUrl, WithoutPortUsesRtspPort) {
     u32 mode = 9;
     FixedString url = makeString("rtsp://192.168.144.20/stream1");
