@@ -137,6 +137,7 @@ i64 wholeMessageLength(const u8* data, i64 length, i64 capacity, i64* total) {
         skipBlanks(data, &q, headerEnd);
         body = parseInteger(data, &q, headerEnd, 0);
         if (body < 0) body = 0;
+        if (body > INT32_MAX) body = INT32_MAX;  // beyond any gathering; no sum overflows
     }
     *total = headerEnd + body;
     return *total <= length ? *total : 0;

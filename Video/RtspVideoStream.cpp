@@ -212,7 +212,11 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
         SocketResult chunk;
         updateSocket(&chunk, controlSocket, family, (SocketMode)stream->controlMode, 0, interfaceName,
                      stream->server.address, stream->server.port);
-        if (chunk.reset) stream->replyLength = 0, stream->replySkip = 0;
+        if (chunk.reset) {
+            // A new connection: nothing of an old reply follows.
+            stream->replyLength = 0;
+            stream->replySkip = 0;
+        }
         if (!chunk.received) break;
         gatherRtspReplies(stream, chunk.data, chunk.length, now);
     }

@@ -73,7 +73,7 @@ bool sendAccessUnit(VideoDecoder* d, const u8* bytes, i64 length, i64 number, Im
 void feedAccessUnit(VideoDecoder* d, ImageSlotTable* slots) {
     H264AccessUnit* unit = &d->accessUnit;
     if (unit->length == 0) return;  // a loss noted before the unit began stays with it
-    i64 number = ++d->accessUnitsFed;
+    i64 number = ++d->accessUnitCount;
     bool waiting = d->shownFrom == kVideoNeverShown;
     if (unit->slices && (unit->damaged || (waiting && !unit->idr))) {
         if (unit->damaged) holdUntilIdr(d, number);
@@ -106,7 +106,7 @@ void initializeH264Decoder(VideoDecoder* decoder) {
     programDecoder = decoder;
     decoder->ready = 0;
     decoder->error = FixedString{};
-    decoder->accessUnitsFed = 0;
+    decoder->accessUnitCount = 0;
     decoder->damagedFrom = 0;
     decoder->shownFrom = 0;
     clearAccessUnit(&decoder->accessUnit);

@@ -40,7 +40,7 @@ struct VideoDecoder {
     u32 imageSlotId;       // renderer image slot of the newest picture; 0 while there is none
     u32 picturesPublished;         // pictures registered as image slots so far
     FixedString error;             // text of the most recent failure; a later success keeps it
-    i64 accessUnitsFed;            // access units fed so far; each picture carries its unit's number
+    i64 accessUnitCount;           // access units gathered so far, fed or not; a picture carries its unit's number
     i64 damagedFrom;               // pictures of access units numbered from here ...
     i64 shownFrom;                 // ... up to here are not shown (kVideoNeverShown: waiting for an IDR)
     i64 picturesDropped;           // pictures not shown because of damage
