@@ -189,6 +189,21 @@ void appendHostHeader(CopernicusDownloader* d, ByteWriter* w) {
     appendCString("\r\n", w);
 }
 
+// A form POST to the token endpoint; the form's bytes are wiped once written.
+void writeTokenRequest(CopernicusDownloader* d, u8* formBytes, i64 capacity, ByteWriter* form) {
+    d->https.keepErrorBodies = 1;  // the service explains a refusal in the body
+    ByteWriter* w = beginHttpsRequest(&d->host, &d->address, &d->https);
+    appendCString("POST ", w);
+    appendCString(kTokenPath, w);
+    appendCString(" HTTP/1.1\r\n", w);
+    appendHostHeader(d, w);
+    appendCString("Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\nContent-Length: ", w);
+    appendInt64(form->length, w);
+    appendCString("\r\n\r\n", w);
+    appendBytes(formBytes, form->length, w);
+    std::memset(formBytes, 0, (size_t)capacity);
+}
+
 void writeLoginRequest(CopernicusDownloader* d) {
     // Both texts percent-encoded at three bytes a byte, and the fixed fields.
     u8 formBytes[6 * kFixedStringCapacity + 128];
@@ -199,18 +214,8 @@ void writeLoginRequest(CopernicusDownloader* d) {
     appendEncoded(d->username.text, fixedStringLength(&d->username), &form);
     appendCString("&password=", &form);
     appendEncoded(d->password.text, fixedStringLength(&d->password), &form);
-    d->https.keepErrorBodies = 1;  // the service explains a refusal in the body
-    ByteWriter* w = beginHttpsRequest(&d->host, &d->address, &d->https);
-    appendCString("POST ", w);
-    appendCString(kTokenPath, w);
-    appendCString(" HTTP/1.1\r\n", w);
-    appendHostHeader(d, w);
-    appendCString("Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\nContent-Length: ", w);
-    appendInt64(form.length, w);
-    appendCString("\r\n\r\n", w);
-    appendBytes(formBytes, form.length, w);
+    writeTokenRequest(d, formBytes, sizeof(formBytes), &form);
     // The plain password lives no longer than its request needs.
-    std::memset(formBytes, 0, sizeof(formBytes));
     std::memset(d->password.text, 0, sizeof(d->password.text));
     d->password.length = 0;
 }
@@ -223,17 +228,7 @@ void writeRefreshRequest(CopernicusDownloader* d) {
     appendEncodedText(kClientId, &form);
     appendCString("&grant_type=refresh_token&refresh_token=", &form);
     appendEncoded(d->refreshToken, d->refreshTokenLength, &form);
-    d->https.keepErrorBodies = 1;
-    ByteWriter* w = beginHttpsRequest(&d->host, &d->address, &d->https);
-    appendCString("POST ", w);
-    appendCString(kTokenPath, w);
-    appendCString(" HTTP/1.1\r\n", w);
-    appendHostHeader(d, w);
-    appendCString("Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\nContent-Length: ", w);
-    appendInt64(form.length, w);
-    appendCString("\r\n\r\n", w);
-    appendBytes(formBytes, form.length, w);
-    std::memset(formBytes, 0, sizeof(formBytes));
+    writeTokenRequest(d, formBytes, sizeof(formBytes), &form);
 }
 
 // The request again at the address a redirect named; a download carries the token only to a host
