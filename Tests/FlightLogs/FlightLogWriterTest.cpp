@@ -47,8 +47,10 @@ struct FlightLogFiles : FileThreadFixture {
     void frame(i32 logging, u32 preferencesChanged = 0) {
         updateFlightLogger(logger, installationId, platform, preferences, logging, preferencesChanged);
     }
-    // One frame a little over a second later: the writer's periodic flush; then the file thread.
+    // The file thread finishes the append out, if any; one frame a little over a second later: the
+    // writer's periodic flush (one append is out at a time); then the file thread again.
     void flushAndWrite() {
+        pass();
         gMicros += 1000001;
         frame(1);
         pass();
