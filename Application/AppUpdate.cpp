@@ -9,6 +9,7 @@
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
 #include "Core/Profiler.h"
+#include "Core/WarningSounds.h"
 #include "Network/TrustStoreLoad.h"
 #include "Crypto/X25519.h"
 #include "Platform/Platform.h"
@@ -186,6 +187,9 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
 void finishApp(Platform* platform, AppState* app) {
     if (!app->started) return;
     savePreferencesAtQuit(&app->preferences, &app->preferencesState, platform);
+    // The log's buffered entries go to the file thread, which finishes its jobs (for at most 5 s)
+    // before the program ends.
+    finishFlightLogger(&app->flightLogger);
 }
 
 void updateApp(Platform* platform, UiState* ui, AppState* app) {
@@ -313,6 +317,11 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     logger->clocks.utcMilliseconds = app->clocks.utcMilliseconds;
     updateFlightLogger(logger, app->installationId, platform, preferences, logging || app->forceLogging,
                        app->preferencesSaved);
+    // A log that cannot be written during a flight sounds the warning once; the top bar shows why.
+    if (logger->writeFailure.length && logger->logFileName.length && !logger->failureAnnounced) {
+        queueSound(&app->sound.queue, kCriticalTone, toneSteps(kCriticalTone));
+        logger->failureAnnounced = 1;
+    }
     updateFlightLogList(&app->flightLogList, reads, &platform->jobQueue, slots, (i64)now);
 
     updateScreen(&app->screenStack, platform, ui, app);

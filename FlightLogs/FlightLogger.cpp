@@ -121,10 +121,12 @@ void collectAppend(FlightLogger* logger) {
         std::memmove(logger->appendBuffer, logger->appendBuffer + sent, logger->appendFill - sent);
         logger->appendFill -= sent;
         logger->appendRetryAt = 0;
-        clearWriteFailure(logger);
-        // The disk takes bytes again: the dropped entries' place is marked behind what the entry
-        // buffer holds, which came before them.
-        if (!logger->appendFill) closeGap(logger);
+        // Once the writer has caught up: the status goes, and the dropped entries' place is marked
+        // behind what the entry buffer holds, which came before them.
+        if (!logger->appendFill) {
+            clearWriteFailure(logger);
+            closeGap(logger);
+        }
         return;
     }
     logger->failedAppends++;
