@@ -125,4 +125,7 @@ struct AppState {
     Preferences preferences;
     PreferencesState preferencesState;
     AppCacheState appCache;
+    // What the app cache's load did with the plan it kept (restored, or why nothing was), for the
+    // debug report.
+    FixedString keptPlanNote;
 };

@@ -187,6 +187,7 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
 void finishApp(Platform* platform, AppState* app) {
     if (!app->started) return;
     savePreferencesAtQuit(&app->preferences, &app->preferencesState, platform);
+    saveAppCacheAtQuit(app, &app->appCache, platform);
     // The log's buffered entries go to the file thread, which finishes its jobs (for at most 5 s)
     // before the program ends.
     finishFlightLogger(&app->flightLogger);
