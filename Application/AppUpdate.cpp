@@ -303,6 +303,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     if (missionLoaded.length) app->missionList.message = missionLoaded;
     updateOverlayList(&app->overlayList, reads, slots, platform->scratch, (u64)kScratchSize, now);
     updateExportedKmzList(&app->exportedKmzList, reads, slots, (i64)now, getTimeZoneOffsetMs());
+    if (updateKmzExport(&app->kmzExport, &platform->fileJobs, &platform->jobQueue)) app->exportedKmzList.refresh = 2;
     importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
                            app->pendingLoads.kmzImportMode, reads);
     OverlaySelection overlaySelection = overlaySelectionOf(preferences);

@@ -140,6 +140,7 @@ FixedString readPlanRecord(const u8* bytes, u64 size, PlanRecord* out) {
     if (!readPoints(&r, out->transect, out->transectCount)) return makeString("a transect point is out of range");
     if (!readPoints(&r, out->geofence, out->geofenceCount)) return makeString("a geofence point is out of range");
     // New waypoints must not take an id that is there already.
+    if (largestId == 0xFFFFFFFFu) return makeString("its waypoint ids leave none for new waypoints");
     if (largestId && out->nextWaypointId <= largestId) out->nextWaypointId = largestId + 1;
     return FixedString{};
 }
