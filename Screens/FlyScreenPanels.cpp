@@ -16,7 +16,7 @@
 namespace {
 
 constexpr f32 kIconCellWidth = 1.4f;  // x barHeight
-constexpr Color kFlightLogStatusRed = 0xFF3030FF;
+constexpr Color kFlightLogStatusRed = 0xFF2020F0;
 
 const VideoStreamStats* selectedVideoStats(const AppState* app) {
     switch (app->preferences.videoStreamProtocol) {
@@ -55,7 +55,7 @@ void drawFlightLogStatus(FlyScreenFrame* f, f32 cursor) {
     const UiMetrics* m = f->metrics;
     Rect area{f->topBar.x0 + m->margin, cursor - m->margin, f->topBar.y0, f->topBar.y1};
     if (area.x1 <= area.x0) return;
-    TextStyle style{kFlightLogStatusRed, 0xFF000000, kSelectionOrange, m->textHeight, 0.1f, 0};
+    TextStyle style{kFlightLogStatusRed, kNoOutline, kSelectionOrange, m->textHeight, 0, 0};
     drawTextAt(f->ui, status, AnchorRightCentre, Vec2F32{area.x1, (area.y0 + area.y1) / 2}, kTopBarDepth + 0.003f, area,
                style);
 }
