@@ -1,8 +1,8 @@
 // The export as the panel runs it, frame by frame with the job ring and the file thread: a drawing of
 // 1,000 labelled markers (about 18 MB, past any memory limit the export once had) is written in
-// pieces and read by Python's zipfile and GDAL's OGR; two exports within one second make two files;
-// a disk that refuses the bytes shows "Error saving file: disk full" and leaves no file behind;
-// without the font the markers of a kind share one stored icon.
+// pieces and read by Python's zipfile and GDAL's OGR; two exports within one second make two files
+// (without the font, the markers of a kind share one stored icon); a disk that refuses the bytes
+// shows "Error saving file: disk full" and leaves no file behind.
 #include <map>
 #include <sstream>
 
@@ -94,20 +94,40 @@ TEST_F(KmzExportRuns, AThousandLabelledMarkersAreWrittenInPiecesAndReadByZipfile
     EXPECT_NE(report.find("XMLLINT 0"), std::string::npos);
 }
 
-TEST_F(KmzExportRuns, TwoExportsWithinOneSecondMakeTwoFiles) {
+// Two exports within one second: the second takes the name with " (2)" and leaves the first as it
+// was. The second is made without the font: its markers of a kind share one stored icon.
+TEST_F(KmzExportRuns, TwoExportsWithinOneSecondMakeTwoFilesAndUnlabelledIconsAreStoredOnce) {
     EditorPtr editor = newEditor();
     addMarker(editor.get(), 1.5, 2.5, KmzMarkerFire);
     ASSERT_EQ(startKmzExport(saving, editor.get(), &assets.kmz, kLocalTime).length, 0);
     framesUntilDone();
     std::string first = FileThreadFixture::readWholeFile(dataFolder + "Exported Kmzs/2026_3_5_7_08_09.kmz");
-    addMarker(editor.get(), 1.6, 2.6, KmzMarkerSmoke);
-    ASSERT_EQ(startKmzExport(saving, editor.get(), &assets.kmz, kLocalTime + 400).length, 0);
+    for (u32 i = 0; i < 11; i++) addMarker(editor.get(), 5.0 + i * 0.01, 6.0, i % 2 ? KmzMarkerFire : KmzMarkerFlag);
+    KmzExportAssets unlabelled = assets.kmz;
+    unlabelled.fontInfo = nullptr;
+    ASSERT_EQ(startKmzExport(saving, editor.get(), &unlabelled, kLocalTime + 400).length, 0);
     // A second press while it runs is refused.
     EXPECT_STREQ(startKmzExport(saving, editor.get(), &assets.kmz, kLocalTime + 500).text, "Wait for the file being saved");
     framesUntilDone();
     EXPECT_STREQ(saving->message.text, "Saved 2026_3_5_7_08_09 (2).kmz");
     EXPECT_EQ(exported(), (std::vector<std::string>{"2026_3_5_7_08_09 (2).kmz", "2026_3_5_7_08_09.kmz"}));
     EXPECT_EQ(FileThreadFixture::readWholeFile(dataFolder + "Exported Kmzs/2026_3_5_7_08_09.kmz"), first);
+
+    std::string path = dataFolder + "Exported Kmzs/2026_3_5_7_08_09 (2).kmz";
+    std::string report = run("/usr/bin/python3 " + sourcePath("Tests/KmzEditor/kmz_export_oracle.py") + " read '" + path +
+                             "' " + home);
+    EXPECT_NE(report.find("ZIP ok"), std::string::npos) << report;
+    EXPECT_NE(report.find("ENTRY flag_white_marker1.png 0"), std::string::npos) << report;
+    EXPECT_NE(report.find("ENTRY fire_marker1.png 0"), std::string::npos) << report;
+    EXPECT_EQ(report.find("marker2.png"), std::string::npos) << report;
+    std::string text = FileThreadFixture::readWholeFile(path);
+    size_t shared = 0;
+    for (size_t at = text.find("<href>fire_marker1.png</href>"); at != std::string::npos;
+         at = text.find("<href>fire_marker1.png</href>", at + 1)) {
+        shared++;
+    }
+    EXPECT_EQ(shared, 6u);
+    EXPECT_NE(text.find("<styleUrl>#fire6</styleUrl>"), std::string::npos);
 }
 
 i64 refuseAll(void*, i64, int* error) {
@@ -126,30 +146,6 @@ TEST_F(KmzExportRuns, ADiskThatRefusesTheBytesShowsWhyAndLeavesNoFile) {
     EXPECT_STREQ(saving->message.text, "Error saving file: disk full");
     EXPECT_EQ(exported(), std::vector<std::string>{});
     EXPECT_EQ(saving->drawing, nullptr);
-}
-
-TEST_F(KmzExportRuns, WithoutTheFontTheMarkersOfAKindShareOneStoredIcon) {
-    EditorPtr editor = newEditor();
-    for (u32 i = 0; i < 12; i++) addMarker(editor.get(), 5.0 + i * 0.01, 6.0, i % 2 ? KmzMarkerFire : KmzMarkerFlag);
-    KmzExportAssets unlabelled = assets.kmz;
-    unlabelled.fontInfo = nullptr;
-    ASSERT_EQ(startKmzExport(saving, editor.get(), &unlabelled, kLocalTime).length, 0);
-    framesUntilDone();
-    std::string path = dataFolder + "Exported Kmzs/2026_3_5_7_08_09.kmz";
-    std::string report = run("/usr/bin/python3 " + sourcePath("Tests/KmzEditor/kmz_export_oracle.py") + " read '" + path +
-                             "' " + home);
-    EXPECT_NE(report.find("ENTRY flag_white_marker1.png 0"), std::string::npos) << report;
-    EXPECT_NE(report.find("ENTRY fire_marker1.png 0"), std::string::npos) << report;
-    EXPECT_EQ(report.find("marker2.png"), std::string::npos) << report;
-    std::vector<u8> bytes = fileBytes(path);
-    std::string text(bytes.begin(), bytes.end());
-    size_t shared = 0;
-    for (size_t at = text.find("<href>fire_marker1.png</href>"); at != std::string::npos;
-         at = text.find("<href>fire_marker1.png</href>", at + 1)) {
-        shared++;
-    }
-    EXPECT_EQ(shared, 6u);
-    EXPECT_NE(text.find("<styleUrl>#fire6</styleUrl>"), std::string::npos);
 }
 
 }  // namespace
