@@ -254,6 +254,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.cameraSocket = &app->cameraSocket;
         inputs.relaySocket = relaySocket;
         inputs.simulatorPort = app->simulatorRunning ? app->simulatorSocket.localPort : 0;
+        inputs.simulatorLinkPort = app->simulatorLinkPort;
         inputs.preferences = preferences;
         inputs.relayHost = relaySocket ? &app->relayHost : nullptr;
         inputs.flightLogger = &app->flightLogger;

@@ -196,10 +196,17 @@ AES_TARGET void aesHardwareGcm(u8* tag, bool decrypt, const u8* input, u8* outpu
                                const u8* aad, i64 aadLength, const AesKeySchedule* schedule) {
     RoundKeys k{};
     loadKeys(&k, schedule);
+    if (length < 0) length = 0;
+    // H^1 .. H^16 (H^9 and up only for the 512-bit path), as a tree of products so that they overlap.
+    bool wide = length >= 256 && aesWideInUse();
+    __m128i power[16];
+    power[0] = byteReverse(encrypt(_mm_setzero_si128(), &k));
+    power[1] = gfMultiply(power[0], power[0]);
+    power[2] = gfMultiply(power[1], power[0]);
+    power[3] = gfMultiply(power[1], power[1]);
+    for (int i = 4; i < (wide ? 16 : 8); i++) power[i] = gfMultiply(power[i < 8 ? 3 : 7], power[i - (i < 8 ? 4 : 8)]);
     GhashKeys keys;
-    __m128i h = byteReverse(encrypt(_mm_setzero_si128(), &k));
-    keys.power[0] = h;
-    for (int i = 1; i < 8; i++) keys.power[i] = gfMultiply(keys.power[i - 1], h);
+    for (int i = 0; i < 8; i++) keys.power[i] = power[i];
     __m128i y = _mm_setzero_si128();
     if (aadLength > 0) y = ghashBytes(y, aad, aadLength, &keys);
     u8 ivBlock[16] = {};
@@ -207,7 +214,13 @@ AES_TARGET void aesHardwareGcm(u8* tag, bool decrypt, const u8* input, u8* outpu
     __m128i base = _mm_loadu_si128((const __m128i*)ivBlock);
     u32 counter = 2;
     i64 offset = 0;
-    if (length < 0) length = 0;
+    if (wide) {
+        u8 hash[16], powers[16 * 16];
+        _mm_storeu_si128((__m128i*)hash, y);
+        for (int i = 0; i < 16; i++) _mm_storeu_si128((__m128i*)(powers + 16 * i), power[i]);
+        offset = aesWideGcmBulk(hash, &counter, decrypt, input, output, length, ivBlock, schedule, powers);
+        y = _mm_loadu_si128((const __m128i*)hash);
+    }
     for (; offset + 128 <= length; offset += 128) {
         __m128i stream[8], data[8];
         for (int i = 0; i < 8; i++) {

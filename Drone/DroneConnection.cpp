@@ -1,5 +1,6 @@
 #include "Drone/DroneConnection.h"
 
+#include "Core/Format.h"
 #include "Core/Profiler.h"
 #include "Core/Sound.h"
 #include "Core/WarningSounds.h"
@@ -186,7 +187,7 @@ DroneSocketConfig droneSocketConfig(const LinkFrame* frame) {
     if (frame->inputs->simulatorPort) {
         config.family = 4;
         config.mode = SocketModeUdp;
-        config.localPort = kSimulatorLinkLocalPort;
+        config.localPort = frame->inputs->simulatorLinkPort ? frame->inputs->simulatorLinkPort : kSimulatorLinkLocalPort;
         config.interfaceName = &kNoInterface;
     } else {
         config.family = preferences->droneAddress.family == 6 ? 6 : 4;
@@ -393,6 +394,7 @@ void drainDroneSocket(LinkFrame* frame, u8* loggedFrom) {
         SocketResult datagram;
         updateSocket(&datagram, socket, config.family, config.mode, config.localPort, config.interfaceName,
                      config.remote.address, config.remote.port);
+        connection->dronePortInUse = socket->portInUse;
         if (datagram.reset) {
             connection->droneReader = MavlinkMessage{};
             *loggedFrom = socket->sendQueue.writeIndex;
@@ -513,6 +515,11 @@ void writeGcsHeartbeatPayload(ByteWriter* writer) {
     appendU8(0xC0, writer);  // base mode
     appendU8(4, writer);     // MAV_STATE_ACTIVE
     appendU8(3, writer);     // MAVLink version
+}
+
+FixedString dronePortProblem(const DroneConnection* connection) {
+    if (connection->dronePortInUse == 0) return FixedString{};
+    return formatInt("Port @ is in use by another program", connection->dronePortInUse);
 }
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {

@@ -128,6 +128,9 @@ struct DroneConnection {
     // flightActionName).
     u32 hudInUse;
     i32 pendingFlightAction;
+
+    // The drone socket's local port while another program holds it (nothing arrives then), else 0.
+    u16 dronePortInUse;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -136,6 +139,7 @@ struct DroneLinkInputs {
     Socket* cameraSocket;
     Socket* relaySocket;  // null in replay, or while "Relay mode port" is 0
     u16 simulatorPort;    // 0 = no simulator
+    u16 simulatorLinkPort;  // the drone socket's local port with the simulator; 0: kSimulatorLinkLocalPort
     const Preferences* preferences;
     SecureLinkHost* relayHost;    // null without relay
     FlightLogger* flightLogger;   // null in replay
@@ -160,6 +164,9 @@ struct DroneLinkInputs {
 };
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
+
+// "Port @ is in use by another program" while the drone socket's port is taken, else empty.
+FixedString dronePortProblem(const DroneConnection* connection);
 
 // The ground station's own HEARTBEAT payload (9 bytes).
 void writeGcsHeartbeatPayload(ByteWriter* writer);
