@@ -181,10 +181,11 @@ void p256Product(benchmark::State& state, bool withGenerator) {
                               return true;
                           }},
                          {"openssl", [&] {
-                              bool ok = withGenerator ? ossl_EC_POINT_mul(group.object, theirs.object, k.object, nullptr,
-                                                                          nullptr, ctx.object) == 1
-                                                      : ossl_EC_POINT_mul(group.object, theirs.object, nullptr,
-                                                                          peer.object, k.object, ctx.object) == 1;
+                              const BIGNUM* generatorScalar = withGenerator ? k.object : nullptr;
+                              const EC_POINT* point = withGenerator ? nullptr : peer.object;
+                              const BIGNUM* pointScalar = withGenerator ? nullptr : k.object;
+                              bool ok = ossl_EC_POINT_mul(group.object, theirs.object, generatorScalar, point,
+                                                          pointScalar, ctx.object) == 1;
                               ok = ok && ossl_EC_POINT_get_affine_coordinates(group.object, theirs.object, x.object,
                                                                                y.object, ctx.object) == 1;
                               benchmark::DoNotOptimize(x.object);

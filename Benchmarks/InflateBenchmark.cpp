@@ -121,7 +121,8 @@ void inflateBeside(benchmark::State& state) {
                               inflateState->output = out.data();
                               inflateState->outputCapacity = i64(out.size());
                               i64 position = 0;
-                              return inflate(s.stream.data(), &position, i64(s.stream.size()), inflateState) == InflateDone;
+                              i32 result = inflate(s.stream.data(), &position, i64(s.stream.size()), inflateState);
+                              return result == InflateDone;
                           }},
                          {"zlib",
                           [&] {

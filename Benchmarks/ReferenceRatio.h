@@ -123,7 +123,8 @@ inline int runWithReferenceRatios(int argc, char** argv) {
     if (collector.ratios.empty()) return 0;
     printf("\nThroughput ratio, ours / reference (median thread CPU time per run; 1.0 = as fast):\n");
     for (const auto& [name, ratios] : collector.ratios) {
-        for (const auto& [reference, ratio] : ratios) printf("  %-40s %-12s %8.3f\n", name.c_str(), reference.c_str(), ratio);
+        for (const auto& [reference, ratio] : ratios)
+            printf("  %-40s %-12s %8.3f\n", name.c_str(), reference.c_str(), ratio);
     }
     return 0;
 }

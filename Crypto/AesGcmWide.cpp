@@ -7,12 +7,15 @@
 // them only where the CPU and the system have them.
 // GCC 12's AVX-512 intrinsics start some results from a deliberately undefined value and then warn
 // about it where they are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include "Crypto/AesInternal.h"
 #include "Crypto/CpuFeatures.h"
+#include "Crypto/GhashReduction.h"
 
 #define WIDE_TARGET __attribute__((target("vaes,vpclmulqdq,avx512f,avx512bw,avx512vl,aes,pclmul,ssse3,sse4.1")))
 
@@ -44,8 +47,7 @@ WIDE_TARGET inline void multiplyLanes(__m512i a, __m512i h, WideSums* sums) {
     sums->middle = xor3(sums->middle, _mm512_clmulepi64_epi128(a, h, 0x01), _mm512_clmulepi64_epi128(a, h, 0x10));
 }
 
-// The four lanes' products summed into one 256-bit product, then reduced as the 128-bit path does:
-// shifted left by one (the bit-reflected order) and taken modulo x^128 + x^7 + x^2 + x + 1.
+// The four lanes' products summed into one 256-bit product, then reduced as the 128-bit path does.
 WIDE_TARGET inline __m128i foldAndReduce(const WideSums* sums) {
     __m512i low = _mm512_xor_si512(sums->low, _mm512_bslli_epi128(sums->middle, 8));
     __m512i high = _mm512_xor_si512(sums->high, _mm512_bsrli_epi128(sums->middle, 8));
@@ -53,22 +55,7 @@ WIDE_TARGET inline __m128i foldAndReduce(const WideSums* sums) {
     __m256i high2 = _mm256_xor_si256(_mm512_castsi512_si256(high), _mm512_extracti64x4_epi64(high, 1));
     __m128i lo = _mm_xor_si128(_mm256_castsi256_si128(low2), _mm256_extracti128_si256(low2, 1));
     __m128i hi = _mm_xor_si128(_mm256_castsi256_si128(high2), _mm256_extracti128_si256(high2, 1));
-    __m128i t7 = _mm_srli_epi32(lo, 31), t8 = _mm_srli_epi32(hi, 31);
-    lo = _mm_slli_epi32(lo, 1);
-    hi = _mm_slli_epi32(hi, 1);
-    __m128i t9 = _mm_srli_si128(t7, 12);
-    t8 = _mm_slli_si128(t8, 4);
-    t7 = _mm_slli_si128(t7, 4);
-    lo = _mm_or_si128(lo, t7);
-    hi = _mm_or_si128(_mm_or_si128(hi, t8), t9);
-    t7 = _mm_xor_si128(_mm_xor_si128(_mm_slli_epi32(lo, 31), _mm_slli_epi32(lo, 30)), _mm_slli_epi32(lo, 25));
-    t8 = _mm_srli_si128(t7, 4);
-    t7 = _mm_slli_si128(t7, 12);
-    lo = _mm_xor_si128(lo, t7);
-    __m128i t2 = _mm_xor_si128(_mm_xor_si128(_mm_srli_epi32(lo, 1), _mm_srli_epi32(lo, 2)), _mm_srli_epi32(lo, 7));
-    t2 = _mm_xor_si128(t2, t8);
-    lo = _mm_xor_si128(lo, t2);
-    return _mm_xor_si128(hi, lo);
+    return ghashReduce(lo, hi);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Crypto/AesInternal.h"
+#include "Crypto/GhashReduction.h"
 
 #define AES_TARGET __attribute__((target("aes,pclmul,ssse3,sse4.1")))
 
@@ -74,31 +75,10 @@ AES_TARGET inline void multiplyWide(__m128i a, __m128i b, __m128i* low, __m128i*
     *high = _mm_xor_si128(*high, _mm_xor_si128(hi, _mm_srli_si128(mid, 8)));
 }
 
-// The 256-bit product shifted left by one (the bit-reflected order) and reduced modulo
-// x^128 + x^7 + x^2 + x + 1.
-AES_TARGET inline __m128i reduce(__m128i low, __m128i high) {
-    __m128i t7 = _mm_srli_epi32(low, 31), t8 = _mm_srli_epi32(high, 31);
-    low = _mm_slli_epi32(low, 1);
-    high = _mm_slli_epi32(high, 1);
-    __m128i t9 = _mm_srli_si128(t7, 12);
-    t8 = _mm_slli_si128(t8, 4);
-    t7 = _mm_slli_si128(t7, 4);
-    low = _mm_or_si128(low, t7);
-    high = _mm_or_si128(_mm_or_si128(high, t8), t9);
-    t7 = _mm_xor_si128(_mm_xor_si128(_mm_slli_epi32(low, 31), _mm_slli_epi32(low, 30)), _mm_slli_epi32(low, 25));
-    t8 = _mm_srli_si128(t7, 4);
-    t7 = _mm_slli_si128(t7, 12);
-    low = _mm_xor_si128(low, t7);
-    __m128i t2 = _mm_xor_si128(_mm_xor_si128(_mm_srli_epi32(low, 1), _mm_srli_epi32(low, 2)), _mm_srli_epi32(low, 7));
-    t2 = _mm_xor_si128(t2, t8);
-    low = _mm_xor_si128(low, t2);
-    return _mm_xor_si128(high, low);
-}
-
 AES_TARGET inline __m128i gfMultiply(__m128i a, __m128i b) {
     __m128i low = _mm_setzero_si128(), high = _mm_setzero_si128();
     multiplyWide(a, b, &low, &high);
-    return reduce(low, high);
+    return ghashReduce(low, high);
 }
 
 struct GhashKeys {
@@ -110,7 +90,7 @@ AES_TARGET inline __m128i ghashBlocks(__m128i y, const __m128i* x, int n, const 
     __m128i low = _mm_setzero_si128(), high = _mm_setzero_si128();
     multiplyWide(_mm_xor_si128(y, x[0]), keys->power[n - 1], &low, &high);
     for (int i = 1; i < n; i++) multiplyWide(x[i], keys->power[n - 1 - i], &low, &high);
-    return reduce(low, high);
+    return ghashReduce(low, high);
 }
 
 AES_TARGET inline __m128i loadPartial(const u8* data, i64 length) {

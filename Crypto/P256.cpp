@@ -283,7 +283,7 @@ void reduceScalar(u8* out, const u8* scalar) {
 // P + Q in Jacobian coordinates (12 products, 4 squares), the point at infinity on either side
 // included (the other point is taken by a selection). Wrong for P = Q, which the caller rules out.
 void jacobianAdd(JacobianPoint* out, const JacobianPoint* p, const JacobianPoint* q) {
-    u64 z1z1[4], z2z2[4], u1[4], u2[4], s1[4], s2[4], h[4], r[4], hh[4], hhh[4], v[4], t[4];
+    u64 z1z1[4], z2z2[4], u1[4], u2[4], s1[4], s2[4], h[4], r[4], t[4];
     JacobianPoint sum;
     sqr(z1z1, p->z);
     sqr(z2z2, q->z);
@@ -295,22 +295,9 @@ void jacobianAdd(JacobianPoint* out, const JacobianPoint* p, const JacobianPoint
     mul(s2, q->y, t);
     sub(h, u2, u1);
     sub(r, s2, s1);
-    sqr(hh, h);
-    mul(hhh, hh, h);
-    mul(v, u1, hh);
-    // x3 = r^2 - h^3 - 2 v
-    sqr(t, r);
-    sub(t, t, hhh);
-    sub(t, t, v);
-    sub(sum.x, t, v);
-    // y3 = r (v - x3) - s1 h^3
-    sub(t, v, sum.x);
-    mul(t, r, t);
-    mul(s1, s1, hhh);
-    sub(sum.y, t, s1);
-    // z3 = z1 z2 h
     mul(t, p->z, q->z);
-    mul(sum.z, t, h);
+    mul(t, t, h);
+    finishJacobianAddition(&sum, h, r, u1, s1, t);
     u64 pAtInfinity = zeroMask(p->z), qAtInfinity = zeroMask(q->z);
     for (int i = 0; i < 3; i++) {
         u64* to = i == 0 ? out->x : i == 1 ? out->y : out->z;

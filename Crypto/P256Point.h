@@ -1,6 +1,8 @@
 // P-256 points in Jacobian coordinates (x = X / Z^2, y = Y / Z^3, the point at infinity with Z = 0
 // and Y not zero) and their doubling, shared by the constant-time and the public-scalar code.
 #pragma once
+#include <cstring>
+
 #include "Crypto/P256Field.h"
 
 namespace p256 {
@@ -44,6 +46,26 @@ inline void jacobianDouble(JacobianPoint* out, const JacobianPoint* p) {
     sqr(gamma, gamma);          // 4 y^4
     add(gamma, gamma, gamma);   // 8 y^4
     sub(out->y, t, gamma);
+}
+
+// The last steps of a Jacobian addition: from H = U2 - U1 and R = S2 - S1, U1 and S1, and the
+// new Z (Z1 Z2 H); the point at infinity and equal points are the callers' to rule out.
+inline void finishJacobianAddition(JacobianPoint* out, const u64* h, const u64* r, const u64* u1, const u64* s1,
+                                   const u64* zh) {
+    u64 hh[4], hhh[4], v[4], t[4], x3[4];
+    sqr(hh, h);
+    mul(hhh, hh, h);
+    mul(v, u1, hh);
+    sqr(x3, r);
+    sub(x3, x3, hhh);
+    sub(x3, x3, v);
+    sub(x3, x3, v);
+    sub(t, v, x3);
+    mul(t, r, t);
+    mul(v, s1, hhh);
+    sub(out->y, t, v);
+    memcpy(out->x, x3, sizeof(x3));
+    memcpy(out->z, zh, sizeof(out->z));
 }
 
 }  // namespace p256
