@@ -45,14 +45,6 @@ AES_TARGET inline __m128i decrypt(__m128i b, const RoundKeys* k) {
     return _mm_aesdeclast_si128(b, k->k[k->rounds]);
 }
 
-// Eight blocks through the cipher side by side, so the instructions' latency overlaps.
-AES_TARGET inline void encrypt8(__m128i* b, const RoundKeys* k) {
-    for (int i = 0; i < 8; i++) b[i] = _mm_xor_si128(b[i], k->k[0]);
-    for (int r = 1; r < k->rounds; r++)
-        for (int i = 0; i < 8; i++) b[i] = _mm_aesenc_si128(b[i], k->k[r]);
-    for (int i = 0; i < 8; i++) b[i] = _mm_aesenclast_si128(b[i], k->k[k->rounds]);
-}
-
 AES_TARGET inline void decrypt4(__m128i* b, const RoundKeys* k) {
     for (int i = 0; i < 4; i++) b[i] = _mm_xor_si128(b[i], k->k[0]);
     for (int r = 1; r < k->rounds; r++)
@@ -201,21 +193,39 @@ AES_TARGET void aesHardwareGcm(u8* tag, bool decrypt, const u8* input, u8* outpu
         offset = aesWideGcmBulk(hash, &counter, decrypt, input, output, length, ivBlock, schedule, powers);
         y = _mm_loadu_si128((const __m128i*)hash);
     }
+    // Eight blocks at a time with the hash one batch behind: while a batch's counter blocks go
+    // through the rounds, the previous batch's eight blocks are multiplied by H^8 .. H^1 between the
+    // rounds (the sums kept apart and reduced once), so both units stay busy.
+    __m128i pending[8];
+    bool havePending = false;
     for (; offset + 128 <= length; offset += 128) {
-        __m128i stream[8], data[8];
-        for (int i = 0; i < 8; i++) {
-            stream[i] = counterBlock(base, counter++);
-            data[i] = _mm_loadu_si128((const __m128i*)(input + offset + 16 * i));
+        __m128i stream[8];
+        for (int i = 0; i < 8; i++) stream[i] = _mm_xor_si128(counterBlock(base, counter++), k.k[0]);
+        __m128i low = _mm_setzero_si128(), middle = _mm_setzero_si128(), high = _mm_setzero_si128();
+        for (int r = 1; r < k.rounds; r++) {
+            for (int i = 0; i < 8; i++) stream[i] = _mm_aesenc_si128(stream[i], k.k[r]);
+            if (havePending && r <= 8) {
+                __m128i x = r == 1 ? _mm_xor_si128(pending[0], y) : pending[r - 1];
+                __m128i h = keys.power[8 - r];
+                low = _mm_xor_si128(low, _mm_clmulepi64_si128(x, h, 0x00));
+                high = _mm_xor_si128(high, _mm_clmulepi64_si128(x, h, 0x11));
+                middle = _mm_xor_si128(middle, _mm_xor_si128(_mm_clmulepi64_si128(x, h, 0x01),
+                                                             _mm_clmulepi64_si128(x, h, 0x10)));
+            }
         }
-        encrypt8(stream, &k);
-        __m128i hashed[8];
+        if (havePending) {
+            y = ghashReduce(_mm_xor_si128(low, _mm_slli_si128(middle, 8)),
+                            _mm_xor_si128(high, _mm_srli_si128(middle, 8)));
+        }
         for (int i = 0; i < 8; i++) {
-            __m128i result = _mm_xor_si128(data[i], stream[i]);
-            hashed[i] = byteReverse(decrypt ? data[i] : result);
+            __m128i data = _mm_loadu_si128((const __m128i*)(input + offset + 16 * i));
+            __m128i result = _mm_xor_si128(_mm_aesenclast_si128(stream[i], k.k[k.rounds]), data);
             _mm_storeu_si128((__m128i*)(output + offset + 16 * i), result);
+            pending[i] = byteReverse(decrypt ? data : result);
         }
-        y = ghashBlocks(y, hashed, 8, &keys);
+        havePending = true;
     }
+    if (havePending) y = ghashBlocks(y, pending, 8, &keys);
     for (; offset < length; offset += 16) {
         i64 n = length - offset < 16 ? length - offset : 16;
         __m128i data = n == 16 ? _mm_loadu_si128((const __m128i*)(input + offset)) : loadPartial(input + offset, n);
