@@ -417,6 +417,7 @@ void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
     for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, socket, 4, SocketModeUdp, kCameraPort, &kNoInterface, nullptr, 0);
+        connection->cameraPortInUse = socket->portInUse;
         if (datagram.reset) {
             *loggedFrom = socket->sendQueue.writeIndex;
         }
@@ -517,9 +518,10 @@ void writeGcsHeartbeatPayload(ByteWriter* writer) {
     appendU8(3, writer);     // MAVLink version
 }
 
-FixedString dronePortProblem(const DroneConnection* connection) {
-    if (connection->dronePortInUse == 0) return FixedString{};
-    return formatInt("Port @ is in use by another program", connection->dronePortInUse);
+FixedString linkPortProblem(const DroneConnection* connection) {
+    u16 port = connection->dronePortInUse ? connection->dronePortInUse : connection->cameraPortInUse;
+    if (port == 0) return FixedString{};
+    return formatInt("Port @ is in use by another program", port);
 }
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
@@ -602,6 +604,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
 
     // The camera: its own socket when the video URL names one, else through the drone.
     DroneOutput cameraOutput = droneOutput;
+    connection->cameraPortInUse = 0;
     if (inputs->cameraSocket && isCameraUrl(preferences)) {
         connection->cameraKind = CameraNextVision;
         connection->cameraEndpoint = cameraEndpointFromUrl(preferences);

@@ -129,8 +129,10 @@ struct DroneConnection {
     u32 hudInUse;
     i32 pendingFlightAction;
 
-    // The drone socket's local port while another program holds it (nothing arrives then), else 0.
+    // The drone and camera sockets' local ports while another program holds them (nothing arrives
+    // then), else 0.
     u16 dronePortInUse;
+    u16 cameraPortInUse;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -165,8 +167,9 @@ struct DroneLinkInputs {
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
 
-// "Port @ is in use by another program" while the drone socket's port is taken, else empty.
-FixedString dronePortProblem(const DroneConnection* connection);
+// "Port @ is in use by another program" while the drone socket's port (else the camera socket's)
+// is taken, else empty.
+FixedString linkPortProblem(const DroneConnection* connection);
 
 // The ground station's own HEARTBEAT payload (9 bytes).
 void writeGcsHeartbeatPayload(ByteWriter* writer);

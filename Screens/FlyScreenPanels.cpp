@@ -173,7 +173,7 @@ void drawFlyDiagnosticsPanel(FlyScreenFrame* f) {
     i64 utc = app->clocks.utcMilliseconds ? app->clocks.utcMilliseconds() : currentTimeMilliseconds();
     u8 bytes[kFlyDiagnosticsBytes];
     ByteWriter text = makeByteWriter(bytes, kFlyDiagnosticsBytes);
-    FixedString linkProblem = dronePortProblem(&app->droneConnection);
+    FixedString linkProblem = linkPortProblem(&app->droneConnection);
     writeFlyDiagnosticsText(&text, &linkProblem, &app->droneConnection.vehicle, f->now, utc, getTimeZoneOffsetMs());
     const UiMetrics* m = f->metrics;
     Rect area{f->content.x0 + m->rowHeight, f->content.x1 - m->margin, f->content.y0 + m->rowHeight,

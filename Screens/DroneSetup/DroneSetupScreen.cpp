@@ -19,7 +19,7 @@ struct DroneSetupScreenState {
 }  // namespace
 
 FixedString mavlinkConnectionStatusText(const AppState* app) {
-    FixedString problem = dronePortProblem(&app->droneConnection);
+    FixedString problem = linkPortProblem(&app->droneConnection);
     if (problem.length) return problem;
     if (app->droneSocket.shownStatus.length) return app->droneSocket.shownStatus;
     return makeString("Not connected");

@@ -22,7 +22,7 @@ ORVIK_SCREEN_FUNCTION(configureCustomVideoStreamConnectionScreen);
 ORVIK_SCREEN_FUNCTION(videoStreamScreen);
 
 struct AppState;
-// The Drone Setup screen's "MAVLink Connection Status": the drone port held by another program when
+// The Drone Setup screen's "MAVLink Connection Status": a drone-link port held by another program when
 // it is, else the drone socket's status, else "Not connected".
 FixedString mavlinkConnectionStatusText(const AppState* app);
 

@@ -356,14 +356,14 @@ TEST_F(DroneSetupScreens, ADronePortHeldByAnotherProgramIsShownUntilItIsFree) {
     inputs.now = harness.render.now;
     controlDrone(&app->droneConnection, &inputs);
     std::string expected = "Port " + std::to_string(port) + " is in use by another program";
-    EXPECT_EQ(std::string(dronePortProblem(&app->droneConnection).text), expected);
+    EXPECT_EQ(std::string(linkPortProblem(&app->droneConnection).text), expected);
     open(droneSetupScreen);
     EXPECT_EQ(std::string(mavlinkConnectionStatusText(app).text), expected);
 
     close(holder);
     controlDrone(&app->droneConnection, &inputs);
     EXPECT_EQ(app->droneSocket.localPort, port);
-    EXPECT_EQ(dronePortProblem(&app->droneConnection).length, 0);
+    EXPECT_EQ(linkPortProblem(&app->droneConnection).length, 0);
     frames(&harness);
     EXPECT_NE(std::string(mavlinkConnectionStatusText(app).text), expected);
     closeSocket(&app->droneSocket);
