@@ -61,6 +61,7 @@ struct AppState {
     u32 mainScreenWord;  // owned by the Main Screen
     CompanionAppPresence companionAppPresent[2];  // "com.auterion", "com.auterion.skyway"
     u32 simulatorRunning;
+    u16 simulatorLinkPort;  // the drone socket's local port with the simulator; 0: the usual 14550
 
     AppClocks clocks;
     u32 cacheLoadedThisRun;  // the frame's app cache step loaded the file

@@ -259,6 +259,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.cameraSocket = &app->cameraSocket;
         inputs.relaySocket = relaySocket;
         inputs.simulatorPort = app->simulatorRunning ? app->simulatorSocket.localPort : 0;
+        inputs.simulatorLinkPort = app->simulatorLinkPort;
         inputs.preferences = preferences;
         inputs.relayHost = relaySocket ? &app->relayHost : nullptr;
         inputs.flightLogger = &app->flightLogger;
@@ -279,6 +280,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.timeZoneOffsetMs = getTimeZoneOffsetMs();
         inputs.videoHeight = (i32)app->h264Stream.height;
         controlDrone(&app->droneConnection, &inputs);
+    } else {
+        // No link: no port of its is wanted, so none is reported taken.
+        app->droneConnection.dronePortInUse = 0;
+        app->droneConnection.cameraPortInUse = 0;
     }
     rebaseWaypointAltitudes(&app->waypointMissionEditor, &app->droneConnection.vehicle, &app->elevationMapLoader);
     if (app->simulatorRunning) {

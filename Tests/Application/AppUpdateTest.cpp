@@ -3,6 +3,9 @@
 // with an injected clock, drop-location expiry on the frame the cache loads, F11 and the relay
 // socket.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -351,12 +354,29 @@ TEST_F(AppFrames, TheDebugReportTimeAndTheStepsWithoutADroneConnection) {
     }
 }
 
+// A UDP port that was free a moment ago (the system's pick for port 0).
+u16 freeUdpPort() {
+    int probe = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    socklen_t length = sizeof(any);
+    bool bound = bind(probe, (sockaddr*)&any, sizeof(any)) == 0 && getsockname(probe, (sockaddr*)&any, &length) == 0;
+    close(probe);
+    return bound ? ntohs(any.sin_port) : 0;
+}
+
+// The simulator's and the link's ports come from the records the frame reads, so that a station
+// running beside the test on the usual ports takes nothing from it.
 TEST_F(AppFrames, SimulatorSwitchStartsTheSimulatedDroneAndTheDroneLinkFollowsIt) {
     app->simulatorRunning = 1;
+    app->simulatedDrone.localPorts[0] = freeUdpPort();
+    app->simulatorLinkPort = freeUdpPort();
+    ASSERT_NE(app->simulatedDrone.localPorts[0], 0);
+    ASSERT_NE(app->simulatorLinkPort, 0);
     for (int i = 0; i < 300 && app->droneConnection.vehicle.autopilotKind != AutopilotPx4; i++) frame();
     ASSERT_EQ(app->droneConnection.vehicle.autopilotKind, AutopilotPx4);
-    EXPECT_EQ(app->simulatorSocket.localPort, kSimulatorDronePort);
-    EXPECT_EQ(app->simulatedDrone.groundStation.port, kSimulatorLinkLocalPort);
+    EXPECT_EQ(app->simulatorSocket.localPort, app->simulatedDrone.localPorts[0]);
+    EXPECT_EQ(app->simulatedDrone.groundStation.port, app->simulatorLinkPort);
     EXPECT_EQ(app->droneConnection.vehicle.vehicleId, kSimulatedVehicleSource);
     for (int i = 0; i < 30; i++) frame();
     EXPECT_NE(app->droneConnection.vehicle.globalPosition.time, 0u);

@@ -309,15 +309,20 @@ TEST_F(FlyScreenTest, TheTopBarShowsWhyTheFlightLogCannotBeWritten) {
 }
 
 TEST(FlyScreenTexts, DiagnosticsFollowTheSensorMasksAndStatusTexts) {
-    auto text = [](const VehicleState* v) {
+    FixedString linkProblem{};
+    auto text = [&](const VehicleState* v) {
         u8 bytes[kFlyDiagnosticsBytes];
         ByteWriter w = makeByteWriter(bytes, kFlyDiagnosticsBytes);
         // 12:00:00 UTC on a day, one hour east of UTC.
-        writeFlyDiagnosticsText(&w, v, 100000000, 13190774400000 + 12 * 3600000, 3600000);
+        writeFlyDiagnosticsText(&w, &linkProblem, v, 100000000, 13190774400000 + 12 * 3600000, 3600000);
         return std::string((const char*)bytes, (size_t)w.length);
     };
     auto v = std::make_unique<VehicleState>();
     EXPECT_EQ(text(v.get()), "No errors or diagnostic messages");
+    // A drone port held by another program comes first, on its own line.
+    linkProblem = makeString("Port 14550 is in use by another program");
+    EXPECT_EQ(text(v.get()), "Port 14550 is in use by another program\n");
+    linkProblem = FixedString{};
     v->sensorsPresent = v->sensorsEnabled = (1ull << 40) | (1ull << 3) | (1ull << 31) | (1ull << 5);
     v->sensorsHealthy = 1ull << 5;
     EXPECT_EQ(text(v.get()), "Absolute Pressure Sensor Error, Sensor Bit 31 Error, Sensor Bit 40 Error\n");
