@@ -65,6 +65,9 @@ struct KmlParser {
     VectorOverlay* overlay;
     u8 stack[kTrackedDepth];  // element kind per open depth
     i32 trackedOpen;          // tracked elements now open
+    u32 tooDeep;              // elements of the kinds read, nested past kTrackedDepth, left out
+    FixedString stopMessage;  // why the tokenizer stopped before the document's end
+    i64 stopPosition;
     // Pass 1.
     FixedString styleId;
     LineStyle lineStyles[kMaxLineStyles];
@@ -747,13 +750,20 @@ bool runPass(KmlParser* p, const u8* text, i64 length, u32 pass) {
     p->trackedOpen = 0;
     for (;;) {
         nextXmlToken(&token, &reader);
-        if (token.kind == XmlEnd) break;
+        if (token.kind == XmlEnd) {
+            if (token.message.length) {
+                p->stopMessage = token.message;
+                p->stopPosition = reader.position;
+            }
+            break;
+        }
         switch (token.kind) {
             case XmlElementOpen: {
                 u8 kind = pass == 1 ? styleElementKind(&token) : placemarkElementKind(&token);
                 if (token.depth >= 0 && token.depth < kTrackedDepth) {
                     p->stack[token.depth] = kind;
                 } else {
+                    if (kind != KmlOther && pass == 2) p->tooDeep++;
                     kind = KmlOther;
                 }
                 if (kind != KmlOther) p->trackedOpen++;
@@ -816,8 +826,19 @@ void markUnusedImages(VectorOverlay* o) {
     }
 }
 
+// The line (from 1) of a byte position.
+i64 lineOf(const u8* text, i64 length, i64 position) {
+    i64 line = 1;
+    for (i64 i = 0; i < position && i < length; i++) line += text[i] == '\n';
+    return line;
+}
+
 void setCapacityWarning(VectorOverlay* o, const KmlParser* p) {
     if (o->message.length) return;
+    if (p->tooDeep) {
+        o->message = formatInt("Elements nested deeper than 256 levels were left out (@ of them)", p->tooDeep);
+        return;
+    }
     struct Check {
         const char* text;
         u32 counted;
@@ -858,12 +879,17 @@ FixedString parseKmlDocument(const u8* text, i64 length, VectorOverlay* overlay)
     KmlParser* p = &parser;
     p->overlay = overlay;
     resetIconStyle(&p->currentIcon);
-    if (!runPass(p, text, length, 1)) return makeString("Truncated file");
+    // A document cut short still gives what stands before the cut: both passes run to it.
+    bool whole = runPass(p, text, length, 1);
     resolveStyleMaps(p);
     std::memset(p->stack, 0, sizeof(p->stack));
-    if (!runPass(p, text, length, 2)) return makeString("Truncated file");
+    whole = runPass(p, text, length, 2) && whole;
     setNearestDistances(overlay);
     markUnusedImages(overlay);
+    if (p->stopMessage.length) {
+        overlay->message = formatIntStr("Stopped reading at line @: @", lineOf(text, length, p->stopPosition),
+                                        p->stopMessage);
+    }
     setCapacityWarning(overlay, p);
-    return FixedString{};
+    return whole ? FixedString{} : makeString("Truncated file");
 }
