@@ -90,6 +90,8 @@ struct KmlParser {
     u32 markersCounted, segmentsCounted, verticesCounted;
     u32 inInnerBoundary;
     u32 ringIgnored;  // an inner ring past the table's room: outline only
+    u32 ringInner;    // the ring in hand opened as a hole, its start kept in innerStarts
+    u32 filledEnd;    // vertices below this are named by triangles and stay where they are
     u32 polygonLostVertices;
     u32 outerStart;
     u32 innerStarts[kMaxInnerRings];
@@ -558,7 +560,7 @@ u32 easternmost(const Vec2* v, u32 s, u32 e) {
 void closeRing(KmlParser* p) {
     VectorOverlay* o = p->overlay;
     if (p->ringIgnored) return;
-    if (p->inInnerBoundary) {
+    if (p->ringInner) {
         // A hole ends where it began: one left open is closed, so that it can be joined whole.
         u32 start = p->innerStarts[p->innerCount];
         if (o->polygonVertexCount > start && !samePoint(o->polygonVertices[o->polygonVertexCount - 1],
@@ -567,7 +569,7 @@ void closeRing(KmlParser* p) {
         }
         return;
     }
-    if (o->polygonVertexCount > p->outerStart + 1) {
+    if (o->polygonVertexCount > p->outerStart + 1 && o->polygonVertexCount > p->filledEnd) {
         Vec2 last = o->polygonVertices[o->polygonVertexCount - 1];
         if (samePoint(last, o->polygonVertices[p->outerStart])) o->polygonVertexCount--;
     }
@@ -651,6 +653,7 @@ void closePolygon(KmlParser* p) {
                                    &p->tree);
     for (i32 t = before; t < after; t++) o->triangleColours[t] = fill;
     o->triangleCount = (u32)after;
+    p->filledEnd = o->polygonVertexCount;
 }
 
 void placemarkOpen(KmlParser* p, u8 kind, i32 depth) {
@@ -667,9 +670,11 @@ void placemarkOpen(KmlParser* p, u8 kind, i32 depth) {
         case KmlLinearRing:
             openLine(p);
             p->ringIgnored = 0;
+            p->ringInner = 0;
             if (p->inInnerBoundary) {
                 if (p->innerCount < kMaxInnerRings) {
                     p->innerStarts[p->innerCount] = o->polygonVertexCount;
+                    p->ringInner = 1;
                 } else {
                     p->ringIgnored = 1;
                 }
@@ -698,7 +703,7 @@ void placemarkClose(KmlParser* p, u8 kind) {
             break;
         case KmlLinearRing:
             closeRing(p);
-            if (p->inInnerBoundary && !p->ringIgnored) {
+            if (p->ringInner && !p->ringIgnored) {
                 if (o->polygonVertexCount < kOverlayMaxPolygonVertices) {
                     o->polygonVertices[o->polygonVertexCount++] = Vec2{};
                 } else {
