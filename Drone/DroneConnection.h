@@ -128,6 +128,11 @@ struct DroneConnection {
     // flightActionName).
     u32 hudInUse;
     i32 pendingFlightAction;
+
+    // The drone and camera sockets' local ports while another program holds them (nothing arrives
+    // then), else 0.
+    u16 dronePortInUse;
+    u16 cameraPortInUse;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -136,6 +141,7 @@ struct DroneLinkInputs {
     Socket* cameraSocket;
     Socket* relaySocket;  // null in replay, or while "Relay mode port" is 0
     u16 simulatorPort;    // 0 = no simulator
+    u16 simulatorLinkPort;  // the drone socket's local port with the simulator; 0: kSimulatorLinkLocalPort
     const Preferences* preferences;
     SecureLinkHost* relayHost;    // null without relay
     FlightLogger* flightLogger;   // null in replay
@@ -160,6 +166,10 @@ struct DroneLinkInputs {
 };
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
+
+// "Port @ is in use by another program" while the drone socket's port (else the camera socket's)
+// is taken, else empty.
+FixedString linkPortProblem(const DroneConnection* connection);
 
 // The ground station's own HEARTBEAT payload (9 bytes).
 void writeGcsHeartbeatPayload(ByteWriter* writer);
