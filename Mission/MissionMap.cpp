@@ -1,6 +1,7 @@
 #include "Mission/MissionMap.h"
 
 #include "Core/MathEarth.h"
+#include "Mission/TransectGenerator.h"
 #include "Mission/WaypointUndo.h"
 #include "SourceCommon/Renderer/Icons.h"
 #include "SourceCommon/Renderer/Shapes.h"
@@ -13,6 +14,7 @@ constexpr Color kPathWhite = 0xFFFFFFFF;
 constexpr Color kIgniteOrange = 0xFF0080FF;
 constexpr Color kGeofenceRed = 0xFF3030FF;
 constexpr Color kTransectCyan = 0xFFFFFF00;
+constexpr Color kUncoveredOrange = 0xFF0080FF;
 constexpr Color kDeleteRed = 0xFF2020D0;
 
 // Map positions as window pixels and back; a position taken from the window is kept within
@@ -289,6 +291,11 @@ void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, Scre
         region->drag.active = 0;
     }
     drawPolygon(region->points, count, editable ? &region->drag : nullptr, kTransectCyan, view, ui, depth);
+    // What the last Generate left uncovered, while the region is the one it was generated for.
+    i32 uncovered = clampCount(region->uncoveredCount, kMaxUncoveredPoints);
+    if (uncovered >= 3 && region->uncoveredKey == transectRegionKey(region)) {
+        drawPolygon(region->uncovered, uncovered, nullptr, kUncoveredOrange, view, ui, depth + 0.0001f);
+    }
 }
 
 void drawMissionPlan(const MissionPlanView* plan, const MapView* view, UiState* ui, f32 waypointDepth,

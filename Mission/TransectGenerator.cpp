@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "Core/Format.h"
 #include "Core/Geometry.h"
 #include "Core/MathEarth.h"
 #include "Core/Preferences.h"
@@ -29,18 +30,58 @@ Vec2 toMercator(const LocalFrame& frame, Vec2 local) {
                 frame.centre.y + local.y / frame.northPerTurn};
 }
 
+// The part of the region beyond the cut (offsets across the lines above it), clipped as one ring
+// (Sutherland-Hodgman), kept in the region with the key of its points.
+void markUncovered(TransectRegion* region, const LocalFrame& frame, const Vec2* local, i32 count, Vec2 across,
+                   f64 cut) {
+    i32 out = 0;
+    for (i32 i = 0; i < count; ++i) {
+        Vec2 a = local[i], b = local[(i + 1) % count];
+        f64 fa = a.x * across.x + a.y * across.y - cut;
+        f64 fb = b.x * across.x + b.y * across.y - cut;
+        if (fa > 0) region->uncovered[out++] = toMercator(frame, a);
+        if ((fa > 0) != (fb > 0)) {
+            f64 t = fa / (fa - fb);
+            region->uncovered[out++] = toMercator(frame, Vec2{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t});
+        }
+    }
+    region->uncoveredCount = out >= 3 ? out : 0;
+    region->uncoveredKey = transectRegionKey(region);
+}
+
 }  // namespace
+
+u64 transectRegionKey(const TransectRegion* region) {
+    i32 count = region->pointCount > kMaxTransectPoints ? kMaxTransectPoints : region->pointCount;
+    u64 key = 14695981039346656037ull;
+    auto add = [&key](const void* bytes, u64 length) {
+        for (u64 i = 0; i < length; ++i) key = (key ^ ((const u8*)bytes)[i]) * 1099511628211ull;
+    };
+    add(&count, sizeof(count));
+    if (count > 0) add(region->points, sizeof(Vec2) * (u64)count);
+    return key;
+}
 
 i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion* region,
                                    const ElevationMapLoader* elevation, VehicleState* vehicle,
                                    Preferences* preferences) {
     (void)vehicle;
+    region->generateMessage = FixedString{};
+    region->uncoveredCount = 0;
     i32 count = region->pointCount > kMaxTransectPoints ? kMaxTransectPoints : region->pointCount;
     f64 heading = preferences->transectZigZagHeading;
     f64 spacing = preferences->transectSpacing;
     f64 overshoot = preferences->transectOvershootDistance;
-    if (count < 3 || !std::isfinite(heading) || !std::isfinite(spacing) || !std::isfinite(overshoot) ||
-        spacing <= 0) {
+    if (count < 3) {
+        region->generateMessage = makeString("Add at least 3 points to the transect region");
+        return 0;
+    }
+    if (!std::isfinite(spacing) || spacing <= 0) {
+        region->generateMessage = makeString("Set the transect spacing first");
+        return 0;
+    }
+    if (!std::isfinite(heading) || !std::isfinite(overshoot)) {
+        region->generateMessage = makeString("Set the transect heading and overshoot first");
         return 0;
     }
     if (overshoot < 0) overshoot = 0;
@@ -82,6 +123,7 @@ i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion
     i32 made = 0;
     u32 ignite = preferences->transectUsage == TransectIgnition;
     i32 lines = 0;
+    f64 lastOffset = low;
     for (f64 offset = low + spacing / 2; offset < high && made + 2 <= room; offset = low + spacing * (0.5 + lines)) {
         Line2 line = {Vec2{across.x * offset, across.y * offset}, along};
         Vec2 crossings[2 * kMaxTransectPoints];
@@ -89,6 +131,7 @@ i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion
         clipPolylineAgainstLine(&line, local, count, &list);
         lines++;
         if (list.count < 2) continue;
+        lastOffset = offset;
         f64 first = INFINITY, last = -INFINITY;
         for (i32 i = 0; i < list.count; ++i) {
             f64 t = crossings[i].x * along.x + crossings[i].y * along.y;
@@ -117,6 +160,22 @@ i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion
                                                editor->takeoffTerrainHeight);
             w->ignitePreviousSegment = e == 1 ? ignite : 0;
         }
+    }
+    // The lines still to come when the waypoint limit stopped the loop: every offset short of the far
+    // edge crosses the region, whose edge is one closed ring.
+    i64 remaining = 0;
+    f64 next = low + spacing * (0.5 + lines);
+    if (next < high) {
+        f64 steps = std::floor((high - next) / spacing);
+        remaining = steps > 1e15 ? (i64)1e15 : (i64)steps + 1;
+        if (next + spacing * (f64)(remaining - 1) >= high) remaining--;
+    }
+    if (remaining > 0) {
+        region->generateMessage = formatIntInt("Transect needs @ waypoints; @ generated", made + 2 * remaining, made);
+        f64 cut = made > 0 ? lastOffset + spacing / 2 : low;
+        markUncovered(region, frame, local, count, across, cut);
+    } else if (made == 0) {
+        region->generateMessage = makeString("The transect region is narrower than the spacing");
     }
     if (made == 0) return 0;
     if (!runNewEdit(&editor->history, generateWaypointsAction, generated, sizeof(Waypoint) * (u64)made).ok) return 0;

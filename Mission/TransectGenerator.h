@@ -19,6 +19,18 @@ struct Preferences;
 // returns how many there are. Returns 0 and changes nothing when the region has fewer than 3
 // points, the spacing is 0 or less, a preference is not a finite number, or no line crosses the
 // region.
+//
+// It also tells the region what it could not do. region->generateMessage becomes "Add at least 3
+// points to the transect region", "Set the transect spacing first" (spacing 0 or less, or no
+// number), "Set the transect heading and overshoot first", "The transect region is narrower than the
+// spacing" (no line crosses it), or, when the lines that fit beside the locked waypoints stop short
+// of the far edge, "Transect needs @ waypoints; @ generated" with the two counts; else it is empty.
+// In that last case region->uncovered holds the part of the region beyond half a spacing past the
+// last generated line, keyed to the region's points (transectRegionKey); else it holds no points.
 i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion* region,
                                    const ElevationMapLoader* elevation, VehicleState* vehicle,
                                    Preferences* preferences);
+
+// A key of the region's points (FNV-1a over their count and bytes): a region edited after Generate
+// no longer matches its uncoveredKey.
+u64 transectRegionKey(const TransectRegion* region);

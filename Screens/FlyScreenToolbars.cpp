@@ -20,6 +20,7 @@ namespace {
 constexpr f32 kLabelDepth = 0.92f;
 constexpr f32 kOutlineDepth = 0.91f;
 constexpr f32 kToolbarButtonDepth = 0.915f;
+constexpr Color kRefusalBackground = 0xC02020A0;  // dark red
 const char* const kToolbarFile = "Screens/FlyScreenToolbars";
 
 struct Toolbar {
@@ -172,6 +173,7 @@ void drawTransectToolbar(FlyScreenFrame* f) {
     if (toolbarButton(f, &t, 5, makeString("Generate Waypoints"), region->pointCount >= 2, 206)) {
         generateWaypointsFromTransects(&app->waypointMissionEditor, region, &app->elevationMapLoader,
                                        &app->droneConnection.vehicle, &app->preferences);
+        s->transectGenerateTime = f->now;
     }
     endToolbar(f, &t);
 }
@@ -207,7 +209,40 @@ void drawCameraSensorRow(FlyScreenFrame* f) {
     endToolbar(f, &t);
 }
 
+bool within(u64 time, u64 now, u64 hold) { return time != 0 && now >= time && now - time < hold; }
+
+// One notice line on the bars' background, left-aligned under the rows placed so far.
+void noticeLine(FlyScreenFrame* f, const FixedString& text, Color background) {
+    const UiMetrics* m = f->metrics;
+    f32 height = m->textHeight + 2 * m->margin;
+    f32 top = f->window.y1 - f->panelUsedHeight;
+    f32 x = f->content.x0 + m->margin;
+    TextLayoutResult drawn = drawTextAt(f->ui, text, AnchorLeftCentre, Vec2F32{x + m->margin, top - height / 2},
+                                        kLabelDepth, f->window, toolbarTextStyle(f));
+    Rect box{x, drawn.bounds.x1 + m->margin, top - height, top};
+    addRoundedRect(box, kPanelDepth - 0.002f, f->window, 0, m->margin, background, background,
+                   &f->ui->batches.coloredRect, f->ui->halfWidth, f->ui->halfHeight);
+    f->panelUsedHeight += height;
+}
+
 }  // namespace
+
+void drawFlyNotices(FlyScreenFrame* f) {
+    const FlyScreenState* s = f->state;
+    const VehicleState* vehicle = &f->app->droneConnection.vehicle;
+    bool waypointToolbar = s->openPanel >= FlyPanelWaypoints && s->openPanel <= FlyPanelMissionSettings;
+    if (vehicle->missionStatusText.length &&
+        (waypointToolbar || within(vehicle->missionStatusTime, f->now, kFlyNoticeTime))) {
+        noticeLine(f, vehicle->missionStatusText, kHudBackground);
+    }
+    if (vehicle->commandRefusalText.length && within(vehicle->commandRefusalTime, f->now, kFlyNoticeTime)) {
+        noticeLine(f, vehicle->commandRefusalText, kRefusalBackground);
+    }
+    const FixedString& generated = f->app->transectRegion.generateMessage;
+    if (generated.length && within(s->transectGenerateTime, f->now, kFlyNoticeTime)) {
+        noticeLine(f, generated, kHudBackground);
+    }
+}
 
 void drawFlyGeofenceToolbar(FlyScreenFrame* f) {
     if (f->state->openPanel != FlyPanelGeofence) return;
