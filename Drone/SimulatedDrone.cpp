@@ -303,6 +303,8 @@ void controlSimulatedPx4Drone(SimulatedDrone* drone, const GamepadState* gamepad
         if (onGround && ((landing && drone->systemStatus >= 4) || drone->systemStatus < 4)) {
             drone->systemStatus = 3;
             drone->landedState = 1;
+            drone->altitude = ground;
+            drone->velocityUp = 0;
         }
         updateSimulatedArming(drone, sticks, now);
         if (keyWentDown(input, kSimulatorReturnToggleCode)) {

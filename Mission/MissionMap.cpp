@@ -14,7 +14,7 @@ constexpr Color kPathWhite = 0xFFFFFFFF;
 constexpr Color kIgniteOrange = 0xFF0080FF;
 constexpr Color kGeofenceRed = 0xFF3030FF;
 constexpr Color kTransectCyan = 0xFFFFFF00;
-constexpr Color kUncoveredOrange = 0xFF0080FF;
+constexpr Color kUncoveredMagenta = 0xFFFF00FF;
 constexpr Color kDeleteRed = 0xFF2020D0;
 
 // Map positions as window pixels and back; a position taken from the window is kept within
@@ -294,7 +294,7 @@ void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, Scre
     // What the last Generate left uncovered, while the region is the one it was generated for.
     i32 uncovered = clampCount(region->uncoveredCount, kMaxUncoveredPoints);
     if (uncovered >= 3 && region->uncoveredKey == transectRegionKey(region)) {
-        drawPolygon(region->uncovered, uncovered, nullptr, kUncoveredOrange, view, ui, depth + 0.0001f);
+        drawPolygon(region->uncovered, uncovered, nullptr, kUncoveredMagenta, view, ui, depth + 0.0001f);
     }
 }
 

@@ -26,7 +26,7 @@ void drawWaypointMission(WaypointMissionEditor* editor, MapView* view, UiState* 
 // a drag ends.
 void editOrvikGeofence(OrvikGeofence* geofence, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
                        f32 depth);
-// The transect region and, with editable set, its draggable vertices; in orange the part that the
+// The transect region and, with editable set, its draggable vertices; in magenta the part that the
 // last Generate left uncovered, while the region keeps the points it was generated for.
 void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
                         f32 depth);

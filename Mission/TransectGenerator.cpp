@@ -172,7 +172,7 @@ i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion
     }
     if (remaining > 0) {
         region->generateMessage = formatIntInt("Transect needs @ waypoints; @ generated", made + 2 * remaining, made);
-        f64 cut = made > 0 ? lastOffset + spacing / 2 : low;
+        f64 cut = made > 0 ? lastOffset + spacing / 2 : low - spacing;  // nothing made: all of it
         markUncovered(region, frame, local, count, across, cut);
     } else if (made == 0) {
         region->generateMessage = makeString("The transect region is narrower than the spacing");

@@ -15,6 +15,7 @@
 #include "Platform/FileTestSupport.h"
 #include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
+#include "Support/FreePorts.h"
 
 namespace {
 
@@ -351,11 +352,15 @@ TEST_F(AppFrames, TheDebugReportTimeAndTheStepsWithoutADroneConnection) {
 }
 
 TEST_F(AppFrames, SimulatorSwitchStartsTheSimulatedDroneAndTheDroneLinkFollowsIt) {
+    std::vector<u16> ports = freeUdpPorts(2);
+    ASSERT_EQ(ports.size(), 2u);
+    app->simulatedDrone.localPorts[0] = ports[0];
+    app->simulatorLinkLocalPort = ports[1];
     app->simulatorRunning = 1;
     for (int i = 0; i < 300 && app->droneConnection.vehicle.autopilotKind != AutopilotPx4; i++) frame();
     ASSERT_EQ(app->droneConnection.vehicle.autopilotKind, AutopilotPx4);
-    EXPECT_EQ(app->simulatorSocket.localPort, kSimulatorDronePort);
-    EXPECT_EQ(app->simulatedDrone.groundStation.port, kSimulatorLinkLocalPort);
+    EXPECT_EQ(app->simulatorSocket.localPort, ports[0]);
+    EXPECT_EQ(app->simulatedDrone.groundStation.port, ports[1]);
     EXPECT_EQ(app->droneConnection.vehicle.vehicleId, kSimulatedVehicleSource);
     for (int i = 0; i < 30; i++) frame();
     EXPECT_NE(app->droneConnection.vehicle.globalPosition.time, 0u);

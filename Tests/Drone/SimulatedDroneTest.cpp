@@ -425,4 +425,99 @@ TEST(SimulatedDrone, UploadOf103ItemsIsAcceptedAnd104Refused) {
     EXPECT_EQ(direct.drone->mainMode, 3);
 }
 
+// Every COMMAND_LONG is answered as PX4 answers, and the flight follows: table rows of the drone's
+// state, the command and its parameters, the result and what the drone is after it.
+TEST(SimulatedDrone, CommandsAreAnsweredAsPx4AnswersThem) {
+    struct Case {
+        const char* what;
+        u8 systemStatus, landedState;
+        f64 altitude;
+        u16 command;
+        f32 params[3];
+        u8 result;
+        u8 statusAfter, mainAfter, subAfter;
+    };
+    const Case cases[] = {
+        {"take-off while disarmed", 3, 1, 0, 176, {1, 4, 2}, 2, 3, 3, 0},
+        {"land while disarmed", 3, 1, 0, 176, {1, 4, 6}, 2, 3, 3, 0},
+        {"return while disarmed", 3, 1, 0, 176, {1, 4, 5}, 0, 3, 4, 5},
+        {"take-off in the air", 4, 2, 10, 176, {1, 4, 2}, 0, 4, 4, 2},
+        {"land in the air", 4, 2, 10, 176, {1, 4, 6}, 0, 4, 4, 6},
+        {"disarm in the air", 4, 2, 10, 400, {0, 0, 0}, 2, 4, 3, 0},
+        {"emergency disarm in the air", 4, 2, 10, 400, {0, 21196, 0}, 0, 3, 3, 0},
+        {"disarm on the ground", 4, 2, 0, 400, {0, 0, 0}, 0, 3, 3, 0},
+        {"disarm while disarmed", 3, 1, 0, 400, {0, 0, 0}, 0, 3, 3, 0},
+        {"arm", 3, 1, 0, 400, {1, 0, 0}, 3, 3, 3, 0},
+        {"reboot while armed", 4, 2, 10, 246, {1, 0, 0}, 2, 4, 3, 0},
+        {"reboot while disarmed", 3, 1, 0, 246, {1, 0, 0}, 0, 3, 3, 0},
+        {"camera information", 3, 1, 0, 521, {1, 0, 0}, 3, 3, 3, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Direct direct;
+        direct.drone->systemStatus = c.systemStatus;
+        direct.drone->landedState = c.landedState;
+        direct.drone->altitude = c.altitude;
+        std::vector<u8> command(33, 0);
+        std::memcpy(&command[0], c.params, 12);
+        command[28] = (u8)c.command;
+        command[29] = (u8)(c.command >> 8);
+        command[30] = command[31] = 1;
+        direct.send(76, command);
+        std::vector<MavlinkMessage> answers = direct.answers();
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(answers[0].messageId, 77u);
+        EXPECT_EQ(answers[0].payload[0] | answers[0].payload[1] << 8, c.command);
+        EXPECT_EQ(answers[0].payload[2], c.result);
+        EXPECT_EQ(direct.drone->systemStatus, c.statusAfter);
+        EXPECT_EQ(direct.drone->mainMode, c.mainAfter);
+        EXPECT_EQ(direct.drone->subMode, c.subAfter);
+    }
+}
+
+// Take-off climbs to MIS_TAKEOFF_ALT (2.5 m while unset) and holds; land comes down at 1 m/s and
+// disarms on the ground; disarmed in the air, the drone falls to the ground and lies there.
+TEST(SimulatedDrone, TakeoffLandAndAnEmergencyDisarmMoveTheDrone) {
+    simulatedNow = 5000000000;
+    Simulator sim;
+    ASSERT_TRUE(sim.open(16600));
+    SimulatedDrone* drone = sim.drone.get();
+    auto run = [&](u64 microseconds) {
+        for (u64 t = 0; t < microseconds; t += kFrameStep) {
+            simulatedNow += kFrameStep;
+            sim.step();
+        }
+    };
+    drone->systemStatus = 4;
+    drone->landedState = 2;
+    drone->mainMode = 4;
+    drone->subMode = 2;
+    run(1000000);
+    EXPECT_EQ(drone->landedState, 3);
+    EXPECT_NEAR(drone->altitude, 1.5, 0.05);
+    run(2000000);
+    EXPECT_EQ(drone->subMode, 3);
+    EXPECT_EQ(drone->landedState, 2);
+    EXPECT_NEAR(drone->altitude, 2.5, 1e-9);
+
+    drone->subMode = 6;
+    run(1000000);
+    EXPECT_EQ(drone->landedState, 4);
+    EXPECT_NEAR(drone->altitude, 1.5, 0.05);
+    run(2000000);
+    EXPECT_EQ(drone->systemStatus, 3);
+    EXPECT_EQ(drone->landedState, 1);
+    EXPECT_EQ(drone->altitude, 0.0);
+
+    drone->systemStatus = 3;
+    drone->landedState = 2;
+    drone->altitude = 30;
+    run(1000000);
+    EXPECT_NEAR(drone->altitude, 20.0, 0.2);
+    EXPECT_EQ(drone->landedState, 2);
+    run(3000000);
+    EXPECT_EQ(drone->altitude, 0.0);
+    EXPECT_EQ(drone->landedState, 1);
+}
+
 }  // namespace

@@ -6,9 +6,6 @@
 // the simulated Orvik and VOSK payloads answer together. The simulator's and the link's ports are
 // free ones handed to the records the program reads.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -22,32 +19,13 @@
 #include "Screens/FlyScreen.h"
 #include "Screens/SettingsScreen.h"
 #include "ScreenTestSupport.h"
+#include "Support/FreePorts.h"
 
 namespace {
 
 // The program's clock is the harness's.
 const RenderHarness* clockHarness = nullptr;
 u64 programClock() { return clockHarness ? clockHarness->now : 0; }
-
-// Four distinct UDP ports the system has free now, on any interface.
-std::vector<u16> freeUdpPorts(int count) {
-    std::vector<int> sockets;
-    std::vector<u16> ports;
-    for (int i = 0; i < count; i++) {
-        int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        socklen_t length = sizeof(address);
-        if (fd < 0 || bind(fd, (sockaddr*)&address, sizeof(address)) != 0 ||
-            getsockname(fd, (sockaddr*)&address, &length) != 0) {
-            break;
-        }
-        sockets.push_back(fd);
-        ports.push_back(ntohs(address.sin_port));
-    }
-    for (int fd : sockets) close(fd);
-    return ports;
-}
 
 class SimulatorFlight : public ::testing::Test {
 protected:
@@ -153,6 +131,15 @@ TEST_F(SimulatorFlight, RefusalsStatusUploadAndLandAreShownAndFollowed) {
     open(flyScreen);
     ASSERT_TRUE(runUntil([&] { return locked(); }, 5)) << "the link did not find the simulated drone";
     EXPECT_EQ(vehicle()->landedState, 1);
+
+    // The mission settings' "Drone Heading" shows the simulator's yaw mode 0 by its name.
+    fly()->openPanel = FlyPanelMissionSettings;
+    frame();
+    const UiMetrics* m = &app()->uiMetrics;
+    for (i32 i = 0; i < 20 && !shows("Drone Heading"); i++) wheel(&harness, m->margin + 8 * m->textHeight, 300, -2);
+    ASSERT_TRUE(shows("Drone Heading")) << texts();
+    ASSERT_TRUE(runUntil([&] { return shows("Toward next waypoint"); }, 3)) << texts();
+    EXPECT_FALSE(shows("Unrecognized Value"));
 
     // Two waypoints tapped on the map, then "Start" from the side view while on the ground.
     fly()->openPanel = FlyPanelWaypoints;
