@@ -475,49 +475,39 @@ TEST(SimulatedDrone, CommandsAreAnsweredAsPx4AnswersThem) {
     }
 }
 
-// Take-off climbs to MIS_TAKEOFF_ALT (2.5 m while unset) and holds; land comes down at 1 m/s and
-// disarms on the ground; disarmed in the air, the drone falls to the ground and lies there.
+// Take-off climbs at 1.5 m/s to MIS_TAKEOFF_ALT (2.5 m while unset) and holds; land comes down at
+// 1 m/s and disarms on the ground; disarmed in the air, the drone falls to the ground and lies there.
 TEST(SimulatedDrone, TakeoffLandAndAnEmergencyDisarmMoveTheDrone) {
     simulatedNow = 5000000000;
     Simulator sim;
     ASSERT_TRUE(sim.open(16600));
     SimulatedDrone* drone = sim.drone.get();
-    auto run = [&](u64 microseconds) {
-        for (u64 t = 0; t < microseconds; t += kFrameStep) {
+    struct Phase {
+        u8 status, landed, sub;
+        f64 startAltitude, seconds;
+        u8 statusAfter, landedAfter, subAfter;
+        f64 altitudeAfter;
+    };
+    const Phase phases[] = {
+        {4, 2, 2, 0, 1, 4, 3, 2, 1.5},  {4, 3, 2, 1.5, 2, 4, 2, 3, 2.5},  // take-off, then hold
+        {4, 2, 6, 2.5, 1, 4, 4, 6, 1.5}, {4, 4, 6, 1.5, 2, 3, 1, 6, 0},   // land, then disarmed
+        {3, 2, 3, 30, 1, 3, 2, 3, 20},   {3, 2, 3, 20, 3, 3, 1, 3, 0},    // falling, then lying
+    };
+    for (const Phase& p : phases) {
+        drone->systemStatus = p.status;
+        drone->landedState = p.landed;
+        drone->mainMode = 4;
+        drone->subMode = p.sub;
+        drone->altitude = p.startAltitude;
+        for (u64 t = 0; t < (u64)(p.seconds * 1e6); t += kFrameStep) {
             simulatedNow += kFrameStep;
             sim.step();
         }
-    };
-    drone->systemStatus = 4;
-    drone->landedState = 2;
-    drone->mainMode = 4;
-    drone->subMode = 2;
-    run(1000000);
-    EXPECT_EQ(drone->landedState, 3);
-    EXPECT_NEAR(drone->altitude, 1.5, 0.05);
-    run(2000000);
-    EXPECT_EQ(drone->subMode, 3);
-    EXPECT_EQ(drone->landedState, 2);
-    EXPECT_NEAR(drone->altitude, 2.5, 1e-9);
-
-    drone->subMode = 6;
-    run(1000000);
-    EXPECT_EQ(drone->landedState, 4);
-    EXPECT_NEAR(drone->altitude, 1.5, 0.05);
-    run(2000000);
-    EXPECT_EQ(drone->systemStatus, 3);
-    EXPECT_EQ(drone->landedState, 1);
-    EXPECT_EQ(drone->altitude, 0.0);
-
-    drone->systemStatus = 3;
-    drone->landedState = 2;
-    drone->altitude = 30;
-    run(1000000);
-    EXPECT_NEAR(drone->altitude, 20.0, 0.2);
-    EXPECT_EQ(drone->landedState, 2);
-    run(3000000);
-    EXPECT_EQ(drone->altitude, 0.0);
-    EXPECT_EQ(drone->landedState, 1);
+        EXPECT_EQ(drone->systemStatus, p.statusAfter) << p.sub << " " << p.startAltitude;
+        EXPECT_EQ(drone->landedState, p.landedAfter) << p.sub << " " << p.startAltitude;
+        EXPECT_EQ(drone->subMode, p.subAfter) << p.sub << " " << p.startAltitude;
+        EXPECT_NEAR(drone->altitude, p.altitudeAfter, 0.2) << p.sub << " " << p.startAltitude;
+    }
 }
 
 }  // namespace

@@ -35,11 +35,14 @@ protected:
         home = pattern;
         std::filesystem::create_directory(home + "/Documents");
         if (const char* value = std::getenv("HOME")) savedHome = value;
+        if (const char* value = std::getenv("XDG_CONFIG_HOME")) savedConfig = value;
         setenv("HOME", home.c_str(), 1);
+        unsetenv("XDG_CONFIG_HOME");  // the user's own folder names would point elsewhere
         ASSERT_TRUE(startScreensHarness(&harness, 1280, 720));
         running = true;
         clockHarness = &harness.render;
         readDataFolder(harness.platform);
+        ASSERT_EQ(std::string(harness.platform->dataFolder.text), home + "/Documents/Tarnwick/");
         setHarnessUpdate(&harness.render, nullptr);
         harness.render.captureText = true;
         app()->clocks.monotonicMicroseconds = programClock;
@@ -67,6 +70,7 @@ protected:
             clockHarness = nullptr;
         }
         if (savedHome.empty()) unsetenv("HOME"); else setenv("HOME", savedHome.c_str(), 1);
+        if (!savedConfig.empty()) setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
         std::error_code ignored;
         std::filesystem::remove_all(home, ignored);
     }
@@ -124,6 +128,7 @@ protected:
     bool running = false;
     std::string home;
     std::string savedHome;
+    std::string savedConfig;
 };
 
 TEST_F(SimulatorFlight, RefusalsStatusUploadAndLandAreShownAndFollowed) {
