@@ -38,7 +38,8 @@ void drawFlyGeofenceToolbar(FlyScreenFrame* frame);
 // folder menu (27), each a row below what the panel step placed so far; outside 22-24 no waypoint
 // stays selected.
 void drawFlyPlanToolbars(FlyScreenFrame* frame);
-// What the crew is told, each one line in the toolbars' text style under the rows placed so far:
+// What the crew is told, each one line in the toolbars' text style, right-aligned under the rows
+// placed so far (taking no room from the panels):
 // the vehicle's mission status while the waypoint toolbar is open (22-24) and for 5 s after it
 // changed, the vehicle's newest command refusal for 5 s, and the message of "Generate Waypoints" for
 // 5 s after the press.
