@@ -21,6 +21,7 @@
 #include "Network/Socket.h"
 #include "Overlays/OverlaySteps.h"
 #include "KmzEditor/ExportedKmzList.h"
+#include "KmzEditor/KmzExport.h"
 #include "KmzEditor/KmzImport.h"
 #include "SourceCommon/UserInterface/Screen.h"
 #include "SourceCommon/UserInterface/UiMetrics.h"
@@ -59,7 +60,10 @@ struct AppState {
     i64 lastDebugReportTime;  // monotonic us
     u32 mainScreenWord;  // owned by the Main Screen
     CompanionAppPresence companionAppPresent[2];  // "com.auterion", "com.auterion.skyway"
-    u32 simulatorRunning;
+    u32 simulatorRunning;  // set and cleared by the screens; the update starts and stops the simulator
+    // The drone socket's local port while the simulator runs; 0 takes 14550 (tests choose their own,
+    // as they do the simulated drone's localPorts).
+    u16 simulatorLinkLocalPort;
 
     AppClocks clocks;
     u32 cacheLoadedThisRun;  // the frame's app cache step loaded the file
@@ -112,6 +116,7 @@ struct AppState {
     OverlayList overlayList;
     ExportedKmzList exportedKmzList;
     KmzEditor kmzEditor;
+    KmzExportRun kmzExport;  // the export being saved, stepped every frame
     VectorOverlayLoader vectorOverlayLoader;
     RasterOverlayLoader rasterOverlayLoader;
     FlightLogList flightLogList;
@@ -125,4 +130,7 @@ struct AppState {
     Preferences preferences;
     PreferencesState preferencesState;
     AppCacheState appCache;
+    // What the app cache's load did with the plan it kept (restored, or why nothing was), for the
+    // debug report.
+    FixedString keptPlanNote;
 };

@@ -9,6 +9,7 @@
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
 #include "Core/Profiler.h"
+#include "Core/WarningSounds.h"
 #include "Network/TrustStoreLoad.h"
 #include "Crypto/X25519.h"
 #include "Platform/Platform.h"
@@ -140,6 +141,19 @@ i32 decideLogging(const VehicleState* vehicle, FlightLogger* logger, const Eleva
     return moving ? 1 : 0;
 }
 
+void stopSimulator(AppState* app) {
+    closeSocket(&app->simulatorSocket);
+    closeSocket(&app->simulatorPayloadPrimarySocket);
+    closeSocket(&app->simulatorPayloadSecondarySocket);
+    // The drone socket was bound for the simulator; a drone connection of its own opens it afresh.
+    closeSocket(&app->droneSocket);
+    u16 ports[3];
+    std::memcpy(ports, app->simulatedDrone.localPorts, sizeof(ports));
+    std::memset(&app->simulatedDrone, 0, sizeof(app->simulatedDrone));
+    std::memcpy(app->simulatedDrone.localPorts, ports, sizeof(ports));
+    forgetFollowedVehicle(&app->droneConnection);
+}
+
 i32 setUpFirstFrame(AppState* app, Platform* platform) {
     u8 randomBytes[32 + 32 + 8 + 32 + 2];
     if (getRandomBytes(randomBytes, sizeof(randomBytes)) != 0) return 0;
@@ -186,6 +200,10 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
 void finishApp(Platform* platform, AppState* app) {
     if (!app->started) return;
     savePreferencesAtQuit(&app->preferences, &app->preferencesState, platform);
+    saveAppCacheAtQuit(app, &app->appCache, platform);
+    // The log's buffered entries go to the file thread, which finishes its jobs (for at most 5 s)
+    // before the program ends.
+    finishFlightLogger(&app->flightLogger);
 }
 
 void updateApp(Platform* platform, UiState* ui, AppState* app) {
@@ -247,6 +265,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     // cache keeps.
     app->relayHost.identity = &app->relayHostIdentity;
     app->droneConnection.secureLinkClient.identity = &app->secureLinkClientIdentity;
+    if (!app->simulatorRunning && app->simulatedDrone.lastUpdateTime != 0) stopSimulator(app);
     if (preferences->droneConnection == DroneConnectionIp || app->simulatorRunning) {
         // controlDrone opens its own profiling region.
         DroneLinkInputs inputs{};
@@ -254,6 +273,9 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.cameraSocket = &app->cameraSocket;
         inputs.relaySocket = relaySocket;
         inputs.simulatorPort = app->simulatorRunning ? app->simulatorSocket.localPort : 0;
+        inputs.simulatorPayloadPorts[0] = app->simulatorPayloadPrimarySocket.localPort;
+        inputs.simulatorPayloadPorts[1] = app->simulatorPayloadSecondarySocket.localPort;
+        inputs.simulatorLocalPort = app->simulatorLinkLocalPort;
         inputs.preferences = preferences;
         inputs.relayHost = relaySocket ? &app->relayHost : nullptr;
         inputs.flightLogger = &app->flightLogger;
@@ -274,6 +296,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.timeZoneOffsetMs = getTimeZoneOffsetMs();
         inputs.videoHeight = (i32)app->h264Stream.height;
         controlDrone(&app->droneConnection, &inputs);
+    } else {
+        // No link: no port of its is wanted, so none is reported taken.
+        app->droneConnection.dronePortInUse = 0;
+        app->droneConnection.cameraPortInUse = 0;
     }
     rebaseWaypointAltitudes(&app->waypointMissionEditor, &app->droneConnection.vehicle, &app->elevationMapLoader);
     if (app->simulatorRunning) {
@@ -298,6 +324,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     if (missionLoaded.length) app->missionList.message = missionLoaded;
     updateOverlayList(&app->overlayList, reads, slots, platform->scratch, (u64)kScratchSize, now);
     updateExportedKmzList(&app->exportedKmzList, reads, slots, (i64)now, getTimeZoneOffsetMs());
+    if (updateKmzExport(&app->kmzExport, &platform->fileJobs, &platform->jobQueue)) app->exportedKmzList.refresh = 2;
     importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
                            app->pendingLoads.kmzImportMode, reads);
     OverlaySelection overlaySelection = overlaySelectionOf(preferences);
@@ -313,6 +340,11 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     logger->clocks.utcMilliseconds = app->clocks.utcMilliseconds;
     updateFlightLogger(logger, app->installationId, platform, preferences, logging || app->forceLogging,
                        app->preferencesSaved);
+    // A log that cannot be written during a flight sounds the warning once; the top bar shows why.
+    if (logger->writeFailure.length && logger->logFileName.length && !logger->failureAnnounced) {
+        queueSound(&app->sound.queue, kCriticalTone, toneSteps(kCriticalTone));
+        logger->failureAnnounced = 1;
+    }
     updateFlightLogList(&app->flightLogList, reads, &platform->jobQueue, slots, (i64)now);
 
     updateScreen(&app->screenStack, platform, ui, app);

@@ -18,13 +18,18 @@ constexpr i32 kFullscreenKey = 122;  // F11
 extern const char* const fixedDnsHosts[5];
 
 void updateApp(Platform* platform, UiState* ui, AppState* app);
-// The application's last step when the window has closed, before the file thread finishes its jobs:
-// queues the saves of what the last frame changed.
+// The application's last step when the window has closed (or SIGTERM came), before the file thread
+// finishes its jobs: queues the saves of what the last frame changed and the flight log's buffers.
 void finishApp(Platform* platform, AppState* app);
 
 // The first frame: the screen stack, the installation id, both key pairs, the client name and the
 // companion-app check. Returns 0 when the random generator failed; the frame is then tried again.
 i32 setUpFirstFrame(AppState* app, Platform* platform);
+
+// The simulator was switched off (simulatorRunning cleared while the simulated drone runs): its three
+// sockets and the drone socket close, the simulated drone's record is zeroed (its chosen ports kept)
+// so that it starts afresh when switched on again, and the drone link forgets the simulated vehicle.
+void stopSimulator(AppState* app);
 
 // The box around the vehicle, mission and transect (from the flight-log viewer's replay copies when
 // it has a log loaded and the live vehicle is silent); stored as the elevation loader's area of

@@ -188,8 +188,8 @@ void expireFlightActions(DroneConnection* connection, u64 now) {
         if (now - connection->flightActionSeen[i] < kFlightActionDeadline) continue;
         requests[i] = 0;
         connection->flightActionSeen[i] = 0;
-        connection->vehicle.flightActionText = formatCstr("@ not sent: no link to the drone", flightActionName(kind, i));
-        connection->vehicle.flightActionTime = now;
+        connection->vehicle.commandRefusalText = formatCstr("@ not sent: no link to the drone", flightActionName(kind, i));
+        connection->vehicle.commandRefusalTime = now;
     }
 }
 
@@ -211,7 +211,7 @@ DroneSocketConfig droneSocketConfig(const LinkFrame* frame) {
     if (frame->inputs->simulatorPort) {
         config.family = 4;
         config.mode = SocketModeUdp;
-        config.localPort = kSimulatorLinkLocalPort;
+        config.localPort = frame->inputs->simulatorLocalPort ? frame->inputs->simulatorLocalPort : kSimulatorLinkLocalPort;
         config.interfaceName = &kNoInterface;
     } else {
         config.family = preferences->droneAddress.family == 6 ? 6 : 4;
@@ -241,10 +241,12 @@ bool isFromDrone(const LinkFrame* frame, const SocketResult* datagram) {
     if (sameEndpoint(source, endpoint)) {
         return true;
     }
-    bool possible = frame->inputs->simulatorPort
-                        ? isLoopbackSource(source) && (source->port == frame->inputs->simulatorPort ||
-                                                       source->port == kSimulatedVoskPortA ||
-                                                       source->port == kSimulatedVoskPortB)
+    const DroneLinkInputs* inputs = frame->inputs;
+    u16 voskPortA = inputs->simulatorPayloadPorts[0] ? inputs->simulatorPayloadPorts[0] : kSimulatedVoskPortA;
+    u16 voskPortB = inputs->simulatorPayloadPorts[1] ? inputs->simulatorPayloadPorts[1] : kSimulatedVoskPortB;
+    bool possible = inputs->simulatorPort
+                        ? isLoopbackSource(source) && (source->port == inputs->simulatorPort ||
+                                                       source->port == voskPortA || source->port == voskPortB)
                         : sameAddress(source, endpoint);
     return possible && isPayloadDatagram(datagram->data, datagram->length);
 }
@@ -418,6 +420,7 @@ void drainDroneSocket(LinkFrame* frame, u8* loggedFrom) {
         SocketResult datagram;
         updateSocket(&datagram, socket, config.family, config.mode, config.localPort, config.interfaceName,
                      config.remote.address, config.remote.port);
+        connection->dronePortInUse = socket->portInUse;
         if (datagram.reset) {
             connection->droneReader = MavlinkMessage{};
             *loggedFrom = socket->sendQueue.writeIndex;
@@ -440,6 +443,7 @@ void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
     for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, socket, 4, SocketModeUdp, kCameraPort, &kNoInterface, nullptr, 0);
+        connection->cameraPortInUse = socket->portInUse;
         if (datagram.reset) {
             *loggedFrom = socket->sendQueue.writeIndex;
         }
@@ -540,6 +544,12 @@ void writeGcsHeartbeatPayload(ByteWriter* writer) {
     appendU8(3, writer);     // MAVLink version
 }
 
+FixedString linkPortProblem(const DroneConnection* connection) {
+    u16 port = connection->dronePortInUse ? connection->dronePortInUse : connection->cameraPortInUse;
+    if (port == 0) return FixedString{};
+    return formatInt("Port @ is in use by another program", port);
+}
+
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     ProfilingScope scope("Control Drone");
     const Preferences* preferences = inputs->preferences;
@@ -622,6 +632,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
 
     // The camera: its own socket when the video URL names one, else through the drone.
     DroneOutput cameraOutput = droneOutput;
+    connection->cameraPortInUse = 0;
     if (inputs->cameraSocket && isCameraUrl(preferences)) {
         connection->cameraKind = CameraNextVision;
         connection->cameraEndpoint = cameraEndpointFromUrl(preferences);
@@ -672,4 +683,15 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     // What the app would have sent while a relay peer controls is never sent later.
     PacketQueue* withheld = &connection->sinkSocket.sendQueue;
     while (!isPacketQueueEmpty(withheld)) dropOldestQueuedPacket(withheld);
+}
+
+void forgetFollowedVehicle(DroneConnection* connection) {
+    connection->vehicle = VehicleState{};
+    connection->px4 = Px4State{};
+    connection->arduCopter = ArduCopterState{};
+    connection->droneEndpoint = AddressRecord{};
+    connection->endpointHeardTime = 0;
+    connection->droneReader = MavlinkMessage{};
+    connection->lastDroneMessageTime = 0;
+    connection->pendingFlightAction = 0;
 }

@@ -135,6 +135,11 @@ struct DroneConnection {
     // When each requested flight action of the vehicle's autopilot was first seen; a request not
     // queued to the drone within kFlightActionDeadline is dropped, never sent late.
     u64 flightActionSeen[kPx4FlightActions];
+
+    // The drone and camera sockets' local ports while another program holds them (nothing arrives
+    // then), else 0.
+    u16 dronePortInUse;
+    u16 cameraPortInUse;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -143,6 +148,10 @@ struct DroneLinkInputs {
     Socket* cameraSocket;
     Socket* relaySocket;  // null in replay, or while "Relay mode port" is 0
     u16 simulatorPort;    // 0 = no simulator
+    // With the simulator: the simulated VOSK units' ports (0 takes 50404 and 50405) and the drone
+    // socket's local port (0 takes 14550).
+    u16 simulatorPayloadPorts[2];
+    u16 simulatorLocalPort;
     const Preferences* preferences;
     SecureLinkHost* relayHost;    // null without relay
     FlightLogger* flightLogger;   // null in replay
@@ -167,6 +176,15 @@ struct DroneLinkInputs {
 };
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
+
+// "Port @ is in use by another program" while the drone socket's port (else the camera socket's)
+// is taken, else empty.
+FixedString linkPortProblem(const DroneConnection* connection);
+
+// The followed vehicle is gone for good (the simulated drone was switched off): its state, its
+// autopilot's state, the learned endpoint and the reader are cleared, so nothing of it is shown any
+// more and the next vehicle heard is locked on afresh.
+void forgetFollowedVehicle(DroneConnection* connection);
 
 // The ground station's own HEARTBEAT payload (9 bytes).
 void writeGcsHeartbeatPayload(ByteWriter* writer);

@@ -302,6 +302,7 @@ bool receivePacket(Socket* socket, SocketResult* out, u64 now) {
 bool setUpSocket(SocketResult* out, Socket* socket) {
     if (socket->state == SocketStateNoHandle) {
         if (socket->family != 4 && socket->family != 6) {
+            socket->portInUse = 0;
             show(out, socket, makeString("Socket disabled"));
             return false;
         }
@@ -326,11 +327,15 @@ bool setUpSocket(SocketResult* out, Socket* socket) {
             return false;
         }
         socket->state = SocketStateConfigured;
-        code = platformSocketSetReceiveBuffer(socket->handle, kSocketReceiveBufferBytes);
+        i32 wanted = socket->receiveBufferBytes ? (i32)socket->receiveBufferBytes : kSocketReceiveBufferBytes;
+        code = platformSocketSetReceiveBuffer(socket->handle, wanted);
         if (code != 0) {
             show(out, socket, formatStr("Error setting socket receive buffer size: @", errorText(code)));
             return false;
         }
+        i32 granted = 0;
+        platformSocketReceiveBufferSize(socket->handle, &granted);
+        socket->receiveBufferGranted = granted > 0 ? (u32)granted : 0;
         if (socket->mode == SocketModeRaw) {
             code = platformSocketSetHeaderIncluded(socket->handle, socket->family);
             if (code != 0) {
@@ -360,6 +365,7 @@ bool setUpSocket(SocketResult* out, Socket* socket) {
         u8 address[kSockaddrSize];
         makeSockaddr(address, socket->family, local.address, socket->wantedPort);
         i32 code = platformSocketBind(socket->handle, address);
+        socket->portInUse = code == kSocketErrorAddressInUse ? socket->wantedPort : 0;
         if (code != 0) {
             show(out, socket, formatIntStr("Error binding socket to port @: @", socket->wantedPort, errorText(code)));
             return false;

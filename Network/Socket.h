@@ -55,6 +55,8 @@ struct Socket {
     FixedString status;
     u64 peerTimeout;  // 3,000,000 us when left 0
     u32 testMode;
+    u32 receiveBufferBytes;    // the receive buffer to ask for when the socket is made; 0: 131,072
+    u32 receiveBufferGranted;  // what the system granted (0 until known)
     SocketResult* simulatorResult;  // replayed data; kSimulatorResultConsumed once taken
     u32 initialised;
     u64 creationTime;
@@ -66,6 +68,7 @@ struct Socket {
     u16 boundPort;   // the local port asked for, kept once the bind succeeded
     u16 wantedPort;  // the local port of the current step's configuration
     u16 localPort;
+    u16 portInUse;   // the local port that another program holds: the last bind was refused for it, else 0
     FixedString interfaceName;
     u32 state;
 

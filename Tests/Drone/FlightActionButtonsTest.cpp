@@ -139,7 +139,7 @@ TEST(FlightActionButtons, UnderRelayControlNothingIsRequestedOrSentLate) {
         if (simulatedNow - start > 2100000) EXPECT_EQ(connection->px4.flightActions[land], 0u);
     }
     EXPECT_GT(connection->traffic[TrafficSink].messages, 10u);
-    FixedString said = connection->vehicle.flightActionText;
+    FixedString said = connection->vehicle.commandRefusalText;
     EXPECT_EQ(std::string(said.text, said.length), "Land not sent: no link to the drone");
     EXPECT_EQ(requestFlightAction(connection, land), 0u);
     buttons.openPanel = kPanelLinkQuality;
