@@ -8,6 +8,7 @@
 #include "Drone/CameraControl.h"
 #include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/FlightController/FlightPhase.h"
+#include "Drone/Hud.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
 #include "FlightLogs/FlightLogProducers.h"
 #include "Network/Address.h"
@@ -167,6 +168,29 @@ void serveRelayHost(LinkFrame* frame) {
     SecureLinkPeer* controlling = host->controllingPeer;
     frame->connection->relayControlled =
         controlling && controlling->lastHeardTime && frame->now - controlling->lastHeardTime < kRelayControlHoldTime;
+    if (frame->connection->relayControlled) frame->connection->relayControllerName = controlling->name;
+}
+
+// Drops the flight-action requests that have waited longer than kFlightActionDeadline for a place
+// on the drone link (a full queue, or a relay peer in control), with a word to the operator.
+void expireFlightActions(DroneConnection* connection, u64 now) {
+    u32 kind = connection->vehicle.autopilotKind;
+    u32* requests = kind == AutopilotPx4 ? connection->px4.flightActions
+                    : kind == AutopilotArduCopter ? connection->arduCopter.flightActions
+                                                  : nullptr;
+    i32 count = flightActionCount(kind);
+    for (i32 i = 0; i < kPx4FlightActions; i++) {
+        if (!requests || i >= count || !requests[i]) {
+            connection->flightActionSeen[i] = 0;
+            continue;
+        }
+        if (connection->flightActionSeen[i] == 0) connection->flightActionSeen[i] = now;
+        if (now - connection->flightActionSeen[i] < kFlightActionDeadline) continue;
+        requests[i] = 0;
+        connection->flightActionSeen[i] = 0;
+        connection->vehicle.commandRefusalText = formatCstr("@ not sent: no link to the drone", flightActionName(kind, i));
+        connection->vehicle.commandRefusalTime = now;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -187,7 +211,7 @@ DroneSocketConfig droneSocketConfig(const LinkFrame* frame) {
     if (frame->inputs->simulatorPort) {
         config.family = 4;
         config.mode = SocketModeUdp;
-        config.localPort = frame->inputs->simulatorLinkPort ? frame->inputs->simulatorLinkPort : kSimulatorLinkLocalPort;
+        config.localPort = frame->inputs->simulatorLocalPort ? frame->inputs->simulatorLocalPort : kSimulatorLinkLocalPort;
         config.interfaceName = &kNoInterface;
     } else {
         config.family = preferences->droneAddress.family == 6 ? 6 : 4;
@@ -217,10 +241,12 @@ bool isFromDrone(const LinkFrame* frame, const SocketResult* datagram) {
     if (sameEndpoint(source, endpoint)) {
         return true;
     }
-    bool possible = frame->inputs->simulatorPort
-                        ? isLoopbackSource(source) && (source->port == frame->inputs->simulatorPort ||
-                                                       source->port == kSimulatedVoskPortA ||
-                                                       source->port == kSimulatedVoskPortB)
+    const DroneLinkInputs* inputs = frame->inputs;
+    u16 voskPortA = inputs->simulatorPayloadPorts[0] ? inputs->simulatorPayloadPorts[0] : kSimulatedVoskPortA;
+    u16 voskPortB = inputs->simulatorPayloadPorts[1] ? inputs->simulatorPayloadPorts[1] : kSimulatedVoskPortB;
+    bool possible = inputs->simulatorPort
+                        ? isLoopbackSource(source) && (source->port == inputs->simulatorPort ||
+                                                       source->port == voskPortA || source->port == voskPortB)
                         : sameAddress(source, endpoint);
     return possible && isPayloadDatagram(datagram->data, datagram->length);
 }
@@ -588,10 +614,12 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     autopilot.logger = inputs->flightLogger;
     autopilot.preferences = preferences;
     autopilot.output = &droneOutput;
+    autopilot.outputWithheld = connection->relayControlled;
     autopilot.gamepad = inputs->gamepad;
     autopilot.input = inputs->input;
     autopilot.now = inputs->now;
     autopilot.utcMilliseconds = inputs->utcMilliseconds;
+    expireFlightActions(connection, inputs->now);
     if (connection->vehicle.autopilotKind == AutopilotPx4) {
         controlPx4(&connection->px4, &autopilot);
     } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
@@ -652,4 +680,18 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
         logQueuedPackets(inputs->cameraSocket, cameraLoggedFrom, cameraType, inputs->flightLogger, inputs->now);
     }
     encryptSecureLinkSendQueue(&connection->secureLinkClient, droneSocket);
+    // What the app would have sent while a relay peer controls is never sent later.
+    PacketQueue* withheld = &connection->sinkSocket.sendQueue;
+    while (!isPacketQueueEmpty(withheld)) dropOldestQueuedPacket(withheld);
+}
+
+void forgetFollowedVehicle(DroneConnection* connection) {
+    connection->vehicle = VehicleState{};
+    connection->px4 = Px4State{};
+    connection->arduCopter = ArduCopterState{};
+    connection->droneEndpoint = AddressRecord{};
+    connection->endpointHeardTime = 0;
+    connection->droneReader = MavlinkMessage{};
+    connection->lastDroneMessageTime = 0;
+    connection->pendingFlightAction = 0;
 }

@@ -19,6 +19,7 @@
 #include "Platform/FileTestSupport.h"
 #include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
+#include "Support/FreePorts.h"
 
 namespace {
 
@@ -354,29 +355,18 @@ TEST_F(AppFrames, TheDebugReportTimeAndTheStepsWithoutADroneConnection) {
     }
 }
 
-// A UDP port that was free a moment ago (the system's pick for port 0).
-u16 freeUdpPort() {
-    int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    socklen_t length = sizeof(any);
-    bool bound = bind(probe, (sockaddr*)&any, sizeof(any)) == 0 && getsockname(probe, (sockaddr*)&any, &length) == 0;
-    close(probe);
-    return bound ? ntohs(any.sin_port) : 0;
-}
-
 // The simulator's and the link's ports come from the records the frame reads, so that a station
 // running beside the test on the usual ports takes nothing from it.
 TEST_F(AppFrames, SimulatorSwitchStartsTheSimulatedDroneAndTheDroneLinkFollowsIt) {
+    std::vector<u16> ports = freeUdpPorts(2);
+    ASSERT_EQ(ports.size(), 2u);
+    app->simulatedDrone.localPorts[0] = ports[0];
+    app->simulatorLinkLocalPort = ports[1];
     app->simulatorRunning = 1;
-    app->simulatedDrone.localPorts[0] = freeUdpPort();
-    app->simulatorLinkPort = freeUdpPort();
-    ASSERT_NE(app->simulatedDrone.localPorts[0], 0);
-    ASSERT_NE(app->simulatorLinkPort, 0);
     for (int i = 0; i < 300 && app->droneConnection.vehicle.autopilotKind != AutopilotPx4; i++) frame();
     ASSERT_EQ(app->droneConnection.vehicle.autopilotKind, AutopilotPx4);
-    EXPECT_EQ(app->simulatorSocket.localPort, app->simulatedDrone.localPorts[0]);
-    EXPECT_EQ(app->simulatedDrone.groundStation.port, app->simulatorLinkPort);
+    EXPECT_EQ(app->simulatorSocket.localPort, ports[0]);
+    EXPECT_EQ(app->simulatedDrone.groundStation.port, ports[1]);
     EXPECT_EQ(app->droneConnection.vehicle.vehicleId, kSimulatedVehicleSource);
     for (int i = 0; i < 30; i++) frame();
     EXPECT_NE(app->droneConnection.vehicle.globalPosition.time, 0u);
