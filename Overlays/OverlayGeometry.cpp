@@ -10,10 +10,16 @@
 
 namespace {
 
-// A chunk spans at most this many turns either way, so that its records keep 32-bit precision to a
-// small part of a pixel at street zoom; its origin is the corner of the grid cell of this size that
-// holds its first point (consecutive chunks in one cell are drawn at once).
+// A chunk of the finest lines or of the fills spans at most this many turns either way, so that its
+// records keep 32-bit precision to a small part of a pixel at street zoom; its origin is the corner
+// of the grid cell of this size that holds its first point (consecutive chunks in one cell are drawn
+// at once). A coarser band is drawn at smaller scales only, and its chunks may span as much as keeps
+// that precision at its largest scale, so that a view of a continent takes a few draws, not one a
+// cell. A record larger than the extent makes room for itself: a chunk may span twice its largest
+// record (a long straight line or a large triangle is as precise as its own size allows).
 constexpr f64 kChunkExtent = 1.0 / 256;
+// The error of a 32-bit position at the largest scale of a band: 2^-24 of the extent, times the scale.
+constexpr i32 kChunkErrorBits = 6;  // a 64th of a pixel
 // A band whose simplified lines keep this share of the segments or more is the last: it and every
 // finer scale draw the segments as they are.
 constexpr f64 kLastBandShare = 0.5;
@@ -42,6 +48,7 @@ struct Builder {
     u32 segmentTotal;  // of every band
     bool failed;
     OverlayChunk* open;  // the chunk being filled, null when none
+    f64 extent;  // the span a chunk may have, turns
 };
 
 f64 cellCorner(f64 value) { return std::floor(value / kChunkExtent) * kChunkExtent; }
@@ -49,8 +56,9 @@ f64 cellCorner(f64 value) { return std::floor(value / kChunkExtent) * kChunkExte
 // Starts a chunk at a point unless the open one can take a record reaching out to the box given.
 void chunkFor(Builder* b, u32 firstRecord, f64 x0, f64 y0, f64 minX, f64 maxX, f64 minY, f64 maxY, u32 records) {
     OverlayChunk* c = b->open;
-    if (c && c->count + records <= kOverlayChunkRecords && std::fmax(c->maxX, maxX) - std::fmin(c->minX, minX) <= kChunkExtent &&
-        std::fmax(c->maxY, maxY) - std::fmin(c->minY, minY) <= kChunkExtent) {
+    f64 extent = std::fmax(b->extent, 2 * std::fmax(maxX - minX, maxY - minY));
+    if (c && c->count + records <= kOverlayChunkRecords && std::fmax(c->maxX, maxX) - std::fmin(c->minX, minX) <= extent &&
+        std::fmax(c->maxY, maxY) - std::fmin(c->minY, minY) <= extent) {
         c->minX = std::fmin(c->minX, minX), c->maxX = std::fmax(c->maxX, maxX);
         c->minY = std::fmin(c->minY, minY), c->maxY = std::fmax(c->maxY, maxY);
         return;
@@ -144,9 +152,11 @@ void buildLines(Builder* b, const VectorOverlay* o) {
     for (u32 band = 0; band < kOverlayMaxBands && !b->failed; band++) {
         u32 firstSegment = b->segmentTotal, firstChunk = g->chunkCount;
         firstSegments[band] = firstSegment;
-        f64 tolerance = kBandTolerancePixels / std::ldexp(1.0, kOverlayFirstBandLevel + 2 * (i32)band + 2);
+        i32 largestScale = kOverlayFirstBandLevel + 2 * (i32)band + 2;
+        f64 tolerance = kBandTolerancePixels / std::ldexp(1.0, largestScale);
         bool last = band + 1 == kOverlayMaxBands;
         if (!last) {
+            b->extent = std::fmax(kChunkExtent, std::ldexp(1.0, 24 - kChunkErrorBits - largestScale));
             for (u32 r = 0; r < runs.count && !b->failed; r++) {
                 u32 first = runs.starts[r], end = runs.starts[r + 1];
                 runPoints(o, first, end, points);
@@ -167,6 +177,7 @@ void buildLines(Builder* b, const VectorOverlay* o) {
             }
         }
         if (last) {
+            b->extent = kChunkExtent;
             for (u32 r = 0; r < runs.count && !b->failed; r++) {
                 u32 first = runs.starts[r], end = runs.starts[r + 1];
                 runPoints(o, first, end, points);
@@ -194,6 +205,7 @@ void buildFills(Builder* b, const VectorOverlay* o) {
     u32 vertices = std::min(o->polygonVertexCount, kOverlayMaxPolygonVertices);
     g->firstFillChunk = g->chunkCount;
     b->open = nullptr;
+    b->extent = kChunkExtent;
     for (u32 t = 0; t < triangles && !b->failed; t++) {
         // Polygons without a fill style are triangulated with a transparent colour: nothing to draw.
         if ((o->triangleColours[t] >> 24) == 0) continue;
@@ -258,8 +270,10 @@ u32 simplifyPolyline(const f64* p, u32 n, f64 tolerance, u32* kept) {
                 cone = true;
                 startX = fromX, startY = fromY, endX = toX, endY = toY;
             }
+            // An end nearer the anchor than a point before it would leave that point beyond the
+            // segment's end, up to the tolerance along it as well as across.
+            if (r >= farthest) last = j;
             farthest = std::fmax(farthest, r);
-            last = j;
         }
         kept[count++] = last;
         anchor = last;
@@ -280,7 +294,7 @@ void clearOverlayGeometry(OverlayGeometry* geometry) {
 
 void buildOverlayGeometry(OverlayGeometry* geometry, const VectorOverlay* overlay) {
     clearOverlayGeometry(geometry);
-    Builder b{geometry, nullptr, 0, 0, 0, 0, false, nullptr};
+    Builder b{geometry, nullptr, 0, 0, 0, 0, false, nullptr, kChunkExtent};
     buildLines(&b, overlay);
     bool linesFailed = b.failed;
     b.failed = false;

@@ -1,13 +1,54 @@
 // BIL grids with their ".hdr" texts, and SRTM tile names, from untrusted sources: the user's own
 // elevation files. Input: a u16 (little-endian) header length, the header text, then the grid's bytes.
 // Every read stays inside the given bytes, a successful read keeps its stored image inside the budget,
-// and height look-ups on it stay inside its samples.
+// and height look-ups on it stay inside its samples; the loader's quick look-up gives the bits of the
+// general one at points over it and the cells' edges next to them.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "Map/ElevationFiles.h"
+#include "Map/ElevationMapLoader.h"
+
+namespace {
+
+// The raster as a loader's only one: every height getElevation gives is sampleElevationRaster's.
+void compareQuickLookUp(const ElevationRaster& raster, const u8* data, size_t size) {
+    static ElevationMapLoader* loader = (ElevationMapLoader*)std::calloc(1, sizeof(ElevationMapLoader));
+    loader->slots[0].raster = raster;
+    loader->slots[0].state = ElevationMapLoaded;
+    loader->order[0] = 0;
+    loader->loadedCount = 1;
+    prepareElevationLookups(loader);
+    const RasterGeoreference& g = raster.georeference;
+    auto check = [&](GeoPoint p) {
+        f64 height;
+        f32 expected = sampleElevationRaster(&raster, p, &height) ? (f32)height : -1e30f;
+        f32 quick = getElevation(loader, p, -1e30f);
+        if (std::memcmp(&expected, &quick, 4) != 0) std::abort();
+    };
+    for (i32 i = 0; i <= 16; i++) {
+        f64 t = i / 16.0;
+        for (f64 towards : {-1e300, 0.0, 1e300}) {
+            f64 x = g.west + (g.east - g.west) * t, y = g.north + (g.south - g.north) * (1.0 - t);
+            if (towards != 0) x = std::nextafter(x, towards), y = std::nextafter(y, -towards);
+            check(GeoPoint{x, y});
+        }
+    }
+    // Points taken from the input's last bytes as fractions of the raster's box.
+    for (size_t at = 0; at + 4 <= size && at < 256; at += 4) {
+        u16 a, b;
+        std::memcpy(&a, data + size - 4 - at, 2);
+        std::memcpy(&b, data + size - 2 - at, 2);
+        check(GeoPoint{g.west + (g.east - g.west) * (a / 65535.0 * 1.1 - 0.05), g.north + (g.south - g.north) * (b / 65535.0 * 1.1 - 0.05)});
+    }
+    loader->slots[0].raster = ElevationRaster{};
+    loader->loadedCount = 0;
+    prepareElevationLookups(loader);
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
     if (size < 2) return 0;
@@ -44,11 +85,13 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
                     std::abort();
                 }
             }
+            compareQuickLookUp(raster, data, size);
         }
         releaseElevationRaster(&raster);
     }
     ElevationRaster tile;
     readSrtmTile(&tile, grid.data(), (i64)grid.size(), 47, 8, budget, 4, nullptr);
+    if (tile.error.length == 0 && tile.samples) compareQuickLookUp(tile, data, size);
     releaseElevationRaster(&tile);
     return 0;
 }
