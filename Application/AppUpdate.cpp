@@ -237,16 +237,32 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     }
     app->uiMetrics = computeUiMetrics(ui->screenRect);
 
+    // Relaying off: both relay sockets stay closed, so nobody gets an answer or a place on the
+    // sharing list.
     Socket* relaySocket = &app->relaySocket;
+    Socket* videoRelaySocket = &app->videoRelaySocket;
+    SecureLinkHost* relayHost = &app->relayHost;
     if (preferences->relayModePort == 0) {
         SocketResult ignored;
         updateSocket(&ignored, relaySocket, 0, SocketModeUdp, 0, &preferences->relayNetworkInterface, nullptr, 0);
+        updateSocket(&ignored, videoRelaySocket, 0, SocketModeUdp, 0, &preferences->relayNetworkInterface, nullptr, 0);
         relaySocket = nullptr;
+        videoRelaySocket = nullptr;
+        relayHost = nullptr;
     }
     // The link's keys, names and passwords are the identities that the first frame drew and the app
-    // cache keeps.
+    // cache keeps. The client side runs only towards a relaying app, its video stream with a record of
+    // its own.
     app->relayHost.identity = &app->relayHostIdentity;
     app->droneConnection.secureLinkClient.identity = &app->secureLinkClientIdentity;
+    app->videoLinkClient.identity = &app->secureLinkClientIdentity;
+    SecureLinkClient* videoLinkClient = nullptr;
+    if (preferences->droneConnection == DroneConnectionIp && preferences->videoStreamProtocol == VideoStreamQv &&
+        !app->simulatorRunning && connectsToRelayingApp(preferences, 0)) {
+        videoLinkClient = &app->videoLinkClient;
+    } else {
+        stopSecureLinkClient(&app->videoLinkClient);
+    }
     if (preferences->droneConnection == DroneConnectionIp || app->simulatorRunning) {
         // controlDrone opens its own profiling region.
         DroneLinkInputs inputs{};
@@ -255,7 +271,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.relaySocket = relaySocket;
         inputs.simulatorPort = app->simulatorRunning ? app->simulatorSocket.localPort : 0;
         inputs.preferences = preferences;
-        inputs.relayHost = relaySocket ? &app->relayHost : nullptr;
+        inputs.relayHost = relaySocket ? relayHost : nullptr;
         inputs.flightLogger = &app->flightLogger;
         inputs.elevation = lookUpElevation;
         inputs.elevationContext = &app->elevationMapLoader;
@@ -281,12 +297,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
                                  preferences, &app->simulatorSocket, &app->simulatorPayloadPrimarySocket,
                                  &app->simulatorPayloadSecondarySocket, now);
     }
-    controlQvVideoStream(&app->qvVideoSocket, &app->videoRelaySocket, &app->relayHost,
-                         &app->droneConnection.secureLinkClient, &app->qvVideoStream, &app->h264Stream, preferences, slots,
-                         &app->flightLogger);
-    controlRtspVideoStream(&app->rtspSocket, &app->rtpSocket, &app->rtcpSocket, &app->videoRelaySocket,
-                           &app->relayHost, &app->rtspVideoStream, &app->h264Stream, preferences, slots,
-                           &app->flightLogger);
+    controlQvVideoStream(&app->qvVideoSocket, videoRelaySocket, relayHost, videoLinkClient, &app->qvVideoStream,
+                         &app->h264Stream, preferences, slots, &app->flightLogger);
+    controlRtspVideoStream(&app->rtspSocket, &app->rtpSocket, &app->rtcpSocket, videoRelaySocket, relayHost,
+                           &app->rtspVideoStream, &app->h264Stream, preferences, slots, &app->flightLogger);
     processH264DecoderOutput(slots);
 
     updateAreaOfInterest(app, now);

@@ -129,7 +129,8 @@ FlyAltitudes flyScreenAltitudes(const VehicleState* vehicle, const ElevationMapL
     return out;
 }
 
-void writeFlyDiagnosticsText(ByteWriter* w, const VehicleState* vehicle, u64 now, i64 nowUtcMs, i64 zoneOffsetMs) {
+void writeFlyDiagnosticsText(ByteWriter* w, const VehicleState* vehicle, u64 now, i64 nowUtcMs, i64 zoneOffsetMs,
+                             u64 foreignPackets) {
     i64 start = w->length;
     u64 faults = vehicle->sensorsPresent & vehicle->sensorsEnabled & ~vehicle->sensorsHealthy;
     i32 written = 0;
@@ -160,6 +161,10 @@ void writeFlyDiagnosticsText(ByteWriter* w, const VehicleState* vehicle, u64 now
         appendCString(entry->text, w);
         appendCString("\n", w);
     }
+    if (foreignPackets) {
+        FixedString dropped = formatInt("@ packets from unknown senders ignored\n", (i64)foreignPackets);
+        appendFixedStringRef(&dropped, w);
+    }
     if (w->length == start && !w->overflow) appendCString("No errors or diagnostic messages", w);
 }
 
@@ -168,7 +173,8 @@ void drawFlyDiagnosticsPanel(FlyScreenFrame* f) {
     i64 utc = app->clocks.utcMilliseconds ? app->clocks.utcMilliseconds() : currentTimeMilliseconds();
     u8 bytes[kFlyDiagnosticsBytes];
     ByteWriter text = makeByteWriter(bytes, kFlyDiagnosticsBytes);
-    writeFlyDiagnosticsText(&text, &app->droneConnection.vehicle, f->now, utc, getTimeZoneOffsetMs());
+    writeFlyDiagnosticsText(&text, &app->droneConnection.vehicle, f->now, utc, getTimeZoneOffsetMs(),
+                            app->droneConnection.foreignPackets);
     const UiMetrics* m = f->metrics;
     Rect area{f->content.x0 + m->rowHeight, f->content.x1 - m->margin, f->content.y0 + m->rowHeight,
               f->barBottom - 2 * m->rowHeight};

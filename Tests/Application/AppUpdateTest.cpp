@@ -4,6 +4,11 @@
 // socket.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -15,6 +20,7 @@
 #include "Platform/FileTestSupport.h"
 #include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
+#include "Video/QvVideoStream.h"
 
 namespace {
 
@@ -378,6 +384,164 @@ TEST_F(AppFrames, RecordFlightLogNowKeepsALogOpenAndLoggingOffClearsTheHighMark)
     frame();  // no vehicle heard: logging is off
     EXPECT_EQ(app->flightLogger.logFileName.length, 0u);
     EXPECT_EQ(app->flightLogger.highAboveGroundSince, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A UDP socket of the test's own on a loopback address, at a port the system picks.
+struct TestUdp {
+    int handle = -1;
+    u16 port = 0;
+    explicit TestUdp(u8 lastAddressByte) {
+        handle = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(0x7F000000u | lastAddressByte);
+        socklen_t length = sizeof(address);
+        bind(handle, (sockaddr*)&address, length);
+        getsockname(handle, (sockaddr*)&address, &length);
+        port = ntohs(address.sin_port);
+    }
+    ~TestUdp() { close(handle); }
+    void sendTo(u16 toPort, const std::vector<u8>& bytes) const {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(toPort);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(handle, bytes.data(), bytes.size(), 0, (sockaddr*)&to, sizeof(to));
+    }
+    std::vector<std::vector<u8>> receive() const {
+        std::vector<std::vector<u8>> got;
+        u8 buffer[2048];
+        for (ssize_t n; (n = recv(handle, buffer, sizeof(buffer), 0)) >= 0;) got.emplace_back(buffer, buffer + n);
+        return got;
+    }
+};
+
+u16 freeLoopbackUdpPort() { return TestUdp(1).port; }
+
+i32 listedPeers(const SecureLinkHost* host) {
+    i32 listed = 0;
+    for (const SecureLinkPeer& peer : host->peers) listed += peer.address.family != 0;
+    return listed;
+}
+
+class AppRelayFrames : public AppFrames {
+protected:
+    void SetUp() override {
+        AppFrames::SetUp();
+        for (i32 i = 0; i < 200 && !app->preferencesState.loaded; i++) frame();
+        ASSERT_EQ(app->preferencesState.loaded, 1u);
+        videoRelayPort = freeLoopbackUdpPort();
+    }
+    void TearDown() override {
+        for (Socket* socket : {&app->relaySocket, &app->videoRelaySocket, &app->droneSocket, &app->qvVideoSocket}) {
+            closeSocket(socket);
+        }
+        videoRelayPort = kSecureLinkVideoPort;
+        AppFrames::TearDown();
+    }
+};
+
+// With relaying off (the default) neither relay port answers: a stranger's hello to the video relay
+// port gets no host key and no place on the sharing list. With relaying on the same hello is answered.
+TEST_F(AppRelayFrames, RelayingOffAnswersNobodyOnTheRelayPorts) {
+    TestUdp stranger(9);
+    std::vector<u8> hello = {SecureLinkHello, 0x34, 0x12};
+    hello.insert(hello.end(), 32, 0x42);
+    hello.push_back(SecureLinkGrantTelemetry | SecureLinkGrantVideo | SecureLinkGrantControl);
+    auto sayHello = [&](i32 frames) {
+        std::vector<std::vector<u8>> answers;
+        for (i32 i = 0; i < frames && answers.empty(); i++) {
+            stranger.sendTo(videoRelayPort, hello);
+            usleep(500);
+            frame();
+            usleep(500);
+            answers = stranger.receive();
+        }
+        return answers;
+    };
+    ASSERT_EQ(app->preferences.relayModePort, 0);
+    EXPECT_TRUE(sayHello(60).empty());
+    EXPECT_EQ(listedPeers(&app->relayHost), 0);
+
+    app->preferences.relayModePort = freeLoopbackUdpPort();
+    std::vector<std::vector<u8>> answers = sayHello(300);
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers[0][0], SecureLinkHostKey);
+    EXPECT_EQ(listedPeers(&app->relayHost), 1);
+}
+
+// A crew tablet: connected to a relaying app and showing its video. Its MAVLink and video streams
+// each keep their record of the link, so the handshake completes on both, the control password
+// comes through, and the tablet's own MAVLink reaches the drone through the host, sealed.
+TEST_F(AppRelayFrames, CrewTabletWithRelayedVideoCompletesItsHandshakeAndTakesControl) {
+    struct HostSide {
+        DroneConnection connection;
+        Socket droneSocket, relaySocket, videoRelaySocket;
+        SecureLinkHost sharing;
+        RelayHostIdentity identity;
+        Preferences preferences;
+        DroneLinkInputs inputs;
+    };
+    auto host = zeroed<HostSide>();
+    TestUdp drone(1);
+    u16 relayPort = freeLoopbackUdpPort();
+    ASSERT_EQ(generateX25519KeyPair(host->identity.privateKey, host->identity.publicKey), 0);
+    host->identity.controllingListenerPassword[0] = 0x5C;
+    host->sharing.identity = &host->identity;
+    Preferences* hostPreferences = &host->preferences;
+    hostPreferences->appSystemId = 255;
+    hostPreferences->appComponentId = 190;
+    hostPreferences->relayModePort = relayPort;
+    hostPreferences->droneAddress = makeAddressRecord(4, (const u8*)"\x7f\0\0\x01", drone.port);
+    host->inputs.droneSocket = &host->droneSocket;
+    host->inputs.relaySocket = &host->relaySocket;
+    host->inputs.relayHost = &host->sharing;
+    host->inputs.preferences = hostPreferences;
+    auto stepHost = [&] {
+        host->inputs.now = fakeMicroseconds;
+        controlDrone(&host->connection, &host->inputs);
+        serveVideoRelaySocket(&host->videoRelaySocket, &host->sharing, hostPreferences, (i64)fakeMicroseconds);
+        sendSecureLinkPublicKey(&host->sharing, &host->videoRelaySocket, RelayStreamVideo, hostPreferences,
+                                fakeMicroseconds);
+    };
+
+    Preferences* tablet = &app->preferences;
+    tablet->droneConnection = DroneConnectionIp;
+    tablet->droneAddress = makeAddressRecord(4, (const u8*)"\x7f\0\0\x01", relayPort);
+    tablet->droneTransportProtocol = TransportUdp;
+    tablet->droneLocalPort = 0;
+    tablet->videoStreamProtocol = VideoStreamQv;
+    tablet->qvVideoServerAddress = makeAddressRecord(4, (const u8*)"\x7f\0\0\x01", videoRelayPort);
+    tablet->appSystemId = 254;
+
+    bool heardAtDrone = false;
+    for (i32 i = 0; i < 1500 && !heardAtDrone; i++) {
+        stepHost();
+        frame();
+        usleep(300);
+        for (SecureLinkPeer& peer : host->sharing.peers) {
+            if (peer.address.family && peer.ports[RelayStreamVideo] && peer.userDecision == 0) {
+                setSecureLinkPeerDecision(&host->sharing, &peer,
+                                          SecureLinkGrantTelemetry | SecureLinkGrantVideo | SecureLinkGrantControl);
+            }
+        }
+        // The tablet's own HEARTBEAT (a ground station's), relayed by the host to its drone.
+        for (const std::vector<u8>& datagram : drone.receive()) {
+            heardAtDrone = heardAtDrone || (datagram.size() > 10 && datagram[0] == kMavlink1Magic && datagram[3] == 254 &&
+                                            datagram[5] == 0 && datagram[10] == 6);
+        }
+    }
+    EXPECT_TRUE(heardAtDrone);
+    EXPECT_EQ(listedPeers(&host->sharing), 1);
+    EXPECT_NE(host->sharing.controllingPeer, nullptr);
+    EXPECT_EQ(std::memcmp(app->secureLinkClientIdentity.relayPassword, host->identity.controllingListenerPassword, 8), 0);
+    EXPECT_EQ(app->droneConnection.secureLinkClient.keys.ready, 1u);
+    EXPECT_EQ(app->videoLinkClient.keys.ready, 1u);
+    for (Socket* socket : {&host->droneSocket, &host->relaySocket, &host->videoRelaySocket}) closeSocket(socket);
 }
 
 }  // namespace
