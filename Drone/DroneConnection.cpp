@@ -478,7 +478,8 @@ void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
             break;
         }
         // Only the camera the video URL names reaches the camera link.
-        bool fromCamera = connection->cameraEndpoint.family != 0 && sameAddress(&datagram.source, &connection->cameraEndpoint);
+        bool fromCamera =
+            connection->cameraEndpoint.family != 0 && sameAddress(&datagram.source, &connection->cameraEndpoint);
         if (!fromCamera && !inputs->replay) {
             connection->foreignPackets++;
             continue;

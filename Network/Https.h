@@ -68,5 +68,12 @@ void buildHttpGetRequest(const ByteWriter* path, const FixedString* user, const 
 // One step. socket is the caller's TCP client socket.
 HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, Socket* socket);
 
+// The two halves of a step's reading, for the step and the fuzz target: the response bytes the TLS
+// client delivered (the header until its blank line, then the body by its framing; body bytes are
+// moved together within the slice of capacity bytes and handed back in out), and the end of the
+// connection (cleanClose: it ended with a close_notify).
+void readHttpsResponse(HttpsGetResult* out, HttpsGetOperation* op, u8* slice, i64 length, i64 capacity);
+void endHttpsResponse(HttpsGetResult* out, HttpsGetOperation* op, bool cleanClose);
+
 // RFC 4648 Base64 with padding, no line breaks.
 void appendBase64(const void* bytes, i64 count, ByteWriter* writer);

@@ -171,12 +171,17 @@ struct SecureLinkReceived {
 // every listed peer not served on that stream for more than 1 s.
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
-// Host side, once per frame: names the controlling peer, and sends the control password to the peer
-// granted control and the host's state (its grants and controller) to every peer.
+// Host side, once per frame: drops undecided peers not heard for 30 s, names the controlling peer, and
+// sends the control password to the peer granted control and the host's state (its grants and
+// controller) to every peer.
 void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const GamepadState* gamepad,
                                 u64 buttons, const Preferences* preferences, u64 now);
 // Host side: one datagram of the relay socket of the stream. Hellos list or refresh their peer; a
-// sealed datagram is opened in place. The peer is null when the datagram is rejected.
+// sealed datagram is opened in place. The peer is null when the datagram is rejected. A new peer takes
+// a free place, else that of the longest silent peer that never completed a sealed hello (not one at
+// the controlling listener's address); one address holds at most two such peers, and a peer the user
+// decided on is never given up. A sealed hello from the controlling listener's address that echoes the
+// control password is that listener started over: it takes over its old entry's decision.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);

@@ -216,7 +216,8 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     host->referenceAddress = identity->controllingListener;
     // Undecided peers that went silent leave the list.
     for (SecureLinkPeer& peer : host->peers) {
-        if (isListed(&peer) && peer.userDecision == 0 && now - peer.lastHeardTime > kSecureLinkUndecidedExpiry) {
+        if (isListed(&peer) && peer.userDecision == 0 && now > peer.lastHeardTime &&
+            now - peer.lastHeardTime > kSecureLinkUndecidedExpiry) {
             if (host->controllingPeer == &peer) host->controllingPeer = nullptr;
             peer = SecureLinkPeer{};
         }

@@ -531,14 +531,16 @@ TEST_F(AppRelayFrames, CrewTabletWithRelayedVideoCompletesItsHandshakeAndTakesCo
         }
         // The tablet's own HEARTBEAT (a ground station's), relayed by the host to its drone.
         for (const std::vector<u8>& datagram : drone.receive()) {
-            heardAtDrone = heardAtDrone || (datagram.size() > 10 && datagram[0] == kMavlink1Magic && datagram[3] == 254 &&
-                                            datagram[5] == 0 && datagram[10] == 6);
+            bool tabletHeartbeat = datagram.size() > 10 && datagram[0] == kMavlink1Magic && datagram[3] == 254 &&
+                                   datagram[5] == 0 && datagram[10] == 6;
+            heardAtDrone = heardAtDrone || tabletHeartbeat;
         }
     }
     EXPECT_TRUE(heardAtDrone);
     EXPECT_EQ(listedPeers(&host->sharing), 1);
     EXPECT_NE(host->sharing.controllingPeer, nullptr);
-    EXPECT_EQ(std::memcmp(app->secureLinkClientIdentity.relayPassword, host->identity.controllingListenerPassword, 8), 0);
+    const u8* password = host->identity.controllingListenerPassword;
+    EXPECT_EQ(std::memcmp(app->secureLinkClientIdentity.relayPassword, password, 8), 0);
     EXPECT_EQ(app->droneConnection.secureLinkClient.keys.ready, 1u);
     EXPECT_EQ(app->videoLinkClient.keys.ready, 1u);
     for (Socket* socket : {&host->droneSocket, &host->relaySocket, &host->videoRelaySocket}) closeSocket(socket);

@@ -466,7 +466,8 @@ TEST_F(DroneLink, PayloadFramesOfAnyoneButTheFollowedVehicleChangeNothing) {
         u16 port;
         u16 system;
     };
-    const Sender strangers[] = {{kStranger, 14555, 1}, {kStranger, 40000, 77}, {kLoopback, 14556, 77}, {kLoopback, 14555, 77}};
+    const Sender strangers[] = {
+        {kStranger, 14555, 1}, {kStranger, 40000, 77}, {kLoopback, 14556, 77}, {kLoopback, 14555, 77}};
     for (bool fixed : {false, true}) {
         SCOPED_TRACE(fixed ? "fixed endpoint" : "autodetect");
         connection = std::make_unique<DroneConnection>();
