@@ -1,5 +1,5 @@
 // The per-frame drone connection: finds the drone on the network, locks on to its vehicle, follows
-// its telemetry, logs and relays every datagram and sends the ground station's HEARTBEAT.
+// its telemetry, logs and relays every datagram of the drone and sends the ground station's HEARTBEAT.
 #pragma once
 #include "Core/Preferences.h"
 #include "Drone/AirTraffic.h"
