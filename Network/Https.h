@@ -75,5 +75,9 @@ HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, So
 void readHttpsResponse(HttpsGetResult* out, HttpsGetOperation* op, u8* slice, i64 length, i64 capacity);
 void endHttpsResponse(HttpsGetResult* out, HttpsGetOperation* op, bool cleanClose);
 
+// The value of the response header's first line of that name (ASCII, any case), blanks around it
+// removed; an empty slice when the header is not complete or has no such line.
+TextSlice httpsHeaderValue(const HttpsGetOperation* op, const char* name);
+
 // RFC 4648 Base64 with padding, no line breaks.
 void appendBase64(const void* bytes, i64 count, ByteWriter* writer);

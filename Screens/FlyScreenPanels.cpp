@@ -84,12 +84,13 @@ void drawFlyTopBar(FlyScreenFrame* f) {
         drawPayloadCountIndicator(panel, slot, m, &connection->payload.orvik, f->ui, f->stack, &s->payloadIndicatorTimer,
                                   f->now);
     } else if (app->preferences.payloadType == PayloadVosk) {
-        drawDualStatusIndicator(panel, &cursor, bar, &style, &connection->payload.vosk, f->ui, f->stack);
+        drawDualStatusIndicator(panel, &cursor, bar, &style, &connection->payload.vosk, f->ui, f->stack, f->now);
     }
     strobeToggleButton(panel, &cursor, bar, &style, &connection->payload.light, f->ui, f->stack, f->now);
     drawBatteryIndicator(panel, &cursor, bar, &style, vehicle, &app->preferences, f->ui, f->stack);
     drawSignalIndicator(panel, &cursor, bar, &style, selectedVideoStats(app), f->ui, f->stack, &app->preferences);
-    drawLinkQualityIndicator(panel, &cursor, bar, &style, connection, f->ui, f->stack, &app->preferences);
+    drawLinkQualityIndicator(panel, &cursor, bar, &style, connection, f->ui, f->stack, &app->preferences,
+                             f->now);
     drawGpsIndicator(panel, &cursor, bar, &style, vehicle, f->stack, f->ui, &app->preferences);
     barIconButton(f, &cursor, AssetWhiteMarker, FlyPanelWaypoints, FlyPanelWaypoints, FlyPanelWaypoints,
                   WidgetId{318, "Screens/FlyScreen"});
@@ -101,7 +102,7 @@ void drawFlyTopBar(FlyScreenFrame* f) {
         barIconButton(f, &cursor, AssetPencil, FlyPanelDrawFirst, FlyPanelDrawFirst, FlyPanelDrawLast,
                       WidgetId{356, "Screens/FlyScreen"});
     }
-    drawSensorHealthIndicator(panel, &cursor, bar, &style, vehicle, f->ui, f->stack);
+    drawSensorHealthIndicator(panel, &cursor, bar, &style, vehicle, f->ui, f->stack, f->now);
 }
 
 FlyAltitudes flyScreenAltitudes(const VehicleState* vehicle, const ElevationMapLoader* elevation,

@@ -126,6 +126,13 @@ TEST_P(QvRelay, PicturesDecodeAndReachTheStationBehindTheRelay) {
     EXPECT_EQ(logger->entriesByType[FlightLogVideoStreamStatus], ((i64)rigNow - firstSnapshot) / 1000000);
     EXPECT_EQ(a->stream.stats.entryPayload[0] | a->stream.stats.entryPayload[1] << 8 | a->stream.stats.entryPayload[2] << 16,
               1000000);
+    // The newest entry, kept for the start of the next log, is the producer's: 32 bytes ending in
+    // the picture's width and height.
+    const FlightLogEntryRecord& kept = a->stream.stats.latestEntry;
+    EXPECT_EQ(kept.type, (u32)FlightLogVideoStreamStatus);
+    ASSERT_EQ(kept.payload.length, 32);
+    EXPECT_EQ(kept.payload.data[24] | kept.payload.data[25] << 8, 320);
+    EXPECT_EQ(kept.payload.data[28] | kept.payload.data[29] << 8, 240);
     Bytes lastPicture(rig->decoder->frame, rig->decoder->frame + 320 * 240 * 3 / 2);
 
     // B decodes what A relayed, on a decoder of its own.
