@@ -21,6 +21,7 @@
 #include "Network/Socket.h"
 #include "Overlays/OverlaySteps.h"
 #include "KmzEditor/ExportedKmzList.h"
+#include "KmzEditor/KmzExport.h"
 #include "KmzEditor/KmzImport.h"
 #include "SourceCommon/UserInterface/Screen.h"
 #include "SourceCommon/UserInterface/UiMetrics.h"
@@ -60,6 +61,7 @@ struct AppState {
     u32 mainScreenWord;  // owned by the Main Screen
     CompanionAppPresence companionAppPresent[2];  // "com.auterion", "com.auterion.skyway"
     u32 simulatorRunning;
+    u16 simulatorLinkPort;  // the drone socket's local port with the simulator; 0: the usual 14550
 
     AppClocks clocks;
     u32 cacheLoadedThisRun;  // the frame's app cache step loaded the file
@@ -113,6 +115,7 @@ struct AppState {
     OverlayList overlayList;
     ExportedKmzList exportedKmzList;
     KmzEditor kmzEditor;
+    KmzExportRun kmzExport;  // the export being saved, stepped every frame
     VectorOverlayLoader vectorOverlayLoader;
     RasterOverlayLoader rasterOverlayLoader;
     FlightLogList flightLogList;
@@ -126,4 +129,7 @@ struct AppState {
     Preferences preferences;
     PreferencesState preferencesState;
     AppCacheState appCache;
+    // What the app cache's load did with the plan it kept (restored, or why nothing was), for the
+    // debug report.
+    FixedString keptPlanNote;
 };

@@ -1,5 +1,6 @@
 #include "Drone/DroneConnection.h"
 
+#include "Core/Format.h"
 #include "Core/Profiler.h"
 #include "Core/Sound.h"
 #include "Core/WarningSounds.h"
@@ -187,7 +188,7 @@ DroneSocketConfig droneSocketConfig(const LinkFrame* frame) {
     if (frame->inputs->simulatorPort) {
         config.family = 4;
         config.mode = SocketModeUdp;
-        config.localPort = kSimulatorLinkLocalPort;
+        config.localPort = frame->inputs->simulatorLinkPort ? frame->inputs->simulatorLinkPort : kSimulatorLinkLocalPort;
         config.interfaceName = &kNoInterface;
     } else {
         config.family = preferences->droneAddress.family == 6 ? 6 : 4;
@@ -449,6 +450,7 @@ void drainDroneSocket(LinkFrame* frame, u8* loggedFrom) {
         SocketResult datagram;
         updateSocket(&datagram, socket, config.family, config.mode, config.localPort, config.interfaceName,
                      config.remote.address, config.remote.port);
+        connection->dronePortInUse = socket->portInUse;
         if (datagram.reset) {
             connection->droneReader = MavlinkMessage{};
             *loggedFrom = socket->sendQueue.writeIndex;
@@ -471,6 +473,7 @@ void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
     for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, socket, 4, SocketModeUdp, kCameraPort, &kNoInterface, nullptr, 0);
+        connection->cameraPortInUse = socket->portInUse;
         if (datagram.reset) {
             *loggedFrom = socket->sendQueue.writeIndex;
         }
@@ -578,6 +581,12 @@ void writeGcsHeartbeatPayload(ByteWriter* writer) {
     appendU8(3, writer);     // MAVLink version
 }
 
+FixedString linkPortProblem(const DroneConnection* connection) {
+    u16 port = connection->dronePortInUse ? connection->dronePortInUse : connection->cameraPortInUse;
+    if (port == 0) return FixedString{};
+    return formatInt("Port @ is in use by another program", port);
+}
+
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     ProfilingScope scope("Control Drone");
     const Preferences* preferences = inputs->preferences;
@@ -661,6 +670,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
 
     // The camera: its own socket when the video URL names one, else through the drone.
     DroneOutput cameraOutput = droneOutput;
+    connection->cameraPortInUse = 0;
     if (inputs->cameraSocket && isCameraUrl(preferences)) {
         connection->cameraKind = CameraNextVision;
         connection->cameraEndpoint = cameraEndpointFromUrl(preferences);

@@ -132,6 +132,11 @@ struct DroneConnection {
     // flightActionName).
     u32 hudInUse;
     i32 pendingFlightAction;
+
+    // The drone and camera sockets' local ports while another program holds them (nothing arrives
+    // then), else 0.
+    u16 dronePortInUse;
+    u16 cameraPortInUse;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -140,6 +145,7 @@ struct DroneLinkInputs {
     Socket* cameraSocket;
     Socket* relaySocket;  // null in replay, or while "Relay mode port" is 0
     u16 simulatorPort;    // 0 = no simulator
+    u16 simulatorLinkPort;  // the drone socket's local port with the simulator; 0: kSimulatorLinkLocalPort
     const Preferences* preferences;
     SecureLinkHost* relayHost;    // null without relay
     FlightLogger* flightLogger;   // null in replay
@@ -176,6 +182,10 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
 // UDP endpoint from the preferences (the relaying-app connections, or a custom one naming address and
 // port); never in autodetect, over TCP or with the simulator.
 bool connectsToRelayingApp(const Preferences* preferences, u16 simulatorPort);
+
+// "Port @ is in use by another program" while the drone socket's port (else the camera socket's)
+// is taken, else empty.
+FixedString linkPortProblem(const DroneConnection* connection);
 
 // The ground station's own HEARTBEAT payload (9 bytes).
 void writeGcsHeartbeatPayload(ByteWriter* writer);

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr f32 kIconCellWidth = 1.4f;  // x barHeight
+constexpr Color kFlightLogStatusRed = 0xFF2020F0;
 
 const VideoStreamStats* selectedVideoStats(const AppState* app) {
     switch (app->preferences.videoStreamProtocol) {
@@ -44,6 +45,19 @@ void barIconButton(FlyScreenFrame* f, f32* cursor, i32 asset, u32 first, u32 ope
     if (button(FixedString{}, &cell, &f->window, kTopBarDepth, &style, f->ui, f->stack, &id).clicked) {
         *panel = open ? 0 : first;
     }
+}
+
+// "Flight log: <reason>" while the log cannot be written, in red on the bar, its right end at the
+// indicators' left edge.
+void drawFlightLogStatus(FlyScreenFrame* f, f32 cursor) {
+    const FixedString& status = f->app->flightLogger.writeFailure;
+    if (!status.length) return;
+    const UiMetrics* m = f->metrics;
+    Rect area{f->topBar.x0 + m->margin, cursor - m->margin, f->topBar.y0, f->topBar.y1};
+    if (area.x1 <= area.x0) return;
+    TextStyle style{kFlightLogStatusRed, kNoOutline, kSelectionOrange, m->textHeight, 0, 0};
+    drawTextAt(f->ui, status, AnchorRightCentre, Vec2F32{area.x1, (area.y0 + area.y1) / 2}, kTopBarDepth + 0.003f, area,
+               style);
 }
 
 TextStyle panelTextStyle(const FlyScreenFrame* f) {
@@ -103,6 +117,7 @@ void drawFlyTopBar(FlyScreenFrame* f) {
                       WidgetId{356, "Screens/FlyScreen"});
     }
     drawSensorHealthIndicator(panel, &cursor, bar, &style, vehicle, f->ui, f->stack, f->now);
+    drawFlightLogStatus(f, cursor);
 }
 
 FlyAltitudes flyScreenAltitudes(const VehicleState* vehicle, const ElevationMapLoader* elevation,
@@ -130,9 +145,13 @@ FlyAltitudes flyScreenAltitudes(const VehicleState* vehicle, const ElevationMapL
     return out;
 }
 
-void writeFlyDiagnosticsText(ByteWriter* w, const VehicleState* vehicle, u64 now, i64 nowUtcMs, i64 zoneOffsetMs,
-                             u64 foreignPackets) {
+void writeFlyDiagnosticsText(ByteWriter* w, const FixedString* linkProblem, const VehicleState* vehicle, u64 now,
+                             i64 nowUtcMs, i64 zoneOffsetMs, u64 foreignPackets) {
     i64 start = w->length;
+    if (linkProblem && linkProblem->length) {
+        appendFixedStringRef(linkProblem, w);
+        appendCString("\n", w);
+    }
     u64 faults = vehicle->sensorsPresent & vehicle->sensorsEnabled & ~vehicle->sensorsHealthy;
     i32 written = 0;
     for (i32 i = 0; i < 64; i++) {
@@ -174,7 +193,8 @@ void drawFlyDiagnosticsPanel(FlyScreenFrame* f) {
     i64 utc = app->clocks.utcMilliseconds ? app->clocks.utcMilliseconds() : currentTimeMilliseconds();
     u8 bytes[kFlyDiagnosticsBytes];
     ByteWriter text = makeByteWriter(bytes, kFlyDiagnosticsBytes);
-    writeFlyDiagnosticsText(&text, &app->droneConnection.vehicle, f->now, utc, getTimeZoneOffsetMs(),
+    FixedString linkProblem = linkPortProblem(&app->droneConnection);
+    writeFlyDiagnosticsText(&text, &linkProblem, &app->droneConnection.vehicle, f->now, utc, getTimeZoneOffsetMs(),
                             app->droneConnection.foreignPackets);
     const UiMetrics* m = f->metrics;
     Rect area{f->content.x0 + m->rowHeight, f->content.x1 - m->margin, f->content.y0 + m->rowHeight,

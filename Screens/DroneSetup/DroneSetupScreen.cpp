@@ -18,6 +18,13 @@ struct DroneSetupScreenState {
 
 }  // namespace
 
+FixedString mavlinkConnectionStatusText(const AppState* app) {
+    FixedString problem = linkPortProblem(&app->droneConnection);
+    if (problem.length) return problem;
+    if (app->droneSocket.shownStatus.length) return app->droneSocket.shownStatus;
+    return makeString("Not connected");
+}
+
 void droneSetupScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app, ScreenResult* result,
                       void* scratch) {
     ProfilingScope scope("Drone Setup Screen");
@@ -36,8 +43,7 @@ void droneSetupScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppSt
     }
     {
         FixedString title = makeString("MAVLink Connection Status");
-        FixedString text = app->droneSocket.shownStatus;
-        if (text.length == 0) text = makeString("Not connected");
+        FixedString text = mavlinkConnectionStatusText(app);
         infoRow(&title, &text, 0, ui, view);
     }
     {

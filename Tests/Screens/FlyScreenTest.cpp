@@ -282,16 +282,47 @@ TEST_F(FlyScreenTest, KeyPadClicksSetTheVendorCommandFlags) {
     EXPECT_EQ(requests[WorkswellRequestVendor3], 0u);
 }
 
+// While the flight log cannot be written, its status stands in red in the top bar, left of the
+// indicators; it goes when the log can be written again.
+TEST_F(FlyScreenTest, TheTopBarShowsWhyTheFlightLogCannotBeWritten) {
+    frames(&harness, 2);
+    // The bar below the top of the window (no insets here), one button high.
+    const Rect bar{0, 1920, 1080 - harness.app->uiMetrics.buttonHeight, 1080};
+    auto redPixels = [&] {
+        u32 count = 0;
+        for (i32 y = (i32)bar.y0 + 2; y < (i32)bar.y1 - 2; y += 2) {
+            for (i32 x = (i32)bar.x0; x < (i32)(bar.x0 + 0.4f * (bar.x1 - bar.x0)); x += 2) {
+                u32 pixel = harnessPixel(&harness.render, x, y);
+                count += red(pixel) > 200 && green(pixel) < 90;
+            }
+        }
+        return count;
+    };
+    u32 before = redPixels();
+    harness.app->flightLogger.writeFailure = makeString("Flight log: disk full");
+    frames(&harness, 2);
+    writeHarnessPng(&harness.render, outputPath("fly_screen_log_status.png").c_str());
+    EXPECT_GT(redPixels(), before + 200);
+    harness.app->flightLogger.writeFailure = FixedString{};
+    frames(&harness, 2);
+    EXPECT_EQ(redPixels(), before);
+}
+
 TEST(FlyScreenTexts, DiagnosticsFollowTheSensorMasksAndStatusTexts) {
-    auto text = [](const VehicleState* v) {
+    FixedString linkProblem{};
+    auto text = [&](const VehicleState* v) {
         u8 bytes[kFlyDiagnosticsBytes];
         ByteWriter w = makeByteWriter(bytes, kFlyDiagnosticsBytes);
         // 12:00:00 UTC on a day, one hour east of UTC.
-        writeFlyDiagnosticsText(&w, v, 100000000, 13190774400000 + 12 * 3600000, 3600000);
+        writeFlyDiagnosticsText(&w, &linkProblem, v, 100000000, 13190774400000 + 12 * 3600000, 3600000);
         return std::string((const char*)bytes, (size_t)w.length);
     };
     auto v = std::make_unique<VehicleState>();
     EXPECT_EQ(text(v.get()), "No errors or diagnostic messages");
+    // A drone port held by another program comes first, on its own line.
+    linkProblem = makeString("Port 14550 is in use by another program");
+    EXPECT_EQ(text(v.get()), "Port 14550 is in use by another program\n");
+    linkProblem = FixedString{};
     v->sensorsPresent = v->sensorsEnabled = (1ull << 40) | (1ull << 3) | (1ull << 31) | (1ull << 5);
     v->sensorsHealthy = 1ull << 5;
     EXPECT_EQ(text(v.get()), "Absolute Pressure Sensor Error, Sensor Bit 31 Error, Sensor Bit 40 Error\n");
@@ -388,7 +419,7 @@ TEST(FlyScreenTexts, DiagnosticsShowThePacketsFromUnknownSenders) {
     auto v = std::make_unique<VehicleState>();
     u8 bytes[kFlyDiagnosticsBytes];
     ByteWriter w = makeByteWriter(bytes, kFlyDiagnosticsBytes);
-    writeFlyDiagnosticsText(&w, v.get(), 100000000, 13190774400000, 0, 1501);
+    writeFlyDiagnosticsText(&w, nullptr, v.get(), 100000000, 13190774400000, 0, 1501);
     EXPECT_EQ(std::string((const char*)bytes, (size_t)w.length), "1501 packets from unknown senders ignored\n");
 }
 
