@@ -141,6 +141,19 @@ i32 decideLogging(const VehicleState* vehicle, FlightLogger* logger, const Eleva
     return moving ? 1 : 0;
 }
 
+void stopSimulator(AppState* app) {
+    closeSocket(&app->simulatorSocket);
+    closeSocket(&app->simulatorPayloadPrimarySocket);
+    closeSocket(&app->simulatorPayloadSecondarySocket);
+    // The drone socket was bound for the simulator; a drone connection of its own opens it afresh.
+    closeSocket(&app->droneSocket);
+    u16 ports[3];
+    std::memcpy(ports, app->simulatedDrone.localPorts, sizeof(ports));
+    std::memset(&app->simulatedDrone, 0, sizeof(app->simulatedDrone));
+    std::memcpy(app->simulatedDrone.localPorts, ports, sizeof(ports));
+    forgetFollowedVehicle(&app->droneConnection);
+}
+
 i32 setUpFirstFrame(AppState* app, Platform* platform) {
     u8 randomBytes[32 + 32 + 8 + 32 + 2];
     if (getRandomBytes(randomBytes, sizeof(randomBytes)) != 0) return 0;
@@ -268,6 +281,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     } else {
         stopSecureLinkClient(&app->videoLinkClient);
     }
+    if (!app->simulatorRunning && app->simulatedDrone.lastUpdateTime != 0) stopSimulator(app);
     if (preferences->droneConnection == DroneConnectionIp || app->simulatorRunning) {
         // controlDrone opens its own profiling region.
         DroneLinkInputs inputs{};
@@ -275,7 +289,9 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.cameraSocket = &app->cameraSocket;
         inputs.relaySocket = relaySocket;
         inputs.simulatorPort = app->simulatorRunning ? app->simulatorSocket.localPort : 0;
-        inputs.simulatorLinkPort = app->simulatorLinkPort;
+        inputs.simulatorPayloadPorts[0] = app->simulatorPayloadPrimarySocket.localPort;
+        inputs.simulatorPayloadPorts[1] = app->simulatorPayloadSecondarySocket.localPort;
+        inputs.simulatorLocalPort = app->simulatorLinkLocalPort;
         inputs.preferences = preferences;
         inputs.relayHost = relaySocket ? relayHost : nullptr;
         inputs.flightLogger = &app->flightLogger;

@@ -188,7 +188,7 @@ DroneSocketConfig droneSocketConfig(const LinkFrame* frame) {
     if (frame->inputs->simulatorPort) {
         config.family = 4;
         config.mode = SocketModeUdp;
-        config.localPort = frame->inputs->simulatorLinkPort ? frame->inputs->simulatorLinkPort : kSimulatorLinkLocalPort;
+        config.localPort = frame->inputs->simulatorLocalPort ? frame->inputs->simulatorLocalPort : kSimulatorLinkLocalPort;
         config.interfaceName = &kNoInterface;
     } else {
         config.family = preferences->droneAddress.family == 6 ? 6 : 4;
@@ -224,10 +224,12 @@ bool isFromDrone(const LinkFrame* frame, const SocketResult* datagram) {
     if (sameEndpoint(source, endpoint)) {
         return true;
     }
-    bool possible = frame->inputs->simulatorPort
-                        ? isLoopbackSource(source) && (source->port == frame->inputs->simulatorPort ||
-                                                       source->port == kSimulatedVoskPortA ||
-                                                       source->port == kSimulatedVoskPortB)
+    const DroneLinkInputs* inputs = frame->inputs;
+    u16 voskPortA = inputs->simulatorPayloadPorts[0] ? inputs->simulatorPayloadPorts[0] : kSimulatedVoskPortA;
+    u16 voskPortB = inputs->simulatorPayloadPorts[1] ? inputs->simulatorPayloadPorts[1] : kSimulatedVoskPortB;
+    bool possible = inputs->simulatorPort
+                        ? isLoopbackSource(source) && (source->port == inputs->simulatorPort ||
+                                                       source->port == voskPortA || source->port == voskPortB)
                         : sameAddress(source, endpoint);
     return possible && isPayloadDatagram(datagram->data, datagram->length);
 }
@@ -726,4 +728,15 @@ bool connectsToRelayingApp(const Preferences* preferences, u16 simulatorPort) {
     // A relaying host is spoken to over UDP only: a hello in a TCP stream would be bytes in its frames.
     return simulatorPort == 0 && preferences->droneAddress.port != 0 && preferences->droneAddress.family != 0 &&
            preferences->droneTransportProtocol != TransportTcp;
+}
+
+void forgetFollowedVehicle(DroneConnection* connection) {
+    connection->vehicle = VehicleState{};
+    connection->px4 = Px4State{};
+    connection->arduCopter = ArduCopterState{};
+    connection->droneEndpoint = AddressRecord{};
+    connection->endpointHeardTime = 0;
+    connection->droneReader = MavlinkMessage{};
+    connection->lastDroneMessageTime = 0;
+    connection->pendingFlightAction = 0;
 }

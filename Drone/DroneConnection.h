@@ -145,7 +145,10 @@ struct DroneLinkInputs {
     Socket* cameraSocket;
     Socket* relaySocket;  // null in replay, or while "Relay mode port" is 0
     u16 simulatorPort;    // 0 = no simulator
-    u16 simulatorLinkPort;  // the drone socket's local port with the simulator; 0: kSimulatorLinkLocalPort
+    // With the simulator: the simulated VOSK units' ports (0 takes 50404 and 50405) and the drone
+    // socket's local port (0 takes 14550).
+    u16 simulatorPayloadPorts[2];
+    u16 simulatorLocalPort;
     const Preferences* preferences;
     SecureLinkHost* relayHost;    // null without relay
     FlightLogger* flightLogger;   // null in replay
@@ -186,6 +189,11 @@ bool connectsToRelayingApp(const Preferences* preferences, u16 simulatorPort);
 // "Port @ is in use by another program" while the drone socket's port (else the camera socket's)
 // is taken, else empty.
 FixedString linkPortProblem(const DroneConnection* connection);
+
+// The followed vehicle is gone for good (the simulated drone was switched off): its state, its
+// autopilot's state, the learned endpoint and the reader are cleared, so nothing of it is shown any
+// more and the next vehicle heard is locked on afresh.
+void forgetFollowedVehicle(DroneConnection* connection);
 
 // The ground station's own HEARTBEAT payload (9 bytes).
 void writeGcsHeartbeatPayload(ByteWriter* writer);

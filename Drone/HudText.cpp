@@ -4,6 +4,7 @@
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
 #include "Drone/DroneConnection.h"
+#include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/Hud.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
@@ -15,11 +16,6 @@ constexpr f32 kTelemetryDepth = 0.93f;
 constexpr f32 kActionDepth = 0.96f;
 // The mapping kit's rangefinder report counts as fresh this long.
 constexpr u64 kCountersFreshTime = 20000000;
-
-const char* const kPx4ActionNames[kPx4FlightActions] = {"Reboot", "Takeoff", "Land", "Return", "Hover", "Disarm",
-                                                       "Emergency Disarm"};
-const char* const kArduCopterActionNames[kArduCopterFlightActions] = {"Return", "Hover", "Disarm",
-                                                                     "Emergency Disarm"};
 
 FixedString altitudeOrDashes(f32 metres, const Preferences* preferences) {
     if (!std::isfinite(metres)) return makeString("---");
@@ -117,7 +113,7 @@ i32 flightActionCount(u32 autopilotKind) {
 
 const char* flightActionName(u32 autopilotKind, i32 action) {
     if (action < 0 || action >= flightActionCount(autopilotKind)) return nullptr;
-    return autopilotKind == AutopilotPx4 ? kPx4ActionNames[action] : kArduCopterActionNames[action];
+    return autopilotKind == AutopilotPx4 ? kPx4FlightActionNames[action] : kArduCopterFlightActionNames[action];
 }
 
 u32 requestFlightAction(DroneConnection* connection, i32 action) {

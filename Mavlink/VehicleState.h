@@ -108,6 +108,10 @@ struct VehicleState {
     // The mission upload's and start's own texts ("Uploading 40%", "Started mission") and their time.
     FixedString missionStatusText;
     u64 missionStatusTime;
+    // The newest COMMAND_ACK that refused a command of the station ("Takeoff refused (denied)") and
+    // when it came; time 0 while none.
+    FixedString commandRefusalText;
+    u64 commandRefusalTime;
 
     u8 baseMode;  // base_mode of the vehicle's last HEARTBEAT (bit 7: armed)
     // The flight phase derived once per frame from the landed state and the autopilot's mode:

@@ -83,6 +83,7 @@ struct FlyScreenState {
     // The plan toolbars and side panels.
     u32 cameraStepperIndex;  // the camera settings' open stepper row's position
     u32 reserved3;
+    u64 transectGenerateTime;  // the last press of "Generate Waypoints", for its message; 0 none
     KmzExportPanelState kmzExportPanel;  // the KMZ export panel's rename state
 };
 

@@ -242,6 +242,7 @@ void drawFlyScreenPanels(FlyScreenFrame* f) {
     //      transect panel (25-26), the folder menu (27) and the drawing-tools toolbar (every frame) go
     //      here, in that order. --------------------------------------------------------------------
     drawFlyPlanToolbars(f);
+    drawFlyNotices(f);
 
     if (s->openPanel == FlyPanelDiagnostics) drawFlyDiagnosticsPanel(f);
     drawFlyTopBarBackground(f);

@@ -328,9 +328,15 @@ void controlOrvikLink(OrvikPayloadState* orvik, const PayloadControl* control) {
 }
 
 void controlPayloadLink(PayloadLink* link, const PayloadControl* control) {
-    if (link->kind == PayloadKindOrvik) {
+    // The kind is the payload heard last; a drone that carries both keeps both links running while
+    // each one's status is fresh, or the one not heard last would be cut off from its commands.
+    u64 now = control->now;
+    bool voskFresh = isPayloadStatusFresh(link->vosk.units[0].statusTime, now) ||
+                     isPayloadStatusFresh(link->vosk.units[1].statusTime, now);
+    if (link->kind == PayloadKindOrvik || isPayloadStatusFresh(link->orvik.statusTime, now)) {
         controlOrvikLink(&link->orvik, control);
-    } else if (link->kind == PayloadKindVosk) {
+    }
+    if (link->kind == PayloadKindVosk || voskFresh) {
         controlVoskLink(&link->vosk, control);
     }
     if ((link->kind == PayloadKindOrvik || link->kind == PayloadKindVosk) && control->logger) {

@@ -20,6 +20,7 @@
 #include "Platform/FileTestSupport.h"
 #include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
+#include "Support/FreePorts.h"
 #include "Video/QvVideoStream.h"
 
 namespace {
@@ -356,29 +357,18 @@ TEST_F(AppFrames, TheDebugReportTimeAndTheStepsWithoutADroneConnection) {
     }
 }
 
-// A UDP port that was free a moment ago (the system's pick for port 0).
-u16 freeUdpPort() {
-    int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    socklen_t length = sizeof(any);
-    bool bound = bind(probe, (sockaddr*)&any, sizeof(any)) == 0 && getsockname(probe, (sockaddr*)&any, &length) == 0;
-    close(probe);
-    return bound ? ntohs(any.sin_port) : 0;
-}
-
 // The simulator's and the link's ports come from the records the frame reads, so that a station
 // running beside the test on the usual ports takes nothing from it.
 TEST_F(AppFrames, SimulatorSwitchStartsTheSimulatedDroneAndTheDroneLinkFollowsIt) {
+    std::vector<u16> ports = freeUdpPorts(2);
+    ASSERT_EQ(ports.size(), 2u);
+    app->simulatedDrone.localPorts[0] = ports[0];
+    app->simulatorLinkLocalPort = ports[1];
     app->simulatorRunning = 1;
-    app->simulatedDrone.localPorts[0] = freeUdpPort();
-    app->simulatorLinkPort = freeUdpPort();
-    ASSERT_NE(app->simulatedDrone.localPorts[0], 0);
-    ASSERT_NE(app->simulatorLinkPort, 0);
     for (int i = 0; i < 300 && app->droneConnection.vehicle.autopilotKind != AutopilotPx4; i++) frame();
     ASSERT_EQ(app->droneConnection.vehicle.autopilotKind, AutopilotPx4);
-    EXPECT_EQ(app->simulatorSocket.localPort, app->simulatedDrone.localPorts[0]);
-    EXPECT_EQ(app->simulatedDrone.groundStation.port, app->simulatorLinkPort);
+    EXPECT_EQ(app->simulatorSocket.localPort, ports[0]);
+    EXPECT_EQ(app->simulatedDrone.groundStation.port, ports[1]);
     EXPECT_EQ(app->droneConnection.vehicle.vehicleId, kSimulatedVehicleSource);
     for (int i = 0; i < 30; i++) frame();
     EXPECT_NE(app->droneConnection.vehicle.globalPosition.time, 0u);
@@ -437,8 +427,6 @@ struct TestUdp {
     }
 };
 
-u16 freeLoopbackUdpPort() { return TestUdp(1).port; }
-
 i32 listedPeers(const SecureLinkHost* host) {
     i32 listed = 0;
     for (const SecureLinkPeer& peer : host->peers) listed += peer.address.family != 0;
@@ -451,7 +439,7 @@ protected:
         AppFrames::SetUp();
         for (i32 i = 0; i < 200 && !app->preferencesState.loaded; i++) frame();
         ASSERT_EQ(app->preferencesState.loaded, 1u);
-        videoRelayPort = freeLoopbackUdpPort();
+        videoRelayPort = freeUdpPorts(1)[0];
     }
     void TearDown() override {
         for (Socket* socket : {&app->relaySocket, &app->videoRelaySocket, &app->droneSocket, &app->qvVideoSocket}) {
@@ -484,7 +472,7 @@ TEST_F(AppRelayFrames, RelayingOffAnswersNobodyOnTheRelayPorts) {
     EXPECT_TRUE(sayHello(60).empty());
     EXPECT_EQ(listedPeers(&app->relayHost), 0);
 
-    app->preferences.relayModePort = freeLoopbackUdpPort();
+    app->preferences.relayModePort = freeUdpPorts(1)[0];
     std::vector<std::vector<u8>> answers = sayHello(300);
     ASSERT_FALSE(answers.empty());
     EXPECT_EQ(answers[0][0], SecureLinkHostKey);
@@ -505,7 +493,7 @@ TEST_F(AppRelayFrames, CrewTabletWithRelayedVideoCompletesItsHandshakeAndTakesCo
     };
     auto host = zeroed<HostSide>();
     TestUdp drone(1);
-    u16 relayPort = freeLoopbackUdpPort();
+    u16 relayPort = freeUdpPorts(1)[0];
     ASSERT_EQ(generateX25519KeyPair(host->identity.privateKey, host->identity.publicKey), 0);
     host->identity.controllingListenerPassword[0] = 0x5C;
     host->sharing.identity = &host->identity;

@@ -407,9 +407,9 @@ TEST_F(DroneSetupScreens, ATapOnTheMapMovesTheTakeoffPoint) {
     mercatorToLatLng(&expected, &point);
     EXPECT_NEAR(prefs()->simulatorTakeoffLongitude, expected.longitude, 1e-5);
     EXPECT_NEAR(prefs()->simulatorTakeoffLatitude, 47.0, 1e-4);
-    // The check boxes under the map: "Simulate VOSK" is the third row of the list.
+    // The check boxes under the map: "Simulate VOSK" is the fourth row of the list.
     f32 listTop = 1800 * 0.45f;
-    click(&harness, 400, listTop - 2.5f * 3.2f * t());
+    click(&harness, 400, listTop - 3.5f * 3.2f * t());
     EXPECT_EQ(prefs()->simulateVosk, 1u);
     EXPECT_EQ(prefs()->simulateOrvik, 0u);
 }
