@@ -8,6 +8,7 @@
 #include "Drone/CameraControl.h"
 #include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/FlightController/FlightPhase.h"
+#include "Drone/Hud.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
 #include "FlightLogs/FlightLogProducers.h"
 #include "Network/Address.h"
@@ -168,6 +169,29 @@ void serveRelayHost(LinkFrame* frame) {
     SecureLinkPeer* controlling = host->controllingPeer;
     frame->connection->relayControlled =
         controlling && controlling->lastHeardTime && frame->now - controlling->lastHeardTime < kRelayControlHoldTime;
+    if (frame->connection->relayControlled) frame->connection->relayControllerName = controlling->name;
+}
+
+// Drops the flight-action requests that have waited longer than kFlightActionDeadline for a place
+// on the drone link (a full queue, or a relay peer in control), with a word to the operator.
+void expireFlightActions(DroneConnection* connection, u64 now) {
+    u32 kind = connection->vehicle.autopilotKind;
+    u32* requests = kind == AutopilotPx4 ? connection->px4.flightActions
+                    : kind == AutopilotArduCopter ? connection->arduCopter.flightActions
+                                                  : nullptr;
+    i32 count = flightActionCount(kind);
+    for (i32 i = 0; i < kPx4FlightActions; i++) {
+        if (!requests || i >= count || !requests[i]) {
+            connection->flightActionSeen[i] = 0;
+            continue;
+        }
+        if (connection->flightActionSeen[i] == 0) connection->flightActionSeen[i] = now;
+        if (now - connection->flightActionSeen[i] < kFlightActionDeadline) continue;
+        requests[i] = 0;
+        connection->flightActionSeen[i] = 0;
+        connection->vehicle.commandRefusalText = formatCstr("@ not sent: no link to the drone", flightActionName(kind, i));
+        connection->vehicle.commandRefusalTime = now;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -656,10 +680,12 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     autopilot.logger = inputs->flightLogger;
     autopilot.preferences = preferences;
     autopilot.output = &droneOutput;
+    autopilot.outputWithheld = connection->relayControlled;
     autopilot.gamepad = inputs->gamepad;
     autopilot.input = inputs->input;
     autopilot.now = inputs->now;
     autopilot.utcMilliseconds = inputs->utcMilliseconds;
+    expireFlightActions(connection, inputs->now);
     if (connection->vehicle.autopilotKind == AutopilotPx4) {
         controlPx4(&connection->px4, &autopilot);
     } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
@@ -722,6 +748,9 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     if (frame.relayClient) {
         encryptSecureLinkSendQueue(&connection->secureLinkClient, droneSocket);
     }
+    // What the app would have sent while a relay peer controls is never sent later.
+    PacketQueue* withheld = &connection->sinkSocket.sendQueue;
+    while (!isPacketQueueEmpty(withheld)) dropOldestQueuedPacket(withheld);
 }
 
 bool connectsToRelayingApp(const Preferences* preferences, u16 simulatorPort) {

@@ -31,6 +31,8 @@ constexpr u16 kCameraPort = 10024;
 
 constexpr u64 kGcsHeartbeatInterval = 1000000;
 constexpr u64 kRelayControlHoldTime = 1300000;
+// A flight action not queued to the drone this long after it was asked for is dropped.
+constexpr u64 kFlightActionDeadline = 2000000;
 // A locked vehicle keeps the lock while it is heard; another aircraft takes over only after this
 // long without a message from it. With autodetect the vehicle's endpoint is held the same way: its
 // ids from another address or port count only once the locked endpoint has been silent this long.
@@ -110,8 +112,10 @@ struct DroneConnection {
     // trusts sent them; the diagnostics panel shows the count.
     u64 foreignPackets;
 
-    // Relay: while a relay peer controls, the app's own output is held on the sink socket.
+    // Relay: while a relay peer controls, the app's own output is held on the sink socket (emptied
+    // every frame) and the flight-action buttons name the controlling peer.
     u32 relayControlled;
+    FixedString relayControllerName;
     SecureLinkClient secureLinkClient;
     Socket sinkSocket;
 
@@ -132,6 +136,9 @@ struct DroneConnection {
     // flightActionName).
     u32 hudInUse;
     i32 pendingFlightAction;
+    // When each requested flight action of the vehicle's autopilot was first seen; a request not
+    // queued to the drone within kFlightActionDeadline is dropped, never sent late.
+    u64 flightActionSeen[kPx4FlightActions];
 
     // The drone and camera sockets' local ports while another program holds them (nothing arrives
     // then), else 0.

@@ -118,7 +118,7 @@ const char* flightActionName(u32 autopilotKind, i32 action) {
 
 u32 requestFlightAction(DroneConnection* connection, i32 action) {
     u32 kind = connection->vehicle.autopilotKind;
-    if (action < 0 || action >= flightActionCount(kind)) return 0;
+    if (action < 0 || action >= flightActionCount(kind) || connection->relayControlled) return 0;
     if (kind == AutopilotPx4) {
         connection->px4.flightActions[action] = 1;
     } else {
@@ -135,6 +135,16 @@ void drawFlightActionButtons(u32* openPanel, f32* usedHeight, Rect screen, f32 r
     f32 top = screen.y1 - *usedHeight;
     f32 width = screen.x1 - screen.x0;
     f32 gap = style->textPadding;
+    if (connection->relayControlled && count > 0) {
+        // A relay peer flies the drone: this station asks for nothing until its control ends.
+        Rect row{screen.x0, screen.x1, top - rowHeight, top};
+        FixedString owner = formatStr("Control lies with @", connection->relayControllerName);
+        drawTextAt(ui, owner, AnchorCentre, Vec2F32{(row.x0 + row.x1) / 2, (row.y0 + row.y1) / 2}, kActionDepth, screen,
+                   style->textStyle);
+        if (*openPanel == kPanelFlightAction) *openPanel = kPanelLinkQuality;
+        *usedHeight += rowHeight + gap;
+        return;
+    }
     if (*openPanel == kPanelFlightAction) {
         const char* name = flightActionName(kind, connection->pendingFlightAction);
         if (!name) {

@@ -108,8 +108,9 @@ struct VehicleState {
     // The mission upload's and start's own texts ("Uploading 40%", "Started mission") and their time.
     FixedString missionStatusText;
     u64 missionStatusTime;
-    // The newest COMMAND_ACK that refused a command of the station ("Takeoff refused (denied)") and
-    // when it came; time 0 while none.
+    // The newest command of the station that did not go through, refused by the vehicle's COMMAND_ACK
+    // ("Takeoff refused (denied)") or never sent ("Land not sent: no link to the drone"), and when;
+    // time 0 while none.
     FixedString commandRefusalText;
     u64 commandRefusalTime;
 

@@ -258,6 +258,7 @@ void sendFlightActions(ArduCopterState* arduCopter, const AutopilotFrame* frame)
         {kComponentArmDisarm, 0, 0, 0},
         {kComponentArmDisarm, 0, 21196, 0},
     };
+    if (frame->outputWithheld) return;  // never into the sink: the request waits or expires
     for (i32 i = 0; i < (i32)kArduCopterFlightActions; i++) {
         if (!arduCopter->flightActions[i]) continue;
         const Action& action = kActions[i];

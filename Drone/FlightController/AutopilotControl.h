@@ -24,6 +24,7 @@ struct AutopilotFrame {
     FlightLogger* logger;         // null in replay
     const Preferences* preferences;
     DroneOutput* output;           // the drone output of this frame (socket or sink)
+    u32 outputWithheld;            // the output goes to the sink: a relay peer controls
     const GamepadState* gamepad;   // null: no controller
     const InputState* input;       // null: no keys
     u64 now;                       // monotonic us

@@ -301,6 +301,7 @@ void sendFlightActions(Px4State* px4, const AutopilotFrame* frame) {
         {kDoSetMode, 1, kPx4MainPosctl, 0}, {kComponentArmDisarm, 0, 0, 0},
         {kComponentArmDisarm, 0, 21196, 0},
     };
+    if (frame->outputWithheld) return;  // never into the sink: the request waits or expires
     for (i32 i = 0; i < (i32)kPx4FlightActions; i++) {
         if (!px4->flightActions[i]) continue;
         const Action& action = kActions[i];

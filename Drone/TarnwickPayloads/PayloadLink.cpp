@@ -183,7 +183,15 @@ u32 dropPermission(const VehicleState* vehicle, const OrvikGeofence* geofence, i
         Vec2 point;
         latLngToMercator(&point, &geo);
         point.x = wrapLongitudeTurns(longitude, geofence->points[0].x);
-        inside = std::isfinite(point.x) && std::isfinite(point.y) && pointInPolygon(&point, geofence->points, count);
+        // A fence across the 180th meridian has corners on both of its sides (x near +0.5 and -0.5):
+        // each corner is taken the short way from the one before, so the fence is one piece.
+        Vec2 corners[kMaxGeofencePoints];
+        corners[0] = geofence->points[0];
+        for (i32 i = 1; i < count; i++) {
+            corners[i] = geofence->points[i];
+            corners[i].x = wrapNear(corners[i].x, corners[i - 1].x);
+        }
+        inside = std::isfinite(point.x) && std::isfinite(point.y) && pointInPolygon(&point, corners, count);
     }
     if (!inside) {
         *reason = DropOutsideGeofence;
