@@ -256,7 +256,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     app->uiMetrics = computeUiMetrics(ui->screenRect);
 
     // Relaying off: both relay sockets stay closed, so nobody gets an answer or a place on the
-    // sharing list.
+    // sharing list, and whoever still waited on it for a decision leaves it.
     Socket* relaySocket = &app->relaySocket;
     Socket* videoRelaySocket = &app->videoRelaySocket;
     SecureLinkHost* relayHost = &app->relayHost;
@@ -267,6 +267,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         relaySocket = nullptr;
         videoRelaySocket = nullptr;
         relayHost = nullptr;
+        dropUndecidedSecureLinkPeers(&app->relayHost, 0, now);
     }
     // The link's keys, names and passwords are the identities that the first frame drew and the app
     // cache keeps. The client side runs only towards a relaying app, its video stream with a record of

@@ -176,6 +176,9 @@ void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stre
 // controller) to every peer.
 void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const GamepadState* gamepad,
                                 u64 buttons, const Preferences* preferences, u64 now);
+// Host side: the undecided peers silent for longer than silence leave the sharing list (all of them
+// with silence 0: relaying was switched off, and nobody waits for a decision any more).
+void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // Host side: one datagram of the relay socket of the stream. Hellos list or refresh their peer; a
 // sealed datagram is opened in place. The peer is null when the datagram is rejected. A new peer takes
 // a free place, else that of the longest silent peer that never completed a sealed hello (not one at

@@ -214,14 +214,7 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     bool plain = encryptionOff(preferences);
     u64 password = hostPassword(identity);
     host->referenceAddress = identity->controllingListener;
-    // Undecided peers that went silent leave the list.
-    for (SecureLinkPeer& peer : host->peers) {
-        if (isListed(&peer) && peer.userDecision == 0 && now > peer.lastHeardTime &&
-            now - peer.lastHeardTime > kSecureLinkUndecidedExpiry) {
-            if (host->controllingPeer == &peer) host->controllingPeer = nullptr;
-            peer = SecureLinkPeer{};
-        }
-    }
+    dropUndecidedSecureLinkPeers(host, kSecureLinkUndecidedExpiry, now);
 
     // The peer granted control: the user's choice, else the listener kept from an earlier run when it
     // echoes the password it was given then.
@@ -363,4 +356,15 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
 FixedString secureLinkPeerFingerprint(const SecureLinkHost* host, const SecureLinkPeer* peer) {
     if (!host || !host->identity || !peer || !isListed(peer)) return FixedString{};
     return secureLinkFingerprint(host->identity->publicKey, peer->publicKey);
+}
+
+void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now) {
+    if (!host) return;
+    for (SecureLinkPeer& peer : host->peers) {
+        bool silent = silence == 0 || (now > peer.lastHeardTime && now - peer.lastHeardTime > silence);
+        if (isListed(&peer) && peer.userDecision == 0 && silent) {
+            if (host->controllingPeer == &peer) host->controllingPeer = nullptr;
+            peer = SecureLinkPeer{};
+        }
+    }
 }

@@ -17,6 +17,7 @@
 #include "Application/AppUpdate.h"
 #include "Core/MathEarth.h"
 #include "Crypto/X25519.h"
+#include "Drone/SharingRequest.h"
 #include "Platform/FileTestSupport.h"
 #include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
@@ -477,6 +478,16 @@ TEST_F(AppRelayFrames, RelayingOffAnswersNobodyOnTheRelayPorts) {
     ASSERT_FALSE(answers.empty());
     EXPECT_EQ(answers[0][0], SecureLinkHostKey);
     EXPECT_EQ(listedPeers(&app->relayHost), 1);
+    EXPECT_TRUE(hasPendingSharingRequest(&app->relayHost, &app->preferences));
+
+    // Switched off again: the stranger no longer waits on the list (the Settings button stops
+    // inviting a grant) and gets no answer.
+    app->preferences.relayModePort = 0;
+    frame();
+    EXPECT_EQ(listedPeers(&app->relayHost), 0);
+    EXPECT_FALSE(hasPendingSharingRequest(&app->relayHost, &app->preferences));
+    stranger.receive();
+    EXPECT_TRUE(sayHello(60).empty());
 }
 
 // A crew tablet: connected to a relaying app and showing its video. Its MAVLink and video streams
