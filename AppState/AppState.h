@@ -102,6 +102,7 @@ struct AppState {
     SecureLinkHost relayHost;
     RelayHostIdentity relayHostIdentity;
     SecureLinkClientIdentity secureLinkClientIdentity;
+    SecureLinkClient videoLinkClient;  // the video stream's side of the link to a relaying app
     ArduCopterId arduCopterId;
     FlightLogger flightLogger;
     u32 forceLogging;  // nonzero keeps a log open whatever the flight state

@@ -255,16 +255,33 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     }
     app->uiMetrics = computeUiMetrics(ui->screenRect);
 
+    // Relaying off: both relay sockets stay closed, so nobody gets an answer or a place on the
+    // sharing list, and whoever still waited on it for a decision leaves it.
     Socket* relaySocket = &app->relaySocket;
+    Socket* videoRelaySocket = &app->videoRelaySocket;
+    SecureLinkHost* relayHost = &app->relayHost;
     if (preferences->relayModePort == 0) {
         SocketResult ignored;
         updateSocket(&ignored, relaySocket, 0, SocketModeUdp, 0, &preferences->relayNetworkInterface, nullptr, 0);
+        updateSocket(&ignored, videoRelaySocket, 0, SocketModeUdp, 0, &preferences->relayNetworkInterface, nullptr, 0);
         relaySocket = nullptr;
+        videoRelaySocket = nullptr;
+        relayHost = nullptr;
+        dropUndecidedSecureLinkPeers(&app->relayHost, 0, now);
     }
     // The link's keys, names and passwords are the identities that the first frame drew and the app
-    // cache keeps.
+    // cache keeps. The client side runs only towards a relaying app, its video stream with a record of
+    // its own.
     app->relayHost.identity = &app->relayHostIdentity;
     app->droneConnection.secureLinkClient.identity = &app->secureLinkClientIdentity;
+    app->videoLinkClient.identity = &app->secureLinkClientIdentity;
+    SecureLinkClient* videoLinkClient = nullptr;
+    if (preferences->droneConnection == DroneConnectionIp && preferences->videoStreamProtocol == VideoStreamQv &&
+        !app->simulatorRunning && connectsToRelayingApp(preferences, 0)) {
+        videoLinkClient = &app->videoLinkClient;
+    } else {
+        stopSecureLinkClient(&app->videoLinkClient);
+    }
     if (!app->simulatorRunning && app->simulatedDrone.lastUpdateTime != 0) stopSimulator(app);
     if (preferences->droneConnection == DroneConnectionIp || app->simulatorRunning) {
         // controlDrone opens its own profiling region.
@@ -277,7 +294,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.simulatorPayloadPorts[1] = app->simulatorPayloadSecondarySocket.localPort;
         inputs.simulatorLocalPort = app->simulatorLinkLocalPort;
         inputs.preferences = preferences;
-        inputs.relayHost = relaySocket ? &app->relayHost : nullptr;
+        inputs.relayHost = relaySocket ? relayHost : nullptr;
         inputs.flightLogger = &app->flightLogger;
         inputs.elevation = lookUpElevation;
         inputs.elevationContext = &app->elevationMapLoader;
@@ -307,12 +324,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
                                  preferences, &app->simulatorSocket, &app->simulatorPayloadPrimarySocket,
                                  &app->simulatorPayloadSecondarySocket, now);
     }
-    controlQvVideoStream(&app->qvVideoSocket, &app->videoRelaySocket, &app->relayHost,
-                         &app->droneConnection.secureLinkClient, &app->qvVideoStream, &app->h264Stream, preferences, slots,
-                         &app->flightLogger);
-    controlRtspVideoStream(&app->rtspSocket, &app->rtpSocket, &app->rtcpSocket, &app->videoRelaySocket,
-                           &app->relayHost, &app->rtspVideoStream, &app->h264Stream, preferences, slots,
-                           &app->flightLogger);
+    controlQvVideoStream(&app->qvVideoSocket, videoRelaySocket, relayHost, videoLinkClient, &app->qvVideoStream,
+                         &app->h264Stream, preferences, slots, &app->flightLogger);
+    controlRtspVideoStream(&app->rtspSocket, &app->rtpSocket, &app->rtcpSocket, videoRelaySocket, relayHost,
+                           &app->rtspVideoStream, &app->h264Stream, preferences, slots, &app->flightLogger);
     processH264DecoderOutput(slots);
 
     updateAreaOfInterest(app, now);

@@ -29,6 +29,7 @@ struct LinkFrame {
     u64 now;
     u16 ownSource;
     bool fixedEndpoint;
+    bool relayClient;  // the connection goes to a relaying app: the secure link's client side runs
     bool positionUpdated;
 };
 
@@ -232,12 +233,18 @@ bool isPayloadDatagram(const u8* data, u32 length) {
     return first.haveMessage && first.messageId == MavlinkEncapsulatedData && containsPayloadFrame(&first);
 }
 
-// A datagram with a fixed endpoint is the drone's when it comes from that endpoint. A payload
-// datagram may also come from another port of the drone's address, or, with the simulator, from
-// the simulated drone and payload units on the loopback.
+// A datagram is the drone's when it comes from the drone's endpoint. A payload datagram may also come
+// from another port of the drone's address (the payload units answer from ports of their own), or,
+// with the simulator, from the simulated drone and payload units on the loopback.
 bool isFromDrone(const LinkFrame* frame, const SocketResult* datagram) {
     const AddressRecord* source = &datagram->source;
     const AddressRecord* endpoint = &frame->connection->droneEndpoint;
+    if (frame->inputs->replay) {
+        return true;
+    }
+    if (endpoint->family == 0) {
+        return false;
+    }
     if (sameEndpoint(source, endpoint)) {
         return true;
     }
@@ -249,6 +256,14 @@ bool isFromDrone(const LinkFrame* frame, const SocketResult* datagram) {
                                                        source->port == voskPortA || source->port == voskPortB)
                         : sameAddress(source, endpoint);
     return possible && isPayloadDatagram(datagram->data, datagram->length);
+}
+
+// Autodetect with an address in the preference "Drone IP address and port": only that address may
+// turn out to be the drone.
+bool isConfiguredDroneAddress(const LinkFrame* frame, const AddressRecord* source) {
+    const AddressRecord* wanted = &frame->preferences->droneAddress;
+    bool anyAddress = std::memcmp(wanted->address, "\0\0\0\0", 4) == 0;
+    return anyAddress || (source->family == wanted->family && sameAddress(source, wanted));
 }
 
 // Lock-on: a HEARTBEAT of an aircraft's autopilot (component 1). The followed vehicle keeps the
@@ -275,11 +290,23 @@ bool lockOnHeartbeat(LinkFrame* frame, const MavlinkMessage* message) {
     return true;
 }
 
+// Payload frames command the payload and carry the VOSK units' addresses: of the drone's datagrams
+// they are taken from the followed vehicle's own system only (before any vehicle is followed, which
+// only a fixed endpoint allows, from the endpoint's: the payload may speak before the autopilot).
+bool isVehicleSystem(const LinkFrame* frame, const MavlinkMessage* message) {
+    u16 vehicleId = frame->connection->vehicle.vehicleId;
+    return frame->inputs->replay || vehicleId == 0 || (message->source >> 8) == (vehicleId >> 8);
+}
+
 // Messages nobody of the vehicle took: payload, camera, gimbal and the radio.
 void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
     DroneConnection* connection = frame->connection;
     const DroneLinkInputs* inputs = frame->inputs;
     u64 now = frame->now;
+    if (message->messageId == MavlinkEncapsulatedData && !isVehicleSystem(frame, message)) {
+        connection->foreignPackets++;
+        return;
+    }
     PayloadReceive receive{source,           &connection->vehicle, inputs->orvikDrops,     inputs->voskDrops,
                            inputs->soundQueue, inputs->payloadKind, inputs->mappingKitPhotos, now,
                            inputs->utcMilliseconds};
@@ -311,15 +338,15 @@ bool isFromAnotherEndpoint(const LinkFrame* frame, const MavlinkMessage* message
            frame->now - connection->endpointHeardTime < kVehicleLockHoldTime;
 }
 
-void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
+// One message of a datagram. fromDrone says whether the datagram came from the drone; in autodetect a
+// message heard from the vehicle makes its source the drone's endpoint (and sets fromDrone). Of a
+// datagram that is not the drone's only that can happen: nothing else in it is taken.
+void takeDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source,
+                      bool* fromDrone) {
     DroneConnection* connection = frame->connection;
     VehicleState* vehicle = &connection->vehicle;
     u64 now = frame->now;
     if (isFromAnotherEndpoint(frame, message, source)) {
-        recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
-                             message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink],
-                             now);
-        recordSourceTraffic(&connection->droneSources, message->source, message->sequence, message->frameLength, now);
         return;
     }
     bool heard = lockOnHeartbeat(frame, message);
@@ -343,38 +370,65 @@ void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const A
         heard = heard || taken;
         rememberLinkLogMessage(&connection->logRecords, LinkLogVehicle, message, FlightLogReceivedFromDrone, now);
     }
+    // Autodetect: the vehicle's datagrams tell where the drone is.
+    if (!frame->fixedEndpoint && heard) {
+        connection->droneEndpoint = *source;
+        connection->endpointHeardTime = now;
+        *fromDrone = true;
+    }
+    if (!*fromDrone) {
+        return;
+    }
     if (!heard) {
         handleOtherMessage(frame, message, source);
     }
     rememberLinkLogMessage(&connection->logRecords, LinkLogCamera, message, FlightLogReceivedFromDrone, now);
     rememberLinkLogMessage(&connection->logRecords, LinkLogRadio, message, FlightLogReceivedFromDrone, now);
-    // Autodetect: the vehicle's datagrams tell where the drone is.
-    if (!frame->fixedEndpoint && heard) {
-        const AddressRecord* wanted = &frame->preferences->droneAddress;
-        bool anyAddress = std::memcmp(wanted->address, "\0\0\0\0", 4) == 0;
-        if (anyAddress || (source->family == wanted->family && sameAddress(source, wanted))) {
-            connection->droneEndpoint = *source;
-            connection->endpointHeardTime = now;
-        }
-    }
     if (!frame->fixedEndpoint && vehicle->vehicleId != 0 && message->source == vehicle->vehicleId &&
         sameEndpoint(source, &connection->droneEndpoint)) {
         connection->endpointHeardTime = now;
     }
-    recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
-                         message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink], now);
-    recordSourceTraffic(&connection->droneSources, message->source, message->sequence, message->frameLength, now);
 }
 
+// Every message is counted in the drone link's statistics, taken or not.
+void handleDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source,
+                        bool* fromDrone) {
+    DroneConnection* connection = frame->connection;
+    takeDroneMessage(frame, message, source, fromDrone);
+    recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
+                         message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink],
+                         frame->now);
+    recordSourceTraffic(&connection->droneSources, message->source, message->sequence, message->frameLength,
+                        frame->now);
+}
+
+// A datagram taken from the drone: the flight log, then the relay peers.
+void keepDroneDatagram(LinkFrame* frame, const u8* data, u32 length) {
+    const DroneLinkInputs* inputs = frame->inputs;
+    addFlightLogEntry(inputs->flightLogger, frame->now, FlightLogReceivedFromDrone, data, length);
+    if (inputs->relaySocket && inputs->relayHost) {
+        u8 relayCopy[7000];
+        ByteWriter writer = makeByteWriter(relayCopy, sizeof(relayCopy));
+        appendBytes(data, length, &writer);
+        relayPacketToPeers(inputs->relayHost, inputs->relaySocket, RelayStreamMavlink, frame->preferences, &writer);
+    }
+}
+
+// Only the drone reaches the link: a datagram from anywhere else is counted and dropped, and neither
+// logged nor relayed. With a fixed endpoint that is decided by its source alone; in autodetect a
+// datagram from elsewhere is taken when one of its messages is heard from the vehicle (it tells where
+// the drone now is), and logged then.
 void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) {
     DroneConnection* connection = frame->connection;
     const DroneLinkInputs* inputs = frame->inputs;
     u8* data = datagram->data;
     u32 length = datagram->length;
-    if (frame->fixedEndpoint && !stream && !isFromDrone(frame, datagram)) {
-        return;  // not the drone's: dropped unseen
+    bool fromDrone = stream || isFromDrone(frame, datagram);
+    if (!fromDrone && (frame->fixedEndpoint || !isConfiguredDroneAddress(frame, &datagram->source))) {
+        connection->foreignPackets++;
+        return;
     }
-    if (!stream) {
+    if (fromDrone && !stream && frame->relayClient) {
         // A relaying host's datagram: opened, or used by the link itself (length 0 then).
         u64 gamepadTime = inputs->hostGamepad ? inputs->hostGamepad->time : 0;
         receiveFromSecureLinkHost(&data, &length, &connection->secureLinkClient, inputs->hostGamepad, frame->now);
@@ -385,29 +439,31 @@ void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) 
             return;
         }
     }
-    addFlightLogEntry(inputs->flightLogger, frame->now, FlightLogReceivedFromDrone, data, length);
-    if (inputs->relaySocket && inputs->relayHost) {
-        u8 relayCopy[7000];
-        ByteWriter writer = makeByteWriter(relayCopy, sizeof(relayCopy));
-        appendBytes(data, length, &writer);
-        relayPacketToPeers(inputs->relayHost, inputs->relaySocket, RelayStreamMavlink, frame->preferences, &writer);
+    if (fromDrone) {
+        keepDroneDatagram(frame, data, length);
     }
     // A datagram is one or more whole frames; a stream may split a frame anywhere, so its bytes
     // always go to the reader.
     if (!stream && (length == 0 || (data[0] != kMavlink1Magic && data[0] != kMavlink2Magic))) {
+        if (!fromDrone) connection->foreignPackets++;
         return;
     }
     MavlinkMessage* reader = &connection->droneReader;
     if (!stream) {
         *reader = MavlinkMessage{};
     }
+    bool wasFromDrone = fromDrone;
     i32 position = 0;
     for (;;) {
         position = parseMavlinkBytes(reader, data, position, (i32)length);
         if (!reader->haveMessage) {
             break;
         }
-        handleDroneMessage(frame, reader, &datagram->source);
+        handleDroneMessage(frame, reader, &datagram->source, &fromDrone);
+    }
+    if (!wasFromDrone) {
+        if (fromDrone) keepDroneDatagram(frame, data, length);
+        else connection->foreignPackets++;
     }
 }
 
@@ -449,6 +505,13 @@ void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
         }
         if (!datagram.received) {
             break;
+        }
+        // Only the camera the video URL names reaches the camera link.
+        bool fromCamera =
+            connection->cameraEndpoint.family != 0 && sameAddress(&datagram.source, &connection->cameraEndpoint);
+        if (!fromCamera && !inputs->replay) {
+            connection->foreignPackets++;
+            continue;
         }
         addFlightLogEntry(inputs->flightLogger, frame->now, FlightLogReceivedFromCamera, datagram.data, datagram.length);
         MavlinkMessage* reader = &connection->cameraReader;
@@ -569,6 +632,10 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
         connection->droneEndpoint = preferences->droneAddress;
         frame.fixedEndpoint = true;
     }
+    frame.relayClient = !inputs->replay && connectsToRelayingApp(preferences, inputs->simulatorPort);
+    if (!frame.relayClient) {
+        stopSecureLinkClient(&connection->secureLinkClient);
+    }
 
     Socket* droneSocket = inputs->droneSocket;
     u8 droneLoggedFrom = droneSocket->sendQueue.writeIndex;
@@ -594,8 +661,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
             connection->gcsHeartbeatTime = inputs->now;
         }
     }
-    // A relaying host is spoken to over UDP only: a hello in a TCP stream would be bytes in its frames.
-    if (droneSocketConfig(&frame).mode == SocketModeUdp) {
+    if (frame.relayClient) {
         sendSecureLinkHello(&connection->secureLinkClient, &connection->droneEndpoint, droneOutput.socket,
                             RelayStreamMavlink, inputs->now);
     }
@@ -679,10 +745,18 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     if (inputs->cameraSocket && inputs->cameraSocket != droneSocket) {
         logQueuedPackets(inputs->cameraSocket, cameraLoggedFrom, cameraType, inputs->flightLogger, inputs->now);
     }
-    encryptSecureLinkSendQueue(&connection->secureLinkClient, droneSocket);
+    if (frame.relayClient) {
+        encryptSecureLinkSendQueue(&connection->secureLinkClient, droneSocket);
+    }
     // What the app would have sent while a relay peer controls is never sent later.
     PacketQueue* withheld = &connection->sinkSocket.sendQueue;
     while (!isPacketQueueEmpty(withheld)) dropOldestQueuedPacket(withheld);
+}
+
+bool connectsToRelayingApp(const Preferences* preferences, u16 simulatorPort) {
+    // A relaying host is spoken to over UDP only: a hello in a TCP stream would be bytes in its frames.
+    return simulatorPort == 0 && preferences->droneAddress.port != 0 && preferences->droneAddress.family != 0 &&
+           preferences->droneTransportProtocol != TransportTcp;
 }
 
 void forgetFollowedVehicle(DroneConnection* connection) {

@@ -1,5 +1,5 @@
 // The per-frame drone connection: finds the drone on the network, locks on to its vehicle, follows
-// its telemetry, logs and relays every datagram and sends the ground station's HEARTBEAT.
+// its telemetry, logs and relays every datagram of the drone and sends the ground station's HEARTBEAT.
 #pragma once
 #include "Core/Preferences.h"
 #include "Drone/AirTraffic.h"
@@ -108,6 +108,10 @@ struct DroneConnection {
     u64 radioStatusTime;
     i32 radioRssi;
 
+    // Datagrams (drone and camera sockets) and payload messages dropped because nobody the link
+    // trusts sent them; the diagnostics panel shows the count.
+    u64 foreignPackets;
+
     // Relay: while a relay peer controls, the app's own output is held on the sink socket (emptied
     // every frame) and the flight-action buttons name the controlling peer.
     u32 relayControlled;
@@ -173,9 +177,21 @@ struct DroneLinkInputs {
     i64 utcMilliseconds;  // the system clock, ms since 1601-01-01 UTC
     i64 timeZoneOffsetMs;  // local time = UTC + this
     i32 videoHeight;       // rows of the live video as its stream reports them; 0 while none
+    u32 replay;  // the datagrams are a flight log's, the station's own record: every one counts as the drone's
 };
 
+// Only the drone reaches the link. With a fixed endpoint (the simulator, or "Drone IP address and
+// port" with a port) a datagram is taken from that endpoint, or when it carries a payload frame from
+// another port of its address (or the simulator's payload ports); in autodetect from the endpoint it
+// locked on to, or when a message in it is heard from the vehicle (which moves the endpoint there).
+// Payload frames are taken from the followed vehicle's system only, camera datagrams from the video
+// URL's host only. Everything else is counted in foreignPackets, and not logged or relayed.
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
+
+// Whether the connection goes to a relaying app, so that the secure link's client side runs: a fixed
+// UDP endpoint from the preferences (the relaying-app connections, or a custom one naming address and
+// port); never in autodetect, over TCP or with the simulator.
+bool connectsToRelayingApp(const Preferences* preferences, u16 simulatorPort);
 
 // "Port @ is in use by another program" while the drone socket's port (else the camera socket's)
 // is taken, else empty.

@@ -82,6 +82,7 @@ void stepDroneLink(FlightLogReplay* replay, SoundQueue* sounds, const ReplayElev
     inputs.mappingKitPhotos = &replay->mappingKitPhotos;
     inputs.now = static_cast<u64>(replay->replayMicros);
     inputs.utcMilliseconds = replay->replayTime + kUnixToProgramEpochMs;
+    inputs.replay = 1;
     controlDrone(&replay->connection, &inputs);
     clearSendQueue(&replay->droneSocket);
     clearSendQueue(&replay->cameraSocket);

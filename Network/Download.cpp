@@ -93,7 +93,7 @@ DownloadSlot* chooseSlot(DownloadPool* pool, i32 c) {
 }
 
 // The response header is in: the status, the size and the buffer.
-void takeHeader(DownloadSlot* slot, HttpsGetOperation* op) {
+void takeHeader(DownloadSlot* slot, const HttpsGetOperation* op) {
     slot->lastModified = op->lastModified;
     if (op->statusCode != 200) {
         u32 status = op->statusCode == 403   ? FileStatusAccessDenied
@@ -117,7 +117,7 @@ void takeHeader(DownloadSlot* slot, HttpsGetOperation* op) {
     }
 }
 
-void takeBody(DownloadSlot* slot, HttpsGetOperation* op, const HttpsGetResult* result) {
+void takeBody(DownloadSlot* slot, const HttpsGetOperation* op, const HttpsGetResult* result) {
     if (result->body.length <= 0) {
         return;
     }
@@ -139,6 +139,17 @@ void takeBody(DownloadSlot* slot, HttpsGetOperation* op, const HttpsGetResult* r
     memcpy(slot->data + slot->bytesReceived, result->body.data, take);
     slot->bytesReceived += take;
 }
+
+}  // namespace
+
+void takeDownloadResponse(DownloadSlot* slot, const HttpsGetOperation* op, const HttpsGetResult* result) {
+    takeHeader(slot, op);
+    if (slot->status == FileStatusProcessing) {
+        takeBody(slot, op, result);
+    }
+}
+
+namespace {
 
 void stepConnection(DownloadPool* pool, i32 c, Socket* socket, u64 now) {
     DownloadSlot* slot = chooseSlot(pool, c);
@@ -163,10 +174,7 @@ void stepConnection(DownloadPool* pool, i32 c, Socket* socket, u64 now) {
         if (slot->lastByteTime == 0 || result.body.length > 0) {
             slot->lastByteTime = now;
         }
-        takeHeader(slot, op);
-        if (slot->status == FileStatusProcessing) {
-            takeBody(slot, op, &result);
-        }
+        takeDownloadResponse(slot, op, &result);
         if (slot->status == FileStatusProcessing) {
             if (result.done) {
                 slot->status = FileStatusSuccess;

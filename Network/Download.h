@@ -54,3 +54,9 @@ DownloadSlot* startDownload(const ByteWriter* url, const FixedString* user, cons
 void downloadFiles(DownloadPool* pool, DnsResolver* resolver, Socket sockets[], i32 connectionCount);
 // Gives the slot back and frees its buffer, also in the middle of a download.
 void releaseDownload(DownloadSlot* slot, DownloadPool* pool);
+
+// What one step of a slot's request brought, once its header is in (a slot in progress): the status
+// and size from the header, then the body bytes into the slot's buffer, which the first bytes
+// allocate at the announced size. Failures (an HTTP error, no size, too large, chunked) set the
+// slot's status and message.
+void takeDownloadResponse(DownloadSlot* slot, const HttpsGetOperation* op, const HttpsGetResult* result);

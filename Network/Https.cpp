@@ -392,6 +392,59 @@ void buildHttpGetRequest(const ByteWriter* path, const FixedString* user, const 
     appendCString("\r\n", writer);
 }
 
+void readHttpsResponse(HttpsGetResult* out, HttpsGetOperation* op, u8* slice, i64 length, i64 capacity) {
+    i64 bodyStart = 0;
+    if (!op->headerDone) {
+        // Only as much as the header buffer holds: body bytes may follow the header in the slice.
+        i64 before = op->headerWriter.length;
+        i64 room = kHttpHeaderBytes - before;
+        appendBytes(slice, length < room ? length : room, &op->headerWriter);
+        i64 end = findHeaderEnd(op->headerBuffer, before > 2 ? before - 2 : 0, op->headerWriter.length);
+        if (end >= 0) {
+            op->headerDone = 1;
+            bodyStart = end - before;
+            FixedString failure = parseHeader(op, end);
+            if (failure.length != 0) {
+                fail(out, op, failure);
+            }
+        } else if (op->headerWriter.length >= kHttpHeaderBytes) {
+            fail(out, op, formatInt("The response header is longer than @ bytes", kHttpHeaderBytes));
+        }
+    }
+    if (op->headerDone && !out->error) {
+        readBody(out, op, slice + bodyStart, length - bodyStart, capacity - bodyStart);
+    }
+}
+
+void endHttpsResponse(HttpsGetResult* out, HttpsGetOperation* op, bool cleanClose) {
+    // The server ends the connection: with a close_notify, or by closing the socket. Only the
+    // close_notify proves that a body without a length is whole; a bare close may be a cut.
+    op->keepAlive = 0;
+    if (out->done || out->error) {
+        // The response had already ended in this step.
+    } else if (op->headerDone && (op->statusCode == 200 || op->keepErrorBodies) &&
+               op->framing == HttpBodyUntilClose && cleanClose) {
+        out->done = 1;
+        op->contentLength = op->bodyReceived;
+    } else if (op->reused && op->headerWriter.length == 0 && isGetRequest(op)) {
+        // A kept connection that the server had closed meanwhile: ask once more on a new one.
+        resetTlsClient(&op->tls);
+        op->reused = 0;
+        op->outgoing.writeIndex = 1;
+        op->outgoing.readIndex = 0;
+        op->outgoing.count = 1;
+    } else if (op->headerDone) {
+        out->error = 1;
+        out->body.length = 0;
+        out->message = formatInt("The connection closed before the whole response arrived (@ body bytes)",
+                                 op->bodyReceived);
+    } else {
+        out->error = 1;
+        out->body.length = 0;
+        out->message = formatStr("Tls connection closed: @\n", op->tls.message);
+    }
+}
+
 HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, Socket* socket) {
     memset((void*)out, 0, sizeof(*out));
     if (!op->address || !op->host) {
@@ -405,59 +458,10 @@ HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, So
     tlsClient(&step, &op->tls, socket, op->address, op->host, &op->outgoing);
 
     if (step.dataReceived) {
-        u8* slice = step.data.data;
-        i64 length = step.data.length;
-        i64 bodyStart = 0;
-        if (!op->headerDone) {
-            // Only as much as the header buffer holds: body bytes may follow the header in the slice.
-            i64 before = op->headerWriter.length;
-            i64 room = kHttpHeaderBytes - before;
-            appendBytes(slice, length < room ? length : room, &op->headerWriter);
-            i64 end = findHeaderEnd(op->headerBuffer, before > 2 ? before - 2 : 0, op->headerWriter.length);
-            if (end >= 0) {
-                op->headerDone = 1;
-                bodyStart = end - before;
-                FixedString failure = parseHeader(op, end);
-                if (failure.length != 0) {
-                    fail(out, op, failure);
-                }
-            } else if (op->headerWriter.length >= kHttpHeaderBytes) {
-                fail(out, op, formatInt("The response header is longer than @ bytes", kHttpHeaderBytes));
-            }
-        }
-        if (op->headerDone && !out->error) {
-            readBody(out, op, slice + bodyStart, length - bodyStart, step.data.capacity - bodyStart);
-        }
+        readHttpsResponse(out, op, step.data.data, step.data.length, step.data.capacity);
     }
-
     if (step.closed) {
-        // The server ends the connection: with a close_notify, or by closing the socket. Only the
-        // close_notify proves that a body without a length is whole; a bare close may be a cut.
-        bool cleanClose = op->tls.closeNotifyReceived != 0;
-        op->keepAlive = 0;
-        if (out->done || out->error) {
-            // The response had already ended in this step.
-        } else if (op->headerDone && (op->statusCode == 200 || op->keepErrorBodies) &&
-                   op->framing == HttpBodyUntilClose && cleanClose) {
-            out->done = 1;
-            op->contentLength = op->bodyReceived;
-        } else if (op->reused && op->headerWriter.length == 0 && isGetRequest(op)) {
-            // A kept connection that the server had closed meanwhile: ask once more on a new one.
-            resetTlsClient(&op->tls);
-            op->reused = 0;
-            op->outgoing.writeIndex = 1;
-            op->outgoing.readIndex = 0;
-            op->outgoing.count = 1;
-        } else if (op->headerDone) {
-            out->error = 1;
-            out->body.length = 0;
-            out->message = formatInt("The connection closed before the whole response arrived (@ body bytes)",
-                                     op->bodyReceived);
-        } else {
-            out->error = 1;
-            out->body.length = 0;
-            out->message = formatStr("Tls connection closed: @\n", op->tls.message);
-        }
+        endHttpsResponse(out, op, op->tls.closeNotifyReceived != 0);
     }
     if (out->error) {
         op->keepAlive = 0;

@@ -68,6 +68,13 @@ void buildHttpGetRequest(const ByteWriter* path, const FixedString* user, const 
 // One step. socket is the caller's TCP client socket.
 HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, Socket* socket);
 
+// The two halves of a step's reading, for the step and the fuzz target: the response bytes the TLS
+// client delivered (the header until its blank line, then the body by its framing; body bytes are
+// moved together within the slice of capacity bytes and handed back in out), and the end of the
+// connection (cleanClose: it ended with a close_notify).
+void readHttpsResponse(HttpsGetResult* out, HttpsGetOperation* op, u8* slice, i64 length, i64 capacity);
+void endHttpsResponse(HttpsGetResult* out, HttpsGetOperation* op, bool cleanClose);
+
 // The value of the response header's first line of that name (ASCII, any case), blanks around it
 // removed; an empty slice when the header is not complete or has no such line.
 TextSlice httpsHeaderValue(const HttpsGetOperation* op, const char* name);

@@ -14,7 +14,13 @@
 // key); the cipher key is K[0..16], the MAC is HMAC-SHA-256 under K[16..32] over everything before the
 // MAC, cut to 16 bytes, and it is checked before anything is decrypted. Each direction counts its
 // datagrams per stream from 0; a receiver drops a counter it has accepted already or one more than 63
-// behind the highest it accepted, so nothing captured can be replayed.
+// behind the highest it accepted, so nothing captured can be replayed. A client that starts over
+// (another host, or the connection switched away and back) draws a fresh key pair and peer id, so no
+// key ever counts from 0 twice.
+//
+// The exchange has no secret shared beforehand: both apps show the link's fingerprint (the first 6
+// bytes of SHA-256(host public key | client public key) as hex pairs) where control is granted, so the
+// crew can compare them before trusting the link.
 //
 // Inner packets: 0xFD/0xFE MAVLink, 0xB7/0xB8 video, 5 the control password (5, u64), 6 the host's state
 // (6, u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons).
@@ -39,6 +45,11 @@ constexpr u64 kSecureLinkPasswordInterval = 1000000; // the control password to 
 constexpr u64 kSecureLinkPasswordHeardWithin = 3000000;
 constexpr u64 kSecureLinkHostSilence = 3000000;      // the client says hello while the host is silent this long
 constexpr u64 kSecureLinkHelloInterval = 1000000;
+// An undecided peer not heard for this long leaves the sharing list.
+constexpr u64 kSecureLinkUndecidedExpiry = 30000000;
+// Peers that never completed a sealed hello that one address may hold on the sharing list.
+constexpr i32 kSecureLinkUnverifiedPerAddress = 2;
+constexpr i32 kSecureLinkFingerprintBytes = 6;
 
 enum RelayStream : u32 {
     RelayStreamMavlink = 0,
@@ -77,6 +88,7 @@ struct SecureLinkClientIdentity {
     u16 peerId;
     u8 publicKey[32];
     u8 relayPassword[8];  // the control password the host gave (u64 little-endian); kept by the app cache
+    u32 generation;  // raised with every fresh key pair; a client record keyed with an older one starts over
 };
 
 // The keys of one host-client pair; ready is 0 until the exchange is done.
@@ -100,6 +112,7 @@ struct SecureLinkPeer {
     u32 pending;       // its hello asked for control
     u32 counter;       // hellos seen while undecided
     u64 lastHeardTime;  // us
+    u32 verified;       // it completed a sealed hello or sent sealed data: it holds the key it showed
 
     u16 peerId;
     u8 streamsWanted;
@@ -123,10 +136,12 @@ struct SecureLinkHost {
     RelayHostIdentity* identity;  // null: the link does nothing
 };
 
-// The client side: this app's connection to another app's relay.
+// The client side: this app's connection to another app's relay, one record per stream (MAVLink, video);
+// both share the app's client identity.
 struct SecureLinkClient {
     u32 active;
     u64 lastHostDatagramTime;
+    u64 lastSealedTime;  // the last datagram that opened under the keys: the link is live within 3 s of it
     u64 lastTelemetryTime;
     u64 lastVideoTime;
     u64 lastControlGrantTime;
@@ -142,6 +157,8 @@ struct SecureLinkClient {
     u64 helloTime;
     u64 sendCounters[kSecureLinkStreams];
     SecureLinkReplayWindow windows[kSecureLinkStreams];
+    u32 started;        // a hello has gone out: starting over from here draws a fresh key pair
+    u32 keyGeneration;  // the identity's generation the record was keyed with
 };
 
 struct SecureLinkReceived {
@@ -154,12 +171,20 @@ struct SecureLinkReceived {
 // every listed peer not served on that stream for more than 1 s.
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
-// Host side, once per frame: names the controlling peer, and sends the control password to the peer
-// granted control and the host's state (its grants and controller) to every peer.
+// Host side, once per frame: drops undecided peers not heard for 30 s, names the controlling peer, and
+// sends the control password to the peer granted control and the host's state (its grants and
+// controller) to every peer.
 void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const GamepadState* gamepad,
                                 u64 buttons, const Preferences* preferences, u64 now);
+// Host side: the undecided peers silent for longer than silence leave the sharing list (all of them
+// with silence 0: relaying was switched off, and nobody waits for a decision any more).
+void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // Host side: one datagram of the relay socket of the stream. Hellos list or refresh their peer; a
-// sealed datagram is opened in place. The peer is null when the datagram is rejected.
+// sealed datagram is opened in place. The peer is null when the datagram is rejected. A new peer takes
+// a free place, else that of the longest silent peer that never completed a sealed hello (not one at
+// the controlling listener's address); one address holds at most two such peers, and a peer the user
+// decided on is never given up. A sealed hello from the controlling listener's address that echoes the
+// control password is that listener started over: it takes over its old entry's decision.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);
@@ -174,10 +199,24 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
 // datagram from the host, the datagram unchanged when it is none of the link's (or there is no
 // client identity, or it is shorter than 2 bytes), and a length of 0 when the link used it (the key
 // exchange, the password, the host's state) or dropped it. Once the keys are known every datagram
-// that is not sealed is dropped. The host's controller fills gamepad (when not null).
+// that is not sealed is dropped, and another host key is taken only after the link has been silent
+// for 3 s (a host that started again): an unsealed datagram never re-keys a live link. Callers hand
+// it only datagrams from the host's endpoint. The host's controller fills gamepad (when not null).
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now);
 // Client side: the hello to the host while the host has been silent for 3 s (once a second), and at
-// once when the host needs it (new keys, a new password).
+// once when the host needs it (new keys, a new password). A server other than the record's starts the
+// record over; when it had said hello before, with a fresh key pair and peer id for the identity
+// (nothing is sent on a frame where the system cannot give random bytes).
 void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, Socket* socket, u32 stream, u64 now);
+// Client side: the connection no longer goes to a relaying app. The record forgets the host; its next
+// hello starts over with a fresh key pair.
+void stopSecureLinkClient(SecureLinkClient* client);
 // Client side: seals the MAVLink queued on the socket for the host while the keys are known.
 void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket);
+
+// The link's fingerprint, "3F:9A:1C:00:B2:7E": the first 6 bytes of SHA-256(host public key | client
+// public key). The host shows it for a listed peer, the client for the host whose key it holds
+// (empty while it holds none).
+FixedString secureLinkFingerprint(const u8* hostPublicKey, const u8* clientPublicKey);
+FixedString secureLinkPeerFingerprint(const SecureLinkHost* host, const SecureLinkPeer* peer);
+FixedString secureLinkClientFingerprint(const SecureLinkClient* client);

@@ -1,10 +1,12 @@
 // The client side of the encrypted relay link: hellos, the key exchange, opening the host's
 // datagrams and sealing what goes to the host.
 #include "Crypto/Wipe.h"
+#include "Crypto/X25519.h"
 #include "Network/Address.h"
 #include "Network/SecureLinkFormat.h"
 #include "Network/Socket.h"
 #include "Platform/Input.h"
+#include "Platform/Random.h"
 
 #include <cstring>
 
@@ -17,6 +19,46 @@ void hostHeard(SecureLinkClient* client, u64 now) {
     client->lastHostDatagramTime = now;
 }
 
+// What the record knows of its host's keys and counters goes; the host and the record's start stay.
+void forgetKeys(SecureLinkClient* client) {
+    client->keys = SecureLinkKeys{};
+    std::memset(client->hostPublicKey, 0, sizeof(client->hostPublicKey));
+    std::memset(client->sendCounters, 0, sizeof(client->sendCounters));
+    std::memset(client->windows, 0, sizeof(client->windows));
+    client->hostPlain = 0;
+    client->lastSealedTime = 0;
+}
+
+// The identity's key pair changed under the record (the other stream's record started over): keys
+// derived from the old pair are of no more use, and the host has to hear the new one.
+void followIdentity(SecureLinkClient* client) {
+    if (client->keyGeneration == client->identity->generation) return;
+    forgetKeys(client);
+    client->keyGeneration = client->identity->generation;
+    client->helloPending = 1;
+}
+
+// A fresh key pair and peer id for the app: counters that start from 0 again never meet a key they
+// have counted under before. False (nothing changed) when the system gave no random bytes.
+bool drawFreshKeyPair(SecureLinkClientIdentity* identity) {
+    u8 privateKey[32];
+    u8 publicKey[32];
+    u8 peerId[2];
+    bool drawn = generateX25519KeyPair(privateKey, publicKey) == 0 && getRandomBytes(peerId, 2) == 0;
+    if (drawn) {
+        std::memcpy(identity->privateKey, privateKey, 32);
+        std::memcpy(identity->publicKey, publicKey, 32);
+        identity->peerId = readLinkU16(peerId);
+        identity->generation++;
+    }
+    secureWipe(privateKey, sizeof(privateKey));
+    return drawn;
+}
+
+bool isLive(const SecureLinkClient* client, u64 now) {
+    return client->lastSealedTime && now - client->lastSealedTime < kSecureLinkHostSilence;
+}
+
 void takeHostKey(SecureLinkClient* client, const u8* data, u64 now) {
     SecureLinkClientIdentity* identity = client->identity;
     const u8* hostKey = data + 3;
@@ -24,14 +66,15 @@ void takeHostKey(SecureLinkClient* client, const u8* data, u64 now) {
         hostHeard(client, now);
         return;
     }
+    // Anyone can send a host key: while sealed datagrams still come under the keys, another one is
+    // not the host's. Once the link has been silent for 3 s it is taken (the host started again).
+    if (client->keys.ready && isLive(client, now)) return;
     SecureLinkKeys keys;
     if (!deriveSecureLinkKeys(&keys, identity->privateKey, hostKey, hostKey, identity->publicKey)) return;
-    // A new host key (the host started again): fresh keys, counters and windows.
+    // A new host key: fresh keys, counters and windows.
+    forgetKeys(client);
     client->keys = keys;
     std::memcpy(client->hostPublicKey, hostKey, 32);
-    std::memset(client->sendCounters, 0, sizeof(client->sendCounters));
-    std::memset(client->windows, 0, sizeof(client->windows));
-    client->hostPlain = 0;
     client->helloPending = 1;
     hostHeard(client, now);
 }
@@ -95,6 +138,7 @@ bool takeLinkPacket(SecureLinkClient* client, GamepadState* gamepad, const u8* i
 
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now) {
     if (!data || !length || !*data || *length < 2 || !client || !client->identity) return;
+    followIdentity(client);
     u8* bytes = *data;
     i64 size = *length;
     u8 type = bytes[0];
@@ -119,6 +163,7 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
         }
         acceptReplayCounter(&client->windows[stream], counter);
         hostHeard(client, now);
+        client->lastSealedTime = now;
         if (innerLength == 0 || takeLinkPacket(client, gamepad, inner, innerLength, now)) return;
         if (stream == RelayStreamMavlink) client->lastTelemetryTime = now;
         if (stream == RelayStreamVideo) client->lastVideoTime = now;
@@ -153,12 +198,18 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
         return;
     }
     if (!sameEndpoint(server, &client->server)) {
-        // Another host: what was known of the last one no longer holds.
+        // Another host, or the same one again after a stop: what was known no longer holds, and a
+        // record that has spoken before speaks with a fresh key pair.
         SecureLinkClientIdentity* identity = client->identity;
+        u32 started = client->started;
+        if (started && !drawFreshKeyPair(identity)) return;
         *client = SecureLinkClient{};
         client->identity = identity;
         client->server = *server;
+        client->started = started;
+        client->keyGeneration = identity->generation;
     }
+    followIdentity(client);
     bool silent = !client->lastHostDatagramTime || now - client->lastHostDatagramTime >= kSecureLinkHostSilence;
     bool due = !client->helloTime || now - client->helloTime >= kSecureLinkHelloInterval;
     if (!client->helloPending && !(silent && due)) return;
@@ -189,10 +240,22 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
     secureWipe(block, sizeof(block));
     client->helloTime = now;
     client->helloPending = 0;
+    client->started = 1;
+}
+
+void stopSecureLinkClient(SecureLinkClient* client) {
+    if (!client || client->server.family == 0) return;
+    SecureLinkClientIdentity* identity = client->identity;
+    u32 started = client->started;
+    *client = SecureLinkClient{};
+    client->identity = identity;
+    client->started = started;
 }
 
 void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket) {
-    if (!client || !client->identity || !client->keys.ready || !socket) return;
+    if (!client || !client->identity || !socket) return;
+    followIdentity(client);
+    if (!client->keys.ready) return;
     PacketQueue* queue = &socket->sendQueue;
     u8 sealed[kPacketSlotBytes];
     for (u8 index = queue->readIndex; index != queue->writeIndex; index = (u8)((index + 1) % kPacketQueueSlots)) {
@@ -215,4 +278,9 @@ void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket) {
             slot->writer.length = 0;  // too long to seal: sent empty rather than plain
         }
     }
+}
+
+FixedString secureLinkClientFingerprint(const SecureLinkClient* client) {
+    if (!client || !client->identity || !client->keys.ready) return FixedString{};
+    return secureLinkFingerprint(client->hostPublicKey, client->identity->publicKey);
 }

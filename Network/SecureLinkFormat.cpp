@@ -108,3 +108,20 @@ bool openSecureLinkPart(u8* data, i64 length, i64 header, const SecureLinkKeys* 
     *innerLength = cipherLength - padding;
     return true;
 }
+
+FixedString secureLinkFingerprint(const u8* hostPublicKey, const u8* clientPublicKey) {
+    u8 digest[32];
+    Sha256Context context;
+    sha256Init(&context);
+    sha256Update(&context, hostPublicKey, 32);
+    sha256Update(&context, clientPublicKey, 32);
+    sha256Final(digest, &context);
+    FixedString text{};
+    ByteWriter writer = makeByteWriter(text.text, kFixedStringCapacity);
+    for (i32 i = 0; i < kSecureLinkFingerprintBytes; i++) {
+        if (i) appendCString(":", &writer);
+        appendHexDigits(digest[i], 2, &writer);
+    }
+    text.length = (u8)writer.length;
+    return text;
+}

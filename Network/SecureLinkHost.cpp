@@ -11,7 +11,6 @@
 namespace {
 
 constexpr u64 kIdlePeerReplaceTime = 10000000;
-constexpr u64 kForgottenPeerTime = 600000000;
 
 bool isListed(const SecureLinkPeer* peer) { return peer->address.family != 0; }
 
@@ -34,21 +33,66 @@ SecureLinkPeer* findPeer(SecureLinkHost* host, u16 peerId, const AddressRecord* 
     return nullptr;
 }
 
-// A free slot, else the longest silent peer among the undecided ones that have not been heard for a
-// while, else among all that have been silent for long (a client that started again comes back with
-// a new peer id and key, so its old entry is of no more use).
-SecureLinkPeer* freePeer(SecureLinkHost* host, u64 now) {
+bool isUnverified(const SecureLinkPeer* peer) { return isListed(peer) && !peer->verified && peer->userDecision == 0; }
+
+bool atListener(const SecureLinkHost* host, const SecureLinkPeer* peer) {
+    const AddressRecord* listener = &host->identity->controllingListener;
+    return listener->family != 0 && sameAddress(&peer->address, listener);
+}
+
+// The longest silent of the peers that never completed a sealed hello: of one address, or of any
+// but the controlling listener's (address null).
+SecureLinkPeer* oldestUnverified(SecureLinkHost* host, const AddressRecord* address) {
     SecureLinkPeer* oldest = nullptr;
-    for (u32 pass = 0; pass < 2 && !oldest; pass++) {
-        for (SecureLinkPeer& peer : host->peers) {
-            if (!isListed(&peer)) return &peer;
-            bool idle = pass == 0 ? peer.userDecision == 0 && now - peer.lastHeardTime > kIdlePeerReplaceTime
-                                  : now - peer.lastHeardTime > kForgottenPeerTime;
-            if (idle && (!oldest || peer.lastHeardTime < oldest->lastHeardTime)) oldest = &peer;
-        }
+    for (SecureLinkPeer& peer : host->peers) {
+        if (!isUnverified(&peer)) continue;
+        if (address ? !sameAddress(&peer.address, address) : atListener(host, &peer)) continue;
+        if (!oldest || peer.lastHeardTime < oldest->lastHeardTime) oldest = &peer;
     }
-    if (oldest && host->controllingPeer == oldest) host->controllingPeer = nullptr;
     return oldest;
+}
+
+// The slot for a new peer. Anyone can send a hello, so a peer that never completed a sealed hello
+// keeps its slot only until a newer one needs it, one address holds at most two of them, and those
+// of the controlling listener's address (the device the user granted control, coming back) are not
+// given up for others. An undecided peer that did complete one gives way after 10 s of silence; a
+// peer the user decided on never does. Null when nothing can give way.
+SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now) {
+    i32 unverifiedHere = 0;
+    for (const SecureLinkPeer& peer : host->peers) {
+        if (isUnverified(&peer) && sameAddress(&peer.address, source)) unverifiedHere++;
+    }
+    if (unverifiedHere >= kSecureLinkUnverifiedPerAddress) return oldestUnverified(host, source);
+    for (SecureLinkPeer& peer : host->peers) {
+        if (!isListed(&peer)) return &peer;
+    }
+    SecureLinkPeer* chosen = oldestUnverified(host, nullptr);
+    for (SecureLinkPeer& peer : host->peers) {
+        if (chosen) break;
+        bool idle = peer.userDecision == 0 && now - peer.lastHeardTime > kIdlePeerReplaceTime;
+        if (idle && (!chosen || peer.lastHeardTime < chosen->lastHeardTime)) chosen = &peer;
+    }
+    if (chosen && host->controllingPeer == chosen) host->controllingPeer = nullptr;
+    return chosen;
+}
+
+// A client that started over (a restart, or its connection switched away and back) comes back with a
+// fresh key pair and peer id. When its sealed hello echoes the control password from the controlling
+// listener's address, it is the listener the user granted: it takes over the decision of its old
+// entry at that address, which leaves the list. The password only ever travels sealed to that
+// listener, so nobody else can show it.
+void takeOverFromEarlierSelf(SecureLinkHost* host, SecureLinkPeer* peer) {
+    if (!peer->echoKnown || peer->echoedPassword != hostPassword(host->identity) || !atListener(host, peer)) return;
+    for (SecureLinkPeer& other : host->peers) {
+        if (&other == peer || !isListed(&other) || !(other.userDecision & SecureLinkGrantControl) ||
+            !sameAddress(&other.address, &peer->address)) {
+            continue;
+        }
+        peer->userDecision = other.userDecision;
+        peer->counter = 0;
+        if (host->controllingPeer == &other) host->controllingPeer = nullptr;
+        other = SecureLinkPeer{};
+    }
 }
 
 // Queues one inner packet for a peer on a stream: sealed, or plain when encryption is off.
@@ -122,7 +166,7 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
         }
     }
     if (!peer) {
-        peer = freePeer(host, now);
+        peer = freePeer(host, &datagram->source, now);
         if (!peer) return nullptr;
         *peer = SecureLinkPeer{};
         peer->address = datagram->source;
@@ -130,8 +174,12 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
         std::memcpy(peer->publicKey, publicKey, 32);
         peer->keys = keys;
     }
-    if (sealed) acceptReplayCounter(&peer->windows[stream], counter);
+    if (sealed) {
+        acceptReplayCounter(&peer->windows[stream], counter);
+        peer->verified = 1;
+    }
     if (block) readHelloBlock(peer, block, blockLength);
+    if (sealed) takeOverFromEarlierSelf(host, peer);
     peer->ports[stream] = datagram->source.port;
     if (stream == RelayStreamMavlink) peer->address.port = datagram->source.port;
     peer->streamsWanted |= streams;
@@ -166,6 +214,7 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     bool plain = encryptionOff(preferences);
     u64 password = hostPassword(identity);
     host->referenceAddress = identity->controllingListener;
+    dropUndecidedSecureLinkPeers(host, kSecureLinkUndecidedExpiry, now);
 
     // The peer granted control: the user's choice, else the listener kept from an earlier run when it
     // echoes the password it was given then.
@@ -178,9 +227,8 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     }
     for (SecureLinkPeer& peer : host->peers) {
         if (granted) break;
-        bool atListener = identity->controllingListener.family != 0 &&
-                          sameAddress(&peer.address, &identity->controllingListener);
-        if (isListed(&peer) && peer.userDecision == 0 && atListener && peer.echoKnown && peer.echoedPassword == password) {
+        if (isListed(&peer) && peer.userDecision == 0 && atListener(host, &peer) && peer.echoKnown &&
+            peer.echoedPassword == password) {
             granted = &peer;
         }
     }
@@ -252,6 +300,7 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
         }
         acceptReplayCounter(&peer->windows[stream], counter);
         peer->lastHeardTime = now;
+        peer->verified = 1;
         out->peer = peer;
         out->data = innerLength > 0 ? inner : nullptr;
         out->length = (u32)innerLength;
@@ -302,4 +351,20 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
     peer->userDecision = decision;
     peer->counter = 0;
     if (!(decision & SecureLinkGrantControl) && host->controllingPeer == peer) host->controllingPeer = nullptr;
+}
+
+FixedString secureLinkPeerFingerprint(const SecureLinkHost* host, const SecureLinkPeer* peer) {
+    if (!host || !host->identity || !peer || !isListed(peer)) return FixedString{};
+    return secureLinkFingerprint(host->identity->publicKey, peer->publicKey);
+}
+
+void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now) {
+    if (!host) return;
+    for (SecureLinkPeer& peer : host->peers) {
+        bool silent = silence == 0 || (now > peer.lastHeardTime && now - peer.lastHeardTime > silence);
+        if (isListed(&peer) && peer.userDecision == 0 && silent) {
+            if (host->controllingPeer == &peer) host->controllingPeer = nullptr;
+            peer = SecureLinkPeer{};
+        }
+    }
 }

@@ -131,11 +131,12 @@ FlyAltitudes flyScreenAltitudes(const VehicleState* vehicle, const ElevationMapL
 // The diagnostics panel's text into the writer (the panel gives it kFlyDiagnosticsBytes; what does
 // not fit is cut and flagged): the link's problem on a line of its own when there is one (such as
 // the drone port held by another program), the unhealthy sensors' names, the two newest status texts
-// with their local arrival time, or "No errors or diagnostic messages". nowUtcMs and zoneOffsetMs
-// turn the texts' monotonic times (now) into the local time of day.
+// with their local arrival time, how many packets the drone link ignored for their sender, or "No
+// errors or diagnostic messages". nowUtcMs and zoneOffsetMs turn the texts' monotonic times (now)
+// into the local time of day.
 constexpr i64 kFlyDiagnosticsBytes = 500;
 void writeFlyDiagnosticsText(ByteWriter* out, const FixedString* linkProblem, const VehicleState* vehicle, u64 now,
-                             i64 nowUtcMs, i64 zoneOffsetMs);
+                             i64 nowUtcMs, i64 zoneOffsetMs, u64 foreignPackets = 0);
 
 // The scale bar: its label ("@ @": the length between the outer ticks and the unit), the step in
 // pixels and the number of steps on each side of the centre.

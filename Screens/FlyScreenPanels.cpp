@@ -146,7 +146,7 @@ FlyAltitudes flyScreenAltitudes(const VehicleState* vehicle, const ElevationMapL
 }
 
 void writeFlyDiagnosticsText(ByteWriter* w, const FixedString* linkProblem, const VehicleState* vehicle, u64 now,
-                             i64 nowUtcMs, i64 zoneOffsetMs) {
+                             i64 nowUtcMs, i64 zoneOffsetMs, u64 foreignPackets) {
     i64 start = w->length;
     if (linkProblem && linkProblem->length) {
         appendFixedStringRef(linkProblem, w);
@@ -181,6 +181,10 @@ void writeFlyDiagnosticsText(ByteWriter* w, const FixedString* linkProblem, cons
         appendCString(entry->text, w);
         appendCString("\n", w);
     }
+    if (foreignPackets) {
+        FixedString dropped = formatInt("@ packets from unknown senders ignored\n", (i64)foreignPackets);
+        appendFixedStringRef(&dropped, w);
+    }
     if (w->length == start && !w->overflow) appendCString("No errors or diagnostic messages", w);
 }
 
@@ -190,7 +194,8 @@ void drawFlyDiagnosticsPanel(FlyScreenFrame* f) {
     u8 bytes[kFlyDiagnosticsBytes];
     ByteWriter text = makeByteWriter(bytes, kFlyDiagnosticsBytes);
     FixedString linkProblem = linkPortProblem(&app->droneConnection);
-    writeFlyDiagnosticsText(&text, &linkProblem, &app->droneConnection.vehicle, f->now, utc, getTimeZoneOffsetMs());
+    writeFlyDiagnosticsText(&text, &linkProblem, &app->droneConnection.vehicle, f->now, utc, getTimeZoneOffsetMs(),
+                            app->droneConnection.foreignPackets);
     const UiMetrics* m = f->metrics;
     Rect area{f->content.x0 + m->rowHeight, f->content.x1 - m->margin, f->content.y0 + m->rowHeight,
               f->barBottom - 2 * m->rowHeight};

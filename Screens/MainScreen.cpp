@@ -98,6 +98,12 @@ void writeLinkStatusText(ByteWriter* writer, const Platform* platform, const App
         } else if (since(now, client->lastControlGrantTime) > kRelayHostHeardWithin) {
             appendCString("\nControl is not granted by the other app", writer);
         }
+        // The other app shows the same fingerprint where it grants control.
+        FixedString fingerprint = secureLinkClientFingerprint(client);
+        if (fingerprint.length) {
+            appendCString("\nLink fingerprint ", writer);
+            appendFixedStringRef(&fingerprint, writer);
+        }
     }
     const SecureLinkPeer* peer = app->relayHost.controllingPeer;
     if (peer && since(now, peer->lastHeardTime) < kControllingPeerHeardWithin) {

@@ -1,7 +1,8 @@
 // The Sharing Permissions screen: one block per device on the relay host's sharing list (its name or
 // address and when it was last heard, then "Share Telemetry", "Share Video" and "Grant Control").
 // A check box flips one grant of the user's decision on that device; control goes to one device at a
-// time, whose address the app cache keeps as the controlling listener.
+// time, whose address the app cache keeps as the controlling listener. Each device shows the link's
+// fingerprint, which its own app shows too: the crew compares the two before granting.
 #include <cstring>
 
 #include "AppState/AppState.h"
@@ -38,10 +39,14 @@ FixedString peerTitle(const SecureLinkPeer* peer) {
     return formatStrStr("@ (@)", peer->name, address);
 }
 
-FixedString peerHeardText(const SecureLinkPeer* peer, u32 pending, u64 now) {
-    if (pending) return makeString("Waiting for your decision");
-    if (peer->lastHeardTime == 0 || now < peer->lastHeardTime) return makeString("Not heard yet");
-    return formatInt("Last heard @ s ago", (i64)((now - peer->lastHeardTime) / 1000000));
+FixedString peerHeardText(const SecureLinkHost* host, const SecureLinkPeer* peer, u32 pending, u64 now) {
+    FixedString heard = pending ? makeString("Waiting for your decision")
+                        : peer->lastHeardTime == 0 || now < peer->lastHeardTime
+                            ? makeString("Not heard yet")
+                            : formatInt("Last heard @ s ago", (i64)((now - peer->lastHeardTime) / 1000000));
+    FixedString fingerprint = secureLinkPeerFingerprint(host, peer);
+    if (fingerprint.length == 0) return heard;
+    return formatStrStr("@ - fingerprint @", heard, fingerprint);
 }
 
 }  // namespace
@@ -65,7 +70,7 @@ void sharingPermissionsScreen(Platform* platform, ScreenStack* stack, UiState* u
         if (peer->address.family == 0) continue;
         listed++;
         FixedString title = peerTitle(peer);
-        FixedString heard = peerHeardText(peer, sharingPeerWaits(host, peer, &app->preferences), now);
+        FixedString heard = peerHeardText(host, peer, sharingPeerWaits(host, peer, &app->preferences), now);
         infoRow(&title, &heard, 0, ui, view);
         for (const GrantRow& row : kGrantRows) {
             FixedString rowTitle = makeString(row.title);

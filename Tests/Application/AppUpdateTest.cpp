@@ -3,6 +3,7 @@
 // with an injected clock, drop-location expiry on the frame the cache loads, F11 and the relay
 // socket.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,10 +17,12 @@
 #include "Application/AppUpdate.h"
 #include "Core/MathEarth.h"
 #include "Crypto/X25519.h"
+#include "Drone/SharingRequest.h"
 #include "Platform/FileTestSupport.h"
 #include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
 #include "Support/FreePorts.h"
+#include "Video/QvVideoStream.h"
 
 namespace {
 
@@ -394,6 +397,170 @@ TEST_F(AppFrames, RecordFlightLogNowKeepsALogOpenAndLoggingOffClearsTheHighMark)
 }  // namespace
 
 namespace {
+
+// A UDP socket of the test's own on a loopback address, at a port the system picks.
+struct TestUdp {
+    int handle = -1;
+    u16 port = 0;
+    explicit TestUdp(u8 lastAddressByte) {
+        handle = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(0x7F000000u | lastAddressByte);
+        socklen_t length = sizeof(address);
+        bind(handle, (sockaddr*)&address, length);
+        getsockname(handle, (sockaddr*)&address, &length);
+        port = ntohs(address.sin_port);
+    }
+    ~TestUdp() { close(handle); }
+    void sendTo(u16 toPort, const std::vector<u8>& bytes) const {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(toPort);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(handle, bytes.data(), bytes.size(), 0, (sockaddr*)&to, sizeof(to));
+    }
+    std::vector<std::vector<u8>> receive() const {
+        std::vector<std::vector<u8>> got;
+        u8 buffer[2048];
+        for (ssize_t n; (n = recv(handle, buffer, sizeof(buffer), 0)) >= 0;) got.emplace_back(buffer, buffer + n);
+        return got;
+    }
+};
+
+i32 listedPeers(const SecureLinkHost* host) {
+    i32 listed = 0;
+    for (const SecureLinkPeer& peer : host->peers) listed += peer.address.family != 0;
+    return listed;
+}
+
+class AppRelayFrames : public AppFrames {
+protected:
+    void SetUp() override {
+        AppFrames::SetUp();
+        for (i32 i = 0; i < 200 && !app->preferencesState.loaded; i++) frame();
+        ASSERT_EQ(app->preferencesState.loaded, 1u);
+        videoRelayPort = freeUdpPorts(1)[0];
+    }
+    void TearDown() override {
+        for (Socket* socket : {&app->relaySocket, &app->videoRelaySocket, &app->droneSocket, &app->qvVideoSocket}) {
+            closeSocket(socket);
+        }
+        videoRelayPort = kSecureLinkVideoPort;
+        AppFrames::TearDown();
+    }
+};
+
+// With relaying off (the default) neither relay port answers: a stranger's hello to the video relay
+// port gets no host key and no place on the sharing list. With relaying on the same hello is answered.
+TEST_F(AppRelayFrames, RelayingOffAnswersNobodyOnTheRelayPorts) {
+    TestUdp stranger(9);
+    std::vector<u8> hello = {SecureLinkHello, 0x34, 0x12};
+    hello.insert(hello.end(), 32, 0x42);
+    hello.push_back(SecureLinkGrantTelemetry | SecureLinkGrantVideo | SecureLinkGrantControl);
+    auto sayHello = [&](i32 frames) {
+        std::vector<std::vector<u8>> answers;
+        for (i32 i = 0; i < frames && answers.empty(); i++) {
+            stranger.sendTo(videoRelayPort, hello);
+            usleep(500);
+            frame();
+            usleep(500);
+            answers = stranger.receive();
+        }
+        return answers;
+    };
+    ASSERT_EQ(app->preferences.relayModePort, 0);
+    EXPECT_TRUE(sayHello(60).empty());
+    EXPECT_EQ(listedPeers(&app->relayHost), 0);
+
+    app->preferences.relayModePort = freeUdpPorts(1)[0];
+    std::vector<std::vector<u8>> answers = sayHello(300);
+    ASSERT_FALSE(answers.empty());
+    EXPECT_EQ(answers[0][0], SecureLinkHostKey);
+    EXPECT_EQ(listedPeers(&app->relayHost), 1);
+    EXPECT_TRUE(hasPendingSharingRequest(&app->relayHost, &app->preferences));
+
+    // Switched off again: the stranger no longer waits on the list (the Settings button stops
+    // inviting a grant) and gets no answer.
+    app->preferences.relayModePort = 0;
+    frame();
+    EXPECT_EQ(listedPeers(&app->relayHost), 0);
+    EXPECT_FALSE(hasPendingSharingRequest(&app->relayHost, &app->preferences));
+    stranger.receive();
+    EXPECT_TRUE(sayHello(60).empty());
+}
+
+// A crew tablet: connected to a relaying app and showing its video. Its MAVLink and video streams
+// each keep their record of the link, so the handshake completes on both, the control password
+// comes through, and the tablet's own MAVLink reaches the drone through the host, sealed.
+TEST_F(AppRelayFrames, CrewTabletWithRelayedVideoCompletesItsHandshakeAndTakesControl) {
+    struct HostSide {
+        DroneConnection connection;
+        Socket droneSocket, relaySocket, videoRelaySocket;
+        SecureLinkHost sharing;
+        RelayHostIdentity identity;
+        Preferences preferences;
+        DroneLinkInputs inputs;
+    };
+    auto host = zeroed<HostSide>();
+    TestUdp drone(1);
+    u16 relayPort = freeUdpPorts(1)[0];
+    ASSERT_EQ(generateX25519KeyPair(host->identity.privateKey, host->identity.publicKey), 0);
+    host->identity.controllingListenerPassword[0] = 0x5C;
+    host->sharing.identity = &host->identity;
+    Preferences* hostPreferences = &host->preferences;
+    hostPreferences->appSystemId = 255;
+    hostPreferences->appComponentId = 190;
+    hostPreferences->relayModePort = relayPort;
+    hostPreferences->droneAddress = makeAddressRecord(4, (const u8*)"\x7f\0\0\x01", drone.port);
+    host->inputs.droneSocket = &host->droneSocket;
+    host->inputs.relaySocket = &host->relaySocket;
+    host->inputs.relayHost = &host->sharing;
+    host->inputs.preferences = hostPreferences;
+    auto stepHost = [&] {
+        host->inputs.now = fakeMicroseconds;
+        controlDrone(&host->connection, &host->inputs);
+        serveVideoRelaySocket(&host->videoRelaySocket, &host->sharing, hostPreferences, (i64)fakeMicroseconds);
+        sendSecureLinkPublicKey(&host->sharing, &host->videoRelaySocket, RelayStreamVideo, hostPreferences,
+                                fakeMicroseconds);
+    };
+
+    Preferences* tablet = &app->preferences;
+    tablet->droneConnection = DroneConnectionIp;
+    tablet->droneAddress = makeAddressRecord(4, (const u8*)"\x7f\0\0\x01", relayPort);
+    tablet->droneTransportProtocol = TransportUdp;
+    tablet->droneLocalPort = 0;
+    tablet->videoStreamProtocol = VideoStreamQv;
+    tablet->qvVideoServerAddress = makeAddressRecord(4, (const u8*)"\x7f\0\0\x01", videoRelayPort);
+    tablet->appSystemId = 254;
+
+    bool heardAtDrone = false;
+    for (i32 i = 0; i < 1500 && !heardAtDrone; i++) {
+        stepHost();
+        frame();
+        usleep(300);
+        for (SecureLinkPeer& peer : host->sharing.peers) {
+            if (peer.address.family && peer.ports[RelayStreamVideo] && peer.userDecision == 0) {
+                setSecureLinkPeerDecision(&host->sharing, &peer,
+                                          SecureLinkGrantTelemetry | SecureLinkGrantVideo | SecureLinkGrantControl);
+            }
+        }
+        // The tablet's own HEARTBEAT (a ground station's), relayed by the host to its drone.
+        for (const std::vector<u8>& datagram : drone.receive()) {
+            bool tabletHeartbeat = datagram.size() > 10 && datagram[0] == kMavlink1Magic && datagram[3] == 254 &&
+                                   datagram[5] == 0 && datagram[10] == 6;
+            heardAtDrone = heardAtDrone || tabletHeartbeat;
+        }
+    }
+    EXPECT_TRUE(heardAtDrone);
+    EXPECT_EQ(listedPeers(&host->sharing), 1);
+    EXPECT_NE(host->sharing.controllingPeer, nullptr);
+    const u8* password = host->identity.controllingListenerPassword;
+    EXPECT_EQ(std::memcmp(app->secureLinkClientIdentity.relayPassword, password, 8), 0);
+    EXPECT_EQ(app->droneConnection.secureLinkClient.keys.ready, 1u);
+    EXPECT_EQ(app->videoLinkClient.keys.ready, 1u);
+    for (Socket* socket : {&host->droneSocket, &host->relaySocket, &host->videoRelaySocket}) closeSocket(socket);
+}
 
 // A read-only Documents folder (a read-only tmpfs of a child process's own): while nothing flies the
 // folder is checked; the first frame of a flight shows why no log can be written, and the warning

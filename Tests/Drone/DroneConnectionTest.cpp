@@ -1,6 +1,7 @@
 // The drone connection with datagrams handed straight to its socket (no network), an injected
 // clock and the counting flight logger.
 #include "Core/Sound.h"
+#include "Crypto/X25519.h"
 #include "Drone/DroneConnection.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Mavlink/NodePeer.h"
@@ -428,6 +429,173 @@ TEST_F(DroneLink, EachSourceCountsItsOwnSequenceGapsAndRate) {
     now = 50000000 + 1000000;
     frame();
     EXPECT_DOUBLE_EQ(autopilot->messagesPerSecond, 6.0);
+}
+
+}  // namespace
+
+namespace {
+
+const u8 kStranger[16] = {127, 0, 0, 9};
+
+// One payload frame of the given type and body as the whole payload of an ENCAPSULATED_DATA.
+Bytes payloadMessage(u8 type, const Bytes& body, u16 source) {
+    u8 bytes[kPayloadFrameWriterBytes];
+    ByteWriter frame = makeByteWriter(bytes, sizeof(bytes));
+    u8 sequence = 0;
+    LengthFieldMark mark = beginPayloadFrame(&sequence, type, &frame);
+    appendBytes(body.data(), (i64)body.size(), &frame);
+    finishPayloadFrame(&mark, &frame);
+    return frameOf(MavlinkEncapsulatedData, Bytes(bytes, bytes + frame.length), source);
+}
+
+// An Orvik status in the state that fires the automatic emergency release after 5 s.
+Bytes orvikEmergency(u16 source) {
+    Bytes body(27, 0);
+    body[0] = (u8)kOrvikStatePunctureMotionError;
+    return payloadMessage(PayloadFrameOrvikStatus, body, source);
+}
+Bytes voskStatus(u16 source) { return payloadMessage(PayloadFrameVoskStatus, Bytes(25, 0), source); }
+
+// The payload link follows the vehicle's own system from the drone's address only: an Orvik status
+// or a VOSK status from a stranger (any system), or from the drone's address under another system,
+// changes nothing, so no EMERGENCY RELEASE goes to the drone five seconds later and no VOSK control
+// frame goes to the stranger. The vehicle's own do both, in autodetect and with a fixed endpoint.
+TEST_F(DroneLink, PayloadFramesOfAnyoneButTheFollowedVehicleChangeNothing) {
+    struct Sender {
+        const u8* address;
+        u16 port;
+        u16 system;
+    };
+    const Sender strangers[] = {
+        {kStranger, 14555, 1}, {kStranger, 40000, 77}, {kLoopback, 14556, 77}, {kLoopback, 14555, 77}};
+    for (bool fixed : {false, true}) {
+        SCOPED_TRACE(fixed ? "fixed endpoint" : "autodetect");
+        connection = std::make_unique<DroneConnection>();
+        clearQueue();
+        preferences->droneAddress = fixed ? loopback(14555) : AddressRecord{};
+        deliver(heartbeat(0x0101), loopback(14555));
+        ASSERT_EQ(vehicleId(), 0x0101);
+        for (const Sender& sender : strangers) {
+            deliver(orvikEmergency((u16)(sender.system << 8 | 25)), loopback(sender.port, sender.address));
+            deliver(voskStatus((u16)(sender.system << 8 | 26)), loopback(sender.port, sender.address));
+        }
+        const PayloadLink* link = &connection->payload;
+        EXPECT_EQ(link->kind, (u32)PayloadKindNone);
+        EXPECT_EQ(link->orvik.statusTime, 0u);
+        EXPECT_EQ(link->vosk.units[0].statusTime, 0u);
+        EXPECT_EQ(link->vosk.units[0].address.family, 0);
+        EXPECT_EQ(connection->foreignPackets, 2u * std::size(strangers));
+        for (i32 i = 0; i < 60; i++) {  // six seconds
+            now += 100000;
+            deliver(heartbeat(0x0101), loopback(14555));
+            for (PacketSlot* slot = oldestQueuedPacket(&droneSocket->sendQueue); slot;
+                 slot = oldestQueuedPacket(&droneSocket->sendQueue)) {
+                EXPECT_TRUE(sameAddress(&slot->destination, &connection->droneEndpoint));
+                dropOldestQueuedPacket(&droneSocket->sendQueue);
+            }
+        }
+        EXPECT_EQ(link->orvik.requestCounters[OrvikRequestEmergencyRelease], 0);
+
+        // The vehicle's own payload: taken, and its emergency state acted on after five seconds.
+        deliver(orvikEmergency(0x0119), loopback(14555));
+        deliver(voskStatus(0x011A), loopback(14556));
+        EXPECT_EQ(link->orvik.state, kOrvikStatePunctureMotionError);
+        EXPECT_EQ(link->vosk.units[0].address.port, 14556);
+        for (i32 i = 0; i < 60; i++) {
+            now += 100000;
+            deliver(orvikEmergency(0x0119), loopback(14555));
+        }
+        EXPECT_GT(link->orvik.requestCounters[OrvikRequestEmergencyRelease], 0);
+    }
+}
+
+// A flood from a stranger in autodetect: every datagram is counted, none reaches the flight log or
+// the relay peers; camera datagrams from anyone but the camera the video URL names neither.
+TEST_F(DroneLink, StrangersDatagramsAreCountedButNeitherLoggedNorRelayed) {
+    auto relaySocket = std::make_unique<Socket>();
+    relaySocket->simulatorResult = kSimulatorResultConsumed;
+    auto host = std::make_unique<SecureLinkHost>();
+    RelayHostIdentity identity{};
+    host->identity = &identity;
+    host->peers[0].address = loopback(30000, kLoopback2);
+    host->peers[0].ports[RelayStreamMavlink] = 30000;
+    host->peers[0].userDecision = SecureLinkGrantTelemetry;
+    inputs.relaySocket = relaySocket.get();
+    inputs.relayHost = host.get();
+    preferences->relayModePort = 24550;
+    preferences->relayModeDisableEncryption = 1;
+    auto relayedMavlink = [&] {
+        i32 count = 0;
+        const PacketQueue* queue = &relaySocket->sendQueue;
+        for (u8 i = queue->readIndex; i != queue->writeIndex; i = (u8)((i + 1) % kPacketQueueSlots)) {
+            count += queue->slots[i].data[0] == kMavlink2Magic || queue->slots[i].data[0] == kMavlink1Magic;
+        }
+        return count;
+    };
+    deliver(heartbeat(0x0101), loopback(14555));
+    EXPECT_EQ(logger.entriesByType[FlightLogReceivedFromDrone], 1u);
+    EXPECT_EQ(relayedMavlink(), 1);
+
+    // 1.4 KB each: noise, another system's telemetry packed whole, a ground station's HEARTBEAT.
+    Bytes noise(1400);
+    for (size_t i = 0; i < noise.size(); i++) noise[i] = (u8)(i * 37 + 11);
+    Bytes telemetry;
+    while (telemetry.size() + 40 <= 1400) {
+        Bytes position = globalPosition(0x4D01, 1000);
+        telemetry.insert(telemetry.end(), position.begin(), position.end());
+    }
+    Bytes station = heartbeat(0x4DBE, 6, 8);
+    station.resize(1400);
+    const Bytes* kinds[] = {&noise, &telemetry, &station};
+    for (i32 i = 0; i < 1500; i++) deliver(*kinds[i % 3], loopback((u16)(40000 + i % 7), kStranger));
+    EXPECT_EQ(logger.entriesByType[FlightLogReceivedFromDrone], 1u);
+    EXPECT_EQ(relayedMavlink(), 1);
+    EXPECT_EQ(connection->foreignPackets, 1500u);
+    EXPECT_EQ(vehicleId(), 0x0101);
+
+    preferences->videoStreamProtocol = VideoStreamRtsp;
+    preferences->rtspUrl = makeString("rtsp://127.0.0.1:8554/live1");
+    Bytes cameraStatus = heartbeat(0x6401, 30, 8);
+    SocketResult fromCamera{};
+    fromCamera.received = 1;
+    fromCamera.data = cameraStatus.data();
+    fromCamera.length = (u32)cameraStatus.size();
+    for (const u8* address : {kStranger, kLoopback}) {
+        fromCamera.source = loopback(kCameraPort, address);
+        cameraSocket->simulatorResult = &fromCamera;
+        frame();
+    }
+    EXPECT_EQ(logger.entriesByType[FlightLogReceivedFromCamera], 1u);
+    EXPECT_EQ(connection->foreignPackets, 1501u);
+}
+
+// A relay host key is taken only from a relaying app the connection names: in autodetect a stranger's
+// one, even with this station's peer id, leaves the drone's datagrams and the station's own plain.
+TEST_F(DroneLink, AStrangersHostKeyLeavesTheDroneLinkPlain) {
+    SecureLinkClientIdentity identity{};
+    u8 strangerPrivate[32], strangerKey[32];
+    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+    ASSERT_EQ(generateX25519KeyPair(strangerPrivate, strangerKey), 0);
+    identity.peerId = 0x5A17;
+    connection->secureLinkClient.identity = &identity;
+    Bytes hostKey = {SecureLinkHostKey, 0x17, 0x5A};
+    hostKey.insert(hostKey.end(), strangerKey, strangerKey + 32);
+
+    deliver(heartbeat(0x0101), loopback(14555));
+    deliver(hostKey, loopback(40000, kStranger));
+    EXPECT_EQ(connection->secureLinkClient.keys.ready, 0u);
+    deliver(globalPosition(0x0101, 7000), loopback(14555));
+    EXPECT_DOUBLE_EQ(connection->vehicle.globalPosition.relativeAltitude, 7.0);
+    clearQueue();
+    now += kGcsHeartbeatInterval + 1;
+    frame();
+    ASSERT_GT(queued(), 0);
+    for (PacketSlot* slot = oldestQueuedPacket(&droneSocket->sendQueue); slot;
+         slot = oldestQueuedPacket(&droneSocket->sendQueue)) {
+        EXPECT_TRUE(slot->data[0] == kMavlink1Magic || slot->data[0] == kMavlink2Magic);  // not sealed
+        dropOldestQueuedPacket(&droneSocket->sendQueue);
+    }
+    EXPECT_EQ(connection->foreignPackets, 1u);
 }
 
 }  // namespace

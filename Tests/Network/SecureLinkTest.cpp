@@ -351,3 +351,169 @@ TEST_F(Link, KeptListenerRegainsControlOnlyWithTheKeptPassword) {
 }
 
 }  // namespace
+
+namespace {
+
+// The IVs of the client's sealed datagrams (sealed data and sealed hellos); each must be new.
+struct IvLog {
+    std::vector<std::vector<u8>> seen;
+    bool add(const std::vector<u8>& datagram) {
+        i64 header = datagram[0] == SecureLinkHello ? 36 : datagram[0] == SecureLinkFromClient ? 4 : -1;
+        if (header < 0 || (i64)datagram.size() < header + 8 + 16 + 32) return true;
+        std::vector<u8> iv(datagram.begin() + header + 8, datagram.begin() + header + 24);
+        for (const std::vector<u8>& earlier : seen) {
+            if (earlier == iv) return false;
+        }
+        seen.push_back(iv);
+        return true;
+    }
+};
+
+// A client that starts over (its connection switched to another host and back) comes back with a
+// fresh key pair: no IV is sealed twice, and the host, which keeps its replay windows, takes its
+// MAVLink again, as the controller it granted, with its earlier grants.
+TEST_F(Link, ClientStartingOverUsesAFreshKeyAndKeepsItsGrantedControl) {
+    connect(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    if (HasFatalFailure()) return;
+    IvLog ivs;
+    auto clientToHost = [&] {
+        const SecureLinkPeer* mavlinkFrom = nullptr;
+        for (Datagram& datagram : takeQueued(clientSocket.get())) {
+            EXPECT_TRUE(ivs.add(datagram.bytes)) << "an IV sealed twice";
+            if (!sameEndpoint(&datagram.destination, &hostAddress)) continue;
+            SecureLinkReceived received = toHost(datagram.bytes, clientAddress);
+            if (received.data) mavlinkFrom = received.peer;
+        }
+        return mavlinkFrom;
+    };
+    auto exchange = [&] {  // one frame of both sides
+        now += 20000;
+        sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
+        sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+        deliverToClient();
+        sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+        clientToHost();
+    };
+    auto sendMavlink = [&](u8 seed) {
+        std::vector<u8> bytes = packet(30, seed);
+        appendBytes(bytes.data(), (i64)bytes.size(), queueSocketPacket(&hostAddress, clientSocket.get()));
+        encryptSecureLinkSendQueue(client.get(), clientSocket.get());
+        return clientToHost();
+    };
+    for (i32 i = 0; i < 5; i++) exchange();  // the password goes out and is echoed
+    ASSERT_NE(host->controllingPeer, nullptr);
+    for (u8 i = 0; i < 5; i++) EXPECT_EQ(sendMavlink(i), host->controllingPeer);
+
+    u16 firstPeerId = clientIdentity.peerId;
+    u8 firstKey[32];
+    std::memcpy(firstKey, clientIdentity.publicKey, 32);
+    AddressRecord elsewhere = makeAddressRecord(4, kLoopback, kHostPort + 1);
+    sendSecureLinkHello(client.get(), &elsewhere, clientSocket.get(), RelayStreamMavlink, now);
+    clientToHost();
+    for (i32 i = 0; i < 10; i++) exchange();
+    EXPECT_NE(std::memcmp(firstKey, clientIdentity.publicKey, 32), 0);
+    EXPECT_NE(clientIdentity.peerId, firstPeerId);
+    ASSERT_NE(host->controllingPeer, nullptr);
+    EXPECT_EQ(host->controllingPeer->peerId, clientIdentity.peerId);
+    EXPECT_EQ(host->controllingPeer->userDecision, (u32)(SecureLinkGrantTelemetry | SecureLinkGrantControl));
+    i32 listed = 0;
+    for (const SecureLinkPeer& peer : host->peers) listed += peer.address.family != 0;
+    EXPECT_EQ(listed, 1);  // its old entry is gone
+    for (u8 i = 0; i < 5; i++) EXPECT_EQ(sendMavlink((u8)(i + 10)), host->controllingPeer);
+}
+
+// A host key is public: while sealed datagrams still come under the keys, another one is ignored.
+// Only after 3 s without any does the client take it (the host started again).
+TEST_F(Link, AnotherHostKeyNeverRekeysALiveLink) {
+    connect(SecureLinkGrantTelemetry);
+    if (HasFatalFailure()) return;
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+    deliverToClient();
+    u8 other[32], otherPrivate[32];
+    ASSERT_EQ(generateX25519KeyPair(otherPrivate, other), 0);
+    std::vector<u8> forged = {SecureLinkHostKey, (u8)clientIdentity.peerId, (u8)(clientIdentity.peerId >> 8)};
+    forged.insert(forged.end(), other, other + 32);
+    SecureLinkKeys before = client->keys;
+    now += kSecureLinkHostSilence - 1;
+    EXPECT_TRUE(toClient(forged).empty());
+    EXPECT_EQ(std::memcmp(&before, &client->keys, sizeof(before)), 0);
+    std::vector<u8> inner = packet(20, 1);
+    ByteWriter writer = makeByteWriter(inner.data(), (i64)inner.size());
+    writer.length = (i64)inner.size();
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    EXPECT_EQ(hex(toClient(takeQueued(hostSocket.get())[0].bytes)), hex(inner));
+
+    now += kSecureLinkHostSilence;
+    toClient(forged);
+    EXPECT_EQ(std::memcmp(client->hostPublicKey, other, 32), 0);
+}
+
+// Anyone can say hello. A stranger saying hello under ever new peer ids, beside others that sit on
+// the list saying hello again and again, never keeps the listener the user granted control off the
+// list, and once it is back nobody takes its place; undecided peers that fall silent leave the list.
+TEST_F(Link, StrangersHellosNeverLockOutTheGrantedListener) {
+    hostIdentity.controllingListener = makeAddressRecord(4, kLoopback, 0);
+    std::memcpy(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8);
+    u8 strangerKey[32], strangerPrivate[32];
+    ASSERT_EQ(generateX25519KeyPair(strangerPrivate, strangerKey), 0);
+    auto strangerHello = [&](u16 id, u8 lastAddressByte) {
+        std::vector<u8> hello = {SecureLinkHello, (u8)id, (u8)(id >> 8)};
+        hello.insert(hello.end(), strangerKey, strangerKey + 32);
+        hello.push_back(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+        u8 address[4] = {127, 0, 0, lastAddressByte};
+        toHost(hello, makeAddressRecord(4, address, (u16)(30000 + id)));
+    };
+    u16 nextId = 100;
+    auto strangersSayHello = [&] {
+        for (u8 sitting = 0; sitting < 5; sitting++) strangerHello((u16)(sitting + 1), (u8)(10 + sitting));
+        for (i32 i = 0; i < 12; i++) strangerHello(nextId++, 9);
+    };
+    auto frame = [&] {
+        now += 20000;
+        strangersSayHello();
+        sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
+        sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+        deliverToClient();
+        sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+        deliverToHost();
+    };
+    for (i32 i = 0; i < 150; i++) {  // the strangers alone for 3 s
+        now += 20000;
+        strangersSayHello();
+    }
+    for (i32 i = 0; i < 20; i++) frame();
+    ASSERT_NE(host->controllingPeer, nullptr);
+    EXPECT_EQ(host->controllingPeer->peerId, clientIdentity.peerId);
+    setSecureLinkPeerDecision(host.get(), host->controllingPeer, SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    for (i32 i = 0; i < 200; i++) frame();
+    ASSERT_NE(host->controllingPeer, nullptr);
+    EXPECT_EQ(host->controllingPeer->peerId, clientIdentity.peerId);
+
+    now += kSecureLinkUndecidedExpiry + 1;
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+    i32 listed = 0;
+    for (const SecureLinkPeer& peer : host->peers) listed += peer.address.family != 0;
+    EXPECT_EQ(listed, 1);
+}
+
+// Both apps show the same fingerprint of the link's two keys, as Python computes it over host key
+// then client key; another client's link has another one.
+TEST_F(Link, BothSidesShowTheFingerprintPythonComputes) {
+    connect(0);
+    if (HasFatalFailure()) return;
+    PythonPeer python;
+    ASSERT_TRUE(startPythonPeer(&python, "secure_link_oracle.py"));
+    peerCommand(&python, "keys " + hexOf(hostIdentity.privateKey, 32) + " " + hexOf(clientIdentity.publicKey, 32));
+    std::string expected = peerCommand(&python, "fingerprint");
+    stopPythonPeer(&python);
+    FixedString atHost = secureLinkPeerFingerprint(host.get(), &host->peers[0]);
+    FixedString atClient = secureLinkClientFingerprint(client.get());
+    EXPECT_EQ("fingerprint " + std::string(atHost.text, atHost.length), expected);
+    EXPECT_EQ(std::string(atClient.text, atClient.length), std::string(atHost.text, atHost.length));
+    u8 otherKey[32], otherPrivate[32];
+    ASSERT_EQ(generateX25519KeyPair(otherPrivate, otherKey), 0);
+    FixedString other = secureLinkFingerprint(hostIdentity.publicKey, otherKey);
+    EXPECT_NE(std::string(other.text, other.length), std::string(atHost.text, atHost.length));
+}
+
+}  // namespace

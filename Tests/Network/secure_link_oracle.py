@@ -4,6 +4,7 @@
 #   open DATAGRAM                          -> "inner TYPE PEER STREAM COUNTER INNER" or "bad WHY"
 #   seal TYPE PEER STREAM COUNTER INNER    -> "sealed DATAGRAM" (type 3 or 4, a random IV)
 #   hello PEER STREAMS COUNTER BLOCK       -> "sealed DATAGRAM" (a hello with its sealed block)
+#   fingerprint                            -> "fingerprint AA:BB:CC:DD:EE:FF" (of the two keys)
 # All values hex, numbers decimal.
 import hashlib
 import hmac
@@ -69,4 +70,7 @@ for line in sys.stdin:
         peer, streams, counter = (int(w) for w in words[1:4])
         header = struct.pack('<BH', 2, peer) + client_public + bytes([streams])
         print('sealed ' + seal(header, counter, bytes.fromhex(words[4])).hex())
+    elif words[0] == 'fingerprint':
+        digest = hashlib.sha256(host_public + client_public).digest()
+        print('fingerprint ' + ':'.join(f'{b:02X}' for b in digest[:6]))
     sys.stdout.flush()

@@ -537,3 +537,16 @@ TEST(FlyScreenTexts, ScaleBarPicksUnitAndStep) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the drone link ignored for its sender is shown, not dropped silently.
+TEST(FlyScreenTexts, DiagnosticsShowThePacketsFromUnknownSenders) {
+    auto v = std::make_unique<VehicleState>();
+    u8 bytes[kFlyDiagnosticsBytes];
+    ByteWriter w = makeByteWriter(bytes, kFlyDiagnosticsBytes);
+    writeFlyDiagnosticsText(&w, nullptr, v.get(), 100000000, 13190774400000, 0, 1501);
+    EXPECT_EQ(std::string((const char*)bytes, (size_t)w.length), "1501 packets from unknown senders ignored\n");
+}
+
+}  // namespace

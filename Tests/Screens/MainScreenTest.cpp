@@ -265,3 +265,27 @@ TEST_F(StatusTextTest, LongTextsAreCutAtTheBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+// The tablet's side of the fingerprint the relaying app shows where it grants control: on the main
+// screen while the link is keyed, as SHA-256 over the host key then the tablet's key.
+TEST_F(StatusTextTest, LinkShowsTheRelayFingerprintOnceKeyed) {
+    app->preferences.droneConnection = DroneConnectionIp;
+    app->droneConnection.lastDroneMessageTime = 9000000;
+    SecureLinkClientIdentity identity{};
+    for (u8 i = 0; i < 32; i++) identity.publicKey[i] = (u8)(i + 1);
+    SecureLinkClient* client = &app->droneConnection.secureLinkClient;
+    client->identity = &identity;
+    client->active = 1;
+    client->lastHostDatagramTime = 9000000;
+    client->lastTelemetryTime = 9500000;
+    std::memset(client->hostPublicKey, 0xAB, 32);
+    EXPECT_EQ(link(10000000), "MAVLink Connection:\tConnected to Drone\nControl is not granted by the other app\n");
+    client->keys.ready = 1;
+    // hashlib.sha256(bytes([0xAB] * 32 + list(range(1, 33)))).hexdigest()[:12]
+    EXPECT_EQ(link(10000000), "MAVLink Connection:\tConnected to Drone\nControl is not granted by the other app\n"
+                              "Link fingerprint 7D:CC:F9:FB:61:76\n");
+}
+
+}  // namespace
