@@ -32,7 +32,25 @@ static const MavlinkMessageInfo* findSpokenMessage(u32 messageId) {
     return spoken ? findMessageInfo(messageId) : nullptr;
 }
 
+// CRC_EXTRA of the ids below 420 by id (-1: none), looked up once per frame by the reader.
+struct CrcExtraTable {
+    i16 byId[kMavlinkNamedIds];
+};
+
+static const CrcExtraTable* crcExtraTable() {
+    static const CrcExtraTable table = [] {
+        CrcExtraTable built{};
+        for (u32 id = 0; id < kMavlinkNamedIds; id++) {
+            const MavlinkMessageInfo* info = findMessageInfo(id);
+            built.byId[id] = info ? (i16)info->crcExtra : (i16)-1;
+        }
+        return built;
+    }();
+    return &table;
+}
+
 i32 mavlinkCrcExtra(u32 messageId) {
+    if (messageId < kMavlinkNamedIds) return crcExtraTable()->byId[messageId];
     const MavlinkMessageInfo* info = findSpokenMessage(messageId);
     return info ? info->crcExtra : -1;
 }
@@ -78,20 +96,51 @@ i32 mavlinkMaximumPayloadLength(u32 messageId) {
     return info ? info->maximumPayloadLength : -1;
 }
 
-static u16 crcStep(u16 crc, u8 byte) {
+static constexpr u16 crcStep(u16 crc, u8 byte) {
     u8 tmp = (u8)(byte ^ (u8)(crc & 0xFF));
     tmp = (u8)(tmp ^ (u8)(tmp << 4));
     return (u16)((crc >> 8) ^ ((u16)tmp << 8) ^ ((u16)tmp << 3) ^ (tmp >> 4));
 }
 
-u16 mavlinkCrcAccumulate(u16 crc, u8 byte) { return crcStep(crc, byte); }
+// The checksum is linear, so eight bytes at a time go through eight tables: slice[k][v] is the
+// register v (low byte, the high byte zero) after one step with byte 0 and then k more zero bytes.
+// One step from register r with byte b is (r >> 8) ^ slice[0][(r ^ b) & 0xFF].
+struct CrcSlices {
+    u16 slice[8][256];
+};
+
+static constexpr CrcSlices makeCrcSlices() {
+    CrcSlices built{};
+    for (u32 v = 0; v < 256; v++) built.slice[0][v] = crcStep(0, (u8)v);
+    for (u32 k = 1; k < 8; k++) {
+        for (u32 v = 0; v < 256; v++) {
+            u16 previous = built.slice[k - 1][v];
+            built.slice[k][v] = (u16)((previous >> 8) ^ built.slice[0][previous & 0xFF]);
+        }
+    }
+    return built;
+}
+
+static constexpr CrcSlices kCrcSlices = makeCrcSlices();
+
+static inline u16 crcByte(u16 crc, u8 byte) { return (u16)((crc >> 8) ^ kCrcSlices.slice[0][(crc ^ byte) & 0xFF]); }
+
+static u16 crcRange(u16 crc, const u8* bytes, i64 count) {
+    const u16(*t)[256] = kCrcSlices.slice;
+    for (; count >= 8; count -= 8, bytes += 8) {
+        u16 x = (u16)(crc ^ (bytes[0] | bytes[1] << 8));
+        crc = (u16)(t[7][x & 0xFF] ^ t[6][x >> 8] ^ t[5][bytes[2]] ^ t[4][bytes[3]] ^ t[3][bytes[4]] ^ t[2][bytes[5]] ^
+                    t[1][bytes[6]] ^ t[0][bytes[7]]);
+    }
+    for (; count > 0; count--) crc = crcByte(crc, *bytes++);
+    return crc;
+}
+
+u16 mavlinkCrcAccumulate(u16 crc, u8 byte) { return crcByte(crc, byte); }
 
 u16 mavlinkCrc16(const u8* bytes, i64 first, i64 end, u8 crcExtra) {
-    u16 crc = 0xFFFF;
-    for (i64 i = first; i < end; i++) {
-        crc = crcStep(crc, bytes[i]);
-    }
-    return crcStep(crc, crcExtra);
+    u16 crc = end > first ? crcRange(0xFFFF, bytes + first, end - first) : (u16)0xFFFF;
+    return crcByte(crc, crcExtra);
 }
 
 f32 mavlinkF32(const u8* p) {
@@ -143,8 +192,9 @@ static bool fillTo(MavlinkMessage* message, i32 wanted, const u8* bytes, i32* po
     return take == missing;
 }
 
-static void takeFrame(MavlinkMessage* message, i32 headerLength, i32 payloadLength, i32 frameLength, u32 messageId) {
-    const u8* frame = message->frame;
+// Fills the message from a whole, checked frame at `frame` (the reader's buffer or the input).
+static void fillMessage(MavlinkMessage* message, const u8* frame, i32 headerLength, i32 payloadLength,
+                        i32 frameLength, u32 messageId) {
     bool version2 = frame[0] == kMavlink2Magic;
     message->version = version2 ? 2 : 1;
     message->haveMessage = 1;
@@ -155,23 +205,55 @@ static void takeFrame(MavlinkMessage* message, i32 headerLength, i32 payloadLeng
     message->messageId = messageId;
     message->frameLength = (u16)frameLength;
     message->payloadLength = (u16)payloadLength;
-    std::memset(message->payload, 0, sizeof(message->payload));
     std::memcpy(message->payload, frame + headerLength, (size_t)payloadLength);
+    std::memset(message->payload + payloadLength, 0, sizeof(message->payload) - (size_t)payloadLength);
     message->headerLength = (u8)headerLength;
-    std::memset(message->header, 0, sizeof(message->header));
     std::memcpy(message->header, frame, (size_t)headerLength);
+    std::memset(message->header + headerLength, 0, sizeof(message->header) - (size_t)headerLength);
     message->checksum[0] = frame[headerLength + payloadLength];
     message->checksum[1] = frame[headerLength + payloadLength + 1];
     i32 signatureLength = frameLength - (headerLength + payloadLength + 2);
     message->signatureLength = (u8)signatureLength;
-    std::memset(message->signature, 0, sizeof(message->signature));
     std::memcpy(message->signature, frame + headerLength + payloadLength + 2, (size_t)signatureLength);
+    std::memset(message->signature + signatureLength, 0, sizeof(message->signature) - (size_t)signatureLength);
+}
+
+static void takeFrame(MavlinkMessage* message, i32 headerLength, i32 payloadLength, i32 frameLength, u32 messageId) {
+    fillMessage(message, message->frame, headerLength, payloadLength, frameLength, messageId);
     // Bytes behind the frame stay buffered for the next call.
     i32 rest = message->bytesBuffered - frameLength;
     if (rest > 0) {
         std::memmove(message->frame, message->frame + frameLength, (size_t)rest);
     }
     message->bytesBuffered = (u16)(rest > 0 ? rest : 0);
+}
+
+// With nothing buffered and a whole good frame in the input at position (a start byte), takes it
+// straight from the input and returns its length; 0 otherwise, and the byte-wise reader below
+// takes over from the same position (it gives up a bad frame the same way whichever path saw it).
+static i32 takeWholeFrame(MavlinkMessage* message, const u8* bytes, i32 position, i32 end) {
+    const u8* frame = bytes + position;
+    i32 available = end - position;
+    bool version2 = frame[0] == kMavlink2Magic;
+    i32 headerLength = version2 ? kMavlink2HeaderBytes : kMavlink1HeaderBytes;
+    if (available < headerLength) {
+        return 0;
+    }
+    i32 payloadLength = frame[1];
+    u32 messageId = version2 ? (u32)frame[7] | (u32)frame[8] << 8 | (u32)frame[9] << 16 : frame[5];
+    u8 incompatFlags = version2 ? frame[2] : 0;
+    i32 crcExtra = mavlinkCrcExtra(messageId);
+    if ((incompatFlags & ~kMavlinkIncompatSigned) != 0 || crcExtra < 0) {
+        return 0;
+    }
+    i32 frameLength = headerLength + payloadLength + 2 +
+                      ((incompatFlags & kMavlinkIncompatSigned) ? kMavlinkSignatureBytes : 0);
+    if (available < frameLength ||
+        mavlinkCrc16(frame, 1, headerLength + payloadLength, (u8)crcExtra) != mavlinkU16(frame + headerLength + payloadLength)) {
+        return 0;
+    }
+    fillMessage(message, frame, headerLength, payloadLength, frameLength, messageId);
+    return frameLength;
 }
 
 i32 parseMavlinkBytes(MavlinkMessage* message, const u8* bytes, i32 position, i32 end) {
@@ -191,6 +273,10 @@ i32 parseMavlinkBytes(MavlinkMessage* message, const u8* bytes, i32 position, i3
             }
             if (position >= end) {
                 return end;
+            }
+            i32 whole = takeWholeFrame(message, bytes, position, end);
+            if (whole > 0) {
+                return position + whole;
             }
             message->frame[0] = bytes[position++];
             message->bytesBuffered = 1;

@@ -254,7 +254,7 @@ void controlCamera(ProtocolCameraState* state, u16 cameraSource, CameraView* vie
         state->lastPitchInputTime = now;
     }
 
-    for (i32 i = 0; i < kCameraParameters; i++) {
+    for (i32 i = 0; i < kCameraParameters && droneOutputSends(output); i++) {
         syncExtParamB(&state->parameters[i], nameText(kCameraParameterNames[i]).text, cameraSource, output, now);
     }
 
