@@ -313,6 +313,9 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     logger->clocks.utcMilliseconds = app->clocks.utcMilliseconds;
     updateFlightLogger(logger, app->installationId, platform, preferences, logging || app->forceLogging,
                        app->preferencesSaved);
+    updateFlightLogExport(&app->flightLogExport, &platform->fileJobs, &platform->jobQueue,
+                          &app->flightLogExportProgress, (i64)now);
+    app->flightLogList.logInUse = flightLogExportBusy(&app->flightLogExport);
     updateFlightLogList(&app->flightLogList, reads, &platform->jobQueue, slots, (i64)now);
 
     updateScreen(&app->screenStack, platform, ui, app);

@@ -140,7 +140,7 @@ void takeFinishedRead(FlightLogList* list, FileReadTable* reads, JobQueue* jobQu
                          ? list->index.error
                          : flightLogSummary(&list->index, list->ignitionSpheres, list->photos, list->videos);
     if (list->index.error.length == 0) list->overviewGeneration = list->indexGeneration;
-    if (!equals(list->wantedLog, name)) releaseLog(list, reads);
+    if (!equals(list->wantedLog, name) && !list->logInUse) releaseLog(list, reads);
 }
 
 bool listingHoldsFile(const FileReadRequest* listing, const FixedString* name) {

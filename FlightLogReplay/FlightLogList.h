@@ -76,6 +76,7 @@ struct FlightLogList {
     // generation (0: to none).
     u64 indexGeneration;
     u64 overviewGeneration;
+    u32 logInUse;  // 1 while something else (an export) reads the kept log: it is not released before
 };
 
 // The per-frame step, after the flight-log writer; now in monotonic microseconds. Freeing an entry

@@ -386,6 +386,8 @@ void viewFlightLogScreen(Platform* platform, ScreenStack* stack, UiState* ui, Ap
         } else {
             setUpFlightLogViewer(state, index, replay, height, metrics->rowHeight, now);
         }
+        // The export rows start without an earlier session's result.
+        if (!flightLogExportBusy(&app->flightLogExport)) app->flightLogExport.status = FlightLogExportStatus{};
     }
 
     if (state->openPanel == ViewerPanelEntries) {
@@ -422,6 +424,8 @@ void viewFlightLogScreen(Platform* platform, ScreenStack* stack, UiState* ui, Ap
     }
     if (result->back) {
         app->flightLogViewerOpen = 0;
+        // An export still being written is given up: it leaves no file.
+        cancelFlightLogExport(&app->flightLogExport);
         // A mission file still being read for the replayed plan is no longer wanted.
         if (state->missionRead) releaseFileReadRequest(state->missionRead, &platform->fileReads);
         state->missionRead = nullptr;

@@ -197,7 +197,7 @@ void drawFlightLogMap(ViewFlightLogState* state, AppState* app, Platform* platfo
 f64 replayElevation(void* context, f64 longitude, f64 latitude);
 
 // The export panel, while the open panel is 39: the photo-info, video-metadata and flight-path
-// rows; a clicked row writes its file, and playback then goes on from a replay rebuilt up to the
-// playback time.
+// rows; a clicked row writes its file (a long log's in slices, its row showing "Writing @%"), through
+// the export job's own replay record, while playback goes on.
 void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                               UiState* ui, Rect content);
