@@ -74,14 +74,17 @@ void startParse(FlightLogList* list, const FixedString* name, JobQueue* jobQueue
     }
 }
 
-// A parse is given up when the log chosen for viewing no longer is the one it was started for, or
-// when a chosen log waits behind a parse for the list alone. A paused job is not running: it ends
+// A parse is given up when the log it was chosen for viewing (when it started or since) no longer is,
+// or when a chosen log waits behind a parse for the list alone. A paused job is not running: it ends
 // here at once.
 void cancelUnwantedParse(FlightLogList* list) {
     u32 state = flightLogParseState(list);
     if (state != FlightLogParsing && state != FlightLogParsePaused) return;
-    bool chosen = equals(list->wantedLog, list->logName);
-    if (chosen || (!list->parseForWanted && list->wantedLog.length == 0)) return;
+    if (equals(list->wantedLog, list->logName)) {
+        list->parseForWanted = 1;  // a parse for the list alone that was chosen meanwhile
+        return;
+    }
+    if (!list->parseForWanted && list->wantedLog.length == 0) return;
     __atomic_store_n(&list->cancelParse, 1u, __ATOMIC_RELEASE);
     if (state == FlightLogParsePaused) {
         list->parseCancelled = 1;
@@ -124,9 +127,10 @@ void takeFinishedRead(FlightLogList* list, FileReadTable* reads, JobQueue* jobQu
         return;
     }
     if (list->parseCancelled) {
-        // Read and parsed again when it is shown or chosen again.
+        // Read and parsed again once its row is shown or it is chosen again.
         FlightLogListEntry* cancelled = findFlightLogEntry(list, &name);
         if (cancelled) freeEntry(list, (u32)(cancelled - list->entries), images);
+        if (equals(list->nextLogToRead, name)) list->nextLogToRead = FixedString{};
         releaseLog(list, reads);
         return;
     }

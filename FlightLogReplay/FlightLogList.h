@@ -69,7 +69,7 @@ struct FlightLogList {
     u32 parsePercent;     // how far the job is, written by it
     u32 cancelParse;      // set by the list: the job stops at its next slice
     u32 parseCancelled;   // the job stopped before the end
-    u32 parseForWanted;   // the parse was started for the log chosen for viewing
+    u32 parseForWanted;   // the log was chosen for viewing when the parse started or since
     FlightLogOverviewPass parsePass;
     FlightLogOverview overview;
     // Every index the job builds gets a new generation; the overview belongs to the index of its
