@@ -377,7 +377,7 @@ void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) 
     }
     MavlinkMessage* reader = &connection->droneReader;
     if (!stream) {
-        *reader = MavlinkMessage{};
+        reader->bytesBuffered = 0;  // a datagram starts afresh: nothing of the last one is kept
     }
     i32 position = 0;
     for (;;) {
@@ -416,7 +416,7 @@ void handleCameraDatagram(LinkFrame* frame, const u8* data, u32 length) {
     DroneConnection* connection = frame->connection;
     const DroneLinkInputs* inputs = frame->inputs;
     MavlinkMessage* reader = &connection->cameraReader;
-    *reader = MavlinkMessage{};
+    reader->bytesBuffered = 0;  // a datagram starts afresh: nothing of the last one is kept
     i32 position = 0;
     for (;;) {
         position = parseMavlinkBytes(reader, data, position, (i32)length);

@@ -192,6 +192,21 @@ static bool fillTo(MavlinkMessage* message, i32 wanted, const u8* bytes, i32* po
     return take == missing;
 }
 
+// count bytes in blocks of 16, the last block overlapping the one before: short copies of varying
+// length without a call.
+static inline void copyBytes(u8* to, const u8* from, i32 count) {
+    if (count >= 16) {
+        for (i32 i = 0; i + 16 <= count; i += 16) std::memcpy(to + i, from + i, 16);
+        std::memcpy(to + count - 16, from + count - 16, 16);
+        return;
+    }
+    i32 i = 0;
+    if (count & 8) std::memcpy(to + i, from + i, 8), i += 8;
+    if (count & 4) std::memcpy(to + i, from + i, 4), i += 4;
+    if (count & 2) std::memcpy(to + i, from + i, 2), i += 2;
+    if (count & 1) to[i] = from[i];
+}
+
 // Fills the message from a whole, checked frame at `frame` (the reader's buffer or the input).
 static void fillMessage(MavlinkMessage* message, const u8* frame, i32 headerLength, i32 payloadLength,
                         i32 frameLength, u32 messageId) {
@@ -205,17 +220,17 @@ static void fillMessage(MavlinkMessage* message, const u8* frame, i32 headerLeng
     message->messageId = messageId;
     message->frameLength = (u16)frameLength;
     message->payloadLength = (u16)payloadLength;
-    std::memcpy(message->payload, frame + headerLength, (size_t)payloadLength);
-    std::memset(message->payload + payloadLength, 0, sizeof(message->payload) - (size_t)payloadLength);
+    std::memset(message->payload, 0, sizeof(message->payload));
+    copyBytes(message->payload, frame + headerLength, payloadLength);
     message->headerLength = (u8)headerLength;
-    std::memcpy(message->header, frame, (size_t)headerLength);
-    std::memset(message->header + headerLength, 0, sizeof(message->header) - (size_t)headerLength);
+    std::memset(message->header, 0, sizeof(message->header));
+    copyBytes(message->header, frame, headerLength);
     message->checksum[0] = frame[headerLength + payloadLength];
     message->checksum[1] = frame[headerLength + payloadLength + 1];
     i32 signatureLength = frameLength - (headerLength + payloadLength + 2);
     message->signatureLength = (u8)signatureLength;
-    std::memcpy(message->signature, frame + headerLength + payloadLength + 2, (size_t)signatureLength);
-    std::memset(message->signature + signatureLength, 0, sizeof(message->signature) - (size_t)signatureLength);
+    std::memset(message->signature, 0, sizeof(message->signature));
+    copyBytes(message->signature, frame + headerLength + payloadLength + 2, signatureLength);
 }
 
 static void takeFrame(MavlinkMessage* message, i32 headerLength, i32 payloadLength, i32 frameLength, u32 messageId) {
