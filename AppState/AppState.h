@@ -113,6 +113,7 @@ struct AppState {
     OverlayList overlayList;
     ExportedKmzList exportedKmzList;
     KmzEditor kmzEditor;
+    KmzImportJob kmzImport;  // a KMZ being read into the editor in slices
     VectorOverlayLoader vectorOverlayLoader;
     RasterOverlayLoader rasterOverlayLoader;
     FlightLogList flightLogList;

@@ -298,8 +298,8 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     if (missionLoaded.length) app->missionList.message = missionLoaded;
     updateOverlayList(&app->overlayList, reads, slots, platform->scratch, (u64)kScratchSize, now);
     updateExportedKmzList(&app->exportedKmzList, reads, slots, (i64)now, getTimeZoneOffsetMs());
-    importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
-                           app->pendingLoads.kmzImportMode, reads);
+    updateKmzImport(&app->kmzImport, &app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
+                    app->pendingLoads.kmzImportMode, reads, &platform->jobQueue);
     OverlaySelection overlaySelection = overlaySelectionOf(preferences);
     updateVectorOverlayLoader(&app->vectorOverlayLoader, &overlaySelection, reads, &platform->fileJobs,
                               &platform->jobQueue, slots, &app->downloadPool, &app->pendingLoads.overlayPick);

@@ -1,16 +1,19 @@
-// The program's own frames while it opens a long flight log in the View Flight Log screen, plays
-// it at 1x and 30x and exports it: the application update (screens, flight-log list, exports) at 60
-// frames a second, with the program's file thread and job worker under it, and the screens' texts
-// laid out into the frame's batches (nothing is drawn: no GL). The log is written first by the
-// program's own flight-log writer, on simulated clocks: a PX4 vehicle's telemetry 50 times a second,
+// The program's own frames while it works through large files: it opens a long flight log in the
+// View Flight Log screen, plays it at 1x and 30x and exports it; and it reads a 10 MB KMZ into the
+// drawing editor. The application update (screens, flight-log list, exports, KMZ import) runs at 60
+// frames a second with the program's file thread and job worker under it, and the screens' texts
+// are laid out into the frame's batches (nothing is drawn: no GL). The log is written first by the
+// program's own flight-log writer on simulated clocks: a PX4 vehicle's telemetry 50 times a second,
 // a camera-protocol camera that records a third of the flight and takes a photo every 2 s, a gimbal,
 // an Orvik payload that drops, the station's own messages and an augmented position with every
-// position. Per phase: the longest frame (wall and processor time of the update) and the processor
-// time of the whole process (every thread) from the phase's first frame until its work is done.
+// position; the KMZ by the program's own KML and zip writers (nine drawings of 20,000 points, just under the 10,000,000 bytes the editor reads). Per
+// phase: the longest frame (wall and processor time of the update) and the processor time of the
+// whole process (every thread, and the job worker's and the file thread's of it) from the phase's
+// first frame until its work is done.
 //
 // The same source builds against an older tree (only what both have is used), so that
 // Benchmarks/compare_with_base.sh can run the code before a change beside the code after it, on the
-// same log. ORVIK_BENCH_HOME names the folder whose Documents hold the logs; they are written once.
+// same files. ORVIK_BENCH_HOME names the folder whose Documents hold them; they are written once.
 #include <benchmark/benchmark.h>
 #include <pthread.h>
 #include <sched.h>
@@ -24,14 +27,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "AppState/AppState.h"
 #include "Application/AppUpdate.h"
+#include "Core/Format.h"
 #include "Core/JobQueue.h"
+#include "Decoders/Zip.h"
 #include "FlightLogs/FlightLogSession.h"
+#include "KmzEditor/KmzExport.h"
 #include "Mavlink/Mavlink.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "Platform/FileThread.h"
@@ -47,6 +54,8 @@ constexpr i32 kWidth = 1920;
 constexpr i32 kHeight = 1080;
 constexpr i64 kFrameMicros = 16667;
 constexpr i64 kStartUtcMs = 13410000000000;  // ms since 1601: December 2025
+constexpr u32 kKmzDrawingPoints = 20000;
+constexpr i32 kKmzDrawings = 9;
 
 i64 wallMicros() {
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -438,5 +447,117 @@ void ViewFlightLogFrames(benchmark::State& state) {
     stopProgram(program);
 }
 BENCHMARK(ViewFlightLogFrames)->Arg(300)->Arg(100)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// Drawings of 20,000 points in polylines and 600 markers each, as KML documents in one stored zip
+// archive; *lastSum is the sum of the last drawing's x coordinates.
+std::vector<u8> largeKmz(f64* lastSum) {
+    KmzEditor* editor = (KmzEditor*)std::calloc(1, sizeof(KmzEditor));
+    std::vector<std::vector<u8>> documents;
+    std::mt19937 random(3);
+    std::uniform_real_distribution<f64> across(-0.05, 0.05), step(-0.0001, 0.0001);
+    for (i32 d = 0; d < kKmzDrawings; d++) {
+        std::memset((void*)editor, 0, sizeof(*editor));
+        editor->lineEnd = -1;
+        u32 point = 0, line = 0;
+        for (u32 polyline = 0; point < kKmzDrawingPoints; ++polyline) {
+            Vec2 at{across(random), across(random)};
+            for (u32 k = 0; k <= 100 && point < kKmzDrawingPoints; ++k, ++point) {
+                editor->points[point] = KmzPoint{at.x, at.y};
+                editor->pointColor[point] = (u8)(polyline % 7);
+                editor->pointUsed[point >> 6] |= 1ull << (point & 63);
+                if (k > 0) {
+                    editor->lines[line] = KmzLine{point - 1, point, polyline % 7};
+                    editor->lineUsed[line >> 6] |= 1ull << (line & 63);
+                    ++line;
+                }
+                at = Vec2{at.x + step(random), at.y + step(random)};
+            }
+        }
+        for (u32 m = 0; m < 600; ++m) {
+            editor->markers[m] = KmzMarker{across(random), across(random), m, m % 5};
+            editor->markerUsed[m >> 6] |= 1ull << (m & 63);
+        }
+        *lastSum = 0;
+        for (u32 p = 0; p < point; ++p) *lastSum += editor->points[p].x;
+        ByteWriter measure = makeMeasuringWriter();
+        writeKmzDocument(editor, &measure);
+        documents.emplace_back((size_t)measure.length);
+        ByteWriter fill = makeByteWriter(documents.back().data(), measure.length);
+        writeKmzDocument(editor, &fill);
+    }
+    std::free(editor);
+    std::vector<u8> archive(12 << 20);
+    ByteWriter out = makeByteWriter(archive.data(), (i64)archive.size());
+    ZipWrittenEntry written[kKmzDrawings];
+    u64 total = 0;
+    for (i32 d = 0; d < kKmzDrawings; d++) {
+        FixedString name = formatInt("drawing @.kml", d + 1);
+        writeZipLocalFile(&written[d], 0, &name, documents[d].data(), documents[d].size(), &total, &out);
+    }
+    i64 directoryStart = out.length;
+    for (const ZipWrittenEntry& entry : written) writeZipCentralDirectoryHeader(&entry, &out);
+    appendU32Le(0x06054B50, &out);  // end of the central directory
+    appendU16Le(0, &out);
+    appendU16Le(0, &out);
+    appendU16Le(kKmzDrawings, &out);
+    appendU16Le(kKmzDrawings, &out);
+    appendU32Le((u32)(out.length - directoryStart), &out);
+    appendU32Le((u32)directoryStart, &out);
+    appendU16Le(0, &out);
+    archive.resize((size_t)out.length);
+    return archive;
+}
+
+// The sum of the x coordinates of the drawing's points (a drawing of another point count: NaN).
+f64 editorPointSum(const KmzEditor* editor, u32 points) {
+    u32 count = 0;
+    f64 sum = 0;
+    for (u32 p = 0; p < kKmzPoolSlots; ++p) {
+        if (!(editor->pointUsed[p >> 6] >> (p & 63) & 1)) continue;
+        count++;
+        sum += editor->points[p].x;
+    }
+    return count == points ? sum : NAN;
+}
+
+void KmzImportFrames(benchmark::State& state) {
+    if (unshare(CLONE_NEWNET) != 0) std::printf("no network namespace of its own: the map may reach the network\n");
+    const char* home = std::getenv("ORVIK_BENCH_HOME");
+    std::string folder = home ? home : "/tmp/orvik-flight-log-frames";
+    std::string kmzFolder = folder + "/Documents/Tarnwick/Exported Kmzs";
+    std::filesystem::create_directories(kmzFolder);
+    setenv("HOME", folder.c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    std::string kmzPath = kmzFolder + "/large.kmz";
+    f64 lastSum = 0;
+    std::vector<u8> kmz = largeKmz(&lastSum);
+    if (!std::filesystem::exists(kmzPath)) {
+        std::ofstream(kmzPath, std::ios::binary).write((const char*)kmz.data(), (std::streamsize)kmz.size());
+    }
+    Program* program = new Program;
+    startProgram(program);
+    for (auto _ : state) {
+        AppState* app = program->app;
+        for (i32 i = 0; i < 30; i++) frame(program);
+        std::printf("%.1f MB KMZ:\n", (f64)std::filesystem::file_size(kmzPath) / 1e6);
+        std::fflush(stdout);
+        // As the Load panel's "Load" leaves it.
+        app->pendingLoads.kmzRead = requestFile(makeString("Exported Kmzs/large.kmz"), 10000000, 0,
+                                                &program->platform->fileReads);
+        app->pendingLoads.kmzImportMode = 0;
+        // Done once every drawing has gone in, each replacing the last.
+        PhaseResult import = runPhase(program, [&] {
+            return !app->pendingLoads.kmzRead && std::fabs(editorPointSum(&app->kmzEditor, kKmzDrawingPoints) - lastSum) < 1e-3;  // the KML rounds
+        }, 3000);
+        report(state, "import", import);
+        if (import.frames >= 3000) {
+            std::printf("message: %s, points sum %f expected %f\n", app->pendingLoads.kmzImportName.text, editorPointSum(&app->kmzEditor, kKmzDrawingPoints), lastSum);
+            state.SkipWithError("the drawing did not arrive");
+        }
+        state.SetIterationTime(import.wallSeconds);
+    }
+    stopProgram(program);
+}
+BENCHMARK(KmzImportFrames)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
