@@ -5,12 +5,13 @@
 
 struct AppState;
 
-constexpr u32 kAppCacheRowCount = 12;
+constexpr u32 kAppCacheRowCount = 13;
 constexpr u32 kAppCacheRetryFrames = 120;
 
 enum AppCacheKind : i64 {
     AppCacheFixed = 0,  // stored whole
     AppCacheArray = 1,  // count elements of elementSize bytes
+    AppCacheRecord = 2,  // bytes made and read by the row's own writer and reader
 };
 
 struct AppCacheField {
@@ -21,6 +22,13 @@ struct AppCacheField {
     i64 elementSize;  // 0 for a field stored whole
     u8* (*countField)(AppState* app);  // arrays: where their element count lives
     i64 countWidth;  // bytes of that count: 8, 4, 2 or 1; 0 when there is none
+    // Records: writes the row's bytes (at most capacity), and reads them back into the state (what
+    // it restored, or why nothing, it notes in the state itself).
+    void (*writeRecord)(AppState* app, ByteWriter* writer) = nullptr;
+    void (*readRecord)(AppState* app, const u8* bytes, u64 size) = nullptr;
+    // Frames a change must have stood still before it rewrites the file (a plan being dragged on
+    // the map is written once it rests); 0: at once.
+    u32 settleFrames = 0;
 };
 
 struct AppCacheState {
@@ -32,5 +40,7 @@ struct AppCacheState {
     u32 saveQueued;
     u32 rewrites;  // rewrites queued in this run
     i64 savedFingerprints[kAppCacheRowCount];
+    i64 seenFingerprints[kAppCacheRowCount];  // last frame's
+    u32 unchangedFrames[kAppCacheRowCount];   // frames since a row's content last changed
     FileJobResult saveJob;
 };

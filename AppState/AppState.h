@@ -22,6 +22,7 @@
 #include "Network/Socket.h"
 #include "Overlays/OverlaySteps.h"
 #include "KmzEditor/ExportedKmzList.h"
+#include "KmzEditor/KmzExport.h"
 #include "KmzEditor/KmzImport.h"
 #include "SourceCommon/UserInterface/Screen.h"
 #include "SourceCommon/UserInterface/UiMetrics.h"
@@ -114,6 +115,7 @@ struct AppState {
     ExportedKmzList exportedKmzList;
     KmzEditor kmzEditor;
     KmzImportJob kmzImport;  // a KMZ being read into the editor in slices
+    KmzExportRun kmzExport;  // the export being saved, stepped every frame
     VectorOverlayLoader vectorOverlayLoader;
     RasterOverlayLoader rasterOverlayLoader;
     FlightLogList flightLogList;
@@ -128,4 +130,7 @@ struct AppState {
     Preferences preferences;
     PreferencesState preferencesState;
     AppCacheState appCache;
+    // What the app cache's load did with the plan it kept (restored, or why nothing was), for the
+    // debug report.
+    FixedString keptPlanNote;
 };

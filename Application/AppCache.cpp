@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "AppState/AppState.h"
+#include "Core/Format.h"
 #include "Core/Profiler.h"
+#include "Mission/MissionPlanRecord.h"
 #include "Platform/Platform.h"
 
 namespace {
@@ -25,6 +27,23 @@ u8* voskCountField(AppState* app) { return (u8*)&app->dodireruDropLocations.coun
 u8* voskArmedField(AppState* app) { return (u8*)app->dodireruDropLocations.armed; }
 u8* arduCopterIdTypeField(AppState* app) { return app->arduCopterId.idType; }
 u8* arduCopterIdField(AppState* app) { return app->arduCopterId.id; }
+
+// The plan: waypoints with their locks, transect region and geofence, as one record.
+constexpr u32 kPlanSettleFrames = 30;
+constexpr i64 kLargestRecordBytes = 16384;
+static_assert(kPlanRecordMaxBytes <= kLargestRecordBytes);
+
+void writePlanRow(AppState* app, ByteWriter* writer) {
+    writePlanRecord(&app->waypointMissionEditor, &app->transectRegion, &app->orvikGeofence, writer);
+}
+
+void readPlanRow(AppState* app, const u8* bytes, u64 size) {
+    static PlanRecord record;
+    FixedString why = readPlanRecord(bytes, size, &record);
+    app->keptPlanNote =
+        why.length ? formatStr("nothing restored: @", why)
+                   : restorePlanRecord(&record, &app->waypointMissionEditor, &app->transectRegion, &app->orvikGeofence);
+}
 
 u64 readCount(const u8* field, i64 width) {
     switch (width) {
@@ -117,9 +136,16 @@ const AppCacheField appCacheFields[kAppCacheRowCount] = {
     {"VOSK Armed", AppCacheFixed, voskArmedField, kMaxVoskDropLocations / 8, 0, nullptr, 0},
     {"ArduCopter ID Type", AppCacheFixed, arduCopterIdTypeField, 4, 0, nullptr, 0},
     {"ArduCopter ID", AppCacheFixed, arduCopterIdField, 20, 0, nullptr, 0},
+    {"Mission Plan", AppCacheRecord, nullptr, kPlanRecordMaxBytes, 0, nullptr, 0, writePlanRow, readPlanRow,
+     kPlanSettleFrames},
 };
 
 i64 cacheFieldByteCount(AppState* app, const AppCacheField* row) {
+    if (row->kind == AppCacheRecord) {
+        ByteWriter measure = makeMeasuringWriter(row->capacity);
+        row->writeRecord(app, &measure);
+        return measure.overflow ? 0 : measure.length;
+    }
     if (row->elementSize <= 0) return row->capacity;
     u64 count = readCount(row->countField(app), row->countWidth);
     u64 limit = (u64)(row->capacity / row->elementSize);
@@ -129,7 +155,14 @@ i64 cacheFieldByteCount(AppState* app, const AppCacheField* row) {
 
 i64 cacheFieldFingerprint(AppState* app, const AppCacheField* row) {
     i64 length = cacheFieldByteCount(app, row);
-    const u8* bytes = row->field(app);
+    u8 recordBytes[kLargestRecordBytes];
+    const u8* bytes = recordBytes;
+    if (row->kind == AppCacheRecord) {
+        ByteWriter record = makeByteWriter(recordBytes, length);
+        row->writeRecord(app, &record);
+    } else {
+        bytes = row->field(app);
+    }
     // Four independent lanes over 32-byte blocks keep the full drop lists cheap enough for every frame.
     u64 lanes[4] = {0x6A09E667F3BCC909ull, 0xBB67AE8584CAA73Bull, 0x3C6EF372FE94F82Bull, 0xA54FF53A5F1D36F1ull};
     i64 i = 0;
@@ -175,6 +208,11 @@ void parseAppCacheFile(AppState* app, const u8* data, u64 size, u32* found) {
             const AppCacheField* row = &appCacheFields[r];
             if ((u64)row->elementSize != elementSize) continue;
             if (std::strlen(row->name) != nameLength || std::memcmp(row->name, name, nameLength) != 0) continue;
+            if (row->kind == AppCacheRecord) {
+                row->readRecord(app, bytes, byteCount);
+                found[r] = 1;
+                break;
+            }
             u8* field = row->field(app);
             if (elementSize == 0) {
                 if (byteCount != (u64)row->capacity && !row->countField) break;
@@ -215,7 +253,11 @@ void writeAppCacheFile(AppState* app, ByteWriter* writer) {
         appendBytes(row->name, (i64)nameLength, writer);
         appendU64Le((u64)row->elementSize, writer);
         appendU64Le((u64)byteCount, writer);
-        appendBytes(row->field(app), byteCount, writer);
+        if (row->kind == AppCacheRecord) {
+            row->writeRecord(app, writer);
+        } else {
+            appendBytes(row->field(app), byteCount, writer);
+        }
     }
 }
 
@@ -235,6 +277,7 @@ i32 updateAppCache(AppState* app, AppCacheState* state, Platform* platform) {
             if (status == FileStatusSuccess) {
                 u32 found[kAppCacheRowCount] = {};
                 parseAppCacheFile(app, request->data + request->headroom, request->bytesRead, found);
+                if (!app->keptPlanNote.length) app->keptPlanNote = makeString("none was kept");
                 for (u32 r = 0; r < kAppCacheRowCount; r++) {
                     if (found[r]) state->savedFingerprints[r] = cacheFieldFingerprint(app, &appCacheFields[r]);
                     else state->rewriteDue = 1;
@@ -244,6 +287,7 @@ i32 updateAppCache(AppState* app, AppCacheState* state, Platform* platform) {
             } else if (status == FileStatusNotFound) {
                 state->loaded = 1;
                 state->rewriteDue = 1;
+                app->keptPlanNote = makeString("none was kept");
             } else if (!isRetryableReadStatus(status)) {
                 // The file is there but could not be read: keep it, and read it again later rather
                 // than replace the stored lists with empty ones.
@@ -258,7 +302,14 @@ i32 updateAppCache(AppState* app, AppCacheState* state, Platform* platform) {
     bool changed = false;
     for (u32 r = 0; r < kAppCacheRowCount; r++) {
         fingerprints[r] = cacheFieldFingerprint(app, &appCacheFields[r]);
-        if (fingerprints[r] != state->savedFingerprints[r]) changed = true;
+        if (fingerprints[r] != state->seenFingerprints[r]) {
+            state->seenFingerprints[r] = fingerprints[r];
+            state->unchangedFrames[r] = 0;
+        } else if (state->unchangedFrames[r] < 0xFFFFFFFFu) {
+            state->unchangedFrames[r]++;
+        }
+        bool settled = state->unchangedFrames[r] >= appCacheFields[r].settleFrames;
+        if (fingerprints[r] != state->savedFingerprints[r] && settled) changed = true;
     }
     if (!state->loaded) return loadedNow;
 
@@ -279,4 +330,14 @@ i32 updateAppCache(AppState* app, AppCacheState* state, Platform* platform) {
         state->rewriteDue = 0;
     }
     return loadedNow;
+}
+
+void saveAppCacheAtQuit(AppState* app, AppCacheState* state, Platform* platform) {
+    if (!state->loaded) return;
+    bool changed = state->rewriteDue != 0;
+    for (u32 r = 0; r < kAppCacheRowCount; r++) {
+        if (cacheFieldFingerprint(app, &appCacheFields[r]) != state->savedFingerprints[r]) changed = true;
+    }
+    // A save still in flight runs first: jobs on one file run in the order they were queued.
+    if (changed) queueRewrite(app, state, platform);
 }

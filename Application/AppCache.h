@@ -1,6 +1,7 @@
 // "OrvikAppCache.bin": application state that is not a preference but must survive a restart (the
 // installation id, the relay link's device name, passwords and controlling listener, the drop
-// locations with their times and the VOSK armed mask, the ArduCopter id). Loaded once, then rewritten
+// locations with their times and the VOSK armed mask, the ArduCopter id, and the plan: waypoints
+// with their locks, transect region and geofence). Loaded once, then rewritten
 // whole whenever the content of one of its rows changes.
 #pragma once
 #include "AppState/AppCacheState.h"
@@ -22,5 +23,8 @@ u64 appCacheMaxFileSize();
 void parseAppCacheFile(AppState* app, const u8* data, u64 size, u32* found);
 void writeAppCacheFile(AppState* app, ByteWriter* writer);
 
-// The per-frame step; returns 1 on the frame on which the file was loaded successfully.
+// The per-frame step; returns 1 on the frame on which the file was loaded successfully. A change
+// of a row with settle frames (the plan) waits until it has stood still that long.
 i32 updateAppCache(AppState* app, AppCacheState* state, Platform* platform);
+// At the program's end: queues a rewrite when anything changed since the last one, settled or not.
+void saveAppCacheAtQuit(AppState* app, AppCacheState* state, Platform* platform);

@@ -9,6 +9,7 @@
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
 #include "Core/Profiler.h"
+#include "Core/WarningSounds.h"
 #include "Network/TrustStoreLoad.h"
 #include "Crypto/X25519.h"
 #include "Platform/Platform.h"
@@ -186,6 +187,10 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
 void finishApp(Platform* platform, AppState* app) {
     if (!app->started) return;
     savePreferencesAtQuit(&app->preferences, &app->preferencesState, platform);
+    saveAppCacheAtQuit(app, &app->appCache, platform);
+    // The log's buffered entries go to the file thread, which finishes its jobs (for at most 5 s)
+    // before the program ends.
+    finishFlightLogger(&app->flightLogger);
 }
 
 void updateApp(Platform* platform, UiState* ui, AppState* app) {
@@ -298,6 +303,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     if (missionLoaded.length) app->missionList.message = missionLoaded;
     updateOverlayList(&app->overlayList, reads, slots, platform->scratch, (u64)kScratchSize, now);
     updateExportedKmzList(&app->exportedKmzList, reads, slots, (i64)now, getTimeZoneOffsetMs());
+    if (updateKmzExport(&app->kmzExport, &platform->fileJobs, &platform->jobQueue)) app->exportedKmzList.refresh = 2;
     updateKmzImport(&app->kmzImport, &app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
                     app->pendingLoads.kmzImportMode, reads, &platform->jobQueue);
     OverlaySelection overlaySelection = overlaySelectionOf(preferences);
@@ -313,6 +319,11 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     logger->clocks.utcMilliseconds = app->clocks.utcMilliseconds;
     updateFlightLogger(logger, app->installationId, platform, preferences, logging || app->forceLogging,
                        app->preferencesSaved);
+    // A log that cannot be written during a flight sounds the warning once; the top bar shows why.
+    if (logger->writeFailure.length && logger->logFileName.length && !logger->failureAnnounced) {
+        queueSound(&app->sound.queue, kCriticalTone, toneSteps(kCriticalTone));
+        logger->failureAnnounced = 1;
+    }
     updateFlightLogExport(&app->flightLogExport, &platform->fileJobs, &platform->jobQueue,
                           &app->flightLogExportProgress, (i64)now);
     app->flightLogList.logInUse = flightLogExportBusy(&app->flightLogExport);

@@ -18,8 +18,8 @@ constexpr i32 kFullscreenKey = 122;  // F11
 extern const char* const fixedDnsHosts[5];
 
 void updateApp(Platform* platform, UiState* ui, AppState* app);
-// The application's last step when the window has closed, before the file thread finishes its jobs:
-// queues the saves of what the last frame changed.
+// The application's last step when the window has closed (or SIGTERM came), before the file thread
+// finishes its jobs: queues the saves of what the last frame changed and the flight log's buffers.
 void finishApp(Platform* platform, AppState* app);
 
 // The first frame: the screen stack, the installation id, both key pairs, the client name and the

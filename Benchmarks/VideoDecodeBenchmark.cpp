@@ -1,7 +1,8 @@
 // Depacketising and decoding a 1080p RTP stream against libavcodec decoding the same stream on
 // one thread, side by side; "frame_time" is the time per picture. The stream (libx264, no B-frames,
-// as cameras send) and its RTP capture (GStreamer, 1400-byte packets) are made when the benchmark
-// starts; ffmpeg and gst-launch-1.0 must be installed.
+// as cameras send) and its RTP capture (GStreamer, 1400-byte packets, the marker bit on each
+// picture's last packet) are made when the benchmark starts; ffmpeg and gst-launch-1.0 must be
+// installed.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -52,7 +53,7 @@ const Stream& stream() {
                              "-frames:v " + std::to_string(kFrames) +
                              " -pix_fmt yuv420p -c:v libx264 -profile:v high -bf 0 -f h264 " + dir + "/s.h264";
         std::string pay = "gst-launch-1.0 -q filesrc location=" + dir +
-                          "/s.h264 ! h264parse ! video/x-h264,stream-format=byte-stream,alignment=nal ! "
+                          "/s.h264 ! h264parse ! video/x-h264,stream-format=byte-stream,alignment=au ! "
                           "rtph264pay mtu=1400 aggregate-mode=zero-latency ! rtpstreampay ! filesink location=" +
                           dir + "/s.rtp";
         if (std::system(encode.c_str()) == 0 && std::system(pay.c_str()) == 0) {
@@ -114,6 +115,12 @@ void DepacketiseAndDecode(benchmark::State& state) {
                 decoder->codedHeight = (i32)h264->codedHeight;
             }
             processH264BytestreamNalu(unit.bytes, unit.length, slots.get());
+            processH264DecoderOutput(slots.get());
+            freeReleasedSlots(slots.get());
+        }
+        // The last picture is complete when the stream ends.
+        endH264Stream(slots.get());
+        for (int i = 0; i < 4; ++i) {
             processH264DecoderOutput(slots.get());
             freeReleasedSlots(slots.get());
         }
@@ -194,6 +201,7 @@ void RtspLastPacketToPicture(benchmark::State& state) {
         if (next >= packets.size()) {
             closeH264Decoder(&decoder->decoder);
             *h264 = H264StreamState{};
+            *rtsp = RtspVideoStream{};  // the packets' numbers start again
             initializeH264Decoder(decoder.get());
             next = 0;
         }

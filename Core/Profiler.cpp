@@ -34,9 +34,14 @@ std::atomic<uintptr_t> profiledStack{0};
 // True when the calling thread is the profiled one: its stack lies within 2 MB of the first caller's.
 bool onProfiledThread() {
     uintptr_t here = (uintptr_t)__builtin_frame_address(0);
-    uintptr_t expected = 0;
-    if (profiledStack.compare_exchange_strong(expected, here)) return true;
-    uintptr_t base = expected;
+    // A plain load once the profiled thread is known: regions entered in tight loops (once per entry
+    // of a flight log) cost other threads next to nothing.
+    uintptr_t base = profiledStack.load(std::memory_order_acquire);
+    if (base == 0) {
+        uintptr_t expected = 0;
+        if (profiledStack.compare_exchange_strong(expected, here)) return true;
+        base = expected;
+    }
     uintptr_t distance = here > base ? here - base : base - here;
     return distance <= kStackReach;
 }

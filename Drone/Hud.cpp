@@ -195,9 +195,8 @@ void drawSignalIndicator(u32* openPanel, f32* xCursor, const Rect* bar, const Bu
 
 void drawLinkQualityIndicator(u32* openPanel, f32* xCursor, const Rect* bar, const ButtonStyle* style,
                               const DroneConnection* connection, UiState* ui, ScreenStack* stack,
-                              const Preferences* preferences) {
+                              const Preferences* preferences, u64 now) {
     (void)preferences;
-    u64 now = stack->now;
     u64 last = connection->lastDroneMessageTime;
     FixedString text;
     i32 asset = -1;
@@ -229,8 +228,8 @@ void drawGpsIndicator(u32* openPanel, f32* xCursor, const Rect* bar, const Butto
 }
 
 void drawSensorHealthIndicator(u32* openPanel, f32* xCursor, const Rect* bar, const ButtonStyle* style,
-                               const VehicleState* vehicle, UiState* ui, ScreenStack* stack) {
-    FixedString text = sensorHealthText(vehicle, stack->now);
+                               const VehicleState* vehicle, UiState* ui, ScreenStack* stack, u64 now) {
+    FixedString text = sensorHealthText(vehicle, now);
     u64 faults = vehicle->sensorsPresent & vehicle->sensorsEnabled & ~vehicle->sensorsHealthy;
     WidgetId id = WIDGET_ID;
     PointerHit hit = indicatorCell(xCursor, bar, style, -1, text, faults ? 0xFF3030FF : kTextWhite, ui, stack, &id);
@@ -238,12 +237,12 @@ void drawSensorHealthIndicator(u32* openPanel, f32* xCursor, const Rect* bar, co
 }
 
 void drawDualStatusIndicator(u32* openPanel, f32* xCursor, const Rect* bar, const ButtonStyle* style,
-                             const VoskPayloadState* vosk, UiState* ui, ScreenStack* stack) {
+                             const VoskPayloadState* vosk, UiState* ui, ScreenStack* stack, u64 now) {
     f32 height = barHeightOf(bar);
     Rect cell = takeCell(xCursor, 2.2f * height, bar);
     for (i32 unit = 0; unit < 2; unit++) {
         const VoskUnitStatus* status = &vosk->units[unit];
-        bool fresh = isPayloadStatusFresh(status->statusTime, stack->now);
+        bool fresh = isPayloadStatusFresh(status->statusTime, now);
         Color fill = !fresh ? 0xFF404040 : status->faults ? 0xFF2020C0 : status->sbusArmed ? 0xFF20A0E0 : 0xFF20A020;
         f32 x0 = cell.x0 + unit * 1.1f * height + style->textPadding;
         Rect box{x0, x0 + height, cell.y0 + 0.1f * height, cell.y1 - 0.1f * height};

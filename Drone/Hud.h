@@ -62,19 +62,21 @@ void drawSignalIndicator(u32* openPanel, f32* xCursor, const Rect* bar, const Bu
                          const VideoStreamStats* stats, UiState* ui, ScreenStack* stack, const Preferences* preferences);
 // The drone link's received share as bars, or "DISCONNECTED" 3 s after the vehicle's last message. A
 // press toggles *openPanel 19 (the flight-action row, drawFlightActionButtons).
+// The indicators that time out take `now` on the connection's clock: the live one's, or a replay's.
 void drawLinkQualityIndicator(u32* openPanel, f32* xCursor, const Rect* bar, const ButtonStyle* style,
                               const DroneConnection* connection, UiState* ui, ScreenStack* stack,
-                              const Preferences* preferences);
+                              const Preferences* preferences, u64 now);
 // The GPS image with the fix text and the satellite count. A press sets *openPanel to 0.
 void drawGpsIndicator(u32* openPanel, f32* xCursor, const Rect* bar, const ButtonStyle* style,
                       const VehicleState* vehicle, ScreenStack* stack, UiState* ui, const Preferences* preferences);
-// "DISCONNECTED" while the vehicle was not heard for 3 s (stack->now), else "@ - @ Errors" with the
-// state text and the number of unhealthy sensors. A press toggles *openPanel 36.
+// "DISCONNECTED" while the vehicle was not heard for 3 s, else "@ - @ Errors" with the state text
+// and the number of unhealthy sensors. A press toggles *openPanel 36.
 void drawSensorHealthIndicator(u32* openPanel, f32* xCursor, const Rect* bar, const ButtonStyle* style,
-                               const VehicleState* vehicle, UiState* ui, ScreenStack* stack);
-// The VOSK payload's two units as two cells. A press sets *openPanel to 8, or to 0 when it is 8 to 14.
+                               const VehicleState* vehicle, UiState* ui, ScreenStack* stack, u64 now);
+// The VOSK payload's two units as two cells, grey while a unit's status is stale. A press sets
+// *openPanel to 8, or to 0 when it is 8 to 14.
 void drawDualStatusIndicator(u32* openPanel, f32* xCursor, const Rect* bar, const ButtonStyle* style,
-                             const VoskPayloadState* vosk, UiState* ui, ScreenStack* stack);
+                             const VoskPayloadState* vosk, UiState* ui, ScreenStack* stack, u64 now);
 
 // The sensor-health indicator's texts and the names of the SYS_STATUS sensor bits (bits 0 to 33; a
 // bit without a name, and every bit from 34, gives null).

@@ -85,6 +85,71 @@ void temperatureLine(const char* prefix, f64 celsius, const Preferences* prefs, 
     appendCString("\n", writer);
 }
 
+namespace {
+
+u64 unsignedAt(const u8* p, i32 size) {
+    u64 value = 0;
+    for (i32 i = size - 1; i >= 0; i--) value = value << 8 | p[i];
+    return value;
+}
+
+i64 signedAt(const u8* p, i32 size) {
+    u64 value = unsignedAt(p, size);
+    u32 unused = (u32)(64 - 8 * size);
+    return unused ? (i64)(value << unused) >> unused : (i64)value;
+}
+
+f64 floatAt(const u8* p, i32 size) {
+    if (size == 8) {
+        u64 bits = unsignedAt(p, 8);
+        f64 value;
+        __builtin_memcpy(&value, &bits, sizeof(value));
+        return value;
+    }
+    return (f64)mavlinkF32(p);
+}
+
+}  // namespace
+
+void appendFieldLines(const u8* payload, i32 base, const FieldLine* lines, i32 count, ByteWriter* w) {
+    for (i32 i = 0; i < count; i++) {
+        const FieldLine& line = lines[i];
+        const u8* p = payload + base + line.offset;
+        switch (line.form) {
+            case FormUnsigned: unsignedLine(line.label, unsignedAt(p, line.size), line.suffix, w); break;
+            case FormSigned: decLine(line.label, signedAt(p, line.size), line.suffix, w); break;
+            case FormHex: hexLine(line.label, unsignedAt(p, line.size), 2 * line.size, line.suffix, w); break;
+            case FormFloat: trimmedLine(line.label, floatAt(p, line.size), line.suffix, w); break;
+            case FormFixedFloat: doubleLine(line.label, floatAt(p, line.size), line.decimals, line.suffix, w); break;
+            case FormDegreesFromRadians:
+                doubleLine(line.label, floatAt(p, 4) * 57.29577951308232, 6, line.suffix, w);
+                break;
+            case FormScaled: fixedLine(line.label, signedAt(p, line.size), line.decimals, line.suffix, w); break;
+            case FormScaledUnsigned:
+                fixedLine(line.label, (i64)unsignedAt(p, line.size), line.decimals, line.suffix, w);
+                break;
+            case FormMicroseconds: unsignedMicrosLine(line.label, unsignedAt(p, 8), line.suffix, w); break;
+            case FormText: {
+                i64 length = 0;
+                while (length < line.size && p[length] != 0) length++;
+                textLine(line.label, TextSlice{p, length}, line.suffix, w);
+                break;
+            }
+            case FormVersion:
+                decLine(line.label, p[0], ".", w);
+                decLine("", p[1], ".", w);
+                decLine("", p[2], ".", w);
+                decLine("", p[3], line.suffix, w);
+                break;
+            case FormTarget:
+                decLine(line.label, p[0], ".", w);
+                decLine("", p[1], line.suffix, w);
+                break;
+            default: break;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------------
 // Details of the flight-controller, battery, status-text and payload-link messages
 

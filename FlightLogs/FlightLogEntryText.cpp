@@ -255,6 +255,9 @@ FixedString flightLogEntryTitle(u8 type, const u8* payload, u16 length) {
             return formatStrStr("@ = @", textOf(entry.name, entry.nameLength), preferenceValueText(&entry));
         }
         case FlightLogControllerAxes: return makeString("Controller Axes");
+        case FlightLogGap:
+            if (length < 8) return makeString("Gap in the log");
+            return formatInt("Gap in the log: @ entries lost", (i64)u64At(payload, 0));
         default: return FixedString{};
     }
 }

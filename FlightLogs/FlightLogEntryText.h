@@ -1,4 +1,4 @@
-// Readable texts of the program's own flight-log entries (types 7 to 16): a row title and the
+// Readable texts of the program's own flight-log entries (types 7 to 17): a row title and the
 // detail lines, read from the payload bytes alone. Every read stays within the payload: a field
 // that lies outside it is left out, a text that runs past it is cut at its end.
 #pragma once

@@ -69,6 +69,34 @@ void releaseArrays(DescriptorArrays* arrays) {
     *arrays = DescriptorArrays{};
 }
 
+// Descriptors gathered a thousand at a time before they join the arrays.
+constexpr i32 kDescriptorBatch = 1000;
+struct DescriptorBatch {
+    i32 count;
+    u64 refs[kDescriptorBatch];
+    u32 times[kDescriptorBatch];
+    u8 types[kDescriptorBatch];
+};
+
+// Moves the batch into the arrays (grown as needed) after the `count` descriptors they hold; false
+// when the arrays could not grow.
+bool copyBatch(DescriptorArrays* arrays, DescriptorBatch* batch, i64* count, i64 logLength) {
+    ProfilingScope copy("Copy to SOA");
+    while (*count + batch->count > arrays->capacity) {
+        if (!growArrays(arrays, *count, logLength)) return false;
+    }
+    for (i32 i = 0; i < batch->count; i++) {
+        i64 at = *count + i;
+        arrays->refs[at] = batch->refs[i];
+        arrays->times[at] = batch->times[i];
+        arrays->places[at] = static_cast<u32>(at);
+        arrays->types[at] = batch->types[i];
+    }
+    *count += batch->count;
+    batch->count = 0;
+    return true;
+}
+
 struct SortArrays {
     u64* refs;
     u32* times;
@@ -229,6 +257,7 @@ FlightLogEntryScan nextFlightLogEntry(const u8* bytes, i64* position, i64 end, i
         if (length > end - p - kEntryFraming) continue;
         u16 stored = readU16(entry + kFlightLogEntryHeaderBytes + length);
         u16 crc;
+        ProfilingScope checksum("MAVLink CRC");
         if (resynchronising && length > kShortRange) {
             if (!ranges.ring) {
                 ranges.ring = reinterpret_cast<u16*>(allocateFileBuffer(kRingPositions * sizeof(u16)));
@@ -271,9 +300,11 @@ FlightLogIndex optimizeFlightLogFile(u8* bytes, i64 length) {
 
     // The scan runs over the buffer in place: each entry's payload moves down to the end of the
     // packed payloads (it never overtakes the scan, as every entry leaves 13 framing bytes behind),
-    // and its descriptor goes to the temporary arrays, which grow by doubling. The unread bytes never
-    // move, so a long log costs one pass over its bytes.
+    // and its descriptor goes, a thousand at a time, to the temporary arrays, which grow by doubling.
+    // The unread bytes never move, so a long log costs one pass over its bytes.
     DescriptorArrays arrays{};
+    DescriptorBatch batch;
+    batch.count = 0;
     i64 packed = 0;
     i64 read = 0;
     i64 count = 0;
@@ -298,18 +329,19 @@ FlightLogIndex optimizeFlightLogFile(u8* bytes, i64 length) {
                 skipped += kEntryFraming + scan.length;
                 continue;
             }
-            if (count == arrays.capacity && !growArrays(&arrays, count, length)) {
-                FixedString size = byteSizeString(arrays.failedBytes);
-                releaseArrays(&arrays);
-                return failed(formatStr("Failed to allocate @ of temporary memory", size));
-            }
             std::memmove(bytes + packed, scan.payload, scan.length);
-            arrays.refs[count] = static_cast<u64>(packed) << 16 | scan.length;
-            arrays.times[count] = static_cast<u32>(offset);
-            arrays.places[count] = static_cast<u32>(count);
-            arrays.types[count] = scan.type;
+            batch.refs[batch.count] = static_cast<u64>(packed) << 16 | scan.length;
+            batch.times[batch.count] = static_cast<u32>(offset);
+            batch.types[batch.count] = scan.type;
+            batch.count++;
             packed += scan.length;
-            count++;
+            if (batch.count == kDescriptorBatch && !copyBatch(&arrays, &batch, &count, length)) break;
+        }
+        if (batch.count && !copyBatch(&arrays, &batch, &count, length)) batch.count = -1;
+        if (batch.count != 0 || arrays.failedBytes) {
+            FixedString size = byteSizeString(arrays.failedBytes);
+            releaseArrays(&arrays);
+            return failed(formatStr("Failed to allocate @ of temporary memory", size));
         }
     }
 

@@ -156,15 +156,22 @@ void logPreferences(FlightLogger* logger, const Preferences* preferences, i64 ti
     }
 }
 
-void logVideoStreamStatus(FlightLogger* logger, i64 time, const VideoStreamStatistics* statistics) {
-    if (!logger || !statistics) return;
-    u8 bytes[32];
-    ByteWriter writer = makeByteWriter(bytes, sizeof(bytes));
+void logVideoStreamStatus(FlightLogger* logger, i64 time, const VideoStreamStatistics* statistics,
+                          FlightLogEntryRecord* kept, u8* keptPayload) {
+    if (!statistics) return;
+    u8 local[kVideoStreamStatusBytes];
+    u8* bytes = kept && keptPayload ? keptPayload : local;
+    ByteWriter writer = makeByteWriter(bytes, kVideoStreamStatusBytes);
     appendU64Le(statistics->intervalMicros, &writer);
     appendU64Le(statistics->bytesReceived, &writer);
     appendU32Le(statistics->packetsReceived, &writer);
     appendU32Le(statistics->packetsDropped, &writer);
     appendU32Le(static_cast<u32>(statistics->frameWidth), &writer);
     appendU32Le(static_cast<u32>(statistics->frameHeight), &writer);
+    if (kept && keptPayload) {
+        kept->time = time;
+        kept->payload = writer;
+        kept->type = FlightLogVideoStreamStatus;
+    }
     addFlightLogEntry(logger, time, FlightLogVideoStreamStatus, bytes, writer.length);
 }

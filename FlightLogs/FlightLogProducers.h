@@ -28,4 +28,9 @@ struct VideoStreamStatistics {
     i32 frameWidth;
     i32 frameHeight;
 };
-void logVideoStreamStatus(FlightLogger* logger, i64 time, const VideoStreamStatistics* statistics);
+constexpr i64 kVideoStreamStatusBytes = 32;
+// Writes the entry (a null logger or no open log: nothing). With kept and keptPayload given, the
+// payload is built in keptPayload (32 bytes) and kept records it with the time and the type, so that
+// its owner can register it for the start of every new log.
+void logVideoStreamStatus(FlightLogger* logger, i64 time, const VideoStreamStatistics* statistics,
+                          FlightLogEntryRecord* kept = nullptr, u8* keptPayload = nullptr);

@@ -44,7 +44,7 @@ void startLog(FlightLogger* logger, const u8* installationId, Platform* platform
     // The last log's bytes still waiting for the file thread get one more try; a new log needs the
     // buffer.
     forceFlightLogFlush(logger);
-    logger->bufferFill = 0;
+    discardFlightLogBuffer(logger);
 
     logger->logFileName = flightLogFileName(utc + offset);
     logger->bufferFileName = logger->logFileName;
@@ -114,6 +114,8 @@ void writeFlightLogHeaderEntry(ByteWriter* writer, i64 startUnixMs, i64 timeZone
 
 void updateFlightLogger(FlightLogger* logger, const u8* installationId, Platform* platform,
                         const Preferences* preferences, i32 logging, u32 preferencesChanged) {
+    stepFlightLogAppends(logger);
+    checkFlightLogFolder(logger);
     if (!logging) {
         // The last bytes of a closed log keep trying until the file thread takes them.
         if (logger->bufferFill) forceFlightLogFlush(logger);

@@ -92,7 +92,9 @@ void takeFinishedListing(ExportedKmzList* list, FileReadTable* reads, ImageSlotT
     u64 count;
     const FolderEntry* entries = listingEntries(listing, &count);
     for (u64 i = 0; i < count; ++i) {
-        if (!entries[i].isFile || findEntry(list, entries[i].name) >= 0) continue;
+        // Hidden files are work in progress (an export being written, a save's temporary file).
+        bool hidden = entries[i].name.length && entries[i].name.text[0] == '.';
+        if (!entries[i].isFile || hidden || findEntry(list, entries[i].name) >= 0) continue;
         list->entryRead = requestFile(formatStr("Exported Kmzs/@", entries[i].name), kExportedKmzReadLimit, 0, reads);
         return;
     }

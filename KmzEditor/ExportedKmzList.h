@@ -1,4 +1,5 @@
-// The files of "Exported Kmzs": the folder is listed about once a second and each new file is read
+// The files of "Exported Kmzs" (hidden ones, whose names begin with ".", left out: they are still
+// being written): the folder is listed about once a second and each new file is read
 // once (one read at a time) to learn that it is there and when it was modified; its entry holds its
 // name and a date text, or the reason its read failed.
 #pragma once

@@ -168,16 +168,6 @@ u64 markerIconPng(const KmzMarker& marker, u32 rank, const KmzExportAssets* asse
     return (u64)out.length;
 }
 
-struct CentralEntry {
-    i32 compressedSize;
-    u32 crc32;
-    i32 localHeaderOffset;
-    u32 kind;  // 0 doc.kml, else marker kind + 1
-    u32 rank;
-    u64 uncompressedSize;
-};
-CentralEntry gCentral[kKmzPoolSlots + 1];
-
 FixedString iconName(u32 kind, u32 rank) { return formatCstrInt("@@.png", kIconStems[kind], rank); }
 
 }  // namespace
@@ -193,7 +183,11 @@ KmzExportAssets kmzExportAssetsOf(const UiState* ui) {
     return assets;
 }
 
-void writeKmzDocument(const KmzEditor* editor, ByteWriter* w) {
+namespace {
+
+// The document with each marker's style naming the icon it shows (ranks of the markers in order).
+void writeDocument(const KmzEditor* editor, const u32* order, const u32* rank, const u32* iconOf, u32 count,
+                   ByteWriter* w) {
     line(0, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", w);
     line(0,
          "<kml xmlns=\"http://www.opengis.net/kml/2.2\" xmlns:gx=\"http://www.google.com/kml/ext/2.2\" "
@@ -211,25 +205,20 @@ void writeKmzDocument(const KmzEditor* editor, ByteWriter* w) {
     }
     writeChains(editor, true, w);
     writeChains(editor, false, w);
-    static u32 order[kKmzPoolSlots];
-    u32 count = kmzMarkersInOrder(editor, order);
-    u32 rank = 0, previousKind = 0xFFFFFFFF;
     for (u32 i = 0; i < count; ++i) {
         const KmzMarker& marker = editor->markers[order[i]];
         u32 kind = marker.kind < kKmzMarkerKindCount ? marker.kind : 0;
-        rank = marker.kind == previousKind ? rank + 1 : 1;
-        previousKind = marker.kind;
-        appendFixedString(formatCstrInt("\t<Style id=\"@@\">\n", kStyleStems[kind], rank), w);
+        appendFixedString(formatCstrInt("\t<Style id=\"@@\">\n", kStyleStems[kind], rank[i]), w);
         line(2, "<IconStyle>", w);
         line(3, "<Icon>", w);
-        appendFixedString(formatCstrInt("\t\t\t\t<href>@@.png</href>\n", kIconStems[kind], rank), w);
+        appendFixedString(formatCstrInt("\t\t\t\t<href>@@.png</href>\n", kIconStems[kind], rank[iconOf[i]]), w);
         line(3, "</Icon>", w);
         line(3, "<scale>2.75</scale>", w);
         line(3, "<hotSpot x=\"0.5\" y=\"0.5\" xunits=\"fraction\" yunits=\"fraction\"/>", w);
         line(2, "</IconStyle>", w);
         line(1, "</Style>", w);
         appendFixedString(formatInt("\t<Placemark id=\"@\">\n", order[i]), w);
-        appendFixedString(formatCstrInt("\t\t<styleUrl>#@@</styleUrl>\n", kStyleStems[kind], rank), w);
+        appendFixedString(formatCstrInt("\t\t<styleUrl>#@@</styleUrl>\n", kStyleStems[kind], rank[i]), w);
         line(2, "<Point>", w);
         line(3, "<coordinates>", w);
         appendCString("\t\t\t\t", w);
@@ -243,63 +232,202 @@ void writeKmzDocument(const KmzEditor* editor, ByteWriter* w) {
     appendCString("</kml>", w);
 }
 
+// Numbers the markers in order 1, 2, 3 ... within each kind.
+void rankMarkers(const KmzEditor* editor, const u32* order, u32 count, u32* rank) {
+    u32 previousKind = 0xFFFFFFFF;
+    for (u32 i = 0; i < count; ++i) {
+        u32 kind = editor->markers[order[i]].kind;
+        rank[i] = i > 0 && kind == previousKind ? rank[i - 1] + 1 : 1;
+        previousKind = kind;
+    }
+}
+
+bool labelsCanBePainted(const KmzExportAssets* assets) {
+    return assets->fontInfo && usableFontRecord(assets->fontInfo) && assets->fontAtlas && assets->fontAtlas->pixels;
+}
+
+constexpr u64 kLargestArchive = 0x7FFFFFFF;  // the zip headers' offsets
+constexpr u32 kMostEntries = 0xFFFF;
+constexpr i64 kEndRecordBytes = 22;
+
+u8* documentPiece(KmzArchiveBuilder* b, u64* size) {
+    ByteWriter measure = makeMeasuringWriter(INT64_MAX);
+    writeDocument(b->drawing, b->order, b->rank, b->iconOf, b->markerCount, &measure);
+    u8* kml = allocateFileBuffer((u64)measure.length);
+    FixedString docName = makeString("doc.kml");
+    u64 pieceSize = 30 + (u64)docName.length + (u64)measure.length;
+    u8* piece = kml ? allocateFileBuffer(pieceSize) : nullptr;
+    if (!piece) {
+        freeFileBuffer(kml);
+        b->failure = fileStatusString(FileStatusOutOfMemory);
+        return nullptr;
+    }
+    ByteWriter document = makeByteWriter(kml, measure.length);
+    writeDocument(b->drawing, b->order, b->rank, b->iconOf, b->markerCount, &document);
+    ByteWriter writer = makeByteWriter(piece, (i64)pieceSize);
+    ZipWrittenEntry written;
+    u64 total = 0;
+    writeZipLocalFile(&written, 0, &docName, kml, (u64)document.length, &total, &writer);
+    freeFileBuffer(kml);
+    b->entries[b->entryCount++] = KmzCentralEntry{(u32)written.compressedSize, written.crc32, (u32)b->offset, 0, 0,
+                                                  (u32)written.uncompressedSize};
+    b->documentDone = 1;
+    *size = (u64)writer.length;
+    return piece;
+}
+
+u8* iconPiece(KmzArchiveBuilder* b, u64* size) {
+    u64 capacity = kKmzPieceBytes > b->scratchCapacity + 1024 ? kKmzPieceBytes : b->scratchCapacity + 1024;
+    u8* piece = allocateFileBuffer(capacity);
+    if (!piece) {
+        b->failure = fileStatusString(FileStatusOutOfMemory);
+        return nullptr;
+    }
+    ByteWriter writer = makeByteWriter(piece, (i64)capacity);
+    u32 painted = 0;
+    while (b->nextMarker < b->markerCount && painted < kKmzPieceIcons) {
+        u32 i = b->nextMarker;
+        if (b->iconOf[i] != i) {  // shows an icon stored before
+            b->nextMarker++;
+            continue;
+        }
+        const KmzMarker& marker = b->drawing->markers[b->order[i]];
+        u32 kind = marker.kind < kKmzMarkerKindCount ? marker.kind : 0;
+        const u8* png = nullptr;
+        u64 pngSize = markerIconPng(marker, b->rank[i], &b->assets, b->scratch, b->scratchCapacity, &png);
+        FixedString name = iconName(kind, b->rank[i]);
+        // An icon that would not fit goes first into the next piece (painted again there).
+        if (pngSize && writer.length + 30 + name.length + (i64)pngSize > writer.capacity) break;
+        if (pngSize) {
+            ZipWrittenEntry written;
+            u64 total = 0;
+            u64 at = b->offset + (u64)writer.length;
+            writeZipLocalFile(&written, 0, &name, png, pngSize, &total, &writer);
+            b->entries[b->entryCount++] = KmzCentralEntry{(u32)written.compressedSize, written.crc32, (u32)at,
+                                                          kind + 1, b->rank[i], (u32)written.uncompressedSize};
+            painted++;
+        }
+        b->nextMarker++;
+    }
+    *size = (u64)writer.length;
+    return piece;
+}
+
+u8* directoryPiece(KmzArchiveBuilder* b, u64* size) {
+    ByteWriter measure = makeMeasuringWriter(INT64_MAX);
+    FixedString docName = makeString("doc.kml");
+    for (u32 e = 0; e < b->entryCount; ++e) {
+        ZipWrittenEntry entry{};
+        entry.name = b->entries[e].kind ? iconName(b->entries[e].kind - 1, b->entries[e].rank) : docName;
+        writeZipCentralDirectoryHeader(&entry, &measure);
+    }
+    u64 pieceSize = (u64)measure.length + kEndRecordBytes;
+    u8* piece = allocateFileBuffer(pieceSize);
+    if (!piece) {
+        b->failure = fileStatusString(FileStatusOutOfMemory);
+        return nullptr;
+    }
+    ByteWriter writer = makeByteWriter(piece, (i64)pieceSize);
+    for (u32 e = 0; e < b->entryCount; ++e) {
+        ZipWrittenEntry entry{};
+        entry.compressedSize = (i32)b->entries[e].compressedSize;
+        entry.uncompressedSize = b->entries[e].uncompressedSize;
+        entry.name = b->entries[e].kind ? iconName(b->entries[e].kind - 1, b->entries[e].rank) : docName;
+        entry.localHeaderOffset = (i32)b->entries[e].localHeaderOffset;
+        entry.crc32 = b->entries[e].crc32;
+        entry.method = 0;
+        writeZipCentralDirectoryHeader(&entry, &writer);
+    }
+    u32 directorySize = (u32)writer.length;
+    appendU32Le(kEndOfCentralDirectory, &writer);
+    appendU16Le(0, &writer);
+    appendU16Le(0, &writer);
+    appendU16Le((u16)b->entryCount, &writer);
+    appendU16Le((u16)b->entryCount, &writer);
+    appendU32Le(directorySize, &writer);
+    appendU32Le((u32)b->offset, &writer);
+    appendU16Le(0, &writer);
+    b->finished = 1;
+    *size = (u64)writer.length;
+    return piece;
+}
+
+}  // namespace
+
+void writeKmzDocument(const KmzEditor* editor, ByteWriter* w) {
+    static u32 order[kKmzPoolSlots], rank[kKmzPoolSlots], iconOf[kKmzPoolSlots];
+    u32 count = kmzMarkersInOrder(editor, order);
+    rankMarkers(editor, order, count, rank);
+    for (u32 i = 0; i < count; ++i) iconOf[i] = i;
+    writeDocument(editor, order, rank, iconOf, count, w);
+}
+
+void beginKmzArchive(KmzArchiveBuilder* b, const KmzEditor* drawing, const KmzExportAssets* assets, u8* scratch,
+                     u64 scratchCapacity) {
+    b->drawing = drawing;
+    b->assets = *assets;
+    b->scratch = scratch;
+    b->scratchCapacity = scratchCapacity;
+    b->nextMarker = 0;
+    b->documentDone = 0;
+    b->finished = 0;
+    b->offset = 0;
+    b->entryCount = 0;
+    b->failure = FixedString{};
+    b->markerCount = kmzMarkersInOrder(drawing, b->order);
+    rankMarkers(drawing, b->order, b->markerCount, b->rank);
+    // With labels every icon is the marker's own; without, every marker of a kind shows the same.
+    bool labels = labelsCanBePainted(assets);
+    u32 firstOfKind[kKmzMarkerKindCount];
+    for (u32& first : firstOfKind) first = 0xFFFFFFFF;
+    u32 stored = 0;
+    for (u32 i = 0; i < b->markerCount; ++i) {
+        u32 kind = drawing->markers[b->order[i]].kind;
+        kind = kind < kKmzMarkerKindCount ? kind : 0;
+        if (!labels && firstOfKind[kind] != 0xFFFFFFFF) {
+            b->iconOf[i] = firstOfKind[kind];
+            continue;
+        }
+        firstOfKind[kind] = i;
+        b->iconOf[i] = i;
+        stored++;
+    }
+    if (1 + stored > kMostEntries) {
+        b->failure = formatInt("the drawing has @ marker icons, more than a zip file lists", stored);
+    }
+}
+
+u8* nextKmzArchivePiece(KmzArchiveBuilder* b, u64* size) {
+    *size = 0;
+    if (b->failure.length || b->finished) return nullptr;
+    u8* piece = !b->documentDone                    ? documentPiece(b, size)
+                : b->nextMarker < b->markerCount ? iconPiece(b, size)
+                                                 : directoryPiece(b, size);
+    if (piece && b->offset + *size > kLargestArchive) {
+        freeFileBuffer(piece);
+        b->failure = makeString("the archive would pass 2 GB, more than a zip file holds");
+        *size = 0;
+        return nullptr;
+    }
+    b->offset += *size;
+    return piece;
+}
+
 void writeKmzArchive(const KmzEditor* editor, const KmzExportAssets* assets, u8* scratch, u64 scratchCapacity,
                      ByteWriter* writer) {
-    ByteWriter measure = makeByteWriter(nullptr, INT64_MAX);
-    writeKmzDocument(editor, &measure);
-    u8* kml = writer->data ? allocateFileBuffer((u64)measure.length + 1) : nullptr;
-    ByteWriter document = makeByteWriter(kml, measure.length);
-    if (kml) writeKmzDocument(editor, &document);
-    if (writer->data && !kml) {
+    KmzArchiveBuilder* builder = (KmzArchiveBuilder*)allocateFileBuffer(sizeof(KmzArchiveBuilder));
+    if (!builder) {
         writer->overflow = 1;
         return;
     }
-    u64 total = 0;
-    u32 entries = 0;
-    ZipWrittenEntry written;
-    FixedString docName = makeString("doc.kml");
-    writeZipLocalFile(&written, 0, &docName, kml, (u64)measure.length, &total, writer);
-    gCentral[entries++] = CentralEntry{written.compressedSize, written.crc32, written.localHeaderOffset, 0, 0,
-                                       written.uncompressedSize};
-    if (kml) freeFileBuffer(kml);
-
-    static u32 order[kKmzPoolSlots];
-    u32 count = kmzMarkersInOrder(editor, order);
-    u32 rank = 0, previousKind = 0xFFFFFFFF;
-    for (u32 i = 0; i < count && !writer->overflow; ++i) {
-        const KmzMarker& marker = editor->markers[order[i]];
-        u32 kind = marker.kind < kKmzMarkerKindCount ? marker.kind : 0;
-        rank = marker.kind == previousKind ? rank + 1 : 1;
-        previousKind = marker.kind;
-        const u8* png = nullptr;
-        u64 size = markerIconPng(marker, rank, assets, scratch, scratchCapacity, &png);
-        if (!size) continue;
-        FixedString name = iconName(kind, rank);
-        writeZipLocalFile(&written, 0, &name, png, size, &total, writer);
-        gCentral[entries++] = CentralEntry{written.compressedSize, written.crc32, written.localHeaderOffset,
-                                           kind + 1, rank, written.uncompressedSize};
+    beginKmzArchive(builder, editor, assets, scratch, scratchCapacity);
+    u64 size = 0;
+    while (u8* piece = nextKmzArchivePiece(builder, &size)) {
+        appendBytes(piece, (i64)size, writer);
+        freeFileBuffer(piece);
     }
-    i64 directoryStart = writer->length;
-    for (u32 e = 0; e < entries; ++e) {
-        ZipWrittenEntry entry{};
-        entry.compressedSize = gCentral[e].compressedSize;
-        entry.uncompressedSize = gCentral[e].uncompressedSize;
-        entry.name = gCentral[e].kind ? iconName(gCentral[e].kind - 1, gCentral[e].rank) : docName;
-        entry.localHeaderOffset = gCentral[e].localHeaderOffset;
-        entry.crc32 = gCentral[e].crc32;
-        entry.method = 0;
-        writeZipCentralDirectoryHeader(&entry, writer);
-    }
-    u16 entryCount = entries > 0xFFFF ? 0xFFFF : (u16)entries;
-    u32 directorySize = (u32)(writer->length - directoryStart);
-    appendU32Le(kEndOfCentralDirectory, writer);
-    appendU16Le(0, writer);
-    appendU16Le(0, writer);
-    appendU16Le(entryCount, writer);
-    appendU16Le(entryCount, writer);
-    appendU32Le(directorySize, writer);
-    appendU32Le((u32)directoryStart, writer);
-    appendU16Le(0, writer);
+    if (builder->failure.length) writer->overflow = 1;
+    freeFileBuffer(builder);
 }
 
 FixedString exportedKmzPath(i64 localMilliseconds1601) {
@@ -307,20 +435,4 @@ FixedString exportedKmzPath(i64 localMilliseconds1601) {
     FixedString date = formatInt4("Exported Kmzs/@_@_@_@_", t.year, t.month, t.day, t.hour);
     FixedString minutes = formatStrCstr("@@_", date, t.minuteText);
     return formatStrCstr("@@.kmz", minutes, t.secondText);
-}
-
-void exportKmz(const KmzEditor* editor, FileJobTable* jobs, FileJobResult* job, const KmzExportAssets* assets,
-               u8* scratch, u64 scratchCapacity, i64 localMilliseconds1601) {
-    ByteWriter measure = makeByteWriter(nullptr, (i64)kKmzExportLimit);
-    writeKmzArchive(editor, assets, scratch, scratchCapacity, &measure);
-    u8* archive = measure.overflow ? nullptr : allocateFileBuffer((u64)measure.length);
-    ByteWriter writer = makeByteWriter(archive, measure.length);
-    if (archive) writeKmzArchive(editor, assets, scratch, scratchCapacity, &writer);
-    if (!archive || writer.overflow || writer.length != measure.length) {
-        if (archive) freeFileBuffer(archive);
-        if (job) *job = FileJobResult{0, 0, FileStatusOutOfMemory};
-        return;
-    }
-    enqueueFileJob(exportedKmzPath(localMilliseconds1601), kKmzMimeType, archive, (u32)writer.length, 1,
-                   FileJobWrite, jobs, job);
 }

@@ -5,6 +5,7 @@
 #include "Core/Clock.h"
 #include "Core/Format.h"
 #include "Decoders/Json.h"
+#include "Network/Address.h"
 #include "Network/Dns.h"
 #include "Platform/Platform.h"
 
@@ -63,6 +64,42 @@ void setMessage(CopernicusDownloader* d, FixedString message, u32 failed) {
     d->failed = failed;
 }
 
+// The tokens go as soon as the login is lost.
+void forgetLogin(CopernicusDownloader* d) {
+    d->loggedIn = 0;
+    std::memset(d->token, 0, sizeof(d->token));
+    std::memset(d->refreshToken, 0, sizeof(d->refreshToken));
+    d->tokenLength = d->refreshTokenLength = 0;
+    d->tokenExpiry = d->refreshExpiry = 0;
+}
+
+bool canRefresh(const CopernicusDownloader* d, u64 now) {
+    return d->loggedIn && d->refreshTokenLength > 0 && now < d->refreshExpiry;
+}
+
+// The domain that a host name belongs to: all but its first label; empty for a name of one or two
+// labels ("c.test" has no domain of its own here, "zipper.dataspace.copernicus.eu" has
+// "dataspace.copernicus.eu").
+TextSlice parentDomain(const char* host) {
+    const char* dot = std::strchr(host, '.');
+    if (!dot || !std::strchr(dot + 1, '.')) return TextSlice{nullptr, 0};
+    return TextSlice{(const u8*)dot + 1, (i64)std::strlen(dot + 1)};
+}
+
+// Whether the access token may go to a host: one of the service's hosts, or a host under the
+// download host's domain.
+bool mayCarryToken(const FixedString* host) {
+    const char* own[3] = {copernicusService.identityHost, copernicusService.catalogueHost,
+                          copernicusService.downloadHost};
+    for (const char* name : own) {
+        if (sameText(host, name)) return true;
+    }
+    TextSlice domain = parentDomain(copernicusService.downloadHost);
+    i64 length = fixedStringLength(host);
+    return domain.length > 0 && length > domain.length + 1 && host->text[length - domain.length - 1] == '.' &&
+           std::memcmp(host->text + length - domain.length, domain.text, (size_t)domain.length) == 0;
+}
+
 // Ends the request on the connection: the next request starts on a fresh one.
 void dropConnection(CopernicusDownloader* d) {
     d->https.finished = 1;
@@ -94,9 +131,11 @@ void fail(CopernicusDownloader* d, FixedString message, Platform* platform) {
     if (d->state == CopernicusDownloading || d->state == CopernicusFinishingDownload) {
         abandonDownload(d, platform);
     }
-    if (d->state == CopernicusLoggingIn || d->state == CopernicusSearching || d->state == CopernicusDownloading) {
+    if (d->state == CopernicusLoggingIn || d->state == CopernicusRefreshing || d->state == CopernicusSearching ||
+        d->state == CopernicusDownloading) {
         if (!d->https.finished) dropConnection(d);
     }
+    d->downloadAfterRefresh = 0;
     std::memset(d->password.text, 0, sizeof(d->password.text));
     d->password.length = 0;
     d->state = CopernicusIdle;
@@ -113,6 +152,9 @@ bool canStart(CopernicusDownloader* d) {
 
 void beginWaiting(CopernicusDownloader* d, u32 state, FixedString message) {
     d->state = state;
+    d->redirects = 0;
+    d->redirectHost = FixedString{};
+    d->redirectPathLength = 0;
     d->lastProgressTime = nowOf(d);
     d->replyLength = 0;
     d->replyOverflow = 0;
@@ -147,6 +189,21 @@ void appendHostHeader(CopernicusDownloader* d, ByteWriter* w) {
     appendCString("\r\n", w);
 }
 
+// A form POST to the token endpoint; the form's bytes are wiped once written.
+void writeTokenRequest(CopernicusDownloader* d, u8* formBytes, i64 capacity, ByteWriter* form) {
+    d->https.keepErrorBodies = 1;  // the service explains a refusal in the body
+    ByteWriter* w = beginHttpsRequest(&d->host, &d->address, &d->https);
+    appendCString("POST ", w);
+    appendCString(kTokenPath, w);
+    appendCString(" HTTP/1.1\r\n", w);
+    appendHostHeader(d, w);
+    appendCString("Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\nContent-Length: ", w);
+    appendInt64(form->length, w);
+    appendCString("\r\n\r\n", w);
+    appendBytes(formBytes, form->length, w);
+    std::memset(formBytes, 0, (size_t)capacity);
+}
+
 void writeLoginRequest(CopernicusDownloader* d) {
     // Both texts percent-encoded at three bytes a byte, and the fixed fields.
     u8 formBytes[6 * kFixedStringCapacity + 128];
@@ -157,20 +214,40 @@ void writeLoginRequest(CopernicusDownloader* d) {
     appendEncoded(d->username.text, fixedStringLength(&d->username), &form);
     appendCString("&password=", &form);
     appendEncoded(d->password.text, fixedStringLength(&d->password), &form);
-    d->https.keepErrorBodies = 1;  // the service explains a refusal in the body
-    ByteWriter* w = beginHttpsRequest(&d->host, &d->address, &d->https);
-    appendCString("POST ", w);
-    appendCString(kTokenPath, w);
-    appendCString(" HTTP/1.1\r\n", w);
-    appendHostHeader(d, w);
-    appendCString("Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\nContent-Length: ", w);
-    appendInt64(form.length, w);
-    appendCString("\r\n\r\n", w);
-    appendBytes(formBytes, form.length, w);
+    writeTokenRequest(d, formBytes, sizeof(formBytes), &form);
     // The plain password lives no longer than its request needs.
-    std::memset(formBytes, 0, sizeof(formBytes));
     std::memset(d->password.text, 0, sizeof(d->password.text));
     d->password.length = 0;
+}
+
+// The refresh-token grant: a fresh access token without the password.
+void writeRefreshRequest(CopernicusDownloader* d) {
+    u8 formBytes[3 * kCopernicusTokenBytes + 128];
+    ByteWriter form = makeByteWriter(formBytes, sizeof(formBytes));
+    appendCString("client_id=", &form);
+    appendEncodedText(kClientId, &form);
+    appendCString("&grant_type=refresh_token&refresh_token=", &form);
+    appendEncoded(d->refreshToken, d->refreshTokenLength, &form);
+    writeTokenRequest(d, formBytes, sizeof(formBytes), &form);
+}
+
+// The request again at the address a redirect named; a download carries the token only to a host
+// that may have it.
+void writeRedirectedRequest(CopernicusDownloader* d) {
+    bool download = d->state == CopernicusDownloadDue;
+    d->https.keepErrorBodies = 1;
+    ByteWriter* w = beginHttpsRequest(&d->host, &d->address, &d->https);
+    appendCString("GET ", w);
+    appendBytes(d->redirectPath, d->redirectPathLength, w);
+    appendCString(" HTTP/1.1\r\n", w);
+    appendHostHeader(d, w);
+    if (download && mayCarryToken(&d->host)) {
+        appendCString("Authorization: Bearer ", w);
+        appendBytes(d->token, d->tokenLength, w);
+        appendCString("\r\n", w);
+    }
+    if (!download) appendCString("Accept: application/json\r\n", w);
+    appendCString("\r\n", w);
 }
 
 void writeSearchRequest(CopernicusDownloader* d) {
@@ -196,42 +273,79 @@ void writeDownloadRequest(CopernicusDownloader* d) {
     appendCString("\r\n\r\n", w);
 }
 
-// Waits for the host's address (DNS lookup slot); writes the request once it is known.
+// Waits for the host's address (DNS lookup slot); writes the request once it is known. A request
+// redirected to a host other than the service's own asks lookup 6 for it.
 void resolveAndSend(CopernicusDownloader* d, DnsResolver* resolver, Platform* platform, u64 now) {
-    i32 slot = d->state == CopernicusLoginDue    ? kCopernicusIdentityLookup
+    bool identity = d->state == CopernicusLoginDue || d->state == CopernicusRefreshDue;
+    i32 slot = identity ? kCopernicusIdentityLookup
                : d->state == CopernicusSearchDue ? kCopernicusCatalogueLookup
-                                                 : kCopernicusDownloadLookup;
-    const char* name = slot == kCopernicusIdentityLookup    ? copernicusService.identityHost
-                       : slot == kCopernicusCatalogueLookup ? copernicusService.catalogueHost
-                                                            : copernicusService.downloadHost;
+                                                  : kCopernicusDownloadLookup;
+    const char* hosts[3] = {copernicusService.identityHost, copernicusService.catalogueHost,
+                            copernicusService.downloadHost};
+    FixedString name = makeString(hosts[slot - kCopernicusIdentityLookup]);
+    if (d->redirectHost.length) {
+        name = d->redirectHost;
+        slot = kCopernicusRedirectLookup;
+        for (i32 i = 0; i < 3; i++) {
+            if (sameText(&name, hosts[i])) slot = kCopernicusIdentityLookup + i;
+        }
+        if (slot == kCopernicusRedirectLookup) startDnsLookup(&name, &resolver->lookups[slot]);
+    }
     const DnsLookup* lookup = &resolver->lookups[slot];
-    bool ours = sameText(&lookup->hostName, name);
+    bool ours = equals(lookup->hostName, name);
     if (ours && (lookup->noSuchName || lookup->failed)) {
-        return fail(d, formatCstr("Could not find the server @", name), platform);
+        return fail(d, formatStr("Could not find the server @", name), platform);
     }
     if (!ours || !isDnsLookupResolved(lookup)) {
         if (now - d->lastProgressTime > kCopernicusStallTimeout) {
-            fail(d, formatCstr("No address for @: check the network connection", name), platform);
+            fail(d, formatStr("No address for @: check the network connection", name), platform);
         }
         return;
     }
-    d->host = makeString(name);
+    d->host = name;
     d->address = lookup->result;
-    d->address.port = copernicusService.port;
+    d->address.port = d->redirectHost.length ? d->redirectPort : copernicusService.port;
     d->lastProgressTime = now;
     if (d->state == CopernicusLoginDue) {
         writeLoginRequest(d);
         d->state = CopernicusLoggingIn;
         setMessage(d, makeString("Logging in..."), 0);
+    } else if (d->state == CopernicusRefreshDue) {
+        writeRefreshRequest(d);
+        d->state = CopernicusRefreshing;
     } else if (d->state == CopernicusSearchDue) {
-        writeSearchRequest(d);
+        if (d->redirectHost.length) writeRedirectedRequest(d);
+        else writeSearchRequest(d);
         d->state = CopernicusSearching;
         setMessage(d, makeString("Searching..."), 0);
     } else {
-        writeDownloadRequest(d);
+        if (d->redirectHost.length) writeRedirectedRequest(d);
+        else writeDownloadRequest(d);
         d->state = CopernicusDownloading;
         setMessage(d, formatStr("Downloading @", d->finalName), 0);
     }
+}
+
+bool isRedirect(i64 statusCode) {
+    return statusCode == 301 || statusCode == 302 || statusCode == 303 || statusCode == 307 || statusCode == 308;
+}
+
+// A search or download answered with a redirect: the same request again where the Location header
+// points, at most kCopernicusMaxRedirects times.
+void followRedirect(CopernicusDownloader* d, const char* what, Platform* platform, u64 now) {
+    if (d->redirects >= kCopernicusMaxRedirects) {
+        return fail(d, formatCstrInt("@ failed: more than @ redirects", what, kCopernicusMaxRedirects), platform);
+    }
+    TextSlice location = httpsHeaderValue(&d->https, "Location");
+    FixedString failure = readCopernicusRedirect(d, location.text, location.length);
+    if (failure.length) return fail(d, formatStrStr("@ failed: @", makeString(what), failure), platform);
+    d->redirects++;
+    dropConnection(d);
+    d->state = d->state == CopernicusSearching ? CopernicusSearchDue : CopernicusDownloadDue;
+    d->lastProgressTime = now;
+    d->replyLength = 0;
+    d->replyOverflow = 0;
+    setMessage(d, formatStr("Redirected to @", d->redirectHost), 0);
 }
 
 void keepReply(CopernicusDownloader* d, const ByteWriter* body) {
@@ -265,15 +379,27 @@ FixedString serverMessage(const CopernicusDownloader* d) {
 }
 
 void finishLogin(CopernicusDownloader* d, u64 now, Platform* platform) {
+    bool refreshing = d->state == CopernicusRefreshing;
     FixedString failure = d->replyOverflow ? makeString("The login reply is too long")
                                            : readCopernicusLoginReply(d, d->reply, d->replyLength, d->https.statusCode);
-    if (failure.length) return fail(d, formatStr("Login failed: @", failure), platform);
+    if (failure.length) {
+        forgetLogin(d);
+        return fail(d, formatStr(refreshing ? "The login has expired (@): log in again" : "Login failed: @", failure),
+                    platform);
+    }
     i64 seconds = d->tokenLifetime;
     seconds = seconds > kTokenMarginSeconds ? seconds - kTokenMarginSeconds : 0;
     d->tokenExpiry = now + (u64)seconds * 1000000;
+    i64 refreshSeconds = d->refreshLifetime > kTokenMarginSeconds ? d->refreshLifetime - kTokenMarginSeconds : 0;
+    d->refreshExpiry = d->refreshTokenLength ? now + (u64)refreshSeconds * 1000000 : 0;
     d->loggedIn = 1;
     d->state = CopernicusIdle;
-    setMessage(d, formatStr("Logged in as @", d->username), 0);
+    if (d->downloadAfterRefresh) {
+        d->downloadAfterRefresh = 0;
+        beginWaiting(d, CopernicusDownloadDue, makeString("Looking up the download server..."));
+    } else if (!refreshing) {
+        setMessage(d, formatStr("Logged in as @", d->username), 0);
+    }
 }
 
 void finishSearch(CopernicusDownloader* d, Platform* platform) {
@@ -294,9 +420,12 @@ void stepRequest(CopernicusDownloader* d, Socket* socket, Platform* platform, u6
     httpsGetOperation(&result, &d->https, socket);
     if (result.body.length > 0 || result.done) d->lastProgressTime = now;
     if (result.error) return fail(d, formatStr("Request failed: @", result.message), platform);
+    if (d->state == CopernicusSearching && d->https.headerDone && isRedirect(d->https.statusCode)) {
+        return followRedirect(d, "Search", platform, now);
+    }
     keepReply(d, &result.body);
     if (result.done) {
-        if (d->state == CopernicusLoggingIn) return finishLogin(d, now, platform);
+        if (d->state == CopernicusLoggingIn || d->state == CopernicusRefreshing) return finishLogin(d, now, platform);
         return finishSearch(d, platform);
     }
     if (now - d->lastProgressTime > kCopernicusStallTimeout) {
@@ -378,6 +507,7 @@ void stepDownload(CopernicusDownloader* d, Socket* socket, Platform* platform, u
                                               : formatStr("Download failed: @", result.message);
         return fail(d, reason, platform);
     }
+    if (d->https.headerDone && isRedirect(d->https.statusCode)) return followRedirect(d, "Download", platform, now);
     if (d->https.headerDone && d->https.statusCode != 200) {
         keepReply(d, &result.body);
         if (result.done) fail(d, formatStr("Download failed: @", serverMessage(d)), platform);
@@ -451,8 +581,7 @@ bool startCopernicusLogin(CopernicusDownloader* d, const FixedString* username, 
     }
     d->username = *username;
     d->password = *password;
-    d->loggedIn = 0;
-    d->tokenLength = 0;
+    forgetLogin(d);
     beginWaiting(d, CopernicusLoginDue, makeString("Looking up the login server..."));
     return true;
 }
@@ -476,9 +605,15 @@ bool startCopernicusDownload(CopernicusDownloader* d, i32 productIndex) {
         setMessage(d, makeString("Pick a product from the list first"), 1);
         return false;
     }
-    if (!d->loggedIn || nowOf(d) >= d->tokenExpiry) {
-        d->loggedIn = 0;
+    if (!d->loggedIn) {
         setMessage(d, makeString("Log in first"), 1);
+        return false;
+    }
+    u64 now = nowOf(d);
+    bool expired = now >= d->tokenExpiry;
+    if (expired && !canRefresh(d, now)) {
+        forgetLogin(d);
+        setMessage(d, makeString("The login has expired: log in again"), 1);
         return false;
     }
     d->downloadIndex = productIndex;
@@ -488,12 +623,20 @@ bool startCopernicusDownload(CopernicusDownloader* d, i32 productIndex) {
     d->bytesReceived = d->bytesTotal = d->bytesQueued = 0;
     d->chunkLength = 0;
     d->jobsIssued = d->jobsChecked = 0;
-    beginWaiting(d, CopernicusDownloadDue, makeString("Looking up the download server..."));
+    if (expired) {
+        // A fresh token first; the download follows on its own.
+        beginWaiting(d, CopernicusRefreshDue, makeString("Renewing the login..."));
+        d->downloadAfterRefresh = 1;
+    } else {
+        beginWaiting(d, CopernicusDownloadDue, makeString("Looking up the download server..."));
+    }
     return true;
 }
 
 void cancelCopernicusOperation(CopernicusDownloader* d, Platform* platform) {
     if (d->state == CopernicusIdle) return;
+    // A renewal given up leaves no login to renew again on the next frame.
+    if (d->state == CopernicusRefreshDue || d->state == CopernicusRefreshing) forgetLogin(d);
     fail(d, makeString("Cancelled"), platform);
 }
 
@@ -503,11 +646,13 @@ void updateCopernicusDownloader(CopernicusDownloader* d, DnsResolver* resolver, 
     u64 now = nowOf(d);
     switch (d->state) {
     case CopernicusLoginDue:
+    case CopernicusRefreshDue:
     case CopernicusSearchDue:
     case CopernicusDownloadDue:
         resolveAndSend(d, resolver, platform, now);
         break;
     case CopernicusLoggingIn:
+    case CopernicusRefreshing:
     case CopernicusSearching:
         stepRequest(d, socket, platform, now);
         break;
@@ -516,6 +661,14 @@ void updateCopernicusDownloader(CopernicusDownloader* d, DnsResolver* resolver, 
         stepDownload(d, socket, platform, now);
         break;
     default: {
+        // The access token is renewed shortly before it runs out, while the refresh token lasts.
+        if (d->loggedIn && now >= d->tokenExpiry && canRefresh(d, now)) {
+            d->state = CopernicusRefreshDue;
+            d->lastProgressTime = now;
+            d->redirects = 0;
+            d->redirectHost = FixedString{};
+            break;
+        }
         // A connection that cannot carry the next request is closed rather than left open.
         bool reusable = d->https.finished && d->https.keepAlive && d->https.tls.state == TlsStateEstablished;
         if (!reusable && socket->initialised && socket->handle > 0) closeSocket(socket);
@@ -530,8 +683,11 @@ FixedString readCopernicusLoginReply(CopernicusDownloader* d, const u8* text, i6
     reader.length = length;
     FixedString found[3] = {};
     i64 seconds = 0;
+    i64 refreshSeconds = 0;
     d->tokenLength = 0;  // a reply that fails leaves no token behind, not even the last one
+    d->refreshTokenLength = 0;
     ByteWriter token = makeByteWriter(d->token, kCopernicusTokenBytes);
+    ByteWriter refresh = makeByteWriter(d->refreshToken, kCopernicusTokenBytes);
     bool haveToken = false;
     for (;;) {
         JsonToken t;
@@ -547,8 +703,14 @@ FixedString readCopernicusLoginReply(CopernicusDownloader* d, const u8* text, i6
             token.overflow = 0;
             appendJsonUnescaped(t.stringText, t.stringLength, &token);
             haveToken = true;
+        } else if (t.kind == JsonString && sameText(&t.key, "refresh_token")) {
+            refresh.length = 0;
+            refresh.overflow = 0;
+            appendJsonUnescaped(t.stringText, t.stringLength, &refresh);
         } else if (t.kind == JsonNumber && sameText(&t.key, "expires_in")) {
             seconds = t.integer;
+        } else if (t.kind == JsonNumber && sameText(&t.key, "refresh_expires_in")) {
+            refreshSeconds = t.integer;
         } else if (t.kind == JsonString) {
             if (sameText(&t.key, "error_description")) found[0] = jsonText(&t);
             if (sameText(&t.key, "detail")) found[1] = jsonText(&t);
@@ -570,6 +732,51 @@ FixedString readCopernicusLoginReply(CopernicusDownloader* d, const u8* text, i6
     }
     d->tokenLength = token.length;
     d->tokenLifetime = seconds > 0 && seconds < 86400 ? seconds : kDefaultTokenSeconds;
+    // A refresh token that is cut or holds odd characters is not kept: the next login asks for the
+    // password again.
+    bool printable = !refresh.overflow && refresh.length > 0;
+    for (i64 i = 0; printable && i < refresh.length; i++) printable = d->refreshToken[i] >= 33 && d->refreshToken[i] <= 126;
+    d->refreshTokenLength = printable ? refresh.length : 0;
+    d->refreshLifetime = refreshSeconds > 0 && refreshSeconds < 30 * 86400 ? refreshSeconds : kDefaultTokenSeconds;
+    return FixedString{};
+}
+
+FixedString readCopernicusRedirect(CopernicusDownloader* d, const u8* location, i64 length) {
+    if (!location || length <= 0) return makeString("the server redirected without a Location");
+    if (length > kCopernicusPathBytes + 300) return makeString("the redirect's address is too long");
+    for (i64 i = 0; i < length; i++) {
+        // Nothing that could end the request line or add a header to it.
+        if (location[i] < 33 || location[i] > 126) return makeString("the redirect's address holds odd characters");
+    }
+    // Without its fragment, which is never sent.
+    i64 end = 0;
+    while (end < length && location[end] != '#') end++;
+    FixedString host = d->host;
+    u16 port = d->address.port;
+    const u8* path = location;
+    i64 pathLength = end;
+    if (end > 0 && location[0] == '/' && !(end > 1 && location[1] == '/')) {
+        // A path on the same host and port.
+    } else {
+        ByteWriter url = makeByteWriter((u8*)location, end);
+        url.length = end;
+        ParsedUrl parts = parseUrl(&url);
+        if (parts.message.length) return parts.message;
+        if (!equalsIgnoringCase("https", (const u8*)parts.scheme.text, parts.scheme.length)) {
+            return formatStr("the server redirected to a @ address, not HTTPS",
+                             parts.scheme.length ? parts.scheme : makeString("relative"));
+        }
+        if (parts.host.length == 0 || parts.host.truncated) return makeString("the redirect names no host");
+        host = parts.host;
+        port = parts.port;
+        path = parts.path.length ? parts.path.data : (const u8*)"/";
+        pathLength = parts.path.length ? parts.path.length : 1;
+    }
+    if (pathLength > kCopernicusPathBytes) return makeString("the redirect's address is too long");
+    d->redirectHost = host;
+    d->redirectPort = port;
+    std::memcpy(d->redirectPath, path, (size_t)pathLength);
+    d->redirectPathLength = pathLength;
     return FixedString{};
 }
 

@@ -2,13 +2,18 @@
 // the application update. The region screen asks for one operation at a time (log in, search,
 // download) and reads the state, the message and the result list back:
 // - the login is an OpenID Connect password grant, a form POST to the identity host written here;
-//   the access token it answers with authorises downloads;
+//   the access token it answers with authorises downloads, and the refresh token that comes with it
+//   gets a fresh access token (a refresh-token grant) shortly before the access token expires;
 // - the search asks the catalogue host's OData product list for products over a bounding box,
 //   started in a month, with at most a given cloud cover; the JSON reply fills the result list;
 // - a download streams the product from the download host by append jobs into
 //   "Copernicus/<name>.partial" and moves it to "Copernicus/<name>.zip" only once every byte has
 //   been written; a cut or failed download deletes the partial file.
-// Host names come from DNS lookups 2 (identity), 3 (catalogue) and 4 (download).
+// A search or a download follows at most 5 HTTP redirects (HTTPS only); the access token goes only
+// to the service's own hosts and their siblings under the download host's domain, never to a host
+// the service hands a download on to.
+// Host names come from DNS lookups 2 (identity), 3 (catalogue) and 4 (download); a redirect to any
+// other host from lookup 6.
 #pragma once
 #include "Core/FixedString.h"
 #include "Core/GeometryTypes.h"
@@ -23,6 +28,9 @@ struct Platform;
 constexpr i32 kCopernicusIdentityLookup = 2;
 constexpr i32 kCopernicusCatalogueLookup = 3;
 constexpr i32 kCopernicusDownloadLookup = 4;
+constexpr i32 kCopernicusRedirectLookup = 6;
+constexpr u32 kCopernicusMaxRedirects = 5;
+constexpr i64 kCopernicusPathBytes = 4096;        // a redirect's path and query
 constexpr i32 kCopernicusMaxResults = 20;
 constexpr i64 kCopernicusReplyBytes = 262144;     // a login or search reply
 constexpr i64 kCopernicusTokenBytes = 4096;       // the access token
@@ -49,6 +57,8 @@ enum CopernicusState : u32 {
     CopernicusDownloadDue = 5,
     CopernicusDownloading = 6,
     CopernicusFinishingDownload = 7,  // all bytes in; the append jobs and the move still running
+    CopernicusRefreshDue = 8,     // the access token is due for renewal; waits for the identity host
+    CopernicusRefreshing = 9,
 };
 
 struct CopernicusProduct {
@@ -72,10 +82,15 @@ struct CopernicusDownloader {
     i32 downloadIndex;  // into products
     // The login.
     u32 loggedIn;
-    u64 tokenExpiry;  // microseconds on the clock
+    u64 tokenExpiry;  // microseconds on the clock, a margin before the service's own expiry
     i64 tokenLifetime;  // seconds, as the login reply gave it
     i64 tokenLength;
     u8 token[kCopernicusTokenBytes];
+    u64 refreshExpiry;  // microseconds on the clock; 0: no refresh token
+    i64 refreshLifetime;  // seconds, as the login reply gave it
+    i64 refreshTokenLength;
+    u8 refreshToken[kCopernicusTokenBytes];
+    u32 downloadAfterRefresh;  // the download asked for waits for the renewed token
     // The search results.
     i32 productCount;
     CopernicusProduct products[kCopernicusMaxResults];
@@ -91,6 +106,12 @@ struct CopernicusDownloader {
     u32 jobsChecked;  // of those, finished and checked
     FileJobResult jobs[kCopernicusWriteJobs + 1];  // a ring; the last job, the move, sits in it too
     u64 lastProgressTime;
+    // Where the request in flight was redirected to (no redirect: an empty host).
+    u32 redirects;
+    FixedString redirectHost;
+    u16 redirectPort;  // 0: the scheme's own
+    i64 redirectPathLength;
+    u8 redirectPath[kCopernicusPathBytes];
     // The request in flight.
     FixedString host;
     AddressRecord address;
@@ -113,9 +134,12 @@ void cancelCopernicusOperation(CopernicusDownloader* downloader, Platform* platf
 void updateCopernicusDownloader(CopernicusDownloader* downloader, DnsResolver* resolver, Socket* socket,
                                 Preferences* preferences, Platform* platform);
 
-// Reply readers, kept apart for the tests and the fuzzer. The login reader writes the token (or
-// returns the server's error text); the search reader fills the products and returns an empty text.
+// Reply readers, kept apart for the tests and the fuzzer. The login reader writes the access token
+// and the refresh token, when the reply has one (or returns the server's error text); the search
+// reader fills the products and returns an empty text; the redirect reader takes a Location value
+// (an HTTPS URL, or a path on the current host and port) into the redirect fields.
 FixedString readCopernicusLoginReply(CopernicusDownloader* downloader, const u8* text, i64 length, i64 statusCode);
+FixedString readCopernicusRedirect(CopernicusDownloader* downloader, const u8* location, i64 length);
 FixedString readCopernicusSearchReply(CopernicusDownloader* downloader, const u8* text, i64 length);
 // The catalogue query's path and query text (percent-encoded) for the box, month and cloud cover,
 // with the month's year taken from utcMs.

@@ -13,7 +13,6 @@ namespace {
 constexpr const char* kMissionMime = "text/csv";
 
 FixedString missionPath(FixedString file) { return formatStr("Missions/@", file); }
-FixedString temporaryName(FixedString file) { return formatStr("@.tmp", file); }
 
 bool workBusy(const MissionList* list) { return list->work != MissionWorkNone; }
 
@@ -80,27 +79,10 @@ void advanceWork(MissionList* list) {
     list->refreshWanted = 1;
     FixedString failure = fileStatusString(status);
     switch (work) {
-        case MissionWorkSaveWrite:
-            if (status != FileStatusSuccess) {
-                list->message = formatStrStr("Couldn't save @: @", file, failure);
-                return;
-            }
-            queueJob(list, MissionWorkSaveReplace, missionPath(file), nullptr, 0, FileJobWrite);
-            return;
-        case MissionWorkSaveReplace:
-            // No old file is as good as a removed one.
-            if (status != FileStatusSuccess && status != FileStatusNotFound) {
-                list->message = formatStrStr("Couldn't replace @: @", file, failure);
-                return;
-            }
-            queueJob(list, MissionWorkSaveMove, missionPath(temporaryName(file)), file.text, (u32)file.length,
-                     FileJobMove);
-            return;
-        case MissionWorkSaveMove:
+        case MissionWorkSave:
             list->message = status == FileStatusSuccess
                                 ? formatStr("Saved @", file)
-                                : formatStrStrStr("Couldn't save @ (the mission is in @): @", file,
-                                                  temporaryName(file), failure);
+                                : formatStrStr("Couldn't save @: @", file, fileJobFailureText(&list->job));
             return;
         case MissionWorkRename:
             list->message = status == FileStatusSuccess
@@ -152,8 +134,8 @@ FixedString startMissionSave(MissionList* list, FixedString name, const MissionP
     FixedString file = missionFileName(name);
     list->jobs = jobs;
     list->workFile = file;
-    list->work = MissionWorkSaveWrite;
-    enqueueFileJob(missionPath(temporaryName(file)), kMissionMime, text, (u32)size, 1, FileJobWrite, jobs, &list->job);
+    list->work = MissionWorkSave;
+    enqueueFileJob(missionPath(file), kMissionMime, text, (u32)size, 1, FileJobWrite, jobs, &list->job);
     return FixedString{};
 }
 

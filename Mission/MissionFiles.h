@@ -1,11 +1,9 @@
 // Mission files in "Missions/": the list of saved missions (newest first), saving the plan,
 // loading a mission into the plan, renaming and deleting, and the dialog that does all of it.
 //
-// A save never leaves a half-written mission behind: the text goes to "<name>.csv.tmp" first, and
-// only once that write has succeeded does the old file (if any) go and the temporary one move into
-// its place. The platform's write job replaces a file in place on its own, but a move job is what
-// makes the new file appear under its name whole. Should the program stop between the removal and
-// the move, the new text stays in the ".tmp" file.
+// A save over an existing mission is one write job: the file thread writes the text to a temporary
+// file beside it, makes it durable and renames it over the old one, so that at every moment either
+// the old or the new file is there under the mission's name, whole.
 //
 // All file work goes through the file thread and is polled every frame by updateMissionList; one
 // piece of work runs at a time.
@@ -33,9 +31,7 @@ struct MissionFileEntry {
 
 enum MissionFileWork : u32 {
     MissionWorkNone = 0,
-    MissionWorkSaveWrite = 1,    // writing "<name>.csv.tmp"
-    MissionWorkSaveReplace = 2,  // removing the old "<name>.csv"
-    MissionWorkSaveMove = 3,     // moving "<name>.csv.tmp" to "<name>.csv"
+    MissionWorkSave = 1,
     MissionWorkRename = 4,
     MissionWorkDelete = 5,
 };

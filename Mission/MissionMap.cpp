@@ -1,6 +1,7 @@
 #include "Mission/MissionMap.h"
 
 #include "Core/MathEarth.h"
+#include "Mission/TransectGenerator.h"
 #include "Mission/WaypointUndo.h"
 #include "SourceCommon/Renderer/Icons.h"
 #include "SourceCommon/Renderer/Shapes.h"
@@ -13,6 +14,7 @@ constexpr Color kPathWhite = 0xFFFFFFFF;
 constexpr Color kIgniteOrange = 0xFF0080FF;
 constexpr Color kGeofenceRed = 0xFF3030FF;
 constexpr Color kTransectCyan = 0xFFFFFF00;
+constexpr Color kTransectPreview = 0xC0FFFF00;
 constexpr Color kDeleteRed = 0xFF2020D0;
 
 // Map positions as window pixels and back; a position taken from the window is kept within
@@ -281,12 +283,23 @@ void editOrvikGeofence(OrvikGeofence* geofence, MapView* view, UiState* ui, Scre
 }
 
 void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
-                        f32 depth) {
+                        f32 depth, const Preferences* preferences) {
     i32 count = clampCount(region->pointCount, kMaxTransectPoints);
     if (editable) {
         editVertices(region, count, moveTransectPointAction, HandleTransectVertex, view, stack);
     } else {
         region->drag.active = 0;
+    }
+    if (preferences) {
+        // The lines Generate would fly, under the region's outline, with the region as it is now
+        // (a vertex being dragged included).
+        Vec2 ends[kMaxWaypoints / 2][2];
+        i32 lines = transectLines(region, preferences, ends, kMaxWaypoints / 2);
+        f32 thickness = waypointMarkerWidth(ui) * 0.06f;
+        for (i32 l = 0; l < lines; ++l) {
+            addLine(toWindow(view, ends[l][0]), toWindow(view, ends[l][1]), depth - 0.0002f, view->clipRect,
+                    kTransectPreview, thickness, &ui->batches.line2d);
+        }
     }
     drawPolygon(region->points, count, editable ? &region->drag : nullptr, kTransectCyan, view, ui, depth);
 }

@@ -26,9 +26,11 @@ void drawWaypointMission(WaypointMissionEditor* editor, MapView* view, UiState* 
 // a drag ends.
 void editOrvikGeofence(OrvikGeofence* geofence, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
                        f32 depth);
-// The transect region and, with editable set, its draggable vertices.
+// The transect region and, with editable set, its draggable vertices; given the preferences, also
+// the lines that Generate would turn into waypoints (at most half the waypoint limit), so that
+// spacing, heading and overshoot can be judged before anything is generated.
 void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
-                        f32 depth);
+                        f32 depth, const Preferences* preferences = nullptr);
 
 // A plan that is only shown (a flight log's replayed plan): the waypoint path and markers, the
 // geofence and the transect region as the three calls above draw them without editing, each at its

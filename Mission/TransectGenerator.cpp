@@ -31,10 +31,7 @@ Vec2 toMercator(const LocalFrame& frame, Vec2 local) {
 
 }  // namespace
 
-i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion* region,
-                                   const ElevationMapLoader* elevation, VehicleState* vehicle,
-                                   Preferences* preferences) {
-    (void)vehicle;
+i32 transectLines(const TransectRegion* region, const Preferences* preferences, Vec2 (*ends)[2], i32 maxLines) {
     i32 count = region->pointCount > kMaxTransectPoints ? kMaxTransectPoints : region->pointCount;
     f64 heading = preferences->transectZigZagHeading;
     f64 spacing = preferences->transectSpacing;
@@ -76,36 +73,46 @@ i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion
         high = std::fmax(high, offset);
     }
 
-    i32 locked = lockedWaypointCount(editor);
-    i32 room = kMaxWaypoints - locked;
-    Waypoint generated[kMaxWaypoints];
     i32 made = 0;
-    u32 ignite = preferences->transectUsage == TransectIgnition;
-    i32 lines = 0;
-    for (f64 offset = low + spacing / 2; offset < high && made + 2 <= room; offset = low + spacing * (0.5 + lines)) {
+    i32 tried = 0;
+    for (f64 offset = low + spacing / 2; offset < high && made < maxLines; offset = low + spacing * (0.5 + tried)) {
         Line2 line = {Vec2{across.x * offset, across.y * offset}, along};
         Vec2 crossings[2 * kMaxTransectPoints];
         PointList list = {crossings, 2 * kMaxTransectPoints, 0};
         clipPolylineAgainstLine(&line, local, count, &list);
-        lines++;
+        tried++;
         if (list.count < 2) continue;
-        f64 first = INFINITY, last = -INFINITY;
+        f64 start = INFINITY, end = -INFINITY;
         for (i32 i = 0; i < list.count; ++i) {
             f64 t = crossings[i].x * along.x + crossings[i].y * along.y;
-            first = std::fmin(first, t);
-            last = std::fmax(last, t);
+            start = std::fmin(start, t);
+            end = std::fmax(end, t);
         }
-        first -= overshoot;
-        last += overshoot;
-        if ((made / 2) % 2 == 1) {
-            f64 swap = first;
-            first = last;
-            last = swap;
-        }
-        f64 ends[2] = {first, last};
+        start -= overshoot;
+        end += overshoot;
+        // The lines alternate in direction.
+        f64 t[2] = {made % 2 ? end : start, made % 2 ? start : end};
         for (i32 e = 0; e < 2; ++e) {
-            Vec2 point = {line.point.x + along.x * ends[e], line.point.y + along.y * ends[e]};
-            Vec2 position = toMercator(frame, point);
+            ends[made][e] = toMercator(frame, Vec2{line.point.x + along.x * t[e], line.point.y + along.y * t[e]});
+        }
+        made++;
+    }
+    return made;
+}
+
+i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion* region,
+                                   const ElevationMapLoader* elevation, VehicleState* vehicle,
+                                   Preferences* preferences) {
+    (void)vehicle;
+    i32 locked = lockedWaypointCount(editor);
+    Vec2 ends[kMaxWaypoints / 2][2];
+    i32 lines = transectLines(region, preferences, ends, (kMaxWaypoints - locked) / 2);
+    Waypoint generated[kMaxWaypoints];
+    i32 made = 0;
+    u32 ignite = preferences->transectUsage == TransectIgnition;
+    for (i32 l = 0; l < lines; ++l) {
+        for (i32 e = 0; e < 2; ++e) {
+            Vec2 position = ends[l][e];
             Waypoint* w = &generated[made++];
             *w = Waypoint{};
             do {

@@ -15,6 +15,10 @@ struct VehicleState;
 struct ElevationMapLoader;
 struct Preferences;
 
+// The lines Generate flies, in flying order: each line's start and end as Web-Mercator points, at
+// most maxLines of them. Returns how many; 0 under the same conditions as Generate.
+i32 transectLines(const TransectRegion* region, const Preferences* preferences, Vec2 (*ends)[2], i32 maxLines);
+
 // Replaces the unlocked waypoints with the generated ones as one undoable "Generate" step and
 // returns how many there are. Returns 0 and changes nothing when the region has fewer than 3
 // points, the spacing is 0 or less, a preference is not a finite number, or no line crosses the

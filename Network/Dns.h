@@ -1,6 +1,6 @@
-// The program's own DNS client: six lookup slots asked over UDP (A records, recursion desired),
+// The program's own DNS client: seven lookup slots asked over UDP (A records, recursion desired),
 // stepped once per frame. Lookups 0-4 belong to the application's fixed host names, lookup 5 to the
-// download manager. Each query goes out from a socket of its own lookup bound afresh to a random
+// download manager, lookup 6 to the host a Copernicus request is redirected to. Each query goes out from a socket of its own lookup bound afresh to a random
 // local port, so a forged reply must guess the port as well as the transaction id. Replies are
 // believed only from the server the last query went to, with that query's random transaction id and
 // its question. A fixed host name that got "no such name", or no answer to a whole round of queries,
@@ -10,7 +10,7 @@
 #include "Network/Socket.h"
 #include "Platform/Platform.h"
 
-constexpr i32 kDnsLookups = 6;
+constexpr i32 kDnsLookups = 7;
 constexpr i32 kDnsDownloadLookup = 5;
 constexpr u64 kDnsResendInterval = 1000000;  // microseconds between queries of one lookup
 constexpr i64 kDnsQueriesPerRound = 16;      // unanswered queries of a fixed host before it rests

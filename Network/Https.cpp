@@ -466,6 +466,29 @@ HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, So
     return out;
 }
 
+TextSlice httpsHeaderValue(const HttpsGetOperation* op, const char* name) {
+    if (!op->headerDone) return TextSlice{nullptr, 0};
+    const u8* text = op->headerBuffer;
+    i64 end = findHeaderEnd(text, 0, op->headerWriter.length);
+    if (end < 0) return TextSlice{nullptr, 0};
+    i64 position = 0;
+    while (position < end && text[position] != '\n') position++;  // the status line
+    for (position++; position < end;) {
+        i64 lineEnd = position;
+        while (lineEnd < end && text[lineEnd] != '\n') lineEnd++;
+        i64 colon = position;
+        while (colon < lineEnd && text[colon] != ':') colon++;
+        if (colon < lineEnd && nameIs(name, text + position, colon - position)) {
+            i64 valueStart = colon + 1;
+            i64 valueEnd = lineEnd;
+            trimValue(text, &valueStart, &valueEnd);
+            return TextSlice{text + valueStart, valueEnd - valueStart};
+        }
+        position = lineEnd + 1;
+    }
+    return TextSlice{nullptr, 0};
+}
+
 void appendBase64(const void* bytes, i64 count, ByteWriter* writer) {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const u8* in = (const u8*)bytes;

@@ -68,5 +68,9 @@ void buildHttpGetRequest(const ByteWriter* path, const FixedString* user, const 
 // One step. socket is the caller's TCP client socket.
 HttpsGetResult* httpsGetOperation(HttpsGetResult* out, HttpsGetOperation* op, Socket* socket);
 
+// The value of the response header's first line of that name (ASCII, any case), blanks around it
+// removed; an empty slice when the header is not complete or has no such line.
+TextSlice httpsHeaderValue(const HttpsGetOperation* op, const char* name);
+
 // RFC 4648 Base64 with padding, no line breaks.
 void appendBase64(const void* bytes, i64 count, ByteWriter* writer);

@@ -326,11 +326,15 @@ bool setUpSocket(SocketResult* out, Socket* socket) {
             return false;
         }
         socket->state = SocketStateConfigured;
-        code = platformSocketSetReceiveBuffer(socket->handle, kSocketReceiveBufferBytes);
+        i32 wanted = socket->receiveBufferBytes ? (i32)socket->receiveBufferBytes : kSocketReceiveBufferBytes;
+        code = platformSocketSetReceiveBuffer(socket->handle, wanted);
         if (code != 0) {
             show(out, socket, formatStr("Error setting socket receive buffer size: @", errorText(code)));
             return false;
         }
+        i32 granted = 0;
+        platformSocketReceiveBufferSize(socket->handle, &granted);
+        socket->receiveBufferGranted = granted > 0 ? (u32)granted : 0;
         if (socket->mode == SocketModeRaw) {
             code = platformSocketSetHeaderIncluded(socket->handle, socket->family);
             if (code != 0) {

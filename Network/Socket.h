@@ -55,6 +55,8 @@ struct Socket {
     FixedString status;
     u64 peerTimeout;  // 3,000,000 us when left 0
     u32 testMode;
+    u32 receiveBufferBytes;    // the receive buffer to ask for when the socket is made; 0: 131,072
+    u32 receiveBufferGranted;  // what the system granted (0 until known)
     SocketResult* simulatorResult;  // replayed data; kSimulatorResultConsumed once taken
     u32 initialised;
     u64 creationTime;

@@ -95,7 +95,29 @@ void renderPages(RasterOverlayLoader* loader, FileJobTable* jobs, RenderedPageTa
                                                 loader->renderBytes ? loader->renderBytes : kRenderedPageBytes, pages);
 }
 
-void finish(RasterOverlayLoader* loader, FileReadTable* reads, FixedString* selectedName, ImageSlotTable* slots) {
+// A ".pdfbin" the operator picked from elsewhere is copied into "Overlays/" (by a whole-file write,
+// which replaces a file of that name only once the copy is complete), as every other overlay is kept
+// there, so that the selection finds it after a restart.
+void keepPickedPdfBin(RasterOverlayLoader* loader, FileJobTable* jobs) {
+    FileReadRequest* request = loader->request;
+    bool picked = request->path.length > 0 && (request->path.text[0] == '/' || request->path.text[0] == '\\');
+    if (!picked || loader->message.length || !equals(loader->pdfbinName, request->name)) return;
+    u8* copy = allocateFileBuffer(request->bytesRead);
+    if (!copy || request->bytesRead > 0xFFFFFFFFull) {
+        freeFileBuffer(copy);
+        loader->message = formatStr("@ is shown but could not be kept in Overlays", request->name);
+        return;
+    }
+    std::memcpy(copy, request->data + request->headroom, request->bytesRead);
+    enqueueFileJob(formatStr("Overlays/@", request->name), "application/binary", copy, (u32)request->bytesRead, 1,
+                   FileJobWrite, jobs, nullptr);
+}
+
+void finish(RasterOverlayLoader* loader, FileReadTable* reads, FileJobTable* jobs, FixedString* selectedName,
+            ImageSlotTable* slots) {
+    if (loader->request && endsWithIgnoringCase(loader->request->name.text, loader->request->name.length, ".pdfbin")) {
+        keepPickedPdfBin(loader, jobs);
+    }
     if (loader->request) releaseFileReadRequest(loader->request, reads);
     loader->request = nullptr;
     if (endsWithIgnoringCase(loader->pdfbinName.text, loader->pdfbinName.length, ".pdfbin")) {
@@ -202,7 +224,7 @@ void updateRasterOverlayLoader(FileReadTable* reads, FileJobTable* jobs, Rendere
         return;
     }
     if (state == RasterOverlayFinishing) {
-        finish(loader, reads, selectedName, slots);
+        finish(loader, reads, jobs, selectedName, slots);
         return;
     }
     if (loader->request) {

@@ -6,8 +6,10 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "Core/Clock.h"
@@ -72,23 +74,54 @@ u64 modifiedTicksOf(const struct stat& info) {
                  info.st_mtim.tv_nsec / 100);
 }
 
-void finishJob(u32 status, u32 written, FileJobResult* own, FileJobResult* result) {
+// A job stopped by a test's hook, as a crash would stop it: nothing more is done or cleaned up.
+constexpr u32 kStoppedByHook = 0xFFFF;
+
+std::atomic<const FileSystemTestHooks*> testHooks{nullptr};
+
+// 1 when the job goes on after this step.
+bool stepDone(u32 step) {
+    const FileSystemTestHooks* hooks = testHooks.load(std::memory_order_acquire);
+    return !hooks || !hooks->afterStep || hooks->afterStep(hooks->context, step);
+}
+
+void finishJob(u32 status, u32 written, FileJobResult* own, FileJobResult* result, int error = 0) {
+    if (status == kStoppedByHook) status = FileStatusWriteFailed;
+    u32 reason = status == FileStatusSuccess ? FileReasonNone : fileFailureReasonFromErrno(error);
     own->written = written;
+    own->reason = reason;
     if (result) {
         result->written = written;
+        result->reason = reason;
         publishStatus(&result->status, status);
     }
     // Last: once the job's own status is final the main thread may reuse the slot.
     publishStatus(&own->status, status);
 }
 
-// Writes all bytes, going on after short writes; returns the bytes written.
-u32 writeAll(int fd, const u8* data, u32 size) {
+// Writes all bytes, going on after short writes; returns the bytes written, and in *error the errno
+// of the write that stopped it.
+u32 writeAll(int fd, const u8* data, u32 size, int* error) {
     u32 total = 0;
+    *error = 0;
     while (total < size) {
-        ssize_t wrote = write(fd, data + total, size - total);
+        i64 want = size - total;
+        const FileSystemTestHooks* hooks = testHooks.load(std::memory_order_acquire);
+        if (hooks && hooks->allowWrite) {
+            int refused = ENOSPC;
+            i64 allowed = hooks->allowWrite(hooks->context, want, &refused);
+            if (allowed <= 0) {
+                *error = refused;
+                break;
+            }
+            if (allowed < want) want = allowed;
+        }
+        ssize_t wrote = write(fd, data + total, (size_t)want);
         if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) break;
+        if (wrote <= 0) {
+            *error = wrote < 0 ? errno : ENOSPC;
+            break;
+        }
         total += (u32)wrote;
     }
     return total;
@@ -139,6 +172,25 @@ u32 fileStatusFromErrno(int error) {
             return FileStatusOpenUnknownError;
     }
 }
+
+u32 fileFailureReasonFromErrno(int error) {
+    switch (error) {
+        case 0: return FileReasonNone;
+        case ENOSPC: return FileReasonDiskFull;
+        case EDQUOT: return FileReasonQuotaExceeded;
+        case EROFS: return FileReasonReadOnly;
+        case EACCES:
+        case EPERM: return FileReasonAccessDenied;
+        case EIO: return FileReasonInputOutput;
+        case EFBIG: return FileReasonFileTooLarge;
+        case EEXIST: return FileReasonExists;
+        case ENOENT:
+        case ENOTDIR: return FileReasonNotFound;
+        default: return FileReasonOther;
+    }
+}
+
+void setFileSystemTestHooks(const FileSystemTestHooks* hooks) { testHooks.store(hooks, std::memory_order_release); }
 
 FixedString documentsFolderOf(FixedString dataFolder) {
     i64 end = dataFolder.length;
@@ -324,7 +376,11 @@ void listFolder(FixedString dataFolder, FileReadRequest* request) {
     publishStatus(&request->status, FileStatusSuccess);
 }
 
-u32 writeTemporaryBeside(FixedString fullPath, const u8* data, u32 size, u32* written, FixedString* temporaryPath) {
+u32 writeTemporaryBeside(FixedString fullPath, const u8* data, u32 size, u32* written, FixedString* temporaryPath,
+                         int* error) {
+    int ignored = 0;
+    if (!error) error = &ignored;
+    *error = 0;
     *written = 0;
     i64 nameStart = fullPath.length;
     while (nameStart > 0 && fullPath.text[nameStart - 1] != '/') nameStart--;
@@ -337,16 +393,92 @@ u32 writeTemporaryBeside(FixedString fullPath, const u8* data, u32 size, u32* wr
     *temporaryPath = toFixed(temporary);
 
     int fd = open(temporary.text, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return fileStatusFromErrno(errno);
-    *written = writeAll(fd, data, size);
-    bool complete = *written == size && fsync(fd) == 0;
-    if (close(fd) != 0) complete = false;
+    if (fd < 0) {
+        *error = errno;
+        return fileStatusFromErrno(*error);
+    }
+    *written = writeAll(fd, data, size, error);
+    bool complete = *written == size;
+    if (complete && !stepDone(FileStepTemporaryWritten)) {
+        close(fd);
+        return kStoppedByHook;
+    }
+    if (complete && fsync(fd) != 0) {
+        *error = errno;
+        complete = false;
+    }
+    if (complete && !stepDone(FileStepTemporarySynced)) {
+        close(fd);
+        return kStoppedByHook;
+    }
+    if (close(fd) != 0 && complete) {
+        *error = errno;
+        complete = false;
+    }
     if (!complete) {
+        if (!*error) *error = EIO;
         unlink(temporary.text);
         return FileStatusWriteFailed;
     }
     return FileStatusSuccess;
 }
+
+namespace {
+
+// The bytes go to the end of the file whole or not at all: a write that stops part way is cut off
+// again, so the file never ends in a piece of what was appended.
+void appendToFile(const char* path, const u8* data, u32 size, FileJobResult* own, FileJobResult* result) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        int error = errno;
+        return finishJob(fileStatusFromErrno(error), 0, own, result, error);
+    }
+    struct stat info;
+    off_t start = fstat(fd, &info) == 0 ? info.st_size : -1;
+    int error = 0;
+    u32 written = writeAll(fd, data, size, &error);
+    bool complete = written == size;
+    if (!complete && start >= 0 && ftruncate(fd, start) != 0 && !error) error = errno;
+    if (close(fd) != 0 && complete) {
+        error = errno;
+        complete = false;
+        if (start >= 0 && truncate(path, start) != 0) error = errno;
+    }
+    if (complete && !stepDone(FileStepAppended)) return finishJob(kStoppedByHook, written, own, result);
+    if (!complete && !error) error = EIO;
+    finishJob(complete ? FileStatusSuccess : FileStatusWriteFailed, written, own, result, error);
+}
+
+// Whether a file could be written in the folder of fullPath: the folder writable and the disk
+// with room. The errno of what stands in the way, or 0.
+int folderRefusesWrites(const char* fullPath, i64 folderLength) {
+    char folder[512];
+    std::memcpy(folder, fullPath, (size_t)folderLength);
+    folder[folderLength] = 0;
+    if (access(folder, W_OK | X_OK) != 0) return errno;
+    struct statvfs space;
+    if (statvfs(folder, &space) == 0 && space.f_bavail == 0) return ENOSPC;
+    return 0;
+}
+
+// A move never replaces another file; the file is made durable before it takes its new name.
+void moveFile(const char* from, FixedString fullPath, const char* to, FileJobResult* own, FileJobResult* result) {
+    int fd = open(from, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) != 0) {
+        int error = errno;
+        return finishJob(error == EEXIST ? FileStatusOpenUnknownError : fileStatusFromErrno(error), 0, own, result,
+                         error);
+    }
+    if (!stepDone(FileStepMoved)) return finishJob(kStoppedByHook, 0, own, result);
+    syncFolderOf(fullPath);
+    finishJob(FileStatusSuccess, 0, own, result);
+}
+
+}  // namespace
 
 void runFileJob(FixedString dataFolder, FixedString path, const char* mimeType, u8* data, u32 size, u32 mode,
                 FileJobResult* own, FileJobResult* result) {
@@ -361,7 +493,7 @@ void runFileJob(FixedString dataFolder, FixedString path, const char* mimeType, 
     bool isMove = mode == FileJobMove;
     bool createsFolders = !isDelete && !isMove;
 
-    if (!documentsFolderExists(dataFolder)) return finishJob(FileStatusNoDocumentsFolder, 0, own, result);
+    if (!documentsFolderExists(dataFolder)) return finishJob(FileStatusNoDocumentsFolder, 0, own, result, ENOENT);
     if (path.length == 0) return finishJob(FileStatusEmptyPath, 0, own, result);
     if (path.truncated || !isPathInsideDataFolder(path)) return finishJob(FileStatusBadPathSyntax, 0, own, result);
 
@@ -369,7 +501,7 @@ void runFileJob(FixedString dataFolder, FixedString path, const char* mimeType, 
     appendPath(&full, dataFolder.text, dataFolder.length);
     while (full.length > 1 && full.text[full.length - 1] == '/') full.text[--full.length] = 0;
     if (createsFolders && full.fits && !makeFolder(full.text)) {
-        return finishJob(FileStatusCantCreateAppFolder, 0, own, result);
+        return finishJob(FileStatusCantCreateAppFolder, 0, own, result, errno);
     }
     // Every component before a separator is a folder, created for writes and appends; an empty
     // component ends the folders and the rest is the file name.
@@ -383,7 +515,9 @@ void runFileJob(FixedString dataFolder, FixedString path, const char* mimeType, 
         appendPath(&full, "/", 1);
         appendPath(&full, path.text + start, i - start);
         if (!full.fits) break;
-        if (createsFolders && !makeFolder(full.text)) return finishJob(FileStatusCantCreateSubfolder, 0, own, result);
+        if (createsFolders && !makeFolder(full.text)) {
+            return finishJob(FileStatusCantCreateSubfolder, 0, own, result, errno);
+        }
         start = i + 1;
     }
     appendPath(&full, "/", 1);
@@ -393,7 +527,11 @@ void runFileJob(FixedString dataFolder, FixedString path, const char* mimeType, 
     FixedString fullPath = toFixed(full);
 
     if (isDelete) {
-        if (unlink(full.text) != 0) return finishJob(fileStatusFromErrno(errno), 0, own, result);
+        if (unlink(full.text) != 0) {
+            int error = errno;
+            return finishJob(fileStatusFromErrno(error), 0, own, result, error);
+        }
+        if (!stepDone(FileStepDeleted)) return finishJob(kStoppedByHook, 0, own, result);
         return finishJob(FileStatusSuccess, 0, own, result);
     }
     if (isMove) {
@@ -405,32 +543,29 @@ void runFileJob(FixedString dataFolder, FixedString path, const char* mimeType, 
         appendPath(&moved, full.text, folderLength);
         appendRelative(&moved, target.text, target.length);
         if (!moved.fits) return finishJob(FileStatusBadPathSyntax, 0, own, result);
-        // Never over another file: the move fails as the other system's rename does.
-        if (renameat2(AT_FDCWD, full.text, AT_FDCWD, moved.text, RENAME_NOREPLACE) != 0) {
-            int error = errno;
-            return finishJob(error == EEXIST ? FileStatusOpenUnknownError : fileStatusFromErrno(error), 0, own, result);
-        }
-        return finishJob(FileStatusSuccess, 0, own, result);
+        return moveFile(full.text, toFixed(moved), moved.text, own, result);
+    }
+    if (mode == FileJobCheck) {
+        int error = folderRefusesWrites(full.text, folderLength);
+        return finishJob(error ? FileStatusWriteFailed : FileStatusSuccess, 0, own, result, error);
     }
     if (mode == FileJobWrite) {
         FixedString temporary{};
         u32 written = 0;
-        u32 status = writeTemporaryBeside(fullPath, data, size, &written, &temporary);
-        if (status != FileStatusSuccess) return finishJob(status, written, own, result);
+        int error = 0;
+        u32 status = writeTemporaryBeside(fullPath, data, size, &written, &temporary, &error);
+        if (status != FileStatusSuccess) return finishJob(status, written, own, result, error);
         if (rename(temporary.text, full.text) != 0) {
-            int error = errno;
+            error = errno;
             unlink(temporary.text);
-            return finishJob(fileStatusFromErrno(error), written, own, result);
+            return finishJob(fileStatusFromErrno(error), written, own, result, error);
         }
+        if (!stepDone(FileStepRenamed)) return finishJob(kStoppedByHook, written, own, result);
         syncFolderOf(fullPath);
+        if (!stepDone(FileStepFolderSynced)) return finishJob(kStoppedByHook, written, own, result);
         return finishJob(FileStatusSuccess, written, own, result);
     }
-    int fd = open(full.text, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) return finishJob(fileStatusFromErrno(errno), 0, own, result);
-    u32 written = writeAll(fd, data, size);
-    bool complete = written == size;
-    if (close(fd) != 0) complete = false;
-    finishJob(complete ? FileStatusSuccess : FileStatusWriteFailed, written, own, result);
+    appendToFile(full.text, data, size, own, result);
 }
 
 void runFileJobPass(FixedString dataFolder, FileJobTable* table) {

@@ -52,25 +52,35 @@ u32 fileJobStatus(const FileJobResult* result) { return readStatus(&result->stat
 
 namespace {
 
-// The lowest clear bit of the bitmap, or -1.
+// The lowest clear bit of the bitmap, or -1. The file thread clears bits of finished slots at any
+// moment, so every word is read atomically, and bits are set and cleared by atomic read-modify-write
+// (a plain store of a word read earlier would bring back a bit the other thread had just cleared).
 i32 findFreeSlot(const u64* used, u32 words) {
     for (u32 w = 0; w < words; w++) {
-        if (used[w] == ~u64(0)) continue;
-        for (u32 bit = 0; bit < 64; bit++) {
-            if (!((used[w] >> bit) & 1)) return (i32)(w * 64 + bit);
-        }
+        u64 word = std::atomic_ref<u64>(const_cast<u64&>(used[w])).load(std::memory_order_acquire);
+        if (word == ~u64(0)) continue;
+        return (i32)(w * 64 + (u32)__builtin_ctzll(~word));
     }
     return -1;
 }
 
 void setUsedBit(u64* used, u32 index) {
-    std::atomic_ref<u64> word(used[index / 64]);
-    word.store(word.load(std::memory_order_relaxed) | (u64(1) << (index % 64)), std::memory_order_release);
+    std::atomic_ref<u64>(used[index / 64]).fetch_or(u64(1) << (index % 64), std::memory_order_release);
 }
 
 void clearUsedBit(u64* used, u32 index) {
-    std::atomic_ref<u64> word(used[index / 64]);
-    word.store(word.load(std::memory_order_relaxed) & ~(u64(1) << (index % 64)), std::memory_order_release);
+    std::atomic_ref<u64>(used[index / 64]).fetch_and(~(u64(1) << (index % 64)), std::memory_order_release);
+}
+
+// Zeroes a free slot for its next use. The file thread may still be looking at the slot's status
+// (it read the used bit just before the slot was freed), so the status is written atomically and
+// everything else plainly: the file thread reads the rest only once the used bit is set again.
+void zeroFreeSlot(void* slot, u64 size, u32* status) {
+    u8* bytes = (u8*)slot;
+    u64 at = (u64)((u8*)status - bytes);
+    std::memset(bytes, 0, at);
+    publishStatus(status, 0);
+    std::memset(bytes + at + sizeof(u32), 0, size - at - sizeof(u32));
 }
 
 FileReadRequest* fullTable(FileReadTable* table) {
@@ -88,7 +98,7 @@ FileReadRequest* takeReadSlot(FixedString path, FileReadTable* table, i32* index
     *index = findFreeSlot(table->used, kFileTableWords);
     if (*index < 0) return nullptr;
     FileReadRequest* request = &table->slots[*index];
-    std::memset(request, 0, sizeof(*request));
+    zeroFreeSlot(request, sizeof(*request), &request->status);
     request->path = path;
     return request;
 }
@@ -157,7 +167,7 @@ FileReadRequest* fileRequestFromBuffer(u8* buffer, u64 size, u32 takeOwnership, 
     request->modifiedMs = modifiedMs;
     request->data = buffer;
     request->ownsBuffer = takeOwnership;
-    request->status = FileStatusSuccess;
+    publishStatus(&request->status, FileStatusSuccess);
     request->handoff = FileHandoffFinished;  // never served: the requester frees it
     setUsedBit(table->used, (u32)index);
     return request;
@@ -198,11 +208,13 @@ void finishFileJob(FileJob* job, const FileJobResult* outcome) {
     if (job->result && handoff.compare_exchange_strong(expected, FileHandoffDelivering, std::memory_order_acq_rel)) {
         job->result->size = outcome->size;
         job->result->written = outcome->written;
+        job->result->reason = outcome->reason;
         publishStatus(&job->result->status, outcome->status);
         handoff.store(FileHandoffFinished, std::memory_order_release);
     }
     job->own.size = outcome->size;
     job->own.written = outcome->written;
+    job->own.reason = outcome->reason;
     publishStatus(&job->own.status, outcome->status);
 }
 
@@ -261,7 +273,7 @@ void enqueueFileJob(FixedString path, const char* mimeType, u8* data, u32 size, 
         return;
     }
     FileJob* job = &table->slots[index];
-    std::memset(job, 0, sizeof(*job));
+    zeroFreeSlot(job, sizeof(*job), &job->own.status);
     job->path = path;
     job->mimeType = mimeType;
     job->data = data;
@@ -286,7 +298,7 @@ RenderedPageSlot* requestRenderedPage(u8* pixels, u32 document, u32 page, u64 ca
         return failed;
     }
     RenderedPageSlot* request = &table->slots[index];
-    std::memset(request, 0, sizeof(*request));
+    zeroFreeSlot(request, sizeof(*request), &request->status);
     request->pixels = pixels;
     request->document = document;
     request->page = page;
@@ -329,6 +341,27 @@ FixedString fileStatusString(u32 status) {
     };
     if (status < sizeof(texts) / sizeof(texts[0])) return makeString(texts[status]);
     return formatInt("Code @", (i64)status);
+}
+
+FixedString fileFailureReasonString(u32 reason) {
+    static const char* const texts[] = {
+        "",
+        "disk full",
+        "disk quota exceeded",
+        "read-only file system",
+        "access denied",
+        "input/output error",
+        "file too large",
+        "a file of that name exists",
+        "folder not found",
+    };
+    if (reason < sizeof(texts) / sizeof(texts[0])) return makeString(texts[reason]);
+    return FixedString{};
+}
+
+FixedString fileJobFailureText(const FileJobResult* result) {
+    FixedString reason = fileFailureReasonString(result->reason);
+    return reason.length ? reason : fileStatusString(readStatus(&result->status));
 }
 
 FixedString fileNameOfPath(FixedString path) {

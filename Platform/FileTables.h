@@ -85,16 +85,37 @@ struct FolderEntry {
 };
 static_assert(sizeof(FolderEntry) == 280);
 
+// Why a job failed, as far as the system told: kept beside the status of a failed job, so that
+// the operator reads the file system's reason ("disk full") rather than only the job's step.
+enum FileFailureReason : u32 {
+    FileReasonNone = 0,
+    FileReasonDiskFull = 1,
+    FileReasonQuotaExceeded = 2,
+    FileReasonReadOnly = 3,
+    FileReasonAccessDenied = 4,
+    FileReasonInputOutput = 5,
+    FileReasonFileTooLarge = 6,
+    FileReasonExists = 7,  // a move found a file under the new name
+    FileReasonNotFound = 8,
+    FileReasonOther = 9,
+};
+
 struct FileJobResult {
     u32 size;  // bytes asked to be written
-    u32 written;  // bytes written
+    u32 written;  // bytes the system took; for a failed append, before it failed (the file is cut back)
     u32 status;  // FileStatus
+    u32 reason = FileReasonNone;  // FileFailureReason of a failed job
 };
 
 enum FileJobMode : u32 {
     FileJobWrite = 0,  // size 0: delete
+    // The bytes go to the end of the file whole or not at all: an append that fails part way cuts
+    // the file back to the length it had.
     FileJobAppend = 1,
     FileJobMove = 2,  // data holds the new file name, size bytes; the file keeps its folder
+    // Makes the folders of the path as a write would and checks that a file could be written there
+    // (a writable folder, free space); no file is touched. Fails with the reason a write would.
+    FileJobCheck = 3,
 };
 
 struct FileJob {
@@ -194,6 +215,11 @@ void releaseRenderedPageSlot(RenderedPageSlot* slot, RenderedPageTable* table);
 
 // Texts and path helpers.
 FixedString fileStatusString(u32 status);
+// The text of a failure reason ("disk full", "read-only file system"); empty for none.
+FixedString fileFailureReasonString(u32 reason);
+// What went wrong with a finished job, as the operator should read it: the system's reason when it
+// gave one, else the status text.
+FixedString fileJobFailureText(const FileJobResult* result);
 // The last component of a path: the text after the last "/" or "\".
 FixedString fileNameOfPath(FixedString path);
 // The same text with every "/" replaced by "\".

@@ -32,6 +32,7 @@ struct LibraryFunctions {
     AVFrame* (*frameAlloc)();
     void (*frameFree)(AVFrame** frame);
     void (*frameUnref)(AVFrame* frame);
+    void (*flushBuffers)(AVCodecContext* context);
 };
 
 #define ORVIK_TEXT(x) #x
@@ -57,36 +58,54 @@ void loadLibrary() {
                  find(codec, "avcodec_send_packet", &av.sendPacket) &&
                  find(codec, "avcodec_receive_frame", &av.receiveFrame) &&
                  find(util, "av_frame_alloc", &av.frameAlloc) && find(util, "av_frame_free", &av.frameFree) &&
-                 find(util, "av_frame_unref", &av.frameUnref);
+                 find(util, "av_frame_unref", &av.frameUnref) &&
+                 find(codec, "avcodec_flush_buffers", &av.flushBuffers);
     // The handles stay open for the rest of the run: the functions live in them.
     libraryState.store(found ? 1 : 2, std::memory_order_release);
 }
 
 AVCodecContext* contextOf(H264Decoder* decoder) { return (AVCodecContext*)decoder->context; }
 
-// How a library picture's chroma planes map onto NV12's half-width, half-height Cb/Cr rows.
+// How a library picture's planes map onto NV12: half-width, half-height Cb/Cr rows, 8-bit samples.
 struct ChromaSampling {
     i32 supported;
     i32 planar;       // 1: Cb and Cr in planes 1 and 2; 0: no chroma (grey pictures get 128)
     i32 columnStep;   // source chroma samples per NV12 chroma sample, across
     i32 rowStep;      // and down
+    i32 shift;        // bits dropped from each sample: 0 for 8-bit samples, else 16-bit words
 };
 
 ChromaSampling chromaSampling(i32 format) {
     switch (format) {
     case AV_PIX_FMT_YUV420P:
     case AV_PIX_FMT_YUVJ420P:
-        return {1, 1, 1, 1};
+        return {1, 1, 1, 1, 0};
     case AV_PIX_FMT_YUV422P:
     case AV_PIX_FMT_YUVJ422P:
-        return {1, 1, 1, 2};
+        return {1, 1, 1, 2, 0};
     case AV_PIX_FMT_YUV444P:
     case AV_PIX_FMT_YUVJ444P:
-        return {1, 1, 2, 2};
+        return {1, 1, 2, 2, 0};
     case AV_PIX_FMT_GRAY8:
-        return {1, 0, 1, 1};
+        return {1, 0, 1, 1, 0};
+    case AV_PIX_FMT_YUV420P9: return {1, 1, 1, 1, 1};
+    case AV_PIX_FMT_YUV420P10: return {1, 1, 1, 1, 2};
+    case AV_PIX_FMT_YUV420P12: return {1, 1, 1, 1, 4};
+    case AV_PIX_FMT_YUV420P14: return {1, 1, 1, 1, 6};
+    case AV_PIX_FMT_YUV422P9: return {1, 1, 1, 2, 1};
+    case AV_PIX_FMT_YUV422P10: return {1, 1, 1, 2, 2};
+    case AV_PIX_FMT_YUV422P12: return {1, 1, 1, 2, 4};
+    case AV_PIX_FMT_YUV422P14: return {1, 1, 1, 2, 6};
+    case AV_PIX_FMT_YUV444P9: return {1, 1, 2, 2, 1};
+    case AV_PIX_FMT_YUV444P10: return {1, 1, 2, 2, 2};
+    case AV_PIX_FMT_YUV444P12: return {1, 1, 2, 2, 4};
+    case AV_PIX_FMT_YUV444P14: return {1, 1, 2, 2, 6};
+    case AV_PIX_FMT_GRAY9: return {1, 0, 1, 1, 1};
+    case AV_PIX_FMT_GRAY10: return {1, 0, 1, 1, 2};
+    case AV_PIX_FMT_GRAY12: return {1, 0, 1, 1, 4};
+    case AV_PIX_FMT_GRAY14: return {1, 0, 1, 1, 6};
     default:
-        return {0, 0, 0, 0};
+        return {0, 0, 0, 0, 0};
     }
 }
 
@@ -104,6 +123,55 @@ void interleaveChroma(u8* out, const u8* cb, const u8* cr, i64 count) {
     for (; c < count; ++c) {
         out[2 * c] = cb[c];
         out[2 * c + 1] = cr[c];
+    }
+}
+
+// One row of deep samples (16-bit words in the machine's order) cut to their 8 high bits.
+void narrowRow(u8* out, const u8* row, i64 count, i32 shift) {
+    const u16* words = (const u16*)row;
+    for (i64 i = 0; i < count; ++i) out[i] = (u8)(words[i] >> shift);
+}
+
+// Copies the displayed part of a library picture into output as NV12.
+void copyAsNv12(u8* output, const AVFrame* picture, ChromaSampling sampling, i64 left, i64 top, i64 width,
+                i64 height) {
+    i64 sampleBytes = sampling.shift ? 2 : 1;
+    const u8* luma = picture->data[0] + top * picture->linesize[0] + left * sampleBytes;
+    for (i64 row = 0; row < height; ++row) {
+        const u8* from = luma + row * picture->linesize[0];
+        if (sampling.shift) narrowRow(output + row * width, from, width, sampling.shift);
+        else std::memcpy(output + row * width, from, (size_t)width);
+    }
+    u8* chroma = output + width * height;
+    i64 pairs = width / 2;
+    for (i64 row = 0; row < height / 2; ++row) {
+        u8* out = chroma + row * width;
+        if (!sampling.planar) {
+            std::memset(out, 128, (size_t)width);
+            continue;
+        }
+        // NV12 chroma sample (row, c) sits at luma (top + 2 row, left + 2 c); the source plane
+        // holds one sample per rowStep luma rows and columnStep luma columns there.
+        i64 sourceRow = sampling.rowStep == 2 ? top + 2 * row : top / 2 + row;
+        i64 sourceColumn = sampling.columnStep == 2 ? left : left / 2;
+        const u8* cb = picture->data[1] + sourceRow * picture->linesize[1] + sourceColumn * sampleBytes;
+        const u8* cr = picture->data[2] + sourceRow * picture->linesize[2] + sourceColumn * sampleBytes;
+        if (sampling.shift) {
+            const u16* cbWords = (const u16*)cb;
+            const u16* crWords = (const u16*)cr;
+            for (i64 c = 0; c < pairs; ++c) {
+                out[2 * c] = (u8)(cbWords[c * sampling.columnStep] >> sampling.shift);
+                out[2 * c + 1] = (u8)(crWords[c * sampling.columnStep] >> sampling.shift);
+            }
+        } else if (sampling.columnStep == 1) {
+            interleaveChroma(out, cb, cr, pairs);
+        } else {
+            for (i64 c = 0; c < pairs; ++c) {
+                out[2 * c] = cb[2 * c];
+                out[2 * c + 1] = cr[2 * c];
+            }
+        }
+        if (width & 1) out[width - 1] = 128;
     }
 }
 
@@ -132,10 +200,9 @@ i32 openH264Decoder(H264Decoder* decoder, i32* libraryCode) {
         av.frameFree(&picture);
         return H264DecoderOutOfMemory;
     }
-    // Each picture leaves as soon as its last slice is in: no reordering delay, no frame threads,
-    // and a unit may carry part of a picture.
+    // Each picture leaves as soon as the stream's reordering allows: no frame threads. The decoder is
+    // given whole access units: fed slice by slice it stops for good after one damaged slice.
     context->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    context->flags2 |= AV_CODEC_FLAG2_CHUNKS;
     context->thread_count = 1;
     context->thread_type = 0;
     // The picture is handed out whole, with its cropping, as the decoder's buffer holds it.
@@ -152,10 +219,11 @@ i32 openH264Decoder(H264Decoder* decoder, i32* libraryCode) {
     return H264DecoderOk;
 }
 
-i32 sendH264Unit(H264Decoder* decoder, const u8* bytes, i64 length, i32* libraryCode) {
+i32 sendH264AccessUnit(H264Decoder* decoder, const u8* bytes, i64 length, i64 number, i32* libraryCode) {
     *libraryCode = 0;
     AVCodecContext* context = contextOf(decoder);
     if (!context) return H264DecoderNotOpen;
+    if (decoder->draining) return H264DecoderDraining;
     if (!bytes || length <= 0) return H264DecoderOk;
     if (length > INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE) return H264DecoderTooLarge;
     // A packet without its own buffer: the library copies the bytes into a padded buffer of its own.
@@ -163,7 +231,7 @@ i32 sendH264Unit(H264Decoder* decoder, const u8* bytes, i64 length, i32* library
     std::memset(&packet, 0, sizeof packet);
     packet.data = (u8*)bytes;
     packet.size = (i32)length;
-    packet.pts = AV_NOPTS_VALUE;
+    packet.pts = number;
     packet.dts = AV_NOPTS_VALUE;
     packet.pos = -1;
     i32 result = av.sendPacket(context, &packet);
@@ -176,6 +244,13 @@ i32 sendH264Unit(H264Decoder* decoder, const u8* bytes, i64 length, i32* library
     return H264DecoderOk;
 }
 
+void endH264Input(H264Decoder* decoder) {
+    AVCodecContext* context = contextOf(decoder);
+    if (!context || decoder->draining) return;
+    // A null packet asks for what is held back; the decoder answers the end once all is out.
+    if (av.sendPacket(context, nullptr) == 0) decoder->draining = 1;
+}
+
 i32 receiveH264Picture(H264Decoder* decoder, u8* output, i64 capacity, H264PictureLayout* layout,
                        i32* libraryCode) {
     *libraryCode = 0;
@@ -184,7 +259,13 @@ i32 receiveH264Picture(H264Decoder* decoder, u8* output, i64 capacity, H264Pictu
     AVFrame* picture = (AVFrame*)decoder->picture;
     if (!context || !picture) return H264DecoderNotOpen;
     i32 result = av.receiveFrame(context, picture);
-    if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return H264DecoderNoPicture;
+    if (result == AVERROR_EOF) {
+        // The last held picture is out: ready for the next stream.
+        av.flushBuffers(context);
+        decoder->draining = 0;
+        return H264DecoderNoPicture;
+    }
+    if (result == AVERROR(EAGAIN)) return H264DecoderNoPicture;
     if (result < 0) {
         *libraryCode = result;
         return H264DecoderLibraryError;
@@ -193,6 +274,8 @@ i32 receiveH264Picture(H264Decoder* decoder, u8* output, i64 capacity, H264Pictu
         AVFrame* f;
         ~Unref() { av.frameUnref(f); }
     } unref{picture};
+    layout->number = picture->pts;
+    layout->damaged = picture->decode_error_flags != 0 || (picture->flags & AV_FRAME_FLAG_CORRUPT) != 0;
 
     ChromaSampling sampling = chromaSampling(picture->format);
     if (!sampling.supported) return H264DecoderUnsupported;
@@ -205,35 +288,7 @@ i32 receiveH264Picture(H264Decoder* decoder, u8* output, i64 capacity, H264Pictu
     i64 height = picture->height - top - bottom;
     if (width <= 0 || height <= 0) return H264DecoderUnsupported;
     if (width * height + width * (height / 2) > capacity) return H264DecoderTooLarge;
-
-    const u8* luma = picture->data[0] + top * picture->linesize[0] + left;
-    for (i64 row = 0; row < height; ++row) {
-        std::memcpy(output + row * width, luma + row * picture->linesize[0], (size_t)width);
-    }
-    u8* chroma = output + width * height;
-    i64 pairs = width / 2;
-    for (i64 row = 0; row < height / 2; ++row) {
-        u8* out = chroma + row * width;
-        if (!sampling.planar) {
-            std::memset(out, 128, (size_t)width);
-            continue;
-        }
-        // NV12 chroma sample (row, c) sits at luma (top + 2 row, left + 2 c); the source plane
-        // holds one sample per rowStep luma rows and columnStep luma columns there.
-        i64 sourceRow = sampling.rowStep == 2 ? top + 2 * row : top / 2 + row;
-        i64 sourceColumn = sampling.columnStep == 2 ? left : left / 2;
-        const u8* cb = picture->data[1] + sourceRow * picture->linesize[1] + sourceColumn;
-        const u8* cr = picture->data[2] + sourceRow * picture->linesize[2] + sourceColumn;
-        if (sampling.columnStep == 1) {
-            interleaveChroma(out, cb, cr, pairs);
-        } else {
-            for (i64 c = 0; c < pairs; ++c) {
-                out[2 * c] = cb[2 * c];
-                out[2 * c + 1] = cr[2 * c];
-            }
-        }
-        if (width & 1) out[width - 1] = 128;
-    }
+    copyAsNv12(output, picture, sampling, left, top, width, height);
     layout->width = (i32)width;
     layout->height = (i32)height;
     return H264DecoderOk;

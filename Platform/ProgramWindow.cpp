@@ -1,6 +1,7 @@
 // The platform layer's part of the program's life: see ProgramWindow.h.
 #include "Platform/ProgramWindow.h"
 
+#include <signal.h>
 #include <sys/mman.h>
 #include <time.h>
 
@@ -245,9 +246,23 @@ void openVideoDecoderAfterFirstFrame(Platform* platform, const ProgramFrameHooks
     videoDecoderOpened = 1;
 }
 
+// Set by SIGTERM or SIGINT; the main loop ends before its next frame.
+volatile sig_atomic_t quitSignalled = 0;
+
+void noteQuitSignal(int) { quitSignalled = 1; }
+
+void catchQuitSignals() {
+    struct sigaction action{};
+    action.sa_handler = noteQuitSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
 }  // namespace
 
 void readProgramEnvironment() {
+    catchQuitSignals();
     getMicroseconds();  // the clock's start
     mainEntered = monotonicMicroseconds();
     startupReport = std::getenv("ORVIK_STARTUP_REPORT") != nullptr;
@@ -265,6 +280,7 @@ u8* reserveProgramBlock(u64 size) {
 }
 
 bool startWindowSystem(std::thread* driverWorker) {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // SIGTERM and SIGINT are caught above
     SDL_SetHint(SDL_HINT_TOUCH_MOUSE_EVENTS, "0");
     SDL_SetHint(SDL_HINT_MOUSE_TOUCH_EVENTS, "0");
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
@@ -349,6 +365,10 @@ void runProgramFrame(WindowHead* head, Platform* platform, const ProgramFrameHoo
 
 void runMainLoop(WindowHead* head, Platform* platform, const ProgramFrameHooks* hooks) {
     while (isRunning(head)) {
+        if (quitSignalled) {
+            setRunning(head, 0);
+            break;
+        }
         SDL_Event event;
         while (SDL_PollEvent(&event)) handleWindowEvent(&event, head, platform, getMicroseconds());
         runProgramFrame(head, platform, hooks);

@@ -21,7 +21,9 @@ struct ProgramFrameHooks {
 };
 
 // Reads ORVIK_EXIT_AFTER_FRAMES (frames to run before the program closes its own window, so a test
-// can run it unattended) and ORVIK_STARTUP_REPORT, and notes when main was entered.
+// can run it unattended) and ORVIK_STARTUP_REPORT, and notes when main was entered. From here on
+// SIGTERM and SIGINT end the program as closing its window does: the main loop stops before its next
+// frame and the program ends in order.
 void readProgramEnvironment();
 
 // Reserves the one zero-filled state block; null (and a line on stderr) when it cannot be had.

@@ -163,6 +163,18 @@ i32 platformSocketSetReceiveBuffer(i32 handle, i32 bytes) {
     return setIntOption(handle, SOL_SOCKET, SO_RCVBUF, bytes);
 }
 
+i32 platformSocketReceiveBufferSize(i32 handle, i32* bytes) {
+    int value = 0;
+    socklen_t size = sizeof(value);
+    if (getsockopt(handle, SOL_SOCKET, SO_RCVBUF, &value, &size) != 0) {
+        *bytes = 0;
+        return lastError();
+    }
+    // Linux reports twice the size asked for: the other half is its own bookkeeping.
+    *bytes = value / 2;
+    return 0;
+}
+
 i32 platformSocketSetHeaderIncluded(i32 handle, u8 family) {
     i32 code = 0;
     if (takeInjectedFailure(PlatformSocketOpHeaderIncluded, &code)) {

@@ -46,6 +46,8 @@ i32 socketErrorFromErrno(i32 systemError);
 i32 platformSocketOpen(u8 family, u32 type, i32* handle);
 i32 platformSocketSetNonBlocking(i32 handle);
 i32 platformSocketSetReceiveBuffer(i32 handle, i32 bytes);
+// The receive buffer the system granted, in the bytes of data it holds (what a set asks for).
+i32 platformSocketReceiveBufferSize(i32 handle, i32* bytes);
 i32 platformSocketSetHeaderIncluded(i32 handle, u8 family);
 i32 platformSocketSetBroadcast(i32 handle);
 i32 platformSocketBind(i32 handle, const u8* address28);

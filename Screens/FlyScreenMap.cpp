@@ -264,7 +264,8 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
         editOrvikGeofence(&app->orvikGeofence, view, ui, stack, panel == FlyPanelGeofence ? 1 : 0,
                           base + kGeofenceOffset);
         drawTransectRegion(&app->transectRegion, view, ui, stack, panel == FlyPanelTransect ? 1 : 0,
-                           base + kTransectOffset);
+                           base + kTransectOffset,
+                           panel == FlyPanelTransect || panel == FlyPanelTransectSettings ? preferences : nullptr);
     }
     f32 dropIcon = 0.8f * lineHeight;
     drawVoskDropPoints(f->replay ? &f->replay->voskDrops : &app->dodireruDropLocations, dropIcon, base + kDropOffset,

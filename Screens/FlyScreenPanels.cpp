@@ -16,6 +16,7 @@
 namespace {
 
 constexpr f32 kIconCellWidth = 1.4f;  // x barHeight
+constexpr Color kFlightLogStatusRed = 0xFF2020F0;
 
 const VideoStreamStats* selectedVideoStats(const AppState* app) {
     switch (app->preferences.videoStreamProtocol) {
@@ -44,6 +45,19 @@ void barIconButton(FlyScreenFrame* f, f32* cursor, i32 asset, u32 first, u32 ope
     if (button(FixedString{}, &cell, &f->window, kTopBarDepth, &style, f->ui, f->stack, &id).clicked) {
         *panel = open ? 0 : first;
     }
+}
+
+// "Flight log: <reason>" while the log cannot be written, in red on the bar, its right end at the
+// indicators' left edge.
+void drawFlightLogStatus(FlyScreenFrame* f, f32 cursor) {
+    const FixedString& status = f->app->flightLogger.writeFailure;
+    if (!status.length) return;
+    const UiMetrics* m = f->metrics;
+    Rect area{f->topBar.x0 + m->margin, cursor - m->margin, f->topBar.y0, f->topBar.y1};
+    if (area.x1 <= area.x0) return;
+    TextStyle style{kFlightLogStatusRed, kNoOutline, kSelectionOrange, m->textHeight, 0, 0};
+    drawTextAt(f->ui, status, AnchorRightCentre, Vec2F32{area.x1, (area.y0 + area.y1) / 2}, kTopBarDepth + 0.003f, area,
+               style);
 }
 
 TextStyle panelTextStyle(const FlyScreenFrame* f) {
@@ -84,12 +98,13 @@ void drawFlyTopBar(FlyScreenFrame* f) {
         drawPayloadCountIndicator(panel, slot, m, &connection->payload.orvik, f->ui, f->stack, &s->payloadIndicatorTimer,
                                   f->now);
     } else if (app->preferences.payloadType == PayloadVosk) {
-        drawDualStatusIndicator(panel, &cursor, bar, &style, &connection->payload.vosk, f->ui, f->stack);
+        drawDualStatusIndicator(panel, &cursor, bar, &style, &connection->payload.vosk, f->ui, f->stack, f->now);
     }
     strobeToggleButton(panel, &cursor, bar, &style, &connection->payload.light, f->ui, f->stack, f->now);
     drawBatteryIndicator(panel, &cursor, bar, &style, vehicle, &app->preferences, f->ui, f->stack);
     drawSignalIndicator(panel, &cursor, bar, &style, selectedVideoStats(app), f->ui, f->stack, &app->preferences);
-    drawLinkQualityIndicator(panel, &cursor, bar, &style, connection, f->ui, f->stack, &app->preferences);
+    drawLinkQualityIndicator(panel, &cursor, bar, &style, connection, f->ui, f->stack, &app->preferences,
+                             f->now);
     drawGpsIndicator(panel, &cursor, bar, &style, vehicle, f->stack, f->ui, &app->preferences);
     barIconButton(f, &cursor, AssetWhiteMarker, FlyPanelWaypoints, FlyPanelWaypoints, FlyPanelWaypoints,
                   WidgetId{318, "Screens/FlyScreen"});
@@ -101,7 +116,8 @@ void drawFlyTopBar(FlyScreenFrame* f) {
         barIconButton(f, &cursor, AssetPencil, FlyPanelDrawFirst, FlyPanelDrawFirst, FlyPanelDrawLast,
                       WidgetId{356, "Screens/FlyScreen"});
     }
-    drawSensorHealthIndicator(panel, &cursor, bar, &style, vehicle, f->ui, f->stack);
+    drawSensorHealthIndicator(panel, &cursor, bar, &style, vehicle, f->ui, f->stack, f->now);
+    drawFlightLogStatus(f, cursor);
 }
 
 FlyAltitudes flyScreenAltitudes(const VehicleState* vehicle, const ElevationMapLoader* elevation,

@@ -270,14 +270,16 @@ FixedString kmzRenameTarget(const FixedString* typed, FixedString* refusal) {
     return named;
 }
 
-void kmzExportPanel(Rect panel, KmzEditor* editor, KmzExportPanelState* state, ExportedKmzList* list,
-                    MapView* scroll, FileJobTable* jobs, Platform* platform, UiState* ui, ScreenStack* stack,
-                    TextEditState* focus) {
+void kmzExportPanel(Rect panel, KmzEditor* editor, KmzExportPanelState* state, KmzExportRun* run,
+                    ExportedKmzList* list, MapView* scroll, FileJobTable* jobs, Platform* platform, UiState* ui,
+                    ScreenStack* stack, TextEditState* focus) {
     beginMapView(&panel, platform, ui, scroll);
     f32 t = scroll->textSize;
     ButtonStyle style = kmzButtonStyle(t, scroll->padding, kTextWhite);
     FixedString sectionTitle = makeString("Save as a new file");
-    RowResult section = infoRow(&sectionTitle, &state->message, 0, ui, scroll);
+    // A refusal of this panel, else how the export goes or went.
+    const FixedString* sectionText = state->message.length ? &state->message : &run->message;
+    RowResult section = infoRow(&sectionTitle, sectionText, 0, ui, scroll);
     if (section.visible) {
         Rect unused, newFile;
         kmzRowButtons(section.layout, t, &unused, &newFile);
@@ -285,10 +287,7 @@ void kmzExportPanel(Rect panel, KmzEditor* editor, KmzExportPanelState* state, E
         static const WidgetId newFileId = WIDGET_ID;
         if (button(makeString("New File"), &newFile, &scroll->clipRect, 0.75f, &style, ui, stack, &newFileId).clicked) {
             KmzExportAssets assets = kmzExportAssetsOf(ui);
-            exportKmz(editor, jobs, nullptr, &assets, platform->scratch, (u64)kScratchSize,
-                      currentTimeMilliseconds() + getTimeZoneOffsetMs());
-            state->message = FixedString{};
-            list->refresh = 2;
+            state->message = startKmzExport(run, editor, &assets, currentTimeMilliseconds() + getTimeZoneOffsetMs());
         }
     }
     u32 order[kExportedKmzEntries];

@@ -6,6 +6,7 @@
 #include "SourceCommon/UserInterface/Widgets.h"
 #include "KmzEditor/ExportedKmzList.h"
 #include "KmzEditor/KmzEditor.h"
+#include "KmzEditor/KmzExport.h"
 
 struct ScreenStack;
 struct Platform;
@@ -57,11 +58,11 @@ void drawKmzEditorToolbar(u32* panel, Rect row, KmzEditor* editor, const UiMetri
 // for importKmzIntoKmzEditor.
 void drawExportedKmzList(Rect panel, ExportedKmzList* list, MapView* scroll, FileReadRequest** pendingRead,
                          u32* merge, FileReadTable* reads, Platform* platform, UiState* ui, ScreenStack* stack);
-// The Save panel: "New File" (exportKmz) above the same rows with "Rename" (a name field with
-// "Cancel" and "Done") and "Delete".
-void kmzExportPanel(Rect panel, KmzEditor* editor, KmzExportPanelState* state, ExportedKmzList* list,
-                    MapView* scroll, FileJobTable* jobs, Platform* platform, UiState* ui, ScreenStack* stack,
-                    TextEditState* focus);
+// The Save panel: "New File" (starts the export run) with the run's progress or outcome, above the
+// same rows with "Rename" (a name field with "Cancel" and "Done") and "Delete".
+void kmzExportPanel(Rect panel, KmzEditor* editor, KmzExportPanelState* state, KmzExportRun* run,
+                    ExportedKmzList* list, MapView* scroll, FileJobTable* jobs, Platform* platform, UiState* ui,
+                    ScreenStack* stack, TextEditState* focus);
 // The new name a rename's "Done" asks for: ".kmz" appended when missing; an empty text with
 // *refusal set for a name that is empty or holds "/", "\\", ".." or control characters.
 FixedString kmzRenameTarget(const FixedString* typed, FixedString* refusal);

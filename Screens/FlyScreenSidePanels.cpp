@@ -287,8 +287,9 @@ void drawFlySidePanels(FlyScreenFrame* f) {
                                &app->pendingLoads.missionRead);
     }
     if (panel == FlyPanelKmzExport) {
-        kmzExportPanel(rect, &app->kmzEditor, &s->kmzExportPanel, &app->exportedKmzList, &s->scrollViews[ScrollKmzLists],
-                       &f->platform->fileJobs, f->platform, f->ui, f->stack, &f->stack->runner.textFocus);
+        kmzExportPanel(rect, &app->kmzEditor, &s->kmzExportPanel, &app->kmzExport, &app->exportedKmzList,
+                       &s->scrollViews[ScrollKmzLists], &f->platform->fileJobs, f->platform, f->ui, f->stack,
+                       &f->stack->runner.textFocus);
     }
     if (panel == FlyPanelExportedKmzList) {
         // A KMZ being read into the editor shows how far it is above the files.

@@ -218,6 +218,11 @@ void drawTopBar(ViewFlightLogState* state, AppState* app, const FlightLogIndex* 
     DroneConnection* connection = &replay->connection;
     const VehicleState* vehicle = &connection->vehicle;
     u32* panel = &state->openPanel;
+    // The indicators that time out measure against the playback clock, on the replayed connection's
+    // own time scale (microseconds since the index's time base): paused, a silent link still goes
+    // "DISCONNECTED" 3 s of log time after its last message, as it did in flight.
+    i64 clockMs = state->playbackTime - index->timeBase;
+    u64 now = clockMs > 0 ? static_cast<u64>(clockMs) * 1000 : 0;
     ButtonStyle style = indicatorStyle(metrics);
     f32 x = bar.x1 - metrics->margin;
     f32 barHeight = bar.y1 - bar.y0;
@@ -225,13 +230,13 @@ void drawTopBar(ViewFlightLogState* state, AppState* app, const FlightLogIndex* 
         Rect slot{x - 1.2f * barHeight, x, bar.y0, bar.y1};
         x -= 1.2f * barHeight;
         drawPayloadCountIndicator(panel, slot, metrics, &connection->payload.orvik, ui, stack, &state->payloadSpinStart,
-                                  static_cast<u64>(replay->replayMicros));
+                                  now);
     } else if (replay->preferences.payloadType == PayloadVosk) {
-        drawDualStatusIndicator(panel, &x, &bar, &style, &connection->payload.vosk, ui, stack);
+        drawDualStatusIndicator(panel, &x, &bar, &style, &connection->payload.vosk, ui, stack, now);
     }
     drawBatteryIndicator(panel, &x, &bar, &style, vehicle, &app->preferences, ui, stack);
     drawSignalIndicator(panel, &x, &bar, &style, nullptr, ui, stack, &app->preferences);
-    drawLinkQualityIndicator(panel, &x, &bar, &style, connection, ui, stack, &app->preferences);
+    drawLinkQualityIndicator(panel, &x, &bar, &style, connection, ui, stack, &app->preferences, now);
     drawGpsIndicator(panel, &x, &bar, &style, vehicle, stack, ui, &app->preferences);
     static const WidgetId kFolderId = WIDGET_ID;
     barIcon(&x, bar, AssetFolder, panel, ViewerPanelMenu, ViewerPanelMenu, ViewerPanelOverlays, &kFolderId, ui, stack);
@@ -240,7 +245,7 @@ void drawTopBar(ViewFlightLogState* state, AppState* app, const FlightLogIndex* 
         barIcon(&x, bar, AssetPencil, panel, ViewerPanelEditorFirst, ViewerPanelEditorFirst, ViewerPanelEditorLast,
                 &kPencilId, ui, stack);
     }
-    drawSensorHealthIndicator(panel, &x, &bar, &style, vehicle, ui, stack);
+    drawSensorHealthIndicator(panel, &x, &bar, &style, vehicle, ui, stack, now);
 }
 
 }  // namespace

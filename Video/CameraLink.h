@@ -220,6 +220,7 @@ constexpr u16 kNextVisionTarget = 256;    // system 1, component 0
 constexpr i32 kAngleHistory = 10;
 
 struct NextVisionState {
+    // The system report's roll (bytes 2-5), pitch (6-9) and roll derotation angle (57-60), in degrees.
     f32 tilt, pan, roll, horizontalFov;
     u8 statusByte14;
     u8 recordingChannel1, recordingChannel2;

@@ -9,14 +9,6 @@ namespace {
 constexpr u8 kStartCode[4] = {0, 0, 0, 1};
 constexpr i64 kRbspCapacity = 65536;
 
-enum : u32 {
-    NalSps = 7,
-    NalStapA = 24,
-    NalStapB = 25,
-    NalFuA = 28,
-    NalFuB = 29,
-};
-
 // Appends a start code and the unit to the aggregation buffer; false when it does not fit.
 bool appendAggregated(H264StreamState* state, const u8* unit, i64 length) {
     if (length + 4 > kH264AggregateCapacity - state->aggregateLength) return false;
@@ -61,9 +53,14 @@ H264NalUnit collectFragment(H264StreamState* state, const u8* payload, i64 lengt
     }
     state->expectedSequence = (u16)(sequenceNumber + 1);
     if (state->fragmentLength > 0) {
-        i64 room = kH264FragmentCapacity - state->fragmentLength;
         i64 count = length - headerSize;
-        if (count > room) count = room;
+        if (count > kH264FragmentCapacity - state->fragmentLength) {
+            // Cut, the unit would decode as damage: it goes whole.
+            state->fragmentLength = 0;
+            state->unitsTooLarge++;
+            state->lossPending = 1;
+            return {};
+        }
         std::memcpy(state->fragmentBuffer + state->fragmentLength, payload + headerSize, (size_t)count);
         state->fragmentLength += (i32)count;
         if (end) {

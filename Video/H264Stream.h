@@ -4,9 +4,26 @@
 #pragma once
 #include "Core/Types.h"
 
-constexpr i32 kH264FragmentCapacity = 200000;
+// The largest picture the decoder's frame area shows is 1920 x 1080, coded as 8,160 macroblocks of
+// at most 3,200 bits (400 bytes) each at 8 bits 4:2:0; emulation-prevention bytes add at most half
+// again. A unit that still does not fit is dropped whole and counted.
+constexpr i32 kH264FragmentCapacity = 8160 * 400 * 3 / 2;
 // An aggregation packet fits one datagram; each of its units gains 2 bytes (start code for size).
 constexpr i32 kH264AggregateCapacity = 2 * 65536;
+
+// NAL unit types this code looks at.
+enum H264NalType : u32 {
+    NalSlice = 1,
+    NalIdr = 5,
+    NalSei = 6,
+    NalSps = 7,
+    NalPps = 8,
+    NalDelimiter = 9,
+    NalStapA = 24,
+    NalStapB = 25,
+    NalFuA = 28,
+    NalFuB = 29,
+};
 
 // One record shared by both stream clients (only one runs at a time); zero-filled at start.
 struct H264StreamState {
@@ -19,6 +36,8 @@ struct H264StreamState {
     u16 expectedSequence;  // RTP sequence number the next fragment must carry
     u16 pad;
     i32 aggregateLength;   // bytes of the last split aggregation packet in aggregateBuffer
+    u32 unitsTooLarge;     // fragmented units dropped whole because they did not fit fragmentBuffer
+    u32 lossPending;       // 1 when a unit was dropped since the stream client last reported a loss
     u8 fragmentBuffer[kH264FragmentCapacity];   // start code, rebuilt NAL header, fragments' data
     u8 aggregateBuffer[kH264AggregateCapacity]; // units of an aggregation packet, each with a start code
 };
@@ -37,8 +56,9 @@ struct H264NalUnit {
 //    there (an RTP header provides them); with a payload offset below 4 the unit is copied instead.
 //  - FU-A / FU-B (28, 29): fragments are collected in the state's fragment buffer and the unit comes
 //    out, start code and rebuilt header first, with its end fragment; a sequence gap drops the unit
-//    until the next start fragment. Units above 200,000 bytes are cut. Fragments too short for
-//    their FU header (and decoding order number) are dropped.
+//    until the next start fragment. A unit larger than kH264FragmentCapacity is dropped whole (never
+//    cut), counted in unitsTooLarge, and sets lossPending. Fragments too short for their FU header
+//    (and decoding order number) are dropped.
 //  - STAP-A / STAP-B (24, 25): the aggregated units come out together, each with its own start
 //    code, from the state's aggregation buffer; a unit whose size runs past the payload ends them.
 //  - MTAP16 / MTAP24 and types 30, 31 (not sent in non-interleaved mode) and empty payloads give

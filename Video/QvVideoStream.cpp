@@ -3,12 +3,47 @@
 #include "Core/Format.h"
 #include "Core/Preferences.h"
 #include "Core/Profiler.h"
+#include "Network/Address.h"
 #include "Network/SecureLink.h"
 #include "Network/Socket.h"
 
 u16 videoRelayPort = kSecureLinkVideoPort;
 
+namespace {
+
+struct QvDelivery {
+    QvVideoStream* stream;
+    H264StreamState* h264;
+    ImageSlotTable* slots;
+};
+
+// A video datagram in its turn after the reorder window.
+void deliverQvVideo(void* context, u8* packet, i64 length, u16 sequence, u32 skipped) {
+    QvDelivery* d = (QvDelivery*)context;
+    if (skipped) {
+        d->stream->stats.packetsLost += skipped;
+        noteH264DataLost();
+    }
+    if (length <= 3) return;
+    H264NalUnit unit = convertPacketTransportNalUnit(packet, 3, length, d->h264, sequence);
+    feedVideoUnit(unit, d->h264, d->slots);
+}
+
+void relayDatagram(SecureLinkHost* relayHost, Socket* videoRelaySocket, const Preferences* preferences, u8* data,
+                   u32 length) {
+    if (!relayHost || !videoRelaySocket) return;
+    ByteWriter packet = makeByteWriter(data, length);
+    packet.length = length;
+    relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &packet);
+}
+
+}  // namespace
+
 void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slots) {
+    if (h264->lossPending) {
+        h264->lossPending = 0;
+        noteH264DataLost();
+    }
     if (parseSequenceParameterSet(unit, h264) == 1) {
         VideoDecoder* decoder = programVideoDecoder();
         if (decoder) {
@@ -35,12 +70,25 @@ void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, 
     }
 }
 
-static void relayDatagram(SecureLinkHost* relayHost, Socket* videoRelaySocket, const Preferences* preferences,
-                          u8* data, u32 length) {
-    if (!relayHost || !videoRelaySocket) return;
-    ByteWriter packet = makeByteWriter(data, length);
-    packet.length = length;
-    relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &packet);
+FixedString videoStatusWithNotes(FixedString status, const VideoStreamStats* stats, const Socket* videoSocket,
+                                 const H264StreamState* h264) {
+    u32 asked = videoSocket->receiveBufferBytes;
+    u32 granted = videoSocket->receiveBufferGranted;
+    if (granted && asked && granted < asked) {
+        status = formatStrIntInt("@; the system gave the video socket a receive buffer of @ kB, not the @ kB asked",
+                                 status, granted / 1024, asked / 1024);
+    }
+    if (stats->strangerDatagrams) {
+        status = formatStrInt("@; @ datagrams from other addresses dropped", status, stats->strangerDatagrams);
+    }
+    if (h264->unitsTooLarge) {
+        status = formatStrIntInt("@; @ video units larger than @ bytes dropped", status, h264->unitsTooLarge,
+                                 kH264FragmentCapacity);
+    }
+    if (videoDecoderWaitsForIdr(programVideoDecoder())) {
+        status = formatStr("@; video damaged: waiting for the next key frame", status);
+    }
+    return status;
 }
 
 void handleQvDatagram(QvVideoStream* stream, u8* data, u32 length, H264StreamState* h264,
@@ -72,17 +120,20 @@ void handleQvDatagram(QvVideoStream* stream, u8* data, u32 length, H264StreamSta
     relayDatagram(relayHost, videoRelaySocket, preferences, data, length);
     VideoStreamStats* stats = &stream->stats;
     stats->lastPacketTime = now;
+    stream->streaming = 1;
     u16 sequence = (u16)((data[1] << 8) | data[2]);
-    if (stats->packetsReceived && sequence != stream->lastSequence) {
-        stats->packetsLost += (u16)(sequence - stream->lastSequence - 1);
+    QvDelivery delivery{stream, h264, slots};
+    if (admitReorderPacket(&stream->reorder, data, length, sequence, now, deliverQvVideo, &delivery) == ReorderLate) {
+        stats->packetsLate++;
+        return;
     }
-    stream->lastSequence = sequence;
     stats->packetsReceived++;
     stats->bytesReceived += length - 3;
-    if (length > 3) {
-        H264NalUnit unit = convertPacketTransportNalUnit(data, 3, length, h264, sequence);
-        feedVideoUnit(unit, h264, slots);
-    }
+}
+
+void expireQvVideo(QvVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots, i64 now) {
+    QvDelivery delivery{stream, h264, slots};
+    expireReorderWindow(&stream->reorder, now, deliverQvVideo, &delivery);
 }
 
 void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureLinkHost* relayHost,
@@ -93,19 +144,42 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
     i64 now = videoStreamNow(stats);
     u32 active = preferences->videoStreamProtocol == VideoStreamQv;
     const AddressRecord* server = &preferences->qvVideoServerAddress;
+    if (!videoSocket->receiveBufferBytes) videoSocket->receiveBufferBytes = kVideoReceiveBufferBytes;
     for (;;) {
         SocketResult datagram;
         updateSocket(&datagram, videoSocket, active ? server->family : 0, SocketModeUdp, 0,
                      &preferences->videoNetworkInterface, nullptr, 0);
         if (!datagram.received) break;
-        u8* data = datagram.data;
-        u32 length = datagram.length;
-        if (secureLinkClient) receiveFromSecureLinkHost(&data, &length, secureLinkClient, nullptr, (u64)now);
-        handleQvDatagram(stream, data, length, h264, relayHost, videoRelaySocket, preferences, slots, now);
+        // Only the configured server (or the relaying app there) sends this stream.
+        if (!sameAddress(&datagram.source, server)) {
+            stats->strangerDatagrams++;
+        } else {
+            stream->streamingFrom = *server;
+            u8* data = datagram.data;
+            u32 length = datagram.length;
+            if (secureLinkClient) receiveFromSecureLinkHost(&data, &length, secureLinkClient, nullptr, (u64)now);
+            handleQvDatagram(stream, data, length, h264, relayHost, videoRelaySocket, preferences, slots, now);
+        }
+        // What is left waits in the socket for the next frame.
+        if (videoStreamNow(stats) - now > kVideoIntakeBudget) break;
+    }
+    expireQvVideo(stream, h264, slots, now);
+    if (stream->streaming) {
+        i64 silence = now - stats->lastPacketTime;
+        QvDelivery delivery{stream, h264, slots};
+        if (!active || !sameEndpoint(server, &stream->streamingFrom) || silence > kVideoStreamEndSilence) {
+            flushReorderWindow(&stream->reorder, deliverQvVideo, &delivery);
+            endH264Stream(slots);
+            stream->streaming = 0;
+        } else if (silence > kVideoPictureSilence) {
+            // Nothing marks the end of a Qv picture but the start of the next one. (The window has
+            // let go of what it held long ago.)
+            endH264AccessUnit(slots);
+        }
     }
     updateVideoStreamStats(stats, active ? logger : nullptr, (i32)h264->width, (i32)h264->height);
 
-    if (now - stream->lastRequestTime > 1000000) {
+    if (stream->lastRequestTime == 0 || now - stream->lastRequestTime > 1000000) {
         ByteWriter* request = queueSocketPacket(server, videoSocket);
         if (request) {
             appendU8(kQvRequest, request);
@@ -126,5 +200,6 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
     } else {
         stats->status = videoSocket->status;
     }
+    if (active) stats->status = videoStatusWithNotes(stats->status, stats, videoSocket, h264);
     exitProfilingRegion("Control QV Video Stream");
 }

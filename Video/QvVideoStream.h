@@ -4,8 +4,11 @@
 //   0xB7 text     UTF-8 text to the end of the datagram
 //   0xB9 request  app -> server, once a second: keep sending
 // Every datagram received is relayed on unchanged to this program's own video peers, so relays chain.
+// Only datagrams from the configured server's address are taken; others are counted and dropped.
+// Video datagrams pass a reorder window before they are depacketised.
 #pragma once
 #include "Video/H264Stream.h"
+#include "Video/PacketReorder.h"
 #include "Video/VideoDecoder.h"
 #include "Video/VideoStreamStats.h"
 
@@ -23,12 +26,27 @@ constexpr u8 kQvText = 0xB7;
 constexpr u8 kQvVideo = 0xB8;
 constexpr u8 kQvRequest = 0xB9;
 
+// The receive buffer asked for the video sockets (unless their owner asks for another): a 1080p I
+// picture arrives as one burst of about 500 kB between two frames.
+constexpr u32 kVideoReceiveBufferBytes = 4 * 1024 * 1024;
+// A frame takes datagrams from a video socket until it is empty or this much time has gone (us).
+constexpr i64 kVideoIntakeBudget = 10000;
+// After this long without video the picture being gathered is shown: nothing more of it will come
+// (us).
+constexpr i64 kVideoPictureSilence = 1000000;
+// A Qv stream without video for this long has ended, as when the protocol or the server changes:
+// the pictures the decoder holds back for reordering are shown, and the next stream starts at an
+// IDR picture (us).
+constexpr i64 kVideoStreamEndSilence = 3000000;
+
 struct QvVideoStream {
     VideoStreamStats stats;
-    i64 lastRequestTime;   // us
+    i64 lastRequestTime;   // us; 0 sends the request at once
     i64 lastTextTime;      // us; 0: none yet
-    u16 lastSequence;
     FixedString relayingAppText;  // the latest text packet
+    u32 streaming;         // video has come since the stream last ended
+    AddressRecord streamingFrom;  // the server it came from
+    PacketReorderWindow reorder;
 };
 
 // Once per frame. Active while "Video stream protocol" is QV: receives, decodes and relays datagrams
@@ -39,15 +57,26 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
                           SecureLinkClient* secureLinkClient, QvVideoStream* stream, H264StreamState* h264,
                           Preferences* preferences, ImageSlotTable* slots, FlightLogger* logger);
 
-// One opened datagram: counts it, relays it to the video peers (relay socket may be null) and feeds
-// its video to the decoder. Datagrams shorter than 3 bytes and of other kinds are dropped.
+// One opened datagram: counts it, relays it to the video peers (relay socket may be null) and passes
+// its video through the reorder window to the decoder. Datagrams shorter than 3 bytes and of other
+// kinds are dropped.
 void handleQvDatagram(QvVideoStream* stream, u8* data, u32 length, H264StreamState* h264,
                       SecureLinkHost* relayHost, Socket* videoRelaySocket, const Preferences* preferences,
                       ImageSlotTable* slots, i64 now);
 
-// Feeds one depacketised unit to the decoder: a changed SPS first sets the decoder's picture sizes.
+// Delivers what the Qv reorder window holds for longer than it may wait (once a frame).
+void expireQvVideo(QvVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots, i64 now);
+
+// Feeds one depacketised unit to the decoder: a changed SPS first sets the decoder's picture sizes;
+// a unit the depacketiser dropped is reported to the decoder as lost data.
 void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slots);
 
 // Drains the relay socket into the secure link's host side (stream 1: video).
 void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, const Preferences* preferences,
                            i64 now);
+
+// The status line with what the user needs to know about the video besides: a receive buffer
+// smaller than asked, datagrams from other addresses dropped, units too large dropped, and pictures
+// held back after damage.
+FixedString videoStatusWithNotes(FixedString status, const VideoStreamStats* stats, const Socket* videoSocket,
+                                 const H264StreamState* h264);

@@ -1,7 +1,8 @@
-// The RTSP client's message work: replies (status line, headers, SDP), RTP and RTCP datagrams, and
-// receiver reports. Everything reads within the given length.
+// The RTSP client's message work: gathering replies, replies (status line, headers, SDP, redirects),
+// RTP and RTCP datagrams, and receiver reports. Everything reads within the given length.
 #include <string.h>
 
+#include "Core/Format.h"
 #include "Core/Preferences.h"
 #include "Network/Address.h"
 #include "Network/SecureLink.h"
@@ -15,6 +16,19 @@ i64 findText(const u8* data, i64 from, i64 end, const char* text) {
     i64 n = (i64)strlen(text);
     for (i64 i = from < 0 ? 0 : from; i + n <= end; i++) {
         if (memcmp(data + i, text, (size_t)n) == 0) return i;
+    }
+    return -1;
+}
+
+u8 lowerAscii(u8 c) { return c >= 'A' && c <= 'Z' ? (u8)(c + 32) : c; }
+
+// Like findText, but letters match in either case (header names).
+i64 findTextAnyCase(const u8* data, i64 from, i64 end, const char* text) {
+    i64 n = (i64)strlen(text);
+    for (i64 i = from < 0 ? 0 : from; i + n <= end; i++) {
+        i64 k = 0;
+        while (k < n && lowerAscii(data[i + k]) == lowerAscii((u8)text[k])) k++;
+        if (k == n) return i;
     }
     return -1;
 }
@@ -105,6 +119,105 @@ AddressRecord parseRtspServer(const FixedString* url, u32* controlMode) {
     return server;
 }
 
+namespace {
+
+// The length of the message at the start of data once it is whole (headers, blank line and
+// Content-Length bytes); 0 while more must come; -1 when the headers alone do not fit the capacity.
+// *bodyMissing tells how much of the body is still to come.
+i64 wholeMessageLength(const u8* data, i64 length, i64 capacity, i64* total) {
+    i64 end = findText(data, 0, length, "\r\n\r\n");
+    i64 headerEnd = end >= 0 ? end + 4 : -1;
+    i64 bare = findText(data, 0, length, "\n\n");
+    if (bare >= 0 && (headerEnd < 0 || bare + 2 < headerEnd)) headerEnd = bare + 2;
+    if (headerEnd < 0) return length >= capacity ? -1 : 0;
+    i64 body = 0;
+    i64 at = findTextAnyCase(data, 0, headerEnd, "\nContent-Length:");
+    if (at >= 0) {
+        i64 q = at + 16;
+        skipBlanks(data, &q, headerEnd);
+        body = parseInteger(data, &q, headerEnd, 0);
+        if (body < 0) body = 0;
+        if (body > INT32_MAX) body = INT32_MAX;  // beyond any gathering; no sum overflows
+    }
+    *total = headerEnd + body;
+    return *total <= length ? *total : 0;
+}
+
+// A 301, 302, 303 or 307 answer: the session starts again at the URL in its Location header, at
+// most kRtspRedirectLimit times; after that, or without a usable Location, it counts as a failure.
+void followRedirect(RtspVideoStream* stream, const u8* reply, i64 length) {
+    stream->state = RtspDescribe;
+    i64 at = findTextAnyCase(reply, 0, length, "\nLocation:");
+    if (at < 0) return;
+    i64 q = at + 10;
+    skipBlanks(reply, &q, length);
+    FixedString location = readLineValue(reply, q, length);
+    u32 mode = 0;
+    AddressRecord server = parseRtspServer(&location, &mode);
+    bool absolute = location.length > 7 && (memcmp(location.text, "rtsp://", 7) == 0 || memcmp(location.text, "rtspu://", 8) == 0);
+    if (stream->redirects >= kRtspRedirectLimit) {
+        stream->reason = formatStrInt("@ (more than @ redirects)", stream->reason, kRtspRedirectLimit);
+        return;
+    }
+    if (!absolute || !server.family) return;
+    stream->redirects++;
+    stream->url = location;
+    stream->server = server;
+    stream->controlMode = mode;
+    stream->contentBase = FixedString{};
+    stream->lastRequestTime = 0;  // DESCRIBE the new URL at once
+}
+
+}  // namespace
+
+void gatherRtspReplies(RtspVideoStream* stream, const u8* chunk, i64 length, i64 now) {
+    while (length > 0) {
+        if (stream->replySkip > 0) {
+            i64 skip = stream->replySkip < length ? stream->replySkip : length;
+            stream->replySkip -= skip;
+            chunk += skip;
+            length -= skip;
+            continue;
+        }
+        i64 room = kRtspReplyCapacity - stream->replyLength;
+        i64 take = length < room ? length : room;
+        memcpy(stream->reply + stream->replyLength, chunk, (size_t)take);
+        stream->replyLength += (i32)take;
+        chunk += take;
+        length -= take;
+        for (;;) {
+            u8* data = stream->reply;
+            i64 have = stream->replyLength;
+            i64 used = 0;
+            if (have > 0 && (data[0] == '\r' || data[0] == '\n')) {
+                used = 1;  // blank lines between messages
+            } else if (have >= 4 && data[0] == '$') {
+                // Interleaved binary data: a channel byte and a 16-bit length.
+                used = 4 + ((i64)data[2] << 8 | data[3]);
+            } else if (have > 0 && data[0] != '$') {
+                i64 total = 0;
+                i64 whole = wholeMessageLength(data, have, kRtspReplyCapacity, &total);
+                if (whole < 0 || (whole == 0 && total > kRtspReplyCapacity)) {
+                    // Too large to gather: the rest of it is passed over as it comes.
+                    stream->repliesTooLarge++;
+                    stream->replySkip = total > have ? total - have : 0;
+                    used = have;
+                } else if (whole > 0) {
+                    handleRtspReply(stream, data, whole, now);
+                    used = whole;
+                }
+            }
+            if (used == 0) break;
+            if (used > have) {
+                stream->replySkip = used - have;
+                used = have;
+            }
+            memmove(data, data + used, (size_t)(have - used));
+            stream->replyLength -= (i32)used;
+        }
+    }
+}
+
 void handleRtspReply(RtspVideoStream* stream, const u8* chunk, i64 length, i64 now) {
     if (length < 9 || memcmp(chunk, "RTSP/1.0 ", 9) != 0) return;
     stream->lastReplyTime = now;
@@ -112,6 +225,11 @@ void handleRtspReply(RtspVideoStream* stream, const u8* chunk, i64 length, i64 n
     stream->statusCode = parseInteger(chunk, &p, length, 0);
     skipBlanks(chunk, &p, length);
     stream->reason = readLineValue(chunk, p, length);
+    i64 code = stream->statusCode;
+    if (code == 301 || code == 302 || code == 303 || code == 307) {
+        followRedirect(stream, chunk, length);
+        return;
+    }
 
     i64 cseqAt = findText(chunk, 0, length, "CSeq: ");
     i64 cseq = 0;
@@ -182,36 +300,12 @@ void handleRtspReply(RtspVideoStream* stream, const u8* chunk, i64 length, i64 n
     }
 }
 
-void handleRtpDatagram(RtspVideoStream* stream, u8* data, i64 length, H264StreamState* h264,
-                       SecureLinkHost* relayHost, Socket* videoRelaySocket, const Preferences* preferences,
-                       ImageSlotTable* slots, i64 now) {
-    // A whole RTP header is enough to count: a 2-byte unit (an access unit delimiter) makes a 14-byte
-    // packet, which would otherwise count as lost.
-    if (length < kRtpHeaderBytes) return;
-    VideoStreamStats* stats = &stream->stats;
+namespace {
+
+// Where the payload of an RTP packet lies (after CSRCs, extension and before padding); false when
+// there is none.
+bool rtpPayload(const u8* data, i64 length, i64* payloadStart, i64* payloadEnd) {
     u8 b0 = data[0];
-    u16 sequence = (u16)((data[2] << 8) | data[3]);
-    u32 ssrc = readU32Be(data + 8);
-
-    RtpSourceStats* source = findSource(stream, ssrc);
-    if (source) {
-        if (source->packetsReceived) {
-            if (source->highestSequence > sequence) source->sequenceCycles++;
-            if (sequence != source->highestSequence && sequence != (u16)(source->highestSequence + 1)) {
-                source->packetsLost += (u16)(sequence - source->highestSequence - 1);
-            }
-        }
-        source->highestSequence = sequence;
-        source->packetsReceived++;
-    }
-    if (stats->packetsReceived && sequence != (u16)(stream->lastSequence + 1)) {
-        stats->packetsLost += (u16)(sequence - stream->lastSequence - 1);
-    }
-    stream->lastSequence = sequence;
-    stats->bytesReceived += length;
-    stats->packetsReceived++;
-    stats->lastPacketTime = now;
-
     i64 end = length;
     i64 header = 12 + 4 * (b0 & 0x0F);
     if (end < header) {
@@ -221,13 +315,83 @@ void handleRtpDatagram(RtspVideoStream* stream, u8* data, i64 length, H264Stream
     }
     if (b0 & 0x20) {
         i64 padding = data[length - 1];
-        // A padding count that reaches into the header drops the packet.
-        if (padding > end - header) return;
+        // A padding count that reaches into the header leaves no payload.
+        if (padding > end - header) return false;
         end -= padding;
     }
-    if (end <= header) return;
+    *payloadStart = header;
+    *payloadEnd = end;
+    return end > header;
+}
 
-    if (relayHost && videoRelaySocket) {
+// The reception counts of one source as receiver reports give them: a step back is a packet out of
+// order (one counted lost has come after all), never a wrap around the sequence numbers.
+void countSourcePacket(RtpSourceStats* source, u16 sequence) {
+    if (source->packetsReceived) {
+        u16 ahead = (u16)(sequence - source->highestSequence);
+        if (ahead != 0 && ahead < kReorderRestartJump) {
+            if (sequence < source->highestSequence) source->sequenceCycles++;
+            source->packetsLost += ahead - 1u;
+            source->highestSequence = sequence;
+        } else if (ahead != 0 && (u16)(source->highestSequence - sequence) <= kReorderRestartJump) {
+            if (source->packetsLost) source->packetsLost--;
+        } else if (ahead != 0) {
+            source->highestSequence = sequence;  // the source numbers afresh
+        }
+    } else {
+        source->highestSequence = sequence;
+    }
+    source->packetsReceived++;
+}
+
+struct RtpDelivery {
+    RtspVideoStream* stream;
+    H264StreamState* h264;
+    ImageSlotTable* slots;
+};
+
+// An RTP packet in its turn after the reorder window.
+void deliverRtpVideo(void* context, u8* data, i64 length, u16 sequence, u32 skipped) {
+    RtpDelivery* d = (RtpDelivery*)context;
+    RtspVideoStream* stream = d->stream;
+    if (skipped) {
+        stream->stats.packetsLost += skipped;
+        noteH264DataLost();
+    }
+    stream->streaming = 1;
+    // A new timestamp is a new picture, also when the last packet of the one before was lost.
+    u32 timestamp = readU32Be(data + 4);
+    if (stream->timestampKnown && timestamp != stream->lastTimestamp) endH264AccessUnit(d->slots);
+    stream->timestampKnown = 1;
+    stream->lastTimestamp = timestamp;
+    i64 header = 0, end = 0;
+    if (rtpPayload(data, length, &header, &end)) {
+        if (stream->parameterSetsPending) {
+            stream->parameterSetsPending = 0;
+            H264NalUnit sets = {stream->parameterSets, stream->parameterSetLength};
+            feedVideoUnit(sets, d->h264, d->slots);
+        }
+        H264NalUnit unit = convertPacketTransportNalUnit(data, header, end, d->h264, sequence);
+        feedVideoUnit(unit, d->h264, d->slots);
+    }
+    if (data[1] & 0x80) endH264AccessUnit(d->slots);  // the marker: the picture is complete
+}
+
+}  // namespace
+
+void handleRtpDatagram(RtspVideoStream* stream, u8* data, i64 length, H264StreamState* h264,
+                       SecureLinkHost* relayHost, Socket* videoRelaySocket, const Preferences* preferences,
+                       ImageSlotTable* slots, i64 now) {
+    // A whole RTP header is enough to count: a 2-byte unit (an access unit delimiter) makes a 14-byte
+    // packet, which would otherwise count as lost.
+    if (length < kRtpHeaderBytes) return;
+    VideoStreamStats* stats = &stream->stats;
+    u16 sequence = (u16)((data[2] << 8) | data[3]);
+    if (RtpSourceStats* source = findSource(stream, readU32Be(data + 8))) countSourcePacket(source, sequence);
+    stats->lastPacketTime = now;
+
+    i64 header = 0, end = 0;
+    if (relayHost && videoRelaySocket && rtpPayload(data, length, &header, &end)) {
         u8 packet[kPacketSlotBytes];
         ByteWriter writer = makeByteWriter(packet, sizeof(packet));
         appendU8(kQvVideo, &writer);
@@ -235,13 +399,26 @@ void handleRtpDatagram(RtspVideoStream* stream, u8* data, i64 length, H264Stream
         appendBytes(data + header, end - header, &writer);
         relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &writer);
     }
-    if (stream->parameterSetsPending) {
-        stream->parameterSetsPending = 0;
-        H264NalUnit sets = {stream->parameterSets, stream->parameterSetLength};
-        feedVideoUnit(sets, h264, slots);
+    RtpDelivery delivery{stream, h264, slots};
+    if (admitReorderPacket(&stream->reorder, data, length, sequence, now, deliverRtpVideo, &delivery) == ReorderLate) {
+        stats->packetsLate++;
+        return;
     }
-    H264NalUnit unit = convertPacketTransportNalUnit(data, header, end, h264, sequence);
-    feedVideoUnit(unit, h264, slots);
+    stats->bytesReceived += length;
+    stats->packetsReceived++;
+}
+
+void expireRtpVideo(RtspVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots, i64 now) {
+    RtpDelivery delivery{stream, h264, slots};
+    expireReorderWindow(&stream->reorder, now, deliverRtpVideo, &delivery);
+}
+
+void endRtpVideo(RtspVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots) {
+    RtpDelivery delivery{stream, h264, slots};
+    flushReorderWindow(&stream->reorder, deliverRtpVideo, &delivery);
+    endH264Stream(slots);
+    stream->streaming = 0;
+    stream->timestampKnown = 0;
 }
 
 void handleRtcpDatagram(RtspVideoStream* stream, const u8* data, i64 length, i64 now) {
@@ -267,9 +444,10 @@ i64 writeReceiverReport(RtspVideoStream* stream, ByteWriter* writer, i64 now) {
     for (i32 i = 0; i < stream->sourceCount && written < count; i++) {
         RtpSourceStats* s = &stream->sources[i];
         if (s->packetsReceived == s->receivedAtLastReport) continue;
-        u64 lost = s->packetsLost - s->lostAtLastReport;
-        u64 received = s->packetsReceived - s->receivedAtLastReport;
-        u32 fraction = (u32)(lost * 256 / (lost + received));
+        // Packets counted lost that came late after all can make the difference negative: 0 then.
+        i64 lost = (i64)s->packetsLost - (i64)s->lostAtLastReport;
+        i64 received = (i64)s->packetsReceived - (i64)s->receivedAtLastReport;
+        u32 fraction = lost > 0 ? (u32)(lost * 256 / (lost + received)) : 0;
         appendU32Be(s->ssrc, writer);
         appendU32Be((fraction << 24) | (s->packetsLost & 0xFFFFFF), writer);
         appendU32Be((u32)s->sequenceCycles * 65536u + s->highestSequence, writer);

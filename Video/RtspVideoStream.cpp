@@ -6,6 +6,7 @@
 #include "Core/Format.h"
 #include "Core/Preferences.h"
 #include "Core/Profiler.h"
+#include "Network/Address.h"
 #include "Network/SecureLink.h"
 #include "Network/Socket.h"
 
@@ -97,11 +98,12 @@ void closeStreamSockets(Socket* control, Socket* rtp, Socket* rtcp, const Prefer
     updateSocket(&ignored, rtcp, 0, SocketModeUdp, 0, &preferences->videoNetworkInterface, nullptr, 0);
 }
 
+// A request time of 0 means none is out (the next goes at once), a reply time of 0 that none came.
 FixedString replyStatus(const RtspVideoStream* stream, const Socket* control, const char* sending,
                         const char* received, const char* waiting, i64 sinceSend, i64 sinceReply) {
     if (control->state != SocketStateConnected) return control->status;
-    if (sinceSend < 1000000) return format(sending);
-    if (sinceReply < kRequestInterval) return formatStr(received, stream->reason);
+    if (stream->lastRequestTime && sinceSend < 1000000) return format(sending);
+    if (stream->lastReplyTime && sinceReply < kRequestInterval) return formatStr(received, stream->reason);
     return format(waiting);
 }
 
@@ -124,7 +126,7 @@ FixedString statusText(const RtspVideoStream* stream, const Socket* control, i64
             return formatIntInt("Receiving @% of RTP packets @ kB/s", stats->receivedPercent,
                                 stats->bytesPerSecond / 1000);
         }
-        if (sinceReply < kRequestInterval) {
+        if (stream->lastReplyTime && sinceReply < kRequestInterval) {
             return formatStr(stream->statusCode == 200 ? "Received RTSP PLAY Response: @, but not receiving RTP packets"
                                                        : "Received RTSP PLAY Response: @, and not receiving RTP packets",
                              stream->reason);
@@ -172,6 +174,7 @@ bool enterActivePath(RtspVideoStream* stream, const Preferences* preferences, i6
     }
     if (cleanUp) {
         stream->state = RtspIdle;
+        stream->requestedUrl = FixedString{};  // the next session starts from the preference again
         return false;
     }
     return true;
@@ -192,9 +195,11 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
     ProfilingScope scope("Control RTSP Video Stream");
     stats->status = FixedString{};
 
-    if (!equals(preferences->rtspUrl, stream->url)) {
+    if (!equals(preferences->rtspUrl, stream->requestedUrl)) {
         if (stream->state == RtspDescribe) {
+            stream->requestedUrl = preferences->rtspUrl;
             stream->url = preferences->rtspUrl;
+            stream->redirects = 0;
             stream->server = parseRtspServer(&stream->url, &stream->controlMode);
         } else if (stream->state != RtspTeardownSent) {
             stream->state = RtspTeardownWanted;
@@ -207,16 +212,30 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
         SocketResult chunk;
         updateSocket(&chunk, controlSocket, family, (SocketMode)stream->controlMode, 0, interfaceName,
                      stream->server.address, stream->server.port);
+        if (chunk.reset) {
+            // A new connection: nothing of an old reply follows.
+            stream->replyLength = 0;
+            stream->replySkip = 0;
+        }
         if (!chunk.received) break;
-        handleRtspReply(stream, chunk.data, chunk.length, now);
+        gatherRtspReplies(stream, chunk.data, chunk.length, now);
     }
+    if (!rtpSocket->receiveBufferBytes) rtpSocket->receiveBufferBytes = kVideoReceiveBufferBytes;
     for (;;) {
         SocketResult datagram;
         updateSocket(&datagram, rtpSocket, family, SocketModeUdp, 0, interfaceName, nullptr, 0);
         if (!datagram.received) break;
-        handleRtpDatagram(stream, datagram.data, datagram.length, h264, relayHost, videoRelaySocket, preferences,
-                          slots, now);
+        // Only the server sends this stream.
+        if (!sameAddress(&datagram.source, &stream->server)) {
+            stats->strangerDatagrams++;
+        } else {
+            handleRtpDatagram(stream, datagram.data, datagram.length, h264, relayHost, videoRelaySocket, preferences,
+                              slots, now);
+        }
+        // What is left waits in the socket for the next frame.
+        if (videoStreamNow(stats) - now > kVideoIntakeBudget) break;
     }
+    expireRtpVideo(stream, h264, slots, now);
     updateVideoStreamStats(stats, preferences->videoStreamProtocol == VideoStreamRtsp ? logger : nullptr,
                            (i32)h264->width, (i32)h264->height);
     // The RTCP port follows the RTP port; until that is known the RTCP socket stays closed.
@@ -226,6 +245,10 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
         updateSocket(&datagram, rtcpSocket, rtcpFamily, SocketModeUdp, (u16)(rtpSocket->localPort + 1),
                      interfaceName, nullptr, 0);
         if (!datagram.received) break;
+        if (!sameAddress(&datagram.source, &stream->server)) {
+            stats->strangerDatagrams++;
+            continue;
+        }
         handleRtcpDatagram(stream, datagram.data, datagram.length, now);
     }
 
@@ -234,7 +257,7 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
         now - stats->lastPacketTime > kSilenceLimit && now - stream->lastReplyTime > kSilenceLimit) {
         stream->state = RtspTeardownWanted;
     }
-    bool due = now - stream->lastRequestTime > kRequestInterval;
+    bool due = stream->lastRequestTime == 0 || now - stream->lastRequestTime > kRequestInterval;
     switch (stream->state) {
     case RtspDescribe:
         if (due) queueRequest(stream, controlSocket, rtpSocket, rtcpSocket, RtspDescribe, now);
@@ -269,7 +292,20 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
     default:
         break;
     }
+    // The session ended: what the decoder holds back for reordering is shown (RTP may come before
+    // the answer to PLAY). A silent stream shows the picture it was sending.
+    bool live = stream->state >= RtspSetupDone && stream->state <= RtspPlaying;
+    if (stream->streaming && !live) {
+        endRtpVideo(stream, h264, slots);
+    } else if (stream->streaming && now - stats->lastPacketTime > kVideoPictureSilence) {
+        endH264AccessUnit(slots);
+    }
     stats->status = statusText(stream, controlSocket, now);
+    if (stream->repliesTooLarge) {
+        stats->status = formatStrIntInt("@; @ RTSP messages larger than @ bytes passed over", stats->status,
+                                        stream->repliesTooLarge, kRtspReplyCapacity);
+    }
+    stats->status = videoStatusWithNotes(stats->status, stats, rtpSocket, h264);
 
     if (videoRelaySocket && relayHost) {
         sendSecureLinkPublicKey(relayHost, videoRelaySocket, RelayStreamVideo, preferences, (u64)now);

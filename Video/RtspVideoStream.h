@@ -6,7 +6,13 @@
 // as a Qv text datagram once a second.
 //
 // States: 0 idle (sockets closed), 1 DESCRIBE, 2 SETUP, 3 SETUP acknowledged, 4 PLAY, 5 playing,
-// 6 teardown wanted, 7 TEARDOWN sent, 8 TEARDOWN acknowledged. A reply other than 200 restarts at 1.
+// 6 teardown wanted, 7 TEARDOWN sent, 8 TEARDOWN acknowledged. A reply other than 200 restarts at 1;
+// a redirect (301, 302, 303, 307) restarts at 1 with the URL it names, at most 5 times a session.
+//
+// Replies are gathered from the control connection until their headers and their Content-Length
+// bytes are whole. RTP and RTCP are taken only from the server's address (others are counted and
+// dropped); RTP passes a reorder window, and the end of a picture (the marker bit, or a new
+// timestamp) is passed on to the decoder at once.
 #pragma once
 #include "Core/AddressRecord.h"
 #include "Video/QvVideoStream.h"
@@ -16,6 +22,8 @@ constexpr i32 kRtcpReportBlocksMax = 31;  // the report count field has 5 bits
 constexpr u16 kRtspDefaultPort = 554;
 constexpr i64 kRtpHeaderBytes = 12;
 constexpr i32 kRtspParameterSetBytes = 1024;
+constexpr i32 kRtspReplyCapacity = 16384;
+constexpr i32 kRtspRedirectLimit = 5;
 
 enum RtspState : i32 {
     RtspIdle = 0,
@@ -44,7 +52,9 @@ struct RtpSourceStats {
 
 struct RtspVideoStream {
     VideoStreamStats stats;
-    FixedString url;         // adopted for the current session
+    FixedString requestedUrl;  // the "RTSP URL" the session started from
+    FixedString url;         // of the current session: the requested one, or where it was redirected
+    i32 redirects;           // redirects followed since the requested URL was adopted
     AddressRecord server;    // from the URL; port 554 when it names none
     u32 controlMode;         // SocketMode: TCP client for rtsp://, UDP for rtspu://
     i32 state;               // RtspState
@@ -52,7 +62,6 @@ struct RtspVideoStream {
     i32 teardownCseq;
     u16 serverRtpPort;
     u16 serverRtcpPort;      // receiver reports go there
-    u16 lastSequence;        // over all sources
     i64 lastRequestTime;     // us; 0 sends the next request at once
     FixedString session;
     FixedString contentBase;
@@ -70,6 +79,16 @@ struct RtspVideoStream {
     i32 parameterSetLength;
     u32 parameterSetsPending;
     u8 parameterSets[kRtspParameterSetBytes];
+    // Replies gathered from the control connection.
+    i32 replyLength;
+    i64 replySkip;              // bytes still to come of a reply too large to gather
+    i64 repliesTooLarge;
+    u8 reply[kRtspReplyCapacity];
+    // RTP after the reorder window.
+    u32 streaming;              // RTP has come since the stream last ended
+    u32 timestampKnown;
+    u32 lastTimestamp;          // of the last RTP packet delivered
+    PacketReorderWindow reorder;
 };
 
 // Once per frame, right after controlQvVideoStream. The relay socket and host may be null.
@@ -78,12 +97,21 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
                             Preferences* preferences, ImageSlotTable* slots, FlightLogger* logger);
 
 // The pieces controlRtspVideoStream runs, for tests and fuzzing.
-// One received chunk of the control connection, taken as one whole reply.
-void handleRtspReply(RtspVideoStream* stream, const u8* chunk, i64 length, i64 now);
-// One RTP datagram (ignored under the 12 bytes of an RTP header). The relay socket may be null.
+// One received chunk of the control connection: added to what was gathered, and every message now
+// whole (headers and Content-Length bytes; interleaved binary data is skipped) goes to
+// handleRtspReply. A message that cannot fit kRtspReplyCapacity is skipped and counted.
+void gatherRtspReplies(RtspVideoStream* stream, const u8* chunk, i64 length, i64 now);
+// One whole reply.
+void handleRtspReply(RtspVideoStream* stream, const u8* reply, i64 length, i64 now);
+// One RTP datagram (ignored under the 12 bytes of an RTP header): counted, relayed, and passed
+// through the reorder window to the decoder. The relay socket may be null.
 void handleRtpDatagram(RtspVideoStream* stream, u8* data, i64 length, H264StreamState* h264,
                        SecureLinkHost* relayHost, Socket* videoRelaySocket, const Preferences* preferences,
                        ImageSlotTable* slots, i64 now);
+// Delivers what the RTP reorder window holds for longer than it may wait (once a frame).
+void expireRtpVideo(RtspVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots, i64 now);
+// The RTP stream ended: what the window holds is delivered and the decoder shows what it held back.
+void endRtpVideo(RtspVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots);
 // The first RTCP packet of a datagram: a sender report's time is kept for the receiver reports.
 void handleRtcpDatagram(RtspVideoStream* stream, const u8* data, i64 length, i64 now);
 // A receiver report for the sources with new packets (at most 31 of them); their counts at the last

@@ -1,7 +1,13 @@
 // The program's one H.264 decoder. Both stream clients feed it Annex-B NAL units as their
-// depacketiser produces them (processH264BytestreamNalu); once a frame the application update takes
-// the newest picture (processH264DecoderOutput) as tightly packed NV12 into the record's frame and
+// depacketiser produces them (processH264BytestreamNalu); it gathers them into whole access units
+// and feeds the platform decoder one picture at a time. Once a frame the application update takes
+// the next picture (processH264DecoderOutput) as tightly packed NV12 into the record's frame and
 // publishes it as a renderer image slot of format 12, which screens draw by its id.
+//
+// Damage: when part of a picture was lost on the way (the stream clients say so), or the decoder
+// met errors in it, no picture is shown from that one on until the next IDR picture, which is fed
+// and shown again: a damaged picture costs at most the pictures up to the next IDR. While waiting,
+// access units with slices but no IDR slice are not fed at all.
 //
 // The stream clients write the picture geometry from each changed SPS (width, height, stride =
 // coded width, coded height; see parseSequenceParameterSet). Until the first SPS the sizes are 0
@@ -11,14 +17,17 @@
 #pragma once
 #include "Core/FixedString.h"
 #include "Platform/H264Decoder.h"
+#include "Video/H264AccessUnit.h"
 
 struct ImageSlotTable;
 
 // Room for one 1920 x 1080 picture three times over (NV12 needs half of it).
 constexpr i64 kVideoFrameCapacity = 1920 * 1080 * 3;
 constexpr u32 kVideoFormatNv12 = 12;
-// A unit the decoder keeps refusing is dropped after this many pictures taken without success.
-constexpr i32 kVideoDecoderDrainLimit = 8;
+// A unit the decoder keeps refusing is dropped after this many pictures taken without success (the
+// decoder holds at most 16 for reordering).
+constexpr i32 kVideoDecoderDrainLimit = 20;
+constexpr i64 kVideoNeverShown = INT64_MAX;
 
 // Zero-filled at start, inside the program's state block.
 struct VideoDecoder {
@@ -31,6 +40,12 @@ struct VideoDecoder {
     u32 imageSlotId;       // renderer image slot of the newest picture; 0 while there is none
     u32 picturesPublished;         // pictures registered as image slots so far
     FixedString error;             // text of the most recent failure; a later success keeps it
+    i64 accessUnitCount;           // access units gathered so far, fed or not; a picture carries its unit's number
+    i64 damagedFrom;               // pictures of access units numbered from here ...
+    i64 shownFrom;                 // ... up to here are not shown (kVideoNeverShown: waiting for an IDR)
+    i64 picturesDropped;           // pictures not shown because of damage
+    i64 accessUnitsSkipped;        // access units not fed while waiting for an IDR
+    H264AccessUnit accessUnit;     // the units of the picture being gathered
     u8 frame[kVideoFrameCapacity];  // the newest picture: height rows of width luma bytes, then
                                     // height / 2 rows of width bytes of interleaved Cb/Cr
 };
@@ -39,15 +54,32 @@ struct VideoDecoder {
 // error text says why and video stays black; on success it is empty.
 void initializeH264Decoder(VideoDecoder* decoder);
 
-// Feeds one Annex-B NAL unit (start code included) to the program's decoder. When the decoder
-// refuses input until a picture is taken, takes one (publishing it to slots) and feeds the unit
-// again, at most kVideoDecoderDrainLimit times. A unit that cannot be fed is dropped with its
-// message in the error text.
+// Hands Annex-B NAL units (one, or several each behind its start code) to the program's decoder.
+// They are gathered into access units; a complete access unit is fed to the platform decoder. When
+// the decoder refuses input until a picture is taken, takes one (publishing it to slots) and feeds
+// the access unit again, at most kVideoDecoderDrainLimit times. An access unit that cannot be fed is
+// dropped with its message in the error text.
 void processH264BytestreamNalu(const u8* bytes, i64 length, ImageSlotTable* slots);
 
-// Takes at most one decoded picture and publishes it: the previous image slot is released and the
-// frame registered as a new one (id 0 when all slots are taken).
+// The transport marks the end of a picture: the access unit gathered so far is fed now.
+void endH264AccessUnit(ImageSlotTable* slots);
+
+// The stream lost data on the way (a sequence gap, a unit too large to collect): the picture being
+// gathered is damaged.
+void noteH264DataLost();
+
+// The stream ended or changes: the access unit gathered so far is fed and the pictures the decoder
+// holds back for reordering come out on the next output steps. The next stream starts at its
+// first IDR picture.
+void endH264Stream(ImageSlotTable* slots);
+
+// Takes decoded pictures until one may be shown and publishes it: the previous image slot is
+// released and the frame registered as a new one (id 0 when all slots are taken). Damaged pictures
+// and those after them up to the next IDR are taken and dropped.
 void processH264DecoderOutput(ImageSlotTable* slots);
+
+// 1 while pictures are held back after damage until the next IDR picture.
+i32 videoDecoderWaitsForIdr(const VideoDecoder* decoder);
 
 // The decoder set by initializeH264Decoder, or null.
 VideoDecoder* programVideoDecoder();

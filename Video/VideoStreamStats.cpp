@@ -1,6 +1,7 @@
 #include "Video/VideoStreamStats.h"
 
 #include "Core/Clock.h"
+#include "FlightLogs/FlightLogProducers.h"
 
 i64 videoStreamNow(const VideoStreamStats* stats) {
     return (i64)(stats->clock ? stats->clock() : getMicroseconds());
@@ -20,17 +21,8 @@ void updateVideoStreamStats(VideoStreamStats* stats, FlightLogger* logger, i32 w
         stats->snapshotBytes = stats->bytesReceived;
         stats->snapshotTime = now;
 
-        ByteWriter writer = makeByteWriter(stats->entryPayload, sizeof(stats->entryPayload));
-        appendU64Le((u64)elapsed, &writer);
-        appendU64Le((u64)byteDifference, &writer);
-        appendU32Le((u32)received, &writer);
-        appendU32Le((u32)lost, &writer);
-        appendU32Le((u32)width, &writer);
-        appendU32Le((u32)height, &writer);
-        stats->latestEntry.time = now;
-        stats->latestEntry.payload = writer;
-        stats->latestEntry.type = FlightLogVideoStreamStatus;
-        addFlightLogEntry(logger, now, FlightLogVideoStreamStatus, stats->entryPayload, writer.length);
+        VideoStreamStatistics interval{(u64)elapsed, (u64)byteDifference, (u32)received, (u32)lost, width, height};
+        logVideoStreamStatus(logger, now, &interval, &stats->latestEntry, stats->entryPayload);
     }
     if (logger && stats->latestEntry.payload.length) registerFlightLogEntry(logger, &stats->latestEntry);
 }

@@ -9,7 +9,9 @@ struct VideoStreamStats {
     FixedString status;      // the stream's status line
     i64 lastPacketTime;      // us of the last video packet; 0: none yet
     i64 packetsReceived;     // since start
-    i64 packetsLost;         // sequence numbers skipped since start
+    i64 packetsLost;         // sequence numbers given up on since start
+    i64 packetsLate;         // came after their place in the stream had passed (or twice): dropped
+    i64 strangerDatagrams;   // from addresses other than the configured server's: dropped
     i64 bytesReceived;       // Qv: datagram length - 3; RTSP: whole datagram length
     u8 receivedPercent;      // of the last full second, 0-100
     i64 bytesPerSecond;      // of the last full second

@@ -1,7 +1,13 @@
 # Shared build settings and the helpers each folder's CMakeLists.txt calls.
 
 set(ORVIK_WARNINGS -Wall -Wextra)
-if(ORVIK_FUZZ)
+if(ORVIK_TSAN AND (ORVIK_SANITIZE OR ORVIK_FUZZ))
+    message(FATAL_ERROR "ORVIK_TSAN builds on its own: turn ORVIK_SANITIZE and ORVIK_FUZZ off")
+endif()
+if(ORVIK_TSAN)
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(ORVIK_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
 elseif(ORVIK_SANITIZE)

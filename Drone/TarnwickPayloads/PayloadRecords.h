@@ -109,7 +109,7 @@ struct VoskUnitStatus {
     u32 flags;
     u32 flying;
     u32 sbusArmed;
-    u32 loadingButton[2];  // no frame fills these yet
+    u32 loadingButton[2];  // per channel: status flags bits 2 and 3
     u64 faults;
     u32 lastError;
     u32 safetyServo[2];  // 0 closed, 1 open, other values an error

@@ -63,6 +63,10 @@ u32 handleVoskStatusFrame(const u8* body, i32 length, u8 type, DodireruDropLocat
     unit->flags = body[0];
     unit->flying = (body[0] >> 1) & 1;
     unit->sbusArmed = (body[0] >> 4) & 1;
+    // The loading buttons of channels A and B, pressed while a sphere is being loaded: flags bits 2
+    // and 3.
+    unit->loadingButton[0] = (body[0] >> 2) & 1;
+    unit->loadingButton[1] = (body[0] >> 3) & 1;
     unit->faults = readU64Be(body + 1);
     unit->lastError = readU32Be(body + 9);
     *logSlot = (i32)index;

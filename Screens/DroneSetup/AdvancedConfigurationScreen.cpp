@@ -88,9 +88,11 @@ void advancedConfigurationScreen(Platform* platform, ScreenStack* stack, UiState
     }
     {
         FixedString title = makeString("Record flight log now");
-        const FixedString& logName = app->flightLogger.logFileName;
-        FixedString text = logName.length ? formatStr("Recording to @", logName)
-                                          : makeString("Starts recording a flight log even if the drone isn't flying");
+        const FlightLogger* logger = &app->flightLogger;
+        // While the log cannot be written, why; "Recording to" only while it can.
+        FixedString text = logger->logFileName.length && logger->writeFailure.length ? logger->writeFailure
+                           : logger->logFileName.length ? formatStr("Recording to @", logger->logFileName)
+                               : makeString("Starts recording a flight log even if the drone isn't flying");
         if (checkboxRow(&title, &text, 0, app->forceLogging ? 1 : 0, stack, ui, view).clicked) {
             app->forceLogging = app->forceLogging ? 0 : 1;
         }

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr i32 kMaxChoiceLabels = 16;
+constexpr i32 kMaxChoiceLabels = 20;
 
 bool hasValue(const ParameterSlot* slot) { return slot->received || slot->changeTime != 0; }
 

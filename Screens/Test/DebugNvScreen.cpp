@@ -29,9 +29,10 @@ void writeDebugNvText(ByteWriter* writer, const VehicleState* vehicle, const Nex
     fixedLine("Drone Yaw:\t@\n", vehicle->yaw, writer);
     fixedLine("Drone Pitch:\t@\n", vehicle->pitch, writer);
     fixedLine("Drone Roll:\t@\n", vehicle->roll, writer);
-    // The camera's roll field is its roll derotation angle: both lines show it.
-    fixedLine("NV Roll:\t@\n", camera->roll, writer);
-    fixedLine("NV Pitch:\t@\n", camera->tilt, writer);
+    // The system report's roll, pitch and roll derotation angle (bytes 2, 6 and 57), as the camera
+    // names them; the camera record keeps them as tilt, pan and roll, the angles its pointing uses.
+    fixedLine("NV Roll:\t@\n", camera->tilt, writer);
+    fixedLine("NV Pitch:\t@\n", camera->pan, writer);
     fixedLine("NV Roll Derotation:\t@\n", camera->roll, writer);
     appendFixedString(formatFixed("NV Temp:\t@\n", scaled(camera->temperature, 10), 1), writer);
     appendFixedString(formatInt("NV Image Flip:\t@\n", camera->imageFlip), writer);

@@ -195,6 +195,11 @@ void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* pla
     appendReportHeader(writer, utcMs, zoneOffsetMs);
     appendMemorySection(writer, platform, ui);
     appendFilesSection(writer, platform);
+    // What the app cache's load did with the plan it kept: restored, or why nothing was.
+    if (app->keptPlanNote.length) {
+        FixedString line = formatStr("Plan in the app cache: @\n", app->keptPlanNote);
+        appendFixedStringRef(&line, writer);
+    }
     appendSocketSection(writer, app);
     appendRendererSection(writer, ui);
     appendProfilingReport(&globalProfiler, writer);

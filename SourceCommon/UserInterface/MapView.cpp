@@ -211,6 +211,18 @@ void setMapCenterAndZoom(MapView* view, f64 centreX, f64 centreY, f64 zoom) {
 MapTaps* handleMapPointers(MapTaps* out, MapView* view, ScreenStack* stack) {
     out->count = 0;
     if (!stack || !stack->pointers) return out;
+    // Hover: the first present (not pressed) pointer over the view whose hover no opaque widget of
+    // the view took.
+    for (i32 i = 0; i < 5 && !view->hover; i++) {
+        const PointerSlot* slot = &stack->pointers[i];
+        const PointerRecord* record = &stack->pointerRecords[i];
+        if (slot->state != PointerPresent || record->hoverBlocked || !pointInRect(view->clipRect, slot->x, slot->y)) {
+            continue;
+        }
+        view->hover = 1;
+        view->hoverX = slot->x;
+        view->hoverY = slot->y;
+    }
     u32 pressedTracked = 0;
     for (i32 i = 0; i < 5; i++) {
         const PointerSlot* slot = &stack->pointers[i];

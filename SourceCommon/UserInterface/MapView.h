@@ -54,7 +54,7 @@ struct MapView {
     f32 padding;     // T / 2
     f32 titleSize;   // 1.2 T
     f32 rowHeight;   // 3.2 T
-    u32 hover;       // a pointer hovered a row of the view this frame
+    u32 hover;       // a pointer hovered the view this frame (a row of a list; a map where no widget is)
     f32 hoverX, hoverY;
     u64 clickedPointerMask;  // bit i: pointer i clicked inside the view this frame
     WidgetId openRowId;      // the view's open expandable row; none when all zero
@@ -112,7 +112,8 @@ void setMapCenterAndZoom(MapView* view, f64 centreX, f64 centreY, f64 zoom);
 
 // After the view's widgets: claims the pointers pressed inside the view that no other widget owns,
 // records where the panning ones hold the content for the next frame's updateMapView (one pointer
-// pans, two pinch), and collects this frame's taps into *out, which it returns.
+// pans, two pinch), and collects this frame's taps into *out, which it returns. A pointer resting
+// over the view where no opaque widget took its hover sets the view's hover flag and position.
 MapTaps* handleMapPointers(MapTaps* out, MapView* view, ScreenStack* stack);
 
 // A box {minX, maxX, minY, maxY} of content units as a window rectangle (the wrapping world: the box

@@ -85,12 +85,17 @@ void fillApp(AppState* app) {
     std::memcpy(app->arduCopterId.id, "ARDU-0123456789ABCDE", 20);
 }
 
+// The bytes a row writes.
+std::string rowBytes(AppState* app, const AppCacheField& row) {
+    std::string bytes((size_t)cacheFieldByteCount(app, &row), '\0');
+    if (row.kind != AppCacheRecord) return std::string((const char*)row.field(app), bytes.size());
+    ByteWriter writer = makeByteWriter(bytes.data(), (i64)bytes.size());
+    row.writeRecord(app, &writer);
+    return bytes;
+}
+
 void expectSameCache(AppState* a, AppState* b) {
-    for (const AppCacheField& row : appCacheFields) {
-        i64 count = cacheFieldByteCount(a, &row);
-        ASSERT_EQ(count, cacheFieldByteCount(b, &row)) << row.name;
-        EXPECT_EQ(std::memcmp(row.field(a), row.field(b), count), 0) << row.name;
-    }
+    for (const AppCacheField& row : appCacheFields) EXPECT_EQ(rowBytes(a, row), rowBytes(b, row)) << row.name;
 }
 
 TEST(AppCacheFile, RecordsInTableOrderReadBackWhole) {
@@ -98,12 +103,12 @@ TEST(AppCacheFile, RecordsInTableOrderReadBackWhole) {
     fillApp(app.get());
     std::string file = writeCache(app.get());
     std::vector<Record> found = records(file);
-    ASSERT_EQ(found.size(), 12u);
+    ASSERT_EQ(found.size(), 13u);
     const char* names[] = {"Installation ID", "Device Name", "Encryption to Relay Password", "Controlling Listener IP",
                            "Encryption to Controlling Listener Password", "Orvik Drop Coordinates", "Orvik Drop Times",
                            "VOSK Drop Coordinates", "VOSK Drop Times", "VOSK Armed", "ArduCopter ID Type",
-                           "ArduCopter ID"};
-    for (size_t i = 0; i < 12; i++) EXPECT_EQ(found[i].name, names[i]);
+                           "ArduCopter ID", "Mission Plan"};
+    for (size_t i = 0; i < 13; i++) EXPECT_EQ(found[i].name, names[i]);
     EXPECT_EQ(found[0].data.size(), 32u);
     EXPECT_EQ(found[1].data.size(), 256u);
     EXPECT_EQ(found[5].elementSize, 8u);
@@ -124,8 +129,9 @@ TEST(AppCacheFile, RecordsInTableOrderReadBackWhole) {
     EXPECT_EQ(read->orvikDropLocations.count, 3u);
     EXPECT_EQ(isVoskDropArmed(&read->dodireruDropLocations, 2), 1u);
     EXPECT_EQ(isVoskDropArmed(&read->dodireruDropLocations, 1), 0u);
-    // 12 headers of 17 bytes, 235 bytes of names and 484,476 bytes of fields at capacity.
-    EXPECT_EQ(appCacheMaxFileSize(), 484915u);
+    // 13 headers of 17 bytes, 247 bytes of names, 484,476 bytes of fields at capacity and a plan of
+    // 99 waypoints and 200 points.
+    EXPECT_EQ(appCacheMaxFileSize(), 484915u + 17 + 12 + 28 + 99 * 34 + 200 * 16 + 4);
 }
 
 TEST(AppCacheFile, RecordsThatDoNotFitAreSkippedOrCut) {
@@ -206,7 +212,7 @@ TEST_F(AppCacheStep, FirstRunWritesTheIdAndEmptyListsAtOnce) {
     frames(2);
     EXPECT_EQ(cache->loadStatus, (u32)FileStatusNotFound);
     std::vector<Record> found = records(file());
-    ASSERT_EQ(found.size(), 12u);
+    ASSERT_EQ(found.size(), 13u);
     EXPECT_EQ((u8)found[0].data[0], 0xAB);
     EXPECT_EQ(found[5].data.size(), 0u);
     EXPECT_EQ(found[9].data, std::string(32, '\0'));
@@ -249,7 +255,7 @@ TEST_F(AppCacheStep, AFileMissingRowsIsRewrittenAfterItLoads) {
     frames(4);
     EXPECT_EQ(app->installationId[31], 0x42);
     std::vector<Record> found = records(file());
-    ASSERT_EQ(found.size(), 12u);
+    ASSERT_EQ(found.size(), 13u);
     EXPECT_EQ(found[0].data, std::string(32, '\x42'));
     EXPECT_EQ(found[8].data.size(), 0u);
 }
@@ -313,6 +319,107 @@ TEST(DropLocations, ExpiryRemovesOldPointsAndKeepsArmedBitsWithTheirPoints) {
     EXPECT_EQ(isVoskDropArmed(vosk, 101), 1u);
     EXPECT_EQ(isVoskDropArmed(vosk, 102), 0u);
     EXPECT_EQ(vosk->count, kMaxVoskDropLocations - 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A plan of every kind: waypoints (the first two locked on the vehicle), a transect region and a
+// geofence.
+void fillPlan(AppState* app) {
+    WaypointMissionEditor* editor = &app->waypointMissionEditor;
+    editor->referenceLongitude = 150.25;
+    editor->referenceLatitude = -33.75;
+    for (i32 i = 0; i < 5; i++) {
+        insertWaypoint(editor, i, 0.41 + i * 1e-4, -0.09 - i * 1e-4, 40.0 + i);
+        editor->waypoints[i].ignitePreviousSegment = (u32)(i % 2);
+        editor->waypoints[i].uploadMark = i == 0 ? 2 : i == 1 ? 1 : 0;
+        editor->waypoints[i].missionItemNumber = i < 2 ? i + 1 : 0;
+    }
+    for (i32 i = 0; i < 4; i++) {
+        app->transectRegion.points[i] = Vec2{0.41 + (i & 1) * 1e-3, -0.09 - (i >> 1) * 1e-3};
+        app->orvikGeofence.points[i] = Vec2{0.409 + (i & 1) * 3e-3, -0.089 - (i >> 1) * 3e-3};
+    }
+    app->transectRegion.pointCount = 4;
+    app->orvikGeofence.pointCount = 4;
+}
+
+std::string planRecordOf(AppState* app) {
+    for (const AppCacheField& row : appCacheFields) {
+        if (row.kind == AppCacheRecord) return rowBytes(app, row);
+    }
+    return "";
+}
+
+// The plan is written once it has stood still for a while (a drag is not written every frame) and
+// comes back whole after a restart: waypoints with their locks, transect region and geofence.
+TEST_F(AppCacheStep, ThePlanIsKeptOnceItRestsAndRestoredWholeAfterARestart) {
+    frames(4);  // first run: the file is written
+    u32 rewrites = cache->rewrites;
+    fillPlan(app.get());
+    for (i32 i = 0; i < 20; i++) {
+        app->waypointMissionEditor.waypoints[4].x += 1e-6;  // dragged
+        frame();
+    }
+    EXPECT_EQ(cache->rewrites, rewrites);
+    frames(40);
+    EXPECT_EQ(cache->rewrites, rewrites + 1);
+    std::string kept = planRecordOf(app.get());
+
+    AppStatePtr restarted = makeApp();
+    restarted->orvikGeofence.flightLogger = nullptr;
+    std::swap(app, restarted);
+    cache.reset(new AppCacheState{});
+    frames(3);
+    ASSERT_EQ(cache->loaded, 1u);
+    EXPECT_STREQ(app->keptPlanNote.text, "Restored 5 waypoints (2 locked), 4 transect points and 4 geofence points");
+    const WaypointMissionEditor& before = restarted->waypointMissionEditor;
+    const WaypointMissionEditor& after = app->waypointMissionEditor;
+    ASSERT_EQ(after.waypointCount, 5);
+    EXPECT_EQ(std::memcmp(after.waypoints, before.waypoints, sizeof(Waypoint) * 5), 0);
+    EXPECT_EQ(after.referenceLongitude, before.referenceLongitude);
+    EXPECT_EQ(after.referenceLatitude, before.referenceLatitude);
+    EXPECT_EQ(after.nextWaypointId, before.nextWaypointId);
+    EXPECT_EQ(app->transectRegion.pointCount, 4);
+    EXPECT_EQ(std::memcmp(app->transectRegion.points, restarted->transectRegion.points, 4 * sizeof(Vec2)), 0);
+    EXPECT_EQ(app->orvikGeofence.pointCount, 4);
+    EXPECT_EQ(std::memcmp(app->orvikGeofence.points, restarted->orvikGeofence.points, 4 * sizeof(Vec2)), 0);
+    // Every new log starts with the restored geofence.
+    EXPECT_EQ(app->orvikGeofence.logEntry.type, (u32)FlightLogGeofenceChanged);
+    EXPECT_EQ(planRecordOf(app.get()), kept);
+    frames(40);
+    EXPECT_EQ(cache->rewrites, 0u);  // restored as kept: nothing to write
+}
+
+// An empty or damaged plan record restores nothing, says why (for the debug report) and leaves the
+// plan as it was.
+TEST(AppCacheFile, AnEmptyOrDamagedPlanRecordRestoresNothingAndSaysWhy) {
+    AppStatePtr source = makeApp();
+    fillPlan(source.get());
+    std::string plan = planRecordOf(source.get());
+    std::string flipped = plan;
+    flipped[40] ^= 0x10;
+    std::string shortened = plan.substr(0, plan.size() - 34);
+    struct Case {
+        std::string bytes;
+        const char* why;
+    } cases[] = {
+        {"", "nothing restored: the record is empty"},
+        {flipped, "nothing restored: its checksum does not match"},
+        {shortened, "nothing restored: its length does not match its counts (296 bytes)"},
+        {std::string(plan.size(), '\0'), "nothing restored: the record is not a plan"},
+    };
+    for (const Case& c : cases) {
+        AppStatePtr app = makeApp();
+        u32 took[kAppCacheRowCount] = {};
+        std::string file = record("Mission Plan", 0, c.bytes);
+        parseAppCacheFile(app.get(), (const u8*)file.data(), file.size(), took);
+        EXPECT_STREQ(app->keptPlanNote.text, c.why);
+        EXPECT_EQ(app->waypointMissionEditor.waypointCount, 0);
+        EXPECT_EQ(app->transectRegion.pointCount, 0);
+        EXPECT_EQ(app->orvikGeofence.pointCount, 0);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <sstream>
 
 #include "Application/AppCache.h"
 #include "Application/AppUpdate.h"
@@ -378,6 +379,66 @@ TEST_F(AppFrames, RecordFlightLogNowKeepsALogOpenAndLoggingOffClearsTheHighMark)
     frame();  // no vehicle heard: logging is off
     EXPECT_EQ(app->flightLogger.logFileName.length, 0u);
     EXPECT_EQ(app->flightLogger.highAboveGroundSince, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A read-only Documents folder (a read-only tmpfs of a child process's own): while nothing flies the
+// folder is checked; the first frame of a flight shows why no log can be written, and the warning
+// sounds once for the whole flight.
+TEST_F(AppFrames, AReadOnlyDocumentsFolderShowsTheLogStatusOnTheFirstFrameOfAFlightAndSoundsOnce) {
+    std::string skipped;
+    std::string report = runWithPrivateTmpfs(home + "/Documents", "ro,size=1m", home + "/report", [&] {
+        for (i32 i = 0; i < 3; i++) frame();
+        std::string before = app->flightLogger.writeFailure.text;
+        u32 soundsBefore = pendingSoundCount(&app->sound.queue);
+        app->forceLogging = 1;
+        frame();
+        std::string first = app->flightLogger.writeFailure.text;
+        u32 soundsFirst = pendingSoundCount(&app->sound.queue) - soundsBefore;
+        // Three seconds of the flight: its appends fail too.
+        for (i32 i = 0; i < 180; i++) frame();
+        u32 soundsAll = pendingSoundCount(&app->sound.queue) - soundsBefore;
+        return first + "\n" + std::to_string(soundsFirst) + " " + std::to_string(soundsAll) + " " +
+               std::to_string(app->flightLogger.failedAppends) + " " + std::to_string(app->flightLogger.logFileName.length > 0) +
+               "\n" + before;
+    }, &skipped);
+    if (!skipped.empty()) GTEST_SKIP() << skipped;
+    std::istringstream lines(report);
+    std::string first, counts, before;
+    std::getline(lines, first);
+    std::getline(lines, counts);
+    std::getline(lines, before);
+    EXPECT_EQ(first, "Flight log: read-only file system") << report;
+    EXPECT_EQ(before, first);  // told before the flight already
+    u32 soundsFirst = 0, soundsAll = 0, failed = 0, open = 0;
+    ASSERT_EQ(std::sscanf(counts.c_str(), "%u %u %u %u", &soundsFirst, &soundsAll, &failed, &open), 4) << report;
+    EXPECT_EQ(soundsFirst, 1u);
+    EXPECT_EQ(soundsAll, 1u);
+    EXPECT_GE(failed, 2u);
+    EXPECT_EQ(open, 1u);
+}
+
+// Closing the window queues the log's buffered entries: once the file thread has finished its
+// jobs the file holds every entry added before the quit, the last frame's included.
+TEST_F(AppFrames, TheQuitWritesTheLogsBufferedEntries) {
+    frame();
+    app->forceLogging = 1;
+    frame();
+    std::string name = app->flightLogger.logFileName.text;
+    ASSERT_FALSE(name.empty());
+    u8 last[] = {0xFD, 0x42, 0x42};
+    addFlightLogEntry(&app->flightLogger, (i64)fakeMicroseconds, FlightLogReceivedFromDrone, last, sizeof last);
+    finishApp(platform, app.get());
+    u32 stopped = 0;
+    runFileThread(platform, &stopped);
+    std::string log = readWholeFile(dataFolder + name);
+    ASSERT_GE(log.size(), sizeof last + 13);
+    // The last entry is the one added just before the quit, whole.
+    EXPECT_EQ(log.substr(log.size() - 2 - sizeof last, sizeof last), std::string((const char*)last, sizeof last));
+    EXPECT_EQ((u8)log[log.size() - 13 - sizeof last], FlightLogReceivedFromDrone);
 }
 
 }  // namespace

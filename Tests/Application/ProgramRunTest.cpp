@@ -1,7 +1,7 @@
 // The real program run twice in a temporary HOME on the test display: the first run creates the data
 // folder and the app cache; the second loads what the first stored (and what the test added to it)
-// and keeps it: the installation id, the relay identities, the drop locations with their armed mask,
-// and the preferences. Each run is cut off from every network but its own loopback.
+// and keeps it: the installation id, the relay identities, the drop locations with their armed
+// mask, the plan and the preferences. Each run is cut off from every network but its own loopback.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Core/Clock.h"
+#include "Mission/MissionPlanRecord.h"
 
 namespace {
 
@@ -72,6 +73,35 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A plan record of three waypoints (the first locked on the vehicle), three transect points and a
+// four-point geofence.
+std::string planBytes() {
+    struct Plan {
+        WaypointMissionEditor editor;
+        TransectRegion transect;
+        OrvikGeofence geofence;
+    };
+    Plan* plan = (Plan*)std::calloc(1, sizeof(Plan));
+    plan->editor.referenceLongitude = 8.5;
+    plan->editor.referenceLatitude = 47.25;
+    for (i32 i = 0; i < 3; i++) {
+        insertWaypoint(&plan->editor, i, 0.0236 + i * 1e-4, -0.3 + i * 1e-4, 30.0 + 5 * i);
+    }
+    plan->editor.waypoints[0].uploadMark = 2;
+    plan->editor.waypoints[0].missionItemNumber = 1;
+    for (i32 i = 0; i < 4; i++) plan->geofence.points[i] = Vec2{0.0235 + (i & 1) * 5e-4, -0.3 + (i >> 1) * 5e-4};
+    plan->geofence.pointCount = 4;
+    for (i32 i = 0; i < 3; i++) plan->transect.points[i] = Vec2{0.0236 + i * 2e-4, -0.2999 + (i & 1) * 2e-4};
+    plan->transect.pointCount = 3;
+    ByteWriter measure = makeMeasuringWriter();
+    writePlanRecord(&plan->editor, &plan->transect, &plan->geofence, &measure);
+    std::string bytes((size_t)measure.length, '\0');
+    ByteWriter writer = makeByteWriter(bytes.data(), measure.length);
+    writePlanRecord(&plan->editor, &plan->transect, &plan->geofence, &writer);
+    std::free(plan);
+    return bytes;
+}
+
 std::string u64Bytes(u64 value) {
     std::string out;
     putU64(&out, value);
@@ -120,7 +150,7 @@ TEST_F(ProgramRuns, TheSecondRunKeepsWhatTheFirstStoredAndWhatWasAdded) {
     std::string cachePath = dataFolder + "OrvikAppCache.bin";
     ASSERT_TRUE(std::filesystem::exists(cachePath)) << output;
     std::vector<Record> first = readRecords(readFile(cachePath));
-    ASSERT_EQ(first.size(), 12u);
+    ASSERT_EQ(first.size(), 13u);
     const Record* id = find(first, "Installation ID");
     ASSERT_NE(id, nullptr);
     EXPECT_NE(id->data, std::string(32, '\0'));
@@ -133,8 +163,9 @@ TEST_F(ProgramRuns, TheSecondRunKeepsWhatTheFirstStoredAndWhatWasAdded) {
     EXPECT_FALSE(std::filesystem::exists(dataFolder + "Preferences.txt"));  // nothing changed yet
 
     // Between the runs: three Orvik drops (one older than the 24-hour persistence), two VOSK drops
-    // with the second armed, a relay password; the ArduCopter records are left out, so the second
-    // run rewrites the file from what it loaded. And a preferences file.
+    // with the second armed, a relay password, a plan; the ArduCopter records are left out, so the
+    // second run rewrites the file from what it loaded. And a preferences file.
+    std::string plan = planBytes();
     i64 now = currentTimeMilliseconds();
     const i64 hour = 3600000;
     std::vector<Record> edited;
@@ -148,6 +179,7 @@ TEST_F(ProgramRuns, TheSecondRunKeepsWhatTheFirstStoredAndWhatWasAdded) {
         if (r.name == "VOSK Drop Times") copy.data = u64Bytes(now - hour) + u64Bytes(now - hour);
         if (r.name == "VOSK Armed") copy.data[0] = 0x02;
         if (r.name == "Encryption to Relay Password") copy.data = "secret!!";
+        if (r.name == "Mission Plan") copy.data = plan;
         if (r.name.rfind("ArduCopter", 0) == 0) continue;
         edited.push_back(copy);
     }
@@ -156,7 +188,7 @@ TEST_F(ProgramRuns, TheSecondRunKeepsWhatTheFirstStoredAndWhatWasAdded) {
 
     output = run(40);
     std::vector<Record> second = readRecords(readFile(cachePath));
-    ASSERT_EQ(second.size(), 12u) << output;
+    ASSERT_EQ(second.size(), 13u) << output;
     EXPECT_EQ(find(second, "Installation ID")->data, id->data);
     EXPECT_EQ(find(second, "Device Name")->data, name->data);
     EXPECT_EQ(find(second, "Encryption to Controlling Listener Password")->data, listenerPassword);
@@ -166,6 +198,11 @@ TEST_F(ProgramRuns, TheSecondRunKeepsWhatTheFirstStoredAndWhatWasAdded) {
     EXPECT_EQ(find(second, "VOSK Drop Coordinates")->data, u64Bytes(0x4444) + u64Bytes(0x5555));
     EXPECT_EQ((u8)find(second, "VOSK Armed")->data[0], 0x02);
     EXPECT_EQ(find(second, "ArduCopter ID")->data.size(), 20u);
+    // The plan came back whole: restored, and written again as it was kept.
+    EXPECT_EQ(find(second, "Mission Plan")->data, plan);
+    EXPECT_NE(readFile(dataFolder + "Debug/DebugReport.txt")
+                  .find("Plan in the app cache: Restored 3 waypoints (1 locked), 3 transect points and 4 geofence points\n"),
+              std::string::npos);
 
     std::string preferences = readFile(dataFolder + "Preferences.txt");
     EXPECT_NE(preferences.find(std::string(45, ' ') + "Units: Nautical (kn)\n"), std::string::npos) << preferences;

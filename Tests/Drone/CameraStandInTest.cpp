@@ -6,6 +6,7 @@
 #include "Platform/Input.h"
 #include "StandInRig.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -100,6 +101,26 @@ TEST(CameraStandIn, ProtocolCameraIsAskedUntilItNamesItselfThenPolledAndCommande
         EXPECT_EQ(ask.targetComp, 100);
         EXPECT_EQ(ask.p[0], 1);
     }
+
+    // A log started now begins with the camera's HEARTBEAT and then its CAMERA_INFORMATION (the
+    // vehicle's HEARTBEAT stays with the vehicle's records): the frames registered for its start.
+    rig.logger.registeredEntryCount = 0;
+    rig.step();
+    std::vector<std::string> registered;
+    for (u32 i = 0; i < rig.logger.registeredEntryCount; i++) {
+        const ByteWriter& frame = rig.logger.registeredEntries[i]->payload;
+        MavlinkMessage message{};
+        parseMavlinkBytes(&message, frame.data, 0, (i32)frame.length);
+        ASSERT_TRUE(message.haveMessage);
+        registered.push_back(formatIntInt("@ from @", message.messageId, message.source).text +
+                             std::string(message.messageId == 0 ? formatInt(" type @", message.payload[4]).text : ""));
+    }
+    auto at = [&](const std::string& what) { return std::find(registered.begin(), registered.end(), what); };
+    ASSERT_NE(at("0 from 356 type 30"), registered.end()) << ::testing::PrintToString(registered);
+    EXPECT_LT(at("0 from 356 type 30"), at("259 from 356"));
+    EXPECT_NE(at("259 from 356"), registered.end());
+    EXPECT_EQ(std::count(registered.begin(), registered.end(), "0 from 257 type 2"), 1)
+        << ::testing::PrintToString(registered);
 
     rig.run(2000000);
     settle(&rig);

@@ -172,6 +172,30 @@ TEST(VoskTexts, StateLineAndChannelReportFollowTheUnitsAndServos) {
               std::string::npos);
 }
 
+TEST(VoskTexts, LoadingButtonsAreThePrimarysStatusFlagsBitsTwoAndThree) {
+    VoskPayloadState vosk{};
+    i32 slot = -1;
+    u8 body[25] = {0x08};  // primary, channel B's button down
+    ASSERT_EQ(handleVoskStatusFrame(body, 25, PayloadFrameVoskStatus, nullptr, nullptr, nullptr, nullptr, &vosk, &slot,
+                                    kNow, 0),
+              1u);
+    body[0] = 0x01 | 0x04;  // the secondary's channel A button: not the report's
+    handleVoskStatusFrame(body, 25, PayloadFrameVoskStatus, nullptr, nullptr, nullptr, nullptr, &vosk, &slot, kNow, 0);
+    char bytes[2048];
+    ByteWriter writer = makeByteWriter(bytes, sizeof(bytes));
+    appendVoskStatus(&vosk, &writer, kNow);
+    std::string report(bytes, (size_t)writer.length);
+    size_t b = report.find("B Loaded\n");
+    ASSERT_NE(b, std::string::npos) << report;
+    EXPECT_NE(report.rfind("Loading Button: Not Pressed\n", b), std::string::npos) << report;
+    EXPECT_EQ(report.find("Loading Button: Pressed\n"), report.find("Loading Button: Pressed\n", b)) << report;
+    EXPECT_NE(report.find("Loading Button: Pressed\n", b), std::string::npos) << report;
+    // A later frame with the button up clears it.
+    body[0] = 0x00;
+    handleVoskStatusFrame(body, 25, PayloadFrameVoskStatus, nullptr, nullptr, nullptr, nullptr, &vosk, &slot, kNow, 0);
+    EXPECT_EQ(vosk.units[0].loadingButton[1], 0u);
+}
+
 TEST(PayloadFrames, ReaderDeliversEveryBufferedFrameAndSkipsImpossibleLengths) {
     EXPECT_EQ(payloadLinkChecksum(nullptr, 0, 0), 0);
     std::vector<u8> stream = {0x00, 0xB7, 0x03, 0xB7, 0x00, 0x00};  // noise, two candidates too short to be frames

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Core/Profiler.h"
 #include "FlightLogs/FlightLogIndex.h"
 #include "FlightLogs/FlightLogger.h"
 
@@ -37,14 +38,15 @@ Bytes randomBytes(std::mt19937* random, size_t count) {
 
 // A start block, a header, then entries a little out of time order, some with equal times, and a
 // few outside the index's window (40 days later, 25 days earlier) that the index must pass over.
-Bytes makeLog(std::mt19937* random, i64 start) {
+// Long logs cross the index's batches of a thousand descriptors and the growth of its arrays.
+Bytes makeLog(std::mt19937* random, i64 start, i32 entries = 240) {
     Bytes log;
     appendEntry(&log, 1, start, randomBytes(random, 30));
     appendEntry(&log, 9, start - 100, Bytes{0});
     appendEntry(&log, 15, start, randomBytes(random, 12));
     appendEntry(&log, 16, start, randomBytes(random, 34));
     appendEntry(&log, 7, start, Bytes{0x78, 0x00, 0x00, 0x00, 5, '3', '.', '1', '.', '0'});
-    for (i32 i = 0; i < 240; i++) {
+    for (i32 i = 0; i < entries; i++) {
         i64 time = start + i * 200 + (i64)((*random)() % 1500) - 700;
         if (i % 17 == 5) time = start + i * 200;  // ties with other entries
         if (i == 100 || i == 180) time = start + 40 * kDay;
@@ -145,7 +147,7 @@ TEST(FlightLogIndex, DamagedLogsAreIndexedAsAnIndependentReaderIndexesThem) {
     std::vector<std::string> paths;
     for (i32 n = 0; n < 160; n++) {
         // Half the logs start exactly 20 days after 1970, so their time base is 0.
-        Bytes log = makeLog(&random, n % 2 ? 1765000000000LL : kFlightLogTimeBaseLeadMs);
+        Bytes log = makeLog(&random, n % 2 ? 1765000000000LL : kFlightLogTimeBaseLeadMs, n % 40 == 3 ? 5000 : 240);
         if (n >= 2) damage(&random, &log);
         std::string path = std::string(folder) + "/" + std::to_string(n) + ".qvlog3";
         FILE* file = std::fopen(path.c_str(), "wb");
@@ -180,6 +182,22 @@ TEST(FlightLogIndex, DamagedLogsAreIndexedAsAnIndependentReaderIndexesThem) {
     EXPECT_GT(entriesSeen, 10000);
     for (const std::string& path : paths) unlink(path.c_str());
     rmdir(folder);
+}
+
+TEST(FlightLogIndex, ChecksumsAndDescriptorCopiesAreProfilingRegionsOfTheParse) {
+    std::mt19937 random(72);
+    Bytes log = makeLog(&random, 1765000000000LL);
+    std::vector<u64> buffer(log.size() / 8 + 1);
+    std::memcpy(buffer.data(), log.data(), log.size());
+    ASSERT_EQ(optimizeFlightLogFile((u8*)buffer.data(), (i64)log.size()).error.length, 0);
+    static u8 bytes[1 << 16];
+    ByteWriter writer = makeByteWriter(bytes, sizeof bytes);
+    appendProfilingReportB(&globalProfiler, &writer);
+    std::string report((const char*)bytes, (size_t)writer.length);
+    size_t parse = report.find("\n\tParse flight log file\t");
+    ASSERT_NE(parse, std::string::npos) << report;
+    EXPECT_NE(report.find("\n\t\tMAVLink CRC\t", parse), std::string::npos) << report;
+    EXPECT_NE(report.find("\n\t\tCopy to SOA\t", parse), std::string::npos) << report;
 }
 
 TEST(FlightLogIndex, HeaderGivesStartTimeAndTimeShiftAndAShortHeaderIsReadOnlyWithinItself) {

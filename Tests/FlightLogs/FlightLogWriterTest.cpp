@@ -47,8 +47,10 @@ struct FlightLogFiles : FileThreadFixture {
     void frame(i32 logging, u32 preferencesChanged = 0) {
         updateFlightLogger(logger, installationId, platform, preferences, logging, preferencesChanged);
     }
-    // One frame a little over a second later: the writer's periodic flush; then the file thread.
+    // The file thread finishes the append out, if any; one frame a little over a second later: the
+    // writer's periodic flush (one append is out at a time); then the file thread again.
     void flushAndWrite() {
+        pass();
         gMicros += 1000001;
         frame(1);
         pass();
@@ -181,49 +183,29 @@ TEST_F(FlightLogFiles, StartBlockOrderAndEveryPayloadReadBackByAnIndependentRead
     EXPECT_STREQ(logger->logFileName.text, "Flight Logs/flight_log_2024_7_3_11_06_08.qvlog3");
 }
 
-// Fills the buffer with entries whose first four payload bytes count them.
-void addNumbered(FlightLogger* logger, u32* next, i64 payloadLength) {
-    std::vector<u8> payload((size_t)(payloadLength < 4 ? 4 : payloadLength), (u8)*next);
-    std::memcpy(payload.data(), next, 4);
-    addFlightLogEntry(logger, (i64)gMicros, FlightLogReceivedFromDrone, payload.data(), payloadLength);
-    (*next)++;
-}
-
-// The numbers of the numbered type-1 entries the reader found, in file order.
-std::vector<u32> numbersIn(const FlightLogReading& reading) {
-    std::vector<u32> numbers;
-    for (const std::string& line : linesStartingWith(reading.lines, "type=1 ")) {
-        std::string hex = line.substr(line.find("bytes=") + 6, 8);
-        u32 value = 0;
-        for (i32 i = 3; i >= 0; i--) value = value << 8 | (u32)std::stoul(hex.substr(i * 2, 2), nullptr, 16);
-        numbers.push_back(value);
-    }
-    return numbers;
-}
-
 TEST_F(FlightLogFiles, AnEntryReachingExactly0x80000BytesFlushesFirstAndTheFileKeepsEveryEntryInOrder) {
     frame(1);
     u32 next = 0;
-    while (kFlightLogBufferBytes - 1 - logger->bufferFill > 60000 + 13) addNumbered(logger, &next, 60000);
+    while (kFlightLogBufferBytes - 1 - logger->bufferFill > 60000 + 13) addNumbered(logger, (i64)gMicros, &next, 60000);
     // Bring the buffer to 0x7FFFF with one entry: no flush, no free byte left.
     u32 room = kFlightLogBufferBytes - 1 - logger->bufferFill;
     u32 jobsBefore = queuedJobs();
-    addNumbered(logger, &next, room - 13);
+    addNumbered(logger, (i64)gMicros, &next, room - 13);
     EXPECT_EQ(logger->bufferFill, kFlightLogBufferBytes - 1);
     EXPECT_EQ(queuedJobs(), jobsBefore);
     // One entry of 17 bytes more would end past 0x80000: it goes after a flush.
-    addNumbered(logger, &next, 4);
+    addNumbered(logger, (i64)gMicros, &next, 4);
     EXPECT_EQ(queuedJobs(), jobsBefore + 1);
     EXPECT_EQ(logger->bufferFill, 17u);
     // From an empty buffer, an entry ending at exactly 0x80000 would leave no free byte: flushed
     // before it.
     flushAndWrite();
     ASSERT_EQ(logger->bufferFill, 0u);
-    addNumbered(logger, &next, 65535);
-    while (kFlightLogBufferBytes - logger->bufferFill > 65535 + 13) addNumbered(logger, &next, 65535);
+    addNumbered(logger, (i64)gMicros, &next, 65535);
+    while (kFlightLogBufferBytes - logger->bufferFill > 65535 + 13) addNumbered(logger, (i64)gMicros, &next, 65535);
     u32 exact = kFlightLogBufferBytes - logger->bufferFill - 13;
     jobsBefore = queuedJobs();
-    addNumbered(logger, &next, exact);
+    addNumbered(logger, (i64)gMicros, &next, exact);
     EXPECT_EQ(queuedJobs(), jobsBefore + 1);
     EXPECT_EQ(logger->bufferFill, exact + 13);
     flushAndWrite();
@@ -243,15 +225,15 @@ TEST_F(FlightLogFiles, AFullJobTableLosesNothingAndOnlyEntriesThatCannotFitAreRe
         enqueueFileJob(formatInt("busy/@", i), "text/plain", nullptr, 0, 0, FileJobWrite, &platform->fileJobs, nullptr);
     }
     u32 next = 0;
-    addNumbered(logger, &next, 100);
+    addNumbered(logger, (i64)gMicros, &next, 100);
     for (i32 second = 0; second < 3; second++) {
         gMicros += 1000001;
         frame(1);  // the periodic flush finds no slot: the bytes stay
     }
     EXPECT_NE(logger->bufferFill, 0u);
-    while (kFlightLogBufferBytes - 1 - logger->bufferFill >= 60000 + 13) addNumbered(logger, &next, 60000);
+    while (kFlightLogBufferBytes - 1 - logger->bufferFill >= 60000 + 13) addNumbered(logger, (i64)gMicros, &next, 60000);
     u32 kept = next;
-    addNumbered(logger, &next, 60000);  // cannot fit and cannot be flushed: refused
+    addNumbered(logger, (i64)gMicros, &next, 60000);  // cannot fit and cannot be flushed: refused
     EXPECT_EQ(logger->refusedEntries, 1u);
     gMicros += 1;
     frame(1);  // the next frame tries again at once, still without a slot
@@ -270,7 +252,7 @@ TEST_F(FlightLogFiles, AFullJobTableLosesNothingAndOnlyEntriesThatCannotFitAreRe
     for (u32 i = 0; i < kFileTableSlots; i++) {
         enqueueFileJob(formatInt("busy/@", i), "text/plain", nullptr, 0, 0, FileJobWrite, &platform->fileJobs, nullptr);
     }
-    addNumbered(logger, &next, 100);
+    addNumbered(logger, (i64)gMicros, &next, 100);
     frame(0);
     EXPECT_EQ(logger->logFileName.length, 0);
     EXPECT_NE(logger->bufferFill, 0u);

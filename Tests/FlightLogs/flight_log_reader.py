@@ -120,6 +120,8 @@ def decode(kind, payload):
     elif kind == 16:
         controller, emulated = c.take("BB")
         text = "controller=%d emulated=%d axes=%s" % (controller, emulated, ",".join(g(v) for v in c.take("8f")))
+    elif kind == 17:
+        text = "gap entries=%d first=%d last=%d" % c.take("Qqq")
     else:
         text = "bytes=" + payload.hex()
         c.at = len(payload)

@@ -26,6 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
     static AppState* second = (AppState*)std::calloc(1, sizeof(AppState));
     std::memset(&first->orvikDropLocations, 0, sizeof(first->orvikDropLocations));
     std::memset(&first->dodireruDropLocations, 0, sizeof(first->dodireruDropLocations));
+    std::memset(&first->waypointMissionEditor, 0, sizeof(first->waypointMissionEditor));
+    std::memset(&first->transectRegion, 0, sizeof(first->transectRegion));
+    std::memset(&first->orvikGeofence, 0, sizeof(first->orvikGeofence));
     u32 found[kAppCacheRowCount] = {};
     parseAppCacheFile(first, data, size, found);
     if (first->orvikDropLocations.count > kMaxOrvikDropLocations) std::abort();

@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
         checkQueryName(&lookups[0]);
         return 0;
     }
-    const char* names[kDnsLookups] = {"tiles.test", "alias.test", "nx.test", "upper.test", "multi.test", "other.test"};
+    const char* names[kDnsLookups] = {"tiles.test", "alias.test", "nx.test",   "upper.test",
+                                      "multi.test", "other.test", "moved.test"};
     u8 loopback[4] = {127, 0, 0, 1};
     AddressRecord server = makeAddressRecord(4, loopback, 53);
     u16 id = size >= 3 ? (u16)((data[1] << 8) | data[2]) : 0;

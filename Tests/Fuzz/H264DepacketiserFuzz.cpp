@@ -1,14 +1,18 @@
 // The RTP depacketiser over arbitrary packets: every unit it hands out lies inside the packet or the
-// stream state's buffers, begins with a start code, and goes on to the SPS reader. The input is a
-// series of packets, each as: sequence step (1 byte), payload offset (1 byte, low 4 bits), payload
-// length (2 bytes, big-endian), payload. Each packet sits in a buffer of exactly its size.
-#include "Video/H264Stream.h"
-
+// stream state's buffers, begins with a start code, and goes on to the SPS reader and into an access
+// unit, whose boundaries are read from the units' headers. The input is a series of packets, each
+// as: sequence step (1 byte), payload offset (1 byte, low 4 bits), payload length (2 bytes,
+// big-endian), payload. Each packet sits in a buffer of exactly its size.
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "Video/H264AccessUnit.h"
+#include "Video/H264Stream.h"
+
 static H264StreamState state;
+static H264AccessUnit accessUnit;
 
 static void fail(int line) {
     fprintf(stderr, "H264DepacketiserFuzz: check failed at line %d\n", line);
@@ -20,8 +24,32 @@ static bool inside(const u8* p, i64 length, const u8* begin, i64 size) {
     return p >= begin && length <= size && p + length <= begin + size;
 }
 
+// Adds the unit's NAL units (each behind its start code) to the access unit as the decoder does.
+static void gather(H264NalUnit unit) {
+    i64 at = 0;
+    while (at + 4 <= unit.length) {
+        check(unit.bytes[at] == 0 && unit.bytes[at + 1] == 0 && unit.bytes[at + 2] == 0 && unit.bytes[at + 3] == 1);
+        i64 begin = at + 4, end = begin;
+        while (end + 3 < unit.length && !(unit.bytes[end] == 0 && unit.bytes[end + 1] == 0 &&
+                                          unit.bytes[end + 2] == 0 && unit.bytes[end + 3] == 1)) {
+            ++end;
+        }
+        if (end + 3 >= unit.length) end = unit.length;
+        std::vector<u8> copy(unit.bytes + begin, unit.bytes + end);  // exactly its size
+        if (!copy.empty() && beginsNewAccessUnit(&accessUnit, copy.data(), (i64)copy.size())) clearAccessUnit(&accessUnit);
+        u32 slices = accessUnit.slices;
+        i64 before = accessUnit.length;
+        addToAccessUnit(&accessUnit, copy.data(), (i64)copy.size());
+        check(accessUnit.length >= before && accessUnit.length <= kH264AccessUnitCapacity);
+        check(accessUnit.slices >= slices);
+        at = end;
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    state = H264StreamState{};
+    // The buffers need no clearing: only what the lengths cover is read.
+    std::memset(&state, 0, offsetof(H264StreamState, fragmentBuffer));
+    clearAccessUnit(&accessUnit);
     u16 sequence = 0;
     size_t at = 0;
     while (at + 4 <= size) {
@@ -46,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(unit.bytes[0] == 0 && unit.bytes[1] == 0 && unit.bytes[2] == 0 && unit.bytes[3] == 1);
         check(state.fragmentLength >= 0 && state.fragmentLength <= kH264FragmentCapacity);
         parseSequenceParameterSet(unit, &state);
+        gather(unit);
     }
     return 0;
 }

@@ -2,9 +2,12 @@
 // stay inside their writers, the same bytes give the same texts, a smaller writer gets a prefix of
 // what a larger one gets, measuring gives the length that filling gives, a summary is empty exactly
 // when no message decoded, and whole details lines end in a newline. The first input byte chooses
-// the units; the rest is the datagram.
+// the units; the rest is the datagram. With its top bit set, the rest is instead a message id chosen
+// by the second byte among those with details lines and the payload, framed here with its checksum,
+// so that the field readers behind the framing see every payload.
 #include "Core/Preferences.h"
 #include "FlightLogReplay/RecordedMavlink.h"
+#include "Mavlink/Mavlink.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +24,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     prefs.units = data[0] % 5;
     const u8* payload = data + 1;
     u16 length = (u16)(size - 1);
+    static u8 framed[320];
+    if ((data[0] & 0x80) && size >= 2) {
+        static const u32 ids[] = {0,   1,   24,  30,  33,  76,  131, 147, 248, 253, 259, 260, 261,
+                                  262, 263, 269, 270, 271, 275, 276, 320, 321, 322, 323, 324};
+        u32 id = ids[data[1] % (sizeof(ids) / sizeof(ids[0]))];
+        i64 most = mavlinkMaximumPayloadLength(id);
+        ByteWriter body = makeByteWriter((u8*)data + 2, (i64)size - 2);
+        body.length = (i64)size - 2 < most ? (i64)size - 2 : most;
+        ByteWriter frame = makeByteWriter(framed, sizeof(framed));
+        u8 sequence = data[1];
+        sendMavlinkMessage(data[1] & 1, id, &body, &frame, &sequence, 0x0101, nullptr, 0);
+        payload = framed;
+        length = (u16)frame.length;
+    }
 
     u8 summary[kMavlinkSummaryBytes];
     ByteWriter summaryWriter = makeByteWriter(summary, sizeof(summary));

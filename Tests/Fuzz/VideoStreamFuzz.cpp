@@ -1,7 +1,10 @@
-// The video stream clients' input over arbitrary bytes: RTSP replies in every client state, RTP and
-// RTCP datagrams, and Qv datagrams, each in a buffer of exactly its size, followed by a receiver
-// report. The input is a series of records: kind (1 byte: low 2 bits 0 reply, 1 RTP, 2 RTCP, 3 Qv;
-// for replies the next bits give the client state), length (2 bytes, big-endian), bytes.
+// The video stream clients' input over arbitrary bytes: RTSP replies gathered from chunks of any
+// size in every client state, RTP and RTCP datagrams, and Qv datagrams, each in a buffer of exactly
+// its size, then the reorder windows' expiry and a receiver report. The input is a series of
+// records: kind (1 byte: low 2 bits 0 reply, 1 RTP, 2 RTCP, 3 Qv; for replies the next bits give
+// the client state, and the first byte of the record the chunk size), length (2 bytes,
+// big-endian), bytes.
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -23,7 +26,7 @@ static void fail(int line) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rtsp = RtspVideoStream{};
     qv = QvVideoStream{};
-    h264 = H264StreamState{};
+    std::memset(&h264, 0, offsetof(H264StreamState, fragmentBuffer));
     i64 now = 1000000;
     size_t at = 0;
     while (at + 3 <= size) {
@@ -35,12 +38,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at += length;
         now += 1000;
         switch (kind & 3) {
-        case 0:
+        case 0: {
             rtsp.state = (kind >> 2) % 9;
-            handleRtspReply(&rtsp, bytes.data(), (i64)bytes.size(), now);
+            // Chunks of 1 to 256 bytes, each in a buffer of its own size.
+            size_t chunk = bytes.empty() ? 1 : (size_t)bytes[0] + 1;
+            for (size_t from = 0; from < bytes.size(); from += chunk) {
+                std::vector<u8> part(bytes.begin() + (long)from, bytes.begin() + (long)std::min(bytes.size(), from + chunk));
+                gatherRtspReplies(&rtsp, part.data(), (i64)part.size(), now);
+                check(rtsp.replyLength >= 0 && rtsp.replyLength <= kRtspReplyCapacity);
+                check(rtsp.replySkip >= 0);
+            }
             check(rtsp.state >= 0 && rtsp.state <= 8);
             check(rtsp.parameterSetLength >= 0 && rtsp.parameterSetLength <= kRtspParameterSetBytes);
+            check(rtsp.redirects >= 0 && rtsp.redirects <= kRtspRedirectLimit);
             break;
+        }
         case 1:
             handleRtpDatagram(&rtsp, bytes.data(), (i64)bytes.size(), &h264, nullptr, nullptr, &preferences,
                               nullptr, now);
@@ -55,7 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         }
         check(rtsp.sourceCount >= 0 && rtsp.sourceCount <= kRtpSourceCapacity);
+        check(rtsp.stats.packetsLost >= 0 && qv.stats.packetsLost >= 0);
     }
+    expireRtpVideo(&rtsp, &h264, nullptr, now + kReorderWait);
+    expireQvVideo(&qv, &h264, nullptr, now + kReorderWait);
+    check(rtsp.reorder.held == 0 && qv.reorder.held == 0);
     u8 report[6000];
     ByteWriter writer = makeByteWriter(report, sizeof(report));
     i64 written = writeReceiverReport(&rtsp, &writer, now);

@@ -32,7 +32,7 @@ protected:
         ASSERT_TRUE(makeTestCertificates(folder));
         ASSERT_TRUE(startDnsmasq(&dns, folder,
                                  {"--address=/a.test/127.0.0.1", "--address=/b.test/127.0.0.1",
-                                  "--address=/c.test/127.0.0.1"},
+                                  "--address=/c.test/127.0.0.1", "--address=/d.test/127.0.0.1"},
                                  &dnsPort));
         u16 port = freeTcpPort();
         ASSERT_TRUE(startPeerProcess(&server,
@@ -102,9 +102,16 @@ protected:
         ASSERT_TRUE(startCopernicusLogin(d, &u, &p));
         ASSERT_TRUE(finish());
     }
-    void search() {
-        ASSERT_TRUE(startCopernicusSearch(d, Box2{8.25, 8.75, 46.5, 46.875}, 7, 30.0));
+    void search(f64 maxCloudCover = 30.0) {
+        ASSERT_TRUE(startCopernicusSearch(d, Box2{8.25, 8.75, 46.5, 46.875}, 7, maxCloudCover));
         ASSERT_TRUE(finish());
+    }
+    std::string token() const { return std::string((const char*)d->token, (size_t)d->tokenLength); }
+    size_t logLines(const std::string& text) {
+        std::string log = readTextFile(server.log);
+        size_t count = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) count++;
+        return count;
     }
     bool exists(const std::string& relative) { return std::filesystem::exists(dataFolder + relative); }
 
@@ -128,7 +135,7 @@ TEST_F(CopernicusTest, WrongPasswordShowsTheServersMessageAndSearchListsOnlyClea
     logIn("pilot@example.org", "c0rrect h&rse=");
     EXPECT_EQ(message(), "Logged in as pilot@example.org");
     EXPECT_EQ(d->loggedIn, 1u);
-    EXPECT_EQ(std::string((const char*)d->token, (size_t)d->tokenLength), "eyJhbGciOi.test-token_42");
+    EXPECT_EQ(std::string((const char*)d->token, (size_t)d->tokenLength), "eyJhbGciOi.test-token_43");
     EXPECT_EQ(d->password.length, 0u);
 
     search();
@@ -181,6 +188,68 @@ TEST_F(CopernicusTest, ProductArrivesWholeAndACutDownloadLeavesNoZip) {
     for (i32 i = 0; i < 3; i++) frame();
     EXPECT_FALSE(exists("Copernicus/S2A_MSIL2A_20250711T103031_N0511_R108_T32TLS.SAFE.zip"));
     EXPECT_FALSE(exists("Copernicus/S2A_MSIL2A_20250711T103031_N0511_R108_T32TLS.SAFE.partial"));
+}
+
+// A product the service hands on to another host arrives without the token going there (that host
+// refuses a request that brings one); a product that redirects for ever stops after five redirects.
+TEST_F(CopernicusTest, DownloadsFollowRedirectsWithoutHandingTheTokenOnAndStopAfterFive) {
+    logIn("pilot@example.org", "c0rrect h&rse=");
+    search(100.0);
+    ASSERT_EQ(d->productCount, 5);
+    ASSERT_EQ(text(d->products[3].name), "S2B_MSIL2A_20250724T103629_N0511_R008_T32TLT.SAFE");
+    ASSERT_TRUE(startCopernicusDownload(d, 3));
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(d->failed, 0u) << message();
+    EXPECT_TRUE(readTextFile(dataFolder + "Copernicus/S2B_MSIL2A_20250724T103629_N0511_R008_T32TLT.SAFE.zip") ==
+                readTextFile(folder + "/whole.bin"));
+    EXPECT_EQ(logLines("FILE 0a1b2c3d-0000-4000-8000-000000000004 host=d.test auth=no"), 1u);
+
+    ASSERT_TRUE(startCopernicusDownload(d, 4));
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(message(), "Download failed: more than 5 redirects");
+    EXPECT_EQ(logLines("GET /odata/v1/Products(0a1b2c3d-0000-4000-8000-000000000005)/$value?"), 6u);
+    for (i32 i = 0; i < 3; i++) frame();
+    EXPECT_FALSE(exists("Copernicus/S2A_MSIL2A_20250731T103031_N0511_R108_T32TLT.SAFE.zip"));
+    EXPECT_FALSE(exists("Copernicus/S2A_MSIL2A_20250731T103031_N0511_R108_T32TLT.SAFE.partial"));
+}
+
+// The access token lasts ten minutes: a download asked for after that renews it first (it used to
+// need a new login), an idle downloader renews it on its own, and a refresh token the service no
+// longer knows loses the login with the service's words.
+TEST_F(CopernicusTest, TheLoginTokenIsRenewedBeforeItExpiresWithoutThePassword) {
+    search();
+    logIn("pilot@example.org", "c0rrect h&rse=");
+    std::string first = token();
+    copernicusNow += 590000000;
+    ASSERT_TRUE(startCopernicusDownload(d, 0));
+    EXPECT_EQ(message(), "Renewing the login...");
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(message().rfind("Downloaded Copernicus/S2B_MSIL2A_20250704T103629_N0511_R008_T32TLS.SAFE.zip (", 0), 0u)
+        << message();
+    EXPECT_NE(token(), first);
+    EXPECT_EQ(logLines("grant=refresh_token"), 1u);
+
+    // Idle: renewed a little before the ten minutes are up, quietly.
+    std::string second = token();
+    copernicusNow += 580000000;
+    frame();
+    EXPECT_EQ(d->state, (u32)CopernicusIdle);
+    copernicusNow += 10000000;
+    ASSERT_TRUE(finish());
+    for (i32 i = 0; i < 400 && token() == second; i++) frame();
+    EXPECT_NE(token(), second);
+    EXPECT_EQ(logLines("grant=refresh_token"), 2u);
+    EXPECT_EQ(d->loggedIn, 1u);
+    EXPECT_EQ(message().rfind("Downloaded ", 0), 0u) << "the last outcome stays on the screen";
+
+    d->refreshToken[0] ^= 1;  // one the service never issued
+    copernicusNow += 590000000;
+    for (i32 i = 0; i < 400 && d->loggedIn; i++) frame();
+    EXPECT_EQ(d->loggedIn, 0u);
+    EXPECT_EQ(message(), "The login has expired (Token is not active): log in again");
+    EXPECT_EQ(d->refreshTokenLength, 0);
+    EXPECT_FALSE(startCopernicusDownload(d, 0));
+    EXPECT_EQ(message(), "Log in first");
 }
 
 }  // namespace

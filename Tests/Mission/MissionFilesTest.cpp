@@ -15,6 +15,7 @@
 #include "Core/MathEarth.h"
 #include "Map/ElevationMapLoader.h"
 #include "Mission/WaypointUndo.h"
+#include "Platform/FileSystem.h"
 #include "Platform/FileTestSupport.h"
 
 namespace {
@@ -153,7 +154,9 @@ TEST_F(MissionFiles, SavedFileHoldsEveryObjectAndSettingAsPythonsCsvReadsIt) {
     save("Burn plan, north");
     EXPECT_STREQ(plan->list.message.text, "Saved Burn plan, north.csv");
     ASSERT_EQ(listedNames(), std::vector<std::string>{"Burn plan, north.csv"});
-    EXPECT_FALSE(std::filesystem::exists(dataFolder + "Missions/Burn plan, north.csv.tmp"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dataFolder + "Missions"),
+                            std::filesystem::directory_iterator()),
+              1);  // no temporary file left
 
     std::stringstream rows(runPython(kPythonReader, dataFolder + "Missions/Burn plan, north.csv"));
     std::string line;
@@ -283,6 +286,49 @@ TEST_F(MissionFiles, SaveListLoadRenameAndDeleteKeepTheFolderAndThePlanInStep) {
     ASSERT_EQ(startMissionLoad(&plan->pending, makeString("South ridge.csv"), &platform->fileReads).length, 0);
     settle();
     EXPECT_STREQ(plan->list.message.text, "Couldn't load South ridge.csv: File not found");
+}
+
+// The file thread stops after its first, second, ... step of a save over an existing mission, as a
+// crash or a power cut would stop it: the mission's file is then the old text or the new one, whole,
+// and the list still shows it. Then the save runs to its end.
+u32 gStopAfter;
+u32 gStepsDone;
+u32 stopAfterStep(void*, u32) { return ++gStepsDone < gStopAfter ? 1 : 0; }
+
+TEST_F(MissionFiles, ASaveStoppedAfterAnyStepLeavesTheOldOrTheNewMissionWhole) {
+    fillPlan(plan.get());
+    save("ridge");
+    std::string oldText = readWholeFile(dataFolder + "Missions/ridge.csv");
+    plan->editor.waypoints[1].altitude = 77;
+    MissionPlanView view = editedMissionPlan(&plan->editor, &plan->transect, &plan->geofence);
+    ByteWriter measure = makeMeasuringWriter();
+    std::string newText((size_t)writeMissionCsv(&view, &plan->preferences, &measure), '\0');
+    ByteWriter writer = makeByteWriter(newText.data(), (i64)newText.size());
+    writeMissionCsv(&view, &plan->preferences, &writer);
+    ASSERT_NE(oldText, newText);
+
+    FileSystemTestHooks hooks{nullptr, nullptr, stopAfterStep};
+    setFileSystemTestHooks(&hooks);
+    u32 stops = 0;
+    for (gStopAfter = 1;; gStopAfter++) {
+        writeDataFile("Missions/ridge.csv", oldText);
+        gStepsDone = 0;
+        ASSERT_EQ(startMissionSave(&plan->list, makeString("ridge"), &view, &plan->preferences, &platform->fileJobs)
+                      .length,
+                  0);
+        pass();
+        bool stopped = gStepsDone >= gStopAfter;
+        std::string onDisk = readWholeFile(dataFolder + "Missions/ridge.csv");
+        EXPECT_TRUE(onDisk == oldText || onDisk == newText) << "stopped after step " << gStopAfter;
+        settle();
+        EXPECT_EQ(listedNames(), std::vector<std::string>{"ridge.csv"}) << "stopped after step " << gStopAfter;
+        if (!stopped) break;
+        stops++;
+    }
+    setFileSystemTestHooks(nullptr);
+    EXPECT_GE(stops, 3u);  // written, made durable, renamed, ...
+    EXPECT_EQ(readWholeFile(dataFolder + "Missions/ridge.csv"), newText);
+    EXPECT_STREQ(plan->list.message.text, "Saved ridge.csv");
 }
 
 TEST_F(MissionFiles, HandWrittenFileWithOtherRowOrderCrlfAndQuotedFieldsLoads) {

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "Core/MathEarth.h"
+#include "Core/Preferences.h"
+#include "Mission/TransectGenerator.h"
 #include "Mission/WaypointUndo.h"
 #include "SourceCommon/UserInterface/UiTestSupport.h"
 
@@ -25,6 +27,7 @@ struct PlanOnMap {
     FlightLogger logger;
     MapView view;
     u32 editable;
+    const Preferences* preview;  // the transect preferences whose preview lines are drawn; null: none
     u32 recentre;  // the next frame puts the map back to its starting place
     i32 taps;      // taps that reached the map
 };
@@ -37,7 +40,7 @@ void planScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState*, 
     plan->recentre = 0;
     drawWaypointMission(&plan->editor, &plan->view, ui, stack, nullptr, nullptr, plan->editable, 0.5f);
     editOrvikGeofence(&plan->geofence, &plan->view, ui, stack, plan->editable, 0.5f);
-    drawTransectRegion(&plan->region, &plan->view, ui, stack, plan->editable, 0.5f);
+    drawTransectRegion(&plan->region, &plan->view, ui, stack, plan->editable, 0.5f, plan->preview);
     MapTaps taps;
     plan->taps += handleMapPointers(&taps, &plan->view, stack)->count;
 }
@@ -205,6 +208,50 @@ TEST_F(PlanOnMapTest, VertexDragsAreOneMoveEachAndTheGeofenceIsLogged) {
     EXPECT_EQ(recordsIn(&plan->region.history.undo), 1u);
     undoLastAction(&plan->region.history);
     EXPECT_NEAR(pixelX(plan->region.points[2].x), 200, 1e-6);
+}
+
+// The preview is where Generate puts its waypoint pairs: every line drawn runs from one generated
+// waypoint to the next, and nothing is drawn between the lines or once the preview is off.
+TEST_F(PlanOnMapTest, TransectPreviewDrawsTheLinesThatGenerateTurnsIntoWaypoints) {
+    for (Vec2 p : {at(200, 150), at(600, 100), at(650, 500), at(250, 450)}) addTransectPoint(&plan->region, p);
+    auto preferences = std::make_unique<Preferences>();
+    preferences->transectSpacing = 700;
+    preferences->transectZigZagHeading = 20;
+    preferences->transectOvershootDistance = 300;
+    plan->preview = preferences.get();
+    screenFrame(&harness, 2);
+    Vec2 ends[kMaxWaypoints / 2][2];
+    i32 lines = transectLines(&plan->region, preferences.get(), ends, kMaxWaypoints / 2);
+    ASSERT_GE(lines, 6);
+    // A cyan pixel within a pixel of the point (a thin slanted line may pass between pixel centres).
+    auto cyan = [&](f64 x, f64 y) {
+        for (i32 dy = -1; dy <= 1; dy++) {
+            for (i32 dx = -1; dx <= 1; dx++) {
+                u32 p = harnessPixel(&harness.render, (i32)std::lround(pixelX(x)) + dx, (i32)std::lround(pixelY(y)) + dy);
+                if ((p & 0xFF) < 80 && ((p >> 8) & 0xFF) > 140 && ((p >> 16) & 0xFF) > 140) return true;
+            }
+        }
+        return false;
+    };
+    for (i32 l = 0; l < lines; l++) {
+        Vec2 middle = {(ends[l][0].x + ends[l][1].x) / 2, (ends[l][0].y + ends[l][1].y) / 2};
+        EXPECT_TRUE(cyan(middle.x, middle.y)) << "line " << l;
+        if (l + 1 < lines) {
+            Vec2 next = {(ends[l + 1][0].x + ends[l + 1][1].x) / 2, (ends[l + 1][0].y + ends[l + 1][1].y) / 2};
+            EXPECT_FALSE(cyan((middle.x + next.x) / 2, (middle.y + next.y) / 2)) << "between lines " << l;
+        }
+    }
+    ASSERT_EQ(generateWaypointsFromTransects(&plan->editor, &plan->region, nullptr, nullptr, preferences.get()),
+              2 * lines);
+    for (i32 i = 0; i < 2 * lines; i++) {
+        EXPECT_EQ(plan->editor.waypoints[i].x, ends[i / 2][i % 2].x) << i;
+        EXPECT_EQ(plan->editor.waypoints[i].y, ends[i / 2][i % 2].y) << i;
+    }
+    plan->preview = nullptr;
+    plan->editor.waypointCount = 0;
+    screenFrame(&harness, 2);
+    Vec2 first = {(ends[0][0].x + ends[0][1].x) / 2, (ends[0][0].y + ends[0][1].y) / 2};
+    EXPECT_FALSE(cyan(first.x, first.y));
 }
 
 }  // namespace

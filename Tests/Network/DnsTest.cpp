@@ -232,7 +232,8 @@ TEST_F(ScriptedServerFixture, RepliesThatDoNotAnswerTheQueryAreIgnored) {
     for (int i = 0; i < 6; i++) start(&resolver->lookups[i], names[i]);
     // Long enough for every query to be answered and sent again at least once.
     for (int i = 0; i < 150; i++) frame(resolver.get(), &servers);
-    for (const DnsLookup& lookup : resolver->lookups) {
+    for (int i = 0; i < 6; i++) {
+        const DnsLookup& lookup = resolver->lookups[i];
         EXPECT_FALSE(isDnsLookupResolved(&lookup)) << text(lookup.hostName) << " " << resultText(lookup);
         EXPECT_EQ(lookup.noSuchName, 0u);
         EXPECT_GE(lookup.attempts, 2) << text(lookup.hostName);

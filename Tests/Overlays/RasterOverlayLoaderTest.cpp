@@ -180,14 +180,22 @@ TEST_F(RasterOverlayLoading, FailedLoadsKeepTheirMessageAndVanishedFilesClearThe
     EXPECT_EQ(loader->loaded, 0u);
 }
 
-// A .pdfbin of a page of odd width, written and read back, and the reader's texts for damage.
-TEST(PdfBin, RoundTripAtAnOddWidthAndDamagedFileTexts) {
-    const u32 width = 301, height = 7;
-    std::vector<u8> rgba(width * height * 4);
-    for (size_t i = 0; i < rgba.size(); i++) rgba[i] = (u8)(i * 7919 % 251);
-    auto grid = std::make_unique<PdfPageGeo>();
-    std::memset(grid.get(), 0, sizeof(PdfPageGeo));
-    // A square footprint of a projective page: 19 x 19 points.
+// A .pdfbin of a page 301 x 7 pixels (an odd width) on a square footprint of a projective page.
+struct SmallPdfBin {
+    static constexpr u32 width = 301, height = 7;
+    std::vector<u8> rgba;
+    std::unique_ptr<PdfPageGeo> grid;
+    std::vector<u8> file;
+};
+SmallPdfBin smallPdfBin() {
+    SmallPdfBin page;
+    const u32 width = SmallPdfBin::width, height = SmallPdfBin::height;
+    page.rgba.resize(width * height * 4);
+    for (size_t i = 0; i < page.rgba.size(); i++) page.rgba[i] = (u8)(i * 7919 % 251);
+    page.grid = std::make_unique<PdfPageGeo>();
+    PdfPageGeo* grid = page.grid.get();
+    std::memset(grid, 0, sizeof(PdfPageGeo));
+    // 19 x 19 points.
     Vec2 square[4] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
     Vec2 corners[4] = {{0.499, 0.1}, {0.5012, 0.1003}, {0.50125, 0.0979}, {0.4991, 0.0978}};
     Transformation fit;
@@ -198,9 +206,8 @@ TEST(PdfBin, RoundTripAtAnOddWidthAndDamagedFileTexts) {
     applyProjectiveTransformation(&bottom, &v, &fit);
     applyProjectiveTransformation(&left, &l, &fit);
     applyProjectiveTransformation(&right, &r, &fit);
-    ASSERT_EQ(choosePdfGrid(std::hypot(top.x - bottom.x, top.y - bottom.y) / std::hypot(left.x - right.x, left.y - right.y),
-                            0, &grid->columns, &grid->rows),
-              1u);
+    choosePdfGrid(std::hypot(top.x - bottom.x, top.y - bottom.y) / std::hypot(left.x - right.x, left.y - right.y), 0,
+                  &grid->columns, &grid->rows);
     for (u32 j = 0; j < grid->rows; j++) {
         for (u32 i = 0; i < grid->columns; i++) {
             Vec2 at{(f64)i / (grid->columns - 1), (f64)j / (grid->rows - 1)}, out;
@@ -210,12 +217,51 @@ TEST(PdfBin, RoundTripAtAnOddWidthAndDamagedFileTexts) {
         }
     }
     ByteWriter measure = makeMeasuringWriter();
-    ASSERT_EQ(writePdfBin(&measure, makeString("map.pdf"), 3, 1700000000000ull, grid.get(), rgba.data(), width, height).length, 0);
-    std::vector<u8> file((size_t)measure.length);
-    ByteWriter writer = makeByteWriter(file.data(), measure.length);
-    writePdfBin(&writer, makeString("map.pdf"), 3, 1700000000000ull, grid.get(), rgba.data(), width, height);
-    ASSERT_EQ(writer.length, measure.length);
-    ASSERT_EQ(writer.overflow, 0);
+    writePdfBin(&measure, makeString("map.pdf"), 3, 1700000000000ull, grid, page.rgba.data(), width, height);
+    page.file.resize((size_t)measure.length);
+    ByteWriter writer = makeByteWriter(page.file.data(), measure.length);
+    writePdfBin(&writer, makeString("map.pdf"), 3, 1700000000000ull, grid, page.rgba.data(), width, height);
+    if (writer.overflow || writer.length != measure.length) page.file.clear();
+    return page;
+}
+
+// A ".pdfbin" the operator picks from outside the data folder is shown, and a copy of it goes to
+// "Overlays/", so that after a restart (a new loader, the picked file gone) the selection still
+// loads.
+TEST_F(RasterOverlayLoading, APickedPdfbinIsCopiedToTheOverlaysAndSurvivesARestart) {
+    SmallPdfBin page = smallPdfBin();
+    ASSERT_FALSE(page.file.empty());
+    std::string picked = home + "/elsewhere/ridge.pdfbin";
+    writeFile(picked, std::string(page.file.begin(), page.file.end()));
+    std::filesystem::create_directories(dataFolder + "Overlays");
+    loader->request = requestFile(makeString(picked.c_str()), kRasterOverlayMaxFileBytes, 0, &platform->fileReads);
+    for (int i = 0; i < 10 && !(loader->state == RasterOverlayIdle && loader->loaded && !loader->request); i++) frame();
+    EXPECT_EQ(loader->message.length, 0) << loader->message.text;
+    EXPECT_STREQ(selected.text, "ridge.pdfbin");
+    pass();
+    EXPECT_EQ(readBytes(dataFolder + "Overlays/ridge.pdfbin"), std::string(page.file.begin(), page.file.end()));
+
+    std::filesystem::remove(picked);
+    RasterOverlayLoader* restarted = (RasterOverlayLoader*)std::calloc(1, sizeof(RasterOverlayLoader));
+    std::swap(loader, restarted);
+    for (int i = 0; i < 10 && !(loader->state == RasterOverlayIdle && loader->loaded); i++) frame();
+    EXPECT_EQ(loader->message.length, 0) << loader->message.text;
+    EXPECT_EQ(loader->loaded, 1u);
+    EXPECT_STREQ(selected.text, "ridge.pdfbin");
+    EXPECT_EQ(loader->width, SmallPdfBin::width);
+    std::swap(loader, restarted);
+    delete[] restarted->pixels;
+    std::free(restarted);
+}
+
+// A .pdfbin of a page of odd width, written and read back, and the reader's texts for damage.
+TEST(PdfBin, RoundTripAtAnOddWidthAndDamagedFileTexts) {
+    SmallPdfBin page = smallPdfBin();
+    ASSERT_FALSE(page.file.empty());
+    const u32 width = SmallPdfBin::width, height = SmallPdfBin::height;
+    const std::vector<u8>& file = page.file;
+    const std::vector<u8>& rgba = page.rgba;
+    const PdfPageGeo* grid = page.grid.get();
 
     std::vector<u8> pixels(4 << 20), scratch(4 << 20);
     auto back = std::make_unique<PdfPageGeo>();

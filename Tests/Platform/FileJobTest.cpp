@@ -1,5 +1,6 @@
 // File jobs through the file thread's pass: folders made on write, per-path order, whole-file writes
-// that never leave a half-written file, short writes, deletes, moves, refused paths and full tables.
+// that never leave a half-written file, short writes (an append cut back whole), deletes, moves, refused
+// paths and full tables.
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -125,6 +126,9 @@ TEST_F(FileJobs, ShortWriteIsWriteFailedAndKeepsTheOldFile) {
     EXPECT_EQ(readWholeFile(dataFolder + "OrvikAppCache.bin"), "old cache");
     EXPECT_EQ(fileJobStatus(&append), FileStatusWriteFailed);
     EXPECT_EQ(append.written, 4096u);
+    EXPECT_EQ(append.reason, (u32)FileReasonFileTooLarge);
+    // An append goes in whole or not at all: the part that went through is cut off again.
+    EXPECT_EQ(readWholeFile(dataFolder + "log.bin"), "");
     u32 count = 0;
     for (auto& entry : std::filesystem::directory_iterator(dataFolder)) count += entry.exists();
     EXPECT_EQ(count, 2u);  // no temporary file left

@@ -2,6 +2,7 @@
 // version 4.3 or higher and ends with status 0 when its window is closed. Without any display it
 // ends at once with a message instead of running where no one can see it.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -141,6 +142,52 @@ TEST(Program, ReportsItsFirstCompleteFrameAndEnds) {
     EXPECT_LE(setUpAt, frameAt);
     EXPECT_GE(frame, 1u);
     EXPECT_EQ(output.find("Start-up: ", at + 1), std::string::npos) << "reported twice";
+}
+
+// SIGTERM (a system shutting down, a service manager, kill) ends the program as closing its window
+// does: the main loop stops, the last saves are queued, the file thread finishes, the profiling
+// report is printed and the status is 0.
+TEST(Program, SigtermEndsItAsClosingTheWindowDoes) {
+    if (const char* reason = whyTheProgramCannotRun()) GTEST_SKIP() << reason;
+    std::string home = makeTemporaryHome();
+    ASSERT_FALSE(home.empty());
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        close(out[0]);
+        close(out[1]);
+        std::string command = "exec env -u XDG_CONFIG_HOME -u SDL_VIDEO_X11_FORCE_EGL HOME='" + home +
+                              "' SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0 unshare -n '" + ORVIK_BINARY_DIR +
+                              "/orvik'";
+        execl("/bin/sh", "sh", "-c", command.c_str(), (char*)nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    FILE* lines = fdopen(out[0], "r");
+    std::string output;
+    char line[4096];
+    bool signalled = false;
+    while (std::fgets(line, sizeof line, lines)) {
+        output += line;
+        // Its first frame is out: it runs.
+        if (!signalled && output.find("OpenGL ") != std::string::npos) {
+            kill(child, SIGTERM);
+            signalled = true;
+        }
+    }
+    std::fclose(lines);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+    ASSERT_TRUE(signalled) << output;
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    EXPECT_NE(output.find("Update and Render"), std::string::npos) << output;
 }
 
 // No X11 display and no Wayland socket: SDL falls back to a driver that draws nowhere. The program

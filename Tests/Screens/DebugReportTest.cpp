@@ -157,7 +157,7 @@ TEST_F(ReportFixture, SocketLines) {
     std::string text = report();
     EXPECT_NE(text.find("--- Socket Status ---\nDNS Queries of lookup 1: 0, \nDNS Queries of lookup 2: 0, \n"
                         "DNS Queries of lookup 3: 0, \nDNS Queries of lookup 4: 0, \nDNS Queries of lookup 5: 0, \n"
-                        "DNS Queries of lookup 6: 0, \n"
+                        "DNS Queries of lookup 6: 0, \nDNS Queries of lookup 7: 0, \n"
                         "Generic File Download Socket 1: 0, \nGeneric File Download Socket 2: 40001, Connected\n"
                         "Generic File Download Socket 3: 0, \nCopernicus Downloads: 0, \n"
                         "Drone MAVLink: 14550, Listening\n   192.168.0.10:14556\n   192.168.0.10:14555 <-- Drone\n"

@@ -81,21 +81,30 @@ TEST(TestGamepadText, EachControllerTypeShowsItsAxesAndHeldButtonsInTableOrder) 
     EXPECT_EQ(text(w), std::string("Type: Gamepad\nA controller with a long name").substr(0, 30));
 }
 
-TEST(DebugNvText, CommandedAnglesFollowTheCommandedMode) {
+TEST(DebugNvText, RollPitchAndDerotationAreTheSystemReportsOwnAndCommandedAnglesFollowTheMode) {
     VehicleState vehicle{};
     vehicle.yaw = 1.5f;
     vehicle.pitch = -0.25f;
     vehicle.roll = 0.0125f;
+    // A system report from the camera: roll -45.25 at byte 2, pitch 80.5 at 6, temperature 41.27 at
+    // 53, roll derotation 3.5 at 57, tracker status 2 at 14.
+    MavlinkMessage report{};
+    report.messageId = MavlinkV2Extension;
+    report.source = kNextVisionSource;
+    auto putF32 = [&](i32 at, f32 v) { std::memcpy(report.payload + at, &v, 4); };
+    putF32(2, -45.25f);
+    putF32(6, 80.5f);
+    putF32(53, 41.27f);
+    putF32(57, 3.5f);
+    report.payload[14] = 2;
     NextVisionState camera{};
-    camera.roll = 3.5f;
-    camera.tilt = -45.25f;
-    camera.temperature = 41.27f;
+    u32 images = 0;
+    ASSERT_EQ(handleNextVisionExtension(&report, &camera, &images, 1000), 1u);
     camera.imageFlip = 1;
-    camera.statusByte14 = 2;
     camera.commandedAngles[0] = 12.5f;
     camera.commandedAngles[1] = -3.75f;
     const std::string head =
-        "Drone Yaw:\t1.500\nDrone Pitch:\t-0.250\nDrone Roll:\t0.012\nNV Roll:\t3.500\nNV Pitch:\t-45.250\n"
+        "Drone Yaw:\t1.500\nDrone Pitch:\t-0.250\nDrone Roll:\t0.012\nNV Roll:\t-45.250\nNV Pitch:\t80.500\n"
         "NV Roll Derotation:\t3.500\nNV Temp:\t41.2\nNV Image Flip:\t1\n";
     u8 bytes[kDebugNvTextBytes];
     const char* middles[3] = {
@@ -186,6 +195,34 @@ TEST_F(DeveloperScreensTest, ProfilingReportMarksTheDronePeerAndIsCutAt20000Byte
     open(profilingScreen);
     frames(&harness, 2);
     EXPECT_EQ(topScreen(&harness), profilingScreen);
+}
+
+TEST_F(DeveloperScreensTest, ProfilingLinesWiderThanTheScreenScrollSidewaysToTheirEnd) {
+    static const char kWide[] =
+        "A region whose name alone is wider than the whole screen, so that its columns start beyond the right edge";
+    { ProfilingScope wide(kWide); }
+    open(profilingScreen);
+    frames(&harness, 2);
+    ProfilingState* state = (ProfilingState*)scratch();
+    ASSERT_GT(state->content[1], 1000.0) << "the table's widest row";
+    const MapView* view = &state->view;
+    EXPECT_NEAR(view->pixelsPerUnit, 1.0, 1e-9) << "the text keeps its size";
+    EXPECT_NEAR(view->visibleXMin, 0.0, 1e-6);
+    // Three drags to the left bring the right end of the widest line into view, and no further.
+    for (i32 i = 0; i < 3; i++) {
+        harnessMouseMove(&harness.render, 700, 300);
+        frames(&harness);
+        harnessMouseButton(&harness.render, KeyMouseLeft, true);
+        frames(&harness);
+        for (f32 x = 650; x >= 100; x -= 50) {
+            harnessMouseMove(&harness.render, x, 300);
+            frames(&harness);
+        }
+        harnessMouseButton(&harness.render, KeyMouseLeft, false);
+        frames(&harness);
+    }
+    EXPECT_NEAR(view->visibleXMax, state->content[1], 1e-6);
+    EXPECT_NEAR(view->visibleXMax - view->visibleXMin, 800.0, 1e-6);
 }
 
 TEST_F(DeveloperScreensTest, Test3DMovesAtItsSpeedTurnsByItsCountsAndFirstEscapeFreesTheMouse) {

@@ -253,6 +253,28 @@ TEST_F(DroneSetupScreens, EachSerialPortPageWritesWantedValues) {
     EXPECT_EQ(parameterInt(px4Slot("COM_LOW_BAT_ACT")->wanted), 0);
 }
 
+TEST_F(DroneSetupScreens, MainPageOffersNamedChoicesWherePx4NamesTheValues) {
+    open(px4FlightControllerScreen);
+    // Rows 0 to 2 are the serial-port pages; then the parameters in table order: CBRK_PARAMBLOCK is a
+    // number, NAV_RCL_ACT (row 5) and COM_FLTMODE1 (row 14) are choices.
+    px4Slot("NAV_RCL_ACT")->received = 1;
+    px4Slot("NAV_RCL_ACT")->wanted = parameterBytesFromInt(4);  // no name in PX4's list
+    frames(&harness);
+    clickRow(5);
+    clickOption(5, 3);  // "Land mode"
+    EXPECT_EQ(parameterInt(px4Slot("NAV_RCL_ACT")->wanted), 3);
+    EXPECT_EQ(px4Slot("NAV_RCL_ACT")->lastSendTime, kParameterSendNow);
+    clickRow(5);  // closes it
+    clickRow(14);
+    clickOption(14, 0);  // "Unassigned"
+    EXPECT_EQ(parameterInt(px4Slot("COM_FLTMODE1")->wanted), -1);
+    clickRow(14);
+    // A parameter without named values stays a number row.
+    EXPECT_EQ(px4Slot("COM_DL_LOSS_T")->changeTime, 0u);
+    enter(13, "12");
+    EXPECT_EQ(parameterInt(px4Slot("COM_DL_LOSS_T")->wanted), 12);
+}
+
 TEST_F(DroneSetupScreens, AdvancedConfigurationFollowsTheVehicleAndFlipsItsSwitches) {
     VehicleState* vehicle = &harness.app->droneConnection.vehicle;
     vehicle->autopilotKind = AutopilotPx4;

@@ -282,6 +282,32 @@ TEST_F(FlyScreenTest, KeyPadClicksSetTheVendorCommandFlags) {
     EXPECT_EQ(requests[WorkswellRequestVendor3], 0u);
 }
 
+// While the flight log cannot be written, its status stands in red in the top bar, left of the
+// indicators; it goes when the log can be written again.
+TEST_F(FlyScreenTest, TheTopBarShowsWhyTheFlightLogCannotBeWritten) {
+    frames(&harness, 2);
+    // The bar below the top of the window (no insets here), one button high.
+    const Rect bar{0, 1920, 1080 - harness.app->uiMetrics.buttonHeight, 1080};
+    auto redPixels = [&] {
+        u32 count = 0;
+        for (i32 y = (i32)bar.y0 + 2; y < (i32)bar.y1 - 2; y += 2) {
+            for (i32 x = (i32)bar.x0; x < (i32)(bar.x0 + 0.4f * (bar.x1 - bar.x0)); x += 2) {
+                u32 pixel = harnessPixel(&harness.render, x, y);
+                count += red(pixel) > 200 && green(pixel) < 90;
+            }
+        }
+        return count;
+    };
+    u32 before = redPixels();
+    harness.app->flightLogger.writeFailure = makeString("Flight log: disk full");
+    frames(&harness, 2);
+    writeHarnessPng(&harness.render, outputPath("fly_screen_log_status.png").c_str());
+    EXPECT_GT(redPixels(), before + 200);
+    harness.app->flightLogger.writeFailure = FixedString{};
+    frames(&harness, 2);
+    EXPECT_EQ(redPixels(), before);
+}
+
 TEST(FlyScreenTexts, DiagnosticsFollowTheSensorMasksAndStatusTexts) {
     auto text = [](const VehicleState* v) {
         u8 bytes[kFlyDiagnosticsBytes];

@@ -47,7 +47,7 @@ void kmzHostScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState
         drawExportedKmzList(panel, &app->exportedKmzList, &state->scroll, &app->pendingLoads.kmzRead,
                             &app->pendingLoads.kmzImportMode, &platform->fileReads, platform, ui, stack);
     } else if (state->panel == KmzPanelSave) {
-        kmzExportPanel(panel, &app->kmzEditor, &state->exportPanel, &app->exportedKmzList, &state->scroll,
+        kmzExportPanel(panel, &app->kmzEditor, &state->exportPanel, &app->kmzExport, &app->exportedKmzList, &state->scroll,
                        &platform->fileJobs, platform, ui, stack, &stack->runner.textFocus);
     }
     drawKmzEditorToolbar(&state->panel, toolbarRow(ui, &app->uiMetrics), &app->kmzEditor, &app->uiMetrics, ui, stack);
@@ -55,6 +55,9 @@ void kmzHostScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState
 
 void kmzUpdate(Platform* platform, UiState* ui, AppState* app) {
     updateExportedKmzList(&app->exportedKmzList, &platform->fileReads, nullptr, (i64)app->screenStack.now, 0);
+    if (updateKmzExport(&app->kmzExport, &platform->fileJobs, &platform->jobQueue)) app->exportedKmzList.refresh = 2;
+    while (runNextAsyncJob(&platform->jobQueue)) {
+    }
     importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
                            app->pendingLoads.kmzImportMode, &platform->fileReads);
     app->uiMetrics = computeUiMetrics(ui->screenRect);
@@ -115,7 +118,9 @@ protected:
     }
     std::vector<std::string> files() {
         std::vector<std::string> out;
-        for (auto& entry : std::filesystem::directory_iterator(exported)) out.push_back(entry.path().filename());
+        for (auto& entry : std::filesystem::directory_iterator(exported)) {
+            if (entry.path().filename().string()[0] != '.') out.push_back(entry.path().filename());
+        }
         std::sort(out.begin(), out.end());
         return out;
     }

@@ -282,11 +282,15 @@ struct ViewerFrames : ::testing::Test {
     bool started = false;
     IndexedLog log;
 
-    void SetUp() override {
+    // Two thousand entries a tenth of a second apart: positions and button presses.
+    virtual std::vector<Entry> entries() {
         std::vector<Entry> entries{{7, kStart, std::vector<u8>{0, 0, 3, 0}}};
         for (i64 i = 1; i <= 2000; i++) entries.push_back({(u8)(i % 3 ? 10 : 12), kStart + 100 * i, std::vector<u8>(36, (u8)i)});
+        return entries;
+    }
+    void SetUp() override {
         ASSERT_TRUE(started = startScreensHarness(&harness, kWidth, kHeight));
-        ASSERT_NO_FATAL_FAILURE(log.build(entries));
+        ASSERT_NO_FATAL_FAILURE(log.build(entries()));
         harness.app->flightLogList.index = log.index;
         ScreenStack* stack = &harness.app->screenStack;
         stack->screens[1] = viewFlightLogScreen;
@@ -396,6 +400,55 @@ TEST_F(ViewerFrames, ExportPanelWritesTheFlightPathAndPlaybackGoesOn) {
     for (size_t at = gpx.find("<trkpt"); at != std::string::npos; at = gpx.find("<trkpt", at + 1)) points++;
     EXPECT_EQ(points, 1334u);  // the position entries of the log
     std::system((std::string("rm -rf ") + folder).c_str());
+}
+
+// A vehicle heard for three seconds, then a silent log: paused within 3 s of its last HEARTBEAT the
+// top bar shows the link, paused later it shows it lost, as it was in flight. The live clock of
+// the program (here the harness's, near its start) never reaches the replay's times, so an
+// indicator timed on it would show the link alive for ever.
+struct ReplayIndicators : ViewerFrames {
+    std::vector<Entry> entries() override {
+        std::vector<Entry> entries = ViewerFrames::entries();
+        u8 sequence = 0;
+        for (i64 s = 1; s <= 3; s++) {
+            u8 heartbeat[9] = {0, 0, 0, 0, 2, 12, 0x81, 4, 3};  // a PX4 quadrotor, armed, active
+            ByteWriter payload = makeByteWriter(heartbeat, sizeof heartbeat);
+            payload.length = sizeof heartbeat;
+            u8 frame[64];
+            ByteWriter writer = makeByteWriter(frame, sizeof frame);
+            sendMavlinkMessage(0, 0, &payload, &writer, &sequence, 0x0101, nullptr, 0);
+            entries.push_back({1, kStart + 1000 * s, std::vector<u8>(frame, frame + writer.length)});
+        }
+        return entries;
+    }
+    // The right half of the top bar, where the indicators are, paused at a log time.
+    std::vector<u8> indicatorsAt(i64 sinceStartMs) {
+        state()->isPlaying = 0;
+        state()->playbackTime = kStart + sinceStartMs;
+        frames(&harness, 2);
+        std::vector<u8> pixels((size_t)kWidth * kHeight * 4);
+        readHarnessPixels(&harness.render, pixels.data());
+        i32 barRows = (i32)harness.app->uiMetrics.buttonHeight;
+        std::vector<u8> bar;
+        for (i32 y = 0; y < barRows; y++) {  // the rows read from the top
+            const u8* row = &pixels[((size_t)y * kWidth + kWidth / 2) * 4];
+            bar.insert(bar.end(), row, row + kWidth / 2 * 4);
+        }
+        return bar;
+    }
+};
+
+TEST_F(ReplayIndicators, LinkAndSensorHealthTimeOutOnTheReplaysClock) {
+    frames(&harness);
+    ASSERT_EQ(state()->isInitialised, 1u);
+    std::vector<u8> heard = indicatorsAt(3500);
+    ASSERT_NE(harness.app->flightLogReplay.connection.vehicle.vehicleId, 0);
+    std::vector<u8> stillHeard = indicatorsAt(5900);
+    std::vector<u8> lost = indicatorsAt(9000);
+    std::vector<u8> lostLater = indicatorsAt(15000);
+    EXPECT_TRUE(heard == stillHeard) << "within 3 s of the last HEARTBEAT";
+    EXPECT_TRUE(lost == lostLater);
+    EXPECT_FALSE(heard == lost) << "more than 3 s of log time after the last HEARTBEAT";
 }
 
 }  // namespace

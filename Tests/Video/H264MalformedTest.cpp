@@ -41,6 +41,28 @@ TEST(H264Depacketiser, FragmentsTooShortForTheirHeaderAreDroppedAndTheUnitAfterT
     EXPECT_EQ(packet[0], 0xEE);
 }
 
+TEST(H264Depacketiser, UnitTooLargeForTheFragmentBufferIsDroppedWholeAndCountedNeverCut) {
+    auto state = std::make_unique<H264StreamState>();
+    std::vector<u8> packet(12 + 2 + 1400, 0x5A);
+    auto fragment = [&](u8 fuHeader, u16 sequence) {
+        packet[12] = 0x7C;  // FU-A, NRI 3
+        packet[13] = fuHeader;
+        return convertPacketTransportNalUnit(packet.data(), 12, (i64)packet.size(), state.get(), sequence);
+    };
+    u16 sequence = 0;
+    EXPECT_EQ(fragment(0x85, sequence++).length, 0);
+    for (i64 collected = 1400; collected <= kH264FragmentCapacity; collected += 1400) {
+        EXPECT_EQ(fragment(0x05, sequence++).length, 0);
+    }
+    EXPECT_EQ(fragment(0x45, sequence++).length, 0);  // its end: nothing comes out
+    EXPECT_EQ(state->unitsTooLarge, 1u);
+    EXPECT_EQ(state->lossPending, 1u);
+    // The next unit comes whole.
+    EXPECT_EQ(fragment(0x85, sequence++).length, 0);
+    EXPECT_EQ(fragment(0x41, sequence++).length, 5 + 2 * 1400);
+    EXPECT_EQ(state->unitsTooLarge, 1u);
+}
+
 // Writes bits most significant first, for parameter sets made by hand.
 struct BitWriter {
     std::vector<u8> bytes;

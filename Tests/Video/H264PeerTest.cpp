@@ -74,7 +74,9 @@ Received receive(std::vector<RtpPacket> packets, Client client = {}) {
         processH264DecoderOutput(slots.get());
         collect();
     }
-    for (int i = 0; i < 4; ++i) {
+    // The stream ends: the pictures held back for reordering come out.
+    endH264Stream(slots.get());
+    for (int i = 0; i < 20; ++i) {
         processH264DecoderOutput(slots.get());
         collect();
     }
@@ -89,12 +91,7 @@ std::vector<Bytes> withoutDelimiters(std::vector<Bytes> units) {
     return units;
 }
 
-std::vector<Bytes> frames(const Bytes& nv12, int w, int h) {
-    std::vector<Bytes> out;
-    size_t size = (size_t)w * h * 3 / 2;
-    for (size_t at = 0; at + size <= nv12.size(); at += size) out.emplace_back(nv12.begin() + (long)at, nv12.begin() + (long)(at + size));
-    return out;
-}
+std::vector<Bytes> frames(const Bytes& nv12, int w, int h) { return nv12Pictures(nv12, w, h); }
 
 struct StreamCase {
     const char* name;
@@ -145,34 +142,46 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"CroppedHighProfile1080p", 1920, 1080, 3, "-pix_fmt yuv420p -profile:v high -bf 0", 1400},
         StreamCase{"OddSizeBaselineThreeSlices", 350, 198, 6,
                    "-pix_fmt yuv420p -profile:v baseline -x264-params slices=3", 200},
-        StreamCase{"OddSizeMainCabac", 722, 406, 4, "-pix_fmt yuv420p -profile:v main -bf 0", 600}),
+        StreamCase{"OddSizeMainCabac", 722, 406, 4, "-pix_fmt yuv420p -profile:v main -bf 0", 600},
+        // Pictures in display order, the last two held for reordering until the stream ends.
+        StreamCase{"MainBFramesInDisplayOrder", 320, 240, 14, "-pix_fmt yuv420p -profile:v main -bf 2 -g 12", 1000}),
     [](const ::testing::TestParamInfo<StreamCase>& info) { return std::string(info.param.name); });
 
-// ffmpeg's planar decode brought to NV12 by keeping the chroma sample at each even row and column.
-Bytes nv12FromPlanar(const Bytes& planar, int w, int h, int chromaWidth, int chromaHeight) {
-    Bytes out(planar.begin(), planar.begin() + (long)w * h);
-    const u8* cb = planar.data() + (size_t)w * h;
-    const u8* cr = cb + (size_t)chromaWidth * chromaHeight;
+// ffmpeg's planar decode brought to NV12 by keeping the chroma sample at each even row and column,
+// and samples of deeper than 8 bits (two bytes each) by keeping their 8 high bits.
+Bytes nv12FromPlanar(const Bytes& planar, int w, int h, int chromaWidth, int chromaHeight, int depth) {
+    int bytes = depth > 8 ? 2 : 1;
+    auto sample = [&](size_t index) {
+        return bytes == 1 ? planar[index] : (u8)((planar[2 * index] | planar[2 * index + 1] << 8) >> (depth - 8));
+    };
+    Bytes out;
+    for (size_t i = 0; i < (size_t)w * h; ++i) out.push_back(sample(i));
+    size_t cb = (size_t)w * h;
+    size_t cr = cb + (size_t)chromaWidth * chromaHeight;
     int columnStep = chromaWidth == w ? 2 : 1;
     int rowStep = chromaHeight == h ? 2 : 1;
     for (int row = 0; row < h / 2; ++row) {
         for (int c = 0; c < w / 2; ++c) {
-            out.push_back(cb[row * rowStep * chromaWidth + c * columnStep]);
-            out.push_back(cr[row * rowStep * chromaWidth + c * columnStep]);
+            size_t at = (size_t)row * rowStep * chromaWidth + (size_t)c * columnStep;
+            out.push_back(sample(cb + at));
+            out.push_back(sample(cr + at));
         }
     }
     return out;
 }
 
-TEST(H264Pictures, FourTwoTwoFourFourFourAndGreyStreamsShowAsNv12OfTheirOwnSamples) {
+TEST(H264Pictures, FourTwoTwoFourFourFourGreyAndDeepStreamsShowAsNv12OfTheirOwnSamples) {
     struct Layout {
         const char* x264;
         int chromaWidth, chromaHeight;  // of ffmpeg's own decode, in the decoder's format
+        int depth;
     };
     const int w = 350, h = 198;
-    for (Layout l : {Layout{"-pix_fmt yuv422p -profile:v high422", w / 2, h},
-                     Layout{"-pix_fmt yuv444p -profile:v high444", w, h},
-                     Layout{"-pix_fmt gray -profile:v high", w / 2, h / 2}}) {
+    for (Layout l : {Layout{"-pix_fmt yuv422p -profile:v high422", w / 2, h, 8},
+                     Layout{"-pix_fmt yuv444p -profile:v high444", w, h, 8},
+                     Layout{"-pix_fmt gray -profile:v high", w / 2, h / 2, 8},
+                     Layout{"-pix_fmt yuv420p10le -profile:v high10", w / 2, h / 2, 10},
+                     Layout{"-pix_fmt yuv444p10le -profile:v high444", w, h, 10}}) {
         SCOPED_TRACE(l.x264);
         TempFolder folder("h264");
         std::string h264 = folder.file("s.h264"), raw = folder.file("s.yuv"), rtp = folder.file("g.rtp");
@@ -180,12 +189,14 @@ TEST(H264Pictures, FourTwoTwoFourFourFourAndGreyStreamsShowAsNv12OfTheirOwnSampl
         ASSERT_TRUE(run("ffmpeg -hide_banner -nostdin -y -i '" + h264 + "' -f rawvideo '" + raw + "'"));
         ASSERT_TRUE(gstreamerCapture(h264, rtp, 1400));
         Bytes planar = readFile(raw);
-        size_t frameSize = (size_t)w * h + 2 * (size_t)l.chromaWidth * l.chromaHeight;
+        size_t frameSize = ((size_t)w * h + 2 * (size_t)l.chromaWidth * l.chromaHeight) * (l.depth > 8 ? 2 : 1);
+        ASSERT_EQ(planar.size(), 2 * frameSize);
         Received r = receive(readCapture(rtp));
         ASSERT_EQ(r.pictures.size(), 2u);
         for (size_t i = 0; i < 2; ++i) {
             Bytes one(planar.begin() + (long)(i * frameSize), planar.begin() + (long)((i + 1) * frameSize));
-            EXPECT_TRUE(r.pictures[i] == nv12FromPlanar(one, w, h, l.chromaWidth, l.chromaHeight)) << "picture " << i;
+            EXPECT_TRUE(r.pictures[i] == nv12FromPlanar(one, w, h, l.chromaWidth, l.chromaHeight, l.depth))
+                << "picture " << i;
         }
     }
 }

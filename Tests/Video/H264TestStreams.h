@@ -31,25 +31,39 @@ inline std::string output(const std::string& command) {
     return text;
 }
 
-// Encodes `frames` frames of ffmpeg's test pattern at w x h with libx264 into an Annex-B file.
-inline bool encodeTestPattern(const std::string& path, int w, int h, int frames, const std::string& options) {
-    return run("ffmpeg -hide_banner -nostdin -y -f lavfi -i testsrc=size=" + std::to_string(w) + "x" +
+// Encodes `frames` frames of ffmpeg's test pattern (testsrc2 moves more) at w x h with libx264 into an
+// Annex-B file.
+inline bool encodeTestPattern(const std::string& path, int w, int h, int frames, const std::string& options,
+                              const std::string& source = "testsrc") {
+    return run("ffmpeg -hide_banner -nostdin -y -f lavfi -i " + source + "=size=" + std::to_string(w) + "x" +
                std::to_string(h) + ":rate=25 -frames:v " + std::to_string(frames) + " -c:v libx264 " + options +
                " -f h264 '" + path + "'");
 }
+
+// Three 1920 x 1080 pictures, I P I, whose I pictures are about 600 kB (a fixed noise pattern over
+// the test pattern).
+inline bool encodeBigIPictures(const std::string& path) {
+    return run("ffmpeg -hide_banner -nostdin -y -f lavfi -i 'testsrc2=size=1920x1080:rate=25,noise=alls=12' "
+               "-frames:v 3 -c:v libx264 -pix_fmt yuv420p -profile:v high -bf 0 -g 2 -qp 28 -f h264 '" + path + "'");
+}
+
+// The largest NAL unit of an Annex-B file.
+inline size_t largestUnit(const std::string& path);
 
 // ffmpeg's own decode of an Annex-B file as NV12 frames, one after another.
 inline bool decodeToNv12(const std::string& h264, const std::string& nv12) {
     return run("ffmpeg -hide_banner -nostdin -y -i '" + h264 + "' -f rawvideo -pix_fmt nv12 '" + nv12 + "'");
 }
 
-// GStreamer's payloader at the given MTU, with SPS/PPS aggregated into STAP-A packets and sequence
-// numbers starting just below the wrap.
-inline bool gstreamerCapture(const std::string& h264, const std::string& rtp, int mtu) {
+// GStreamer's payloader at the given MTU, with SPS/PPS aggregated into STAP-A packets (or, with
+// aggregate "none", every unit in packets of its own) and sequence numbers starting just below the
+// wrap.
+inline bool gstreamerCapture(const std::string& h264, const std::string& rtp, int mtu,
+                             const std::string& aggregate = "zero-latency") {
     return run("gst-launch-1.0 -q filesrc location='" + h264 +
                "' ! h264parse ! video/x-h264,stream-format=byte-stream,alignment=nal ! rtph264pay mtu=" +
-               std::to_string(mtu) + " aggregate-mode=zero-latency seqnum-offset=65530 ! rtpstreampay ! filesink "
-               "location='" + rtp + "'");
+               std::to_string(mtu) + " aggregate-mode=" + aggregate +
+               " seqnum-offset=65530 ! rtpstreampay ! filesink location='" + rtp + "'");
 }
 
 // ffmpeg's RTP muxer sending to a loopback socket of the capture script.
@@ -65,6 +79,21 @@ struct RtpPacket {
     long payloadEnd;
     u16 sequence;
 };
+
+// A Qv video datagram carrying an RTP packet's payload.
+inline Bytes qvDatagram(const RtpPacket& p) {
+    Bytes d = {0xB8, (u8)(p.sequence >> 8), (u8)p.sequence};
+    d.insert(d.end(), p.bytes.begin() + p.payloadOffset, p.bytes.begin() + p.payloadEnd);
+    return d;
+}
+
+// ffmpeg's decode as NV12 pictures of w x h.
+inline std::vector<Bytes> nv12Pictures(const Bytes& nv12, int w, int h) {
+    std::vector<Bytes> out;
+    size_t size = (size_t)w * h * 3 / 2;
+    for (size_t at = 0; at + size <= nv12.size(); at += size) out.emplace_back(nv12.begin() + (long)at, nv12.begin() + (long)(at + size));
+    return out;
+}
 
 inline std::vector<RtpPacket> readCapture(const std::string& path) {
     Bytes data = readFile(path);
@@ -105,6 +134,19 @@ inline std::vector<Bytes> splitAnnexB(const u8* bytes, size_t length) {
         units.emplace_back(bytes + starts[k], bytes + end);
     }
     return units;
+}
+
+// The largest receive buffer the system grants a socket (Linux), 0 when unknown.
+inline long systemReceiveBufferMax() {
+    Bytes text = readFile("/proc/sys/net/core/rmem_max");
+    return text.empty() ? 0 : std::atol(std::string(text.begin(), text.end()).c_str());
+}
+
+inline size_t largestUnit(const std::string& path) {
+    Bytes file = readFile(path);
+    size_t largest = 0;
+    for (const Bytes& unit : splitAnnexB(file.data(), file.size())) largest = std::max(largest, unit.size());
+    return largest;
 }
 
 }  // namespace videotest

@@ -1,8 +1,11 @@
 // A stream client with its sockets, preferences, decoder and image slots, stepped one frame at a time
 // on an injected clock; and a child process whose standard output the test reads line by line.
 #pragma once
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +33,8 @@ struct VideoRig {
     std::unique_ptr<VideoDecoder> decoder{new VideoDecoder{}};
     u32 published = 0;
     u32 width = 0, height = 0;
+    bool keepPictures = false;        // keep every picture collected (NV12) in pictures
+    std::vector<std::vector<u8>> pictures;
 
     VideoRig() {
         rtsp.stats.clock = rigClock;
@@ -45,6 +50,7 @@ struct VideoRig {
             if (ImageSlot* slot = getImageSlot(&slots, (i32)decoder->imageSlotId)) {
                 width = slot->width;
                 height = slot->height;
+                if (keepPictures) pictures.emplace_back(slot->pixels, slot->pixels + width * height * 3 / 2);
             }
         }
         for (i32 i = 0; i < kImageSlotCount; ++i) {
@@ -54,11 +60,38 @@ struct VideoRig {
             }
         }
     }
+    void stepQv(u64 advance = 20000) {
+        rigNow += advance;
+        controlQvVideoStream(&qv, nullptr, nullptr, nullptr, &qvStream, &h264, &preferences, &slots, nullptr);
+        collect();
+        usleep(2000);
+    }
     void stepRtsp(u64 advance = 20000) {
         rigNow += advance;
         controlRtspVideoStream(&control, &rtp, &rtcp, nullptr, nullptr, &rtsp, &h264, &preferences, &slots, nullptr);
         collect();
         usleep(2000);
+    }
+};
+
+// A second address on loopback (127.0.0.9) that sends datagrams to the station's ports.
+struct Stranger {
+    int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int sent = 0;
+    Stranger() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(0x7F000009);
+        bind(socket, (sockaddr*)&a, sizeof(a));
+    }
+    ~Stranger() { close(socket); }
+    // To the port on 127.0.0.1 (nothing while the port is not known yet).
+    void send(u16 port, const std::vector<u8>& datagram) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        if (port && sendto(socket, datagram.data(), datagram.size(), 0, (sockaddr*)&a, sizeof(a)) > 0) sent++;
     }
 };
 

@@ -96,6 +96,33 @@ TEST_F(MapViewTest, EveryCallersContentBoxFitsClampsAndGivesTheVisibleBox) {
     EXPECT_NEAR(view.visibleYMax, 0, 1e-9);
 }
 
+TEST_F(MapViewTest, HoverIsThePresentPointerOverTheMapWhereNoWidgetTookIt) {
+    const Rect rect{100, 900, 100, 600};
+    const Box2 world{-0.5, 0.5, -0.5, 0.5};
+    bench->pointers[0].state = PointerPresent;
+    benchMove(bench, 0, 300, 200);
+    frame(rect, world);
+    EXPECT_EQ(view.hover, 1u);
+    EXPECT_EQ(view.hoverX, 300.0f);
+    EXPECT_EQ(view.hoverY, 200.0f);
+    // Over a widget on the map: the widget has it.
+    const Rect button{250, 350, 150, 250};
+    frame(rect, world, MapWheelZooms, &button);
+    EXPECT_EQ(view.hover, 0u);
+    // Outside the view, or pressed (a drag, not a hover): none.
+    benchMove(bench, 0, 50, 200);
+    frame(rect, world);
+    EXPECT_EQ(view.hover, 0u);
+    benchPress(bench, 0, 500, 300);
+    frame(rect, world);
+    EXPECT_EQ(view.hover, 0u);
+    // Released over the map, it hovers again.
+    benchRelease(bench, 0);
+    frame(rect, world);
+    EXPECT_EQ(view.hover, 1u);
+    EXPECT_EQ(view.hoverX, 500.0f);
+}
+
 TEST_F(MapViewTest, FlyScreenCentringShowsTwentyMetresPerLineAndWrapsAcrossTheAntimeridian) {
     frame(kWindow, kWrappingWorld);
     GeoPoint drone{179.9999, 64.1};
