@@ -191,6 +191,8 @@ void finishApp(Platform* platform, AppState* app) {
     // The log's buffered entries go to the file thread, which finishes its jobs (for at most 5 s)
     // before the program ends.
     finishFlightLogger(&app->flightLogger);
+    // A flight-log export still being written is given up: its hidden file goes after its chunks.
+    abandonFlightLogExport(&app->flightLogExport, &platform->fileJobs);
 }
 
 void updateApp(Platform* platform, UiState* ui, AppState* app) {

@@ -135,6 +135,13 @@ void nameThePart(FlightLogExportJob* job, FileJobTable* jobs, FileJobResult* pro
 
 u32 flightLogExportBusy(const FlightLogExportJob* job) { return jobState(job) != ExportJobIdle; }
 
+void abandonFlightLogExport(FlightLogExportJob* job, FileJobTable* jobs) {
+    u32 state = jobState(job);
+    if (state == ExportJobIdle || state == ExportJobNaming) return;
+    cancelFlightLogExport(job);
+    deletePart(job, jobs);
+}
+
 u32 startFlightLogExport(FlightLogExportJob* job, const FlightLogExportWalk* walk, const FlightLogIndex* index,
                          FixedString path, const char* mimeType, i32 rowNumber, JobQueue* queue, i64 nowMicros) {
     if (flightLogExportBusy(job)) return 0;

@@ -63,7 +63,11 @@ void updateFlightLogExport(FlightLogExportJob* job, FileJobTable* jobs, JobQueue
 // is written the export is finished instead.
 void cancelFlightLogExport(FlightLogExportJob* job);
 
-// 1 from the start of an export until its job and its chunks no longer need the log or the record.
+// At the program's end: a running export is given up and its hidden file is deleted after the chunks
+// already queued (the job ring may still be in its last slice).
+void abandonFlightLogExport(FlightLogExportJob* job, FileJobTable* jobs);
+
+// 1 from the start of an export until its job no longer needs the log or the replay record.
 u32 flightLogExportBusy(const FlightLogExportJob* job);
 
 // The slice job of the job ring (the argument is the FlightLogExportJob).

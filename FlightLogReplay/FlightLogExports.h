@@ -11,7 +11,7 @@
 #include "Mavlink/Mavlink.h"
 #include "Platform/FileTables.h"
 
-// A video recording that the viewer's first pass found in the log.
+// A video recording that the pass over the whole log found.
 struct FlightLogRecording {
     i64 start;   // Unix ms
     i64 length;  // ms
@@ -159,7 +159,7 @@ u32 queueFlightLogExport(FixedString path, const char* mimeType, i32 rowNumber, 
 // The three exports as the Export panel's rows queue them. Each returns 1 when its file was queued.
 struct FlightLogExportSource {
     const FlightLogIndex* index;
-    FlightLogReplay* replay;  // the viewer's replay record: cleared after an export
+    FlightLogReplay* replay;  // the record the export replays the log in: cleared after it
     const ReplayElevation* elevation;
     FixedString exportName;  // the log's file name less ".qvlog3"
 };
