@@ -1,7 +1,7 @@
 // The View Flight Log screen's frame: the first-frame set-up from the whole log's overview, the
 // playback clock, the replay stepped to it, and the playback layout's top bar, controls, payload
-// strip and panel menu. The entries list, the recorded datagrams, the map with its panels and the export panel are
-// in the screen's other files (see ViewFlightLogScreen.h).
+// strip and panel menu. The entries list, the recorded datagrams, the map with its panels and the
+// export panel are in the screen's other files (see ViewFlightLogScreen.h).
 #include "Screens/ViewFlightLogScreen.h"
 
 #include <cmath>
@@ -38,9 +38,6 @@ constexpr Color kStatusRed = 0xFF0000DD;
 constexpr Color kStatusAmber = 0xFF00DDFF;
 constexpr u64 kOrvikRedWord = 0x1090000;
 const FixedString kNoLabel{};
-
-// ---------------------------------------------------------------------------------------------------
-// The first-frame pass.
 
 void clearReplay(FlightLogReplay* replay) { std::memset(static_cast<void*>(replay), 0, sizeof(*replay)); }
 

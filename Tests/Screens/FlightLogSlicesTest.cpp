@@ -1,8 +1,9 @@
 // Opening and exporting a long flight log through real frames, with the real file thread and job
 // worker under them: the frames keep coming while the log is parsed and exported (each frame's
-// update stays short and the work spans many frames), the streamed GPX is byte for byte the one the
-// writer makes in one go, and Back gives up a parse or an export (a cancelled export leaves no file,
-// not even its hidden one, and the earlier export of that name stays). To stop the work at a known
+// update stays short and the work spans many frames), a replay far behind its clock catches up over
+// several frames, the streamed GPX is byte for byte the one the writer makes in one go, and Back
+// gives up a parse or an export (a cancelled export leaves no file, not even its hidden one, and the
+// earlier export of that name stays). To stop the work at a known
 // point, a job that holds the worker is queued: the parse and the export give up their turn to it.
 #include <atomic>
 #include <chrono>
@@ -192,6 +193,15 @@ TEST_F(FlightLogSlices, FramesKeepComingWhileALongLogIsOpenedAndExportedAndBackG
     auto* viewer = (ViewFlightLogState*)harness.app->screenStack.screenState;
     EXPECT_EQ(viewer->trackCount, 40000u);
     EXPECT_GT(viewer->totalDistance, 0.0);
+
+    // A clock far ahead of the replay (as after the entries list was open for long at 30x) is caught
+    // up over several frames.
+    i64 before = viewer->cursor;
+    viewer->isPlaying = 0;
+    viewer->playbackTime = list()->index.endTime;
+    frame();
+    EXPECT_EQ(viewer->cursor - before, kMaxReplayEntriesPerFrame);
+    ASSERT_TRUE(framesUntil([&] { return viewer->cursor == list()->index.entryCount; }));
 
     // The flight path written in slices and chunks: the same bytes as the writer's in one go.
     flightlogtest::IndexedLog log;
