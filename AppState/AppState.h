@@ -61,7 +61,10 @@ struct AppState {
     i64 lastDebugReportTime;  // monotonic us
     u32 mainScreenWord;  // owned by the Main Screen
     CompanionAppPresence companionAppPresent[2];  // "com.auterion", "com.auterion.skyway"
-    u32 simulatorRunning;
+    u32 simulatorRunning;  // set and cleared by the screens; the update starts and stops the simulator
+    // The drone socket's local port while the simulator runs; 0 takes 14550 (tests choose their own,
+    // as they do the simulated drone's localPorts).
+    u16 simulatorLinkLocalPort;
 
     AppClocks clocks;
     u32 cacheLoadedThisRun;  // the frame's app cache step loaded the file

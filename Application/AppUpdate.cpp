@@ -141,6 +141,19 @@ i32 decideLogging(const VehicleState* vehicle, FlightLogger* logger, const Eleva
     return moving ? 1 : 0;
 }
 
+void stopSimulator(AppState* app) {
+    closeSocket(&app->simulatorSocket);
+    closeSocket(&app->simulatorPayloadPrimarySocket);
+    closeSocket(&app->simulatorPayloadSecondarySocket);
+    // The drone socket was bound for the simulator; a drone connection of its own opens it afresh.
+    closeSocket(&app->droneSocket);
+    u16 ports[3];
+    std::memcpy(ports, app->simulatedDrone.localPorts, sizeof(ports));
+    std::memset(&app->simulatedDrone, 0, sizeof(app->simulatedDrone));
+    std::memcpy(app->simulatedDrone.localPorts, ports, sizeof(ports));
+    forgetFollowedVehicle(&app->droneConnection);
+}
+
 i32 setUpFirstFrame(AppState* app, Platform* platform) {
     u8 randomBytes[32 + 32 + 8 + 32 + 2];
     if (getRandomBytes(randomBytes, sizeof(randomBytes)) != 0) return 0;
@@ -254,6 +267,7 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     // cache keeps.
     app->relayHost.identity = &app->relayHostIdentity;
     app->droneConnection.secureLinkClient.identity = &app->secureLinkClientIdentity;
+    if (!app->simulatorRunning && app->simulatedDrone.lastUpdateTime != 0) stopSimulator(app);
     if (preferences->droneConnection == DroneConnectionIp || app->simulatorRunning) {
         // controlDrone opens its own profiling region.
         DroneLinkInputs inputs{};
@@ -261,6 +275,9 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.cameraSocket = &app->cameraSocket;
         inputs.relaySocket = relaySocket;
         inputs.simulatorPort = app->simulatorRunning ? app->simulatorSocket.localPort : 0;
+        inputs.simulatorPayloadPorts[0] = app->simulatorPayloadPrimarySocket.localPort;
+        inputs.simulatorPayloadPorts[1] = app->simulatorPayloadSecondarySocket.localPort;
+        inputs.simulatorLocalPort = app->simulatorLinkLocalPort;
         inputs.preferences = preferences;
         inputs.relayHost = relaySocket ? &app->relayHost : nullptr;
         inputs.flightLogger = &app->flightLogger;
@@ -281,6 +298,10 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         inputs.timeZoneOffsetMs = getTimeZoneOffsetMs();
         inputs.videoHeight = (i32)app->h264Stream.height;
         controlDrone(&app->droneConnection, &inputs);
+    } else {
+        // No link: no port of its is wanted, so none is reported taken.
+        app->droneConnection.dronePortInUse = 0;
+        app->droneConnection.cameraPortInUse = 0;
     }
     rebaseWaypointAltitudes(&app->waypointMissionEditor, &app->droneConnection.vehicle, &app->elevationMapLoader);
     if (app->simulatorRunning) {

@@ -26,6 +26,11 @@ void finishApp(Platform* platform, AppState* app);
 // companion-app check. Returns 0 when the random generator failed; the frame is then tried again.
 i32 setUpFirstFrame(AppState* app, Platform* platform);
 
+// The simulator was switched off (simulatorRunning cleared while the simulated drone runs): its three
+// sockets and the drone socket close, the simulated drone's record is zeroed (its chosen ports kept)
+// so that it starts afresh when switched on again, and the drone link forgets the simulated vehicle.
+void stopSimulator(AppState* app);
+
 // The box around the vehicle, mission and transect (from the flight-log viewer's replay copies when
 // it has a log loaded and the live vehicle is silent); stored as the elevation loader's area of
 // interest when it holds at least one point. Returns 1 when it was stored.

@@ -6,10 +6,10 @@
 #include <dlfcn.h>
 
 #include <cmath>
-#include <ctime>
 #include <cstring>
 #include <vector>
 
+#include "Benchmarks/ReferenceRatio.h"
 #include "Core/ElevationRaster.h"
 #include "Decoders/GeoTiff.h"
 
@@ -164,36 +164,21 @@ void gdalGeoTiffLzw(benchmark::State& state) {
 }
 BENCHMARK(gdalGeoTiffLzw)->Unit(benchmark::kMillisecond);
 
-f64 threadSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return (f64)t.tv_sec + (f64)t.tv_nsec * 1e-9;
-}
-
 // Both readers in turn within each iteration, each timed by this thread's processor time so that
-// other work on a shared machine weighs on neither: ours_ms and gdal_ms per read, and ratio, the
+// other work on a shared machine weighs on neither: ours_us and gdal_us per read, and ratio_gdal, the
 // program's speed over GDAL's (GDAL's time over ours; above 1 is faster).
 void lzwOursOverGdal(benchmark::State& state) {
     const Gdal* g = gdal();
     const std::vector<u8>& file = lzwFile();
     if (!g || file.empty()) return state.SkipWithError("GDAL not found");
     std::vector<f32> heights((size_t)kSize * kSize);
-    f64 ours = 0.0;
-    f64 theirs = 0.0;
-    for (auto _ : state) {
-        f64 start = threadSeconds();
-        if (!readOurs(file, state)) break;
-        f64 middle = threadSeconds();
-        readGdal(g, file, &heights);
-        f64 end = threadSeconds();
-        ours += middle - start;
-        theirs += end - middle;
-    }
-    f64 reads = (f64)state.iterations();
-    state.counters["ours_ms"] = ours * 1000.0 / reads;
-    state.counters["gdal_ms"] = theirs * 1000.0 / reads;
-    state.counters["ratio"] = ours > 0.0 ? theirs / ours : 0.0;
+    compareSides(state, {{"ours", [&] { return readOurs(file, state); }}, {"gdal", [&] {
+                              readGdal(g, file, &heights);
+                              return true;
+                          }}});
 }
-BENCHMARK(lzwOursOverGdal)->Unit(benchmark::kMillisecond);
+BENCHMARK(lzwOursOverGdal)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+int main(int argc, char** argv) { return runWithReferenceRatios(argc, argv); }

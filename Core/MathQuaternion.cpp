@@ -46,6 +46,13 @@ void quaternionFromEuler(Quaternion* out, f64 roll, f64 pitch, f64 yaw) {
     multiplyQuaternions(out, &t, &y);
 }
 
+void quaternionFromNedEuler(Quaternion* out, f64 roll, f64 pitch, f64 yaw) {
+    Quaternion y = axisRotation(0, 0, 1, yaw), p = axisRotation(0, 1, 0, pitch), r = axisRotation(1, 0, 0, roll);
+    Quaternion t;
+    multiplyQuaternions(&t, &y, &p);
+    multiplyQuaternions(out, &t, &r);
+}
+
 void quaternionToEuler(EulerAngles* out, const Quaternion* q) {
     Vec3 yAxis = {0, 1, 0}, zAxis = {0, 0, 1}, u, w;
     rotateVectorByQuaternion(&u, &yAxis, q);

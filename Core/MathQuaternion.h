@@ -16,5 +16,9 @@ void rotateVectorByQuaternion(Vec3* out, const Vec3* v, const Quaternion* q);
 // q*·v·q, the inverse rotation.
 void rotateByQuaternionInverse(Vec3* out, const Vec3* v, const Quaternion* q);
 void quaternionFromEuler(Quaternion* out, f64 roll, f64 pitch, f64 yaw);
+// An aircraft's attitude in north-east-down axes, r(z, yaw) · r(y, pitch) · r(x, roll): it takes
+// body vectors (forward, right, down) to (north, east, down). Yaw turns north toward east, pitch
+// raises the nose, roll lowers the right wing.
+void quaternionFromNedEuler(Quaternion* out, f64 roll, f64 pitch, f64 yaw);
 // Angles that quaternionFromEuler turns back into the same attitude.
 void quaternionToEuler(EulerAngles* out, const Quaternion* q);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Crypto/AesInternal.h"
+#include "Crypto/GhashReduction.h"
 
 #define AES_TARGET __attribute__((target("aes,pclmul,ssse3,sse4.1")))
 
@@ -44,14 +45,6 @@ AES_TARGET inline __m128i decrypt(__m128i b, const RoundKeys* k) {
     return _mm_aesdeclast_si128(b, k->k[k->rounds]);
 }
 
-// Eight blocks through the cipher side by side, so the instructions' latency overlaps.
-AES_TARGET inline void encrypt8(__m128i* b, const RoundKeys* k) {
-    for (int i = 0; i < 8; i++) b[i] = _mm_xor_si128(b[i], k->k[0]);
-    for (int r = 1; r < k->rounds; r++)
-        for (int i = 0; i < 8; i++) b[i] = _mm_aesenc_si128(b[i], k->k[r]);
-    for (int i = 0; i < 8; i++) b[i] = _mm_aesenclast_si128(b[i], k->k[k->rounds]);
-}
-
 AES_TARGET inline void decrypt4(__m128i* b, const RoundKeys* k) {
     for (int i = 0; i < 4; i++) b[i] = _mm_xor_si128(b[i], k->k[0]);
     for (int r = 1; r < k->rounds; r++)
@@ -74,31 +67,10 @@ AES_TARGET inline void multiplyWide(__m128i a, __m128i b, __m128i* low, __m128i*
     *high = _mm_xor_si128(*high, _mm_xor_si128(hi, _mm_srli_si128(mid, 8)));
 }
 
-// The 256-bit product shifted left by one (the bit-reflected order) and reduced modulo
-// x^128 + x^7 + x^2 + x + 1.
-AES_TARGET inline __m128i reduce(__m128i low, __m128i high) {
-    __m128i t7 = _mm_srli_epi32(low, 31), t8 = _mm_srli_epi32(high, 31);
-    low = _mm_slli_epi32(low, 1);
-    high = _mm_slli_epi32(high, 1);
-    __m128i t9 = _mm_srli_si128(t7, 12);
-    t8 = _mm_slli_si128(t8, 4);
-    t7 = _mm_slli_si128(t7, 4);
-    low = _mm_or_si128(low, t7);
-    high = _mm_or_si128(_mm_or_si128(high, t8), t9);
-    t7 = _mm_xor_si128(_mm_xor_si128(_mm_slli_epi32(low, 31), _mm_slli_epi32(low, 30)), _mm_slli_epi32(low, 25));
-    t8 = _mm_srli_si128(t7, 4);
-    t7 = _mm_slli_si128(t7, 12);
-    low = _mm_xor_si128(low, t7);
-    __m128i t2 = _mm_xor_si128(_mm_xor_si128(_mm_srli_epi32(low, 1), _mm_srli_epi32(low, 2)), _mm_srli_epi32(low, 7));
-    t2 = _mm_xor_si128(t2, t8);
-    low = _mm_xor_si128(low, t2);
-    return _mm_xor_si128(high, low);
-}
-
 AES_TARGET inline __m128i gfMultiply(__m128i a, __m128i b) {
     __m128i low = _mm_setzero_si128(), high = _mm_setzero_si128();
     multiplyWide(a, b, &low, &high);
-    return reduce(low, high);
+    return ghashReduce(low, high);
 }
 
 struct GhashKeys {
@@ -110,7 +82,7 @@ AES_TARGET inline __m128i ghashBlocks(__m128i y, const __m128i* x, int n, const 
     __m128i low = _mm_setzero_si128(), high = _mm_setzero_si128();
     multiplyWide(_mm_xor_si128(y, x[0]), keys->power[n - 1], &low, &high);
     for (int i = 1; i < n; i++) multiplyWide(x[i], keys->power[n - 1 - i], &low, &high);
-    return reduce(low, high);
+    return ghashReduce(low, high);
 }
 
 AES_TARGET inline __m128i loadPartial(const u8* data, i64 length) {
@@ -196,10 +168,17 @@ AES_TARGET void aesHardwareGcm(u8* tag, bool decrypt, const u8* input, u8* outpu
                                const u8* aad, i64 aadLength, const AesKeySchedule* schedule) {
     RoundKeys k{};
     loadKeys(&k, schedule);
+    if (length < 0) length = 0;
+    // H^1 .. H^16 (H^9 and up only for the 512-bit path), as a tree of products so that they overlap.
+    bool wide = length >= 256 && aesWideInUse();
+    __m128i power[16];
+    power[0] = byteReverse(encrypt(_mm_setzero_si128(), &k));
+    power[1] = gfMultiply(power[0], power[0]);
+    power[2] = gfMultiply(power[1], power[0]);
+    power[3] = gfMultiply(power[1], power[1]);
+    for (int i = 4; i < (wide ? 16 : 8); i++) power[i] = gfMultiply(power[i < 8 ? 3 : 7], power[i - (i < 8 ? 4 : 8)]);
     GhashKeys keys;
-    __m128i h = byteReverse(encrypt(_mm_setzero_si128(), &k));
-    keys.power[0] = h;
-    for (int i = 1; i < 8; i++) keys.power[i] = gfMultiply(keys.power[i - 1], h);
+    for (int i = 0; i < 8; i++) keys.power[i] = power[i];
     __m128i y = _mm_setzero_si128();
     if (aadLength > 0) y = ghashBytes(y, aad, aadLength, &keys);
     u8 ivBlock[16] = {};
@@ -207,22 +186,46 @@ AES_TARGET void aesHardwareGcm(u8* tag, bool decrypt, const u8* input, u8* outpu
     __m128i base = _mm_loadu_si128((const __m128i*)ivBlock);
     u32 counter = 2;
     i64 offset = 0;
-    if (length < 0) length = 0;
-    for (; offset + 128 <= length; offset += 128) {
-        __m128i stream[8], data[8];
-        for (int i = 0; i < 8; i++) {
-            stream[i] = counterBlock(base, counter++);
-            data[i] = _mm_loadu_si128((const __m128i*)(input + offset + 16 * i));
-        }
-        encrypt8(stream, &k);
-        __m128i hashed[8];
-        for (int i = 0; i < 8; i++) {
-            __m128i result = _mm_xor_si128(data[i], stream[i]);
-            hashed[i] = byteReverse(decrypt ? data[i] : result);
-            _mm_storeu_si128((__m128i*)(output + offset + 16 * i), result);
-        }
-        y = ghashBlocks(y, hashed, 8, &keys);
+    if (wide) {
+        u8 hash[16], powers[16 * 16];
+        _mm_storeu_si128((__m128i*)hash, y);
+        for (int i = 0; i < 16; i++) _mm_storeu_si128((__m128i*)(powers + 16 * i), power[i]);
+        offset = aesWideGcmBulk(hash, &counter, decrypt, input, output, length, ivBlock, schedule, powers);
+        y = _mm_loadu_si128((const __m128i*)hash);
     }
+    // Eight blocks at a time with the hash one batch behind: while a batch's counter blocks go
+    // through the rounds, the previous batch's eight blocks are multiplied by H^8 .. H^1 between the
+    // rounds (the sums kept apart and reduced once), so both units stay busy.
+    __m128i pending[8];
+    bool havePending = false;
+    for (; offset + 128 <= length; offset += 128) {
+        __m128i stream[8];
+        for (int i = 0; i < 8; i++) stream[i] = _mm_xor_si128(counterBlock(base, counter++), k.k[0]);
+        __m128i low = _mm_setzero_si128(), middle = _mm_setzero_si128(), high = _mm_setzero_si128();
+        for (int r = 1; r < k.rounds; r++) {
+            for (int i = 0; i < 8; i++) stream[i] = _mm_aesenc_si128(stream[i], k.k[r]);
+            if (havePending && r <= 8) {
+                __m128i x = r == 1 ? _mm_xor_si128(pending[0], y) : pending[r - 1];
+                __m128i h = keys.power[8 - r];
+                low = _mm_xor_si128(low, _mm_clmulepi64_si128(x, h, 0x00));
+                high = _mm_xor_si128(high, _mm_clmulepi64_si128(x, h, 0x11));
+                middle = _mm_xor_si128(middle, _mm_xor_si128(_mm_clmulepi64_si128(x, h, 0x01),
+                                                             _mm_clmulepi64_si128(x, h, 0x10)));
+            }
+        }
+        if (havePending) {
+            y = ghashReduce(_mm_xor_si128(low, _mm_slli_si128(middle, 8)),
+                            _mm_xor_si128(high, _mm_srli_si128(middle, 8)));
+        }
+        for (int i = 0; i < 8; i++) {
+            __m128i data = _mm_loadu_si128((const __m128i*)(input + offset + 16 * i));
+            __m128i result = _mm_xor_si128(_mm_aesenclast_si128(stream[i], k.k[k.rounds]), data);
+            _mm_storeu_si128((__m128i*)(output + offset + 16 * i), result);
+            pending[i] = byteReverse(decrypt ? data : result);
+        }
+        havePending = true;
+    }
+    if (havePending) y = ghashBlocks(y, pending, 8, &keys);
     for (; offset < length; offset += 16) {
         i64 n = length - offset < 16 ? length - offset : 16;
         __m128i data = n == 16 ? _mm_loadu_si128((const __m128i*)(input + offset)) : loadPartial(input + offset, n);

@@ -23,3 +23,14 @@ void aesHardwareDecryptCbc(const u8* input, u8* output, i64 blocks, const u8* iv
 // (GHASH of aad, ciphertext and lengths XOR E(J0)). decrypt hashes the input, else the output.
 void aesHardwareGcm(u8* tag, bool decrypt, const u8* input, u8* output, i64 length, const u8* iv, const u8* aad,
                     i64 aadLength, const AesKeySchedule* schedule);
+
+// The 512-bit path (VAES and VPCLMULQDQ with AVX-512), where the CPU and the system have it and it
+// has not been turned off; tests turn it off (false) to exercise the 128-bit path.
+bool aesWideInUse();
+void aesAllowWideInstructions(bool allow);
+// Whole 256-byte stretches of GCM from the start of input: counter mode from *counter on the 16-byte
+// counterBlock (the IV; its last four bytes are ignored) and the hash carried on in hash (16 bytes,
+// byte-reversed as the 128-bit path keeps it; powers holds H^1 .. H^16 the same way). Advances
+// *counter; returns the bytes done, a multiple of 256. decrypt hashes the input, else the output.
+i64 aesWideGcmBulk(u8* hash, u32* counter, bool decrypt, const u8* input, u8* output, i64 length,
+                   const u8* counterBlock, const AesKeySchedule* schedule, const u8* powers);

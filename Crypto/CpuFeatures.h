@@ -7,3 +7,6 @@ bool cpuHasAesInstructions();
 bool cpuHasShaInstructions();
 // MULX (BMI2) and the two-carry additions ADCX and ADOX (ADX).
 bool cpuHasMulxAdx();
+// VAES and VPCLMULQDQ on 512-bit registers (AVX-512 F, BW and VL), with the system saving those
+// registers.
+bool cpuHasWideAesInstructions();

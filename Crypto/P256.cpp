@@ -111,16 +111,6 @@ void pointDouble(Point* out, const Point* p) {
     memcpy(out->z, z3, sizeof(z3));
 }
 
-// (X : Y : Z) to (X Z, Y Z^2, Z); the point at infinity becomes (0, 1, 0).
-void toJacobian(JacobianPoint* out, const Point* p) {
-    u64 zz[4], y[4];
-    sqr(zz, p->z);
-    mul(out->x, p->x, p->z);
-    mul(y, p->y, zz);
-    select(out->y, zeroMask(p->z), kOne, y);
-    memcpy(out->z, p->z, sizeof(out->z));
-}
-
 // (X, Y, Z) to (X Z : Y : Z^3); the point at infinity stays (0 : Y : 0).
 void toHomogeneous(Point* out, const JacobianPoint* p) {
     u64 zz[4];
@@ -143,27 +133,6 @@ void fromAffine(Point* out, const u8* point) {
 constexpr int kWindowBits = 5;
 constexpr int kWindows = (256 + kWindowBits) / kWindowBits;  // 52: the top window holds the last carry
 constexpr int kTableSize = (1 << (kWindowBits - 1)) + 1;     // 0 P .. 16 P
-
-// table[i] = i P for i in 0 .. 16.
-void multiplesOf(Point* table, const Point* p) {
-    infinity(&table[0]);
-    table[1] = *p;
-    for (int i = 2; i < kTableSize; i++) {
-        if (i % 2 == 0) pointDouble(&table[i], &table[i / 2]);
-        else pointAdd(&table[i], &table[i - 1], p);
-    }
-}
-
-// out = table[index], reading every entry.
-void selectEntry(Point* out, const Point* table, u32 index) {
-    memset(out, 0, sizeof(*out));
-    for (u32 i = 0; i < kTableSize; i++) {
-        u64 mask = 0 - (((u64)(i ^ index) - 1) >> 63);  // all ones when i == index
-        const u64* from = table[i].x;
-        u64* to = out->x;
-        for (int j = 0; j < 12; j++) to[j] |= from[j] & mask;
-    }
-}
 
 inline u32 scalarBit(const u8* scalar, int bit) {
     if (bit < 0 || bit >= 256) return 0;
@@ -297,6 +266,74 @@ i32 generatorMultiply(u8* out, const u8* scalar) {
 
 bool gExtensionsAllowed = true;
 
+// The scalar reduced modulo the group's order n (k < 2^256 < 2n: one subtraction, kept when it does
+// not borrow), as 32 bytes little-endian. k P = (k mod n) P for every point of the curve.
+void reduceScalar(u8* out, const u8* scalar) {
+    constexpr u64 kN[4] = {0xF3B9CAC2FC632551ull, 0xBCE6FAADA7179E84ull, 0xFFFFFFFFFFFFFFFFull, 0xFFFFFFFF00000000ull};
+    u64 k[4], less[4];
+    load(k, scalar);
+    unsigned char borrow = 0;
+    for (int i = 0; i < 4; i++) borrow = subBorrow(borrow, k[i], kN[i], &less[i]);
+    select(k, 0 - (u64)borrow, k, less);
+    store(out, k);
+    secureWipe(k, sizeof(k));
+    secureWipe(less, sizeof(less));
+}
+
+// P + Q in Jacobian coordinates (12 products, 4 squares), the point at infinity on either side
+// included (the other point is taken by a selection). Wrong for P = Q, which the caller rules out.
+void jacobianAdd(JacobianPoint* out, const JacobianPoint* p, const JacobianPoint* q) {
+    u64 z1z1[4], z2z2[4], u1[4], u2[4], s1[4], s2[4], h[4], r[4], t[4];
+    JacobianPoint sum;
+    sqr(z1z1, p->z);
+    sqr(z2z2, q->z);
+    mul(u1, p->x, z2z2);
+    mul(u2, q->x, z1z1);
+    mul(t, q->z, z2z2);
+    mul(s1, p->y, t);
+    mul(t, p->z, z1z1);
+    mul(s2, q->y, t);
+    sub(h, u2, u1);
+    sub(r, s2, s1);
+    mul(t, p->z, q->z);
+    mul(t, t, h);
+    finishJacobianAddition(&sum, h, r, u1, s1, t);
+    u64 pAtInfinity = zeroMask(p->z), qAtInfinity = zeroMask(q->z);
+    for (int i = 0; i < 3; i++) {
+        u64* to = i == 0 ? out->x : i == 1 ? out->y : out->z;
+        const u64* fromP = i == 0 ? p->x : i == 1 ? p->y : p->z;
+        const u64* fromQ = i == 0 ? q->x : i == 1 ? q->y : q->z;
+        const u64* fromSum = i == 0 ? sum.x : i == 1 ? sum.y : sum.z;
+        select(t, qAtInfinity, fromP, fromSum);
+        select(to, pAtInfinity, fromQ, t);
+    }
+}
+
+// table[i] = i P for i in 0 .. 16 in Jacobian coordinates, for an affine point P of the curve: the
+// even ones doubled, the odd ones added, which never adds equal points (i - 1 != 1 for odd i > 2,
+// and no multiple below 17 is the point at infinity).
+void jacobianMultiplesOf(JacobianPoint* table, const u8* point) {
+    memset(&table[0], 0, sizeof(table[0]));
+    memcpy(table[0].y, kOne, sizeof(table[0].y));
+    loadPoint(table[1].x, table[1].y, point);
+    memcpy(table[1].z, kOne, sizeof(table[1].z));
+    for (int i = 2; i < kTableSize; i++) {
+        if (i % 2 == 0) jacobianDouble(&table[i], &table[i / 2]);
+        else jacobianAdd(&table[i], &table[i - 1], &table[1]);
+    }
+}
+
+// out = table[index] of Jacobian points, reading every entry.
+void selectJacobianEntry(JacobianPoint* out, const JacobianPoint* table, u32 index) {
+    memset(out, 0, sizeof(*out));
+    for (u32 i = 0; i < kTableSize; i++) {
+        u64 mask = 0 - (((u64)(i ^ index) - 1) >> 63);  // all ones when i == index
+        const u64* from = table[i].x;
+        u64* to = out->x;
+        for (int j = 0; j < 12; j++) to[j] |= from[j] & mask;
+    }
+}
+
 }  // namespace
 
 int p256::chooseMultiplier() {
@@ -315,37 +352,48 @@ void p256ForceProcessorExtensions() {
     gMultiplier.store(2, std::memory_order_relaxed);
 }
 
-// Signed 5-bit windows from the top: five Jacobian doublings, then the window's multiple (read
-// from a table of every multiple, negated as the digit's sign asks) added with the complete
-// formulas, which take the point at infinity and equal points alike.
+// Signed 5-bit windows from the top on the scalar reduced modulo n: five Jacobian doublings, then
+// the window's multiple (read from a table of every multiple, negated as the digit's sign asks)
+// added in Jacobian coordinates. The running sum is 32 A P for the value A of the windows above,
+// and it never equals the window's multiple d P while a window follows: that would take 32 A = d
+// modulo n with 0 <= 32 A < n - 32 and |d| <= 16, so A = d = 0, two points at infinity, which the
+// addition takes. The last window is added with the complete formulas, so that the result does not
+// rest on the scalar's last digit (where 32 A may pass n).
 i32 p256ScalarMultiply(u8* out, const u8* scalar, const u8* point) {
     if (memcmp(point, kGeneratorBytes, sizeof(kGeneratorBytes)) == 0) return generatorMultiply(out, scalar);
-    Point table[kTableSize], sum, entry, p;
-    JacobianPoint running;
+    Point sum, last;
+    JacobianPoint table[kTableSize], running, entry;
     u64 negatedY[4];
-    fromAffine(&p, point);
-    multiplesOf(table, &p);
+    u8 reduced[32];
+    reduceScalar(reduced, scalar);
+    jacobianMultiplesOf(table, point);
     u32 magnitude;
     u64 negative;
-    windowDigit(&magnitude, &negative, scalar, kWindows - 1);  // never negative
-    selectEntry(&sum, table, magnitude);
+    const u64 zero[4] = {};
+    windowDigit(&magnitude, &negative, reduced, kWindows - 1);  // never negative
+    selectJacobianEntry(&running, table, magnitude);
     for (int w = kWindows - 2; w >= 0; w--) {
-        toJacobian(&running, &sum);
         for (int i = 0; i < kWindowBits; i++) jacobianDouble(&running, &running);
-        toHomogeneous(&sum, &running);
-        windowDigit(&magnitude, &negative, scalar, w);
-        selectEntry(&entry, table, magnitude);
-        const u64 zero[4] = {};
+        windowDigit(&magnitude, &negative, reduced, w);
+        selectJacobianEntry(&entry, table, magnitude);
         sub(negatedY, zero, entry.y);
         select(entry.y, negative, negatedY, entry.y);
-        pointAdd(&sum, &sum, &entry);
+        if (w > 0) {
+            jacobianAdd(&running, &running, &entry);
+        } else {
+            toHomogeneous(&sum, &running);
+            toHomogeneous(&last, &entry);
+            pointAdd(&sum, &sum, &last);
+        }
     }
     i32 result = toAffine(out, out + 32, &sum);
     secureWipe(table, sizeof(table));
     secureWipe(&entry, sizeof(entry));
+    secureWipe(&last, sizeof(last));
     secureWipe(&sum, sizeof(sum));
     secureWipe(&running, sizeof(running));
     secureWipe(negatedY, sizeof(negatedY));
+    secureWipe(reduced, sizeof(reduced));
     secureWipe(&magnitude, sizeof(magnitude));
     secureWipe(&negative, sizeof(negative));
     return result;

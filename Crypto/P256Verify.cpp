@@ -142,25 +142,6 @@ void doublePublic(PublicPoint* r) {
     if (!r->infinity) jacobianDouble(&r->p, &r->p);
 }
 
-// The last steps of both additions: from H = U2 - U1 and R = S2 - S1 (neither case zero), U1 and
-// S1 and the product of the Z coordinates so far.
-void finishAddition(JacobianPoint* out, const u64* h, const u64* r, const u64* u1, const u64* s1, const u64* zh) {
-    u64 hh[4], hhh[4], v[4], t[4], x3[4];
-    sqr(hh, h);
-    mul(hhh, hh, h);
-    mul(v, u1, hh);
-    sqr(x3, r);
-    sub(x3, x3, hhh);
-    sub(x3, x3, v);
-    sub(x3, x3, v);
-    sub(t, v, x3);
-    mul(t, r, t);
-    mul(v, s1, hhh);
-    sub(out->y, t, v);
-    memcpy(out->x, x3, sizeof(x3));
-    memcpy(out->z, zh, sizeof(out->z));
-}
-
 // r += (x, y) affine, negated when negate.
 void addAffine(PublicPoint* r, const AffinePoint* q, bool negate) {
     u64 y[4];
@@ -193,7 +174,7 @@ void addAffine(PublicPoint* r, const AffinePoint* q, bool negate) {
     u64 x1[4], y1[4];
     memcpy(x1, r->p.x, sizeof(x1));
     memcpy(y1, r->p.y, sizeof(y1));
-    finishAddition(&r->p, h, rr, x1, y1, z3);
+    finishJacobianAddition(&r->p, h, rr, x1, y1, z3);
 }
 
 // r += q (Jacobian with cached Z powers), negated when negate.
@@ -228,7 +209,7 @@ void addCached(PublicPoint* r, const CachedPoint* q, bool negate) {
     }
     mul(z3, r->p.z, q->p.z);
     mul(z3, z3, h);
-    finishAddition(&r->p, h, rr, u1, s1, z3);
+    finishJacobianAddition(&r->p, h, rr, u1, s1, z3);
 }
 
 void cache(CachedPoint* out, const PublicPoint* p) {

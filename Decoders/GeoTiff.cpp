@@ -101,6 +101,16 @@ i64 scaledTowardZero(f64 value, i32 decimals) {
     return (i64)scaled;
 }
 
+// "nan", "NaN", "-nan" and the like: the text GDAL writes when the missing samples are not-a-number.
+bool isNotANumberText(const u8* text, i64 length) {
+    i64 start = 0, end = length;
+    while (start < end && (text[start] == ' ' || text[start] == '\t')) start++;
+    while (end > start && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == 0)) end--;
+    if (start < end && (text[start] == '-' || text[start] == '+')) start++;
+    if (end - start != 3) return false;
+    return (text[start] | 0x20) == 'n' && (text[start + 1] | 0x20) == 'a' && (text[start + 2] | 0x20) == 'n';
+}
+
 FixedString readNoData(TiffBytes* file, u64 position, u64 count, i32* noData) {
     if (count == 0) count = 1;
     if (position > (u64)file->length || count - 1 > (u64)file->length - position) {
@@ -108,6 +118,8 @@ FixedString readNoData(TiffBytes* file, u64 position, u64 count, i32* noData) {
         file->outsidePosition = (i64)position;
         return tiffOutsideMessage(file);
     }
+    // Not-a-number samples are missing whatever the no-data value says: a "nan" leaves no other.
+    if (isNotANumberText(file->data + position, (i64)count - 1)) return FixedString{};
     i64 cursor = (i64)position;
     f64 value = parseDouble(file->data, &cursor, (i64)(position + count - 1), 0.0);
     if (value != value) return format("No-data value must be an integer. Found nan");
@@ -232,6 +244,10 @@ FixedString checkEllipsoid(GeoKeys* keys) {
     if (keys->geographicType == 4269) {
         if (!keys->semiMajorGiven) keys->semiMajorAxis = 6378137.0;
         if (!keys->semiMinorGiven) keys->semiMinorAxis = 6356752.3141;
+    } else if (keys->geographicType == 4326 && !keys->semiMajorGiven && !keys->semiMinorGiven) {
+        // EPSG 4326 is WGS 84 itself: its code names the ellipsoid.
+        keys->semiMajorAxis = 6378137.0;
+        keys->semiMinorAxis = 6378137.0 - 6378137.0 / 298.257223563;
     } else if (!keys->semiMinorGiven) {
         if (!keys->semiMajorGiven) {
             FixedString message = formatInt("This file does not specify the ellipsoid for geographic coordinate system @",
@@ -282,11 +298,8 @@ FixedString buildGeoreference(const TiffDirectory* d, const GeoKeys* keys, Raste
     // metres, never degrees.
     bool projected = keys->modelType == 1 || keys->projectedCodeGiven;
     if (keys->projectionMethod == 0 && !projected) {
-        if (keys->rasterType == 1) {
-            return formatInt("Unsupported raster type for aligned lat lng projected coordinate system: @",
-                             keys->rasterType);
-        }
-        // The tie point may name any sample, not only the first one.
+        // The tie point may name any sample, not only the first one; with pixel-is-area it names the
+        // sample's corner, half a sample before its centre.
         whole->kind = kGeoreferenceLonLatGrid;
         whole->west = model[0].x - pixels[0].x * d->scaleX;
         whole->north = model[0].y + pixels[0].y * d->scaleY;
@@ -325,10 +338,13 @@ FixedString checkSamples(const TiffDirectory* d) {
         return formatInt("Planar configuration @ isn't supported", (i64)d->planarConfiguration);
     }
     if (l.predictor != 1 && l.predictor != 2) return formatInt("Unrecognized LZW Predictor @", (i64)l.predictor);
-    if (d->sampleFormat == 3 && l.bitsPerSample == 32) return FixedString{};
+    if (tiffSampleKind(d->sampleFormat, l.bitsPerSample) != TiffSamplesUnsupported) return FixedString{};
     if (d->sampleFormat == 1 || d->sampleFormat == 2) {
         return formatCstrInt("@ with @ bits per sample isn't supported. Use Float 32 instead.",
                              d->sampleFormat == 1 ? "Unsigned Integer" : "Signed Integer", (i64)l.bitsPerSample);
+    }
+    if (d->sampleFormat == 3) {
+        return formatInt("Float with @ bits per sample isn't supported. Use Float 32 instead.", (i64)l.bitsPerSample);
     }
     return formatInt("Unrecognized SampleFormat @", (i64)d->sampleFormat);
 }
@@ -414,7 +430,15 @@ FixedString parse(ElevationRaster* out, TiffBytes* file, i64 budget, u32 rowAlig
     u32 unit = keys.geographicLinearUnit ? keys.geographicLinearUnit
                : keys.projectedLinearUnit ? keys.projectedLinearUnit
                                           : keys.verticalUnit;
+    // Heights without a unit key are metres, as every elevation service writes them.
+    if (unit == 0) unit = 9001;
     if (unit != 9001) return formatInt("Unsupported linear unit for geographic coordinate system: @", unit);
+    if (keys.projectionMethod == 0 && (keys.modelType == 1 || keys.projectedCodeGiven)) {
+        // A projected system named only by its code (UTM and the like): its ellipsoid and
+        // projection come from a table this reader does not carry.
+        return format("Projected coordinate systems given only by their code aren't supported. Reproject the "
+                      "file to longitude and latitude on WGS 84 (EPSG:4326).");
+    }
     FixedString message = checkEllipsoid(&keys);
     if (message.length) return message;
     RasterGeoreference whole;
@@ -422,6 +446,8 @@ FixedString parse(ElevationRaster* out, TiffBytes* file, i64 budget, u32 rowAlig
     if (message.length) return message;
     message = checkSamples(&d);
     if (message.length) return message;
+    d.layout.samples = tiffSampleKind(d.sampleFormat, d.layout.bitsPerSample);
+    d.layout.noData = d.noData;
     out->sampleFormat = kRasterSamplesF32;
     message = checkLayout(&d.layout);
     if (message.length) return message;

@@ -45,6 +45,24 @@ struct TiffOffsetArray {
     u64 count;
 };
 
+// The sample types the reader turns into 32-bit float heights.
+enum TiffSampleKind : u32 {
+    TiffSamplesUnsupported = 0,
+    TiffSamplesF32,
+    TiffSamplesF64,
+    TiffSamplesI16,
+    TiffSamplesU16,
+    TiffSamplesI32,
+};
+inline TiffSampleKind tiffSampleKind(u64 sampleFormat, u64 bitsPerSample) {
+    if (sampleFormat == 3 && bitsPerSample == 32) return TiffSamplesF32;
+    if (sampleFormat == 3 && bitsPerSample == 64) return TiffSamplesF64;
+    if (sampleFormat == 2 && bitsPerSample == 16) return TiffSamplesI16;
+    if (sampleFormat == 1 && bitsPerSample == 16) return TiffSamplesU16;
+    if (sampleFormat == 2 && bitsPerSample == 32) return TiffSamplesI32;
+    return TiffSamplesUnsupported;
+}
+
 // The per-directory values the sample reader needs.
 struct TiffImageLayout {
     u64 width;
@@ -57,6 +75,8 @@ struct TiffImageLayout {
     u64 predictor;
     TiffOffsetArray stripOffsets;
     TiffOffsetArray tileOffsets;
+    TiffSampleKind samples;
+    i32 noData;  // integer and 64-bit samples equal to it are stored as float no-data
 };
 
 // Fills the raster's samples from the strips or tiles after the georeference is known: chooses

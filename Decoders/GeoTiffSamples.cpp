@@ -19,6 +19,7 @@ struct SampleReader {
     ElevationRaster* out;
     TiffBytes* file;
     const TiffImageLayout* layout;
+    u64 sampleBytes;  // of one file sample: 2, 4 or 8
     RasterWindow window;
     u8* area;  // decompression area
     i64 areaSize;
@@ -145,18 +146,80 @@ void storeRow(u8* target, const u8* source, const RasterWindow& w, u64 predictor
     for (u64 column = first; column < end; column += step, out += 4) storeWord(out, wordAt(source + column * 4, bigEndian));
 }
 
+// One file sample of `bytes` bytes, in the file's byte order.
+inline u64 rawSample(const u8* p, u64 bytes, bool bigEndian) {
+    u64 value = 0;
+    if (bigEndian) {
+        for (u64 i = 0; i < bytes; i++) value = value << 8 | p[i];
+    } else {
+        for (u64 i = bytes; i-- > 0;) value = value << 8 | p[i];
+    }
+    return value;
+}
+
+// The float height of a sample that is not a 32-bit float; one equal to the no-data value becomes
+// the float no-data value, so it stays missing.
+inline f32 heightOf(u64 raw, TiffSampleKind kind, i32 noData) {
+    f64 value;
+    switch (kind) {
+        case TiffSamplesI16: value = (f64)(i16)(u16)raw; break;
+        case TiffSamplesU16: value = (f64)(u16)raw; break;
+        case TiffSamplesI32: value = (f64)(i32)(u32)raw; break;
+        default: std::memcpy(&value, &raw, 8); break;
+    }
+    return value == (f64)noData ? (f32)noData : (f32)value;
+}
+
+// storeRow for samples that are converted to float: 16-bit and 32-bit integers and 64-bit floats.
+// Horizontal differencing sums the samples as integers of their own width.
+void storeConvertedRow(u8* target, const u8* source, const RasterWindow& w, const TiffImageLayout* l, u64 bytes,
+                       bool bigEndian) {
+    u64 first = (u64)w.firstColumn;
+    u64 end = (u64)w.endColumn;
+    u64 step = (u64)w.step;
+    u64 mask = bytes == 8 ? ~0ull : (1ull << (bytes * 8)) - 1;
+    u8* out = target;
+    if (l->predictor == 2) {
+        u64 running = 0;
+        for (u64 column = 0, nextKept = first; column < end; column++) {
+            running = (running + rawSample(source + column * bytes, bytes, bigEndian)) & mask;
+            if (column == nextKept) {
+                f32 height = heightOf(running, l->samples, l->noData);
+                std::memcpy(out, &height, 4);
+                out += 4;
+                nextKept += step;
+            }
+        }
+        return;
+    }
+    for (u64 column = first; column < end; column += step, out += 4) {
+        f32 height = heightOf(rawSample(source + column * bytes, bytes, bigEndian), l->samples, l->noData);
+        std::memcpy(out, &height, 4);
+    }
+}
+
+// Stores one file row's kept columns as float heights.
+void storeAnyRow(SampleReader* r, u8* target, const u8* source) {
+    const TiffImageLayout* l = r->layout;
+    if (l->samples == TiffSamplesF32) {
+        storeRow(target, source, r->window, l->predictor, r->file->bigEndian);
+    } else {
+        storeConvertedRow(target, source, r->window, l, r->sampleBytes, r->file->bigEndian);
+    }
+}
+
 FixedString readStrips(SampleReader* r) {
     const TiffImageLayout* l = r->layout;
     const RasterWindow& w = r->window;
     u64 rowsPerStrip = l->rowsPerStrip;
     u64 stripCount = (l->height + rowsPerStrip - 1) / rowsPerStrip;
-    bool bigEndian = r->file->bigEndian;
     u64 firstStrip = (u64)w.firstRow / rowsPerStrip;
     u64 endStrip = ((u64)w.endRow - 1) / rowsPerStrip + 1;
-    // Whole rows kept side by side: a full LZW strip inside the window decodes straight into its
-    // place among the samples, then its rows are put in order there.
-    bool wholeRows = l->compression == 5 && w.step == 1 && w.firstColumn == 0 && (u64)w.endColumn == l->width &&
-                     (u64)w.rowStride == l->width * 4;
+    u64 bytes = r->sampleBytes;
+    // Whole rows of float samples kept side by side: a full LZW strip inside the window decodes
+    // straight into its place among the samples, then its rows are put in order there.
+    bool wholeRows = l->samples == TiffSamplesF32 && l->compression == 5 && w.step == 1 && w.firstColumn == 0 &&
+                     (u64)w.endColumn == l->width && (u64)w.rowStride == l->width * 4;
     for (u64 s = firstStrip; s < endStrip && s < stripCount; s++) {
         setProgress(r, s, stripCount);
         u64 offset;
@@ -164,7 +227,7 @@ FixedString readStrips(SampleReader* r) {
         if (message.length) return message;
         u64 firstFileRow = s * rowsPerStrip;
         u64 rows = l->height - firstFileRow < rowsPerStrip ? l->height - firstFileRow : rowsPerStrip;
-        i64 expected = (i64)(rows * l->width * 4);
+        i64 expected = (i64)(rows * l->width * bytes);
         const u8* data;
         if (wholeRows && rows == rowsPerStrip && firstFileRow >= (u64)w.firstRow &&
             firstFileRow + rows <= (u64)w.endRow) {
@@ -179,8 +242,7 @@ FixedString readStrips(SampleReader* r) {
         for (u64 row = 0; row < rows; row++) {
             i64 storedRow = storedIndex(firstFileRow + row, w.firstRow, w.endRow, w.step);
             if (storedRow < 0) continue;
-            storeRow(r->out->samples + storedRow * (i64)w.rowStride, data + row * l->width * 4, w, l->predictor,
-                     bigEndian);
+            storeAnyRow(r, r->out->samples + storedRow * (i64)w.rowStride, data + row * l->width * bytes);
         }
     }
     return FixedString{};
@@ -194,7 +256,9 @@ FixedString readTiles(SampleReader* r) {
     u64 down = (l->height + l->tileLength - 1) / l->tileLength;
     u64 tileCount = across * down;
     bool bigEndian = r->file->bigEndian;
-    i64 expected = (i64)(l->tileWidth * l->tileLength * 4);
+    u64 bytes = r->sampleBytes;
+    bool floats = l->samples == TiffSamplesF32;
+    i64 expected = (i64)(l->tileWidth * l->tileLength * bytes);
     u64 firstTileRow = (u64)w.firstRow / l->tileLength;
     u64 endTileRow = ((u64)w.endRow - 1) / l->tileLength + 1;
     u64 firstTileColumn = (u64)w.firstColumn / l->tileWidth;
@@ -225,7 +289,16 @@ FixedString readTiles(SampleReader* r) {
                 i64 storedRow = storedIndex(fileRow, w.firstRow, w.endRow, w.step);
                 if (storedRow < 0) continue;
                 u8* target = r->out->samples + storedRow * (i64)w.rowStride;
-                const u8* source = data + row * l->tileWidth * 4;
+                const u8* source = data + row * l->tileWidth * bytes;
+                if (!floats) {
+                    for (u64 fileColumn = keptStart, storedColumn = keptStored; fileColumn < keptEnd;
+                         fileColumn += (u64)w.step, storedColumn++) {
+                        u64 raw = rawSample(source + (fileColumn - tileStart) * bytes, bytes, bigEndian);
+                        f32 height = heightOf(raw, l->samples, l->noData);
+                        std::memcpy(target + storedColumn * 4, &height, 4);
+                    }
+                    continue;
+                }
                 if (w.step == 1 && !bigEndian) {
                     if (keptStart < keptEnd) {
                         std::memcpy(target + keptStored * 4, source + (keptStart - tileStart) * 4,
@@ -254,6 +327,7 @@ void readGeoTiffSamples(ElevationRaster* out, TiffBytes* file, const TiffImageLa
     r.out = out;
     r.file = file;
     r.layout = &l;
+    r.sampleBytes = l.bitsPerSample / 8;
     r.progress = progress;
     setupElevationRasterGeoreference(&r.window, whole, (u32)l.width, (u32)l.height, 4, rowAlignment,
                                      sampleByteBudget, areaOfInterest);
@@ -266,7 +340,7 @@ void readGeoTiffSamples(ElevationRaster* out, TiffBytes* file, const TiffImageLa
     u64 blockLength = l.tileWidth ? l.tileLength : l.rowsPerStrip;
     i64 limit = sampleByteBudget > kMinDecompressionLimit ? sampleByteBudget : kMinDecompressionLimit;
     if (l.compression == 1) limit = file->length;
-    if (blockLength > (u64)limit / 4 / blockWidth) {
+    if (blockLength > (u64)limit / r.sampleBytes / blockWidth) {
         if (l.compression == 1) {
             out->error = formatInt("A strip or tile is larger than the file of @ bytes", file->length);
         } else {
@@ -274,7 +348,7 @@ void readGeoTiffSamples(ElevationRaster* out, TiffBytes* file, const TiffImageLa
         }
         return;
     }
-    i64 areaSize = l.compression == 5 ? (i64)(blockWidth * blockLength * 4) : 0;
+    i64 areaSize = l.compression == 5 ? (i64)(blockWidth * blockLength * r.sampleBytes) : 0;
     i64 imageSize = (i64)r.window.rowStride * (i64)r.window.height;
     i64 blockSize = imageSize + areaSize;
     u8* block = allocateRasterBlock(blockSize);

@@ -115,6 +115,8 @@ XmlToken* nextXmlToken(XmlToken* out, XmlReader* reader) {
             case StateOutside:
                 if (c == '<') {
                     state = StateAfterLt;
+                } else if (reader->depth > 0) {
+                    // Text after a child element, inside its parent ("Some<br/>HTML"): passed over.
                 } else if (!isXmlWhitespace(c)) {
                     return fail(out, formatHexInt("Unexpected character U+@ at byte @ when trying to find <", (u32)c,
                                                   8, reader->position));

@@ -141,6 +141,7 @@ ZipDirectory* readZipDirectory(ZipDirectory* result, const u8* bytes, i64 length
             if (dataEnd > length || next > length) {
                 return stopWalk(result, stored, formatStr("Data of @ runs past the end of the archive", name));
             }
+            result->localEntriesSeen++;
             if (stored < kZipMaxEntries) {
                 ZipDirectoryEntry* e = &result->entries[stored++];
                 e->name = name;

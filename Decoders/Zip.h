@@ -20,6 +20,7 @@ struct ZipDirectoryEntry {
 struct ZipDirectory {
     ZipDirectoryEntry entries[kZipMaxEntries];
     i32 entryCount;
+    i32 localEntriesSeen;  // every local header walked, kept or not
     FixedString error;  // empty on success
 };
 

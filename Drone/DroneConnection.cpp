@@ -1,5 +1,6 @@
 #include "Drone/DroneConnection.h"
 
+#include "Core/Format.h"
 #include "Core/Profiler.h"
 #include "Core/Sound.h"
 #include "Core/WarningSounds.h"
@@ -7,6 +8,7 @@
 #include "Drone/CameraControl.h"
 #include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/FlightController/FlightPhase.h"
+#include "Drone/Hud.h"
 #include "Drone/TarnwickPayloads/PayloadLink.h"
 #include "FlightLogs/FlightLogProducers.h"
 #include "Network/Address.h"
@@ -167,6 +169,29 @@ void serveRelayHost(LinkFrame* frame) {
     SecureLinkPeer* controlling = host->controllingPeer;
     frame->connection->relayControlled =
         controlling && controlling->lastHeardTime && frame->now - controlling->lastHeardTime < kRelayControlHoldTime;
+    if (frame->connection->relayControlled) frame->connection->relayControllerName = controlling->name;
+}
+
+// Drops the flight-action requests that have waited longer than kFlightActionDeadline for a place
+// on the drone link (a full queue, or a relay peer in control), with a word to the operator.
+void expireFlightActions(DroneConnection* connection, u64 now) {
+    u32 kind = connection->vehicle.autopilotKind;
+    u32* requests = kind == AutopilotPx4 ? connection->px4.flightActions
+                    : kind == AutopilotArduCopter ? connection->arduCopter.flightActions
+                                                  : nullptr;
+    i32 count = flightActionCount(kind);
+    for (i32 i = 0; i < kPx4FlightActions; i++) {
+        if (!requests || i >= count || !requests[i]) {
+            connection->flightActionSeen[i] = 0;
+            continue;
+        }
+        if (connection->flightActionSeen[i] == 0) connection->flightActionSeen[i] = now;
+        if (now - connection->flightActionSeen[i] < kFlightActionDeadline) continue;
+        requests[i] = 0;
+        connection->flightActionSeen[i] = 0;
+        connection->vehicle.commandRefusalText = formatCstr("@ not sent: no link to the drone", flightActionName(kind, i));
+        connection->vehicle.commandRefusalTime = now;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -187,7 +212,7 @@ DroneSocketConfig droneSocketConfig(const LinkFrame* frame) {
     if (frame->inputs->simulatorPort) {
         config.family = 4;
         config.mode = SocketModeUdp;
-        config.localPort = kSimulatorLinkLocalPort;
+        config.localPort = frame->inputs->simulatorLocalPort ? frame->inputs->simulatorLocalPort : kSimulatorLinkLocalPort;
         config.interfaceName = &kNoInterface;
     } else {
         config.family = preferences->droneAddress.family == 6 ? 6 : 4;
@@ -217,10 +242,12 @@ bool isFromDrone(const LinkFrame* frame, const SocketResult* datagram) {
     if (sameEndpoint(source, endpoint)) {
         return true;
     }
-    bool possible = frame->inputs->simulatorPort
-                        ? isLoopbackSource(source) && (source->port == frame->inputs->simulatorPort ||
-                                                       source->port == kSimulatedVoskPortA ||
-                                                       source->port == kSimulatedVoskPortB)
+    const DroneLinkInputs* inputs = frame->inputs;
+    u16 voskPortA = inputs->simulatorPayloadPorts[0] ? inputs->simulatorPayloadPorts[0] : kSimulatedVoskPortA;
+    u16 voskPortB = inputs->simulatorPayloadPorts[1] ? inputs->simulatorPayloadPorts[1] : kSimulatedVoskPortB;
+    bool possible = inputs->simulatorPort
+                        ? isLoopbackSource(source) && (source->port == inputs->simulatorPort ||
+                                                       source->port == voskPortA || source->port == voskPortB)
                         : sameAddress(source, endpoint);
     return possible && isPayloadDatagram(datagram->data, datagram->length);
 }
@@ -398,6 +425,7 @@ void drainDroneSocket(LinkFrame* frame, u8* loggedFrom) {
         SocketResult datagram;
         updateSocket(&datagram, socket, config.family, config.mode, config.localPort, config.interfaceName,
                      config.remote.address, config.remote.port);
+        connection->dronePortInUse = socket->portInUse;
         if (datagram.reset) {
             connection->droneReader = MavlinkMessage{};
             *loggedFrom = socket->sendQueue.writeIndex;
@@ -453,6 +481,7 @@ void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
     for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, socket, 4, SocketModeUdp, kCameraPort, &kNoInterface, nullptr, 0);
+        frame->connection->cameraPortInUse = socket->portInUse;
         if (datagram.reset) {
             *loggedFrom = socket->sendQueue.writeIndex;
         }
@@ -556,10 +585,12 @@ void controlVehicleAndPayloads(LinkFrame* frame, DroneOutput* droneOutput) {
     autopilot.logger = inputs->flightLogger;
     autopilot.preferences = preferences;
     autopilot.output = droneOutput;
+    autopilot.outputWithheld = connection->relayControlled;
     autopilot.gamepad = inputs->gamepad;
     autopilot.input = inputs->input;
     autopilot.now = inputs->now;
     autopilot.utcMilliseconds = inputs->utcMilliseconds;
+    expireFlightActions(connection, inputs->now);
     if (connection->vehicle.autopilotKind == AutopilotPx4) {
         if (frame->replay) {
             playPx4Tones(&connection->px4, &autopilot);
@@ -614,6 +645,12 @@ void writeGcsHeartbeatPayload(ByteWriter* writer) {
     appendU8(3, writer);     // MAVLink version
 }
 
+FixedString linkPortProblem(const DroneConnection* connection) {
+    u16 port = connection->dronePortInUse ? connection->dronePortInUse : connection->cameraPortInUse;
+    if (port == 0) return FixedString{};
+    return formatInt("Port @ is in use by another program", port);
+}
+
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     ProfilingScope scope("Control Drone");
     const Preferences* preferences = inputs->preferences;
@@ -654,6 +691,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
 
     // The camera: its own socket when the video URL names one, else through the drone.
     DroneOutput cameraOutput = droneOutput;
+    connection->cameraPortInUse = 0;
     if (inputs->cameraSocket && isCameraUrl(preferences)) {
         connection->cameraKind = CameraNextVision;
         connection->cameraEndpoint = cameraEndpointFromUrl(preferences);
@@ -682,6 +720,20 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
         logQueuedPackets(inputs->cameraSocket, cameraLoggedFrom, cameraType, inputs->flightLogger, inputs->now);
     }
     encryptSecureLinkSendQueue(&connection->secureLinkClient, droneSocket);
+    // What the app would have sent while a relay peer controls is never sent later.
+    PacketQueue* withheld = &connection->sinkSocket.sendQueue;
+    while (!isPacketQueueEmpty(withheld)) dropOldestQueuedPacket(withheld);
+}
+
+void forgetFollowedVehicle(DroneConnection* connection) {
+    connection->vehicle = VehicleState{};
+    connection->px4 = Px4State{};
+    connection->arduCopter = ArduCopterState{};
+    connection->droneEndpoint = AddressRecord{};
+    connection->endpointHeardTime = 0;
+    connection->droneReader = MavlinkMessage{};
+    connection->lastDroneMessageTime = 0;
+    connection->pendingFlightAction = 0;
 }
 
 void replayDroneLink(DroneConnection* connection, const DroneLinkInputs* inputs, const u8* datagram, u32 length,

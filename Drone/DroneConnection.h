@@ -31,6 +31,8 @@ constexpr u16 kCameraPort = 10024;
 
 constexpr u64 kGcsHeartbeatInterval = 1000000;
 constexpr u64 kRelayControlHoldTime = 1300000;
+// A flight action not queued to the drone this long after it was asked for is dropped.
+constexpr u64 kFlightActionDeadline = 2000000;
 // A locked vehicle keeps the lock while it is heard; another aircraft takes over only after this
 // long without a message from it. With autodetect the vehicle's endpoint is held the same way: its
 // ids from another address or port count only once the locked endpoint has been silent this long.
@@ -106,8 +108,10 @@ struct DroneConnection {
     u64 radioStatusTime;
     i32 radioRssi;
 
-    // Relay: while a relay peer controls, the app's own output is held on the sink socket.
+    // Relay: while a relay peer controls, the app's own output is held on the sink socket (emptied
+    // every frame) and the flight-action buttons name the controlling peer.
     u32 relayControlled;
+    FixedString relayControllerName;
     SecureLinkClient secureLinkClient;
     Socket sinkSocket;
 
@@ -128,6 +132,14 @@ struct DroneConnection {
     // flightActionName).
     u32 hudInUse;
     i32 pendingFlightAction;
+    // When each requested flight action of the vehicle's autopilot was first seen; a request not
+    // queued to the drone within kFlightActionDeadline is dropped, never sent late.
+    u64 flightActionSeen[kPx4FlightActions];
+
+    // The drone and camera sockets' local ports while another program holds them (nothing arrives
+    // then), else 0.
+    u16 dronePortInUse;
+    u16 cameraPortInUse;
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -136,6 +148,10 @@ struct DroneLinkInputs {
     Socket* cameraSocket;
     Socket* relaySocket;  // null in replay, or while "Relay mode port" is 0
     u16 simulatorPort;    // 0 = no simulator
+    // With the simulator: the simulated VOSK units' ports (0 takes 50404 and 50405) and the drone
+    // socket's local port (0 takes 14550).
+    u16 simulatorPayloadPorts[2];
+    u16 simulatorLocalPort;
     const Preferences* preferences;
     SecureLinkHost* relayHost;    // null without relay
     FlightLogger* flightLogger;   // null in replay
@@ -177,6 +193,15 @@ enum ReplayedLink : u32 {
 // clock is read, and nothing is kept for the flight log.
 void replayDroneLink(DroneConnection* connection, const DroneLinkInputs* inputs, const u8* datagram, u32 length,
                      u32 link);
+
+// "Port @ is in use by another program" while the drone socket's port (else the camera socket's)
+// is taken, else empty.
+FixedString linkPortProblem(const DroneConnection* connection);
+
+// The followed vehicle is gone for good (the simulated drone was switched off): its state, its
+// autopilot's state, the learned endpoint and the reader are cleared, so nothing of it is shown any
+// more and the next vehicle heard is locked on afresh.
+void forgetFollowedVehicle(DroneConnection* connection);
 
 // The ground station's own HEARTBEAT payload (9 bytes).
 void writeGcsHeartbeatPayload(ByteWriter* writer);

@@ -102,12 +102,13 @@ void drawTelemetryText(Rect textArea, Color background, const Preferences* prefe
 i32 flightActionCount(u32 autopilotKind);
 const char* flightActionName(u32 autopilotKind, i32 action);
 // Sets the request of an action (PX4 or ArduCopter by the vehicle's autopilot); 0 when the action is
-// not one of them.
+// not one of them, or while a relay peer controls the drone.
 u32 requestFlightAction(DroneConnection* connection, i32 action);
 
 // While *openPanel is 19 or 20: a row of the flight-action buttons of the vehicle's autopilot under
 // the top bar, starting at screen.y1 - *usedHeight and moving *usedHeight down by what it drew. A
 // press opens the confirmation (*openPanel 20) "Are you sure you want to @?" with "Cancel" (back to
-// 19) and "Yes" (sets the request with requestFlightAction, *openPanel 0).
+// 19) and "Yes" (sets the request with requestFlightAction, *openPanel 0). While a relay peer controls
+// the drone the row says "Control lies with <its name>" and takes no request.
 void drawFlightActionButtons(u32* openPanel, f32* usedHeight, Rect screen, f32 rowHeight, const ButtonStyle* style,
                              DroneConnection* connection, ScreenStack* stack, UiState* ui);

@@ -4,6 +4,7 @@
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
 #include "Drone/DroneConnection.h"
+#include "Drone/FlightController/AutopilotControl.h"
 #include "Drone/Hud.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/TextDrawers.h"
@@ -15,11 +16,6 @@ constexpr f32 kTelemetryDepth = 0.93f;
 constexpr f32 kActionDepth = 0.96f;
 // The mapping kit's rangefinder report counts as fresh this long.
 constexpr u64 kCountersFreshTime = 20000000;
-
-const char* const kPx4ActionNames[kPx4FlightActions] = {"Reboot", "Takeoff", "Land", "Return", "Hover", "Disarm",
-                                                       "Emergency Disarm"};
-const char* const kArduCopterActionNames[kArduCopterFlightActions] = {"Return", "Hover", "Disarm",
-                                                                     "Emergency Disarm"};
 
 FixedString altitudeOrDashes(f32 metres, const Preferences* preferences) {
     if (!std::isfinite(metres)) return makeString("---");
@@ -117,12 +113,12 @@ i32 flightActionCount(u32 autopilotKind) {
 
 const char* flightActionName(u32 autopilotKind, i32 action) {
     if (action < 0 || action >= flightActionCount(autopilotKind)) return nullptr;
-    return autopilotKind == AutopilotPx4 ? kPx4ActionNames[action] : kArduCopterActionNames[action];
+    return autopilotKind == AutopilotPx4 ? kPx4FlightActionNames[action] : kArduCopterFlightActionNames[action];
 }
 
 u32 requestFlightAction(DroneConnection* connection, i32 action) {
     u32 kind = connection->vehicle.autopilotKind;
-    if (action < 0 || action >= flightActionCount(kind)) return 0;
+    if (action < 0 || action >= flightActionCount(kind) || connection->relayControlled) return 0;
     if (kind == AutopilotPx4) {
         connection->px4.flightActions[action] = 1;
     } else {
@@ -139,6 +135,16 @@ void drawFlightActionButtons(u32* openPanel, f32* usedHeight, Rect screen, f32 r
     f32 top = screen.y1 - *usedHeight;
     f32 width = screen.x1 - screen.x0;
     f32 gap = style->textPadding;
+    if (connection->relayControlled && count > 0) {
+        // A relay peer flies the drone: this station asks for nothing until its control ends.
+        Rect row{screen.x0, screen.x1, top - rowHeight, top};
+        FixedString owner = formatStr("Control lies with @", connection->relayControllerName);
+        drawTextAt(ui, owner, AnchorCentre, Vec2F32{(row.x0 + row.x1) / 2, (row.y0 + row.y1) / 2}, kActionDepth, screen,
+                   style->textStyle);
+        if (*openPanel == kPanelFlightAction) *openPanel = kPanelLinkQuality;
+        *usedHeight += rowHeight + gap;
+        return;
+    }
     if (*openPanel == kPanelFlightAction) {
         const char* name = flightActionName(kind, connection->pendingFlightAction);
         if (!name) {

@@ -19,6 +19,10 @@ constexpr f64 kStickSpeed = 15.0;       // m/s at full right stick
 constexpr f64 kStickClimbRate = 3.0;    // m/s at full left Y
 constexpr f64 kPitchSpeedScale = 15.0;  // pitch = -atan(speed / 15)
 constexpr u64 kGestureHold = 1000000;
+constexpr f64 kLandSpeed = 1.0;          // m/s down in land mode
+constexpr f64 kTakeoffSpeed = 1.5;       // m/s up in take-off mode
+constexpr f64 kDefaultTakeoffAltitude = 2.5;  // m, while MIS_TAKEOFF_ALT is not set
+constexpr f64 kFallSpeed = 10.0;         // m/s, disarmed in the air
 constexpr i32 kMaxDatagramsPerStep = 256;
 
 void setInt(SimulatedDrone* drone, const char* name, i32 value) {
@@ -83,6 +87,19 @@ void flyReturn(SimulatedDrone* drone, f64 dt) {
         drone->systemStatus = 3;
         drone->landedState = 1;
     }
+}
+
+// Climbs straight up to the take-off altitude, then holds there.
+void flyTakeoff(SimulatedDrone* drone, f64 dt) {
+    f64 target = simulatedParameterFloat(drone, "MIS_TAKEOFF_ALT");
+    if (!(target > 0 && target < 1e4)) target = kDefaultTakeoffAltitude;
+    if (drone->altitude >= target) {
+        drone->subMode = kSimulatedSubLoiter;
+        drone->landedState = 2;
+        return;
+    }
+    drone->velocityUp = std::fmin(target - drone->altitude, kTakeoffSpeed * dt) / dt;
+    drone->landedState = 3;
 }
 
 // Works through the stored items from the current one; false when the mission has ended.
@@ -198,8 +215,19 @@ void moveSimulatedDrone(SimulatedDrone* drone, const f32 sticks[4], f64 dt, f64 
     drone->velocityEast = drone->velocityNorth = drone->velocityUp = 0;
     drone->roll = drone->pitch = 0;
     // A step without time (a repeated or earlier clock reading) moves nothing.
-    if (!(dt > 0) || drone->systemStatus < 4) return;
-    if (drone->mainMode == 4 && drone->subMode == 5) {
+    if (!(dt > 0)) return;
+    if (drone->systemStatus < 4) {
+        // Disarmed in the air (an emergency disarm): it falls until the ground stops it.
+        if (drone->landedState != 1) drone->velocityUp = -kFallSpeed;
+        drone->altitude += drone->velocityUp * dt;
+        return;
+    }
+    if (drone->mainMode == kSimulatedMainAuto && drone->subMode == kSimulatedSubTakeoff) {
+        flyTakeoff(drone, dt);
+    } else if (drone->mainMode == kSimulatedMainAuto && drone->subMode == kSimulatedSubLand) {
+        drone->velocityUp = -kLandSpeed;
+        drone->landedState = 4;
+    } else if (drone->mainMode == 4 && drone->subMode == 5) {
         flyReturn(drone, dt);
     } else if (drone->mainMode == 4 && drone->subMode == 4) {
         if (!flyMission(drone, dt, takeoffLongitude, takeoffLatitude, socket)) flyStickMode(drone, sticks, dt);
@@ -219,6 +247,11 @@ void updateSimulatedArming(SimulatedDrone* drone, const f32 sticks[4], u64 now) 
         if (drone->systemStatus == 3 && now - drone->armGestureStart > kGestureHold) {
             drone->systemStatus = 4;
             drone->landedState = 2;
+            // Armed again after a landing: it flies by the sticks, not down again.
+            if (drone->mainMode == kSimulatedMainAuto && drone->subMode == kSimulatedSubLand) {
+                drone->mainMode = 3;
+                drone->subMode = 0;
+            }
         }
     }
     if (drone->systemStatus > 3 && now - drone->disarmGestureStart > kGestureHold) {
@@ -262,6 +295,16 @@ void controlSimulatedPx4Drone(SimulatedDrone* drone, const GamepadState* gamepad
         if (ground > drone->altitude) {
             drone->altitude = ground;
             drone->velocityEast = drone->velocityNorth = drone->velocityUp = 0;
+        }
+        drone->groundAltitude = ground;
+        bool onGround = drone->altitude <= ground + kSimulatedGroundTolerance;
+        bool landing = drone->mainMode == kSimulatedMainAuto && drone->subMode == kSimulatedSubLand;
+        // Landed: a landing drone disarms, a falling one lies still.
+        if (onGround && ((landing && drone->systemStatus >= 4) || drone->systemStatus < 4)) {
+            drone->systemStatus = 3;
+            drone->landedState = 1;
+            drone->altitude = ground;
+            drone->velocityUp = 0;
         }
         updateSimulatedArming(drone, sticks, now);
         if (keyWentDown(input, kSimulatorReturnToggleCode)) {

@@ -10,10 +10,22 @@
 // the drone's port. The first call initialises the record (parameters, standby on the ground,
 // position control mode) from the takeoff location of the preferences.
 //
+// Switching it off: close its three sockets and zero the record (keeping localPorts); the next call
+// starts it afresh, as on the first frame.
+//
 // What a screen may read between frames (all plain fields below): east, north, altitude and heading
-// for the position; systemStatus (3 standby, 4 active) and landedState (1 on ground, 2 in air);
-// mainMode / subMode (3/0 position control, 4/4 mission, 4/5 return); storedCount and currentItem for
-// the mission; groundStation.family != 0 once the program has been heard; the payload device records.
+// for the position; systemStatus (3 standby, 4 active) and landedState (1 on ground, 2 in air, 3
+// taking off, 4 landing); mainMode / subMode (3/0 position control, 4/2 take-off, 4/3 hold, 4/4
+// mission, 4/5 return, 4/6 land); storedCount and currentItem for the mission; groundStation.family
+// != 0 once the program has been heard; the payload device records.
+//
+// Commands (COMMAND_LONG to system 1, component 1), each answered with a COMMAND_ACK as PX4 answers:
+// DO_SET_MODE takes any mode pair, but take-off and land are denied while disarmed; take-off climbs
+// to MIS_TAKEOFF_ALT (2.5 m while it is not set) and holds there, land descends at 1 m/s and disarms
+// on the ground. COMPONENT_ARM_DISARM disarms on the ground and is denied in the air unless forced
+// (21196, the emergency disarm: the drone then falls); arming stays with the sticks (unsupported).
+// Reboot is taken while disarmed (the simulator comes back at once) and denied while armed; any other
+// command is unsupported.
 //
 // Flying by sticks: left X > 0.6 with left Y < -0.6 held for over 1 s arms (standby -> active); left
 // Y < -0.9 held for over 1 s while not climbing disarms. Right stick flies horizontally (Y forward
@@ -101,6 +113,8 @@ struct SimulatedDrone {
     // Local UDP ports of the drone and the two VOSK units; 0 takes the standard 50403, 50404, 50405
     // (tests choose their own so that several can run at once).
     u16 localPorts[3];
+    // The ground under the drone, m above the takeoff location, as of the last step.
+    f64 groundAltitude;
 };
 
 // One simulation step at `now` (microseconds on the program's monotonic clock): motion, arming,
@@ -117,7 +131,8 @@ void controlSimulatedPx4Drone(SimulatedDrone* drone, const GamepadState* gamepad
 
 // Initial parameters, standby on the ground, position control.
 void initialiseSimulatedDrone(SimulatedDrone* drone, u64 now);
-// Moves the drone by dt seconds (nothing when dt <= 0) by its mode: return, mission or sticks.
+// Moves the drone by dt seconds (nothing when dt <= 0) by its mode: take-off, land, return, mission
+// or sticks; disarmed above the ground it falls.
 // `sticks` holds left X, left Y, right X, right Y in [-1, 1]; `socket` takes MISSION_CURRENT (may be
 // null). Returns nothing; the position, velocities and mode fields change.
 void moveSimulatedDrone(SimulatedDrone* drone, const f32 sticks[4], f64 dt, f64 takeoffLongitude,

@@ -4,6 +4,12 @@
 
 constexpr u16 kSimulatedNavWaypoint = 16;
 constexpr u16 kSimulatedDoChangeSpeed = 178;
+constexpr u8 kSimulatedMainAuto = 4;
+constexpr u8 kSimulatedSubTakeoff = 2;
+constexpr u8 kSimulatedSubLoiter = 3;
+constexpr u8 kSimulatedSubLand = 6;
+// Within this of the ground the drone stands on it (m).
+constexpr f64 kSimulatedGroundTolerance = 0.05;
 
 // A REAL32 parameter's value by name (0 for an unknown name).
 f64 simulatedParameterFloat(const SimulatedDrone* drone, const char* name);

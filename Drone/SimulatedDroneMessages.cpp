@@ -26,6 +26,9 @@ enum : u32 {
 };
 
 constexpr u16 kDoSetMode = 176;
+constexpr u16 kRebootShutdown = 246;
+constexpr u16 kComponentArmDisarm = 400;
+constexpr f32 kForceDisarmMagic = 21196;
 constexpr u8 kParamTypeInt32 = 6;
 constexpr u8 kParamTypeReal32 = 9;
 constexpr u8 kMavResultAccepted = 0;
@@ -179,19 +182,43 @@ bool modeNumber(f32 value, u8* mode) {
     return true;
 }
 
+// As PX4: a disarmed vehicle on the ground has nothing to take off from or land, so those two modes
+// are denied; any other pair is taken.
+u8 setMode(SimulatedDrone* drone, f32 mainValue, f32 subValue) {
+    u8 main, sub;
+    if (!modeNumber(mainValue, &main) || !modeNumber(subValue, &sub)) return kMavResultDenied;
+    bool disarmed = drone->systemStatus < 4;
+    if (disarmed && main == kSimulatedMainAuto && (sub == kSimulatedSubTakeoff || sub == kSimulatedSubLand)) {
+        return kMavResultDenied;
+    }
+    drone->mainMode = main;
+    drone->subMode = sub;
+    return kMavResultAccepted;
+}
+
+// Arming stays with the sticks. Disarming is taken on the ground (or when already disarmed) and
+// denied in the air, unless forced: the emergency disarm stops the motors anywhere.
+u8 armOrDisarm(SimulatedDrone* drone, f32 arm, f32 force) {
+    if (arm != 0) return kMavResultUnsupported;
+    bool onGround = drone->altitude <= drone->groundAltitude + kSimulatedGroundTolerance;
+    if (drone->systemStatus >= 4 && !onGround && force != kForceDisarmMagic) return kMavResultDenied;
+    drone->systemStatus = 3;
+    if (onGround) drone->landedState = 1;
+    return kMavResultAccepted;
+}
+
 void handleCommandLong(SimulatedDrone* drone, const u8* p, Socket* socket) {
     if (!targetsVehicle(p, 30)) return;
     u16 command = mavlinkU16(p + 28);
+    f32 param1 = mavlinkF32(p), param2 = mavlinkF32(p + 4), param3 = mavlinkF32(p + 8);
     u8 result = kMavResultUnsupported;
     if (command == kDoSetMode) {
-        u8 main, sub;
-        if (modeNumber(mavlinkF32(p + 4), &main) && modeNumber(mavlinkF32(p + 8), &sub)) {
-            drone->mainMode = main;
-            drone->subMode = sub;
-            result = kMavResultAccepted;
-        } else {
-            result = kMavResultDenied;
-        }
+        result = setMode(drone, param2, param3);
+    } else if (command == kComponentArmDisarm) {
+        result = armOrDisarm(drone, param1, param2);
+    } else if (command == kRebootShutdown) {
+        // The simulator comes back at once; an armed vehicle is not rebooted.
+        result = drone->systemStatus >= 4 ? kMavResultDenied : kMavResultAccepted;
     }
     Outgoing out = beginMessage(drone, socket, MessageCommandAck);
     if (!out.writer) return;

@@ -108,6 +108,11 @@ struct VehicleState {
     // The mission upload's and start's own texts ("Uploading 40%", "Started mission") and their time.
     FixedString missionStatusText;
     u64 missionStatusTime;
+    // The newest command of the station that did not go through, refused by the vehicle's COMMAND_ACK
+    // ("Takeoff refused (denied)") or never sent ("Land not sent: no link to the drone"), and when;
+    // time 0 while none.
+    FixedString commandRefusalText;
+    u64 commandRefusalTime;
 
     u8 baseMode;  // base_mode of the vehicle's last HEARTBEAT (bit 7: armed)
     // The flight phase derived once per frame from the landed state and the autopilot's mode:

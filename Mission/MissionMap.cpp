@@ -14,6 +14,7 @@ constexpr Color kPathWhite = 0xFFFFFFFF;
 constexpr Color kIgniteOrange = 0xFF0080FF;
 constexpr Color kGeofenceRed = 0xFF3030FF;
 constexpr Color kTransectCyan = 0xFFFFFF00;
+constexpr Color kUncoveredMagenta = 0xFFFF00FF;
 constexpr Color kTransectPreview = 0xC0FFFF00;
 constexpr Color kDeleteRed = 0xFF2020D0;
 
@@ -302,6 +303,11 @@ void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, Scre
         }
     }
     drawPolygon(region->points, count, editable ? &region->drag : nullptr, kTransectCyan, view, ui, depth);
+    // What the last Generate left uncovered, while the region is the one it was generated for.
+    i32 uncovered = clampCount(region->uncoveredCount, kMaxUncoveredPoints);
+    if (uncovered >= 3 && region->uncoveredKey == transectRegionKey(region)) {
+        drawPolygon(region->uncovered, uncovered, nullptr, kUncoveredMagenta, view, ui, depth + 0.0001f);
+    }
 }
 
 void drawMissionPlan(const MissionPlanView* plan, const MapView* view, UiState* ui, f32 waypointDepth,

@@ -28,7 +28,8 @@ void editOrvikGeofence(OrvikGeofence* geofence, MapView* view, UiState* ui, Scre
                        f32 depth);
 // The transect region and, with editable set, its draggable vertices; given the preferences, also
 // the lines that Generate would turn into waypoints (at most half the waypoint limit), so that
-// spacing, heading and overshoot can be judged before anything is generated.
+// spacing, heading and overshoot can be judged before anything is generated; in magenta the part
+// that the last Generate left uncovered, while the region keeps the points it was generated for.
 void drawTransectRegion(TransectRegion* region, MapView* view, UiState* ui, ScreenStack* stack, u32 editable,
                         f32 depth, const Preferences* preferences = nullptr);
 

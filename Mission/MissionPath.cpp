@@ -78,12 +78,17 @@ void buildMissionPath(MissionPath* out, const WaypointMissionEditor* editor, con
     u32 firstChecked = first->uploadMark == 0;
     addPoint(out, start, startAltitude, 0, 0, -1);
     bool safePath = !preferences || preferences->verticalFlightPathToFirstWaypoint == VerticalFlightPathSafe;
+    bool straight = true;
     if (safePath && startAltitude > first->altitude + 1.0) {
         addPoint(out, firstPosition, startAltitude, firstChecked, 0, -1);
+        straight = false;
     } else if (safePath && startAltitude < first->altitude - 1.0) {
         addPoint(out, start, first->altitude, firstChecked, 0, -1);
+        out->points[out->count - 1].climb = 1;
+        straight = false;
     }
     addPoint(out, firstPosition, first->altitude, firstChecked, 0, 0);
+    if (straight && first->altitude > startAltitude) out->points[out->count - 1].climb = 1;
     for (i32 i = 1; i < count; ++i) {
         const Waypoint* w = &editor->waypoints[i];
         addPoint(out, Vec2{w->x, w->y}, w->altitude, w->uploadMark == 0, w->ignitePreviousSegment != 0, i);
@@ -126,6 +131,7 @@ MissionPathPlace missionPathPlaceAt(const MissionPath* path, f64 distance, i32* 
     place.altitude = a->altitude + (b->altitude - a->altitude) * t;
     place.leg = i;
     place.checked = b->checked;
+    place.climb = b->climb && t < 1;
     return place;
 }
 
@@ -143,9 +149,34 @@ void beginMissionWalk(MissionWalk* walk, const MissionPath* path, const Waypoint
     walk->count = (steps < 0 ? 0 : steps) + 1;
 }
 
+namespace {
+
+// The distance of the next even step, or infinity after the last.
+f64 nextStepDistance(const MissionWalk* walk) {
+    if (walk->index >= walk->count) return INFINITY;
+    f64 total = walk->path->totalDistance;
+    f64 distance = (f64)walk->index * walk->step;
+    return distance > total || walk->index == walk->count - 1 ? total : distance;
+}
+
+// The next path point that stands at a waypoint, or -1.
+i32 nextWaypointPoint(MissionWalk* walk) {
+    const MissionPath* path = walk->path;
+    while (walk->nextPoint < path->count && path->points[walk->nextPoint].waypoint < 0) walk->nextPoint++;
+    return walk->nextPoint < path->count ? walk->nextPoint : -1;
+}
+
+// The two samples fall on one place when closer than this (metres).
+constexpr f64 kSameDistance = 1e-6;
+
+}  // namespace
+
 u32 nextMissionSample(MissionWalk* walk, MissionSample* sample, LowSpotRun* closed, u32* closedRun) {
     *closedRun = 0;
-    if (walk->index >= walk->count) {
+    f64 stepDistance = nextStepDistance(walk);
+    i32 point = nextWaypointPoint(walk);
+    f64 pointDistance = point >= 0 ? walk->path->points[point].distance : INFINITY;
+    if (std::isinf(stepDistance) && point < 0) {
         if (walk->inRun) {
             *closed = walk->run;
             *closedRun = 1;
@@ -153,24 +184,39 @@ u32 nextMissionSample(MissionWalk* walk, MissionSample* sample, LowSpotRun* clos
         }
         return 0;
     }
-    f64 distance = (f64)walk->index * walk->step;
-    if (distance > walk->path->totalDistance || walk->index == walk->count - 1) distance = walk->path->totalDistance;
-    walk->index++;
-    MissionPathPlace place = missionPathPlaceAt(walk->path, distance, &walk->leg);
     *sample = MissionSample{};
-    sample->distance = distance;
-    sample->position = place.position;
-    sample->altitude = place.altitude;
     sample->ground = NAN;
+    sample->waypoint = -1;
+    bool checked;
+    bool spared = false;
+    if (point >= 0 && pointDistance <= stepDistance + kSameDistance) {
+        // A waypoint, at its own altitude: never spared.
+        const MissionPathPoint* at = &walk->path->points[point];
+        sample->distance = at->distance;
+        sample->position = at->position;
+        sample->position.x = wrapNear(sample->position.x, 0);
+        sample->altitude = at->altitude;
+        sample->waypoint = at->waypoint;
+        checked = at->checked != 0;
+        walk->nextPoint++;
+        if (stepDistance <= pointDistance + kSameDistance) walk->index++;
+    } else {
+        MissionPathPlace place = missionPathPlaceAt(walk->path, stepDistance, &walk->leg);
+        sample->distance = stepDistance;
+        sample->position = place.position;
+        sample->altitude = place.altitude;
+        checked = place.checked != 0;
+        spared = place.climb != 0;
+        walk->index++;
+    }
     if (takeoffHeightKnown(walk->editor) && walk->elevation) {
         GeoPoint at;
-        mercatorToLatLng(&at, &place.position);
+        mercatorToLatLng(&at, &sample->position);
         f32 height = getElevation(walk->elevation, at, NAN);
         if (std::isfinite(height)) sample->ground = (f64)height - walk->editor->takeoffTerrainHeight;
     }
-    bool below = std::isfinite(sample->ground) && place.altitude - sample->ground < walk->clearance;
-    if (std::isfinite(sample->ground) && !below) walk->cleared = 1;
-    sample->low = below && place.checked && walk->cleared;
+    bool below = std::isfinite(sample->ground) && sample->altitude - sample->ground < walk->clearance;
+    sample->low = below && checked && !spared;
     if (sample->low) {
         u32 near = nearAcknowledged(walk->editor, sample->position, walk->step);
         if (!walk->inRun) {

@@ -8,13 +8,16 @@
 // before or a vertical descent after a level leg (when the altitudes differ by more than 1 m),
 // else one straight leg. Then it runs from waypoint to waypoint. Distances are horizontal metres.
 //
-// The walk samples the path every step = max(5 m, length / 4000) from distance 0, and once more at
-// its end. A sample is low when its altitude above the take-off point less the terrain's height
-// above the take-off point is below "Low altitude warning (m)"; terrain that is not known, or a
-// take-off height that is not known, is never low. Legs that end at a locked waypoint (on the
-// vehicle already) are not checked, nor is the climb out of the start until the path first clears
-// the terrain. Consecutive low samples form one low spot; a spot is acknowledged as a whole when any
-// of its samples lies within one step of an acknowledged position.
+// The walk samples the path every step = max(5 m, length / 4000) from distance 0, once more at its
+// end, and at every waypoint at the waypoint's own altitude. A sample is low when its altitude above
+// the take-off point less the terrain's height above the take-off point is below "Low altitude
+// warning (m)"; terrain that is not known, or a take-off height that is not known, is never low.
+// Only the take-off climb is spared: the vertical climb to the first waypoint's altitude, or, on a
+// straight first leg that climbs, its samples before the first waypoint. From the first waypoint on
+// every sample counts, so a waypoint below the warning over known terrain is always low. Legs that
+// end at a locked waypoint (on the vehicle already) are not checked. Consecutive low samples form
+// one low spot; a spot is acknowledged as a whole when any of its samples lies within one step of an
+// acknowledged position.
 #pragma once
 #include "Core/GeometryTypes.h"
 #include "Core/Types.h"
@@ -35,7 +38,7 @@ struct MissionPathPoint {
     u32 checked;      // the leg that ends here is checked against the terrain
     u32 ignited;      // the leg that ends here drops ignition spheres
     i32 waypoint;     // the waypoint's index, or -1 for the start and the turn of a vertical leg
-    u32 reserved;
+    u32 climb;        // the leg that ends here is the take-off climb, spared until its end
 };
 
 struct MissionPath {
@@ -57,6 +60,8 @@ struct MissionPathPlace {
     f64 altitude;
     i32 leg;  // index of the leg's end point
     u32 checked;
+    u32 climb;  // on the take-off climb, before its end
+    u32 reserved;
 };
 MissionPathPlace missionPathPlaceAt(const MissionPath* path, f64 distance, i32* leg);
 
@@ -65,8 +70,8 @@ struct MissionSample {
     Vec2 position;
     f64 altitude;
     f64 ground;  // terrain above the take-off point; NaN when not known
-    u32 low;     // below the clearance, on a checked leg, after the climb out of the start
-    u32 reserved;
+    u32 low;     // below the clearance, on a checked leg, not on the take-off climb
+    i32 waypoint;  // the waypoint this sample stands at, or -1 between waypoints
 };
 
 // A low spot: consecutive low samples.
@@ -83,10 +88,10 @@ struct MissionWalk {
     const ElevationMapLoader* elevation;
     f64 clearance;
     f64 step;
-    i64 index;
+    i64 index;  // of the next sample of the even steps
     i64 count;
     i32 leg;
-    u32 cleared;  // the path has cleared the terrain once
+    i32 nextPoint;  // the next path point to look at for a waypoint sample
     u32 inRun;
     u32 reserved;
     LowSpotRun run;

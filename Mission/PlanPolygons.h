@@ -13,12 +13,24 @@ constexpr i32 kMaxGeofencePoints = 100;
 // The geofence's flight-log payload: a count byte and a latitude and longitude per point.
 constexpr i32 kGeofenceLogPayloadBytes = 1 + kMaxGeofencePoints * 16;
 
+// The part of a region that a cut leaves, at most one point more per point of the region.
+constexpr i32 kMaxUncoveredPoints = 2 * kMaxTransectPoints;
+
 struct TransectRegion {
     UndoHistory history;  // first: undo operations are handed the region through it
     i32 pointCount;
     u32 reserved;
     Vec2 points[kMaxTransectPoints];  // normalised Web-Mercator
     MapEditDrag drag;                 // a vertex being dragged on the map
+    // What the last "Generate Waypoints" could not do (TransectGenerator.h): its message, empty when
+    // it did all, and the part of the region its lines leave uncovered (normalised Web-Mercator, no
+    // points when they cover it all), marked on the map while the region keeps the points it was
+    // generated for (uncoveredKey).
+    FixedString generateMessage;
+    i32 uncoveredCount;
+    u32 reserved2;
+    u64 uncoveredKey;
+    Vec2 uncovered[kMaxUncoveredPoints];
 };
 
 struct OrvikGeofence {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "Core/Format.h"
 #include "Core/Geometry.h"
 #include "Core/MathEarth.h"
 #include "Core/Preferences.h"
@@ -29,9 +30,43 @@ Vec2 toMercator(const LocalFrame& frame, Vec2 local) {
                 frame.centre.y + local.y / frame.northPerTurn};
 }
 
+// The part of the region beyond the cut (offsets across the lines above it), clipped as one ring
+// (Sutherland-Hodgman).
+void cutRegion(TransectShortfall* shortfall, const LocalFrame& frame, const Vec2* local, i32 count, Vec2 across,
+               f64 cut) {
+    i32 out = 0;
+    for (i32 i = 0; i < count; ++i) {
+        Vec2 a = local[i], b = local[(i + 1) % count];
+        f64 fa = a.x * across.x + a.y * across.y - cut;
+        f64 fb = b.x * across.x + b.y * across.y - cut;
+        if (fa > 0) shortfall->uncovered[out++] = toMercator(frame, a);
+        if ((fa > 0) != (fb > 0)) {
+            f64 t = fa / (fa - fb);
+            shortfall->uncovered[out++] = toMercator(frame, Vec2{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t});
+        }
+    }
+    shortfall->uncoveredCount = out >= 3 ? out : 0;
+}
+
 }  // namespace
 
-i32 transectLines(const TransectRegion* region, const Preferences* preferences, Vec2 (*ends)[2], i32 maxLines) {
+u64 transectRegionKey(const TransectRegion* region) {
+    i32 count = region->pointCount > kMaxTransectPoints ? kMaxTransectPoints : region->pointCount;
+    u64 key = 14695981039346656037ull;
+    auto add = [&key](const void* bytes, u64 length) {
+        for (u64 i = 0; i < length; ++i) key = (key ^ ((const u8*)bytes)[i]) * 1099511628211ull;
+    };
+    add(&count, sizeof(count));
+    if (count > 0) add(region->points, sizeof(Vec2) * (u64)count);
+    return key;
+}
+
+i32 transectLines(const TransectRegion* region, const Preferences* preferences, Vec2 (*ends)[2], i32 maxLines,
+                  TransectShortfall* shortfall) {
+    if (shortfall) {
+        shortfall->remainingLines = 0;
+        shortfall->uncoveredCount = 0;
+    }
     i32 count = region->pointCount > kMaxTransectPoints ? kMaxTransectPoints : region->pointCount;
     f64 heading = preferences->transectZigZagHeading;
     f64 spacing = preferences->transectSpacing;
@@ -75,6 +110,7 @@ i32 transectLines(const TransectRegion* region, const Preferences* preferences, 
 
     i32 made = 0;
     i32 tried = 0;
+    f64 lastOffset = low;
     for (f64 offset = low + spacing / 2; offset < high && made < maxLines; offset = low + spacing * (0.5 + tried)) {
         Line2 line = {Vec2{across.x * offset, across.y * offset}, along};
         Vec2 crossings[2 * kMaxTransectPoints];
@@ -82,6 +118,7 @@ i32 transectLines(const TransectRegion* region, const Preferences* preferences, 
         clipPolylineAgainstLine(&line, local, count, &list);
         tried++;
         if (list.count < 2) continue;
+        lastOffset = offset;
         f64 start = INFINITY, end = -INFINITY;
         for (i32 i = 0; i < list.count; ++i) {
             f64 t = crossings[i].x * along.x + crossings[i].y * along.y;
@@ -97,6 +134,16 @@ i32 transectLines(const TransectRegion* region, const Preferences* preferences, 
         }
         made++;
     }
+    f64 next = low + spacing * (0.5 + tried);
+    if (shortfall && next < high) {
+        f64 steps = std::floor((high - next) / spacing);
+        i64 remaining = steps > 1e15 ? (i64)1e15 : (i64)steps + 1;
+        if (next + spacing * (f64)(remaining - 1) >= high) remaining--;
+        shortfall->remainingLines = remaining;
+        // Nothing given: all of the region is left out.
+        f64 cut = made > 0 ? lastOffset + spacing / 2 : low - spacing;
+        if (remaining > 0) cutRegion(shortfall, frame, local, count, across, cut);
+    }
     return made;
 }
 
@@ -104,9 +151,34 @@ i32 generateWaypointsFromTransects(WaypointMissionEditor* editor, TransectRegion
                                    const ElevationMapLoader* elevation, VehicleState* vehicle,
                                    Preferences* preferences) {
     (void)vehicle;
+    region->generateMessage = FixedString{};
+    region->uncoveredCount = 0;
+    f64 spacing = preferences->transectSpacing;
+    if (region->pointCount < 3) {
+        region->generateMessage = makeString("Add at least 3 points to the transect region");
+        return 0;
+    }
+    if (!std::isfinite(spacing) || spacing <= 0) {
+        region->generateMessage = makeString("Set the transect spacing first");
+        return 0;
+    }
+    if (!std::isfinite(preferences->transectZigZagHeading) || !std::isfinite(preferences->transectOvershootDistance)) {
+        region->generateMessage = makeString("Set the transect heading and overshoot first");
+        return 0;
+    }
     i32 locked = lockedWaypointCount(editor);
     Vec2 ends[kMaxWaypoints / 2][2];
-    i32 lines = transectLines(region, preferences, ends, (kMaxWaypoints - locked) / 2);
+    TransectShortfall shortfall;
+    i32 lines = transectLines(region, preferences, ends, (kMaxWaypoints - locked) / 2, &shortfall);
+    if (shortfall.remainingLines > 0) {
+        region->generateMessage = formatIntInt("Transect needs @ waypoints; @ generated",
+                                               2 * ((i64)lines + shortfall.remainingLines), 2 * lines);
+        region->uncoveredCount = shortfall.uncoveredCount;
+        for (i32 i = 0; i < shortfall.uncoveredCount; ++i) region->uncovered[i] = shortfall.uncovered[i];
+        region->uncoveredKey = transectRegionKey(region);
+    } else if (lines == 0) {
+        region->generateMessage = makeString("The transect region is narrower than the spacing");
+    }
     Waypoint generated[kMaxWaypoints];
     i32 made = 0;
     u32 ignite = preferences->transectUsage == TransectIgnition;

@@ -302,6 +302,7 @@ bool receivePacket(Socket* socket, SocketResult* out, u64 now) {
 bool setUpSocket(SocketResult* out, Socket* socket) {
     if (socket->state == SocketStateNoHandle) {
         if (socket->family != 4 && socket->family != 6) {
+            socket->portInUse = 0;
             show(out, socket, makeString("Socket disabled"));
             return false;
         }
@@ -364,6 +365,7 @@ bool setUpSocket(SocketResult* out, Socket* socket) {
         u8 address[kSockaddrSize];
         makeSockaddr(address, socket->family, local.address, socket->wantedPort);
         i32 code = platformSocketBind(socket->handle, address);
+        socket->portInUse = code == kSocketErrorAddressInUse ? socket->wantedPort : 0;
         if (code != 0) {
             show(out, socket, formatIntStr("Error binding socket to port @: @", socket->wantedPort, errorText(code)));
             return false;

@@ -68,6 +68,7 @@ struct Socket {
     u16 boundPort;   // the local port asked for, kept once the bind succeeded
     u16 wantedPort;  // the local port of the current step's configuration
     u16 localPort;
+    u16 portInUse;   // the local port that another program holds: the last bind was refused for it, else 0
     FixedString interfaceName;
     u32 state;
 

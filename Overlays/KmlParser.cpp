@@ -65,6 +65,9 @@ struct KmlParser {
     VectorOverlay* overlay;
     u8 stack[kTrackedDepth];  // element kind per open depth
     i32 trackedOpen;          // tracked elements now open
+    u32 tooDeep;              // elements of the kinds read, nested past kTrackedDepth, left out
+    FixedString stopMessage;  // why the tokenizer stopped before the document's end
+    i64 stopPosition;
     // Pass 1.
     FixedString styleId;
     LineStyle lineStyles[kMaxLineStyles];
@@ -87,6 +90,8 @@ struct KmlParser {
     u32 markersCounted, segmentsCounted, verticesCounted;
     u32 inInnerBoundary;
     u32 ringIgnored;  // an inner ring past the table's room: outline only
+    u32 ringInner;    // the ring in hand opened as a hole, its start kept in innerStarts
+    u32 filledEnd;    // vertices below this are named by triangles and stay where they are
     u32 polygonLostVertices;
     u32 outerStart;
     u32 innerStarts[kMaxInnerRings];
@@ -467,30 +472,104 @@ void openLine(KmlParser* p) {
     }
 }
 
-// 1 when segments ab and cd cross at a point inside both.
-bool properlyCross(Vec2 a, Vec2 b, Vec2 c, Vec2 d) {
-    auto orient = [](Vec2 p, Vec2 q, Vec2 r) { return (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x); };
-    f64 o1 = orient(a, b, c), o2 = orient(a, b, d), o3 = orient(c, d, a), o4 = orient(c, d, b);
-    return ((o1 > 0 && o2 < 0) || (o1 < 0 && o2 > 0)) && ((o3 > 0 && o4 < 0) || (o3 < 0 && o4 > 0));
-}
-
 bool samePoint(Vec2 a, Vec2 b) { return a.x == b.x && a.y == b.y; }
 
-// Whether c-h crosses an edge of the closed ring v[start .. end - 1].
-bool crossesRing(const Vec2* v, u32 start, u32 end, Vec2 c, Vec2 h) {
-    if (end <= start + 1) return false;
-    for (u32 i = start; i < end; i++) {
-        Vec2 a = v[i], b = v[i + 1 < end ? i + 1 : start];
-        if (samePoint(a, c) || samePoint(a, h) || samePoint(b, c) || samePoint(b, h)) continue;
-        if (properlyCross(c, h, a, b)) return true;
+// Joining holes to the ring around them. The outer ring runs clockwise and the holes
+// counter-clockwise, so the filled side lies right of every edge. Holes are joined one at a time,
+// the one reaching farthest east first: a ray from its easternmost vertex eastwards meets only the
+// ring joined so far (every hole still to come lies west of it), and the vertex of the ring that
+// the hole's vertex sees through that ray becomes the join. A join therefore crosses no ring.
+// The ring is the vertices v[start .. end - 1], closed from the last back to the first.
+struct RingView {
+    const Vec2* v;
+    u32 start, end;
+    u32 next(u32 i) const { return i + 1 < end ? i + 1 : start; }
+    u32 previous(u32 i) const { return i > start ? i - 1 : end - 1; }
+};
+
+// Twice the signed area of pqr, positive when r lies right of p->q.
+f64 turn(Vec2 p, Vec2 q, Vec2 r) { return (q.y - p.y) * (r.x - q.x) - (q.x - p.x) * (r.y - q.y); }
+
+bool inTriangle(Vec2 a, Vec2 b, Vec2 c, Vec2 p) {
+    f64 d1 = turn(a, b, p), d2 = turn(b, c, p), d3 = turn(c, a, p);
+    return (d1 >= 0 && d2 >= 0 && d3 >= 0) || (d1 <= 0 && d2 <= 0 && d3 <= 0);
+}
+
+// Whether the diagonal from ring vertex a towards point b leaves a into the filled side: between its
+// edges at a convex corner, not between them at a reflex one.
+bool locallyInside(const RingView& r, u32 a, Vec2 b) {
+    Vec2 before = r.v[r.previous(a)], at = r.v[a], after = r.v[r.next(a)];
+    if (turn(before, at, after) > 0) return turn(at, b, after) <= 0 && turn(at, before, b) <= 0;
+    return turn(at, b, before) > 0 || turn(at, after, b) > 0;
+}
+
+// Whether the corner at candidate p lies within the corner at m (both copies of one point, left by
+// an earlier join): a hole joined there must go into the corner it can see.
+bool cornerWithinCorner(const RingView& r, u32 m, u32 p) {
+    return turn(r.v[r.previous(m)], r.v[m], r.v[r.previous(p)]) > 0 &&
+           turn(r.v[r.next(p)], r.v[m], r.v[r.previous(m)]) > 0;
+}
+
+// The ring vertex that the hole's easternmost vertex h sees, or end when none.
+u32 findJoin(const RingView& r, Vec2 h) {
+    // The nearest edge east of h that the eastward ray meets going from the filled side out.
+    f64 nearest = INFINITY;
+    u32 m = r.end;
+    for (u32 i = r.start; i < r.end; i++) {
+        Vec2 a = r.v[i], b = r.v[r.next(i)];
+        if (!(h.y <= a.y && h.y >= b.y && a.y != b.y)) continue;
+        f64 x = a.x + (h.y - a.y) * (b.x - a.x) / (b.y - a.y);
+        if (x >= h.x && x < nearest) {
+            nearest = x;
+            m = a.x > b.x ? i : r.next(i);
+            if (x == h.x) return m;  // the hole touches the edge
+        }
     }
-    return false;
+    if (m == r.end) return m;
+    // A vertex inside the triangle of h, the ray's hit and m would block the view: the one seen at
+    // the smallest angle from the ray is taken instead.
+    Vec2 hit{nearest, h.y}, mPoint = r.v[m];
+    f64 smallest = INFINITY;
+    u32 stop = m;
+    u32 i = m;
+    do {
+        Vec2 q = r.v[i];
+        if (h.x <= q.x && q.x <= mPoint.x && h.x != q.x && inTriangle(h, hit, mPoint, q)) {
+            f64 tangent = std::fabs(h.y - q.y) / (q.x - h.x);
+            if (locallyInside(r, i, h) &&
+                (tangent < smallest ||
+                 (tangent == smallest && (q.x < r.v[m].x || (q.x == r.v[m].x && cornerWithinCorner(r, m, i)))))) {
+                m = i;
+                smallest = tangent;
+            }
+        }
+        i = r.next(i);
+    } while (i != stop);
+    return m;
+}
+
+// The hole's easternmost vertex (the southernmost of equals) among v[s .. e - 1].
+u32 easternmost(const Vec2* v, u32 s, u32 e) {
+    u32 best = s;
+    for (u32 i = s + 1; i < e; i++) {
+        if (v[i].x > v[best].x || (v[i].x == v[best].x && v[i].y < v[best].y)) best = i;
+    }
+    return best;
 }
 
 void closeRing(KmlParser* p) {
     VectorOverlay* o = p->overlay;
     if (p->ringIgnored) return;
-    if (o->polygonVertexCount > p->outerStart + 1) {
+    if (p->ringInner) {
+        // A hole ends where it began: one left open is closed, so that it can be joined whole.
+        u32 start = p->innerStarts[p->innerCount];
+        if (o->polygonVertexCount > start && !samePoint(o->polygonVertices[o->polygonVertexCount - 1],
+                                                        o->polygonVertices[start])) {
+            addVertex(p, o->polygonVertices[start]);
+        }
+        return;
+    }
+    if (o->polygonVertexCount > p->outerStart + 1 && o->polygonVertexCount > p->filledEnd) {
         Vec2 last = o->polygonVertices[o->polygonVertexCount - 1];
         if (samePoint(last, o->polygonVertices[p->outerStart])) o->polygonVertexCount--;
     }
@@ -502,63 +581,61 @@ void closePolygon(KmlParser* p) {
     u32 end = o->polygonVertexCount;
     u32 outerEnd = p->innerCount > 0 ? p->innerStarts[0] : end;
     if (p->polygonLostVertices || outerEnd < p->outerStart + 3 || outerEnd > end) return;
-    // Rings follow one another, each hole with its reserved slot; elements nested out of order can
-    // leave starts that do not, and such a polygon keeps its outline only.
+    // Rings follow one another, each hole closed and with its reserved slot; elements nested out of
+    // order can leave starts that do not, and such a polygon keeps its outline only.
     for (u32 k = 0; k < p->innerCount; k++) {
         u32 next = k + 1 < p->innerCount ? p->innerStarts[k + 1] : end;
         u32 previous = k > 0 ? p->innerStarts[k - 1] + 1 : outerEnd;
         if (p->innerStarts[k] < previous || next < p->innerStarts[k] + 1 || next > end) return;
     }
-    // Outer ring clockwise, holes counter-clockwise.
+    // Outer ring clockwise, holes counter-clockwise; each hole starts (and ends) at its easternmost
+    // vertex, where it will be joined.
     if (!isPolygonClockwise(v + p->outerStart, (i32)(outerEnd - p->outerStart))) {
         std::reverse(v + p->outerStart, v + outerEnd);
     }
+    u32 lengths[kMaxInnerRings];
     for (u32 k = 0; k < p->innerCount; k++) {
         u32 s = p->innerStarts[k];
-        u32 e = (k + 1 < p->innerCount ? p->innerStarts[k + 1] : end) - 1;  // without the reserved slot
-        if (e > s && isPolygonClockwise(v + s, (i32)(e - s))) std::reverse(v + s, v + e);
+        u32 e = (k + 1 < p->innerCount ? p->innerStarts[k + 1] : end) - 1;  // the closing vertex's place + 1
+        lengths[k] = e + 1 - s;
+        if (e < s + 4) continue;  // fewer than three corners: left out below
+        u32 corners = e - 1 - s;  // without the closing vertex
+        if (isPolygonClockwise(v + s, (i32)corners)) std::reverse(v + s, v + s + corners);
+        std::rotate(v + s, v + easternmost(v, s, s + corners), v + s + corners);
+        v[e - 1] = v[s];
     }
-    // Bridges: each hole is joined to the vertices before it at the nearest vertex that sees it.
-    for (u32 k = 0; k < p->innerCount; k++) {
-        u32 s = p->innerStarts[k];
-        u32 e = (k + 1 < p->innerCount ? p->innerStarts[k + 1] : end) - 1;
-        if (e <= s) continue;
-        Vec2 h = v[s];
-        // The nearest vertex whose bridge crosses no edge (a later one wins a tie): candidates are
-        // taken nearest first, so that usually one crossing test settles it.
-        f64 floorDistance = -1.0;
-        u32 floorIndex = 0xFFFFFFFF;
-        u32 chosen = p->outerStart;
-        for (;;) {
-            f64 best = 1000.0;
-            u32 candidate = 0xFFFFFFFF;
-            for (u32 c = p->outerStart; c < s; c++) {
-                f64 dx = v[c].x - h.x, dy = v[c].y - h.y;
-                f64 distance = std::sqrt(dx * dx + dy * dy);
-                // Not yet rejected: farther than the last rejected, or as far and earlier.
-                bool open = distance > floorDistance || (distance == floorDistance && c < floorIndex);
-                if (open && distance <= best) {
-                    best = distance;
-                    candidate = c;
-                }
+    // Joins, easternmost hole first: it is moved to follow the ring joined so far, then spliced in
+    // as ..., C, the hole from its easternmost vertex round to it again, C, the vertices after C, ...
+    u32 joinedEnd = outerEnd;
+    u32 remaining = p->innerCount;
+    while (remaining > 0) {
+        u32 best = 0, bestStart = joinedEnd, at = joinedEnd;
+        for (u32 k = 0; k < remaining; k++) {
+            Vec2 candidate = v[at], chosen = v[bestStart];
+            if (k == 0 || candidate.x > chosen.x || (candidate.x == chosen.x && candidate.y < chosen.y)) {
+                best = k;
+                bestStart = at;
             }
-            if (candidate == 0xFFFFFFFF) break;
-            bool crosses = crossesRing(v, p->outerStart, s, v[candidate], h);
-            for (u32 j = k; j < p->innerCount && !crosses; j++) {
-                u32 js = p->innerStarts[j];
-                u32 je = (j + 1 < p->innerCount ? p->innerStarts[j + 1] : end) - 1;
-                crosses = crossesRing(v, js, je, v[candidate], h);
-            }
-            if (!crosses) {
-                chosen = candidate;
-                break;
-            }
-            floorDistance = best;
-            floorIndex = candidate;
+            at += lengths[k];
         }
-        v[e] = v[chosen];
-        // ..., C, hole (with its closing vertex), C, the vertices that followed C, ...
-        std::rotate(v + chosen + 1, v + s, v + e + 1);
+        u32 length = lengths[best];
+        std::rotate(v + joinedEnd, v + bestStart, v + bestStart + length);
+        for (u32 k = best; k > 0; k--) lengths[k] = lengths[k - 1];
+        lengths[0] = length;
+        RingView ring{v, p->outerStart, joinedEnd};
+        u32 join = length >= 5 ? findJoin(ring, v[joinedEnd]) : ring.end;  // three corners at least
+        if (join == ring.end) {
+            // Seen from nowhere (a hole outside the ring, or degenerate): it is left out of the fill.
+            std::rotate(v + joinedEnd, v + joinedEnd + length, v + end);
+            end -= length;
+        } else {
+            u32 holeEnd = joinedEnd + length - 1;  // the reserved slot
+            v[holeEnd] = v[join];
+            std::rotate(v + join + 1, v + joinedEnd, v + holeEnd + 1);
+            joinedEnd += length;
+        }
+        for (u32 k = 0; k + 1 < remaining; k++) lengths[k] = lengths[k + 1];
+        remaining--;
     }
     // Fill by the last poly style of the placemark's style; none: transparent.
     const PolyStyle* style = nullptr;
@@ -576,6 +653,7 @@ void closePolygon(KmlParser* p) {
                                    &p->tree);
     for (i32 t = before; t < after; t++) o->triangleColours[t] = fill;
     o->triangleCount = (u32)after;
+    p->filledEnd = o->polygonVertexCount;
 }
 
 void placemarkOpen(KmlParser* p, u8 kind, i32 depth) {
@@ -592,9 +670,11 @@ void placemarkOpen(KmlParser* p, u8 kind, i32 depth) {
         case KmlLinearRing:
             openLine(p);
             p->ringIgnored = 0;
+            p->ringInner = 0;
             if (p->inInnerBoundary) {
                 if (p->innerCount < kMaxInnerRings) {
                     p->innerStarts[p->innerCount] = o->polygonVertexCount;
+                    p->ringInner = 1;
                 } else {
                     p->ringIgnored = 1;
                 }
@@ -623,7 +703,7 @@ void placemarkClose(KmlParser* p, u8 kind) {
             break;
         case KmlLinearRing:
             closeRing(p);
-            if (p->inInnerBoundary && !p->ringIgnored) {
+            if (p->ringInner && !p->ringIgnored) {
                 if (o->polygonVertexCount < kOverlayMaxPolygonVertices) {
                     o->polygonVertices[o->polygonVertexCount++] = Vec2{};
                 } else {
@@ -675,13 +755,20 @@ bool runPass(KmlParser* p, const u8* text, i64 length, u32 pass) {
     p->trackedOpen = 0;
     for (;;) {
         nextXmlToken(&token, &reader);
-        if (token.kind == XmlEnd) break;
+        if (token.kind == XmlEnd) {
+            if (token.message.length) {
+                p->stopMessage = token.message;
+                p->stopPosition = reader.position;
+            }
+            break;
+        }
         switch (token.kind) {
             case XmlElementOpen: {
                 u8 kind = pass == 1 ? styleElementKind(&token) : placemarkElementKind(&token);
                 if (token.depth >= 0 && token.depth < kTrackedDepth) {
                     p->stack[token.depth] = kind;
                 } else {
+                    if (kind != KmlOther && pass == 2) p->tooDeep++;
                     kind = KmlOther;
                 }
                 if (kind != KmlOther) p->trackedOpen++;
@@ -744,8 +831,19 @@ void markUnusedImages(VectorOverlay* o) {
     }
 }
 
+// The line (from 1) of a byte position.
+i64 lineOf(const u8* text, i64 length, i64 position) {
+    i64 line = 1;
+    for (i64 i = 0; i < position && i < length; i++) line += text[i] == '\n';
+    return line;
+}
+
 void setCapacityWarning(VectorOverlay* o, const KmlParser* p) {
     if (o->message.length) return;
+    if (p->tooDeep) {
+        o->message = formatInt("Elements nested deeper than 256 levels were left out (@ of them)", p->tooDeep);
+        return;
+    }
     struct Check {
         const char* text;
         u32 counted;
@@ -786,12 +884,17 @@ FixedString parseKmlDocument(const u8* text, i64 length, VectorOverlay* overlay)
     KmlParser* p = &parser;
     p->overlay = overlay;
     resetIconStyle(&p->currentIcon);
-    if (!runPass(p, text, length, 1)) return makeString("Truncated file");
+    // A document cut short still gives what stands before the cut: both passes run to it.
+    bool whole = runPass(p, text, length, 1);
     resolveStyleMaps(p);
     std::memset(p->stack, 0, sizeof(p->stack));
-    if (!runPass(p, text, length, 2)) return makeString("Truncated file");
+    whole = runPass(p, text, length, 2) && whole;
     setNearestDistances(overlay);
     markUnusedImages(overlay);
+    if (p->stopMessage.length) {
+        overlay->message = formatIntStr("Stopped reading at line @: @", lineOf(text, length, p->stopPosition),
+                                        p->stopMessage);
+    }
     setCapacityWarning(overlay, p);
-    return FixedString{};
+    return whole ? FixedString{} : makeString("Truncated file");
 }

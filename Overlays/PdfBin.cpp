@@ -153,7 +153,7 @@ FixedString readPdfBin(const u8* bytes, u64 size, FixedString name, PdfPageGeo* 
     Vec2 top = map(0.5, 0), bottom = map(0.5, 1), left = map(0, 0.5), right = map(1, 0.5);
     f64 ratio = std::hypot(top.x - bottom.x, top.y - bottom.y) / std::hypot(left.x - right.x, left.y - right.y);
     u32 columns = 0, rows = 0;
-    if (fit.forwardSingular || !choosePdfGrid(ratio, 0, &columns, &rows)) return degenerate;
+    if (fit.forwardSingular || !choosePdfGrid(ratio, 1, &columns, &rows)) return degenerate;
     PdfPageGeo built{};
     built.columns = columns;
     built.rows = rows;

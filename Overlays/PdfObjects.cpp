@@ -142,9 +142,11 @@ ObjectInfo readDictionary(u64 id, const u8* text, i64 begin, i64 end, PdfGeoReco
     if (typeIs("/ObjStm")) {
         info.objectStream = 1;
     } else if (typeIs("/Pages")) {
-        parsePdfPagesKids(id, inner, innerLength, &record->tree, message);
+        parsePdfPagesKids(id, inner, innerLength, record, message);
     } else if (typeIs("/Page")) {
         parsePdfPage(id, inner, innerLength, record, message);
+    } else if (typeIs("/LGIDict")) {
+        record->lgiSeen = 1;
     } else if (typeIs("/Viewport")) {
         parsePdfViewport(id, nullptr, inner, innerLength, record, message);
     } else if (typeIs("/Measure")) {
@@ -409,10 +411,41 @@ FixedString fitMeasure(const PdfMeasureRecord* measure, PdfPageGeo* entry) {
     return FixedString{};
 }
 
+const PdfPageTree* findTreeNode(const PdfGeoRecord* record, u64 id) {
+    for (u32 k = 0; k < record->treeCount; k++) {
+        if (record->trees[k].id == id) return &record->trees[k];
+    }
+    return nullptr;
+}
+
+// Numbers the leaves under node in document order from *next, depth first; a node met a second time
+// (a damaged tree that loops) is not walked again.
+void numberPages(PdfGeoRecord* record, const PdfPageTree* node, u64* walked, i32* next) {
+    *walked |= (u64)1 << (node - record->trees);
+    for (u32 k = 0; k < node->kidCount; k++) {
+        const PdfPageTree* inner = findTreeNode(record, node->kids[k]);
+        if (inner) {
+            if (!(*walked & ((u64)1 << (inner - record->trees)))) numberPages(record, inner, walked, next);
+            continue;
+        }
+        for (u32 i = 0; i < record->pageCount; i++) {
+            if (record->pages[i].id == node->kids[k] && record->pages[i].pageIndex < 0) record->pages[i].pageIndex = *next;
+        }
+        (*next)++;
+    }
+}
+
 void linkAndFit(PdfGeoRecord* record, PdfGeoResult* out) {
-    if (!record->tree.kept) {
+    if (record->treeCount == 0) {
         out->message = makeString("Couldn't find a Pages object");
         return;
+    }
+    for (u32 i = 0; i < record->pageCount; i++) {
+        FixedString failure = settlePdfPageBoxes(&record->pages[i], record);
+        if (failure.length) {
+            out->message = failure;
+            return;
+        }
     }
     for (u32 v = 0; v < record->viewportCount; v++) {
         PdfViewportRecord* viewport = &record->viewports[v];
@@ -434,15 +467,17 @@ void linkAndFit(PdfGeoRecord* record, PdfGeoResult* out) {
             if (!measure->viewport || (viewport->page && !measure->viewport->page)) measure->viewport = viewport;
         }
     }
-    for (u32 i = 0; i < record->pageCount; i++) {
-        PdfPageRecord* page = &record->pages[i];
-        for (u32 k = 0; k < record->tree.kidCount; k++) {
-            if (record->tree.kids[k] == page->id) {
-                page->pageIndex = (i32)k;
-                break;
-            }
+    // The root is the node no other node holds: the one without a parent that is a node.
+    const PdfPageTree* root = &record->trees[0];
+    for (u32 k = 0; k < record->treeCount; k++) {
+        if (!findTreeNode(record, record->trees[k].parent)) {
+            root = &record->trees[k];
+            break;
         }
     }
+    i32 next = 0;
+    u64 walked = 0;
+    numberPages(record, root, &walked, &next);
     PdfPageGeo* entry = new (std::nothrow) PdfPageGeo;
     if (!entry) {
         out->message = makeString("Out of memory");
@@ -500,6 +535,10 @@ void parsePdfObjects(PdfGeoResult* out, const u8* bytes, i64 length) {
         scanObjects(bytes, length < 0 ? 0 : length, record, &out->message, state);
         if (out->message.length == 0) linkAndFit(record, out);
         if (out->message.length) out->pageCount = 0;
+        // Georeferenced, but only through the older LGIDict: say so rather than find no map.
+        if (out->message.length == 0 && out->pageCount == 0 && record->lgiSeen) {
+            out->message = makeString("This PDF's georeference is not of the supported kind");
+        }
     }
     delete record;
     delete state;

@@ -34,19 +34,35 @@ inline u64 pdfObjectId(u32 number, u32 generation) { return (u64)number | ((u64)
 inline u32 pdfObjectNumber(u64 id) { return (u32)id; }
 inline u32 pdfObjectGeneration(u64 id) { return (u32)(id >> 32); }
 
+constexpr u32 kPdfMaxTreeNodes = 32;  // /Pages nodes kept
+constexpr u32 kPdfMaxTreeKids = 256;  // kids kept per /Pages node
+
+// The page attributes a page takes from the /Pages nodes above it when it does not give them itself.
+struct PdfInheritable {
+    f64 mediaBox[4];  // x0, y0, x1, y1 as written
+    f64 cropBox[4];
+    u32 rotate;  // quarter turns clockwise, 0..3
+    u8 hasMediaBox, hasCropBox, hasRotate, pad;
+};
+
+// One /Pages node of the page tree.
 struct PdfPageTree {
-    u32 kept;
-    u32 kidCount;
     u64 id;
-    u64 kids[kPdfMaxPages];
+    u64 parent;  // its /Parent, 0 for the root
+    u32 kidCount;
+    u32 pad;
+    PdfInheritable attributes;
+    u64 kids[kPdfMaxTreeKids];
 };
 
 struct PdfPageRecord {
     u64 id;
-    f64 mediaBox[4];  // x0, y0, x1, y1 as written
-    f64 cropBox[4];  // the /CropBox when given, else the /MediaBox
+    u64 parent;  // its /Parent, 0 when not given
+    PdfInheritable own;  // what the page gives itself
+    f64 mediaBox[4];  // x0, y0, x1, y1, its own or inherited
+    f64 cropBox[4];  // the /CropBox (cut to the media box) when given or inherited, else the /MediaBox
     i32 pageIndex;  // -1 until linked to the page tree
-    u32 rotate;  // /Rotate in quarter turns clockwise, 0..3
+    u32 rotate;  // /Rotate in quarter turns clockwise, 0..3, its own or inherited
     u32 viewportRefCount;
     u32 pad;
     u64 viewportRefs[kPdfMaxPageViewports];  // viewports named by reference in /VP
@@ -74,7 +90,9 @@ struct PdfGeoRecord {
     u8 pageCount;
     u8 viewportCount;
     u8 measureCount;
-    PdfPageTree tree;
+    u8 lgiSeen;  // a page is georeferenced through an LGIDict, which is not read
+    u32 treeCount;
+    PdfPageTree trees[kPdfMaxTreeNodes];
     PdfPageRecord pages[kPdfMaxPages];
     PdfViewportRecord viewports[kPdfMaxPages];
     PdfMeasureRecord measures[kPdfMaxPages];
@@ -86,10 +104,13 @@ void parsePdfObjects(PdfGeoResult* out, const u8* bytes, i64 length);
 
 // Readers of one object's dictionary text (between its outer "<<" and ">>"). Each reports a problem
 // by writing *message and keeps what fits; a full table ignores the newcomer.
-void parsePdfPagesKids(u64 id, const u8* text, i64 length, PdfPageTree* tree, FixedString* message);
+void parsePdfPagesKids(u64 id, const u8* text, i64 length, PdfGeoRecord* record, FixedString* message);
 void parsePdfPage(u64 id, const u8* text, i64 length, PdfGeoRecord* record, FixedString* message);
 void parsePdfViewport(u64 id, PdfPageRecord* page, const u8* text, i64 length, PdfGeoRecord* record,
                       FixedString* message);
+// Gives the page its media box, crop box and turn, its own or those of the nearest /Pages node above
+// it that gives them; a failure text when neither gives a media box.
+FixedString settlePdfPageBoxes(PdfPageRecord* page, const PdfGeoRecord* record);
 void parsePdfGeoPoints(u64 id, PdfViewportRecord* viewport, const u8* text, i64 length, PdfGeoRecord* record,
                        FixedString* message);
 

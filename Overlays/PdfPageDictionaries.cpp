@@ -63,12 +63,48 @@ i64 dictionaryEnd(const u8* text, i64 position, i64 end) {
     return end;
 }
 
+// The /MediaBox, /CropBox and /Rotate a page or /Pages node gives.
+void readInheritable(const u8* text, i64 length, PdfInheritable* out) {
+    std::memset(out, 0, sizeof(*out));
+    i64 p = findKey(text, length, "/MediaBox");
+    out->hasMediaBox = p < length && readNumberArray(text, &p, length, out->mediaBox, 4) == 4;
+    p = findKey(text, length, "/CropBox");
+    out->hasCropBox = p < length && readNumberArray(text, &p, length, out->cropBox, 4) == 4;
+    p = findKey(text, length, "/Rotate");
+    if (p < length) {
+        skipPdfSpace(text, &p, length);
+        i64 degrees = parseInteger(text, &p, length, 0);
+        out->rotate = (u32)((((degrees / 90) % 4) + 4) % 4);
+        out->hasRotate = 1;
+    }
+}
+
+// The /Parent reference, 0 when not given.
+u64 readParent(const u8* text, i64 length) {
+    i64 p = findKey(text, length, "/Parent");
+    skipPdfSpace(text, &p, length);
+    PdfReference parent{};
+    if (p >= length || parsePdfReference(text, length, &p, &parent) != 0) return 0;
+    return pdfObjectId((u32)parent.objectNumber, (u32)parent.generation);
+}
+
 }  // namespace
 
-void parsePdfPagesKids(u64 id, const u8* text, i64 length, PdfPageTree* tree, FixedString* message) {
-    if (tree->kept && pdfObjectGeneration(id) <= pdfObjectGeneration(tree->id)) return;
-    tree->kept = 1;
+void parsePdfPagesKids(u64 id, const u8* text, i64 length, PdfGeoRecord* record, FixedString* message) {
+    // A node written again under a later generation takes the place of the earlier one.
+    PdfPageTree* tree = nullptr;
+    for (u32 k = 0; k < record->treeCount && !tree; k++) {
+        if (pdfObjectNumber(record->trees[k].id) == pdfObjectNumber(id)) tree = &record->trees[k];
+    }
+    if (tree && pdfObjectGeneration(id) <= pdfObjectGeneration(tree->id)) return;
+    if (!tree) {
+        if (record->treeCount >= kPdfMaxTreeNodes) return;
+        tree = &record->trees[record->treeCount++];
+    }
+    std::memset(tree, 0, sizeof(*tree));
     tree->id = id;
+    tree->parent = readParent(text, length);
+    readInheritable(text, length, &tree->attributes);
     i64 p = findKey(text, length, "/Kids");
     skipPdfSpace(text, &p, length);
     if (p < length) p++;
@@ -79,7 +115,7 @@ void parsePdfPagesKids(u64 id, const u8* text, i64 length, PdfPageTree* tree, Fi
             *message = objectMessage("Didn't parse /Kids of Pages object @ @ correctly", tree->id);
             return;
         }
-        if (tree->kidCount < kPdfMaxPages) tree->kids[tree->kidCount++] = pdfObjectId((u32)kid.objectNumber, (u32)kid.generation);
+        if (tree->kidCount < kPdfMaxTreeKids) tree->kids[tree->kidCount++] = pdfObjectId((u32)kid.objectNumber, (u32)kid.generation);
         skipPdfSpace(text, &p, length);
     }
 }
@@ -90,33 +126,12 @@ void parsePdfPage(u64 id, const u8* text, i64 length, PdfGeoRecord* record, Fixe
     std::memset(page, 0, sizeof(*page));
     page->id = id;
     page->pageIndex = -1;
-    i64 p = findKey(text, length, "/MediaBox");
-    f64 box[4];
-    if (readNumberArray(text, &p, length, box, 4) != 4) {
-        *message = objectMessage("Page @ @ didn't contain valid MediaBox", id);
-        for (f64& v : page->mediaBox) v = NAN;
-    } else {
-        std::memcpy(page->mediaBox, box, sizeof box);
-    }
-    // The shown part of the page: the crop box (cut to the media box), as the page renderer draws it.
-    std::memcpy(page->cropBox, page->mediaBox, sizeof box);
-    p = findKey(text, length, "/CropBox");
-    if (p < length && readNumberArray(text, &p, length, box, 4) == 4) {
-        f64 mx0 = std::fmin(page->mediaBox[0], page->mediaBox[2]), mx1 = std::fmax(page->mediaBox[0], page->mediaBox[2]);
-        f64 my0 = std::fmin(page->mediaBox[1], page->mediaBox[3]), my1 = std::fmax(page->mediaBox[1], page->mediaBox[3]);
-        f64 x0 = std::fmax(std::fmin(box[0], box[2]), mx0), x1 = std::fmin(std::fmax(box[0], box[2]), mx1);
-        f64 y0 = std::fmax(std::fmin(box[1], box[3]), my0), y1 = std::fmin(std::fmax(box[1], box[3]), my1);
-        if (x1 > x0 && y1 > y0) {
-            page->cropBox[0] = x0, page->cropBox[1] = y0, page->cropBox[2] = x1, page->cropBox[3] = y1;
-        }
-    }
-    p = findKey(text, length, "/Rotate");
-    if (p < length) {
-        skipPdfSpace(text, &p, length);
-        i64 degrees = parseInteger(text, &p, length, 0);
-        page->rotate = (u32)((((degrees / 90) % 4) + 4) % 4);
-    }
-    p = findKey(text, length, "/VP");
+    // The boxes and the turn may come from the page tree: they are settled once the whole file is read.
+    page->parent = readParent(text, length);
+    readInheritable(text, length, &page->own);
+    for (f64& v : page->mediaBox) v = NAN;
+    if (findKey(text, length, "/LGIDict") < length) record->lgiSeen = 1;
+    i64 p = findKey(text, length, "/VP");
     skipPdfSpace(text, &p, length);
     if (p < length) p++;
     skipPdfSpace(text, &p, length);
@@ -138,6 +153,41 @@ void parsePdfPage(u64 id, const u8* text, i64 length, PdfGeoRecord* record, Fixe
         }
         skipPdfSpace(text, &p, length);
     }
+}
+
+FixedString settlePdfPageBoxes(PdfPageRecord* page, const PdfGeoRecord* record) {
+    PdfInheritable a = page->own;
+    u64 parent = page->parent;
+    for (u32 depth = 0; depth < kPdfMaxTreeNodes && parent && !(a.hasMediaBox && a.hasCropBox && a.hasRotate);
+         depth++) {
+        const PdfPageTree* node = nullptr;
+        for (u32 k = 0; k < record->treeCount && !node; k++) {
+            if (record->trees[k].id == parent) node = &record->trees[k];
+        }
+        if (!node) break;
+        const PdfInheritable& up = node->attributes;
+        if (!a.hasMediaBox && up.hasMediaBox) std::memcpy(a.mediaBox, up.mediaBox, sizeof a.mediaBox), a.hasMediaBox = 1;
+        if (!a.hasCropBox && up.hasCropBox) std::memcpy(a.cropBox, up.cropBox, sizeof a.cropBox), a.hasCropBox = 1;
+        if (!a.hasRotate && up.hasRotate) a.rotate = up.rotate, a.hasRotate = 1;
+        parent = node->parent;
+    }
+    if (!a.hasMediaBox) return objectMessage("Page @ @ didn't contain valid MediaBox", page->id);
+    std::memcpy(page->mediaBox, a.mediaBox, sizeof a.mediaBox);
+    page->rotate = a.rotate;
+    // The shown part of the page: the crop box (cut to the media box), as the page renderer draws it.
+    std::memcpy(page->cropBox, page->mediaBox, sizeof page->cropBox);
+    if (a.hasCropBox) {
+        const f64* m = page->mediaBox;
+        const f64* box = a.cropBox;
+        f64 mx0 = std::fmin(m[0], m[2]), mx1 = std::fmax(m[0], m[2]);
+        f64 my0 = std::fmin(m[1], m[3]), my1 = std::fmax(m[1], m[3]);
+        f64 x0 = std::fmax(std::fmin(box[0], box[2]), mx0), x1 = std::fmin(std::fmax(box[0], box[2]), mx1);
+        f64 y0 = std::fmax(std::fmin(box[1], box[3]), my0), y1 = std::fmin(std::fmax(box[1], box[3]), my1);
+        if (x1 > x0 && y1 > y0) {
+            page->cropBox[0] = x0, page->cropBox[1] = y0, page->cropBox[2] = x1, page->cropBox[3] = y1;
+        }
+    }
+    return FixedString{};
 }
 
 void parsePdfViewport(u64 id, PdfPageRecord* page, const u8* text, i64 length, PdfGeoRecord* record,

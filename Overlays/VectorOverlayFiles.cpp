@@ -171,10 +171,12 @@ FixedString parseKmz(const u8* bytes, i64 length, VectorOverlay* overlay) {
         return error;
     }
     FixedString failure{};
+    bool kmlFound = false;
     for (i32 i = 0; i < directory->entryCount; i++) {
         const ZipDirectoryEntry* entry = &directory->entries[i];
         i64 nameLength = fixedStringLength(&entry->name);
         if (nameLength < 4 || std::memcmp(entry->name.text + nameLength - 4, ".kml", 4) != 0) continue;
+        kmlFound = true;
         if (entry->method != 0 && entry->method != 8) {
             failure = formatInt("Unsupported compression method: @", entry->method);
             break;
@@ -184,9 +186,16 @@ FixedString parseKmz(const u8* bytes, i64 length, VectorOverlay* overlay) {
             failure = kml.error;
             break;
         }
-        parseKmlDocument(kml.data, kml.length, overlay);
+        FixedString result = parseKmlDocument(kml.data, kml.length, overlay);
+        if (result.length && !overlay->message.length) overlay->message = result;
         if (kml.buffer) freeFileBuffer(kml.buffer);
         break;
+    }
+    if (!kmlFound && !failure.length) {
+        failure = directory->localEntriesSeen > kZipMaxEntries
+                      ? formatIntInt("No .kml among the first @ of the @ files in the .kmz", kZipMaxEntries,
+                                     directory->localEntriesSeen)
+                      : makeString("The .kmz holds no .kml file");
     }
     for (u32 m = 0; m < overlay->markerImageCount && !failure.length; m++) {
         OverlayMarkerImage* image = &overlay->markerImages[m];

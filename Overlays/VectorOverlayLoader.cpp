@@ -78,7 +78,9 @@ i64 loadOverlayFile(void* argument) {
     FixedString failure{};
     u32 cacheNeeded = 0;
     if (endsWithIgnoringCase(name.text, nameLength, ".kml")) {
-        parseKmlDocument(bytes, (i64)length, &loader->overlay);
+        // A document cut short keeps what was read before the cut, and says so.
+        FixedString result = parseKmlDocument(bytes, (i64)length, &loader->overlay);
+        if (result.length && !loader->overlay.message.length) loader->overlay.message = result;
         cacheNeeded = 1;
     } else if (endsWithIgnoringCase(name.text, nameLength, ".kmz")) {
         failure = parseKmz(bytes, (i64)length, &loader->overlay);

@@ -83,6 +83,7 @@ struct FlyScreenState {
     // The plan toolbars and side panels.
     u32 cameraStepperIndex;  // the camera settings' open stepper row's position
     u32 reserved3;
+    u64 transectGenerateTime;  // the last press of "Generate Waypoints", for its message; 0 none
     KmzExportPanelState kmzExportPanel;  // the KMZ export panel's rename state
 };
 
@@ -128,11 +129,13 @@ FlyAltitudes flyScreenAltitudes(const VehicleState* vehicle, const ElevationMapL
                                 const Preferences* preferences);
 
 // The diagnostics panel's text into the writer (the panel gives it kFlyDiagnosticsBytes; what does
-// not fit is cut and flagged): the unhealthy sensors' names, the two newest status texts with their
-// local arrival time, or "No errors or diagnostic messages". nowUtcMs and zoneOffsetMs turn the
-// texts' monotonic times (now) into the local time of day.
+// not fit is cut and flagged): the link's problem on a line of its own when there is one (such as
+// the drone port held by another program), the unhealthy sensors' names, the two newest status texts
+// with their local arrival time, or "No errors or diagnostic messages". nowUtcMs and zoneOffsetMs
+// turn the texts' monotonic times (now) into the local time of day.
 constexpr i64 kFlyDiagnosticsBytes = 500;
-void writeFlyDiagnosticsText(ByteWriter* out, const VehicleState* vehicle, u64 now, i64 nowUtcMs, i64 zoneOffsetMs);
+void writeFlyDiagnosticsText(ByteWriter* out, const FixedString* linkProblem, const VehicleState* vehicle, u64 now,
+                             i64 nowUtcMs, i64 zoneOffsetMs);
 
 // The scale bar: its label ("@ @": the length between the outer ticks and the unit), the step in
 // pixels and the number of steps on each side of the centre.

@@ -38,6 +38,13 @@ void drawFlyGeofenceToolbar(FlyScreenFrame* frame);
 // folder menu (27), each a row below what the panel step placed so far; outside 22-24 no waypoint
 // stays selected.
 void drawFlyPlanToolbars(FlyScreenFrame* frame);
+// What the crew is told, each one line in the toolbars' text style, right-aligned under the rows
+// placed so far (taking no room from the panels):
+// the vehicle's mission status while the waypoint toolbar is open (22-24) and for 5 s after it
+// changed, the vehicle's newest command refusal for 5 s, and the message of "Generate Waypoints" for
+// 5 s after the press.
+void drawFlyNotices(FlyScreenFrame* frame);
+constexpr u64 kFlyNoticeTime = 5000000;
 // The transect settings (26), the mission settings with the statistics (24) and the panels of other
 // units (28, 35, 34, 29, 18) in the side-panel rectangle.
 void drawFlySidePanels(FlyScreenFrame* frame);

@@ -92,10 +92,11 @@ void drawDroneArrow(FlyScreenFrame* f, const MapView* view, f32 depth) {
     f32 half = 0.9f * f->metrics->buttonTextHeight;
     i32 variant = arrowVariant(vehicle);
     i32 image = (f->app->preferences.droneColor == DroneColorYellow ? kAssetYellowArrow : kAssetRedArrow) + variant;
+    // The corners are body vectors in north-east-down axes, so the attitude is taken in those axes.
     Quaternion attitude;
-    quaternionFromEuler(&attitude, vehicle->roll, vehicle->pitch, vehicle->yaw);
+    quaternionFromNedEuler(&attitude, vehicle->roll, vehicle->pitch, vehicle->yaw);
     Quaternion heading;
-    quaternionFromEuler(&heading, 0, 0, vehicle->yaw);
+    quaternionFromNedEuler(&heading, 0, 0, vehicle->yaw);
     const f32 image2d[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};  // texture (0,1) (1,1) (1,0) (0,0)
     f32 arrow[4][3];
     f32 shadow[4][3];

@@ -145,8 +145,13 @@ FlyAltitudes flyScreenAltitudes(const VehicleState* vehicle, const ElevationMapL
     return out;
 }
 
-void writeFlyDiagnosticsText(ByteWriter* w, const VehicleState* vehicle, u64 now, i64 nowUtcMs, i64 zoneOffsetMs) {
+void writeFlyDiagnosticsText(ByteWriter* w, const FixedString* linkProblem, const VehicleState* vehicle, u64 now,
+                             i64 nowUtcMs, i64 zoneOffsetMs) {
     i64 start = w->length;
+    if (linkProblem && linkProblem->length) {
+        appendFixedStringRef(linkProblem, w);
+        appendCString("\n", w);
+    }
     u64 faults = vehicle->sensorsPresent & vehicle->sensorsEnabled & ~vehicle->sensorsHealthy;
     i32 written = 0;
     for (i32 i = 0; i < 64; i++) {
@@ -184,7 +189,8 @@ void drawFlyDiagnosticsPanel(FlyScreenFrame* f) {
     i64 utc = app->clocks.utcMilliseconds ? app->clocks.utcMilliseconds() : currentTimeMilliseconds();
     u8 bytes[kFlyDiagnosticsBytes];
     ByteWriter text = makeByteWriter(bytes, kFlyDiagnosticsBytes);
-    writeFlyDiagnosticsText(&text, &app->droneConnection.vehicle, f->now, utc, getTimeZoneOffsetMs());
+    FixedString linkProblem = linkPortProblem(&app->droneConnection);
+    writeFlyDiagnosticsText(&text, &linkProblem, &app->droneConnection.vehicle, f->now, utc, getTimeZoneOffsetMs());
     const UiMetrics* m = f->metrics;
     Rect area{f->content.x0 + m->rowHeight, f->content.x1 - m->margin, f->content.y0 + m->rowHeight,
               f->barBottom - 2 * m->rowHeight};
@@ -231,6 +237,7 @@ void drawFlyScreenPanels(FlyScreenFrame* f) {
     //      transect panel (25-26), the folder menu (27) and the drawing-tools toolbar (every frame) go
     //      here, in that order. --------------------------------------------------------------------
     drawFlyPlanToolbars(f);
+    drawFlyNotices(f);
 
     if (s->openPanel == FlyPanelDiagnostics) drawFlyDiagnosticsPanel(f);
     drawFlyTopBarBackground(f);

@@ -121,7 +121,13 @@ void droneHeadingRow(PanelContext* c, u64 line) {
     for (i32 i = 0; i < 5; i++) {
         if (slot->received && kValues[i] == value) current = i;
     }
-    FixedString fallback = slot->received ? formatInt("Unrecognized Value: @", value) : makeString("Unknown");
+    // The row shows the chosen option's name; this text only when there is none to show.
+    FixedString fallback{};
+    if (!slot->received) {
+        fallback = makeString("Unknown");
+    } else if (current < 0) {
+        fallback = formatInt("Unrecognized Value: @", value);
+    }
     FixedString title = makeString("Drone Heading");
     i32 selected = current;
     WidgetId id{line, kPanelsFile};

@@ -20,6 +20,7 @@ namespace {
 constexpr f32 kLabelDepth = 0.92f;
 constexpr f32 kOutlineDepth = 0.91f;
 constexpr f32 kToolbarButtonDepth = 0.915f;
+constexpr Color kRefusalBackground = 0xC02020A0;  // dark red
 const char* const kToolbarFile = "Screens/FlyScreenToolbars";
 
 struct Toolbar {
@@ -172,6 +173,7 @@ void drawTransectToolbar(FlyScreenFrame* f) {
     if (toolbarButton(f, &t, 5, makeString("Generate Waypoints"), region->pointCount >= 2, 206)) {
         generateWaypointsFromTransects(&app->waypointMissionEditor, region, &app->elevationMapLoader,
                                        &app->droneConnection.vehicle, &app->preferences);
+        s->transectGenerateTime = f->now;
     }
     endToolbar(f, &t);
 }
@@ -207,7 +209,43 @@ void drawCameraSensorRow(FlyScreenFrame* f) {
     endToolbar(f, &t);
 }
 
+bool within(u64 time, u64 now, u64 hold) { return time != 0 && now >= time && now - time < hold; }
+
+// One notice line on the bars' background, right-aligned under the rows placed so far and the lines
+// before it (*below, from the window's top). It takes no room from the panels, so that nothing under
+// it moves when a notice comes or goes.
+void noticeLine(FlyScreenFrame* f, const FixedString& text, Color background, f32* below) {
+    const UiMetrics* m = f->metrics;
+    f32 height = m->textHeight + 2 * m->margin;
+    f32 top = f->window.y1 - *below;
+    f32 x = f->content.x1 - m->margin;
+    TextLayoutResult drawn = drawTextAt(f->ui, text, AnchorRightCentre, Vec2F32{x - m->margin, top - height / 2},
+                                        kLabelDepth, f->window, toolbarTextStyle(f));
+    Rect box{drawn.bounds.x0 - m->margin, x, top - height, top};
+    addRoundedRect(box, kPanelDepth - 0.002f, f->window, 0, m->margin, background, background,
+                   &f->ui->batches.coloredRect, f->ui->halfWidth, f->ui->halfHeight);
+    *below += height;
+}
+
 }  // namespace
+
+void drawFlyNotices(FlyScreenFrame* f) {
+    const FlyScreenState* s = f->state;
+    const VehicleState* vehicle = &f->app->droneConnection.vehicle;
+    f32 below = f->panelUsedHeight + f->metrics->margin;
+    bool waypointToolbar = s->openPanel >= FlyPanelWaypoints && s->openPanel <= FlyPanelMissionSettings;
+    if (vehicle->missionStatusText.length &&
+        (waypointToolbar || within(vehicle->missionStatusTime, f->now, kFlyNoticeTime))) {
+        noticeLine(f, vehicle->missionStatusText, kHudBackground, &below);
+    }
+    if (vehicle->commandRefusalText.length && within(vehicle->commandRefusalTime, f->now, kFlyNoticeTime)) {
+        noticeLine(f, vehicle->commandRefusalText, kRefusalBackground, &below);
+    }
+    const FixedString& generated = f->app->transectRegion.generateMessage;
+    if (generated.length && within(s->transectGenerateTime, f->now, kFlyNoticeTime)) {
+        noticeLine(f, generated, kHudBackground, &below);
+    }
+}
 
 void drawFlyGeofenceToolbar(FlyScreenFrame* f) {
     if (f->state->openPanel != FlyPanelGeofence) return;

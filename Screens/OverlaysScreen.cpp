@@ -104,6 +104,10 @@ void collectMessageRows(OverlaysScreenState* state, const AppState* app) {
     if (!vectorJobRunning(vector) && vector->failedName.length && vector->message.length) {
         addRow(state, vector->failedName, vector->message);
     }
+    // A loaded overlay that was cut short or left something out says what.
+    if (!vectorJobRunning(vector) && vector->state == 1 && vector->overlay.message.length) {
+        addRow(state, vector->name, vector->overlay.message);
+    }
     const RasterOverlayLoader* raster = &app->rasterOverlayLoader;
     if (rasterState(raster) != RasterOverlayJobRunning && raster->message.length) {
         addRow(state, raster->name, raster->message);

@@ -366,7 +366,7 @@ void settingsScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppStat
     if (app->simulatorRunning) {
         FixedString title = makeString("Simulator settings");
         FixedString text =
-            makeString("Simulator running. DO NOT POWER THE DRONE ON. Restart the app to stop the simulator.");
+            makeString("Simulator running. DO NOT POWER THE DRONE ON. Stop it in the simulator settings.");
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) result->next = simulatorSettingsScreen;
     } else if (platform->gamepad.remote) {
         FixedString title = makeString("Enable simulator");

@@ -10,6 +10,9 @@
 #include <cmath>
 #include <cstring>
 
+const char* const kArduCopterFlightActionNames[kArduCopterFlightActions] = {"Return", "Hover", "Disarm",
+                                                                          "Emergency Disarm"};
+
 namespace {
 
 constexpr u32 kMissionRequestList = 43;
@@ -27,7 +30,10 @@ constexpr u8 kUaTypeMultirotor = 2;
 bool olderThan(u64 time, u64 age, u64 now) { return time == 0 || now < time || now - time > age; }
 
 
-bool setMode(u32 mode, const AutopilotFrame* frame) { return sendVehicleCommand(kDoSetMode, 1, (f32)mode, 0, 0, 0, 0, 0, frame); }
+// DO_SET_MODE of a mission step, named for the vehicle's refusal.
+bool setMode(ArduCopterState* arduCopter, const char* name, u32 mode, const AutopilotFrame* frame) {
+    return sendNamedCommand(&arduCopter->namedCommand, name, kDoSetMode, 1, (f32)mode, 0, frame);
+}
 
 
 // ---------------------------------------------------------------------------------------------------
@@ -169,7 +175,7 @@ void runMission(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
     switch (arduCopter->startState) {
     case MissionIdle:
         if (arduCopter->customMode == kArduCopterModeAuto) {
-            if (commandDue(arduCopter, now) && setMode(kArduCopterModePoshold, frame)) arduCopter->modeCommandTime = now;
+            if (commandDue(arduCopter, now) && setMode(arduCopter, "Stop mission", kArduCopterModePoshold, frame)) arduCopter->modeCommandTime = now;
             reportPendingStep(arduCopter, frame, "Stopping mission", "Couldn't stop mission. Aborting upload.");
         } else if (!arduCopter->missionKnown) {
             reportPendingStep(arduCopter, frame, "Checking for previously uploaded mission",
@@ -206,7 +212,7 @@ void runMission(ArduCopterState* arduCopter, const AutopilotFrame* frame) {
             arduCopter->startState = MissionIdle;
             arduCopter->missionKnown = 0;
             setMissionStatus(vehicle, kStartTimedOutText, now);
-        } else if (commandDue(arduCopter, now) && setMode(kArduCopterModeAuto, frame)) {
+        } else if (commandDue(arduCopter, now) && setMode(arduCopter, "Start mission", kArduCopterModeAuto, frame)) {
             arduCopter->modeCommandTime = now;
         }
         break;
@@ -252,10 +258,12 @@ void sendFlightActions(ArduCopterState* arduCopter, const AutopilotFrame* frame)
         {kComponentArmDisarm, 0, 0, 0},
         {kComponentArmDisarm, 0, 21196, 0},
     };
+    if (frame->outputWithheld) return;  // never into the sink: the request waits or expires
     for (i32 i = 0; i < (i32)kArduCopterFlightActions; i++) {
         if (!arduCopter->flightActions[i]) continue;
         const Action& action = kActions[i];
-        if (sendVehicleCommand(action.command, action.param1, action.param2, action.param3, 0, 0, 0, 0, frame)) {
+        if (sendNamedCommand(&arduCopter->namedCommand, kArduCopterFlightActionNames[i], action.command,
+                             action.param1, action.param2, action.param3, frame)) {
             arduCopter->flightActions[i] = 0;
         }
     }

@@ -12,6 +12,7 @@ constexpr u32 kMissionRequest = 40;
 constexpr u32 kMissionCount = 44;
 constexpr u32 kMissionAck = 47;
 constexpr u32 kMissionRequestInt = 51;
+constexpr u32 kCommandAck = 77;
 constexpr u8 kMissionCancelled = 15;
 
 const char* const kModeNames[kArduCopterModeNames] = {
@@ -116,6 +117,8 @@ u32 handleArduCopterMessage(const MavlinkMessage* message, ArduCopterState* ardu
     case kMissionAck:
         handleMissionAck(p, arduCopter, vehicle, output, now);
         return 1;
+    case kCommandAck:
+        return handleCommandAck(message, vehicle, &arduCopter->namedCommand, output->source, now);
     case MavlinkStatusText: {
         // 50 characters, zero-terminated only when shorter; compared whole.
         const char* text = (const char*)p + 1;

@@ -24,6 +24,7 @@ struct AutopilotFrame {
     FlightLogger* logger;         // null in replay
     const Preferences* preferences;
     DroneOutput* output;           // the drone output of this frame (socket or sink)
+    u32 outputWithheld;            // the output goes to the sink: a relay peer controls
     const GamepadState* gamepad;   // null: no controller
     const InputState* input;       // null: no keys
     u64 now;                       // monotonic us
@@ -34,7 +35,8 @@ struct AutopilotFrame {
 // PX4
 
 // Takes the messages of the followed PX4 vehicle that keep the PX4 state (HEARTBEAT modes,
-// EXTENDED_SYS_STATE, PARAM_VALUE, the mission protocol, Remote ID, MISSION_ITEM_REACHED) and
+// EXTENDED_SYS_STATE, PARAM_VALUE, the mission protocol, Remote ID, MISSION_ITEM_REACHED,
+// COMMAND_ACK) and
 // answers the vehicle's mission requests through the output; 1 when taken. Telemetry is left to the
 // telemetry decoder.
 u32 handlePx4Message(const MavlinkMessage* message, Px4State* px4, VehicleState* vehicle, WaypointMissionEditor* plan,
@@ -45,6 +47,10 @@ u32 handlePx4Message(const MavlinkMessage* message, Px4State* px4, VehicleState*
 void controlPx4(Px4State* px4, const AutopilotFrame* frame);
 // The part of it a flight-log replay runs: the mode and GPS tones. Everything else of it sends.
 void playPx4Tones(Px4State* px4, const AutopilotFrame* frame);
+
+// The flight actions' names, in the order of their requests (Px4FlightAction, ArduCopterFlightAction).
+extern const char* const kPx4FlightActionNames[kPx4FlightActions];
+extern const char* const kArduCopterFlightActionNames[kArduCopterFlightActions];
 
 // PX4 custom modes.
 constexpr u8 kPx4MainAltctl = 2;
@@ -126,7 +132,8 @@ extern const char kBasicIdPrearmText[];
 
 // Takes the messages of the followed ArduCopter vehicle that keep its state: the HEARTBEAT (mode,
 // MAV_STATE, landed state, state text "ACTIVE - POSHOLD"), the mission protocol (items served during
-// an upload, the vehicle's mission count, the upload's result in words); 1 when taken. A STATUSTEXT
+// an upload, the vehicle's mission count, the upload's result in words), COMMAND_ACK (a refusal in
+// words); 1 when taken. A STATUSTEXT
 // is not taken, but the basic-ID pre-arm text sets the basic-ID request while a Remote ID type is set.
 u32 handleArduCopterMessage(const MavlinkMessage* message, ArduCopterState* arduCopter, VehicleState* vehicle,
                             WaypointMissionEditor* plan, DroneOutput* output, u64 now);

@@ -58,6 +58,15 @@ struct MissionItemList {
     MissionItem items[kMaxMissionItems];
 };
 
+// The COMMAND_LONG the station sent last for something the crew asked for (a flight action, a
+// mission start or stop), so that the vehicle's refusal can name it.
+struct NamedCommand {
+    u16 command;       // MAV_CMD
+    u16 reserved;
+    const char* name;  // "Takeoff", "Start mission"; null: none sent yet
+    u64 time;          // us
+};
+
 enum MissionStartState : u32 {
     MissionIdle = 0,
     MissionUploading = 1,
@@ -108,6 +117,7 @@ struct Px4State {
     MissionItemList mission;
 
     u32 flightActions[kPx4FlightActions];  // requests of the fly screen's flight-action buttons
+    NamedCommand namedCommand;
     u64 manualControlTime;
 
     // The last HEARTBEAT, registered with the flight logger every frame so every log starts with it.
@@ -138,6 +148,7 @@ struct ArduCopterState {
     u64 pendingStepTime;
     MissionItemList mission;
     u32 flightActions[kArduCopterFlightActions];
+    NamedCommand namedCommand;
     u32 basicIdRequest;
     u32 remoteIdType;  // 0 none, 1 manufacturer serial number
     u8 uasId[20];

@@ -14,6 +14,9 @@
 #include <cmath>
 #include <cstring>
 
+const char* const kPx4FlightActionNames[kPx4FlightActions] = {"Reboot", "Takeoff", "Land",           "Return",
+                                                             "Hover",  "Disarm",  "Emergency Disarm"};
+
 namespace {
 
 constexpr u32 kMissionRequestList = 43;
@@ -41,11 +44,6 @@ void playTone(SoundQueue* sounds, const ToneSegment (&tone)[N]) {
 }
 
 bool inAutoMission(const Px4State* px4) { return px4->mainMode == kPx4MainAuto && px4->subMode == kPx4SubMission; }
-
-// Sends COMMAND_LONG to the vehicle; false when the send queue was full.
-bool sendCommand(u16 command, f32 param1, f32 param2, f32 param3, const AutopilotFrame* frame) {
-    return sendVehicleCommand(command, param1, param2, param3, 0, 0, 0, 0, frame);
-}
 
 
 void sendMissionCount(u16 count, const AutopilotFrame* frame) {
@@ -243,7 +241,10 @@ void runMission(Px4State* px4, const AutopilotFrame* frame) {
     switch (px4->startState) {
     case MissionIdle:
         if (px4->mainMode == kPx4MainAuto && (px4->subMode == kPx4SubLoiter || px4->subMode == kPx4SubMission)) {
-            if (commandDue(px4, now) && sendCommand(kDoSetMode, 1, kPx4MainPosctl, 0, frame)) px4->modeCommandTime = now;
+            if (commandDue(px4, now) &&
+                sendNamedCommand(&px4->namedCommand, "Stop mission", kDoSetMode, 1, kPx4MainPosctl, 0, frame)) {
+                px4->modeCommandTime = now;
+            }
             reportPendingStep(px4, frame, "Stopping mission", "Couldn't stop mission. Aborting upload.");
         } else if (!px4->missionKnown) {
             reportPendingStep(px4, frame, "Checking for previously uploaded mission",
@@ -272,7 +273,8 @@ void runMission(Px4State* px4, const AutopilotFrame* frame) {
             px4->startState = MissionIdle;
             px4->missionKnown = 0;
             setMissionStatus(vehicle, kStartTimedOutText, now);
-        } else if (commandDue(px4, now) && sendCommand(kDoSetMode, 1, kPx4MainAuto, kPx4SubMission, frame)) {
+        } else if (commandDue(px4, now) && sendNamedCommand(&px4->namedCommand, "Start mission", kDoSetMode, 1,
+                                                             kPx4MainAuto, kPx4SubMission, frame)) {
             px4->modeCommandTime = now;
         }
         break;
@@ -299,10 +301,14 @@ void sendFlightActions(Px4State* px4, const AutopilotFrame* frame) {
         {kDoSetMode, 1, kPx4MainPosctl, 0}, {kComponentArmDisarm, 0, 0, 0},
         {kComponentArmDisarm, 0, 21196, 0},
     };
+    if (frame->outputWithheld) return;  // never into the sink: the request waits or expires
     for (i32 i = 0; i < (i32)kPx4FlightActions; i++) {
         if (!px4->flightActions[i]) continue;
         const Action& action = kActions[i];
-        if (sendCommand(action.command, action.param1, action.param2, action.param3, frame)) px4->flightActions[i] = 0;
+        if (sendNamedCommand(&px4->namedCommand, kPx4FlightActionNames[i], action.command, action.param1,
+                             action.param2, action.param3, frame)) {
+            px4->flightActions[i] = 0;
+        }
     }
 }
 

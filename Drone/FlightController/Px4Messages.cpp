@@ -16,6 +16,7 @@ constexpr u32 kMissionCount = 44;
 constexpr u32 kMissionItemReached = 46;
 constexpr u32 kMissionAck = 47;
 constexpr u32 kMissionRequestInt = 51;
+constexpr u32 kCommandAck = 77;
 constexpr u32 kExtendedSysState = 245;
 constexpr u32 kOpenDroneIdLocation = 12901;
 constexpr u32 kOpenDroneIdAuthentication = 12902;
@@ -123,6 +124,8 @@ u32 handlePx4Message(const MavlinkMessage* message, Px4State* px4, VehicleState*
     case kOpenDroneIdAuthentication:
         px4->remoteIdHeardTime = now;
         return 1;
+    case kCommandAck:
+        return handleCommandAck(message, vehicle, &px4->namedCommand, output->source, now);
     default:
         return 0;
     }

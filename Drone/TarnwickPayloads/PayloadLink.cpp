@@ -183,7 +183,15 @@ u32 dropPermission(const VehicleState* vehicle, const OrvikGeofence* geofence, i
         Vec2 point;
         latLngToMercator(&point, &geo);
         point.x = wrapLongitudeTurns(longitude, geofence->points[0].x);
-        inside = std::isfinite(point.x) && std::isfinite(point.y) && pointInPolygon(&point, geofence->points, count);
+        // A fence across the 180th meridian has corners on both of its sides (x near +0.5 and -0.5):
+        // each corner is taken the short way from the one before, so the fence is one piece.
+        Vec2 corners[kMaxGeofencePoints];
+        corners[0] = geofence->points[0];
+        for (i32 i = 1; i < count; i++) {
+            corners[i] = geofence->points[i];
+            corners[i].x = wrapNear(corners[i].x, corners[i - 1].x);
+        }
+        inside = std::isfinite(point.x) && std::isfinite(point.y) && pointInPolygon(&point, corners, count);
     }
     if (!inside) {
         *reason = DropOutsideGeofence;
@@ -332,9 +340,15 @@ void controlOrvikLink(OrvikPayloadState* orvik, const PayloadControl* control) {
 }
 
 void controlPayloadLink(PayloadLink* link, const PayloadControl* control) {
-    if (link->kind == PayloadKindOrvik) {
+    // The kind is the payload heard last; a drone that carries both keeps both links running while
+    // each one's status is fresh, or the one not heard last would be cut off from its commands.
+    u64 now = control->now;
+    bool voskFresh = isPayloadStatusFresh(link->vosk.units[0].statusTime, now) ||
+                     isPayloadStatusFresh(link->vosk.units[1].statusTime, now);
+    if (link->kind == PayloadKindOrvik || isPayloadStatusFresh(link->orvik.statusTime, now)) {
         controlOrvikLink(&link->orvik, control);
-    } else if (link->kind == PayloadKindVosk) {
+    }
+    if (link->kind == PayloadKindVosk || voskFresh) {
         controlVoskLink(&link->vosk, control);
     }
     if ((link->kind == PayloadKindOrvik || link->kind == PayloadKindVosk) && control->logger) {

@@ -55,8 +55,9 @@ struct PayloadControl {
     u64 now;
 };
 
-// Once per frame: the Orvik or VOSK link by the kind, the log registration, the light and the
-// photo-interval requests.
+// Once per frame: the Orvik link and the VOSK link, each while it is the kind (the payload heard
+// last) or its status is fresh, so that both run on a drone that carries both; the log registration,
+// the light and the photo-interval requests.
 void controlPayloadLink(PayloadLink* link, const PayloadControl* control);
 void controlOrvikLink(OrvikPayloadState* orvik, const PayloadControl* control);
 

@@ -1,6 +1,7 @@
 // The Drone Setup screen: the connection to the drone in one line, the drone socket's status, and
 // the way on to choosing the connection and to the advanced configuration.
 #include "AppState/AppState.h"
+#include "Core/Format.h"
 #include "Network/Address.h"
 #include "Core/Profiler.h"
 #include "Screens/DroneSetup/DroneSetupScreens.h"
@@ -18,6 +19,13 @@ struct DroneSetupScreenState {
 
 }  // namespace
 
+FixedString mavlinkConnectionStatusText(const AppState* app) {
+    FixedString problem = linkPortProblem(&app->droneConnection);
+    if (problem.length) return problem;
+    if (app->droneSocket.shownStatus.length) return app->droneSocket.shownStatus;
+    return makeString("Not connected");
+}
+
 void droneSetupScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app, ScreenResult* result,
                       void* scratch) {
     ProfilingScope scope("Drone Setup Screen");
@@ -32,12 +40,18 @@ void droneSetupScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppSt
         FixedString title = makeString("MAVLink Connection");
         MavlinkConnectionSetting active = activeMavlinkConnection(&app->preferences);
         FixedString text = mavlinkConnectionDescription(&active);
+        // While the simulator runs the link talks to it, whatever connection is chosen.
+        if (app->simulatorRunning) {
+            const u8 loopback[4] = {127, 0, 0, 1};
+            u16 port = app->simulatedDrone.localPorts[0] ? app->simulatedDrone.localPorts[0] : kSimulatorDronePort;
+            AddressRecord simulator = makeAddressRecord(4, loopback, port);
+            text = formatStr("Connected to the simulator at @", endpointString(&simulator));
+        }
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) result->next = selectMavlinkConnectionScreen;
     }
     {
         FixedString title = makeString("MAVLink Connection Status");
-        FixedString text = app->droneSocket.shownStatus;
-        if (text.length == 0) text = makeString("Not connected");
+        FixedString text = mavlinkConnectionStatusText(app);
         infoRow(&title, &text, 0, ui, view);
     }
     {

@@ -21,6 +21,11 @@ ORVIK_SCREEN_FUNCTION(selectVideoStreamConnectionScreen);
 ORVIK_SCREEN_FUNCTION(configureCustomVideoStreamConnectionScreen);
 ORVIK_SCREEN_FUNCTION(videoStreamScreen);
 
+struct AppState;
+// The Drone Setup screen's "MAVLink Connection Status": a drone-link port held by another program when
+// it is, else the drone socket's status, else "Not connected".
+FixedString mavlinkConnectionStatusText(const AppState* app);
+
 // A typed custom port: stored when it is a port number (no digits store 0); a number outside 0 to
 // 65535 is refused with the message returned, the stored port kept. Empty when stored.
 FixedString customVideoPortEntry(const FixedString* entry, AddressRecord* server);

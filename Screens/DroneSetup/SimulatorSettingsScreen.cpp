@@ -1,6 +1,6 @@
 // The Simulator Settings screen: a map on which a tap places the simulated drone's take-off point,
-// and below it the take-off point's coordinates and the three check boxes of the simulated payload
-// devices that the simulated drone carries.
+// and below it the switch that stops the simulator, the take-off point's coordinates and the three
+// check boxes of the simulated payload devices that the simulated drone carries.
 #include "AppState/AppState.h"
 #include "Core/Format.h"
 #include "Core/MathEarth.h"
@@ -49,7 +49,6 @@ Vec2 takeoffPoint(const Preferences* preferences) {
 
 void simulatorSettingsScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* app,
                              ScreenResult* result, void* scratch) {
-    (void)result;
     ProfilingScope scope("Simulator Settings Screen");
     SimulatorSettingsScreenState* state = (SimulatorSettingsScreenState*)scratch;
     Preferences* preferences = &app->preferences;
@@ -84,6 +83,16 @@ void simulatorSettingsScreen(Platform* platform, ScreenStack* stack, UiState* ui
     // The list under the map.
     MapView* view = &state->listView;
     beginMapView(&listRect, platform, ui, view);
+    {
+        // Unticked, the simulator stops (the application update closes it down) and the screen
+        // closes; "Enable simulator" in the settings starts it again.
+        FixedString title = makeString("Simulator running");
+        FixedString text = makeString("Untick to stop the simulated drone");
+        if (checkboxRow(&title, &text, 0, app->simulatorRunning ? 1 : 0, stack, ui, view).clicked) {
+            app->simulatorRunning = 0;
+            result->back = 1;
+        }
+    }
     {
         FixedString title = makeString("Takeoff location");
         FixedString coordinates = formatStrStr("@, @", stringFromDouble(preferences->simulatorTakeoffLatitude, 6),

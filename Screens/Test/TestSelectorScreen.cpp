@@ -124,8 +124,8 @@ void testSelectorScreen(Platform* platform, ScreenStack* stack, UiState* ui, App
     info("OS Incremental Version", platform->systemVersion, ui, view);
     info("Manufacturer", platform->biosManufacturer, ui, view);
     info("Device", platform->biosProductName, ui, view);
-    info("Windows User Name", platform->userName, ui, view);
-    info("Windows Computer Name", platform->computerName, ui, view);
+    info("User Name", platform->userName, ui, view);
+    info("Computer Name", platform->computerName, ui, view);
     info("Installation ID", hexString(app->installationId, sizeof(app->installationId)), ui, view);
     {
         u64 password = 0;

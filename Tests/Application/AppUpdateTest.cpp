@@ -3,6 +3,9 @@
 // with an injected clock, drop-location expiry on the frame the cache loads, F11 and the relay
 // socket.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +19,7 @@
 #include "Platform/FileTestSupport.h"
 #include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
+#include "Support/FreePorts.h"
 
 namespace {
 
@@ -351,12 +355,18 @@ TEST_F(AppFrames, TheDebugReportTimeAndTheStepsWithoutADroneConnection) {
     }
 }
 
+// The simulator's and the link's ports come from the records the frame reads, so that a station
+// running beside the test on the usual ports takes nothing from it.
 TEST_F(AppFrames, SimulatorSwitchStartsTheSimulatedDroneAndTheDroneLinkFollowsIt) {
+    std::vector<u16> ports = freeUdpPorts(2);
+    ASSERT_EQ(ports.size(), 2u);
+    app->simulatedDrone.localPorts[0] = ports[0];
+    app->simulatorLinkLocalPort = ports[1];
     app->simulatorRunning = 1;
     for (int i = 0; i < 300 && app->droneConnection.vehicle.autopilotKind != AutopilotPx4; i++) frame();
     ASSERT_EQ(app->droneConnection.vehicle.autopilotKind, AutopilotPx4);
-    EXPECT_EQ(app->simulatorSocket.localPort, kSimulatorDronePort);
-    EXPECT_EQ(app->simulatedDrone.groundStation.port, kSimulatorLinkLocalPort);
+    EXPECT_EQ(app->simulatorSocket.localPort, ports[0]);
+    EXPECT_EQ(app->simulatedDrone.groundStation.port, ports[1]);
     EXPECT_EQ(app->droneConnection.vehicle.vehicleId, kSimulatedVehicleSource);
     for (int i = 0; i < 30; i++) frame();
     EXPECT_NE(app->droneConnection.vehicle.globalPosition.time, 0u);

@@ -110,6 +110,27 @@ TEST(MathQuaternion, EulerOrderIsRollAboutZThenPitchAboutXThenYawAboutY) {
     EXPECT_NEAR(angles.yaw, -0.4, 1e-12);
 }
 
+// The aerospace direction-cosine matrix (body to north-east-down), written out element by element.
+TEST(MathQuaternion, NedEulerTurnsBodyVectorsAsTheDirectionCosineMatrix) {
+    std::mt19937_64 random(71);
+    std::uniform_real_distribution<double> angle(-kPi, kPi);
+    for (int i = 0; i < 500; ++i) {
+        double r = angle(random), p = angle(random) / 2, y = angle(random);
+        double cr = std::cos(r), sr = std::sin(r), cp = std::cos(p), sp = std::sin(p), cy = std::cos(y), sy = std::sin(y);
+        const double m[3][3] = {{cp * cy, sr * sp * cy - cr * sy, cr * sp * cy + sr * sy},
+                                {cp * sy, sr * sp * sy + cr * cy, cr * sp * sy - sr * cy},
+                                {-sp, sr * cp, cr * cp}};
+        Quaternion q;
+        quaternionFromNedEuler(&q, r, p, y);
+        Vec3 body = {std::cos(y + 1), std::sin(2 * r), 0.5};
+        Vec3 got;
+        rotateVectorByQuaternion(&got, &body, &q);
+        EXPECT_NEAR(got.x, m[0][0] * body.x + m[0][1] * body.y + m[0][2] * body.z, 1e-12);
+        EXPECT_NEAR(got.y, m[1][0] * body.x + m[1][1] * body.y + m[1][2] * body.z, 1e-12);
+        EXPECT_NEAR(got.z, m[2][0] * body.x + m[2][1] * body.y + m[2][2] * body.z, 1e-12);
+    }
+}
+
 TEST(MathQuaternion, EulerRoundTripsOnAGridThroughTheBranchPoints) {
     // Whole twelfths of a turn hit ±90 degrees of pitch and yaw (the body's z axis level) and ±180;
     // asin(±0.7) puts the body's y axis on the ±0.7 boundaries; the neighbours of ±90 degrees of

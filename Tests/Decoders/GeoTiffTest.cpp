@@ -150,16 +150,18 @@ TEST(GeoTiffGeoKeys, ChecksUnitEllipsoidAndProjection) {
         if (!ascii.empty()) setEntry(&entries, {34737, kAscii, {}, ascii});
         return errorOf(plainFile(entries));
     };
-    EXPECT_EQ(withKeys({1, 1, 0, 0}), "Unsupported linear unit for geographic coordinate system: 0");
+    // No unit key: the heights are metres; nothing names the ellipsoid then.
+    EXPECT_EQ(withKeys({1, 1, 0, 0}), "This file does not specify the ellipsoid for geographic coordinate system 0");
     // The projected unit stands in when there is no geographic one, and the vertical unit after it.
     EXPECT_EQ(withKeys({1, 1, 0, 2, 2048, 0, 1, 4269, 3076, 0, 1, 9001}), "");
     EXPECT_EQ(withKeys({1, 1, 0, 2, 2048, 0, 1, 4269, 4099, 0, 1, 9001}), "");
     EXPECT_EQ(withKeys({1, 1, 0, 3, 2048, 0, 1, 4269, 2052, 0, 1, 9002, 3076, 0, 1, 9001}),
               "Unsupported linear unit for geographic coordinate system: 9002");
-    EXPECT_EQ(withKeys({1, 1, 0, 2, 2048, 0, 1, 4326, 2052, 0, 1, 9001}),
-              "This file does not specify the ellipsoid for geographic coordinate system 4326");
-    EXPECT_EQ(withKeys({1, 1, 0, 3, 2048, 0, 1, 4326, 2049, 34737, 7, 0, 2052, 0, 1, 9001}, {}, "WGS 84|"),
-              "This file does not specify the ellipsoid for geographic coordinate system 4326 (WGS 84)");
+    // EPSG 4326 is WGS 84 by its code.
+    EXPECT_EQ(withKeys({1, 1, 0, 2, 2048, 0, 1, 4326, 2052, 0, 1, 9001}), "");
+    EXPECT_EQ(withKeys({1, 1, 0, 2, 2048, 0, 1, 4326, 2049, 34737, 7, 0}, {}, "WGS 84|"), "");
+    EXPECT_EQ(withKeys({1, 1, 0, 2, 2048, 0, 1, 4322, 2049, 34737, 7, 0}, {}, "WGS 72|"),
+              "This file does not specify the ellipsoid for geographic coordinate system 4322 (WGS 72)");
     // Semi-major axis with inverse flattening, and both axes given.
     EXPECT_EQ(withKeys({1, 1, 0, 4, 2048, 0, 1, 4326, 2052, 0, 1, 9001, 2057, 34736, 1, 0, 2059, 34736, 1, 1},
                        {6378137.0, 298.257223563}),
@@ -168,15 +170,14 @@ TEST(GeoTiffGeoKeys, ChecksUnitEllipsoidAndProjection) {
                        {6378137.0, 6356752.0}),
               "Earth ellipsoid is more than 1cm different from WGS84. Semi-major axis: 6378137.000, "
               "Semi-minor axis: 6356752.000");
-    EXPECT_EQ(withKeys({1, 1, 0, 3, 1025, 0, 1, 1, 2048, 0, 1, 4269, 2052, 0, 1, 9001}),
-              "Unsupported raster type for aligned lat lng projected coordinate system: 1");
+    EXPECT_EQ(withKeys({1, 1, 0, 3, 1025, 0, 1, 1, 2048, 0, 1, 4269, 2052, 0, 1, 9001}), "");
     EXPECT_EQ(withKeys({1, 1, 0, 3, 2048, 0, 1, 4269, 2052, 0, 1, 9001, 3075, 0, 1, 8}),
               "Unsupported projective coordinate system transformation: 8");
     // A projected system known only by its code is not a longitude/latitude grid.
-    EXPECT_EQ(withKeys({1, 1, 0, 3, 1024, 0, 1, 1, 2048, 0, 1, 4269, 3076, 0, 1, 9001}),
-              "Unsupported projective coordinate system transformation: 0");
-    EXPECT_EQ(withKeys({1, 1, 0, 3, 2048, 0, 1, 4269, 3072, 0, 1, 26911, 3076, 0, 1, 9001}),
-              "Unsupported projective coordinate system transformation: 0");
+    const char* byCode = "Projected coordinate systems given only by their code aren't supported. Reproject the file "
+                         "to longitude and latitude on WGS 84 (EPSG:4326).";
+    EXPECT_EQ(withKeys({1, 1, 0, 3, 1024, 0, 1, 1, 2048, 0, 1, 4269, 3076, 0, 1, 9001}), byCode);
+    EXPECT_EQ(withKeys({1, 1, 0, 3, 2048, 0, 1, 4269, 3072, 0, 1, 26911, 3076, 0, 1, 9001}), byCode);
     EXPECT_EQ(withKeys({1, 1, 0, 4, 2048, 0, 1, 4269, 2052, 0, 1, 9001, 3075, 0, 1, 11, 3076, 0, 1, 9002}),
               "Unsupported linear unit for projected coordinate system: 9002");
 }
@@ -214,6 +215,14 @@ TEST(GeoTiffGeoKeys, ReadsIntegerNoDataTextsOnly) {
 
     setEntry(&entries, {42113, kAscii, {}, "-9999.5"});
     EXPECT_EQ(errorOf(plainFile(entries)), "No-data value must be an integer. Found -9999.500000");
+    // "nan" in any case leaves the default: not-a-number samples are missing, a height of 0 is not.
+    for (const char* text : {"nan", "NaN", "-nan", "NAN "}) {
+        setEntry(&entries, {42113, kAscii, {}, text});
+        ParsedRaster notANumber;
+        parseBytes(&notANumber, plainFile(entries));
+        ASSERT_EQ(notANumber.error(), "") << text;
+        EXPECT_EQ(notANumber.raster.noData, -32768) << text;
+    }
     setEntry(&entries, {42113, kAscii, {}, "-3.4028234663852886e+38"});
     EXPECT_EQ(errorOf(plainFile(entries)).rfind("No-data value ", 0), 0u);
     EXPECT_NE(errorOf(plainFile(entries)), "");
@@ -239,7 +248,11 @@ TEST(GeoTiffSamples, RefusesSampleLayoutsItDoesNotRead) {
     EXPECT_EQ(errorOf(plainFile(entries)), "Unrecognized SampleFormat 0");
     entries = imageEntries(8);
     setEntry(&entries, {339, kShort, {2}, {}});
-    EXPECT_EQ(errorOf(plainFile(entries)), "Signed Integer with 32 bits per sample isn't supported. Use Float 32 instead.");
+    setEntry(&entries, {258, kShort, {8}, {}});
+    EXPECT_EQ(errorOf(plainFile(entries)), "Signed Integer with 8 bits per sample isn't supported. Use Float 32 instead.");
+    setEntry(&entries, {339, kShort, {3}, {}});
+    setEntry(&entries, {258, kShort, {16}, {}});
+    EXPECT_EQ(errorOf(plainFile(entries)), "Float with 16 bits per sample isn't supported. Use Float 32 instead.");
     entries = imageEntries(8);
     setEntry(&entries, {259, kShort, {7}, {}});
     EXPECT_EQ(errorOf(plainFile(entries)), "Unsupported Compression Method 7");

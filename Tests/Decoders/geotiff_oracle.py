@@ -51,7 +51,7 @@ def gdal_file(name, options, srs="EPSG:4326", dtype=gdal.GDT_Float32, bands=1, p
     if point:
         ds.SetMetadataItem("AREA_OR_POINT", "Point")
     numpy_type = {gdal.GDT_Float32: np.float32, gdal.GDT_Float64: np.float64, gdal.GDT_Int16: np.int16,
-                  gdal.GDT_Byte: np.uint8}[dtype]
+                  gdal.GDT_UInt16: np.uint16, gdal.GDT_Int32: np.int32, gdal.GDT_Byte: np.uint8}[dtype]
     values = heights(numpy_type, bands) if data is None else data
     for b in range(bands):
         band = ds.GetRasterBand(b + 1)
@@ -165,8 +165,9 @@ def record(name, srs_for_corners=None):
         located += ["-geoloc"]
     value = subprocess.run(located + [path(name), probe[0], probe[1]], capture_output=True, text=True,
                            check=True).stdout.strip()
-    readable.append("%s %d %d %d %s %s %s %s" % (name[:-4], w, h, -32768 if nodata is None else int(nodata), corners,
-                                                 probe[0], probe[1], value))
+    # A not-a-number no-data value leaves the reader's default: not-a-number samples are missing anyway.
+    nodata = -32768 if nodata is None or nodata != nodata else int(nodata)
+    readable.append("%s %d %d %d %s %s %s %s" % (name[:-4], w, h, nodata, corners, probe[0], probe[1], value))
 
 
 # Plain GDAL data in each layout, then the GeoKeys GDAL does not write installed by geotifcp.
@@ -207,19 +208,40 @@ gdal_file("albers-area.tif", ["COMPRESS=LZW", "TILED=YES", "BLOCKXSIZE=16", "BLO
 for name in ["albers-point.tif", "albers-area.tif"]:
     record(name, "+proj=longlat +ellps=WGS84 +no_defs")
 
+# What GDAL writes for EPSG:4326 as it stands: no linear unit, the ellipsoid named by the code, pixel
+# is area by default; then every sample type an elevation file comes in.
+gdal_file("gdal-4326-no-unit.tif", [])
+gdal_file("gdal-4326-area.tif", ["COMPRESS=LZW"], point=False)
+geotifcp("source.tif", "wgs84-by-code.tif", key_file("no-axes.keys", axes=None, citation=True), "-c", "none")
+geotifcp("source.tif", "area-keys.tif", key_file("area.keys", raster="RasterPixelIsArea"), "-c", "lzw", "-r", "5")
+gdal_file("gdal-int16-area.tif", ["COMPRESS=LZW", "PREDICTOR=2", "ENDIANNESS=BIG", "BLOCKYSIZE=6"],
+          dtype=gdal.GDT_Int16, point=False, nodata=-32768)
+gdal_file("gdal-uint16-tiled.tif", ["COMPRESS=LZW", "TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16"],
+          dtype=gdal.GDT_UInt16, point=False)
+gdal_file("gdal-int32-none.tif", ["BLOCKYSIZE=5"], dtype=gdal.GDT_Int32, nodata=-9999)
+gdal_file("gdal-float64-predictor.tif", ["COMPRESS=LZW", "PREDICTOR=2", "BLOCKYSIZE=4"], dtype=gdal.GDT_Float64,
+          point=False)
+sea = heights()
+sea[3, 4] = 0.0
+sea[9, 9] = np.nan
+gdal_file("gdal-nan-nodata.tif", ["COMPRESS=LZW"], nodata=float("nan"), data=sea)
+for name, dtype in [("int16", gdal.GDT_Int16), ("float64", gdal.GDT_Float64)]:
+    gdal_file("source-%s.tif" % name, [], dtype=dtype)
+    geotifcp("source-%s.tif" % name, "%s-keys.tif" % name, keys, "-c", "lzw", "-r", "7")
+for name in ["gdal-4326-no-unit", "gdal-4326-area", "wgs84-by-code", "area-keys", "gdal-int16-area",
+             "gdal-uint16-tiled", "gdal-int32-none", "gdal-float64-predictor", "gdal-nan-nodata", "int16-keys",
+             "float64-keys"]:
+    record(name + ".tif")
+
 # Files the reader refuses.
-gdal_file("refuse-no-unit.tif", [])
-geotifcp("source.tif", "refuse-no-ellipsoid.tif", key_file("no-axes.keys", axes=None, citation=True), "-c", "none")
 geotifcp("source.tif", "refuse-feet.tif", key_file("feet.keys", unit="Linear_Foot"), "-c", "none")
 geotifcp("source.tif", "refuse-clarke.tif", key_file("clarke.keys", axes=None, minor=(6378206.4, 6356583.8)),
          "-c", "none")
-geotifcp("source.tif", "refuse-area.tif", key_file("area.keys", raster="RasterPixelIsArea"), "-c", "none")
 gdal_file("refuse-tmerc.tif", [], srs="+proj=tmerc +lon_0=9.5 +k=0.9996 +x_0=500000 +ellps=WGS84 +units=m",
           transform=(500000.0, 30.0, 0, 5200000.0, 0, -30.0))
 gdal_file("refuse-utm.tif", [], srs="EPSG:32632", transform=(500000.0, 30.0, 0, 5200000.0, 0, -30.0))
-for name, dtype in [("int16", gdal.GDT_Int16), ("byte", gdal.GDT_Byte), ("float64", gdal.GDT_Float64)]:
-    gdal_file("source-%s.tif" % name, [], dtype=dtype)
-    geotifcp("source-%s.tif" % name, "refuse-%s.tif" % name, keys, "-c", "none")
+gdal_file("source-byte.tif", [], dtype=gdal.GDT_Byte)
+geotifcp("source-byte.tif", "refuse-byte.tif", keys, "-c", "none")
 gdal_file("source-two-bands.tif", [], bands=2)
 geotifcp("source-two-bands.tif", "refuse-two-bands.tif", keys, "-c", "none")
 geotifcp("source.tif", "refuse-tiled-predictor.tif", keys, "-t", "-w", "16", "-l", "16", "-c", "lzw:2")

@@ -2,6 +2,7 @@
 // against the node-mavlink PX4 and ArduCopter stand-ins: "Yes" sets the request that the stand-in
 // then receives as its command; "Cancel" sends nothing.
 #include "Drone/Hud.h"
+#include "Network/SecureLink.h"
 #include "Platform/Input.h"
 #include "SourceCommon/Renderer/UiState.h"
 #include "SourceCommon/UserInterface/Screen.h"
@@ -100,6 +101,56 @@ TEST(FlightActionButtons, EachConfirmedArduCopterActionReachesTheStandIn) {
     if (HasFatalFailure()) return;
     runActions(&rig, AutopilotArduCopter,
                {"command 176 1 6 0", "command 176 1 16 0", "command 400 0 0 0", "command 400 0 21196 0"});
+}
+
+// A relay peer takes control right after the operator confirmed "Land": the request waits on no
+// held queue, is dropped after 2 s with a word to the operator and is not sent when the control
+// ends; meanwhile the row names the controlling peer, takes no press, and what the station would
+// have sent is thrown away every frame, so no queue ever fills.
+TEST(FlightActionButtons, UnderRelayControlNothingIsRequestedOrSentLate) {
+    Rig rig;
+    startStandIn(&rig, "px4", 17600, {}, [&] { return rig.vehicle().autopilotKind == AutopilotPx4; });
+    if (HasFatalFailure()) return;
+    DroneConnection* connection = rig.connection.get();
+    std::unique_ptr<Socket> relaySocket = std::make_unique<Socket>();
+    relaySocket->simulatorResult = kSimulatorResultConsumed;
+    std::unique_ptr<SecureLinkHost> host = std::make_unique<SecureLinkHost>();
+    host->peers[0].name = makeString("north crew tablet");
+    host->controllingPeer = &host->peers[0];
+    rig.inputs.relaySocket = relaySocket.get();
+    rig.inputs.relayHost = host.get();
+    rig.preferences->relayModePort = 24550;
+
+    Buttons buttons;
+    const i32 land = Px4ActionLand;
+    buttons.click(connection, Buttons::action(land, kPx4FlightActions));
+    buttons.click(connection, Buttons::confirm(true));
+    ASSERT_EQ(connection->px4.flightActions[land], 1u);
+    size_t commandsBefore = rig.linesStartingWith("command ").size();
+
+    // Ten seconds of relay control (heartbeats alone fill 64 slots in a minute; 600 frames of them
+    // and the request are far more than a queue holds if anything were kept).
+    u64 start = simulatedNow;
+    while (simulatedNow - start < 10000000) {
+        host->peers[0].lastHeardTime = simulatedNow;
+        rig.step();
+        ASSERT_EQ(connection->relayControlled, 1u);
+        ASSERT_EQ(queuedPacketCount(&connection->sinkSocket.sendQueue), 0);
+        if (simulatedNow - start > 2100000) EXPECT_EQ(connection->px4.flightActions[land], 0u);
+    }
+    EXPECT_GT(connection->traffic[TrafficSink].messages, 10u);
+    FixedString said = connection->vehicle.commandRefusalText;
+    EXPECT_EQ(std::string(said.text, said.length), "Land not sent: no link to the drone");
+    EXPECT_EQ(requestFlightAction(connection, land), 0u);
+    buttons.openPanel = kPanelLinkQuality;
+    buttons.click(connection, Buttons::action(land, kPx4FlightActions));
+    EXPECT_EQ(buttons.openPanel, kPanelLinkQuality) << "a press under relay control opens nothing";
+
+    // Control ends: nothing of the above reaches the vehicle.
+    host->controllingPeer = nullptr;
+    rig.run(3000000);
+    EXPECT_EQ(connection->relayControlled, 0u);
+    EXPECT_EQ(rig.linesStartingWith("command ").size(), commandsBefore);
 }
 
 }  // namespace

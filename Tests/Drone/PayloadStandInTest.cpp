@@ -75,7 +75,10 @@ struct Rig {
         step();
         step();
     }
-    std::vector<Received> framesSince(u64 time, int type, const std::string& port = "") const {
+    // The frames once the stand-in's reports are in: a loaded machine (a station running beside the
+    // tests, say) delivers the last ones late, and a count taken before them comes up short.
+    std::vector<Received> framesSince(u64 time, int type, const std::string& port = "") {
+        drain();
         return peer.framesSince(time, type, port);
     }
     // The newest frame once the stand-in's reports are in (a loaded machine delivers them late).
@@ -83,9 +86,12 @@ struct Rig {
         drain();
         return peer.lastFrame(type, port);
     }
-    void fly(int landed, int main, int sub, f64 relativeAltitude, f64 north, f64 east) {
+    void fly(int landed, int main, int sub, f64 relativeAltitude, f64 north, f64 east, f64 latitude = kLatitude,
+             f64 longitude = kLongitude) {
+        char place[64];
+        std::snprintf(place, sizeof place, " %.7f %.7f ", latitude, longitude);
         vehicleLine = "vehicle " + std::to_string(landed) + " " + std::to_string(main) + " " + std::to_string(sub) +
-                      " 47.397742 8.545594 " + std::to_string(relativeAltitude) + " " + std::to_string(north) + " " +
+                      place + std::to_string(relativeAltitude) + " " + std::to_string(north) + " " +
                       std::to_string(east);
         lastRefresh = 0;
         step();
@@ -293,6 +299,54 @@ TEST(PayloadStandIn, VoskControlGoesOnlyToReportedUnitsAndADropNeedsBothUnits) {
     rig.run(200000);
     EXPECT_EQ(rig.lastFrame(8, "voskA").body[0], 2) << "outside the geofence: refused, in the air";
     EXPECT_EQ(rig.link().vosk.disarmReason, (u32)VoskOutsideGeofence);
+}
+
+// The drop permission against real fences: inside allowed, 1.5 km out refused, take-off and landing
+// inside refused, and a fence across the 180th meridian (its corners stored on both sides of it, as a
+// mission file loads them) holds the vehicle on either side of the meridian and nothing farther out.
+TEST(PayloadStandIn, DropsFollowARealGeofenceAlsoAcrossTheAntimeridian) {
+    Rig rig;
+    startRig(&rig, 15340);
+    rig.orvikLine = "orvik 0 12 0 0 20 0000000000000000";
+    rig.say(rig.orvikLine);
+    ASSERT_EQ(rig.link().kind, (u32)PayloadKindOrvik);
+    struct Case {
+        const char* what;
+        int landed;
+        f64 latitude, longitude;
+        bool acrossMeridian;
+        u32 reason;  // 0: allowed
+    };
+    const f64 north1500 = 1500.0 / 111180.0;
+    const f64 east1500 = 1500.0 / (111412.84 * std::cos(kLatitude * M_PI / 180));
+    const Case cases[] = {
+        {"inside, flying", 2, kLatitude, kLongitude, false, 0},
+        {"1.5 km north", 2, kLatitude + north1500, kLongitude, false, DropOutsideGeofence},
+        {"1.5 km west", 2, kLatitude, kLongitude - east1500, false, DropOutsideGeofence},
+        {"inside, taking off", 3, kLatitude, kLongitude, false, DropDisallowedFlightPhase},
+        {"inside, landing", 4, kLatitude, kLongitude, false, DropDisallowedFlightPhase},
+        {"east of the meridian, inside", 2, -16.5, 179.995, true, 0},
+        {"west of the meridian, inside", 2, -16.5, -179.995, true, 0},
+        {"east of the meridian, outside", 2, -16.5, 179.9, true, DropOutsideGeofence},
+        {"west of the meridian, outside", 2, -16.5, -179.9, true, DropOutsideGeofence},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.acrossMeridian) {
+            rig.geofence->pointCount = 4;
+            rig.geofence->points[0] = mercator(-16.51, 179.99);
+            rig.geofence->points[1] = mercator(-16.51, -179.99);
+            rig.geofence->points[2] = mercator(-16.49, -179.99);
+            rig.geofence->points[3] = mercator(-16.49, 179.99);
+        } else {
+            payloadpeer::fenceAroundStandIn(rig.geofence.get());
+        }
+        rig.fly(c.landed, 3, 0, 30, 0, 0, c.latitude, c.longitude);
+        rig.run(300000);
+        ASSERT_NEAR(rig.connection->vehicle.globalPosition.longitude, c.longitude, 1e-6);
+        EXPECT_EQ(rig.lastFrame(1).body[0] & 1, c.reason == 0 ? 1 : 0);
+        if (c.reason != 0) EXPECT_EQ(rig.orvik().disallowReason, c.reason);
+    }
 }
 
 TEST(PayloadStandIn, StrobeRunsWhileTheLightReportsAndAutoModesFollowHeightAboveHome) {

@@ -1,5 +1,6 @@
 // The PX4 control's own rules that no peer shows: a flight action survives a full send queue, the
-// item list's caps, the distance across the date line, the upload failure texts and the mode tones.
+// item list's caps, the distance across the date line, the upload failure texts, the mode tones and
+// the words of a refused command.
 #include "Core/Preferences.h"
 #include "Core/Sound.h"
 #include "Drone/DroneConnection.h"
@@ -121,6 +122,64 @@ TEST(Px4Control, EachModeChangePlaysItsToneOnce) {
         rig.frame.now += 100000;
         controlPx4(rig.px4.get(), &rig.frame);
         EXPECT_EQ(pendingSoundCount(rig.sounds.get()) - before, expected[i]) << i;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// COMMAND_ACK as the vehicle sends it: command, result, progress, result_param2, then the target
+// (0 in a MAVLink 1 frame, which has no room for it).
+MavlinkMessage commandAck(u16 command, u8 result, u16 target) {
+    MavlinkMessage message{};
+    message.messageId = 77;
+    message.source = 0x0101;
+    message.payload[0] = (u8)command;
+    message.payload[1] = (u8)(command >> 8);
+    message.payload[2] = result;
+    message.payload[8] = (u8)(target >> 8);
+    message.payload[9] = (u8)target;
+    message.payloadLength = 10;
+    return message;
+}
+
+// A refused command is named by the flight action that sent it while that is recent, else by its
+// MAVLink name; accepted and in-progress answers, and answers to another station, say nothing.
+TEST(Px4Control, RefusalsNameTheActionOrTheCommandAndTheResult) {
+    ControlRig rig;
+    rig.vehicle->autopilotKind = AutopilotPx4;
+    rig.px4->flightActions[Px4ActionTakeoff] = 1;
+    controlPx4(rig.px4.get(), &rig.frame);
+    const u64 sent = rig.frame.now;
+    struct Case {
+        u16 command;
+        u8 result;
+        u16 target;
+        u64 after;
+        const char* shown;  // null: nothing new
+    };
+    const Case cases[] = {
+        {176, 2, 0, 100000, "Takeoff refused (denied)"},
+        {176, 1, 0xFFBE, 200000, "Takeoff refused (temporarily rejected)"},
+        {176, 4, 0, 4999999, "Takeoff refused (failed)"},
+        {176, 2, 0, 5000000, "DO_SET_MODE refused (denied)"},  // no longer the take-off's answer
+        {400, 3, 0, 100000, "COMPONENT_ARM_DISARM refused (unsupported)"},
+        {246, 6, 0, 100000, "PREFLIGHT_REBOOT_SHUTDOWN refused (cancelled)"},
+        {176, 9, 0, 100000, "Takeoff refused (unsupported frame)"},
+        {64999, 42, 0, 100000, "Command 64999 refused (result 42)"},
+        {176, 0, 0, 100000, nullptr},
+        {176, 5, 0, 100000, nullptr},
+        {176, 2, 0xFF01, 100000, nullptr},  // another ground station's
+    };
+    for (const Case& c : cases) {
+        rig.vehicle->commandRefusalText = FixedString{};
+        rig.vehicle->commandRefusalTime = 0;
+        MavlinkMessage ack = commandAck(c.command, c.result, c.target);
+        EXPECT_EQ(handlePx4Message(&ack, rig.px4.get(), rig.vehicle.get(), rig.plan.get(), &rig.output, sent + c.after),
+                  1u);
+        EXPECT_STREQ(rig.vehicle->commandRefusalText.text, c.shown ? c.shown : "") << c.command << " " << (int)c.result;
+        EXPECT_EQ(rig.vehicle->commandRefusalTime, c.shown ? sent + c.after : 0u);
     }
 }
 

@@ -425,4 +425,89 @@ TEST(SimulatedDrone, UploadOf103ItemsIsAcceptedAnd104Refused) {
     EXPECT_EQ(direct.drone->mainMode, 3);
 }
 
+// Every COMMAND_LONG is answered as PX4 answers, and the flight follows: table rows of the drone's
+// state, the command and its parameters, the result and what the drone is after it.
+TEST(SimulatedDrone, CommandsAreAnsweredAsPx4AnswersThem) {
+    struct Case {
+        const char* what;
+        u8 systemStatus, landedState;
+        f64 altitude;
+        u16 command;
+        f32 params[3];
+        u8 result;
+        u8 statusAfter, mainAfter, subAfter;
+    };
+    const Case cases[] = {
+        {"take-off while disarmed", 3, 1, 0, 176, {1, 4, 2}, 2, 3, 3, 0},
+        {"land while disarmed", 3, 1, 0, 176, {1, 4, 6}, 2, 3, 3, 0},
+        {"return while disarmed", 3, 1, 0, 176, {1, 4, 5}, 0, 3, 4, 5},
+        {"take-off in the air", 4, 2, 10, 176, {1, 4, 2}, 0, 4, 4, 2},
+        {"land in the air", 4, 2, 10, 176, {1, 4, 6}, 0, 4, 4, 6},
+        {"disarm in the air", 4, 2, 10, 400, {0, 0, 0}, 2, 4, 3, 0},
+        {"emergency disarm in the air", 4, 2, 10, 400, {0, 21196, 0}, 0, 3, 3, 0},
+        {"disarm on the ground", 4, 2, 0, 400, {0, 0, 0}, 0, 3, 3, 0},
+        {"disarm while disarmed", 3, 1, 0, 400, {0, 0, 0}, 0, 3, 3, 0},
+        {"arm", 3, 1, 0, 400, {1, 0, 0}, 3, 3, 3, 0},
+        {"reboot while armed", 4, 2, 10, 246, {1, 0, 0}, 2, 4, 3, 0},
+        {"reboot while disarmed", 3, 1, 0, 246, {1, 0, 0}, 0, 3, 3, 0},
+        {"camera information", 3, 1, 0, 521, {1, 0, 0}, 3, 3, 3, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Direct direct;
+        direct.drone->systemStatus = c.systemStatus;
+        direct.drone->landedState = c.landedState;
+        direct.drone->altitude = c.altitude;
+        std::vector<u8> command(33, 0);
+        std::memcpy(&command[0], c.params, 12);
+        command[28] = (u8)c.command;
+        command[29] = (u8)(c.command >> 8);
+        command[30] = command[31] = 1;
+        direct.send(76, command);
+        std::vector<MavlinkMessage> answers = direct.answers();
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(answers[0].messageId, 77u);
+        EXPECT_EQ(answers[0].payload[0] | answers[0].payload[1] << 8, c.command);
+        EXPECT_EQ(answers[0].payload[2], c.result);
+        EXPECT_EQ(direct.drone->systemStatus, c.statusAfter);
+        EXPECT_EQ(direct.drone->mainMode, c.mainAfter);
+        EXPECT_EQ(direct.drone->subMode, c.subAfter);
+    }
+}
+
+// Take-off climbs at 1.5 m/s to MIS_TAKEOFF_ALT (2.5 m while unset) and holds; land comes down at
+// 1 m/s and disarms on the ground; disarmed in the air, the drone falls to the ground and lies there.
+TEST(SimulatedDrone, TakeoffLandAndAnEmergencyDisarmMoveTheDrone) {
+    simulatedNow = 5000000000;
+    Simulator sim;
+    ASSERT_TRUE(sim.open(16600));
+    SimulatedDrone* drone = sim.drone.get();
+    struct Phase {
+        u8 status, landed, sub;
+        f64 startAltitude, seconds;
+        u8 statusAfter, landedAfter, subAfter;
+        f64 altitudeAfter;
+    };
+    const Phase phases[] = {
+        {4, 2, 2, 0, 1, 4, 3, 2, 1.5},  {4, 3, 2, 1.5, 2, 4, 2, 3, 2.5},  // take-off, then hold
+        {4, 2, 6, 2.5, 1, 4, 4, 6, 1.5}, {4, 4, 6, 1.5, 2, 3, 1, 6, 0},   // land, then disarmed
+        {3, 2, 3, 30, 1, 3, 2, 3, 20},   {3, 2, 3, 20, 3, 3, 1, 3, 0},    // falling, then lying
+    };
+    for (const Phase& p : phases) {
+        drone->systemStatus = p.status;
+        drone->landedState = p.landed;
+        drone->mainMode = 4;
+        drone->subMode = p.sub;
+        drone->altitude = p.startAltitude;
+        for (u64 t = 0; t < (u64)(p.seconds * 1e6); t += kFrameStep) {
+            simulatedNow += kFrameStep;
+            sim.step();
+        }
+        EXPECT_EQ(drone->systemStatus, p.statusAfter) << p.sub << " " << p.startAltitude;
+        EXPECT_EQ(drone->landedState, p.landedAfter) << p.sub << " " << p.startAltitude;
+        EXPECT_EQ(drone->subMode, p.subAfter) << p.sub << " " << p.startAltitude;
+        EXPECT_NEAR(drone->altitude, p.altitudeAfter, 0.2) << p.sub << " " << p.startAltitude;
+    }
+}
+
 }  // namespace

@@ -23,7 +23,7 @@ static void fail(int line) {
 
 namespace {
 
-const u32 kIds[] = {0, 40, 44, 47, 51, 253, 246, 246, 33, 24, 1, 30};
+const u32 kIds[] = {0, 40, 44, 47, 51, 253, 246, 246, 33, 24, 1, 30, 77};
 
 struct World {
     Socket socket;

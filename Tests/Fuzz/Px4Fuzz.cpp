@@ -1,7 +1,8 @@
 // The PX4 handling over arbitrary vehicle messages: the input is a run of {message id choice,
 // payload length, payload} records fed to handlePx4Message, with a frame of controlPx4 after each.
-// Whatever arrives, the upload state stays within its list, the plan within its capacity, and every
-// frame that the control queues reads back as a good MAVLink frame.
+// Whatever arrives, the upload state stays within its list, the plan within its capacity, a command
+// refusal is a whole text, and every frame that the control queues reads back as a good MAVLink
+// frame.
 #include "Core/Preferences.h"
 #include "Core/Sound.h"
 #include "Drone/DroneConnection.h"
@@ -20,7 +21,7 @@ static void fail(int line) {
 
 namespace {
 
-const u32 kIds[] = {0, 22, 40, 44, 46, 47, 51, 245, 12901, 12902, 33, 24};
+const u32 kIds[] = {0, 22, 40, 44, 46, 47, 51, 245, 12901, 12902, 33, 24, 77};
 
 struct World {
     Socket socket;
@@ -84,6 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(w.px4.mission.count == 0 || w.px4.mission.nextRequested == 0xFFFF ||
               w.px4.mission.nextRequested < w.px4.mission.count);
         check(w.plan.waypointCount >= 0 && w.plan.waypointCount <= kMaxWaypoints);
+        // A refusal is a whole text that names what was refused.
+        const FixedString& refusal = w.vehicle.commandRefusalText;
+        check(refusal.length <= 253 && refusal.text[refusal.length] == 0);
+        check(refusal.length == 0 || std::strstr(refusal.text, " refused (") != nullptr);
         // Everything queued is a whole, good frame; then the queue is emptied as a socket step would.
         while (PacketSlot* slot = oldestQueuedPacket(&w.socket.sendQueue)) {
             check(!slot->writer.overflow);

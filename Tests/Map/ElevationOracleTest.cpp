@@ -89,6 +89,8 @@ protected:
         rasters["srtm1"] = loadRaster("N47E008.hgt");
         rasters["srtm3"] = loadRaster("N46E009.hgt");
         rasters["bil"] = loadRaster("terrain.bil");
+        rasters["dem16"] = loadRaster("dem16.tif");
+        rasters["sea"] = loadRaster("sea.tif");
     }
     static void TearDownTestSuite() {
         for (auto& entry : rasters) releaseElevationRaster(&entry.second);
@@ -100,7 +102,9 @@ TEST_F(ElevationOracle, BilinearHeightsMatchGdalOnEveryRasterKind) {
     ASSERT_EQ(rasters["srtm1"].width, 3601u);
     ASSERT_EQ(rasters["srtm3"].width, 1201u);
     EXPECT_EQ(rasters["albers"].georeference.kind, kGeoreferenceAlbers);
-    for (const char* name : {"grid", "albers", "srtm1", "srtm3", "bil"}) {
+    // dem16: a DEM as gdal_translate writes it in EPSG:4326 (16-bit, pixel is area, no unit key);
+    // sea: float heights with a "nan" no-data and a block at 0 m, which is ground, not missing.
+    for (const char* name : {"grid", "albers", "srtm1", "srtm3", "bil", "dem16", "sea"}) {
         auto loader = loaderWith({name});
         const auto& points = groups[name];
         ASSERT_GT(points.size(), 500u) << name;

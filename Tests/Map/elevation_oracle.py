@@ -4,8 +4,10 @@
 Usage: elevation_oracle.py OUTPUT_FOLDER
 
 Rasters: grid.tif (EPSG:4326 grid, GeoKeys installed by geotifcp), albers.tif (Albers equal-area on
-WGS 84), N47E008.hgt (SRTM1), N46E009.hgt (SRTM3), terrain.bil with terrain.hdr (GDAL's EHdr). Each
-has no-data samples (a block, and NaN in the float files).
+WGS 84), N47E008.hgt (SRTM1), N46E009.hgt (SRTM3), terrain.bil with terrain.hdr (GDAL's EHdr),
+dem16.tif (16-bit heights in EPSG:4326 as GDAL writes them: pixel is area, no unit key), sea.tif
+(float heights with a "nan" no-data and a block at 0 m). Each has no-data samples (a block, and NaN
+in the float files).
 
 heights.txt: one line per point, "GROUP RASTER LONGITUDE LATITUDE HEIGHT". HEIGHT is what gdal.Warp
 with bilinear resampling gives at the point, or "none" where fewer than four valid samples surround
@@ -119,6 +121,29 @@ gdal.GetDriverByName("EHdr").CreateCopy(path("terrain.bil"), mem)
 mem = None
 
 
+# --- dem16.tif: a DEM as gdal_translate writes one in EPSG:4326: signed 16-bit heights, pixel is
+# area, no linear unit key, the ellipsoid named by the code alone.
+dem = surface(70, 50, 150.0, 12.0).astype(np.int16)
+dem[30:34, 10:20] = -32768
+ds = gdal.GetDriverByName("GTiff").Create(path("dem16.tif"), 70, 50, 1, gdal.GDT_Int16, ["COMPRESS=LZW"])
+ds.SetGeoTransform((8.9, 0.0025, 0, 47.3, 0, -0.002))
+ds.SetProjection(WGS84.ExportToWkt())
+ds.GetRasterBand(1).WriteArray(dem)
+ds.GetRasterBand(1).SetNoDataValue(-32768)
+ds = None
+
+# --- sea.tif: float heights whose no-data is "nan", with a block at sea level (0 m).
+sea = surface(40, 30, 4.0, 0.8).astype(np.float32)
+sea[8:18, 12:24] = 0.0
+sea[22:25, 3:9] = np.nan
+ds = gdal.GetDriverByName("GTiff").Create(path("sea.tif"), 40, 30, 1, gdal.GDT_Float32)
+ds.SetGeoTransform((9.3, 0.003, 0, 47.1, 0, -0.003))
+ds.SetProjection(WGS84.ExportToWkt())
+ds.GetRasterBand(1).WriteArray(sea)
+ds.GetRasterBand(1).SetNoDataValue(float("nan"))
+ds = None
+
+
 class Raster:
     def __init__(self, name, file, projected=None):
         self.name = name
@@ -128,6 +153,8 @@ class Raster:
         band = self.ds.GetRasterBand(1)
         self.data = band.ReadAsArray().astype(np.float64)
         self.nodata = band.GetNoDataValue()
+        if self.nodata is not None and self.nodata != self.nodata:
+            self.nodata = None  # not-a-number samples are missing without it
         self.to_projected = None
         self.to_geographic = None
         if projected:
@@ -160,7 +187,8 @@ class Raster:
         result = gdal.Warp("", self.ds, format="MEM", dstSRS="EPSG:4326",
                            outputBounds=(west, north - rows * step_y, west + columns * step_x, north),
                            width=columns, height=rows, resampleAlg="bilinear", errorThreshold=0,
-                           srcNodata=self.nodata, dstNodata=-99999.0, outputType=gdal.GDT_Float64)
+                           srcNodata=self.nodata if self.nodata is not None else "nan", dstNodata=-99999.0,
+                           outputType=gdal.GDT_Float64)
         return result.GetRasterBand(1).ReadAsArray()
 
     def extent(self):
@@ -211,12 +239,16 @@ albers_raster = Raster("albers", "albers.tif", ALBERS)
 srtm1 = Raster("srtm1", "N47E008.hgt")
 srtm3 = Raster("srtm3", "N46E009.hgt")
 bil_raster = Raster("bil", "terrain.bil")
+dem16 = Raster("dem16", "dem16.tif")
+sea_raster = Raster("sea", "sea.tif")
 
 record("grid", [grid_raster], random_boxes(grid_raster, 12, 0.0011) + [(8.715, 47.445, 0.0009, 0.0008, 12, 10)])
 record("albers", [albers_raster], random_boxes(albers_raster, 12, 0.00031) + [(8.78, 47.195, 0.0002, 0.0002, 14, 12)])
 record("srtm1", [srtm1], random_boxes(srtm1, 12, 0.000093) + [(8.4985, 47.6695, 0.00009, 0.00009, 12, 10)])
 record("srtm3", [srtm3], random_boxes(srtm3, 12, 0.00027) + [(9.4985, 46.6695, 0.0003, 0.0003, 12, 10)])
 record("bil", [bil_raster], random_boxes(bil_raster, 12, 0.0013) + [(8.645, 47.505, 0.0011, 0.0011, 12, 8)])
+record("dem16", [dem16], random_boxes(dem16, 12, 0.0006) + [(8.915, 47.24, 0.0007, 0.0006, 14, 9)])
+record("sea", [sea_raster], random_boxes(sea_raster, 10, 0.0008) + [(9.335, 47.073, 0.0009, 0.0008, 14, 12)])
 record("cross", [grid_raster, bil_raster],
        [(8.70, 47.45, 0.0013, 0.0011, 30, 20), (8.59, 47.52, 0.0021, 0.0017, 25, 20)])
 

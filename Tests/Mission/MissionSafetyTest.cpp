@@ -29,6 +29,8 @@ struct OracleMission {
     std::string name;
     f64 clearance;
     GeoPoint reference;
+    u32 path;                // VerticalFlightPath
+    std::vector<f64> start;  // longitude, latitude, altitude of the vehicle in the air; empty when landed
     std::vector<std::vector<f64>> waypoints;
     std::vector<Spot> spots;
 };
@@ -128,8 +130,13 @@ protected:
             words >> kind;
             if (kind == "MISSION") {
                 missions.emplace_back();
-                words >> missions.back().name >> missions.back().clearance >> missions.back().reference.longitude >>
-                    missions.back().reference.latitude;
+                OracleMission& m = missions.back();
+                std::string where;
+                words >> m.name >> m.clearance >> m.reference.longitude >> m.reference.latitude >> m.path >> where;
+                if (where != "landed") {
+                    m.start = {std::stod(where), 0, 0};
+                    words >> m.start[1] >> m.start[2];
+                }
             } else if (kind == "WP") {
                 std::vector<f64> w(3);
                 words >> w[0] >> w[1] >> w[2];
@@ -149,8 +156,10 @@ protected:
     static inline std::string gdalTile;
 };
 
+// Missions landed and in the air, climbing vertically or straight: only the take-off climb is
+// spared, so missions that never reach the warning height, or start low, are refused.
 TEST_F(RidgeOracle, LowSpotsOneAfterAnotherAsTheyAreAcknowledgedMatchAnIndependentWalk) {
-    ASSERT_EQ(missions.size(), 5u);
+    ASSERT_EQ(missions.size(), 12u);
     for (const OracleMission& m : missions) {
         SCOPED_TRACE(m.name);
         if (&m != &missions[0]) {
@@ -158,6 +167,11 @@ TEST_F(RidgeOracle, LowSpotsOneAfterAnotherAsTheyAreAcknowledgedMatchAnIndepende
             SetUp();
         }
         plan(m.reference, m.clearance, m.waypoints);
+        preferences->verticalFlightPathToFirstWaypoint = m.path;
+        if (!m.start.empty()) {
+            vehicle->globalPosition = GlobalPosition{1, m.start[0], m.start[1], m.start[2], 0};
+            vehicle->flightPhase = 2;
+        }
         for (const Spot& expected : m.spots) {
             ASSERT_EQ(isWaypointMissionSafe(editor.get(), loader.get(), preferences.get(), vehicle.get()), 0);
             EXPECT_EQ(editor->safetyCheckResult, 0u);

@@ -1,6 +1,7 @@
 // The transect generator: lines checked by OGR (transect_checker.py) over random convex regions,
-// headings, spacings and overshoots; the 99-waypoint cap beside locked waypoints; the inputs that
-// change nothing; and undo.
+// headings, spacings and overshoots, with the waypoints the whole region needs and the part left
+// uncovered when the lines are cut short; the 99-waypoint cap beside locked waypoints; the inputs
+// that change nothing and what they say; and undo.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -97,7 +98,8 @@ TEST(TransectGenerator, LinesLieInTheRegionGrownByTheOvershootSpacedAndHeadedAsA
         setRegion(&plan->region, hull);
         Preferences* p = &plan->preferences;
         p->transectZigZagHeading = -360 + unit(random) * 720;
-        p->transectSpacing = 15 + unit(random) * 80;
+        // Every third case a spacing fine enough that the waypoint limit cuts the lines short.
+        p->transectSpacing = c % 3 == 2 ? 2 + unit(random) * 4 : 15 + unit(random) * 80;
         p->transectOvershootDistance = c % 5 == 0 ? -3 : unit(random) * 40;
         i32 made = generateWaypointsFromTransects(&plan->editor, &plan->region, nullptr, nullptr, p);
         ASSERT_GT(made, 0) << c;
@@ -105,6 +107,21 @@ TEST(TransectGenerator, LinesLieInTheRegionGrownByTheOvershootSpacedAndHeadedAsA
         std::fprintf(cases, "CASE %.17g %.17g %.17g %d\nPOLY", p->transectZigZagHeading, p->transectSpacing,
                      std::fmax(0.0, p->transectOvershootDistance), made >= 98 ? 1 : 0);
         for (const GeoPoint& g : hull) std::fprintf(cases, " %.17g %.17g", g.longitude, g.latitude);
+        // What it says it could not do: the waypoints the whole region needs, and the part left out.
+        const FixedString& message = plan->region.generateMessage;
+        long needed = made;
+        if (message.length) {
+            ASSERT_EQ(std::sscanf(message.text, "Transect needs %ld waypoints; %*d generated", &needed), 1) << message.text;
+            EXPECT_EQ(std::string(message.text), "Transect needs " + std::to_string(needed) + " waypoints; " +
+                                                     std::to_string(made) + " generated");
+        }
+        EXPECT_EQ(plan->region.uncoveredCount > 0, message.length > 0) << c;
+        std::fprintf(cases, "\nNEEDED %ld\nUNCOVERED", needed);
+        for (i32 i = 0; i < plan->region.uncoveredCount; ++i) {
+            GeoPoint g;
+            mercatorToLatLng(&g, &plan->region.uncovered[i]);
+            std::fprintf(cases, " %.17g %.17g", g.longitude, g.latitude);
+        }
         std::fprintf(cases, "\n");
         for (i32 i = 0; i < made; ++i) {
             const Waypoint* w = &plan->editor.waypoints[i];
@@ -194,6 +211,40 @@ TEST(TransectGenerator, FewerThanThreePointsOrNoPositiveFiniteSpacingChangeNothi
     EXPECT_EQ(generateWaypointsFromTransects(&plan->editor, &plan->region, nullptr, nullptr, &plan->preferences), 0);
     EXPECT_TRUE(sameWaypoints(waypointsOf(&plan->editor), before));
     EXPECT_STREQ(undoLabel(&plan->editor.history), "Add");  // no record beyond the first waypoint's
+    // Each says why.
+    struct Case {
+        i32 points;
+        f64 spacing, heading;
+        const char* message;
+    };
+    const Case cases[] = {
+        {2, 20, 0, "Add at least 3 points to the transect region"},
+        {3, 0, 0, "Set the transect spacing first"},
+        {3, NAN, 0, "Set the transect spacing first"},
+        {3, 20, INFINITY, "Set the transect heading and overshoot first"},
+        {3, 5000, 0, "The transect region is narrower than the spacing"},
+        {3, 200, 0, ""},  // one line covers it: done
+    };
+    for (const Case& c : cases) {
+        plan->region.pointCount = c.points;
+        plan->preferences.transectSpacing = c.spacing;
+        plan->preferences.transectZigZagHeading = c.heading;
+        generateWaypointsFromTransects(&plan->editor, &plan->region, nullptr, nullptr, &plan->preferences);
+        EXPECT_STREQ(plan->region.generateMessage.text, c.message);
+        EXPECT_EQ(plan->region.uncoveredCount, 0);
+    }
+    // Every waypoint locked: nothing is generated and all of the region is left out.
+    for (i32 i = 0; i < kMaxWaypoints; ++i) {
+        plan->editor.waypoints[i] = Waypoint{};
+        plan->editor.waypoints[i].id = (u32)(i + 1);
+        plan->editor.waypoints[i].uploadMark = 1;
+    }
+    plan->editor.waypointCount = kMaxWaypoints;
+    plan->preferences.transectSpacing = 50;
+    EXPECT_EQ(generateWaypointsFromTransects(&plan->editor, &plan->region, nullptr, nullptr, &plan->preferences), 0);
+    EXPECT_STREQ(plan->region.generateMessage.text, "Transect needs 12 waypoints; 0 generated");
+    EXPECT_EQ(plan->region.uncoveredCount, 3);
+    EXPECT_EQ(plan->region.uncoveredKey, transectRegionKey(&plan->region));
 }
 
 }  // namespace

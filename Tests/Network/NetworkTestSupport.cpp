@@ -1,5 +1,12 @@
 #include "NetworkTestSupport.h"
 
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -147,3 +154,31 @@ std::string hexOf(const void* bytes, u64 count) {
 }
 
 std::string hexOfText(const std::string& value) { return hexOf(value.data(), value.size()); }
+
+PrivateNetwork::PrivateNetwork() {
+    original = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (original < 0) {
+        reason = "no network namespaces here";
+        return;
+    }
+    if (unshare(CLONE_NEWNET) != 0) {
+        reason = std::string("no private network namespace: ") + std::strerror(errno);
+        close(original);
+        original = -1;
+        return;
+    }
+    int control = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    bool up = control >= 0 && ioctl(control, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = (short)(request.ifr_flags | IFF_UP);
+    up = up && ioctl(control, SIOCSIFFLAGS, &request) == 0;
+    if (control >= 0) close(control);
+    if (!up) reason = "the private network's loopback would not come up";
+}
+
+PrivateNetwork::~PrivateNetwork() {
+    if (original < 0) return;
+    (void)!setns(original, CLONE_NEWNET);
+    close(original);
+}

@@ -33,6 +33,17 @@ std::string hexOfText(const std::string& value);
 
 void waitBriefly();
 
+// A network of this thread's own, with nothing but its loopback (brought up), for as long as the
+// record lives; the processes it starts meanwhile share it. A test whose sockets would otherwise see
+// every other test's traffic (a raw socket sees all UDP on the machine) uses it. `reason` says why
+// it could not be had (no namespaces in this system, or no right to make one); empty once entered.
+struct PrivateNetwork {
+    std::string reason;
+    int original = -1;  // the namespace to go back to
+    PrivateNetwork();
+    ~PrivateNetwork();
+};
+
 // Steps until the predicate holds (the result of the step that made it hold stays in *out), waiting
 // a millisecond between steps for the loopback peer; false after about five seconds.
 template <typename Step, typename Predicate>

@@ -70,7 +70,7 @@ inline const GeoPdfOracle& geoPdfOracle() {
                 break;
             }
         }
-        if (o.pages.size() != 11) o.failure = "GDAL, numpy and qpdf are needed: " + text;
+        if (o.pages.size() != 12) o.failure = "GDAL, numpy and qpdf are needed: " + text;
         return o;
     }();
     return oracle;

@@ -56,6 +56,23 @@ TEST(PdfObjects, GdalGeoPdfsLandWithinAMetreOfGdalsCorners) {
     ASSERT_EQ(multi->pageCount, 3u);
 }
 
+// A page georeferenced only through an LGIDict is named as such; a page tree that loops back on
+// itself ends its walk.
+TEST(PdfObjects, AnLgiDictPageSaysSoAndALoopingTreeEnds) {
+    auto lgi = parse(pdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>",
+                            "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 200 100 ] /LGIDict 4 0 R >>",
+                            "<< /Type /LGIDict /Version (2.1) /Projection << /Type /Projection /ProjectionType (GEO) >> >>"}));
+    EXPECT_STREQ(lgi->message.text, "This PDF's georeference is not of the supported kind");
+    EXPECT_EQ(lgi->pageCount, 0u);
+
+    auto loop = parse(pdfOf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [ 3 0 R 2 0 R 3 0 R ] /Parent 3 0 R >>",
+                             "<< /Type /Pages /Kids [ 2 0 R 3 0 R 4 0 R ] /Parent 2 0 R /MediaBox [ 0 0 200 100 ] >>",
+                             "<< /Type /Page /Parent 3 0 R /VP [ << /Type /Viewport /BBox [ 0 0 200 100 ] /Measure << "
+                             "/Type /Measure /Subtype /GEO /GPTS [ 45 10 46 10 46 11 ] /LPTS [ 0 0 0 1 1 1 ] >> >> ] >>"}));
+    EXPECT_EQ(loop->message.length, 0) << loop->message.text;
+    EXPECT_EQ(loop->pageCount, 1u);
+}
+
 TEST(PdfObjects, DegenerateGeoreferencesFailInsteadOfGivingNaNGrids) {
     // Control points on one line on the page, and all on one place on the earth.
     auto collinear = parse(geoPage("45 10 45.1 10.1 45.2 10.2", "0 0 0.5 0.5 1 1"));

@@ -107,6 +107,27 @@ rewrite('mercator', 'cropped', lambda d: d.replace(b'/Type /Page ', b'/Type /Pag
 page('cropped', 0, corners('mercator', crop=crop))
 rewrite('mercator', 'turned', lambda d: d.replace(b'/Type /Page ', b'/Type /Page /Rotate 90 ', 1))
 page('turned', 0, corners('mercator', rotate=90))
+
+
+def nested(data):
+    """The page's media box moved up to the root of a two-level page tree, and a crop box and a turn
+    onto a /Pages node between the root and the page."""
+    page_object = re.search(rb'(\d+) 0 obj\s*<<[^\n]*/Type /Page [^\n]*>>', data)
+    page_text = page_object.group(0)
+    media = re.search(rb'/MediaBox \[ [^\]]* \] ', page_text).group(0)
+    root = re.search(rb'(\d+) 0 obj\s*<< /Count 1 /Kids \[ (\d+) 0 R \] /Type /Pages >>', data)
+    size = int(re.search(rb'/Size (\d+)', data).group(1))
+    middle = str(size).encode()
+    data = data.replace(page_text, page_text.replace(media, b'').replace(b'/Parent ' + root.group(1) + b' 0 R',
+                                                                        b'/Parent ' + middle + b' 0 R'))
+    data = data.replace(root.group(0), root.group(1) + b' 0 obj\n<< /Count 1 /Kids [ ' + middle + b' 0 R ] ' + media +
+                        b'/Type /Pages >>\nendobj\n' + middle + b' 0 obj\n<< /Count 1 /CropBox [ 40 30 250 170 ] /Kids [ ' +
+                        root.group(2) + b' 0 R ] /Parent ' + root.group(1) + b' 0 R /Rotate 90 /Type /Pages >>')
+    return data.replace(b'/Size %d' % size, b'/Size %d' % (size + 1))
+
+
+rewrite('mercator', 'inherited', nested)
+page('inherited', 0, corners('mercator', crop=crop, rotate=90))
 subprocess.run(['qpdf', '--empty', '--pages', f'{out}/north.pdf', f'{out}/plain.pdf', f'{out}/rotated.pdf',
                 f'{out}/plain.pdf', f'{out}/plain.pdf', f'{out}/antimeridian.pdf', '--', f'{out}/multi.pdf'],
                check=True)

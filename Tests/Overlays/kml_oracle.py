@@ -3,6 +3,10 @@
   kml_oracle.py make FOLDER SEED   writes FOLDER/planners.kml (styles, StyleMap, IconStyle, holes,
                                    unstyled points, written here) and FOLDER/gdal.kml (ogr2ogr -f KML
                                    from a GeoJSON of random lines, polygons with holes and points)
+  kml_oracle.py holes FILE.kml N SEED
+                                   writes one filled polygon with N holes of random shape, size and
+                                   winding scattered through it (rows of them side by side, holes that
+                                   reach farther east than their neighbours, rings left open)
   kml_oracle.py read FILE.kml      prints one line per OGR feature part, in file order:
                                    P x y name      (a point, in EPSG:3857 metres)
                                    L n x y x y ... (a line string or a polygon ring, EPSG:3857)
@@ -110,6 +114,37 @@ def make_gdal(rng, folder):
     subprocess.run(['ogr2ogr', '-f', 'KML', target, source], check=True)
 
 
+def make_holes(path, count, rng):
+    columns = max(1, int(math.ceil(math.sqrt(count * 1.5))))
+    rows = int(math.ceil(count / columns))
+    cell = 0.02
+    west, south = 8.0, 46.0
+    width, height = (columns + 2) * cell, (rows + 2) * cell
+    # The outer ring with a notch in its east side, so that some joins must look past it.
+    outer = [(west, south), (west + width, south), (west + width, south + height * 0.45),
+             (west + width - cell * 0.7, south + height * 0.5), (west + width, south + height * 0.55),
+             (west + width, south + height), (west, south + height), (west, south)]
+    cells = [(c, r) for r in range(rows) for c in range(columns)]
+    rng.shuffle(cells)
+    rings = []
+    for c, r in cells[:count]:
+        radius = cell * rng.uniform(0.15, 0.45)
+        cx = west + (c + 1.5) * cell + rng.uniform(-1, 1) * (cell / 2 - radius)
+        cy = south + (r + 1.5) * cell + rng.uniform(-1, 1) * (cell / 2 - radius)
+        hole = ring(rng, cx, cy, radius, rng.randint(3, 9), rng.random() < 0.5)
+        if rng.random() < 0.2:
+            hole = hole[:-1]  # left open: KML readers close it
+        rings.append(hole)
+    body = '<coordinates>%s</coordinates>' % coordinates(outer, ' ')
+    inner = ''.join('<innerBoundaryIs><LinearRing><coordinates>%s</coordinates></LinearRing></innerBoundaryIs>' %
+                    coordinates(h, '\n') for h in rings)
+    with open(path, 'w') as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<kml xmlns="http://www.opengis.net/kml/2.2"><Document>'
+                '<Style id="burn"><PolyStyle><color>7f0000ff</color></PolyStyle></Style>'
+                '<Placemark><styleUrl>#burn</styleUrl><Polygon><outerBoundaryIs><LinearRing>%s</LinearRing>'
+                '</outerBoundaryIs>%s</Polygon></Placemark></Document></kml>\n' % (body, inner))
+
+
 def read(path):
     source = osr.SpatialReference()
     source.ImportFromEPSG(4326)
@@ -138,6 +173,7 @@ def read(path):
             elif kind == ogr.wkbLineString:
                 line(g)
             elif kind == ogr.wkbPolygon:
+                g.CloseRings()
                 assert g.IsValid(), path
                 for r in range(g.GetGeometryCount()):
                     line(g.GetGeometryRef(r))
@@ -150,5 +186,7 @@ if __name__ == '__main__':
         rng = random.Random(int(sys.argv[3]))
         make_planners(rng, os.path.join(sys.argv[2], 'planners.kml'))
         make_gdal(rng, sys.argv[2])
+    elif sys.argv[1] == 'holes':
+        make_holes(sys.argv[2], int(sys.argv[3]), random.Random(int(sys.argv[4])))
     else:
         read(sys.argv[2])

@@ -2,8 +2,12 @@
 // connection, choosing a preset, editing the custom connection (a port out of range is refused, the
 // edited ports come back after a restart through "Preferences.txt"), the PX4 serial-port pages
 // writing wanted parameter values, the advanced configuration switches, granting and revoking a
-// sharing peer, relaying switched off, and the simulator's take-off point tapped on its map.
+// sharing peer, relaying switched off, the simulator's take-off point tapped on its map, and a drone
+// port that another program holds.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +19,7 @@
 #include <string>
 
 #include "Core/MathEarth.h"
+#include "Drone/DroneConnection.h"
 #include "Drone/FlightController/Parameters.h"
 #include "Network/Address.h"
 #include "Platform/SystemInfo.h"
@@ -354,6 +359,38 @@ TEST_F(DroneSetupScreens, RelayPortIsCheckedAndRelayingIsSwitchedOff) {
     EXPECT_EQ(topScreen(&harness), (ScreenFunction)settingsScreen);
 }
 
+// Another program holding the drone port: the drone connection finds it at the bind, the Drone Setup
+// screen says so instead of waiting for data that cannot come, and it clears once the port is free.
+TEST_F(DroneSetupScreens, ADronePortHeldByAnotherProgramIsShownUntilItIsFree) {
+    int holder = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    socklen_t length = sizeof(any);
+    ASSERT_EQ(bind(holder, (sockaddr*)&any, sizeof(any)), 0);
+    ASSERT_EQ(getsockname(holder, (sockaddr*)&any, &length), 0);
+    u16 port = ntohs(any.sin_port);
+    AppState* app = harness.app;
+    prefs()->droneConnection = DroneConnectionIp;
+    prefs()->droneLocalPort = port;
+    DroneLinkInputs inputs{};
+    inputs.droneSocket = &app->droneSocket;
+    inputs.preferences = prefs();
+    inputs.now = harness.render.now;
+    controlDrone(&app->droneConnection, &inputs);
+    std::string expected = "Port " + std::to_string(port) + " is in use by another program";
+    EXPECT_EQ(std::string(linkPortProblem(&app->droneConnection).text), expected);
+    open(droneSetupScreen);
+    EXPECT_EQ(std::string(mavlinkConnectionStatusText(app).text), expected);
+
+    close(holder);
+    controlDrone(&app->droneConnection, &inputs);
+    EXPECT_EQ(app->droneSocket.localPort, port);
+    EXPECT_EQ(linkPortProblem(&app->droneConnection).length, 0);
+    frames(&harness);
+    EXPECT_NE(std::string(mavlinkConnectionStatusText(app).text), expected);
+    closeSocket(&app->droneSocket);
+}
+
 TEST_F(DroneSetupScreens, ATapOnTheMapMovesTheTakeoffPoint) {
     prefs()->simulatorTakeoffLatitude = 47.0;
     prefs()->simulatorTakeoffLongitude = 8.0;
@@ -370,9 +407,9 @@ TEST_F(DroneSetupScreens, ATapOnTheMapMovesTheTakeoffPoint) {
     mercatorToLatLng(&expected, &point);
     EXPECT_NEAR(prefs()->simulatorTakeoffLongitude, expected.longitude, 1e-5);
     EXPECT_NEAR(prefs()->simulatorTakeoffLatitude, 47.0, 1e-4);
-    // The check boxes under the map: "Simulate VOSK" is the third row of the list.
+    // The check boxes under the map: "Simulate VOSK" is the fourth row of the list.
     f32 listTop = 1800 * 0.45f;
-    click(&harness, 400, listTop - 2.5f * 3.2f * t());
+    click(&harness, 400, listTop - 3.5f * 3.2f * t());
     EXPECT_EQ(prefs()->simulateVosk, 1u);
     EXPECT_EQ(prefs()->simulateOrvik, 0u);
 }

@@ -4,6 +4,7 @@
 // camera key pad; and, table-driven, the diagnostics text, the telemetry altitudes and the scale bar.
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -135,6 +136,92 @@ TEST_F(FlyScreenTest, MapCentresOnDroneAndShowsArrowTrafficDropsAndGeofence) {
     frames(&harness, 2);
     yellow = harnessPixel(&harness.render, (i32)(lowAt.x + 1.3f * lineHeight()), (i32)lowAt.y);
     EXPECT_NE(yellow & 0xFFFFFF, 0x00FFFFu) << "traffic not known to be near goes after 60 s";
+}
+
+// The arrow turned level by its yaw keeps its shape: about the same number of red pixels at every
+// heading (it used to squash to a sliver near 57 degrees and vanish near 180).
+TEST_F(FlyScreenTest, DroneArrowKeepsItsAreaAtEveryHeading) {
+    placeDrone();
+    frames(&harness, 3);
+    i32 half = (i32)(2 * lineHeight());
+    auto redPixels = [&] {
+        std::vector<u8> rgba((size_t)harness.render.width * harness.render.height * 4);
+        readHarnessPixels(&harness.render, rgba.data());
+        i32 count = 0;
+        for (i32 y = 540 - half; y <= 540 + half; y++) {
+            for (i32 x = 960 - half; x <= 960 + half; x++) {
+                const u8* p = &rgba[((size_t)(harness.render.height - 1 - y) * harness.render.width + x) * 4];
+                count += p[0] > p[1] + 60 && p[0] > p[2] + 60;
+            }
+        }
+        return count;
+    };
+    i32 level = 0;
+    for (f64 degrees : {0.0, 45.0, 57.0, 90.0, 180.0, 270.0}) {
+        vehicle()->yaw = (f32)(degrees * M_PI / 180);
+        frames(&harness, 2);
+        i32 count = redPixels();
+        if (degrees == 0) level = count;
+        ASSERT_GT(level, 100);
+        // Within 15 %: the shadow, offset the same way at every heading, shows more or less beside it.
+        EXPECT_NEAR(count, level, 0.15 * level) << degrees << " degrees";
+    }
+}
+
+// "Generate Waypoints" says why it did nothing or not all, and marks the part of the region that its
+// 98 waypoints leave uncovered until the region is changed.
+TEST_F(FlyScreenTest, TransectGenerateTellsWhatItCouldNotDoAndMarksTheUncoveredPart) {
+    AppState* app = harness.app;
+    harness.render.captureText = true;
+    placeDrone();
+    // 604 m east to west and 300 m north to south around the drone.
+    f64 east = 302 / metersPerDegreeLongitude(kLatitude), north = 150 / metersPerDegreeLatitude(kLatitude);
+    TransectRegion* region = &app->transectRegion;
+    region->points[0] = mercatorOf(kLatitude - north, kLongitude - east);
+    region->points[1] = mercatorOf(kLatitude - north, kLongitude + east);
+    region->points[2] = mercatorOf(kLatitude + north, kLongitude + east);
+    region->points[3] = mercatorOf(kLatitude + north, kLongitude - east);
+    region->pointCount = 4;
+    state()->openPanel = FlyPanelTransect;
+    frames(&harness, 2);
+
+    // The default spacing of 0 m.
+    ASSERT_TRUE(clickText(&harness, "Generate Waypoints"));
+    EXPECT_NE(shownText(&harness, "Set the transect spacing first"), nullptr);
+    EXPECT_EQ(app->waypointMissionEditor.waypointCount, 0);
+
+    // 8 m: 75 lines of two waypoints would cover it, 49 fit.
+    app->preferences.transectSpacing = 8;
+    moveMouseAway(&harness);
+    ASSERT_TRUE(clickText(&harness, "Generate Waypoints"));
+    EXPECT_EQ(app->waypointMissionEditor.waypointCount, 98);
+    EXPECT_NE(shownText(&harness, "Transect needs 150 waypoints; 98 generated", true), nullptr);
+    ASSERT_GE(region->uncoveredCount, 4);
+    // The cut: the westmost side of the uncovered part, 4 + 48 x 8 + 4 = 392 m in from the west edge.
+    Vec2 a = region->uncovered[0], b = region->uncovered[0];
+    for (i32 i = 0; i < region->uncoveredCount; i++) {
+        if (region->uncovered[i].x < a.x || (region->uncovered[i].x == a.x && region->uncovered[i].y < a.y)) {
+            b = a;
+            a = region->uncovered[i];
+        } else if (region->uncovered[i].x < b.x) {
+            b = region->uncovered[i];
+        }
+    }
+    GeoPoint cutA, cutB;
+    mercatorToLatLng(&cutA, &a);
+    mercatorToLatLng(&cutB, &b);
+    EXPECT_NEAR((cutA.longitude - (kLongitude - east)) * metersPerDegreeLongitude(kLatitude), 392, 1);
+    EXPECT_NEAR(cutA.longitude, cutB.longitude, 1e-7);
+    Vec2F32 onCut = mapPointToScreen(&state()->mapView, Vec2{(a.x + b.x) / 2, (a.y + b.y) / 2});
+    u32 marked = harnessPixel(&harness.render, (i32)onCut.x, (i32)onCut.y);
+    EXPECT_EQ(marked & 0xFFFFFF, 0xFF00FFu) << std::hex << marked;
+    // The message goes after 5 s; the mark goes once the region changes.
+    harness.render.now += 5000000;
+    frames(&harness);
+    EXPECT_EQ(shownText(&harness, "Transect needs"), nullptr);
+    region->points[2].y += 1e-6;
+    frames(&harness);
+    EXPECT_NE(harnessPixel(&harness.render, (i32)onCut.x, (i32)onCut.y) & 0xFFFFFF, 0xFF00FFu);
 }
 
 TEST_F(FlyScreenTest, TapsEditTheObjectOfTheOpenPanelAndOtherwiseShowTheTapInfo) {
@@ -309,15 +396,20 @@ TEST_F(FlyScreenTest, TheTopBarShowsWhyTheFlightLogCannotBeWritten) {
 }
 
 TEST(FlyScreenTexts, DiagnosticsFollowTheSensorMasksAndStatusTexts) {
-    auto text = [](const VehicleState* v) {
+    FixedString linkProblem{};
+    auto text = [&](const VehicleState* v) {
         u8 bytes[kFlyDiagnosticsBytes];
         ByteWriter w = makeByteWriter(bytes, kFlyDiagnosticsBytes);
         // 12:00:00 UTC on a day, one hour east of UTC.
-        writeFlyDiagnosticsText(&w, v, 100000000, 13190774400000 + 12 * 3600000, 3600000);
+        writeFlyDiagnosticsText(&w, &linkProblem, v, 100000000, 13190774400000 + 12 * 3600000, 3600000);
         return std::string((const char*)bytes, (size_t)w.length);
     };
     auto v = std::make_unique<VehicleState>();
     EXPECT_EQ(text(v.get()), "No errors or diagnostic messages");
+    // A drone port held by another program comes first, on its own line.
+    linkProblem = makeString("Port 14550 is in use by another program");
+    EXPECT_EQ(text(v.get()), "Port 14550 is in use by another program\n");
+    linkProblem = FixedString{};
     v->sensorsPresent = v->sensorsEnabled = (1ull << 40) | (1ull << 3) | (1ull << 31) | (1ull << 5);
     v->sensorsHealthy = 1ull << 5;
     EXPECT_EQ(text(v.get()), "Absolute Pressure Sensor Error, Sensor Bit 31 Error, Sensor Bit 40 Error\n");

@@ -40,9 +40,10 @@ protected:
     void TearDown() override { payloadrig::stopRig(&rig); }
     void press(f32 x, f32 y) { click(&rig.harness, x, y); }
     void back() { tapKey(&rig.harness, KeyEscape); }
-    // Clicks the first row of the connection list: true when it opened a setup screen.
+    // Clicks the first payload row of the connection list (under "Payload Type"): true when it opened
+    // a setup screen.
     bool firstRowOpens(ScreenFunction screen) {
-        press((f32)rig.harness.render.width / 2, rowCentreY(&rig.harness, 0));
+        press((f32)rig.harness.render.width / 2, rowCentreY(&rig.harness, 1));
         bool opened = topScreen(&rig.harness) == screen;
         if (opened) back();
         return opened;

@@ -97,6 +97,18 @@ void moveMouseAway(ScreensHarness* harness) {
     frames(harness);
 }
 
+const TextRun* shownText(const ScreensHarness* harness, const char* text, bool exact) {
+    return findTextRun(harness->render.text, text, exact);
+}
+
+bool clickText(ScreensHarness* harness, const char* text, bool exact) {
+    const TextRun* run = shownText(harness, text, exact);
+    if (!run) return false;
+    click(harness, (run->x0 + run->x1) / 2, (run->y0 + run->y1) / 2);
+    frames(harness);  // drawn as the click left it
+    return true;
+}
+
 ScreenFunction topScreen(const ScreensHarness* harness) {
     const ScreenStack* stack = &harness->app->screenStack;
     return stack->depth > 0 ? stack->screens[stack->depth - 1] : nullptr;

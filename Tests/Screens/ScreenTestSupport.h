@@ -33,6 +33,12 @@ void typeText(ScreensHarness* harness, const char* text);
 void wheel(ScreensHarness* harness, f32 x, f32 y, i32 notches);
 void moveMouseAway(ScreensHarness* harness);
 
+// The texts of the frames (the harness reads them back once captureText is set): the first run that
+// contains the text (with exact set: that is the text), or null; and a click at the middle of that
+// run, then a frame that draws what the click changed (false when there is no such run).
+const TextRun* shownText(const ScreensHarness* harness, const char* text, bool exact = false);
+bool clickText(ScreensHarness* harness, const char* text, bool exact = false);
+
 ScreenFunction topScreen(const ScreensHarness* harness);
 i32 stackDepth(const ScreensHarness* harness);
 

@@ -1,6 +1,6 @@
 // The developer menu through real frames: every screen row opens its screen, the forced drone
-// configuration for each autopilot and camera pair, the identity rows' low-byte rule, and the
-// system rows' texts from the platform.
+// configuration for each autopilot and camera pair, the identity rows' low-byte rule, the system
+// rows' names, and the system rows' texts from the platform.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -102,6 +102,20 @@ TEST_F(TestSelectorTest, IdentitiesKeepTheLowByteOfTheEnteredNumberAndZeroWithou
     EXPECT_EQ(harness.app->preferences.appComponentId, 0);
     EXPECT_EQ(enteredIdentity(makeString("-1")), 255);
     EXPECT_EQ(enteredIdentity(makeString("")), 0);
+}
+
+// The system rows name what they show without the other system's names.
+TEST_F(TestSelectorTest, SystemRowsSayUserAndComputerName) {
+    harness.render.captureText = true;
+    harness.platform->userName = makeString("crew");
+    harness.platform->computerName = makeString("field-laptop");
+    openSelector();
+    for (i32 i = 0; i < 20 && !shownText(&harness, "Computer Name"); i++) wheel(&harness, 400, 1000, -3);
+    frames(&harness);
+    EXPECT_NE(shownText(&harness, "User Name", true), nullptr);
+    EXPECT_NE(shownText(&harness, "crew", true), nullptr);
+    EXPECT_NE(shownText(&harness, "Computer Name", true), nullptr);
+    EXPECT_EQ(shownText(&harness, "Windows"), nullptr);
 }
 
 TEST(SystemFacts, MissingDmiFilesGiveTheirFailureText) {

@@ -393,6 +393,12 @@ TEST_F(ViewerFrames, ExportPanelWritesTheFlightPathAndPlaybackGoesOn) {
     }
     finishFileThread(&files);
     ASSERT_EQ(harness.app->flightLogExportProgress.status, (u32)FileStatusSuccess);
+    // The row names the file it wrote, where the one line of the row has room for it.
+    harness.render.captureText = true;
+    frames(&harness);
+    const TextRun* saved = shownText(&harness, "Saved flight_log_2025_12_07_09_33_20.gpx");
+    ASSERT_NE(saved, nullptr);
+    EXPECT_LT(saved->x1, (f32)kWidth);
     std::ifstream written(std::string(folder) + "/Flight Logs GPX/flight_log_2025_12_07_09_33_20.gpx");
     std::string gpx((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
     EXPECT_NE(gpx.find("<name>flight_log_2025_12_07_09_33_20</name>"), std::string::npos);

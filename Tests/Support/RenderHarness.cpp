@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Decoders/Png.h"
+#include "Support/DrawnText.h"
 #include "Platform/FileThread.h"
 #include "SourceCommon/Renderer/GlConstants.h"
 
@@ -21,6 +22,15 @@ u64 alignedSize(u64 size) { return (size + 4095) & ~u64(4095); }
 
 void bindHarnessFramebuffer(RenderHarness* harness) {
     harness->gl.glBindFramebuffer(kGlFramebuffer, harness->framebuffer);
+}
+
+RenderHarness* activeHarness = nullptr;
+
+// The installed update, then the text capture.
+void harnessUpdate(Platform* platform, UiState* ui, AppState* app) {
+    if (!activeHarness) return;
+    if (activeHarness->update) activeHarness->update(platform, ui, app);
+    if (activeHarness->captureText) activeHarness->text = drawnTextRuns(ui);
 }
 
 }  // namespace
@@ -86,7 +96,8 @@ FixedString startRenderHarness(RenderHarness* harness, i32 width, i32 height) {
     harness->fileThreadState = new FileThreadState{};
     // Frames draw only what the test puts in the batches until it installs an update (null: the
     // application's own, which runs the screens and draws their widgets).
-    harness->app->renderer.update = [](Platform*, UiState*, AppState*) {};
+    harness->app->renderer.update = harnessUpdate;
+    activeHarness = harness;
     globalMemory = harness->memory;
     return FixedString{};
 }
@@ -101,6 +112,7 @@ void stopRenderHarness(RenderHarness* harness) {
             delete (FileThreadState*)harness->fileThreadState;
         }
         if (globalMemory == harness->memory) globalMemory = nullptr;
+        if (activeHarness == harness) activeHarness = nullptr;
         munmap(harness->memory, harness->platform->blockSize);
     }
     if (harness->context) {
@@ -116,7 +128,7 @@ void stopRenderHarness(RenderHarness* harness) {
 }
 
 void setHarnessUpdate(RenderHarness* harness, ApplicationUpdateFunction update) {
-    harness->app->renderer.update = update ? update : updateApp;
+    harness->update = update ? update : updateApp;
 }
 
 void runHarnessFilePass(RenderHarness* harness) {

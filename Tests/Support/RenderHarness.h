@@ -3,7 +3,11 @@
 // updateAndRender with scripted input, the pixels read back, and PNG snapshots for a person to
 // look at. One harness at a time per process.
 #pragma once
+#include <string>
+#include <vector>
+
 #include "Core/FixedString.h"
+#include "Support/DrawnText.h"
 #include "Platform/Platform.h"
 #include "Application/ApplicationMemory.h"
 #include "SourceCommon/Renderer/Renderer.h"
@@ -25,6 +29,11 @@ struct RenderHarness {
     u64 now;  // microseconds handed to the input handlers; tests move it
     u32 runFilePasses;  // 1 (the default): one pass of the file thread's work before every frame
     void* fileThreadState;  // FileThreadState of those passes
+    ApplicationUpdateFunction update;  // what setHarnessUpdate installed
+    // With captureText set, every frame's texts are read back (drawnTextRuns) after the update and
+    // before the renderer draws them.
+    bool captureText;
+    std::vector<TextRun> text;
 };
 
 // Creates the context and the state; an empty text on success, else why not.
