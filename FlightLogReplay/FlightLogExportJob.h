@@ -11,8 +11,10 @@ struct JobQueue;
 constexpr i64 kExportChunkBytes = 1 << 20;
 constexpr i64 kExportSliceEntries = 16384;  // entries between two looks at the cancel flag and the ring
 constexpr u32 kExportChunkWrites = 8;       // chunks on their way to the file at most
-// A log of at most this many entries is exported within the frame that asks for it, as one write.
+// A log of at most this many entries and bytes (its index's) is exported within the frame that asks
+// for it, as one write: a few milliseconds of replay.
 constexpr i64 kInlineExportEntries = 20000;
+constexpr i64 kInlineExportBytes = 2000000;
 
 enum FlightLogExportJobState : u32 {
     ExportJobIdle = 0,

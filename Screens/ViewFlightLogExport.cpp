@@ -53,7 +53,7 @@ void startExport(ExportKind kind, i32 number, u32 item, const ViewFlightLogState
                                  static_cast<u8>((state->recordingThermal >> item) & 1),
                                  static_cast<u8>((state->recordingMslPilotGap >> item) & 1),
                                  static_cast<u8>((state->recordingMslDemGap >> item) & 1)};
-    if (index->entryCount <= kInlineExportEntries) {
+    if (index->entryCount <= kInlineExportEntries && index->usedBytes <= kInlineExportBytes) {
         FlightLogExportSource source{index, &job->replay, nullptr, exportName};
         FlightLogExportTarget target{&job->status, &app->flightLogExportProgress, &platform->fileJobs, now};
         if (kind == ExportPhotoInfo) queuePhotoInfoExport(&source, state->lastDatagramEntry, &target);
