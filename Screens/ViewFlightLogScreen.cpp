@@ -331,10 +331,15 @@ void stepFlightLogReplay(ViewFlightLogState* state, const FlightLogIndex* index,
     bool audible = state->isPlaying && state->playbackSpeed == 1 && state->cursor < index->entryCount &&
                    state->playbackTime - entryTimeAt(index, state->cursor) < kViewerSoundLagMs;
     SoundQueue* queue = audible ? sounds : nullptr;
-    for (i64 entries = 0; entries < kMaxReplayEntriesPerFrame && state->cursor < index->entryCount; entries++) {
+    i64 bytes = 0;
+    for (i64 entries = 0; entries < kMaxReplayEntriesPerFrame && bytes < kMaxReplayBytesPerFrame &&
+                          state->cursor < index->entryCount;
+         entries++) {
+        i64 entry = state->cursor;
         FlightLogReplayStep step;
         replayFlightLog(&step, &state->cursor, state->playbackTime, kViewerIdleStepMs, queue, index, replay, elevation);
         if (step.type == -1) break;
+        if (state->cursor > entry) bytes += flightLogEntryLength(index, entry);
     }
 }
 

@@ -33,9 +33,10 @@ struct VehicleState;
 // The replay's idle step: the drone link runs without a datagram at most this often (ms) between
 // entries.
 constexpr i64 kViewerIdleStepMs = kOverviewIdleStepMs;
-// Entries the playback replays in one frame at most: a clock far ahead of the replay (after the
-// entries list was open for long at a high speed) is caught up over several frames.
+// Entries, and their bytes, the playback replays in one frame at most: a clock far ahead of the
+// replay (after the entries list was open for long at a high speed) is caught up over several frames.
 constexpr i64 kMaxReplayEntriesPerFrame = 20000;
+constexpr i64 kMaxReplayBytesPerFrame = 2000000;
 // Sound is played only while the clock is this close (ms) to the entry that is due.
 constexpr i64 kViewerSoundLagMs = 1000;
 constexpr i32 kMaxEntryRowsPerFrame = 200;
@@ -146,8 +147,9 @@ void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index
 // The clock: while playing, speedBaseTime plus the time since speedBaseMicros times the speed;
 // clamped at endTime, where playing stops.
 void advanceFlightLogClock(ViewFlightLogState* state, const FlightLogIndex* index, u64 now);
-// Steps the replay towards playbackTime, at most kMaxReplayEntriesPerFrame entries; the sound queue
-// is passed only at 1x close to the due entry.
+// Steps the replay towards playbackTime, at most kMaxReplayEntriesPerFrame entries and about
+// kMaxReplayBytesPerFrame of their bytes; the sound queue is passed only at 1x close to the due
+// entry.
 void stepFlightLogReplay(ViewFlightLogState* state, const FlightLogIndex* index, FlightLogReplay* replay,
                          SoundQueue* sounds, const ReplayElevation* elevation);
 // What a playback button does.
