@@ -25,7 +25,7 @@ struct AirTrafficSlot;
 
 constexpr i32 kFlyScrollViews = 7;
 
-// openPanel values (the panels' own Parts add theirs in their files).
+// openPanel values (each panel's own file adds the values it uses).
 enum FlyPanel : u32 {
     FlyPanelNone = 0,
     FlyPanelGeofence = 1,
