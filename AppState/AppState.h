@@ -10,6 +10,7 @@
 #include "Drone/DroneConnection.h"
 #include "Drone/SimulatedDrone.h"
 #include "Drone/TarnwickPayloads/DropLocations.h"
+#include "FlightLogReplay/FlightLogExportJob.h"
 #include "FlightLogReplay/FlightLogList.h"
 #include "FlightLogs/FlightLogSession.h"
 #include "Map/CopernicusDownloader.h"
@@ -117,6 +118,7 @@ struct AppState {
     OverlayList overlayList;
     ExportedKmzList exportedKmzList;
     KmzEditor kmzEditor;
+    KmzImportJob kmzImport;  // a KMZ being read into the editor in slices
     KmzExportRun kmzExport;  // the export being saved, stepped every frame
     VectorOverlayLoader vectorOverlayLoader;
     RasterOverlayLoader rasterOverlayLoader;
@@ -125,6 +127,7 @@ struct AppState {
     // open (set by the viewer on each of its frames, cleared when it is left).
     FlightLogReplay flightLogReplay;
     FileJobResult flightLogExportProgress;  // the newest flight-log export's write
+    FlightLogExportJob flightLogExport;     // an export of the viewed log in slices
     u32 flightLogViewerOpen;
     ScreenStack screenStack;
     UiMetrics uiMetrics;

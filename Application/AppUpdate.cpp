@@ -204,6 +204,8 @@ void finishApp(Platform* platform, AppState* app) {
     // The log's buffered entries go to the file thread, which finishes its jobs (for at most 5 s)
     // before the program ends.
     finishFlightLogger(&app->flightLogger);
+    // A flight-log export still being written is given up: its hidden file goes after its chunks.
+    abandonFlightLogExport(&app->flightLogExport, &platform->fileJobs);
 }
 
 void updateApp(Platform* platform, UiState* ui, AppState* app) {
@@ -340,8 +342,8 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
     updateOverlayList(&app->overlayList, reads, slots, platform->scratch, (u64)kScratchSize, now);
     updateExportedKmzList(&app->exportedKmzList, reads, slots, (i64)now, getTimeZoneOffsetMs());
     if (updateKmzExport(&app->kmzExport, &platform->fileJobs, &platform->jobQueue)) app->exportedKmzList.refresh = 2;
-    importKmzIntoKmzEditor(&app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
-                           app->pendingLoads.kmzImportMode, reads);
+    updateKmzImport(&app->kmzImport, &app->pendingLoads.kmzRead, &app->kmzEditor, &app->pendingLoads.kmzImportName,
+                    app->pendingLoads.kmzImportMode, reads, &platform->jobQueue);
     OverlaySelection overlaySelection = overlaySelectionOf(preferences);
     updateVectorOverlayLoader(&app->vectorOverlayLoader, &overlaySelection, reads, &platform->fileJobs,
                               &platform->jobQueue, slots, &app->downloadPool, &app->pendingLoads.overlayPick);
@@ -360,6 +362,9 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
         queueSound(&app->sound.queue, kCriticalTone, toneSteps(kCriticalTone));
         logger->failureAnnounced = 1;
     }
+    updateFlightLogExport(&app->flightLogExport, &platform->fileJobs, &platform->jobQueue,
+                          &app->flightLogExportProgress, (i64)now);
+    app->flightLogList.logInUse = flightLogExportBusy(&app->flightLogExport);
     updateFlightLogList(&app->flightLogList, reads, &platform->jobQueue, slots, (i64)now);
 
     updateScreen(&app->screenStack, platform, ui, app);

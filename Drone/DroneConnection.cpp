@@ -31,6 +31,7 @@ struct LinkFrame {
     bool fixedEndpoint;
     bool relayClient;  // the connection goes to a relaying app: the secure link's client side runs
     bool positionUpdated;
+    bool replay;  // a flight-log replay's step: no sockets, nothing kept for the flight log
 };
 
 // Where the app's own MAVLink to the drone goes this frame: the drone socket, or the sink socket
@@ -368,7 +369,9 @@ void takeDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const Add
             frame->positionUpdated = frame->positionUpdated || decoded.positionUpdated;
         }
         heard = heard || taken;
-        rememberLinkLogMessage(&connection->logRecords, LinkLogVehicle, message, FlightLogReceivedFromDrone, now);
+        if (!frame->replay) {
+            rememberLinkLogMessage(&connection->logRecords, LinkLogVehicle, message, FlightLogReceivedFromDrone, now);
+        }
     }
     // Autodetect: the vehicle's datagrams tell where the drone is.
     if (!frame->fixedEndpoint && heard) {
@@ -382,8 +385,10 @@ void takeDroneMessage(LinkFrame* frame, const MavlinkMessage* message, const Add
     if (!heard) {
         handleOtherMessage(frame, message, source);
     }
-    rememberLinkLogMessage(&connection->logRecords, LinkLogCamera, message, FlightLogReceivedFromDrone, now);
-    rememberLinkLogMessage(&connection->logRecords, LinkLogRadio, message, FlightLogReceivedFromDrone, now);
+    if (!frame->replay) {
+        rememberLinkLogMessage(&connection->logRecords, LinkLogCamera, message, FlightLogReceivedFromDrone, now);
+        rememberLinkLogMessage(&connection->logRecords, LinkLogRadio, message, FlightLogReceivedFromDrone, now);
+    }
     if (!frame->fixedEndpoint && vehicle->vehicleId != 0 && message->source == vehicle->vehicleId &&
         sameEndpoint(source, &connection->droneEndpoint)) {
         connection->endpointHeardTime = now;
@@ -450,7 +455,7 @@ void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) 
     }
     MavlinkMessage* reader = &connection->droneReader;
     if (!stream) {
-        *reader = MavlinkMessage{};
+        reader->bytesBuffered = 0;  // a datagram starts afresh: nothing of the last one is kept
     }
     bool wasFromDrone = fromDrone;
     i32 position = 0;
@@ -491,6 +496,40 @@ void drainDroneSocket(LinkFrame* frame, u8* loggedFrom) {
 // ---------------------------------------------------------------------------------------------------
 // The camera socket (a camera of its own on the network).
 
+void handleCameraDatagram(LinkFrame* frame, const u8* data, u32 length) {
+    DroneConnection* connection = frame->connection;
+    const DroneLinkInputs* inputs = frame->inputs;
+    MavlinkMessage* reader = &connection->cameraReader;
+    reader->bytesBuffered = 0;  // a datagram starts afresh: nothing of the last one is kept
+    i32 position = 0;
+    for (;;) {
+        position = parseMavlinkBytes(reader, data, position, (i32)length);
+        if (!reader->haveMessage) {
+            break;
+        }
+        if (handleNextVisionExtension(reader, &connection->nextVision, &connection->cameraView.imagesCaptured,
+                                      frame->now)) {
+            connection->nextVisionViaDrone = 0;
+        }
+        if (!frame->replay) {
+            rememberLinkLogMessage(&connection->logRecords, LinkLogCamera, reader, FlightLogReceivedFromCamera,
+                                   frame->now);
+        }
+        recordMavlinkTraffic(reader->source, reader->sequence, reader->messageId, reader->payload,
+                             reader->payloadLength, reader->frameLength, &connection->traffic[TrafficCameraLink],
+                             frame->now);
+        if (inputs->relaySocket && inputs->relayHost && reader->source == 65470) {
+            u8 bytes[500];
+            ByteWriter writer = makeByteWriter(bytes, sizeof(bytes));
+            ByteWriter payload = makeByteWriter(reader->payload, reader->payloadLength);
+            payload.length = reader->payloadLength;
+            u8 sequence = reader->sequence;
+            sendMavlinkMessage(0, reader->messageId, &payload, &writer, &sequence, reader->source, nullptr, frame->now);
+            relayPacketToPeers(inputs->relayHost, inputs->relaySocket, RelayStreamMavlink, frame->preferences, &writer);
+        }
+    }
+}
+
 void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
     DroneConnection* connection = frame->connection;
     const DroneLinkInputs* inputs = frame->inputs;
@@ -514,33 +553,7 @@ void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
             continue;
         }
         addFlightLogEntry(inputs->flightLogger, frame->now, FlightLogReceivedFromCamera, datagram.data, datagram.length);
-        MavlinkMessage* reader = &connection->cameraReader;
-        *reader = MavlinkMessage{};
-        i32 position = 0;
-        for (;;) {
-            position = parseMavlinkBytes(reader, datagram.data, position, (i32)datagram.length);
-            if (!reader->haveMessage) {
-                break;
-            }
-            if (handleNextVisionExtension(reader, &connection->nextVision, &connection->cameraView.imagesCaptured,
-                                          frame->now)) {
-                connection->nextVisionViaDrone = 0;
-            }
-            rememberLinkLogMessage(&connection->logRecords, LinkLogCamera, reader, FlightLogReceivedFromCamera,
-                                   frame->now);
-            recordMavlinkTraffic(reader->source, reader->sequence, reader->messageId, reader->payload,
-                                 reader->payloadLength, reader->frameLength, &connection->traffic[TrafficCameraLink],
-                                 frame->now);
-            if (inputs->relaySocket && inputs->relayHost && reader->source == 65470) {
-                u8 bytes[500];
-                ByteWriter writer = makeByteWriter(bytes, sizeof(bytes));
-                ByteWriter payload = makeByteWriter(reader->payload, reader->payloadLength);
-                payload.length = reader->payloadLength;
-                u8 sequence = reader->sequence;
-                sendMavlinkMessage(0, reader->messageId, &payload, &writer, &sequence, reader->source, nullptr, frame->now);
-                relayPacketToPeers(inputs->relayHost, inputs->relaySocket, RelayStreamMavlink, frame->preferences, &writer);
-            }
-        }
+        handleCameraDatagram(frame, datagram.data, datagram.length);
     }
 }
 
@@ -579,7 +592,7 @@ void updateHeightAboveGround(LinkFrame* frame) {
     }
     connection->previousHeightAboveGround = height;
 
-    if (frame->positionUpdated) {
+    if (frame->positionUpdated && frame->inputs->flightLogger) {
         u8 bytes[36];
         ByteWriter record = makeByteWriter(bytes, sizeof(bytes));
         appendF64Le(vehicleLatitude, &record);
@@ -594,6 +607,95 @@ void updateHeightAboveGround(LinkFrame* frame) {
                     &record);
         addFlightLogEntry(frame->inputs->flightLogger, frame->now, FlightLogAugmentedPosition, bytes, record.length);
     }
+}
+
+// The frame's view of one call, with the drone endpoint fixed by the simulator or the preferences
+// (autodetect learns it otherwise).
+LinkFrame beginLinkFrame(DroneConnection* connection, const DroneLinkInputs* inputs) {
+    const Preferences* preferences = inputs->preferences;
+    LinkFrame frame{};
+    frame.connection = connection;
+    frame.inputs = inputs;
+    frame.preferences = preferences;
+    frame.now = inputs->now;
+    frame.ownSource = (u16)(preferences->appSystemId << 8 | preferences->appComponentId);
+    if (inputs->simulatorPort) {
+        connection->droneEndpoint = makeAddressRecord(4, kLoopback, inputs->simulatorPort);
+        frame.fixedEndpoint = true;
+    } else if (preferences->droneAddress.port != 0) {
+        connection->droneEndpoint = preferences->droneAddress;
+        frame.fixedEndpoint = true;
+    }
+    return frame;
+}
+
+// After the drone's datagrams: the autopilot's control (its tones alone in a replay, where the rest
+// would only send), the flight phase and the payloads.
+void controlVehicleAndPayloads(LinkFrame* frame, DroneOutput* droneOutput) {
+    DroneConnection* connection = frame->connection;
+    const DroneLinkInputs* inputs = frame->inputs;
+    const Preferences* preferences = frame->preferences;
+    connection->missionSettings[0] = preferences->waypointMissionCruiseSpeed;
+    connection->missionSettings[1] = -3.0;
+    connection->missionSettings[2] = 6.0;
+    connection->missionSettings[3] = 3.0;
+    connection->vehicle.cruiseSpeed = preferences->waypointMissionCruiseSpeed;
+
+    AutopilotFrame autopilot{};
+    autopilot.vehicle = &connection->vehicle;
+    autopilot.plan = inputs->missionPlan;
+    autopilot.transect = inputs->missionTransect;
+    autopilot.sounds = inputs->soundQueue;
+    autopilot.logger = inputs->flightLogger;
+    autopilot.preferences = preferences;
+    autopilot.output = droneOutput;
+    autopilot.outputWithheld = connection->relayControlled;
+    autopilot.gamepad = inputs->gamepad;
+    autopilot.input = inputs->input;
+    autopilot.now = inputs->now;
+    autopilot.utcMilliseconds = inputs->utcMilliseconds;
+    expireFlightActions(connection, inputs->now);
+    if (connection->vehicle.autopilotKind == AutopilotPx4) {
+        if (frame->replay) {
+            playPx4Tones(&connection->px4, &autopilot);
+        } else {
+            controlPx4(&connection->px4, &autopilot);
+        }
+    } else if (connection->vehicle.autopilotKind == AutopilotArduCopter && !frame->replay) {
+        controlArduCopter(&connection->arduCopter, &autopilot);
+    }
+    updateFlightPhase(&connection->vehicle, &connection->px4, &connection->arduCopter, inputs->now);
+    PayloadControl payloadControl{&connection->vehicle, inputs->soundQueue, inputs->geofence, inputs->missionPlan,
+                                  preferences,          inputs->flightLogger, droneOutput,   inputs->now};
+    controlPayloadLink(&connection->payload, &payloadControl);
+}
+
+// After the camera's datagrams: the controller's camera bindings, the cameras, the traffic rates and
+// the height above ground.
+void controlCamerasAndHeight(LinkFrame* frame, DroneOutput* cameraOutput) {
+    DroneConnection* connection = frame->connection;
+    const DroneLinkInputs* inputs = frame->inputs;
+    applyCameraBindings(connection, inputs);
+    registerLinkLogRecords(&connection->logRecords, LinkLogCamera, inputs->flightLogger);
+    controlCameras(connection, inputs, cameraOutput);
+
+    for (MavlinkTrafficStats& stats : connection->traffic) {
+        updateMavlinkTrafficRates(&stats, inputs->now);
+    }
+    updateSourceTrafficRates(&connection->droneSources, inputs->now);
+    connection->zoomChanged = 0;
+    connection->gimbalCommandActive = connection->gimbalPitchRate != 0 || connection->gimbalYawRate != 0 ||
+                                      connection->gimbalRecenter || connection->gimbalSecondaryPosition;
+    connection->gimbalPitchRate = 0;
+    connection->gimbalYawRate = 0;
+    connection->gimbalRecenter = 0;
+    connection->gimbalSecondaryPosition = 0;
+    if (!frame->replay && frame->preferences->enableCorningShark410 && inputs->gamepad &&
+        inputs->gamepad->controllerKind == ControllerPilotPro) {
+        sendHyperspectralCommand(inputs->input, cameraOutput->socket, inputs->utcMilliseconds,
+                                 inputs->timeZoneOffsetMs);
+    }
+    updateHeightAboveGround(frame);
 }
 
 }  // namespace
@@ -616,22 +718,9 @@ FixedString linkPortProblem(const DroneConnection* connection) {
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
     ProfilingScope scope("Control Drone");
     const Preferences* preferences = inputs->preferences;
-    LinkFrame frame{};
-    frame.connection = connection;
-    frame.inputs = inputs;
-    frame.preferences = preferences;
-    frame.now = inputs->now;
-    frame.ownSource = (u16)(preferences->appSystemId << 8 | preferences->appComponentId);
+    LinkFrame frame = beginLinkFrame(connection, inputs);
     logControllerState(inputs->flightLogger, inputs->gamepad, inputs->input);
 
-    // Drone endpoint: the simulator, the configured drone, or what autodetect learned.
-    if (inputs->simulatorPort) {
-        connection->droneEndpoint = makeAddressRecord(4, kLoopback, inputs->simulatorPort);
-        frame.fixedEndpoint = true;
-    } else if (preferences->droneAddress.port != 0) {
-        connection->droneEndpoint = preferences->droneAddress;
-        frame.fixedEndpoint = true;
-    }
     frame.relayClient = !inputs->replay && connectsToRelayingApp(preferences, inputs->simulatorPort);
     if (!frame.relayClient) {
         stopSecureLinkClient(&connection->secureLinkClient);
@@ -666,35 +755,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
                             RelayStreamMavlink, inputs->now);
     }
 
-    connection->missionSettings[0] = preferences->waypointMissionCruiseSpeed;
-    connection->missionSettings[1] = -3.0;
-    connection->missionSettings[2] = 6.0;
-    connection->missionSettings[3] = 3.0;
-    connection->vehicle.cruiseSpeed = preferences->waypointMissionCruiseSpeed;
-
-    AutopilotFrame autopilot{};
-    autopilot.vehicle = &connection->vehicle;
-    autopilot.plan = inputs->missionPlan;
-    autopilot.transect = inputs->missionTransect;
-    autopilot.sounds = inputs->soundQueue;
-    autopilot.logger = inputs->flightLogger;
-    autopilot.preferences = preferences;
-    autopilot.output = &droneOutput;
-    autopilot.outputWithheld = connection->relayControlled;
-    autopilot.gamepad = inputs->gamepad;
-    autopilot.input = inputs->input;
-    autopilot.now = inputs->now;
-    autopilot.utcMilliseconds = inputs->utcMilliseconds;
-    expireFlightActions(connection, inputs->now);
-    if (connection->vehicle.autopilotKind == AutopilotPx4) {
-        controlPx4(&connection->px4, &autopilot);
-    } else if (connection->vehicle.autopilotKind == AutopilotArduCopter) {
-        controlArduCopter(&connection->arduCopter, &autopilot);
-    }
-    updateFlightPhase(&connection->vehicle, &connection->px4, &connection->arduCopter, inputs->now);
-    PayloadControl payloadControl{&connection->vehicle, inputs->soundQueue, inputs->geofence, inputs->missionPlan,
-                                  preferences,          inputs->flightLogger, &droneOutput,   inputs->now};
-    controlPayloadLink(&connection->payload, &payloadControl);
+    controlVehicleAndPayloads(&frame, &droneOutput);
 
     // The camera: its own socket when the video URL names one, else through the drone.
     DroneOutput cameraOutput = droneOutput;
@@ -716,26 +777,7 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {
         cameraOutput.socket = &connection->sinkSocket;
         cameraOutput.stats = &connection->traffic[TrafficSink];
     }
-    applyCameraBindings(connection, inputs);
-    registerLinkLogRecords(&connection->logRecords, LinkLogCamera, inputs->flightLogger);
-    controlCameras(connection, inputs, &cameraOutput);
-
-    for (MavlinkTrafficStats& stats : connection->traffic) {
-        updateMavlinkTrafficRates(&stats, inputs->now);
-    }
-    updateSourceTrafficRates(&connection->droneSources, inputs->now);
-    connection->zoomChanged = 0;
-    connection->gimbalCommandActive = connection->gimbalPitchRate != 0 || connection->gimbalYawRate != 0 ||
-                                      connection->gimbalRecenter || connection->gimbalSecondaryPosition;
-    connection->gimbalPitchRate = 0;
-    connection->gimbalYawRate = 0;
-    connection->gimbalRecenter = 0;
-    connection->gimbalSecondaryPosition = 0;
-    if (preferences->enableCorningShark410 && inputs->gamepad && inputs->gamepad->controllerKind == ControllerPilotPro) {
-        sendHyperspectralCommand(inputs->input, cameraOutput.socket, inputs->utcMilliseconds, inputs->timeZoneOffsetMs);
-    }
-
-    updateHeightAboveGround(&frame);
+    controlCamerasAndHeight(&frame, &cameraOutput);
 
     registerLinkLogRecords(&connection->logRecords, LinkLogRadio, inputs->flightLogger);
     // Everything queued during this call goes to the flight log.
@@ -768,4 +810,33 @@ void forgetFollowedVehicle(DroneConnection* connection) {
     connection->droneReader = MavlinkMessage{};
     connection->lastDroneMessageTime = 0;
     connection->pendingFlightAction = 0;
+}
+
+void replayDroneLink(DroneConnection* connection, const DroneLinkInputs* inputs, const u8* datagram, u32 length,
+                     u32 link) {
+    static const u8 kRecordedSource[4] = {127, 0, 0, 1};
+    const Preferences* preferences = inputs->preferences;
+    LinkFrame frame = beginLinkFrame(connection, inputs);
+    frame.replay = true;
+    connection->relayControlled = 0;
+    if (link == ReplayedFromDrone) {
+        // Recorded datagrams come from one fixed loopback endpoint, which autodetect locks on to.
+        SocketResult received{};
+        received.received = 1;
+        received.data = const_cast<u8*>(datagram);
+        received.length = length;
+        received.source = makeAddressRecord(4, kRecordedSource, kSimulatorLinkLocalPort);
+        handleDroneDatagram(&frame, &received, preferences->droneTransportProtocol == TransportTcp);
+    }
+    DroneOutput droneOutput = droneOutputOf(&frame);
+    controlVehicleAndPayloads(&frame, &droneOutput);
+    DroneOutput cameraOutput = droneOutput;
+    if (isCameraUrl(preferences)) {
+        connection->cameraKind = CameraNextVision;
+        connection->cameraEndpoint = cameraEndpointFromUrl(preferences);
+        if (link == ReplayedFromCamera) handleCameraDatagram(&frame, datagram, length);
+    } else if (connection->cameraKind == CameraNextVision && preferences->videoStreamProtocol != VideoStreamQv) {
+        connection->cameraKind = CameraNone;
+    }
+    controlCamerasAndHeight(&frame, &cameraOutput);
 }

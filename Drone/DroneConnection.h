@@ -193,6 +193,23 @@ void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
 // port); never in autodetect, over TCP or with the simulator.
 bool connectsToRelayingApp(const Preferences* preferences, u16 simulatorPort);
 
+// Where a replayed datagram was recorded: none (an idle step), from the drone, from the camera.
+enum ReplayedLink : u32 {
+    ReplayedNone = 0,
+    ReplayedFromDrone = 1,
+    ReplayedFromCamera = 2,
+};
+
+// One step of a flight-log replay's drone link at inputs->now: the recorded datagram goes through
+// the live link's message handling (a drone datagram as if from 127.0.0.1:14550, which autodetect
+// locks on to; a camera datagram only while the video URL names a camera), then the state the live
+// link keeps between frames moves on: flight phase, payloads, cameras with the controller's
+// bindings, traffic rates, height above ground and the warning tones. The sockets, relay and flight
+// logger of the inputs are not used: nothing is built for sending, no parameter is kept in step, no
+// clock is read, and nothing is kept for the flight log.
+void replayDroneLink(DroneConnection* connection, const DroneLinkInputs* inputs, const u8* datagram, u32 length,
+                     u32 link);
+
 // "Port @ is in use by another program" while the drone socket's port (else the camera socket's)
 // is taken, else empty.
 FixedString linkPortProblem(const DroneConnection* connection);

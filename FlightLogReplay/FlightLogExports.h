@@ -1,13 +1,17 @@
 // The flight-log exports: the photo-info and full-motion-video CSV tables and the flight-path GPX
-// documents of an open log. Each writer replays the log from its start through the caller's replay
-// record and appends its whole text to a ByteWriter; run once with a measuring writer and once into a
-// buffer of exactly that length, it writes the same bytes. queueFlightLogExport does both and hands
-// the buffer to the file thread as one write job.
+// documents of an open log. Each export is a walk that replays the log from its start through the
+// caller's replay record and appends its text to a ByteWriter; it can stop after any replayed entry
+// and go on later, and written in one go or in parts it writes the same bytes. The writers below run
+// a walk whole; run once with a measuring writer and once into a buffer of exactly that length, they
+// write the same bytes. queueFlightLogExport does both and hands the buffer to the file thread as one
+// write job; FlightLogExportJob.h writes a long log's export in slices on the job ring.
 #pragma once
+#include "Core/GeometryTypes.h"
 #include "FlightLogReplay/FlightLogReplay.h"
+#include "Mavlink/Mavlink.h"
 #include "Platform/FileTables.h"
 
-// A video recording that the viewer's first pass found in the log.
+// A video recording that the pass over the whole log found.
 struct FlightLogRecording {
     i64 start;   // Unix ms
     i64 length;  // ms
@@ -69,6 +73,74 @@ void writeFmvTimeShift(ByteWriter* out, i64 recordingStart, i64 firstRowTime);
 void writeFlightPathGpx(ByteWriter* out, const FlightLogIndex* index, FlightLogReplay* replay, u32 variant,
                         FixedString exportName, const ReplayElevation* ground);
 
+// ---------------------------------------------------------------------------------------------------
+// The exports as walks.
+
+enum FlightLogExportKind : u32 {
+    ExportKindPhotoInfo = 1,
+    ExportKindFmv = 2,
+    ExportKindFlightPath = 3,
+};
+
+// A payload's photo count that rises by more adds at most this many photos.
+constexpr i32 kMaxPayloadPhotosPerJump = 5;
+
+// A photo row still to be written: its time and its name, an offset into the walk's message payload
+// (-1: none) or a payload photo's number (-1: none).
+struct PendingPhoto {
+    i64 time;
+    i32 nameOffset;
+    i32 nameCapacity;
+    i64 turboNumber;
+};
+
+// Where an export stands between two calls. Fill it with one of the begin functions.
+struct FlightLogExportWalk {
+    u32 kind;   // FlightLogExportKind
+    u32 phase;  // the kind's own steps
+    i64 cursor;  // the replay's
+    // Photo info: the entry whose frames are read and where its next frame starts (-1: a new entry),
+    // the frame read last and the photos it reported.
+    i64 lastDatagramEntry;
+    i64 entry;
+    i32 framePosition;
+    i64 entryTime;
+    i64 previousRowTime;  // also the video metadata's
+    i64 previousPhotoCount;
+    MavlinkMessage message;
+    u32 photoCount;
+    u32 photoNext;
+    PendingPhoto photos[kMaxPayloadPhotosPerJump];
+    // Video metadata.
+    FlightLogRecording recording;
+    u32 first;
+    u32 stepPending;  // step has not been looked at for a row yet
+    FlightLogReplayStep step;
+    Quaternion previousGimbal;
+    FmvCsvResult fmvResult;
+    // Flight path.
+    u32 variant;
+    FixedString exportName;
+    i64 previousA, previousB, base;
+    u64 previousStatusTime;
+};
+
+void beginPhotoInfoExport(FlightLogExportWalk* walk, i64 lastDatagramEntry);
+void beginFmvExport(FlightLogExportWalk* walk, const FlightLogRecording* recording);
+void beginFlightPathExport(FlightLogExportWalk* walk, u32 variant, FixedString exportName);
+
+// Writes the export's next part: at most maxSteps replayed entries, and nothing more once fewer than
+// reserve bytes are left in out (0: no limit; 8,192 bytes always hold what one entry adds). Returns 1
+// when the whole export is written. The walk clears the replay record where it starts over.
+u32 continueFlightLogExport(FlightLogExportWalk* walk, ByteWriter* out, const FlightLogIndex* index,
+                            FlightLogReplay* replay, const ReplayElevation* elevation, i64 maxSteps, i64 reserve);
+constexpr i64 kExportEntryReserve = 8192;
+
+// How far the walk is through its work, in percent.
+u32 flightLogExportPercent(const FlightLogExportWalk* walk, const FlightLogIndex* index);
+
+// ---------------------------------------------------------------------------------------------------
+
 // What one export needs to queue its file.
 struct FlightLogExportTarget {
     FlightLogExportStatus* status;
@@ -87,7 +159,7 @@ u32 queueFlightLogExport(FixedString path, const char* mimeType, i32 rowNumber, 
 // The three exports as the Export panel's rows queue them. Each returns 1 when its file was queued.
 struct FlightLogExportSource {
     const FlightLogIndex* index;
-    FlightLogReplay* replay;  // the viewer's replay record: cleared after an export
+    FlightLogReplay* replay;  // the record the export replays the log in: cleared after it
     const ReplayElevation* elevation;
     FixedString exportName;  // the log's file name less ".qvlog3"
 };

@@ -49,6 +49,54 @@ void releaseLog(FlightLogList* list, FileReadTable* reads) {
     releaseFileReadRequest(list->logRequest, reads);
     list->logRequest = nullptr;
     list->parseState = FlightLogParseNone;
+    list->overviewGeneration = 0;
+}
+
+void startParse(FlightLogList* list, const FixedString* name, JobQueue* jobQueue) {
+    list->extensionFound = 0;
+    list->index = FlightLogIndex{};
+    list->ignitionSpheres = 0;
+    list->photos = 0;
+    list->videos = 0;
+    list->parseQueue = jobQueue;
+    list->parsePhase = 0;
+    list->parsePercent = 0;
+    list->cancelParse = 0;
+    list->parseCancelled = 0;
+    list->parseForWanted = equals(list->wantedLog, *name) ? 1 : 0;
+    list->indexGeneration++;
+    list->overviewGeneration = 0;
+    list->parseState = FlightLogParsing;
+    if (!pushAsyncJob(parseFlightLogJob, list, jobQueue)) {
+        // Shown through the index's error, as the job's own failures are.
+        list->index.error = format("Failed to enqueue parsing job");
+        list->parseState = FlightLogParseDone;
+    }
+}
+
+// A parse is given up when the log it was chosen for viewing (when it started or since) no longer is,
+// or when a chosen log waits behind a parse for the list alone. A paused job is not running: it ends
+// here at once.
+void cancelUnwantedParse(FlightLogList* list) {
+    u32 state = flightLogParseState(list);
+    if (state != FlightLogParsing && state != FlightLogParsePaused) return;
+    if (equals(list->wantedLog, list->logName)) {
+        list->parseForWanted = 1;  // a parse for the list alone that was chosen meanwhile
+        return;
+    }
+    if (!list->parseForWanted && list->wantedLog.length == 0) return;
+    __atomic_store_n(&list->cancelParse, 1u, __ATOMIC_RELEASE);
+    if (state == FlightLogParsePaused) {
+        list->parseCancelled = 1;
+        list->parsePhase = 0;
+        list->parseState = FlightLogParseDone;
+    }
+}
+
+void resumePausedParse(FlightLogList* list, JobQueue* jobQueue) {
+    if (flightLogParseState(list) != FlightLogParsePaused) return;
+    list->parseState = FlightLogParsing;
+    if (!pushAsyncJob(parseFlightLogJob, list, jobQueue)) list->parseState = FlightLogParsePaused;
 }
 
 // A chosen log that could not be used is not asked for again before the retry time.
@@ -73,21 +121,17 @@ void takeFinishedRead(FlightLogList* list, FileReadTable* reads, JobQueue* jobQu
     }
     entry->modifiedTime = request->modifiedMs;
     entry->keepUntil = INT64_MAX;
-    if (flightLogParseState(list) == FlightLogParseNone) {
-        list->extensionFound = 0;
-        list->index = FlightLogIndex{};
-        list->ignitionSpheres = 0;
-        list->photos = 0;
-        list->videos = 0;
-        list->parseState = FlightLogParsing;
-        if (!pushAsyncJob(parseFlightLogJob, list, jobQueue)) {
-            // Shown through the index's error, as the job's own failures are.
-            list->index.error = format("Failed to enqueue parsing job");
-            list->parseState = FlightLogParseDone;
-        }
-    }
+    if (flightLogParseState(list) == FlightLogParseNone) startParse(list, &name, jobQueue);
     if (flightLogParseState(list) != FlightLogParseDone) {
-        entry->summary = format("Parsing...");
+        entry->summary = formatInt("Parsing @%", __atomic_load_n(&list->parsePercent, __ATOMIC_RELAXED));
+        return;
+    }
+    if (list->parseCancelled) {
+        // Read and parsed again once its row is shown or it is chosen again.
+        FlightLogListEntry* cancelled = findFlightLogEntry(list, &name);
+        if (cancelled) freeEntry(list, (u32)(cancelled - list->entries), images);
+        if (equals(list->nextLogToRead, name)) list->nextLogToRead = FixedString{};
+        releaseLog(list, reads);
         return;
     }
     if (list->extensionFound != 1) {
@@ -99,7 +143,8 @@ void takeFinishedRead(FlightLogList* list, FileReadTable* reads, JobQueue* jobQu
     entry->summary = list->index.error.length
                          ? list->index.error
                          : flightLogSummary(&list->index, list->ignitionSpheres, list->photos, list->videos);
-    if (!equals(list->wantedLog, name)) releaseLog(list, reads);
+    if (list->index.error.length == 0) list->overviewGeneration = list->indexGeneration;
+    if (!equals(list->wantedLog, name) && !list->logInUse) releaseLog(list, reads);
 }
 
 bool listingHoldsFile(const FileReadRequest* listing, const FixedString* name) {
@@ -166,6 +211,8 @@ FixedString flightLogSummary(const FlightLogIndex* index, u32 ignitionSpheres, u
 
 void updateFlightLogList(FlightLogList* list, FileReadTable* reads, JobQueue* jobQueue, ImageSlotTable* slots,
                          i64 now) {
+    cancelUnwantedParse(list);
+    resumePausedParse(list, jobQueue);
     if (list->logRequest && fileRequestStatus(list->logRequest) >= FileStatusSuccess) {
         takeFinishedRead(list, reads, jobQueue, slots, now);
     }

@@ -6,10 +6,7 @@
 
 #include "Core/MathEarth.h"
 #include "Core/PreferenceFields.h"
-#include "Core/Profiler.h"
-#include "Network/Address.h"
 #include "FlightLogs/FlightLogger.h"
-#include "Network/SendQueue.h"
 
 namespace {
 
@@ -57,19 +54,11 @@ Vec2 mercatorOf(f64 latitude, f64 longitude) {
 // ---------------------------------------------------------------------------------------------------
 // The drone link.
 
-void clearSendQueue(Socket* socket) {
-    while (!isPacketQueueEmpty(&socket->sendQueue)) dropOldestQueuedPacket(&socket->sendQueue);
-}
-
-// One update of the replay's drone link at replayMicros, with whatever the sockets' hooks hold.
-// What the link sends goes nowhere: the queues are emptied after the update.
-void stepDroneLink(FlightLogReplay* replay, SoundQueue* sounds, const ReplayElevation* elevation) {
-    replay->droneSocket.simulatorResult = replay->droneReceived.received ? &replay->droneReceived : kSimulatorResultConsumed;
-    replay->cameraSocket.simulatorResult =
-        replay->cameraReceived.received ? &replay->cameraReceived : kSimulatorResultConsumed;
+// One step of the replay's drone link at replayMicros, with the recorded datagram of link (none on
+// an idle step).
+void stepDroneLink(FlightLogReplay* replay, SoundQueue* sounds, const ReplayElevation* elevation, const u8* datagram,
+                   u16 length, u32 link) {
     DroneLinkInputs inputs{};
-    inputs.droneSocket = &replay->droneSocket;
-    inputs.cameraSocket = &replay->cameraSocket;
     inputs.preferences = &replay->preferences;
     inputs.elevation = elevation ? elevation->lookup : nullptr;
     inputs.elevationContext = elevation ? elevation->context : nullptr;
@@ -83,26 +72,8 @@ void stepDroneLink(FlightLogReplay* replay, SoundQueue* sounds, const ReplayElev
     inputs.now = static_cast<u64>(replay->replayMicros);
     inputs.utcMilliseconds = replay->replayTime + kUnixToProgramEpochMs;
     inputs.replay = 1;
-    controlDrone(&replay->connection, &inputs);
-    clearSendQueue(&replay->droneSocket);
-    clearSendQueue(&replay->cameraSocket);
-    clearSendQueue(&replay->connection.sinkSocket);
-    replay->droneReceived = SocketResult{};
-    replay->cameraReceived = SocketResult{};
-    replay->droneSocket.simulatorResult = kSimulatorResultConsumed;
-    replay->cameraSocket.simulatorResult = kSimulatorResultConsumed;
+    replayDroneLink(&replay->connection, &inputs, datagram, length, link);
     replay->droneLinkSteps++;
-}
-
-// Recorded datagrams come from one fixed loopback endpoint, which the link's autodetect locks on to.
-void handDatagram(SocketResult* result, const u8* payload, u16 length) {
-    static const u8 kRecordedSource[4] = {127, 0, 0, 1};
-    *result = SocketResult{};
-    result->received = 1;
-    result->data = const_cast<u8*>(payload);
-    result->length = length;
-    result->peerIndex = 0;
-    result->source = makeAddressRecord(4, kRecordedSource, 14550);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -327,11 +298,10 @@ void applyEntry(FlightLogReplay* replay, i32 type, const u8* payload, u16 length
         case 0:
         case FlightLogReceivedFromDrone:
         case FlightLogReceivedFromCamera:
-            handDatagram(type == FlightLogReceivedFromCamera ? &replay->cameraReceived : &replay->droneReceived,
-                         payload, length);
             replay->replayTime = time;
             replay->replayMicros = static_cast<i64>(static_cast<u64>(time) - static_cast<u64>(timeBase)) * 1000;
-            stepDroneLink(replay, sounds, elevation);
+            stepDroneLink(replay, sounds, elevation, payload, length,
+                          type == FlightLogReceivedFromCamera ? ReplayedFromCamera : ReplayedFromDrone);
             break;
         case FlightLogGeofenceChanged: applyGeofence(replay, payload, length); break;
         case FlightLogStartedMission: applyMission(replay, payload, length); break;
@@ -364,7 +334,6 @@ void applyEntry(FlightLogReplay* replay, i32 type, const u8* payload, u16 length
 FlightLogReplayStep* replayFlightLog(FlightLogReplayStep* out, i64* cursor, i64 targetTime, i64 idleStepMs,
                                      SoundQueue* sounds, const FlightLogIndex* index, FlightLogReplay* replay,
                                      const ReplayElevation* elevation) {
-    ProfilingPause pause;
     *out = FlightLogReplayStep{};
     out->type = -1;
     i64 entry = *cursor;
@@ -390,9 +359,7 @@ FlightLogReplayStep* replayFlightLog(FlightLogReplayStep* out, i64* cursor, i64 
             replay->replayTime += idleStepMs;
             replay->replayMicros =
                 static_cast<i64>(static_cast<u64>(replay->replayTime) - static_cast<u64>(index->timeBase)) * 1000;
-            replay->droneReceived = SocketResult{};
-            replay->cameraReceived = SocketResult{};
-            stepDroneLink(replay, sounds, elevation);
+            stepDroneLink(replay, sounds, elevation, nullptr, 0, ReplayedNone);
         }
     }
     if (time > targetTime && entry >= index->firstSortedEntry) {

@@ -1,8 +1,8 @@
 // The flight-log replay: feeds a log's entries, in index order, into a record that holds a drone
 // connection of its own and copies of what the log's own entries change (geofence, mission,
-// preferences, controller input). Recorded datagrams reach the connection through its sockets'
-// simulator hooks, so vehicle, payload and camera state come out of the drone link's normal update
-// as they did in flight. One entry per call; time steps forward between entries.
+// preferences, controller input). Recorded datagrams go through the drone link's replay step, which
+// handles them as the live link did, so vehicle, payload and camera state come out as they did in
+// flight. One entry per call; time steps forward between entries.
 #pragma once
 #include "Core/GeometryTypes.h"
 #include "Drone/DroneConnection.h"
@@ -24,11 +24,7 @@ struct FlightLogReplay {
     i64 replayMicros;  // (replayTime - timeBase) x 1,000
     u64 droneLinkSteps;  // updates of the drone link so far, datagram and idle ones
 
-    DroneConnection connection;
-    Socket droneSocket;   // both always in simulator mode: nothing reaches the network
-    Socket cameraSocket;
-    SocketResult droneReceived;  // the datagram handed to the drone socket's hook this step
-    SocketResult cameraReceived;
+    DroneConnection connection;  // stepped by replayDroneLink: nothing reaches the network
     Preferences preferences;
     OrvikDropLocations orvikDrops;
     DodireruDropLocations voskDrops;

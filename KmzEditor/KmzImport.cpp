@@ -10,6 +10,7 @@
 #include "Decoders/Xml.h"
 #include "Decoders/Zip.h"
 #include "Overlays/VectorOverlayFiles.h"
+#include "Core/JobQueue.h"
 #include "Platform/FileTables.h"
 
 namespace {
@@ -169,8 +170,19 @@ i32 markerKindOf(const u8* text, i64 length) {
     return -1;
 }
 
-// Fills the tables from one KML document.
-void parseKml(const u8* kml, i64 length) {
+// How an import's job follows a long parse: its cancel flag and its percentage over the archive's KML
+// (done: the compressed bytes of the entries before, share: this entry's).
+struct ParseWatch {
+    const u32* cancel;
+    u32* percent;
+    u64 done;
+    u64 share;
+    u64 total;
+};
+constexpr u32 kTokensBetweenLooks = 4096;
+
+// Fills the tables from one KML document; false when the watch's cancel flag stopped it.
+bool parseKml(const u8* kml, i64 length, const ParseWatch* watch = nullptr) {
     ImportTables* t = &gTables;
     t->pointCount = t->lineCount = t->markerCount = 0;
     t->overflow = 0;
@@ -187,7 +199,12 @@ void parseKml(const u8* kml, i64 length) {
     u32 geometryCount = 0;
     u8 lastColor = KmzRed;
     u32 lastKind = KmzMarkerFlag;
-    while (!t->overflow) {
+    for (u32 tokens = 1; !t->overflow; tokens++) {
+        if (watch && tokens % kTokensBetweenLooks == 0) {
+            if (__atomic_load_n(watch->cancel, __ATOMIC_ACQUIRE)) return false;
+            u64 here = watch->done + (length ? watch->share * (u64)reader.position / (u64)length : 0);
+            __atomic_store_n(watch->percent, (u32)(watch->total ? here * 100 / watch->total : 0), __ATOMIC_RELAXED);
+        }
         nextXmlToken(&token, &reader);
         if (token.kind == XmlEnd) break;
         if (token.kind == XmlElementOpen) {
@@ -247,6 +264,7 @@ void parseKml(const u8* kml, i64 length) {
             }
         }
     }
+    return true;
 }
 
 void writePayload(ByteWriter* writer) {
@@ -272,27 +290,46 @@ void writePayload(ByteWriter* writer) {
     }
 }
 
-// One KML entry into the editor; the reason it was not applied, else empty.
-FixedString applyKml(const u8* kml, i64 length, KmzEditor* editor, u32 merge) {
-    parseKml(kml, length);
+// One KML entry as a content payload (from allocateFileBuffer) in *payload; the reason there is none,
+// else empty. A parse stopped by the watch's cancel flag gives neither.
+FixedString kmlPayload(const u8* kml, i64 length, const ParseWatch* watch, u8** payload, u64* size) {
+    *payload = nullptr;
+    *size = 0;
+    if (!parseKml(kml, length, watch)) return FixedString{};
     static const char* const what[] = {"", "points", "lines", "markers"};
     if (gTables.overflow) {
         return formatCstrInt("File contained more @ than a drawing can take in one go (@)", what[gTables.overflow],
                              kMaxPayloadCount);
     }
-    u64 size = kmzContentPayloadSize(gTables.pointCount, gTables.lineCount, gTables.markerCount);
-    u8* payload = allocateFileBuffer(size);
-    if (!payload) return formatStr("Failed to allocate @ of memory for the drawing", byteSizeString((i64)size));
-    ByteWriter writer = makeByteWriter(payload, (i64)size);
+    u64 bytes = kmzContentPayloadSize(gTables.pointCount, gTables.lineCount, gTables.markerCount);
+    *payload = allocateFileBuffer(bytes);
+    if (!*payload) return formatStr("Failed to allocate @ of memory for the drawing", byteSizeString((i64)bytes));
+    ByteWriter writer = makeByteWriter(*payload, (i64)bytes);
     writePayload(&writer);
+    *size = bytes;
+    return FixedString{};
+}
+
+// A payload as one fresh edit; the reason it was refused, else empty.
+FixedString applyPayload(const u8* payload, u64 size, KmzEditor* editor, u32 merge) {
     UndoActionResult result =
         runNewEdit(&editor->history, merge ? mergeIntoKmzEditorAction : clearKmzEditorAction, payload, size);
-    freeFileBuffer(payload);
     if (!result.ok) {
         return formatCstr("@ refused: the drawing would hold more than 65,536 points, lines or markers",
                           merge ? "Merge" : "Load");
     }
     return FixedString{};
+}
+
+// One KML entry into the editor; the reason it was not applied, else empty.
+FixedString applyKml(const u8* kml, i64 length, KmzEditor* editor, u32 merge) {
+    u8* payload;
+    u64 size;
+    FixedString failure = kmlPayload(kml, length, nullptr, &payload, &size);
+    if (!payload) return failure;
+    failure = applyPayload(payload, size, editor, merge);
+    freeFileBuffer(payload);
+    return failure;
 }
 
 }  // namespace
@@ -344,4 +381,108 @@ void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, Fi
     }
     releaseFileReadRequest(request, reads);
     *pendingRead = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The import in slices.
+
+namespace {
+
+bool isKml(const ZipDirectoryEntry* entry) {
+    return endsWithIgnoringCase(entry->name.text, fixedStringLength(&entry->name), ".kml");
+}
+
+u32 importState(const KmzImportJob* job) { return __atomic_load_n(&job->state, __ATOMIC_ACQUIRE); }
+
+void endImport(KmzImportJob* job, FileReadTable* reads) {
+    if (job->payload) freeFileBuffer(job->payload);
+    job->payload = nullptr;
+    releaseFileReadRequest(job->read, reads);
+    job->read = nullptr;
+    job->cancel = 0;
+    job->state = KmzImportIdle;
+}
+
+}  // namespace
+
+u32 kmzImportBusy(const KmzImportJob* job) { return importState(job) != KmzImportIdle; }
+
+void cancelKmzImport(KmzImportJob* job) {
+    if (kmzImportBusy(job)) __atomic_store_n(&job->cancel, 1u, __ATOMIC_RELEASE);
+}
+
+i64 kmzImportSliceJob(void* argument) {
+    KmzImportJob* job = static_cast<KmzImportJob*>(argument);
+    job->payload = nullptr;
+    job->payloadSize = 0;
+    job->failure = FixedString{};
+    if (!job->directoryRead) {
+        readZipDirectory(&job->directory, job->bytes, job->length);
+        job->directoryRead = 1;
+        job->failure = job->directory.error;
+        for (i32 i = 0; i < job->directory.entryCount && !job->failure.length; ++i) {
+            if (isKml(&job->directory.entries[i])) job->kmlBytes += job->directory.entries[i].compressedSize;
+        }
+    }
+    // The next ".kml" entry: read, parsed and turned into a payload.
+    while (!job->failure.length && job->nextEntry < job->directory.entryCount &&
+           !__atomic_load_n(&job->cancel, __ATOMIC_ACQUIRE)) {
+        const ZipDirectoryEntry* entry = &job->directory.entries[job->nextEntry++];
+        if (!isKml(entry)) continue;
+        ArchiveEntryBytes kml = archiveEntryBytes(entry, job->bytes, job->length);
+        if (kml.unsupportedMethod) {
+            job->failure = formatInt("Unrecognized compression type: @", entry->method);
+        } else if (kml.error.length) {
+            job->failure = kml.error;
+        } else {
+            ParseWatch watch{&job->cancel, &job->percent, job->kmlDone, entry->compressedSize, job->kmlBytes};
+            job->failure = kmlPayload(kml.data, kml.length, &watch, &job->payload, &job->payloadSize);
+        }
+        if (kml.buffer) freeFileBuffer(kml.buffer);
+        job->kmlDone += entry->compressedSize;
+        __atomic_store_n(&job->percent, (u32)(job->kmlBytes ? job->kmlDone * 100 / job->kmlBytes : 100),
+                         __ATOMIC_RELAXED);
+        break;
+    }
+    job->finished = job->nextEntry >= job->directory.entryCount || job->directory.error.length != 0;
+    __atomic_store_n(&job->state, static_cast<u32>(KmzImportParsed), __ATOMIC_RELEASE);
+    return 0;
+}
+
+void updateKmzImport(KmzImportJob* job, FileReadRequest** pendingRead, KmzEditor* editor, FixedString* message,
+                     u32 merge, FileReadTable* reads, JobQueue* queue) {
+    u32 state = importState(job);
+    if (state == KmzImportRunning) return;
+    if (state == KmzImportParsed) {
+        // What the slice found, applied as one edit (or its failure kept), unless given up.
+        bool cancelled = __atomic_load_n(&job->cancel, __ATOMIC_ACQUIRE) != 0;
+        if (!cancelled && job->payload) {
+            FixedString refused = applyPayload(job->payload, job->payloadSize, editor, job->merge);
+            if (refused.length) *message = refused;
+        } else if (!cancelled && job->failure.length) {
+            *message = job->failure;
+        }
+        if (job->payload) freeFileBuffer(job->payload);
+        job->payload = nullptr;
+        job->failure = FixedString{};
+        if (cancelled || job->finished) return endImport(job, reads);
+    } else {
+        FileReadRequest* request = *pendingRead;
+        if (!request) return;
+        u32 status = fileRequestStatus(request);
+        if (status < FileStatusSuccess) return;
+        *pendingRead = nullptr;
+        if (status != FileStatusSuccess) {
+            releaseFileReadRequest(request, reads);
+            return;
+        }
+        std::memset(static_cast<void*>(job), 0, sizeof(*job));
+        job->read = request;
+        job->merge = merge;
+        job->bytes = request->data + request->headroom;
+        job->length = (i64)request->bytesRead;
+    }
+    __atomic_store_n(&job->state, static_cast<u32>(KmzImportRunning), __ATOMIC_RELEASE);
+    // A full ring takes the slice on a later frame.
+    if (!pushAsyncJob(kmzImportSliceJob, job, queue)) job->state = KmzImportParsed;
 }

@@ -13,5 +13,10 @@ struct DroneOutput {
     MavlinkTrafficStats* stats;
 };
 
-// A send slot of the output for its destination; null when its queue is full.
+// A send slot of the output for its destination; null when its queue is full or the output has no
+// socket.
 ByteWriter* reserveDroneOutput(DroneOutput* output);
+
+// A flight-log replay's output has no socket: nothing is built for it, and no parameter is kept in
+// step through it.
+inline bool droneOutputSends(const DroneOutput* output) { return output && output->socket; }

@@ -2,6 +2,9 @@
 
 #include "Mavlink/MavlinkTables.h"
 
+#include <emmintrin.h>
+#include <wmmintrin.h>
+
 #include <cstring>
 
 // ---------------------------------------------------------------------------------------------------
@@ -32,7 +35,25 @@ static const MavlinkMessageInfo* findSpokenMessage(u32 messageId) {
     return spoken ? findMessageInfo(messageId) : nullptr;
 }
 
+// CRC_EXTRA of the ids below 420 by id (-1: none), looked up once per frame by the reader.
+struct CrcExtraTable {
+    i16 byId[kMavlinkNamedIds];
+};
+
+static const CrcExtraTable* crcExtraTable() {
+    static const CrcExtraTable table = [] {
+        CrcExtraTable built{};
+        for (u32 id = 0; id < kMavlinkNamedIds; id++) {
+            const MavlinkMessageInfo* info = findMessageInfo(id);
+            built.byId[id] = info ? (i16)info->crcExtra : (i16)-1;
+        }
+        return built;
+    }();
+    return &table;
+}
+
 i32 mavlinkCrcExtra(u32 messageId) {
+    if (messageId < kMavlinkNamedIds) return crcExtraTable()->byId[messageId];
     const MavlinkMessageInfo* info = findSpokenMessage(messageId);
     return info ? info->crcExtra : -1;
 }
@@ -78,20 +99,99 @@ i32 mavlinkMaximumPayloadLength(u32 messageId) {
     return info ? info->maximumPayloadLength : -1;
 }
 
-static u16 crcStep(u16 crc, u8 byte) {
+static constexpr u16 crcStep(u16 crc, u8 byte) {
     u8 tmp = (u8)(byte ^ (u8)(crc & 0xFF));
     tmp = (u8)(tmp ^ (u8)(tmp << 4));
     return (u16)((crc >> 8) ^ ((u16)tmp << 8) ^ ((u16)tmp << 3) ^ (tmp >> 4));
 }
 
-u16 mavlinkCrcAccumulate(u16 crc, u8 byte) { return crcStep(crc, byte); }
+// The checksum is linear, so eight bytes at a time go through eight tables: slice[k][v] is the
+// register v (low byte, the high byte zero) after one step with byte 0 and then k more zero bytes.
+// One step from register r with byte b is (r >> 8) ^ slice[0][(r ^ b) & 0xFF].
+struct CrcSlices {
+    u16 slice[8][256];
+};
+
+static constexpr CrcSlices makeCrcSlices() {
+    CrcSlices built{};
+    for (u32 v = 0; v < 256; v++) built.slice[0][v] = crcStep(0, (u8)v);
+    for (u32 k = 1; k < 8; k++) {
+        for (u32 v = 0; v < 256; v++) {
+            u16 previous = built.slice[k - 1][v];
+            built.slice[k][v] = (u16)((previous >> 8) ^ built.slice[0][previous & 0xFF]);
+        }
+    }
+    return built;
+}
+
+static constexpr CrcSlices kCrcSlices = makeCrcSlices();
+
+static inline u16 crcByte(u16 crc, u8 byte) { return (u16)((crc >> 8) ^ kCrcSlices.slice[0][(crc ^ byte) & 0xFF]); }
+
+static u16 crcTables(u16 crc, const u8* bytes, i64 count) {
+    const u16(*t)[256] = kCrcSlices.slice;
+    for (; count >= 8; count -= 8, bytes += 8) {
+        u16 x = (u16)(crc ^ (bytes[0] | bytes[1] << 8));
+        crc = (u16)(t[7][x & 0xFF] ^ t[6][x >> 8] ^ t[5][bytes[2]] ^ t[4][bytes[3]] ^ t[3][bytes[4]] ^ t[2][bytes[5]] ^
+                    t[1][bytes[6]] ^ t[0][bytes[7]]);
+    }
+    for (; count > 0; count--) crc = crcByte(crc, *bytes++);
+    return crc;
+}
+
+// On processors with carry-less products, runs of 16-byte blocks are folded instead. The X.25
+// register is the low half of the register of the CRC-32-style checksum whose polynomial is x^16
+// times X.25's (bit-reflected 0x00008408), so CRC-32's folding serves with that polynomial's
+// constants: x^544 and x^480 modulo it (four lanes of 16 bytes at a time), x^160 and x^96 (one),
+// bit-reflected and doubled. What is left is one block with the same checksum as everything folded,
+// which the tables finish from a zero register (shorter runs are quicker by the tables alone). Needs
+// count >= 32; *taken is a multiple of 16.
+static inline __m128i loadBlock(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+__attribute__((target("pclmul"))) static inline __m128i foldBlock(__m128i x, __m128i k, __m128i next) {
+    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+}
+
+__attribute__((target("pclmul"))) static u16 foldCrc(u16 crc, const u8* bytes, i64 count, i64* taken) {
+    const __m128i byFour = _mm_set_epi64x(0x14ff2, 0x19a3c);
+    const __m128i byOne = _mm_set_epi64x(0x189ae, 0x8e10);
+    __m128i x0 = _mm_xor_si128(loadBlock(bytes), _mm_cvtsi32_si128((i32)crc));
+    i64 at = 16;
+    if (count >= 64) {
+        __m128i x1 = loadBlock(bytes + 16), x2 = loadBlock(bytes + 32), x3 = loadBlock(bytes + 48);
+        for (at = 64; count - at >= 64; at += 64) {
+            x0 = foldBlock(x0, byFour, loadBlock(bytes + at));
+            x1 = foldBlock(x1, byFour, loadBlock(bytes + at + 16));
+            x2 = foldBlock(x2, byFour, loadBlock(bytes + at + 32));
+            x3 = foldBlock(x3, byFour, loadBlock(bytes + at + 48));
+        }
+        x0 = foldBlock(x0, byOne, x1);
+        x0 = foldBlock(x0, byOne, x2);
+        x0 = foldBlock(x0, byOne, x3);
+    }
+    for (; count - at >= 16; at += 16) x0 = foldBlock(x0, byOne, loadBlock(bytes + at));
+    alignas(16) u8 rest[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(rest), x0);
+    *taken = at;
+    return crcTables(0, rest, 16);
+}
+
+static u16 crcRange(u16 crc, const u8* bytes, i64 count) {
+    static const bool carryless = __builtin_cpu_supports("pclmul");
+    if (count >= 64 && carryless) {
+        i64 taken;
+        crc = foldCrc(crc, bytes, count, &taken);
+        bytes += taken;
+        count -= taken;
+    }
+    return crcTables(crc, bytes, count);
+}
+
+u16 mavlinkCrcAccumulate(u16 crc, u8 byte) { return crcByte(crc, byte); }
 
 u16 mavlinkCrc16(const u8* bytes, i64 first, i64 end, u8 crcExtra) {
-    u16 crc = 0xFFFF;
-    for (i64 i = first; i < end; i++) {
-        crc = crcStep(crc, bytes[i]);
-    }
-    return crcStep(crc, crcExtra);
+    u16 crc = end > first ? crcRange(0xFFFF, bytes + first, end - first) : (u16)0xFFFF;
+    return crcByte(crc, crcExtra);
 }
 
 f32 mavlinkF32(const u8* p) {
@@ -143,8 +243,24 @@ static bool fillTo(MavlinkMessage* message, i32 wanted, const u8* bytes, i32* po
     return take == missing;
 }
 
-static void takeFrame(MavlinkMessage* message, i32 headerLength, i32 payloadLength, i32 frameLength, u32 messageId) {
-    const u8* frame = message->frame;
+// count bytes in blocks of 16, the last block overlapping the one before: short copies of varying
+// length without a call.
+static inline void copyBytes(u8* to, const u8* from, i32 count) {
+    if (count >= 16) {
+        for (i32 i = 0; i + 16 <= count; i += 16) std::memcpy(to + i, from + i, 16);
+        std::memcpy(to + count - 16, from + count - 16, 16);
+        return;
+    }
+    i32 i = 0;
+    if (count & 8) std::memcpy(to + i, from + i, 8), i += 8;
+    if (count & 4) std::memcpy(to + i, from + i, 4), i += 4;
+    if (count & 2) std::memcpy(to + i, from + i, 2), i += 2;
+    if (count & 1) to[i] = from[i];
+}
+
+// Fills the message from a whole, checked frame at `frame` (the reader's buffer or the input).
+static void fillMessage(MavlinkMessage* message, const u8* frame, i32 headerLength, i32 payloadLength,
+                        i32 frameLength, u32 messageId) {
     bool version2 = frame[0] == kMavlink2Magic;
     message->version = version2 ? 2 : 1;
     message->haveMessage = 1;
@@ -156,22 +272,60 @@ static void takeFrame(MavlinkMessage* message, i32 headerLength, i32 payloadLeng
     message->frameLength = (u16)frameLength;
     message->payloadLength = (u16)payloadLength;
     std::memset(message->payload, 0, sizeof(message->payload));
-    std::memcpy(message->payload, frame + headerLength, (size_t)payloadLength);
+    copyBytes(message->payload, frame + headerLength, payloadLength);
     message->headerLength = (u8)headerLength;
     std::memset(message->header, 0, sizeof(message->header));
-    std::memcpy(message->header, frame, (size_t)headerLength);
+    if (version2) {
+        std::memcpy(message->header, frame, kMavlink2HeaderBytes);
+    } else {
+        std::memcpy(message->header, frame, kMavlink1HeaderBytes);
+    }
     message->checksum[0] = frame[headerLength + payloadLength];
     message->checksum[1] = frame[headerLength + payloadLength + 1];
     i32 signatureLength = frameLength - (headerLength + payloadLength + 2);
     message->signatureLength = (u8)signatureLength;
     std::memset(message->signature, 0, sizeof(message->signature));
-    std::memcpy(message->signature, frame + headerLength + payloadLength + 2, (size_t)signatureLength);
+    for (i32 i = 0; i < signatureLength && i < kMavlinkSignatureBytes; i++) {
+        message->signature[i] = frame[headerLength + payloadLength + 2 + i];
+    }
+}
+
+static void takeFrame(MavlinkMessage* message, i32 headerLength, i32 payloadLength, i32 frameLength, u32 messageId) {
+    fillMessage(message, message->frame, headerLength, payloadLength, frameLength, messageId);
     // Bytes behind the frame stay buffered for the next call.
     i32 rest = message->bytesBuffered - frameLength;
     if (rest > 0) {
         std::memmove(message->frame, message->frame + frameLength, (size_t)rest);
     }
     message->bytesBuffered = (u16)(rest > 0 ? rest : 0);
+}
+
+// With nothing buffered and a whole good frame in the input at position (a start byte), takes it
+// straight from the input and returns its length; 0 otherwise, and the byte-wise reader below
+// takes over from the same position (it gives up a bad frame the same way whichever path saw it).
+static i32 takeWholeFrame(MavlinkMessage* message, const u8* bytes, i32 position, i32 end) {
+    const u8* frame = bytes + position;
+    i32 available = end - position;
+    bool version2 = frame[0] == kMavlink2Magic;
+    i32 headerLength = version2 ? kMavlink2HeaderBytes : kMavlink1HeaderBytes;
+    if (available < headerLength) {
+        return 0;
+    }
+    i32 payloadLength = frame[1];
+    u32 messageId = version2 ? (u32)frame[7] | (u32)frame[8] << 8 | (u32)frame[9] << 16 : frame[5];
+    u8 incompatFlags = version2 ? frame[2] : 0;
+    i32 crcExtra = mavlinkCrcExtra(messageId);
+    if ((incompatFlags & ~kMavlinkIncompatSigned) != 0 || crcExtra < 0) {
+        return 0;
+    }
+    i32 frameLength = headerLength + payloadLength + 2 +
+                      ((incompatFlags & kMavlinkIncompatSigned) ? kMavlinkSignatureBytes : 0);
+    if (available < frameLength ||
+        mavlinkCrc16(frame, 1, headerLength + payloadLength, (u8)crcExtra) != mavlinkU16(frame + headerLength + payloadLength)) {
+        return 0;
+    }
+    fillMessage(message, frame, headerLength, payloadLength, frameLength, messageId);
+    return frameLength;
 }
 
 i32 parseMavlinkBytes(MavlinkMessage* message, const u8* bytes, i32 position, i32 end) {
@@ -191,6 +345,10 @@ i32 parseMavlinkBytes(MavlinkMessage* message, const u8* bytes, i32 position, i3
             }
             if (position >= end) {
                 return end;
+            }
+            i32 whole = takeWholeFrame(message, bytes, position, end);
+            if (whole > 0) {
+                return position + whole;
             }
             message->frame[0] = bytes[position++];
             message->bytesBuffered = 1;

@@ -8,7 +8,7 @@ constexpr u64 kSourceRatePeriod = 1000000;
 
 void recordSourceTraffic(MavlinkSourceTable* table, u16 source, u8 sequence, i32 frameLength, u64 now) {
     MavlinkSourceTraffic* entry = nullptr;
-    for (i32 i = 0; i < table->count; i++) {
+    for (i32 i = 0; i < table->count && !entry; i++) {
         if (table->entries[i].source == source) entry = &table->entries[i];
     }
     if (!entry) {

@@ -26,8 +26,11 @@ WidgetId rowId(const FixedString* name) {
     return WidgetId{hash | (1ull << 63), __FILE__};
 }
 
-FixedString loadingText(const FileReadRequest* request) {
-    if (fileRequestStatus(request) >= FileStatusSuccess) return format("Parsing");
+FixedString loadingText(const FlightLogList* list) {
+    const FileReadRequest* request = list->logRequest;
+    if (fileRequestStatus(request) >= FileStatusSuccess) {
+        return formatInt("Parsing @%", __atomic_load_n(&list->parsePercent, __ATOMIC_RELAXED));
+    }
     if (request->fileSize == 0) return format("Loading");
     return formatInt("Loading   @%", (i64)(request->bytesRead * 100 / request->fileSize));
 }
@@ -82,7 +85,7 @@ void flightLogsScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppSt
         if (entry) {
             description = entry->summary;
         } else if (list->logRequest && equals(list->logRequest->name, *name)) {
-            description = loadingText(list->logRequest);
+            description = loadingText(list);
         }
         u32 hasIcon = entry && entry->imageId ? 1 : 0;
         WidgetId id = rowId(name);

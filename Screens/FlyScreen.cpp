@@ -145,6 +145,8 @@ void flyScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* ap
 
     if (result->back && s->openPanel != 0) {
         result->back = 0;
+        // Back from the Load panel gives up a KMZ still being read into the editor.
+        if (s->openPanel == FlyPanelExportedKmzList) cancelKmzImport(&app->kmzImport);
         s->openPanel = 0;
     }
     s->previousPanel = s->openPanel;

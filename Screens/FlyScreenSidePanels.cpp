@@ -13,6 +13,7 @@
 #include "Platform/Platform.h"
 #include "Screens/FlyScreenInternal.h"
 #include "Screens/FlyScreenSharedUiViewLog.h"
+#include "SourceCommon/Renderer/TextDrawers.h"
 #include "SourceCommon/UserInterface/ListView.h"
 #include "SourceCommon/UserInterface/TextEdit.h"
 
@@ -297,7 +298,17 @@ void drawFlySidePanels(FlyScreenFrame* f) {
                        &f->stack->runner.textFocus);
     }
     if (panel == FlyPanelExportedKmzList) {
-        drawExportedKmzList(rect, &app->exportedKmzList, &s->scrollViews[ScrollKmzLists], &app->pendingLoads.kmzRead,
+        // A KMZ being read into the editor shows how far it is above the files.
+        Rect list = rect;
+        if (kmzImportBusy(&app->kmzImport)) {
+            Rect line{rect.x0, rect.x1, rect.y1 - m->buttonHeight, rect.y1};
+            FixedString parsing = formatInt("Parsing @%", __atomic_load_n(&app->kmzImport.percent, __ATOMIC_RELAXED));
+            TextStyle text{kTextWhite, 0xFF000000, kSelectionOrange, m->textHeight, 0.1f, 0};
+            drawTextAt(f->ui, parsing, AnchorLeftCentre, Vec2F32{line.x0 + m->margin, (line.y0 + line.y1) / 2}, 0.75f,
+                       rect, text);
+            list.y1 = line.y0;
+        }
+        drawExportedKmzList(list, &app->exportedKmzList, &s->scrollViews[ScrollKmzLists], &app->pendingLoads.kmzRead,
                             &app->pendingLoads.kmzImportMode, &f->platform->fileReads, f->platform, f->ui, f->stack);
     }
     if (panel == FlyPanelOverlays) {

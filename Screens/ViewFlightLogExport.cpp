@@ -37,14 +37,54 @@ bool flightPathRowShown(u32 variant, const ViewFlightLogState* state) {
 
 enum ExportKind : u32 { ExportNone = 0, ExportPhotoInfo, ExportFmv, ExportFlightPath };
 
+// The clicked row's export: a short log's is written within this frame, as one file job; a longer
+// one's is written in slices on the job ring (playback goes on meanwhile) while its row shows how far
+// it is. Both replay the log in the export job's own record. A click while an export runs does
+// nothing.
+void startExport(ExportKind kind, i32 number, u32 item, const ViewFlightLogState* state, AppState* app,
+                 Platform* platform, i64 now) {
+    FlightLogExportJob* job = &app->flightLogExport;
+    if (flightLogExportBusy(job)) return;
+    const FlightLogIndex* index = &app->flightLogList.index;
+    FixedString exportName = flightLogExportName(app->flightLogList.logName);
+    FlightLogRecording recording{state->recordingStart[item],
+                                 state->recordingLength[item],
+                                 static_cast<u8>((state->recordingVisible >> item) & 1),
+                                 static_cast<u8>((state->recordingThermal >> item) & 1),
+                                 static_cast<u8>((state->recordingMslPilotGap >> item) & 1),
+                                 static_cast<u8>((state->recordingMslDemGap >> item) & 1)};
+    if (index->entryCount <= kInlineExportEntries && index->usedBytes <= kInlineExportBytes) {
+        FlightLogExportSource source{index, &job->replay, nullptr, exportName};
+        FlightLogExportTarget target{&job->status, &app->flightLogExportProgress, &platform->fileJobs, now};
+        if (kind == ExportPhotoInfo) queuePhotoInfoExport(&source, state->lastDatagramEntry, &target);
+        if (kind == ExportFmv) queueFmvExport(&source, &recording, number, &target);
+        if (kind == ExportFlightPath) queueFlightPathExport(&source, item, number, &target);
+        return;
+    }
+    FlightLogExportWalk walk;
+    FixedString path;
+    const char* mimeType = "text/csv";
+    if (kind == ExportPhotoInfo) {
+        beginPhotoInfoExport(&walk, state->lastDatagramEntry);
+        path = photoInfoCsvPath(exportName);
+    } else if (kind == ExportFmv) {
+        beginFmvExport(&walk, &recording);
+        path = formatStr("@.csv", fmvCsvBase(exportName, index->startTime, &recording));
+    } else {
+        beginFlightPathExport(&walk, item, exportName);
+        path = flightPathGpxPath(exportName, item);
+        mimeType = "application/gpx+xml";
+    }
+    startFlightLogExport(job, &walk, index, path, mimeType, number, &platform->jobQueue, now);
+}
+
 }  // namespace
 
 void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                               UiState* ui, Rect content) {
     const FlightLogIndex* index = &app->flightLogList.index;
-    FlightLogReplay* replay = &app->flightLogReplay;
     const FileJobResult* progress = &app->flightLogExportProgress;
-    FlightLogExportStatus status{state->exportStartMicros, state->exportNumber, state->exportPath};
+    const FlightLogExportStatus* status = &app->flightLogExport.status;
     i64 now = static_cast<i64>(stack->now);
     MapView* view = &state->panelViews[2];
     Rect panel{content.x0 + (content.x1 - content.x0) / 2, content.x1, content.y0, content.y1};
@@ -56,7 +96,7 @@ void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform
     if (state->photoCount != 0) {
         FixedString title = makeString("Export photo info .csv");
         FixedString text = exportRowDescription(
-            1, "Exports information useful for cross-referencing with the photos that were captured", &status, progress,
+            1, "Exports information useful for cross-referencing with the photos that were captured", status, progress,
             platform->dataFolder, now);
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) clicked = ExportPhotoInfo, clickedNumber = 1;
     }
@@ -72,7 +112,7 @@ void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform
                                             durationString(state->recordingLength[i] * 1000));
         i32 number = 2 + static_cast<i32>(i);
         FixedString text = exportRowDescription(
-            number, "Exports a MISB-compliant metadata .csv file for video multiplexing in ArcGIS", &status, progress,
+            number, "Exports a MISB-compliant metadata .csv file for video multiplexing in ArcGIS", status, progress,
             platform->dataFolder, now);
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) {
             clicked = ExportFmv, clickedNumber = number, clickedItem = i;
@@ -84,38 +124,15 @@ void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform
         if (!flightPathRowShown(variant, state)) continue;
         i32 number = firstFlightPath + static_cast<i32>(variant);
         FixedString title = makeString(kFlightPathRows[variant].title);
-        FixedString text = exportRowDescription(number, kFlightPathRows[variant].description, &status, progress,
+        FixedString text = exportRowDescription(number, kFlightPathRows[variant].description, status, progress,
                                                 platform->dataFolder, now);
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) {
             clicked = ExportFlightPath, clickedNumber = number, clickedItem = variant;
         }
     }
     endMapView(stack, ui, view);
-    if (clicked == ExportNone) return;
-
-    // The export runs whole within this frame; only the write waits for the file thread.
-    ReplayElevation elevation{replayElevation, &app->elevationMapLoader};
-    FlightLogExportSource source{index, replay, &elevation, flightLogExportName(app->flightLogList.logName)};
-    FlightLogExportTarget target{&status, &app->flightLogExportProgress, &platform->fileJobs, now};
-    if (clicked == ExportPhotoInfo) {
-        queuePhotoInfoExport(&source, state->lastDatagramEntry, &target);
-    } else if (clicked == ExportFmv) {
-        FlightLogRecording recording{state->recordingStart[clickedItem],
-                                     state->recordingLength[clickedItem],
-                                     static_cast<u8>((state->recordingVisible >> clickedItem) & 1),
-                                     static_cast<u8>((state->recordingThermal >> clickedItem) & 1),
-                                     static_cast<u8>((state->recordingMslPilotGap >> clickedItem) & 1),
-                                     static_cast<u8>((state->recordingMslDemGap >> clickedItem) & 1)};
-        queueFmvExport(&source, &recording, clickedNumber, &target);
-    } else {
-        queueFlightPathExport(&source, clickedItem, clickedNumber, &target);
-    }
-    state->exportStartMicros = status.exportStartMicros;
-    state->exportNumber = status.exportNumber;
-    state->exportPath = status.exportPath;
-
-    // The exports used the viewer's replay record: rebuild it up to where playback was.
-    clearFlightLogReplay(replay);
-    state->cursor = 0;
-    stepFlightLogReplay(state, index, replay, nullptr, &elevation);
+    if (clicked != ExportNone) startExport(clicked, clickedNumber, clickedItem, state, app, platform, now);
+    state->exportStartMicros = status->exportStartMicros;
+    state->exportNumber = status->exportNumber;
+    state->exportPath = status->exportPath;
 }

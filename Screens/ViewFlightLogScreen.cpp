@@ -1,7 +1,7 @@
-// The View Flight Log screen's frame: the first-frame pass over the whole log, the playback clock,
-// the replay stepped to it, and the playback layout's top bar, controls, payload strip and panel
-// menu. The entries list, the recorded datagrams, the map with its panels and the export panel are
-// in the screen's other files (see ViewFlightLogScreen.h).
+// The View Flight Log screen's frame: the first-frame set-up from the whole log's overview, the
+// playback clock, the replay stepped to it, and the playback layout's top bar, controls, payload
+// strip and panel menu. The entries list, the recorded datagrams, the map with its panels and the
+// export panel are in the screen's other files (see ViewFlightLogScreen.h).
 #include "Screens/ViewFlightLogScreen.h"
 
 #include <cmath>
@@ -38,64 +38,6 @@ constexpr Color kStatusRed = 0xFF0000DD;
 constexpr Color kStatusAmber = 0xFF00DDFF;
 constexpr u64 kOrvikRedWord = 0x1090000;
 const FixedString kNoLabel{};
-
-// ---------------------------------------------------------------------------------------------------
-// The first-frame pass.
-
-bool isFinite(f64 value) { return value - value == 0.0; }
-
-// Sets bit 0 for a finite value, bit 1 for a NaN or infinite one; true for the latter.
-bool notePresence(u32* set, f64 value) {
-    bool gap = !isFinite(value);
-    *set |= gap ? 2u : 1u;
-    return gap;
-}
-
-// One open recording of a sensor while the set-up pass runs.
-struct OpenRecording {
-    u32 open;
-    u32 kind;  // the camera kind that opened it
-    i64 start;
-    u32 mslPilotGap;
-    u32 mslDemGap;
-};
-
-void closeRecording(ViewFlightLogState* state, OpenRecording* recording, u32 thermal, i64 end) {
-    if (!recording->open) return;
-    recording->open = 0;
-    if (state->recordingCount >= kMaxReplayRecordings) return;
-    u32 i = state->recordingCount++;
-    u64 bit = 1ull << i;
-    state->recordingStart[i] = recording->start;
-    state->recordingLength[i] = end - recording->start;
-    if (!thermal && recording->kind == CameraGimbal) state->recordingVisible |= bit;
-    if (thermal) state->recordingThermal |= bit;
-    if (recording->mslPilotGap) state->recordingMslPilotGap |= bit;
-    if (recording->mslDemGap) state->recordingMslDemGap |= bit;
-}
-
-// Follows one sensor's flag after a step: opens a recording when it starts, closes it when it stops.
-void followRecording(ViewFlightLogState* state, OpenRecording* recording, u32 thermal, u32 flag,
-                     const ReplayCameraState* camera, u64 statusTimeBefore, i64 replayTime) {
-    if (flag && !recording->open) {
-        *recording = OpenRecording{};
-        recording->open = 1;
-        recording->kind = camera->kind;
-        // A camera whose very first status already reports a recording started it that long ago.
-        recording->start = statusTimeBefore == 0 ? replayTime - camera->elapsedMs : replayTime;
-    } else if (!flag && recording->open) {
-        closeRecording(state, recording, thermal, replayTime);
-    }
-}
-
-void widenTrackBounds(f64 bounds[4], f64 longitude, f64 latitude) {
-    if (!isFinite(longitude) || !isFinite(latitude)) return;
-    if (bounds[0] <= bounds[1]) longitude = wrapLongitudeNear(longitude, bounds[0]);
-    if (longitude < bounds[0]) bounds[0] = longitude;
-    if (longitude > bounds[1]) bounds[1] = longitude;
-    if (latitude < bounds[2]) bounds[2] = latitude;
-    if (latitude > bounds[3]) bounds[3] = latitude;
-}
 
 void clearReplay(FlightLogReplay* replay) { std::memset(static_cast<void*>(replay), 0, sizeof(*replay)); }
 
@@ -313,8 +255,8 @@ f64 replayElevation(void* context, f64 longitude, f64 latitude) {
 
 // ---------------------------------------------------------------------------------------------------
 
-void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index, FlightLogReplay* replay,
-                          f32 screenHeight, f32 rowHeight, u64 now) {
+void setUpFlightLogViewerWith(ViewFlightLogState* state, const FlightLogIndex* index, const FlightLogOverview* overview,
+                              FlightLogReplay* replay, f32 screenHeight, f32 rowHeight, u64 now) {
     state->isInitialised = 1;
     state->mapView = makeMapView(WIDGET_ID, MapViewModeMap);
     state->sensorHealthView = makeMapView(WIDGET_ID, MapViewModeScrollList);
@@ -328,59 +270,27 @@ void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index
     state->selectedEntry = -1;
     if (rowHeight <= 0) rowHeight = 1;
     state->entriesBottom = -static_cast<f64>(index->entryCount) - (screenHeight + rowHeight) / rowHeight;
-    state->trackBounds[0] = 1e12;
-    state->trackBounds[1] = -1e12;
-    state->trackBounds[2] = 1e12;
-    state->trackBounds[3] = -1e12;
 
-    clearReplay(replay);
-    const DroneConnection* connection = &replay->connection;
-    const VehicleState* vehicle = &connection->vehicle;
-    OpenRecording visible{}, thermal{};
-    i64 cursor = 0;
-    while (cursor < index->entryCount) {
-        u64 statusTimeBefore = replayCameraState(connection).statusTime;
-        FlightLogReplayStep step;
-        replayFlightLog(&step, &cursor, INT64_MAX, kViewerIdleStepMs, nullptr, index, replay, nullptr);
-        if (step.type == -1) break;
-        i64 entry = cursor - 1;
-        if (step.type == FlightLogAugmentedPosition) {
-            notePresence(&state->aglPresence, replay->altitudeAboveGround);
-            bool demGap = notePresence(&state->mslDemPresence, replay->altitudeMslFromElevationMap);
-            bool pilotGap = notePresence(&state->mslPilotPresence, replay->altitudeMslFromTakeoffElevation);
-            OpenRecording* opened[2] = {&visible, &thermal};
-            for (OpenRecording* open : opened) {
-                if (!open->open) continue;
-                open->mslDemGap |= demGap ? 1u : 0u;
-                open->mslPilotGap |= pilotGap ? 1u : 0u;
-            }
-            // The track follows the vehicle itself: its last reported position and its altitude
-            // above takeoff, each with the vehicle's offset.
-            bool located = vehicle->globalPosition.time != 0;
-            if (state->trackCount < kMaxTrackSamples) {
-                u32 i = state->trackCount++;
-                state->trackStepDistance[i] = static_cast<f32>(replay->lastStepDistance);
-                state->trackAltitude[i] =
-                    located ? static_cast<f32>(vehicle->globalPosition.relativeAltitude + vehicle->altitudeOffset) : NAN;
-                state->trackAgl[i] = static_cast<f32>(replay->altitudeAboveGround);
-                if (connection->payload.orvik.dropping) state->trackPayloadBits[i / 64] |= 1ull << (i % 64);
-            }
-            if (located) {
-                widenTrackBounds(state->trackBounds, vehicle->globalPosition.longitude + vehicle->longitudeOffset,
-                                 vehicle->globalPosition.latitude + vehicle->latitudeOffset);
-            }
-        } else if (step.type == FlightLogReceivedFromDrone || step.type == FlightLogReceivedFromCamera) {
-            state->lastDatagramEntry = entry;
-        }
-        ReplayCameraState camera = replayCameraState(connection);
-        followRecording(state, &visible, 0, camera.visible, &camera, statusTimeBefore, step.replayTime);
-        followRecording(state, &thermal, 1, camera.thermal, &camera, statusTimeBefore, step.replayTime);
-    }
-    // Recordings still running at the last entry end there.
-    closeRecording(state, &visible, 0, replay->replayTime);
-    closeRecording(state, &thermal, 1, replay->replayTime);
-    state->totalDistance = replay->travelledDistance;
-    state->photoCount = replayCameraState(connection).photos + replay->mappingKitPhotos;
+    std::memcpy(state->trackBounds, overview->trackBounds, sizeof(state->trackBounds));
+    state->aglPresence = overview->aglPresence;
+    state->mslDemPresence = overview->mslDemPresence;
+    state->mslPilotPresence = overview->mslPilotPresence;
+    state->photoCount = overview->photoCount;
+    state->lastDatagramEntry = overview->lastDatagramEntry;
+    state->recordingCount = overview->recordingCount;
+    state->recordingVisible = overview->recordingVisible;
+    state->recordingThermal = overview->recordingThermal;
+    state->recordingMslPilotGap = overview->recordingMslPilotGap;
+    state->recordingMslDemGap = overview->recordingMslDemGap;
+    std::memcpy(state->recordingStart, overview->recordingStart, sizeof(state->recordingStart));
+    std::memcpy(state->recordingLength, overview->recordingLength, sizeof(state->recordingLength));
+    state->totalDistance = overview->totalDistance;
+    state->trackCount = overview->trackCount;
+    size_t samples = overview->trackCount;
+    std::memcpy(state->trackStepDistance, overview->trackStepDistance, samples * sizeof(f32));
+    std::memcpy(state->trackAltitude, overview->trackAltitude, samples * sizeof(f32));
+    std::memcpy(state->trackAgl, overview->trackAgl, samples * sizeof(f32));
+    std::memcpy(state->trackPayloadBits, overview->trackPayloadBits, sizeof(state->trackPayloadBits));
 
     clearReplay(replay);
     state->cursor = 0;
@@ -390,6 +300,19 @@ void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index
     state->playbackSpeed = 1;
     state->jumpToCursor = 1;
     state->speedBaseMicros = static_cast<i64>(now);
+}
+
+void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index, FlightLogReplay* replay,
+                          f32 screenHeight, f32 rowHeight, u64 now) {
+    // The findings are too large for the stack. Without the memory the screen stays uninitialised and
+    // tries again on the next frame.
+    FlightLogOverview* overview = reinterpret_cast<FlightLogOverview*>(allocateFileBuffer(sizeof(FlightLogOverview)));
+    if (!overview) return;
+    FlightLogOverviewPass pass;
+    beginFlightLogOverview(&pass, overview, replay);
+    continueFlightLogOverview(&pass, overview, replay, index, INT64_MAX);
+    setUpFlightLogViewerWith(state, index, overview, replay, screenHeight, rowHeight, now);
+    freeFileBuffer(overview);
 }
 
 void advanceFlightLogClock(ViewFlightLogState* state, const FlightLogIndex* index, u64 now) {
@@ -408,10 +331,15 @@ void stepFlightLogReplay(ViewFlightLogState* state, const FlightLogIndex* index,
     bool audible = state->isPlaying && state->playbackSpeed == 1 && state->cursor < index->entryCount &&
                    state->playbackTime - entryTimeAt(index, state->cursor) < kViewerSoundLagMs;
     SoundQueue* queue = audible ? sounds : nullptr;
-    while (state->cursor < index->entryCount) {
+    i64 bytes = 0;
+    for (i64 entries = 0; entries < kMaxReplayEntriesPerFrame && bytes < kMaxReplayBytesPerFrame &&
+                          state->cursor < index->entryCount;
+         entries++) {
+        i64 entry = state->cursor;
         FlightLogReplayStep step;
         replayFlightLog(&step, &state->cursor, state->playbackTime, kViewerIdleStepMs, queue, index, replay, elevation);
         if (step.type == -1) break;
+        if (state->cursor > entry) bytes += flightLogEntryLength(index, entry);
     }
 }
 
@@ -456,7 +384,17 @@ void viewFlightLogScreen(Platform* platform, ScreenStack* stack, UiState* ui, Ap
     u64 now = stack->now;
     app->flightLogViewerOpen = 1;
     if (!state->isInitialised) {
-        setUpFlightLogViewer(state, index, replay, static_cast<f32>(ui->height), metrics->rowHeight, now);
+        // The list's parse has replayed the log once already; a log handed over without its overview
+        // is replayed here.
+        const FlightLogOverview* overview = flightLogOverviewOf(&app->flightLogList);
+        f32 height = static_cast<f32>(ui->height);
+        if (overview) {
+            setUpFlightLogViewerWith(state, index, overview, replay, height, metrics->rowHeight, now);
+        } else {
+            setUpFlightLogViewer(state, index, replay, height, metrics->rowHeight, now);
+        }
+        // The export rows start without an earlier session's result.
+        if (!flightLogExportBusy(&app->flightLogExport)) app->flightLogExport.status = FlightLogExportStatus{};
     }
 
     if (state->openPanel == ViewerPanelEntries) {
@@ -493,6 +431,8 @@ void viewFlightLogScreen(Platform* platform, ScreenStack* stack, UiState* ui, Ap
     }
     if (result->back) {
         app->flightLogViewerOpen = 0;
+        // An export still being written is given up: it leaves no file.
+        cancelFlightLogExport(&app->flightLogExport);
         // A mission file still being read for the replayed plan is no longer wanted.
         if (state->missionRead) releaseFileReadRequest(state->missionRead, &platform->fileReads);
         state->missionRead = nullptr;

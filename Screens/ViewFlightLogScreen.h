@@ -12,6 +12,7 @@
 #pragma once
 #include "Core/FixedString.h"
 #include "Drone/Hud.h"
+#include "FlightLogReplay/FlightLogOverview.h"
 #include "SourceCommon/UserInterface/MapView.h"
 #include "SourceCommon/Renderer/Shapes.h"
 #include "SourceCommon/Renderer/UiState.h"
@@ -29,11 +30,13 @@ struct UiMetrics;
 struct ReplayElevation;
 struct VehicleState;
 
-constexpr u32 kMaxTrackSamples = 90000;
-constexpr u32 kMaxReplayRecordings = 64;
 // The replay's idle step: the drone link runs without a datagram at most this often (ms) between
 // entries.
-constexpr i64 kViewerIdleStepMs = 1000000;
+constexpr i64 kViewerIdleStepMs = kOverviewIdleStepMs;
+// Entries, and their bytes, the playback replays in one frame at most: a clock far ahead of the
+// replay (after the entries list was open for long at a high speed) is caught up over several frames.
+constexpr i64 kMaxReplayEntriesPerFrame = 20000;
+constexpr i64 kMaxReplayBytesPerFrame = 2000000;
 // Sound is played only while the clock is this close (ms) to the entry that is due.
 constexpr i64 kViewerSoundLagMs = 1000;
 constexpr i32 kMaxEntryRowsPerFrame = 200;
@@ -133,15 +136,20 @@ enum ViewerPlaybackButton : u32 {
     kViewerPlaybackButtons,
 };
 
-// The first-frame pass: sets the views up, replays the whole log once into replay to fill the
-// track, its bounds, the presence sets, the recordings, lastDatagramEntry, totalDistance and
-// photoCount, then clears the replay and starts playing at 1x from startTime at now (us).
+// The first-frame set-up: sets the views up, takes the track, its bounds, the presence sets, the
+// recordings, lastDatagramEntry, totalDistance and photoCount from the whole log's overview, then
+// clears the replay and starts playing at 1x from startTime at now (us).
+void setUpFlightLogViewerWith(ViewFlightLogState* state, const FlightLogIndex* index, const FlightLogOverview* overview,
+                              FlightLogReplay* replay, f32 screenHeight, f32 rowHeight, u64 now);
+// The same after replaying the whole log once into replay for the overview, in this call.
 void setUpFlightLogViewer(ViewFlightLogState* state, const FlightLogIndex* index, FlightLogReplay* replay,
                           f32 screenHeight, f32 rowHeight, u64 now);
 // The clock: while playing, speedBaseTime plus the time since speedBaseMicros times the speed;
 // clamped at endTime, where playing stops.
 void advanceFlightLogClock(ViewFlightLogState* state, const FlightLogIndex* index, u64 now);
-// Steps the replay up to playbackTime; the sound queue is passed only at 1x close to the due entry.
+// Steps the replay towards playbackTime, at most kMaxReplayEntriesPerFrame entries and about
+// kMaxReplayBytesPerFrame of their bytes; the sound queue is passed only at 1x close to the due
+// entry.
 void stepFlightLogReplay(ViewFlightLogState* state, const FlightLogIndex* index, FlightLogReplay* replay,
                          SoundQueue* sounds, const ReplayElevation* elevation);
 // What a playback button does.
@@ -191,7 +199,7 @@ void drawFlightLogMap(ViewFlightLogState* state, AppState* app, Platform* platfo
 f64 replayElevation(void* context, f64 longitude, f64 latitude);
 
 // The export panel, while the open panel is 39: the photo-info, video-metadata and flight-path
-// rows; a clicked row writes its file, and playback then goes on from a replay rebuilt up to the
-// playback time.
+// rows; a clicked row writes its file (a long log's in slices, its row showing "Writing @%"), through
+// the export job's own replay record, while playback goes on.
 void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform* platform, ScreenStack* stack,
                               UiState* ui, Rect content);

@@ -194,35 +194,10 @@ bool sendManualControl(ProtocolCameraState* state, f32 pitchRate, const VehicleS
     return sendCameraMessage(MavlinkGimbalManagerSetManualControl, &payload, &asController, now);
 }
 
-}  // namespace
-
-void controlCamera(ProtocolCameraState* state, u16 cameraSource, CameraView* view, GimbalPointing* pointing,
-                   const VehicleState* vehicle, const Preferences* preferences, i32 videoHeight, DroneOutput* output,
-                   u64 now) {
-    view->crop = Rect{0, 1, 0, 1};
-
-    f64 c = std::cos(vehicle->yaw / 2.0), s = std::sin(vehicle->yaw / 2.0);
-    Quaternion rotation{0, 0, -s, c};
-    multiplyQuaternions(&pointing->attitude, &rotation, &state->gimbalAttitude);
-    EulerAngles gimbal;
-    quaternionToEuler(&gimbal, &state->gimbalAttitude);
-    pointing->gimbalAngle = gimbal.roll;
-
-    f64 t = std::tan(35.0 * kPi / 180.0);
-    f64 photoAspect = 6336.0 / 9504.0, videoAspect = 720.0 / 1280.0;
-    bool videoMode = state->cameraMode == 1;
-    view->horizontalTangent = t;
-    if (videoHeight == 680) {
-        view->verticalTangent = t * photoAspect;
-        state->pictureShape = videoMode ? 0 : 1;
-    } else if (videoHeight == 576) {
-        view->verticalTangent = t * videoAspect;
-        state->pictureShape = videoMode ? 2 : 0;
-    } else {
-        view->verticalTangent = t * (videoMode ? videoAspect : photoAspect);
-        state->pictureShape = videoMode ? 2 : 1;
-    }
-
+// The gimbal's command (an angle at the pitch limits or for the recenter and secondary positions,
+// else the pilot's rate), the parameters, the status round and the requests.
+void commandCamera(ProtocolCameraState* state, u16 cameraSource, GimbalPointing* pointing, const VehicleState* vehicle,
+                   const Preferences* preferences, DroneOutput* output, u64 now) {
     EulerAngles camera;
     quaternionToEuler(&camera, &pointing->attitude);
     f32 r = pointing->pitchInput;
@@ -315,6 +290,46 @@ void controlCamera(ProtocolCameraState* state, u16 cameraSource, CameraView* vie
             requests[ProtocolRequestParameterList] = 0;
         }
     }
+}
+
+}  // namespace
+
+void controlCamera(ProtocolCameraState* state, u16 cameraSource, CameraView* view, GimbalPointing* pointing,
+                   const VehicleState* vehicle, const Preferences* preferences, i32 videoHeight, DroneOutput* output,
+                   u64 now) {
+    view->crop = Rect{0, 1, 0, 1};
+
+    f64 c = std::cos(vehicle->yaw / 2.0), s = std::sin(vehicle->yaw / 2.0);
+    Quaternion rotation{0, 0, -s, c};
+    multiplyQuaternions(&pointing->attitude, &rotation, &state->gimbalAttitude);
+    // The gimbal's own angle changes only with its attitude (a replay comes here for every datagram).
+    if (!state->gimbalAngleKnown ||
+        std::memcmp(&state->gimbalAngleAttitude, &state->gimbalAttitude, sizeof(Quaternion)) != 0) {
+        EulerAngles gimbal;
+        quaternionToEuler(&gimbal, &state->gimbalAttitude);
+        state->gimbalAngle = gimbal.roll;
+        state->gimbalAngleAttitude = state->gimbalAttitude;
+        state->gimbalAngleKnown = 1;
+    }
+    pointing->gimbalAngle = state->gimbalAngle;
+
+    f64 t = std::tan(35.0 * kPi / 180.0);
+    f64 photoAspect = 6336.0 / 9504.0, videoAspect = 720.0 / 1280.0;
+    bool videoMode = state->cameraMode == 1;
+    view->horizontalTangent = t;
+    if (videoHeight == 680) {
+        view->verticalTangent = t * photoAspect;
+        state->pictureShape = videoMode ? 0 : 1;
+    } else if (videoHeight == 576) {
+        view->verticalTangent = t * videoAspect;
+        state->pictureShape = videoMode ? 2 : 0;
+    } else {
+        view->verticalTangent = t * (videoMode ? videoAspect : photoAspect);
+        state->pictureShape = videoMode ? 2 : 1;
+    }
+
+    // What the camera is told: nothing without a socket (a replay's output has none).
+    if (droneOutputSends(output)) commandCamera(state, cameraSource, pointing, vehicle, preferences, output, now);
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -157,6 +157,10 @@ struct ProtocolCameraState {
     u64 gimbalManagerStatusTime;
     u16 gimbalControllerId;  // primary_control_sysid << 8 | primary_control_compid
     Quaternion gimbalAttitude;  // east-north-up
+    // The gimbal's roll angle (rad) and the attitude it was taken from.
+    u32 gimbalAngleKnown;
+    Quaternion gimbalAngleAttitude;
+    f64 gimbalAngle;
     u32 sdPresent;
     f32 sdFreeBytes;
     u32 usbPresent;

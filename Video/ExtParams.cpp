@@ -76,6 +76,7 @@ bool sendRead(const char* name, u16 target, u32 indexKnown, u16 index, DroneOutp
 }  // namespace
 
 void syncExtParamB(ExtParamSlot* slot, const char* name, u16 target, DroneOutput* output, u64 now) {
+    if (!droneOutputSends(output)) return;
     SyncTimes t{slot->receiveTime,  slot->readAskedTime, slot->changeAskedTime,
                 slot->lastReadTime, slot->lastSetTime,   slot->value == slot->wanted};
     i32 step = syncStep(&t, now);
@@ -84,6 +85,7 @@ void syncExtParamB(ExtParamSlot* slot, const char* name, u16 target, DroneOutput
 }
 
 void syncExtParamA(WideExtParamSlot* slot, const char* name, u16 target, DroneOutput* output, u64 now) {
+    if (!droneOutputSends(output)) return;
     SyncTimes t{slot->receiveTime,  slot->readAskedTime, slot->changeAskedTime,
                 slot->lastReadTime, slot->lastSetTime,   slot->value == slot->wanted};
     i32 step = syncStep(&t, now);

@@ -175,8 +175,8 @@ void controlNextVisionCamera(NextVisionState* state, CameraView* view, GimbalPoi
         state->pointingHold = 0;
     }
 
-    // 7. Pointing.
-    if (!holding && now - state->pointingCommandTime > kPointingInterval) {
+    // 7. Pointing, where it can be sent (a replay's output has no socket).
+    if (!holding && now - state->pointingCommandTime > kPointingInterval && droneOutputSends(output)) {
         f32 vehiclePitch = (f32)(vehicle->pitch / degree), vehicleRoll = (f32)(vehicle->roll / degree);
         f32 vehicleYaw = (f32)(vehicle->yaw / degree);
         f32 mode, pitch = state->pitchTarget, yaw;

@@ -45,6 +45,8 @@ u32 handlePx4Message(const MavlinkMessage* message, Px4State* px4, VehicleState*
 // The per-frame sending side for a PX4 vehicle: tones, parameters, Remote ID, the mission poll,
 // upload and start, flight actions and MANUAL_CONTROL.
 void controlPx4(Px4State* px4, const AutopilotFrame* frame);
+// The part of it a flight-log replay runs: the mode and GPS tones. Everything else of it sends.
+void playPx4Tones(Px4State* px4, const AutopilotFrame* frame);
 
 // The flight actions' names, in the order of their requests (Px4FlightAction, ArduCopterFlightAction).
 extern const char* const kPx4FlightActionNames[kPx4FlightActions];

@@ -71,6 +71,7 @@ bool reportedSinceChange(const ParameterSlot* slot) {
 
 void syncParameter(ParameterSlot* slot, const char* name, u8 type, u16 target, DroneOutput* output, u64 now,
                    FlightLogger* logger) {
+    if (!droneOutputSends(output)) return;
     registerFlightLogEntry(logger, &slot->logEntry);
     i64 sinceSend = (i64)now - slot->lastSendTime;
     bool changing = slot->changeTime != 0 && now - slot->changeTime < kParameterSetDuration && !reportedSinceChange(slot);

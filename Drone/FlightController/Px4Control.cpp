@@ -385,11 +385,16 @@ bool writeOperatorLocationPayload(ByteWriter* payload, const VehicleState* vehic
     return true;
 }
 
+void playPx4Tones(Px4State* px4, const AutopilotFrame* frame) {
+    if (px4->heartbeatTime == 0) return;
+    playModeTones(px4, frame);
+    playGpsTone(px4, frame);
+}
+
 void controlPx4(Px4State* px4, const AutopilotFrame* frame) {
     if (px4->heartbeatTime == 0) return;
     registerFlightLogEntry(frame->logger, &px4->logEntry);
-    playModeTones(px4, frame);
-    playGpsTone(px4, frame);
+    playPx4Tones(px4, frame);
     syncParameters(px4, frame);
     sendOperatorLocation(px4, frame);
     pollMissionList(px4, frame);

@@ -288,12 +288,13 @@ void controlOrvikLink(OrvikPayloadState* orvik, const PayloadControl* control) {
     } else {
         orvik->autoReleaseDeadline = 0;
     }
-    // The control frame every 100 ms.
+    // The control frame every 100 ms. An output without a socket (a replay's) judges the same moments
+    // and builds nothing.
     DroneOutput* output = control->output;
     if (now - orvik->lastSendTime < kPayloadControlInterval && orvik->lastSendTime != 0) return;
-    if (!output || !output->socket || output->destination.family == 0) return;
-    ByteWriter* slot = queueSocketPacket(&output->destination, output->socket);
-    if (!slot) return;
+    if (!output || output->destination.family == 0) return;
+    ByteWriter* slot = output->socket ? queueSocketPacket(&output->destination, output->socket) : nullptr;
+    if (output->socket && !slot) return;
     bool fresh = isPayloadStatusFresh(orvik->statusTime, now);
     u8 flags = 0;
     if (fresh) {
@@ -303,21 +304,24 @@ void controlOrvikLink(OrvikPayloadState* orvik, const PayloadControl* control) {
     } else {
         orvik->disallowReason = DropAllowedOrNoStatus;
     }
-    if (orvik->versionTime == 0 || phase == 0) flags |= 4;
-    u8 injection = isOld(orvik->requestTimes[0], now, kPayloadRequestHoldTime) || orvik->requestTimes[0] == 0
-                       ? 255
-                       : orvik->wantedInjection;
-    u8 bytes[kPayloadFrameWriterBytes];
-    ByteWriter frame = makeByteWriter(bytes, sizeof(bytes));
-    LengthFieldMark mark = beginPayloadFrame(&orvik->sequence, PayloadFrameOrvikControl, &frame);
-    appendU8(flags, &frame);
-    appendU8(orvikDropPeriodByte(vehicle, phase, control->preferences), &frame);
-    appendU8(injection, &frame);
-    appendU8(injection, &frame);
-    appendU8(orvik->wantedDropCount > kOrvikContinuousDrops ? kOrvikContinuousDrops : orvik->wantedDropCount, &frame);
-    appendBytes(orvik->requestCounters, kOrvikRequestCount, &frame);
-    finishPayloadFrame(&mark, &frame);
-    sendMavlinkMessage(0, MavlinkEncapsulatedData, &frame, slot, output->sequence, output->source, output->stats, now);
+    if (slot) {
+        if (orvik->versionTime == 0 || phase == 0) flags |= 4;
+        u8 injection = isOld(orvik->requestTimes[0], now, kPayloadRequestHoldTime) || orvik->requestTimes[0] == 0
+                           ? 255
+                           : orvik->wantedInjection;
+        u8 bytes[kPayloadFrameWriterBytes];
+        ByteWriter frame = makeByteWriter(bytes, sizeof(bytes));
+        LengthFieldMark mark = beginPayloadFrame(&orvik->sequence, PayloadFrameOrvikControl, &frame);
+        appendU8(flags, &frame);
+        appendU8(orvikDropPeriodByte(vehicle, phase, control->preferences), &frame);
+        appendU8(injection, &frame);
+        appendU8(injection, &frame);
+        appendU8(orvik->wantedDropCount > kOrvikContinuousDrops ? kOrvikContinuousDrops : orvik->wantedDropCount, &frame);
+        appendBytes(orvik->requestCounters, kOrvikRequestCount, &frame);
+        finishPayloadFrame(&mark, &frame);
+        sendMavlinkMessage(0, MavlinkEncapsulatedData, &frame, slot, output->sequence, output->source, output->stats,
+                           now);
+    }
     orvik->lastSendTime = now;
     // The alert, judged on the frames that send.
     u32 releaseBit = (orvik->statusWord & kOrvikEmergencyReleaseBit) ? 1 : 0;

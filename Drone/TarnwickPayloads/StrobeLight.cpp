@@ -72,10 +72,11 @@ void sendLightControl(StrobeLight* light, const PayloadControl* control) {
     if (isOld(light->changeTime, now, kPayloadRequestHoldTime)) light->changeCounter = 0;
     if (light->reportTime == 0 || isOld(light->reportTime, now, kStrobeReportHoldTime)) return;
     if (light->lastSendTime != 0 && now - light->lastSendTime < kPayloadControlInterval) return;
+    // An output without a socket (a replay's) judges the same moments and builds nothing.
     DroneOutput* output = control->output;
-    if (!output || !output->socket || output->destination.family == 0) return;
-    ByteWriter* slot = queueSocketPacket(&output->destination, output->socket);
-    if (!slot) return;
+    if (!output || output->destination.family == 0) return;
+    ByteWriter* slot = output->socket ? queueSocketPacket(&output->destination, output->socket) : nullptr;
+    if (output->socket && !slot) return;
     if (light->mode == StrobeAutoDay || light->mode == StrobeAutoNight) {
         bool day = light->mode == StrobeAutoDay;
         i32 phase = payloadFlightPhase(control->vehicle);
@@ -94,6 +95,10 @@ void sendLightControl(StrobeLight* light, const PayloadControl* control) {
             light->changeCounter++;
             light->changeTime = now;
         }
+    }
+    if (!slot) {
+        light->lastSendTime = now;
+        return;
     }
     u8 bytes[kPayloadFrameWriterBytes];
     ByteWriter frame = makeByteWriter(bytes, sizeof(bytes));

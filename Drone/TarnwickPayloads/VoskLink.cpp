@@ -103,7 +103,8 @@ void controlVoskLink(VoskPayloadState* vosk, const PayloadControl* control) {
 
     DroneOutput* output = control->output;
     if (vosk->lastSendTime != 0 && now - vosk->lastSendTime < kPayloadControlInterval) return;
-    if (!output || !output->socket || kPacketQueueSlots - 1 - queuedPacketCount(&output->socket->sendQueue) < 2) return;
+    // An output without a socket (a replay's) judges the same moments and builds nothing.
+    if (!output || (output->socket && kPacketQueueSlots - 1 - queuedPacketCount(&output->socket->sendQueue) < 2)) return;
     i32 phase = payloadFlightPhase(control->vehicle);
     u32 allowed = 0;
     if (!primaryFresh) {
@@ -116,6 +117,10 @@ void controlVoskLink(VoskPayloadState* vosk, const PayloadControl* control) {
         if (!allowed) vosk->disarmReason = reason == DropOutsideGeofence ? VoskOutsideGeofence : VoskDisallowedFlightPhase;
     }
     vosk->dropAllowed = allowed;
+    if (!output->socket) {
+        vosk->lastSendTime = now;
+        return;
+    }
 
     u8 bytes[kPayloadFrameWriterBytes];
     ByteWriter frame = makeByteWriter(bytes, sizeof(bytes));

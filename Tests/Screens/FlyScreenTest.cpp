@@ -337,10 +337,25 @@ TEST_F(FlyScreenTest, EmergencyPromptHoldsItsPanelAndBackClosesThePanelThenLeave
     EXPECT_EQ(state()->openPanel, (u32)FlyPanelOrvikMain);
     orvik->alertRaised = 0;
 
+    // A KMZ being read into the editor shows how far it is on the Load panel, and Back from the
+    // panel gives it up (Back from another panel leaves it running).
+    KmzImportJob* import = &harness.app->kmzImport;
+    import->state = KmzImportRunning;
+    import->percent = 42;
+    state()->openPanel = FlyPanelExportedKmzList;
+    harness.render.captureText = true;
+    frames(&harness);
+    EXPECT_NE(shownText(&harness, "Parsing 42%", true), nullptr);
     state()->openPanel = FlyPanelDiagnostics;
     tapKey(&harness, KeyEscape);
+    EXPECT_EQ(import->cancel, 0u);
+    state()->openPanel = FlyPanelExportedKmzList;
+    tapKey(&harness, KeyEscape);
+    EXPECT_EQ(import->cancel, 1u);
     EXPECT_EQ(topScreen(&harness), flyScreen);
     EXPECT_EQ(state()->openPanel, 0u);
+    import->state = KmzImportIdle;
+
     tapKey(&harness, KeyEscape);
     EXPECT_EQ(stackDepth(&harness), 1);
 }
