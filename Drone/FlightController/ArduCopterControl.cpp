@@ -17,8 +17,6 @@ namespace {
 
 constexpr u32 kMissionRequestList = 43;
 constexpr u32 kMissionCount = 44;
-constexpr u32 kMissionClearAll = 45;
-constexpr u32 kMissionAck = 47;
 constexpr u32 kOpenDroneIdBasicId = 12900;
 constexpr u32 kOpenDroneIdSystem = 12904;
 constexpr u16 kDoSetMode = 176;

@@ -16,7 +16,6 @@ constexpr u16 kDoChangeSpeed = 178;
 constexpr u8 kFrameMission = 2;
 constexpr u8 kFrameGlobalRelativeAltitude = 3;
 constexpr u32 kMissionItem = 39;
-constexpr u32 kMissionRequest = 40;
 constexpr u32 kMissionRequestInt = 51;
 constexpr u32 kMissionItemInt = 73;
 constexpr f64 kPi = 3.14159265358979323846;
