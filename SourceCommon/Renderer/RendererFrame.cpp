@@ -180,7 +180,7 @@ void uploadImageSlots(Renderer* renderer, GlFunctionTable* gl) {
             }
             table->used[s / 64] &= ~bit;
         } else if (slot->texture == 0 && slot->width > 0 && slot->height > 0 && slot->pixels) {
-            // Part of a wider image (a tile of an elevation raster): its rows are the wider ones'.
+            // One piece of a wider image (a tile of an elevation raster): its rows are the wider ones'.
             if (slot->rowLength) {
                 GL_SITE;
                 gl->glPixelStorei(kGlUnpackRowLength, (GlInt)slot->rowLength);
