@@ -33,51 +33,53 @@ constexpr Crc32Tables makeCrc32Tables() {
 
 constexpr Crc32Tables kCrc32 = makeCrc32Tables();
 
-// Folds 64 bytes at a time with carry-less products: four 128-bit lanes, each multiplied by x^(512)
-// and x^(512+64) modulo the polynomial (bit-reflected) and added to the next 64 bytes, then the lanes
-// folded into one the same way by x^128 and x^(128+64). What is left is a 16-byte message with the
-// same CRC as everything folded, which the tables finish. Needs count >= 64; returns the bytes taken.
 inline __m128i load(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
 __attribute__((target("pclmul"))) inline __m128i fold(__m128i x, __m128i k, __m128i next) {
     return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
 }
 
-__attribute__((target("pclmul"))) i64 foldCrc32(u32* crc, const u8* bytes, i64 count) {
-    const __m128i byFour = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
-    const __m128i byOne = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
-    __m128i x0 = _mm_xor_si128(load(bytes), _mm_cvtsi32_si128(i32(*crc)));
-    __m128i x1 = load(bytes + 16);
-    __m128i x2 = load(bytes + 32);
-    __m128i x3 = load(bytes + 48);
-    i64 taken = 64;
-    for (; count - taken >= 64; taken += 64) {
-        x0 = fold(x0, byFour, load(bytes + taken));
-        x1 = fold(x1, byFour, load(bytes + taken + 16));
-        x2 = fold(x2, byFour, load(bytes + taken + 32));
-        x3 = fold(x3, byFour, load(bytes + taken + 48));
-    }
-    x0 = fold(x0, byOne, x1);
-    x0 = fold(x0, byOne, x2);
-    x0 = fold(x0, byOne, x3);
-    for (; count - taken >= 16; taken += 16) x0 = fold(x0, byOne, load(bytes + taken));
-    alignas(16) u8 rest[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(rest), x0);
-    *crc = updateCrc32Tables(0, rest, 16);
-    return taken;
-}
+// CRC-32's folding constants: x^(512+64) and x^512, x^(128+64) and x^128 modulo 0xEDB88320's polynomial.
+constexpr CarrylessFoldKeys kCrc32Keys{0x01c6e41596, 0x0154442bd4, 0x00ccaa009e, 0x01751997d0};
+
+}  // namespace
 
 bool cpuHasCarrylessProducts() {
     static const bool has = __builtin_cpu_supports("pclmul");
     return has;
 }
 
-}  // namespace
+// Four 128-bit lanes, each multiplied by the first pair of keys and added to the next 64 bytes, then
+// the lanes folded into one the same way by the second pair, then single blocks by the second pair.
+__attribute__((target("pclmul"))) i64 foldReflectedCrc(u32 crc, const u8* bytes, i64 count,
+                                                       const CarrylessFoldKeys* keys, u8 rest[16]) {
+    const __m128i byFour = _mm_set_epi64x((i64)keys->byFourHigh, (i64)keys->byFourLow);
+    const __m128i byOne = _mm_set_epi64x((i64)keys->byOneHigh, (i64)keys->byOneLow);
+    __m128i x0 = _mm_xor_si128(load(bytes), _mm_cvtsi32_si128((i32)crc));
+    i64 taken = 16;
+    if (count >= 64) {
+        __m128i x1 = load(bytes + 16), x2 = load(bytes + 32), x3 = load(bytes + 48);
+        for (taken = 64; count - taken >= 64; taken += 64) {
+            x0 = fold(x0, byFour, load(bytes + taken));
+            x1 = fold(x1, byFour, load(bytes + taken + 16));
+            x2 = fold(x2, byFour, load(bytes + taken + 32));
+            x3 = fold(x3, byFour, load(bytes + taken + 48));
+        }
+        x0 = fold(x0, byOne, x1);
+        x0 = fold(x0, byOne, x2);
+        x0 = fold(x0, byOne, x3);
+    }
+    for (; count - taken >= 16; taken += 16) x0 = fold(x0, byOne, load(bytes + taken));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(rest), x0);
+    return taken;
+}
 
 u32 updateCrc32(u32 crc, const u8* bytes, i64 count) {
     if (!bytes || count <= 0) return crc;
     if (count >= 64 && cpuHasCarrylessProducts()) {
-        i64 taken = foldCrc32(&crc, bytes, count);
+        u8 rest[16];
+        i64 taken = foldReflectedCrc(crc, bytes, count, &kCrc32Keys, rest);
+        crc = updateCrc32Tables(0, rest, 16);
         bytes += taken;
         count -= taken;
     }

@@ -1,9 +1,7 @@
 #include "Mavlink/Mavlink.h"
 
+#include "Decoders/Checksum.h"
 #include "Mavlink/MavlinkTables.h"
-
-#include <emmintrin.h>
-#include <wmmintrin.h>
 
 #include <cstring>
 
@@ -144,43 +142,14 @@ static u16 crcTables(u16 crc, const u8* bytes, i64 count) {
 // times X.25's (bit-reflected 0x00008408), so CRC-32's folding serves with that polynomial's
 // constants: x^544 and x^480 modulo it (four lanes of 16 bytes at a time), x^160 and x^96 (one),
 // bit-reflected and doubled. What is left is one block with the same checksum as everything folded,
-// which the tables finish from a zero register (shorter runs are quicker by the tables alone). Needs
-// count >= 32; *taken is a multiple of 16.
-static inline __m128i loadBlock(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-
-__attribute__((target("pclmul"))) static inline __m128i foldBlock(__m128i x, __m128i k, __m128i next) {
-    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
-}
-
-__attribute__((target("pclmul"))) static u16 foldCrc(u16 crc, const u8* bytes, i64 count, i64* taken) {
-    const __m128i byFour = _mm_set_epi64x(0x14ff2, 0x19a3c);
-    const __m128i byOne = _mm_set_epi64x(0x189ae, 0x8e10);
-    __m128i x0 = _mm_xor_si128(loadBlock(bytes), _mm_cvtsi32_si128((i32)crc));
-    i64 at = 16;
-    if (count >= 64) {
-        __m128i x1 = loadBlock(bytes + 16), x2 = loadBlock(bytes + 32), x3 = loadBlock(bytes + 48);
-        for (at = 64; count - at >= 64; at += 64) {
-            x0 = foldBlock(x0, byFour, loadBlock(bytes + at));
-            x1 = foldBlock(x1, byFour, loadBlock(bytes + at + 16));
-            x2 = foldBlock(x2, byFour, loadBlock(bytes + at + 32));
-            x3 = foldBlock(x3, byFour, loadBlock(bytes + at + 48));
-        }
-        x0 = foldBlock(x0, byOne, x1);
-        x0 = foldBlock(x0, byOne, x2);
-        x0 = foldBlock(x0, byOne, x3);
-    }
-    for (; count - at >= 16; at += 16) x0 = foldBlock(x0, byOne, loadBlock(bytes + at));
-    alignas(16) u8 rest[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(rest), x0);
-    *taken = at;
-    return crcTables(0, rest, 16);
-}
+// which the tables finish from a zero register (shorter runs are quicker by the tables alone).
+constexpr CarrylessFoldKeys kX25Keys{0x14ff2, 0x19a3c, 0x189ae, 0x8e10};
 
 static u16 crcRange(u16 crc, const u8* bytes, i64 count) {
-    static const bool carryless = __builtin_cpu_supports("pclmul");
-    if (count >= 64 && carryless) {
-        i64 taken;
-        crc = foldCrc(crc, bytes, count, &taken);
+    if (count >= 64 && cpuHasCarrylessProducts()) {
+        u8 rest[16];
+        i64 taken = foldReflectedCrc(crc, bytes, count, &kX25Keys, rest);
+        crc = crcTables(0, rest, 16);
         bytes += taken;
         count -= taken;
     }
