@@ -36,6 +36,7 @@ struct TiffDirectory {
 struct GeoKeys {
     u32 modelType;
     u8 projectedCodeGiven;  // a projected system or projection named by its code
+    u8 projectedCitation;   // the projected system's citation is an ESRI projected system
     u32 rasterType;
     u32 geographicType;
     u32 geographicLinearUnit;
@@ -127,8 +128,20 @@ FixedString readNoData(TiffBytes* file, u64 position, u64 count, i32* noData) {
         return formatFixed("No-data value must be an integer. Found @", scaledTowardZero(value, 6), 6);
     }
     if (value < (f64)INT32_MIN || value > (f64)INT32_MAX) {
-        // GDAL's float no-data of -3.4e38 lands here: no 32-bit height can stand for it.
-        return formatStr("No-data value @ doesn't fit a 32-bit integer", stringFromDouble(value, 0));
+        // GDAL's float no-data of -3.4e38 lands here: no 32-bit height can stand for it. The value is
+        // shown as the file writes it, which a conversion of so large a number could not.
+        i64 start = (i64)position, end = (i64)(position + count - 1);
+        while (start < end && (file->data[start] == ' ' || file->data[start] == '\t')) start++;
+        while (end > start && (file->data[end - 1] == ' ' || file->data[end - 1] == '\t' || file->data[end - 1] == 0)) {
+            end--;
+        }
+        char shown[64];
+        i64 shownLength = end - start < 64 ? end - start : 64;
+        for (i64 i = 0; i < shownLength; i++) {
+            u8 c = file->data[start + i];
+            shown[i] = c >= 0x20 && c < 0x7F ? (char)c : '?';
+        }
+        return formatStr("No-data value @ doesn't fit a 32-bit integer", stringFromBytes(shown, shownLength));
     }
     *noData = (i32)value;
     return FixedString{};
@@ -227,6 +240,12 @@ void readGeoKeys(TiffBytes* file, const TiffDirectory* d, GeoKeys* keys) {
                 case 3088: keys->centreLongitude = x; keys->centreLongitudeGiven = 1; break;
                 default: break;
             }
+        } else if (location == 34737 && key == 3073) {
+            // GDAL's ESRI flavour of keys may give a projected system by its ESRI text alone.
+            static const char prefix[] = "ESRI PE String = PROJCS";
+            u64 start = d->geoAsciiPosition + value, length = sizeof(prefix) - 1;
+            keys->projectedCitation = start <= (u64)file->length && length <= (u64)file->length - start &&
+                                      std::memcmp(file->data + start, prefix, length) == 0;
         } else if (location == 34737 && key == 2049) {
             u32 characters = count - 1;
             if (count == 0 || count >= 255) characters = 253;
@@ -237,6 +256,15 @@ void readGeoKeys(TiffBytes* file, const TiffDirectory* d, GeoKeys* keys) {
             keys->citation = stringFromBytes(file->data + start, characters);
         }
     }
+}
+
+// Whether the model's coordinates are projected ones rather than longitude and latitude: a projected
+// model type, a projected system or projection named by its code, or a user-defined model (GDAL's
+// ESRI flavour of keys) with a projected linear unit or an ESRI projected citation. A user-defined
+// model with neither is the ESRI flavour's geographic grid.
+bool modelIsProjected(const GeoKeys* keys) {
+    if (keys->modelType == 1 || keys->projectedCodeGiven) return true;
+    return keys->modelType == 32767 && (keys->projectedLinearUnit != 0 || keys->projectedCitation);
 }
 
 // The ellipsoid must be WGS 84 within 1 cm.
@@ -294,9 +322,9 @@ FixedString buildGeoreference(const TiffDirectory* d, const GeoKeys* keys, Raste
     std::memset(whole, 0, sizeof(*whole));
     f64 width = (f64)d->layout.width;
     f64 height = (f64)d->layout.height;
-    // A projected system named only by its code has no transformation key; its coordinates are
-    // metres, never degrees.
-    bool projected = keys->modelType == 1 || keys->projectedCodeGiven;
+    // A projected system named only by its code or by its citation has no transformation key; its
+    // coordinates are metres, never degrees.
+    bool projected = modelIsProjected(keys);
     if (keys->projectionMethod == 0 && !projected) {
         // The tie point may name any sample, not only the first one; with pixel-is-area it names the
         // sample's corner, half a sample before its centre.
@@ -433,9 +461,9 @@ FixedString parse(ElevationRaster* out, TiffBytes* file, i64 budget, u32 rowAlig
     // Heights without a unit key are metres, as every elevation service writes them.
     if (unit == 0) unit = 9001;
     if (unit != 9001) return formatInt("Unsupported linear unit for geographic coordinate system: @", unit);
-    if (keys.projectionMethod == 0 && (keys.modelType == 1 || keys.projectedCodeGiven)) {
-        // A projected system named only by its code (UTM and the like): its ellipsoid and
-        // projection come from a table this reader does not carry.
+    if (keys.projectionMethod == 0 && modelIsProjected(&keys)) {
+        // A projected system named only by its code (UTM and the like) or by an ESRI citation: its
+        // ellipsoid and projection come from a table or a text this reader does not carry.
         return format("Projected coordinate systems given only by their code aren't supported. Reproject the "
                       "file to longitude and latitude on WGS 84 (EPSG:4326).");
     }

@@ -44,7 +44,7 @@ std::vector<ReadableCase> readableCases() {
 TEST(GeoTiffOracle, ReadsEveryLayoutByteOrderAndProjectionAsGdalDoes) {
     ASSERT_FALSE(oracleFolder().empty()) << "geotiff_oracle.py failed";
     std::vector<ReadableCase> cases = readableCases();
-    ASSERT_EQ(cases.size(), 24u);
+    ASSERT_EQ(cases.size(), 25u);
     for (const ReadableCase& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<u8> bytes = readWholeFile(filePath(c.name + ".tif"));
@@ -166,6 +166,13 @@ TEST(GeoTiffOracle, RefusesWhatItCannotRepresentWithItsMessage) {
         {"refuse-tiled-predictor", "Differencing LZW Predictor is not supported with tiled images"},
         {"refuse-deflate", "Unsupported Compression Method 32946"},
         {"refuse-predictor3", "Unrecognized LZW Predictor 3"},
+        // Projected by an ESRI text alone, never a longitude/latitude grid.
+        {"refuse-esri-citation", "Projected coordinate systems given only by their code aren't supported. "
+                                 "Reproject the file to longitude and latitude on WGS 84 (EPSG:4326)."},
+        {"refuse-esri-citation-no-unit", "Projected coordinate systems given only by their code aren't supported. "
+                                         "Reproject the file to longitude and latitude on WGS 84 (EPSG:4326)."},
+        // The value as the file writes it.
+        {"refuse-float-minimum-nodata", "No-data value -3.4028234663852886e+38 doesn't fit a 32-bit integer"},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.file);

@@ -110,7 +110,8 @@ def geotifcp(source, name, keys, *options):
 
 def patch_geokeys(name, keys):
     """Rewrites the GeoKey directory of a GDAL file in place (GDAL does not write a linear unit for a
-    geographic grid). The new directory must not be longer than the old one."""
+    geographic grid). `keys` is a list of (key, location, count, value) or a function from the file's
+    own list to the new one. The new directory must not be longer than the old one."""
     with open(path(name), "r+b") as f:
         data = bytearray(f.read())
         order = "<" if data[:2] == b"II" else ">"
@@ -122,13 +123,16 @@ def patch_geokeys(name, keys):
             tag, kind = struct.unpack_from(order + "HH", data, entry)
             if tag == 34735:
                 n = struct.unpack_from(order + ("Q" if big else "I"), data, entry + 4)[0]
-                values = [1, 1, 0, len(keys)] + [v for k in keys for v in k]
-                assert len(values) <= n
-                values += [0] * (n - len(values))
                 inline = n * 2 <= (8 if big else 4)
                 where = entry + (12 if big else 8)
                 if not inline:
                     where = struct.unpack_from(order + ("Q" if big else "I"), data, where)[0]
+                if callable(keys):
+                    old = struct.unpack_from(order + "%dH" % n, data, where)
+                    keys = keys([tuple(old[4 + 4 * k:8 + 4 * k]) for k in range(old[3])])
+                values = [1, 1, 0, len(keys)] + [v for k in keys for v in k]
+                assert len(values) <= n
+                values += [0] * (n - len(values))
                 struct.pack_into(order + "%dH" % n, data, where, *values)
                 f.seek(0)
                 f.write(data)
@@ -228,7 +232,11 @@ gdal_file("gdal-nan-nodata.tif", ["COMPRESS=LZW"], nodata=float("nan"), data=sea
 for name, dtype in [("int16", gdal.GDT_Int16), ("float64", gdal.GDT_Float64)]:
     gdal_file("source-%s.tif" % name, [], dtype=dtype)
     geotifcp("source-%s.tif" % name, "%s-keys.tif" % name, keys, "-c", "lzw", "-r", "7")
-for name in ["gdal-4326-no-unit", "gdal-4326-area", "wgs84-by-code", "area-keys", "gdal-int16-area",
+# GDAL's ESRI flavour of keys for a geographic system: a user-defined model type and the ESRI text.
+ESRI_WGS84 = ('GEOGCS["GCS_WGS_1984",DATUM["D_WGS_1984",SPHEROID["WGS_1984",6378137.0,298.257223563]],'
+              'PRIMEM["Greenwich",0.0],UNIT["Degree",0.0174532925199433]]')
+gdal_file("gdal-esri-geographic.tif", ["GEOTIFF_KEYS_FLAVOR=ESRI_PE"], srs=ESRI_WGS84)
+for name in ["gdal-esri-geographic", "gdal-4326-no-unit", "gdal-4326-area", "wgs84-by-code", "area-keys", "gdal-int16-area",
              "gdal-uint16-tiled", "gdal-int32-none", "gdal-float64-predictor", "gdal-nan-nodata", "int16-keys",
              "float64-keys"]:
     record(name + ".tif")
@@ -248,6 +256,20 @@ geotifcp("source.tif", "refuse-tiled-predictor.tif", keys, "-t", "-w", "16", "-l
 geotifcp("source.tif", "refuse-deflate.tif", keys, "-c", "zip")
 gdal_file("refuse-predictor3.tif", ["COMPRESS=LZW", "PREDICTOR=3"], srs="EPSG:4269")
 patch_geokeys("refuse-predictor3.tif", NAD83_KEYS)
+# An Albers system given only by its ESRI text: GDAL's ESRI flavour of keys without the projection's
+# codes, transformation and parameters, as other writers leave it.
+ESRI_ALBERS = ('PROJCS["USA_Contiguous_Albers_Equal_Area_Conic",GEOGCS["GCS_WGS_1984",DATUM["D_WGS_1984",'
+               'SPHEROID["WGS_1984",6378137.0,298.257223563]],PRIMEM["Greenwich",0.0],'
+               'UNIT["Degree",0.0174532925199433]],PROJECTION["Albers"],PARAMETER["False_Easting",0.0],'
+               'PARAMETER["False_Northing",0.0],PARAMETER["Central_Meridian",-96.0],'
+               'PARAMETER["Standard_Parallel_1",29.5],PARAMETER["Standard_Parallel_2",45.5],'
+               'PARAMETER["Latitude_Of_Origin",37.5],UNIT["Meter",1.0]]')
+for name, dropped in [("refuse-esri-citation.tif", (3072, 3074, 3075)),
+                      ("refuse-esri-citation-no-unit.tif", (3072, 3074, 3075, 3076))]:
+    gdal_file(name, ["GEOTIFF_KEYS_FLAVOR=ESRI_PE"], srs=ESRI_ALBERS, transform=albers_transform)
+    patch_geokeys(name, lambda keys: [k for k in keys if k[0] not in dropped and not 3077 < k[0] < 3096])
+# GDAL's no-data for Float32 files: the float minimum, which no 32-bit height stands for.
+gdal_file("refuse-float-minimum-nodata.tif", [], nodata=float(np.finfo(np.float32).min))
 
 with open(path("readable.txt"), "w") as f:
     f.write("\n".join(readable) + "\n")
