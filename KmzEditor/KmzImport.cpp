@@ -352,9 +352,11 @@ void importKmzBytes(const u8* bytes, i64 length, KmzEditor* editor, FixedString*
         *message = directory.error;
         return;
     }
+    bool kmlFound = false;
     for (i32 i = 0; i < directory.entryCount; ++i) {
         const ZipDirectoryEntry* entry = &directory.entries[i];
         if (!endsWithIgnoringCase(entry->name.text, fixedStringLength(&entry->name), ".kml")) continue;
+        kmlFound = true;
         ArchiveEntryBytes kml = archiveEntryBytes(entry, bytes, length);
         if (kml.unsupportedMethod) {
             *message = formatInt("Unrecognized compression type: @", entry->method);
@@ -368,6 +370,7 @@ void importKmzBytes(const u8* bytes, i64 length, KmzEditor* editor, FixedString*
         if (failure.length) *message = failure;
         if (kml.buffer) freeFileBuffer(kml.buffer);
     }
+    if (!kmlFound) *message = kmzWithoutKmlMessage(&directory);
 }
 
 void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, FixedString* message, u32 merge,
@@ -416,12 +419,21 @@ i64 kmzImportSliceJob(void* argument) {
     job->payload = nullptr;
     job->payloadSize = 0;
     job->failure = FixedString{};
+    bool nothingToImport = false;
     if (!job->directoryRead) {
         readZipDirectory(&job->directory, job->bytes, job->length);
         job->directoryRead = 1;
         job->failure = job->directory.error;
+        bool kmlFound = false;
         for (i32 i = 0; i < job->directory.entryCount && !job->failure.length; ++i) {
-            if (isKml(&job->directory.entries[i])) job->kmlBytes += job->directory.entries[i].compressedSize;
+            if (!isKml(&job->directory.entries[i])) continue;
+            kmlFound = true;
+            job->kmlBytes += job->directory.entries[i].compressedSize;
+        }
+        // An archive with nothing to import says so rather than ending without a word.
+        if (!job->failure.length && !kmlFound) {
+            job->failure = kmzWithoutKmlMessage(&job->directory);
+            nothingToImport = true;
         }
     }
     // The next ".kml" entry: read, parsed and turned into a payload.
@@ -444,7 +456,8 @@ i64 kmzImportSliceJob(void* argument) {
                          __ATOMIC_RELAXED);
         break;
     }
-    job->finished = job->nextEntry >= job->directory.entryCount || job->directory.error.length != 0;
+    job->finished =
+        job->nextEntry >= job->directory.entryCount || job->directory.error.length != 0 || nothingToImport;
     __atomic_store_n(&job->state, static_cast<u32>(KmzImportParsed), __ATOMIC_RELEASE);
     return 0;
 }

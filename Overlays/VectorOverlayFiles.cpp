@@ -160,6 +160,14 @@ u32 clampCount(u32 count, u32 capacity) { return count < capacity ? count : capa
 
 }  // namespace
 
+FixedString kmzWithoutKmlMessage(const ZipDirectory* directory) {
+    if (directory->localEntriesSeen > kZipMaxEntries) {
+        return formatIntInt("No .kml among the first @ of the @ files in the .kmz", kZipMaxEntries,
+                            directory->localEntriesSeen);
+    }
+    return makeString("The .kmz holds no .kml file");
+}
+
 FixedString parseKmz(const u8* bytes, i64 length, VectorOverlay* overlay) {
     ProfilingScope profile("parseKmz");
     clearVectorOverlay(overlay);
@@ -191,12 +199,7 @@ FixedString parseKmz(const u8* bytes, i64 length, VectorOverlay* overlay) {
         if (kml.buffer) freeFileBuffer(kml.buffer);
         break;
     }
-    if (!kmlFound && !failure.length) {
-        failure = directory->localEntriesSeen > kZipMaxEntries
-                      ? formatIntInt("No .kml among the first @ of the @ files in the .kmz", kZipMaxEntries,
-                                     directory->localEntriesSeen)
-                      : makeString("The .kmz holds no .kml file");
-    }
+    if (!kmlFound && !failure.length) failure = kmzWithoutKmlMessage(directory);
     for (u32 m = 0; m < overlay->markerImageCount && !failure.length; m++) {
         OverlayMarkerImage* image = &overlay->markerImages[m];
         if (image->state != OverlayImageToDownload) continue;

@@ -19,6 +19,7 @@
 constexpr i64 kKmlBinHeadBytes = 37;
 
 struct ZipDirectoryEntry;
+struct ZipDirectory;
 
 // An archive entry's bytes: in place when stored, else inflated into a buffer (allocateFileBuffer)
 // that the caller frees. error: "Inflate return error code: @" or "Compressed data length from
@@ -32,6 +33,10 @@ struct ArchiveEntryBytes {
     u32 unsupportedMethod;
 };
 ArchiveEntryBytes archiveEntryBytes(const ZipDirectoryEntry* entry, const u8* archive, i64 archiveLength);
+
+// Why an archive without a ".kml" entry gives nothing: "No .kml among the first @ of the @ files in
+// the .kmz" when the directory lists only the first of its entries, else "The .kmz holds no .kml file".
+FixedString kmzWithoutKmlMessage(const ZipDirectory* directory);
 
 // Reads the KML entry (the first whose name ends in ".kml") and then the icons that the archive
 // holds into the overlay (emptied first). Returns the failure text, empty on success; icons that

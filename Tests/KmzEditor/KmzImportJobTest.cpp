@@ -1,18 +1,21 @@
 // A KMZ read into the editor in slices on the job ring (its jobs run here between frames): the editor
 // ends as the whole-archive import leaves it (drawing and undo history alike), one KML entry goes in
 // per slice, a Load pressed meanwhile waits for the import, and a cancelled import keeps what it
-// applied and gives its read back.
+// applied and gives its read back; an archive without a drawing in reach says so.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "Core/JobQueue.h"
 #include "Decoders/Zip.h"
 #include "KmzEditor/KmzExport.h"
 #include "KmzEditor/KmzImport.h"
+#include "Overlays/VectorOverlay.h"
+#include "Overlays/VectorOverlayFiles.h"
 #include "Platform/FileTables.h"
 
 namespace {
@@ -54,17 +57,14 @@ std::vector<u8> kmlOfDrawing(u32 seed, u32 points) {
     return kml;
 }
 
-// Three drawings and a text file that is not a KML, stored.
-std::vector<u8> archiveOfDrawings() {
-    std::vector<std::vector<u8>> files = {kmlOfDrawing(1, 300), std::vector<u8>(100, 'x'), kmlOfDrawing(2, 500),
-                                          kmlOfDrawing(3, 200)};
-    const char* names[] = {"a.kml", "notes.txt", "b.KML", "c.kml"};
+// The files stored under their names.
+std::vector<u8> storedArchive(const std::vector<std::string>& names, const std::vector<std::vector<u8>>& files) {
     std::vector<u8> archive(1 << 21);
     ByteWriter out = makeByteWriter(archive.data(), (i64)archive.size());
-    ZipWrittenEntry written[4];
+    std::vector<ZipWrittenEntry> written(names.size());
     u64 total = 0;
-    for (i32 i = 0; i < 4; i++) {
-        FixedString name = makeString(names[i]);
+    for (size_t i = 0; i < names.size(); i++) {
+        FixedString name = makeString(names[i].c_str());
         writeZipLocalFile(&written[i], 0, &name, files[i].data(), files[i].size(), &total, &out);
     }
     i64 directory = out.length;
@@ -72,13 +72,19 @@ std::vector<u8> archiveOfDrawings() {
     appendU32Le(0x06054B50, &out);
     appendU16Le(0, &out);
     appendU16Le(0, &out);
-    appendU16Le(4, &out);
-    appendU16Le(4, &out);
+    appendU16Le((u16)names.size(), &out);
+    appendU16Le((u16)names.size(), &out);
     appendU32Le((u32)(out.length - directory), &out);
     appendU32Le((u32)directory, &out);
     appendU16Le(0, &out);
     archive.resize((size_t)out.length);
     return archive;
+}
+
+// Three drawings and a text file that is not a KML, stored.
+std::vector<u8> archiveOfDrawings() {
+    return storedArchive({"a.kml", "notes.txt", "b.KML", "c.kml"},
+                         {kmlOfDrawing(1, 300), std::vector<u8>(100, 'x'), kmlOfDrawing(2, 500), kmlOfDrawing(3, 200)});
 }
 
 struct ImportRig {
@@ -157,6 +163,51 @@ TEST(KmzImportJob, ACancelledImportKeepsWhatItAppliedAndGivesItsReadBack) {
     EXPECT_FALSE(kmzImportBusy(rig.job.get()));
     EXPECT_EQ(std::memcmp(afterFirst.get(), rig.editor.get(), sizeof(KmzEditor)), 0);
     EXPECT_FALSE(rig.anyReadInUse());
+}
+
+// An archive with no ".kml" at all, or none among the 200 entries the directory lists, says why it
+// gives nothing, in the overlay loader's words, and leaves the drawing and the read as they were.
+TEST(KmzImportJob, AnArchiveWithoutAKmlInReachSaysSoAsTheOverlayLoaderDoes) {
+    for (u32 before : {0u, 3u, 200u, 230u}) {
+        SCOPED_TRACE(std::to_string(before) + " other files");
+        std::vector<std::string> names;
+        std::vector<std::vector<u8>> files;
+        for (u32 i = 0; i < before; i++) {
+            names.push_back("files/" + std::to_string(i) + ".txt");
+            files.push_back(std::vector<u8>(1 + i % 5, 'x'));
+        }
+        // A drawing past the listed entries is out of reach like no drawing at all.
+        if (before >= 200) {
+            names.push_back("doc.kml");
+            files.push_back(kmlOfDrawing(4, 50));
+        }
+        std::vector<u8> archive = storedArchive(names, files);
+        std::unique_ptr<VectorOverlay, FreeDeleter> overlay((VectorOverlay*)std::calloc(1, sizeof(VectorOverlay)));
+        FixedString loader = parseKmz(archive.data(), (i64)archive.size(), overlay.get());
+        ASSERT_GT(loader.length, 0);
+        std::string expected(loader.text, loader.length);
+        EXPECT_EQ(expected, before >= 200 ? "No .kml among the first 200 of the " + std::to_string(before + 1) +
+                                                " files in the .kmz"
+                                          : "The .kmz holds no .kml file");
+
+        EditorPtr whole = newEditor();
+        FixedString message{};
+        importKmzBytes(archive.data(), (i64)archive.size(), whole.get(), &message, 1);
+        EXPECT_EQ(std::string(message.text, message.length), expected);
+
+        ImportRig rig;
+        EditorPtr untouched = newEditor();
+        rig.pending = rig.read(archive);
+        rig.frame(1);
+        for (i32 slices = 0; kmzImportBusy(rig.job.get()) && slices < 1000; slices++) {
+            runNextAsyncJob(&rig.queue);
+            rig.frame(1);
+        }
+        EXPECT_FALSE(kmzImportBusy(rig.job.get()));
+        EXPECT_EQ(std::string(rig.message.text, rig.message.length), expected);
+        EXPECT_EQ(std::memcmp(untouched.get(), rig.editor.get(), sizeof(KmzEditor)), 0);
+        EXPECT_FALSE(rig.anyReadInUse());
+    }
 }
 
 }  // namespace
