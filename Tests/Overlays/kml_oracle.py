@@ -7,6 +7,17 @@
                                    writes one filled polygon with N holes of random shape, size and
                                    winding scattered through it (rows of them side by side, holes that
                                    reach farther east than their neighbours, rings left open)
+  kml_oracle.py layouts FOLDER SEED
+                                   writes FOLDER/NAME.kml, one filled polygon each, whose holes line up
+                                   with one another and with the outer ring (square holes on grids,
+                                   diamonds, rectangles snapped to a coarse grid, rings with vertices in
+                                   the middle of their edges), and FOLDER/areas.txt: NAME area (OGR's,
+                                   EPSG:3857)
+  kml_oracle.py cover FOLDER NAME...
+                                   for each FOLDER/NAME.tri (one triangle a line: x y x y x y in
+                                   EPSG:3857) prints NAME union overlap uncovered: the area of the
+                                   triangles' union, the sum of their areas less that union, and the
+                                   area between the union and FOLDER/NAME.kml's polygon
   kml_oracle.py read FILE.kml      prints one line per OGR feature part, in file order:
                                    P x y name      (a point, in EPSG:3857 metres)
                                    L n x y x y ... (a line string or a polygon ring, EPSG:3857)
@@ -145,6 +156,153 @@ def make_holes(path, count, rng):
                 '</outerBoundaryIs>%s</Polygon></Placemark></Document></kml>\n' % (body, inner))
 
 
+def write_polygon(path, outer, holes):
+    body = '<coordinates>%s</coordinates>' % coordinates(outer, ' ')
+    inner = ''.join('<innerBoundaryIs><LinearRing><coordinates>%s</coordinates></LinearRing></innerBoundaryIs>' %
+                    coordinates(h, '\n') for h in holes)
+    with open(path, 'w') as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<kml xmlns="http://www.opengis.net/kml/2.2"><Document>'
+                '<Placemark><Polygon><outerBoundaryIs><LinearRing>%s</LinearRing></outerBoundaryIs>%s</Polygon>'
+                '</Placemark></Document></kml>\n' % (body, inner))
+
+
+def closed(points, rng):
+    # Either winding; every ring closed.
+    if rng.random() < 0.5:
+        points = points[::-1]
+    return points + [points[0]]
+
+
+def subdivided(points, rng, parts):
+    # Vertices added in the middle of edges, on grid values when the corners are.
+    out = []
+    for i, a in enumerate(points):
+        b = points[(i + 1) % len(points)]
+        out.append(a)
+        n = rng.choice(parts)
+        for k in range(1, n):
+            out.append((a[0] + (b[0] - a[0]) * k / n, a[1] + (b[1] - a[1]) * k / n))
+    return out
+
+
+def make_layouts(folder, rng):
+    west, south, unit = 8.0, 46.0, 0.0005
+    cases = []
+
+    def at(gx, gy):
+        return (west + gx * unit, south + gy * unit)
+
+    def box(x0, y0, x1, y1):
+        return [at(x0, y0), at(x1, y0), at(x1, y1), at(x0, y1)]
+
+    # Square holes on an n x n grid, in an outer square whose east side has a vertex at every hole
+    # row's edges, so that joins run along hole edges and through vertices of the outer ring.
+    # 31 x 31 is the largest grid a polygon takes whole: 1,000 holes at most.
+    for n in [2, 3, 4, 5, 8, 13, 31]:
+        for variant in range(2):
+            side = 4 * n + 2
+            east = [at(side, 0)] + [at(side, y) for r in range(n) for y in (4 * r + 2, 4 * r + 4)] + [at(side, side)]
+            outer = [at(0, 0)] + east + [at(0, side)] if variant else box(0, 0, side, side)
+            holes = [closed(box(4 * c + 2, 4 * r + 2, 4 * c + 4, 4 * r + 4), rng) for r in range(n) for c in range(n)]
+            cases.append(('grid-%d-%d' % (n, variant), closed(outer, rng), holes))
+    # Diamonds in rows and columns: the ray from one's east corner runs through the next one's west
+    # corner.
+    for n in [2, 3, 6, 12]:
+        side = 4 * n + 2
+        holes = [closed([at(4 * c + 2, 4 * r + 3), at(4 * c + 3, 4 * r + 2), at(4 * c + 4, 4 * r + 3),
+                         at(4 * c + 3, 4 * r + 4)], rng) for r in range(n) for c in range(n)]
+        cases.append(('diamonds-%d' % n, closed(box(0, 0, side, side), rng), holes))
+    # Rectangles snapped to a coarse grid, apart from one another by a grid step at least, some with
+    # vertices in the middle of their edges; the outer ring a staircase on the same grid.
+    for k in range(14):
+        size = rng.choice([12, 20, 40])
+        count = rng.choice([4, 10, 30, 80, 200])
+        taken = []
+        holes = []
+        for _ in range(count * 20):
+            if len(holes) >= count:
+                break
+            w, h = rng.randint(1, 4), rng.randint(1, 4)
+            x0, y0 = rng.randint(2, size - 2 - w), rng.randint(2, size - 2 - h)
+            if any(x0 <= b[2] and b[0] <= x0 + w and y0 <= b[3] and b[1] <= y0 + h for b in taken):
+                continue
+            taken.append((x0 - 1, y0 - 1, x0 + w + 1, y0 + h + 1))
+            corners = box(x0, y0, x0 + w, y0 + h)
+            if rng.random() < 0.3:
+                corners = subdivided(corners, rng, [1, 1, 2])
+            holes.append(closed(corners, rng))
+        # The east side steps between two grid columns, at grid rows holes may also have.
+        x, y = size, 0
+        outer = [at(0, 0), at(x, y)]
+        while y < size:
+            y = min(size, y + rng.randint(1, 5))
+            outer.append(at(x, y))
+            if y < size:
+                x = 2 * size + 1 - x
+                outer.append(at(x, y))
+        outer.append(at(0, size))
+        cases.append(('snapped-%d' % k, closed(outer, rng), holes))
+    # Random holes, as in the holes mode.
+    for k, count in enumerate([5, 40, 300]):
+        path = os.path.join(folder, 'random-%d.kml' % k)
+        make_holes(path, count, rng)
+    names = [c[0] for c in cases] + ['random-%d' % k for k in range(3)]
+    for name, outer, holes in cases:
+        write_polygon(os.path.join(folder, name + '.kml'), outer, holes)
+    with open(os.path.join(folder, 'areas.txt'), 'w') as f:
+        for name in names:
+            area = 0
+            for layer in ogr.Open(os.path.join(folder, name + '.kml')):
+                for feature in layer:
+                    g = to_web_mercator(feature.GetGeometryRef().Clone())
+                    g.CloseRings()
+                    assert g.IsValid(), name
+                    area += g.GetArea()
+            f.write('%s %.6f\n' % (name, area))
+
+
+def web_mercator_transform():
+    source = osr.SpatialReference()
+    source.ImportFromEPSG(4326)
+    source.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+    target = osr.SpatialReference()
+    target.ImportFromEPSG(3857)
+    target.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+    return osr.CoordinateTransformation(source, target)
+
+
+def to_web_mercator(g):
+    g.FlattenTo2D()
+    g.Transform(web_mercator_transform())
+    return g
+
+
+def cover(folder, names):
+    for name in names:
+        polygon = None
+        for layer in ogr.Open(os.path.join(folder, name + '.kml')):
+            for feature in layer:
+                polygon = to_web_mercator(feature.GetGeometryRef().Clone())
+                polygon.CloseRings()
+        triangles = ogr.Geometry(ogr.wkbMultiPolygon)
+        total = 0
+        with open(os.path.join(folder, name + '.tri')) as f:
+            for line in f:
+                v = [float(x) for x in line.split()]
+                ring = ogr.Geometry(ogr.wkbLinearRing)
+                for k in (0, 2, 4, 0):
+                    ring.AddPoint_2D(v[k], v[k + 1])
+                t = ogr.Geometry(ogr.wkbPolygon)
+                t.AddGeometry(ring)
+                area = t.GetArea()
+                if area > 0:
+                    total += area
+                    triangles.AddGeometry(t)
+        union = triangles.UnionCascaded() if triangles.GetGeometryCount() else ogr.Geometry(ogr.wkbPolygon)
+        print('%s %.6f %.6f %.6f' % (name, union.GetArea(), total - union.GetArea(),
+                                     polygon.SymDifference(union).GetArea()))
+
+
 def read(path):
     source = osr.SpatialReference()
     source.ImportFromEPSG(4326)
@@ -186,6 +344,10 @@ if __name__ == '__main__':
         rng = random.Random(int(sys.argv[3]))
         make_planners(rng, os.path.join(sys.argv[2], 'planners.kml'))
         make_gdal(rng, sys.argv[2])
+    elif sys.argv[1] == 'layouts':
+        make_layouts(sys.argv[2], random.Random(int(sys.argv[3])))
+    elif sys.argv[1] == 'cover':
+        cover(sys.argv[2], sys.argv[3:])
     elif sys.argv[1] == 'holes':
         make_holes(sys.argv[2], int(sys.argv[3]), random.Random(int(sys.argv[4])))
     else:
