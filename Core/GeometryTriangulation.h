@@ -23,7 +23,10 @@ i32 kdTreeHasPointInTriangle(const Vec2* vertices, i32 vertexCount, const Vec2* 
 
 // Cuts ears from the ring of the vertices startVertex .. vertexCount - 1 (the last joined back to
 // startVertex; nothing below startVertex is touched), writing each as three u16 vertex indices from
-// triangle number `first` on, and stops at triangle number `end`. `clockwise` is 1 for a clockwise
+// triangle number `first` on, and stops at triangle number `end`. The ring may touch itself, as the
+// joins of holes make it do: a corner is an ear when no vertex lies strictly inside its triangle and
+// no vertex on the triangle's edges (a copy of a corner included) has the ring running from it into
+// the triangle. `clockwise` is 1 for a clockwise
 // ring (y up), 0 for a counter-clockwise one. Returns the triangle count reached: a simple polygon of
 // n vertices gives n - 2 triangles, fewer means that the walk got stuck.
 i32 triangulatePolygon(const Vec2* vertices, i32 vertexCount, u32 clockwise, u16* triangles, i32 first, i32 end,

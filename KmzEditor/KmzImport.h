@@ -20,7 +20,8 @@ FixedString kmlToKmzContentPayload(const u8* kml, i64 length, ByteWriter* writer
 // Each frame: once the pending read has finished, every ".kml" entry of the archive is applied in
 // directory order (merge 1: mergeIntoKmzEditorAction, else clearKmzEditorAction) as a fresh edit;
 // the read is then released and forgotten. A failed read is dropped silently; an entry that
-// cannot be read or applied leaves its reason in *message.
+// cannot be read or applied leaves its reason in *message, and so does an archive without a ".kml"
+// among the entries its directory lists (kmzWithoutKmlMessage, the overlay loader's words).
 void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, FixedString* message, u32 merge,
                             FileReadTable* reads);
 // The same over archive bytes in memory.

@@ -210,6 +210,77 @@ TEST(GeometryTriangulation, RandomSimplePolygonsTileExactly) {
     }
 }
 
+// A clockwise rectangle (y up) with columns of rectangular holes, each column joined to the bottom
+// edge and its holes to one another by cuts along the line of their west edges, as joins of holes
+// lying in line leave a ring: edges on the lines of others, vertices on edges, corners repeated.
+std::vector<Vec2> ringWithJoinedHoles(std::mt19937_64& random, int columns) {
+    struct Hole {
+        double x0, x1, y0, y1;
+    };
+    std::vector<std::vector<Hole>> stacks;
+    double x = 2;
+    for (int c = 0; c < columns; ++c) {
+        std::vector<Hole> stack;
+        double width = double(1 + random() % 3), y = double(1 + random() % 3);
+        int count = 1 + int(random() % 5);
+        for (int k = 0; k < count; ++k) {
+            double height = double(1 + random() % 3);
+            // Holes of one column share their west edge's line; some are narrower than the others.
+            double w = random() % 3 == 0 ? width + 1 : width;
+            stack.push_back({x, x + w, y, y + height});
+            y += height + double(1 + random() % 2);
+        }
+        stacks.push_back(stack);
+        x += width + double(2 + random() % 2);
+    }
+    double top = 0;
+    for (const std::vector<Hole>& stack : stacks) top = std::max(top, stack.back().y1 + 1 + double(random() % 2));
+    std::vector<Vec2> ring = {{0, 0}, {0, top}, {x, top}, {x, 0}};
+    for (int c = columns - 1; c >= 0; --c) {
+        const std::vector<Hole>& stack = stacks[size_t(c)];
+        double west = stack[0].x0;
+        ring.push_back({west, 0});
+        // Up the cut and round each hole counter-clockwise but for its west edge, to the next one...
+        for (const Hole& h : stack) {
+            ring.push_back({west, h.y0});
+            ring.push_back({h.x1, h.y0});
+            ring.push_back({h.x1, h.y1});
+            ring.push_back({west, h.y1});
+        }
+        // ... then down again, closing every hole's west edge on the way.
+        for (size_t k = stack.size(); k-- > 0;) ring.push_back({west, stack[k].y0});
+        ring.push_back({west, 0});
+    }
+    return ring;
+}
+
+// Such rings are cut into n - 2 triangles on the first walk, none of them turned against the ring:
+// the triangles' signed coverage adds up to the ring's winding everywhere, so with every one of them
+// turned the ring's way they cover the polygon exactly, no hole and nothing twice.
+TEST(GeometryTriangulation, HolesJoinedAlongTheLinesOfTheirEdgesAreCoveredExactly) {
+    auto tree = std::make_unique<PolygonKdTree>();
+    std::mt19937_64 random(41);
+    for (int k = 0; k < 300; ++k) {
+        std::vector<Vec2> ring = ringWithJoinedHoles(random, 1 + int(random() % 12));
+        int n = int(ring.size());
+        ASSERT_LT(twiceSignedArea(ring), 0);
+        // Any vertex may come first.
+        std::rotate(ring.begin(), ring.begin() + random() % ring.size(), ring.end());
+        std::vector<u16> triangles(3 * size_t(n - 2));
+        buildTree(ring, tree.get());
+        int got = triangulatePolygon(ring.data(), n, 1, triangles.data(), 0, n - 2, 0, tree.get());
+        SCOPED_TRACE(testing::Message() << "ring " << k << " of " << n);
+        ASSERT_EQ(got, n - 2);
+        double sum = 0;
+        for (int t = 0; t < got; ++t) {
+            double twice = twiceTriangleArea(ring[triangles[3 * t]], ring[triangles[3 * t + 1]], ring[triangles[3 * t + 2]]);
+            EXPECT_LE(twice, 0) << "triangle " << t;
+            sum += twice;
+        }
+        EXPECT_DOUBLE_EQ(sum, twiceSignedArea(ring));
+    }
+}
+
 TEST(GeometryTriangulation, ConvexQuadrilateralAndLimits) {
     auto tree = std::make_unique<PolygonKdTree>();
     std::vector<Vec2> quad = {{0, 0}, {2, 0}, {2, 1}, {0, 1}};

@@ -212,6 +212,24 @@ def make_layouts(folder, rng):
         holes = [closed([at(4 * c + 2, 4 * r + 3), at(4 * c + 3, 4 * r + 2), at(4 * c + 4, 4 * r + 3),
                          at(4 * c + 3, 4 * r + 4)], rng) for r in range(n) for c in range(n)]
         cases.append(('diamonds-%d' % n, closed(box(0, 0, side, side), rng), holes))
+    # Holes touching at a corner: rows of diamonds corner to corner, chains of squares along a
+    # diagonal, and holes whose corner lies on the outer ring (at one of its vertices or mid-edge).
+    for n in [2, 3, 7]:
+        side = 2 * n + 4
+        rows = [r for r in range(0, side - 4, 3)]
+        holes = [closed([at(2 * c + 2, r + 3), at(2 * c + 3, r + 2), at(2 * c + 4, r + 3), at(2 * c + 3, r + 4)], rng)
+                 for r in rows for c in range(n)]
+        cases.append(('touching-diamonds-%d' % n, closed(box(0, 0, side, side), rng), holes))
+        holes = [closed(box(c + 1, c + 1, c + 2, c + 2), rng) for c in range(n)]
+        holes += [closed(box(c + 2, side - c - 3, c + 3, side - c - 2), rng) for c in range(n - 1)]
+        cases.append(('touching-squares-%d' % n, closed(box(0, 0, side + 1, side + 1), rng), holes))
+        outer = [at(0, 0), at(side, 0), at(side, side // 2), at(side, side), at(0, side)]
+        holes = [closed([at(side - 2, side // 2), at(side - 1, side // 2 - 1), at(side, side // 2),
+                         at(side - 1, side // 2 + 1)], rng),
+                 closed([at(2, 1), at(3, 0), at(4, 1), at(3, 2)], rng),
+                 closed([at(0, side - 2), at(1, side - 3), at(2, side - 2), at(1, side - 1)], rng)]
+        holes += [closed(box(2 * c + 3, 5, 2 * c + 4, 6), rng) for c in range(n - 1)]
+        cases.append(('touching-outer-%d' % n, closed(outer, rng), holes))
     # Rectangles snapped to a coarse grid, apart from one another by a grid step at least, some with
     # vertices in the middle of their edges; the outer ring a staircase on the same grid.
     for k in range(14):
