@@ -7,6 +7,7 @@
 #include "Drone/TarnwickPayloads/PayloadRecords.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Mavlink/Mavlink.h"
+#include "Support/FreePorts.h"
 
 #include <gtest/gtest.h>
 
@@ -215,10 +216,9 @@ TEST_F(CrowdedLink, AGrantedRelayDeviceIsHeardWhileStrangersHoldTheSlots) {
     for (u8 i = 0; i < 32; i++) peer->publicKey[i] = (u8)(i * 5 + 1);
     peer->userDecision = SecureLinkGrantTelemetry | SecureLinkGrantControl;
     preferences->relayModeDisableEncryption = 1;
-    Sender probe;  // a port the system has free now, for the relay port
-    u16 relayPort = probe.port;
-    close(probe.fd);
-    probe.fd = -1;
+    std::vector<u16> free = freeUdpPorts(1);
+    ASSERT_EQ(free.size(), 1u);
+    u16 relayPort = free[0];
     preferences->relayModePort = relayPort;
     inputs.relaySocket = relaySocket.get();
     inputs.relayHost = host.get();
