@@ -209,6 +209,9 @@ void parseAppCacheFile(AppState* app, const u8* data, u64 size, u32* found) {
             if ((u64)row->elementSize != elementSize) continue;
             if (std::strlen(row->name) != nameLength || std::memcmp(row->name, name, nameLength) != 0) continue;
             if (row->kind == AppCacheRecord) {
+                // The first record of a name is the one restored: a later one of the same name would
+                // otherwise replace the note of what was restored with its own.
+                if (found[r]) break;
                 row->readRecord(app, bytes, byteCount);
                 found[r] = 1;
                 break;

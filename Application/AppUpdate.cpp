@@ -326,6 +326,13 @@ void updateApp(Platform* platform, UiState* ui, AppState* app) {
                                  preferences, &app->simulatorSocket, &app->simulatorPayloadPrimarySocket,
                                  &app->simulatorPayloadSecondarySocket, now);
     }
+    // The simulator's ports that another program holds (a second station on this machine) are shown
+    // with the link's own.
+    const Socket* simulatorSockets[3] = {&app->simulatorSocket, &app->simulatorPayloadPrimarySocket,
+                                         &app->simulatorPayloadSecondarySocket};
+    for (i32 i = 0; i < 3; i++) {
+        app->droneConnection.simulatorPortsInUse[i] = app->simulatorRunning ? simulatorSockets[i]->portInUse : 0;
+    }
     controlQvVideoStream(&app->qvVideoSocket, videoRelaySocket, relayHost, videoLinkClient, &app->qvVideoStream,
                          &app->h264Stream, preferences, slots, &app->flightLogger);
     controlRtspVideoStream(&app->rtspSocket, &app->rtpSocket, &app->rtcpSocket, videoRelaySocket, relayHost,

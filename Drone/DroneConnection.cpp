@@ -145,6 +145,10 @@ void serveRelayHost(LinkFrame* frame) {
     sendSecureLinkPublicKey(host, inputs->relaySocket, RelayStreamMavlink, preferences, frame->now);
     sendSecureLinkStateUpdates(host, inputs->relaySocket, inputs->gamepad, gamepadButtons(inputs->input), preferences,
                                frame->now);
+    // The peers the user granted are heard however many others send to the relay port.
+    AddressRecord granted[kSocketPeers];
+    i32 grantedCount = grantedSecureLinkEndpoints(host, RelayStreamMavlink, granted, kSocketPeers);
+    keepSocketPeers(inputs->relaySocket, granted, grantedCount);
     for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, inputs->relaySocket, 4, SocketModeUdp, preferences->relayModePort,
@@ -225,38 +229,39 @@ DroneSocketConfig droneSocketConfig(const LinkFrame* frame) {
     return config;
 }
 
-bool isPayloadDatagram(const u8* data, u32 length) {
-    if (length == 0 || (data[0] != kMavlink1Magic && data[0] != kMavlink2Magic)) {
-        return false;
-    }
-    MavlinkMessage first{};
-    parseMavlinkBytes(&first, data, 0, (i32)length);
-    return first.haveMessage && first.messageId == MavlinkEncapsulatedData && containsPayloadFrame(&first);
-}
+// Where a datagram comes from, as far as the drone link is concerned.
+enum DatagramOrigin : u32 {
+    OriginElsewhere = 0,
+    OriginDrone = 1,         // the drone's endpoint (every datagram of a replay)
+    OriginPayloadPort = 2,   // another port of the drone's address, or a simulated payload unit
+};
 
-// A datagram is the drone's when it comes from the drone's endpoint. A payload datagram may also come
-// from another port of the drone's address (the payload units answer from ports of their own), or,
-// with the simulator, from the simulated drone and payload units on the loopback.
-bool isFromDrone(const LinkFrame* frame, const SocketResult* datagram) {
+// A datagram is the drone's when it comes from the drone's endpoint. The payload units answer from
+// ports of their own on the drone's address (with the simulator, from the simulated units' ports on
+// the loopback): of those datagrams only the payload frames are taken.
+DatagramOrigin datagramOrigin(const LinkFrame* frame, const SocketResult* datagram) {
     const AddressRecord* source = &datagram->source;
     const AddressRecord* endpoint = &frame->connection->droneEndpoint;
     if (frame->inputs->replay) {
-        return true;
+        return OriginDrone;
     }
     if (endpoint->family == 0) {
-        return false;
+        return OriginElsewhere;
     }
     if (sameEndpoint(source, endpoint)) {
-        return true;
+        return OriginDrone;
     }
     const DroneLinkInputs* inputs = frame->inputs;
     u16 voskPortA = inputs->simulatorPayloadPorts[0] ? inputs->simulatorPayloadPorts[0] : kSimulatedVoskPortA;
     u16 voskPortB = inputs->simulatorPayloadPorts[1] ? inputs->simulatorPayloadPorts[1] : kSimulatedVoskPortB;
-    bool possible = inputs->simulatorPort
-                        ? isLoopbackSource(source) && (source->port == inputs->simulatorPort ||
-                                                       source->port == voskPortA || source->port == voskPortB)
-                        : sameAddress(source, endpoint);
-    return possible && isPayloadDatagram(datagram->data, datagram->length);
+    bool payloadPort = inputs->simulatorPort
+                           ? isLoopbackSource(source) && (source->port == voskPortA || source->port == voskPortB)
+                           : sameAddress(source, endpoint);
+    return payloadPort ? OriginPayloadPort : OriginElsewhere;
+}
+
+bool isPayloadMessage(const MavlinkMessage* message) {
+    return message->messageId == MavlinkEncapsulatedData && containsPayloadFrame(message);
 }
 
 // Autodetect with an address in the preference "Drone IP address and port": only that address may
@@ -291,23 +296,13 @@ bool lockOnHeartbeat(LinkFrame* frame, const MavlinkMessage* message) {
     return true;
 }
 
-// Payload frames command the payload and carry the VOSK units' addresses: of the drone's datagrams
-// they are taken from the followed vehicle's own system only (before any vehicle is followed, which
-// only a fixed endpoint allows, from the endpoint's: the payload may speak before the autopilot).
-bool isVehicleSystem(const LinkFrame* frame, const MavlinkMessage* message) {
-    u16 vehicleId = frame->connection->vehicle.vehicleId;
-    return frame->inputs->replay || vehicleId == 0 || (message->source >> 8) == (vehicleId >> 8);
-}
-
 // Messages nobody of the vehicle took: payload, camera, gimbal and the radio.
 void handleOtherMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
     DroneConnection* connection = frame->connection;
     const DroneLinkInputs* inputs = frame->inputs;
     u64 now = frame->now;
-    if (message->messageId == MavlinkEncapsulatedData && !isVehicleSystem(frame, message)) {
-        connection->foreignPackets++;
-        return;
-    }
+    // Payload frames are taken whatever their system id: a payload board may have one of its own.
+    // Only the drone's address reaches here.
     PayloadReceive receive{source,           &connection->vehicle, inputs->orvikDrops,     inputs->voskDrops,
                            inputs->soundQueue, inputs->payloadKind, inputs->mappingKitPhotos, now,
                            inputs->utcMilliseconds};
@@ -419,17 +414,37 @@ void keepDroneDatagram(LinkFrame* frame, const u8* data, u32 length) {
     }
 }
 
+// A payload frame from a payload unit's own port: taken like the drone's, and counted in the drone
+// link's statistics. Its message is read on its own: nothing of it joins a frame that the drone's
+// own messages left unfinished, nor is anything of it left for them.
+void takePayloadPortMessage(LinkFrame* frame, const MavlinkMessage* message, const AddressRecord* source) {
+    DroneConnection* connection = frame->connection;
+    PayloadFrameParser droneStream = connection->payload.parser;
+    connection->payload.parser = PayloadFrameParser{};
+    handleOtherMessage(frame, message, source);
+    connection->payload.parser = droneStream;
+    recordMavlinkTraffic(message->source, message->sequence, message->messageId, message->payload,
+                         message->payloadLength, message->frameLength, &connection->traffic[TrafficDroneLink],
+                         frame->now);
+    recordSourceTraffic(&connection->droneSources, message->source, message->sequence, message->frameLength,
+                        frame->now);
+}
+
 // Only the drone reaches the link: a datagram from anywhere else is counted and dropped, and neither
 // logged nor relayed. With a fixed endpoint that is decided by its source alone; in autodetect a
 // datagram from elsewhere is taken when one of its messages is heard from the vehicle (it tells where
-// the drone now is), and logged then.
+// the drone now is), and logged then. From another port of the drone's address only the payload
+// frames are taken, message by message, and only they are logged and relayed.
 void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) {
     DroneConnection* connection = frame->connection;
     const DroneLinkInputs* inputs = frame->inputs;
     u8* data = datagram->data;
     u32 length = datagram->length;
-    bool fromDrone = stream || isFromDrone(frame, datagram);
-    if (!fromDrone && (frame->fixedEndpoint || !isConfiguredDroneAddress(frame, &datagram->source))) {
+    DatagramOrigin origin = stream ? OriginDrone : datagramOrigin(frame, datagram);
+    bool fromDrone = origin == OriginDrone;
+    bool payloadPort = origin == OriginPayloadPort;
+    bool possible = frame->fixedEndpoint ? payloadPort : isConfiguredDroneAddress(frame, &datagram->source);
+    if (!fromDrone && !possible) {
         connection->foreignPackets++;
         return;
     }
@@ -458,18 +473,53 @@ void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) 
         reader->bytesBuffered = 0;  // a datagram starts afresh: nothing of the last one is kept
     }
     bool wasFromDrone = fromDrone;
+    // The payload frames taken from a payload unit's port, for the flight log and the relay peers.
+    u8 payloadFrames[kSocketReceiveBytes];
+    ByteWriter taken = makeByteWriter(payloadFrames, sizeof(payloadFrames));
+    bool refused = false;
     i32 position = 0;
     for (;;) {
         position = parseMavlinkBytes(reader, data, position, (i32)length);
         if (!reader->haveMessage) {
             break;
         }
+        if (payloadPort && !fromDrone) {
+            if (isPayloadMessage(reader)) {
+                takePayloadPortMessage(frame, reader, &datagram->source);
+                // A datagram's frames are read straight from it: the frame ends where the reader stopped.
+                appendBytes(data + position - reader->frameLength, reader->frameLength, &taken);
+                continue;
+            }
+            if (frame->fixedEndpoint) {
+                refused = true;
+                continue;
+            }
+        }
         handleDroneMessage(frame, reader, &datagram->source, &fromDrone);
+        if (payloadPort && !fromDrone) refused = true;
     }
     if (!wasFromDrone) {
-        if (fromDrone) keepDroneDatagram(frame, data, length);
-        else connection->foreignPackets++;
+        if (fromDrone) {
+            keepDroneDatagram(frame, data, length);
+        } else {
+            if (taken.length > 0) keepDroneDatagram(frame, payloadFrames, (u32)taken.length);
+            if (taken.length == 0 || refused) connection->foreignPackets++;
+        }
     }
+}
+
+// The endpoints the drone socket always hears: the drone's, and the simulated payload units'.
+void keepDroneEndpoints(const LinkFrame* frame, Socket* socket) {
+    const DroneLinkInputs* inputs = frame->inputs;
+    AddressRecord kept[3] = {frame->connection->droneEndpoint};
+    i32 count = 1;
+    if (inputs->simulatorPort) {
+        u16 voskPortA = inputs->simulatorPayloadPorts[0] ? inputs->simulatorPayloadPorts[0] : kSimulatedVoskPortA;
+        u16 voskPortB = inputs->simulatorPayloadPorts[1] ? inputs->simulatorPayloadPorts[1] : kSimulatedVoskPortB;
+        kept[count++] = makeAddressRecord(4, kLoopback, voskPortA);
+        kept[count++] = makeAddressRecord(4, kLoopback, voskPortB);
+    }
+    keepSocketPeers(socket, kept, count);
 }
 
 void drainDroneSocket(LinkFrame* frame, u8* loggedFrom) {
@@ -478,6 +528,8 @@ void drainDroneSocket(LinkFrame* frame, u8* loggedFrom) {
     DroneSocketConfig config = droneSocketConfig(frame);
     bool stream = config.mode == SocketModeTcpClient;
     for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
+        // Autodetect may move the endpoint between two datagrams.
+        keepDroneEndpoints(frame, socket);
         SocketResult datagram;
         updateSocket(&datagram, socket, config.family, config.mode, config.localPort, config.interfaceName,
                      config.remote.address, config.remote.port);
@@ -710,9 +762,26 @@ void writeGcsHeartbeatPayload(ByteWriter* writer) {
 }
 
 FixedString linkPortProblem(const DroneConnection* connection) {
-    u16 port = connection->dronePortInUse ? connection->dronePortInUse : connection->cameraPortInUse;
-    if (port == 0) return FixedString{};
-    return formatInt("Port @ is in use by another program", port);
+    const u16 candidates[5] = {connection->dronePortInUse, connection->cameraPortInUse,
+                               connection->simulatorPortsInUse[0], connection->simulatorPortsInUse[1],
+                               connection->simulatorPortsInUse[2]};
+    u16 ports[5];
+    i32 count = 0;
+    for (u16 port : candidates) {
+        bool repeated = false;
+        for (i32 j = 0; j < count; j++) repeated = repeated || ports[j] == port;
+        if (port != 0 && !repeated) ports[count++] = port;
+    }
+    if (count == 0) return FixedString{};
+    if (count == 1) return formatInt("Port @ is in use by another program", ports[0]);
+    return buildFixedString([&](ByteWriter* writer) {
+        appendCString("Ports ", writer);
+        for (i32 i = 0; i < count; i++) {
+            if (i > 0) appendCString(i == count - 1 ? " and " : ", ", writer);
+            appendInt64(ports[i], writer);
+        }
+        appendCString(" are in use by another program", writer);
+    });
 }
 
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs) {

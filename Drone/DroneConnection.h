@@ -141,9 +141,10 @@ struct DroneConnection {
     u64 flightActionSeen[kPx4FlightActions];
 
     // The drone and camera sockets' local ports while another program holds them (nothing arrives
-    // then), else 0.
+    // then), else 0; and the simulator's drone and payload sockets' (set by the simulator's owner).
     u16 dronePortInUse;
     u16 cameraPortInUse;
+    u16 simulatorPortsInUse[3];
 };
 
 // Everything one frame hands to the connection; the caller owns it all.
@@ -181,11 +182,13 @@ struct DroneLinkInputs {
 };
 
 // Only the drone reaches the link. With a fixed endpoint (the simulator, or "Drone IP address and
-// port" with a port) a datagram is taken from that endpoint, or when it carries a payload frame from
-// another port of its address (or the simulator's payload ports); in autodetect from the endpoint it
+// port" with a port) a datagram is taken from that endpoint; in autodetect from the endpoint it
 // locked on to, or when a message in it is heard from the vehicle (which moves the endpoint there).
-// Payload frames are taken from the followed vehicle's system only, camera datagrams from the video
-// URL's host only. Everything else is counted in foreignPackets, and not logged or relayed.
+// From another port of the drone's address (or the simulator's payload ports) only its payload
+// frames are taken, message by message, whatever their system id. Camera datagrams are taken from
+// the video URL's host only. Everything else is counted in foreignPackets, and not logged or relayed.
+// The drone socket always hears the drone's endpoint, and the relay socket the peers the user granted,
+// however many others send to them.
 void controlDrone(DroneConnection* connection, const DroneLinkInputs* inputs);
 
 // Whether the connection goes to a relaying app, so that the secure link's client side runs: a fixed
@@ -210,8 +213,9 @@ enum ReplayedLink : u32 {
 void replayDroneLink(DroneConnection* connection, const DroneLinkInputs* inputs, const u8* datagram, u32 length,
                      u32 link);
 
-// "Port @ is in use by another program" while the drone socket's port (else the camera socket's)
-// is taken, else empty.
+// "Port @ is in use by another program" while a port of the link is held by another program (the
+// drone socket's, the camera socket's, the simulator's drone and payload sockets'); with more than one
+// "Ports @, @ and @ are in use by another program"; empty when none is.
 FixedString linkPortProblem(const DroneConnection* connection);
 
 // The followed vehicle is gone for good (the simulated drone was switched off): its state, its

@@ -47,8 +47,9 @@ constexpr u64 kSecureLinkHostSilence = 3000000;      // the client says hello wh
 constexpr u64 kSecureLinkHelloInterval = 1000000;
 // An undecided peer not heard for this long leaves the sharing list.
 constexpr u64 kSecureLinkUndecidedExpiry = 30000000;
-// Peers that never completed a sealed hello that one address may hold on the sharing list.
-constexpr i32 kSecureLinkUnverifiedPerAddress = 2;
+// Undecided peers that one address may hold on the sharing list, whether or not they completed the
+// key exchange.
+constexpr i32 kSecureLinkUndecidedPerAddress = 2;
 constexpr i32 kSecureLinkFingerprintBytes = 6;
 
 enum RelayStream : u32 {
@@ -182,12 +183,17 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // Host side: one datagram of the relay socket of the stream. Hellos list or refresh their peer; a
 // sealed datagram is opened in place. The peer is null when the datagram is rejected. A new peer takes
 // a free place, else that of the longest silent peer that never completed a sealed hello (not one at
-// the controlling listener's address); one address holds at most two such peers, and a peer the user
-// decided on is never given up. A sealed hello from the controlling listener's address that echoes the
-// control password is that listener started over: it takes over its old entry's decision.
+// the controlling listener's address); one address holds at most two undecided peers, finished key
+// exchange or not, and a peer the user decided on is never given up. A hello from the controlling
+// listener's address always finds a place (an undecided peer of another address gives way), and its
+// sealed hello that echoes the control password is that listener started over: it takes over its old
+// entry's decision.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);
+// Host side: the endpoints on the stream's socket of the peers the user decided on and of the peer in
+// control (at most capacity); their count.
+i32 grantedSecureLinkEndpoints(const SecureLinkHost* host, u32 stream, AddressRecord* endpoints, i32 capacity);
 // Host side: queues one packet for every peer that may have that stream, sealed for each.
 void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                         const ByteWriter* packet);

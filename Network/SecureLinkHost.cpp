@@ -33,44 +33,59 @@ SecureLinkPeer* findPeer(SecureLinkHost* host, u16 peerId, const AddressRecord* 
     return nullptr;
 }
 
-bool isUnverified(const SecureLinkPeer* peer) { return isListed(peer) && !peer->verified && peer->userDecision == 0; }
+bool isUndecided(const SecureLinkPeer* peer) { return isListed(peer) && peer->userDecision == 0; }
 
 bool atListener(const SecureLinkHost* host, const SecureLinkPeer* peer) {
     const AddressRecord* listener = &host->identity->controllingListener;
     return listener->family != 0 && sameAddress(&peer->address, listener);
 }
 
-// The longest silent of the peers that never completed a sealed hello: of one address, or of any
-// but the controlling listener's (address null).
-SecureLinkPeer* oldestUnverified(SecureLinkHost* host, const AddressRecord* address) {
+bool isListenerAddress(const SecureLinkHost* host, const AddressRecord* address) {
+    const AddressRecord* listener = &host->identity->controllingListener;
+    return listener->family != 0 && sameAddress(address, listener);
+}
+
+// The longest silent of the undecided peers that pass the filter.
+template <typename Filter>
+SecureLinkPeer* oldestUndecided(SecureLinkHost* host, Filter filter) {
     SecureLinkPeer* oldest = nullptr;
     for (SecureLinkPeer& peer : host->peers) {
-        if (!isUnverified(&peer)) continue;
-        if (address ? !sameAddress(&peer.address, address) : atListener(host, &peer)) continue;
+        if (!isUndecided(&peer) || !filter(&peer)) continue;
         if (!oldest || peer.lastHeardTime < oldest->lastHeardTime) oldest = &peer;
     }
     return oldest;
 }
 
-// The slot for a new peer. Anyone can send a hello, so a peer that never completed a sealed hello
-// keeps its slot only until a newer one needs it, one address holds at most two of them, and those
-// of the controlling listener's address (the device the user granted control, coming back) are not
-// given up for others. An undecided peer that did complete one gives way after 10 s of silence; a
-// peer the user decided on never does. Null when nothing can give way.
+// The slot for a new peer. Anyone can say hello, and the host key goes to anyone listed, so finishing
+// the key exchange proves nothing: one address holds at most two undecided peers, finished or not,
+// and a third from it takes the place of its own longest silent one. A peer that never completed a
+// sealed hello keeps its slot only until a newer one needs it; those of the controlling listener's
+// address (the device the user granted control, coming back) are not given up for others. An
+// undecided peer that did complete one gives way after 10 s of silence. A hello from the controlling
+// listener's address finds a place whatever the others do: the device granted control that started
+// over must get the host key to show the password, so the longest silent undecided peer of another
+// address gives way to it. A peer the user decided on never does. Null when nothing can give way.
 SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now) {
-    i32 unverifiedHere = 0;
+    i32 undecidedHere = 0;
     for (const SecureLinkPeer& peer : host->peers) {
-        if (isUnverified(&peer) && sameAddress(&peer.address, source)) unverifiedHere++;
+        if (isUndecided(&peer) && sameAddress(&peer.address, source)) undecidedHere++;
     }
-    if (unverifiedHere >= kSecureLinkUnverifiedPerAddress) return oldestUnverified(host, source);
-    for (SecureLinkPeer& peer : host->peers) {
-        if (!isListed(&peer)) return &peer;
+    SecureLinkPeer* chosen = nullptr;
+    if (undecidedHere >= kSecureLinkUndecidedPerAddress) {
+        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return sameAddress(&peer->address, source); });
     }
-    SecureLinkPeer* chosen = oldestUnverified(host, nullptr);
     for (SecureLinkPeer& peer : host->peers) {
         if (chosen) break;
-        bool idle = peer.userDecision == 0 && now - peer.lastHeardTime > kIdlePeerReplaceTime;
-        if (idle && (!chosen || peer.lastHeardTime < chosen->lastHeardTime)) chosen = &peer;
+        if (!isListed(&peer)) chosen = &peer;
+    }
+    if (!chosen) {
+        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return !peer->verified && !atListener(host, peer); });
+    }
+    if (!chosen) {
+        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return now - peer->lastHeardTime > kIdlePeerReplaceTime; });
+    }
+    if (!chosen && isListenerAddress(host, source)) {
+        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return !atListener(host, peer); });
     }
     if (chosen && host->controllingPeer == chosen) host->controllingPeer = nullptr;
     return chosen;
@@ -320,6 +335,17 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
         }
     }
     return out;
+}
+
+i32 grantedSecureLinkEndpoints(const SecureLinkHost* host, u32 stream, AddressRecord* endpoints, i32 capacity) {
+    i32 count = 0;
+    if (!host || stream >= kSecureLinkStreams) return 0;
+    for (const SecureLinkPeer& peer : host->peers) {
+        bool granted = peer.userDecision != 0 || host->controllingPeer == &peer;
+        if (count >= capacity || !isListed(&peer) || !granted || !peer.ports[stream]) continue;
+        endpoints[count++] = peerDestination(&peer, stream);
+    }
+    return count;
 }
 
 void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,

@@ -11,6 +11,9 @@ namespace {
 
 u64 socketNow(const Socket* socket) { return socket->clock ? socket->clock() : getMicroseconds(); }
 
+// Oversize datagrams read and dropped in one step at most, so that a flood cannot hold the frame.
+constexpr i32 kOversizeDatagramsPerStep = 256;
+
 bool isStream(SocketMode mode) { return mode == SocketModeTcpClient || mode == SocketModeTcpServer; }
 
 // Sets the live status and offers it to the screens.
@@ -196,8 +199,18 @@ SendOutcome sendQueuedPackets(Socket* socket, SocketResult* out) {
     return SendDone;
 }
 
-// The UDP and raw peer slot for a source: its own, else the lowest free one, else slot 0 once it
-// has been silent past the time-out; -1 when none.
+bool isKeptPeer(const Socket* socket, const AddressRecord* endpoint) {
+    for (u32 i = 0; i < socket->keptPeerCount && i < (u32)kSocketPeers; i++) {
+        if (sameEndpoint(&socket->keptPeers[i], endpoint)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The UDP and raw peer slot for a source: its own, else the lowest free one, else the one heard
+// least recently among those that no kept peer holds; -1 when every slot is a kept peer's. Strangers
+// may take each other's slots as often as they like; they never take the drone's or a granted peer's.
 i32 choosePeerSlot(Socket* socket, const AddressRecord* source, u64 now) {
     for (i32 i = 0; i < kSocketPeers; i++) {
         if ((socket->peerMask & (1ull << i)) && sameEndpoint(&socket->peers[i].peer, source)) {
@@ -211,8 +224,18 @@ i32 choosePeerSlot(Socket* socket, const AddressRecord* source, u64 now) {
             break;
         }
     }
-    if (slot < 0 && now - socket->peers[0].lastActivity > socket->peerTimeout) {
-        slot = 0;
+    for (i32 i = 0; slot < 0 && i < kSocketPeers; i++) {
+        if (isKeptPeer(socket, &socket->peers[i].peer)) {
+            continue;
+        }
+        i32 oldest = i;
+        for (i32 j = i + 1; j < kSocketPeers; j++) {
+            if (!isKeptPeer(socket, &socket->peers[j].peer) &&
+                socket->peers[j].lastActivity < socket->peers[oldest].lastActivity) {
+                oldest = j;
+            }
+        }
+        slot = oldest;
     }
     if (slot >= 0) {
         socket->peerMask |= 1ull << slot;
@@ -266,12 +289,18 @@ bool receivePacket(Socket* socket, SocketResult* out, u64 now) {
     ProfilingScope scope("See if a receive operation has finished");
     u8* buffer = socket->receiveBuffers[0];
     u32 received = 0;
-    i32 code = platformSocketReceive(socket->handle, buffer, kSocketReceiveBytes, sourceAddress, &received);
-    if (code == kSocketErrorWouldBlock) {
-        return true;
+    i32 code = 0;
+    // A datagram larger than the receive buffer is read, counted and dropped, never delivered cut
+    // short; the step reads on, so a flood of them cannot hold back the next datagram.
+    for (i32 i = 0; i < kOversizeDatagramsPerStep; i++) {
+        code = platformSocketReceive(socket->handle, buffer, kSocketReceiveBytes, sourceAddress, &received);
+        if (code != kSocketErrorMessageSize || isStream(socket->mode)) {
+            break;
+        }
+        socket->oversizeDatagrams++;
     }
-    if (code == kSocketErrorMessageSize && !isStream(socket->mode)) {
-        return true;  // a datagram larger than the receive buffer is dropped, never delivered cut short
+    if (code == kSocketErrorWouldBlock || (code == kSocketErrorMessageSize && !isStream(socket->mode))) {
+        return true;
     }
     if (code == 0 && received == 0 && socket->mode == SocketModeTcpClient) {
         // The server closed the connection: as lost as after a reset, and reconnected the same way.
@@ -292,6 +321,13 @@ bool receivePacket(Socket* socket, SocketResult* out, u64 now) {
     AddressRecord source = addressFromSockaddr(sourceAddress, socket->family);
     i32 slot = choosePeerSlot(socket, &source, now);
     if (slot < 0) {
+        // Every slot is a kept peer's: the datagram still goes to its owner, whose own check of the
+        // source decides (and counts) it, only without a slot's counters.
+        out->received = 1;
+        out->data = buffer;
+        out->length = received;
+        out->peerIndex = -1;
+        out->source = source;
         return true;
     }
     deliver(out, &socket->peers[slot], buffer, received, slot, &source, now);
@@ -619,6 +655,15 @@ SocketResult* updateSocket(SocketResult* out, Socket* socket, u8 family, SocketM
     }
     publishSocketStatus(socket, &socket->status);
     return out;
+}
+
+void keepSocketPeers(Socket* socket, const AddressRecord* endpoints, i32 count) {
+    socket->keptPeerCount = 0;
+    for (i32 i = 0; i < count && socket->keptPeerCount < (u32)kSocketPeers; i++) {
+        if (endpoints[i].family != 0) {
+            socket->keptPeers[socket->keptPeerCount++] = endpoints[i];
+        }
+    }
 }
 
 ByteWriter* queueSocketPacket(const AddressRecord* destination, Socket* socket) {

@@ -45,7 +45,8 @@ struct SocketResult {
     u32 received;  // a packet is described below
     u8* data;      // inside the socket's receive buffer, valid until its next step
     u32 length;
-    i32 peerIndex;  // server client slot, UDP/raw peer slot, 0 for a TCP client, -1 none
+    i32 peerIndex;  // server client slot, UDP/raw peer slot, 0 for a TCP client, -1 none (a UDP source
+                    // that found no slot: every slot is held by a kept peer)
     AddressRecord source;
 };
 
@@ -69,6 +70,12 @@ struct Socket {
     u16 wantedPort;  // the local port of the current step's configuration
     u16 localPort;
     u16 portInUse;   // the local port that another program holds: the last bind was refused for it, else 0
+    u64 oversizeDatagrams;  // UDP and raw datagrams over kSocketReceiveBytes, read and dropped
+    // UDP and raw: the endpoints the owner must always hear (the drone, the relay peers it granted),
+    // set before each step. They take a slot whatever the number of other sources, and no other
+    // source takes theirs.
+    AddressRecord keptPeers[kSocketPeers];
+    u32 keptPeerCount;
     FixedString interfaceName;
     u32 state;
 
@@ -93,6 +100,9 @@ inline SocketResult* const kSimulatorResultConsumed = (SocketResult*)1;
 SocketResult* updateSocket(SocketResult* out, Socket* socket, u8 family, SocketMode mode, u16 localPort,
                            const FixedString* interfaceName, const u8* remoteAddress, u16 remotePort);
 u32 closeSocket(Socket* socket);
+// The endpoints a UDP socket must always hear from its next step on (at most kSocketPeers; family 0
+// entries are skipped).
+void keepSocketPeers(Socket* socket, const AddressRecord* endpoints, i32 count);
 void publishSocketStatus(Socket* socket, const FixedString* status);
 void resetTrafficCounters(TrafficCounters* counters, const AddressRecord* peer, u64 now);
 // Recomputes the per-second rates once at least a second has passed since the last time.

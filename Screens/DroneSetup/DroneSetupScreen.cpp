@@ -40,12 +40,15 @@ void droneSetupScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppSt
         FixedString title = makeString("MAVLink Connection");
         MavlinkConnectionSetting active = activeMavlinkConnection(&app->preferences);
         FixedString text = mavlinkConnectionDescription(&active);
-        // While the simulator runs the link talks to it, whatever connection is chosen.
+        // While the simulator runs the link talks to it, whatever connection is chosen; a port that
+        // another program holds (a second station on this machine) is said instead, as nothing can
+        // arrive then.
         if (app->simulatorRunning) {
             const u8 loopback[4] = {127, 0, 0, 1};
             u16 port = app->simulatedDrone.localPorts[0] ? app->simulatedDrone.localPorts[0] : kSimulatorDronePort;
             AddressRecord simulator = makeAddressRecord(4, loopback, port);
-            text = formatStr("Connected to the simulator at @", endpointString(&simulator));
+            FixedString problem = linkPortProblem(&app->droneConnection);
+            text = problem.length ? problem : formatStr("Connected to the simulator at @", endpointString(&simulator));
         }
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) result->next = selectMavlinkConnectionScreen;
     }

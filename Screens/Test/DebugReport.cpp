@@ -159,6 +159,9 @@ void appendSocketSection(ByteWriter* writer, const AppState* app) {
     appendSocketLine("Copernicus Downloads", &app->copernicusSocket, writer);
     const Socket* drone = &app->droneSocket;
     appendSocketLine("Drone MAVLink", drone, writer);
+    if (drone->oversizeDatagrams) {
+        appendFixedString(formatInt("   @ datagrams over 6000 bytes dropped\n", (i64)drone->oversizeDatagrams), writer);
+    }
     if (drone->mode == SocketModeUdp) {
         for (i32 i = 0; i < kSocketPeers; i++) {
             if (!((drone->peerMask >> i) & 1)) continue;

@@ -422,4 +422,21 @@ TEST(AppCacheFile, AnEmptyOrDamagedPlanRecordRestoresNothingAndSaysWhy) {
     }
 }
 
+// A file with two plan records (one written over another's place, or joined by hand): the first is
+// restored and the note says what it restored, whatever the second holds.
+TEST(AppCacheFile, ASecondPlanRecordNeitherReplacesTheFirstNorItsNote) {
+    AppStatePtr source = makeApp();
+    fillPlan(source.get());
+    std::string plan = planRecordOf(source.get());
+    for (const std::string& second : {std::string(), std::string(plan.size(), '\0'), plan}) {
+        AppStatePtr app = makeApp();
+        u32 took[kAppCacheRowCount] = {};
+        std::string file = record("Mission Plan", 0, plan) + record("Mission Plan", 0, second);
+        parseAppCacheFile(app.get(), (const u8*)file.data(), file.size(), took);
+        EXPECT_STREQ(app->keptPlanNote.text, "Restored 5 waypoints (2 locked), 4 transect points and 4 geofence points");
+        EXPECT_EQ(app->waypointMissionEditor.waypointCount, 5);
+        EXPECT_EQ(planRecordOf(app.get()), plan);
+    }
+}
+
 }  // namespace

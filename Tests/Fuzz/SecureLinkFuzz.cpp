@@ -1,6 +1,8 @@
 // The relay link's datagram readers, host and client side, over arbitrary datagrams, and over
 // arbitrary inner packets and hello blocks sealed with the right keys (so the fuzzer gets past the
 // MAC). What they hand on must lie inside the datagram, and nothing may read or write outside it.
+// Runs of datagrams come from several loopback addresses: however they fill the sharing list, no
+// address holds more than two undecided places and the peer the user granted keeps its place.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -53,6 +55,7 @@ void setUp() {
     peer->ports[0] = 40000;
     peer->ports[1] = 40001;
     peer->userDecision = SecureLinkGrantTelemetry | SecureLinkGrantControl;
+    w->hostIdentity.controllingListener = makeAddressRecord(4, kLoopback, 0);
     std::memcpy(peer->publicKey, w->clientIdentity.publicKey, 32);
     deriveSecureLinkKeys(&peer->keys, w->hostIdentity.privateKey, w->clientIdentity.publicKey,
                          w->hostIdentity.publicKey, w->clientIdentity.publicKey);
@@ -67,12 +70,13 @@ void link() {
     world.client.identity = &world.clientIdentity;
 }
 
-void toHost(std::vector<u8>& bytes, u32 stream) {
+void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0) {
     SocketResult datagram{};
     datagram.received = 1;
     datagram.data = bytes.data();
     datagram.length = (u32)bytes.size();
-    datagram.source = makeAddressRecord(4, kLoopback, 40000);
+    const u8 address[4] = {127, 0, 0, (u8)(1 + sender)};
+    datagram.source = makeAddressRecord(4, address, (u16)(40000 + sender));
     SecureLinkReceived out;
     receiveFromSecureLinkPeer(&out, &datagram, &world.host, stream, &world.preferences, 5000000);
     if (out.data) {
@@ -82,6 +86,16 @@ void toHost(std::vector<u8>& bytes, u32 stream) {
         for (u32 i = 0; i < out.length; i++) sum = sum + out.data[i];
     }
     check(world.host.peers[0].name.length <= kFixedStringCapacity);
+    check(world.host.peers[0].userDecision == (SecureLinkGrantTelemetry | SecureLinkGrantControl));
+    for (const SecureLinkPeer& peer : world.host.peers) {
+        if (peer.address.family == 0 || peer.userDecision != 0) continue;
+        i32 sameAddress = 0;
+        for (const SecureLinkPeer& other : world.host.peers) {
+            sameAddress += other.address.family != 0 && other.userDecision == 0 &&
+                           other.address.address[3] == peer.address.address[3];
+        }
+        check(sameAddress <= kSecureLinkUndecidedPerAddress);
+    }
 }
 
 void toClient(std::vector<u8>& bytes) {
@@ -149,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (at + 1 + length > rest.size()) length = rest.size() - at - 1;
             std::vector<u8> one(rest.begin() + (long)at + 1, rest.begin() + (long)(at + 1 + length));
             std::vector<u8> copy = one;
-            toHost(one, stream);
+            toHost(one, stream, (u8)(rest[at] >> 5));
             toClient(copy);
             at += 1 + length;
         }

@@ -496,6 +496,104 @@ TEST_F(Link, StrangersHellosNeverLockOutTheGrantedListener) {
     EXPECT_EQ(listed, 1);
 }
 
+// A stranger that finishes the key exchange as a real client would (the host key goes to anyone on
+// the list): one client record, identity and socket of its own at an address of the loopback.
+struct FinishedStranger {
+    SecureLinkClientIdentity identity{};
+    std::unique_ptr<SecureLinkClient> client = std::make_unique<SecureLinkClient>();
+    std::unique_ptr<Socket> socket = std::make_unique<Socket>();
+    AddressRecord address{};
+};
+
+// Hello, host key, sealed hello: the stranger's place on the list is its verified, undecided entry.
+void finishKeyExchange(FinishedStranger* stranger, Link* link, u16 peerId, u8 lastAddressByte, u16 port) {
+    ASSERT_EQ(generateX25519KeyPair(stranger->identity.privateKey, stranger->identity.publicKey), 0);
+    stranger->identity.peerId = peerId;
+    stranger->identity.name = makeString("stranger");
+    stranger->client->identity = &stranger->identity;
+    u8 address[4] = {127, 0, 0, lastAddressByte};
+    stranger->address = makeAddressRecord(4, address, port);
+    for (int step = 0; step < 2; step++) {
+        link->now += 1000;
+        sendSecureLinkHello(stranger->client.get(), &link->hostAddress, stranger->socket.get(), RelayStreamMavlink,
+                            link->now);
+        for (Datagram& datagram : takeQueued(stranger->socket.get())) link->toHost(datagram.bytes, stranger->address);
+        sendSecureLinkPublicKey(link->host.get(), link->hostSocket.get(), RelayStreamMavlink, link->preferences.get(),
+                                link->now);
+        for (Datagram& datagram : takeQueued(link->hostSocket.get())) {
+            if (!sameEndpoint(&datagram.destination, &stranger->address)) continue;
+            u8* data = datagram.bytes.data();
+            u32 length = (u32)datagram.bytes.size();
+            receiveFromSecureLinkHost(&data, &length, stranger->client.get(), nullptr, link->now);
+        }
+    }
+}
+
+i32 listedAt(const SecureLinkHost* host, u8 lastAddressByte) {
+    i32 count = 0;
+    for (const SecureLinkPeer& peer : host->peers) {
+        count += peer.address.family != 0 && peer.address.address[3] == lastAddressByte;
+    }
+    return count;
+}
+
+// One address that finishes the key exchange with ever new peers (the host key is sent to anyone)
+// holds at most two undecided places; the crew's new device from another address still gets one.
+TEST_F(Link, OneAddressHoldsAtMostTwoUndecidedPlacesFinishedOrNot) {
+    std::vector<std::unique_ptr<FinishedStranger>> strangers;
+    for (u16 i = 0; i < 12; i++) {
+        strangers.push_back(std::make_unique<FinishedStranger>());
+        finishKeyExchange(strangers.back().get(), this, (u16)(500 + i), 9, (u16)(31000 + i));
+        if (HasFatalFailure()) return;
+        EXPECT_LE(listedAt(host.get(), 9), 2) << i;
+    }
+    i32 verified = 0;
+    for (const SecureLinkPeer& peer : host->peers) verified += peer.verified;
+    EXPECT_EQ(verified, 2);  // the strangers did finish their exchanges
+    sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+    deliverToHost();
+    EXPECT_EQ(listedAt(host.get(), 1), 1);
+}
+
+// The device granted control restarts (a fresh key pair and peer id) while the list is full of
+// undecided peers that finished their exchanges from three other addresses: it gets a place, the
+// host key, shows the control password and is the controller again with its grants.
+TEST_F(Link, ARestartedGrantedDeviceGetsItsPlaceBackOnAFullList) {
+    connect(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    if (HasFatalFailure()) return;
+    auto exchange = [&] {
+        now += 20000;
+        sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
+        sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+        deliverToClient();
+        sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+        deliverToHost();
+    };
+    for (int i = 0; i < 5; i++) exchange();
+    ASSERT_NE(host->controllingPeer, nullptr);
+
+    std::vector<std::unique_ptr<FinishedStranger>> strangers;
+    for (u16 i = 0; i < 5; i++) {
+        strangers.push_back(std::make_unique<FinishedStranger>());
+        finishKeyExchange(strangers.back().get(), this, (u16)(600 + i), (u8)(10 + i / 2), (u16)(32000 + i));
+        if (HasFatalFailure()) return;
+    }
+    i32 listed = 0;
+    for (const SecureLinkPeer& peer : host->peers) listed += peer.address.family != 0;
+    ASSERT_EQ(listed, kSecureLinkPeers);
+
+    u16 firstPeerId = clientIdentity.peerId;
+    AddressRecord elsewhere = makeAddressRecord(4, kLoopback, kHostPort + 1);
+    sendSecureLinkHello(client.get(), &elsewhere, clientSocket.get(), RelayStreamMavlink, now);
+    takeQueued(clientSocket.get());
+    for (int i = 0; i < 10; i++) exchange();
+    ASSERT_NE(clientIdentity.peerId, firstPeerId);
+    ASSERT_NE(host->controllingPeer, nullptr);
+    EXPECT_EQ(host->controllingPeer->peerId, clientIdentity.peerId);
+    EXPECT_EQ(host->controllingPeer->userDecision, (u32)(SecureLinkGrantTelemetry | SecureLinkGrantControl));
+    EXPECT_EQ(listedAt(host.get(), 1), 1);
+}
+
 // Both apps show the same fingerprint of the link's two keys, as Python computes it over host key
 // then client key; another client's link has another one.
 TEST_F(Link, BothSidesShowTheFingerprintPythonComputes) {

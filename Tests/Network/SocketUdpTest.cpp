@@ -78,12 +78,22 @@ TEST_F(UdpFixture, ExchangesDatagramsWithUpToFourPeers) {
         EXPECT_EQ(socket->peers[i].packetsSent, 1u);
     }
 
-    // A fifth source finds no slot: its packet is dropped.
+    // A fifth source takes the slot heard least recently; the peer it displaced takes the next one.
+    testNow += 1000;
+    peerCommand(&peer, "sendto " + peers[1].first + " " + std::to_string(port) + " " + hexOfText("newer"));
+    ASSERT_TRUE(receive());
+    EXPECT_EQ(result.peerIndex, 1);
+    testNow += 1000;
     peerCommand(&peer, "sendto " + peers[4].first + " " + std::to_string(port) + " " + hexOfText("fifth"));
+    ASSERT_TRUE(receive());
+    EXPECT_EQ(std::string((const char*)result.data, result.length), "fifth");
+    EXPECT_EQ(result.peerIndex, 0);
+    EXPECT_EQ(result.source.port, peers[4].second);
+    EXPECT_EQ(socket->peers[0].starts, 2u);
     peerCommand(&peer, "sendto " + peers[0].first + " " + std::to_string(port) + " " + hexOfText("again"));
     ASSERT_TRUE(receive());
     EXPECT_EQ(std::string((const char*)result.data, result.length), "again");
-    EXPECT_EQ(result.peerIndex, 0);
+    EXPECT_EQ(result.peerIndex, 2);
     EXPECT_EQ(socket->peerMask, 0b1111u);
 
     // Past the time-out the silent peers are forgotten and a new source is taken.
@@ -91,13 +101,57 @@ TEST_F(UdpFixture, ExchangesDatagramsWithUpToFourPeers) {
     step();
     EXPECT_EQ(socket->peerMask, 0u);
     EXPECT_EQ(text(socket->status), "Listening for incoming packets on port " + std::to_string(port));
-    peerCommand(&peer, "sendto " + peers[4].first + " " + std::to_string(port) + " " + hexOfText("fifth"));
+    peerCommand(&peer, "sendto " + peers[3].first + " " + std::to_string(port) + " " + hexOfText("fourth"));
     ASSERT_TRUE(receive());
     EXPECT_EQ(result.peerIndex, 0);
-    EXPECT_EQ(result.source.port, peers[4].second);
-    EXPECT_EQ(socket->peers[0].starts, 2u);
+    EXPECT_EQ(result.source.port, peers[3].second);
+    EXPECT_EQ(socket->peers[0].starts, 3u);
     step();
-    EXPECT_EQ(text(socket->status), "Connected to 127.0.0.1:" + std::to_string(peers[4].second));
+    EXPECT_EQ(text(socket->status), "Connected to 127.0.0.1:" + std::to_string(peers[3].second));
+}
+
+// Strangers sending from ever more ports never keep a kept peer (the drone, a granted relay device)
+// from being heard: they take each other's slots, never its; and with every slot a kept peer's,
+// another source's datagram still reaches the owner, without a slot.
+TEST_F(UdpFixture, AKeptPeerIsHeardWhateverTheNumberOfOtherSources) {
+    step();
+    std::string port = std::to_string(socket->localPort);
+    auto kept = pythonUdp();
+    AddressRecord keptEndpoint = makeAddressRecord(4, kLoopback4, kept.second);
+    keepSocketPeers(socket.get(), &keptEndpoint, 1);
+    std::vector<std::pair<std::string, u16>> strangers;
+    for (int i = 0; i < 12; i++) strangers.push_back(pythonUdp());
+    auto strangersSend = [&](int from, int to) {
+        for (int i = from; i < to; i++) {
+            testNow += 1000;
+            peerCommand(&peer, "sendto " + strangers[i].first + " " + port + " " + hexOfText("stranger"));
+            ASSERT_TRUE(receive()) << i;
+            EXPECT_EQ(result.source.port, strangers[i].second);
+            EXPECT_GE(result.peerIndex, 0);
+        }
+    };
+    strangersSend(0, 8);
+    testNow += 1000;
+    peerCommand(&peer, "sendto " + kept.first + " " + port + " " + hexOfText("drone"));
+    ASSERT_TRUE(receive());
+    ASSERT_GE(result.peerIndex, 0);
+    i32 keptSlot = result.peerIndex;
+    EXPECT_EQ(result.source.port, kept.second);
+    strangersSend(4, 12);
+    EXPECT_EQ(socket->peerMask, 0b1111u);
+    EXPECT_TRUE(sameEndpoint(&socket->peers[keptSlot].peer, &keptEndpoint));
+    EXPECT_EQ(socket->peers[keptSlot].packetsReceived, 1u);
+
+    // Every slot kept: a fifth source is delivered without one, and no kept peer loses its slot.
+    AddressRecord all[4];
+    for (int i = 0; i < 4; i++) all[i] = socket->peers[i].peer;
+    keepSocketPeers(socket.get(), all, 4);
+    peerCommand(&peer, "sendto " + strangers[0].first + " " + port + " " + hexOfText("no slot"));
+    ASSERT_TRUE(receive());
+    EXPECT_EQ(std::string((const char*)result.data, result.length), "no slot");
+    EXPECT_EQ(result.peerIndex, -1);
+    EXPECT_EQ(result.source.port, strangers[0].second);
+    for (int i = 0; i < 4; i++) EXPECT_TRUE(sameEndpoint(&socket->peers[i].peer, &all[i]));
 }
 
 TEST_F(UdpFixture, TakesSlotZeroFromASilentPeerWhenAllAreInUse) {
@@ -162,16 +216,24 @@ TEST_F(UdpFixture, DropsAPacketThatOverflowedItsSlot) {
     EXPECT_EQ(peerCommand(&peer, "recvfrom " + python.first), std::to_string(socket->localPort) + " " + hexOfText("fits"));
 }
 
-TEST_F(UdpFixture, DropsADatagramLargerThanTheReceiveBuffer) {
+// Datagrams larger than the receive buffer are read, counted and dropped, and the same step goes on
+// to the next datagram: a flood of them cannot hold back the one behind it.
+TEST_F(UdpFixture, DropsAndCountsOversizeDatagramsAndReadsOnInTheSameStep) {
     step();
     auto python = pythonUdp();
     std::string port = std::to_string(socket->localPort);
-    peerCommand(&peer, "sendto " + python.first + " " + port + " " + hexOfText(std::string(kSocketReceiveBytes + 1, 'x')));
-    peerCommand(&peer, "sendto " + python.first + " " + port + " " + hexOfText("after"));
-    ASSERT_TRUE(receive());
-    EXPECT_EQ(std::string((const char*)result.data, result.length), "after");
-    EXPECT_EQ(socket->state, (u32)SocketStateReady);
-    EXPECT_EQ(result.reset, 0u);
+    std::string oversize = hexOfText(std::string(kSocketReceiveBytes + 1, 'x'));
+    for (int round = 1; round <= 3; round++) {
+        for (int i = 0; i < 10; i++) peerCommand(&peer, "sendto " + python.first + " " + port + " " + oversize);
+        peerCommand(&peer, "sendto " + python.first + " " + port + " " + hexOfText("after"));
+        // The peer answers once its datagrams are in this socket's buffer: one step reads them all.
+        step();
+        ASSERT_EQ(result.received, 1u) << round;
+        EXPECT_EQ(std::string((const char*)result.data, result.length), "after");
+        EXPECT_EQ(socket->oversizeDatagrams, 10u * (u64)round);
+        EXPECT_EQ(socket->state, (u32)SocketStateReady);
+        EXPECT_EQ(result.reset, 0u);
+    }
 }
 
 TEST_F(UdpFixture, ReportsAPortInUseOnEveryStep) {

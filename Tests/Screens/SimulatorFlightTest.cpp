@@ -7,6 +7,10 @@
 // free ones handed to the records the program reads.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -248,6 +252,39 @@ TEST_F(SimulatorFlight, SwitchedOffAndOnAgainTheLinkFollowsTheSimulator) {
     ASSERT_EQ(app()->simulatorRunning, 1u);
     EXPECT_TRUE(runUntil([&] { return locked(); }, 5)) << "no reconnection after the restart";
     EXPECT_EQ(app()->simulatorSocket.localPort, drone()->localPorts[0]);
+}
+
+// A second station on this machine holds the simulator's drone and payload ports: the drone set-up
+// names each of them as in use by another program, and never says it is connected to the simulator,
+// which nothing can reach.
+TEST_F(SimulatorFlight, ASecondStationShowsEveryPortItCouldNotBind) {
+    app()->preferences.simulateVosk = 1;
+    std::vector<int> holders;
+    for (i32 i = 0; i < 3; i++) {
+        int holder = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(drone()->localPorts[i]);
+        ASSERT_EQ(bind(holder, (sockaddr*)&any, sizeof(any)), 0);
+        holders.push_back(holder);
+    }
+    app()->simulatorRunning = 1;
+    open(droneSetupScreen);
+    run(0.5);
+    std::string text = "Ports " + std::to_string(drone()->localPorts[0]) + ", " +
+                       std::to_string(drone()->localPorts[1]) + " and " + std::to_string(drone()->localPorts[2]) +
+                       " are in use by another program";
+    EXPECT_TRUE(shows(text.c_str())) << texts();
+    // One port held: the text names it alone.
+    close(holders[1]);
+    close(holders[2]);
+    holders.resize(1);
+    run(0.5);
+    text = "Port " + std::to_string(drone()->localPorts[0]) + " is in use by another program";
+    EXPECT_TRUE(shows(text.c_str())) << texts();
+    EXPECT_FALSE(shows("Connected to the simulator")) << texts();
+    EXPECT_EQ(vehicle()->lastHeardTime, 0u);
+    for (int holder : holders) close(holder);
 }
 
 TEST_F(SimulatorFlight, PayloadTypeRowReachesThePanelsAndOrvikAndVoskAnswerTogether) {
