@@ -318,7 +318,7 @@ void* openProgramWindow() {
     return window;
 }
 
-void runProgramFrame(WindowHead* head, Platform* platform, const ProgramFrameHooks* hooks) {
+void mainLoop(WindowHead* head, Platform* platform, const ProgramFrameHooks* hooks) {
     ProfilingScope scope("Main Loop");
     SDL_Window* window = (SDL_Window*)head->window;
     if (head->sizeCountSeen < head->sizeMessageCount) head->sizeCountSeen = head->sizeMessageCount;
@@ -371,7 +371,7 @@ void runMainLoop(WindowHead* head, Platform* platform, const ProgramFrameHooks* 
         }
         SDL_Event event;
         while (SDL_PollEvent(&event)) handleWindowEvent(&event, head, platform, getMicroseconds());
-        runProgramFrame(head, platform, hooks);
+        mainLoop(head, platform, hooks);
     }
 }
 
