@@ -198,6 +198,25 @@ void wrapTextToWidth(TextSlice text, f32 maxWidth, const TextStyle& style, const
                 LineBreak piece = findLineBreak(text, at, 0, kTextTabMultiple, maxUnits, font);
                 i64 pieceEnd = (i64)piece.end;
                 if (piece.code == kBreakNothingFits || pieceEnd <= at) {
+                    // What takes no room of its own (blanks, carriage returns, bytes that are no
+                    // character) and is wider than the width before the first character: a line of its
+                    // own, then the characters.
+                    i64 blanks = at;
+                    for (i64 next = at; next < end;) {
+                        i32 c = utf8DecodeNext(text.text, end, &next);
+                        if (!(c == 32 || c == 160 || c == 9 || c == 13 || (c < 0 && c != kUtf8End))) break;
+                        blanks = next;
+                    }
+                    if (blanks > at) {
+                        for (i64 i = at; i < blanks; ++i) {
+                            u8 byte = text.text[i] == '\t' ? (u8)' ' : text.text[i];
+                            appendBytes(&byte, 1, out);
+                        }
+                        appendBytes("\n", 1, out);
+                        at = blanks;
+                        continue;
+                    }
+                    // A character wider than the width: the line as it is.
                     pieceEnd = at;
                     while (pieceEnd < end && text.text[pieceEnd++] != '\n') {}
                     appendBytes(text.text + at, pieceEnd - at, out);
