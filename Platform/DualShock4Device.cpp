@@ -131,7 +131,10 @@ i32 openDualShock4Device(DualShock4Reader* reader, const char* sysfsRoot, const 
 
 i32 takeDualShock4Report(DualShock4Reader* reader, const u8* report, i64 length, u64 now, GamepadState* pad,
                          InputState* input) {
-    if (!report || length < 1 || report[0] != kDualShock4InputReportId) {
+    if (report && length > kDualShock4BluetoothOffset && report[0] == kDualShock4BluetoothReportId) {
+        report += kDualShock4BluetoothOffset;  // its byte 0 stands where report 1 has its id
+        length -= kDualShock4BluetoothOffset;
+    } else if (!report || length < 1 || report[0] != kDualShock4InputReportId) {
         reader->otherReports++;
         return 0;
     }

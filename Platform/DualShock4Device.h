@@ -12,6 +12,10 @@ constexpr u32 kDualShock4Product = 0x09CC;
 // The input report the pad sends over USB (and over Bluetooth until it is switched to its long
 // reports): report id 1, then the bytes the decoder reads.
 constexpr u8 kDualShock4InputReportId = 0x01;
+// The long input report over Bluetooth (the system's driver switches the pad to it): report id
+// 0x11 and two bytes of its own, then the same bytes as report 1 from its byte 1.
+constexpr u8 kDualShock4BluetoothReportId = 0x11;
+constexpr i64 kDualShock4BluetoothOffset = 2;
 // Reports read in one frame at most; the pad sends about four a frame.
 constexpr i32 kDualShock4ReportsPerFrame = 256;
 // How often a missing pad is looked for again, microseconds.
@@ -43,8 +47,9 @@ i32 openDualShock4Device(DualShock4Reader* reader, const char* sysfsRoot, const 
 // Returns the number of reports decoded.
 i32 readDualShock4Reports(DualShock4Reader* reader, u64 now, GamepadState* pad, InputState* input);
 
-// One report as read from the device: decoded when it is an input report of id 1 that the decoder
-// takes, otherwise counted in otherReports. Returns 1 when decoded.
+// One report as read from the device: decoded when it is an input report (id 1, or the Bluetooth
+// report 0x11 from its third byte) that the decoder takes, otherwise counted in otherReports. Returns
+// 1 when decoded.
 i32 takeDualShock4Report(DualShock4Reader* reader, const u8* report, i64 length, u64 now, GamepadState* pad,
                          InputState* input);
 

@@ -38,17 +38,21 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
         if (length > size - at) length = size - at;
         const u8* report = data + at;
         at += length;
+        bool bluetooth = length > 2 && report[0] == kDualShock4BluetoothReportId;
+        const u8* fields = bluetooth ? report + 2 : report;  // where report 1's bytes stand
+        size_t fieldsLength = bluetooth ? length - 2 : length;
         count++;
         u64 decodedBefore = reader.reports;
         i32 decoded = takeDualShock4Report(&reader, report, (i64)length, count, &pad, &input);
         check(reader.reports + reader.otherReports == count);
         check((decoded == 1) == (reader.reports == decodedBefore + 1));
-        check(decoded == (length >= 10 && report[0] == kDualShock4InputReportId));
+        check(decoded == (fieldsLength >= 10 && (bluetooth || report[0] == kDualShock4InputReportId)));
         if (!decoded) continue;
         check(pad.time == count && pad.controllerKind == ControllerGamepad && equals(pad.name, "Sony Dualshock 4"));
         check(inRange(pad.leftStickX, -1, 1) && inRange(pad.leftStickY, -1, 1));
         check(inRange(pad.rightStickX, -1, 1) && inRange(pad.rightStickY, -1, 1));
         check(inRange(pad.leftTrigger, 0, 1) && inRange(pad.rightTrigger, 0, 1));
+        report = fields;
         u32 hat = report[5] & 0x0F;
         bool held[14] = {
             (report[5] & 0x20) != 0, (report[5] & 0x40) != 0, (report[5] & 0x10) != 0, (report[5] & 0x80) != 0,

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -156,11 +157,25 @@ TEST_F(FakeHidraw, ReportsReachThePadWhileTheControllerLayersViewOfItIsLeftAlone
     frame(3000);
     EXPECT_EQ(pad->time, 2000u);
     std::vector<u8> other = neutralReport();
-    other[0] = 0x11;
+    other[0] = 0x05;
     send(other);
     frame(4000);
     EXPECT_EQ(reader.otherReports, 1u);
     EXPECT_FLOAT_EQ(pad->leftStickX, 1.0f);
+    // The long Bluetooth report: report 1's bytes two bytes further on.
+    std::vector<u8> bluetooth(78, 0);
+    bluetooth[0] = 0x11;
+    bluetooth[1] = 0xC0;
+    std::vector<u8> fields = neutralReport();
+    fields[1] = 0;     // left stick hard left
+    fields[5] = 0x48;  // Circle, hat released
+    std::copy(fields.begin() + 1, fields.begin() + 10, bluetooth.begin() + 3);
+    send(bluetooth);
+    frame(4500);
+    EXPECT_FLOAT_EQ(pad->leftStickX, -1.0f);
+    EXPECT_TRUE(isKeyDown(&platform->input, KeyPadCircle));
+    EXPECT_FALSE(isKeyDown(&platform->input, KeyPadRight));
+    EXPECT_EQ(reader.reports, 2u);
     send(neutralReport());
     frame(5000);
     EXPECT_FALSE(isKeyDown(&platform->input, KeyPadCross));
@@ -173,7 +188,7 @@ TEST_F(FakeHidraw, ReportsReachThePadWhileTheControllerLayersViewOfItIsLeftAlone
     EXPECT_TRUE(equals(pad->name, "XInput 1"));
     EXPECT_FLOAT_EQ(pad->leftStickX, 0.5f);
     EXPECT_FALSE(isKeyDown(&platform->input, KeyPadCross));
-    EXPECT_EQ(reader.reports, 3u);
+    EXPECT_EQ(reader.reports, 4u);
 
     // The pad unplugged: its device ends and is closed, and looked for again later.
     close(writer);
