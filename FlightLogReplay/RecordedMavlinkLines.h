@@ -93,56 +93,6 @@ void trimmedLine(const char* prefix, f64 value, const char* suffix, ByteWriter* 
 void textLine(const char* prefix, TextSlice text, const char* suffix, ByteWriter* writer);
 void temperatureLine(const char* prefix, f64 celsius, const Preferences* prefs, ByteWriter* writer);
 
-// A details line read from a table: the label, the field at its payload offset in one of the forms
-// below, and the suffix (which ends the line). Tables are checked at compile time by fieldsInside.
-enum RecordedForm : u8 {
-    FormUnsigned = 0,    // little-endian unsigned integer of `size` bytes, decimal
-    FormSigned,          // signed integer of `size` bytes, decimal
-    FormHex,             // unsigned integer of `size` bytes as 2 x size hex digits
-    FormFloat,           // f32 (size 4) or f64 (size 8) with at most 6 decimals, trailing zeros dropped
-    FormFixedFloat,      // f32 or f64 with exactly `decimals` decimals
-    FormDegreesFromRadians,  // f32 radians as degrees with 6 decimals
-    FormScaled,          // signed integer of `size` bytes over 10^decimals (mm as m, degE7 as degrees)
-    FormScaledUnsigned,  // unsigned integer of at most 4 bytes over 10^decimals (ms as s)
-    FormMicroseconds,    // u64 microseconds as seconds with 6 decimals
-    FormText,            // bytes up to the first zero byte, at most `size`
-    FormVersion,         // u32 of four bytes, lowest first: "a.b.c.d"
-    FormTarget,          // two bytes, system and component: "s.c"
-};
-
-struct FieldLine {
-    const char* label;
-    u8 offset;
-    u8 form;
-    u8 size;
-    u8 decimals;
-    const char* suffix;
-};
-
-constexpr i32 formWidth(const FieldLine& line) {
-    return line.form == FormText ? line.size : line.form == FormTarget ? 2 : line.form == FormVersion ? 4 : line.size;
-}
-template <i32 N>
-constexpr bool fieldsInside(const FieldLine (&lines)[N], i32 end = kRecordedPayloadBytes) {
-    for (i32 i = 0; i < N; i++) {
-        i32 width = formWidth(lines[i]);
-        bool sized = lines[i].form == FormText || lines[i].form == FormTarget || lines[i].form == FormVersion ||
-                     width == 1 || width == 2 || width == 4 || width == 8;
-        if (lines[i].form == FormScaledUnsigned && width > 4) sized = false;
-        if (lines[i].form == FormMicroseconds && width != 8) sized = false;
-        if ((lines[i].form == FormFloat || lines[i].form == FormFixedFloat) && width != 4 && width != 8) sized = false;
-        if (lines[i].form == FormDegreesFromRadians && width != 4) sized = false;
-        if (!sized || lines[i].offset + width > end) return false;
-    }
-    return true;
-}
-
-// Appends one line per table row, the fields read at base + offset.
-void appendFieldLines(const u8* payload, i32 base, const FieldLine* lines, i32 count, ByteWriter* writer);
-
-// The NextVision report details: the report type, then the fields of report types 0 to 17.
-void appendNextVisionReportLines(const MavlinkMessage* message, const Preferences* prefs, ByteWriter* writer);
-
 // The camera and NextVision messages: details lines, and the summary suffix of the first message.
 // Each returns false for an id it does not handle.
 bool appendCameraMessageDetails(const MavlinkMessage* message, const Preferences* prefs, ByteWriter* details);

@@ -102,8 +102,8 @@ struct KmzExportRun {
 
 // Starts an export of the drawing (copied) at a local time in ms since 1601; returns why it cannot
 // start, or an empty text.
-FixedString startKmzExport(KmzExportRun* run, const KmzEditor* editor, const KmzExportAssets* assets,
-                           i64 localMilliseconds1601);
+FixedString exportKmz(KmzExportRun* run, const KmzEditor* editor, const KmzExportAssets* assets,
+                      i64 localMilliseconds1601);
 // Per frame: hands the pieces made to the file thread, starts the next, names the file when all is
 // written. Returns 1 on the frame the file was saved.
 i32 updateKmzExport(KmzExportRun* run, FileJobTable* jobs, JobQueue* jobQueue);

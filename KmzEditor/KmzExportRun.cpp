@@ -50,8 +50,8 @@ void queueNaming(KmzExportRun* run, FileJobTable* jobs) {
 
 }  // namespace
 
-FixedString startKmzExport(KmzExportRun* run, const KmzEditor* editor, const KmzExportAssets* assets,
-                           i64 localMilliseconds1601) {
+FixedString exportKmz(KmzExportRun* run, const KmzEditor* editor, const KmzExportAssets* assets,
+                      i64 localMilliseconds1601) {
     if (run->step != KmzExportIdle || run->writeOut || jobBusy(run)) return makeString("Wait for the file being saved");
     run->drawing = (KmzEditor*)allocateFileBuffer(sizeof(KmzEditor));
     run->scratch = allocateFileBuffer(kKmzExportScratchBytes);

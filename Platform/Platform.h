@@ -79,6 +79,7 @@ struct Platform {
     FixedString biosManufacturer;
     FixedString biosProductName;
     FixedString soundSystemError;  // why sound output could not be started; empty while it plays
+    FixedString gamepadNote;  // why a DualShock 4 that is there is not read from its reports; else empty
     u32 documentsFolderAccess;  // both set to 1 at start-up
     u32 appFolderAccess;
     DnsServerList dnsServers;

@@ -12,6 +12,7 @@
 
 #include "Core/Clock.h"
 #include "Core/Profiler.h"
+#include "Platform/DualShock4Device.h"
 #include "Platform/GlDriverPreload.h"
 #include "Platform/H264Decoder.h"
 #include "Platform/SdlWindow.h"
@@ -35,6 +36,9 @@ u64 framesDrawn = 0;
 // Without a context the set-up is tried again once a second, not every frame.
 constexpr u64 kGlRetryMicroseconds = 1000000;
 u64 nextGlAttempt = 0;
+
+// The DualShock 4 read from its hidraw device (the raw-input path of the design).
+DualShock4Reader dualShock4{};
 bool glFailureReported = false;
 
 // The first failure is written to stderr and shown to the operator; later ones only wait.
@@ -318,7 +322,7 @@ void* openProgramWindow() {
     return window;
 }
 
-void runProgramFrame(WindowHead* head, Platform* platform, const ProgramFrameHooks* hooks) {
+void mainLoop(WindowHead* head, Platform* platform, const ProgramFrameHooks* hooks) {
     ProfilingScope scope("Main Loop");
     SDL_Window* window = (SDL_Window*)head->window;
     if (head->sizeCountSeen < head->sizeMessageCount) head->sizeCountSeen = head->sizeMessageCount;
@@ -331,8 +335,12 @@ void runProgramFrame(WindowHead* head, Platform* platform, const ProgramFrameHoo
     openVideoDecoderAfterFirstFrame(platform, hooks);
 
     {
+        // The DualShock 4's reports first, as window messages come before the frame; then the
+        // XInput-kind pads, whose state replaces the DualShock 4's.
         ProfilingScope pads("X Input");
-        pollGameControllers(platform, getMicroseconds());
+        u64 now = getMicroseconds();
+        stepDualShock4(&dualShock4, "/sys/class/hidraw", "/dev", now, platform);
+        pollGameControllers(platform, now, dualShock4.open);
     }
 
     i32 width = 0;
@@ -371,7 +379,7 @@ void runMainLoop(WindowHead* head, Platform* platform, const ProgramFrameHooks* 
         }
         SDL_Event event;
         while (SDL_PollEvent(&event)) handleWindowEvent(&event, head, platform, getMicroseconds());
-        runProgramFrame(head, platform, hooks);
+        mainLoop(head, platform, hooks);
     }
 }
 
@@ -379,6 +387,7 @@ void markProgramSetUpDone() { setUpDone = monotonicMicroseconds(); }
 
 void closeWindowSystem(WindowHead* head) {
     closeAllGameControllers();
+    closeDualShock4Device(&dualShock4);
     if (head->glContext) SDL_GL_DeleteContext((SDL_GLContext)head->glContext);
     head->glContext = nullptr;
     if (head->arrowCursor) SDL_FreeCursor((SDL_Cursor*)head->arrowCursor);

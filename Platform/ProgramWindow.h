@@ -39,7 +39,7 @@ void* openProgramWindow();
 
 // One frame: OpenGL's set-up on its first run, the late start-up steps, game controllers, the
 // application's update through the hooks, the buffer swap and the frame pacing.
-void runProgramFrame(WindowHead* head, Platform* platform, const ProgramFrameHooks* hooks);
+void mainLoop(WindowHead* head, Platform* platform, const ProgramFrameHooks* hooks);
 
 // Drains the window system's events and runs frames until the window closes.
 void runMainLoop(WindowHead* head, Platform* platform, const ProgramFrameHooks* hooks);

@@ -1,5 +1,7 @@
 #include "Platform/SdlWindow.h"
 
+#include "Platform/DualShock4Device.h"
+
 #include <cstring>
 
 namespace {
@@ -227,10 +229,13 @@ void closeAllGameControllers() {
     }
 }
 
-void pollGameControllers(Platform* platform, u64 now) {
+void pollGameControllers(Platform* platform, u64 now, u32 dualShock4Raw) {
     for (i32 pad = 0; pad < kMaxControllers; pad++) {
         SDL_GameController* controller = openControllers[pad];
         if (!controller || !SDL_GameControllerGetAttached(controller)) continue;
+        if (dualShock4Raw && SDL_GameControllerGetVendor(controller) == kDualShock4Vendor &&
+            SDL_GameControllerGetProduct(controller) == kDualShock4Product)
+            continue;
         if (platform->gamepad.remote) return;
         PadPoll poll = padPollFromController(controller);
         applyPadPoll(&poll, pad, now, &platform->gamepad, &platform->input);

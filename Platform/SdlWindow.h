@@ -19,7 +19,9 @@ void openGameController(i32 deviceIndex);
 void closeGameController(SDL_JoystickID instance);
 void closeAllGameControllers();
 // Polls the first open controller into the game pad and keys 223-236; nothing changes without one.
-void pollGameControllers(Platform* platform, u64 now);
+// While a DualShock 4 is read from its own reports (dualShock4Raw), controllers with its vendor and
+// product are left to that path.
+void pollGameControllers(Platform* platform, u64 now, u32 dualShock4Raw);
 
 // Applies the fullscreen wish: entering saves the window's placement, leaving restores it. Returns 0
 // when the change is done (or none was wanted), 1 when it failed and is to be tried again.

@@ -287,7 +287,7 @@ void kmzExportPanel(Rect panel, KmzEditor* editor, KmzExportPanelState* state, K
         static const WidgetId newFileId = WIDGET_ID;
         if (button(makeString("New File"), &newFile, &scroll->clipRect, 0.75f, &style, ui, stack, &newFileId).clicked) {
             KmzExportAssets assets = kmzExportAssetsOf(ui);
-            state->message = startKmzExport(run, editor, &assets, currentTimeMilliseconds() + getTimeZoneOffsetMs());
+            state->message = exportKmz(run, editor, &assets, currentTimeMilliseconds() + getTimeZoneOffsetMs());
         }
     }
     u32 order[kExportedKmzEntries];

@@ -203,6 +203,11 @@ void writeDebugReportText(ByteWriter* writer, AppState* app, const Platform* pla
         FixedString line = formatStr("Plan in the app cache: @\n", app->keptPlanNote);
         appendFixedStringRef(&line, writer);
     }
+    // Why a DualShock 4 that is there is read through the game-controller layer instead.
+    if (platform->gamepadNote.length) {
+        appendFixedStringRef(&platform->gamepadNote, writer);
+        appendCString("\n", writer);
+    }
     appendSocketSection(writer, app);
     appendRendererSection(writer, ui);
     appendProfilingReport(&globalProfiler, writer);

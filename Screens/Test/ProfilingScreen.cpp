@@ -1,6 +1,6 @@
 // The running program's status report, rebuilt every frame: the debug report's sections with the
-// profiling table tab-separated, so that the text layout aligns its columns; scrolled down by drag
-// and wheel, and sideways by drag where a line is wider than the screen.
+// profiling table tab-separated, so that the text layout aligns its columns; word-wrapped to the
+// screen's width and scrolled down and up by drag and wheel.
 #include "AppState/AppState.h"
 #include "Core/Clock.h"
 #include "Core/Profiler.h"
@@ -37,12 +37,8 @@ void profilingScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppSta
         state->content[2] = -(f64)(rect.y1 - rect.y0);
         state->content[3] = 0;
     }
-    // Content units are pixels: the zoom that fits the content's width into the view is undone, so a
-    // report wider than the screen keeps its size and scrolls sideways under a drag, as it scrolls
-    // down under a drag or the wheel.
+    // The content is as wide as the screen, so the view scrolls only down and up.
     MapView* view = &state->view;
-    f64 contentWidth = state->content[1] - state->content[0];
-    view->zoom = rectWidth > 0 && contentWidth > rectWidth ? contentWidth / rectWidth : 1;
     updateMapView(view, &rect, Box2{state->content[0], state->content[1], state->content[2], state->content[3]}, ui,
                   stack, platform, MapWheelScrolls);
 
@@ -53,15 +49,20 @@ void profilingScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppSta
 
     if (ui->fontInfo) {
         f32 base = baseTextSize(ui);
-        TextStyle style{0xFFFFFFFF, 0x00FFFFFF, 0xFFE36400, 0.7f * base, 0, 0};
+        TextStyle style{0xFFFFFFFF, 0x00FFFFFF, 0xFFE36400, 0.7f * base * (f32)view->zoom, 0, 0};
         Vec2F32 origin{mapViewWindowX(view, 0), mapViewWindowY(view, 0)};
         i64 length = writer.length < writer.capacity ? writer.length : writer.capacity;
+        // Word-wrapped to the content rectangle; the line breaks added take room of their own.
+        static u8 wrapped[2 * kProfilingReportBytes];  // main thread only
+        ByteWriter wrap = makeByteWriter(wrapped, sizeof(wrapped));
+        wrapTextToWidth(TextSlice{bytes, length}, (f32)(rect.x1 - origin.x), style, usableFontRecord(ui->fontInfo),
+                        &wrap);
+        i64 wrappedLength = wrap.length < wrap.capacity ? wrap.length : wrap.capacity;
         TextLayoutResult layout =
-            drawTextChecked(ui, TextSlice{bytes, length}, AnchorTopLeft, origin, 0.5f, view->clipRect, style);
-        // The scroll range follows the text, both ways; a narrower text keeps the screen's width.
-        f64 width = layout.bounds.x1 - layout.bounds.x0;
-        state->content[1] = width > rectWidth ? width : rectWidth;
-        state->content[2] = -(f64)(layout.bounds.y1 - layout.bounds.y0);
+            drawTextChecked(ui, TextSlice{wrapped, wrappedLength}, AnchorTopLeft, origin, 0.5f, view->clipRect, style);
+        // The scroll range follows the text's height; its width stays the screen's.
+        f64 scale = view->pixelsPerUnit > 0 ? view->pixelsPerUnit : 1;
+        state->content[2] = -(f64)(layout.bounds.y1 - layout.bounds.y0) / scale;
     }
     MapTaps taps;
     handleMapPointers(&taps, view, stack);

@@ -176,3 +176,63 @@ TextLayoutResult addTextBox(TextSlice text, i32 anchor, f32 depth, const Rect& l
     Rect block = {blockLeft, blockLeft + blockWidth, blockTop - blockHeight, blockTop};
     return finishTextLayout(&tracker, depth, clipRect, style, target, block);
 }
+
+void wrapTextToWidth(TextSlice text, f32 maxWidth, const TextStyle& style, const FontRecord* font, ByteWriter* out) {
+    if (text.length <= 0 || !text.text) return;
+    f32 s = font && style.size > 0 && style.size < 1.0e6f ? style.size / (f32)fontLineHeight(font) : 0;
+    f32 units = s > 0 ? maxWidth / s : 0;
+    if (!(units >= 1 && units < 1.0e15f)) {
+        appendBytes(text.text, text.length, out);
+        return;
+    }
+    i64 maxUnits = (i64)units;
+    for (i64 position = 0;;) {
+        ColumnGroup group = measureGroup(text, position, font);
+        i64 end = group.last ? text.length : group.next;
+        if (groupWidth(group, font) <= maxUnits) {
+            appendBytes(text.text + position, end - position, out);
+        } else {
+            // Tabs measure as blanks at a limited width; they are written as blanks too, so that the
+            // pieces are laid out as they were measured.
+            for (i64 at = position; at < end;) {
+                LineBreak piece = findLineBreak(text, at, 0, kTextTabMultiple, maxUnits, font);
+                i64 pieceEnd = (i64)piece.end;
+                if (piece.code == kBreakNothingFits || pieceEnd <= at) {
+                    // What takes no room of its own (blanks, carriage returns, bytes that are no
+                    // character) and is wider than the width before the first character: a line of its
+                    // own, then the characters.
+                    i64 blanks = at;
+                    for (i64 next = at; next < end;) {
+                        i32 c = utf8DecodeNext(text.text, end, &next);
+                        if (!(c == 32 || c == 160 || c == 9 || c == 13 || (c < 0 && c != kUtf8End))) break;
+                        blanks = next;
+                    }
+                    if (blanks > at) {
+                        for (i64 i = at; i < blanks; ++i) {
+                            u8 byte = text.text[i] == '\t' ? (u8)' ' : text.text[i];
+                            appendBytes(&byte, 1, out);
+                        }
+                        appendBytes("\n", 1, out);
+                        at = blanks;
+                        continue;
+                    }
+                    // A character wider than the width: the line as it is.
+                    pieceEnd = at;
+                    while (pieceEnd < end && text.text[pieceEnd++] != '\n') {}
+                    appendBytes(text.text + at, pieceEnd - at, out);
+                    at = pieceEnd;
+                    continue;
+                }
+                for (i64 i = at; i < pieceEnd; ++i) {
+                    u8 byte = text.text[i] == '\t' ? (u8)' ' : text.text[i];
+                    appendBytes(&byte, 1, out);
+                }
+                bool lineEnded = piece.code == 10 || piece.code == kBreakEndOfText || piece.code == kBreakTruncated;
+                if (!lineEnded) appendBytes("\n", 1, out);
+                at = pieceEnd;
+            }
+        }
+        if (group.last) break;
+        position = group.next;
+    }
+}

@@ -125,6 +125,14 @@ TextLayoutResult addWrappedString(const FixedString& text, i32 anchor, Vec2F32 p
                                   const Rect& clipRect, const TextStyle& style, const TextCaretInput& caret,
                                   const TextTarget& target);
 
+// Copies `text` to `out` with line breaks added, so that addWrappedText lays it out no wider than
+// maxWidth pixels at the style's size. Lines that fit are copied as they are, their columns kept. A
+// run of tab-separated lines too wide as a table has its tabs laid out as blanks; every line wider
+// than maxWidth is broken after its last blank or hyphen that fits, or inside a word wider than
+// maxWidth. A line of which not even one character fits is copied unbroken. What does not fit `out`
+// is cut by the writer. Without a font the text is copied unchanged.
+void wrapTextToWidth(TextSlice text, f32 maxWidth, const TextStyle& style, const FontRecord* font, ByteWriter* out);
+
 // Text wrapped inside a rectangle and aligned in it by the anchor.
 TextLayoutResult addTextBox(TextSlice text, i32 anchor, f32 depth, const Rect& layoutRect, const Rect& clipRect,
                             const TextStyle& style, const TextCaretInput& caret, const TextTarget& target);

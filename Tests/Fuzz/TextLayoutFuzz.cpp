@@ -1,6 +1,7 @@
 // Untrusted text through the text layout with the program's own font record: line breaking, tab
 // columns, boxes, selections and the pointer, then the software painter over the quads. Nothing may
 // be written past a batch, and every result must stay within the text.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,9 +11,13 @@
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) std::abort();
+void checkAt(bool condition, int line) {
+    if (!condition) {
+        std::fprintf(stderr, "TextLayoutFuzz: check failed at line %d\n", line);
+        std::abort();
+    }
 }
+#define check(condition) checkAt((condition), __LINE__)
 
 constexpr i32 kImageSize = 64;
 
@@ -78,6 +83,30 @@ extern "C" int LLVMFuzzerTestOneInput(const u8* data, size_t size) {
     if (s->quads->quadCount < kSdfQuadCapacity - 3) {
         SoftwareTextSource source = {kImageSize / 2.0f, kImageSize / 2.0f, &s->atlas, s->font};
         rasterizeSdfText(s->quads, s->image, kImageSize, kImageSize, kImageSize * 4, source);
+    }
+
+    // Wrapped to a width: the same bytes but for the line breaks added and tabs written as blanks,
+    // and, where every character fits the width, laid out no wider than it.
+    static u8 wrapped[2 * (4096 + 8)];
+    ByteWriter wrap = makeByteWriter(wrapped, sizeof(wrapped));
+    f32 width = (f32)data[6] * 4;
+    wrapTextToWidth(text, width, style, s->font, &wrap);
+    check(!wrap.overflow);
+    i64 from = 0;
+    for (i64 i = 0; i < wrap.length; ++i) {
+        u8 c = wrapped[i];
+        if (c == '\n' && (from >= text.length || text.text[from] != '\n')) continue;  // a break added
+        check(from < text.length);
+        u8 original = text.text[from++];
+        check(c == original || (original == '\t' && c == ' '));
+    }
+    check(from == text.length);
+    if (style.size > 0 && width >= 2 * style.size) {
+        s->quads->quadCount = kSdfQuadCapacity;  // measured, not drawn
+        TextLayoutResult laid = addWrappedText({wrapped, wrap.length}, AnchorTopLeft, {0, 0}, 0.5f, clip, style,
+                                               input, target);
+        f32 outline = style.size * style.outlineFraction;
+        check(laid.bounds.x1 - laid.bounds.x0 <= width + 2 * outline + 0.01f);
     }
     return 0;
 }

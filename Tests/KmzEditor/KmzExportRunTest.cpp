@@ -67,7 +67,7 @@ TEST_F(KmzExportRuns, AThousandLabelledMarkersAreWrittenInPiecesAndReadByZipfile
     EditorPtr editor = newEditor();
     for (u32 i = 0; i < 1000; i++) addMarker(editor.get(), 10.000004 + (i % 40) * 0.001, 50.000004 + (i / 40) * 0.001, i % 5);
     ASSERT_EQ(countKmzSlots(editor->markerUsed), 1000u);
-    ASSERT_EQ(startKmzExport(saving, editor.get(), &assets.kmz, kLocalTime).length, 0);
+    ASSERT_EQ(exportKmz(saving, editor.get(), &assets.kmz, kLocalTime).length, 0);
     std::vector<std::string> shown;
     i32 frames = framesUntilDone(&shown);
     EXPECT_STREQ(saving->message.text, "Saved 2026_3_5_7_08_09.kmz");
@@ -99,15 +99,15 @@ TEST_F(KmzExportRuns, AThousandLabelledMarkersAreWrittenInPiecesAndReadByZipfile
 TEST_F(KmzExportRuns, TwoExportsWithinOneSecondMakeTwoFilesAndUnlabelledIconsAreStoredOnce) {
     EditorPtr editor = newEditor();
     addMarker(editor.get(), 1.5, 2.5, KmzMarkerFire);
-    ASSERT_EQ(startKmzExport(saving, editor.get(), &assets.kmz, kLocalTime).length, 0);
+    ASSERT_EQ(exportKmz(saving, editor.get(), &assets.kmz, kLocalTime).length, 0);
     framesUntilDone();
     std::string first = FileThreadFixture::readWholeFile(dataFolder + "Exported Kmzs/2026_3_5_7_08_09.kmz");
     for (u32 i = 0; i < 11; i++) addMarker(editor.get(), 5.0 + i * 0.01, 6.0, i % 2 ? KmzMarkerFire : KmzMarkerFlag);
     KmzExportAssets unlabelled = assets.kmz;
     unlabelled.fontInfo = nullptr;
-    ASSERT_EQ(startKmzExport(saving, editor.get(), &unlabelled, kLocalTime + 400).length, 0);
+    ASSERT_EQ(exportKmz(saving, editor.get(), &unlabelled, kLocalTime + 400).length, 0);
     // A second press while it runs is refused.
-    EXPECT_STREQ(startKmzExport(saving, editor.get(), &assets.kmz, kLocalTime + 500).text, "Wait for the file being saved");
+    EXPECT_STREQ(exportKmz(saving, editor.get(), &assets.kmz, kLocalTime + 500).text, "Wait for the file being saved");
     framesUntilDone();
     EXPECT_STREQ(saving->message.text, "Saved 2026_3_5_7_08_09 (2).kmz");
     EXPECT_EQ(exported(), (std::vector<std::string>{"2026_3_5_7_08_09 (2).kmz", "2026_3_5_7_08_09.kmz"}));
@@ -140,7 +140,7 @@ TEST_F(KmzExportRuns, ADiskThatRefusesTheBytesShowsWhyAndLeavesNoFile) {
     for (u32 i = 0; i < 30; i++) addMarker(editor.get(), 3.0 + i * 0.01, 4.0, KmzMarkerHeat);
     FileSystemTestHooks hooks{nullptr, refuseAll, nullptr};
     setFileSystemTestHooks(&hooks);
-    ASSERT_EQ(startKmzExport(saving, editor.get(), &assets.kmz, kLocalTime).length, 0);
+    ASSERT_EQ(exportKmz(saving, editor.get(), &assets.kmz, kLocalTime).length, 0);
     framesUntilDone();
     setFileSystemTestHooks(nullptr);
     EXPECT_STREQ(saving->message.text, "Error saving file: disk full");

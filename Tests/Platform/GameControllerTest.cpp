@@ -29,7 +29,7 @@ struct VirtualController : ::testing::Test {
     void button(SDL_GameControllerButton which, bool down) { SDL_JoystickSetVirtualButton(joystick, which, down); }
     void poll(Platform* platform, u64 now) {
         SDL_GameControllerUpdate();
-        pollGameControllers(platform, now);
+        pollGameControllers(platform, now, 0);
     }
 };
 

@@ -132,6 +132,17 @@ TEST_F(ReportFixture, HeldFilesByTable) {
         << text;
 }
 
+TEST_F(ReportFixture, AGamePadNoteStandsOnOneLineBeforeTheSockets) {
+    EXPECT_NE(report().find("Filesystem Files:\n\n--- Socket Status ---\n"), std::string::npos);
+    platform->gamepadNote = makeString("DualShock 4 on /dev/hidraw3 cannot be read (Permission denied): its values come "
+                                       "from the game-controller layer");
+    std::string text = report();
+    size_t at = text.find("DualShock 4 on /dev/hidraw3 cannot be read (Permission denied)");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(text.find("DualShock 4", at + 1), std::string::npos) << "said once";
+    EXPECT_NE(text.find("from the game-controller layer\n\n--- Socket Status ---\n"), std::string::npos);
+}
+
 TEST_F(ReportFixture, SocketLines) {
     app->droneSocket.localPort = 14550;
     app->droneSocket.status = makeString("Listening");

@@ -197,33 +197,65 @@ TEST_F(DeveloperScreensTest, ProfilingReportMarksTheDronePeerAndIsCutAt20000Byte
     EXPECT_EQ(topScreen(&harness), profilingScreen);
 }
 
-TEST_F(DeveloperScreensTest, ProfilingLinesWiderThanTheScreenScrollSidewaysToTheirEnd) {
+TEST_F(DeveloperScreensTest, ProfilingReportIsWrappedToTheScreenAndScrollsOnlyDownToTheEndOfTheText) {
     static const char kWide[] =
-        "A region whose name alone is wider than the whole screen, so that its columns start beyond the right edge";
+        "A region whose name alone is wider than the whole screen so that its columns would start far beyond the "
+        "right edge of it and then some more words to make sure that the name cannot fit on one line at all";
     { ProfilingScope wide(kWide); }
+    harness.render.captureText = true;
     open(profilingScreen);
     frames(&harness, 2);
     ProfilingState* state = (ProfilingState*)scratch();
-    // The times' columns vary in width with the machine's load; the name alone passes 800 pixels.
-    ASSERT_GT(state->content[1], 900.0) << "the table's widest row";
     const MapView* view = &state->view;
-    EXPECT_NEAR(view->pixelsPerUnit, 1.0, 1e-9) << "the text keeps its size";
-    EXPECT_NEAR(view->visibleXMin, 0.0, 1e-6);
-    // Three drags to the left bring the right end of the widest line into view, and no further.
-    for (i32 i = 0; i < 3; i++) {
-        harnessMouseMove(&harness.render, 700, 300);
-        frames(&harness);
-        harnessMouseButton(&harness.render, KeyMouseLeft, true);
-        frames(&harness);
-        for (f32 x = 650; x >= 100; x -= 50) {
-            harnessMouseMove(&harness.render, x, 300);
-            frames(&harness);
+    Rect rect = harness.ui->screenRect;
+    f32 width = rect.x1 - rect.x0;
+    EXPECT_NEAR(state->content[1] - state->content[0], width, 1e-6) << "the content is the screen's width";
+    ASSERT_LT(state->content[2], -2.0 * (rect.y1 - rect.y0)) << "a report taller than two screens";
+
+    // Scrolled down a notch a frame until it stops: every frame's text lies inside the screen's width
+    // and every word of the wide row is shown.
+    std::string seen;
+    f32 lowest = 0, tallest = 0;
+    f64 last = 1;
+    for (i32 step = 0; step < 1000 && view->visibleYMin != last; ++step) {
+        last = view->visibleYMin;
+        for (const TextRun& run : harness.render.text) {
+            EXPECT_GE(run.x0, rect.x0 - 1) << run.text;
+            EXPECT_LE(run.x1, rect.x1 + 1) << run.text;
+            seen += run.text + "\n";
+            lowest = run.y0;
+            if (run.y1 - run.y0 > tallest) tallest = run.y1 - run.y0;
         }
-        harnessMouseButton(&harness.render, KeyMouseLeft, false);
+        wheel(&harness, 400, 300, -1);
         frames(&harness);
     }
-    EXPECT_NEAR(view->visibleXMax, state->content[1], 1e-6);
-    EXPECT_NEAR(view->visibleXMax - view->visibleXMin, 800.0, 1e-6);
+    std::string words = kWide;
+    std::string flat;
+    for (char c : seen) flat += c == '\n' ? ' ' : c;
+    for (size_t at = 0, end; at < words.size(); at = end + 1) {
+        end = words.find(' ', at);
+        if (end == std::string::npos) end = words.size();
+        EXPECT_NE(flat.find(words.substr(at, end - at)), std::string::npos) << words.substr(at, end - at);
+    }
+    EXPECT_EQ(seen.find(kWide), std::string::npos) << "the wide row is broken into lines";
+    // At the end the last line stands whole at the bottom of the screen, and scrolling goes no further.
+    EXPECT_NEAR(view->visibleYMin, state->content[2], 1e-6);
+    EXPECT_GE(lowest, rect.y0 - 1);
+    EXPECT_LT(lowest, rect.y0 + 2 * tallest);
+
+    // A drag to the left moves nothing sideways.
+    harnessMouseMove(&harness.render, 700, 300);
+    frames(&harness);
+    harnessMouseButton(&harness.render, KeyMouseLeft, true);
+    frames(&harness);
+    for (f32 x = 650; x >= 100; x -= 50) {
+        harnessMouseMove(&harness.render, x, 300);
+        frames(&harness);
+    }
+    harnessMouseButton(&harness.render, KeyMouseLeft, false);
+    frames(&harness);
+    EXPECT_NEAR(view->visibleXMin, 0.0, 1e-6);
+    EXPECT_NEAR(view->visibleXMax, width, 1e-6);
 }
 
 TEST_F(DeveloperScreensTest, Test3DMovesAtItsSpeedTurnsByItsCountsAndFirstEscapeFreesTheMouse) {

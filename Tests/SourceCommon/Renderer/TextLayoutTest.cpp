@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "TextTestSupport.h"
 
@@ -411,6 +412,66 @@ TEST_F(TextEditing, TheCaretStandsBetweenCharactersOnWholePixels) {
     r = layout(0, 0, {0, 0}, "");
     EXPECT_FLOAT_EQ(r.caret.x0, (f32)(i64)(point.x - space / 8));
     EXPECT_NEAR(r.caret.y0, point.y, 0.05f);
+}
+
+// Random reports of words, long words, tab-separated rows and blank lines, wrapped to random widths:
+// laid out at a point, the wrapped text is never wider than its width, it holds every character of
+// the text (only line breaks added and tabs written as blanks), and a text that already fits comes
+// back unchanged, its columns kept.
+TEST_F(TextLayout, WrappedTextIsNeverWiderThanItsWidthAndLosesNoCharacter) {
+    u32 state = 12345;
+    auto next = [&state]() {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    auto flat = [](std::string text) {
+        std::string out;
+        for (char c : text)
+            if (c != '\n') out += c == '\t' ? ' ' : c;
+        return out;
+    };
+    const f32 size = 20;
+    TextStyle style = plainStyle(size);
+    i32 unchanged = 0, wrappedCases = 0;
+    for (i32 round = 0; round < 400; ++round) {
+        std::string text;
+        i32 lines = 1 + (i32)(next() % 12);
+        for (i32 l = 0; l < lines; ++l) {
+            i32 pieces = (i32)(next() % 14);
+            bool row = next() % 3 == 0;
+            for (i32 w = 0; w < pieces; ++w) {
+                i32 length = next() % 9 == 0 ? 20 + (i32)(next() % 40) : 1 + (i32)(next() % 9);
+                for (i32 c = 0; c < length; ++c) text += (char)(next() % 5 == 0 ? 'A' + next() % 26 : 'a' + next() % 26);
+                if (w + 1 < pieces) text += row ? "\t" : next() % 11 == 0 ? "-" : " ";
+            }
+            if (l + 1 < lines || next() % 2) text += '\n';
+        }
+        f32 width = 60 + (f32)(next() % 1500);
+        std::vector<u8> out(2 * text.size() + 16);
+        ByteWriter writer = makeByteWriter(out.data(), (i64)out.size());
+        wrapTextToWidth(textOf(text.c_str()), width, style, font, &writer);
+        ASSERT_FALSE(writer.overflow);
+        std::string wrapped((const char*)out.data(), (size_t)writer.length);
+        EXPECT_EQ(flat(wrapped), flat(text)) << text;
+
+        quads->quadCount = 0;
+        TextLayoutResult before = addWrappedText(textOf(text.c_str()), AnchorTopLeft, {0, 0}, 0, kEverywhere, style,
+                                                 noTextCaret(), target());
+        quads->quadCount = 0;
+        TextLayoutResult after = addWrappedText(textOf(wrapped.c_str()), AnchorTopLeft, {0, 0}, 0, kEverywhere,
+                                                style, noTextCaret(), target());
+        EXPECT_LE(after.bounds.x1 - after.bounds.x0, width + 0.01f) << width << "\n" << wrapped;
+        if (before.bounds.x1 - before.bounds.x0 <= width) {
+            EXPECT_EQ(wrapped, text);
+            unchanged++;
+        } else {
+            wrappedCases++;
+        }
+    }
+    EXPECT_GT(unchanged, 40);
+    EXPECT_GT(wrappedCases, 100);
 }
 
 }  // namespace
