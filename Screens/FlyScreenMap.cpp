@@ -93,13 +93,12 @@ void drawDroneArrow(FlyScreenFrame* f, const MapView* view, f32 depth) {
     i32 variant = arrowVariant(vehicle);
     i32 image = (f->app->preferences.droneColor == DroneColorYellow ? kAssetYellowArrow : kAssetRedArrow) + variant;
     // The corners are body vectors in north-east-down axes, so the attitude is taken in those axes.
+    // The shadow image is the arrow with its shadow drawn in: it takes the same corners, just below
+    // the arrow, so pitch and roll turn both about the arrow's own axes at every heading.
     Quaternion attitude;
     quaternionFromNedEuler(&attitude, vehicle->roll, vehicle->pitch, vehicle->yaw);
-    Quaternion heading;
-    quaternionFromNedEuler(&heading, 0, 0, vehicle->yaw);
     const f32 image2d[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};  // texture (0,1) (1,1) (1,0) (0,0)
     f32 arrow[4][3];
-    f32 shadow[4][3];
     for (i32 i = 0; i < 4; i++) {
         // Body axes: forward (the image's up), right, down; the map's x is east, y north, z up.
         Vec3 body{image2d[i][1] * half, image2d[i][0] * half, 0};
@@ -108,10 +107,6 @@ void drawDroneArrow(FlyScreenFrame* f, const MapView* view, f32 depth) {
         arrow[i][0] = (f32)ned.y;
         arrow[i][1] = (f32)ned.x;
         arrow[i][2] = (f32)-ned.z;
-        rotateVectorByQuaternion(&ned, &body, &heading);
-        shadow[i][0] = (f32)ned.y + 0.15f * half;
-        shadow[i][1] = (f32)ned.x - 0.15f * half;
-        shadow[i][2] = 0;
     }
     TexturedPerspectiveList* list = &ui->batches.texturedPerspective;
     f32 distance = 12 * half;
@@ -119,7 +114,7 @@ void drawDroneArrow(FlyScreenFrame* f, const MapView* view, f32 depth) {
     makePerspectiveQuad(&list->entries[list->count++], ImageKindAsset, (u32)image, 0, arrow[0], arrow[1], arrow[2],
                         arrow[3], view->clipRect, distance, ui->halfWidth, ui->halfHeight, at, depth);
     makePerspectiveQuad(&list->entries[list->count++], ImageKindAsset, (u32)(kAssetArrowShadow + variant), 0,
-                        shadow[0], shadow[1], shadow[2], shadow[3], view->clipRect, distance, ui->halfWidth,
+                        arrow[0], arrow[1], arrow[2], arrow[3], view->clipRect, distance, ui->halfWidth,
                         ui->halfHeight, at, depth - 0.0005f);
 }
 
