@@ -103,6 +103,7 @@ struct FlyScreenFrame {
     u32 videoAvailable;  // a decoded picture is there
     u32 videoImageSlot;  // its image slot id
     f32 panelUsedHeight;  // the flight-action buttons' running height below the bar
+    u32 flightLogStatusBelow;  // the flight log's warning had no room in the bar: it is a notice below
     ButtonStyle buttonStyle;
     f32 homeGroundHeight;  // m MSL; kUnknownGround (10,000) while unknown
     u32 tapInfoClosed;     // the tap-info box was tapped this frame: that tap is no map tap
