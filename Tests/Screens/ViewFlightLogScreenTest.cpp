@@ -397,7 +397,7 @@ TEST_F(ViewerFrames, ExportPanelWritesTheFlightPathAndPlaybackGoesOn) {
     // the row's one line has room.
     harness.render.captureText = true;
     frames(&harness);
-    std::string savedText = std::string("Saved to ") + folder + "/Flight Logs";
+    std::string savedText = std::string("Saved to ") + folder + "/";
     const TextRun* saved = shownText(&harness, savedText.c_str());
     ASSERT_NE(saved, nullptr);
     EXPECT_EQ(saved->text.rfind("Saved to ", 0), 0u) << saved->text;
