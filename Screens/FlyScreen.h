@@ -145,6 +145,8 @@ struct ScaleBar {
     FixedString label;
     f32 stepPixels;
     i32 stepsPerSide;
+    i64 step;          // the step in the unit
+    const char* unit;  // "mm", "m", "km", "in", "ft" or "mi"
 };
 ScaleBar flyScaleBar(f64 metresPerPixel, f32 textSize, f32 availableWidth, u32 units);
 

@@ -39,6 +39,7 @@ constexpr i32 kAssetArrowShadow = 77;  // likewise
 constexpr i32 kAssetHelipad = 81;
 
 // Layer offsets over the map's base depth.
+constexpr f32 kReplayScaleBarOffset = 0.045f;  // the flight-log viewer's, over all its map layers
 constexpr f32 kTapInfoOffset = 0.013f;
 constexpr f32 kScaleBarOffset = 0.012f;
 constexpr f32 kDroneOffset = 0.011f;
@@ -194,6 +195,46 @@ void drawScaleBar(FlyScreenFrame* f, const MapView* view, f32 depth) {
                style);
 }
 
+// The flight-log viewer's scale bar: centred one text size above the bottom of the map, at most half
+// its width long, white over a black outline, its label on its centre. It lies below the side view's
+// axis labels (whose plot stands three text sizes above its panel), which stay readable.
+void drawReplayScaleBar(FlyScreenFrame* f, const MapView* view, f32 depth) {
+    f32 textSize = f->metrics->textHeight;
+    Vec2F32 centre{(view->rect.x0 + view->rect.x1) / 2, view->rect.y0 + textSize};
+    f64 latitude = screenPointToGeo(view, centre.x, centre.y).latitude;
+    f64 perDegree = metersPerDegreeLongitude(latitude);
+    if (view->pixelsPerUnit <= 0 || !(perDegree > 0)) return;
+    f64 metresPerPixel = perDegree * 360.0 / view->pixelsPerUnit;
+    f32 width = view->rect.x1 - view->rect.x0;
+    ScaleBar bar = flyScaleBar(metresPerPixel, textSize, width / 2, f->app->preferences.units);
+    if (!(bar.stepPixels > 0)) return;
+    i32 m = 1;
+    while ((m + 1) * (f64)bar.stepPixels < width / 4 && m < 1000) m++;
+    UiState* ui = f->ui;
+    f32 half = 0.5f * textSize;
+    Vec2F32 lines[64][2];
+    i32 count = 0;
+    lines[count][0] = Vec2F32{centre.x - m * bar.stepPixels, centre.y};
+    lines[count++][1] = Vec2F32{centre.x + m * bar.stepPixels, centre.y};
+    for (i32 k = -(m - 1); k <= m - 1 && count < 62; k++) {
+        f32 x = centre.x + k * bar.stepPixels;
+        lines[count][0] = Vec2F32{x, centre.y};
+        lines[count++][1] = Vec2F32{x, centre.y + half};
+    }
+    for (i32 side = -1; side <= 1; side += 2) {
+        f32 x = centre.x + side * m * bar.stepPixels;
+        lines[count][0] = Vec2F32{x, centre.y - half};
+        lines[count++][1] = Vec2F32{x, centre.y + half};
+    }
+    for (i32 i = 0; i < count; i++) {
+        addLine(lines[i][0], lines[i][1], depth, view->clipRect, 0xFFFFFFFF, 3, &ui->batches.line2d);
+        addLine(lines[i][0], lines[i][1], depth - 0.0002f, view->clipRect, 0xFF000000, 5, &ui->batches.line2d);
+    }
+    TextStyle style{0xFFFFFFFF, 0xFF000000, kSelectionOrange, textSize, 0.15f, 0};
+    FixedString label = formatIntCstr("@ @", (i64)(2 * m) * bar.step, bar.unit);
+    drawTextAt(ui, label, AnchorCentre, centre, depth + 0.0001f, view->clipRect, style);
+}
+
 void drawTapInfo(FlyScreenFrame* f, MapView* view, f32 depth) {
     FlyScreenState* s = f->state;
     const Preferences* preferences = &f->app->preferences;
@@ -244,7 +285,13 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
         setMapCenterAndZoom(view, centre.x, centre.y, perDegree * 360.0 * lineHeight / 20.0);
         s->mapCenteredOnce = 1;
     }
-    if (!(s->mapMinimized && f->videoAvailable)) drawScaleBar(f, view, base + kScaleBarOffset);
+    if (!(s->mapMinimized && f->videoAvailable)) {
+        if (f->replay) {
+            drawReplayScaleBar(f, view, base + kReplayScaleBarOffset);
+        } else {
+            drawScaleBar(f, view, base + kScaleBarOffset);
+        }
+    }
     if (hasPosition(vehicle)) drawDroneArrow(f, view, base + kDroneOffset);
     drawTraffic(f, view, base + kTrafficOffset);
     if (s->showTapInfo) drawTapInfo(f, view, base + kTapInfoOffset);
@@ -361,6 +408,8 @@ ScaleBar flyScaleBar(f64 metresPerPixel, f32 textSize, f32 availableWidth, u32 u
     while ((n + 1) * bar.stepPixels <= availableWidth / 2 && n < 1000) n++;
     if (n == 0) n = 1;
     bar.stepsPerSide = n;
+    bar.step = (i64)step;
+    bar.unit = unit;
     bar.label = formatIntCstr("@ @", (i64)(2 * n) * (i64)step, unit);
     return bar;
 }
