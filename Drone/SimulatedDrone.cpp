@@ -20,6 +20,13 @@ constexpr f64 kStickClimbRate = 3.0;    // m/s at full left Y
 constexpr f64 kPitchSpeedScale = 15.0;  // pitch = -atan(speed / 15)
 constexpr u64 kGestureHold = 1000000;
 constexpr f64 kLandSpeed = 1.0;          // m/s down in land mode
+// PX4's defaults for the return's descent: MPC_Z_V_AUTO_DN, MPC_LAND_SPEED (m/s), MPC_LAND_ALT1,
+// MPC_LAND_ALT2 and RTL_DESCEND_ALT (m above home).
+constexpr f64 kPx4AutoDescentSpeed = 1.5;
+constexpr f64 kPx4LandSpeed = 0.7;
+constexpr f64 kPx4LandAltitude1 = 10.0;
+constexpr f64 kPx4LandAltitude2 = 5.0;
+constexpr f64 kPx4ReturnDescendAltitude = 30.0;
 constexpr f64 kTakeoffSpeed = 1.5;       // m/s up in take-off mode
 constexpr f64 kDefaultTakeoffAltitude = 2.5;  // m, while MIS_TAKEOFF_ALT is not set
 constexpr f64 kFallSpeed = 10.0;         // m/s, disarmed in the air
@@ -65,10 +72,41 @@ void faceTravel(SimulatedDrone* drone, f64 step, f64 dt) {
     drone->pitch = -std::atan((step / dt) / kPitchSpeedScale);
 }
 
+// PX4's speed down in an automatic descent: MPC_Z_V_AUTO_DN's default, never faster than
+// MPC_Z_VEL_MAX_DN.
+f64 autoDescentSpeed(const SimulatedDrone* drone) {
+    f64 limit = simulatedParameterFloat(drone, "MPC_Z_VEL_MAX_DN");
+    return limit > 0 && limit < kPx4AutoDescentSpeed ? limit : kPx4AutoDescentSpeed;
+}
+
+// PX4's speed down while landing at a height above the ground: the automatic descent speed above
+// MPC_LAND_ALT1, MPC_LAND_SPEED below MPC_LAND_ALT2 and in between a straight blend of the two.
+f64 landingSpeed(const SimulatedDrone* drone, f64 height) {
+    f64 land = simulatedParameterFloat(drone, "MPC_LAND_SPEED");
+    if (!(land > 0 && land < 1e3)) land = kPx4LandSpeed;
+    f64 fast = autoDescentSpeed(drone);
+    if (land > fast) land = fast;
+    if (height >= kPx4LandAltitude1) return fast;
+    if (height <= kPx4LandAltitude2) return land;
+    return land + (fast - land) * (height - kPx4LandAltitude2) / (kPx4LandAltitude1 - kPx4LandAltitude2);
+}
+
+// Down toward the origin at the given speed, drifting onto it on the way.
+void descendHome(SimulatedDrone* drone, f64 speed, f64 floor, f64 dt) {
+    f64 step = std::fmin(drone->altitude - floor, speed * dt);
+    f64 scale = step / (dt * (drone->altitude - floor));
+    drone->velocityEast = -drone->east * scale;
+    drone->velocityNorth = -drone->north * scale;
+    drone->velocityUp = -step / dt;
+}
+
+// PX4's return: up to RTL_RETURN_ALT when far out, home in a straight line, down to RTL_DESCEND_ALT,
+// a hover of RTL_LAND_DELAY seconds (for ever when negative), then a landing at PX4's landing speeds.
 void flyReturn(SimulatedDrone* drone, f64 dt) {
     f64 returnAltitude = simulatedParameterFloat(drone, "RTL_RETURN_ALT");
     f64 cruise = cruiseSpeed(drone);
     f64 d = std::sqrt(drone->east * drone->east + drone->north * drone->north);
+    if (d >= 0.5) drone->returnHoverSeconds = 0;
     if (d >= 0.5 && d > 20 && returnAltitude > drone->altitude) {
         f64 step = std::fmin(returnAltitude - drone->altitude, cruise * dt);
         drone->velocityUp = step / dt;
@@ -77,12 +115,16 @@ void flyReturn(SimulatedDrone* drone, f64 dt) {
         drone->velocityEast = -drone->east / d * step / dt;
         drone->velocityNorth = -drone->north / d * step / dt;
         faceTravel(drone, step, dt);
+    } else if (drone->altitude > kPx4ReturnDescendAltitude + 0.01) {
+        descendHome(drone, autoDescentSpeed(drone), kPx4ReturnDescendAltitude, dt);
     } else if (drone->altitude > 0.1) {
-        f64 step = std::fmin(drone->altitude, cruise * dt);
-        f64 scale = step / (dt * drone->altitude);
-        drone->velocityEast = -drone->east * scale;
-        drone->velocityNorth = -drone->north * scale;
-        drone->velocityUp = -drone->altitude * scale;
+        f64 delay = simulatedParameterFloat(drone, "RTL_LAND_DELAY");
+        if (delay < 0 || drone->returnHoverSeconds < delay) {
+            drone->returnHoverSeconds += dt;
+            return;
+        }
+        descendHome(drone, landingSpeed(drone, drone->altitude), 0, dt);
+        drone->landedState = 4;
     } else {
         drone->systemStatus = 3;
         drone->landedState = 1;
@@ -214,6 +256,7 @@ void moveSimulatedDrone(SimulatedDrone* drone, const f32 sticks[4], f64 dt, f64 
                         f64 takeoffLatitude, Socket* socket) {
     drone->velocityEast = drone->velocityNorth = drone->velocityUp = 0;
     drone->roll = drone->pitch = 0;
+    if (!(drone->mainMode == 4 && drone->subMode == 5)) drone->returnHoverSeconds = 0;
     // A step without time (a repeated or earlier clock reading) moves nothing.
     if (!(dt > 0)) return;
     if (drone->systemStatus < 4) {

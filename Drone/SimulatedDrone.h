@@ -115,6 +115,7 @@ struct SimulatedDrone {
     u16 localPorts[3];
     // The ground under the drone, m above the takeoff location, as of the last step.
     f64 groundAltitude;
+    f64 returnHoverSeconds;  // how long the return has hovered over home before its landing
 };
 
 // One simulation step at `now` (microseconds on the program's monotonic clock): motion, arming,

@@ -81,6 +81,27 @@ void endExport(FlightLogExportJob* job, FileJobTable* jobs, FileJobResult* progr
     job->state = ExportJobIdle;
 }
 
+// The rows' progress: how far the export is, never less than it showed before.
+void showPercent(FlightLogExportJob* job, FileJobResult* progress, u32 percent) {
+    if (percent > job->shownPercent) job->shownPercent = percent < 100 ? percent : 100;
+    if (progress) *progress = FileJobResult{100, job->shownPercent, FileStatusProcessing};
+}
+
+// The last file job is on its way: its share written, then its result.
+void followLastWrite(FlightLogExportJob* job, FileJobResult* progress) {
+    u32 status = fileJobStatus(&job->lastWrite);
+    if (status < FileStatusSuccess) {
+        i64 size = job->lastWrite.size;
+        i64 written = __atomic_load_n(&job->lastWrite.written, __ATOMIC_RELAXED);
+        return showPercent(job, progress, size > 0 ? (u32)(written * 100 / size) : 0);
+    }
+    if (progress) {
+        *progress = job->lastWrite;
+        progress->status = status;
+    }
+    endExport(job, nullptr, nullptr, 0);
+}
+
 void queueTimeShift(FlightLogExportJob* job, FileJobTable* jobs) {
     const FmvCsvResult* result = &job->walk.fmvResult;
     if (job->walk.kind != ExportKindFmv || result->rowsWritten == 0 || result->firstRowTime == job->walk.recording.start) {
@@ -103,10 +124,11 @@ void finishWalk(FlightLogExportJob* job, FileJobTable* jobs, FileJobResult* prog
     queueTimeShift(job, jobs);
     job->status.exportStartMicros = nowMicros;
     if (job->chunksWritten == 0) {
-        enqueueFileJob(job->path, job->mimeType, job->chunk, (u32)job->out.length, 1, FileJobWrite, jobs, progress);
+        enqueueFileJob(job->path, job->mimeType, job->chunk, (u32)job->out.length, 1, FileJobWrite, jobs,
+                       &job->lastWrite);
         job->chunk = nullptr;
-        endExport(job, jobs, nullptr, 0);
-        return;
+        job->state = ExportJobSaving;
+        return followLastWrite(job, progress);
     }
     if (!handChunkOver(job, jobs)) return;  // again next frame
     job->state = ExportJobFinishing;
@@ -127,8 +149,9 @@ void nameThePart(FlightLogExportJob* job, FileJobTable* jobs, FileJobResult* pro
     if (!data) return endExport(job, jobs, progress, FileStatusOutOfMemory);
     std::memcpy(data, name.text, (size_t)name.length);
     job->status.exportStartMicros = nowMicros;
-    enqueueFileJob(job->partPath, job->mimeType, data, (u32)name.length, 1, FileJobMove, jobs, progress);
-    endExport(job, jobs, nullptr, 0);
+    enqueueFileJob(job->partPath, job->mimeType, data, (u32)name.length, 1, FileJobMove, jobs, &job->lastWrite);
+    job->state = ExportJobSaving;
+    followLastWrite(job, progress);
 }
 
 }  // namespace
@@ -137,7 +160,7 @@ u32 flightLogExportBusy(const FlightLogExportJob* job) { return jobState(job) !=
 
 void abandonFlightLogExport(FlightLogExportJob* job, FileJobTable* jobs) {
     u32 state = jobState(job);
-    if (state == ExportJobIdle || state == ExportJobNaming) return;
+    if (state == ExportJobIdle || state == ExportJobNaming || state == ExportJobSaving) return;
     cancelFlightLogExport(job);
     deletePart(job, jobs);
 }
@@ -159,6 +182,8 @@ u32 startFlightLogExport(FlightLogExportJob* job, const FlightLogExportWalk* wal
     job->chunksWritten = 0;
     for (FileJobResult& write : job->chunkWrites) write = FileJobResult{0, 0, FileStatusSuccess};
     job->oldFileDeletion = FileJobResult{};
+    job->lastWrite = FileJobResult{};
+    job->shownPercent = 0;
     // The slice is queued by the next update, which also sees a chunk that could not be had.
     job->state = ExportJobPaused;
     takeChunk(job);
@@ -194,11 +219,10 @@ void updateFlightLogExport(FlightLogExportJob* job, FileJobTable* jobs, JobQueue
                            i64 nowMicros) {
     u32 state = jobState(job);
     if (state == ExportJobIdle || state == ExportJobRunning) {
-        if (state == ExportJobRunning && progress) {
-            *progress = FileJobResult{100, __atomic_load_n(&job->percent, __ATOMIC_RELAXED), FileStatusProcessing};
-        }
+        if (state == ExportJobRunning) showPercent(job, progress, __atomic_load_n(&job->percent, __ATOMIC_RELAXED));
         return;
     }
+    if (state == ExportJobSaving) return followLastWrite(job, progress);
     if (state == ExportJobNaming) return nameThePart(job, jobs, progress, nowMicros);
     u32 failure = failedChunkWrite(job);
     bool chunkNeeded = state == ExportJobPaused || state == ExportJobWalked;
@@ -212,7 +236,7 @@ void updateFlightLogExport(FlightLogExportJob* job, FileJobTable* jobs, JobQueue
         return endExport(job, jobs, nullptr, 0);
     }
     if (state == ExportJobWalked) return finishWalk(job, jobs, progress, nowMicros);
-    if (progress) *progress = FileJobResult{100, __atomic_load_n(&job->percent, __ATOMIC_RELAXED), FileStatusProcessing};
+    showPercent(job, progress, __atomic_load_n(&job->percent, __ATOMIC_RELAXED));
     if (job->chunkFull) {
         if (!handChunkOver(job, jobs)) return;  // every write slot busy: again next frame
         job->chunkFull = 0;

@@ -23,6 +23,7 @@ enum FlightLogExportJobState : u32 {
     ExportJobWalked = 3,     // the walk is done; the rest is the main thread's
     ExportJobFinishing = 4,  // the last chunks are on their way to the hidden file
     ExportJobNaming = 5,     // every chunk is written; an older file of the export's name is being deleted
+    ExportJobSaving = 6,     // the export's last file job (the whole file, or the move that names it) runs
 };
 
 struct FlightLogExportJob {
@@ -43,6 +44,8 @@ struct FlightLogExportJob {
     u32 chunksWritten;
     FileJobResult chunkWrites[kExportChunkWrites];
     FileJobResult oldFileDeletion;
+    FileJobResult lastWrite;  // the export's last file job, which the rows' progress follows
+    u32 shownPercent;         // the rows' progress so far: it never goes back within an export
     // The export rows' status: the export number, its path, and when its file was queued.
     FlightLogExportStatus status;
     i32 rowNumber;
@@ -56,8 +59,9 @@ u32 startFlightLogExport(FlightLogExportJob* job, const FlightLogExportWalk* wal
 
 // Each frame: hands full chunks to the file thread, queues the next slice, and once the walk is done
 // writes the last chunk and gives the hidden file the export's name (an export that fits one chunk is
-// written as one file job). progress shows "Writing @%" meanwhile and then follows the file's last
-// job. The FMV table's time-shift table goes out beside it when the table needs one.
+// written as one file job). progress shows "Writing @%" meanwhile, going only forward, and once the
+// export's last file job has ended takes its result. The FMV table's time-shift table goes out
+// beside it when the table needs one.
 void updateFlightLogExport(FlightLogExportJob* job, FileJobTable* jobs, JobQueue* queue, FileJobResult* progress,
                            i64 nowMicros);
 

@@ -85,17 +85,7 @@ FixedString exportRowDescription(i32 rowNumber, const char* defaultDescription, 
         return formatInt("Writing @%", percent);
     }
     if (nowMicros - status->exportStartMicros < 5000000) {
-        if (state == FileStatusSuccess) {
-            // The file's name first: the row shows one line, and a long folder would push it off.
-            const FixedString& path = status->exportPath;
-            i32 slash = -1;
-            for (i32 i = 0; i < path.length; i++) {
-                if (path.text[i] == '/') slash = i;
-            }
-            FixedString name = stringFromBytes(path.text + slash + 1, path.length - slash - 1);
-            FixedString folder = formatStrStr("@@", dataFolder, stringFromBytes(path.text, slash > 0 ? slash : 0));
-            return formatStrStr("Saved @ to @", name, folder);
-        }
+        if (state == FileStatusSuccess) return formatStrStr("Saved to @@", dataFolder, status->exportPath);
         return formatStr("Error saving file: @", fileStatusString(state));
     }
     return makeString(defaultDescription);

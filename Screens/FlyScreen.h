@@ -103,6 +103,7 @@ struct FlyScreenFrame {
     u32 videoAvailable;  // a decoded picture is there
     u32 videoImageSlot;  // its image slot id
     f32 panelUsedHeight;  // the flight-action buttons' running height below the bar
+    u32 flightLogStatusBelow;  // the flight log's warning had no room in the bar: it is a notice below
     ButtonStyle buttonStyle;
     f32 homeGroundHeight;  // m MSL; kUnknownGround (10,000) while unknown
     u32 tapInfoClosed;     // the tap-info box was tapped this frame: that tap is no map tap
@@ -144,6 +145,8 @@ struct ScaleBar {
     FixedString label;
     f32 stepPixels;
     i32 stepsPerSide;
+    i64 step;          // the step in the unit
+    const char* unit;  // "mm", "m", "km", "in", "ft" or "mi"
 };
 ScaleBar flyScaleBar(f64 metresPerPixel, f32 textSize, f32 availableWidth, u32 units);
 

@@ -39,6 +39,7 @@ constexpr i32 kAssetArrowShadow = 77;  // likewise
 constexpr i32 kAssetHelipad = 81;
 
 // Layer offsets over the map's base depth.
+constexpr f32 kReplayScaleBarOffset = 0.045f;  // the flight-log viewer's, over all its map layers
 constexpr f32 kTapInfoOffset = 0.013f;
 constexpr f32 kScaleBarOffset = 0.012f;
 constexpr f32 kDroneOffset = 0.011f;
@@ -93,13 +94,12 @@ void drawDroneArrow(FlyScreenFrame* f, const MapView* view, f32 depth) {
     i32 variant = arrowVariant(vehicle);
     i32 image = (f->app->preferences.droneColor == DroneColorYellow ? kAssetYellowArrow : kAssetRedArrow) + variant;
     // The corners are body vectors in north-east-down axes, so the attitude is taken in those axes.
+    // The shadow image is the arrow with its shadow drawn in: it takes the same corners, just below
+    // the arrow, so pitch and roll turn both about the arrow's own axes at every heading.
     Quaternion attitude;
     quaternionFromNedEuler(&attitude, vehicle->roll, vehicle->pitch, vehicle->yaw);
-    Quaternion heading;
-    quaternionFromNedEuler(&heading, 0, 0, vehicle->yaw);
     const f32 image2d[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};  // texture (0,1) (1,1) (1,0) (0,0)
     f32 arrow[4][3];
-    f32 shadow[4][3];
     for (i32 i = 0; i < 4; i++) {
         // Body axes: forward (the image's up), right, down; the map's x is east, y north, z up.
         Vec3 body{image2d[i][1] * half, image2d[i][0] * half, 0};
@@ -108,10 +108,6 @@ void drawDroneArrow(FlyScreenFrame* f, const MapView* view, f32 depth) {
         arrow[i][0] = (f32)ned.y;
         arrow[i][1] = (f32)ned.x;
         arrow[i][2] = (f32)-ned.z;
-        rotateVectorByQuaternion(&ned, &body, &heading);
-        shadow[i][0] = (f32)ned.y + 0.15f * half;
-        shadow[i][1] = (f32)ned.x - 0.15f * half;
-        shadow[i][2] = 0;
     }
     TexturedPerspectiveList* list = &ui->batches.texturedPerspective;
     f32 distance = 12 * half;
@@ -119,7 +115,7 @@ void drawDroneArrow(FlyScreenFrame* f, const MapView* view, f32 depth) {
     makePerspectiveQuad(&list->entries[list->count++], ImageKindAsset, (u32)image, 0, arrow[0], arrow[1], arrow[2],
                         arrow[3], view->clipRect, distance, ui->halfWidth, ui->halfHeight, at, depth);
     makePerspectiveQuad(&list->entries[list->count++], ImageKindAsset, (u32)(kAssetArrowShadow + variant), 0,
-                        shadow[0], shadow[1], shadow[2], shadow[3], view->clipRect, distance, ui->halfWidth,
+                        arrow[0], arrow[1], arrow[2], arrow[3], view->clipRect, distance, ui->halfWidth,
                         ui->halfHeight, at, depth - 0.0005f);
 }
 
@@ -199,6 +195,46 @@ void drawScaleBar(FlyScreenFrame* f, const MapView* view, f32 depth) {
                style);
 }
 
+// The flight-log viewer's scale bar: centred one text size above the bottom of the map, at most half
+// its width long, white over a black outline, its label on its centre. It lies below the side view's
+// axis labels (whose plot stands three text sizes above its panel), which stay readable.
+void drawReplayScaleBar(FlyScreenFrame* f, const MapView* view, f32 depth) {
+    f32 textSize = f->metrics->textHeight;
+    Vec2F32 centre{(view->rect.x0 + view->rect.x1) / 2, view->rect.y0 + textSize};
+    f64 latitude = screenPointToGeo(view, centre.x, centre.y).latitude;
+    f64 perDegree = metersPerDegreeLongitude(latitude);
+    if (view->pixelsPerUnit <= 0 || !(perDegree > 0)) return;
+    f64 metresPerPixel = perDegree * 360.0 / view->pixelsPerUnit;
+    f32 width = view->rect.x1 - view->rect.x0;
+    ScaleBar bar = flyScaleBar(metresPerPixel, textSize, width / 2, f->app->preferences.units);
+    if (!(bar.stepPixels > 0)) return;
+    i32 m = 1;
+    while ((m + 1) * (f64)bar.stepPixels < width / 4 && m < 1000) m++;
+    UiState* ui = f->ui;
+    f32 half = 0.5f * textSize;
+    Vec2F32 lines[64][2];
+    i32 count = 0;
+    lines[count][0] = Vec2F32{centre.x - m * bar.stepPixels, centre.y};
+    lines[count++][1] = Vec2F32{centre.x + m * bar.stepPixels, centre.y};
+    for (i32 k = -(m - 1); k <= m - 1 && count < 62; k++) {
+        f32 x = centre.x + k * bar.stepPixels;
+        lines[count][0] = Vec2F32{x, centre.y};
+        lines[count++][1] = Vec2F32{x, centre.y + half};
+    }
+    for (i32 side = -1; side <= 1; side += 2) {
+        f32 x = centre.x + side * m * bar.stepPixels;
+        lines[count][0] = Vec2F32{x, centre.y - half};
+        lines[count++][1] = Vec2F32{x, centre.y + half};
+    }
+    for (i32 i = 0; i < count; i++) {
+        addLine(lines[i][0], lines[i][1], depth, view->clipRect, 0xFFFFFFFF, 3, &ui->batches.line2d);
+        addLine(lines[i][0], lines[i][1], depth - 0.0002f, view->clipRect, 0xFF000000, 5, &ui->batches.line2d);
+    }
+    TextStyle style{0xFFFFFFFF, 0xFF000000, kSelectionOrange, textSize, 0.15f, 0};
+    FixedString label = formatIntCstr("@ @", (i64)(2 * m) * bar.step, bar.unit);
+    drawTextAt(ui, label, AnchorCentre, centre, depth + 0.0001f, view->clipRect, style);
+}
+
 void drawTapInfo(FlyScreenFrame* f, MapView* view, f32 depth) {
     FlyScreenState* s = f->state;
     const Preferences* preferences = &f->app->preferences;
@@ -249,7 +285,13 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
         setMapCenterAndZoom(view, centre.x, centre.y, perDegree * 360.0 * lineHeight / 20.0);
         s->mapCenteredOnce = 1;
     }
-    if (!(s->mapMinimized && f->videoAvailable)) drawScaleBar(f, view, base + kScaleBarOffset);
+    if (!(s->mapMinimized && f->videoAvailable)) {
+        if (f->replay) {
+            drawReplayScaleBar(f, view, base + kReplayScaleBarOffset);
+        } else {
+            drawScaleBar(f, view, base + kScaleBarOffset);
+        }
+    }
     if (hasPosition(vehicle)) drawDroneArrow(f, view, base + kDroneOffset);
     drawTraffic(f, view, base + kTrafficOffset);
     if (s->showTapInfo) drawTapInfo(f, view, base + kTapInfoOffset);
@@ -366,6 +408,8 @@ ScaleBar flyScaleBar(f64 metresPerPixel, f32 textSize, f32 availableWidth, u32 u
     while ((n + 1) * bar.stepPixels <= availableWidth / 2 && n < 1000) n++;
     if (n == 0) n = 1;
     bar.stepsPerSide = n;
+    bar.step = (i64)step;
+    bar.unit = unit;
     bar.label = formatIntCstr("@ @", (i64)(2 * n) * (i64)step, unit);
     return bar;
 }

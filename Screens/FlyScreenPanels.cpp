@@ -48,16 +48,24 @@ void barIconButton(FlyScreenFrame* f, f32* cursor, i32 asset, u32 first, u32 ope
 }
 
 // "Flight log: <reason>" while the log cannot be written, in red on the bar, its right end at the
-// indicators' left edge.
+// indicators' left edge. Where the indicators leave it too little room it is not cut: it goes whole
+// to the notices below the bar.
 void drawFlightLogStatus(FlyScreenFrame* f, f32 cursor) {
+    f->flightLogStatusBelow = 0;
     const FixedString& status = f->app->flightLogger.writeFailure;
     if (!status.length) return;
     const UiMetrics* m = f->metrics;
     Rect area{f->topBar.x0 + m->margin, cursor - m->margin, f->topBar.y0, f->topBar.y1};
-    if (area.x1 <= area.x0) return;
     TextStyle style{kFlightLogStatusRed, kNoOutline, kSelectionOrange, m->textHeight, 0, 0};
-    drawTextAt(f->ui, status, AnchorRightCentre, Vec2F32{area.x1, (area.y0 + area.y1) / 2}, kTopBarDepth + 0.003f, area,
-               style);
+    Vec2F32 end{area.x1, (area.y0 + area.y1) / 2};
+    // Laid out against a clip rectangle that holds nothing: measured, not drawn.
+    const Rect nowhere{1e30f, -1e30f, 1e30f, -1e30f};
+    TextLayoutResult measured = drawTextAt(f->ui, status, AnchorRightCentre, end, kTopBarDepth + 0.003f, nowhere, style);
+    if (area.x1 <= area.x0 || measured.bounds.x0 < area.x0) {
+        f->flightLogStatusBelow = 1;
+        return;
+    }
+    drawTextAt(f->ui, status, AnchorRightCentre, end, kTopBarDepth + 0.003f, area, style);
 }
 
 TextStyle panelTextStyle(const FlyScreenFrame* f) {

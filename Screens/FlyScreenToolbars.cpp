@@ -245,6 +245,7 @@ void drawFlyNotices(FlyScreenFrame* f) {
     if (generated.length && within(s->transectGenerateTime, f->now, kFlyNoticeTime)) {
         noticeLine(f, generated, kHudBackground, &below);
     }
+    if (f->flightLogStatusBelow) noticeLine(f, f->app->flightLogger.writeFailure, kRefusalBackground, &below);
 }
 
 void drawFlyGeofenceToolbar(FlyScreenFrame* f) {

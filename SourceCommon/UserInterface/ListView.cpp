@@ -80,6 +80,16 @@ void endMapView(ScreenStack* stack, UiState* ui, MapView* view) {
         const PointerSlot* pointer = &stack->pointers[i];
         PointerRecord* record = &stack->pointerRecords[i];
         u32 bit = 1u << i;
+        // The backdrop is opaque: what lies under the list (a map under a panel, drawn later) neither
+        // hovers nor takes the wheel under a pointer over it, nor a press on it that no row took.
+        if (pointer->state != PointerAbsent && pointInRect(view->clipRect, pointer->x, pointer->y)) {
+            record->hoverTaken = 1;
+            record->hoverBlocked = 1;
+        }
+        if (pointer->state == PointerPressed && record->previousState != PointerPressed &&
+            isNoWidget(record->owner) && pointInRect(view->clipRect, pointer->pressX, pointer->pressY)) {
+            record->owner = view->id;
+        }
         if (pointer->state != PointerPressed) {
             view->draggingMask &= ~bit;
             continue;

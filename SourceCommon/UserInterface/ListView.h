@@ -16,5 +16,7 @@ MapView makeScrollView(WidgetId id);
 void beginMapView(const Rect* viewRect, Platform* platform, UiState* ui, MapView* view);
 
 // Ends the list's frame: the backdrop under the rows, room below the last row so that it can be
-// scrolled up to the top, the scroll bar, and drags that scroll the view.
+// scrolled up to the top, the scroll bar, and drags that scroll the view. The backdrop takes the
+// pointers over it: widgets drawn after it (beneath it) see their hover taken and blocked, so a map
+// under the list does not take the wheel, and a press on it that no row took is the view's.
 void endMapView(ScreenStack* stack, UiState* ui, MapView* view);

@@ -349,6 +349,78 @@ TEST(SimulatedDrone, StepWithoutTimeMovesNothingUnknownItemsAreSkippedAndNoCruis
     EXPECT_NEAR(drone->east, 85.0, 1.0);
 }
 
+// Over home the return comes down as PX4's does: at the automatic descent speed (1.5 m/s) to
+// RTL_DESCEND_ALT (30 m), a hover of RTL_LAND_DELAY (1 s), then the landing: 1.5 m/s above
+// MPC_LAND_ALT1 (10 m), MPC_LAND_SPEED (0.7 m/s) below MPC_LAND_ALT2 (5 m) and a blend between them.
+// It used to drop at the cruise speed, 15 m/s.
+TEST(SimulatedDrone, ReturnOverHomeDescendsAtPx4sSpeeds) {
+    auto drone = std::make_unique<SimulatedDrone>();
+    initialiseSimulatedDrone(drone.get(), 1000);
+    drone->systemStatus = 4;
+    drone->landedState = 2;
+    drone->mainMode = 4;
+    drone->subMode = 5;
+    drone->altitude = 40;
+    drone->east = 0.3;
+    const f32 still[4] = {0, 0, 0, 0};
+    const f64 dt = 0.02;
+    auto expectedSpeed = [](f64 height) {
+        if (height > 10) return 1.5;
+        if (height < 5) return 0.7;
+        return 0.7 + 0.8 * (height - 5) / 5;
+    };
+    f64 seconds = 0, hovered = 0;
+    i32 checked = 0;
+    while (drone->systemStatus == 4 && seconds < 100) {
+        f64 before = drone->altitude;
+        moveSimulatedDrone(drone.get(), still, dt, kTakeoffLongitude, kTakeoffLatitude, nullptr);
+        seconds += dt;
+        f64 down = (before - drone->altitude) / dt;
+        ASSERT_GE(drone->altitude, 0.0);
+        if (drone->systemStatus != 4) break;  // on the ground
+        if (down == 0) {
+            hovered += dt;
+            EXPECT_NEAR(before, 30.0, 0.01) << "a hover only at the descent altitude";
+        } else if (drone->altitude > 0 && before > 30.01) {
+            EXPECT_NEAR(down, 1.5, 1e-9) << before;
+        } else if (drone->altitude > 0) {
+            // The speed at the step's start, give or take the blend's change within one step.
+            EXPECT_NEAR(down, expectedSpeed(before), 0.01) << before;
+            EXPECT_EQ(drone->landedState, 4);
+            checked++;
+        }
+    }
+    EXPECT_EQ(drone->systemStatus, 3);
+    EXPECT_EQ(drone->landedState, 1);
+    EXPECT_NEAR(hovered, 1.0, 2 * dt);
+    EXPECT_GT(checked, 1000);
+    EXPECT_LT(std::fabs(drone->east), 1e-3) << "drifted onto home on the way down";
+    // 10 m at 1.5 m/s, the hover, 20 m at 1.5 m/s, the blend's 5 m (6.25 ln(1.5 / 0.7) s) and 4.9 m at
+    // 0.7 m/s (within 0.1 m of the ground it stands on it).
+    f64 expected = 10 / 1.5 + 1 + 20 / 1.5 + 6.25 * std::log(1.5 / 0.7) + 4.9 / 0.7;
+    EXPECT_NEAR(seconds, expected, 0.05);
+
+    // A landing speed set on the vehicle is the one it lands at; a negative RTL_LAND_DELAY hovers for
+    // ever, as PX4's does.
+    f32 slow = 0.4f;
+    std::memcpy(&drone->parameters[px4ParameterSlotByName("MPC_LAND_SPEED")], &slow, 4);
+    drone->systemStatus = 4;
+    drone->altitude = 3;
+    drone->subMode = 0;  // out of the return and into a new one
+    moveSimulatedDrone(drone.get(), still, 1.0, kTakeoffLongitude, kTakeoffLatitude, nullptr);
+    drone->subMode = 5;
+    drone->altitude = 3;
+    moveSimulatedDrone(drone.get(), still, 1.0, kTakeoffLongitude, kTakeoffLatitude, nullptr);
+    EXPECT_NEAR(drone->altitude, 3.0, 1e-9) << "the hover first";
+    moveSimulatedDrone(drone.get(), still, 1.0, kTakeoffLongitude, kTakeoffLatitude, nullptr);
+    EXPECT_NEAR(drone->altitude, 2.6, 1e-6);
+    f32 never = -1;
+    std::memcpy(&drone->parameters[px4ParameterSlotByName("RTL_LAND_DELAY")], &never, 4);
+    for (i32 i = 0; i < 100; i++) moveSimulatedDrone(drone.get(), still, 1.0, kTakeoffLongitude, kTakeoffLatitude, nullptr);
+    EXPECT_NEAR(drone->altitude, 2.6, 1e-6);
+    EXPECT_EQ(drone->systemStatus, 4);
+}
+
 // Messages handed straight to the drone, its answers read from the send queue.
 struct Direct {
     std::unique_ptr<SimulatedDrone> drone = std::make_unique<SimulatedDrone>();

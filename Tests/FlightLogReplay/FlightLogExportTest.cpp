@@ -288,7 +288,7 @@ TEST(FlightLogExportRows, DescriptionFollowsTheWriteAndFallsBackAfterFiveSeconds
     EXPECT_STREQ(exportRowDescription(3, fallback, &status, &progress, folder, 9000000).text, "Writing 25%");
     progress = FileJobResult{200, 200, FileStatusSuccess};
     EXPECT_STREQ(exportRowDescription(3, fallback, &status, &progress, folder, 5999999).text,
-                 "Saved a.gpx to /home/crew/Documents/Tarnwick/Flight Logs GPX");
+                 "Saved to /home/crew/Documents/Tarnwick/Flight Logs GPX/a.gpx");
     EXPECT_STREQ(exportRowDescription(3, fallback, &status, &progress, folder, 6000000).text, fallback);
     progress = FileJobResult{200, 0, FileStatusTooManyOpenFiles};
     EXPECT_STREQ(exportRowDescription(3, fallback, &status, &progress, folder, 2000000).text,

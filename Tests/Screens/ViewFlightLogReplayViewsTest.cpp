@@ -285,6 +285,68 @@ TEST_F(ReplayViewFrames, SideViewShowsEarthZigzagAirspaceAndThePayloadStretch) {
     EXPECT_EQ(sidePixel(to + 100, kFlightAltitude), rgb(kSideViewPathPlain));
 }
 
+// The map's scale bar under the side view lies below the side view's axis labels: the labels' pixels
+// are the same whatever the map's zoom (the bar's length and ticks change with it), and the bar's
+// own label stands below them. It used to run through the distance labels at the left.
+TEST_F(ReplayViewFrames, TheSideViewsLabelsStayClearOfTheMapsScaleBar) {
+    state()->openPanel = ViewerPanelSideView;
+    harness.render.captureText = true;
+    frames(&harness, 2);
+    const Rect plot = state()->sideView.rect;
+    f32 textSize = harness.app->uiMetrics.textHeight;
+    // The axis labels: left of the plot, and the distances below it.
+    std::vector<TextRun> labels;
+    for (const TextRun& run : harness.render.text) {
+        bool altitude = run.x1 <= plot.x0 + 1 && run.y1 >= plot.y0 - textSize && run.y0 <= plot.y1;
+        bool distance = run.y1 <= plot.y0 + 1 && run.y0 >= plot.y0 - 2.5f * textSize && run.x1 >= plot.x0;
+        if (altitude || distance) labels.push_back(run);
+    }
+    ASSERT_GE(labels.size(), 8u);
+    auto labelPixels = [&] {
+        std::vector<u8> rgba((size_t)kWidth * kHeight * 4);
+        readHarnessPixels(&harness.render, rgba.data());
+        std::vector<u32> pixels;
+        for (const TextRun& run : labels) {
+            for (i32 y = (i32)run.y0 - 2; y <= (i32)run.y1 + 2; y++) {
+                for (i32 x = (i32)run.x0 - 2; x <= (i32)run.x1 + 2; x++) {
+                    if (x < 0 || y < 0 || x >= kWidth || y >= kHeight) continue;
+                    u32 pixel;
+                    std::memcpy(&pixel, &rgba[((size_t)(kHeight - 1 - y) * kWidth + x) * 4], 4);
+                    pixels.push_back(pixel);
+                }
+            }
+        }
+        return pixels;
+    };
+    // The bar's label: below the plot and not one of the axis labels.
+    auto barLabel = [&]() -> const TextRun* {
+        for (const TextRun& run : harness.render.text) {
+            bool isAxisLabel = false;
+            for (const TextRun& label : labels) isAxisLabel = isAxisLabel || (label.text == run.text && label.x0 == run.x0);
+            if (!isAxisLabel && run.y1 < plot.y0) return &run;
+        }
+        return nullptr;
+    };
+    f32 lowestLabel = 1e9f;
+    for (const TextRun& run : labels) lowestLabel = std::fmin(lowestLabel, run.y0);
+
+    std::vector<u32> first = labelPixels();
+    const TextRun* bar = barLabel();
+    ASSERT_NE(bar, nullptr);
+    std::string firstBar = bar->text;
+    EXPECT_LT(bar->y1, lowestLabel) << bar->text;
+    for (f64 zoom : {2.5, 0.3}) {
+        state()->mapView.zoom *= zoom;
+        frames(&harness, 2);
+        bar = barLabel();
+        ASSERT_NE(bar, nullptr);
+        EXPECT_NE(bar->text, firstBar) << "the map's zoom changed the bar";
+        EXPECT_LT(bar->y1, lowestLabel) << bar->text;
+        EXPECT_TRUE(labelPixels() == first) << "zoom x" << zoom << ": the scale bar shows among the labels";
+    }
+    writeHarnessPng(&harness.render, outputPath("view_flight_log_side_view_scale_bar.png").c_str());
+}
+
 TEST_F(ReplayViewFrames, AWarningAltitudeOfZeroOrLessDrawsNoZigzag) {
     Preferences* preferences = &harness.app->preferences;
     preferences->airspaceIndicatorAltitude = 120;
@@ -322,7 +384,10 @@ TEST_F(ReplayViewFrames, TheMapOpensFittedToTheTrackWithTheFlownPlanAndTheVehicl
     // The vehicle's arrow where the flight ended.
     EXPECT_NE(mapPixel(end), before);
     // The flown plan: the geofence's edges in red, the waypoints' path in white (orange where it
-    // drops), as the fly screen draws them.
+    // drops), as the fly screen draws them; the map zoomed out a little first, out of the scale bar's
+    // way (the fitted fence's southern edge lies under the bar's label, which is drawn over the map).
+    s->mapView.zoom *= 0.8;
+    frames(&harness, 2);
     const std::vector<GeoPoint>& fence = viewsLog->geofence;
     ASSERT_EQ(fence.size(), 4u);
     for (size_t i = 0; i < fence.size(); ++i) {

@@ -393,11 +393,14 @@ TEST_F(ViewerFrames, ExportPanelWritesTheFlightPathAndPlaybackGoesOn) {
     }
     finishFileThread(&files);
     ASSERT_EQ(harness.app->flightLogExportProgress.status, (u32)FileStatusSuccess);
-    // The row names the file it wrote, where the one line of the row has room for it.
+    // The row says where the file is: "Saved to", the data folder, then the file's path in it as far as
+    // the row's one line has room.
     harness.render.captureText = true;
     frames(&harness);
-    const TextRun* saved = shownText(&harness, "Saved flight_log_2025_12_07_09_33_20.gpx");
+    std::string savedText = std::string("Saved to ") + folder + "/";
+    const TextRun* saved = shownText(&harness, savedText.c_str());
     ASSERT_NE(saved, nullptr);
+    EXPECT_EQ(saved->text.rfind("Saved to ", 0), 0u) << saved->text;
     EXPECT_LT(saved->x1, (f32)kWidth);
     std::ifstream written(std::string(folder) + "/Flight Logs GPX/flight_log_2025_12_07_09_33_20.gpx");
     std::string gpx((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
