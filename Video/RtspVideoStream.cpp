@@ -302,8 +302,9 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
     }
     stats->status = statusText(stream, controlSocket, now);
     if (stream->repliesTooLarge) {
-        stats->status = formatStrIntInt("@; @ RTSP messages larger than @ bytes passed over", stats->status,
-                                        stream->repliesTooLarge, kRtspReplyCapacity);
+        stats->status = formatStrIntInt(stream->repliesTooLarge == 1 ? "@; @ RTSP message larger than @ bytes passed over"
+                                                                     : "@; @ RTSP messages larger than @ bytes passed over",
+                                        stats->status, stream->repliesTooLarge, kRtspReplyCapacity);
     }
     stats->status = videoStatusWithNotes(stats->status, stats, rtpSocket, h264);
 
