@@ -215,3 +215,24 @@ TEST(QvBigPictures, IPicturesOverHalfAMegabyteInOneBurstEachAreAllShownAndStrang
 }
 
 }  // namespace
+
+namespace {
+
+TEST(VideoStatusNotes, CountsOfOneReadInTheSingular) {
+    auto stats = std::make_unique<VideoStreamStats>();
+    auto socket = std::make_unique<Socket>();
+    auto h264 = std::make_unique<H264StreamState>();
+    FixedString receiving = makeString("Receiving");
+    stats->strangerDatagrams = 1;
+    h264->unitsTooLarge = 1;
+    EXPECT_EQ(text(videoStatusWithNotes(receiving, stats.get(), socket.get(), h264.get())),
+              "Receiving; 1 datagram from another address dropped; 1 video unit larger than " +
+                  std::to_string(kH264FragmentCapacity) + " bytes dropped");
+    stats->strangerDatagrams = 2;
+    h264->unitsTooLarge = 3;
+    EXPECT_EQ(text(videoStatusWithNotes(receiving, stats.get(), socket.get(), h264.get())),
+              "Receiving; 2 datagrams from other addresses dropped; 3 video units larger than " +
+                  std::to_string(kH264FragmentCapacity) + " bytes dropped");
+}
+
+}  // namespace

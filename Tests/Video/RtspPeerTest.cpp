@@ -4,6 +4,8 @@
 // the silence rule after the server dies.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "Video/VideoStreamRig.h"
 
 using namespace videotest;
@@ -96,10 +98,14 @@ TEST(RtspSilence, StoppedServerLeadsToTeardownThenFreshDescribe) {
 
     // Nothing for 10 s (injected): TEARDOWN; unanswered for 2 s: clean-up and a fresh DESCRIBE.
     std::vector<i32> states;
+    std::set<std::string> teardownTexts;
     for (int i = 0; i < 1200 && !(states.size() > 1 && states.back() == RtspDescribe); i++) {
         rig->stepRtsp();
         if (states.empty() || states.back() != rig->rtsp.state) states.push_back(rig->rtsp.state);
+        if (rig->rtsp.state == RtspTeardownWanted) teardownTexts.insert(text(rig->rtsp.stats.status));
     }
+    // While the TEARDOWN waits, the status says what happens.
+    EXPECT_EQ(teardownTexts, std::set<std::string>{"Restarting the RTSP stream: ending the current session"});
     // Teardown is wanted at once but queued only 3 s after the last receiver report.
     std::vector<i32> expected = {RtspPlaying, RtspTeardownWanted, RtspTeardownSent, RtspIdle, RtspDescribe};
     EXPECT_EQ(states, expected);
