@@ -1,17 +1,17 @@
 // The program's one H.264 decoder. Both stream clients feed it Annex-B NAL units as their
 // depacketiser produces them (processH264BytestreamNalu); it gathers them into whole access units,
 // each straight into a byte ring that the decode worker empties (runVideoDecodeWorker, on a thread of
-// its own): the frame that completes a picture only hands it on. The worker feeds the
-// platform decoder one access unit at a time and writes each picture to be shown as tightly packed
-// NV12 into one of three picture buffers. Once a frame the application update takes the newest
+// its own): the frame that completes a picture only hands it on. The worker feeds the platform
+// decoder one access unit at a time and writes each picture to be shown as tightly packed NV12 into
+// one of three picture buffers. Once a frame the application update takes the newest
 // picture (processH264DecoderOutput) and publishes it as a renderer image slot of format 12, which
 // screens draw by its id; pictures the worker finished in between are passed over.
 //
 // Threads: the main thread writes access units and their entries into the ring and the worker reads
-// them; the picture buffers
-// change hands by atomic exchange (the worker's back buffer, the newest finished one, the one shown);
-// the worker's failures and counts reach the main thread through atomics. No locks. Without a worker
-// (tests, fuzzing) processH264DecoderOutput does the worker's part itself first.
+// them; the picture buffers change hands by atomic exchange (the worker's back buffer, the newest
+// finished one, the one shown); the worker's failures and counts reach the main thread through
+// atomics. No locks. Without a worker (tests, fuzzing) processH264DecoderOutput does the worker's
+// part itself first, and so does the gathering when the ring is full.
 //
 // Damage: when part of a picture was lost on the way (the stream clients say so), or the decoder
 // met errors in it, no picture is shown from that one on until the next resume point (an IDR
@@ -107,7 +107,7 @@ struct VideoDecoder {
     u32 imageSlotId;       // renderer image slot of the newest picture; 0 while there is none
     u32 picturesPublished;         // pictures registered as image slots so far
     FixedString error;             // text of the most recent failure; a later success keeps it
-    H264AccessUnit accessUnit;     // the picture being gathered (its bytes in the ring's next slot)
+    H264AccessUnit accessUnit;     // the picture being gathered (its bytes in the ring)
     u32 gatherSlot;                // 1 while the access unit's bytes go to the ring from gatherStart
     i64 gatherStart;               // ring position of the access unit being gathered
     i64 ringEnd;                   // ring position after the last access unit handed over
@@ -142,8 +142,8 @@ struct VideoDecoder {
 // decoder. On failure the error text says why and video stays black; on success it is empty.
 void initializeH264Decoder(VideoDecoder* decoder);
 
-// Closes the platform decoder (after the worker's thread was joined) and, when it is the program's decoder,
-// leaves the program without one.
+// Closes the platform decoder (after the worker's thread was joined) and, when it is the program's
+// decoder, leaves the program without one.
 void closeVideoDecoder(VideoDecoder* decoder);
 
 // On the main thread, before the worker's thread starts: from now on the worker decodes, not the
