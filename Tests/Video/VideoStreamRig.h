@@ -41,7 +41,8 @@ struct VideoRig {
     bool keepPictures = false;        // keep every picture handed on (NV12) in pictures
     std::vector<std::vector<u8>> pictures;  // written by the worker; read after collect()
 
-    VideoRig() {
+    // Without startWorker the worker is attached but its thread waits for startWorker().
+    explicit VideoRig(bool startsWorker = true) {
         rtsp.stats.clock = rigClock;
         qvStream.stats.clock = rigClock;
         initializeH264Decoder(decoder.get());
@@ -54,13 +55,16 @@ struct VideoRig {
             rig->shown.fetch_add(1, std::memory_order_release);
         };
         decoder->pictureShownContext = this;
+        attachVideoDecodeWorker(decoder.get());
+        if (startsWorker) startWorker();
+    }
+    void startWorker() {
         VideoDecoder* d = decoder.get();
-        attachVideoDecodeWorker(d);
         worker = std::thread([d] { runVideoDecodeWorker(d); });
     }
     ~VideoRig() {
         stopVideoDecodeWorker(decoder.get());
-        worker.join();
+        if (worker.joinable()) worker.join();
         closeVideoDecoder(decoder.get());
     }
     // Pictures handed on to be shown so far.
