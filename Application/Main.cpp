@@ -38,7 +38,16 @@ u32 frameComplete(void*) {
     return memory->renderer.frameComplete && memory->app.preferencesState.loaded;
 }
 
-void openVideoDecoder(void*) { initializeH264Decoder(globalMemory->head.videoDecoder); }
+// The video decode worker starts with the decoder, once the library has loaded.
+std::thread videoWorker;
+
+void openVideoDecoder(void*) {
+    VideoDecoder* decoder = globalMemory->head.videoDecoder;
+    initializeH264Decoder(decoder);
+    if (!decoder->ready) return;
+    attachVideoDecodeWorker(decoder);
+    videoWorker = std::thread([decoder] { runVideoDecodeWorker(decoder); });
+}
 
 }  // namespace
 
@@ -129,7 +138,11 @@ int main(int, char**) {
     fileWorker.join();
     freeFileThreadBuffers(platform);
     releaseRendererBuffers(&globalMemory->application->renderer);
-    closeH264Decoder(&head->videoDecoder->decoder);
+    if (videoWorker.joinable()) {
+        stopVideoDecodeWorker(head->videoDecoder);
+        videoWorker.join();
+    }
+    closeVideoDecoder(head->videoDecoder);
     closeWindowSystem(head);
     return 0;
 }

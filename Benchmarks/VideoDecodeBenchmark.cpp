@@ -100,7 +100,7 @@ void DepacketiseAndDecode(benchmark::State& state) {
     u64 pictures = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        closeH264Decoder(&decoder->decoder);
+        closeVideoDecoder(decoder.get());
         *h264 = H264StreamState{};
         initializeH264Decoder(decoder.get());
         u32 before = decoder->picturesPublished;
@@ -126,7 +126,7 @@ void DepacketiseAndDecode(benchmark::State& state) {
         }
         pictures += decoder->picturesPublished - before;
     }
-    closeH264Decoder(&decoder->decoder);
+    closeVideoDecoder(decoder.get());
     if (pictures != (u64)kFrames * state.iterations()) state.SkipWithError("pictures were lost");
     state.counters["frame_time"] = benchmark::Counter((double)pictures, benchmark::Counter::kIsRate |
                                                                            benchmark::Counter::kInvert);
@@ -199,7 +199,7 @@ void RtspLastPacketToPicture(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         if (next >= packets.size()) {
-            closeH264Decoder(&decoder->decoder);
+            closeVideoDecoder(decoder.get());
             *h264 = H264StreamState{};
             *rtsp = RtspVideoStream{};  // the packets' numbers start again
             initializeH264Decoder(decoder.get());
@@ -229,7 +229,7 @@ void RtspLastPacketToPicture(benchmark::State& state) {
         freeReleasedSlots(slots.get());
         state.ResumeTiming();
     }
-    closeH264Decoder(&decoder->decoder);
+    closeVideoDecoder(decoder.get());
     state.counters["same_frame"] = timed && !late ? 1 : 0;
 }
 

@@ -79,13 +79,23 @@ FixedString videoStatusWithNotes(FixedString status, const VideoStreamStats* sta
                                  status, granted / 1024, asked / 1024);
     }
     if (stats->strangerDatagrams) {
-        status = formatStrInt("@; @ datagrams from other addresses dropped", status, stats->strangerDatagrams);
+        status = formatStrInt(stats->strangerDatagrams == 1 ? "@; @ datagram from another address dropped"
+                                                            : "@; @ datagrams from other addresses dropped",
+                              status, stats->strangerDatagrams);
     }
     if (h264->unitsTooLarge) {
-        status = formatStrIntInt("@; @ video units larger than @ bytes dropped", status, h264->unitsTooLarge,
-                                 kH264FragmentCapacity);
+        status = formatStrIntInt(h264->unitsTooLarge == 1 ? "@; @ video unit larger than @ bytes dropped"
+                                                         : "@; @ video units larger than @ bytes dropped",
+                                 status, h264->unitsTooLarge, kH264FragmentCapacity);
     }
-    if (videoDecoderWaitsForIdr(programVideoDecoder())) {
+    const VideoDecoder* decoder = programVideoDecoder();
+    if (decoder && decoder->accessUnitsDroppedBehind) {
+        status = formatStrInt(decoder->accessUnitsDroppedBehind == 1
+                                  ? "@; @ picture dropped: the video decoder fell behind"
+                                  : "@; @ pictures dropped: the video decoder fell behind",
+                              status, decoder->accessUnitsDroppedBehind);
+    }
+    if (videoDecoderWaitsForIdr(decoder)) {
         status = formatStr("@; video damaged: waiting for the next key frame", status);
     }
     return status;

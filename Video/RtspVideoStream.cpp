@@ -107,7 +107,7 @@ FixedString replyStatus(const RtspVideoStream* stream, const Socket* control, co
     return format(waiting);
 }
 
-FixedString statusText(const RtspVideoStream* stream, const Socket* control, i64 now) {
+FixedString statusText(const RtspVideoStream* stream, const Socket* control, bool rtsp, i64 now) {
     i64 sinceSend = now - stream->lastRequestTime;
     i64 sinceReply = now - stream->lastReplyTime;
     const VideoStreamStats* stats = &stream->stats;
@@ -136,6 +136,11 @@ FixedString statusText(const RtspVideoStream* stream, const Socket* control, i64
         return format(sinceSend < 1000000 ? "Sending RTSP TEARDOWN command" : "Waiting for RTSP TEARDOWN acknowledgment");
     case RtspTeardownDone:
         return format("TEARDOWN acknowledged, cleaning up sockets");
+    case RtspTeardownWanted:
+        // The TEARDOWN waits for the request interval: a new URL, a silent stream or the protocol
+        // switched away ends the session.
+        return format(rtsp ? "Restarting the RTSP stream: ending the current session"
+                           : "Stopping the RTSP stream: ending the current session");
     default:
         return formatInt("Invalid state: @", stream->state);
     }
@@ -300,10 +305,11 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
     } else if (stream->streaming && now - stats->lastPacketTime > kVideoPictureSilence) {
         endH264AccessUnit(slots);
     }
-    stats->status = statusText(stream, controlSocket, now);
+    stats->status = statusText(stream, controlSocket, preferences->videoStreamProtocol == VideoStreamRtsp, now);
     if (stream->repliesTooLarge) {
-        stats->status = formatStrIntInt("@; @ RTSP messages larger than @ bytes passed over", stats->status,
-                                        stream->repliesTooLarge, kRtspReplyCapacity);
+        stats->status = formatStrIntInt(stream->repliesTooLarge == 1 ? "@; @ RTSP message larger than @ bytes passed over"
+                                                                     : "@; @ RTSP messages larger than @ bytes passed over",
+                                        stats->status, stream->repliesTooLarge, kRtspReplyCapacity);
     }
     stats->status = videoStatusWithNotes(stats->status, stats, rtpSocket, h264);
 

@@ -1,3 +1,5 @@
+// The main thread's side of the decoder: gathering access units into the worker's ring, the end of
+// a stream, and publishing the newest picture. The worker's side is in VideoDecodeWorker.cpp.
 #include "Video/VideoDecoder.h"
 
 #include <cstring>
@@ -10,80 +12,118 @@ namespace {
 
 VideoDecoder* programDecoder = nullptr;
 
+constexpr u32 kFresh = 4;
+
 i32 smaller(i32 a, i32 b) { return a < b ? a : b; }
 
-// Cuts the picture in the frame (w x h as delivered) to the SPS's sizes where those are smaller, in
-// place, and returns the size shown; 0 x 0 before the first SPS.
-void fitPictureToSps(VideoDecoder* d, i32 w, i32 h, i32* shownWidth, i32* shownHeight) {
-    i32 width = smaller(d->width, w);
-    i32 height = smaller(d->height, h);
-    if (width <= 0 || height <= 0) {
-        *shownWidth = *shownHeight = 0;
+bool workerAttached(const VideoDecoder* d) { return d->workerAttached.load(std::memory_order_acquire) != 0; }
+
+void wakeWorker(VideoDecoder* d) {
+    d->signal.fetch_add(1, std::memory_order_release);
+    d->signal.notify_one();
+}
+
+bool slotFree(const VideoDecoder* d) {
+    return d->unitsWritten.load(std::memory_order_relaxed) - d->unitsRead.load(std::memory_order_acquire) <
+           kVideoAccessUnitSlots;
+}
+
+// Without a worker thread a full ring is emptied here.
+void makeRoomInline(VideoDecoder* d) {
+    if (workerAttached(d)) return;
+    while (runVideoDecodeStep(d)) {
+    }
+}
+
+void handOverSlot(VideoDecoder* d, i64 start, i64 length, u32 flags) {
+    u32 written = d->unitsWritten.load(std::memory_order_relaxed);
+    VideoAccessUnitSlot* slot = &d->slots[written % kVideoAccessUnitSlots];
+    slot->start = start;
+    slot->length = length;
+    slot->flags = flags;
+    d->ringEnd = start + length;
+    d->unitsWritten.store(written + 1, std::memory_order_release);
+    wakeWorker(d);
+}
+
+// Hands over the end of a stream once a slot is free; false while none is.
+bool handOverStreamEnd(VideoDecoder* d) {
+    if (!d->endPending) return true;
+    if (!slotFree(d)) makeRoomInline(d);
+    if (!slotFree(d)) return false;
+    handOverSlot(d, d->ringEnd, 0, VideoUnitStreamEnd);
+    d->endPending = 0;
+    return true;
+}
+
+// The bytes free in one piece from ring position `start` on.
+i64 roomAt(const VideoDecoder* d, i64 start) {
+    u32 read = d->unitsRead.load(std::memory_order_acquire);
+    i64 oldest = read == d->unitsWritten.load(std::memory_order_relaxed)
+                     ? start
+                     : d->slots[read % kVideoAccessUnitSlots].start;
+    i64 toEnd = kVideoUnitRingBytes - start % kVideoUnitRingBytes;
+    i64 toOldest = oldest + kVideoUnitRingBytes - start;
+    i64 room = toEnd < toOldest ? toEnd : toOldest;
+    return room < kH264AccessUnitCapacity ? room : kH264AccessUnitCapacity;
+}
+
+// Gives the access unit being gathered a place in the ring for `more` bytes besides what it holds:
+// where it is, or moved to the ring's start. Without one it goes on without bytes (and is damaged).
+void makeRoom(VideoDecoder* d, i64 more) {
+    H264AccessUnit* unit = &d->accessUnit;
+    if (!d->gatherSlot) {
+        if (!handOverStreamEnd(d)) return;
+        if (!slotFree(d)) makeRoomInline(d);
+        if (!slotFree(d)) return;
+        d->gatherSlot = 1;
+        d->gatherStart = d->ringEnd;
+        unit->bytes = d->unitRing + d->gatherStart % kVideoUnitRingBytes;
+        unit->capacity = roomAt(d, d->gatherStart);
+    }
+    if (unit->capacity - unit->length >= more) return;
+    if (roomAt(d, d->gatherStart) - unit->length < more) makeRoomInline(d);
+    unit->capacity = roomAt(d, d->gatherStart);
+    if (unit->capacity - unit->length >= more) return;
+    if (d->gatherStart % kVideoUnitRingBytes == 0) {
+        d->gatherShort = 1;
         return;
     }
-    if (width != w || height != h) {
-        // Rows only move towards the start of the frame, so each can be moved in turn.
-        for (i64 row = 1; row < height; ++row) std::memmove(d->frame + row * width, d->frame + row * w, (size_t)width);
-        const u8* chroma = d->frame + (i64)w * h;
-        u8* to = d->frame + (i64)width * height;
-        for (i64 row = 0; row < height / 2; ++row) std::memmove(to + row * width, chroma + row * w, (size_t)width);
+    i64 wrapped = d->gatherStart - d->gatherStart % kVideoUnitRingBytes + kVideoUnitRingBytes;
+    i64 room = roomAt(d, wrapped);
+    if (room - unit->length < more) {
+        d->gatherShort = 1;
+        return;
     }
-    *shownWidth = width;
-    *shownHeight = height;
+    std::memmove(d->unitRing, unit->bytes, (size_t)unit->length);
+    d->gatherStart = wrapped;
+    unit->bytes = d->unitRing;
+    unit->capacity = room;
 }
 
-// Pictures from access unit `number` on are damaged: none is shown until the next IDR picture.
-void holdUntilIdr(VideoDecoder* d, i64 number) {
-    if (d->shownFrom == kVideoNeverShown) return;
-    d->damagedFrom = number;
-    d->shownFrom = kVideoNeverShown;
-}
-
-// Feeds one access unit, taking pictures while the decoder asks for it. False when it was dropped.
-bool sendAccessUnit(VideoDecoder* d, const u8* bytes, i64 length, i64 number, ImageSlotTable* slots) {
-    for (i32 drains = 0;; ++drains) {
-        i32 code = 0;
-        i32 status;
-        {
-            ProfilingScope pass("Pass input to decoder");
-            status = sendH264AccessUnit(&d->decoder, bytes, length, number, &code);
-        }
-        if (status == H264DecoderOk) return true;
-        if (status == H264DecoderNotAccepting || status == H264DecoderDraining) {
-            if (drains == kVideoDecoderDrainLimit) {
-                d->error = formatInt("The video decoder refused an access unit of @ bytes; it was dropped", length);
-                return false;
-            }
-            processH264DecoderOutput(slots);
-            continue;
-        }
-        if (status == H264DecoderOutOfMemory) {
-            d->error = formatInt("Not enough memory to decode an access unit of @ bytes", length);
-        } else if (status == H264DecoderTooLarge) {
-            d->error = formatInt("An access unit of @ bytes is too large for the video decoder", length);
-        } else {
-            d->error = formatInt("ProcessInput returned @\n", code);
-        }
-        return false;
-    }
-}
-
-// Feeds the access unit gathered so far (or drops it while waiting for an IDR picture) and starts
-// the next one.
-void feedAccessUnit(VideoDecoder* d, ImageSlotTable* slots) {
+// The access unit gathered so far goes to the worker (or, with no slot for it, is dropped, and what
+// follows it waits for a resume point).
+void handOverAccessUnit(VideoDecoder* d) {
     H264AccessUnit* unit = &d->accessUnit;
-    if (unit->length == 0) return;  // a loss noted before the unit began stays with it
-    i64 number = ++d->accessUnitCount;
-    bool waiting = d->shownFrom == kVideoNeverShown;
-    if (unit->slices && (unit->damaged || (waiting && !unit->idr))) {
-        if (unit->damaged) holdUntilIdr(d, number);
-        d->accessUnitsSkipped++;
-    } else if (!sendAccessUnit(d, unit->bytes, unit->length, number, slots)) {
-        holdUntilIdr(d, number);
-    } else if (waiting && unit->idr) {
-        d->shownFrom = number;
+    if (unit->units == 0) return;  // a loss noted before the unit began stays with it
+    bool lost = false;
+    if (d->gatherSlot) {
+        u32 flags = 0;
+        if (unit->slices) flags |= VideoUnitHasSlices;
+        if (accessUnitIntact(unit)) flags |= VideoUnitIntact;
+        if (isResumePoint(unit)) flags |= VideoUnitResumePoint;
+        handOverSlot(d, d->gatherStart, unit->length, flags);
+        d->gatherSlot = 0;
+        if (d->gatherShort) d->accessUnitsDroppedBehind++;
+    } else {
+        d->accessUnitsDroppedBehind++;
+        lost = true;
     }
+    d->gatherShort = 0;
     clearAccessUnit(unit);
+    unit->bytes = nullptr;
+    unit->capacity = 0;
+    if (lost) noteAccessUnitLoss(unit);
 }
 
 // The index of the first start code (00 00 01) at or after from, or length.
@@ -98,6 +138,47 @@ i64 nextStartCode(const u8* bytes, i64 length, i64 from) {
     return length;
 }
 
+// Cuts the picture (w x h as delivered) to the SPS's sizes where those are smaller, in place, and
+// returns the size shown; 0 x 0 before the first SPS.
+void fitPictureToSps(const VideoDecoder* d, u8* frame, i32 w, i32 h, i32* shownWidth, i32* shownHeight) {
+    i32 width = smaller(d->width, w);
+    i32 height = smaller(d->height, h);
+    if (width <= 0 || height <= 0) {
+        *shownWidth = *shownHeight = 0;
+        return;
+    }
+    if (width != w || height != h) {
+        // Rows only move towards the start of the frame, so each can be moved in turn.
+        for (i64 row = 1; row < height; ++row) std::memmove(frame + row * width, frame + row * w, (size_t)width);
+        const u8* chroma = frame + (i64)w * h;
+        u8* to = frame + (i64)width * height;
+        for (i64 row = 0; row < height / 2; ++row) std::memmove(to + row * width, chroma + row * w, (size_t)width);
+    }
+    *shownWidth = width;
+    *shownHeight = height;
+}
+
+FixedString failureText(u64 failure) {
+    u32 kind = (u32)(failure >> 56);
+    i64 value = (i32)(u32)failure;
+    switch (kind) {
+    case VideoFailureRefused:
+        return formatInt("The video decoder refused an access unit of @ bytes; it was dropped", value);
+    case VideoFailureOutOfMemory:
+        return formatInt("Not enough memory to decode an access unit of @ bytes", value);
+    case VideoFailureUnitTooLarge:
+        return formatInt("An access unit of @ bytes is too large for the video decoder", value);
+    case VideoFailureInput:
+        return formatInt("ProcessInput returned @\n", value);
+    case VideoFailureNoNv12:
+        return makeString("The video decoder can't convert this stream's pictures to NV12");
+    case VideoFailurePictureTooLarge:
+        return makeString("The video picture is too large to show");
+    default:
+        return formatInt("A fresh video decoder could not be opened (code @)", value);
+    }
+}
+
 }  // namespace
 
 VideoDecoder* programVideoDecoder() { return programDecoder; }
@@ -106,12 +187,30 @@ void initializeH264Decoder(VideoDecoder* decoder) {
     programDecoder = decoder;
     decoder->ready = 0;
     decoder->error = FixedString{};
-    decoder->accessUnitCount = 0;
-    decoder->damagedFrom = 0;
-    decoder->shownFrom = 0;
-    clearAccessUnit(&decoder->accessUnit);
+    decoder->front = 0;
+    decoder->work.back = 1;
+    decoder->newest.store(2, std::memory_order_relaxed);
+    decoder->work.accessUnitCount = 0;
+    decoder->work.damagedFrom = 0;
+    decoder->work.shownFrom = 0;
+    decoder->work.freshContext = 1;
+    decoder->work.outputPending = 0;
+    decoder->work.draining = 0;
+    decoder->work.awaitingResume = 0;
+    decoder->work.refusals = 0;
+    decoder->waitingForResume.store(0, std::memory_order_relaxed);
+    // No worker runs yet: whatever an earlier decoder left in the ring is forgotten.
+    u32 written = decoder->unitsWritten.load(std::memory_order_relaxed);
+    decoder->unitsRead.store(written, std::memory_order_relaxed);
+    decoder->idleThrough.store(written, std::memory_order_relaxed);
+    decoder->endPending = 0;
+    decoder->gatherSlot = 0;
+    decoder->ringEnd = 0;
+    resetAccessUnit(&decoder->accessUnit);
+    decoder->accessUnit.bytes = nullptr;
+    decoder->accessUnit.capacity = 0;
     i32 code = 0;
-    i32 status = openH264Decoder(&decoder->decoder, &code);
+    i32 status = openH264Decoder(&decoder->work.decoder, &code);
     if (status == H264DecoderNoLibrary) {
         decoder->error = makeString("The system's libavcodec could not be loaded");
     } else if (status == H264DecoderNotFound) {
@@ -125,7 +224,14 @@ void initializeH264Decoder(VideoDecoder* decoder) {
     }
 }
 
-void processH264BytestreamNalu(const u8* bytes, i64 length, ImageSlotTable* slots) {
+void closeVideoDecoder(VideoDecoder* decoder) {
+    closeH264Decoder(&decoder->work.decoder);
+    decoder->ready = 0;
+    decoder->workerAttached.store(0, std::memory_order_relaxed);
+    if (programDecoder == decoder) programDecoder = nullptr;
+}
+
+void processH264BytestreamNalu(const u8* bytes, i64 length, ImageSlotTable*) {
     VideoDecoder* d = programDecoder;
     if (!d || !d->ready || !bytes || length <= 0) return;
     ProfilingScope profile("Process H264 Bytestream NALU");
@@ -135,70 +241,75 @@ void processH264BytestreamNalu(const u8* bytes, i64 length, ImageSlotTable* slot
         start = end;
         while (end > begin && bytes[end - 1] == 0) --end;  // the next start code's leading zero
         if (end == begin) continue;
-        if (beginsNewAccessUnit(&d->accessUnit, bytes + begin, end - begin)) feedAccessUnit(d, slots);
-        addToAccessUnit(&d->accessUnit, bytes + begin, end - begin);
+        i64 more = end - begin + 4 + d->accessUnit.heldLength;
+        makeRoom(d, more);
+        while (gatherH264Unit(&d->accessUnit, bytes + begin, end - begin)) {
+            handOverAccessUnit(d);
+            makeRoom(d, more);
+        }
     }
 }
 
-void endH264AccessUnit(ImageSlotTable* slots) {
+void endH264AccessUnit(ImageSlotTable*) {
     VideoDecoder* d = programDecoder;
     if (!d || !d->ready || d->accessUnit.slices == 0) return;
-    feedAccessUnit(d, slots);
+    handOverAccessUnit(d);
 }
 
 void noteH264DataLost() {
-    if (programDecoder) programDecoder->accessUnit.damaged = 1;
+    if (programDecoder) noteAccessUnitLoss(&programDecoder->accessUnit);
 }
 
-void endH264Stream(ImageSlotTable* slots) {
+void endH264Stream(ImageSlotTable*) {
     VideoDecoder* d = programDecoder;
     if (!d || !d->ready) return;
-    if (d->accessUnit.slices) feedAccessUnit(d, slots);
-    clearAccessUnit(&d->accessUnit);
-    endH264Input(&d->decoder);
+    if (d->accessUnit.slices) handOverAccessUnit(d);
+    // What is left belongs to no picture of this stream; the next one brings its own parameter sets.
+    resetAccessUnit(&d->accessUnit);
+    d->endPending = 1;
+    if (d->gatherSlot) {
+        // The place claimed holds nothing.
+        d->gatherSlot = 0;
+        d->accessUnit.bytes = nullptr;
+        d->accessUnit.capacity = 0;
+    }
+    handOverStreamEnd(d);
 }
 
 i32 videoDecoderWaitsForIdr(const VideoDecoder* decoder) {
-    return decoder && decoder->shownFrom == kVideoNeverShown ? 1 : 0;
+    return decoder && decoder->waitingForResume.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+i32 videoDecoderIdle(const VideoDecoder* decoder) {
+    return !decoder->endPending && decoder->idleThrough.load(std::memory_order_acquire) ==
+                                       decoder->unitsWritten.load(std::memory_order_relaxed);
+}
+
+const VideoPicture* shownVideoPicture(const VideoDecoder* decoder) {
+    return decoder->picturesPublished ? &decoder->pictures[decoder->front] : nullptr;
 }
 
 void processH264DecoderOutput(ImageSlotTable* slots) {
     VideoDecoder* d = programDecoder;
     if (!d || !d->ready) return;
     ProfilingScope profile("Process H264 Decoder Output");
-    for (;;) {
-        i32 code = 0;
-        i32 status;
-        H264PictureLayout layout{};
-        {
-            ProfilingScope get("Get decoder output");
-            status = receiveH264Picture(&d->decoder, d->frame, kVideoFrameCapacity, &layout, &code);
+    handOverStreamEnd(d);
+    if (!workerAttached(d)) {
+        while (runVideoDecodeStep(d)) {
         }
-        if (status == H264DecoderUnsupported) {
-            d->error = makeString("The video decoder can't convert this stream's pictures to NV12");
-            return;
-        }
-        if (status == H264DecoderTooLarge) {
-            d->error = makeString("The video picture is too large to show");
-            return;
-        }
-        if (status != H264DecoderOk) return;
-        // Errors in a picture since the last IDR shown: its successors may carry them on.
-        if (layout.damaged && layout.number >= d->shownFrom) holdUntilIdr(d, layout.number);
-        if (layout.damaged || (layout.number >= d->damagedFrom && layout.number < d->shownFrom)) {
-            d->picturesDropped++;
-            continue;
-        }
-
-        i32 width = 0, height = 0;
-        fitPictureToSps(d, layout.width, layout.height, &width, &height);
-        // Before the first SPS there is nothing to show: no empty image is registered.
-        if (width == 0) return;
-        if (d->imageSlotId) {
-            if (ImageSlot* slot = getImageSlot(slots, (i32)d->imageSlotId)) slot->releaseRequested = 1;
-        }
-        d->imageSlotId = (u32)allocImageSlot(d->frame, (u32)width, (u32)height, kVideoFormatNv12, slots);
-        d->picturesPublished++;
-        return;
     }
+    u64 failure = d->failure.exchange(0, std::memory_order_acquire);
+    if (failure) d->error = failureText(failure);
+    if (!(d->newest.load(std::memory_order_acquire) & kFresh)) return;
+    d->front = d->newest.exchange(d->front, std::memory_order_acq_rel) & 3;
+    VideoPicture* picture = &d->pictures[d->front];
+    i32 width = 0, height = 0;
+    fitPictureToSps(d, picture->pixels, picture->width, picture->height, &width, &height);
+    // Before the first SPS there is nothing to show: no empty image is registered.
+    if (width == 0) return;
+    if (d->imageSlotId) {
+        if (ImageSlot* slot = getImageSlot(slots, (i32)d->imageSlotId)) slot->releaseRequested = 1;
+    }
+    d->imageSlotId = (u32)allocImageSlot(picture->pixels, (u32)width, (u32)height, kVideoFormatNv12, slots);
+    d->picturesPublished++;
 }

@@ -1,37 +1,104 @@
 // The program's one H.264 decoder. Both stream clients feed it Annex-B NAL units as their
-// depacketiser produces them (processH264BytestreamNalu); it gathers them into whole access units
-// and feeds the platform decoder one picture at a time. Once a frame the application update takes
-// the next picture (processH264DecoderOutput) as tightly packed NV12 into the record's frame and
-// publishes it as a renderer image slot of format 12, which screens draw by its id.
+// depacketiser produces them (processH264BytestreamNalu); it gathers them into whole access units,
+// each straight into a byte ring that the decode worker empties (runVideoDecodeWorker, on a thread of
+// its own): the frame that completes a picture only hands it on. The worker feeds the platform
+// decoder one access unit at a time and writes each picture to be shown as tightly packed NV12 into
+// one of three picture buffers. Once a frame the application update takes the newest
+// picture (processH264DecoderOutput) and publishes it as a renderer image slot of format 12, which
+// screens draw by its id; pictures the worker finished in between are passed over.
+//
+// Threads: the main thread writes access units and their entries into the ring and the worker reads
+// them; the picture buffers change hands by atomic exchange (the worker's back buffer, the newest
+// finished one, the one shown); the worker's failures and counts reach the main thread through
+// atomics. No locks. Without a worker (tests, fuzzing) processH264DecoderOutput does the worker's
+// part itself first, and so does the gathering when the ring is full.
 //
 // Damage: when part of a picture was lost on the way (the stream clients say so), or the decoder
-// met errors in it, no picture is shown from that one on until the next IDR picture, which is fed
-// and shown again: a damaged picture costs at most the pictures up to the next IDR. While waiting,
-// access units with slices but no IDR slice are not fed at all.
+// met errors in it, no picture is shown from that one on until the next resume point (an IDR
+// picture, or an I picture with a recovery point SEI; see H264AccessUnit.h), which is decoded by a
+// fresh decoder context: a damaged picture costs at most the pictures up to the next resume point.
+// While waiting, access units with slices that are not resume points are not fed at all, and
+// pictures that come out of the fresh context before the resume picture (those that refer to
+// pictures before it) are not shown.
 //
 // The stream clients write the picture geometry from each changed SPS (width, height, stride =
 // coded width, coded height; see parseSequenceParameterSet). Until the first SPS the sizes are 0
 // and no picture is published. The shown size is the SPS's within the picture the decoder
-// delivered: sizes an SPS claims beyond the picture are cut to it, and a picture larger than the
-// frame is not published (the error text says so).
+// delivered: sizes an SPS claims beyond the picture are cut to it, and a picture larger than a
+// picture buffer is not published (the error text says so).
 #pragma once
+#include <atomic>
+
 #include "Core/FixedString.h"
 #include "Platform/H264Decoder.h"
 #include "Video/H264AccessUnit.h"
 
 struct ImageSlotTable;
 
-// Room for one 1920 x 1080 picture three times over (NV12 needs half of it).
-constexpr i64 kVideoFrameCapacity = 1920 * 1080 * 3;
+// One 1920 x 1080 picture (coded as 1088 rows) in NV12.
+constexpr i64 kVideoPictureCapacity = 1920 * 1088 * 3 / 2;
 constexpr u32 kVideoFormatNv12 = 12;
 // A unit the decoder keeps refusing is dropped after this many pictures taken without success (the
 // decoder holds at most 16 for reordering).
 constexpr i32 kVideoDecoderDrainLimit = 20;
 constexpr i64 kVideoNeverShown = INT64_MAX;
+// Access units handed to the worker and not yet decoded, with the one being gathered, lie in a ring of
+// this many bytes (each access unit in one piece) and this many entries. When the ring is full (the
+// worker fell that far behind) the picture that does not fit is dropped as damaged.
+constexpr i64 kVideoUnitRingBytes = 8 * 1024 * 1024;
+constexpr u32 kVideoAccessUnitSlots = 64;
+
+enum VideoAccessUnitFlags : u32 {
+    VideoUnitIntact = 1,       // nothing known lost in or before it
+    VideoUnitResumePoint = 2,  // see isResumePoint
+    VideoUnitHasSlices = 4,
+    VideoUnitStreamEnd = 8,    // no bytes: the stream ended here
+};
+
+// The worker's failures, as the main thread turns them into the error text.
+enum VideoFailureKind : u32 {
+    VideoFailureRefused = 1,      // value: the access unit's length
+    VideoFailureOutOfMemory = 2,  // value: the access unit's length
+    VideoFailureUnitTooLarge = 3, // value: the access unit's length
+    VideoFailureInput = 4,        // value: the library's code
+    VideoFailureNoNv12 = 5,
+    VideoFailurePictureTooLarge = 6,
+    VideoFailureReopen = 7,       // value: the library's code
+};
+
+// An access unit handed over: its bytes lie at ring byte start % kVideoUnitRingBytes.
+struct VideoAccessUnitSlot {
+    i64 start;   // counts every ring byte ever used: never wraps
+    i64 length;
+    u32 flags;   // VideoAccessUnitFlags
+    u32 pad;
+};
+
+struct VideoPicture {
+    i32 width;
+    i32 height;
+    i64 number;
+    u8 pixels[kVideoPictureCapacity];  // height rows of width luma bytes, then height / 2 rows of
+                                       // width bytes of interleaved Cb/Cr
+};
+
+// What the worker alone touches.
+struct VideoDecodeWork {
+    H264Decoder decoder;       // the platform decoder; not open when set-up failed
+    i64 accessUnitCount;       // access units taken so far, fed or not; a picture carries its unit's number
+    i64 damagedFrom;           // pictures of access units numbered from here ...
+    i64 shownFrom;             // ... up to here are not shown (kVideoNeverShown: waiting for a resume point)
+    i64 resumeNumber;          // the resume picture, until it came out: pictures after it come before it
+    u32 awaitingResume;
+    u32 outputPending;         // the decoder may hold pictures to take
+    u32 draining;              // the decoder was told the input ended; a fresh context follows
+    u32 freshContext;          // the context has been fed nothing since it was made
+    u32 back;                  // the picture buffer being written
+    i32 refusals;              // times the access unit in turn was refused
+};
 
 // Zero-filled at start, inside the program's state block.
 struct VideoDecoder {
-    H264Decoder decoder;   // the platform decoder; not open when set-up failed
     u32 ready;             // 1 once set-up completed
     i32 width;             // displayed luma width, from the SPS
     i32 height;            // displayed luma height
@@ -40,46 +107,88 @@ struct VideoDecoder {
     u32 imageSlotId;       // renderer image slot of the newest picture; 0 while there is none
     u32 picturesPublished;         // pictures registered as image slots so far
     FixedString error;             // text of the most recent failure; a later success keeps it
-    i64 accessUnitCount;           // access units gathered so far, fed or not; a picture carries its unit's number
-    i64 damagedFrom;               // pictures of access units numbered from here ...
-    i64 shownFrom;                 // ... up to here are not shown (kVideoNeverShown: waiting for an IDR)
-    i64 picturesDropped;           // pictures not shown because of damage
-    i64 accessUnitsSkipped;        // access units not fed while waiting for an IDR
-    H264AccessUnit accessUnit;     // the units of the picture being gathered
-    u8 frame[kVideoFrameCapacity];  // the newest picture: height rows of width luma bytes, then
-                                    // height / 2 rows of width bytes of interleaved Cb/Cr
+    H264AccessUnit accessUnit;     // the picture being gathered (its bytes in the ring)
+    u32 gatherSlot;                // 1 while the access unit's bytes go to the ring from gatherStart
+    i64 gatherStart;               // ring position of the access unit being gathered
+    i64 ringEnd;                   // ring position after the last access unit handed over
+    u32 gatherShort;               // the ring had no room for all of the access unit being gathered
+    u32 endPending;                // the end of a stream waits for a free slot to be handed over
+    u32 front;                     // the picture buffer shown
+    i64 accessUnitsDroppedBehind;  // pictures dropped because the ring had no room for them
+
+    // Shared between the main thread and the worker.
+    std::atomic<u32> unitsWritten;    // access units handed over (main thread)
+    std::atomic<u32> unitsRead;       // access units done with (worker)
+    std::atomic<u32> newest;          // picture buffer index, | 4 when not taken yet
+    std::atomic<u32> signal;          // changes whenever the worker may have work; it waits on it
+    std::atomic<u32> workerAttached;  // 1 from attachVideoDecodeWorker until closeVideoDecoder
+    std::atomic<u32> stopWorker;
+    std::atomic<u32> idleThrough;     // unitsRead when the worker last found nothing to do
+    std::atomic<u32> waitingForResume;     // 1 while pictures are held back after damage
+    std::atomic<u64> failure;              // the worker's last failure: kind << 56 | value; 0 none
+    std::atomic<i64> picturesDropped;      // pictures not shown because of damage
+    std::atomic<i64> accessUnitsSkipped;   // access units not fed while waiting for a resume point
+    // Tests: called on the worker's thread with every picture it hands on to be shown.
+    void (*pictureShown)(void* context, const VideoPicture* picture);
+    void* pictureShownContext;
+
+    VideoDecodeWork work;
+    VideoAccessUnitSlot slots[kVideoAccessUnitSlots];
+    VideoPicture pictures[3];
+    u8 unitRing[kVideoUnitRingBytes];
 };
 
-// Sets up the decoder once at start-up and makes `decoder` the program's decoder. On failure the
-// error text says why and video stays black; on success it is empty.
+// Sets up the decoder once at start-up, before its worker starts, and makes `decoder` the program's
+// decoder. On failure the error text says why and video stays black; on success it is empty.
 void initializeH264Decoder(VideoDecoder* decoder);
 
+// Closes the platform decoder (after the worker's thread was joined) and, when it is the program's
+// decoder, leaves the program without one.
+void closeVideoDecoder(VideoDecoder* decoder);
+
+// On the main thread, before the worker's thread starts: from now on the worker decodes, not the
+// output step.
+void attachVideoDecodeWorker(VideoDecoder* decoder);
+// The decode worker's thread procedure: decodes the access units handed over until
+// stopVideoDecodeWorker. Returns 0.
+i64 runVideoDecodeWorker(VideoDecoder* decoder);
+// Asks the worker to return (from the main thread; join the thread afterwards).
+void stopVideoDecodeWorker(VideoDecoder* decoder);
+
 // Hands Annex-B NAL units (one, or several each behind its start code) to the program's decoder.
-// They are gathered into access units; a complete access unit is fed to the platform decoder. When
-// the decoder refuses input until a picture is taken, takes one (publishing it to slots) and feeds
-// the access unit again, at most kVideoDecoderDrainLimit times. An access unit that cannot be fed is
-// dropped with its message in the error text.
+// They are gathered into access units; a complete one goes to the worker.
 void processH264BytestreamNalu(const u8* bytes, i64 length, ImageSlotTable* slots);
 
-// The transport marks the end of a picture: the access unit gathered so far is fed now.
+// The transport marks the end of a picture: the access unit gathered so far goes to the worker now.
 void endH264AccessUnit(ImageSlotTable* slots);
 
 // The stream lost data on the way (a sequence gap, a unit too large to collect): the picture being
-// gathered is damaged.
+// gathered is damaged, or with none begun, whatever follows up to a resume point.
 void noteH264DataLost();
 
-// The stream ended or changes: the access unit gathered so far is fed and the pictures the decoder
-// holds back for reordering come out on the next output steps. The next stream starts at its
-// first IDR picture.
+// The stream ended or changes: the access unit gathered so far goes to the worker, the pictures the
+// decoder holds back for reordering come out, and the next stream starts with a fresh decoder
+// context and fresh parameter sets.
 void endH264Stream(ImageSlotTable* slots);
 
-// Takes decoded pictures until one may be shown and publishes it: the previous image slot is
-// released and the frame registered as a new one (id 0 when all slots are taken). Damaged pictures
-// and those after them up to the next IDR are taken and dropped.
+// Publishes the newest picture the worker finished, if it has not been: the previous image slot is
+// released and the picture registered as a new one (id 0 when all slots are taken). Also turns the
+// worker's failures into the error text.
 void processH264DecoderOutput(ImageSlotTable* slots);
 
-// 1 while pictures are held back after damage until the next IDR picture.
+// Without a worker thread: one piece of the worker's work (an access unit fed, or a picture taken
+// from the platform decoder); 0 when there was nothing it could do.
+i32 runVideoDecodeStep(VideoDecoder* decoder);
+
+// 1 when the worker has nothing left to do: every access unit handed over is decoded and every
+// picture it gave is handed on.
+i32 videoDecoderIdle(const VideoDecoder* decoder);
+
+// 1 while pictures are held back after damage until the next resume point.
 i32 videoDecoderWaitsForIdr(const VideoDecoder* decoder);
+
+// The newest picture published (null before the first), for tests and the debug screens.
+const VideoPicture* shownVideoPicture(const VideoDecoder* decoder);
 
 // The decoder set by initializeH264Decoder, or null.
 VideoDecoder* programVideoDecoder();

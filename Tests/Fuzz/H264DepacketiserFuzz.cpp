@@ -2,7 +2,8 @@
 // stream state's buffers, begins with a start code, and goes on to the SPS reader and into an access
 // unit, whose boundaries are read from the units' headers. The input is a series of packets, each
 // as: sequence step (1 byte), payload offset (1 byte, low 4 bits), payload length (2 bytes,
-// big-endian), payload. Each packet sits in a buffer of exactly its size.
+// big-endian), payload. Each packet sits in a buffer of exactly its size. The first byte also says
+// whether losses are noted and whether the access unit has little room.
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,8 @@
 
 static H264StreamState state;
 static H264AccessUnit accessUnit;
+static u8 accessUnitBytes[kH264AccessUnitCapacity];
+static u8 mode;  // the input's first byte: bit 0 losses noted after each unit, bit 1 a small access unit
 
 static void fail(int line) {
     fprintf(stderr, "H264DepacketiserFuzz: check failed at line %d\n", line);
@@ -36,12 +39,18 @@ static void gather(H264NalUnit unit) {
         }
         if (end + 3 >= unit.length) end = unit.length;
         std::vector<u8> copy(unit.bytes + begin, unit.bytes + end);  // exactly its size
-        if (!copy.empty() && beginsNewAccessUnit(&accessUnit, copy.data(), (i64)copy.size())) clearAccessUnit(&accessUnit);
-        u32 slices = accessUnit.slices;
-        i64 before = accessUnit.length;
-        addToAccessUnit(&accessUnit, copy.data(), (i64)copy.size());
-        check(accessUnit.length >= before && accessUnit.length <= kH264AccessUnitCapacity);
-        check(accessUnit.slices >= slices);
+        if (!copy.empty()) {
+            i32 taken = 0;
+            while (gatherH264Unit(&accessUnit, copy.data(), (i64)copy.size())) {
+                // A unit is taken in by the access unit after the one it completes.
+                check(++taken == 1 && accessUnit.slices > 0);
+                check(isResumePoint(&accessUnit) == 0 || accessUnit.startsAtMbZero);
+                clearAccessUnit(&accessUnit);
+            }
+        }
+        check(accessUnit.length >= 0 && accessUnit.length <= accessUnit.capacity);
+        check(accessUnit.heldLength >= 0 && accessUnit.heldLength <= kH264HeldUnitsCapacity);
+        if (mode & 1) noteAccessUnitLoss(&accessUnit);
         at = end;
     }
 }
@@ -49,7 +58,10 @@ static void gather(H264NalUnit unit) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The buffers need no clearing: only what the lengths cover is read.
     std::memset(&state, 0, offsetof(H264StreamState, fragmentBuffer));
-    clearAccessUnit(&accessUnit);
+    mode = size ? data[0] : 0;
+    resetAccessUnit(&accessUnit);
+    accessUnit.bytes = accessUnitBytes;
+    accessUnit.capacity = (mode & 2) ? 4096 : kH264AccessUnitCapacity;  // small: units that do not fit
     u16 sequence = 0;
     size_t at = 0;
     while (at + 4 <= size) {

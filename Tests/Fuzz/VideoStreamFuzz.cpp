@@ -3,7 +3,8 @@
 // its size, then the reorder windows' expiry and a receiver report. The input is a series of
 // records: kind (1 byte: low 2 bits 0 reply, 1 RTP, 2 RTCP, 3 Qv; for replies the next bits give
 // the client state, and the first byte of the record the chunk size), length (2 bytes,
-// big-endian), bytes.
+// big-endian), bytes. The units go on to the program's decoder (gathering into access units and the
+// ring they are handed over in) with the platform decoder closed, so nothing is decoded.
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -11,11 +12,19 @@
 
 #include "Core/Preferences.h"
 #include "Video/RtspVideoStream.h"
+#include "Video/VideoDecoder.h"
 
 static RtspVideoStream rtsp;
 static QvVideoStream qv;
 static H264StreamState h264;
 static Preferences preferences;
+static VideoDecoder* decoder = [] {
+    VideoDecoder* d = new VideoDecoder{};
+    initializeH264Decoder(d);
+    closeH264Decoder(&d->work.decoder);  // units are gathered and handed over, never decoded
+    d->ready = 1;
+    return d;
+}();
 
 static void fail(int line) {
     fprintf(stderr, "VideoStreamFuzz: check failed at line %d\n", line);
@@ -72,6 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     expireRtpVideo(&rtsp, &h264, nullptr, now + kReorderWait);
     expireQvVideo(&qv, &h264, nullptr, now + kReorderWait);
     check(rtsp.reorder.held == 0 && qv.reorder.held == 0);
+    endH264Stream(nullptr);
+    processH264DecoderOutput(nullptr);
+    check(videoDecoderIdle(decoder));
+    check(decoder->accessUnit.length >= 0 && decoder->accessUnit.length <= decoder->accessUnit.capacity);
+    check(decoder->unitsWritten.load() - decoder->unitsRead.load() == 0);
     u8 report[6000];
     ByteWriter writer = makeByteWriter(report, sizeof(report));
     i64 written = writeReceiverReport(&rtsp, &writer, now);

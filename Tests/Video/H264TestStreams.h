@@ -66,6 +66,31 @@ inline bool gstreamerCapture(const std::string& h264, const std::string& rtp, in
                " seqnum-offset=65530 ! rtpstreampay ! filesink location='" + rtp + "'");
 }
 
+// `frames` pictures of GStreamer's moving ball at 320 x 240 through a GStreamer encoder (element and
+// properties), written both as an Annex-B file (access unit delimiters included) and, from the same
+// encoding, as an RTP capture of rtph264pay with SPS and PPS sent before every IDR slice
+// (config-interval=-1), as live senders do.
+inline bool gstreamerEncodeAndCapture(const std::string& encoder, int frames, const std::string& h264,
+                                      const std::string& rtp, int mtu = 1200) {
+    return run("gst-launch-1.0 -q videotestsrc num-buffers=" + std::to_string(frames) +
+               " pattern=ball ! video/x-raw,width=320,height=240,framerate=30/1 ! " + encoder +
+               " ! h264parse ! video/x-h264,stream-format=byte-stream,alignment=au ! tee name=t t. ! queue ! "
+               "filesink location='" + h264 + "' t. ! queue ! rtph264pay config-interval=-1 mtu=" +
+               std::to_string(mtu) + " ! rtpstreampay ! filesink location='" + rtp + "'");
+}
+
+// The access units of an Annex-B file that begins each with a delimiter: their offsets.
+inline std::vector<size_t> accessUnitStarts(const Bytes& file) {
+    std::vector<size_t> starts;
+    for (size_t i = 0; i + 4 < file.size(); ++i) {
+        if (file[i] == 0 && file[i + 1] == 0 && file[i + 2] == 1 && (file[i + 3] & 0x1F) == 9) {
+            starts.push_back(i > 0 && file[i - 1] == 0 ? i - 1 : i);
+            i += 3;
+        }
+    }
+    return starts;
+}
+
 // ffmpeg's RTP muxer sending to a loopback socket of the capture script.
 inline bool ffmpegCapture(const std::string& h264, const std::string& rtp, int packetSize) {
     return run(std::string("/usr/bin/python3 '") + ORVIK_SOURCE_DIR + "/Tests/Video/rtp_capture.py' '" + h264 +

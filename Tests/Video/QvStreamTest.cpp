@@ -112,7 +112,7 @@ TEST_P(QvRelay, PicturesDecodeAndReachTheStationBehindTheRelay) {
         usleep(1000);
     }
     // The last picture is complete when the stream ends (a second without video).
-    for (int i = 0; i < 300 && rig->published < 12; i++) {
+    for (int i = 0; i < 300 && rig->shownCount() < 12; i++) {
         rigNow += 10000;
         stepA();
         usleep(1000);
@@ -122,7 +122,7 @@ TEST_P(QvRelay, PicturesDecodeAndReachTheStationBehindTheRelay) {
     EXPECT_EQ(text(a->stream.relayingAppText), "Hello");
     EXPECT_EQ(a->stream.stats.packetsReceived, count);
     EXPECT_EQ(a->stream.stats.packetsLost, 0);
-    EXPECT_EQ(rig->published, 12u) << text(rig->decoder->error);
+    EXPECT_EQ(rig->shownCount(), 12u) << text(rig->decoder->error);
     EXPECT_EQ(rig->width, 320u);
     EXPECT_EQ(rig->height, 240u);
     // One status entry for each whole second since the logger was handed in, each over one second.
@@ -136,7 +136,7 @@ TEST_P(QvRelay, PicturesDecodeAndReachTheStationBehindTheRelay) {
     ASSERT_EQ(kept.payload.length, 32);
     EXPECT_EQ(kept.payload.data[24] | kept.payload.data[25] << 8, 320);
     EXPECT_EQ(kept.payload.data[28] | kept.payload.data[29] << 8, 240);
-    Bytes lastPicture(rig->decoder->frame, rig->decoder->frame + 320 * 240 * 3 / 2);
+    Bytes lastPicture(shownVideoPicture(rig->decoder.get())->pixels, shownVideoPicture(rig->decoder.get())->pixels + 320 * 240 * 3 / 2);
 
     // B decodes what A relayed, on a decoder of its own.
     auto rigB = std::make_unique<VideoRig>();
@@ -148,8 +148,8 @@ TEST_P(QvRelay, PicturesDecodeAndReachTheStationBehindTheRelay) {
     }
     EXPECT_EQ(b->stream.stats.packetsReceived, count);
     EXPECT_EQ(b->stream.stats.packetsLost, 0);
-    EXPECT_EQ(rigB->published, 12u) << text(rigB->decoder->error);
-    EXPECT_TRUE(Bytes(rigB->decoder->frame, rigB->decoder->frame + 320 * 240 * 3 / 2) == lastPicture);
+    EXPECT_EQ(rigB->shownCount(), 12u) << text(rigB->decoder->error);
+    EXPECT_TRUE(Bytes(shownVideoPicture(rigB->decoder.get())->pixels, shownVideoPicture(rigB->decoder.get())->pixels + 320 * 240 * 3 / 2) == lastPicture);
     videoRelayPort = kSecureLinkVideoPort;
 }
 
@@ -201,7 +201,7 @@ TEST(QvBigPictures, IPicturesOverHalfAMegabyteInOneBurstEachAreAllShownAndStrang
     if (systemReceiveBufferMax() < 2 * 1024 * 1024) {
         GTEST_SKIP() << "the system grants no socket the buffer for a burst of I pictures (net.core.rmem_max)";
     }
-    for (int i = 0; i < 200 && rig->published < reference.size(); i++) rig->stepQv(10000);
+    for (int i = 0; i < 200 && rig->shownCount() < reference.size(); i++) rig->stepQv(10000);
     EXPECT_EQ(rig->qvStream.stats.packetsLost, 0);
     EXPECT_EQ(rig->qvStream.stats.packetsReceived, std::stol(sent.substr(5)));
     ASSERT_EQ(rig->pictures.size(), reference.size()) << text(rig->decoder->error);
@@ -212,6 +212,27 @@ TEST(QvBigPictures, IPicturesOverHalfAMegabyteInOneBurstEachAreAllShownAndStrang
     EXPECT_NE(text(rig->qvStream.stats.status).find(std::to_string(stranger.sent) + " datagrams from other addresses dropped"),
               std::string::npos)
         << text(rig->qvStream.stats.status);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VideoStatusNotes, CountsOfOneReadInTheSingular) {
+    auto stats = std::make_unique<VideoStreamStats>();
+    auto socket = std::make_unique<Socket>();
+    auto h264 = std::make_unique<H264StreamState>();
+    FixedString receiving = makeString("Receiving");
+    stats->strangerDatagrams = 1;
+    h264->unitsTooLarge = 1;
+    EXPECT_EQ(text(videoStatusWithNotes(receiving, stats.get(), socket.get(), h264.get())),
+              "Receiving; 1 datagram from another address dropped; 1 video unit larger than " +
+                  std::to_string(kH264FragmentCapacity) + " bytes dropped");
+    stats->strangerDatagrams = 2;
+    h264->unitsTooLarge = 3;
+    EXPECT_EQ(text(videoStatusWithNotes(receiving, stats.get(), socket.get(), h264.get())),
+              "Receiving; 2 datagrams from other addresses dropped; 3 video units larger than " +
+                  std::to_string(kH264FragmentCapacity) + " bytes dropped");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // the silence rule after the server dies.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "Video/VideoStreamRig.h"
 
 using namespace videotest;
@@ -45,18 +47,18 @@ TEST_P(RtspPeerTest, PicturesDecodeAndSessionLivesOnReceiverReportsUntilTeardown
     // DESCRIBE, SETUP and PLAY went out once each, with CSeq 0, 1 and 2.
     EXPECT_EQ(rig->rtsp.cseq, 3);
     EXPECT_NE(rig->rtsp.serverRtcpPort, 0);
-    ASSERT_TRUE(stepUntil(rig.get(), 3000, [&] { return rig->published >= 5; })) << text(rig->decoder->error);
+    ASSERT_TRUE(stepUntil(rig.get(), 3000, [&] { return rig->shownCount() >= 5; })) << text(rig->decoder->error);
     EXPECT_EQ(rig->width, 320u);
     EXPECT_EQ(rig->height, 240u);
 
     // Three real seconds: the session outlives its 1 s timeout only through the receiver reports.
     i32 cseqBefore = rig->rtsp.cseq;
-    u32 publishedBefore = rig->published;
+    u32 publishedBefore = rig->shownCount();
     for (int i = 0; i < 1000; i++) rig->stepRtsp();
     EXPECT_EQ(server.line(0), "");
     EXPECT_EQ(rig->rtsp.state, RtspPlaying);
     EXPECT_EQ(rig->rtsp.cseq, cseqBefore);  // no request but the reports kept it
-    EXPECT_GT(rig->published, publishedBefore + 20);
+    EXPECT_GT(rig->shownCount(), publishedBefore + 20);
     EXPECT_GT(rig->rtsp.stats.packetsReceived, 40);
     EXPECT_EQ(rig->rtsp.stats.packetsLost, 0);  // the 14-byte delimiter packets count too
     EXPECT_EQ(text(rig->rtsp.stats.status).rfind("Receiving ", 0), 0u) << text(rig->rtsp.stats.status);
@@ -91,15 +93,19 @@ TEST(RtspSilence, StoppedServerLeadsToTeardownThenFreshDescribe) {
     auto rig = std::make_unique<VideoRig>();
     rig->preferences.videoStreamProtocol = VideoStreamRtsp;
     setText(&rig->preferences.rtspUrl, "rtsp://127.0.0.1:" + port + "/test");
-    ASSERT_TRUE(stepUntil(rig.get(), 3000, [&] { return rig->published >= 2; }));
+    ASSERT_TRUE(stepUntil(rig.get(), 3000, [&] { return rig->shownCount() >= 2; }));
     server.stop();
 
     // Nothing for 10 s (injected): TEARDOWN; unanswered for 2 s: clean-up and a fresh DESCRIBE.
     std::vector<i32> states;
+    std::set<std::string> teardownTexts;
     for (int i = 0; i < 1200 && !(states.size() > 1 && states.back() == RtspDescribe); i++) {
         rig->stepRtsp();
         if (states.empty() || states.back() != rig->rtsp.state) states.push_back(rig->rtsp.state);
+        if (rig->rtsp.state == RtspTeardownWanted) teardownTexts.insert(text(rig->rtsp.stats.status));
     }
+    // While the TEARDOWN waits, the status says what happens.
+    EXPECT_EQ(teardownTexts, std::set<std::string>{"Restarting the RTSP stream: ending the current session"});
     // Teardown is wanted at once but queued only 3 s after the last receiver report.
     std::vector<i32> expected = {RtspPlaying, RtspTeardownWanted, RtspTeardownSent, RtspIdle, RtspDescribe};
     EXPECT_EQ(states, expected);

@@ -1,5 +1,6 @@
-// A stream client with its sockets, preferences, decoder and image slots, stepped one frame at a time
-// on an injected clock; and a child process whose standard output the test reads line by line.
+// A stream client with its sockets, preferences, decoder (with its decode worker thread) and image
+// slots, stepped one frame at a time on an injected clock; and a child process whose standard output
+// the test reads line by line.
 #pragma once
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -9,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Core/ImageSlots.h"
@@ -31,26 +34,55 @@ struct VideoRig {
     Preferences preferences{};
     ImageSlotTable slots{};
     std::unique_ptr<VideoDecoder> decoder{new VideoDecoder{}};
-    u32 published = 0;
+    std::thread worker;
+    std::atomic<u32> shown{0};        // pictures the worker handed on to be shown
+    u32 published = 0;                // of those, pictures that were shown: the newest at each frame
     u32 width = 0, height = 0;
-    bool keepPictures = false;        // keep every picture collected (NV12) in pictures
-    std::vector<std::vector<u8>> pictures;
+    bool keepPictures = false;        // keep every picture handed on (NV12) in pictures
+    std::vector<std::vector<u8>> pictures;  // written by the worker; read after collect()
 
-    VideoRig() {
+    // Without startWorker the worker is attached but its thread waits for startWorker().
+    explicit VideoRig(bool startsWorker = true) {
         rtsp.stats.clock = rigClock;
         qvStream.stats.clock = rigClock;
         initializeH264Decoder(decoder.get());
+        decoder->pictureShown = [](void* context, const VideoPicture* picture) {
+            VideoRig* rig = (VideoRig*)context;
+            if (rig->keepPictures) {
+                rig->pictures.emplace_back(picture->pixels,
+                                           picture->pixels + (size_t)picture->width * picture->height * 3 / 2);
+            }
+            rig->shown.fetch_add(1, std::memory_order_release);
+        };
+        decoder->pictureShownContext = this;
+        attachVideoDecodeWorker(decoder.get());
+        if (startsWorker) startWorker();
     }
-    ~VideoRig() { closeH264Decoder(&decoder->decoder); }
-    // The renderer's part: takes the newest picture's size and frees released slots.
+    void startWorker() {
+        VideoDecoder* d = decoder.get();
+        worker = std::thread([d] { runVideoDecodeWorker(d); });
+    }
+    ~VideoRig() {
+        stopVideoDecodeWorker(decoder.get());
+        if (worker.joinable()) worker.join();
+        closeVideoDecoder(decoder.get());
+    }
+    // Pictures handed on to be shown so far.
+    u32 shownCount() const { return shown.load(std::memory_order_acquire); }
+    // Waits until the worker has decoded everything handed over, then the renderer's part: takes the
+    // newest picture's size and frees released slots.
     void collect() {
-        processH264DecoderOutput(&slots);
+        for (;;) {
+            bool idle = videoDecoderIdle(decoder.get());
+            processH264DecoderOutput(&slots);
+            if (idle) break;
+            std::this_thread::yield();
+        }
         if (decoder->picturesPublished != published) {
             published = decoder->picturesPublished;
             if (ImageSlot* slot = getImageSlot(&slots, (i32)decoder->imageSlotId)) {
                 width = slot->width;
                 height = slot->height;
-                if (keepPictures) pictures.emplace_back(slot->pixels, slot->pixels + width * height * 3 / 2);
             }
         }
         for (i32 i = 0; i < kImageSlotCount; ++i) {
