@@ -59,6 +59,10 @@ void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slot
 void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, const Preferences* preferences,
                            i64 now) {
     if (!videoRelaySocket) return;
+    // The devices granted the video are heard however many others send to the relay port.
+    AddressRecord granted[kSocketPeers];
+    i32 grantedCount = relayHost ? grantedSecureLinkEndpoints(relayHost, RelayStreamVideo, granted, kSocketPeers) : 0;
+    keepSocketPeers(videoRelaySocket, granted, grantedCount);
     for (;;) {
         SocketResult datagram;
         updateSocket(&datagram, videoRelaySocket, 4, SocketModeUdp, videoRelayPort,
