@@ -78,7 +78,7 @@ struct RelayPair {
 
 void startPair(RelayPair* pair) {
     Rig* host = &pair->host;
-    startStandIn(host, "px4", 15500, {}, [&] { return host->vehicle().lastHeardTime != 0; });
+    startStandIn(host, "px4", {}, [&] { return host->vehicle().lastHeardTime != 0; });
     if (testing::Test::HasFatalFailure()) return;
     u16 relayPort = (u16)(host->preferences->droneLocalPort + 10);
 
