@@ -44,7 +44,7 @@ Vec2 mercatorOf(f64 longitude, f64 latitude) {
 void flyScreenUpdate(Platform* platform, UiState* ui, AppState* app) {
     f64 t = (f64)gHarness->frameCount * 0.01;
     VehicleState* v = &app->droneConnection.vehicle;
-    v->globalPosition = GlobalPosition{(i64)gHarness->now, kLongitude + 0.0066 * std::cos(t), kLatitude + 0.0045 * std::sin(t),
+    v->globalPosition = GlobalPosition{gHarness->now, kLongitude + 0.0066 * std::cos(t), kLatitude + 0.0045 * std::sin(t),
                                        40, 540};
     v->yaw = (f32)(t + kPi / 2);
     v->lastHeardTime = gHarness->now;
