@@ -54,8 +54,7 @@ struct RelayPair {
         client.inputs.now = simulatedNow;
         controlDrone(host.connection.get(), &host.inputs);
         controlDrone(client.connection.get(), &client.inputs);
-        pollNodePeer(&host.peer);
-        pauseBriefly();
+        host.sync();
     }
     template <typename Done>
     bool stepUntil(Done done, int frames) {
