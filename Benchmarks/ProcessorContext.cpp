@@ -1,25 +1,36 @@
 // Built into every benchmark: the context printed above each table names the processor the figures
-// came from (the "model name" of /proc/cpuinfo) and how many the process may use, so that a figure
+// came from (from /proc/cpuinfo) and how many the process may use, so that a figure
 // copied from the output can say where it was measured.
 #include <benchmark/benchmark.h>
 #include <sched.h>
 
+#include <cstring>
 #include <fstream>
 #include <string>
 
 namespace {
 
+// "model name" of the first processor, with its family, model and stepping (a virtual machine may
+// name only the maker's line: "AMD EPYC (family 25, model 1, stepping 1)" still tells the generation).
 std::string processorName() {
     std::ifstream in("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("model name", 0) != 0) continue;
+    std::string line, name, family, model, stepping;
+    auto value = [&](const char* key, std::string* out) {
+        if (!out->empty() || line.rfind(key, 0) != 0) return;
         size_t colon = line.find(':');
-        if (colon == std::string::npos) break;
+        if (colon == std::string::npos || line.find_first_not_of(" \t", std::strlen(key)) != colon) return;
         size_t start = line.find_first_not_of(" \t", colon + 1);
-        return start == std::string::npos ? std::string() : line.substr(start);
+        *out = start == std::string::npos ? std::string() : line.substr(start);
+    };
+    while (std::getline(in, line) && !line.empty()) {
+        value("model name", &name);
+        value("cpu family", &family);
+        value("model", &model);
+        value("stepping", &stepping);
     }
-    return "unknown (no model name in /proc/cpuinfo)";
+    if (name.empty()) return "unknown (no model name in /proc/cpuinfo)";
+    if (family.empty()) return name;
+    return name + " (family " + family + ", model " + model + ", stepping " + stepping + ")";
 }
 
 [[maybe_unused]] const bool kNamed = [] {

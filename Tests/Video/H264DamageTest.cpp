@@ -136,8 +136,11 @@ TEST_P(H264Damage, NoPictureFromTheDamageToTheNextIdrAndEveryPictureAfterItIsFfm
     }
     for (int i = 0; i < kFrames; ++i) {
         bool mayMiss = std::count(c.mayMiss.begin(), c.mayMiss.end(), i) > 0;
-        if (hidden.count(i)) EXPECT_FALSE(shown.count(i)) << "damaged picture " << i << " shown";
-        else if (!mayMiss) EXPECT_TRUE(shown.count(i)) << "picture " << i << " not shown";
+        if (hidden.count(i)) {
+            EXPECT_FALSE(shown.count(i)) << "damaged picture " << i << " shown";
+        } else if (!mayMiss) {
+            EXPECT_TRUE(shown.count(i)) << "picture " << i << " not shown";
+        }
     }
     EXPECT_EQ(rig->qvStream.stats.packetsLost, c.mayMiss.empty() ? 0 : 1);
 }
