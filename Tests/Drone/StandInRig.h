@@ -156,7 +156,7 @@ struct Rig {
 
 inline bool waitForReady(NodeProcess* process) { return waitForNodeLines(process, "ready"); }
 
-// Opens the drone socket on a free port and starts the stand-in on another of the given mode (behind
+// Opens the drone socket on a free port and starts the stand-in of the given mode on another (behind
 // a relay when seeded), then steps until `ready` holds.
 template <typename Ready>
 void startStandIn(Rig* rig, const char* mode, const std::vector<std::string>& options, Ready ready, u32 relaySeed = 0) {
