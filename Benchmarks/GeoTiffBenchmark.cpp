@@ -202,7 +202,7 @@ void gdalGeoTiffLzw(benchmark::State& state) {
 }
 BENCHMARK(gdalGeoTiffLzw)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// Both readers in turn within each iteration, each timed by this thread's processor time so that
+// Both readers in turn within each iteration, each timed by the process's processor time so that
 // other work on a shared machine weighs on neither: ours_us and gdal_us per read, and ratio_gdal, the
 // program's speed over GDAL's (GDAL's time over ours; above 1 is faster).
 void lzwOursOverGdal(benchmark::State& state) {
