@@ -1,6 +1,6 @@
 // deflate beside zlib on the same input: 1 MB of English text (the licence texts every Debian system
 // carries, concatenated in name order and repeated), filtered rows of generated map tiles, and random
-// bytes. Ours and zlib level 1 alternate within each iteration, timed in thread CPU, and it reports:
+// bytes. Ours and zlib level 1 alternate within each iteration, timed in process CPU, and it reports:
 //   size_ratio   our output size / zlib level 6's output size (below 1.05 is the aim)
 //   ratio_zlib1  our speed / zlib level 1's speed (above 0.5 is the aim)
 #include <benchmark/benchmark.h>

@@ -1,6 +1,6 @@
 // inflate beside zlib's inflate and libdeflate on the same raw DEFLATE streams: filtered rows of
 // generated map tiles, text, random bytes and filtered rows of a photo. The three alternate within
-// each iteration, timed in thread CPU; the ratios are ours / zlib and ours / libdeflate (above 1
+// each iteration, timed in process CPU; the ratios are ours / zlib and ours / libdeflate (above 1
 // means ours is faster).
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>

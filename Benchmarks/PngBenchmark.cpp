@@ -1,6 +1,6 @@
 // parsePng beside libpng on 256 x 256 map tiles, RGB and RGBA, and on a 2000 x 2000 RGB photo, written
 // by libpng with its default compression and adaptive row filters as tile servers and cameras do.
-// The two alternate within each iteration, timed in thread CPU; the ratio is ours / libpng (above 1
+// The two alternate within each iteration, timed in process CPU; the ratio is ours / libpng (above 1
 // means ours is faster).
 #include <benchmark/benchmark.h>
 #include <png.h>

@@ -1,6 +1,7 @@
 // Our code beside a reference library on the same work, in one benchmark case: every iteration runs
 // each side once, in turn, the side that goes first changing from one iteration to the next, each
-// timed by this thread's processor time (the machine may be shared; waiting is nobody's work). A
+// timed by the whole process's processor time (the machine may be shared; waiting is nobody's work;
+// a library's helper threads are part of its side's work, and nothing else runs meanwhile). A
 // side whose work is short runs it several times back to back per timing, the same count every
 // iteration. The case's time is the whole iteration's (manual time); its counters are each side's median time per
 // run of its work in microseconds ("<side>_us") and, per reference, "ratio_<side>": the reference's
@@ -33,10 +34,10 @@ struct BenchmarkSide {
 
 namespace referenceratio {
 
-// This thread's processor time in seconds.
-inline double threadSeconds() {
+// The process's processor time in seconds, all its threads together.
+inline double processSeconds() {
     timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
 }
 
@@ -79,13 +80,13 @@ public:
 }  // namespace referenceratio
 
 inline void compareSides(benchmark::State& state, std::vector<BenchmarkSide> sides) {
-    using referenceratio::threadSeconds;
+    using referenceratio::processSeconds;
     // How many runs of each side's work make one timing long enough.
     std::vector<int> repeats(sides.size(), 1);
     for (size_t s = 0; s < sides.size(); s++) {
-        double start = threadSeconds();
+        double start = processSeconds();
         if (!sides[s].work()) return state.SkipWithError((sides[s].name + " failed").c_str());
-        double once = threadSeconds() - start;
+        double once = processSeconds() - start;
         if (once < referenceratio::kShortestTiming)
             repeats[s] = (int)std::min(100000.0, referenceratio::kShortestTiming / std::max(once, 1e-8)) + 1;
     }
@@ -96,9 +97,9 @@ inline void compareSides(benchmark::State& state, std::vector<BenchmarkSide> sid
         for (size_t k = 0; k < sides.size(); k++) {
             size_t s = (k + iteration) % sides.size();
             bool ok = true;
-            double start = threadSeconds();
+            double start = processSeconds();
             for (int r = 0; r < repeats[s]; r++) ok = sides[s].work() && ok;
-            double seconds = threadSeconds() - start;
+            double seconds = processSeconds() - start;
             if (!ok) return state.SkipWithError((sides[s].name + " failed").c_str());
             times[s].push_back(seconds / repeats[s]);
             whole += seconds;
@@ -121,7 +122,7 @@ inline int runWithReferenceRatios(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
     if (collector.ratios.empty()) return 0;
-    printf("\nThroughput ratio, ours / reference (median thread CPU time per run; 1.0 = as fast):\n");
+    printf("\nThroughput ratio, ours / reference (median process CPU time per run; 1.0 = as fast):\n");
     for (const auto& [name, ratios] : collector.ratios) {
         for (const auto& [reference, ratio] : ratios)
             printf("  %-40s %-12s %8.3f\n", name.c_str(), reference.c_str(), ratio);

@@ -23,10 +23,10 @@ constexpr Base64Table makeBase64Table() {
     for (u32 c = 'A'; c <= 'Z'; c++) table.values[c] = (u8)(c - 'A');
     for (u32 c = 'a'; c <= 'z'; c++) table.values[c] = (u8)(c - 'a' + 26);
     for (u32 c = '0'; c <= '9'; c++) table.values[c] = (u8)(c - '0' + 52);
-    table.values['+'] = 62;
-    table.values['/'] = 63;
+    table.values[(u8)'+'] = 62;
+    table.values[(u8)'/'] = 63;
     table.values[(u8)' '] = table.values[(u8)'\n'] = table.values[(u8)'\r'] = table.values[(u8)'\t'] = kBase64Space;
-    table.values['='] = kBase64Padding;
+    table.values[(u8)'='] = kBase64Padding;
     return table;
 }
 

@@ -33,6 +33,18 @@ constexpr Crc32Tables makeCrc32Tables() {
 
 constexpr Crc32Tables kCrc32 = makeCrc32Tables();
 
+// Eight bytes into a reflected CRC-32 by one lookup in each table.
+inline u32 crc32EightBytes(u32 crc, const u8* bytes) {
+    const auto& t = kCrc32.t;
+    u32 lo;
+    u32 hi;
+    std::memcpy(&lo, bytes, 4);
+    std::memcpy(&hi, bytes + 4, 4);
+    lo ^= crc;
+    return t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][hi & 0xFF] ^
+           t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
+}
+
 inline __m128i load(const u8* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
 __attribute__((target("pclmul"))) inline __m128i fold(__m128i x, __m128i k, __m128i next) {
@@ -79,7 +91,7 @@ u32 updateCrc32(u32 crc, const u8* bytes, i64 count) {
     if (count >= 64 && cpuHasCarrylessProducts()) {
         u8 rest[16];
         i64 taken = foldReflectedCrc(crc, bytes, count, &kCrc32Keys, rest);
-        crc = updateCrc32Tables(0, rest, 16);
+        crc = crc32EightBytes(crc32EightBytes(0, rest), rest + 8);
         bytes += taken;
         count -= taken;
     }
@@ -89,17 +101,7 @@ u32 updateCrc32(u32 crc, const u8* bytes, i64 count) {
 u32 updateCrc32Tables(u32 crc, const u8* bytes, i64 count) {
     if (!bytes || count <= 0) return crc;
     const auto& t = kCrc32.t;
-    while (count >= 8) {
-        u32 lo;
-        u32 hi;
-        std::memcpy(&lo, bytes, 4);
-        std::memcpy(&hi, bytes + 4, 4);
-        lo ^= crc;
-        crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
-              t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
-        bytes += 8;
-        count -= 8;
-    }
+    for (; count >= 8; count -= 8, bytes += 8) crc = crc32EightBytes(crc, bytes);
     while (count-- > 0) crc = t[0][(crc ^ *bytes++) & 0xFF] ^ (crc >> 8);
     return crc;
 }

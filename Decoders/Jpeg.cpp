@@ -18,7 +18,6 @@ namespace {
 constexpr i32 kTreeCapacity = 512;
 constexpr i32 kFastBits = 9;
 constexpr i32 kLookupBits = 10;
-constexpr u32 kLookupMask = (1u << kLookupBits) - 1u;
 constexpr i32 kLookupEndOfBlock = 0x80;
 
 const char* const kParseRegion = "Parse JPEG";

@@ -185,7 +185,7 @@ void expireFlightActions(DroneConnection* connection, u64 now) {
                     : kind == AutopilotArduCopter ? connection->arduCopter.flightActions
                                                   : nullptr;
     i32 count = flightActionCount(kind);
-    for (i32 i = 0; i < kPx4FlightActions; i++) {
+    for (i32 i = 0; i < (i32)kPx4FlightActions; i++) {
         if (!requests || i >= count || !requests[i]) {
             connection->flightActionSeen[i] = 0;
             continue;

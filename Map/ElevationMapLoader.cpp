@@ -143,12 +143,12 @@ void clearSlot(ElevationMapSlot* slot, Platform* platform, DownloadPool* downloa
     releaseSlotBuffers(slot, platform, downloads);
     releaseElevationRaster(&slot->raster);
     releaseElevationRaster(&slot->parsed);
-    std::memset(slot, 0, sizeof(*slot));
+    *slot = ElevationMapSlot{};
     slot->rank = -1;
 }
 
 void startSlot(ElevationMapSlot* slot, const WantedRaster* wanted, i32 rank, Platform* platform) {
-    std::memset(slot, 0, sizeof(*slot));
+    *slot = ElevationMapSlot{};
     slot->kind = wanted->kind;
     slot->name = wanted->name;
     slot->path = wanted->path;

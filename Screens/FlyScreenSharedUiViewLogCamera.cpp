@@ -89,7 +89,7 @@ const CameraParamRow kParamRows[] = {
 
 ExtParamSlot* cameraParameter(ProtocolCameraState* camera, const char* name) {
     char padded[kExtParamNameBytes] = {};
-    std::strncpy(padded, name, kExtParamNameBytes);
+    std::memcpy(padded, name, strnlen(name, kExtParamNameBytes));  // a full-length name has no terminator
     for (i32 i = 0; i < kCameraParameters; i++) {
         if (std::memcmp(padded, kCameraParameterNames[i], kExtParamNameBytes) == 0) return &camera->parameters[i];
     }

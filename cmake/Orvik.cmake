@@ -1,6 +1,12 @@
 # Shared build settings and the helpers each folder's CMakeLists.txt calls.
 
 set(ORVIK_WARNINGS -Wall -Wextra)
+# The product's libraries and the benchmarks: in the builds the test command makes (the sanitizer
+# build and the fuzz build), a warning is an error, so that a new one fails there.
+set(ORVIK_PRODUCT_WARNINGS ${ORVIK_WARNINGS})
+if(ORVIK_SANITIZE OR ORVIK_FUZZ)
+    list(APPEND ORVIK_PRODUCT_WARNINGS -Werror)
+endif()
 if(ORVIK_TSAN AND (ORVIK_SANITIZE OR ORVIK_FUZZ))
     message(FATAL_ERROR "ORVIK_TSAN builds on its own: turn ORVIK_SANITIZE and ORVIK_FUZZ off")
 endif()
@@ -35,7 +41,7 @@ function(orvik_library name)
     endif()
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
-    target_compile_options(${name} PRIVATE ${ORVIK_WARNINGS})
+    target_compile_options(${name} PRIVATE ${ORVIK_PRODUCT_WARNINGS})
     if(ARG_LINKS)
         target_link_libraries(${name} PUBLIC ${ARG_LINKS})
     endif()

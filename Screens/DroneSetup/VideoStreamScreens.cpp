@@ -169,6 +169,7 @@ ORVIK_SCREEN_FUNCTION(selectVideoStreamConnectionScreen) {
 }
 
 ORVIK_SCREEN_FUNCTION(configureCustomVideoStreamConnectionScreen) {
+    (void)result;
     ProfilingScope scope("Configure Custom Video Stream Connection Screen");
     CustomVideoScreenState* state = (CustomVideoScreenState*)scratch;
     MapView* view = &state->listView;

@@ -189,7 +189,9 @@ TEST(P256, CoordinatesAtOrAbovePAndZeroAreRefused) {
         ASSERT_EQ(bigNumAdd(shifted, point, secp256r1.p), 0u);  // x + p
         EXPECT_FALSE(isPointOnCurve(shifted, &secp256r1)) << x;
         memcpy(shifted, secp256r1.p, 32);  // x = p when x is 0
-        if (x == 0) EXPECT_FALSE(isPointOnCurve(shifted, &secp256r1));
+        if (x == 0) {
+            EXPECT_FALSE(isPointOnCurve(shifted, &secp256r1));
+        }
         found++;
     }
     EXPECT_EQ(found, 4);

@@ -234,7 +234,9 @@ TEST_F(ChainTest, NameConstrainedAuthority) {
         Verdict v = judge(name + "-chain.pem", store.get(), "www.good.test");
         EXPECT_EQ(v.alert == ChainTrusted, opensslTrusts) << name << ": " << v.message;
         EXPECT_EQ(opensslTrusts, i == 0) << name;
-        if (i > 0) EXPECT_EQ(v.message, "Certificate of www.good.test names a host its issuer may not certify");
+        if (i > 0) {
+            EXPECT_EQ(v.message, "Certificate of www.good.test names a host its issuer may not certify");
+        }
     }
     EXPECT_EQ(judge("ncinside-chain.pem", store.get(), "127.0.0.1").alert, ChainTrusted);
     Verdict wildcard = judge("ncwildcard-chain.pem", store.get(), "www.good.test");

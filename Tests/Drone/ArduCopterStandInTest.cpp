@@ -15,8 +15,8 @@ namespace {
 using namespace standin;
 
 // Steps until the connection follows the stand-in as an ArduCopter vehicle known to hold no mission.
-void startArduCopter(Rig* rig, u16 firstPort, const std::vector<std::string>& options) {
-    startStandIn(rig, "arducopter", firstPort, options, [&] {
+void startArduCopter(Rig* rig, const std::vector<std::string>& options) {
+    startStandIn(rig, "arducopter", options, [&] {
         return rig->vehicle().autopilotKind == AutopilotArduCopter && rig->arduCopter().missionKnown &&
                rig->arduCopter().droneMissionCount == 0;
     });
@@ -40,7 +40,7 @@ std::vector<std::vector<std::string>> intervalCycles(const Rig& rig) {
 
 TEST(ArduCopterStandIn, OnlyStoppedStreamsAreAskedForOnceASecond) {
     Rig rig;
-    startArduCopter(&rig, 15100, {"streams=33"});
+    startArduCopter(&rig, {"streams=33"});
     if (HasFatalFailure()) return;
     rig.run(5000000);
     // GLOBAL_POSITION_INT streams on its own: every cycle asks for the other four, never for it. The
@@ -59,7 +59,7 @@ TEST(ArduCopterStandIn, StreamsAreAskedOnceAndBasicIdFollowsThePrearmText) {
     Rig rig;
     rig.arduCopter().remoteIdType = 1;
     std::memcpy(rig.arduCopter().uasId, "ORVIK-TEST-000001234", 20);
-    startArduCopter(&rig, 15120, {"prearm"});
+    startArduCopter(&rig, {"prearm"});
     if (HasFatalFailure()) return;
     rig.run(5000000);
     std::vector<std::vector<std::string>> cycles = intervalCycles(rig);
@@ -98,7 +98,7 @@ struct PhaseLog {
 TEST(ArduCopterStandIn, MissionUploadAutoPositionHoldReturnAndDisarm) {
     Rig rig;
     PhaseLog log;
-    startArduCopter(&rig, 15140, {"takeoff=6"});
+    startArduCopter(&rig, {"takeoff=6"});
     if (HasFatalFailure()) return;
     auto until = [&](auto done, int frames) {
         return rig.runUntil([&] {
@@ -152,7 +152,7 @@ TEST(ArduCopterStandIn, MissionUploadAutoPositionHoldReturnAndDisarm) {
 
 TEST(ArduCopterStandIn, RefusedUploadShowsItsFailureText) {
     Rig rig;
-    startArduCopter(&rig, 15160, {"takeoff=2", "refuse=1:10"});
+    startArduCopter(&rig, {"takeoff=2", "refuse=1:10"});
     if (HasFatalFailure()) return;
     ASSERT_TRUE(rig.runUntil([&] { return rig.vehicle().landedState == 2; }, 1000));
     rig.preferences->verticalFlightPathToFirstWaypoint = VerticalFlightPathStraight;
@@ -185,7 +185,7 @@ TEST(ArduCopterStandIn, AdsbSlotsFillAndAgeAndTheCylinderSoundsOncePerEntry) {
     Rig rig;
     rig.preferences->adsbWarningCylinderAltitude = 1000;
     rig.preferences->adsbWarningCylinderRadius = 1000;
-    startArduCopter(&rig, 15180, {"traffic"});
+    startArduCopter(&rig, {"traffic"});
     if (HasFatalFailure()) return;
     const AirTrafficList& traffic = rig.connection->airTraffic;
     u64 stepTime = 0;

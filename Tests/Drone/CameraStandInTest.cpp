@@ -38,21 +38,8 @@ std::vector<Command> commands(const Rig& rig, int number = -1) {
 
 size_t countLines(const Rig& rig, const std::string& prefix) { return rig.linesStartingWith(prefix).size(); }
 
-// Waits (without moving the test's clock) until the stand-in has printed everything it received:
-// no new line for 40 polls in a row.
-void settle(Rig* rig) {
-    size_t seen = rig->peer.lines.size();
-    for (int quiet = 0; quiet < 40;) {
-        pauseBriefly();
-        pollNodePeer(&rig->peer);
-        if (rig->peer.lines.size() != seen) {
-            seen = rig->peer.lines.size();
-            quiet = 0;
-        } else {
-            quiet++;
-        }
-    }
-}
+// Reads everything the stand-in printed about what it was sent, without moving the test's clock.
+void settle(Rig* rig) { rig->sync(); }
 
 // A game pad the test holds: rockers as axes, buttons as keys of the key map.
 struct ScriptedPad {
@@ -80,8 +67,8 @@ void stepWith(Rig* rig, ScriptedPad* pad, int frames) {
     }
 }
 
-void startCamera(Rig* rig, u16 port, const std::vector<std::string>& options) {
-    startStandIn(rig, "camera", port, options, [&] { return countLines(*rig, "ready") > 0; });
+void startCamera(Rig* rig, const std::vector<std::string>& options) {
+    startStandIn(rig, "camera", options, [&] { return countLines(*rig, "ready") > 0; });
 }
 
 }  // namespace
@@ -89,7 +76,7 @@ void startCamera(Rig* rig, u16 port, const std::vector<std::string>& options) {
 TEST(CameraStandIn, ProtocolCameraIsAskedUntilItNamesItselfThenPolledAndCommanded) {
     Rig rig;
     rig.preferences->mappingKitPhotoInterval = 4;
-    startCamera(&rig, 46100, {"sony", "silent-info=2"});
+    startCamera(&rig, {"sony", "silent-info=2"});
     if (HasFatalFailure()) return;
     DroneConnection* c = rig.connection.get();
     ASSERT_TRUE(rig.runUntil([&] { return c->cameraKind == CameraProtocol; }, 400));
@@ -190,7 +177,7 @@ TEST(CameraStandIn, ProtocolCameraStickGoesAsManualRateWithinItsLimitsAndStopsAS
     Rig rig;
     rig.preferences->gimbalSticksScalar = 1;
     rig.preferences->pitchGimbalBinding = ControllerInputPilotProLeftRocker;
-    startCamera(&rig, 46200, {"sony"});
+    startCamera(&rig, {"sony"});
     if (HasFatalFailure()) return;
     ScriptedPad pad;
     pad.attach(&rig);
@@ -245,7 +232,7 @@ TEST(CameraStandIn, ProtocolCameraStickGoesAsManualRateWithinItsLimitsAndStopsAS
 namespace {
 
 // The Gremsy gimbal through the scripted pad: pitch rocker held, then recenter held.
-void driveGremsy(const char* firmware, u16 port, int sign) {
+void driveGremsy(const char* firmware, int sign) {
     Rig rig;
     Preferences* p = rig.preferences.get();
     p->gimbalSticksScalar = 1;
@@ -253,7 +240,7 @@ void driveGremsy(const char* firmware, u16 port, int sign) {
     p->yawGimbalBinding = ControllerInputPilotProRightRocker;
     p->recenterGimbalBinding = ControllerInputHerelinkA;
     p->recenterPositionPitch = -45;
-    startCamera(&rig, port, {"gremsy", std::string("firmware=") + firmware});
+    startCamera(&rig, {"gremsy", std::string("firmware=") + firmware});
     if (::testing::Test::HasFatalFailure()) return;
     ScriptedPad pad;
     pad.attach(&rig);
@@ -310,12 +297,12 @@ void driveGremsy(const char* firmware, u16 port, int sign) {
 
 }  // namespace
 
-TEST(CameraStandIn, GremsyBeforeFirmware758FlipsPitchAndYawSigns) { driveGremsy("7.5.7", 46300, -1); }
-TEST(CameraStandIn, GremsyFrom758KeepsPitchAndYawSigns) { driveGremsy("7.5.8", 46400, 1); }
+TEST(CameraStandIn, GremsyBeforeFirmware758FlipsPitchAndYawSigns) { driveGremsy("7.5.7", -1); }
+TEST(CameraStandIn, GremsyFrom758KeepsPitchAndYawSigns) { driveGremsy("7.5.8", 1); }
 
 TEST(CameraStandIn, WorkswellLayoutIsReadByIndexAndAPressBehindAFullQueueIsDelayedNotLost) {
     Rig rig;
-    startCamera(&rig, 46500, {"workswell", "ignore-set"});
+    startCamera(&rig, {"workswell", "ignore-set"});
     if (HasFatalFailure()) return;
     DroneConnection* c = rig.connection.get();
     ASSERT_TRUE(rig.runUntil([&] { return c->cameraKind == CameraGimbal && c->workswellCamera.layout.receiveTime; },
@@ -359,7 +346,7 @@ TEST(CameraStandIn, NextVisionReportsSelectTheirStreamsAndAShootPhotoPressTakesA
     Rig rig;
     rig.preferences->videoStreamProtocol = VideoStreamQv;
     rig.preferences->shootPhotoBinding = ControllerInputHerelinkB;
-    startCamera(&rig, 46600, {"nextvision"});
+    startCamera(&rig, {"nextvision"});
     if (HasFatalFailure()) return;
     ScriptedPad pad;
     pad.attach(&rig);
@@ -409,7 +396,7 @@ TEST(CameraStandIn, HyperspectralKeysSendWellFormedTextsWithTheLocalTimeOfThePre
     Rig rig;
     rig.preferences->enableCorningShark410 = 1;
     rig.inputs.timeZoneOffsetMs = -5 * 3600000LL;
-    startCamera(&rig, 46700, {"gremsy"});
+    startCamera(&rig, {"gremsy"});
     if (!HasFatalFailure()) {
         ScriptedPad pad;
         pad.attach(&rig);

@@ -88,7 +88,7 @@ void runActions(Rig* rig, u32 autopilot, const std::vector<std::string>& expecte
 
 TEST(FlightActionButtons, EachConfirmedPx4ActionReachesTheStandIn) {
     Rig rig;
-    startStandIn(&rig, "px4", 17200, {}, [&] { return rig.vehicle().autopilotKind == AutopilotPx4; });
+    startStandIn(&rig, "px4", {}, [&] { return rig.vehicle().autopilotKind == AutopilotPx4; });
     if (HasFatalFailure()) return;
     runActions(&rig, AutopilotPx4,
                {"command 246 1 0 0", "command 176 1 4 2", "command 176 1 4 6", "command 176 1 4 5", "command 176 1 3 0",
@@ -97,7 +97,7 @@ TEST(FlightActionButtons, EachConfirmedPx4ActionReachesTheStandIn) {
 
 TEST(FlightActionButtons, EachConfirmedArduCopterActionReachesTheStandIn) {
     Rig rig;
-    startStandIn(&rig, "arducopter", 17400, {}, [&] { return rig.vehicle().autopilotKind == AutopilotArduCopter; });
+    startStandIn(&rig, "arducopter", {}, [&] { return rig.vehicle().autopilotKind == AutopilotArduCopter; });
     if (HasFatalFailure()) return;
     runActions(&rig, AutopilotArduCopter,
                {"command 176 1 6 0", "command 176 1 16 0", "command 400 0 0 0", "command 400 0 21196 0"});
@@ -109,7 +109,7 @@ TEST(FlightActionButtons, EachConfirmedArduCopterActionReachesTheStandIn) {
 // have sent is thrown away every frame, so no queue ever fills.
 TEST(FlightActionButtons, UnderRelayControlNothingIsRequestedOrSentLate) {
     Rig rig;
-    startStandIn(&rig, "px4", 17600, {}, [&] { return rig.vehicle().autopilotKind == AutopilotPx4; });
+    startStandIn(&rig, "px4", {}, [&] { return rig.vehicle().autopilotKind == AutopilotPx4; });
     if (HasFatalFailure()) return;
     DroneConnection* connection = rig.connection.get();
     std::unique_ptr<Socket> relaySocket = std::make_unique<Socket>();
@@ -136,7 +136,9 @@ TEST(FlightActionButtons, UnderRelayControlNothingIsRequestedOrSentLate) {
         rig.step();
         ASSERT_EQ(connection->relayControlled, 1u);
         ASSERT_EQ(queuedPacketCount(&connection->sinkSocket.sendQueue), 0);
-        if (simulatedNow - start > 2100000) EXPECT_EQ(connection->px4.flightActions[land], 0u);
+        if (simulatedNow - start > 2100000) {
+            EXPECT_EQ(connection->px4.flightActions[land], 0u);
+        }
     }
     EXPECT_GT(connection->traffic[TrafficSink].messages, 10u);
     FixedString said = connection->vehicle.commandRefusalText;

@@ -28,6 +28,7 @@ struct Received {
 
 struct PayloadPeer {
     NodeProcess process;
+    std::vector<int> ports;  // the vehicle's and the two units'
     size_t linesRead = 0;
     std::vector<Received> received;
 
@@ -43,30 +44,22 @@ struct PayloadPeer {
     // Sends a command line and waits until the stand-in has handed all it sent to the kernel.
     void command(const std::string& line, u64 now) {
         if (process.input < 0) return;
-        size_t before = 0;
-        for (const std::string& l : process.lines) before += l == "done";
+        size_t from = process.lines.size();
         std::string text = line + "\n";
         ASSERT_EQ(write(process.input, text.data(), text.size()), (ssize_t)text.size());
-        for (int i = 0; i < 2000; i++) {
-            collect(now);
-            size_t done = 0;
-            for (const std::string& l : process.lines) done += l == "done";
-            if (done > before) break;
-            pauseBriefly();
-        }
-        pauseBriefly();
+        EXPECT_TRUE(waitForNodeLines(&process, "done", 1, from)) << line;
+        collect(now);
     }
-    // Reads the reports without stepping a frame until the stand-in has been quiet for a while: a
-    // loaded machine may deliver them late.
-    void drain(u64 now) {
-        size_t seen = process.lines.size();
-        for (int quiet = 0, i = 0; quiet < 40 && i < 1000; i++) {
-            pauseBriefly();
-            collect(now);
-            quiet = process.lines.size() == seen ? quiet + 1 : 0;
-            seen = process.lines.size();
+    // Reads the reports of every frame sent so far, once the stand-in has handled them and handed to the
+    // kernel what it sent before: a step that ends here stamps its frames with its own time however
+    // slowly the stand-in runs, and the next step reads what it answered.
+    void sync(u64 now) {
+        if (process.output >= 0) {
+            EXPECT_TRUE(syncNodePeer(&process, ports)) << "the stand-in did not answer";
         }
+        collect(now);
     }
+    void drain(u64 now) { sync(now); }
     std::vector<Received> framesSince(u64 time, int type, const std::string& port = "") const {
         std::vector<Received> found;
         for (const Received& r : received) {
@@ -82,24 +75,15 @@ struct PayloadPeer {
     }
 };
 
-inline bool waitForReady(NodeProcess* process) {
-    for (int i = 0; i < 2500; i++) {
-        pollNodePeer(process);
-        for (const std::string& line : process->lines) {
-            if (line == "ready") return true;
-        }
-        if (process->ended) return false;
-        pauseBriefly();
-    }
-    return false;
-}
+inline bool waitForReady(NodeProcess* process) { return waitForNodeLines(process, "ready"); }
 
-// Starts the stand-in with its vehicle on vehiclePort and the VOSK units on the next two ports,
-// sending to the station's gcsPort; false when it did not come up.
+// Starts the stand-in with its vehicle on vehiclePort and the VOSK units on two free ports, sending
+// to the station's gcsPort; false when it did not come up.
 inline bool startPayloadPeer(PayloadPeer* peer, u16 vehiclePort, u16 gcsPort) {
     peer->process = NodeProcess{};
-    if (!startNodePeer(&peer->process, {"payloads", std::to_string(vehiclePort), std::to_string(vehiclePort + 1),
-                                        std::to_string(vehiclePort + 2), std::to_string(gcsPort), "120"})) {
+    peer->ports = {vehiclePort, freeUdpPort(), freeUdpPort()};
+    if (!startNodePeer(&peer->process, {"payloads", std::to_string(vehiclePort), std::to_string(peer->ports[1]),
+                                        std::to_string(peer->ports[2]), std::to_string(gcsPort), "120"})) {
         return false;
     }
     if (waitForReady(&peer->process)) return true;

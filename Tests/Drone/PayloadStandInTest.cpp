@@ -62,8 +62,7 @@ struct Rig {
         inputs.now = simulatedNow;
         inputs.utcMilliseconds = 13400000000000 + (i64)(simulatedNow / 1000);
         controlDrone(connection.get(), &inputs);
-        pauseBriefly();
-        peer.collect(simulatedNow);
+        peer.sync(simulatedNow);
     }
     void drain() { peer.drain(simulatedNow); }
     void run(u64 microseconds) {
@@ -75,13 +74,12 @@ struct Rig {
         step();
         step();
     }
-    // The frames once the stand-in's reports are in: a loaded machine (a station running beside the
-    // tests, say) delivers the last ones late, and a count taken before them comes up short.
+    // The frames once the stand-in's reports of them are in.
     std::vector<Received> framesSince(u64 time, int type, const std::string& port = "") {
         drain();
         return peer.framesSince(time, type, port);
     }
-    // The newest frame once the stand-in's reports are in (a loaded machine delivers them late).
+    // The newest frame once the stand-in's reports are in.
     Received lastFrame(int type, const std::string& port = "vehicle") {
         drain();
         return peer.lastFrame(type, port);
@@ -103,7 +101,7 @@ struct Rig {
     }
 };
 
-void startRig(Rig* rig, u16 firstPort) {
+void startRig(Rig* rig) {
     ASSERT_EQ(prepareNodePeer(), "");
     Preferences* preferences = rig->preferences.get();
     preferences->appSystemId = 255;
@@ -126,8 +124,9 @@ void startRig(Rig* rig, u16 firstPort) {
     payloadpeer::fenceAroundStandIn(rig->geofence.get());
     bool started = false;
     for (int attempt = 0; attempt < 8 && !started; attempt++) {
-        u16 gcsPort = (u16)(firstPort + 20 * attempt);
-        u16 vehiclePort = (u16)(gcsPort + 5);
+        u16 gcsPort = (u16)freeUdpPort();
+        u16 vehiclePort = (u16)freeUdpPort();
+        if (!gcsPort || !vehiclePort || gcsPort == vehiclePort) continue;
         preferences->droneLocalPort = gcsPort;
         preferences->droneAddress = makeAddressRecord(4, kLoopback, vehiclePort);
         closeSocket(rig->droneSocket.get());
@@ -148,7 +147,7 @@ void startRig(Rig* rig, u16 firstPort) {
 
 TEST(PayloadStandIn, OrvikControlFramesCarryCountersPeriodAndFlagsAndDropsAreRecordedOrRefused) {
     Rig rig;
-    startRig(&rig, 15300);
+    startRig(&rig);
     EXPECT_TRUE(rig.framesSince(0, 1).empty()) << "no control frames before the payload reported";
     rig.orvikLine = "orvik 0 10 0 0 20 0000000000000000";
     rig.say(rig.orvikLine);
@@ -220,7 +219,7 @@ TEST(PayloadStandIn, OrvikControlFramesCarryCountersPeriodAndFlagsAndDropsAreRec
 
 TEST(PayloadStandIn, AutomaticStartStopFollowsTheMissionAndEmergencyReleaseFollowsItsTimeline) {
     Rig rig;
-    startRig(&rig, 15310);
+    startRig(&rig);
     rig.orvikLine = "orvik 0 0 0 0 20 0000000000000000";
     rig.say(rig.orvikLine);
     rig.plan->waypointCount = 1;
@@ -265,7 +264,7 @@ TEST(PayloadStandIn, AutomaticStartStopFollowsTheMissionAndEmergencyReleaseFollo
 
 TEST(PayloadStandIn, VoskControlGoesOnlyToReportedUnitsAndADropNeedsBothUnits) {
     Rig rig;
-    startRig(&rig, 15320);
+    startRig(&rig);
     rig.say("vosk 0 16 0 0 0 0");
     ASSERT_EQ(rig.link().kind, (u32)PayloadKindVosk);
     u64 from = simulatedNow;
@@ -306,7 +305,7 @@ TEST(PayloadStandIn, VoskControlGoesOnlyToReportedUnitsAndADropNeedsBothUnits) {
 // mission file loads them) holds the vehicle on either side of the meridian and nothing farther out.
 TEST(PayloadStandIn, DropsFollowARealGeofenceAlsoAcrossTheAntimeridian) {
     Rig rig;
-    startRig(&rig, 15340);
+    startRig(&rig);
     rig.orvikLine = "orvik 0 12 0 0 20 0000000000000000";
     rig.say(rig.orvikLine);
     ASSERT_EQ(rig.link().kind, (u32)PayloadKindOrvik);
@@ -345,13 +344,15 @@ TEST(PayloadStandIn, DropsFollowARealGeofenceAlsoAcrossTheAntimeridian) {
         rig.run(300000);
         ASSERT_NEAR(rig.connection->vehicle.globalPosition.longitude, c.longitude, 1e-6);
         EXPECT_EQ(rig.lastFrame(1).body[0] & 1, c.reason == 0 ? 1 : 0);
-        if (c.reason != 0) EXPECT_EQ(rig.orvik().disallowReason, c.reason);
+        if (c.reason != 0) {
+            EXPECT_EQ(rig.orvik().disallowReason, c.reason);
+        }
     }
 }
 
 TEST(PayloadStandIn, StrobeRunsWhileTheLightReportsAndAutoModesFollowHeightAboveHome) {
     Rig rig;
-    startRig(&rig, 15330);
+    startRig(&rig);
     rig.link().light.requestPending = 1;
     rig.link().light.requestedBrightness = StrobeHigh;
     rig.link().light.requestedPattern = StrobeOn;
@@ -386,8 +387,7 @@ TEST(PayloadStandIn, StrobeRunsWhileTheLightReportsAndAutoModesFollowHeightAbove
     u64 reported = rig.link().light.reportTime;
     rig.run(10500000);
     EXPECT_FALSE(rig.framesSince(reported + 9000000, 9).empty());
-    // Frames are stamped when the stand-in's report of them is read, which a loaded machine delays:
-    // count what has arrived once the reports are drained, then nothing more may come.
+    // Count what has arrived once the reports are in, then nothing more may come.
     rig.drain();
     size_t sent = rig.framesSince(0, 9).size();
     rig.run(2000000);

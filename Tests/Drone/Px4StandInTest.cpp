@@ -15,8 +15,8 @@ ParameterSlot& slotOf(Rig& rig, const char* name) { return rig.state().parameter
 
 // Steps until the connection follows the stand-in as a PX4 vehicle that is known to hold no mission
 // (the stand-in's own mission has been cleared).
-void startRig(Rig* rig, u16 firstPort, const std::vector<std::string>& options, u32 relaySeed = 0) {
-    startStandIn(rig, "px4", firstPort, options, [&] {
+void startRig(Rig* rig, const std::vector<std::string>& options, u32 relaySeed = 0) {
+    startStandIn(rig, "px4", options, [&] {
         return rig->vehicle().autopilotKind == AutopilotPx4 && rig->state().missionKnown &&
                rig->state().droneMissionCount == 0;
     }, relaySeed);
@@ -29,7 +29,7 @@ auto knownFlying(Rig* rig) {
 
 TEST(Px4StandIn, EditedParameterIsSentUntilReportedAndWrongValuesAreNotStored) {
     Rig rig;
-    startRig(&rig, 14700, {"spoof", "ignore-set"});
+    startRig(&rig, {"spoof", "ignore-set"});
     if (HasFatalFailure()) return;
     // A PARAM_VALUE of the wrong type, and one of a name outside the table, stored nothing.
     ASSERT_TRUE(rig.runUntil([&] { return !rig.linesStartingWith("spoofed").empty(); }, 500));
@@ -64,7 +64,7 @@ TEST(Px4StandIn, EditedParameterIsSentUntilReportedAndWrongValuesAreNotStored) {
 
 TEST(Px4StandIn, ConfirmedEditIsSentOnceAndOperatorLocationAndSticksReachTheVehicle) {
     Rig rig;
-    startRig(&rig, 14710, {"remote-id"});
+    startRig(&rig, {"remote-id"});
     if (HasFatalFailure()) return;
     editParameter(&slotOf(rig, "MAV_1_RATE"), parameterBytesFromInt(57600), simulatedNow);
     // A Pilot Pro controller with its sticks and rockers moved and one button down.
@@ -118,7 +118,7 @@ std::vector<std::vector<std::string>> items(const Rig& rig) {
 
 TEST(Px4StandIn, MissionUploadStartStopAndFlightActions) {
     Rig rig;
-    startRig(&rig, 14720, {});
+    startRig(&rig, {});
     if (HasFatalFailure()) return;
     EXPECT_EQ(rig.linesStartingWith("clear").size() >= 1, true) << "the mission found on the vehicle is cleared";
 
@@ -201,7 +201,7 @@ TEST(Px4StandIn, MissionUploadStartStopAndFlightActions) {
 
 TEST(Px4StandIn, RefusedUploadShowsItsFailureText) {
     Rig rig;
-    startRig(&rig, 14730, {"refuse=2:7"});
+    startRig(&rig, {"refuse=2:7"});
     if (HasFatalFailure()) return;
     rig.preferences->verticalFlightPathToFirstWaypoint = VerticalFlightPathStraight;
     makePlan(rig.plan.get(), 3, 20, 30);
@@ -217,7 +217,7 @@ TEST(Px4StandIn, RefusedUploadShowsItsFailureText) {
 TEST(Px4StandIn, UploadOverLossyLinkCompletesInOrderOrFailsWithText) {
     for (u32 seed : {11u, 23u, 37u}) {
         Rig rig;
-        startRig(&rig, 14740, {}, seed);
+        startRig(&rig, {}, seed);
         if (HasFatalFailure()) return;
         makePlan(rig.plan.get(), kMaxWaypoints, 15, 30);
         // Telemetry crosses the lossy link too: the upload is asked for once the vehicle is known flying.
@@ -240,7 +240,7 @@ TEST(Px4StandIn, UploadOverLossyLinkCompletesInOrderOrFailsWithText) {
 
     // The link is cut in the middle of an upload: it ends with a text, and nothing was stored.
     Rig rig;
-    startRig(&rig, 14740, {}, 5);
+    startRig(&rig, {}, 5);
     if (HasFatalFailure()) return;
     makePlan(rig.plan.get(), kMaxWaypoints, 15, 30);
     ASSERT_TRUE(rig.runUntil(knownFlying(&rig), 3000));
@@ -255,7 +255,7 @@ TEST(Px4StandIn, UploadOverLossyLinkCompletesInOrderOrFailsWithText) {
 
 TEST(Px4StandIn, FlightPhaseFollowsTakeoffMissionAndLanding) {
     Rig rig;
-    startRig(&rig, 14760, {"ground"});
+    startRig(&rig, {"ground"});
     if (HasFatalFailure()) return;
     std::vector<i32> phases;
     auto until = [&](auto done, int frames) {

@@ -149,21 +149,7 @@ void expectScriptedTelemetry(const VehicleState& v) {
 
 }
 
-bool waitForReady(NodeProcess* process) {
-    for (int i = 0; i < 2500; i++) {
-        pollNodePeer(process);
-        for (const std::string& line : process->lines) {
-            if (line == "ready") {
-                return true;
-            }
-        }
-        if (process->ended) {
-            return false;
-        }
-        pauseBriefly();
-    }
-    return false;
-}
+bool waitForReady(NodeProcess* process) { return waitForNodeLines(process, "ready"); }
 
 // Autodetect against the scripted vehicle; with spoof, the second sender uses the vehicle's own ids
 // from its own port (a spoofing HEARTBEAT and position), which must take neither the endpoint nor

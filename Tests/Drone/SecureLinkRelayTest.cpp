@@ -54,8 +54,7 @@ struct RelayPair {
         client.inputs.now = simulatedNow;
         controlDrone(host.connection.get(), &host.inputs);
         controlDrone(client.connection.get(), &client.inputs);
-        pollNodePeer(&host.peer);
-        pauseBriefly();
+        host.sync();
     }
     template <typename Done>
     bool stepUntil(Done done, int frames) {
@@ -78,7 +77,7 @@ struct RelayPair {
 
 void startPair(RelayPair* pair) {
     Rig* host = &pair->host;
-    startStandIn(host, "px4", 15500, {}, [&] { return host->vehicle().lastHeardTime != 0; });
+    startStandIn(host, "px4", {}, [&] { return host->vehicle().lastHeardTime != 0; });
     if (testing::Test::HasFatalFailure()) return;
     u16 relayPort = (u16)(host->preferences->droneLocalPort + 10);
 

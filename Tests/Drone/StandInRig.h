@@ -99,6 +99,7 @@ struct Rig {
     FlightLogger logger{};
     DroneLinkInputs inputs{};
     NodeProcess peer;  // the stand-in
+    int standInPort = 0;  // where it listens
     std::unique_ptr<LossyRelay> relay;
     std::vector<i32> viewed;  // parameter slots a screen shows
 
@@ -113,9 +114,16 @@ struct Rig {
         for (i32 index : viewed) state().parameters[index].viewedTime = simulatedNow;
         controlDrone(connection.get(), &inputs);
         if (relay) relay->pump();
-        pollNodePeer(&peer);
-        pauseBriefly();
+        sync();
         if (relay) relay->pump();
+    }
+    // Waits until the stand-in has handled all this frame sent and its answers are on their way, so
+    // that the next frame reads them however slowly it runs (the sync goes around the relay).
+    void sync() {
+        if (peer.output >= 0 && standInPort) {
+            EXPECT_TRUE(syncNodePeer(&peer, {standInPort})) << "the stand-in did not answer";
+        }
+        pollNodePeer(&peer);
     }
     template <typename Done>
     bool runUntil(Done done, int maxFrames) {
@@ -146,23 +154,12 @@ struct Rig {
     }
 };
 
-inline bool waitForReady(NodeProcess* process) {
-    for (int i = 0; i < 2500; i++) {
-        pollNodePeer(process);
-        for (const std::string& line : process->lines) {
-            if (line == "ready") return true;
-        }
-        if (process->ended) return false;
-        pauseBriefly();
-    }
-    return false;
-}
+inline bool waitForReady(NodeProcess* process) { return waitForNodeLines(process, "ready"); }
 
-// Opens the drone socket on a free group of ports and starts the stand-in of the given mode (behind
+// Opens the drone socket on a free port and starts the stand-in of the given mode on another (behind
 // a relay when seeded), then steps until `ready` holds.
 template <typename Ready>
-void startStandIn(Rig* rig, const char* mode, u16 firstPort, const std::vector<std::string>& options, Ready ready,
-                  u32 relaySeed = 0) {
+void startStandIn(Rig* rig, const char* mode, const std::vector<std::string>& options, Ready ready, u32 relaySeed = 0) {
     ASSERT_EQ(prepareNodePeer(), "");
     Preferences* preferences = rig->preferences.get();
     preferences->appSystemId = 255;
@@ -184,13 +181,14 @@ void startStandIn(Rig* rig, const char* mode, u16 firstPort, const std::vector<s
     rig->inputs.missionPlan = rig->plan.get();
     bool started = false;
     for (int attempt = 0; attempt < 8 && !started; attempt++) {
-        u16 gcsPort = (u16)(firstPort + 20 * attempt);
-        u16 vehiclePort = (u16)(gcsPort + 5);
+        u16 gcsPort = (u16)freeUdpPort();
+        u16 vehiclePort = (u16)freeUdpPort();
+        if (!gcsPort || !vehiclePort || gcsPort == vehiclePort) continue;
         u16 droneTarget = vehiclePort;
         u16 standInGcsPort = gcsPort;
         if (relaySeed) {
             rig->relay = std::make_unique<LossyRelay>();
-            if (!rig->relay->open((u16)(gcsPort + 6), (u16)(gcsPort + 7), vehiclePort, relaySeed)) continue;
+            if (!rig->relay->open((u16)freeUdpPort(), (u16)freeUdpPort(), vehiclePort, relaySeed)) continue;
             droneTarget = rig->relay->portA;
             standInGcsPort = rig->relay->portB;
         }
@@ -204,6 +202,7 @@ void startStandIn(Rig* rig, const char* mode, u16 firstPort, const std::vector<s
         arguments.insert(arguments.end(), options.begin(), options.end());
         ASSERT_TRUE(startNodePeer(&rig->peer, arguments));
         started = waitForReady(&rig->peer);
+        rig->standInPort = started ? vehiclePort : 0;
         if (!started) stopNodePeer(&rig->peer);
     }
     ASSERT_TRUE(started);

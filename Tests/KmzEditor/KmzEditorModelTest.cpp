@@ -54,10 +54,10 @@ struct MRecord {
     MPoint point{};
     MLine line{};
     MMarker marker{};
-    std::vector<std::pair<i32, u32>> others;  // AddPoint: (other point, colour)
-    std::vector<std::pair<i32, MLine>> restored;  // RestorePoint: its segments as they were
+    std::vector<std::pair<i32, u32>> others{};  // AddPoint: (other point, colour)
+    std::vector<std::pair<i32, MLine>> restored{};  // RestorePoint: its segments as they were
     u32 color = 0;
-    MContent content;  // Load, Merge; Unmerge keeps only the ids
+    MContent content{};  // Load, Merge; Unmerge keeps only the ids
 };
 
 struct Model {

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -139,6 +143,68 @@ void stopNodePeer(NodeProcess* process) {
     close(process->output);
     process->output = -1;
     process->pid = -1;
+}
+
+int freeUdpPort() {
+    int probe = socket(AF_INET, SOCK_DGRAM, 0);
+    if (probe < 0) {
+        return 0;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    int port = 0;
+    if (bind(probe, (sockaddr*)&address, sizeof(address)) == 0 && getsockname(probe, (sockaddr*)&address, &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    close(probe);
+    return port;
+}
+
+bool waitForNodeLines(NodeProcess* process, const std::string& line, size_t count, size_t from) {
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    size_t found = 0;
+    for (;;) {
+        pollNodePeer(process);
+        for (; from < process->lines.size(); from++) {
+            found += process->lines[from] == line;
+        }
+        if (found >= count) {
+            return true;
+        }
+        if (process->ended || process->output < 0) {
+            return false;
+        }
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec - start.tv_sec > 60) {
+            return false;
+        }
+        pollfd readable{process->output, POLLIN, 0};
+        poll(&readable, 1, 100);
+    }
+}
+
+bool syncNodePeer(NodeProcess* process, const std::vector<int>& ports) {
+    static unsigned number = 0;
+    number++;
+    std::string request = "sync " + std::to_string(number);
+    size_t from = process->lines.size();
+    int sender = socket(AF_INET, SOCK_DGRAM, 0);
+    if (sender < 0) {
+        return false;
+    }
+    for (int port : ports) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons((unsigned short)port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(sender, request.data(), request.size(), 0, (sockaddr*)&address, sizeof(address));
+    }
+    close(sender);
+    return waitForNodeLines(process, "synced " + std::to_string(number), ports.size(), from);
 }
 
 std::vector<std::string> splitWords(const std::string& line) {

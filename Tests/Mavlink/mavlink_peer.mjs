@@ -80,6 +80,10 @@
 //       "manual SYS COMP SEQ FLAGS PITCH_RATE YAW_RATE TSYS TCOMP", "param_read NAME", "param_set NAME
 //       VALUE" and "raw HEX" for anything else addressed to it. Option "versions=X:Y:Z" makes the
 //       gimbal report VERSION_X, VERSION_Y and VERSION_Z as those numbers (fractions kept).
+//   The stand-ins that the tests step (px4, payloads, arducopter, camera, sequence) answer a datagram "sync N"
+//   on any of their ports with the line "synced N", printed once every datagram that came before it
+//   has been handled and all they sent has reached the kernel: the test then reads their answers on
+//   its next frame however slowly they run.
 //   node mavlink_peer.mjs sequence LOCAL_PORT GCS_PORT MAX_SECONDS SEQ,SEQ,...
 //       On the station's first datagram, sends frames of system 1, component 1 with exactly these
 //       MAVLink sequence numbers (HEARTBEAT and ATTITUDE alternately), each followed by a HEARTBEAT of
@@ -90,6 +94,25 @@ import fs from 'node:fs'
 import { MavLinkPacketSplitter, MavLinkPacketParser, MavLinkProtocolV1, MavLinkProtocolV2, minimal, standard, common } from 'node-mavlink'
 
 const [mode, ...args] = process.argv.slice(2)
+
+// Every datagram sent is counted until it has left for the kernel, for the answer to "sync N".
+let unsent = 0, afterAllSent = []
+const originalSend = dgram.Socket.prototype.send
+dgram.Socket.prototype.send = function (...sendArguments) {
+  const callback = typeof sendArguments[sendArguments.length - 1] === 'function' ? sendArguments.pop() : null
+  unsent++
+  return originalSend.call(this, ...sendArguments, (...result) => {
+    if (callback) callback(...result)
+    if (--unsent === 0) { const waiting = afterAllSent; afterAllSent = []; for (const f of waiting) f() }
+  })
+}
+// True when the datagram is the test's "sync N", which is then answered.
+function answeredSync(bytes) {
+  if (bytes.length > 16 || bytes.subarray(0, 5).toString('latin1') !== 'sync ') return false
+  const answer = 'synced ' + bytes.subarray(5).toString('latin1')
+  if (unsent === 0) console.log(answer); else afterAllSent.push(() => console.log(answer))
+  return true
+}
 
 function splitFrames(bytes) {
   const splitter = new MavLinkPacketSplitter()
@@ -423,6 +446,7 @@ function px4(localPort, gcsPort, maxSeconds, options) {
   }
   const REGISTRY = { ...minimal.REGISTRY, ...common.REGISTRY }
   socket.on('message', bytes => {
+    if (answeredSync(bytes)) return
     const splitter = new MavLinkPacketSplitter()
     const parser = new MavLinkPacketParser()
     splitter.pipe(parser)
@@ -534,6 +558,7 @@ function payloads(vehiclePort, voskAPort, voskBPort, gcsPort, maxSeconds) {
   })
   for (const [name, socket] of Object.entries(sockets)) {
     socket.on('message', bytes => {
+      if (answeredSync(bytes)) return
       const splitter = new MavLinkPacketSplitter()
       const parser = new MavLinkPacketParser()
       splitter.pipe(parser)
@@ -689,6 +714,7 @@ function arducopter(localPort, gcsPort, maxSeconds, options) {
   }
   const REGISTRY = { ...minimal.REGISTRY, ...common.REGISTRY }
   socket.on('message', bytes => {
+    if (answeredSync(bytes)) return
     const splitter = new MavLinkPacketSplitter()
     const parser = new MavLinkPacketParser()
     splitter.pipe(parser)
@@ -1076,6 +1102,7 @@ function camera(localPort, gcsPort, maxSeconds, kind, options) {
   }
   const REGISTRY = { ...minimal.REGISTRY, ...common.REGISTRY }
   socket.on('message', datagram => {
+    if (answeredSync(datagram)) return
     const splitter = new MavLinkPacketSplitter()
     const parser = new MavLinkPacketParser()
     splitter.pipe(parser)
@@ -1106,8 +1133,8 @@ function sequence(localPort, gcsPort, maxSeconds, numbers) {
   const attitude = () => Object.assign(new common.Attitude(), { timeBootMs: 1, roll: 0, pitch: 0, yaw: 0,
     rollspeed: 0, pitchspeed: 0, yawspeed: 0 })
   let sent = false
-  socket.on('message', () => {
-    if (sent) return
+  socket.on('message', bytes => {
+    if (answeredSync(bytes) || sent) return
     sent = true
     numbers.forEach((seq, i) => {
       socket.send(fc.serialize(i % 2 ? attitude() : heartbeat(), seq), gcsPort, '127.0.0.1')

@@ -418,7 +418,7 @@ TEST_F(TlsInterop, HelloRetryRequestEndsTheHandshake) {
     EXPECT_FALSE(fetched.established);
     EXPECT_NE(fetched.message.find("HelloRetryRequest"), std::string::npos) << fetched.message;
     EXPECT_TRUE(fetched.received.empty());
-    for (int i = 0; i < 300 && serverLog().find("RECEIVED") == std::string::npos; i++) usleep(10000);
+    for (int i = 0; i < 6000 && serverLog().find("RECEIVED") == std::string::npos; i++) usleep(10000);
     EXPECT_NE(serverLog().find("RECEIVED 15030300020228"), std::string::npos) << serverLog();
 }
 
@@ -429,7 +429,7 @@ TEST_F(TlsInterop, ConnectionClosedDuringTheHandshakeFails) {
     Fetched fetched = fetch("GET /f.txt HTTP/1.0\r\n\r\n");
     EXPECT_FALSE(fetched.established);
     EXPECT_EQ(fetched.message, "The server closed the connection");
-    for (int i = 0; i < 300 && serverLog().find("HELLO") == std::string::npos; i++) usleep(10000);
+    for (int i = 0; i < 6000 && serverLog().find("HELLO") == std::string::npos; i++) usleep(10000);
     std::string log = serverLog();
     EXPECT_NE(log.find("HELLO"), std::string::npos);
     EXPECT_EQ(log.find("HELLO"), log.rfind("HELLO")) << log;

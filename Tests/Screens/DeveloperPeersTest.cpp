@@ -52,7 +52,7 @@ protected:
 };
 
 TEST_F(DeveloperPeersTest, PixyUShowsTheGimbalVersionAndSendsPitchRollYawInThatOrder) {
-    startStandIn(&rig, "camera", 47300, {"gremsy", "versions=7.9:2:0"}, [&] {
+    startStandIn(&rig, "camera", {"gremsy", "versions=7.9:2:0"}, [&] {
         const GremsyGimbalState& g = rig.connection->gremsyGimbal;
         return g.parameters[GremsyVersionX].received && g.parameters[GremsyVersionY].received &&
                g.parameters[GremsyVersionZ].received;
@@ -87,7 +87,7 @@ TEST_F(DeveloperPeersTest, PixyUShowsTheGimbalVersionAndSendsPitchRollYawInThatO
 
 TEST_F(DeveloperPeersTest, FcSequenceRowsFollowTheFlightControllersNumbers) {
     const u8 numbers[9] = {5, 6, 8, 8, 9, 254, 255, 0, 1};
-    startStandIn(&rig, "sequence", 47500, {"5,6,8,8,9,254,255,0,1"},
+    startStandIn(&rig, "sequence", {"5,6,8,8,9,254,255,0,1"},
                  [&] { return rig.connection->traffic[TrafficDroneLink].fcSequenceCount >= 9; });
     shareConnection();
     const MavlinkTrafficStats& traffic = harness.app->droneConnection.traffic[TrafficDroneLink];

@@ -82,9 +82,9 @@ const std::string kInTheAir = "vehicle 2 3 0 47.397742 8.545594 30 0 0";
 class PayloadPanelsStandIn : public ::testing::Test {
 protected:
     // Each test its own ports: ctest runs them side by side.
-    void begin(u16 firstPort) {
+    void begin() {
         host = PanelHost{};
-        payloadrig::startRig(&rig, firstPort);
+        payloadrig::startRig(&rig);
         rig.push(panelHostScreen);
     }
     void TearDown() override { payloadrig::stopRig(&rig); }
@@ -93,7 +93,7 @@ protected:
 };
 
 TEST_F(PayloadPanelsStandIn, OrvikStartStopAndEmergencyReleaseOnlyAfterYes) {
-    ASSERT_NO_FATAL_FAILURE(begin(17300));
+    ASSERT_NO_FATAL_FAILURE(begin());
     rig.repeat({kOnTheGround, "orvik 0 0 0 0 20 0000000000000000"});
     rig.run(300000);
     ASSERT_EQ(rig.link().kind, (u32)PayloadKindOrvik);
@@ -131,7 +131,7 @@ TEST_F(PayloadPanelsStandIn, OrvikStartStopAndEmergencyReleaseOnlyAfterYes) {
 }
 
 TEST_F(PayloadPanelsStandIn, CountdownCancelHoldsAndReleaseNowFiresAtOnce) {
-    ASSERT_NO_FATAL_FAILURE(begin(17310));
+    ASSERT_NO_FATAL_FAILURE(begin());
     rig.repeat({kOnTheGround, "orvik 163 0 0 0 20 0000000000000000"});
     rig.run(300000);
     OrvikPayloadState& orvik = rig.link().orvik;
@@ -160,7 +160,7 @@ TEST_F(PayloadPanelsStandIn, CountdownCancelHoldsAndReleaseNowFiresAtOnce) {
 }
 
 TEST_F(PayloadPanelsStandIn, VoskDropsOnlyWhileItsChannelIsReadyAndTheConfirmationClosesOnLanding) {
-    ASSERT_NO_FATAL_FAILURE(begin(17320));
+    ASSERT_NO_FATAL_FAILURE(begin());
     rig.app()->preferences.developerMode = 1;
     rig.repeat({kInTheAir, "vosk 0 18 0 0 0 0", "vosk 1 18 0 0 0 0"});
     rig.run(400000);
@@ -194,7 +194,7 @@ TEST_F(PayloadPanelsStandIn, VoskDropsOnlyWhileItsChannelIsReadyAndTheConfirmati
 }
 
 TEST_F(PayloadPanelsStandIn, StrobeLightReceivesEachButtonsValues) {
-    ASSERT_NO_FATAL_FAILURE(begin(17330));
+    ASSERT_NO_FATAL_FAILURE(begin());
     rig.repeat({kOnTheGround, "light 2 1 0"});
     rig.run(300000);
     host.openPanel = PayloadPanelStrobe;

@@ -195,7 +195,7 @@ TEST_F(FlyScreenPlanningTest, StartOverTheRidgeIsRefusedIntoTheSideViewAndUpload
     standin::Rig stand;
     SharedRecords shared{&stand};
     shareRecords(&stand);
-    standin::startStandIn(&stand, "px4", 16300, {}, [&] {
+    standin::startStandIn(&stand, "px4", {}, [&] {
         return stand.vehicle().autopilotKind == AutopilotPx4 && stand.state().missionKnown &&
                stand.state().droneMissionCount == 0 && stand.vehicle().globalPosition.time != 0 &&
                stand.vehicle().landedState >= 2 && stand.vehicle().home.time != 0;
@@ -483,7 +483,7 @@ TEST_F(FlyScreenPlanningTest, CameraSettingsChoiceArrivesAsParamExtSetAndExposur
     standin::Rig stand;
     SharedRecords shared{&stand};
     shareRecords(&stand);
-    standin::startStandIn(&stand, "camera", 47300, {"sony", "exposure=11"},
+    standin::startStandIn(&stand, "camera", {"sony", "exposure=11"},
                           [&] { return !stand.linesStartingWith("ready").empty(); });
     if (HasFatalFailure()) return;
     DroneConnection* c = &harness.app->droneConnection;

@@ -36,7 +36,7 @@ struct OrvikControls {
 
 class PayloadSetupStandIn : public ::testing::Test {
 protected:
-    void begin(u16 firstPort) { payloadrig::startRig(&rig, firstPort); }
+    void begin() { payloadrig::startRig(&rig); }
     void TearDown() override { payloadrig::stopRig(&rig); }
     void press(f32 x, f32 y) { click(&rig.harness, x, y); }
     void back() { tapKey(&rig.harness, KeyEscape); }
@@ -52,7 +52,7 @@ protected:
 };
 
 TEST_F(PayloadSetupStandIn, ConnectionRowsComeAndGoWithThePayloadsFrames) {
-    ASSERT_NO_FATAL_FAILURE(begin(17400));
+    ASSERT_NO_FATAL_FAILURE(begin());
     rig.app()->preferences.payloadType = PayloadVosk;
     rig.push(selectOrvikSetupConnectionScreen);
     EXPECT_FALSE(firstRowOpens(setupAttachedDodireruDropperScreen)) << "nothing heard yet";
@@ -75,7 +75,7 @@ TEST_F(PayloadSetupStandIn, ConnectionRowsComeAndGoWithThePayloadsFrames) {
 }
 
 TEST_F(PayloadSetupStandIn, OrvikStartTakesTwoPressesDropTwoClearsTheGroundTimingAndInjectionStaysInBounds) {
-    ASSERT_NO_FATAL_FAILURE(begin(17410));
+    ASSERT_NO_FATAL_FAILURE(begin());
     rig.repeat({kOnTheGround, kOrvikIdle});
     rig.run(300000);
     rig.push(setupAttachedOrvik2Screen);
@@ -133,7 +133,7 @@ TEST_F(PayloadSetupStandIn, OrvikStartTakesTwoPressesDropTwoClearsTheGroundTimin
 }
 
 TEST_F(PayloadSetupStandIn, DropperOpensAChannelOnlyOnTheGroundAfterItsConfirmation) {
-    ASSERT_NO_FATAL_FAILURE(begin(17420));
+    ASSERT_NO_FATAL_FAILURE(begin());
     rig.repeat({kOnTheGround, "vosk 0 2 0 0 0 0", "vosk 1 0 0 0 0 0"});  // the primary reports flying
     rig.run(400000);
     ASSERT_EQ(rig.link().vosk.dropAllowed, 1u);

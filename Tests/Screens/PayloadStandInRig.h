@@ -98,10 +98,7 @@ inline void rigUpdate(Platform* platform, UiState* ui, AppState* app) {
         controlDrone(&app->droneConnection, &current->inputs);
     }
     updateScreen(&app->screenStack, platform, ui, app);
-    if (current && current->started) {
-        pauseBriefly();
-        current->collect();
-    }
+    if (current && current->started) current->peer.sync(current->now());
 }
 
 inline void Rig::step(i32 count) {
@@ -114,9 +111,9 @@ inline void Rig::step(i32 count) {
     }
 }
 
-// Starts the harness, the drone socket on a free group of ports from firstPort and the stand-in,
+// Starts the harness, the drone socket on a free port and the stand-in on others,
 // and steps until the stand-in's vehicle is heard.
-inline void startRig(Rig* rig, u16 firstPort, i32 width = 1024, i32 height = 600) {
+inline void startRig(Rig* rig, i32 width = 1024, i32 height = 600) {
     ASSERT_EQ(prepareNodePeer(), "");
     ASSERT_TRUE(startScreensHarness(&rig->harness, width, height));
     current = rig;
@@ -140,8 +137,9 @@ inline void startRig(Rig* rig, u16 firstPort, i32 width = 1024, i32 height = 600
     payloadpeer::fenceAroundStandIn(&app->orvikGeofence);
     const u8 loopback[4] = {127, 0, 0, 1};
     for (int attempt = 0; attempt < 8 && !rig->started; attempt++) {
-        u16 gcsPort = (u16)(firstPort + 20 * attempt);
-        u16 vehiclePort = (u16)(gcsPort + 5);
+        u16 gcsPort = (u16)freeUdpPort();
+        u16 vehiclePort = (u16)freeUdpPort();
+        if (!gcsPort || !vehiclePort || gcsPort == vehiclePort) continue;
         preferences->droneLocalPort = gcsPort;
         preferences->droneAddress = makeAddressRecord(4, loopback, vehiclePort);
         closeSocket(&app->droneSocket);

@@ -72,7 +72,9 @@ TEST_F(ShaderPrograms, AFrameBuildsTheProgramsItDrawsWithFirstAndTheRestFollow) 
     }
     ASSERT_NE(renderer->shaders.programs[ProgramLine2d].program, 0u);
     for (i32 p = 0; p < kShaderProgramCount; p++) {
-        if (p != ProgramLine2d) EXPECT_EQ(renderer->shaders.programs[p].program, 0u) << kSources[2 * p];
+        if (p != ProgramLine2d) {
+            EXPECT_EQ(renderer->shaders.programs[p].program, 0u) << kSources[2 * p];
+        }
     }
     runHarnessFrame(&harness);
     for (const ShaderProgram& program : renderer->shaders.programs) EXPECT_NE(program.program, 0u);
