@@ -29,23 +29,11 @@ using flightlogtest::mavlinkFrame;
 constexpr i32 kWidth = 800;
 constexpr i32 kHeight = 600;
 constexpr i64 kStart = 1765100000000;
-constexpr i64 kFrameLimitMicros = 100000;  // processor time of one frame's update
 const char* kLogName = "flight_log_2025_12_07_09_33_20.qvlog3";
 
-// The processor time of the calling thread.
-i64 threadMicros() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return (i64)t.tv_sec * 1000000 + t.tv_nsec / 1000;
-}
-
-// The longest application update of a frame, in the main thread's processor time (its wall time on
-// a loaded machine also counts the time other programs hold the processors).
-i64 longestUpdate = 0;
-
-// The application update's steps that the flight logs take part in, in its order.
+// The application update's steps that the flight logs take part in, in its order. How long a frame
+// takes meanwhile is measured by LongWorkFramesBenchmark; here the work must run beside the frames.
 void slicesUpdate(Platform* platform, UiState* ui, AppState* app) {
-    i64 begin = threadMicros();
     i64 now = (i64)app->screenStack.now;
     updateFlightLogExport(&app->flightLogExport, &platform->fileJobs, &platform->jobQueue,
                           &app->flightLogExportProgress, now);
@@ -53,8 +41,6 @@ void slicesUpdate(Platform* platform, UiState* ui, AppState* app) {
     updateFlightLogList(&app->flightLogList, &platform->fileReads, &platform->jobQueue, nullptr, now);
     app->uiMetrics = computeUiMetrics(ui->screenRect);
     updateScreen(&app->screenStack, platform, ui, app);
-    i64 took = threadMicros() - begin;
-    if (took > longestUpdate) longestUpdate = took;
 }
 
 // A PX4 vehicle heard ten times a second, each datagram followed by its augmented position.
@@ -259,8 +245,6 @@ TEST_F(FlightLogSlices, FramesKeepComingWhileALongLogIsOpenedAndExportedAndBackG
     EXPECT_FALSE(std::filesystem::exists(dataPath(exportJob()->partPath)));
     std::ifstream kept(dataPath(gpx), std::ios::binary);
     EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()) == expected);
-
-    EXPECT_LT(longestUpdate, kFrameLimitMicros);
 }
 
 }  // namespace
