@@ -33,28 +33,6 @@ bool isSlice(u32 type) { return type == NalSlice || type == NalIdr; }
 // Units that may precede the first slice of a picture and, after a slice, wait for the next one.
 bool isHeldType(u32 type) { return type == NalSei || type == NalSps || type == NalPps || (type >= 14 && type <= 18); }
 
-void skipScalingLists(BitReader* r, i32 lists) {
-    for (i32 i = 0; i < lists; ++i) {
-        if (!readBits(r, 1)) continue;
-        i32 size = i < 6 ? 16 : 64;
-        i64 last = 8, next = 8;
-        for (i32 j = 0; j < size && next != 0; ++j) {
-            next = ((last + readSignedExpGolomb(r)) % 256 + 256) % 256;
-            if (next != 0) last = next;
-        }
-    }
-}
-
-bool highProfile(u64 profile) {
-    switch (profile) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-    case 118: case 128: case 138: case 139: case 134: case 135:
-        return true;
-    default:
-        return false;
-    }
-}
-
 void readSps(H264AccessUnit* au, const u8* unit, i64 length) {
     Rbsp rbsp;
     unescapeHeader(&rbsp, unit, length);
@@ -64,13 +42,13 @@ void readSps(H264AccessUnit* au, const u8* unit, i64 length) {
     u64 id = readExpGolomb(r);
     if (id >= (u64)kH264SpsCount) return;
     H264SpsFields f{};
-    if (highProfile(profile)) {
+    if (isH264HighProfile(profile)) {
         u64 chroma = readExpGolomb(r);
         if (chroma == 3) f.separateColourPlane = (u8)readBits(r, 1);
         readExpGolomb(r);
         readExpGolomb(r);
         readBits(r, 1);
-        if (readBits(r, 1)) skipScalingLists(r, chroma == 3 ? 12 : 8);
+        if (readBits(r, 1)) skipH264ScalingLists(r, chroma == 3 ? 12 : 8);
     }
     u64 log2MaxFrameNum = readExpGolomb(r) + 4;
     u64 pocType = readExpGolomb(r);

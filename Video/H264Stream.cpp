@@ -97,27 +97,6 @@ i64 unescapeRbsp(u8* out, const u8* bytes, i64 length) {
     return written;
 }
 
-void skipScalingList(BitReader* reader, i32 size) {
-    i64 lastScale = 8;
-    i64 nextScale = 8;
-    for (i32 j = 0; j < size; ++j) {
-        if (nextScale != 0) {
-            i64 delta = readSignedExpGolomb(reader);
-            nextScale = ((lastScale + delta) % 256 + 256) % 256;
-        }
-        if (nextScale != 0) lastScale = nextScale;
-    }
-}
-
-bool isHighProfile(u64 profile) {
-    switch (profile) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
-    case 118: case 128: case 138: case 139: case 134: case 135:
-        return true;
-    default:
-        return false;
-    }
-}
 
 u32 clampToU32(u64 value) { return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : (u32)value; }
 
@@ -128,18 +107,13 @@ i32 walkSequenceParameterSet(BitReader* r, H264StreamState* state) {
     readBits(r, 8);  // level_idc
     readExpGolomb(r);  // seq_parameter_set_id
     u64 chromaFormat = 1;
-    if (isHighProfile(profile)) {
+    if (isH264HighProfile(profile)) {
         chromaFormat = readExpGolomb(r);
         if (chromaFormat == 3) readBits(r, 1);  // separate_colour_plane_flag
         readExpGolomb(r);  // bit_depth_luma_minus8
         readExpGolomb(r);  // bit_depth_chroma_minus8
         readBits(r, 1);    // qpprime_y_zero_transform_bypass_flag
-        if (readBits(r, 1)) {  // seq_scaling_matrix_present_flag
-            i32 lists = chromaFormat == 3 ? 12 : 8;
-            for (i32 i = 0; i < lists; ++i) {
-                if (readBits(r, 1)) skipScalingList(r, i < 6 ? 16 : 64);
-            }
-        }
+        if (readBits(r, 1)) skipH264ScalingLists(r, chromaFormat == 3 ? 12 : 8);  // seq_scaling_matrix_present_flag
     }
     readExpGolomb(r);  // log2_max_frame_num_minus4
     u64 pocType = readExpGolomb(r);
@@ -271,4 +245,27 @@ u64 readExpGolomb(BitReader* reader) {
 i64 readSignedExpGolomb(BitReader* reader) {
     u64 k = readExpGolomb(reader);
     return (k & 1) ? (i64)((k + 1) / 2) : -(i64)(k / 2);
+}
+
+bool isH264HighProfile(u64 profile) {
+    switch (profile) {
+    case 100: case 110: case 122: case 244: case 44: case 83: case 86:
+    case 118: case 128: case 138: case 139: case 134: case 135:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void skipH264ScalingLists(BitReader* reader, i32 lists) {
+    for (i32 i = 0; i < lists; ++i) {
+        if (!readBits(reader, 1)) continue;  // this list is not present
+        i32 size = i < 6 ? 16 : 64;
+        i64 lastScale = 8;
+        i64 nextScale = 8;
+        for (i32 j = 0; j < size && nextScale != 0; ++j) {
+            nextScale = ((lastScale + readSignedExpGolomb(reader)) % 256 + 256) % 256;
+            if (nextScale != 0) lastScale = nextScale;
+        }
+    }
 }

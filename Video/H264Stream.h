@@ -90,3 +90,9 @@ u64 readExpGolomb(BitReader* reader);
 
 // The signed form se(v) of the next Exp-Golomb code.
 i64 readSignedExpGolomb(BitReader* reader);
+
+// Whether an SPS of this profile_idc carries the chroma format, bit depths and scaling matrices.
+bool isH264HighProfile(u64 profile);
+
+// Reads past an SPS's scaling lists (8, or 12 for 4:4:4), each present or not by its own flag.
+void skipH264ScalingLists(BitReader* reader, i32 lists);
