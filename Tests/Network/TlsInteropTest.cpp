@@ -18,11 +18,9 @@
 #include <memory>
 #include <netinet/in.h>
 #include <ostream>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -31,35 +29,12 @@ namespace {
 u64 interopNow = 10000000;
 u64 interopClock() { return interopNow; }
 
-// Real time (the monotonic clock) in microseconds: only for the guards against a hang.
-u64 realMicroseconds() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (u64)t.tv_sec * 1000000 + (u64)t.tv_nsec / 1000;
-}
-
-// Real time within which a live server starts or answers, however busy the machine.
-constexpr u64 kPeerPatience = 60000000;
-
-bool withinPatience(u64 start) { return realMicroseconds() - start < kPeerPatience; }
-
-// One frame of the client against the live server. The client's clock moves on 16.7 ms a frame
-// until its ClientHello is out (the hello waits a moment after a reset), and afterwards only on
-// frames where the server's bytes wait in the socket: however slowly the server answers, no timer of
-// the client runs while it waits for them. The wait is up to 100 ms of real time a frame.
+// One frame of the client against the live server; then its clock moves on 16.7 ms when it may (see
+// tlsClockMayMove), after up to 100 ms of real time for the server's bytes.
 void clientFrame(TlsStepResult* out, TlsClient* client, Socket* socket, const AddressRecord* address,
                  const FixedString* host, TlsSendQueue* queue) {
-    bool beforeHello = client->state == TlsStateReset || client->state == TlsStateIdle ||
-                       client->state == TlsStateConnecting;
-    bool bytesWait = false;
-    if (!beforeHello && socket->initialised && socket->handle >= 0) {
-        pollfd readable{socket->handle, POLLIN, 0};
-        bytesWait = poll(&readable, 1, 100) > 0;
-    } else if (beforeHello) {
-        usleep(1000);  // leaves the server the processor while the connection is made
-    }
-    if (beforeHello || bytesWait) interopNow += 16667;
     tlsClient(out, client, socket, address, host, queue);
+    if (tlsClockMayMove(client, socket, 100)) interopNow += 16667;
 }
 
 std::string makeScratchFolder() {

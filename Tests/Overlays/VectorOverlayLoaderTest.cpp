@@ -7,14 +7,13 @@
 #include <filesystem>
 #include <functional>
 
-#include <poll.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "Core/ImageSlots.h"
 #include "Core/JobQueue.h"
 #include "Network/Download.h"
 #include "Network/HttpsTestPeers.h"
+#include "Network/NetworkTestSupport.h"
 #include "Overlays/VectorOverlayLoader.h"
 #include "OverlayTestSupport.h"
 #include "Platform/FileTestSupport.h"
@@ -60,40 +59,23 @@ protected:
     // One frame of the loader, the file thread, the job worker and the network. The clock moves on
     // 16.7 ms a frame, but while a download waits for nginx's answer only on frames where its bytes
     // wait in the socket (after up to 10 ms of real time for them): however slowly nginx answers, no
-    // download time-out runs out. (Before its ClientHello a connection needs the clock: the hello
-    // waits a moment after a reset.)
+    // download time-out runs out.
     void frame(FileReadRequest** pick = nullptr) {
-        pollfd waiting[kDownloadConnections];
-        nfds_t count = 0;
-        bool beforeHello = false;
-        for (i32 c = 0; c < kDownloadConnections; c++) {
-            if (!world->pool.currentSlot[c]) continue;
-            u32 state = world->pool.connections[c].tls.state;
-            if (state == TlsStateReset || state == TlsStateIdle || state == TlsStateConnecting) {
-                beforeHello = true;
-            } else if (world->sockets[c].initialised && world->sockets[c].handle >= 0) {
-                waiting[count++] = pollfd{world->sockets[c].handle, POLLIN, 0};
-            }
-        }
-        if (beforeHello || count == 0 || poll(waiting, count, 10) > 0) loaderTestNow += 16667;
+        if (downloadClockMayMove(&world->pool, world->sockets, 10)) loaderTestNow += 16667;
         OverlaySelection selection = overlaySelectionOf(&world->preferences);
         updateVectorOverlayLoader(&world->loader, &selection, &platform->fileReads, &platform->fileJobs,
                                   &platform->jobQueue, &world->slots, &world->pool, pick);
         pass();
         runNextAsyncJob(&platform->jobQueue);
         downloadFiles(&world->pool, &world->resolver, world->sockets, kDownloadConnections);
-        usleep(200);
     }
     // Frames until `done` holds; false after a minute of real time (a guard against a hang only).
     bool runUntil(const std::function<bool()>& done) {
-        timespec start{}, now{};
-        clock_gettime(CLOCK_MONOTONIC, &start);
-        for (;;) {
+        for (u64 start = realMicroseconds(); withinPatience(start);) {
             if (done()) return true;
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            if (now.tv_sec - start.tv_sec > 60) return done();
             frame();
         }
+        return done();
     }
     std::string selected() { return world->preferences.vectorOverlayFile.text; }
     const OverlayMarkerImage* image(const std::string& suffix) {
