@@ -1,6 +1,7 @@
 #include "NetworkTestSupport.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -23,6 +24,57 @@ u64 testClock() { return testNow; }
 void waitBriefly() {
     timespec pause{0, 1000000};
     nanosleep(&pause, nullptr);
+}
+
+u64 realMicroseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (u64)t.tv_sec * 1000000 + (u64)t.tv_nsec / 1000;
+}
+
+bool withinPatience(u64 start) { return realMicroseconds() - start < kPeerPatience; }
+
+namespace {
+
+bool beforeHello(const TlsClient* client) {
+    return client->state == TlsStateReset || client->state == TlsStateIdle || client->state == TlsStateConnecting;
+}
+
+// The client's own flight is due: its next step sends it, with no wait and no time needed.
+bool flightDue(const TlsClient* client) {
+    return client->state == TlsStateAlertDue || client->state == TlsStateKeyExchangeDue ||
+           client->state == TlsStateChangeCipherSpecDue || client->state == TlsStateFinishedDue;
+}
+
+}  // namespace
+
+bool tlsClockMayMove(const TlsClient* client, const Socket* socket, int milliseconds) {
+    if (beforeHello(client)) {
+        waitBriefly();  // leaves the server the processor while the connection is made
+        return true;
+    }
+    if (flightDue(client)) return false;
+    if (!socket->initialised || socket->handle < 0) return true;
+    pollfd readable{socket->handle, POLLIN, 0};
+    return poll(&readable, 1, milliseconds) > 0;
+}
+
+bool downloadClockMayMove(const DownloadPool* pool, const Socket sockets[], int milliseconds) {
+    pollfd waiting[kDownloadConnections];
+    nfds_t count = 0;
+    for (i32 c = 0; c < kDownloadConnections; c++) {
+        if (!pool->currentSlot[c]) continue;
+        if (beforeHello(&pool->connections[c].tls)) {
+            waitBriefly();
+            return true;
+        }
+        if (sockets[c].initialised && sockets[c].handle >= 0) waiting[count++] = pollfd{sockets[c].handle, POLLIN, 0};
+    }
+    if (count == 0) {
+        waitBriefly();
+        return true;
+    }
+    return poll(waiting, count, milliseconds) > 0;
 }
 
 namespace {

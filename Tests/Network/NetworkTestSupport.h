@@ -2,7 +2,9 @@
 // clock for sockets, and a loop that steps a socket until a condition holds.
 #pragma once
 #include "Core/FixedString.h"
+#include "Network/Download.h"
 #include "Network/Socket.h"
+#include "Network/Tls.h"
 
 #include <string>
 #include <vector>
@@ -32,6 +34,23 @@ std::string hexOf(const void* bytes, u64 count);
 std::string hexOfText(const std::string& value);
 
 void waitBriefly();
+
+// Real time (the monotonic clock) in microseconds: only for the guards against a hang.
+u64 realMicroseconds();
+// Real time within which a live peer starts or answers, however busy the machine.
+constexpr u64 kPeerPatience = 60000000;
+// True while less than kPeerPatience of real time has passed since `start`.
+bool withinPatience(u64 start);
+
+// For a client on an injected clock against a live server that may be starved on a busy machine,
+// asked after each step: whether the clock may move on before the next. Before its ClientHello it
+// may (the hello waits a moment after a reset); with its own flight due it need not (no wait);
+// otherwise only once the server's bytes wait in the socket, after up to `milliseconds` of real time
+// for them. However slowly the server answers, no time-out of the client runs while it waits.
+bool tlsClockMayMove(const TlsClient* client, const Socket* socket, int milliseconds);
+// The same for a download pool: held while a connection with a download is past its ClientHello and
+// no bytes wait in any of those connections' sockets.
+bool downloadClockMayMove(const DownloadPool* pool, const Socket sockets[], int milliseconds);
 
 // A network of this thread's own, with nothing but its loopback (brought up), for as long as the
 // record lives; the processes it starts meanwhile share it. A test whose sockets would otherwise see

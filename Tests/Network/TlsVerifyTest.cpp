@@ -114,8 +114,8 @@ struct TlsVerify : ::testing::Test {
         AddressRecord address = makeAddressRecord(4, loopback, toPort ? toPort : port);
         FixedString host = makeString(hostName);
         TlsStepResult out;
-        for (int frame = 0; frame < 5000; frame++) {
-            verifyNow += 16667;
+        // The clock moves on only when it may (see tlsClockMayMove).
+        for (u64 start = realMicroseconds(); withinPatience(start);) {
             tlsClient(&out, client.get(), socket.get(), &address, &host, queue.get());
             outcome.received.append((const char*)out.data.data, (size_t)out.data.length);
             if (client->state == TlsStateEstablished) {
@@ -123,7 +123,7 @@ struct TlsVerify : ::testing::Test {
                 outcome.tls13 = client->tls13;
             }
             if (out.closed || outcome.received.find("verified content") != std::string::npos) break;
-            waitBriefly();
+            if (tlsClockMayMove(client.get(), socket.get(), 100)) verifyNow += 16667;
         }
         outcome.message = text(client->message);
         if (out.closed && client->alertLevel == 2) outcome.alert = client->alertDescription;
@@ -151,8 +151,10 @@ TEST_F(TlsVerify, GoodChainsAreAcceptedUnderTls13) {
         EXPECT_EQ(o.tls13, 1u);
         EXPECT_NE(o.received.find("verified content"), std::string::npos) << o.message;
         // the other names of the certificate
-        EXPECT_TRUE(fetch("127.0.0.1").established);
-        EXPECT_TRUE(fetch("tiles.wild.test").established);
+        for (const char* other : {"127.0.0.1", "tiles.wild.test"}) {
+            Outcome byOther = fetch(other);
+            EXPECT_TRUE(byOther.established) << other << ": " << byOther.message << "\n" << serverLog();
+        }
         stopPeerProcess(&server);
     }
     for (const char* name : {"p384", "rsa4096", "p256"}) {

@@ -13,6 +13,7 @@
 #include "Core/JobQueue.h"
 #include "Network/Download.h"
 #include "Network/HttpsTestPeers.h"
+#include "Network/NetworkTestSupport.h"
 #include "Overlays/VectorOverlayLoader.h"
 #include "OverlayTestSupport.h"
 #include "Platform/FileTestSupport.h"
@@ -55,19 +56,22 @@ protected:
         removeFolder(peerFolder);
         FileThreadFixture::TearDown();
     }
-    // One frame of the loader, the file thread, the job worker and the network.
+    // One frame of the loader, the file thread, the job worker and the network. The clock moves on
+    // 16.7 ms a frame, but while a download waits for nginx's answer only on frames where its bytes
+    // wait in the socket (after up to 10 ms of real time for them): however slowly nginx answers, no
+    // download time-out runs out.
     void frame(FileReadRequest** pick = nullptr) {
-        loaderTestNow += 16667;
+        if (downloadClockMayMove(&world->pool, world->sockets, 10)) loaderTestNow += 16667;
         OverlaySelection selection = overlaySelectionOf(&world->preferences);
         updateVectorOverlayLoader(&world->loader, &selection, &platform->fileReads, &platform->fileJobs,
                                   &platform->jobQueue, &world->slots, &world->pool, pick);
         pass();
         runNextAsyncJob(&platform->jobQueue);
         downloadFiles(&world->pool, &world->resolver, world->sockets, kDownloadConnections);
-        usleep(200);
     }
-    bool runUntil(const std::function<bool()>& done, int frames = 4000) {
-        for (int i = 0; i < frames; i++) {
+    // Frames until `done` holds; false after a minute of real time (a guard against a hang only).
+    bool runUntil(const std::function<bool()>& done) {
+        for (u64 start = realMicroseconds(); withinPatience(start);) {
             if (done()) return true;
             frame();
         }

@@ -1,16 +1,25 @@
 // A stream client with its sockets, preferences, decoder (with its decode worker thread) and image
 // slots, stepped one frame at a time on an injected clock; and a child process whose standard output
 // the test reads line by line.
+//
+// A server in another process sends in real time and may be starved on a busy machine: while one
+// is alive, the steps that face it let the clock move on only as far as the server's slowness cannot
+// trigger a time-out of the client (a request sent again, a session torn down for silence, a picture
+// cut short). Their loops are bounded by kPeerPatience of real time, a guard against a hang only.
 #pragma once
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -25,6 +34,37 @@ namespace videotest {
 
 inline u64 rigNow = 1000000000;
 inline u64 rigClock() { return rigNow; }
+
+// Real time (the monotonic clock) in microseconds: only for the guards against a hang.
+inline u64 realMicroseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (u64)t.tv_sec * 1000000 + (u64)t.tv_nsec / 1000;
+}
+
+// Real time within which a live server answers, however busy the machine.
+constexpr u64 kPeerPatience = 60000000;
+
+// True while less than kPeerPatience of real time has passed since `start`.
+inline bool withinPatience(u64 start) { return realMicroseconds() - start < kPeerPatience; }
+
+// Waits up to `milliseconds` of real time until one of the open sockets has something to read; true
+// when one has (false at once when none is open yet).
+inline bool waitForInput(std::initializer_list<const Socket*> sockets, int milliseconds) {
+    pollfd waiting[8];
+    nfds_t count = 0;
+    for (const Socket* socket : sockets) {
+        if (socket->initialised && socket->handle >= 0 && count < 8) waiting[count++] = pollfd{socket->handle, POLLIN, 0};
+    }
+    return count && poll(waiting, count, milliseconds) > 0;
+}
+
+// For a Qv stream whose server sends in real time: true when the clock may move on, that is before
+// the stream began (after a pause of 2 ms, to leave the server the processor) or once a datagram
+// waits (up to `milliseconds` of real time for one).
+inline bool qvClockMayMove(const Socket* socket, const QvVideoStream* stream, int milliseconds) {
+    return waitForInput({socket}, stream->streaming ? milliseconds : 2) || !stream->streaming;
+}
 
 struct VideoRig {
     Socket control{}, rtp{}, rtcp{}, qv{};
@@ -96,14 +136,64 @@ struct VideoRig {
         rigNow += advance;
         controlQvVideoStream(&qv, nullptr, nullptr, nullptr, &qvStream, &h264, &preferences, &slots, nullptr);
         collect();
+    }
+    // A frame while a Qv server sends: once the stream has begun, the clock moves on by `advance`
+    // only when a datagram waits (otherwise not at all, after up to 100 ms of real time), so
+    // the stream sees no more silence than the server meant, however slowly the server runs. (Before,
+    // it moves on at once: the request is sent again each second until the server answers.) True
+    // when the clock moved on.
+    bool stepQvWithServer(u64 advance = 10000) {
+        bool moves = qvClockMayMove(&qv, &qvStream, 100);
+        stepQv(moves ? advance : 0);
+        return moves;
+    }
+    // A frame without a live server: the scripted server answers between frames within this thread.
+    void stepRtsp(u64 advance = 20000) {
+        runRtspFrame(advance);
         usleep(2000);
     }
-    void stepRtsp(u64 advance = 20000) {
+    void runRtspFrame(u64 advance) {
         rigNow += advance;
         controlRtspVideoStream(&control, &rtp, &rtcp, nullptr, nullptr, &rtsp, &h264, &preferences, &slots, nullptr);
         collect();
-        usleep(2000);
     }
+
+    // A frame while a live RTSP server answers in real time. The clock runs at ten times real time
+    // (the server's own session time-out runs on real time, and the receiver reports must beat it)
+    // but stands still while the server owes the reply to a request (no request goes out twice, no
+    // TEARDOWN is given up), and while the session plays it stays within 0.9 s of the last RTP
+    // packet (no picture is cut short) or, before the first, within 5 s of the PLAY reply (no
+    // session ends for silence). It moves at least a microsecond a frame, so that a reply is always
+    // later than the request it answers.
+    void stepRtspWithServer() {
+        u64 real = realMicroseconds();
+        if (!rtspRealTime) rtspRealTime = real;
+        u64 advance = std::max<u64>(1, 10 * (real - rtspRealTime));
+        rtspRealTime = real;
+        bool waiting = false;
+        if (rtspReplyOwed()) {
+            advance = 1;
+            waiting = true;
+        } else if (rtsp.state == RtspPlaying) {
+            i64 limit = rtsp.streaming ? rtsp.stats.lastPacketTime + 900000
+                                       : std::max(rtsp.stats.lastPacketTime, rtsp.lastReplyTime) + 5000000;
+            i64 room = std::max<i64>(1, limit - (i64)rigNow);
+            if ((i64)advance >= room) {
+                advance = (u64)room;
+                waiting = true;
+            }
+        }
+        runRtspFrame(advance);
+        // Waits for the server (a reply or a datagram) rather than spinning; briefly when not held.
+        waitForInput({&control, &rtp, &rtcp}, waiting ? 100 : 2);
+    }
+    // A request (DESCRIBE, SETUP, PLAY, TEARDOWN) has gone out and its reply has not come.
+    bool rtspReplyOwed() const {
+        bool asking = rtsp.state == RtspDescribe || rtsp.state == RtspSetup || rtsp.state == RtspPlay ||
+                      rtsp.state == RtspTeardownSent;
+        return asking && rtsp.lastRequestTime != 0 && rtsp.lastRequestTime >= rtsp.lastReplyTime;
+    }
+    u64 rtspRealTime = 0;  // real time of the last stepRtspWithServer
 };
 
 // A second address on loopback (127.0.0.9) that sends datagrams to the station's ports.
