@@ -96,6 +96,8 @@ struct KmlParser {
     u32 outerStart;
     u32 innerStarts[kMaxInnerRings];
     u32 innerCount;
+    u32 holesCounted;  // inner rings of the polygon in hand, kept or not
+    u32 mostHoles;     // the most inner rings one polygon of the file had
     PolygonKdTree tree;
 };
 
@@ -668,6 +670,7 @@ void placemarkOpen(KmlParser* p, u8 kind, i32 depth) {
             p->ringIgnored = 0;
             p->ringInner = 0;
             if (p->inInnerBoundary) {
+                if (++p->holesCounted > p->mostHoles) p->mostHoles = p->holesCounted;
                 if (p->innerCount < kMaxInnerRings) {
                     p->innerStarts[p->innerCount] = o->polygonVertexCount;
                     p->ringInner = 1;
@@ -681,6 +684,7 @@ void placemarkOpen(KmlParser* p, u8 kind, i32 depth) {
         case KmlPolygon:
             p->outerStart = o->polygonVertexCount;
             p->innerCount = 0;
+            p->holesCounted = 0;
             p->polygonLostVertices = 0;
             break;
         case KmlInnerBoundary:
@@ -854,6 +858,8 @@ void setCapacityWarning(VectorOverlay* o, const KmlParser* p) {
         {"File contained @ markers but our buffer can only hold @", p->markersCounted, kOverlayMaxMarkers},
         {"File contained @ polygon vertices but our buffer can only hold @", p->verticesCounted,
          kOverlayMaxPolygonVertices},
+        // Holes past the room are drawn as outlines, and their polygon is filled over them.
+        {"File contained a polygon with @ holes but our buffer can only hold @", p->mostHoles, kMaxInnerRings},
     };
     for (const Check& check : checks) {
         if (check.counted > check.capacity) {

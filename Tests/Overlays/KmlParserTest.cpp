@@ -255,6 +255,31 @@ TEST_F(KmlParser, ADocumentEndingInsideAPlacemarkIsTruncatedAndOverflowsLeaveAWa
     EXPECT_STREQ(overlay->message.text, "File contained 2001 markers but our buffer can only hold 2000");
     // Nearest neighbours are 0.01 degrees apart.
     EXPECT_NEAR(overlay->markers[5].nearest, 0.01 / 360, 1e-12);
+
+    // A polygon with more holes than are kept is filled over the rest: the user is told.
+    auto square = [](double x, double y, double size) {
+        std::string ring = "<LinearRing><coordinates>";
+        for (int corner : {0, 1, 2, 3, 0}) {
+            double cx = x + ((corner == 1 || corner == 2) ? size : 0), cy = y + (corner >= 2 ? size : 0);
+            ring += std::to_string(cx) + "," + std::to_string(cy) + " ";
+        }
+        return ring + "</coordinates></LinearRing>";
+    };
+    for (int holes : {1000, 1001}) {
+        std::string polygon = "<kml><Document><Placemark><Polygon><outerBoundaryIs>" + square(0, 0, 1.1) +
+                              "</outerBoundaryIs>";
+        for (int i = 0; i < holes; i++) {
+            polygon += "<innerBoundaryIs>" + square(0.05 + (i % 32) * 0.033, 0.05 + (i / 32) * 0.033, 0.01) +
+                       "</innerBoundaryIs>";
+        }
+        polygon += "</Polygon></Placemark></Document></kml>";
+        ASSERT_EQ(parseKmlText(polygon, overlay.get()).length, 0);
+        if (holes == 1000) {
+            EXPECT_EQ(overlay->message.length, 0) << overlay->message.text;
+        } else {
+            EXPECT_STREQ(overlay->message.text, "File contained a polygon with 1001 holes but our buffer can only hold 1000");
+        }
+    }
 }
 
 // Text after a child element (HTML in a description) is text, not the document's end; a document
