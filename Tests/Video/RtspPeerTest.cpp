@@ -110,8 +110,12 @@ TEST(RtspSilence, StoppedServerLeadsToTeardownThenFreshDescribe) {
         if (states.empty() || states.back() != rig->rtsp.state) states.push_back(rig->rtsp.state);
         if (rig->rtsp.state == RtspTeardownWanted) teardownTexts.insert(text(rig->rtsp.stats.status));
     }
-    // While the TEARDOWN waits, the status says what happens.
-    EXPECT_EQ(teardownTexts, std::set<std::string>{"Restarting the RTSP stream: ending the current session"});
+    // While the TEARDOWN waits, the status says what happens (followed by the damage note when the
+    // server stopped in the middle of a picture).
+    ASSERT_FALSE(teardownTexts.empty());
+    for (const std::string& shown : teardownTexts) {
+        EXPECT_EQ(shown.rfind("Restarting the RTSP stream: ending the current session", 0), 0u) << shown;
+    }
     // Teardown is wanted at once but queued only 3 s after the last receiver report.
     std::vector<i32> expected = {RtspPlaying, RtspTeardownWanted, RtspTeardownSent, RtspIdle, RtspDescribe};
     EXPECT_EQ(states, expected);
