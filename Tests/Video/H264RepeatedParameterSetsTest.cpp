@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "Video/H264TestStreams.h"
+#include "Video/PacketPlayback.h"
 #include "Video/VideoStreamRig.h"
 
 using namespace videotest;
@@ -54,31 +55,7 @@ TEST_P(RepeatedParameterSets, EveryPictureOfAMultiSliceStreamIsFfmpegsOverRtpAnd
 
     for (bool qv : {false, true}) {
         SCOPED_TRACE(qv ? "Qv" : "RTP");
-        auto rig = std::make_unique<VideoRig>();
-        rig->keepPictures = true;
-        i64 now = 1000000;
-        for (const RtpPacket& packet : packets) {
-            now += 1000;
-            if (qv) {
-                Bytes datagram = qvDatagram(packet);
-                handleQvDatagram(&rig->qvStream, datagram.data(), (u32)datagram.size(), &rig->h264, nullptr, nullptr,
-                                 &rig->preferences, &rig->slots, now);
-            } else {
-                Bytes datagram = packet.bytes;
-                handleRtpDatagram(&rig->rtsp, datagram.data(), (i64)datagram.size(), &rig->h264, nullptr, nullptr,
-                                  &rig->preferences, &rig->slots, now);
-            }
-            rig->collect();
-        }
-        now += kReorderWait + 1;
-        if (qv) {
-            expireQvVideo(&rig->qvStream, &rig->h264, &rig->slots, now);
-            endH264Stream(&rig->slots);
-        } else {
-            expireRtpVideo(&rig->rtsp, &rig->h264, &rig->slots, now);
-            endRtpVideo(&rig->rtsp, &rig->h264, &rig->slots);
-        }
-        rig->collect();
+        std::unique_ptr<VideoRig> rig = playPackets(packets, qv);
         EXPECT_EQ(text(rig->decoder->error), "");
         EXPECT_EQ(rig->decoder->picturesDropped.load(), 0);
         ASSERT_EQ(rig->pictures.size(), reference.size());
