@@ -98,6 +98,44 @@ i64 unescapeRbsp(u8* out, const u8* bytes, i64 length) {
 }
 
 
+// The end of the unit that begins at `start` (after its start code): where the next start code
+// begins, without the zero bytes before it.
+i64 unitEnd(const u8* bytes, i64 length, i64 start) {
+    i64 end = findUnitStart(bytes, length, start);
+    end = end < 0 ? length : end - 3;
+    while (end > start && bytes[end - 1] == 0) --end;
+    return end;
+}
+
+// Takes the kept unit at [at, end) out.
+void dropKeptUnit(H264StreamState* state, i64 at, i64 end) {
+    u8* kept = state->keptParameterSets;
+    std::memmove(kept + at, kept + end, (size_t)(state->keptParameterSetsLength - end));
+    state->keptParameterSetsLength -= (i32)(end - at);
+}
+
+void keepParameterSet(H264StreamState* state, const u8* unit, i64 length) {
+    u8* kept = state->keptParameterSets;
+    for (i64 at = 0; at < state->keptParameterSetsLength;) {
+        i64 end = unitEnd(kept, state->keptParameterSetsLength, at + 4);
+        if (end - at - 4 == length && std::memcmp(kept + at + 4, unit, (size_t)length) == 0) {
+            dropKeptUnit(state, at, end);
+            break;
+        }
+        at = end;
+    }
+    if (length + 4 > kH264KeptParameterSetsCapacity) {
+        state->keptParameterSetsLength = 0;
+        return;
+    }
+    while (state->keptParameterSetsLength + length + 4 > kH264KeptParameterSetsCapacity) {
+        dropKeptUnit(state, 0, unitEnd(kept, state->keptParameterSetsLength, 4));
+    }
+    std::memcpy(kept + state->keptParameterSetsLength, kStartCode, 4);
+    std::memcpy(kept + state->keptParameterSetsLength + 4, unit, (size_t)length);
+    state->keptParameterSetsLength += (i32)(length + 4);
+}
+
 u32 clampToU32(u64 value) { return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : (u32)value; }
 
 // Walks one SPS RBSP as far as the cropping offsets and stores the sizes; returns 1 on a size change.
@@ -208,6 +246,20 @@ i32 parseSequenceParameterSet(H264NalUnit unit, H264StreamState* state) {
         return walkSequenceParameterSet(&reader, state);
     }
     return 0;
+}
+
+void keepH264ParameterSets(H264NalUnit unit, H264StreamState* state) {
+    if (!unit.bytes || unit.length <= 0) return;
+    i64 start = 0;
+    while ((start = findUnitStart(unit.bytes, unit.length, start)) >= 0 && start < unit.length) {
+        u32 type = unit.bytes[start] & 0x1F;
+        // Parameter sets come before the slices they serve: the (long) slice data is not searched.
+        if ((type >= 1 && type <= 5) || type == 20) return;
+        if (type != NalSps && type != NalPps) continue;
+        i64 end = unitEnd(unit.bytes, unit.length, start);
+        keepParameterSet(state, unit.bytes + start, end - start);
+        start = end;
+    }
 }
 
 u64 readBits(BitReader* reader, i32 n) {

@@ -10,6 +10,9 @@
 constexpr i32 kH264FragmentCapacity = 8160 * 400 * 3 / 2;
 // An aggregation packet fits one datagram; each of its units gains 2 bytes (start code for size).
 constexpr i32 kH264AggregateCapacity = 2 * 65536;
+// The parameter sets kept for a decoder that opens while a stream runs (see keepH264ParameterSets):
+// an SPS or PPS takes a few dozen bytes, with scaling matrices a few hundred.
+constexpr i32 kH264KeptParameterSetsCapacity = 4096;
 
 // NAL unit types this code looks at.
 enum H264NalType : u32 {
@@ -38,8 +41,10 @@ struct H264StreamState {
     i32 aggregateLength;   // bytes of the last split aggregation packet in aggregateBuffer
     u32 unitsTooLarge;     // fragmented units dropped whole because they did not fit fragmentBuffer
     u32 lossPending;       // 1 when a unit was dropped since the stream client last reported a loss
+    i32 keptParameterSetsLength;  // bytes in keptParameterSets
     u8 fragmentBuffer[kH264FragmentCapacity];   // start code, rebuilt NAL header, fragments' data
     u8 aggregateBuffer[kH264AggregateCapacity]; // units of an aggregation packet, each with a start code
+    u8 keptParameterSets[kH264KeptParameterSetsCapacity];  // see keepH264ParameterSets
 };
 
 // Annex-B bytes handed to the decoder: one NAL unit beginning 00 00 00 01 (or, for an aggregation
@@ -72,6 +77,14 @@ H264NalUnit convertPacketTransportNalUnit(u8* packet, i64 payloadOffset, i64 pac
 // 0 otherwise (no SPS, empty, or the same size). Malformed or truncated data reads as zeros and is
 // not reported.
 i32 parseSequenceParameterSet(H264NalUnit unit, H264StreamState* state);
+
+// Keeps the SPS and PPS units among the bytes (Annex-B, as convertPacketTransportNalUnit gives them)
+// for a decoder that opens while the stream runs: every distinct one received, each behind a 4-byte
+// start code, in the order of their last arrival, so that giving them to a decoder in that order
+// leaves it with the parameter sets the stream has in force. A unit that comes again moves to the
+// end. When the room runs out the oldest go; a unit larger than the whole room empties it (a late
+// decoder then waits for the stream to send its parameter sets again, as a fresh one would).
+void keepH264ParameterSets(H264NalUnit unit, H264StreamState* state);
 
 // Reads RBSP bits, most significant bit of byte 0 first.
 struct BitReader {

@@ -37,6 +37,13 @@ void relayDatagram(SecureLinkHost* relayHost, Socket* videoRelaySocket, const Pr
     relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &packet);
 }
 
+void copyPictureSizes(VideoDecoder* decoder, const H264StreamState* h264) {
+    decoder->width = (i32)h264->width;
+    decoder->height = (i32)h264->height;
+    decoder->stride = (i32)h264->codedWidth;
+    decoder->codedHeight = (i32)h264->codedHeight;
+}
+
 }  // namespace
 
 void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slots) {
@@ -44,15 +51,17 @@ void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slot
         h264->lossPending = 0;
         noteH264DataLost();
     }
-    if (parseSequenceParameterSet(unit, h264) == 1) {
-        VideoDecoder* decoder = programVideoDecoder();
-        if (decoder) {
-            decoder->width = (i32)h264->width;
-            decoder->height = (i32)h264->height;
-            decoder->stride = (i32)h264->codedWidth;
-            decoder->codedHeight = (i32)h264->codedHeight;
-        }
+    VideoDecoder* decoder = programVideoDecoder();
+    if (decoder && decoder->ready && !decoder->joinedStream) {
+        // The decoder opened while the stream ran (the library loads after the first frame, and the
+        // stream may begin sooner): the SPS it missed will not come again with another size, nor
+        // need the parameter sets come again before the next IDR picture.
+        decoder->joinedStream = 1;
+        if (h264->spsSeen) copyPictureSizes(decoder, h264);
+        processH264BytestreamNalu(h264->keptParameterSets, h264->keptParameterSetsLength, slots);
     }
+    if (parseSequenceParameterSet(unit, h264) == 1 && decoder) copyPictureSizes(decoder, h264);
+    keepH264ParameterSets(unit, h264);
     processH264BytestreamNalu(unit.bytes, unit.length, slots);
 }
 

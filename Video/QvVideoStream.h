@@ -68,7 +68,9 @@ void handleQvDatagram(QvVideoStream* stream, u8* data, u32 length, H264StreamSta
 void expireQvVideo(QvVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots, i64 now);
 
 // Feeds one depacketised unit to the decoder: a changed SPS first sets the decoder's picture sizes;
-// a unit the depacketiser dropped is reported to the decoder as lost data.
+// a unit the depacketiser dropped is reported to the decoder as lost data. The first unit after the
+// decoder opened gives it the stream's sizes and kept parameter sets first (see
+// keepH264ParameterSets).
 void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slots);
 
 // Drains the relay socket into the secure link's host side (stream 1: video).

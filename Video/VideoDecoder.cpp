@@ -186,6 +186,7 @@ VideoDecoder* programVideoDecoder() { return programDecoder; }
 void initializeH264Decoder(VideoDecoder* decoder) {
     programDecoder = decoder;
     decoder->ready = 0;
+    decoder->joinedStream = 0;
     decoder->error = FixedString{};
     decoder->front = 0;
     decoder->work.back = 1;

@@ -22,8 +22,10 @@
 // pictures before it) are not shown.
 //
 // The stream clients write the picture geometry from each changed SPS (width, height, stride =
-// coded width, coded height; see parseSequenceParameterSet). Until the first SPS the sizes are 0
-// and no picture is published. The shown size is the SPS's within the picture the decoder
+// coded width, coded height; see parseSequenceParameterSet). A decoder that opens while a stream
+// runs first takes the stream's current sizes and the parameter sets it has sent (see
+// feedVideoUnit), so that it shows pictures from the stream's next IDR picture on. Until the first
+// SPS the sizes are 0 and no picture is published. The shown size is the SPS's within the picture the decoder
 // delivered: sizes an SPS claims beyond the picture are cut to it, and a picture larger than a
 // picture buffer is not published (the error text says so).
 #pragma once
@@ -104,6 +106,7 @@ struct VideoDecoder {
     i32 height;            // displayed luma height
     i32 stride;            // the SPS's coded width
     i32 codedHeight;       // the SPS's coded height
+    u32 joinedStream;      // 1 once given the running stream's sizes and parameter sets; 0 when opened
     u32 imageSlotId;       // renderer image slot of the newest picture; 0 while there is none
     u32 picturesPublished;         // pictures registered as image slots so far
     FixedString error;             // text of the most recent failure; a later success keeps it

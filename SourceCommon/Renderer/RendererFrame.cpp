@@ -28,19 +28,21 @@ struct TextureFormat {
     GlSizei height;
     bool mipmapped;
     i32 bytesPerPixel;  // of the mipmapped formats
+    i32 rowAlignment;   // the rows start on multiples of this many bytes
 };
 
 TextureFormat slotTextureFormat(const ImageSlot* slot) {
     GlSizei w = (GlSizei)slot->width;
     GlSizei h = (GlSizei)slot->height;
     switch (slot->format) {
-        case ImageFormatTwoBytes: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w * 2, h, false, 1};
-        case ImageFormatRgb: return {(GlInt)kGlRgb8, kGlRgb, kGlUnsignedByte, w, h, true, 3};
-        case ImageFormatRgba: return {(GlInt)kGlRgba8, kGlRgba, kGlUnsignedByte, w, h, true, 4};
-        case ImageFormatNv12: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h * 3 / 2, false, 1};
-        case ImageFormatElevationI16: return {(GlInt)kGlR16i, kGlRedInteger, kGlShort, w, h, false, 2};
-        case ImageFormatElevationF32: return {(GlInt)kGlR32f, kGlRed, kGlFloat, w, h, false, 4};
-        default: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h, true, 1};
+        case ImageFormatTwoBytes: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w * 2, h, false, 1, 4};
+        case ImageFormatRgb: return {(GlInt)kGlRgb8, kGlRgb, kGlUnsignedByte, w, h, true, 3, 4};
+        case ImageFormatRgba: return {(GlInt)kGlRgba8, kGlRgba, kGlUnsignedByte, w, h, true, 4, 4};
+        // A video picture's rows are packed tight, whatever its width.
+        case ImageFormatNv12: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h * 3 / 2, false, 1, 1};
+        case ImageFormatElevationI16: return {(GlInt)kGlR16i, kGlRedInteger, kGlShort, w, h, false, 2, 4};
+        case ImageFormatElevationF32: return {(GlInt)kGlR32f, kGlRed, kGlFloat, w, h, false, 4, 4};
+        default: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h, true, 1, 4};
     }
 }
 
@@ -48,9 +50,9 @@ TextureFormat assetTextureFormat(const ImageResult* image) {
     GlSizei w = (GlSizei)image->width;
     GlSizei h = (GlSizei)image->height;
     switch (image->channels) {
-        case 3: return {(GlInt)kGlRgb8, kGlRgb, kGlUnsignedByte, w, h, true, 3};
-        case 4: return {(GlInt)kGlRgba8, kGlRgba, kGlUnsignedByte, w, h, true, 4};
-        default: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h, true, 1};
+        case 3: return {(GlInt)kGlRgb8, kGlRgb, kGlUnsignedByte, w, h, true, 3, 4};
+        case 4: return {(GlInt)kGlRgba8, kGlRgba, kGlUnsignedByte, w, h, true, 4, 4};
+        default: return {(GlInt)kGlR8, kGlRed, kGlUnsignedByte, w, h, true, 1, 4};
     }
 }
 
@@ -115,8 +117,17 @@ u32 createTexture(Renderer* renderer, GlFunctionTable* gl, const void* pixels, c
         GL_SITE;
         gl->glTexParameteriv(kGlTexture2d, kGlTextureSwizzleRgba, grey);
     }
+    // GL's unpack alignment stays 4 between uploads, as most images' rows are.
+    if (f.rowAlignment != 4) {
+        GL_SITE;
+        gl->glPixelStorei(kGlUnpackAlignment, f.rowAlignment);
+    }
     GL_SITE;
     gl->glTexImage2D(kGlTexture2d, 0, f.internalFormat, f.width, f.height, 0, f.format, f.type, pixels);
+    if (f.rowAlignment != 4) {
+        GL_SITE;
+        gl->glPixelStorei(kGlUnpackAlignment, 4);
+    }
     if (f.mipmapped) uploadMipmaps(renderer, gl, (const u8*)pixels, levels, f);
     return texture;
 }

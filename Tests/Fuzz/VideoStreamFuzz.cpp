@@ -2,9 +2,10 @@
 // size in every client state, RTP and RTCP datagrams, and Qv datagrams, each in a buffer of exactly
 // its size, then the reorder windows' expiry and a receiver report. The input is a series of
 // records: kind (1 byte: low 2 bits 0 reply, 1 RTP, 2 RTCP, 3 Qv; for replies the next bits give
-// the client state, and the first byte of the record the chunk size), length (2 bytes,
-// big-endian), bytes. The units go on to the program's decoder (gathering into access units and the
-// ring they are handed over in) with the platform decoder closed, so nothing is decoded.
+// the client state, and the first byte of the record the chunk size; for datagrams bit 7 opens the
+// decoder anew before it), length (2 bytes, big-endian), bytes. The units go on to the program's
+// decoder (gathering into access units and the ring they are handed over in) with the platform
+// decoder closed, so nothing is decoded.
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -46,6 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<u8> bytes(data + at, data + at + length);
         at += length;
         now += 1000;
+        // A datagram whose kind has bit 7 set comes to a decoder that has just opened: it is given the
+        // stream's sizes and kept parameter sets first.
+        if ((kind & 3) != 0 && (kind & 0x80)) decoder->joinedStream = 0;
         switch (kind & 3) {
         case 0: {
             rtsp.state = (kind >> 2) % 9;

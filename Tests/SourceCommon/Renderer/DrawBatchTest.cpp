@@ -231,6 +231,45 @@ TEST_F(DrawBatches, AnNv12SlotIsConvertedToRgb) {
     EXPECT_TRUE(colorNear(at(80, 60), expected));
 }
 
+// Video pictures whose width is not a multiple of 4, drawn one texel to a pixel: the window shows
+// the picture's top left corner, then its bottom right one, and every pixel is the source's.
+TEST_F(DrawBatches, Nv12PicturesOfWidthsNotAMultipleOfFourMatchTheirSource) {
+    auto byte = [](f32 v) { return (u8)(std::min(std::max(v, 0.0f), 1.0f) * 255.0f + 0.5f); };
+    for (i32 w : {854, 322}) {
+        i32 h = w == 854 ? 480 : 242;
+        std::vector<u8> pixels((size_t)(w * h * 3 / 2));
+        u32 noise = 12345;
+        for (u8& p : pixels) p = (u8)((noise = noise * 1103515245u + 12345u) >> 24);
+        i32 id = allocImageSlot(pixels.data(), (u32)w, (u32)h, ImageFormatNv12, &ui->imageSlots);
+        for (i32 x0 : {0, kWidth - w}) {
+            i32 y0 = x0 == 0 ? kHeight - h : 0;
+            addTexturedQuad(&ui->batches.textured2d, (f32)x0, (f32)y0, (f32)(x0 + w), (f32)(y0 + h), 0.5f,
+                            slotTextureKey(id), (f32)w, (f32)h, 0, 12, kWidth, kHeight);
+            runHarnessFrame(&harness);
+            std::vector<u8> shown((size_t)(kWidth * kHeight * 4));
+            readHarnessPixels(&harness, shown.data());
+            i32 wrong = 0;
+            for (i32 row = 0; row < kHeight; row++) {
+                for (i32 x = 0; x < kWidth; x++) {
+                    i32 lumaX = x - x0, lumaY = row - (kHeight - y0 - h);
+                    const u8* chroma = &pixels[(size_t)(w * h + lumaY / 2 * w + lumaX / 2 * 2)];
+                    f32 Y = pixels[(size_t)(lumaY * w + lumaX)] / 255.0f, Cb = chroma[0] / 255.0f - 0.5f,
+                        Cr = chroma[1] / 255.0f - 0.5f;
+                    u32 expected = packColor(byte(Y + 1.370705f * Cr), byte(Y - 0.698001f * Cr - 0.337633f * Cb),
+                                             byte(Y + 1.732446f * Cb), 255);
+                    const u8* p = &shown[(size_t)((row * kWidth + x) * 4)];
+                    u32 actual = packColor(p[0], p[1], p[2], p[3]);
+                    if (!colorNear(actual, expected) && wrong++ < 3) {
+                        ADD_FAILURE() << w << " x " << h << " at luma " << lumaX << ", " << lumaY;
+                    }
+                }
+            }
+            EXPECT_EQ(wrong, 0) << w << " x " << h << " with its corner at " << x0;
+        }
+        ui->imageSlots.slots[id - 1].releaseRequested = 1;
+    }
+}
+
 // An elevation image of 4 x 4: the left half at 100 m, the right half without data.
 template <typename T>
 std::vector<T> halfKnownElevation(T noData) {
