@@ -420,7 +420,6 @@ TEST_F(ReplayViewFrames, TheVehicleIsDrawnOverTheTapBubble) {
     click(&harness, v.x, v.y - 0.6f * text - 1.2f * text);
     frames(&harness);
     ASSERT_EQ(state()->tapInfoOpen, 1u);
-    writeHarnessPng(&harness.render, outputPath("view_flight_log_tap_under_vehicle.png").c_str());
     EXPECT_EQ(mapPixel(end), arrow);
 }
 
