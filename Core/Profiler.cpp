@@ -254,6 +254,12 @@ void appendProfilingReportB(Profiler* profiler, ByteWriter* writer) {
     }
     appendCString("\n", writer);
     for (i32 i = 0; i < profiler->rootCount; i++) {
+        if (i > 0) {
+            // Between two roots' trees: a row of one blank and an empty cell for every column.
+            appendCString(" ", writer);
+            for (i32 k = 0; k < kValueColumns; k++) appendCString("\t", writer);
+            appendCString("\n", writer);
+        }
         const ProfilingRegion* root = &profiler->roots[i];
         appendProfilingRegionTreeB(profiler, root, 0, root->total, root->total, writer);
     }

@@ -290,8 +290,10 @@ void updateSimulatedArming(SimulatedDrone* drone, const f32 sticks[4], u64 now) 
         if (drone->systemStatus == 3 && now - drone->armGestureStart > kGestureHold) {
             drone->systemStatus = 4;
             drone->landedState = 2;
-            // Armed again after a landing: it flies by the sticks, not down again.
-            if (drone->mainMode == kSimulatedMainAuto && drone->subMode == kSimulatedSubLand) {
+            // Armed again after a landing or a return home: it flies by the sticks, not down again
+            // (a return that has reached home would disarm it on the next step).
+            if (drone->mainMode == kSimulatedMainAuto &&
+                (drone->subMode == kSimulatedSubLand || drone->subMode == kSimulatedSubReturn)) {
                 drone->mainMode = 3;
                 drone->subMode = 0;
             }

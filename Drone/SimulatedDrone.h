@@ -27,10 +27,11 @@
 // Reboot is taken while disarmed (the simulator comes back at once) and denied while armed; any other
 // command is unsupported.
 //
-// Flying by sticks: left X > 0.6 with left Y < -0.6 held for over 1 s arms (standby -> active); left
-// Y < -0.9 held for over 1 s while not climbing disarms. Right stick flies horizontally (Y forward
-// along the heading, X to the right) at up to 15 m/s, left Y climbs at up to 3 m/s, left X turns at up
-// to 90 degrees per second. Input code 238 going down toggles return-to-home.
+// Flying by sticks: left X > 0.6 with left Y < -0.6 held for over 1 s arms (standby -> active; a drone
+// that landed in land or return mode is armed into position control); left Y < -0.9 held for over
+// 1 s while not climbing disarms. Right stick flies horizontally (Y forward along the heading, X to
+// the right) at up to 15 m/s, left Y climbs at up to 3 m/s, left X turns at up to 90 degrees per
+// second. Input code 238 going down toggles return-to-home.
 #pragma once
 #include "Drone/FlightController/AutopilotState.h"
 #include "Drone/SimulatedPayloads.h"

@@ -7,6 +7,7 @@ constexpr u16 kSimulatedDoChangeSpeed = 178;
 constexpr u8 kSimulatedMainAuto = 4;
 constexpr u8 kSimulatedSubTakeoff = 2;
 constexpr u8 kSimulatedSubLoiter = 3;
+constexpr u8 kSimulatedSubReturn = 5;
 constexpr u8 kSimulatedSubLand = 6;
 // Within this of the ground the drone stands on it (m).
 constexpr f64 kSimulatedGroundTolerance = 0.05;

@@ -1,9 +1,8 @@
-// A DualShock 4 read from its raw HID input reports, as the Windows design reads it through raw
-// input: on Linux from the pad's hidraw device, found by its HID_ID in sysfs and read without
-// blocking once a frame. Each report replaces the game pad record (decodeDualShock4Report). Where
-// the device is there but cannot be opened (its permissions), the pad stays with the game-controller
-// layer, which then serves its values as it serves any other pad, and the platform's gamepad note
-// says why.
+// A DualShock 4 read from its raw HID input reports: from the pad's hidraw device, found by its
+// HID_ID in sysfs and read without blocking once a frame. Each report replaces the game pad record
+// (decodeDualShock4Report). Where the device is there but cannot be opened (its permissions), the pad
+// stays with the game-controller layer, which then serves its values as it serves any other pad, and
+// the platform's gamepad note says why.
 #pragma once
 #include "Platform/Platform.h"
 

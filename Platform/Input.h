@@ -17,7 +17,7 @@ enum KeyEvent : i32 {
     KeyEventPaste = -10,
 };
 
-// Key codes: Windows virtual-key codes 0-255, the game-pad buttons 223-236 and the Herelink trigger.
+// Key codes: the PC keyboard's virtual-key codes 0-255, the game-pad buttons 223-236 and the Herelink trigger.
 enum KeyCode : i32 {
     KeyMouseLeft = 1,
     KeyMouseRight = 2,

@@ -41,6 +41,14 @@ struct WindowHead {
     i64 lastWheel;
     u64 touchIds[kPointerSlots];  // touch slots 1-4
     u64 releasedPointerBits;  // bit n: touch slot n ended since the last frame
+    // A press and its release between two frames (a quick click, a tap-to-click, a short tap) stay
+    // pressed for the next frame and are let go after it. Bit n: pointer slot n pressed since the
+    // last frame began; bit n: slot n let go before a frame saw it pressed.
+    u32 unseenPressBits;
+    u32 heldReleaseBits;
+    // The same for the mouse buttons' keys, by key code (1 left, 2 right, 4 middle).
+    u32 unseenMouseKeyBits;
+    u32 heldMouseKeyBits;
     u64 lastTouchMessageTime;  // microseconds
     u64 lastMouseMessageTime;
     u32 touchSeen;  // a touch message has come
@@ -125,7 +133,8 @@ void touchPointMoved(WindowHead* head, Platform* platform, u64 id, f32 x, f32 yD
 
 // The frame's input steps: pointer slot 0 from the mouse unless a touch came within 250 ms of the
 // last mouse message, the wheel and raw-mouse changes, and afterwards the turn-over of totals,
-// the game pad's previous copy and the released-touch bits.
+// the game pad's previous copy and the released-touch bits, and the releases of presses that ended
+// before this frame saw them (this frame saw them pressed; the next one sees them let go).
 constexpr u64 kTouchOverMouseMicroseconds = 250000;
 void prepareFrameInputs(WindowHead* head, Platform* platform, i32 clientHeight);
 void finishFrameInputs(WindowHead* head, Platform* platform);

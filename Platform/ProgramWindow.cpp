@@ -37,7 +37,7 @@ u64 framesDrawn = 0;
 constexpr u64 kGlRetryMicroseconds = 1000000;
 u64 nextGlAttempt = 0;
 
-// The DualShock 4 read from its hidraw device (the raw-input path of the design).
+// The DualShock 4 read from its own reports through its hidraw device, beside SDL's controllers.
 DualShock4Reader dualShock4{};
 bool glFailureReported = false;
 
@@ -377,8 +377,7 @@ void runMainLoop(WindowHead* head, Platform* platform, const ProgramFrameHooks* 
             setRunning(head, 0);
             break;
         }
-        SDL_Event event;
-        while (SDL_PollEvent(&event)) handleWindowEvent(&event, head, platform, getMicroseconds());
+        handleWaitingWindowEvents(head, platform);
         mainLoop(head, platform, hooks);
     }
 }

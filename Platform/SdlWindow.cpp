@@ -1,5 +1,6 @@
 #include "Platform/SdlWindow.h"
 
+#include "Core/Clock.h"
 #include "Platform/DualShock4Device.h"
 
 #include <cstring>
@@ -165,6 +166,11 @@ void handleWindowEvent(const SDL_Event* event, WindowHead* head, Platform* platf
         default:
             break;
     }
+}
+
+void handleWaitingWindowEvents(WindowHead* head, Platform* platform) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) handleWindowEvent(&event, head, platform, getMicroseconds());
 }
 
 PadPoll padPollFromController(SDL_GameController* controller) {

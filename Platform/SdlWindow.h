@@ -11,6 +11,8 @@ i32 virtualKeyFromScancode(SDL_Scancode scancode);
 // Turns one window-system event into the shared records. The window size (in window coordinates)
 // places touch points.
 void handleWindowEvent(const SDL_Event* event, WindowHead* head, Platform* platform, u64 now);
+// Takes every event waiting in SDL's queue, as the main loop does before each frame.
+void handleWaitingWindowEvents(WindowHead* head, Platform* platform);
 
 // One XInput-style poll of an SDL game controller's axes and buttons (y up).
 PadPoll padPollFromController(SDL_GameController* controller);

@@ -53,6 +53,10 @@ constexpr f32 kKmzOffset = 0.004f;
 constexpr f32 kVectorOverlayOffset = 0.003f;
 constexpr f32 kElevationOffset = 0.002f;
 constexpr f32 kRasterOverlayOffset = 0.001f;
+// The flight-log viewer keeps its vehicle over the traffic over the tap information.
+constexpr f32 kReplayDroneOffset = 0.02f;
+constexpr f32 kReplayTrafficOffset = 0.015f;
+constexpr f32 kReplayTapInfoOffset = 0.01f;
 
 Vec2 mercatorOf(f64 longitude, f64 latitude) {
     GeoPoint geo{longitude, latitude};
@@ -292,9 +296,9 @@ void drawMapLayers(FlyScreenFrame* f, MapView* view, f32 base, u32 miniView) {
             drawScaleBar(f, view, base + kScaleBarOffset);
         }
     }
-    if (hasPosition(vehicle)) drawDroneArrow(f, view, base + kDroneOffset);
-    drawTraffic(f, view, base + kTrafficOffset);
-    if (s->showTapInfo) drawTapInfo(f, view, base + kTapInfoOffset);
+    if (hasPosition(vehicle)) drawDroneArrow(f, view, base + (f->replay ? kReplayDroneOffset : kDroneOffset));
+    drawTraffic(f, view, base + (f->replay ? kReplayTrafficOffset : kTrafficOffset));
+    if (s->showTapInfo) drawTapInfo(f, view, base + (f->replay ? kReplayTapInfoOffset : kTapInfoOffset));
     ScreenStack* stack = f->stack;
     u32 panel = s->openPanel;
     // The plan: the live one is edited with its toolbars open; a replay shows the plan it flew.

@@ -105,8 +105,11 @@ TEST(Profiler, TabSeparatedReportOfAKnownTree) {
         "\tUpdate\t50.0\t50.0\t1.000\t2\t0.500\t1.500\t1.500\n"
         "\tDraw\t25.0\t25.0\t1.000\t1\t1.000\t1.000\t1.000\n"
         "\t\tSwap\t5.0\t20.0\t0.200\t1\t0.200\t0.200\t0.200\n"
+        " \t\t\t\t\t\t\t\n"
         "Parse PNG\t100.0\t100.0\t0.250\t1\t0.250\t0.250\t0.250\n"
+        " \t\t\t\t\t\t\t\n"
         "Instant\t---\t---\t0.000\t1\t0.000\t0.000\t0.000\n"
+        " \t\t\t\t\t\t\t\n"
         "Never Left\t\t\t\t\t\t\t\n";
     EXPECT_EQ(report(p.get(), true), expected);
 }

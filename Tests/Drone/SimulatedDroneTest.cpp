@@ -220,12 +220,15 @@ TEST(SimulatedDrone, FliesTheProgramsMissionHoldsThenReturnsHomeAndLands) {
     both.run(1500000);
     EXPECT_EQ(both.rig.vehicle().landedState, 1);
 
-    // Armed again, then the disarm gesture (left stick down) held 1.2 s lands it where it is.
+    // Armed again, it stays armed once the sticks are let go; then the disarm gesture (left stick
+    // down) held 1.2 s lands it where it is.
     sim.pad.leftStickX = 0.7f;
     sim.pad.leftStickY = -0.7f;
     both.run(1200000);
     ASSERT_EQ(drone->systemStatus, 4);
     sim.pad = GamepadState{};
+    both.step();
+    ASSERT_EQ(drone->systemStatus, 4);
     sim.pad.leftStickY = -1;
     both.run(1200000);
     EXPECT_EQ(drone->systemStatus, 3);

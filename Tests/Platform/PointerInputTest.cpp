@@ -1,6 +1,8 @@
 // Mouse, touch, wheel and raw-mouse input through window-system events, and the frame's turn-over.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "Platform/SdlWindow.h"
 
 namespace {
@@ -92,6 +94,7 @@ TEST_F(PointerFixture, RightAndMiddleButtonsAreKeys) {
     button(SDL_BUTTON_RIGHT, true, 0, 0, 1);
     EXPECT_TRUE(isKeyDown(&platform.input, KeyMouseRight));
     EXPECT_EQ(platform.input.eventCount, 0);
+    frame();
     button(SDL_BUTTON_RIGHT, false, 0, 0, 2);
     EXPECT_FALSE(isKeyDown(&platform.input, KeyMouseRight));
     button(SDL_BUTTON_MIDDLE, true, 0, 0, 3);
@@ -147,6 +150,7 @@ TEST_F(PointerFixture, FiveFingersFillFourSlots) {
 TEST_F(PointerFixture, ALiftedSlotIsNotReusedUntilTheFrameHasPassed) {
     finger(SDL_FINGERDOWN, 1, 100);
     finger(SDL_FINGERDOWN, 2, 100);
+    frame();
     finger(SDL_FINGERUP, 1, 101);
     finger(SDL_FINGERDOWN, 3, 102);
     EXPECT_EQ(platform.pointers[1].state, PointerAbsent);
@@ -186,6 +190,42 @@ TEST_F(PointerFixture, TouchHoldsTheMouseAbsentFor250Milliseconds) {
     finger(SDL_FINGERMOTION, 1, 3000000);
     frame();
     EXPECT_EQ(platform.pointers[0].state, PointerAbsent);
+}
+
+// A click quicker than a frame (a tap-to-click sends press and release together), and a tap as
+// quick, through SDL's own queue: the next frame sees them pressed, the one after let go.
+TEST_F(PointerFixture, PressAndReleaseBetweenTwoFramesAreOneClick) {
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
+    auto pushAndRunThreeFrames = [&](u32 downType, u32 upType, i32 slot) {
+        for (u32 type : {downType, upType}) {
+            SDL_Event event{};
+            event.type = type;
+            if (slot == 0) {
+                event.button.button = SDL_BUTTON_LEFT;
+                event.button.x = 200;
+                event.button.y = 100;
+            } else {
+                event.tfinger.fingerId = 9;
+            }
+            EXPECT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
+        }
+        handleWaitingWindowEvents(&head, &platform);
+        std::vector<u32> states;
+        for (i32 i = 0; i < 3; i++) {
+            prepareFrameInputs(&head, &platform, head.clientHeight);
+            states.push_back(platform.pointers[slot].state);
+            if (slot == 0) states.push_back(isKeyDown(&platform.input, KeyMouseLeft));
+            finishFrameInputs(&head, &platform);
+        }
+        return states;
+    };
+    EXPECT_EQ(pushAndRunThreeFrames(SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP, 0),
+              (std::vector<u32>{PointerPressed, 1, PointerPresent, 0, PointerPresent, 0}));
+    EXPECT_FLOAT_EQ(platform.pointers[0].pressX, 200);
+    EXPECT_FLOAT_EQ(platform.pointers[0].pressY, 499);
+    EXPECT_EQ(pushAndRunThreeFrames(SDL_FINGERDOWN, SDL_FINGERUP, 1),
+              (std::vector<u32>{PointerPressed, PointerAbsent, PointerAbsent}));
+    SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
 
 TEST_F(PointerFixture, FrameKeepsThePreviousGamepad) {

@@ -409,6 +409,20 @@ TEST_F(ReplayViewFrames, TheMapOpensFittedToTheTrackWithTheFlownPlanAndTheVehicl
     EXPECT_EQ(plain, 0xFFFFFFu);
 }
 
+// The vehicle lies over the tap bubble: a bubble opened just below the vehicle, reaching over it,
+// leaves the vehicle's arrow as it was.
+TEST_F(ReplayViewFrames, TheVehicleIsDrawnOverTheTapBubble) {
+    playToTheEnd();
+    GeoPoint end{8.0, 47.009};
+    u32 arrow = mapPixel(end);
+    Vec2F32 v = geoPointToScreen(&state()->mapView, end);
+    f32 text = harness.app->uiMetrics.textHeight;
+    click(&harness, v.x, v.y - 0.6f * text - 1.2f * text);
+    frames(&harness);
+    ASSERT_EQ(state()->tapInfoOpen, 1u);
+    EXPECT_EQ(mapPixel(end), arrow);
+}
+
 TEST_F(ReplayViewFrames, SensorHealthListsBits31And40AndTheTextAtOneMinuteThirtyFive) {
     playToTheEnd();
     state()->openPanel = ViewerPanelSensorHealth;
