@@ -184,7 +184,8 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // Host side: one datagram of the relay socket of the stream. Hellos list or refresh their peer; a
 // sealed datagram is opened in place. The peer is null when the datagram is rejected. A listed peer's
 // address and ports move only with a hello sealed under its keys (its header travels in the clear);
-// before it has shown its keys on a stream, its plain hello sets or moves that stream's port. A new peer takes
+// before it has shown its keys on a stream, or with encryption off, its plain hello sets or moves that
+// stream's port. A new peer takes
 // a free place, else that of the longest silent peer that never completed a sealed hello (not one at
 // the controlling listener's address); one address holds at most two undecided peers, finished key
 // exchange or not, and a peer the user decided on is never given up. A hello from the controlling
