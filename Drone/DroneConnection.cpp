@@ -146,7 +146,7 @@ void serveRelayHost(LinkFrame* frame) {
     sendSecureLinkStateUpdates(host, inputs->relaySocket, inputs->gamepad, gamepadButtons(inputs->input), preferences,
                                frame->now);
     // The peers the user granted are heard however many others send to the relay port.
-    AddressRecord granted[kSocketPeers];
+    AddressRecord granted[kSocketPeers] = {};
     i32 grantedCount = grantedSecureLinkEndpoints(host, RelayStreamMavlink, granted, kSocketPeers);
     keepSocketPeers(inputs->relaySocket, granted, grantedCount);
     for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
@@ -158,6 +158,7 @@ void serveRelayHost(LinkFrame* frame) {
         }
         SecureLinkReceived opened;
         receiveFromSecureLinkPeer(&opened, &datagram, host, RelayStreamMavlink, preferences, frame->now);
+        if (opened.refused) inputs->relaySocket->unknownSenderDatagrams++;
         if (!opened.peer || opened.peer != host->controllingPeer || !opened.data) {
             continue;
         }
@@ -486,8 +487,12 @@ void handleDroneDatagram(LinkFrame* frame, SocketResult* datagram, bool stream) 
         if (payloadPort && !fromDrone) {
             if (isPayloadMessage(reader)) {
                 takePayloadPortMessage(frame, reader, &datagram->source);
-                // A datagram's frames are read straight from it: the frame ends where the reader stopped.
-                appendBytes(data + position - reader->frameLength, reader->frameLength, &taken);
+                // Exactly the frame the reader took. (It need not end where the reader stopped: after
+                // a candidate frame that failed, the reader takes the next one from its own buffer.)
+                u8 frameBytes[kMavlinkMaxFrameBytes];
+                MavlinkFrameCopy copy;
+                copyMavlinkPayload(&copy, reader, frameBytes, sizeof(frameBytes), frame->now);
+                if (!copy.writer.overflow) appendBytes(frameBytes, copy.writer.length, &taken);
                 continue;
             }
             if (frame->fixedEndpoint) {
@@ -541,7 +546,9 @@ void drainDroneSocket(LinkFrame* frame, u8* loggedFrom) {
         if (!datagram.received) {
             break;
         }
+        u64 foreign = connection->foreignPackets;
         handleDroneDatagram(frame, &datagram, stream);
+        socket->unknownSenderDatagrams += connection->foreignPackets - foreign;
     }
 }
 
@@ -602,6 +609,7 @@ void drainCameraSocket(LinkFrame* frame, u8* loggedFrom) {
             connection->cameraEndpoint.family != 0 && sameAddress(&datagram.source, &connection->cameraEndpoint);
         if (!fromCamera && !inputs->replay) {
             connection->foreignPackets++;
+            socket->unknownSenderDatagrams++;
             continue;
         }
         addFlightLogEntry(inputs->flightLogger, frame->now, FlightLogReceivedFromCamera, datagram.data, datagram.length);

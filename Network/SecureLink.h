@@ -166,6 +166,7 @@ struct SecureLinkReceived {
     SecureLinkPeer* peer;  // null when the datagram was rejected or was the link's own
     const u8* data;        // the opened payload (MAVLink or video), null for none
     u32 length;
+    u32 refused;  // rejected: from no listed peer, or not opening under its keys (the owner counts it)
 };
 
 // Host side, once per frame and stream before the relay socket is drained: the host's public key to
@@ -181,7 +182,10 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
 // with silence 0: relaying was switched off, and nobody waits for a decision any more).
 void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // Host side: one datagram of the relay socket of the stream. Hellos list or refresh their peer; a
-// sealed datagram is opened in place. The peer is null when the datagram is rejected. A new peer takes
+// sealed datagram is opened in place. The peer is null when the datagram is rejected. A listed peer's
+// address and ports move only with a hello sealed under its keys (its header travels in the clear);
+// before it has shown its keys on a stream, or with encryption off, its plain hello sets or moves that
+// stream's port. A new peer takes
 // a free place, else that of the longest silent peer that never completed a sealed hello (not one at
 // the controlling listener's address); one address holds at most two undecided peers, finished key
 // exchange or not, and a peer the user decided on is never given up. A hello from the controlling

@@ -180,6 +180,12 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
             return nullptr;
         }
     }
+    // The header is sent in the clear, so anyone on the peer's address can replay it from another
+    // port: once the peer has shown its keys on this stream, only a hello sealed under them moves
+    // the stream there. With encryption off nothing is proven, and hellos move it as they come.
+    u16 port = datagram->source.port;
+    bool moves = peer && (peer->ports[stream] != port || (stream == RelayStreamMavlink && peer->address.port != port));
+    if (moves && !sealed && !plain && peer->windows[stream].started) return nullptr;
     if (!peer) {
         peer = freePeer(host, &datagram->source, now);
         if (!peer) return nullptr;
@@ -300,9 +306,10 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
     i64 length = datagram->length;
     u8 type = data[0];
     if (type == SecureLinkHello) {
-        receiveHello(host, datagram, stream, plain, now);
+        out->refused = receiveHello(host, datagram, stream, plain, now) == nullptr;
         return out;  // the link's own: nothing to hand on
     }
+    out->refused = 1;  // until it is opened or found to be a listed peer's
     if (type == SecureLinkFromClient) {
         if (length < kSealedDataHeader || data[3] != stream) return out;
         SecureLinkPeer* peer = findPeer(host, readLinkU16(data + 1), &datagram->source);
@@ -316,6 +323,7 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
         acceptReplayCounter(&peer->windows[stream], counter);
         peer->lastHeardTime = now;
         peer->verified = 1;
+        out->refused = 0;
         out->peer = peer;
         out->data = innerLength > 0 ? inner : nullptr;
         out->length = (u32)innerLength;
@@ -327,6 +335,7 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
             if (isListed(&peer) && peer.ports[stream] == datagram->source.port &&
                 sameAddress(&peer.address, &datagram->source)) {
                 peer.lastHeardTime = now;
+                out->refused = 0;
                 out->peer = &peer;
                 out->data = data;
                 out->length = (u32)length;

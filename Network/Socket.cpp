@@ -11,8 +11,9 @@ namespace {
 
 u64 socketNow(const Socket* socket) { return socket->clock ? socket->clock() : getMicroseconds(); }
 
-// Oversize datagrams read and dropped in one step at most, so that a flood cannot hold the frame.
-constexpr i32 kOversizeDatagramsPerStep = 256;
+// Oversize and empty datagrams read and dropped in one step at most, so that a flood cannot hold the
+// frame.
+constexpr i32 kDroppedDatagramsPerStep = 256;
 
 bool isStream(SocketMode mode) { return mode == SocketModeTcpClient || mode == SocketModeTcpServer; }
 
@@ -291,15 +292,22 @@ bool receivePacket(Socket* socket, SocketResult* out, u64 now) {
     u32 received = 0;
     i32 code = 0;
     // A datagram larger than the receive buffer is read, counted and dropped, never delivered cut
-    // short; the step reads on, so a flood of them cannot hold back the next datagram.
-    for (i32 i = 0; i < kOversizeDatagramsPerStep; i++) {
+    // short, and so is an empty one (it carries nothing for any owner); the step reads on, so a flood
+    // of them cannot hold back the next datagram.
+    bool dropped = false;
+    for (i32 i = 0; i < kDroppedDatagramsPerStep; i++) {
         code = platformSocketReceive(socket->handle, buffer, kSocketReceiveBytes, sourceAddress, &received);
-        if (code != kSocketErrorMessageSize || isStream(socket->mode)) {
+        dropped = !isStream(socket->mode) && (code == kSocketErrorMessageSize || (code == 0 && received == 0));
+        if (!dropped) {
             break;
         }
-        socket->oversizeDatagrams++;
+        if (code == kSocketErrorMessageSize) {
+            socket->oversizeDatagrams++;
+        } else {
+            socket->emptyDatagrams++;
+        }
     }
-    if (code == kSocketErrorWouldBlock || (code == kSocketErrorMessageSize && !isStream(socket->mode))) {
+    if (code == kSocketErrorWouldBlock || dropped) {
         return true;
     }
     if (code == 0 && received == 0 && socket->mode == SocketModeTcpClient) {
@@ -313,9 +321,6 @@ bool receivePacket(Socket* socket, SocketResult* out, u64 now) {
     }
     if (socket->mode == SocketModeTcpClient) {
         deliver(out, &socket->server, buffer, received, 0, &socket->server.peer, now);
-        return true;
-    }
-    if (received == 0) {
         return true;
     }
     AddressRecord source = addressFromSockaddr(sourceAddress, socket->family);

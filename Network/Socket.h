@@ -71,6 +71,8 @@ struct Socket {
     u16 localPort;
     u16 portInUse;   // the local port that another program holds: the last bind was refused for it, else 0
     u64 oversizeDatagrams;  // UDP and raw datagrams over kSocketReceiveBytes, read and dropped
+    u64 emptyDatagrams;     // UDP and raw datagrams of 0 bytes, read and dropped
+    u64 unknownSenderDatagrams;  // datagrams the owner ignored for their sender (it counts them here)
     // UDP and raw: the endpoints the owner must always hear (the drone, the relay peers it granted),
     // set before each step. They take a slot whatever the number of other sources, and no other
     // source takes theirs.

@@ -69,7 +69,7 @@ void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, 
                            i64 now) {
     if (!videoRelaySocket) return;
     // The devices granted the video are heard however many others send to the relay port.
-    AddressRecord granted[kSocketPeers];
+    AddressRecord granted[kSocketPeers] = {};
     i32 grantedCount = relayHost ? grantedSecureLinkEndpoints(relayHost, RelayStreamVideo, granted, kSocketPeers) : 0;
     keepSocketPeers(videoRelaySocket, granted, grantedCount);
     for (;;) {
@@ -77,9 +77,10 @@ void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, 
         updateSocket(&datagram, videoRelaySocket, 4, SocketModeUdp, videoRelayPort,
                      &preferences->relayNetworkInterface, nullptr, 0);
         if (!datagram.received) break;
-        if (!relayHost) continue;
-        SecureLinkReceived opened;
-        receiveFromSecureLinkPeer(&opened, &datagram, relayHost, RelayStreamVideo, preferences, (u64)now);
+        SecureLinkReceived opened{};
+        if (relayHost) receiveFromSecureLinkPeer(&opened, &datagram, relayHost, RelayStreamVideo, preferences, (u64)now);
+        // With no relay host nobody is listed: every sender is unknown.
+        if (!relayHost || opened.refused) videoRelaySocket->unknownSenderDatagrams++;
     }
 }
 
@@ -176,6 +177,7 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
         // Only the configured server (or the relaying app there) sends this stream.
         if (!sameAddress(&datagram.source, server)) {
             stats->strangerDatagrams++;
+            videoSocket->unknownSenderDatagrams++;
         } else {
             stream->streamingFrom = *server;
             u8* data = datagram.data;

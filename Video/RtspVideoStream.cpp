@@ -233,6 +233,7 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
         // Only the server sends this stream.
         if (!sameAddress(&datagram.source, &stream->server)) {
             stats->strangerDatagrams++;
+            rtpSocket->unknownSenderDatagrams++;
         } else {
             handleRtpDatagram(stream, datagram.data, datagram.length, h264, relayHost, videoRelaySocket, preferences,
                               slots, now);
@@ -252,6 +253,7 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
         if (!datagram.received) break;
         if (!sameAddress(&datagram.source, &stream->server)) {
             stats->strangerDatagrams++;
+            rtcpSocket->unknownSenderDatagrams++;
             continue;
         }
         handleRtcpDatagram(stream, datagram.data, datagram.length, now);

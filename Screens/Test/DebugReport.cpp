@@ -40,6 +40,20 @@ void appendHeldFiles(const FileReadTable* table, bool ownedOnly, ByteWriter* wri
     }
 }
 
+void appendCountLine(u64 count, const char* one, const char* many, ByteWriter* writer) {
+    if (count == 1) appendCString(one, writer);
+    if (count > 1) appendFixedString(formatInt(many, (i64)count), writer);
+}
+
+// What the socket read and dropped, and what its owner ignored for the sender: a line each, when not 0.
+void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
+    appendCountLine(socket->emptyDatagrams, "   1 empty datagram dropped\n", "   @ empty datagrams dropped\n", writer);
+    appendCountLine(socket->oversizeDatagrams, "   1 datagram over 6000 bytes dropped\n",
+                    "   @ datagrams over 6000 bytes dropped\n", writer);
+    appendCountLine(socket->unknownSenderDatagrams, "   1 datagram from an unknown sender ignored\n",
+                    "   @ datagrams from unknown senders ignored\n", writer);
+}
+
 void appendListenerLine(const char* label, const Socket* socket, ByteWriter* writer) {
     appendCString(label, writer);
     appendCString(": port ", writer);
@@ -49,6 +63,7 @@ void appendListenerLine(const char* label, const Socket* socket, ByteWriter* wri
     appendCString(", ", writer);
     appendInt64(queuedDatagrams(socket), writer);
     appendCString(" packets in queue\n", writer);
+    appendSocketDrops(socket, writer);
 }
 
 void appendRendererText(const ByteWriter* log, ByteWriter* writer) {
@@ -79,6 +94,7 @@ void appendSocketLine(const char* label, const Socket* socket, ByteWriter* write
     appendCString(", ", writer);
     appendFixedStringRef(&socket->status, writer);
     appendCString("\n", writer);
+    appendSocketDrops(socket, writer);
 }
 
 i64 queuedDatagrams(const Socket* socket) {
@@ -159,9 +175,6 @@ void appendSocketSection(ByteWriter* writer, const AppState* app) {
     appendSocketLine("Copernicus Downloads", &app->copernicusSocket, writer);
     const Socket* drone = &app->droneSocket;
     appendSocketLine("Drone MAVLink", drone, writer);
-    if (drone->oversizeDatagrams) {
-        appendFixedString(formatInt("   @ datagrams over 6000 bytes dropped\n", (i64)drone->oversizeDatagrams), writer);
-    }
     if (drone->mode == SocketModeUdp) {
         for (i32 i = 0; i < kSocketPeers; i++) {
             if (!((drone->peerMask >> i) & 1)) continue;

@@ -30,7 +30,8 @@ void appendRendererSection(ByteWriter* writer, const UiState* ui);
 
 // One memory line: the label, blanks up to the number ending at column 60, " bytes\n".
 void appendMemoryLine(const char* label, i64 bytes, ByteWriter* writer);
-// The line of a socket: "<label>: <local port>, <status>\n".
+// The line of a socket: "<label>: <local port>, <status>\n", then a line for each of its counts
+// of empty, oversize and unknown senders' datagrams that is not 0.
 void appendSocketLine(const char* label, const Socket* socket, ByteWriter* writer);
 // Datagrams waiting in a socket's send queue: (write index - read index) mod 64.
 i64 queuedDatagrams(const Socket* socket);

@@ -1,7 +1,9 @@
 // The drone link on real sockets on the loopback while strangers send from many ports: the drone is
-// heard at start and after a radio dropout, a granted relay device is heard, floods of oversize
-// datagrams are counted, and from another port of the drone's address only payload frames are taken.
-// The sockets run on the test's clock; the tests wait for datagrams, never for time.
+// heard at start and after a radio dropout, a granted relay device is heard and keeps its stream,
+// floods of oversize and empty datagrams are counted, and from another port of the drone's address
+// only payload frames are taken, byte for byte. The sockets run on the test's clock; the tests wait
+// for datagrams, never for time.
+#include "Crypto/X25519.h"
 #include "Drone/DroneConnection.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "Drone/TarnwickPayloads/PayloadRecords.h"
@@ -57,6 +59,14 @@ struct Sender {
         return sendto(fd, bytes.data(), bytes.size(), 0, (sockaddr*)&destination, sizeof(destination)) ==
                (ssize_t)bytes.size();
     }
+    // The next datagram waiting for this socket; false when none is.
+    bool receive(Bytes* bytes) const {
+        u8 buffer[7000];
+        ssize_t length = recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
+        if (length < 0) return false;
+        bytes->assign(buffer, buffer + length);
+        return true;
+    }
 };
 
 Bytes frameOf(u32 messageId, const Bytes& payload, u16 source) {
@@ -78,14 +88,16 @@ Bytes statusText(u16 source, const char* text) {
     return frameOf(MavlinkStatusText, payload, source);
 }
 
-// One payload frame of the given type and body as the whole payload of an ENCAPSULATED_DATA.
-Bytes payloadMessage(u8 type, const Bytes& body, u16 source) {
+// One payload frame of the given type and body as the payload of an ENCAPSULATED_DATA, followed by
+// the unused bytes given.
+Bytes payloadMessage(u8 type, const Bytes& body, u16 source, const Bytes& unused = {}) {
     u8 bytes[kPayloadFrameWriterBytes];
     ByteWriter frame = makeByteWriter(bytes, sizeof(bytes));
     u8 sequence = 0;
     LengthFieldMark mark = beginPayloadFrame(&sequence, type, &frame);
     appendBytes(body.data(), (i64)body.size(), &frame);
     finishPayloadFrame(&mark, &frame);
+    appendBytes(unused.data(), (i64)unused.size(), &frame);
     return frameOf(MavlinkEncapsulatedData, Bytes(bytes, bytes + frame.length), source);
 }
 
@@ -139,6 +151,50 @@ struct CrowdedLink : ::testing::Test {
         ASSERT_EQ(droneSocket->state, (u32)SocketStateReady);
     }
     u16 stationPort() const { return droneSocket->localPort; }
+    // The relay port on a port the system has free, bound by one frame.
+    u16 startRelay() {
+        relaySocket = std::make_unique<Socket>();
+        relaySocket->clock = crowdClock;
+        host = std::make_unique<SecureLinkHost>();
+        host->identity = &identity;
+        std::vector<u16> free = freeUdpPorts(1);
+        EXPECT_EQ(free.size(), 1u);
+        preferences->relayModePort = free.empty() ? 0 : free[0];
+        inputs.relaySocket = relaySocket.get();
+        inputs.relayHost = host.get();
+        frame();
+        EXPECT_EQ(relaySocket->localPort, preferences->relayModePort);
+        return preferences->relayModePort;
+    }
+    // A crew device listed and granted telemetry and control with encryption off.
+    SecureLinkPeer* grantPlainDevice(const Sender& device) {
+        SecureLinkPeer* peer = &host->peers[0];
+        peer->address = makeAddressRecord(4, kLoopback, device.port);
+        peer->ports[RelayStreamMavlink] = device.port;
+        peer->peerId = 0x0707;
+        for (u8 i = 0; i < 32; i++) peer->publicKey[i] = (u8)(i * 5 + 1);
+        peer->userDecision = SecureLinkGrantTelemetry | SecureLinkGrantControl;
+        preferences->relayModeDisableEncryption = 1;
+        return peer;
+    }
+    Bytes plainHello(const SecureLinkPeer* peer) const {
+        Bytes hello = {SecureLinkHello, (u8)peer->peerId, (u8)(peer->peerId >> 8)};
+        hello.insert(hello.end(), peer->publicKey, peer->publicKey + 32);
+        hello.push_back(SecureLinkGrantTelemetry);
+        return hello;
+    }
+    // The payloads of the flight-log entries of MAVLink received from the drone, oldest first.
+    std::vector<Bytes> loggedFromDrone() const {
+        std::vector<Bytes> entries;
+        for (u32 at = 0; at + kFlightLogEntryHeaderBytes + 2 <= logger.bufferFill;) {
+            const u8* entry = logger.entryBuffer + at;
+            u32 length = (u32)(entry[9] | entry[10] << 8);
+            const u8* payload = entry + kFlightLogEntryHeaderBytes;
+            if (entry[0] == FlightLogReceivedFromDrone) entries.emplace_back(payload, payload + length);
+            at += (u32)kFlightLogEntryHeaderBytes + length + 2;
+        }
+        return entries;
+    }
     void frame() {
         inputs.now = crowdNow;
         controlDrone(connection.get(), &inputs);
@@ -204,26 +260,10 @@ TEST_F(CrowdedLink, StrangersOnManyPortsNeverLockTheDroneOut) {
 // Four stranger ports hold the relay port's slots: the crew device granted by the user is heard all
 // the same.
 TEST_F(CrowdedLink, AGrantedRelayDeviceIsHeardWhileStrangersHoldTheSlots) {
-    relaySocket = std::make_unique<Socket>();
-    relaySocket->clock = crowdClock;
-    host = std::make_unique<SecureLinkHost>();
-    host->identity = &identity;
     Sender device;
-    SecureLinkPeer* peer = &host->peers[0];
-    peer->address = makeAddressRecord(4, kLoopback, device.port);
-    peer->ports[RelayStreamMavlink] = device.port;
-    peer->peerId = 0x0707;
-    for (u8 i = 0; i < 32; i++) peer->publicKey[i] = (u8)(i * 5 + 1);
-    peer->userDecision = SecureLinkGrantTelemetry | SecureLinkGrantControl;
-    preferences->relayModeDisableEncryption = 1;
-    std::vector<u16> free = freeUdpPorts(1);
-    ASSERT_EQ(free.size(), 1u);
-    u16 relayPort = free[0];
-    preferences->relayModePort = relayPort;
-    inputs.relaySocket = relaySocket.get();
-    inputs.relayHost = host.get();
-    frame();
-    ASSERT_EQ(relaySocket->localPort, relayPort);
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    SecureLinkPeer* peer = grantPlainDevice(device);
 
     std::vector<std::unique_ptr<Sender>> strangers;
     for (int i = 0; i < 4; i++) strangers.push_back(std::make_unique<Sender>());
@@ -231,10 +271,7 @@ TEST_F(CrowdedLink, AGrantedRelayDeviceIsHeardWhileStrangersHoldTheSlots) {
         crowdNow += 1000000;
         for (const auto& stranger : strangers) ASSERT_TRUE(stranger->send(Bytes(8, 0x55), relayPort));
         ASSERT_TRUE(framesUntil([&] { return relaySocket->peerMask == 0b1111u; }));
-        Bytes hello = {SecureLinkHello, 0x07, 0x07};
-        hello.insert(hello.end(), peer->publicKey, peer->publicKey + 32);
-        hello.push_back(SecureLinkGrantTelemetry);
-        ASSERT_TRUE(device.send(hello, relayPort));
+        ASSERT_TRUE(device.send(plainHello(peer), relayPort));
         ASSERT_TRUE(framesUntil([&] { return peer->lastHeardTime == crowdNow; })) << round;
     }
 }
@@ -254,6 +291,128 @@ TEST_F(CrowdedLink, OversizeFloodsAreCountedAndTheDroneStillHeard) {
         EXPECT_EQ(connection->vehicle.lastHeardTime, crowdNow) << round;
         EXPECT_EQ(droneSocket->oversizeDatagrams, 12u * (u64)round);
     }
+}
+
+// Seven empty datagrams from a stranger ahead of each of the drone's 30 datagrams of a second, to the
+// drone port and to the relay port: both sockets count them, and the drone's HEARTBEAT and the
+// granted device's hello behind them are heard in the frame they arrive.
+TEST_F(CrowdedLink, EmptyDatagramsAreCountedAndHoldNothingBack) {
+    Sender drone;
+    Sender stranger;
+    Sender device;
+    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
+    fresh();
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    SecureLinkPeer* peer = grantPlainDevice(device);
+    for (int round = 1; round <= 30; round++) {
+        crowdNow += 33333;
+        for (int i = 0; i < 7; i++) {
+            ASSERT_TRUE(stranger.send({}, stationPort()));
+            ASSERT_TRUE(stranger.send({}, relayPort));
+        }
+        ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
+        ASSERT_TRUE(device.send(plainHello(peer), relayPort));
+        frame();  // loopback datagrams are in the socket's buffer once sendto has returned
+        EXPECT_EQ(connection->vehicle.lastHeardTime, crowdNow) << round;
+        EXPECT_EQ(peer->lastHeardTime, crowdNow) << round;
+    }
+    EXPECT_EQ(droneSocket->emptyDatagrams, 210u);
+    EXPECT_EQ(relaySocket->emptyDatagrams, 210u);
+}
+
+// From another port of the drone's address: a MAVLink 2 header whose frame fails its checksum, and
+// inside the bytes it claims a payload frame carrying a whole STATUSTEXT in its unused bytes. The
+// flight log and the granted relay device get the ENCAPSULATED_DATA frame alone, byte for byte.
+TEST_F(CrowdedLink, APayloadFrameAfterABadCandidateIsLoggedAndRelayedByteForByte) {
+    Sender drone;
+    Sender otherPort;
+    Sender device;
+    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
+    fresh();
+    startRelay();
+    if (HasFailure()) return;
+    grantPlainDevice(device);
+    Bytes payload = payloadMessage(PayloadFrameVoskStatus, Bytes(25, 0), 0x4D1A, statusText(0x0101, "FORGED"));
+    // The candidate claims 30 bytes more than the payload frame's message holds.
+    u8 claimed = (u8)(payload.size() + 30 - 2);
+    Bytes candidate = {kMavlink2Magic, claimed, 0, 0, 0, 1, 1, 0, 0, 0};
+    Bytes datagram = joined({candidate, payload, Bytes(30, 0)});
+    frame();
+    Bytes relayed;
+    while (device.receive(&relayed)) {
+    }
+    ASSERT_TRUE(otherPort.send(datagram, stationPort()));
+    ASSERT_TRUE(framesUntil([&] { return connection->payload.vosk.units[0].statusTime != 0; }));
+    frame();  // the relay socket sends what was queued for the device
+    std::vector<Bytes> logged = loggedFromDrone();
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back(), payload);
+    ASSERT_TRUE(device.receive(&relayed));
+    EXPECT_EQ(relayed, payload);
+    EXPECT_EQ(connection->vehicle.statusTextCount, 0u);
+}
+
+// A crew device granted telemetry over the sealed link keeps its stream while another port of its
+// address replays the header of its hello, which every client sends in the clear: the replaying port
+// gets nothing.
+TEST_F(CrowdedLink, AReplayedHelloHeaderLeavesAGrantedDevicesStreamWhereItIs) {
+    Sender drone;
+    Sender replayer;
+    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
+    fresh();
+    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    // The device: the relay link's client side on a socket of its own.
+    SecureLinkClientIdentity deviceIdentity{};
+    ASSERT_EQ(generateX25519KeyPair(deviceIdentity.privateKey, deviceIdentity.publicKey), 0);
+    deviceIdentity.peerId = 0x0707;
+    auto device = std::make_unique<SecureLinkClient>();
+    device->identity = &deviceIdentity;
+    auto deviceSocket = std::make_unique<Socket>();
+    deviceSocket->clock = crowdClock;
+    AddressRecord hostEndpoint = makeAddressRecord(4, kLoopback, relayPort);
+    Bytes opened;
+    auto bothUntil = [&](auto done) {
+        for (int i = 0; i < 5000 && !done(); i++) {
+            sendSecureLinkHello(device.get(), &hostEndpoint, deviceSocket.get(), RelayStreamMavlink, crowdNow);
+            for (;;) {
+                SocketResult datagram;
+                updateSocket(&datagram, deviceSocket.get(), 4, SocketModeUdp, 0, nullptr, nullptr, 0);
+                if (!datagram.received) break;
+                u8* data = datagram.data;
+                u32 length = datagram.length;
+                receiveFromSecureLinkHost(&data, &length, device.get(), nullptr, crowdNow);
+                if (length) opened.assign(data, data + length);
+            }
+            frame();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return done();
+    };
+    SecureLinkPeer* peer = &host->peers[0];
+    ASSERT_TRUE(bothUntil([&] { return peer->verified != 0; }));
+    setSecureLinkPeerDecision(host.get(), peer, SecureLinkGrantTelemetry);
+    ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
+    ASSERT_TRUE(bothUntil([&] { return opened == heartbeat(0x0101); }));
+
+    Bytes header = {SecureLinkHello, 0x07, 0x07};
+    header.insert(header.end(), deviceIdentity.publicKey, deviceIdentity.publicKey + 32);
+    header.push_back(SecureLinkGrantTelemetry);
+    ASSERT_TRUE(replayer.send(header, relayPort));
+    ASSERT_TRUE(framesUntil([&] {
+        for (i32 i = 0; i < kSocketPeers; i++) {
+            if ((relaySocket->peerMask >> i & 1) && relaySocket->peers[i].peer.port == replayer.port) return true;
+        }
+        return false;
+    }));
+    opened.clear();
+    ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
+    EXPECT_TRUE(bothUntil([&] { return opened == heartbeat(0x0101); }));
+    Bytes toReplayer;
+    EXPECT_FALSE(replayer.receive(&toReplayer));
+    closeSocket(deviceSocket.get());
 }
 
 // An Orvik status in its emergency state cut in two ENCAPSULATED_DATA messages: neither holds a

@@ -3,9 +3,12 @@
 // input is a run of {flags, length, bytes} records, each handed to the drone socket as one datagram
 // for one frame of controlDrone. With a fixed address a stranger's datagram is counted and changes
 // nothing of the vehicle, and one from another port of the drone's address never reaches the vehicle
-// (only payload frames are taken from there); every datagram is counted at most once.
+// (only payload frames are taken from there, and only those frames, whole, reach the flight log);
+// every datagram is counted at most once.
 #include "Core/Preferences.h"
 #include "Drone/DroneConnection.h"
+#include "FlightLogs/FlightLogger.h"
+#include "Mavlink/Mavlink.h"
 
 #include <cstdio>
 #include <cstring>
@@ -29,7 +32,32 @@ struct World {
     Preferences preferences;
     SocketResult datagram;
     u8 bytes[kSocketReceiveBytes];
+    FlightLogger logger;
 };
+
+// The drone entries logged from fill on: each must be whole ENCAPSULATED_DATA frames and nothing else.
+void checkPayloadPortEntries(const FlightLogger* logger, u32 fill) {
+    while (fill + kFlightLogEntryHeaderBytes + 2 <= logger->bufferFill) {
+        const u8* entry = logger->entryBuffer + fill;
+        i32 length = entry[9] | entry[10] << 8;
+        fill += (u32)kFlightLogEntryHeaderBytes + (u32)length + 2;
+        if (entry[0] != FlightLogReceivedFromDrone) continue;
+        const u8* payload = entry + kFlightLogEntryHeaderBytes;
+        static MavlinkMessage reader;
+        reader = MavlinkMessage{};
+        i32 position = 0;
+        i32 frames = 0;
+        for (;;) {
+            i32 start = position;
+            position = parseMavlinkBytes(&reader, payload, position, length);
+            if (!reader.haveMessage) break;
+            check(reader.messageId == MavlinkEncapsulatedData);
+            check(position - start == reader.frameLength);  // frames stand back to back, nothing between
+            frames++;
+        }
+        check(frames > 0);
+    }
+}
 
 }  // namespace
 
@@ -44,9 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     w.preferences.lowAltitudeWarning = -1000;
     if (fixed) w.preferences.droneAddress = makeAddressRecord(4, kDroneAddress, kDronePort);
     w.droneSocket.simulatorResult = kSimulatorResultConsumed;
+    w.logger.logFileName = makeString("Flight Logs/fuzz.qvlog3");
     DroneLinkInputs inputs{};
     inputs.droneSocket = &w.droneSocket;
     inputs.preferences = &w.preferences;
+    inputs.flightLogger = &w.logger;
     inputs.now = 10000000;
     size_t position = 1;
     while (position + 3 <= size) {
@@ -72,8 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         u32 texts = w.connection.vehicle.statusTextCount;
         u16 vehicleId = w.connection.vehicle.vehicleId;
         inputs.now += 20000 + (u64)(flags >> 3) * 100000;
+        u32 fill = w.logger.bufferFill;
         controlDrone(&w.connection, &inputs);
         check(w.connection.foreignPackets <= foreign + 1);
+        if (fixed && from == 1) checkPayloadPortEntries(&w.logger, fill);
         if (fixed && from != 0) {
             check(w.connection.vehicle.lastHeardTime == heard);
             check(w.connection.vehicle.statusTextCount == texts);

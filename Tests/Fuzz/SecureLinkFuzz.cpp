@@ -2,7 +2,9 @@
 // arbitrary inner packets and hello blocks sealed with the right keys (so the fuzzer gets past the
 // MAC). What they hand on must lie inside the datagram, and nothing may read or write outside it.
 // Runs of datagrams come from several loopback addresses: however they fill the sharing list, no
-// address holds more than two undecided places and the peer the user granted keeps its place.
+// address holds more than two undecided places and the peer the user granted keeps its place. Once
+// that peer has shown its keys on a stream, only a hello sealed under them moves its port there: the
+// header of its hello, in the clear, replayed from another port of its address moves nothing.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -70,15 +72,24 @@ void link() {
     world.client.identity = &world.clientIdentity;
 }
 
-void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0) {
+// port 0: the sender's own, 40000 + sender.
+void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, bool sealedHello = false) {
     SocketResult datagram{};
     datagram.received = 1;
     datagram.data = bytes.data();
     datagram.length = (u32)bytes.size();
     const u8 address[4] = {127, 0, 0, (u8)(1 + sender)};
-    datagram.source = makeAddressRecord(4, address, (u16)(40000 + sender));
+    datagram.source = makeAddressRecord(4, address, port ? port : (u16)(40000 + sender));
+    const SecureLinkPeer* granted = &world.host.peers[0];
+    u16 portBefore = granted->ports[stream];
+    u16 addressPortBefore = granted->address.port;
+    bool keysShown = granted->windows[stream].started;
     SecureLinkReceived out;
     receiveFromSecureLinkPeer(&out, &datagram, &world.host, stream, &world.preferences, 5000000);
+    if (keysShown && !sealedHello && !world.preferences.relayModeDisableEncryption) {
+        check(granted->ports[stream] == portBefore);
+        check(granted->address.port == addressPortBefore);
+    }
     if (out.data) {
         check(out.peer >= world.host.peers && out.peer < world.host.peers + kSecureLinkPeers);
         check(out.data >= bytes.data() && out.data + out.length <= bytes.data() + bytes.size());
@@ -130,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3 || size > 8000) return 0;
     setUp();
     link();
-    u8 mode = data[0] % 6;
+    u8 mode = data[0] % 7;
     u8 stream = data[1] & 1;
     world.preferences.relayModeDisableEncryption = data[1] >> 7;
     std::vector<u8> rest(data + 2, data + size);
@@ -148,12 +159,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     case 3: {
         std::vector<u8> datagram = sealed(SecureLinkHello, stream, data[1], rest.data(), rest.size());
-        toHost(datagram, stream);
+        toHost(datagram, stream, 0, 0, true);
         break;
     }
     case 4: {
         std::vector<u8> datagram = sealed(SecureLinkFromClient, stream, data[1], rest.data(), rest.size());
         toHost(datagram, stream);
+        break;
+    }
+    case 6: {
+        // The granted peer has shown its keys on both streams; the header of its hello (as anyone can
+        // copy it), then the rest, comes from another port of its address.
+        for (SecureLinkReplayWindow& window : world.host.peers[0].windows) window = {1, 0, 1};
+        std::vector<u8> hello = {SecureLinkHello, (u8)kPeerId, (u8)(kPeerId >> 8)};
+        hello.insert(hello.end(), initial.clientIdentity.publicKey, initial.clientIdentity.publicKey + 32);
+        hello.insert(hello.end(), rest.begin(), rest.end());
+        toHost(hello, stream, 0, (u16)(40002 + rest[0]));
         break;
     }
     default:

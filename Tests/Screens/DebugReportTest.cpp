@@ -186,6 +186,24 @@ TEST_F(ReportFixture, SocketLines) {
     EXPECT_NE(text.find("Drone MAVLink: 14550, Listening\nCamera MAVLink"), std::string::npos);
 }
 
+// Under each socket's line, what it read and dropped (empty, oversize) and what its owner ignored
+// for the sender, when not 0.
+TEST_F(ReportFixture, EachSocketShowsWhatItDropped) {
+    app->droneSocket.emptyDatagrams = 210;
+    app->droneSocket.oversizeDatagrams = 12;
+    app->droneSocket.unknownSenderDatagrams = 1;
+    app->relaySocket.emptyDatagrams = 1;
+    app->rtpSocket.unknownSenderDatagrams = 5;
+    std::string text = report();
+    EXPECT_NE(text.find("Drone MAVLink: 0, \n   210 empty datagrams dropped\n   12 datagrams over 6000 bytes dropped\n"
+                        "   1 datagram from an unknown sender ignored\nCamera MAVLink: 0, \n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("MAVLink Listener: port 0, , 0 packets in queue\n   1 empty datagram dropped\nVideo Listener"),
+              std::string::npos);
+    EXPECT_NE(text.find("RTP: 0, \n   5 datagrams from unknown senders ignored\nRTCP: 0, \n"), std::string::npos);
+}
+
 TEST_F(ReportFixture, RendererTextCopiedByCodePoint) {
     u8 log[] = {'G', 'L', ' ', 0xC3, 0xA9, 0xFF, 'o', 'k', 0xE2, 0x82};  // a stray byte, then a cut sequence
     ui->rendererLog = makeByteWriter(log, sizeof(log));
