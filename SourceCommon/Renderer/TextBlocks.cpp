@@ -276,5 +276,8 @@ FixedString cutTextInMiddle(const FixedString& text, i64 keepStart, f32 maxWidth
             low = middle + 1;
         }
     }
-    return cutAt(starts[low]);
+    // The end part starts after any blank that the cut left in front of it.
+    i64 from = starts[low];
+    while (from < length && text.text[from] == ' ') from++;
+    return cutAt(from);
 }
