@@ -106,10 +106,9 @@ void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform
     u32 clickedItem = 0;
     if (state->photoCount != 0) {
         FixedString title = makeString("Export photo info .csv");
-        FixedString text = rowDescription(
-            exportRowDescription(1, "Exports information useful for cross-referencing with the photos that were captured",
-                                 status, progress, platform->dataFolder, now),
-            view, ui);
+        const char* description = "Exports information useful for cross-referencing with the photos that were captured";
+        FixedString text =
+            rowDescription(exportRowDescription(1, description, status, progress, platform->dataFolder, now), view, ui);
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) clicked = ExportPhotoInfo, clickedNumber = 1;
     }
     i32 fmvRows = 0;
