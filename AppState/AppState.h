@@ -51,7 +51,7 @@ struct PendingLoads {
     FileReadRequest* missionRead;
     FileReadRequest* kmzRead;
     u32 kmzImportMode;
-    FixedString kmzImportName;
+    FixedString kmzImportName;  // the last import's message (what it left out, or why it gave nothing)
     FileReadRequest* overlayPick;
 };
 

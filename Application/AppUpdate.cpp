@@ -14,6 +14,7 @@
 #include "Crypto/X25519.h"
 #include "Platform/Platform.h"
 #include "Platform/Random.h"
+#include "Platform/SystemInfo.h"
 #include "Screens/DebugReport.h"
 #include "Screens/MainScreen.h"
 #include "SourceCommon/Renderer/UiState.h"
@@ -179,7 +180,7 @@ i32 setUpFirstFrame(AppState* app, Platform* platform) {
     next += 8;
     x25519(host->publicKey, host->privateKey, x25519BasePoint);
 
-    FixedString name = formatStrStr("@ @", platform->biosProductName, hexString(app->installationId, 4));
+    FixedString name = defaultComputerName(platform, app->installationId);
 
     SecureLinkClientIdentity* client = &app->secureLinkClientIdentity;
     std::memset(client, 0, sizeof(*client));

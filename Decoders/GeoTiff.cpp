@@ -464,6 +464,10 @@ FixedString parse(ElevationRaster* out, TiffBytes* file, i64 budget, u32 rowAlig
     if (keys.projectionMethod == 0 && modelIsProjected(&keys)) {
         // A projected system named only by its code (UTM and the like) or by an ESRI citation: its
         // ellipsoid and projection come from a table or a text this reader does not carry.
+        if (keys.projectedCitation && !keys.projectedCodeGiven) {
+            return format("Projected coordinate systems given only by an ESRI text aren't supported. Reproject "
+                          "the file to longitude and latitude on WGS 84 (EPSG:4326).");
+        }
         return format("Projected coordinate systems given only by their code aren't supported. Reproject the "
                       "file to longitude and latitude on WGS 84 (EPSG:4326).");
     }

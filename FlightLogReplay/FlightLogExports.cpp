@@ -75,6 +75,29 @@ void writeFlightPathGpx(ByteWriter* out, const FlightLogIndex* index, FlightLogR
     continueFlightLogExport(&walk, out, index, replay, ground, INT64_MAX, 0);
 }
 
+namespace {
+
+// "Saved to " and the file's whole path. A path longer than a text holds gives up the start of its
+// folder for an ellipsis, never the file's name at its end.
+FixedString savedToText(const FixedString& dataFolder, const FixedString& exportPath) {
+    FixedString text = formatStrStr("Saved to @@", dataFolder, exportPath);
+    if (!text.truncated) return text;
+    char path[2 * kFixedStringCapacity];
+    i64 folderLength = fixedStringLength(&dataFolder), fileLength = fixedStringLength(&exportPath);
+    std::memcpy(path, dataFolder.text, (size_t)folderLength);
+    std::memcpy(path + folderLength, exportPath.text, (size_t)fileLength);
+    static constexpr char kStart[] = "Saved to \xE2\x80\xA6";
+    i64 length = folderLength + fileLength;
+    i64 from = length - (kFixedStringCapacity - (i64)(sizeof(kStart) - 1));
+    while (from < length && ((u8)path[from] & 0xC0) == 0x80) from++;  // a whole first character
+    return buildFixedString([&](ByteWriter* out) {
+        appendCString(kStart, out);
+        appendBytes(path + from, length - from, out);
+    });
+}
+
+}  // namespace
+
 FixedString exportRowDescription(i32 rowNumber, const char* defaultDescription, const FlightLogExportStatus* status,
                                  const FileJobResult* progress, FixedString dataFolder, i64 nowMicros) {
     if (status->exportNumber != rowNumber) return makeString(defaultDescription);
@@ -85,7 +108,7 @@ FixedString exportRowDescription(i32 rowNumber, const char* defaultDescription, 
         return formatInt("Writing @%", percent);
     }
     if (nowMicros - status->exportStartMicros < 5000000) {
-        if (state == FileStatusSuccess) return formatStrStr("Saved to @@", dataFolder, status->exportPath);
+        if (state == FileStatusSuccess) return savedToText(dataFolder, status->exportPath);
         return formatStr("Error saving file: @", fileStatusString(state));
     }
     return makeString(defaultDescription);

@@ -172,7 +172,8 @@ u32 queueFlightPathExport(const FlightLogExportSource* source, u32 variant, i32 
 
 // The description of an export row: the default, or the row's progress and result while it is the
 // row of the last export ("Writing @%", then "Saved to @@" with the data folder's path and the file's
-// path in it, or "Error saving file: @", until 5 s after the export was queued).
+// path in it, or "Error saving file: @", until 5 s after the export was queued). A saved path too long
+// for the text keeps its end: an ellipsis stands for the start of the folder.
 FixedString exportRowDescription(i32 rowNumber, const char* defaultDescription, const FlightLogExportStatus* status,
                                  const FileJobResult* progress, FixedString dataFolder, i64 nowMicros);
 

@@ -379,6 +379,7 @@ void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, Fi
     if (!request) return;
     u32 status = fileRequestStatus(request);
     if (status < FileStatusSuccess) return;
+    *message = FixedString{};  // the last import's message gives way to this one's
     if (status == FileStatusSuccess) {
         importKmzBytes(request->data + request->headroom, (i64)request->bytesRead, editor, message, merge);
     }
@@ -485,6 +486,7 @@ void updateKmzImport(KmzImportJob* job, FileReadRequest** pendingRead, KmzEditor
         u32 status = fileRequestStatus(request);
         if (status < FileStatusSuccess) return;
         *pendingRead = nullptr;
+        *message = FixedString{};  // the last import's message gives way to this one's
         if (status != FileStatusSuccess) {
             releaseFileReadRequest(request, reads);
             return;

@@ -21,7 +21,8 @@ FixedString kmlToKmzContentPayload(const u8* kml, i64 length, ByteWriter* writer
 // directory order (merge 1: mergeIntoKmzEditorAction, else clearKmzEditorAction) as a fresh edit;
 // the read is then released and forgotten. A failed read is dropped silently; an entry that
 // cannot be read or applied leaves its reason in *message, and so does an archive without a ".kml"
-// among the entries its directory lists (kmzWithoutKmlMessage, the overlay loader's words).
+// among the entries its directory lists (kmzWithoutKmlMessage, the overlay loader's words). A
+// finished read first clears the last import's message.
 void importKmzIntoKmzEditor(FileReadRequest** pendingRead, KmzEditor* editor, FixedString* message, u32 merge,
                             FileReadTable* reads);
 // The same over archive bytes in memory.
@@ -57,8 +58,9 @@ struct KmzImportJob {
 };
 
 // Each frame in place of importKmzIntoKmzEditor: once the pending read has finished it becomes the
-// job's (a failed read is dropped silently), the job's payloads are applied as they come, and when
-// the archive is through the read is released. A read made while an import runs waits for it.
+// job's (a failed read is dropped silently) and the last import's message is cleared, the job's
+// payloads are applied as they come, and when the archive is through the read is released. A read
+// made while an import runs waits for it.
 void updateKmzImport(KmzImportJob* job, FileReadRequest** pendingRead, KmzEditor* editor, FixedString* message,
                      u32 merge, FileReadTable* reads, JobQueue* queue);
 // Gives up a running import: what it has applied stays, the rest is left out.

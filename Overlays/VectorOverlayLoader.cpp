@@ -96,6 +96,7 @@ i64 loadOverlayFile(void* argument) {
     if (failure.length) {
         loader->failedName = name;
         loader->message = failure;
+        loader->importFailed = loader->importMarker;
         clearVectorOverlay(&loader->overlay);
         clearOverlayGeometry(&loader->geometry);
     } else {
@@ -217,7 +218,12 @@ void updateVectorOverlayLoader(VectorOverlayLoader* loader, const OverlaySelecti
             loader->state = 0;
             loader->cacheNeeded = 0;
             loader->name = FixedString{};
-            loader->failedName = FixedString{};
+            // A picked file's failure outlasts the reload of the overlay shown before it, until the
+            // next pick.
+            if (loader->importMarker || !loader->importFailed) {
+                loader->failedName = FixedString{};
+                loader->importFailed = 0;
+            }
             loader->sourceTime = loader->request->modifiedMs;
             loader->jobState = OverlayJobRunning;
             if (!pushAsyncJob(loadOverlayFile, loader, jobQueue)) {
@@ -231,6 +237,7 @@ void updateVectorOverlayLoader(VectorOverlayLoader* loader, const OverlaySelecti
         }
         loader->failedName = loader->importMarker ? loader->request->name : *selection->vectorOverlayName;
         loader->message = fileStatusString(status);
+        loader->importFailed = loader->importMarker;
         releaseFileReadRequest(loader->request, reads);
         loader->request = nullptr;
         loader->importMarker = 0;

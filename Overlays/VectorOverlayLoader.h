@@ -44,6 +44,7 @@ struct VectorOverlayLoader {
     u32 jobState;              // OverlayJobState, written last by the job
     FixedString failedName;    // the selected name whose read or parse failed; not retried while selected
     FixedString message;       // the last failure, for the Overlays screen
+    u32 importFailed;          // the failure is a picked file's: kept until the next pick
     u32 cacheNeeded;           // write the cache once the icons are settled
     u64 sourceTime;            // modification time of the file read, milliseconds since 1601
     FixedString name;          // the loaded overlay's file name

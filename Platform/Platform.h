@@ -86,6 +86,7 @@ struct Platform {
     FixedString systemVersion;
     FixedString biosManufacturer;
     FixedString biosProductName;
+    u32 biosProductNameUnread;  // 1: the product name could not be read, and biosProductName says why
     FixedString soundSystemError;  // why sound output could not be started; empty while it plays
     FixedString gamepadNote;  // why a DualShock 4 that is there is not read from its reports; else empty
     u32 documentsFolderAccess;  // both set to 1 at start-up

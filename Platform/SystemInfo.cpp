@@ -61,9 +61,10 @@ FixedString unquoted(const char* value, i64 length) {
 
 }  // namespace
 
-FixedString dmiText(const char* path) {
+FixedString dmiText(const char* path, u32* unread) {
     char buffer[256];
     i64 length = readSmallFile(path, buffer, sizeof(buffer));
+    if (unread) *unread = length < 0 ? 1 : 0;
     if (length < 0) return formatCstr("Failed to read @", path);
     while (length > 0 && (buffer[length - 1] == '\n' || isBlank(buffer[length - 1]))) length--;
     return stringFromBytes(buffer, length);
@@ -210,5 +211,12 @@ void readSystemStrings(Platform* platform) {
         platform->systemVersion = platform->systemReleaseId;
     }
     platform->biosManufacturer = dmiText("/sys/class/dmi/id/sys_vendor");
-    platform->biosProductName = dmiText("/sys/class/dmi/id/product_name");
+    platform->biosProductName = dmiText("/sys/class/dmi/id/product_name", &platform->biosProductNameUnread);
+}
+
+FixedString defaultComputerName(const Platform* platform, const u8* installationId) {
+    const FixedString* base = &platform->biosProductName;
+    if (platform->biosProductNameUnread || base->length == 0) base = &platform->computerName;
+    FixedString id = hexString(installationId, 4);
+    return base->length ? formatStrStr("@ @", *base, id) : id;
 }

@@ -14,8 +14,13 @@ FixedString dataFolderUnder(FixedString documents);
 FixedString osReleaseValue(const char* text, i64 length, const char* key);
 
 // The first line of a DMI file (blanks and line end cut), or "Failed to read <path>" when it cannot
-// be read (no DMI on this machine, or no permission).
-FixedString dmiText(const char* path);
+// be read (no DMI on this machine, or no permission); *unread, when given, is set to 1 for the latter.
+FixedString dmiText(const char* path, u32* unread = nullptr);
+
+// The name this computer goes by on the relay link until the operator gives it one: the product
+// name, or the host name where the product name could not be read or is empty (virtual machines,
+// many boards), then a blank and the 8 hexadecimal digits of the installation id's first 4 bytes.
+FixedString defaultComputerName(const Platform* platform, const u8* installationId);
 
 // Fills the DNS list from /etc/resolv.conf and returns its count (0: the caller takes the built-in
 // list). Fills the data folder and the six system strings of the running system.

@@ -224,9 +224,12 @@ void drawKmzEditorToolbar(u32* panel, Rect row, KmzEditor* editor, const UiMetri
 }
 
 void drawExportedKmzList(Rect panel, ExportedKmzList* list, MapView* scroll, FileReadRequest** pendingRead,
-                         u32* merge, FileReadTable* reads, Platform* platform, UiState* ui, ScreenStack* stack) {
+                         u32* merge, const FixedString* message, FileReadTable* reads, Platform* platform, UiState* ui,
+                         ScreenStack* stack) {
     beginMapView(&panel, platform, ui, scroll);
     ButtonStyle style = kmzButtonStyle(scroll->textSize, scroll->padding, kTextWhite);
+    // Why the last Load or Merge left something out, or gave nothing, above the files.
+    if (message->length) infoRow(message, nullptr, 0, ui, scroll);
     u32 order[kExportedKmzEntries];
     u32 count = sortedExportedKmzEntries(list, order);
     for (u32 r = 0; r < count; ++r) {

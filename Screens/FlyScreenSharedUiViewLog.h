@@ -53,11 +53,12 @@ struct KmzExportPanelState {
 // frame; draws nothing while *panel is outside 30 to 35.
 void drawKmzEditorToolbar(u32* panel, Rect row, KmzEditor* editor, const UiMetrics* metrics, UiState* ui,
                           ScreenStack* stack);
-// The Load panel: the exported files, newest first, each with its date, name, "Load" and "Merge";
-// a click requests "Exported Kmzs/@" and leaves the request in *pendingRead with *merge 0 or 1
-// for importKmzIntoKmzEditor.
+// The Load panel: the last import's message when it has one, then the exported files, newest first,
+// each with its date, name, "Load" and "Merge"; a click requests "Exported Kmzs/@" and leaves the
+// request in *pendingRead with *merge 0 or 1 for the import.
 void drawExportedKmzList(Rect panel, ExportedKmzList* list, MapView* scroll, FileReadRequest** pendingRead,
-                         u32* merge, FileReadTable* reads, Platform* platform, UiState* ui, ScreenStack* stack);
+                         u32* merge, const FixedString* message, FileReadTable* reads, Platform* platform, UiState* ui,
+                         ScreenStack* stack);
 // The Save panel: "New File" (starts the export run) with the run's progress or outcome, above the
 // same rows with "Rename" (a name field with "Cancel" and "Done") and "Delete".
 void kmzExportPanel(Rect panel, KmzEditor* editor, KmzExportPanelState* state, KmzExportRun* run,

@@ -309,7 +309,8 @@ void drawFlySidePanels(FlyScreenFrame* f) {
             list.y1 = line.y0;
         }
         drawExportedKmzList(list, &app->exportedKmzList, &s->scrollViews[ScrollKmzLists], &app->pendingLoads.kmzRead,
-                            &app->pendingLoads.kmzImportMode, &f->platform->fileReads, f->platform, f->ui, f->stack);
+                            &app->pendingLoads.kmzImportMode, &app->pendingLoads.kmzImportName,
+                            &f->platform->fileReads, f->platform, f->ui, f->stack);
     }
     if (panel == FlyPanelOverlays) {
         OverlaySelection selection = overlaySelectionOf(&app->preferences);

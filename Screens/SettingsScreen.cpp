@@ -9,6 +9,7 @@
 #include "Core/Profiler.h"
 #include "Drone/SharingRequest.h"
 #include "Platform/Platform.h"
+#include "Platform/SystemInfo.h"
 #include "Platform/WebPage.h"
 #include "Screens/AppBindsScreen.h"
 #include "Screens/ChildScreens.h"
@@ -345,7 +346,7 @@ void settingsScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppStat
         if (r.submitted) {
             *name = state->editBuffer;
             if (name->length == 0) {
-                *name = formatStrStr("@ @", platform->biosProductName, hexString(app->installationId, 4));
+                *name = defaultComputerName(platform, app->installationId);
             }
             view->openRowId = WidgetId{};
         }

@@ -1,5 +1,7 @@
 // The export panel of the View Flight Log screen (open panel 39): one row per export, each showing
 // its own progress and result while it is the newest export.
+#include <cstring>
+
 #include "AppState/AppState.h"
 #include "Core/Format.h"
 #include "FlightLogReplay/FlightLogExports.h"
@@ -36,6 +38,15 @@ bool flightPathRowShown(u32 variant, const ViewFlightLogState* state) {
 }
 
 enum ExportKind : u32 { ExportNone = 0, ExportPhotoInfo, ExportFmv, ExportFlightPath };
+
+// A row's one line: a saved export's path that does not fit is cut in the middle, so that the row
+// still reads "Saved to " and ends with the file's name.
+FixedString rowDescription(FixedString text, const MapView* view, UiState* ui) {
+    static constexpr char kSaved[] = "Saved to ";
+    constexpr i64 kSavedLength = sizeof(kSaved) - 1;
+    if (fixedStringLength(&text) < kSavedLength || std::memcmp(text.text, kSaved, kSavedLength) != 0) return text;
+    return rowDescriptionCutInMiddle(text, kSavedLength, 0, 1, view, ui);
+}
 
 // The clicked row's export: a short log's is written within this frame, as one file job; a longer
 // one's is written in slices on the job ring (playback goes on meanwhile) while its row shows how far
@@ -95,9 +106,9 @@ void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform
     u32 clickedItem = 0;
     if (state->photoCount != 0) {
         FixedString title = makeString("Export photo info .csv");
-        FixedString text = exportRowDescription(
-            1, "Exports information useful for cross-referencing with the photos that were captured", status, progress,
-            platform->dataFolder, now);
+        const char* description = "Exports information useful for cross-referencing with the photos that were captured";
+        FixedString text =
+            rowDescription(exportRowDescription(1, description, status, progress, platform->dataFolder, now), view, ui);
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) clicked = ExportPhotoInfo, clickedNumber = 1;
     }
     i32 fmvRows = 0;
@@ -111,9 +122,10 @@ void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform
                                             durationString((state->recordingStart[i] - index->startTime) * 1000),
                                             durationString(state->recordingLength[i] * 1000));
         i32 number = 2 + static_cast<i32>(i);
-        FixedString text = exportRowDescription(
-            number, "Exports a MISB-compliant metadata .csv file for video multiplexing in ArcGIS", status, progress,
-            platform->dataFolder, now);
+        FixedString text = rowDescription(
+            exportRowDescription(number, "Exports a MISB-compliant metadata .csv file for video multiplexing in ArcGIS",
+                                 status, progress, platform->dataFolder, now),
+            view, ui);
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) {
             clicked = ExportFmv, clickedNumber = number, clickedItem = i;
         }
@@ -124,8 +136,9 @@ void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform
         if (!flightPathRowShown(variant, state)) continue;
         i32 number = firstFlightPath + static_cast<i32>(variant);
         FixedString title = makeString(kFlightPathRows[variant].title);
-        FixedString text = exportRowDescription(number, kFlightPathRows[variant].description, status, progress,
-                                                platform->dataFolder, now);
+        FixedString text = rowDescription(exportRowDescription(number, kFlightPathRows[variant].description, status,
+                                                               progress, platform->dataFolder, now),
+                                          view, ui);
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) {
             clicked = ExportFlightPath, clickedNumber = number, clickedItem = variant;
         }

@@ -1,4 +1,5 @@
-// Blocks of text: tab-separated columns placed at a point, and text wrapped inside a rectangle.
+// Blocks of text: tab-separated columns placed at a point, text wrapped inside a rectangle, and one
+// line cut in the middle to a width.
 #include "SourceCommon/Renderer/TextLayout.h"
 
 namespace {
@@ -235,4 +236,48 @@ void wrapTextToWidth(TextSlice text, f32 maxWidth, const TextStyle& style, const
         if (group.last) break;
         position = group.next;
     }
+}
+
+FixedString cutTextInMiddle(const FixedString& text, i64 keepStart, f32 maxWidth, const TextStyle& style,
+                            const FontRecord* font) {
+    f32 s = font && style.size > 0 && style.size < 1.0e6f ? style.size / (f32)fontLineHeight(font) : 0;
+    f32 units = s > 0 ? maxWidth / s : 0;
+    if (!(units >= 0 && units < 1.0e15f)) return text;
+    i64 maxUnits = (i64)units;
+    auto lineWidth = [font](const FixedString& line) {
+        TextSlice slice = {(const u8*)line.text, fixedStringLength(&line)};
+        return findLineBreak(slice, 0, 1, kTextTabMultiple, kUnlimitedTextWidth, font).width;
+    };
+    if (lineWidth(text) <= maxUnits) return text;
+    i64 length = fixedStringLength(&text);
+    if (keepStart < 0) keepStart = 0;
+    if (keepStart > length) keepStart = length;
+    // The places where a character of the end part starts; the line narrows as its start moves right.
+    i64 starts[kFixedStringCapacity + 1];
+    i32 count = 0;
+    for (i64 at = keepStart; at < length;) {
+        starts[count++] = at;
+        utf8DecodeNext((const u8*)text.text, length, &at);
+    }
+    starts[count++] = length;
+    auto cutAt = [&](i64 from) {
+        return buildFixedString([&](ByteWriter* out) {
+            appendBytes(text.text, keepStart, out);
+            appendCString("\xE2\x80\xA6", out);  // an ellipsis
+            appendBytes(text.text + from, length - from, out);
+        });
+    };
+    i32 low = 0, high = count - 1;  // the first start whose line fits lies in [low, high]
+    while (low < high) {
+        i32 middle = (low + high) / 2;
+        if (lineWidth(cutAt(starts[middle])) <= maxUnits) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    // The end part starts after any blank that the cut left in front of it.
+    i64 from = starts[low];
+    while (from < length && text.text[from] == ' ') from++;
+    return cutAt(from);
 }

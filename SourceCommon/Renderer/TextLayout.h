@@ -133,6 +133,12 @@ TextLayoutResult addWrappedString(const FixedString& text, i32 anchor, Vec2F32 p
 // is cut by the writer. Without a font the text is copied unchanged.
 void wrapTextToWidth(TextSlice text, f32 maxWidth, const TextStyle& style, const FontRecord* font, ByteWriter* out);
 
+// The text as one line no wider than maxWidth pixels at the style's size: the text itself when it
+// fits, else its first keepStart bytes, an ellipsis and as much of its end as fits after them, in
+// whole characters (a path keeps its file name). Without a font the text is returned unchanged.
+FixedString cutTextInMiddle(const FixedString& text, i64 keepStart, f32 maxWidth, const TextStyle& style,
+                            const FontRecord* font);
+
 // Text wrapped inside a rectangle and aligned in it by the anchor.
 TextLayoutResult addTextBox(TextSlice text, i32 anchor, f32 depth, const Rect& layoutRect, const Rect& clipRect,
                             const TextStyle& style, const TextCaretInput& caret, const TextTarget& target);

@@ -76,6 +76,14 @@ RowLayout widgetRectFromLayout(u32 hasIcon, u32 hasSide, const MapView* view) {
     return layout;
 }
 
+FixedString rowDescriptionCutInMiddle(const FixedString& text, i64 keepStart, u32 hasIcon, u32 hasSide,
+                                      const MapView* view, UiState* ui) {
+    RowLayout layout = widgetRectFromLayout(hasIcon, hasSide, view);
+    TextStyle style = rowLabelStyle(view);
+    f32 width = layout.descriptionRect.x1 - layout.descriptionRect.x0 - 2 * style.size * style.outlineFraction;
+    return cutTextInMiddle(text, keepStart, width, style, uiTextTarget(ui).font);
+}
+
 RowResult infoRow(const FixedString* title, const FixedString* value, u32 hasIcon, UiState* ui, MapView* view) {
     RowResult result{};
     result.layout = beginRow(hasIcon, 0, view, &result.visible);

@@ -66,6 +66,10 @@ TextStyle rowLabelStyle(const MapView* view);
 ButtonStyle rowButtonStyle(const MapView* view);
 
 RowLayout widgetRectFromLayout(u32 hasIcon, u32 hasSide, const MapView* view);
+// A description for the one line of a row laid out with hasIcon and hasSide: the text when it fits,
+// else its first keepStart bytes, an ellipsis and as much of its end as fits (cutTextInMiddle).
+FixedString rowDescriptionCutInMiddle(const FixedString& text, i64 keepStart, u32 hasIcon, u32 hasSide,
+                                      const MapView* view, UiState* ui);
 RowResult infoRow(const FixedString* title, const FixedString* value, u32 hasIcon, UiState* ui, MapView* view);
 RowResult checkboxRow(const FixedString* title, const FixedString* description, u32 hasIcon, i32 checked,
                       ScreenStack* stack, UiState* ui, MapView* view);

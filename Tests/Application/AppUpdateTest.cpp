@@ -242,6 +242,18 @@ TEST_F(AppFrames, CompanionFlagsNeedBothNamesExactly) {
     EXPECT_EQ(app->companionAppPresent[1].present, 0u);
 }
 
+TEST_F(AppFrames, WithoutAProductNameTheComputerIsNamedAfterItsHost) {
+    platform->biosProductName = makeString("Failed to read /sys/class/dmi/id/product_name");
+    platform->biosProductNameUnread = 1;
+    platform->computerName = makeString("field-laptop");
+    frame();
+    char name[64];
+    std::snprintf(name, sizeof(name), "field-laptop %02x%02x%02x%02x", app->installationId[0], app->installationId[1],
+                  app->installationId[2], app->installationId[3]);
+    FixedString got = app->secureLinkClientIdentity.name;
+    EXPECT_TRUE(equalsIgnoringCase(name, got.text, got.length)) << got.text;
+}
+
 TEST_F(AppFrames, DropLocationsExpireOnceOnTheFrameTheCacheLoads) {
     // A stored cache with one old and one future Orvik drop.
     auto stored = zeroed<AppState>();

@@ -167,9 +167,9 @@ TEST(GeoTiffOracle, RefusesWhatItCannotRepresentWithItsMessage) {
         {"refuse-deflate", "Unsupported Compression Method 32946"},
         {"refuse-predictor3", "Unrecognized LZW Predictor 3"},
         // Projected by an ESRI text alone, never a longitude/latitude grid.
-        {"refuse-esri-citation", "Projected coordinate systems given only by their code aren't supported. "
+        {"refuse-esri-citation", "Projected coordinate systems given only by an ESRI text aren't supported. "
                                  "Reproject the file to longitude and latitude on WGS 84 (EPSG:4326)."},
-        {"refuse-esri-citation-no-unit", "Projected coordinate systems given only by their code aren't supported. "
+        {"refuse-esri-citation-no-unit", "Projected coordinate systems given only by an ESRI text aren't supported. "
                                          "Reproject the file to longitude and latitude on WGS 84 (EPSG:4326)."},
         // The value as the file writes it.
         {"refuse-float-minimum-nodata", "No-data value -3.4028234663852886e+38 doesn't fit a 32-bit integer"},

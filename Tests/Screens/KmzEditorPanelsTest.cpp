@@ -45,7 +45,8 @@ void kmzHostScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState
     Rect panel = panelRect(ui, &app->uiMetrics);
     if (state->panel == KmzPanelLoad) {
         drawExportedKmzList(panel, &app->exportedKmzList, &state->scroll, &app->pendingLoads.kmzRead,
-                            &app->pendingLoads.kmzImportMode, &platform->fileReads, platform, ui, stack);
+                            &app->pendingLoads.kmzImportMode, &app->pendingLoads.kmzImportName, &platform->fileReads,
+                            platform, ui, stack);
     } else if (state->panel == KmzPanelSave) {
         kmzExportPanel(panel, &app->kmzEditor, &state->exportPanel, &app->kmzExport, &app->exportedKmzList, &state->scroll,
                        &platform->fileJobs, platform, ui, stack, &stack->runner.textFocus);
@@ -219,6 +220,19 @@ TEST_F(KmzEditorPanels, SaveRenameLoadMergeAndDeleteThroughTheToolbarAndPanels) 
     frames(&harness, 2);
     clickRowButton(1, 1);
     ASSERT_TRUE(framesUntil([&] { return files().empty(); }));
+}
+
+TEST_F(KmzEditorPanels, AKmzWithoutAKmlSaysSoInTheLoadPanel) {
+    std::string archive = exported + "/readme.kmz";
+    ASSERT_EQ(std::system(("/usr/bin/python3 -c \"import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w').writestr("
+                           "'readme.txt', 'no drawing here')\" '" + archive + "'").c_str()),
+              0);
+    clickCell(7);
+    ASSERT_TRUE(framesUntil([&] { return std::popcount(harness.app->exportedKmzList.used) == 1; }));
+    frames(&harness, 2);
+    clickRowButton(0, 2);  // "Load"
+    harness.render.captureText = true;
+    EXPECT_TRUE(framesUntil([&] { return shownText(&harness, "The .kmz holds no .kml file", true) != nullptr; }));
 }
 
 // On the Fly Screen, with the drawing tools open, map taps draw a red polyline that shows on the

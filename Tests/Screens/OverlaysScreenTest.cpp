@@ -265,6 +265,23 @@ TEST_F(OverlaysScreenTest, AKmzImportShowsItsProgressAndEndsListedAndSelected) {
     EXPECT_GT(harness.app->vectorOverlayLoader.overlay.markerCount, 0u);
 }
 
+TEST_F(OverlaysScreenTest, AKmzWithoutAKmlSaysSo) {
+    std::string archive = imports + "readme.kmz";
+    ASSERT_EQ(std::system(("/usr/bin/python3 -c \"import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w').writestr("
+                           "'readme.txt', 'no drawing here')\" '" + archive + "'").c_str()),
+              0);
+    std::ofstream(overlays + "Shown.kml") << R"(<?xml version="1.0"?><kml><Document><Placemark>
+        <LineString><coordinates>10.1,44.8 10.3,44.9</coordinates></LineString></Placemark></Document></kml>)";
+    harness.app->preferences.vectorOverlayFile = makeString("Shown.kml");
+    ASSERT_TRUE(runUntil([&] { return harness.app->vectorOverlayLoader.state == 1; }));
+    pickerChooses(archive);
+    pressImport();
+    ASSERT_TRUE(runUntil([&] { return showsRow("readme.kmz", "The .kmz holds no .kml file"); }));
+    // The overlay shown before is loaded again, and the row stays.
+    ASSERT_TRUE(runUntil([&] { return harness.app->vectorOverlayLoader.state == 1; }));
+    EXPECT_TRUE(showsRow("readme.kmz", "The .kmz holds no .kml file"));
+}
+
 TEST_F(OverlaysScreenTest, AGeoreferencedPdfImportShowsItsProgressAndEndsListedAndSelected) {
     const GeoPdfOracle& pdfs = geoPdfOracle();
     ASSERT_TRUE(pdfs.failure.empty()) << pdfs.failure;
