@@ -7,6 +7,7 @@
 #include "Core/Profiler.h"
 #include "Mission/MissionPlanRecord.h"
 #include "Platform/Platform.h"
+#include "Platform/SystemInfo.h"
 
 namespace {
 
@@ -117,6 +118,18 @@ bool queueRewrite(AppState* app, AppCacheState* state, Platform* platform) {
                    &platform->fileJobs, &state->saveJob);
     state->saveQueued = 1;
     state->rewrites++;
+    return true;
+}
+
+// Earlier versions named a computer whose product name could not be read after the read's failure
+// ("Failed to read /sys/class/dmi/id/product_name 1A2B3C4D"), and other stations saw that text; such
+// a stored name is replaced by the default this version gives.
+bool replaceFailureAsComputerName(AppState* app, const Platform* platform) {
+    FixedString* name = &app->secureLinkClientIdentity.name;
+    const char* failure = "Failed to read /sys/class/dmi/id/product_name ";
+    size_t length = std::strlen(failure);
+    if (name->length < length || std::memcmp(name->text, failure, length) != 0) return false;
+    *name = defaultComputerName(platform, app->installationId);
     return true;
 }
 
@@ -280,6 +293,7 @@ i32 updateAppCache(AppState* app, AppCacheState* state, Platform* platform) {
             if (status == FileStatusSuccess) {
                 u32 found[kAppCacheRowCount] = {};
                 parseAppCacheFile(app, request->data + request->headroom, request->bytesRead, found);
+                if (replaceFailureAsComputerName(app, platform)) state->rewriteDue = 1;
                 if (!app->keptPlanNote.length) app->keptPlanNote = makeString("none was kept");
                 for (u32 r = 0; r < kAppCacheRowCount; r++) {
                     if (found[r]) state->savedFingerprints[r] = cacheFieldFingerprint(app, &appCacheFields[r]);

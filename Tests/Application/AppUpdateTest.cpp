@@ -254,6 +254,25 @@ TEST_F(AppFrames, WithoutAProductNameTheComputerIsNamedAfterItsHost) {
     EXPECT_TRUE(equalsIgnoringCase(name, got.text, got.length)) << got.text;
 }
 
+TEST_F(AppFrames, AStoredNameMadeOfTheReadsFailureIsNamedAfterTheHost) {
+    platform->biosProductName = makeString("Failed to read /sys/class/dmi/id/product_name");
+    platform->biosProductNameUnread = 1;
+    platform->computerName = makeString("field-laptop");
+    auto stored = zeroed<AppState>();
+    stored->installationId[0] = 0xAB;
+    stored->secureLinkClientIdentity.name = makeString("Failed to read /sys/class/dmi/id/product_name AB000000");
+    ByteWriter measure = makeMeasuringWriter(1 << 30);
+    writeAppCacheFile(stored.get(), &measure);
+    std::string bytes((size_t)measure.length, '\0');
+    ByteWriter fill = makeByteWriter(bytes.data(), measure.length);
+    writeAppCacheFile(stored.get(), &fill);
+    writeDataFile("OrvikAppCache.bin", bytes);
+    for (i32 i = 0; i < 6 && !app->cacheLoadedThisRun; i++) frame();
+    ASSERT_TRUE(app->cacheLoadedThisRun);
+    FixedString got = app->secureLinkClientIdentity.name;
+    EXPECT_TRUE(equalsIgnoringCase("field-laptop ab000000", got.text, got.length)) << got.text;
+}
+
 TEST_F(AppFrames, DropLocationsExpireOnceOnTheFrameTheCacheLoads) {
     // A stored cache with one old and one future Orvik drop.
     auto stored = zeroed<AppState>();
