@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -398,9 +401,15 @@ TEST_F(NginxFixture, FilesStatusesAndKeepAlive) {
     r = get(&c, "/tiles/0/0/0.png");
     EXPECT_TRUE(r.body == tile);
 
-    // The first three requests shared one connection; every failure closed its own.
+    // The first three requests shared one connection; every failure closed its own. nginx logs a
+    // request after its response has gone out: wait for the seventh line (a guard against a hang).
     std::vector<std::string> log;
     std::string all = readTextFile(folder + "/access.log");
+    auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::count(all.begin(), all.end(), '\n') < 7 && std::chrono::steady_clock::now() < guard) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        all = readTextFile(folder + "/access.log");
+    }
     for (size_t start = 0; start < all.size();) {
         size_t end = all.find('\n', start);
         log.push_back(all.substr(start, end - start));
