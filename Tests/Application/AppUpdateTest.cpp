@@ -197,6 +197,15 @@ protected:
         pass();
         fakeMicroseconds += 16667;
     }
+    // The app cache file as the program would write it for `stored`.
+    void writeStoredCache(AppState* stored) {
+        ByteWriter measure = makeMeasuringWriter(1 << 30);
+        writeAppCacheFile(stored, &measure);
+        std::string bytes((size_t)measure.length, '\0');
+        ByteWriter fill = makeByteWriter(bytes.data(), measure.length);
+        writeAppCacheFile(stored, &fill);
+        writeDataFile("OrvikAppCache.bin", bytes);
+    }
     std::unique_ptr<AppState, FreeDeleter> app;
     std::unique_ptr<UiState, FreeDeleter> ui;
 };
@@ -261,12 +270,7 @@ TEST_F(AppFrames, AStoredNameMadeOfTheReadsFailureIsNamedAfterTheHost) {
     auto stored = zeroed<AppState>();
     stored->installationId[0] = 0xAB;
     stored->secureLinkClientIdentity.name = makeString("Failed to read /sys/class/dmi/id/product_name AB000000");
-    ByteWriter measure = makeMeasuringWriter(1 << 30);
-    writeAppCacheFile(stored.get(), &measure);
-    std::string bytes((size_t)measure.length, '\0');
-    ByteWriter fill = makeByteWriter(bytes.data(), measure.length);
-    writeAppCacheFile(stored.get(), &fill);
-    writeDataFile("OrvikAppCache.bin", bytes);
+    writeStoredCache(stored.get());
     for (i32 i = 0; i < 6 && !app->cacheLoadedThisRun; i++) frame();
     ASSERT_TRUE(app->cacheLoadedThisRun);
     FixedString got = app->secureLinkClientIdentity.name;
@@ -278,12 +282,7 @@ TEST_F(AppFrames, DropLocationsExpireOnceOnTheFrameTheCacheLoads) {
     auto stored = zeroed<AppState>();
     addOrvikDropLocation(&stored->orvikDropLocations, DropPosition{1, 1}, (u64)(fakeUtcMs - 1000));
     addOrvikDropLocation(&stored->orvikDropLocations, DropPosition{2, 2}, (u64)(fakeUtcMs + 1000));
-    ByteWriter measure = makeMeasuringWriter(1 << 30);
-    writeAppCacheFile(stored.get(), &measure);
-    std::string bytes((size_t)measure.length, '\0');
-    ByteWriter fill = makeByteWriter(bytes.data(), measure.length);
-    writeAppCacheFile(stored.get(), &fill);
-    writeDataFile("OrvikAppCache.bin", bytes);
+    writeStoredCache(stored.get());
     writeDataFile("Preferences.txt", "Orvik drop location persistence (hours): 0\n");
 
     u32 loadFrames = 0;
@@ -306,12 +305,7 @@ TEST_F(AppFrames, TheCachedArduCopterRemoteIdIsAnnouncedAgainAfterARestart) {
     auto stored = zeroed<AppState>();
     stored->arduCopterId.idType[0] = 1;
     std::memcpy(stored->arduCopterId.id, "SN-0042", 7);
-    ByteWriter measure = makeMeasuringWriter(1 << 30);
-    writeAppCacheFile(stored.get(), &measure);
-    std::string bytes((size_t)measure.length, '\0');
-    ByteWriter fill = makeByteWriter(bytes.data(), measure.length);
-    writeAppCacheFile(stored.get(), &fill);
-    writeDataFile("OrvikAppCache.bin", bytes);
+    writeStoredCache(stored.get());
     for (i32 i = 0; i < 6; i++) frame();
     const ArduCopterState* arduCopter = &app->droneConnection.arduCopter;
     EXPECT_EQ(arduCopter->remoteIdType, 1u);
@@ -326,12 +320,7 @@ TEST_F(AppFrames, DropLocationsWaitForTheUsersPersistenceWhenThePreferencesCanno
     addOrvikDropLocation(&stored->orvikDropLocations, DropPosition{2, 2}, (u64)(fakeUtcMs - 2000 * hour));
     addVoskDropLocation(&stored->dodireruDropLocations, DropPosition{3, 3}, (u64)(fakeUtcMs - 2000 * hour), 1);
     addVoskDropLocation(&stored->dodireruDropLocations, DropPosition{4, 4}, (u64)(fakeUtcMs - 48 * hour), 1);
-    ByteWriter measure = makeMeasuringWriter(1 << 30);
-    writeAppCacheFile(stored.get(), &measure);
-    std::string bytes((size_t)measure.length, '\0');
-    ByteWriter fill = makeByteWriter(bytes.data(), measure.length);
-    writeAppCacheFile(stored.get(), &fill);
-    writeDataFile("OrvikAppCache.bin", bytes);
+    writeStoredCache(stored.get());
     // The user's 1000 hours sit in a file the program cannot load (over its size limit).
     std::string large = "Orvik drop location persistence (hours): 1000\n";
     large += std::string(60000, '#');
