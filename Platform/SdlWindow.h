@@ -1,5 +1,5 @@
 // The window-system side of the platform layer on SDL2: events into the shared input records, game
-// controllers, fullscreen and cursor capture. Only the platform layer and its tests include this.
+// controllers, fullscreen and cursor capture. Only the platform layer and tests include this.
 #pragma once
 #include <SDL.h>
 

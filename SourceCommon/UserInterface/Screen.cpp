@@ -96,6 +96,7 @@ void resetInputStates(ScreenStack* stack, const PointerSlot* pointers, u32 scree
         record->hoverTaken = 0;
         record->hoverBlocked = 0;
         record->previousState = pointers[i].state;
+        if (pointers[i].state == PointerPressed) record->pressedSeenTime = stack->now;
         if (pointers[i].state != PointerPressed || screenChanged) {
             record->holdReported = 0;
             record->owner = WidgetId{};

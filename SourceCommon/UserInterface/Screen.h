@@ -43,6 +43,7 @@ struct PointerRecord {
     u32 previousState;  // the slot's state at the end of the last frame
     u32 holdReported;   // the hold of this press was already reported
     WidgetId owner;     // the widget that claimed the pointer at its press; none when all zero
+    u64 pressedSeenTime;  // the time (microseconds) of the last frame that ended with the pointer pressed
 };
 
 // The focus record of the one text field of a screen that has the keyboard focus.

@@ -30,6 +30,11 @@ Rect intersectRect(const Rect& a, const Rect& b) {
                 a.y1 < b.y1 ? a.y1 : b.y1};
 }
 
+u64 heldWhenLastSeenPressed(const ScreenStack* stack, i32 slot) {
+    u64 seen = stack->pointerRecords[slot].pressedSeenTime, pressTime = stack->pointers[slot].pressTime;
+    return seen > pressTime ? seen - pressTime : 0;
+}
+
 PointerHit trackPointerPresses(u32 pressInsideMask, u32 currentInsideMask, u32 opaque, ScreenStack* stack,
                                const WidgetId* id) {
     PointerHit hit{};
@@ -65,7 +70,7 @@ PointerHit trackPointerPresses(u32 pressInsideMask, u32 currentInsideMask, u32 o
         if (record->previousState == PointerPressed && slot->state != PointerPressed) {
             f32 dx = slot->x - slot->pressX, dy = slot->y - slot->pressY;
             f32 distanceSquared = dx * dx + dy * dy;
-            if (held < kClickMicroseconds && ((currentInsideMask >> i) & 1) &&
+            if (heldWhenLastSeenPressed(stack, i) < kClickMicroseconds && ((currentInsideMask >> i) & 1) &&
                 (f64)distanceSquared < stack->dragThresholdSquared) {
                 hit.clicked = 1;
                 flags = PointerFlagReleased | PointerFlagClicked;

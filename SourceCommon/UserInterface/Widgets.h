@@ -65,6 +65,13 @@ struct ButtonResult {
     u32 held;
 };
 
+// How long a released pointer had been down by the last frame that saw it pressed. Input reaches
+// the program once a frame, timed when it is read, so the frame that sees a release comes at least
+// a frame after the press whatever the hold: a slow frame (a screen's first, or a busy machine)
+// would turn a quick click into a long press. Judged by what the frames saw, a press is either a
+// click or a hold that a frame reported, never lost between the two.
+u64 heldWhenLastSeenPressed(const ScreenStack* stack, i32 slot);
+
 // Bit i of each mask: pointer i's press position, resp. current position, is in the widget's area.
 PointerHit trackPointerPresses(u32 pressInsideMask, u32 currentInsideMask, u32 opaque, ScreenStack* stack,
                                const WidgetId* id);

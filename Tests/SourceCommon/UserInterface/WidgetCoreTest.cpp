@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "Platform/SdlWindow.h"
 #include "UiTestSupport.h"
 
 namespace {
@@ -164,6 +165,36 @@ TEST_F(WidgetCoreTest, ButtonPressedWhileDownAndClickedOnRelease) {
     result = button(makeString("OK"), &rectA, &rectA, 0.5f, &style, bench->ui, bench->stack, &id);
     EXPECT_EQ(result.clicked, 1u);
     EXPECT_EQ(result.pressed, 0u);
+}
+
+// Through SDL's own queue a press and its release are timed when the frames read them: a click whose
+// press was seen at once and whose release is read by a frame 400 ms later is still a click.
+TEST_F(WidgetCoreTest, QuickClickSeenAgainOnlyAfterASlowFrameIsAClick) {
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_EVENTS), 0) << SDL_GetError();
+    WindowHead head{};
+    Platform* platform = (Platform*)std::calloc(1, sizeof(Platform));
+    head.clientHeight = 720;
+    bench->stack->pointers = platform->pointers;
+    PointerHit hits[2]{};
+    for (i32 frame = 0; frame < 2; frame++) {
+        SDL_Event event{};
+        event.type = frame == 0 ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+        event.button.button = SDL_BUTTON_LEFT;
+        event.button.x = 150;
+        event.button.y = 720 - 1 - 150;
+        EXPECT_EQ(SDL_PushEvent(&event), 1) << SDL_GetError();
+        handleWaitingWindowEvents(&head, platform);
+        prepareFrameInputs(&head, platform, head.clientHeight);
+        bench->stack->now = platform->pointers[0].pressTime + (frame == 0 ? 1000 : 400000);
+        hits[frame] = hitA();
+        resetInputStates(bench->stack, platform->pointers, 0);
+        finishFrameInputs(&head, platform);
+    }
+    EXPECT_EQ(hits[0].pointerFlags[0], 7u);  // pressed, recent, claimed
+    EXPECT_EQ(hits[1].clicked, 1u);
+    EXPECT_EQ(hits[1].pointerFlags[0], 96u);
+    std::free(platform);
+    SDL_QuitSubSystem(SDL_INIT_EVENTS);
 }
 
 TEST(AnchorRects, AlignAndFit) {
