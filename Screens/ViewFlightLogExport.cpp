@@ -101,14 +101,17 @@ void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform
     Rect panel{content.x0 + (content.x1 - content.x0) / 2, content.x1, content.y0, content.y1};
     beginMapView(&panel, platform, ui, view);
 
+    auto rowText = [&](i32 number, const char* description) {
+        return rowDescription(exportRowDescription(number, description, status, progress, platform->dataFolder, now),
+                              view, ui);
+    };
     ExportKind clicked = ExportNone;
     i32 clickedNumber = 0;
     u32 clickedItem = 0;
     if (state->photoCount != 0) {
         FixedString title = makeString("Export photo info .csv");
-        const char* description = "Exports information useful for cross-referencing with the photos that were captured";
         FixedString text =
-            rowDescription(exportRowDescription(1, description, status, progress, platform->dataFolder, now), view, ui);
+            rowText(1, "Exports information useful for cross-referencing with the photos that were captured");
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) clicked = ExportPhotoInfo, clickedNumber = 1;
     }
     i32 fmvRows = 0;
@@ -122,10 +125,8 @@ void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform
                                             durationString((state->recordingStart[i] - index->startTime) * 1000),
                                             durationString(state->recordingLength[i] * 1000));
         i32 number = 2 + static_cast<i32>(i);
-        FixedString text = rowDescription(
-            exportRowDescription(number, "Exports a MISB-compliant metadata .csv file for video multiplexing in ArcGIS",
-                                 status, progress, platform->dataFolder, now),
-            view, ui);
+        FixedString text =
+            rowText(number, "Exports a MISB-compliant metadata .csv file for video multiplexing in ArcGIS");
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) {
             clicked = ExportFmv, clickedNumber = number, clickedItem = i;
         }
@@ -136,9 +137,7 @@ void drawFlightLogExportPanel(ViewFlightLogState* state, AppState* app, Platform
         if (!flightPathRowShown(variant, state)) continue;
         i32 number = firstFlightPath + static_cast<i32>(variant);
         FixedString title = makeString(kFlightPathRows[variant].title);
-        FixedString text = rowDescription(exportRowDescription(number, kFlightPathRows[variant].description, status,
-                                                               progress, platform->dataFolder, now),
-                                          view, ui);
+        FixedString text = rowText(number, kFlightPathRows[variant].description);
         if (buttonRow(&title, &text, 0, stack, ui, view).clicked) {
             clicked = ExportFlightPath, clickedNumber = number, clickedItem = variant;
         }

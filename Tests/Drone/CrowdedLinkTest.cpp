@@ -7,6 +7,7 @@
 #include "Drone/DroneConnection.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
 #include "Drone/TarnwickPayloads/PayloadRecords.h"
+#include "FlightLogs/FlightLogIndex.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Mavlink/Mavlink.h"
 #include "Support/FreePorts.h"
@@ -177,23 +178,23 @@ struct CrowdedLink : ::testing::Test {
         preferences->relayModeDisableEncryption = 1;
         return peer;
     }
-    Bytes plainHello(const SecureLinkPeer* peer) const {
-        Bytes hello = {SecureLinkHello, (u8)peer->peerId, (u8)(peer->peerId >> 8)};
-        hello.insert(hello.end(), peer->publicKey, peer->publicKey + 32);
+    // A hello's header alone, as every client sends it in the clear.
+    static Bytes plainHello(u16 peerId, const u8* publicKey) {
+        Bytes hello = {SecureLinkHello, (u8)peerId, (u8)(peerId >> 8)};
+        hello.insert(hello.end(), publicKey, publicKey + 32);
         hello.push_back(SecureLinkGrantTelemetry);
         return hello;
     }
     // The payloads of the flight-log entries of MAVLink received from the drone, oldest first.
     std::vector<Bytes> loggedFromDrone() const {
         std::vector<Bytes> entries;
-        for (u32 at = 0; at + kFlightLogEntryHeaderBytes + 2 <= logger.bufferFill;) {
-            const u8* entry = logger.entryBuffer + at;
-            u32 length = (u32)(entry[9] | entry[10] << 8);
-            const u8* payload = entry + kFlightLogEntryHeaderBytes;
-            if (entry[0] == FlightLogReceivedFromDrone) entries.emplace_back(payload, payload + length);
-            at += (u32)kFlightLogEntryHeaderBytes + length + 2;
+        i64 position = 0, previousTime = 0;
+        for (;;) {
+            FlightLogEntryScan entry =
+                nextFlightLogEntry(logger.entryBuffer, &position, logger.bufferFill, &previousTime);
+            if (!entry.payload) return entries;
+            if (entry.type == FlightLogReceivedFromDrone) entries.emplace_back(entry.payload, entry.payload + entry.length);
         }
-        return entries;
     }
     void frame() {
         inputs.now = crowdNow;
@@ -271,7 +272,7 @@ TEST_F(CrowdedLink, AGrantedRelayDeviceIsHeardWhileStrangersHoldTheSlots) {
         crowdNow += 1000000;
         for (const auto& stranger : strangers) ASSERT_TRUE(stranger->send(Bytes(8, 0x55), relayPort));
         ASSERT_TRUE(framesUntil([&] { return relaySocket->peerMask == 0b1111u; }));
-        ASSERT_TRUE(device.send(plainHello(peer), relayPort));
+        ASSERT_TRUE(device.send(plainHello(peer->peerId, peer->publicKey), relayPort));
         ASSERT_TRUE(framesUntil([&] { return peer->lastHeardTime == crowdNow; })) << round;
     }
 }
@@ -312,7 +313,7 @@ TEST_F(CrowdedLink, EmptyDatagramsAreCountedAndHoldNothingBack) {
             ASSERT_TRUE(stranger.send({}, relayPort));
         }
         ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
-        ASSERT_TRUE(device.send(plainHello(peer), relayPort));
+        ASSERT_TRUE(device.send(plainHello(peer->peerId, peer->publicKey), relayPort));
         frame();  // loopback datagrams are in the socket's buffer once sendto has returned
         EXPECT_EQ(connection->vehicle.lastHeardTime, crowdNow) << round;
         EXPECT_EQ(peer->lastHeardTime, crowdNow) << round;
@@ -397,10 +398,7 @@ TEST_F(CrowdedLink, AReplayedHelloHeaderLeavesAGrantedDevicesStreamWhereItIs) {
     ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
     ASSERT_TRUE(bothUntil([&] { return opened == heartbeat(0x0101); }));
 
-    Bytes header = {SecureLinkHello, 0x07, 0x07};
-    header.insert(header.end(), deviceIdentity.publicKey, deviceIdentity.publicKey + 32);
-    header.push_back(SecureLinkGrantTelemetry);
-    ASSERT_TRUE(replayer.send(header, relayPort));
+    ASSERT_TRUE(replayer.send(plainHello(deviceIdentity.peerId, deviceIdentity.publicKey), relayPort));
     ASSERT_TRUE(framesUntil([&] {
         for (i32 i = 0; i < kSocketPeers; i++) {
             if ((relaySocket->peerMask >> i & 1) && relaySocket->peers[i].peer.port == replayer.port) return true;

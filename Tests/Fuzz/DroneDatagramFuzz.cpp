@@ -7,6 +7,7 @@
 // every datagram is counted at most once.
 #include "Core/Preferences.h"
 #include "Drone/DroneConnection.h"
+#include "FlightLogs/FlightLogIndex.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Mavlink/Mavlink.h"
 
@@ -37,12 +38,13 @@ struct World {
 
 // The drone entries logged from fill on: each must be whole ENCAPSULATED_DATA frames and nothing else.
 void checkPayloadPortEntries(const FlightLogger* logger, u32 fill) {
-    while (fill + kFlightLogEntryHeaderBytes + 2 <= logger->bufferFill) {
-        const u8* entry = logger->entryBuffer + fill;
-        i32 length = entry[9] | entry[10] << 8;
-        fill += (u32)kFlightLogEntryHeaderBytes + (u32)length + 2;
-        if (entry[0] != FlightLogReceivedFromDrone) continue;
-        const u8* payload = entry + kFlightLogEntryHeaderBytes;
+    i64 position = fill, previousTime = 0;
+    for (;;) {
+        FlightLogEntryScan entry = nextFlightLogEntry(logger->entryBuffer, &position, logger->bufferFill, &previousTime);
+        if (!entry.payload) break;
+        if (entry.type != FlightLogReceivedFromDrone) continue;
+        const u8* payload = entry.payload;
+        i32 length = entry.length;
         static MavlinkMessage reader;
         reader = MavlinkMessage{};
         i32 position = 0;
