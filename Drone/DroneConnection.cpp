@@ -149,7 +149,7 @@ void serveRelayHost(LinkFrame* frame) {
     AddressRecord granted[kSocketPeers] = {};
     i32 grantedCount = grantedSecureLinkEndpoints(host, RelayStreamMavlink, granted, kSocketPeers);
     keepSocketPeers(inputs->relaySocket, granted, grantedCount);
-    for (i32 i = 0; i < kMaxDatagramsPerFrame; i++) {
+    for (i32 i = 0; i < kSecureLinkDatagramsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, inputs->relaySocket, 4, SocketModeUdp, preferences->relayModePort,
                      &preferences->relayNetworkInterface, nullptr, 0);

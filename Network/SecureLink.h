@@ -51,6 +51,15 @@ constexpr u64 kSecureLinkUndecidedExpiry = 30000000;
 // key exchange.
 constexpr i32 kSecureLinkUndecidedPerAddress = 2;
 constexpr i32 kSecureLinkFingerprintBytes = 6;
+// Datagrams a relay socket takes in one frame; the rest wait in the socket for the next.
+constexpr i32 kSecureLinkDatagramsPerFrame = 256;
+// Key exchanges (X25519) the host does in one frame and stream for hellos from peers not yet listed.
+// Anyone can say hello under ever new peer ids, so a flood of hellos costs a frame no more than these;
+// the hellos over them are dropped and counted (a real client says hello again a second later).
+constexpr i32 kSecureLinkKeyExchangesPerFrame = 2;
+// Hellos answered with the host key in one frame and stream; a client whose hello went unanswered
+// says hello again.
+constexpr i32 kSecureLinkKeyAnswers = 8;
 
 enum RelayStream : u32 {
     RelayStreamMavlink = 0,
@@ -129,12 +138,29 @@ struct SecureLinkPeer {
     u64 passwordSentTime;
 };
 
+// A hello to be answered with the host key, at the port it came from.
+struct SecureLinkKeyAnswer {
+    AddressRecord destination;
+    u16 peerId;
+};
+
 // The relay host side: the listed peers and the one that controls the drone (null for none).
 struct SecureLinkHost {
     SecureLinkPeer peers[kSecureLinkPeers];
     SecureLinkPeer* controllingPeer;
     AddressRecord referenceAddress;  // the list's own reference: the controlling listener's address
     RelayHostIdentity* identity;  // null: the link does nothing
+
+    // Per stream: the hellos from peers not yet listed, and those of them dropped over the frame's key
+    // exchanges (the debug report shows both under the relay socket's line).
+    u64 unlistedHellos[kSecureLinkStreams];
+    u64 hellosOverKeyExchanges[kSecureLinkStreams];
+    // Per stream: the key exchanges done in the frame of the given time (a frame is told by its time).
+    u64 keyExchangeFrameTime[kSecureLinkStreams];
+    i32 keyExchangesInFrame[kSecureLinkStreams];
+    // Per stream: the hellos to answer with the host key, sent by sendSecureLinkPublicKey.
+    SecureLinkKeyAnswer keyAnswers[kSecureLinkStreams][kSecureLinkKeyAnswers];
+    i32 keyAnswerCount[kSecureLinkStreams];
 };
 
 // The client side: this app's connection to another app's relay, one record per stream (MAVLink, video);
@@ -160,6 +186,8 @@ struct SecureLinkClient {
     SecureLinkReplayWindow windows[kSecureLinkStreams];
     u32 started;        // a hello has gone out: starting over from here draws a fresh key pair
     u32 keyGeneration;  // the identity's generation the record was keyed with
+    u64 hostKeyFrameTime;  // the frame (told by its time) in which hostKeysTaken were taken
+    u32 hostKeysTaken;
 };
 
 struct SecureLinkReceived {
@@ -167,10 +195,13 @@ struct SecureLinkReceived {
     const u8* data;        // the opened payload (MAVLink or video), null for none
     u32 length;
     u32 refused;  // rejected: from no listed peer, or not opening under its keys (the owner counts it)
+    u32 limited;  // a hello from a peer not yet listed, dropped over the frame's key exchanges (the host
+                  // counts it; not refused)
 };
 
-// Host side, once per frame and stream before the relay socket is drained: the host's public key to
-// every listed peer not served on that stream for more than 1 s.
+// Host side, once per frame and stream before the relay socket is drained: the host's public key in
+// answer to the hellos taken since the last call (at the ports they came from), and to every listed
+// peer not served on that stream for more than 1 s at the stream's port.
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
 // Host side, once per frame: drops undecided peers not heard for 30 s, names the controlling peer, and
@@ -182,10 +213,14 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
 // with silence 0: relaying was switched off, and nobody waits for a decision any more).
 void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // Host side: one datagram of the relay socket of the stream. Hellos list or refresh their peer; a
-// sealed datagram is opened in place. The peer is null when the datagram is rejected. A listed peer's
-// address and ports move only with a hello sealed under its keys (its header travels in the clear);
-// before it has shown its keys on a stream, or with encryption off, its plain hello sets or moves that
-// stream's port. A new peer takes
+// sealed datagram is opened in place. The peer is null when the datagram is rejected. A hello from a
+// peer not yet listed costs a key exchange: past kSecureLinkKeyExchangesPerFrame in the frame it is
+// dropped and counted (limited). With encryption on, a stream's port is set only by a hello sealed
+// under the peer's keys on that stream (the header travels in the clear, and anyone on the peer's
+// address can replay it); a hello that does not open under them (a header alone, or sealed under
+// another host key) is answered with the host key at its own port and moves nothing, and one from
+// another port than the stream's proven one is refused. With encryption off, hellos set and move the
+// ports as they come. A new peer takes
 // a free place, else that of the longest silent peer that never completed a sealed hello (not one at
 // the controlling listener's address); one address holds at most two undecided peers, finished key
 // exchange or not, and a peer the user decided on is never given up. A hello from the controlling

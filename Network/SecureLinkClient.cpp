@@ -69,6 +69,14 @@ void takeHostKey(SecureLinkClient* client, const u8* data, u64 now) {
     // Anyone can send a host key: while sealed datagrams still come under the keys, another one is
     // not the host's. Once the link has been silent for 3 s it is taken (the host started again).
     if (client->keys.ready && isLive(client, now)) return;
+    // One key exchange a frame: host keys from the host's address (anyone can send one) cost the
+    // frame no more. The next frame takes the next.
+    if (client->hostKeyFrameTime != now) {
+        client->hostKeyFrameTime = now;
+        client->hostKeysTaken = 0;
+    }
+    if (client->hostKeysTaken >= 1) return;
+    client->hostKeysTaken++;
     SecureLinkKeys keys;
     if (!deriveSecureLinkKeys(&keys, identity->privateKey, hostKey, hostKey, identity->publicKey)) return;
     // A new host key: fresh keys, counters and windows.

@@ -145,23 +145,61 @@ void readHelloBlock(SecureLinkPeer* peer, const u8* block, i64 length) {
     peer->name = name;
 }
 
-SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, bool plain, u64 now) {
+// A key exchange for a hello from a peer not yet listed, if the frame has one left on the stream.
+bool mayExchangeKeys(SecureLinkHost* host, u32 stream, u64 now) {
+    if (host->keyExchangeFrameTime[stream] != now) {
+        host->keyExchangeFrameTime[stream] = now;
+        host->keyExchangesInFrame[stream] = 0;
+    }
+    if (host->keyExchangesInFrame[stream] >= kSecureLinkKeyExchangesPerFrame) return false;
+    host->keyExchangesInFrame[stream]++;
+    return true;
+}
+
+// The host key for the port a hello came from, once a frame for each port and peer id; past
+// kSecureLinkKeyAnswers the client is left to say hello again.
+void answerHello(SecureLinkHost* host, u32 stream, u16 peerId, const AddressRecord* source) {
+    SecureLinkKeyAnswer* answers = host->keyAnswers[stream];
+    i32* count = &host->keyAnswerCount[stream];
+    for (i32 i = 0; i < *count; i++) {
+        if (answers[i].peerId == peerId && sameEndpoint(&answers[i].destination, source)) return;
+    }
+    if (*count < kSecureLinkKeyAnswers) answers[(*count)++] = SecureLinkKeyAnswer{*source, peerId};
+}
+
+void appendHostKey(const SecureLinkHost* host, u16 peerId, ByteWriter* slot) {
+    appendU8(SecureLinkHostKey, slot);
+    appendU16Le(peerId, slot);
+    appendBytes(host->identity->publicKey, 32, slot);
+}
+
+SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, bool plain, u64 now,
+                             u32* limited) {
     u8* data = datagram->data;
     i64 length = datagram->length;
     if (length < kHelloHeader) return nullptr;
     u16 peerId = readLinkU16(data + 1);
     const u8* publicKey = data + 3;
     u8 streams = data[35];
-    SecureLinkPeer* peer = findPeer(host, peerId, &datagram->source);
+    const AddressRecord* source = &datagram->source;
+    SecureLinkPeer* peer = findPeer(host, peerId, source);
     if (peer && std::memcmp(peer->publicKey, publicKey, 32) != 0) return nullptr;  // a peer's key never changes
     SecureLinkKeys keys = peer ? peer->keys : SecureLinkKeys{};
-    if (!peer && !deriveSecureLinkKeys(&keys, host->identity->privateKey, publicKey, host->identity->publicKey,
-                                       publicKey) &&
-        !plain) {
-        return nullptr;
+    if (!peer) {
+        host->unlistedHellos[stream]++;
+        if (!mayExchangeKeys(host, stream, now)) {
+            host->hellosOverKeyExchanges[stream]++;
+            *limited = 1;
+            return nullptr;
+        }
+        if (!deriveSecureLinkKeys(&keys, host->identity->privateKey, publicKey, host->identity->publicKey, publicKey) &&
+            !plain) {
+            return nullptr;
+        }
     }
     // The block: sealed once the client knows the host key; a plain one is read only with encryption
-    // off, and one that does not open drops the whole hello.
+    // off. One that does not open drops the whole hello, and its sender, which may hold an earlier
+    // host's key, hears the host key.
     const u8* block = nullptr;
     i64 blockLength = 0;
     u64 counter = 0;
@@ -177,20 +215,22 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
             block = data + kHelloHeader;
             blockLength = length - kHelloHeader;
         } else {
+            answerHello(host, stream, peerId, source);
             return nullptr;
         }
     }
     // The header is sent in the clear, so anyone on the peer's address can replay it from another
-    // port: once the peer has shown its keys on this stream, only a hello sealed under them moves
-    // the stream there. With encryption off nothing is proven, and hellos move it as they come.
-    u16 port = datagram->source.port;
-    bool moves = peer && (peer->ports[stream] != port || (stream == RelayStreamMavlink && peer->address.port != port));
-    if (moves && !sealed && !plain && peer->windows[stream].started) return nullptr;
+    // port: with encryption on only a hello sealed under the peer's keys sets a stream's port, and a
+    // plain one from another port than the one proven is refused. With encryption off nothing is
+    // proven, and hellos move the ports as they come.
+    u16 port = source->port;
+    bool proven = sealed || plain;
+    if (!proven && peer && peer->ports[stream] && peer->ports[stream] != port) return nullptr;
     if (!peer) {
-        peer = freePeer(host, &datagram->source, now);
+        peer = freePeer(host, source, now);
         if (!peer) return nullptr;
         *peer = SecureLinkPeer{};
-        peer->address = datagram->source;
+        peer->address = *source;
         peer->peerId = peerId;
         std::memcpy(peer->publicKey, publicKey, 32);
         peer->keys = keys;
@@ -201,8 +241,12 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     }
     if (block) readHelloBlock(peer, block, blockLength);
     if (sealed) takeOverFromEarlierSelf(host, peer);
-    peer->ports[stream] = datagram->source.port;
-    if (stream == RelayStreamMavlink) peer->address.port = datagram->source.port;
+    if (proven) {
+        peer->ports[stream] = port;
+        if (stream == RelayStreamMavlink) peer->address.port = port;
+    } else {
+        answerHello(host, stream, peerId, source);
+    }
     peer->streamsWanted |= streams;
     if (streams & SecureLinkGrantControl) peer->pending = 1;
     if (peer->userDecision == 0) peer->counter++;
@@ -214,16 +258,23 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
 
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now) {
-    if (!host || !host->identity || !relaySocket || stream >= kSecureLinkStreams || encryptionOff(preferences)) return;
+    if (!host || !host->identity || !relaySocket || stream >= kSecureLinkStreams) return;
+    i32 answers = host->keyAnswerCount[stream];
+    host->keyAnswerCount[stream] = 0;
+    if (encryptionOff(preferences)) return;
+    for (i32 i = 0; i < answers; i++) {
+        const SecureLinkKeyAnswer* answer = &host->keyAnswers[stream][i];
+        ByteWriter* slot = queueSocketPacket(&answer->destination, relaySocket);
+        if (!slot) return;
+        appendHostKey(host, answer->peerId, slot);
+    }
     for (SecureLinkPeer& peer : host->peers) {
         if (!isListed(&peer) || !peer.ports[stream]) continue;
         if (peer.keySentTime[stream] && now - peer.keySentTime[stream] <= kSecureLinkKeyInterval) continue;
         AddressRecord destination = peerDestination(&peer, stream);
         ByteWriter* slot = queueSocketPacket(&destination, relaySocket);
         if (!slot) return;
-        appendU8(SecureLinkHostKey, slot);
-        appendU16Le(peer.peerId, slot);
-        appendBytes(host->identity->publicKey, 32, slot);
+        appendHostKey(host, peer.peerId, slot);
         peer.keySentTime[stream] = now;
     }
 }
@@ -306,7 +357,7 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
     i64 length = datagram->length;
     u8 type = data[0];
     if (type == SecureLinkHello) {
-        out->refused = receiveHello(host, datagram, stream, plain, now) == nullptr;
+        out->refused = receiveHello(host, datagram, stream, plain, now, &out->limited) == nullptr && !out->limited;
         return out;  // the link's own: nothing to hand on
     }
     out->refused = 1;  // until it is opened or found to be a listed peer's

@@ -72,7 +72,8 @@ void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, 
     AddressRecord granted[kSocketPeers] = {};
     i32 grantedCount = relayHost ? grantedSecureLinkEndpoints(relayHost, RelayStreamVideo, granted, kSocketPeers) : 0;
     keepSocketPeers(videoRelaySocket, granted, grantedCount);
-    for (;;) {
+    // What is left waits in the socket for the next frame.
+    for (i32 i = 0; i < kSecureLinkDatagramsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, videoRelaySocket, 4, SocketModeUdp, videoRelayPort,
                      &preferences->relayNetworkInterface, nullptr, 0);

@@ -73,7 +73,8 @@ void expireQvVideo(QvVideoStream* stream, H264StreamState* h264, ImageSlotTable*
 // keepH264ParameterSets).
 void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slots);
 
-// Drains the relay socket into the secure link's host side (stream 1: video).
+// Drains the relay socket into the secure link's host side (stream 1: video), at most
+// kSecureLinkDatagramsPerFrame datagrams a call.
 void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, const Preferences* preferences,
                            i64 now);
 

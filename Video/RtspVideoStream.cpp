@@ -16,6 +16,9 @@ constexpr i64 kRequestInterval = 3000000;
 constexpr i64 kSilenceLimit = 10000000;
 constexpr i64 kTeardownWait = 2000000;
 constexpr i64 kSetupReplyWait = 5000000;
+// Reads of the control connection and of the RTCP socket in one frame; the rest wait for the next.
+constexpr i32 kControlReadsPerFrame = 64;
+constexpr i32 kRtcpReadsPerFrame = 64;
 
 bool isAbsoluteUrl(const FixedString* text) {
     return (text->length >= 7 && memcmp(text->text, "rtsp://", 7) == 0) ||
@@ -213,7 +216,7 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
     const FixedString* interfaceName = &preferences->videoNetworkInterface;
     u8 family = stream->server.family;
 
-    for (;;) {
+    for (i32 i = 0; i < kControlReadsPerFrame; i++) {
         SocketResult chunk;
         updateSocket(&chunk, controlSocket, family, (SocketMode)stream->controlMode, 0, interfaceName,
                      stream->server.address, stream->server.port);
@@ -246,7 +249,7 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
                            (i32)h264->width, (i32)h264->height);
     // The RTCP port follows the RTP port; until that is known the RTCP socket stays closed.
     u8 rtcpFamily = rtpSocket->localPort ? family : 0;
-    for (;;) {
+    for (i32 i = 0; i < kRtcpReadsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, rtcpSocket, rtcpFamily, SocketModeUdp, (u16)(rtpSocket->localPort + 1),
                      interfaceName, nullptr, 0);

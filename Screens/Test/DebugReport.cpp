@@ -54,6 +54,15 @@ void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
                     "   @ datagrams from unknown senders ignored\n", writer);
 }
 
+// A relay socket's hellos from peers not yet listed, and those dropped over the frame's key
+// exchanges: a line each, when not 0.
+void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* writer) {
+    appendCountLine(host->unlistedHellos[stream], "   1 hello from a peer not yet listed\n",
+                    "   @ hellos from peers not yet listed\n", writer);
+    appendCountLine(host->hellosOverKeyExchanges[stream], "   1 hello dropped over the key exchanges a frame may do\n",
+                    "   @ hellos dropped over the key exchanges a frame may do\n", writer);
+}
+
 void appendListenerLine(const char* label, const Socket* socket, ByteWriter* writer) {
     appendCString(label, writer);
     appendCString(": port ", writer);
@@ -190,7 +199,9 @@ void appendSocketSection(ByteWriter* writer, const AppState* app) {
     appendSocketLine("Camera MAVLink", &app->cameraSocket, writer);
     appendSocketLine("QV Video Stream", &app->qvVideoSocket, writer);
     appendListenerLine("MAVLink Listener", &app->relaySocket, writer);
+    appendHelloCounts(&app->relayHost, RelayStreamMavlink, writer);
     appendListenerLine("Video Listener", &app->videoRelaySocket, writer);
+    appendHelloCounts(&app->relayHost, RelayStreamVideo, writer);
     appendSocketLine("RTSP", &app->rtspSocket, writer);
     appendSocketLine("RTP", &app->rtpSocket, writer);
     appendSocketLine("RTCP", &app->rtcpSocket, writer);

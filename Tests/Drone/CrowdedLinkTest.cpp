@@ -1,8 +1,8 @@
 // The drone link on real sockets on the loopback while strangers send from many ports: the drone is
-// heard at start and after a radio dropout, a granted relay device is heard and keeps its stream,
-// floods of oversize and empty datagrams are counted, and from another port of the drone's address
-// only payload frames are taken, byte for byte. The sockets run on the test's clock; the tests wait
-// for datagrams, never for time.
+// heard at start and after a radio dropout, a granted relay device is heard and keeps its streams,
+// floods of oversize and empty datagrams and of hellos are counted, and from another port of the
+// drone's address only payload frames are taken, byte for byte. The sockets run on the test's clock;
+// the tests wait for datagrams, never for time.
 #include "Crypto/X25519.h"
 #include "Drone/DroneConnection.h"
 #include "Drone/TarnwickPayloads/PayloadFrame.h"
@@ -10,11 +10,14 @@
 #include "FlightLogs/FlightLogIndex.h"
 #include "FlightLogs/FlightLogger.h"
 #include "Mavlink/Mavlink.h"
+#include "Platform/Random.h"
 #include "Support/FreePorts.h"
+#include "Video/QvVideoStream.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -115,9 +118,62 @@ Bytes joined(std::initializer_list<Bytes> parts) {
     return all;
 }
 
+// A crew device: the relay link's client side, with a record and a socket of its own for each stream
+// on one identity, as the program keeps them.
+struct Device {
+    SecureLinkClientIdentity identity{};
+    std::unique_ptr<SecureLinkClient> records[kSecureLinkStreams];
+    std::unique_ptr<Socket> sockets[kSecureLinkStreams];
+    AddressRecord hosts[kSecureLinkStreams] = {};  // the host's port for each stream; family 0: not used
+    std::vector<Bytes> opened[kSecureLinkStreams];  // what each stream handed on, oldest first
+
+    Device() {
+        EXPECT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+        identity.peerId = 0x0707;
+        for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+            records[stream] = std::make_unique<SecureLinkClient>();
+            records[stream]->identity = &identity;
+            sockets[stream] = std::make_unique<Socket>();
+            sockets[stream]->clock = crowdClock;
+        }
+    }
+    ~Device() {
+        for (auto& socket : sockets) closeSocket(socket.get());
+    }
+    // Sends what is queued and takes what the host sent.
+    void take(u32 stream) {
+        for (;;) {
+            SocketResult datagram;
+            updateSocket(&datagram, sockets[stream].get(), 4, SocketModeUdp, 0, nullptr, nullptr, 0);
+            if (!datagram.received) break;
+            u8* data = datagram.data;
+            u32 length = datagram.length;
+            receiveFromSecureLinkHost(&data, &length, records[stream].get(), nullptr, crowdNow);
+            if (length) opened[stream].emplace_back(data, data + length);
+        }
+    }
+    // Each stream in use says hello when due and takes what the host sent.
+    void step() {
+        for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+            if (!hosts[stream].family) continue;
+            sendSecureLinkHello(records[stream].get(), &hosts[stream], sockets[stream].get(), stream, crowdNow);
+            take(stream);
+        }
+    }
+    // MAVLink to the host, sealed.
+    void sendSealed(const Bytes& mavlink) {
+        ByteWriter* slot = queueSocketPacket(&hosts[RelayStreamMavlink], sockets[RelayStreamMavlink].get());
+        ASSERT_NE(slot, nullptr);
+        appendBytes(mavlink.data(), (i64)mavlink.size(), slot);
+        encryptSecureLinkSendQueue(records[RelayStreamMavlink].get(), sockets[RelayStreamMavlink].get());
+        take(RelayStreamMavlink);
+    }
+};
+
 struct CrowdedLink : ::testing::Test {
     std::unique_ptr<Socket> droneSocket;
     std::unique_ptr<Socket> relaySocket;
+    std::unique_ptr<Socket> videoRelaySocket;
     std::unique_ptr<DroneConnection> connection;
     std::unique_ptr<Preferences> preferences = std::make_unique<Preferences>();
     std::unique_ptr<SecureLinkHost> host;
@@ -136,6 +192,8 @@ struct CrowdedLink : ::testing::Test {
     void TearDown() override {
         if (droneSocket) closeSocket(droneSocket.get());
         if (relaySocket) closeSocket(relaySocket.get());
+        if (videoRelaySocket) closeSocket(videoRelaySocket.get());
+        videoRelayPort = kSecureLinkVideoPort;
     }
     // A new station: link, drone socket on a port the system picks, and the first frame that binds it.
     void fresh() {
@@ -157,6 +215,7 @@ struct CrowdedLink : ::testing::Test {
         relaySocket = std::make_unique<Socket>();
         relaySocket->clock = crowdClock;
         host = std::make_unique<SecureLinkHost>();
+        EXPECT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
         host->identity = &identity;
         std::vector<u16> free = freeUdpPorts(1);
         EXPECT_EQ(free.size(), 1u);
@@ -166,6 +225,17 @@ struct CrowdedLink : ::testing::Test {
         frame();
         EXPECT_EQ(relaySocket->localPort, preferences->relayModePort);
         return preferences->relayModePort;
+    }
+    // The video relay port, after startRelay, on a port the system has free, bound by one frame.
+    u16 startVideoRelay() {
+        videoRelaySocket = std::make_unique<Socket>();
+        videoRelaySocket->clock = crowdClock;
+        std::vector<u16> free = freeUdpPorts(1);
+        EXPECT_EQ(free.size(), 1u);
+        videoRelayPort = free.empty() ? 0 : free[0];
+        frame();
+        EXPECT_EQ(videoRelaySocket->localPort, videoRelayPort);
+        return videoRelayPort;
     }
     // A crew device listed and granted telemetry and control with encryption off.
     SecureLinkPeer* grantPlainDevice(const Sender& device) {
@@ -196,9 +266,14 @@ struct CrowdedLink : ::testing::Test {
             if (entry.type == FlightLogReceivedFromDrone) entries.emplace_back(entry.payload, entry.payload + entry.length);
         }
     }
+    // One frame of the drone link, and of the video relay port once it is open (as a video stream
+    // serves it).
     void frame() {
         inputs.now = crowdNow;
         controlDrone(connection.get(), &inputs);
+        if (!videoRelaySocket) return;
+        serveVideoRelaySocket(videoRelaySocket.get(), host.get(), preferences.get(), (i64)crowdNow);
+        sendSecureLinkPublicKey(host.get(), videoRelaySocket.get(), RelayStreamVideo, preferences.get(), crowdNow);
     }
     // Frames until the condition holds; a millisecond between them for the loopback. False after
     // about five seconds of frames that never saw it.
@@ -210,6 +285,25 @@ struct CrowdedLink : ::testing::Test {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return false;
+    }
+    // The device and the station in turn until the condition holds; false after about five seconds.
+    template <typename Done>
+    bool withDeviceUntil(Device* device, Done done) {
+        for (int i = 0; i < 5000; i++) {
+            device->step();
+            frame();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+    // The device on the list, its keys shown on its MAVLink stream, with the user's decision on it.
+    SecureLinkPeer* connectDevice(Device* device, u16 relayPort, u32 decision) {
+        device->hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, relayPort);
+        SecureLinkPeer* peer = &host->peers[0];
+        EXPECT_TRUE(withDeviceUntil(device, [&] { return peer->verified != 0; }));
+        setSecureLinkPeerDecision(host.get(), peer, decision);
+        return peer;
     }
     // One datagram of 8 bytes from every stranger, and frames until the link has counted them all.
     bool strangersSend(const std::vector<std::unique_ptr<Sender>>& strangers, u16 to) {
@@ -362,55 +456,154 @@ TEST_F(CrowdedLink, AReplayedHelloHeaderLeavesAGrantedDevicesStreamWhereItIs) {
     Sender replayer;
     preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
     fresh();
-    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
     u16 relayPort = startRelay();
     if (HasFailure()) return;
-    // The device: the relay link's client side on a socket of its own.
-    SecureLinkClientIdentity deviceIdentity{};
-    ASSERT_EQ(generateX25519KeyPair(deviceIdentity.privateKey, deviceIdentity.publicKey), 0);
-    deviceIdentity.peerId = 0x0707;
-    auto device = std::make_unique<SecureLinkClient>();
-    device->identity = &deviceIdentity;
-    auto deviceSocket = std::make_unique<Socket>();
-    deviceSocket->clock = crowdClock;
-    AddressRecord hostEndpoint = makeAddressRecord(4, kLoopback, relayPort);
-    Bytes opened;
-    auto bothUntil = [&](auto done) {
-        for (int i = 0; i < 5000 && !done(); i++) {
-            sendSecureLinkHello(device.get(), &hostEndpoint, deviceSocket.get(), RelayStreamMavlink, crowdNow);
-            for (;;) {
-                SocketResult datagram;
-                updateSocket(&datagram, deviceSocket.get(), 4, SocketModeUdp, 0, nullptr, nullptr, 0);
-                if (!datagram.received) break;
-                u8* data = datagram.data;
-                u32 length = datagram.length;
-                receiveFromSecureLinkHost(&data, &length, device.get(), nullptr, crowdNow);
-                if (length) opened.assign(data, data + length);
-            }
-            frame();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return done();
-    };
-    SecureLinkPeer* peer = &host->peers[0];
-    ASSERT_TRUE(bothUntil([&] { return peer->verified != 0; }));
-    setSecureLinkPeerDecision(host.get(), peer, SecureLinkGrantTelemetry);
+    Device device;
+    connectDevice(&device, relayPort, SecureLinkGrantTelemetry);
+    if (HasFailure()) return;
+    std::vector<Bytes>* opened = &device.opened[RelayStreamMavlink];
     ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
-    ASSERT_TRUE(bothUntil([&] { return opened == heartbeat(0x0101); }));
+    ASSERT_TRUE(withDeviceUntil(&device, [&] { return !opened->empty() && opened->back() == heartbeat(0x0101); }));
 
-    ASSERT_TRUE(replayer.send(plainHello(deviceIdentity.peerId, deviceIdentity.publicKey), relayPort));
+    ASSERT_TRUE(replayer.send(plainHello(device.identity.peerId, device.identity.publicKey), relayPort));
     ASSERT_TRUE(framesUntil([&] {
         for (i32 i = 0; i < kSocketPeers; i++) {
             if ((relaySocket->peerMask >> i & 1) && relaySocket->peers[i].peer.port == replayer.port) return true;
         }
         return false;
     }));
-    opened.clear();
+    opened->clear();
     ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
-    EXPECT_TRUE(bothUntil([&] { return opened == heartbeat(0x0101); }));
+    EXPECT_TRUE(withDeviceUntil(&device, [&] { return !opened->empty() && opened->back() == heartbeat(0x0101); }));
     Bytes toReplayer;
     EXPECT_FALSE(replayer.receive(&toReplayer));
-    closeSocket(deviceSocket.get());
+}
+
+// A device granted video whose video record has not sealed its hello yet, and another port of its
+// address replaying the clear header of that hello to the video relay port, before the device and
+// while it says hello: the replaying port never gets a sealed datagram, and the device gets the host
+// key and the video.
+TEST_F(CrowdedLink, AReplayedHelloHeaderNeverTakesAGrantedDevicesVideo) {
+    Sender replayer;
+    u16 relayPort = startRelay();
+    u16 videoPort = startVideoRelay();
+    if (HasFailure()) return;
+    Device device;
+    SecureLinkPeer* peer = connectDevice(&device, relayPort, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    if (HasFailure()) return;
+
+    Bytes hello = plainHello(device.identity.peerId, device.identity.publicKey);
+    hello.back() = SecureLinkGrantVideo;
+    Bytes video = {kQvVideo, 0, 1, 0x65, 0x88, 0x84};
+    bool replayerGotSealed = false;
+    auto relayVideoAndListen = [&] {
+        ByteWriter packet = makeByteWriter(video.data(), (i64)video.size());
+        packet.length = (i64)video.size();
+        relayPacketToPeers(host.get(), videoRelaySocket.get(), RelayStreamVideo, preferences.get(), &packet);
+        Bytes got;
+        while (replayer.receive(&got)) replayerGotSealed = replayerGotSealed || (!got.empty() && got[0] != SecureLinkHostKey);
+    };
+    ASSERT_TRUE(replayer.send(hello, videoPort));
+    ASSERT_TRUE(framesUntil([&] { return (peer->streamsWanted & SecureLinkGrantVideo) != 0; }));
+    relayVideoAndListen();
+    frame();
+    relayVideoAndListen();
+
+    device.hosts[RelayStreamVideo] = makeAddressRecord(4, kLoopback, videoPort);
+    ASSERT_TRUE(withDeviceUntil(&device, [&] {
+        EXPECT_TRUE(replayer.send(hello, videoPort));
+        relayVideoAndListen();
+        return !device.opened[RelayStreamVideo].empty();
+    }));
+    EXPECT_EQ(device.opened[RelayStreamVideo].back(), video);
+    EXPECT_EQ(device.records[RelayStreamVideo]->keys.ready, 1u);
+    frame();
+    relayVideoAndListen();
+    EXPECT_FALSE(replayerGotSealed);
+}
+
+// Whether a station's socket has room for two more small datagrams (its receive memory as the
+// system counts it).
+bool roomForTwoMore(const Socket* station) {
+    u32 memory[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof(memory);
+    if (getsockopt(station->handle, SOL_SOCKET, SO_MEMINFO, memory, &size) != 0) return false;
+    return memory[SK_MEMINFO_RMEM_ALLOC] + 4096 <= memory[SK_MEMINFO_RCVBUF];
+}
+
+// Round after round, header-only hellos under ever new peer ids fill both relay ports' receive
+// buffers (thousands in all) ahead of the drone's HEARTBEAT and a granted device's sealed MAVLink:
+// every frame does at most the allowed key exchanges on each port, the drone is heard in the frame it
+// arrives and the device in that frame or the next, and every hello is counted, those dropped over
+// the key exchanges apart.
+TEST_F(CrowdedLink, HelloFloodsOnBothRelayPortsCostEachFrameFewKeyExchanges) {
+    Sender drone;
+    Sender flooder;
+    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
+    fresh();
+    u16 ports[kSecureLinkStreams] = {startRelay(), startVideoRelay()};
+    if (HasFailure()) return;
+    Socket* stations[kSecureLinkStreams] = {relaySocket.get(), videoRelaySocket.get()};
+    Device device;
+    SecureLinkPeer* peer = connectDevice(&device, ports[RelayStreamMavlink], SecureLinkGrantTelemetry);
+    if (HasFailure()) return;
+
+    u64 sent[kSecureLinkStreams] = {host->unlistedHellos[0], host->unlistedHellos[1]};
+    u16 nextId = 0x1000;
+    const u8 anyKey[32] = {};
+    Bytes hello = plainHello(0, anyKey);  // peer id and key drawn anew for each
+    // One frame: the hellos it read and the key exchanges it did on each port.
+    auto countedFrame = [&] {
+        u64 hellos[kSecureLinkStreams], over[kSecureLinkStreams];
+        for (u32 s = 0; s < kSecureLinkStreams; s++) {
+            hellos[s] = host->unlistedHellos[s];
+            over[s] = host->hellosOverKeyExchanges[s];
+        }
+        frame();
+        for (u32 s = 0; s < kSecureLinkStreams; s++) {
+            u64 read = host->unlistedHellos[s] - hellos[s];
+            EXPECT_LE(read, (u64)kSecureLinkDatagramsPerFrame) << "stream " << s;
+            EXPECT_LE(read - (host->hellosOverKeyExchanges[s] - over[s]), (u64)kSecureLinkKeyExchangesPerFrame)
+                << "stream " << s;
+        }
+    };
+    for (int round = 0; round < 40 && (sent[0] < 2000 || sent[1] < 2000); round++) {
+        crowdNow += 33333;
+        for (u32 s = 0; s < kSecureLinkStreams; s++) {
+            // Two frames' reads at most, so the datagrams behind are read by the next frame.
+            for (int i = 0; i < 2 * kSecureLinkDatagramsPerFrame - 2 && roomForTwoMore(stations[s]); i++) {
+                ASSERT_EQ(getRandomBytes(hello.data() + 1, 34), 0);
+                hello[1] = (u8)nextId;
+                hello[2] = (u8)(nextId++ >> 8);
+                ASSERT_TRUE(flooder.send(hello, ports[s]));
+                sent[s]++;
+            }
+        }
+        u64 arrived = crowdNow;
+        u64 overBefore = host->hellosOverKeyExchanges[RelayStreamMavlink];
+        ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
+        device.sendSealed(heartbeat(0x0202));
+        countedFrame();
+        EXPECT_EQ(connection->vehicle.lastHeardTime, arrived) << round;
+        EXPECT_GT(host->hellosOverKeyExchanges[RelayStreamMavlink], overBefore) << round;
+        bool deviceHeard = peer->lastHeardTime == arrived;
+        if (!deviceHeard) {
+            crowdNow += 16667;
+            countedFrame();
+            deviceHeard = peer->lastHeardTime == crowdNow;
+        }
+        EXPECT_TRUE(deviceHeard) << round;
+        // The rest of the flood, read before the next round.
+        for (int i = 0; i < 10 && (host->unlistedHellos[0] < sent[0] || host->unlistedHellos[1] < sent[1]); i++) {
+            crowdNow += 16667;
+            countedFrame();
+        }
+    }
+    for (u32 s = 0; s < kSecureLinkStreams; s++) {
+        EXPECT_GE(sent[s], 2000u) << "stream " << s;
+        EXPECT_EQ(host->unlistedHellos[s], sent[s]) << "stream " << s;
+    }
+    EXPECT_EQ(relaySocket->unknownSenderDatagrams + videoRelaySocket->unknownSenderDatagrams, 0u);
 }
 
 // An Orvik status in its emergency state cut in two ENCAPSULATED_DATA messages: neither holds a

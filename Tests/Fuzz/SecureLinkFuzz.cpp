@@ -2,9 +2,11 @@
 // arbitrary inner packets and hello blocks sealed with the right keys (so the fuzzer gets past the
 // MAC). What they hand on must lie inside the datagram, and nothing may read or write outside it.
 // Runs of datagrams come from several loopback addresses: however they fill the sharing list, no
-// address holds more than two undecided places and the peer the user granted keeps its place. Once
-// that peer has shown its keys on a stream, only a hello sealed under them moves its port there: the
-// header of its hello, in the clear, replayed from another port of its address moves nothing.
+// address holds more than two undecided places and the peer the user granted keeps its place. With
+// encryption on only a hello sealed under that peer's keys sets or moves its port on a stream: the
+// header of its hello, in the clear, replayed from another port of its address moves nothing, whether
+// or not the peer has sealed on that stream yet. All datagrams of one input arrive in one frame, which
+// does at most its allowed key exchanges and answers at most its allowed hellos.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -83,13 +85,17 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
     const SecureLinkPeer* granted = &world.host.peers[0];
     u16 portBefore = granted->ports[stream];
     u16 addressPortBefore = granted->address.port;
-    bool keysShown = granted->windows[stream].started;
     SecureLinkReceived out;
     receiveFromSecureLinkPeer(&out, &datagram, &world.host, stream, &world.preferences, 5000000);
-    if (keysShown && !sealedHello && !world.preferences.relayModeDisableEncryption) {
+    if (!sealedHello && !world.preferences.relayModeDisableEncryption) {
         check(granted->ports[stream] == portBefore);
         check(granted->address.port == addressPortBefore);
     }
+    const SecureLinkHost* host = &world.host;
+    check(!(out.limited && out.refused));
+    check(host->hellosOverKeyExchanges[stream] <= host->unlistedHellos[stream]);
+    check(host->unlistedHellos[stream] - host->hellosOverKeyExchanges[stream] <= kSecureLinkKeyExchangesPerFrame);
+    check(host->keyAnswerCount[stream] >= 0 && host->keyAnswerCount[stream] <= kSecureLinkKeyAnswers);
     if (out.data) {
         check(out.peer >= world.host.peers && out.peer < world.host.peers + kSecureLinkPeers);
         check(out.data >= bytes.data() && out.data + out.length <= bytes.data() + bytes.size());
@@ -168,9 +174,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
     }
     case 6: {
-        // The granted peer has shown its keys on both streams; the header of its hello (as anyone can
-        // copy it), then the rest, comes from another port of its address.
+        // The granted peer has shown its keys on both streams, or on the other one only; the header
+        // of its hello (as anyone can copy it), then the rest, comes from another port of its address.
         for (SecureLinkReplayWindow& window : world.host.peers[0].windows) window = {1, 0, 1};
+        if (data[1] & 2) {  // its record of this stream has not sealed a hello yet
+            world.host.peers[0].windows[stream] = SecureLinkReplayWindow{};
+            world.host.peers[0].ports[stream] = 0;
+        }
         std::vector<u8> hello = {SecureLinkHello, (u8)kPeerId, (u8)(kPeerId >> 8)};
         hello.insert(hello.end(), initial.clientIdentity.publicKey, initial.clientIdentity.publicKey + 32);
         hello.insert(hello.end(), rest.begin(), rest.end());
