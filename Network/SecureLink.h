@@ -138,6 +138,13 @@ struct SecureLinkPeer {
     u64 passwordSentTime;
 };
 
+// Key exchanges done in one frame (a frame is told by its time): the link's costly steps a datagram
+// can ask for are held to a few a frame.
+struct KeyExchangeBudget {
+    u64 frameTime;
+    i32 done;
+};
+
 // A hello to be answered with the host key, at the port it came from.
 struct SecureLinkKeyAnswer {
     AddressRecord destination;
@@ -155,9 +162,7 @@ struct SecureLinkHost {
     // exchanges (the debug report shows both under the relay socket's line).
     u64 unlistedHellos[kSecureLinkStreams];
     u64 hellosOverKeyExchanges[kSecureLinkStreams];
-    // Per stream: the key exchanges done in the frame of the given time (a frame is told by its time).
-    u64 keyExchangeFrameTime[kSecureLinkStreams];
-    i32 keyExchangesInFrame[kSecureLinkStreams];
+    KeyExchangeBudget keyExchanges[kSecureLinkStreams];  // for hellos from peers not yet listed
     // Per stream: the hellos to answer with the host key, sent by sendSecureLinkPublicKey.
     SecureLinkKeyAnswer keyAnswers[kSecureLinkStreams][kSecureLinkKeyAnswers];
     i32 keyAnswerCount[kSecureLinkStreams];
@@ -186,8 +191,7 @@ struct SecureLinkClient {
     SecureLinkReplayWindow windows[kSecureLinkStreams];
     u32 started;        // a hello has gone out: starting over from here draws a fresh key pair
     u32 keyGeneration;  // the identity's generation the record was keyed with
-    u64 hostKeyFrameTime;  // the frame (told by its time) in which hostKeysTaken were taken
-    u32 hostKeysTaken;
+    KeyExchangeBudget hostKeyExchanges;  // for new host keys: one a frame
 };
 
 struct SecureLinkReceived {

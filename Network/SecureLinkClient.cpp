@@ -71,12 +71,7 @@ void takeHostKey(SecureLinkClient* client, const u8* data, u64 now) {
     if (client->keys.ready && isLive(client, now)) return;
     // One key exchange a frame: host keys from the host's address (anyone can send one) cost the
     // frame no more. The next frame takes the next.
-    if (client->hostKeyFrameTime != now) {
-        client->hostKeyFrameTime = now;
-        client->hostKeysTaken = 0;
-    }
-    if (client->hostKeysTaken >= 1) return;
-    client->hostKeysTaken++;
+    if (!takeKeyExchange(&client->hostKeyExchanges, now, 1)) return;
     SecureLinkKeys keys;
     if (!deriveSecureLinkKeys(&keys, identity->privateKey, hostKey, hostKey, identity->publicKey)) return;
     // A new host key: fresh keys, counters and windows.

@@ -65,6 +65,13 @@ bool sealSecureLinkPart(ByteWriter* writer, u8 type, u8 stream, u64 counter, con
     return !writer->overflow;
 }
 
+bool takeKeyExchange(KeyExchangeBudget* budget, u64 now, i32 limit) {
+    if (budget->frameTime != now) *budget = KeyExchangeBudget{now, 0};
+    if (budget->done >= limit) return false;
+    budget->done++;
+    return true;
+}
+
 bool isFreshCounter(const SecureLinkReplayWindow* window, u64 counter) {
     if (!window->started || counter > window->highest) return true;
     u64 behind = window->highest - counter;

@@ -26,6 +26,9 @@ bool sealSecureLinkPart(ByteWriter* writer, u8 type, u8 stream, u64 counter, con
 bool openSecureLinkPart(u8* data, i64 length, i64 header, const SecureLinkKeys* keys,
                         const SecureLinkReplayWindow* window, u8** inner, i64* innerLength, u64* counter);
 
+// Takes one key exchange from the budget of the frame at now; false when the frame has done limit.
+bool takeKeyExchange(KeyExchangeBudget* budget, u64 now, i32 limit);
+
 bool isFreshCounter(const SecureLinkReplayWindow* window, u64 counter);
 void acceptReplayCounter(SecureLinkReplayWindow* window, u64 counter);
 

@@ -145,17 +145,6 @@ void readHelloBlock(SecureLinkPeer* peer, const u8* block, i64 length) {
     peer->name = name;
 }
 
-// A key exchange for a hello from a peer not yet listed, if the frame has one left on the stream.
-bool mayExchangeKeys(SecureLinkHost* host, u32 stream, u64 now) {
-    if (host->keyExchangeFrameTime[stream] != now) {
-        host->keyExchangeFrameTime[stream] = now;
-        host->keyExchangesInFrame[stream] = 0;
-    }
-    if (host->keyExchangesInFrame[stream] >= kSecureLinkKeyExchangesPerFrame) return false;
-    host->keyExchangesInFrame[stream]++;
-    return true;
-}
-
 // The host key for the port a hello came from, once a frame for each port and peer id; past
 // kSecureLinkKeyAnswers the client is left to say hello again.
 void answerHello(SecureLinkHost* host, u32 stream, u16 peerId, const AddressRecord* source) {
@@ -187,7 +176,7 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     SecureLinkKeys keys = peer ? peer->keys : SecureLinkKeys{};
     if (!peer) {
         host->unlistedHellos[stream]++;
-        if (!mayExchangeKeys(host, stream, now)) {
+        if (!takeKeyExchange(&host->keyExchanges[stream], now, kSecureLinkKeyExchangesPerFrame)) {
             host->hellosOverKeyExchanges[stream]++;
             *limited = 1;
             return nullptr;
