@@ -14,7 +14,10 @@ constexpr i32 kDnsHeaderBytes = 12;
 constexpr i32 kDnsWireNameBytes = 255;  // the longest name on the wire, terminating zero included
 constexpr i32 kDnsChainNames = 8;       // question name and the CNAME targets followed
 constexpr i32 kDnsPointerJumps = 32;
-constexpr i32 kDnsReadsPerStep = 64;
+constexpr i32 kDnsReadsPerQuery = 16;  // a step's reads from one query's socket
+// Queries go out more than a resend interval apart, so no query still within the answer window is
+// ever the oldest of a full set when the next one needs its socket.
+static_assert(kDnsAnswerWindow <= kDnsQueriesHeard * kDnsResendInterval);
 
 u16 readU16Be(const u8* bytes) { return (u16)((bytes[0] << 8) | bytes[1]); }
 
@@ -166,25 +169,46 @@ bool isPending(const DnsLookup* lookup) {
     return lookup->hostName.length != 0 && !lookup->failed && !isDnsLookupResolved(lookup);
 }
 
-void readSocket(DnsResolver* resolver, i32 index) {
-    Socket* socket = &resolver->sockets[index];
-    if (!socket->initialised || socket->state == SocketStateNoHandle) {
-        return;
-    }
-    if (!isPending(&resolver->lookups[index]) || resolver->lookups[index].noSuchName) {
-        closeSocket(socket);  // nothing more to hear for this lookup
-        return;
-    }
+// Reads the replies waiting on a lookup's query sockets. A socket whose query is over (the lookup
+// settled, restarted or freed, or the query older than the answer window) is closed instead.
+void readSockets(DnsResolver* resolver, i32 index, u64 now) {
+    DnsLookup* lookup = &resolver->lookups[index];
+    bool listening = isPending(lookup) && !lookup->noSuchName;
     FixedString noInterface{};
-    for (i32 i = 0; i < kDnsReadsPerStep; i++) {
-        SocketResult result;
-        updateSocket(&result, socket, socket->family, SocketModeUdp, socket->boundPort, &noInterface, nullptr, 0);
-        if (!result.received) {
-            break;
+    for (i32 k = 0; k < kDnsQueriesHeard; k++) {
+        Socket* socket = &resolver->sockets[index][k];
+        DnsQuery* query = &lookup->queries[k];
+        if (!listening || query->sendTime == 0 || now - query->sendTime > kDnsAnswerWindow) {
+            *query = DnsQuery{};
+            if (socket->initialised && socket->state != SocketStateNoHandle) {
+                closeSocket(socket);
+            }
+            continue;
         }
-        DnsPacket packet{result.data, result.length, result.source};
-        readDnsReply(&packet, resolver->lookups);
+        for (i32 i = 0; i < kDnsReadsPerQuery; i++) {
+            SocketResult result;
+            updateSocket(&result, socket, socket->family, SocketModeUdp, socket->boundPort, &noInterface, nullptr, 0);
+            if (!result.received) {
+                break;
+            }
+            DnsPacket packet{result.data, result.length, result.source, socket->localPort};
+            readDnsReply(&packet, resolver->lookups);
+        }
     }
+}
+
+// The slot for a new query: a free one, else the one of the oldest query.
+i32 chooseQuerySlot(const DnsLookup* lookup) {
+    i32 chosen = 0;
+    for (i32 k = 0; k < kDnsQueriesHeard; k++) {
+        if (lookup->queries[k].sendTime == 0) {
+            return k;
+        }
+        if (lookup->queries[k].sendTime < lookup->queries[chosen].sendTime) {
+            chosen = k;
+        }
+    }
+    return chosen;
 }
 
 // A fixed host that got "no such name", or no answer to a whole round of queries, starts a new round
@@ -223,9 +247,13 @@ void sendDueQueries(DnsResolver* resolver, const DnsServerList* servers, u64 now
         if (server->family != 4 && server->family != 6) {
             continue;
         }
-        // A fresh socket on a random port for this query; a port that is taken is tried again with
-        // another on the next step.
-        Socket* socket = &resolver->sockets[i];
+        // A fresh socket on a random port for this query, in place of the oldest query's; a port that
+        // is taken is tried again with another on the next step.
+        i32 slot = chooseQuerySlot(lookup);
+        DnsQuery* query = &lookup->queries[slot];
+        *query = DnsQuery{};
+        resolver->newestSocket[i] = (u8)slot;
+        Socket* socket = &resolver->sockets[i][slot];
         if (resolver->clock) {
             socket->clock = resolver->clock;
         }
@@ -243,6 +271,7 @@ void sendDueQueries(DnsResolver* resolver, const DnsServerList* servers, u64 now
         lookup->lastSendTime = now;
         lookup->transactionId = drawTransactionId(resolver);
         lookup->server = *server;
+        *query = DnsQuery{now, lookup->transactionId, socket->localPort, *server};
         appendU16Be(lookup->transactionId, packet);
         appendU16Be(0x0100, packet);  // recursion desired
         appendU16Be(1, packet);
@@ -257,7 +286,7 @@ void sendDueQueries(DnsResolver* resolver, const DnsServerList* servers, u64 now
         // Out at once, from the port just bound.
         updateSocket(&result, socket, server->family, SocketModeUdp, socket->boundPort, &noInterface, nullptr, 0);
         if (result.received) {
-            DnsPacket early{result.data, result.length, result.source};
+            DnsPacket early{result.data, result.length, result.source, socket->localPort};
             readDnsReply(&early, resolver->lookups);
         }
     }
@@ -323,19 +352,33 @@ DnsLookup* acceptDnsReply(const DnsPacket* packet, u64* position, u16 transactio
             !sameQueryName(lookup, name, length) || isDnsLookupResolved(lookup) || lookup->noSuchName) {
             continue;
         }
-        if (transactionId != lookup->transactionId) {
-            if (!rejected) {
-                rejected = lookup;
-                rejection = formatInt("Rejecting packet with transaction Id @", transactionId);
+        // The query this answers: by its id, then by where it went and the port it left from.
+        FixedString refusal{};
+        bool answered = false;
+        for (i32 k = 0; k < kDnsQueriesHeard && !answered; k++) {
+            const DnsQuery* query = &lookup->queries[k];
+            if (query->sendTime == 0 || query->transactionId != transactionId) {
+                continue;
             }
-            continue;
+            if (!sameEndpoint(&packet->source, &query->server)) {
+                refusal = formatStr("Rejecting packet from @", endpointString(&packet->source));
+            } else if (packet->localPort != query->port) {
+                refusal = formatInt("Rejecting packet that arrived at port @", packet->localPort);
+            } else {
+                answered = true;
+            }
         }
-        if (!sameEndpoint(&packet->source, &lookup->server)) {
+        if (answered) {
+            return lookup;
+        }
+        // A refusal for a query's own id says more than one for an id never sent.
+        if (refusal.length != 0) {
             rejected = lookup;
-            rejection = formatStr("Rejecting packet from @", endpointString(&packet->source));
-            continue;
+            rejection = refusal;
+        } else if (!rejected) {
+            rejected = lookup;
+            rejection = formatInt("Rejecting packet with transaction Id @", transactionId);
         }
-        return lookup;
     }
     if (rejected) {
         rejected->message = rejection;
@@ -432,17 +475,23 @@ void checkDnsQueries(DnsResolver* resolver, const DnsServerList* servers) {
         return;
     }
     ProfilingScope scope("Check DNS Queries");
-    for (i32 i = 0; i < kDnsLookups; i++) {
-        readSocket(resolver, i);
-    }
     u64 now = resolver->clock ? resolver->clock() : getMicroseconds();
+    for (i32 i = 0; i < kDnsLookups; i++) {
+        readSockets(resolver, i, now);
+    }
     sendDueQueries(resolver, servers, now);
 }
 
 void closeDnsResolver(DnsResolver* resolver) {
     for (i32 i = 0; i < kDnsLookups; i++) {
-        closeSocket(&resolver->sockets[i]);
+        for (i32 k = 0; k < kDnsQueriesHeard; k++) {
+            closeSocket(&resolver->sockets[i][k]);
+        }
     }
+}
+
+const Socket* newestDnsSocket(const DnsResolver* resolver, i32 lookup) {
+    return &resolver->sockets[lookup][resolver->newestSocket[lookup] % kDnsQueriesHeard];
 }
 
 void setDefaultDnsServers(DnsServerList* list) {

@@ -1,11 +1,13 @@
 // The program's own DNS client: seven lookup slots asked over UDP (A records, recursion desired),
 // stepped once per frame. Lookups 0-4 belong to the application's fixed host names, lookup 5 to the
-// download manager, lookup 6 to the host a Copernicus request is redirected to. Each query goes out from a socket of its own lookup bound afresh to a random
-// local port, so a forged reply must guess the port as well as the transaction id. Replies are
-// believed only from the server the last query went to, with that query's random transaction id and
-// its question. A fixed host name that got "no such name", or no answer to a whole round of queries,
-// is asked again 30 s later (the network may come up after start-up). There is no cache and no
-// search domain.
+// download manager, lookup 6 to the host a Copernicus request is redirected to. A pending lookup asks
+// again every second, each query from a socket of its own bound to a random local port, so a forged
+// reply must guess the port as well as the transaction id. A slow server's answer is still taken:
+// the lookup's queries of the last four seconds stay open, and a reply is believed when it answers
+// one of them, with that query's random transaction id and question, from the server it went to, at
+// the port it left from. A fixed host name that got "no such name", or no answer to a whole round of
+// queries, is asked again 30 s later (the network may come up after start-up). There is no cache and
+// no search domain.
 #pragma once
 #include "Network/Socket.h"
 #include "Platform/Platform.h"
@@ -13,6 +15,8 @@
 constexpr i32 kDnsLookups = 7;
 constexpr i32 kDnsDownloadLookup = 5;
 constexpr u64 kDnsResendInterval = 1000000;  // microseconds between queries of one lookup
+constexpr i32 kDnsQueriesHeard = 4;          // queries of one lookup whose answers are still taken
+constexpr u64 kDnsAnswerWindow = 4000000;    // microseconds a query's answer is waited for
 constexpr i64 kDnsQueriesPerRound = 16;      // unanswered queries of a fixed host before it rests
 constexpr u64 kDnsRetryInterval = 30000000;  // microseconds a fixed host rests before it is asked again
 constexpr u16 kDnsLowestSourcePort = 1024;
@@ -27,6 +31,14 @@ struct DnsQueryName {
     u8 bytes[kDnsQueryNameBytes];
 };
 
+// A query that may still be answered; sendTime 0 = none.
+struct DnsQuery {
+    u64 sendTime;
+    u16 transactionId;
+    u16 port;  // the local port it left from
+    AddressRecord server;
+};
+
 struct DnsLookup {
     FixedString hostName;  // empty: the slot is free
     DnsQueryName queryName;
@@ -38,13 +50,17 @@ struct DnsLookup {
     i64 attempts;  // queries sent so far
     u32 noSuchName;  // the server said the name does not exist
     AddressRecord result;  // family non-zero once resolved; port 0
+    DnsQuery queries[kDnsQueriesHeard];  // the queries still heard, each with its socket in the resolver
 };
 
 struct DnsResolver {
     DnsLookup lookups[kDnsLookups];
     u16 nextTransactionId;  // drawn afresh from the system's random source for every query
     u16 nextSourcePort;     // likewise; the fallback generator's state when the random source fails
-    Socket sockets[kDnsLookups];  // one per lookup, re-created on a random local port for every query
+    // Per lookup, one socket for each query still heard (the same index in the lookup's queries),
+    // bound afresh on a random local port for every query and closed once its query is over.
+    Socket sockets[kDnsLookups][kDnsQueriesHeard];
+    u8 newestSocket[kDnsLookups];  // the socket the lookup's last query went out on (or tried to)
     u64 (*clock)();  // null: getMicroseconds; tests set their own (and on the sockets)
 };
 
@@ -53,6 +69,7 @@ struct DnsPacket {
     const u8* data;
     i64 length;
     AddressRecord source;
+    u16 localPort;  // the port it arrived at
 };
 
 // (Re)starts the lookup unless it already holds exactly this name. An empty name frees the slot; a
@@ -63,9 +80,12 @@ void startDnsLookup(const FixedString* hostName, DnsLookup* lookup);
 void checkDnsQueries(DnsResolver* resolver, const DnsServerList* servers);
 // Closes the lookups' sockets.
 void closeDnsResolver(DnsResolver* resolver);
-// Matches a reply's question to the lookup that asked it, at *position (12 in a whole reply). A
-// lookup holding the name with another transaction id or another server gets a rejection message
-// and null is returned; *position ends after the question's type and class.
+// The socket of the lookup's newest query (the one a bind failure's status is on).
+const Socket* newestDnsSocket(const DnsResolver* resolver, i32 lookup);
+// Matches a reply's question to the lookup that asked it, at *position (12 in a whole reply): one
+// of its queries still heard must carry the transaction id and have gone to the packet's source
+// from the port it arrived at. A lookup holding the name that no query matches gets a rejection
+// message and null is returned; *position ends after the question's type and class.
 DnsLookup* acceptDnsReply(const DnsPacket* packet, u64* position, u16 transactionId, DnsLookup lookups[kDnsLookups]);
 // Takes one reply: answers, CNAME chains and "no such name" for the lookup whose question it answers.
 void readDnsReply(const DnsPacket* packet, DnsLookup lookups[kDnsLookups]);

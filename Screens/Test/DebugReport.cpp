@@ -166,11 +166,11 @@ void appendFilesSection(ByteWriter* writer, const Platform* platform) {
 void appendSocketSection(ByteWriter* writer, const AppState* app) {
     appendCString("\n", writer);
     appendCString("--- Socket Status ---\n", writer);
-    // Each DNS lookup asks from a socket of its own, on a fresh port for every query.
+    // Each DNS query leaves from a socket of its own, on a fresh port: a lookup's newest one is shown.
     for (i32 i = 0; i < kDnsLookups; i++) {
         FixedString label = formatInt("DNS Queries of lookup @", i + 1);
         label.text[label.length] = 0;
-        appendSocketLine(label.text, &app->dnsResolver.sockets[i], writer);
+        appendSocketLine(label.text, newestDnsSocket(&app->dnsResolver, i), writer);
     }
     for (u32 i = 0; i < kDownloadSockets; i++) {
         appendCString("Generic File Download Socket ", writer);

@@ -158,7 +158,8 @@ TEST(DnsClient, EmptyServerListDoesNothing) {
     DnsServerList none{};
     checkDnsQueries(resolver.get(), &none);
     checkDnsQueries(resolver.get(), nullptr);
-    for (const Socket& socket : resolver->sockets) EXPECT_EQ(socket.initialised, 0u);
+    for (const auto& sockets : resolver->sockets)
+        for (const Socket& socket : sockets) EXPECT_EQ(socket.initialised, 0u);
     EXPECT_EQ(resolver->lookups[0].attempts, 0);
 }
 
@@ -276,6 +277,22 @@ TEST_F(ScriptedServerFixture, EachQueryLeavesFromAFreshRandomPort) {
     std::set<std::string> distinct(ports.begin(), ports.end());
     EXPECT_EQ(distinct.size(), 8u) << peerCommand(&peer, "ports silent.test");
     for (const std::string& port : ports) EXPECT_GE(std::stoi(port), (int)kDnsLowestSourcePort);
+}
+
+// The server answers each query only once the next one has arrived, first under an id that no query
+// carried: the earlier query is still heard, the stranger still refused.
+TEST_F(ScriptedServerFixture, AnAnswerSlowerThanTheResendIsTaken) {
+    DnsLookup* lookup = &resolver->lookups[0];
+    start(lookup, "slow.test");
+    checkDnsQueries(resolver.get(), &servers);
+    for (u64 begun = realMicroseconds(); queries("slow.test") < 1 && withinPatience(begun);) waitBriefly();
+    dnsNow += kDnsResendInterval + 1;
+    for (u64 begun = realMicroseconds(); !isDnsLookupResolved(lookup) && withinPatience(begun);) {
+        checkDnsQueries(resolver.get(), &servers);
+        waitBriefly();
+    }
+    EXPECT_EQ(resultText(*lookup), "127.0.1.1");
+    EXPECT_EQ(lookup->attempts, 2);
 }
 
 // A fixed host name is not given up for good: after "no such name", or after a round of queries

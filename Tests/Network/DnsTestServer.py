@@ -17,6 +17,8 @@
 #   upper.test the question echoed in upper case, then the answer
 #   truncated.test a TC reply without a question, as dnslib sends for oversize answers
 #   later.test NXDOMAIN until enabled; silent.test no reply at all until enabled
+#   slow.test the answer to its Nth query, 127.0.1.N, only once the next query has arrived, right
+#             after an answer with 127.0.2.N under an id that no query carried
 import socket, struct, sys, threading
 from dnslib import DNSRecord, DNSHeader, DNSQuestion, RR, QTYPE, RCODE, A, AAAA, CNAME
 
@@ -28,6 +30,7 @@ counts = {}
 last = {}
 ports = {}
 enabled = set()
+slow = {"held": None, "ids": set()}
 lock = threading.Lock()
 
 def answer(request, name):
@@ -78,6 +81,19 @@ def answer(request, name):
         reply.header.rcode = RCODE.NXDOMAIN
     return reply.pack()
 
+def answer_late(request, source, number):
+    slow["ids"].add(request.header.id)
+    if slow["held"]:
+        earlier, to, n = slow["held"]
+        forged = earlier.reply()
+        forged.header.id = min(set(range(65536)) - slow["ids"])
+        forged.add_answer(RR(earlier.q.qname, QTYPE.A, ttl=60, rdata=A("127.0.2.%d" % n)))
+        main.sendto(forged.pack(), to)
+        reply = earlier.reply()
+        reply.add_answer(RR(earlier.q.qname, QTYPE.A, ttl=60, rdata=A("127.0.1.%d" % n)))
+        main.sendto(reply.pack(), to)
+    slow["held"] = (request, source, number)
+
 def serve():
     while True:
         data, source = main.recvfrom(4096)
@@ -91,6 +107,9 @@ def serve():
             counts[name] = counts.get(name, 0) + 1
             last[name] = "%d %s" % (request.header.id, received)
             ports.setdefault(name, []).append(str(source[1]))
+            if name == "slow.test.":
+                answer_late(request, source, counts[name])
+                continue
             out = answer(request, name)
         if out is None:
             continue
