@@ -153,7 +153,7 @@ u16 drawTransactionId(DnsResolver* resolver) {
     return resolver->nextTransactionId;
 }
 
-u16 drawSourcePort(DnsResolver* resolver) {
+u16 drawRandomPort(DnsResolver* resolver) {
     u8 random[2];
     u16 value = 0;
     if (getRandomBytes(random, 2) == 0) {
@@ -163,6 +163,26 @@ u16 drawSourcePort(DnsResolver* resolver) {
         value = resolver->nextSourcePort;
     }
     return (u16)(kDnsLowestSourcePort + value % (65536u - kDnsLowestSourcePort));
+}
+
+bool isQueryPort(const DnsResolver* resolver, u16 port) {
+    for (const DnsLookup& lookup : resolver->lookups) {
+        for (const DnsQuery& query : lookup.queries) {
+            if (query.sendTime != 0 && query.port == port) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// A random port that none of the queries still heard holds (a few draws at most).
+u16 drawSourcePort(DnsResolver* resolver) {
+    u16 port = drawRandomPort(resolver);
+    for (i32 draw = 0; draw < 4 && isQueryPort(resolver, port); draw++) {
+        port = drawRandomPort(resolver);
+    }
+    return port;
 }
 
 bool isPending(const DnsLookup* lookup) {
