@@ -123,6 +123,7 @@ struct SecureLinkPeer {
     u32 counter;       // hellos seen while undecided
     u64 lastHeardTime;  // us
     u32 verified;       // it completed a sealed hello or sent sealed data: it holds the key it showed
+    u32 listOrder;      // its place on the sharing list: later listings below earlier ones
 
     u16 peerId;
     u8 streamsWanted;
@@ -156,6 +157,7 @@ struct SecureLinkHost {
     SecureLinkPeer peers[kSecureLinkPeers];
     SecureLinkPeer* controllingPeer;
     AddressRecord referenceAddress;  // the list's own reference: the controlling listener's address
+    u32 listings;  // peers listed so far: the list order of the next one
     RelayHostIdentity* identity;  // null: the link does nothing
 
     // Per stream: the hellos from peers not yet listed, and those of them dropped over the frame's key
@@ -210,7 +212,8 @@ void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stre
                              u64 now);
 // Host side, once per frame: drops undecided peers not heard for 30 s, names the controlling peer, and
 // sends the control password to the peer granted control and the host's state (its grants and
-// controller) to every peer.
+// controller) to every peer. The controlling listener of an earlier run that comes back undecided with
+// the password it was given is granted control and telemetry again.
 void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const GamepadState* gamepad,
                                 u64 buttons, const Preferences* preferences, u64 now);
 // Host side: the undecided peers silent for longer than silence leave the sharing list (all of them
@@ -230,7 +233,7 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // exchange or not, and a peer the user decided on is never given up. A hello from the controlling
 // listener's address always finds a place (an undecided peer of another address gives way), and its
 // sealed hello that echoes the control password is that listener started over: it takes over its old
-// entry's decision.
+// entry's decision and place on the list. A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);

@@ -104,6 +104,7 @@ void takeOverFromEarlierSelf(SecureLinkHost* host, SecureLinkPeer* peer) {
             continue;
         }
         peer->userDecision = other.userDecision;
+        peer->listOrder = other.listOrder;
         peer->counter = 0;
         if (host->controllingPeer == &other) host->controllingPeer = nullptr;
         other = SecureLinkPeer{};
@@ -220,6 +221,7 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
         if (!peer) return nullptr;
         *peer = SecureLinkPeer{};
         peer->address = *source;
+        peer->listOrder = ++host->listings;
         peer->peerId = peerId;
         std::memcpy(peer->publicKey, publicKey, 32);
         peer->keys = keys;
@@ -278,7 +280,8 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     dropUndecidedSecureLinkPeers(host, kSecureLinkUndecidedExpiry, now);
 
     // The peer granted control: the user's choice, else the listener kept from an earlier run when it
-    // echoes the password it was given then.
+    // echoes the password it was given then. That one is granted control again on the list, with the
+    // telemetry to fly by, so the list shows who controls and the controller is never blind.
     SecureLinkPeer* granted = nullptr;
     for (SecureLinkPeer& peer : host->peers) {
         if (isListed(&peer) && (peer.userDecision & SecureLinkGrantControl)) {
@@ -290,6 +293,8 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
         if (granted) break;
         if (isListed(&peer) && peer.userDecision == 0 && atListener(host, &peer) && peer.echoKnown &&
             peer.echoedPassword == password) {
+            peer.userDecision = SecureLinkGrantControl | SecureLinkGrantTelemetry;
+            peer.counter = 0;
             granted = &peer;
         }
     }
@@ -425,7 +430,11 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
     }
     peer->userDecision = decision;
     peer->counter = 0;
-    if (!(decision & SecureLinkGrantControl) && host->controllingPeer == peer) host->controllingPeer = nullptr;
+    // Whoever controls holds the grant from this moment: the one it was taken from, or given away by,
+    // controls no more.
+    if (host->controllingPeer && !(host->controllingPeer->userDecision & SecureLinkGrantControl)) {
+        host->controllingPeer = nullptr;
+    }
 }
 
 FixedString secureLinkPeerFingerprint(const SecureLinkHost* host, const SecureLinkPeer* peer) {

@@ -34,6 +34,10 @@ u8* reserveProgramBlock(u64 size);
 // window system or no display to show a window on.
 bool startWindowSystem(std::thread* driverWorker);
 
+// The smallest window the program lets the user make, in pixels.
+constexpr i32 kMinimumWindowWidth = 800;
+constexpr i32 kMinimumWindowHeight = 600;
+
 // Opens the program's window (EGL first on X11, GLX where EGL cannot be had); null when none opens.
 void* openProgramWindow();
 

@@ -47,12 +47,36 @@ void setClearColor(UiState* ui, Color color) {
     ui->clearColor[2] = (u8)((color >> 16) & 0xFF);
 }
 
-MainScreenLayout mainScreenLayout(const UiMetrics* m, Rect screen, f32 logoHeight) {
+MainScreenLayout mainScreenLayout(const UiMetrics* m, Rect screen, f32 logoHeight, i64 linkLines, i64 videoLines) {
     MainScreenLayout layout{};
     f32 gap = 2 * m->margin;
     Rect content{screen.x0 + gap, screen.x1 - gap, screen.y0 + gap, screen.y1 - gap};
     f32 sizes[11] = {0.35f * logoHeight, -1, m->buttonHeight, 0, m->buttonHeight, m->buttonHeight,
                      m->buttonHeight, -1, m->textHeight, m->textHeight, -1};
+    // Each status box holds every line of its text. A box whose share of the room left over does not
+    // make room for them gives up its share for a cell of exactly its lines (half a pixel more, so
+    // that no rounding drops the last); what the content cannot give then is taken from the logo's
+    // room above the title.
+    f32 needed[2] = {(f32)linkLines * m->textHeight + 0.5f, (f32)videoLines * m->textHeight + 0.5f};
+    const i32 shareCell[2] = {7, 10}, lineCell[2] = {8, 9};
+    f32 available = content.y1 - content.y0 - 10 * gap;
+    for (i32 round = 0; round < 2; round++) {
+        f32 fixed = 0, shares = 0;
+        for (f32 size : sizes) {
+            if (size > 0) fixed += size;
+            else shares -= size;
+        }
+        f32 share = shares > 0 && available > fixed ? (available - fixed) / shares : 0;
+        for (i32 box = 0; box < 2; box++) {
+            if (sizes[shareCell[box]] == 0 || share + m->textHeight >= needed[box]) continue;
+            sizes[shareCell[box]] = 0;
+            sizes[lineCell[box]] = needed[box];
+            break;
+        }
+    }
+    f32 fixed = 0;
+    for (f32 size : sizes) fixed += size > 0 ? size : 0;
+    if (fixed > available) sizes[0] = sizes[0] > fixed - available ? sizes[0] - (fixed - available) : 0;
     layout.cells = splitLayout(LayoutAlongY, sizes, 11, gap, &content);
     for (i32 row = 0; row < 3; row++) {
         Rect cell = layout.cells.cells[4 + row];
@@ -159,22 +183,27 @@ void mainScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* a
 
     Rect logo = drawIconInRect(&screen, &screen, 0.001f, AnchorTopCentre, IconKindAsset, AssetLogo,
                                &ui->batches.textured2d, ui);
-    MainScreenLayout layout = mainScreenLayout(m, screen, logo.y1 - logo.y0);
+    TextStyle statusStyle{kTextWhite, kNoOutline, kSelectionOrange, m->textHeight, 0, 0};
+    u8 linkBytes[kMainStatusTextBytes];
+    ByteWriter link = makeByteWriter(linkBytes, sizeof(linkBytes));
+    writeLinkStatusText(&link, platform, app, now);
+    u8 videoBytes[kMainStatusTextBytes];
+    ByteWriter video = makeByteWriter(videoBytes, sizeof(videoBytes));
+    writeVideoStatusText(&video, app, currentVideoDecoder(), now);
+    const FontRecord* font = uiTextTarget(ui).font;
+    f32 textWidth = screen.x1 - screen.x0 - 4 * m->margin;
+    MainScreenLayout layout =
+        mainScreenLayout(m, screen, logo.y1 - logo.y0,
+                         textBoxLineCount(TextSlice{linkBytes, link.length}, textWidth, statusStyle, font),
+                         textBoxLineCount(TextSlice{videoBytes, video.length}, textWidth, statusStyle, font));
 
     TextStyle title{kTextWhite, kNoOutline, kSelectionOrange, 1.7f * m->buttonTextHeight, 0, 0};
     const Rect& titleCell = layout.cells.cells[2];
     drawTextAt(ui, makeString("TARNWICK"), AnchorCentre,
                Vec2F32{(titleCell.x0 + titleCell.x1) / 2, (titleCell.y0 + titleCell.y1) / 2}, 0.002f, screen, title);
 
-    TextStyle statusStyle{kTextWhite, kNoOutline, kSelectionOrange, m->textHeight, 0, 0};
-    u8 linkBytes[kMainStatusTextBytes];
-    ByteWriter link = makeByteWriter(linkBytes, sizeof(linkBytes));
-    writeLinkStatusText(&link, platform, app, now);
     drawCharsInRect(ui, TextSlice{linkBytes, link.length}, AnchorBottomCentre, 0.002f, layout.linkStatus, screen,
                     statusStyle);
-    u8 videoBytes[kMainStatusTextBytes];
-    ByteWriter video = makeByteWriter(videoBytes, sizeof(videoBytes));
-    writeVideoStatusText(&video, app, currentVideoDecoder(), now);
     drawCharsInRect(ui, TextSlice{videoBytes, video.length}, AnchorTopCentre, 0.002f, layout.videoStatus, screen,
                     statusStyle);
 

@@ -47,7 +47,10 @@ extern const ScreenFunction mainScreenButtonTargets[kMainScreenButtons];
 // The frame's clear colour from an RGBA8 colour (red in the lowest byte; alpha is not used).
 void setClearColor(UiState* ui, Color color);
 
-MainScreenLayout mainScreenLayout(const UiMetrics* metrics, Rect screen, f32 logoHeight);
+// The layout for the logo's drawn height and the lines the link and video status texts take at the
+// content's width.
+MainScreenLayout mainScreenLayout(const UiMetrics* metrics, Rect screen, f32 logoHeight, i64 linkLines,
+                                  i64 videoLines);
 // Whether a button is on screen: "DOWNLOAD MAPS" and "DEBUG" only in developer mode.
 bool mainScreenButtonShown(i32 button, u32 developerMode);
 

@@ -65,6 +65,21 @@ bool usable(const TextSlice& text, const TextStyle& style, const TextTarget& tar
            style.size < 1.0e6f;
 }
 
+// The lines of a text box at a width in font units, at most maxLines, and the widest of them.
+i64 measureTextBox(TextSlice text, i64 maxWidth, i64 maxLines, const FontRecord* font, i64* widest) {
+    i64 lines = 0;
+    *widest = 0;
+    for (i64 position = 0; lines < maxLines;) {
+        LineBreak line = findLineBreak(text, position, 1, kTextTabMultiple, maxWidth, font);
+        if (line.code == kBreakNothingFits) break;
+        lines += 1;
+        if (line.width > *widest) *widest = line.width;
+        if (line.code == kBreakEndOfText || line.code == kBreakTruncated) break;
+        position = (i64)line.end;
+    }
+    return lines;
+}
+
 }  // namespace
 
 TextLayoutResult addWrappedText(TextSlice text, i32 anchor, Vec2F32 point, f32 depth, const Rect& clipRect,
@@ -146,15 +161,8 @@ TextLayoutResult addTextBox(TextSlice text, i32 anchor, f32 depth, const Rect& l
     i64 maxLines = heightUnits > 0 ? (i64)heightUnits / lineHeight : 0;
 
     // Measure: the lines that fit and the widest of them.
-    i64 lines = 0, widest = 0;
-    for (i64 position = 0; lines < maxLines;) {
-        LineBreak line = findLineBreak(text, position, 1, kTextTabMultiple, maxWidth, font);
-        if (line.code == kBreakNothingFits) break;
-        lines += 1;
-        if (line.width > widest) widest = line.width;
-        if (line.code == kBreakEndOfText || line.code == kBreakTruncated) break;
-        position = (i64)line.end;
-    }
+    i64 widest = 0;
+    i64 lines = measureTextBox(text, maxWidth, maxLines, font, &widest);
 
     i32 horizontal = anchorHorizontal(anchor), vertical = anchorVertical(anchor);
     f32 boxWidth = box.x1 - box.x0;
@@ -176,6 +184,16 @@ TextLayoutResult addTextBox(TextSlice text, i32 anchor, f32 depth, const Rect& l
     }
     Rect block = {blockLeft, blockLeft + blockWidth, blockTop - blockHeight, blockTop};
     return finishTextLayout(&tracker, depth, clipRect, style, target, block);
+}
+
+i64 textBoxLineCount(TextSlice text, f32 width, const TextStyle& style, const FontRecord* font) {
+    if (!font || text.length < 0 || (!text.text && text.length) || !(style.size > 0 && style.size < 1.0e6f)) return 0;
+    f32 s = style.size / (f32)fontLineHeight(font);
+    f32 widthUnits = (width - 2 * style.size * style.outlineFraction) / s;
+    if (!(widthUnits > -1.0e15f && widthUnits < 1.0e15f)) return 0;
+    // Every line but the last ends after at least one byte.
+    i64 widest = 0;
+    return measureTextBox(text, (i64)widthUnits, text.length + 1, font, &widest);
 }
 
 void wrapTextToWidth(TextSlice text, f32 maxWidth, const TextStyle& style, const FontRecord* font, ByteWriter* out) {

@@ -139,9 +139,14 @@ void wrapTextToWidth(TextSlice text, f32 maxWidth, const TextStyle& style, const
 FixedString cutTextInMiddle(const FixedString& text, i64 keepStart, f32 maxWidth, const TextStyle& style,
                             const FontRecord* font);
 
-// Text wrapped inside a rectangle and aligned in it by the anchor.
+// Text wrapped inside a rectangle and aligned in it by the anchor: as many of its lines as the
+// rectangle's height holds, from the first.
 TextLayoutResult addTextBox(TextSlice text, i32 anchor, f32 depth, const Rect& layoutRect, const Rect& clipRect,
                             const TextStyle& style, const TextCaretInput& caret, const TextTarget& target);
+
+// The lines addTextBox lays a text out in at a width (pixels, the style's outline included), however
+// many that takes; a rectangle of that many times the style's size holds them all. 0 without a font.
+i64 textBoxLineCount(TextSlice text, f32 width, const TextStyle& style, const FontRecord* font);
 
 // Anchor alignments: horizontal 0 left, 1 centre, 2 right; vertical 0 bottom, 1 middle, 2 top.
 i32 anchorHorizontal(i32 anchor);

@@ -286,10 +286,12 @@ struct CrowdedLink : ::testing::Test {
         }
         return false;
     }
-    // The device and the station in turn until the condition holds; false after about five seconds.
+    // The device and the station in turn until the condition holds, the clock moving on by the step
+    // each turn; false after about five seconds.
     template <typename Done>
-    bool withDeviceUntil(Device* device, Done done) {
+    bool withDeviceUntil(Device* device, Done done, u64 clockStep = 0) {
         for (int i = 0; i < 5000; i++) {
+            crowdNow += clockStep;
             device->step();
             frame();
             if (done()) return true;
@@ -536,6 +538,31 @@ bool roomForTwoMore(const Socket* station) {
 // every frame does at most the allowed key exchanges on each port, the drone is heard in the frame it
 // arrives and the device in that frame or the next, and every hello is counted, those dropped over
 // the key exchanges apart.
+// The host starts again (a new key pair; the controlling listener and its password kept): the device
+// it had granted control gets the new key and control back, is shown granted control on the list, and
+// gets the drone's telemetry.
+TEST_F(CrowdedLink, TheControllerBackAfterAHostRestartIsShownGrantedAndGetsTelemetry) {
+    Sender drone;
+    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
+    fresh();
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    Device device;
+    SecureLinkPeer* peer = connectDevice(&device, relayPort, SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    ASSERT_TRUE(withDeviceUntil(&device, [&] { return host->controllingPeer == peer; }));
+
+    host = std::make_unique<SecureLinkHost>();
+    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+    host->identity = &identity;
+    inputs.relayHost = host.get();
+    ASSERT_TRUE(withDeviceUntil(&device, [&] { return host->controllingPeer != nullptr; }, 100000));
+    EXPECT_EQ(host->controllingPeer->userDecision, (u32)(SecureLinkGrantTelemetry | SecureLinkGrantControl));
+    std::vector<Bytes>* opened = &device.opened[RelayStreamMavlink];
+    opened->clear();
+    ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
+    EXPECT_TRUE(withDeviceUntil(&device, [&] { return !opened->empty() && opened->back() == heartbeat(0x0101); }));
+}
+
 TEST_F(CrowdedLink, HelloFloodsOnBothRelayPortsCostEachFrameFewKeyExchanges) {
     Sender drone;
     Sender flooder;

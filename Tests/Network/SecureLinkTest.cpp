@@ -330,7 +330,8 @@ TEST_F(Link, WithEncryptionDisabledEverythingGoesPlainAndNothingSealedLeavesWith
 namespace {
 
 // After a restart the host keeps the listener it granted control and its password: that listener
-// controls again once it echoes the password, unasked; another password at the same address does not.
+// controls again once it echoes the password, unasked, and is granted control and telemetry on the
+// list; another password at the same address does not.
 TEST_F(Link, KeptListenerRegainsControlOnlyWithTheKeptPassword) {
     hostIdentity.controllingListener = makeAddressRecord(4, kLoopback, 0);
     std::memcpy(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8);
@@ -347,7 +348,7 @@ TEST_F(Link, KeptListenerRegainsControlOnlyWithTheKeptPassword) {
     deliverToHost();
     sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
     EXPECT_EQ(host->controllingPeer, &host->peers[0]);
-    EXPECT_EQ(host->peers[0].userDecision, 0u);
+    EXPECT_EQ(host->peers[0].userDecision, (u32)(SecureLinkGrantTelemetry | SecureLinkGrantControl));
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 // connection, choosing a preset, editing the custom connection (a port out of range is refused, the
 // edited ports come back after a restart through "Preferences.txt"), the PX4 serial-port pages
 // writing wanted parameter values, the advanced configuration switches, granting and revoking a
-// sharing peer, relaying switched off, the simulator's take-off point tapped on its map, and a drone
-// port that another program holds.
+// sharing peer, a press that the sharing list moved under, relaying switched off, the simulator's
+// take-off point tapped on its map, and a drone port that another program holds.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -337,6 +337,27 @@ TEST_F(DroneSetupScreens, GrantAndRevokeASharingPeer) {
     EXPECT_EQ(harness.app->relayHostIdentity.controllingListener.family, 0);
     clickRow(1);  // telemetry revoked
     EXPECT_EQ(host->peers[0].userDecision, 0u);
+}
+
+// A press on the first device's "Share Telemetry", and the device leaves the list before the release:
+// the second device, whose rows are now under the pointer, is not changed; a press made on it is.
+TEST_F(DroneSetupScreens, APressChangesOnlyTheDeviceItWasMadeOn) {
+    SecureLinkHost* host = &harness.app->relayHost;
+    host->peers[0].address = ipv4(192, 168, 144, 20, 14550);
+    host->peers[1].address = ipv4(192, 168, 144, 21, 14550);
+    host->identity = &harness.app->relayHostIdentity;
+    open(sharingPermissionsScreen);
+    harnessMouseMove(&harness.render, 400, rowCentreY(&harness, 1));
+    frames(&harness);
+    harnessMouseButton(&harness.render, KeyMouseLeft, true);
+    frames(&harness);
+    host->peers[0] = SecureLinkPeer{};
+    frames(&harness);
+    harnessMouseButton(&harness.render, KeyMouseLeft, false);
+    frames(&harness);
+    EXPECT_EQ(host->peers[1].userDecision, 0u);
+    clickRow(1);
+    EXPECT_EQ(host->peers[1].userDecision, (u32)SecureLinkGrantTelemetry);
 }
 
 TEST_F(DroneSetupScreens, RelayPortIsCheckedAndRelayingIsSwitchedOff) {

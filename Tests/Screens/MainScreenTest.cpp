@@ -10,6 +10,7 @@
 #include "Drone/SharingRequest.h"
 #include "Screens/ChildScreens.h"
 #include "Screens/MainScreen.h"
+#include "Platform/ProgramWindow.h"
 #include "Screens/SettingsScreen.h"
 #include "ScreenTestSupport.h"
 #include "Video/VideoDecoder.h"
@@ -28,7 +29,8 @@ protected:
         const ImageAsset& logo = harness.ui->assets[AssetLogo];
         Rect screen = harness.ui->screenRect;
         Rect drawn = fitRect((f32)logo.image.width, (f32)logo.image.height, AnchorTopCentre, &screen);
-        return mainScreenLayout(&harness.app->uiMetrics, screen, drawn.y1 - drawn.y0);
+        // The status texts of a station without a connection fit their boxes with a line to spare.
+        return mainScreenLayout(&harness.app->uiMetrics, screen, drawn.y1 - drawn.y0, 1, 1);
     }
     Rect buttonRect(i32 button) { return layout().buttons[button / 3][button % 3]; }
 
@@ -91,6 +93,34 @@ TEST_F(MainScreenTest, DeveloperModeShowsItsButtonsOnTheNextFrame) {
     EXPECT_NE(insideLeftEdge(MainButtonDebug), grey);
 }
 
+// A client whose link to another app's relay is keyed while that app grants nothing: every line of
+// the link status box, the fingerprint among them, is drawn below the buttons at the smallest window
+// and at 1280 x 800 and 1920 x 1200.
+TEST_F(MainScreenTest, TheClientShowsItsLinkFingerprintBeforeAnythingIsGranted) {
+    const i32 sizes[3][2] = {{kMinimumWindowWidth, kMinimumWindowHeight}, {1280, 800}, {1920, 1200}};
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(std::to_string(size[0]) + " x " + std::to_string(size[1]));
+        stopScreensHarness(&harness);
+        ASSERT_TRUE(startScreensHarness(&harness, size[0], size[1]));
+        harness.render.captureText = true;
+        harness.app->preferences.droneConnection = DroneConnectionIp;
+        SecureLinkClient* client = &harness.app->droneConnection.secureLinkClient;
+        client->identity = &harness.app->secureLinkClientIdentity;
+        client->active = 1;
+        client->keys.ready = 1;
+        client->lastHostDatagramTime = harness.render.now;
+        frames(&harness);
+        const TextRun* lowestButton = shownText(&harness, "DRONE SETUP");
+        ASSERT_NE(lowestButton, nullptr);
+        for (const char* line : {"MAVLink Connection:", "Enable \"Share Telemetry\" on the other app", "Link fingerprint"}) {
+            const TextRun* run = shownText(&harness, line);
+            ASSERT_NE(run, nullptr) << line;
+            EXPECT_LT(run->y1, lowestButton->y0) << line;
+            EXPECT_GT(run->y0, 0) << line;
+        }
+    }
+}
+
 TEST_F(MainScreenTest, ClearColourAndSharingPulse) {
     frames(&harness);
     const u8* clear = harness.ui->clearColor;
@@ -131,7 +161,7 @@ TEST(SharingRequest, PendingOnlyForAListedDeviceWithoutADecision) {
 
 TEST(MainScreenLayout, CellsAndColumns) {
     UiMetrics m = computeUiMetrics(Rect{0, 1280, 0, 720});
-    MainScreenLayout l = mainScreenLayout(&m, Rect{0, 1280, 0, 720}, 200);
+    MainScreenLayout l = mainScreenLayout(&m, Rect{0, 1280, 0, 720}, 200, 1, 1);
     f32 gap = 2 * m.margin;
     EXPECT_FLOAT_EQ(l.cells.cells[0].y1, 720 - gap);
     EXPECT_FLOAT_EQ(l.cells.cells[0].y1 - l.cells.cells[0].y0, 70);
