@@ -31,6 +31,7 @@ last = {}
 ports = {}
 enabled = set()
 slow = {"held": None, "ids": set()}
+wrong_ids = set()
 lock = threading.Lock()
 
 def answer(request, name):
@@ -56,7 +57,13 @@ def answer(request, name):
     elif name in ("wrongid.test.", "wrongsource.test."):
         reply.add_answer(RR(q.qname, QTYPE.A, ttl=60, rdata=A("127.0.0.4")))
         if name == "wrongid.test.":
-            reply.header.id = (request.header.id + 1) & 0xFFFF
+            # An id next to the query's that none of the lookup's queries carried: the client still
+            # hears its earlier queries.
+            wrong_ids.add(request.header.id)
+            wrong = (request.header.id + 1) & 0xFFFF
+            while wrong in wrong_ids:
+                wrong = (wrong + 1) & 0xFFFF
+            reply.header.id = wrong
     elif name == "badlength.test.":
         reply.add_answer(RR(q.qname, QTYPE.A, ttl=60, rdata=A("127.0.0.5")))
         data = bytearray(reply.pack())
