@@ -33,6 +33,8 @@ struct LibraryFunctions {
     void (*frameFree)(AVFrame** frame);
     void (*frameUnref)(AVFrame* frame);
     void (*flushBuffers)(AVCodecContext* context);
+    int (*newPacket)(AVPacket* packet, int size);
+    void (*packetUnref)(AVPacket* packet);
 };
 
 #define ORVIK_TEXT(x) #x
@@ -59,7 +61,8 @@ void loadLibrary() {
                  find(codec, "avcodec_receive_frame", &av.receiveFrame) &&
                  find(util, "av_frame_alloc", &av.frameAlloc) && find(util, "av_frame_free", &av.frameFree) &&
                  find(util, "av_frame_unref", &av.frameUnref) &&
-                 find(codec, "avcodec_flush_buffers", &av.flushBuffers);
+                 find(codec, "avcodec_flush_buffers", &av.flushBuffers) &&
+                 find(codec, "av_new_packet", &av.newPacket) && find(codec, "av_packet_unref", &av.packetUnref);
     // The handles stay open for the rest of the run: the functions live in them.
     libraryState.store(found ? 1 : 2, std::memory_order_release);
 }
@@ -219,22 +222,32 @@ i32 openH264Decoder(H264Decoder* decoder, i32* libraryCode) {
     return H264DecoderOk;
 }
 
-i32 sendH264AccessUnit(H264Decoder* decoder, const u8* bytes, i64 length, i64 number, i32* libraryCode) {
+i32 sendH264AccessUnit(H264Decoder* decoder, const u8* sets, i64 setsLength, const u8* bytes, i64 length, i64 number,
+                       i32* libraryCode) {
     *libraryCode = 0;
     AVCodecContext* context = contextOf(decoder);
     if (!context) return H264DecoderNotOpen;
     if (decoder->draining) return H264DecoderDraining;
     if (!bytes || length <= 0) return H264DecoderOk;
-    if (length > INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE) return H264DecoderTooLarge;
-    // A packet without its own buffer: the library copies the bytes into a padded buffer of its own.
+    if (!sets || setsLength < 0) setsLength = 0;
+    if (length > INT32_MAX - AV_INPUT_BUFFER_PADDING_SIZE - setsLength) return H264DecoderTooLarge;
     AVPacket packet;
     std::memset(&packet, 0, sizeof packet);
-    packet.data = (u8*)bytes;
-    packet.size = (i32)length;
+    if (setsLength) {
+        // The sets and the unit in one buffer of the library's, which it takes without a copy.
+        if (av.newPacket(&packet, (int)(setsLength + length)) < 0) return H264DecoderOutOfMemory;
+        std::memcpy(packet.data, sets, (size_t)setsLength);
+        std::memcpy(packet.data + setsLength, bytes, (size_t)length);
+    } else {
+        // A packet without its own buffer: the library copies the bytes into a padded buffer of its own.
+        packet.data = (u8*)bytes;
+        packet.size = (i32)length;
+    }
     packet.pts = number;
     packet.dts = AV_NOPTS_VALUE;
     packet.pos = -1;
     i32 result = av.sendPacket(context, &packet);
+    if (setsLength) av.packetUnref(&packet);
     if (result == AVERROR(EAGAIN)) return H264DecoderNotAccepting;
     if (result == AVERROR(ENOMEM)) return H264DecoderOutOfMemory;
     if (result < 0) {

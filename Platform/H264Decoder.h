@@ -49,10 +49,12 @@ struct H264PictureLayout {
 // Opens the decoder. Calling it on an open decoder changes nothing and returns H264DecoderOk.
 i32 openH264Decoder(H264Decoder* decoder, i32* libraryCode);
 
-// Feeds one access unit (start codes included) under a number its picture will carry.
+// Feeds one access unit (start codes included) under a number its picture will carry, with the
+// given parameter sets (Annex-B; none when setsLength is 0) in front of it in the same input.
 // H264DecoderNotAccepting or H264DecoderDraining: take pictures first and feed the same unit again.
 // Any other failure drops the unit; the decoder carries on with the next one.
-i32 sendH264AccessUnit(H264Decoder* decoder, const u8* bytes, i64 length, i64 number, i32* libraryCode);
+i32 sendH264AccessUnit(H264Decoder* decoder, const u8* sets, i64 setsLength, const u8* bytes, i64 length, i64 number,
+                       i32* libraryCode);
 
 // The end of a stream: the pictures the decoder still holds for reordering come out through
 // receiveH264Picture; once the last is taken the decoder is ready for a new stream (which must

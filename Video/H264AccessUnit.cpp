@@ -193,6 +193,7 @@ void hold(H264AccessUnit* au, const u8* unit, i64 length) {
 void releaseHeld(H264AccessUnit* au) {
     if (au->heldUnits == 0) return;
     if (au->heldLength) append(au, au->held, au->heldLength, false);
+    if (au->heldParameterSets) au->parameterSetsEnd = au->length;
     au->units += au->heldUnits;
     au->recoveryPoint |= au->heldRecoveryPoint;
     if (au->heldLossBefore) {
@@ -203,6 +204,7 @@ void releaseHeld(H264AccessUnit* au) {
     au->heldUnits = 0;
     au->heldRecoveryPoint = 0;
     au->heldLossBefore = 0;
+    au->heldParameterSets = 0;
 }
 
 }  // namespace
@@ -217,9 +219,11 @@ i32 gatherH264Unit(H264AccessUnit* au, const u8* unit, i64 length) {
     if (type == NalSps) readSps(au, unit, length);
     if (type == NalPps) readPps(au, unit, length);
     u32 recovery = type == NalSei ? hasRecoveryPoint(unit, length) : 0;
+    bool parameterSet = type == NalSps || type == NalPps;
     if (isHeldType(type) && au->slices) {
         hold(au, unit, length);
         au->heldRecoveryPoint |= recovery;
+        au->heldParameterSets |= parameterSet ? 1u : 0u;
         return 0;
     }
     if (isSlice(type)) {
@@ -240,6 +244,7 @@ i32 gatherH264Unit(H264AccessUnit* au, const u8* unit, i64 length) {
     }
     au->units++;
     append(au, unit, length, true);
+    if (parameterSet) au->parameterSetsEnd = au->length;
     return 0;
 }
 
@@ -269,6 +274,7 @@ void clearAccessUnit(H264AccessUnit* au) {
     au->lossBefore = 0;
     au->firstMbZero = 0;
     au->startsAtMbZero = 0;
+    au->parameterSetsEnd = 0;
     au->last = H264SliceStart{};
 }
 
@@ -278,6 +284,7 @@ void resetAccessUnit(H264AccessUnit* au) {
     au->heldUnits = 0;
     au->heldRecoveryPoint = 0;
     au->heldLossBefore = 0;
+    au->heldParameterSets = 0;
     std::memset(au->sps, 0, sizeof au->sps);
     std::memset(au->pps, 0, sizeof au->pps);
 }

@@ -22,8 +22,6 @@
 constexpr i64 kH264AccessUnitCapacity = kH264FragmentCapacity + 65536;
 // Units held after a slice until the next slice says which picture they belong to.
 constexpr i32 kH264HeldUnitsCapacity = 16384;
-constexpr i32 kH264SpsCount = 32;
-constexpr i32 kH264PpsCount = 256;
 
 // The SPS fields the slice header depends on.
 struct H264SpsFields {
@@ -77,12 +75,14 @@ struct H264AccessUnit {
     u32 lossBefore;     // data was lost before its first unit: whole pictures, or its own start
     u32 firstMbZero;    // a slice starting at macroblock 0 was gathered
     u32 startsAtMbZero; // its first slice starts at macroblock 0
+    i64 parameterSetsEnd; // bytes up to the end of its last SPS or PPS; 0 when it has none
     H264SliceStart last;  // of the last slice
     // Units after the last slice, held until the next slice decides their picture.
     i32 heldLength;
     u32 heldUnits;
     u32 heldRecoveryPoint;
     u32 heldLossBefore;   // a loss was noted while units were held
+    u32 heldParameterSets;  // an SPS or PPS is among them
     u8 held[kH264HeldUnitsCapacity];
     H264SpsFields sps[kH264SpsCount];
     H264PpsFields pps[kH264PpsCount];

@@ -107,33 +107,57 @@ i64 unitEnd(const u8* bytes, i64 length, i64 start) {
     return end;
 }
 
-// Takes the kept unit at [at, end) out.
-void dropKeptUnit(H264StreamState* state, i64 at, i64 end) {
-    u8* kept = state->keptParameterSets;
-    std::memmove(kept + at, kept + end, (size_t)(state->keptParameterSetsLength - end));
-    state->keptParameterSetsLength -= (i32)(end - at);
+// The id of an SPS or PPS (its NAL header first), or -1 when it cannot be read or is out of range.
+i64 parameterSetId(const u8* unit, i64 length) {
+    u8 rbsp[16];
+    i64 n = unescapeRbsp(rbsp, unit + 1, length - 1 < 16 ? length - 1 : 16);  // never longer than its input
+    BitReader r{rbsp, (u32)(n * 8), 0};
+    bool sps = (unit[0] & 0x1F) == NalSps;
+    if (sps) {
+        if (r.bitLength < 24) return -1;
+        readBits(&r, 24);  // profile_idc, constraint flags, level_idc
+    }
+    u64 id = readExpGolomb(&r);
+    // More fields follow the id in every parameter set.
+    if (r.bitPosition >= r.bitLength || id >= (u64)(sps ? kH264SpsCount : kH264PpsCount)) return -1;
+    return (i64)id;
 }
 
-void keepParameterSet(H264StreamState* state, const u8* unit, i64 length) {
-    u8* kept = state->keptParameterSets;
-    for (i64 at = 0; at < state->keptParameterSetsLength;) {
-        i64 end = unitEnd(kept, state->keptParameterSetsLength, at + 4);
-        if (end - at - 4 == length && std::memcmp(kept + at + 4, unit, (size_t)length) == 0) {
-            dropKeptUnit(state, at, end);
+// The kept unit at [at, end) goes.
+void dropKeptUnit(H264ParameterSets* sets, i64 at, i64 end) {
+    std::memmove(sets->bytes + at, sets->bytes + end, (size_t)(sets->length - end));
+    sets->length -= (i32)(end - at);
+    if (at < sets->spsLength) sets->spsLength -= (i32)(end - at);
+}
+
+// Kept units never end in a zero byte nor hold a start code (they were cut at the next one), so the
+// next start code ends each.
+void keepParameterSet(H264ParameterSets* sets, const u8* unit, i64 length) {
+    bool sps = (unit[0] & 0x1F) == NalSps;
+    i64 id = parameterSetId(unit, length);
+    if (id < 0) return;
+    u8* kept = sets->bytes;
+    for (i64 at = sps ? 0 : sets->spsLength; at < (sps ? sets->spsLength : sets->length);) {
+        i64 end = unitEnd(kept, sets->length, at + 4);
+        if (parameterSetId(kept + at + 4, end - at - 4) == id) {
+            if (end - at - 4 == length && std::memcmp(kept + at + 4, unit, (size_t)length) == 0) return;
+            dropKeptUnit(sets, at, end);
             break;
         }
         at = end;
     }
-    if (length + 4 > kH264KeptParameterSetsCapacity) {
-        state->keptParameterSetsLength = 0;
-        return;
+    i64 size = length + 4;
+    if (size > kH264ParameterSetsCapacity) return;
+    while (sets->length + size > kH264ParameterSetsCapacity) {
+        i64 oldest = sets->length > sets->spsLength ? sets->spsLength : 0;
+        dropKeptUnit(sets, oldest, unitEnd(kept, sets->length, oldest + 4));
     }
-    while (state->keptParameterSetsLength + length + 4 > kH264KeptParameterSetsCapacity) {
-        dropKeptUnit(state, 0, unitEnd(kept, state->keptParameterSetsLength, 4));
-    }
-    std::memcpy(kept + state->keptParameterSetsLength, kStartCode, 4);
-    std::memcpy(kept + state->keptParameterSetsLength + 4, unit, (size_t)length);
-    state->keptParameterSetsLength += (i32)(length + 4);
+    i64 place = sps ? sets->spsLength : sets->length;
+    std::memmove(kept + place + size, kept + place, (size_t)(sets->length - place));
+    std::memcpy(kept + place, kStartCode, 4);
+    std::memcpy(kept + place + 4, unit, (size_t)length);
+    sets->length += (i32)size;
+    if (sps) sets->spsLength += (i32)size;
 }
 
 u32 clampToU32(u64 value) { return value > 0xFFFFFFFFull ? 0xFFFFFFFFu : (u32)value; }
@@ -248,16 +272,16 @@ i32 parseSequenceParameterSet(H264NalUnit unit, H264StreamState* state) {
     return 0;
 }
 
-void keepH264ParameterSets(H264NalUnit unit, H264StreamState* state) {
-    if (!unit.bytes || unit.length <= 0) return;
+void keepH264ParameterSets(const u8* bytes, i64 length, H264ParameterSets* sets, bool throughSlices) {
+    if (!bytes || length <= 0) return;
     i64 start = 0;
-    while ((start = findUnitStart(unit.bytes, unit.length, start)) >= 0 && start < unit.length) {
-        u32 type = unit.bytes[start] & 0x1F;
+    while ((start = findUnitStart(bytes, length, start)) >= 0 && start < length) {
+        u32 type = bytes[start] & 0x1F;
         // Parameter sets come before the slices they serve: the (long) slice data is not searched.
-        if ((type >= 1 && type <= 5) || type == 20) return;
+        if (!throughSlices && ((type >= 1 && type <= 5) || type == 20)) return;
         if (type != NalSps && type != NalPps) continue;
-        i64 end = unitEnd(unit.bytes, unit.length, start);
-        keepParameterSet(state, unit.bytes + start, end - start);
+        i64 end = unitEnd(bytes, length, start);
+        keepParameterSet(sets, bytes + start, end - start);
         start = end;
     }
 }

@@ -10,9 +10,12 @@
 constexpr i32 kH264FragmentCapacity = 8160 * 400 * 3 / 2;
 // An aggregation packet fits one datagram; each of its units gains 2 bytes (start code for size).
 constexpr i32 kH264AggregateCapacity = 2 * 65536;
-// The parameter sets kept for a decoder that opens while a stream runs (see keepH264ParameterSets):
-// an SPS or PPS takes a few dozen bytes, with scaling matrices a few hundred.
-constexpr i32 kH264KeptParameterSetsCapacity = 4096;
+// Room for the parameter sets a stream has in force (see H264ParameterSets): an SPS or PPS takes a
+// few dozen bytes, with scaling matrices a few hundred.
+constexpr i32 kH264ParameterSetsCapacity = 4096;
+// Parameter set ids: seq_parameter_set_id below 32, pic_parameter_set_id below 256.
+constexpr i32 kH264SpsCount = 32;
+constexpr i32 kH264PpsCount = 256;
 
 // NAL unit types this code looks at.
 enum H264NalType : u32 {
@@ -28,6 +31,15 @@ enum H264NalType : u32 {
     NalFuB = 29,
 };
 
+// The parameter sets a stream has in force, as a decoder context that opens in the middle of it
+// must be given them before its first access unit: the newest SPS of each id, then the newest PPS of
+// each id, each behind a 4-byte start code. Zero-filled: none.
+struct H264ParameterSets {
+    i32 length;      // bytes in use
+    i32 spsLength;   // bytes of the SPS units, which come first
+    u8 bytes[kH264ParameterSetsCapacity];
+};
+
 // One record shared by both stream clients (only one runs at a time); zero-filled at start.
 struct H264StreamState {
     u32 spsSeen;        // 1 once an SPS unit has been parsed
@@ -41,10 +53,11 @@ struct H264StreamState {
     i32 aggregateLength;   // bytes of the last split aggregation packet in aggregateBuffer
     u32 unitsTooLarge;     // fragmented units dropped whole because they did not fit fragmentBuffer
     u32 lossPending;       // 1 when a unit was dropped since the stream client last reported a loss
-    i32 keptParameterSetsLength;  // bytes in keptParameterSets
+    // The running stream's parameter sets, for a decoder that opens while it runs; forgotten when the
+    // stream ends (see endVideoStream).
+    H264ParameterSets kept;
     u8 fragmentBuffer[kH264FragmentCapacity];   // start code, rebuilt NAL header, fragments' data
     u8 aggregateBuffer[kH264AggregateCapacity]; // units of an aggregation packet, each with a start code
-    u8 keptParameterSets[kH264KeptParameterSetsCapacity];  // see keepH264ParameterSets
 };
 
 // Annex-B bytes handed to the decoder: one NAL unit beginning 00 00 00 01 (or, for an aggregation
@@ -78,13 +91,13 @@ H264NalUnit convertPacketTransportNalUnit(u8* packet, i64 payloadOffset, i64 pac
 // not reported.
 i32 parseSequenceParameterSet(H264NalUnit unit, H264StreamState* state);
 
-// Keeps the SPS and PPS units among the bytes (Annex-B, as convertPacketTransportNalUnit gives them)
-// for a decoder that opens while the stream runs: every distinct one received, each behind a 4-byte
-// start code, in the order of their last arrival, so that giving them to a decoder in that order
-// leaves it with the parameter sets the stream has in force. A unit that comes again moves to the
-// end. When the room runs out the oldest go; a unit larger than the whole room empties it (a late
-// decoder then waits for the stream to send its parameter sets again, as a fresh one would).
-void keepH264ParameterSets(H264NalUnit unit, H264StreamState* state);
+// Keeps the SPS and PPS units among Annex-B bytes (as convertPacketTransportNalUnit gives them, or an
+// access unit's): each replaces the kept unit of its kind and id, so that giving the kept bytes to a
+// decoder leaves it with the parameter sets the stream has in force. The search ends at the first
+// slice unless `throughSlices` (an access unit may repeat its sets between its slices). A unit whose
+// id cannot be read or is out of range (no decoder takes it) is not kept; when the room runs out the
+// oldest PPS go first, then the oldest SPS; a unit larger than the whole room is not kept.
+void keepH264ParameterSets(const u8* bytes, i64 length, H264ParameterSets* sets, bool throughSlices);
 
 // Reads RBSP bits, most significant bit of byte 0 first.
 struct BitReader {

@@ -58,11 +58,17 @@ void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slot
         // need the parameter sets come again before the next IDR picture.
         decoder->joinedStream = 1;
         if (h264->spsSeen) copyPictureSizes(decoder, h264);
-        processH264BytestreamNalu(h264->keptParameterSets, h264->keptParameterSetsLength, slots);
+        processH264BytestreamNalu(h264->kept.bytes, h264->kept.length, slots);
     }
     if (parseSequenceParameterSet(unit, h264) == 1 && decoder) copyPictureSizes(decoder, h264);
-    keepH264ParameterSets(unit, h264);
+    keepH264ParameterSets(unit.bytes, unit.length, &h264->kept, false);
     processH264BytestreamNalu(unit.bytes, unit.length, slots);
+}
+
+void endVideoStream(H264StreamState* h264, ImageSlotTable* slots) {
+    endH264Stream(slots);
+    h264->kept.length = 0;
+    h264->kept.spsLength = 0;
 }
 
 void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, const Preferences* preferences,
@@ -195,7 +201,7 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
         QvDelivery delivery{stream, h264, slots};
         if (!active || !sameEndpoint(server, &stream->streamingFrom) || silence > kVideoStreamEndSilence) {
             flushReorderWindow(&stream->reorder, deliverQvVideo, &delivery);
-            endH264Stream(slots);
+            endVideoStream(h264, slots);
             stream->streaming = 0;
         } else if (silence > kVideoPictureSilence) {
             // Nothing marks the end of a Qv picture but the start of the next one. (The window has

@@ -69,9 +69,13 @@ void expireQvVideo(QvVideoStream* stream, H264StreamState* h264, ImageSlotTable*
 
 // Feeds one depacketised unit to the decoder: a changed SPS first sets the decoder's picture sizes;
 // a unit the depacketiser dropped is reported to the decoder as lost data. The first unit after the
-// decoder opened gives it the stream's sizes and kept parameter sets first (see
-// keepH264ParameterSets).
+// decoder opened (or dropped an access unit) gives it the stream's sizes and kept parameter sets
+// first (see keepH264ParameterSets).
 void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slots);
+
+// The stream ended or changes (endH264Stream), and the parameter sets kept from it are forgotten:
+// the next stream brings its own.
+void endVideoStream(H264StreamState* h264, ImageSlotTable* slots);
 
 // Drains the relay socket into the secure link's host side (stream 1: video), at most
 // kSecureLinkDatagramsPerFrame datagrams a call.

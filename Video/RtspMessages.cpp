@@ -416,7 +416,7 @@ void expireRtpVideo(RtspVideoStream* stream, H264StreamState* h264, ImageSlotTab
 void endRtpVideo(RtspVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots) {
     RtpDelivery delivery{stream, h264, slots};
     flushReorderWindow(&stream->reorder, deliverRtpVideo, &delivery);
-    endH264Stream(slots);
+    endVideoStream(h264, slots);
     stream->streaming = 0;
     stream->timestampKnown = 0;
 }

@@ -75,7 +75,8 @@ struct RtspVideoStream {
     i32 sourceCount;
     RtpSourceStats sources[kRtpSourceCapacity];
     // The SPS and PPS given only in the SDP ("sprop-parameter-sets"), as Annex-B units, fed to the
-    // decoder before the first RTP payload of the session.
+    // decoder before the first RTP payload of the session (the decoder keeps them for the session
+    // from there).
     i32 parameterSetLength;
     u32 parameterSetsPending;
     u8 parameterSets[kRtspParameterSetBytes];
@@ -110,7 +111,8 @@ void handleRtpDatagram(RtspVideoStream* stream, u8* data, i64 length, H264Stream
                        ImageSlotTable* slots, i64 now);
 // Delivers what the RTP reorder window holds for longer than it may wait (once a frame).
 void expireRtpVideo(RtspVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots, i64 now);
-// The RTP stream ended: what the window holds is delivered and the decoder shows what it held back.
+// The RTP stream ended: what the window holds is delivered, the decoder shows what it held back, and
+// the session's parameter sets are forgotten (see endVideoStream).
 void endRtpVideo(RtspVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots);
 // The first RTCP packet of a datagram: a sender report's time is kept for the receiver reports.
 void handleRtcpDatagram(RtspVideoStream* stream, const u8* data, i64 length, i64 now);

@@ -23,7 +23,17 @@ void holdUntilResume(VideoDecoder* d, i64 number) {
     d->waitingForResume.store(1, std::memory_order_relaxed);
 }
 
+// Done with the access unit in turn: its parameter sets are the stream's from here on; after the end
+// of a stream there are none.
 void advance(VideoDecoder* d) {
+    H264ParameterSets* sets = &d->work.parameterSets;
+    const VideoAccessUnitSlot* slot = &d->slots[d->unitsRead.load(std::memory_order_relaxed) % kVideoAccessUnitSlots];
+    if (slot->flags & VideoUnitStreamEnd) {
+        sets->length = 0;
+        sets->spsLength = 0;
+    } else if (slot->parameterSetsEnd) {
+        keepH264ParameterSets(d->unitRing + slot->start % kVideoUnitRingBytes, slot->parameterSetsEnd, sets, true);
+    }
     d->work.refusals = 0;
     d->unitsRead.store(d->unitsRead.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
@@ -124,7 +134,9 @@ i32 feedAccessUnit(VideoDecoder* d) {
     {
         ProfilingScope pass("Pass input to decoder");
         const u8* bytes = d->unitRing + slot->start % kVideoUnitRingBytes;
-        status = sendH264AccessUnit(&w->decoder, bytes, slot->length, number, &code);
+        // A fresh context knows none of the stream's parameter sets; the unit's own follow them.
+        i64 sets = w->freshContext ? w->parameterSets.length : 0;
+        status = sendH264AccessUnit(&w->decoder, w->parameterSets.bytes, sets, bytes, slot->length, number, &code);
     }
     if (status == H264DecoderOk) {
         w->accessUnitCount = number;

@@ -35,12 +35,13 @@ void makeRoomInline(VideoDecoder* d) {
     }
 }
 
-void handOverSlot(VideoDecoder* d, i64 start, i64 length, u32 flags) {
+void handOverSlot(VideoDecoder* d, i64 start, i64 length, u32 flags, i64 parameterSetsEnd) {
     u32 written = d->unitsWritten.load(std::memory_order_relaxed);
     VideoAccessUnitSlot* slot = &d->slots[written % kVideoAccessUnitSlots];
     slot->start = start;
     slot->length = length;
     slot->flags = flags;
+    slot->parameterSetsEnd = (u32)(parameterSetsEnd < length ? parameterSetsEnd : length);
     d->ringEnd = start + length;
     d->unitsWritten.store(written + 1, std::memory_order_release);
     wakeWorker(d);
@@ -51,7 +52,7 @@ bool handOverStreamEnd(VideoDecoder* d) {
     if (!d->endPending) return true;
     if (!slotFree(d)) makeRoomInline(d);
     if (!slotFree(d)) return false;
-    handOverSlot(d, d->ringEnd, 0, VideoUnitStreamEnd);
+    handOverSlot(d, d->ringEnd, 0, VideoUnitStreamEnd, 0);
     d->endPending = 0;
     return true;
 }
@@ -112,13 +113,15 @@ void handOverAccessUnit(VideoDecoder* d) {
         if (unit->slices) flags |= VideoUnitHasSlices;
         if (accessUnitIntact(unit)) flags |= VideoUnitIntact;
         if (isResumePoint(unit)) flags |= VideoUnitResumePoint;
-        handOverSlot(d, d->gatherStart, unit->length, flags);
+        handOverSlot(d, d->gatherStart, unit->length, flags, unit->parameterSetsEnd);
         d->gatherSlot = 0;
         if (d->gatherShort) d->accessUnitsDroppedBehind++;
     } else {
         d->accessUnitsDroppedBehind++;
         lost = true;
     }
+    // Parameter sets may have been among what was dropped: the stream client gives them again.
+    if (lost || d->gatherShort) d->joinedStream = 0;
     d->gatherShort = 0;
     clearAccessUnit(unit);
     unit->bytes = nullptr;
@@ -199,6 +202,8 @@ void initializeH264Decoder(VideoDecoder* decoder) {
     decoder->work.draining = 0;
     decoder->work.awaitingResume = 0;
     decoder->work.refusals = 0;
+    decoder->work.parameterSets.length = 0;
+    decoder->work.parameterSets.spsLength = 0;
     decoder->waitingForResume.store(0, std::memory_order_relaxed);
     // No worker runs yet: whatever an earlier decoder left in the ring is forgotten.
     u32 written = decoder->unitsWritten.load(std::memory_order_relaxed);

@@ -17,6 +17,10 @@
 // met errors in it, no picture is shown from that one on until the next resume point (an IDR
 // picture, or an I picture with a recovery point SEI; see H264AccessUnit.h), which is decoded by a
 // fresh decoder context: a damaged picture costs at most the pictures up to the next resume point.
+// A fresh context (after damage, at a new stream) is given, in front of its first access unit, the
+// parameter sets the stream has in force there: the worker keeps the newest SPS and PPS of each id
+// from every access unit it takes, fed or not, and forgets them where a stream ends. Senders that
+// give their sets only once (in the SDP, or before their first picture) so resume like the others.
 // While waiting, access units with slices that are not resume points are not fed at all, and
 // pictures that come out of the fresh context before the resume picture (those that refer to
 // pictures before it) are not shown.
@@ -24,7 +28,8 @@
 // The stream clients write the picture geometry from each changed SPS (width, height, stride =
 // coded width, coded height; see parseSequenceParameterSet). A decoder that opens while a stream
 // runs first takes the stream's current sizes and the parameter sets it has sent (see
-// feedVideoUnit), so that it shows pictures from the stream's next IDR picture on. Until the first
+// feedVideoUnit), so that it shows pictures from the stream's next IDR picture on; so does one that
+// dropped an access unit for want of room in the ring (its sets may have been in it). Until the first
 // SPS the sizes are 0 and no picture is published. The shown size is the SPS's within the picture the decoder
 // delivered: sizes an SPS claims beyond the picture are cut to it, and a picture larger than a
 // picture buffer is not published (the error text says so).
@@ -73,7 +78,7 @@ struct VideoAccessUnitSlot {
     i64 start;   // counts every ring byte ever used: never wraps
     i64 length;
     u32 flags;   // VideoAccessUnitFlags
-    u32 pad;
+    u32 parameterSetsEnd;  // its SPS and PPS lie within its first this many bytes; 0: it has none
 };
 
 struct VideoPicture {
@@ -97,6 +102,7 @@ struct VideoDecodeWork {
     u32 freshContext;          // the context has been fed nothing since it was made
     u32 back;                  // the picture buffer being written
     i32 refusals;              // times the access unit in turn was refused
+    H264ParameterSets parameterSets;  // the stream's, from the access units taken before the one in turn
 };
 
 // Zero-filled at start, inside the program's state block.
@@ -107,6 +113,7 @@ struct VideoDecoder {
     i32 stride;            // the SPS's coded width
     i32 codedHeight;       // the SPS's coded height
     u32 joinedStream;      // 1 once given the running stream's sizes and parameter sets; 0 when opened
+                           // and when an access unit was dropped for want of room
     u32 imageSlotId;       // renderer image slot of the newest picture; 0 while there is none
     u32 picturesPublished;         // pictures registered as image slots so far
     FixedString error;             // text of the most recent failure; a later success keeps it

@@ -1,6 +1,7 @@
 // The RTP depacketiser over arbitrary packets: every unit it hands out lies inside the packet or the
 // stream state's buffers, begins with a start code, and goes on to the SPS reader, the parameter sets
-// kept for a late decoder (SPS and PPS units alone, each behind a start code, within their room) and
+// kept for a late decoder and by the decode worker (SPS units, then PPS units, each behind a start
+// code, within their room) and
 // into an access unit, whose boundaries are read from the units' headers. The input is a series of packets, each
 // as: sequence step (1 byte), payload offset (1 byte, low 4 bits), payload length (2 bytes,
 // big-endian), payload. Each packet sits in a buffer of exactly its size. The first byte also says
@@ -14,6 +15,7 @@
 #include "Video/H264Stream.h"
 
 static H264StreamState state;
+static H264ParameterSets workerSets;
 static H264AccessUnit accessUnit;
 static u8 accessUnitBytes[kH264AccessUnitCapacity];
 static u8 mode;  // the input's first byte: bit 0 losses noted after each unit, bit 1 a small access unit
@@ -56,26 +58,32 @@ static void gather(H264NalUnit unit) {
     }
 }
 
-// The kept parameter sets: SPS and PPS units, each behind a 4-byte start code.
-static void checkKept() {
-    i32 length = state.keptParameterSetsLength;
-    check(length >= 0 && length <= kH264KeptParameterSetsCapacity);
-    const u8* kept = state.keptParameterSets;
+// The kept parameter sets: SPS units, then PPS units, each behind a 4-byte start code, within
+// their room.
+static void checkKept(const H264ParameterSets* sets) {
+    i32 length = sets->length;
+    check(length >= 0 && length <= kH264ParameterSetsCapacity);
+    check(sets->spsLength >= 0 && sets->spsLength <= length);
+    const u8* kept = sets->bytes;
+    bool spsGroupEnds = sets->spsLength == 0;
     for (i32 at = 0; at < length;) {
         check(at + 5 <= length && kept[at] == 0 && kept[at + 1] == 0 && kept[at + 2] == 0 && kept[at + 3] == 1);
         u32 type = kept[at + 4] & 0x1F;
-        check(type == 7 || type == 8);
+        check(type == (at < sets->spsLength ? 7u : 8u));
         at += 5;
         while (at < length && !(at + 4 <= length && kept[at] == 0 && kept[at + 1] == 0 && kept[at + 2] == 0 &&
                                 kept[at + 3] == 1)) {
             ++at;
         }
+        spsGroupEnds |= at == sets->spsLength;
     }
+    check(spsGroupEnds);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The buffers need no clearing: only what the lengths cover is read.
     std::memset(&state, 0, offsetof(H264StreamState, fragmentBuffer));
+    workerSets.length = workerSets.spsLength = 0;
     mode = size ? data[0] : 0;
     resetAccessUnit(&accessUnit);
     accessUnit.bytes = accessUnitBytes;
@@ -104,8 +112,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(unit.bytes[0] == 0 && unit.bytes[1] == 0 && unit.bytes[2] == 0 && unit.bytes[3] == 1);
         check(state.fragmentLength >= 0 && state.fragmentLength <= kH264FragmentCapacity);
         parseSequenceParameterSet(unit, &state);
-        keepH264ParameterSets(unit, &state);
-        checkKept();
+        keepH264ParameterSets(unit.bytes, unit.length, &state.kept, false);
+        checkKept(&state.kept);
+        // As the decode worker keeps them from the access units it takes.
+        keepH264ParameterSets(unit.bytes, unit.length, &workerSets, true);
+        checkKept(&workerSets);
         gather(unit);
     }
     return 0;

@@ -4,8 +4,9 @@
 // records: kind (1 byte: low 2 bits 0 reply, 1 RTP, 2 RTCP, 3 Qv; for replies the next bits give
 // the client state, and the first byte of the record the chunk size; for datagrams bit 7 opens the
 // decoder anew before it), length (2 bytes, big-endian), bytes. The units go on to the program's
-// decoder (gathering into access units and the ring they are handed over in) with the platform
-// decoder closed, so nothing is decoded.
+// decoder (gathering into access units and the ring they are handed over in, the parameter sets
+// the worker keeps) with the platform decoder closed, so nothing is decoded; when the stream ends no
+// parameter set of it is left.
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -85,9 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     expireRtpVideo(&rtsp, &h264, nullptr, now + kReorderWait);
     expireQvVideo(&qv, &h264, nullptr, now + kReorderWait);
     check(rtsp.reorder.held == 0 && qv.reorder.held == 0);
-    endH264Stream(nullptr);
+    check(h264.kept.length >= 0 && h264.kept.length <= kH264ParameterSetsCapacity);
+    check(decoder->work.parameterSets.length >= 0 && decoder->work.parameterSets.length <= kH264ParameterSetsCapacity);
+    endVideoStream(&h264, nullptr);
     processH264DecoderOutput(nullptr);
     check(videoDecoderIdle(decoder));
+    // The stream's parameter sets are not handed to the next one.
+    check(h264.kept.length == 0 && decoder->work.parameterSets.length == 0);
     check(decoder->accessUnit.length >= 0 && decoder->accessUnit.length <= decoder->accessUnit.capacity);
     check(decoder->unitsWritten.load() - decoder->unitsRead.load() == 0);
     u8 report[6000];

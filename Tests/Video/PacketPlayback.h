@@ -1,5 +1,6 @@
-// Plays recorded RTP packets into a rig over RTP or as Qv datagrams, a millisecond apart, then lets
-// the reorder wait run out and ends the stream, so every picture the packets hold has been shown.
+// Plays recorded RTP packets into a rig (a new one unless given) over RTP or as Qv datagrams, a
+// millisecond apart, then lets the reorder wait run out and ends the stream, so every picture the
+// packets hold has been shown.
 #pragma once
 #include <memory>
 #include <vector>
@@ -9,8 +10,9 @@
 
 namespace videotest {
 
-inline std::unique_ptr<VideoRig> playPackets(const std::vector<RtpPacket>& packets, bool qv) {
-    auto rig = std::make_unique<VideoRig>();
+inline std::unique_ptr<VideoRig> playPackets(const std::vector<RtpPacket>& packets, bool qv,
+                                             std::unique_ptr<VideoRig> rig = nullptr) {
+    if (!rig) rig = std::make_unique<VideoRig>();
     rig->keepPictures = true;
     i64 now = 1000000;
     for (const RtpPacket& packet : packets) {
