@@ -249,7 +249,8 @@ bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* ad
 
 // Host side, once per frame and stream before the relay socket is drained: the host's public key, with
 // the peer's host nonce, in answer to the hellos taken since the last call (at the ports they came
-// from), and to every listed peer not served on that stream for more than 1 s at the stream's port.
+// from), and to every listed peer not served on that stream for more than 1 s at the stream's port. A
+// listed peer without keys (listed while encryption was off) waits for the next drain's key exchanges.
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
 // Host side, once per frame: drops undecided peers not heard for 30 s, names the controlling peer, and
