@@ -172,6 +172,7 @@ void serveRelayHost(LinkFrame* frame) {
             forwardControllingPeerMessage(frame, &reader);
         }
     }
+    exchangeKeysWithNewSecureLinkPeers(host, RelayStreamMavlink, preferences, frame->now);
     SecureLinkPeer* controlling = host->controllingPeer;
     frame->connection->relayControlled =
         controlling && controlling->lastHeardTime && frame->now - controlling->lastHeardTime < kRelayControlHoldTime;

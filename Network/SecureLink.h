@@ -2,7 +2,7 @@
 // every drone datagram and its video to the other apps of the crew (its peers, at most 6), and takes
 // MAVLink from the one peer it lets control the drone. Every datagram is UDP; its byte 0 is the type:
 //
-//   1 host key     host -> client  1, u16 client peer id, 32 B host public key
+//   1 host key     host -> client  1, u16 client peer id, 32 B host public key, 16 B host nonce
 //   2 hello        client -> host  2, u16 peer id, 32 B client public key, u8 streams wanted (SecureLinkGrant
 //                                  bits), then the block {u64 control password, u8 name length, name}:
 //                                  sealed (u64 counter, 16 B IV, AES-128-CBC of the block, 16 B MAC) once the
@@ -11,12 +11,16 @@
 //   4 sealed data  client -> host  the inner packet, 16 B MAC
 //
 // All numbers are little-endian. K = SHA-256(X25519 shared secret | host public key | client public
-// key); the cipher key is K[0..16], the MAC is HMAC-SHA-256 under K[16..32] over everything before the
-// MAC, cut to 16 bytes, and it is checked before anything is decrypted. Each direction counts its
-// datagrams per stream from 0; a receiver drops a counter it has accepted already or one more than 63
-// behind the highest it accepted, so nothing captured can be replayed. A client that starts over
-// (another host, or the connection switched away and back) draws a fresh key pair and peer id, so no
-// key ever counts from 0 twice.
+// key | host nonce); the cipher key is K[0..16], the MAC is HMAC-SHA-256 under K[16..32] over
+// everything before the MAC, cut to 16 bytes, and it is checked before anything is decrypted. Each
+// direction counts its datagrams per stream from 0; a receiver drops a counter it has accepted already
+// or one more than 63 behind the highest it accepted, so nothing captured can be replayed within a
+// session. A session is one entry of the host's list: the host draws a fresh nonce for every entry it
+// lists and sends it with its key, so nothing sealed for an earlier entry (a client's earlier session,
+// captured and replayed from its address) opens in a later one, whatever key and peer id it shows; the
+// hello of a peer not yet listed is never opened, only answered with the key and the new entry's nonce.
+// A client that starts over (another host, or the connection switched away and back) draws a fresh key
+// pair and peer id, so no key ever counts from 0 twice.
 //
 // The exchange has no secret shared beforehand: both apps show the link's fingerprint (the first 6
 // bytes of SHA-256(host public key | client public key) as hex pairs) where control is granted, so the
@@ -26,7 +30,8 @@
 // (6, u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons).
 //
 // With "Relay mode disable encryption" the host sends and takes everything plain, to and from every
-// listed peer. With encryption on, nothing relayed leaves unsealed.
+// listed peer, and exchanges no keys (a peer listed so gets its keys once encryption is on again). With
+// encryption on, nothing relayed leaves unsealed.
 #pragma once
 #include "Core/AddressRecord.h"
 #include "Core/FixedString.h"
@@ -53,10 +58,18 @@ constexpr i32 kSecureLinkUndecidedPerAddress = 2;
 constexpr i32 kSecureLinkFingerprintBytes = 6;
 // Datagrams a relay socket takes in one frame; the rest wait in the socket for the next.
 constexpr i32 kSecureLinkDatagramsPerFrame = 256;
-// Key exchanges (X25519) the host does in one frame and stream for hellos from peers not yet listed.
+// Key exchanges (X25519) the host does in one frame and relay port for hellos from peers not yet listed.
 // Anyone can say hello under ever new peer ids, so a flood of hellos costs a frame no more than these;
-// the hellos over them are dropped and counted (a real client says hello again a second later).
+// the hellos over them are dropped and counted (a real client says hello again a second later). They
+// are shared between the addresses that ask: one a frame for each address, the controlling listener's
+// address first, then the addresses of devices the user decided on, then the others; among equals the
+// address served longest ago (or never) first.
 constexpr i32 kSecureLinkKeyExchangesPerFrame = 2;
+// Addresses whose hellos wait for the frame's key exchanges on a relay port (one hello each), and
+// addresses remembered with the time of their latest key exchange there.
+constexpr i32 kSecureLinkKeyExchangeWaiting = 8;
+constexpr i32 kSecureLinkServedAddresses = 16;
+constexpr i32 kSecureLinkHostNonceBytes = 16;
 // Hellos answered with the host key in one frame and stream; a client whose hello went unanswered
 // says hello again.
 constexpr i32 kSecureLinkKeyAnswers = 8;
@@ -129,7 +142,8 @@ struct SecureLinkPeer {
     u8 streamsWanted;
     u16 ports[kSecureLinkStreams];  // the source port of its hello on each stream's socket; 0 = none
     u8 publicKey[32];
-    SecureLinkKeys keys;
+    u8 hostNonce[kSecureLinkHostNonceBytes];  // drawn when the peer was listed; in its keys
+    SecureLinkKeys keys;  // not ready while it is listed with encryption off
     u64 sendCounters[kSecureLinkStreams];
     SecureLinkReplayWindow windows[kSecureLinkStreams];
     u32 echoKnown;
@@ -152,6 +166,23 @@ struct SecureLinkKeyAnswer {
     u16 peerId;
 };
 
+// A hello that waits for a key exchange at the end of the relay port's drain: its header and where it
+// stands (0 the controlling listener's address, 1 the address of a device the user decided on, 2 any
+// other).
+struct SecureLinkWaitingHello {
+    AddressRecord source;
+    u16 peerId;
+    u8 publicKey[32];
+    u8 streams;
+    u8 rank;
+};
+
+// An address and the time of its latest key exchange on a relay port.
+struct SecureLinkServedAddress {
+    AddressRecord address;
+    u64 time;
+};
+
 // The relay host side: the listed peers and the one that controls the drone (null for none).
 struct SecureLinkHost {
     SecureLinkPeer peers[kSecureLinkPeers];
@@ -160,11 +191,20 @@ struct SecureLinkHost {
     u32 listings;  // peers listed so far: the list order of the next one
     RelayHostIdentity* identity;  // null: the link does nothing
 
-    // Per stream: the hellos from peers not yet listed, and those of them dropped over the frame's key
-    // exchanges (the debug report shows both under the relay socket's line).
+    // Per stream: the hellos from peers not yet listed, those of them dropped over the frame's key
+    // exchanges, and the hellos under a listed peer id that did not open under its keys (the debug
+    // report shows them under the relay socket's line).
     u64 unlistedHellos[kSecureLinkStreams];
     u64 hellosOverKeyExchanges[kSecureLinkStreams];
+    u64 unopenedHellos[kSecureLinkStreams];
+    // The video streams of listed peers ask the video relay port for video once a second; the host
+    // relays by the user's grants and only counts them.
+    u64 peerVideoRequests;
     KeyExchangeBudget keyExchanges[kSecureLinkStreams];  // for hellos from peers not yet listed
+    // Per stream: the hellos waiting for the frame's key exchanges.
+    SecureLinkWaitingHello waitingHellos[kSecureLinkStreams][kSecureLinkKeyExchangeWaiting];
+    i32 waitingHelloCount[kSecureLinkStreams];
+    SecureLinkServedAddress servedAddresses[kSecureLinkStreams][kSecureLinkServedAddresses];
     // Per stream: the hellos to answer with the host key, sent by sendSecureLinkPublicKey.
     SecureLinkKeyAnswer keyAnswers[kSecureLinkStreams][kSecureLinkKeyAnswers];
     i32 keyAnswerCount[kSecureLinkStreams];
@@ -183,6 +223,7 @@ struct SecureLinkClient {
     SecureLinkClientIdentity* identity;  // null: the link does nothing
     AddressRecord server;  // the host's endpoint that the hellos go to
     u8 hostPublicKey[32];
+    u8 hostNonce[kSecureLinkHostNonceBytes];  // of the host's entry for this client
     SecureLinkKeys keys;
     u32 hostPlain;  // the host sends plain (its encryption is off)
     u32 hostGrants;
@@ -205,9 +246,13 @@ struct SecureLinkReceived {
                   // counts it; not refused)
 };
 
-// Host side, once per frame and stream before the relay socket is drained: the host's public key in
-// answer to the hellos taken since the last call (at the ports they came from), and to every listed
-// peer not served on that stream for more than 1 s at the stream's port.
+// Whether the address (any port of it) is a listed peer's.
+bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* address);
+
+// Host side, once per frame and stream before the relay socket is drained: the host's public key, with
+// the peer's host nonce, in answer to the hellos taken since the last call (at the ports they came
+// from), and to every listed peer not served on that stream for more than 1 s at the stream's port. A
+// listed peer without keys (listed while encryption was off) waits for the next drain's key exchanges.
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
 // Host side, once per frame: drops undecided peers not heard for 30 s, names the controlling peer, and
@@ -219,24 +264,33 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
 // Host side: the undecided peers silent for longer than silence leave the sharing list (all of them
 // with silence 0: relaying was switched off, and nobody waits for a decision any more).
 void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
-// Host side: one datagram of the relay socket of the stream. Hellos list or refresh their peer; a
-// sealed datagram is opened in place. The peer is null when the datagram is rejected. A hello from a
-// peer not yet listed costs a key exchange: past kSecureLinkKeyExchangesPerFrame in the frame it is
-// dropped and counted (limited). With encryption on, a stream's port is set only by a hello sealed
-// under the peer's keys on that stream (the header travels in the clear, and anyone on the peer's
-// address can replay it); a hello that does not open under them (a header alone, or sealed under
-// another host key) is answered with the host key at its own port and moves nothing, and one from
-// another port than the stream's proven one is refused. With encryption off, hellos set and move the
-// ports as they come. A new peer takes
-// a free place, else that of the longest silent peer that never completed a sealed hello (not one at
-// the controlling listener's address); one address holds at most two undecided peers, finished key
-// exchange or not, and a peer the user decided on is never given up. A hello from the controlling
-// listener's address always finds a place (an undecided peer of another address gives way), and its
-// sealed hello that echoes the control password is that listener started over: it takes over its old
-// entry's decision and place on the list. A new peer is listed below every listed one.
+// Host side: one datagram of the relay socket of the stream. Hellos from listed peers refresh their
+// peer; a sealed datagram is opened in place. The peer is null when the datagram is rejected. With
+// encryption on, a hello from a peer not yet listed is never opened: it waits for a key exchange at the
+// end of the drain (exchangeKeysWithNewSecureLinkPeers), one hello an address; one from an address that
+// already has one waiting, or that finds the waiting room full of better-placed addresses, is dropped
+// and counted (limited). With encryption on, a stream's port is set only by a hello sealed under the
+// peer's keys on that stream (the header travels in the clear, and anyone on the peer's address can
+// replay it); a hello that does not open under them (a header alone, or sealed under other keys) is
+// counted, answered with the host key at its own port and moves nothing, and one from another port
+// than the stream's proven one changes nothing. With encryption off, a new peer is listed at once
+// without a key exchange, and hellos set and move the ports as they come. Its sealed hello that echoes
+// the control password from the controlling listener's address is that listener started over: it takes
+// over its old entry's decision and place on the list. A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);
+// Host side, after each drain of the stream's relay socket: the key exchanges for the hellos from peers
+// not yet listed that waited in it, at most kSecureLinkKeyExchangesPerFrame a frame, one an address:
+// the controlling listener's address first, then those of devices the user decided on, then the
+// others, and among equals the address served longest ago first. Each lists its peer with a fresh host
+// nonce and answers it with the host key (a peer listed while encryption was off keeps its place and
+// gets its keys). A new peer takes a free place, else that of the longest silent peer that never
+// completed a sealed hello (not one at the controlling listener's address); one address holds at most
+// two undecided peers, finished key exchange or not, and a peer the user decided on is never given up.
+// A hello from the controlling listener's address always finds a place (an undecided peer of another
+// address gives way). The waiting hellos over the frame's key exchanges are dropped and counted.
+void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const Preferences* preferences, u64 now);
 // Host side: the endpoints on the stream's socket of the peers the user decided on and of the peer in
 // control (at most capacity); their count.
 i32 grantedSecureLinkEndpoints(const SecureLinkHost* host, u32 stream, AddressRecord* endpoints, i32 capacity);

@@ -23,6 +23,7 @@ void hostHeard(SecureLinkClient* client, u64 now) {
 void forgetKeys(SecureLinkClient* client) {
     client->keys = SecureLinkKeys{};
     std::memset(client->hostPublicKey, 0, sizeof(client->hostPublicKey));
+    std::memset(client->hostNonce, 0, sizeof(client->hostNonce));
     std::memset(client->sendCounters, 0, sizeof(client->sendCounters));
     std::memset(client->windows, 0, sizeof(client->windows));
     client->hostPlain = 0;
@@ -59,25 +60,30 @@ bool isLive(const SecureLinkClient* client, u64 now) {
     return client->lastSealedTime && now - client->lastSealedTime < kSecureLinkHostSilence;
 }
 
+// The host key and the nonce of the host's entry for this client.
 void takeHostKey(SecureLinkClient* client, const u8* data, u64 now) {
     SecureLinkClientIdentity* identity = client->identity;
     const u8* hostKey = data + 3;
-    if (client->keys.ready && std::memcmp(client->hostPublicKey, hostKey, 32) == 0) {
+    const u8* nonce = data + 35;
+    if (client->keys.ready && std::memcmp(client->hostPublicKey, hostKey, 32) == 0 &&
+        std::memcmp(client->hostNonce, nonce, kSecureLinkHostNonceBytes) == 0) {
         hostHeard(client, now);
         return;
     }
-    // Anyone can send a host key: while sealed datagrams still come under the keys, another one is
-    // not the host's. Once the link has been silent for 3 s it is taken (the host started again).
+    // Anyone can send a host key: while sealed datagrams still come under the keys, another one (or
+    // another nonce) is not the host's. Once the link has been silent for 3 s it is taken (the host
+    // started again, or listed this client anew).
     if (client->keys.ready && isLive(client, now)) return;
     // One key exchange a frame: host keys from the host's address (anyone can send one) cost the
     // frame no more. The next frame takes the next.
     if (!takeKeyExchange(&client->hostKeyExchanges, now, 1)) return;
     SecureLinkKeys keys;
-    if (!deriveSecureLinkKeys(&keys, identity->privateKey, hostKey, hostKey, identity->publicKey)) return;
-    // A new host key: fresh keys, counters and windows.
+    if (!deriveSecureLinkKeys(&keys, identity->privateKey, hostKey, hostKey, identity->publicKey, nonce)) return;
+    // A new host key or entry: fresh keys, counters and windows.
     forgetKeys(client);
     client->keys = keys;
     std::memcpy(client->hostPublicKey, hostKey, 32);
+    std::memcpy(client->hostNonce, nonce, kSecureLinkHostNonceBytes);
     client->helloPending = 1;
     hostHeard(client, now);
 }

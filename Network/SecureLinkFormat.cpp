@@ -13,7 +13,7 @@ u32 readLinkU32(const u8* bytes) { return (u32)readLinkU16(bytes) | (u32)readLin
 u64 readLinkU64(const u8* bytes) { return (u64)readLinkU32(bytes) | (u64)readLinkU32(bytes + 4) << 32; }
 
 u32 deriveSecureLinkKeys(SecureLinkKeys* out, const u8* privateKey, const u8* peerPublicKey, const u8* hostPublicKey,
-                         const u8* clientPublicKey) {
+                         const u8* clientPublicKey, const u8* hostNonce) {
     *out = SecureLinkKeys{};
     u8 scalar[32];
     u8 shared[32];
@@ -27,6 +27,7 @@ u32 deriveSecureLinkKeys(SecureLinkKeys* out, const u8* privateKey, const u8* pe
     sha256Update(&context, shared, 32);
     sha256Update(&context, hostPublicKey, 32);
     sha256Update(&context, clientPublicKey, 32);
+    sha256Update(&context, hostNonce, kSecureLinkHostNonceBytes);
     sha256Final(digest, &context);
     std::memcpy(out->cipherKey, digest, 16);
     std::memcpy(out->macKey, digest + 16, 16);

@@ -6,12 +6,12 @@
 // Header bytes before the counter of a sealed datagram (type, peer id, stream) and of a hello.
 constexpr i64 kSealedDataHeader = 4;
 constexpr i64 kHelloHeader = 36;
-constexpr i64 kHostKeyLength = 35;
+constexpr i64 kHostKeyLength = 3 + 32 + kSecureLinkHostNonceBytes;
 
-// K = SHA-256(X25519(privateKey, peerPublicKey) | host public key | client public key). Returns 0
-// (keys not ready) when the shared secret is all zero (a point of small order).
+// K = SHA-256(X25519(privateKey, peerPublicKey) | host public key | client public key | host nonce).
+// Returns 0 (keys not ready) when the shared secret is all zero (a point of small order).
 u32 deriveSecureLinkKeys(SecureLinkKeys* out, const u8* privateKey, const u8* peerPublicKey, const u8* hostPublicKey,
-                         const u8* clientPublicKey);
+                         const u8* clientPublicKey, const u8* hostNonce);
 
 // Appends counter, IV, the PKCS#7-padded ciphertext of inner and the MAC over the writer's whole content
 // (which must start with the datagram's header). The IV is AES(cipher key, type | stream | counter),

@@ -5,6 +5,7 @@
 #include "Network/SecureLinkFormat.h"
 #include "Network/Socket.h"
 #include "Platform/Input.h"
+#include "Platform/Random.h"
 
 #include <cstring>
 
@@ -157,74 +158,192 @@ void answerHello(SecureLinkHost* host, u32 stream, u16 peerId, const AddressReco
     if (*count < kSecureLinkKeyAnswers) answers[(*count)++] = SecureLinkKeyAnswer{*source, peerId};
 }
 
-void appendHostKey(const SecureLinkHost* host, u16 peerId, ByteWriter* slot) {
+void appendHostKey(const SecureLinkHost* host, const SecureLinkPeer* peer, ByteWriter* slot) {
     appendU8(SecureLinkHostKey, slot);
-    appendU16Le(peerId, slot);
+    appendU16Le(peer->peerId, slot);
     appendBytes(host->identity->publicKey, 32, slot);
+    appendBytes(peer->hostNonce, kSecureLinkHostNonceBytes, slot);
 }
 
+// Where a sender stands for the frame's key exchanges: 0 the controlling listener's address, 1 the
+// address of a device the user decided on, 2 any other. (Anyone can put undecided peers on the list.)
+u8 keyExchangeRank(const SecureLinkHost* host, const AddressRecord* source) {
+    if (isListenerAddress(host, source)) return 0;
+    for (const SecureLinkPeer& peer : host->peers) {
+        if (isListed(&peer) && peer.userDecision != 0 && sameAddress(&peer.address, source)) return 1;
+    }
+    return 2;
+}
+
+// The time of the address's latest key exchange on the stream; 0 for none remembered.
+u64 servedTime(const SecureLinkHost* host, u32 stream, const AddressRecord* address) {
+    for (const SecureLinkServedAddress& served : host->servedAddresses[stream]) {
+        if (served.time && sameAddress(&served.address, address)) return served.time;
+    }
+    return 0;
+}
+
+void rememberServed(SecureLinkHost* host, u32 stream, const AddressRecord* address, u64 now) {
+    SecureLinkServedAddress* entry = nullptr;
+    for (SecureLinkServedAddress& served : host->servedAddresses[stream]) {
+        if (served.time && sameAddress(&served.address, address)) {
+            entry = &served;
+            break;
+        }
+        if (!entry || served.time < entry->time) entry = &served;
+    }
+    entry->address = *address;
+    entry->time = now ? now : 1;
+}
+
+// Keeps a hello for the key exchanges at the end of the drain: one an address; when the room is full,
+// the latest of the worst placed addresses gives way to a better placed one. Nothing costly: a hello
+// dropped here costs what any datagram does. False when it is dropped.
+bool waitForKeyExchange(SecureLinkHost* host, u32 stream, u16 peerId, const u8* publicKey, u8 streams,
+                        const AddressRecord* source) {
+    SecureLinkWaitingHello* waiting = host->waitingHellos[stream];
+    i32* count = &host->waitingHelloCount[stream];
+    for (i32 i = 0; i < *count; i++) {
+        if (sameAddress(&waiting[i].source, source)) return false;
+    }
+    u8 rank = keyExchangeRank(host, source);
+    if (*count == kSecureLinkKeyExchangeWaiting) {
+        i32 worst = -1;
+        for (i32 i = 0; i < *count; i++) {
+            if (waiting[i].rank > rank && (worst < 0 || waiting[i].rank >= waiting[worst].rank)) worst = i;
+        }
+        if (worst < 0) return false;
+        host->hellosOverKeyExchanges[stream]++;
+        for (i32 i = worst; i + 1 < *count; i++) waiting[i] = waiting[i + 1];
+        (*count)--;
+    }
+    SecureLinkWaitingHello* kept = &waiting[(*count)++];
+    kept->source = *source;
+    kept->peerId = peerId;
+    std::memcpy(kept->publicKey, publicKey, 32);
+    kept->streams = streams;
+    kept->rank = rank;
+    return true;
+}
+
+// A hello that asks the streams of its header byte: what it wants, and that it was heard.
+void heardHello(SecureLinkPeer* peer, u8 streams, u64 now) {
+    peer->streamsWanted |= streams;
+    if (streams & SecureLinkGrantControl) peer->pending = 1;
+    if (peer->userDecision == 0) peer->counter++;
+    peer->lastHeardTime = now;
+}
+
+// The key exchange for one waiting hello: its peer listed (or, listed with encryption off, keyed) with a
+// fresh host nonce, and answered with the host key.
+void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello* hello, u64 now) {
+    SecureLinkPeer* peer = findPeer(host, hello->peerId, &hello->source);
+    if (peer && std::memcmp(peer->publicKey, hello->publicKey, 32) != 0) return;
+    if (!peer || !peer->keys.ready) {
+        if (!takeKeyExchange(&host->keyExchanges[stream], now, kSecureLinkKeyExchangesPerFrame)) {
+            host->hellosOverKeyExchanges[stream]++;
+            return;
+        }
+        u8 nonce[kSecureLinkHostNonceBytes];
+        SecureLinkKeys keys;
+        if (getRandomBytes(nonce, sizeof(nonce)) != 0) return;  // the client says hello again
+        if (!deriveSecureLinkKeys(&keys, host->identity->privateKey, hello->publicKey, host->identity->publicKey,
+                                  hello->publicKey, nonce)) {
+            return;  // a point of small order: no link can be keyed with it
+        }
+        if (!peer) {
+            peer = freePeer(host, &hello->source, now);
+            if (!peer) return;
+            *peer = SecureLinkPeer{};
+            peer->address = hello->source;
+            peer->listOrder = ++host->listings;
+            peer->peerId = hello->peerId;
+            std::memcpy(peer->publicKey, hello->publicKey, 32);
+        }
+        std::memcpy(peer->hostNonce, nonce, sizeof(nonce));
+        peer->keys = keys;
+        heardHello(peer, hello->streams, now);
+        rememberServed(host, stream, &hello->source, now);
+    }
+    answerHello(host, stream, hello->peerId, &hello->source);
+}
+
+// With encryption on, a hello from a peer not yet listed waits for a key exchange and nothing in it is
+// read (nothing sealed for an earlier entry opens in a new one); with it off the peer is listed at once,
+// without keys.
 SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, bool plain, u64 now,
-                             u32* limited) {
+                             SecureLinkReceived* out) {
     u8* data = datagram->data;
     i64 length = datagram->length;
-    if (length < kHelloHeader) return nullptr;
+    if (length < kHelloHeader) {
+        out->refused = 1;
+        return nullptr;
+    }
     u16 peerId = readLinkU16(data + 1);
     const u8* publicKey = data + 3;
     u8 streams = data[35];
     const AddressRecord* source = &datagram->source;
     SecureLinkPeer* peer = findPeer(host, peerId, source);
-    if (peer && std::memcmp(peer->publicKey, publicKey, 32) != 0) return nullptr;  // a peer's key never changes
-    SecureLinkKeys keys = peer ? peer->keys : SecureLinkKeys{};
     if (!peer) {
         host->unlistedHellos[stream]++;
-        if (!takeKeyExchange(&host->keyExchanges[stream], now, kSecureLinkKeyExchangesPerFrame)) {
-            host->hellosOverKeyExchanges[stream]++;
-            *limited = 1;
+        if (!plain) {
+            if (!waitForKeyExchange(host, stream, peerId, publicKey, streams, source)) {
+                host->hellosOverKeyExchanges[stream]++;
+                out->limited = 1;
+            }
             return nullptr;
         }
-        if (!deriveSecureLinkKeys(&keys, host->identity->privateKey, publicKey, host->identity->publicKey, publicKey) &&
-            !plain) {
-            return nullptr;
-        }
-    }
-    // The block: sealed once the client knows the host key; a plain one is read only with encryption
-    // off. One that does not open drops the whole hello, and its sender, which may hold an earlier
-    // host's key, hears the host key.
-    const u8* block = nullptr;
-    i64 blockLength = 0;
-    u64 counter = 0;
-    bool sealed = false;
-    if (length > kHelloHeader) {
-        SecureLinkReplayWindow fresh{};
-        u8* inner = nullptr;
-        if (keys.ready && openSecureLinkPart(data, length, kHelloHeader, &keys, peer ? &peer->windows[stream] : &fresh,
-                                             &inner, &blockLength, &counter)) {
-            block = inner;
-            sealed = true;
-        } else if (plain) {
-            block = data + kHelloHeader;
-            blockLength = length - kHelloHeader;
-        } else {
-            answerHello(host, stream, peerId, source);
-            return nullptr;
-        }
-    }
-    // The header is sent in the clear, so anyone on the peer's address can replay it from another
-    // port: with encryption on only a hello sealed under the peer's keys sets a stream's port, and a
-    // plain one from another port than the one proven is refused. With encryption off nothing is
-    // proven, and hellos move the ports as they come.
-    u16 port = source->port;
-    bool proven = sealed || plain;
-    if (!proven && peer && peer->ports[stream] && peer->ports[stream] != port) return nullptr;
-    if (!peer) {
         peer = freePeer(host, source, now);
-        if (!peer) return nullptr;
+        if (!peer) {
+            out->refused = 1;
+            return nullptr;
+        }
         *peer = SecureLinkPeer{};
         peer->address = *source;
         peer->listOrder = ++host->listings;
         peer->peerId = peerId;
         std::memcpy(peer->publicKey, publicKey, 32);
-        peer->keys = keys;
+    } else if (std::memcmp(peer->publicKey, publicKey, 32) != 0) {
+        host->unopenedHellos[stream]++;  // a peer's key never changes
+        return nullptr;
+    }
+    // The block: sealed once the client knows the host key; a plain one is read only with encryption
+    // off. One that does not open drops the whole hello, and its sender, which may hold an earlier
+    // host's key or entry, hears the host key.
+    const u8* block = nullptr;
+    i64 blockLength = 0;
+    u64 counter = 0;
+    bool sealed = false;
+    if (length > kHelloHeader) {
+        u8* inner = nullptr;
+        if (!plain && openSecureLinkPart(data, length, kHelloHeader, &peer->keys, &peer->windows[stream], &inner,
+                                         &blockLength, &counter)) {
+            block = inner;
+            sealed = true;
+        } else if (plain) {
+            block = data + kHelloHeader;
+            blockLength = length - kHelloHeader;
+        }
+    }
+    // The header is sent in the clear, so anyone on the peer's address can replay it from another
+    // port: with encryption on only a hello sealed under the peer's keys sets a stream's port, and a
+    // plain one from another port than the one proven changes nothing. With encryption off nothing is
+    // proven, and hellos move the ports as they come.
+    u16 port = source->port;
+    if (!plain && !sealed) {
+        host->unopenedHellos[stream]++;
+        if (!peer->keys.ready) {  // listed while encryption was off: its keys wait for a key exchange
+            waitForKeyExchange(host, stream, peerId, publicKey, streams, source);
+            return nullptr;
+        }
+        if (length > kHelloHeader) {  // sealed under other keys
+            answerHello(host, stream, peerId, source);
+            return nullptr;
+        }
+        if (peer->ports[stream] && peer->ports[stream] != port) return nullptr;  // a header replayed
+        answerHello(host, stream, peerId, source);
+        heardHello(peer, streams, now);
+        return peer;
     }
     if (sealed) {
         acceptReplayCounter(&peer->windows[stream], counter);
@@ -232,16 +351,9 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     }
     if (block) readHelloBlock(peer, block, blockLength);
     if (sealed) takeOverFromEarlierSelf(host, peer);
-    if (proven) {
-        peer->ports[stream] = port;
-        if (stream == RelayStreamMavlink) peer->address.port = port;
-    } else {
-        answerHello(host, stream, peerId, source);
-    }
-    peer->streamsWanted |= streams;
-    if (streams & SecureLinkGrantControl) peer->pending = 1;
-    if (peer->userDecision == 0) peer->counter++;
-    peer->lastHeardTime = now;
+    peer->ports[stream] = port;
+    if (stream == RelayStreamMavlink) peer->address.port = port;
+    heardHello(peer, streams, now);
     return peer;
 }
 
@@ -255,17 +367,26 @@ void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stre
     if (encryptionOff(preferences)) return;
     for (i32 i = 0; i < answers; i++) {
         const SecureLinkKeyAnswer* answer = &host->keyAnswers[stream][i];
+        SecureLinkPeer* peer = findPeer(host, answer->peerId, &answer->destination);
+        if (!peer || !peer->keys.ready) continue;  // it left the list since
         ByteWriter* slot = queueSocketPacket(&answer->destination, relaySocket);
         if (!slot) return;
-        appendHostKey(host, answer->peerId, slot);
+        appendHostKey(host, peer, slot);
+        if (answer->destination.port == peer->ports[stream]) peer->keySentTime[stream] = now;
     }
     for (SecureLinkPeer& peer : host->peers) {
         if (!isListed(&peer) || !peer.ports[stream]) continue;
+        if (!peer.keys.ready) {
+            // Listed while encryption was off: its keys wait for the next drain's key exchanges.
+            AddressRecord source = peerDestination(&peer, stream);
+            waitForKeyExchange(host, stream, peer.peerId, peer.publicKey, 0, &source);
+            continue;
+        }
         if (peer.keySentTime[stream] && now - peer.keySentTime[stream] <= kSecureLinkKeyInterval) continue;
         AddressRecord destination = peerDestination(&peer, stream);
         ByteWriter* slot = queueSocketPacket(&destination, relaySocket);
         if (!slot) return;
-        appendHostKey(host, peer.peerId, slot);
+        appendHostKey(host, &peer, slot);
         peer.keySentTime[stream] = now;
     }
 }
@@ -351,7 +472,7 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
     i64 length = datagram->length;
     u8 type = data[0];
     if (type == SecureLinkHello) {
-        out->refused = receiveHello(host, datagram, stream, plain, now, &out->limited) == nullptr && !out->limited;
+        receiveHello(host, datagram, stream, plain, now, out);
         return out;  // the link's own: nothing to hand on
     }
     out->refused = 1;  // until it is opened or found to be a listed peer's
@@ -389,6 +510,38 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
         }
     }
     return out;
+}
+
+void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const Preferences* preferences, u64 now) {
+    if (!host || !host->identity || stream >= kSecureLinkStreams) return;
+    i32 count = host->waitingHelloCount[stream];
+    host->waitingHelloCount[stream] = 0;
+    if (encryptionOff(preferences)) return;  // switched off meanwhile: they are listed as they say hello again
+    // Best placed first; among equals the address served longest ago, then the one that asked first.
+    SecureLinkWaitingHello* waiting = host->waitingHellos[stream];
+    u64 served[kSecureLinkKeyExchangeWaiting];
+    bool done[kSecureLinkKeyExchangeWaiting] = {};
+    for (i32 i = 0; i < count; i++) served[i] = servedTime(host, stream, &waiting[i].source);
+    for (i32 turn = 0; turn < count; turn++) {
+        i32 next = -1;
+        for (i32 i = 0; i < count; i++) {
+            if (done[i]) continue;
+            if (next < 0 || waiting[i].rank < waiting[next].rank ||
+                (waiting[i].rank == waiting[next].rank && served[i] < served[next])) {
+                next = i;
+            }
+        }
+        done[next] = true;
+        exchangeKeys(host, stream, &waiting[next], now);
+    }
+}
+
+bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* address) {
+    if (!host || !address) return false;
+    for (const SecureLinkPeer& peer : host->peers) {
+        if (isListed(&peer) && sameAddress(&peer.address, address)) return true;
+    }
+    return false;
 }
 
 i32 grantedSecureLinkEndpoints(const SecureLinkHost* host, u32 stream, AddressRecord* endpoints, i32 capacity) {

@@ -86,9 +86,16 @@ void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, 
         if (!datagram.received) break;
         SecureLinkReceived opened{};
         if (relayHost) receiveFromSecureLinkPeer(&opened, &datagram, relayHost, RelayStreamVideo, preferences, (u64)now);
-        // With no relay host nobody is listed: every sender is unknown.
-        if (!relayHost || opened.refused) videoRelaySocket->unknownSenderDatagrams++;
+        // A listed device's video stream asks for video once a second (the relay sends it by the
+        // user's grants). With no relay host nobody is listed: every sender is unknown.
+        if (relayHost && opened.refused && datagram.length >= 1 && datagram.data[0] == kQvRequest &&
+            isSecureLinkPeerAddress(relayHost, &datagram.source)) {
+            relayHost->peerVideoRequests++;
+        } else if (!relayHost || opened.refused) {
+            videoRelaySocket->unknownSenderDatagrams++;
+        }
     }
+    exchangeKeysWithNewSecureLinkPeers(relayHost, RelayStreamVideo, preferences, (u64)now);
 }
 
 FixedString videoStatusWithNotes(FixedString status, const VideoStreamStats* stats, const Socket* videoSocket,

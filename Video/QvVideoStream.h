@@ -78,7 +78,9 @@ void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slot
 void endVideoStream(H264StreamState* h264, ImageSlotTable* slots);
 
 // Drains the relay socket into the secure link's host side (stream 1: video), at most
-// kSecureLinkDatagramsPerFrame datagrams a call.
+// kSecureLinkDatagramsPerFrame datagrams a call, then does the key exchanges its new peers' hellos
+// wait for. Called once a frame (by the QV stream), so the port reads and exchanges keys within one
+// bound a frame.
 void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, const Preferences* preferences,
                            i64 now);
 

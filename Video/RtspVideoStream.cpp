@@ -195,7 +195,8 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
                             Preferences* preferences, ImageSlotTable* slots, FlightLogger* logger) {
     VideoStreamStats* stats = &stream->stats;
     i64 now = videoStreamNow(stats);
-    serveVideoRelaySocket(videoRelaySocket, relayHost, preferences, now);
+    // The video relay port's intake is the QV stream's, which runs right before in every frame: one
+    // drain a frame keeps the port to one bound of reads and key exchanges.
     if (!enterActivePath(stream, preferences, now)) {
         closeStreamSockets(controlSocket, rtpSocket, rtcpSocket, preferences);
         return;

@@ -3,7 +3,7 @@
 // keeps per-source reception counts, answers with RTCP receiver reports every 3 s, and tears the
 // session down when the preferences change or the stream falls silent. It also serves this program's
 // video relay: every payload goes on to the video peers as a Qv video datagram, and its status line
-// as a Qv text datagram once a second.
+// as a Qv text datagram once a second (the relay port's intake is the QV stream's).
 //
 // States: 0 idle (sockets closed), 1 DESCRIBE, 2 SETUP, 3 SETUP acknowledged, 4 PLAY, 5 playing,
 // 6 teardown wanted, 7 TEARDOWN sent, 8 TEARDOWN acknowledged. A reply other than 200 restarts at 1;

@@ -54,13 +54,20 @@ void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
                     "   @ datagrams from unknown senders ignored\n", writer);
 }
 
-// A relay socket's hellos from peers not yet listed, and those dropped over the frame's key
-// exchanges: a line each, when not 0.
+// A relay socket's hellos from peers not yet listed, those dropped over the frame's key exchanges,
+// and those under a listed peer id that did not open (and on the video port the listed devices' video
+// requests): a line each, when not 0.
 void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* writer) {
     appendCountLine(host->unlistedHellos[stream], "   1 hello from a peer not yet listed\n",
                     "   @ hellos from peers not yet listed\n", writer);
     appendCountLine(host->hellosOverKeyExchanges[stream], "   1 hello dropped over the key exchanges a frame may do\n",
                     "   @ hellos dropped over the key exchanges a frame may do\n", writer);
+    appendCountLine(host->unopenedHellos[stream], "   1 hello under a listed peer id that did not open\n",
+                    "   @ hellos under listed peer ids that did not open\n", writer);
+    if (stream == RelayStreamVideo) {
+        appendCountLine(host->peerVideoRequests, "   1 video request from a listed device\n",
+                        "   @ video requests from listed devices\n", writer);
+    }
 }
 
 void appendListenerLine(const char* label, const Socket* socket, ByteWriter* writer) {

@@ -13,6 +13,7 @@
 #include "Platform/Random.h"
 #include "Support/FreePorts.h"
 #include "Video/QvVideoStream.h"
+#include "Video/RtspVideoStream.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,7 @@ const u8 kLoopback[4] = {127, 0, 0, 1};
 
 u64 crowdNow = 0;
 u64 crowdClock() { return crowdNow; }
+u64 crowdClockLater() { return crowdNow + 1000; }  // a step that runs later in the frame
 
 // A UDP socket of the test's own on a loopback address, sending to the station's ports.
 struct Sender {
@@ -126,6 +128,8 @@ struct Device {
     std::unique_ptr<Socket> sockets[kSecureLinkStreams];
     AddressRecord hosts[kSecureLinkStreams] = {};  // the host's port for each stream; family 0: not used
     std::vector<Bytes> opened[kSecureLinkStreams];  // what each stream handed on, oldest first
+    std::vector<Bytes> sent[kSecureLinkStreams];    // what each stream sent, as anyone on the way sees it
+    FixedString localAddress{};                      // the loopback address its sockets send from; empty: any
 
     Device() {
         EXPECT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
@@ -142,9 +146,13 @@ struct Device {
     }
     // Sends what is queued and takes what the host sent.
     void take(u32 stream) {
+        const PacketQueue* queue = &sockets[stream]->sendQueue;
+        for (u8 i = queue->readIndex; i != queue->writeIndex; i = (u8)((i + 1) % kPacketQueueSlots)) {
+            sent[stream].emplace_back(queue->slots[i].data, queue->slots[i].data + queue->slots[i].writer.length);
+        }
         for (;;) {
             SocketResult datagram;
-            updateSocket(&datagram, sockets[stream].get(), 4, SocketModeUdp, 0, nullptr, nullptr, 0);
+            updateSocket(&datagram, sockets[stream].get(), 4, SocketModeUdp, 0, &localAddress, nullptr, 0);
             if (!datagram.received) break;
             u8* data = datagram.data;
             u32 length = datagram.length;
@@ -170,10 +178,19 @@ struct Device {
     }
 };
 
+// The QV and RTSP video streams, idle, as the application runs them after the drone link each frame.
+struct VideoSteps {
+    Socket qv{}, control{}, rtp{}, rtcp{};
+    QvVideoStream qvStream{};
+    RtspVideoStream rtspStream{};
+    H264StreamState h264{};
+};
+
 struct CrowdedLink : ::testing::Test {
     std::unique_ptr<Socket> droneSocket;
     std::unique_ptr<Socket> relaySocket;
     std::unique_ptr<Socket> videoRelaySocket;
+    std::unique_ptr<VideoSteps> video;
     std::unique_ptr<DroneConnection> connection;
     std::unique_ptr<Preferences> preferences = std::make_unique<Preferences>();
     std::unique_ptr<SecureLinkHost> host;
@@ -193,6 +210,9 @@ struct CrowdedLink : ::testing::Test {
         if (droneSocket) closeSocket(droneSocket.get());
         if (relaySocket) closeSocket(relaySocket.get());
         if (videoRelaySocket) closeSocket(videoRelaySocket.get());
+        if (video) {
+            for (Socket* socket : {&video->qv, &video->control, &video->rtp, &video->rtcp}) closeSocket(socket);
+        }
         videoRelayPort = kSecureLinkVideoPort;
     }
     // A new station: link, drone socket on a port the system picks, and the first frame that binds it.
@@ -230,6 +250,9 @@ struct CrowdedLink : ::testing::Test {
     u16 startVideoRelay() {
         videoRelaySocket = std::make_unique<Socket>();
         videoRelaySocket->clock = crowdClock;
+        video = std::make_unique<VideoSteps>();
+        video->qvStream.stats.clock = crowdClock;
+        video->rtspStream.stats.clock = crowdClockLater;
         std::vector<u16> free = freeUdpPorts(1);
         EXPECT_EQ(free.size(), 1u);
         videoRelayPort = free.empty() ? 0 : free[0];
@@ -266,14 +289,17 @@ struct CrowdedLink : ::testing::Test {
             if (entry.type == FlightLogReceivedFromDrone) entries.emplace_back(entry.payload, entry.payload + entry.length);
         }
     }
-    // One frame of the drone link, and of the video relay port once it is open (as a video stream
-    // serves it).
+    // One frame of the drone link, and once the video relay port is open of the two video streams
+    // that serve it.
     void frame() {
         inputs.now = crowdNow;
         controlDrone(connection.get(), &inputs);
         if (!videoRelaySocket) return;
-        serveVideoRelaySocket(videoRelaySocket.get(), host.get(), preferences.get(), (i64)crowdNow);
-        sendSecureLinkPublicKey(host.get(), videoRelaySocket.get(), RelayStreamVideo, preferences.get(), crowdNow);
+        VideoSteps* v = video.get();
+        controlQvVideoStream(&v->qv, videoRelaySocket.get(), host.get(), nullptr, &v->qvStream, &v->h264,
+                             preferences.get(), nullptr, nullptr);
+        controlRtspVideoStream(&v->control, &v->rtp, &v->rtcp, videoRelaySocket.get(), host.get(), &v->rtspStream,
+                               &v->h264, preferences.get(), nullptr, nullptr);
     }
     // Frames until the condition holds; a millisecond between them for the loopback. False after
     // about five seconds of frames that never saw it.
@@ -631,6 +657,140 @@ TEST_F(CrowdedLink, HelloFloodsOnBothRelayPortsCostEachFrameFewKeyExchanges) {
         EXPECT_EQ(host->unlistedHellos[s], sent[s]) << "stream " << s;
     }
     EXPECT_EQ(relaySocket->unknownSenderDatagrams + videoRelaySocket->unknownSenderDatagrams, 0u);
+}
+
+// A COMMAND_LONG from the crew device's ground station, told apart by its first parameter.
+Bytes commandLong(u8 mark) {
+    Bytes payload(33, 0);
+    payload[3] = mark;
+    payload[28] = 21;  // MAV_CMD_NAV_LAND
+    payload[30] = 1;
+    payload[31] = 1;
+    return frameOf(MavlinkCommandLong, payload, 0xFFBE);
+}
+
+// Whether the drone has been sent the datagram; what came before it is kept in *before.
+bool droneGot(const Sender& drone, const Bytes& datagram, std::vector<Bytes>* before) {
+    Bytes got;
+    while (drone.receive(&got)) {
+        if (got == datagram) return true;
+        before->push_back(got);
+    }
+    return false;
+}
+
+// The device granted control starts over (a fresh key pair and peer id) and is the controller again.
+// Another port of its address then replays everything its earlier session sent: the sealed hellos
+// that echoed the control password and a command. It takes nothing over, and the drone gets the
+// device's next command without the replayed one before it.
+TEST_F(CrowdedLink, AnEarlierSessionReplayedOpensNothing) {
+    Sender drone;
+    Sender replayer;
+    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
+    fresh();
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    Device device;
+    SecureLinkPeer* peer = connectDevice(&device, relayPort, SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    if (HasFailure()) return;
+    ASSERT_TRUE(withDeviceUntil(&device, [&] { return host->controllingPeer == peer; }));
+    std::vector<Bytes> before;
+    device.sendSealed(commandLong(1));
+    ASSERT_TRUE(withDeviceUntil(&device, [&] { return droneGot(drone, commandLong(1), &before); }));
+    std::vector<Bytes> earlier = device.sent[RelayStreamMavlink];
+
+    stopSecureLinkClient(device.records[RelayStreamMavlink].get());
+    u16 earlierId = device.identity.peerId;
+    ASSERT_TRUE(withDeviceUntil(&device, [&] {
+        return host->controllingPeer && host->controllingPeer->peerId == device.identity.peerId &&
+               device.identity.peerId != earlierId;
+    }));
+    SecureLinkPeer* controller = host->controllingPeer;
+
+    crowdNow += 16667;
+    for (const Bytes& datagram : earlier) {
+        if (datagram[0] == SecureLinkHello) {
+            ASSERT_TRUE(replayer.send(datagram, relayPort));
+        }
+    }
+    u64 hellos = host->unlistedHellos[RelayStreamMavlink];
+    ASSERT_TRUE(framesUntil([&] { return host->unlistedHellos[RelayStreamMavlink] > hellos; }));
+    crowdNow += 16667;
+    frame();
+    for (const Bytes& datagram : earlier) {
+        if (datagram[0] == SecureLinkFromClient) {
+            ASSERT_TRUE(replayer.send(datagram, relayPort));
+        }
+    }
+    before.clear();
+    device.sendSealed(commandLong(2));  // behind the replay in the relay port
+    EXPECT_TRUE(withDeviceUntil(&device, [&] { return droneGot(drone, commandLong(2), &before); }));
+    for (const Bytes& datagram : before) EXPECT_NE(datagram, commandLong(1));
+    EXPECT_EQ(host->controllingPeer, controller);
+    EXPECT_EQ(controller->peerId, device.identity.peerId);
+    EXPECT_NE(controller->userDecision & SecureLinkGrantControl, 0u);
+    for (const SecureLinkPeer& other : host->peers) {
+        if (other.address.family && other.peerId == earlierId) {
+            EXPECT_EQ(other.verified | other.userDecision, 0u);
+        }
+    }
+}
+
+// Hellos under ever new peer ids from one address fill both relay ports in every frame. A new device
+// of another address, and the device granted control starting over, get on within a few frames; the
+// video relay port, which the QV and the RTSP stream both serve, reads and exchanges keys within one
+// bound a frame.
+TEST_F(CrowdedLink, OneFloodingAddressLeavesOtherAddressesTheirKeyExchanges) {
+    u16 ports[kSecureLinkStreams] = {startRelay(), startVideoRelay()};
+    if (HasFailure()) return;
+    Socket* stations[kSecureLinkStreams] = {relaySocket.get(), videoRelaySocket.get()};
+    Device controller;
+    SecureLinkPeer* peer =
+        connectDevice(&controller, ports[RelayStreamMavlink], SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    if (HasFailure()) return;
+    ASSERT_TRUE(withDeviceUntil(&controller, [&] { return host->controllingPeer == peer; }));
+
+    Sender flooder("127.0.0.2");
+    Device newcomer;
+    newcomer.localAddress = makeString("127.0.0.3");
+    newcomer.hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, ports[RelayStreamMavlink]);
+    const u8 newcomerAddress[4] = {127, 0, 0, 3};
+    AddressRecord newcomerAt = makeAddressRecord(4, newcomerAddress, 0);
+    stopSecureLinkClient(controller.records[RelayStreamMavlink].get());
+    u16 earlierId = controller.identity.peerId;
+    const u8 anyKey[32] = {};
+    Bytes hello = plainHello(0, anyKey);
+    auto newcomerOn = [&] {
+        for (const SecureLinkPeer& other : host->peers) {
+            if (other.verified && sameAddress(&other.address, &newcomerAt)) return true;
+        }
+        return false;
+    };
+    auto controllerBack = [&] {
+        return host->controllingPeer && host->controllingPeer->peerId == controller.identity.peerId &&
+               controller.identity.peerId != earlierId;
+    };
+    int frames = 0;
+    for (; frames < 12 && !(newcomerOn() && controllerBack()); frames++) {
+        crowdNow += 16667;
+        for (u32 s = 0; s < kSecureLinkStreams; s++) {
+            for (int i = 0; i < 2 * kSecureLinkDatagramsPerFrame && roomForTwoMore(stations[s]); i++) {
+                ASSERT_EQ(getRandomBytes(hello.data() + 1, 34), 0);
+                ASSERT_TRUE(flooder.send(hello, ports[s]));
+            }
+        }
+        controller.step();
+        newcomer.step();
+        u64 read = host->unlistedHellos[RelayStreamVideo];
+        u64 over = host->hellosOverKeyExchanges[RelayStreamVideo];
+        frame();
+        read = host->unlistedHellos[RelayStreamVideo] - read;
+        EXPECT_LE(read, (u64)kSecureLinkDatagramsPerFrame) << frames;
+        EXPECT_LE(read - (host->hellosOverKeyExchanges[RelayStreamVideo] - over), (u64)kSecureLinkKeyExchangesPerFrame)
+            << frames;
+    }
+    EXPECT_TRUE(newcomerOn());
+    EXPECT_TRUE(controllerBack());
 }
 
 // An Orvik status in its emergency state cut in two ENCAPSULATED_DATA messages: neither holds a

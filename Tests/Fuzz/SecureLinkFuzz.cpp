@@ -5,8 +5,11 @@
 // address holds more than two undecided places and the peer the user granted keeps its place. With
 // encryption on only a hello sealed under that peer's keys sets or moves its port on a stream: the
 // header of its hello, in the clear, replayed from another port of its address moves nothing, whether
-// or not the peer has sealed on that stream yet. All datagrams of one input arrive in one frame, which
-// does at most its allowed key exchanges and answers at most its allowed hellos.
+// or not the peer has sealed on that stream yet. All datagrams of one input arrive in one frame and
+// one drain of each port, which keeps at most one hello an address waiting for the key exchanges at
+// its end, does at most the allowed ones (the controlling listener's address first) and answers at
+// most its allowed hellos. When the granted peer's entry is gone (the device started over), nothing
+// sealed for it opens: no peer is verified, decided, echoes a password or hands anything on.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -39,6 +42,7 @@ struct World {
 
 World initial;
 World world;
+bool earlierSession;  // the granted peer's entry is gone: what was sealed for it is a replay
 
 void setUp() {
     static bool done = false;
@@ -61,10 +65,12 @@ void setUp() {
     peer->userDecision = SecureLinkGrantTelemetry | SecureLinkGrantControl;
     w->hostIdentity.controllingListener = makeAddressRecord(4, kLoopback, 0);
     std::memcpy(peer->publicKey, w->clientIdentity.publicKey, 32);
+    for (i32 i = 0; i < kSecureLinkHostNonceBytes; i++) peer->hostNonce[i] = (u8)(i * 3 + 2);
     deriveSecureLinkKeys(&peer->keys, w->hostIdentity.privateKey, w->clientIdentity.publicKey,
-                         w->hostIdentity.publicKey, w->clientIdentity.publicKey);
+                         w->hostIdentity.publicKey, w->clientIdentity.publicKey, peer->hostNonce);
     w->client.keys = peer->keys;
     std::memcpy(w->client.hostPublicKey, w->hostIdentity.publicKey, 32);
+    std::memcpy(w->client.hostNonce, peer->hostNonce, kSecureLinkHostNonceBytes);
     w->client.server = makeAddressRecord(4, kLoopback, 9876);
 }
 
@@ -94,7 +100,19 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
     const SecureLinkHost* host = &world.host;
     check(!(out.limited && out.refused));
     check(host->hellosOverKeyExchanges[stream] <= host->unlistedHellos[stream]);
-    check(host->unlistedHellos[stream] - host->hellosOverKeyExchanges[stream] <= kSecureLinkKeyExchangesPerFrame);
+    // Before the drain's end every hello from a peer not yet listed waits or was dropped, one an address.
+    i32 waiting = host->waitingHelloCount[stream];
+    check(waiting >= 0 && waiting <= kSecureLinkKeyExchangeWaiting);
+    if (!world.preferences.relayModeDisableEncryption) {
+        check(host->unlistedHellos[stream] - host->hellosOverKeyExchanges[stream] == (u64)waiting);
+    } else {
+        check(waiting == 0);
+    }
+    for (i32 i = 0; i < waiting; i++) {
+        for (i32 j = 0; j < i; j++) {
+            check(!sameAddress(&host->waitingHellos[stream][i].source, &host->waitingHellos[stream][j].source));
+        }
+    }
     check(host->keyAnswerCount[stream] >= 0 && host->keyAnswerCount[stream] <= kSecureLinkKeyAnswers);
     if (out.data) {
         check(out.peer >= world.host.peers && out.peer < world.host.peers + kSecureLinkPeers);
@@ -103,7 +121,12 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
         for (u32 i = 0; i < out.length; i++) sum = sum + out.data[i];
     }
     check(world.host.peers[0].name.length <= kFixedStringCapacity);
-    check(world.host.peers[0].userDecision == (SecureLinkGrantTelemetry | SecureLinkGrantControl));
+    if (earlierSession) {
+        check(!out.data);
+        for (const SecureLinkPeer& peer : world.host.peers) check(!peer.verified && !peer.userDecision && !peer.echoKnown);
+    } else {
+        check(world.host.peers[0].userDecision == (SecureLinkGrantTelemetry | SecureLinkGrantControl));
+    }
     for (const SecureLinkPeer& peer : world.host.peers) {
         if (peer.address.family == 0 || peer.userDecision != 0) continue;
         i32 sameAddress = 0;
@@ -112,6 +135,65 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
                            other.address.address[3] == peer.address.address[3];
         }
         check(sameAddress <= kSecureLinkUndecidedPerAddress);
+    }
+}
+
+// The drains' end on both ports: at most the allowed key exchanges, one an address, each listing or
+// keying a peer; the controlling listener's address is served when it waited and could be keyed.
+void endDrains() {
+    SecureLinkHost* host = &world.host;
+    for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+        SecureLinkPeer before[kSecureLinkPeers];
+        std::memcpy(before, host->peers, sizeof(before));
+        i32 waiting = host->waitingHelloCount[stream];
+        SecureLinkWaitingHello listener{};
+        for (i32 i = 0; i < waiting; i++) {
+            if (host->waitingHellos[stream][i].rank == 0) listener = host->waitingHellos[stream][i];
+        }
+        // Served unless its key is of small order or its peer id was listed meanwhile under another key.
+        SecureLinkKeys probe;
+        const u8 anyNonce[kSecureLinkHostNonceBytes] = {};
+        bool listenerKeyable = listener.source.family &&
+                               deriveSecureLinkKeys(&probe, world.hostIdentity.privateKey, listener.publicKey,
+                                                    world.hostIdentity.publicKey, listener.publicKey, anyNonce);
+        for (const SecureLinkPeer& peer : host->peers) {
+            if (peer.address.family && peer.peerId == listener.peerId && sameAddress(&peer.address, &listener.source) &&
+                std::memcmp(peer.publicKey, listener.publicKey, 32) != 0) {
+                listenerKeyable = false;
+            }
+        }
+        u64 overBefore = host->hellosOverKeyExchanges[stream];
+        exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, 5000000);
+        check(host->waitingHelloCount[stream] == 0);
+        i32 keyed = 0;
+        for (i32 i = 0; i < kSecureLinkPeers; i++) {
+            const SecureLinkPeer* peer = &host->peers[i];
+            if (!peer->address.family || !peer->keys.ready) continue;
+            auto fresh = [&](i32 at) {  // keyed by this drain's end: every key exchange draws a new nonce
+                const SecureLinkPeer* entry = &host->peers[at];
+                return entry->address.family && entry->keys.ready &&
+                       (!before[at].keys.ready ||
+                        std::memcmp(before[at].hostNonce, entry->hostNonce, kSecureLinkHostNonceBytes) != 0);
+            };
+            if (!fresh(i)) continue;
+            keyed++;
+            check(!peer->verified && !peer->echoKnown);
+            for (i32 j = 0; j < i; j++) check(!fresh(j) || !sameAddress(&host->peers[j].address, &peer->address));
+        }
+        check(keyed <= kSecureLinkKeyExchangesPerFrame);
+        check(host->keyExchanges[stream].done <= kSecureLinkKeyExchangesPerFrame);
+        check(host->hellosOverKeyExchanges[stream] - overBefore <= (u64)waiting);
+        if (listenerKeyable && !world.preferences.relayModeDisableEncryption && keyed < kSecureLinkKeyExchangesPerFrame) {
+            bool served = false;
+            for (const SecureLinkPeer& peer : host->peers) {
+                served = served || (peer.address.family && peer.keys.ready && peer.peerId == listener.peerId &&
+                                    sameAddress(&peer.address, &listener.source));
+            }
+            check(served);
+        }
+        if (earlierSession) {
+            for (const SecureLinkPeer& peer : host->peers) check(!peer.verified && !peer.userDecision);
+        }
     }
 }
 
@@ -150,6 +232,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     u8 mode = data[0] % 7;
     u8 stream = data[1] & 1;
     world.preferences.relayModeDisableEncryption = data[1] >> 7;
+    // The device started over: its entry, and its decision, left the list.
+    earlierSession = (data[1] & 0x40) && !world.preferences.relayModeDisableEncryption && mode != 6;
+    if (earlierSession) world.host.peers[0] = SecureLinkPeer{};
     std::vector<u8> rest(data + 2, data + size);
     switch (mode) {
     case 0:
@@ -187,18 +272,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         toHost(hello, stream, 0, (u16)(40002 + rest[0]));
         break;
     }
-    default:
-        // A run of datagrams to both sides: lengths from the first byte of each.
+    default: {
+        // A run of datagrams to both sides: lengths and senders from the first byte of each (with bit 5
+        // of the second byte, senders 0 and 1 swap places, so the controlling listener's address can
+        // send a whole hello).
+        u8 senderFlip = (data[1] >> 5) & 1;
         for (size_t at = 0; at < rest.size();) {
             size_t length = rest[at] % 100 + 1;
             if (at + 1 + length > rest.size()) length = rest.size() - at - 1;
             std::vector<u8> one(rest.begin() + (long)at + 1, rest.begin() + (long)(at + 1 + length));
             std::vector<u8> copy = one;
-            toHost(one, stream, (u8)(rest[at] >> 5));
+            toHost(one, stream, (u8)((rest[at] >> 5) ^ senderFlip));
             toClient(copy);
             at += 1 + length;
         }
         break;
     }
+    }
+    endDrains();
     return 0;
 }

@@ -81,6 +81,7 @@ struct Link : testing::Test {
         result.source = source;
         SecureLinkReceived received;
         receiveFromSecureLinkPeer(&received, &result, host.get(), RelayStreamMavlink, preferences.get(), now);
+        exchangeKeysWithNewSecureLinkPeers(host.get(), RelayStreamMavlink, preferences.get(), now);  // a drain's end
         lastOpened = received.data ? std::vector<u8>(received.data, received.data + received.length) : std::vector<u8>();
         return received;
     }
@@ -119,8 +120,9 @@ TEST_F(Link, SealedDatagramsReadAndWrittenByPythonCryptographyMatchBothWays) {
     if (HasFatalFailure()) return;
     PythonPeer python;
     ASSERT_TRUE(startPythonPeer(&python, "secure_link_oracle.py"));
-    EXPECT_EQ(peerCommand(&python, "keys " + hexOf(hostIdentity.privateKey, 32) + " " + hexOf(clientIdentity.publicKey, 32)),
-              "public " + hexOf(hostIdentity.publicKey, 32));
+    std::string keys = "keys " + hexOf(hostIdentity.privateKey, 32) + " " + hexOf(clientIdentity.publicKey, 32) + " " +
+                       hexOf(host->peers[0].hostNonce, kSecureLinkHostNonceBytes);
+    EXPECT_EQ(peerCommand(&python, keys), "public " + hexOf(hostIdentity.publicKey, 32));
 
     // Host to client: relayed packets of every length around the block size, and the host's own.
     gamepad.controllerKind = ControllerHerelink;
@@ -247,6 +249,7 @@ TEST_F(Link, ChangedWrongKeyReplayedTruncatedAndForeignDatagramsAreDroppedAndCha
     std::vector<u8> key(fromHost[0].bytes.begin(), fromHost[0].bytes.begin() + 3);
     key[0] = SecureLinkHostKey;
     key.insert(key.end(), hostIdentity.publicKey, hostIdentity.publicKey + 32);
+    key.insert(key.end(), host->peers[0].hostNonce, host->peers[0].hostNonce + kSecureLinkHostNonceBytes);
     u8* data = key.data();
     u32 length = (u32)key.size();
     receiveFromSecureLinkHost(&data, &length, stranger.get(), nullptr, now);
@@ -313,6 +316,8 @@ TEST_F(Link, WithEncryptionDisabledEverythingGoesPlainAndNothingSealedLeavesWith
     EXPECT_EQ(toHost(inner, clientAddress).peer, nullptr);
     setSecureLinkPeerDecision(host.get(), &host->peers[0], SecureLinkGrantTelemetry);
     now += 2000000;
+    sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
+    exchangeKeysWithNewSecureLinkPeers(host.get(), RelayStreamMavlink, preferences.get(), now);  // the drain's end
     sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
     sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
     relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
@@ -434,6 +439,7 @@ TEST_F(Link, AnotherHostKeyNeverRekeysALiveLink) {
     ASSERT_EQ(generateX25519KeyPair(otherPrivate, other), 0);
     std::vector<u8> forged = {SecureLinkHostKey, (u8)clientIdentity.peerId, (u8)(clientIdentity.peerId >> 8)};
     forged.insert(forged.end(), other, other + 32);
+    forged.insert(forged.end(), kSecureLinkHostNonceBytes, 0x5A);
     SecureLinkKeys before = client->keys;
     now += kSecureLinkHostSilence - 1;
     EXPECT_TRUE(toClient(forged).empty());
@@ -605,7 +611,8 @@ TEST_F(Link, BothSidesShowTheFingerprintPythonComputes) {
     if (HasFatalFailure()) return;
     PythonPeer python;
     ASSERT_TRUE(startPythonPeer(&python, "secure_link_oracle.py"));
-    peerCommand(&python, "keys " + hexOf(hostIdentity.privateKey, 32) + " " + hexOf(clientIdentity.publicKey, 32));
+    peerCommand(&python, "keys " + hexOf(hostIdentity.privateKey, 32) + " " + hexOf(clientIdentity.publicKey, 32) +
+                             " " + hexOf(host->peers[0].hostNonce, kSecureLinkHostNonceBytes));
     std::string expected = peerCommand(&python, "fingerprint");
     stopPythonPeer(&python);
     FixedString atHost = secureLinkPeerFingerprint(host.get(), &host->peers[0]);

@@ -1,6 +1,6 @@
 # An independent reading and writing of the relay link's datagrams with python3-cryptography.
 # Commands on standard input, one a line; one answer line each on standard output:
-#   keys HOST_PRIVATE CLIENT_PUBLIC        -> "public HOST_PUBLIC" (the keys of every later command)
+#   keys HOST_PRIVATE CLIENT_PUBLIC NONCE  -> "public HOST_PUBLIC" (the keys of every later command)
 #   open DATAGRAM                          -> "inner TYPE PEER STREAM COUNTER INNER" or "bad WHY"
 #   seal TYPE PEER STREAM COUNTER INNER    -> "sealed DATAGRAM" (type 3 or 4, a random IV)
 #   hello PEER STREAMS COUNTER BLOCK       -> "sealed DATAGRAM" (a hello with its sealed block)
@@ -57,7 +57,7 @@ for line in sys.stdin:
         client_public = bytes.fromhex(words[2])
         host_public = private.public_key().public_bytes(Encoding.Raw, PublicFormat.Raw)
         shared = private.exchange(X25519PublicKey.from_public_bytes(client_public))
-        k = hashlib.sha256(shared + host_public + client_public).digest()
+        k = hashlib.sha256(shared + host_public + client_public + bytes.fromhex(words[3])).digest()
         cipher_key, mac_key = k[:16], k[16:]
         print('public ' + host_public.hex())
     elif words[0] == 'open':

@@ -187,8 +187,9 @@ TEST_F(ReportFixture, SocketLines) {
 }
 
 // Under each socket's line, what it read and dropped (empty, oversize) and what its owner ignored
-// for the sender, and under the relay sockets' the hellos from peers not yet listed and those dropped
-// over the key exchanges, when not 0.
+// for the sender, and under the relay sockets' the hellos from peers not yet listed, those dropped
+// over the key exchanges and those under listed peer ids that did not open, and the listed devices'
+// video requests, when not 0.
 TEST_F(ReportFixture, EachSocketShowsWhatItDropped) {
     app->droneSocket.emptyDatagrams = 210;
     app->droneSocket.oversizeDatagrams = 12;
@@ -198,15 +199,18 @@ TEST_F(ReportFixture, EachSocketShowsWhatItDropped) {
     app->relayHost.unlistedHellos[RelayStreamMavlink] = 1;
     app->relayHost.unlistedHellos[RelayStreamVideo] = 359980;
     app->relayHost.hellosOverKeyExchanges[RelayStreamVideo] = 359001;
+    app->relayHost.unopenedHellos[RelayStreamMavlink] = 449977;
+    app->relayHost.peerVideoRequests = 1;
     std::string text = report();
     EXPECT_NE(text.find("Drone MAVLink: 0, \n   210 empty datagrams dropped\n   12 datagrams over 6000 bytes dropped\n"
                         "   1 datagram from an unknown sender ignored\nCamera MAVLink: 0, \n"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("MAVLink Listener: port 0, , 0 packets in queue\n   1 empty datagram dropped\n"
-                        "   1 hello from a peer not yet listed\nVideo Listener: port 0, , 0 packets in queue\n"
-                        "   359980 hellos from peers not yet listed\n"
-                        "   359001 hellos dropped over the key exchanges a frame may do\nRTSP"),
+                        "   1 hello from a peer not yet listed\n   449977 hellos under listed peer ids that did not open\n"
+                        "Video Listener: port 0, , 0 packets in queue\n   359980 hellos from peers not yet listed\n"
+                        "   359001 hellos dropped over the key exchanges a frame may do\n"
+                        "   1 video request from a listed device\nRTSP"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("RTP: 0, \n   5 datagrams from unknown senders ignored\nRTCP: 0, \n"), std::string::npos);
