@@ -286,6 +286,11 @@ void keepH264ParameterSets(const u8* bytes, i64 length, H264ParameterSets* sets,
     }
 }
 
+void forgetH264ParameterSets(H264ParameterSets* sets) {
+    sets->length = 0;
+    sets->spsLength = 0;
+}
+
 u64 readBits(BitReader* reader, i32 n) {
     if (n <= 0 || n > 64 || reader->bitPosition > reader->bitLength ||
         (u32)n > reader->bitLength - reader->bitPosition) {

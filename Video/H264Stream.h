@@ -98,6 +98,8 @@ i32 parseSequenceParameterSet(H264NalUnit unit, H264StreamState* state);
 // id cannot be read or is out of range (no decoder takes it) is not kept; when the room runs out the
 // oldest PPS go first, then the oldest SPS; a unit larger than the whole room is not kept.
 void keepH264ParameterSets(const u8* bytes, i64 length, H264ParameterSets* sets, bool throughSlices);
+// Forgets every kept set (the stream they served has ended).
+void forgetH264ParameterSets(H264ParameterSets* sets);
 
 // Reads RBSP bits, most significant bit of byte 0 first.
 struct BitReader {

@@ -67,8 +67,7 @@ void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slot
 
 void endVideoStream(H264StreamState* h264, ImageSlotTable* slots) {
     endH264Stream(slots);
-    h264->kept.length = 0;
-    h264->kept.spsLength = 0;
+    forgetH264ParameterSets(&h264->kept);
 }
 
 void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, const Preferences* preferences,

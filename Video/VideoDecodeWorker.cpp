@@ -29,8 +29,7 @@ void advance(VideoDecoder* d) {
     H264ParameterSets* sets = &d->work.parameterSets;
     const VideoAccessUnitSlot* slot = &d->slots[d->unitsRead.load(std::memory_order_relaxed) % kVideoAccessUnitSlots];
     if (slot->flags & VideoUnitStreamEnd) {
-        sets->length = 0;
-        sets->spsLength = 0;
+        forgetH264ParameterSets(sets);
     } else if (slot->parameterSetsEnd) {
         keepH264ParameterSets(d->unitRing + slot->start % kVideoUnitRingBytes, slot->parameterSetsEnd, sets, true);
     }

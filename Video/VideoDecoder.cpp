@@ -202,8 +202,7 @@ void initializeH264Decoder(VideoDecoder* decoder) {
     decoder->work.draining = 0;
     decoder->work.awaitingResume = 0;
     decoder->work.refusals = 0;
-    decoder->work.parameterSets.length = 0;
-    decoder->work.parameterSets.spsLength = 0;
+    forgetH264ParameterSets(&decoder->work.parameterSets);
     decoder->waitingForResume.store(0, std::memory_order_relaxed);
     // No worker runs yet: whatever an earlier decoder left in the ring is forgotten.
     u32 written = decoder->unitsWritten.load(std::memory_order_relaxed);

@@ -229,6 +229,11 @@ struct CrowdedLink : ::testing::Test {
         frame();
         ASSERT_EQ(droneSocket->state, (u32)SocketStateReady);
     }
+    // A new station that takes the sender's loopback port for the drone.
+    void freshWithDrone(const Sender& drone) {
+        preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
+        fresh();
+    }
     u16 stationPort() const { return droneSocket->localPort; }
     // The relay port on a port the system has free, bound by one frame.
     u16 startRelay() {
@@ -404,8 +409,7 @@ TEST_F(CrowdedLink, AGrantedRelayDeviceIsHeardWhileStrangersHoldTheSlots) {
 TEST_F(CrowdedLink, OversizeFloodsAreCountedAndTheDroneStillHeard) {
     Sender drone;
     Sender flooder;
-    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
-    fresh();
+    freshWithDrone(drone);
     for (int round = 1; round <= 5; round++) {
         crowdNow += 100000;
         for (int i = 0; i < 12; i++) ASSERT_TRUE(flooder.send(Bytes(6001, 0x55), stationPort()));
@@ -423,8 +427,7 @@ TEST_F(CrowdedLink, EmptyDatagramsAreCountedAndHoldNothingBack) {
     Sender drone;
     Sender stranger;
     Sender device;
-    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
-    fresh();
+    freshWithDrone(drone);
     u16 relayPort = startRelay();
     if (HasFailure()) return;
     SecureLinkPeer* peer = grantPlainDevice(device);
@@ -451,8 +454,7 @@ TEST_F(CrowdedLink, APayloadFrameAfterABadCandidateIsLoggedAndRelayedByteForByte
     Sender drone;
     Sender otherPort;
     Sender device;
-    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
-    fresh();
+    freshWithDrone(drone);
     startRelay();
     if (HasFailure()) return;
     grantPlainDevice(device);
@@ -482,8 +484,7 @@ TEST_F(CrowdedLink, APayloadFrameAfterABadCandidateIsLoggedAndRelayedByteForByte
 TEST_F(CrowdedLink, AReplayedHelloHeaderLeavesAGrantedDevicesStreamWhereItIs) {
     Sender drone;
     Sender replayer;
-    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
-    fresh();
+    freshWithDrone(drone);
     u16 relayPort = startRelay();
     if (HasFailure()) return;
     Device device;
@@ -569,8 +570,7 @@ bool roomForTwoMore(const Socket* station) {
 // gets the drone's telemetry.
 TEST_F(CrowdedLink, TheControllerBackAfterAHostRestartIsShownGrantedAndGetsTelemetry) {
     Sender drone;
-    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
-    fresh();
+    freshWithDrone(drone);
     u16 relayPort = startRelay();
     if (HasFailure()) return;
     Device device;
@@ -592,8 +592,7 @@ TEST_F(CrowdedLink, TheControllerBackAfterAHostRestartIsShownGrantedAndGetsTelem
 TEST_F(CrowdedLink, HelloFloodsOnBothRelayPortsCostEachFrameFewKeyExchanges) {
     Sender drone;
     Sender flooder;
-    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
-    fresh();
+    freshWithDrone(drone);
     u16 ports[kSecureLinkStreams] = {startRelay(), startVideoRelay()};
     if (HasFailure()) return;
     Socket* stations[kSecureLinkStreams] = {relaySocket.get(), videoRelaySocket.get()};
@@ -686,8 +685,7 @@ bool droneGot(const Sender& drone, const Bytes& datagram, std::vector<Bytes>* be
 TEST_F(CrowdedLink, AnEarlierSessionReplayedOpensNothing) {
     Sender drone;
     Sender replayer;
-    preferences->droneAddress = makeAddressRecord(4, kLoopback, drone.port);
-    fresh();
+    freshWithDrone(drone);
     u16 relayPort = startRelay();
     if (HasFailure()) return;
     Device device;
