@@ -5,6 +5,7 @@
 #include "NetworkTestSupport.h"
 #include "Network/Address.h"
 #include "Network/SecureLink.h"
+#include "Network/SecureLinkFormat.h"
 #include "Network/Socket.h"
 #include "Platform/Input.h"
 #include "Platform/Random.h"
@@ -73,15 +74,15 @@ struct Link : testing::Test {
         client->identity = &clientIdentity;
     }
 
-    SecureLinkReceived toHost(std::vector<u8> bytes, const AddressRecord& source) {
+    SecureLinkReceived toHost(std::vector<u8> bytes, const AddressRecord& source, u32 stream = RelayStreamMavlink) {
         SocketResult result{};
         result.received = 1;
         result.data = bytes.data();
         result.length = (u32)bytes.size();
         result.source = source;
         SecureLinkReceived received;
-        receiveFromSecureLinkPeer(&received, &result, host.get(), RelayStreamMavlink, preferences.get(), now);
-        exchangeKeysWithNewSecureLinkPeers(host.get(), RelayStreamMavlink, preferences.get(), now);  // a drain's end
+        receiveFromSecureLinkPeer(&received, &result, host.get(), stream, preferences.get(), now);
+        exchangeKeysWithNewSecureLinkPeers(host.get(), stream, preferences.get(), now);  // a drain's end
         lastOpened = received.data ? std::vector<u8>(received.data, received.data + received.length) : std::vector<u8>();
         return received;
     }
@@ -172,7 +173,12 @@ TEST_F(Link, SealedDatagramsReadAndWrittenByPythonCryptographyMatchBothWays) {
     ASSERT_EQ(fromClient.size(), 21u);
     std::vector<std::string> hello = words(peerCommand(&python, "open " + hex(fromClient[0].bytes)));
     ASSERT_EQ(hello.size(), 6u);
-    EXPECT_EQ(hello[5].substr(0, 16), hexOf(hostIdentity.controllingListenerPassword, 8));
+    // The block begins with a proof of the password for this session and stream, not the password.
+    std::vector<std::string> proof =
+        words(peerCommand(&python, "proof " + hexOf(hostIdentity.controllingListenerPassword, 8) + " 0"));
+    ASSERT_EQ(proof.size(), 2u);
+    EXPECT_EQ(hello[5].substr(0, 32), proof[1]);
+    EXPECT_EQ(hello[5].find(hexOf(hostIdentity.controllingListenerPassword, 8)), std::string::npos);
     EXPECT_EQ(toHost(fromClient[0].bytes, clientAddress).peer, nullptr);  // a hello hands nothing on
     for (size_t i = 1; i < fromClient.size(); i++) {
         std::vector<std::string> answer = words(peerCommand(&python, "open " + hex(fromClient[i].bytes)));
@@ -196,7 +202,7 @@ TEST_F(Link, SealedDatagramsReadAndWrittenByPythonCryptographyMatchBothWays) {
                                                 std::to_string(9000 + i) + " " + hex(inner)));
         EXPECT_EQ(hex(toClient(fromHex(answer[1]))), hex(inner));
     }
-    // The echoed password makes the peer the controlling one.
+    // The proven password makes the peer the controlling one.
     sendSecureLinkStateUpdates(host.get(), hostSocket.get(), &gamepad, 0, preferences.get(), now);
     EXPECT_EQ(host->controllingPeer, &host->peers[0]);
     stopPythonPeer(&python);
