@@ -4,18 +4,29 @@
 //
 //   1 host key     host -> client  1, u16 client peer id, 32 B host public key, 16 B host nonce
 //   2 hello        client -> host  2, u16 peer id, 32 B client public key, u8 streams wanted (SecureLinkGrant
-//                                  bits), then the block {u64 control password, u8 name length, name}:
+//                                  bits), then the block {16 B control proof, u8 name length, name}:
 //                                  sealed (u64 counter, 16 B IV, AES-128-CBC of the block, 16 B MAC) once the
 //                                  host key is known, else plain
 //   3 sealed data  host -> client  3, u16 peer id, u8 stream, u64 counter, 16 B IV, AES-128-CBC (PKCS#7) of
 //   4 sealed data  client -> host  the inner packet, 16 B MAC
 //
 // All numbers are little-endian. K = SHA-256(X25519 shared secret | host public key | client public
-// key | host nonce); the cipher key is K[0..16], the MAC is HMAC-SHA-256 under K[16..32] over
-// everything before the MAC, cut to 16 bytes, and it is checked before anything is decrypted. Each
-// direction counts its datagrams per stream from 0; a receiver drops a counter it has accepted already
-// or one more than 63 behind the highest it accepted, so nothing captured can be replayed within a
-// session. A session is one entry of the host's list: the host draws a fresh nonce for every entry it
+// key | host nonce); the cipher key is K[0..16], the MAC is HMAC-SHA-256 under K[16..32] over the
+// stream byte (0 MAVLink, 1 video: the stream the datagram was sealed for) and then everything before
+// the MAC, cut to 16 bytes, and it is checked before anything is decrypted. A receiver checks it for
+// the stream it receives on (the host: the relay port's; the client: the record's), so a datagram,
+// hellos included, opens only on its own stream. Each direction counts its datagrams per stream from
+// 0; a receiver drops a counter it has accepted already or one more than 63 behind the highest it
+// accepted, so nothing captured can be replayed within a session.
+//
+// The control password never leaves the client: a hello carries a proof of it for this one session
+// and stream, the first 16 bytes of HMAC-SHA-256(key = the 8-byte password, "orvik control proof" |
+// host public key | client public key | host nonce | u8 stream), or 16 zero bytes from a client that
+// holds no password. A client that holds no host key (a host with its encryption off) puts zeros for
+// the host key and nonce. The host checks it, in constant time, against its current password for
+// exactly that entry and stream, so what anyone reads of a hello sealed under a host key of its own
+// proves nothing at the real host. The host draws a fresh password whenever it gives control to a
+// device or takes it away, so nothing an earlier controller holds opens control. A session is one entry of the host's list: the host draws a fresh nonce for every entry it
 // lists and sends it with its key, so nothing sealed for an earlier entry (a client's earlier session,
 // captured and replayed from its address) opens in a later one, whatever key and peer id it shows; the
 // hello of a peer not yet listed is never opened, only answered with the key and the new entry's nonce.
@@ -70,6 +81,7 @@ constexpr i32 kSecureLinkKeyExchangesPerFrame = 2;
 constexpr i32 kSecureLinkKeyExchangeWaiting = 8;
 constexpr i32 kSecureLinkServedAddresses = 16;
 constexpr i32 kSecureLinkHostNonceBytes = 16;
+constexpr i32 kSecureLinkProofBytes = 16;
 // Hellos answered with the host key in one frame and stream; a client whose hello went unanswered
 // says hello again.
 constexpr i32 kSecureLinkKeyAnswers = 8;
@@ -100,7 +112,8 @@ enum SecureLinkGrant : u32 {
 struct RelayHostIdentity {
     u8 privateKey[32];
     u8 publicKey[32];  // X25519(privateKey, 9)
-    u8 controllingListenerPassword[8];  // the host's control password (u64 little-endian)
+    u8 controllingListenerPassword[8];  // the host's control password, drawn anew with every grant of control
+                                        // and every taking away (u64 little-endian; all zero: none)
     AddressRecord controllingListener;  // the listener granted control
 };
 
@@ -146,8 +159,7 @@ struct SecureLinkPeer {
     SecureLinkKeys keys;  // not ready while it is listed with encryption off
     u64 sendCounters[kSecureLinkStreams];
     SecureLinkReplayWindow windows[kSecureLinkStreams];
-    u32 echoKnown;
-    u64 echoedPassword;  // the control password of its last sealed hello
+    u32 passwordProved;  // a hello of this entry proved the current control password
     u64 keySentTime[kSecureLinkStreams];
     u64 stateSentTime;
     u64 passwordSentTime;
@@ -222,6 +234,7 @@ struct SecureLinkClient {
 
     SecureLinkClientIdentity* identity;  // null: the link does nothing
     AddressRecord server;  // the host's endpoint that the hellos go to
+    u32 stream;            // the stream of the record's hellos: the only one its sealed datagrams open on
     u8 hostPublicKey[32];
     u8 hostNonce[kSecureLinkHostNonceBytes];  // of the host's entry for this client
     SecureLinkKeys keys;
@@ -256,9 +269,10 @@ bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* ad
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
 // Host side, once per frame: drops undecided peers not heard for 30 s, names the controlling peer, and
-// sends the control password to the peer granted control and the host's state (its grants and
-// controller) to every peer. The controlling listener of an earlier run that comes back undecided with
-// the password it was given is granted control and telemetry again.
+// sends the control password to the peer granted control until a hello of its proves it, and the
+// host's state (its grants and controller) to every peer. The controlling listener of an earlier run
+// that comes back undecided and proves the password it was given is granted control and telemetry
+// again. A password that could not be drawn (all zero) is drawn again here.
 void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const GamepadState* gamepad,
                                 u64 buttons, const Preferences* preferences, u64 now);
 // Host side: the undecided peers silent for longer than silence leave the sharing list (all of them
@@ -274,9 +288,10 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // replay it); a hello that does not open under them (a header alone, or sealed under other keys) is
 // counted, answered with the host key at its own port and moves nothing, and one from another port
 // than the stream's proven one changes nothing. With encryption off, a new peer is listed at once
-// without a key exchange, and hellos set and move the ports as they come. Its sealed hello that echoes
-// the control password from the controlling listener's address is that listener started over: it takes
-// over its old entry's decision and place on the list. A new peer is listed below every listed one.
+// without a key exchange, and hellos set and move the ports as they come. Its sealed hello that proves
+// the current control password from the controlling listener's address is the device holding control
+// started over: it takes over the entry granted control at that address (its decision and place on the
+// list). A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);
@@ -298,7 +313,9 @@ i32 grantedSecureLinkEndpoints(const SecureLinkHost* host, u32 stream, AddressRe
 void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                         const ByteWriter* packet);
 // The user's decision on a peer (SecureLinkGrant bits). Granting control makes the peer the controlling
-// listener (and takes control from any other); taking it away forgets the listener.
+// listener (and takes control from any other); taking it away forgets the listener. Either draws a
+// fresh control password (none while the system gives no random bytes: then nobody proves one until
+// the next frame draws it), so what an earlier controller holds opens nothing.
 void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 decision);
 
 // Client side: leaves in place of the datagram the one to handle: the opened inner packet of a sealed
@@ -307,12 +324,14 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
 // exchange, the password, the host's state) or dropped it. Once the keys are known every datagram
 // that is not sealed is dropped, and another host key is taken only after the link has been silent
 // for 3 s (a host that started again): an unsealed datagram never re-keys a live link. Callers hand
-// it only datagrams from the host's endpoint. The host's controller fills gamepad (when not null).
+// it only datagrams from the host's endpoint. A sealed datagram opens only when it was sealed for the
+// record's stream. The host's controller fills gamepad (when not null).
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now);
 // Client side: the hello to the host while the host has been silent for 3 s (once a second), and at
 // once when the host needs it (new keys, a new password). A server other than the record's starts the
-// record over; when it had said hello before, with a fresh key pair and peer id for the identity
-// (nothing is sent on a frame where the system cannot give random bytes).
+// record over, as does another stream; when it had said hello before, with a fresh key pair and peer
+// id for the identity (nothing is sent on a frame where the system cannot give random bytes). The
+// hello proves the identity's control password for the record's host key, nonce and stream.
 void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, Socket* socket, u32 stream, u64 now);
 // Client side: the connection no longer goes to a relaying app. The record forgets the host; its next
 // hello starts over with a fresh key pair.

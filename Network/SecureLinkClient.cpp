@@ -161,13 +161,15 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
     if (type == SecureLinkFromHost) {
         *length = 0;
         if (size < kSealedDataHeader || readLinkU16(bytes + 1) != client->identity->peerId) return;
-        u32 stream = bytes[3];
-        if (stream >= kSecureLinkStreams) return;
+        // Only what the host sealed for this record's stream: the other stream's datagrams replayed
+        // here open nothing.
+        u32 stream = client->stream;
+        if (stream >= kSecureLinkStreams || bytes[3] != stream) return;
         u8* inner = nullptr;
         i64 innerLength = 0;
         u64 counter = 0;
-        if (!openSecureLinkPart(bytes, size, kSealedDataHeader, &client->keys, &client->windows[stream], &inner,
-                                &innerLength, &counter)) {
+        if (!openSecureLinkPart(bytes, size, kSealedDataHeader, (u8)stream, &client->keys, &client->windows[stream],
+                                &inner, &innerLength, &counter)) {
             return;
         }
         acceptReplayCounter(&client->windows[stream], counter);
@@ -206,7 +208,7 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
         stream >= kSecureLinkStreams) {
         return;
     }
-    if (!sameEndpoint(server, &client->server)) {
+    if (!sameEndpoint(server, &client->server) || client->stream != stream) {
         // Another host, or the same one again after a stop: what was known no longer holds, and a
         // record that has spoken before speaks with a fresh key pair.
         SecureLinkClientIdentity* identity = client->identity;
@@ -215,6 +217,7 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
         *client = SecureLinkClient{};
         client->identity = identity;
         client->server = *server;
+        client->stream = stream;
         client->started = started;
         client->keyGeneration = identity->generation;
     }
@@ -231,10 +234,14 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
     appendU8((u8)(stream == RelayStreamVideo ? SecureLinkGrantVideo : SecureLinkGrantTelemetry | SecureLinkGrantControl),
              slot);
     // The block goes sealed once the host key is known, plain to a host that sends plain, and not at
-    // all before either: the password never leaves unsealed towards a host that encrypts.
-    u8 block[8 + 1 + kFixedStringCapacity];
+    // all before either. It holds no password, only a proof of it bound to this session and stream,
+    // which opens nothing anywhere else.
+    u8 block[kSecureLinkProofBytes + 1 + kFixedStringCapacity];
     ByteWriter writer = makeByteWriter(block, sizeof(block));
-    appendBytes(identity->relayPassword, 8, &writer);
+    u8 proof[kSecureLinkProofBytes];
+    secureLinkControlProof(proof, identity->relayPassword, client->hostPublicKey, identity->publicKey,
+                           client->hostNonce, (u8)stream);
+    appendBytes(proof, kSecureLinkProofBytes, &writer);
     i64 nameLength = fixedStringLength(&identity->name);
     appendU8((u8)nameLength, &writer);
     appendBytes(identity->name.text, nameLength, &writer);
@@ -256,8 +263,10 @@ void stopSecureLinkClient(SecureLinkClient* client) {
     if (!client || client->server.family == 0) return;
     SecureLinkClientIdentity* identity = client->identity;
     u32 started = client->started;
+    u32 stream = client->stream;
     *client = SecureLinkClient{};
     client->identity = identity;
+    client->stream = stream;
     client->started = started;
 }
 

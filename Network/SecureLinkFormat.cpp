@@ -39,6 +39,21 @@ u32 deriveSecureLinkKeys(SecureLinkKeys* out, const u8* privateKey, const u8* pe
     return out->ready;
 }
 
+namespace {
+
+// The MAC of a sealed part: HMAC-SHA-256 under the MAC key over the stream byte, then the datagram's
+// bytes before the MAC, cut to 16 bytes.
+void sealedPartMac(u8* mac, const SecureLinkKeys* keys, u8 stream, const u8* data, i64 length) {
+    HmacSha256Context context;
+    hmacSha256Init(&context, keys->macKey, 16);
+    sha256Update(&context.inner, &stream, 1);
+    sha256Update(&context.inner, data, (u64)length);
+    hmacSha256Final(mac, &context);
+    secureWipe(&context, sizeof(context));
+}
+
+}  // namespace
+
 bool sealSecureLinkPart(ByteWriter* writer, u8 type, u8 stream, u64 counter, const SecureLinkKeys* keys,
                         const u8* inner, i64 innerLength) {
     i64 padding = 16 - innerLength % 16;
@@ -60,7 +75,7 @@ bool sealSecureLinkPart(ByteWriter* writer, u8 type, u8 stream, u64 counter, con
     encryptAesCbc(work, cipher, cipher, cipherLength, iv, &schedule);
     writer->length += cipherLength;
     u8 mac[32];
-    hmacSha256(mac, keys->macKey, 16, writer->data, (u64)writer->length);
+    sealedPartMac(mac, keys, stream, writer->data, writer->length);
     appendBytes(mac, 16, writer);
     secureWipe(&schedule, sizeof(schedule));
     return !writer->overflow;
@@ -93,12 +108,12 @@ void acceptReplayCounter(SecureLinkReplayWindow* window, u64 counter) {
     }
 }
 
-bool openSecureLinkPart(u8* data, i64 length, i64 header, const SecureLinkKeys* keys,
+bool openSecureLinkPart(u8* data, i64 length, i64 header, u8 stream, const SecureLinkKeys* keys,
                         const SecureLinkReplayWindow* window, u8** inner, i64* innerLength, u64* counter) {
     i64 cipherLength = length - header - 8 - 16 - 16;
     if (!keys->ready || cipherLength < 16 || cipherLength % 16 != 0) return false;
     u8 mac[32];
-    hmacSha256(mac, keys->macKey, 16, data, (u64)(length - 16));
+    sealedPartMac(mac, keys, stream, data, length - 16);
     if (!constantTimeEqual(mac, data + length - 16, 16)) return false;
     *counter = readLinkU64(data + header);
     if (!isFreshCounter(window, *counter)) return false;
@@ -115,6 +130,29 @@ bool openSecureLinkPart(u8* data, i64 length, i64 header, const SecureLinkKeys* 
     *inner = cipher;
     *innerLength = cipherLength - padding;
     return true;
+}
+
+void secureLinkControlProof(u8* proof, const u8* password, const u8* hostPublicKey, const u8* clientPublicKey,
+                            const u8* hostNonce, u8 stream) {
+    u8 any = 0;
+    for (i32 i = 0; i < 8; i++) any |= password[i];
+    if (!any) {
+        std::memset(proof, 0, kSecureLinkProofBytes);
+        return;
+    }
+    static const char kLabel[] = "orvik control proof";
+    HmacSha256Context context;
+    hmacSha256Init(&context, password, 8);
+    sha256Update(&context.inner, (const u8*)kLabel, sizeof(kLabel) - 1);
+    sha256Update(&context.inner, hostPublicKey, 32);
+    sha256Update(&context.inner, clientPublicKey, 32);
+    sha256Update(&context.inner, hostNonce, kSecureLinkHostNonceBytes);
+    sha256Update(&context.inner, &stream, 1);
+    u8 mac[32];
+    hmacSha256Final(mac, &context);
+    std::memcpy(proof, mac, kSecureLinkProofBytes);
+    secureWipe(&context, sizeof(context));
+    secureWipe(mac, sizeof(mac));
 }
 
 FixedString secureLinkFingerprint(const u8* hostPublicKey, const u8* clientPublicKey) {

@@ -13,18 +13,26 @@ constexpr i64 kHostKeyLength = 3 + 32 + kSecureLinkHostNonceBytes;
 u32 deriveSecureLinkKeys(SecureLinkKeys* out, const u8* privateKey, const u8* peerPublicKey, const u8* hostPublicKey,
                          const u8* clientPublicKey, const u8* hostNonce);
 
-// Appends counter, IV, the PKCS#7-padded ciphertext of inner and the MAC over the writer's whole content
-// (which must start with the datagram's header). The IV is AES(cipher key, type | stream | counter),
-// unique for every datagram of a key. Returns false when it does not fit.
+// Appends counter, IV, the PKCS#7-padded ciphertext of inner and the MAC over the stream byte and the
+// writer's whole content (which must start with the datagram's header): it opens only on that stream.
+// The IV is AES(cipher key, type | stream | counter), unique for every datagram of a key. Returns false
+// when it does not fit.
 bool sealSecureLinkPart(ByteWriter* writer, u8 type, u8 stream, u64 counter, const SecureLinkKeys* keys,
                         const u8* inner, i64 innerLength);
 
-// Opens the sealed part that follows header bytes of data, in place: checks the length, then the MAC
-// (in constant time), then the replay window (not yet marked), then decrypts and checks the padding.
-// Returns false (data may then be changed) when any check fails; on success the inner packet and the
-// counter, which the caller marks with acceptReplayCounter once it takes the datagram.
-bool openSecureLinkPart(u8* data, i64 length, i64 header, const SecureLinkKeys* keys,
+// Opens the sealed part that follows header bytes of data, in place, for the stream it arrived on:
+// checks the length, then the MAC (in constant time; one sealed for another stream fails it), then the
+// replay window (not yet marked), then decrypts and checks the padding. Returns false (data may then be
+// changed) when any check fails; on success the inner packet and the counter, which the caller marks
+// with acceptReplayCounter once it takes the datagram.
+bool openSecureLinkPart(u8* data, i64 length, i64 header, u8 stream, const SecureLinkKeys* keys,
                         const SecureLinkReplayWindow* window, u8** inner, i64* innerLength, u64* counter);
+
+// A hello's proof of the control password for one session and stream: the first 16 bytes of
+// HMAC-SHA-256(key = the 8-byte password, "orvik control proof" | host public key | client public key |
+// host nonce | u8 stream); 16 zero bytes for an all-zero password (none held).
+void secureLinkControlProof(u8* proof, const u8* password, const u8* hostPublicKey, const u8* clientPublicKey,
+                            const u8* hostNonce, u8 stream);
 
 // Takes one key exchange from the budget of the frame at now; false when the frame has done limit.
 bool takeKeyExchange(KeyExchangeBudget* budget, u64 now, i32 limit);

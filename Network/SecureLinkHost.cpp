@@ -1,6 +1,7 @@
 // The relay host side of the encrypted relay link: the peer table, hellos, keys, grants, the control
 // password and the relaying of packets to the peers.
 #include "Core/Preferences.h"
+#include "Crypto/Hmac.h"
 #include "Network/Address.h"
 #include "Network/SecureLinkFormat.h"
 #include "Network/Socket.h"
@@ -17,7 +18,21 @@ bool isListed(const SecureLinkPeer* peer) { return peer->address.family != 0; }
 
 bool encryptionOff(const Preferences* preferences) { return preferences && preferences->relayModeDisableEncryption; }
 
-u64 hostPassword(const RelayHostIdentity* identity) { return readLinkU64(identity->controllingListenerPassword); }
+bool holdsPassword(const RelayHostIdentity* identity) { return readLinkU64(identity->controllingListenerPassword) != 0; }
+
+// A fresh control password: what any earlier controller holds proves nothing from now on. When the
+// system gives no random bytes the password is none (all zero, which nobody proves) until a later
+// frame draws one.
+void drawControlPassword(SecureLinkHost* host) {
+    RelayHostIdentity* identity = host->identity;
+    if (getRandomBytes(identity->controllingListenerPassword, 8) != 0) {
+        std::memset(identity->controllingListenerPassword, 0, 8);
+    }
+    for (SecureLinkPeer& peer : host->peers) {
+        peer.passwordProved = 0;
+        peer.passwordSentTime = 0;
+    }
+}
 
 u32 streamGrant(u32 stream) { return stream == RelayStreamVideo ? SecureLinkGrantVideo : SecureLinkGrantTelemetry; }
 
@@ -93,12 +108,13 @@ SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 
 }
 
 // A client that started over (a restart, or its connection switched away and back) comes back with a
-// fresh key pair and peer id. When its sealed hello echoes the control password from the controlling
-// listener's address, it is the listener the user granted: it takes over the decision of its old
-// entry at that address, which leaves the list. The password only ever travels sealed to that
-// listener, so nobody else can show it.
+// fresh key pair and peer id. When its sealed hello proves the control password from the controlling
+// listener's address, it is the device the user granted control: it takes over the decision of its
+// old entry at that address, which leaves the list. The password only ever travels sealed to the
+// device granted control, is drawn anew with every grant and taking away, and never leaves that
+// device, so no other device can prove it.
 void takeOverFromEarlierSelf(SecureLinkHost* host, SecureLinkPeer* peer) {
-    if (!peer->echoKnown || peer->echoedPassword != hostPassword(host->identity) || !atListener(host, peer)) return;
+    if (!peer->passwordProved || !atListener(host, peer)) return;
     for (SecureLinkPeer& other : host->peers) {
         if (&other == peer || !isListed(&other) || !(other.userDecision & SecureLinkGrantControl) ||
             !sameAddress(&other.address, &peer->address)) {
@@ -133,16 +149,24 @@ void sendToPeer(SecureLinkPeer* peer, Socket* socket, u32 stream, const u8* inne
     }
 }
 
-// The hello's block: {u64 control password, u8 name length, name}.
-void readHelloBlock(SecureLinkPeer* peer, const u8* block, i64 length) {
-    if (length < 9) return;
-    peer->echoedPassword = readLinkU64(block);
-    peer->echoKnown = 1;
-    i64 nameLength = block[8];
-    if (nameLength > length - 9) nameLength = length - 9;
+// The hello's block: {16 B control proof, u8 name length, name}. The proof is checked against the
+// current password for exactly this entry and stream: the host's key and the entry's nonce when the
+// block came sealed, zeros for both when it came plain (the client holds no host key).
+void readHelloBlock(const SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool sealed, const u8* block,
+                    i64 length) {
+    constexpr i64 kNameAt = kSecureLinkProofBytes + 1;
+    if (length < kNameAt) return;
+    const RelayHostIdentity* identity = host->identity;
+    const u8 none[32] = {};
+    u8 expected[kSecureLinkProofBytes];
+    secureLinkControlProof(expected, identity->controllingListenerPassword, sealed ? identity->publicKey : none,
+                           peer->publicKey, sealed ? peer->hostNonce : none, (u8)stream);
+    if (constantTimeEqual(expected, block, kSecureLinkProofBytes) && holdsPassword(identity)) peer->passwordProved = 1;
+    i64 nameLength = block[kSecureLinkProofBytes];
+    if (nameLength > length - kNameAt) nameLength = length - kNameAt;
     if (nameLength > kFixedStringCapacity) nameLength = kFixedStringCapacity;
     FixedString name{};
-    std::memcpy(name.text, block + 9, (size_t)nameLength);
+    std::memcpy(name.text, block + kNameAt, (size_t)nameLength);
     name.length = (u8)nameLength;
     peer->name = name;
 }
@@ -316,8 +340,8 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     bool sealed = false;
     if (length > kHelloHeader) {
         u8* inner = nullptr;
-        if (!plain && openSecureLinkPart(data, length, kHelloHeader, &peer->keys, &peer->windows[stream], &inner,
-                                         &blockLength, &counter)) {
+        if (!plain && openSecureLinkPart(data, length, kHelloHeader, (u8)stream, &peer->keys, &peer->windows[stream],
+                                         &inner, &blockLength, &counter)) {
             block = inner;
             sealed = true;
         } else if (plain) {
@@ -349,7 +373,7 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
         acceptReplayCounter(&peer->windows[stream], counter);
         peer->verified = 1;
     }
-    if (block) readHelloBlock(peer, block, blockLength);
+    if (block) readHelloBlock(host, peer, stream, sealed, block, blockLength);
     if (sealed) takeOverFromEarlierSelf(host, peer);
     peer->ports[stream] = port;
     if (stream == RelayStreamMavlink) peer->address.port = port;
@@ -396,12 +420,12 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     if (!host || !host->identity) return;
     RelayHostIdentity* identity = host->identity;
     bool plain = encryptionOff(preferences);
-    u64 password = hostPassword(identity);
+    if (!holdsPassword(identity)) drawControlPassword(host);
     host->referenceAddress = identity->controllingListener;
     dropUndecidedSecureLinkPeers(host, kSecureLinkUndecidedExpiry, now);
 
     // The peer granted control: the user's choice, else the listener kept from an earlier run when it
-    // echoes the password it was given then. That one is granted control again on the list, with the
+    // proves the password it was given then. That one is granted control again on the list, with the
     // telemetry to fly by, so the list shows who controls and the controller is never blind.
     SecureLinkPeer* granted = nullptr;
     for (SecureLinkPeer& peer : host->peers) {
@@ -412,18 +436,17 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     }
     for (SecureLinkPeer& peer : host->peers) {
         if (granted) break;
-        if (isListed(&peer) && peer.userDecision == 0 && atListener(host, &peer) && peer.echoKnown &&
-            peer.echoedPassword == password) {
+        if (isListed(&peer) && peer.userDecision == 0 && atListener(host, &peer) && peer.passwordProved) {
             peer.userDecision = SecureLinkGrantControl | SecureLinkGrantTelemetry;
             peer.counter = 0;
             granted = &peer;
         }
     }
-    host->controllingPeer = granted && granted->echoKnown && granted->echoedPassword == password ? granted : nullptr;
+    host->controllingPeer = granted && granted->passwordProved ? granted : nullptr;
     if (!relaySocket) return;
 
     if (granted && granted->lastHeardTime && now - granted->lastHeardTime < kSecureLinkPasswordHeardWithin &&
-        (!granted->echoKnown || granted->echoedPassword != password) &&
+        !granted->passwordProved && holdsPassword(identity) &&
         (!granted->passwordSentTime || now - granted->passwordSentTime >= kSecureLinkPasswordInterval)) {
         u8 inner[9] = {SecureLinkControlPassword};
         std::memcpy(inner + 1, identity->controllingListenerPassword, 8);
@@ -482,8 +505,8 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
         u8* inner = nullptr;
         i64 innerLength = 0;
         u64 counter = 0;
-        if (!peer || !openSecureLinkPart(data, length, kSealedDataHeader, &peer->keys, &peer->windows[stream], &inner,
-                                         &innerLength, &counter)) {
+        if (!peer || !openSecureLinkPart(data, length, kSealedDataHeader, (u8)stream, &peer->keys,
+                                         &peer->windows[stream], &inner, &innerLength, &counter)) {
             return out;
         }
         acceptReplayCounter(&peer->windows[stream], counter);
@@ -570,6 +593,9 @@ void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, c
 void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 decision) {
     if (!host || !peer) return;
     RelayHostIdentity* identity = host->identity;
+    // Control given to a device, or taken away: a fresh password, so that nothing an earlier
+    // controller holds proves it.
+    if (identity && ((decision ^ peer->userDecision) & SecureLinkGrantControl)) drawControlPassword(host);
     if (decision & SecureLinkGrantControl) {
         for (SecureLinkPeer& other : host->peers) {
             if (&other != peer) other.userDecision &= ~(u32)SecureLinkGrantControl;

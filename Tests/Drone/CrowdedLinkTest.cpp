@@ -734,6 +734,58 @@ TEST_F(CrowdedLink, AnEarlierSessionReplayedOpensNothing) {
     }
 }
 
+// Two devices of one address: control granted to the first, then moved to the second. The first
+// starts over (a fresh key pair and peer id) and says hello from the listener's address with what it
+// was given: the second keeps control and its row, and the first gets nothing.
+TEST_F(CrowdedLink, ADeviceThatLostControlGetsNothingBackByStartingOver) {
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    Device first;
+    SecureLinkPeer* firstPeer = connectDevice(&first, relayPort, SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    ASSERT_TRUE(withDeviceUntil(&first, [&] { return host->controllingPeer == firstPeer; }));
+    Device second;
+    second.identity.peerId = 0x0808;
+    second.hosts[RelayStreamMavlink] = first.hosts[RelayStreamMavlink];
+    SecureLinkPeer* secondPeer = nullptr;
+    ASSERT_TRUE(withDeviceUntil(&second, [&] {
+        for (SecureLinkPeer& peer : host->peers) {
+            if (peer.address.family && peer.peerId == 0x0808 && peer.verified) secondPeer = &peer;
+        }
+        return secondPeer != nullptr;
+    }));
+    setSecureLinkPeerDecision(host.get(), secondPeer, SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    ASSERT_TRUE(withDeviceUntil(&second, [&] { return host->controllingPeer == secondPeer; }));
+    u32 secondRow = secondPeer->listOrder;
+
+    stopSecureLinkClient(first.records[RelayStreamMavlink].get());
+    u16 earlierId = first.identity.peerId;
+    auto firstBack = [&] {
+        for (const SecureLinkPeer& peer : host->peers) {
+            if (peer.address.family && peer.peerId == first.identity.peerId && peer.verified) return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(withDeviceUntil(&first, [&] {
+        second.step();
+        return first.identity.peerId != earlierId && firstBack();
+    }, 20000));
+    for (int i = 0; i < 100; i++) {  // two seconds of both
+        crowdNow += 20000;
+        first.step();
+        second.step();
+        frame();
+    }
+    EXPECT_EQ(host->controllingPeer, secondPeer);
+    EXPECT_EQ(secondPeer->peerId, 0x0808);
+    EXPECT_EQ(secondPeer->listOrder, secondRow);
+    EXPECT_NE(secondPeer->userDecision & SecureLinkGrantControl, 0u);
+    for (const SecureLinkPeer& peer : host->peers) {
+        if (peer.address.family && peer.peerId == first.identity.peerId) {
+            EXPECT_EQ(peer.userDecision, 0u);
+        }
+    }
+}
+
 // Hellos under ever new peer ids from one address fill both relay ports in every frame. A new device
 // of another address, and the device granted control starting over, get on within a few frames; the
 // video relay port, which the QV and the RTSP stream both serve, reads and exchanges keys within one

@@ -9,7 +9,9 @@
 // one drain of each port, which keeps at most one hello an address waiting for the key exchanges at
 // its end, does at most the allowed ones (the controlling listener's address first) and answers at
 // most its allowed hellos. When the granted peer's entry is gone (the device started over), nothing
-// sealed for it opens: no peer is verified, decided, echoes a password or hands anything on.
+// sealed for it opens: no peer is verified, decided, proves the password or hands anything on. A
+// datagram sealed for one stream opens on no other, on either side, and only a hello whose proof is
+// exactly the one for the host's password, the peer's session and the stream proves the password.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -43,6 +45,8 @@ struct World {
 World initial;
 World world;
 bool earlierSession;  // the granted peer's entry is gone: what was sealed for it is a replay
+bool crossStream;     // the input's sealed datagram was sealed for the other stream than it arrives on
+bool proofExpected;   // the input's sealed hello holds the exact proof for the stream it arrives on
 
 void setUp() {
     static bool done = false;
@@ -57,6 +61,7 @@ void setUp() {
     x25519(w->hostIdentity.publicKey, w->hostIdentity.privateKey, x25519BasePoint);
     x25519(w->clientIdentity.publicKey, w->clientIdentity.privateKey, x25519BasePoint);
     w->clientIdentity.peerId = kPeerId;
+    for (i32 i = 0; i < 8; i++) w->hostIdentity.controllingListenerPassword[i] = (u8)(0xA0 + i);
     SecureLinkPeer* peer = &w->host.peers[0];
     peer->address = makeAddressRecord(4, kLoopback, 40000);
     peer->peerId = kPeerId;
@@ -121,9 +126,15 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
         for (u32 i = 0; i < out.length; i++) sum = sum + out.data[i];
     }
     check(world.host.peers[0].name.length <= kFixedStringCapacity);
+    if (crossStream) {
+        check(!out.data);
+        check(std::memcmp(granted->windows, initial.host.peers[0].windows, sizeof(granted->windows)) == 0 ||
+              earlierSession);
+    }
+    for (const SecureLinkPeer& peer : world.host.peers) check(!peer.passwordProved || (&peer == granted && proofExpected));
     if (earlierSession) {
         check(!out.data);
-        for (const SecureLinkPeer& peer : world.host.peers) check(!peer.verified && !peer.userDecision && !peer.echoKnown);
+        for (const SecureLinkPeer& peer : world.host.peers) check(!peer.verified && !peer.userDecision && !peer.passwordProved);
     } else {
         check(world.host.peers[0].userDecision == (SecureLinkGrantTelemetry | SecureLinkGrantControl));
     }
@@ -177,7 +188,7 @@ void endDrains() {
             };
             if (!fresh(i)) continue;
             keyed++;
-            check(!peer->verified && !peer->echoKnown);
+            check(!peer->verified && !peer->passwordProved);
             for (i32 j = 0; j < i; j++) check(!fresh(j) || !sameAddress(&host->peers[j].address, &peer->address));
         }
         check(keyed <= kSecureLinkKeyExchangesPerFrame);
@@ -197,7 +208,8 @@ void endDrains() {
     }
 }
 
-void toClient(std::vector<u8>& bytes) {
+// What the client hands on: its length.
+u32 toClient(std::vector<u8>& bytes) {
     u8* data = bytes.data();
     u32 length = (u32)bytes.size();
     receiveFromSecureLinkHost(&data, &length, &world.client, &world.gamepad, 5000000);
@@ -205,6 +217,14 @@ void toClient(std::vector<u8>& bytes) {
     if (length) check(data >= bytes.data() && data + length <= bytes.data() + bytes.size());
     check(world.gamepad.name.length <= kFixedStringCapacity);
     check(world.gamepad.leftStickX >= -1 && world.gamepad.leftStickX <= 1);
+    return length;
+}
+
+// The exact proof of the host's password that the granted peer's hello shows on the stream.
+void exactProof(u8* proof, u32 stream) {
+    const SecureLinkPeer* peer = &initial.host.peers[0];
+    secureLinkControlProof(proof, initial.hostIdentity.controllingListenerPassword, initial.hostIdentity.publicKey,
+                           peer->publicKey, peer->hostNonce, (u8)stream);
 }
 
 std::vector<u8> sealed(u8 type, u8 stream, u64 counter, const u8* inner, size_t length) {
@@ -235,6 +255,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The device started over: its entry, and its decision, left the list.
     earlierSession = (data[1] & 0x40) && !world.preferences.relayModeDisableEncryption && mode != 6;
     if (earlierSession) world.host.peers[0] = SecureLinkPeer{};
+    // Sealed for the other stream (modes 2 to 4): it arrives on this one, the client record's.
+    crossStream = (data[1] & 0x10) && mode >= 2 && mode <= 4;
+    u8 sealedFor = crossStream ? (u8)(stream ^ 1) : stream;
+    world.client.stream = stream;
+    proofExpected = false;
     std::vector<u8> rest(data + 2, data + size);
     switch (mode) {
     case 0:
@@ -244,17 +269,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         toClient(rest);
         break;
     case 2: {
-        std::vector<u8> datagram = sealed(SecureLinkFromHost, stream, data[1], rest.data(), rest.size());
-        toClient(datagram);
+        std::vector<u8> datagram = sealed(SecureLinkFromHost, sealedFor, data[1], rest.data(), rest.size());
+        u32 handed = toClient(datagram);
+        if (crossStream) check(handed == 0);
         break;
     }
     case 3: {
-        std::vector<u8> datagram = sealed(SecureLinkHello, stream, data[1], rest.data(), rest.size());
-        toHost(datagram, stream, 0, 0, true);
+        // With bit 3 of the second byte the block begins with the exact proof for the stream sealed
+        // for; the host's password is proven only when that is the stream it arrives on.
+        if ((data[1] & 0x08) && rest.size() >= kSecureLinkProofBytes) exactProof(rest.data(), sealedFor);
+        u8 proof[kSecureLinkProofBytes];
+        exactProof(proof, stream);
+        proofExpected = !crossStream && rest.size() > kSecureLinkProofBytes &&
+                        std::memcmp(rest.data(), proof, kSecureLinkProofBytes) == 0;
+        std::vector<u8> datagram = sealed(SecureLinkHello, sealedFor, data[1], rest.data(), rest.size());
+        toHost(datagram, stream, 0, 0, !crossStream);
+        if (proofExpected && !earlierSession && !world.preferences.relayModeDisableEncryption) {
+            check(world.host.peers[0].passwordProved);
+        }
         break;
     }
     case 4: {
-        std::vector<u8> datagram = sealed(SecureLinkFromClient, stream, data[1], rest.data(), rest.size());
+        std::vector<u8> datagram = sealed(SecureLinkFromClient, sealedFor, data[1], rest.data(), rest.size());
         toHost(datagram, stream);
         break;
     }

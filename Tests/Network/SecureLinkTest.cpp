@@ -5,6 +5,7 @@
 #include "NetworkTestSupport.h"
 #include "Network/Address.h"
 #include "Network/SecureLink.h"
+#include "Network/SecureLinkFormat.h"
 #include "Network/Socket.h"
 #include "Platform/Input.h"
 #include "Platform/Random.h"
@@ -73,15 +74,15 @@ struct Link : testing::Test {
         client->identity = &clientIdentity;
     }
 
-    SecureLinkReceived toHost(std::vector<u8> bytes, const AddressRecord& source) {
+    SecureLinkReceived toHost(std::vector<u8> bytes, const AddressRecord& source, u32 stream = RelayStreamMavlink) {
         SocketResult result{};
         result.received = 1;
         result.data = bytes.data();
         result.length = (u32)bytes.size();
         result.source = source;
         SecureLinkReceived received;
-        receiveFromSecureLinkPeer(&received, &result, host.get(), RelayStreamMavlink, preferences.get(), now);
-        exchangeKeysWithNewSecureLinkPeers(host.get(), RelayStreamMavlink, preferences.get(), now);  // a drain's end
+        receiveFromSecureLinkPeer(&received, &result, host.get(), stream, preferences.get(), now);
+        exchangeKeysWithNewSecureLinkPeers(host.get(), stream, preferences.get(), now);  // a drain's end
         lastOpened = received.data ? std::vector<u8>(received.data, received.data + received.length) : std::vector<u8>();
         return received;
     }
@@ -172,7 +173,12 @@ TEST_F(Link, SealedDatagramsReadAndWrittenByPythonCryptographyMatchBothWays) {
     ASSERT_EQ(fromClient.size(), 21u);
     std::vector<std::string> hello = words(peerCommand(&python, "open " + hex(fromClient[0].bytes)));
     ASSERT_EQ(hello.size(), 6u);
-    EXPECT_EQ(hello[5].substr(0, 16), hexOf(hostIdentity.controllingListenerPassword, 8));
+    // The block begins with a proof of the password for this session and stream, not the password.
+    std::vector<std::string> proof =
+        words(peerCommand(&python, "proof " + hexOf(hostIdentity.controllingListenerPassword, 8) + " 0"));
+    ASSERT_EQ(proof.size(), 2u);
+    EXPECT_EQ(hello[5].substr(0, 32), proof[1]);
+    EXPECT_EQ(hello[5].find(hexOf(hostIdentity.controllingListenerPassword, 8)), std::string::npos);
     EXPECT_EQ(toHost(fromClient[0].bytes, clientAddress).peer, nullptr);  // a hello hands nothing on
     for (size_t i = 1; i < fromClient.size(); i++) {
         std::vector<std::string> answer = words(peerCommand(&python, "open " + hex(fromClient[i].bytes)));
@@ -196,7 +202,7 @@ TEST_F(Link, SealedDatagramsReadAndWrittenByPythonCryptographyMatchBothWays) {
                                                 std::to_string(9000 + i) + " " + hex(inner)));
         EXPECT_EQ(hex(toClient(fromHex(answer[1]))), hex(inner));
     }
-    // The echoed password makes the peer the controlling one.
+    // The proven password makes the peer the controlling one.
     sendSecureLinkStateUpdates(host.get(), hostSocket.get(), &gamepad, 0, preferences.get(), now);
     EXPECT_EQ(host->controllingPeer, &host->peers[0]);
     stopPythonPeer(&python);
@@ -453,6 +459,106 @@ TEST_F(Link, AnotherHostKeyNeverRekeysALiveLink) {
     now += kSecureLinkHostSilence;
     toClient(forged);
     EXPECT_EQ(std::memcmp(client->hostPublicKey, other, 32), 0);
+}
+
+// A granted client whose link fell silent takes the first host key that comes, here a stranger's (a
+// flood of them in one frame costs it one key exchange), and says hello under it. What the stranger
+// opens of that hello, sealed again for an entry of its own and sent from the address of the listener
+// granted control, takes no grant.
+TEST_F(Link, AHelloSealedForAForgedHostKeyGivesNothingThatOpensControl) {
+    connect(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    if (HasFatalFailure()) return;
+    for (int i = 0; i < 3; i++) {
+        now += 20000;
+        sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+        deliverToClient();
+        sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+        deliverToHost();
+    }
+    ASSERT_EQ(host->controllingPeer, &host->peers[0]);
+
+    now += kSecureLinkHostSilence;
+    u8 strangerPrivate[3][32], strangerPublic[3][32];
+    const u8 nonce[kSecureLinkHostNonceBytes] = {0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A,
+                                                 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A};
+    for (int i = 0; i < 3; i++) {
+        ASSERT_EQ(generateX25519KeyPair(strangerPrivate[i], strangerPublic[i]), 0);
+        std::vector<u8> forged = {SecureLinkHostKey, (u8)clientIdentity.peerId, (u8)(clientIdentity.peerId >> 8)};
+        forged.insert(forged.end(), strangerPublic[i], strangerPublic[i] + 32);
+        forged.insert(forged.end(), nonce, nonce + kSecureLinkHostNonceBytes);
+        toClient(forged);
+    }
+    ASSERT_EQ(std::memcmp(client->hostPublicKey, strangerPublic[0], 32), 0);
+    sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+    std::vector<Datagram> sent = takeQueued(clientSocket.get());
+    ASSERT_EQ(sent.size(), 1u);
+    PythonPeer python;
+    ASSERT_TRUE(startPythonPeer(&python, "secure_link_oracle.py"));
+    peerCommand(&python, "keys " + hexOf(strangerPrivate[0], 32) + " " + hexOf(clientIdentity.publicKey, 32) + " " +
+                             hexOf(nonce, kSecureLinkHostNonceBytes));
+    std::vector<std::string> opened = words(peerCommand(&python, "open " + hex(sent[0].bytes)));
+    stopPythonPeer(&python);
+    ASSERT_EQ(opened.size(), 6u);
+    std::vector<u8> block = fromHex(opened[5]);
+
+    // The stranger lists an entry of its own at the listener's address and seals the block for it.
+    u8 ownPrivate[32], ownPublic[32];
+    ASSERT_EQ(generateX25519KeyPair(ownPrivate, ownPublic), 0);
+    const u16 ownId = 0x0BAD;
+    AddressRecord strangerAt = makeAddressRecord(4, kLoopback, kClientPort + 7);
+    std::vector<u8> hello = {SecureLinkHello, (u8)ownId, (u8)(ownId >> 8)};
+    hello.insert(hello.end(), ownPublic, ownPublic + 32);
+    hello.push_back(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    toHost(hello, strangerAt);
+    sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
+    std::vector<u8> ownNonce;
+    for (Datagram& datagram : takeQueued(hostSocket.get())) {
+        if (sameEndpoint(&datagram.destination, &strangerAt)) ownNonce.assign(datagram.bytes.begin() + 35, datagram.bytes.end());
+    }
+    ASSERT_EQ(ownNonce.size(), (size_t)kSecureLinkHostNonceBytes);
+    SecureLinkKeys ownKeys;
+    ASSERT_TRUE(deriveSecureLinkKeys(&ownKeys, ownPrivate, hostIdentity.publicKey, hostIdentity.publicKey, ownPublic,
+                                     ownNonce.data()));
+    hello.resize(hello.size() + block.size() + 64);
+    ByteWriter writer = makeByteWriter(hello.data(), (i64)hello.size());
+    writer.length = 36;
+    ASSERT_TRUE(sealSecureLinkPart(&writer, SecureLinkHello, RelayStreamMavlink, 0, &ownKeys, block.data(),
+                                   (i64)block.size()));
+    hello.resize((size_t)writer.length);
+    toHost(hello, strangerAt);
+    now += 20000;
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+    bool echoed = false;
+    for (const SecureLinkPeer& peer : host->peers) {
+        if (peer.address.family == 0 || peer.peerId != ownId) continue;
+        echoed = std::string(peer.name.text, peer.name.length) == "tablet 2";  // the block was read
+        EXPECT_EQ(peer.userDecision, 0u);
+        EXPECT_NE(host->controllingPeer, &peer);
+    }
+    EXPECT_TRUE(echoed);
+}
+
+// A datagram the host sealed for the video stream, sent to the client's MAVLink record, and a hello
+// the client sealed for the MAVLink stream, sent to the video relay port from another port of its
+// address, open nothing.
+TEST_F(Link, EachStreamOpensOnlyWhatWasSealedForIt) {
+    connect(SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    if (HasFatalFailure()) return;
+    client->helloPending = 1;
+    sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+    std::vector<Datagram> hello = takeQueued(clientSocket.get());
+    ASSERT_EQ(hello.size(), 1u);
+    toHost(hello[0].bytes, makeAddressRecord(4, kLoopback, kClientPort + 1), RelayStreamVideo);
+    EXPECT_EQ(host->peers[0].ports[RelayStreamVideo], 0);
+
+    host->peers[0].ports[RelayStreamVideo] = kClientPort + 2;  // its video record's port
+    std::vector<u8> inner = packet(20, 4);
+    ByteWriter writer = makeByteWriter(inner.data(), (i64)inner.size());
+    writer.length = (i64)inner.size();
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamVideo, preferences.get(), &writer);
+    std::vector<Datagram> video = takeQueued(hostSocket.get());
+    ASSERT_EQ(video.size(), 1u);
+    EXPECT_TRUE(toClient(video[0].bytes).empty());
 }
 
 // Anyone can say hello. A stranger saying hello under ever new peer ids, beside others that sit on
