@@ -273,7 +273,8 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // peer's keys on that stream (the header travels in the clear, and anyone on the peer's address can
 // replay it); a hello that does not open under them (a header alone, or sealed under other keys) is
 // counted, answered with the host key at its own port and moves nothing, and one from another port
-// than the stream's proven one changes nothing. With encryption off, a new peer is listed at once
+// than the stream's proven one changes nothing (only a hello whose sealed part did not open is counted
+// as not opened: a header alone is a client without a key on that stream yet). With encryption off, a new peer is listed at once
 // without a key exchange, and hellos set and move the ports as they come. Its sealed hello that echoes
 // the control password from the controlling listener's address is that listener started over: it takes
 // over its old entry's decision and place on the list. A new peer is listed below every listed one.

@@ -331,7 +331,9 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     // proven, and hellos move the ports as they come.
     u16 port = source->port;
     if (!plain && !sealed) {
-        host->unopenedHellos[stream]++;
+        // A header alone is a client that holds no key on this stream yet: only a sealed part that
+        // did not open is counted.
+        if (length > kHelloHeader) host->unopenedHellos[stream]++;
         if (!peer->keys.ready) {  // listed while encryption was off: its keys wait for a key exchange
             waitForKeyExchange(host, stream, peerId, publicKey, streams, source);
             return nullptr;
