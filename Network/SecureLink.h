@@ -56,14 +56,21 @@ constexpr u64 kSecureLinkUndecidedExpiry = 30000000;
 // key exchange.
 constexpr i32 kSecureLinkUndecidedPerAddress = 2;
 constexpr i32 kSecureLinkFingerprintBytes = 6;
-// Datagrams a relay socket takes in one frame; the rest wait in the socket for the next.
+// Datagrams a relay socket takes in one frame that cost the link more than their reading (a MAC
+// checked, a proof or a nonce drawn, a packet opened); the rest wait in the socket for the next.
 constexpr i32 kSecureLinkDatagramsPerFrame = 256;
+// Datagrams a relay socket reads in one frame at most. Those that cost little (a hello from a peer not
+// yet listed, anything refused before a MAC check) are read and dropped up to this bound, so a flood
+// of them is read faster than it comes and the granted peers' datagrams find room in the socket.
+constexpr i32 kSecureLinkReadsPerFrame = 2048;
+// The receive buffer the relay sockets ask for: room for a frame's reads (the system may grant less).
+constexpr u32 kSecureLinkReceiveBufferBytes = 2097152;
 // Key exchanges (X25519) the host does in one frame and relay port for hellos from peers not yet listed.
 // Anyone can say hello under ever new peer ids, so a flood of hellos costs a frame no more than these;
 // the hellos over them are dropped and counted (a real client says hello again a second later). They
 // are shared between the addresses that ask: one a frame for each address, the controlling listener's
 // address first, then the addresses of devices the user decided on, then the others; among equals the
-// address served longest ago (or never) first.
+// address served longest ago (or never) first, then the one that sent fewer hellos in the drain.
 constexpr i32 kSecureLinkKeyExchangesPerFrame = 2;
 // Addresses whose hellos wait for the frame's key exchanges on a relay port (one hello each), and
 // addresses remembered with the time of their latest key exchange there.
@@ -175,6 +182,7 @@ struct SecureLinkWaitingHello {
     u8 publicKey[32];
     u8 streams;
     u8 rank;
+    u32 repeats;  // the address's further hellos in the same drain, dropped
 };
 
 // An address and the time of its latest key exchange on a relay port.
@@ -244,6 +252,8 @@ struct SecureLinkReceived {
     u32 refused;  // rejected: from no listed peer, or not opening under its keys (the owner counts it)
     u32 limited;  // a hello from a peer not yet listed, dropped over the frame's key exchanges (the host
                   // counts it; not refused)
+    u32 costly;   // it took a costly step (a MAC checked, a proof or a nonce drawn): counted against
+                  // kSecureLinkDatagramsPerFrame
 };
 
 // Whether the address (any port of it) is a listed peer's.
@@ -284,9 +294,9 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
 // Host side, after each drain of the stream's relay socket: the key exchanges for the hellos from peers
 // not yet listed that waited in it, at most kSecureLinkKeyExchangesPerFrame a frame, one an address:
 // the controlling listener's address first, then those of devices the user decided on, then the
-// others, and among equals the address served longest ago first. Each lists its peer with a fresh host
-// nonce and answers it with the host key (a peer listed while encryption was off keeps its place and
-// gets its keys). A new peer takes a free place, else that of the longest silent peer that never
+// others, and among equals the address served longest ago first, then the one with fewer hellos. Each
+// lists its peer with a fresh host nonce and answers it with the host key (a peer listed while
+// encryption was off keeps its place and gets its keys). A new peer takes a free place, else that of the longest silent peer that never
 // completed a sealed hello (not one at the controlling listener's address); one address holds at most
 // two undecided peers, finished key exchange or not, and a peer the user decided on is never given up.
 // A hello from the controlling listener's address always finds a place (an undecided peer of another

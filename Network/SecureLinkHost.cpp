@@ -204,7 +204,10 @@ bool waitForKeyExchange(SecureLinkHost* host, u32 stream, u16 peerId, const u8* 
     SecureLinkWaitingHello* waiting = host->waitingHellos[stream];
     i32* count = &host->waitingHelloCount[stream];
     for (i32 i = 0; i < *count; i++) {
-        if (sameAddress(&waiting[i].source, source)) return false;
+        if (sameAddress(&waiting[i].source, source)) {
+            waiting[i].repeats++;
+            return false;
+        }
     }
     u8 rank = keyExchangeRank(host, source);
     if (*count == kSecureLinkKeyExchangeWaiting) {
@@ -223,6 +226,7 @@ bool waitForKeyExchange(SecureLinkHost* host, u32 stream, u16 peerId, const u8* 
     std::memcpy(kept->publicKey, publicKey, 32);
     kept->streams = streams;
     kept->rank = rank;
+    kept->repeats = 0;
     return true;
 }
 
@@ -316,6 +320,7 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     bool sealed = false;
     if (length > kHelloHeader) {
         u8* inner = nullptr;
+        out->costly = !plain;
         if (!plain && openSecureLinkPart(data, length, kHelloHeader, &peer->keys, &peer->windows[stream], &inner,
                                          &blockLength, &counter)) {
             block = inner;
@@ -484,6 +489,7 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
         u8* inner = nullptr;
         i64 innerLength = 0;
         u64 counter = 0;
+        out->costly = peer != nullptr;
         if (!peer || !openSecureLinkPart(data, length, kSealedDataHeader, &peer->keys, &peer->windows[stream], &inner,
                                          &innerLength, &counter)) {
             return out;
@@ -519,7 +525,8 @@ void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const 
     i32 count = host->waitingHelloCount[stream];
     host->waitingHelloCount[stream] = 0;
     if (encryptionOff(preferences)) return;  // switched off meanwhile: they are listed as they say hello again
-    // Best placed first; among equals the address served longest ago, then the one that asked first.
+    // Best placed first; among equals the address served longest ago, then the one that sent fewer
+    // hellos in the drain (a flood asks first in every frame), then the one that asked first.
     SecureLinkWaitingHello* waiting = host->waitingHellos[stream];
     u64 served[kSecureLinkKeyExchangeWaiting];
     bool done[kSecureLinkKeyExchangeWaiting] = {};
@@ -528,8 +535,9 @@ void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const 
         i32 next = -1;
         for (i32 i = 0; i < count; i++) {
             if (done[i]) continue;
-            if (next < 0 || waiting[i].rank < waiting[next].rank ||
-                (waiting[i].rank == waiting[next].rank && served[i] < served[next])) {
+            bool equal = waiting[i].rank == waiting[next < 0 ? i : next].rank;
+            if (next < 0 || waiting[i].rank < waiting[next].rank || (equal && served[i] < served[next]) ||
+                (equal && served[i] == served[next] && waiting[i].repeats < waiting[next].repeats)) {
                 next = i;
             }
         }
