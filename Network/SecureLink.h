@@ -6,7 +6,8 @@
 //   2 hello        client -> host  2, u16 peer id, 32 B client public key, u8 streams wanted (SecureLinkGrant
 //                                  bits), then the block {u64 control password, u8 name length, name}:
 //                                  sealed (u64 counter, 16 B IV, AES-128-CBC of the block, 16 B MAC) once the
-//                                  host key is known, else plain
+//                                  host key is known; to a host that sends plain the block is
+//                                  {16 B control proof, u8 name length, name}
 //   3 sealed data  host -> client  3, u16 peer id, u8 stream, u64 counter, 16 B IV, AES-128-CBC (PKCS#7) of
 //   4 sealed data  client -> host  the inner packet, 16 B MAC
 //
@@ -27,11 +28,19 @@
 // crew can compare them before trusting the link.
 //
 // Inner packets: 0xFD/0xFE MAVLink, 0xB7/0xB8 video, 5 the control password (5, u64), 6 the host's state
-// (6, u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons).
+// (6, u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons; sent plain, then
+// also 32 B host public key, 16 B host nonce).
 //
-// With "Relay mode disable encryption" the host sends and takes everything plain, to and from every
-// listed peer, and exchanges no keys (a peer listed so gets its keys once encryption is on again). With
-// encryption on, nothing relayed leaves unsealed.
+// With "Relay mode disable encryption" only the sealing changes: the host sends and takes everything
+// plain and exchanges no keys (a peer listed so gets its keys once encryption is on again), but
+// telemetry and video go only to the peers the user granted them, and MAVLink is taken only from the
+// peer in control. A device is then its endpoint: one entry an address and port, whose hello under a
+// new peer id is the device started over. A client proves the control password rather than sending it
+// back: the control proof is the first 16 bytes of HMAC-SHA-256(key = the password, "orvik control
+// proof" | host public key | client public key | host nonce | u8 stream), over the host key and entry
+// nonce the host's plain state carries. A client that holds keys follows a host that sends its state
+// plain only once its link has been silent for 3 s, as it takes a new host key. With encryption on,
+// nothing relayed leaves unsealed.
 #pragma once
 #include "Core/AddressRecord.h"
 #include "Core/FixedString.h"
@@ -284,8 +293,11 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // replay it); a hello that does not open under them (a header alone, or sealed under other keys) is
 // counted, answered with the host key at its own port and moves nothing, and one from another port
 // than the stream's proven one changes nothing (only a hello whose sealed part did not open is counted
-// as not opened: a header alone is a client without a key on that stream yet). With encryption off, a new peer is listed at once
-// without a key exchange, and hellos set and move the ports as they come. Its sealed hello that echoes
+// as not opened: a header alone is a client without a key on that stream yet). With encryption off, a
+// new peer is listed at once without a key exchange but with a fresh host nonce, a hello under a new
+// peer id from a listed peer's endpoint on the stream takes that entry over (control then waits for a
+// new proof), only a plain block of the exact form is read (a proof that holds is the password
+// echoed), and hellos set and move the ports as they come. Its sealed hello that echoes
 // the control password from the controlling listener's address is that listener started over: it takes
 // over its old entry's decision and place on the list. A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
@@ -305,7 +317,8 @@ void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const 
 // Host side: the endpoints on the stream's socket of the peers the user decided on and of the peer in
 // control (at most capacity); their count.
 i32 grantedSecureLinkEndpoints(const SecureLinkHost* host, u32 stream, AddressRecord* endpoints, i32 capacity);
-// Host side: queues one packet for every peer that may have that stream, sealed for each.
+// Host side: queues one packet for every peer the user granted that stream, sealed for each (plain
+// with encryption off).
 void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                         const ByteWriter* packet);
 // The user's decision on a peer (SecureLinkGrant bits). Granting control makes the peer the controlling
@@ -316,8 +329,9 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
 // datagram from the host, the datagram unchanged when it is none of the link's (or there is no
 // client identity, or it is shorter than 2 bytes), and a length of 0 when the link used it (the key
 // exchange, the password, the host's state) or dropped it. Once the keys are known every datagram
-// that is not sealed is dropped, and another host key is taken only after the link has been silent
-// for 3 s (a host that started again): an unsealed datagram never re-keys a live link. Callers hand
+// that is not sealed is dropped, and another host key, or the host's state sent plain (a host that
+// started again with its encryption off), is taken only after the link has been silent for 3 s: an
+// unsealed datagram never re-keys or unseals a live link. Callers hand
 // it only datagrams from the host's endpoint. The host's controller fills gamepad (when not null).
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now);
 // Client side: the hello to the host while the host has been silent for 3 s (once a second), and at
@@ -332,8 +346,8 @@ void stopSecureLinkClient(SecureLinkClient* client);
 void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket);
 
 // The link's fingerprint, "3F:9A:1C:00:B2:7E": the first 6 bytes of SHA-256(host public key | client
-// public key). The host shows it for a listed peer, the client for the host whose key it holds
-// (empty while it holds none).
+// public key). The host shows it for a listed peer that holds keys, the client for the host whose key
+// it holds (empty while either holds none: with encryption off).
 FixedString secureLinkFingerprint(const u8* hostPublicKey, const u8* clientPublicKey);
 FixedString secureLinkPeerFingerprint(const SecureLinkHost* host, const SecureLinkPeer* peer);
 FixedString secureLinkClientFingerprint(const SecureLinkClient* client);

@@ -143,6 +143,36 @@ bool takeLinkPacket(SecureLinkClient* client, GamepadState* gamepad, const u8* i
     return false;
 }
 
+// A host that sends plain adds its public key and this client's entry nonce to its state: what the
+// proof of the control password is formed over. A new one asks for a hello with a new proof.
+void takePlainHostKey(SecureLinkClient* client, const u8* state, i64 length) {
+    if (length < 7) return;
+    i64 end = 7 + state[6] + 32 + 8;
+    if (length < end + 32 + kSecureLinkHostNonceBytes) return;
+    const u8* hostKey = state + end;
+    const u8* nonce = hostKey + 32;
+    if (std::memcmp(client->hostPublicKey, hostKey, 32) == 0 &&
+        std::memcmp(client->hostNonce, nonce, kSecureLinkHostNonceBytes) == 0) {
+        return;
+    }
+    std::memcpy(client->hostPublicKey, hostKey, 32);
+    std::memcpy(client->hostNonce, nonce, kSecureLinkHostNonceBytes);
+    client->helloPending = 1;
+}
+
+// The block of a hello to a host that sends plain: {16 B control proof, u8 name length, name}. The
+// password itself never leaves: the proof holds only for this host key, client key, entry and stream.
+void writePlainHelloBlock(const SecureLinkClient* client, u32 stream, ByteWriter* slot) {
+    const SecureLinkClientIdentity* identity = client->identity;
+    u8 proof[kControlProofBytes];
+    secureLinkControlProof(proof, identity->relayPassword, client->hostPublicKey, identity->publicKey,
+                           client->hostNonce, (u8)stream);
+    appendBytes(proof, kControlProofBytes, slot);
+    i64 nameLength = fixedStringLength(&identity->name);
+    appendU8((u8)nameLength, slot);
+    appendBytes(identity->name.text, nameLength, slot);
+}
+
 }  // namespace
 
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now) {
@@ -181,9 +211,14 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
         return;
     }
     if (client->keys.ready) {
-        // While the link is encrypted nothing plain is taken: it would be anyone's injection.
-        *length = 0;
-        return;
+        // While the link is encrypted nothing plain is taken: it would be anyone's injection. A host
+        // that switched its encryption off (and started again) sends its state plain; that is followed
+        // only once the link has been silent for 3 s, as a new host key is.
+        if (type != SecureLinkHostState || isLive(client, now)) {
+            *length = 0;
+            return;
+        }
+        forgetKeys(client);
     }
     // A host with its encryption off sends its own packets plain.
     if (type == SecureLinkControlPassword || type == SecureLinkHostState) {
@@ -191,6 +226,7 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
         client->hostPlain = 1;
         hostHeard(client, now);
         takeLinkPacket(client, gamepad, bytes, size, now);
+        if (type == SecureLinkHostState) takePlainHostKey(client, bytes, size);
         *length = 0;
         return;
     }
@@ -244,7 +280,7 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
             client->sendCounters[stream]++;
         }
     } else if (client->hostPlain) {
-        appendBytes(block, writer.length, slot);
+        writePlainHelloBlock(client, stream, slot);
     }
     secureWipe(block, sizeof(block));
     client->helloTime = now;

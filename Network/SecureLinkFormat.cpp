@@ -66,6 +66,22 @@ bool sealSecureLinkPart(ByteWriter* writer, u8 type, u8 stream, u64 counter, con
     return !writer->overflow;
 }
 
+void secureLinkControlProof(u8* out, const u8* password, const u8* hostPublicKey, const u8* clientPublicKey,
+                            const u8* hostNonce, u8 stream) {
+    static const char kLabel[] = "orvik control proof";
+    u8 message[sizeof(kLabel) - 1 + 32 + 32 + kSecureLinkHostNonceBytes + 1];
+    ByteWriter writer = makeByteWriter(message, sizeof(message));
+    appendBytes(kLabel, (i64)sizeof(kLabel) - 1, &writer);
+    appendBytes(hostPublicKey, 32, &writer);
+    appendBytes(clientPublicKey, 32, &writer);
+    appendBytes(hostNonce, kSecureLinkHostNonceBytes, &writer);
+    appendU8(stream, &writer);
+    u8 mac[32];
+    hmacSha256(mac, password, 8, message, (u64)writer.length);
+    std::memcpy(out, mac, kControlProofBytes);
+    secureWipe(mac, sizeof(mac));
+}
+
 bool takeKeyExchange(KeyExchangeBudget* budget, u64 now, i32 limit) {
     if (budget->frameTime != now) *budget = KeyExchangeBudget{now, 0};
     if (budget->done >= limit) return false;

@@ -29,6 +29,13 @@ bool openSecureLinkPart(u8* data, i64 length, i64 header, const SecureLinkKeys* 
 // Takes one key exchange from the budget of the frame at now; false when the frame has done limit.
 bool takeKeyExchange(KeyExchangeBudget* budget, u64 now, i32 limit);
 
+// The proof of the control password for one session and stream: the first 16 bytes of
+// HMAC-SHA-256(key = the 8-byte password, "orvik control proof" | host public key | client public key |
+// host nonce | u8 stream). It shows the password only to a host that holds it.
+constexpr i64 kControlProofBytes = 16;
+void secureLinkControlProof(u8* out, const u8* password, const u8* hostPublicKey, const u8* clientPublicKey,
+                            const u8* hostNonce, u8 stream);
+
 bool isFreshCounter(const SecureLinkReplayWindow* window, u64 counter);
 void acceptReplayCounter(SecureLinkReplayWindow* window, u64 counter);
 

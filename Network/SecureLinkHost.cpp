@@ -1,6 +1,7 @@
 // The relay host side of the encrypted relay link: the peer table, hellos, keys, grants, the control
 // password and the relaying of packets to the peers.
 #include "Core/Preferences.h"
+#include "Crypto/Hmac.h"
 #include "Network/Address.h"
 #include "Network/SecureLinkFormat.h"
 #include "Network/Socket.h"
@@ -272,6 +273,97 @@ void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello
     answerHello(host, stream, hello->peerId, &hello->source);
 }
 
+// The block of a plain hello: {16 B control proof, u8 name length, name}, exactly that long, the name
+// without control characters. A block of any other form (a hello sealed under an earlier host's
+// keys) is not read: sealed bytes never become a name. A proof that holds under the host's password
+// for this entry and stream shows that the peer holds the password.
+void readPlainHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const u8* block, i64 length) {
+    if (length < kControlProofBytes + 1 || length != kControlProofBytes + 1 + block[kControlProofBytes]) return;
+    i64 nameLength = block[kControlProofBytes];
+    const u8* nameBytes = block + kControlProofBytes + 1;
+    for (i64 i = 0; i < nameLength; i++) {
+        if (nameBytes[i] < 0x20 || nameBytes[i] == 0x7F) return;
+    }
+    u8 proof[kControlProofBytes];
+    secureLinkControlProof(proof, host->identity->controllingListenerPassword, host->identity->publicKey,
+                           peer->publicKey, peer->hostNonce, (u8)stream);
+    bool proven = constantTimeEqual(proof, block, kControlProofBytes) != 0;
+    peer->echoKnown = 1;
+    peer->echoedPassword = proven ? hostPassword(host->identity) : ~hostPassword(host->identity);
+    if (nameLength > kFixedStringCapacity) nameLength = kFixedStringCapacity;
+    FixedString name{};
+    std::memcpy(name.text, nameBytes, (size_t)nameLength);
+    name.length = (u8)nameLength;
+    peer->name = name;
+}
+
+// The listed peer at the endpoint a hello came from on the stream (its address and that stream's
+// port); null for none.
+SecureLinkPeer* peerAtEndpoint(SecureLinkHost* host, u32 stream, const AddressRecord* source) {
+    for (SecureLinkPeer& peer : host->peers) {
+        if (isListed(&peer) && peer.ports[stream] == source->port && sameAddress(&peer.address, source)) return &peer;
+    }
+    return nullptr;
+}
+
+// With encryption off no key proves who a peer is: a device is its endpoint. A peer not yet listed is
+// listed at once, with a fresh host nonce (sent with the host's state, for the proof of the control
+// password); a hello under another peer id from a listed peer's endpoint is that device started over,
+// and it keeps its one entry and the user's decision, while control waits for a new proof. Hellos set
+// and move the ports as they come.
+SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
+                                  SecureLinkReceived* out) {
+    const u8* data = datagram->data;
+    i64 length = datagram->length;
+    u16 peerId = readLinkU16(data + 1);
+    const u8* publicKey = data + 3;
+    u8 streams = data[35];
+    const AddressRecord* source = &datagram->source;
+    SecureLinkPeer* peer = findPeer(host, peerId, source);
+    if (peer && std::memcmp(peer->publicKey, publicKey, 32) != 0) {
+        host->unopenedHellos[stream]++;  // a peer's key never changes
+        return nullptr;
+    }
+    u8 nonce[kSecureLinkHostNonceBytes] = {};
+    bool session = !peer;  // a new session: listed now, or its device started over
+    if (!peer) {
+        peer = peerAtEndpoint(host, stream, source);
+        if (!peer) host->unlistedHellos[stream]++;
+        out->costly = 1;
+        if (getRandomBytes(nonce, sizeof(nonce)) != 0) return nullptr;  // the client says hello again
+    }
+    if (!peer) {
+        peer = freePeer(host, source, now);
+        if (!peer) {
+            out->refused = 1;
+            return nullptr;
+        }
+        *peer = SecureLinkPeer{};
+        peer->address = *source;
+        peer->listOrder = ++host->listings;
+    }
+    if (session) {
+        if (host->controllingPeer == peer) host->controllingPeer = nullptr;
+        peer->peerId = peerId;
+        std::memcpy(peer->publicKey, publicKey, 32);
+        std::memcpy(peer->hostNonce, nonce, sizeof(nonce));
+        peer->keys = SecureLinkKeys{};
+        peer->verified = 0;
+        peer->echoKnown = 0;
+        peer->stateSentTime = 0;  // the new session hears the nonce at once
+        std::memset(peer->windows, 0, sizeof(peer->windows));
+        std::memset(peer->sendCounters, 0, sizeof(peer->sendCounters));
+    }
+    if (length > kHelloHeader) {
+        out->costly = 1;
+        readPlainHelloBlock(host, peer, stream, data + kHelloHeader, length - kHelloHeader);
+    }
+    peer->ports[stream] = source->port;
+    if (stream == RelayStreamMavlink) peer->address.port = source->port;
+    heardHello(peer, streams, now);
+    return peer;
+}
+
 // With encryption on, a hello from a peer not yet listed waits for a key exchange and nothing in it is
 // read (nothing sealed for an earlier entry opens in a new one); with it off the peer is listed at once,
 // without keys.
@@ -283,6 +375,7 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
         out->refused = 1;
         return nullptr;
     }
+    if (plain) return receivePlainHello(host, datagram, stream, now, out);
     u16 peerId = readLinkU16(data + 1);
     const u8* publicKey = data + 3;
     u8 streams = data[35];
@@ -439,11 +532,11 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     }
 
     // The host's state: what each peer is granted and the host's controller.
-    u8 bytes[300];
+    u8 bytes[7 + kFixedStringCapacity + 40 + 32 + kSecureLinkHostNonceBytes];
     for (SecureLinkPeer& peer : host->peers) {
         if (!isListed(&peer) || (peer.stateSentTime && now - peer.stateSentTime < kSecureLinkStateInterval)) continue;
         ByteWriter state = makeByteWriter(bytes, sizeof(bytes));
-        u32 grants = plain ? SecureLinkGrantTelemetry | SecureLinkGrantVideo : peer.userDecision;
+        u32 grants = peer.userDecision;
         if (&peer != granted) grants &= ~(u32)SecureLinkGrantControl;
         else grants |= SecureLinkGrantControl;
         appendU8(SecureLinkHostState, &state);
@@ -459,6 +552,10 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
                              gamepad ? gamepad->leftRocker : 0,   gamepad ? gamepad->rightRocker : 0};
         for (f32 axis : axes) appendF32Le(axis, &state);
         appendU64Le(buttons, &state);
+        if (plain) {  // what the peer's proof of the control password is formed over
+            appendBytes(identity->publicKey, 32, &state);
+            appendBytes(peer.hostNonce, kSecureLinkHostNonceBytes, &state);
+        }
         for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
             sendToPeer(&peer, relaySocket, stream, bytes, state.length, plain);
         }
@@ -503,19 +600,16 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
         out->length = (u32)innerLength;
         return out;
     }
-    // Plain MAVLink from a listed peer's port, taken only with encryption off.
-    if (plain && (type == 0xFD || type == 0xFE)) {
-        for (SecureLinkPeer& peer : host->peers) {
-            if (isListed(&peer) && peer.ports[stream] == datagram->source.port &&
-                sameAddress(&peer.address, &datagram->source)) {
-                peer.lastHeardTime = now;
-                out->refused = 0;
-                out->peer = &peer;
-                out->data = data;
-                out->length = (u32)length;
-                return out;
-            }
-        }
+    // Plain MAVLink, taken only with encryption off and only from the MAVLink port of the peer in
+    // control.
+    SecureLinkPeer* controlling = host->controllingPeer;
+    if (plain && (type == 0xFD || type == 0xFE) && stream == RelayStreamMavlink && controlling &&
+        controlling->ports[stream] == datagram->source.port && sameAddress(&controlling->address, &datagram->source)) {
+        controlling->lastHeardTime = now;
+        out->refused = 0;
+        out->peer = controlling;
+        out->data = data;
+        out->length = (u32)length;
     }
     return out;
 }
@@ -572,7 +666,7 @@ void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, c
     }
     bool plain = encryptionOff(preferences);
     for (SecureLinkPeer& peer : host->peers) {
-        if (!isListed(&peer) || (!plain && !(peer.userDecision & streamGrant(stream)))) continue;
+        if (!isListed(&peer) || !(peer.userDecision & streamGrant(stream))) continue;
         sendToPeer(&peer, relaySocket, stream, packet->data, packet->length, plain);
     }
 }
@@ -601,7 +695,8 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
 }
 
 FixedString secureLinkPeerFingerprint(const SecureLinkHost* host, const SecureLinkPeer* peer) {
-    if (!host || !host->identity || !peer || !isListed(peer)) return FixedString{};
+    // A peer listed with encryption off holds no keys: there is no link to compare.
+    if (!host || !host->identity || !peer || !isListed(peer) || !peer->keys.ready) return FixedString{};
     return secureLinkFingerprint(host->identity->publicKey, peer->publicKey);
 }
 

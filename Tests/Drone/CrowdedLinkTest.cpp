@@ -849,6 +849,57 @@ TEST_F(CrowdedLink, BehindAPayloadFrameFromAnotherPortNothingElseIsTaken) {
 
 namespace {
 
+// The host starts again with encryption off, keeping the listener it granted control and its
+// password. The device that had control follows it once its link has been silent, proves the
+// password and controls again, on one entry under its own name; an undecided device that says hello
+// gets none of the drone's telemetry.
+TEST_F(CrowdedLink, WithEncryptionOffOnlyGrantedDevicesGetTelemetryAndTheKeptControllerControls) {
+    Sender drone;
+    freshWithDrone(drone);
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    Device controller;
+    controller.identity.name = makeString("tablet 2");
+    SecureLinkPeer* peer = connectDevice(&controller, relayPort, SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    ASSERT_TRUE(withDeviceUntil(&controller, [&] { return host->controllingPeer == peer; }));
+
+    host = std::make_unique<SecureLinkHost>();
+    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+    host->identity = &identity;
+    inputs.relayHost = host.get();
+    preferences->relayModeDisableEncryption = 1;
+    Device undecided;
+    undecided.localAddress = makeString("127.0.0.3");
+    undecided.identity.peerId = 0x0909;
+    undecided.hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, relayPort);
+    ASSERT_TRUE(withDeviceUntil(&controller, [&] {
+        undecided.step();
+        return host->controllingPeer != nullptr && connection->relayControlled;
+    }, 100000));
+    SecureLinkPeer* controlling = host->controllingPeer;
+    EXPECT_EQ(controlling->peerId, controller.identity.peerId);
+    EXPECT_EQ(std::string(controlling->name.text, controlling->name.length), "tablet 2");
+    int entries = 0;
+    for (const SecureLinkPeer& other : host->peers) {
+        entries += other.address.family && sameAddress(&other.address, &controlling->address);
+    }
+    EXPECT_EQ(entries, 1);
+
+    std::vector<Bytes>* toController = &controller.opened[RelayStreamMavlink];
+    toController->clear();
+    undecided.opened[RelayStreamMavlink].clear();
+    ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
+    EXPECT_TRUE(withDeviceUntil(&controller, [&] {
+        undecided.step();
+        return !toController->empty() && toController->back() == heartbeat(0x0101);
+    }));
+    for (const Bytes& datagram : undecided.opened[RelayStreamMavlink]) EXPECT_NE(datagram, heartbeat(0x0101));
+
+    std::vector<Bytes> before;
+    controller.sendSealed(commandLong(7));  // plain: the controller holds no keys
+    EXPECT_TRUE(withDeviceUntil(&controller, [&] { return droneGot(drone, commandLong(7), &before); }));
+}
+
 // Round after round, each frame of the relay port sees hellos from one address at five times the
 // frame's read bound, the controller's sealed command among them after more than one bound of them.
 // The command reaches the drone in its frame and the controller keeps control throughout.

@@ -9,7 +9,8 @@
 // one drain of each port, which keeps at most one hello an address waiting for the key exchanges at
 // its end, does at most the allowed ones (the controlling listener's address first) and answers at
 // most its allowed hellos. When the granted peer's entry is gone (the device started over), nothing
-// sealed for it opens: no peer is verified, decided, echoes a password or hands anything on.
+// sealed for it opens: no peer is verified, decided, echoes a password or hands anything on. With
+// encryption off a name is only ever read from a plain block, never from sealed bytes.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -121,6 +122,13 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
         for (u32 i = 0; i < out.length; i++) sum = sum + out.data[i];
     }
     check(world.host.peers[0].name.length <= kFixedStringCapacity);
+    if (world.preferences.relayModeDisableEncryption) {  // only a plain block's name: no sealed bytes
+        for (const SecureLinkPeer& peer : world.host.peers) {
+            for (i32 i = 0; i < peer.name.length; i++) {
+                check((u8)peer.name.text[i] >= 0x20 && (u8)peer.name.text[i] != 0x7F);
+            }
+        }
+    }
     if (earlierSession) {
         check(!out.data);
         for (const SecureLinkPeer& peer : world.host.peers) check(!peer.verified && !peer.userDecision && !peer.echoKnown);
