@@ -149,7 +149,12 @@ void serveRelayHost(LinkFrame* frame) {
     AddressRecord granted[kSocketPeers] = {};
     i32 grantedCount = grantedSecureLinkEndpoints(host, RelayStreamMavlink, granted, kSocketPeers);
     keepSocketPeers(inputs->relaySocket, granted, grantedCount);
-    for (i32 i = 0; i < kSecureLinkDatagramsPerFrame; i++) {
+    // A flood of datagrams that cost little (hellos from peers not yet listed, anything refused before
+    // a MAC check) is read and dropped up to the larger bound, so the socket has room for the granted
+    // peers' datagrams; the costly ones are held to the smaller.
+    inputs->relaySocket->receiveBufferBytes = kSecureLinkReceiveBufferBytes;
+    i32 costly = 0;
+    for (i32 i = 0; i < kSecureLinkReadsPerFrame && costly < kSecureLinkDatagramsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, inputs->relaySocket, 4, SocketModeUdp, preferences->relayModePort,
                      &preferences->relayNetworkInterface, nullptr, 0);
@@ -158,6 +163,7 @@ void serveRelayHost(LinkFrame* frame) {
         }
         SecureLinkReceived opened;
         receiveFromSecureLinkPeer(&opened, &datagram, host, RelayStreamMavlink, preferences, frame->now);
+        if (opened.costly || opened.data) costly++;
         if (opened.refused) inputs->relaySocket->unknownSenderDatagrams++;
         if (!opened.peer || opened.peer != host->controllingPeer || !opened.data) {
             continue;

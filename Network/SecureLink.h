@@ -6,7 +6,7 @@
 //   2 hello        client -> host  2, u16 peer id, 32 B client public key, u8 streams wanted (SecureLinkGrant
 //                                  bits), then the block {16 B control proof, u8 name length, name}:
 //                                  sealed (u64 counter, 16 B IV, AES-128-CBC of the block, 16 B MAC) once the
-//                                  host key is known, else plain
+//                                  host key is known, plain to a host that sends plain
 //   3 sealed data  host -> client  3, u16 peer id, u8 stream, u64 counter, 16 B IV, AES-128-CBC (PKCS#7) of
 //   4 sealed data  client -> host  the inner packet, 16 B MAC
 //
@@ -22,14 +22,15 @@
 // The control password never leaves the client: a hello carries a proof of it for this one session
 // and stream, the first 16 bytes of HMAC-SHA-256(key = the 8-byte password, "orvik control proof" |
 // host public key | client public key | host nonce | u8 stream), or 16 zero bytes from a client that
-// holds no password. A client that holds no host key (a host with its encryption off) puts zeros for
-// the host key and nonce. The host checks it, in constant time, against its current password for
-// exactly that entry and stream, so what anyone reads of a hello sealed under a host key of its own
-// proves nothing at the real host. The host draws a fresh password whenever it gives control to a
-// device or takes it away, so nothing an earlier controller holds opens control. A session is one entry of the host's list: the host draws a fresh nonce for every entry it
-// lists and sends it with its key, so nothing sealed for an earlier entry (a client's earlier session,
-// captured and replayed from its address) opens in a later one, whatever key and peer id it shows; the
-// hello of a peer not yet listed is never opened, only answered with the key and the new entry's nonce.
+// holds no password. The host checks it, in constant time, against its current password for exactly
+// that entry and stream, so what anyone reads of a hello sealed under a host key of its own proves
+// nothing at the real host. The host draws a fresh password whenever it gives control to a device or
+// takes it away, so nothing an earlier controller holds opens control.
+//
+// A session is one entry of the host's list: the host draws a fresh nonce for every entry it lists and
+// sends it with its key, so nothing sealed for an earlier entry (a client's earlier session, captured
+// and replayed from its address) opens in a later one, whatever key and peer id it shows; the hello of
+// a peer not yet listed is never opened, only answered with the key and the new entry's nonce.
 // A client that starts over (another host, or the connection switched away and back) draws a fresh key
 // pair and peer id, so no key ever counts from 0 twice.
 //
@@ -38,10 +39,16 @@
 // crew can compare them before trusting the link.
 //
 // Inner packets: 0xFD/0xFE MAVLink, 0xB7/0xB8 video, 5 the control password (5, u64), 6 the host's state
-// (6, u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons).
+// (6, u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons; sent plain, then
+// also 32 B host public key, 16 B host nonce).
 //
-// With "Relay mode disable encryption" the host sends and takes everything plain, to and from every
-// listed peer, and exchanges no keys (a peer listed so gets its keys once encryption is on again). With
+// With "Relay mode disable encryption" only the sealing changes: the host sends and takes everything
+// plain and exchanges no keys (a peer listed so gets its keys once encryption is on again), but
+// telemetry and video go only to the peers the user granted them, and MAVLink is taken only from the
+// peer in control. A device is then its endpoint: one entry an address and port, whose hello under a
+// new peer id is the device started over. The client forms its control proof over the host key and
+// entry nonce that the host's plain state carries. A client that holds keys follows a host that sends
+// its state plain only once its link has been silent for 3 s, as it takes a new host key. With
 // encryption on, nothing relayed leaves unsealed.
 #pragma once
 #include "Core/AddressRecord.h"
@@ -67,14 +74,21 @@ constexpr u64 kSecureLinkUndecidedExpiry = 30000000;
 // key exchange.
 constexpr i32 kSecureLinkUndecidedPerAddress = 2;
 constexpr i32 kSecureLinkFingerprintBytes = 6;
-// Datagrams a relay socket takes in one frame; the rest wait in the socket for the next.
+// Datagrams a relay socket takes in one frame that cost the link more than their reading (a MAC
+// checked, a proof or a nonce drawn, a packet opened); the rest wait in the socket for the next.
 constexpr i32 kSecureLinkDatagramsPerFrame = 256;
+// Datagrams a relay socket reads in one frame at most. Those that cost little (a hello from a peer not
+// yet listed, anything refused before a MAC check) are read and dropped up to this bound, so a flood
+// of them is read faster than it comes and the granted peers' datagrams find room in the socket.
+constexpr i32 kSecureLinkReadsPerFrame = 2048;
+// The receive buffer the relay sockets ask for: room for a frame's reads (the system may grant less).
+constexpr u32 kSecureLinkReceiveBufferBytes = 2097152;
 // Key exchanges (X25519) the host does in one frame and relay port for hellos from peers not yet listed.
 // Anyone can say hello under ever new peer ids, so a flood of hellos costs a frame no more than these;
 // the hellos over them are dropped and counted (a real client says hello again a second later). They
 // are shared between the addresses that ask: one a frame for each address, the controlling listener's
 // address first, then the addresses of devices the user decided on, then the others; among equals the
-// address served longest ago (or never) first.
+// address served longest ago (or never) first, then the one that sent fewer hellos in the drain.
 constexpr i32 kSecureLinkKeyExchangesPerFrame = 2;
 // Addresses whose hellos wait for the frame's key exchanges on a relay port (one hello each), and
 // addresses remembered with the time of their latest key exchange there.
@@ -187,6 +201,7 @@ struct SecureLinkWaitingHello {
     u8 publicKey[32];
     u8 streams;
     u8 rank;
+    u32 repeats;  // the address's further hellos in the same drain, dropped
 };
 
 // An address and the time of its latest key exchange on a relay port.
@@ -257,6 +272,8 @@ struct SecureLinkReceived {
     u32 refused;  // rejected: from no listed peer, or not opening under its keys (the owner counts it)
     u32 limited;  // a hello from a peer not yet listed, dropped over the frame's key exchanges (the host
                   // counts it; not refused)
+    u32 costly;   // it took a costly step (a MAC checked, a proof or a nonce drawn): counted against
+                  // kSecureLinkDatagramsPerFrame
 };
 
 // Whether the address (any port of it) is a listed peer's.
@@ -287,20 +304,23 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // peer's keys on that stream (the header travels in the clear, and anyone on the peer's address can
 // replay it); a hello that does not open under them (a header alone, or sealed under other keys) is
 // counted, answered with the host key at its own port and moves nothing, and one from another port
-// than the stream's proven one changes nothing. With encryption off, a new peer is listed at once
-// without a key exchange, and hellos set and move the ports as they come. Its sealed hello that proves
-// the current control password from the controlling listener's address is the device holding control
-// started over: it takes over the entry granted control at that address (its decision and place on the
-// list). A new peer is listed below every listed one.
+// than the stream's proven one changes nothing (only a hello whose sealed part did not open is counted
+// as not opened: a header alone is a client without a key on that stream yet). With encryption off, a
+// new peer is listed at once without a key exchange but with a fresh host nonce, a hello under a new
+// peer id from a listed peer's endpoint on the stream takes that entry over (control then waits for a
+// new proof), only a plain block of the exact form is read, and hellos set and move the ports as they
+// come. Its sealed hello that proves the current control password from the controlling listener's
+// address is the device holding control started over: it takes over the entry granted control at that
+// address (its decision and place on the list). A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);
 // Host side, after each drain of the stream's relay socket: the key exchanges for the hellos from peers
 // not yet listed that waited in it, at most kSecureLinkKeyExchangesPerFrame a frame, one an address:
 // the controlling listener's address first, then those of devices the user decided on, then the
-// others, and among equals the address served longest ago first. Each lists its peer with a fresh host
-// nonce and answers it with the host key (a peer listed while encryption was off keeps its place and
-// gets its keys). A new peer takes a free place, else that of the longest silent peer that never
+// others, and among equals the address served longest ago first, then the one with fewer hellos. Each
+// lists its peer with a fresh host nonce and answers it with the host key (a peer listed while
+// encryption was off keeps its place and gets its keys). A new peer takes a free place, else that of the longest silent peer that never
 // completed a sealed hello (not one at the controlling listener's address); one address holds at most
 // two undecided peers, finished key exchange or not, and a peer the user decided on is never given up.
 // A hello from the controlling listener's address always finds a place (an undecided peer of another
@@ -309,7 +329,8 @@ void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const 
 // Host side: the endpoints on the stream's socket of the peers the user decided on and of the peer in
 // control (at most capacity); their count.
 i32 grantedSecureLinkEndpoints(const SecureLinkHost* host, u32 stream, AddressRecord* endpoints, i32 capacity);
-// Host side: queues one packet for every peer that may have that stream, sealed for each.
+// Host side: queues one packet for every peer the user granted that stream, sealed for each (plain
+// with encryption off).
 void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                         const ByteWriter* packet);
 // The user's decision on a peer (SecureLinkGrant bits). Granting control makes the peer the controlling
@@ -322,10 +343,11 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
 // datagram from the host, the datagram unchanged when it is none of the link's (or there is no
 // client identity, or it is shorter than 2 bytes), and a length of 0 when the link used it (the key
 // exchange, the password, the host's state) or dropped it. Once the keys are known every datagram
-// that is not sealed is dropped, and another host key is taken only after the link has been silent
-// for 3 s (a host that started again): an unsealed datagram never re-keys a live link. Callers hand
-// it only datagrams from the host's endpoint. A sealed datagram opens only when it was sealed for the
-// record's stream. The host's controller fills gamepad (when not null).
+// that is not sealed is dropped, and another host key, or the host's state sent plain (a host that
+// started again with its encryption off), is taken only after the link has been silent for 3 s: an
+// unsealed datagram never re-keys or unseals a live link. Callers hand it only datagrams from the
+// host's endpoint. A sealed datagram opens only when it was sealed for the record's stream. The host's
+// controller fills gamepad (when not null).
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now);
 // Client side: the hello to the host while the host has been silent for 3 s (once a second), and at
 // once when the host needs it (new keys, a new password). A server other than the record's starts the
@@ -340,8 +362,8 @@ void stopSecureLinkClient(SecureLinkClient* client);
 void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket);
 
 // The link's fingerprint, "3F:9A:1C:00:B2:7E": the first 6 bytes of SHA-256(host public key | client
-// public key). The host shows it for a listed peer, the client for the host whose key it holds
-// (empty while it holds none).
+// public key). The host shows it for a listed peer that holds keys, the client for the host whose key
+// it holds (empty while either holds none: with encryption off).
 FixedString secureLinkFingerprint(const u8* hostPublicKey, const u8* clientPublicKey);
 FixedString secureLinkPeerFingerprint(const SecureLinkHost* host, const SecureLinkPeer* peer);
 FixedString secureLinkClientFingerprint(const SecureLinkClient* client);

@@ -143,6 +143,23 @@ bool takeLinkPacket(SecureLinkClient* client, GamepadState* gamepad, const u8* i
     return false;
 }
 
+// A host that sends plain adds its public key and this client's entry nonce to its state: what the
+// proof of the control password is formed over. A new one asks for a hello with a new proof.
+void takePlainHostKey(SecureLinkClient* client, const u8* state, i64 length) {
+    if (length < 7) return;
+    i64 end = 7 + state[6] + 32 + 8;
+    if (length < end + 32 + kSecureLinkHostNonceBytes) return;
+    const u8* hostKey = state + end;
+    const u8* nonce = hostKey + 32;
+    if (std::memcmp(client->hostPublicKey, hostKey, 32) == 0 &&
+        std::memcmp(client->hostNonce, nonce, kSecureLinkHostNonceBytes) == 0) {
+        return;
+    }
+    std::memcpy(client->hostPublicKey, hostKey, 32);
+    std::memcpy(client->hostNonce, nonce, kSecureLinkHostNonceBytes);
+    client->helloPending = 1;
+}
+
 }  // namespace
 
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now) {
@@ -183,9 +200,14 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
         return;
     }
     if (client->keys.ready) {
-        // While the link is encrypted nothing plain is taken: it would be anyone's injection.
-        *length = 0;
-        return;
+        // While the link is encrypted nothing plain is taken: it would be anyone's injection. A host
+        // that switched its encryption off (and started again) sends its state plain; that is followed
+        // only once the link has been silent for 3 s, as a new host key is.
+        if (type != SecureLinkHostState || isLive(client, now)) {
+            *length = 0;
+            return;
+        }
+        forgetKeys(client);
     }
     // A host with its encryption off sends its own packets plain.
     if (type == SecureLinkControlPassword || type == SecureLinkHostState) {
@@ -193,6 +215,7 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
         client->hostPlain = 1;
         hostHeard(client, now);
         takeLinkPacket(client, gamepad, bytes, size, now);
+        if (type == SecureLinkHostState) takePlainHostKey(client, bytes, size);
         *length = 0;
         return;
     }

@@ -150,19 +150,25 @@ void sendToPeer(SecureLinkPeer* peer, Socket* socket, u32 stream, const u8* inne
 }
 
 // The hello's block: {16 B control proof, u8 name length, name}. The proof is checked against the
-// current password for exactly this entry and stream: the host's key and the entry's nonce when the
-// block came sealed, zeros for both when it came plain (the client holds no host key).
-void readHelloBlock(const SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool sealed, const u8* block,
+// current password for exactly this entry and stream (the host's key, the entry's nonce, the stream).
+// A plain block (encryption off) is read only when it has exactly that form and its name no control
+// characters: a hello sealed under an earlier host's keys is not, so sealed bytes never become a name.
+void readHelloBlock(const SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* block,
                     i64 length) {
     constexpr i64 kNameAt = kSecureLinkProofBytes + 1;
     if (length < kNameAt) return;
-    const RelayHostIdentity* identity = host->identity;
-    const u8 none[32] = {};
-    u8 expected[kSecureLinkProofBytes];
-    secureLinkControlProof(expected, identity->controllingListenerPassword, sealed ? identity->publicKey : none,
-                           peer->publicKey, sealed ? peer->hostNonce : none, (u8)stream);
-    if (constantTimeEqual(expected, block, kSecureLinkProofBytes) && holdsPassword(identity)) peer->passwordProved = 1;
     i64 nameLength = block[kSecureLinkProofBytes];
+    if (plain) {
+        if (length != kNameAt + nameLength) return;
+        for (i64 i = 0; i < nameLength; i++) {
+            if (block[kNameAt + i] < 0x20 || block[kNameAt + i] == 0x7F) return;
+        }
+    }
+    const RelayHostIdentity* identity = host->identity;
+    u8 expected[kSecureLinkProofBytes];
+    secureLinkControlProof(expected, identity->controllingListenerPassword, identity->publicKey, peer->publicKey,
+                           peer->hostNonce, (u8)stream);
+    if (constantTimeEqual(expected, block, kSecureLinkProofBytes) && holdsPassword(identity)) peer->passwordProved = 1;
     if (nameLength > length - kNameAt) nameLength = length - kNameAt;
     if (nameLength > kFixedStringCapacity) nameLength = kFixedStringCapacity;
     FixedString name{};
@@ -228,7 +234,10 @@ bool waitForKeyExchange(SecureLinkHost* host, u32 stream, u16 peerId, const u8* 
     SecureLinkWaitingHello* waiting = host->waitingHellos[stream];
     i32* count = &host->waitingHelloCount[stream];
     for (i32 i = 0; i < *count; i++) {
-        if (sameAddress(&waiting[i].source, source)) return false;
+        if (sameAddress(&waiting[i].source, source)) {
+            waiting[i].repeats++;
+            return false;
+        }
     }
     u8 rank = keyExchangeRank(host, source);
     if (*count == kSecureLinkKeyExchangeWaiting) {
@@ -247,6 +256,7 @@ bool waitForKeyExchange(SecureLinkHost* host, u32 stream, u16 peerId, const u8* 
     std::memcpy(kept->publicKey, publicKey, 32);
     kept->streams = streams;
     kept->rank = rank;
+    kept->repeats = 0;
     return true;
 }
 
@@ -292,6 +302,73 @@ void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello
     answerHello(host, stream, hello->peerId, &hello->source);
 }
 
+// The listed peer at the endpoint a hello came from on the stream (its address and that stream's
+// port); null for none.
+SecureLinkPeer* peerAtEndpoint(SecureLinkHost* host, u32 stream, const AddressRecord* source) {
+    for (SecureLinkPeer& peer : host->peers) {
+        if (isListed(&peer) && peer.ports[stream] == source->port && sameAddress(&peer.address, source)) return &peer;
+    }
+    return nullptr;
+}
+
+// With encryption off no key proves who a peer is: a device is its endpoint. A peer not yet listed is
+// listed at once, with a fresh host nonce (sent with the host's state, for the proof of the control
+// password); a hello under another peer id from a listed peer's endpoint is that device started over,
+// and it keeps its one entry and the user's decision, while control waits for a new proof. Hellos set
+// and move the ports as they come.
+SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
+                                  SecureLinkReceived* out) {
+    const u8* data = datagram->data;
+    i64 length = datagram->length;
+    u16 peerId = readLinkU16(data + 1);
+    const u8* publicKey = data + 3;
+    u8 streams = data[35];
+    const AddressRecord* source = &datagram->source;
+    SecureLinkPeer* peer = findPeer(host, peerId, source);
+    if (peer && std::memcmp(peer->publicKey, publicKey, 32) != 0) {
+        host->unopenedHellos[stream]++;  // a peer's key never changes
+        return nullptr;
+    }
+    u8 nonce[kSecureLinkHostNonceBytes] = {};
+    bool session = !peer;  // a new session: listed now, or its device started over
+    if (!peer) {
+        peer = peerAtEndpoint(host, stream, source);
+        if (!peer) host->unlistedHellos[stream]++;
+        out->costly = 1;
+        if (getRandomBytes(nonce, sizeof(nonce)) != 0) return nullptr;  // the client says hello again
+    }
+    if (!peer) {
+        peer = freePeer(host, source, now);
+        if (!peer) {
+            out->refused = 1;
+            return nullptr;
+        }
+        *peer = SecureLinkPeer{};
+        peer->address = *source;
+        peer->listOrder = ++host->listings;
+    }
+    if (session) {
+        if (host->controllingPeer == peer) host->controllingPeer = nullptr;
+        peer->peerId = peerId;
+        std::memcpy(peer->publicKey, publicKey, 32);
+        std::memcpy(peer->hostNonce, nonce, sizeof(nonce));
+        peer->keys = SecureLinkKeys{};
+        peer->verified = 0;
+        peer->passwordProved = 0;
+        peer->stateSentTime = 0;  // the new session hears the nonce at once
+        std::memset(peer->windows, 0, sizeof(peer->windows));
+        std::memset(peer->sendCounters, 0, sizeof(peer->sendCounters));
+    }
+    if (length > kHelloHeader) {
+        out->costly = 1;
+        readHelloBlock(host, peer, stream, true, data + kHelloHeader, length - kHelloHeader);
+    }
+    peer->ports[stream] = source->port;
+    if (stream == RelayStreamMavlink) peer->address.port = source->port;
+    heardHello(peer, streams, now);
+    return peer;
+}
+
 // With encryption on, a hello from a peer not yet listed waits for a key exchange and nothing in it is
 // read (nothing sealed for an earlier entry opens in a new one); with it off the peer is listed at once,
 // without keys.
@@ -303,6 +380,7 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
         out->refused = 1;
         return nullptr;
     }
+    if (plain) return receivePlainHello(host, datagram, stream, now, out);
     u16 peerId = readLinkU16(data + 1);
     const u8* publicKey = data + 3;
     u8 streams = data[35];
@@ -310,52 +388,35 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     SecureLinkPeer* peer = findPeer(host, peerId, source);
     if (!peer) {
         host->unlistedHellos[stream]++;
-        if (!plain) {
-            if (!waitForKeyExchange(host, stream, peerId, publicKey, streams, source)) {
-                host->hellosOverKeyExchanges[stream]++;
-                out->limited = 1;
-            }
-            return nullptr;
+        if (!waitForKeyExchange(host, stream, peerId, publicKey, streams, source)) {
+            host->hellosOverKeyExchanges[stream]++;
+            out->limited = 1;
         }
-        peer = freePeer(host, source, now);
-        if (!peer) {
-            out->refused = 1;
-            return nullptr;
-        }
-        *peer = SecureLinkPeer{};
-        peer->address = *source;
-        peer->listOrder = ++host->listings;
-        peer->peerId = peerId;
-        std::memcpy(peer->publicKey, publicKey, 32);
-    } else if (std::memcmp(peer->publicKey, publicKey, 32) != 0) {
+        return nullptr;
+    }
+    if (std::memcmp(peer->publicKey, publicKey, 32) != 0) {
         host->unopenedHellos[stream]++;  // a peer's key never changes
         return nullptr;
     }
-    // The block: sealed once the client knows the host key; a plain one is read only with encryption
-    // off. One that does not open drops the whole hello, and its sender, which may hold an earlier
-    // host's key or entry, hears the host key.
-    const u8* block = nullptr;
+    // The block goes sealed once the client knows the host key. One that does not open drops the whole
+    // hello, and its sender, which may hold an earlier host's key or entry, hears the host key.
+    u8* block = nullptr;
     i64 blockLength = 0;
     u64 counter = 0;
     bool sealed = false;
     if (length > kHelloHeader) {
-        u8* inner = nullptr;
-        if (!plain && openSecureLinkPart(data, length, kHelloHeader, (u8)stream, &peer->keys, &peer->windows[stream],
-                                         &inner, &blockLength, &counter)) {
-            block = inner;
-            sealed = true;
-        } else if (plain) {
-            block = data + kHelloHeader;
-            blockLength = length - kHelloHeader;
-        }
+        out->costly = 1;
+        sealed = openSecureLinkPart(data, length, kHelloHeader, (u8)stream, &peer->keys, &peer->windows[stream], &block,
+                                    &blockLength, &counter);
     }
     // The header is sent in the clear, so anyone on the peer's address can replay it from another
-    // port: with encryption on only a hello sealed under the peer's keys sets a stream's port, and a
-    // plain one from another port than the one proven changes nothing. With encryption off nothing is
-    // proven, and hellos move the ports as they come.
+    // port: only a hello sealed under the peer's keys sets a stream's port, and a plain one from
+    // another port than the one proven changes nothing.
     u16 port = source->port;
-    if (!plain && !sealed) {
-        host->unopenedHellos[stream]++;
+    if (!sealed) {
+        // A header alone is a client that holds no key on this stream yet: only a sealed part that
+        // did not open is counted.
+        if (length > kHelloHeader) host->unopenedHellos[stream]++;
         if (!peer->keys.ready) {  // listed while encryption was off: its keys wait for a key exchange
             waitForKeyExchange(host, stream, peerId, publicKey, streams, source);
             return nullptr;
@@ -369,12 +430,10 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
         heardHello(peer, streams, now);
         return peer;
     }
-    if (sealed) {
-        acceptReplayCounter(&peer->windows[stream], counter);
-        peer->verified = 1;
-    }
-    if (block) readHelloBlock(host, peer, stream, sealed, block, blockLength);
-    if (sealed) takeOverFromEarlierSelf(host, peer);
+    acceptReplayCounter(&peer->windows[stream], counter);
+    peer->verified = 1;
+    readHelloBlock(host, peer, stream, false, block, blockLength);
+    takeOverFromEarlierSelf(host, peer);
     peer->ports[stream] = port;
     if (stream == RelayStreamMavlink) peer->address.port = port;
     heardHello(peer, streams, now);
@@ -455,11 +514,11 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     }
 
     // The host's state: what each peer is granted and the host's controller.
-    u8 bytes[300];
+    u8 bytes[7 + kFixedStringCapacity + 40 + 32 + kSecureLinkHostNonceBytes];
     for (SecureLinkPeer& peer : host->peers) {
         if (!isListed(&peer) || (peer.stateSentTime && now - peer.stateSentTime < kSecureLinkStateInterval)) continue;
         ByteWriter state = makeByteWriter(bytes, sizeof(bytes));
-        u32 grants = plain ? SecureLinkGrantTelemetry | SecureLinkGrantVideo : peer.userDecision;
+        u32 grants = peer.userDecision;
         if (&peer != granted) grants &= ~(u32)SecureLinkGrantControl;
         else grants |= SecureLinkGrantControl;
         appendU8(SecureLinkHostState, &state);
@@ -475,6 +534,10 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
                              gamepad ? gamepad->leftRocker : 0,   gamepad ? gamepad->rightRocker : 0};
         for (f32 axis : axes) appendF32Le(axis, &state);
         appendU64Le(buttons, &state);
+        if (plain) {  // what the peer's proof of the control password is formed over
+            appendBytes(identity->publicKey, 32, &state);
+            appendBytes(peer.hostNonce, kSecureLinkHostNonceBytes, &state);
+        }
         for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
             sendToPeer(&peer, relaySocket, stream, bytes, state.length, plain);
         }
@@ -505,6 +568,7 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
         u8* inner = nullptr;
         i64 innerLength = 0;
         u64 counter = 0;
+        out->costly = peer != nullptr;
         if (!peer || !openSecureLinkPart(data, length, kSealedDataHeader, (u8)stream, &peer->keys,
                                          &peer->windows[stream], &inner, &innerLength, &counter)) {
             return out;
@@ -518,19 +582,16 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
         out->length = (u32)innerLength;
         return out;
     }
-    // Plain MAVLink from a listed peer's port, taken only with encryption off.
-    if (plain && (type == 0xFD || type == 0xFE)) {
-        for (SecureLinkPeer& peer : host->peers) {
-            if (isListed(&peer) && peer.ports[stream] == datagram->source.port &&
-                sameAddress(&peer.address, &datagram->source)) {
-                peer.lastHeardTime = now;
-                out->refused = 0;
-                out->peer = &peer;
-                out->data = data;
-                out->length = (u32)length;
-                return out;
-            }
-        }
+    // Plain MAVLink, taken only with encryption off and only from the MAVLink port of the peer in
+    // control.
+    SecureLinkPeer* controlling = host->controllingPeer;
+    if (plain && (type == 0xFD || type == 0xFE) && stream == RelayStreamMavlink && controlling &&
+        controlling->ports[stream] == datagram->source.port && sameAddress(&controlling->address, &datagram->source)) {
+        controlling->lastHeardTime = now;
+        out->refused = 0;
+        out->peer = controlling;
+        out->data = data;
+        out->length = (u32)length;
     }
     return out;
 }
@@ -540,7 +601,8 @@ void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const 
     i32 count = host->waitingHelloCount[stream];
     host->waitingHelloCount[stream] = 0;
     if (encryptionOff(preferences)) return;  // switched off meanwhile: they are listed as they say hello again
-    // Best placed first; among equals the address served longest ago, then the one that asked first.
+    // Best placed first; among equals the address served longest ago, then the one that sent fewer
+    // hellos in the drain (a flood asks first in every frame), then the one that asked first.
     SecureLinkWaitingHello* waiting = host->waitingHellos[stream];
     u64 served[kSecureLinkKeyExchangeWaiting];
     bool done[kSecureLinkKeyExchangeWaiting] = {};
@@ -549,8 +611,9 @@ void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const 
         i32 next = -1;
         for (i32 i = 0; i < count; i++) {
             if (done[i]) continue;
-            if (next < 0 || waiting[i].rank < waiting[next].rank ||
-                (waiting[i].rank == waiting[next].rank && served[i] < served[next])) {
+            bool equal = waiting[i].rank == waiting[next < 0 ? i : next].rank;
+            if (next < 0 || waiting[i].rank < waiting[next].rank || (equal && served[i] < served[next]) ||
+                (equal && served[i] == served[next] && waiting[i].repeats < waiting[next].repeats)) {
                 next = i;
             }
         }
@@ -585,7 +648,7 @@ void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, c
     }
     bool plain = encryptionOff(preferences);
     for (SecureLinkPeer& peer : host->peers) {
-        if (!isListed(&peer) || (!plain && !(peer.userDecision & streamGrant(stream)))) continue;
+        if (!isListed(&peer) || !(peer.userDecision & streamGrant(stream))) continue;
         sendToPeer(&peer, relaySocket, stream, packet->data, packet->length, plain);
     }
 }
@@ -617,7 +680,8 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
 }
 
 FixedString secureLinkPeerFingerprint(const SecureLinkHost* host, const SecureLinkPeer* peer) {
-    if (!host || !host->identity || !peer || !isListed(peer)) return FixedString{};
+    // A peer listed with encryption off holds no keys: there is no link to compare.
+    if (!host || !host->identity || !peer || !isListed(peer) || !peer->keys.ready) return FixedString{};
     return secureLinkFingerprint(host->identity->publicKey, peer->publicKey);
 }
 

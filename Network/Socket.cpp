@@ -554,6 +554,11 @@ void updateTrafficRates(TrafficCounters* counters, u64 now) {
     }
 }
 
+u64 systemDroppedDatagrams(const Socket* socket) {
+    if (!socket || socket->state == SocketStateNoHandle || socket->mode != SocketModeUdp) return 0;
+    return platformSocketDroppedDatagrams(socket->handle);
+}
+
 u32 closeSocket(Socket* socket) {
     socket->state = SocketStateNoHandle;
     if (!socket->initialised) {

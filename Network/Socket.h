@@ -102,6 +102,9 @@ inline SocketResult* const kSimulatorResultConsumed = (SocketResult*)1;
 SocketResult* updateSocket(SocketResult* out, Socket* socket, u8 family, SocketMode mode, u16 localPort,
                            const FixedString* interfaceName, const u8* remoteAddress, u16 remotePort);
 u32 closeSocket(Socket* socket);
+// UDP: the datagrams the system dropped before the socket read them (its receive queue was full),
+// as far as the system tells; 0 without a handle.
+u64 systemDroppedDatagrams(const Socket* socket);
 // The endpoints a UDP socket must always hear from its next step on (at most kSocketPeers; family 0
 // entries are skipped).
 void keepSocketPeers(Socket* socket, const AddressRecord* endpoints, i32 count);

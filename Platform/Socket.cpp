@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <sys/socket.h>
@@ -173,6 +174,16 @@ i32 platformSocketReceiveBufferSize(i32 handle, i32* bytes) {
     // Linux reports twice the size asked for: the other half is its own bookkeeping.
     *bytes = value / 2;
     return 0;
+}
+
+u64 platformSocketDroppedDatagrams(i32 handle) {
+    u32 memory[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof(memory);
+    if (handle < 0 || getsockopt(handle, SOL_SOCKET, SO_MEMINFO, memory, &size) != 0 ||
+        size < (socklen_t)((SK_MEMINFO_DROPS + 1) * sizeof(u32))) {
+        return 0;
+    }
+    return memory[SK_MEMINFO_DROPS];
 }
 
 i32 platformSocketSetHeaderIncluded(i32 handle, u8 family) {

@@ -48,6 +48,9 @@ i32 platformSocketSetNonBlocking(i32 handle);
 i32 platformSocketSetReceiveBuffer(i32 handle, i32 bytes);
 // The receive buffer the system granted, in the bytes of data it holds (what a set asks for).
 i32 platformSocketReceiveBufferSize(i32 handle, i32* bytes);
+// Datagrams the system dropped for the socket since it was made (its receive queue was full): 0 when
+// the system does not tell.
+u64 platformSocketDroppedDatagrams(i32 handle);
 i32 platformSocketSetHeaderIncluded(i32 handle, u8 family);
 i32 platformSocketSetBroadcast(i32 handle);
 i32 platformSocketBind(i32 handle, const u8* address28);

@@ -77,14 +77,18 @@ void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, 
     AddressRecord granted[kSocketPeers] = {};
     i32 grantedCount = relayHost ? grantedSecureLinkEndpoints(relayHost, RelayStreamVideo, granted, kSocketPeers) : 0;
     keepSocketPeers(videoRelaySocket, granted, grantedCount);
-    // What is left waits in the socket for the next frame.
-    for (i32 i = 0; i < kSecureLinkDatagramsPerFrame; i++) {
+    // Cheap datagrams are read and dropped up to the larger bound, costly ones up to the smaller; what
+    // is left waits in the socket for the next frame.
+    videoRelaySocket->receiveBufferBytes = kSecureLinkReceiveBufferBytes;
+    i32 costly = 0;
+    for (i32 i = 0; i < kSecureLinkReadsPerFrame && costly < kSecureLinkDatagramsPerFrame; i++) {
         SocketResult datagram;
         updateSocket(&datagram, videoRelaySocket, 4, SocketModeUdp, videoRelayPort,
                      &preferences->relayNetworkInterface, nullptr, 0);
         if (!datagram.received) break;
         SecureLinkReceived opened{};
         if (relayHost) receiveFromSecureLinkPeer(&opened, &datagram, relayHost, RelayStreamVideo, preferences, (u64)now);
+        if (opened.costly || opened.data) costly++;
         // A listed device's video stream asks for video once a second (the relay sends it by the
         // user's grants). With no relay host nobody is listed: every sender is unknown.
         if (relayHost && opened.refused && datagram.length >= 1 && datagram.data[0] == kQvRequest &&

@@ -45,13 +45,16 @@ void appendCountLine(u64 count, const char* one, const char* many, ByteWriter* w
     if (count > 1) appendFixedString(formatInt(many, (i64)count), writer);
 }
 
-// What the socket read and dropped, and what its owner ignored for the sender: a line each, when not 0.
+// What the socket read and dropped, what its owner ignored for the sender, and what the system dropped
+// before the socket read it: a line each, when not 0.
 void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
     appendCountLine(socket->emptyDatagrams, "   1 empty datagram dropped\n", "   @ empty datagrams dropped\n", writer);
     appendCountLine(socket->oversizeDatagrams, "   1 datagram over 6000 bytes dropped\n",
                     "   @ datagrams over 6000 bytes dropped\n", writer);
     appendCountLine(socket->unknownSenderDatagrams, "   1 datagram from an unknown sender ignored\n",
                     "   @ datagrams from unknown senders ignored\n", writer);
+    appendCountLine(systemDroppedDatagrams(socket), "   1 datagram dropped by the system, its receive queue full\n",
+                    "   @ datagrams dropped by the system, its receive queue full\n", writer);
 }
 
 // A relay socket's hellos from peers not yet listed, those dropped over the frame's key exchanges,

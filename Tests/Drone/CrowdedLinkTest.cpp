@@ -614,7 +614,7 @@ TEST_F(CrowdedLink, HelloFloodsOnBothRelayPortsCostEachFrameFewKeyExchanges) {
         frame();
         for (u32 s = 0; s < kSecureLinkStreams; s++) {
             u64 read = host->unlistedHellos[s] - hellos[s];
-            EXPECT_LE(read, (u64)kSecureLinkDatagramsPerFrame) << "stream " << s;
+            EXPECT_LE(read, (u64)kSecureLinkReadsPerFrame) << "stream " << s;
             EXPECT_LE(read - (host->hellosOverKeyExchanges[s] - over[s]), (u64)kSecureLinkKeyExchangesPerFrame)
                 << "stream " << s;
         }
@@ -835,7 +835,7 @@ TEST_F(CrowdedLink, OneFloodingAddressLeavesOtherAddressesTheirKeyExchanges) {
         u64 over = host->hellosOverKeyExchanges[RelayStreamVideo];
         frame();
         read = host->unlistedHellos[RelayStreamVideo] - read;
-        EXPECT_LE(read, (u64)kSecureLinkDatagramsPerFrame) << frames;
+        EXPECT_LE(read, (u64)kSecureLinkReadsPerFrame) << frames;
         EXPECT_LE(read - (host->hellosOverKeyExchanges[RelayStreamVideo] - over), (u64)kSecureLinkKeyExchangesPerFrame)
             << frames;
     }
@@ -895,6 +895,101 @@ TEST_F(CrowdedLink, BehindAPayloadFrameFromAnotherPortNothingElseIsTaken) {
         EXPECT_EQ(connection->payload.orvik.statusTime, 0u);
         EXPECT_EQ(connection->vehicle.statusTextCount, 0u);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The host starts again with encryption off, keeping the listener it granted control and its
+// password. The device that had control follows it once its link has been silent, proves the
+// password and controls again, on one entry under its own name; an undecided device that says hello
+// gets none of the drone's telemetry.
+TEST_F(CrowdedLink, WithEncryptionOffOnlyGrantedDevicesGetTelemetryAndTheKeptControllerControls) {
+    Sender drone;
+    freshWithDrone(drone);
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    Device controller;
+    controller.identity.name = makeString("tablet 2");
+    SecureLinkPeer* peer = connectDevice(&controller, relayPort, SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    ASSERT_TRUE(withDeviceUntil(&controller, [&] { return host->controllingPeer == peer; }));
+
+    host = std::make_unique<SecureLinkHost>();
+    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+    host->identity = &identity;
+    inputs.relayHost = host.get();
+    preferences->relayModeDisableEncryption = 1;
+    Device undecided;
+    undecided.localAddress = makeString("127.0.0.3");
+    undecided.identity.peerId = 0x0909;
+    undecided.hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, relayPort);
+    ASSERT_TRUE(withDeviceUntil(&controller, [&] {
+        undecided.step();
+        return host->controllingPeer != nullptr && connection->relayControlled;
+    }, 100000));
+    SecureLinkPeer* controlling = host->controllingPeer;
+    EXPECT_EQ(controlling->peerId, controller.identity.peerId);
+    EXPECT_EQ(std::string(controlling->name.text, controlling->name.length), "tablet 2");
+    int entries = 0;
+    for (const SecureLinkPeer& other : host->peers) {
+        entries += other.address.family && sameAddress(&other.address, &controlling->address);
+    }
+    EXPECT_EQ(entries, 1);
+
+    std::vector<Bytes>* toController = &controller.opened[RelayStreamMavlink];
+    toController->clear();
+    undecided.opened[RelayStreamMavlink].clear();
+    ASSERT_TRUE(drone.send(heartbeat(0x0101), stationPort()));
+    EXPECT_TRUE(withDeviceUntil(&controller, [&] {
+        undecided.step();
+        return !toController->empty() && toController->back() == heartbeat(0x0101);
+    }));
+    for (const Bytes& datagram : undecided.opened[RelayStreamMavlink]) EXPECT_NE(datagram, heartbeat(0x0101));
+
+    std::vector<Bytes> before;
+    controller.sendSealed(commandLong(7));  // plain: the controller holds no keys
+    EXPECT_TRUE(withDeviceUntil(&controller, [&] { return droneGot(drone, commandLong(7), &before); }));
+}
+
+// Round after round, each frame of the relay port sees hellos from one address at five times the
+// frame's read bound, the controller's sealed command among them after more than one bound of them.
+// The command reaches the drone in its frame and the controller keeps control throughout.
+TEST_F(CrowdedLink, TheControllersCommandsReachTheDroneThroughAHelloFlood) {
+    Sender drone;
+    Sender flooder("127.0.0.2");
+    freshWithDrone(drone);
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    Device controller;
+    SecureLinkPeer* peer = connectDevice(&controller, relayPort, SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    ASSERT_TRUE(withDeviceUntil(&controller, [&] { return host->controllingPeer == peer; }));
+
+    const u8 anyKey[32] = {};
+    Bytes hello = plainHello(0, anyKey);
+    u16 nextId = 0x1000;
+    auto flood = [&](int count) {
+        for (int i = 0; i < count; i++) {
+            hello[1] = (u8)nextId;
+            hello[2] = (u8)(nextId++ >> 8);
+            flooder.send(hello, relayPort);  // the system drops what finds no room
+        }
+    };
+    const int rounds = 120;
+    int reached = 0, controlled = 0;
+    for (int round = 0; round < rounds; round++) {
+        crowdNow += 16667;
+        flood(kSecureLinkDatagramsPerFrame + 16);
+        Bytes command = commandLong((u8)round);
+        controller.sendSealed(command);
+        flood(4 * kSecureLinkDatagramsPerFrame);
+        frame();
+        std::vector<Bytes> before;
+        reached += droneGot(drone, command, &before);
+        controlled += connection->relayControlled && host->controllingPeer == peer;
+    }
+    EXPECT_GE(reached, rounds * 9 / 10);
+    EXPECT_EQ(controlled, rounds);
 }
 
 }  // namespace

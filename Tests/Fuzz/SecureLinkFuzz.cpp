@@ -12,6 +12,7 @@
 // sealed for it opens: no peer is verified, decided, proves the password or hands anything on. A
 // datagram sealed for one stream opens on no other, on either side, and only a hello whose proof is
 // exactly the one for the host's password, the peer's session and the stream proves the password.
+// With encryption off a name is only ever read from a plain block, never from sealed bytes.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -132,6 +133,13 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
               earlierSession);
     }
     for (const SecureLinkPeer& peer : world.host.peers) check(!peer.passwordProved || (&peer == granted && proofExpected));
+    if (world.preferences.relayModeDisableEncryption) {  // only a plain block's name: no sealed bytes
+        for (const SecureLinkPeer& peer : world.host.peers) {
+            for (i32 i = 0; i < peer.name.length; i++) {
+                check((u8)peer.name.text[i] >= 0x20 && (u8)peer.name.text[i] != 0x7F);
+            }
+        }
+    }
     if (earlierSession) {
         check(!out.data);
         for (const SecureLinkPeer& peer : world.host.peers) check(!peer.verified && !peer.userDecision && !peer.passwordProved);

@@ -296,6 +296,7 @@ TEST_F(Link, WithEncryptionDisabledEverythingGoesPlainAndNothingSealedLeavesWith
     preferences->relayModeDisableEncryption = 1;
     sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
     deliverToHost();
+    setSecureLinkPeerDecision(host.get(), &host->peers[0], SecureLinkGrantTelemetry | SecureLinkGrantControl);
     sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
     sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
     std::vector<u8> inner = packet(30, 3);
@@ -303,20 +304,26 @@ TEST_F(Link, WithEncryptionDisabledEverythingGoesPlainAndNothingSealedLeavesWith
     writer.length = (i64)inner.size();
     relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
     std::vector<Datagram> plain = takeQueued(hostSocket.get());
-    ASSERT_EQ(plain.size(), 2u);  // the state and the packet, no key
-    EXPECT_EQ(plain[0].bytes[0], SecureLinkHostState);
-    EXPECT_EQ(hex(plain[1].bytes), hex(inner));
+    ASSERT_EQ(plain.size(), 3u);  // the password, the state and the packet, no key
+    EXPECT_EQ(plain[0].bytes[0], SecureLinkControlPassword);
+    EXPECT_EQ(plain[1].bytes[0], SecureLinkHostState);
+    EXPECT_EQ(hex(plain[2].bytes), hex(inner));
     EXPECT_TRUE(toClient(plain[0].bytes).empty());
-    EXPECT_EQ(hex(toClient(plain[1].bytes)), hex(inner));
+    EXPECT_TRUE(toClient(plain[1].bytes).empty());
+    EXPECT_EQ(hex(toClient(plain[2].bytes)), hex(inner));
     EXPECT_NE(client->lastTelemetryTime, 0u);
-    // The client learnt that its host is plain and tells its name; its MAVLink is taken plain.
+    // The client learnt that its host is plain and tells its name with the proof of the password; once
+    // in control its MAVLink is taken plain.
     sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
     deliverToHost();
     EXPECT_EQ(std::string(host->peers[0].name.text, host->peers[0].name.length), "tablet 2");
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
     EXPECT_EQ(toHost(inner, clientAddress).peer, &host->peers[0]);
+    takeQueued(hostSocket.get());
 
     // Encryption on again: an undecided peer gets nothing, a granted one only sealed datagrams.
     preferences->relayModeDisableEncryption = 0;
+    setSecureLinkPeerDecision(host.get(), &host->peers[0], 0);
     relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
     EXPECT_TRUE(takeQueued(hostSocket.get()).empty());
     EXPECT_EQ(toHost(inner, clientAddress).peer, nullptr);
