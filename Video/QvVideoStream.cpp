@@ -140,7 +140,11 @@ FixedString videoStatusWithNotes(FixedString status, const VideoStreamStats* sta
                                   : "@; @ pictures dropped: the video decoder fell behind",
                               status, decoder->accessUnitsDroppedBehind);
     }
-    if (videoDecoderWaitsForIdr(decoder)) {
+    if (videoDecoderLacksParameterSets(decoder)) {
+        // Then no picture decodes, key frame or not.
+        status = formatStr("@; the video cannot be shown: the settings it needs (SPS and PPS) have not arrived",
+                           status);
+    } else if (videoDecoderWaitsForIdr(decoder)) {
         status = formatStr("@; video damaged: waiting for the next key frame", status);
     }
     return status;
