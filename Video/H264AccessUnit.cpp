@@ -230,6 +230,9 @@ i32 gatherH264Unit(H264AccessUnit* au, const u8* unit, i64 length) {
         H264SliceStart start = readSliceStart(au, unit, length);
         if (au->slices && beginsNewPicture(au, &start)) return 1;
         releaseHeld(au);
+        bool setsSeen = start.pps < (u32)kH264PpsCount && au->pps[start.pps].known &&
+                        au->sps[au->pps[start.pps].sps].known;
+        if (!setsSeen) au->setsMissing = 1;
         if (au->slices == 0) {
             au->startsAtMbZero = start.firstMb == 0;
             au->intra = 1;
@@ -275,6 +278,7 @@ void clearAccessUnit(H264AccessUnit* au) {
     au->firstMbZero = 0;
     au->startsAtMbZero = 0;
     au->parameterSetsEnd = 0;
+    au->setsMissing = 0;
     au->last = H264SliceStart{};
 }
 

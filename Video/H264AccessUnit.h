@@ -76,6 +76,7 @@ struct H264AccessUnit {
     u32 firstMbZero;    // a slice starting at macroblock 0 was gathered
     u32 startsAtMbZero; // its first slice starts at macroblock 0
     i64 parameterSetsEnd; // bytes up to the end of its last SPS or PPS; 0 when it has none
+    u32 setsMissing;      // a slice came whose PPS, or that PPS's SPS, had not been seen
     H264SliceStart last;  // of the last slice
     // Units after the last slice, held until the next slice decides their picture.
     i32 heldLength;

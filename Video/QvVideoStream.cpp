@@ -37,6 +37,17 @@ void relayDatagram(SecureLinkHost* relayHost, Socket* videoRelaySocket, const Pr
     relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &packet);
 }
 
+struct VideoPeers {
+    SecureLinkHost* host;
+    Socket* socket;
+    const Preferences* preferences;
+};
+
+void sendToVideoPeers(void* context, const ByteWriter* datagram) {
+    VideoPeers* peers = (VideoPeers*)context;
+    relayPacketToPeers(peers->host, peers->socket, RelayStreamVideo, peers->preferences, datagram);
+}
+
 void copyPictureSizes(VideoDecoder* decoder, const H264StreamState* h264) {
     decoder->width = (i32)h264->width;
     decoder->height = (i32)h264->height;
@@ -45,6 +56,13 @@ void copyPictureSizes(VideoDecoder* decoder, const H264StreamState* h264) {
 }
 
 }  // namespace
+
+void relayVideoToPeers(VideoRelay* relay, u16 sequence, const u8* payload, i64 length, SecureLinkHost* relayHost,
+                       Socket* videoRelaySocket, const Preferences* preferences) {
+    VideoPeers peers{relayHost, videoRelaySocket, preferences};
+    bool relaying = relayHost && videoRelaySocket;
+    relayVideoPayload(relay, sequence, payload, length, relaying ? sendToVideoPeers : nullptr, &peers);
+}
 
 void feedVideoUnit(H264NalUnit unit, H264StreamState* h264, ImageSlotTable* slots) {
     if (h264->lossPending) {
@@ -126,7 +144,11 @@ FixedString videoStatusWithNotes(FixedString status, const VideoStreamStats* sta
                                   : "@; @ pictures dropped: the video decoder fell behind",
                               status, decoder->accessUnitsDroppedBehind);
     }
-    if (videoDecoderWaitsForIdr(decoder)) {
+    if (videoDecoderLacksParameterSets(decoder)) {
+        // Then no picture decodes, key frame or not.
+        status = formatStr("@; the video cannot be shown: the settings it needs (SPS and PPS) have not arrived",
+                           status);
+    } else if (videoDecoderWaitsForIdr(decoder)) {
         status = formatStr("@; video damaged: waiting for the next key frame", status);
     }
     return status;
@@ -158,11 +180,11 @@ void handleQvDatagram(QvVideoStream* stream, u8* data, u32 length, H264StreamSta
     }
     // A video datagram needs its whole sequence number.
     if (data[0] != kQvVideo || length < 3) return;
-    relayDatagram(relayHost, videoRelaySocket, preferences, data, length);
+    u16 sequence = (u16)((data[1] << 8) | data[2]);
+    relayVideoToPeers(&stream->relay, sequence, data + 3, length - 3, relayHost, videoRelaySocket, preferences);
     VideoStreamStats* stats = &stream->stats;
     stats->lastPacketTime = now;
     stream->streaming = 1;
-    u16 sequence = (u16)((data[1] << 8) | data[2]);
     QvDelivery delivery{stream, h264, slots};
     if (admitReorderPacket(&stream->reorder, data, length, sequence, now, deliverQvVideo, &delivery) == ReorderLate) {
         stats->packetsLate++;
@@ -212,6 +234,7 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
         if (!active || !sameEndpoint(server, &stream->streamingFrom) || silence > kVideoStreamEndSilence) {
             flushReorderWindow(&stream->reorder, deliverQvVideo, &delivery);
             endVideoStream(h264, slots);
+            startVideoRelay(&stream->relay, nullptr, 0);
             stream->streaming = 0;
         } else if (silence > kVideoPictureSilence) {
             // Nothing marks the end of a Qv picture but the start of the next one. (The window has

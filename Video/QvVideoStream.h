@@ -3,12 +3,15 @@
 //   0xB8 video    u16 sequence number, then one RTP H.264 payload (single unit or fragment)
 //   0xB7 text     UTF-8 text to the end of the datagram
 //   0xB9 request  app -> server, once a second: keep sending
-// Every datagram received is relayed on unchanged to this program's own video peers, so relays chain.
+// Every datagram received is relayed on to this program's own video peers, so relays chain: text
+// unchanged, video with the stream's parameter sets in front of IDR pictures that come without them
+// (see VideoRelay).
 // Only datagrams from the configured server's address are taken; others are counted and dropped.
 // Video datagrams pass a reorder window before they are depacketised.
 #pragma once
 #include "Video/H264Stream.h"
 #include "Video/PacketReorder.h"
+#include "Video/VideoRelay.h"
 #include "Video/VideoDecoder.h"
 #include "Video/VideoStreamStats.h"
 
@@ -47,6 +50,7 @@ struct QvVideoStream {
     u32 streaming;         // video has come since the stream last ended
     AddressRecord streamingFrom;  // the server it came from
     PacketReorderWindow reorder;
+    VideoRelay relay;      // of the video relayed to the peers; started afresh with each stream
 };
 
 // Once per frame. Active while "Video stream protocol" is QV: receives, decodes and relays datagrams
@@ -57,12 +61,17 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
                           SecureLinkClient* secureLinkClient, QvVideoStream* stream, H264StreamState* h264,
                           Preferences* preferences, ImageSlotTable* slots, FlightLogger* logger);
 
-// One opened datagram: counts it, relays it to the video peers (relay socket may be null) and passes
-// its video through the reorder window to the decoder. Datagrams shorter than 3 bytes and of other
-// kinds are dropped.
+// One opened datagram: counts it, relays it to the video peers (relay socket may be null; see
+// relayVideoToPeers) and passes its video through the reorder window to the decoder. Datagrams
+// shorter than 3 bytes and of other kinds are dropped.
 void handleQvDatagram(QvVideoStream* stream, u8* data, u32 length, H264StreamState* h264,
                       SecureLinkHost* relayHost, Socket* videoRelaySocket, const Preferences* preferences,
                       ImageSlotTable* slots, i64 now);
+
+// One video payload with the sender's number on to the video peers as VideoRelay has it; with no relay
+// host or socket it is only looked at (so that a relay that starts later has the stream's sets).
+void relayVideoToPeers(VideoRelay* relay, u16 sequence, const u8* payload, i64 length, SecureLinkHost* relayHost,
+                       Socket* videoRelaySocket, const Preferences* preferences);
 
 // Delivers what the Qv reorder window holds for longer than it may wait (once a frame).
 void expireQvVideo(QvVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots, i64 now);
@@ -86,6 +95,6 @@ void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, 
 
 // The status line with what the user needs to know about the video besides: a receive buffer
 // smaller than asked, datagrams from other addresses dropped, units too large dropped, and pictures
-// held back after damage.
+// that cannot be decoded for want of their SPS or PPS or else are held back after damage.
 FixedString videoStatusWithNotes(FixedString status, const VideoStreamStats* stats, const Socket* videoSocket,
                                  const H264StreamState* h264);

@@ -261,6 +261,7 @@ void handleRtspReply(RtspVideoStream* stream, const u8* chunk, i64 length, i64 n
         if (mediaAt < 0) break;
         stream->mediaControl = controlValue(chunk, mediaAt, length);
         readParameterSets(stream, chunk, video, length);
+        startVideoRelay(&stream->relay, stream->parameterSets, stream->parameterSetLength);
         stream->state = RtspSetup;
         stream->lastRequestTime = 0;
         break;
@@ -391,13 +392,9 @@ void handleRtpDatagram(RtspVideoStream* stream, u8* data, i64 length, H264Stream
     stats->lastPacketTime = now;
 
     i64 header = 0, end = 0;
-    if (relayHost && videoRelaySocket && rtpPayload(data, length, &header, &end)) {
-        u8 packet[kPacketSlotBytes];
-        ByteWriter writer = makeByteWriter(packet, sizeof(packet));
-        appendU8(kQvVideo, &writer);
-        appendU16Be(sequence, &writer);
-        appendBytes(data + header, end - header, &writer);
-        relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &writer);
+    if (rtpPayload(data, length, &header, &end)) {
+        relayVideoToPeers(&stream->relay, sequence, data + header, end - header, relayHost, videoRelaySocket,
+                          preferences);
     }
     RtpDelivery delivery{stream, h264, slots};
     if (admitReorderPacket(&stream->reorder, data, length, sequence, now, deliverRtpVideo, &delivery) == ReorderLate) {

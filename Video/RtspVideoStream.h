@@ -2,8 +2,10 @@
 // negotiates one H.264 stream with DESCRIBE, SETUP and PLAY, receives RTP on UDP, feeds the decoder,
 // keeps per-source reception counts, answers with RTCP receiver reports every 3 s, and tears the
 // session down when the preferences change or the stream falls silent. It also serves this program's
-// video relay: every payload goes on to the video peers as a Qv video datagram, and its status line
-// as a Qv text datagram once a second (the relay port's intake is the QV stream's).
+// video relay: every payload goes on to the video peers as a Qv video datagram, with the stream's
+// parameter sets (also those of the SDP) in front of IDR pictures that come without them (see
+// VideoRelay), and its status line as a Qv text datagram once a second (the relay port's intake is
+// the QV stream's).
 //
 // States: 0 idle (sockets closed), 1 DESCRIBE, 2 SETUP, 3 SETUP acknowledged, 4 PLAY, 5 playing,
 // 6 teardown wanted, 7 TEARDOWN sent, 8 TEARDOWN acknowledged. A reply other than 200 restarts at 1;
@@ -90,6 +92,8 @@ struct RtspVideoStream {
     u32 timestampKnown;
     u32 lastTimestamp;          // of the last RTP packet delivered
     PacketReorderWindow reorder;
+    // The video relayed to the peers: started afresh, with the SDP's sets, by each DESCRIBE reply.
+    VideoRelay relay;
 };
 
 // Once per frame, right after controlQvVideoStream. The relay socket and host may be null.

@@ -107,6 +107,7 @@ void makeRoom(VideoDecoder* d, i64 more) {
 void handOverAccessUnit(VideoDecoder* d) {
     H264AccessUnit* unit = &d->accessUnit;
     if (unit->units == 0) return;  // a loss noted before the unit began stays with it
+    if (unit->slices) d->parameterSetsMissing = unit->setsMissing;
     bool lost = false;
     if (d->gatherSlot) {
         u32 flags = 0;
@@ -209,6 +210,7 @@ void initializeH264Decoder(VideoDecoder* decoder) {
     decoder->unitsRead.store(written, std::memory_order_relaxed);
     decoder->idleThrough.store(written, std::memory_order_relaxed);
     decoder->endPending = 0;
+    decoder->parameterSetsMissing = 0;
     decoder->gatherSlot = 0;
     decoder->ringEnd = 0;
     resetAccessUnit(&decoder->accessUnit);
@@ -271,6 +273,7 @@ void endH264Stream(ImageSlotTable*) {
     if (d->accessUnit.slices) handOverAccessUnit(d);
     // What is left belongs to no picture of this stream; the next one brings its own parameter sets.
     resetAccessUnit(&d->accessUnit);
+    d->parameterSetsMissing = 0;
     d->endPending = 1;
     if (d->gatherSlot) {
         // The place claimed holds nothing.
@@ -283,6 +286,10 @@ void endH264Stream(ImageSlotTable*) {
 
 i32 videoDecoderWaitsForIdr(const VideoDecoder* decoder) {
     return decoder && decoder->waitingForResume.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+i32 videoDecoderLacksParameterSets(const VideoDecoder* decoder) {
+    return decoder && decoder->parameterSetsMissing ? 1 : 0;
 }
 
 i32 videoDecoderIdle(const VideoDecoder* decoder) {

@@ -125,6 +125,7 @@ struct VideoDecoder {
     u32 endPending;                // the end of a stream waits for a free slot to be handed over
     u32 front;                     // the picture buffer shown
     i64 accessUnitsDroppedBehind;  // pictures dropped because the ring had no room for them
+    u32 parameterSetsMissing;      // the last picture handed over has slices whose SPS or PPS never came
 
     // Shared between the main thread and the worker.
     std::atomic<u32> unitsWritten;    // access units handed over (main thread)
@@ -196,6 +197,10 @@ i32 videoDecoderIdle(const VideoDecoder* decoder);
 
 // 1 while pictures are held back after damage until the next resume point.
 i32 videoDecoderWaitsForIdr(const VideoDecoder* decoder);
+
+// 1 while the pictures come without the SPS or PPS they need (none was given in the stream, nor by
+// the stream client beforehand): none of them can be decoded.
+i32 videoDecoderLacksParameterSets(const VideoDecoder* decoder);
 
 // The newest picture published (null before the first), for tests and the debug screens.
 const VideoPicture* shownVideoPicture(const VideoDecoder* decoder);

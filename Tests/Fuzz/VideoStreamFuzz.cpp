@@ -6,13 +6,16 @@
 // decoder anew before it), length (2 bytes, big-endian), bytes. The units go on to the program's
 // decoder (gathering into access units and the ring they are handed over in, the parameter sets
 // the worker keeps) with the platform decoder closed, so nothing is decoded; when the stream ends no
-// parameter set of it is left.
+// parameter set of it is left. The Qv video payloads also go through a relay whose datagrams are
+// checked: the payload last and whole, numbered in turn after the parameter sets added in front of
+// it, each an SPS or PPS.
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "Core/Preferences.h"
+#include "Network/SendQueue.h"
 #include "Video/RtspVideoStream.h"
 #include "Video/VideoDecoder.h"
 
@@ -34,9 +37,46 @@ static void fail(int line) {
 }
 #define check(condition) ((condition) ? (void)0 : fail(__LINE__))
 
+static VideoRelay relay;
+struct RelayedDatagram {
+    u16 number;
+    std::vector<u8> payload;
+};
+static std::vector<RelayedDatagram> relayed;
+
+static void takeRelayed(void*, const ByteWriter* datagram) {
+    check(datagram->length >= 3 && datagram->length <= kPacketSlotBytes && datagram->data[0] == kQvVideo);
+    relayed.push_back({(u16)(datagram->data[1] << 8 | datagram->data[2]),
+                       std::vector<u8>(datagram->data + 3, datagram->data + datagram->length)});
+}
+
+// One Qv video payload through the checked relay.
+static void relayChecked(const std::vector<u8>& bytes) {
+    if (bytes.size() < 3 || bytes[0] != kQvVideo) return;
+    u16 sequence = (u16)(bytes[1] << 8 | bytes[2]);
+    relayed.clear();
+    u16 added = relay.added;
+    relayVideoPayload(&relay, sequence, bytes.data() + 3, (i64)bytes.size() - 3, takeRelayed, nullptr);
+    if (bytes.size() - 3 + 3 > (size_t)kPacketSlotBytes) {
+        check(relayed.size() == (size_t)(u16)(relay.added - added));  // only the sets: the payload does not fit
+        return;
+    }
+    check(!relayed.empty() && relayed.back().payload == std::vector<u8>(bytes.begin() + 3, bytes.end()));
+    size_t sets = relayed.size() - 1;
+    check(sets == (size_t)(u16)(relay.added - added));
+    for (size_t i = 0; i < sets; i++) {
+        check(!relayed[i].payload.empty());
+        u32 type = relayed[i].payload[0] & 0x1F;
+        check(type == NalSps || type == NalPps);
+        check(relayed[i].number == (u16)(sequence + added + i));
+    }
+    if (sets) check(relayed.back().number == (u16)(sequence + relay.added));
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rtsp = RtspVideoStream{};
     qv = QvVideoStream{};
+    startVideoRelay(&relay, nullptr, 0);
     std::memset(&h264, 0, offsetof(H264StreamState, fragmentBuffer));
     i64 now = 1000000;
     size_t at = 0;
@@ -75,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             handleRtcpDatagram(&rtsp, bytes.data(), (i64)bytes.size(), now);
             break;
         default:
+            relayChecked(bytes);
             handleQvDatagram(&qv, bytes.data(), (u32)bytes.size(), &h264, nullptr, nullptr, &preferences,
                              nullptr, now);
             check(qv.relayingAppText.length <= kFixedStringCapacity);
