@@ -1,7 +1,7 @@
 // The Main Screen through real frames: every button opens its screen and comes back, "Developer
 // mode" shows and hides its two buttons on the next frame, the buttons stay where they are whatever
-// the status texts say, and a screenshot for a person to look at. The link and video status texts
-// for scripted connection states.
+// the status texts say, a video error goes once pictures come back, and a screenshot for a person to
+// look at. The link and video status texts for scripted connection states.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,6 +14,7 @@
 #include "Platform/ProgramWindow.h"
 #include "Screens/SettingsScreen.h"
 #include "ScreenTestSupport.h"
+#include "Video/H264TestStreams.h"
 #include "Video/VideoDecoder.h"
 
 namespace {
@@ -168,6 +169,50 @@ TEST_F(MainScreenTest, TheButtonsStayPutWhileTheStatusLinesChange) {
             }
         }
     }
+}
+
+// A stream whose first picture comes without its parameter sets (as at a relay client's start) shows
+// a video error; once the stream's parameter sets and pictures come, the error goes.
+TEST_F(MainScreenTest, AVideoErrorGoesOnceThePicturesComeBack) {
+    videotest::TempFolder folder("main-screen");
+    std::string path = folder.file("s.h264");
+    ASSERT_TRUE(videotest::encodeTestPattern(path, 64, 48, 2, "-bf 0"));
+    videotest::Bytes stream = videotest::readFile(path);
+    size_t firstSlice = 0;  // the start code of the IDR picture's first slice
+    while (firstSlice + 4 < stream.size() &&
+           !(stream[firstSlice] == 0 && stream[firstSlice + 1] == 0 && stream[firstSlice + 2] == 1 &&
+             (stream[firstSlice + 3] & 0x1F) == 5)) {
+        firstSlice++;
+    }
+    ASSERT_LT(firstSlice + 4, stream.size());
+    VideoDecoder* decoder = testDecoder();
+    ASSERT_EQ(decoder->ready, 1u) << decoder->error.text;
+    harness.render.memory->head.videoDecoder = decoder;
+    harness.render.captureText = true;
+    decoder->width = 64;
+    decoder->height = 48;
+    ImageSlotTable* slots = &harness.ui->imageSlots;
+    auto feed = [&](size_t from) {
+        processH264BytestreamNalu(stream.data() + from, (i64)(stream.size() - from), slots);
+        endH264AccessUnit(slots);
+        processH264DecoderOutput(slots);
+        frames(&harness);
+    };
+
+    feed(firstSlice);
+    ASSERT_GT(decoder->error.length, 0);
+    std::string error(decoder->error.text, (size_t)(decoder->error.length < 20 ? decoder->error.length : 20));
+    EXPECT_NE(shownText(&harness, error.c_str()), nullptr) << error;
+    u32 published = decoder->picturesPublished;
+    feed(0);
+    EXPECT_GT(decoder->picturesPublished, published);
+    EXPECT_EQ(shownText(&harness, error.c_str()), nullptr) << error;
+
+    endH264Stream(slots);
+    processH264DecoderOutput(slots);
+    decoder->error = FixedString{};
+    decoder->imageSlotId = 0;
+    decoder->width = decoder->height = 0;
 }
 
 TEST_F(MainScreenTest, ClearColourAndSharingPulse) {
