@@ -252,7 +252,7 @@ i32 sendH264AccessUnit(H264Decoder* decoder, const u8* sets, i64 setsLength, con
     if (result == AVERROR(ENOMEM)) return H264DecoderOutOfMemory;
     if (result < 0) {
         *libraryCode = result;
-        return H264DecoderLibraryError;
+        return result == AVERROR_INVALIDDATA ? H264DecoderInvalidData : H264DecoderLibraryError;
     }
     return H264DecoderOk;
 }

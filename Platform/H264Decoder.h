@@ -23,6 +23,8 @@ enum H264DecoderStatus : i32 {
     H264DecoderNotOpen = 8,
     H264DecoderNoLibrary = 9,      // the system's libavcodec could not be loaded
     H264DecoderDraining = 10,      // the end of the input was given; take the pictures left first
+    H264DecoderInvalidData = 11,   // the unit could not be decoded: damaged, or without the parameter
+                                   // sets it refers to (dropped)
 };
 
 // The library is loaded on first use, not with the program. Loads it once (from any thread; later

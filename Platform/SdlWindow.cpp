@@ -2,6 +2,7 @@
 
 #include "Core/Clock.h"
 #include "Platform/DualShock4Device.h"
+#include "Platform/ProgramWindow.h"
 
 #include <cstring>
 
@@ -27,6 +28,11 @@ void keyChanged(const SDL_KeyboardEvent* key, WindowHead* head, Platform* platfo
     pressKey(code, &platform->input);  // auto-repeat adds events
     if (code == KeyF4 && (key->keysym.mod & KMOD_ALT)) setRunning(head, 0);
 }
+
+// The size the window was last made larger from: a window manager that puts it back to that size is
+// not asked again, so that the two do not take turns without end.
+i32 correctedWidth = 0;
+i32 correctedHeight = 0;
 
 }  // namespace
 
@@ -99,7 +105,12 @@ void handleWindowEvent(const SDL_Event* event, WindowHead* head, Platform* platf
         case SDL_WINDOWEVENT:
             switch (event->window.event) {
                 case SDL_WINDOWEVENT_CLOSE: setRunning(head, 0); break;
-                case SDL_WINDOWEVENT_SIZE_CHANGED: head->sizeMessageCount++; break;
+                case SDL_WINDOWEVENT_SIZE_CHANGED:
+                    head->sizeMessageCount++;
+                    if (head->window && !platform->fullscreen) {
+                        keepMinimumWindowSize((SDL_Window*)head->window, event->window.data1, event->window.data2);
+                    }
+                    break;
                 case SDL_WINDOWEVENT_FOCUS_GAINED:
                 case SDL_WINDOWEVENT_FOCUS_LOST: clearAllKeys(&platform->input); break;
                 default: break;
@@ -247,6 +258,17 @@ void pollGameControllers(Platform* platform, u64 now, u32 dualShock4Raw) {
         applyPadPoll(&poll, pad, now, &platform->gamepad, &platform->input);
         return;
     }
+}
+
+void keepMinimumWindowSize(SDL_Window* window, i32 width, i32 height) {
+    if (width >= kMinimumWindowWidth && height >= kMinimumWindowHeight) return;
+    if (width == correctedWidth && height == correctedHeight) return;
+    // A maximised window takes the room the screen gives it.
+    if (SDL_GetWindowFlags(window) & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN)) return;
+    correctedWidth = width;
+    correctedHeight = height;
+    SDL_SetWindowSize(window, width > kMinimumWindowWidth ? width : kMinimumWindowWidth,
+                      height > kMinimumWindowHeight ? height : kMinimumWindowHeight);
 }
 
 i32 applyFullscreenChange(SDL_Window* window, WindowHead* head, Platform* platform) {

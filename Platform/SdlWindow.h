@@ -25,6 +25,12 @@ void closeAllGameControllers();
 // product are left to that path.
 void pollGameControllers(Platform* platform, u64 now, u32 dualShock4Raw);
 
+// After the window's size changed to width x height (window coordinates): a window smaller than the
+// program's minimum is made that large again, where the minimum given to the window manager was not
+// kept (no window manager, or one that ignores it). A maximised or fullscreen window is left as it
+// is, and so is a size the window manager kept after one correction.
+void keepMinimumWindowSize(SDL_Window* window, i32 width, i32 height);
+
 // Applies the fullscreen wish: entering saves the window's placement, leaving restores it. Returns 0
 // when the change is done (or none was wanted), 1 when it failed and is to be tried again.
 i32 applyFullscreenChange(SDL_Window* window, WindowHead* head, Platform* platform);

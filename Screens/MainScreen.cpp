@@ -35,6 +35,11 @@ bool grantsMissing(const Platform* platform) {
 // Microseconds since an event, or the largest value for an event in the future.
 u64 since(u64 now, u64 time) { return now >= time ? now - time : ~0ull; }
 
+TextSlice withoutLastBreak(TextSlice text) {
+    if (text.length > 0 && text.text[text.length - 1] == '\n') text.length--;
+    return text;
+}
+
 const VideoDecoder* currentVideoDecoder() {
     return globalMemory ? globalMemory->head.videoDecoder : nullptr;
 }
@@ -47,33 +52,29 @@ void setClearColor(UiState* ui, Color color) {
     ui->clearColor[2] = (u8)((color >> 16) & 0xFF);
 }
 
-MainScreenLayout mainScreenLayout(const UiMetrics* m, Rect screen, f32 logoHeight, i64 linkLines, i64 videoLines) {
+TextStyle mainStatusTextStyle(const UiMetrics* m) {
+    return TextStyle{kTextWhite, kMainStatusOutlineColor, kSelectionOrange, m->textHeight, kMainStatusOutline, 0};
+}
+
+namespace {
+
+// The height of a box that holds this many lines of the status style (half a pixel more, so that no
+// rounding drops the last).
+f32 statusBoxHeight(const UiMetrics* m, i64 lines) {
+    return (f32)lines * m->textHeight + 2 * kMainStatusOutline * m->textHeight + 0.5f;
+}
+
+}  // namespace
+
+MainScreenLayout mainScreenLayout(const UiMetrics* m, Rect screen, f32 logoHeight, f32 clearWidth) {
     MainScreenLayout layout{};
     f32 gap = 2 * m->margin;
     Rect content{screen.x0 + gap, screen.x1 - gap, screen.y0 + gap, screen.y1 - gap};
+    f32 box = statusBoxHeight(m, kMainStatusLines);
     f32 sizes[11] = {0.35f * logoHeight, -1, m->buttonHeight, 0, m->buttonHeight, m->buttonHeight,
-                     m->buttonHeight, -1, m->textHeight, m->textHeight, -1};
-    // Each status box holds every line of its text. A box whose share of the room left over does not
-    // make room for them gives up its share for a cell of exactly its lines (half a pixel more, so
-    // that no rounding drops the last); what the content cannot give then is taken from the logo's
-    // room above the title.
-    f32 needed[2] = {(f32)linkLines * m->textHeight + 0.5f, (f32)videoLines * m->textHeight + 0.5f};
-    const i32 shareCell[2] = {7, 10}, lineCell[2] = {8, 9};
+                     m->buttonHeight, -1, box, box, -1};
+    // What the content cannot give is taken from the logo's room above the title.
     f32 available = content.y1 - content.y0 - 10 * gap;
-    for (i32 round = 0; round < 2; round++) {
-        f32 fixed = 0, shares = 0;
-        for (f32 size : sizes) {
-            if (size > 0) fixed += size;
-            else shares -= size;
-        }
-        f32 share = shares > 0 && available > fixed ? (available - fixed) / shares : 0;
-        for (i32 box = 0; box < 2; box++) {
-            if (sizes[shareCell[box]] == 0 || share + m->textHeight >= needed[box]) continue;
-            sizes[shareCell[box]] = 0;
-            sizes[lineCell[box]] = needed[box];
-            break;
-        }
-    }
     f32 fixed = 0;
     for (f32 size : sizes) fixed += size > 0 ? size : 0;
     if (fixed > available) sizes[0] = sizes[0] > fixed - available ? sizes[0] - (fixed - available) : 0;
@@ -87,9 +88,31 @@ MainScreenLayout mainScreenLayout(const UiMetrics* m, Rect screen, f32 logoHeigh
         }
     }
     const Rect* c = layout.cells.cells;
-    layout.linkStatus = Rect{c[7].x0, c[7].x1, c[8].y0, c[7].y1};
-    layout.videoStatus = Rect{c[9].x0, c[9].x1, c[10].y0, c[9].y1};
+    // The texts are centred: kept clear of the corner button on the left, and as far from the right.
+    f32 x0 = screen.x0 + clearWidth > c[7].x0 ? screen.x0 + clearWidth : c[7].x0;
+    f32 x1 = screen.x1 - clearWidth < c[7].x1 ? screen.x1 - clearWidth : c[7].x1;
+    if (x1 < x0) x1 = x0;
+    layout.linkStatus = Rect{x0, x1, c[8].y0, c[7].y1};
+    layout.videoStatus = Rect{x0, x1, c[10].y0, c[9].y1};
     return layout;
+}
+
+void fitMainStatusBoxes(MainScreenLayout* layout, const UiMetrics* m, i64 linkLines, i64 videoLines) {
+    Rect* link = &layout->linkStatus;
+    Rect* video = &layout->videoStatus;
+    f32 linkOver = statusBoxHeight(m, linkLines) - (link->y1 - link->y0);
+    f32 videoOver = statusBoxHeight(m, videoLines) - (video->y1 - video->y0);
+    // The gap between the boxes stays; the line between the texts moves by what one box lacks and
+    // the other has to spare.
+    if (linkOver > 0 && videoOver < 0) {
+        f32 move = linkOver < -videoOver ? linkOver : -videoOver;
+        link->y0 -= move;
+        video->y1 -= move;
+    } else if (videoOver > 0 && linkOver < 0) {
+        f32 move = videoOver < -linkOver ? videoOver : -linkOver;
+        video->y1 += move;
+        link->y0 += move;
+    }
 }
 
 bool mainScreenButtonShown(i32 button, u32 developerMode) {
@@ -183,7 +206,7 @@ void mainScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* a
 
     Rect logo = drawIconInRect(&screen, &screen, 0.001f, AnchorTopCentre, IconKindAsset, AssetLogo,
                                &ui->batches.textured2d, ui);
-    TextStyle statusStyle{kTextWhite, kNoOutline, kSelectionOrange, m->textHeight, 0, 0};
+    TextStyle statusStyle = mainStatusTextStyle(m);
     u8 linkBytes[kMainStatusTextBytes];
     ByteWriter link = makeByteWriter(linkBytes, sizeof(linkBytes));
     writeLinkStatusText(&link, platform, app, now);
@@ -191,21 +214,21 @@ void mainScreen(Platform* platform, ScreenStack* stack, UiState* ui, AppState* a
     ByteWriter video = makeByteWriter(videoBytes, sizeof(videoBytes));
     writeVideoStatusText(&video, app, currentVideoDecoder(), now);
     const FontRecord* font = uiTextTarget(ui).font;
-    f32 textWidth = screen.x1 - screen.x0 - 4 * m->margin;
-    MainScreenLayout layout =
-        mainScreenLayout(m, screen, logo.y1 - logo.y0,
-                         textBoxLineCount(TextSlice{linkBytes, link.length}, textWidth, statusStyle, font),
-                         textBoxLineCount(TextSlice{videoBytes, video.length}, textWidth, statusStyle, font));
+    // The texts' last line break ends their last line: no empty line is drawn after it.
+    TextSlice linkText = withoutLastBreak(TextSlice{linkBytes, link.length});
+    TextSlice videoText = withoutLastBreak(TextSlice{videoBytes, video.length});
+    MainScreenLayout layout = mainScreenLayout(m, screen, logo.y1 - logo.y0, stack->runner.reservedWidth);
+    f32 textWidth = layout.linkStatus.x1 - layout.linkStatus.x0;
+    fitMainStatusBoxes(&layout, m, textBoxLineCount(linkText, textWidth, statusStyle, font),
+                       textBoxLineCount(videoText, textWidth, statusStyle, font));
 
     TextStyle title{kTextWhite, kNoOutline, kSelectionOrange, 1.7f * m->buttonTextHeight, 0, 0};
     const Rect& titleCell = layout.cells.cells[2];
     drawTextAt(ui, makeString("TARNWICK"), AnchorCentre,
                Vec2F32{(titleCell.x0 + titleCell.x1) / 2, (titleCell.y0 + titleCell.y1) / 2}, 0.002f, screen, title);
 
-    drawCharsInRect(ui, TextSlice{linkBytes, link.length}, AnchorBottomCentre, 0.002f, layout.linkStatus, screen,
-                    statusStyle);
-    drawCharsInRect(ui, TextSlice{videoBytes, video.length}, AnchorTopCentre, 0.002f, layout.videoStatus, screen,
-                    statusStyle);
+    drawCharsInRect(ui, linkText, AnchorBottomCentre, 0.002f, layout.linkStatus, screen, statusStyle);
+    drawCharsInRect(ui, videoText, AnchorTopCentre, 0.002f, layout.videoStatus, screen, statusStyle);
 
     ButtonStyle style{};
     style.textStyle = TextStyle{kTextWhite, kNoOutline, kSelectionOrange, m->buttonTextHeight, 0, 0};

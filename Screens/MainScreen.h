@@ -18,13 +18,19 @@ constexpr u64 kPermissionWarningPeriod = 3000000;   // us; the warning shows in 
 constexpr u64 kRelayHostHeardWithin = 2100000;      // us
 constexpr u64 kControllingPeerHeardWithin = 1300000;
 constexpr i32 kMainStatusTextBytes = 256;
+// Lines kept for each status box whatever its text: the link box's four (connection, a missing
+// grant, the link fingerprint, the device relayed) and as many for the video box.
+constexpr i32 kMainStatusLines = 4;
+// The status texts' outline, as a fraction of the text height: the lines cross the logo.
+constexpr f32 kMainStatusOutline = 0.12f;
+constexpr Color kMainStatusOutlineColor = 0xFF000000;
 
 // Where the Main Screen puts things this frame.
 struct MainScreenLayout {
     LayoutCells cells;  // 11 cells from top to bottom
     Rect buttons[3][3]; // row, column
-    Rect linkStatus;    // cells 7 and 8
-    Rect videoStatus;   // cells 9 and 10
+    Rect linkStatus;    // cells 7 and 8; its text is aligned to its bottom
+    Rect videoStatus;   // cells 9 and 10; its text is aligned to its top
 };
 
 // The screen's buttons by row and column, and what each opens.
@@ -47,10 +53,16 @@ extern const ScreenFunction mainScreenButtonTargets[kMainScreenButtons];
 // The frame's clear colour from an RGBA8 colour (red in the lowest byte; alpha is not used).
 void setClearColor(UiState* ui, Color color);
 
-// The layout for the logo's drawn height and the lines the link and video status texts take at the
-// content's width.
-MainScreenLayout mainScreenLayout(const UiMetrics* metrics, Rect screen, f32 logoHeight, i64 linkLines,
-                                  i64 videoLines);
+// The layout for the logo's drawn height, keeping the status boxes clearWidth from either side of
+// the screen (the corner button's room). Nothing in it depends on the status texts: each box keeps
+// room for kMainStatusLines lines below the buttons, and where the window is short only the logo's
+// room above the title yields.
+MainScreenLayout mainScreenLayout(const UiMetrics* metrics, Rect screen, f32 logoHeight, f32 clearWidth);
+// The status boxes for the lines their texts take at the boxes' width: a text longer than its box
+// takes the lines the other box leaves unused (the line between the two texts moves; nothing else).
+void fitMainStatusBoxes(MainScreenLayout* layout, const UiMetrics* metrics, i64 linkLines, i64 videoLines);
+// The style of the status texts: white with a dark outline, readable over the logo.
+TextStyle mainStatusTextStyle(const UiMetrics* metrics);
 // Whether a button is on screen: "DOWNLOAD MAPS" and "DEBUG" only in developer mode.
 bool mainScreenButtonShown(i32 button, u32 developerMode);
 

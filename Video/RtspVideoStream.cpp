@@ -116,6 +116,8 @@ FixedString statusText(const RtspVideoStream* stream, const Socket* control, boo
     const VideoStreamStats* stats = &stream->stats;
     switch (stream->state) {
     case RtspDescribe:
+        // Without a numeric address no control socket opens: the URL itself is what is wrong.
+        if (!stream->server.family) return format("The RTSP URL needs an IP address; host names are not looked up");
         return replyStatus(stream, control, "Sending RTSP DESCRIBE command", "Received RTSP DESCRIBE Response: @",
                            "Waiting for RTSP DESCRIBE acknowledgment", sinceSend, sinceReply);
     case RtspSetup:

@@ -9,7 +9,9 @@ namespace {
 
 constexpr u32 kFresh = 4;
 
-void report(VideoDecoder* d, u32 kind, i64 value) {
+// A failure after access unit `unit`: pictures of later units show that it no longer holds.
+void report(VideoDecoder* d, u32 kind, i64 value, i64 unit) {
+    d->failureUnit.store(unit, std::memory_order_relaxed);
     d->failure.store((u64)kind << 56 | (u32)(i32)value, std::memory_order_release);
 }
 
@@ -50,7 +52,7 @@ void reopenDecoder(VideoDecoder* d) {
     VideoDecodeWork* w = &d->work;
     closeH264Decoder(&w->decoder);
     i32 code = 0;
-    if (openH264Decoder(&w->decoder, &code) != H264DecoderOk) report(d, VideoFailureReopen, code);
+    if (openH264Decoder(&w->decoder, &code) != H264DecoderOk) report(d, VideoFailureReopen, code, w->accessUnitCount);
     w->draining = 0;
     w->freshContext = 1;
 }
@@ -72,7 +74,8 @@ i32 takePicture(VideoDecoder* d) {
         status = receiveH264Picture(&w->decoder, picture->pixels, kVideoPictureCapacity, &layout, &code);
     }
     if (status == H264DecoderUnsupported || status == H264DecoderTooLarge) {
-        report(d, status == H264DecoderUnsupported ? VideoFailureNoNv12 : VideoFailurePictureTooLarge, 0);
+        report(d, status == H264DecoderUnsupported ? VideoFailureNoNv12 : VideoFailurePictureTooLarge, 0,
+               w->accessUnitCount);
         return 1;
     }
     if (status != H264DecoderOk) {
@@ -155,13 +158,15 @@ i32 feedAccessUnit(VideoDecoder* d) {
             w->outputPending = 1;
             return 1;
         }
-        report(d, VideoFailureRefused, slot->length);
+        report(d, VideoFailureRefused, slot->length, number);
     } else if (status == H264DecoderOutOfMemory) {
-        report(d, VideoFailureOutOfMemory, slot->length);
+        report(d, VideoFailureOutOfMemory, slot->length, number);
     } else if (status == H264DecoderTooLarge) {
-        report(d, VideoFailureUnitTooLarge, slot->length);
+        report(d, VideoFailureUnitTooLarge, slot->length, number);
+    } else if (status == H264DecoderInvalidData) {
+        report(d, VideoFailureDamaged, slot->length, number);
     } else {
-        report(d, VideoFailureInput, code);
+        report(d, VideoFailureInput, code, number);
     }
     w->accessUnitCount = number;
     holdUntilResume(d, number);

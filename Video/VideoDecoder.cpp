@@ -172,8 +172,11 @@ FixedString failureText(u64 failure) {
         return formatInt("Not enough memory to decode an access unit of @ bytes", value);
     case VideoFailureUnitTooLarge:
         return formatInt("An access unit of @ bytes is too large for the video decoder", value);
+    case VideoFailureDamaged:
+        return makeString("Damaged video could not be decoded; waiting for the next key frame");
     case VideoFailureInput:
-        return formatInt("ProcessInput returned @\n", value);
+        return formatInt("The video decoder failed on a picture (libavcodec error @); waiting for the next key frame",
+                         value);
     case VideoFailureNoNv12:
         return makeString("The video decoder can't convert this stream's pictures to NV12");
     case VideoFailurePictureTooLarge:
@@ -192,6 +195,8 @@ void initializeH264Decoder(VideoDecoder* decoder) {
     decoder->ready = 0;
     decoder->joinedStream = 0;
     decoder->error = FixedString{};
+    decoder->errorUnit = kVideoNeverShown;
+    decoder->failure.store(0, std::memory_order_relaxed);
     decoder->front = 0;
     decoder->work.back = 1;
     decoder->newest.store(2, std::memory_order_relaxed);
@@ -311,7 +316,10 @@ void processH264DecoderOutput(ImageSlotTable* slots) {
         }
     }
     u64 failure = d->failure.exchange(0, std::memory_order_acquire);
-    if (failure) d->error = failureText(failure);
+    if (failure) {
+        d->error = failureText(failure);
+        d->errorUnit = d->failureUnit.load(std::memory_order_relaxed);
+    }
     if (!(d->newest.load(std::memory_order_acquire) & kFresh)) return;
     d->front = d->newest.exchange(d->front, std::memory_order_acq_rel) & 3;
     VideoPicture* picture = &d->pictures[d->front];
@@ -319,6 +327,11 @@ void processH264DecoderOutput(ImageSlotTable* slots) {
     fitPictureToSps(d, picture->pixels, picture->width, picture->height, &width, &height);
     // Before the first SPS there is nothing to show: no empty image is registered.
     if (width == 0) return;
+    // A picture decoded after the failure is shown: the stream decodes again.
+    if (picture->number > d->errorUnit) {
+        d->error = FixedString{};
+        d->errorUnit = kVideoNeverShown;
+    }
     if (d->imageSlotId) {
         if (ImageSlot* slot = getImageSlot(slots, (i32)d->imageSlotId)) slot->releaseRequested = 1;
     }

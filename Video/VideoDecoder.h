@@ -71,6 +71,7 @@ enum VideoFailureKind : u32 {
     VideoFailureNoNv12 = 5,
     VideoFailurePictureTooLarge = 6,
     VideoFailureReopen = 7,       // value: the library's code
+    VideoFailureDamaged = 8,      // value: the access unit's length
 };
 
 // An access unit handed over: its bytes lie at ring byte start % kVideoUnitRingBytes.
@@ -116,7 +117,10 @@ struct VideoDecoder {
                            // and when an access unit was dropped for want of room
     u32 imageSlotId;       // renderer image slot of the newest picture; 0 while there is none
     u32 picturesPublished;         // pictures registered as image slots so far
-    FixedString error;             // text of the most recent failure; a later success keeps it
+    FixedString error;             // text of the most recent failure; empty once it no longer holds
+    i64 errorUnit;                 // the access units the error tells of end with this one: the error
+                                   // goes when a picture of a later one is shown (kVideoNeverShown:
+                                   // it stays, as set-up failures do)
     H264AccessUnit accessUnit;     // the picture being gathered (its bytes in the ring)
     u32 gatherSlot;                // 1 while the access unit's bytes go to the ring from gatherStart
     i64 gatherStart;               // ring position of the access unit being gathered
@@ -137,6 +141,7 @@ struct VideoDecoder {
     std::atomic<u32> idleThrough;     // unitsRead when the worker last found nothing to do
     std::atomic<u32> waitingForResume;     // 1 while pictures are held back after damage
     std::atomic<u64> failure;              // the worker's last failure: kind << 56 | value; 0 none
+    std::atomic<i64> failureUnit;          // the access units fed when it happened (written before it)
     std::atomic<i64> picturesDropped;      // pictures not shown because of damage
     std::atomic<i64> accessUnitsSkipped;   // access units not fed while waiting for a resume point
     // Tests: called on the worker's thread with every picture it hands on to be shown.
@@ -184,7 +189,8 @@ void endH264Stream(ImageSlotTable* slots);
 
 // Publishes the newest picture the worker finished, if it has not been: the previous image slot is
 // released and the picture registered as a new one (id 0 when all slots are taken). Also turns the
-// worker's failures into the error text.
+// worker's failures into the error text, which goes again once a picture decoded after the failure
+// is shown.
 void processH264DecoderOutput(ImageSlotTable* slots);
 
 // Without a worker thread: one piece of the worker's work (an access unit fed, or a picture taken

@@ -1,6 +1,7 @@
 // The Main Screen through real frames: every button opens its screen and comes back, "Developer
-// mode" shows and hides its two buttons on the next frame, and a screenshot for a person to look
-// at. The link and video status texts for scripted connection states.
+// mode" shows and hides its two buttons on the next frame, the buttons stay where they are whatever
+// the status texts say, a video error goes once pictures come back, and a screenshot for a person to
+// look at. The link and video status texts for scripted connection states.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "Platform/ProgramWindow.h"
 #include "Screens/SettingsScreen.h"
 #include "ScreenTestSupport.h"
+#include "Video/H264TestStreams.h"
 #include "Video/VideoDecoder.h"
 
 namespace {
@@ -29,8 +31,8 @@ protected:
         const ImageAsset& logo = harness.ui->assets[AssetLogo];
         Rect screen = harness.ui->screenRect;
         Rect drawn = fitRect((f32)logo.image.width, (f32)logo.image.height, AnchorTopCentre, &screen);
-        // The status texts of a station without a connection fit their boxes with a line to spare.
-        return mainScreenLayout(&harness.app->uiMetrics, screen, drawn.y1 - drawn.y0, 1, 1);
+        return mainScreenLayout(&harness.app->uiMetrics, screen, drawn.y1 - drawn.y0,
+                                harness.app->screenStack.runner.reservedWidth);
     }
     Rect buttonRect(i32 button) { return layout().buttons[button / 3][button % 3]; }
 
@@ -121,6 +123,98 @@ TEST_F(MainScreenTest, TheClientShowsItsLinkFingerprintBeforeAnythingIsGranted) 
     }
 }
 
+// One to four lines in each status box, at the smallest window, the default one and a large one:
+// no button moves, and every line is drawn below the buttons and clear of the corner button.
+TEST_F(MainScreenTest, TheButtonsStayPutWhileTheStatusLinesChange) {
+    const i32 sizes[3][2] = {{kMinimumWindowWidth, kMinimumWindowHeight}, {1280, 720}, {1920, 1200}};
+    auto lines = [](const char* name, i32 count) {
+        std::string text;
+        for (i32 i = 1; i <= count; i++) text += std::string(i > 1 ? "\n" : "") + name + " line " + std::to_string(i);
+        return makeString(text.c_str());
+    };
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(std::to_string(size[0]) + " x " + std::to_string(size[1]));
+        stopScreensHarness(&harness);
+        ASSERT_TRUE(startScreensHarness(&harness, size[0], size[1]));
+        harness.render.captureText = true;
+        harness.app->preferences.developerMode = 1;
+        harness.app->simulatorRunning = 1;
+        harness.app->preferences.videoStreamProtocol = VideoStreamRtsp;
+        std::vector<TextRun> labels;
+        for (i32 linkLines = 1; linkLines <= 4; linkLines++) {
+            for (i32 videoLines = 1; videoLines <= 4; videoLines++) {
+                SCOPED_TRACE(std::to_string(linkLines) + " and " + std::to_string(videoLines) + " lines");
+                harness.app->droneSocket.status = lines("Link", linkLines);
+                harness.app->rtspVideoStream.stats.status = lines("Video", videoLines);
+                frames(&harness);
+                for (i32 i = 0; i < kMainScreenButtons; i++) {
+                    const TextRun* label = shownText(&harness, mainScreenButtonLabels[i], true);
+                    ASSERT_NE(label, nullptr) << mainScreenButtonLabels[i];
+                    if ((i32)labels.size() < kMainScreenButtons) labels.push_back(*label);
+                    EXPECT_EQ(label->x0, labels[i].x0) << mainScreenButtonLabels[i];
+                    EXPECT_EQ(label->y0, labels[i].y0) << mainScreenButtonLabels[i];
+                }
+                const TextRun* lowestButton = shownText(&harness, "DRONE SETUP", true);
+                Rect corner = harness.app->screenStack.runner.cornerButtonRect;
+                for (i32 box = 0; box < 2; box++) {
+                    for (i32 line = 1; line <= (box ? videoLines : linkLines); line++) {
+                        std::string text = std::string(box ? "Video" : "Link") + " line " + std::to_string(line);
+                        const TextRun* run = shownText(&harness, text.c_str());
+                        ASSERT_NE(run, nullptr) << text;
+                        EXPECT_LT(run->y1, lowestButton->y0) << text;
+                        EXPECT_GT(run->y0, 0) << text;
+                        EXPECT_TRUE(run->x0 > corner.x1 || run->y0 > corner.y1) << text;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// A stream whose first picture comes without its parameter sets (as at a relay client's start) shows
+// a video error; once the stream's parameter sets and pictures come, the error goes.
+TEST_F(MainScreenTest, AVideoErrorGoesOnceThePicturesComeBack) {
+    videotest::TempFolder folder("main-screen");
+    std::string path = folder.file("s.h264");
+    ASSERT_TRUE(videotest::encodeTestPattern(path, 64, 48, 2, "-bf 0"));
+    videotest::Bytes stream = videotest::readFile(path);
+    size_t firstSlice = 0;  // the start code of the IDR picture's first slice
+    while (firstSlice + 4 < stream.size() &&
+           !(stream[firstSlice] == 0 && stream[firstSlice + 1] == 0 && stream[firstSlice + 2] == 1 &&
+             (stream[firstSlice + 3] & 0x1F) == 5)) {
+        firstSlice++;
+    }
+    ASSERT_LT(firstSlice + 4, stream.size());
+    VideoDecoder* decoder = testDecoder();
+    ASSERT_EQ(decoder->ready, 1u) << decoder->error.text;
+    harness.render.memory->head.videoDecoder = decoder;
+    harness.render.captureText = true;
+    decoder->width = 64;
+    decoder->height = 48;
+    ImageSlotTable* slots = &harness.ui->imageSlots;
+    auto feed = [&](size_t from) {
+        processH264BytestreamNalu(stream.data() + from, (i64)(stream.size() - from), slots);
+        endH264AccessUnit(slots);
+        processH264DecoderOutput(slots);
+        frames(&harness);
+    };
+
+    feed(firstSlice);
+    ASSERT_GT(decoder->error.length, 0);
+    std::string error(decoder->error.text, (size_t)(decoder->error.length < 20 ? decoder->error.length : 20));
+    EXPECT_NE(shownText(&harness, error.c_str()), nullptr) << error;
+    u32 published = decoder->picturesPublished;
+    feed(0);
+    EXPECT_GT(decoder->picturesPublished, published);
+    EXPECT_EQ(shownText(&harness, error.c_str()), nullptr) << error;
+
+    endH264Stream(slots);
+    processH264DecoderOutput(slots);
+    decoder->error = FixedString{};
+    decoder->imageSlotId = 0;
+    decoder->width = decoder->height = 0;
+}
+
 TEST_F(MainScreenTest, ClearColourAndSharingPulse) {
     frames(&harness);
     const u8* clear = harness.ui->clearColor;
@@ -161,13 +255,13 @@ TEST(SharingRequest, PendingOnlyForAListedDeviceWithoutADecision) {
 
 TEST(MainScreenLayout, CellsAndColumns) {
     UiMetrics m = computeUiMetrics(Rect{0, 1280, 0, 720});
-    MainScreenLayout l = mainScreenLayout(&m, Rect{0, 1280, 0, 720}, 200, 1, 1);
+    MainScreenLayout l = mainScreenLayout(&m, Rect{0, 1280, 0, 720}, 200, 0);
     f32 gap = 2 * m.margin;
     EXPECT_FLOAT_EQ(l.cells.cells[0].y1, 720 - gap);
     EXPECT_FLOAT_EQ(l.cells.cells[0].y1 - l.cells.cells[0].y0, 70);
     EXPECT_FLOAT_EQ(l.cells.cells[2].y1 - l.cells.cells[2].y0, m.buttonHeight);
     EXPECT_FLOAT_EQ(l.cells.cells[3].y1 - l.cells.cells[3].y0, 0);
-    EXPECT_FLOAT_EQ(l.cells.cells[8].y1 - l.cells.cells[8].y0, m.textHeight);
+    EXPECT_NEAR(l.cells.cells[8].y1 - l.cells.cells[8].y0, (kMainStatusLines + 2 * kMainStatusOutline) * m.textHeight, 1);
     EXPECT_NEAR(l.cells.cells[10].y0, gap, 0.001);
     // The two shares of the room left over are equal.
     EXPECT_NEAR(l.cells.cells[1].y1 - l.cells.cells[1].y0, l.cells.cells[7].y1 - l.cells.cells[7].y0, 0.01);
