@@ -117,20 +117,6 @@ TEST(ParameterSetsOnce, ThePictureComesBackAtTheNextIdrAfterLoss) {
     }
 }
 
-const u8 kLoopback[4] = {127, 0, 0, 1};
-
-u16 freeUdpPort() {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(a);
-    bind(s, (sockaddr*)&a, sizeof(a));
-    getsockname(s, (sockaddr*)&a, &size);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 // The station playing the stream serves the relay (sealed); the device asks for its video as a Qv
 // stream from the station's relay port.
 struct RelayedStream {

@@ -21,23 +21,9 @@ using namespace videotest;
 
 namespace {
 
-const u8 kLoopback[4] = {127, 0, 0, 1};
-
 // The count of the server's "sent N" line; until that came, more than any count.
 i64 sentCount(const std::string& line) {
     return line.rfind("sent ", 0) == 0 ? std::stol(line.substr(5)) : std::numeric_limits<i64>::max();
-}
-
-u16 freeUdpPort() {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof(a);
-    bind(s, (sockaddr*)&a, sizeof(a));
-    getsockname(s, (sockaddr*)&a, &size);
-    close(s);
-    return ntohs(a.sin_port);
 }
 
 struct Station {

@@ -48,6 +48,22 @@ constexpr u64 kPeerPatience = 60000000;
 // True while less than kPeerPatience of real time has passed since `start`.
 inline bool withinPatience(u64 start) { return realMicroseconds() - start < kPeerPatience; }
 
+inline const u8 kLoopback[4] = {127, 0, 0, 1};
+
+// A UDP port on the loopback address that was free a moment ago (for a port the code under test binds
+// itself).
+inline u16 freeUdpPort() {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof(a);
+    bind(s, (sockaddr*)&a, sizeof(a));
+    getsockname(s, (sockaddr*)&a, &size);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
 // Waits up to `milliseconds` of real time until one of the open sockets has something to read; true
 // when one has (false at once when none is open yet).
 inline bool waitForInput(std::initializer_list<const Socket*> sockets, int milliseconds) {
