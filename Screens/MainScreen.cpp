@@ -103,16 +103,12 @@ void fitMainStatusBoxes(MainScreenLayout* layout, const UiMetrics* m, i64 linkLi
     f32 linkOver = statusBoxHeight(m, linkLines) - (link->y1 - link->y0);
     f32 videoOver = statusBoxHeight(m, videoLines) - (video->y1 - video->y0);
     // The gap between the boxes stays; the line between the texts moves by what one box lacks and
-    // the other has to spare.
-    if (linkOver > 0 && videoOver < 0) {
-        f32 move = linkOver < -videoOver ? linkOver : -videoOver;
-        link->y0 -= move;
-        video->y1 -= move;
-    } else if (videoOver > 0 && linkOver < 0) {
-        f32 move = videoOver < -linkOver ? videoOver : -linkOver;
-        video->y1 += move;
-        link->y0 += move;
-    }
+    // the other has to spare (down when the link box lacks room, up when the video box does).
+    f32 move = 0;
+    if (linkOver > 0 && videoOver < 0) move = -(linkOver < -videoOver ? linkOver : -videoOver);
+    if (videoOver > 0 && linkOver < 0) move = videoOver < -linkOver ? videoOver : -linkOver;
+    link->y0 += move;
+    video->y1 += move;
 }
 
 bool mainScreenButtonShown(i32 button, u32 developerMode) {

@@ -98,15 +98,6 @@ i64 unescapeRbsp(u8* out, const u8* bytes, i64 length) {
 }
 
 
-// The end of the unit that begins at `start` (after its start code): where the next start code
-// begins, without the zero bytes before it.
-i64 unitEnd(const u8* bytes, i64 length, i64 start) {
-    i64 end = findUnitStart(bytes, length, start);
-    end = end < 0 ? length : end - 3;
-    while (end > start && bytes[end - 1] == 0) --end;
-    return end;
-}
-
 // The id of an SPS or PPS (its NAL header first), or -1 when it cannot be read or is out of range.
 i64 parameterSetId(const u8* unit, i64 length) {
     u8 rbsp[16];
@@ -138,7 +129,7 @@ void keepParameterSet(H264ParameterSets* sets, const u8* unit, i64 length) {
     if (id < 0) return;
     u8* kept = sets->bytes;
     for (i64 at = sps ? 0 : sets->spsLength; at < (sps ? sets->spsLength : sets->length);) {
-        i64 end = unitEnd(kept, sets->length, at + 4);
+        i64 end = h264UnitEnd(kept, sets->length, at + 4);
         if (parameterSetId(kept + at + 4, end - at - 4) == id) {
             if (end - at - 4 == length && std::memcmp(kept + at + 4, unit, (size_t)length) == 0) return;
             dropKeptUnit(sets, at, end);
@@ -150,7 +141,7 @@ void keepParameterSet(H264ParameterSets* sets, const u8* unit, i64 length) {
     if (size > kH264ParameterSetsCapacity) return;
     while (sets->length + size > kH264ParameterSetsCapacity) {
         i64 oldest = sets->length > sets->spsLength ? sets->spsLength : 0;
-        dropKeptUnit(sets, oldest, unitEnd(kept, sets->length, oldest + 4));
+        dropKeptUnit(sets, oldest, h264UnitEnd(kept, sets->length, oldest + 4));
     }
     i64 place = sps ? sets->spsLength : sets->length;
     std::memmove(kept + place + size, kept + place, (size_t)(sets->length - place));
@@ -228,6 +219,13 @@ i32 walkSequenceParameterSet(BitReader* r, H264StreamState* state) {
 
 }  // namespace
 
+i64 h264UnitEnd(const u8* bytes, i64 length, i64 start) {
+    i64 end = findUnitStart(bytes, length, start);
+    end = end < 0 ? length : end - 3;
+    while (end > start && bytes[end - 1] == 0) --end;
+    return end;
+}
+
 H264NalUnit convertPacketTransportNalUnit(u8* packet, i64 payloadOffset, i64 packetEnd, H264StreamState* state,
                                           u16 sequenceNumber) {
     ProfilingScope profile("H264 Convert Packet Transport NAL Unit to Bytestream NAL Unit");
@@ -280,7 +278,7 @@ void keepH264ParameterSets(const u8* bytes, i64 length, H264ParameterSets* sets,
         // Parameter sets come before the slices they serve: the (long) slice data is not searched.
         if (!throughSlices && ((type >= 1 && type <= 5) || type == 20)) return;
         if (type != NalSps && type != NalPps) continue;
-        i64 end = unitEnd(bytes, length, start);
+        i64 end = h264UnitEnd(bytes, length, start);
         keepParameterSet(sets, bytes + start, end - start);
         start = end;
     }

@@ -98,6 +98,9 @@ i32 parseSequenceParameterSet(H264NalUnit unit, H264StreamState* state);
 // id cannot be read or is out of range (no decoder takes it) is not kept; when the room runs out the
 // oldest PPS go first, then the oldest SPS; a unit larger than the whole room is not kept.
 void keepH264ParameterSets(const u8* bytes, i64 length, H264ParameterSets* sets, bool throughSlices);
+// The end of the Annex-B unit that begins at `start` (after its start code): where the next start
+// code begins, without the zero bytes before it; `length` for the last unit.
+i64 h264UnitEnd(const u8* bytes, i64 length, i64 start);
 // Forgets every kept set (the stream they served has ended).
 void forgetH264ParameterSets(H264ParameterSets* sets);
 

@@ -75,15 +75,6 @@ void sendDatagram(VideoRelaySend send, void* context, u16 number, const u8* payl
     if (!writer.overflow) send(context, &writer);
 }
 
-// The end of the kept unit that begins at `begin` (after its start code): kept units hold no start
-// code, so the next one ends it.
-i64 keptUnitEnd(const u8* bytes, i64 length, i64 begin) {
-    for (i64 i = begin; i + 4 <= length; ++i) {
-        if (bytes[i] == 0 && bytes[i + 1] == 0 && bytes[i + 2] == 0 && bytes[i + 3] == 1) return i;
-    }
-    return length;
-}
-
 }  // namespace
 
 void startVideoRelay(VideoRelay* relay, const u8* sets, i64 length) {
@@ -111,7 +102,7 @@ void relayVideoPayload(VideoRelay* relay, u16 sequence, const u8* payload, i64 l
         const u8* sets = relay->sets.bytes;
         i64 setsLength = relay->sets.length;
         for (i64 at = 0; at + 4 < setsLength;) {
-            i64 end = keptUnitEnd(sets, setsLength, at + 4);
+            i64 end = h264UnitEnd(sets, setsLength, at + 4);
             if (send) sendDatagram(send, context, (u16)(sequence + relay->added), sets + at + 4, end - at - 4);
             relay->added++;
             at = end;

@@ -178,13 +178,9 @@ TEST_F(MainScreenTest, AVideoErrorGoesOnceThePicturesComeBack) {
     std::string path = folder.file("s.h264");
     ASSERT_TRUE(videotest::encodeTestPattern(path, 64, 48, 2, "-bf 0"));
     videotest::Bytes stream = videotest::readFile(path);
-    size_t firstSlice = 0;  // the start code of the IDR picture's first slice
-    while (firstSlice + 4 < stream.size() &&
-           !(stream[firstSlice] == 0 && stream[firstSlice + 1] == 0 && stream[firstSlice + 2] == 1 &&
-             (stream[firstSlice + 3] & 0x1F) == 5)) {
-        firstSlice++;
-    }
-    ASSERT_LT(firstSlice + 4, stream.size());
+    std::vector<size_t> idrSlices = videotest::nalUnitStarts(stream, 5);
+    ASSERT_FALSE(idrSlices.empty());
+    size_t firstSlice = idrSlices[0];  // the start code of the IDR picture's first slice
     VideoDecoder* decoder = testDecoder();
     ASSERT_EQ(decoder->ready, 1u) << decoder->error.text;
     harness.render.memory->head.videoDecoder = decoder;

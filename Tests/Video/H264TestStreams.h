@@ -79,17 +79,20 @@ inline bool gstreamerEncodeAndCapture(const std::string& encoder, int frames, co
                std::to_string(mtu) + " ! rtpstreampay ! filesink location='" + rtp + "'");
 }
 
-// The access units of an Annex-B file that begins each with a delimiter: their offsets.
-inline std::vector<size_t> accessUnitStarts(const Bytes& file) {
+// The offsets of an Annex-B file's units of one type, each at its start code.
+inline std::vector<size_t> nalUnitStarts(const Bytes& file, u32 type) {
     std::vector<size_t> starts;
     for (size_t i = 0; i + 4 < file.size(); ++i) {
-        if (file[i] == 0 && file[i + 1] == 0 && file[i + 2] == 1 && (file[i + 3] & 0x1F) == 9) {
+        if (file[i] == 0 && file[i + 1] == 0 && file[i + 2] == 1 && (file[i + 3] & 0x1F) == type) {
             starts.push_back(i > 0 && file[i - 1] == 0 ? i - 1 : i);
             i += 3;
         }
     }
     return starts;
 }
+
+// The access units of an Annex-B file that begins each with a delimiter: their offsets.
+inline std::vector<size_t> accessUnitStarts(const Bytes& file) { return nalUnitStarts(file, 9); }
 
 // ffmpeg's RTP muxer sending to a loopback socket of the capture script.
 inline bool ffmpegCapture(const std::string& h264, const std::string& rtp, int packetSize) {
