@@ -19,37 +19,57 @@
 // 0; a receiver drops a counter it has accepted already or one more than 63 behind the highest it
 // accepted, so nothing captured can be replayed within a session.
 //
-// The control password never leaves the client: a hello carries a proof of it for this one session
-// and stream, the first 16 bytes of HMAC-SHA-256(key = the 8-byte password, "orvik control proof" |
-// host public key | client public key | host nonce | u8 stream), or 16 zero bytes from a client that
-// holds no password. The host checks it, in constant time, against its current password for exactly
-// that entry and stream, so what anyone reads of a hello sealed under a host key of its own proves
-// nothing at the real host. The host draws a fresh password whenever it gives control to a device or
-// takes it away, so nothing an earlier controller holds opens control.
+// Every device the user grants something holds a password of its own from the host, 8 random bytes
+// sent to it sealed (inner type 5) until it proves it, which it keeps across restarts (the app cache):
+// the device granted control holds the control password, drawn anew whenever control is given to a
+// device or taken away, so nothing an earlier controller holds opens control (a device that lost
+// control keeps the password it had as its own, for the grants it still has). A password never
+// leaves the client: a hello carries a proof of it for this one session and stream, the first 16
+// bytes of HMAC-SHA-256(key = the 8-byte password, "orvik control proof" | host public key | client
+// public key | host nonce | u8 stream), or 16 zero bytes from a client that holds no password. The
+// host checks it, in constant time, only against what the entry can serve: the entry's own password;
+// for a new entry, the password of an entry at the same address (the device started over: it takes
+// that entry's place, its grants and its password, and the earlier entry leaves) or, at the
+// controlling listener's address, the control password (a host that started again gives its kept
+// controller control and telemetry back). What anyone reads of a hello sealed under a host key of its
+// own, or relays from another address, proves nothing at the real host. A hello under the entry's keys
+// whose proof fails takes the entry's proof back, and the host sends its password again. A password a
+// client hears in plain never replaces one it got sealed.
 //
 // A session is one entry of the host's list: the host draws a fresh nonce for every entry it lists and
 // sends it with its key, so nothing sealed for an earlier entry (a client's earlier session, captured
 // and replayed from its address) opens in a later one, whatever key and peer id it shows; the hello of
 // a peer not yet listed is never opened, only answered with the key and the new entry's nonce.
 // A client that starts over (another host, or the connection switched away and back) draws a fresh key
-// pair and peer id, so no key ever counts from 0 twice.
+// pair and peer id, so no key ever counts from 0 twice. One entry a device: a device that starts over
+// and proves nothing is asked about anew, and its earlier entry at the same address and port leaves
+// once it has been silent for 3 s.
 //
-// The exchange has no secret shared beforehand: both apps show the link's fingerprint (the first 6
-// bytes of SHA-256(host public key | client public key) as hex pairs) where control is granted, so the
-// crew can compare them before trusting the link.
+// Each client record says hello once a second, so the host hears every running device; the host costs
+// the link a check only where it can matter: a listed entry gets one hello checked a frame and stream,
+// sealed data (type 4) is opened only from the MAVLink port of the peer in control (nobody else's is
+// used), and the hellos of devices not yet listed wait for the few key exchanges a frame does.
 //
-// Inner packets: 0xFD/0xFE MAVLink, 0xB7/0xB8 video, 5 the control password (5, u64), 6 the host's state
-// (6, u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons; sent plain, then
-// also 32 B host public key, 16 B host nonce).
+// The exchange has no secret shared beforehand: both apps show the link's fingerprint (the first 10
+// bytes of SHA-256(host public key | client public key) as five groups of four hex digits) where
+// control is granted, so the crew can compare them before trusting the link. At 80 bits, nobody who
+// stands between the two can find keys of its own that show the same fingerprint on both.
+//
+// Inner packets: 0xFD/0xFE MAVLink, 0xB7/0xB8 video, 5 the device's password (5, u64), 6 the host's
+// state (6, u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons; sent plain,
+// then also 32 B host public key, 16 B host nonce). The state's grants are the peer's own, with the
+// control bit only while it controls and kSecureLinkStateControlAwaited while control is granted to it
+// but its password not yet proved; a peer that holds no grant hears nothing of the host's controller
+// (kind 0, no name, axes and buttons 0). It goes on each stream from that stream's relay port.
 //
 // With "Relay mode disable encryption" only the sealing changes: the host sends and takes everything
 // plain and exchanges no keys (a peer listed so gets its keys once encryption is on again), but
 // telemetry and video go only to the peers the user granted them, and MAVLink is taken only from the
 // peer in control. A device is then its endpoint: one entry an address and port, whose hello under a
-// new peer id is the device started over. The client forms its control proof over the host key and
-// entry nonce that the host's plain state carries. A client that holds keys follows a host that sends
-// its state plain only once its link has been silent for 3 s, as it takes a new host key. With
-// encryption on, nothing relayed leaves unsealed.
+// new peer id is the device started over (at most once a second). The client forms its proof over the
+// host key and entry nonce that the host's plain state carries. A client that holds keys follows a
+// host that sends its state plain only once its link has been silent for 3 s, as it takes a new host
+// key. With encryption on, nothing relayed leaves unsealed.
 #pragma once
 #include "Core/AddressRecord.h"
 #include "Core/FixedString.h"
@@ -66,16 +86,25 @@ constexpr u64 kSecureLinkKeyInterval = 1000000;      // the host key to each pee
 constexpr u64 kSecureLinkStateInterval = 500000;     // the host's state to each peer
 constexpr u64 kSecureLinkPasswordInterval = 1000000; // the control password to the granted peer
 constexpr u64 kSecureLinkPasswordHeardWithin = 3000000;
-constexpr u64 kSecureLinkHostSilence = 3000000;      // the client says hello while the host is silent this long
-constexpr u64 kSecureLinkHelloInterval = 1000000;
+constexpr u64 kSecureLinkHostSilence = 3000000;      // a client whose host is silent this long takes a new host key
+constexpr u64 kSecureLinkHelloInterval = 1000000;    // every client record's hello
+// A listed peer not heard for this long has gone silent (the sharing list says so); an earlier session
+// of a device that started over leaves the list then.
+constexpr u64 kSecureLinkPeerSilence = 3000000;
 // An undecided peer not heard for this long leaves the sharing list.
 constexpr u64 kSecureLinkUndecidedExpiry = 30000000;
+// A peer the user decided on that has been silent this long is gone: its place goes to a new device
+// when nothing else can give way (never the place of the device granted control).
+constexpr u64 kSecureLinkGoneExpiry = 60000000;
+// With encryption off, one endpoint starts over (a hello under a new peer id) at most this often.
+constexpr u64 kSecureLinkStartOverInterval = 1000000;
 // Undecided peers that one address may hold on the sharing list, whether or not they completed the
 // key exchange.
 constexpr i32 kSecureLinkUndecidedPerAddress = 2;
-constexpr i32 kSecureLinkFingerprintBytes = 6;
+constexpr i32 kSecureLinkFingerprintBytes = 10;
 // Datagrams a relay socket takes in one frame that cost the link more than their reading (a MAC
-// checked, a proof or a nonce drawn, a packet opened); the rest wait in the socket for the next.
+// checked, a proof or a nonce drawn, a packet opened); the rest wait in the socket for the next. Only
+// the peer in control can ask for many: every other listed entry gets one hello checked a frame.
 constexpr i32 kSecureLinkDatagramsPerFrame = 256;
 // Datagrams a relay socket reads in one frame at most. Those that cost little (a hello from a peer not
 // yet listed, anything refused before a MAC check) are read and dropped up to this bound, so a flood
@@ -114,12 +143,15 @@ enum SecureLinkType : u8 {
     SecureLinkHostState = 6,
 };
 
-// A peer's user decision (0 = undecided), a hello's streams wanted and the host state's grants.
+// A peer's user decision (0 = undecided), a hello's streams wanted and the host state's grants (where
+// control means that the peer controls).
 enum SecureLinkGrant : u32 {
     SecureLinkGrantTelemetry = 1,
     SecureLinkGrantVideo = 2,
     SecureLinkGrantControl = 4,
 };
+// The host state's grants only: control is granted to the peer, which has not proved its password yet.
+constexpr u32 kSecureLinkStateControlAwaited = 8;
 
 // The relay host side's identity: drawn on the first frame, the password and the listener kept by
 // the app cache.
@@ -137,7 +169,9 @@ struct SecureLinkClientIdentity {
     u8 privateKey[32];
     u16 peerId;
     u8 publicKey[32];
-    u8 relayPassword[8];  // the control password the host gave (u64 little-endian); kept by the app cache
+    u8 relayPassword[8];  // the password the host gave sealed (u64 little-endian); kept by the app cache
+    u8 plainPassword[8];  // one a host sent in the clear (its encryption off): proved only to a host that
+                          // sends plain, and never kept
     u32 generation;  // raised with every fresh key pair; a client record keyed with an older one starts over
 };
 
@@ -155,6 +189,13 @@ struct SecureLinkReplayWindow {
     u64 seen;  // bit i: highest - i was accepted
 };
 
+// Key exchanges done in one frame (a frame is told by its time): the link's costly steps a datagram
+// can ask for are held to a few a frame.
+struct KeyExchangeBudget {
+    u64 frameTime;
+    i32 done;
+};
+
 struct SecureLinkPeer {
     AddressRecord address;  // of its first hello (the MAVLink stream's port when it has one)
     FixedString name;
@@ -164,6 +205,7 @@ struct SecureLinkPeer {
     u64 lastHeardTime;  // us
     u32 verified;       // it completed a sealed hello or sent sealed data: it holds the key it showed
     u32 listOrder;      // its place on the sharing list: later listings below earlier ones
+    u64 sessionTime;    // when its session began (with encryption off: when the endpoint last started over)
 
     u16 peerId;
     u8 streamsWanted;
@@ -173,17 +215,13 @@ struct SecureLinkPeer {
     SecureLinkKeys keys;  // not ready while it is listed with encryption off
     u64 sendCounters[kSecureLinkStreams];
     SecureLinkReplayWindow windows[kSecureLinkStreams];
-    u32 passwordProved;  // a hello of this entry proved the current control password
+    u8 password[8];      // the password the host gave this device (all zero: none); the control
+                         // password while the user grants it control
+    u32 passwordProved;  // a hello of this session proved it
+    KeyExchangeBudget helloChecks[kSecureLinkStreams];  // its hellos checked in the frame: one a stream
     u64 keySentTime[kSecureLinkStreams];
-    u64 stateSentTime;
+    u64 stateSentTime[kSecureLinkStreams];
     u64 passwordSentTime;
-};
-
-// Key exchanges done in one frame (a frame is told by its time): the link's costly steps a datagram
-// can ask for are held to a few a frame.
-struct KeyExchangeBudget {
-    u64 frameTime;
-    i32 done;
 };
 
 // A hello to be answered with the host key, at the port it came from.
@@ -224,6 +262,12 @@ struct SecureLinkHost {
     u64 unlistedHellos[kSecureLinkStreams];
     u64 hellosOverKeyExchanges[kSecureLinkStreams];
     u64 unopenedHellos[kSecureLinkStreams];
+    // Per stream: hellos of listed peers dropped unchecked over the one a frame each gets checked (and,
+    // with encryption off, an endpoint's hellos under new peer ids within a second of its last start).
+    u64 hellosOverEntryChecks[kSecureLinkStreams];
+    // Per stream: sealed data under a listed peer's id from its address that the host does not use (not
+    // the peer in control, or not its MAVLink port), dropped unopened.
+    u64 dataNotInControl[kSecureLinkStreams];
     // The video streams of listed peers ask the video relay port for video once a second; the host
     // relays by the user's grants and only counts them.
     u64 peerVideoRequests;
@@ -245,7 +289,8 @@ struct SecureLinkClient {
     u64 lastSealedTime;  // the last datagram that opened under the keys: the link is live within 3 s of it
     u64 lastTelemetryTime;
     u64 lastVideoTime;
-    u64 lastControlGrantTime;
+    u64 lastControlGrantTime;    // the host's state said this app controls
+    u64 lastControlAwaitedTime;  // it said control is granted, this app's password not yet proved
 
     SecureLinkClientIdentity* identity;  // null: the link does nothing
     AddressRecord server;  // the host's endpoint that the hellos go to
@@ -283,13 +328,17 @@ bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* ad
 // the peer's host nonce, in answer to the hellos taken since the last call (at the ports they came
 // from), and to every listed peer not served on that stream for more than 1 s at the stream's port. A
 // listed peer without keys (listed while encryption was off) waits for the next drain's key exchanges.
+// On the video stream it also sends the host's state (each peer's grants) from that stream's port every
+// half second, as sendSecureLinkStateUpdates does on the MAVLink stream.
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
-// Host side, once per frame: drops undecided peers not heard for 30 s, names the controlling peer, and
-// sends the control password to the peer granted control until a hello of its proves it, and the
-// host's state (its grants and controller) to every peer. The controlling listener of an earlier run
-// that comes back undecided and proves the password it was given is granted control and telemetry
-// again. A password that could not be drawn (all zero) is drawn again here.
+// Host side, once per frame: drops undecided peers not heard for 30 s and the earlier sessions of
+// devices that started over once silent for 3 s, names the controlling peer, sends every peer heard
+// within 3 s that holds a password not yet proved its password (once a second at most), and the host's
+// state on the MAVLink stream to every peer (the controller only to those granted something). The
+// controlling listener of an earlier run that comes back undecided and proves the password it was
+// given is granted control and telemetry again. A password that could not be drawn (all zero) is drawn
+// again here.
 void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const GamepadState* gamepad,
                                 u64 buttons, const Preferences* preferences, u64 now);
 // Host side: the undecided peers silent for longer than silence leave the sharing list (all of them
@@ -305,13 +354,16 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // replay it); a hello that does not open under them (a header alone, or sealed under other keys) is
 // counted, answered with the host key at its own port and moves nothing, and one from another port
 // than the stream's proven one changes nothing (only a hello whose sealed part did not open is counted
-// as not opened: a header alone is a client without a key on that stream yet). With encryption off, a
-// new peer is listed at once without a key exchange but with a fresh host nonce, a hello under a new
-// peer id from a listed peer's endpoint on the stream takes that entry over (control then waits for a
-// new proof), only a plain block of the exact form is read, and hellos set and move the ports as they
-// come. Its sealed hello that proves the current control password from the controlling listener's
-// address is the device holding control started over: it takes over the entry granted control at that
-// address (its decision and place on the list). A new peer is listed below every listed one.
+// as not opened: a header alone is a client without a key on that stream yet). A listed peer gets one
+// hello checked a frame and stream (a MAC, a proof); its others in that frame are dropped and counted.
+// Sealed data is opened only from the MAVLink port of the peer in control, on the MAVLink stream;
+// anyone else's is refused unopened. With encryption off, a new peer is listed at once without a key
+// exchange but with a fresh host nonce (within the frame's key exchanges), a hello under a new peer id
+// from a listed peer's endpoint on the stream takes that entry over (control then waits for a new
+// proof; once a second at most), only a plain block of the exact form is read, and hellos set and move
+// the ports as they come. A new entry's sealed hello that proves the password of an entry at its
+// address is that device started over: it takes over that entry (its decision, password and place on
+// the list), which leaves. A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);
@@ -320,11 +372,13 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
 // the controlling listener's address first, then those of devices the user decided on, then the
 // others, and among equals the address served longest ago first, then the one with fewer hellos. Each
 // lists its peer with a fresh host nonce and answers it with the host key (a peer listed while
-// encryption was off keeps its place and gets its keys). A new peer takes a free place, else that of the longest silent peer that never
-// completed a sealed hello (not one at the controlling listener's address); one address holds at most
-// two undecided peers, finished key exchange or not, and a peer the user decided on is never given up.
-// A hello from the controlling listener's address always finds a place (an undecided peer of another
-// address gives way). The waiting hellos over the frame's key exchanges are dropped and counted.
+// encryption was off keeps its place and gets its keys). A new peer takes a free place, else that of
+// the longest silent peer that never completed a sealed hello (not one at the controlling listener's
+// address); one address holds at most two undecided peers, finished key exchange or not. A hello from
+// the controlling listener's address, or from that of another device the user decided on, always finds
+// a place (an undecided peer of another address gives way). A peer the user decided on gives up its
+// place only when it has been gone for kSecureLinkGoneExpiry and nothing else can (the one granted
+// control never). The waiting hellos over the frame's key exchanges are dropped and counted.
 void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const Preferences* preferences, u64 now);
 // Host side: the endpoints on the stream's socket of the peers the user decided on and of the peer in
 // control (at most capacity); their count.
@@ -336,8 +390,15 @@ void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, c
 // The user's decision on a peer (SecureLinkGrant bits). Granting control makes the peer the controlling
 // listener (and takes control from any other); taking it away forgets the listener. Either draws a
 // fresh control password (none while the system gives no random bytes: then nobody proves one until
-// the next frame draws it), so what an earlier controller holds opens nothing.
+// the next frame draws it), so what an earlier controller holds opens nothing; the peer granted control
+// holds it from then on, while one that lost control keeps its own. A peer granted anything that held
+// no password is given one; one the user took everything from holds none.
 void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 decision);
+// Host side: the peer the user granted control (whether or not it controls yet); null for none.
+const SecureLinkPeer* secureLinkControlGrantee(const SecureLinkHost* host);
+// Host side: the listed peer at another address that showed the same public key (a device and one
+// that relays its hellos); null for none.
+const SecureLinkPeer* secureLinkPeerWithSameKey(const SecureLinkHost* host, const SecureLinkPeer* peer);
 
 // Client side: leaves in place of the datagram the one to handle: the opened inner packet of a sealed
 // datagram from the host, the datagram unchanged when it is none of the link's (or there is no
@@ -347,13 +408,15 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
 // started again with its encryption off), is taken only after the link has been silent for 3 s: an
 // unsealed datagram never re-keys or unseals a live link. Callers hand it only datagrams from the
 // host's endpoint. A sealed datagram opens only when it was sealed for the record's stream. The host's
-// controller fills gamepad (when not null).
+// controller fills gamepad (when not null). A password that comes sealed is kept as the identity's; one
+// that comes plain never replaces it and is held apart for plain hosts.
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now);
-// Client side: the hello to the host while the host has been silent for 3 s (once a second), and at
-// once when the host needs it (new keys, a new password). A server other than the record's starts the
-// record over, as does another stream; when it had said hello before, with a fresh key pair and peer
-// id for the identity (nothing is sent on a frame where the system cannot give random bytes). The
-// hello proves the identity's control password for the record's host key, nonce and stream.
+// Client side: the hello to the host once a second, and at once when the host needs it (new keys, a new
+// password). A server other than the record's starts the record over, as does another stream; when it
+// had said hello before, with a fresh key pair and peer id for the identity (nothing is sent on a frame
+// where the system cannot give random bytes). The hello proves the identity's password for the
+// record's host key, nonce and stream: the one kept from a sealed link, or toward a host that sends
+// plain the one it sent plain (when it sent one).
 void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, Socket* socket, u32 stream, u64 now);
 // Client side: the connection no longer goes to a relaying app. The record forgets the host; its next
 // hello starts over with a fresh key pair.
@@ -361,9 +424,9 @@ void stopSecureLinkClient(SecureLinkClient* client);
 // Client side: seals the MAVLink queued on the socket for the host while the keys are known.
 void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket);
 
-// The link's fingerprint, "3F:9A:1C:00:B2:7E": the first 6 bytes of SHA-256(host public key | client
-// public key). The host shows it for a listed peer that holds keys, the client for the host whose key
-// it holds (empty while either holds none: with encryption off).
+// The link's fingerprint, "3F9A 1C00 B27E 44D1 09AB": the first 10 bytes of SHA-256(host public key |
+// client public key). The host shows it for a listed peer that holds keys, the client for the host
+// whose key it holds (empty while either holds none: with encryption off).
 FixedString secureLinkFingerprint(const u8* hostPublicKey, const u8* clientPublicKey);
 FixedString secureLinkPeerFingerprint(const SecureLinkHost* host, const SecureLinkPeer* peer);
 FixedString secureLinkClientFingerprint(const SecureLinkClient* client);

@@ -98,6 +98,7 @@ bool readHostState(SecureLinkClient* client, GamepadState* gamepad, const u8* st
     if (grants & SecureLinkGrantTelemetry) client->lastTelemetryTime = now;
     if (grants & SecureLinkGrantVideo) client->lastVideoTime = now;
     if (grants & SecureLinkGrantControl) client->lastControlGrantTime = now;
+    if (grants & kSecureLinkStateControlAwaited) client->lastControlAwaitedTime = now;
     const u8* axes = state + 7 + nameLength;
     client->hostButtons = readLinkU64(axes + 32);
     if (!gamepad) return true;
@@ -127,13 +128,18 @@ bool readHostState(SecureLinkClient* client, GamepadState* gamepad, const u8* st
 }
 
 // The link's own inner packets (the password, the host's state): true when the packet was one (a
-// short one is used up without effect).
-bool takeLinkPacket(SecureLinkClient* client, GamepadState* gamepad, const u8* inner, i64 length, u64 now) {
+// short one is used up without effect). A password that came sealed is the one the app keeps; one that
+// came plain (anyone on the way can send it) never replaces it and is proved only to a plain host.
+bool takeLinkPacket(SecureLinkClient* client, GamepadState* gamepad, const u8* inner, i64 length, u64 now,
+                    bool sealed) {
     if (inner[0] == SecureLinkControlPassword) {
-        if (length >= 9 && std::memcmp(client->identity->relayPassword, inner + 1, 8) != 0) {
-            std::memcpy(client->identity->relayPassword, inner + 1, 8);
+        SecureLinkClientIdentity* identity = client->identity;
+        u8* kept = sealed ? identity->relayPassword : identity->plainPassword;
+        if (length >= 9 && std::memcmp(kept, inner + 1, 8) != 0) {
+            std::memcpy(kept, inner + 1, 8);
             client->helloPending = 1;
         }
+        if (length >= 9 && sealed) std::memset(identity->plainPassword, 0, 8);
         return true;
     }
     if (inner[0] == SecureLinkHostState) {
@@ -192,7 +198,7 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
         acceptReplayCounter(&client->windows[stream], counter);
         hostHeard(client, now);
         client->lastSealedTime = now;
-        if (innerLength == 0 || takeLinkPacket(client, gamepad, inner, innerLength, now)) return;
+        if (innerLength == 0 || takeLinkPacket(client, gamepad, inner, innerLength, now, true)) return;
         if (stream == RelayStreamMavlink) client->lastTelemetryTime = now;
         if (stream == RelayStreamVideo) client->lastVideoTime = now;
         *data = inner;
@@ -214,7 +220,7 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
         if (!client->hostPlain) client->helloPending = 1;
         client->hostPlain = 1;
         hostHeard(client, now);
-        takeLinkPacket(client, gamepad, bytes, size, now);
+        takeLinkPacket(client, gamepad, bytes, size, now, false);
         if (type == SecureLinkHostState) takePlainHostKey(client, bytes, size);
         *length = 0;
         return;
@@ -245,9 +251,9 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
         client->keyGeneration = identity->generation;
     }
     followIdentity(client);
-    bool silent = !client->lastHostDatagramTime || now - client->lastHostDatagramTime >= kSecureLinkHostSilence;
+    // Once a second, so the host hears a device that is running, and at once when it needs a hello.
     bool due = !client->helloTime || now - client->helloTime >= kSecureLinkHelloInterval;
-    if (!client->helloPending && !(silent && due)) return;
+    if (!client->helloPending && !due) return;
     ByteWriter* slot = queueSocketPacket(server, socket);
     if (!slot) return;
     SecureLinkClientIdentity* identity = client->identity;
@@ -258,12 +264,14 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
              slot);
     // The block goes sealed once the host key is known, plain to a host that sends plain, and not at
     // all before either. It holds no password, only a proof of it bound to this session and stream,
-    // which opens nothing anywhere else.
+    // which opens nothing anywhere else: of the password kept from a sealed link, or to a plain host
+    // of the one it sent plain.
     u8 block[kSecureLinkProofBytes + 1 + kFixedStringCapacity];
     ByteWriter writer = makeByteWriter(block, sizeof(block));
     u8 proof[kSecureLinkProofBytes];
-    secureLinkControlProof(proof, identity->relayPassword, client->hostPublicKey, identity->publicKey,
-                           client->hostNonce, (u8)stream);
+    bool plainPassword = !client->keys.ready && readLinkU64(identity->plainPassword) != 0;
+    secureLinkControlProof(proof, plainPassword ? identity->plainPassword : identity->relayPassword,
+                           client->hostPublicKey, identity->publicKey, client->hostNonce, (u8)stream);
     appendBytes(proof, kSecureLinkProofBytes, &writer);
     i64 nameLength = fixedStringLength(&identity->name);
     appendU8((u8)nameLength, &writer);

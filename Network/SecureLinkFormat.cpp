@@ -164,8 +164,9 @@ FixedString secureLinkFingerprint(const u8* hostPublicKey, const u8* clientPubli
     sha256Final(digest, &context);
     FixedString text{};
     ByteWriter writer = makeByteWriter(text.text, kFixedStringCapacity);
+    // Groups of two bytes (four hex digits), easy to read out and compare.
     for (i32 i = 0; i < kSecureLinkFingerprintBytes; i++) {
-        if (i) appendCString(":", &writer);
+        if (i && i % 2 == 0) appendCString(" ", &writer);
         appendHexDigits(digest[i], 2, &writer);
     }
     text.length = (u8)writer.length;

@@ -18,19 +18,46 @@ bool isListed(const SecureLinkPeer* peer) { return peer->address.family != 0; }
 
 bool encryptionOff(const Preferences* preferences) { return preferences && preferences->relayModeDisableEncryption; }
 
-bool holdsPassword(const RelayHostIdentity* identity) { return readLinkU64(identity->controllingListenerPassword) != 0; }
+bool holdsPassword(const u8* password) { return readLinkU64(password) != 0; }
 
 // A fresh control password: what any earlier controller holds proves nothing from now on. When the
 // system gives no random bytes the password is none (all zero, which nobody proves) until a later
 // frame draws one.
-void drawControlPassword(SecureLinkHost* host) {
-    RelayHostIdentity* identity = host->identity;
+void drawControlPassword(RelayHostIdentity* identity) {
     if (getRandomBytes(identity->controllingListenerPassword, 8) != 0) {
         std::memset(identity->controllingListenerPassword, 0, 8);
     }
+}
+
+// The peer holds this password from now on: its device hears it, and proves it, anew.
+void givePassword(SecureLinkPeer* peer, const u8* password) {
+    std::memcpy(peer->password, password, 8);
+    peer->passwordProved = 0;
+    peer->passwordSentTime = 0;
+}
+
+// A password of the peer's own, for the grants the user gave it (none while the system gives no
+// random bytes: a later frame draws it).
+void drawPeerPassword(SecureLinkPeer* peer) {
+    u8 password[8];
+    if (getRandomBytes(password, 8) != 0) std::memset(password, 0, 8);
+    givePassword(peer, password);
+}
+
+// The peer granted control holds the control password; every other peer the user granted something
+// holds one of its own (drawn here when it could not be drawn before).
+void keepPasswords(SecureLinkHost* host) {
+    RelayHostIdentity* identity = host->identity;
+    if (!holdsPassword(identity->controllingListenerPassword)) drawControlPassword(identity);
     for (SecureLinkPeer& peer : host->peers) {
-        peer.passwordProved = 0;
-        peer.passwordSentTime = 0;
+        if (!isListed(&peer)) continue;
+        if (peer.userDecision & SecureLinkGrantControl) {
+            if (std::memcmp(peer.password, identity->controllingListenerPassword, 8) != 0) {
+                givePassword(&peer, identity->controllingListenerPassword);
+            }
+        } else if (peer.userDecision != 0 && !holdsPassword(peer.password)) {
+            drawPeerPassword(&peer);
+        }
     }
 }
 
@@ -50,6 +77,8 @@ SecureLinkPeer* findPeer(SecureLinkHost* host, u16 peerId, const AddressRecord* 
 }
 
 bool isUndecided(const SecureLinkPeer* peer) { return isListed(peer) && peer->userDecision == 0; }
+
+u64 silentFor(const SecureLinkPeer* peer, u64 now) { return now > peer->lastHeardTime ? now - peer->lastHeardTime : 0; }
 
 bool atListener(const SecureLinkHost* host, const SecureLinkPeer* peer) {
     const AddressRecord* listener = &host->identity->controllingListener;
@@ -72,15 +101,27 @@ SecureLinkPeer* oldestUndecided(SecureLinkHost* host, Filter filter) {
     return oldest;
 }
 
+// Where an address stands: 0 the controlling listener's address, 1 the address of a device the user
+// decided on, 2 any other. (Anyone can put undecided peers on the list.)
+u8 addressRank(const SecureLinkHost* host, const AddressRecord* address) {
+    if (isListenerAddress(host, address)) return 0;
+    for (const SecureLinkPeer& peer : host->peers) {
+        if (isListed(&peer) && peer.userDecision != 0 && sameAddress(&peer.address, address)) return 1;
+    }
+    return 2;
+}
+
 // The slot for a new peer. Anyone can say hello, and the host key goes to anyone listed, so finishing
 // the key exchange proves nothing: one address holds at most two undecided peers, finished or not,
 // and a third from it takes the place of its own longest silent one. A peer that never completed a
 // sealed hello keeps its slot only until a newer one needs it; those of the controlling listener's
 // address (the device the user granted control, coming back) are not given up for others. An
 // undecided peer that did complete one gives way after 10 s of silence. A hello from the controlling
-// listener's address finds a place whatever the others do: the device granted control that started
-// over must get the host key to show the password, so the longest silent undecided peer of another
-// address gives way to it. A peer the user decided on never does. Null when nothing can give way.
+// listener's address, or from that of another device the user decided on, finds a place whatever the
+// others do: a granted device that started over must get the host key to prove its password, so the
+// longest silent undecided peer of a worse placed address gives way to it. A peer the user decided on
+// gives way only once it has been gone for kSecureLinkGoneExpiry, and the one granted control never.
+// Null when nothing can give way.
 SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now) {
     i32 undecidedHere = 0;
     for (const SecureLinkPeer& peer : host->peers) {
@@ -100,31 +141,72 @@ SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 
     if (!chosen) {
         chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return now - peer->lastHeardTime > kIdlePeerReplaceTime; });
     }
-    if (!chosen && isListenerAddress(host, source)) {
-        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return !atListener(host, peer); });
+    u8 rank = addressRank(host, source);
+    if (!chosen && rank < 2) {
+        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return addressRank(host, &peer->address) > rank; });
+    }
+    // The list never fills with devices that are gone: the one gone longest gives way.
+    for (SecureLinkPeer& peer : host->peers) {
+        if (chosen && chosen->userDecision == 0) break;
+        bool gone = isListed(&peer) && peer.userDecision != 0 && !(peer.userDecision & SecureLinkGrantControl) &&
+                    host->controllingPeer != &peer && silentFor(&peer, now) > kSecureLinkGoneExpiry;
+        if (gone && (!chosen || peer.lastHeardTime < chosen->lastHeardTime)) chosen = &peer;
     }
     if (chosen && host->controllingPeer == chosen) host->controllingPeer = nullptr;
     return chosen;
 }
 
 // A client that started over (a restart, or its connection switched away and back) comes back with a
-// fresh key pair and peer id. When its sealed hello proves the control password from the controlling
-// listener's address, it is the device the user granted control: it takes over the decision of its
-// old entry at that address, which leaves the list. The password only ever travels sealed to the
-// device granted control, is drawn anew with every grant and taking away, and never leaves that
-// device, so no other device can prove it.
-void takeOverFromEarlierSelf(SecureLinkHost* host, SecureLinkPeer* peer) {
-    if (!peer->passwordProved || !atListener(host, peer)) return;
-    for (SecureLinkPeer& other : host->peers) {
-        if (&other == peer || !isListed(&other) || !(other.userDecision & SecureLinkGrantControl) ||
-            !sameAddress(&other.address, &peer->address)) {
-            continue;
+// fresh key pair and peer id, as a new entry. When a hello of that entry proves the password of an
+// entry at its address, it is the device the user gave that password to: the new entry takes the
+// earlier one's decision, password and place on the list, and the earlier one leaves. A password
+// travels only sealed to its device (with encryption on), and never leaves it, so no other device can
+// prove it.
+void takeOverEarlierEntry(SecureLinkHost* host, SecureLinkPeer* peer, SecureLinkPeer* earlier) {
+    peer->userDecision = earlier->userDecision;
+    peer->listOrder = earlier->listOrder;
+    std::memcpy(peer->password, earlier->password, 8);
+    peer->passwordProved = 1;
+    peer->counter = 0;
+    if (host->controllingPeer == earlier) host->controllingPeer = nullptr;
+    *earlier = SecureLinkPeer{};
+}
+
+// Whether the proof is the one of the password for the peer's session on the stream.
+bool provesPassword(const SecureLinkHost* host, const SecureLinkPeer* peer, u32 stream, const u8* proof,
+                    const u8* password) {
+    if (!holdsPassword(password)) return false;
+    u8 expected[kSecureLinkProofBytes];
+    secureLinkControlProof(expected, password, host->identity->publicKey, peer->publicKey, peer->hostNonce, (u8)stream);
+    return constantTimeEqual(expected, proof, kSecureLinkProofBytes);
+}
+
+// A hello's proof counts only for what the entry can serve: its own password (a failure on the MAVLink
+// stream, where the password goes, takes the proof back and has the password sent again); for a new
+// entry, the password of an entry at its address (the device started over), or at the controlling
+// listener's address the control password (the controller kept from the host's earlier run).
+void checkProof(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const u8* proof) {
+    if (holdsPassword(peer->password)) {
+        if (provesPassword(host, peer, stream, proof, peer->password)) {
+            peer->passwordProved = 1;
+        } else if (stream == RelayStreamMavlink) {
+            peer->passwordProved = 0;
+            peer->passwordSentTime = 0;
         }
-        peer->userDecision = other.userDecision;
-        peer->listOrder = other.listOrder;
-        peer->counter = 0;
-        if (host->controllingPeer == &other) host->controllingPeer = nullptr;
-        other = SecureLinkPeer{};
+        return;
+    }
+    if (peer->userDecision != 0) return;  // its password is drawn on a later frame
+    for (SecureLinkPeer& earlier : host->peers) {
+        if (&earlier != peer && isListed(&earlier) && sameAddress(&earlier.address, &peer->address) &&
+            provesPassword(host, peer, stream, proof, earlier.password)) {
+            takeOverEarlierEntry(host, peer, &earlier);
+            return;
+        }
+    }
+    const u8* controlPassword = host->identity->controllingListenerPassword;
+    if (atListener(host, peer) && provesPassword(host, peer, stream, proof, controlPassword)) {
+        std::memcpy(peer->password, controlPassword, 8);
+        peer->passwordProved = 1;
     }
 }
 
@@ -149,11 +231,11 @@ void sendToPeer(SecureLinkPeer* peer, Socket* socket, u32 stream, const u8* inne
     }
 }
 
-// The hello's block: {16 B control proof, u8 name length, name}. The proof is checked against the
-// current password for exactly this entry and stream (the host's key, the entry's nonce, the stream).
-// A plain block (encryption off) is read only when it has exactly that form and its name no control
-// characters: a hello sealed under an earlier host's keys is not, so sealed bytes never become a name.
-void readHelloBlock(const SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* block,
+// The hello's block: {16 B control proof, u8 name length, name}. The proof is checked for exactly this
+// entry and stream (the host's key, the entry's nonce, the stream; see checkProof). A plain block
+// (encryption off) is read only when it has exactly that form and its name no control characters: a
+// hello sealed under an earlier host's keys is not, so sealed bytes never become a name.
+void readHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* block,
                     i64 length) {
     constexpr i64 kNameAt = kSecureLinkProofBytes + 1;
     if (length < kNameAt) return;
@@ -164,11 +246,7 @@ void readHelloBlock(const SecureLinkHost* host, SecureLinkPeer* peer, u32 stream
             if (block[kNameAt + i] < 0x20 || block[kNameAt + i] == 0x7F) return;
         }
     }
-    const RelayHostIdentity* identity = host->identity;
-    u8 expected[kSecureLinkProofBytes];
-    secureLinkControlProof(expected, identity->controllingListenerPassword, identity->publicKey, peer->publicKey,
-                           peer->hostNonce, (u8)stream);
-    if (constantTimeEqual(expected, block, kSecureLinkProofBytes) && holdsPassword(identity)) peer->passwordProved = 1;
+    checkProof(host, peer, stream, block);
     if (nameLength > length - kNameAt) nameLength = length - kNameAt;
     if (nameLength > kFixedStringCapacity) nameLength = kFixedStringCapacity;
     FixedString name{};
@@ -193,16 +271,6 @@ void appendHostKey(const SecureLinkHost* host, const SecureLinkPeer* peer, ByteW
     appendU16Le(peer->peerId, slot);
     appendBytes(host->identity->publicKey, 32, slot);
     appendBytes(peer->hostNonce, kSecureLinkHostNonceBytes, slot);
-}
-
-// Where a sender stands for the frame's key exchanges: 0 the controlling listener's address, 1 the
-// address of a device the user decided on, 2 any other. (Anyone can put undecided peers on the list.)
-u8 keyExchangeRank(const SecureLinkHost* host, const AddressRecord* source) {
-    if (isListenerAddress(host, source)) return 0;
-    for (const SecureLinkPeer& peer : host->peers) {
-        if (isListed(&peer) && peer.userDecision != 0 && sameAddress(&peer.address, source)) return 1;
-    }
-    return 2;
 }
 
 // The time of the address's latest key exchange on the stream; 0 for none remembered.
@@ -239,7 +307,7 @@ bool waitForKeyExchange(SecureLinkHost* host, u32 stream, u16 peerId, const u8* 
             return false;
         }
     }
-    u8 rank = keyExchangeRank(host, source);
+    u8 rank = addressRank(host, source);
     if (*count == kSecureLinkKeyExchangeWaiting) {
         i32 worst = -1;
         for (i32 i = 0; i < *count; i++) {
@@ -293,6 +361,7 @@ void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello
             peer->listOrder = ++host->listings;
             peer->peerId = hello->peerId;
             std::memcpy(peer->publicKey, hello->publicKey, 32);
+            peer->sessionTime = now ? now : 1;
         }
         std::memcpy(peer->hostNonce, nonce, sizeof(nonce));
         peer->keys = keys;
@@ -332,8 +401,21 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     u8 nonce[kSecureLinkHostNonceBytes] = {};
     bool session = !peer;  // a new session: listed now, or its device started over
     if (!peer) {
+        // Each costs a nonce drawn: a device starts over at most once a second, and new devices are
+        // listed within the frame's key exchanges (a real client says hello again a second later).
         peer = peerAtEndpoint(host, stream, source);
-        if (!peer) host->unlistedHellos[stream]++;
+        if (peer && peer->sessionTime && now - peer->sessionTime < kSecureLinkStartOverInterval) {
+            host->hellosOverEntryChecks[stream]++;
+            return nullptr;
+        }
+        if (!peer) {
+            host->unlistedHellos[stream]++;
+            if (!takeKeyExchange(&host->keyExchanges[stream], now, kSecureLinkKeyExchangesPerFrame)) {
+                host->hellosOverKeyExchanges[stream]++;
+                out->limited = 1;
+                return nullptr;
+            }
+        }
         out->costly = 1;
         if (getRandomBytes(nonce, sizeof(nonce)) != 0) return nullptr;  // the client says hello again
     }
@@ -355,17 +437,23 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
         peer->keys = SecureLinkKeys{};
         peer->verified = 0;
         peer->passwordProved = 0;
-        peer->stateSentTime = 0;  // the new session hears the nonce at once
+        peer->passwordSentTime = 0;
+        peer->sessionTime = now ? now : 1;
+        std::memset(peer->stateSentTime, 0, sizeof(peer->stateSentTime));  // the new session hears the nonce at once
         std::memset(peer->windows, 0, sizeof(peer->windows));
         std::memset(peer->sendCounters, 0, sizeof(peer->sendCounters));
-    }
-    if (length > kHelloHeader) {
-        out->costly = 1;
-        readHelloBlock(host, peer, stream, true, data + kHelloHeader, length - kHelloHeader);
     }
     peer->ports[stream] = source->port;
     if (stream == RelayStreamMavlink) peer->address.port = source->port;
     heardHello(peer, streams, now);
+    if (length > kHelloHeader) {
+        if (takeKeyExchange(&peer->helloChecks[stream], now, 1)) {
+            out->costly = 1;
+            readHelloBlock(host, peer, stream, true, data + kHelloHeader, length - kHelloHeader);
+        } else {
+            host->hellosOverEntryChecks[stream]++;
+        }
+    }
     return peer;
 }
 
@@ -405,6 +493,11 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     u64 counter = 0;
     bool sealed = false;
     if (length > kHelloHeader) {
+        // One checked a frame and stream: anyone can list itself and then send hellos under its id.
+        if (!takeKeyExchange(&peer->helloChecks[stream], now, 1)) {
+            host->hellosOverEntryChecks[stream]++;
+            return nullptr;
+        }
         out->costly = 1;
         sealed = openSecureLinkPart(data, length, kHelloHeader, (u8)stream, &peer->keys, &peer->windows[stream], &block,
                                     &blockLength, &counter);
@@ -418,6 +511,7 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
         // did not open is counted.
         if (length > kHelloHeader) host->unopenedHellos[stream]++;
         if (!peer->keys.ready) {  // listed while encryption was off: its keys wait for a key exchange
+            if (peer->ports[stream] == port) peer->lastHeardTime = now;
             waitForKeyExchange(host, stream, peerId, publicKey, streams, source);
             return nullptr;
         }
@@ -432,12 +526,67 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     }
     acceptReplayCounter(&peer->windows[stream], counter);
     peer->verified = 1;
-    readHelloBlock(host, peer, stream, false, block, blockLength);
-    takeOverFromEarlierSelf(host, peer);
     peer->ports[stream] = port;
     if (stream == RelayStreamMavlink) peer->address.port = port;
     heardHello(peer, streams, now);
+    readHelloBlock(host, peer, stream, false, block, blockLength);
     return peer;
+}
+
+// The host's state for one peer on one stream: its own grants (control only while it controls, else
+// awaited while granted), and the host's controller only to a peer granted something (gamepad null:
+// none on this stream). With encryption off it carries the host key and the entry's nonce, which the
+// peer's proof is formed over.
+void sendHostState(const SecureLinkHost* host, SecureLinkPeer* peer, Socket* socket, u32 stream,
+                   const GamepadState* gamepad, u64 buttons, bool plain) {
+    u8 bytes[7 + kFixedStringCapacity + 40 + 32 + kSecureLinkHostNonceBytes];
+    ByteWriter state = makeByteWriter(bytes, sizeof(bytes));
+    u32 grants = peer->userDecision & (SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    if (host->controllingPeer == peer) grants |= SecureLinkGrantControl;
+    else if (peer->userDecision & SecureLinkGrantControl) grants |= kSecureLinkStateControlAwaited;
+    if (peer->userDecision == 0 && host->controllingPeer != peer) gamepad = nullptr;
+    appendU8(SecureLinkHostState, &state);
+    appendU8((u8)grants, &state);
+    appendU32Le(gamepad ? gamepad->controllerKind : 0, &state);
+    FixedString name = gamepad ? gamepad->name : FixedString{};
+    i64 nameLength = fixedStringLength(&name);
+    appendU8((u8)nameLength, &state);
+    appendBytes(name.text, nameLength, &state);
+    const f32 axes[8] = {gamepad ? gamepad->leftStickX : 0,   gamepad ? gamepad->leftStickY : 0,
+                         gamepad ? gamepad->rightStickX : 0,  gamepad ? gamepad->rightStickY : 0,
+                         gamepad ? gamepad->leftTrigger : 0,  gamepad ? gamepad->rightTrigger : 0,
+                         gamepad ? gamepad->leftRocker : 0,   gamepad ? gamepad->rightRocker : 0};
+    for (f32 axis : axes) appendF32Le(axis, &state);
+    appendU64Le(gamepad ? buttons : 0, &state);
+    if (plain) {
+        appendBytes(host->identity->publicKey, 32, &state);
+        appendBytes(peer->hostNonce, kSecureLinkHostNonceBytes, &state);
+    }
+    sendToPeer(peer, socket, stream, bytes, state.length, plain);
+}
+
+// One entry a device: a device that started over and proved nothing is a later entry that completed a
+// sealed hello at the address and port of an earlier one. The earlier entry leaves once it has been
+// silent for 3 s (a device that is still running says hello every second), and the device is asked
+// about anew.
+void dropEarlierSessions(SecureLinkHost* host, u64 now) {
+    for (SecureLinkPeer& earlier : host->peers) {
+        if (!isListed(&earlier) || silentFor(&earlier, now) <= kSecureLinkPeerSilence) continue;
+        for (const SecureLinkPeer& later : host->peers) {
+            if (&later == &earlier || !isListed(&later) || !later.verified || later.listOrder < earlier.listOrder ||
+                !sameAddress(&later.address, &earlier.address)) {
+                continue;
+            }
+            bool samePort = false;
+            for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+                samePort = samePort || (later.ports[stream] && later.ports[stream] == earlier.ports[stream]);
+            }
+            if (!samePort) continue;
+            if (host->controllingPeer == &earlier) host->controllingPeer = nullptr;
+            earlier = SecureLinkPeer{};
+            break;
+        }
+    }
 }
 
 }  // namespace
@@ -447,7 +596,17 @@ void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stre
     if (!host || !host->identity || !relaySocket || stream >= kSecureLinkStreams) return;
     i32 answers = host->keyAnswerCount[stream];
     host->keyAnswerCount[stream] = 0;
-    if (encryptionOff(preferences)) return;
+    bool plain = encryptionOff(preferences);
+    // The video stream's state goes from the video port: what a peer's video record hears of the host.
+    for (SecureLinkPeer& peer : host->peers) {
+        u64* sent = &peer.stateSentTime[stream];
+        if (stream != RelayStreamVideo || !isListed(&peer) || (*sent && now - *sent < kSecureLinkStateInterval)) {
+            continue;
+        }
+        sendHostState(host, &peer, relaySocket, stream, nullptr, 0, plain);
+        *sent = now;
+    }
+    if (plain) return;
     for (i32 i = 0; i < answers; i++) {
         const SecureLinkKeyAnswer* answer = &host->keyAnswers[stream][i];
         SecureLinkPeer* peer = findPeer(host, answer->peerId, &answer->destination);
@@ -479,9 +638,10 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     if (!host || !host->identity) return;
     RelayHostIdentity* identity = host->identity;
     bool plain = encryptionOff(preferences);
-    if (!holdsPassword(identity)) drawControlPassword(host);
+    keepPasswords(host);
     host->referenceAddress = identity->controllingListener;
     dropUndecidedSecureLinkPeers(host, kSecureLinkUndecidedExpiry, now);
+    dropEarlierSessions(host, now);
 
     // The peer granted control: the user's choice, else the listener kept from an earlier run when it
     // proves the password it was given then. That one is granted control again on the list, with the
@@ -504,44 +664,24 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     host->controllingPeer = granted && granted->passwordProved ? granted : nullptr;
     if (!relaySocket) return;
 
-    if (granted && granted->lastHeardTime && now - granted->lastHeardTime < kSecureLinkPasswordHeardWithin &&
-        !granted->passwordProved && holdsPassword(identity) &&
-        (!granted->passwordSentTime || now - granted->passwordSentTime >= kSecureLinkPasswordInterval)) {
-        u8 inner[9] = {SecureLinkControlPassword};
-        std::memcpy(inner + 1, identity->controllingListenerPassword, 8);
-        sendToPeer(granted, relaySocket, RelayStreamMavlink, inner, sizeof(inner), plain);
-        granted->passwordSentTime = now;
-    }
-
-    // The host's state: what each peer is granted and the host's controller.
-    u8 bytes[7 + kFixedStringCapacity + 40 + 32 + kSecureLinkHostNonceBytes];
+    // Every device that holds a password it has not proved hears it while it is heard (it says hello
+    // every second), once a second at most, sealed (plain with encryption off).
     for (SecureLinkPeer& peer : host->peers) {
-        if (!isListed(&peer) || (peer.stateSentTime && now - peer.stateSentTime < kSecureLinkStateInterval)) continue;
-        ByteWriter state = makeByteWriter(bytes, sizeof(bytes));
-        u32 grants = peer.userDecision;
-        if (&peer != granted) grants &= ~(u32)SecureLinkGrantControl;
-        else grants |= SecureLinkGrantControl;
-        appendU8(SecureLinkHostState, &state);
-        appendU8((u8)grants, &state);
-        appendU32Le(gamepad ? gamepad->controllerKind : 0, &state);
-        FixedString name = gamepad ? gamepad->name : FixedString{};
-        i64 nameLength = fixedStringLength(&name);
-        appendU8((u8)nameLength, &state);
-        appendBytes(name.text, nameLength, &state);
-        const f32 axes[8] = {gamepad ? gamepad->leftStickX : 0,   gamepad ? gamepad->leftStickY : 0,
-                             gamepad ? gamepad->rightStickX : 0,  gamepad ? gamepad->rightStickY : 0,
-                             gamepad ? gamepad->leftTrigger : 0,  gamepad ? gamepad->rightTrigger : 0,
-                             gamepad ? gamepad->leftRocker : 0,   gamepad ? gamepad->rightRocker : 0};
-        for (f32 axis : axes) appendF32Le(axis, &state);
-        appendU64Le(buttons, &state);
-        if (plain) {  // what the peer's proof of the control password is formed over
-            appendBytes(identity->publicKey, 32, &state);
-            appendBytes(peer.hostNonce, kSecureLinkHostNonceBytes, &state);
+        if (!isListed(&peer) || !holdsPassword(peer.password) || peer.passwordProved || !peer.lastHeardTime ||
+            silentFor(&peer, now) >= kSecureLinkPasswordHeardWithin ||
+            (peer.passwordSentTime && now - peer.passwordSentTime < kSecureLinkPasswordInterval)) {
+            continue;
         }
-        for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
-            sendToPeer(&peer, relaySocket, stream, bytes, state.length, plain);
-        }
-        peer.stateSentTime = now;
+        u8 inner[9] = {SecureLinkControlPassword};
+        std::memcpy(inner + 1, peer.password, 8);
+        sendToPeer(&peer, relaySocket, RelayStreamMavlink, inner, sizeof(inner), plain);
+        peer.passwordSentTime = now;
+    }
+    for (SecureLinkPeer& peer : host->peers) {
+        u64* sent = &peer.stateSentTime[RelayStreamMavlink];
+        if (!isListed(&peer) || (*sent && now - *sent < kSecureLinkStateInterval)) continue;
+        sendHostState(host, &peer, relaySocket, RelayStreamMavlink, gamepad, buttons, plain);
+        *sent = now;
     }
 }
 
@@ -562,14 +702,26 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
         return out;  // the link's own: nothing to hand on
     }
     out->refused = 1;  // until it is opened or found to be a listed peer's
+    SecureLinkPeer* controlling = host->controllingPeer;
     if (type == SecureLinkFromClient) {
+        // Only the peer in control sends what the host uses, and only from its MAVLink port: anyone
+        // else's sealed data (any on the video port) is refused unopened, at no cost.
         if (length < kSealedDataHeader || data[3] != stream) return out;
-        SecureLinkPeer* peer = findPeer(host, readLinkU16(data + 1), &datagram->source);
+        if (stream != RelayStreamMavlink || !controlling ||
+            controlling->peerId != readLinkU16(data + 1) || controlling->ports[stream] != datagram->source.port ||
+            !sameAddress(&controlling->address, &datagram->source)) {
+            if (findPeer(host, readLinkU16(data + 1), &datagram->source)) {
+                host->dataNotInControl[stream]++;
+                out->refused = 0;
+            }
+            return out;
+        }
+        SecureLinkPeer* peer = controlling;
         u8* inner = nullptr;
         i64 innerLength = 0;
         u64 counter = 0;
-        out->costly = peer != nullptr;
-        if (!peer || !openSecureLinkPart(data, length, kSealedDataHeader, (u8)stream, &peer->keys,
+        out->costly = 1;
+        if (!openSecureLinkPart(data, length, kSealedDataHeader, (u8)stream, &peer->keys,
                                          &peer->windows[stream], &inner, &innerLength, &counter)) {
             return out;
         }
@@ -584,7 +736,6 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
     }
     // Plain MAVLink, taken only with encryption off and only from the MAVLink port of the peer in
     // control.
-    SecureLinkPeer* controlling = host->controllingPeer;
     if (plain && (type == 0xFD || type == 0xFE) && stream == RelayStreamMavlink && controlling &&
         controlling->ports[stream] == datagram->source.port && sameAddress(&controlling->address, &datagram->source)) {
         controlling->lastHeardTime = now;
@@ -657,8 +808,8 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
     if (!host || !peer) return;
     RelayHostIdentity* identity = host->identity;
     // Control given to a device, or taken away: a fresh password, so that nothing an earlier
-    // controller holds proves it.
-    if (identity && ((decision ^ peer->userDecision) & SecureLinkGrantControl)) drawControlPassword(host);
+    // controller holds proves it. One that loses control keeps the password it has, now its own.
+    if (identity && ((decision ^ peer->userDecision) & SecureLinkGrantControl)) drawControlPassword(identity);
     if (decision & SecureLinkGrantControl) {
         for (SecureLinkPeer& other : host->peers) {
             if (&other != peer) other.userDecision &= ~(u32)SecureLinkGrantControl;
@@ -666,9 +817,18 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
         if (identity) {
             identity->controllingListener = peer->address;
             identity->controllingListener.port = 0;
+            if (std::memcmp(peer->password, identity->controllingListenerPassword, 8) != 0) {
+                givePassword(peer, identity->controllingListenerPassword);
+            }
         }
     } else if ((peer->userDecision & SecureLinkGrantControl) && identity) {
         identity->controllingListener = AddressRecord{};
+    }
+    if (decision == 0) {
+        const u8 none[8] = {};
+        givePassword(peer, none);  // nothing left to prove
+    } else if (!(decision & SecureLinkGrantControl) && !holdsPassword(peer->password)) {
+        drawPeerPassword(peer);
     }
     peer->userDecision = decision;
     peer->counter = 0;
@@ -677,6 +837,25 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
     if (host->controllingPeer && !(host->controllingPeer->userDecision & SecureLinkGrantControl)) {
         host->controllingPeer = nullptr;
     }
+}
+
+const SecureLinkPeer* secureLinkControlGrantee(const SecureLinkHost* host) {
+    if (!host) return nullptr;
+    for (const SecureLinkPeer& peer : host->peers) {
+        if (isListed(&peer) && (peer.userDecision & SecureLinkGrantControl)) return &peer;
+    }
+    return nullptr;
+}
+
+const SecureLinkPeer* secureLinkPeerWithSameKey(const SecureLinkHost* host, const SecureLinkPeer* peer) {
+    if (!host || !peer || !isListed(peer)) return nullptr;
+    for (const SecureLinkPeer& other : host->peers) {
+        if (&other != peer && isListed(&other) && !sameAddress(&other.address, &peer->address) &&
+            std::memcmp(other.publicKey, peer->publicKey, 32) == 0) {
+            return &other;
+        }
+    }
+    return nullptr;
 }
 
 FixedString secureLinkPeerFingerprint(const SecureLinkHost* host, const SecureLinkPeer* peer) {

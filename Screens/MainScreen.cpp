@@ -116,6 +116,10 @@ bool mainScreenButtonShown(i32 button, u32 developerMode) {
     return button >= 0 && button < kMainScreenButtons;
 }
 
+static FixedString sharingPeerName(const SecureLinkPeer* peer) {
+    return peer->name.length ? peer->name : addressString(&peer->address);
+}
+
 void writeLinkStatusText(ByteWriter* writer, const Platform* platform, const AppState* app, u64 now) {
     if (grantsMissing(platform) && (now / kPermissionWarningPeriod) % 2 == 1) {
         appendCString("The app is missing necessary permissions. Restart to re-request them.\n"
@@ -136,9 +140,14 @@ void writeLinkStatusText(ByteWriter* writer, const Platform* platform, const App
     }
     const SecureLinkClient* client = &app->droneConnection.secureLinkClient;
     if (client->active && since(now, client->lastHostDatagramTime) < kRelayHostHeardWithin) {
+        bool controls = since(now, client->lastControlGrantTime) <= kRelayHostHeardWithin;
         if (since(now, client->lastTelemetryTime) > kRelayHostHeardWithin) {
             appendCString("\nEnable \"Share Telemetry\" on the other app", writer);
-        } else if (since(now, client->lastControlGrantTime) > kRelayHostHeardWithin) {
+        } else if (controls) {
+            // This app's commands reach the drone through the other app.
+        } else if (since(now, client->lastControlAwaitedTime) <= kRelayHostHeardWithin) {
+            appendCString("\nControl granted, waiting for the other app to confirm it", writer);
+        } else {
             appendCString("\nControl is not granted by the other app", writer);
         }
         // The other app shows the same fingerprint where it grants control.
@@ -148,11 +157,20 @@ void writeLinkStatusText(ByteWriter* writer, const Platform* platform, const App
             appendFixedStringRef(&fingerprint, writer);
         }
     }
+    // The device granted control: relaying its control, or what the grant waits for.
     const SecureLinkPeer* peer = app->relayHost.controllingPeer;
+    const SecureLinkPeer* grantee = secureLinkControlGrantee(&app->relayHost);
     if (peer && since(now, peer->lastHeardTime) < kControllingPeerHeardWithin) {
         appendCString("\nRelaying control from ", writer);
-        if (peer->name.length) appendFixedStringRef(&peer->name, writer);
-        else appendFixedString(addressString(&peer->address), writer);
+        appendFixedString(sharingPeerName(peer), writer);
+    } else if (grantee && app->preferences.relayModePort != 0) {
+        appendCString("\nControl granted to ", writer);
+        appendFixedString(sharingPeerName(grantee), writer);
+        if (grantee->lastHeardTime && since(now, grantee->lastHeardTime) < kSecureLinkPeerSilence) {
+            appendCString(", waiting for it to confirm its password", writer);
+        } else {
+            appendCString(", waiting to hear from it", writer);
+        }
     }
     appendCString("\n", writer);
 }

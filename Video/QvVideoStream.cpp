@@ -262,6 +262,10 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
                                      stats->bytesPerSecond / 1000);
     } else if (stream->lastTextTime && now - stream->lastTextTime <= 1000000) {
         stats->status = formatStr("Relaying app says: @", stream->relayingAppText);
+    } else if (secureLinkClient && secureLinkClient->active &&
+               (u64)now - secureLinkClient->lastHostDatagramTime < kSecureLinkHostSilence) {
+        // A relaying app's video port, as heard by the link: not whatever else sent to the socket.
+        stats->status = formatStr("Connected to @", endpointString(server));
     } else {
         stats->status = videoSocket->status;
     }

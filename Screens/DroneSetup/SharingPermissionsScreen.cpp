@@ -54,11 +54,19 @@ FixedString peerTitle(const SecureLinkPeer* peer) {
     return formatStrStr("@ (@)", peer->name, address);
 }
 
+// When the device was last heard (a device that runs says hello every second), and the link's
+// fingerprint; a device that showed the key of a device listed at another address is that one's
+// messages relayed, not a device of its own.
 FixedString peerHeardText(const SecureLinkHost* host, const SecureLinkPeer* peer, u32 pending, u64 now) {
+    i64 seconds = (i64)((now - peer->lastHeardTime) / 1000000);
     FixedString heard = pending ? makeString("Waiting for your decision")
-                        : peer->lastHeardTime == 0 || now < peer->lastHeardTime
-                            ? makeString("Not heard yet")
-                            : formatInt("Last heard @ s ago", (i64)((now - peer->lastHeardTime) / 1000000));
+                        : peer->lastHeardTime == 0 || now < peer->lastHeardTime ? makeString("Not heard yet")
+                        : now - peer->lastHeardTime > kSecureLinkPeerSilence
+                            ? formatInt("Gone silent, last heard @ s ago", seconds)
+                            : formatInt("Last heard @ s ago", seconds);
+    if (const SecureLinkPeer* same = secureLinkPeerWithSameKey(host, peer)) {
+        return formatStrStr("@ - the same key as the device at @", heard, addressString(&same->address));
+    }
     FixedString fingerprint = secureLinkPeerFingerprint(host, peer);
     if (fingerprint.length == 0) return heard;
     return formatStrStr("@ - fingerprint @", heard, fingerprint);

@@ -58,8 +58,9 @@ void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
 }
 
 // A relay socket's hellos from peers not yet listed, those dropped over the frame's key exchanges,
-// and those under a listed peer id that did not open (and on the video port the listed devices' video
-// requests): a line each, when not 0.
+// those under a listed peer id that did not open, those of listed devices dropped over their one check
+// a frame, the sealed data of listed devices not in control (and on the video port the listed devices'
+// video requests): a line each, when not 0.
 void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* writer) {
     appendCountLine(host->unlistedHellos[stream], "   1 hello from a peer not yet listed\n",
                     "   @ hellos from peers not yet listed\n", writer);
@@ -67,6 +68,11 @@ void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* write
                     "   @ hellos dropped over the key exchanges a frame may do\n", writer);
     appendCountLine(host->unopenedHellos[stream], "   1 hello under a listed peer id that did not open\n",
                     "   @ hellos under listed peer ids that did not open\n", writer);
+    appendCountLine(host->hellosOverEntryChecks[stream],
+                    "   1 hello of a listed device dropped over the one a frame it may have checked\n",
+                    "   @ hellos of listed devices dropped over the one a frame each may have checked\n", writer);
+    appendCountLine(host->dataNotInControl[stream], "   1 datagram of a listed device not in control dropped unopened\n",
+                    "   @ datagrams of listed devices not in control dropped unopened\n", writer);
     if (stream == RelayStreamVideo) {
         appendCountLine(host->peerVideoRequests, "   1 video request from a listed device\n",
                         "   @ video requests from listed devices\n", writer);

@@ -11,8 +11,13 @@
 // most its allowed hellos. When the granted peer's entry is gone (the device started over), nothing
 // sealed for it opens: no peer is verified, decided, proves the password or hands anything on. A
 // datagram sealed for one stream opens on no other, on either side, and only a hello whose proof is
-// exactly the one for the host's password, the peer's session and the stream proves the password.
-// With encryption off a name is only ever read from a plain block, never from sealed bytes.
+// exactly the one for the peer's password, its session and the stream proves it (one on the MAVLink
+// stream that is not takes the proof back); no other entry proves anything. Sealed data is opened and
+// handed on only from the MAVLink port of the peer in control; one input's datagrams, all in one frame,
+// take at most one hello check an entry and stream, a few listings and one start-over an endpoint (with
+// encryption off), so their costly steps stay within a bound however many come. A password the client
+// hears other than sealed never changes the one it keeps. With encryption off a name is only ever read
+// from a plain block, never from sealed bytes.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -48,6 +53,8 @@ World world;
 bool earlierSession;  // the granted peer's entry is gone: what was sealed for it is a replay
 bool crossStream;     // the input's sealed datagram was sealed for the other stream than it arrives on
 bool proofExpected;   // the input's sealed hello holds the exact proof for the stream it arrives on
+i32 costlyChecks[kSecureLinkStreams];  // costly steps of the input other than the controller's sealed data
+i32 startOvers[kSecureLinkPeers];      // entries that took a new peer id in their place
 
 void setUp() {
     static bool done = false;
@@ -69,6 +76,8 @@ void setUp() {
     peer->ports[0] = 40000;
     peer->ports[1] = 40001;
     peer->userDecision = SecureLinkGrantTelemetry | SecureLinkGrantControl;
+    std::memcpy(peer->password, w->hostIdentity.controllingListenerPassword, 8);
+    peer->passwordProved = 1;
     w->hostIdentity.controllingListener = makeAddressRecord(4, kLoopback, 0);
     std::memcpy(peer->publicKey, w->clientIdentity.publicKey, 32);
     for (i32 i = 0; i < kSecureLinkHostNonceBytes; i++) peer->hostNonce[i] = (u8)(i * 3 + 2);
@@ -83,7 +92,10 @@ void setUp() {
 void link() {
     world = initial;
     world.host.identity = &world.hostIdentity;
+    world.host.controllingPeer = &world.host.peers[0];
     world.client.identity = &world.clientIdentity;
+    std::memset(costlyChecks, 0, sizeof(costlyChecks));
+    std::memset(startOvers, 0, sizeof(startOvers));
 }
 
 // port 0: the sender's own, 40000 + sender.
@@ -97,8 +109,27 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
     const SecureLinkPeer* granted = &world.host.peers[0];
     u16 portBefore = granted->ports[stream];
     u16 addressPortBefore = granted->address.port;
+    SecureLinkPeer before[kSecureLinkPeers];
+    std::memcpy(before, world.host.peers, sizeof(before));
+    const SecureLinkPeer* controlling = world.host.controllingPeer;
+    u8 type = bytes.empty() ? 0 : bytes[0];
     SecureLinkReceived out;
     receiveFromSecureLinkPeer(&out, &datagram, &world.host, stream, &world.preferences, 5000000);
+    // Sealed data is opened only from the controller's MAVLink port; everything else costs a bounded
+    // few steps an input.
+    bool fromController = type == SecureLinkFromClient && stream == RelayStreamMavlink && controlling &&
+                          datagram.source.port == controlling->ports[stream] &&
+                          sameAddress(&datagram.source, &controlling->address);
+    if (out.data && type == SecureLinkFromClient) check(fromController && out.peer == controlling);
+    if (out.costly && !fromController) costlyChecks[stream]++;
+    check(costlyChecks[stream] <= 2 * kSecureLinkPeers + 2 * kSecureLinkKeyExchangesPerFrame);
+    for (i32 i = 0; i < kSecureLinkPeers; i++) {
+        const SecureLinkPeer* peer = &world.host.peers[i];
+        if (before[i].address.family && peer->address.family && before[i].listOrder == peer->listOrder &&
+            before[i].peerId != peer->peerId) {
+            check(++startOvers[i] <= 1);  // an endpoint starts over once a second at most
+        }
+    }
     if (!sealedHello && !world.preferences.relayModeDisableEncryption) {
         check(granted->ports[stream] == portBefore);
         check(granted->address.port == addressPortBefore);
@@ -132,7 +163,7 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
         check(std::memcmp(granted->windows, initial.host.peers[0].windows, sizeof(granted->windows)) == 0 ||
               earlierSession);
     }
-    for (const SecureLinkPeer& peer : world.host.peers) check(!peer.passwordProved || (&peer == granted && proofExpected));
+    for (const SecureLinkPeer& peer : world.host.peers) check(!peer.passwordProved || &peer == granted);
     if (world.preferences.relayModeDisableEncryption) {  // only a plain block's name: no sealed bytes
         for (const SecureLinkPeer& peer : world.host.peers) {
             for (i32 i = 0; i < peer.name.length; i++) {
@@ -143,6 +174,7 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
     if (earlierSession) {
         check(!out.data);
         for (const SecureLinkPeer& peer : world.host.peers) check(!peer.verified && !peer.userDecision && !peer.passwordProved);
+        check(!world.host.controllingPeer);
     } else {
         check(world.host.peers[0].userDecision == (SecureLinkGrantTelemetry | SecureLinkGrantControl));
     }
@@ -220,7 +252,11 @@ void endDrains() {
 u32 toClient(std::vector<u8>& bytes) {
     u8* data = bytes.data();
     u32 length = (u32)bytes.size();
+    u8 kept[8];
+    std::memcpy(kept, world.clientIdentity.relayPassword, 8);
+    bool sealed = !bytes.empty() && bytes[0] == SecureLinkFromHost;
     receiveFromSecureLinkHost(&data, &length, &world.client, &world.gamepad, 5000000);
+    if (!sealed) check(std::memcmp(kept, world.clientIdentity.relayPassword, 8) == 0);
     check(length <= bytes.size());
     if (length) check(data >= bytes.data() && data + length <= bytes.data() + bytes.size());
     check(world.gamepad.name.length <= kFixedStringCapacity);
@@ -262,7 +298,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     world.preferences.relayModeDisableEncryption = data[1] >> 7;
     // The device started over: its entry, and its decision, left the list.
     earlierSession = (data[1] & 0x40) && !world.preferences.relayModeDisableEncryption && mode != 6;
-    if (earlierSession) world.host.peers[0] = SecureLinkPeer{};
+    if (earlierSession) {
+        world.host.peers[0] = SecureLinkPeer{};
+        world.host.controllingPeer = nullptr;
+    }
     // Sealed for the other stream (modes 2 to 4): it arrives on this one, the client record's.
     crossStream = (data[1] & 0x10) && mode >= 2 && mode <= 4;
     u8 sealedFor = crossStream ? (u8)(stream ^ 1) : stream;
@@ -292,19 +331,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         std::memcmp(rest.data(), proof, kSecureLinkProofBytes) == 0;
         std::vector<u8> datagram = sealed(SecureLinkHello, sealedFor, data[1], rest.data(), rest.size());
         toHost(datagram, stream, 0, 0, !crossStream);
-        if (proofExpected && !earlierSession && !world.preferences.relayModeDisableEncryption) {
-            check(world.host.peers[0].passwordProved);
+        if (!earlierSession && !world.preferences.relayModeDisableEncryption && !crossStream) {
+            if (proofExpected) check(world.host.peers[0].passwordProved);
+            // A hello under its keys that proves another password on the MAVLink stream takes the
+            // proof back (and has the password sent again).
+            if (!proofExpected && stream == RelayStreamMavlink && rest.size() > kSecureLinkProofBytes) {
+                check(!world.host.peers[0].passwordProved);
+            }
         }
         break;
     }
     case 4: {
+        // With bit 5 of the second byte from another port of the controller's address.
         std::vector<u8> datagram = sealed(SecureLinkFromClient, sealedFor, data[1], rest.data(), rest.size());
-        toHost(datagram, stream);
+        toHost(datagram, stream, 0, (data[1] & 0x20) ? 40002 : 0);
         break;
     }
     case 6: {
         // The granted peer has shown its keys on both streams, or on the other one only; the header
-        // of its hello (as anyone can copy it), then the rest, comes from another port of its address.
+        // of its hello (as anyone can copy it), then the rest, comes from another port of its address,
+        // and then again and again from its own port.
         for (SecureLinkReplayWindow& window : world.host.peers[0].windows) window = {1, 0, 1};
         if (data[1] & 2) {  // its record of this stream has not sealed a hello yet
             world.host.peers[0].windows[stream] = SecureLinkReplayWindow{};
@@ -313,7 +359,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<u8> hello = {SecureLinkHello, (u8)kPeerId, (u8)(kPeerId >> 8)};
         hello.insert(hello.end(), initial.clientIdentity.publicKey, initial.clientIdentity.publicKey + 32);
         hello.insert(hello.end(), rest.begin(), rest.end());
+        std::vector<u8> copy = hello;
         toHost(hello, stream, 0, (u16)(40002 + rest[0]));
+        // Then a burst of it from the peer's own port: one a frame is checked.
+        for (i32 i = 0; i <= rest[0] % 32; i++) {
+            hello = copy;
+            toHost(hello, stream);
+        }
         break;
     }
     default: {

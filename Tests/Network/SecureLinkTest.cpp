@@ -113,6 +113,17 @@ struct Link : testing::Test {
         ASSERT_EQ(std::string(host->peers[0].name.text, host->peers[0].name.length), "tablet 2");
         setSecureLinkPeerDecision(host.get(), &host->peers[0], decision);
     }
+    // The password's round trip: the host sends it, the client proves it, and the host names the peer
+    // it granted control as its controller.
+    void proveControl() {
+        now += 20000;
+        sendSecureLinkStateUpdates(host.get(), hostSocket.get(), &gamepad, 0, preferences.get(), now);
+        deliverToClient();
+        sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+        deliverToHost();
+        sendSecureLinkStateUpdates(host.get(), hostSocket.get(), &gamepad, 0, preferences.get(), now);
+        takeQueued(hostSocket.get());
+    }
     std::vector<u8> lastOpened;
 };
 
@@ -148,7 +159,7 @@ TEST_F(Link, SealedDatagramsReadAndWrittenByPythonCryptographyMatchBothWays) {
         EXPECT_EQ(answer[2], std::to_string(clientIdentity.peerId));
         EXPECT_EQ(answer[4], std::to_string(expectedCounter++));
         std::string expected = i == 0   ? "05" + hexOf(hostIdentity.controllingListenerPassword, 8)
-                               : i == 1 ? "0605"  // the host's state: grants telemetry and control
+                               : i == 1 ? "0609"  // the host's state: telemetry, control awaiting the proof
                                         : hex(sent[i - 2]);
         EXPECT_EQ(answer[5].substr(0, expected.size()), expected);
         // The client opens the same datagram to the same packet.
@@ -180,6 +191,9 @@ TEST_F(Link, SealedDatagramsReadAndWrittenByPythonCryptographyMatchBothWays) {
     EXPECT_EQ(hello[5].substr(0, 32), proof[1]);
     EXPECT_EQ(hello[5].find(hexOf(hostIdentity.controllingListenerPassword, 8)), std::string::npos);
     EXPECT_EQ(toHost(fromClient[0].bytes, clientAddress).peer, nullptr);  // a hello hands nothing on
+    // The proven password makes the peer the controlling one, whose sealed data the host opens.
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), &gamepad, 0, preferences.get(), now);
+    EXPECT_EQ(host->controllingPeer, &host->peers[0]);
     for (size_t i = 1; i < fromClient.size(); i++) {
         std::vector<std::string> answer = words(peerCommand(&python, "open " + hex(fromClient[i].bytes)));
         ASSERT_EQ(answer.size(), 6u);
@@ -202,15 +216,13 @@ TEST_F(Link, SealedDatagramsReadAndWrittenByPythonCryptographyMatchBothWays) {
                                                 std::to_string(9000 + i) + " " + hex(inner)));
         EXPECT_EQ(hex(toClient(fromHex(answer[1]))), hex(inner));
     }
-    // The proven password makes the peer the controlling one.
-    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), &gamepad, 0, preferences.get(), now);
-    EXPECT_EQ(host->controllingPeer, &host->peers[0]);
     stopPythonPeer(&python);
 }
 
 TEST_F(Link, ChangedWrongKeyReplayedTruncatedAndForeignDatagramsAreDroppedAndChangeNothing) {
     connect(SecureLinkGrantTelemetry | SecureLinkGrantControl);
     if (HasFatalFailure()) return;
+    proveControl();
     std::vector<u8> inner = packet(40, 9);
     ByteWriter writer = makeByteWriter(inner.data(), (i64)inner.size());
     writer.length = (i64)inner.size();
@@ -335,10 +347,11 @@ TEST_F(Link, WithEncryptionDisabledEverythingGoesPlainAndNothingSealedLeavesWith
     sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
     relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
     std::vector<Datagram> sealed = takeQueued(hostSocket.get());
-    ASSERT_EQ(sealed.size(), 3u);
+    ASSERT_EQ(sealed.size(), 4u);  // the key, the device's own password, the state and the packet
     EXPECT_EQ(sealed[0].bytes[0], SecureLinkHostKey);
     EXPECT_EQ(sealed[1].bytes[0], SecureLinkFromHost);
     EXPECT_EQ(sealed[2].bytes[0], SecureLinkFromHost);
+    EXPECT_EQ(sealed[3].bytes[0], SecureLinkFromHost);
     for (Datagram& datagram : sealed) toClient(datagram.bytes);
     EXPECT_EQ(client->keys.ready, 1u);
 }
@@ -362,6 +375,7 @@ TEST_F(Link, KeptListenerRegainsControlOnlyWithTheKeptPassword) {
 
     std::memcpy(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8);
     client->helloPending = 1;
+    now += 20000;
     sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
     deliverToHost();
     sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
@@ -439,6 +453,37 @@ TEST_F(Link, ClientStartingOverUsesAFreshKeyAndKeepsItsGrantedControl) {
     for (const SecureLinkPeer& peer : host->peers) listed += peer.address.family != 0;
     EXPECT_EQ(listed, 1);  // its old entry is gone
     for (u8 i = 0; i < 5; i++) EXPECT_EQ(sendMavlink((u8)(i + 10)), host->controllingPeer);
+}
+
+// A device whose kept password was damaged: its hello that fails the proof takes the proof back, and
+// the host sends the password again, sealed, which the device keeps. Its link then silent for 3 s, it
+// follows a plain host state forged from the host's endpoint, as it would a host that turned its
+// encryption off; a password that comes plain with it leaves the kept one as it was.
+TEST_F(Link, APlainPasswordNeverReplacesOneKeptFromASealedLink) {
+    connect(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    if (HasFatalFailure()) return;
+    proveControl();
+    ASSERT_EQ(host->controllingPeer, &host->peers[0]);
+    clientIdentity.relayPassword[0] ^= 0xFF;
+    client->helloPending = 1;
+    now += 20000;
+    sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+    deliverToHost();
+    EXPECT_EQ(host->peers[0].passwordProved, 0u);
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+    deliverToClient();
+    EXPECT_EQ(std::memcmp(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8), 0);
+    proveControl();
+    EXPECT_EQ(host->controllingPeer, &host->peers[0]);
+
+    now += kSecureLinkHostSilence;
+    std::vector<u8> state = {SecureLinkHostState, SecureLinkGrantTelemetry | SecureLinkGrantControl, 0, 0, 0, 0, 0};
+    state.resize(state.size() + 40 + 32 + kSecureLinkHostNonceBytes, 0x5A);  // axes, buttons, host key, nonce
+    EXPECT_TRUE(toClient(state).empty());
+    EXPECT_EQ(client->hostPlain, 1u);
+    std::vector<u8> password = {SecureLinkControlPassword, 1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_TRUE(toClient(password).empty());
+    EXPECT_EQ(std::memcmp(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8), 0);
 }
 
 // A host key is public: while sealed datagrams still come under the keys, another one is ignored.

@@ -7,7 +7,7 @@
 #   hello PEER STREAMS COUNTER BLOCK [STREAM] -> "sealed DATAGRAM" (a hello with its sealed block, sealed
 #                                             for STREAM, 0 when not given)
 #   proof PASSWORD STREAM                  -> "proof PROOF" (a hello's proof of the 8-byte password)
-#   fingerprint                            -> "fingerprint AA:BB:CC:DD:EE:FF" (of the two keys)
+#   fingerprint                            -> "fingerprint AABB CCDD EEFF 0011 2233" (of the two keys)
 # All values hex, numbers decimal. The MAC covers the stream byte, then the datagram before it.
 import hashlib
 import hmac
@@ -84,5 +84,5 @@ for line in sys.stdin:
         print('proof ' + hmac.new(bytes.fromhex(words[1]), message, hashlib.sha256).digest()[:16].hex())
     elif words[0] == 'fingerprint':
         digest = hashlib.sha256(host_public + client_public).digest()
-        print('fingerprint ' + ':'.join(f'{b:02X}' for b in digest[:6]))
+        print('fingerprint ' + ' '.join(digest[i:i + 2].hex().upper() for i in range(0, 10, 2)))
     sys.stdout.flush()

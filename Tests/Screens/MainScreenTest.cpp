@@ -96,8 +96,8 @@ TEST_F(MainScreenTest, DeveloperModeShowsItsButtonsOnTheNextFrame) {
 }
 
 // A client whose link to another app's relay is keyed while that app grants nothing: every line of
-// the link status box, the fingerprint among them, is drawn below the buttons at the smallest window
-// and at 1280 x 800 and 1920 x 1200.
+// the link status box, the whole fingerprint on one of them, is drawn below the buttons at the
+// smallest window and at 1280 x 800 and 1920 x 1200.
 TEST_F(MainScreenTest, TheClientShowsItsLinkFingerprintBeforeAnythingIsGranted) {
     const i32 sizes[3][2] = {{kMinimumWindowWidth, kMinimumWindowHeight}, {1280, 800}, {1920, 1200}};
     for (const auto& size : sizes) {
@@ -114,7 +114,9 @@ TEST_F(MainScreenTest, TheClientShowsItsLinkFingerprintBeforeAnythingIsGranted) 
         frames(&harness);
         const TextRun* lowestButton = shownText(&harness, "DRONE SETUP");
         ASSERT_NE(lowestButton, nullptr);
-        for (const char* line : {"MAVLink Connection:", "Enable \"Share Telemetry\" on the other app", "Link fingerprint"}) {
+        FixedString fingerprint = secureLinkClientFingerprint(client);
+        std::string whole = "Link fingerprint " + std::string(fingerprint.text, fingerprint.length);
+        for (const char* line : {"MAVLink Connection:", "Enable \"Share Telemetry\" on the other app", whole.c_str()}) {
             const TextRun* run = shownText(&harness, line);
             ASSERT_NE(run, nullptr) << line;
             EXPECT_LT(run->y1, lowestButton->y0) << line;
@@ -403,9 +405,9 @@ TEST_F(StatusTextTest, LinkShowsTheRelayFingerprintOnceKeyed) {
     std::memset(client->hostPublicKey, 0xAB, 32);
     EXPECT_EQ(link(10000000), "MAVLink Connection:\tConnected to Drone\nControl is not granted by the other app\n");
     client->keys.ready = 1;
-    // hashlib.sha256(bytes([0xAB] * 32 + list(range(1, 33)))).hexdigest()[:12]
+    // hashlib.sha256(bytes([0xAB] * 32 + list(range(1, 33)))).hexdigest()[:20], in groups of four
     EXPECT_EQ(link(10000000), "MAVLink Connection:\tConnected to Drone\nControl is not granted by the other app\n"
-                              "Link fingerprint 7D:CC:F9:FB:61:76\n");
+                              "Link fingerprint 7DCC F9FB 6176 FA99 50EB\n");
 }
 
 }  // namespace
