@@ -46,18 +46,21 @@ void drawPeerPassword(SecureLinkPeer* peer) {
 
 // The peer granted control holds the control password; every other peer the user granted something
 // holds one of its own (drawn here when it could not be drawn before).
+void keepPeerPassword(const RelayHostIdentity* identity, SecureLinkPeer* peer) {
+    if (peer->userDecision & SecureLinkGrantControl) {
+        if (std::memcmp(peer->password, identity->controllingListenerPassword, 8) != 0) {
+            givePassword(peer, identity->controllingListenerPassword);
+        }
+    } else if (peer->userDecision != 0 && !holdsPassword(peer->password)) {
+        drawPeerPassword(peer);
+    }
+}
+
 void keepPasswords(SecureLinkHost* host) {
     RelayHostIdentity* identity = host->identity;
     if (!holdsPassword(identity->controllingListenerPassword)) drawControlPassword(identity);
     for (SecureLinkPeer& peer : host->peers) {
-        if (!isListed(&peer)) continue;
-        if (peer.userDecision & SecureLinkGrantControl) {
-            if (std::memcmp(peer.password, identity->controllingListenerPassword, 8) != 0) {
-                givePassword(&peer, identity->controllingListenerPassword);
-            }
-        } else if (peer.userDecision != 0 && !holdsPassword(peer.password)) {
-            drawPeerPassword(&peer);
-        }
+        if (isListed(&peer)) keepPeerPassword(identity, &peer);
     }
 }
 
@@ -147,7 +150,7 @@ SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 
     }
     // The list never fills with devices that are gone: the one gone longest gives way.
     for (SecureLinkPeer& peer : host->peers) {
-        if (chosen && chosen->userDecision == 0) break;
+        if (chosen && chosen->userDecision == 0) break;  // an undecided one or a free place was found
         bool gone = isListed(&peer) && peer.userDecision != 0 && !(peer.userDecision & SecureLinkGrantControl) &&
                     host->controllingPeer != &peer && silentFor(&peer, now) > kSecureLinkGoneExpiry;
         if (gone && (!chosen || peer.lastHeardTime < chosen->lastHeardTime)) chosen = &peer;
@@ -817,21 +820,18 @@ void setSecureLinkPeerDecision(SecureLinkHost* host, SecureLinkPeer* peer, u32 d
         if (identity) {
             identity->controllingListener = peer->address;
             identity->controllingListener.port = 0;
-            if (std::memcmp(peer->password, identity->controllingListenerPassword, 8) != 0) {
-                givePassword(peer, identity->controllingListenerPassword);
-            }
         }
     } else if ((peer->userDecision & SecureLinkGrantControl) && identity) {
         identity->controllingListener = AddressRecord{};
     }
+    peer->userDecision = decision;
+    peer->counter = 0;
     if (decision == 0) {
         const u8 none[8] = {};
         givePassword(peer, none);  // nothing left to prove
-    } else if (!(decision & SecureLinkGrantControl) && !holdsPassword(peer->password)) {
-        drawPeerPassword(peer);
+    } else if (identity) {
+        keepPeerPassword(identity, peer);
     }
-    peer->userDecision = decision;
-    peer->counter = 0;
     // Whoever controls holds the grant from this moment: the one it was taken from, or given away by,
     // controls no more.
     if (host->controllingPeer && !(host->controllingPeer->userDecision & SecureLinkGrantControl)) {

@@ -143,11 +143,9 @@ void writeLinkStatusText(ByteWriter* writer, const Platform* platform, const App
         bool controls = since(now, client->lastControlGrantTime) <= kRelayHostHeardWithin;
         if (since(now, client->lastTelemetryTime) > kRelayHostHeardWithin) {
             appendCString("\nEnable \"Share Telemetry\" on the other app", writer);
-        } else if (controls) {
-            // This app's commands reach the drone through the other app.
-        } else if (since(now, client->lastControlAwaitedTime) <= kRelayHostHeardWithin) {
+        } else if (!controls && since(now, client->lastControlAwaitedTime) <= kRelayHostHeardWithin) {
             appendCString("\nControl granted, waiting for the other app to confirm it", writer);
-        } else {
+        } else if (!controls) {
             appendCString("\nControl is not granted by the other app", writer);
         }
         // The other app shows the same fingerprint where it grants control.
