@@ -41,19 +41,27 @@
 // and replayed from its address) opens in a later one, whatever key and peer id it shows; the hello of
 // a peer not yet listed is never opened, only answered with the key and the new entry's nonce.
 // A client that starts over (another host, or the connection switched away and back) draws a fresh key
-// pair and peer id, so no key ever counts from 0 twice. One entry a device: a device that starts over
-// and proves nothing is asked about anew, and its earlier entry at the same address and port leaves
-// once it has been silent for 3 s.
+// pair and peer id, and so does one that gives up keys it has counted under (for another host key, or a
+// host that sends plain, once its link has been silent for 3 s): it then says hello anew and proves its
+// password to the entry the host lists for it, so no key ever counts from 0 twice, whatever host key
+// and nonce come back later. One entry a device: a device that starts over and proves nothing is asked
+// about anew, and its earlier entry at the same address and port leaves once it has been silent for 3 s
+// if the user had not decided on it; one the user decided on stays (shown as gone silent) until a new
+// device needs its place once it has been gone for kSecureLinkGoneExpiry.
 //
 // Each client record says hello once a second, so the host hears every running device; the host costs
-// the link a check only where it can matter: a listed entry gets one hello checked a frame and stream,
-// sealed data (type 4) is opened only from the MAVLink port of the peer in control (nobody else's is
-// used), and the hellos of devices not yet listed wait for the few key exchanges a frame does.
+// the link a check only where it can matter: a listed entry gets one hello checked a frame and stream
+// from its own port on that stream, whatever else comes under its id (the hellos under its id from
+// other ports of its address share one check of their own), sealed data (type 4) is opened only from
+// the MAVLink port of the peer in control (nobody else's is used), and the hellos of devices not yet
+// listed wait for the few key exchanges a frame does and for a place on the list.
 //
 // The exchange has no secret shared beforehand: both apps show the link's fingerprint (the first 10
 // bytes of SHA-256(host public key | client public key) as five groups of four hex digits) where
-// control is granted, so the crew can compare them before trusting the link. At 80 bits, nobody who
-// stands between the two can find keys of its own that show the same fingerprint on both.
+// control is granted, so the crew can compare them before trusting the link. At 80 bits, whoever stands
+// between the two during the pairing must find a key pair for each side whose fingerprints agree: a
+// birthday search of about 2^41 key pairs and hashes, years on one processor core, far less on many
+// cores or graphics processors.
 //
 // Inner packets: 0xFD/0xFE MAVLink, 0xB7/0xB8 video, 5 the device's password (5, u64), 6 the host's
 // state (6, u8 grants, u32 controller kind, u8 name length, name, 8 f32 axes, u64 buttons; sent plain,
@@ -66,7 +74,11 @@
 // plain and exchanges no keys (a peer listed so gets its keys once encryption is on again), but
 // telemetry and video go only to the peers the user granted them, and MAVLink is taken only from the
 // peer in control. A device is then its endpoint: one entry an address and port, whose hello under a
-// new peer id is the device started over (at most once a second). The client forms its proof over the
+// new peer id is the device started over (at most once a second), while a hello under a listed peer id
+// from another port of its address changes nothing (a device whose port changed starts over, as one
+// with a new peer id does). A listed device that keeps saying hello keeps its place: an undecided one
+// gives way to a new device only once it has been silent for 3 s, and new devices beyond the free
+// places wait, counted, until one is free. The client forms its proof over the
 // host key and entry nonce that the host's plain state carries. A client that holds keys follows a
 // host that sends its state plain only once its link has been silent for 3 s, as it takes a new host
 // key. With encryption on, nothing relayed leaves unsealed.
@@ -218,7 +230,11 @@ struct SecureLinkPeer {
     u8 password[8];      // the password the host gave this device (all zero: none); the control
                          // password while the user grants it control
     u32 passwordProved;  // a hello of this session proved it
-    KeyExchangeBudget helloChecks[kSecureLinkStreams];  // its hellos checked in the frame: one a stream
+    KeyExchangeBudget helloChecks[kSecureLinkStreams];  // its hellos from its own port checked in the
+                                                        // frame: one a stream
+    // Hellos under its id from other ports of its address checked in the frame: one a stream between
+    // them, so none of them takes the check of its own port.
+    KeyExchangeBudget otherPortHelloChecks[kSecureLinkStreams];
     u64 keySentTime[kSecureLinkStreams];
     u64 stateSentTime[kSecureLinkStreams];
     u64 passwordSentTime;
@@ -268,6 +284,11 @@ struct SecureLinkHost {
     // Per stream: sealed data under a listed peer's id from its address that the host does not use (not
     // the peer in control, or not its MAVLink port), dropped unopened.
     u64 dataNotInControl[kSecureLinkStreams];
+    // Per stream, with encryption off: hellos under a listed peer id from another port of its address
+    // than the entry's, which change nothing.
+    u64 hellosFromOtherPorts[kSecureLinkStreams];
+    // Per stream: hellos of new devices that found no place on the sharing list (they wait for one).
+    u64 hellosWithoutPlace[kSecureLinkStreams];
     // The video streams of listed peers ask the video relay port for video once a second; the host
     // relays by the user's grants and only counts them.
     u64 peerVideoRequests;
@@ -332,8 +353,9 @@ bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* ad
 // half second, as sendSecureLinkStateUpdates does on the MAVLink stream.
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
-// Host side, once per frame: drops undecided peers not heard for 30 s and the earlier sessions of
-// devices that started over once silent for 3 s, names the controlling peer, sends every peer heard
+// Host side, once per frame: drops undecided peers not heard for 30 s and the undecided earlier sessions
+// of devices that started over once silent for 3 s (an entry the user decided on is never dropped
+// here), names the controlling peer, sends every peer heard
 // within 3 s that holds a password not yet proved its password (once a second at most), and the host's
 // state on the MAVLink stream to every peer (the controller only to those granted something). The
 // controlling listener of an earlier run that comes back undecided and proves the password it was
@@ -355,13 +377,16 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // counted, answered with the host key at its own port and moves nothing, and one from another port
 // than the stream's proven one changes nothing (only a hello whose sealed part did not open is counted
 // as not opened: a header alone is a client without a key on that stream yet). A listed peer gets one
-// hello checked a frame and stream (a MAC, a proof); its others in that frame are dropped and counted.
-// Sealed data is opened only from the MAVLink port of the peer in control, on the MAVLink stream;
-// anyone else's is refused unopened. With encryption off, a new peer is listed at once without a key
-// exchange but with a fresh host nonce (within the frame's key exchanges), a hello under a new peer id
-// from a listed peer's endpoint on the stream takes that entry over (control then waits for a new
-// proof; once a second at most), only a plain block of the exact form is read, and hellos set and move
-// the ports as they come. A new entry's sealed hello that proves the password of an entry at its
+// hello checked a frame and stream (a MAC, a proof) from its own port on the stream, and the hellos
+// under its id from other ports of its address share one more; the others in that frame are dropped
+// and counted. Sealed data is opened only from the MAVLink port of the peer in control, on the MAVLink
+// stream; anyone else's is refused unopened. With encryption off, a new peer is listed at once without
+// a key exchange but with a fresh host nonce (within the frame's key exchanges, when it finds a place:
+// else its hello is counted and it waits), a hello under a new peer id from a listed peer's endpoint on
+// the stream takes that entry over (control then waits for a new proof; once a second at most), only a
+// plain block of the exact form is read, and a hello sets a stream's port that the entry has none of
+// yet; one under a listed peer id from another port than the entry's on the stream is counted and
+// changes nothing. A new entry's sealed hello that proves the password of an entry at its
 // address is that device started over: it takes over that entry (its decision, password and place on
 // the list), which leaves. A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
@@ -378,7 +403,9 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
 // the controlling listener's address, or from that of another device the user decided on, always finds
 // a place (an undecided peer of another address gives way). A peer the user decided on gives up its
 // place only when it has been gone for kSecureLinkGoneExpiry and nothing else can (the one granted
-// control never). The waiting hellos over the frame's key exchanges are dropped and counted.
+// control never). With encryption off an undecided peer gives way only once it has been silent for 3 s.
+// The waiting hellos over the frame's key exchanges, and those that find no place, are dropped and
+// counted.
 void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const Preferences* preferences, u64 now);
 // Host side: the endpoints on the stream's socket of the peers the user decided on and of the peer in
 // control (at most capacity); their count.
@@ -406,7 +433,10 @@ const SecureLinkPeer* secureLinkPeerWithSameKey(const SecureLinkHost* host, cons
 // exchange, the password, the host's state) or dropped it. Once the keys are known every datagram
 // that is not sealed is dropped, and another host key, or the host's state sent plain (a host that
 // started again with its encryption off), is taken only after the link has been silent for 3 s: an
-// unsealed datagram never re-keys or unseals a live link. Callers hand it only datagrams from the
+// unsealed datagram never re-keys or unseals a live link. A record that has counted under its keys
+// (sealed a datagram or accepted one) gives them up only with a fresh key pair and peer id for the
+// identity: for another host key it then waits for the answer to its next hello, and it follows a plain
+// host state as it comes (nothing is given up on a frame where the system cannot give random bytes). Callers hand it only datagrams from the
 // host's endpoint. A sealed datagram opens only when it was sealed for the record's stream. The host's
 // controller fills gamepad (when not null). A password that comes sealed is kept as the identity's; one
 // that comes plain never replaces it and is held apart for plain hosts.

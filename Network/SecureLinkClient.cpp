@@ -60,6 +60,31 @@ bool isLive(const SecureLinkClient* client, u64 now) {
     return client->lastSealedTime && now - client->lastSealedTime < kSecureLinkHostSilence;
 }
 
+// Whether the record has counted under its keys: sealed a datagram under them or accepted one.
+bool countedUnderKeys(const SecureLinkClient* client) {
+    if (!client->keys.ready) return false;
+    for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+        if (client->sendCounters[stream] || client->windows[stream].started) return true;
+    }
+    return false;
+}
+
+// The record gives up its keys. Keys it has counted under go only with the identity's key pair: the
+// same host key and nonce, heard again later (the host back after a dropout, whatever came from its
+// endpoint meanwhile), would derive them again, and counting from 0 under them would make the host
+// refuse everything as replays, and let the client take the host's earlier datagrams again. With a
+// fresh key pair and peer id the device says hello anew and proves its password to the entry the host
+// lists for it. False (nothing changed) when the system gave no random bytes.
+bool giveUpKeys(SecureLinkClient* client) {
+    if (countedUnderKeys(client)) {
+        if (!drawFreshKeyPair(client->identity)) return false;
+        client->keyGeneration = client->identity->generation;
+        client->helloPending = 1;
+    }
+    forgetKeys(client);
+    return true;
+}
+
 // The host key and the nonce of the host's entry for this client.
 void takeHostKey(SecureLinkClient* client, const u8* data, u64 now) {
     SecureLinkClientIdentity* identity = client->identity;
@@ -77,6 +102,12 @@ void takeHostKey(SecureLinkClient* client, const u8* data, u64 now) {
     // One key exchange a frame: host keys from the host's address (anyone can send one) cost the
     // frame no more. The next frame takes the next.
     if (!takeKeyExchange(&client->hostKeyExchanges, now, 1)) return;
+    // Keys counted under go with the key pair: this host key answered the old one, so the record waits
+    // for the answer to the new one's hello.
+    if (countedUnderKeys(client)) {
+        giveUpKeys(client);  // on a frame without random bytes nothing changes: a later host key asks again
+        return;
+    }
     SecureLinkKeys keys;
     if (!deriveSecureLinkKeys(&keys, identity->privateKey, hostKey, hostKey, identity->publicKey, nonce)) return;
     // A new host key or entry: fresh keys, counters and windows.
@@ -209,11 +240,10 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
         // While the link is encrypted nothing plain is taken: it would be anyone's injection. A host
         // that switched its encryption off (and started again) sends its state plain; that is followed
         // only once the link has been silent for 3 s, as a new host key is.
-        if (type != SecureLinkHostState || isLive(client, now)) {
+        if (type != SecureLinkHostState || isLive(client, now) || !giveUpKeys(client)) {
             *length = 0;
             return;
         }
-        forgetKeys(client);
     }
     // A host with its encryption off sends its own packets plain.
     if (type == SecureLinkControlPassword || type == SecureLinkHostState) {

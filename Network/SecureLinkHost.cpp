@@ -124,22 +124,31 @@ u8 addressRank(const SecureLinkHost* host, const AddressRecord* address) {
 // others do: a granted device that started over must get the host key to prove its password, so the
 // longest silent undecided peer of a worse placed address gives way to it. A peer the user decided on
 // gives way only once it has been gone for kSecureLinkGoneExpiry, and the one granted control never.
+// With encryption off (plain) no entry ever completes a sealed hello, and nothing tells a flood from a
+// device: an undecided entry that keeps saying hello keeps its place, giving way only once it has been
+// silent for 3 s (or to a better placed address), and a new device waits until a place is free.
 // Null when nothing can give way.
-SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now) {
+SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now, bool plain) {
+    auto goneSilent = [&](const SecureLinkPeer* peer) { return silentFor(peer, now) > kSecureLinkPeerSilence; };
     i32 undecidedHere = 0;
     for (const SecureLinkPeer& peer : host->peers) {
         if (isUndecided(&peer) && sameAddress(&peer.address, source)) undecidedHere++;
     }
     SecureLinkPeer* chosen = nullptr;
     if (undecidedHere >= kSecureLinkUndecidedPerAddress) {
-        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return sameAddress(&peer->address, source); });
+        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) {
+            return sameAddress(&peer->address, source) && (!plain || goneSilent(peer));
+        });
+        if (!chosen) return nullptr;  // the address's places are held by devices that say hello
     }
     for (SecureLinkPeer& peer : host->peers) {
         if (chosen) break;
         if (!isListed(&peer)) chosen = &peer;
     }
     if (!chosen) {
-        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return !peer->verified && !atListener(host, peer); });
+        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) {
+            return !atListener(host, peer) && (plain ? goneSilent(peer) : !peer->verified);
+        });
     }
     if (!chosen) {
         chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return now - peer->lastHeardTime > kIdlePeerReplaceTime; });
@@ -345,6 +354,11 @@ void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello
     SecureLinkPeer* peer = findPeer(host, hello->peerId, &hello->source);
     if (peer && std::memcmp(peer->publicKey, hello->publicKey, 32) != 0) return;
     if (!peer || !peer->keys.ready) {
+        SecureLinkPeer* place = nullptr;
+        if (!peer && !(place = freePeer(host, &hello->source, now, false))) {
+            host->hellosWithoutPlace[stream]++;  // the client says hello again a second later
+            return;
+        }
         if (!takeKeyExchange(&host->keyExchanges[stream], now, kSecureLinkKeyExchangesPerFrame)) {
             host->hellosOverKeyExchanges[stream]++;
             return;
@@ -356,9 +370,8 @@ void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello
                                   hello->publicKey, nonce)) {
             return;  // a point of small order: no link can be keyed with it
         }
-        if (!peer) {
-            peer = freePeer(host, &hello->source, now);
-            if (!peer) return;
+        if (place) {
+            peer = place;
             *peer = SecureLinkPeer{};
             peer->address = hello->source;
             peer->listOrder = ++host->listings;
@@ -374,6 +387,13 @@ void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello
     answerHello(host, stream, hello->peerId, &hello->source);
 }
 
+// The hello checks of the frame a hello under the peer's id spends: its own port's on the stream, or the
+// one that the other ports of its address share (also while it has no port on the stream yet).
+KeyExchangeBudget* helloChecks(SecureLinkPeer* peer, u32 stream, const AddressRecord* source) {
+    bool ownPort = peer->ports[stream] && peer->ports[stream] == source->port;
+    return ownPort ? &peer->helloChecks[stream] : &peer->otherPortHelloChecks[stream];
+}
+
 // The listed peer at the endpoint a hello came from on the stream (its address and that stream's
 // port); null for none.
 SecureLinkPeer* peerAtEndpoint(SecureLinkHost* host, u32 stream, const AddressRecord* source) {
@@ -384,10 +404,11 @@ SecureLinkPeer* peerAtEndpoint(SecureLinkHost* host, u32 stream, const AddressRe
 }
 
 // With encryption off no key proves who a peer is: a device is its endpoint. A peer not yet listed is
-// listed at once, with a fresh host nonce (sent with the host's state, for the proof of the control
-// password); a hello under another peer id from a listed peer's endpoint is that device started over,
-// and it keeps its one entry and the user's decision, while control waits for a new proof. Hellos set
-// and move the ports as they come.
+// listed at once when it finds a place, with a fresh host nonce (sent with the host's state, for the
+// proof of the control password); a hello under another peer id from a listed peer's endpoint is that
+// device started over, and it keeps its one entry and the user's decision, while control waits for a
+// new proof. A hello sets a stream's port the entry has none of yet; one under the entry's id from
+// another port of its address is not the device's and changes nothing.
 SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
                                   SecureLinkReceived* out) {
     const u8* data = datagram->data;
@@ -397,6 +418,10 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     u8 streams = data[35];
     const AddressRecord* source = &datagram->source;
     SecureLinkPeer* peer = findPeer(host, peerId, source);
+    if (peer && peer->ports[stream] && peer->ports[stream] != source->port) {
+        host->hellosFromOtherPorts[stream]++;
+        return nullptr;
+    }
     if (peer && std::memcmp(peer->publicKey, publicKey, 32) != 0) {
         host->unopenedHellos[stream]++;  // a peer's key never changes
         return nullptr;
@@ -411,8 +436,14 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
             host->hellosOverEntryChecks[stream]++;
             return nullptr;
         }
+        SecureLinkPeer* place = nullptr;
         if (!peer) {
             host->unlistedHellos[stream]++;
+            place = freePeer(host, source, now, true);
+            if (!place) {
+                host->hellosWithoutPlace[stream]++;  // it waits, saying hello, until a place is free
+                return nullptr;
+            }
             if (!takeKeyExchange(&host->keyExchanges[stream], now, kSecureLinkKeyExchangesPerFrame)) {
                 host->hellosOverKeyExchanges[stream]++;
                 out->limited = 1;
@@ -421,16 +452,12 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
         }
         out->costly = 1;
         if (getRandomBytes(nonce, sizeof(nonce)) != 0) return nullptr;  // the client says hello again
-    }
-    if (!peer) {
-        peer = freePeer(host, source, now);
-        if (!peer) {
-            out->refused = 1;
-            return nullptr;
+        if (place) {
+            peer = place;
+            *peer = SecureLinkPeer{};
+            peer->address = *source;
+            peer->listOrder = ++host->listings;
         }
-        *peer = SecureLinkPeer{};
-        peer->address = *source;
-        peer->listOrder = ++host->listings;
     }
     if (session) {
         if (host->controllingPeer == peer) host->controllingPeer = nullptr;
@@ -496,8 +523,10 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     u64 counter = 0;
     bool sealed = false;
     if (length > kHelloHeader) {
-        // One checked a frame and stream: anyone can list itself and then send hellos under its id.
-        if (!takeKeyExchange(&peer->helloChecks[stream], now, 1)) {
+        // One checked a frame and stream: anyone can list itself and then send hellos under its id. The
+        // id and key travel in the clear, so hellos under them from other ports of the address share a
+        // check of their own, and the hello from the entry's own port is checked whatever else comes.
+        if (!takeKeyExchange(helloChecks(peer, stream, source), now, 1)) {
             host->hellosOverEntryChecks[stream]++;
             return nullptr;
         }
@@ -569,12 +598,15 @@ void sendHostState(const SecureLinkHost* host, SecureLinkPeer* peer, Socket* soc
 }
 
 // One entry a device: a device that started over and proved nothing is a later entry that completed a
-// sealed hello at the address and port of an earlier one. The earlier entry leaves once it has been
-// silent for 3 s (a device that is still running says hello every second), and the device is asked
-// about anew.
+// sealed hello at the address and port of an earlier one. An undecided earlier entry leaves once it has
+// been silent for 3 s (a device that is still running says hello every second), and the device is
+// asked about anew. Whoever forges that endpoint can list such a later entry, and can keep the
+// device's own hellos from being checked, so an entry the user decided on never leaves here: it leaves
+// when a later entry proves its password (the device started over) or, once it has been gone for
+// kSecureLinkGoneExpiry, when a new device needs its place.
 void dropEarlierSessions(SecureLinkHost* host, u64 now) {
     for (SecureLinkPeer& earlier : host->peers) {
-        if (!isListed(&earlier) || silentFor(&earlier, now) <= kSecureLinkPeerSilence) continue;
+        if (!isUndecided(&earlier) || silentFor(&earlier, now) <= kSecureLinkPeerSilence) continue;
         for (const SecureLinkPeer& later : host->peers) {
             if (&later == &earlier || !isListed(&later) || !later.verified || later.listOrder < earlier.listOrder ||
                 !sameAddress(&later.address, &earlier.address)) {

@@ -59,8 +59,9 @@ void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
 
 // A relay socket's hellos from peers not yet listed, those dropped over the frame's key exchanges,
 // those under a listed peer id that did not open, those of listed devices dropped over their one check
-// a frame, the sealed data of listed devices not in control (and on the video port the listed devices'
-// video requests): a line each, when not 0.
+// a frame, the sealed data of listed devices not in control, the plain hellos under listed peer ids
+// from other ports, the hellos of new devices that found the list full (and on the video port the
+// listed devices' video requests): a line each, when not 0.
 void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* writer) {
     appendCountLine(host->unlistedHellos[stream], "   1 hello from a peer not yet listed\n",
                     "   @ hellos from peers not yet listed\n", writer);
@@ -73,6 +74,11 @@ void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* write
                     "   @ hellos of listed devices dropped over the one a frame each may have checked\n", writer);
     appendCountLine(host->dataNotInControl[stream], "   1 datagram of a listed device not in control dropped unopened\n",
                     "   @ datagrams of listed devices not in control dropped unopened\n", writer);
+    appendCountLine(host->hellosFromOtherPorts[stream],
+                    "   1 hello under a listed peer id from another port of its address ignored\n",
+                    "   @ hellos under listed peer ids from other ports of their addresses ignored\n", writer);
+    appendCountLine(host->hellosWithoutPlace[stream], "   1 hello of a new device that found the sharing list full\n",
+                    "   @ hellos of new devices that found the sharing list full\n", writer);
     if (stream == RelayStreamVideo) {
         appendCountLine(host->peerVideoRequests, "   1 video request from a listed device\n",
                         "   @ video requests from listed devices\n", writer);

@@ -178,6 +178,14 @@ struct Device {
     }
 };
 
+// The listed entry under the peer id; null for none.
+inline SecureLinkPeer* listedPeer(SecureLinkHost* host, u16 peerId) {
+    for (SecureLinkPeer& peer : host->peers) {
+        if (peer.address.family && peer.peerId == peerId) return &peer;
+    }
+    return nullptr;
+}
+
 // A COMMAND_LONG from the crew device's ground station, told apart by its first parameter.
 inline Bytes commandLong(u8 mark) {
     Bytes payload(33, 0);
@@ -357,6 +365,15 @@ struct CrowdedLink : ::testing::Test {
         SecureLinkPeer* peer = &host->peers[0];
         EXPECT_TRUE(withDeviceUntil(device, [&] { return peer->verified != 0; }));
         setSecureLinkPeerDecision(host.get(), peer, decision);
+        return peer;
+    }
+    // With encryption off, the device saying hello to the relay port until it is listed: its entry (null
+    // when it was not listed within about five seconds).
+    SecureLinkPeer* listPlainDevice(Device* device, u16 relayPort) {
+        preferences->relayModeDisableEncryption = 1;
+        device->hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, relayPort);
+        SecureLinkPeer* peer = nullptr;
+        withDeviceUntil(device, [&] { return (peer = listedPeer(host.get(), device->identity.peerId)) != nullptr; });
         return peer;
     }
     // A station with the sender as its drone and the relay port open, whose device has been granted

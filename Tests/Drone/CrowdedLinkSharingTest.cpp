@@ -1,19 +1,14 @@
 // Sharing the drone with the crew's devices on real sockets on the loopback: grants take effect on
 // devices that are running, devices that keep running stay listed in their place, a device that
-// starts over is one entry, and a stranger that listed itself costs the controller nothing. The
+// starts over is one entry, a stranger that listed itself costs the controller nothing, and what
+// others send under a device's id from its address neither silences it nor takes its place. The
 // sockets run on the test's clock; the tests wait for datagrams, never for time.
 #include "CrowdedLinkRig.h"
+#include "Network/SecureLinkFormat.h"
 
 namespace {
 
 using namespace crowded;
-
-SecureLinkPeer* listedPeer(SecureLinkHost* host, u16 peerId) {
-    for (SecureLinkPeer& peer : host->peers) {
-        if (peer.address.family && peer.peerId == peerId) return &peer;
-    }
-    return nullptr;
-}
 
 // Two devices listed and running with encryption off, seconds after their first hello: control granted
 // to one, then moved to the other, takes effect within a second each time.
@@ -59,11 +54,9 @@ TEST_F(CrowdedLink, WithEncryptionOffARunningDeviceTakesControlWhenGranted) {
 TEST_F(CrowdedLink, WithEncryptionOffAListeningDeviceStaysListed) {
     u16 relayPort = startRelay();
     if (HasFailure()) return;
-    preferences->relayModeDisableEncryption = 1;
     Device device;
-    device.hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, relayPort);
-    SecureLinkPeer* peer = nullptr;
-    ASSERT_TRUE(withDeviceUntil(&device, [&] { return (peer = listedPeer(host.get(), device.identity.peerId)); }));
+    SecureLinkPeer* peer = listPlainDevice(&device, relayPort);
+    ASSERT_NE(peer, nullptr);
     u32 place = peer->listOrder;
     for (int i = 0; i < 1200; i++) {
         crowdNow += 100000;
@@ -144,6 +137,165 @@ TEST_F(CrowdedLink, AStrangerThatListedItselfCostsTheControllerNothing) {
     }
     EXPECT_GE(reached, 2 * rounds * 9 / 10);
     EXPECT_EQ(controlled, 2 * rounds);
+}
+
+// Hellos under a granted device's peer id and key, sealed-looking, come from another port of its address
+// many times a frame ahead of its own: the device stays heard, and control moved to it reaches the
+// drone within a second.
+TEST_F(CrowdedLink, HellosUnderADevicesIdFromAnotherPortLeaveItHeard) {
+    Sender drone;
+    Sender neighbour;
+    freshWithDrone(drone);
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    Device device;
+    SecureLinkPeer* peer = connectDevice(&device, relayPort, SecureLinkGrantTelemetry);
+    if (HasFailure()) return;
+    Bytes hello = plainHello(device.identity.peerId, device.identity.publicKey);
+    hello.resize(hello.size() + 8 + 16 + 32 + 16, 0x5A);  // counter, IV, two blocks, MAC
+    auto flood = [&] {
+        crowdNow += 20000;
+        for (int i = 0; i < 8; i++) neighbour.send(hello, relayPort);
+        device.step();
+    };
+    for (int i = 0; i < 200; i++) {  // four seconds
+        flood();
+        frame();
+        ASSERT_LE(crowdNow - peer->lastHeardTime, kSecureLinkHelloInterval) << i;
+    }
+    setSecureLinkPeerDecision(host.get(), peer, SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    bool reached = false;
+    for (u8 mark = 0; mark < 50 && !reached; mark++) {  // a second
+        flood();
+        device.sendSealed(commandLong(mark));
+        frame();
+        std::vector<Bytes> before;
+        reached = droneGot(drone, commandLong(mark), &before);
+    }
+    EXPECT_TRUE(reached);
+}
+
+// A stranger that forges a granted device's address and port lists itself there under another peer id,
+// completes a sealed hello, and then spends the device's hello check of every frame with hellos under
+// the device's id from that endpoint, while the device says hello each second: the device keeps its
+// entry and its grants.
+TEST_F(CrowdedLink, ADecidedDeviceStaysListedWhileItSaysHello) {
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    Device device;
+    SecureLinkPeer* peer = connectDevice(&device, relayPort, SecureLinkGrantTelemetry);
+    if (HasFailure()) return;
+    auto fromDevicesEndpoint = [&](const Bytes& bytes) {  // the stranger's datagrams leave from its socket
+        ByteWriter* slot = queueSocketPacket(&device.hosts[RelayStreamMavlink], device.sockets[RelayStreamMavlink].get());
+        ASSERT_NE(slot, nullptr);
+        appendBytes(bytes.data(), (i64)bytes.size(), slot);
+    };
+    u8 key[32], privateKey[32];
+    ASSERT_EQ(generateX25519KeyPair(privateKey, key), 0);
+    const u16 strangerId = 0x0BAD;
+    fromDevicesEndpoint(plainHello(strangerId, key));
+    device.take(RelayStreamMavlink);
+    SecureLinkPeer* stranger = nullptr;
+    ASSERT_TRUE(framesUntil([&] { return (stranger = listedPeer(host.get(), strangerId)) != nullptr; }));
+    SecureLinkKeys keys;  // from the host key and entry nonce sent to the endpoint
+    ASSERT_TRUE(deriveSecureLinkKeys(&keys, privateKey, identity.publicKey, identity.publicKey, key, stranger->hostNonce));
+    Bytes sealedHello = plainHello(strangerId, key);
+    const u8 block[kSecureLinkProofBytes + 1] = {};
+    sealedHello.resize(sealedHello.size() + 200);
+    ByteWriter writer = makeByteWriter(sealedHello.data(), (i64)sealedHello.size());
+    writer.length = 36;
+    ASSERT_TRUE(sealSecureLinkPart(&writer, SecureLinkHello, RelayStreamMavlink, 0, &keys, block, sizeof(block)));
+    sealedHello.resize((size_t)writer.length);
+    fromDevicesEndpoint(sealedHello);
+    device.take(RelayStreamMavlink);
+    ASSERT_TRUE(framesUntil([&] { return stranger->verified != 0; }));
+
+    Bytes flood = plainHello(device.identity.peerId, device.identity.publicKey);
+    flood.resize(flood.size() + 8 + 16 + 32 + 16, 0x5A);
+    for (int i = 0; i < 250; i++) {  // five seconds
+        crowdNow += 20000;
+        for (int k = 0; k < 4; k++) fromDevicesEndpoint(flood);
+        device.step();
+        frame();
+        ASSERT_EQ(listedPeer(host.get(), device.identity.peerId), peer) << i;
+        ASSERT_EQ(peer->userDecision, (u32)SecureLinkGrantTelemetry) << i;
+    }
+}
+
+// With encryption off, plain hellos under the controller's peer id and key from another port of its
+// address, each with a proof that fails: the entry's port stays, no password goes to that port, and
+// the controller keeps control.
+TEST_F(CrowdedLink, WithEncryptionOffADeviceIsItsEndpoint) {
+    Sender drone;
+    Sender neighbour;
+    freshWithDrone(drone);
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    Device device;
+    SecureLinkPeer* peer = listPlainDevice(&device, relayPort);
+    ASSERT_NE(peer, nullptr);
+    setSecureLinkPeerDecision(host.get(), peer, SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    ASSERT_TRUE(withDeviceUntil(&device, [&] { return host->controllingPeer == peer; }, 20000));
+    u16 port = peer->ports[RelayStreamMavlink];
+
+    Bytes hello = plainHello(device.identity.peerId, device.identity.publicKey);
+    hello.insert(hello.end(), kSecureLinkProofBytes, 0);
+    hello.push_back(0);  // no name
+    int reached = 0;
+    for (u8 mark = 0; mark < 100; mark++) {  // two seconds
+        crowdNow += 20000;
+        neighbour.send(hello, relayPort);
+        device.step();
+        device.sendSealed(commandLong(mark));  // plain: encryption is off
+        frame();
+        std::vector<Bytes> before;
+        reached += droneGot(drone, commandLong(mark), &before);
+        ASSERT_EQ(peer->ports[RelayStreamMavlink], port) << (int)mark;
+    }
+    EXPECT_EQ(host->controllingPeer, peer);
+    EXPECT_GE(reached, 90);
+    Bytes got;
+    while (neighbour.receive(&got)) EXPECT_NE(got[0], SecureLinkControlPassword);
+}
+
+// With encryption off, two devices the user decided on and six new ones, each at an address of its own,
+// say hello once a second for the four free places: the four listed first keep their places for a
+// minute and the other two wait, counted.
+TEST_F(CrowdedLink, NewDevicesBeyondTheFreePlacesWaitTheirTurn) {
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    std::vector<std::unique_ptr<Device>> devices;
+    for (int i = 0; i < 8; i++) {
+        devices.push_back(std::make_unique<Device>());
+        devices[i]->identity.peerId = (u16)(0x0900 + i);
+        devices[i]->localAddress = makeString(("127.0.0." + std::to_string(2 + i)).c_str());
+        devices[i]->hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, relayPort);
+    }
+    for (int i = 0; i < 2; i++) {
+        SecureLinkPeer* peer = listPlainDevice(devices[i].get(), relayPort);
+        ASSERT_NE(peer, nullptr);
+        setSecureLinkPeerDecision(host.get(), peer, SecureLinkGrantTelemetry);
+    }
+    auto turn = [&] {
+        crowdNow += 100000;
+        for (auto& device : devices) device->step();
+        frame();
+    };
+    for (int i = 0; i < 40; i++) turn();  // four seconds
+    auto listing = [&] {
+        std::vector<std::pair<u16, u32>> listed;
+        for (const SecureLinkPeer& peer : host->peers) {
+            if (peer.address.family) listed.emplace_back(peer.peerId, peer.listOrder);
+        }
+        return listed;
+    };
+    std::vector<std::pair<u16, u32>> first = listing();
+    ASSERT_EQ(first.size(), (size_t)kSecureLinkPeers);
+    for (int i = 0; i < 600; i++) {  // a minute
+        turn();
+        ASSERT_EQ(listing(), first) << i;
+    }
+    EXPECT_GE(host->hellosWithoutPlace[RelayStreamMavlink], 2u * 60);
 }
 
 }  // namespace

@@ -15,9 +15,14 @@
 // stream that is not takes the proof back); no other entry proves anything. Sealed data is opened and
 // handed on only from the MAVLink port of the peer in control; one input's datagrams, all in one frame,
 // take at most one hello check an entry and stream, a few listings and one start-over an endpoint (with
-// encryption off), so their costly steps stay within a bound however many come. A password the client
-// hears other than sealed never changes the one it keeps. With encryption off a name is only ever read
-// from a plain block, never from sealed bytes.
+// encryption off), so their costly steps stay within a bound however many come. No hello from another
+// endpoint than an entry's own on the stream spends that entry's check of the frame, and with
+// encryption off an entry's ports never move under its peer id. A password the client hears other than
+// sealed never changes the one it keeps. With encryption off a name is only ever read from a plain
+// block, never from sealed bytes. Then, for four seconds of frames, hellos under the granted peer's id
+// come from other ports of its address ahead of its own hello each second, beside a stranger that
+// forged its endpoint, listed itself there under another peer id and completed a sealed hello: the
+// granted peer is heard, keeps its entry and grants, and controls.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -50,11 +55,15 @@ struct World {
 
 World initial;
 World world;
+u8 strangerPrivate[32];
+u8 strangerPublic[32];
+constexpr u16 kStrangerId = 0x0BAD;
 bool earlierSession;  // the granted peer's entry is gone: what was sealed for it is a replay
 bool crossStream;     // the input's sealed datagram was sealed for the other stream than it arrives on
 bool proofExpected;   // the input's sealed hello holds the exact proof for the stream it arrives on
 i32 costlyChecks[kSecureLinkStreams];  // costly steps of the input other than the controller's sealed data
 i32 startOvers[kSecureLinkPeers];      // entries that took a new peer id in their place
+constexpr u64 kInputTime = 5000000;     // the frame that all datagrams of the input arrive in
 
 void setUp() {
     static bool done = false;
@@ -68,6 +77,8 @@ void setUp() {
     }
     x25519(w->hostIdentity.publicKey, w->hostIdentity.privateKey, x25519BasePoint);
     x25519(w->clientIdentity.publicKey, w->clientIdentity.privateKey, x25519BasePoint);
+    for (i32 i = 0; i < 32; i++) strangerPrivate[i] = (u8)(i * 11 + 3);
+    x25519(strangerPublic, strangerPrivate, x25519BasePoint);
     w->clientIdentity.peerId = kPeerId;
     for (i32 i = 0; i < 8; i++) w->hostIdentity.controllingListenerPassword[i] = (u8)(0xA0 + i);
     SecureLinkPeer* peer = &w->host.peers[0];
@@ -98,8 +109,15 @@ void link() {
     std::memset(startOvers, 0, sizeof(startOvers));
 }
 
+// Whether the entry is the same session before and after a datagram (not replaced, not started over).
+bool sameSession(const SecureLinkPeer* before, const SecureLinkPeer* after) {
+    return before->address.family && after->address.family && before->listOrder == after->listOrder &&
+           before->peerId == after->peerId;
+}
+
 // port 0: the sender's own, 40000 + sender.
-void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, bool sealedHello = false) {
+SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, bool sealedHello = false,
+                          u64 now = kInputTime) {
     SocketResult datagram{};
     datagram.received = 1;
     datagram.data = bytes.data();
@@ -114,7 +132,7 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
     const SecureLinkPeer* controlling = world.host.controllingPeer;
     u8 type = bytes.empty() ? 0 : bytes[0];
     SecureLinkReceived out;
-    receiveFromSecureLinkPeer(&out, &datagram, &world.host, stream, &world.preferences, 5000000);
+    receiveFromSecureLinkPeer(&out, &datagram, &world.host, stream, &world.preferences, now);
     // Sealed data is opened only from the controller's MAVLink port; everything else costs a bounded
     // few steps an input.
     bool fromController = type == SecureLinkFromClient && stream == RelayStreamMavlink && controlling &&
@@ -128,6 +146,17 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
         if (before[i].address.family && peer->address.family && before[i].listOrder == peer->listOrder &&
             before[i].peerId != peer->peerId) {
             check(++startOvers[i] <= 1);  // an endpoint starts over once a second at most
+        }
+        if (!sameSession(&before[i], peer)) continue;
+        // A hello from another endpoint than the entry's own on the stream never spends its check.
+        bool ownEndpoint = before[i].ports[stream] == datagram.source.port &&
+                           sameAddress(&before[i].address, &datagram.source);
+        if (type == SecureLinkHello && before[i].ports[stream] && !ownEndpoint) {
+            check(std::memcmp(&before[i].helloChecks[stream], &peer->helloChecks[stream], sizeof(KeyExchangeBudget)) == 0);
+        }
+        // With encryption off a device is its endpoint: its ports never move under its peer id.
+        for (u32 s = 0; s < kSecureLinkStreams && world.preferences.relayModeDisableEncryption; s++) {
+            check(!before[i].ports[s] || peer->ports[s] == before[i].ports[s]);
         }
     }
     if (!sealedHello && !world.preferences.relayModeDisableEncryption) {
@@ -178,6 +207,7 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
     } else {
         check(world.host.peers[0].userDecision == (SecureLinkGrantTelemetry | SecureLinkGrantControl));
     }
+    return out;
     for (const SecureLinkPeer& peer : world.host.peers) {
         if (peer.address.family == 0 || peer.userDecision != 0) continue;
         i32 sameAddress = 0;
@@ -191,7 +221,7 @@ void toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, boo
 
 // The drains' end on both ports: at most the allowed key exchanges, one an address, each listing or
 // keying a peer; the controlling listener's address is served when it waited and could be keyed.
-void endDrains() {
+void endDrains(u64 now = kInputTime) {
     SecureLinkHost* host = &world.host;
     for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
         SecureLinkPeer before[kSecureLinkPeers];
@@ -214,7 +244,7 @@ void endDrains() {
             }
         }
         u64 overBefore = host->hellosOverKeyExchanges[stream];
-        exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, 5000000);
+        exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, now);
         check(host->waitingHelloCount[stream] == 0);
         i32 keyed = 0;
         for (i32 i = 0; i < kSecureLinkPeers; i++) {
@@ -285,6 +315,74 @@ std::vector<u8> sealed(u8 type, u8 stream, u64 counter, const u8* inner, size_t 
     check(sealSecureLinkPart(&writer, type, stream, counter, &initial.host.peers[0].keys, inner, (i64)length));
     bytes.resize((size_t)writer.length);
     return bytes;
+}
+
+// A hello's clear header under a peer id and key, followed by the given bytes.
+std::vector<u8> helloOf(u16 peerId, const u8* publicKey, const u8* rest, size_t length) {
+    std::vector<u8> hello = {SecureLinkHello, (u8)peerId, (u8)(peerId >> 8)};
+    hello.insert(hello.end(), publicKey, publicKey + 32);
+    hello.push_back(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    hello.insert(hello.end(), rest, rest + length);
+    return hello;
+}
+
+// Four seconds of frames after the input, on the MAVLink stream with encryption on. A stranger that
+// forges the granted peer's endpoint lists itself there under another peer id and completes a sealed
+// hello (it read the host key answered there); every frame brings hellos under the peer's id and key
+// from other ports of its address, the input's bytes as their sealed part, ahead of the peer's own
+// sealed hello each second. The peer keeps its entry and grants, and once its own port is known it is
+// heard every second and controls.
+void laterFrames(const std::vector<u8>& rest) {
+    SecureLinkHost* host = &world.host;
+    SecureLinkPeer* granted = &host->peers[0];
+    u64 now = kInputTime + 100000;
+    auto deliver = [&](std::vector<u8> bytes, u16 port) {
+        SocketResult datagram{};
+        datagram.received = 1;
+        datagram.data = bytes.data();
+        datagram.length = (u32)bytes.size();
+        datagram.source = makeAddressRecord(4, kLoopback, port);
+        SecureLinkReceived out;
+        receiveFromSecureLinkPeer(&out, &datagram, host, RelayStreamMavlink, &world.preferences, now);
+    };
+    bool ownPort = granted->ports[RelayStreamMavlink] != 0;
+    u16 endpoint = ownPort ? granted->ports[RelayStreamMavlink] : 40000;
+    deliver(helloOf(kStrangerId, strangerPublic, nullptr, 0), endpoint);
+    exchangeKeysWithNewSecureLinkPeers(host, RelayStreamMavlink, &world.preferences, now);
+    for (const SecureLinkPeer& peer : host->peers) {
+        SecureLinkKeys keys;
+        if (!peer.address.family || peer.peerId != kStrangerId || !peer.keys.ready ||
+            std::memcmp(peer.publicKey, strangerPublic, 32) != 0 ||
+            !deriveSecureLinkKeys(&keys, strangerPrivate, world.hostIdentity.publicKey, world.hostIdentity.publicKey,
+                                  strangerPublic, peer.hostNonce)) {
+            continue;
+        }
+        const u8 block[kSecureLinkProofBytes + 1] = {};
+        std::vector<u8> hello = helloOf(kStrangerId, strangerPublic, nullptr, 0);
+        hello.resize(hello.size() + 100);
+        ByteWriter writer = makeByteWriter(hello.data(), (i64)hello.size());
+        writer.length = kHelloHeader;
+        check(sealSecureLinkPart(&writer, SecureLinkHello, RelayStreamMavlink, 0, &keys, block, sizeof(block)));
+        hello.resize((size_t)writer.length);
+        deliver(hello, endpoint);
+        break;
+    }
+    u8 block[kSecureLinkProofBytes + 1] = {};
+    exactProof(block, RelayStreamMavlink);
+    for (i32 frame = 1; frame <= 16; frame++) {
+        now += 250000;
+        for (u16 port = 40002; port < 40005; port++) deliver(helloOf(kPeerId, granted->publicKey, rest.data(), rest.size()), port);
+        if (frame % 4 == 0) {
+            deliver(sealed(SecureLinkHello, RelayStreamMavlink, 1000 + (u64)frame, block, sizeof(block)), endpoint);
+        }
+        exchangeKeysWithNewSecureLinkPeers(host, RelayStreamMavlink, &world.preferences, now);
+        sendSecureLinkStateUpdates(host, nullptr, nullptr, 0, &world.preferences, now);
+        check(granted->address.family && granted->peerId == kPeerId &&
+              granted->userDecision == (SecureLinkGrantTelemetry | SecureLinkGrantControl));
+        if (ownPort && frame >= 4) check(now - granted->lastHeardTime < kSecureLinkHelloInterval);
+    }
+    for (const SecureLinkPeer& peer : host->peers) check(!peer.passwordProved || &peer == granted);
+    if (ownPort) check(host->controllingPeer == granted);
 }
 
 }  // namespace
@@ -386,5 +484,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     }
     endDrains();
+    if (!earlierSession && !world.preferences.relayModeDisableEncryption) laterFrames(rest);
     return 0;
 }

@@ -124,6 +124,15 @@ struct Link : testing::Test {
         sendSecureLinkStateUpdates(host.get(), hostSocket.get(), &gamepad, 0, preferences.get(), now);
         takeQueued(hostSocket.get());
     }
+    // One frame of both sides: the host's key and state to the client, the client's hello to the host.
+    void exchangeFrame() {
+        now += 20000;
+        sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
+        sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
+        deliverToClient();
+        sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+        deliverToHost();
+    }
     std::vector<u8> lastOpened;
 };
 
@@ -487,7 +496,8 @@ TEST_F(Link, APlainPasswordNeverReplacesOneKeptFromASealedLink) {
 }
 
 // A host key is public: while sealed datagrams still come under the keys, another one is ignored.
-// Only after 3 s without any does the client take it (the host started again).
+// Only after 3 s without any does the client give up the keys it counted under (the host started
+// again): with its key pair, so it takes the host key that answers its new key's hello.
 TEST_F(Link, AnotherHostKeyNeverRekeysALiveLink) {
     connect(SecureLinkGrantTelemetry);
     if (HasFatalFailure()) return;
@@ -509,12 +519,21 @@ TEST_F(Link, AnotherHostKeyNeverRekeysALiveLink) {
     EXPECT_EQ(hex(toClient(takeQueued(hostSocket.get())[0].bytes)), hex(inner));
 
     now += kSecureLinkHostSilence;
+    u8 keyBefore[32];
+    std::memcpy(keyBefore, clientIdentity.publicKey, 32);
+    toClient(forged);
+    EXPECT_EQ(client->keys.ready, 0u);
+    EXPECT_NE(std::memcmp(keyBefore, clientIdentity.publicKey, 32), 0);
+    forged[1] = (u8)clientIdentity.peerId;
+    forged[2] = (u8)(clientIdentity.peerId >> 8);
+    now += 20000;
     toClient(forged);
     EXPECT_EQ(std::memcmp(client->hostPublicKey, other, 32), 0);
 }
 
-// A granted client whose link fell silent takes the first host key that comes, here a stranger's (a
-// flood of them in one frame costs it one key exchange), and says hello under it. What the stranger
+// A granted client whose link fell silent starts over with a fresh key pair at the first host key that
+// comes and takes the first that answers its new hello, here a stranger's (a flood of them in one frame
+// costs it one key exchange), and says hello under it. What the stranger
 // opens of that hello, sealed again for an entry of its own and sent from the address of the listener
 // granted control, takes no grant.
 TEST_F(Link, AHelloSealedForAForgedHostKeyGivesNothingThatOpensControl) {
@@ -533,13 +552,20 @@ TEST_F(Link, AHelloSealedForAForgedHostKeyGivesNothingThatOpensControl) {
     u8 strangerPrivate[3][32], strangerPublic[3][32];
     const u8 nonce[kSecureLinkHostNonceBytes] = {0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A,
                                                  0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A, 0x5A};
-    for (int i = 0; i < 3; i++) {
-        ASSERT_EQ(generateX25519KeyPair(strangerPrivate[i], strangerPublic[i]), 0);
-        std::vector<u8> forged = {SecureLinkHostKey, (u8)clientIdentity.peerId, (u8)(clientIdentity.peerId >> 8)};
-        forged.insert(forged.end(), strangerPublic[i], strangerPublic[i] + 32);
-        forged.insert(forged.end(), nonce, nonce + kSecureLinkHostNonceBytes);
-        toClient(forged);
-    }
+    for (int i = 0; i < 3; i++) ASSERT_EQ(generateX25519KeyPair(strangerPrivate[i], strangerPublic[i]), 0);
+    auto forgedKeys = [&] {
+        for (int i = 0; i < 3; i++) {
+            std::vector<u8> forged = {SecureLinkHostKey, (u8)clientIdentity.peerId, (u8)(clientIdentity.peerId >> 8)};
+            forged.insert(forged.end(), strangerPublic[i], strangerPublic[i] + 32);
+            forged.insert(forged.end(), nonce, nonce + kSecureLinkHostNonceBytes);
+            toClient(forged);
+        }
+    };
+    forgedKeys();
+    sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
+    takeQueued(clientSocket.get());  // the new key's hello, which the stranger answers
+    now += 20000;
+    forgedKeys();
     ASSERT_EQ(std::memcmp(client->hostPublicKey, strangerPublic[0], 32), 0);
     sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
     std::vector<Datagram> sent = takeQueued(clientSocket.get());
@@ -588,6 +614,41 @@ TEST_F(Link, AHelloSealedForAForgedHostKeyGivesNothingThatOpensControl) {
         EXPECT_NE(host->controllingPeer, &peer);
     }
     EXPECT_TRUE(echoed);
+}
+
+// The client in control has sealed hundreds of datagrams when its host falls silent for 3 s and it
+// takes a host key forged from the host's endpoint. The host is then heard again with its own key and
+// the client's entry nonce: within three seconds it takes the client's MAVLink again.
+TEST_F(Link, AClientBackOnItsHostAfterAForgedKeyNeverCountsFromZeroAgain) {
+    connect(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    if (HasFatalFailure()) return;
+    proveControl();
+    auto sendMavlink = [&](u8 seed) {  // whether the host took it from its controller
+        std::vector<u8> bytes = packet(30, seed);
+        appendBytes(bytes.data(), (i64)bytes.size(), queueSocketPacket(&hostAddress, clientSocket.get()));
+        encryptSecureLinkSendQueue(client.get(), clientSocket.get());
+        bool taken = false;
+        for (Datagram& datagram : takeQueued(clientSocket.get())) {
+            SecureLinkReceived received = toHost(datagram.bytes, clientAddress);
+            taken = taken || (received.data && received.peer && received.peer == host->controllingPeer);
+        }
+        return taken;
+    };
+    for (int i = 0; i < 300; i++) ASSERT_TRUE(sendMavlink((u8)i)) << i;
+
+    now += kSecureLinkHostSilence;
+    u8 forgedKey[32], forgedPrivate[32];
+    ASSERT_EQ(generateX25519KeyPair(forgedPrivate, forgedKey), 0);
+    std::vector<u8> forged = {SecureLinkHostKey, (u8)clientIdentity.peerId, (u8)(clientIdentity.peerId >> 8)};
+    forged.insert(forged.end(), forgedKey, forgedKey + 32);
+    forged.insert(forged.end(), kSecureLinkHostNonceBytes, 0x5A);
+    toClient(forged);
+    bool back = false;
+    for (int i = 0; i < 150 && !back; i++) {  // three seconds of frames
+        exchangeFrame();
+        back = sendMavlink((u8)i);
+    }
+    EXPECT_TRUE(back);
 }
 
 // A datagram the host sealed for the video stream, sent to the client's MAVLink record, and a hello
@@ -729,15 +790,7 @@ TEST_F(Link, OneAddressHoldsAtMostTwoUndecidedPlacesFinishedOrNot) {
 TEST_F(Link, ARestartedGrantedDeviceGetsItsPlaceBackOnAFullList) {
     connect(SecureLinkGrantTelemetry | SecureLinkGrantControl);
     if (HasFatalFailure()) return;
-    auto exchange = [&] {
-        now += 20000;
-        sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
-        sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
-        deliverToClient();
-        sendSecureLinkHello(client.get(), &hostAddress, clientSocket.get(), RelayStreamMavlink, now);
-        deliverToHost();
-    };
-    for (int i = 0; i < 5; i++) exchange();
+    for (int i = 0; i < 5; i++) exchangeFrame();
     ASSERT_NE(host->controllingPeer, nullptr);
 
     std::vector<std::unique_ptr<FinishedStranger>> strangers;
@@ -754,7 +807,7 @@ TEST_F(Link, ARestartedGrantedDeviceGetsItsPlaceBackOnAFullList) {
     AddressRecord elsewhere = makeAddressRecord(4, kLoopback, kHostPort + 1);
     sendSecureLinkHello(client.get(), &elsewhere, clientSocket.get(), RelayStreamMavlink, now);
     takeQueued(clientSocket.get());
-    for (int i = 0; i < 10; i++) exchange();
+    for (int i = 0; i < 10; i++) exchangeFrame();
     ASSERT_NE(clientIdentity.peerId, firstPeerId);
     ASSERT_NE(host->controllingPeer, nullptr);
     EXPECT_EQ(host->controllingPeer->peerId, clientIdentity.peerId);
