@@ -311,6 +311,13 @@ struct CrowdedLink : ::testing::Test {
         hello.push_back(SecureLinkGrantTelemetry);
         return hello;
     }
+    // A hello under the peer id and key whose sealed part opens under no keys: counter, IV, two blocks
+    // and MAC, all of one filler byte.
+    static Bytes sealedLookingHello(u16 peerId, const u8* publicKey) {
+        Bytes hello = plainHello(peerId, publicKey);
+        hello.resize(hello.size() + 8 + 16 + 32 + 16, 0x5A);
+        return hello;
+    }
     // The payloads of the flight-log entries of MAVLink received from the drone, oldest first.
     std::vector<Bytes> loggedFromDrone() const {
         std::vector<Bytes> entries;

@@ -122,8 +122,7 @@ TEST_F(CrowdedLink, AStrangerThatListedItselfCostsTheControllerNothing) {
 
     Bytes data = {SecureLinkFromClient, (u8)strangerId, (u8)(strangerId >> 8), RelayStreamMavlink};
     data.resize(60, 0x5A);
-    Bytes hello = CrowdedLink::plainHello(strangerId, key);
-    hello.resize(hello.size() + 8 + 16 + 32 + 16, 0x5A);  // counter, IV, two blocks, MAC
+    Bytes hello = sealedLookingHello(strangerId, key);
     const int rounds = 60;
     int reached = 0, controlled = 0;
     for (const Bytes* datagram : {&data, &hello}) {
@@ -151,8 +150,7 @@ TEST_F(CrowdedLink, HellosUnderADevicesIdFromAnotherPortLeaveItHeard) {
     Device device;
     SecureLinkPeer* peer = connectDevice(&device, relayPort, SecureLinkGrantTelemetry);
     if (HasFailure()) return;
-    Bytes hello = plainHello(device.identity.peerId, device.identity.publicKey);
-    hello.resize(hello.size() + 8 + 16 + 32 + 16, 0x5A);  // counter, IV, two blocks, MAC
+    Bytes hello = sealedLookingHello(device.identity.peerId, device.identity.publicKey);
     auto flood = [&] {
         crowdNow += 20000;
         for (int i = 0; i < 8; i++) neighbour.send(hello, relayPort);
@@ -210,8 +208,7 @@ TEST_F(CrowdedLink, ADecidedDeviceStaysListedWhileItSaysHello) {
     device.take(RelayStreamMavlink);
     ASSERT_TRUE(framesUntil([&] { return stranger->verified != 0; }));
 
-    Bytes flood = plainHello(device.identity.peerId, device.identity.publicKey);
-    flood.resize(flood.size() + 8 + 16 + 32 + 16, 0x5A);
+    Bytes flood = sealedLookingHello(device.identity.peerId, device.identity.publicKey);
     for (int i = 0; i < 250; i++) {  // five seconds
         crowdNow += 20000;
         for (int k = 0; k < 4; k++) fromDevicesEndpoint(flood);
