@@ -148,7 +148,10 @@ FixedString videoStatusWithNotes(FixedString status, const VideoStreamStats* sta
         // Then no picture decodes, key frame or not.
         status = formatStr("@; the video cannot be shown: the settings it needs (SPS and PPS) have not arrived",
                            status);
-    } else if (videoDecoderWaitsForIdr(decoder)) {
+    } else if (videoDecoderWaitsForIdr(decoder) && stats->lastPacketTime &&
+               videoStreamNow(stats) - stats->lastPacketTime <= kVideoStreamEndSilence) {
+        // Only while video comes: a stream that stopped is not damaged, whatever the decoder still
+        // waits for.
         status = formatStr("@; video damaged: waiting for the next key frame", status);
     }
     return status;

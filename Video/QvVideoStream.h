@@ -95,6 +95,7 @@ void serveVideoRelaySocket(Socket* videoRelaySocket, SecureLinkHost* relayHost, 
 
 // The status line with what the user needs to know about the video besides: a receive buffer
 // smaller than asked, datagrams from other addresses dropped, units too large dropped, and pictures
-// that cannot be decoded for want of their SPS or PPS or else are held back after damage.
+// that cannot be decoded for want of their SPS or PPS or else are held back after damage (said only
+// while video has come within kVideoStreamEndSilence).
 FixedString videoStatusWithNotes(FixedString status, const VideoStreamStats* stats, const Socket* videoSocket,
                                  const H264StreamState* h264);

@@ -235,4 +235,47 @@ TEST(VideoStatusNotes, CountsOfOneReadInTheSingular) {
                   std::to_string(kH264FragmentCapacity) + " bytes dropped");
 }
 
+// The first packet of picture 5 lost, the rest of it and picture 6 behind it, then nothing: the
+// decoder waits for a key frame. The note says so while video comes, is gone once none has come for a
+// few seconds, and is back with the next damaged picture.
+TEST(VideoStatusNotes, ADamagedNoteGoesWhenTheVideoStops) {
+    TempFolder folder("damaged-note");
+    std::string h264 = folder.file("s.h264"), rtp = folder.file("s.rtp");
+    ASSERT_TRUE(gstreamerEncodeAndCapture(
+        "x264enc key-int-max=10 bframes=0 threads=1 option-string=slices=2:scenecut=0 ! video/x-h264,profile=main", 10,
+        h264, rtp));
+    std::vector<RtpPacket> packets = readCapture(rtp);
+    std::vector<size_t> ends;  // the packet that ends each picture (its marker bit)
+    for (size_t i = 0; i < packets.size(); ++i) {
+        if (packets[i].bytes[1] & 0x80) ends.push_back(i);
+    }
+    ASSERT_GE(ends.size(), 8u);
+    ASSERT_LT(ends[4] + 1, ends[5]);  // picture 5 comes in more than one packet
+
+    auto rig = std::make_unique<VideoRig>();
+    auto play = [&](size_t from, size_t to) {
+        for (size_t i = from; i <= to; ++i) {
+            rigNow += 1000;
+            handleRtpDatagram(&rig->rtsp, packets[i].bytes.data(), (i64)packets[i].bytes.size(), &rig->h264, nullptr,
+                              nullptr, &rig->preferences, &rig->slots, (i64)rigNow);
+            rig->collect();
+        }
+    };
+    auto damagedNote = [&] {
+        FixedString status = videoStatusWithNotes(makeString("Receiving"), &rig->rtsp.stats, &rig->rtp, &rig->h264);
+        return text(status).find("video damaged: waiting for the next key frame") != std::string::npos;
+    };
+    play(0, ends[4]);
+    play(ends[4] + 2, ends[6]);
+    rigNow += kReorderWait + 1;  // the lost packet is given up on
+    expireRtpVideo(&rig->rtsp, &rig->h264, &rig->slots, (i64)rigNow);
+    rig->collect();
+    ASSERT_TRUE(videoDecoderWaitsForIdr(rig->decoder.get()));
+    EXPECT_TRUE(damagedNote());
+    rigNow += kVideoStreamEndSilence + 1;
+    EXPECT_FALSE(damagedNote());
+    play(ends[6] + 1, ends[7]);
+    EXPECT_TRUE(damagedNote());
+}
+
 }  // namespace
