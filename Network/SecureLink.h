@@ -41,13 +41,18 @@
 // and replayed from its address) opens in a later one, whatever key and peer id it shows; the hello of
 // a peer not yet listed is never opened, only answered with the key and the new entry's nonce.
 // A client that starts over (another host, or the connection switched away and back) draws a fresh key
-// pair and peer id, and so does one that gives up keys it has counted under (for another host key, or a
-// host that sends plain, once its link has been silent for 3 s): it then says hello anew and proves its
-// password to the entry the host lists for it, so no key ever counts from 0 twice, whatever host key
-// and nonce come back later. One entry a device: a device that starts over and proves nothing is asked
-// about anew, and its earlier entry at the same address and port leaves once it has been silent for 3 s
-// if the user had not decided on it; one the user decided on stays (shown as gone silent) until a new
-// device needs its place once it has been gone for kSecureLinkGoneExpiry.
+// pair and peer id (once for both its records): it then says hello anew and proves its password to the
+// entry the host lists for it. One that gives up keys it has counted under (for another host key, or a
+// host that sends plain, once its link has been silent for 3 s) remembers their host key and nonce and
+// keeps its key pair, as another host key or nonce gives keys that never counted (a host that started
+// again lists the device under the peer id it knows); only a host key and nonce it has counted under
+// before, or one more than it can remember, takes a fresh key pair and peer id. So no key ever counts
+// from 0 twice, whatever host key and nonce come back later. One entry a device: a device that starts
+// over and proves nothing is asked about anew, and its earlier entry at the same address and port
+// leaves once it has been silent for 3 s if the user had not decided on it, as does an entry that never
+// completed a sealed hello at the address and port where another entry has proved its password; one
+// the user decided on stays (shown as gone silent) until a new device needs its place once it has been
+// gone for kSecureLinkGoneExpiry.
 //
 // Each client record says hello once a second, so the host hears every running device; the host costs
 // the link a check only where it can matter: a listed entry gets one hello checked a frame and stream
@@ -76,12 +81,13 @@
 // peer in control. A device is then its endpoint: one entry an address and port, whose hello under a
 // new peer id is the device started over (at most once a second), while a hello under a listed peer id
 // from another port of its address changes nothing (a device whose port changed starts over, as one
-// with a new peer id does). A listed device that keeps saying hello keeps its place: an undecided one
-// gives way to a new device only once it has been silent for 3 s, and new devices beyond the free
-// places wait, counted, until one is free. The client forms its proof over the
-// host key and entry nonce that the host's plain state carries. A client that holds keys follows a
-// host that sends its state plain only once its link has been silent for 3 s, as it takes a new host
-// key. With encryption on, nothing relayed leaves unsealed.
+// with a new peer id does). A device that started over is its new run on every stream: the first hello
+// under its new peer id from its address on each stream sets that stream's port. A listed device that
+// keeps saying hello keeps its place: an undecided one gives way to a new device only once it has been
+// silent for 3 s, and new devices beyond the free places wait, counted, until one is free. The client
+// forms its proof over the host key and entry nonce that the host's plain state carries. A client that
+// holds keys follows a host that sends its state plain only once its link has been silent for 3 s, as
+// it takes a new host key. With encryption on, nothing relayed leaves unsealed.
 #pragma once
 #include "Core/AddressRecord.h"
 #include "Core/FixedString.h"
@@ -136,6 +142,8 @@ constexpr i32 kSecureLinkKeyExchangesPerFrame = 2;
 constexpr i32 kSecureLinkKeyExchangeWaiting = 8;
 constexpr i32 kSecureLinkServedAddresses = 16;
 constexpr i32 kSecureLinkHostNonceBytes = 16;
+// Host keys and nonces a client record remembers having counted under; one more takes a fresh key pair.
+constexpr i32 kSecureLinkCountedHosts = 8;
 constexpr i32 kSecureLinkProofBytes = 16;
 // Hellos answered with the host key in one frame and stream; a client whose hello went unanswered
 // says hello again.
@@ -222,6 +230,10 @@ struct SecureLinkPeer {
     u16 peerId;
     u8 streamsWanted;
     u16 ports[kSecureLinkStreams];  // the source port of its hello on each stream's socket; 0 = none
+    // With encryption off, bit s: the device started over under its peer id on another stream and has
+    // not said hello on stream s since; the first hello under that id from its address on stream s
+    // sets the stream's port (its new run may have a new socket there).
+    u32 newRunPorts;
     u8 publicKey[32];
     u8 hostNonce[kSecureLinkHostNonceBytes];  // drawn when the peer was listed; in its keys
     SecureLinkKeys keys;  // not ready while it is listed with encryption off
@@ -328,6 +340,10 @@ struct SecureLinkClient {
     SecureLinkReplayWindow windows[kSecureLinkStreams];
     u32 started;        // a hello has gone out: starting over from here draws a fresh key pair
     u32 keyGeneration;  // the identity's generation the record was keyed with
+    // The host keys and entry nonces the record has counted under with the identity's key pair (keys
+    // derived from one of them again would count from 0 a second time); forgotten with the key pair.
+    u8 countedHosts[kSecureLinkCountedHosts][32 + kSecureLinkHostNonceBytes];
+    i32 countedHostCount;
     KeyExchangeBudget hostKeyExchanges;  // for new host keys: one a frame
 };
 
@@ -354,8 +370,9 @@ bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* ad
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
 // Host side, once per frame: drops undecided peers not heard for 30 s and the undecided earlier sessions
-// of devices that started over once silent for 3 s (an entry the user decided on is never dropped
-// here), names the controlling peer, sends every peer heard
+// of devices that started over once silent for 3 s (also one that never completed a sealed hello at
+// the address and port where another entry proved its password, whichever was listed first; an entry
+// the user decided on is never dropped here), names the controlling peer, sends every peer heard
 // within 3 s that holds a password not yet proved its password (once a second at most), and the host's
 // state on the MAVLink stream to every peer (the controller only to those granted something). The
 // controlling listener of an earlier run that comes back undecided and proves the password it was
@@ -386,9 +403,12 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // the stream takes that entry over (control then waits for a new proof; once a second at most), only a
 // plain block of the exact form is read, and a hello sets a stream's port that the entry has none of
 // yet; one under a listed peer id from another port than the entry's on the stream is counted and
-// changes nothing. A new entry's sealed hello that proves the password of an entry at its
-// address is that device started over: it takes over that entry (its decision, password and place on
-// the list), which leaves. A new peer is listed below every listed one.
+// changes nothing, except the first on a stream after the device started over under that id on
+// another (its new run's socket there), which sets the port; an undecided entry that a new run's hello
+// on another stream listed apart joins the entry at the endpoint where it starts over. A new entry's
+// sealed hello that proves the password of an entry at its address is that device started over: it
+// takes over that entry (its decision, password and place on the list), which leaves. A new peer is
+// listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);
@@ -434,22 +454,25 @@ const SecureLinkPeer* secureLinkPeerWithSameKey(const SecureLinkHost* host, cons
 // that is not sealed is dropped, and another host key, or the host's state sent plain (a host that
 // started again with its encryption off), is taken only after the link has been silent for 3 s: an
 // unsealed datagram never re-keys or unseals a live link. A record that has counted under its keys
-// (sealed a datagram or accepted one) gives them up only with a fresh key pair and peer id for the
-// identity: for another host key it then waits for the answer to its next hello, and it follows a plain
-// host state as it comes (nothing is given up on a frame where the system cannot give random bytes). Callers hand it only datagrams from the
+// (sealed a datagram or accepted one) remembers their host key and nonce as it gives them up and
+// keeps its key pair; a host key and nonce it has counted under before (or one more than
+// kSecureLinkCountedHosts) takes a fresh key pair and peer id for the identity, and the record then
+// waits for the answer to its next hello (nothing is given up on a frame where the system cannot give
+// random bytes). Callers hand it only datagrams from the
 // host's endpoint. A sealed datagram opens only when it was sealed for the record's stream. The host's
 // controller fills gamepad (when not null). A password that comes sealed is kept as the identity's; one
 // that comes plain never replaces it and is held apart for plain hosts.
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now);
 // Client side: the hello to the host once a second, and at once when the host needs it (new keys, a new
 // password). A server other than the record's starts the record over, as does another stream; when it
-// had said hello before, with a fresh key pair and peer id for the identity (nothing is sent on a frame
+// had said hello before, with a fresh key pair and peer id for the identity unless the other record
+// drew one since this one last used the identity's (nothing is sent on a frame
 // where the system cannot give random bytes). The hello proves the identity's password for the
 // record's host key, nonce and stream: the one kept from a sealed link, or toward a host that sends
 // plain the one it sent plain (when it sent one).
 void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, Socket* socket, u32 stream, u64 now);
 // Client side: the connection no longer goes to a relaying app. The record forgets the host; its next
-// hello starts over with a fresh key pair.
+// hello starts over with a fresh key pair (the one the other record drew meanwhile, if it did).
 void stopSecureLinkClient(SecureLinkClient* client);
 // Client side: seals the MAVLink queued on the socket for the host while the keys are known.
 void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket);

@@ -31,11 +31,13 @@ void forgetKeys(SecureLinkClient* client) {
 }
 
 // The identity's key pair changed under the record (the other stream's record started over): keys
-// derived from the old pair are of no more use, and the host has to hear the new one.
+// derived from the old pair are of no more use, nothing has counted under the new one yet, and the
+// host has to hear it.
 void followIdentity(SecureLinkClient* client) {
     if (client->keyGeneration == client->identity->generation) return;
     forgetKeys(client);
     client->keyGeneration = client->identity->generation;
+    client->countedHostCount = 0;
     client->helloPending = 1;
 }
 
@@ -69,18 +71,45 @@ bool countedUnderKeys(const SecureLinkClient* client) {
     return false;
 }
 
-// The record gives up its keys. Keys it has counted under go only with the identity's key pair: the
-// same host key and nonce, heard again later (the host back after a dropout, whatever came from its
-// endpoint meanwhile), would derive them again, and counting from 0 under them would make the host
-// refuse everything as replays, and let the client take the host's earlier datagrams again. With a
-// fresh key pair and peer id the device says hello anew and proves its password to the entry the host
-// lists for it. False (nothing changed) when the system gave no random bytes.
-bool giveUpKeys(SecureLinkClient* client) {
-    if (countedUnderKeys(client)) {
-        if (!drawFreshKeyPair(client->identity)) return false;
-        client->keyGeneration = client->identity->generation;
-        client->helloPending = 1;
+// Whether the record has counted under keys from this host key and nonce with the identity's key pair.
+bool countedBefore(const SecureLinkClient* client, const u8* hostKey, const u8* nonce) {
+    for (i32 i = 0; i < client->countedHostCount; i++) {
+        const u8* counted = client->countedHosts[i];
+        bool sameKey = std::memcmp(counted, hostKey, 32) == 0;
+        if (sameKey && std::memcmp(counted + 32, nonce, kSecureLinkHostNonceBytes) == 0) return true;
     }
+    return false;
+}
+
+// Keeps the record's host key and nonce as counted under; false when there is no room left.
+bool rememberCounted(SecureLinkClient* client) {
+    if (countedBefore(client, client->hostPublicKey, client->hostNonce)) return true;
+    if (client->countedHostCount >= kSecureLinkCountedHosts) return false;
+    u8* counted = client->countedHosts[client->countedHostCount++];
+    std::memcpy(counted, client->hostPublicKey, 32);
+    std::memcpy(counted + 32, client->hostNonce, kSecureLinkHostNonceBytes);
+    return true;
+}
+
+// A fresh key pair and peer id for the identity: the record says hello anew and proves its password
+// to the entry the host lists for it. False (nothing changed) when the system gave no random bytes.
+bool startWithFreshKeyPair(SecureLinkClient* client) {
+    if (!drawFreshKeyPair(client->identity)) return false;
+    forgetKeys(client);
+    client->keyGeneration = client->identity->generation;
+    client->countedHostCount = 0;
+    client->helloPending = 1;
+    return true;
+}
+
+// The record gives up its keys. Keys it has counted under are remembered with their host key and
+// nonce: heard again later (the host back after a dropout, whatever came from its endpoint meanwhile),
+// they would derive the same keys, and counting from 0 under them would make the host refuse
+// everything as replays, and let the client take the host's earlier datagrams again. A record with no
+// room left to remember them gives them up with the key pair. False (nothing changed) when that took
+// random bytes the system did not give.
+bool giveUpKeys(SecureLinkClient* client) {
+    if (countedUnderKeys(client) && !rememberCounted(client)) return startWithFreshKeyPair(client);
     forgetKeys(client);
     return true;
 }
@@ -102,16 +131,18 @@ void takeHostKey(SecureLinkClient* client, const u8* data, u64 now) {
     // One key exchange a frame: host keys from the host's address (anyone can send one) cost the
     // frame no more. The next frame takes the next.
     if (!takeKeyExchange(&client->hostKeyExchanges, now, 1)) return;
-    // Keys counted under go with the key pair: this host key answered the old one, so the record waits
-    // for the answer to the new one's hello.
-    if (countedUnderKeys(client)) {
-        giveUpKeys(client);  // on a frame without random bytes nothing changes: a later host key asks again
+    // Another host key or another nonce gives keys that never counted: the key pair serves, and the
+    // device keeps its peer id. One the record has counted under takes a fresh key pair, and the
+    // record then waits for the answer to the new one's hello.
+    if (countedBefore(client, hostKey, nonce)) {
+        startWithFreshKeyPair(client);  // on a frame without random bytes nothing changes: a later host key asks again
         return;
     }
     SecureLinkKeys keys;
     if (!deriveSecureLinkKeys(&keys, identity->privateKey, hostKey, hostKey, identity->publicKey, nonce)) return;
+    u32 generation = identity->generation;
+    if (!giveUpKeys(client) || identity->generation != generation) return;  // a fresh key pair: its own answer comes
     // A new host key or entry: fresh keys, counters and windows.
-    forgetKeys(client);
     client->keys = keys;
     std::memcpy(client->hostPublicKey, hostKey, 32);
     std::memcpy(client->hostNonce, nonce, kSecureLinkHostNonceBytes);
@@ -270,9 +301,10 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
     if (!sameEndpoint(server, &client->server) || client->stream != stream) {
         // Another host, or the same one again after a stop: what was known no longer holds, and a
         // record that has spoken before speaks with a fresh key pair.
+        // A record that the other stream's already gave a fresh key pair to counted nothing under it.
         SecureLinkClientIdentity* identity = client->identity;
         u32 started = client->started;
-        if (started && !drawFreshKeyPair(identity)) return;
+        if (started && client->keyGeneration == identity->generation && !drawFreshKeyPair(identity)) return;
         *client = SecureLinkClient{};
         client->identity = identity;
         client->server = *server;
@@ -325,10 +357,12 @@ void stopSecureLinkClient(SecureLinkClient* client) {
     SecureLinkClientIdentity* identity = client->identity;
     u32 started = client->started;
     u32 stream = client->stream;
+    u32 keyGeneration = client->keyGeneration;
     *client = SecureLinkClient{};
     client->identity = identity;
     client->stream = stream;
     client->started = started;
+    client->keyGeneration = keyGeneration;
 }
 
 void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket) {

@@ -408,7 +408,10 @@ SecureLinkPeer* peerAtEndpoint(SecureLinkHost* host, u32 stream, const AddressRe
 // proof of the control password); a hello under another peer id from a listed peer's endpoint is that
 // device started over, and it keeps its one entry and the user's decision, while control waits for a
 // new proof. A hello sets a stream's port the entry has none of yet; one under the entry's id from
-// another port of its address is not the device's and changes nothing.
+// another port of its address is not the device's and changes nothing. A device that started over is
+// its new run on every stream: the first hello under its new peer id from its address on each other
+// stream sets that stream's port (its new run may say hello there from a new socket), and an entry its
+// new run was listed under apart, from another stream first, joins it.
 SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
                                   SecureLinkReceived* out) {
     const u8* data = datagram->data;
@@ -418,7 +421,18 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     u8 streams = data[35];
     const AddressRecord* source = &datagram->source;
     SecureLinkPeer* peer = findPeer(host, peerId, source);
-    if (peer && peer->ports[stream] && peer->ports[stream] != source->port) {
+    // The new run's hello on another stream came first, from a port no entry had there, and was
+    // listed apart: the entry at this endpoint is the device, starting over under that peer id.
+    SecureLinkPeer* listedApart = nullptr;
+    if (peer && !peer->ports[stream] && peer->userDecision == 0 && std::memcmp(peer->publicKey, publicKey, 32) == 0) {
+        SecureLinkPeer* device = peerAtEndpoint(host, stream, source);
+        if (device && device != peer) {
+            listedApart = peer;
+            peer = nullptr;
+        }
+    }
+    bool newRunPort = peer && (peer->newRunPorts >> stream & 1);
+    if (peer && peer->ports[stream] && peer->ports[stream] != source->port && !newRunPort) {
         host->hellosFromOtherPorts[stream]++;
         return nullptr;
     }
@@ -472,8 +486,24 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
         std::memset(peer->stateSentTime, 0, sizeof(peer->stateSentTime));  // the new session hears the nonce at once
         std::memset(peer->windows, 0, sizeof(peer->windows));
         std::memset(peer->sendCounters, 0, sizeof(peer->sendCounters));
+        peer->newRunPorts = 0;
+        for (u32 other = 0; other < kSecureLinkStreams; other++) {
+            if (other == stream) continue;
+            if (listedApart && listedApart->ports[other]) {
+                peer->ports[other] = listedApart->ports[other];
+            } else if (peer->ports[other]) {
+                peer->newRunPorts |= 1u << other;
+            }
+        }
+        if (listedApart) {
+            if (listedApart->ports[RelayStreamMavlink]) peer->address.port = listedApart->ports[RelayStreamMavlink];
+            peer->streamsWanted |= listedApart->streamsWanted;
+            if (host->controllingPeer == listedApart) host->controllingPeer = nullptr;
+            *listedApart = SecureLinkPeer{};
+        }
     }
     peer->ports[stream] = source->port;
+    peer->newRunPorts &= ~(1u << stream);
     if (stream == RelayStreamMavlink) peer->address.port = source->port;
     heardHello(peer, streams, now);
     if (length > kHelloHeader) {
@@ -559,6 +589,7 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     acceptReplayCounter(&peer->windows[stream], counter);
     peer->verified = 1;
     peer->ports[stream] = port;
+    peer->newRunPorts &= ~(1u << stream);
     if (stream == RelayStreamMavlink) peer->address.port = port;
     heardHello(peer, streams, now);
     readHelloBlock(host, peer, stream, false, block, blockLength);
@@ -597,26 +628,34 @@ void sendHostState(const SecureLinkHost* host, SecureLinkPeer* peer, Socket* soc
     sendToPeer(peer, socket, stream, bytes, state.length, plain);
 }
 
+// Whether the entries share a port on a stream; with anyPort, also the port of the earlier one's first
+// hello (an entry listed by a key exchange has no stream's port until it completes a sealed hello).
+bool sharePort(const SecureLinkPeer* earlier, const SecureLinkPeer* later, bool anyPort) {
+    for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+        u16 port = later->ports[stream];
+        if (port && (port == earlier->ports[stream] || (anyPort && port == earlier->address.port))) return true;
+    }
+    return false;
+}
+
 // One entry a device: a device that started over and proved nothing is a later entry that completed a
-// sealed hello at the address and port of an earlier one. An undecided earlier entry leaves once it has
-// been silent for 3 s (a device that is still running says hello every second), and the device is
-// asked about anew. Whoever forges that endpoint can list such a later entry, and can keep the
-// device's own hellos from being checked, so an entry the user decided on never leaves here: it leaves
-// when a later entry proves its password (the device started over) or, once it has been gone for
-// kSecureLinkGoneExpiry, when a new device needs its place.
+// sealed hello at the address and port of an earlier one; one that started over and proved its
+// password is an entry that proved it at the address and port of one that never completed a sealed
+// hello (whichever was listed first: the one that proved may have taken over an entry listed before
+// both). An undecided earlier entry leaves once it has been silent for 3 s (a device that is still
+// running says hello every second), and the device is asked about anew. Whoever forges that endpoint
+// can list such a later entry, and can keep the device's own hellos from being checked, so an entry
+// the user decided on never leaves here: it leaves when a later entry proves its password (the device
+// started over) or, once it has been gone for kSecureLinkGoneExpiry, when a new device needs its place.
 void dropEarlierSessions(SecureLinkHost* host, u64 now) {
     for (SecureLinkPeer& earlier : host->peers) {
         if (!isUndecided(&earlier) || silentFor(&earlier, now) <= kSecureLinkPeerSilence) continue;
         for (const SecureLinkPeer& later : host->peers) {
-            if (&later == &earlier || !isListed(&later) || !later.verified || later.listOrder < earlier.listOrder ||
-                !sameAddress(&later.address, &earlier.address)) {
-                continue;
-            }
-            bool samePort = false;
-            for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
-                samePort = samePort || (later.ports[stream] && later.ports[stream] == earlier.ports[stream]);
-            }
-            if (!samePort) continue;
+            if (&later == &earlier || !isListed(&later) || !sameAddress(&later.address, &earlier.address)) continue;
+            bool laterSession =
+                later.verified && later.listOrder >= earlier.listOrder && sharePort(&earlier, &later, false);
+            bool provedBeside = !earlier.verified && later.passwordProved && sharePort(&earlier, &later, true);
+            if (!laterSession && !provedBeside) continue;
             if (host->controllingPeer == &earlier) host->controllingPeer = nullptr;
             earlier = SecureLinkPeer{};
             break;

@@ -295,4 +295,96 @@ TEST_F(CrowdedLink, NewDevicesBeyondTheFreePlacesWaitTheirTurn) {
     EXPECT_GE(host->hellosWithoutPlace[RelayStreamMavlink], 2u * 60);
 }
 
+// With encryption off, a device granted telemetry and video starts over (a fresh key pair and peer id)
+// from its MAVLink endpoint, its video from a new socket: within a second the host's video for it
+// goes to the new port, and it is one entry.
+TEST_F(CrowdedLink, WithEncryptionOffADeviceThatStartsOverGetsItsVideoAgain) {
+    u16 relayPort = startRelay();
+    u16 videoPort = startVideoRelay();
+    if (HasFailure()) return;
+    Device device;
+    SecureLinkPeer* peer = listPlainDevice(&device, relayPort);
+    ASSERT_NE(peer, nullptr);
+    device.hosts[RelayStreamVideo] = makeAddressRecord(4, kLoopback, videoPort);
+    ASSERT_TRUE(withDeviceUntil(&device, [&] { return peer->ports[RelayStreamVideo] != 0; }, 20000));
+    setSecureLinkPeerDecision(host.get(), peer, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    for (int i = 0; i < 100; i++) {  // two seconds of it running
+        crowdNow += 20000;
+        device.step();
+        frame();
+    }
+
+    ASSERT_EQ(generateX25519KeyPair(device.identity.privateKey, device.identity.publicKey), 0);
+    device.identity.peerId = 0x0708;
+    for (auto& record : device.records) {
+        *record = SecureLinkClient{};
+        record->identity = &device.identity;
+    }
+    std::unique_ptr<Socket> earlierVideo = std::move(device.sockets[RelayStreamVideo]);  // open: its port stays taken
+    device.sockets[RelayStreamVideo] = std::make_unique<Socket>();
+    device.sockets[RelayStreamVideo]->clock = crowdClock;
+    Bytes video = {kQvVideo, 0, 1, 0x65, 0x88, 0x84};
+    std::vector<Bytes>* opened = &device.opened[RelayStreamVideo];
+    opened->clear();
+    u64 restarted = crowdNow;
+    EXPECT_TRUE(withDeviceUntil(&device, [&] {
+        ByteWriter packet = makeByteWriter(video.data(), (i64)video.size());
+        packet.length = (i64)video.size();
+        relayPacketToPeers(host.get(), videoRelaySocket.get(), RelayStreamVideo, preferences.get(), &packet);
+        return !opened->empty() && opened->back() == video;
+    }, 20000));
+    EXPECT_LE(crowdNow - restarted, kSecureLinkHelloInterval);
+    closeSocket(earlierVideo.get());
+    i32 entries = 0;
+    for (const SecureLinkPeer& entry : host->peers) entries += entry.address.family != 0;
+    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(listedPeer(host.get(), 0x0708), peer);
+}
+
+// Encryption on: the controller and another granted device run while the host starts again, keeping
+// its listener. Three seconds after each device is heard there is one entry a device, and the
+// controller controls.
+TEST_F(CrowdedLink, AfterAHostRestartEachDeviceIsOneEntry) {
+    Sender drone;
+    Device controller;
+    u16 relayPort = 0;
+    ASSERT_NE(startWithController(drone, &controller, &relayPort), nullptr);
+    auto heard = [&](const Device& device) {
+        const SecureLinkPeer* entry = listedPeer(host.get(), device.identity.peerId);
+        return entry && entry->verified;
+    };
+    Device other;
+    other.identity.peerId = 0x0808;
+    other.localAddress = makeString("127.0.0.3");
+    other.hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, relayPort);
+    ASSERT_TRUE(withDeviceUntil(&other, [&] { return heard(other); }));
+    setSecureLinkPeerDecision(host.get(), listedPeer(host.get(), 0x0808), SecureLinkGrantTelemetry);
+
+    host = std::make_unique<SecureLinkHost>();
+    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+    host->identity = &identity;
+    inputs.relayHost = host.get();
+    ASSERT_TRUE(withDeviceUntil(&controller, [&] {
+        other.step();
+        return heard(controller) && heard(other);
+    }, 100000));
+    for (int i = 0; i < 150; i++) {  // three seconds
+        crowdNow += 20000;
+        controller.step();
+        other.step();
+        frame();
+    }
+    const u8 otherAddress[4] = {127, 0, 0, 3};
+    AddressRecord at[2] = {makeAddressRecord(4, kLoopback, 0), makeAddressRecord(4, otherAddress, 0)};
+    for (const AddressRecord& address : at) {
+        i32 entries = 0;
+        for (const SecureLinkPeer& entry : host->peers) {
+            entries += entry.address.family && sameAddress(&entry.address, &address);
+        }
+        EXPECT_EQ(entries, 1);
+    }
+    ASSERT_NE(host->controllingPeer, nullptr);
+    EXPECT_EQ(host->controllingPeer->peerId, controller.identity.peerId);
+}
+
 }  // namespace

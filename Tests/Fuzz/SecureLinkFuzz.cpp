@@ -17,12 +17,16 @@
 // take at most one hello check an entry and stream, a few listings and one start-over an endpoint (with
 // encryption off), so their costly steps stay within a bound however many come. No hello from another
 // endpoint than an entry's own on the stream spends that entry's check of the frame, and with
-// encryption off an entry's ports never move under its peer id. A password the client hears other than
+// encryption off an entry's ports never move under its peer id (but for the first hello of its new run
+// on a stream after it started over on another). A password the client hears other than
 // sealed never changes the one it keeps. With encryption off a name is only ever read from a plain
 // block, never from sealed bytes. Then, for four seconds of frames, hellos under the granted peer's id
 // come from other ports of its address ahead of its own hello each second, beside a stranger that
 // forged its endpoint, listed itself there under another peer id and completed a sealed hello: the
-// granted peer is heard, keeps its entry and grants, and controls.
+// granted peer is heard, keeps its entry and grants, and controls. With encryption off instead, the
+// granted device starts over under a new peer id from its MAVLink endpoint with a new video socket,
+// its new run's first hellos on the two streams in either order: every stream's port is set by its
+// own first hello there, and it is one entry.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -148,15 +152,20 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
             check(++startOvers[i] <= 1);  // an endpoint starts over once a second at most
         }
         if (!sameSession(&before[i], peer)) continue;
+        // The first hello of a device's new run on a stream, after it started over under its peer id on
+        // another: its port there is the new run's (encryption off).
+        bool newRun = type == SecureLinkHello && (before[i].newRunPorts >> stream & 1) &&
+                      peer->ports[stream] == datagram.source.port && sameAddress(&peer->address, &datagram.source);
         // A hello from another endpoint than the entry's own on the stream never spends its check.
         bool ownEndpoint = before[i].ports[stream] == datagram.source.port &&
                            sameAddress(&before[i].address, &datagram.source);
-        if (type == SecureLinkHello && before[i].ports[stream] && !ownEndpoint) {
+        if (type == SecureLinkHello && before[i].ports[stream] && !ownEndpoint && !newRun) {
             check(std::memcmp(&before[i].helloChecks[stream], &peer->helloChecks[stream], sizeof(KeyExchangeBudget)) == 0);
         }
-        // With encryption off a device is its endpoint: its ports never move under its peer id.
+        // With encryption off a device is its endpoint: its ports never move under its peer id, but for
+        // its new run's first hello on a stream.
         for (u32 s = 0; s < kSecureLinkStreams && world.preferences.relayModeDisableEncryption; s++) {
-            check(!before[i].ports[s] || peer->ports[s] == before[i].ports[s]);
+            check(!before[i].ports[s] || peer->ports[s] == before[i].ports[s] || (s == stream && newRun));
         }
     }
     if (!sealedHello && !world.preferences.relayModeDisableEncryption) {
@@ -207,7 +216,6 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
     } else {
         check(world.host.peers[0].userDecision == (SecureLinkGrantTelemetry | SecureLinkGrantControl));
     }
-    return out;
     for (const SecureLinkPeer& peer : world.host.peers) {
         if (peer.address.family == 0 || peer.userDecision != 0) continue;
         i32 sameAddress = 0;
@@ -217,6 +225,7 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
         }
         check(sameAddress <= kSecureLinkUndecidedPerAddress);
     }
+    return out;
 }
 
 // The drains' end on both ports: at most the allowed key exchanges, one an address, each listing or
@@ -385,6 +394,47 @@ void laterFrames(const std::vector<u8>& rest) {
     if (ownPort) check(host->controllingPeer == granted);
 }
 
+// With encryption off, two seconds after the input the granted device starts over under a new peer id
+// and key, from its MAVLink endpoint, with a new video socket; its new run says hello on the MAVLink
+// stream and on the video stream in the order the input's last byte gives, then on the video stream
+// again, and a neighbour sends hellos under the new id from another port of its address. The device
+// is one entry under its new id, at its MAVLink endpoint, whose video port is the new run's.
+void plainStartOver(const std::vector<u8>& rest) {
+    SecureLinkHost* host = &world.host;
+    const SecureLinkPeer* device = &host->peers[0];
+    u16 mavlinkPort = device->ports[RelayStreamMavlink];
+    if (!device->address.family || !mavlinkPort) return;
+    constexpr u16 kNewRunId = 0x4321;
+    u8 newKey[32];
+    for (i32 i = 0; i < 32; i++) newKey[i] = (u8)(0xC0 ^ i);
+    for (const SecureLinkPeer& peer : host->peers) {
+        if (peer.address.family && peer.peerId == kNewRunId) return;  // the input listed the id itself
+    }
+    std::memset(costlyChecks, 0, sizeof(costlyChecks));
+    std::memset(startOvers, 0, sizeof(startOvers));
+    u64 now = kInputTime + 2 * kSecureLinkStartOverInterval;
+    u16 videoPort = (u16)(45000 + rest[0]);
+    auto hello = [&](u32 stream, u16 port) {
+        std::vector<u8> bytes = helloOf(kNewRunId, newKey, nullptr, 0);
+        toHost(bytes, stream, 0, port, false, now);
+        exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, now);
+    };
+    bool videoFirst = rest.back() & 1;
+    if (videoFirst) hello(RelayStreamVideo, videoPort);
+    hello(RelayStreamMavlink, mavlinkPort);
+    check(device->peerId == kNewRunId && device->ports[RelayStreamMavlink] == mavlinkPort);
+    if (!videoFirst) hello(RelayStreamVideo, videoPort);
+    now += kSecureLinkHelloInterval;
+    hello(RelayStreamVideo, videoPort);
+    hello(RelayStreamVideo, (u16)(videoPort + 1000));
+    hello(RelayStreamMavlink, (u16)(videoPort + 1000));
+    i32 entries = 0;
+    for (const SecureLinkPeer& peer : host->peers) entries += peer.address.family && peer.peerId == kNewRunId;
+    check(entries == 1);
+    check(device->peerId == kNewRunId && device->ports[RelayStreamMavlink] == mavlinkPort);
+    check(device->ports[RelayStreamVideo] == videoPort);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -485,5 +535,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     endDrains();
     if (!earlierSession && !world.preferences.relayModeDisableEncryption) laterFrames(rest);
+    if (world.preferences.relayModeDisableEncryption) plainStartOver(rest);
     return 0;
 }
