@@ -418,7 +418,8 @@ void keepDroneDatagram(LinkFrame* frame, const u8* data, u32 length) {
         u8 relayCopy[7000];
         ByteWriter writer = makeByteWriter(relayCopy, sizeof(relayCopy));
         appendBytes(data, length, &writer);
-        relayPacketToPeers(inputs->relayHost, inputs->relaySocket, RelayStreamMavlink, frame->preferences, &writer);
+        relayPacketToPeers(inputs->relayHost, inputs->relaySocket, RelayStreamMavlink, frame->preferences, &writer,
+                           frame->now);
     }
 }
 
@@ -591,7 +592,8 @@ void handleCameraDatagram(LinkFrame* frame, const u8* data, u32 length) {
             payload.length = reader->payloadLength;
             u8 sequence = reader->sequence;
             sendMavlinkMessage(0, reader->messageId, &payload, &writer, &sequence, reader->source, nullptr, frame->now);
-            relayPacketToPeers(inputs->relayHost, inputs->relaySocket, RelayStreamMavlink, frame->preferences, &writer);
+            relayPacketToPeers(inputs->relayHost, inputs->relaySocket, RelayStreamMavlink, frame->preferences, &writer,
+                               frame->now);
         }
     }
 }

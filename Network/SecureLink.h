@@ -31,7 +31,8 @@
 // for a new entry, the password of an entry at the same address (the device started over: it takes
 // that entry's place, its grants and its password, and the earlier entry leaves) or, at the
 // controlling listener's address, the control password (a host that started again gives its kept
-// controller control and telemetry back). What anyone reads of a hello sealed under a host key of its
+// controller control and telemetry back); with encryption off a new entry proves these only on the
+// MAVLink stream. What anyone reads of a hello sealed under a host key of its
 // own, or relays from another address, proves nothing at the real host. A hello under the entry's keys
 // whose proof fails takes the entry's proof back, and the host sends its password again. A password a
 // client hears in plain never replaces one it got sealed.
@@ -47,12 +48,16 @@
 // keeps its key pair, as another host key or nonce gives keys that never counted (a host that started
 // again lists the device under the peer id it knows); only a host key and nonce it has counted under
 // before, or one more than it can remember, takes a fresh key pair and peer id. So no key ever counts
-// from 0 twice, whatever host key and nonce come back later. One entry a device: a device that starts
-// over and proves nothing is asked about anew, and its earlier entry at the same address and port
-// leaves once it has been silent for 3 s if the user had not decided on it, as does an entry that never
-// completed a sealed hello at the address and port where another entry has proved its password; one
-// the user decided on stays (shown as gone silent) until a new device needs its place once it has been
-// gone for kSecureLinkGoneExpiry.
+// from 0 twice, whatever host key and nonce come back later. A stopped record takes nothing from the
+// link until its next hello has started it over. One entry a device: a device that starts over and
+// proves nothing is asked about anew, and its earlier entry at the same address and port leaves once
+// it has been silent for 3 s if the user had not decided on it, as does an entry that never completed
+// a sealed hello at the address and port where another entry has proved its password; one the user
+// decided on stays (shown as gone silent) until a new device needs its place once it has been gone for
+// kSecureLinkGoneExpiry. The peer id and key of an entry that leaves because its device started over
+// are retired at its address: the device never says hello under them again, so hellos under them from
+// there (a neighbour replaying them) are counted and dropped, and no entry that looks like the
+// device's earlier run is listed again. Telemetry and video go only to peers heard within 3 s.
 //
 // Each client record says hello once a second, so the host hears every running device; the host costs
 // the link a check only where it can matter: a listed entry gets one hello checked a frame and stream
@@ -78,11 +83,15 @@
 // With "Relay mode disable encryption" only the sealing changes: the host sends and takes everything
 // plain and exchanges no keys (a peer listed so gets its keys once encryption is on again), but
 // telemetry and video go only to the peers the user granted them, and MAVLink is taken only from the
-// peer in control. A device is then its endpoint: one entry an address and port, whose hello under a
-// new peer id is the device started over (at most once a second), while a hello under a listed peer id
-// from another port of its address changes nothing (a device whose port changed starts over, as one
-// with a new peer id does). A device that started over is its new run on every stream: the first hello
-// under its new peer id from its address on each stream sets that stream's port. A listed device that
+// peer in control. A device is then its endpoint: its MAVLink endpoint (its address and the port of its
+// first MAVLink hello) is where its password, its state and its telemetry go, and a hello under a new
+// peer id from there is the device started over (at most once a second); no other port starts an entry
+// over, and the endpoint moves only to a new entry that proves the entry's password (the device started
+// over elsewhere). A hello under a listed peer id from another port of its address changes nothing (a
+// device whose port changed starts over, as one with a new peer id does), but for the first hello of a
+// device's new run on the video stream within kSecureLinkNewRunWindow of its start-over, which sets its
+// video port (its new run may have a new socket there; a neighbour at its address that says hello
+// under the new peer id first gets that video). A listed device that
 // keeps saying hello keeps its place: an undecided one gives way to a new device only once it has been
 // silent for 3 s, and new devices beyond the free places wait, counted, until one is free. The client
 // forms its proof over the host key and entry nonce that the host's plain state carries. A client that
@@ -116,6 +125,11 @@ constexpr u64 kSecureLinkUndecidedExpiry = 30000000;
 constexpr u64 kSecureLinkGoneExpiry = 60000000;
 // With encryption off, one endpoint starts over (a hello under a new peer id) at most this often.
 constexpr u64 kSecureLinkStartOverInterval = 1000000;
+// With encryption off, the first hello of a device's new run on the video stream sets its port there
+// only this soon after the start-over (each client record says hello once a second).
+constexpr u64 kSecureLinkNewRunWindow = 3000000;
+// Peer ids and keys that devices gave up by starting over, remembered at their addresses.
+constexpr i32 kSecureLinkRetiredIds = 16;
 // Undecided peers that one address may hold on the sharing list, whether or not they completed the
 // key exchange.
 constexpr i32 kSecureLinkUndecidedPerAddress = 2;
@@ -270,6 +284,14 @@ struct SecureLinkWaitingHello {
     u32 repeats;  // the address's further hellos in the same drain, dropped
 };
 
+// A peer id and key that a device gave up by starting over, at its address: the device never says
+// hello under them again, so a hello under them from there is a replay.
+struct SecureLinkRetiredId {
+    AddressRecord address;
+    u16 peerId;
+    u8 publicKey[32];
+};
+
 // An address and the time of its latest key exchange on a relay port.
 struct SecureLinkServedAddress {
     AddressRecord address;
@@ -301,6 +323,11 @@ struct SecureLinkHost {
     u64 hellosFromOtherPorts[kSecureLinkStreams];
     // Per stream: hellos of new devices that found no place on the sharing list (they wait for one).
     u64 hellosWithoutPlace[kSecureLinkStreams];
+    // Per stream: hellos under a peer id and key that a device of their address gave up by starting
+    // over (replays), dropped.
+    u64 retiredHellos[kSecureLinkStreams];
+    SecureLinkRetiredId retiredIds[kSecureLinkRetiredIds];
+    u32 retiredNext;  // the slot the next retired id takes (the oldest)
     // The video streams of listed peers ask the video relay port for video once a second; the host
     // relays by the user's grants and only counts them.
     u64 peerVideoRequests;
@@ -399,16 +426,18 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // and counted. Sealed data is opened only from the MAVLink port of the peer in control, on the MAVLink
 // stream; anyone else's is refused unopened. With encryption off, a new peer is listed at once without
 // a key exchange but with a fresh host nonce (within the frame's key exchanges, when it finds a place:
-// else its hello is counted and it waits), a hello under a new peer id from a listed peer's endpoint on
-// the stream takes that entry over (control then waits for a new proof; once a second at most), only a
-// plain block of the exact form is read, and a hello sets a stream's port that the entry has none of
-// yet; one under a listed peer id from another port than the entry's on the stream is counted and
-// changes nothing, except the first on a stream after the device started over under that id on
-// another (its new run's socket there), which sets the port; an undecided entry that a new run's hello
-// on another stream listed apart joins the entry at the endpoint where it starts over. A new entry's
-// sealed hello that proves the password of an entry at its address is that device started over: it
-// takes over that entry (its decision, password and place on the list), which leaves. A new peer is
-// listed below every listed one.
+// else its hello is counted and it waits), a hello under a new peer id from a listed peer's MAVLink
+// endpoint takes that entry over (control then waits for a new proof; once a second at most), and from
+// nowhere else; only a plain block of the exact form is read, and a hello sets a stream's port that the
+// entry has none of yet; one under a listed peer id from another port than the entry's on the stream is
+// counted and changes nothing, except the first on the video stream within kSecureLinkNewRunWindow of
+// the device's start-over under that id (its new run's socket there), which sets the port; an
+// undecided entry that the new run's video hello listed apart joins the entry at the MAVLink endpoint
+// where it starts over, giving it its video port (never a MAVLink port). A new entry's hello that
+// proves the password of an entry at its address is that device started over: it takes over that entry
+// (its decision, password and place on the list), which leaves. The peer id and key that a device gave
+// up by starting over are retired at its address: a hello under them from there is a replay, counted
+// and dropped. A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);
@@ -430,10 +459,11 @@ void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const 
 // Host side: the endpoints on the stream's socket of the peers the user decided on and of the peer in
 // control (at most capacity); their count.
 i32 grantedSecureLinkEndpoints(const SecureLinkHost* host, u32 stream, AddressRecord* endpoints, i32 capacity);
-// Host side: queues one packet for every peer the user granted that stream, sealed for each (plain
-// with encryption off).
+// Host side: queues one packet for every peer the user granted that stream and heard within
+// kSecureLinkPeerSilence (a device says hello every second: one that crashed or moved is sent nothing
+// until it is heard again), sealed for each (plain with encryption off).
 void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
-                        const ByteWriter* packet);
+                        const ByteWriter* packet, u64 now);
 // The user's decision on a peer (SecureLinkGrant bits). Granting control makes the peer the controlling
 // listener (and takes control from any other); taking it away forgets the listener. Either draws a
 // fresh control password (none while the system gives no random bytes: then nobody proves one until
@@ -458,9 +488,9 @@ const SecureLinkPeer* secureLinkPeerWithSameKey(const SecureLinkHost* host, cons
 // keeps its key pair; a host key and nonce it has counted under before (or one more than
 // kSecureLinkCountedHosts) takes a fresh key pair and peer id for the identity, and the record then
 // waits for the answer to its next hello (nothing is given up on a frame where the system cannot give
-// random bytes). Callers hand it only datagrams from the
-// host's endpoint. A sealed datagram opens only when it was sealed for the record's stream. The host's
-// controller fills gamepad (when not null). A password that comes sealed is kept as the identity's; one
+// random bytes). Callers hand it only datagrams from the host's endpoint; a record stopped, or that
+// has not said hello yet, uses none of the link's own. A sealed datagram opens only when it was sealed
+// for the record's stream. The host's controller fills gamepad (when not null). A password that comes sealed is kept as the identity's; one
 // that comes plain never replaces it and is held apart for plain hosts.
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now);
 // Client side: the hello to the host once a second, and at once when the host needs it (new keys, a new
@@ -471,8 +501,9 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
 // record's host key, nonce and stream: the one kept from a sealed link, or toward a host that sends
 // plain the one it sent plain (when it sent one).
 void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, Socket* socket, u32 stream, u64 now);
-// Client side: the connection no longer goes to a relaying app. The record forgets the host; its next
-// hello starts over with a fresh key pair (the one the other record drew meanwhile, if it did).
+// Client side: the connection no longer goes to a relaying app. The record forgets the host and takes
+// nothing from the link (a host key, sealed data, the host's state or a password) until its next hello
+// has started it over with a fresh key pair (the one the other record drew meanwhile, if it did).
 void stopSecureLinkClient(SecureLinkClient* client);
 // Client side: seals the MAVLink queued on the socket for the host while the keys are known.
 void encryptSecureLinkSendQueue(SecureLinkClient* client, Socket* socket);

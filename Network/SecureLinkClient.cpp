@@ -232,10 +232,17 @@ void takePlainHostKey(SecureLinkClient* client, const u8* state, i64 length) {
 
 void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client, GamepadState* gamepad, u64 now) {
     if (!data || !length || !*data || *length < 2 || !client || !client->identity) return;
-    followIdentity(client);
     u8* bytes = *data;
     i64 size = *length;
     u8 type = bytes[0];
+    if (client->server.family == 0) {
+        // Stopped (or never started): its key pair may be the one an earlier session counted under,
+        // and the host key and nonce of that session travel in the clear. Until its next hello has
+        // started it over (with a fresh key pair) it takes nothing from the link.
+        if (type >= SecureLinkHostKey && type <= SecureLinkHostState) *length = 0;
+        return;
+    }
+    followIdentity(client);
     if (type == SecureLinkHostKey) {
         if (size == kHostKeyLength && readLinkU16(bytes + 1) == client->identity->peerId) {
             takeHostKey(client, bytes, now);

@@ -81,6 +81,28 @@ SecureLinkPeer* findPeer(SecureLinkHost* host, u16 peerId, const AddressRecord* 
 
 bool isUndecided(const SecureLinkPeer* peer) { return isListed(peer) && peer->userDecision == 0; }
 
+// The retired record of the peer id and key at the address; null for none.
+SecureLinkRetiredId* findRetired(SecureLinkHost* host, u16 peerId, const u8* publicKey, const AddressRecord* address) {
+    for (SecureLinkRetiredId& retired : host->retiredIds) {
+        if (retired.address.family && retired.peerId == peerId && sameAddress(&retired.address, address) &&
+            std::memcmp(retired.publicKey, publicKey, 32) == 0) {
+            return &retired;
+        }
+    }
+    return nullptr;
+}
+
+// The entry's device started over: it never says hello under the entry's peer id and key again, so a
+// hello under them from its address (a neighbour replaying what the device sent) lists nothing.
+void retirePeerId(SecureLinkHost* host, const SecureLinkPeer* peer) {
+    if (!isListed(peer) || findRetired(host, peer->peerId, peer->publicKey, &peer->address)) return;
+    SecureLinkRetiredId* retired = &host->retiredIds[host->retiredNext % kSecureLinkRetiredIds];
+    host->retiredNext = (host->retiredNext + 1) % kSecureLinkRetiredIds;
+    retired->address = peer->address;
+    retired->peerId = peer->peerId;
+    std::memcpy(retired->publicKey, peer->publicKey, 32);
+}
+
 u64 silentFor(const SecureLinkPeer* peer, u64 now) { return now > peer->lastHeardTime ? now - peer->lastHeardTime : 0; }
 
 bool atListener(const SecureLinkHost* host, const SecureLinkPeer* peer) {
@@ -181,6 +203,7 @@ void takeOverEarlierEntry(SecureLinkHost* host, SecureLinkPeer* peer, SecureLink
     peer->passwordProved = 1;
     peer->counter = 0;
     if (host->controllingPeer == earlier) host->controllingPeer = nullptr;
+    retirePeerId(host, earlier);
     *earlier = SecureLinkPeer{};
 }
 
@@ -196,8 +219,10 @@ bool provesPassword(const SecureLinkHost* host, const SecureLinkPeer* peer, u32 
 // A hello's proof counts only for what the entry can serve: its own password (a failure on the MAVLink
 // stream, where the password goes, takes the proof back and has the password sent again); for a new
 // entry, the password of an entry at its address (the device started over), or at the controlling
-// listener's address the control password (the controller kept from the host's earlier run).
-void checkProof(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const u8* proof) {
+// listener's address the control password (the controller kept from the host's earlier run). With
+// encryption off a new entry takes a password only on the MAVLink stream: the port it proves it from is
+// where that password and the telemetry go from then on.
+void checkProof(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* proof) {
     if (holdsPassword(peer->password)) {
         if (provesPassword(host, peer, stream, proof, peer->password)) {
             peer->passwordProved = 1;
@@ -208,6 +233,7 @@ void checkProof(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const u8
         return;
     }
     if (peer->userDecision != 0) return;  // its password is drawn on a later frame
+    if (plain && stream != RelayStreamMavlink) return;
     for (SecureLinkPeer& earlier : host->peers) {
         if (&earlier != peer && isListed(&earlier) && sameAddress(&earlier.address, &peer->address) &&
             provesPassword(host, peer, stream, proof, earlier.password)) {
@@ -258,7 +284,7 @@ void readHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool
             if (block[kNameAt + i] < 0x20 || block[kNameAt + i] == 0x7F) return;
         }
     }
-    checkProof(host, peer, stream, block);
+    checkProof(host, peer, stream, plain, block);
     if (nameLength > length - kNameAt) nameLength = length - kNameAt;
     if (nameLength > kFixedStringCapacity) nameLength = kFixedStringCapacity;
     FixedString name{};
@@ -403,15 +429,19 @@ SecureLinkPeer* peerAtEndpoint(SecureLinkHost* host, u32 stream, const AddressRe
     return nullptr;
 }
 
-// With encryption off no key proves who a peer is: a device is its endpoint. A peer not yet listed is
-// listed at once when it finds a place, with a fresh host nonce (sent with the host's state, for the
-// proof of the control password); a hello under another peer id from a listed peer's endpoint is that
-// device started over, and it keeps its one entry and the user's decision, while control waits for a
-// new proof. A hello sets a stream's port the entry has none of yet; one under the entry's id from
-// another port of its address is not the device's and changes nothing. A device that started over is
-// its new run on every stream: the first hello under its new peer id from its address on each other
-// stream sets that stream's port (its new run may say hello there from a new socket), and an entry its
-// new run was listed under apart, from another stream first, joins it.
+// With encryption off no key proves who a peer is: a device is its endpoint, and its MAVLink endpoint
+// (its address and MAVLink port) is where its password, its state and its telemetry go. A peer not yet
+// listed is listed at once when it finds a place, with a fresh host nonce (sent with the host's state,
+// for the proof of the password); a hello under another peer id from a listed entry's MAVLink endpoint
+// is that device started over, and it keeps its one entry and the user's decision, while control
+// waits for a new proof. A start-over is taken from nowhere else: a hello under a new peer id from an
+// entry's video endpoint, or from any other port, is a new device's. A hello sets a stream's port the
+// entry has none of yet; one under the entry's id from another port of its address is not the
+// device's and changes nothing, except on the video stream the first hello of a new run within
+// kSecureLinkNewRunWindow of its start-over (its new run may say hello there from a new socket). An
+// entry its new run was listed under apart, from the video stream first, joins it when the new run's
+// hello comes from the entry's MAVLink endpoint, and gives it its video port, never a MAVLink port.
+// A hello under a peer id and key that a device of the address gave up by starting over lists nothing.
 SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
                                   SecureLinkReceived* out) {
     const u8* data = datagram->data;
@@ -421,17 +451,19 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     u8 streams = data[35];
     const AddressRecord* source = &datagram->source;
     SecureLinkPeer* peer = findPeer(host, peerId, source);
-    // The new run's hello on another stream came first, from a port no entry had there, and was
-    // listed apart: the entry at this endpoint is the device, starting over under that peer id.
+    // The new run's hello on the video stream came first and was listed apart: the entry whose MAVLink
+    // endpoint this is is the device, starting over under that peer id.
     SecureLinkPeer* listedApart = nullptr;
-    if (peer && !peer->ports[stream] && peer->userDecision == 0 && std::memcmp(peer->publicKey, publicKey, 32) == 0) {
+    if (peer && stream == RelayStreamMavlink && peer->userDecision == 0 &&
+        std::memcmp(peer->publicKey, publicKey, 32) == 0) {
         SecureLinkPeer* device = peerAtEndpoint(host, stream, source);
         if (device && device != peer) {
             listedApart = peer;
             peer = nullptr;
         }
     }
-    bool newRunPort = peer && (peer->newRunPorts >> stream & 1);
+    bool newRunPort = peer && stream == RelayStreamVideo && (peer->newRunPorts >> stream & 1) &&
+                      now - peer->sessionTime < kSecureLinkNewRunWindow;
     if (peer && peer->ports[stream] && peer->ports[stream] != source->port && !newRunPort) {
         host->hellosFromOtherPorts[stream]++;
         return nullptr;
@@ -442,16 +474,20 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     }
     u8 nonce[kSecureLinkHostNonceBytes] = {};
     bool session = !peer;  // a new session: listed now, or its device started over
+    SecureLinkPeer* place = nullptr;
     if (!peer) {
         // Each costs a nonce drawn: a device starts over at most once a second, and new devices are
         // listed within the frame's key exchanges (a real client says hello again a second later).
-        peer = peerAtEndpoint(host, stream, source);
+        if (stream == RelayStreamMavlink) peer = peerAtEndpoint(host, stream, source);
         if (peer && peer->sessionTime && now - peer->sessionTime < kSecureLinkStartOverInterval) {
             host->hellosOverEntryChecks[stream]++;
             return nullptr;
         }
-        SecureLinkPeer* place = nullptr;
         if (!peer) {
+            if (findRetired(host, peerId, publicKey, source)) {
+                host->retiredHellos[stream]++;  // a replay of a device's earlier run
+                return nullptr;
+            }
             host->unlistedHellos[stream]++;
             place = freePeer(host, source, now, true);
             if (!place) {
@@ -475,6 +511,9 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     }
     if (session) {
         if (host->controllingPeer == peer) host->controllingPeer = nullptr;
+        if (!place) retirePeerId(host, peer);  // the device started over: it gave up its earlier id
+        SecureLinkRetiredId* retired = findRetired(host, peerId, publicKey, source);
+        if (retired) *retired = SecureLinkRetiredId{};  // the device's own endpoint took it back
         peer->peerId = peerId;
         std::memcpy(peer->publicKey, publicKey, 32);
         std::memcpy(peer->hostNonce, nonce, sizeof(nonce));
@@ -487,16 +526,12 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
         std::memset(peer->windows, 0, sizeof(peer->windows));
         std::memset(peer->sendCounters, 0, sizeof(peer->sendCounters));
         peer->newRunPorts = 0;
-        for (u32 other = 0; other < kSecureLinkStreams; other++) {
-            if (other == stream) continue;
-            if (listedApart && listedApart->ports[other]) {
-                peer->ports[other] = listedApart->ports[other];
-            } else if (peer->ports[other]) {
-                peer->newRunPorts |= 1u << other;
-            }
+        if (stream == RelayStreamMavlink && listedApart && listedApart->ports[RelayStreamVideo]) {
+            peer->ports[RelayStreamVideo] = listedApart->ports[RelayStreamVideo];
+        } else if (stream == RelayStreamMavlink && peer->ports[RelayStreamVideo]) {
+            peer->newRunPorts = 1u << RelayStreamVideo;
         }
         if (listedApart) {
-            if (listedApart->ports[RelayStreamMavlink]) peer->address.port = listedApart->ports[RelayStreamMavlink];
             peer->streamsWanted |= listedApart->streamsWanted;
             if (host->controllingPeer == listedApart) host->controllingPeer = nullptr;
             *listedApart = SecureLinkPeer{};
@@ -534,6 +569,10 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
     u8 streams = data[35];
     const AddressRecord* source = &datagram->source;
     SecureLinkPeer* peer = findPeer(host, peerId, source);
+    if (!peer && findRetired(host, peerId, publicKey, source)) {
+        host->retiredHellos[stream]++;  // a replay of a device's earlier run
+        return nullptr;
+    }
     if (!peer) {
         host->unlistedHellos[stream]++;
         if (!waitForKeyExchange(host, stream, peerId, publicKey, streams, source)) {
@@ -657,6 +696,7 @@ void dropEarlierSessions(SecureLinkHost* host, u64 now) {
             bool provedBeside = !earlier.verified && later.passwordProved && sharePort(&earlier, &later, true);
             if (!laterSession && !provedBeside) continue;
             if (host->controllingPeer == &earlier) host->controllingPeer = nullptr;
+            retirePeerId(host, &earlier);
             earlier = SecureLinkPeer{};
             break;
         }
@@ -867,13 +907,14 @@ i32 grantedSecureLinkEndpoints(const SecureLinkHost* host, u32 stream, AddressRe
 }
 
 void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
-                        const ByteWriter* packet) {
+                        const ByteWriter* packet, u64 now) {
     if (!host || !host->identity || !relaySocket || !packet || packet->length <= 0 || stream >= kSecureLinkStreams) {
         return;
     }
     bool plain = encryptionOff(preferences);
     for (SecureLinkPeer& peer : host->peers) {
         if (!isListed(&peer) || !(peer.userDecision & streamGrant(stream))) continue;
+        if (silentFor(&peer, now) > kSecureLinkPeerSilence) continue;  // gone: its ports may be anyone's now
         sendToPeer(&peer, relaySocket, stream, packet->data, packet->length, plain);
     }
 }

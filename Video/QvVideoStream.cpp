@@ -30,22 +30,23 @@ void deliverQvVideo(void* context, u8* packet, i64 length, u16 sequence, u32 ski
 }
 
 void relayDatagram(SecureLinkHost* relayHost, Socket* videoRelaySocket, const Preferences* preferences, u8* data,
-                   u32 length) {
+                   u32 length, i64 now) {
     if (!relayHost || !videoRelaySocket) return;
     ByteWriter packet = makeByteWriter(data, length);
     packet.length = length;
-    relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &packet);
+    relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &packet, (u64)now);
 }
 
 struct VideoPeers {
     SecureLinkHost* host;
     Socket* socket;
     const Preferences* preferences;
+    i64 now;
 };
 
 void sendToVideoPeers(void* context, const ByteWriter* datagram) {
     VideoPeers* peers = (VideoPeers*)context;
-    relayPacketToPeers(peers->host, peers->socket, RelayStreamVideo, peers->preferences, datagram);
+    relayPacketToPeers(peers->host, peers->socket, RelayStreamVideo, peers->preferences, datagram, (u64)peers->now);
 }
 
 void copyPictureSizes(VideoDecoder* decoder, const H264StreamState* h264) {
@@ -58,8 +59,8 @@ void copyPictureSizes(VideoDecoder* decoder, const H264StreamState* h264) {
 }  // namespace
 
 void relayVideoToPeers(VideoRelay* relay, u16 sequence, const u8* payload, i64 length, SecureLinkHost* relayHost,
-                       Socket* videoRelaySocket, const Preferences* preferences) {
-    VideoPeers peers{relayHost, videoRelaySocket, preferences};
+                       Socket* videoRelaySocket, const Preferences* preferences, i64 now) {
+    VideoPeers peers{relayHost, videoRelaySocket, preferences, now};
     bool relaying = relayHost && videoRelaySocket;
     relayVideoPayload(relay, sequence, payload, length, relaying ? sendToVideoPeers : nullptr, &peers);
 }
@@ -178,13 +179,14 @@ void handleQvDatagram(QvVideoStream* stream, u8* data, u32 length, H264StreamSta
             }
         });
         stream->lastTextTime = now;
-        relayDatagram(relayHost, videoRelaySocket, preferences, data, length);
+        relayDatagram(relayHost, videoRelaySocket, preferences, data, length, now);
         return;
     }
     // A video datagram needs its whole sequence number.
     if (data[0] != kQvVideo || length < 3) return;
     u16 sequence = (u16)((data[1] << 8) | data[2]);
-    relayVideoToPeers(&stream->relay, sequence, data + 3, length - 3, relayHost, videoRelaySocket, preferences);
+    relayVideoToPeers(&stream->relay, sequence, data + 3, length - 3, relayHost, videoRelaySocket, preferences,
+                      now);
     VideoStreamStats* stats = &stream->stats;
     stats->lastPacketTime = now;
     stream->streaming = 1;
@@ -216,8 +218,9 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
         updateSocket(&datagram, videoSocket, active ? server->family : 0, SocketModeUdp, 0,
                      &preferences->videoNetworkInterface, nullptr, 0);
         if (!datagram.received) break;
-        // Only the configured server (or the relaying app there) sends this stream.
-        if (!sameAddress(&datagram.source, server)) {
+        // Only the configured server sends this stream; a relaying app sends it, and everything of its
+        // link, from its video port.
+        if (!sameAddress(&datagram.source, server) || (secureLinkClient && !sameEndpoint(&datagram.source, server))) {
             stats->strangerDatagrams++;
             videoSocket->unknownSenderDatagrams++;
         } else {

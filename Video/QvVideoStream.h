@@ -71,7 +71,7 @@ void handleQvDatagram(QvVideoStream* stream, u8* data, u32 length, H264StreamSta
 // One video payload with the sender's number on to the video peers as VideoRelay has it; with no relay
 // host or socket it is only looked at (so that a relay that starts later has the stream's sets).
 void relayVideoToPeers(VideoRelay* relay, u16 sequence, const u8* payload, i64 length, SecureLinkHost* relayHost,
-                       Socket* videoRelaySocket, const Preferences* preferences);
+                       Socket* videoRelaySocket, const Preferences* preferences, i64 now);
 
 // Delivers what the Qv reorder window holds for longer than it may wait (once a frame).
 void expireQvVideo(QvVideoStream* stream, H264StreamState* h264, ImageSlotTable* slots, i64 now);

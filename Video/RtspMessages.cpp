@@ -394,7 +394,7 @@ void handleRtpDatagram(RtspVideoStream* stream, u8* data, i64 length, H264Stream
     i64 header = 0, end = 0;
     if (rtpPayload(data, length, &header, &end)) {
         relayVideoToPeers(&stream->relay, sequence, data + header, end - header, relayHost, videoRelaySocket,
-                          preferences);
+                          preferences, now);
     }
     RtpDelivery delivery{stream, h264, slots};
     if (admitReorderPacket(&stream->reorder, data, length, sequence, now, deliverRtpVideo, &delivery) == ReorderLate) {

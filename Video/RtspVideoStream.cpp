@@ -329,7 +329,7 @@ void controlRtspVideoStream(Socket* controlSocket, Socket* rtpSocket, Socket* rt
             ByteWriter writer = makeByteWriter(packet, sizeof(packet));
             appendU8(kQvText, &writer);
             appendBytes(stats->status.text, stats->status.length, &writer);
-            relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &writer);
+            relayPacketToPeers(relayHost, videoRelaySocket, RelayStreamVideo, preferences, &writer, (u64)now);
         }
     }
 }

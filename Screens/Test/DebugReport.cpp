@@ -60,8 +60,9 @@ void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
 // A relay socket's hellos from peers not yet listed, those dropped over the frame's key exchanges,
 // those under a listed peer id that did not open, those of listed devices dropped over their one check
 // a frame, the sealed data of listed devices not in control, the plain hellos under listed peer ids
-// from other ports, the hellos of new devices that found the list full (and on the video port the
-// listed devices' video requests): a line each, when not 0.
+// from other ports, the hellos of new devices that found the list full, the replayed hellos under
+// peer ids that devices gave up by starting over (and on the video port the listed devices' video
+// requests): a line each, when not 0.
 void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* writer) {
     appendCountLine(host->unlistedHellos[stream], "   1 hello from a peer not yet listed\n",
                     "   @ hellos from peers not yet listed\n", writer);
@@ -79,6 +80,9 @@ void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* write
                     "   @ hellos under listed peer ids from other ports of their addresses ignored\n", writer);
     appendCountLine(host->hellosWithoutPlace[stream], "   1 hello of a new device that found the sharing list full\n",
                     "   @ hellos of new devices that found the sharing list full\n", writer);
+    appendCountLine(host->retiredHellos[stream],
+                    "   1 hello under a peer id its device gave up by starting over dropped as a replay\n",
+                    "   @ hellos under peer ids their devices gave up by starting over dropped as replays\n", writer);
     if (stream == RelayStreamVideo) {
         appendCountLine(host->peerVideoRequests, "   1 video request from a listed device\n",
                         "   @ video requests from listed devices\n", writer);

@@ -168,6 +168,14 @@ struct Device {
             take(stream);
         }
     }
+    // A datagram from the device's socket of the stream to its host (as one that forges its endpoint
+    // sends it), sent with what else is queued.
+    void sendFrom(u32 stream, const Bytes& bytes) {
+        ByteWriter* slot = queueSocketPacket(&hosts[stream], sockets[stream].get());
+        ASSERT_NE(slot, nullptr);
+        appendBytes(bytes.data(), (i64)bytes.size(), slot);
+        take(stream);
+    }
     // MAVLink to the host, sealed.
     void sendSealed(const Bytes& mavlink) {
         ByteWriter* slot = queueSocketPacket(&hosts[RelayStreamMavlink], sockets[RelayStreamMavlink].get());
@@ -184,6 +192,12 @@ inline SecureLinkPeer* listedPeer(SecureLinkHost* host, u16 peerId) {
         if (peer.address.family && peer.peerId == peerId) return &peer;
     }
     return nullptr;
+}
+
+inline i32 listedEntries(const SecureLinkHost* host) {
+    i32 entries = 0;
+    for (const SecureLinkPeer& peer : host->peers) entries += peer.address.family != 0;
+    return entries;
 }
 
 // A COMMAND_LONG from the crew device's ground station, told apart by its first parameter.
@@ -301,6 +315,7 @@ struct CrowdedLink : ::testing::Test {
         peer->peerId = 0x0707;
         for (u8 i = 0; i < 32; i++) peer->publicKey[i] = (u8)(i * 5 + 1);
         peer->userDecision = SecureLinkGrantTelemetry | SecureLinkGrantControl;
+        peer->lastHeardTime = crowdNow;  // it says hello every second
         preferences->relayModeDisableEncryption = 1;
         return peer;
     }
@@ -383,6 +398,16 @@ struct CrowdedLink : ::testing::Test {
         withDeviceUntil(device, [&] { return (peer = listedPeer(host.get(), device->identity.peerId)) != nullptr; });
         return peer;
     }
+    // With encryption off, the device listed and saying hello on both streams, with the user's decision
+    // on it: its entry (null when that did not come about within about five seconds).
+    SecureLinkPeer* listPlainDeviceWithVideo(Device* device, u16 relayPort, u16 videoPort, u32 decision) {
+        SecureLinkPeer* peer = listPlainDevice(device, relayPort);
+        if (!peer) return nullptr;
+        device->hosts[RelayStreamVideo] = makeAddressRecord(4, kLoopback, videoPort);
+        if (!withDeviceUntil(device, [&] { return peer->ports[RelayStreamVideo] != 0; }, 20000)) return nullptr;
+        setSecureLinkPeerDecision(host.get(), peer, decision);
+        return peer;
+    }
     // A station with the sender as its drone and the relay port open, whose device has been granted
     // telemetry and control and controls; its entry (null when that did not come about).
     SecureLinkPeer* startWithController(const Sender& drone, Device* controller, u16* relayPort) {
@@ -405,6 +430,14 @@ struct CrowdedLink : ::testing::Test {
         frame();
         std::vector<Bytes> before;
         return droneGot(drone, command, &before);
+    }
+    // The packet relayed to the peers granted the stream, as the drone link and the video streams relay.
+    void relayToPeers(u32 stream, const Bytes& bytes) {
+        Bytes copy = bytes;
+        ByteWriter packet = makeByteWriter(copy.data(), (i64)copy.size());
+        packet.length = (i64)copy.size();
+        relayPacketToPeers(host.get(), stream == RelayStreamVideo ? videoRelaySocket.get() : relaySocket.get(), stream,
+                           preferences.get(), &packet, crowdNow);
     }
     // One datagram of 8 bytes from every stranger, and frames until the link has counted them all.
     bool strangersSend(const std::vector<std::unique_ptr<Sender>>& strangers, u16 to) {

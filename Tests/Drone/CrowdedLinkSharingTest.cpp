@@ -303,11 +303,9 @@ TEST_F(CrowdedLink, WithEncryptionOffADeviceThatStartsOverGetsItsVideoAgain) {
     u16 videoPort = startVideoRelay();
     if (HasFailure()) return;
     Device device;
-    SecureLinkPeer* peer = listPlainDevice(&device, relayPort);
+    SecureLinkPeer* peer =
+        listPlainDeviceWithVideo(&device, relayPort, videoPort, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
     ASSERT_NE(peer, nullptr);
-    device.hosts[RelayStreamVideo] = makeAddressRecord(4, kLoopback, videoPort);
-    ASSERT_TRUE(withDeviceUntil(&device, [&] { return peer->ports[RelayStreamVideo] != 0; }, 20000));
-    setSecureLinkPeerDecision(host.get(), peer, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
     for (int i = 0; i < 100; i++) {  // two seconds of it running
         crowdNow += 20000;
         device.step();
@@ -330,7 +328,8 @@ TEST_F(CrowdedLink, WithEncryptionOffADeviceThatStartsOverGetsItsVideoAgain) {
     EXPECT_TRUE(withDeviceUntil(&device, [&] {
         ByteWriter packet = makeByteWriter(video.data(), (i64)video.size());
         packet.length = (i64)video.size();
-        relayPacketToPeers(host.get(), videoRelaySocket.get(), RelayStreamVideo, preferences.get(), &packet);
+        relayPacketToPeers(host.get(), videoRelaySocket.get(), RelayStreamVideo, preferences.get(), &packet,
+                           crowdNow);
         return !opened->empty() && opened->back() == video;
     }, 20000));
     EXPECT_LE(crowdNow - restarted, kSecureLinkHelloInterval);

@@ -189,7 +189,8 @@ TEST_F(CrowdedLink, AReplayedHelloHeaderNeverTakesAGrantedDevicesVideo) {
     auto relayVideoAndListen = [&] {
         ByteWriter packet = makeByteWriter(video.data(), (i64)video.size());
         packet.length = (i64)video.size();
-        relayPacketToPeers(host.get(), videoRelaySocket.get(), RelayStreamVideo, preferences.get(), &packet);
+        relayPacketToPeers(host.get(), videoRelaySocket.get(), RelayStreamVideo, preferences.get(), &packet,
+                           crowdNow);
         Bytes got;
         while (replayer.receive(&got)) replayerGotSealed = replayerGotSealed || (!got.empty() && got[0] != SecureLinkHostKey);
     };
@@ -348,8 +349,8 @@ TEST_F(CrowdedLink, AnEarlierSessionReplayedOpensNothing) {
             ASSERT_TRUE(replayer.send(datagram, relayPort));
         }
     }
-    u64 hellos = host->unlistedHellos[RelayStreamMavlink];
-    ASSERT_TRUE(framesUntil([&] { return host->unlistedHellos[RelayStreamMavlink] > hellos; }));
+    u64 hellos = host->retiredHellos[RelayStreamMavlink];  // the earlier session's peer id was retired
+    ASSERT_TRUE(framesUntil([&] { return host->retiredHellos[RelayStreamMavlink] > hellos; }));
     crowdNow += 16667;
     frame();
     for (const Bytes& datagram : earlier) {

@@ -18,7 +18,9 @@
 // encryption off), so their costly steps stay within a bound however many come. No hello from another
 // endpoint than an entry's own on the stream spends that entry's check of the frame, and with
 // encryption off an entry's ports never move under its peer id (but for the first hello of its new run
-// on a stream after it started over on another). A password the client hears other than
+// on the video stream, within a few seconds of its start-over), and its MAVLink endpoint, where its
+// password and telemetry go, moves, and its decision goes to another entry, only with a hello from the
+// new port that proves its password. A password the client hears other than
 // sealed never changes the one it keeps. With encryption off a name is only ever read from a plain
 // block, never from sealed bytes. Then, for four seconds of frames, hellos under the granted peer's id
 // come from other ports of its address ahead of its own hello each second, beside a stranger that
@@ -26,7 +28,9 @@
 // granted peer is heard, keeps its entry and grants, and controls. With encryption off instead, the
 // granted device starts over under a new peer id from its MAVLink endpoint with a new video socket,
 // its new run's first hellos on the two streams in either order: every stream's port is set by its
-// own first hello there, and it is one entry.
+// own first hello there, and it is one entry. Then a neighbour at its address forges its video
+// endpoint, says hello after the video window, and takes the window of another start-over: the device
+// keeps its MAVLink endpoint and peer id.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -119,6 +123,25 @@ bool sameSession(const SecureLinkPeer* before, const SecureLinkPeer* after) {
            before->peerId == after->peerId;
 }
 
+// With encryption off, where an entry's password, state and telemetry go (its address and MAVLink
+// port) is set at its listing, by its first MAVLink hello, and moves only to a hello on the MAVLink
+// stream from the new port that proves the entry's password; a decision goes to another entry only
+// with such a hello.
+void checkMavlinkEndpoints(const SecureLinkPeer* before, const SocketResult* datagram, u8 type, u32 stream) {
+    for (i32 i = 0; i < kSecureLinkPeers; i++) {
+        const SecureLinkPeer* peer = &world.host.peers[i];
+        if (!peer->address.family) continue;
+        bool sameEntry = before[i].address.family && before[i].listOrder == peer->listOrder;
+        u16 port = peer->ports[RelayStreamMavlink];
+        bool moved = sameEntry && before[i].ports[RelayStreamMavlink] &&
+                     (port != before[i].ports[RelayStreamMavlink] || !sameAddress(&before[i].address, &peer->address));
+        bool decisionCame = peer->userDecision && !(sameEntry && before[i].userDecision);
+        if (!moved && !decisionCame) continue;
+        check(type == SecureLinkHello && stream == RelayStreamMavlink && peer->passwordProved &&
+              port == datagram->source.port && sameAddress(&peer->address, &datagram->source));
+    }
+}
+
 // port 0: the sender's own, 40000 + sender.
 SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, bool sealedHello = false,
                           u64 now = kInputTime) {
@@ -152,9 +175,10 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
             check(++startOvers[i] <= 1);  // an endpoint starts over once a second at most
         }
         if (!sameSession(&before[i], peer)) continue;
-        // The first hello of a device's new run on a stream, after it started over under its peer id on
-        // another: its port there is the new run's (encryption off).
-        bool newRun = type == SecureLinkHello && (before[i].newRunPorts >> stream & 1) &&
+        // The first hello of a device's new run on the video stream, within a few seconds after it
+        // started over under its peer id: its port there is the new run's (encryption off).
+        bool newRun = type == SecureLinkHello && stream == RelayStreamVideo && (before[i].newRunPorts >> stream & 1) &&
+                      now - before[i].sessionTime < kSecureLinkNewRunWindow &&
                       peer->ports[stream] == datagram.source.port && sameAddress(&peer->address, &datagram.source);
         // A hello from another endpoint than the entry's own on the stream never spends its check.
         bool ownEndpoint = before[i].ports[stream] == datagram.source.port &&
@@ -163,11 +187,12 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
             check(std::memcmp(&before[i].helloChecks[stream], &peer->helloChecks[stream], sizeof(KeyExchangeBudget)) == 0);
         }
         // With encryption off a device is its endpoint: its ports never move under its peer id, but for
-        // its new run's first hello on a stream.
+        // its new run's first hello on the video stream within the window.
         for (u32 s = 0; s < kSecureLinkStreams && world.preferences.relayModeDisableEncryption; s++) {
             check(!before[i].ports[s] || peer->ports[s] == before[i].ports[s] || (s == stream && newRun));
         }
     }
+    if (world.preferences.relayModeDisableEncryption) checkMavlinkEndpoints(before, &datagram, type, stream);
     if (!sealedHello && !world.preferences.relayModeDisableEncryption) {
         check(granted->ports[stream] == portBefore);
         check(granted->address.port == addressPortBefore);
@@ -398,17 +423,18 @@ void laterFrames(const std::vector<u8>& rest) {
 // and key, from its MAVLink endpoint, with a new video socket; its new run says hello on the MAVLink
 // stream and on the video stream in the order the input's last byte gives, then on the video stream
 // again, and a neighbour sends hellos under the new id from another port of its address. The device
-// is one entry under its new id, at its MAVLink endpoint, whose video port is the new run's.
-void plainStartOver(const std::vector<u8>& rest) {
+// is one entry under its new id, at its MAVLink endpoint, whose video port is the new run's. False
+// when the input left no device to start over.
+bool plainStartOver(const std::vector<u8>& rest) {
     SecureLinkHost* host = &world.host;
     const SecureLinkPeer* device = &host->peers[0];
     u16 mavlinkPort = device->ports[RelayStreamMavlink];
-    if (!device->address.family || !mavlinkPort) return;
+    if (!device->address.family || !mavlinkPort) return false;
     constexpr u16 kNewRunId = 0x4321;
     u8 newKey[32];
     for (i32 i = 0; i < 32; i++) newKey[i] = (u8)(0xC0 ^ i);
     for (const SecureLinkPeer& peer : host->peers) {
-        if (peer.address.family && peer.peerId == kNewRunId) return;  // the input listed the id itself
+        if (peer.address.family && peer.peerId == kNewRunId) return false;  // the input listed the id itself
     }
     std::memset(costlyChecks, 0, sizeof(costlyChecks));
     std::memset(startOvers, 0, sizeof(startOvers));
@@ -433,6 +459,58 @@ void plainStartOver(const std::vector<u8>& rest) {
     check(entries == 1);
     check(device->peerId == kNewRunId && device->ports[RelayStreamMavlink] == mavlinkPort);
     check(device->ports[RelayStreamVideo] == videoPort);
+    return true;
+}
+
+// With encryption off, after the device's start-over, a neighbour at its address with sockets of its
+// own: (a) a hello under its own id forged from the device's video endpoint, then one from its MAVLink
+// socket; the device starts over again and says no hello on the video stream, and a hello under its
+// id on the video stream from another port comes after the window; (b) the device starts over once
+// more, the neighbour takes the video window under the new id and two seconds later says hello under
+// an id of its own from that video socket, then from its MAVLink socket. The device keeps its MAVLink
+// endpoint and its peer id, and is one entry; the endpoint checks of every datagram hold.
+void plainNeighbour(const std::vector<u8>& rest) {
+    SecureLinkHost* host = &world.host;
+    const SecureLinkPeer* device = &host->peers[0];
+    u16 mavlinkPort = device->ports[RelayStreamMavlink];
+    u16 videoPort = device->ports[RelayStreamVideo];
+    if (!device->address.family || !mavlinkPort || !videoPort) return;
+    u8 key[32];
+    for (i32 i = 0; i < 32; i++) key[i] = (u8)(0x90 ^ i ^ rest[0]);
+    u64 now = kInputTime + 4 * kSecureLinkStartOverInterval;
+    auto hello = [&](u16 peerId, u32 stream, u16 port) {
+        std::memset(costlyChecks, 0, sizeof(costlyChecks));
+        std::memset(startOvers, 0, sizeof(startOvers));
+        std::vector<u8> bytes = helloOf(peerId, key, rest.data() + 1, rest.size() > 32 ? 32 : rest.size() - 1);
+        toHost(bytes, stream, 0, port, false, now);
+        exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, now);
+    };
+    auto deviceRun = [&](u16 peerId) {  // its MAVLink endpoint, and its one entry
+        check(device->address.family && device->peerId == peerId && device->ports[RelayStreamMavlink] == mavlinkPort);
+        i32 entries = 0;
+        for (const SecureLinkPeer& peer : host->peers) entries += peer.address.family && peer.peerId == peerId;
+        check(entries == 1);
+    };
+    constexpr u16 kNeighbourPort = 47000;
+    hello(0x0BAD, RelayStreamVideo, videoPort);
+    hello(0x0BAD, RelayStreamMavlink, kNeighbourPort);
+    deviceRun(0x4321);
+
+    hello(0x4322, RelayStreamMavlink, mavlinkPort);
+    deviceRun(0x4322);
+    now += kSecureLinkNewRunWindow;
+    hello(0x4322, RelayStreamVideo, kNeighbourPort + 1);
+    check(device->ports[RelayStreamVideo] == videoPort);
+
+    now += kSecureLinkStartOverInterval;
+    hello(0x4323, RelayStreamMavlink, mavlinkPort);
+    now += kSecureLinkStartOverInterval / 2;
+    hello(0x4323, RelayStreamVideo, kNeighbourPort + 1);
+    check(device->ports[RelayStreamVideo] == kNeighbourPort + 1);  // the window: a neighbour may take the video
+    now += 2 * kSecureLinkStartOverInterval;
+    hello(0x0BAE, RelayStreamVideo, kNeighbourPort + 1);
+    hello(0x0BAE, RelayStreamMavlink, kNeighbourPort);
+    deviceRun(0x4323);
 }
 
 }  // namespace
@@ -535,6 +613,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     endDrains();
     if (!earlierSession && !world.preferences.relayModeDisableEncryption) laterFrames(rest);
-    if (world.preferences.relayModeDisableEncryption) plainStartOver(rest);
+    if (world.preferences.relayModeDisableEncryption) {
+        if (plainStartOver(rest)) plainNeighbour(rest);
+    }
     return 0;
 }

@@ -155,7 +155,7 @@ TEST_F(Link, SealedDatagramsReadAndWrittenByPythonCryptographyMatchBothWays) {
         sent.push_back(packet(length, (u8)length));
         ByteWriter writer = makeByteWriter(sent.back().data(), (i64)length);
         writer.length = (i64)length;
-        relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+        relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer, now);
     }
     std::vector<Datagram> fromHost = takeQueued(hostSocket.get());
     ASSERT_EQ(fromHost.size(), sent.size() + 2);  // the password and the host's state first
@@ -235,8 +235,8 @@ TEST_F(Link, ChangedWrongKeyReplayedTruncatedAndForeignDatagramsAreDroppedAndCha
     std::vector<u8> inner = packet(40, 9);
     ByteWriter writer = makeByteWriter(inner.data(), (i64)inner.size());
     writer.length = (i64)inner.size();
-    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
-    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer, now);
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer, now);
     std::vector<Datagram> fromHost = takeQueued(hostSocket.get());
     ASSERT_EQ(fromHost.size(), 2u);
     ByteWriter* slot = queueSocketPacket(&hostAddress, clientSocket.get());
@@ -273,6 +273,7 @@ TEST_F(Link, ChangedWrongKeyReplayedTruncatedAndForeignDatagramsAreDroppedAndCha
     SecureLinkClientIdentity strangerIdentity = clientIdentity;
     ASSERT_EQ(generateX25519KeyPair(strangerIdentity.privateKey, strangerIdentity.publicKey), 0);
     stranger->identity = &strangerIdentity;
+    stranger->server = hostAddress;
     std::vector<u8> key(fromHost[0].bytes.begin(), fromHost[0].bytes.begin() + 3);
     key[0] = SecureLinkHostKey;
     key.insert(key.end(), hostIdentity.publicKey, hostIdentity.publicKey + 32);
@@ -281,7 +282,6 @@ TEST_F(Link, ChangedWrongKeyReplayedTruncatedAndForeignDatagramsAreDroppedAndCha
     u32 length = (u32)key.size();
     receiveFromSecureLinkHost(&data, &length, stranger.get(), nullptr, now);
     ASSERT_EQ(stranger->keys.ready, 1u);
-    stranger->server = hostAddress;
     slot = queueSocketPacket(&hostAddress, clientSocket.get());
     appendBytes(inner.data(), (i64)inner.size(), slot);
     encryptSecureLinkSendQueue(stranger.get(), clientSocket.get());
@@ -305,7 +305,7 @@ TEST_F(Link, ChangedWrongKeyReplayedTruncatedAndForeignDatagramsAreDroppedAndCha
     EXPECT_TRUE(unchanged());
     std::vector<Datagram> later;
     for (i32 i = 0; i < 64; i++) {
-        relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+        relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer, now);
         later.push_back(takeQueued(hostSocket.get())[0]);
     }
     EXPECT_EQ(hex(toClient(later.back().bytes)), hex(inner));
@@ -323,7 +323,7 @@ TEST_F(Link, WithEncryptionDisabledEverythingGoesPlainAndNothingSealedLeavesWith
     std::vector<u8> inner = packet(30, 3);
     ByteWriter writer = makeByteWriter(inner.data(), (i64)inner.size());
     writer.length = (i64)inner.size();
-    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer, now);
     std::vector<Datagram> plain = takeQueued(hostSocket.get());
     ASSERT_EQ(plain.size(), 3u);  // the password, the state and the packet, no key
     EXPECT_EQ(plain[0].bytes[0], SecureLinkControlPassword);
@@ -345,7 +345,7 @@ TEST_F(Link, WithEncryptionDisabledEverythingGoesPlainAndNothingSealedLeavesWith
     // Encryption on again: an undecided peer gets nothing, a granted one only sealed datagrams.
     preferences->relayModeDisableEncryption = 0;
     setSecureLinkPeerDecision(host.get(), &host->peers[0], 0);
-    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer, now);
     EXPECT_TRUE(takeQueued(hostSocket.get()).empty());
     EXPECT_EQ(toHost(inner, clientAddress).peer, nullptr);
     setSecureLinkPeerDecision(host.get(), &host->peers[0], SecureLinkGrantTelemetry);
@@ -354,7 +354,7 @@ TEST_F(Link, WithEncryptionDisabledEverythingGoesPlainAndNothingSealedLeavesWith
     exchangeKeysWithNewSecureLinkPeers(host.get(), RelayStreamMavlink, preferences.get(), now);  // the drain's end
     sendSecureLinkPublicKey(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), now);
     sendSecureLinkStateUpdates(host.get(), hostSocket.get(), nullptr, 0, preferences.get(), now);
-    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer, now);
     std::vector<Datagram> sealed = takeQueued(hostSocket.get());
     ASSERT_EQ(sealed.size(), 4u);  // the key, the device's own password, the state and the packet
     EXPECT_EQ(sealed[0].bytes[0], SecureLinkHostKey);
@@ -515,7 +515,7 @@ TEST_F(Link, AnotherHostKeyNeverRekeysALiveLink) {
     std::vector<u8> inner = packet(20, 1);
     ByteWriter writer = makeByteWriter(inner.data(), (i64)inner.size());
     writer.length = (i64)inner.size();
-    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer);
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamMavlink, preferences.get(), &writer, now);
     EXPECT_EQ(hex(toClient(takeQueued(hostSocket.get())[0].bytes)), hex(inner));
 
     now += kSecureLinkHostSilence;
@@ -661,7 +661,7 @@ TEST_F(Link, EachStreamOpensOnlyWhatWasSealedForIt) {
     std::vector<u8> inner = packet(20, 4);
     ByteWriter writer = makeByteWriter(inner.data(), (i64)inner.size());
     writer.length = (i64)inner.size();
-    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamVideo, preferences.get(), &writer);
+    relayPacketToPeers(host.get(), hostSocket.get(), RelayStreamVideo, preferences.get(), &writer, now);
     std::vector<Datagram> video = takeQueued(hostSocket.get());
     ASSERT_EQ(video.size(), 1u);
     EXPECT_TRUE(toClient(video[0].bytes).empty());
@@ -827,6 +827,34 @@ TEST_F(Link, BothSidesShowTheFingerprintPythonComputes) {
     ASSERT_EQ(generateX25519KeyPair(otherPrivate, otherKey), 0);
     FixedString other = secureLinkFingerprint(hostIdentity.publicKey, otherKey);
     EXPECT_NE(std::string(other.text, other.length), std::string(atHost.text, atHost.length));
+}
+
+}  // namespace
+
+namespace {
+
+// The connection switched away and back: in the frame it comes back, the record reads what came from
+// the host's endpoint before it says hello. The earlier session's host key and entry nonce, and its
+// sealed datagrams (a password among them), take nothing, and the password the device keeps stays.
+TEST_F(Link, AStoppedRecordTakesNothingUntilItStartsOver) {
+    connect(SecureLinkGrantTelemetry | SecureLinkGrantControl);
+    if (HasFatalFailure()) return;
+    sendSecureLinkStateUpdates(host.get(), hostSocket.get(), &gamepad, 0, preferences.get(), now);
+    std::vector<Datagram> captured = takeQueued(hostSocket.get());  // the password and the host's state
+    for (Datagram& datagram : captured) toClient(datagram.bytes);
+    ASSERT_EQ(std::memcmp(clientIdentity.relayPassword, hostIdentity.controllingListenerPassword, 8), 0);
+    std::vector<u8> hostKey = {SecureLinkHostKey, (u8)clientIdentity.peerId, (u8)(clientIdentity.peerId >> 8)};
+    hostKey.insert(hostKey.end(), hostIdentity.publicKey, hostIdentity.publicKey + 32);
+    hostKey.insert(hostKey.end(), host->peers[0].hostNonce, host->peers[0].hostNonce + kSecureLinkHostNonceBytes);
+    const u8 kept[8] = {1, 2, 3, 4, 5, 6, 7, 8};  // given since
+    std::memcpy(clientIdentity.relayPassword, kept, 8);
+
+    stopSecureLinkClient(client.get());
+    now += 20000;
+    EXPECT_TRUE(toClient(hostKey).empty());
+    for (Datagram& datagram : captured) EXPECT_TRUE(toClient(datagram.bytes).empty());
+    EXPECT_EQ(client->keys.ready, 0u);
+    EXPECT_EQ(std::memcmp(clientIdentity.relayPassword, kept, 8), 0);
 }
 
 }  // namespace
