@@ -177,6 +177,9 @@ enum SecureLinkType : u8 {
     SecureLinkHostState = 6,
 };
 
+// Whether a datagram's first byte is one of the link's own types.
+inline bool isSecureLinkType(u8 type) { return type >= SecureLinkHostKey && type <= SecureLinkHostState; }
+
 // A peer's user decision (0 = undecided), a hello's streams wanted and the host state's grants (where
 // control means that the peer controls).
 enum SecureLinkGrant : u32 {

@@ -239,7 +239,7 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
         // Stopped (or never started): its key pair may be the one an earlier session counted under,
         // and the host key and nonce of that session travel in the clear. Until its next hello has
         // started it over (with a fresh key pair) it takes nothing from the link.
-        if (type >= SecureLinkHostKey && type <= SecureLinkHostState) *length = 0;
+        if (isSecureLinkType(type)) *length = 0;
         return;
     }
     followIdentity(client);

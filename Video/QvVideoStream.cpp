@@ -218,16 +218,20 @@ void controlQvVideoStream(Socket* videoSocket, Socket* videoRelaySocket, SecureL
         updateSocket(&datagram, videoSocket, active ? server->family : 0, SocketModeUdp, 0,
                      &preferences->videoNetworkInterface, nullptr, 0);
         if (!datagram.received) break;
-        // Only the configured server sends this stream; a relaying app sends it, and everything of its
-        // link, from its video port.
-        if (!sameAddress(&datagram.source, server) || (secureLinkClient && !sameEndpoint(&datagram.source, server))) {
+        // Only the configured server (or the relaying app there) sends this stream. A relaying app sends
+        // everything of its link from its video port: only that endpoint is heard by the link, and once
+        // the link holds keys nothing else of the address is taken.
+        bool linkEndpoint = secureLinkClient && sameEndpoint(&datagram.source, server);
+        bool linkOnly = secureLinkClient && (secureLinkClient->keys.ready ||
+                                             (datagram.length > 0 && isSecureLinkType(datagram.data[0])));
+        if (!sameAddress(&datagram.source, server) || (!linkEndpoint && linkOnly)) {
             stats->strangerDatagrams++;
             videoSocket->unknownSenderDatagrams++;
         } else {
             stream->streamingFrom = *server;
             u8* data = datagram.data;
             u32 length = datagram.length;
-            if (secureLinkClient) receiveFromSecureLinkHost(&data, &length, secureLinkClient, nullptr, (u64)now);
+            if (linkEndpoint) receiveFromSecureLinkHost(&data, &length, secureLinkClient, nullptr, (u64)now);
             handleQvDatagram(stream, data, length, h264, relayHost, videoRelaySocket, preferences, slots, now);
         }
         // What is left waits in the socket for the next frame.
