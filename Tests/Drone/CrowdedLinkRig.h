@@ -398,9 +398,13 @@ struct CrowdedLink : ::testing::Test {
         withDeviceUntil(device, [&] { return (peer = listedPeer(host.get(), device->identity.peerId)) != nullptr; });
         return peer;
     }
-    // With encryption off, the device listed and saying hello on both streams, with the user's decision
-    // on it: its entry (null when that did not come about within about five seconds).
-    SecureLinkPeer* listPlainDeviceWithVideo(Device* device, u16 relayPort, u16 videoPort, u32 decision) {
+    // Both relay ports open and, with encryption off, the device listed and saying hello on both
+    // streams, with the user's decision on it: its entry (null when that did not come about within
+    // about five seconds).
+    SecureLinkPeer* startRelaysWithPlainDevice(Device* device, u32 decision) {
+        u16 relayPort = startRelay();
+        u16 videoPort = startVideoRelay();
+        if (::testing::Test::HasFailure()) return nullptr;
         SecureLinkPeer* peer = listPlainDevice(device, relayPort);
         if (!peer) return nullptr;
         device->hosts[RelayStreamVideo] = makeAddressRecord(4, kLoopback, videoPort);

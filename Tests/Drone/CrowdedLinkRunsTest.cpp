@@ -27,13 +27,11 @@ bool grantedOnly(const Bytes& got) {
 TEST_F(CrowdedLink, ANeighbourNeverTakesADeviceThatStartsOver) {
     Sender drone;
     freshWithDrone(drone);
-    u16 relayPort = startRelay();
-    u16 videoPort = startVideoRelay();
-    if (HasFailure()) return;
     Device controller;
-    const u32 everything = SecureLinkGrantTelemetry | SecureLinkGrantVideo | SecureLinkGrantControl;
-    SecureLinkPeer* peer = listPlainDeviceWithVideo(&controller, relayPort, videoPort, everything);
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(
+        &controller, SecureLinkGrantTelemetry | SecureLinkGrantVideo | SecureLinkGrantControl);
     ASSERT_NE(peer, nullptr);
+    u16 relayPort = preferences->relayModePort, videoPort = videoRelayPort;
     ASSERT_TRUE(withDeviceUntil(&controller, [&] { return host->controllingPeer == peer; }, 20000));
 
     Sender neighbour, neighbourVideo;
@@ -102,12 +100,8 @@ TEST_F(CrowdedLink, ANeighbourNeverTakesADeviceThatStartsOver) {
 // its video hello comes before its MAVLink hello: one entry, with its grants, and its video at the new
 // port.
 TEST_F(CrowdedLink, ADeviceWhoseVideoHelloComesFirstIsOneEntry) {
-    u16 relayPort = startRelay();
-    u16 videoPort = startVideoRelay();
-    if (HasFailure()) return;
     Device device;
-    SecureLinkPeer* peer =
-        listPlainDeviceWithVideo(&device, relayPort, videoPort, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(&device, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
     ASSERT_NE(peer, nullptr);
     crowdNow += kSecureLinkStartOverInterval;
 
@@ -208,12 +202,8 @@ TEST_F(CrowdedLink, AHelloUnderAnIdADeviceGaveUpIsAReplay) {
 // With encryption off, a device granted telemetry and video stops saying hello: four seconds later
 // neither reaches its sockets, and with its next hello both do again.
 TEST_F(CrowdedLink, ASilentDeviceIsSentNothing) {
-    u16 relayPort = startRelay();
-    u16 videoPort = startVideoRelay();
-    if (HasFailure()) return;
     Device device;
-    SecureLinkPeer* peer =
-        listPlainDeviceWithVideo(&device, relayPort, videoPort, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(&device, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
     ASSERT_NE(peer, nullptr);
     // A HEARTBEAT and a video packet relayed, and sent by a frame: how many of them the device got.
     auto relayedGot = [&] {

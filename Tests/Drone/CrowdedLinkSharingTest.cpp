@@ -299,12 +299,8 @@ TEST_F(CrowdedLink, NewDevicesBeyondTheFreePlacesWaitTheirTurn) {
 // from its MAVLink endpoint, its video from a new socket: within a second the host's video for it
 // goes to the new port, and it is one entry.
 TEST_F(CrowdedLink, WithEncryptionOffADeviceThatStartsOverGetsItsVideoAgain) {
-    u16 relayPort = startRelay();
-    u16 videoPort = startVideoRelay();
-    if (HasFailure()) return;
     Device device;
-    SecureLinkPeer* peer =
-        listPlainDeviceWithVideo(&device, relayPort, videoPort, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(&device, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
     ASSERT_NE(peer, nullptr);
     for (int i = 0; i < 100; i++) {  // two seconds of it running
         crowdNow += 20000;
