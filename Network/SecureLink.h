@@ -57,7 +57,9 @@
 // kSecureLinkGoneExpiry. The peer id and key of an entry that leaves because its device started over
 // are retired at its address: the device never says hello under them again, so hellos under them from
 // there (a neighbour replaying them) are counted and dropped, and no entry that looks like the
-// device's earlier run is listed again. Telemetry and video go only to peers heard within 3 s.
+// device's earlier run is listed again. What goes to a peer's port on a stream (telemetry, video, its
+// password, the host's state, the host key) goes only while that port has been heard on that stream
+// within 3 s: a record that stopped, or a device gone, is sent nothing at a port that may be anyone's.
 //
 // Each client record says hello once a second, so the host hears every running device; the host costs
 // the link a check only where it can matter: a listed entry gets one hello checked a frame and stream
@@ -87,11 +89,15 @@
 // first MAVLink hello) is where its password, its state and its telemetry go, and a hello under a new
 // peer id from there is the device started over (at most once a second); no other port starts an entry
 // over, and the endpoint moves only to a new entry that proves the entry's password (the device started
-// over elsewhere). A hello under a listed peer id from another port of its address changes nothing (a
-// device whose port changed starts over, as one with a new peer id does), but for the first hello of a
-// device's new run on the video stream within kSecureLinkNewRunWindow of its start-over, which sets its
-// video port (its new run may have a new socket there; a neighbour at its address that says hello
-// under the new peer id first gets that video). A listed device that
+// over elsewhere). An endpoint that is a listed entry's port on a stream is that entry's: a hello under
+// another peer id from there lists nothing. A hello under a listed peer id from another port of its
+// address than the entry's on the stream changes nothing (a device whose port changed starts over, as
+// one with a new peer id does). A device that starts over is sent nothing more at its earlier video
+// port: the first hello of its new run on the video stream, however late, sets the port there (its new
+// run may have a new socket), once the new session has proved the entry's password at the MAVLink
+// endpoint; an entry that holds no password (and so is sent no video) takes its first one. So a hello
+// under its peer id forged from its endpoint brings nobody its video; a neighbour at its address that
+// reads its traffic and says hello under its new peer id first gets that video. A listed device that
 // keeps saying hello keeps its place: an undecided one gives way to a new device only once it has been
 // silent for 3 s, and new devices beyond the free places wait, counted, until one is free. The client
 // forms its proof over the host key and entry nonce that the host's plain state carries. A client that
@@ -112,11 +118,11 @@ constexpr u16 kSecureLinkVideoPort = 32423;
 constexpr u64 kSecureLinkKeyInterval = 1000000;      // the host key to each peer, per stream
 constexpr u64 kSecureLinkStateInterval = 500000;     // the host's state to each peer
 constexpr u64 kSecureLinkPasswordInterval = 1000000; // the control password to the granted peer
-constexpr u64 kSecureLinkPasswordHeardWithin = 3000000;
 constexpr u64 kSecureLinkHostSilence = 3000000;      // a client whose host is silent this long takes a new host key
 constexpr u64 kSecureLinkHelloInterval = 1000000;    // every client record's hello
 // A listed peer not heard for this long has gone silent (the sharing list says so); an earlier session
-// of a device that started over leaves the list then.
+// of a device that started over leaves the list then. Its port on a stream not heard for this long is
+// sent nothing.
 constexpr u64 kSecureLinkPeerSilence = 3000000;
 // An undecided peer not heard for this long leaves the sharing list.
 constexpr u64 kSecureLinkUndecidedExpiry = 30000000;
@@ -125,9 +131,6 @@ constexpr u64 kSecureLinkUndecidedExpiry = 30000000;
 constexpr u64 kSecureLinkGoneExpiry = 60000000;
 // With encryption off, one endpoint starts over (a hello under a new peer id) at most this often.
 constexpr u64 kSecureLinkStartOverInterval = 1000000;
-// With encryption off, the first hello of a device's new run on the video stream sets its port there
-// only this soon after the start-over (each client record says hello once a second).
-constexpr u64 kSecureLinkNewRunWindow = 3000000;
 // Peer ids and keys that devices gave up by starting over, remembered at their addresses.
 constexpr i32 kSecureLinkRetiredIds = 16;
 // Undecided peers that one address may hold on the sharing list, whether or not they completed the
@@ -247,10 +250,12 @@ struct SecureLinkPeer {
     u16 peerId;
     u8 streamsWanted;
     u16 ports[kSecureLinkStreams];  // the source port of its hello on each stream's socket; 0 = none
-    // With encryption off, bit s: the device started over under its peer id on another stream and has
-    // not said hello on stream s since; the first hello under that id from its address on stream s
-    // sets the stream's port (its new run may have a new socket there).
-    u32 newRunPorts;
+    u64 heardTimes[kSecureLinkStreams];  // when its port on each stream was last heard there; 0 = never
+    // With encryption off: the port of the session's first hello under its peer id on the video stream
+    // while it held a password not yet proved (0: none), and when it came; the video port once the
+    // session proves the password.
+    u16 videoPortAwaitingProof;
+    u64 videoHelloAwaitingProofTime;
     u8 publicKey[32];
     u8 hostNonce[kSecureLinkHostNonceBytes];  // drawn when the peer was listed; in its keys
     SecureLinkKeys keys;  // not ready while it is listed with encryption off
@@ -322,8 +327,12 @@ struct SecureLinkHost {
     // the peer in control, or not its MAVLink port), dropped unopened.
     u64 dataNotInControl[kSecureLinkStreams];
     // Per stream, with encryption off: hellos under a listed peer id from another port of its address
-    // than the entry's, which change nothing.
+    // than the entry's, which change nothing; hellos from a listed entry's endpoint on the stream under
+    // another peer id, which list nothing and move nothing; and video hellos of an entry that holds a
+    // password its session has not proved yet, which set no port.
     u64 hellosFromOtherPorts[kSecureLinkStreams];
+    u64 hellosAtOtherEntries[kSecureLinkStreams];
+    u64 hellosAwaitingProof[kSecureLinkStreams];
     // Per stream: hellos of new devices that found no place on the sharing list (they wait for one).
     u64 hellosWithoutPlace[kSecureLinkStreams];
     // Per stream: hellos under a peer id and key that a device of their address gave up by starting
@@ -393,18 +402,20 @@ bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* ad
 
 // Host side, once per frame and stream before the relay socket is drained: the host's public key, with
 // the peer's host nonce, in answer to the hellos taken since the last call (at the ports they came
-// from), and to every listed peer not served on that stream for more than 1 s at the stream's port. A
-// listed peer without keys (listed while encryption was off) waits for the next drain's key exchanges.
-// On the video stream it also sends the host's state (each peer's grants) from that stream's port every
-// half second, as sendSecureLinkStateUpdates does on the MAVLink stream.
+// from), and to every listed peer not served on that stream for more than 1 s at the stream's port while
+// that port is heard. A listed peer without keys (listed while encryption was off) waits for the next
+// drain's key exchanges. On the video stream it also sends the host's state (each peer's grants) from
+// that stream's port every half second to the video ports heard within 3 s, as
+// sendSecureLinkStateUpdates does on the MAVLink stream (a new session's first state at once).
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
 // Host side, once per frame: drops undecided peers not heard for 30 s and the undecided earlier sessions
 // of devices that started over once silent for 3 s (also one that never completed a sealed hello at
 // the address and port where another entry proved its password, whichever was listed first; an entry
-// the user decided on is never dropped here), names the controlling peer, sends every peer heard
-// within 3 s that holds a password not yet proved its password (once a second at most), and the host's
-// state on the MAVLink stream to every peer (the controller only to those granted something). The
+// the user decided on is never dropped here), names the controlling peer, sends every peer whose
+// MAVLink port was heard within 3 s and that holds a password not yet proved its password (once a
+// second at most), and the host's state on the MAVLink stream to every such peer, every half second
+// (a new session's first state at once; the controller only to those granted something). The
 // controlling listener of an earlier run that comes back undecided and proves the password it was
 // given is granted control and telemetry again. A password that could not be drawn (all zero) is drawn
 // again here.
@@ -431,12 +442,14 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // a key exchange but with a fresh host nonce (within the frame's key exchanges, when it finds a place:
 // else its hello is counted and it waits), a hello under a new peer id from a listed peer's MAVLink
 // endpoint takes that entry over (control then waits for a new proof; once a second at most), and from
-// nowhere else; only a plain block of the exact form is read, and a hello sets a stream's port that the
-// entry has none of yet; one under a listed peer id from another port than the entry's on the stream is
-// counted and changes nothing, except the first on the video stream within kSecureLinkNewRunWindow of
-// the device's start-over under that id (its new run's socket there), which sets the port; an
-// undecided entry that the new run's video hello listed apart joins the entry at the MAVLink endpoint
-// where it starts over, giving it its video port (never a MAVLink port). A new entry's hello that
+// nowhere else: a hello under another peer id from a listed entry's endpoint on the stream lists
+// nothing and moves nothing, counted. A start-over leaves the entry no video port. Only a plain block
+// of the exact form is read, and a hello sets a stream's port that the entry has none of yet (on the
+// video stream, for an entry that holds a password, only once its session has proved it: the session's
+// first such hello is counted and its port taken with the proof); one under a listed peer id from
+// another port than the entry's on the stream is counted and changes nothing. An undecided entry that
+// the new run's video hello listed apart leaves when the device starts over under its id at its MAVLink
+// endpoint, its video port taken as the new run's video hello would be. A new entry's hello that
 // proves the password of an entry at its address is that device started over: it takes over that entry
 // (its decision, password and place on the list), which leaves. The peer id and key that a device gave
 // up by starting over are retired at its address: a hello under them from there is a replay, counted
@@ -462,9 +475,10 @@ void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const 
 // Host side: the endpoints on the stream's socket of the peers the user decided on and of the peer in
 // control (at most capacity); their count.
 i32 grantedSecureLinkEndpoints(const SecureLinkHost* host, u32 stream, AddressRecord* endpoints, i32 capacity);
-// Host side: queues one packet for every peer the user granted that stream and heard within
-// kSecureLinkPeerSilence (a device says hello every second: one that crashed or moved is sent nothing
-// until it is heard again), sealed for each (plain with encryption off).
+// Host side: queues one packet for every peer the user granted that stream whose port on the stream
+// was heard within kSecureLinkPeerSilence (each client record says hello every second: one that
+// stopped, crashed or moved is sent nothing until it is heard again), sealed for each (plain with
+// encryption off).
 void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                         const ByteWriter* packet, u64 now);
 // The user's decision on a peer (SecureLinkGrant bits). Granting control makes the peer the controlling

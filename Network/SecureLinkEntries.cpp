@@ -51,19 +51,20 @@ bool keyUnchanged(SecureLinkHost* host, const SecureLinkPeer* peer, const HelloH
 
 // The port a hello proved as the entry's own on its stream (sealed under its keys, or with encryption
 // off the device's own): the stream's datagrams go there, and the MAVLink one is the entry's endpoint,
-// where its password, its state and its telemetry go. A new run's port is its own from then on.
+// where its password, its state and its telemetry go.
 void setHelloPort(SecureLinkPeer* peer, u32 stream, u16 port) {
     peer->ports[stream] = port;
-    peer->newRunPorts &= ~(1u << stream);
     if (stream == RelayStreamMavlink) peer->address.port = port;
 }
 
-// A hello that asks the streams of its header byte: what it wants, and that it was heard.
-void heardHello(SecureLinkPeer* peer, u8 streams, u64 now) {
+// A hello that asks the streams of its header byte: what it wants, and that it was heard (on its
+// stream too when it came from the entry's port there: what goes to that port goes while it is heard).
+void heardHello(SecureLinkPeer* peer, u8 streams, u32 stream, const AddressRecord* source, u64 now) {
     peer->streamsWanted |= streams;
     if (streams & SecureLinkGrantControl) peer->pending = 1;
     if (peer->userDecision == 0) peer->counter++;
     peer->lastHeardTime = now;
+    if (peer->ports[stream] && peer->ports[stream] == source->port) peer->heardTimes[stream] = now;
 }
 
 // The hello checks of the frame a hello under the peer's id spends: its own port's on the stream, or the
@@ -318,7 +319,7 @@ void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello
         }
         std::memcpy(peer->hostNonce, nonce, sizeof(nonce));
         peer->keys = keys;
-        heardHello(peer, hello->streams, now);
+        heardHello(peer, hello->streams, stream, &hello->source, now);
         rememberServed(host, stream, &hello->source, now);
     }
     answerHello(host, stream, hello->peerId, &hello->source);
@@ -334,7 +335,7 @@ SecureLinkPeer* unsealedHello(SecureLinkHost* host, SecureLinkPeer* peer, u32 st
     u16 port = hello->source->port;
     if (sealedPart) host->unopenedHellos[stream]++;
     if (!peer->keys.ready) {  // listed while encryption was off: its keys wait for a key exchange
-        if (peer->ports[stream] == port) peer->lastHeardTime = now;
+        if (peer->ports[stream] == port) peer->lastHeardTime = peer->heardTimes[stream] = now;
         waitForKeyExchange(host, stream, hello->peerId, hello->publicKey, hello->streams, hello->source);
         return nullptr;
     }
@@ -344,7 +345,7 @@ SecureLinkPeer* unsealedHello(SecureLinkHost* host, SecureLinkPeer* peer, u32 st
     }
     if (peer->ports[stream] && peer->ports[stream] != port) return nullptr;  // a header replayed
     answerHello(host, stream, hello->peerId, hello->source);
-    heardHello(peer, hello->streams, now);
+    heardHello(peer, hello->streams, stream, hello->source, now);
     return peer;
 }
 
@@ -388,7 +389,7 @@ SecureLinkPeer* receiveSealedHello(SecureLinkHost* host, const SocketResult* dat
     acceptReplayCounter(&peer->windows[stream], counter);
     peer->verified = 1;
     setHelloPort(peer, stream, hello.source->port);
-    heardHello(peer, hello.streams, now);
+    heardHello(peer, hello.streams, stream, hello.source, now);
     readHelloBlock(host, peer, stream, false, block, blockLength);
     return peer;
 }
@@ -407,12 +408,42 @@ SecureLinkPeer* listedApartJoining(SecureLinkHost* host, SecureLinkPeer* peer, u
     return device && device != peer ? peer : nullptr;
 }
 
-// The first hello of a device's new run on the video stream, within kSecureLinkNewRunWindow of its
-// start-over, may come from a new socket: it sets the entry's video port, from whatever port of its
-// address it comes.
-bool inNewRunWindow(const SecureLinkPeer* peer, u32 stream, u64 now) {
-    return stream == RelayStreamVideo && (peer->newRunPorts >> stream & 1) &&
-           now - peer->sessionTime < kSecureLinkNewRunWindow;
+// Whether a hello under a listed entry's id may give the entry the stream's port it has none of yet.
+// An endpoint that is another entry's port on the stream belongs to that entry. On the video stream an
+// entry that holds a password takes a port only once its session has proved it (its device's MAVLink
+// record proves it at the entry's endpoint, where the password and the session's nonce go): a hello
+// under its id, which anyone who reads the traffic can copy, brings no granted video by itself, and no
+// clock decides how late the device's video record may speak. The session's first such hello waits for
+// the proof (takeVideoPortOnProof). An entry that holds none is sent no video: its first hello there
+// sets its port. A hello that may not is counted.
+bool mayTakePort(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const AddressRecord* source, u64 now) {
+    const SecureLinkPeer* owner = peerAtEndpoint(host, stream, source);
+    if (owner && owner != peer) {
+        host->hellosAtOtherEntries[stream]++;
+        return false;
+    }
+    if (stream == RelayStreamVideo && holdsPassword(peer->password) && !peer->passwordProved) {
+        if (!peer->videoPortAwaitingProof) {
+            peer->videoPortAwaitingProof = source->port;
+            peer->videoHelloAwaitingProofTime = now;
+        }
+        host->hellosAwaitingProof[stream]++;
+        return false;
+    }
+    return true;
+}
+
+// The session has proved the entry's password: the video socket of its new run that said hello first
+// meanwhile is its video port now, unless another entry's endpoint took that port since.
+void takeVideoPortOnProof(SecureLinkHost* host, SecureLinkPeer* peer) {
+    u16 port = peer->videoPortAwaitingProof;
+    if (!port || !peer->passwordProved || peer->ports[RelayStreamVideo]) return;
+    peer->videoPortAwaitingProof = 0;
+    AddressRecord endpoint = peer->address;
+    endpoint.port = port;
+    if (peerAtEndpoint(host, RelayStreamVideo, &endpoint)) return;
+    peer->ports[RelayStreamVideo] = port;
+    peer->heardTimes[RelayStreamVideo] = peer->videoHelloAwaitingProofTime;
 }
 
 // The entry whose MAVLink endpoint a hello under a new peer id came from: its device started over.
@@ -426,11 +457,17 @@ SecureLinkPeer* entryStartingOver(SecureLinkHost* host, u32 stream, const Addres
 }
 
 // A place for a new device, listed at once without a key exchange: a hello under an id retired at its
-// address is a replay; one that finds no place waits, saying hello, until one is free; new devices are
-// listed within the frame's key exchanges (a real client says hello again a second later).
+// address is a replay; one from a listed entry's endpoint on the stream lists nothing (the endpoint is
+// that entry's: its device's own new run starts over at its MAVLink endpoint); one that finds no place
+// waits, saying hello, until one is free; new devices are listed within the frame's key exchanges (a
+// real client says hello again a second later).
 SecureLinkPeer* placeForPlainPeer(SecureLinkHost* host, const HelloHeader* hello, u32 stream, u64 now,
                                   SecureLinkReceived* out) {
     if (replaysEarlierRun(host, hello, stream)) return nullptr;
+    if (peerAtEndpoint(host, stream, hello->source)) {
+        host->hellosAtOtherEntries[stream]++;
+        return nullptr;
+    }
     host->unlistedHellos[stream]++;
     SecureLinkPeer* place = freePeer(host, hello->source, now, true);
     if (!place) {
@@ -449,11 +486,17 @@ SecureLinkPeer* placeForPlainPeer(SecureLinkHost* host, const HelloHeader* hello
 // for the proof of the password): the entry just listed, or its device started over, which keeps its
 // one entry and the user's decision while control waits for a new proof. A device that started over
 // gave up its earlier id (retired at its address); one that takes a retired id back from its own
-// endpoint holds it again.
+// endpoint holds it again. Its earlier run's video socket may be closed, and anyone's next: nothing of
+// the video stream goes there from now on, and the new run's video hello sets the port anew
+// (mayTakePort).
 void startPlainSession(SecureLinkHost* host, SecureLinkPeer* peer, bool startsOver, const HelloHeader* hello,
                        const u8* nonce, u64 now) {
     if (host->controllingPeer == peer) host->controllingPeer = nullptr;
-    if (startsOver) retirePeerId(host, peer);
+    if (startsOver) {
+        retirePeerId(host, peer);
+        peer->ports[RelayStreamVideo] = 0;
+        peer->heardTimes[RelayStreamVideo] = 0;
+    }
     SecureLinkRetiredId* retired = findRetired(host, hello->peerId, hello->publicKey, hello->source);
     if (retired) *retired = SecureLinkRetiredId{};
     peer->peerId = hello->peerId;
@@ -464,33 +507,35 @@ void startPlainSession(SecureLinkHost* host, SecureLinkPeer* peer, bool startsOv
     peer->passwordProved = 0;
     peer->passwordSentTime = 0;
     peer->sessionTime = now ? now : 1;
+    peer->videoPortAwaitingProof = 0;
     std::memset(peer->stateSentTime, 0, sizeof(peer->stateSentTime));  // the new session hears the nonce at once
     std::memset(peer->windows, 0, sizeof(peer->windows));
     std::memset(peer->sendCounters, 0, sizeof(peer->sendCounters));
-    peer->newRunPorts = 0;
 }
 
-// A device that started over is its new run on the video stream too: an entry its new run was listed
-// under apart gives it its video port (never a MAVLink port) and leaves; else its video port waits
-// for the new run's first hello there (inNewRunWindow).
-void joinNewRun(SecureLinkHost* host, SecureLinkPeer* peer, SecureLinkPeer* listedApart, u32 stream) {
-    if (stream == RelayStreamMavlink && listedApart && listedApart->ports[RelayStreamVideo]) {
+// A device that started over while its new run's video hello had listed it apart: that entry leaves,
+// and what it asked for stays with the device's entry. Its video port is the new run's first hello on
+// the video stream: it waits for the session's proof of the password (an entry that holds none takes
+// it at once).
+void joinNewRun(SecureLinkHost* host, SecureLinkPeer* peer, SecureLinkPeer* listedApart) {
+    if (!listedApart) return;
+    peer->streamsWanted |= listedApart->streamsWanted;
+    if (listedApart->ports[RelayStreamVideo] && !holdsPassword(peer->password)) {
         peer->ports[RelayStreamVideo] = listedApart->ports[RelayStreamVideo];
-    } else if (stream == RelayStreamMavlink && peer->ports[RelayStreamVideo]) {
-        peer->newRunPorts = 1u << RelayStreamVideo;
+        peer->heardTimes[RelayStreamVideo] = listedApart->heardTimes[RelayStreamVideo];
+    } else if (listedApart->ports[RelayStreamVideo]) {
+        peer->videoPortAwaitingProof = listedApart->ports[RelayStreamVideo];
+        peer->videoHelloAwaitingProofTime = listedApart->heardTimes[RelayStreamVideo];
     }
-    if (listedApart) {
-        peer->streamsWanted |= listedApart->streamsWanted;
-        if (host->controllingPeer == listedApart) host->controllingPeer = nullptr;
-        *listedApart = SecureLinkPeer{};
-    }
+    if (host->controllingPeer == listedApart) host->controllingPeer = nullptr;
+    *listedApart = SecureLinkPeer{};
 }
 
 // With encryption off no key proves who a peer is: a device is its endpoint, and its MAVLink endpoint
 // is where its password, its state and its telemetry go. A hello sets a stream's port the entry has
-// none of yet; one under the entry's id from another port of its address is not the device's and
-// changes nothing (but in the new run's window). A hello under a new id is a new device's, or its
-// device starting over at its MAVLink endpoint. Only a plain block of the exact form is read.
+// none of yet (mayTakePort); one under the entry's id from another port of its address is not the
+// device's and changes nothing. A hello under a new id is a new device's, or its device starting over
+// at its MAVLink endpoint. Only a plain block of the exact form is read.
 SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
                                   SecureLinkReceived* out) {
     HelloHeader hello = helloHeader(datagram);
@@ -498,11 +543,12 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     SecureLinkPeer* peer = findPeer(host, hello.peerId, source);
     SecureLinkPeer* listedApart = listedApartJoining(host, peer, stream, &hello);
     if (listedApart) peer = nullptr;
-    if (peer && peer->ports[stream] && peer->ports[stream] != source->port && !inNewRunWindow(peer, stream, now)) {
+    if (peer && peer->ports[stream] && peer->ports[stream] != source->port) {
         host->hellosFromOtherPorts[stream]++;
         return nullptr;
     }
     if (peer && !keyUnchanged(host, peer, &hello, stream)) return nullptr;
+    if (peer && !peer->ports[stream] && !mayTakePort(host, peer, stream, source, now)) return nullptr;
     u8 nonce[kSecureLinkHostNonceBytes] = {};
     bool session = !peer;  // a new session: listed now, or its device started over
     SecureLinkPeer* place = nullptr;
@@ -520,14 +566,15 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     }
     if (session) {
         startPlainSession(host, peer, !place, &hello, nonce, now);
-        joinNewRun(host, peer, listedApart, stream);
+        joinNewRun(host, peer, listedApart);
     }
     setHelloPort(peer, stream, source->port);
-    heardHello(peer, hello.streams, now);
+    heardHello(peer, hello.streams, stream, source, now);
     if (datagram->length > kHelloHeader) {
         if (takeKeyExchange(&peer->helloChecks[stream], now, 1)) {
             out->costly = 1;
             readHelloBlock(host, peer, stream, true, datagram->data + kHelloHeader, datagram->length - kHelloHeader);
+            takeVideoPortOnProof(host, peer);
         } else {
             host->hellosOverEntryChecks[stream]++;
         }

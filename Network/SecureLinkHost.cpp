@@ -67,15 +67,25 @@ AddressRecord peerDestination(const SecureLinkPeer* peer, u32 stream) {
     return destination;
 }
 
-// Queues one inner packet for a peer on a stream: sealed, or plain when encryption is off.
-void sendToPeer(SecureLinkPeer* peer, Socket* socket, u32 stream, const u8* inner, i64 innerLength, bool plain) {
-    if (!peer->ports[stream] || (!plain && !peer->keys.ready)) return;
+// Whether the entry's port on the stream has been heard within kSecureLinkPeerSilence. Each client
+// record says hello every second: a port silent longer (the record stopped, the device gone or moved)
+// may be anyone's now, and is sent nothing until it is heard again.
+bool heardOn(const SecureLinkPeer* peer, u32 stream, u64 now) {
+    u64 heard = peer->heardTimes[stream];
+    return heard && (now <= heard || now - heard <= kSecureLinkPeerSilence);
+}
+
+// Queues one inner packet for a peer on a stream, at its port there while that is heard: sealed, or
+// plain when encryption is off. False when nothing was queued.
+bool sendToPeer(SecureLinkPeer* peer, Socket* socket, u32 stream, const u8* inner, i64 innerLength, bool plain,
+                u64 now) {
+    if (!peer->ports[stream] || !heardOn(peer, stream, now) || (!plain && !peer->keys.ready)) return false;
     AddressRecord destination = peerDestination(peer, stream);
     ByteWriter* slot = queueSocketPacket(&destination, socket);
-    if (!slot) return;
+    if (!slot) return false;
     if (plain) {
         appendBytes(inner, innerLength, slot);
-        return;
+        return true;
     }
     appendU8(SecureLinkFromHost, slot);
     appendU16Le(peer->peerId, slot);
@@ -86,6 +96,7 @@ void sendToPeer(SecureLinkPeer* peer, Socket* socket, u32 stream, const u8* inne
     } else {
         slot->length = 0;  // too long to seal: sent empty rather than plain
     }
+    return true;
 }
 
 void appendHostKey(const SecureLinkHost* host, const SecureLinkPeer* peer, ByteWriter* slot) {
@@ -98,9 +109,9 @@ void appendHostKey(const SecureLinkHost* host, const SecureLinkPeer* peer, ByteW
 // The host's state for one peer on one stream: its own grants (control only while it controls, else
 // awaited while granted), and the host's controller only to a peer granted something (gamepad null:
 // none on this stream). With encryption off it carries the host key and the entry's nonce, which the
-// peer's proof is formed over.
-void sendHostState(const SecureLinkHost* host, SecureLinkPeer* peer, Socket* socket, u32 stream,
-                   const GamepadState* gamepad, u64 buttons, bool plain) {
+// peer's proof is formed over. False when it did not go (the port silent, or no keys yet).
+bool sendHostState(const SecureLinkHost* host, SecureLinkPeer* peer, Socket* socket, u32 stream,
+                   const GamepadState* gamepad, u64 buttons, bool plain, u64 now) {
     u8 bytes[7 + kFixedStringCapacity + 40 + 32 + kSecureLinkHostNonceBytes];
     ByteWriter state = makeByteWriter(bytes, sizeof(bytes));
     u32 grants = peer->userDecision & (SecureLinkGrantTelemetry | SecureLinkGrantVideo);
@@ -124,7 +135,7 @@ void sendHostState(const SecureLinkHost* host, SecureLinkPeer* peer, Socket* soc
         appendBytes(host->identity->publicKey, 32, &state);
         appendBytes(peer->hostNonce, kSecureLinkHostNonceBytes, &state);
     }
-    sendToPeer(peer, socket, stream, bytes, state.length, plain);
+    return sendToPeer(peer, socket, stream, bytes, state.length, plain, now);
 }
 
 }  // namespace
@@ -179,8 +190,7 @@ void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stre
         if (stream != RelayStreamVideo || !isListed(&peer) || (*sent && now - *sent < kSecureLinkStateInterval)) {
             continue;
         }
-        sendHostState(host, &peer, relaySocket, stream, nullptr, 0, plain);
-        *sent = now;
+        if (sendHostState(host, &peer, relaySocket, stream, nullptr, 0, plain, now)) *sent = now;
     }
     if (plain) return;
     for (i32 i = 0; i < answers; i++) {
@@ -200,7 +210,10 @@ void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stre
             waitForKeyExchange(host, stream, peer.peerId, peer.publicKey, 0, &source);
             continue;
         }
-        if (peer.keySentTime[stream] && now - peer.keySentTime[stream] <= kSecureLinkKeyInterval) continue;
+        if (!heardOn(&peer, stream, now) ||
+            (peer.keySentTime[stream] && now - peer.keySentTime[stream] <= kSecureLinkKeyInterval)) {
+            continue;
+        }
         AddressRecord destination = peerDestination(&peer, stream);
         ByteWriter* slot = queueSocketPacket(&destination, relaySocket);
         if (!slot) return;
@@ -240,24 +253,23 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     host->controllingPeer = granted && granted->passwordProved ? granted : nullptr;
     if (!relaySocket) return;
 
-    // Every device that holds a password it has not proved hears it while it is heard (it says hello
-    // every second), once a second at most, sealed (plain with encryption off).
+    // Every device that holds a password it has not proved hears it at its MAVLink port while that is
+    // heard (it says hello every second), once a second at most, sealed (plain with encryption off).
     for (SecureLinkPeer& peer : host->peers) {
-        if (!isListed(&peer) || !holdsPassword(peer.password) || peer.passwordProved || !peer.lastHeardTime ||
-            silentFor(&peer, now) >= kSecureLinkPasswordHeardWithin ||
+        if (!isListed(&peer) || !holdsPassword(peer.password) || peer.passwordProved ||
             (peer.passwordSentTime && now - peer.passwordSentTime < kSecureLinkPasswordInterval)) {
             continue;
         }
         u8 inner[9] = {SecureLinkControlPassword};
         std::memcpy(inner + 1, peer.password, 8);
-        sendToPeer(&peer, relaySocket, RelayStreamMavlink, inner, sizeof(inner), plain);
-        peer.passwordSentTime = now;
+        if (sendToPeer(&peer, relaySocket, RelayStreamMavlink, inner, sizeof(inner), plain, now)) {
+            peer.passwordSentTime = now;
+        }
     }
     for (SecureLinkPeer& peer : host->peers) {
         u64* sent = &peer.stateSentTime[RelayStreamMavlink];
         if (!isListed(&peer) || (*sent && now - *sent < kSecureLinkStateInterval)) continue;
-        sendHostState(host, &peer, relaySocket, RelayStreamMavlink, gamepad, buttons, plain);
-        *sent = now;
+        if (sendHostState(host, &peer, relaySocket, RelayStreamMavlink, gamepad, buttons, plain, now)) *sent = now;
     }
 }
 
@@ -300,7 +312,7 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
             return out;
         }
         acceptReplayCounter(&peer->windows[stream], counter);
-        peer->lastHeardTime = now;
+        peer->lastHeardTime = peer->heardTimes[stream] = now;
         peer->verified = 1;
         out->refused = 0;
         out->peer = peer;
@@ -311,7 +323,7 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
     // Plain MAVLink, taken only with encryption off and only from the MAVLink port of the peer in
     // control.
     if (plain && (type == 0xFD || type == 0xFE) && fromControllersMavlinkPort(host, &datagram->source, stream)) {
-        controlling->lastHeardTime = now;
+        controlling->lastHeardTime = controlling->heardTimes[stream] = now;
         out->refused = 0;
         out->peer = controlling;
         out->data = data;
@@ -338,9 +350,9 @@ void relayPacketToPeers(SecureLinkHost* host, Socket* relaySocket, u32 stream, c
     }
     bool plain = encryptionOff(preferences);
     for (SecureLinkPeer& peer : host->peers) {
-        if (!isListed(&peer) || !(peer.userDecision & streamGrant(stream))) continue;
-        if (silentFor(&peer, now) > kSecureLinkPeerSilence) continue;  // gone: its ports may be anyone's now
-        sendToPeer(&peer, relaySocket, stream, packet->data, packet->length, plain);
+        if (isListed(&peer) && (peer.userDecision & streamGrant(stream))) {
+            sendToPeer(&peer, relaySocket, stream, packet->data, packet->length, plain, now);
+        }
     }
 }
 

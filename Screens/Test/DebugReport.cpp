@@ -60,9 +60,10 @@ void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
 // A relay socket's hellos from peers not yet listed, those dropped over the frame's key exchanges,
 // those under a listed peer id that did not open, those of listed devices dropped over their one check
 // a frame, the sealed data of listed devices not in control, the plain hellos under listed peer ids
-// from other ports, the hellos of new devices that found the list full, the replayed hellos under
-// peer ids that devices gave up by starting over (and on the video port the listed devices' video
-// requests): a line each, when not 0.
+// from other ports, those from listed devices' ports under other peer ids, the video hellos of devices
+// whose session has not proved its password yet, the hellos of new devices that found the list full,
+// the replayed hellos under peer ids that devices gave up by starting over (and on the video port the
+// listed devices' video requests): a line each, when not 0.
 void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* writer) {
     appendCountLine(host->unlistedHellos[stream], "   1 hello from a peer not yet listed\n",
                     "   @ hellos from peers not yet listed\n", writer);
@@ -78,6 +79,12 @@ void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* write
     appendCountLine(host->hellosFromOtherPorts[stream],
                     "   1 hello under a listed peer id from another port of its address ignored\n",
                     "   @ hellos under listed peer ids from other ports of their addresses ignored\n", writer);
+    appendCountLine(host->hellosAtOtherEntries[stream],
+                    "   1 hello from a listed device's port under another peer id ignored\n",
+                    "   @ hellos from listed devices' ports under other peer ids ignored\n", writer);
+    appendCountLine(host->hellosAwaitingProof[stream],
+                    "   1 hello of a device that has not proved its password yet ignored\n",
+                    "   @ hellos of devices that have not proved their passwords yet ignored\n", writer);
     appendCountLine(host->hellosWithoutPlace[stream], "   1 hello of a new device that found the sharing list full\n",
                     "   @ hellos of new devices that found the sharing list full\n", writer);
     appendCountLine(host->retiredHellos[stream],

@@ -315,7 +315,7 @@ struct CrowdedLink : ::testing::Test {
         peer->peerId = 0x0707;
         for (u8 i = 0; i < 32; i++) peer->publicKey[i] = (u8)(i * 5 + 1);
         peer->userDecision = SecureLinkGrantTelemetry | SecureLinkGrantControl;
-        peer->lastHeardTime = crowdNow;  // it says hello every second
+        peer->lastHeardTime = peer->heardTimes[RelayStreamMavlink] = crowdNow;  // it says hello every second
         preferences->relayModeDisableEncryption = 1;
         return peer;
     }

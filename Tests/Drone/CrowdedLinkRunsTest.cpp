@@ -1,14 +1,24 @@
-// A crew device's runs on real sockets on the loopback: where its password, state and telemetry go
-// moves with nobody but the device, its new run is one entry whichever of its streams speaks first,
-// a peer id it gave up by starting over lists nothing, and a device that fell silent is sent nothing.
-// The sockets run on the test's clock; the tests wait for datagrams, never for time.
+// A crew device's runs on real sockets on the loopback: where its password, state, telemetry and
+// video go moves with nobody but the device, its new run is one entry whichever of its streams speaks
+// first and however late, a peer id it gave up by starting over lists nothing, and a port that fell
+// silent is sent nothing. The sockets run on the test's clock; the tests wait for datagrams, never for
+// time.
 #include "CrowdedLinkRig.h"
+#include "Network/SecureLinkFormat.h"
 
 namespace {
 
 using namespace crowded;
 
 const Bytes kVideo = {kQvVideo, 0, 1, 0x65, 0x88, 0x84};
+
+// Whether the relayed video reached the device's video record.
+bool videoCame(const Device& device) {
+    for (const Bytes& opened : device.opened[RelayStreamVideo]) {
+        if (opened == kVideo) return true;
+    }
+    return false;
+}
 
 // What only the entry of a device granted something is sent: its password, a host state with its
 // grants, the drone's telemetry.
@@ -20,10 +30,10 @@ bool grantedOnly(const Bytes& got) {
 
 // With encryption off, a neighbour at the controller's address, with two sockets of its own: (a) one
 // hello under its own id from the controller's video endpoint, then its own MAVLink hello under it;
-// (b) after the controller starts over it takes the video window under the new id, and two seconds
-// later says hello under an id of its own from that video socket, then from its MAVLink socket. Each
-// time it gets nothing only the controller's entry is sent, none of its commands reach the drone, and
-// the controller controls.
+// (b) after the controller starts over it says hello under the new id from its video socket first
+// (which then gets the video), and two seconds later under an id of its own from that video socket,
+// then from its MAVLink socket. Each time it gets nothing only the controller's entry is sent, none of
+// its commands reach the drone, and the controller controls.
 TEST_F(CrowdedLink, ANeighbourNeverTakesADeviceThatStartsOver) {
     Sender drone;
     freshWithDrone(drone);
@@ -70,8 +80,8 @@ TEST_F(CrowdedLink, ANeighbourNeverTakesADeviceThatStartsOver) {
     };
 
     controller.sendFrom(RelayStreamVideo, plainHello(0x0BAD, key));
-    ASSERT_TRUE(framesUntil([&] { return listedPeer(host.get(), 0x0BAD) != nullptr; }));
     neighbour.send(plainHello(0x0BAD, key), relayPort);
+    ASSERT_TRUE(framesUntil([&] { return listedPeer(host.get(), 0x0BAD) != nullptr; }));
     {
         SCOPED_TRACE("a hello from the controller's video endpoint");
         neighbourGetsNothing(0x0BAD);
@@ -83,7 +93,7 @@ TEST_F(CrowdedLink, ANeighbourNeverTakesADeviceThatStartsOver) {
     controller.hosts[RelayStreamVideo] = AddressRecord{};  // its MAVLink record speaks first
     ASSERT_TRUE(withDeviceUntil(&controller, [&] { return peer->peerId != earlierId; }, 20000));
     ASSERT_TRUE(neighbourVideo.send(plainHello(peer->peerId, peer->publicKey), videoPort));
-    ASSERT_TRUE(framesUntil([&] { return peer->ports[RelayStreamVideo] == neighbourVideo.port; }));
+    ASSERT_TRUE(withDeviceUntil(&controller, [&] { return peer->ports[RelayStreamVideo] == neighbourVideo.port; }, 20000));
     controller.hosts[RelayStreamVideo] = videoHost;
     for (int i = 0; i < 100; i++) {  // two seconds
         crowdNow += 20000;
@@ -91,8 +101,9 @@ TEST_F(CrowdedLink, ANeighbourNeverTakesADeviceThatStartsOver) {
         frame();
     }
     ASSERT_TRUE(neighbourVideo.send(plainHello(0x0BAE, key), videoPort));
+    neighbour.send(plainHello(0x0BAE, key), relayPort);
     ASSERT_TRUE(framesUntil([&] { return listedPeer(host.get(), 0x0BAE) != nullptr; }));
-    SCOPED_TRACE("after the video window");
+    SCOPED_TRACE("after the new run's video hello");
     neighbourGetsNothing(0x0BAE);
 }
 
@@ -226,6 +237,172 @@ TEST_F(CrowdedLink, ASilentDeviceIsSentNothing) {
     }
     EXPECT_EQ(relayedGot(), 0);
     EXPECT_TRUE(withDeviceUntil(&device, [&] { return relayedGot() == 2; }, 20000));
+}
+
+// With encryption off, a device granted telemetry and video stops its video record: a few seconds
+// later its video socket is sent nothing. It starts over at its MAVLink endpoint and its video record
+// says hello from a new socket 4 s later, and in a second round 30 s later: the relayed video arrives
+// there, and nothing more at the socket its earlier video record had.
+TEST_F(CrowdedLink, AVideoRecordThatSpeaksLateGetsItsVideo) {
+    Device device;
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(&device, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    ASSERT_NE(peer, nullptr);
+    for (u64 late : {4000000ull, 30000000ull}) {
+        SCOPED_TRACE(late);
+        AddressRecord videoHost = device.hosts[RelayStreamVideo];
+        stopSecureLinkClient(device.records[RelayStreamVideo].get());
+        device.hosts[RelayStreamVideo] = AddressRecord{};
+        std::unique_ptr<Socket> earlier = std::move(device.sockets[RelayStreamVideo]);
+        device.sockets[RelayStreamVideo] = std::make_unique<Socket>();
+        device.sockets[RelayStreamVideo]->clock = crowdClock;
+        auto run = [&](u64 duration) {
+            for (u64 end = crowdNow + duration; crowdNow < end;) {
+                crowdNow += 100000;
+                device.step();
+                relayToPeers(RelayStreamVideo, kVideo);
+                frame();
+            }
+        };
+        // What reaches the earlier socket before a marker that the video relay port sends it last
+        // (what the port sent it before has come by then); -1 when the marker never came.
+        AddressRecord earlierEndpoint = makeAddressRecord(4, kLoopback, earlier->localPort);
+        auto beforeMarker = [&] {
+            const Bytes marker = {0xEE, 'e', 'n', 'd'};
+            ByteWriter* slot = queueSocketPacket(&earlierEndpoint, videoRelaySocket.get());
+            if (!slot) return -1;
+            appendBytes(marker.data(), (i64)marker.size(), slot);
+            frame();
+            int count = 0;
+            for (int i = 0; i < 5000; i++) {
+                SocketResult datagram;
+                updateSocket(&datagram, earlier.get(), 4, SocketModeUdp, 0, &device.localAddress, nullptr, 0);
+                if (datagram.received && Bytes(datagram.data, datagram.data + datagram.length) == marker) return count;
+                if (datagram.received) count++;
+                else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            return -1;
+        };
+        run(4000000);
+        ASSERT_GE(beforeMarker(), 0);
+        run(1000000);
+        EXPECT_EQ(beforeMarker(), 0) << "a silent video socket";
+
+        stopSecureLinkClient(device.records[RelayStreamMavlink].get());
+        run(late);
+        device.hosts[RelayStreamVideo] = videoHost;
+        device.opened[RelayStreamVideo].clear();
+        EXPECT_TRUE(withDeviceUntil(&device, [&] {
+            relayToPeers(RelayStreamVideo, kVideo);
+            return videoCame(device);
+        }, 20000));
+        EXPECT_EQ(beforeMarker(), 0) << "the earlier video socket";
+        closeSocket(earlier.get());
+    }
+    EXPECT_EQ(listedEntries(host.get()), 1);
+    EXPECT_EQ(listedPeer(host.get(), device.identity.peerId), peer);
+}
+
+// With encryption off, a neighbour lists an id of its own from its video socket, and one hello under
+// that id comes from the device's MAVLink endpoint: the device's entry starts over under it, but the
+// neighbour's socket is sent no video and no state with grants, and the device's next hellos bring
+// its video back.
+TEST_F(CrowdedLink, AForgedStartOverSendsANeighbourNoVideo) {
+    Device device;
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(&device, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    ASSERT_NE(peer, nullptr);
+    crowdNow += kSecureLinkStartOverInterval;
+    Sender neighbourVideo;
+    u8 key[32], privateKey[32];
+    ASSERT_EQ(generateX25519KeyPair(privateKey, key), 0);
+    ASSERT_TRUE(neighbourVideo.send(plainHello(0x0BAD, key), videoRelayPort));
+    ASSERT_TRUE(framesUntil([&] { return listedPeer(host.get(), 0x0BAD) != nullptr; }));
+    device.sendFrom(RelayStreamMavlink, plainHello(0x0BAD, key));
+    ASSERT_TRUE(framesUntil([&] { return peer->peerId == 0x0BAD; }));
+
+    device.opened[RelayStreamVideo].clear();
+    bool videoBack = false;
+    for (int i = 0; i < 200 && !videoBack; i++) {  // four seconds at most
+        crowdNow += 20000;
+        if (i % 25 == 0) neighbourVideo.send(plainHello(0x0BAD, key), videoRelayPort);
+        device.step();
+        relayToPeers(RelayStreamVideo, kVideo);
+        frame();
+        Bytes got;
+        while (neighbourVideo.receive(&got)) {
+            EXPECT_NE(got, kVideo) << i;
+            EXPECT_FALSE(got[0] == SecureLinkHostState && got[1] != 0) << i;
+        }
+        videoBack = videoCame(device);
+    }
+    EXPECT_TRUE(videoBack);
+    EXPECT_EQ(peer->peerId, device.identity.peerId);
+}
+
+// With encryption off, a hello under a new peer id from a device's video endpoint lists nothing; the
+// device's own new run whose video hello comes first from that socket is one entry, with its grants
+// and its video.
+TEST_F(CrowdedLink, ADevicesEndpointListsNoOtherEntry) {
+    Device device;
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(&device, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    ASSERT_NE(peer, nullptr);
+    crowdNow += kSecureLinkStartOverInterval;
+    const u8 key[32] = {7};
+    device.sendFrom(RelayStreamVideo, plainHello(0x0BAD, key));
+    ASSERT_TRUE(framesUntil([&] { return host->hellosAtOtherEntries[RelayStreamVideo] == 1; }));
+    EXPECT_EQ(listedEntries(host.get()), 1);
+
+    for (auto& record : device.records) stopSecureLinkClient(record.get());
+    AddressRecord mavlinkHost = device.hosts[RelayStreamMavlink];
+    device.hosts[RelayStreamMavlink] = AddressRecord{};  // its video record speaks first
+    u16 earlierId = device.identity.peerId;
+    ASSERT_TRUE(withDeviceUntil(&device, [&] { return host->hellosAtOtherEntries[RelayStreamVideo] == 2; }, 20000));
+    EXPECT_NE(device.identity.peerId, earlierId);
+    device.hosts[RelayStreamMavlink] = mavlinkHost;
+    device.opened[RelayStreamVideo].clear();
+    EXPECT_TRUE(withDeviceUntil(&device, [&] {
+        relayToPeers(RelayStreamVideo, kVideo);
+        return videoCame(device);
+    }, 20000));
+    EXPECT_EQ(listedEntries(host.get()), 1);
+    EXPECT_EQ(listedPeer(host.get(), device.identity.peerId), peer);
+    EXPECT_EQ(peer->userDecision, (u32)(SecureLinkGrantTelemetry | SecureLinkGrantVideo));
+}
+
+// With encryption off, a new entry at a granted device's address proves the device's password: from
+// its video socket, on the video stream, it takes nothing; from its own MAVLink socket, on the MAVLink
+// stream, it takes the device's entry (the device started over elsewhere).
+TEST_F(CrowdedLink, APlainPasswordIsTakenOnlyOnTheMavlinkStream) {
+    Device device;
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(&device, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    ASSERT_NE(peer, nullptr);
+    ASSERT_TRUE(withDeviceUntil(&device, [&] { return peer->passwordProved != 0; }, 20000));
+    Sender newVideo, newMavlink;
+    u8 key[32], privateKey[32];
+    ASSERT_EQ(generateX25519KeyPair(privateKey, key), 0);
+    ASSERT_TRUE(newVideo.send(plainHello(0x0C0C, key), videoRelayPort));
+    SecureLinkPeer* entry = nullptr;
+    ASSERT_TRUE(framesUntil([&] { return (entry = listedPeer(host.get(), 0x0C0C)) != nullptr; }));
+    auto provingHello = [&](u32 stream) {
+        Bytes hello = plainHello(0x0C0C, key);
+        hello.resize(hello.size() + kSecureLinkProofBytes + 1);
+        secureLinkControlProof(hello.data() + kHelloHeader, peer->password, identity.publicKey, key, entry->hostNonce,
+                               (u8)stream);
+        return hello;
+    };
+
+    u32 heard = entry->counter;
+    crowdNow += 20000;
+    ASSERT_TRUE(newVideo.send(provingHello(RelayStreamVideo), videoRelayPort));
+    ASSERT_TRUE(framesUntil([&] { return entry->counter > heard; }));
+    EXPECT_EQ(entry->userDecision, 0u);
+    EXPECT_EQ(listedPeer(host.get(), device.identity.peerId), peer);
+
+    u32 decision = peer->userDecision;
+    crowdNow += 20000;
+    ASSERT_TRUE(newMavlink.send(provingHello(RelayStreamMavlink), preferences->relayModePort));
+    ASSERT_TRUE(framesUntil([&] { return entry->userDecision != 0; }));
+    EXPECT_EQ(entry->userDecision, decision);
+    EXPECT_EQ(listedPeer(host.get(), device.identity.peerId), nullptr);
 }
 
 }  // namespace

@@ -521,7 +521,7 @@ TEST_F(DroneLink, StrangersDatagramsAreCountedButNeitherLoggedNorRelayed) {
     host->peers[0].address = loopback(30000, kLoopback2);
     host->peers[0].ports[RelayStreamMavlink] = 30000;
     host->peers[0].userDecision = SecureLinkGrantTelemetry;
-    host->peers[0].lastHeardTime = now;  // it says hello every second
+    host->peers[0].lastHeardTime = host->peers[0].heardTimes[RelayStreamMavlink] = now;  // it says hello every second
     inputs.relaySocket = relaySocket.get();
     inputs.relayHost = host.get();
     preferences->relayModePort = 24550;

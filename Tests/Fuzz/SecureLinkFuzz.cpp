@@ -17,20 +17,24 @@
 // take at most one hello check an entry and stream, a few listings and one start-over an endpoint (with
 // encryption off), so their costly steps stay within a bound however many come. No hello from another
 // endpoint than an entry's own on the stream spends that entry's check of the frame, and with
-// encryption off an entry's ports never move under its peer id (but for the first hello of its new run
-// on the video stream, within a few seconds of its start-over), and its MAVLink endpoint, where its
+// encryption off an entry's ports never move under its peer id, and its MAVLink endpoint, where its
 // password and telemetry go, moves, and its decision goes to another entry, only with a hello from the
-// new port that proves its password. A password the client hears other than
-// sealed never changes the one it keeps. With encryption off a name is only ever read from a plain
+// new port that proves its password; its video port is set only at its listing, by a hello under its
+// peer id from that port of its address once its session has proved the password it holds (or at
+// once when it holds none), or by the proving MAVLink hello to a port that said hello under its peer
+// id meanwhile, and a start-over leaves it none; no two listed entries share an endpoint on a stream.
+// A password the client hears other than sealed never changes the one it keeps. With encryption off a name is only ever read from a plain
 // block, never from sealed bytes. Then, for four seconds of frames, hellos under the granted peer's id
 // come from other ports of its address ahead of its own hello each second, beside a stranger that
 // forged its endpoint, listed itself there under another peer id and completed a sealed hello: the
 // granted peer is heard, keeps its entry and grants, and controls. With encryption off instead, the
 // granted device starts over under a new peer id from its MAVLink endpoint with a new video socket,
-// its new run's first hellos on the two streams in either order: every stream's port is set by its
-// own first hello there, and it is one entry. Then a neighbour at its address forges its video
-// endpoint, says hello after the video window, and takes the window of another start-over: the device
-// keeps its MAVLink endpoint and peer id.
+// its new run's video hello coming before its MAVLink hello, between it and the proof of its password,
+// any number of seconds after, or never: it is one entry, its video port the new socket once the video
+// hello came (none while it did not). Then a neighbour at its address forges the device's video
+// endpoint under an id of its own, and forges a start-over at its MAVLink endpoint under an id it
+// listed from its video socket: the device keeps its MAVLink endpoint, the neighbour's socket never
+// becomes its video port, and the device's own next run gets its video back.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkFormat.h"
@@ -71,6 +75,13 @@ bool crossStream;     // the input's sealed datagram was sealed for the other st
 bool proofExpected;   // the input's sealed hello holds the exact proof for the stream it arrives on
 i32 costlyChecks[kSecureLinkStreams];  // costly steps of the input other than the controller's sealed data
 i32 startOvers[kSecureLinkPeers];      // entries that took a new peer id in their place
+// The video hellos of the input so far: the last byte of the sender's address, its port, the peer id.
+struct VideoHello {
+    u8 address;
+    u16 port;
+    u16 peerId;
+};
+std::vector<VideoHello> videoHellos;
 constexpr u64 kInputTime = 5000000;     // the frame that all datagrams of the input arrive in
 
 void setUp() {
@@ -115,6 +126,7 @@ void link() {
     world.client.identity = &world.clientIdentity;
     std::memset(costlyChecks, 0, sizeof(costlyChecks));
     std::memset(startOvers, 0, sizeof(startOvers));
+    videoHellos.clear();
 }
 
 // Whether the entry is the same session before and after a datagram (not replaced, not started over).
@@ -142,6 +154,49 @@ void checkMavlinkEndpoints(const SecureLinkPeer* before, const SocketResult* dat
     }
 }
 
+// Whether a hello under the peer id came on the video stream from the port of the address.
+bool saidVideoHello(const AddressRecord* address, u16 port, u16 peerId) {
+    for (const VideoHello& hello : videoHellos) {
+        if (hello.address == address->address[3] && hello.port == port && hello.peerId == peerId) return true;
+    }
+    return false;
+}
+
+// With encryption off, an entry's video port is set at its listing; in a session of its own only from
+// none, to a port that said hello under its peer id on the video stream, by that hello once the session
+// has proved the password the entry holds (at once when it holds none), or by the MAVLink hello from
+// its endpoint that proves it; a start-over leaves none (but, for an entry that holds no password, the
+// port its new run's video hello listed apart). No two listed entries share an endpoint on a stream.
+void checkVideoPorts(const SecureLinkPeer* before, const SocketResult* datagram, u8 type, u32 stream) {
+    const AddressRecord* source = &datagram->source;
+    for (i32 i = 0; i < kSecureLinkPeers; i++) {
+        const SecureLinkPeer* peer = &world.host.peers[i];
+        if (!peer->address.family) continue;
+        for (i32 j = 0; j < i; j++) {
+            const SecureLinkPeer* other = &world.host.peers[j];
+            for (u32 s = 0; s < kSecureLinkStreams; s++) {
+                check(!other->address.family || !peer->ports[s] || peer->ports[s] != other->ports[s] ||
+                      !sameAddress(&peer->address, &other->address));
+            }
+        }
+        bool sameEntry = before[i].address.family && before[i].listOrder == peer->listOrder;
+        u16 port = peer->ports[RelayStreamVideo];
+        if (!sameEntry || port == before[i].ports[RelayStreamVideo]) continue;
+        bool holds = readLinkU64(before[i].password) != 0;
+        if (before[i].peerId != peer->peerId) {
+            check(!port || (!holds && saidVideoHello(&peer->address, port, peer->peerId)));
+            continue;
+        }
+        check(!before[i].ports[RelayStreamVideo] && type == SecureLinkHello &&
+              saidVideoHello(&peer->address, port, peer->peerId));
+        bool byVideoHello = stream == RelayStreamVideo && source->port == port && sameAddress(source, &peer->address) &&
+                            (!holds || before[i].passwordProved);
+        bool byProof = stream == RelayStreamMavlink && peer->passwordProved && sameAddress(source, &peer->address) &&
+                       source->port == peer->ports[RelayStreamMavlink];
+        check(byVideoHello || byProof);
+    }
+}
+
 // port 0: the sender's own, 40000 + sender.
 SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16 port = 0, bool sealedHello = false,
                           u64 now = kInputTime) {
@@ -158,6 +213,9 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
     std::memcpy(before, world.host.peers, sizeof(before));
     const SecureLinkPeer* controlling = world.host.controllingPeer;
     u8 type = bytes.empty() ? 0 : bytes[0];
+    if (type == SecureLinkHello && stream == RelayStreamVideo && bytes.size() >= kHelloHeader) {
+        videoHellos.push_back(VideoHello{address[3], datagram.source.port, readLinkU16(bytes.data() + 1)});
+    }
     SecureLinkReceived out;
     receiveFromSecureLinkPeer(&out, &datagram, &world.host, stream, &world.preferences, now);
     // Sealed data is opened only from the controller's MAVLink port; everything else costs a bounded
@@ -175,24 +233,21 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
             check(++startOvers[i] <= 1);  // an endpoint starts over once a second at most
         }
         if (!sameSession(&before[i], peer)) continue;
-        // The first hello of a device's new run on the video stream, within a few seconds after it
-        // started over under its peer id: its port there is the new run's (encryption off).
-        bool newRun = type == SecureLinkHello && stream == RelayStreamVideo && (before[i].newRunPorts >> stream & 1) &&
-                      now - before[i].sessionTime < kSecureLinkNewRunWindow &&
-                      peer->ports[stream] == datagram.source.port && sameAddress(&peer->address, &datagram.source);
         // A hello from another endpoint than the entry's own on the stream never spends its check.
         bool ownEndpoint = before[i].ports[stream] == datagram.source.port &&
                            sameAddress(&before[i].address, &datagram.source);
-        if (type == SecureLinkHello && before[i].ports[stream] && !ownEndpoint && !newRun) {
+        if (type == SecureLinkHello && before[i].ports[stream] && !ownEndpoint) {
             check(std::memcmp(&before[i].helloChecks[stream], &peer->helloChecks[stream], sizeof(KeyExchangeBudget)) == 0);
         }
-        // With encryption off a device is its endpoint: its ports never move under its peer id, but for
-        // its new run's first hello on the video stream within the window.
+        // With encryption off a device is its endpoint: its ports never move under its peer id.
         for (u32 s = 0; s < kSecureLinkStreams && world.preferences.relayModeDisableEncryption; s++) {
-            check(!before[i].ports[s] || peer->ports[s] == before[i].ports[s] || (s == stream && newRun));
+            check(!before[i].ports[s] || peer->ports[s] == before[i].ports[s]);
         }
     }
-    if (world.preferences.relayModeDisableEncryption) checkMavlinkEndpoints(before, &datagram, type, stream);
+    if (world.preferences.relayModeDisableEncryption) {
+        checkMavlinkEndpoints(before, &datagram, type, stream);
+        checkVideoPorts(before, &datagram, type, stream);
+    }
     if (!sealedHello && !world.preferences.relayModeDisableEncryption) {
         check(granted->ports[stream] == portBefore);
         check(granted->address.port == addressPortBefore);
@@ -419,13 +474,25 @@ void laterFrames(const std::vector<u8>& rest) {
     if (ownPort) check(host->controllingPeer == granted);
 }
 
+// The hello of a device's run under the peer id and key whose block proves the password the entry
+// holds, for the entry's session and the stream (zeros when it holds none), with no name.
+std::vector<u8> provingHello(const SecureLinkPeer* entry, u16 peerId, const u8* key, u32 stream) {
+    u8 block[kSecureLinkProofBytes + 1] = {};
+    if (readLinkU64(entry->password)) {
+        secureLinkControlProof(block, entry->password, world.hostIdentity.publicKey, key, entry->hostNonce, (u8)stream);
+    }
+    return helloOf(peerId, key, block, sizeof(block));
+}
+
 // With encryption off, two seconds after the input the granted device starts over under a new peer id
-// and key, from its MAVLink endpoint, with a new video socket; its new run says hello on the MAVLink
-// stream and on the video stream in the order the input's last byte gives, then on the video stream
-// again, and a neighbour sends hellos under the new id from another port of its address. The device
-// is one entry under its new id, at its MAVLink endpoint, whose video port is the new run's. False
-// when the input left no device to start over.
-bool plainStartOver(const std::vector<u8>& rest) {
+// and key, from its MAVLink endpoint, with a new video socket, and its MAVLink record proves the
+// entry's password with its next hello. Its new run's video hello comes, as the input's last byte
+// gives, before its MAVLink hello, between that and the proof, as many seconds after the proof as the
+// input's first byte gives, or never; then a neighbour says hello under the new id from another port of
+// its address. The device is one entry under its new id at its MAVLink endpoint, whose video port is
+// none until its video hello came and then the new socket. Its video port goes in *videoPort and the
+// time reached in *now; false when the input left no device to start over.
+bool plainStartOver(const std::vector<u8>& rest, u16* videoPort, u64* now) {
     SecureLinkHost* host = &world.host;
     const SecureLinkPeer* device = &host->peers[0];
     u16 mavlinkPort = device->ports[RelayStreamMavlink];
@@ -438,79 +505,96 @@ bool plainStartOver(const std::vector<u8>& rest) {
     }
     std::memset(costlyChecks, 0, sizeof(costlyChecks));
     std::memset(startOvers, 0, sizeof(startOvers));
-    u64 now = kInputTime + 2 * kSecureLinkStartOverInterval;
-    u16 videoPort = (u16)(45000 + rest[0]);
-    auto hello = [&](u32 stream, u16 port) {
-        std::vector<u8> bytes = helloOf(kNewRunId, newKey, nullptr, 0);
-        toHost(bytes, stream, 0, port, false, now);
-        exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, now);
+    *now = kInputTime + 2 * kSecureLinkStartOverInterval;
+    u16 newVideoPort = (u16)(45000 + rest[0]);
+    auto deliver = [&](std::vector<u8> bytes, u32 stream, u16 port) {
+        toHost(bytes, stream, 0, port, false, *now);
+        exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, *now);
     };
-    bool videoFirst = rest.back() & 1;
-    if (videoFirst) hello(RelayStreamVideo, videoPort);
-    hello(RelayStreamMavlink, mavlinkPort);
+    auto videoHello = [&](u16 port) { deliver(helloOf(kNewRunId, newKey, nullptr, 0), RelayStreamVideo, port); };
+    u8 when = rest.back() & 3;  // 0 first, 1 before the proof, 2 late, 3 never
+    if (when == 0) videoHello(newVideoPort);
+    deliver(helloOf(kNewRunId, newKey, nullptr, 0), RelayStreamMavlink, mavlinkPort);
     check(device->peerId == kNewRunId && device->ports[RelayStreamMavlink] == mavlinkPort);
-    if (!videoFirst) hello(RelayStreamVideo, videoPort);
-    now += kSecureLinkHelloInterval;
-    hello(RelayStreamVideo, videoPort);
-    hello(RelayStreamVideo, (u16)(videoPort + 1000));
-    hello(RelayStreamMavlink, (u16)(videoPort + 1000));
+    if (when == 1) videoHello(newVideoPort);
+    *now += 20000;
+    deliver(provingHello(device, kNewRunId, newKey, RelayStreamMavlink), RelayStreamMavlink, mavlinkPort);
+    if (when >= 2) check(device->ports[RelayStreamVideo] == 0);  // nothing goes to the earlier run's socket
+    if (when == 2) {
+        *now += (u64)(rest[0] % 61) * 1000000;
+        videoHello(newVideoPort);
+    }
+    *now += kSecureLinkHelloInterval;
+    if (when != 3) {
+        videoHello(newVideoPort);
+        videoHello((u16)(newVideoPort + 1000));
+    }
+    deliver(helloOf(kNewRunId, newKey, nullptr, 0), RelayStreamMavlink, (u16)(newVideoPort + 1000));
     i32 entries = 0;
     for (const SecureLinkPeer& peer : host->peers) entries += peer.address.family && peer.peerId == kNewRunId;
     check(entries == 1);
     check(device->peerId == kNewRunId && device->ports[RelayStreamMavlink] == mavlinkPort);
-    check(device->ports[RelayStreamVideo] == videoPort);
+    *videoPort = device->ports[RelayStreamVideo];
+    check(*videoPort == (when == 3 ? 0 : newVideoPort));
     return true;
 }
 
 // With encryption off, after the device's start-over, a neighbour at its address with sockets of its
-// own: (a) a hello under its own id forged from the device's video endpoint, then one from its MAVLink
-// socket; the device starts over again and says no hello on the video stream, and a hello under its
-// id on the video stream from another port comes after the window; (b) the device starts over once
-// more, the neighbour takes the video window under the new id and two seconds later says hello under
-// an id of its own from that video socket, then from its MAVLink socket. The device keeps its MAVLink
-// endpoint and its peer id, and is one entry; the endpoint checks of every datagram hold.
-void plainNeighbour(const std::vector<u8>& rest) {
+// own: (a) a hello under an id of its own forged from the device's video endpoint lists nothing, and
+// one from its MAVLink socket lists it there; (b) a second later it lists another id from its video
+// socket, forges one hello under it from the device's MAVLink endpoint, and says hello under it from
+// its video socket again: the device's entry starts over under that id, and the neighbour's socket is
+// never its video port; (c) a second later the device starts over under a new id of its own at its
+// MAVLink endpoint, proves its password and says hello from its video socket: its video port is that
+// socket again. The device keeps its MAVLink endpoint and is one entry; the checks of every datagram
+// hold.
+void plainNeighbour(const std::vector<u8>& rest, u16 videoPort, u64 now) {
     SecureLinkHost* host = &world.host;
     const SecureLinkPeer* device = &host->peers[0];
     u16 mavlinkPort = device->ports[RelayStreamMavlink];
-    u16 videoPort = device->ports[RelayStreamVideo];
     if (!device->address.family || !mavlinkPort || !videoPort) return;
-    u8 key[32];
-    for (i32 i = 0; i < 32; i++) key[i] = (u8)(0x90 ^ i ^ rest[0]);
-    u64 now = kInputTime + 4 * kSecureLinkStartOverInterval;
-    auto hello = [&](u16 peerId, u32 stream, u16 port) {
+    u8 key[32], deviceKey[32];
+    for (i32 i = 0; i < 32; i++) {
+        key[i] = (u8)(0x90 ^ i ^ rest[0]);
+        deviceKey[i] = (u8)(0xD0 ^ i);
+    }
+    auto send = [&](const std::vector<u8>& bytes, u32 stream, u16 port) {
         std::memset(costlyChecks, 0, sizeof(costlyChecks));
         std::memset(startOvers, 0, sizeof(startOvers));
-        std::vector<u8> bytes = helloOf(peerId, key, rest.data() + 1, rest.size() > 32 ? 32 : rest.size() - 1);
-        toHost(bytes, stream, 0, port, false, now);
+        std::vector<u8> copy = bytes;
+        toHost(copy, stream, 0, port, false, now);
         exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, now);
     };
-    auto deviceRun = [&](u16 peerId) {  // its MAVLink endpoint, and its one entry
-        check(device->address.family && device->peerId == peerId && device->ports[RelayStreamMavlink] == mavlinkPort);
+    auto hello = [&](u16 peerId, u32 stream, u16 port) {  // the neighbour's, the input's bytes as its block
+        send(helloOf(peerId, key, rest.data() + 1, rest.size() > 32 ? 32 : rest.size() - 1), stream, port);
+    };
+    auto listed = [&](u16 peerId) {
         i32 entries = 0;
         for (const SecureLinkPeer& peer : host->peers) entries += peer.address.family && peer.peerId == peerId;
-        check(entries == 1);
+        return entries;
     };
     constexpr u16 kNeighbourPort = 47000;
+    now += kSecureLinkStartOverInterval;
     hello(0x0BAD, RelayStreamVideo, videoPort);
+    check(listed(0x0BAD) == 0);
     hello(0x0BAD, RelayStreamMavlink, kNeighbourPort);
-    deviceRun(0x4321);
-
-    hello(0x4322, RelayStreamMavlink, mavlinkPort);
-    deviceRun(0x4322);
-    now += kSecureLinkNewRunWindow;
-    hello(0x4322, RelayStreamVideo, kNeighbourPort + 1);
-    check(device->ports[RelayStreamVideo] == videoPort);
+    check(device->peerId == 0x4321 && listed(0x4321) == 1 && device->ports[RelayStreamVideo] == videoPort);
 
     now += kSecureLinkStartOverInterval;
-    hello(0x4323, RelayStreamMavlink, mavlinkPort);
-    now += kSecureLinkStartOverInterval / 2;
-    hello(0x4323, RelayStreamVideo, kNeighbourPort + 1);
-    check(device->ports[RelayStreamVideo] == kNeighbourPort + 1);  // the window: a neighbour may take the video
-    now += 2 * kSecureLinkStartOverInterval;
     hello(0x0BAE, RelayStreamVideo, kNeighbourPort + 1);
-    hello(0x0BAE, RelayStreamMavlink, kNeighbourPort);
-    deviceRun(0x4323);
+    hello(0x0BAE, RelayStreamMavlink, mavlinkPort);
+    now += 20000;
+    hello(0x0BAE, RelayStreamVideo, kNeighbourPort + 1);
+    check(device->address.family && device->ports[RelayStreamMavlink] == mavlinkPort);
+    check(device->ports[RelayStreamVideo] != kNeighbourPort + 1);
+
+    now += kSecureLinkStartOverInterval;
+    send(helloOf(0x4322, deviceKey, nullptr, 0), RelayStreamMavlink, mavlinkPort);
+    now += 20000;
+    send(provingHello(device, 0x4322, deviceKey, RelayStreamMavlink), RelayStreamMavlink, mavlinkPort);
+    send(helloOf(0x4322, deviceKey, nullptr, 0), RelayStreamVideo, videoPort);
+    check(device->peerId == 0x4322 && listed(0x4322) == 1 && device->ports[RelayStreamMavlink] == mavlinkPort);
+    check(device->ports[RelayStreamVideo] == videoPort);
 }
 
 }  // namespace
@@ -613,8 +697,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     endDrains();
     if (!earlierSession && !world.preferences.relayModeDisableEncryption) laterFrames(rest);
-    if (world.preferences.relayModeDisableEncryption) {
-        if (plainStartOver(rest)) plainNeighbour(rest);
+    u16 videoPort = 0;
+    u64 now = 0;
+    if (world.preferences.relayModeDisableEncryption && plainStartOver(rest, &videoPort, &now)) {
+        plainNeighbour(rest, videoPort, now);
     }
     return 0;
 }

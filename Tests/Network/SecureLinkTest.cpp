@@ -657,7 +657,8 @@ TEST_F(Link, EachStreamOpensOnlyWhatWasSealedForIt) {
     toHost(hello[0].bytes, makeAddressRecord(4, kLoopback, kClientPort + 1), RelayStreamVideo);
     EXPECT_EQ(host->peers[0].ports[RelayStreamVideo], 0);
 
-    host->peers[0].ports[RelayStreamVideo] = kClientPort + 2;  // its video record's port
+    host->peers[0].ports[RelayStreamVideo] = kClientPort + 2;  // its video record's port, heard
+    host->peers[0].heardTimes[RelayStreamVideo] = now;
     std::vector<u8> inner = packet(20, 4);
     ByteWriter writer = makeByteWriter(inner.data(), (i64)inner.size());
     writer.length = (i64)inner.size();

@@ -14,6 +14,7 @@
 #include "Crypto/X25519.h"
 #include "Network/Address.h"
 #include "Network/SecureLink.h"
+#include "Network/SecureLinkFormat.h"
 #include "Video/H264TestStreams.h"
 #include "Video/VideoStreamRig.h"
 
@@ -149,6 +150,111 @@ TEST_P(QvRelay, PicturesDecodeAndReachTheStationBehindTheRelay) {
 
 INSTANTIATE_TEST_SUITE_P(Link, QvRelay, ::testing::Values(false, true),
                          [](const auto& info) { return std::string(info.param ? "Sealed" : "Plain"); });
+
+// A UDP socket of the test's own on 127.0.0.1: one port of the relaying app's address.
+struct LoopbackPort {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    u16 port = 0;
+    LoopbackPort() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof(a);
+        if (bind(fd, (sockaddr*)&a, sizeof(a)) == 0 && getsockname(fd, (sockaddr*)&a, &size) == 0) port = ntohs(a.sin_port);
+    }
+    ~LoopbackPort() { close(fd); }
+    void send(u16 to, const std::vector<u8>& datagram) const {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(to);
+        sendto(fd, datagram.data(), datagram.size(), 0, (sockaddr*)&a, sizeof(a));
+    }
+    // Whether a datagram of this type came (those read before it are dropped).
+    bool received(u8 type) const {
+        u8 buffer[2048];
+        for (ssize_t n; (n = recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT)) >= 0;) {
+            if (n > 0 && buffer[0] == type) return true;
+        }
+        return false;
+    }
+};
+
+// The host's key and an entry nonce for the peer id, and the host's plain state (no name, axes and
+// buttons 0) followed by its key and nonce.
+std::vector<u8> hostKeyDatagram(u16 peerId, const u8* hostKey, u8 nonce) {
+    std::vector<u8> d{SecureLinkHostKey, (u8)peerId, (u8)(peerId >> 8)};
+    d.insert(d.end(), hostKey, hostKey + 32);
+    d.insert(d.end(), kSecureLinkHostNonceBytes, nonce);
+    return d;
+}
+std::vector<u8> plainHostState(const u8* hostKey, u8 nonce) {
+    std::vector<u8> d{SecureLinkHostState, SecureLinkGrantVideo, 0, 0, 0, 0, 0};
+    d.insert(d.end(), 32 + 8, 0);
+    d.insert(d.end(), hostKey, hostKey + 32);
+    d.insert(d.end(), kSecureLinkHostNonceBytes, nonce);
+    return d;
+}
+
+// A device's video record hands its link only what comes from the relaying app's video port: the
+// link's datagrams from another port of that address are strangers (no key, no nonce, no hello
+// asked), and plain video from there is shown only while the record holds no keys.
+TEST(RelayedVideo, OnlyTheRelayingAppsVideoPortReachesItsLink) {
+    LoopbackPort app, other;
+    ASSERT_TRUE(app.port && other.port);
+    auto rig = std::make_unique<VideoRig>();
+    auto client = std::make_unique<SecureLinkClient>();
+    SecureLinkClientIdentity identity{};
+    u8 hostPrivate[32], hostPublic[32];
+    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+    ASSERT_EQ(generateX25519KeyPair(hostPrivate, hostPublic), 0);
+    identity.peerId = 0x5EC0;
+    client->identity = &identity;
+    rig->preferences.videoStreamProtocol = VideoStreamQv;
+    rig->preferences.qvVideoServerAddress = makeAddressRecord(4, kLoopback, app.port);
+    const VideoStreamStats& stats = rig->qvStream.stats;
+    // Steps the device, the clock 100 us a step, until done() (true) or 1000 steps (false).
+    auto stepUntil = [&](auto done) {
+        for (int i = 0; i < 1000; i++) {
+            rigNow += 100;
+            controlQvVideoStream(&rig->qv, nullptr, nullptr, client.get(), &rig->qvStream, &rig->h264,
+                                 &rig->preferences, &rig->slots, nullptr);
+            rig->collect();
+            if (done()) return true;
+            waitForInput({&rig->qv}, 10);
+        }
+        return false;
+    };
+    ASSERT_TRUE(stepUntil([&] { return app.received(SecureLinkHello); }));
+    ASSERT_EQ(client->helloPending, 0u);
+    u64 helloTime = client->helloTime;
+    u16 device = rig->qv.localPort;
+
+    i64 strangers = stats.strangerDatagrams;
+    other.send(device, plainHostState(hostPublic, 0x4E));
+    other.send(device, hostKeyDatagram(identity.peerId, hostPublic, 0x4E));
+    stepUntil([&] { return stats.strangerDatagrams == strangers + 2; });
+    EXPECT_EQ(client->keys.ready, 0u);
+    EXPECT_EQ(std::vector<u8>(client->hostPublicKey, client->hostPublicKey + 32), std::vector<u8>(32, 0));
+    EXPECT_EQ(std::vector<u8>(client->hostNonce, client->hostNonce + 16), std::vector<u8>(16, 0));
+    EXPECT_EQ(client->hostPlain, 0u);
+    EXPECT_EQ(client->helloPending, 0u);
+    EXPECT_EQ(client->helloTime, helloTime);  // no hello asked (the next is due in a second)
+    EXPECT_EQ(stats.strangerDatagrams, strangers + 2);
+
+    // Plain video from there is shown while the record holds no keys, dropped once it does.
+    i64 shown = stats.packetsReceived;
+    other.send(device, {kQvVideo, 0, 1, 0x65, 0x88, 0x84});
+    EXPECT_TRUE(stepUntil([&] { return stats.packetsReceived == shown + 1; }));
+    app.send(device, hostKeyDatagram(identity.peerId, hostPublic, 0xA9));
+    ASSERT_TRUE(stepUntil([&] { return client->keys.ready == 1; }));
+    strangers = stats.strangerDatagrams;
+    other.send(device, {kQvVideo, 0, 2, 0x65, 0x88, 0x84});
+    stepUntil([&] { return stats.strangerDatagrams == strangers + 1; });
+    EXPECT_EQ(stats.strangerDatagrams, strangers + 1);
+    EXPECT_EQ(stats.packetsReceived, shown + 1);
+    closeSocket(&rig->qv);
+}
 
 TEST(QvDatagrams, ShortOnesAreDroppedAndBackwardStepsAreLateNotSixtyFiveThousandLost) {
     auto stream = std::make_unique<QvVideoStream>();
