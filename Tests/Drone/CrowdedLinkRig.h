@@ -23,6 +23,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -442,6 +443,16 @@ struct CrowdedLink : ::testing::Test {
         packet.length = (i64)copy.size();
         relayPacketToPeers(host.get(), stream == RelayStreamVideo ? videoRelaySocket.get() : relaySocket.get(), stream,
                            preferences.get(), &packet, crowdNow);
+    }
+    // The device and the station in turn, the packet relayed to the video peers each turn, until the
+    // device's video record hands it on; false after about five seconds.
+    bool videoReaches(Device* device, const Bytes& video) {
+        std::vector<Bytes>* opened = &device->opened[RelayStreamVideo];
+        opened->clear();
+        return withDeviceUntil(device, [&] {
+            relayToPeers(RelayStreamVideo, video);
+            return std::find(opened->begin(), opened->end(), video) != opened->end();
+        }, 20000);
     }
     // One datagram of 8 bytes from every stranger, and frames until the link has counted them all.
     bool strangersSend(const std::vector<std::unique_ptr<Sender>>& strangers, u16 to) {

@@ -151,35 +151,6 @@ TEST_P(QvRelay, PicturesDecodeAndReachTheStationBehindTheRelay) {
 INSTANTIATE_TEST_SUITE_P(Link, QvRelay, ::testing::Values(false, true),
                          [](const auto& info) { return std::string(info.param ? "Sealed" : "Plain"); });
 
-// A UDP socket of the test's own on 127.0.0.1: one port of the relaying app's address.
-struct LoopbackPort {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    u16 port = 0;
-    LoopbackPort() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof(a);
-        if (bind(fd, (sockaddr*)&a, sizeof(a)) == 0 && getsockname(fd, (sockaddr*)&a, &size) == 0) port = ntohs(a.sin_port);
-    }
-    ~LoopbackPort() { close(fd); }
-    void send(u16 to, const std::vector<u8>& datagram) const {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(to);
-        sendto(fd, datagram.data(), datagram.size(), 0, (sockaddr*)&a, sizeof(a));
-    }
-    // Whether a datagram of this type came (those read before it are dropped).
-    bool received(u8 type) const {
-        u8 buffer[2048];
-        for (ssize_t n; (n = recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT)) >= 0;) {
-            if (n > 0 && buffer[0] == type) return true;
-        }
-        return false;
-    }
-};
-
 // The host's key and an entry nonce for the peer id, and the host's plain state (no name, axes and
 // buttons 0) followed by its key and nonce.
 std::vector<u8> hostKeyDatagram(u16 peerId, const u8* hostKey, u8 nonce) {
@@ -200,7 +171,7 @@ std::vector<u8> plainHostState(const u8* hostKey, u8 nonce) {
 // link's datagrams from another port of that address are strangers (no key, no nonce, no hello
 // asked), and plain video from there is shown only while the record holds no keys.
 TEST(RelayedVideo, OnlyTheRelayingAppsVideoPortReachesItsLink) {
-    LoopbackPort app, other;
+    Stranger app(INADDR_LOOPBACK), other(INADDR_LOOPBACK);  // two ports of the relaying app's address
     ASSERT_TRUE(app.port && other.port);
     auto rig = std::make_unique<VideoRig>();
     auto client = std::make_unique<SecureLinkClient>();
@@ -244,12 +215,12 @@ TEST(RelayedVideo, OnlyTheRelayingAppsVideoPortReachesItsLink) {
 
     // Plain video from there is shown while the record holds no keys, dropped once it does.
     i64 shown = stats.packetsReceived;
-    other.send(device, {kQvVideo, 0, 1, 0x65, 0x88, 0x84});
+    other.send(device, std::vector<u8>{kQvVideo, 0, 1, 0x65, 0x88, 0x84});
     EXPECT_TRUE(stepUntil([&] { return stats.packetsReceived == shown + 1; }));
     app.send(device, hostKeyDatagram(identity.peerId, hostPublic, 0xA9));
     ASSERT_TRUE(stepUntil([&] { return client->keys.ready == 1; }));
     strangers = stats.strangerDatagrams;
-    other.send(device, {kQvVideo, 0, 2, 0x65, 0x88, 0x84});
+    other.send(device, std::vector<u8>{kQvVideo, 0, 2, 0x65, 0x88, 0x84});
     stepUntil([&] { return stats.strangerDatagrams == strangers + 1; });
     EXPECT_EQ(stats.strangerDatagrams, strangers + 1);
     EXPECT_EQ(stats.packetsReceived, shown + 1);

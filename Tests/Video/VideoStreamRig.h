@@ -212,17 +212,30 @@ struct VideoRig {
     u64 rtspRealTime = 0;  // real time of the last stepRtspWithServer
 };
 
-// A second address on loopback (127.0.0.9) that sends datagrams to the station's ports.
+// A UDP socket of the test's own on a loopback address (by default a second one, 127.0.0.9) that
+// sends datagrams to the station's ports and reads what comes back.
 struct Stranger {
     int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    u16 port = 0;
     int sent = 0;
-    Stranger() {
+    explicit Stranger(u32 address = 0x7F000009) {
         sockaddr_in a{};
         a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(0x7F000009);
-        bind(socket, (sockaddr*)&a, sizeof(a));
+        a.sin_addr.s_addr = htonl(address);
+        socklen_t size = sizeof(a);
+        if (bind(socket, (sockaddr*)&a, sizeof(a)) == 0 && getsockname(socket, (sockaddr*)&a, &size) == 0) {
+            port = ntohs(a.sin_port);
+        }
     }
     ~Stranger() { close(socket); }
+    // Whether a datagram of this type came (those read before it are dropped).
+    bool received(u8 type) const {
+        u8 buffer[2048];
+        for (ssize_t n; (n = recv(socket, buffer, sizeof(buffer), MSG_DONTWAIT)) >= 0;) {
+            if (n > 0 && buffer[0] == type) return true;
+        }
+        return false;
+    }
     // To the port on 127.0.0.1 (nothing while the port is not known yet).
     void send(u16 port, const std::vector<u8>& datagram) {
         sockaddr_in a{};
