@@ -1,6 +1,7 @@
 // The relay host's list: which entry a hello or datagram belongs to, and when an entry is listed,
-// started over, joined, taken over or dropped. One entry is one session of one device; what the host
-// sends an entry, and when, is SecureLinkHost.cpp's.
+// started over, joined, taken over or dropped. One entry is one session of one device; the hellos that
+// come with encryption off are SecureLinkPlainHellos.cpp's; what the host sends an entry, and when, is
+// SecureLinkHost.cpp's.
 #include "Network/Address.h"
 #include "Network/SecureLinkEntries.h"
 #include "Network/SecureLinkFormat.h"
@@ -9,17 +10,7 @@
 
 #include <cstring>
 
-namespace {
-
 constexpr u64 kIdlePeerReplaceTime = 10000000;
-
-// What a hello shows in the clear: its peer id, key and streams wanted, and where it came from.
-struct HelloHeader {
-    u16 peerId;
-    const u8* publicKey;
-    u8 streams;
-    const AddressRecord* source;
-};
 
 HelloHeader helloHeader(const SocketResult* datagram) {
     return HelloHeader{readLinkU16(datagram->data + 1), datagram->data + 3, datagram->data[35], &datagram->source};
@@ -34,7 +25,7 @@ SecureLinkPeer* peerAtEndpoint(SecureLinkHost* host, u32 stream, const AddressRe
     return nullptr;
 }
 
-bool isListenerAddress(const SecureLinkHost* host, const AddressRecord* address) {
+static bool isListenerAddress(const SecureLinkHost* host, const AddressRecord* address) {
     const AddressRecord* listener = &host->identity->controllingListener;
     return listener->family != 0 && sameAddress(address, listener);
 }
@@ -69,7 +60,7 @@ void heardHello(SecureLinkPeer* peer, u8 streams, u32 stream, const AddressRecor
 
 // The hello checks of the frame a hello under the peer's id spends: its own port's on the stream, or the
 // one that the other ports of its address share (also while it has no port on the stream yet).
-KeyExchangeBudget* helloChecks(SecureLinkPeer* peer, u32 stream, const AddressRecord* source) {
+static KeyExchangeBudget* helloChecks(SecureLinkPeer* peer, u32 stream, const AddressRecord* source) {
     bool ownPort = peer->ports[stream] && peer->ports[stream] == source->port;
     return ownPort ? &peer->helloChecks[stream] : &peer->otherPortHelloChecks[stream];
 }
@@ -111,7 +102,7 @@ bool replaysEarlierRun(SecureLinkHost* host, const HelloHeader* hello, u32 strea
 // earlier one's decision, password and place on the list, and the earlier one leaves. A password
 // travels only sealed to its device (with encryption on), and never leaves it, so no other device can
 // prove it.
-void takeOverEarlierEntry(SecureLinkHost* host, SecureLinkPeer* peer, SecureLinkPeer* earlier) {
+static void takeOverEarlierEntry(SecureLinkHost* host, SecureLinkPeer* peer, SecureLinkPeer* earlier) {
     peer->userDecision = earlier->userDecision;
     peer->listOrder = earlier->listOrder;
     std::memcpy(peer->password, earlier->password, 8);
@@ -127,7 +118,7 @@ void takeOverEarlierEntry(SecureLinkHost* host, SecureLinkPeer* peer, SecureLink
 // address the control password (the controller kept from the host's earlier run). With encryption off
 // a new entry takes a password only on the MAVLink stream: the port it proves it from is where that
 // password and the telemetry go from then on.
-void takeOverByProof(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* proof) {
+static void takeOverByProof(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* proof) {
     if (peer->userDecision != 0) return;  // its password is drawn on a later frame
     if (plain && stream != RelayStreamMavlink) return;
     for (SecureLinkPeer& earlier : host->peers) {
@@ -173,7 +164,7 @@ void readHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool
 
 // The longest silent of the undecided peers that pass the filter.
 template <typename Filter>
-SecureLinkPeer* oldestUndecided(SecureLinkHost* host, Filter filter) {
+static SecureLinkPeer* oldestUndecided(SecureLinkHost* host, Filter filter) {
     SecureLinkPeer* oldest = nullptr;
     for (SecureLinkPeer& peer : host->peers) {
         if (!isUndecided(&peer) || !filter(&peer)) continue;
@@ -184,7 +175,7 @@ SecureLinkPeer* oldestUndecided(SecureLinkHost* host, Filter filter) {
 
 // Where an address stands: 0 the controlling listener's address, 1 the address of a device the user
 // decided on, 2 any other. (Anyone can put undecided peers on the list.)
-u8 addressRank(const SecureLinkHost* host, const AddressRecord* address) {
+static u8 addressRank(const SecureLinkHost* host, const AddressRecord* address) {
     if (isListenerAddress(host, address)) return 0;
     for (const SecureLinkPeer& peer : host->peers) {
         if (isListed(&peer) && peer.userDecision != 0 && sameAddress(&peer.address, address)) return 1;
@@ -257,7 +248,7 @@ void listNewEntry(SecureLinkHost* host, SecureLinkPeer* place, const AddressReco
 
 // Whether the entries share a port on a stream; with anyPort, also the port of the earlier one's first
 // hello (an entry listed by a key exchange has no stream's port until it completes a sealed hello).
-bool sharePort(const SecureLinkPeer* earlier, const SecureLinkPeer* later, bool anyPort) {
+static bool sharePort(const SecureLinkPeer* earlier, const SecureLinkPeer* later, bool anyPort) {
     for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
         u16 port = later->ports[stream];
         if (port && (port == earlier->ports[stream] || (anyPort && port == earlier->address.port))) return true;
@@ -268,14 +259,14 @@ bool sharePort(const SecureLinkPeer* earlier, const SecureLinkPeer* later, bool 
 // --- Hellos with encryption on: a peer not yet listed waits for a key exchange
 
 // The time of the address's latest key exchange on the stream; 0 for none remembered.
-u64 servedTime(const SecureLinkHost* host, u32 stream, const AddressRecord* address) {
+static u64 servedTime(const SecureLinkHost* host, u32 stream, const AddressRecord* address) {
     for (const SecureLinkServedAddress& served : host->servedAddresses[stream]) {
         if (served.time && sameAddress(&served.address, address)) return served.time;
     }
     return 0;
 }
 
-void rememberServed(SecureLinkHost* host, u32 stream, const AddressRecord* address, u64 now) {
+static void rememberServed(SecureLinkHost* host, u32 stream, const AddressRecord* address, u64 now) {
     SecureLinkServedAddress* entry = nullptr;
     for (SecureLinkServedAddress& served : host->servedAddresses[stream]) {
         if (served.time && sameAddress(&served.address, address)) {
@@ -290,7 +281,7 @@ void rememberServed(SecureLinkHost* host, u32 stream, const AddressRecord* addre
 
 // The key exchange for one waiting hello: its peer listed (or, listed with encryption off, keyed) with a
 // fresh host nonce, and answered with the host key.
-void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello* hello, u64 now) {
+static void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello* hello, u64 now) {
     SecureLinkPeer* peer = findPeer(host, hello->peerId, &hello->source);
     if (peer && std::memcmp(peer->publicKey, hello->publicKey, 32) != 0) return;
     if (!peer || !peer->keys.ready) {
@@ -330,7 +321,7 @@ void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaitingHello
 // opened). An entry listed while encryption was off waits for a key exchange; one sealed under other
 // keys, which may hold an earlier host's key or entry, hears the host key; a header alone from another
 // port than the stream's proven one is a replay and changes nothing, else it is answered and heard.
-SecureLinkPeer* unsealedHello(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const HelloHeader* hello,
+static SecureLinkPeer* unsealedHello(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const HelloHeader* hello,
                               bool sealedPart, u64 now) {
     u16 port = hello->source->port;
     if (sealedPart) host->unopenedHellos[stream]++;
@@ -356,7 +347,7 @@ SecureLinkPeer* unsealedHello(SecureLinkHost* host, SecureLinkPeer* peer, u32 st
 // check of their own, and the hello from the entry's own port is checked whatever else comes. Only a
 // hello sealed under the entry's keys sets a stream's port: anyone on the address can replay the
 // header from another port.
-SecureLinkPeer* receiveSealedHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
+static SecureLinkPeer* receiveSealedHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
                                    SecureLinkReceived* out) {
     u8* data = datagram->data;
     i64 length = datagram->length;
@@ -394,195 +385,6 @@ SecureLinkPeer* receiveSealedHello(SecureLinkHost* host, const SocketResult* dat
     return peer;
 }
 
-// --- Hellos with encryption off: a device is its endpoint
-
-// The new run's hello on the video stream came first and was listed apart: a MAVLink hello under that
-// undecided entry's id and key from the MAVLink endpoint of another entry is that entry's device,
-// starting over under the id. The entry listed apart is returned (to join it); null for none.
-SecureLinkPeer* listedApartJoining(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const HelloHeader* hello) {
-    if (!peer || stream != RelayStreamMavlink || peer->userDecision != 0 ||
-        std::memcmp(peer->publicKey, hello->publicKey, 32) != 0) {
-        return nullptr;
-    }
-    SecureLinkPeer* device = peerAtEndpoint(host, stream, hello->source);
-    return device && device != peer ? peer : nullptr;
-}
-
-// Whether a hello under a listed entry's id may give the entry the stream's port it has none of yet.
-// An endpoint that is another entry's port on the stream belongs to that entry. On the video stream an
-// entry that holds a password takes a port only once its session has proved it (its device's MAVLink
-// record proves it at the entry's endpoint, where the password and the session's nonce go): a hello
-// under its id, which anyone who reads the traffic can copy, brings no granted video by itself, and no
-// clock decides how late the device's video record may speak. The session's first such hello waits for
-// the proof (takeVideoPortOnProof). An entry that holds none is sent no video: its first hello there
-// sets its port. A hello that may not is counted.
-bool mayTakePort(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const AddressRecord* source, u64 now) {
-    const SecureLinkPeer* owner = peerAtEndpoint(host, stream, source);
-    if (owner && owner != peer) {
-        host->hellosAtOtherEntries[stream]++;
-        return false;
-    }
-    if (stream == RelayStreamVideo && holdsPassword(peer->password) && !peer->passwordProved) {
-        if (!peer->videoPortAwaitingProof) {
-            peer->videoPortAwaitingProof = source->port;
-            peer->videoHelloAwaitingProofTime = now;
-        }
-        host->hellosAwaitingProof[stream]++;
-        return false;
-    }
-    return true;
-}
-
-// The session has proved the entry's password: the video socket of its new run that said hello first
-// meanwhile is its video port now, unless another entry's endpoint took that port since.
-void takeVideoPortOnProof(SecureLinkHost* host, SecureLinkPeer* peer) {
-    u16 port = peer->videoPortAwaitingProof;
-    if (!port || !peer->passwordProved || peer->ports[RelayStreamVideo]) return;
-    peer->videoPortAwaitingProof = 0;
-    AddressRecord endpoint = peer->address;
-    endpoint.port = port;
-    if (peerAtEndpoint(host, RelayStreamVideo, &endpoint)) return;
-    peer->ports[RelayStreamVideo] = port;
-    peer->heardTimes[RelayStreamVideo] = peer->videoHelloAwaitingProofTime;
-}
-
-// The entry whose MAVLink endpoint a hello under a new peer id came from: its device started over.
-// From nowhere else: an entry's video endpoint, or any other port, is a new device's. An endpoint
-// starts over at most once a second (each costs a nonce drawn); *held is set when it did so too soon.
-SecureLinkPeer* entryStartingOver(SecureLinkHost* host, u32 stream, const AddressRecord* source, u64 now, bool* held) {
-    SecureLinkPeer* peer = stream == RelayStreamMavlink ? peerAtEndpoint(host, stream, source) : nullptr;
-    *held = peer && peer->sessionTime && now - peer->sessionTime < kSecureLinkStartOverInterval;
-    if (*held) host->hellosOverEntryChecks[stream]++;
-    return *held ? nullptr : peer;
-}
-
-// A place for a new device, listed at once without a key exchange: a hello under an id retired at its
-// address is a replay; one from a listed entry's endpoint on the stream lists nothing (the endpoint is
-// that entry's: its device's own new run starts over at its MAVLink endpoint); one that finds no place
-// waits, saying hello, until one is free; new devices are listed within the frame's key exchanges (a
-// real client says hello again a second later).
-SecureLinkPeer* placeForPlainPeer(SecureLinkHost* host, const HelloHeader* hello, u32 stream, u64 now,
-                                  SecureLinkReceived* out) {
-    if (replaysEarlierRun(host, hello, stream)) return nullptr;
-    if (peerAtEndpoint(host, stream, hello->source)) {
-        host->hellosAtOtherEntries[stream]++;
-        return nullptr;
-    }
-    host->unlistedHellos[stream]++;
-    SecureLinkPeer* place = freePeer(host, hello->source, now, true);
-    if (!place) {
-        host->hellosWithoutPlace[stream]++;
-        return nullptr;
-    }
-    if (!takeKeyExchange(&host->keyExchanges[stream], now, kSecureLinkKeyExchangesPerFrame)) {
-        host->hellosOverKeyExchanges[stream]++;
-        out->limited = 1;
-        return nullptr;
-    }
-    return place;
-}
-
-// A new session of the entry under the hello's id, with a fresh host nonce (sent with the host's state,
-// for the proof of the password): the entry just listed, or its device started over, which keeps its
-// one entry and the user's decision while control waits for a new proof. A device that started over
-// gave up its earlier id (retired at its address); one that takes a retired id back from its own
-// endpoint holds it again. Its earlier run's video socket may be closed, and anyone's next: nothing of
-// the video stream goes there from now on, and the new run's video hello sets the port anew
-// (mayTakePort).
-void startPlainSession(SecureLinkHost* host, SecureLinkPeer* peer, bool startsOver, const HelloHeader* hello,
-                       const u8* nonce, u64 now) {
-    if (host->controllingPeer == peer) host->controllingPeer = nullptr;
-    if (startsOver) {
-        retirePeerId(host, peer);
-        peer->ports[RelayStreamVideo] = 0;
-        peer->heardTimes[RelayStreamVideo] = 0;
-    }
-    SecureLinkRetiredId* retired = findRetired(host, hello->peerId, hello->publicKey, hello->source);
-    if (retired) *retired = SecureLinkRetiredId{};
-    peer->peerId = hello->peerId;
-    std::memcpy(peer->publicKey, hello->publicKey, 32);
-    std::memcpy(peer->hostNonce, nonce, kSecureLinkHostNonceBytes);
-    peer->keys = SecureLinkKeys{};
-    peer->verified = 0;
-    peer->passwordProved = 0;
-    peer->passwordSentTime = 0;
-    peer->sessionTime = now ? now : 1;
-    peer->videoPortAwaitingProof = 0;
-    std::memset(peer->stateSentTime, 0, sizeof(peer->stateSentTime));  // the new session hears the nonce at once
-    std::memset(peer->windows, 0, sizeof(peer->windows));
-    std::memset(peer->sendCounters, 0, sizeof(peer->sendCounters));
-}
-
-// A device that started over while its new run's video hello had listed it apart: that entry leaves,
-// and what it asked for stays with the device's entry. Its video port is the new run's first hello on
-// the video stream: it waits for the session's proof of the password (an entry that holds none takes
-// it at once).
-void joinNewRun(SecureLinkHost* host, SecureLinkPeer* peer, SecureLinkPeer* listedApart) {
-    if (!listedApart) return;
-    peer->streamsWanted |= listedApart->streamsWanted;
-    if (listedApart->ports[RelayStreamVideo] && !holdsPassword(peer->password)) {
-        peer->ports[RelayStreamVideo] = listedApart->ports[RelayStreamVideo];
-        peer->heardTimes[RelayStreamVideo] = listedApart->heardTimes[RelayStreamVideo];
-    } else if (listedApart->ports[RelayStreamVideo]) {
-        peer->videoPortAwaitingProof = listedApart->ports[RelayStreamVideo];
-        peer->videoHelloAwaitingProofTime = listedApart->heardTimes[RelayStreamVideo];
-    }
-    if (host->controllingPeer == listedApart) host->controllingPeer = nullptr;
-    *listedApart = SecureLinkPeer{};
-}
-
-// With encryption off no key proves who a peer is: a device is its endpoint, and its MAVLink endpoint
-// is where its password, its state and its telemetry go. A hello sets a stream's port the entry has
-// none of yet (mayTakePort); one under the entry's id from another port of its address is not the
-// device's and changes nothing. A hello under a new id is a new device's, or its device starting over
-// at its MAVLink endpoint. Only a plain block of the exact form is read.
-SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
-                                  SecureLinkReceived* out) {
-    HelloHeader hello = helloHeader(datagram);
-    const AddressRecord* source = hello.source;
-    SecureLinkPeer* peer = findPeer(host, hello.peerId, source);
-    SecureLinkPeer* listedApart = listedApartJoining(host, peer, stream, &hello);
-    if (listedApart) peer = nullptr;
-    if (peer && peer->ports[stream] && peer->ports[stream] != source->port) {
-        host->hellosFromOtherPorts[stream]++;
-        return nullptr;
-    }
-    if (peer && !keyUnchanged(host, peer, &hello, stream)) return nullptr;
-    if (peer && !peer->ports[stream] && !mayTakePort(host, peer, stream, source, now)) return nullptr;
-    u8 nonce[kSecureLinkHostNonceBytes] = {};
-    bool session = !peer;  // a new session: listed now, or its device started over
-    SecureLinkPeer* place = nullptr;
-    if (!peer) {
-        bool held = false;
-        peer = entryStartingOver(host, stream, source, now, &held);
-        if (held) return nullptr;
-        if (!peer && !(place = placeForPlainPeer(host, &hello, stream, now, out))) return nullptr;
-        out->costly = 1;
-        if (getRandomBytes(nonce, sizeof(nonce)) != 0) return nullptr;  // the client says hello again
-        if (place) {
-            peer = place;
-            listNewEntry(host, peer, source);
-        }
-    }
-    if (session) {
-        startPlainSession(host, peer, !place, &hello, nonce, now);
-        joinNewRun(host, peer, listedApart);
-    }
-    setHelloPort(peer, stream, source->port);
-    heardHello(peer, hello.streams, stream, source, now);
-    if (datagram->length > kHelloHeader) {
-        if (takeKeyExchange(&peer->helloChecks[stream], now, 1)) {
-            out->costly = 1;
-            readHelloBlock(host, peer, stream, true, datagram->data + kHelloHeader, datagram->length - kHelloHeader);
-            takeVideoPortOnProof(host, peer);
-        } else {
-            host->hellosOverEntryChecks[stream]++;
-        }
-    }
-    return peer;
-}
-
-}  // namespace
 
 SecureLinkPeer* findPeer(SecureLinkHost* host, u16 peerId, const AddressRecord* source) {
     for (SecureLinkPeer& peer : host->peers) {

@@ -1,8 +1,8 @@
-// The relay host's two files (see Network/SecureLink.h for the link): SecureLinkEntries.cpp decides
-// which entry of the host's list a hello or datagram belongs to, and when an entry is listed, started
-// over, joined, taken over or dropped; SecureLinkHost.cpp runs the host's frame step, its state and
-// passwords, the grants, the opening of what a peer sends and the relaying of packets. This is what
-// each lends the other.
+// The relay host's files (see Network/SecureLink.h for the link): SecureLinkEntries.cpp decides which
+// entry of the host's list a hello or datagram belongs to, and when an entry is listed, started over,
+// joined, taken over or dropped, and SecureLinkPlainHellos.cpp does so for the hellos that come with
+// encryption off; SecureLinkHost.cpp runs the host's frame step, its state and passwords, the grants,
+// the opening of what a peer sends and the relaying of packets. This is what each lends the others.
 #pragma once
 #include "Network/SecureLink.h"
 
@@ -20,6 +20,15 @@ bool atListener(const SecureLinkHost* host, const SecureLinkPeer* peer);
 
 // --- The entries (SecureLinkEntries.cpp)
 
+// What a hello shows in the clear: its peer id, key and streams wanted, and where it came from.
+struct HelloHeader {
+    u16 peerId;
+    const u8* publicKey;
+    u8 streams;
+    const AddressRecord* source;
+};
+HelloHeader helloHeader(const SocketResult* datagram);
+
 // The listed entry under the peer id at the source's address (any port); null for none.
 SecureLinkPeer* findPeer(SecureLinkHost* host, u16 peerId, const AddressRecord* source);
 // Keeps a hello from a peer whose keys are not yet exchanged for the key exchanges at the end of the
@@ -34,6 +43,24 @@ SecureLinkPeer* receiveHello(SecureLinkHost* host, const SocketResult* datagram,
 bool fromControllersMavlinkPort(const SecureLinkHost* host, const AddressRecord* source, u32 stream);
 // The earlier entries of devices that started over leave (once a frame).
 void dropEarlierSessions(SecureLinkHost* host, u64 now);
+
+// The rules both kinds of hello share (their comments are at their definitions).
+SecureLinkPeer* peerAtEndpoint(SecureLinkHost* host, u32 stream, const AddressRecord* source);
+bool keyUnchanged(SecureLinkHost* host, const SecureLinkPeer* peer, const HelloHeader* hello, u32 stream);
+void setHelloPort(SecureLinkPeer* peer, u32 stream, u16 port);
+void heardHello(SecureLinkPeer* peer, u8 streams, u32 stream, const AddressRecord* source, u64 now);
+SecureLinkRetiredId* findRetired(SecureLinkHost* host, u16 peerId, const u8* publicKey, const AddressRecord* address);
+void retirePeerId(SecureLinkHost* host, const SecureLinkPeer* peer);
+bool replaysEarlierRun(SecureLinkHost* host, const HelloHeader* hello, u32 stream);
+void readHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* block, i64 length);
+SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now, bool plain);
+void listNewEntry(SecureLinkHost* host, SecureLinkPeer* place, const AddressRecord* source);
+
+// --- Hellos with encryption off (SecureLinkPlainHellos.cpp)
+
+// One hello with encryption off: the entry it refreshed, null when it changed none.
+SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
+                                  SecureLinkReceived* out);
 
 // --- The host's part that the entries' rules call on (SecureLinkHost.cpp)
 
