@@ -89,17 +89,24 @@
 // first MAVLink hello) is where its password, its state and its telemetry go, and a hello under a new
 // peer id from there is the device started over (at most once a second); no other port starts an entry
 // over, and the endpoint moves only to a new entry that proves the entry's password (the device started
-// over elsewhere). An endpoint that is a listed entry's port on a stream is that entry's: a hello under
-// another peer id from there lists nothing. A hello under a listed peer id from another port of its
-// address than the entry's on the stream changes nothing (a device whose port changed starts over, as
-// one with a new peer id does). A device that starts over is sent nothing more at its earlier video
-// port: the first hello of its new run on the video stream, however late, sets the port there (its new
-// run may have a new socket), once the new session has proved the entry's password at the MAVLink
-// endpoint; an entry that holds no password (and so is sent no video) takes its first one. So a hello
-// under its peer id forged from its endpoint brings nobody its video; a neighbour at its address that
-// reads its traffic and says hello under its new peer id first gets that video. A listed device that
-// keeps saying hello keeps its place: an undecided one gives way to a new device only once it has been
-// silent for 3 s, and new devices beyond the free places wait, counted, until one is free. The client
+// over elsewhere), or, for an entry that holds no password whose MAVLink port has been silent for 3 s,
+// to a hello under its peer id from another port of its address (whoever copied its hellos across a
+// host restart holds it only while it copies). Only what is heard from its MAVLink port keeps an entry
+// heard. An endpoint that is a listed entry's port on a stream is that entry's: a hello under another
+// peer id from there lists nothing. A hello under a listed peer id from another port of its address
+// than the entry's on the stream changes nothing (a device whose port changed starts over, as one with
+// a new peer id does). But an entry keeps no port it has not been heard from on that stream for 3 s,
+// and one that proved nothing (undecided, holding no password) keeps none from an entry whose session
+// proved its password: the port goes to the other entry of its address that says hello from there. A
+// device that starts over is sent nothing more at its earlier video port: the first hello of its new
+// run on the video stream, however late, sets the port there (its new run may have a new socket), once
+// the new session has proved the entry's password at the MAVLink endpoint; an entry that holds no
+// password (and so is sent no video) takes its first one. So a hello under its peer id forged from its
+// endpoint brings nobody its video, nor does a hello forged at its video socket the moment it starts
+// over; a neighbour at its address that reads its traffic and says hello under its new peer id first
+// gets that video. A listed device that keeps saying hello keeps its place: an undecided one gives way
+// to a new device only once it has been silent for 3 s (with encryption on too, once it completed a
+// sealed hello), and new devices beyond the free places wait, counted, until one is free. The client
 // forms its proof over the host key and entry nonce that the host's plain state carries. A client that
 // holds keys follows a host that sends its state plain only once its link has been silent for 3 s, as
 // it takes a new host key. With encryption on, nothing relayed leaves unsealed.
@@ -333,6 +340,10 @@ struct SecureLinkHost {
     u64 hellosFromOtherPorts[kSecureLinkStreams];
     u64 hellosAtOtherEntries[kSecureLinkStreams];
     u64 hellosAwaitingProof[kSecureLinkStreams];
+    // Per stream, with encryption off: ports that an entry which proved nothing, or was not heard there
+    // for kSecureLinkPeerSilence, gave up to a hello of another entry of its address (or, for a silent
+    // MAVLink port of an entry that holds no password, to a hello under its own id from another port).
+    u64 portsGivenUp[kSecureLinkStreams];
     // Per stream: hellos of new devices that found no place on the sharing list (they wait for one).
     u64 hellosWithoutPlace[kSecureLinkStreams];
     // Per stream: hellos under a peer id and key that a device of their address gave up by starting
@@ -446,8 +457,12 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // nothing and moves nothing, counted. A start-over leaves the entry no video port. Only a plain block
 // of the exact form is read, and a hello sets a stream's port that the entry has none of yet (on the
 // video stream, for an entry that holds a password, only once its session has proved it: the session's
-// first such hello is counted and its port taken with the proof); one under a listed peer id from
-// another port than the entry's on the stream is counted and changes nothing. An undecided entry that
+// first such hello is counted and its port taken with the proof), also one that another entry of its
+// address holds there while unheard for 3 s, or while it proved nothing and this one's session proved
+// its password (that entry gives it up, counted); one under a listed peer id from another port than
+// the entry's on the stream is counted and changes nothing, but on the MAVLink stream it moves the
+// endpoint of an entry that holds no password once that has been silent for 3 s. Only hellos from the
+// entry's MAVLink port (any, while it has none) keep it heard. An undecided entry that
 // the new run's video hello listed apart leaves when the device starts over under its id at its MAVLink
 // endpoint, its video port taken as the new run's video hello would be. A new entry's hello that
 // proves the password of an entry at its address is that device started over: it takes over that entry
@@ -468,7 +483,8 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
 // the controlling listener's address, or from that of another device the user decided on, always finds
 // a place (an undecided peer of another address gives way). A peer the user decided on gives up its
 // place only when it has been gone for kSecureLinkGoneExpiry and nothing else can (the one granted
-// control never). With encryption off an undecided peer gives way only once it has been silent for 3 s.
+// control never). An undecided peer that has been silent for 3 s gives way; with encryption off only
+// such a one does.
 // The waiting hellos over the frame's key exchanges, and those that find no place, are dropped and
 // counted.
 void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const Preferences* preferences, u64 now);

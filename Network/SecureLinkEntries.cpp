@@ -10,8 +10,6 @@
 
 #include <cstring>
 
-constexpr u64 kIdlePeerReplaceTime = 10000000;
-
 HelloHeader helloHeader(const SocketResult* datagram) {
     return HelloHeader{readLinkU16(datagram->data + 1), datagram->data + 3, datagram->data[35], &datagram->source};
 }
@@ -48,13 +46,14 @@ void setHelloPort(SecureLinkPeer* peer, u32 stream, u16 port) {
     if (stream == RelayStreamMavlink) peer->address.port = port;
 }
 
-// A hello that asks the streams of its header byte: what it wants, and that it was heard (on its
-// stream too when it came from the entry's port there: what goes to that port goes while it is heard).
-void heardHello(SecureLinkPeer* peer, u8 streams, u32 stream, const AddressRecord* source, u64 now) {
+// A hello that asks the streams of its header byte: what it wants, and that it was heard (the entry
+// kept alive when keepsAlive; on its stream too when it came from the entry's port there: what goes to
+// that port goes while it is heard).
+void heardHello(SecureLinkPeer* peer, u8 streams, u32 stream, const AddressRecord* source, u64 now, bool keepsAlive) {
     peer->streamsWanted |= streams;
     if (streams & SecureLinkGrantControl) peer->pending = 1;
     if (peer->userDecision == 0) peer->counter++;
-    peer->lastHeardTime = now;
+    if (keepsAlive) peer->lastHeardTime = now;
     if (peer->ports[stream] && peer->ports[stream] == source->port) peer->heardTimes[stream] = now;
 }
 
@@ -187,8 +186,9 @@ static u8 addressRank(const SecureLinkHost* host, const AddressRecord* address) 
 // the key exchange proves nothing: one address holds at most two undecided peers, finished or not,
 // and a third from it takes the place of its own longest silent one. A peer that never completed a
 // sealed hello keeps its slot only until a newer one needs it; those of the controlling listener's
-// address (the device the user granted control, coming back) are not given up for others. An
-// undecided peer that did complete one gives way after 10 s of silence. A hello from the controlling
+// address (the device the user granted control, coming back) are not given up for others. Any
+// undecided peer gives way once it has been silent for 3 s (a running device says hello every second),
+// so a place a device left goes to a waiting one within seconds. A hello from the controlling
 // listener's address, or from that of another device the user decided on, finds a place whatever the
 // others do: a granted device that started over must get the host key to prove its password, so the
 // longest silent undecided peer of a worse placed address gives way to it. A peer the user decided on
@@ -220,7 +220,7 @@ SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 
         });
     }
     if (!chosen) {
-        chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return now - peer->lastHeardTime > kIdlePeerReplaceTime; });
+        chosen = oldestUndecided(host, goneSilent);
     }
     u8 rank = addressRank(host, source);
     if (!chosen && rank < 2) {
@@ -310,7 +310,7 @@ static void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaiti
         }
         std::memcpy(peer->hostNonce, nonce, sizeof(nonce));
         peer->keys = keys;
-        heardHello(peer, hello->streams, stream, &hello->source, now);
+        heardHello(peer, hello->streams, stream, &hello->source, now, true);
         rememberServed(host, stream, &hello->source, now);
     }
     answerHello(host, stream, hello->peerId, &hello->source);
@@ -336,7 +336,7 @@ static SecureLinkPeer* unsealedHello(SecureLinkHost* host, SecureLinkPeer* peer,
     }
     if (peer->ports[stream] && peer->ports[stream] != port) return nullptr;  // a header replayed
     answerHello(host, stream, hello->peerId, hello->source);
-    heardHello(peer, hello->streams, stream, hello->source, now);
+    heardHello(peer, hello->streams, stream, hello->source, now, true);
     return peer;
 }
 
@@ -380,7 +380,7 @@ static SecureLinkPeer* receiveSealedHello(SecureLinkHost* host, const SocketResu
     acceptReplayCounter(&peer->windows[stream], counter);
     peer->verified = 1;
     setHelloPort(peer, stream, hello.source->port);
-    heardHello(peer, hello.streams, stream, hello.source, now);
+    heardHello(peer, hello.streams, stream, hello.source, now, true);
     readHelloBlock(host, peer, stream, false, block, blockLength);
     return peer;
 }

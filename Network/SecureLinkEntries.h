@@ -13,6 +13,13 @@ inline bool isUndecided(const SecureLinkPeer* peer) { return isListed(peer) && p
 inline u64 silentFor(const SecureLinkPeer* peer, u64 now) {
     return now > peer->lastHeardTime ? now - peer->lastHeardTime : 0;
 }
+// Whether the entry's port on the stream has been heard within kSecureLinkPeerSilence. Each client
+// record says hello every second: a port silent longer (the record stopped, the device gone or moved)
+// may be anyone's now, and is sent nothing until it is heard again.
+inline bool heardOn(const SecureLinkPeer* peer, u32 stream, u64 now) {
+    u64 heard = peer->heardTimes[stream];
+    return heard && (now <= heard || now - heard <= kSecureLinkPeerSilence);
+}
 bool encryptionOff(const Preferences* preferences);
 bool holdsPassword(const u8* password);
 // Whether the entry is at the address of the listener the user granted control.
@@ -48,7 +55,7 @@ void dropEarlierSessions(SecureLinkHost* host, u64 now);
 SecureLinkPeer* peerAtEndpoint(SecureLinkHost* host, u32 stream, const AddressRecord* source);
 bool keyUnchanged(SecureLinkHost* host, const SecureLinkPeer* peer, const HelloHeader* hello, u32 stream);
 void setHelloPort(SecureLinkPeer* peer, u32 stream, u16 port);
-void heardHello(SecureLinkPeer* peer, u8 streams, u32 stream, const AddressRecord* source, u64 now);
+void heardHello(SecureLinkPeer* peer, u8 streams, u32 stream, const AddressRecord* source, u64 now, bool keepsAlive);
 SecureLinkRetiredId* findRetired(SecureLinkHost* host, u16 peerId, const u8* publicKey, const AddressRecord* address);
 void retirePeerId(SecureLinkHost* host, const SecureLinkPeer* peer);
 bool replaysEarlierRun(SecureLinkHost* host, const HelloHeader* hello, u32 stream);

@@ -67,14 +67,6 @@ AddressRecord peerDestination(const SecureLinkPeer* peer, u32 stream) {
     return destination;
 }
 
-// Whether the entry's port on the stream has been heard within kSecureLinkPeerSilence. Each client
-// record says hello every second: a port silent longer (the record stopped, the device gone or moved)
-// may be anyone's now, and is sent nothing until it is heard again.
-bool heardOn(const SecureLinkPeer* peer, u32 stream, u64 now) {
-    u64 heard = peer->heardTimes[stream];
-    return heard && (now <= heard || now - heard <= kSecureLinkPeerSilence);
-}
-
 // Queues one inner packet for a peer on a stream, at its port there while that is heard: sealed, or
 // plain when encryption is off. False when nothing was queued.
 bool sendToPeer(SecureLinkPeer* peer, Socket* socket, u32 stream, const u8* inner, i64 innerLength, bool plain,

@@ -23,8 +23,31 @@ SecureLinkPeer* listedApartJoining(SecureLinkHost* host, SecureLinkPeer* peer, u
     return device && device != peer ? peer : nullptr;
 }
 
+// Whether the entry's session has proved the password the entry holds.
+bool provesItsPassword(const SecureLinkPeer* peer) { return holdsPassword(peer->password) && peer->passwordProved; }
+
+// Whether the entry that holds a port on the stream keeps it against another entry of its address that
+// says hello from there, one whose session proved its password (or will have to, for the port).
+// An entry that proved nothing (undecided, holding no password) holds it only until such an entry says
+// hello from it: a hello forged at a device's socket the moment it starts over lists an entry there,
+// which never keeps the socket from the device. A port not heard on the stream for
+// kSecureLinkPeerSilence (sent nothing any more) is held by nobody: the system may have given it to
+// another socket of the address, a device's new run among them.
+bool holdsPortAgainst(const SecureLinkPeer* owner, bool proves, u32 stream, u64 now) {
+    bool ownerUnproved = owner->userDecision == 0 && !holdsPassword(owner->password);
+    return heardOn(owner, stream, now) && !(ownerUnproved && proves);
+}
+
+// The owner gives its port on the stream up, counted: nothing of that stream goes to it there any more.
+void givePortUp(SecureLinkHost* host, SecureLinkPeer* owner, u32 stream) {
+    owner->ports[stream] = 0;
+    owner->heardTimes[stream] = 0;
+    host->portsGivenUp[stream]++;
+}
+
 // Whether a hello under a listed entry's id may give the entry the stream's port it has none of yet.
-// An endpoint that is another entry's port on the stream belongs to that entry. On the video stream an
+// An endpoint that is another entry's port on the stream belongs to that entry while it holds it there
+// (holdsPortAgainst); else that entry gives it up once the hello takes it. On the video stream an
 // entry that holds a password takes a port only once its session has proved it (its device's MAVLink
 // record proves it at the entry's endpoint, where the password and the session's nonce go): a hello
 // under its id, which anyone who reads the traffic can copy, brings no granted video by itself, and no
@@ -32,12 +55,14 @@ SecureLinkPeer* listedApartJoining(SecureLinkHost* host, SecureLinkPeer* peer, u
 // the proof (takeVideoPortOnProof). An entry that holds none is sent no video: its first hello there
 // sets its port. A hello that may not is counted.
 bool mayTakePort(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const AddressRecord* source, u64 now) {
-    const SecureLinkPeer* owner = peerAtEndpoint(host, stream, source);
-    if (owner && owner != peer) {
+    SecureLinkPeer* owner = peerAtEndpoint(host, stream, source);
+    if (owner == peer) owner = nullptr;
+    bool awaitsProof = stream == RelayStreamVideo && holdsPassword(peer->password) && !peer->passwordProved;
+    if (owner && holdsPortAgainst(owner, awaitsProof || provesItsPassword(peer), stream, now)) {
         host->hellosAtOtherEntries[stream]++;
         return false;
     }
-    if (stream == RelayStreamVideo && holdsPassword(peer->password) && !peer->passwordProved) {
+    if (awaitsProof) {
         if (!peer->videoPortAwaitingProof) {
             peer->videoPortAwaitingProof = source->port;
             peer->videoHelloAwaitingProofTime = now;
@@ -45,20 +70,38 @@ bool mayTakePort(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const A
         host->hellosAwaitingProof[stream]++;
         return false;
     }
+    if (owner) givePortUp(host, owner, stream);
     return true;
 }
 
 // The session has proved the entry's password: the video socket of its new run that said hello first
-// meanwhile is its video port now, unless another entry's endpoint took that port since.
-void takeVideoPortOnProof(SecureLinkHost* host, SecureLinkPeer* peer) {
+// meanwhile is its video port now, unless another entry that holds that port against it took it since.
+void takeVideoPortOnProof(SecureLinkHost* host, SecureLinkPeer* peer, u64 now) {
     u16 port = peer->videoPortAwaitingProof;
     if (!port || !peer->passwordProved || peer->ports[RelayStreamVideo]) return;
     peer->videoPortAwaitingProof = 0;
     AddressRecord endpoint = peer->address;
     endpoint.port = port;
-    if (peerAtEndpoint(host, RelayStreamVideo, &endpoint)) return;
+    SecureLinkPeer* owner = peerAtEndpoint(host, RelayStreamVideo, &endpoint);
+    if (owner && holdsPortAgainst(owner, true, RelayStreamVideo, now)) return;
+    if (owner) givePortUp(host, owner, RelayStreamVideo);
     peer->ports[RelayStreamVideo] = port;
     peer->heardTimes[RelayStreamVideo] = peer->videoHelloAwaitingProofTime;
+}
+
+// A hello under a listed entry's id from another port of its address than the entry's MAVLink port:
+// it moves the entry's MAVLink endpoint there only when the entry holds no password (nothing granted
+// goes there) and its MAVLink port has not been heard for kSecureLinkPeerSilence, and the port is no
+// other entry's endpoint. Whoever copied a device's hellos across a host restart holds its entry only
+// while it copies them: the device's own hellos take the entry back once the copies stop.
+bool movesSilentEndpoint(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const HelloHeader* hello, u64 now) {
+    if (stream != RelayStreamMavlink || holdsPassword(peer->password) || heardOn(peer, stream, now) ||
+        std::memcmp(peer->publicKey, hello->publicKey, 32) != 0 || peerAtEndpoint(host, stream, hello->source)) {
+        return false;
+    }
+    host->portsGivenUp[stream]++;
+    peer->stateSentTime[RelayStreamMavlink] = 0;  // the state and the session's nonce go there at once
+    return true;
 }
 
 // The entry whose MAVLink endpoint a hello under a new peer id came from: its device started over.
@@ -160,7 +203,8 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     SecureLinkPeer* peer = findPeer(host, hello.peerId, source);
     SecureLinkPeer* listedApart = listedApartJoining(host, peer, stream, &hello);
     if (listedApart) peer = nullptr;
-    if (peer && peer->ports[stream] && peer->ports[stream] != source->port) {
+    if (peer && peer->ports[stream] && peer->ports[stream] != source->port &&
+        !movesSilentEndpoint(host, peer, stream, &hello, now)) {
         host->hellosFromOtherPorts[stream]++;
         return nullptr;
     }
@@ -186,12 +230,16 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
         joinNewRun(host, peer, listedApart);
     }
     setHelloPort(peer, stream, source->port);
-    heardHello(peer, hello.streams, stream, source, now);
+    // Only what is heard from its MAVLink port keeps an entry alive (one listed apart by its video hello,
+    // with no MAVLink port yet, its hellos there): a device's video hellos keep no entry alive that
+    // another port holds under its id.
+    bool keepsAlive = stream == RelayStreamMavlink || !peer->ports[RelayStreamMavlink];
+    heardHello(peer, hello.streams, stream, source, now, keepsAlive);
     if (datagram->length > kHelloHeader) {
         if (takeKeyExchange(&peer->helloChecks[stream], now, 1)) {
             out->costly = 1;
             readHelloBlock(host, peer, stream, true, datagram->data + kHelloHeader, datagram->length - kHelloHeader);
-            takeVideoPortOnProof(host, peer);
+            takeVideoPortOnProof(host, peer, now);
         } else {
             host->hellosOverEntryChecks[stream]++;
         }

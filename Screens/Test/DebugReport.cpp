@@ -61,7 +61,8 @@ void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
 // those under a listed peer id that did not open, those of listed devices dropped over their one check
 // a frame, the sealed data of listed devices not in control, the plain hellos under listed peer ids
 // from other ports, those from listed devices' ports under other peer ids, the video hellos of devices
-// whose session has not proved its password yet, the hellos of new devices that found the list full,
+// whose session has not proved its password yet, the ports given up by devices that proved nothing or
+// fell silent there, the hellos of new devices that found the list full,
 // the replayed hellos under peer ids that devices gave up by starting over (and on the video port the
 // listed devices' video requests): a line each, when not 0.
 void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* writer) {
@@ -85,6 +86,9 @@ void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* write
     appendCountLine(host->hellosAwaitingProof[stream],
                     "   1 hello of a device that has not proved its password yet ignored\n",
                     "   @ hellos of devices that have not proved their passwords yet ignored\n", writer);
+    appendCountLine(host->portsGivenUp[stream],
+                    "   1 port given up by a listed device that proved nothing or fell silent there\n",
+                    "   @ ports given up by listed devices that proved nothing or fell silent there\n", writer);
     appendCountLine(host->hellosWithoutPlace[stream], "   1 hello of a new device that found the sharing list full\n",
                     "   @ hellos of new devices that found the sharing list full\n", writer);
     appendCountLine(host->retiredHellos[stream],

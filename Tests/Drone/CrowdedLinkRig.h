@@ -131,6 +131,7 @@ struct Device {
     std::vector<Bytes> opened[kSecureLinkStreams];  // what each stream handed on, oldest first
     std::vector<Bytes> sent[kSecureLinkStreams];    // what each stream sent, as anyone on the way sees it
     FixedString localAddress{};                      // the loopback address its sockets send from; empty: any
+    u16 localPorts[kSecureLinkStreams] = {};         // the port each socket binds; 0: one the system picks
 
     Device() {
         EXPECT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
@@ -153,7 +154,8 @@ struct Device {
         }
         for (;;) {
             SocketResult datagram;
-            updateSocket(&datagram, sockets[stream].get(), 4, SocketModeUdp, 0, &localAddress, nullptr, 0);
+            updateSocket(&datagram, sockets[stream].get(), 4, SocketModeUdp, localPorts[stream], &localAddress, nullptr,
+                         0);
             if (!datagram.received) break;
             u8* data = datagram.data;
             u32 length = datagram.length;
@@ -463,6 +465,28 @@ struct CrowdedLink : ::testing::Test {
         return framesUntil([&] { return connection->foreignPackets >= before + strangers.size(); });
     }
 };
+
+// How many datagrams reach the socket before a marker that the station's socket sends it last (what
+// that socket sent it before has come by then), the frame sending the marker; -1 when the marker never
+// came.
+template <typename Frame>
+int datagramsBeforeMarker(Socket* station, Socket* socket, const FixedString* localAddress, Frame frame) {
+    const Bytes marker = {0xEE, 'e', 'n', 'd'};
+    AddressRecord endpoint = makeAddressRecord(4, kLoopback, socket->localPort);
+    ByteWriter* slot = queueSocketPacket(&endpoint, station);
+    if (!slot) return -1;
+    appendBytes(marker.data(), (i64)marker.size(), slot);
+    frame();
+    int count = 0;
+    for (int i = 0; i < 5000; i++) {
+        SocketResult datagram;
+        updateSocket(&datagram, socket, 4, SocketModeUdp, socket->boundPort, localAddress, nullptr, 0);
+        if (datagram.received && Bytes(datagram.data, datagram.data + datagram.length) == marker) return count;
+        if (datagram.received) count++;
+        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return -1;
+}
 
 // Whether a station's socket has room for two more small datagrams (its receive memory as the
 // system counts it).

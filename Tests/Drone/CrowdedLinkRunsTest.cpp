@@ -203,7 +203,8 @@ TEST_F(CrowdedLink, AHelloUnderAnIdADeviceGaveUpIsAReplay) {
 }
 
 // With encryption off, a device granted telemetry and video stops saying hello: four seconds later
-// neither reaches its sockets, and with its next hello both do again.
+// neither reaches its sockets, and with its next hello both do again. With encryption on, once its
+// sockets have been silent for the silence time they get not even the host key.
 TEST_F(CrowdedLink, ASilentDeviceIsSentNothing) {
     Device device;
     SecureLinkPeer* peer = startRelaysWithPlainDevice(&device, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
@@ -229,6 +230,22 @@ TEST_F(CrowdedLink, ASilentDeviceIsSentNothing) {
     }
     EXPECT_EQ(relayedGot(), 0);
     EXPECT_TRUE(withDeviceUntil(&device, [&] { return relayedGot() == 2; }, 20000));
+
+    preferences->relayModeDisableEncryption = 0;
+    ASSERT_TRUE(withDeviceUntil(&device, [&] { return peer->verified && relayedGot() == 2; }, 20000));
+    Socket* relays[kSecureLinkStreams] = {relaySocket.get(), videoRelaySocket.get()};
+    auto sentSince = [&](u64 duration, u32 stream) {  // what the stream's socket got over that time
+        for (u64 end = crowdNow + duration; crowdNow < end;) {
+            crowdNow += 100000;
+            frame();
+        }
+        Socket* socket = device.sockets[stream].get();
+        return datagramsBeforeMarker(relays[stream], socket, &device.localAddress, [&] { frame(); });
+    };
+    for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+        ASSERT_GE(sentSince(kSecureLinkPeerSilence + 500000, stream), 0);
+        EXPECT_EQ(sentSince(2 * kSecureLinkKeyInterval, stream), 0) << "a host key to a silent port, stream " << stream;
+    }
 }
 
 // With encryption off, a device granted telemetry and video stops its video record: a few seconds
@@ -255,24 +272,9 @@ TEST_F(CrowdedLink, AVideoRecordThatSpeaksLateGetsItsVideo) {
                 frame();
             }
         };
-        // What reaches the earlier socket before a marker that the video relay port sends it last
-        // (what the port sent it before has come by then); -1 when the marker never came.
-        AddressRecord earlierEndpoint = makeAddressRecord(4, kLoopback, earlier->localPort);
+        // What reaches the earlier socket before a marker that the video relay port sends it last.
         auto beforeMarker = [&] {
-            const Bytes marker = {0xEE, 'e', 'n', 'd'};
-            ByteWriter* slot = queueSocketPacket(&earlierEndpoint, videoRelaySocket.get());
-            if (!slot) return -1;
-            appendBytes(marker.data(), (i64)marker.size(), slot);
-            frame();
-            int count = 0;
-            for (int i = 0; i < 5000; i++) {
-                SocketResult datagram;
-                updateSocket(&datagram, earlier.get(), 4, SocketModeUdp, 0, &device.localAddress, nullptr, 0);
-                if (datagram.received && Bytes(datagram.data, datagram.data + datagram.length) == marker) return count;
-                if (datagram.received) count++;
-                else std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            return -1;
+            return datagramsBeforeMarker(videoRelaySocket.get(), earlier.get(), &device.localAddress, [&] { frame(); });
         };
         run(4000000);
         ASSERT_GE(beforeMarker(), 0);
@@ -388,6 +390,156 @@ TEST_F(CrowdedLink, APlainPasswordIsTakenOnlyOnTheMavlinkStream) {
     ASSERT_TRUE(framesUntil([&] { return entry->userDecision != 0; }));
     EXPECT_EQ(entry->userDecision, decision);
     EXPECT_EQ(listedPeer(host.get(), device.identity.peerId), nullptr);
+}
+
+// With encryption off, a device granted telemetry and video: a start-over forged from its MAVLink
+// endpoint and, at the same moment, a hello under another new id forged from its video socket, whose
+// entry then says hello once a second from a port of its own. The device's next hellos bring its video
+// back to its video socket within a few seconds, and the neighbour's port gets none of it. Then a
+// device restarted on a port the system chose, whose new video socket has its earlier run's video
+// port, gets its video there within a few seconds of the user's grant.
+TEST_F(CrowdedLink, AHelloForgedAtAVideoSocketDuringAStartOverKeepsNoVideoAway) {
+    Device device;
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(&device, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    ASSERT_NE(peer, nullptr);
+    ASSERT_TRUE(videoReaches(&device, kVideo));
+    crowdNow += kSecureLinkStartOverInterval;
+    u16 videoSocket = device.sockets[RelayStreamVideo]->localPort;
+    u8 key[32], privateKey[32];
+    ASSERT_EQ(generateX25519KeyPair(privateKey, key), 0);
+    device.sendFrom(RelayStreamMavlink, plainHello(0x0BAD, key));
+    ASSERT_TRUE(framesUntil([&] { return peer->peerId == 0x0BAD; }));
+    device.sendFrom(RelayStreamVideo, plainHello(0x0BAE, key));
+    SecureLinkPeer* forged = nullptr;
+    ASSERT_TRUE(framesUntil([&] { return (forged = listedPeer(host.get(), 0x0BAE)) != nullptr; }));
+    ASSERT_EQ(forged->ports[RelayStreamVideo], videoSocket);
+
+    Sender neighbour;
+    u64 resumed = crowdNow;
+    device.opened[RelayStreamVideo].clear();
+    bool videoBack = false;
+    for (int i = 0; i < 250 && !videoBack; i++) {  // five seconds at most
+        crowdNow += 20000;
+        if (i % 50 == 0) neighbour.send(plainHello(0x0BAE, key), preferences->relayModePort);
+        device.step();
+        relayToPeers(RelayStreamVideo, kVideo);
+        frame();
+        Bytes got;
+        while (neighbour.receive(&got)) EXPECT_NE(got, kVideo) << i;
+        const std::vector<Bytes>& opened = device.opened[RelayStreamVideo];
+        videoBack = std::find(opened.begin(), opened.end(), kVideo) != opened.end();
+    }
+    EXPECT_TRUE(videoBack);
+    EXPECT_LE(crowdNow - resumed, kSecureLinkPeerSilence);
+    EXPECT_EQ(peer->ports[RelayStreamVideo], videoSocket);
+    ASSERT_EQ(listedPeer(host.get(), 0x0BAE), forged);
+    EXPECT_NE(forged->ports[RelayStreamVideo], videoSocket);
+
+    Device second;
+    second.identity.peerId = 0x0808;
+    second.localAddress = makeString("127.0.0.5");
+    for (u32 stream = 0; stream < kSecureLinkStreams; stream++) second.hosts[stream] = device.hosts[stream];
+    SecureLinkPeer* earlier = nullptr;
+    ASSERT_TRUE(withDeviceUntil(&second, [&] {
+        earlier = listedPeer(host.get(), 0x0808);
+        return earlier && earlier->ports[RelayStreamVideo] != 0;
+    }, 20000));
+    setSecureLinkPeerDecision(host.get(), earlier, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    ASSERT_TRUE(videoReaches(&second, kVideo));
+    // It quits, and four seconds later starts again: a new identity, its MAVLink socket on another
+    // port, its video socket on the port its earlier run's had.
+    closeSocket(second.sockets[RelayStreamVideo].get());
+    for (int i = 0; i < 40; i++) {
+        crowdNow += 100000;
+        frame();
+    }
+    Device restarted;
+    restarted.identity.peerId = 0x0809;
+    restarted.localAddress = second.localAddress;
+    for (u32 stream = 0; stream < kSecureLinkStreams; stream++) restarted.hosts[stream] = second.hosts[stream];
+    restarted.localPorts[RelayStreamVideo] = second.sockets[RelayStreamVideo]->localPort;
+    SecureLinkPeer* entry = nullptr;
+    ASSERT_TRUE(withDeviceUntil(&restarted, [&] { return (entry = listedPeer(host.get(), 0x0809)) != nullptr; }));
+    ASSERT_EQ(restarted.sockets[RelayStreamVideo]->localPort, restarted.localPorts[RelayStreamVideo]);
+    setSecureLinkPeerDecision(host.get(), entry, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    u64 granted = crowdNow;
+    EXPECT_TRUE(videoReaches(&restarted, kVideo));
+    EXPECT_LE(crowdNow - granted, kSecureLinkPeerSilence);
+    EXPECT_EQ(entry->ports[RelayStreamVideo], restarted.localPorts[RelayStreamVideo]);
+}
+
+// With encryption off, two devices at one address: one listed on its MAVLink stream only, the other
+// granted video and heard on both streams. A hello under the first one's id from the second one's
+// video endpoint sets the first one no video port, and the second keeps its video.
+TEST_F(CrowdedLink, AHelloFromAnotherEntrysEndpointSetsNoPort) {
+    Device granted, listed;
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(&granted, SecureLinkGrantTelemetry | SecureLinkGrantVideo);
+    ASSERT_NE(peer, nullptr);
+    listed.identity.peerId = 0x0808;
+    SecureLinkPeer* other = listPlainDevice(&listed, preferences->relayModePort);
+    ASSERT_NE(other, nullptr);
+    ASSERT_TRUE(videoReaches(&granted, kVideo));
+    u64 counted = host->hellosAtOtherEntries[RelayStreamVideo];
+    granted.sendFrom(RelayStreamVideo, plainHello(0x0808, listed.identity.publicKey));
+    ASSERT_TRUE(framesUntil([&] { return host->hellosAtOtherEntries[RelayStreamVideo] == counted + 1; }));
+    EXPECT_EQ(other->ports[RelayStreamVideo], 0);
+    EXPECT_EQ(peer->ports[RelayStreamVideo], granted.sockets[RelayStreamVideo]->localPort);
+    EXPECT_TRUE(videoReaches(&granted, kVideo));
+}
+
+// With encryption off, the controller, its video record running, while the host starts again (its
+// listener and control password kept) and a neighbour at its address copies the controller's hellos
+// from a port of its own for ten seconds. Within a few seconds after the neighbour stops the controller
+// is listed at its own port and controls, and the neighbour's port never got its password or telemetry.
+TEST_F(CrowdedLink, ACopiedHelloAcrossAHostRestartHoldsNoDeviceOut) {
+    Sender drone;
+    freshWithDrone(drone);
+    Device controller;
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(
+        &controller, SecureLinkGrantTelemetry | SecureLinkGrantVideo | SecureLinkGrantControl);
+    ASSERT_NE(peer, nullptr);
+    ASSERT_TRUE(withDeviceUntil(&controller, [&] { return host->controllingPeer == peer; }, 20000));
+    u16 relayPort = preferences->relayModePort;
+    Sender neighbour;
+    auto latestHello = [&] {  // as anyone at the controller's address reads it
+        const std::vector<Bytes>& sent = controller.sent[RelayStreamMavlink];
+        for (auto it = sent.rbegin(); it != sent.rend(); ++it) {
+            if ((*it)[0] == SecureLinkHello) return *it;
+        }
+        return Bytes{SecureLinkHello};
+    };
+    auto neighbourGotNothingGranted = [&] {
+        Bytes got;
+        while (neighbour.receive(&got)) EXPECT_FALSE(grantedOnly(got)) << "type " << (int)got[0];
+    };
+
+    host = std::make_unique<SecureLinkHost>();
+    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+    host->identity = &identity;
+    inputs.relayHost = host.get();
+    ASSERT_TRUE(neighbour.send(latestHello(), relayPort));
+    ASSERT_TRUE(framesUntil([&] {
+        const SecureLinkPeer* copy = listedPeer(host.get(), controller.identity.peerId);
+        return copy && copy->address.port == neighbour.port;
+    }));
+    for (int i = 0; i < 500; i++) {  // ten seconds of copies
+        crowdNow += 20000;
+        if (i % 50 == 0) neighbour.send(latestHello(), relayPort);
+        if (i % 10 == 0) drone.send(heartbeat(0x0101), stationPort());
+        controller.step();
+        frame();
+        neighbourGotNothingGranted();
+    }
+    u64 stopped = crowdNow;
+    u16 own = controller.sockets[RelayStreamMavlink]->localPort;
+    EXPECT_TRUE(withDeviceUntil(&controller, [&] {
+        neighbourGotNothingGranted();
+        const SecureLinkPeer* controlling = host->controllingPeer;
+        return controlling && controlling->peerId == controller.identity.peerId && controlling->address.port == own &&
+               connection->relayControlled;
+    }, 20000));
+    EXPECT_LE(crowdNow - stopped, kSecureLinkPeerSilence + 3 * kSecureLinkHelloInterval);
+    EXPECT_EQ(listedEntries(host.get()), 1);
 }
 
 }  // namespace

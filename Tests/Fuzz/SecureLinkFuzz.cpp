@@ -19,10 +19,15 @@
 // endpoint than an entry's own on the stream spends that entry's check of the frame, and with
 // encryption off an entry's ports never move under its peer id, and its MAVLink endpoint, where its
 // password and telemetry go, moves, and its decision goes to another entry, only with a hello from the
-// new port that proves its password; its video port is set only at its listing, by a hello under its
+// new port that proves its password (an entry that holds no password, silent there, moves to a hello
+// under its id from another port); its video port is set only at its listing, by a hello under its
 // peer id from that port of its address once its session has proved the password it holds (or at
 // once when it holds none), or by the proving MAVLink hello to a port that said hello under its peer
-// id meanwhile, and a start-over leaves it none; no two listed entries share an endpoint on a stream.
+// id meanwhile, and a start-over leaves it none; a port goes to another entry of the address only from
+// an entry that proved nothing (to one that proved its password) or was silent there; no two listed
+// entries share an endpoint on a stream; only what comes from an entry's MAVLink port keeps it alive;
+// once the granted device's session proved its password and its video record said hello, its video
+// port is that socket unless an entry the user decided on, heard there, holds it.
 // A password the client hears other than sealed never changes the one it keeps. With encryption off a name is only ever read from a plain
 // block, never from sealed bytes. Then, for four seconds of frames, hellos under the granted peer's id
 // come from other ports of its address ahead of its own hello each second, beside a stranger that
@@ -33,10 +38,12 @@
 // any number of seconds after, or never: it is one entry, its video port the new socket once the video
 // hello came (none while it did not). Then a neighbour at its address forges the device's video
 // endpoint under an id of its own, and forges a start-over at its MAVLink endpoint under an id it
-// listed from its video socket: the device keeps its MAVLink endpoint, the neighbour's socket never
-// becomes its video port, and the device's own next run gets its video back.
+// listed from its video socket, with a hello under a fresh id forged from the device's video socket at
+// that moment: the device keeps its MAVLink endpoint, the neighbour's socket never becomes its video
+// port, and the device's own next run gets its video back.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
+#include "Network/SecureLinkEntries.h"
 #include "Network/SecureLinkFormat.h"
 #include "Network/Socket.h"
 #include "Platform/Input.h"
@@ -80,8 +87,10 @@ struct VideoHello {
     u8 address;
     u16 port;
     u16 peerId;
+    u64 time;
 };
 std::vector<VideoHello> videoHellos;
+u16 deviceVideoSocket;  // with encryption off, the video socket of the granted device's run (0: none yet)
 constexpr u64 kInputTime = 5000000;     // the frame that all datagrams of the input arrive in
 
 void setUp() {
@@ -108,6 +117,7 @@ void setUp() {
     peer->userDecision = SecureLinkGrantTelemetry | SecureLinkGrantControl;
     std::memcpy(peer->password, w->hostIdentity.controllingListenerPassword, 8);
     peer->passwordProved = 1;
+    peer->heardTimes[0] = peer->heardTimes[1] = kInputTime;  // it says hello every second
     w->hostIdentity.controllingListener = makeAddressRecord(4, kLoopback, 0);
     std::memcpy(peer->publicKey, w->clientIdentity.publicKey, 32);
     for (i32 i = 0; i < kSecureLinkHostNonceBytes; i++) peer->hostNonce[i] = (u8)(i * 3 + 2);
@@ -127,6 +137,7 @@ void link() {
     std::memset(costlyChecks, 0, sizeof(costlyChecks));
     std::memset(startOvers, 0, sizeof(startOvers));
     videoHellos.clear();
+    deviceVideoSocket = 0;
 }
 
 // Whether the entry is the same session before and after a datagram (not replaced, not started over).
@@ -135,11 +146,47 @@ bool sameSession(const SecureLinkPeer* before, const SecureLinkPeer* after) {
            before->peerId == after->peerId;
 }
 
+// With encryption off, whether the entry gave its port on the stream up by the datagram: another entry
+// of its address took the port, by a hello on that stream from that port (or, for a video port, by the
+// MAVLink hello from its endpoint that proved its password), and the entry had proved nothing
+// (undecided, holding no password) while the other's session proved its password, or it had not been
+// heard there within the silence time.
+bool gaveUpPort(const SecureLinkPeer* before, const SecureLinkPeer* after, const SocketResult* datagram, u8 type,
+                u32 s, u32 stream, u64 now) {
+    u16 port = before->ports[s];
+    if (!port || after->ports[s] || type != SecureLinkHello || !sameAddress(&datagram->source, &before->address)) {
+        return false;
+    }
+    bool unproved = before->userDecision == 0 && !holdsPassword(before->password);
+    for (const SecureLinkPeer& other : world.host.peers) {
+        if (&other == after || !other.address.family || other.ports[s] != port) continue;
+        bool proved = holdsPassword(other.password) && other.passwordProved;
+        bool byHello = stream == s && datagram->source.port == port;
+        bool byProof = s == RelayStreamVideo && stream == RelayStreamMavlink && proved &&
+                       datagram->source.port == other.ports[RelayStreamMavlink];
+        return (byHello || byProof) && (!heardOn(before, s, now) || (unproved && proved));
+    }
+    return false;
+}
+
+// With encryption off, whether the entry's MAVLink endpoint moved by the datagram as a silent one does:
+// the entry held no password, its MAVLink port had not been heard within the silence time, and the
+// datagram is a MAVLink hello under its id from the new port.
+bool movedSilentEndpoint(const SecureLinkPeer* before, const SecureLinkPeer* after, const SocketResult* datagram,
+                         u8 type, u32 stream, u64 now) {
+    return type == SecureLinkHello && stream == RelayStreamMavlink && !holdsPassword(before->password) &&
+           !heardOn(before, RelayStreamMavlink, now) && after->peerId == before->peerId &&
+           readLinkU16(datagram->data + 1) == after->peerId &&
+           after->ports[RelayStreamMavlink] == datagram->source.port &&
+           sameAddress(&after->address, &datagram->source);
+}
+
 // With encryption off, where an entry's password, state and telemetry go (its address and MAVLink
 // port) is set at its listing, by its first MAVLink hello, and moves only to a hello on the MAVLink
-// stream from the new port that proves the entry's password; a decision goes to another entry only
-// with such a hello.
-void checkMavlinkEndpoints(const SecureLinkPeer* before, const SocketResult* datagram, u8 type, u32 stream) {
+// stream from the new port that proves the entry's password (or, for an entry that holds none, one
+// from any port once its MAVLink port is silent), or is given up; a decision goes to another entry only
+// with such a proving hello.
+void checkMavlinkEndpoints(const SecureLinkPeer* before, const SocketResult* datagram, u8 type, u32 stream, u64 now) {
     for (i32 i = 0; i < kSecureLinkPeers; i++) {
         const SecureLinkPeer* peer = &world.host.peers[i];
         if (!peer->address.family) continue;
@@ -149,6 +196,10 @@ void checkMavlinkEndpoints(const SecureLinkPeer* before, const SocketResult* dat
                      (port != before[i].ports[RelayStreamMavlink] || !sameAddress(&before[i].address, &peer->address));
         bool decisionCame = peer->userDecision && !(sameEntry && before[i].userDecision);
         if (!moved && !decisionCame) continue;
+        if (!decisionCame && (movedSilentEndpoint(&before[i], peer, datagram, type, stream, now) ||
+                              gaveUpPort(&before[i], peer, datagram, type, RelayStreamMavlink, stream, now))) {
+            continue;
+        }
         check(type == SecureLinkHello && stream == RelayStreamMavlink && peer->passwordProved &&
               port == datagram->source.port && sameAddress(&peer->address, &datagram->source));
     }
@@ -166,8 +217,9 @@ bool saidVideoHello(const AddressRecord* address, u16 port, u16 peerId) {
 // none, to a port that said hello under its peer id on the video stream, by that hello once the session
 // has proved the password the entry holds (at once when it holds none), or by the MAVLink hello from
 // its endpoint that proves it; a start-over leaves none (but, for an entry that holds no password, the
-// port its new run's video hello listed apart). No two listed entries share an endpoint on a stream.
-void checkVideoPorts(const SecureLinkPeer* before, const SocketResult* datagram, u8 type, u32 stream) {
+// port its new run's video hello listed apart); it goes back to none only as gaveUpPort says. No two
+// listed entries share an endpoint on a stream.
+void checkVideoPorts(const SecureLinkPeer* before, const SocketResult* datagram, u8 type, u32 stream, u64 now) {
     const AddressRecord* source = &datagram->source;
     for (i32 i = 0; i < kSecureLinkPeers; i++) {
         const SecureLinkPeer* peer = &world.host.peers[i];
@@ -182,6 +234,10 @@ void checkVideoPorts(const SecureLinkPeer* before, const SocketResult* datagram,
         bool sameEntry = before[i].address.family && before[i].listOrder == peer->listOrder;
         u16 port = peer->ports[RelayStreamVideo];
         if (!sameEntry || port == before[i].ports[RelayStreamVideo]) continue;
+        if (!port && before[i].peerId == peer->peerId) {
+            check(gaveUpPort(&before[i], peer, datagram, type, RelayStreamVideo, stream, now));
+            continue;
+        }
         bool holds = readLinkU64(before[i].password) != 0;
         if (before[i].peerId != peer->peerId) {
             check(!port || (!holds && saidVideoHello(&peer->address, port, peer->peerId)));
@@ -195,6 +251,33 @@ void checkVideoPorts(const SecureLinkPeer* before, const SocketResult* datagram,
                        source->port == peer->ports[RelayStreamMavlink];
         check(byVideoHello || byProof);
     }
+}
+
+// With encryption off, once the granted device's session has proved its password and its video record
+// said hello from its socket under the session's peer id, its video port is that socket, unless another
+// entry of its address that the user decided on or that holds a password, heard there within the
+// silence time, holds it.
+void checkDeviceVideo(u64 now) {
+    const SecureLinkPeer* device = &world.host.peers[0];
+    if (!deviceVideoSocket || !device->address.family || !device->passwordProved ||
+        device->ports[RelayStreamVideo] == deviceVideoSocket) {
+        return;
+    }
+    bool said = false;
+    for (const VideoHello& hello : videoHellos) {
+        said = said || (hello.address == device->address.address[3] && hello.port == deviceVideoSocket &&
+                        hello.peerId == device->peerId && hello.time >= device->sessionTime);
+    }
+    if (!said) return;
+    bool heldAgainst = false;
+    for (const SecureLinkPeer& other : world.host.peers) {
+        heldAgainst = heldAgainst || (&other != device && other.address.family &&
+                                      other.ports[RelayStreamVideo] == deviceVideoSocket &&
+                                      sameAddress(&other.address, &device->address) &&
+                                      (other.userDecision || holdsPassword(other.password)) &&
+                                      heardOn(&other, RelayStreamVideo, now));
+    }
+    check(heldAgainst);
 }
 
 // port 0: the sender's own, 40000 + sender.
@@ -214,7 +297,7 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
     const SecureLinkPeer* controlling = world.host.controllingPeer;
     u8 type = bytes.empty() ? 0 : bytes[0];
     if (type == SecureLinkHello && stream == RelayStreamVideo && bytes.size() >= kHelloHeader) {
-        videoHellos.push_back(VideoHello{address[3], datagram.source.port, readLinkU16(bytes.data() + 1)});
+        videoHellos.push_back(VideoHello{address[3], datagram.source.port, readLinkU16(bytes.data() + 1), now});
     }
     SecureLinkReceived out;
     receiveFromSecureLinkPeer(&out, &datagram, &world.host, stream, &world.preferences, now);
@@ -239,14 +322,25 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
         if (type == SecureLinkHello && before[i].ports[stream] && !ownEndpoint) {
             check(std::memcmp(&before[i].helloChecks[stream], &peer->helloChecks[stream], sizeof(KeyExchangeBudget)) == 0);
         }
-        // With encryption off a device is its endpoint: its ports never move under its peer id.
+        // With encryption off a device is its endpoint: its ports never move under its peer id, but that
+        // one it proved nothing at or was silent at is given up, and the MAVLink endpoint of one that holds
+        // no password moves once silent.
         for (u32 s = 0; s < kSecureLinkStreams && world.preferences.relayModeDisableEncryption; s++) {
-            check(!before[i].ports[s] || peer->ports[s] == before[i].ports[s]);
+            check(!before[i].ports[s] || peer->ports[s] == before[i].ports[s] ||
+                  gaveUpPort(&before[i], peer, &datagram, type, s, stream, now) ||
+                  (s == RelayStreamMavlink && movedSilentEndpoint(&before[i], peer, &datagram, type, stream, now)));
+        }
+        // With encryption off only what comes from an entry's MAVLink port keeps it alive.
+        if (world.preferences.relayModeDisableEncryption && before[i].ports[RelayStreamMavlink] &&
+            peer->lastHeardTime != before[i].lastHeardTime) {
+            check(stream == RelayStreamMavlink && datagram.source.port == peer->ports[RelayStreamMavlink] &&
+                  sameAddress(&datagram.source, &peer->address));
         }
     }
     if (world.preferences.relayModeDisableEncryption) {
-        checkMavlinkEndpoints(before, &datagram, type, stream);
-        checkVideoPorts(before, &datagram, type, stream);
+        checkMavlinkEndpoints(before, &datagram, type, stream, now);
+        checkVideoPorts(before, &datagram, type, stream, now);
+        checkDeviceVideo(now);
     }
     if (!sealedHello && !world.preferences.relayModeDisableEncryption) {
         check(granted->ports[stream] == portBefore);
@@ -489,7 +583,9 @@ std::vector<u8> provingHello(const SecureLinkPeer* entry, u16 peerId, const u8* 
 // entry's password with its next hello. Its new run's video hello comes, as the input's last byte
 // gives, before its MAVLink hello, between that and the proof, as many seconds after the proof as the
 // input's first byte gives, or never; then a neighbour says hello under the new id from another port of
-// its address. The device is one entry under its new id at its MAVLink endpoint, whose video port is
+// its address. When the video hello came between the MAVLink hello and the proof, a hello under a fresh
+// id forged from the new socket may list an entry there that the user grants video: the device's video
+// port waits until that entry is no longer heard there. The device is one entry under its new id at its MAVLink endpoint, whose video port is
 // none until its video hello came and then the new socket. Its video port goes in *videoPort and the
 // time reached in *now; false when the input left no device to start over.
 bool plainStartOver(const std::vector<u8>& rest, u16* videoPort, u64* now) {
@@ -507,6 +603,7 @@ bool plainStartOver(const std::vector<u8>& rest, u16* videoPort, u64* now) {
     std::memset(startOvers, 0, sizeof(startOvers));
     *now = kInputTime + 2 * kSecureLinkStartOverInterval;
     u16 newVideoPort = (u16)(45000 + rest[0]);
+    deviceVideoSocket = newVideoPort;
     auto deliver = [&](std::vector<u8> bytes, u32 stream, u16 port) {
         toHost(bytes, stream, 0, port, false, *now);
         exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, *now);
@@ -517,6 +614,19 @@ bool plainStartOver(const std::vector<u8>& rest, u16* videoPort, u64* now) {
     deliver(helloOf(kNewRunId, newKey, nullptr, 0), RelayStreamMavlink, mavlinkPort);
     check(device->peerId == kNewRunId && device->ports[RelayStreamMavlink] == mavlinkPort);
     if (when == 1) videoHello(newVideoPort);
+    // With bit 2 of the last byte, a hello under a fresh id forged from the new socket meanwhile lists an
+    // entry there that the user grants video: it holds the socket against the device while it is heard.
+    bool grantedAtSocket = when == 1 && (rest.back() & 4);
+    if (grantedAtSocket) {
+        u8 forgerKey[32];
+        for (i32 i = 0; i < 32; i++) forgerKey[i] = (u8)(0x60 ^ i);
+        deliver(helloOf(0x0BB0, forgerKey, nullptr, 0), RelayStreamVideo, newVideoPort);
+        for (SecureLinkPeer& peer : host->peers) {
+            if (peer.address.family && peer.peerId == 0x0BB0) {
+                setSecureLinkPeerDecision(host, &peer, SecureLinkGrantVideo);
+            }
+        }
+    }
     *now += 20000;
     deliver(provingHello(device, kNewRunId, newKey, RelayStreamMavlink), RelayStreamMavlink, mavlinkPort);
     if (when >= 2) check(device->ports[RelayStreamVideo] == 0);  // nothing goes to the earlier run's socket
@@ -524,7 +634,7 @@ bool plainStartOver(const std::vector<u8>& rest, u16* videoPort, u64* now) {
         *now += (u64)(rest[0] % 61) * 1000000;
         videoHello(newVideoPort);
     }
-    *now += kSecureLinkHelloInterval;
+    *now += kSecureLinkHelloInterval + (grantedAtSocket ? kSecureLinkPeerSilence : 0);
     if (when != 3) {
         videoHello(newVideoPort);
         videoHello((u16)(newVideoPort + 1000));
@@ -542,12 +652,13 @@ bool plainStartOver(const std::vector<u8>& rest, u16* videoPort, u64* now) {
 // With encryption off, after the device's start-over, a neighbour at its address with sockets of its
 // own: (a) a hello under an id of its own forged from the device's video endpoint lists nothing, and
 // one from its MAVLink socket lists it there; (b) a second later it lists another id from its video
-// socket, forges one hello under it from the device's MAVLink endpoint, and says hello under it from
-// its video socket again: the device's entry starts over under that id, and the neighbour's socket is
-// never its video port; (c) a second later the device starts over under a new id of its own at its
-// MAVLink endpoint, proves its password and says hello from its video socket: its video port is that
-// socket again. The device keeps its MAVLink endpoint and is one entry; the checks of every datagram
-// hold.
+// socket, forges one hello under it from the device's MAVLink endpoint and at that moment one under a
+// fresh id from the device's video socket (listed there, that id then says hello from a MAVLink socket
+// of the neighbour's), and says hello under the first from its video socket again: the device's entry
+// starts over under that id, and the neighbour's socket is never its video port; (c) a second later
+// the device starts over under a new id of its own at its MAVLink endpoint, proves its password and
+// says hello from its video socket: its video port is that socket again, which the entry listed there
+// gives up. The device keeps its MAVLink endpoint and is one entry; the checks of every datagram hold.
 void plainNeighbour(const std::vector<u8>& rest, u16 videoPort, u64 now) {
     SecureLinkHost* host = &world.host;
     const SecureLinkPeer* device = &host->peers[0];
@@ -583,8 +694,10 @@ void plainNeighbour(const std::vector<u8>& rest, u16 videoPort, u64 now) {
     now += kSecureLinkStartOverInterval;
     hello(0x0BAE, RelayStreamVideo, kNeighbourPort + 1);
     hello(0x0BAE, RelayStreamMavlink, mavlinkPort);
+    hello(0x0BAF, RelayStreamVideo, videoPort);
     now += 20000;
     hello(0x0BAE, RelayStreamVideo, kNeighbourPort + 1);
+    hello(0x0BAF, RelayStreamMavlink, kNeighbourPort + 2);
     check(device->address.family && device->ports[RelayStreamMavlink] == mavlinkPort);
     check(device->ports[RelayStreamVideo] != kNeighbourPort + 1);
 
