@@ -415,6 +415,16 @@ struct CrowdedLink : ::testing::Test {
         setSecureLinkPeerDecision(host.get(), peer, decision);
         return peer;
     }
+    // With encryption off, a station with the sender as its drone and both relay ports open, whose device
+    // has been granted telemetry, video and control and controls; its entry (null when that did not come
+    // about).
+    SecureLinkPeer* startRelaysWithPlainController(const Sender& drone, Device* controller) {
+        freshWithDrone(drone);
+        SecureLinkPeer* peer = startRelaysWithPlainDevice(
+            controller, SecureLinkGrantTelemetry | SecureLinkGrantVideo | SecureLinkGrantControl);
+        if (!peer || !withDeviceUntil(controller, [&] { return host->controllingPeer == peer; }, 20000)) return nullptr;
+        return peer;
+    }
     // A station with the sender as its drone and the relay port open, whose device has been granted
     // telemetry and control and controls; its entry (null when that did not come about).
     SecureLinkPeer* startWithController(const Sender& drone, Device* controller, u16* relayPort) {

@@ -28,13 +28,10 @@ bool grantedOnly(const Bytes& got) {
 // its commands reach the drone, and the controller controls.
 TEST_F(CrowdedLink, ANeighbourNeverTakesADeviceThatStartsOver) {
     Sender drone;
-    freshWithDrone(drone);
     Device controller;
-    SecureLinkPeer* peer = startRelaysWithPlainDevice(
-        &controller, SecureLinkGrantTelemetry | SecureLinkGrantVideo | SecureLinkGrantControl);
+    SecureLinkPeer* peer = startRelaysWithPlainController(drone, &controller);
     ASSERT_NE(peer, nullptr);
     u16 relayPort = preferences->relayModePort, videoPort = videoRelayPort;
-    ASSERT_TRUE(withDeviceUntil(&controller, [&] { return host->controllingPeer == peer; }, 20000));
 
     Sender neighbour, neighbourVideo;
     u8 key[32], privateKey[32];
@@ -493,12 +490,8 @@ TEST_F(CrowdedLink, AHelloFromAnotherEntrysEndpointSetsNoPort) {
 // is listed at its own port and controls, and the neighbour's port never got its password or telemetry.
 TEST_F(CrowdedLink, ACopiedHelloAcrossAHostRestartHoldsNoDeviceOut) {
     Sender drone;
-    freshWithDrone(drone);
     Device controller;
-    SecureLinkPeer* peer = startRelaysWithPlainDevice(
-        &controller, SecureLinkGrantTelemetry | SecureLinkGrantVideo | SecureLinkGrantControl);
-    ASSERT_NE(peer, nullptr);
-    ASSERT_TRUE(withDeviceUntil(&controller, [&] { return host->controllingPeer == peer; }, 20000));
+    ASSERT_NE(startRelaysWithPlainController(drone, &controller), nullptr);
     u16 relayPort = preferences->relayModePort;
     Sender neighbour;
     auto latestHello = [&] {  // as anyone at the controller's address reads it
