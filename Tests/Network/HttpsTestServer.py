@@ -1,10 +1,11 @@
 # A small HTTPS server on 127.0.0.1 with hand-made responses, for the HTTPS operation tests. It keeps
 # connections open between requests unless a response says otherwise, and sends each response in
-# the pieces listed, one TLS record (and mostly one TCP packet) per piece. Driven over stdin:
+# the pieces listed, one TLS record per piece, each only once the client has read the one before:
+# however late the client runs, no two pieces wait for it in its socket together. Driven over stdin:
 #   start CERT KEY -> the port
 #   connections    -> how many connections were accepted
 #   quit
-import socket, ssl, sys, threading, time
+import fcntl, socket, ssl, struct, sys, termios, threading, time
 
 connections = [0]
 lock = threading.Lock()
@@ -59,6 +60,29 @@ def responses(path, request):
         return [b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(request), request], "keep"
     return [b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"], "keep"
 
+def unread_by_client(ours, theirs):
+    """The bytes waiting unread in the client's socket (from its port `theirs` to ours), as the kernel's
+    table of TCP sockets lists them; None once its end is no longer connected."""
+    with open("/proc/net/tcp") as table:
+        for line in table.readlines()[1:]:
+            fields = line.split()
+            local, remote = int(fields[1].split(":")[1], 16), int(fields[2].split(":")[1], 16)
+            if (local, remote) == (theirs, ours) and fields[3] == "01":  # established
+                return int(fields[4].split(":")[1], 16)
+    return None
+
+def read_by_client(connection):
+    """Returns once the client has read everything sent on the connection so far (none of it is left
+    unacknowledged here, so it all reached the client's socket, and none is left unread there), or
+    once the client's end is gone."""
+    ours, theirs = connection.getsockname()[1], connection.getpeername()[1]
+    while True:
+        unacknowledged = struct.unpack("i", fcntl.ioctl(connection.fileno(), termios.TIOCOUTQ, b"\0" * 4))[0]
+        unread = unread_by_client(ours, theirs)  # after the count above, so it covers those bytes
+        if unread is None or (unacknowledged == 0 and unread == 0):
+            return
+        time.sleep(0.001)
+
 def serve(connection):
     data = b""
     try:
@@ -82,7 +106,7 @@ def serve(connection):
                         pass
                     return
                 connection.sendall(piece)
-                time.sleep(0.02)
+                read_by_client(connection)
             if after == "close":
                 connection.unwrap().close()
                 return
