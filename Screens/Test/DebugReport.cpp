@@ -62,9 +62,9 @@ void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
 // a frame, the sealed data of listed devices not in control, the plain hellos under listed peer ids
 // from other ports, those from listed devices' ports under other peer ids, the video hellos of devices
 // whose session has not proved its password yet, the ports given up by devices that proved nothing or
-// fell silent there, the hellos of new devices that found the list full,
-// the replayed hellos under peer ids that devices gave up by starting over (and on the video port the
-// listed devices' video requests): a line each, when not 0.
+// fell silent there, the hellos of new devices that found the list full, the replayed hellos under peer
+// ids that devices gave up by starting over (and on the video port the listed devices' video requests):
+// a line each, when not 0.
 void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* writer) {
     appendCountLine(host->unlistedHellos[stream], "   1 hello from a peer not yet listed\n",
                     "   @ hellos from peers not yet listed\n", writer);

@@ -1,8 +1,9 @@
 // A crew device's runs on real sockets on the loopback: where its password, state, telemetry and
 // video go moves with nobody but the device, its new run is one entry whichever of its streams speaks
-// first and however late, a peer id it gave up by starting over lists nothing, and a port that fell
-// silent is sent nothing. The sockets run on the test's clock; the tests wait for datagrams, never for
-// time.
+// first and however late, a peer id it gave up by starting over lists nothing, a port that fell silent
+// is sent nothing, an entry that proved nothing or fell silent keeps no port from it, and a copy of its
+// hellos holds it out only while it lasts. The sockets run on the test's clock; the tests wait for
+// datagrams, never for time.
 #include "CrowdedLinkRig.h"
 #include "Network/SecureLinkFormat.h"
 
