@@ -40,10 +40,13 @@ void runUntilSixHeartbeats(NodeProcess* vehicle, DroneConnection* connection, Dr
             heartbeatTimes.push_back(simulatedNow);
         }
         // The vehicle answers each HEARTBEAT: on a loaded machine its answer can take longer than
-        // many simulated frames, so wait (bounded, in real time) until it has reported this one.
+        // many simulated frames, so wait (bounded, in real time) until it has reported this one. The
+        // connection steps meanwhile at the same time, so the HEARTBEAT it queued goes out and the
+        // vehicle's telemetry comes in.
         int before = received;
         bool alive = true;
-        for (int wait = 0; wait < (sentHeartbeat ? 1000 : 1); wait++) {
+        for (int wait = 0; wait < (sentHeartbeat ? 30000 : 1); wait++) {
+            if (wait > 0) controlDrone(connection, inputs);
             alive = pollNodePeer(vehicle);
             if (!alive) {
                 break;
@@ -193,7 +196,7 @@ void runAutodetect(bool spoof) {
 
     NodeProcess vehicle;
     std::vector<std::string> arguments = {"vehicle", std::to_string(vehiclePort), std::to_string(gcsPort),
-                                          std::to_string(intruderPort), "20"};
+                                          std::to_string(intruderPort), "300"};
     if (spoof) {
         arguments.push_back("spoof");
     }
@@ -241,7 +244,7 @@ TEST(ScriptedVehicle, TcpStreamWithFramesSplitAnywhere) {
     for (int attempt = 0; attempt < 5; attempt++) {
         port = (u16)(15760 + 10 * attempt);
         vehicle = NodeProcess{};
-        ASSERT_TRUE(startNodePeer(&vehicle, {"tcp-vehicle", std::to_string(port), "20"}));
+        ASSERT_TRUE(startNodePeer(&vehicle, {"tcp-vehicle", std::to_string(port), "300"}));
         if (waitForReady(&vehicle)) {
             break;
         }
