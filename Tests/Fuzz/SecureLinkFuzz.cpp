@@ -585,9 +585,10 @@ std::vector<u8> provingHello(const SecureLinkPeer* entry, u16 peerId, const u8* 
 // input's first byte gives, or never; then a neighbour says hello under the new id from another port of
 // its address. When the video hello came between the MAVLink hello and the proof, a hello under a fresh
 // id forged from the new socket may list an entry there that the user grants video: the device's video
-// port waits until that entry is no longer heard there. The device is one entry under its new id at its MAVLink endpoint, whose video port is
-// none until its video hello came and then the new socket. Its video port goes in *videoPort and the
-// time reached in *now; false when the input left no device to start over.
+// port waits until that entry is no longer heard there. The device is one entry under its new id at
+// its MAVLink endpoint, whose video port is none until its video hello came and then the new socket.
+// Its video port goes in *videoPort and the time reached in *now; false when the input left no device
+// to start over.
 bool plainStartOver(const std::vector<u8>& rest, u16* videoPort, u64* now) {
     SecureLinkHost* host = &world.host;
     const SecureLinkPeer* device = &host->peers[0];
