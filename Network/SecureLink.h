@@ -49,7 +49,11 @@
 // again lists the device under the peer id it knows); only a host key and nonce it has counted under
 // before, or one more than it can remember, takes a fresh key pair and peer id. So no key ever counts
 // from 0 twice, whatever host key and nonce come back later. A stopped record takes nothing from the
-// link until its next hello has started it over. One entry a device: a device that starts over and
+// link until its next hello has started it over. A record that holds no keys also starts over when the
+// socket its hellos go out from moved to another port (once a second at most), and, on the MAVLink
+// stream, when its host has said nothing through 3 s of its hellos (again only after another such
+// silence): where the host cannot tell the device from a copy of its hellos, the device breaks the tie,
+// and its new run is heard first from its own port. One entry a device: a device that starts over and
 // proves nothing is asked about anew, and its earlier entry at the same address and port leaves once
 // it has been silent for 3 s if the user had not decided on it, as does an entry that never completed
 // a sealed hello at the address and port where another entry has proved its password; one the user
@@ -63,8 +67,10 @@
 //
 // Each client record says hello once a second, so the host hears every running device; the host costs
 // the link a check only where it can matter: a listed entry gets one hello checked a frame and stream
-// from its own port on that stream, whatever else comes under its id (the hellos under its id from
-// other ports of its address share one check of their own), sealed data (type 4) is opened only from
+// from its own port on that stream (while it has none there, from the port its first hello there came
+// from), whatever else comes under its id (the hellos under its id from other ports of its address
+// share one check of their own, and one from another port whose counter is no newer than any the entry
+// has taken is a copy, dropped unchecked as a replay), sealed data (type 4) is opened only from
 // the MAVLink port of the peer in control (nobody else's is used), and the hellos of devices not yet
 // listed wait for the few key exchanges a frame does and for a place on the list.
 //
@@ -89,13 +95,15 @@
 // first MAVLink hello) is where its password, its state and its telemetry go, and a hello under a new
 // peer id from there is the device started over (at most once a second); no other port starts an entry
 // over, and the endpoint moves only to a new entry that proves the entry's password (the device started
-// over elsewhere), or, for an entry that holds no password whose MAVLink port has been silent for 3 s,
-// to a hello under its peer id from another port of its address (whoever copied its hellos across a
-// host restart holds it only while it copies). Only what is heard from its MAVLink port keeps an entry
-// heard. An endpoint that is a listed entry's port on a stream is that entry's: a hello under another
-// peer id from there lists nothing. A hello under a listed peer id from another port of its address
-// than the entry's on the stream changes nothing (a device whose port changed starts over, as one with
-// a new peer id does). But an entry keeps no port it has not been heard from on that stream for 3 s,
+// over elsewhere). Only what is heard from its MAVLink port keeps an entry heard (one listed by its
+// video hello alone, its hellos there). An endpoint that is a listed entry's port on a stream is that
+// entry's: a hello under another peer id from there lists nothing. A hello under a listed peer id from
+// another port of its address than the entry's on the stream changes nothing, whenever it comes: it
+// carries the device's own bytes, so the device breaks the tie (one whose socket moved, or whose host
+// fell silent, starts over under a new peer id from its own port); whoever copies them holds at most an
+// entry of its own under the device's earlier id, which gets nothing unless the user grants it. An
+// entry listed apart by a new run's video hello is one with no MAVLink port. But an entry keeps no port
+// it has not been heard from on that stream for 3 s,
 // and one that proved nothing (undecided, holding no password) keeps none from an entry whose session
 // proved its password: the port goes to the other entry of its address that says hello from there. A
 // device that starts over is sent nothing more at its earlier video port: the first hello of its new
@@ -106,7 +114,8 @@
 // over; a neighbour at its address that reads its traffic and says hello under its new peer id first
 // gets that video. A listed device that keeps saying hello keeps its place: an undecided one gives way
 // to a new device only once it has been silent for 3 s (with encryption on too, once it completed a
-// sealed hello), and new devices beyond the free places wait, counted, until one is free. The client
+// sealed hello), and new devices beyond the free places wait, counted, until one is free; one the user
+// decided on is gone a minute after it was last heard, unless its video port is heard. The client
 // forms its proof over the host key and entry nonce that the host's plain state carries. A client that
 // holds keys follows a host that sends its state plain only once its link has been silent for 3 s, as
 // it takes a new host key. With encryption on, nothing relayed leaves unsealed.
@@ -125,7 +134,8 @@ constexpr u16 kSecureLinkVideoPort = 32423;
 constexpr u64 kSecureLinkKeyInterval = 1000000;      // the host key to each peer, per stream
 constexpr u64 kSecureLinkStateInterval = 500000;     // the host's state to each peer
 constexpr u64 kSecureLinkPasswordInterval = 1000000; // the control password to the granted peer
-constexpr u64 kSecureLinkHostSilence = 3000000;      // a client whose host is silent this long takes a new host key
+// A client whose host is silent this long takes a new host key; one that holds no keys starts over.
+constexpr u64 kSecureLinkHostSilence = 3000000;
 constexpr u64 kSecureLinkHelloInterval = 1000000;    // every client record's hello
 // A listed peer not heard for this long has gone silent (the sharing list says so); an earlier session
 // of a device that started over leaves the list then. Its port on a stream not heard for this long is
@@ -134,9 +144,11 @@ constexpr u64 kSecureLinkPeerSilence = 3000000;
 // An undecided peer not heard for this long leaves the sharing list.
 constexpr u64 kSecureLinkUndecidedExpiry = 30000000;
 // A peer the user decided on that has been silent this long is gone: its place goes to a new device
-// when nothing else can give way (never the place of the device granted control).
+// when nothing else can give way (never the place of the device granted control, nor of one whose video
+// port is heard).
 constexpr u64 kSecureLinkGoneExpiry = 60000000;
-// With encryption off, one endpoint starts over (a hello under a new peer id) at most this often.
+// With encryption off, one endpoint starts over (a hello under a new peer id) at most this often; a
+// client record whose socket moved starts over at most this often too.
 constexpr u64 kSecureLinkStartOverInterval = 1000000;
 // Peer ids and keys that devices gave up by starting over, remembered at their addresses.
 constexpr i32 kSecureLinkRetiredIds = 16;
@@ -273,6 +285,9 @@ struct SecureLinkPeer {
     u32 passwordProved;  // a hello of this session proved it
     KeyExchangeBudget helloChecks[kSecureLinkStreams];  // its hellos from its own port checked in the
                                                         // frame: one a stream
+    // While it has no port on a stream: the port of the first hello under its id there since it was
+    // listed, whose hellos take that check (the others share the one below).
+    u16 firstHelloPorts[kSecureLinkStreams];
     // Hellos under its id from other ports of its address checked in the frame: one a stream between
     // them, so none of them takes the check of its own port.
     KeyExchangeBudget otherPortHelloChecks[kSecureLinkStreams];
@@ -322,8 +337,9 @@ struct SecureLinkHost {
     RelayHostIdentity* identity;  // null: the link does nothing
 
     // Per stream: the hellos from peers not yet listed, those of them dropped over the frame's key
-    // exchanges, and the hellos under a listed peer id that did not open under its keys (the debug
-    // report shows them under the relay socket's line).
+    // exchanges, and the hellos under a listed peer id that did not open under its keys (also copies
+    // from another port whose counter is no newer than the entry has taken, as replays would not; the
+    // debug report shows them under the relay socket's line).
     u64 unlistedHellos[kSecureLinkStreams];
     u64 hellosOverKeyExchanges[kSecureLinkStreams];
     u64 unopenedHellos[kSecureLinkStreams];
@@ -341,8 +357,7 @@ struct SecureLinkHost {
     u64 hellosAtOtherEntries[kSecureLinkStreams];
     u64 hellosAwaitingProof[kSecureLinkStreams];
     // Per stream, with encryption off: ports that an entry which proved nothing, or was not heard there
-    // for kSecureLinkPeerSilence, gave up to a hello of another entry of its address (or, for a silent
-    // MAVLink port of an entry that holds no password, to a hello under its own id from another port).
+    // for kSecureLinkPeerSilence, gave up to a hello of another entry of its address.
     u64 portsGivenUp[kSecureLinkStreams];
     // Per stream: hellos of new devices that found no place on the sharing list (they wait for one).
     u64 hellosWithoutPlace[kSecureLinkStreams];
@@ -389,6 +404,11 @@ struct SecureLinkClient {
     u64 sendCounters[kSecureLinkStreams];
     SecureLinkReplayWindow windows[kSecureLinkStreams];
     u32 started;        // a hello has gone out: starting over from here draws a fresh key pair
+    // The run under the identity's key pair: when its first hello went out (0: none yet), and the local
+    // port of the socket it went out from. A record that holds no keys starts its run over when that
+    // socket moved or its host has been silent through kSecureLinkHostSilence of hellos.
+    u64 runTime;
+    u16 runPort;
     u32 keyGeneration;  // the identity's generation the record was keyed with
     // The host keys and entry nonces the record has counted under with the identity's key pair (keys
     // derived from one of them again would count from 0 a second time); forgotten with the key pair.
@@ -445,10 +465,12 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // replay it); a hello that does not open under them (a header alone, or sealed under other keys) is
 // counted, answered with the host key at its own port and moves nothing, and one from another port
 // than the stream's proven one changes nothing (only a hello whose sealed part did not open is counted
-// as not opened: a header alone is a client without a key on that stream yet). A listed peer gets one
-// hello checked a frame and stream (a MAC, a proof) from its own port on the stream, and the hellos
-// under its id from other ports of its address share one more; the others in that frame are dropped
-// and counted. Sealed data is opened only from the MAVLink port of the peer in control, on the MAVLink
+// as not opened: a header alone is a client without a key on that stream yet). A sealed hello moves the
+// stream's port only when its counter is newer than any the entry has taken there: one from another
+// port that is not (a copy) is dropped unchecked and counted as not opened. A listed peer gets one
+// hello checked a frame and stream (a MAC, a proof) from its own port on the stream (while it has none
+// there, from the port of its first hello there), and the hellos under its id from other ports of its
+// address share one more; the others in that frame are dropped and counted. Sealed data is opened only from the MAVLink port of the peer in control, on the MAVLink
 // stream; anyone else's is refused unopened. With encryption off, a new peer is listed at once without
 // a key exchange but with a fresh host nonce (within the frame's key exchanges, when it finds a place:
 // else its hello is counted and it waits), a hello under a new peer id from a listed peer's MAVLink
@@ -460,11 +482,10 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // first such hello is counted and its port taken with the proof), also one that another entry of its
 // address holds there while unheard for 3 s, or while it proved nothing and this one's session proved
 // its password (that entry gives it up, counted); one under a listed peer id from another port than
-// the entry's on the stream is counted and changes nothing, but on the MAVLink stream it moves the
-// endpoint of an entry that holds no password once that has been silent for 3 s. Only hellos from the
-// entry's MAVLink port (any, while it has none) keep it heard. An undecided entry that
-// the new run's video hello listed apart leaves when the device starts over under its id at its MAVLink
-// endpoint, its video port taken as the new run's video hello would be. A new entry's hello that
+// the entry's on the stream is counted and changes nothing. Only hellos from the entry's MAVLink port
+// (any, while it has none) keep it heard. An undecided entry with no MAVLink port, which the new run's
+// video hello listed apart, leaves when the device starts over under its id at its MAVLink endpoint,
+// its video port taken as the new run's video hello would be. A new entry's hello that
 // proves the password of an entry at its address is that device started over: it takes over that entry
 // (its decision, password and place on the list), which leaves. The peer id and key that a device gave
 // up by starting over are retired at its address: a hello under them from there is a replay, counted
@@ -530,9 +551,12 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
 // password). A server other than the record's starts the record over, as does another stream; when it
 // had said hello before, with a fresh key pair and peer id for the identity unless the other record
 // drew one since this one last used the identity's (nothing is sent on a frame
-// where the system cannot give random bytes). The hello proves the identity's password for the
-// record's host key, nonce and stream: the one kept from a sealed link, or toward a host that sends
-// plain the one it sent plain (when it sent one).
+// where the system cannot give random bytes). A record that holds no keys draws a fresh key pair and
+// peer id for the identity when the socket's local port is no longer the one its run began on (once a
+// second at most), and, on the MAVLink stream, when the host has sent nothing through
+// kSecureLinkHostSilence of its hellos (again only after another such silence). The hello proves the
+// identity's password for the record's host key, nonce and stream: the one kept from a sealed link, or
+// toward a host that sends plain the one it sent plain (when it sent one).
 void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, Socket* socket, u32 stream, u64 now);
 // Client side: the connection no longer goes to a relaying app. The record forgets the host and takes
 // nothing from the link (a host key, sealed data, the host's state or a password) until its next hello

@@ -39,6 +39,8 @@ void followIdentity(SecureLinkClient* client) {
     client->keyGeneration = client->identity->generation;
     client->countedHostCount = 0;
     client->helloPending = 1;
+    client->runTime = 0;
+    client->runPort = 0;
 }
 
 // A fresh key pair and peer id for the app: counters that start from 0 again never meet a key they
@@ -95,11 +97,26 @@ bool rememberCounted(SecureLinkClient* client) {
 // to the entry the host lists for it. False (nothing changed) when the system gave no random bytes.
 bool startWithFreshKeyPair(SecureLinkClient* client) {
     if (!drawFreshKeyPair(client->identity)) return false;
-    forgetKeys(client);
-    client->keyGeneration = client->identity->generation;
-    client->countedHostCount = 0;
-    client->helloPending = 1;
+    followIdentity(client);
     return true;
+}
+
+// A record that holds no keys is known to its host by its endpoint and peer id alone, and a host with
+// its encryption off follows neither to another port: its run starts over (a fresh key pair and peer
+// id, as after a stop) when the socket its hellos go out from moved (the system gave it another port
+// after a failed send), at most once a second while the network stays away; and, on the MAVLink
+// stream, when its host has said nothing through kSecureLinkHostSilence of its hellos (once, and again
+// only after another such silence), so that whatever holds its earlier id at another port (a copy of
+// its hellos across a host restart) holds nothing of its new run, which the host hears first from the
+// device's own port. The video record's silence changes nothing: its host may send no video at all. A
+// record that holds keys is followed to a new port by its sealed hellos.
+bool runEnds(const SecureLinkClient* client, const Socket* socket, u64 now) {
+    if (!client->started || client->keys.ready || !client->runTime || now < client->runTime) return false;
+    bool moved = socket->state == SocketStateReady && socket->localPort && client->runPort &&
+                 socket->localPort != client->runPort;
+    if (moved && now - client->runTime >= kSecureLinkStartOverInterval) return true;
+    u64 heard = client->lastHostDatagramTime > client->runTime ? client->lastHostDatagramTime : client->runTime;
+    return client->stream == RelayStreamMavlink && now >= heard && now - heard >= kSecureLinkHostSilence;
 }
 
 // The record gives up its keys. Keys it has counted under are remembered with their host key and
@@ -320,6 +337,7 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
         client->keyGeneration = identity->generation;
     }
     followIdentity(client);
+    if (runEnds(client, socket, now) && drawFreshKeyPair(client->identity)) followIdentity(client);
     // Once a second, so the host hears a device that is running, and at once when it needs a hello.
     bool due = !client->helloTime || now - client->helloTime >= kSecureLinkHelloInterval;
     if (!client->helloPending && !due) return;
@@ -357,6 +375,8 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
     client->helloTime = now;
     client->helloPending = 0;
     client->started = 1;
+    if (!client->runTime) client->runTime = now ? now : 1;
+    if (!client->runPort && socket->state == SocketStateReady) client->runPort = socket->localPort;
 }
 
 void stopSecureLinkClient(SecureLinkClient* client) {

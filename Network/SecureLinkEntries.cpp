@@ -58,10 +58,24 @@ void heardHello(SecureLinkPeer* peer, u8 streams, u32 stream, const AddressRecor
 }
 
 // The hello checks of the frame a hello under the peer's id spends: its own port's on the stream, or the
-// one that the other ports of its address share (also while it has no port on the stream yet).
+// one that the other ports of its address share. While it has no port on the stream yet, the port its
+// first hello there came from takes its own check: whoever said hello first (a copy of a device's
+// hellos across a host restart, from another port of its address), the device's hellos and the copies
+// each get a check a frame, so copies that come just ahead of the device's every hello never leave it
+// unanswered.
 static KeyExchangeBudget* helloChecks(SecureLinkPeer* peer, u32 stream, const AddressRecord* source) {
-    bool ownPort = peer->ports[stream] && peer->ports[stream] == source->port;
-    return ownPort ? &peer->helloChecks[stream] : &peer->otherPortHelloChecks[stream];
+    if (!peer->ports[stream] && !peer->firstHelloPorts[stream]) peer->firstHelloPorts[stream] = source->port;
+    u16 own = peer->ports[stream] ? peer->ports[stream] : peer->firstHelloPorts[stream];
+    return own == source->port ? &peer->helloChecks[stream] : &peer->otherPortHelloChecks[stream];
+}
+
+// Whether a sealed hello's counter (in the clear, checked with its MAC) is newer than any the entry
+// has taken on the stream. A hello from another port than the entry's carries nothing new unless it
+// is: a copy of the device's own hello (sent on from another port of its address) is, like a replay,
+// no reason to move the entry's port or to check a proof there.
+static bool newerThanAnyTaken(const SecureLinkPeer* peer, u32 stream, const u8* data, i64 length) {
+    const SecureLinkReplayWindow* window = &peer->windows[stream];
+    return !window->started || (length >= kHelloHeader + 8 && readLinkU64(data + kHelloHeader) > window->highest);
 }
 
 // The retired record of the peer id and key at the address; null for none.
@@ -226,11 +240,13 @@ SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 
     if (!chosen && rank < 2) {
         chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) { return addressRank(host, &peer->address) > rank; });
     }
-    // The list never fills with devices that are gone: the one gone longest gives way.
+    // The list never fills with devices that are gone: the one gone longest gives way. A device whose
+    // video port is heard is not gone, though only its MAVLink port keeps it heard on the list.
     for (SecureLinkPeer& peer : host->peers) {
         if (chosen && chosen->userDecision == 0) break;  // an undecided one or a free place was found
         bool gone = isListed(&peer) && peer.userDecision != 0 && !(peer.userDecision & SecureLinkGrantControl) &&
-                    host->controllingPeer != &peer && silentFor(&peer, now) > kSecureLinkGoneExpiry;
+                    host->controllingPeer != &peer && silentFor(&peer, now) > kSecureLinkGoneExpiry &&
+                    !heardOn(&peer, RelayStreamVideo, now);
         if (gone && (!chosen || peer.lastHeardTime < chosen->lastHeardTime)) chosen = &peer;
     }
     if (chosen && host->controllingPeer == chosen) host->controllingPeer = nullptr;
@@ -367,6 +383,10 @@ static SecureLinkPeer* receiveSealedHello(SecureLinkHost* host, const SocketResu
     i64 blockLength = 0;
     u64 counter = 0;
     bool sealed = false;
+    bool otherPort = peer->ports[stream] && peer->ports[stream] != hello.source->port;
+    if (length > kHelloHeader && otherPort && !newerThanAnyTaken(peer, stream, data, length)) {
+        return unsealedHello(host, peer, stream, &hello, true, now);  // nothing costly: as a replay would
+    }
     if (length > kHelloHeader) {
         if (!takeKeyExchange(helloChecks(peer, stream, hello.source), now, 1)) {
             host->hellosOverEntryChecks[stream]++;

@@ -13,9 +13,11 @@ namespace {
 
 // The new run's hello on the video stream came first and was listed apart: a MAVLink hello under that
 // undecided entry's id and key from the MAVLink endpoint of another entry is that entry's device,
-// starting over under the id. The entry listed apart is returned (to join it); null for none.
+// starting over under the id. An entry with a MAVLink port of its own was not listed apart: a copy of
+// its hello from another entry's endpoint is not its device's. The entry listed apart is returned (to
+// join it); null for none.
 SecureLinkPeer* listedApartJoining(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const HelloHeader* hello) {
-    if (!peer || stream != RelayStreamMavlink || peer->userDecision != 0 ||
+    if (!peer || stream != RelayStreamMavlink || peer->userDecision != 0 || peer->ports[RelayStreamMavlink] ||
         std::memcmp(peer->publicKey, hello->publicKey, 32) != 0) {
         return nullptr;
     }
@@ -87,21 +89,6 @@ void takeVideoPortOnProof(SecureLinkHost* host, SecureLinkPeer* peer, u64 now) {
     if (owner) givePortUp(host, owner, RelayStreamVideo);
     peer->ports[RelayStreamVideo] = port;
     peer->heardTimes[RelayStreamVideo] = peer->videoHelloAwaitingProofTime;
-}
-
-// A hello under a listed entry's id from another port of its address than the entry's MAVLink port:
-// it moves the entry's MAVLink endpoint there only when the entry holds no password (nothing granted
-// goes there) and its MAVLink port has not been heard for kSecureLinkPeerSilence, and the port is no
-// other entry's endpoint. Whoever copied a device's hellos across a host restart holds its entry only
-// while it copies them: the device's own hellos take the entry back once the copies stop.
-bool movesSilentEndpoint(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, const HelloHeader* hello, u64 now) {
-    if (stream != RelayStreamMavlink || holdsPassword(peer->password) || heardOn(peer, stream, now) ||
-        std::memcmp(peer->publicKey, hello->publicKey, 32) != 0 || peerAtEndpoint(host, stream, hello->source)) {
-        return false;
-    }
-    host->portsGivenUp[stream]++;
-    peer->stateSentTime[RelayStreamMavlink] = 0;  // the state and the session's nonce go there at once
-    return true;
 }
 
 // The entry whose MAVLink endpoint a hello under a new peer id came from: its device started over.
@@ -193,9 +180,12 @@ void joinNewRun(SecureLinkHost* host, SecureLinkPeer* peer, SecureLinkPeer* list
 
 // With encryption off no key proves who a peer is: a device is its endpoint, and its MAVLink endpoint
 // is where its password, its state and its telemetry go. A hello sets a stream's port the entry has
-// none of yet (mayTakePort); one under the entry's id from another port of its address is not the
-// device's and changes nothing. A hello under a new id is a new device's, or its device starting over
-// at its MAVLink endpoint. Only a plain block of the exact form is read.
+// none of yet (mayTakePort); one under the entry's id from another port of its address changes
+// nothing, whenever it comes: it carries the same bytes as the device's own, so the host cannot tell a
+// copy of them from the device. The device breaks the tie: one whose socket moved, or that hears
+// nothing from the host, starts over under a new id from its own port. A hello under a new id is a new
+// device's, or its device starting over at its MAVLink endpoint. Only a plain block of the exact form
+// is read.
 SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* datagram, u32 stream, u64 now,
                                   SecureLinkReceived* out) {
     HelloHeader hello = helloHeader(datagram);
@@ -203,8 +193,7 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     SecureLinkPeer* peer = findPeer(host, hello.peerId, source);
     SecureLinkPeer* listedApart = listedApartJoining(host, peer, stream, &hello);
     if (listedApart) peer = nullptr;
-    if (peer && peer->ports[stream] && peer->ports[stream] != source->port &&
-        !movesSilentEndpoint(host, peer, stream, &hello, now)) {
+    if (peer && peer->ports[stream] && peer->ports[stream] != source->port) {
         host->hellosFromOtherPorts[stream]++;
         return nullptr;
     }

@@ -6,6 +6,7 @@
 // datagrams, never for time.
 #include "CrowdedLinkRig.h"
 #include "Network/SecureLinkFormat.h"
+#include "Platform/Socket.h"
 
 namespace {
 
@@ -486,9 +487,10 @@ TEST_F(CrowdedLink, AHelloFromAnotherEntrysEndpointSetsNoPort) {
 }
 
 // With encryption off, the controller, its video record running, while the host starts again (its
-// listener and control password kept) and a neighbour at its address copies the controller's hellos
-// from a port of its own for ten seconds. Within a few seconds after the neighbour stops the controller
-// is listed at its own port and controls, and the neighbour's port never got its password or telemetry.
+// listener and control password kept) and a neighbour at its address copies the controller's latest
+// hello from a port of its own once a second, each copy ahead of the controller's next hello. Within a
+// few seconds of the host's start, while the copies go on, the controller is listed at its own port and
+// controls; the neighbour's port never got its password or telemetry, and the device is one entry.
 TEST_F(CrowdedLink, ACopiedHelloAcrossAHostRestartHoldsNoDeviceOut) {
     Sender drone;
     Device controller;
@@ -502,38 +504,121 @@ TEST_F(CrowdedLink, ACopiedHelloAcrossAHostRestartHoldsNoDeviceOut) {
         }
         return Bytes{SecureLinkHello};
     };
-    auto neighbourGotNothingGranted = [&] {
-        Bytes got;
-        while (neighbour.receive(&got)) EXPECT_FALSE(grantedOnly(got)) << "type " << (int)got[0];
-    };
 
     host = std::make_unique<SecureLinkHost>();
     ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
     host->identity = &identity;
     inputs.relayHost = host.get();
+    u64 started = crowdNow;
     ASSERT_TRUE(neighbour.send(latestHello(), relayPort));
     ASSERT_TRUE(framesUntil([&] {
         const SecureLinkPeer* copy = listedPeer(host.get(), controller.identity.peerId);
         return copy && copy->address.port == neighbour.port;
     }));
-    for (int i = 0; i < 500; i++) {  // ten seconds of copies
-        crowdNow += 20000;
-        if (i % 50 == 0) neighbour.send(latestHello(), relayPort);
-        if (i % 10 == 0) drone.send(heartbeat(0x0101), stationPort());
-        controller.step();
-        frame();
-        neighbourGotNothingGranted();
-    }
-    u64 stopped = crowdNow;
     u16 own = controller.sockets[RelayStreamMavlink]->localPort;
+    int turn = 0;
     EXPECT_TRUE(withDeviceUntil(&controller, [&] {
-        neighbourGotNothingGranted();
+        if (turn % 50 == 0) neighbour.send(latestHello(), relayPort);
+        if (turn++ % 10 == 0) drone.send(heartbeat(0x0101), stationPort());
+        Bytes got;
+        while (neighbour.receive(&got)) EXPECT_FALSE(grantedOnly(got)) << "type " << (int)got[0];
         const SecureLinkPeer* controlling = host->controllingPeer;
         return controlling && controlling->peerId == controller.identity.peerId && controlling->address.port == own &&
                connection->relayControlled;
     }, 20000));
-    EXPECT_LE(crowdNow - stopped, kSecureLinkPeerSilence + 3 * kSecureLinkHelloInterval);
+    EXPECT_LE(crowdNow - started, kSecureLinkPeerSilence + 2 * kSecureLinkHelloInterval);
+    i32 entries = 0;
+    for (const SecureLinkPeer& entry : host->peers) entries += entry.address.family && entry.address.port == own;
+    EXPECT_EQ(entries, 1);
+}
+
+// With encryption off, the controller granted telemetry, video and control: one send of its MAVLink
+// socket fails (the socket then opens on a port the system picks), then one of its video socket, then
+// one of each. Each time its commands reach the drone again within 2 s, and so does its video; and the
+// drone never goes longer than the controller's hold and a HEARTBEAT interval without the controller's
+// commands or the station's own HEARTBEAT (never nobody in control).
+TEST_F(CrowdedLink, ASocketReopenedOnANewPortGetsItsLinkBack) {
+    Sender drone;
+    Device controller;
+    ASSERT_NE(startRelaysWithPlainController(drone, &controller), nullptr);
+    u64 controlled = crowdNow;  // when the drone last got the controller's command or the station's HEARTBEAT
+    u8 mark = 0;
+    for (std::vector<u32> failing : {std::vector<u32>{RelayStreamMavlink}, std::vector<u32>{RelayStreamVideo},
+                                     std::vector<u32>{RelayStreamMavlink, RelayStreamVideo}}) {
+        SCOPED_TRACE(failing.size() == 2 ? "both" : failing[0] == RelayStreamVideo ? "video" : "MAVLink");
+        for (u32 stream : failing) {
+            injectSocketFailure(PlatformSocketOpSend, kSocketErrorNetworkUnreachable);
+            controller.sendFrom(stream, stream == RelayStreamVideo ? Bytes{kQvRequest} : commandLong(0));
+            ASSERT_EQ(controller.sockets[stream]->state, (u32)SocketStateNoHandle);
+        }
+        std::vector<Bytes> commands;
+        bool commanded = false, video = false;
+        u64 failed = crowdNow;
+        ASSERT_TRUE(withDeviceUntil(&controller, [&] {
+            Bytes got;
+            while (drone.receive(&got)) {
+                bool command = std::find(commands.begin(), commands.end(), got) != commands.end();
+                bool ownHeartbeat = got.size() > 5 && got[0] == kMavlink1Magic && got[3] == 255 && got[5] == 0;
+                commanded = commanded || command;
+                if (command || ownHeartbeat) controlled = crowdNow;
+            }
+            EXPECT_LE(crowdNow - controlled, kRelayControlHoldTime + kGcsHeartbeatInterval + 100000);
+            std::vector<Bytes>* opened = &controller.opened[RelayStreamVideo];
+            video = video || std::find(opened->begin(), opened->end(), kVideo) != opened->end();
+            opened->clear();
+            commands.push_back(commandLong(++mark));
+            controller.sendFrom(RelayStreamMavlink, commands.back());
+            relayToPeers(RelayStreamVideo, kVideo);
+            return commanded && video;
+        }, 20000));
+        EXPECT_LE(crowdNow - failed, 2000000u);
+    }
     EXPECT_EQ(listedEntries(host.get()), 1);
+}
+
+// With encryption off, an undecided device says hello while a neighbour at its address copies its
+// latest hello from a port of its own once a second. The device's hellos stop reaching the host for
+// four seconds and come back; the user grants the entry: it stays at the device's port, which gets the
+// drone's telemetry, and the neighbour's port gets no password, state with grants or telemetry.
+TEST_F(CrowdedLink, ACopyOfAPausedDevicesHellosTakesNothing) {
+    Sender drone;
+    freshWithDrone(drone);
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    Device device;
+    SecureLinkPeer* peer = listPlainDevice(&device, relayPort);
+    ASSERT_NE(peer, nullptr);
+    u16 own = device.sockets[RelayStreamMavlink]->localPort;
+    Sender neighbour;
+    auto copyAndCheck = [&](int turn) {
+        const std::vector<Bytes>& sent = device.sent[RelayStreamMavlink];
+        auto hello = std::find_if(sent.rbegin(), sent.rend(), [](const Bytes& b) { return b[0] == SecureLinkHello; });
+        if (turn % 50 == 0 && hello != sent.rend()) neighbour.send(*hello, relayPort);
+        if (turn % 10 == 0) drone.send(heartbeat(0x0101), stationPort());
+        Bytes got;
+        while (neighbour.receive(&got)) EXPECT_FALSE(grantedOnly(got)) << "type " << (int)got[0];
+    };
+    for (int turn = 0; turn < 300; turn++) {  // six seconds, the device's hellos held back in the middle four
+        crowdNow += 20000;
+        copyAndCheck(turn);
+        if (turn < 50 || turn >= 250) device.step();
+        frame();
+    }
+    setSecureLinkPeerDecision(host.get(), peer, SecureLinkGrantTelemetry);
+    std::vector<Bytes>* opened = &device.opened[RelayStreamMavlink];
+    opened->clear();
+    int turn = 0;
+    EXPECT_TRUE(withDeviceUntil(&device, [&] {
+        copyAndCheck(turn++);
+        return std::find(opened->begin(), opened->end(), heartbeat(0x0101)) != opened->end();
+    }, 20000));
+    for (; turn < 150; turn++) {  // three seconds more of copies
+        crowdNow += 20000;
+        copyAndCheck(turn);
+        device.step();
+        frame();
+    }
+    EXPECT_EQ(peer->address.port, own);
 }
 
 }  // namespace

@@ -295,6 +295,45 @@ TEST_F(CrowdedLink, NewDevicesBeyondTheFreePlacesWaitTheirTurn) {
     EXPECT_GE(host->hellosWithoutPlace[RelayStreamMavlink], 2u * 60);
 }
 
+// With encryption on, six undecided devices, each at an address of its own, hold the sharing list's
+// places and a new device waits; one of the six stops: within four seconds the new device is listed.
+TEST_F(CrowdedLink, AnUndecidedDeviceSilentForThreeSecondsGivesWay) {
+    u16 relayPort = startRelay();
+    if (HasFailure()) return;
+    std::vector<std::unique_ptr<Device>> devices;
+    for (int i = 0; i <= kSecureLinkPeers; i++) {
+        devices.push_back(std::make_unique<Device>());
+        devices[i]->identity.peerId = (u16)(0x0900 + i);
+        devices[i]->localAddress = makeString(("127.0.0." + std::to_string(2 + i)).c_str());
+        devices[i]->hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, relayPort);
+    }
+    auto newcomerListed = [&] {
+        const u8 address[4] = {127, 0, 0, 2 + kSecureLinkPeers};
+        AddressRecord newcomer = makeAddressRecord(4, address, 0);
+        return std::any_of(std::begin(host->peers), std::end(host->peers),
+                           [&](const SecureLinkPeer& peer) { return peer.address.family && sameAddress(&peer.address, &newcomer); });
+    };
+    auto turn = [&](size_t stepped) {
+        crowdNow += 100000;
+        for (size_t i = 0; i < stepped; i++) devices[i]->step();
+        frame();
+    };
+    ASSERT_TRUE(framesUntil([&] {
+        turn(kSecureLinkPeers);
+        return std::all_of(std::begin(host->peers), std::end(host->peers),
+                           [](const SecureLinkPeer& peer) { return peer.address.family && peer.verified; });
+    }));
+    for (int i = 0; i < 40; i++) turn(devices.size());  // four seconds: the new device waits
+    ASSERT_FALSE(newcomerListed());
+    std::swap(devices.front(), devices.back());  // the first device stops
+    u64 stopped = crowdNow;
+    EXPECT_TRUE(framesUntil([&] {
+        turn(kSecureLinkPeers);
+        return newcomerListed();
+    }));
+    EXPECT_LE(crowdNow - stopped, 4000000u);
+}
+
 // With encryption off, a device granted telemetry and video starts over (a fresh key pair and peer id)
 // from its MAVLink endpoint, its video from a new socket: within a second the host's video for it
 // goes to the new port, and it is one entry.

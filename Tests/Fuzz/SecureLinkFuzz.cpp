@@ -19,8 +19,7 @@
 // endpoint than an entry's own on the stream spends that entry's check of the frame, and with
 // encryption off an entry's ports never move under its peer id, and its MAVLink endpoint, where its
 // password and telemetry go, moves, and its decision goes to another entry, only with a hello from the
-// new port that proves its password (an entry that holds no password, silent there, moves to a hello
-// under its id from another port); its video port is set only at its listing, by a hello under its
+// new port that proves its password; its video port is set only at its listing, by a hello under its
 // peer id from that port of its address once its session has proved the password it holds (or at
 // once when it holds none), or by the proving MAVLink hello to a port that said hello under its peer
 // id meanwhile, and a start-over leaves it none; a port goes to another entry of the address only from
@@ -40,7 +39,9 @@
 // endpoint under an id of its own, and forges a start-over at its MAVLink endpoint under an id it
 // listed from its video socket, with a hello under a fresh id forged from the device's video socket at
 // that moment: the device keeps its MAVLink endpoint, the neighbour's socket never becomes its video
-// port, and the device's own next run gets its video back.
+// port, and the device's own next run gets its video back. Last, with encryption off, copies of an
+// undecided device's hellos from other ports of its address, while it is heard and after a pause, never
+// move its entry.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkEntries.h"
@@ -169,23 +170,10 @@ bool gaveUpPort(const SecureLinkPeer* before, const SecureLinkPeer* after, const
     return false;
 }
 
-// With encryption off, whether the entry's MAVLink endpoint moved by the datagram as a silent one does:
-// the entry held no password, its MAVLink port had not been heard within the silence time, and the
-// datagram is a MAVLink hello under its id from the new port.
-bool movedSilentEndpoint(const SecureLinkPeer* before, const SecureLinkPeer* after, const SocketResult* datagram,
-                         u8 type, u32 stream, u64 now) {
-    return type == SecureLinkHello && stream == RelayStreamMavlink && !holdsPassword(before->password) &&
-           !heardOn(before, RelayStreamMavlink, now) && after->peerId == before->peerId &&
-           readLinkU16(datagram->data + 1) == after->peerId &&
-           after->ports[RelayStreamMavlink] == datagram->source.port &&
-           sameAddress(&after->address, &datagram->source);
-}
-
 // With encryption off, where an entry's password, state and telemetry go (its address and MAVLink
 // port) is set at its listing, by its first MAVLink hello, and moves only to a hello on the MAVLink
-// stream from the new port that proves the entry's password (or, for an entry that holds none, one
-// from any port once its MAVLink port is silent), or is given up; a decision goes to another entry only
-// with such a proving hello.
+// stream from the new port that proves the entry's password, or is given up; a decision goes to another
+// entry only with such a proving hello.
 void checkMavlinkEndpoints(const SecureLinkPeer* before, const SocketResult* datagram, u8 type, u32 stream, u64 now) {
     for (i32 i = 0; i < kSecureLinkPeers; i++) {
         const SecureLinkPeer* peer = &world.host.peers[i];
@@ -196,8 +184,7 @@ void checkMavlinkEndpoints(const SecureLinkPeer* before, const SocketResult* dat
                      (port != before[i].ports[RelayStreamMavlink] || !sameAddress(&before[i].address, &peer->address));
         bool decisionCame = peer->userDecision && !(sameEntry && before[i].userDecision);
         if (!moved && !decisionCame) continue;
-        if (!decisionCame && (movedSilentEndpoint(&before[i], peer, datagram, type, stream, now) ||
-                              gaveUpPort(&before[i], peer, datagram, type, RelayStreamMavlink, stream, now))) {
+        if (!decisionCame && gaveUpPort(&before[i], peer, datagram, type, RelayStreamMavlink, stream, now)) {
             continue;
         }
         check(type == SecureLinkHello && stream == RelayStreamMavlink && peer->passwordProved &&
@@ -322,13 +309,11 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
         if (type == SecureLinkHello && before[i].ports[stream] && !ownEndpoint) {
             check(std::memcmp(&before[i].helloChecks[stream], &peer->helloChecks[stream], sizeof(KeyExchangeBudget)) == 0);
         }
-        // With encryption off a device is its endpoint: its ports never move under its peer id, but that
-        // one it proved nothing at or was silent at is given up, and the MAVLink endpoint of one that holds
-        // no password moves once silent.
+        // With encryption off a device is its endpoint: its ports never move under its peer id, but one it
+        // proved nothing at or was silent at is given up.
         for (u32 s = 0; s < kSecureLinkStreams && world.preferences.relayModeDisableEncryption; s++) {
             check(!before[i].ports[s] || peer->ports[s] == before[i].ports[s] ||
-                  gaveUpPort(&before[i], peer, &datagram, type, s, stream, now) ||
-                  (s == RelayStreamMavlink && movedSilentEndpoint(&before[i], peer, &datagram, type, stream, now)));
+                  gaveUpPort(&before[i], peer, &datagram, type, s, stream, now));
         }
         // With encryption off only what comes from an entry's MAVLink port keeps it alive.
         if (world.preferences.relayModeDisableEncryption && before[i].ports[RelayStreamMavlink] &&
@@ -711,6 +696,54 @@ void plainNeighbour(const std::vector<u8>& rest, u16 videoPort, u64 now) {
     check(device->ports[RelayStreamVideo] == videoPort);
 }
 
+// With encryption off, an undecided device at an address of its own, listed from its MAVLink port and
+// heard on its video port, and copies of its hellos (the input's bytes as their block) from other ports
+// of its address on either stream, as the input's bytes say: some while its ports are heard, the rest
+// after a pause longer than the silence time. No copy moves the entry: its endpoint, its ports, its peer
+// id and its place stay, and its own next hello is its.
+void plainCopies(const std::vector<u8>& rest, u64 now) {
+    SecureLinkHost* host = &world.host;
+    constexpr u8 kSender = 19;  // 127.0.0.20: no sender of the input's
+    constexpr u16 kCopiedId = 0x5151;
+    constexpr u16 kOwnPort = 46000;
+    u8 key[32];
+    for (i32 i = 0; i < 32; i++) key[i] = (u8)(0x51 ^ i);
+    size_t blockLength = rest.size() < 40 ? rest.size() : 40;
+    const std::vector<u8> hellos[kSecureLinkStreams] = {helloOf(kCopiedId, key, rest.data(), blockLength),
+                                                        helloOf(kCopiedId, key, nullptr, 0)};
+    auto send = [&](u32 stream, u16 port) {
+        std::memset(costlyChecks, 0, sizeof(costlyChecks));
+        std::memset(startOvers, 0, sizeof(startOvers));
+        std::vector<u8> copy = hellos[stream];
+        toHost(copy, stream, kSender, port, false, now);
+        exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, now);
+    };
+    now += kSecureLinkStartOverInterval;
+    send(RelayStreamMavlink, kOwnPort);
+    send(RelayStreamVideo, kOwnPort + 1);
+    const SecureLinkPeer* entry = nullptr;
+    for (const SecureLinkPeer& peer : host->peers) {
+        if (peer.address.family && peer.peerId == kCopiedId && peer.address.address[3] == 1 + kSender) entry = &peer;
+    }
+    if (!entry) return;  // the input filled the list
+    const SecureLinkPeer listed = *entry;
+    check(listed.userDecision == 0 && listed.address.port == kOwnPort && listed.ports[RelayStreamMavlink] == kOwnPort);
+    auto unmoved = [&] {
+        check(entry->address.family && entry->peerId == kCopiedId && entry->listOrder == listed.listOrder &&
+              entry->address.port == kOwnPort && entry->ports[RelayStreamMavlink] == kOwnPort &&
+              entry->ports[RelayStreamVideo] == listed.ports[RelayStreamVideo]);
+    };
+    size_t copies = rest.size() < 64 ? rest.size() : 64;
+    for (size_t i = 0; i < copies; i++) {
+        if (i == copies / 2) now += kSecureLinkPeerSilence + 1 + (u64)rest[i] * 100000;  // the device pauses
+        send(rest[i] & 1, (u16)(kOwnPort + 2 + (rest[i] >> 1)));
+        unmoved();
+    }
+    send(RelayStreamMavlink, kOwnPort);
+    unmoved();
+    check(entry->lastHeardTime == now);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -816,5 +849,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (world.preferences.relayModeDisableEncryption && plainStartOver(rest, &videoPort, &now)) {
         plainNeighbour(rest, videoPort, now);
     }
+    if (world.preferences.relayModeDisableEncryption) plainCopies(rest, now ? now : kInputTime);
     return 0;
 }
