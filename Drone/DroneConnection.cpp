@@ -179,9 +179,11 @@ void serveRelayHost(LinkFrame* frame) {
         }
     }
     exchangeKeysWithNewSecureLinkPeers(host, RelayStreamMavlink, preferences, frame->now);
+    // The controller holds the drone while its MAVLink port is heard, where its control comes from: what
+    // its video record says keeps nobody in control.
     SecureLinkPeer* controlling = host->controllingPeer;
-    frame->connection->relayControlled =
-        controlling && controlling->lastHeardTime && frame->now - controlling->lastHeardTime < kRelayControlHoldTime;
+    u64 heard = controlling ? controlling->heardTimes[RelayStreamMavlink] : 0;
+    frame->connection->relayControlled = heard && frame->now - heard < kRelayControlHoldTime;
     if (frame->connection->relayControlled) frame->connection->relayControllerName = controlling->name;
 }
 

@@ -152,6 +152,8 @@ constexpr u64 kSecureLinkGoneExpiry = 60000000;
 constexpr u64 kSecureLinkStartOverInterval = 1000000;
 // Peer ids and keys that devices gave up by starting over, remembered at their addresses.
 constexpr i32 kSecureLinkRetiredIds = 16;
+// With encryption off, peer ids not listed yet remembered with the ports they first said hello from.
+constexpr i32 kSecureLinkUnlistedIds = 16;
 // Undecided peers that one address may hold on the sharing list, whether or not they completed the
 // key exchange.
 constexpr i32 kSecureLinkUndecidedPerAddress = 2;
@@ -322,6 +324,16 @@ struct SecureLinkRetiredId {
     u8 publicKey[32];
 };
 
+// With encryption off, a peer id not listed yet at its address, with the port of its first hello on each
+// stream (0: none yet): a device waiting for a place keeps its id there, and a hello under it from
+// another port of the address (a copy of the device's) lists nothing and starts no entry over.
+struct SecureLinkUnlistedId {
+    AddressRecord address;
+    u16 peerId;
+    u8 publicKey[32];
+    u16 ports[kSecureLinkStreams];
+};
+
 // An address and the time of its latest key exchange on a relay port.
 struct SecureLinkServedAddress {
     AddressRecord address;
@@ -366,6 +378,8 @@ struct SecureLinkHost {
     u64 retiredHellos[kSecureLinkStreams];
     SecureLinkRetiredId retiredIds[kSecureLinkRetiredIds];
     u32 retiredNext;  // the slot the next retired id takes (the oldest)
+    SecureLinkUnlistedId unlistedIds[kSecureLinkUnlistedIds];
+    u32 unlistedNext;  // the slot the next unlisted id takes (the oldest)
     // The video streams of listed peers ask the video relay port for video once a second; the host
     // relays by the user's grants and only counts them.
     u64 peerVideoRequests;

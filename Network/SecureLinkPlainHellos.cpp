@@ -91,6 +91,30 @@ void takeVideoPortOnProof(SecureLinkHost* host, SecureLinkPeer* peer, u64 now) {
     peer->heardTimes[RelayStreamVideo] = peer->videoHelloAwaitingProofTime;
 }
 
+// Whether a hello under a peer id not listed comes from the port the id first said hello from on the
+// stream at its address: the first port is its own, also while its device waits for a place on the
+// list. A copy of its hello from another port of the address (one that reads the device's hellos and
+// sends them on) lists nothing, and starts no entry over at whatever endpoint it holds. The oldest id
+// remembered gives way to a new one.
+bool firstPortOfUnlistedId(SecureLinkHost* host, const HelloHeader* hello, u32 stream) {
+    const AddressRecord* source = hello->source;
+    for (SecureLinkUnlistedId& unlisted : host->unlistedIds) {
+        if (unlisted.address.family && unlisted.peerId == hello->peerId && sameAddress(&unlisted.address, source) &&
+            std::memcmp(unlisted.publicKey, hello->publicKey, 32) == 0) {
+            if (!unlisted.ports[stream]) unlisted.ports[stream] = source->port;
+            return unlisted.ports[stream] == source->port;
+        }
+    }
+    SecureLinkUnlistedId* unlisted = &host->unlistedIds[host->unlistedNext % kSecureLinkUnlistedIds];
+    host->unlistedNext = (host->unlistedNext + 1) % kSecureLinkUnlistedIds;
+    *unlisted = SecureLinkUnlistedId{};
+    unlisted->address = *source;
+    unlisted->peerId = hello->peerId;
+    std::memcpy(unlisted->publicKey, hello->publicKey, 32);
+    unlisted->ports[stream] = source->port;
+    return true;
+}
+
 // The entry whose MAVLink endpoint a hello under a new peer id came from: its device started over.
 // From nowhere else: an entry's video endpoint, or any other port, is a new device's. An endpoint
 // starts over at most once a second (each costs a nonce drawn); *held is set when it did so too soon.
@@ -194,6 +218,11 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     SecureLinkPeer* listedApart = listedApartJoining(host, peer, stream, &hello);
     if (listedApart) peer = nullptr;
     if (peer && peer->ports[stream] && peer->ports[stream] != source->port) {
+        host->hellosFromOtherPorts[stream]++;
+        return nullptr;
+    }
+    bool retired = findRetired(host, hello.peerId, hello.publicKey, source);  // its own rules: replays
+    if (!peer && !listedApart && !retired && !firstPortOfUnlistedId(host, &hello, stream)) {
         host->hellosFromOtherPorts[stream]++;
         return nullptr;
     }

@@ -158,7 +158,7 @@ void writeLinkStatusText(ByteWriter* writer, const Platform* platform, const App
     // The device granted control: relaying its control, or what the grant waits for.
     const SecureLinkPeer* peer = app->relayHost.controllingPeer;
     const SecureLinkPeer* grantee = secureLinkControlGrantee(&app->relayHost);
-    if (peer && since(now, peer->lastHeardTime) < kControllingPeerHeardWithin) {
+    if (peer && since(now, peer->heardTimes[RelayStreamMavlink]) < kControllingPeerHeardWithin) {
         appendCString("\nRelaying control from ", writer);
         appendFixedString(sharingPeerName(peer), writer);
     } else if (grantee && app->preferences.relayModePort != 0) {

@@ -387,7 +387,7 @@ TEST_F(DroneLink, ControllingRelayPeerHoldsTheOwnOutput) {
     preferences->relayModePort = 24550;
     fixEndpoint(14555);
 
-    host.peers[0].lastHeardTime = now - (kRelayControlHoldTime - 1);
+    host.peers[0].heardTimes[RelayStreamMavlink] = now - (kRelayControlHoldTime - 1);
     frame();
     EXPECT_EQ(connection->relayControlled, 1u);
     EXPECT_EQ(queued(), 0);
@@ -395,7 +395,7 @@ TEST_F(DroneLink, ControllingRelayPeerHoldsTheOwnOutput) {
     EXPECT_EQ(queuedPacketCount(&connection->sinkSocket.sendQueue), 0) << "held output is never sent later";
 
     now += 1000001;
-    host.peers[0].lastHeardTime = now - kRelayControlHoldTime;
+    host.peers[0].heardTimes[RelayStreamMavlink] = now - kRelayControlHoldTime;
     frame();
     EXPECT_EQ(connection->relayControlled, 0u);
     EXPECT_EQ(queued(), 1);

@@ -132,7 +132,7 @@ TEST(FlightActionButtons, UnderRelayControlNothingIsRequestedOrSentLate) {
     // and the request are far more than a queue holds if anything were kept).
     u64 start = simulatedNow;
     while (simulatedNow - start < 10000000) {
-        host->peers[0].lastHeardTime = simulatedNow;
+        host->peers[0].heardTimes[RelayStreamMavlink] = simulatedNow;
         rig.step();
         ASSERT_EQ(connection->relayControlled, 1u);
         ASSERT_EQ(queuedPacketCount(&connection->sinkSocket.sendQueue), 0);

@@ -349,7 +349,7 @@ TEST_F(StatusTextTest, LinkRelayingControl) {
     peer->address.family = 4;
     peer->address.port = 14550;
     peer->address.address[0] = 10, peer->address.address[3] = 7;
-    peer->lastHeardTime = 9000000;
+    peer->heardTimes[RelayStreamMavlink] = 9000000;
     app->relayHost.controllingPeer = peer;
     EXPECT_EQ(link(10000000), "MAVLink Connection:\tConnected to Drone\nRelaying control from 10.0.0.7\n");
     peer->name = makeString("Field tablet");
