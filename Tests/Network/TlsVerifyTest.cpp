@@ -118,7 +118,10 @@ struct TlsVerify : ::testing::Test {
         for (u64 start = realMicroseconds(); withinPatience(start);) {
             tlsClient(&out, client.get(), socket.get(), &address, &host, queue.get());
             outcome.received.append((const char*)out.data.data, (size_t)out.data.length);
-            if (client->state == TlsStateEstablished) {
+            // The server answers only the request, which goes out once the connection is established;
+            // on a busy machine the step that sends it can also read the whole answer and the server's
+            // close_notify behind it, and so end past the established state.
+            if (client->state == TlsStateEstablished || out.dataReceived) {
                 outcome.established = true;
                 outcome.tls13 = client->tls13;
             }
