@@ -1,11 +1,15 @@
 #include "HttpsTestPeers.h"
 
 #include "Crypto/TestPki.h"
+#include "NetworkTestSupport.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
@@ -82,6 +86,51 @@ bool waitForTcpPort(u16 port) {
     return false;
 }
 
+PortHolder portHolder(int pid, u16 port) {
+    // The inodes of the sockets the process holds open ("socket:[inode]"); none before it made one.
+    std::vector<unsigned long> sockets;
+    std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    if (DIR* files = opendir(folder.c_str())) {
+        while (dirent* file = readdir(files)) {
+            char link[64];
+            ssize_t length = readlink((folder + "/" + file->d_name).c_str(), link, sizeof(link) - 1);
+            if (length > 8 && strncmp(link, "socket:[", 8) == 0) {
+                link[length] = 0;
+                sockets.push_back(strtoul(link + 8, nullptr, 10));
+            }
+        }
+        closedir(files);
+    }
+    if (sockets.empty()) {
+        return PortHolderPending;
+    }
+    // Each line: slot, local address:port, remote address:port, state (0A listening), queues,
+    // timer, retransmits, user, time-outs, inode; addresses as the hex of their network order.
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the column names
+    PortHolder holder = PortHolderPending;
+    while (std::getline(table, line)) {
+        unsigned address = 0;
+        unsigned localPort = 0;
+        unsigned state = 0;
+        unsigned long inode = 0;
+        if (sscanf(line.c_str(), " %*u: %X:%X %*X:%*X %X %*X:%*X %*X:%*X %*X %*u %*u %lu", &address, &localPort,
+                   &state, &inode) != 4) {
+            continue;
+        }
+        bool reachable = address == htonl(INADDR_LOOPBACK) || address == htonl(INADDR_ANY);
+        if (state != 0x0A || localPort != port || !reachable) {
+            continue;
+        }
+        if (std::find(sockets.begin(), sockets.end(), inode) != sockets.end()) {
+            return PortHolderProcess;
+        }
+        holder = PortHolderOther;
+    }
+    return holder;
+}
+
 bool waitForDnsServer(u16 port) {
     static const u8 query[] = {0x12, 0x34, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 5, 'r', 'e', 'a', 'd', 'y',
                                4,    't',  'e', 's', 't', 0, 0, 1, 0, 1};
@@ -142,6 +191,19 @@ bool isPeerRunning(PeerProcess* peer) {
         return false;
     }
     return true;
+}
+
+bool waitForPeerListening(PeerProcess* peer, u16 port) {
+    for (u64 start = realMicroseconds(); withinPatience(start); waitBriefly()) {
+        if (!isPeerRunning(peer)) {
+            return false;
+        }
+        PortHolder holder = portHolder(peer->pid, port);
+        if (holder != PortHolderPending) {
+            return holder == PortHolderProcess;
+        }
+    }
+    return false;
 }
 
 bool startDnsmasq(PeerProcess* peer, const std::string& folder, const std::vector<std::string>& options, u16* port) {
@@ -217,7 +279,7 @@ bool startNginxOn(PeerProcess* peer, const std::string& folder, u16 port) {
     if (!startPeerProcess(peer, {"nginx", "-c", folder + "/nginx.conf", "-p", folder}, folder)) {
         return false;
     }
-    if (waitForTcpPort(port) && isPeerRunning(peer)) {
+    if (waitForPeerListening(peer, port)) {
         return true;
     }
     stopPeerProcess(peer);

@@ -17,6 +17,13 @@ bool runCommand(const std::string& command);
 u16 freeTcpPort();
 u16 freeUdpPort();
 bool waitForTcpPort(u16 port);
+// Who listens on the TCP port of 127.0.0.1 (or of every IPv4 address), as the kernel's table of
+// sockets and the process's open files tell: the process itself; another process, and then the
+// process's bind failed or will fail; or neither yet (pending), while nobody listens or the process
+// holds no socket. A port that answers is no sign of the server started for it: between freeTcpPort
+// and the server's bind another test's server can take it.
+enum PortHolder { PortHolderPending, PortHolderProcess, PortHolderOther };
+PortHolder portHolder(int pid, u16 port);
 // Sends a query for "ready.test" until the server answers anything (about five seconds at most).
 bool waitForDnsServer(u16 port);
 
@@ -28,6 +35,9 @@ struct PeerProcess {
 bool startPeerProcess(PeerProcess* peer, const std::vector<std::string>& arguments, const std::string& folder);
 void stopPeerProcess(PeerProcess* peer);
 bool isPeerRunning(PeerProcess* peer);
+// Waits until the peer listens on the port itself (true), or has exited or lost the port to another
+// process (false; see portHolder); within kPeerPatience however busy the machine.
+bool waitForPeerListening(PeerProcess* peer, u16 port);
 
 // ec.crt/ec.key (P-256) and rsa.crt/rsa.key for localhost, 127.0.0.1 and the tests' *.test names
 // in folder. The two

@@ -74,7 +74,7 @@ struct TlsVerify : ::testing::Test {
                 if (at != std::string::npos) argument.replace(at, 3, testpki::folder());
             }
             if (!startPeerProcess(&server, arguments, folder)) return false;
-            if (waitForTcpPort(port) && isPeerRunning(&server)) return true;
+            if (waitForPeerListening(&server, port)) return true;
             stopPeerProcess(&server);
         }
         return false;
@@ -272,7 +272,7 @@ TEST_F(TlsVerify, KeyExchangeSignedByAnotherKeyIsRefused) {
                                       std::to_string(proxyPort), std::to_string(port),
                                       testpki::path("rsa4096-chain.pem")},
                                      folder));
-        ready = waitForTcpPort(proxyPort) && isPeerRunning(&proxy);
+        ready = waitForPeerListening(&proxy, proxyPort);
         if (!ready) stopPeerProcess(&proxy);
     }
     ASSERT_TRUE(ready) << readTextFile(proxy.log);
