@@ -140,7 +140,9 @@ struct TlsVerify : ::testing::Test {
     // The server's log names the alert it received (s_server without -quiet).
     void expectServerGotAlert(u8 alert) {
         std::string needle = "alert number " + std::to_string(alert);
-        for (int i = 0; i < 200 && serverLog().find(needle) == std::string::npos; i++) waitBriefly();
+        for (u64 start = realMicroseconds(); withinPatience(start) && serverLog().find(needle) == std::string::npos;) {
+            waitBriefly();
+        }
         EXPECT_NE(serverLog().find(needle), std::string::npos) << serverLog();
     }
 };
@@ -303,10 +305,15 @@ TEST_F(TlsVerify, CertificateVerifySignedByAnotherKeyIsRefused) {
             << serverLog();
         Outcome o = fetch();
         const char* answer = test.accepted ? "FINISHED" : "ALERT 2 51";
-        for (int i = 0; i < 300 && serverLog().find(answer) == std::string::npos; i++) waitBriefly();
+        for (u64 start = realMicroseconds(); withinPatience(start) && serverLog().find(answer) == std::string::npos;) {
+            waitBriefly();
+        }
         EXPECT_NE(serverLog().find(answer), std::string::npos) << serverLog();
         if (test.accepted) {
-            EXPECT_TRUE(o.established) << o.message;
+            // The client's Finished reached the server (above): it goes out only once the client took the
+            // server's flight. The server closes right after it, and on a busy machine the step that sent
+            // the Finished can end in that close, past the established state.
+            EXPECT_EQ(o.alert, 0) << o.message;
         } else {
             EXPECT_FALSE(o.established);
             EXPECT_EQ(o.alert, TlsAlertDecryptError);
