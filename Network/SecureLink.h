@@ -98,8 +98,9 @@
 // over elsewhere). Only what is heard from its MAVLink port keeps an entry heard (one listed by its
 // video hello alone, its hellos there). An endpoint that is a listed entry's port on a stream is that
 // entry's: a hello under another peer id from there lists nothing. A hello under a listed peer id from
-// another port of its address than the entry's on the stream changes nothing, whenever it comes: it
-// carries the device's own bytes, so the device breaks the tie (one whose socket moved, or whose host
+// another port of its address than the entry's on the stream changes nothing, whenever it comes, nor
+// does one under an id not listed yet from another port than the id's first there (its device may wait
+// for a place): it carries the device's own bytes, so the device breaks the tie (one whose socket moved, or whose host
 // fell silent, starts over under a new peer id from its own port); whoever copies them holds at most an
 // entry of its own under the device's earlier id, which gets nothing unless the user grants it. An
 // entry listed apart by a new run's video hello is one with no MAVLink port. But an entry keeps no port
@@ -362,7 +363,7 @@ struct SecureLinkHost {
     // the peer in control, or not its MAVLink port), dropped unopened.
     u64 dataNotInControl[kSecureLinkStreams];
     // Per stream, with encryption off: hellos under a listed peer id from another port of its address
-    // than the entry's, which change nothing; hellos from a listed entry's endpoint on the stream under
+    // than the entry's (or under one not listed yet, than its first), which change nothing; hellos from a listed entry's endpoint on the stream under
     // another peer id, which list nothing and move nothing; and video hellos of an entry that holds a
     // password its session has not proved yet, which set no port.
     u64 hellosFromOtherPorts[kSecureLinkStreams];
@@ -496,7 +497,8 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // first such hello is counted and its port taken with the proof), also one that another entry of its
 // address holds there while unheard for 3 s, or while it proved nothing and this one's session proved
 // its password (that entry gives it up, counted); one under a listed peer id from another port than
-// the entry's on the stream is counted and changes nothing. Only hellos from the entry's MAVLink port
+// the entry's on the stream is counted and changes nothing, as is one under a peer id not listed yet
+// from another port than the id's first hello there. Only hellos from the entry's MAVLink port
 // (any, while it has none) keep it heard. An undecided entry with no MAVLink port, which the new run's
 // video hello listed apart, leaves when the device starts over under its id at its MAVLink endpoint,
 // its video port taken as the new run's video hello would be. A new entry's hello that

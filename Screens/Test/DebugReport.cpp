@@ -78,8 +78,8 @@ void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* write
     appendCountLine(host->dataNotInControl[stream], "   1 datagram of a listed device not in control dropped unopened\n",
                     "   @ datagrams of listed devices not in control dropped unopened\n", writer);
     appendCountLine(host->hellosFromOtherPorts[stream],
-                    "   1 hello under a listed peer id from another port of its address ignored\n",
-                    "   @ hellos under listed peer ids from other ports of their addresses ignored\n", writer);
+                    "   1 hello under a peer id from another port of its address than its own ignored\n",
+                    "   @ hellos under peer ids from other ports of their addresses than their own ignored\n", writer);
     appendCountLine(host->hellosAtOtherEntries[stream],
                     "   1 hello from a listed device's port under another peer id ignored\n",
                     "   @ hellos from listed devices' ports under other peer ids ignored\n", writer);
