@@ -88,38 +88,36 @@
 // but its password not yet proved; a peer that holds no grant hears nothing of the host's controller
 // (kind 0, no name, axes and buttons 0). It goes on each stream from that stream's relay port.
 //
-// With "Relay mode disable encryption" only the sealing changes: the host sends and takes everything
-// plain and exchanges no keys (a peer listed so gets its keys once encryption is on again), but
-// telemetry and video go only to the peers the user granted them, and MAVLink is taken only from the
-// peer in control. A device is then its endpoint: its MAVLink endpoint (its address and the port of its
-// first MAVLink hello) is where its password, its state and its telemetry go, and a hello under a new
-// peer id from there is the device started over (at most once a second); no other port starts an entry
-// over, and the endpoint moves only to a new entry that proves the entry's password (the device started
-// over elsewhere). Only what is heard from its MAVLink port keeps an entry heard (one listed by its
-// video hello alone, its hellos there). An endpoint that is a listed entry's port on a stream is that
-// entry's: a hello under another peer id from there lists nothing. A hello under a listed peer id from
-// another port of its address than the entry's on the stream changes nothing, whenever it comes, nor
-// does one under an id not listed yet from another port than the id's first there (its device may wait
-// for a place): it carries the device's own bytes, so the device breaks the tie (one whose socket moved, or whose host
-// fell silent, starts over under a new peer id from its own port); whoever copies them holds at most an
-// entry of its own under the device's earlier id, which gets nothing unless the user grants it. An
-// entry listed apart by a new run's video hello is one with no MAVLink port. But an entry keeps no port
-// it has not been heard from on that stream for 3 s,
-// and one that proved nothing (undecided, holding no password) keeps none from an entry whose session
-// proved its password: the port goes to the other entry of its address that says hello from there. A
-// device that starts over is sent nothing more at its earlier video port: the first hello of its new
-// run on the video stream, however late, sets the port there (its new run may have a new socket), once
-// the new session has proved the entry's password at the MAVLink endpoint; an entry that holds no
-// password (and so is sent no video) takes its first one. So a hello under its peer id forged from its
-// endpoint brings nobody its video, nor does a hello forged at its video socket the moment it starts
-// over; a neighbour at its address that reads its traffic and says hello under its new peer id first
-// gets that video. A listed device that keeps saying hello keeps its place: an undecided one gives way
-// to a new device only once it has been silent for 3 s (with encryption on too, once it completed a
-// sealed hello), and new devices beyond the free places wait, counted, until one is free; one the user
-// decided on is gone a minute after it was last heard, unless its video port is heard. The client
-// forms its proof over the host key and entry nonce that the host's plain state carries. A client that
-// holds keys follows a host that sends its state plain only once its link has been silent for 3 s, as
-// it takes a new host key. With encryption on, nothing relayed leaves unsealed.
+// With "Relay mode disable encryption" only the sealing changes: the host sends and takes everything plain
+// and exchanges no keys (a peer listed so gets its keys once encryption is on again), but telemetry and video
+// go only to the peers the user granted them, and MAVLink is taken only from the peer in control. A device is
+// then its endpoint: its MAVLink endpoint (its address and the port of its first MAVLink hello) is where its
+// password, its state and its telemetry go, and a hello under a new peer id from there is the device started
+// over (at most once a second); no other port starts an entry over, and the endpoint moves only to a new
+// entry that proves the entry's password (the device started over elsewhere). Only what is heard from its
+// MAVLink port keeps an entry heard (one listed by its video hello alone, its hellos there). An endpoint that
+// is a listed entry's port on a stream is that entry's: a hello under another peer id from there lists
+// nothing. A hello under a listed peer id from another port of its address than the entry's on the stream
+// changes nothing, whenever it comes, nor does one under an id not listed yet from another port than the id's
+// first there (its device may wait for a place): it carries the device's own bytes, so the device breaks the
+// tie (one whose socket moved, or whose host fell silent, starts over under a new peer id from its own port);
+// whoever copies them holds at most an entry of its own under the device's earlier id, which gets nothing
+// unless the user grants it. An entry listed apart by a new run's video hello is one with no MAVLink port.
+// But an entry keeps no port it has not been heard from on that stream for 3 s, and one that proved nothing
+// (undecided, holding no password) keeps none from an entry whose session proved its password: the port goes
+// to the other entry of its address that says hello from there. A device that starts over is sent nothing
+// more at its earlier video port: the first hello of its new run on the video stream, however late, sets the
+// port there (its new run may have a new socket), once the new session has proved the entry's password at the
+// MAVLink endpoint; an entry that holds no password (and so is sent no video) takes its first one. So a hello
+// under its peer id forged from its endpoint brings nobody its video, nor does a hello forged at its video
+// socket the moment it starts over; a neighbour at its address that reads its traffic and says hello under
+// its new peer id first gets that video. A listed device that keeps saying hello keeps its place: an
+// undecided one gives way to a new device only once it has been silent for 3 s (with encryption on too, once
+// it completed a sealed hello), and new devices beyond the free places wait, counted, until one is free; one
+// the user decided on is gone a minute after it was last heard, unless its video port is heard. The client
+// forms its proof over the host key and entry nonce that the host's plain state carries. A client that holds
+// keys follows a host that sends its state plain only once its link has been silent for 3 s, as it takes a
+// new host key. With encryption on, nothing relayed leaves unsealed.
 #pragma once
 #include "Core/AddressRecord.h"
 #include "Core/FixedString.h"
@@ -362,10 +360,10 @@ struct SecureLinkHost {
     // Per stream: sealed data under a listed peer's id from its address that the host does not use (not
     // the peer in control, or not its MAVLink port), dropped unopened.
     u64 dataNotInControl[kSecureLinkStreams];
-    // Per stream, with encryption off: hellos under a listed peer id from another port of its address
-    // than the entry's (or under one not listed yet, than its first), which change nothing; hellos from a listed entry's endpoint on the stream under
-    // another peer id, which list nothing and move nothing; and video hellos of an entry that holds a
-    // password its session has not proved yet, which set no port.
+    // Per stream, with encryption off: hellos under a listed peer id from another port of its address than
+    // the entry's (or under one not listed yet, than its first), which change nothing; hellos from a listed
+    // entry's endpoint on the stream under another peer id, which list nothing and move nothing; and video
+    // hellos of an entry that holds a password its session has not proved yet, which set no port.
     u64 hellosFromOtherPorts[kSecureLinkStreams];
     u64 hellosAtOtherEntries[kSecureLinkStreams];
     u64 hellosAwaitingProof[kSecureLinkStreams];
@@ -470,42 +468,40 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
 // Host side: the undecided peers silent for longer than silence leave the sharing list (all of them
 // with silence 0: relaying was switched off, and nobody waits for a decision any more).
 void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
-// Host side: one datagram of the relay socket of the stream. Hellos from listed peers refresh their
-// peer; a sealed datagram is opened in place. The peer is null when the datagram is rejected. With
-// encryption on, a hello from a peer not yet listed is never opened: it waits for a key exchange at the
-// end of the drain (exchangeKeysWithNewSecureLinkPeers), one hello an address; one from an address that
-// already has one waiting, or that finds the waiting room full of better-placed addresses, is dropped
-// and counted (limited). With encryption on, a stream's port is set only by a hello sealed under the
-// peer's keys on that stream (the header travels in the clear, and anyone on the peer's address can
-// replay it); a hello that does not open under them (a header alone, or sealed under other keys) is
-// counted, answered with the host key at its own port and moves nothing, and one from another port
-// than the stream's proven one changes nothing (only a hello whose sealed part did not open is counted
-// as not opened: a header alone is a client without a key on that stream yet). A sealed hello moves the
-// stream's port only when its counter is newer than any the entry has taken there: one from another
-// port that is not (a copy) is dropped unchecked and counted as not opened. A listed peer gets one
-// hello checked a frame and stream (a MAC, a proof) from its own port on the stream (while it has none
-// there, from the port of its first hello there), and the hellos under its id from other ports of its
-// address share one more; the others in that frame are dropped and counted. Sealed data is opened only from the MAVLink port of the peer in control, on the MAVLink
-// stream; anyone else's is refused unopened. With encryption off, a new peer is listed at once without
-// a key exchange but with a fresh host nonce (within the frame's key exchanges, when it finds a place:
-// else its hello is counted and it waits), a hello under a new peer id from a listed peer's MAVLink
-// endpoint takes that entry over (control then waits for a new proof; once a second at most), and from
-// nowhere else: a hello under another peer id from a listed entry's endpoint on the stream lists
-// nothing and moves nothing, counted. A start-over leaves the entry no video port. Only a plain block
-// of the exact form is read, and a hello sets a stream's port that the entry has none of yet (on the
-// video stream, for an entry that holds a password, only once its session has proved it: the session's
-// first such hello is counted and its port taken with the proof), also one that another entry of its
-// address holds there while unheard for 3 s, or while it proved nothing and this one's session proved
-// its password (that entry gives it up, counted); one under a listed peer id from another port than
-// the entry's on the stream is counted and changes nothing, as is one under a peer id not listed yet
-// from another port than the id's first hello there. Only hellos from the entry's MAVLink port
-// (any, while it has none) keep it heard. An undecided entry with no MAVLink port, which the new run's
-// video hello listed apart, leaves when the device starts over under its id at its MAVLink endpoint,
-// its video port taken as the new run's video hello would be. A new entry's hello that
-// proves the password of an entry at its address is that device started over: it takes over that entry
-// (its decision, password and place on the list), which leaves. The peer id and key that a device gave
-// up by starting over are retired at its address: a hello under them from there is a replay, counted
-// and dropped. A new peer is listed below every listed one.
+// Host side: one datagram of the relay socket of the stream. Hellos from listed peers refresh their peer; a
+// sealed datagram is opened in place. The peer is null when the datagram is rejected. With encryption on, a
+// hello from a peer not yet listed is never opened: it waits for a key exchange at the end of the drain
+// (exchangeKeysWithNewSecureLinkPeers), one hello an address; one from an address that already has one
+// waiting, or that finds the waiting room full of better-placed addresses, is dropped and counted (limited).
+// With encryption on, a stream's port is set only by a hello sealed under the peer's keys on that stream (the
+// header travels in the clear, and anyone on the peer's address can replay it); a hello that does not open
+// under them (a header alone, or sealed under other keys) is counted, answered with the host key at its own
+// port and moves nothing, and one from another port than the stream's proven one changes nothing (only a
+// hello whose sealed part did not open is counted as not opened: a header alone is a client without a key on
+// that stream yet). A sealed hello moves the stream's port only when its counter is newer than any the entry
+// has taken there: one from another port that is not (a copy) is dropped unchecked and counted as not opened.
+// A listed peer gets one hello checked a frame and stream (a MAC, a proof) from its own port on the stream
+// (while it has none there, from the port of its first hello there), and the hellos under its id from other
+// ports of its address share one more; the others in that frame are dropped and counted. Sealed data is
+// opened only from the MAVLink port of the peer in control, on the MAVLink stream; anyone else's is refused
+// unopened. With encryption off, a new peer is listed at once without a key exchange but with a fresh host
+// nonce (within the frame's key exchanges, when it finds a place: else its hello is counted and it waits), a
+// hello under a new peer id from a listed peer's MAVLink endpoint takes that entry over (control then waits
+// for a new proof; once a second at most), and from nowhere else: a hello under another peer id from a listed
+// entry's endpoint on the stream lists nothing and moves nothing, counted. A start-over leaves the entry no
+// video port. Only a plain block of the exact form is read, and a hello sets a stream's port that the entry
+// has none of yet (on the video stream, for an entry that holds a password, only once its session has proved
+// it: the session's first such hello is counted and its port taken with the proof), also one that another
+// entry of its address holds there while unheard for 3 s, or while it proved nothing and this one's session
+// proved its password (that entry gives it up, counted); one under a listed peer id from another port than
+// the entry's on the stream is counted and changes nothing, as is one under a peer id not listed yet from
+// another port than the id's first hello there. Only hellos from the entry's MAVLink port (any, while it has
+// none) keep it heard. An undecided entry with no MAVLink port, which the new run's video hello listed apart,
+// leaves when the device starts over under its id at its MAVLink endpoint, its video port taken as the new
+// run's video hello would be. A new entry's hello that proves the password of an entry at its address is that
+// device started over: it takes over that entry (its decision, password and place on the list), which leaves.
+// The peer id and key that a device gave up by starting over are retired at its address: a hello under them
+// from there is a replay, counted and dropped. A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
                                               SecureLinkHost* host, u32 stream, const Preferences* preferences,
                                               u64 now);

@@ -310,8 +310,7 @@ TEST_F(CrowdedLink, AnUndecidedDeviceSilentForThreeSecondsGivesWay) {
     auto newcomerListed = [&] {
         const u8 address[4] = {127, 0, 0, 2 + kSecureLinkPeers};
         AddressRecord newcomer = makeAddressRecord(4, address, 0);
-        return std::any_of(std::begin(host->peers), std::end(host->peers),
-                           [&](const SecureLinkPeer& peer) { return peer.address.family && sameAddress(&peer.address, &newcomer); });
+        return isSecureLinkPeerAddress(host.get(), &newcomer);
     };
     auto turn = [&](size_t stepped) {
         crowdNow += 100000;
