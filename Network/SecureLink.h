@@ -39,40 +39,47 @@
 //
 // A session is one entry of the host's list: the host draws a fresh nonce for every entry it lists and
 // sends it with its key, so nothing sealed for an earlier entry (a client's earlier session, captured
-// and replayed from its address) opens in a later one, whatever key and peer id it shows; the hello of
-// a peer not yet listed is never opened, only answered with the key and the new entry's nonce.
-// A client that starts over (another host, or the connection switched away and back) draws a fresh key
-// pair and peer id (once for both its records): it then says hello anew and proves its password to the
-// entry the host lists for it. One that gives up keys it has counted under (for another host key, or a
-// host that sends plain, once its link has been silent for 3 s) remembers their host key and nonce and
-// keeps its key pair, as another host key or nonce gives keys that never counted (a host that started
-// again lists the device under the peer id it knows); only a host key and nonce it has counted under
-// before, or one more than it can remember, takes a fresh key pair and peer id. So no key ever counts
-// from 0 twice, whatever host key and nonce come back later. A stopped record takes nothing from the
-// link until its next hello has started it over. A record that holds no keys also starts over when the
-// socket its hellos go out from moved to another port (once a second at most), and, on the MAVLink
-// stream, when its host has said nothing through 3 s of its hellos (again only after another such
-// silence): where the host cannot tell the device from a copy of its hellos, the device breaks the tie,
-// and its new run is heard first from its own port. One entry a device: a device that starts over and
-// proves nothing is asked about anew, and its earlier entry at the same address and port leaves once
-// it has been silent for 3 s if the user had not decided on it, as does an entry that never completed
-// a sealed hello at the address and port where another entry has proved its password; one the user
-// decided on stays (shown as gone silent) until a new device needs its place once it has been gone for
-// kSecureLinkGoneExpiry. The peer id and key of an entry that leaves because its device started over
-// are retired at its address: the device never says hello under them again, so hellos under them from
-// there (a neighbour replaying them) are counted and dropped, and no entry that looks like the
-// device's earlier run is listed again. What goes to a peer's port on a stream (telemetry, video, its
-// password, the host's state, the host key) goes only while that port has been heard on that stream
-// within 3 s: a record that stopped, or a device gone, is sent nothing at a port that may be anyone's.
+// and replayed from its address) opens in a later one, whatever key and peer id it shows; the hello of a
+// peer not yet listed is never opened, only answered with the key and the new entry's nonce. A client
+// that starts over (another host, or the connection switched away and back) draws a fresh key pair and
+// peer id (once for both its records): it then says hello anew and proves its password to the entry the
+// host lists for it. One that gives up keys it has counted under (for another host key, or a host that
+// sends plain, once its link has been silent for 3 s) remembers their host key and nonce and keeps its
+// key pair, as another host key or nonce gives keys that never counted (a host that started again lists
+// the device under the peer id it knows); only a host key and nonce it has counted under before, or one
+// more than it can remember, takes a fresh key pair and peer id. So no key ever counts from 0 twice,
+// whatever host key and nonce come back later. A stopped record takes nothing from the link until its
+// next hello has started it over. A record that holds no keys also starts over when the socket its
+// hellos go out from moved to another port (once a second at most), and when the relay host it has heard
+// there has said nothing through 3 s of its hellos (again only after another such silence; the MAVLink
+// record does this for both, the video record only while the MAVLink record says hello to no relay host
+// it has heard): where the host cannot tell the device from a copy of its hellos, the device breaks the
+// tie, and its new run is heard first from its own port. A new run that finds the list full, of an
+// address where a device the user decided on is listed (or of the controlling listener's), stands in the
+// spare place off the list and hears the host key and its nonce there, and nothing else, until it proves
+// a password: the entry whose password it proves is its own then (the control password, with no entry
+// holding it, takes a place on the list granted control and telemetry again); one that proved nothing
+// within 3 s gives the place up. One entry a device: a device that starts over and proves nothing is
+// asked about anew, and its earlier entry at the same address and port leaves once it has been silent
+// for 3 s if the user had not decided on it, as does an entry that never completed a sealed hello at the
+// address and port where another entry has proved its password; one the user decided on stays (shown as
+// gone silent) until a new device needs its place once it has been gone for kSecureLinkGoneExpiry. The
+// peer id and key of an entry that leaves because its device started over are retired at its address:
+// the device never says hello under them again, so hellos under them from there (a neighbour replaying
+// them) are counted and dropped, and no entry that looks like the device's earlier run is listed again.
+// What goes to a peer's port on a stream (telemetry, video, its password, the host's state, the host
+// key) goes only while that port has been heard on that stream within 3 s: a record that stopped, or a
+// device gone, is sent nothing at a port that may be anyone's.
 //
 // Each client record says hello once a second, so the host hears every running device; the host costs
 // the link a check only where it can matter: a listed entry gets one hello checked a frame and stream
 // from its own port on that stream (while it has none there, from the port its first hello there came
-// from), whatever else comes under its id (the hellos under its id from other ports of its address
-// share one check of their own, and one from another port whose counter is no newer than any the entry
-// has taken is a copy, dropped unchecked as a replay), sealed data (type 4) is opened only from
-// the MAVLink port of the peer in control (nobody else's is used), and the hellos of devices not yet
-// listed wait for the few key exchanges a frame does and for a place on the list.
+// from), whatever else comes under its id (the hellos under its id from other ports of its address share
+// one check of their own, and one from another port whose counter is no newer than any the entry has
+// taken, or whose counter is one of the entry's own hellos dropped unchecked over that check, is a copy,
+// dropped unchecked as a replay), sealed data (type 4) is opened only from the MAVLink port of the peer
+// in control (nobody else's is used), and the hellos of devices not yet listed wait for the few key
+// exchanges a frame does and for a place on the list.
 //
 // The exchange has no secret shared beforehand: both apps show the link's fingerprint (the first 10
 // bytes of SHA-256(host public key | client public key) as five groups of four hex digits) where
@@ -185,6 +192,9 @@ constexpr i32 kSecureLinkProofBytes = 16;
 // Hellos answered with the host key in one frame and stream; a client whose hello went unanswered
 // says hello again.
 constexpr i32 kSecureLinkKeyAnswers = 8;
+// Counters of a peer's latest hellos from its own port dropped unchecked over the frame's check, per
+// stream: a hello from another port under one of them is a copy.
+constexpr i32 kSecureLinkUncheckedCounters = 4;
 
 enum RelayStream : u32 {
     RelayStreamMavlink = 0,
@@ -233,6 +243,9 @@ struct SecureLinkClientIdentity {
     u8 plainPassword[8];  // one a host sent in the clear (its encryption off): proved only to a host that
                           // sends plain, and never kept
     u32 generation;  // raised with every fresh key pair; a client record keyed with an older one starts over
+    // When the MAVLink record last said hello to a relay host it has heard (0: never). While it does, it
+    // starts the identity over when that host falls silent; else the video record does so itself.
+    u64 mavlinkHelloTime;
 };
 
 // The keys of one host-client pair; ready is 0 until the exchange is done.
@@ -292,6 +305,11 @@ struct SecureLinkPeer {
     // Hellos under its id from other ports of its address checked in the frame: one a stream between
     // them, so none of them takes the check of its own port.
     KeyExchangeBudget otherPortHelloChecks[kSecureLinkStreams];
+    // The counters (plus one; 0: none) of its latest sealed hellos from its own port on each stream that
+    // were dropped unchecked over the frame's check: one from another port under such a counter is a copy
+    // of the device's own, newer than any the entry has taken though it is.
+    u64 uncheckedCounters[kSecureLinkStreams][kSecureLinkUncheckedCounters];
+    u32 uncheckedNext[kSecureLinkStreams];
     u64 keySentTime[kSecureLinkStreams];
     u64 stateSentTime[kSecureLinkStreams];
     u64 passwordSentTime;
@@ -342,6 +360,13 @@ struct SecureLinkServedAddress {
 // The relay host side: the listed peers and the one that controls the drone (null for none).
 struct SecureLinkHost {
     SecureLinkPeer peers[kSecureLinkPeers];
+    // The spare place, off the list: a new run that found no place on it, of an address where a device
+    // the user decided on is listed (or of the controlling listener's), given the host key and the host's
+    // state without grants until it proves a password. It then leaves for the entry whose password it
+    // proved (or, the control password, for a place on the list); one that proved nothing within
+    // kSecureLinkPeerSilence gives it up, counted (the debug report shows them).
+    SecureLinkPeer spare;
+    u64 spareRunsUnproved;
     SecureLinkPeer* controllingPeer;
     AddressRecord referenceAddress;  // the list's own reference: the controlling listener's address
     u32 listings;  // peers listed so far: the list order of the next one
@@ -453,16 +478,16 @@ bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* ad
 // sendSecureLinkStateUpdates does on the MAVLink stream (a new session's first state at once).
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
-// Host side, once per frame: drops undecided peers not heard for 30 s and the undecided earlier sessions
-// of devices that started over once silent for 3 s (also one that never completed a sealed hello at
-// the address and port where another entry proved its password, whichever was listed first; an entry
-// the user decided on is never dropped here), names the controlling peer, sends every peer whose
-// MAVLink port was heard within 3 s and that holds a password not yet proved its password (once a
-// second at most), and the host's state on the MAVLink stream to every such peer, every half second
-// (a new session's first state at once; the controller only to those granted something). The
-// controlling listener of an earlier run that comes back undecided and proves the password it was
-// given is granted control and telemetry again. A password that could not be drawn (all zero) is drawn
-// again here.
+// Host side, once per frame: frees the spare place of a run that proved nothing there within 3 s, drops
+// undecided peers not heard for 30 s and the undecided earlier sessions of devices that started over
+// once silent for 3 s (also one that never completed a sealed hello at the address and port where
+// another entry proved its password, whichever was listed first; an entry the user decided on is never
+// dropped here), names the controlling peer, sends every peer whose MAVLink port was heard within 3 s
+// and that holds a password not yet proved its password (once a second at most), and the host's state on
+// the MAVLink stream to every such peer, every half second (a new session's first state at once; the
+// controller only to those granted something). The controlling listener of an earlier run that comes
+// back undecided and proves the password it was given is granted control and telemetry again. A password
+// that could not be drawn (all zero) is drawn again here.
 void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const GamepadState* gamepad,
                                 u64 buttons, const Preferences* preferences, u64 now);
 // Host side: the undecided peers silent for longer than silence leave the sharing list (all of them
@@ -479,7 +504,8 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // port and moves nothing, and one from another port than the stream's proven one changes nothing (only a
 // hello whose sealed part did not open is counted as not opened: a header alone is a client without a key on
 // that stream yet). A sealed hello moves the stream's port only when its counter is newer than any the entry
-// has taken there: one from another port that is not (a copy) is dropped unchecked and counted as not opened.
+// has taken there and is not that of one of its own hellos from its own port dropped unchecked over the
+// frame's check: one from another port that is either (a copy) is dropped unchecked and counted as not opened.
 // A listed peer gets one hello checked a frame and stream (a MAC, a proof) from its own port on the stream
 // (while it has none there, from the port of its first hello there), and the hellos under its id from other
 // ports of its address share one more; the others in that frame are dropped and counted. Sealed data is
@@ -499,7 +525,9 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // none) keep it heard. An undecided entry with no MAVLink port, which the new run's video hello listed apart,
 // leaves when the device starts over under its id at its MAVLink endpoint, its video port taken as the new
 // run's video hello would be. A new entry's hello that proves the password of an entry at its address is that
-// device started over: it takes over that entry (its decision, password and place on the list), which leaves.
+// device started over: it takes over that entry (its decision, password and place on the list), which leaves
+// (a run in the spare place moves to that entry's place). A new peer that finds no place on the list stands in
+// the spare place when that is free, if its address is the controlling listener's or a decided device's.
 // The peer id and key that a device gave up by starting over are retired at its address: a hello under them
 // from there is a replay, counted and dropped. A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
@@ -517,7 +545,8 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
 // a place (an undecided peer of another address gives way). A peer the user decided on gives up its
 // place only when it has been gone for kSecureLinkGoneExpiry and nothing else can (the one granted
 // control never). An undecided peer that has been silent for 3 s gives way; with encryption off only
-// such a one does.
+// such a one does. A peer that finds no place stands in the spare place, when that is free, if its
+// address is the controlling listener's or that of a device the user decided on.
 // The waiting hellos over the frame's key exchanges, and those that find no place, are dropped and
 // counted.
 void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const Preferences* preferences, u64 now);
@@ -565,8 +594,9 @@ void receiveFromSecureLinkHost(u8** data, u32* length, SecureLinkClient* client,
 // drew one since this one last used the identity's (nothing is sent on a frame
 // where the system cannot give random bytes). A record that holds no keys draws a fresh key pair and
 // peer id for the identity when the socket's local port is no longer the one its run began on (once a
-// second at most), and, on the MAVLink stream, when the host has sent nothing through
-// kSecureLinkHostSilence of its hellos (again only after another such silence). The hello proves the
+// second at most), and when the relay host it has heard has sent nothing through kSecureLinkHostSilence
+// of its hellos (again only after another such silence): on the MAVLink stream, and on the video stream
+// while the MAVLink record says hello to no relay host it has heard. The hello proves the
 // identity's password for the record's host key, nonce and stream: the one kept from a sealed link, or
 // toward a host that sends plain the one it sent plain (when it sent one).
 void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, Socket* socket, u32 stream, u64 now);

@@ -101,14 +101,23 @@ bool startWithFreshKeyPair(SecureLinkClient* client) {
     return true;
 }
 
+// Whether the identity's MAVLink record says hello to a relay host it has heard: it breaks the ties of
+// both records.
+bool mavlinkRecordRuns(const SecureLinkClientIdentity* identity, u64 now) {
+    u64 said = identity->mavlinkHelloTime;
+    return said && now >= said && now - said < kSecureLinkHostSilence;
+}
+
 // A record that holds no keys is known to its host by its endpoint and peer id alone, and a host with
 // its encryption off follows neither to another port: its run starts over (a fresh key pair and peer
 // id, as after a stop) when the socket its hellos go out from moved (the system gave it another port
-// after a failed send), at most once a second while the network stays away; and, on the MAVLink
-// stream, when its host has said nothing through kSecureLinkHostSilence of its hellos (once, and again
-// only after another such silence), so that whatever holds its earlier id at another port (a copy of
-// its hellos across a host restart) holds nothing of its new run, which the host hears first from the
-// device's own port. The video record's silence changes nothing: its host may send no video at all. A
+// after a failed send), at most once a second while the network stays away; and when the relay host
+// it has heard says nothing through kSecureLinkHostSilence of its hellos (once, and again only after
+// another such silence), so that whatever holds its earlier id at another port (a copy of its hellos
+// across a host restart) holds nothing of its new run, which the host hears first from the device's
+// own port. The MAVLink record does this for both; the video record only while the MAVLink record does
+// not say hello to a relay host it has heard (a device that only watches the relay's video). A record
+// that has never heard a relay host at its server (a drone at a fixed address) has no tie to break. A
 // record that holds keys is followed to a new port by its sealed hellos.
 bool runEnds(const SecureLinkClient* client, const Socket* socket, u64 now) {
     if (!client->started || client->keys.ready || !client->runTime || now < client->runTime) return false;
@@ -116,7 +125,8 @@ bool runEnds(const SecureLinkClient* client, const Socket* socket, u64 now) {
                  socket->localPort != client->runPort;
     if (moved && now - client->runTime >= kSecureLinkStartOverInterval) return true;
     u64 heard = client->lastHostDatagramTime > client->runTime ? client->lastHostDatagramTime : client->runTime;
-    return client->stream == RelayStreamMavlink && now >= heard && now - heard >= kSecureLinkHostSilence;
+    bool breaksTies = client->stream == RelayStreamMavlink || !mavlinkRecordRuns(client->identity, now);
+    return client->active && breaksTies && now >= heard && now - heard >= kSecureLinkHostSilence;
 }
 
 // The record gives up its keys. Keys it has counted under are remembered with their host key and
@@ -375,6 +385,7 @@ void sendSecureLinkHello(SecureLinkClient* client, const AddressRecord* server, 
     client->helloTime = now;
     client->helloPending = 0;
     client->started = 1;
+    if (stream == RelayStreamMavlink && client->active) identity->mavlinkHelloTime = now ? now : 1;
     if (!client->runTime) client->runTime = now ? now : 1;
     if (!client->runPort && socket->state == SocketStateReady) client->runPort = socket->localPort;
 }

@@ -17,8 +17,9 @@ HelloHeader helloHeader(const SocketResult* datagram) {
 // The listed entry at the endpoint a hello came from on the stream (its address and that stream's
 // port); null for none.
 SecureLinkPeer* peerAtEndpoint(SecureLinkHost* host, u32 stream, const AddressRecord* source) {
-    for (SecureLinkPeer& peer : host->peers) {
-        if (isListed(&peer) && peer.ports[stream] == source->port && sameAddress(&peer.address, source)) return &peer;
+    for (i32 i = 0; i < kSecureLinkEntries; i++) {
+        SecureLinkPeer* peer = entryAt(host, i);
+        if (isListed(peer) && peer->ports[stream] == source->port && sameAddress(&peer->address, source)) return peer;
     }
     return nullptr;
 }
@@ -78,6 +79,27 @@ static bool newerThanAnyTaken(const SecureLinkPeer* peer, u32 stream, const u8* 
     return !window->started || (length >= kHelloHeader + 8 && readLinkU64(data + kHelloHeader) > window->highest);
 }
 
+// A sealed hello from the entry's own port on the stream dropped unchecked over the frame's check (two
+// of the device's hellos in one frame, after a stall) leaves its counter, in the clear: a copy of it
+// from another port comes later, newer than any the entry has taken, and must not take the check and
+// move the port. Only the latest few are kept, and only exact counters match: a forger at the device's
+// endpoint cannot hold off every counter of a device that moved to another port.
+static void rememberUnchecked(SecureLinkPeer* peer, u32 stream, const u8* data, i64 length) {
+    if (length < kHelloHeader + 8) return;
+    peer->uncheckedCounters[stream][peer->uncheckedNext[stream] % kSecureLinkUncheckedCounters] =
+        readLinkU64(data + kHelloHeader) + 1;
+    peer->uncheckedNext[stream] = (peer->uncheckedNext[stream] + 1) % kSecureLinkUncheckedCounters;
+}
+
+static bool copiesUnchecked(const SecureLinkPeer* peer, u32 stream, const u8* data, i64 length) {
+    if (length < kHelloHeader + 8) return false;
+    u64 counter = readLinkU64(data + kHelloHeader) + 1;
+    for (u64 unchecked : peer->uncheckedCounters[stream]) {
+        if (unchecked && unchecked == counter) return true;
+    }
+    return false;
+}
+
 // The retired record of the peer id and key at the address; null for none.
 SecureLinkRetiredId* findRetired(SecureLinkHost* host, u16 peerId, const u8* publicKey, const AddressRecord* address) {
     for (SecureLinkRetiredId& retired : host->retiredIds) {
@@ -114,8 +136,9 @@ bool replaysEarlierRun(SecureLinkHost* host, const HelloHeader* hello, u32 strea
 // entry at its address, it is the device the user gave that password to: the new entry takes the
 // earlier one's decision, password and place on the list, and the earlier one leaves. A password
 // travels only sealed to its device (with encryption on), and never leaves it, so no other device can
-// prove it.
-static void takeOverEarlierEntry(SecureLinkHost* host, SecureLinkPeer* peer, SecureLinkPeer* earlier) {
+// prove it. A run in the spare place moves to the earlier entry's place, and the spare place is free.
+// The entry the run is now.
+static SecureLinkPeer* takeOverEarlierEntry(SecureLinkHost* host, SecureLinkPeer* peer, SecureLinkPeer* earlier) {
     peer->userDecision = earlier->userDecision;
     peer->listOrder = earlier->listOrder;
     std::memcpy(peer->password, earlier->password, 8);
@@ -124,53 +147,82 @@ static void takeOverEarlierEntry(SecureLinkHost* host, SecureLinkPeer* peer, Sec
     if (host->controllingPeer == earlier) host->controllingPeer = nullptr;
     retirePeerId(host, earlier);
     *earlier = SecureLinkPeer{};
+    if (peer != &host->spare) return peer;
+    *earlier = *peer;
+    *peer = SecureLinkPeer{};
+    return earlier;
+}
+
+static SecureLinkPeer* placeOnList(SecureLinkHost* host, const AddressRecord* source, u64 now, bool plain,
+                                   bool decided);
+
+// The controlling listener of the host's earlier run came back in the spare place and proved the
+// control password: it is granted control and telemetry again, as sendSecureLinkStateUpdates grants it
+// on the list, in a place on the list (its address's undecided places do not count: it is decided). It
+// stays in the spare place (and gives it up) when no place is free nor any undecided peer of another
+// address can give way, or when another device holds the grant of control. The entry it is now.
+static SecureLinkPeer* listKeptListener(SecureLinkHost* host, SecureLinkPeer* run, bool plain, u64 now) {
+    const u8* controlPassword = host->identity->controllingListenerPassword;
+    SecureLinkPeer* place = secureLinkControlGrantee(host) ? nullptr : placeOnList(host, &run->address, now, plain, true);
+    if (!place) return run;
+    *place = *run;
+    *run = SecureLinkPeer{};
+    std::memcpy(place->password, controlPassword, 8);
+    place->passwordProved = 1;
+    place->userDecision = SecureLinkGrantControl | SecureLinkGrantTelemetry;
+    place->counter = 0;
+    place->listOrder = ++host->listings;
+    return place;
 }
 
 // A new entry (undecided, holding no password of its own) whose proof counts for what it can serve:
 // the password of an entry at its address (the device started over), or at the controlling listener's
 // address the control password (the controller kept from the host's earlier run). With encryption off
 // a new entry takes a password only on the MAVLink stream: the port it proves it from is where that
-// password and the telemetry go from then on.
-static void takeOverByProof(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* proof) {
-    if (peer->userDecision != 0) return;  // its password is drawn on a later frame
-    if (plain && stream != RelayStreamMavlink) return;
+// password and the telemetry go from then on. The entry it is now (a run leaves the spare place).
+static SecureLinkPeer* takeOverByProof(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain,
+                                       const u8* proof, u64 now) {
+    if (peer->userDecision != 0) return peer;  // its password is drawn on a later frame
+    if (plain && stream != RelayStreamMavlink) return peer;
     for (SecureLinkPeer& earlier : host->peers) {
         if (&earlier != peer && isListed(&earlier) && sameAddress(&earlier.address, &peer->address) &&
             provesPassword(host, peer, stream, proof, earlier.password)) {
-            takeOverEarlierEntry(host, peer, &earlier);
-            return;
+            return takeOverEarlierEntry(host, peer, &earlier);
         }
     }
     const u8* controlPassword = host->identity->controllingListenerPassword;
-    if (atListener(host, peer) && provesPassword(host, peer, stream, proof, controlPassword)) {
-        std::memcpy(peer->password, controlPassword, 8);
-        peer->passwordProved = 1;
-    }
+    if (!atListener(host, peer) || !provesPassword(host, peer, stream, proof, controlPassword)) return peer;
+    if (peer == &host->spare) return listKeptListener(host, peer, plain, now);
+    std::memcpy(peer->password, controlPassword, 8);
+    peer->passwordProved = 1;
+    return peer;
 }
 
 // The hello's block: {16 B control proof, u8 name length, name}. The proof is checked for exactly this
 // entry and stream (the host's key, the entry's nonce, the stream): against the entry's own password,
 // else as a new entry's. A plain block (encryption off) is read only when it has exactly that form and
 // its name no control characters: a hello sealed under an earlier host's keys is not, so sealed bytes
-// never become a name.
-void readHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* block,
-                    i64 length) {
+// never become a name. The entry the hello's run is now (one that proved a password leaves the spare
+// place).
+SecureLinkPeer* readHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* block,
+                               i64 length, u64 now) {
     constexpr i64 kNameAt = kSecureLinkProofBytes + 1;
-    if (length < kNameAt) return;
+    if (length < kNameAt) return peer;
     i64 nameLength = block[kSecureLinkProofBytes];
     if (plain) {
-        if (length != kNameAt + nameLength) return;
+        if (length != kNameAt + nameLength) return peer;
         for (i64 i = 0; i < nameLength; i++) {
-            if (block[kNameAt + i] < 0x20 || block[kNameAt + i] == 0x7F) return;
+            if (block[kNameAt + i] < 0x20 || block[kNameAt + i] == 0x7F) return peer;
         }
     }
-    if (!checkOwnPassword(host, peer, stream, block)) takeOverByProof(host, peer, stream, plain, block);
+    if (!checkOwnPassword(host, peer, stream, block)) peer = takeOverByProof(host, peer, stream, plain, block, now);
     if (nameLength > length - kNameAt) nameLength = length - kNameAt;
     if (nameLength > kFixedStringCapacity) nameLength = kFixedStringCapacity;
     FixedString name{};
     std::memcpy(name.text, block + kNameAt, (size_t)nameLength);
     name.length = (u8)nameLength;
     peer->name = name;
+    return peer;
 }
 
 // --- A place on the list
@@ -210,15 +262,17 @@ static u8 addressRank(const SecureLinkHost* host, const AddressRecord* address) 
 // With encryption off (plain) no entry ever completes a sealed hello, and nothing tells a flood from a
 // device: an undecided entry that keeps saying hello keeps its place, giving way only once it has been
 // silent for 3 s (or to a better placed address), and a new device waits until a place is free.
-// Null when nothing can give way.
-SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now, bool plain) {
+// Null when nothing can give way. A peer that is decided as it takes the place (decided) is not held to
+// its address's undecided places.
+static SecureLinkPeer* placeOnList(SecureLinkHost* host, const AddressRecord* source, u64 now, bool plain,
+                                   bool decided) {
     auto goneSilent = [&](const SecureLinkPeer* peer) { return silentFor(peer, now) > kSecureLinkPeerSilence; };
     i32 undecidedHere = 0;
     for (const SecureLinkPeer& peer : host->peers) {
         if (isUndecided(&peer) && sameAddress(&peer.address, source)) undecidedHere++;
     }
     SecureLinkPeer* chosen = nullptr;
-    if (undecidedHere >= kSecureLinkUndecidedPerAddress) {
+    if (!decided && undecidedHere >= kSecureLinkUndecidedPerAddress) {
         chosen = oldestUndecided(host, [&](const SecureLinkPeer* peer) {
             return sameAddress(&peer->address, source) && (!plain || goneSilent(peer));
         });
@@ -251,6 +305,33 @@ SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 
     }
     if (chosen && host->controllingPeer == chosen) host->controllingPeer = nullptr;
     return chosen;
+}
+
+SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now, bool plain) {
+    return placeOnList(host, source, now, plain, false);
+}
+
+// A new run that found no place on the list stands in the spare place, when it is free, if its address
+// is the controlling listener's or that of a device the user decided on: a device there that starts
+// over on a full list (its app started again, or its socket moved) must hear the host key and its
+// entry's nonce to prove its password, and then takes its entry back. Nothing of the entry goes to it
+// before that, and a flood of new peer ids from its address takes no place on the list. Null when the
+// place is not for the address or is held.
+SecureLinkPeer* sparePlace(SecureLinkHost* host, const AddressRecord* source, u64 now) {
+    if (addressRank(host, source) > 1) return nullptr;
+    freeSparePlace(host, now);
+    return isListed(&host->spare) ? nullptr : &host->spare;
+}
+
+// A run that has held the spare place for kSecureLinkPeerSilence without proving a password gives it
+// up, counted: a device that proves takes it within a second, and the next new run of a decided
+// device's address may be the device.
+void freeSparePlace(SecureLinkHost* host, u64 now) {
+    SecureLinkPeer* spare = &host->spare;
+    if (isListed(spare) && now > spare->sessionTime && now - spare->sessionTime > kSecureLinkPeerSilence) {
+        *spare = SecureLinkPeer{};
+        host->spareRunsUnproved++;
+    }
 }
 
 // A new entry in the place at the hello's source: below every listed one.
@@ -302,7 +383,8 @@ static void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaiti
     if (peer && std::memcmp(peer->publicKey, hello->publicKey, 32) != 0) return;
     if (!peer || !peer->keys.ready) {
         SecureLinkPeer* place = nullptr;
-        if (!peer && !(place = freePeer(host, &hello->source, now, false))) {
+        if (!peer && !(place = freePeer(host, &hello->source, now, false)) &&
+            !(place = sparePlace(host, &hello->source, now))) {
             host->hellosWithoutPlace[stream]++;  // the client says hello again a second later
             return;
         }
@@ -384,12 +466,14 @@ static SecureLinkPeer* receiveSealedHello(SecureLinkHost* host, const SocketResu
     u64 counter = 0;
     bool sealed = false;
     bool otherPort = peer->ports[stream] && peer->ports[stream] != hello.source->port;
-    if (length > kHelloHeader && otherPort && !newerThanAnyTaken(peer, stream, data, length)) {
+    if (length > kHelloHeader && otherPort &&
+        (!newerThanAnyTaken(peer, stream, data, length) || copiesUnchecked(peer, stream, data, length))) {
         return unsealedHello(host, peer, stream, &hello, true, now);  // nothing costly: as a replay would
     }
     if (length > kHelloHeader) {
         if (!takeKeyExchange(helloChecks(peer, stream, hello.source), now, 1)) {
             host->hellosOverEntryChecks[stream]++;
+            if (peer->ports[stream] == hello.source->port) rememberUnchecked(peer, stream, data, length);
             return nullptr;
         }
         out->costly = 1;
@@ -401,14 +485,14 @@ static SecureLinkPeer* receiveSealedHello(SecureLinkHost* host, const SocketResu
     peer->verified = 1;
     setHelloPort(peer, stream, hello.source->port);
     heardHello(peer, hello.streams, stream, hello.source, now, true);
-    readHelloBlock(host, peer, stream, false, block, blockLength);
-    return peer;
+    return readHelloBlock(host, peer, stream, false, block, blockLength, now);
 }
 
 
 SecureLinkPeer* findPeer(SecureLinkHost* host, u16 peerId, const AddressRecord* source) {
-    for (SecureLinkPeer& peer : host->peers) {
-        if (isListed(&peer) && peer.peerId == peerId && sameAddress(&peer.address, source)) return &peer;
+    for (i32 i = 0; i < kSecureLinkEntries; i++) {
+        SecureLinkPeer* peer = entryAt(host, i);
+        if (isListed(peer) && peer->peerId == peerId && sameAddress(&peer->address, source)) return peer;
     }
     return nullptr;
 }
@@ -530,6 +614,7 @@ bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* ad
 
 void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now) {
     if (!host) return;
+    if (silence == 0) host->spare = SecureLinkPeer{};
     for (SecureLinkPeer& peer : host->peers) {
         bool silent = silence == 0 || (now > peer.lastHeardTime && now - peer.lastHeardTime > silence);
         if (isListed(&peer) && peer.userDecision == 0 && silent) {

@@ -20,6 +20,11 @@ inline bool heardOn(const SecureLinkPeer* peer, u32 stream, u64 now) {
     u64 heard = peer->heardTimes[stream];
     return heard && (now <= heard || now - heard <= kSecureLinkPeerSilence);
 }
+// The entries a hello or datagram can belong to: the places on the list, then the spare place.
+constexpr i32 kSecureLinkEntries = kSecureLinkPeers + 1;
+inline SecureLinkPeer* entryAt(SecureLinkHost* host, i32 i) {
+    return i < kSecureLinkPeers ? &host->peers[i] : &host->spare;
+}
 bool encryptionOff(const Preferences* preferences);
 bool holdsPassword(const u8* password);
 // Whether the entry is at the address of the listener the user granted control.
@@ -59,8 +64,11 @@ void heardHello(SecureLinkPeer* peer, u8 streams, u32 stream, const AddressRecor
 SecureLinkRetiredId* findRetired(SecureLinkHost* host, u16 peerId, const u8* publicKey, const AddressRecord* address);
 void retirePeerId(SecureLinkHost* host, const SecureLinkPeer* peer);
 bool replaysEarlierRun(SecureLinkHost* host, const HelloHeader* hello, u32 stream);
-void readHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* block, i64 length);
+SecureLinkPeer* readHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* block,
+                               i64 length, u64 now);
 SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now, bool plain);
+SecureLinkPeer* sparePlace(SecureLinkHost* host, const AddressRecord* source, u64 now);
+void freeSparePlace(SecureLinkHost* host, u64 now);
 void listNewEntry(SecureLinkHost* host, SecureLinkPeer* place, const AddressRecord* source);
 
 // --- Hellos with encryption off (SecureLinkPlainHellos.cpp)

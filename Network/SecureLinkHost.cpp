@@ -177,12 +177,13 @@ void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stre
     host->keyAnswerCount[stream] = 0;
     bool plain = encryptionOff(preferences);
     // The video stream's state goes from the video port: what a peer's video record hears of the host.
-    for (SecureLinkPeer& peer : host->peers) {
-        u64* sent = &peer.stateSentTime[stream];
-        if (stream != RelayStreamVideo || !isListed(&peer) || (*sent && now - *sent < kSecureLinkStateInterval)) {
+    for (i32 i = 0; i < kSecureLinkEntries; i++) {
+        SecureLinkPeer* peer = entryAt(host, i);
+        u64* sent = &peer->stateSentTime[stream];
+        if (stream != RelayStreamVideo || !isListed(peer) || (*sent && now - *sent < kSecureLinkStateInterval)) {
             continue;
         }
-        if (sendHostState(host, &peer, relaySocket, stream, nullptr, 0, plain, now)) *sent = now;
+        if (sendHostState(host, peer, relaySocket, stream, nullptr, 0, plain, now)) *sent = now;
     }
     if (plain) return;
     for (i32 i = 0; i < answers; i++) {
@@ -194,23 +195,24 @@ void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stre
         appendHostKey(host, peer, slot);
         if (answer->destination.port == peer->ports[stream]) peer->keySentTime[stream] = now;
     }
-    for (SecureLinkPeer& peer : host->peers) {
-        if (!isListed(&peer) || !peer.ports[stream]) continue;
-        if (!peer.keys.ready) {
+    for (i32 i = 0; i < kSecureLinkEntries; i++) {
+        SecureLinkPeer* peer = entryAt(host, i);
+        if (!isListed(peer) || !peer->ports[stream]) continue;
+        if (!peer->keys.ready) {
             // Listed while encryption was off: its keys wait for the next drain's key exchanges.
-            AddressRecord source = peerDestination(&peer, stream);
-            waitForKeyExchange(host, stream, peer.peerId, peer.publicKey, 0, &source);
+            AddressRecord source = peerDestination(peer, stream);
+            waitForKeyExchange(host, stream, peer->peerId, peer->publicKey, 0, &source);
             continue;
         }
-        if (!heardOn(&peer, stream, now) ||
-            (peer.keySentTime[stream] && now - peer.keySentTime[stream] <= kSecureLinkKeyInterval)) {
+        if (!heardOn(peer, stream, now) ||
+            (peer->keySentTime[stream] && now - peer->keySentTime[stream] <= kSecureLinkKeyInterval)) {
             continue;
         }
-        AddressRecord destination = peerDestination(&peer, stream);
+        AddressRecord destination = peerDestination(peer, stream);
         ByteWriter* slot = queueSocketPacket(&destination, relaySocket);
         if (!slot) return;
-        appendHostKey(host, &peer, slot);
-        peer.keySentTime[stream] = now;
+        appendHostKey(host, peer, slot);
+        peer->keySentTime[stream] = now;
     }
 }
 
@@ -223,6 +225,7 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     host->referenceAddress = identity->controllingListener;
     dropUndecidedSecureLinkPeers(host, kSecureLinkUndecidedExpiry, now);
     dropEarlierSessions(host, now);
+    freeSparePlace(host, now);
 
     // The peer granted control: the user's choice, else the listener kept from an earlier run when it
     // proves the password it was given then. That one is granted control again on the list, with the
@@ -258,10 +261,13 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
             peer.passwordSentTime = now;
         }
     }
-    for (SecureLinkPeer& peer : host->peers) {
-        u64* sent = &peer.stateSentTime[RelayStreamMavlink];
-        if (!isListed(&peer) || (*sent && now - *sent < kSecureLinkStateInterval)) continue;
-        if (sendHostState(host, &peer, relaySocket, RelayStreamMavlink, gamepad, buttons, plain, now)) *sent = now;
+    // The run in the spare place too: the host key and its nonce (what it proves its password over),
+    // with no grants.
+    for (i32 i = 0; i < kSecureLinkEntries; i++) {
+        SecureLinkPeer* peer = entryAt(host, i);
+        u64* sent = &peer->stateSentTime[RelayStreamMavlink];
+        if (!isListed(peer) || (*sent && now - *sent < kSecureLinkStateInterval)) continue;
+        if (sendHostState(host, peer, relaySocket, RelayStreamMavlink, gamepad, buttons, plain, now)) *sent = now;
     }
 }
 

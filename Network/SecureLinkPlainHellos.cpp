@@ -118,8 +118,14 @@ bool firstPortOfUnlistedId(SecureLinkHost* host, const HelloHeader* hello, u32 s
 // The entry whose MAVLink endpoint a hello under a new peer id came from: its device started over.
 // From nowhere else: an entry's video endpoint, or any other port, is a new device's. An endpoint
 // starts over at most once a second (each costs a nonce drawn); *held is set when it did so too soon.
+// The run in the spare place starts nothing over there: it proves a password, or gives the place up.
 SecureLinkPeer* entryStartingOver(SecureLinkHost* host, u32 stream, const AddressRecord* source, u64 now, bool* held) {
     SecureLinkPeer* peer = stream == RelayStreamMavlink ? peerAtEndpoint(host, stream, source) : nullptr;
+    if (peer == &host->spare) {
+        host->hellosAtOtherEntries[stream]++;
+        *held = true;
+        return nullptr;
+    }
     *held = peer && peer->sessionTime && now - peer->sessionTime < kSecureLinkStartOverInterval;
     if (*held) host->hellosOverEntryChecks[stream]++;
     return *held ? nullptr : peer;
@@ -128,8 +134,9 @@ SecureLinkPeer* entryStartingOver(SecureLinkHost* host, u32 stream, const Addres
 // A place for a new device, listed at once without a key exchange: a hello under an id retired at its
 // address is a replay; one from a listed entry's endpoint on the stream lists nothing (the endpoint is
 // that entry's: its device's own new run starts over at its MAVLink endpoint); one that finds no place
-// waits, saying hello, until one is free; new devices are listed within the frame's key exchanges (a
-// real client says hello again a second later).
+// on the list stands in the spare place when that is for its address and free, else it waits, saying
+// hello, until one is free; new devices are listed within the frame's key exchanges (a real client says
+// hello again a second later).
 SecureLinkPeer* placeForPlainPeer(SecureLinkHost* host, const HelloHeader* hello, u32 stream, u64 now,
                                   SecureLinkReceived* out) {
     if (replaysEarlierRun(host, hello, stream)) return nullptr;
@@ -139,6 +146,7 @@ SecureLinkPeer* placeForPlainPeer(SecureLinkHost* host, const HelloHeader* hello
     }
     host->unlistedHellos[stream]++;
     SecureLinkPeer* place = freePeer(host, hello->source, now, true);
+    if (!place) place = sparePlace(host, hello->source, now);
     if (!place) {
         host->hellosWithoutPlace[stream]++;
         return nullptr;
@@ -256,7 +264,8 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
     if (datagram->length > kHelloHeader) {
         if (takeKeyExchange(&peer->helloChecks[stream], now, 1)) {
             out->costly = 1;
-            readHelloBlock(host, peer, stream, true, datagram->data + kHelloHeader, datagram->length - kHelloHeader);
+            peer = readHelloBlock(host, peer, stream, true, datagram->data + kHelloHeader,
+                                  datagram->length - kHelloHeader, now);
             takeVideoPortOnProof(host, peer, now);
         } else {
             host->hellosOverEntryChecks[stream]++;

@@ -62,7 +62,8 @@ void appendSocketDrops(const Socket* socket, ByteWriter* writer) {
 // a frame, the sealed data of listed devices not in control, the plain hellos under listed peer ids
 // from other ports, those from listed devices' ports under other peer ids, the video hellos of devices
 // whose session has not proved its password yet, the ports given up by devices that proved nothing or
-// fell silent there, the hellos of new devices that found the list full, the replayed hellos under peer
+// fell silent there, the hellos of new devices that found the list full (and on the MAVLink port the
+// devices that waited in the spare place beside it and proved nothing), the replayed hellos under peer
 // ids that devices gave up by starting over (and on the video port the listed devices' video requests):
 // a line each, when not 0.
 void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* writer) {
@@ -91,6 +92,11 @@ void appendHelloCounts(const SecureLinkHost* host, u32 stream, ByteWriter* write
                     "   @ ports given up by listed devices that proved nothing or fell silent there\n", writer);
     appendCountLine(host->hellosWithoutPlace[stream], "   1 hello of a new device that found the sharing list full\n",
                     "   @ hellos of new devices that found the sharing list full\n", writer);
+    if (stream == RelayStreamMavlink) {
+        appendCountLine(host->spareRunsUnproved,
+                        "   1 device that waited in the spare place and proved no password there\n",
+                        "   @ devices that waited in the spare place and proved no password there\n", writer);
+    }
     appendCountLine(host->retiredHellos[stream],
                     "   1 hello under a peer id its device gave up by starting over dropped as a replay\n",
                     "   @ hellos under peer ids their devices gave up by starting over dropped as replays\n", writer);
