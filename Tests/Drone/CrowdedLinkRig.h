@@ -401,6 +401,27 @@ struct CrowdedLink : ::testing::Test {
         withDeviceUntil(device, [&] { return (peer = listedPeer(host.get(), device->identity.peerId)) != nullptr; });
         return peer;
     }
+    // Devices at addresses of their own (127.0.0.2 on), each saying hello to the relay port until it is
+    // listed (with encryption on, until it sealed a hello) and granted telemetry; fewer when one was not
+    // within about five seconds.
+    std::vector<std::unique_ptr<Device>> grantedDevicesElsewhere(i32 count, u16 relayPort) {
+        std::vector<std::unique_ptr<Device>> devices;
+        for (i32 i = 0; i < count; i++) {
+            auto device = std::make_unique<Device>();
+            device->identity.peerId = (u16)(0x0A00 + i);
+            device->localAddress = makeString(("127.0.0." + std::to_string(2 + i)).c_str());
+            device->hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, relayPort);
+            SecureLinkPeer* peer = nullptr;
+            bool listed = withDeviceUntil(device.get(), [&] {
+                peer = listedPeer(host.get(), device->identity.peerId);
+                return peer && (preferences->relayModeDisableEncryption || peer->verified);
+            });
+            if (!listed) break;
+            setSecureLinkPeerDecision(host.get(), peer, SecureLinkGrantTelemetry);
+            devices.push_back(std::move(device));
+        }
+        return devices;
+    }
     // Both relay ports open and, with encryption off, the device listed and saying hello on both
     // streams, with the user's decision on it: its entry (null when that did not come about within
     // about five seconds).

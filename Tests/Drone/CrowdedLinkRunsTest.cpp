@@ -486,12 +486,13 @@ TEST_F(CrowdedLink, AHelloFromAnotherEntrysEndpointSetsNoPort) {
     EXPECT_TRUE(videoReaches(&granted, kVideo));
 }
 
-// With encryption off, the controller, its video record running, and another device of its address,
-// while the host starts again (its listener and control password kept) and a neighbour at their
-// address copies the controller's latest hello from a port of its own once a second, each copy ahead of
-// the controller's next hello. Within a few seconds of the host's start, while the copies go on, the
-// controller is listed at its own port and controls; the neighbour's port never got its password or
-// telemetry, and the device is one entry.
+// The controller, its video record running, and another device of its address, while the host starts
+// again (its listener and control password kept) and a neighbour at their address copies a hello of the
+// controller's from a port of its own, each copy ahead of the controller's next hello: with encryption
+// off its latest hello once a second, then every frame, then its last hello before the restart every
+// frame; with encryption on its latest (sealed) hello every frame. Within a few seconds of the host's
+// start, while the copies go on, the controller is listed at its own port and controls; the
+// neighbour's port never got its password or telemetry, and the device is one entry.
 TEST_F(CrowdedLink, ACopiedHelloAcrossAHostRestartHoldsNoDeviceOut) {
     Sender drone;
     Device controller, other;
@@ -507,33 +508,58 @@ TEST_F(CrowdedLink, ACopiedHelloAcrossAHostRestartHoldsNoDeviceOut) {
         }
         return Bytes{SecureLinkHello};
     };
-
-    host = std::make_unique<SecureLinkHost>();
-    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
-    host->identity = &identity;
-    inputs.relayHost = host.get();
-    u64 started = crowdNow;
-    ASSERT_TRUE(neighbour.send(latestHello(), relayPort));
-    ASSERT_TRUE(framesUntil([&] {
-        const SecureLinkPeer* copy = listedPeer(host.get(), controller.identity.peerId);
-        return copy && copy->address.port == neighbour.port;
-    }));
-    u16 own = controller.sockets[RelayStreamMavlink]->localPort;
-    int turn = 0;
-    EXPECT_TRUE(withDeviceUntil(&controller, [&] {
+    auto restartWithCopies = [&](int copyEvery, bool earlierHello) {
+        Bytes earlier = latestHello();
+        auto copy = [&] { return earlierHello ? earlier : latestHello(); };
+        host = std::make_unique<SecureLinkHost>();
+        ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+        host->identity = &identity;
+        inputs.relayHost = host.get();
+        u64 started = crowdNow;
+        ASSERT_TRUE(neighbour.send(copy(), relayPort));
+        ASSERT_TRUE(framesUntil([&] {
+            const SecureLinkPeer* copied = listedPeer(host.get(), controller.identity.peerId);
+            return copied && copied->address.port == neighbour.port;
+        }));
+        u16 own = controller.sockets[RelayStreamMavlink]->localPort;
+        int turn = 0;
+        EXPECT_TRUE(withDeviceUntil(&controller, [&] {
+            other.step();
+            if (turn % copyEvery == 0) neighbour.send(copy(), relayPort);
+            if (turn++ % 10 == 0) drone.send(heartbeat(0x0101), stationPort());
+            Bytes got;
+            while (neighbour.receive(&got)) EXPECT_FALSE(grantedOnly(got)) << "type " << (int)got[0];
+            const SecureLinkPeer* controlling = host->controllingPeer;
+            return controlling && controlling->peerId == controller.identity.peerId &&
+                   controlling->address.port == own && connection->relayControlled;
+        }, 20000));
+        EXPECT_LE(crowdNow - started, 2 * kSecureLinkPeerSilence + 2 * kSecureLinkHelloInterval);
+        i32 entries = 0;
+        for (const SecureLinkPeer& entry : host->peers) entries += entry.address.family && entry.address.port == own;
+        EXPECT_EQ(entries, 1);
+    };
+    {
+        SCOPED_TRACE("a copy a second");
+        restartWithCopies(50, false);
+    }
+    {
+        SCOPED_TRACE("a copy a frame");
+        restartWithCopies(1, false);
+    }
+    {
+        SCOPED_TRACE("the earlier hello a frame");
+        restartWithCopies(1, true);
+    }
+    preferences->relayModeDisableEncryption = 0;  // the controller gets its keys, and its password sealed
+    ASSERT_TRUE(withDeviceUntil(&controller, [&] {
         other.step();
-        if (turn % 50 == 0) neighbour.send(latestHello(), relayPort);
-        if (turn++ % 10 == 0) drone.send(heartbeat(0x0101), stationPort());
-        Bytes got;
-        while (neighbour.receive(&got)) EXPECT_FALSE(grantedOnly(got)) << "type " << (int)got[0];
-        const SecureLinkPeer* controlling = host->controllingPeer;
-        return controlling && controlling->peerId == controller.identity.peerId && controlling->address.port == own &&
-               connection->relayControlled;
+        return readLinkU64(controller.identity.relayPassword) && host->controllingPeer &&
+               host->controllingPeer->verified;
     }, 20000));
-    EXPECT_LE(crowdNow - started, 2 * kSecureLinkPeerSilence + 2 * kSecureLinkHelloInterval);
-    i32 entries = 0;
-    for (const SecureLinkPeer& entry : host->peers) entries += entry.address.family && entry.address.port == own;
-    EXPECT_EQ(entries, 1);
+    {
+        SCOPED_TRACE("encryption on, a copy a frame");
+        restartWithCopies(1, false);
+    }
 }
 
 // With encryption off, the controller granted telemetry, video and control: one send of its MAVLink
@@ -578,6 +604,42 @@ TEST_F(CrowdedLink, ASocketReopenedOnANewPortGetsItsLinkBack) {
         EXPECT_LE(crowdNow - failed, 2000000u);
     }
     EXPECT_EQ(listedEntries(host.get()), 1);
+
+    // On a full list (five devices of other addresses granted telemetry beside it), one send of its
+    // MAVLink socket fails: its commands reach the drone again within 2 s.
+    std::vector<std::unique_ptr<Device>> others = grantedDevicesElsewhere(kSecureLinkPeers - 1, preferences->relayModePort);
+    ASSERT_EQ(listedEntries(host.get()), kSecureLinkPeers);
+    injectSocketFailure(PlatformSocketOpSend, kSocketErrorNetworkUnreachable);
+    controller.sendFrom(RelayStreamMavlink, commandLong(0));
+    ASSERT_EQ(controller.sockets[RelayStreamMavlink]->state, (u32)SocketStateNoHandle);
+    u64 failed = crowdNow;
+    std::vector<Bytes> commands;
+    EXPECT_TRUE(withDeviceUntil(&controller, [&] {
+        for (auto& other : others) other->step();
+        Bytes got;
+        while (drone.receive(&got)) {
+            if (std::find(commands.begin(), commands.end(), got) != commands.end()) return true;
+        }
+        commands.push_back(commandLong(++mark));
+        controller.sendFrom(RelayStreamMavlink, commands.back());
+        return false;
+    }, 20000));
+    EXPECT_LE(crowdNow - failed, 2000000u);
+
+    // Every hello it sends for three seconds fails: it starts over once a second at most.
+    u32 generation = controller.identity.generation;
+    for (u64 start = crowdNow; crowdNow - start < 3000000;) {
+        crowdNow += 20000;
+        for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+            sendSecureLinkHello(controller.records[stream].get(), &controller.hosts[stream],
+                                controller.sockets[stream].get(), stream, crowdNow);
+            injectSocketFailure(PlatformSocketOpSend, kSocketErrorNetworkUnreachable);
+            controller.take(stream);
+            clearInjectedSocketFailures();
+        }
+        frame();
+    }
+    EXPECT_LE(controller.identity.generation - generation, 4u);
 }
 
 // With encryption off, an undecided device says hello while a neighbour at its address copies its
@@ -623,6 +685,102 @@ TEST_F(CrowdedLink, ACopyOfAPausedDevicesHellosTakesNothing) {
         frame();
     }
     EXPECT_EQ(peer->address.port, own);
+}
+
+// Encryption on: the controller and five devices of other addresses granted telemetry fill the list.
+// The controller's app starts again (a fresh key pair and peer id, the password its app cache keeps,
+// its sockets on ports the system picks): it controls again within 2 s, and is one entry.
+TEST_F(CrowdedLink, ARestartedControllerOnAFullListControlsAgain) {
+    Sender drone;
+    Device controller;
+    u16 relayPort = 0;
+    ASSERT_NE(startWithController(drone, &controller, &relayPort), nullptr);
+    std::vector<std::unique_ptr<Device>> others = grantedDevicesElsewhere(kSecureLinkPeers - 1, relayPort);
+    ASSERT_EQ(listedEntries(host.get()), kSecureLinkPeers);
+
+    ASSERT_EQ(generateX25519KeyPair(controller.identity.privateKey, controller.identity.publicKey), 0);
+    controller.identity.peerId = 0x0708;
+    for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+        closeSocket(controller.sockets[stream].get());
+        controller.sockets[stream] = std::make_unique<Socket>();
+        controller.sockets[stream]->clock = crowdClock;
+        *controller.records[stream] = SecureLinkClient{};
+        controller.records[stream]->identity = &controller.identity;
+    }
+    u64 restarted = crowdNow;
+    EXPECT_TRUE(withDeviceUntil(&controller, [&] {
+        for (auto& other : others) other->step();
+        const SecureLinkPeer* controlling = host->controllingPeer;
+        return controlling && controlling->peerId == 0x0708;
+    }, 20000));
+    EXPECT_LE(crowdNow - restarted, 2000000u);
+    i32 entries = 0;
+    for (const SecureLinkPeer& entry : host->peers) entries += entry.address.family && entry.address.address[3] == 1;
+    EXPECT_EQ(entries, 1);
+}
+
+// With encryption off, a device that watches the relay's video, granted video: its MAVLink record stops
+// and its video record goes on. On a full list (five devices of other addresses granted telemetry, and
+// a new one saying hello) it keeps its place and its video past a minute. Then the host starts again
+// while a neighbour at its address copies its latest video hello every frame: the device is listed at
+// its own video port, and gets its video within 5 s of the user's grant there.
+TEST_F(CrowdedLink, AVideoWatcherIsHeldOutByNoCopyAcrossAHostRestart) {
+    Device watcher;
+    SecureLinkPeer* peer = startRelaysWithPlainDevice(&watcher, SecureLinkGrantVideo);
+    ASSERT_NE(peer, nullptr);
+    u16 videoPort = videoRelayPort;
+    stopSecureLinkClient(watcher.records[RelayStreamMavlink].get());
+    watcher.hosts[RelayStreamMavlink] = AddressRecord{};
+    std::vector<std::unique_ptr<Device>> devices = grantedDevicesElsewhere(kSecureLinkPeers - 1, preferences->relayModePort);
+    ASSERT_EQ(listedEntries(host.get()), kSecureLinkPeers);
+    devices.push_back(std::make_unique<Device>());
+    devices.back()->identity.peerId = 0x0B00;
+    devices.back()->localAddress = makeString("127.0.0.7");
+    devices.back()->hosts[RelayStreamMavlink] = makeAddressRecord(4, kLoopback, preferences->relayModePort);
+    for (int i = 0; i < 650; i++) {  // 65 s
+        crowdNow += 100000;
+        watcher.step();
+        for (auto& device : devices) device->step();
+        frame();
+    }
+    EXPECT_EQ(listedPeer(host.get(), watcher.identity.peerId), peer);
+    EXPECT_TRUE(videoReaches(&watcher, kVideo));
+
+    Sender neighbour;
+    auto latestHello = [&] {  // as anyone at the watcher's address reads it
+        const std::vector<Bytes>& sent = watcher.sent[RelayStreamVideo];
+        auto hello = std::find_if(sent.rbegin(), sent.rend(), [](const Bytes& b) { return b[0] == SecureLinkHello; });
+        return hello == sent.rend() ? Bytes{SecureLinkHello} : *hello;
+    };
+    host = std::make_unique<SecureLinkHost>();
+    ASSERT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+    host->identity = &identity;
+    inputs.relayHost = host.get();
+    ASSERT_TRUE(neighbour.send(latestHello(), videoPort));
+    ASSERT_TRUE(framesUntil([&] {
+        const SecureLinkPeer* copied = listedPeer(host.get(), watcher.identity.peerId);
+        return copied && copied->ports[RelayStreamVideo] == neighbour.port;
+    }));
+    u16 own = watcher.sockets[RelayStreamVideo]->localPort;
+    SecureLinkPeer* entry = nullptr;
+    auto copyAndFind = [&] {
+        neighbour.send(latestHello(), videoPort);
+        for (SecureLinkPeer& listed : host->peers) {
+            if (listed.address.family && listed.ports[RelayStreamVideo] == own) entry = &listed;
+        }
+        return entry != nullptr;
+    };
+    ASSERT_TRUE(withDeviceUntil(&watcher, copyAndFind, 20000));
+    setSecureLinkPeerDecision(host.get(), entry, SecureLinkGrantVideo);
+    u64 granted = crowdNow;
+    std::vector<Bytes>* opened = &watcher.opened[RelayStreamVideo];
+    opened->clear();
+    EXPECT_TRUE(withDeviceUntil(&watcher, [&] {
+        copyAndFind();
+        relayToPeers(RelayStreamVideo, kVideo);
+        return std::find(opened->begin(), opened->end(), kVideo) != opened->end();
+    }, 20000));
+    EXPECT_LE(crowdNow - granted, 5000000u);
 }
 
 }  // namespace

@@ -41,7 +41,9 @@
 // that moment: the device keeps its MAVLink endpoint, the neighbour's socket never becomes its video
 // port, and the device's own next run gets its video back. Last, with encryption off, copies of an
 // undecided device's hellos from other ports of its address, while it is heard and after a pause, never
-// move its entry.
+// move its entry. Then, in either mode, on a full list of devices the user decided on, one device's new
+// run proves its entry's password from the spare place beside copies of its hellos and hellos under
+// fresh peer ids from other ports of its address: only the proving run takes the entry.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkEntries.h"
@@ -77,6 +79,8 @@ World initial;
 World world;
 u8 strangerPrivate[32];
 u8 strangerPublic[32];
+u8 newRunPrivate[32];  // the key pair of a decided device's new run on a full list
+u8 newRunPublic[32];
 constexpr u16 kStrangerId = 0x0BAD;
 bool earlierSession;  // the granted peer's entry is gone: what was sealed for it is a replay
 bool crossStream;     // the input's sealed datagram was sealed for the other stream than it arrives on
@@ -108,6 +112,8 @@ void setUp() {
     x25519(w->clientIdentity.publicKey, w->clientIdentity.privateKey, x25519BasePoint);
     for (i32 i = 0; i < 32; i++) strangerPrivate[i] = (u8)(i * 11 + 3);
     x25519(strangerPublic, strangerPrivate, x25519BasePoint);
+    for (i32 i = 0; i < 32; i++) newRunPrivate[i] = (u8)(i * 17 + 9);
+    x25519(newRunPublic, newRunPrivate, x25519BasePoint);
     w->clientIdentity.peerId = kPeerId;
     for (i32 i = 0; i < 8; i++) w->hostIdentity.controllingListenerPassword[i] = (u8)(0xA0 + i);
     SecureLinkPeer* peer = &w->host.peers[0];
@@ -295,7 +301,7 @@ SecureLinkReceived toHost(std::vector<u8>& bytes, u32 stream, u8 sender = 0, u16
                           sameAddress(&datagram.source, &controlling->address);
     if (out.data && type == SecureLinkFromClient) check(fromController && out.peer == controlling);
     if (out.costly && !fromController) costlyChecks[stream]++;
-    check(costlyChecks[stream] <= 2 * kSecureLinkPeers + 2 * kSecureLinkKeyExchangesPerFrame);
+    check(costlyChecks[stream] <= 2 * kSecureLinkEntries + 2 * kSecureLinkKeyExchangesPerFrame);
     for (i32 i = 0; i < kSecureLinkPeers; i++) {
         const SecureLinkPeer* peer = &world.host.peers[i];
         if (before[i].address.family && peer->address.family && before[i].listOrder == peer->listOrder &&
@@ -433,10 +439,11 @@ void endDrains(u64 now = kInputTime) {
         check(host->keyExchanges[stream].done <= kSecureLinkKeyExchangesPerFrame);
         check(host->hellosOverKeyExchanges[stream] - overBefore <= (u64)waiting);
         if (listenerKeyable && !world.preferences.relayModeDisableEncryption && keyed < kSecureLinkKeyExchangesPerFrame) {
-            bool served = false;
-            for (const SecureLinkPeer& peer : host->peers) {
-                served = served || (peer.address.family && peer.keys.ready && peer.peerId == listener.peerId &&
-                                    sameAddress(&peer.address, &listener.source));
+            bool served = false;  // on the list, or in the spare place beside it
+            for (i32 i = 0; i < kSecureLinkEntries; i++) {
+                const SecureLinkPeer* peer = entryAt(host, i);
+                served = served || (peer->address.family && peer->keys.ready && peer->peerId == listener.peerId &&
+                                    sameAddress(&peer->address, &listener.source));
             }
             check(served);
         }
@@ -499,7 +506,8 @@ std::vector<u8> helloOf(u16 peerId, const u8* publicKey, const u8* rest, size_t 
 // hello (it read the host key answered there); every frame brings hellos under the peer's id and key
 // from other ports of its address, the input's bytes as their sealed part, ahead of the peer's own
 // sealed hello each second. The peer keeps its entry and grants, and once its own port is known it is
-// heard every second and controls.
+// heard every second and controls. Copies from another port of its hellos that its own port sent in one
+// frame never move its port.
 void laterFrames(const std::vector<u8>& rest) {
     SecureLinkHost* host = &world.host;
     SecureLinkPeer* granted = &host->peers[0];
@@ -551,6 +559,16 @@ void laterFrames(const std::vector<u8>& rest) {
     }
     for (const SecureLinkPeer& peer : host->peers) check(!peer.passwordProved || &peer == granted);
     if (ownPort) check(host->controllingPeer == granted);
+    // Two of the peer's sealed hellos from its own port in one frame (after a stall: the second is
+    // dropped unchecked), then copies of both from another port of its address: its port stays.
+    if (!ownPort) return;
+    now += 250000;
+    u64 counter = 2000 + rest.size();
+    std::vector<u8> hellos[2] = {sealed(SecureLinkHello, RelayStreamMavlink, counter, block, sizeof(block)),
+                                 sealed(SecureLinkHello, RelayStreamMavlink, counter + 1, block, sizeof(block))};
+    for (const std::vector<u8>& hello : hellos) deliver(hello, endpoint);
+    for (const std::vector<u8>& hello : hellos) deliver(hello, 40009);
+    check(granted->ports[RelayStreamMavlink] == endpoint && granted->address.port == endpoint);
 }
 
 // The hello of a device's run under the peer id and key whose block proves the password the entry
@@ -744,6 +762,115 @@ void plainCopies(const std::vector<u8>& rest, u64 now) {
     check(entry->lastHeardTime == now);
 }
 
+// A full list of entries the user decided on, each at an address of its own with a password of its own;
+// the device of one of them (as the input's first byte gives) starts over: its new run says hello from
+// another port of the entry's address, hears the host key and its nonce in the spare place, and proves
+// the entry's password. Around that, as the input's bytes say, come copies of the run's hellos (its
+// first, then its proving one once sent) from other ports of the address, and hellos under fresh peer
+// ids from there whose blocks are the input's bytes. After every datagram: no entry of the list changes
+// but the device's, only by the run's proving hello from its own port, to the run with the entry's
+// decision and password; the spare place holds no decision or password; and once the run proved, its
+// ports stay. The run ends holding the entry.
+void fullListRun(const std::vector<u8>& rest, bool plain) {
+    SecureLinkHost* host = &world.host;
+    const u64 start = kInputTime + 200000000;  // after the other runs' frames
+    host->controllingPeer = nullptr;
+    host->spare = SecureLinkPeer{};
+    for (i32 i = 0; i < kSecureLinkPeers; i++) {
+        SecureLinkPeer* peer = &host->peers[i];
+        *peer = SecureLinkPeer{};
+        const u8 address[4] = {127, 0, 0, (u8)(40 + i)};
+        peer->address = makeAddressRecord(4, address, (u16)(42000 + i));
+        peer->ports[RelayStreamMavlink] = (u16)(42000 + i);
+        peer->peerId = (u16)(0x7000 + i);
+        peer->publicKey[0] = (u8)(i + 1);
+        peer->hostNonce[0] = (u8)(i + 1);
+        peer->userDecision = SecureLinkGrantTelemetry;
+        peer->password[0] = (u8)(0x30 + i);
+        peer->passwordProved = 1;
+        peer->listOrder = ++host->listings;
+        peer->lastHeardTime = peer->heardTimes[RelayStreamMavlink] = start;
+    }
+    const i32 k = rest[0] % kSecureLinkPeers;
+    const SecureLinkPeer entry = host->peers[k];
+    const u16 runId = 0x6000;
+    const u16 runPort = 43000;
+    AddressRecord at = entry.address;
+    u64 now = start + 100000;
+    SecureLinkPeer list[kSecureLinkPeers];
+    std::memcpy(list, host->peers, sizeof(list));
+    bool proved = false;
+    auto deliver = [&](std::vector<u8> bytes, u16 port, bool proving) {
+        SocketResult datagram{};
+        datagram.received = 1;
+        datagram.data = bytes.data();
+        datagram.length = (u32)bytes.size();
+        datagram.source = at;
+        datagram.source.port = port;
+        SecureLinkReceived out;
+        receiveFromSecureLinkPeer(&out, &datagram, host, RelayStreamMavlink, &world.preferences, now);
+        exchangeKeysWithNewSecureLinkPeers(host, RelayStreamMavlink, &world.preferences, now);
+        sendSecureLinkStateUpdates(host, nullptr, nullptr, 0, &world.preferences, now);
+        check(!out.data);
+        check(!host->spare.userDecision && !holdsPassword(host->spare.password) && !host->spare.passwordProved);
+        for (i32 i = 0; i < kSecureLinkPeers; i++) {
+            const SecureLinkPeer* peer = &host->peers[i];
+            if (peer->peerId == list[i].peerId && peer->listOrder == list[i].listOrder &&
+                sameAddress(&peer->address, &list[i].address)) {
+                check(peer->userDecision == list[i].userDecision);
+                continue;
+            }
+            check(i == k && proving && port == runPort && !proved);
+            check(peer->peerId == runId && peer->listOrder == entry.listOrder && peer->userDecision == entry.userDecision &&
+                  std::memcmp(peer->password, entry.password, 8) == 0 && peer->passwordProved &&
+                  peer->ports[RelayStreamMavlink] == runPort && std::memcmp(peer->publicKey, newRunPublic, 32) == 0);
+            proved = true;
+            list[i] = *peer;
+        }
+        if (proved) check(host->peers[k].ports[RelayStreamMavlink] == runPort && host->peers[k].address.port == runPort);
+    };
+    const std::vector<u8> firstHello = helloOf(runId, newRunPublic, nullptr, 0);
+    deliver(firstHello, runPort, false);
+    const SecureLinkPeer* spare = &host->spare;
+    check(spare->peerId == runId && spare->address.port == runPort && (plain || spare->keys.ready));
+    // What the run's proving hello shows: the proof over the host key and the nonce it heard in the
+    // spare place; sealed under the keys of that nonce with encryption on.
+    u8 block[kSecureLinkProofBytes + 1] = {};
+    secureLinkControlProof(block, entry.password, world.hostIdentity.publicKey, newRunPublic, spare->hostNonce,
+                           RelayStreamMavlink);
+    std::vector<u8> proving = helloOf(runId, newRunPublic, block, sizeof(block));
+    if (!plain) {
+        SecureLinkKeys keys;
+        check(deriveSecureLinkKeys(&keys, newRunPrivate, world.hostIdentity.publicKey, world.hostIdentity.publicKey,
+                                   newRunPublic, spare->hostNonce));
+        proving = helloOf(runId, newRunPublic, nullptr, 0);
+        proving.resize(proving.size() + 100);
+        ByteWriter writer = makeByteWriter(proving.data(), (i64)proving.size());
+        writer.length = kHelloHeader;
+        check(sealSecureLinkPart(&writer, SecureLinkHello, RelayStreamMavlink, 0, &keys, block, sizeof(block)));
+        proving.resize((size_t)writer.length);
+    }
+    bool sent = false;
+    size_t steps = rest.size() < 48 ? rest.size() : 48;
+    for (size_t i = 1; i < steps; i++) {
+        u8 what = rest[i] & 3;
+        u16 port = (u16)(runPort + 1 + (rest[i] >> 4));
+        now += (u64)(rest[i] & 0x0C) * 2500;  // 0 to 30 ms
+        if (what == 0 && !sent) {
+            deliver(proving, runPort, true);
+            sent = true;
+        } else if (what == 0 || what == 1) {  // a copy of the run's latest hello
+            deliver(sent ? proving : firstHello, port, false);
+        } else {  // a fresh peer id from the address, the input's bytes as its block
+            size_t length = rest.size() - i < 40 ? rest.size() - i : 40;
+            deliver(helloOf((u16)(0x6100 + i), newRunPublic, rest.data() + i, length), port, false);
+        }
+    }
+    if (!sent) deliver(proving, runPort, true);
+    check(proved);
+    deliver(proving, (u16)(runPort + 1), false);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -850,5 +977,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         plainNeighbour(rest, videoPort, now);
     }
     if (world.preferences.relayModeDisableEncryption) plainCopies(rest, now ? now : kInputTime);
+    fullListRun(rest, world.preferences.relayModeDisableEncryption);
     return 0;
 }
