@@ -59,8 +59,10 @@
 // spare place off the list and hears the host key and its nonce there, and nothing else, until it proves
 // a password: the entry whose password it proves is its own then (the control password, with no entry
 // holding it, takes a place on the list granted control and telemetry again); one that proved nothing
-// within 3 s gives the place up. One entry a device: a device that starts over and proves nothing is
-// asked about anew, and its earlier entry at the same address and port leaves once it has been silent
+// within 3 s and three host frames gives the place up and is not let in again for 3 s, so the runs that
+// can prove have it in turn (with encryption off only a MAVLink hello takes it: a new entry proves
+// nothing on the video stream). One entry a device: a device that starts over and proves nothing is asked
+// about anew, and its earlier entry at the same address and port leaves once it has been silent
 // for 3 s if the user had not decided on it, as does an entry that never completed a sealed hello at the
 // address and port where another entry has proved its password; one the user decided on stays (shown as
 // gone silent) until a new device needs its place once it has been gone for kSecureLinkGoneExpiry. The
@@ -163,6 +165,12 @@ constexpr i32 kSecureLinkUnlistedIds = 16;
 // Undecided peers that one address may hold on the sharing list, whether or not they completed the
 // key exchange.
 constexpr i32 kSecureLinkUndecidedPerAddress = 2;
+// Host frames a run keeps the spare place at least, beside kSecureLinkPeerSilence: a slow host reads its
+// proof two frames after it took the place.
+constexpr u32 kSecureLinkSpareFrames = 3;
+// Runs remembered as having given the spare place up unproved: each is not let in again for
+// kSecureLinkPeerSilence.
+constexpr i32 kSecureLinkUnprovedRuns = 4;
 constexpr i32 kSecureLinkFingerprintBytes = 10;
 // Datagrams a relay socket takes in one frame that cost the link more than their reading (a MAC
 // checked, a proof or a nonce drawn, a packet opened); the rest wait in the socket for the next. Only
@@ -351,6 +359,13 @@ struct SecureLinkUnlistedId {
     u16 ports[kSecureLinkStreams];
 };
 
+// A run (its address and peer id) that gave the spare place up without proving a password, and when.
+struct SecureLinkUnprovedRun {
+    AddressRecord address;
+    u16 peerId;
+    u64 time;
+};
+
 // An address and the time of its latest key exchange on a relay port.
 struct SecureLinkServedAddress {
     AddressRecord address;
@@ -364,9 +379,14 @@ struct SecureLinkHost {
     // the user decided on is listed (or of the controlling listener's), given the host key and the host's
     // state without grants until it proves a password. It then leaves for the entry whose password it
     // proved (or, the control password, for a place on the list); one that proved nothing within
-    // kSecureLinkPeerSilence gives it up, counted (the debug report shows them).
+    // kSecureLinkPeerSilence and kSecureLinkSpareFrames host frames gives it up, counted (the debug report
+    // shows them), and is not let in again for kSecureLinkPeerSilence: the place goes to each run that can
+    // prove in turn, however a run that cannot says hello.
     SecureLinkPeer spare;
     u64 spareRunsUnproved;
+    u32 spareFrames;  // host frames the run in the spare place has held it
+    SecureLinkUnprovedRun unprovedRuns[kSecureLinkUnprovedRuns];
+    u32 unprovedNext;  // the slot the next run that gave the place up unproved takes (the oldest)
     SecureLinkPeer* controllingPeer;
     AddressRecord referenceAddress;  // the list's own reference: the controlling listener's address
     u32 listings;  // peers listed so far: the list order of the next one
@@ -478,16 +498,16 @@ bool isSecureLinkPeerAddress(const SecureLinkHost* host, const AddressRecord* ad
 // sendSecureLinkStateUpdates does on the MAVLink stream (a new session's first state at once).
 void sendSecureLinkPublicKey(SecureLinkHost* host, Socket* relaySocket, u32 stream, const Preferences* preferences,
                              u64 now);
-// Host side, once per frame: frees the spare place of a run that proved nothing there within 3 s, drops
-// undecided peers not heard for 30 s and the undecided earlier sessions of devices that started over
-// once silent for 3 s (also one that never completed a sealed hello at the address and port where
-// another entry proved its password, whichever was listed first; an entry the user decided on is never
-// dropped here), names the controlling peer, sends every peer whose MAVLink port was heard within 3 s
-// and that holds a password not yet proved its password (once a second at most), and the host's state on
-// the MAVLink stream to every such peer, every half second (a new session's first state at once; the
-// controller only to those granted something). The controlling listener of an earlier run that comes
-// back undecided and proves the password it was given is granted control and telemetry again. A password
-// that could not be drawn (all zero) is drawn again here.
+// Host side, once per frame: frees the spare place of a run that proved nothing there within 3 s and three
+// host frames (not let in again for 3 s), drops undecided peers not heard for 30 s and the undecided earlier
+// sessions of devices that started over once silent for 3 s (also one that never completed a sealed hello at
+// the address and port where another entry proved its password, whichever was listed first; an entry the user
+// decided on is never dropped here), names the controlling peer, sends every peer whose MAVLink port was
+// heard within 3 s and that holds a password not yet proved its password (once a second at most), and the
+// host's state on the MAVLink stream to every such peer, every half second (a new session's first state at
+// once; the controller only to those granted something). The controlling listener of an earlier run that
+// comes back undecided and proves the password it was given is granted control and telemetry again. A
+// password that could not be drawn (all zero) is drawn again here.
 void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const GamepadState* gamepad,
                                 u64 buttons, const Preferences* preferences, u64 now);
 // Host side: the undecided peers silent for longer than silence leave the sharing list (all of them
@@ -527,7 +547,8 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // run's video hello would be. A new entry's hello that proves the password of an entry at its address is that
 // device started over: it takes over that entry (its decision, password and place on the list), which leaves
 // (a run in the spare place moves to that entry's place). A new peer that finds no place on the list stands in
-// the spare place when that is free, if its address is the controlling listener's or a decided device's.
+// the spare place when that is free, if its address is the controlling listener's or a decided device's and it
+// did not give the place up unproved within 3 s (with encryption off, by a MAVLink hello only).
 // The peer id and key that a device gave up by starting over are retired at its address: a hello under them
 // from there is a replay, counted and dropped. A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
@@ -546,7 +567,8 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
 // place only when it has been gone for kSecureLinkGoneExpiry and nothing else can (the one granted
 // control never). An undecided peer that has been silent for 3 s gives way; with encryption off only
 // such a one does. A peer that finds no place stands in the spare place, when that is free, if its
-// address is the controlling listener's or that of a device the user decided on.
+// address is the controlling listener's or that of a device the user decided on, and it did not give
+// the place up unproved within 3 s.
 // The waiting hellos over the frame's key exchanges, and those that find no place, are dropped and
 // counted.
 void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const Preferences* preferences, u64 now);

@@ -315,27 +315,44 @@ SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 
 // is the controlling listener's or that of a device the user decided on: a device there that starts
 // over on a full list (its app started again, or its socket moved) must hear the host key and its
 // entry's nonce to prove its password, and then takes its entry back. Nothing of the entry goes to it
-// before that, and a flood of new peer ids from its address takes no place on the list. Null when the
-// place is not for the address or is held.
-SecureLinkPeer* sparePlace(SecureLinkHost* host, const AddressRecord* source, u64 now) {
+// before that, and a flood of new peer ids from its address takes no place on the list. A run that gave
+// the place up unproved within kSecureLinkPeerSilence is not let in: a run that cannot prove (a device
+// that lost its password, a new one waiting at a decided device's address) says hello again the moment
+// the place is free, and would hold it from every device that can. Null when the place is not for the
+// run or is held.
+SecureLinkPeer* sparePlace(SecureLinkHost* host, const AddressRecord* source, u16 peerId, u64 now) {
     if (addressRank(host, source) > 1) return nullptr;
     freeSparePlace(host, now);
-    return isListed(&host->spare) ? nullptr : &host->spare;
+    if (isListed(&host->spare)) return nullptr;
+    for (const SecureLinkUnprovedRun& run : host->unprovedRuns) {
+        if (run.time && run.peerId == peerId && sameAddress(&run.address, source) && now >= run.time &&
+            now - run.time <= kSecureLinkPeerSilence) {
+            return nullptr;
+        }
+    }
+    return &host->spare;
 }
 
-// A run that has held the spare place for kSecureLinkPeerSilence without proving a password gives it
-// up, counted: a device that proves takes it within a second, and the next new run of a decided
-// device's address may be the device.
+// A run that has held the spare place for kSecureLinkPeerSilence and kSecureLinkSpareFrames host frames
+// without proving a password gives it up, counted, and is remembered: the next new run of a decided
+// device's address may be the device. A device that proves takes it within a second of its first hello,
+// and on a slow host its proof is read two frames after the take.
 void freeSparePlace(SecureLinkHost* host, u64 now) {
     SecureLinkPeer* spare = &host->spare;
-    if (isListed(spare) && now > spare->sessionTime && now - spare->sessionTime > kSecureLinkPeerSilence) {
-        *spare = SecureLinkPeer{};
-        host->spareRunsUnproved++;
+    if (!isListed(spare) || host->spareFrames < kSecureLinkSpareFrames || now <= spare->sessionTime ||
+        now - spare->sessionTime <= kSecureLinkPeerSilence) {
+        return;
     }
+    SecureLinkUnprovedRun* run = &host->unprovedRuns[host->unprovedNext % kSecureLinkUnprovedRuns];
+    host->unprovedNext = (host->unprovedNext + 1) % kSecureLinkUnprovedRuns;
+    *run = SecureLinkUnprovedRun{spare->address, spare->peerId, now ? now : 1};
+    *spare = SecureLinkPeer{};
+    host->spareRunsUnproved++;
 }
 
 // A new entry in the place at the hello's source: below every listed one.
 void listNewEntry(SecureLinkHost* host, SecureLinkPeer* place, const AddressRecord* source) {
+    if (place == &host->spare) host->spareFrames = 0;
     *place = SecureLinkPeer{};
     place->address = *source;
     place->listOrder = ++host->listings;
@@ -384,7 +401,7 @@ static void exchangeKeys(SecureLinkHost* host, u32 stream, const SecureLinkWaiti
     if (!peer || !peer->keys.ready) {
         SecureLinkPeer* place = nullptr;
         if (!peer && !(place = freePeer(host, &hello->source, now, false)) &&
-            !(place = sparePlace(host, &hello->source, now))) {
+            !(place = sparePlace(host, &hello->source, hello->peerId, now))) {
             host->hellosWithoutPlace[stream]++;  // the client says hello again a second later
             return;
         }

@@ -67,7 +67,7 @@ bool replaysEarlierRun(SecureLinkHost* host, const HelloHeader* hello, u32 strea
 SecureLinkPeer* readHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 stream, bool plain, const u8* block,
                                i64 length, u64 now);
 SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now, bool plain);
-SecureLinkPeer* sparePlace(SecureLinkHost* host, const AddressRecord* source, u64 now);
+SecureLinkPeer* sparePlace(SecureLinkHost* host, const AddressRecord* source, u16 peerId, u64 now);
 void freeSparePlace(SecureLinkHost* host, u64 now);
 void listNewEntry(SecureLinkHost* host, SecureLinkPeer* place, const AddressRecord* source);
 

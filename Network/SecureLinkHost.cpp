@@ -225,6 +225,7 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     host->referenceAddress = identity->controllingListener;
     dropUndecidedSecureLinkPeers(host, kSecureLinkUndecidedExpiry, now);
     dropEarlierSessions(host, now);
+    if (isListed(&host->spare)) host->spareFrames++;
     freeSparePlace(host, now);
 
     // The peer granted control: the user's choice, else the listener kept from an earlier run when it

@@ -134,9 +134,9 @@ SecureLinkPeer* entryStartingOver(SecureLinkHost* host, u32 stream, const Addres
 // A place for a new device, listed at once without a key exchange: a hello under an id retired at its
 // address is a replay; one from a listed entry's endpoint on the stream lists nothing (the endpoint is
 // that entry's: its device's own new run starts over at its MAVLink endpoint); one that finds no place
-// on the list stands in the spare place when that is for its address and free, else it waits, saying
-// hello, until one is free; new devices are listed within the frame's key exchanges (a real client says
-// hello again a second later).
+// on the list stands in the spare place when that is for its run and free (a MAVLink hello only: a new
+// entry proves its password nowhere else), else it waits, saying hello, until one is free; new devices
+// are listed within the frame's key exchanges (a real client says hello again a second later).
 SecureLinkPeer* placeForPlainPeer(SecureLinkHost* host, const HelloHeader* hello, u32 stream, u64 now,
                                   SecureLinkReceived* out) {
     if (replaysEarlierRun(host, hello, stream)) return nullptr;
@@ -146,7 +146,7 @@ SecureLinkPeer* placeForPlainPeer(SecureLinkHost* host, const HelloHeader* hello
     }
     host->unlistedHellos[stream]++;
     SecureLinkPeer* place = freePeer(host, hello->source, now, true);
-    if (!place) place = sparePlace(host, hello->source, now);
+    if (!place && stream == RelayStreamMavlink) place = sparePlace(host, hello->source, hello->peerId, now);
     if (!place) {
         host->hellosWithoutPlace[stream]++;
         return nullptr;
