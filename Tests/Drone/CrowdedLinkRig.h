@@ -146,6 +146,21 @@ struct Device {
     ~Device() {
         for (auto& socket : sockets) closeSocket(socket.get());
     }
+    // The app starts again: a fresh key pair and the peer id, what its app cache keeps (its name and the
+    // password it got sealed; one heard in plain is not kept), and its sockets on ports the system picks.
+    void restart(u16 peerId) {
+        EXPECT_EQ(generateX25519KeyPair(identity.privateKey, identity.publicKey), 0);
+        identity.peerId = peerId;
+        std::memset(identity.plainPassword, 0, sizeof(identity.plainPassword));
+        identity.mavlinkHelloTime = 0;
+        for (u32 stream = 0; stream < kSecureLinkStreams; stream++) {
+            closeSocket(sockets[stream].get());
+            sockets[stream] = std::make_unique<Socket>();
+            sockets[stream]->clock = crowdClock;
+            *records[stream] = SecureLinkClient{};
+            records[stream]->identity = &identity;
+        }
+    }
     // Sends what is queued and takes what the host sent.
     void take(u32 stream) {
         const PacketQueue* queue = &sockets[stream]->sendQueue;

@@ -42,8 +42,9 @@
 // port, and the device's own next run gets its video back. Last, with encryption off, copies of an
 // undecided device's hellos from other ports of its address, while it is heard and after a pause, never
 // move its entry. Then, in either mode, on a full list of devices the user decided on, one device's new
-// run proves its entry's password from the spare place beside copies of its hellos and hellos under
-// fresh peer ids from other ports of its address: only the proving run takes the entry.
+// run proves its entry's password from the spare place beside copies of its hellos, hellos under fresh
+// peer ids from other ports of its address and a stranger at a decided address that can never prove, as
+// the place is given up and taken in turn: only the proving run takes the entry, and it does.
 #include "Core/Preferences.h"
 #include "Crypto/X25519.h"
 #include "Network/SecureLinkEntries.h"
@@ -765,12 +766,16 @@ void plainCopies(const std::vector<u8>& rest, u64 now) {
 // A full list of entries the user decided on, each at an address of its own with a password of its own;
 // the device of one of them (as the input's first byte gives) starts over: its new run says hello from
 // another port of the entry's address, hears the host key and its nonce in the spare place, and proves
-// the entry's password. Around that, as the input's bytes say, come copies of the run's hellos (its
-// first, then its proving one once sent) from other ports of the address, and hellos under fresh peer
-// ids from there whose blocks are the input's bytes. After every datagram: no entry of the list changes
-// but the device's, only by the run's proving hello from its own port, to the run with the entry's
-// decision and password; the spare place holds no decision or password; and once the run proved, its
-// ports stay. The run ends holding the entry.
+// the entry's password. A run that can never prove competes for the place: a stranger at a decided
+// address (the input's first byte gives which) that says hello, and seals the input's bytes as its block
+// when it holds keys there. Around that, as the input's bytes say, come the new run's hellos, copies of
+// its latest from other ports of the address, hellos under fresh peer ids from there whose blocks are the
+// input's bytes, the stranger's hellos (one first, as the input's first byte says), and seconds of host
+// frames in which the place is given up. After every datagram: no entry of the list changes but the
+// device's, only by the run's proving hello from its own port, to the run with the entry's decision and
+// password; the spare place holds no decision or password; and once the run proved, its ports stay. Last,
+// whoever holds the place gives it up, the stranger takes it (and gives it up) and says hello again beside
+// the run: the run takes the place and ends holding the entry.
 void fullListRun(const std::vector<u8>& rest, bool plain) {
     SecureLinkHost* host = &world.host;
     const u64 start = kInputTime + 200000000;  // after the other runs' frames
@@ -795,17 +800,18 @@ void fullListRun(const std::vector<u8>& rest, bool plain) {
     const SecureLinkPeer entry = host->peers[k];
     const u16 runId = 0x6000;
     const u16 runPort = 43000;
-    AddressRecord at = entry.address;
+    const AddressRecord strangerAt = host->peers[(rest[0] / kSecureLinkPeers) % kSecureLinkPeers].address;
+    const u16 strangerPort = 44000;
     u64 now = start + 100000;
     SecureLinkPeer list[kSecureLinkPeers];
     std::memcpy(list, host->peers, sizeof(list));
     bool proved = false;
-    auto deliver = [&](std::vector<u8> bytes, u16 port, bool proving) {
+    auto deliver = [&](std::vector<u8> bytes, const AddressRecord* at, u16 port, bool proving) {
         SocketResult datagram{};
         datagram.received = 1;
         datagram.data = bytes.data();
         datagram.length = (u32)bytes.size();
-        datagram.source = at;
+        datagram.source = *at;
         datagram.source.port = port;
         SecureLinkReceived out;
         receiveFromSecureLinkPeer(&out, &datagram, host, RelayStreamMavlink, &world.preferences, now);
@@ -820,7 +826,7 @@ void fullListRun(const std::vector<u8>& rest, bool plain) {
                 check(peer->userDecision == list[i].userDecision);
                 continue;
             }
-            check(i == k && proving && port == runPort && !proved);
+            check(i == k && proving && sameAddress(at, &entry.address) && port == runPort && !proved);
             check(peer->peerId == runId && peer->listOrder == entry.listOrder && peer->userDecision == entry.userDecision &&
                   std::memcmp(peer->password, entry.password, 8) == 0 && peer->passwordProved &&
                   peer->ports[RelayStreamMavlink] == runPort && std::memcmp(peer->publicKey, newRunPublic, 32) == 0);
@@ -829,46 +835,90 @@ void fullListRun(const std::vector<u8>& rest, bool plain) {
         }
         if (proved) check(host->peers[k].ports[RelayStreamMavlink] == runPort && host->peers[k].address.port == runPort);
     };
-    const std::vector<u8> firstHello = helloOf(runId, newRunPublic, nullptr, 0);
-    deliver(firstHello, runPort, false);
-    const SecureLinkPeer* spare = &host->spare;
-    check(spare->peerId == runId && spare->address.port == runPort && (plain || spare->keys.ready));
-    // What the run's proving hello shows: the proof over the host key and the nonce it heard in the
-    // spare place; sealed under the keys of that nonce with encryption on.
-    u8 block[kSecureLinkProofBytes + 1] = {};
-    secureLinkControlProof(block, entry.password, world.hostIdentity.publicKey, newRunPublic, spare->hostNonce,
-                           RelayStreamMavlink);
-    std::vector<u8> proving = helloOf(runId, newRunPublic, block, sizeof(block));
-    if (!plain) {
+    // A hello under the id and key from the endpoint, with the block: sealed under the keys of the nonce
+    // it heard in the spare place when it holds the place there with encryption on (counter: its next).
+    auto helloFrom = [&](u16 peerId, const u8* privateKey, const u8* publicKey, const AddressRecord* at, u16 port,
+                         const u8* block, size_t length, u64* counter) {
+        const SecureLinkPeer* spare = &host->spare;
+        bool inSpare = spare->address.family && spare->peerId == peerId && spare->address.port == port &&
+                       sameAddress(&spare->address, at);
+        if (!inSpare) return helloOf(peerId, publicKey, nullptr, 0);
+        if (plain) return helloOf(peerId, publicKey, block, length);
         SecureLinkKeys keys;
-        check(deriveSecureLinkKeys(&keys, newRunPrivate, world.hostIdentity.publicKey, world.hostIdentity.publicKey,
-                                   newRunPublic, spare->hostNonce));
-        proving = helloOf(runId, newRunPublic, nullptr, 0);
-        proving.resize(proving.size() + 100);
-        ByteWriter writer = makeByteWriter(proving.data(), (i64)proving.size());
+        check(deriveSecureLinkKeys(&keys, privateKey, world.hostIdentity.publicKey, world.hostIdentity.publicKey,
+                                   publicKey, spare->hostNonce));
+        std::vector<u8> hello = helloOf(peerId, publicKey, nullptr, 0);
+        hello.resize(hello.size() + length + 100);
+        ByteWriter writer = makeByteWriter(hello.data(), (i64)hello.size());
         writer.length = kHelloHeader;
-        check(sealSecureLinkPart(&writer, SecureLinkHello, RelayStreamMavlink, 0, &keys, block, sizeof(block)));
-        proving.resize((size_t)writer.length);
-    }
-    bool sent = false;
-    size_t steps = rest.size() < 48 ? rest.size() : 48;
+        check(sealSecureLinkPart(&writer, SecureLinkHello, RelayStreamMavlink, (*counter)++, &keys, block,
+                                 (i64)length));
+        hello.resize((size_t)writer.length);
+        return hello;
+    };
+    // The run's hello: in the spare place it proves the entry's password over the host key and the nonce
+    // it heard there.
+    u64 runCounter = 0;
+    std::vector<u8> latest;
+    auto runSays = [&] {
+        const SecureLinkPeer* spare = &host->spare;
+        bool proving = spare->address.family && spare->peerId == runId && spare->address.port == runPort;
+        u8 block[kSecureLinkProofBytes + 1] = {};
+        secureLinkControlProof(block, entry.password, world.hostIdentity.publicKey, newRunPublic, spare->hostNonce,
+                               RelayStreamMavlink);
+        latest =
+            helloFrom(runId, newRunPrivate, newRunPublic, &entry.address, runPort, block, sizeof(block), &runCounter);
+        deliver(latest, &entry.address, runPort, proving);
+    };
+    u64 strangerCounter = 0;
+    auto strangerSays = [&](size_t at) {
+        size_t length = rest.size() - at < 40 ? rest.size() - at : 40;
+        deliver(helloFrom(kStrangerId, strangerPrivate, strangerPublic, &strangerAt, strangerPort, rest.data() + at,
+                          length, &strangerCounter),
+                &strangerAt, strangerPort, false);
+    };
+    // Host frames through the duration, at least three of them.
+    auto frames = [&](u64 duration) {
+        for (i32 i = 0; i < 4; i++) {
+            now += duration / 4 + 1;
+            sendSecureLinkStateUpdates(host, nullptr, nullptr, 0, &world.preferences, now);
+        }
+    };
+    if (rest[0] & 0x80) strangerSays(1);  // the stranger holds the place first
+    runSays();
+    size_t steps = rest.size() < 64 ? rest.size() : 64;
     for (size_t i = 1; i < steps; i++) {
-        u8 what = rest[i] & 3;
+        u8 what = rest[i] & 7;
         u16 port = (u16)(runPort + 1 + (rest[i] >> 4));
-        now += (u64)(rest[i] & 0x0C) * 2500;  // 0 to 30 ms
-        if (what == 0 && !sent) {
-            deliver(proving, runPort, true);
-            sent = true;
-        } else if (what == 0 || what == 1) {  // a copy of the run's latest hello
-            deliver(sent ? proving : firstHello, port, false);
-        } else {  // a fresh peer id from the address, the input's bytes as its block
+        now += (u64)(rest[i] & 0x30) * 625;  // 0 to 30 ms
+        if (what <= 1) {
+            runSays();
+        } else if (what == 2 && !latest.empty()) {  // a copy of the run's latest hello
+            deliver(latest, &entry.address, port, false);
+        } else if (what == 3) {  // a fresh peer id from the address (one of 8: the host remembers 16
+                                 // ids not listed yet, the run's among them), the input's bytes as its block
             size_t length = rest.size() - i < 40 ? rest.size() - i : 40;
-            deliver(helloOf((u16)(0x6100 + i), newRunPublic, rest.data() + i, length), port, false);
+            deliver(helloOf((u16)(0x6100 + (rest[i] >> 5)), newRunPublic, rest.data() + i, length), &entry.address,
+                    port, false);
+        } else if (what <= 5) {
+            strangerSays(i);
+        } else if (now - start < 40000000) {  // the list's devices are gone only after a minute
+            frames((u64)(rest[i] >> 3) * 100000);  // up to 3.1 s
         }
     }
-    if (!sent) deliver(proving, runPort, true);
+    if (!proved) {
+        frames(kSecureLinkPeerSilence);  // whoever holds the place unproved gives it up
+        frames(kSecureLinkPeerSilence);  // and may take it again
+        strangerSays(1);
+        if (host->spare.peerId == kStrangerId) {
+            frames(kSecureLinkPeerSilence);  // the stranger gives it up, and is not let in again at once
+            strangerSays(1);
+        }
+        runSays();
+        runSays();
+    }
     check(proved);
-    deliver(proving, (u16)(runPort + 1), false);
+    deliver(latest, &entry.address, (u16)(runPort + 1), false);
 }
 
 }  // namespace
