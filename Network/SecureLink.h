@@ -59,10 +59,11 @@
 // spare place off the list and hears the host key and its nonce there, and nothing else, until it proves
 // a password: the entry whose password it proves is its own then (the control password, with no entry
 // holding it, takes a place on the list granted control and telemetry again); one that proved nothing
-// within 3 s and three host frames gives the place up and is not let in again for 3 s, so the runs that
-// can prove have it in turn (with encryption off only a MAVLink hello takes it: a new entry proves
-// nothing on the video stream). One entry a device: a device that starts over and proves nothing is asked
-// about anew, and its earlier entry at the same address and port leaves once it has been silent
+// within 3 s and three host frames gives the place up, one whose hello there proved nothing gives it up
+// at once to another run that asks, and neither is let in again for 3 s from its endpoint or under its
+// peer id, so the runs that can prove have it in turn (with encryption off only a MAVLink hello takes it:
+// a new entry proves nothing on the video stream). One entry a device: a device that starts over and
+// proves nothing is asked about anew, and its earlier entry at the same address and port leaves once it has been silent
 // for 3 s if the user had not decided on it, as does an entry that never completed a sealed hello at the
 // address and port where another entry has proved its password; one the user decided on stays (shown as
 // gone silent) until a new device needs its place once it has been gone for kSecureLinkGoneExpiry. The
@@ -168,8 +169,8 @@ constexpr i32 kSecureLinkUndecidedPerAddress = 2;
 // Host frames a run keeps the spare place at least, beside kSecureLinkPeerSilence: a slow host reads its
 // proof two frames after it took the place.
 constexpr u32 kSecureLinkSpareFrames = 3;
-// Runs remembered as having given the spare place up unproved: each is not let in again for
-// kSecureLinkPeerSilence.
+// Runs remembered as having given the spare place up unproved: none is let in again from its endpoint or
+// under its peer id for kSecureLinkPeerSilence.
 constexpr i32 kSecureLinkUnprovedRuns = 4;
 constexpr i32 kSecureLinkFingerprintBytes = 10;
 // Datagrams a relay socket takes in one frame that cost the link more than their reading (a MAC
@@ -359,7 +360,7 @@ struct SecureLinkUnlistedId {
     u16 ports[kSecureLinkStreams];
 };
 
-// A run (its address and peer id) that gave the spare place up without proving a password, and when.
+// A run (its endpoint and peer id) that gave the spare place up without proving a password, and when.
 struct SecureLinkUnprovedRun {
     AddressRecord address;
     u16 peerId;
@@ -379,12 +380,14 @@ struct SecureLinkHost {
     // the user decided on is listed (or of the controlling listener's), given the host key and the host's
     // state without grants until it proves a password. It then leaves for the entry whose password it
     // proved (or, the control password, for a place on the list); one that proved nothing within
-    // kSecureLinkPeerSilence and kSecureLinkSpareFrames host frames gives it up, counted (the debug report
-    // shows them), and is not let in again for kSecureLinkPeerSilence: the place goes to each run that can
-    // prove in turn, however a run that cannot says hello.
+    // kSecureLinkPeerSilence and kSecureLinkSpareFrames host frames gives it up, as does one whose hello
+    // there proved nothing when another run asks for it, counted (the debug report shows them), and is not
+    // let in again for kSecureLinkPeerSilence from its endpoint or under its peer id: the place goes to each
+    // run that can prove in turn, however a run that cannot says hello.
     SecureLinkPeer spare;
     u64 spareRunsUnproved;
     u32 spareFrames;  // host frames the run in the spare place has held it
+    u32 spareProvedNothing;  // a hello of that run proved nothing there: it gives way to another that asks
     SecureLinkUnprovedRun unprovedRuns[kSecureLinkUnprovedRuns];
     u32 unprovedNext;  // the slot the next run that gave the place up unproved takes (the oldest)
     SecureLinkPeer* controllingPeer;
@@ -547,8 +550,9 @@ void dropUndecidedSecureLinkPeers(SecureLinkHost* host, u64 silence, u64 now);
 // run's video hello would be. A new entry's hello that proves the password of an entry at its address is that
 // device started over: it takes over that entry (its decision, password and place on the list), which leaves
 // (a run in the spare place moves to that entry's place). A new peer that finds no place on the list stands in
-// the spare place when that is free, if its address is the controlling listener's or a decided device's and it
-// did not give the place up unproved within 3 s (with encryption off, by a MAVLink hello only).
+// the spare place when that is free (or held by a run whose hello there proved nothing), if its address is the
+// controlling listener's or a decided device's and it did not give the place up unproved within 3 s (with
+// encryption off, by a MAVLink hello only).
 // The peer id and key that a device gave up by starting over are retired at its address: a hello under them
 // from there is a replay, counted and dropped. A new peer is listed below every listed one.
 SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const SocketResult* datagram,
@@ -568,7 +572,7 @@ SecureLinkReceived* receiveFromSecureLinkPeer(SecureLinkReceived* out, const Soc
 // control never). An undecided peer that has been silent for 3 s gives way; with encryption off only
 // such a one does. A peer that finds no place stands in the spare place, when that is free, if its
 // address is the controlling listener's or that of a device the user decided on, and it did not give
-// the place up unproved within 3 s.
+// the place up unproved within 3 s (a run there whose hello proved nothing gives way to it).
 // The waiting hellos over the frame's key exchanges, and those that find no place, are dropped and
 // counted.
 void exchangeKeysWithNewSecureLinkPeers(SecureLinkHost* host, u32 stream, const Preferences* preferences, u64 now);

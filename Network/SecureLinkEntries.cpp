@@ -191,7 +191,13 @@ static SecureLinkPeer* takeOverByProof(SecureLinkHost* host, SecureLinkPeer* pee
         }
     }
     const u8* controlPassword = host->identity->controllingListenerPassword;
-    if (!atListener(host, peer) || !provesPassword(host, peer, stream, proof, controlPassword)) return peer;
+    if (!atListener(host, peer) || !provesPassword(host, peer, stream, proof, controlPassword)) {
+        // The run in the spare place proved nothing over the nonce it heard there (with encryption on its
+        // hello opened under that nonce's keys; with encryption off a run's block comes only after the
+        // host's state brought it the nonce): it has had its turn.
+        if (peer == &host->spare) host->spareProvedNothing = 1;
+        return peer;
+    }
     if (peer == &host->spare) return listKeptListener(host, peer, plain, now);
     std::memcpy(peer->password, controlPassword, 8);
     peer->passwordProved = 1;
@@ -315,17 +321,19 @@ SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 
 // is the controlling listener's or that of a device the user decided on: a device there that starts
 // over on a full list (its app started again, or its socket moved) must hear the host key and its
 // entry's nonce to prove its password, and then takes its entry back. Nothing of the entry goes to it
-// before that, and a flood of new peer ids from its address takes no place on the list. A run that gave
-// the place up unproved within kSecureLinkPeerSilence is not let in: a run that cannot prove (a device
-// that lost its password, a new one waiting at a decided device's address) says hello again the moment
-// the place is free, and would hold it from every device that can. Null when the place is not for the
-// run or is held.
+// before that, and a flood of new peer ids from its address takes no place on the list. The place goes
+// to each run that can prove in turn: a run whose hello there proved nothing gives it up at once to
+// another that asks, and a run that gave it up unproved is not let in again for
+// kSecureLinkPeerSilence from its endpoint or under its peer id (a device that cannot prove says hello
+// again the moment the place is free, also under a new peer id once it starts over). Null when the place
+// is not for the run or is held.
 SecureLinkPeer* sparePlace(SecureLinkHost* host, const AddressRecord* source, u16 peerId, u64 now) {
     if (addressRank(host, source) > 1) return nullptr;
-    freeSparePlace(host, now);
+    freeSparePlace(host, now, host->spareProvedNothing);
     if (isListed(&host->spare)) return nullptr;
     for (const SecureLinkUnprovedRun& run : host->unprovedRuns) {
-        if (run.time && run.peerId == peerId && sameAddress(&run.address, source) && now >= run.time &&
+        if (run.time && sameAddress(&run.address, source) &&
+            (run.peerId == peerId || run.address.port == source->port) && now >= run.time &&
             now - run.time <= kSecureLinkPeerSilence) {
             return nullptr;
         }
@@ -334,15 +342,15 @@ SecureLinkPeer* sparePlace(SecureLinkHost* host, const AddressRecord* source, u1
 }
 
 // A run that has held the spare place for kSecureLinkPeerSilence and kSecureLinkSpareFrames host frames
-// without proving a password gives it up, counted, and is remembered: the next new run of a decided
-// device's address may be the device. A device that proves takes it within a second of its first hello,
-// and on a slow host its proof is read two frames after the take.
-void freeSparePlace(SecureLinkHost* host, u64 now) {
+// without proving a password gives it up (and, with giveWay, one whose hello proved nothing gives it up
+// to another that asks), counted, and is remembered: the next new run of a decided device's address may
+// be the device. A device that proves takes it within a second of its first hello, and on a slow host
+// its proof is read two frames after the take.
+void freeSparePlace(SecureLinkHost* host, u64 now, bool giveWay) {
     SecureLinkPeer* spare = &host->spare;
-    if (!isListed(spare) || host->spareFrames < kSecureLinkSpareFrames || now <= spare->sessionTime ||
-        now - spare->sessionTime <= kSecureLinkPeerSilence) {
-        return;
-    }
+    bool expired = host->spareFrames >= kSecureLinkSpareFrames && now > spare->sessionTime &&
+                   now - spare->sessionTime > kSecureLinkPeerSilence;
+    if (!isListed(spare) || (!expired && !giveWay)) return;
     SecureLinkUnprovedRun* run = &host->unprovedRuns[host->unprovedNext % kSecureLinkUnprovedRuns];
     host->unprovedNext = (host->unprovedNext + 1) % kSecureLinkUnprovedRuns;
     *run = SecureLinkUnprovedRun{spare->address, spare->peerId, now ? now : 1};
@@ -352,7 +360,7 @@ void freeSparePlace(SecureLinkHost* host, u64 now) {
 
 // A new entry in the place at the hello's source: below every listed one.
 void listNewEntry(SecureLinkHost* host, SecureLinkPeer* place, const AddressRecord* source) {
-    if (place == &host->spare) host->spareFrames = 0;
+    if (place == &host->spare) host->spareFrames = host->spareProvedNothing = 0;
     *place = SecureLinkPeer{};
     place->address = *source;
     place->listOrder = ++host->listings;

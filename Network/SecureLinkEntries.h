@@ -68,7 +68,7 @@ SecureLinkPeer* readHelloBlock(SecureLinkHost* host, SecureLinkPeer* peer, u32 s
                                i64 length, u64 now);
 SecureLinkPeer* freePeer(SecureLinkHost* host, const AddressRecord* source, u64 now, bool plain);
 SecureLinkPeer* sparePlace(SecureLinkHost* host, const AddressRecord* source, u16 peerId, u64 now);
-void freeSparePlace(SecureLinkHost* host, u64 now);
+void freeSparePlace(SecureLinkHost* host, u64 now, bool giveWay);
 void listNewEntry(SecureLinkHost* host, SecureLinkPeer* place, const AddressRecord* source);
 
 // --- Hellos with encryption off (SecureLinkPlainHellos.cpp)

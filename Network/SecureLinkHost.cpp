@@ -226,7 +226,7 @@ void sendSecureLinkStateUpdates(SecureLinkHost* host, Socket* relaySocket, const
     dropUndecidedSecureLinkPeers(host, kSecureLinkUndecidedExpiry, now);
     dropEarlierSessions(host, now);
     if (isListed(&host->spare)) host->spareFrames++;
-    freeSparePlace(host, now);
+    freeSparePlace(host, now, false);
 
     // The peer granted control: the user's choice, else the listener kept from an earlier run when it
     // proves the password it was given then. That one is granted control again on the list, with the

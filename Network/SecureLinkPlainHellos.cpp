@@ -91,6 +91,22 @@ void takeVideoPortOnProof(SecureLinkHost* host, SecureLinkPeer* peer, u64 now) {
     peer->heardTimes[RelayStreamVideo] = peer->videoHelloAwaitingProofTime;
 }
 
+// A device that started over on a full list: the video hello of its new run may have come first, when
+// the peer id was not listed yet (it found no place, and the spare place takes no video hello); the port
+// the id first said hello from on the video stream is its video socket's, as a hello under the entry's id
+// there would be. It waits for the session's proof (takeVideoPortOnProof).
+void awaitFirstVideoPort(SecureLinkHost* host, SecureLinkPeer* peer, u64 now) {
+    if (peer->ports[RelayStreamVideo] || peer->videoPortAwaitingProof || !holdsPassword(peer->password)) return;
+    for (const SecureLinkUnlistedId& unlisted : host->unlistedIds) {
+        if (unlisted.address.family && unlisted.peerId == peer->peerId && unlisted.ports[RelayStreamVideo] &&
+            sameAddress(&unlisted.address, &peer->address) && std::memcmp(unlisted.publicKey, peer->publicKey, 32) == 0) {
+            peer->videoPortAwaitingProof = unlisted.ports[RelayStreamVideo];
+            peer->videoHelloAwaitingProofTime = now;
+            return;
+        }
+    }
+}
+
 // Whether a hello under a peer id not listed comes from the port the id first said hello from on the
 // stream at its address: the first port is its own, also while its device waits for a place on the
 // list. A copy of its hello from another port of the address (one that reads the device's hellos and
@@ -266,6 +282,7 @@ SecureLinkPeer* receivePlainHello(SecureLinkHost* host, const SocketResult* data
             out->costly = 1;
             peer = readHelloBlock(host, peer, stream, true, datagram->data + kHelloHeader,
                                   datagram->length - kHelloHeader, now);
+            awaitFirstVideoPort(host, peer, now);
             takeVideoPortOnProof(host, peer, now);
         } else {
             host->hellosOverEntryChecks[stream]++;
