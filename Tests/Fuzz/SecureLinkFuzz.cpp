@@ -766,16 +766,18 @@ void plainCopies(const std::vector<u8>& rest, u64 now) {
 // A full list of entries the user decided on, each at an address of its own with a password of its own;
 // the device of one of them (as the input's first byte gives) starts over: its new run says hello from
 // another port of the entry's address, hears the host key and its nonce in the spare place, and proves
-// the entry's password. A run that can never prove competes for the place: a stranger at a decided
-// address (the input's first byte gives which) that says hello, and seals the input's bytes as its block
-// when it holds keys there. Around that, as the input's bytes say, come the new run's hellos, copies of
-// its latest from other ports of the address, hellos under fresh peer ids from there whose blocks are the
-// input's bytes, the stranger's hellos (one first, as the input's first byte says), and seconds of host
-// frames in which the place is given up. After every datagram: no entry of the list changes but the
-// device's, only by the run's proving hello from its own port, to the run with the entry's decision and
-// password; the spare place holds no decision or password; and once the run proved, its ports stay. Last,
-// whoever holds the place gives it up, the stranger takes it (and gives it up) and says hello again beside
-// the run: the run takes the place and ends holding the entry.
+// the entry's password (with encryption off its video hello came first: its port is then the entry's
+// video port). A run that can never prove competes for the place: a stranger at a decided address (the
+// input's first byte gives which) that says hello, and seals the input's bytes as its block when it holds
+// keys there. Around that, as the input's bytes say, come the new run's hellos, copies of its latest from
+// other ports of the address, hellos under fresh peer ids from there whose blocks are the input's bytes,
+// the stranger's hellos (one first, as the input's first byte says), and seconds of host frames in which
+// the place is given up. After every datagram: no entry of the list changes but the device's, only by the
+// run's proving hello from its own port, to the run with the entry's decision and password; the spare
+// place holds no decision or password; and once the run proved, its ports stay. Last, whoever holds the
+// place gives it up; the stranger takes it and gives it up, and is not let in again from its endpoint
+// under a new peer id nor under its peer id from another port; a stranger's run at another port takes it,
+// proves nothing, and gives it up to the run at once: the run ends holding the entry.
 void fullListRun(const std::vector<u8>& rest, bool plain) {
     SecureLinkHost* host = &world.host;
     const u64 start = kInputTime + 200000000;  // after the other runs' frames
@@ -806,7 +808,8 @@ void fullListRun(const std::vector<u8>& rest, bool plain) {
     SecureLinkPeer list[kSecureLinkPeers];
     std::memcpy(list, host->peers, sizeof(list));
     bool proved = false;
-    auto deliver = [&](std::vector<u8> bytes, const AddressRecord* at, u16 port, bool proving) {
+    auto deliver = [&](std::vector<u8> bytes, const AddressRecord* at, u16 port, bool proving,
+                       u32 stream = RelayStreamMavlink) {
         SocketResult datagram{};
         datagram.received = 1;
         datagram.data = bytes.data();
@@ -814,8 +817,8 @@ void fullListRun(const std::vector<u8>& rest, bool plain) {
         datagram.source = *at;
         datagram.source.port = port;
         SecureLinkReceived out;
-        receiveFromSecureLinkPeer(&out, &datagram, host, RelayStreamMavlink, &world.preferences, now);
-        exchangeKeysWithNewSecureLinkPeers(host, RelayStreamMavlink, &world.preferences, now);
+        receiveFromSecureLinkPeer(&out, &datagram, host, stream, &world.preferences, now);
+        exchangeKeysWithNewSecureLinkPeers(host, stream, &world.preferences, now);
         sendSecureLinkStateUpdates(host, nullptr, nullptr, 0, &world.preferences, now);
         check(!out.data);
         check(!host->spare.userDecision && !holdsPassword(host->spare.password) && !host->spare.passwordProved);
@@ -871,11 +874,12 @@ void fullListRun(const std::vector<u8>& rest, bool plain) {
         deliver(latest, &entry.address, runPort, proving);
     };
     u64 strangerCounter = 0;
-    auto strangerSays = [&](size_t at) {
-        size_t length = rest.size() - at < 40 ? rest.size() - at : 40;
-        deliver(helloFrom(kStrangerId, strangerPrivate, strangerPublic, &strangerAt, strangerPort, rest.data() + at,
-                          length, &strangerCounter),
-                &strangerAt, strangerPort, false);
+    auto strangerSays = [&](u16 peerId, u16 port, const u8* block, size_t length) {
+        deliver(helloFrom(peerId, strangerPrivate, strangerPublic, &strangerAt, port, block, length, &strangerCounter),
+                &strangerAt, port, false);
+    };
+    auto strangerSaysInput = [&](size_t at) {
+        strangerSays(kStrangerId, strangerPort, rest.data() + at, rest.size() - at < 40 ? rest.size() - at : 40);
     };
     // Host frames through the duration, at least three of them.
     auto frames = [&](u64 duration) {
@@ -884,7 +888,11 @@ void fullListRun(const std::vector<u8>& rest, bool plain) {
             sendSecureLinkStateUpdates(host, nullptr, nullptr, 0, &world.preferences, now);
         }
     };
-    if (rest[0] & 0x80) strangerSays(1);  // the stranger holds the place first
+    // With encryption off the run's video hello comes first: its port is the entry's video port once the
+    // run proved.
+    const u16 runVideoPort = runPort + 100;
+    if (plain) deliver(helloOf(runId, newRunPublic, nullptr, 0), &entry.address, runVideoPort, false, RelayStreamVideo);
+    if (rest[0] & 0x80) strangerSaysInput(1);  // the stranger holds the place first
     runSays();
     size_t steps = rest.size() < 64 ? rest.size() : 64;
     for (size_t i = 1; i < steps; i++) {
@@ -901,23 +909,29 @@ void fullListRun(const std::vector<u8>& rest, bool plain) {
             deliver(helloOf((u16)(0x6100 + (rest[i] >> 5)), newRunPublic, rest.data() + i, length), &entry.address,
                     port, false);
         } else if (what <= 5) {
-            strangerSays(i);
+            strangerSaysInput(i);
         } else if (now - start < 40000000) {  // the list's devices are gone only after a minute
             frames((u64)(rest[i] >> 3) * 100000);  // up to 3.1 s
         }
     }
     if (!proved) {
+        const u8 noProof[kSecureLinkProofBytes + 1] = {};  // a device that holds no password: no name
         frames(kSecureLinkPeerSilence);  // whoever holds the place unproved gives it up
         frames(kSecureLinkPeerSilence);  // and may take it again
-        strangerSays(1);
-        if (host->spare.peerId == kStrangerId) {
-            frames(kSecureLinkPeerSilence);  // the stranger gives it up, and is not let in again at once
-            strangerSays(1);
-        }
-        runSays();
+        strangerSays(kStrangerId, strangerPort, nullptr, 0);
+        check(host->spare.peerId == kStrangerId);
+        frames(kSecureLinkPeerSilence);  // it gives the place up, and is not let in again at once: from its
+        strangerSays(kStrangerId + 1, strangerPort, nullptr, 0);  // endpoint under a new peer id
+        strangerSays(kStrangerId, strangerPort + 1, nullptr, 0);  // nor under its peer id from another port
+        strangerSays(kStrangerId + 2, strangerPort + 2, nullptr, 0);  // another run takes it
+        check(host->spare.peerId == kStrangerId + 2);
+        now += 20000;
+        strangerSays(kStrangerId + 2, strangerPort + 2, noProof, sizeof(noProof));  // its hello proves nothing
+        runSays();  // it gives the place up to the run at once
         runSays();
     }
     check(proved);
+    if (plain) check(host->peers[k].ports[RelayStreamVideo] == runVideoPort);
     deliver(latest, &entry.address, (u16)(runPort + 1), false);
 }
 
