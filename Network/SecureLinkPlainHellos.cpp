@@ -91,20 +91,28 @@ void takeVideoPortOnProof(SecureLinkHost* host, SecureLinkPeer* peer, u64 now) {
     peer->heardTimes[RelayStreamVideo] = peer->videoHelloAwaitingProofTime;
 }
 
+// The remembered record of a peer id not listed yet, with its key, at the address; null for none.
+SecureLinkUnlistedId* findUnlisted(SecureLinkHost* host, u16 peerId, const u8* publicKey,
+                                   const AddressRecord* address) {
+    for (SecureLinkUnlistedId& unlisted : host->unlistedIds) {
+        if (unlisted.address.family && unlisted.peerId == peerId && sameAddress(&unlisted.address, address) &&
+            std::memcmp(unlisted.publicKey, publicKey, 32) == 0) {
+            return &unlisted;
+        }
+    }
+    return nullptr;
+}
+
 // A device that started over on a full list: the video hello of its new run may have come first, when
 // the peer id was not listed yet (it found no place, and the spare place takes no video hello); the port
 // the id first said hello from on the video stream is its video socket's, as a hello under the entry's id
 // there would be. It waits for the session's proof (takeVideoPortOnProof).
 void awaitFirstVideoPort(SecureLinkHost* host, SecureLinkPeer* peer, u64 now) {
     if (peer->ports[RelayStreamVideo] || peer->videoPortAwaitingProof || !holdsPassword(peer->password)) return;
-    for (const SecureLinkUnlistedId& unlisted : host->unlistedIds) {
-        if (unlisted.address.family && unlisted.peerId == peer->peerId && unlisted.ports[RelayStreamVideo] &&
-            sameAddress(&unlisted.address, &peer->address) && std::memcmp(unlisted.publicKey, peer->publicKey, 32) == 0) {
-            peer->videoPortAwaitingProof = unlisted.ports[RelayStreamVideo];
-            peer->videoHelloAwaitingProofTime = now;
-            return;
-        }
-    }
+    const SecureLinkUnlistedId* unlisted = findUnlisted(host, peer->peerId, peer->publicKey, &peer->address);
+    if (!unlisted || !unlisted->ports[RelayStreamVideo]) return;
+    peer->videoPortAwaitingProof = unlisted->ports[RelayStreamVideo];
+    peer->videoHelloAwaitingProofTime = now;
 }
 
 // Whether a hello under a peer id not listed comes from the port the id first said hello from on the
@@ -114,14 +122,12 @@ void awaitFirstVideoPort(SecureLinkHost* host, SecureLinkPeer* peer, u64 now) {
 // remembered gives way to a new one.
 bool firstPortOfUnlistedId(SecureLinkHost* host, const HelloHeader* hello, u32 stream) {
     const AddressRecord* source = hello->source;
-    for (SecureLinkUnlistedId& unlisted : host->unlistedIds) {
-        if (unlisted.address.family && unlisted.peerId == hello->peerId && sameAddress(&unlisted.address, source) &&
-            std::memcmp(unlisted.publicKey, hello->publicKey, 32) == 0) {
-            if (!unlisted.ports[stream]) unlisted.ports[stream] = source->port;
-            return unlisted.ports[stream] == source->port;
-        }
+    SecureLinkUnlistedId* unlisted = findUnlisted(host, hello->peerId, hello->publicKey, source);
+    if (unlisted) {
+        if (!unlisted->ports[stream]) unlisted->ports[stream] = source->port;
+        return unlisted->ports[stream] == source->port;
     }
-    SecureLinkUnlistedId* unlisted = &host->unlistedIds[host->unlistedNext % kSecureLinkUnlistedIds];
+    unlisted = &host->unlistedIds[host->unlistedNext % kSecureLinkUnlistedIds];
     host->unlistedNext = (host->unlistedNext + 1) % kSecureLinkUnlistedIds;
     *unlisted = SecureLinkUnlistedId{};
     unlisted->address = *source;
