@@ -56,23 +56,24 @@
 // it has heard): where the host cannot tell the device from a copy of its hellos, the device breaks the
 // tie, and its new run is heard first from its own port. A new run that finds the list full, of an
 // address where a device the user decided on is listed (or of the controlling listener's), stands in the
-// spare place off the list and hears the host key and its nonce there, and nothing else, until it proves
-// a password: the entry whose password it proves is its own then (the control password, with no entry
-// holding it, takes a place on the list granted control and telemetry again); one that proved nothing
-// within 3 s and three host frames gives the place up, one whose hello there proved nothing gives it up
-// at once to another run that asks, and neither is let in again for 3 s from its endpoint or under its
-// peer id, so the runs that can prove have it in turn (with encryption off only a MAVLink hello takes it:
-// a new entry proves nothing on the video stream). One entry a device: a device that starts over and
-// proves nothing is asked about anew, and its earlier entry at the same address and port leaves once it
-// has been silent for 3 s if the user had not decided on it, as does an entry that never completed a
-// sealed hello at the address and port where another entry has proved its password; one the user decided
-// on stays (shown as gone silent) until a new device needs its place once it has been gone for
-// kSecureLinkGoneExpiry. The peer id and key of an entry that leaves because its device started over are
-// retired at its address: the device never says hello under them again, so hellos under them from there
-// (a neighbour replaying them) are counted and dropped, and no entry that looks like the device's earlier
-// run is listed again. What goes to a peer's port on a stream (telemetry, video, its password, the host's
-// state, the host key) goes only while that port has been heard on that stream within 3 s: a record that
-// stopped, or a device gone, is sent nothing at a port that may be anyone's.
+// spare place off the list and hears the host key, its nonce and the host's state without grants there,
+// and nothing else, until it proves a password: the entry whose password it proves is its own then (the
+// control password, with no entry holding it, takes a place on the list granted control and telemetry
+// again); one that proved nothing within 3 s and three host frames gives the place up, one whose hello
+// there proved nothing gives it up at once to another run that asks, and neither is let in again for 3 s
+// from its endpoint or under its peer id, so the runs that can prove have it in turn (with encryption off
+// only a MAVLink hello takes it: a new entry proves nothing on the video stream). One entry a device: a
+// device that starts over and proves nothing is asked about anew, and its earlier entry at the same
+// address and port leaves once it has been silent for 3 s if the user had not decided on it, as does an
+// entry that never completed a sealed hello at the address and port where another entry has proved its
+// password; one the user decided on stays (shown as gone silent) until a new device needs its place once
+// it has been gone for kSecureLinkGoneExpiry. The peer id and key of an entry that leaves because its
+// device started over are retired at its address: the device never says hello under them again, so hellos
+// under them from there (a neighbour replaying them) are counted and dropped, and no entry that looks
+// like the device's earlier run is listed again. What goes to a peer's port on a stream (telemetry,
+// video, its password, the host's state, the host key) goes only while that port has been heard on that
+// stream within 3 s: a record that stopped, or a device gone, is sent nothing at a port that may be
+// anyone's.
 //
 // Each client record says hello once a second, so the host hears every running device; the host costs
 // the link a check only where it can matter: a listed entry gets one hello checked a frame and stream
